@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Runs a command with an unlocked gnome-keyring on the current D-Bus session and an X server
+# (Xvfb) when none is set. Used by scripts/test inside dbus-run-session.
+set -uo pipefail
+if command -v gnome-keyring-daemon >/dev/null 2>&1 && [ -n "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then
+  export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"
+  chmod 700 "$XDG_RUNTIME_DIR"
+  keyring_home=$(mktemp -d)
+  # The keyring keeps its files under the data home: a throw-away one for the test run.
+  eval "$(printf '\n' | HOME="$keyring_home" XDG_DATA_HOME="$keyring_home" gnome-keyring-daemon --unlock --components=secrets 2>/dev/null)" || true
+  eval "$(HOME="$keyring_home" XDG_DATA_HOME="$keyring_home" gnome-keyring-daemon --start --components=secrets 2>/dev/null)" || true
+fi
+xvfb_pid=""
+if [ -z "${DISPLAY:-}" ] && command -v Xvfb >/dev/null 2>&1; then
+  for n in $(seq 90 140); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1440x900x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    export DISPLAY=":$n"
+    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+    break
+  done
+fi
+"$@"
+rc=$?
+[ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+exit $rc

@@ -1,0 +1,25 @@
+// Test main for suites that need a Qt application: the main queue runs on the GUI thread
+// (as in the app); tests wait with QTest::qWaitFor, which spins Qt's event loop.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMetaObject>
+#include <QThread>
+
+#include "platform/dispatch/Dispatch.h"
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    QApplication app(argc, argv);
+    dispatch::installMainExecutor(
+        [](dispatch::Task task) {
+            QMetaObject::invokeMethod(qApp, std::move(task), Qt::QueuedConnection);
+        },
+        [] { return QThread::currentThread() == qApp->thread(); });
+    int rc = RUN_ALL_TESTS();
+    dispatch::installMainExecutor(nullptr);
+    return rc;
+}
