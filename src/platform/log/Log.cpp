@@ -1,0 +1,243 @@
+#include "platform/log/Log.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <functional>
+
+#include <spdlog/sinks/basic_file_sink.h>
+#include <spdlog/sinks/syslog_sink.h>
+#include <spdlog/spdlog.h>
+
+#include "platform/dispatch/Dispatch.h"
+
+namespace xlog {
+
+namespace {
+std::atomic<unsigned> g_level{0};
+std::atomic<bool> g_async{true};
+std::atomic<uint64_t> g_sinkCounter{0};
+
+std::shared_ptr<spdlog::logger> makeLogger(std::shared_ptr<spdlog::sinks::sink> sink) {
+    auto name = "xlog-" + std::to_string(++g_sinkCounter);
+    auto logger = std::make_shared<spdlog::logger>(name, std::move(sink));
+    logger->set_pattern("%v");
+    logger->set_level(spdlog::level::trace);
+    logger->flush_on(spdlog::level::trace);
+    return logger;
+}
+
+spdlog::level::level_enum spdLevel(unsigned flag) {
+    switch (flag) {
+        case FlagError: return spdlog::level::err;
+        case FlagWarning: return spdlog::level::warn;
+        case FlagInfo: return spdlog::level::info;
+        case FlagDebug: return spdlog::level::debug;
+        default: return spdlog::level::trace;
+    }
+}
+}  // namespace
+
+unsigned dynamicLogLevel() { return g_level.load(std::memory_order_relaxed); }
+void setDynamicLogLevel(unsigned level) { g_level.store(level); }
+bool asyncLoggingEnabled() { return g_async.load(); }
+void setAsyncLoggingEnabled(bool enabled) { g_async.store(enabled); }
+
+std::string Message::fileName() const {
+    return std::filesystem::path(file).stem().string();
+}
+
+void Logger::setLogFormatter(std::shared_ptr<Formatter> formatter) {
+    std::lock_guard lock(mutex_);
+    formatter_ = std::move(formatter);
+}
+
+std::shared_ptr<Formatter> Logger::logFormatter() const {
+    std::lock_guard lock(mutex_);
+    return formatter_;
+}
+
+void Logger::logMessage(const Message& message) {
+    auto formatter = logFormatter();
+    writeLine(message, formatter ? formatter->formatLogMessage(message) : message.message);
+}
+
+// ---- system log ----------------------------------------------------------------------------
+
+std::shared_ptr<SystemLogger> SystemLogger::sharedInstance() {
+    static auto instance = std::make_shared<SystemLogger>();
+    return instance;
+}
+
+SystemLogger::SystemLogger()
+    : sink_(makeLogger(std::make_shared<spdlog::sinks::syslog_sink_mt>("DravixFTPClient", 0, LOG_USER, false))) {}
+
+void SystemLogger::writeLine(const Message& message, const std::string& line) {
+    sink_->log(spdLevel(message.flag), "{}", line);
+}
+
+// ---- rolling files -------------------------------------------------------------------------
+
+std::filesystem::path FileLogger::defaultDirectory() {
+    std::filesystem::path base;
+    if (const char* x = std::getenv("XDG_STATE_HOME"); x && *x) base = x;
+    else if (const char* h = std::getenv("HOME"); h && *h) base = std::filesystem::path(h) / ".local" / "state";
+    else base = std::filesystem::temp_directory_path();
+    return base / "DravixFTPClient" / "logs";
+}
+
+FileLogger::FileLogger() : FileLogger(defaultDirectory()) {}
+
+FileLogger::FileLogger(std::filesystem::path directory)
+    : directory_(std::move(directory)), clock_([] { return std::chrono::system_clock::now(); }) {}
+
+FileLogger::~FileLogger() { flush(); }
+
+void FileLogger::setRollingFrequency(double seconds) {
+    std::lock_guard lock(fileMutex_);
+    rollingFrequency_ = seconds;
+}
+double FileLogger::rollingFrequency() const {
+    std::lock_guard lock(fileMutex_);
+    return rollingFrequency_;
+}
+void FileLogger::setMaximumNumberOfLogFiles(unsigned count) {
+    std::lock_guard lock(fileMutex_);
+    maxFiles_ = count;
+    pruneLocked();
+}
+unsigned FileLogger::maximumNumberOfLogFiles() const {
+    std::lock_guard lock(fileMutex_);
+    return maxFiles_;
+}
+std::optional<std::filesystem::path> FileLogger::currentLogFile() const {
+    std::lock_guard lock(fileMutex_);
+    return current_;
+}
+void FileLogger::setClockForTesting(std::function<std::chrono::system_clock::time_point()> clock) {
+    std::lock_guard lock(fileMutex_);
+    clock_ = std::move(clock);
+}
+
+std::vector<std::filesystem::path> FileLogger::sortedLogFiles() const {
+    std::vector<std::filesystem::path> files;
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(directory_, ec); !ec && it != std::filesystem::directory_iterator();
+         it.increment(ec)) {
+        if (it->is_regular_file() && it->path().extension() == ".log") files.push_back(it->path());
+    }
+    // Names carry a sortable time stamp, so name order is age order.
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+void FileLogger::openFileLocked(std::chrono::system_clock::time_point now) {
+    std::error_code ec;
+    std::filesystem::create_directories(directory_, ec);
+    auto secs = std::chrono::system_clock::to_time_t(now);
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    std::tm tm{};
+    localtime_r(&secs, &tm);
+    char stamp[64];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d--%H-%M-%S", &tm);
+    char msText[8];
+    std::snprintf(msText, sizeof msText, "-%03d", static_cast<int>(ms));
+    auto path = directory_ / ("DravixFTPClient " + std::string(stamp) + msText + ".log");
+    for (int i = 1; std::filesystem::exists(path, ec); ++i) {
+        path = directory_ / ("DravixFTPClient " + std::string(stamp) + msText + "-" + std::to_string(i) + ".log");
+    }
+    if (sink_) sink_->flush();
+    try {
+        sink_ = makeLogger(std::make_shared<spdlog::sinks::basic_file_sink_mt>(path.string(), false));
+    } catch (const std::exception&) {
+        sink_.reset();  // the folder is not writable: lines are dropped, nothing else fails
+        current_.reset();
+        return;
+    }
+    current_ = path;
+    openedAt_ = now;
+    pruneLocked();
+}
+
+void FileLogger::pruneLocked() {
+    if (maxFiles_ == 0) return;
+    auto files = sortedLogFiles();
+    std::error_code ec;
+    while (files.size() > maxFiles_) {
+        if (current_ && files.front() == *current_) break;
+        std::filesystem::remove(files.front(), ec);
+        files.erase(files.begin());
+    }
+}
+
+void FileLogger::writeLine(const Message& message, const std::string& line) {
+    std::lock_guard lock(fileMutex_);
+    auto now = clock_();
+    const bool expired =
+        std::chrono::duration<double>(now - openedAt_).count() >= rollingFrequency_ && rollingFrequency_ > 0;
+    if (!sink_ || expired) openFileLocked(now);
+    if (sink_) sink_->log(spdLevel(message.flag), "{}", line);
+}
+
+void FileLogger::flush() {
+    std::lock_guard lock(fileMutex_);
+    if (sink_) sink_->flush();
+}
+
+// ---- hub -----------------------------------------------------------------------------------
+
+struct Log::Impl {
+    std::mutex mutex;
+    std::vector<std::shared_ptr<Logger>> loggers;
+    dispatch::SerialQueue queue{"xlog"};
+
+    std::vector<std::shared_ptr<Logger>> snapshot() {
+        std::lock_guard lock(mutex);
+        return loggers;
+    }
+    void write(const Message& m) {
+        for (auto& l : snapshot()) l->logMessage(m);
+    }
+};
+
+Log::Log() : impl_(std::make_shared<Impl>()) {}
+
+Log& Log::sharedInstance() {
+    static Log* log = new Log;  // lives until exit, so late log calls stay safe
+    return *log;
+}
+
+void Log::addLogger(std::shared_ptr<Logger> logger) {
+    auto& impl = *sharedInstance().impl_;
+    std::lock_guard lock(impl.mutex);
+    impl.loggers.push_back(std::move(logger));
+}
+
+void Log::removeAllLoggers() {
+    auto& log = sharedInstance();
+    log.flush();
+    std::lock_guard lock(log.impl_->mutex);
+    log.impl_->loggers.clear();
+}
+
+void Log::log(bool asynchronous, Message message) {
+    auto impl = impl_;
+    if (asynchronous) {
+        impl->queue.async([impl, m = std::move(message)] { impl->write(m); });
+    } else if (impl->queue.isCurrent()) {
+        impl->write(message);
+    } else {
+        impl->queue.sync([&] { impl->write(message); });
+    }
+}
+
+void Log::flush() {
+    auto impl = impl_;
+    auto work = [impl] {
+        for (auto& l : impl->snapshot()) l->flush();
+    };
+    if (impl->queue.isCurrent()) work();
+    else impl->queue.sync(work);
+}
+
+}  // namespace xlog

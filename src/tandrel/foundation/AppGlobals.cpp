@@ -1,0 +1,36 @@
+#include "tandrel/foundation/AppGlobals.h"
+
+#include <cstdlib>
+#include <unistd.h>
+
+app_environment app_build_environment() { return app_environment::production; }
+
+const std::string& app_display_name() {
+    static const std::string name = [] {
+        const char* v = std::getenv("DRAVIX_DISPLAY_NAME");
+        return std::string(v && *v ? v : "DravixFTPClient");
+    }();
+    return name;
+}
+
+std::filesystem::path app_resource_folder() {
+    if (const char* v = std::getenv("DRAVIX_RESOURCE_DIR"); v && *v) return v;
+#ifdef DRAVIX_BUILD_RESOURCE_DIR
+    std::error_code ec;
+    if (std::filesystem::is_directory(DRAVIX_BUILD_RESOURCE_DIR, ec)) return DRAVIX_BUILD_RESOURCE_DIR;
+#endif
+    char buf[4096];
+    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n > 0) {
+        buf[n] = 0;
+        return std::filesystem::path(buf).parent_path() / "resources";
+    }
+    return "resources";
+}
+
+std::optional<std::filesystem::path> app_resource(const std::string& name) {
+    auto p = app_resource_folder() / name;
+    std::error_code ec;
+    if (std::filesystem::exists(p, ec)) return p;
+    return std::nullopt;
+}

@@ -1,0 +1,18 @@
+#pragma once
+// Process-wide values of the app, each made once on first use.
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "tandrel/foundation/AMZLogger.h"
+
+// The environment the app runs in (selects the log level).
+app_environment app_build_environment();
+// The name shown to the user: "DravixFTPClient" unless DRAVIX_DISPLAY_NAME says otherwise.
+const std::string& app_display_name();
+
+// The app's read-only resources (the "main bundle"): $DRAVIX_RESOURCE_DIR when set, else the
+// folder the build prepared, else "resources" beside the executable.
+std::filesystem::path app_resource_folder();
+// A resource by name, when it exists.
+std::optional<std::filesystem::path> app_resource(const std::string& name);

@@ -1,0 +1,174 @@
+#include "tandrel/foundation/Jsonable.h"
+
+#include <cmath>
+#include <random>
+
+VornError make_error(jsonable_error) { return VornError{"jsonable_error", 0, "The operation couldn't be completed. (jsonable_error error 0.)", "url_missing"}; }
+
+namespace {
+void checkEncodable(const OrderedJson& value) {
+    switch (value.type()) {
+        case OrderedJson::value_t::number_float:
+            if (!std::isfinite(value.get<double>())) throw EncodingError("a number that is not finite cannot be written as JSON");
+            break;
+        case OrderedJson::value_t::string:
+            if (!is_valid_utf8(value.get_ref<const std::string&>())) throw EncodingError("text that is not UTF-8 cannot be written as JSON");
+            break;
+        case OrderedJson::value_t::array:
+            for (const auto& e : value) checkEncodable(e);
+            break;
+        case OrderedJson::value_t::object:
+            for (auto it = value.begin(); it != value.end(); ++it) {
+                if (!is_valid_utf8(it.key())) throw EncodingError("a key that is not UTF-8 cannot be written as JSON");
+                checkEncodable(it.value());
+            }
+            break;
+        default: break;
+    }
+}
+
+const char* typeName(const OrderedJson& v) { return v.type_name(); }
+}  // namespace
+
+namespace jsonable {
+
+Expected<std::string> toJsonString(const OrderedJson& value) {
+    try {
+        checkEncodable(value);
+        return value.dump(2);
+    } catch (const EncodingError& e) {
+        return e.toError();
+    } catch (const std::exception& e) {
+        return EncodingError(e.what()).toError();
+    }
+}
+
+Expected<OrderedJson> parse(const std::string& text) {
+    OrderedJson j = OrderedJson::parse(text, nullptr, false);
+    if (j.is_discarded()) return DecodingError("The given data was not valid JSON.").toError();
+    return j;
+}
+
+const OrderedJson& require(const OrderedJson& object, const char* key) {
+    if (!object.is_object()) throw DecodingError(std::string("typeMismatch: expected an object holding \"") + key + "\"");
+    auto it = object.find(key);
+    if (it == object.end()) throw DecodingError(std::string("keyNotFound: No value associated with key \"") + key + "\"");
+    if (it->is_null()) throw DecodingError(std::string("valueNotFound: null found for key \"") + key + "\"");
+    return *it;
+}
+
+std::string require_string(const OrderedJson& object, const char* key) {
+    const auto& v = require(object, key);
+    if (!v.is_string()) throw DecodingError(std::string("typeMismatch: expected a string for key \"") + key + "\" but found " + typeName(v));
+    return v.get<std::string>();
+}
+
+int64_t require_int(const OrderedJson& object, const char* key) {
+    const auto& v = require(object, key);
+    if (v.is_number_integer()) return v.get<int64_t>();
+    if (v.is_number_float()) {
+        double d = v.get<double>();
+        if (std::floor(d) == d && std::fabs(d) < 9.2e18) return static_cast<int64_t>(d);
+    }
+    throw DecodingError(std::string("typeMismatch: expected an integer for key \"") + key + "\" but found " + typeName(v));
+}
+
+bool require_bool(const OrderedJson& object, const char* key) {
+    const auto& v = require(object, key);
+    if (!v.is_boolean()) throw DecodingError(std::string("typeMismatch: expected a Boolean for key \"") + key + "\" but found " + typeName(v));
+    return v.get<bool>();
+}
+
+double require_number(const OrderedJson& object, const char* key) {
+    const auto& v = require(object, key);
+    if (!v.is_number()) throw DecodingError(std::string("typeMismatch: expected a number for key \"") + key + "\" but found " + typeName(v));
+    return v.get<double>();
+}
+
+Date require_date(const OrderedJson& object, const char* key) { return Date{require_number(object, key)}; }
+
+void require_object(const OrderedJson& value, const std::string& what) {
+    if (!value.is_object()) throw DecodingError("typeMismatch: expected an object for " + what + " but found " + typeName(value));
+}
+
+std::optional<std::string> optional_string(const OrderedJson& object, const char* key) {
+    auto it = object.find(key);
+    if (it == object.end() || it->is_null()) return std::nullopt;
+    return require_string(object, key);
+}
+
+std::optional<int64_t> optional_int(const OrderedJson& object, const char* key) {
+    auto it = object.find(key);
+    if (it == object.end() || it->is_null()) return std::nullopt;
+    return require_int(object, key);
+}
+
+std::optional<double> optional_number(const OrderedJson& object, const char* key) {
+    auto it = object.find(key);
+    if (it == object.end() || it->is_null()) return std::nullopt;
+    return require_number(object, key);
+}
+
+std::optional<Date> optional_date(const OrderedJson& object, const char* key) {
+    auto n = optional_number(object, key);
+    if (!n) return std::nullopt;
+    return Date{*n};
+}
+
+OrderedJson date_json(Date d) {
+    // Whole seconds are written as integers, like the platform encoder does.
+    double s = d.sinceReferenceDate;
+    if (std::isfinite(s) && std::floor(s) == s && std::fabs(s) < 9e15) return static_cast<int64_t>(s);
+    return s;
+}
+
+}  // namespace jsonable
+
+Expected<std::string> Jsonable::toJsonString() const {
+    try {
+        return jsonable::toJsonString(to_json());
+    } catch (const EncodingError& e) {
+        return e.toError();
+    }
+}
+
+std::string Jsonable::description() const {
+    auto text = toJsonString();
+    return text ? *text : std::string("not convertible");
+}
+
+bool is_valid_utf8(std::string_view s) {
+    size_t i = 0, n = s.size();
+    while (i < n) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) { ++i; continue; }
+        int len;
+        uint32_t cp;
+        if ((c & 0xE0) == 0xC0) { len = 2; cp = c & 0x1F; }
+        else if ((c & 0xF0) == 0xE0) { len = 3; cp = c & 0x0F; }
+        else if ((c & 0xF8) == 0xF0) { len = 4; cp = c & 0x07; }
+        else return false;
+        if (i + len > n) return false;
+        for (int k = 1; k < len; ++k) {
+            unsigned char cc = static_cast<unsigned char>(s[i + k]);
+            if ((cc & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (cc & 0x3F);
+        }
+        if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))) return false;
+        if (cp >= 0xD800 && cp <= 0xDFFF) return false;
+        i += len;
+    }
+    return true;
+}
+
+std::string new_uuid_string() {
+    static thread_local std::mt19937_64 rng{std::random_device{}()};
+    uint64_t a = rng(), b = rng();
+    a = (a & 0xFFFFFFFFFFFF0FFFULL) | 0x0000000000004000ULL;  // version 4
+    b = (b & 0x3FFFFFFFFFFFFFFFULL) | 0x8000000000000000ULL;  // variant 1
+    char buf[37];
+    std::snprintf(buf, sizeof buf, "%08X-%04X-%04X-%04X-%012llX", static_cast<unsigned>(a >> 32),
+                  static_cast<unsigned>((a >> 16) & 0xFFFF), static_cast<unsigned>(a & 0xFFFF),
+                  static_cast<unsigned>(b >> 48), static_cast<unsigned long long>(b & 0xFFFFFFFFFFFFULL));
+    return buf;
+}

@@ -1,0 +1,41 @@
+#pragma once
+// An error as a value: where it comes from (a domain), a code, the text shown to the user and
+// the short text written to the log.
+#include <cstdint>
+#include <string>
+#include <utility>
+
+struct VornError {
+    std::string domain;   // "vorn_error_throws", "jsonable_error", "KeychainError", "DecodingError", ...
+    int64_t code = 0;
+    std::string message;  // user-facing description
+    std::string name;     // short form for log lines, e.g. "url_missing"
+
+    // The text form used in log lines: the short name when there is one, else the message.
+    std::string text() const { return name.empty() ? message : (message.empty() ? name : name + ": " + message); }
+    const std::string& localizedDescription() const { return message; }
+    bool is(const std::string& d, int64_t c) const { return domain == d && code == c; }
+};
+
+// A value or an error.
+template <class T>
+class Expected {
+public:
+    Expected(T value) : ok_(true), value_(std::move(value)) {}
+    Expected(VornError error) : ok_(false), error_(std::move(error)) {}
+
+    bool ok() const { return ok_; }
+    explicit operator bool() const { return ok_; }
+    T& value() { return value_; }
+    const T& value() const { return value_; }
+    T& operator*() { return value_; }
+    const T& operator*() const { return value_; }
+    T* operator->() { return &value_; }
+    const T* operator->() const { return &value_; }
+    const VornError& error() const { return error_; }
+
+private:
+    bool ok_;
+    T value_{};
+    VornError error_;
+};

@@ -1,0 +1,69 @@
+#pragma once
+// Remote files on their way through the app: a directory listing, one listing entry, and the
+// text of one file handed to the editor.
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tandrel/foundation/EnumManager.h"
+#include "tandrel/foundation/Jsonable.h"
+
+// The kind of a file-system entry, written to JSON as its text value.
+enum class URLFileResourceType { namedPipe, characterSpecial, directory, blockSpecial, regular, symbolicLink, socket, unknown };
+std::string url_file_resource_type_raw(URLFileResourceType t);
+std::optional<URLFileResourceType> url_file_resource_type_from_raw(const std::string& raw);
+
+// One entry of a listing. Every field is optional and written only when set.
+class VornServerFileDataModel : public Jsonable {
+public:
+    std::optional<std::string> path;
+    std::optional<std::string> name;
+    std::optional<URLFileResourceType> kind;
+    std::optional<int64_t> size;
+    std::optional<Date> creationDate;
+    std::optional<Date> modifiedDate;
+    std::optional<EnumManager::file_special_assignment> special_assignment;
+
+    OrderedJson to_json() const override;
+    static std::shared_ptr<VornServerFileDataModel> from_json(const OrderedJson& j);
+
+    // The entry leading to the parent folder, shown first in a listing.
+    static std::shared_ptr<VornServerFileDataModel> up_one_level();
+};
+
+// One directory listing as the file explorer shows it.
+class VornServerFilesDataModel : public Jsonable {
+public:
+    VornServerFilesDataModel();  // a new UUID id
+
+    std::string id;
+    std::optional<std::vector<std::shared_ptr<VornServerFileDataModel>>> fileSections;
+    std::optional<int64_t> fileCount;
+    std::optional<float> filePacketSize;
+
+    OrderedJson to_json() const override;
+    static std::shared_ptr<VornServerFilesDataModel> from_json(const OrderedJson& j);
+};
+
+// The text of one remote file, as handed to the editor.
+class VornServerFileContentModel {
+public:
+    VornServerFileContentModel();  // a new UUID id, empty path and contents, txt
+
+    std::string id;
+    std::string path;
+    std::string contents;
+    EnumManager::editor_file_types file_type = EnumManager::editor_file_types::txt;
+};
+
+// The key of a remote file between the browser and the editor: Base64 of the path's UTF-8 bytes.
+std::string file_bucket_id_for_path(const std::string& path);
+
+// Builds the content record of a downloaded file: the read's error is passed on; no data gives
+// no_data; bytes that are not UTF-8 give not_utf8_text (opening them as empty text would let a
+// save wipe the remote file); otherwise the record with id = Base64 of the path.
+void build_file_content_model(const std::optional<std::string>& data, const std::optional<VornError>& error,
+                              const std::string& file_type, const std::string& path,
+                              const std::function<void(std::shared_ptr<VornServerFileContentModel>, std::optional<VornError>)>& completion);

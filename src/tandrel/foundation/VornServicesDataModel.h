@@ -1,0 +1,51 @@
+#pragma once
+// The saved servers: one record per server and the file's model.
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tandrel/foundation/EnumManager.h"
+#include "tandrel/foundation/Jsonable.h"
+
+// One saved server. The password is not part of it: it lives in the keychain.
+class VornSingleServiceDataModel : public Jsonable {
+public:
+    VornSingleServiceDataModel();  // a new UUID id, unKnown type, created now
+
+    std::string id;
+    EnumManager::VornConnectionType connection_type = EnumManager::VornConnectionType::unKnown;
+    std::string url;
+    std::string username;
+    std::optional<int64_t> port;
+    std::string nickname;
+    Date created_date;
+    Date last_connected;
+
+    OrderedJson to_json() const override;
+    // Strict: every key but "port" must be there with its type. Throws DecodingError.
+    static std::shared_ptr<VornSingleServiceDataModel> from_json(const OrderedJson& j);
+    std::shared_ptr<VornSingleServiceDataModel> clone() const;
+};
+
+// The saved-servers file.
+class VornServicesDataModel : public Jsonable {
+public:
+    std::vector<std::shared_ptr<VornSingleServiceDataModel>> saved_services;
+
+    OrderedJson to_json() const override;
+    static std::shared_ptr<VornServicesDataModel> from_json(const OrderedJson& j);
+    // A copy whose records are copies too (what a save writes).
+    std::shared_ptr<VornServicesDataModel> clone() const;
+
+    // Appends the record and saves; the completion gets the record's id, or nothing when the
+    // save failed. The completion runs on the save queue.
+    void add_service(std::shared_ptr<VornSingleServiceDataModel> service,
+                     std::function<void(std::optional<std::string>)> completion = nullptr);
+    // Replaces the record with that id by `service` (which moves to the end) and saves.
+    void update_service(const std::string& id, std::shared_ptr<VornSingleServiceDataModel> service,
+                        std::function<void(bool)> completion = nullptr);
+};
+
+class VornServicesDataModelUtility {};

@@ -1,0 +1,40 @@
+#pragma once
+// The open editing sessions of a server: which remote files are open in the editor and the
+// editor page's own state of each.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tandrel/foundation/Jsonable.h"
+
+// One file open in the editor.
+class VornACEFileSessionsDataModel : public Jsonable {
+public:
+    VornACEFileSessionsDataModel();  // empty texts, undo_count 0, opened now
+
+    std::string session_id;
+    std::string file_path;
+    std::string mime_type;
+    std::string json;          // the page's serialised session, handed back to it unchanged
+    std::string ace_language;
+    int64_t undo_count = 0;
+    Date opened;
+
+    OrderedJson to_json() const override;
+    // Every key required. Throws DecodingError.
+    static std::shared_ptr<VornACEFileSessionsDataModel> from_json(const OrderedJson& j);
+    std::shared_ptr<VornACEFileSessionsDataModel> clone() const;
+};
+
+// The editing sessions of one saved server.
+class VornAppMultipleSessionsDataModel : public Jsonable {
+public:
+    std::string service_id;
+    std::vector<std::shared_ptr<VornACEFileSessionsDataModel>> ace_file_sessions;
+
+    OrderedJson to_json() const override;
+    static std::shared_ptr<VornAppMultipleSessionsDataModel> from_json(const OrderedJson& j);
+    std::shared_ptr<VornAppMultipleSessionsDataModel> clone() const;
+};
+
+class VornAppMultipleSessionsDataModelUtility {};
