@@ -1,0 +1,238 @@
+#include "platform/ui/AlertController.h"
+
+#include <QBoxLayout>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+namespace ui {
+
+std::shared_ptr<AlertAction> AlertAction::make(const QString& title, AlertActionStyle style, Handler handler) {
+    return std::shared_ptr<AlertAction>(new AlertAction(title, style, std::move(handler)));
+}
+
+AlertAction::AlertAction(QString title, AlertActionStyle style, Handler handler)
+    : title_(std::move(title)), style_(style), handler_(std::move(handler)) {}
+
+void AlertAction::setEnabled(bool enabled) {
+    enabled_ = enabled;
+    if (button_) button_->setEnabled(enabled);
+}
+
+AlertController::AlertController(QString title, QString message, AlertControllerStyle style)
+    : alertTitle_(std::move(title)), message_(std::move(message)), style_(style) {
+    setModalPresentationStyle(ModalPresentationStyle::formSheet);
+}
+
+std::shared_ptr<AlertController> AlertController::make(const QString& title, const QString& message,
+                                                       AlertControllerStyle style) {
+    return ui::make<AlertController>(title, message, style);
+}
+
+void AlertController::setAlertTitle(const QString& title) {
+    alertTitle_ = title;
+    if (titleLabel_) {
+        titleLabel_->setText(title);
+        titleLabel_->setVisible(!title.isEmpty());
+    }
+}
+
+void AlertController::setMessage(const QString& message) {
+    message_ = message;
+    if (messageLabel_) {
+        messageLabel_->setText(message);
+        messageLabel_->setVisible(!message.isEmpty());
+    }
+}
+
+void AlertController::addAction(const std::shared_ptr<AlertAction>& action) {
+    if (!action) return;
+    actions_.push_back(action);
+    if (buttonBox_) rebuildButtonRow();
+}
+
+void AlertController::setPreferredAction(const std::shared_ptr<AlertAction>& action) {
+    preferred_ = action;
+    if (buttonBox_) rebuildButtonRow();
+}
+
+void AlertController::addTextField(const std::function<void(QLineEdit*)>& configure) {
+    if (!fieldBox_) {  // built with the view
+        pendingFields_.push_back(configure);
+        return;
+    }
+    auto* field = new QLineEdit(fieldBox_);
+    field->setObjectName(QStringLiteral("alert_text_field_%1").arg(fields_.size()));
+    fieldBox_->layout()->addWidget(field);
+    fieldBox_->setVisible(true);
+    fields_.push_back(field);
+    if (configure) configure(field);
+    if (fields_.size() == 1) field->setFocus();
+}
+
+QList<QLineEdit*> AlertController::textFields() const {
+    QList<QLineEdit*> out;
+    for (const auto& f : fields_)
+        if (f) out.push_back(f);
+    return out;
+}
+
+void AlertController::loadView() {
+    auto* root = new QWidget;
+    root->setObjectName(QStringLiteral("alert_view"));
+    root->setMinimumWidth(300);
+    auto* layout = new QVBoxLayout(root);
+    layout->setContentsMargins(20, 18, 20, 16);
+    layout->setSpacing(10);
+
+    titleLabel_ = new QLabel(alertTitle_, root);
+    titleLabel_->setObjectName(QStringLiteral("alert_title"));
+    QFont bold = titleLabel_->font();
+    bold.setBold(true);
+    bold.setPointSizeF(bold.pointSizeF() * 1.1);
+    titleLabel_->setFont(bold);
+    titleLabel_->setAlignment(Qt::AlignCenter);
+    titleLabel_->setWordWrap(true);
+    titleLabel_->setVisible(!alertTitle_.isEmpty());
+    layout->addWidget(titleLabel_);
+
+    messageLabel_ = new QLabel(message_, root);
+    messageLabel_->setObjectName(QStringLiteral("alert_message"));
+    messageLabel_->setAlignment(Qt::AlignCenter);
+    messageLabel_->setWordWrap(true);
+    messageLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    messageLabel_->setVisible(!message_.isEmpty());
+    layout->addWidget(messageLabel_);
+
+    fieldBox_ = new QWidget(root);
+    auto* fieldLayout = new QVBoxLayout(fieldBox_);
+    fieldLayout->setContentsMargins(0, 4, 0, 4);
+    fieldLayout->setSpacing(6);
+    fieldBox_->setVisible(false);
+    layout->addWidget(fieldBox_);
+
+    buttonBox_ = new QWidget(root);
+    buttonBox_->setObjectName(QStringLiteral("alert_buttons"));
+    layout->addWidget(buttonBox_);
+    setView(root);
+
+    auto pending = std::move(pendingFields_);
+    pendingFields_.clear();
+    for (const auto& configure : pending) addTextField(configure);
+    rebuildButtonRow();
+    setPreferredContentSize(QSize(std::max(340, root->sizeHint().width()), root->sizeHint().height()));
+}
+
+void AlertController::rebuildButtonRow() {
+    if (!buttonBox_) return;
+    delete buttonBox_->layout();
+    for (QPushButton* b : buttonBox_->findChildren<QPushButton*>(QString(), Qt::FindDirectChildrenOnly)) {
+        b->hide();
+        b->deleteLater();
+    }
+    // Two buttons side by side (cancel first), more in a column, as alerts lay them out.
+    const bool row = actions_.size() <= 2;
+    QBoxLayout* layout = row ? static_cast<QBoxLayout*>(new QHBoxLayout(buttonBox_))
+                             : static_cast<QBoxLayout*>(new QVBoxLayout(buttonBox_));
+    layout->setContentsMargins(0, 6, 0, 0);
+    layout->setSpacing(8);
+    std::vector<std::shared_ptr<AlertAction>> ordered = actions_;
+    if (row) {
+        std::stable_partition(ordered.begin(), ordered.end(),
+                              [](const auto& a) { return a->style() == AlertActionStyle::cancel; });
+    } else {
+        std::stable_partition(ordered.begin(), ordered.end(),
+                              [](const auto& a) { return a->style() != AlertActionStyle::cancel; });
+    }
+    for (const auto& action : ordered) addButton(action);
+}
+
+void AlertController::addButton(const std::shared_ptr<AlertAction>& action) {
+    const auto it = std::find(actions_.begin(), actions_.end(), action);
+    const int index = static_cast<int>(it - actions_.begin());
+    auto* button = new QPushButton(action->title(), buttonBox_);
+    button->setObjectName(QStringLiteral("alert_action_%1").arg(index));
+    button->setEnabled(action->isEnabled() && !answered_);
+    button->setAutoDefault(false);
+    if (action->style() == AlertActionStyle::destructive) {
+        QPalette p = button->palette();
+        p.setColor(QPalette::ButtonText, QColor(0xd7, 0x2c, 0x2c));
+        button->setPalette(p);
+    }
+    if (action->style() == AlertActionStyle::cancel) {
+        QFont f = button->font();
+        f.setBold(true);
+        button->setFont(f);
+    }
+    const bool isDefault = preferred_ ? preferred_ == action
+                                      : (action->style() == AlertActionStyle::default_ &&
+                                         std::count_if(actions_.begin(), actions_.end(), [](const auto& a) {
+                                             return a->style() == AlertActionStyle::default_;
+                                         }) == 1);
+    button->setDefault(isDefault);
+    action->button_ = button;
+    std::weak_ptr<AlertAction> weakAction = action;
+    QPointer<AlertController> self(this);
+    QObject::connect(button, &QPushButton::clicked, this, [self, weakAction] {
+        if (auto a = weakAction.lock(); a && self) self->performAction(a);
+    });
+    buttonBox_->layout()->addWidget(button);
+}
+
+bool AlertController::performAction(int index) {
+    if (index < 0 || index >= static_cast<int>(actions_.size())) return false;
+    return performAction(actions_[static_cast<size_t>(index)]);
+}
+
+bool AlertController::performAction(const std::shared_ptr<AlertAction>& action) {
+    if (!action || answered_ || !action->isEnabled()) return false;
+    if (std::find(actions_.begin(), actions_.end(), action) == actions_.end()) return false;
+    answered_ = true;
+    for (const auto& a : actions_)
+        if (a->button_) a->button_->setEnabled(false);
+    // Close and run the handler after the click (or key) event is done.
+    auto self = std::static_pointer_cast<AlertController>(sharedFromThis());
+    auto handler = action->handler_;
+    QTimer::singleShot(0, QCoreApplication::instance(), [self, handler] {
+        auto run = [handler] {
+            if (handler) handler();
+        };
+        if (self && self->presentingViewController()) {
+            self->dismissViewControllerAnimated(true, run);
+        } else {
+            run();
+        }
+    });
+    return true;
+}
+
+std::shared_ptr<AlertAction> AlertController::fallbackAction() const {
+    for (const auto& a : actions_)
+        if (a->style() == AlertActionStyle::cancel) return a;
+    if (actions_.size() == 1) return actions_.front();
+    return nullptr;
+}
+
+void AlertController::viewWillAppear(bool animated) {
+    ViewController::viewWillAppear(animated);
+    shown_ = true;
+}
+
+void AlertController::presentationCloseRequested() {
+    if (answered_) return;
+    if (auto action = fallbackAction(); action && action->isEnabled()) performAction(action);
+    // Otherwise the alert stays: it has no obvious way out but its buttons.
+}
+
+void AlertController::released() {
+    if (answered_ || !shown_) return;
+    // Shown and never answered (its window went away): run the obvious answer.
+    answered_ = true;
+    if (auto action = fallbackAction(); action && action->handler_) {
+        QTimer::singleShot(0, QCoreApplication::instance(), action->handler_);
+    }
+}
+
+}  // namespace ui

@@ -1,0 +1,105 @@
+#pragma once
+// Alerts: a title, a message, text fields and actions with styles, shown as a centred sheet
+// over the presenter's window. Choosing an action closes the alert and then runs the action's
+// handler. Escape or the sheet's close button chooses the cancel action (or the only action);
+// an alert that goes away unchosen (its window closed) runs that same action, so the handler of
+// a shown alert always runs when there is an obvious one.
+#include <QList>
+#include <QPointer>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "platform/ui/ViewController.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QBoxLayout;
+
+namespace ui {
+
+// The platform's numbering: default 0, cancel 1, destructive 2.
+enum class AlertActionStyle { default_ = 0, cancel = 1, destructive = 2 };
+enum class AlertControllerStyle { actionSheet = 0, alert = 1 };
+
+class AlertController;
+
+class AlertAction {
+public:
+    using Handler = std::function<void()>;
+    static std::shared_ptr<AlertAction> make(const QString& title, AlertActionStyle style, Handler handler = {});
+
+    const QString& title() const { return title_; }
+    AlertActionStyle style() const { return style_; }
+    bool isEnabled() const { return enabled_; }
+    void setEnabled(bool enabled);
+
+private:
+    friend class AlertController;
+    AlertAction(QString title, AlertActionStyle style, Handler handler);
+    QString title_;
+    AlertActionStyle style_;
+    Handler handler_;
+    bool enabled_ = true;
+    QPointer<QPushButton> button_;
+};
+
+class AlertController : public ViewController {
+    Q_OBJECT
+public:
+    AlertController(QString title, QString message, AlertControllerStyle style = AlertControllerStyle::alert);
+    static std::shared_ptr<AlertController> make(const QString& title, const QString& message,
+                                                 AlertControllerStyle style = AlertControllerStyle::alert);
+
+    QString alertTitle() const { return alertTitle_; }
+    void setAlertTitle(const QString& title);
+    QString message() const { return message_; }
+    void setMessage(const QString& message);
+    AlertControllerStyle preferredStyle() const { return style_; }
+
+    void addAction(const std::shared_ptr<AlertAction>& action);
+    const std::vector<std::shared_ptr<AlertAction>>& actions() const { return actions_; }
+    void setPreferredAction(const std::shared_ptr<AlertAction>& action);
+    std::shared_ptr<AlertAction> preferredAction() const { return preferred_; }
+
+    // Adds a text field (before the view loads or after); `configure` runs on the new field.
+    void addTextField(const std::function<void(QLineEdit*)>& configure = {});
+    QList<QLineEdit*> textFields() const;
+
+    // Chooses the action as a click would: the alert closes, then the handler runs (on the next
+    // event-loop turn). Returns false for a disabled action or an alert already answered.
+    bool performAction(const std::shared_ptr<AlertAction>& action);
+    bool performAction(int index);
+    bool isAnswered() const { return answered_; }
+
+    void released() override;
+
+protected:
+    void loadView() override;
+    void presentationCloseRequested() override;
+    void viewWillAppear(bool animated) override;
+
+private:
+    std::shared_ptr<AlertAction> fallbackAction() const;
+    void addButton(const std::shared_ptr<AlertAction>& action);
+    void rebuildButtonRow();
+
+    QString alertTitle_;
+    QString message_;
+    AlertControllerStyle style_;
+    std::vector<std::shared_ptr<AlertAction>> actions_;
+    std::shared_ptr<AlertAction> preferred_;
+    std::vector<std::function<void(QLineEdit*)>> pendingFields_;
+    QList<QPointer<QLineEdit>> fields_;
+    bool answered_ = false;
+    bool shown_ = false;
+
+    QPointer<QLabel> titleLabel_;
+    QPointer<QLabel> messageLabel_;
+    QPointer<QWidget> fieldBox_;
+    QPointer<QWidget> buttonBox_;
+};
+
+}  // namespace ui
