@@ -1,0 +1,268 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "tandrel/foundation/EnumManager.h"
+#include "tandrel/foundation/VornCurrentEditorStateInfo.h"
+#include "tandrel/foundation/VornCurrentServiceStateInfo.h"
+#include "tandrel/foundation/VornEditorPreferencesDataModel.h"
+#include "tandrel/foundation/VornServerFilesDataModel.h"
+#include "tandrel/foundation/VornServicesDataModel.h"
+#include "tandrel/foundation/VornSessionsDataModel.h"
+
+namespace {
+std::vector<std::string> keysOf(const OrderedJson& j) {
+    std::vector<std::string> keys;
+    for (auto it = j.begin(); it != j.end(); ++it) keys.push_back(it.key());
+    return keys;
+}
+OrderedJson parsed(const Jsonable& record) {
+    auto text = record.toJsonString();
+    EXPECT_TRUE(text.ok());
+    return OrderedJson::parse(*text);
+}
+using Keys = std::vector<std::string>;
+}  // namespace
+
+// Every record round-trips through its own JSON text with the field names as keys.
+TEST(JsonModels, EveryRecordRoundTripsWithItsFieldNames) {
+    auto server = std::make_shared<VornSingleServiceDataModel>();
+    server->connection_type = EnumManager::VornConnectionType::webDav;
+    server->url = "webdav://example.test/dav";
+    server->username = "ana";
+    server->port = 8080;
+    server->nickname = "Shop";
+    server->created_date = Date{100.5};
+    VornServicesDataModel services;
+    services.saved_services = {server};
+
+    auto file = std::make_shared<VornACEFileSessionsDataModel>();
+    file->session_id = "L2luZGV4Lmh0bWw=";
+    file->file_path = "/index.html";
+    file->mime_type = "text/html";
+    file->json = R"({"value":"<p>\"hi\"</p>"})";
+    file->ace_language = "html";
+    file->undo_count = 7;
+    VornAppMultipleSessionsDataModel sessions;
+    sessions.service_id = "abc";
+    sessions.ace_file_sessions = {file};
+
+    VornEditorPreferencesDataModel prefs;
+    prefs.theme_id = EnumManager::ace_editor_theme::matrix;
+    prefs.soft_wrap = EnumManager::soft_wrap::custom;
+    prefs.soft_wrap_custom_value = 120;
+
+    auto entry = VornServerFileDataModel::up_one_level();
+    entry->modifiedDate = Date{86400};
+    VornServerFilesDataModel listing;
+    listing.fileSections = std::vector{entry};
+
+    VornCurrentServiceStateInfo state;
+    state.current_dir = "/www";
+    state.connected = true;
+    VornCurrentEditorStateInfo editor;
+    editor.file_bucket_id = "L2E=";
+    editor.preview_supported = true;
+
+    struct Case {
+        const Jsonable* record;
+        Keys keys;
+        std::function<std::string(const OrderedJson&)> reencode;
+    };
+    const std::vector<Case> cases = {
+        {&services, {"saved_services"}, [](auto& j) { return *VornServicesDataModel::from_json(j)->toJsonString(); }},
+        {server.get(), {"id", "connection_type", "url", "username", "port", "nickname", "created_date", "last_connected"},
+         [](auto& j) { return *VornSingleServiceDataModel::from_json(j)->toJsonString(); }},
+        {&sessions, {"service_id", "ace_file_sessions"},
+         [](auto& j) { return *VornAppMultipleSessionsDataModel::from_json(j)->toJsonString(); }},
+        {file.get(), {"session_id", "file_path", "mime_type", "json", "ace_language", "undo_count", "opened"},
+         [](auto& j) { return *VornACEFileSessionsDataModel::from_json(j)->toJsonString(); }},
+        {&prefs, {"gutter_visible", "auto_suggest_enabled", "invisibles_visible", "theme_id", "soft_wrap", "soft_wrap_custom_value"},
+         [](auto& j) { return *VornEditorPreferencesDataModel::from_json(j)->toJsonString(); }},
+        {&listing, {"id", "fileSections"}, [](auto& j) { return *VornServerFilesDataModel::from_json(j)->toJsonString(); }},
+        {entry.get(), {"path", "name", "kind", "size", "modifiedDate", "special_assignment"},
+         [](auto& j) { return *VornServerFileDataModel::from_json(j)->toJsonString(); }},
+        {&state, {"static_window_file_id", "current_dir", "connected"},
+         [](auto& j) { return *VornCurrentServiceStateInfo::from_json(j)->toJsonString(); }},
+        {&editor, {"file_bucket_id", "has_changes", "preview_supported"},
+         [](auto& j) { return *VornCurrentEditorStateInfo::from_json(j)->toJsonString(); }},
+    };
+    for (size_t i = 0; i < cases.size(); ++i) {
+        auto j = parsed(*cases[i].record);
+        EXPECT_EQ(keysOf(j), cases[i].keys) << "case " << i;
+        EXPECT_EQ(cases[i].reencode(j), *cases[i].record->toJsonString()) << "case " << i;
+        EXPECT_EQ(cases[i].record->description(), *cases[i].record->toJsonString());
+    }
+    // Values as written.
+    auto s = parsed(*server);
+    EXPECT_EQ(s["connection_type"], OrderedJson::parse(R"({"webDav":{}})"));
+    EXPECT_EQ(s["created_date"], 100.5);
+    EXPECT_EQ(parsed(prefs)["theme_id"], 22);
+    auto e = parsed(*entry);
+    EXPECT_EQ(e["kind"], "NSFileTypeDirectory");
+    EXPECT_EQ(e["special_assignment"], 1);
+    EXPECT_EQ(e["modifiedDate"], 86400);
+    EXPECT_EQ(e["name"], "[UP ONE LEVEL] ..");
+}
+
+TEST(JsonModels, OptionalFieldsAndDatesAsWritten) {
+    VornSingleServiceDataModel server;
+    server.created_date = Date{0};
+    server.last_connected = Date{86400};
+    auto j = parsed(server);
+    EXPECT_FALSE(j.contains("port"));
+    EXPECT_EQ(j["created_date"], 0);
+    EXPECT_EQ(j["last_connected"], 86400);
+    EXPECT_EQ(server.id.size(), 36u);
+    for (char c : server.id) EXPECT_TRUE(c == '-' || std::isdigit(c) || (c >= 'A' && c <= 'F'));
+
+    VornServerFileDataModel only_name;
+    only_name.name = "a.txt";
+    EXPECT_EQ(keysOf(parsed(only_name)), Keys{"name"});
+
+    auto listing = VornServerFilesDataModel::from_json(OrderedJson::parse(R"({"id":"X"})"));
+    EXPECT_EQ(listing->id, "X");
+    EXPECT_FALSE(listing->fileSections);
+    EXPECT_FALSE(listing->fileCount);
+
+    VornCurrentServiceStateInfo a, b;
+    EXPECT_NE(a.static_window_file_id, b.static_window_file_id);
+    EXPECT_EQ(keysOf(parsed(a)), (Keys{"static_window_file_id", "connected"}));
+}
+
+TEST(JsonModels, WhatCannotBeEncodedIsAnErrorNotText) {
+    VornServerFilesDataModel listing;
+    listing.filePacketSize = std::nanf("");
+    EXPECT_FALSE(listing.toJsonString().ok());
+    EXPECT_EQ(listing.description(), "not convertible");
+
+    VornSingleServiceDataModel server;
+    server.nickname = std::string("bad \xff\xfe bytes");
+    auto text = server.toJsonString();
+    ASSERT_FALSE(text.ok());
+    EXPECT_EQ(text.error().domain, "EncodingError");
+}
+
+TEST(JsonModels, DecodingIsStrictWhereTheRecordsSaySo) {
+    struct Case {
+        const char* what;
+        std::function<void()> decode;
+        bool ok;
+    };
+    auto server = [](const char* text) { return [text] { VornSingleServiceDataModel::from_json(OrderedJson::parse(text)); }; };
+    const std::string base = R"("id":"1","connection_type":{"ftp":{}},"url":"u","username":"n","created_date":0,"last_connected":1)";
+    const std::string noNick = "{" + base + "}";
+    const std::string full = "{" + base + R"(,"nickname":"x","port":null})";
+    const std::string prefsNoWidth = R"({"gutter_visible":true,"auto_suggest_enabled":true,"invisibles_visible":false,"theme_id":12,"soft_wrap":2})";
+    const std::string prefsTheme40 = R"({"gutter_visible":true,"auto_suggest_enabled":true,"invisibles_visible":false,"theme_id":40,"soft_wrap":2,"soft_wrap_custom_value":80})";
+    const std::vector<Case> cases = {
+        {"server without nickname", server(noNick.c_str()), false},
+        {"server with null port", server(full.c_str()), true},
+        {"file session without ace_language",
+         [] { VornACEFileSessionsDataModel::from_json(OrderedJson::parse(R"({"session_id":"","file_path":"","mime_type":"","json":"","undo_count":0,"opened":0})")); }, false},
+        {"prefs without soft_wrap_custom_value", [&] { VornEditorPreferencesDataModel::from_json(OrderedJson::parse(prefsNoWidth)); }, false},
+        {"prefs with theme 40", [&] { VornEditorPreferencesDataModel::from_json(OrderedJson::parse(prefsTheme40)); }, false},
+        {"editor state with only has_changes", [] { VornCurrentEditorStateInfo::from_json(OrderedJson::parse(R"({"has_changes":true,"preview_supported":false})")); }, true},
+        {"editor state without has_changes", [] { VornCurrentEditorStateInfo::from_json(OrderedJson::parse(R"({"file_path":"a"})")); }, false},
+        {"service state without window id", [] { VornCurrentServiceStateInfo::from_json(OrderedJson::parse(R"({"connected":false})")); }, false},
+    };
+    for (const auto& c : cases) {
+        bool ok = true;
+        try {
+            c.decode();
+        } catch (const DecodingError&) {
+            ok = false;
+        }
+        EXPECT_EQ(ok, c.ok) << c.what;
+    }
+}
+
+TEST(EnumManagerTable, ConnectionTypeShapes) {
+    struct Case {
+        const char* json;
+        std::optional<EnumManager::VornConnectionType> expected;
+        bool keyCountError;
+    };
+    using T = EnumManager::VornConnectionType;
+    const std::vector<Case> cases = {
+        {R"({"ftp":{}})", T::ftp, false},
+        {R"({"webDav":{"x":1}})", T::webDav, false},
+        {R"({})", std::nullopt, true},
+        {R"({"ftp":{},"sftp":{}})", std::nullopt, true},
+        {R"({"ftp":{},"extra":1})", T::ftp, false},
+        {R"({"ftp":1})", std::nullopt, false},
+        {R"("ftp")", std::nullopt, false},
+    };
+    for (const auto& c : cases) {
+        std::optional<T> got;
+        std::string message;
+        try {
+            got = EnumManager::connection_type_from_json(OrderedJson::parse(c.json));
+        } catch (const DecodingError& e) {
+            message = e.what();
+        }
+        EXPECT_EQ(got, c.expected) << c.json;
+        EXPECT_EQ(message == "Invalid number of keys found, expected one.", c.keyCountError) << c.json << " " << message;
+    }
+    EXPECT_EQ(EnumManager::connection_type_to_json(T::notConnected).dump(), R"({"notConnected":{}})");
+    EXPECT_EQ(EnumManager::connection_type_description(T::ftp), "{\n  \"ftp\": {}\n}");
+    EXPECT_EQ(*enum_json_string(to_json_value(EnumManager::soft_wrap::print_sw)), "3");
+}
+
+TEST(EnumManagerTable, RawValuesNamesAndMessages) {
+    EXPECT_FALSE(EnumManager::ace_editor_theme_from_raw(0));
+    EXPECT_FALSE(EnumManager::ace_editor_theme_from_raw(40));
+    EXPECT_EQ(EnumManager::ace_editor_theme_from_raw(22), EnumManager::ace_editor_theme::matrix);
+    EXPECT_EQ(EnumManager::ace_path(EnumManager::ace_editor_theme::matrix), "ace/theme/gob");
+    EXPECT_EQ(EnumManager::display_name(EnumManager::ace_editor_theme::vibrant_ink), "Vibrant InK");
+    EXPECT_EQ(EnumManager::light_themes().size(), 15u);
+    EXPECT_EQ(EnumManager::light_themes().back(), EnumManager::ace_editor_theme::sql_server);
+    EXPECT_EQ(EnumManager::dark_themes().front(), EnumManager::ace_editor_theme::ambiance);
+    EXPECT_FALSE(EnumManager::editor_file_types_from_raw("Html"));
+    EXPECT_FALSE(EnumManager::editor_file_types_from_raw(" css"));
+    EXPECT_EQ(EnumManager::editor_file_types_from_raw("scss"), EnumManager::editor_file_types::scss);
+    EXPECT_FALSE(EnumManager::soft_wrap_from_raw(5));
+    EXPECT_FALSE(EnumManager::file_explorer_sorting_from_raw(4));
+    EXPECT_EQ(EnumManager::symbol_name(EnumManager::file_icon_kind::archive), "speedometer");
+    EXPECT_EQ(EnumManager::sort_symbol_name(EnumManager::file_explorer_sorting::size), "textformat.size");
+
+    using E = EnumManager::vorn_error_throws;
+    EXPECT_EQ(E::invalid_character("/").errorDescription(), "Your username can't contain the character '/'");
+    VornError err = E(E::no_permission_no_data);
+    EXPECT_EQ(err.localizedDescription(), "No data was returned. Please check your login credentials...");
+    EXPECT_TRUE(EnumManager::is_error(err, E::no_permission_no_data));
+    EXPECT_EQ(VornError(E(E::not_utf8_text)).message, "This file is not UTF-8 text.");
+    VornError dup = EnumManager::KeychainError(EnumManager::KeychainError::duplicateItem);
+    EXPECT_EQ(dup.name, "duplicateItem");
+}
+
+TEST(ServerFileRecords, ContentRecordsFromDownloads) {
+    struct Result {
+        std::shared_ptr<VornServerFileContentModel> record;
+        std::optional<VornError> error;
+    };
+    auto build = [](std::optional<std::string> data, std::optional<VornError> error, std::string type, std::string path) {
+        Result r;
+        build_file_content_model(data, error, type, path, [&](auto rec, auto err) {
+            r.record = rec;
+            r.error = err;
+        });
+        return r;
+    };
+    auto a = build(std::string("<p>é</p>"), std::nullopt, "html", "/www/index.html");
+    ASSERT_TRUE(a.record);
+    EXPECT_EQ(a.record->id, "L3d3dy9pbmRleC5odG1s");
+    EXPECT_EQ(a.record->contents, "<p>é</p>");
+    EXPECT_EQ(a.record->file_type, EnumManager::editor_file_types::html);
+    EXPECT_EQ(build(std::string(), std::nullopt, "md", "/www/index.html").record->id, a.record->id);
+    EXPECT_EQ(build(std::string(), std::nullopt, "md", "/a").record->file_type, EnumManager::editor_file_types::txt);
+    EXPECT_NE(build(std::string(), std::nullopt, "html", "/www/other.html").record->id, a.record->id);
+
+    auto none = build(std::nullopt, std::nullopt, "html", "/a");
+    EXPECT_TRUE(EnumManager::is_error(*none.error, EnumManager::vorn_error_throws::no_data));
+    auto binary = build(std::string("\x89PNG\r\n\x1a\n\xff", 9), std::nullopt, "txt", "/a.png");
+    EXPECT_FALSE(binary.record);
+    EXPECT_TRUE(EnumManager::is_error(*binary.error, EnumManager::vorn_error_throws::not_utf8_text));
+    auto passed = build(std::string("x"), VornError{"Provider", 5, "gone", "notFound"}, "txt", "/a");
+    EXPECT_EQ(passed.error->domain, "Provider");
+}
