@@ -50,6 +50,8 @@ Scene::Scene(SceneSession* session) : session_(session) {
     if (userInterfaceIdiom() == Idiom::mac) restrictions_ = std::make_unique<SizeRestrictions>(this);
 }
 
+SceneSession* Scene::session() const { return session_.data(); }
+
 Scene::~Scene() {
     // Windows first (they show the delegate's screens), then the delegate.
     const auto windows = windows_;

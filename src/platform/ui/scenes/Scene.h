@@ -70,7 +70,7 @@ public:
     explicit Scene(SceneSession* session);
     ~Scene() override;
 
-    SceneSession* session() const { return session_; }
+    SceneSession* session() const;
     SceneDelegate* delegate() const { return delegate_.get(); }
     // Takes the delegate; the responder chain goes on from the scene to it.
     void setDelegate(std::unique_ptr<SceneDelegate> delegate);

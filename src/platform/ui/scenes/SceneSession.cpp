@@ -7,4 +7,6 @@ namespace ui {
 SceneSession::SceneSession(QString persistentIdentifier, SceneSessionRole role, QObject* parent)
     : QObject(parent), identifier_(std::move(persistentIdentifier)), role_(role) {}
 
+Scene* SceneSession::scene() const { return scene_.data(); }
+
 }  // namespace ui

@@ -20,7 +20,7 @@ public:
     SceneSessionRole role() const { return role_; }
     const SceneConfiguration& configuration() const { return configuration_; }
     // The connected scene, or nullptr once it is gone.
-    Scene* scene() const { return scene_; }
+    Scene* scene() const;
 
 private:
     friend class Application;
