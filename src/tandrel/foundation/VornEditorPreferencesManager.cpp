@@ -16,6 +16,8 @@ VornEditorPreferencesManager& app_editor_preferences_manager() {
 
 VornEditorPreferencesManager::VornEditorPreferencesManager() = default;
 
+VornEditorPreferencesManager& VornEditorPreferencesManager::shared() { return app_editor_preferences_manager(); }
+
 void VornEditorPreferencesManager::load_editor_preferences(std::optional<std::filesystem::path> file_url) {
     url = std::move(file_url);
     AMZLogger::shared().log_verbose("New editor pref JSON File: " + urlText(url));

@@ -12,6 +12,8 @@
 class VornEditorPreferencesManager {
 public:
     VornEditorPreferencesManager();
+    // The process-wide store (the same object as app_editor_preferences_manager()).
+    static VornEditorPreferencesManager& shared();
 
     dispatch::SerialQueue save_queue{"save_app_editor_pref"};
     std::optional<std::filesystem::path> url;

@@ -21,6 +21,8 @@ VornServicesManager& app_services_manager() {
 
 VornServicesManager::VornServicesManager() = default;
 
+VornServicesManager& VornServicesManager::shared() { return app_services_manager(); }
+
 void VornServicesManager::set_menu_rebuilder(std::function<void()> rebuild) {
     std::lock_guard lock(g_rebuildMutex);
     g_rebuild = std::move(rebuild);

@@ -12,6 +12,8 @@
 class VornServicesManager {
 public:
     VornServicesManager();
+    // The process-wide store (the same object as app_services_manager()).
+    static VornServicesManager& shared();
 
     dispatch::SerialQueue save_queue{"save_app_services"};
     std::optional<std::filesystem::path> url;

@@ -19,6 +19,8 @@ VornSessionsManager& app_sessions_manager() {
 
 VornSessionsManager::VornSessionsManager() = default;
 
+VornSessionsManager& VornSessionsManager::shared() { return app_sessions_manager(); }
+
 std::string VornSessionsManager::folder_name_for_service_id(const std::string& id) {
     std::string out;
     out.reserve(id.size());

@@ -15,6 +15,8 @@
 class VornSessionsManager {
 public:
     VornSessionsManager();
+    // The process-wide store (the same object as app_sessions_manager()).
+    static VornSessionsManager& shared();
 
     dispatch::SerialQueue save_queue{"save_app_sessions"};
     std::optional<std::filesystem::path> url;
