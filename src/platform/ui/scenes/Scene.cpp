@@ -20,6 +20,8 @@ void SceneDelegate::sceneWillResignActive(Scene*) {}
 void SceneDelegate::sceneDidEnterBackground(Scene*) {}
 void SceneDelegate::openURLContexts(Scene*, const QList<QUrl>&) {}
 void SceneDelegate::didUpdateUserActivity(Scene*, const UserActivity&) {}
+Window* SceneDelegate::window() const { return window_.data(); }
+void SceneDelegate::setWindow(Window* window) { window_ = window; }
 
 // ---- SizeRestrictions ----------------------------------------------------------------------
 

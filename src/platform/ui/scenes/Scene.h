@@ -42,8 +42,12 @@ public:
     virtual void openURLContexts(Scene* scene, const QList<QUrl>& urls);
     virtual void didUpdateUserActivity(Scene* scene, const UserActivity& activity);
 
-    // The delegate's main window, when it keeps one.
-    virtual Window* window() const { return nullptr; }
+    // The delegate's window, once it has made one (the scene keeps the window alive).
+    Window* window() const;
+    void setWindow(Window* window);
+
+private:
+    QPointer<Window> window_;
 };
 
 // Minimum and maximum size of a scene's windows. Offered only on the desktop idiom.
