@@ -107,6 +107,7 @@ TraitObserver::TraitObserver(QWidget* widget, Callback callback)
 }
 
 void TraitObserver::check() {
+    checkPending_ = false;
     if (!widget_) return;
     const TraitCollection now = traitCollectionOf(widget_);
     if (now == last_) return;
@@ -119,7 +120,12 @@ bool TraitObserver::eventFilter(QObject* watched, QEvent* event) {
     if (watched == widget_ &&
         (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange ||
          event->type() == QEvent::ParentChange || event->type() == QEvent::StyleChange)) {
-        check();
+        // Palettes settle in several steps (the application's, then the window's on top of it):
+        // look once they have.
+        if (!checkPending_) {
+            checkPending_ = true;
+            QMetaObject::invokeMethod(this, &TraitObserver::check, Qt::QueuedConnection);
+        }
     }
     return QObject::eventFilter(watched, event);
 }

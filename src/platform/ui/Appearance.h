@@ -40,7 +40,8 @@ InterfaceStyle overrideInterfaceStyle(const QWidget* window);
 InterfaceStyle styleForModeAppearance(int mode);
 
 // Widgets (not only screens) that must react to a change of appearance: calls back with the
-// previous and the current trait collection once per real change of the widget's style.
+// previous and the current trait collection once per real change of the widget's style, on the
+// event-loop turn after the change (when the palettes have settled).
 class TraitObserver : public QObject {
     Q_OBJECT
 public:
@@ -58,6 +59,7 @@ private:
     QPointer<QWidget> widget_;
     Callback callback_;
     TraitCollection last_;
+    bool checkPending_ = false;
 };
 
 }  // namespace ui

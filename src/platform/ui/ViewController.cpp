@@ -27,7 +27,6 @@ public:
     PresentationHost(QWidget* parentWindow, ViewController* presented) : QDialog(parentWindow), presented_(presented) {
         setAttribute(Qt::WA_WindowPropagation);  // the sheet takes its window's appearance
         setWindowModality(Qt::WindowModal);
-        setModal(false);
         auto* layout = new QVBoxLayout(this);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->setSpacing(0);
@@ -82,6 +81,8 @@ ViewController::~ViewController() {
     if (view_) {
         view_->removeEventFilter(this);
         view_->setProperty(kControllerProperty, QVariant());
+        delete traitObserver_;
+        traitObserver_ = nullptr;
         // The widget may be in the middle of delivering an event (a button of this screen was
         // pressed): take it out of sight now and delete it on the next turn.
         view_->hide();
@@ -118,8 +119,9 @@ void ViewController::setView(QWidget* view) {
     if (!view) return;
     view->setProperty(kControllerProperty, QVariant::fromValue<QObject*>(this));
     view->installEventFilter(this);
-    traitObserver_ = new TraitObserver(view, [this](const TraitCollection& previous, const TraitCollection&) {
-        traitCollectionDidChange(previous);
+    QPointer<ViewController> self(this);
+    traitObserver_ = new TraitObserver(view, [self](const TraitCollection& previous, const TraitCollection&) {
+        if (self) self->traitCollectionDidChange(previous);
     });
     // A view that is dropped by whoever holds it leaves this controller without one.
     connect(view, &QObject::destroyed, this, [this] {

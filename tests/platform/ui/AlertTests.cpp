@@ -1,0 +1,118 @@
+// Alerts: texts, buttons, text fields, and how choosing, escaping or closing ends them.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QTest>
+
+#include "platform/ui/AlertController.h"
+
+using namespace ui;
+
+namespace {
+
+struct Host {
+    std::unique_ptr<QMainWindow> window = std::make_unique<QMainWindow>();
+    std::shared_ptr<ViewController> root = make<ViewController>();
+    Host() {
+        window->setCentralWidget(root->view());
+        window->resize(600, 400);
+        window->show();
+    }
+    ~Host() {
+        if (window)
+            if (QWidget* w = window->takeCentralWidget()) w->setParent(nullptr);
+    }
+};
+
+}  // namespace
+
+TEST(Alert, ShowsTitleMessageAndButtonsAndRunsTheChosenHandlerAfterClosing) {
+    Host host;
+    auto alert = AlertController::make(QStringLiteral("Delete?"), QStringLiteral("It cannot be undone."));
+    std::vector<std::string> order;
+    alert->addAction(AlertAction::make(QStringLiteral("Delete"), AlertActionStyle::destructive, [&] {
+        order.push_back(host.root->presentedViewController() ? "handler-while-shown" : "handler-after-close");
+    }));
+    alert->addAction(AlertAction::make(QStringLiteral("Cancel"), AlertActionStyle::cancel, [&] {
+        order.push_back("cancel");
+    }));
+    ASSERT_TRUE(host.root->presentViewController(alert, true));
+    QWidget* view = alert->view();
+    EXPECT_EQ(view->findChild<QLabel*>(QStringLiteral("alert_title"))->text(), QStringLiteral("Delete?"));
+    EXPECT_EQ(view->findChild<QLabel*>(QStringLiteral("alert_message"))->text(),
+              QStringLiteral("It cannot be undone."));
+    auto* deleteButton = view->findChild<QPushButton*>(QStringLiteral("alert_action_0"));
+    ASSERT_NE(deleteButton, nullptr);
+    EXPECT_EQ(deleteButton->text(), QStringLiteral("Delete"));
+    QTest::mouseClick(deleteButton, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !order.empty(); }, 2000));
+    EXPECT_EQ(order, (std::vector<std::string>{"handler-after-close"}));
+    EXPECT_EQ(host.root->presentedViewController(), nullptr);
+    // A second answer is refused.
+    EXPECT_FALSE(alert->performAction(1));
+}
+
+TEST(Alert, EscapeChoosesTheCancelAction) {
+    Host host;
+    auto alert = AlertController::make(QStringLiteral("Unsaved Changes"), QString());
+    std::string chosen;
+    alert->addAction(AlertAction::make(QStringLiteral("Save"), AlertActionStyle::default_, [&] { chosen = "save"; }));
+    alert->addAction(AlertAction::make(QStringLiteral("Cancel"), AlertActionStyle::cancel, [&] { chosen = "cancel"; }));
+    ASSERT_TRUE(host.root->presentViewController(alert, true));
+    QTest::keyClick(alert->view()->window(), Qt::Key_Escape);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !chosen.empty(); }, 2000));
+    EXPECT_EQ(chosen, "cancel");
+}
+
+TEST(Alert, EscapeWithoutAnObviousAnswerKeepsTheAlert) {
+    Host host;
+    auto alert = AlertController::make(QStringLiteral("Pick"), QString());
+    alert->addAction(AlertAction::make(QStringLiteral("A"), AlertActionStyle::default_));
+    alert->addAction(AlertAction::make(QStringLiteral("B"), AlertActionStyle::default_));
+    ASSERT_TRUE(host.root->presentViewController(alert, true));
+    QTest::keyClick(alert->view()->window(), Qt::Key_Escape);
+    QTest::qWait(50);
+    EXPECT_EQ(host.root->presentedViewController(), alert.get());
+    EXPECT_FALSE(alert->isAnswered());
+}
+
+TEST(Alert, AnAlertWhoseWindowGoesAwayStillRunsItsObviousHandler) {
+    bool ran = false;
+    {
+        Host host;
+        auto alert = AlertController::make(QStringLiteral("An Error Occurred"), QStringLiteral("x"));
+        alert->addAction(AlertAction::make(QStringLiteral("OK"), AlertActionStyle::default_, [&] { ran = true; }));
+        ASSERT_TRUE(host.root->presentViewController(alert, true));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return alert->isAppeared(); }, 2000));
+        alert.reset();
+        host.window.reset();  // the window closes with the sheet on it
+        host.root.reset();
+    }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ran; }, 2000));
+}
+
+TEST(Alert, TextFieldsAndDisabledActions) {
+    Host host;
+    auto alert = AlertController::make(QStringLiteral("New Folder"), QStringLiteral("Name it"));
+    alert->addTextField([](QLineEdit* f) { f->setPlaceholderText(QStringLiteral("Folder name")); });
+    auto create = AlertAction::make(QStringLiteral("Create"), AlertActionStyle::default_);
+    alert->addAction(create);
+    create->setEnabled(false);
+    ASSERT_TRUE(host.root->presentViewController(alert, true));
+    ASSERT_EQ(alert->textFields().size(), 1);
+    EXPECT_EQ(alert->textFields()[0]->placeholderText(), QStringLiteral("Folder name"));
+    auto* button = alert->view()->findChild<QPushButton*>(QStringLiteral("alert_action_0"));
+    EXPECT_FALSE(button->isEnabled());
+    EXPECT_FALSE(alert->performAction(create));
+    create->setEnabled(true);
+    EXPECT_TRUE(button->isEnabled());
+    // A field added after the alert is up appears too.
+    alert->addTextField();
+    EXPECT_EQ(alert->textFields().size(), 2);
+    alert->setMessage(QStringLiteral("Please enter a value"));
+    EXPECT_EQ(alert->view()->findChild<QLabel*>(QStringLiteral("alert_message"))->text(),
+              QStringLiteral("Please enter a value"));
+}
