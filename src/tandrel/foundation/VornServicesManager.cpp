@@ -2,16 +2,12 @@
 
 #include <mutex>
 
-#include "platform/defaults/AtomicFile.h"
+#include "tandrel/foundation/JsonStoreFile.h"
 #include "tandrel/foundation/AMZLogger.h"
 
 namespace {
 std::mutex g_rebuildMutex;
 std::function<void()> g_rebuild;
-
-std::string urlText(const std::optional<std::filesystem::path>& url) {
-    return url ? "file://" + url->string() : std::string("nil");
-}
 }  // namespace
 
 VornServicesManager& app_services_manager() {
@@ -30,39 +26,18 @@ void VornServicesManager::set_menu_rebuilder(std::function<void()> rebuild) {
 
 void VornServicesManager::load_services(std::optional<std::filesystem::path> file_url) {
     url = std::move(file_url);
-    AMZLogger::shared().log_verbose("New Services JSON File: " + urlText(url));
+    AMZLogger::shared().log_verbose("New Services JSON File: " + json_store::url_text(url));
     deserialize_services();
 }
 
 void VornServicesManager::deserialize_services() {
-    if (!url) return;
-    auto bytes = defaults::readWholeFile(*url);
-    if (!bytes || bytes->empty()) return;
-
-    VornError error;
-    std::error_code ec;
-    if (!std::filesystem::exists(*url, ec)) {
-        error = make_error(jsonable_error::url_missing);
-    } else if (auto again = defaults::readWholeFile(*url); !again) {
-        error = VornError{"FileError", 1, "The file could not be read.", "readFailed"};
-    } else {
-        auto parsed = jsonable::parse(*again);
-        if (!parsed) {
-            error = parsed.error();
-        } else {
-            try {
-                appServicesModel = VornServicesDataModel::from_json(*parsed);
-                return;
-            } catch (const DecodingError& e) {
-                error = e.toError();
-            }
-        }
-    }
-    AMZLogger::shared().log_error("appServices deserialize error: " + error.text());
-    // One bad record must not cost the user the rest of their servers: keep the file as it is.
-    if (auto copy = defaults::keepAside(*url)) {
-        AMZLogger::shared().log_error("appServices unreadable file kept as " + copy->string());
-    }
+    std::optional<VornError> error;
+    std::optional<std::filesystem::path> kept;
+    json_store::read(url, [&](const OrderedJson& j) { appServicesModel = VornServicesDataModel::from_json(j); }, error, kept);
+    if (!error) return;
+    AMZLogger::shared().log_error("appServices deserialize error: " + error->text());
+    // One bad record must not cost the user the rest of their servers: the file is kept as it was.
+    if (kept) AMZLogger::shared().log_error("appServices unreadable file kept as " + kept->string());
 }
 
 void VornServicesManager::request_save_services(std::function<void(bool)> completion) {
@@ -80,14 +55,7 @@ void VornServicesManager::save_services(std::function<void(bool)> completion) {
 void VornServicesManager::save_snapshot(const std::shared_ptr<VornServicesDataModel>& model,
                                         const std::optional<std::filesystem::path>& file,
                                         const std::function<void(bool)>& completion) {
-    std::optional<VornError> error;
-    if (!file) {
-        error = make_error(jsonable_error::url_missing);
-    } else {
-        auto text = model->toJsonString();
-        if (!text) error = text.error();
-        else if (auto failed = defaults::writeFileAtomically(*file, *text)) error = VornError{"FileError", 2, *failed, "writeFailed"};
-    }
+    auto error = json_store::write(file, *model);
     if (error) {
         AMZLogger::shared().log_error("appServices settings_serialize_error: " + error->text());
         if (completion) completion(false);

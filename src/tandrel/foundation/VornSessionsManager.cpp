@@ -5,12 +5,8 @@
 #include "platform/defaults/AtomicFile.h"
 #include "tandrel/foundation/AMZLogger.h"
 #include "tandrel/foundation/EnumManager.h"
+#include "tandrel/foundation/JsonStoreFile.h"
 
-namespace {
-std::string urlText(const std::optional<std::filesystem::path>& url) {
-    return url ? "file://" + url->string() : std::string("nil");
-}
-}  // namespace
 
 VornSessionsManager& app_sessions_manager() {
     static VornSessionsManager* manager = new VornSessionsManager;
@@ -48,7 +44,7 @@ std::string VornSessionsManager::service_id_for_folder_name(const std::string& n
 
 void VornSessionsManager::setup_sessions(std::optional<std::filesystem::path> folder) {
     url = folder;
-    AMZLogger::shared().log_verbose("New Sessions JSON File: " + urlText(url));
+    AMZLogger::shared().log_verbose("New Sessions JSON File: " + json_store::url_text(url));
     load_sessions(folder);
 }
 
@@ -102,7 +98,7 @@ void VornSessionsManager::load_service_session(const std::filesystem::path& fold
             }
         }
     }
-    AMZLogger::shared().log_error("cannot session " + urlText(folder) + " " + error.text());
+    AMZLogger::shared().log_error("cannot session " + json_store::url_text(folder) + " " + error.text());
     // A file that is there but does not decode is kept aside before a later save replaces it.
     if (bytes && !bytes->empty()) {
         if (auto copy = defaults::keepAside(file)) AMZLogger::shared().log_error("unreadable sessions file kept as " + copy->string());
@@ -133,14 +129,11 @@ std::optional<VornError> VornSessionsManager::save_to(const VornAppMultipleSessi
         if (ec) {
             failure = VornError{"FileError", ec.value(), ec.message(), "cannotCreateFolder"};
         } else {
-            auto text = record.toJsonString();
-            if (!text) failure = text.error();
-            else if (auto failed = defaults::writeFileAtomically(folder / "session.json", *text))
-                failure = VornError{"FileError", 2, *failed, "writeFailed"};
+            failure = json_store::write(folder / "session.json", record);
         }
     }
     if (failure) {
-        AMZLogger::shared().log_error("cannot serialize " + urlText(sessions) + " " + failure->text());
+        AMZLogger::shared().log_error("cannot serialize " + json_store::url_text(sessions) + " " + failure->text());
         return VornError(EnumManager::vorn_error_throws(EnumManager::vorn_error_throws::cannot_close_session));
     }
     return std::nullopt;
