@@ -268,7 +268,13 @@ void LayoutEngine::solve() {
             s = *end - len;
         } else {
             const QSize hint = n.widget->sizeHint();
-            const int hinted = axis == horizontal ? hint.width() : hint.height();
+            int hinted = axis == horizontal ? hint.width() : hint.height();
+            if (axis == vertical && n.widget->hasHeightForWidth()) {
+                // Wrapping text: its height follows the width it was given.
+                if (!n.solved[horizontal] && !force) return false;
+                const int forWidth = n.widget->heightForWidth(static_cast<int>(std::lround(n.frame.width())));
+                if (forWidth >= 0) hinted = forWidth;
+            }
             len = hinted >= 0 ? hinted : curSize;
             len = std::clamp(len, minSize, std::max(minSize, maxSize));
             if (start) s = *start;

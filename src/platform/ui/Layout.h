@@ -8,7 +8,8 @@
 // or another widget (usually a sibling; any widget sharing an ancestor works). Each axis of an
 // item is solved on its own from the equalities on it: two of left / right / centre / width fix
 // the horizontal place; with only one edge the width is the widget's size hint (bounded by its
-// size inequalities), with none the widget keeps its place. Vertical alike.
+// size inequalities; a wrapping label's height follows its width), with none the widget keeps
+// its place. Vertical alike.
 #include <QPointer>
 #include <QRectF>
 #include <QWidget>
