@@ -1,6 +1,8 @@
 // The keyring layer against the real Secret Service (gnome-keyring on the test's D-Bus session).
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <QThread>
 
 #include <atomic>
@@ -45,6 +47,7 @@ struct SecretCase {
     const char* name;
     std::string bytes;
 };
+void PrintTo(const SecretCase& c, std::ostream* os) { *os << c.name; }
 
 class KeychainRoundTrip : public KeychainTest, public ::testing::WithParamInterface<SecretCase> {};
 
