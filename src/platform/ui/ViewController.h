@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QSize>
 #include <QString>
+#include <QWidget>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -18,8 +19,6 @@
 
 #include "platform/ui/Appearance.h"
 
-class QWidget;
-class QDialog;
 
 namespace ui {
 

@@ -1,0 +1,4 @@
+#include "tandrel/scenes/VornDocViewController.h"
+
+VornDocViewController::VornDocViewController() = default;
+VornDocViewController::~VornDocViewController() = default;

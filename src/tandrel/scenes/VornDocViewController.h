@@ -1,0 +1,17 @@
+#pragma once
+// The base of a document window's screens: a weak link to the window's hub (its document
+// interface manager) on top of the server screens' base.
+#include <QPointer>
+
+#include "tandrel/scenes/SceneDelegateProtocol.h"
+#include "tandrel/scenes/VornFileServerViewController.h"
+
+class VornDocViewController : public VornFileServerViewController {
+    Q_OBJECT
+public:
+    VornDocViewController();
+    ~VornDocViewController() override;
+
+    // The document window's hub; set by whoever builds the screen. Empty once it is gone.
+    QPointer<SceneDelegateProtocol> scene_delegatex;
+};

@@ -1,0 +1,29 @@
+#pragma once
+// The base of the screens that serve a file-viewer window: a weak link to that window's scene
+// delegate, the standard error alert (one button "OK"), and the new-file and new-folder actions
+// of the main menu.
+#include <QPointer>
+
+#include "tandrel/scenes/VornErrorProtocol.h"
+#include "tandrel/scenes/VornViewController.h"
+#include "tandrel/servers/VornFileViewerSceneDelegateProtocol.h"
+
+class VornFileServerViewController : public VornViewController, public VornErrorProtocol {
+    Q_OBJECT
+public:
+    VornFileServerViewController();
+    ~VornFileServerViewController() override;
+
+    // The file-viewer window this screen works for; set by whoever builds the screen. Empty once
+    // that window is gone: check it before each use.
+    QPointer<VornFileViewerSceneDelegateProtocol> scene_file_delegatex;
+
+    // On the main queue, "An Error Occurred" with the error's description and "OK"; nothing for
+    // an absent error.
+    void present_error(const std::optional<VornError>& error) override;
+
+    // The main menu's "New" actions; they reach the first server screen of the responder chain.
+    // The server screens' new-file and new-folder dialogs come in through these.
+    Q_INVOKABLE virtual void new_file();
+    Q_INVOKABLE virtual void new_folder();
+};
