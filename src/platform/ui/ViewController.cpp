@@ -11,6 +11,7 @@
 #include <QWidget>
 #include <algorithm>
 
+#include "platform/ui/NavigationController.h"
 #include "platform/ui/Responder.h"
 
 Q_LOGGING_CATEGORY(lcViewController, "dravix.ui.viewcontroller")
@@ -143,6 +144,18 @@ void ViewController::setTitle(const QString& title) {
     title_ = title;
     if (host_) host_->setWindowTitle(title);
     emit titleChanged(title);
+}
+
+NavigationItem* ViewController::navigationItem() {
+    if (!navigationItem_) navigationItem_ = new NavigationItem(this);
+    return navigationItem_;
+}
+
+NavigationController* ViewController::navigationController() const {
+    for (ViewController* p = parent_; p; p = p->parent_) {
+        if (auto* nav = qobject_cast<NavigationController*>(p)) return nav;
+    }
+    return nullptr;
 }
 
 TraitCollection ViewController::traitCollection() const {

@@ -24,6 +24,8 @@ namespace ui {
 
 class TraitObserver;
 class PresentationHost;
+class NavigationItem;
+class NavigationController;
 
 enum class ModalPresentationStyle { automatic, pageSheet, formSheet, fullScreen };
 
@@ -51,6 +53,11 @@ public:
     // Size a modal presentation asks for; invalid gives the style's default.
     QSize preferredContentSize() const { return preferredContentSize_; }
     void setPreferredContentSize(const QSize& size) { preferredContentSize_ = size; }
+    // What this screen shows in a navigation bar (made on first use).
+    NavigationItem* navigationItem();
+    // The nearest navigation controller among this screen's parents, or nullptr.
+    NavigationController* navigationController() const;
+
     ModalPresentationStyle modalPresentationStyle() const { return modalPresentationStyle_; }
     void setModalPresentationStyle(ModalPresentationStyle style) { modalPresentationStyle_ = style; }
 
@@ -115,6 +122,7 @@ protected:
 
 private:
     friend class PresentationHost;
+    friend class NavigationController;
     void detachFromHost();
     void dismissPresented(std::function<void()> completion);
 
@@ -134,6 +142,7 @@ private:
     bool appeared_ = false;
     unsigned appearanceGeneration_ = 0;
     TraitObserver* traitObserver_ = nullptr;
+    NavigationItem* navigationItem_ = nullptr;
 };
 
 // The controller whose root widget this is, if any.
