@@ -3,7 +3,9 @@
 #include <QEvent>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QPainter>
 #include <QPixmap>
+#include <QSvgRenderer>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QUuid>
@@ -61,8 +63,8 @@ private:
         fitting_ = true;
         QFont f = base_;
         const QStringList words = text().split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
-        for (double size = base_.pointSizeF(); size > 4; size -= 0.5) {
-            f.setPointSizeF(size);
+        for (int size = base_.pixelSize() > 0 ? base_.pixelSize() : 13; size > 5; --size) {
+            f.setPixelSize(size);
             QFontMetrics fm(f);
             int widest = 0;
             for (const QString& w : words) widest = std::max(widest, fm.horizontalAdvance(w));
@@ -176,13 +178,17 @@ void AlertViewController::setup_alert_view() {
     auto pin = [](QWidget* v) { ui::setTranslatesAutoresizingMaskIntoConstraints(v, false); };
 
     // Icon: the app's alert picture when the resources carry one.
-    for (const char* name : {"AlertWindowAppIcon.png", "AlertWindowAppIcon.svg"}) {
-        if (auto path = app_resource(name)) {
-            QPixmap pixmap(QString::fromStdString(path->string()));
-            if (!pixmap.isNull()) {
-                alertyIcon->setPixmap(pixmap);
-                break;
-            }
+    if (auto path = app_resource("AlertWindowAppIcon.png")) {
+        alertyIcon->setPixmap(QPixmap(QString::fromStdString(path->string())));
+    } else if (auto svg = app_resource("AlertWindowAppIcon.svg")) {
+        QSvgRenderer renderer(QString::fromStdString(svg->string()));
+        if (renderer.isValid()) {
+            QPixmap pixmap(140, 160);  // twice the shown size, sharp when scaled down
+            pixmap.fill(Qt::transparent);
+            QPainter painter(&pixmap);
+            renderer.render(&painter);
+            painter.end();
+            alertyIcon->setPixmap(pixmap);
         }
     }
     alertyIcon->setScaledContents(true);
@@ -197,8 +203,9 @@ void AlertViewController::setup_alert_view() {
 
     auto* title = static_cast<FittingLabel*>(alertyTitleLbl);
     title->setText(QString::fromStdString(alertTitle));
+    // Sizes in points of the window's coordinates, as every other measure of this screen.
     QFont titleFont = root->font();
-    titleFont.setPointSizeF(18);
+    titleFont.setPixelSize(18);
     titleFont.setBold(true);
     title->setBaseFont(titleFont);
     title->setParent(root);
@@ -212,7 +219,7 @@ void AlertViewController::setup_alert_view() {
     auto* message = static_cast<FittingLabel*>(alertyMessageLbl);
     message->setText(QString::fromStdString(alertMessage));
     QFont messageFont = root->font();
-    messageFont.setPointSizeF(13);
+    messageFont.setPixelSize(13);
     messageFont.setBold(false);
     message->setBaseFont(messageFont);
     message->setParent(root);

@@ -1,0 +1,36 @@
+#include "app/AppScenes.h"
+
+#include "app/AppDelegate.h"
+#include "tandrel/scenes/AlertScene.h"
+#include "tandrel/scenes/SceneKind.h"
+#include "tandrel/scenes/ServerWindowScenes.h"
+#include "tandrel/scenes/VornMainMenuController.h"
+#include "tandrel/servers/FileViewerScene.h"
+
+namespace {
+template <class S, class D>
+void declare(ui::SceneManifest& manifest, SceneKind kind) {
+    manifest.declare(
+        scene_kind_configuration_name(kind), [](ui::SceneSession* session) { return std::make_unique<S>(session); },
+        [] { return std::make_unique<D>(); });
+}
+}  // namespace
+
+void declare_app_scenes(ui::SceneManifest& manifest) {
+    declare<FileViewerScene, FileViewerSceneDelegate>(manifest, SceneKind::server_viewer);
+    declare<AlertScene, AlertSceneDelegate>(manifest, SceneKind::alert_window);
+    declare<ManageServicesScene, ManageServicesSceneDelegate>(manifest, SceneKind::manage_services);
+    declare<SingleServiceScene, SingleServiceSceneDelegate>(manifest, SceneKind::single_service);
+    manifest.declare(scene_kind_configuration_name(SceneKind::preferences), nullptr, nullptr);
+}
+
+void prepare_application(AppDelegate& delegate) {
+    ui::Application& app = ui::Application::shared();
+    declare_app_scenes(app.manifest());
+    app.setDelegate(&delegate);
+    VornMainMenuController::install_menu_rebuilder();
+}
+
+void open_first_window() {
+    ui::Application::shared().requestSceneSessionActivation(nullptr, std::nullopt, {}, nullptr);
+}

@@ -1,0 +1,35 @@
+// The process entry: sets up Qt, the main queue and the application object, runs the launch
+// sequence, opens the first window and hands over to the event loop.
+#include <QApplication>
+#include <QMetaObject>
+#include <QThread>
+
+#include "app/AppDelegate.h"
+#include "app/AppScenes.h"
+#include "platform/dispatch/Dispatch.h"
+
+int main(int argc, char** argv) {
+    // The web views of the editor and the preview share their GL contexts; this must be set
+    // before the application object exists.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QCoreApplication::setApplicationName(QStringLiteral("DravixFTPClient"));
+    QApplication qapp(argc, argv);
+
+    // The main queue runs on the GUI thread, one task per event.
+    dispatch::installMainExecutor(
+        [](dispatch::Task task) { QMetaObject::invokeMethod(qApp, std::move(task), Qt::QueuedConnection); },
+        [] { return QThread::currentThread() == qApp->thread(); });
+
+    int status = 0;
+    {
+        AppDelegate delegate;
+        prepare_application(delegate);
+        ui::Application::shared().finishLaunching();
+        open_first_window();
+        status = QApplication::exec();
+        ui::Application::shared().disconnectAllScenes();
+        ui::Application::shared().setDelegate(nullptr);
+    }
+    dispatch::installMainExecutor(nullptr);
+    return status;
+}

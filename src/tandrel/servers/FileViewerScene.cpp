@@ -1,0 +1,78 @@
+#include "tandrel/servers/FileViewerScene.h"
+
+#include <QPushButton>
+#include <QTimer>
+
+#include "platform/ui/Responder.h"
+#include "platform/ui/ViewController.h"
+#include "tandrel/foundation/AppGlobals.h"
+#include "tandrel/foundation/EnumManager.h"
+#include "tandrel/servers/ManageServicesViewController.h"
+#include "tandrel/servers/VornFileViewController.h"
+
+void FileViewerScene::set_my_next(QObject* next) {
+    my_next = next;
+    setNextResponderOverride(next);
+}
+
+FileViewerSceneDelegate::FileViewerSceneDelegate()
+    : welcome_manage_services_vc(ui::make<ManageServicesViewController>()),
+      fileView_controller(ui::make<VornFileViewController>()),
+      my_session_info(std::make_shared<VornCurrentServiceStateInfo>()) {
+    // A fresh record: a new window id, nothing connected.
+    my_session_info->file_path.reset();
+    my_session_info->current_dir.reset();
+    my_session_info->server_url.reset();
+    my_session_info->service_id.reset();
+    my_session_info->connected = false;
+}
+
+FileViewerSceneDelegate::~FileViewerSceneDelegate() = default;
+
+void FileViewerSceneDelegate::set_my_next(QObject* next) {
+    my_next = next;
+    ui::setNextResponder(this, next);
+}
+
+void FileViewerSceneDelegate::willConnectToSession(ui::Scene* scene, ui::SceneSession*, const ui::ConnectionOptions&) {
+    setup_file_viewer_window(scene);
+}
+
+void FileViewerSceneDelegate::sceneDidDisconnect(ui::Scene*) {}
+void FileViewerSceneDelegate::openURLContexts(ui::Scene*, const QList<QUrl>&) {}
+void FileViewerSceneDelegate::didUpdateUserActivity(ui::Scene*, const ui::UserActivity&) {}
+
+void FileViewerSceneDelegate::setup_file_viewer_window(ui::Scene* scene) {
+    auto* viewer = qobject_cast<FileViewerScene*>(scene);
+    if (!viewer) return;
+
+    // The welcome list works for this window.
+    welcome_manage_services_vc->scene_file_delegatex = this;
+    welcome_manage_services_vc->file_controller_window_id = my_session_info->static_window_file_id;
+    welcome_manage_services_vc->close_btn->setHidden(true);
+
+    viewer->setTitle(QString::fromStdString(app_display_name()));
+
+    auto* window = new FileViewerWindow(viewer);
+    fileView_controller = ui::make<VornFileViewController>();
+    fileView_controller->scene_file_delegatex = this;
+    window->setRootViewController(fileView_controller);
+
+    welcome_manage_services_vc->welcome_manage_services_protocol_delegate = fileView_controller.get();
+
+    window->setOverrideUserInterfaceStyle(ui::styleForModeAppearance(EnumManager::read_mode_appearance()));
+    setWindow(window);
+
+    if (auto* limits = viewer->sizeRestrictions()) {
+        limits->setMinimumSize(kOpeningSize);
+        limits->setMaximumSize(kOpeningSize);
+        QPointer<FileViewerScene> target(viewer);
+        QTimer::singleShot(kRelaxDelayMs, viewer, [target] {
+            if (!target || !target->sizeRestrictions()) return;
+            target->sizeRestrictions()->setMinimumSize(kRelaxedMinimum);
+            target->sizeRestrictions()->setMaximumSize(kRelaxedMaximum);
+        });
+    }
+    window->resize(kOpeningSize);
+    window->makeKeyAndVisible();
+}

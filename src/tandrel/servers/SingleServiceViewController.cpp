@@ -1,0 +1,10 @@
+#include "tandrel/servers/SingleServiceViewController.h"
+
+#include <QWidget>
+
+SingleServiceViewController::SingleServiceViewController() = default;
+
+void SingleServiceViewController::viewDidLoad() {
+    VornFileServerViewController::viewDidLoad();
+    view()->setAutoFillBackground(true);
+}
