@@ -1,6 +1,8 @@
 // The scene layer as the app uses it: window kinds and configurations, requests answered on a
 // later turn of the event loop, the life-cycle calls, the close button, the responder chain.
+#include <QApplication>
 #include <QCloseEvent>
+#include <QTimer>
 
 #include "platform/ui/Responder.h"
 #include "platform/ui/scenes/UserActivity.h"
@@ -264,4 +266,43 @@ TEST_F(SceneLifeTest, ActivatingAnOpenSessionBringsItsWindowForward) {
     app().requestSceneSessionActivation(a->session(), std::nullopt, {}, nullptr);
     ASSERT_TRUE(waitFor([&] { return a->windows().first()->isKeyWindow(); }));
     EXPECT_EQ(app().connectedScenes().size(), 2);
+}
+
+TEST_F(SceneLifeTest, MinimisingAndRestoringMovesTheSceneBetweenBackgroundAndForeground) {
+    ui::Scene* scene = open(SceneKind::server_viewer);
+    ASSERT_TRUE(scene);
+    ui::Window* w = scene->windows().first();
+    g_log.clear();
+    w->showMinimized();
+    ASSERT_TRUE(waitFor([&] { return scene->activationState() == ui::SceneActivationState::background; }));
+    EXPECT_EQ(g_log, (std::vector<std::string>{"willResignActive", "didEnterBackground"}));
+    g_log.clear();
+    w->showNormal();
+    ASSERT_TRUE(waitFor([&] { return scene->activationState() == ui::SceneActivationState::foregroundActive; }));
+    EXPECT_EQ(g_log, (std::vector<std::string>{"willEnterForeground", "didBecomeActive"}));
+}
+
+TEST_F(SceneLifeTest, ClosingTheLastWindowEndsTheApplication) {
+    ui::Scene* a = open(SceneKind::server_viewer);
+    ui::Scene* b = open(SceneKind::server_viewer);
+    ASSERT_TRUE(a && b);
+    // The application's own loop runs here (as in the app) and must end by itself once both
+    // windows are closed with their close buttons; the safety timer fails the test otherwise.
+    QPointer<ui::Window> wa(a->windows().first()), wb(b->windows().first());
+    int closedBeforeLast = -1;
+    QTimer::singleShot(0, &counter, [&] { wa->close(); });
+    QTimer::singleShot(100, &counter, [&] {
+        closedBeforeLast = disconnected;
+        wb->close();
+    });
+    bool timedOut = false;
+    QTimer::singleShot(5000, &counter, [&] {
+        timedOut = true;
+        QCoreApplication::exit(1);
+    });
+    const int status = QApplication::exec();
+    EXPECT_FALSE(timedOut);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(closedBeforeLast, 1);  // the first close did not end it
+    EXPECT_EQ(disconnected, 2);
 }

@@ -162,7 +162,10 @@ TEST_F(ServerWindowTest, ManageServicesWindowNeedsOnlyAWindowIdAndIsAlwaysDark) 
     // Entering the foreground (as on connecting) reloads the list.
     ASSERT_TRUE(waitFor([&] { return list->reload_count() >= 1; }));
     const int reloads = list->reload_count();
-    d->sceneWillEnterForeground(s);
+    // Coming back from the background (a minimised window restored) reloads it again.
+    d->window()->showMinimized();
+    ASSERT_TRUE(waitFor([&] { return s->activationState() == ui::SceneActivationState::background; }));
+    d->window()->showNormal();
     ASSERT_TRUE(waitFor([&] { return list->reload_count() == reloads + 1; }));
     EXPECT_EQ(disconnected, 0);
 }

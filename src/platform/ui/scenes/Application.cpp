@@ -232,6 +232,29 @@ void Application::buildMenus(Scene* scene) {
 
 void Application::windowBecomesKey(Window* window) { keyWindow_ = window; }
 
+void Application::windowVisibilityChanged(Window* window) {
+    QPointer<Scene> scene(window->windowScene());
+    if (!scene || !connected_.contains(scene)) return;
+    bool shown = false;
+    for (Window* w : scene->windows()) {
+        if (w->isVisible() && !w->isMinimized()) shown = true;
+    }
+    SceneDelegate* d = scene->delegate();
+    if (!shown && scene->state_ == SceneActivationState::foregroundActive) {
+        scene->state_ = SceneActivationState::foregroundInactive;
+        if (d) d->sceneWillResignActive(scene);
+        if (!scene) return;
+        scene->state_ = SceneActivationState::background;
+        if ((d = scene->delegate())) d->sceneDidEnterBackground(scene);
+    } else if (shown && scene->state_ == SceneActivationState::background) {
+        scene->state_ = SceneActivationState::foregroundInactive;
+        if (d) d->sceneWillEnterForeground(scene);
+        if (!scene) return;
+        scene->state_ = SceneActivationState::foregroundActive;
+        if ((d = scene->delegate())) d->sceneDidBecomeActive(scene);
+    }
+}
+
 void Application::windowGoing(Window* window) {
     if (keyWindow_ == window) keyWindow_ = nullptr;
 }

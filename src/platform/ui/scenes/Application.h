@@ -128,6 +128,9 @@ private:
     void buildMenus(Scene* scene);
     void fail(const SceneErrorHandler& handler, SceneError error);
     void windowBecomesKey(Window* window);
+    // A window was minimised or restored: its scene goes to the background when none of its
+    // windows is shown, and back to the foreground when one is again.
+    void windowVisibilityChanged(Window* window);
     void windowGoing(Window* window);
 
     QPointer<ApplicationDelegate> delegate_;

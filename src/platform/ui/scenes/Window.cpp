@@ -70,6 +70,9 @@ void Window::changeEvent(QEvent* event) {
     if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
         Application::shared().windowBecomesKey(this);
     }
+    if (event->type() == QEvent::WindowStateChange && scene_ && !closingWithScene_) {
+        Application::shared().windowVisibilityChanged(this);
+    }
     QMainWindow::changeEvent(event);
 }
 
