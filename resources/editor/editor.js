@@ -1,0 +1,455 @@
+/*
+ * The editor page. The app drives it through three globals:
+ *   editor           the Ace editor
+ *   main             page-level commands (insert, preview, search, beautify, soft wrap)
+ *   session_manager  one editing session per opened file
+ * and hears from it through window.webkit.messageHandlers ("scriptlog", "log", "msg", "err").
+ *
+ * Every entry point the app calls is synchronous and never throws: a failure is reported on "err"
+ * and the call returns null (or false).
+ *
+ * A session's serialized state (the "json" the app stores) is a JSON object:
+ *   { session_id, file_path, value, undo_count, ace_language, mode, cursor: {row, column},
+ *     scroll_top, scroll_left }
+ * "value" is the complete document text. "undo_count" counts every change made to the document
+ * (typing, pasting, beautifying, undoing and redoing alike), so it only ever rises; it travels with
+ * the state, so a session rebuilt in another page goes on counting from where it was.
+ */
+(function () {
+  "use strict";
+
+  // ---- messages to the app --------------------------------------------------------------------
+
+  function handler(name) {
+    try {
+      var hs = window.webkit && window.webkit.messageHandlers;
+      return hs ? hs[name] : null;
+    } catch (e) {
+      return null;
+    }
+  }
+
+  function post(name, body) {
+    var h = handler(name);
+    if (!h || typeof h.postMessage !== "function") return false;
+    try {
+      h.postMessage(body);
+      return true;
+    } catch (e) {
+      return false;
+    }
+  }
+
+  function log(text) { post("log", String(text)); }
+
+  function report(where, e) {
+    var text = where + ": " + (e && e.message ? e.message : String(e));
+    post("err", text);
+  }
+
+  window.onerror = function (message, source, line, column) {
+    var where = source ? " (" + String(source).split("/").pop() + ":" + line + ":" + column + ")" : "";
+    post("err", String(message) + where);
+    return false;
+  };
+  window.addEventListener("unhandledrejection", function (event) {
+    var r = event && event.reason;
+    post("err", "unhandled rejection: " + (r && r.message ? r.message : String(r)));
+  });
+
+  // ---- Base64 of UTF-8 --------------------------------------------------------------------------
+
+  var utf8Decoder = new TextDecoder("utf-8", { fatal: true, ignoreBOM: true });
+  var utf8Encoder = new TextEncoder();
+
+  // The text of Base64 `b64` read as UTF-8; throws on bad Base64 or bad UTF-8.
+  function fromBase64(b64) {
+    if (typeof b64 !== "string") throw new TypeError("expected a Base64 string");
+    var binary = atob(b64.replace(/[\s]/g, ""));
+    var bytes = new Uint8Array(binary.length);
+    for (var i = 0; i < binary.length; i++) bytes[i] = binary.charCodeAt(i);
+    return utf8Decoder.decode(bytes);
+  }
+
+  function toBase64(text) {
+    var bytes = utf8Encoder.encode(String(text));
+    var parts = [];
+    var chunk = 0x8000;
+    for (var i = 0; i < bytes.length; i += chunk) {
+      parts.push(String.fromCharCode.apply(null, bytes.subarray(i, i + chunk)));
+    }
+    return btoa(parts.join(""));
+  }
+
+  // ---- modes -------------------------------------------------------------------------------------
+
+  var MODES = {
+    html: "html", htm: "html", php: "php", css: "css", scss: "scss", sass: "sass", less: "less",
+    js: "javascript", txt: "text"
+  };
+
+  function extensionOf(path) {
+    var name = String(path || "").split(/[\/\\]/).pop();
+    var dot = name.lastIndexOf(".");
+    return dot > 0 ? name.substring(dot + 1).toLowerCase() : "";
+  }
+
+  function languageFor(path) {
+    return MODES[extensionOf(path)] || "text";
+  }
+
+  // ---- the editor ----------------------------------------------------------------------------------
+
+  ace.config.set("basePath", "lib");
+  ace.config.set("modePath", "lib");
+  ace.config.set("themePath", "lib");
+  ace.config.set("loadWorkerFromBlob", false);
+  // Ace's syntax-check workers cannot start from a file:// page.
+  ace.config.setDefaultValue("session", "useWorker", false);
+  ace.require("ace/ext/language_tools");
+
+  var theEditor = ace.edit("editor");
+  theEditor.setOptions({
+    useWorker: false,
+    showPrintMargin: true,
+    enableBasicAutocompletion: false,
+    enableLiveAutocompletion: false,
+    enableSnippets: false,
+    fontSize: "14px"
+  });
+  window.editor = theEditor;
+
+  var EditSession = ace.require("ace/edit_session").EditSession;
+  var UndoManager = ace.require("ace/undomanager").UndoManager;
+
+  // ---- sessions --------------------------------------------------------------------------------------
+
+  var sessions = {};      // session id -> entry
+  var currentId = null;
+  var wrapSetting = "off"; // Ace's "wrap" option value, applied to every session
+  var emptySession = theEditor.getSession();
+
+  function Entry(id, filePath, value, count, language) {
+    this.id = id;
+    this.file_path = filePath;
+    this.language = language;
+    this.undo_count = count;
+    this.session = new EditSession(value);
+    this.session.setUndoManager(new UndoManager());
+    this.session.setOption("useWorker", false);
+    this.session.setMode("ace/mode/" + language);
+    this.session.setOption("wrap", wrapSetting);
+    var self = this;
+    this.session.on("change", function () {
+      self.undo_count += 1;
+      if (currentId === self.id) schedulePreview();
+    });
+  }
+
+  Entry.prototype.state = function () {
+    var cursor = { row: 0, column: 0 };
+    try { cursor = this.session.selection.getCursor(); } catch (e) { /* keep the start */ }
+    return {
+      session_id: this.id,
+      file_path: this.file_path,
+      value: this.session.getValue(),
+      undo_count: this.undo_count,
+      ace_language: this.language,
+      mode: "ace/mode/" + this.language,
+      cursor: { row: cursor.row, column: cursor.column },
+      scroll_top: this.session.getScrollTop(),
+      scroll_left: this.session.getScrollLeft()
+    };
+  };
+
+  Entry.prototype.restoreView = function (state) {
+    try {
+      if (state && state.cursor && typeof state.cursor.row === "number") {
+        this.session.selection.moveTo(state.cursor.row, state.cursor.column || 0);
+      }
+      if (state && typeof state.scroll_top === "number") this.session.setScrollTop(state.scroll_top);
+      if (state && typeof state.scroll_left === "number") this.session.setScrollLeft(state.scroll_left);
+    } catch (e) { /* a view position is a nicety */ }
+  };
+
+  function entryFromState(state) {
+    var language = typeof state.ace_language === "string" && state.ace_language
+      ? state.ace_language : languageFor(state.file_path);
+    if (!/^[a-z_]+$/.test(language)) language = languageFor(state.file_path);
+    var count = typeof state.undo_count === "number" && isFinite(state.undo_count) && state.undo_count > 0
+      ? Math.floor(state.undo_count) : 0;
+    var entry = new Entry(String(state.session_id), String(state.file_path || ""), state.value, count, language);
+    entry.restoreView(state);
+    return entry;
+  }
+
+  function show(entry) {
+    currentId = entry.id;
+    theEditor.setSession(entry.session);
+    theEditor.resize(true);
+  }
+
+  function sessionInfo(entry) {
+    post("msg", { session_info: {
+      session_id: entry.id, file_path: entry.file_path,
+      undo_count: entry.undo_count, ace_language: entry.language } });
+  }
+
+  function current() {
+    return currentId !== null && Object.prototype.hasOwnProperty.call(sessions, currentId)
+      ? sessions[currentId] : null;
+  }
+
+  var manager = {
+    // Opens a new session with the Base64 text; an existing session of the same id is replaced.
+    // Returns the session's serialized state as JSON text.
+    new_aces_editor_session: function (id, b64text, path) {
+      try {
+        var text = fromBase64(b64text === undefined || b64text === null ? "" : b64text);
+        var sid = String(id);
+        var filePath = path === undefined || path === null ? "" : String(path);
+        var entry = new Entry(sid, filePath, text, 0, languageFor(filePath));
+        sessions[sid] = entry;
+        show(entry);
+        sessionInfo(entry);
+        return JSON.stringify(entry.state());
+      } catch (e) {
+        report("new_aces_editor_session", e);
+        return null;
+      }
+    },
+
+    // Makes the session stored in the Base64 JSON state current. When this page already holds that
+    // session with at least as many changes, its own (newer or equal) state is kept. Returns true
+    // when a session was selected.
+    set_current_session: function (b64json) {
+      try {
+        if (typeof b64json !== "string" || b64json.length === 0) {
+          log("set_current_session: no session state");
+          return false;
+        }
+        var state = JSON.parse(fromBase64(b64json));
+        if (!state || typeof state !== "object" || Array.isArray(state) || typeof state.value !== "string") {
+          report("set_current_session", "the session state is not a session");
+          return false;
+        }
+        if (state.session_id === undefined || state.session_id === null) state.session_id = state.file_path || "";
+        var sid = String(state.session_id);
+        var mine = Object.prototype.hasOwnProperty.call(sessions, sid) ? sessions[sid] : null;
+        var theirs = typeof state.undo_count === "number" ? state.undo_count : 0;
+        if (mine && (mine.undo_count > theirs ||
+                     (mine.undo_count === theirs && mine.session.getValue() === state.value))) {
+          show(mine);
+          return true;
+        }
+        var entry = entryFromState(state);
+        if (mine && mine.undo_count > entry.undo_count) entry.undo_count = mine.undo_count;
+        sessions[sid] = entry;
+        show(entry);
+        return true;
+      } catch (e) {
+        report("set_current_session", e);
+        return false;
+      }
+    },
+
+    // { session_id, json, undo_count, ace_language } of the current session, or null.
+    get_current_session: function () {
+      try {
+        var entry = current();
+        if (!entry) return null;
+        return {
+          session_id: entry.id,
+          json: JSON.stringify(entry.state()),
+          undo_count: entry.undo_count,
+          ace_language: entry.language
+        };
+      } catch (e) {
+        report("get_current_session", e);
+        return null;
+      }
+    },
+
+    // Rebuilds the current session from its own state: same text, count and position, a fresh
+    // undo history and mode. Returns true when there was a session to rebuild.
+    restart_session: function () {
+      try {
+        var entry = current();
+        if (!entry) return false;
+        var rebuilt = entryFromState(entry.state());
+        sessions[rebuilt.id] = rebuilt;
+        show(rebuilt);
+        sessionInfo(rebuilt);
+        return true;
+      } catch (e) {
+        report("restart_session", e);
+        return false;
+      }
+    },
+
+    // { selected_content: Base64 of the selected text } (empty text when nothing is selected).
+    get_selected_content: function () {
+      try {
+        return { selected_content: toBase64(theEditor.getCopyText() || "") };
+      } catch (e) {
+        report("get_selected_content", e);
+        return { selected_content: "" };
+      }
+    },
+
+    // Not part of the app's vocabulary; handy when looking at the page by hand.
+    session_ids: function () { return Object.keys(sessions); },
+
+    close_session: function (id) {
+      try {
+        var sid = String(id);
+        if (!Object.prototype.hasOwnProperty.call(sessions, sid)) return false;
+        delete sessions[sid];
+        if (currentId === sid) {
+          currentId = null;
+          theEditor.setSession(emptySession);
+        }
+        return true;
+      } catch (e) {
+        report("close_session", e);
+        return false;
+      }
+    }
+  };
+  window.session_manager = manager;
+
+  // ---- page commands -------------------------------------------------------------------------------
+
+  var previewTimer = null;
+  var previewDelayMs = 400;
+  var livePreview = true;
+
+  function previewNow() {
+    var entry = current();
+    if (!entry) return false;
+    return post("msg", { send_content_to_preview: {
+      file_path: entry.file_path, content: toBase64(entry.session.getValue()) } });
+  }
+
+  function schedulePreview() {
+    if (!livePreview) return;
+    if (previewTimer !== null) clearTimeout(previewTimer);
+    previewTimer = setTimeout(function () {
+      previewTimer = null;
+      try { previewNow(); } catch (e) { report("preview", e); }
+    }, previewDelayMs);
+  }
+
+  // Ace's "wrap" option for a soft-wrap value: "off", "free", a negative number (the print
+  // margin) or a positive width. Anything else gives null.
+  function wrapOption(value) {
+    var v = String(value).trim();
+    if (v === "off") return "off";
+    if (v === "free") return "free";
+    if (v === "printMargin") return "printMargin";
+    if (!/^[+-]?\d+$/.test(v)) return null;
+    var n = parseInt(v, 10);
+    if (n < 0) return "printMargin";
+    if (n === 0) return "off";
+    return n;
+  }
+
+  var searchbox = ace.require("ace/ext/searchbox");
+  var beautify = ace.require("ace/ext/beautify");
+
+  window.main = {
+    insertContent: function (b64text) {
+      try {
+        var text = fromBase64(b64text);
+        theEditor.insert(text);
+        return true;
+      } catch (e) {
+        report("insertContent", e);
+        return false;
+      }
+    },
+
+    send_content_to_preview: function () {
+      try {
+        if (previewTimer !== null) { clearTimeout(previewTimer); previewTimer = null; }
+        return previewNow();
+      } catch (e) {
+        report("send_content_to_preview", e);
+        return false;
+      }
+    },
+
+    // Shows the search box (with the replace row when `replace` is true); calling it again with
+    // the same kind hides it.
+    toggle_search: function (replace) {
+      try {
+        var withReplace = replace === true || replace === "true";
+        var box = theEditor.searchBox;
+        if (box && box.active && !!(box.replaceOption && box.replaceOption.checked) === withReplace) {
+          box.hide();
+          return false;
+        }
+        searchbox.Search(theEditor, withReplace);
+        return true;
+      } catch (e) {
+        report("toggle_search", e);
+        return false;
+      }
+    },
+
+    beautify_code: function () {
+      try {
+        beautify.beautify(theEditor.getSession());
+        return true;
+      } catch (e) {
+        report("beautify_code", e);
+        return false;
+      }
+    },
+
+    set_soft_wrap: function (value) {
+      try {
+        var option = wrapOption(value);
+        if (option === null) {
+          report("set_soft_wrap", "not a soft-wrap value: " + value);
+          return false;
+        }
+        wrapSetting = option;
+        Object.keys(sessions).forEach(function (id) { sessions[id].session.setOption("wrap", option); });
+        return true;
+      } catch (e) {
+        report("set_soft_wrap", e);
+        return false;
+      }
+    },
+
+    set_font_size: function (points) {
+      try {
+        var n = parseInt(points, 10);
+        if (!(n >= 6 && n <= 72)) return false;
+        theEditor.setFontSize(n + "px");
+        return true;
+      } catch (e) {
+        report("set_font_size", e);
+        return false;
+      }
+    },
+
+    // Whether edits push the text to the preview by themselves (after `delay_ms` without typing).
+    set_live_preview: function (enabled, delay_ms) {
+      livePreview = enabled === true || enabled === "true";
+      var d = parseInt(delay_ms, 10);
+      if (d >= 0 && d <= 60000) previewDelayMs = d;
+      if (!livePreview && previewTimer !== null) { clearTimeout(previewTimer); previewTimer = null; }
+      return livePreview;
+    },
+
+    log: log
+  };
+
+  // ---- ready -----------------------------------------------------------------------------------------
+
+  window.addEventListener("resize", function () { theEditor.resize(); });
+  post("msg", { doc_ready: true });
+  post("msg", { requestPreferences: {} });
+})();

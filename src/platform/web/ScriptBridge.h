@@ -1,0 +1,24 @@
+#pragma once
+// The object a page's web channel exposes: the page's message shim calls post() for every
+// window.webkit.messageHandlers.NAME.postMessage(body), with the body as JSON text.
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+namespace web {
+
+class WebView;
+
+class ScriptBridge final : public QObject {
+    Q_OBJECT
+public:
+    ScriptBridge(WebView* view, QObject* parent);
+
+public slots:
+    void post(const QString& name, const QString& body);
+
+private:
+    QPointer<WebView> view_;
+};
+
+}  // namespace web

@@ -1,0 +1,39 @@
+#pragma once
+// The web engine's process-wide pieces: the app's page scheme, the one off-the-record profile all
+// pages share, and clearing website data.
+#include <QByteArray>
+#include <QString>
+#include <QUrl>
+
+class QWebEngineProfile;
+
+namespace web {
+
+// Pages loaded from memory are served under this scheme ("dravix-page://<key>/"). It is an
+// ordinary (not local) scheme: such a page can never read files.
+inline constexpr const char* kPageScheme = "dravix-page";
+
+// Registers the page scheme with the web engine and prepares Qt for it. Must run before the
+// QApplication is created (the app's main and the tests' static set-up call it first); calling it
+// again does nothing.
+void registerWebSchemes();
+bool webSchemesRegistered();
+
+// The one profile of the app: off the record (nothing is written to disk), with the page scheme
+// handler installed. Made on first use; needs the QApplication.
+QWebEngineProfile* sharedProfile();
+
+// Removes the profile's website data: HTTP cache, cookies and visited links. Returns at once; the
+// engine finishes the work in the background.
+void clearWebsiteData();
+
+// The pages served from memory. publish() keeps the bytes under a fresh key and returns the URL to
+// load; withdraw() drops a key. Main thread only.
+namespace pages {
+QUrl publish(const QByteArray& html, const QString& replacing = {});
+void withdraw(const QString& key);
+QString keyOf(const QUrl& url);
+std::size_t count();
+}  // namespace pages
+
+}  // namespace web

@@ -1,0 +1,336 @@
+#include "platform/web/WebView.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QPointer>
+#include <QVariantMap>
+#include <QWebChannel>
+#include <QWebEnginePage>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+#include <QWebEngineSettings>
+
+#include "platform/dispatch/Dispatch.h"
+#include "platform/web/JsString.h"
+#include "platform/web/RequestPolicy.h"
+#include "platform/web/ScriptBridge.h"
+#include "platform/web/WebProfile.h"
+
+Q_LOGGING_CATEGORY(lcWeb, "dravix.web")
+
+namespace web {
+
+namespace {
+
+constexpr const char* kBridgeScriptName = "dravix-bridge";
+constexpr const char* kUserScriptPrefix = "dravix-user-";
+constexpr const char* kBridgeObjectName = "dravixBridge";
+
+// The script that gives every document window.webkit.messageHandlers. Posts are serialized to JSON
+// text at once and kept until the web channel is up, then sent in order.
+QString bridgeScriptSource() {
+    static const QString source = [] {
+        QFile file(QStringLiteral(":/qtwebchannel/qwebchannel.js"));
+        QString channelJs;
+        if (file.open(QIODevice::ReadOnly)) channelJs = QString::fromUtf8(file.readAll());
+        else qCWarning(lcWeb) << "qwebchannel.js is missing from Qt's resources; pages cannot post messages";
+        return QStringLiteral(R"JS((function () {
+  "use strict";
+  if (window.webkit && window.webkit.__dravixBridge) return;
+  var pending = [];
+  var bridge = null;
+  function send(name, body) {
+    var text;
+    try { text = JSON.stringify(body === undefined ? null : body); } catch (e) { text = undefined; }
+    if (typeof text !== "string") text = "null";
+    if (bridge) bridge.post(name, text); else pending.push([name, text]);
+  }
+  var posters = {};
+  var handlers = new Proxy({}, {
+    get: function (target, name) {
+      if (typeof name !== "string") return undefined;
+      if (!Object.prototype.hasOwnProperty.call(posters, name)) {
+        posters[name] = Object.freeze({ postMessage: function (body) { send(name, body); } });
+      }
+      return posters[name];
+    },
+    has: function (target, name) { return typeof name === "string"; },
+    set: function () { return false; },
+    defineProperty: function () { return false; },
+    deleteProperty: function () { return false; }
+  });
+  Object.defineProperty(window, "webkit", {
+    value: Object.freeze({ messageHandlers: handlers, __dravixBridge: true }),
+    writable: false, configurable: false, enumerable: false
+  });
+  var QWebChannel = (function () {
+    var module;
+%1
+    return QWebChannel;
+  })();
+  var tries = 0;
+  function connect() {
+    if (typeof qt === "undefined" || !qt.webChannelTransport) {
+      tries += 1;
+      setTimeout(connect, tries < 100 ? 5 : 50);
+      return;
+    }
+    new QWebChannel(qt.webChannelTransport, function (channel) {
+      var b = channel.objects.%2;
+      if (!b) return;
+      var queued = pending;
+      pending = [];
+      for (var i = 0; i < queued.length; i++) b.post(queued[i][0], queued[i][1]);
+      bridge = b;
+    });
+  }
+  connect();
+})();
+)JS")
+            .arg(channelJs, QString::fromLatin1(kBridgeObjectName));
+    }();
+    return source;
+}
+
+std::pair<nlohmann::json, std::optional<ScriptError>> interpretResult(const QVariant& value) {
+    if (value.typeId() != QMetaType::QVariantMap) {
+        return {nullptr, ScriptError{"The script did not run to its end (no page, or the page went away)"}};
+    }
+    const QVariantMap map = value.toMap();
+    if (map.value(QStringLiteral("ok")).toInt() == 1) {
+        const std::string text = map.value(QStringLiteral("v")).toString().toStdString();
+        nlohmann::json result = nlohmann::json::parse(text, nullptr, false);
+        if (result.is_discarded()) result = nullptr;
+        return {std::move(result), std::nullopt};
+    }
+    std::string message = map.value(QStringLiteral("e")).toString().toStdString();
+    if (message.empty()) message = "script error";
+    return {nullptr, ScriptError{std::move(message)}};
+}
+
+void runCompletion(const ScriptCompletion& completion, nlohmann::json result, std::optional<ScriptError> error) {
+    try {
+        completion(std::move(result), std::move(error));
+    } catch (const std::exception& e) {
+        qCWarning(lcWeb) << "script completion threw:" << e.what();
+    } catch (...) {
+        qCWarning(lcWeb) << "script completion threw";
+    }
+}
+
+}  // namespace
+
+// ---- the page ------------------------------------------------------------------------------------
+
+class WebPage final : public QWebEnginePage {
+public:
+    WebPage(QWebEngineProfile* profile, WebView* view) : QWebEnginePage(profile, view), view_(view) {}
+
+protected:
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override {
+        Q_UNUSED(type);
+        Q_UNUSED(isMainFrame);
+        // The interceptor judges every request too; refusing here keeps a refused navigation from
+        // replacing the page with an error page.
+        return view_->interceptor_ && view_->interceptor_->policy().allows(url);
+    }
+
+    QWebEnginePage* createWindow(WebWindowType) override { return nullptr; }
+
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message, int line,
+                                  const QString& source) override {
+        ConsoleLevel l = ConsoleLevel::info;
+        if (level == WarningMessageLevel) l = ConsoleLevel::warning;
+        else if (level == ErrorMessageLevel) l = ConsoleLevel::error;
+        view_->deliverConsole(l, message, line, source);
+    }
+
+private:
+    WebView* view_;
+};
+
+// ---- the view ------------------------------------------------------------------------------------
+
+WebView::WebView(QWidget* parent) : QWebEngineView(parent) {
+    page_ = new WebPage(sharedProfile(), this);
+    interceptor_ = new RequestInterceptor(page_);
+    page_->setUrlRequestInterceptor(interceptor_);
+    connect(interceptor_, &RequestInterceptor::refused, this, &WebView::requestRefused, Qt::QueuedConnection);
+
+    channel_ = new QWebChannel(page_);
+    bridge_ = new ScriptBridge(this, channel_);
+    channel_->registerObject(QString::fromLatin1(kBridgeObjectName), bridge_);
+    page_->setWebChannel(channel_, QWebEngineScript::MainWorld);
+
+    QWebEngineScript shim;
+    shim.setName(QString::fromLatin1(kBridgeScriptName));
+    shim.setSourceCode(bridgeScriptSource());
+    shim.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    shim.setWorldId(QWebEngineScript::MainWorld);
+    shim.setRunsOnSubFrames(false);
+    page_->scripts().insert(shim);
+
+    QWebEngineSettings* s = page_->settings();
+    s->setAttribute(QWebEngineSettings::JavascriptEnabled, true);
+    s->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+    s->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, false);
+    s->setAttribute(QWebEngineSettings::LocalStorageEnabled, true);
+    s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+    s->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+    s->setAttribute(QWebEngineSettings::AllowRunningInsecureContent, false);
+    s->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+    s->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
+    s->setAttribute(QWebEngineSettings::FullScreenSupportEnabled, false);
+    s->setAttribute(QWebEngineSettings::ScreenCaptureEnabled, false);
+    s->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
+    s->setAttribute(QWebEngineSettings::NavigateOnDropEnabled, false);
+    s->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, false);
+    s->setAttribute(QWebEngineSettings::ScrollAnimatorEnabled, false);
+
+    setPage(page_);
+    connect(page_, &QWebEnginePage::loadStarted, this, [this] { loading_ = true; });
+    connect(page_, &QWebEnginePage::loadFinished, this, [this](bool) { loading_ = false; });
+}
+
+WebView::~WebView() {
+    pages::withdraw(memoryPageKey_);
+    handlers_.clear();
+}
+
+void WebView::evaluateJavaScript(const std::string& script, ScriptCompletion completion) {
+    if (!dispatch::mainQueue().isCurrent()) {
+        QPointer<WebView> self(this);
+        dispatch::mainQueue().async([self, script, completion] {
+            if (self) {
+                self->evaluateJavaScript(script, completion);
+            } else if (completion) {
+                runCompletion(completion, nullptr, ScriptError{"The web view went away before the script ran"});
+            }
+        });
+        return;
+    }
+    const QString source = QString::fromStdString(wrapForEvaluation(script));
+    if (!completion) {
+        page_->runJavaScript(source, QWebEngineScript::MainWorld);
+        return;
+    }
+    page_->runJavaScript(source, QWebEngineScript::MainWorld, [completion](const QVariant& value) {
+        auto outcome = std::make_shared<std::pair<nlohmann::json, std::optional<ScriptError>>>(interpretResult(value));
+        dispatch::mainQueue().async([completion, outcome] {
+            runCompletion(completion, std::move(outcome->first), std::move(outcome->second));
+        });
+    });
+}
+
+void WebView::addMessageHandler(const std::string& name, MessageHandler handler) {
+    if (!handler) {
+        handlers_.erase(name);
+        return;
+    }
+    handlers_[name] = std::move(handler);
+}
+
+void WebView::removeMessageHandler(const std::string& name) { handlers_.erase(name); }
+
+void WebView::removeAllMessageHandlers() { handlers_.clear(); }
+
+bool WebView::hasMessageHandler(const std::string& name) const { return handlers_.count(name) != 0; }
+
+void WebView::deliverMessage(const QString& name, const QString& bodyJson) {
+    ScriptMessage message;
+    message.name = name.toStdString();
+    message.body = nlohmann::json::parse(bodyJson.toStdString(), nullptr, false);
+    if (message.body.is_discarded()) message.body = bodyJson.toStdString();
+    QPointer<WebView> self(this);
+    auto shared = std::make_shared<ScriptMessage>(std::move(message));
+    dispatch::mainQueue().async([self, shared] {
+        if (!self) return;
+        const auto it = self->handlers_.find(shared->name);
+        if (it == self->handlers_.end()) {
+            qCDebug(lcWeb) << "message for a name without handler:" << QString::fromStdString(shared->name);
+            return;
+        }
+        const MessageHandler handler = it->second;  // a handler may remove itself
+        try {
+            handler(*shared);
+        } catch (const std::exception& e) {
+            qCWarning(lcWeb) << "message handler threw:" << e.what();
+        } catch (...) {
+            qCWarning(lcWeb) << "message handler threw";
+        }
+    });
+}
+
+void WebView::addUserScript(const std::string& source, bool atDocumentStart) {
+    QWebEngineScript script;
+    script.setName(QString::fromLatin1(kUserScriptPrefix) + QString::number(++userScriptCounter_));
+    script.setSourceCode(QString::fromStdString(source));
+    script.setInjectionPoint(atDocumentStart ? QWebEngineScript::DocumentCreation : QWebEngineScript::DocumentReady);
+    script.setWorldId(QWebEngineScript::MainWorld);
+    script.setRunsOnSubFrames(false);
+    page_->scripts().insert(script);
+}
+
+void WebView::removeAllUserScripts() {
+    const auto all = page_->scripts().toList();
+    for (const QWebEngineScript& script : all) {
+        if (script.name().startsWith(QLatin1String(kUserScriptPrefix))) page_->scripts().remove(script);
+    }
+}
+
+bool WebView::loadFileUrl(const std::filesystem::path& file, const std::filesystem::path& readAccessFolder) {
+    auto policy = RequestPolicy::folder(readAccessFolder);
+    if (!policy) return false;
+    const QString canonical = QFileInfo(QString::fromStdString(file.string())).canonicalFilePath();
+    if (canonical.isEmpty() || !QFileInfo(canonical).isFile()) return false;
+    const QUrl url = QUrl::fromLocalFile(canonical);
+    if (!policy->allows(url)) return false;
+    pages::withdraw(memoryPageKey_);
+    memoryPageKey_.clear();
+    interceptor_->setPolicy(*policy);
+    page_->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
+    page_->load(url);
+    return true;
+}
+
+void WebView::loadHtmlString(const std::string& html) {
+    const QUrl url = pages::publish(QByteArray::fromStdString(html), memoryPageKey_);
+    memoryPageKey_ = pages::keyOf(url);
+    interceptor_->setPolicy(RequestPolicy::memoryPage(networkForHtml_));
+    page_->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+    page_->load(url);
+}
+
+void WebView::setNetworkAllowedForHtml(bool allowed) {
+    networkForHtml_ = allowed;
+    if (!memoryPageKey_.isEmpty()) interceptor_->setPolicy(RequestPolicy::memoryPage(allowed));
+}
+
+bool WebView::networkAllowedForHtml() const { return networkForHtml_; }
+
+bool WebView::isLoading() const { return loading_; }
+
+void WebView::stopLoading() { page_->triggerAction(QWebEnginePage::Stop); }
+
+std::optional<std::filesystem::path> WebView::readAccessFolder() const {
+    auto folder = interceptor_->policy().readAccessFolder();
+    if (!folder) return std::nullopt;
+    return std::filesystem::path(folder->toStdString());
+}
+
+void WebView::setConsoleHandler(ConsoleHandler handler) { console_ = std::move(handler); }
+
+void WebView::deliverConsole(ConsoleLevel level, const QString& message, int line, const QString& source) {
+    if (!console_) {
+        qCDebug(lcWeb) << "console:" << message << source << line;
+        return;
+    }
+    try {
+        console_(level, message.toStdString(), line, source.toStdString());
+    } catch (...) {
+        qCWarning(lcWeb) << "console handler threw";
+    }
+}
+
+}  // namespace web

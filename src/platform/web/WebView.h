@@ -1,0 +1,113 @@
+#pragma once
+// A web view for the app's pages, on Qt WebEngine, with the two-way script bridge the editor and
+// the preview use:
+//  - evaluateJavaScript runs a script in the page and hands its result, converted to JSON, or the
+//    error it threw, to a completion on the main queue;
+//  - the page posts messages with window.webkit.messageHandlers.NAME.postMessage(body); each body
+//    arrives, converted to JSON, at the handler added for NAME, on the main queue. Posts made
+//    before the page's channel is up are kept and delivered in order once it is;
+//  - loadFileUrl loads a file with read access to one folder and nothing else (no network);
+//    loadHtmlString serves HTML from memory through the app's page scheme, without file access.
+// Every page uses the shared off-the-record profile (WebProfile.h); registerWebSchemes() must have
+// run before the QApplication was made.
+//
+// Main thread only, except evaluateJavaScript, which may be called from any thread (it moves to the
+// main queue). Completions and handlers never run inside the caller's stack, and an exception
+// thrown by one is caught and dropped.
+#include <QUrl>
+#include <QWebEngineView>
+
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+
+class QWebChannel;
+
+namespace web {
+
+class RequestInterceptor;
+class ScriptBridge;
+class WebPage;
+
+struct ScriptError {
+    std::string message;  // the script's error, e.g. "TypeError: x is undefined"
+};
+
+// result: the script's completion value as JSON (null for undefined, functions and the like).
+using ScriptCompletion = std::function<void(nlohmann::json result, std::optional<ScriptError> error)>;
+
+struct ScriptMessage {
+    std::string name;     // the handler name the page posted to
+    nlohmann::json body;  // the posted value as JSON (undefined arrives as null)
+};
+using MessageHandler = std::function<void(const ScriptMessage& message)>;
+
+enum class ConsoleLevel { info, warning, error };
+using ConsoleHandler =
+    std::function<void(ConsoleLevel level, const std::string& message, int line, const std::string& source)>;
+
+class WebView : public QWebEngineView {
+    Q_OBJECT
+public:
+    explicit WebView(QWidget* parent = nullptr);
+    ~WebView() override;
+
+    // Runs the script (a program, as for eval) in the page's main world. The completion, when given,
+    // receives the value of the last statement or the error thrown (syntax errors included); when
+    // the page goes away first it receives an error.
+    void evaluateJavaScript(const std::string& script, ScriptCompletion completion = nullptr);
+
+    // Handlers by name; adding a name again replaces its handler. Posts to a name without handler
+    // are dropped.
+    void addMessageHandler(const std::string& name, MessageHandler handler);
+    void removeMessageHandler(const std::string& name);
+    void removeAllMessageHandlers();
+    bool hasMessageHandler(const std::string& name) const;
+
+    // Scripts added to every document this view loads (the bridge's own script is not one of them).
+    void addUserScript(const std::string& source, bool atDocumentStart = false);
+    void removeAllUserScripts();
+
+    // Loads `file` (which must lie inside `readAccessFolder`) with read access to that folder only.
+    // Returns false, loading nothing, when either does not exist or the file is outside the folder.
+    bool loadFileUrl(const std::filesystem::path& file, const std::filesystem::path& readAccessFolder);
+    // Loads the HTML from memory (any size). The page has no base URL and cannot read files.
+    void loadHtmlString(const std::string& html);
+    // Whether pages loaded with loadHtmlString may fetch http and https resources (default false).
+    void setNetworkAllowedForHtml(bool allowed);
+    bool networkAllowedForHtml() const;
+
+    bool isLoading() const;
+    void stopLoading();
+    // The folder the current file page may read, if a file page is loaded.
+    std::optional<std::filesystem::path> readAccessFolder() const;
+
+    void setConsoleHandler(ConsoleHandler handler);
+
+signals:
+    // A request of the page was refused by its access rules.
+    void requestRefused(const QUrl& url);
+
+private:
+    friend class ScriptBridge;
+    friend class WebPage;
+    void deliverMessage(const QString& name, const QString& bodyJson);
+    void deliverConsole(ConsoleLevel level, const QString& message, int line, const QString& source);
+
+    WebPage* page_ = nullptr;
+    QWebChannel* channel_ = nullptr;
+    ScriptBridge* bridge_ = nullptr;
+    RequestInterceptor* interceptor_ = nullptr;
+    std::map<std::string, MessageHandler> handlers_;
+    ConsoleHandler console_;
+    QString memoryPageKey_;
+    bool networkForHtml_ = false;
+    bool loading_ = false;
+    int userScriptCounter_ = 0;
+};
+
+}  // namespace web

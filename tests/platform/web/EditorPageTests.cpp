@@ -1,0 +1,397 @@
+// Our editor page, as the app drives it: the exact script texts the app sends, and the messages the
+// page posts. One editor view is shared by the suite; the hand-over test adds a second one.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "WebTestSupport.h"
+#include "platform/web/JsString.h"
+
+namespace fs = std::filesystem;
+using webtest::base64;
+using webtest::json;
+using webtest::run;
+using webtest::unbase64;
+
+namespace {
+
+const fs::path kPageDir = DRAVIX_TEST_EDITOR_PAGE_DIR;
+
+web::WebView* makeEditor(webtest::MessageLog** log, std::vector<QUrl>* refused) {
+    auto* view = new web::WebView();
+    view->resize(640, 480);
+    view->show();
+    *log = new webtest::MessageLog(*view, {"scriptlog", "log", "msg", "err"});
+    QObject::connect(view, &web::WebView::requestRefused, [refused](const QUrl& u) { refused->push_back(u); });
+    EXPECT_TRUE(view->loadFileUrl(kPageDir / "index.html", kPageDir));
+    return view;
+}
+
+std::string newSessionScript(const std::string& id, const std::string& text, const std::string& path) {
+    return "session_manager.new_aces_editor_session('" + web::jsStringEscape(id) + "', '" + base64(text) + "', '" +
+           web::jsStringEscape(path) + "')";
+}
+
+std::string setSessionScript(const std::string& b64) {
+    return "session_manager.set_current_session('" + b64 + "')";
+}
+
+class EditorPageTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (!webtest::haveDisplay() || !fs::exists(kPageDir / "index.html")) return;
+        refused_ = new std::vector<QUrl>();
+        view_ = makeEditor(&log_, refused_);
+    }
+    static void TearDownTestSuite() {
+        delete log_;
+        log_ = nullptr;
+        delete view_;
+        view_ = nullptr;
+        delete refused_;
+        refused_ = nullptr;
+        delete firstMessages_;
+        firstMessages_ = nullptr;
+        ready_ = false;
+    }
+    void SetUp() override {
+        SKIP_WITHOUT_DISPLAY();
+        ASSERT_TRUE(fs::exists(kPageDir / "index.html")) << "the editor page was not built into " << kPageDir;
+        if (!ready_) {
+            ASSERT_TRUE(log_->waitFor("msg", "doc_ready")) << "no doc_ready";
+            log_->waitFor("msg", "requestPreferences", webtest::kScriptMs);
+            firstMessages_ = new std::vector<web::ScriptMessage>(log_->messages());
+            ready_ = true;
+        }
+    }
+    void TearDown() override {
+        if (!log_) return;
+        for (const auto& m : log_->messages()) {
+            if (m.name == "err") ADD_FAILURE() << "page error: " << m.body.dump();
+        }
+        log_->clear();
+        if (refused_) {
+            for (const auto& u : *refused_) ADD_FAILURE() << "refused: " << u.toString().toStdString();
+        }
+    }
+
+    static json ok(const std::string& script) {
+        auto out = run(*view_, script);
+        EXPECT_TRUE(out.done) << script.substr(0, 200);
+        EXPECT_FALSE(out.error) << script.substr(0, 200) << ": " << (out.error ? out.error->message : "");
+        return out.result;
+    }
+    static json currentSession() { return ok("session_manager.get_current_session()"); }
+    static json currentState() {
+        const json reply = currentSession();
+        if (!reply.is_object() || !reply["json"].is_string()) return nullptr;
+        return json::parse(reply["json"].get<std::string>());
+    }
+
+    static web::WebView* view_;
+    static webtest::MessageLog* log_;
+    static std::vector<QUrl>* refused_;
+    static std::vector<web::ScriptMessage>* firstMessages_;  // what the page posted while loading
+    static bool ready_;
+};
+
+std::vector<web::ScriptMessage>* EditorPageTest::firstMessages_ = nullptr;
+bool EditorPageTest::ready_ = false;
+web::WebView* EditorPageTest::view_ = nullptr;
+webtest::MessageLog* EditorPageTest::log_ = nullptr;
+std::vector<QUrl>* EditorPageTest::refused_ = nullptr;
+
+TEST_F(EditorPageTest, DocReadyComesFirstThenThePreferencesRequest) {
+    std::vector<std::string> keys;
+    for (const auto& m : *firstMessages_) {
+        if (m.name == "msg" && m.body.is_object() && !m.body.empty()) keys.push_back(m.body.begin().key());
+    }
+    ASSERT_GE(keys.size(), 2u);
+    EXPECT_EQ(keys[0], "doc_ready");
+    EXPECT_EQ(keys[1], "requestPreferences");
+    for (const auto& m : *firstMessages_) {
+        if (m.name != "msg") continue;
+        if (m.body.contains("doc_ready")) {
+            EXPECT_EQ(m.body["doc_ready"], true);
+        }
+        if (m.body.contains("requestPreferences")) {
+            EXPECT_TRUE(m.body["requestPreferences"].is_object());
+        }
+    }
+    EXPECT_EQ(ok("typeof editor + ' ' + typeof main + ' ' + typeof session_manager"), "object object object");
+    EXPECT_EQ(ok("editor.session.getUseWorker()"), false);
+}
+
+TEST_F(EditorPageTest, ANewSessionsStateCarriesValuePathAndId) {
+    const std::string text = "<!DOCTYPE html>\n<html><body>Hi</body></html>\n";
+    const json result = ok(newSessionScript("c2l0ZS9pbmRleC5odG1s", text, "/site/index.html"));
+    ASSERT_TRUE(result.is_string());
+    const json state = json::parse(result.get<std::string>());
+    EXPECT_EQ(state["value"], text);
+    EXPECT_EQ(state["file_path"], "/site/index.html");
+    EXPECT_EQ(state["session_id"], "c2l0ZS9pbmRleC5odG1s");
+    EXPECT_EQ(state["undo_count"], 0);
+
+    const json reply = currentSession();
+    EXPECT_EQ(reply["session_id"], "c2l0ZS9pbmRleC5odG1s");
+    EXPECT_EQ(reply["undo_count"], 0);
+    EXPECT_EQ(reply["ace_language"], "html");
+    ASSERT_TRUE(reply["json"].is_string());
+    EXPECT_EQ(json::parse(reply["json"].get<std::string>())["value"], text);
+
+    ASSERT_TRUE(log_->waitFor("msg", "session_info", webtest::kScriptMs));
+    EXPECT_EQ(log_->bodiesWith("msg", "session_info")[0]["session_info"]["session_id"], "c2l0ZS9pbmRleC5odG1s");
+}
+
+TEST_F(EditorPageTest, TextSurvivesTheRoundTripExactly) {
+    struct Case {
+        const char* name;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"quotes", "it's \"quoted\" and 'single' and `back`"},
+        {"backslashes", "C:\\path\\to\\file \\n is not a newline \\\\"},
+        {"crlf", "line one\r\nline two\r\n\r\nline four\r\n"},
+        {"lf", "a\nb\n\nc"},
+        {"cr", "old\rmac\rtext\r"},
+        {"non_ascii", "caf\xC3\xA9 \xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x98\x80 \xD0\x9F\xD1\x80\xD0\xB8"},
+        {"separators", "a\xE2\x80\xA8" "b\xE2\x80\xA9" "c"},
+        {"script_end", "<script>var s = '</script>';</script>"},
+        {"bom_and_tabs", "\xEF\xBB\xBF\tindented\t\ttext"},
+        {"empty", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const json created = ok(newSessionScript(std::string("rt-") + c.name, c.text, "/rt/file.txt"));
+        ASSERT_TRUE(created.is_string());
+        EXPECT_EQ(json::parse(created.get<std::string>())["value"], c.text);
+        EXPECT_EQ(currentState()["value"], c.text);
+    }
+}
+
+TEST_F(EditorPageTest, IdsAndPathsWithQuotesArriveWhenEscaped) {
+    const std::string id = "it's an \"id\"\\";
+    const std::string path = "/site/o'brien </script>\n.html";
+    const json created = ok(newSessionScript(id, "x", path));
+    ASSERT_TRUE(created.is_string());
+    const json state = json::parse(created.get<std::string>());
+    EXPECT_EQ(state["session_id"], id);
+    EXPECT_EQ(state["file_path"], path);
+    EXPECT_EQ(currentSession()["ace_language"], "html");
+}
+
+TEST_F(EditorPageTest, TheUndoCountRisesOnEditsAndOnUndo) {
+    ok(newSessionScript("undo", "start", "/u/a.css"));
+    EXPECT_EQ(currentSession()["undo_count"], 0);
+    ok("editor.navigateFileEnd(); editor.insert(' more'); 0");
+    const int afterEdit = currentSession()["undo_count"].get<int>();
+    EXPECT_GE(afterEdit, 1);
+    EXPECT_EQ(currentState()["value"], "start more");
+    ok("editor.undo(); 0");
+    const json reply = currentSession();
+    EXPECT_GT(reply["undo_count"].get<int>(), afterEdit);
+    EXPECT_EQ(currentState()["value"], "start");
+    EXPECT_EQ(currentState()["undo_count"], reply["undo_count"]);
+    ok("editor.redo(); 0");
+    EXPECT_GT(currentSession()["undo_count"].get<int>(), reply["undo_count"].get<int>());
+}
+
+TEST_F(EditorPageTest, SetCurrentSessionToleratesEmptyAndGarbage) {
+    ok(newSessionScript("keep", "kept text", "/k/keep.js"));
+    struct Case {
+        const char* name;
+        std::string arg;
+    };
+    const Case cases[] = {
+        {"empty", ""},
+        {"not_base64", "%%% not base64 %%%"},
+        {"not_json", base64("not json at all")},
+        {"array", base64("[1, 2, 3]")},
+        {"value_not_text", base64(R"({"session_id": "x", "value": 5})")},
+        {"not_utf8", base64("\xFF\xFE{")},
+        {"null", base64("null")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto out = run(*view_, setSessionScript(c.arg));
+        ASSERT_TRUE(out.done);
+        EXPECT_FALSE(out.error);
+        EXPECT_EQ(out.result, false);
+        EXPECT_EQ(currentSession()["session_id"], "keep");
+        EXPECT_EQ(currentState()["value"], "kept text");
+    }
+    log_->clear();  // the page reported those on "err", as it should
+}
+
+TEST_F(EditorPageTest, SwitchingSessionsKeepsEachSessionsTextAndCount) {
+    ok(newSessionScript("one", "first", "/s/one.html"));
+    ok("editor.insert('X'); 0");
+    const json one = currentSession();
+    ok(newSessionScript("two", "second", "/s/two.less"));
+    EXPECT_EQ(currentSession()["ace_language"], "less");
+    EXPECT_EQ(ok(setSessionScript(base64(one["json"].get<std::string>()))), true);
+    const json back = currentSession();
+    EXPECT_EQ(back["session_id"], "one");
+    EXPECT_EQ(back["undo_count"], one["undo_count"]);
+    EXPECT_EQ(json::parse(back["json"].get<std::string>())["value"], "Xfirst");
+}
+
+TEST_F(EditorPageTest, ASessionHandedToAnotherPageKeepsItsTextAndCount) {
+    const std::string text = "body {\r\n  color: red; /* caf\xC3\xA9 */\r\n}\r\n";
+    ok(newSessionScript("handed", text, "/h/style.scss"));
+    ok("editor.navigateFileEnd(); editor.insert('p { }'); editor.undo(); editor.redo(); 0");
+    const json source = currentSession();
+    ASSERT_GE(source["undo_count"].get<int>(), 3);
+
+    webtest::MessageLog* otherLog = nullptr;
+    std::vector<QUrl> otherRefused;
+    std::unique_ptr<web::WebView> other(makeEditor(&otherLog, &otherRefused));
+    std::unique_ptr<webtest::MessageLog> otherLogOwner(otherLog);
+    ASSERT_TRUE(otherLog->waitFor("msg", "doc_ready"));
+    EXPECT_TRUE(run(*other, "session_manager.get_current_session()").result.is_null());
+
+    auto set = run(*other, setSessionScript(base64(source["json"].get<std::string>())));
+    ASSERT_FALSE(set.error);
+    EXPECT_EQ(set.result, true);
+    const json there = run(*other, "session_manager.get_current_session()").result;
+    EXPECT_EQ(there["session_id"], "handed");
+    EXPECT_EQ(there["undo_count"], source["undo_count"]);
+    EXPECT_EQ(there["ace_language"], "scss");
+    EXPECT_EQ(json::parse(there["json"].get<std::string>())["value"], text + "p { }");
+
+    // Counting goes on from there; the restarted page keeps its text and count.
+    run(*other, "editor.insert('!'); 0");
+    EXPECT_GT(run(*other, "session_manager.get_current_session()").result["undo_count"].get<int>(),
+              source["undo_count"].get<int>());
+    EXPECT_EQ(ok("session_manager.restart_session()"), true);
+    EXPECT_EQ(currentSession()["undo_count"], source["undo_count"]);
+    EXPECT_EQ(currentState()["value"], text + "p { }");
+    for (const auto& m : otherLog->messages())
+        if (m.name == "err") ADD_FAILURE() << "other page error: " << m.body.dump();
+    EXPECT_TRUE(otherRefused.empty());
+}
+
+TEST_F(EditorPageTest, ThePreviewMessageCarriesPathAndText) {
+    const std::string text = "<html><body><p class=\"x\">caf\xC3\xA9 'q'</p></body></html>";
+    ok(newSessionScript("preview", text, "/p/page.htm"));
+    log_->clear();
+    ok("main.send_content_to_preview()");
+    ASSERT_TRUE(log_->waitFor("msg", "send_content_to_preview", webtest::kScriptMs));
+    const json body = log_->bodiesWith("msg", "send_content_to_preview")[0]["send_content_to_preview"];
+    EXPECT_EQ(body["file_path"], "/p/page.htm");
+    EXPECT_EQ(unbase64(body["content"].get<std::string>()), text);
+
+    // Edits push the text by themselves shortly after typing stops.
+    log_->clear();
+    ok("editor.navigateFileEnd(); editor.insert('<!-- more -->'); 0");
+    ASSERT_TRUE(log_->waitFor("msg", "send_content_to_preview", webtest::kScriptMs));
+    const json pushed = log_->bodiesWith("msg", "send_content_to_preview")[0]["send_content_to_preview"];
+    EXPECT_EQ(unbase64(pushed["content"].get<std::string>()), text + "<!-- more -->");
+}
+
+TEST_F(EditorPageTest, TheModeFollowsTheFileExtension) {
+    struct Case {
+        const char* path;
+        const char* language;
+    };
+    const Case cases[] = {
+        {"/m/a.html", "html"}, {"/m/a.HTM", "html"}, {"/m/a.php", "php"},     {"/m/a.css", "css"},
+        {"/m/a.scss", "scss"}, {"/m/a.sass", "sass"}, {"/m/a.less", "less"}, {"/m/a.js", "javascript"},
+        {"/m/a.txt", "text"},  {"/m/README", "text"}, {"/m/a.unknown", "text"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        ok(newSessionScript(std::string("mode-") + c.path, "x", c.path));
+        EXPECT_EQ(currentSession()["ace_language"], c.language);
+        const std::string mode = std::string("ace/mode/") + c.language;
+        EXPECT_TRUE(webtest::waitFor([&] { return ok("editor.session.$modeId") == mode; }, webtest::kScriptMs))
+            << "mode module did not load: " << mode;
+    }
+}
+
+TEST_F(EditorPageTest, EveryScriptTheAppSendsRunsAndDoesItsWork) {
+    ok(newSessionScript("vocab", "<div>\n<p>hi</p></div>", "/v/v.html"));
+    const char* scripts[] = {
+        "session_manager.get_current_session()",
+        "session_manager.restart_session()",
+        "session_manager.get_selected_content()",
+        "main.send_content_to_preview()",
+        "main.toggle_search(false);",
+        "main.toggle_search(true);",
+        "main.beautify_code()",
+        "main.set_soft_wrap('off')",
+        "main.set_soft_wrap('free')",
+        "main.set_soft_wrap('-1')",
+        "main.set_soft_wrap('120')",
+        "editor.setTheme(\"ace/theme/monokai\");",
+        "editor.renderer.setShowGutter(true);",
+        "editor.renderer.setShowGutter(false);",
+        "editor.renderer.setShowInvisibles(true);",
+        "editor.renderer.setShowInvisibles(false);",
+        "editor.setOptions({ enableBasicAutocompletion: true, enableLiveAutocompletion: true });",
+        "editor.setOptions({ enableBasicAutocompletion: false, enableLiveAutocompletion: false });",
+    };
+    for (const char* s : scripts) {
+        auto out = run(*view_, s);
+        EXPECT_TRUE(out.done) << s;
+        EXPECT_FALSE(out.error) << s << ": " << (out.error ? out.error->message : "");
+    }
+    EXPECT_EQ(ok("editor.renderer.getShowGutter()"), false);
+    EXPECT_EQ(ok("editor.getOption('enableLiveAutocompletion')"), false);
+    EXPECT_EQ(ok("editor.session.getOption('wrap')"), 120);
+    EXPECT_TRUE(webtest::waitFor([] { return ok("!!(editor.renderer.theme && editor.renderer.theme.isDark)") == true; },
+                                webtest::kScriptMs));
+    EXPECT_EQ(ok("main.toggle_search(true);"), false);  // the replace box was open: this closes it
+    // Soft wrap applies to later sessions too; "-1" wraps at the print margin.
+    ok("main.set_soft_wrap('-1')");
+    ok(newSessionScript("vocab2", "text", "/v/w.txt"));
+    EXPECT_EQ(ok("editor.session.getOption('wrap')"), "printMargin");
+
+    // Copy and paste travel as Base64.
+    const std::string pasted = "it's \"pasted\"\r\n\\ caf\xC3\xA9";
+    ok("editor.selectAll(); 0");
+    ok("main.insertContent('" + base64(pasted) + "')");
+    EXPECT_EQ(currentState()["value"], pasted);
+    ok("editor.selectAll(); 0");
+    const json selected = ok("session_manager.get_selected_content()");
+    EXPECT_EQ(unbase64(selected["selected_content"].get<std::string>()), pasted);
+    log_->clear();
+}
+
+TEST_F(EditorPageTest, EveryThemeTheAppOffersLoads) {
+    const char* themes[] = {
+        "chrome", "clouds", "crimson_editor", "dawn", "dreamweaver", "eclipse", "github", "iplastic",
+        "solarized_light", "textmate", "tomorrow", "xcode", "kuroir", "katzenmilch", "sqlserver", "ambiance",
+        "chaos", "clouds_midnight", "dracula", "cobalt", "gruvbox", "gob", "idle_fingers", "kr_theme",
+        "merbivore", "merbivore_soft", "mono_industrial", "monokai", "nord_dark", "one_dark", "pastel_on_dark",
+        "solarized_dark", "terminal", "tomorrow_night", "tomorrow_night_blue", "tomorrow_night_bright",
+        "tomorrow_night_eighties", "twilight", "vibrant_ink"};
+    std::string script = "window.themesLoaded = {};";
+    for (const char* t : themes) {
+        script += "ace.config.loadModule('ace/theme/" + std::string(t) +
+                  "', function (m) { window.themesLoaded['" + t + "'] = !!(m && m.cssClass); });";
+    }
+    ok(script + "0");
+    ASSERT_TRUE(webtest::waitFor([] { return ok("Object.keys(window.themesLoaded).length") == 39; },
+                                webtest::kPageLoadMs));
+    const json loaded = ok("window.themesLoaded");
+    for (const char* t : themes) EXPECT_EQ(loaded[t], true) << t;
+}
+
+TEST_F(EditorPageTest, BadArgumentsNeverThrowToTheApp) {
+    const char* scripts[] = {
+        "session_manager.new_aces_editor_session('bad', '%%%', '/x.html')",
+        "main.insertContent('***')",
+        "main.set_soft_wrap('sideways')",
+        "session_manager.set_current_session()",
+    };
+    for (const char* s : scripts) {
+        auto out = run(*view_, s);
+        EXPECT_TRUE(out.done) << s;
+        EXPECT_FALSE(out.error) << s;
+    }
+    EXPECT_TRUE(run(*view_, scripts[0]).result.is_null());
+    log_->clear();
+}
+
+}  // namespace

@@ -1,0 +1,370 @@
+// The web layer against real pages: a small page in a temporary folder and pages served from
+// memory. One view per suite: the web engine's start is the slow part.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QThread>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <thread>
+
+#include "WebTestSupport.h"
+#include "platform/web/JsString.h"
+#include "platform/web/WebProfile.h"
+
+namespace fs = std::filesystem;
+using webtest::json;
+using webtest::run;
+
+namespace {
+
+void writeText(const fs::path& p, const std::string& text) {
+    fs::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary | std::ios::trunc) << text;
+}
+
+class WebViewTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (!webtest::haveDisplay()) return;
+        std::random_device rd;
+        root_ = new fs::path(fs::temp_directory_path() / ("dravix-web-" + std::to_string(rd())));
+        // Posts made by the head's first script, before the page's channel can be up.
+        writeText(*root_ / "page" / "index.html",
+                  "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><script>\n"
+                  "window.webkit.messageHandlers.msg.postMessage({seq: 1});\n"
+                  "window.webkit.messageHandlers.msg.postMessage({seq: 2, text: \"\\u00e9\\u4e2d\"});\n"
+                  "window.webkit.messageHandlers.log.postMessage(\"early log\");\n"
+                  "window.webkit.messageHandlers.msg.postMessage({seq: 3});\n"
+                  "</script></head><body><script src=\"inside.js\"></script></body></html>\n");
+        writeText(*root_ / "page" / "inside.js", "window.insideLoaded = true;\n");
+        writeText(*root_ / "page" / "inside2.js", "window.inside2Loaded = true;\n");
+        writeText(*root_ / "outside.js", "window.outsideLoaded = true;\n");
+        view_ = new web::WebView();
+        view_->resize(400, 300);
+        view_->show();
+        log_ = new webtest::MessageLog(*view_, {"msg", "log", "err", "scriptlog"});
+        refused_ = new std::vector<QUrl>();
+        QObject::connect(view_, &web::WebView::requestRefused, [](const QUrl& u) { refused_->push_back(u); });
+        ASSERT_TRUE(view_->loadFileUrl(*root_ / "page" / "index.html", *root_ / "page"));
+    }
+    static void TearDownTestSuite() {
+        delete log_;
+        log_ = nullptr;
+        delete view_;
+        view_ = nullptr;
+        delete refused_;
+        refused_ = nullptr;
+        if (root_) {
+            std::error_code ec;
+            fs::remove_all(*root_, ec);
+            delete root_;
+            root_ = nullptr;
+        }
+    }
+    void SetUp() override {
+        SKIP_WITHOUT_DISPLAY();
+        ASSERT_TRUE(log_->waitFor("msg", "seq")) << "the test page did not post";
+        ASSERT_TRUE(webtest::waitFor([] { return run(*view_, "window.insideLoaded === true").result == true; },
+                                    webtest::kPageLoadMs));
+    }
+
+    static bool refusedContains(const std::string& needle) {
+        for (const auto& u : *refused_)
+            if (u.toString().toStdString().find(needle) != std::string::npos) return true;
+        return false;
+    }
+
+    static fs::path* root_;
+    static web::WebView* view_;
+    static webtest::MessageLog* log_;
+    static std::vector<QUrl>* refused_;
+};
+
+fs::path* WebViewTest::root_ = nullptr;
+web::WebView* WebViewTest::view_ = nullptr;
+webtest::MessageLog* WebViewTest::log_ = nullptr;
+std::vector<QUrl>* WebViewTest::refused_ = nullptr;
+
+TEST_F(WebViewTest, PostsMadeBeforeTheChannelIsUpArriveInOrder) {
+    ASSERT_TRUE(webtest::waitFor([] { return log_->bodiesWith("msg", "seq").size() >= 3; }, webtest::kPageLoadMs));
+    const auto bodies = log_->bodiesWith("msg", "seq");
+    ASSERT_EQ(bodies.size(), 3u);
+    EXPECT_EQ(bodies[0]["seq"], 1);
+    EXPECT_EQ(bodies[1]["seq"], 2);
+    EXPECT_EQ(bodies[1]["text"], "\xC3\xA9\xE4\xB8\xAD");
+    EXPECT_EQ(bodies[2]["seq"], 3);
+    bool sawLog = false;
+    for (const auto& m : log_->messages())
+        if (m.name == "log") {
+            EXPECT_EQ(m.body, "early log");
+            sawLog = true;
+        }
+    EXPECT_TRUE(sawLog);
+}
+
+TEST_F(WebViewTest, ResultsComeBackAsJson) {
+    struct Case {
+        const char* script;
+        json expected;
+    };
+    const Case cases[] = {
+        {"1 + 41", 42},
+        {"'caf\\u00e9'", "caf\xC3\xA9"},
+        {"({a: 1, b: [true, null, 'x'], c: {d: 2.5}})", json{{"a", 1}, {"b", {true, nullptr, "x"}}, {"c", {{"d", 2.5}}}}},
+        {"undefined", nullptr},
+        {"var q = 3; q * 2;", 6},
+        {"(function () {})", nullptr},
+        {"var cyc = {}; cyc.self = cyc; cyc", nullptr},
+    };
+    for (const auto& c : cases) {
+        const auto out = run(*view_, c.script);
+        ASSERT_TRUE(out.done) << c.script;
+        EXPECT_FALSE(out.error) << c.script << ": " << out.error->message;
+        EXPECT_EQ(out.result, c.expected) << c.script;
+    }
+}
+
+TEST_F(WebViewTest, AThrownErrorComesBackAsAnError) {
+    struct Case {
+        const char* script;
+        const char* inMessage;
+    };
+    const Case cases[] = {
+        {"throw new Error('boom')", "boom"},
+        {"no_such_object.call()", "ReferenceError"},
+        {"session_manager.new_aces_editor_session('a'b', '', 'x')", "SyntaxError"},
+        {"throw 'plain text'", "plain text"},
+    };
+    for (const auto& c : cases) {
+        const auto out = run(*view_, c.script);
+        ASSERT_TRUE(out.done) << c.script;
+        ASSERT_TRUE(out.error) << c.script;
+        EXPECT_NE(out.error->message.find(c.inMessage), std::string::npos) << out.error->message;
+        EXPECT_TRUE(out.result.is_null());
+    }
+}
+
+TEST_F(WebViewTest, LiteralsMadeByTheHelperReachThePageUnchanged) {
+    const std::string nasty =
+        "it's \"quoted\" \\ back\\slash\r\nline\nbreak\rcr </script><script>x</SCRIPT> "
+        "\xE2\x80\xA8\xE2\x80\xA9 caf\xC3\xA9 \xF0\x9F\x98\x80 \t end";
+    const auto out = run(*view_, "var s = " + web::jsStringLiteral(nasty) + "; s");
+    ASSERT_TRUE(out.done);
+    ASSERT_FALSE(out.error) << out.error->message;
+    EXPECT_EQ(out.result, nasty);
+}
+
+TEST_F(WebViewTest, EvaluationFromAnotherThreadCompletesOnTheMainThread) {
+    bool done = false;
+    bool onMain = false;
+    json result;
+    std::thread worker([&] {
+        view_->evaluateJavaScript("6 * 7", [&](json r, std::optional<web::ScriptError>) {
+            result = r;
+            onMain = QThread::currentThread() == qApp->thread();
+            done = true;
+        });
+    });
+    worker.join();
+    ASSERT_TRUE(webtest::waitFor([&] { return done; }, webtest::kScriptMs));
+    EXPECT_TRUE(onMain);
+    EXPECT_EQ(result, 42);
+}
+
+TEST_F(WebViewTest, HandlersCanBeRemovedAndPostsToUnknownNamesAreDropped) {
+    std::vector<json> got;
+    view_->addMessageHandler("extra", [&](const web::ScriptMessage& m) { got.push_back(m.body); });
+    run(*view_, "window.webkit.messageHandlers.extra.postMessage([1, 'two']);"
+                "window.webkit.messageHandlers.nobody.postMessage('x'); 0");
+    ASSERT_TRUE(webtest::waitFor([&] { return !got.empty(); }, webtest::kScriptMs));
+    EXPECT_EQ(got[0], json({1, "two"}));
+    view_->removeMessageHandler("extra");
+    EXPECT_FALSE(view_->hasMessageHandler("extra"));
+    run(*view_, "window.webkit.messageHandlers.extra.postMessage('late'); 0");
+    QTest::qWait(200);
+    EXPECT_EQ(got.size(), 1u);
+    // A throwing handler does not take the app down.
+    view_->addMessageHandler("thrower", [](const web::ScriptMessage&) { throw std::runtime_error("handler"); });
+    run(*view_, "window.webkit.messageHandlers.thrower.postMessage(1); 0");
+    QTest::qWait(100);
+    view_->removeMessageHandler("thrower");
+}
+
+TEST_F(WebViewTest, TheFilePageReadsItsFolderButNoOtherFileAndNoNetwork) {
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    int connections = 0;
+    QObject::connect(&server, &QTcpServer::newConnection, [&] {
+        while (auto* s = server.nextPendingConnection()) {
+            ++connections;
+            s->close();
+        }
+    });
+    const std::string outside = QUrl::fromLocalFile(QString::fromStdString((*root_ / "outside.js").string()))
+                                    .toString().toStdString();
+    const std::string network = "http://127.0.0.1:" + std::to_string(server.serverPort()) + "/x.js";
+    const std::string probe =
+        "window.results = {};"
+        "function probe(key, url) { var s = document.createElement('script'); s.src = url;"
+        "  s.onload = function () { window.results[key] = 'loaded'; };"
+        "  s.onerror = function () { window.results[key] = 'refused'; };"
+        "  document.body.appendChild(s); }"
+        "probe('inside', 'inside2.js');"
+        "probe('outside', " + web::jsStringLiteral(outside) + ");"
+        "probe('network', " + web::jsStringLiteral(network) + ");"
+        "probe('traversal', '../outside.js'); 0";
+    ASSERT_FALSE(run(*view_, probe).error);
+    ASSERT_TRUE(webtest::waitFor([&] { return run(*view_, "Object.keys(window.results).length").result == 4; },
+                                webtest::kScriptMs));
+    const auto results = run(*view_, "window.results").result;
+    EXPECT_EQ(results["inside"], "loaded");
+    EXPECT_EQ(results["outside"], "refused");
+    EXPECT_EQ(results["traversal"], "refused");
+    EXPECT_EQ(results["network"], "refused");
+    EXPECT_EQ(run(*view_, "window.outsideLoaded === true").result, false);
+    // The file is refused by the page's access rules; the engine itself already keeps a file page
+    // off the network, so the http request may not even reach them.
+    EXPECT_TRUE(webtest::waitFor([] { return refusedContains("outside.js"); }, 2000));
+    QTest::qWait(100);
+    EXPECT_EQ(connections, 0);
+    ASSERT_TRUE(view_->readAccessFolder());
+    EXPECT_EQ(*view_->readAccessFolder(), fs::canonical(*root_ / "page"));
+}
+
+TEST_F(WebViewTest, LoadFileUrlRefusesAFileOutsideItsFolder) {
+    EXPECT_FALSE(view_->loadFileUrl(*root_ / "outside.js", *root_ / "page"));
+    EXPECT_FALSE(view_->loadFileUrl(*root_ / "page" / "missing.html", *root_ / "page"));
+    EXPECT_FALSE(view_->loadFileUrl(*root_ / "page" / "index.html", *root_ / "nowhere"));
+    // The page that was there is still there.
+    EXPECT_EQ(run(*view_, "window.insideLoaded === true").result, true);
+}
+
+// ---- pages from memory ---------------------------------------------------------------------------
+
+class HtmlPageTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (!webtest::haveDisplay()) return;
+        view_ = new web::WebView();
+        view_->resize(400, 300);
+        view_->show();
+        log_ = new webtest::MessageLog(*view_, {"msg"});
+        refused_ = new std::vector<QUrl>();
+        QObject::connect(view_, &web::WebView::requestRefused, [](const QUrl& u) { refused_->push_back(u); });
+    }
+    static void TearDownTestSuite() {
+        delete log_;
+        log_ = nullptr;
+        delete view_;
+        view_ = nullptr;
+        delete refused_;
+        refused_ = nullptr;
+    }
+    void SetUp() override {
+        SKIP_WITHOUT_DISPLAY();
+        log_->clear();
+    }
+    static web::WebView* view_;
+    static webtest::MessageLog* log_;
+    static std::vector<QUrl>* refused_;
+};
+
+web::WebView* HtmlPageTest::view_ = nullptr;
+webtest::MessageLog* HtmlPageTest::log_ = nullptr;
+std::vector<QUrl>* HtmlPageTest::refused_ = nullptr;
+
+TEST_F(HtmlPageTest, AThreeMegabytePageShowsCompletely) {
+    // Past the 2 MB that an HTML string loaded as a data URL could hold. The bulk sits in one <pre>
+    // so the software renderer of a CI machine lays it out quickly.
+    std::string html = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>big</title></head><body>"
+                       "<p id=\"start\">caf\xC3\xA9 \xE2\x80\x94 start</p><pre>";
+    const std::string line = "Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod tempor.\n";
+    while (html.size() < 3 * 1024 * 1024) html += line;
+    html += "</pre><div id=\"end\">the end</div><script>window.webkit.messageHandlers.msg.postMessage("
+            "{loaded: document.body.innerHTML.length});</script></body></html>";
+    view_->loadHtmlString(html);
+    ASSERT_TRUE(log_->waitFor("msg", "loaded"));
+    EXPECT_GT(log_->bodiesWith("msg", "loaded")[0]["loaded"].get<long long>(), 3'000'000);
+    EXPECT_EQ(run(*view_, "document.getElementById('end').textContent").result, "the end");
+    EXPECT_EQ(run(*view_, "document.title").result, "big");
+    EXPECT_EQ(run(*view_, "document.getElementById('start').textContent").result, "caf\xC3\xA9 \xE2\x80\x94 start");
+    EXPECT_EQ(run(*view_, "location.protocol").result, std::string(web::kPageScheme) + ":");
+    EXPECT_FALSE(view_->readAccessFolder());
+}
+
+TEST_F(HtmlPageTest, AnHtmlPageGetsNoFileAndByDefaultNoNetwork) {
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    int connections = 0;
+    QObject::connect(&server, &QTcpServer::newConnection, [&] {
+        while (auto* s = server.nextPendingConnection()) {
+            ++connections;
+            s->close();
+        }
+    });
+    const std::string port = std::to_string(server.serverPort());
+    view_->loadHtmlString(
+        "<!DOCTYPE html><html><body><script>\n"
+        "var results = {};\n"
+        "function probe(key, url) { var s = document.createElement('script'); s.src = url;\n"
+        "  s.onload = function () { results[key] = 'loaded'; done(); };\n"
+        "  s.onerror = function () { results[key] = 'refused'; done(); };\n"
+        "  document.body.appendChild(s); }\n"
+        "function done() { if (Object.keys(results).length === 3)\n"
+        "  window.webkit.messageHandlers.msg.postMessage({results: results}); }\n"
+        "probe('file', 'file:///etc/hostname');\n"
+        "probe('relative', 'style.js');\n"
+        "probe('network', 'http://127.0.0.1:" + port + "/x.js');\n"
+        "</script></body></html>");
+    ASSERT_TRUE(log_->waitFor("msg", "results"));
+    const auto results = log_->bodiesWith("msg", "results")[0]["results"];
+    EXPECT_EQ(results["file"], "refused");
+    EXPECT_EQ(results["relative"], "refused");
+    EXPECT_EQ(results["network"], "refused");
+    // The engine refuses the file by itself (a page of this scheme is not local); the network
+    // request is refused by the page's access rules.
+    EXPECT_TRUE(webtest::waitFor([&] {
+        for (const auto& u : *refused_)
+            if (u.port() == server.serverPort()) return true;
+        return false;
+    }, 2000));
+    QTest::qWait(100);
+    EXPECT_EQ(connections, 0);
+}
+
+TEST_F(HtmlPageTest, NetworkCanBeAllowedForHtmlPages) {
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    int connections = 0;
+    QObject::connect(&server, &QTcpServer::newConnection, [&] {
+        while (auto* s = server.nextPendingConnection()) {
+            ++connections;
+            s->close();
+        }
+    });
+    view_->setNetworkAllowedForHtml(true);
+    view_->loadHtmlString("<html><body><img src=\"http://127.0.0.1:" + std::to_string(server.serverPort()) +
+                          "/x.png\"></body></html>");
+    EXPECT_TRUE(webtest::waitFor([&] { return connections > 0; }, webtest::kPageLoadMs));
+    view_->setNetworkAllowedForHtml(false);
+    EXPECT_FALSE(view_->networkAllowedForHtml());
+}
+
+TEST_F(HtmlPageTest, ANewPageReplacesTheOldOneInMemory) {
+    const auto before = web::pages::count();
+    view_->loadHtmlString("<html><body><script>window.webkit.messageHandlers.msg.postMessage({n: 1})</script></body></html>");
+    ASSERT_TRUE(log_->waitFor("msg", "n"));
+    view_->loadHtmlString("");
+    EXPECT_TRUE(webtest::waitFor([] {
+        return run(*view_, "document.body ? document.body.innerHTML : ''").result == "";
+    }, webtest::kPageLoadMs));
+    EXPECT_LE(web::pages::count(), before + 1);
+    web::clearWebsiteData();  // returns at once, whatever there is to clear
+}
+
+}  // namespace
