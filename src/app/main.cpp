@@ -29,6 +29,7 @@ int main(int argc, char** argv) {
         status = QApplication::exec();
         ui::Application::shared().disconnectAllScenes();
         ui::Application::shared().setDelegate(nullptr);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     dispatch::installMainExecutor(nullptr);
     return status;

@@ -2,6 +2,7 @@
 #include <QPushButton>
 
 #include "platform/ui/Appearance.h"
+#include "platform/ui/Responder.h"
 #include "tandrel/foundation/UserPrefs.h"
 #include "tandrel/scenes/ServerWindowScenes.h"
 #include "tandrel/servers/FileViewerScene.h"
@@ -62,6 +63,11 @@ TEST_F(ServerWindowTest, FileViewerWindowOpensFixedThenRelaxesAfterThreeSeconds)
     EXPECT_TRUE(d->welcome_manage_services_vc->close_btn->isHidden());
     EXPECT_EQ(d->welcome_manage_services_vc->welcome_manage_services_protocol_delegate.data(),
               d->fileView_controller.get());
+
+    // Commands of the main menu start at the explorer's view and reach the explorer.
+    ASSERT_TRUE(w->focusWidget());
+    EXPECT_EQ(ui::targetForAction(QStringLiteral("new_file"), w->focusWidget()), d->fileView_controller.get());
+    EXPECT_EQ(ui::targetForAction(QStringLiteral("new_folder"), w->focusWidget()), d->fileView_controller.get());
 
     ASSERT_TRUE(waitFor([&] { return w->minimumSize() == QSize(300, 300); }, 5000));
     EXPECT_EQ(w->maximumSize(), QSize(2560, 1600));

@@ -47,6 +47,9 @@ void Window::makeKeyAndVisible() {
     show();
     raise();
     activateWindow();
+    // Commands start at the focused widget: with nothing focused yet, the root screen's view
+    // takes the focus, so that menu commands reach the screen and its controllers.
+    if (!focusWidget() && root_ && root_->viewIfLoaded()) root_->viewIfLoaded()->setFocus(Qt::OtherFocusReason);
 }
 
 bool Window::isKeyWindow() const { return Application::shared().keyWindow() == this; }
