@@ -7,11 +7,17 @@
 #include "app/AppDelegate.h"
 #include "app/AppScenes.h"
 #include "platform/dispatch/Dispatch.h"
+#ifdef DRAVIX_HAS_WEB
+#include "platform/web/WebProfile.h"
+#endif
 
 int main(int argc, char** argv) {
-    // The web views of the editor and the preview share their GL contexts; this must be set
-    // before the application object exists.
+    // The web views of the editor and the preview share their GL contexts, and the web engine
+    // learns the app's page scheme; both must happen before the application object exists.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+#ifdef DRAVIX_HAS_WEB
+    web::registerWebSchemes();
+#endif
     QCoreApplication::setApplicationName(QStringLiteral("DravixFTPClient"));
     QApplication qapp(argc, argv);
 
