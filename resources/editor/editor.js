@@ -134,6 +134,9 @@
     this.file_path = filePath;
     this.language = language;
     this.undo_count = count;
+    // Ace keeps one kind of line break per document; until the first change the text is handed
+    // back exactly as it came (mixed line breaks included), so an unchanged file saves unchanged.
+    this.pristine = value;
     this.session = new EditSession(value);
     this.session.setUndoManager(new UndoManager());
     this.session.setOption("useWorker", false);
@@ -141,6 +144,7 @@
     this.session.setOption("wrap", wrapSetting);
     var self = this;
     this.session.on("change", function () {
+      self.pristine = null;
       self.undo_count += 1;
       if (currentId === self.id) schedulePreview();
     });
@@ -152,7 +156,7 @@
     return {
       session_id: this.id,
       file_path: this.file_path,
-      value: this.session.getValue(),
+      value: this.text(),
       undo_count: this.undo_count,
       ace_language: this.language,
       mode: "ace/mode/" + this.language,
@@ -160,6 +164,10 @@
       scroll_top: this.session.getScrollTop(),
       scroll_left: this.session.getScrollLeft()
     };
+  };
+
+  Entry.prototype.text = function () {
+    return this.pristine !== null ? this.pristine : this.session.getValue();
   };
 
   Entry.prototype.restoreView = function (state) {
@@ -238,7 +246,7 @@
         var mine = Object.prototype.hasOwnProperty.call(sessions, sid) ? sessions[sid] : null;
         var theirs = typeof state.undo_count === "number" ? state.undo_count : 0;
         if (mine && (mine.undo_count > theirs ||
-                     (mine.undo_count === theirs && mine.session.getValue() === state.value))) {
+                     (mine.undo_count === theirs && mine.text() === state.value))) {
           show(mine);
           return true;
         }
@@ -328,7 +336,7 @@
     var entry = current();
     if (!entry) return false;
     return post("msg", { send_content_to_preview: {
-      file_path: entry.file_path, content: toBase64(entry.session.getValue()) } });
+      file_path: entry.file_path, content: toBase64(entry.text()) } });
   }
 
   function schedulePreview() {

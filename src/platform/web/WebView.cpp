@@ -153,6 +153,10 @@ private:
 // ---- the view ------------------------------------------------------------------------------------
 
 WebView::WebView(QWidget* parent) : QWebEngineView(parent) {
+    if (!webSchemesRegistered()) {
+        qCWarning(lcWeb) << "registerWebSchemes() did not run before the application was made; "
+                            "pages loaded from memory will not show";
+    }
     page_ = new WebPage(sharedProfile(), this);
     interceptor_ = new RequestInterceptor(page_);
     page_->setUrlRequestInterceptor(interceptor_);

@@ -158,6 +158,7 @@ TEST_F(EditorPageTest, TextSurvivesTheRoundTripExactly) {
         {"separators", "a\xE2\x80\xA8" "b\xE2\x80\xA9" "c"},
         {"script_end", "<script>var s = '</script>';</script>"},
         {"bom_and_tabs", "\xEF\xBB\xBF\tindented\t\ttext"},
+        {"mixed_line_breaks", "a\r\nb\nc\rd\n"},
         {"empty", ""},
     };
     for (const auto& c : cases) {
@@ -167,6 +168,30 @@ TEST_F(EditorPageTest, TextSurvivesTheRoundTripExactly) {
         EXPECT_EQ(json::parse(created.get<std::string>())["value"], c.text);
         EXPECT_EQ(currentState()["value"], c.text);
     }
+}
+
+TEST_F(EditorPageTest, MixedLineBreaksStayUntilTheTextIsEdited) {
+    const std::string text = "one\r\ntwo\nthree\r\n";
+    ok(newSessionScript("mixed", text, "/m/mixed.php"));
+    const json unchanged = currentSession();
+    // Handed to the page again (as after a refresh), still the same bytes.
+    EXPECT_EQ(ok(setSessionScript(base64(unchanged["json"].get<std::string>()))), true);
+    EXPECT_EQ(currentState()["value"], text);
+    ok("editor.navigateFileEnd(); editor.insert('four'); 0");
+    // Once edited, the text takes the document's one kind of line break (the first one found).
+    EXPECT_EQ(currentState()["value"], "one\r\ntwo\r\nthree\r\nfour");
+}
+
+TEST_F(EditorPageTest, UncaughtPageErrorsArriveOnErr) {
+    ok("var s = document.createElement('script'); s.textContent = \"throw new Error('late failure')\";"
+       "document.body.appendChild(s); 0");
+    ASSERT_TRUE(webtest::waitFor([] {
+        for (const auto& m : log_->messages())
+            if (m.name == "err" && m.body.is_string() && m.body.get<std::string>().find("late failure") != std::string::npos)
+                return true;
+        return false;
+    }, webtest::kScriptMs));
+    log_->clear();
 }
 
 TEST_F(EditorPageTest, IdsAndPathsWithQuotesArriveWhenEscaped) {
@@ -356,6 +381,22 @@ TEST_F(EditorPageTest, EveryScriptTheAppSendsRunsAndDoesItsWork) {
     const json selected = ok("session_manager.get_selected_content()");
     EXPECT_EQ(unbase64(selected["selected_content"].get<std::string>()), pasted);
     log_->clear();
+}
+
+TEST_F(EditorPageTest, TheSnippetFilesOfEveryModeLoad) {
+    const char* languages[] = {"html", "php", "css", "scss", "sass", "less", "javascript", "text"};
+    std::string script = "window.snippetsLoaded = {};";
+    for (const char* l : languages) {
+        script += "ace.config.loadModule('ace/snippets/" + std::string(l) +
+                  "', function (m) { window.snippetsLoaded['" + l + "'] = !!m; });";
+    }
+    ok(script + "0");
+    ASSERT_TRUE(webtest::waitFor([] { return ok("Object.keys(window.snippetsLoaded).length") == 8; },
+                                 webtest::kPageLoadMs));
+    // Every file is there (a missing one never calls back); scss, sass, less and text have none
+    // of their own and load as empty stubs.
+    const json loaded = ok("window.snippetsLoaded");
+    for (const char* l : {"html", "php", "css", "javascript"}) EXPECT_EQ(loaded[l], true) << l;
 }
 
 TEST_F(EditorPageTest, EveryThemeTheAppOffersLoads) {

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QWebEngineProfile>
 #include <QThread>
 
 #include <filesystem>
@@ -337,6 +338,23 @@ TEST_F(HtmlPageTest, AnHtmlPageGetsNoFileAndByDefaultNoNetwork) {
     EXPECT_EQ(connections, 0);
 }
 
+TEST_F(HtmlPageTest, AScriptWhoseViewGoesAwayCompletesWithAnError) {
+    auto* doomed = new web::WebView();
+    webtest::MessageLog log(*doomed, {"msg"});
+    doomed->loadHtmlString("<html><body><script>window.webkit.messageHandlers.msg.postMessage({up: 1})</script></body></html>");
+    ASSERT_TRUE(log.waitFor("msg", "up"));
+    bool done = false;
+    std::optional<web::ScriptError> error;
+    doomed->evaluateJavaScript("var t = Date.now(); while (Date.now() < t + 300) {} 1",
+                               [&](json, std::optional<web::ScriptError> e) {
+                                   error = std::move(e);
+                                   done = true;
+                               });
+    delete doomed;
+    ASSERT_TRUE(webtest::waitFor([&] { return done; }, webtest::kScriptMs));
+    EXPECT_TRUE(error);
+}
+
 TEST_F(HtmlPageTest, NetworkCanBeAllowedForHtmlPages) {
     QTcpServer server;
     ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
@@ -364,6 +382,8 @@ TEST_F(HtmlPageTest, ANewPageReplacesTheOldOneInMemory) {
         return run(*view_, "document.body ? document.body.innerHTML : ''").result == "";
     }, webtest::kPageLoadMs));
     EXPECT_LE(web::pages::count(), before + 1);
+    EXPECT_EQ(view_->page()->profile(), web::sharedProfile());
+    EXPECT_TRUE(web::sharedProfile()->isOffTheRecord());
     web::clearWebsiteData();  // returns at once, whatever there is to clear
 }
 
