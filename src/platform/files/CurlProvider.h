@@ -1,0 +1,131 @@
+#pragma once
+// The part the FTP and WebDAV providers share: base URL and credential, timeouts, the worker
+// pool, and the wrapper that turns a job body into an operation that completes exactly once.
+
+#include <exception>
+#include <mutex>
+#include <variant>
+
+#include "platform/files/CurlSupport.h"
+#include "platform/files/RemotePath.h"
+
+namespace files::detail {
+
+template <typename T>
+struct Outcome {
+    T value{};
+    std::optional<FileError> error;
+
+    Outcome() = default;
+    Outcome(T v) : value(std::move(v)) {}
+    Outcome(FileError e) : error(std::move(e)) {}
+};
+using Done = Outcome<std::monostate>;
+
+// A curl string list that frees itself.
+class StringList {
+public:
+    StringList() = default;
+    StringList(std::initializer_list<std::string> items) {
+        for (const auto& item : items) append(item);
+    }
+    ~StringList() { curl_slist_free_all(list_); }
+    StringList(const StringList&) = delete;
+    StringList& operator=(const StringList&) = delete;
+    void append(const std::string& item) { list_ = curl_slist_append(list_, item.c_str()); }
+    curl_slist* get() const { return list_; }
+
+private:
+    curl_slist* list_ = nullptr;
+};
+
+class CurlProvider : public FileProvider {
+public:
+    CurlProvider(BaseUrl base, Credential credential, const ProviderOptions& options)
+        : base_(std::move(base)), credential_(std::move(credential)), timeouts_(options.timeouts) {
+        pool_ = std::make_unique<WorkerPool>(options.workers);
+    }
+    ~CurlProvider() override { pool_.reset(); }
+
+    std::string baseUrl() const override { return base_.display(); }
+
+    void setTimeouts(const Timeouts& timeouts) override {
+        std::lock_guard lock(mutex_);
+        timeouts_ = timeouts;
+    }
+    Timeouts timeouts() const override {
+        std::lock_guard lock(mutex_);
+        return timeouts_;
+    }
+
+protected:
+    // Runs `body` on a worker; the completion gets its outcome exactly once.
+    template <typename T, typename Deliver>
+    OperationHandle start(std::function<Outcome<T>(Session&, Operation&)> body, Deliver deliver) {
+        auto op = std::make_shared<Operation>();
+        pool_->submit(op, [op, body = std::move(body), deliver = std::move(deliver)](Session& session) mutable {
+            Outcome<T> out;
+            if (op->isCancelled()) {
+                out = Outcome<T>(FileError::make(ErrorKind::cancelled));
+            } else {
+                try {
+                    out = body(session, *op);
+                } catch (const std::exception& e) {
+                    out = Outcome<T>(FileError::make(ErrorKind::other, e.what()));
+                } catch (...) {
+                    out = Outcome<T>(FileError::make(ErrorKind::other));
+                }
+            }
+            if (!OperationAccess::finish(*op)) return;
+            try {
+                deliver(std::move(out));
+            } catch (...) {
+                // A completion's own failure stays with it.
+            }
+        });
+        return op;
+    }
+
+    OperationHandle startDone(std::function<Done(Session&, Operation&)> body, Completion completion) {
+        return start<std::monostate>(std::move(body), [completion = std::move(completion)](Done out) {
+            if (completion) completion(std::move(out.error));
+        });
+    }
+
+    // The server-side path of a provider path.
+    std::string serverPath(const std::string& providerPath) const { return path::join(base_.path, providerPath); }
+
+    void setCredentials(CURL* easy) const {
+        const std::string& user = credential_.user.empty() ? base_.user : credential_.user;
+        const std::string& password = credential_.user.empty() ? base_.password : credential_.password;
+        if (!user.empty()) {
+            curl_easy_setopt(easy, CURLOPT_USERNAME, user.c_str());
+            curl_easy_setopt(easy, CURLOPT_PASSWORD, password.c_str());
+        }
+    }
+    bool hasCredentials() const { return !credential_.user.empty() || !base_.user.empty(); }
+    // Cancels and waits for the workers; a derived provider calls it first in its destructor,
+    // so no job still runs while the derived part goes away.
+    void stopWorkers() { pool_.reset(); }
+
+    const BaseUrl base_;
+
+private:
+    const Credential credential_;
+    mutable std::mutex mutex_;
+    Timeouts timeouts_;
+    std::unique_ptr<WorkerPool> pool_;  // stopped first on destruction, before anything it uses
+};
+
+// Common checks of a path argument: invalidPath when it is refused.
+inline std::optional<FileError> checkPaths(std::initializer_list<std::string_view> paths) {
+    for (std::string_view p : paths) {
+        if (auto error = path::check(p)) return error;
+    }
+    return std::nullopt;
+}
+
+std::shared_ptr<FileProvider> makeFtp(BaseUrl base, const Credential& credential, const ProviderOptions& options);
+std::shared_ptr<FileProvider> makeWebDav(BaseUrl base, const Credential& credential, const ProviderOptions& options);
+
+}  // namespace files::detail

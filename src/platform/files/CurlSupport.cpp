@@ -1,0 +1,397 @@
+#include "platform/files/CurlSupport.h"
+
+#include <algorithm>
+#include <cctype>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "platform/files/RemotePath.h"
+
+namespace files {
+
+void initializeNetworking() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+void Operation::cancel() {
+    cancelled_.store(true);
+    std::lock_guard lock(mutex_);
+    if (wake_) wake_();
+}
+
+}  // namespace files
+
+namespace files::detail {
+
+using Clock = std::chrono::steady_clock;
+
+// ---- operations ----------------------------------------------------------------------------
+
+bool OperationAccess::arm(Operation& op, std::function<void()> wake) {
+    std::lock_guard lock(op.mutex_);
+    if (op.cancelled_.load()) return false;
+    op.wake_ = std::move(wake);
+    return true;
+}
+
+void OperationAccess::disarm(Operation& op) {
+    std::lock_guard lock(op.mutex_);
+    op.wake_ = nullptr;
+}
+
+bool OperationAccess::finish(Operation& op) { return !op.finished_.exchange(true); }
+
+// ---- transfer results ----------------------------------------------------------------------
+
+namespace {
+
+bool startsWithI(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
+            return false;
+    }
+    return true;
+}
+
+bool isReplyLine(std::string_view line) {
+    return line.size() >= 4 && std::isdigit(static_cast<unsigned char>(line[0])) &&
+           std::isdigit(static_cast<unsigned char>(line[1])) && std::isdigit(static_cast<unsigned char>(line[2])) &&
+           line[3] == ' ';
+}
+
+}  // namespace
+
+std::string TransferResult::lastReply() const {
+    for (auto it = headers.rbegin(); it != headers.rend(); ++it) {
+        if (isReplyLine(*it) || startsWithI(*it, "HTTP/")) return *it;
+    }
+    return {};
+}
+
+std::vector<std::string> TransferResult::headerValues(std::string_view name) const {
+    std::vector<std::string> values;
+    for (const std::string& line : headers) {
+        if (line.size() > name.size() && line[name.size()] == ':' && startsWithI(line, name)) {
+            std::string_view v = std::string_view(line).substr(name.size() + 1);
+            while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
+            values.emplace_back(v);
+        }
+    }
+    return values;
+}
+
+// ---- sessions ------------------------------------------------------------------------------
+
+Session::Session() {
+    initializeNetworking();
+    easy_ = curl_easy_init();
+    multi_ = curl_multi_init();
+}
+
+Session::~Session() {
+    if (multi_) curl_multi_cleanup(multi_);
+    if (easy_) curl_easy_cleanup(easy_);
+}
+
+void Session::reset(const Timeouts& timeouts) {
+    timeouts_ = timeouts;
+    upload_ = {};
+    uploadPos_ = 0;
+    curl_easy_reset(easy_);
+    auto seconds = [](std::chrono::milliseconds ms) { return static_cast<long>(std::max<long long>(1, (ms.count() + 999) / 1000)); };
+    curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeouts.connect.count()));
+    curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_LIMIT, timeouts.stallBytesPerSecond);
+    curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_TIME, seconds(timeouts.stall));
+    curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(easy_, CURLOPT_TCP_KEEPALIVE, 1L);
+    curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, errorBuffer_);
+    curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &Session::onWrite);
+    curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &Session::onHeader);
+    curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
+}
+
+void Session::setUpload(std::string_view data) {
+    upload_ = data;
+    uploadPos_ = 0;
+    curl_easy_setopt(easy_, CURLOPT_READFUNCTION, &Session::onRead);
+    curl_easy_setopt(easy_, CURLOPT_READDATA, this);
+    curl_easy_setopt(easy_, CURLOPT_SEEKFUNCTION, &Session::onSeek);
+    curl_easy_setopt(easy_, CURLOPT_SEEKDATA, this);
+    curl_easy_setopt(easy_, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(data.size()));
+}
+
+size_t Session::onWrite(char* data, size_t size, size_t count, void* self) {
+    auto* s = static_cast<Session*>(self);
+    s->activity_ = Clock::now();
+    s->sawActivity_ = true;
+    s->body_.append(data, size * count);
+    return size * count;
+}
+
+size_t Session::onHeader(char* data, size_t size, size_t count, void* self) {
+    auto* s = static_cast<Session*>(self);
+    s->activity_ = Clock::now();
+    s->sawActivity_ = true;
+    std::string_view line(data, size * count);
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
+    if (!line.empty() && s->headers_.size() < 1000) s->headers_.emplace_back(line);
+    return size * count;
+}
+
+size_t Session::onRead(char* data, size_t size, size_t count, void* self) {
+    auto* s = static_cast<Session*>(self);
+    s->activity_ = Clock::now();
+    s->sawActivity_ = true;
+    std::size_t n = std::min(size * count, s->upload_.size() - s->uploadPos_);
+    std::memcpy(data, s->upload_.data() + s->uploadPos_, n);
+    s->uploadPos_ += n;
+    return n;
+}
+
+int Session::onSeek(void* self, curl_off_t offset, int origin) {
+    auto* s = static_cast<Session*>(self);
+    if (origin != SEEK_SET || offset < 0 || static_cast<std::size_t>(offset) > s->upload_.size())
+        return CURL_SEEKFUNC_CANTSEEK;
+    s->uploadPos_ = static_cast<std::size_t>(offset);
+    return CURL_SEEKFUNC_OK;
+}
+
+TransferResult Session::perform(Operation& op) {
+    TransferResult result;
+    body_.clear();
+    headers_.clear();
+    errorBuffer_[0] = '\0';
+    sawActivity_ = false;
+
+    if (!OperationAccess::arm(op, [multi = multi_] { curl_multi_wakeup(multi); })) {
+        result.cancelled = true;
+        result.code = CURLE_ABORTED_BY_CALLBACK;
+        return result;
+    }
+    const auto start = Clock::now();
+    std::optional<Clock::time_point> connectedAt;
+    curl_multi_add_handle(multi_, easy_);
+    CURLcode code = CURLE_OK;
+    bool done = false;
+    for (;;) {
+        if (op.isCancelled()) {
+            result.cancelled = true;
+            break;
+        }
+        int running = 0;
+        if (curl_multi_perform(multi_, &running) != CURLM_OK) {
+            code = CURLE_FAILED_INIT;
+            break;
+        }
+        int left = 0;
+        while (CURLMsg* msg = curl_multi_info_read(multi_, &left)) {
+            if (msg->msg == CURLMSG_DONE && msg->easy_handle == easy_) {
+                code = msg->data.result;
+                done = true;
+            }
+        }
+        if (done || running == 0) break;
+
+        // The reply watchdog: counts from the last byte that moved, or from the moment the
+        // connection stood (before that, the connect timeout rules).
+        const auto now = Clock::now();
+        if (!connectedAt) {
+            curl_off_t micros = 0;
+            if (curl_easy_getinfo(easy_, CURLINFO_CONNECT_TIME_T, &micros) == CURLE_OK && micros > 0)
+                connectedAt = start + std::chrono::microseconds(micros);
+        }
+        Clock::time_point since = connectedAt ? *connectedAt : start + timeouts_.connect;
+        if (sawActivity_ && activity_ > since) since = activity_;
+        const auto deadline = since + timeouts_.reply;
+        if (now >= deadline) {
+            result.silent = true;
+            break;
+        }
+        auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
+        int numfds = 0;
+        curl_multi_poll(multi_, nullptr, 0, static_cast<int>(std::clamp<long long>(wait, 1, 250)), &numfds);
+    }
+    curl_multi_remove_handle(multi_, easy_);
+    OperationAccess::disarm(op);
+    if (op.isCancelled() && !done) result.cancelled = true;
+
+    result.code = result.cancelled ? CURLE_ABORTED_BY_CALLBACK : result.silent ? CURLE_OPERATION_TIMEDOUT : code;
+    long response = 0;
+    curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &response);
+    result.responseCode = response;
+    result.headers = std::move(headers_);
+    result.body = std::move(body_);
+    result.curlMessage = errorBuffer_[0] ? std::string(errorBuffer_) : std::string(curl_easy_strerror(result.code));
+    headers_ = {};
+    body_ = {};
+    return result;
+}
+
+// ---- worker pool ---------------------------------------------------------------------------
+
+struct WorkerPool::State {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<std::pair<OperationHandle, Job>> queue;
+    std::vector<OperationHandle> running;
+    std::vector<std::thread> threads;
+    bool stopping = false;
+
+    void run() {
+        Session session;
+        for (;;) {
+            std::pair<OperationHandle, Job> item;
+            {
+                std::unique_lock lock(mutex);
+                wake.wait(lock, [&] { return stopping || !queue.empty(); });
+                if (queue.empty()) return;
+                item = std::move(queue.front());
+                queue.pop_front();
+                running.push_back(item.first);
+            }
+            try {
+                item.second(session);
+            } catch (...) {
+                // A job reports its own failures; nothing may take the worker down.
+            }
+            std::lock_guard lock(mutex);
+            running.erase(std::find(running.begin(), running.end(), item.first));
+        }
+    }
+};
+
+WorkerPool::WorkerPool(int workers) : state_(std::make_shared<State>()) {
+    initializeNetworking();
+    workers = std::clamp(workers, 1, 16);
+    for (int i = 0; i < workers; ++i) state_->threads.emplace_back([s = state_] { s->run(); });
+}
+
+WorkerPool::~WorkerPool() {
+    std::vector<OperationHandle> toCancel;
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->stopping = true;
+        for (auto& item : state_->queue) toCancel.push_back(item.first);
+        toCancel.insert(toCancel.end(), state_->running.begin(), state_->running.end());
+    }
+    for (auto& op : toCancel) op->cancel();
+    state_->wake.notify_all();
+    for (auto& t : state_->threads) {
+        // A completion may drop the last reference to the provider on a worker thread: that
+        // worker cannot join itself, so it is let go and ends on its own once its job returns.
+        if (t.get_id() == std::this_thread::get_id()) t.detach();
+        else t.join();
+    }
+}
+
+void WorkerPool::submit(OperationHandle op, Job job) {
+    {
+        std::lock_guard lock(state_->mutex);
+        if (state_->stopping) op->cancel();
+        state_->queue.emplace_back(std::move(op), std::move(job));
+    }
+    state_->wake.notify_one();
+}
+
+// ---- URLs and errors -----------------------------------------------------------------------
+
+std::string BaseUrl::display() const {
+    std::string p = path == "/" ? "/" : path::encodePath(path) + "/";
+    return scheme + "://" + authority + p;
+}
+
+std::optional<BaseUrl> parseBaseUrl(const std::string& url, const std::vector<std::string>& schemes) {
+    CURLU* u = curl_url();
+    if (!u) return std::nullopt;
+    std::optional<BaseUrl> out;
+    if (curl_url_set(u, CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK) {
+        auto get = [&](CURLUPart part, unsigned flags) -> std::optional<std::string> {
+            char* value = nullptr;
+            if (curl_url_get(u, part, &value, flags) != CURLUE_OK || !value) return std::nullopt;
+            std::string s(value);
+            curl_free(value);
+            return s;
+        };
+        auto scheme = get(CURLUPART_SCHEME, 0);
+        auto host = get(CURLUPART_HOST, 0);
+        if (scheme && host && !host->empty()) {
+            std::string sc = *scheme;
+            std::transform(sc.begin(), sc.end(), sc.begin(), [](unsigned char c) { return std::tolower(c); });
+            if (sc == "webdav") sc = "http";
+            if (sc == "webdavs") sc = "https";
+            if (std::find(schemes.begin(), schemes.end(), sc) != schemes.end()) {
+                BaseUrl b;
+                b.scheme = sc;
+                b.authority = *host;
+                if (auto port = get(CURLUPART_PORT, 0)) b.authority += ":" + *port;
+                b.path = path::normalize(get(CURLUPART_PATH, CURLU_URLDECODE).value_or("/"));
+                b.user = get(CURLUPART_USER, CURLU_URLDECODE).value_or("");
+                b.password = get(CURLUPART_PASSWORD, CURLU_URLDECODE).value_or("");
+                out = std::move(b);
+            }
+        }
+    }
+    curl_url_cleanup(u);
+    return out;
+}
+
+FileError transportError(const TransferResult& r) {
+    FileError error;
+    if (r.cancelled) {
+        error = FileError::make(ErrorKind::cancelled);
+    } else if (r.silent) {
+        error = FileError::make(ErrorKind::timedOut);
+    } else {
+        switch (r.code) {
+            case CURLE_COULDNT_RESOLVE_HOST:
+            case CURLE_COULDNT_RESOLVE_PROXY:
+            case CURLE_COULDNT_CONNECT:
+                error = FileError::make(ErrorKind::cannotReachHost, r.curlMessage);
+                break;
+            case CURLE_OPERATION_TIMEDOUT:
+                error = FileError::make(ErrorKind::timedOut);
+                break;
+            case CURLE_LOGIN_DENIED:
+                error = FileError::make(ErrorKind::loginRejected);
+                break;
+            case CURLE_REMOTE_FILE_NOT_FOUND:
+                error = FileError::make(ErrorKind::notFound);
+                break;
+            case CURLE_SSL_CONNECT_ERROR:
+            case CURLE_PEER_FAILED_VERIFICATION:
+            case CURLE_SSL_CERTPROBLEM:
+            case CURLE_SSL_CIPHER:
+            case CURLE_SSL_CACERT_BADFILE:
+            case CURLE_SSL_ISSUER_ERROR:
+            case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+            case CURLE_SSL_INVALIDCERTSTATUS:
+            case CURLE_USE_SSL_FAILED:
+            case CURLE_SSL_ENGINE_NOTFOUND:
+            case CURLE_SSL_ENGINE_SETFAILED:
+                error = FileError::make(ErrorKind::tlsFailure, r.curlMessage);
+                break;
+            case CURLE_ABORTED_BY_CALLBACK:
+                error = FileError::make(ErrorKind::cancelled);
+                break;
+            case CURLE_GOT_NOTHING:
+            case CURLE_SEND_ERROR:
+            case CURLE_RECV_ERROR:
+                error = FileError::make(ErrorKind::other, "the connection to the server broke off: " + r.curlMessage);
+                break;
+            default:
+                error = FileError::make(ErrorKind::other, r.curlMessage);
+                break;
+        }
+    }
+    error.transportCode = static_cast<int>(r.code);
+    return error;
+}
+
+}  // namespace files::detail

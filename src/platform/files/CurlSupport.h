@@ -1,0 +1,111 @@
+#pragma once
+// Internals shared by the FTP and WebDAV providers: worker threads that each own one libcurl
+// handle (so connections and logins stay between operations), the transfer loop with cancel
+// and reply-timeout handling, base URL parsing and the mapping of libcurl codes to errors.
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/files/FileProvider.h"
+
+namespace files::detail {
+
+struct OperationAccess {
+    // Installs the waker of the transfer about to run; false when the operation is cancelled.
+    static bool arm(Operation& op, std::function<void()> wake);
+    static void disarm(Operation& op);
+    // Marks the operation finished; false when it already was (the completion must not run).
+    static bool finish(Operation& op);
+};
+
+struct TransferResult {
+    CURLcode code = CURLE_OK;
+    bool cancelled = false;  // stopped by Operation::cancel
+    bool silent = false;     // stopped because the server said nothing for the reply timeout
+    long responseCode = 0;   // HTTP status or last FTP reply code
+    std::vector<std::string> headers;  // header lines / FTP reply lines, without CRLF
+    std::string body;
+    std::string curlMessage;
+
+    bool ok() const { return code == CURLE_OK && !cancelled && !silent; }
+    // The last FTP reply line ("550 Failed to open file."), or the HTTP status line.
+    std::string lastReply() const;
+    // The values of the headers with this name (case-insensitive), in order.
+    std::vector<std::string> headerValues(std::string_view name) const;
+};
+
+class Session {
+public:
+    Session();
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    CURL* easy() const { return easy_; }
+    // Clears the previous transfer's options (keeping connections) and sets the common ones.
+    void reset(const Timeouts& timeouts);
+    // Sends these bytes as the upload body (FTP STOR); they must outlive perform().
+    void setUpload(std::string_view data);
+    // Runs the transfer set up on easy() until it ends, is cancelled or the server falls silent.
+    TransferResult perform(Operation& op);
+
+private:
+    static size_t onWrite(char* data, size_t size, size_t count, void* self);
+    static size_t onHeader(char* data, size_t size, size_t count, void* self);
+    static size_t onRead(char* data, size_t size, size_t count, void* self);
+    static int onSeek(void* self, curl_off_t offset, int origin);
+
+    CURL* easy_ = nullptr;
+    CURLM* multi_ = nullptr;
+    Timeouts timeouts_;
+    std::string body_;
+    std::vector<std::string> headers_;
+    std::string_view upload_;
+    std::size_t uploadPos_ = 0;
+    std::chrono::steady_clock::time_point activity_{};
+    bool sawActivity_ = false;
+    char errorBuffer_[CURL_ERROR_SIZE] = {};
+};
+
+// A fixed set of worker threads, each with its own Session. Jobs run in submission order as
+// workers free up. Destroying the pool cancels queued and running operations, lets every job
+// run (so each completes, with "cancelled"), and joins the workers.
+class WorkerPool {
+public:
+    using Job = std::function<void(Session&)>;
+    explicit WorkerPool(int workers);
+    ~WorkerPool();
+    WorkerPool(const WorkerPool&) = delete;
+    WorkerPool& operator=(const WorkerPool&) = delete;
+
+    void submit(OperationHandle op, Job job);
+
+private:
+    struct State;
+    std::shared_ptr<State> state_;
+};
+
+struct BaseUrl {
+    std::string scheme;     // "ftp", "ftps", "http", "https"
+    std::string authority;  // "host", "host:port", "[::1]:8080"
+    std::string path;       // decoded, normalized ("/" or "/dav")
+    std::string user, password;  // as written in the URL, if at all
+
+    // scheme://authority/ + the base path, without user or password.
+    std::string display() const;
+};
+// Parses a URL; webdav/webdavs become http/https. Nothing when the scheme is not allowed or
+// there is no host.
+std::optional<BaseUrl> parseBaseUrl(const std::string& url, const std::vector<std::string>& schemes);
+
+// The error for a transfer that failed at the libcurl level (no HTTP or FTP specific reading).
+FileError transportError(const TransferResult& result);
+
+}  // namespace files::detail

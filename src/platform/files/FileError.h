@@ -1,0 +1,42 @@
+#pragma once
+// Error values of the file providers: a kind the caller can act on and a sentence for the user.
+
+#include <string>
+#include <string_view>
+
+namespace files {
+
+enum class ErrorKind {
+    cannotReachHost,
+    timedOut,
+    loginRejected,
+    notFound,
+    alreadyExists,
+    parentMissing,
+    permissionDenied,
+    tlsFailure,
+    cancelled,
+    invalidPath,
+    server,  // any other answer of the server: serverCode and serverText say which
+    other,
+};
+
+struct FileError {
+    ErrorKind kind = ErrorKind::other;
+    std::string message;     // one or two sentences for the user
+    int serverCode = 0;      // FTP reply code or HTTP status, 0 when the server said nothing
+    std::string serverText;  // the server's own words, when it gave any
+    int transportCode = 0;   // the transfer library's code, for logs
+
+    // An error with the kind's standard sentence, and `detail` appended when given.
+    static FileError make(ErrorKind kind, std::string_view detail = {});
+    // An error for a server answer that fits no other kind.
+    static FileError fromServer(int code, std::string_view text);
+};
+
+// The standard sentence of each kind ("The operation was cancelled.").
+std::string_view standardMessage(ErrorKind kind);
+// The kind's name as written in the enum ("alreadyExists"), for logs and tests.
+std::string_view kindName(ErrorKind kind);
+
+}  // namespace files

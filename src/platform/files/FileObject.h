@@ -1,0 +1,31 @@
+#pragma once
+// One entry of a remote directory listing, as the FTP and WebDAV providers report it.
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace files {
+
+using Date = std::chrono::system_clock::time_point;
+
+enum class FileType { regular, directory, symbolicLink, unknown };
+
+struct FileObject {
+    std::string name;  // UTF-8 (names that are not are decoded leniently)
+    std::string path;  // absolute from the provider's root: "/folder/name"
+    FileType type = FileType::unknown;
+    std::int64_t size = -1;  // bytes; -1 when the server did not say
+    std::optional<Date> modificationDate;
+    std::optional<Date> creationDate;
+    bool isHidden = false;  // the name starts with "."
+
+    bool isDirectory() const { return type == FileType::directory; }
+    bool isRegularFile() const { return type == FileType::regular; }
+    bool isSymbolicLink() const { return type == FileType::symbolicLink; }
+
+    friend bool operator==(const FileObject&, const FileObject&) = default;
+};
+
+}  // namespace files

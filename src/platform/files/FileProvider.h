@@ -1,0 +1,131 @@
+#pragma once
+// The file-provider layer: one object per remote server (FTP or WebDAV), whose operations run on
+// a few worker threads of its own, each keeping its connection (and login) between calls.
+//
+// Every operation
+//   - returns an Operation handle at once; cancel() on it stops the work, and the operation then
+//     completes with an ErrorKind::cancelled error;
+//   - calls its completion exactly once, on one of the provider's worker threads (never on the
+//     caller's thread), with the result or an error value; callers hop to their own queue;
+//   - refuses a path with a "." or ".." segment or a control character before any server is
+//     contacted (ErrorKind::invalidPath).
+// Paths are absolute from the provider's root (the path of its base URL), "/" separated, UTF-8.
+// Destroying a provider cancels what it still runs or holds and waits for its workers; every
+// pending completion still runs (with "cancelled"). A completion may drop the last reference to
+// its provider.
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/files/FileError.h"
+#include "platform/files/FileObject.h"
+
+namespace files {
+
+using Bytes = std::string;  // file contents, any bytes
+
+struct Credential {
+    std::string user;
+    std::string password;
+};
+
+// How long the providers wait. None limits a whole transfer, so large files can take their time.
+struct Timeouts {
+    std::chrono::milliseconds connect{15000};  // TCP (and TLS, and an FTP server's greeting)
+    std::chrono::milliseconds reply{60000};    // the longest silence while waiting for the server
+    std::chrono::milliseconds stall{60000};    // a transfer slower than stallBytesPerSecond this long
+    long stallBytesPerSecond = 1;
+};
+
+struct ProviderOptions {
+    Timeouts timeouts;
+    int workers = 3;  // worker threads, each with its own connection
+};
+
+enum class WriteMode {
+    replace,    // the file gets the new bytes, existing or not
+    createNew,  // refused with alreadyExists when anything has that name; the old bytes stay
+};
+
+enum class ProviderKind { ftp, webDav };
+
+class Operation;
+namespace detail {
+struct OperationAccess;
+}
+
+// A running provider operation. Keep it to cancel; dropping it does not cancel.
+class Operation {
+public:
+    void cancel();
+    bool isCancelled() const { return cancelled_.load(); }
+    // True once the completion has been called (or is being called).
+    bool isFinished() const { return finished_.load(); }
+
+private:
+    friend struct detail::OperationAccess;
+    std::atomic<bool> cancelled_{false};
+    std::atomic<bool> finished_{false};
+    std::mutex mutex_;
+    std::function<void()> wake_;  // interrupts the transfer in progress, when one is
+};
+using OperationHandle = std::shared_ptr<Operation>;
+
+using ListCompletion = std::function<void(std::vector<FileObject> entries, std::optional<FileError> error)>;
+using DataCompletion = std::function<void(std::optional<Bytes> data, std::optional<FileError> error)>;
+using Completion = std::function<void(std::optional<FileError> error)>;
+
+class FileProvider {
+public:
+    virtual ~FileProvider() = default;
+
+    virtual ProviderKind kind() const = 0;
+    // The base URL without user or password ("ftp://host:21/", "https://host/dav/").
+    virtual std::string baseUrl() const = 0;
+
+    // The entries of a folder (without "." and ".."), in the server's order.
+    virtual OperationHandle contentsOfDirectory(std::string path, ListCompletion completion) = 0;
+    // The bytes of a file.
+    virtual OperationHandle contents(std::string path, DataCompletion completion) = 0;
+    // Writes the bytes (none: an empty file). See WriteMode.
+    virtual OperationHandle writeContents(std::string path, std::optional<Bytes> data, WriteMode mode,
+                                          Completion completion) = 0;
+    // Creates the folder `name` in `parentPath`; alreadyExists when the name is taken,
+    // parentMissing when the parent folder does not exist.
+    virtual OperationHandle createFolder(std::string name, std::string parentPath, Completion completion) = 0;
+    // Copies a file or folder (with its contents); never overwrites (alreadyExists).
+    virtual OperationHandle copyItem(std::string fromPath, std::string toPath, Completion completion) = 0;
+    // Moves or renames a file or folder; never overwrites (alreadyExists).
+    virtual OperationHandle moveItem(std::string fromPath, std::string toPath, Completion completion) = 0;
+    // Removes a file, or a folder with everything in it (deepest first).
+    virtual OperationHandle removeItem(std::string path, Completion completion) = 0;
+    // Logs in and reads the root folder; loginRejected for a wrong user name or password.
+    virtual OperationHandle checkLogin(Completion completion) = 0;
+
+    // Applies to operations started afterwards.
+    virtual void setTimeouts(const Timeouts& timeouts) = 0;
+    virtual Timeouts timeouts() const = 0;
+};
+
+// Builds the provider for a URL: ftp:// and ftps:// give FTP; http://, https://, webdav:// and
+// webdavs:// give WebDAV (webdav means http, webdavs https). Nothing for other schemes or a URL
+// without a host. User and password written in the URL are never sent in a URL; they are used
+// only when `credential` has no user.
+std::shared_ptr<FileProvider> makeFtpProvider(const std::string& url, const Credential& credential,
+                                              const ProviderOptions& options = {});
+std::shared_ptr<FileProvider> makeWebDavProvider(const std::string& url, const Credential& credential,
+                                                 const ProviderOptions& options = {});
+std::shared_ptr<FileProvider> makeProvider(const std::string& url, const Credential& credential,
+                                           const ProviderOptions& options = {});
+
+// Sets up the transfer library for the process. Safe to call more than once and from any thread;
+// the providers call it themselves, and a program's main may call it first.
+void initializeNetworking();
+
+}  // namespace files

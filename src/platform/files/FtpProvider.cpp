@@ -1,0 +1,371 @@
+// FTP on libcurl. Paths are absolute from the server root ("ftp://host/%2F<path>" with one CWD
+// per request), passive mode (EPSV, then PASV), MLSD with a remembered fallback to "LIST -a".
+// Raw commands (MKD, DELE, RMD, RNFR/RNTO) go through a transfer without body; the server's
+// reply lines are captured for error texts. Nothing here overwrites unless asked to: create-new
+// writes, copies and moves check the target first.
+
+#include <atomic>
+
+#include "platform/files/CurlProvider.h"
+#include "platform/files/ListingParsers.h"
+
+namespace files::detail {
+
+namespace {
+
+enum class Presence { file, folder, absent, parentMissing };
+
+enum class Context { list, read, write, command, probe };
+
+bool isSupportRefusal(long code) { return code == 500 || code == 501 || code == 502 || code == 504; }
+
+}  // namespace
+
+class FtpProvider final : public CurlProvider {
+public:
+    FtpProvider(BaseUrl base, Credential credential, const ProviderOptions& options)
+        : CurlProvider(std::move(base), std::move(credential), options) {}
+    ~FtpProvider() override { stopWorkers(); }
+
+    ProviderKind kind() const override { return ProviderKind::ftp; }
+
+    OperationHandle contentsOfDirectory(std::string folder, ListCompletion completion) override {
+        return start<std::vector<FileObject>>(
+            [this, folder](Session& s, Operation& op) -> Outcome<std::vector<FileObject>> {
+                if (auto e = checkPaths({folder})) return *e;
+                return listFolder(s, op, serverPath(folder), path::normalize(folder));
+            },
+            [completion = std::move(completion)](Outcome<std::vector<FileObject>> out) {
+                if (completion) completion(std::move(out.value), std::move(out.error));
+            });
+    }
+
+    OperationHandle contents(std::string file, DataCompletion completion) override {
+        return start<std::optional<Bytes>>(
+            [this, file](Session& s, Operation& op) -> Outcome<std::optional<Bytes>> {
+                if (auto e = checkPaths({file})) return *e;
+                if (path::normalize(file) == "/") return FileError::make(ErrorKind::invalidPath, "the root is a folder");
+                auto data = download(s, op, serverPath(file));
+                if (data.error) return *data.error;
+                return std::optional<Bytes>(std::move(data.value));
+            },
+            [completion = std::move(completion)](Outcome<std::optional<Bytes>> out) {
+                if (completion) completion(std::move(out.value), std::move(out.error));
+            });
+    }
+
+    OperationHandle writeContents(std::string file, std::optional<Bytes> data, WriteMode mode,
+                                  Completion completion) override {
+        return startDone(
+            [this, file, data = std::move(data), mode](Session& s, Operation& op) -> Done {
+                if (auto e = checkPaths({file})) return *e;
+                if (path::normalize(file) == "/") return FileError::make(ErrorKind::invalidPath, "the root is a folder");
+                const std::string target = serverPath(file);
+                if (mode == WriteMode::createNew) {
+                    auto presence = probe(s, op, target);
+                    if (presence.error) return *presence.error;
+                    if (presence.value == Presence::file || presence.value == Presence::folder)
+                        return FileError::make(ErrorKind::alreadyExists);
+                    if (presence.value == Presence::parentMissing) return FileError::make(ErrorKind::parentMissing);
+                }
+                static const Bytes empty;
+                return upload(s, op, target, data ? *data : empty);
+            },
+            std::move(completion));
+    }
+
+    OperationHandle createFolder(std::string name, std::string parent, Completion completion) override {
+        return startDone(
+            [this, name, parent](Session& s, Operation& op) -> Done {
+                if (auto e = path::checkName(name)) return *e;
+                if (auto e = checkPaths({parent})) return *e;
+                const std::string target = serverPath(path::join(parent, name));
+                TransferResult r = command(s, op, {"MKD " + target});
+                if (r.ok()) return {};
+                if (r.cancelled || r.silent) return transportError(r);
+                auto presence = probe(s, op, target);
+                if (presence.error) return *presence.error;
+                if (presence.value == Presence::file || presence.value == Presence::folder)
+                    return FileError::make(ErrorKind::alreadyExists);
+                if (presence.value == Presence::parentMissing) return FileError::make(ErrorKind::parentMissing);
+                return ftpError(r, Context::command);
+            },
+            std::move(completion));
+    }
+
+    OperationHandle copyItem(std::string from, std::string to, Completion completion) override {
+        return startDone(
+            [this, from, to](Session& s, Operation& op) -> Done {
+                if (auto e = checkTransferPaths(from, to)) return *e;
+                const std::string source = serverPath(from), target = serverPath(to);
+                if (auto e = requireAbsent(s, op, target)) return *e;
+                auto presence = probe(s, op, source);
+                if (presence.error) return *presence.error;
+                if (presence.value == Presence::absent || presence.value == Presence::parentMissing)
+                    return FileError::make(ErrorKind::notFound);
+                if (presence.value == Presence::folder) return copyTree(s, op, source, target);
+                auto data = download(s, op, source);
+                if (data.error) return *data.error;
+                return upload(s, op, target, data.value);
+            },
+            std::move(completion));
+    }
+
+    OperationHandle moveItem(std::string from, std::string to, Completion completion) override {
+        return startDone(
+            [this, from, to](Session& s, Operation& op) -> Done {
+                if (auto e = checkTransferPaths(from, to)) return *e;
+                const std::string source = serverPath(from), target = serverPath(to);
+                // RNTO replaces an existing target on many servers: make sure there is none.
+                if (auto e = requireAbsent(s, op, target)) return *e;
+                TransferResult r = command(s, op, {"RNFR " + source, "RNTO " + target});
+                if (r.ok()) return {};
+                if (r.cancelled || r.silent) return transportError(r);
+                auto presence = probe(s, op, source);
+                if (presence.error) return *presence.error;
+                if (presence.value == Presence::absent || presence.value == Presence::parentMissing)
+                    return FileError::make(ErrorKind::notFound);
+                return ftpError(r, Context::command);
+            },
+            std::move(completion));
+    }
+
+    OperationHandle removeItem(std::string item, Completion completion) override {
+        return startDone(
+            [this, item](Session& s, Operation& op) -> Done {
+                if (auto e = checkPaths({item})) return *e;
+                if (path::normalize(item) == "/")
+                    return FileError::make(ErrorKind::invalidPath, "the root folder cannot be removed");
+                const std::string target = serverPath(item);
+                // DELE takes files and links (never what a link points to).
+                TransferResult r = command(s, op, {"DELE " + target});
+                if (r.ok()) return {};
+                if (r.cancelled || r.silent) return transportError(r);
+                auto presence = probe(s, op, target);
+                if (presence.error) return *presence.error;
+                if (presence.value == Presence::absent || presence.value == Presence::parentMissing)
+                    return FileError::make(ErrorKind::notFound);
+                if (presence.value == Presence::file) return ftpError(r, Context::command);
+                return removeTree(s, op, target);
+            },
+            std::move(completion));
+    }
+
+    OperationHandle checkLogin(Completion completion) override {
+        return startDone(
+            [this](Session& s, Operation& op) -> Done {
+                prepare(s);
+                StringList quote{"*OPTS UTF8 ON"};
+                curl_easy_setopt(s.easy(), CURLOPT_URL, folderUrl(serverPath("/")).c_str());
+                curl_easy_setopt(s.easy(), CURLOPT_NOBODY, 1L);
+                curl_easy_setopt(s.easy(), CURLOPT_QUOTE, quote.get());
+                TransferResult r = s.perform(op);
+                if (r.ok()) return {};
+                return ftpError(r, Context::list);
+            },
+            std::move(completion));
+    }
+
+private:
+    enum MlsdSupport { unknown, yes, no };
+
+    void prepare(Session& s) const {
+        const Timeouts t = timeouts();
+        s.reset(t);
+        CURL* e = s.easy();
+        curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "ftp,ftps");
+        setCredentials(e);
+        curl_easy_setopt(e, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
+        curl_easy_setopt(e, CURLOPT_FTP_SKIP_PASV_IP, 1L);
+        curl_easy_setopt(e, CURLOPT_FTP_USE_EPSV, 1L);
+        curl_easy_setopt(e, CURLOPT_SERVER_RESPONSE_TIMEOUT,
+                         static_cast<long>(std::max<long long>(1, (t.reply.count() + 999) / 1000)));
+    }
+
+    std::string origin() const { return base_.scheme + "://" + base_.authority; }
+    // "/%2F" keeps the path absolute from the server root whatever the login folder is.
+    std::string fileUrl(const std::string& server) const {
+        return origin() + "/%2F" + path::encodePath(path::normalize(server).substr(1));
+    }
+    std::string folderUrl(const std::string& server) const {
+        std::string p = path::normalize(server);
+        return origin() + "/%2F" + path::encodePath(p.substr(1)) + (p == "/" ? "" : "/");
+    }
+
+    std::optional<FileError> checkTransferPaths(const std::string& from, const std::string& to) const {
+        if (auto e = checkPaths({from, to})) return e;
+        if (path::normalize(from) == "/" || path::normalize(to) == "/")
+            return FileError::make(ErrorKind::invalidPath, "the root folder cannot be moved or copied");
+        if (path::isSameOrInside(to, from) && path::normalize(to) != path::normalize(from))
+            return FileError::make(ErrorKind::invalidPath, "a folder cannot go inside itself");
+        return std::nullopt;
+    }
+
+    // Commands on the control connection only ("MKD /a", "RNFR /a" + "RNTO /b").
+    TransferResult command(Session& s, Operation& op, const std::vector<std::string>& commands) const {
+        prepare(s);
+        StringList quote{"*OPTS UTF8 ON"};
+        for (const auto& c : commands) quote.append(c);
+        curl_easy_setopt(s.easy(), CURLOPT_URL, (origin() + "/").c_str());
+        curl_easy_setopt(s.easy(), CURLOPT_NOBODY, 1L);
+        curl_easy_setopt(s.easy(), CURLOPT_QUOTE, quote.get());
+        return s.perform(op);
+    }
+
+    Outcome<Presence> probe(Session& s, Operation& op, const std::string& server) const {
+        if (path::normalize(server) == "/") return Presence::folder;
+        {
+            prepare(s);
+            curl_easy_setopt(s.easy(), CURLOPT_URL, fileUrl(server).c_str());
+            curl_easy_setopt(s.easy(), CURLOPT_NOBODY, 1L);
+            TransferResult r = s.perform(op);
+            if (r.ok()) return Presence::file;
+            if (r.cancelled || r.silent) return transportError(r);
+            if (r.code == CURLE_REMOTE_ACCESS_DENIED) return Presence::parentMissing;
+            if (r.code != CURLE_REMOTE_FILE_NOT_FOUND) return ftpError(r, Context::probe);
+        }
+        prepare(s);
+        curl_easy_setopt(s.easy(), CURLOPT_URL, folderUrl(server).c_str());
+        curl_easy_setopt(s.easy(), CURLOPT_NOBODY, 1L);
+        TransferResult r = s.perform(op);
+        if (r.ok()) return Presence::folder;
+        if (r.code == CURLE_REMOTE_ACCESS_DENIED) return Presence::absent;
+        return ftpError(r, Context::probe);
+    }
+
+    std::optional<FileError> requireAbsent(Session& s, Operation& op, const std::string& server) const {
+        auto presence = probe(s, op, server);
+        if (presence.error) return presence.error;
+        if (presence.value == Presence::file || presence.value == Presence::folder)
+            return FileError::make(ErrorKind::alreadyExists);
+        if (presence.value == Presence::parentMissing) return FileError::make(ErrorKind::parentMissing);
+        return std::nullopt;
+    }
+
+    Outcome<std::vector<FileObject>> listFolder(Session& s, Operation& op, const std::string& server,
+                                                const std::string& entriesFolder) {
+        const std::string url = folderUrl(server);
+        if (mlsd_.load() != no) {
+            prepare(s);
+            StringList quote{"*OPTS UTF8 ON"};
+            curl_easy_setopt(s.easy(), CURLOPT_URL, url.c_str());
+            curl_easy_setopt(s.easy(), CURLOPT_CUSTOMREQUEST, "MLSD");
+            curl_easy_setopt(s.easy(), CURLOPT_QUOTE, quote.get());
+            TransferResult r = s.perform(op);
+            if (r.ok()) {
+                mlsd_.store(yes);
+                return parse::mlsd(r.body, entriesFolder);
+            }
+            if (r.cancelled || r.silent || !isSupportRefusal(r.responseCode) || mlsd_.load() == yes)
+                return ftpError(r, Context::list);
+            mlsd_.store(no);  // this server has no MLSD: LIST from now on
+        }
+        prepare(s);
+        StringList quote{"*OPTS UTF8 ON"};
+        curl_easy_setopt(s.easy(), CURLOPT_URL, url.c_str());
+        // "-a": plain LIST hides dot-files on some servers; "." and ".." are dropped by the parser.
+        curl_easy_setopt(s.easy(), CURLOPT_CUSTOMREQUEST, "LIST -a");
+        curl_easy_setopt(s.easy(), CURLOPT_QUOTE, quote.get());
+        TransferResult r = s.perform(op);
+        if (!r.ok()) return ftpError(r, Context::list);
+        return parse::list(r.body, entriesFolder, std::chrono::system_clock::now());
+    }
+
+    Outcome<Bytes> download(Session& s, Operation& op, const std::string& server) const {
+        prepare(s);
+        curl_easy_setopt(s.easy(), CURLOPT_URL, fileUrl(server).c_str());
+        TransferResult r = s.perform(op);
+        if (!r.ok()) return ftpError(r, Context::read);
+        return std::move(r.body);
+    }
+
+    Done upload(Session& s, Operation& op, const std::string& server, std::string_view data) const {
+        prepare(s);
+        StringList quote{"*OPTS UTF8 ON"};
+        curl_easy_setopt(s.easy(), CURLOPT_URL, fileUrl(server).c_str());
+        curl_easy_setopt(s.easy(), CURLOPT_QUOTE, quote.get());
+        curl_easy_setopt(s.easy(), CURLOPT_UPLOAD, 1L);
+        s.setUpload(data);
+        TransferResult r = s.perform(op);
+        if (!r.ok()) return ftpError(r, Context::write);
+        return {};
+    }
+
+    Done copyTree(Session& s, Operation& op, const std::string& source, const std::string& target) {
+        TransferResult made = command(s, op, {"MKD " + target});
+        if (!made.ok()) return ftpError(made, Context::command);
+        auto entries = listFolder(s, op, source, source);
+        if (entries.error) return *entries.error;
+        for (const FileObject& entry : entries.value) {
+            const std::string from = path::join(source, entry.name), to = path::join(target, entry.name);
+            if (entry.isDirectory()) {
+                if (auto done = copyTree(s, op, from, to); done.error) return done;
+            } else {
+                auto data = download(s, op, from);
+                if (data.error) return *data.error;
+                if (auto done = upload(s, op, to, data.value); done.error) return done;
+            }
+        }
+        return {};
+    }
+
+    Done removeTree(Session& s, Operation& op, const std::string& folder) {
+        auto entries = listFolder(s, op, folder, folder);
+        if (entries.error) return *entries.error;
+        for (const FileObject& entry : entries.value) {
+            const std::string child = path::join(folder, entry.name);
+            TransferResult r = command(s, op, {"DELE " + child});
+            if (r.ok()) continue;  // a file, or a link (also one a server lists as a folder)
+            if (r.cancelled || r.silent) return transportError(r);
+            if (!entry.isDirectory()) return ftpError(r, Context::command);
+            if (auto done = removeTree(s, op, child); done.error) return done;
+        }
+        TransferResult r = command(s, op, {"RMD " + folder});
+        if (!r.ok()) return ftpError(r, Context::command);
+        return {};
+    }
+
+    static FileError ftpError(const TransferResult& r, Context context) {
+        if (r.cancelled || r.silent) return transportError(r);
+        const std::string reply = r.lastReply();
+        const long code = r.responseCode;
+        FileError error;
+        switch (r.code) {
+            case CURLE_REMOTE_ACCESS_DENIED:  // a CWD failed: the folder (or the file's folder) is missing
+                error = FileError::make(context == Context::write ? ErrorKind::parentMissing : ErrorKind::notFound);
+                break;
+            case CURLE_LOGIN_DENIED:
+                error = FileError::make(ErrorKind::loginRejected);
+                break;
+            case CURLE_REMOTE_FILE_NOT_FOUND:
+                error = FileError::make(ErrorKind::notFound);
+                break;
+            case CURLE_QUOTE_ERROR:
+            case CURLE_UPLOAD_FAILED:
+            case CURLE_FTP_COULDNT_RETR_FILE:
+            case CURLE_FTP_COULDNT_SET_TYPE:
+            case CURLE_FTP_PORT_FAILED:
+            case CURLE_FTP_WEIRD_SERVER_REPLY:
+                if (code == 530) error = FileError::make(ErrorKind::loginRejected);
+                else if (code == 550 || code == 553 || code == 532) error = FileError::make(ErrorKind::permissionDenied, reply);
+                else if (code != 0) error = FileError::fromServer(static_cast<int>(code), reply.size() > 4 ? reply.substr(4) : reply);
+                else error = transportError(r);
+                break;
+            default:
+                error = transportError(r);
+                break;
+        }
+        if (code >= 100 && error.serverCode == 0) error.serverCode = static_cast<int>(code);
+        if (error.serverText.empty() && reply.size() > 4) error.serverText = reply.substr(4);
+        error.transportCode = static_cast<int>(r.code);
+        return error;
+    }
+
+    std::atomic<int> mlsd_{unknown};
+};
+
+std::shared_ptr<FileProvider> makeFtp(BaseUrl base, const Credential& credential, const ProviderOptions& options) {
+    return std::make_shared<FtpProvider>(std::move(base), credential, options);
+}
+
+}  // namespace files::detail

@@ -1,0 +1,587 @@
+#include "platform/files/ListingParsers.h"
+
+#include <pugixml.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstring>
+
+#include "platform/files/RemotePath.h"
+
+namespace files::parse {
+
+namespace {
+
+using namespace std::chrono;
+
+bool iequals(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
+
+bool startsWithI(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && iequals(text.substr(0, prefix.size()), prefix);
+}
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+    return s;
+}
+
+template <typename T>
+bool toNumber(std::string_view s, T& out) {
+    if (s.empty()) return false;
+    auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
+    return ec == std::errc() && ptr == s.data() + s.size();
+}
+
+bool allDigits(std::string_view s) {
+    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::optional<Date> makeDate(int y, int mo, int d, int h, int mi, int s, milliseconds frac = {}) {
+    year_month_day ymd{year{y}, month{static_cast<unsigned>(mo)}, day{static_cast<unsigned>(d)}};
+    if (!ymd.ok() || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 60) return std::nullopt;
+    return time_point_cast<system_clock::duration>(sys_days{ymd} + hours{h} + minutes{mi} + seconds{s} + frac);
+}
+
+int monthIndex(std::string_view name) {
+    static const char* months[] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                   "jul", "aug", "sep", "oct", "nov", "dec"};
+    if (name.size() < 3) return 0;
+    for (int i = 0; i < 12; ++i) {
+        if (iequals(name.substr(0, 3), months[i]) && (name.size() == 3 || name.size() == 4)) return i + 1;
+    }
+    return 0;
+}
+
+bool parseClock(std::string_view text, int& h, int& mi, int& s) {
+    // HH:MM or HH:MM:SS
+    s = 0;
+    if (text.size() != 5 && text.size() != 8) return false;
+    if (text[2] != ':' || (text.size() == 8 && text[5] != ':')) return false;
+    if (!toNumber(text.substr(0, 2), h) || !toNumber(text.substr(3, 2), mi)) return false;
+    if (text.size() == 8 && !toNumber(text.substr(6, 2), s)) return false;
+    return true;
+}
+
+struct Token {
+    std::string_view text;
+    std::size_t end;  // offset just past the token in the line
+};
+
+std::vector<Token> tokenize(std::string_view line, std::size_t maxTokens) {
+    std::vector<Token> tokens;
+    std::size_t i = 0;
+    while (i < line.size() && tokens.size() < maxTokens) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+        if (i >= line.size()) break;
+        std::size_t start = i;
+        while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
+        tokens.push_back({line.substr(start, i - start), i});
+    }
+    return tokens;
+}
+
+FileObject entryFor(std::string_view rawName, std::string_view folder) {
+    FileObject entry;
+    entry.name = path::decodeLenient(rawName);
+    entry.path = path::join(folder, entry.name);
+    entry.isHidden = !entry.name.empty() && entry.name.front() == '.';
+    return entry;
+}
+
+std::string_view stripLineEnd(std::string_view line) {
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
+    return line;
+}
+
+template <typename F>
+void forEachLine(std::string_view text, F&& f) {
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) end = text.size();
+        f(stripLineEnd(text.substr(start, end - start)));
+        start = end + 1;
+    }
+}
+
+std::optional<FileObject> dosLine(const std::vector<Token>& t, std::string_view line, std::string_view folder) {
+    // "01-02-20  10:30AM       <DIR>          name" / "12-31-2019  11:59PM   1234 name"
+    if (t.size() < 4) return std::nullopt;
+    std::string_view date = t[0].text, clock = t[1].text;
+    if (date.size() != 8 && date.size() != 10) return std::nullopt;
+    if (date[2] != '-' || date[5] != '-') return std::nullopt;
+    int mo, d, y;
+    if (!toNumber(date.substr(0, 2), mo) || !toNumber(date.substr(3, 2), d) || !toNumber(date.substr(6), y))
+        return std::nullopt;
+    if (date.size() == 8) y += (y < 70 ? 2000 : 1900);
+    if (clock.size() != 7 || clock[2] != ':') return std::nullopt;
+    int h, mi;
+    if (!toNumber(clock.substr(0, 2), h) || !toNumber(clock.substr(3, 2), mi)) return std::nullopt;
+    std::string_view ampm = clock.substr(5);
+    if (iequals(ampm, "PM") && h < 12) h += 12;
+    else if (iequals(ampm, "AM") && h == 12) h = 0;
+    else if (!iequals(ampm, "AM") && !iequals(ampm, "PM")) return std::nullopt;
+    std::size_t nameStart = t[2].end;
+    while (nameStart < line.size() && line[nameStart] == ' ') ++nameStart;
+    std::string_view name = line.substr(nameStart);
+    if (name.empty() || name == "." || name == "..") return std::nullopt;
+    FileObject entry = entryFor(name, folder);
+    if (t[2].text == "<DIR>") {
+        entry.type = FileType::directory;
+    } else {
+        std::int64_t size;
+        if (!toNumber(t[2].text, size)) return std::nullopt;
+        entry.type = FileType::regular;
+        entry.size = size;
+    }
+    entry.modificationDate = makeDate(y, mo, d, h, mi, 0);
+    return entry;
+}
+
+// ---- XML with namespaces -------------------------------------------------------------------
+
+constexpr std::string_view kDav = "DAV:";
+
+// The xmlns declarations in scope, innermost last.
+struct Scope {
+    std::vector<std::pair<std::string_view, std::string_view>> decls;
+
+    std::size_t enter(const pugi::xml_node& node) {
+        std::size_t mark = decls.size();
+        for (const pugi::xml_attribute& a : node.attributes()) {
+            std::string_view name = a.name();
+            if (name == "xmlns") decls.emplace_back(std::string_view{}, a.value());
+            else if (name.size() > 6 && name.compare(0, 6, "xmlns:") == 0) decls.emplace_back(name.substr(6), a.value());
+        }
+        return mark;
+    }
+    void leave(std::size_t mark) { decls.resize(mark); }
+
+    std::string_view namespaceOf(std::string_view prefix) const {
+        for (auto it = decls.rbegin(); it != decls.rend(); ++it) {
+            if (it->first == prefix) return it->second;
+        }
+        return {};
+    }
+    // True when the element is {DAV:}local.
+    bool isDav(const pugi::xml_node& node, std::string_view local) const {
+        std::string_view name = node.name();
+        std::size_t colon = name.find(':');
+        std::string_view prefix = colon == std::string_view::npos ? std::string_view{} : name.substr(0, colon);
+        std::string_view localName = colon == std::string_view::npos ? name : name.substr(colon + 1);
+        return localName == local && namespaceOf(prefix) == kDav;
+    }
+};
+
+// The decoded server path of an href ("http://h/a%20b/" and "/a%20b/" both give "/a b/").
+std::string hrefPath(std::string_view href) {
+    href = trim(href);
+    std::size_t scheme = href.find("://");
+    if (scheme != std::string_view::npos) {
+        std::size_t slash = href.find('/', scheme + 3);
+        href = slash == std::string_view::npos ? std::string_view("/") : href.substr(slash);
+    }
+    std::size_t query = href.find_first_of("?#");
+    if (query != std::string_view::npos) href = href.substr(0, query);
+    return path::percentDecode(href);
+}
+
+struct PropValues {
+    bool haveType = false;
+    bool collection = false;
+    std::optional<std::int64_t> length;
+    std::optional<Date> modified;
+    std::optional<Date> created;
+};
+
+void readProp(const pugi::xml_node& prop, Scope& scope, PropValues& out) {
+    for (pugi::xml_node p = prop.first_child(); p; p = p.next_sibling()) {
+        if (p.type() != pugi::node_element) continue;
+        std::size_t mark = scope.enter(p);
+        if (scope.isDav(p, "resourcetype")) {
+            out.haveType = true;
+            for (pugi::xml_node t = p.first_child(); t; t = t.next_sibling()) {
+                if (t.type() != pugi::node_element) continue;
+                std::size_t m2 = scope.enter(t);
+                if (scope.isDav(t, "collection")) out.collection = true;
+                scope.leave(m2);
+            }
+        } else if (scope.isDav(p, "getcontentlength")) {
+            std::int64_t n;
+            if (toNumber(trim(p.child_value()), n)) out.length = n;
+        } else if (scope.isDav(p, "getlastmodified")) {
+            std::string_view v = trim(p.child_value());
+            out.modified = httpDate(v);
+            if (!out.modified) out.modified = rfc3339(v);
+        } else if (scope.isDav(p, "creationdate")) {
+            std::string_view v = trim(p.child_value());
+            out.created = rfc3339(v);
+            if (!out.created) out.created = httpDate(v);
+        }
+        scope.leave(mark);
+    }
+}
+
+}  // namespace
+
+// ---- dates ---------------------------------------------------------------------------------
+
+std::optional<Date> mlsdTime(std::string_view text) {
+    text = trim(text);
+    if (text.size() < 14 || !allDigits(text.substr(0, 14))) return std::nullopt;
+    int y, mo, d, h, mi, s;
+    toNumber(text.substr(0, 4), y);
+    toNumber(text.substr(4, 2), mo);
+    toNumber(text.substr(6, 2), d);
+    toNumber(text.substr(8, 2), h);
+    toNumber(text.substr(10, 2), mi);
+    toNumber(text.substr(12, 2), s);
+    milliseconds frac{0};
+    if (text.size() > 14) {
+        if (text[14] != '.' || !allDigits(text.substr(15))) return std::nullopt;
+        std::string digits(text.substr(15, 3));
+        while (digits.size() < 3) digits.push_back('0');
+        int ms;
+        toNumber(std::string_view(digits), ms);
+        frac = milliseconds{ms};
+    }
+    return makeDate(y, mo, d, h, mi, s, frac);
+}
+
+std::optional<Date> httpDate(std::string_view text) {
+    text = trim(text);
+    auto t = tokenize(text, 8);
+    int d, y, h, mi, s, mo;
+    if (t.size() == 6 && !t[0].text.empty() && t[0].text.back() == ',') {
+        // RFC 1123: "Sun, 06 Nov 1994 08:49:37 GMT"
+        if (!toNumber(t[1].text, d) || !(mo = monthIndex(t[2].text)) || !toNumber(t[3].text, y) ||
+            !parseClock(t[4].text, h, mi, s) || !(iequals(t[5].text, "GMT") || iequals(t[5].text, "UTC")))
+            return std::nullopt;
+        return makeDate(y, mo, d, h, mi, s);
+    }
+    if (t.size() == 4 && !t[0].text.empty() && t[0].text.back() == ',') {
+        // RFC 850: "Sunday, 06-Nov-94 08:49:37 GMT"
+        std::string_view date = t[1].text;
+        if (date.size() != 9 || date[2] != '-' || date[6] != '-') return std::nullopt;
+        if (!toNumber(date.substr(0, 2), d) || !(mo = monthIndex(date.substr(3, 3))) ||
+            !toNumber(date.substr(7, 2), y) || !parseClock(t[2].text, h, mi, s))
+            return std::nullopt;
+        y += y < 70 ? 2000 : 1900;
+        return makeDate(y, mo, d, h, mi, s);
+    }
+    if (t.size() == 5) {
+        // asctime: "Sun Nov  6 08:49:37 1994"
+        if (!(mo = monthIndex(t[1].text)) || !toNumber(t[2].text, d) || !parseClock(t[3].text, h, mi, s) ||
+            !toNumber(t[4].text, y))
+            return std::nullopt;
+        return makeDate(y, mo, d, h, mi, s);
+    }
+    return std::nullopt;
+}
+
+std::optional<Date> rfc3339(std::string_view text) {
+    text = trim(text);
+    if (text.size() < 19) return std::nullopt;
+    if (text[4] != '-' || text[7] != '-' || (text[10] != 'T' && text[10] != 't' && text[10] != ' ') ||
+        text[13] != ':' || text[16] != ':')
+        return std::nullopt;
+    int y, mo, d, h, mi, s;
+    if (!toNumber(text.substr(0, 4), y) || !toNumber(text.substr(5, 2), mo) || !toNumber(text.substr(8, 2), d) ||
+        !toNumber(text.substr(11, 2), h) || !toNumber(text.substr(14, 2), mi) || !toNumber(text.substr(17, 2), s))
+        return std::nullopt;
+    std::size_t i = 19;
+    milliseconds frac{0};
+    if (i < text.size() && text[i] == '.') {
+        std::size_t start = ++i;
+        while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
+        if (i == start) return std::nullopt;
+        std::string digits(text.substr(start, std::min<std::size_t>(3, i - start)));
+        while (digits.size() < 3) digits.push_back('0');
+        int ms;
+        toNumber(std::string_view(digits), ms);
+        frac = milliseconds{ms};
+    }
+    minutes offset{0};
+    if (i == text.size()) {
+        // No zone: read it as UTC rather than refuse it.
+    } else if (text[i] == 'Z' || text[i] == 'z') {
+        if (i + 1 != text.size()) return std::nullopt;
+    } else if (text[i] == '+' || text[i] == '-') {
+        std::string_view zone = text.substr(i + 1);
+        int oh, om;
+        if (zone.size() != 5 || zone[2] != ':' || !toNumber(zone.substr(0, 2), oh) || !toNumber(zone.substr(3, 2), om))
+            return std::nullopt;
+        offset = hours{oh} + minutes{om};
+        if (text[i] == '-') offset = -offset;
+    } else {
+        return std::nullopt;
+    }
+    auto date = makeDate(y, mo, d, h, mi, s, frac);
+    if (!date) return std::nullopt;
+    return *date - offset;
+}
+
+// ---- FTP -----------------------------------------------------------------------------------
+
+std::optional<FileObject> mlsdLine(std::string_view line, std::string_view folder) {
+    line = stripLineEnd(line);
+    std::size_t space = line.find(' ');
+    if (space == std::string_view::npos || space == 0) return std::nullopt;
+    std::string_view facts = line.substr(0, space);
+    std::string_view name = line.substr(space + 1);
+    if (name.empty() || name == "." || name == "..") return std::nullopt;
+    if (facts.find('=') == std::string_view::npos) return std::nullopt;
+
+    FileObject entry = entryFor(name, folder);
+    std::optional<std::int64_t> size, sizd;
+    std::size_t start = 0;
+    while (start < facts.size()) {
+        std::size_t end = facts.find(';', start);
+        if (end == std::string_view::npos) end = facts.size();
+        std::string_view fact = facts.substr(start, end - start);
+        start = end + 1;
+        std::size_t eq = fact.find('=');
+        if (eq == std::string_view::npos) continue;
+        std::string_view key = fact.substr(0, eq), value = fact.substr(eq + 1);
+        if (iequals(key, "type")) {
+            if (iequals(value, "file")) entry.type = FileType::regular;
+            else if (iequals(value, "dir")) entry.type = FileType::directory;
+            else if (iequals(value, "cdir") || iequals(value, "pdir")) return std::nullopt;
+            else if (startsWithI(value, "os.unix=slink") || startsWithI(value, "os.unix=symlink"))
+                entry.type = FileType::symbolicLink;
+            else entry.type = FileType::unknown;
+        } else if (iequals(key, "size")) {
+            std::int64_t n;
+            if (toNumber(value, n)) size = n;
+        } else if (iequals(key, "sizd")) {
+            std::int64_t n;
+            if (toNumber(value, n)) sizd = n;
+        } else if (iequals(key, "modify")) {
+            entry.modificationDate = mlsdTime(value);
+        } else if (iequals(key, "create")) {
+            entry.creationDate = mlsdTime(value);
+        }
+    }
+    if (size) entry.size = *size;
+    else if (sizd) entry.size = *sizd;
+    return entry;
+}
+
+std::vector<FileObject> mlsd(std::string_view listing, std::string_view folder) {
+    std::vector<FileObject> entries;
+    entries.reserve(listing.size() / 80 + 1);
+    std::string base = path::normalize(folder);
+    forEachLine(listing, [&](std::string_view line) {
+        if (auto entry = mlsdLine(line, base)) entries.push_back(std::move(*entry));
+    });
+    return entries;
+}
+
+std::optional<FileObject> listLine(std::string_view line, std::string_view folder, Date now) {
+    line = stripLineEnd(line);
+    if (line.empty() || startsWithI(line, "total ")) return std::nullopt;
+    auto t = tokenize(line, 12);
+    if (t.size() < 4) return std::nullopt;
+    if (std::isdigit(static_cast<unsigned char>(t[0].text[0]))) return dosLine(t, line, folder);
+
+    std::string_view perms = t[0].text;
+    if (perms.size() < 10 || std::strchr("-dlbcpsD", perms[0]) == nullptr) return std::nullopt;
+    // Find "<size> <Mon> <day> <HH:MM|year>"; owner and group may be missing or contain digits.
+    for (std::size_t m = 2; m + 2 < t.size(); ++m) {
+        int mo = monthIndex(t[m].text);
+        int d;
+        if (!mo || !toNumber(t[m + 1].text, d) || d < 1 || d > 31) continue;
+        std::int64_t size;
+        if (!toNumber(t[m - 1].text, size)) continue;
+        std::string_view when = t[m + 2].text;
+        int y, h = 0, mi = 0, s = 0;
+        bool hasYear = false;
+        if (when.size() == 4 && allDigits(when)) {
+            toNumber(when, y);
+            hasYear = true;
+        } else if (!parseClock(when, h, mi, s)) {
+            continue;
+        }
+        std::size_t nameStart = t[m + 2].end + 1;  // one blank, then the name verbatim
+        if (nameStart >= line.size()) return std::nullopt;
+        std::string_view name = line.substr(nameStart);
+        if (perms[0] == 'l') {
+            std::size_t arrow = name.find(" -> ");
+            if (arrow != std::string_view::npos) name = name.substr(0, arrow);
+        }
+        if (name.empty() || name == "." || name == "..") return std::nullopt;
+
+        FileObject entry = entryFor(name, folder);
+        entry.type = perms[0] == '-' ? FileType::regular
+                     : perms[0] == 'd' ? FileType::directory
+                     : perms[0] == 'l' ? FileType::symbolicLink
+                                       : FileType::unknown;
+        entry.size = size;
+        if (hasYear) {
+            entry.modificationDate = makeDate(y, mo, d, 0, 0, 0);
+        } else {
+            int thisYear = static_cast<int>(year_month_day{floor<days>(now)}.year());
+            auto date = makeDate(thisYear, mo, d, h, mi, s);
+            if (date && *date > now + hours{24}) date = makeDate(thisYear - 1, mo, d, h, mi, s);
+            entry.modificationDate = date;
+        }
+        return entry;
+    }
+    return std::nullopt;
+}
+
+std::vector<FileObject> list(std::string_view listing, std::string_view folder, Date now) {
+    std::vector<FileObject> entries;
+    entries.reserve(listing.size() / 70 + 1);
+    std::string base = path::normalize(folder);
+    forEachLine(listing, [&](std::string_view line) {
+        if (auto entry = listLine(line, base, now)) entries.push_back(std::move(*entry));
+    });
+    return entries;
+}
+
+// ---- WebDAV --------------------------------------------------------------------------------
+
+int statusCode(std::string_view statusLine) {
+    statusLine = trim(statusLine);
+    std::size_t space = statusLine.find(' ');
+    if (space == std::string_view::npos) return 0;
+    std::string_view rest = statusLine.substr(space + 1);
+    int code = 0;
+    if (rest.size() < 3 || !toNumber(rest.substr(0, 3), code)) return 0;
+    return code;
+}
+
+std::string statusText(std::string_view statusLine) {
+    statusLine = trim(statusLine);
+    std::size_t space = statusLine.find(' ');
+    if (space == std::string_view::npos) return {};
+    std::string_view rest = statusLine.substr(space + 1);
+    std::size_t second = rest.find(' ');
+    if (second == std::string_view::npos) return {};
+    return std::string(trim(rest.substr(second + 1)));
+}
+
+std::optional<std::vector<FileObject>> propfind(std::string_view xml, std::string_view basePath,
+                                                std::string_view folder) {
+    pugi::xml_document doc;
+    if (!doc.load_buffer(xml.data(), xml.size()))
+        return std::nullopt;
+    pugi::xml_node root = doc.document_element();
+    Scope scope;
+    scope.enter(root);
+    if (!scope.isDav(root, "multistatus")) return std::nullopt;
+
+    const std::string folderPath = path::normalize(folder);
+    const std::string ownServerPath = path::join(basePath, folderPath);
+    std::vector<FileObject> entries;
+    for (pugi::xml_node response = root.first_child(); response; response = response.next_sibling()) {
+        if (response.type() != pugi::node_element) continue;
+        std::size_t responseMark = scope.enter(response);
+        if (!scope.isDav(response, "response")) {
+            scope.leave(responseMark);
+            continue;
+        }
+        std::string href;
+        bool haveHref = false;
+        PropValues values;
+        for (pugi::xml_node child = response.first_child(); child; child = child.next_sibling()) {
+            if (child.type() != pugi::node_element) continue;
+            std::size_t mark = scope.enter(child);
+            if (scope.isDav(child, "href")) {
+                if (!haveHref) href = hrefPath(child.child_value());
+                haveHref = true;
+            } else if (scope.isDav(child, "propstat")) {
+                int status = 0;
+                pugi::xml_node prop;
+                for (pugi::xml_node ps = child.first_child(); ps; ps = ps.next_sibling()) {
+                    if (ps.type() != pugi::node_element) continue;
+                    std::size_t m2 = scope.enter(ps);
+                    if (scope.isDav(ps, "status")) status = statusCode(ps.child_value());
+                    else if (scope.isDav(ps, "prop")) prop = ps;
+                    scope.leave(m2);
+                }
+                if (status >= 200 && status < 300 && prop) {
+                    // The prop element's own declarations were dropped with its scope: enter again.
+                    std::size_t m3 = scope.enter(prop);
+                    readProp(prop, scope, values);
+                    scope.leave(m3);
+                }
+            }
+            scope.leave(mark);
+        }
+        scope.leave(responseMark);
+        if (!haveHref) continue;
+
+        bool slashEnded = href.size() > 1 && href.back() == '/';
+        std::string serverPath = path::normalize(href);
+        if (serverPath == ownServerPath) continue;
+        std::string rawName = path::lastComponent(serverPath);
+        if (rawName.empty() || rawName == "." || rawName == "..") continue;
+
+        FileObject entry = entryFor(rawName, folderPath);
+        if (values.haveType) entry.type = values.collection ? FileType::directory : FileType::regular;
+        else entry.type = slashEnded ? FileType::directory : FileType::unknown;
+        if (values.length) entry.size = *values.length;
+        else if (entry.isDirectory()) entry.size = 0;
+        entry.modificationDate = values.modified;
+        entry.creationDate = values.created;
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+std::optional<MultistatusFailure> firstMultistatusFailure(std::string_view xml) {
+    pugi::xml_document doc;
+    if (!doc.load_buffer(xml.data(), xml.size())) return std::nullopt;
+    pugi::xml_node root = doc.document_element();
+    Scope scope;
+    scope.enter(root);
+    if (!scope.isDav(root, "multistatus")) return std::nullopt;
+    for (pugi::xml_node response = root.first_child(); response; response = response.next_sibling()) {
+        if (response.type() != pugi::node_element) continue;
+        std::size_t responseMark = scope.enter(response);
+        if (scope.isDav(response, "response")) {
+            MultistatusFailure failure;
+            std::string statusLine;
+            for (pugi::xml_node child = response.first_child(); child; child = child.next_sibling()) {
+                if (child.type() != pugi::node_element) continue;
+                std::size_t mark = scope.enter(child);
+                if (scope.isDav(child, "href") && failure.href.empty()) failure.href = hrefPath(child.child_value());
+                else if (scope.isDav(child, "status")) statusLine = child.child_value();
+                else if (scope.isDav(child, "propstat") && statusLine.empty()) {
+                    for (pugi::xml_node ps = child.first_child(); ps; ps = ps.next_sibling()) {
+                        if (ps.type() != pugi::node_element) continue;
+                        std::size_t m2 = scope.enter(ps);
+                        if (scope.isDav(ps, "status")) {
+                            int code = statusCode(ps.child_value());
+                            if (code < 200 || code >= 300) statusLine = ps.child_value();
+                        }
+                        scope.leave(m2);
+                    }
+                }
+                scope.leave(mark);
+            }
+            int code = statusCode(statusLine);
+            if (code != 0 && (code < 200 || code >= 300)) {
+                failure.status = code;
+                failure.text = statusText(statusLine);
+                scope.leave(responseMark);
+                return failure;
+            }
+        }
+        scope.leave(responseMark);
+    }
+    return std::nullopt;
+}
+
+}  // namespace files::parse

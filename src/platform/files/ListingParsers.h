@@ -1,0 +1,55 @@
+#pragma once
+// Pure parsers for what the servers send back: FTP MLSD and LIST listings, WebDAV PROPFIND
+// multi-status answers, and the date forms they use. No I/O; every function can be fed text
+// from a test table.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/files/FileObject.h"
+
+namespace files::parse {
+
+// "YYYYMMDDHHMMSS" with optional ".fff", UTC (MLSD modify/create facts).
+std::optional<Date> mlsdTime(std::string_view text);
+// HTTP dates: RFC 1123 ("Sun, 06 Nov 1994 08:49:37 GMT"), also RFC 850 and asctime forms.
+std::optional<Date> httpDate(std::string_view text);
+// RFC 3339 ("1994-11-06T08:49:37Z", fractions and +hh:mm offsets allowed).
+std::optional<Date> rfc3339(std::string_view text);
+
+// One MLSD line ("type=file;size=5;modify=20240101120000; name"): the facts run up to the first
+// space, the name is the rest of the line as it is. Nothing for "cdir"/"pdir", "." and "..", or
+// a line that is not MLSD. `folder` is the listed folder's path; entries get folder + "/" + name.
+std::optional<FileObject> mlsdLine(std::string_view line, std::string_view folder);
+std::vector<FileObject> mlsd(std::string_view listing, std::string_view folder);
+
+// One Unix "ls -l" style LIST line (or an MS-DOS style one). Names keep inner and leading
+// spaces; a link's " -> target" is cut off; "total N", "." and ".." give nothing. Dates
+// without a year take the year of `now`, or the year before when that would put them more
+// than a day after `now`.
+std::optional<FileObject> listLine(std::string_view line, std::string_view folder, Date now);
+std::vector<FileObject> list(std::string_view listing, std::string_view folder, Date now);
+
+// A PROPFIND (Depth 1) multi-status answer for the provider path `folder`, the provider's root
+// being `basePath` on the server. Elements are matched by local name and namespace (any prefix),
+// properties are read only from propstats with a 2xx status, hrefs may be paths or full URLs
+// and are percent-decoded, and the folder's own entry is dropped. Nothing when the text is not
+// a DAV: multistatus document.
+std::optional<std::vector<FileObject>> propfind(std::string_view xml, std::string_view basePath,
+                                                std::string_view folder);
+
+// The first failed response of a 207 multi-status answer to DELETE, COPY or MOVE.
+struct MultistatusFailure {
+    std::string href;  // decoded path
+    int status = 0;
+    std::string text;  // the status line's reason phrase
+};
+std::optional<MultistatusFailure> firstMultistatusFailure(std::string_view xml);
+
+// "HTTP/1.1 404 Not Found" -> 404 (0 when unreadable) and "Not Found".
+int statusCode(std::string_view statusLine);
+std::string statusText(std::string_view statusLine);
+
+}  // namespace files::parse

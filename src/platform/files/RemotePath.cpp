@@ -1,0 +1,182 @@
+#include "platform/files/RemotePath.h"
+
+#include <cstdint>
+
+namespace files::path {
+
+namespace {
+
+bool isControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
+
+bool isUnreserved(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '~';
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::string encode(std::string_view text, bool keepSlash) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size() + 8);
+    for (unsigned char c : text) {
+        if (isUnreserved(c) || (keepSlash && c == '/')) {
+            out.push_back(static_cast<char>(c));
+        } else {
+            out.push_back('%');
+            out.push_back(hex[c >> 4]);
+            out.push_back(hex[c & 0x0F]);
+        }
+    }
+    return out;
+}
+
+// Length of the valid UTF-8 sequence starting at i, or 0 when the byte there starts none.
+std::size_t validSequenceLength(std::string_view s, std::size_t i) {
+    auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    unsigned char c = b(i);
+    if (c < 0x80) return 1;
+    std::size_t n;
+    std::uint32_t cp;
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2;
+        cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        cp = c & 0x07;
+    } else {
+        return 0;
+    }
+    if (i + n > s.size()) return 0;
+    for (std::size_t k = 1; k < n; ++k) {
+        if ((b(i + k) & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (b(i + k) & 0x3F);
+    }
+    if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF))) return 0;  // overlong
+    if (cp >= 0xD800 && cp <= 0xDFFF) return 0;  // surrogates
+    return n;
+}
+
+}  // namespace
+
+std::optional<FileError> check(std::string_view path) {
+    for (unsigned char c : path) {
+        if (isControl(c)) return FileError::make(ErrorKind::invalidPath, "control character in the path");
+    }
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string_view::npos) end = path.size();
+        std::string_view segment = path.substr(start, end - start);
+        if (segment == "." || segment == "..")
+            return FileError::make(ErrorKind::invalidPath, "\".\" and \"..\" are not allowed in a path");
+        start = end + 1;
+    }
+    return std::nullopt;
+}
+
+std::optional<FileError> checkName(std::string_view name) {
+    if (name.empty()) return FileError::make(ErrorKind::invalidPath, "the name is empty");
+    if (name.find('/') != std::string_view::npos)
+        return FileError::make(ErrorKind::invalidPath, "a name cannot contain \"/\"");
+    return check(name);
+}
+
+std::string normalize(std::string_view path) {
+    std::string out = "/";
+    std::size_t start = 0;
+    while (start < path.size()) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string_view::npos) end = path.size();
+        if (end > start) {
+            if (out.size() > 1) out.push_back('/');
+            out.append(path.substr(start, end - start));
+        }
+        start = end + 1;
+    }
+    return out;
+}
+
+std::string join(std::string_view folder, std::string_view name) {
+    std::string base = normalize(folder);
+    std::string tail = normalize(name);
+    if (tail == "/") return base;
+    if (base == "/") return tail;
+    return base + tail;
+}
+
+std::string parent(std::string_view path) {
+    std::string p = normalize(path);
+    std::size_t slash = p.rfind('/');
+    if (slash == 0 || slash == std::string::npos) return "/";
+    return p.substr(0, slash);
+}
+
+std::string lastComponent(std::string_view path) {
+    std::string p = normalize(path);
+    return p.substr(p.rfind('/') + 1);
+}
+
+bool isSameOrInside(std::string_view path, std::string_view folder) {
+    std::string p = normalize(path);
+    std::string f = normalize(folder);
+    if (f == "/") return true;
+    if (p == f) return true;
+    return p.size() > f.size() && p.compare(0, f.size(), f) == 0 && p[f.size()] == '/';
+}
+
+std::string encodePath(std::string_view path) { return encode(path, true); }
+std::string encodeComponent(std::string_view component) { return encode(component, false); }
+
+std::string percentDecode(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size()) {
+            int hi = hexValue(text[i + 1]);
+            int lo = hexValue(text[i + 2]);
+            if (hi >= 0 && lo >= 0) {
+                out.push_back(static_cast<char>(hi * 16 + lo));
+                i += 2;
+                continue;
+            }
+        }
+        out.push_back(text[i]);
+    }
+    return out;
+}
+
+bool isValidUtf8(std::string_view bytes) {
+    for (std::size_t i = 0; i < bytes.size();) {
+        std::size_t n = validSequenceLength(bytes, i);
+        if (n == 0) return false;
+        i += n;
+    }
+    return true;
+}
+
+std::string decodeLenient(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size();) {
+        std::size_t n = validSequenceLength(bytes, i);
+        if (n == 0) {
+            out.append("\xEF\xBF\xBD");
+            i += 1;
+        } else {
+            out.append(bytes.substr(i, n));
+            i += n;
+        }
+    }
+    return out;
+}
+
+}  // namespace files::path

@@ -1,0 +1,295 @@
+// WebDAV on libcurl: PROPFIND, GET, PUT, MKCOL, COPY, MOVE, DELETE with Basic or Digest
+// authentication. Redirects are reported, never followed. Create-new writes send
+// "If-None-Match: *" and look first (some servers ignore the header); copies and moves send
+// "Overwrite: F". 207 answers to DELETE, COPY and MOVE are read for partial failures.
+
+#include <atomic>
+
+#include "platform/files/CurlProvider.h"
+#include "platform/files/ListingParsers.h"
+
+namespace files::detail {
+
+namespace {
+
+constexpr const char* kPropfindBody =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?>"
+    "<D:propfind xmlns:D=\"DAV:\"><D:prop>"
+    "<D:resourcetype/><D:getcontentlength/><D:getlastmodified/><D:creationdate/>"
+    "</D:prop></D:propfind>";
+
+enum class Verb { propfind, get, put, mkcol, copy, move, remove };
+
+bool is2xx(long status) { return status >= 200 && status < 300; }
+
+}  // namespace
+
+class WebDavProvider final : public CurlProvider {
+public:
+    WebDavProvider(BaseUrl base, Credential credential, const ProviderOptions& options)
+        : CurlProvider(std::move(base), std::move(credential), options) {}
+    ~WebDavProvider() override { stopWorkers(); }
+
+    ProviderKind kind() const override { return ProviderKind::webDav; }
+
+    OperationHandle contentsOfDirectory(std::string folder, ListCompletion completion) override {
+        return start<std::vector<FileObject>>(
+            [this, folder](Session& s, Operation& op) -> Outcome<std::vector<FileObject>> {
+                if (auto e = checkPaths({folder})) return *e;
+                TransferResult r = propfind(s, op, urlFor(serverPath(folder), true), "1");
+                if (!r.ok() || !is2xx(r.responseCode)) return httpError(r, Verb::propfind);
+                auto entries = parse::propfind(r.body, base_.path, folder);
+                if (!entries) return FileError::make(ErrorKind::other, "the server's folder listing could not be read");
+                return std::move(*entries);
+            },
+            [completion = std::move(completion)](Outcome<std::vector<FileObject>> out) {
+                if (completion) completion(std::move(out.value), std::move(out.error));
+            });
+    }
+
+    OperationHandle contents(std::string file, DataCompletion completion) override {
+        return start<std::optional<Bytes>>(
+            [this, file](Session& s, Operation& op) -> Outcome<std::optional<Bytes>> {
+                if (auto e = checkPaths({file})) return *e;
+                if (path::normalize(file) == "/") return FileError::make(ErrorKind::invalidPath, "the root is a folder");
+                TransferResult r = request(s, op, "GET", urlFor(serverPath(file), false), {}, nullptr);
+                if (!r.ok() || !is2xx(r.responseCode)) return httpError(r, Verb::get);
+                return std::optional<Bytes>(std::move(r.body));
+            },
+            [completion = std::move(completion)](Outcome<std::optional<Bytes>> out) {
+                if (completion) completion(std::move(out.value), std::move(out.error));
+            });
+    }
+
+    OperationHandle writeContents(std::string file, std::optional<Bytes> data, WriteMode mode,
+                                  Completion completion) override {
+        return startDone(
+            [this, file, data = std::move(data), mode](Session& s, Operation& op) -> Done {
+                if (auto e = checkPaths({file})) return *e;
+                if (path::normalize(file) == "/") return FileError::make(ErrorKind::invalidPath, "the root is a folder");
+                const std::string url = urlFor(serverPath(file), false);
+                std::vector<std::string> headers{"Content-Type: application/octet-stream"};
+                if (mode == WriteMode::createNew) {
+                    // Servers that ignore If-None-Match would overwrite: look first.
+                    TransferResult look = propfind(s, op, url, "0");
+                    if (!look.ok()) return httpError(look, Verb::propfind);
+                    if (is2xx(look.responseCode)) return FileError::make(ErrorKind::alreadyExists);
+                    if (look.responseCode != 404 && look.responseCode != 409) return httpError(look, Verb::propfind);
+                    headers.push_back("If-None-Match: *");
+                } else if (auto e = learnAuthentication(s, op)) {
+                    return *e;
+                }
+                static const Bytes empty;
+                const Bytes& body = data ? *data : empty;
+                TransferResult r = request(s, op, "PUT", url, headers, &body);
+                if (!r.ok() || !is2xx(r.responseCode)) return httpError(r, Verb::put);
+                return {};
+            },
+            std::move(completion));
+    }
+
+    OperationHandle createFolder(std::string name, std::string parent, Completion completion) override {
+        return startDone(
+            [this, name, parent](Session& s, Operation& op) -> Done {
+                if (auto e = path::checkName(name)) return *e;
+                if (auto e = checkPaths({parent})) return *e;
+                TransferResult r = request(s, op, "MKCOL", urlFor(serverPath(path::join(parent, name)), false), {}, nullptr);
+                if (!r.ok() || !is2xx(r.responseCode)) return httpError(r, Verb::mkcol);
+                return {};
+            },
+            std::move(completion));
+    }
+
+    OperationHandle copyItem(std::string from, std::string to, Completion completion) override {
+        return startDone(
+            [this, from, to](Session& s, Operation& op) -> Done { return transfer(s, op, "COPY", from, to); },
+            std::move(completion));
+    }
+
+    OperationHandle moveItem(std::string from, std::string to, Completion completion) override {
+        return startDone(
+            [this, from, to](Session& s, Operation& op) -> Done { return transfer(s, op, "MOVE", from, to); },
+            std::move(completion));
+    }
+
+    OperationHandle removeItem(std::string item, Completion completion) override {
+        return startDone(
+            [this, item](Session& s, Operation& op) -> Done {
+                if (auto e = checkPaths({item})) return *e;
+                if (path::normalize(item) == "/")
+                    return FileError::make(ErrorKind::invalidPath, "the root folder cannot be removed");
+                // The server removes a collection with all it holds.
+                TransferResult r = request(s, op, "DELETE", urlFor(serverPath(item), false), {}, nullptr);
+                if (r.ok() && r.responseCode == 207) return multistatusError(r, Verb::remove);
+                if (!r.ok() || !is2xx(r.responseCode)) return httpError(r, Verb::remove);
+                return {};
+            },
+            std::move(completion));
+    }
+
+    OperationHandle checkLogin(Completion completion) override {
+        return startDone(
+            [this](Session& s, Operation& op) -> Done {
+                TransferResult r = propfind(s, op, urlFor(serverPath("/"), true), "0");
+                if (!r.ok() || !is2xx(r.responseCode)) return httpError(r, Verb::propfind);
+                return {};
+            },
+            std::move(completion));
+    }
+
+private:
+    std::string urlFor(const std::string& server, bool folder) const {
+        std::string p = path::normalize(server);
+        std::string url = base_.scheme + "://" + base_.authority + path::encodePath(p);
+        if (folder && p != "/") url += "/";
+        return url;
+    }
+
+    TransferResult request(Session& s, Operation& op, const char* method, const std::string& url,
+                           const std::vector<std::string>& extraHeaders, const Bytes* body) {
+        s.reset(timeouts());
+        CURL* e = s.easy();
+        curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+        setCredentials(e);
+        const long auth = auth_.load();
+        curl_easy_setopt(e, CURLOPT_HTTPAUTH, auth ? auth : static_cast<long>(CURLAUTH_BASIC | CURLAUTH_DIGEST));
+        curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
+        curl_easy_setopt(e, CURLOPT_URL, url.c_str());
+        StringList headers{"Expect:"};
+        for (const auto& h : extraHeaders) headers.append(h);
+        if (std::string_view(method) == "GET") {
+            curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
+        } else {
+            curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, method);
+        }
+        if (body) {
+            // A body given as post fields can be sent again during the authentication handshake.
+            curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body->size()));
+            curl_easy_setopt(e, CURLOPT_POSTFIELDS, body->data());
+        }
+        curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers.get());
+        TransferResult r = s.perform(op);
+        remember(r);
+        return r;
+    }
+
+    TransferResult propfind(Session& s, Operation& op, const std::string& url, const char* depth) {
+        static const Bytes body = kPropfindBody;
+        return request(s, op, "PROPFIND", url,
+                       {std::string("Depth: ") + depth, "Content-Type: application/xml; charset=utf-8"}, &body);
+    }
+
+    // Remembers which scheme the server asks for, so later requests answer at once. With
+    // Basic (or no challenge at all) the credential then goes with the first request, and a
+    // PUT is never first sent empty as an authentication probe.
+    void remember(const TransferResult& r) {
+        if (auth_.load() != 0 || !r.ok()) return;
+        bool digest = false, basic = false;
+        for (const std::string& v : r.headerValues("WWW-Authenticate")) {
+            if (v.size() >= 6 && (v.compare(0, 6, "Digest") == 0 || v.compare(0, 6, "digest") == 0)) digest = true;
+            if (v.size() >= 5 && (v.compare(0, 5, "Basic") == 0 || v.compare(0, 5, "basic") == 0)) basic = true;
+        }
+        if (digest) auth_.store(static_cast<long>(CURLAUTH_DIGEST));
+        else if (basic) auth_.store(static_cast<long>(CURLAUTH_BASIC));
+        else if (is2xx(r.responseCode) && r.headerValues("WWW-Authenticate").empty())
+            auth_.store(static_cast<long>(CURLAUTH_BASIC));
+    }
+
+    std::optional<FileError> learnAuthentication(Session& s, Operation& op) {
+        if (auth_.load() != 0 || !hasCredentials()) return std::nullopt;
+        TransferResult r = propfind(s, op, urlFor(serverPath("/"), true), "0");
+        if (!r.ok() || !is2xx(r.responseCode)) return httpError(r, Verb::propfind);
+        return std::nullopt;
+    }
+
+    Done transfer(Session& s, Operation& op, const char* method, const std::string& from, const std::string& to) {
+        if (auto e = checkPaths({from, to})) return *e;
+        if (path::normalize(from) == "/" || path::normalize(to) == "/")
+            return FileError::make(ErrorKind::invalidPath, "the root folder cannot be moved or copied");
+        if (path::isSameOrInside(to, from) && path::normalize(to) != path::normalize(from))
+            return FileError::make(ErrorKind::invalidPath, "a folder cannot go inside itself");
+        if (path::normalize(to) == path::normalize(from)) return FileError::make(ErrorKind::alreadyExists);
+        std::vector<std::string> headers{"Destination: " + urlFor(serverPath(to), false), "Overwrite: F"};
+        if (std::string_view(method) == "COPY") headers.push_back("Depth: infinity");
+        const Verb verb = std::string_view(method) == "COPY" ? Verb::copy : Verb::move;
+        TransferResult r = request(s, op, method, urlFor(serverPath(from), false), headers, nullptr);
+        if (r.ok() && r.responseCode == 207) return multistatusError(r, verb);
+        if (!r.ok() || !is2xx(r.responseCode)) return httpError(r, verb);
+        return {};
+    }
+
+    static FileError multistatusError(const TransferResult& r, Verb verb) {
+        auto failure = parse::firstMultistatusFailure(r.body);
+        if (!failure) return FileError::make(ErrorKind::other, "the server reported a partial failure");
+        FileError error = statusError(failure->status, failure->text, verb);
+        error.message += " (" + path::decodeLenient(failure->href) + ")";
+        return error;
+    }
+
+    static FileError statusError(long status, const std::string& text, Verb verb) {
+        FileError error;
+        switch (status) {
+            case 401: error = FileError::make(ErrorKind::loginRejected); break;
+            case 403: error = FileError::make(ErrorKind::permissionDenied); break;
+            case 404:
+            case 410: error = FileError::make(ErrorKind::notFound); break;
+            case 405:
+                error = (verb == Verb::mkcol || verb == Verb::put) ? FileError::make(ErrorKind::alreadyExists)
+                                                                   : FileError::fromServer(405, text);
+                break;
+            case 409: error = FileError::make(ErrorKind::parentMissing); break;
+            case 412: error = FileError::make(ErrorKind::alreadyExists); break;
+            default: error = FileError::fromServer(static_cast<int>(status), text); break;
+        }
+        error.serverCode = static_cast<int>(status);
+        error.serverText = text;
+        return error;
+    }
+
+    static FileError httpError(const TransferResult& r, Verb verb) {
+        if (!r.ok()) return transportError(r);
+        const long status = r.responseCode;
+        const std::string text = parse::statusText(r.lastReply());
+        if (status >= 300 && status < 400) {
+            auto location = r.headerValues("Location");
+            FileError error = FileError::fromServer(static_cast<int>(status), text);
+            error.message = "The server sent the request elsewhere";
+            if (!location.empty()) error.message += " (" + location.front() + ")";
+            error.message += "; check the server address.";
+            return error;
+        }
+        return statusError(status, text, verb);
+    }
+
+    std::atomic<long> auth_{0};  // 0: not known yet
+};
+
+std::shared_ptr<FileProvider> makeWebDav(BaseUrl base, const Credential& credential, const ProviderOptions& options) {
+    return std::make_shared<WebDavProvider>(std::move(base), credential, options);
+}
+
+}  // namespace files::detail
+
+namespace files {
+
+std::shared_ptr<FileProvider> makeFtpProvider(const std::string& url, const Credential& credential,
+                                              const ProviderOptions& options) {
+    auto base = detail::parseBaseUrl(url, {"ftp", "ftps"});
+    if (!base) return nullptr;
+    return detail::makeFtp(std::move(*base), credential, options);
+}
+
+std::shared_ptr<FileProvider> makeWebDavProvider(const std::string& url, const Credential& credential,
+                                                 const ProviderOptions& options) {
+    auto base = detail::parseBaseUrl(url, {"http", "https"});
+    if (!base) return nullptr;
+    return detail::makeWebDav(std::move(*base), credential, options);
+}
+
+std::shared_ptr<FileProvider> makeProvider(const std::string& url, const Credential& credential,
+                                           const ProviderOptions& options) {
+    if (auto ftp = makeFtpProvider(url, credential, options)) return ftp;
+    return makeWebDavProvider(url, credential, options);
+}
+
+}  // namespace files

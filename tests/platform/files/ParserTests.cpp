@@ -1,0 +1,446 @@
+// Table tests of the listing parsers, date readers and path rules.
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/files/ListingParsers.h"
+#include "platform/files/RemotePath.h"
+
+using files::Date;
+using files::FileObject;
+using files::FileType;
+namespace parse = files::parse;
+namespace path = files::path;
+
+namespace {
+
+Date at(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0) {
+    using namespace std::chrono;
+    return time_point_cast<system_clock::duration>(sys_days{year{y} / mo / d} + hours{h} + minutes{mi} + seconds{s} +
+                                                   milliseconds{ms});
+}
+
+const std::string kReplacement = "\xEF\xBF\xBD";
+
+struct Expected {
+    std::string name;
+    FileType type;
+    std::int64_t size;
+    std::optional<Date> modified;
+};
+
+void expectEntry(const std::optional<FileObject>& got, const std::optional<Expected>& want, const std::string& folder,
+                 const std::string& line) {
+    if (!want) {
+        EXPECT_FALSE(got) << "line: " << line << " gave " << got->name;
+        return;
+    }
+    ASSERT_TRUE(got) << "line: " << line;
+    EXPECT_EQ(got->name, want->name) << line;
+    EXPECT_EQ(got->path, (folder == "/" ? "" : folder) + "/" + want->name) << line;
+    EXPECT_EQ(got->type, want->type) << line;
+    EXPECT_EQ(got->size, want->size) << line;
+    EXPECT_EQ(got->modificationDate, want->modified) << line;
+    EXPECT_EQ(got->isHidden, want->name.front() == '.') << line;
+}
+
+// ---- MLSD ----------------------------------------------------------------------------------
+
+struct MlsdCase {
+    std::string line;
+    std::optional<Expected> want;
+};
+
+class MlsdLineTest : public ::testing::TestWithParam<MlsdCase> {};
+
+TEST_P(MlsdLineTest, ReadsFactsAndTheVerbatimName) {
+    const auto& c = GetParam();
+    expectEntry(parse::mlsdLine(c.line, "/www"), c.want, "/www", c.line);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, MlsdLineTest,
+    ::testing::Values(
+        MlsdCase{"type=file;size=5;modify=20240102030405;perm=r; two  spaces.txt",
+                 Expected{"two  spaces.txt", FileType::regular, 5, at(2024, 1, 2, 3, 4, 5)}},
+        MlsdCase{"Type=dir;Modify=20231231235959.123;sizd=4096; sub dir",
+                 Expected{"sub dir", FileType::directory, 4096, at(2023, 12, 31, 23, 59, 59, 123)}},
+        MlsdCase{"type=cdir;modify=20240102030405; .", std::nullopt},
+        MlsdCase{"type=pdir;modify=20240102030405; ..", std::nullopt},
+        MlsdCase{"type=file;size=1; .", std::nullopt},
+        MlsdCase{"type=OS.unix=slink:/var/www/target;size=7; link", Expected{"link", FileType::symbolicLink, 7, std::nullopt}},
+        MlsdCase{"type=OS.unix=symlink; link2", Expected{"link2", FileType::symbolicLink, -1, std::nullopt}},
+        MlsdCase{"type=file;size=0;modify=20240102030405; .htaccess",
+                 Expected{".htaccess", FileType::regular, 0, at(2024, 1, 2, 3, 4, 5)}},
+        MlsdCase{"type=file;size=3;  leading space.txt", Expected{" leading space.txt", FileType::regular, 3, std::nullopt}},
+        MlsdCase{"type=file;size=1; a;b=c d.txt", Expected{"a;b=c d.txt", FileType::regular, 1, std::nullopt}},
+        MlsdCase{"type=file;size=1; caf\xE9.txt", Expected{"caf" + kReplacement + ".txt", FileType::regular, 1, std::nullopt}},
+        MlsdCase{"type=file;size=12345678901; big.iso", Expected{"big.iso", FileType::regular, 12345678901LL, std::nullopt}},
+        MlsdCase{"type=file;modify=garbage;size=x; odd.txt", Expected{"odd.txt", FileType::regular, -1, std::nullopt}},
+        MlsdCase{"type=OS.vms=device; dev", Expected{"dev", FileType::unknown, -1, std::nullopt}},
+        MlsdCase{"type=file;size=5;modify=20240102030405; r\xC3\xA9sum\xC3\xA9.php\r",
+                 Expected{"r\xC3\xA9sum\xC3\xA9.php", FileType::regular, 5, at(2024, 1, 2, 3, 4, 5)}},
+        MlsdCase{"no facts here", std::nullopt},
+        MlsdCase{"", std::nullopt}));
+
+TEST(MlsdListing, ReadsEveryLineAndSkipsTheFolderItself) {
+    const std::string listing =
+        "type=cdir;modify=20240101000000; .\r\n"
+        "type=pdir;modify=20240101000000; ..\r\n"
+        "type=file;size=10;modify=20240101000000; index.html\r\n"
+        "\r\n"
+        "type=dir;modify=20240101000000; css\r\n";
+    auto entries = parse::mlsd(listing, "/");
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].path, "/index.html");
+    EXPECT_EQ(entries[1].path, "/css");
+    EXPECT_TRUE(entries[1].isDirectory());
+}
+
+// ---- LIST ----------------------------------------------------------------------------------
+
+struct ListCase {
+    std::string line;
+    std::optional<Expected> want;
+};
+
+// "Now" for the year rules: 15 June 2025, noon.
+const Date kNow = at(2025, 6, 15, 12, 0, 0);
+
+class ListLineTest : public ::testing::TestWithParam<ListCase> {};
+
+TEST_P(ListLineTest, ReadsUnixAndDosLines) {
+    const auto& c = GetParam();
+    expectEntry(parse::listLine(c.line, "/site", kNow), c.want, "/site", c.line);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, ListLineTest,
+    ::testing::Values(
+        ListCase{"-rw-r--r--    1 1000     1000            5 Jun 10 08:30 two  spaces.txt",
+                 Expected{"two  spaces.txt", FileType::regular, 5, at(2025, 6, 10, 8, 30)}},
+        ListCase{"drwxr-xr-x    2 0        0            4096 Jan 02  2020 sub dir",
+                 Expected{"sub dir", FileType::directory, 4096, at(2020, 1, 2)}},
+        ListCase{"lrwxrwxrwx    1 0        0              15 Jun 10 08:30 link -> two  spaces.txt",
+                 Expected{"link", FileType::symbolicLink, 15, at(2025, 6, 10, 8, 30)}},
+        ListCase{"-rw-r--r--    1 0        0               5 Jun 10 08:30 a -> b.txt",
+                 Expected{"a -> b.txt", FileType::regular, 5, at(2025, 6, 10, 8, 30)}},
+        ListCase{"total 12", std::nullopt},
+        ListCase{"drwxr-xr-x    3 0        0            4096 Jun 10 08:30 .", std::nullopt},
+        ListCase{"drwxr-xr-x    3 0        0            4096 Jun 10 08:30 ..", std::nullopt},
+        // Without a year: this year, unless that is more than a day ahead of now.
+        ListCase{"-rw-r--r--    1 u        g               1 Dec 31 23:59 last year.txt",
+                 Expected{"last year.txt", FileType::regular, 1, at(2024, 12, 31, 23, 59)}},
+        ListCase{"-rw-r--r--    1 u        g               1 Jun 16 10:00 clock skew.txt",
+                 Expected{"clock skew.txt", FileType::regular, 1, at(2025, 6, 16, 10, 0)}},
+        ListCase{"-rw-r--r--    1 u        g               1 Jun 17 10:00 two days ahead.txt",
+                 Expected{"two days ahead.txt", FileType::regular, 1, at(2024, 6, 17, 10, 0)}},
+        ListCase{"-rw-r--r--   1 owner         123 Jun 10 08:30 no group.txt",
+                 Expected{"no group.txt", FileType::regular, 123, at(2025, 6, 10, 8, 30)}},
+        ListCase{"-rw-r--r--    1 web 2024     web 2024      77 Feb 29  2024 numeric owner.txt",
+                 Expected{"numeric owner.txt", FileType::regular, 77, at(2024, 2, 29)}},
+        ListCase{"-rw-r--r--    1 0        0               1 Dec 06 21:26 caf\xE9.txt",
+                 Expected{"caf" + kReplacement + ".txt", FileType::regular, 1, at(2024, 12, 6, 21, 26)}},
+        ListCase{"-rw-r--r--    1 0        0               3 Jun 10 08:30  leading.txt",
+                 Expected{" leading.txt", FileType::regular, 3, at(2025, 6, 10, 8, 30)}},
+        ListCase{"-rw-r--r--+   1 0        0               5 Jun 10  2021 acl.txt",
+                 Expected{"acl.txt", FileType::regular, 5, at(2021, 6, 10)}},
+        ListCase{"-rw-r--r--    1 0        0               5 Jun 10 08:30 .env\r",
+                 Expected{".env", FileType::regular, 5, at(2025, 6, 10, 8, 30)}},
+        ListCase{"brw-rw----    1 0        6          8,   0 Jun 10 08:30 sda",
+                 Expected{"sda", FileType::unknown, 0, at(2025, 6, 10, 8, 30)}},
+        ListCase{"crw-rw-rw-    1 0        0              0 Jun 10 08:30 null",
+                 Expected{"null", FileType::unknown, 0, at(2025, 6, 10, 8, 30)}},
+        ListCase{"06-10-25  08:30AM       <DIR>          Dos Folder",
+                 Expected{"Dos Folder", FileType::directory, -1, at(2025, 6, 10, 8, 30)}},
+        ListCase{"12-31-2019  11:59PM                 1234 report.txt",
+                 Expected{"report.txt", FileType::regular, 1234, at(2019, 12, 31, 23, 59)}},
+        ListCase{"01-01-20  12:05AM                    0 midnight.txt",
+                 Expected{"midnight.txt", FileType::regular, 0, at(2020, 1, 1, 0, 5)}},
+        ListCase{"hello world", std::nullopt},
+        ListCase{"-rw-r--r--    1 0        0               5 Foo 10 08:30 bad month.txt", std::nullopt},
+        ListCase{"", std::nullopt}));
+
+TEST(ListListing, SkipsTotalDotEntriesAndBlankLines) {
+    const std::string listing =
+        "total 8\r\n"
+        "drwxrwxrwx    3 0        0            4096 Dec 06 21:26 .\r\n"
+        "drwxrwxrwx    3 0        0            4096 Dec 06 21:26 ..\r\n"
+        "-rw-r--r--    1 0        0               0 Jan 02  2020 .hidden\r\n"
+        "\r\n"
+        "drwxr-xr-x    2 0        0            4096 Dec 06 21:26 sub dir\r\n";
+    auto entries = parse::list(listing, "/a", kNow);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].path, "/a/.hidden");
+    EXPECT_TRUE(entries[0].isHidden);
+    EXPECT_EQ(entries[1].path, "/a/sub dir");
+}
+
+// ---- PROPFIND ------------------------------------------------------------------------------
+
+struct PropfindCase {
+    std::string what;
+    std::string basePath, folder;
+    std::string xml;
+    std::vector<Expected> want;  // in document order
+};
+
+class PropfindTest : public ::testing::TestWithParam<PropfindCase> {};
+
+TEST_P(PropfindTest, ReadsResponsesByNamespaceAndDropsTheFolderItself) {
+    const auto& c = GetParam();
+    auto entries = parse::propfind(c.xml, c.basePath, c.folder);
+    ASSERT_TRUE(entries) << c.what;
+    ASSERT_EQ(entries->size(), c.want.size()) << c.what;
+    for (std::size_t i = 0; i < c.want.size(); ++i) {
+        std::optional<FileObject> got = (*entries)[i];
+        expectEntry(got, c.want[i], path::normalize(c.folder), c.what);
+    }
+}
+
+const std::string kApache = R"(<?xml version="1.0" encoding="utf-8"?>
+<D:multistatus xmlns:D="DAV:" xmlns:ns0="DAV:">
+<D:response xmlns:lp1="DAV:" xmlns:lp2="http://apache.org/dav/props/" xmlns:g0="DAV:">
+<D:href>/dav/site/</D:href>
+<D:propstat><D:prop><lp1:resourcetype><D:collection/></lp1:resourcetype>
+<lp1:getlastmodified>Sun, 06 Dec 2026 21:11:01 GMT</lp1:getlastmodified></D:prop>
+<D:status>HTTP/1.1 200 OK</D:status></D:propstat>
+<D:propstat><D:prop><g0:getcontentlength/></D:prop><D:status>HTTP/1.1 404 Not Found</D:status></D:propstat>
+</D:response>
+<D:response xmlns:lp1="DAV:" xmlns:lp2="http://apache.org/dav/props/" xmlns:g0="DAV:">
+<D:href>/dav/site/a%20b%20%20c.html</D:href>
+<D:propstat><D:prop><lp1:resourcetype/>
+<lp1:creationdate>2026-12-06T21:11:01Z</lp1:creationdate>
+<lp1:getcontentlength>12</lp1:getcontentlength>
+<lp1:getlastmodified>Sun, 06 Dec 2026 21:11:02 GMT</lp1:getlastmodified>
+<lp2:executable>F</lp2:executable></D:prop>
+<D:status>HTTP/1.1 200 OK</D:status></D:propstat>
+</D:response>
+<D:response xmlns:lp1="DAV:" xmlns:g0="DAV:">
+<D:href>/dav/site/sub%20dir/</D:href>
+<D:propstat><D:prop><lp1:resourcetype><D:collection/></lp1:resourcetype>
+<lp1:getlastmodified>Mon, 07 Dec 2026 08:00:00 GMT</lp1:getlastmodified></D:prop>
+<D:status>HTTP/1.1 200 OK</D:status></D:propstat>
+<D:propstat><D:prop><g0:getcontentlength/></D:prop><D:status>HTTP/1.1 404 Not Found</D:status></D:propstat>
+</D:response>
+</D:multistatus>)";
+
+const std::string kDefaultNamespaceFullUrls = R"(<?xml version="1.0"?>
+<multistatus xmlns="DAV:">
+ <response><href>http://example.org:8080/remote.php/webdav/Docs</href>
+  <propstat><prop><resourcetype><collection/></resourcetype></prop><status>HTTP/1.1 200 OK</status></propstat></response>
+ <response><href>http://example.org:8080/remote.php/webdav/Docs/%C3%A9t%C3%A9.txt</href>
+  <propstat><prop><resourcetype/><getcontentlength>3</getcontentlength>
+   <getlastmodified>Thu, 01 Jan 2015 10:00:00 GMT</getlastmodified></prop><status>HTTP/1.1 200 OK</status></propstat></response>
+ <response><href>https://example.org/remote.php/webdav/Docs/caf%E9.txt</href>
+  <propstat><prop><getcontentlength>1</getcontentlength></prop><status>HTTP/1.1 200 OK</status></propstat></response>
+</multistatus>)";
+
+const std::string kMixedPropstats = R"(<d:multistatus xmlns:d="DAV:" xmlns:x="urn:other">
+ <d:response><d:href>/f/</d:href><d:propstat><d:prop><d:resourcetype><d:collection/></d:resourcetype></d:prop>
+  <d:status>HTTP/1.1 200 OK</d:status></d:propstat></d:response>
+ <d:response><d:href>/f/file.txt</d:href>
+  <d:propstat><d:prop><d:getcontentlength>999</d:getcontentlength><d:resourcetype><d:collection/></d:resourcetype></d:prop>
+   <d:status>HTTP/1.1 404 Not Found</d:status></d:propstat>
+  <d:propstat><d:prop><d:resourcetype/><x:getcontentlength>77</x:getcontentlength>
+   <d:getlastmodified>2021-03-04T05:06:07+02:00</d:getlastmodified></d:prop>
+   <d:status>HTTP/1.1 200 OK</d:status></d:propstat>
+  <x:href>/f/not-this-one</x:href></d:response>
+ <ns9:response xmlns:ns9="DAV:"><ns9:href>/f/later%20prefix/</ns9:href>
+  <ns9:propstat><ns9:prop><ns9:resourcetype><ns9:collection/></ns9:resourcetype><ns9:getcontentlength>0</ns9:getcontentlength></ns9:prop>
+   <ns9:status>HTTP/1.1 200 OK</ns9:status></ns9:propstat></ns9:response>
+ <x:response><x:href>/f/foreign</x:href></x:response>
+</d:multistatus>)";
+
+const std::string kRoot = R"(<D:multistatus xmlns:D="DAV:">
+<D:response><D:href>/</D:href><D:propstat><D:prop><D:resourcetype><D:collection/></D:resourcetype></D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>
+<D:response><D:href>/index.html</D:href><D:propstat><D:prop><D:resourcetype/><D:getcontentlength>4</D:getcontentlength></D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>
+<D:response><D:href>/.well-known/</D:href><D:propstat><D:prop><D:resourcetype><D:collection/></D:resourcetype></D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>
+</D:multistatus>)";
+
+const std::string kEncodedBase = R"(<D:multistatus xmlns:D="DAV:">
+<D:response><D:href>/my%20dav/</D:href><D:propstat><D:prop><D:resourcetype><D:collection/></D:resourcetype></D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>
+<D:response><D:href>/my%20dav/f%2B1.txt</D:href><D:propstat><D:prop><D:resourcetype/><D:getcontentlength>2</D:getcontentlength></D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>
+</D:multistatus>)";
+
+INSTANTIATE_TEST_SUITE_P(
+    Documents, PropfindTest,
+    ::testing::Values(
+        PropfindCase{"apache prefixes, 404 propstats", "/dav", "/site", kApache,
+                     {Expected{"a b  c.html", FileType::regular, 12, at(2026, 12, 6, 21, 11, 2)},
+                      Expected{"sub dir", FileType::directory, 0, at(2026, 12, 7, 8, 0, 0)}}},
+        PropfindCase{"default namespace, full URLs", "/remote.php/webdav", "/Docs", kDefaultNamespaceFullUrls,
+                     {Expected{"\xC3\xA9t\xC3\xA9.txt", FileType::regular, 3, at(2015, 1, 1, 10, 0, 0)},
+                      Expected{"caf" + kReplacement + ".txt", FileType::unknown, 1, std::nullopt}}},
+        PropfindCase{"only 2xx propstats, foreign namespaces ignored", "/", "/f", kMixedPropstats,
+                     {Expected{"file.txt", FileType::regular, -1, at(2021, 3, 4, 3, 6, 7)},
+                      Expected{"later prefix", FileType::directory, 0, std::nullopt}}},
+        PropfindCase{"root folder", "/", "/", kRoot,
+                     {Expected{"index.html", FileType::regular, 4, std::nullopt},
+                      Expected{".well-known", FileType::directory, 0, std::nullopt}}},
+        PropfindCase{"encoded base path", "/my dav", "/", kEncodedBase,
+                     {Expected{"f+1.txt", FileType::regular, 2, std::nullopt}}}));
+
+TEST(Propfind, CreationDatesComeFromTheCreationdateProperty) {
+    auto entries = parse::propfind(kApache, "/dav", "/site");
+    ASSERT_TRUE(entries);
+    ASSERT_EQ(entries->size(), 2u);
+    EXPECT_EQ((*entries)[0].creationDate, at(2026, 12, 6, 21, 11, 1));
+    EXPECT_EQ((*entries)[1].creationDate, std::nullopt);
+}
+
+TEST(Propfind, RefusesWhatIsNotAMultistatusDocument) {
+    EXPECT_FALSE(parse::propfind("", "/", "/"));
+    EXPECT_FALSE(parse::propfind("<html><body>Login</body></html>", "/", "/"));
+    EXPECT_FALSE(parse::propfind("<multistatus xmlns=\"urn:not-dav\"/>", "/", "/"));
+    EXPECT_FALSE(parse::propfind("<D:multistatus xmlns:D=\"DAV:\"><D:response>", "/", "/"));
+    auto empty = parse::propfind("<D:multistatus xmlns:D=\"DAV:\"/>", "/", "/");
+    ASSERT_TRUE(empty);
+    EXPECT_TRUE(empty->empty());
+}
+
+TEST(Multistatus, FindsTheFirstFailedResponse) {
+    const std::string xml = R"(<?xml version="1.0" encoding="utf-8"?>
+<D:multistatus xmlns:D="DAV:">
+<D:response><D:href>/dav/t/ok.txt</D:href><D:status>HTTP/1.1 204 No Content</D:status></D:response>
+<D:response><D:href>http://h/dav/t/locked%20file.txt</D:href><D:status>HTTP/1.1 423 Locked</D:status></D:response>
+<D:response><D:href>/dav/t/other.txt</D:href><D:status>HTTP/1.1 403 Forbidden</D:status></D:response>
+</D:multistatus>)";
+    auto failure = parse::firstMultistatusFailure(xml);
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->status, 423);
+    EXPECT_EQ(failure->text, "Locked");
+    EXPECT_EQ(failure->href, "/dav/t/locked file.txt");
+    EXPECT_FALSE(parse::firstMultistatusFailure(
+        "<D:multistatus xmlns:D=\"DAV:\"><D:response><D:href>/a</D:href><D:status>HTTP/1.1 200 OK</D:status></D:response></D:multistatus>"));
+}
+
+// ---- dates ---------------------------------------------------------------------------------
+
+struct DateCase {
+    std::string text;
+    std::optional<Date> want;
+};
+
+class HttpDateTest : public ::testing::TestWithParam<DateCase> {};
+TEST_P(HttpDateTest, Reads) { EXPECT_EQ(parse::httpDate(GetParam().text), GetParam().want) << GetParam().text; }
+INSTANTIATE_TEST_SUITE_P(
+    Forms, HttpDateTest,
+    ::testing::Values(DateCase{"Sun, 06 Nov 1994 08:49:37 GMT", at(1994, 11, 6, 8, 49, 37)},
+                      DateCase{"  Thu, 29 Feb 2024 23:59:59 GMT ", at(2024, 2, 29, 23, 59, 59)},
+                      DateCase{"Sunday, 06-Nov-94 08:49:37 GMT", at(1994, 11, 6, 8, 49, 37)},
+                      DateCase{"Sun Nov  6 08:49:37 1994", at(1994, 11, 6, 8, 49, 37)},
+                      DateCase{"Fri, 29 Feb 2023 00:00:00 GMT", std::nullopt},
+                      DateCase{"Sun, 06 Nov 1994 25:49:37 GMT", std::nullopt},
+                      DateCase{"Sun, 06 Nov 1994 08:49:37 CET", std::nullopt},
+                      DateCase{"2024-01-01T00:00:00Z", std::nullopt}, DateCase{"", std::nullopt}));
+
+class Rfc3339Test : public ::testing::TestWithParam<DateCase> {};
+TEST_P(Rfc3339Test, Reads) { EXPECT_EQ(parse::rfc3339(GetParam().text), GetParam().want) << GetParam().text; }
+INSTANTIATE_TEST_SUITE_P(
+    Forms, Rfc3339Test,
+    ::testing::Values(DateCase{"2026-12-06T21:11:01Z", at(2026, 12, 6, 21, 11, 1)},
+                      DateCase{"2026-12-06t21:11:01.5z", at(2026, 12, 6, 21, 11, 1, 500)},
+                      DateCase{"2021-03-04T05:06:07+02:00", at(2021, 3, 4, 3, 6, 7)},
+                      DateCase{"2021-03-04T05:06:07.123456-01:30", at(2021, 3, 4, 6, 36, 7, 123)},
+                      DateCase{"2021-03-04 05:06:07Z", at(2021, 3, 4, 5, 6, 7)},
+                      DateCase{"2021-02-30T05:06:07Z", std::nullopt}, DateCase{"2021-03-04T05:06Z", std::nullopt},
+                      DateCase{"2021-03-04T05:06:07+0200", std::nullopt}, DateCase{"yesterday", std::nullopt}));
+
+class MlsdTimeTest : public ::testing::TestWithParam<DateCase> {};
+TEST_P(MlsdTimeTest, Reads) { EXPECT_EQ(parse::mlsdTime(GetParam().text), GetParam().want) << GetParam().text; }
+INSTANTIATE_TEST_SUITE_P(Forms, MlsdTimeTest,
+                         ::testing::Values(DateCase{"20240102030405", at(2024, 1, 2, 3, 4, 5)},
+                                           DateCase{"20240102030405.9", at(2024, 1, 2, 3, 4, 5, 900)},
+                                           DateCase{"20240102030405.123456", at(2024, 1, 2, 3, 4, 5, 123)},
+                                           DateCase{"20241302030405", std::nullopt}, DateCase{"202401020304", std::nullopt},
+                                           DateCase{"20240102030405.", std::nullopt}, DateCase{"x", std::nullopt}));
+
+// ---- paths ---------------------------------------------------------------------------------
+
+struct PathCheckCase {
+    std::string path;
+    bool refused;
+};
+
+class PathCheckTest : public ::testing::TestWithParam<PathCheckCase> {};
+TEST_P(PathCheckTest, RefusesDotSegmentsAndControlCharacters) {
+    auto error = path::check(GetParam().path);
+    EXPECT_EQ(static_cast<bool>(error), GetParam().refused) << GetParam().path;
+    if (error) {
+        EXPECT_EQ(error->kind, files::ErrorKind::invalidPath);
+    }
+}
+INSTANTIATE_TEST_SUITE_P(
+    Paths, PathCheckTest,
+    ::testing::Values(PathCheckCase{"", false}, PathCheckCase{"/", false}, PathCheckCase{"/a b/c  d.txt", false},
+                      PathCheckCase{"/.hidden", false}, PathCheckCase{"/a..b", false}, PathCheckCase{"/...", false},
+                      PathCheckCase{"/\xC3\xA9t\xC3\xA9", false}, PathCheckCase{"relative/ok", false},
+                      PathCheckCase{"/a/../b", true}, PathCheckCase{"..", true}, PathCheckCase{"/./", true},
+                      PathCheckCase{"/a/.", true}, PathCheckCase{"./x", true}, PathCheckCase{"/a\r", true},
+                      PathCheckCase{"/a\nDELE b", true}, PathCheckCase{std::string("/a\0b", 4), true},
+                      PathCheckCase{"/a\tb", true}, PathCheckCase{"/\x7F", true}, PathCheckCase{"/x/..", true}));
+
+TEST(PathNames, RefusesEmptyNamesAndSlashes) {
+    EXPECT_FALSE(path::checkName("new folder"));
+    EXPECT_FALSE(path::checkName(".config"));
+    for (std::string bad : {"", "a/b", "/", ".", "..", "a\rb"}) EXPECT_TRUE(path::checkName(bad)) << bad;
+}
+
+struct PathOpCase {
+    std::string input, normalized, parent, last;
+};
+
+class PathOpTest : public ::testing::TestWithParam<PathOpCase> {};
+TEST_P(PathOpTest, NormalizesAndSplits) {
+    const auto& c = GetParam();
+    EXPECT_EQ(path::normalize(c.input), c.normalized);
+    EXPECT_EQ(path::parent(c.input), c.parent);
+    EXPECT_EQ(path::lastComponent(c.input), c.last);
+}
+INSTANTIATE_TEST_SUITE_P(Paths, PathOpTest,
+                         ::testing::Values(PathOpCase{"", "/", "/", ""}, PathOpCase{"/", "/", "/", ""},
+                                           PathOpCase{"a", "/a", "/", "a"}, PathOpCase{"/a/", "/a", "/", "a"},
+                                           PathOpCase{"//a//b c///", "/a/b c", "/a", "b c"},
+                                           PathOpCase{"/a/b/c.txt", "/a/b/c.txt", "/a/b", "c.txt"}));
+
+TEST(PathOps, JoinsAndComparesFolders) {
+    EXPECT_EQ(path::join("/", "a"), "/a");
+    EXPECT_EQ(path::join("/dav/", "/a/b"), "/dav/a/b");
+    EXPECT_EQ(path::join("/dav", "/"), "/dav");
+    EXPECT_TRUE(path::isSameOrInside("/a/b", "/a"));
+    EXPECT_TRUE(path::isSameOrInside("/a", "/a/"));
+    EXPECT_FALSE(path::isSameOrInside("/ab", "/a"));
+    EXPECT_TRUE(path::isSameOrInside("/anything", "/"));
+}
+
+TEST(PathEncoding, EncodesEverythingButUnreservedAndSlashes) {
+    EXPECT_EQ(path::encodePath("/a b/c%d;e#f?g\xC3\xA9"), "/a%20b/c%25d%3Be%23f%3Fg%C3%A9");
+    EXPECT_EQ(path::encodeComponent("a/b"), "a%2Fb");
+    EXPECT_EQ(path::percentDecode("/a%20b/%C3%A9%2"), "/a b/\xC3\xA9%2");
+    EXPECT_EQ(path::percentDecode("%zz%41"), "%zzA");
+}
+
+struct Utf8Case {
+    std::string bytes, lenient;
+};
+class LenientUtf8Test : public ::testing::TestWithParam<Utf8Case> {};
+TEST_P(LenientUtf8Test, KeepsValidTextAndReplacesBadBytes) {
+    const auto& c = GetParam();
+    EXPECT_EQ(path::decodeLenient(c.bytes), c.lenient);
+    EXPECT_TRUE(path::isValidUtf8(path::decodeLenient(c.bytes)));
+    EXPECT_EQ(path::isValidUtf8(c.bytes), c.bytes == c.lenient);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Names, LenientUtf8Test,
+    ::testing::Values(Utf8Case{"plain.txt", "plain.txt"}, Utf8Case{"\xC3\xA9t\xC3\xA9", "\xC3\xA9t\xC3\xA9"},
+                      Utf8Case{"\xF0\x9F\x98\x80.png", "\xF0\x9F\x98\x80.png"},
+                      Utf8Case{"caf\xE9.txt", "caf" + kReplacement + ".txt"},
+                      Utf8Case{"\xC0\xAF", kReplacement + kReplacement},
+                      Utf8Case{"\xED\xA0\x80", kReplacement + kReplacement + kReplacement},
+                      Utf8Case{"end\xE2\x82", "end" + kReplacement + kReplacement}));
+
+}  // namespace

@@ -1,0 +1,361 @@
+// The FTP and WebDAV providers against real local servers: pyftpdlib (MLSD), vsftpd (LIST only)
+// and Apache with mod_dav and Basic authentication. Each test works in a folder of its own,
+// made and checked directly on the server's disk.
+
+#include <algorithm>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "ProviderTestSupport.h"
+#include "platform/files/FileProvider.h"
+#include "platform/files/RemotePath.h"
+
+using namespace filestest;
+using files::ErrorKind;
+using files::WriteMode;
+
+namespace {
+
+class ProviderPeerTest : public ::testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override {
+        peer_ = loadPeer(GetParam());
+        if (!peer_.skipReason.empty()) GTEST_SKIP() << peer_.skipReason;
+        files::ProviderOptions options;
+        options.timeouts.connect = 10s;
+        options.timeouts.reply = 20s;
+        provider_ = files::makeProvider(peer_.url, {peer_.user, peer_.password}, options);
+        ASSERT_TRUE(provider_) << peer_.url;
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '_');
+        dir_ = "/t_" + name;
+        disk_ = peer_.root / dir_.substr(1);
+        fs::remove_all(disk_);
+        makeDiskFolder(disk_);
+    }
+    void TearDown() override {
+        provider_.reset();
+        if (!disk_.empty()) fs::remove_all(disk_);
+    }
+
+    Sync sync() { return Sync{*provider_}; }
+    std::string at(const std::string& name) const { return dir_ + "/" + name; }
+    bool isWebDav() const { return peer_.kind == "apache"; }
+
+    Peer peer_;
+    std::shared_ptr<files::FileProvider> provider_;
+    std::string dir_;
+    fs::path disk_;
+};
+
+TEST_P(ProviderPeerTest, ListsEntriesWithTypesSizesDatesAndHiddenFlag) {
+    writeDiskFile(disk_ / "two  spaces.txt", "hello");
+    writeDiskFile(disk_ / ".hidden", "");
+    writeDiskFile(disk_ / "\xC3\xA9t\xC3\xA9 \xE2\x82\xAC.html", "<p>");
+    makeDiskFolder(disk_ / "sub dir");
+    writeDiskFile(disk_ / "sub dir" / "inner.txt", "x");
+
+    auto [entries, error] = sync().list(dir_);
+    ASSERT_FALSE(error) << describe(error);
+    ASSERT_EQ(entries.size(), 4u);
+
+    const auto* spaced = findEntry(entries, "two  spaces.txt");
+    ASSERT_TRUE(spaced);
+    EXPECT_TRUE(spaced->isRegularFile());
+    EXPECT_EQ(spaced->size, 5);
+    EXPECT_EQ(spaced->path, at("two  spaces.txt"));
+    EXPECT_FALSE(spaced->isHidden);
+    ASSERT_TRUE(spaced->modificationDate);
+    EXPECT_LT(std::chrono::abs(*spaced->modificationDate - std::chrono::system_clock::now()), std::chrono::hours(25));
+
+    const auto* hidden = findEntry(entries, ".hidden");
+    ASSERT_TRUE(hidden);
+    EXPECT_TRUE(hidden->isHidden);
+    EXPECT_EQ(hidden->size, 0);
+
+    ASSERT_TRUE(findEntry(entries, "\xC3\xA9t\xC3\xA9 \xE2\x82\xAC.html"));
+
+    const auto* folder = findEntry(entries, "sub dir");
+    ASSERT_TRUE(folder);
+    EXPECT_TRUE(folder->isDirectory());
+    EXPECT_EQ(folder->path, at("sub dir"));
+
+    auto [inner, innerError] = sync().list(at("sub dir"));
+    ASSERT_FALSE(innerError) << describe(innerError);
+    ASSERT_EQ(inner.size(), 1u);
+    EXPECT_EQ(inner[0].name, "inner.txt");
+    EXPECT_EQ(inner[0].path, at("sub dir/inner.txt"));
+}
+
+TEST_P(ProviderPeerTest, ListsTheRootAndAnEmptyFolder) {
+    auto [root, rootError] = sync().list("/");
+    ASSERT_FALSE(rootError) << describe(rootError);
+    EXPECT_TRUE(findEntry(root, dir_.substr(1)));
+    auto [empty, emptyError] = sync().list(dir_);
+    ASSERT_FALSE(emptyError) << describe(emptyError);
+    EXPECT_TRUE(empty.empty());
+}
+
+TEST_P(ProviderPeerTest, ListsAFolderWithANameThatIsNotUtf8) {
+    writeDiskFile(disk_ / "caf\xE9.txt", "latin-1 name");
+    writeDiskFile(disk_ / "ok.txt", "fine");
+    auto [entries, error] = sync().list(dir_);
+    ASSERT_FALSE(error) << describe(error);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_TRUE(findEntry(entries, "ok.txt"));
+    for (const auto& e : entries) {
+        EXPECT_TRUE(files::path::isValidUtf8(e.name)) << e.name;
+        if (e.name != "ok.txt") {
+            EXPECT_EQ(e.name.rfind("caf", 0), 0u) << e.name;
+            EXPECT_TRUE(e.isRegularFile());
+        }
+    }
+}
+
+TEST_P(ProviderPeerTest, ReadsTheExactBytes) {
+    const std::string bytes("line one\r\nline two\n\0\xFF\xFE end", 26);
+    writeDiskFile(disk_ / "data.bin", bytes);
+    auto [data, error] = sync().read(at("data.bin"));
+    ASSERT_FALSE(error) << describe(error);
+    ASSERT_TRUE(data);
+    EXPECT_EQ(*data, bytes);
+}
+
+TEST_P(ProviderPeerTest, ReplaceRoundTripWithSpacesAndNonAsciiInNames) {
+    makeDiskFolder(disk_ / "f\xC3\xB6lder  x");
+    const std::string name = "f\xC3\xB6lder  x/r\xC3\xA9sum\xC3\xA9 %20 #1.php";
+    const fs::path onDisk = disk_ / "f\xC3\xB6lder  x" / "r\xC3\xA9sum\xC3\xA9 %20 #1.php";
+
+    ASSERT_FALSE(sync().write(at(name), std::string("<?php echo 1;")));
+    EXPECT_EQ(readDiskFile(onDisk), "<?php echo 1;");
+    ASSERT_FALSE(sync().write(at(name), std::string("<?php echo 'a longer second version';")));
+    EXPECT_EQ(readDiskFile(onDisk), "<?php echo 'a longer second version';");
+    ASSERT_FALSE(sync().write(at(name), std::string("x")));
+    EXPECT_EQ(readDiskFile(onDisk), "x");
+
+    auto [data, error] = sync().read(at(name));
+    ASSERT_FALSE(error) << describe(error);
+    EXPECT_EQ(data.value_or(""), "x");
+}
+
+TEST_P(ProviderPeerTest, CreateNewOnAnExistingNameIsRefusedAndTheBytesStay) {
+    writeDiskFile(disk_ / "keep.txt", "original");
+    makeDiskFolder(disk_ / "folder");
+    auto error = sync().write(at("keep.txt"), std::string("changed"), WriteMode::createNew);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, ErrorKind::alreadyExists) << describe(error);
+    EXPECT_EQ(readDiskFile(disk_ / "keep.txt"), "original");
+
+    error = sync().write(at("folder"), std::string("changed"), WriteMode::createNew);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, ErrorKind::alreadyExists) << describe(error);
+    EXPECT_TRUE(fs::is_directory(disk_ / "folder"));
+}
+
+TEST_P(ProviderPeerTest, CreateNewWithoutDataGivesAnEmptyFile) {
+    ASSERT_FALSE(sync().write(at("new.css"), std::nullopt, WriteMode::createNew));
+    ASSERT_TRUE(fs::is_regular_file(disk_ / "new.css"));
+    EXPECT_EQ(fs::file_size(disk_ / "new.css"), 0u);
+    ASSERT_FALSE(sync().write(at("dropped.js"), std::string("let a = 1;"), WriteMode::createNew));
+    EXPECT_EQ(readDiskFile(disk_ / "dropped.js"), "let a = 1;");
+}
+
+TEST_P(ProviderPeerTest, WritingIntoAMissingFolderReportsIt) {
+    for (WriteMode mode : {WriteMode::replace, WriteMode::createNew}) {
+        auto error = sync().write(at("missing/file.txt"), std::string("x"), mode);
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->kind, ErrorKind::parentMissing) << describe(error);
+    }
+    EXPECT_FALSE(fs::exists(disk_ / "missing"));
+}
+
+TEST_P(ProviderPeerTest, CreatesFoldersButNotOverExistingOnes) {
+    ASSERT_FALSE(sync().mkdir("new folder \xC3\xBC", dir_));
+    EXPECT_TRUE(fs::is_directory(disk_ / "new folder \xC3\xBC"));
+
+    auto error = sync().mkdir("new folder \xC3\xBC", dir_);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, ErrorKind::alreadyExists) << describe(error);
+
+    writeDiskFile(disk_ / "taken.txt", "x");
+    error = sync().mkdir("taken.txt", dir_);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, ErrorKind::alreadyExists) << describe(error);
+
+    error = sync().mkdir("child", at("no such parent"));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, ErrorKind::parentMissing) << describe(error);
+}
+
+TEST_P(ProviderPeerTest, MovingOntoAnExistingNameIsRefused) {
+    writeDiskFile(disk_ / "a.txt", "A");
+    writeDiskFile(disk_ / "b.txt", "B");
+    makeDiskFolder(disk_ / "folder");
+    auto error = sync().move(at("a.txt"), at("b.txt"));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, ErrorKind::alreadyExists) << describe(error);
+    error = sync().move(at("a.txt"), at("folder"));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, ErrorKind::alreadyExists) << describe(error);
+    EXPECT_EQ(readDiskFile(disk_ / "a.txt"), "A");
+    EXPECT_EQ(readDiskFile(disk_ / "b.txt"), "B");
+    EXPECT_TRUE(fs::is_empty(disk_ / "folder"));
+}
+
+TEST_P(ProviderPeerTest, RenamesFilesAndFoldersByMove) {
+    writeDiskFile(disk_ / "old name.txt", "content");
+    ASSERT_FALSE(sync().move(at("old name.txt"), at("n\xC3\xA9w name.txt")));
+    EXPECT_FALSE(fs::exists(disk_ / "old name.txt"));
+    EXPECT_EQ(readDiskFile(disk_ / "n\xC3\xA9w name.txt"), "content");
+
+    makeDiskFolder(disk_ / "old" / "inner");
+    writeDiskFile(disk_ / "old" / "inner" / "page.html", "<html>");
+    ASSERT_FALSE(sync().move(at("old"), at("renamed folder")));
+    EXPECT_FALSE(fs::exists(disk_ / "old"));
+    EXPECT_EQ(readDiskFile(disk_ / "renamed folder" / "inner" / "page.html"), "<html>");
+
+    auto error = sync().move(at("gone.txt"), at("other.txt"));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, ErrorKind::notFound) << describe(error);
+    error = sync().move(at("renamed folder"), at("renamed folder/inner/deeper"));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, ErrorKind::invalidPath) << describe(error);
+}
+
+TEST_P(ProviderPeerTest, CopiesFilesAndFoldersWithoutOverwriting) {
+    writeDiskFile(disk_ / "a.txt", "A");
+    makeDiskFolder(disk_ / "tree" / "sub");
+    writeDiskFile(disk_ / "tree" / "sub" / "x.css", "body{}");
+    writeDiskFile(disk_ / "tree" / ".htaccess", "deny");
+
+    ASSERT_FALSE(sync().copy(at("a.txt"), at("copy of a.txt")));
+    EXPECT_EQ(readDiskFile(disk_ / "copy of a.txt"), "A");
+    EXPECT_EQ(readDiskFile(disk_ / "a.txt"), "A");
+
+    ASSERT_FALSE(sync().copy(at("tree"), at("tree copy")));
+    EXPECT_EQ(readDiskFile(disk_ / "tree copy" / "sub" / "x.css"), "body{}");
+    EXPECT_EQ(readDiskFile(disk_ / "tree copy" / ".htaccess"), "deny");
+
+    writeDiskFile(disk_ / "b.txt", "B");
+    auto error = sync().copy(at("a.txt"), at("b.txt"));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, ErrorKind::alreadyExists) << describe(error);
+    EXPECT_EQ(readDiskFile(disk_ / "b.txt"), "B");
+}
+
+TEST_P(ProviderPeerTest, RemovesFilesAndNonEmptyFolders) {
+    writeDiskFile(disk_ / "file.txt", "x");
+    makeDiskFolder(disk_ / "tree" / "a" / "b");
+    writeDiskFile(disk_ / "tree" / "top.txt", "1");
+    writeDiskFile(disk_ / "tree" / ".hidden", "2");
+    writeDiskFile(disk_ / "tree" / "a" / "mid.txt", "3");
+    writeDiskFile(disk_ / "tree" / "a" / "b" / "deep file.txt", "4");
+    makeDiskFolder(disk_ / "tree" / "empty");
+
+    ASSERT_FALSE(sync().remove(at("file.txt")));
+    EXPECT_FALSE(fs::exists(disk_ / "file.txt"));
+    ASSERT_FALSE(sync().remove(at("tree")));
+    EXPECT_FALSE(fs::exists(disk_ / "tree"));
+
+    auto error = sync().remove(at("tree"));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, ErrorKind::notFound) << describe(error);
+}
+
+TEST_P(ProviderPeerTest, MissingFilesAndFoldersAreNotFound) {
+    auto [data, readError] = sync().read(at("nothing.txt"));
+    ASSERT_TRUE(readError);
+    EXPECT_EQ(readError->kind, ErrorKind::notFound) << describe(readError);
+    EXPECT_FALSE(data);
+    auto [entries, listError] = sync().list(at("no folder"));
+    ASSERT_TRUE(listError);
+    EXPECT_EQ(listError->kind, ErrorKind::notFound) << describe(listError);
+}
+
+TEST_P(ProviderPeerTest, RightPasswordPassesTheLoginCheck) { EXPECT_FALSE(sync().login()); }
+
+TEST_P(ProviderPeerTest, WrongPasswordGivesExactlyOneLoginError) {
+    auto wrong = files::makeProvider(peer_.url, {peer_.user, peer_.password + "x"});
+    ASSERT_TRUE(wrong);
+
+    DoneCapture check;
+    wrong->checkLogin(check.callback());
+    awaitOnce(check);
+    ListCapture list;
+    wrong->contentsOfDirectory(dir_, list.callback());
+    awaitOnce(list);
+    std::this_thread::sleep_for(300ms);  // a second completion would come now
+
+    EXPECT_EQ(check.calls(), 1);
+    ASSERT_TRUE(check.get<0>());
+    EXPECT_EQ(check.get<0>()->kind, ErrorKind::loginRejected) << describe(check.get<0>());
+    EXPECT_EQ(list.calls(), 1);
+    ASSERT_TRUE(list.get<1>());
+    EXPECT_EQ(list.get<1>()->kind, ErrorKind::loginRejected) << describe(list.get<1>());
+    EXPECT_TRUE(list.get<0>().empty());
+}
+
+TEST_P(ProviderPeerTest, RefusesControlCharactersAndDotSegmentsWithoutTouchingTheServer) {
+    writeDiskFile(disk_ / "victim.txt", "safe");
+    const std::vector<std::string> bad = {at("evil\r\nDELE victim.txt"), at("a\nb.txt"), at(std::string("nul\0x", 5)),
+                                          at("../escape.txt"), dir_ + "/./x.txt", "/../x"};
+    for (const auto& p : bad) {
+        auto error = sync().write(p, std::string("x"));
+        ASSERT_TRUE(error) << p;
+        EXPECT_EQ(error->kind, ErrorKind::invalidPath) << describe(error);
+        auto removeError = sync().remove(p);
+        ASSERT_TRUE(removeError);
+        EXPECT_EQ(removeError->kind, ErrorKind::invalidPath);
+    }
+    auto error = sync().mkdir("..", dir_);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, ErrorKind::invalidPath);
+    error = sync().mkdir("x\r\nRMD /", dir_);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, ErrorKind::invalidPath);
+    EXPECT_EQ(readDiskFile(disk_ / "victim.txt"), "safe");
+    EXPECT_EQ(std::distance(fs::directory_iterator(disk_), fs::directory_iterator()), 1);
+}
+
+TEST_P(ProviderPeerTest, CancellingAReadGivesCancelledOnce) {
+    // A large sparse file: its transfer cannot be over before the cancel arrives.
+    const fs::path big = disk_ / "big.bin";
+    {
+        int fd = ::open(big.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0666);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, 2LL << 30), 0);
+        ::close(fd);
+        ::chmod(big.c_str(), 0666);
+    }
+    DataCapture read;
+    auto op = provider_->contents(at("big.bin"), read.callback());
+    std::this_thread::sleep_for(100ms);
+    const auto cancelledAt = std::chrono::steady_clock::now();
+    op->cancel();
+    EXPECT_TRUE(op->isCancelled());
+    awaitOnce(read, 10s);
+    EXPECT_LT(std::chrono::steady_clock::now() - cancelledAt, 2s);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(read.calls(), 1);
+    EXPECT_TRUE(op->isFinished());
+    ASSERT_TRUE(read.get<1>());
+    EXPECT_EQ(read.get<1>()->kind, ErrorKind::cancelled) << describe(read.get<1>());
+    EXPECT_FALSE(read.get<0>());
+
+    // The provider keeps working after a cancelled transfer.
+    EXPECT_FALSE(sync().list(dir_).second);
+}
+
+TEST_P(ProviderPeerTest, ConnectionsAreReusedAcrossManyOperations) {
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_FALSE(sync().write(at("f" + std::to_string(i) + ".txt"), std::to_string(i), WriteMode::createNew));
+    }
+    auto [entries, error] = sync().list(dir_);
+    ASSERT_FALSE(error) << describe(error);
+    EXPECT_EQ(entries.size(), 20u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, ProviderPeerTest, ::testing::Values("pyftpd", "vsftpd", "apache"),
+                         [](const auto& info) { return info.param; });
+
+}  // namespace

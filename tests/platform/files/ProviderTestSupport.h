@@ -1,0 +1,193 @@
+#pragma once
+// Helpers for the provider tests: the local servers' connection data (written by the ctest
+// fixtures of tests/peers), files on the servers' disks, and waiting for completions.
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "platform/files/FileProvider.h"
+
+namespace filestest {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+struct Peer {
+    std::string kind;
+    std::string skipReason;  // not empty: the server cannot run here
+    std::string url, user, password;
+    int port = 0;
+    fs::path root;
+};
+
+inline Peer loadPeer(const std::string& kind) {
+    Peer peer;
+    peer.kind = kind;
+    const char* dir = std::getenv("DRAVIX_PEERS_DIR");
+    if (!dir || !*dir) {
+        peer.skipReason = "DRAVIX_PEERS_DIR is not set: run this test through ctest, whose peer_" + kind +
+                          " fixture starts the server";
+        return peer;
+    }
+    std::ifstream in(fs::path(dir) / (kind + ".env"));
+    if (!in) {
+        peer.skipReason = "no " + kind + ".env in " + dir + ": the peer_" + kind + " fixture did not run";
+        return peer;
+    }
+    std::map<std::string, std::string> values;
+    for (std::string line; std::getline(in, line);) {
+        auto eq = line.find('=');
+        if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    if (values.count("SKIP")) {
+        peer.skipReason = kind + " is not available here: " + values["SKIP"];
+        return peer;
+    }
+    peer.url = values["URL"];
+    peer.user = values["USER"];
+    peer.password = values["PASSWORD"];
+    peer.port = values.count("PORT") ? std::atoi(values["PORT"].c_str()) : 0;
+    peer.root = values["ROOT"];
+    return peer;
+}
+
+// Files put on (or read from) a server's disk directly, readable and writable by the server's
+// own user.
+inline void writeDiskFile(const fs::path& p, const std::string& bytes) {
+    std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
+    ::chmod(p.c_str(), 0666);
+}
+inline void makeDiskFolder(const fs::path& p) {
+    if (fs::exists(p)) return;
+    if (p.has_parent_path()) makeDiskFolder(p.parent_path());
+    fs::create_directory(p);
+    ::chmod(p.c_str(), 0777);
+}
+inline std::string readDiskFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Records the calls of one completion: how many, with what, on which thread.
+template <typename... Args>
+class Capture {
+    struct State {
+        std::mutex mutex;
+        std::condition_variable changed;
+        int calls = 0;
+        std::tuple<std::decay_t<Args>...> values;
+        std::thread::id thread;
+    };
+    std::shared_ptr<State> state_ = std::make_shared<State>();
+
+public:
+    std::function<void(Args...)> callback() const {
+        return [state = state_](Args... args) {
+            std::lock_guard lock(state->mutex);
+            ++state->calls;
+            state->values = std::make_tuple(std::move(args)...);
+            state->thread = std::this_thread::get_id();
+            state->changed.notify_all();
+        };
+    }
+    bool wait(std::chrono::milliseconds timeout = 30s) const {
+        std::unique_lock lock(state_->mutex);
+        return state_->changed.wait_for(lock, timeout, [&] { return state_->calls > 0; });
+    }
+    int calls() const {
+        std::lock_guard lock(state_->mutex);
+        return state_->calls;
+    }
+    std::thread::id thread() const {
+        std::lock_guard lock(state_->mutex);
+        return state_->thread;
+    }
+    template <std::size_t I>
+    auto get() const {
+        std::lock_guard lock(state_->mutex);
+        return std::get<I>(state_->values);
+    }
+};
+
+using DoneCapture = Capture<std::optional<files::FileError>>;
+using ListCapture = Capture<std::vector<files::FileObject>, std::optional<files::FileError>>;
+using DataCapture = Capture<std::optional<files::Bytes>, std::optional<files::FileError>>;
+
+inline std::string describe(const std::optional<files::FileError>& e) {
+    if (!e) return "no error";
+    return std::string(files::kindName(e->kind)) + ": " + e->message;
+}
+
+// Waits for one completion; fails the test when none comes, or it runs on the caller's thread.
+template <typename C>
+void awaitOnce(const C& capture, std::chrono::milliseconds timeout = 30s) {
+    ASSERT_TRUE(capture.wait(timeout)) << "no completion within " << timeout.count() << " ms";
+    EXPECT_NE(capture.thread(), std::this_thread::get_id()) << "completion ran on the calling thread";
+}
+
+// Synchronous forms for test bodies.
+struct Sync {
+    files::FileProvider& p;
+
+    std::pair<std::vector<files::FileObject>, std::optional<files::FileError>> list(const std::string& path) {
+        ListCapture c;
+        p.contentsOfDirectory(path, c.callback());
+        awaitOnce(c);
+        return {c.get<0>(), c.get<1>()};
+    }
+    std::pair<std::optional<files::Bytes>, std::optional<files::FileError>> read(const std::string& path) {
+        DataCapture c;
+        p.contents(path, c.callback());
+        awaitOnce(c);
+        return {c.get<0>(), c.get<1>()};
+    }
+    template <typename Start>
+    std::optional<files::FileError> done(Start&& start) {
+        DoneCapture c;
+        start(c.callback());
+        awaitOnce(c);
+        return c.get<0>();
+    }
+    std::optional<files::FileError> write(const std::string& path, std::optional<files::Bytes> data,
+                                          files::WriteMode mode = files::WriteMode::replace) {
+        return done([&](auto cb) { p.writeContents(path, std::move(data), mode, cb); });
+    }
+    std::optional<files::FileError> mkdir(const std::string& name, const std::string& parent) {
+        return done([&](auto cb) { p.createFolder(name, parent, cb); });
+    }
+    std::optional<files::FileError> move(const std::string& from, const std::string& to) {
+        return done([&](auto cb) { p.moveItem(from, to, cb); });
+    }
+    std::optional<files::FileError> copy(const std::string& from, const std::string& to) {
+        return done([&](auto cb) { p.copyItem(from, to, cb); });
+    }
+    std::optional<files::FileError> remove(const std::string& path) {
+        return done([&](auto cb) { p.removeItem(path, cb); });
+    }
+    std::optional<files::FileError> login() {
+        return done([&](auto cb) { p.checkLogin(cb); });
+    }
+};
+
+inline const files::FileObject* findEntry(const std::vector<files::FileObject>& entries, const std::string& name) {
+    for (const auto& e : entries) {
+        if (e.name == name) return &e;
+    }
+    return nullptr;
+}
+
+}  // namespace filestest
