@@ -73,9 +73,12 @@ TEST_F(SceneManagerTest, FileViewerWindowsAreFoundByServerAndByWindowId) {
     EXPECT_EQ(SceneManager::find_file_viewer_scene_for_window_id(idB), b);
     EXPECT_EQ(SceneManager::find_file_viewer_scene_for_window_id("no-such-window"), nullptr);
 
-    // The key window's viewer.
+    // The key window's viewer. Under a real X server activation arrives later than the request:
+    // let the window system settle before asking.
+    QTest::qWaitForWindowActive(b->windows().first(), 2000);
     EXPECT_EQ(SceneManager::key_file_viewer_scene(), b);
     a->windows().first()->makeKeyAndVisible();
+    QTest::qWaitForWindowActive(a->windows().first(), 2000);
     EXPECT_EQ(SceneManager::key_file_viewer_scene(), a);
 }
 
