@@ -218,11 +218,12 @@ EnumManager::KeychainError::operator VornError() const {
 }
 
 std::string EnumManager::vorn_error_throws::name() const {
-    static constexpr std::array<const char*, 18> names = {
+    static constexpr std::array<const char*, 22> names = {
         "invalidCharacterFound", "undeterminedError", "noName", "guardReturnNoFileProvider", "no_data", "no_url",
         "load_url_fail", "cannot_close_session", "cannot_save_ace_file_session", "no_multiple_session",
         "no_webview", "no_file_window", "no_editor_window", "no_doc_int_manager", "update_service_failed",
-        "no_permission_no_data", "no_compact_editor", "not_utf8_text"};
+        "no_permission_no_data", "no_compact_editor", "not_utf8_text", "no_saved_service", "invalid_service_url",
+        "unsupported_connection_type", "invalid_item_name"};
     return names[static_cast<int>(value)];
 }
 
@@ -246,6 +247,11 @@ std::string EnumManager::vorn_error_throws::errorDescription() const {
         case no_permission_no_data: return "No data was returned. Please check your login credentials...";
         case no_compact_editor: return "No compact editor was found.";
         case not_utf8_text: return "This file is not UTF-8 text.";
+        case no_saved_service: return "That server is no longer among your saved servers.";
+        case invalid_service_url: return "The server address is not a valid URL.";
+        case unsupported_connection_type: return "This kind of connection is not supported. Please use FTP or WebDAV.";
+        case invalid_item_name:
+            return "That name cannot be used. A name cannot be empty, \".\" or \"..\", and cannot contain \"/\" or control characters.";
     }
     return "Sorry. Something went wrong. Please try again";
 }

@@ -81,6 +81,9 @@ struct EnumManager {
             // Added: a downloaded file whose bytes are not UTF-8 text (opening it as empty text
             // and saving would wipe the remote file).
             not_utf8_text,
+            // Added: connecting a saved server that is no longer saved, or whose address is not a
+            // URL, or whose connection type has no connector; a new item name that cannot be used.
+            no_saved_service, invalid_service_url, unsupported_connection_type, invalid_item_name,
         };
         Case value;
         std::string character;  // for invalidCharacterFound

@@ -11,10 +11,4 @@ void VornFileServerViewController::present_error(const std::optional<VornError>&
     VORNPresenterUtility::present_error(this, error, "OK");
 }
 
-void VornFileServerViewController::new_file() {
-    AMZLogger::shared().log_verbose("new_file reached " + description().toStdString());
-}
-
-void VornFileServerViewController::new_folder() {
-    AMZLogger::shared().log_verbose("new_folder reached " + description().toStdString());
-}
+// new_file, new_folder and create_remote_item: tandrel/servers/VornFileServerViewController+NewItems.cpp

@@ -3,10 +3,17 @@
 // delegate, the standard error alert (one button "OK"), and the new-file and new-folder actions
 // of the main menu.
 #include <QPointer>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
 
 #include "tandrel/scenes/VornErrorProtocol.h"
 #include "tandrel/scenes/VornViewController.h"
 #include "tandrel/servers/VornFileViewerSceneDelegateProtocol.h"
+
+class FileViewerSceneDelegate;
+namespace ui { class AlertController; }
 
 class VornFileServerViewController : public VornViewController, public VornErrorProtocol {
     Q_OBJECT
@@ -26,4 +33,14 @@ public:
     // The server screens' new-file and new-folder dialogs come in through these.
     Q_INVOKABLE virtual void new_file();
     Q_INVOKABLE virtual void new_folder();
+
+    // The dialogs' "Create": the name typed in the alert's first field is created in the current
+    // folder of this screen's window by the creator (a file or a folder); an error (a name that
+    // cannot be used, no connection, the server's refusal) is shown on this screen.
+    using RemoteItemCreator = std::function<void(FileViewerSceneDelegate& window, const std::string& name,
+                                                 const std::string& directory,
+                                                 std::function<void(std::optional<VornError>)> completion)>;
+    void create_remote_item(const std::shared_ptr<ui::AlertController>& alert, const RemoteItemCreator& creator);
+    // The dialog new_file and new_folder present (not yet shown).
+    std::shared_ptr<ui::AlertController> make_new_item_alert(bool folder);
 };

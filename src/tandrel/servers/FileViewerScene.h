@@ -4,17 +4,28 @@
 // scene delegate is the hub of the window: it makes the window and its root screen and keeps the
 // provider bucket, the connected server record and the window's state record.
 #include <QPointer>
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "platform/ui/scenes/Scene.h"
 #include "platform/ui/scenes/Window.h"
 #include "tandrel/foundation/VornCurrentServiceStateInfo.h"
+#include "tandrel/foundation/VornError.h"
 #include "tandrel/foundation/VornServicesDataModel.h"
+#include "tandrel/servers/VornEditorSaveConnectorProtocol.h"
 #include "tandrel/servers/VornFileViewerSceneDelegateProtocol.h"
 
 class ManageServicesViewController;
 class VornFileViewController;
 class VornProviderBucket;
+class VornACEFileSessionsDataModel;
+class VornServerFileDataModel;
+class VornServerFilesDataModel;
+namespace files { class FileProvider; }
+namespace ui { class ViewController; }
 
 class FileViewerWindow : public ui::Window {
     Q_OBJECT
@@ -65,4 +76,97 @@ public:
     static constexpr QSize kRelaxedMinimum{300, 300};
     static constexpr QSize kRelaxedMaximum{2560, 1600};
     static constexpr int kRelaxDelayMs = 3000;
+
+    // ---- connection and remote files (FileViewerSceneDelegate+Service.cpp,
+    //      FileViewerSceneDelegate+RemoteFiles.cpp) ---------------------------------------------
+    // Every completion below runs on the main queue, exactly once.
+    using ErrorCompletion = std::function<void(std::optional<VornError>)>;
+    // A connect's outcome: the bucket and no error, or no bucket and an error.
+    using ConnectCompletion = std::function<void(std::shared_ptr<VornProviderBucket>, std::optional<VornError>)>;
+    // create_remote_file or create_remote_folder.
+    using RemoteItemCreator = std::function<void(FileViewerSceneDelegate& window, const std::string& name,
+                                                 const std::string& directory, ErrorCompletion completion)>;
+
+    // Drops the connection: no bucket, the state marked unconnected (`service` and
+    // `my_session_info.service_id` keep naming the last server), the sessions record saved, the
+    // disconnected look shown, then the completion.
+    void reset_service_connection(ErrorCompletion completion = nullptr);
+    // The continuation of a reset that connects next: an error goes to the connect completion,
+    // otherwise connect_with_keychain_credentials runs for the server id.
+    void connect_after_reset(std::optional<VornError> error, ConnectCompletion completion, const std::string& service_id);
+    // Connects the saved server with that id, its password read from the keychain. The completion
+    // runs once: with the bucket on success, with an error otherwise (server not saved, password
+    // missing, address not a URL, connection type without a connector, sessions not saved).
+    void connect_with_keychain_credentials(const std::string& service_id, ConnectCompletion completion);
+    // "An Error Occurred" with "OK" on the file explorer.
+    void show_error(const std::optional<VornError>& error);
+
+    // The connected server's editing-sessions record: saved, a file session added or removed.
+    // no_multiple_session when there is no server or no record for it.
+    void save_service_session(ErrorCompletion completion = nullptr);
+    void add_file_session(std::shared_ptr<VornACEFileSessionsDataModel> session, ErrorCompletion completion = nullptr);
+    void remove_file_session(const std::string& session_id, ErrorCompletion completion = nullptr);
+
+    // The connection's provider, or nothing when the window is not connected.
+    std::shared_ptr<files::FileProvider> provider_as_read_write() const;
+    // The entry of the explorer's listing whose path, as Base64 of its UTF-8 bytes, is the key.
+    std::shared_ptr<VornServerFileDataModel> find_listed_file(const std::string& file_id) const;
+    // The listing the explorer shows now (nothing before the first one).
+    std::shared_ptr<VornServerFilesDataModel> explorer_listing() const;
+
+    // Creates an empty file (never replacing an existing one) or a folder named `name` in
+    // `directory`. A name that is empty, "." or "..", or holds "/" or a control character is
+    // refused with invalid_item_name before the server is asked; no connection gives
+    // guardReturnNoFileProvider. After the server answered, the explorer reloads its folder.
+    void create_remote_file(const std::string& name, const std::string& directory, ErrorCompletion completion);
+    void create_remote_folder(const std::string& name, const std::string& directory, ErrorCompletion completion);
+    static RemoteItemCreator file_creator();
+    static RemoteItemCreator folder_creator();
+    // The error for a name that cannot be used for a new item, nothing for a good one.
+    static std::optional<VornError> check_new_item_name(const std::string& name);
+    // "<directory>/<name>" with exactly one "/" between them ("/" + name in the root).
+    static std::string remote_item_path(const std::string& directory, const std::string& name);
+
+    // Saves an edited file: the text under "value" of the session record's `json` replaces the
+    // remote file at its `file_path`. Errors are presented on the presenter (the document's main
+    // screen); `save_completion`, when given, receives the write's outcome instead.
+    void upload_file(std::shared_ptr<VornACEFileSessionsDataModel> session, QPointer<ui::ViewController> presenter,
+                     ErrorCompletion save_completion = nullptr);
+    // The same write for an editor page closing a changed file with "Save": errors before the
+    // write go to the connector's error display; the write's outcome goes to the connector's
+    // remove_session_after_save with the session id and the completion.
+    void upload_file_with_completion(std::shared_ptr<VornACEFileSessionsDataModel> session,
+                                     VornEditorSaveConnectorLink connector, const std::string& session_id,
+                                     std::function<void(bool)> completion);
+
+    // ---- the explorer, header and welcome list as this window drives them
+    //      (FileViewerSceneDelegate+Explorer.cpp) ----------------------------------------------
+    void show_disconnected_window();
+    void show_welcome_splash();
+    // After a remote change: the explorer reloads its current folder, on the main queue.
+    void reload_explorer_directory_on_main(bool show_spinner);
+    // Observers of the reloads above (tests, and screens that follow the window's changes).
+    std::function<void(bool show_spinner)> explorer_reload_hook;
+
+private:
+    // The bucket for a server (FileViewerSceneDelegate+Bucket.cpp); `built` may run on any thread.
+    static void build_service_bucket(const std::string& url, const std::string& user, const std::string& password,
+                                     EnumManager::VornConnectionType type, ConnectCompletion built);
+    static std::shared_ptr<files::FileProvider> provider_of(const std::shared_ptr<VornProviderBucket>& bucket);
+    // Drops a reference to a bucket off the GUI thread (the last one stops its provider's workers).
+    static void release_in_background(std::shared_ptr<VornProviderBucket> bucket);
+    void show_connected_window(const std::shared_ptr<VornSingleServiceDataModel>& server);
+    void clear_header_on_main();
+    void store_connection(std::shared_ptr<VornSingleServiceDataModel> server, std::string url,
+                          std::shared_ptr<VornProviderBucket> bucket, std::optional<VornError> error,
+                          ConnectCompletion completion);
+    void finish_connection(std::shared_ptr<VornSingleServiceDataModel> server, std::optional<VornError> error,
+                           ConnectCompletion completion);
+    void save_session_if_present(ErrorCompletion completion);
+    void write_edited_file(const std::shared_ptr<VornACEFileSessionsDataModel>& session,
+                           std::function<void(std::optional<VornError>)> before_write_failed,
+                           std::function<void(std::optional<VornError>)> written);
+    void refresh_after_create(std::optional<VornError> error, ErrorCompletion completion);
+    // Raised by every reset: a connect that started before the latest reset stores nothing.
+    uint64_t connection_generation_ = 0;
 };

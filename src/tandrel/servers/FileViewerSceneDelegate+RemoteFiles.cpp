@@ -1,0 +1,155 @@
+// A file-viewer window's writes to its server: new files and folders, and the editor's saves.
+#include <nlohmann/json.hpp>
+
+#include "platform/dispatch/Dispatch.h"
+#include "platform/files/FileProvider.h"
+#include "platform/files/RemotePath.h"
+#include "tandrel/foundation/AMZLogger.h"
+#include "tandrel/foundation/EnumManager.h"
+#include "tandrel/foundation/VORNPresenterUtility.h"
+#include "tandrel/foundation/VornSessionsDataModel.h"
+#include "tandrel/servers/FileViewerScene.h"
+#include "tandrel/servers/VornProviderErrors.h"
+
+namespace {
+
+using Err = EnumManager::vorn_error_throws;
+
+VornError app_error(Err::Case c) { return Err(c); }
+
+void deliver(const FileViewerSceneDelegate::ErrorCompletion& completion, std::optional<VornError> error) {
+    if (!completion) return;
+    dispatch::mainQueue().async([completion, error] { completion(error); });
+}
+
+}  // namespace
+
+// ---- names and paths ---------------------------------------------------------------------------
+
+std::optional<VornError> FileViewerSceneDelegate::check_new_item_name(const std::string& name) {
+    // The providers refuse these too, but only with a generic "path not valid"; and a name
+    // with "/" would otherwise quietly create the item in another folder.
+    if (files::path::checkName(name) || !files::path::isValidUtf8(name)) return app_error(Err::invalid_item_name);
+    return std::nullopt;
+}
+
+std::string FileViewerSceneDelegate::remote_item_path(const std::string& directory, const std::string& name) {
+    return files::path::join(directory, name);
+}
+
+// ---- new files and folders ---------------------------------------------------------------------
+
+void FileViewerSceneDelegate::create_remote_file(const std::string& name, const std::string& directory,
+                                                 ErrorCompletion completion) {
+    if (auto bad = check_new_item_name(name)) return deliver(completion, bad);
+    auto provider = provider_as_read_write();
+    if (!provider) return deliver(completion, app_error(Err::guardReturnNoFileProvider));
+
+    // A new file never replaces one that is there already (the server refuses the name).
+    QPointer<FileViewerSceneDelegate> self(this);
+    provider->writeContents(remote_item_path(directory, name), std::nullopt, files::WriteMode::createNew,
+                            [self, completion](std::optional<files::FileError> error) {
+                                auto result = vorn_error_from(error);
+                                dispatch::mainQueue().async([self, completion, result] {
+                                    if (self) return self->refresh_after_create(result, completion);
+                                    if (completion) completion(result);
+                                });
+                            });
+}
+
+void FileViewerSceneDelegate::create_remote_folder(const std::string& name, const std::string& directory,
+                                                   ErrorCompletion completion) {
+    if (auto bad = check_new_item_name(name)) return deliver(completion, bad);
+    auto provider = provider_as_read_write();
+    if (!provider) return deliver(completion, app_error(Err::guardReturnNoFileProvider));
+
+    QPointer<FileViewerSceneDelegate> self(this);
+    provider->createFolder(name, files::path::normalize(directory),
+                           [self, completion](std::optional<files::FileError> error) {
+                               auto result = vorn_error_from(error);
+                               dispatch::mainQueue().async([self, completion, result] {
+                                   if (self) return self->refresh_after_create(result, completion);
+                                   if (completion) completion(result);
+                               });
+                           });
+}
+
+void FileViewerSceneDelegate::refresh_after_create(std::optional<VornError> error, ErrorCompletion completion) {
+    // The listing is fetched again whatever the server answered: after a refusal it shows what
+    // is really there.
+    reload_explorer_directory_on_main(true);
+    if (completion) completion(error);
+}
+
+FileViewerSceneDelegate::RemoteItemCreator FileViewerSceneDelegate::file_creator() {
+    return [](FileViewerSceneDelegate& window, const std::string& name, const std::string& directory,
+              ErrorCompletion completion) { window.create_remote_file(name, directory, std::move(completion)); };
+}
+
+FileViewerSceneDelegate::RemoteItemCreator FileViewerSceneDelegate::folder_creator() {
+    return [](FileViewerSceneDelegate& window, const std::string& name, const std::string& directory,
+              ErrorCompletion completion) { window.create_remote_folder(name, directory, std::move(completion)); };
+}
+
+// ---- the editor's saves --------------------------------------------------------------------------
+
+void FileViewerSceneDelegate::write_edited_file(const std::shared_ptr<VornACEFileSessionsDataModel>& session,
+                                                std::function<void(std::optional<VornError>)> before_write_failed,
+                                                std::function<void(std::optional<VornError>)> written) {
+    auto provider = provider_as_read_write();
+    if (!provider) return before_write_failed(app_error(Err::guardReturnNoFileProvider));
+    if (!session) return before_write_failed(app_error(Err::no_data));
+
+    // The page's reply: a JSON value (a bare fragment is accepted) whose member "value" is the text.
+    nlohmann::json reply;
+    try {
+        reply = nlohmann::json::parse(session->json);
+    } catch (const nlohmann::json::exception& e) {
+        AMZLogger::shared().log_error(std::string("upload_file ") + e.what());
+        return before_write_failed(VornError{"NSCocoaErrorDomain", 3840, "The data couldn't be read because it isn't in the correct format.", "upload_file"});
+    }
+    if (!reply.is_object() || !reply.contains("value") || !reply["value"].is_string()) {
+        return before_write_failed(app_error(Err::no_data));
+    }
+    std::string text = reply["value"].get<std::string>();
+
+    // An edited file replaces what the server holds.
+    QPointer<FileViewerSceneDelegate> self(this);
+    provider->writeContents(session->file_path, std::move(text), files::WriteMode::replace,
+                            [self, written](std::optional<files::FileError> error) {
+                                auto result = vorn_error_from(error);
+                                dispatch::mainQueue().async([self, written, result] {
+                                    if (!result && self) self->reload_explorer_directory_on_main(false);
+                                    written(result);
+                                });
+                            });
+}
+
+void FileViewerSceneDelegate::upload_file(std::shared_ptr<VornACEFileSessionsDataModel> session,
+                                          QPointer<ui::ViewController> presenter, ErrorCompletion save_completion) {
+    auto present = [presenter](std::optional<VornError> error) {
+        if (error) VORNPresenterUtility::present_error(presenter, error, "OK");
+    };
+    write_edited_file(session, present, [present, save_completion](std::optional<VornError> error) {
+        if (save_completion) return save_completion(error);
+        present(error);
+    });
+}
+
+void FileViewerSceneDelegate::upload_file_with_completion(std::shared_ptr<VornACEFileSessionsDataModel> session,
+                                                          VornEditorSaveConnectorLink connector,
+                                                          const std::string& session_id,
+                                                          std::function<void(bool)> completion) {
+    auto failed = [connector](std::optional<VornError> error) {
+        if (!connector) return;
+        if (auto display = connector->save_error_delegate()) display->present_error(error);
+    };
+    write_edited_file(session, failed, [connector, session_id, completion](std::optional<VornError> error) {
+        if (!connector) {
+            // The page went while the write ran: its session cannot be closed from here.
+            if (completion) completion(false);
+            return;
+        }
+        connector->remove_session_after_save(error, session_id, completion);
+    });
+}

@@ -1,0 +1,240 @@
+// A file-viewer window's connection to one saved server: connecting with the password from the
+// keychain, dropping the connection, and the server's editing-sessions record.
+#include <QUrl>
+
+#include "platform/dispatch/Dispatch.h"
+#include "platform/files/FileProvider.h"
+#include "platform/files/RemotePath.h"
+#include "tandrel/foundation/AMZLogger.h"
+#include "tandrel/foundation/EnumManager.h"
+#include "tandrel/foundation/VORNPresenterUtility.h"
+#include "tandrel/foundation/VornKeyChainUtilityClass.h"
+#include "tandrel/foundation/VornServicesManager.h"
+#include "tandrel/foundation/VornSessionsManager.h"
+#include "tandrel/servers/FileViewerScene.h"
+#include "tandrel/servers/VornFileViewController.h"
+#include "tandrel/servers/VornProviderErrors.h"
+
+namespace {
+
+using Err = EnumManager::vorn_error_throws;
+
+VornError app_error(Err::Case c) { return Err(c); }
+
+// A connect that a later reset (or connect) overtook; its caller may ignore it.
+VornError superseded_error() {
+    return VornError{"FileViewerSceneDelegate", 1, "The connection was replaced by a newer one.", "connection_superseded"};
+}
+
+std::shared_ptr<VornSingleServiceDataModel> saved_service(const std::string& id) {
+    for (const auto& s : app_services_manager().appServicesModel->saved_services) {
+        if (s && s->id == id) return s;
+    }
+    return nullptr;
+}
+
+std::shared_ptr<VornAppMultipleSessionsDataModel> sessions_record(const std::shared_ptr<VornSingleServiceDataModel>& service) {
+    if (!service) return nullptr;
+    auto& all = app_sessions_manager().service_sessions;
+    auto it = all.find(service->id);
+    return it == all.end() ? nullptr : it->second;
+}
+
+// A server address the providers can use: a valid URL with a scheme and a host.
+bool usable_url(const std::string& text) {
+    const QUrl url(QString::fromStdString(text), QUrl::StrictMode);
+    return url.isValid() && !url.scheme().isEmpty() && !url.host().isEmpty();
+}
+
+// Runs the completion (when there is one) on the main queue.
+void deliver(const FileViewerSceneDelegate::ErrorCompletion& completion, std::optional<VornError> error) {
+    if (!completion) return;
+    dispatch::mainQueue().async([completion, error] { completion(error); });
+}
+
+}  // namespace
+
+// ---- reset ---------------------------------------------------------------------------------
+
+void FileViewerSceneDelegate::reset_service_connection(ErrorCompletion completion) {
+    ++connection_generation_;
+    // Dropping the last reference stops the provider and joins its workers: never on the GUI thread.
+    release_in_background(std::move(provider_bucket));
+    provider_bucket.reset();
+    my_session_info->server_url.reset();
+    my_session_info->current_dir = std::string();
+    my_session_info->file_path = std::string();
+    my_session_info->connected = false;
+
+    QPointer<FileViewerSceneDelegate> self(this);
+    save_session_if_present([self, completion](std::optional<VornError> error) {
+        if (error) {
+            AMZLogger::shared().log_error("reset_service_connection " + error->text());
+            if (completion) completion(error);
+            return;
+        }
+        if (self) self->show_disconnected_window();
+        if (completion) completion(std::nullopt);
+    });
+}
+
+void FileViewerSceneDelegate::save_session_if_present(ErrorCompletion completion) {
+    if (sessions_record(service)) {
+        save_service_session(std::move(completion));
+    } else {
+        deliver(completion, std::nullopt);
+    }
+}
+
+// ---- connect -------------------------------------------------------------------------------
+
+void FileViewerSceneDelegate::connect_after_reset(std::optional<VornError> error, ConnectCompletion completion,
+                                                  const std::string& service_id) {
+    if (error) {
+        if (completion) completion(nullptr, error);
+        return;
+    }
+    connect_with_keychain_credentials(service_id, std::move(completion));
+}
+
+void FileViewerSceneDelegate::connect_with_keychain_credentials(const std::string& service_id,
+                                                                ConnectCompletion completion) {
+    // Every outcome reaches the caller once, on the main queue.
+    auto done = [completion](std::shared_ptr<VornProviderBucket> bucket, std::optional<VornError> error) {
+        if (error) AMZLogger::shared().log_error("connect " + error->text());
+        if (completion) completion(std::move(bucket), std::move(error));
+    };
+
+    auto found = saved_service(service_id);
+    if (!found) {
+        dispatch::mainQueue().async([done] { done(nullptr, app_error(Err::no_saved_service)); });
+        return;
+    }
+    auto server = found->clone();
+    clear_header_on_main();
+
+    const uint64_t generation = connection_generation_;
+    const std::string account = VornKeyChainUtilityClass::keychain_account(server->url, server->username);
+    QPointer<FileViewerSceneDelegate> self(this);
+    VornKeyChainUtilityClass::keychain_read_password(
+        server->url, account, [self, server, generation, done](Expected<std::string> password) {
+            if (!self) return done(nullptr, app_error(Err::no_file_window));
+            if (!password) return done(nullptr, password.error());
+            if (self->connection_generation_ != generation) return done(nullptr, superseded_error());
+            if (!usable_url(server->url)) return done(nullptr, app_error(Err::invalid_service_url));
+            const auto type = server->connection_type;
+            if (type != EnumManager::VornConnectionType::ftp && type != EnumManager::VornConnectionType::webDav) {
+                return done(nullptr, app_error(Err::unsupported_connection_type));
+            }
+            // Stored bytes that are not UTF-8 still give a password (with U+FFFD), as typed.
+            const std::string secret = files::path::decodeLenient(*password);
+            build_service_bucket(
+                server->url, server->username, secret, type,
+                [self, server, generation, done](std::shared_ptr<VornProviderBucket> bucket, std::optional<VornError> error) {
+                    auto provider = provider_of(bucket);
+                    if (error || !provider) {
+                        release_in_background(std::move(bucket));
+                        auto failure = error ? *error : app_error(Err::guardReturnNoFileProvider);
+                        dispatch::mainQueue().async([done, failure] { done(nullptr, failure); });
+                        return;
+                    }
+                    // A wrong password or a server that does not answer is told now, not as an
+                    // empty listing later.
+                    provider->checkLogin([self, server, generation, done, bucket](std::optional<files::FileError> login) {
+                        dispatch::mainQueue().async([self, server, generation, done, bucket, login]() mutable {
+                            std::optional<VornError> failure;
+                            if (!self) failure = app_error(Err::no_file_window);
+                            else if (self->connection_generation_ != generation) failure = superseded_error();
+                            else if (login) failure = vorn_error_from(*login);
+                            if (failure) {
+                                release_in_background(std::move(bucket));
+                                return done(nullptr, failure);
+                            }
+                            self->store_connection(server, server->url, std::move(bucket), std::nullopt, done);
+                        });
+                    });
+                });
+        });
+}
+
+void FileViewerSceneDelegate::release_in_background(std::shared_ptr<VornProviderBucket> bucket) {
+    if (!bucket) return;
+    dispatch::globalQueue(dispatch::QoS::background).async([bucket = std::move(bucket)]() mutable { bucket.reset(); });
+}
+
+void FileViewerSceneDelegate::store_connection(std::shared_ptr<VornSingleServiceDataModel> server, std::string url,
+                                               std::shared_ptr<VornProviderBucket> bucket,
+                                               std::optional<VornError> error, ConnectCompletion completion) {
+    if (error || !bucket) {
+        completion(nullptr, error ? *error : app_error(Err::guardReturnNoFileProvider));
+        return;
+    }
+    service = server;
+    provider_bucket = bucket;
+    if (!sessions_record(server)) app_sessions_manager().new_service_session(server->id);
+    my_session_info->connected = true;
+    my_session_info->server_url = std::move(url);
+    // The saved server's own id: document windows and a later disconnect find this server's
+    // windows by it, so it stays after a reset.
+    my_session_info->service_id = server->id;
+
+    QPointer<FileViewerSceneDelegate> self(this);
+    save_service_session([self, server, completion](std::optional<VornError> saved) {
+        if (!self) return completion(nullptr, app_error(Err::no_file_window));
+        self->finish_connection(server, saved, completion);
+    });
+}
+
+void FileViewerSceneDelegate::finish_connection(std::shared_ptr<VornSingleServiceDataModel> server,
+                                                std::optional<VornError> error, ConnectCompletion completion) {
+    if (error) {
+        completion(nullptr, error);
+        return;
+    }
+    show_connected_window(server);
+    completion(provider_bucket, std::nullopt);
+}
+
+void FileViewerSceneDelegate::show_error(const std::optional<VornError>& error) {
+    if (!error) return;
+    VORNPresenterUtility::present_error(fileView_controller.get(), error, "OK");
+}
+
+// ---- the server's editing sessions -----------------------------------------------------------
+
+void FileViewerSceneDelegate::save_service_session(ErrorCompletion completion) {
+    auto record = sessions_record(service);
+    if (!record) {
+        deliver(completion, app_error(Err::no_multiple_session));
+        return;
+    }
+    app_sessions_manager().request_save_sessions(record, [completion](std::optional<VornError> error) {
+        deliver(completion, error);
+    });
+}
+
+void FileViewerSceneDelegate::add_file_session(std::shared_ptr<VornACEFileSessionsDataModel> session,
+                                               ErrorCompletion completion) {
+    auto record = sessions_record(service);
+    if (!record || !session) {
+        deliver(completion, app_error(Err::no_multiple_session));
+        return;
+    }
+    record->ace_file_sessions.push_back(std::move(session));
+    app_sessions_manager().request_save_sessions(record, [completion](std::optional<VornError> error) {
+        deliver(completion, error);
+    });
+}
+
+void FileViewerSceneDelegate::remove_file_session(const std::string& session_id, ErrorCompletion completion) {
+    auto record = sessions_record(service);
+    if (!record) {
+        deliver(completion, app_error(Err::no_multiple_session));
+        return;
+    }
+    auto& list = record->ace_file_sessions;
+    std::erase_if(list, [&](const auto& s) { return !s || s->session_id == session_id; });
+    app_sessions_manager().request_save_sessions(record, [completion](std::optional<VornError> error) {
+        deliver(completion, error);
+    });
+}

@@ -1,0 +1,17 @@
+#pragma once
+// A file provider's error as the app's error value: the provider's sentence is what the user
+// reads; its kind's name is what the log shows.
+#include <optional>
+
+#include "platform/files/FileError.h"
+#include "tandrel/foundation/VornError.h"
+
+inline VornError vorn_error_from(const files::FileError& error) {
+    return VornError{"FileProviderError", static_cast<int64_t>(error.kind), error.message,
+                     std::string(files::kindName(error.kind))};
+}
+
+inline std::optional<VornError> vorn_error_from(const std::optional<files::FileError>& error) {
+    if (!error) return std::nullopt;
+    return vorn_error_from(*error);
+}
