@@ -15,11 +15,12 @@ namespace {
 
 using namespace std::chrono;
 
+char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
 bool iequals(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
+        if (lower(a[i]) != lower(b[i])) return false;
     }
     return true;
 }
@@ -28,9 +29,11 @@ bool startsWithI(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && iequals(text.substr(0, prefix.size()), prefix);
 }
 
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
+
 std::string_view trim(std::string_view s) {
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
     return s;
 }
 
@@ -76,23 +79,40 @@ struct Token {
     std::size_t end;  // offset just past the token in the line
 };
 
-std::vector<Token> tokenize(std::string_view line, std::size_t maxTokens) {
-    std::vector<Token> tokens;
+struct Tokens {
+    static constexpr std::size_t kMax = 12;
+    Token items[kMax];
+    std::size_t count = 0;
+    std::size_t size() const { return count; }
+    const Token& operator[](std::size_t i) const { return items[i]; }
+};
+
+Tokens tokenize(std::string_view line, std::size_t maxTokens) {
+    Tokens tokens;
+    maxTokens = std::min(maxTokens, Tokens::kMax);
     std::size_t i = 0;
-    while (i < line.size() && tokens.size() < maxTokens) {
+    while (i < line.size() && tokens.count < maxTokens) {
         while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
         if (i >= line.size()) break;
         std::size_t start = i;
         while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
-        tokens.push_back({line.substr(start, i - start), i});
+        tokens.items[tokens.count++] = {line.substr(start, i - start), i};
     }
     return tokens;
 }
 
-FileObject entryFor(std::string_view rawName, std::string_view folder) {
+// "folder/" for child paths ("/" for the root).
+std::string childPrefix(std::string_view folder) {
+    std::string f = path::normalize(folder);
+    if (f != "/") f.push_back('/');
+    return f;
+}
+
+FileObject entryFor(std::string_view rawName, std::string_view prefix) {
     FileObject entry;
     entry.name = path::decodeLenient(rawName);
-    entry.path = path::join(folder, entry.name);
+    entry.path.reserve(prefix.size() + entry.name.size());
+    entry.path.append(prefix).append(entry.name);
     entry.isHidden = !entry.name.empty() && entry.name.front() == '.';
     return entry;
 }
@@ -113,7 +133,7 @@ void forEachLine(std::string_view text, F&& f) {
     }
 }
 
-std::optional<FileObject> dosLine(const std::vector<Token>& t, std::string_view line, std::string_view folder) {
+std::optional<FileObject> dosLine(const Tokens& t, std::string_view line, std::string_view prefix) {
     // "01-02-20  10:30AM       <DIR>          name" / "12-31-2019  11:59PM   1234 name"
     if (t.size() < 4) return std::nullopt;
     std::string_view date = t[0].text, clock = t[1].text;
@@ -134,7 +154,7 @@ std::optional<FileObject> dosLine(const std::vector<Token>& t, std::string_view 
     while (nameStart < line.size() && line[nameStart] == ' ') ++nameStart;
     std::string_view name = line.substr(nameStart);
     if (name.empty() || name == "." || name == "..") return std::nullopt;
-    FileObject entry = entryFor(name, folder);
+    FileObject entry = entryFor(name, prefix);
     if (t[2].text == "<DIR>") {
         entry.type = FileType::directory;
     } else {
@@ -157,10 +177,11 @@ struct Scope {
 
     std::size_t enter(const pugi::xml_node& node) {
         std::size_t mark = decls.size();
-        for (const pugi::xml_attribute& a : node.attributes()) {
-            std::string_view name = a.name();
-            if (name == "xmlns") decls.emplace_back(std::string_view{}, a.value());
-            else if (name.size() > 6 && name.compare(0, 6, "xmlns:") == 0) decls.emplace_back(name.substr(6), a.value());
+        for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
+            const char* name = a.name();
+            if (std::strncmp(name, "xmlns", 5) != 0) continue;
+            if (name[5] == '\0') decls.emplace_back(std::string_view{}, a.value());
+            else if (name[5] == ':') decls.emplace_back(std::string_view(name + 6), a.value());
         }
         return mark;
     }
@@ -172,13 +193,17 @@ struct Scope {
         }
         return {};
     }
-    // True when the element is {DAV:}local.
-    bool isDav(const pugi::xml_node& node, std::string_view local) const {
-        std::string_view name = node.name();
-        std::size_t colon = name.find(':');
-        std::string_view prefix = colon == std::string_view::npos ? std::string_view{} : name.substr(0, colon);
-        std::string_view localName = colon == std::string_view::npos ? name : name.substr(colon + 1);
-        return localName == local && namespaceOf(prefix) == kDav;
+    // The element's local name when it is in the DAV: namespace, "" otherwise (also for text).
+    std::string_view davName(const pugi::xml_node& node) const {
+        const char* name = node.name();
+        std::size_t colon = std::string_view::npos, n = 0;
+        for (; name[n]; ++n) {
+            if (name[n] == ':' && colon == std::string_view::npos) colon = n;
+        }
+        std::string_view full(name, n);
+        std::string_view prefix = colon == std::string_view::npos ? std::string_view{} : full.substr(0, colon);
+        std::string_view local = colon == std::string_view::npos ? full : full.substr(colon + 1);
+        return namespaceOf(prefix) == kDav ? local : std::string_view{};
     }
 };
 
@@ -190,8 +215,12 @@ std::string hrefPath(std::string_view href) {
         std::size_t slash = href.find('/', scheme + 3);
         href = slash == std::string_view::npos ? std::string_view("/") : href.substr(slash);
     }
-    std::size_t query = href.find_first_of("?#");
-    if (query != std::string_view::npos) href = href.substr(0, query);
+    for (std::size_t i = 0; i < href.size(); ++i) {
+        if (href[i] == '?' || href[i] == '#') {
+            href = href.substr(0, i);
+            break;
+        }
+    }
     return path::percentDecode(href);
 }
 
@@ -205,24 +234,23 @@ struct PropValues {
 
 void readProp(const pugi::xml_node& prop, Scope& scope, PropValues& out) {
     for (pugi::xml_node p = prop.first_child(); p; p = p.next_sibling()) {
-        if (p.type() != pugi::node_element) continue;
         std::size_t mark = scope.enter(p);
-        if (scope.isDav(p, "resourcetype")) {
+        std::string_view name = scope.davName(p);
+        if (name == "resourcetype") {
             out.haveType = true;
             for (pugi::xml_node t = p.first_child(); t; t = t.next_sibling()) {
-                if (t.type() != pugi::node_element) continue;
                 std::size_t m2 = scope.enter(t);
-                if (scope.isDav(t, "collection")) out.collection = true;
+                if (scope.davName(t) == "collection") out.collection = true;
                 scope.leave(m2);
             }
-        } else if (scope.isDav(p, "getcontentlength")) {
+        } else if (name == "getcontentlength") {
             std::int64_t n;
             if (toNumber(trim(p.child_value()), n)) out.length = n;
-        } else if (scope.isDav(p, "getlastmodified")) {
+        } else if (name == "getlastmodified") {
             std::string_view v = trim(p.child_value());
             out.modified = httpDate(v);
             if (!out.modified) out.modified = rfc3339(v);
-        } else if (scope.isDav(p, "creationdate")) {
+        } else if (name == "creationdate") {
             std::string_view v = trim(p.child_value());
             out.created = rfc3339(v);
             if (!out.created) out.created = httpDate(v);
@@ -332,7 +360,8 @@ std::optional<Date> rfc3339(std::string_view text) {
 
 // ---- FTP -----------------------------------------------------------------------------------
 
-std::optional<FileObject> mlsdLine(std::string_view line, std::string_view folder) {
+namespace {
+std::optional<FileObject> mlsdEntry(std::string_view line, std::string_view prefix) {
     line = stripLineEnd(line);
     std::size_t space = line.find(' ');
     if (space == std::string_view::npos || space == 0) return std::nullopt;
@@ -341,7 +370,7 @@ std::optional<FileObject> mlsdLine(std::string_view line, std::string_view folde
     if (name.empty() || name == "." || name == "..") return std::nullopt;
     if (facts.find('=') == std::string_view::npos) return std::nullopt;
 
-    FileObject entry = entryFor(name, folder);
+    FileObject entry = entryFor(name, prefix);
     std::optional<std::int64_t> size, sizd;
     std::size_t start = 0;
     while (start < facts.size()) {
@@ -375,23 +404,29 @@ std::optional<FileObject> mlsdLine(std::string_view line, std::string_view folde
     else if (sizd) entry.size = *sizd;
     return entry;
 }
+}  // namespace
+
+std::optional<FileObject> mlsdLine(std::string_view line, std::string_view folder) {
+    return mlsdEntry(line, childPrefix(folder));
+}
 
 std::vector<FileObject> mlsd(std::string_view listing, std::string_view folder) {
     std::vector<FileObject> entries;
     entries.reserve(listing.size() / 80 + 1);
-    std::string base = path::normalize(folder);
+    const std::string prefix = childPrefix(folder);
     forEachLine(listing, [&](std::string_view line) {
-        if (auto entry = mlsdLine(line, base)) entries.push_back(std::move(*entry));
+        if (auto entry = mlsdEntry(line, prefix)) entries.push_back(std::move(*entry));
     });
     return entries;
 }
 
-std::optional<FileObject> listLine(std::string_view line, std::string_view folder, Date now) {
+namespace {
+std::optional<FileObject> listEntry(std::string_view line, std::string_view prefix, Date now, int thisYear) {
     line = stripLineEnd(line);
     if (line.empty() || startsWithI(line, "total ")) return std::nullopt;
     auto t = tokenize(line, 12);
     if (t.size() < 4) return std::nullopt;
-    if (std::isdigit(static_cast<unsigned char>(t[0].text[0]))) return dosLine(t, line, folder);
+    if (std::isdigit(static_cast<unsigned char>(t[0].text[0]))) return dosLine(t, line, prefix);
 
     std::string_view perms = t[0].text;
     if (perms.size() < 10 || std::strchr("-dlbcpsD", perms[0]) == nullptr) return std::nullopt;
@@ -420,7 +455,7 @@ std::optional<FileObject> listLine(std::string_view line, std::string_view folde
         }
         if (name.empty() || name == "." || name == "..") return std::nullopt;
 
-        FileObject entry = entryFor(name, folder);
+        FileObject entry = entryFor(name, prefix);
         entry.type = perms[0] == '-' ? FileType::regular
                      : perms[0] == 'd' ? FileType::directory
                      : perms[0] == 'l' ? FileType::symbolicLink
@@ -429,7 +464,6 @@ std::optional<FileObject> listLine(std::string_view line, std::string_view folde
         if (hasYear) {
             entry.modificationDate = makeDate(y, mo, d, 0, 0, 0);
         } else {
-            int thisYear = static_cast<int>(year_month_day{floor<days>(now)}.year());
             auto date = makeDate(thisYear, mo, d, h, mi, s);
             if (date && *date > now + hours{24}) date = makeDate(thisYear - 1, mo, d, h, mi, s);
             entry.modificationDate = date;
@@ -439,12 +473,20 @@ std::optional<FileObject> listLine(std::string_view line, std::string_view folde
     return std::nullopt;
 }
 
+int yearOf(Date date) { return static_cast<int>(year_month_day{floor<days>(date)}.year()); }
+}  // namespace
+
+std::optional<FileObject> listLine(std::string_view line, std::string_view folder, Date now) {
+    return listEntry(line, childPrefix(folder), now, yearOf(now));
+}
+
 std::vector<FileObject> list(std::string_view listing, std::string_view folder, Date now) {
     std::vector<FileObject> entries;
     entries.reserve(listing.size() / 70 + 1);
-    std::string base = path::normalize(folder);
+    const std::string prefix = childPrefix(folder);
+    const int thisYear = yearOf(now);
     forEachLine(listing, [&](std::string_view line) {
-        if (auto entry = listLine(line, base, now)) entries.push_back(std::move(*entry));
+        if (auto entry = listEntry(line, prefix, now, thisYear)) entries.push_back(std::move(*entry));
     });
     return entries;
 }
@@ -474,20 +516,21 @@ std::string statusText(std::string_view statusLine) {
 std::optional<std::vector<FileObject>> propfind(std::string_view xml, std::string_view basePath,
                                                 std::string_view folder) {
     pugi::xml_document doc;
-    if (!doc.load_buffer(xml.data(), xml.size()))
-        return std::nullopt;
+    constexpr unsigned kOptions = pugi::parse_minimal | pugi::parse_escapes | pugi::parse_cdata;
+    if (!doc.load_buffer(xml.data(), xml.size(), kOptions)) return std::nullopt;
     pugi::xml_node root = doc.document_element();
     Scope scope;
     scope.enter(root);
-    if (!scope.isDav(root, "multistatus")) return std::nullopt;
+    if (scope.davName(root) != "multistatus") return std::nullopt;
 
-    const std::string folderPath = path::normalize(folder);
-    const std::string ownServerPath = path::join(basePath, folderPath);
+    const std::string prefix = childPrefix(folder);
+    const std::string ownServerPath = path::join(basePath, folder);
     std::vector<FileObject> entries;
+    entries.reserve(xml.size() / 512 + 1);
+    std::string normalized;
     for (pugi::xml_node response = root.first_child(); response; response = response.next_sibling()) {
-        if (response.type() != pugi::node_element) continue;
         std::size_t responseMark = scope.enter(response);
-        if (!scope.isDav(response, "response")) {
+        if (scope.davName(response) != "response") {
             scope.leave(responseMark);
             continue;
         }
@@ -495,19 +538,19 @@ std::optional<std::vector<FileObject>> propfind(std::string_view xml, std::strin
         bool haveHref = false;
         PropValues values;
         for (pugi::xml_node child = response.first_child(); child; child = child.next_sibling()) {
-            if (child.type() != pugi::node_element) continue;
             std::size_t mark = scope.enter(child);
-            if (scope.isDav(child, "href")) {
+            std::string_view name = scope.davName(child);
+            if (name == "href") {
                 if (!haveHref) href = hrefPath(child.child_value());
                 haveHref = true;
-            } else if (scope.isDav(child, "propstat")) {
+            } else if (name == "propstat") {
                 int status = 0;
                 pugi::xml_node prop;
                 for (pugi::xml_node ps = child.first_child(); ps; ps = ps.next_sibling()) {
-                    if (ps.type() != pugi::node_element) continue;
                     std::size_t m2 = scope.enter(ps);
-                    if (scope.isDav(ps, "status")) status = statusCode(ps.child_value());
-                    else if (scope.isDav(ps, "prop")) prop = ps;
+                    std::string_view psName = scope.davName(ps);
+                    if (psName == "status") status = statusCode(ps.child_value());
+                    else if (psName == "prop") prop = ps;
                     scope.leave(m2);
                 }
                 if (status >= 200 && status < 300 && prop) {
@@ -522,13 +565,18 @@ std::optional<std::vector<FileObject>> propfind(std::string_view xml, std::strin
         scope.leave(responseMark);
         if (!haveHref) continue;
 
-        bool slashEnded = href.size() > 1 && href.back() == '/';
-        std::string serverPath = path::normalize(href);
+        std::string_view serverPath = href;
+        const bool slashEnded = serverPath.size() > 1 && serverPath.back() == '/';
+        while (serverPath.size() > 1 && serverPath.back() == '/') serverPath.remove_suffix(1);
+        if (serverPath.empty() || serverPath.front() != '/' || serverPath.find("//") != std::string_view::npos) {
+            normalized = path::normalize(serverPath);
+            serverPath = normalized;
+        }
         if (serverPath == ownServerPath) continue;
-        std::string rawName = path::lastComponent(serverPath);
+        std::string_view rawName = serverPath.substr(serverPath.rfind('/') + 1);
         if (rawName.empty() || rawName == "." || rawName == "..") continue;
 
-        FileObject entry = entryFor(rawName, folderPath);
+        FileObject entry = entryFor(rawName, prefix);
         if (values.haveType) entry.type = values.collection ? FileType::directory : FileType::regular;
         else entry.type = slashEnded ? FileType::directory : FileType::unknown;
         if (values.length) entry.size = *values.length;
@@ -546,23 +594,21 @@ std::optional<MultistatusFailure> firstMultistatusFailure(std::string_view xml) 
     pugi::xml_node root = doc.document_element();
     Scope scope;
     scope.enter(root);
-    if (!scope.isDav(root, "multistatus")) return std::nullopt;
+    if (scope.davName(root) != "multistatus") return std::nullopt;
     for (pugi::xml_node response = root.first_child(); response; response = response.next_sibling()) {
-        if (response.type() != pugi::node_element) continue;
         std::size_t responseMark = scope.enter(response);
-        if (scope.isDav(response, "response")) {
+        if (scope.davName(response) == "response") {
             MultistatusFailure failure;
             std::string statusLine;
             for (pugi::xml_node child = response.first_child(); child; child = child.next_sibling()) {
-                if (child.type() != pugi::node_element) continue;
-                std::size_t mark = scope.enter(child);
-                if (scope.isDav(child, "href") && failure.href.empty()) failure.href = hrefPath(child.child_value());
-                else if (scope.isDav(child, "status")) statusLine = child.child_value();
-                else if (scope.isDav(child, "propstat") && statusLine.empty()) {
+                    std::size_t mark = scope.enter(child);
+                std::string_view name = scope.davName(child);
+                if (name == "href" && failure.href.empty()) failure.href = hrefPath(child.child_value());
+                else if (name == "status") statusLine = child.child_value();
+                else if (name == "propstat" && statusLine.empty()) {
                     for (pugi::xml_node ps = child.first_child(); ps; ps = ps.next_sibling()) {
-                        if (ps.type() != pugi::node_element) continue;
-                        std::size_t m2 = scope.enter(ps);
-                        if (scope.isDav(ps, "status")) {
+                            std::size_t m2 = scope.enter(ps);
+                        if (scope.davName(ps) == "status") {
                             int code = statusCode(ps.child_value());
                             if (code < 200 || code >= 300) statusLine = ps.child_value();
                         }

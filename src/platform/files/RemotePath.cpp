@@ -137,6 +137,7 @@ std::string encodePath(std::string_view path) { return encode(path, true); }
 std::string encodeComponent(std::string_view component) { return encode(component, false); }
 
 std::string percentDecode(std::string_view text) {
+    if (text.find('%') == std::string_view::npos) return std::string(text);
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -156,6 +157,10 @@ std::string percentDecode(std::string_view text) {
 
 bool isValidUtf8(std::string_view bytes) {
     for (std::size_t i = 0; i < bytes.size();) {
+        if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+            ++i;
+            continue;
+        }
         std::size_t n = validSequenceLength(bytes, i);
         if (n == 0) return false;
         i += n;
@@ -164,6 +169,7 @@ bool isValidUtf8(std::string_view bytes) {
 }
 
 std::string decodeLenient(std::string_view bytes) {
+    if (isValidUtf8(bytes)) return std::string(bytes);
     std::string out;
     out.reserve(bytes.size());
     for (std::size_t i = 0; i < bytes.size();) {

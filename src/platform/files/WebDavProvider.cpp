@@ -230,7 +230,7 @@ private:
         FileError error;
         switch (status) {
             case 401: error = FileError::make(ErrorKind::loginRejected); break;
-            case 403: error = FileError::make(ErrorKind::permissionDenied); break;
+            case 403: error = FileError::make(ErrorKind::permissionDenied, std::to_string(status) + " " + text); break;
             case 404:
             case 410: error = FileError::make(ErrorKind::notFound); break;
             case 405:

@@ -262,6 +262,34 @@ TEST_P(ProviderPeerTest, RemovesFilesAndNonEmptyFolders) {
     EXPECT_EQ(error->kind, ErrorKind::notFound) << describe(error);
 }
 
+TEST_P(ProviderPeerTest, RefusalsByTheServerSayPermissionDeniedWithTheServersWords) {
+    // vsftpd and Apache serve as unprivileged users: a folder only root may change is locked for
+    // them. pyftpdlib here runs as root itself, so nothing is locked for it.
+    if (peer_.kind == "pyftpd" || ::geteuid() != 0) GTEST_SKIP() << "needs a server user other than the test's";
+    makeDiskFolder(disk_ / "locked");
+    writeDiskFile(disk_ / "locked" / "page.html", "keep");
+    ::chmod((disk_ / "locked").c_str(), 0755);
+    ::chmod((disk_ / "locked" / "page.html").c_str(), 0644);
+
+    // FTP servers answer 550; Apache's mod_dav says 403 for some refusals and 500 for others.
+    auto refused = [&](const std::optional<files::FileError>& error) {
+        if (!error) return false;
+        if (error->kind == ErrorKind::permissionDenied) return true;
+        return isWebDav() && error->kind == ErrorKind::server && error->serverCode == 500;
+    };
+    auto error = sync().remove(at("locked/page.html"));
+    EXPECT_TRUE(refused(error)) << describe(error);
+    ASSERT_TRUE(error);
+    EXPECT_NE(error->serverCode, 0);
+    EXPECT_FALSE(error->serverText.empty());
+    EXPECT_NE(error->message.find(error->serverText), std::string::npos) << error->message;
+    error = sync().write(at("locked/page.html"), std::string("changed"));
+    EXPECT_TRUE(refused(error)) << describe(error);
+    error = sync().mkdir("sub", at("locked"));
+    EXPECT_TRUE(refused(error)) << describe(error);
+    EXPECT_EQ(readDiskFile(disk_ / "locked" / "page.html"), "keep");
+}
+
 TEST_P(ProviderPeerTest, MissingFilesAndFoldersAreNotFound) {
     auto [data, readError] = sync().read(at("nothing.txt"));
     ASSERT_TRUE(readError);
