@@ -112,20 +112,25 @@ void FileViewerSceneDelegate::connect_with_keychain_credentials(const std::strin
     }
     auto server = found->clone();
     clear_header_on_main();
+    // What can be told without the keychain is told first.
+    if (!usable_url(server->url)) {
+        dispatch::mainQueue().async([done] { done(nullptr, app_error(Err::invalid_service_url)); });
+        return;
+    }
+    const auto type = server->connection_type;
+    if (type != EnumManager::VornConnectionType::ftp && type != EnumManager::VornConnectionType::webDav) {
+        dispatch::mainQueue().async([done] { done(nullptr, app_error(Err::unsupported_connection_type)); });
+        return;
+    }
 
     const uint64_t generation = connection_generation_;
     const std::string account = VornKeyChainUtilityClass::keychain_account(server->url, server->username);
     QPointer<FileViewerSceneDelegate> self(this);
     VornKeyChainUtilityClass::keychain_read_password(
-        server->url, account, [self, server, generation, done](Expected<std::string> password) {
+        server->url, account, [self, server, type, generation, done](Expected<std::string> password) {
             if (!self) return done(nullptr, app_error(Err::no_file_window));
             if (!password) return done(nullptr, password.error());
             if (self->connection_generation_ != generation) return done(nullptr, superseded_error());
-            if (!usable_url(server->url)) return done(nullptr, app_error(Err::invalid_service_url));
-            const auto type = server->connection_type;
-            if (type != EnumManager::VornConnectionType::ftp && type != EnumManager::VornConnectionType::webDav) {
-                return done(nullptr, app_error(Err::unsupported_connection_type));
-            }
             // Stored bytes that are not UTF-8 still give a password (with U+FFFD), as typed.
             const std::string secret = files::path::decodeLenient(*password);
             build_service_bucket(

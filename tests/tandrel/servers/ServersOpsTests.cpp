@@ -1,0 +1,469 @@
+// A file-viewer window's connection and remote file operations against the local FTP and WebDAV
+// servers and the test keyring: connecting a saved server, failures reported as errors, the
+// sessions record, new files and folders, editor saves, dropped files and dragged-out files.
+#include <QLineEdit>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QUrl>
+
+#include "platform/files/FileProvider.h"
+#include "tandrel/foundation/VornServerFilesDataModel.h"
+#include "tandrel/foundation/VornSessionsDataModel.h"
+#include "tandrel/servers/OpsTestSupport.h"
+#include "tandrel/servers/VornFileDragDrop.h"
+
+using namespace opstest;
+using filestest::readDiskFile;
+using filestest::writeDiskFile;
+namespace fs = std::filesystem;
+using Err = EnumManager::vorn_error_throws;
+
+namespace {
+
+bool isAppError(const std::optional<VornError>& e, Err::Case c) { return e && EnumManager::is_error(*e, c); }
+std::string text(const std::optional<VornError>& e) { return e ? e->text() : "no error"; }
+
+// The same over each server kind.
+class OpsPeerTest : public OpsTest, public ::testing::WithParamInterface<const char*> {
+protected:
+    void SetUp() override {
+        OpsTest::SetUp();
+        p = peer(GetParam());
+    }
+    // Connects the peer's saved server; false (with a failure) when it does not connect.
+    bool connectPeer() {
+        server = saveServer(p);
+        auto c = connect(server->id);
+        EXPECT_EQ(c.calls, 1);
+        EXPECT_TRUE(c.bucket) << text(c.error);
+        EXPECT_FALSE(c.error) << text(c.error);
+        return c.bucket && !c.error;
+    }
+    fs::path disk(const std::string& name) const { return p.root / name; }
+
+    Peer p;
+    std::shared_ptr<VornSingleServiceDataModel> server;
+};
+
+std::string peerName(const ::testing::TestParamInfo<const char*>& info) { return info.param; }
+
+}  // namespace
+
+// ---- connecting --------------------------------------------------------------------------------
+
+TEST_P(OpsPeerTest, SavedServerConnectsWithItsKeychainPasswordAndResetKeepsItsId) {
+    SKIP_WITHOUT_KEYRING();
+    SKIP_WITHOUT_PEER(p);
+    ASSERT_TRUE(connectPeer());
+
+    EXPECT_TRUE(window->my_session_info->connected);
+    EXPECT_EQ(window->my_session_info->service_id, server->id);
+    EXPECT_EQ(window->my_session_info->server_url, p.url);
+    ASSERT_TRUE(window->service);
+    EXPECT_EQ(window->service->id, server->id);
+    ASSERT_TRUE(window->provider_as_read_write());
+    EXPECT_TRUE(app_sessions_manager().service_sessions.count(server->id));
+    // The record reached the disk, in the server's own folder.
+    EXPECT_TRUE(fs::exists(*app_sessions_manager().url / VornSessionsManager::folder_name_for_service_id(server->id) /
+                           "session.json"));
+
+    // A disconnect: nothing connected any more, but the window still names its last server, so
+    // that server's document windows can be found.
+    EXPECT_FALSE(await([&](auto done) { window->reset_service_connection(done); }));
+    EXPECT_FALSE(window->my_session_info->connected);
+    EXPECT_FALSE(window->provider_as_read_write());
+    EXPECT_FALSE(window->provider_bucket);
+    EXPECT_FALSE(window->my_session_info->server_url);
+    EXPECT_EQ(window->my_session_info->current_dir, std::string());
+    EXPECT_EQ(window->my_session_info->file_path, std::string());
+    EXPECT_EQ(window->my_session_info->service_id, server->id);
+    ASSERT_TRUE(window->service);
+    EXPECT_EQ(window->service->id, server->id);
+}
+
+TEST_P(OpsPeerTest, WrongPasswordIsAnErrorAndLeavesTheWindowUnconnected) {
+    SKIP_WITHOUT_KEYRING();
+    SKIP_WITHOUT_PEER(p);
+    auto s = saveServer(p.url, p.user, typeOf(p), p.password + "-wrong");
+    auto c = connect(s->id);
+    EXPECT_EQ(c.calls, 1);
+    EXPECT_FALSE(c.bucket);
+    ASSERT_TRUE(c.error);
+    EXPECT_EQ(c.error->name, "loginRejected") << text(c.error);
+    EXPECT_FALSE(window->my_session_info->connected);
+    EXPECT_FALSE(window->provider_bucket);
+}
+
+INSTANTIATE_TEST_SUITE_P(Peers, OpsPeerTest, ::testing::Values("pyftpd", "vsftpd", "apache"), peerName);
+
+TEST_F(OpsTest, ConnectFailuresAreErrorsNeverSilence) {
+    SKIP_WITHOUT_KEYRING();
+    const std::string closed = "ftp://127.0.0.1:" + std::to_string(closedPort()) + "/";
+    struct Row {
+        const char* what;
+        std::string url;
+        Type type;
+        std::string password;  // empty: none in the keyring
+        bool saved;
+        std::function<bool(const std::optional<VornError>&)> expected;
+    };
+    const std::vector<Row> rows = {
+        {"server not saved", "ftp://127.0.0.1:21/", Type::ftp, "pw", false,
+         [](auto& e) { return isAppError(e, Err::no_saved_service); }},
+        {"address not a URL", "ftp://bad host name/", Type::ftp, "pw", true,
+         [](auto& e) { return isAppError(e, Err::invalid_service_url); }},
+        {"address without a host", "just-a-name", Type::ftp, "pw", true,
+         [](auto& e) { return isAppError(e, Err::invalid_service_url); }},
+        {"no connector for sftp", "sftp://127.0.0.1:22/", Type::sftp, "pw", true,
+         [](auto& e) { return isAppError(e, Err::unsupported_connection_type); }},
+        {"password not in the keychain", "ftp://127.0.0.1:2121/", Type::ftp, "", true,
+         [](auto& e) { return e && e->domain == "KeychainError"; }},
+        {"nothing listens there", closed, Type::ftp, "pw", true,
+         [](auto& e) { return e && e->name == "cannotReachHost"; }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::string id = "not-saved-id";
+        if (row.saved) id = saveServer(row.url, "user", row.type, row.password)->id;
+        auto c = connect(id);
+        EXPECT_EQ(c.calls, 1);
+        EXPECT_FALSE(c.bucket);
+        EXPECT_TRUE(row.expected(c.error)) << text(c.error);
+        EXPECT_FALSE(window->my_session_info->connected);
+        EXPECT_FALSE(window->provider_as_read_write());
+    }
+}
+
+TEST_F(OpsTest, ConnectingTwiceKeepsTheSessionsRecordAndItsFileSessions) {
+    SKIP_WITHOUT_KEYRING();
+    Peer p = peer("pyftpd");
+    SKIP_WITHOUT_PEER(p);
+    auto s = saveServer(p);
+    ASSERT_TRUE(connect(s->id).bucket);
+    auto record = app_sessions_manager().service_sessions.at(s->id);
+    auto file = std::make_shared<VornACEFileSessionsDataModel>();
+    file->session_id = "a";
+    EXPECT_FALSE(await([&](auto done) { window->add_file_session(file, done); }));
+    ASSERT_TRUE(connect(s->id).bucket);
+    EXPECT_EQ(app_sessions_manager().service_sessions.at(s->id), record);
+    EXPECT_EQ(record->ace_file_sessions.size(), 1u);
+}
+
+// ---- sessions bookkeeping -------------------------------------------------------------------------
+
+TEST_F(OpsTest, FileSessionsAreAddedAndEveryMatchRemoved) {
+    // Without a server there is no record to change.
+    auto lone = std::make_shared<VornACEFileSessionsDataModel>();
+    EXPECT_TRUE(isAppError(await([&](auto done) { window->add_file_session(lone, done); }), Err::no_multiple_session));
+    EXPECT_TRUE(isAppError(await([&](auto done) { window->remove_file_session("x", done); }), Err::no_multiple_session));
+    EXPECT_TRUE(isAppError(await([&](auto done) { window->save_service_session(done); }), Err::no_multiple_session));
+
+    window->service = std::make_shared<VornSingleServiceDataModel>();
+    auto record = std::make_shared<VornAppMultipleSessionsDataModel>();
+    record->service_id = window->service->id;
+    app_sessions_manager().service_sessions[record->service_id] = record;
+    for (const char* id : {"a", "b", "a", "c"}) {
+        auto f = std::make_shared<VornACEFileSessionsDataModel>();
+        f->session_id = id;
+        EXPECT_FALSE(await([&](auto done) { window->add_file_session(f, done); }));
+    }
+    EXPECT_FALSE(await([&](auto done) { window->remove_file_session("a", done); }));
+    std::vector<std::string> left;
+    for (const auto& f : record->ace_file_sessions) left.push_back(f->session_id);
+    EXPECT_EQ(left, (std::vector<std::string>{"b", "c"}));
+    // What was saved is what the record holds.
+    auto saved = testsupport::readFile(*app_sessions_manager().url /
+                                       VornSessionsManager::folder_name_for_service_id(record->service_id) / "session.json");
+    EXPECT_EQ(saved.find("\"a\""), std::string::npos);
+    EXPECT_NE(saved.find("\"c\""), std::string::npos);
+}
+
+// ---- new files and folders --------------------------------------------------------------------------
+
+TEST(NewItemNames, UnusableNamesAreRefusedAndPathsJoinedOnce) {
+    for (const char* bad : {"", ".", "..", "a/b", "/lead", "tab\there", "line\nbreak", "bell\x07", "del\x7f"}) {
+        EXPECT_TRUE(isAppError(FileViewerSceneDelegate::check_new_item_name(bad), Err::invalid_item_name)) << bad;
+    }
+    for (const char* good : {"index.html", "   ", "no-extension", "...dots", "caf\xc3\xa9.css", ".htaccess"}) {
+        EXPECT_FALSE(FileViewerSceneDelegate::check_new_item_name(good)) << good;
+    }
+    struct Row {
+        const char* dir;
+        const char* expected;
+    };
+    for (auto row : {Row{"", "/n"}, Row{"/", "/n"}, Row{"/www", "/www/n"}, Row{"/www/", "/www/n"}}) {
+        EXPECT_EQ(FileViewerSceneDelegate::remote_item_path(row.dir, "n"), row.expected) << row.dir;
+    }
+}
+
+TEST_P(OpsPeerTest, NewFileAndFolderFromTheDialogsAppearAndTakenNamesAreRefused) {
+    SKIP_WITHOUT_KEYRING();
+    SKIP_WITHOUT_PEER(p);
+    ASSERT_TRUE(connectPeer());
+    writeDiskFile(disk("taken.html"), "original bytes");
+    auto* explorer = window->fileView_controller.get();
+
+    // Types a name into the dialog and chooses "Create"; waits for the explorer's reload.
+    auto create = [&](bool folder, const std::string& name) {
+        auto alert = explorer->make_new_item_alert(folder);
+        explorer->presentViewController(alert, false);
+        EXPECT_TRUE(waitFor([&] { return !alert->textFields().isEmpty(); }));
+        EXPECT_FALSE(alert->actions().front()->isEnabled());  // "Create" waits for a name
+        alert->textFields().front()->setText(QString::fromStdString(name));
+        EXPECT_TRUE(alert->actions().front()->isEnabled());
+        const int before = reloads;
+        EXPECT_TRUE(alert->performAction(0));
+        EXPECT_TRUE(waitFor([&] { return reloads > before; }, 30000)) << name;
+    };
+
+    create(false, "fresh.html");
+    create(true, "assets");
+    EXPECT_TRUE(fs::is_regular_file(disk("fresh.html")));
+    EXPECT_EQ(fs::file_size(disk("fresh.html")), 0u);
+    EXPECT_TRUE(fs::is_directory(disk("assets")));
+    EXPECT_EQ(shownAlert(), nullptr);
+
+    // After the reload the server lists both.
+    auto [entries, error] = filestest::Sync{*window->provider_as_read_write()}.list("/");
+    ASSERT_FALSE(error) << filestest::describe(error);
+    EXPECT_TRUE(filestest::findEntry(entries, "fresh.html"));
+    EXPECT_TRUE(filestest::findEntry(entries, "assets"));
+
+    // A file name that is taken: refused, the original keeps its bytes.
+    create(false, "taken.html");
+    auto* alert = awaitAlert();
+    ASSERT_TRUE(alert);
+    EXPECT_NE(alert->message().indexOf("already exists"), -1) << alert->message().toStdString();
+    EXPECT_EQ(readDiskFile(disk("taken.html")), "original bytes");
+    dismissAlerts();
+
+    // A folder name that is taken.
+    create(true, "assets");
+    alert = awaitAlert();
+    ASSERT_TRUE(alert);
+    EXPECT_NE(alert->message().indexOf("already exists"), -1) << alert->message().toStdString();
+}
+
+TEST_P(OpsPeerTest, UnusableNewNamesNeverReachTheServer) {
+    SKIP_WITHOUT_KEYRING();
+    SKIP_WITHOUT_PEER(p);
+    ASSERT_TRUE(connectPeer());
+    filestest::makeDiskFolder(disk("sub"));
+    for (const char* bad : {"sub/inner.html", "..", "bad\r\nname"}) {
+        for (auto creator : {FileViewerSceneDelegate::file_creator(), FileViewerSceneDelegate::folder_creator()}) {
+            auto e = await([&](auto done) { creator(*window, bad, "/", done); });
+            EXPECT_TRUE(isAppError(e, Err::invalid_item_name)) << bad << ": " << text(e);
+        }
+    }
+    EXPECT_TRUE(fs::is_empty(disk("sub")));
+    EXPECT_EQ(reloads, 0);
+}
+
+TEST_F(OpsTest, CreatingWithoutAConnectionSaysSo) {
+    auto e = await([&](auto done) { window->create_remote_file("a.html", "", done); });
+    EXPECT_TRUE(isAppError(e, Err::guardReturnNoFileProvider)) << text(e);
+    e = await([&](auto done) { window->create_remote_folder("a", "", done); });
+    EXPECT_TRUE(isAppError(e, Err::guardReturnNoFileProvider)) << text(e);
+
+    // From the dialog of a window that never connected: the error is shown on the screen.
+    auto* explorer = window->fileView_controller.get();
+    auto alert = explorer->make_new_item_alert(false);
+    explorer->presentViewController(alert, false);
+    ASSERT_TRUE(waitFor([&] { return !alert->textFields().isEmpty(); }));
+    alert->textFields().front()->setText("a.html");
+    ASSERT_TRUE(alert->performAction(0));
+    ASSERT_TRUE(waitFor([&] { return shownAlert() && shownAlert() != alert.get(); }, 5000));
+    EXPECT_EQ(shownAlert()->message().toStdString(), "The service provider could not be connected successfully");
+}
+
+// ---- the editor's saves ------------------------------------------------------------------------------
+
+namespace {
+
+std::shared_ptr<VornACEFileSessionsDataModel> editedFile(const std::string& path, const std::string& json) {
+    auto f = std::make_shared<VornACEFileSessionsDataModel>();
+    f->session_id = file_bucket_id_for_path(path);
+    f->file_path = path;
+    f->json = json;
+    return f;
+}
+
+// An editor page's connector as the window sees it.
+class FakeConnector : public QObject, public VornEditorSaveConnectorProtocol, public VornErrorProtocol {
+public:
+    VornErrorLink save_error_delegate() const override { return const_cast<FakeConnector*>(this); }
+    void present_error(const std::optional<VornError>& error) override { shown.push_back(error); }
+    void remove_session_after_save(std::optional<VornError> error, const std::string& session_id,
+                                   std::function<void(bool)> completion) override {
+        ++afterSave;
+        saveError = error;
+        removedId = session_id;
+        if (!error) completion(true);
+    }
+    std::vector<std::optional<VornError>> shown;
+    int afterSave = 0;
+    std::optional<VornError> saveError;
+    std::string removedId;
+};
+
+}  // namespace
+
+TEST_P(OpsPeerTest, EditorSaveReplacesTheFileWithTheTextOfValue) {
+    SKIP_WITHOUT_KEYRING();
+    SKIP_WITHOUT_PEER(p);
+    ASSERT_TRUE(connectPeer());
+    writeDiskFile(disk("page.html"), "old text that is longer than the new one");
+    const std::string saved = "<p>caf\xc3\xa9 \xe2\x9c\x93</p>\n";
+
+    auto e = await([&](auto done) {
+        window->upload_file(editedFile("/page.html", nlohmann::json{{"value", saved}}.dump()),
+                            window->fileView_controller.get(), done);
+    });
+    EXPECT_FALSE(e) << text(e);
+    EXPECT_EQ(readDiskFile(disk("page.html")), saved);
+
+    // The closing page's save: the write, then the page's own step with the session id.
+    FakeConnector connector;
+    bool closed = false;
+    window->upload_file_with_completion(editedFile("/page.html", R"({"value":"second"})"), &connector, "sid",
+                                        [&](bool ok) { closed = ok; });
+    ASSERT_TRUE(waitFor([&] { return connector.afterSave > 0; }, 30000));
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(connector.removedId, "sid");
+    EXPECT_FALSE(connector.saveError);
+    EXPECT_TRUE(connector.shown.empty());
+    EXPECT_EQ(readDiskFile(disk("page.html")), "second");
+}
+
+TEST_F(OpsTest, EditorRepliesWithoutTextAreErrorsAndNothingIsWritten) {
+    SKIP_WITHOUT_KEYRING();
+    Peer p = peer("pyftpd");
+    SKIP_WITHOUT_PEER(p);
+    auto s = saveServer(p);
+    ASSERT_TRUE(connect(s->id).bucket);
+    writeDiskFile(p.root / "keep.html", "kept");
+    struct Row {
+        const char* json;
+        const char* errorName;
+    };
+    for (auto row : {Row{"not json at all", "upload_file"}, Row{R"({"other":"x"})", "no_data"},
+                     Row{R"({"value":42})", "no_data"}, Row{R"("a bare string")", "no_data"}}) {
+        SCOPED_TRACE(row.json);
+        FakeConnector connector;
+        window->upload_file_with_completion(editedFile("/keep.html", row.json), &connector, "sid", [](bool) {});
+        ASSERT_EQ(connector.shown.size(), 1u);
+        EXPECT_EQ(connector.shown.front()->name, row.errorName);
+        EXPECT_EQ(connector.afterSave, 0);
+
+        window->upload_file(editedFile("/keep.html", row.json), window->fileView_controller.get());
+        auto* alert = awaitAlert();
+        ASSERT_TRUE(alert);
+        EXPECT_EQ(alert->alertTitle(), "An Error Occurred");
+        dismissAlerts();
+    }
+    settle();
+    EXPECT_EQ(readDiskFile(p.root / "keep.html"), "kept");
+}
+
+// ---- drag and drop ----------------------------------------------------------------------------------
+
+TEST_P(OpsPeerTest, DroppedFilesAreUploadedOneByOneAndTakenNamesRefused) {
+    SKIP_WITHOUT_KEYRING();
+    SKIP_WITHOUT_PEER(p);
+    ASSERT_TRUE(connectPeer());
+    QTemporaryDir local;
+    const std::string binary("\x89PNG\r\n\x1a\n\0\xff\xfe", 11);
+    testsupport::writeFile(local.filePath("one.css").toStdString(), "body { color: red; }");
+    testsupport::writeFile(local.filePath("two image.png").toStdString(), binary);
+
+    QMimeData drop;
+    drop.setUrls({QUrl::fromLocalFile(local.filePath("one.css")), QUrl::fromLocalFile(local.filePath("two image.png"))});
+    EXPECT_EQ(VornFileDragDrop::perform_file_drop(window->fileView_controller.get(), drop), 2);
+    ASSERT_TRUE(waitFor([&] { return reloads == 2; }, 30000)) << reloads;
+    settle();
+    EXPECT_EQ(reloads, 2);
+    EXPECT_EQ(readDiskFile(disk("one.css")), "body { color: red; }");
+    EXPECT_EQ(readDiskFile(disk("two image.png")), binary);
+    EXPECT_EQ(shownAlert(), nullptr);
+
+    // The same file again: "already exists", and the server keeps what it had.
+    writeDiskFile(disk("one.css"), "the server's own");
+    EXPECT_EQ(VornFileDragDrop::perform_file_drop(window->fileView_controller.get(), drop), 2);
+    auto* alert = awaitAlert();
+    ASSERT_TRUE(alert);
+    EXPECT_NE(alert->message().indexOf("already exists"), -1) << alert->message().toStdString();
+    dismissAlerts();
+    EXPECT_TRUE(waitFor([&] { return shownAlert() != nullptr; }, 10000));  // the second item's refusal
+    EXPECT_EQ(readDiskFile(disk("one.css")), "the server's own");
+    EXPECT_EQ(readDiskFile(disk("two image.png")), binary);
+    EXPECT_EQ(reloads, 2);
+}
+
+TEST_F(OpsTest, DropsWithoutANameOrAConnection) {
+    // Dropped text has no name: it becomes "Untitled.html"; a folder is skipped.
+    QTemporaryDir local;
+    QMimeData text;
+    text.setHtml("<b>x</b>");
+    auto items = VornDropItemProvider::items_of(text);
+    ASSERT_EQ(items.size(), 1u);
+    auto bucket = VornFileDragDrop::make_drop_bucket(items.front());
+    ASSERT_TRUE(bucket);
+    EXPECT_EQ(bucket->ib_fileName, "Untitled.html");
+    QMimeData folder;
+    folder.setUrls({QUrl::fromLocalFile(local.path())});
+    EXPECT_TRUE(VornDropItemProvider::items_of(folder).empty());
+
+    // A name with blanks and letters beyond ASCII keeps its plain form; only the URL is encoded.
+    auto named = VornDropItemProvider::for_bytes("x", "public.data");
+    named->suggestedName = "caf\xc3\xa9 menu.html";
+    bucket = VornFileDragDrop::make_drop_bucket(named);
+    ASSERT_TRUE(bucket);
+    EXPECT_EQ(bucket->ib_fileName, "caf\xc3\xa9 menu.html");
+    EXPECT_EQ(bucket->ib_fileNameURLEncoded, "caf%C3%A9%20menu.html");
+
+    // Not connected: the item loads, then the missing connection is shown.
+    EXPECT_EQ(VornFileDragDrop::perform_file_drop(window->fileView_controller.get(), text), 1);
+    auto* alert = awaitAlert();
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->message().toStdString(), "The service provider could not be connected successfully");
+    EXPECT_EQ(reloads, 0);
+}
+
+TEST_P(OpsPeerTest, DraggingAFileOutHandsOverItsRawBytes) {
+    SKIP_WITHOUT_KEYRING();
+    SKIP_WITHOUT_PEER(p);
+    ASSERT_TRUE(connectPeer());
+    const std::string binary("GIF89a\0\x01\xff\xfe not text", 17);
+    writeDiskFile(disk("pixel.gif"), binary);
+    writeDiskFile(disk("page.html"), "<h1>hi</h1>");
+
+    for (auto [name, bytes] : {std::pair<std::string, std::string>{"pixel.gif", binary}, {"page.html", "<h1>hi</h1>"}}) {
+        SCOPED_TRACE(name);
+        auto entry = std::make_shared<VornServerFileDataModel>();
+        entry->path = "/" + name;
+        entry->name = name;
+        entry->kind = URLFileResourceType::regular;
+        std::unique_ptr<QMimeData> data(VornFileDragDrop::make_drag_item(window->provider_as_read_write(), entry));
+        ASSERT_TRUE(data);
+        auto* dragged = qobject_cast<VornDraggedFileMimeData*>(data.get());
+        ASSERT_TRUE(dragged);
+        const QString mime = QString::fromStdString(dragged->mimeType());
+        EXPECT_TRUE(data->hasFormat(mime));
+        ASSERT_TRUE(waitFor([&] { return dragged->isLoaded() || dragged->loadError(); }, 30000));
+        const QByteArray got = data->data(mime);
+        EXPECT_EQ(std::string(got.constData(), static_cast<size_t>(got.size())), bytes);
+    }
+
+    // A file that is not there: no bytes rather than an empty copy.
+    auto missing = std::make_shared<VornServerFileDataModel>();
+    missing->path = "/missing.txt";
+    std::unique_ptr<QMimeData> data(VornFileDragDrop::make_drag_item(window->provider_as_read_write(), missing));
+    auto* dragged = qobject_cast<VornDraggedFileMimeData*>(data.get());
+    ASSERT_TRUE(dragged);
+    ASSERT_TRUE(waitFor([&] { return dragged->loadError().has_value(); }, 30000));
+    EXPECT_FALSE(dragged->isLoaded());
+    EXPECT_TRUE(data->data("text/plain").isNull());
+
+    // A dragged file dropped back onto the explorer uploads nothing.
+    EXPECT_TRUE(VornDropItemProvider::items_of(*data).empty());
+}
