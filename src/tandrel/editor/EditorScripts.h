@@ -1,0 +1,40 @@
+#pragma once
+// Every script the app sends to the editor page, as exact text. Ids and paths are spliced in as
+// script string literal content (escaped), so a quote, a backslash or a line break in a file
+// name can neither break the call nor run code of its own; texts travel as Base64 of their UTF-8
+// bytes (standard alphabet, padded, no line breaks).
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "tandrel/foundation/EnumManager.h"
+
+class VornEditorPreferencesDataModel;
+
+namespace editor_script {
+
+// Base64 of the UTF-8 bytes, and back (nothing for text that is not Base64, or whose bytes are
+// not UTF-8).
+std::string base64(std::string_view text);
+std::optional<std::string> decode_base64_text(std::string_view b64);
+
+std::string new_aces_editor_session(std::string_view file_id, std::string_view text, std::string_view path);
+std::string set_current_session(std::string_view session_json);
+std::string get_current_session();
+std::string restart_session();
+std::string get_selected_content();
+std::string insert_content(std::string_view text);
+std::string send_content_to_preview();
+std::string toggle_search(bool replace);
+std::string beautify_code();
+std::string set_soft_wrap(std::string_view value);
+std::string set_theme(EnumManager::ace_editor_theme theme);
+std::string set_show_gutter(bool visible);
+std::string set_show_invisibles(bool visible);
+std::string set_autocompletion(bool enabled);
+
+// The page value of a soft-wrap mode: "off", "free", "-1", or the custom width in decimal.
+std::string soft_wrap_value(EnumManager::soft_wrap mode, int64_t custom_value);
+std::string soft_wrap_value(const VornEditorPreferencesDataModel& preferences);
+
+}  // namespace editor_script

@@ -1,0 +1,450 @@
+// The editor connector's editing sessions: opening a file in the page, refreshing its record,
+// saving, the close decision, and copy.
+#include <algorithm>
+
+#include "platform/dispatch/Dispatch.h"
+#include "platform/ui/AlertController.h"
+#include "platform/ui/scenes/Application.h"
+#include "platform/ui/scenes/SceneSession.h"
+#include "platform/ui/scenes/Window.h"
+#include "platform/web/WebView.h"
+#include "tandrel/editor/DocumentInterfaceHub.h"
+#include "tandrel/editor/EditorScripts.h"
+#include "tandrel/editor/VornEditorJSConnector.h"
+#include "tandrel/editor/VornEditorJSConnectorSupport.h"
+#include "tandrel/editor/VornEditorWKWebView.h"
+#include "tandrel/editor/VornPreviewContentBucket.h"
+#include "tandrel/foundation/AMZLogger.h"
+#include "tandrel/foundation/TandrelExtensions.h"
+#include "tandrel/foundation/VORNPresenterUtility.h"
+#include "tandrel/foundation/VornCurrentEditorStateInfo.h"
+#include "tandrel/foundation/VornServerFilesDataModel.h"
+#include "tandrel/foundation/VornSessionsManager.h"
+#include "tandrel/scenes/DocumentScene.h"
+#include "tandrel/servers/FileViewerScene.h"
+#include "tandrel/servers/VornFileViewController.h"
+
+using Err = EnumManager::vorn_error_throws;
+using editor_support::app_error;
+
+namespace {
+
+const char* const kMainConfiguration = "Main Configuration";
+
+// The sessions record of the file viewer's server, if there is one.
+std::shared_ptr<VornAppMultipleSessionsDataModel> sessions_of(const FileViewerSceneDelegate* viewer) {
+    if (!viewer || !viewer->service) return nullptr;
+    auto& all = app_sessions_manager().service_sessions;
+    auto it = all.find(viewer->service->id);
+    return it == all.end() ? nullptr : it->second;
+}
+
+void reload_explorer(FileViewerSceneDelegate* viewer) {
+    if (viewer && viewer->fileView_controller) viewer->fileView_controller->reload_visible_sections_on_main();
+}
+
+}  // namespace
+
+// ---- records ------------------------------------------------------------------------------------
+
+std::shared_ptr<VornACEFileSessionsDataModel> VornEditorJSConnector::find_file_session(const std::string& session_id) const {
+    auto record = sessions_of(file_viewer());
+    if (!record) return nullptr;
+    for (const auto& session : record->ace_file_sessions) {
+        if (session && session->session_id == session_id) return session;
+    }
+    return nullptr;
+}
+
+void VornEditorJSConnector::remove_record(const std::string& session_id) {
+    auto* viewer = file_viewer();
+    if (!viewer) {
+        report_error(app_error(Err::no_data));
+        return;
+    }
+    page_sessions_.erase(session_id);
+    QPointer<VornEditorJSConnector> self(this);
+    viewer->remove_file_session(session_id, [self](std::optional<VornError> error) {
+        if (self) self->after_file_session_removed(error);
+    });
+}
+
+void VornEditorJSConnector::after_file_session_removed(std::optional<VornError> error) {
+    if (error) {
+        report_error(error);
+        return;
+    }
+    reload_explorer(file_viewer());
+}
+
+// ---- opening ------------------------------------------------------------------------------------
+
+void VornEditorJSConnector::open_editor_session(std::optional<VornError> error,
+                                                std::shared_ptr<VornServerFileContentModel> content,
+                                                ErrorCompletion completion) {
+    auto complete = [completion](std::optional<VornError> e) {
+        if (completion) completion(e);
+    };
+    if (error) return complete(error);
+    auto* h = hub();
+    if (!h) {
+        report_error(app_error(Err::no_doc_int_manager));
+        return;
+    }
+    if (!content) return complete(app_error(Err::no_data));
+
+    auto record = find_file_session(content->id);
+    if (record && !page_sessions_.count(content->id)) {
+        // Left behind by an earlier window or launch: the text just read from the server wins.
+        AMZLogger::shared().log_info("replacing the stored editing session of " + content->path);
+        record = nullptr;
+    }
+
+    if (!record) {
+        if (!file_viewer()) return complete(app_error(Err::no_data));
+        QPointer<VornEditorJSConnector> self(this);
+        run_editor_js(editor_script::new_aces_editor_session(content->id, content->contents, content->path),
+                      [self, content, completion](nlohmann::json result, std::optional<VornError> e) {
+                          if (self) self->store_new_file_session(std::move(result), e, content, completion);
+                      });
+        return;
+    }
+
+    run_editor_js(editor_script::set_current_session(record->json));
+    auto presenter = [self = QPointer<VornEditorJSConnector>(this)](std::optional<VornError> e) {
+        if (self) self->report_error(e);
+    };
+    if (record->json.empty()) {
+        complete(app_error(Err::no_data));
+        schedule_session_refresh(content, presenter);
+        return;
+    }
+    nlohmann::json state;
+    try {
+        state = nlohmann::json::parse(record->json);
+    } catch (const nlohmann::json::exception& e) {
+        AMZLogger::shared().log_verbose(std::string("Do Catch Error session_info error: ") + e.what());
+        return complete(VornError{"NSCocoaErrorDomain", 3840,
+                                  "The data couldn't be read because it isn't in the correct format.",
+                                  "session_info"});
+    }
+    if (!state.is_object() || !state.contains("value") || !state["value"].is_string() ||
+        !state.contains("file_path") || !state["file_path"].is_string()) {
+        return complete(app_error(Err::no_data));
+    }
+    auto& info = h->current_editor_info();
+    info.file_bucket_id = content->id;
+    info.file_path = content->path;
+    auto bucket = editor_support::preview_bucket(state["file_path"].get<std::string>(),
+                                                 state["value"].get<std::string>());
+    if (auto* preview = editorwk_to_previewwk_delegate.get()) preview->push_preview_content(bucket);
+    schedule_session_refresh(content, presenter);
+    complete(std::nullopt);
+}
+
+void VornEditorJSConnector::store_new_file_session(nlohmann::json result, std::optional<VornError> error,
+                                                   std::shared_ptr<VornServerFileContentModel> content,
+                                                   ErrorCompletion completion) {
+    auto complete = [completion](std::optional<VornError> e) {
+        if (completion) completion(e);
+    };
+    if (error) return complete(error);
+    auto* viewer = file_viewer();
+    if (!viewer) return complete(app_error(Err::no_data));
+
+    auto record = std::make_shared<VornACEFileSessionsDataModel>();
+    record->session_id = content->id;
+    record->file_path = content->path;
+    record->mime_type = mime_type_for_url(content->path);
+    record->json = result.is_string() ? result.get<std::string>() : std::string();
+    record->ace_language.clear();
+    record->undo_count = 0;
+
+    // One record per id: a stale one of the same file goes.
+    if (auto sessions = sessions_of(viewer)) {
+        std::erase_if(sessions->ace_file_sessions,
+                      [&](const auto& s) { return s && s->session_id == content->id; });
+    }
+
+    QPointer<VornEditorJSConnector> self(this);
+    QPointer<FileViewerSceneDelegate> weak_viewer(viewer);
+    viewer->add_file_session(record, [self, weak_viewer, content, complete](std::optional<VornError> e) {
+        if (!e && self) {
+            reload_explorer(weak_viewer.data());
+            self->page_sessions_.insert(content->id);
+            if (auto* h = self->hub()) {
+                auto& info = h->current_editor_info();
+                info.file_bucket_id = content->id;
+                info.file_path = content->path;
+            }
+            self->schedule_session_refresh(content, [self](std::optional<VornError> refresh_error) {
+                if (self) self->report_error(refresh_error);
+            });
+        }
+        complete(e);
+    });
+}
+
+// ---- refresh ------------------------------------------------------------------------------------
+
+void VornEditorJSConnector::schedule_session_refresh(std::shared_ptr<VornServerFileContentModel> content,
+                                                     ErrorCompletion presenter) {
+    QPointer<VornEditorJSConnector> self(this);
+    dispatch::mainQueue().after(std::chrono::milliseconds(0), [self, content, presenter] {
+        dispatch::mainQueue().async([self, content, presenter] {
+            if (self) self->request_current_session(content, presenter);
+        });
+    });
+}
+
+void VornEditorJSConnector::request_current_session(std::shared_ptr<VornServerFileContentModel> content,
+                                                    ErrorCompletion presenter) {
+    auto present = [presenter](std::optional<VornError> e) {
+        if (presenter) presenter(e);
+    };
+    auto* h = hub();
+    if (!h) {
+        AMZLogger::shared().log_verbose("HERE");
+        return present(app_error(Err::no_doc_int_manager));
+    }
+    if (!h->editor_screen(is_compact)) {
+        AMZLogger::shared().log_warn("Get editor controller return");
+        return present(app_error(Err::no_data));
+    }
+    QPointer<VornEditorJSConnector> self(this);
+    run_editor_js(editor_script::get_current_session(),
+                  [self, content, present](nlohmann::json reply, std::optional<VornError> error) {
+                      if (!self) return;
+                      self->update_file_session(reply, error, [self, content, present](std::optional<VornError> e) {
+                          if (!e) {
+                              dispatch::mainQueue().async([self, content] {
+                                  if (!self || !content) return;
+                                  auto* h = self->hub();
+                                  auto* screen = h ? h->editor_screen(self->is_compact) : nullptr;
+                                  if (!screen) return;
+                                  screen->update_window_title(content->path);
+                                  screen->open_file_content(content);
+                              });
+                          }
+                          present(e);
+                      });
+                  });
+}
+
+void VornEditorJSConnector::update_file_session(const nlohmann::json& reply, std::optional<VornError> error,
+                                                ErrorCompletion completion) {
+    auto complete = [completion](std::optional<VornError> e) {
+        if (completion) completion(e);
+    };
+    if (error) return complete(error);
+    auto session = editor_support::read_session_reply(reply);
+    if (!session) return complete(std::nullopt);
+    auto record = find_file_session(session->session_id);
+    if (!record) return complete(std::nullopt);
+    // The text and language follow the page; the stored undo count stays what was last written,
+    // so the file still reads as changed until a write succeeds.
+    record->json = session->json;
+    record->ace_language = session->ace_language;
+    auto* viewer = file_viewer();
+    if (!viewer) return;
+    viewer->save_service_session(completion);
+}
+
+// ---- saving -------------------------------------------------------------------------------------
+
+void VornEditorJSConnector::save_current_file(SaveCompletion completion) {
+    auto done = [completion](bool written, std::optional<VornError> e) {
+        if (completion) completion(written, e);
+    };
+    auto* h = hub();
+    auto* viewer = file_viewer();
+    if (!h || !viewer || !h->current_editor_info().file_bucket_id) return done(false, std::nullopt);
+    const std::string file_id = *h->current_editor_info().file_bucket_id;
+
+    QPointer<VornEditorJSConnector> self(this);
+    run_editor_js(editor_script::get_current_session(),
+                  [self, file_id, done](nlohmann::json reply, std::optional<VornError> error) {
+                      if (!self) return done(false, std::nullopt);
+                      if (error) return done(false, error);
+                      // Only a readable session of this window's file is ever written.
+                      auto session = editor_support::read_session_reply(reply);
+                      if (!session || session->session_id != file_id ||
+                          !editor_support::session_value(session->json)) {
+                          return done(false, app_error(Err::no_data));
+                      }
+                      const int64_t count = session->undo_count;
+                      self->update_file_session(reply, std::nullopt, [self, file_id, count, done](std::optional<VornError> e) {
+                          if (!self) return done(false, std::nullopt);
+                          if (e) return done(false, e);
+                          auto record = self->find_file_session(file_id);
+                          auto* viewer = self->file_viewer();
+                          if (!record || !viewer) return done(false, std::nullopt);
+                          if (!viewer->provider_as_read_write()) {
+                              return done(false, app_error(Err::guardReturnNoFileProvider));
+                          }
+                          QPointer<FileViewerSceneDelegate> weak_viewer(viewer);
+                          viewer->upload_file(record, QPointer<ui::ViewController>(), [record, count, weak_viewer, done](std::optional<VornError> w) {
+                              if (w) return done(false, w);
+                              // Written: the page's count at the save is the saved state.
+                              record->undo_count = std::max(record->undo_count, count);
+                              if (weak_viewer) weak_viewer->save_service_session();
+                              done(true, std::nullopt);
+                          });
+                      });
+                  });
+}
+
+// ---- closing ------------------------------------------------------------------------------------
+
+void VornEditorJSConnector::handle_close_reply(const nlohmann::json& reply, std::optional<VornError> error, bool force,
+                                               CloseCompletion completion) {
+    if (error) {
+        report_error(error);
+        return;
+    }
+    confirm_unsaved_changes(reply, force, std::move(completion));
+}
+
+void VornEditorJSConnector::confirm_unsaved_changes(const nlohmann::json& reply, bool force,
+                                                    CloseCompletion completion) {
+    auto session = editor_support::read_session_count(reply);
+    auto record = session ? find_file_session(session->first) : nullptr;
+    if (!record) {
+        report_error(app_error(Err::cannot_close_session));
+        return;
+    }
+    if (record->undo_count < session->second && !force) {
+        show_unsaved_changes_alert(session->first, std::move(completion));
+        return;
+    }
+    remove_record(session->first);
+    close_editor_scene(true, std::move(completion));
+}
+
+void VornEditorJSConnector::show_unsaved_changes_alert(const std::string& session_id, CloseCompletion completion) {
+    auto* h = hub();
+    auto* screen = h ? h->editor_screen(is_compact) : nullptr;
+    QPointer<ui::ViewController> presenter = screen ? screen->editor_view_controller() : nullptr;
+    if (!presenter) return;
+
+    QPointer<VornEditorJSConnector> self(this);
+    auto alert = ui::AlertController::make(QString::fromUtf8(kUnsavedTitle), QString::fromUtf8(kUnsavedMessage));
+    alert->addAction(ui::AlertAction::make("Save", ui::AlertActionStyle::default_, [self, session_id, completion] {
+        if (self) self->save_and_close(session_id, completion);
+    }));
+    alert->addAction(ui::AlertAction::make("Discard", ui::AlertActionStyle::destructive, [self, session_id, completion] {
+        if (self) self->discard_and_close(session_id, completion);
+    }));
+    alert->addAction(ui::AlertAction::make("Cancel", ui::AlertActionStyle::cancel, [self, completion] {
+        if (self) self->close_editor_scene(false, completion);
+    }));
+    VORNPresenterUtility::present_on_main(presenter, [self, presenter, alert](bool ready) {
+        if (!ready || !presenter) return;
+        if (presenter->presentViewController(alert, true) && self) emit self->unsavedChangesAlertShown();
+    });
+}
+
+void VornEditorJSConnector::save_and_close(const std::string& session_id, CloseCompletion completion) {
+    QPointer<VornEditorJSConnector> self(this);
+    auto then_close = [self, completion](bool closed) {
+        if (self) self->close_editor_scene(closed, completion);
+    };
+    run_editor_js(editor_script::get_current_session(),
+                  [self, session_id, then_close](nlohmann::json reply, std::optional<VornError> error) {
+                      if (!self) return;
+                      // A failed or unreadable reply keeps the editor open: nothing is written.
+                      if (error) return self->report_error(error);
+                      auto session = editor_support::read_session_reply(reply);
+                      if (!session || session->session_id != session_id ||
+                          !editor_support::session_value(session->json)) {
+                          return self->report_error(app_error(Err::no_data));
+                      }
+                      self->update_file_session(reply, std::nullopt, [self, session_id, then_close](std::optional<VornError> e) {
+                          if (!self) return;
+                          if (e) return self->report_error(e);
+                          auto record = self->find_file_session(session_id);
+                          auto* viewer = self->file_viewer();
+                          if (!record || !viewer) return;
+                          viewer->upload_file_with_completion(record, VornEditorSaveConnectorLink(self.data()),
+                                                              session_id, then_close);
+                      });
+                  });
+}
+
+void VornEditorJSConnector::remove_session_after_save(std::optional<VornError> error, const std::string& session_id,
+                                                      std::function<void(bool)> completion) {
+    if (error) {
+        report_error(error);
+        return;
+    }
+    remove_record(session_id);
+    if (completion) completion(true);
+}
+
+void VornEditorJSConnector::discard_and_close(const std::string& session_id, CloseCompletion completion) {
+    remove_record(session_id);
+    close_editor_scene(true, std::move(completion));
+}
+
+void VornEditorJSConnector::close_editor_scene(bool closed, CloseCompletion completion) {
+    if (!closed) return;
+    auto* h = hub();
+    if (!h) {
+        if (completion) completion(false);
+        return;
+    }
+    auto& app = ui::Application::shared();
+    if (app.supportsMultipleScenes()) {
+        DocumentScene* scene = find_main_document_scene(app.connectedScenes());
+        if (!scene || !scene->session()) return;
+        app.requestSceneSessionDestruction(scene->session(), {}, nullptr);
+    } else {
+        auto* screen = h->editor_screen(h->uses_compact_editor());
+        QPointer<ui::ViewController> editor = screen ? screen->editor_view_controller() : nullptr;
+        dispatch::mainQueue().async([editor] {
+            if (editor) editor->dismissViewControllerAnimated(true);
+        });
+    }
+    if (completion) completion(true);
+}
+
+bool VornEditorJSConnector::holds_editor_of(ui::Scene* scene) const {
+    if (!scene) return false;
+    QList<QWidget*> editors;
+    if (web_view) editors.push_back(web_view.data());
+    if (auto* h = hub()) {
+        for (bool compact : {false, true}) {
+            auto* screen = h->editor_screen(compact);
+            auto* controller = screen ? screen->editor_view_controller() : nullptr;
+            if (controller && controller->viewIfLoaded()) editors.push_back(controller->viewIfLoaded());
+        }
+    }
+    for (ui::Window* window : scene->windows()) {
+        for (QWidget* editor : editors) {
+            if (window && (window == editor || window->isAncestorOf(editor))) return true;
+        }
+    }
+    return false;
+}
+
+DocumentScene* VornEditorJSConnector::find_main_document_scene(const QList<ui::Scene*>& scenes) const {
+    DocumentScene* found = nullptr;
+    for (ui::Scene* scene : scenes) {
+        auto* document = qobject_cast<DocumentScene*>(scene);
+        if (!document || !scene->session()) continue;
+        const auto& name = scene->session()->configuration().name;
+        if (!name || *name != QLatin1String(kMainConfiguration)) continue;
+        if (!holds_editor_of(scene)) continue;
+        found = document;
+    }
+    return found;
+}
+
+// ---- copy -----------------------------------------------------------------------------------------
+
+void VornEditorJSConnector::copy_selected_content(const nlohmann::json& reply, std::optional<VornError> error) {
+    if (error || !editor_support::is_text_dictionary(reply) || !reply.contains("selected_content")) return;
+    auto text = editor_script::decode_base64_text(reply["selected_content"].get<std::string>());
+    if (!text) return;
+    VornEditorWKWebView::put_on_pasteboard(text);
+}

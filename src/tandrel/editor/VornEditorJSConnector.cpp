@@ -1,0 +1,158 @@
+// The editor connector's bridge: attaching to a web view, sending scripts, and the page's
+// messages.
+#include "tandrel/editor/VornEditorJSConnector.h"
+
+#include "platform/dispatch/Dispatch.h"
+#include "platform/web/WebView.h"
+#include "tandrel/editor/DocumentInterfaceHub.h"
+#include "tandrel/editor/EditorScripts.h"
+#include "tandrel/editor/VornEditorJSConnectorSupport.h"
+#include "tandrel/editor/VornPreviewContentBucket.h"
+#include "tandrel/editor/VornPreviewJSConnector.h"
+#include "tandrel/foundation/AMZLogger.h"
+#include "tandrel/foundation/EnumManager.h"
+#include "tandrel/foundation/TandrelExtensions.h"
+#include "tandrel/foundation/VornEditorPreferencesManager.h"
+#include "tandrel/servers/FileViewerScene.h"
+
+using Err = EnumManager::vorn_error_throws;
+
+VornEditorJSConnector::VornEditorJSConnector(QObject* parent) : QObject(parent) {}
+
+VornEditorJSConnector::~VornEditorJSConnector() = default;
+
+const std::vector<std::string>& VornEditorJSConnector::message_handler_names() {
+    static const std::vector<std::string> names{"scriptlog", "log", "msg", "err"};
+    return names;
+}
+
+DocumentInterfaceHub* VornEditorJSConnector::hub() const { return document_hub(scene_delegatex.data()); }
+
+FileViewerSceneDelegate* VornEditorJSConnector::file_viewer() const {
+    return qobject_cast<FileViewerSceneDelegate*>(file_delegatex.data());
+}
+
+// ---- attach and detach ---------------------------------------------------------------------------
+
+void VornEditorJSConnector::attach_web_view(web::WebView* view) {
+    if (!scene_delegatex) {
+        AMZLogger::shared().log_warn("No SD");
+        return;
+    }
+    if (!view) return;
+    if (auto* h = hub()) {
+        if (auto* preview = h->preview_connector()) editorwk_to_previewwk_delegate = preview;
+    }
+    web_view = view;
+    QPointer<VornEditorJSConnector> self(this);
+    for (const auto& name : message_handler_names()) {
+        view->addMessageHandler(name, [self](const web::ScriptMessage& message) {
+            if (self) self->handle_script_message(message);
+        });
+    }
+}
+
+void VornEditorJSConnector::detach_web_view(web::WebView* view) {
+    if (!view) return;
+    if (view->isLoading()) view->stopLoading();
+    view->removeAllUserScripts();
+    view->removeAllMessageHandlers();
+}
+
+// ---- scripts --------------------------------------------------------------------------------------
+
+void VornEditorJSConnector::run_editor_js(const std::string& script, EditorScriptCompletion completion) {
+    QPointer<web::WebView> view = web_view;
+    if (!view) {
+        AMZLogger::shared().log_warn("run_editor_js missing wk");
+        return;
+    }
+    dispatch::mainQueue().async([view, script, completion = std::move(completion)] {
+        if (!view) {
+            AMZLogger::shared().log_warn("run_editor_js missing wk");
+            return;
+        }
+        if (!completion) {
+            view->evaluateJavaScript(script);
+            return;
+        }
+        view->evaluateJavaScript(script, [completion](nlohmann::json result, std::optional<web::ScriptError> error) {
+            if (error) {
+                completion(nullptr, editor_support::script_error(*error));
+                return;
+            }
+            completion(std::move(result), std::nullopt);
+        });
+    });
+}
+
+void VornEditorJSConnector::report_error(std::optional<VornError> error) {
+    if (auto* display = error_delegatex.get()) display->present_error(error);
+}
+
+// ---- page messages ----------------------------------------------------------------------------------
+
+void VornEditorJSConnector::handle_script_message(const web::ScriptMessage& message) {
+    const nlohmann::json& body = message.body;
+    if (message.name == "msg" && body.is_object() && body.contains("doc_ready")) {
+        if (auto* h = hub()) h->load_current_editor_file(is_compact);
+    }
+    if (message.name == "log" && body.is_string()) {
+        AMZLogger::shared().log_verbose("WKLOG " + body.get<std::string>());
+        return;
+    }
+    if (message.name == "err" && body.is_string()) {
+        AMZLogger::shared().log_error("WKERR " + body.get<std::string>());
+        return;
+    }
+    if (!body.is_object() || body.empty()) return;
+
+    if (auto it = body.find("session_info"); it != body.end()) {
+        // Only an object or an array is JSON text of its own; anything else is unreadable.
+        if (!it->is_object() && !it->is_array()) {
+            report_error(editor_support::session_info_error());
+        } else if (auto* viewer = file_viewer()) {
+            QPointer<VornEditorJSConnector> self(this);
+            viewer->save_service_session([self](std::optional<VornError> error) {
+                if (self) self->report_error(error);
+            });
+        }
+    }
+
+    if (auto it = body.find("send_content_to_preview"); it != body.end() && editor_support::is_text_dictionary(*it)) {
+        const nlohmann::json& content = *it;
+        std::optional<std::string> text;
+        if (content.contains("file_path") && content.contains("content")) {
+            text = editor_script::decode_base64_text(content["content"].get<std::string>());
+        }
+        if (!text) {
+            report_error(editor_support::app_error(Err::no_data));
+            return;
+        }
+        auto bucket = editor_support::preview_bucket(content["file_path"].get<std::string>(), std::move(*text));
+        if (auto* preview = editorwk_to_previewwk_delegate.get()) preview->push_preview_content(bucket);
+    }
+
+    if (auto it = body.find("requestPreferences"); it != body.end() && editor_support::is_text_dictionary(*it)) {
+        if (auto* h = hub()) h->apply_editor_preferences();
+    }
+}
+
+// ---- preferences ------------------------------------------------------------------------------------
+
+void VornEditorJSConnector::apply_preferences() {
+    const auto preferences = app_editor_preferences_manager().theModel;
+    if (!preferences) return;
+    set_show_gutter(preferences->gutter_visible);
+    run_editor_js(editor_script::set_autocompletion(preferences->auto_suggest_enabled));
+    run_editor_js(editor_script::set_soft_wrap(editor_script::soft_wrap_value(*preferences)));
+    // A page starts with its default theme and no invisibles: the saved ones go too.
+    run_editor_js(editor_script::set_theme(preferences->theme_id));
+    set_show_invisibles(preferences->invisibles_visible);
+}
+
+void VornEditorJSConnector::set_show_gutter(bool visible) { run_editor_js(editor_script::set_show_gutter(visible)); }
+
+void VornEditorJSConnector::set_show_invisibles(bool visible) {
+    run_editor_js(editor_script::set_show_invisibles(visible));
+}

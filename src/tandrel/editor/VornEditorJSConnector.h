@@ -1,0 +1,168 @@
+#pragma once
+// The one way into and out of an editor page. Each editor web view of a document window has one
+// connector: it sends the page scripts (run_editor_js), hears the page's messages under
+// "scriptlog", "log", "msg" and "err", mirrors the page's editing sessions in the server's
+// editing-sessions store, decides whether a file is changed, closes and saves files, and applies
+// the editor preferences to the page.
+//
+// Every link is weak: the connector owns nothing; the document interface manager owns it.
+// Main thread only: page messages and script replies arrive there, and run_editor_js moves the
+// evaluation there from any thread. Completions run on the main thread.
+//
+// A file counts as changed when the page's undo count for its session is above the count stored
+// in its record. The stored count moves only when the record is made and after a successful
+// write of the file, so a refresh or a failed upload never makes a changed file look saved.
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "tandrel/editor/EditorJStoPreviewJSControllerProtocol.h"
+#include "tandrel/editor/ProtocolLink.h"
+#include "tandrel/editor/VornEditorWKWebViewProtocol.h"
+#include "tandrel/foundation/VornError.h"
+#include "tandrel/scenes/SceneDelegateProtocol.h"
+#include "tandrel/scenes/VornErrorProtocol.h"
+#include "tandrel/servers/VornEditorSaveConnectorProtocol.h"
+#include "tandrel/servers/VornFileViewerSceneDelegateProtocol.h"
+
+class DocumentInterfaceHub;
+class DocumentScene;
+class FileViewerSceneDelegate;
+class VornACEFileSessionsDataModel;
+class VornServerFileContentModel;
+namespace ui {
+class Scene;
+class ViewController;
+}
+namespace web {
+class WebView;
+struct ScriptMessage;
+}
+
+class VornEditorJSConnector : public QObject,
+                              public VornEditorWKWebViewProtocol,
+                              public VornEditorSaveConnectorProtocol {
+    Q_OBJECT
+public:
+    using ErrorCompletion = std::function<void(std::optional<VornError>)>;
+    using CloseCompletion = std::function<void(bool closed)>;
+    // A save's outcome: `written` after a successful write; otherwise the error to show, or
+    // nothing when there was nothing to save (no document, no file viewer, no record).
+    using SaveCompletion = std::function<void(bool written, std::optional<VornError> error)>;
+
+    explicit VornEditorJSConnector(QObject* parent = nullptr);
+    ~VornEditorJSConnector() override;
+
+    // ---- links (all weak) ------------------------------------------------------------------
+    bool is_compact = false;
+    ProtocolLink<EditorJStoPreviewJSControllerProtocol> editorwk_to_previewwk_delegate;
+    QPointer<SceneDelegateProtocol> scene_delegatex;
+    QPointer<VornFileViewerSceneDelegateProtocol> file_delegatex;
+    VornErrorLink error_delegatex;
+    QPointer<web::WebView> web_view;
+
+    // The handler names, in the order they are registered.
+    static const std::vector<std::string>& message_handler_names();
+
+    // ---- the bridge ------------------------------------------------------------------------
+    // Wires the connector to an editor web view: the preview link from the document, the four
+    // message handlers. Without a document ("No SD") nothing is registered.
+    void attach_web_view(web::WebView* view);
+    // Stops the view loading and removes its user scripts and message handlers.
+    void detach_web_view(web::WebView* view);
+    // Queues the script's evaluation on the main queue. Without a web view the script and its
+    // completion are dropped (warning "run_editor_js missing wk").
+    void run_editor_js(const std::string& script, EditorScriptCompletion completion = nullptr) override;
+    // One page message, dispatched by name and body.
+    void handle_script_message(const web::ScriptMessage& message);
+    // Presents the error (when there is one) through the error display.
+    void report_error(std::optional<VornError> error);
+
+    // ---- sessions ----------------------------------------------------------------------------
+    // The record of the session with that id among the file viewer's server's sessions.
+    std::shared_ptr<VornACEFileSessionsDataModel> find_file_session(const std::string& session_id) const;
+    // Makes the content's file the page's current session. `error` is the outcome of storing the
+    // outgoing session: an error is handed straight to the completion. A record of the same id
+    // that this page did not make (left by an earlier window or launch) is stale: the downloaded
+    // text replaces it, so old text is never shown or saved over newer text on the server.
+    void open_editor_session(std::optional<VornError> error, std::shared_ptr<VornServerFileContentModel> content,
+                             ErrorCompletion completion);
+    // Refreshes the record from the page after the scripts queued now, then reopens the file in
+    // the editor screen; failures go to the presenter.
+    void schedule_session_refresh(std::shared_ptr<VornServerFileContentModel> content, ErrorCompletion presenter);
+    void request_current_session(std::shared_ptr<VornServerFileContentModel> content, ErrorCompletion presenter);
+    // Stores a "session_manager.get_current_session()" reply (its "json" and "ace_language") in
+    // the session's record and saves the server's sessions. A script error goes to the
+    // completion; a reply that is not a session, or a session without record, completes with no
+    // error and changes nothing. Without a file viewer the change stays in memory and the
+    // completion is not called.
+    void update_file_session(const nlohmann::json& reply, std::optional<VornError> error,
+                             ErrorCompletion completion = nullptr);
+
+    // Saves the page's current file to the server: asks the page for its session, stores it,
+    // and writes its "value" to the file's path through the file viewer. A reply that is not a
+    // session of the window's file is `no_data`, and nothing is written. After a successful write
+    // the record's stored undo count becomes the page's count at the time of the save.
+    void save_current_file(SaveCompletion completion);
+
+    // ---- closing -------------------------------------------------------------------------------
+    // The close decision on a "session_manager.get_current_session()" reply: a script error is
+    // presented; otherwise confirm_unsaved_changes.
+    void handle_close_reply(const nlohmann::json& reply, std::optional<VornError> error, bool force,
+                            CloseCompletion completion);
+    // Asks "Unsaved Changes" when the page's count is above the stored one (unless forced);
+    // otherwise drops the record and closes the editor.
+    void confirm_unsaved_changes(const nlohmann::json& reply, bool force, CloseCompletion completion);
+    // The alert's actions.
+    void save_and_close(const std::string& session_id, CloseCompletion completion);
+    void discard_and_close(const std::string& session_id, CloseCompletion completion);
+    // After the write of save_and_close: an error is presented and the editor stays open;
+    // otherwise the record goes and the editor closes.
+    void remove_session_after_save(std::optional<VornError> error, const std::string& session_id,
+                                   std::function<void(bool)> completion) override;
+    VornErrorLink save_error_delegate() const override { return error_delegatex; }
+    void after_file_session_removed(std::optional<VornError> error);
+    // Closes the document window that holds this editor (or, in a single-window app, dismisses
+    // the visible editor screen), then completes with true. Nothing for `closed` false.
+    void close_editor_scene(bool closed, CloseCompletion completion);
+    // The document window ("Main Configuration", DocumentScene) among the scenes that holds this
+    // connector's editor; never another document's window, whichever is key.
+    DocumentScene* find_main_document_scene(const QList<ui::Scene*>& scenes) const;
+
+    // ---- copy and paste ------------------------------------------------------------------------
+    void copy_selected_content(const nlohmann::json& reply, std::optional<VornError> error) override;
+
+    // ---- preferences ---------------------------------------------------------------------------
+    // Sends the saved preferences to the page: gutter, autocompletion and soft wrap, then the
+    // theme and the invisibles (so a new page shows the saved theme, not the default one).
+    void apply_preferences();
+    void set_show_gutter(bool visible);
+    void set_show_invisibles(bool visible);
+
+    // The titles of the unsaved-changes alert.
+    static constexpr const char* kUnsavedTitle = "Unsaved Changes";
+    static constexpr const char* kUnsavedMessage = "Do you want to save your changes?";
+
+signals:
+    // The unsaved-changes alert was presented (for observers such as tests).
+    void unsavedChangesAlertShown();
+
+private:
+    DocumentInterfaceHub* hub() const;
+    FileViewerSceneDelegate* file_viewer() const;
+    void store_new_file_session(nlohmann::json result, std::optional<VornError> error,
+                                std::shared_ptr<VornServerFileContentModel> content, ErrorCompletion completion);
+    void show_unsaved_changes_alert(const std::string& session_id, CloseCompletion completion);
+    void remove_record(const std::string& session_id);
+    bool holds_editor_of(ui::Scene* scene) const;
+
+    // Sessions this page was given (made or selected) while the window lives.
+    std::set<std::string> page_sessions_;
+};

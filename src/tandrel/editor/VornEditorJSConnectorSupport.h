@@ -1,0 +1,47 @@
+#pragma once
+// Readers and small values the editor connector shares between its files.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "tandrel/foundation/EnumManager.h"
+#include "tandrel/foundation/VornError.h"
+
+class VornPreviewContentBucket;
+namespace web {
+struct ScriptError;
+}
+
+namespace editor_support {
+
+VornError app_error(EnumManager::vorn_error_throws::Case c);
+// A script that threw (or could not run) in the page.
+VornError script_error(const web::ScriptError& error);
+// A "session_info" value that is neither an object nor an array.
+VornError session_info_error();
+
+// An object whose values are all text (an empty object is one).
+bool is_text_dictionary(const nlohmann::json& value);
+
+// A reply of "session_manager.get_current_session()" with all four members of the right type.
+struct SessionReply {
+    std::string session_id;
+    std::string json;
+    int64_t undo_count = 0;
+    std::string ace_language;
+};
+std::optional<SessionReply> read_session_reply(const nlohmann::json& reply);
+// Only "session_id" (text) and "undo_count" (integer), as the close decision reads them.
+std::optional<std::pair<std::string, int64_t>> read_session_count(const nlohmann::json& reply);
+
+// The "value" text of a stored session state, when the state is an object that holds it.
+std::optional<std::string> session_value(const std::string& session_json);
+
+// Preview content for a document path and its text: the MIME type and extension come from the
+// path.
+std::shared_ptr<VornPreviewContentBucket> preview_bucket(const std::string& file_path, std::string text);
+
+}  // namespace editor_support

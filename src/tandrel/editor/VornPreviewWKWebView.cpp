@@ -1,0 +1,5 @@
+#include "tandrel/editor/VornPreviewWKWebView.h"
+
+VornPreviewWKWebView::VornPreviewWKWebView(QWidget* parent) : web::WebView(parent) {}
+
+VornPreviewWKWebView::~VornPreviewWKWebView() = default;

@@ -1,0 +1,109 @@
+#include "tandrel/editor/WebViewController.h"
+
+#include <QPalette>
+
+#include "platform/dispatch/Dispatch.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/View.h"
+#include "platform/web/WebProfile.h"
+#include "tandrel/editor/DocumentInterfaceHub.h"
+#include "tandrel/editor/VornPreviewJSConnector.h"
+#include "tandrel/foundation/UIViewTandrel.h"
+#include "tandrel/foundation/XCol.h"
+
+WebViewController::WebViewController() : noPreviewNeededView(new VornNoPreviewNeededViewController()) {}
+
+WebViewController::~WebViewController() {
+    // The panel belongs to the view once placed; before that it is ours.
+    if (noPreviewNeededView && !noPreviewNeededView->parent()) delete noPreviewNeededView.data();
+    if (previewWebView_ && !previewWebView_->parent()) delete previewWebView_.data();
+}
+
+VornPreviewWKWebView* WebViewController::previewWebView() {
+    if (!previewWebView_) previewWebView_ = make_preview_web_view();
+    return previewWebView_;
+}
+
+VornPreviewWKWebView* WebViewController::make_preview_web_view() {
+    auto* view = new VornPreviewWKWebView();
+    if (isViewLoaded()) view->resize(viewIfLoaded()->size());
+    view->setContextMenuPolicy(Qt::NoContextMenu);
+    view->loadHtmlString(std::string());
+    return view;
+}
+
+void WebViewController::clear_website_data() { web::clearWebsiteData(); }
+
+void WebViewController::viewDidLoad() {
+    VornDocViewController::viewDidLoad();
+    setup_preview_view();
+}
+
+void WebViewController::setup_preview_view() {
+    QWidget* root = view();
+    root->setAutoFillBackground(true);
+    root->setBackgroundRole(QPalette::Window);
+    setTitle(QStringLiteral("Live Preview"));
+
+    ui::NavigationBarAppearance appearance;
+    appearance.backgroundColor = XCol::bar_background();
+    appearance.titleColor = XCol::preview_title();
+    if (auto* navigation = navigationController()) navigation->navigationBar()->setAppearance(appearance);
+
+    clear_website_data();
+
+    auto* web = previewWebView();
+    web->page()->setBackgroundColor(Qt::white);
+    web->setParent(root);
+    auto* hub = document_hub(scene_delegatex.data());
+    if (hub && hub->preview_connector()) web->preview_wv_delegatex = hub->preview_connector();
+    util_align_right_anchorWithPixel(web, 0, true);
+    util_align_left_anchorWithPixel(web, 0, true);
+    util_align_top_anchorWithPixel(web, 0, true);
+    util_align_bottom_anchorWithPixel(web, 0, true);
+    web->show();
+
+    if (noPreviewNeededView) {
+        ui::setAlpha(noPreviewNeededView, 0.0);
+        noPreviewNeededView->setParent(root);
+        util_align_right_anchorWithPixel(noPreviewNeededView, 0, true);
+        util_align_left_anchorWithPixel(noPreviewNeededView, 0, true);
+        util_align_top_anchorWithPixel(noPreviewNeededView, 0, true);
+        util_align_bottom_anchorWithPixel(noPreviewNeededView, 0, true);
+        noPreviewNeededView->raise();
+        noPreviewNeededView->show();
+    }
+
+    if (hub && hub->preview_connector()) hub->preview_connector()->attach_web_view(web);
+}
+
+void WebViewController::show_no_preview(const QString& text) {
+    QPointer<WebViewController> self(this);
+    dispatch::mainQueue().async([self, text] {
+        if (self) self->present_no_preview_panel(text);
+    });
+}
+
+void WebViewController::show_preview() {
+    QPointer<WebViewController> self(this);
+    dispatch::mainQueue().async([self] {
+        if (self) self->present_preview_view();
+    });
+}
+
+void WebViewController::present_no_preview_panel(const QString& text) {
+    loadViewIfNeeded();
+    if (!noPreviewNeededView) return;
+    noPreviewNeededView->raise();
+    noPreviewNeededView->set_unsupported_extension_text(text);
+    ui::setAlpha(noPreviewNeededView, 1.0);
+    ui::setAlpha(previewWebView(), 0.0);
+}
+
+void WebViewController::present_preview_view() {
+    loadViewIfNeeded();
+    auto* web = previewWebView();
+    web->raise();
+    if (noPreviewNeededView) ui::setAlpha(noPreviewNeededView, 0.0);
+    ui::setAlpha(web, 1.0);
+}

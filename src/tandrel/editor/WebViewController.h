@@ -1,0 +1,41 @@
+#pragma once
+// The live preview screen: the preview web view with the no-preview panel over it; they swap by
+// alpha. Its web view is attached to the window's preview connector when the view loads.
+#include <QPointer>
+#include <QString>
+
+#include "tandrel/editor/ProtocolLink.h"
+#include "tandrel/editor/VornNoPreviewNeededViewController.h"
+#include "tandrel/editor/VornPreviewWKWebView.h"
+#include "tandrel/editor/WebViewControllerProtocol.h"
+#include "tandrel/scenes/VornDocViewController.h"
+
+class WebViewController : public VornDocViewController {
+    Q_OBJECT
+public:
+    WebViewController();
+    ~WebViewController() override;
+
+    ProtocolLink<WebViewControllerProtocol> webViewDelegate;
+    // Made with the screen, placed when the view loads.
+    QPointer<VornNoPreviewNeededViewController> noPreviewNeededView;
+    // Made on first use.
+    VornPreviewWKWebView* previewWebView();
+
+    // Queued on the main queue: the panel with the type's text, or the web view.
+    void show_no_preview(const QString& text);
+    void show_preview();
+    void present_no_preview_panel(const QString& text);
+    void present_preview_view();
+
+    static void clear_website_data();
+    bool canBecomeFirstResponder() const { return true; }
+
+protected:
+    void viewDidLoad() override;
+
+private:
+    void setup_preview_view();
+    VornPreviewWKWebView* make_preview_web_view();
+    QPointer<VornPreviewWKWebView> previewWebView_;
+};
