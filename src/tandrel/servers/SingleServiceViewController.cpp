@@ -1,10 +1,895 @@
 #include "tandrel/servers/SingleServiceViewController.h"
 
-#include <QWidget>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QScrollArea>
+#include <QShortcut>
+#include <QUrl>
+#include <algorithm>
+#include <cctype>
 
-SingleServiceViewController::SingleServiceViewController() = default;
+#include "platform/dispatch/Dispatch.h"
+#include "platform/files/FileProvider.h"
+#include "platform/ui/Layout.h"
+#include "platform/ui/View.h"
+#include "tandrel/foundation/AMZLogger.h"
+#include "tandrel/foundation/TandrelExtensions.h"
+#include "tandrel/foundation/UIViewTandrel.h"
+#include "tandrel/foundation/VORNPresenterUtility.h"
+#include "tandrel/foundation/VornServicesManager.h"
+#include "tandrel/foundation/XCol.h"
+#include "tandrel/servers/ServerScreenWidgets.h"
+#include "tandrel/servers/ServerScreensWindowLink.h"
+#include "tandrel/servers/VornProviderErrors.h"
+
+using servers_ui::TextStyle;
+using ConnectionType = EnumManager::VornConnectionType;
+using Err = EnumManager::vorn_error_throws;
+
+namespace {
+
+constexpr int kCaptionHeight = 34;
+constexpr int kFieldHeight = 44;
+constexpr int kRowHeight = kCaptionHeight + kFieldHeight;
+constexpr int kRowGap = 10;
+
+// The form's root view: the palette's background of the appearance it is drawn in.
+class FormRootView : public QWidget {
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.fillRect(rect(), XCol::background().resolvedFor(this));
+    }
+};
+
+// Scrolls the whole form: its content is as wide as the view and as tall as the form needs.
+class FormScrollArea : public QScrollArea {
+public:
+    std::function<int()> contentHeight;
+
+    void fitContent() {
+        QWidget* content = widget();
+        if (!content) return;
+        const int height = contentHeight ? contentHeight() : content->height();
+        const QSize size(viewport()->width(), height);
+        if (content->size() != size) content->resize(size);
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QScrollArea::resizeEvent(event);
+        fitContent();
+    }
+};
+
+// A text field with the form's rounded border (the foreground colour at alpha 0.3) and a
+// 10-point inner margin on the left.
+class FormTextField : public QLineEdit {
+public:
+    FormTextField() {
+        setFrame(false);
+        setTextMargins(10, 0, 4, 0);
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        QLineEdit::paintEvent(event);
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPen pen(XCol::foreground().withAlphaComponent(hasFocus() ? 0.6 : 0.3).resolvedFor(this));
+        pen.setWidthF(1);
+        painter.setPen(pen);
+        painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
+    }
+};
+
+const ui::DynamicColor& system_red() {
+    static const ui::DynamicColor c(ui::DynamicColor::Provider([](const ui::TraitCollection& t) {
+        return t.userInterfaceStyle == ui::InterfaceStyle::dark ? QColor(0xff, 0x45, 0x3a) : QColor(0xff, 0x3b, 0x30);
+    }));
+    return c;
+}
+
+std::shared_ptr<VornSingleServiceDataModel> saved_service_with_id(const std::string& id) {
+    for (const auto& s : app_services_manager().appServicesModel->saved_services)
+        if (s && s->id == id) return s;
+    return nullptr;
+}
+
+// Another saved server whose password sits under the same keychain service and account.
+bool password_still_used(const std::string& url, const std::string& username) {
+    for (const auto& s : app_services_manager().appServicesModel->saved_services)
+        if (s && s->url == url && s->username == username) return true;
+    return false;
+}
+
+// Removes a password nobody uses any more; "not found" is fine.
+void forget_password(const std::string& url, const std::string& username) {
+    if (password_still_used(url, username)) return;
+    VornKeyChainUtilityClass::keychain_delete_password(
+        url, VornKeyChainUtilityClass::keychain_account(url, username), [](std::optional<VornError> error) {
+            if (error && !error->is("KeychainError", EnumManager::KeychainError::itemNotFound))
+                AMZLogger::shared().log_error("keychain_delete_password " + error->text());
+        });
+}
+
+bool is_superseded(const VornError& error) { return error.name == "connection_superseded"; }
+
+QString q(const std::string& s) { return QString::fromStdString(s); }
+
+}  // namespace
+
+// ---- values --------------------------------------------------------------------------------
+
+const std::vector<SingleServiceViewController::ui_elements>& SingleServiceViewController::ui_elements_all_cases() {
+    static const std::vector<ui_elements> all = {ui_elements::nickname, ui_elements::server_url,
+                                                 ui_elements::username, ui_elements::password, ui_elements::port};
+    return all;
+}
+
+std::string SingleServiceViewController::service_id_for(const std::string& url, const std::string& username) {
+    return VornKeyChainUtilityClass::keychain_account(url, username);
+}
+
+int64_t SingleServiceViewController::port_value(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    int64_t value = 0;
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+        if (value > (INT64_MAX - 9) / 10) break;  // longer numbers keep their leading part
+        value = value * 10 + (text[i] - '0');
+    }
+    return negative ? -value : value;
+}
+
+std::string SingleServiceViewController::caption_for(ui_elements element) {
+    switch (element) {
+        case ui_elements::nickname: return "Service Nickname";
+        case ui_elements::server_url: return "Service URL - Including ftp:// or  webdav://";
+        case ui_elements::username: return "Username";
+        case ui_elements::password: return "Password";
+        case ui_elements::port: return "Port";
+    }
+    return {};
+}
+
+std::string SingleServiceViewController::placeholder_for(ui_elements element) {
+    switch (element) {
+        case ui_elements::nickname: return "Eg: My Website";
+        case ui_elements::server_url: return "ftp://ftp.example.com";
+        case ui_elements::port: return "21";
+        default: return {};
+    }
+}
+
+// ---- life cycle ------------------------------------------------------------------------------
+
+SingleServiceViewController::SingleServiceViewController()
+    : authenticating_lbl(new QLabel),
+      spinner(new servers_ui::ActivityIndicatorView),
+      scrollview(new FormScrollArea),
+      contentViexw(new QWidget),
+      close_controller_btn(new QPushButton),
+      controller_title_lbl(new QLabel),
+      add_service_type(new servers_ui::SegmentedControl({})),
+      apply_btn(new QPushButton),
+      cancel_btn(new QPushButton),
+      delete_btn(new QPushButton) {}
+
+SingleServiceViewController::~SingleServiceViewController() {
+    // Views that never went into the form's view are the form's own (a link empties itself when
+    // an earlier deletion took its view along).
+    const QList<QPointer<QWidget>> own = {authenticating_lbl.data(), spinner.data(),        scrollview.data(),
+                                          contentViexw.data(),       close_controller_btn.data(),
+                                          controller_title_lbl.data(), add_service_type.data(), apply_btn.data(),
+                                          cancel_btn.data(),         delete_btn.data()};
+    for (const QPointer<QWidget>& w : own)
+        if (w && !w->parentWidget()) delete w.data();
+}
+
+std::shared_ptr<SingleServiceViewController> SingleServiceViewController::strong_self() {
+    return std::static_pointer_cast<SingleServiceViewController>(sharedFromThis());
+}
+
+void SingleServiceViewController::loadView() { setView(new FormRootView); }
 
 void SingleServiceViewController::viewDidLoad() {
     VornFileServerViewController::viewDidLoad();
-    view()->setAutoFillBackground(true);
+    buildServiceForm();
+}
+
+void SingleServiceViewController::buildServiceForm() {
+    setTitle(QStringLiteral("Add New Service"));
+    setup_scroll_view();
+    setup_title_label();
+    setup_type_segments();
+    setup_form_rows();
+    setup_buttons();
+    set_form_defaults();
+    setup_spinner();
+    setup_key_commands();
+    fillServiceForm();
+    fit_content();
+}
+
+void SingleServiceViewController::setup_scroll_view() {
+    auto* area = static_cast<FormScrollArea*>(scrollview.data());
+    area->setFrameShape(QFrame::NoFrame);
+    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    area->viewport()->setAutoFillBackground(false);
+    contentViexw->setAutoFillBackground(false);
+    area->setWidget(contentViexw);
+    area->setWidgetResizable(false);
+    area->contentHeight = [this] { return form_content_height(); };
+    scrollview->setParent(view());
+    util_align_top_anchorWithPixel(scrollview, 0, false);
+    util_align_bottom_anchorWithPixel(scrollview, 0, false);
+    util_align_left_anchorWithPixel(scrollview, 0, false);
+    util_align_right_anchorWithPixel(scrollview, 0, false);
+}
+
+int SingleServiceViewController::form_content_height() const {
+    const int title = controller_title_lbl->sizeHint().height();
+    const int segments = add_service_type->sizeHint().height();
+    const int rows = static_cast<int>(ui_elements_all_cases().size());
+    const int buttons = std::max(apply_btn->minimumHeight(), apply_btn->sizeHint().height());
+    return 10 + title + 20 + segments + 20 + rows * kRowHeight + (rows - 1) * kRowGap + 50 + buttons + 20 +
+           keyboard_inset_;
+}
+
+void SingleServiceViewController::setup_title_label() {
+    controller_title_lbl->setText(QStringLiteral("Add New Service"));
+    controller_title_lbl->setFont(servers_ui::text_style_font(TextStyle::body));
+    controller_title_lbl->setAlignment(Qt::AlignCenter);
+    servers_ui::bind_text_color(controller_title_lbl, XCol::teal());
+    controller_title_lbl->setParent(contentViexw);
+    util_align_top_anchorWithPixel(controller_title_lbl, 10, true);
+    util_align_left_anchorWithPixel(controller_title_lbl, 0, true);
+    util_align_right_anchorWithPixel(controller_title_lbl, 0, true);
+}
+
+void SingleServiceViewController::setup_type_segments() {
+    // The control made with the form is replaced by the one with the two protocols.
+    delete add_service_type.data();
+    add_service_type = new servers_ui::SegmentedControl({QStringLiteral("FTP"), QStringLiteral("WebDav")});
+    connect(add_service_type, &servers_ui::SegmentedControl::valueChanged, this, [this] { selected_segment(); });
+    add_service_type->setParent(contentViexw);
+    util_align_top_anchor_to_bottom_of_viewWithView(add_service_type, controller_title_lbl, 20);
+    util_align_center_x_anchorWithPixel(add_service_type, 0);
+}
+
+void SingleServiceViewController::setup_form_rows() {
+    for (ui_elements element : ui_elements_all_cases()) add_form_row(element);
+}
+
+QWidget* SingleServiceViewController::make_form_row(ui_elements element) {
+    auto* row = new QWidget;
+
+    // The caption shrinks its text to fit rather than cut off the URL schemes it names.
+    auto* caption = new VornLabel(q(caption_for(element)), row);
+    caption->setFont(servers_ui::text_style_font(TextStyle::subheadline));
+    servers_ui::bind_text_color(caption, XCol::teal());
+    util_align_top_anchorWithPixel(caption, 0, false);
+    util_align_left_anchorWithPixel(caption, 0, false);
+    util_align_right_anchorWithPixel(caption, 0, false);
+    util_height_anchorWithPixel(caption, kCaptionHeight);
+    element_ui_lbl_dict[element] = caption;
+
+    auto* field = new FormTextField;
+    field->setParent(row);
+    field->setPlaceholderText(q(placeholder_for(element)));
+    field->setFont(servers_ui::text_style_font(TextStyle::caption1));
+    Qt::InputMethodHints hints = Qt::ImhNoAutoUppercase | Qt::ImhNoPredictiveText;
+    switch (element) {
+        case ui_elements::server_url: hints |= Qt::ImhUrlCharactersOnly; break;
+        case ui_elements::password:
+            field->setEchoMode(QLineEdit::Password);
+            hints |= Qt::ImhHiddenText | Qt::ImhSensitiveData;
+            break;
+        case ui_elements::port: hints |= Qt::ImhDigitsOnly; break;
+        default: break;
+    }
+    field->setInputMethodHints(hints);
+    field->setObjectName(QStringLiteral("service_field_%1").arg(static_cast<int>(element)));
+    util_align_bottom_anchorWithPixel(field, 0, false);
+    util_align_left_anchorWithPixel(field, 0, false);
+    util_align_right_anchorWithPixel(field, 0, false);
+    util_height_anchorWithPixel(field, kFieldHeight);
+    util_align_top_anchor_to_bottom_of_viewWithView(field, caption, 0);
+    element_ui_tf_dict[element] = field;
+    return row;
+}
+
+void SingleServiceViewController::add_form_row(ui_elements element) {
+    QWidget* row = make_form_row(element);
+    row->setParent(contentViexw);
+    util_align_left_anchorWithPixel(row, 20, true);
+    util_align_right_anchorWithPixel(row, 20, true);
+    util_height_anchorWithPixel(row, kRowHeight);
+    const auto& order = ui_elements_all_cases();
+    const auto at = std::find(order.begin(), order.end(), element);
+    QWidget* previous = nullptr;
+    if (at != order.begin()) {
+        auto found = element_ui_dict.find(*(at - 1));
+        if (found != element_ui_dict.end()) previous = found->second;
+    }
+    if (previous) util_align_top_anchor_to_bottom_of_viewWithView(row, previous, kRowGap);
+    else util_align_top_anchor_to_bottom_of_viewWithView(row, add_service_type, 20);
+    element_ui_dict[element] = row;
+}
+
+void SingleServiceViewController::setup_buttons() {
+    auto port_row = element_ui_dict.find(ui_elements::port);
+    QWidget* above = port_row != element_ui_dict.end() ? port_row->second : view();
+
+    apply_btn->setText(QStringLiteral("Apply"));
+    servers_ui::apply_button_configuration(apply_btn, servers_ui::ButtonConfiguration::filled());
+    apply_btn->setDefault(true);
+    apply_action_ = connect(apply_btn, &QPushButton::clicked, this, [this] { apply_button_pressed(); });
+    apply_btn->setParent(contentViexw);
+    util_align_bottom_anchorWithPixel(apply_btn, 20, true);
+    util_align_right_anchorWithPixel(apply_btn, 20, true);
+    util_align_top_anchor_to_bottom_of_viewWithView(apply_btn, above, 50);
+
+    cancel_btn->setText(QStringLiteral("Cancel"));
+    servers_ui::apply_button_configuration(cancel_btn, servers_ui::ButtonConfiguration::gray());
+    connect(cancel_btn, &QPushButton::clicked, this, [this] { close_controller(); });
+    cancel_btn->setParent(contentViexw);
+    util_align_bottom_anchorWithPixel(cancel_btn, 20, true);
+    util_align_right_anchor_to_left_of_viewWithView(cancel_btn, apply_btn, -10);
+    util_align_top_anchor_to_bottom_of_viewWithView(cancel_btn, above, 50);
+
+    if (!is_editing_a_service) return;
+    delete_btn->setText(QStringLiteral("Delete"));
+    auto red = servers_ui::ButtonConfiguration::filled();
+    red.baseBackgroundColor = system_red();
+    red.baseForegroundColor = ui::DynamicColor(QColor(Qt::white));
+    servers_ui::apply_button_configuration(delete_btn, red);
+    connect(delete_btn, &QPushButton::clicked, this, [this] { delete_btn_pressed(); });
+    delete_btn->setParent(contentViexw);
+    util_align_bottom_anchorWithPixel(delete_btn, 20, true);
+    util_align_left_anchorWithPixel(delete_btn, 10, true);
+    util_align_top_anchor_to_bottom_of_viewWithView(delete_btn, above, 50);
+}
+
+void SingleServiceViewController::set_form_defaults() {
+    add_service_type_selection = ConnectionType::ftp;
+    add_service_type->setSelectedSegmentIndex(0);
+    if (QLineEdit* port = element_ui_tf_dict[ui_elements::port]) port->setText(QStringLiteral("21"));
+}
+
+void SingleServiceViewController::setup_spinner() {
+    spinner->setHidesWhenStopped(true);
+    spinner->setColor(XCol::foreground());
+    spinner->setParent(contentViexw);
+    util_align_center_x_anchorWithPixel(spinner, 0);
+    util_align_center_y_anchorWithPixel(spinner, 0);
+
+    authenticating_lbl->setText(QStringLiteral("Authenticating Login..."));
+    authenticating_lbl->setFont(servers_ui::text_style_font(TextStyle::subheadline));
+    authenticating_lbl->setAlignment(Qt::AlignCenter);
+    authenticating_lbl->setParent(contentViexw);
+    authenticating_lbl->hide();
+    ui::setAlpha(authenticating_lbl, 0);
+    util_align_top_anchor_to_bottom_of_viewWithView(authenticating_lbl, spinner, 10);
+    util_align_center_x_anchorWithPixel(authenticating_lbl, 0);
+}
+
+void SingleServiceViewController::setup_key_commands() {
+    auto* tab = new QShortcut(QKeySequence(Qt::Key_Tab), view());
+    tab->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(tab, &QShortcut::activated, this, [this] { tabPressed(); });
+}
+
+void SingleServiceViewController::user_interface_style_did_change(const ui::TraitCollection&,
+                                                                  const ui::TraitCollection&) {
+    for (auto& [element, caption] : element_ui_lbl_dict)
+        if (caption) caption->setFont(servers_ui::text_style_font(TextStyle::subheadline));
+    for (auto& [element, field] : element_ui_tf_dict)
+        if (field) field->setFont(servers_ui::text_style_font(TextStyle::caption1));
+}
+
+// ---- edit mode -------------------------------------------------------------------------------
+
+void SingleServiceViewController::fillServiceForm() {
+    if (!is_editing_a_service || service_id.empty()) return;
+    auto record = saved_service_with_id(service_id);
+    if (!record) return;  // the form keeps its add appearance
+    editing_service_model = record;
+
+    element_ui_tf_dict[ui_elements::nickname]->setText(q(record->nickname));
+    element_ui_tf_dict[ui_elements::server_url]->setText(q(record->url));
+    element_ui_tf_dict[ui_elements::username]->setText(q(record->username));
+    element_ui_tf_dict[ui_elements::password]->setText(QString());
+    // The port keeps "21" from the defaults.
+
+    if (record->connection_type == ConnectionType::ftp) {
+        add_service_type->setSelectedSegmentIndex(0);
+        add_service_type_selection = ConnectionType::ftp;
+    } else if (record->connection_type == ConnectionType::webDav) {
+        add_service_type->setSelectedSegmentIndex(1);
+        add_service_type_selection = ConnectionType::webDav;
+    }
+
+    controller_title_lbl->setText(QStringLiteral("Update Service"));
+    apply_btn->setText(QStringLiteral("Update"));
+    servers_ui::apply_button_configuration(apply_btn, servers_ui::ButtonConfiguration::filled());
+    disconnect(apply_action_);
+    apply_action_ = connect(apply_btn, &QPushButton::clicked, this, [this] { update_button_pressed(); });
+}
+
+// ---- fields --------------------------------------------------------------------------------
+
+void SingleServiceViewController::selected_segment() { segment_changed(); }
+
+void SingleServiceViewController::segment_changed() {
+    static const ConnectionType types[] = {ConnectionType::ftp, ConnectionType::webDav};
+    const int index = add_service_type->selectedSegmentIndex();
+    if (index < 0 || index > 1) return;
+    add_service_type_selection = types[index];
+    if (QLineEdit* port = element_ui_tf_dict[ui_elements::port])
+        port->setText(index == 0 ? QStringLiteral("21") : QStringLiteral("80"));
+}
+
+void SingleServiceViewController::fit_content() {
+    if (scrollview) static_cast<FormScrollArea*>(scrollview.data())->fitContent();
+}
+
+void SingleServiceViewController::keyboardWillShow(const std::optional<QRect>& keyboard_begin_frame) {
+    adjust_for_keyboard(keyboard_begin_frame);
+}
+
+void SingleServiceViewController::keyboardWillHide() {
+    keyboard_inset_ = 0;
+    fit_content();
+}
+
+void SingleServiceViewController::adjust_for_keyboard(const std::optional<QRect>& keyboard_begin_frame) {
+    if (!keyboard_begin_frame) return;
+    keyboard_inset_ = keyboard_begin_frame->height() + 90;
+    fit_content();
+}
+
+std::optional<SingleServiceViewController::newServiceInfo> SingleServiceViewController::read_form(
+    bool needs_window_link) const {
+    auto text = [this](ui_elements e) -> std::string {
+        auto it = element_ui_tf_dict.find(e);
+        return it != element_ui_tf_dict.end() && it->second ? it->second->text().toStdString() : std::string();
+    };
+    newServiceInfo info;
+    info.password = text(ui_elements::password);
+    info.server_url = text(ui_elements::server_url);
+    info.username = text(ui_elements::username);  // may be empty
+    info.nickname = text(ui_elements::nickname);
+    info.port = port_value(text(ui_elements::port));
+    if (info.password.empty() || info.server_url.empty()) return std::nullopt;
+    if (!QUrl(q(info.server_url), QUrl::StrictMode).isValid()) return std::nullopt;
+    if (needs_window_link && !scene_file_delegatex) return std::nullopt;
+    return info;
+}
+
+void SingleServiceViewController::show_missing_information() {
+    QPointer<ui::ViewController> presenter(this);
+    VORNPresenterUtility::present_on_main(presenter, [presenter](bool ready) {
+        VORNPresenterUtility::present_action_alert(
+            ready, "Missing Information...", "Please check you have supplied the required information, and try again",
+            "Try again...", nullptr, presenter);
+    });
+    end_authenticating_on_main();
+}
+
+// ---- adding and updating ---------------------------------------------------------------------
+
+void SingleServiceViewController::apply_button_pressed() { validate_new_service(); }
+void SingleServiceViewController::update_button_pressed() { validate_update(); }
+
+void SingleServiceViewController::validate_new_service() {
+    if (busy_) return;
+    auto info = read_form(true);
+    if (!info) {
+        show_missing_information();
+        return;
+    }
+    currentFormData = *info;
+    start_login_check(false);
+}
+
+void SingleServiceViewController::validate_update() {
+    if (busy_) return;
+    busy_ = true;
+    begin_authenticating_on_main();
+    if (service_id.empty() || !saved_service_with_id(service_id)) {
+        end_authenticating_on_main();
+        return;
+    }
+    auto info = read_form(false);
+    if (!info) {
+        // Every update needs the password typed again: the edit form starts without it.
+        show_missing_information();
+        return;
+    }
+    currentFormData = *info;
+    start_login_check(true);
+}
+
+void SingleServiceViewController::start_login_check(bool edit_mode) {
+    auto self = strong_self();
+    if (!self) return;
+    if (!busy_) {
+        busy_ = true;
+        begin_authenticating_on_main();
+    }
+    ConnectionType type = ConnectionType::unKnown;
+    switch (add_service_type->selectedSegmentIndex()) {
+        case 0: type = ConnectionType::ftp; break;
+        case 1: type = ConnectionType::webDav; break;
+        case 2: type = ConnectionType::sftp; break;
+        default: break;
+    }
+    check_login(currentFormData.server_url, currentFormData.username, currentFormData.password, type,
+                [self, edit_mode](std::optional<VornError> error) { self->after_login_check(error, edit_mode); });
+}
+
+void SingleServiceViewController::check_login(const std::string& url, const std::string& username,
+                                              const std::string& password, ConnectionType type,
+                                              std::function<void(std::optional<VornError>)> completion) {
+    const files::Credential credential{username, password};
+    std::shared_ptr<files::FileProvider> provider;
+    if (type == ConnectionType::ftp) provider = files::makeFtpProvider(url, credential);
+    else if (type == ConnectionType::webDav) provider = files::makeWebDavProvider(url, credential);
+    if (!provider) {
+        // No connector for this address and protocol: said so, never left waiting.
+        dispatch::mainQueue().async([completion] { completion(VornError(Err(Err::guardReturnNoFileProvider))); });
+        return;
+    }
+    provider->checkLogin([provider, completion](std::optional<files::FileError> error) mutable {
+        const auto result = vorn_error_from(error);
+        dispatch::mainQueue().async([completion, result] { completion(result); });
+        // Stopping a provider waits for its workers: let it go on a background queue.
+        dispatch::globalQueue(dispatch::QoS::background).async([p = std::move(provider)]() mutable { p.reset(); });
+    });
+}
+
+void SingleServiceViewController::after_login_check(std::optional<VornError> error, bool edit_mode) {
+    if (closed_) {
+        // The form was closed while the server answered: nothing is stored.
+        busy_ = false;
+        return;
+    }
+    if (error) {
+        present_error(error);
+        end_authenticating_on_main();
+        return;
+    }
+    const std::string id = service_id_for(currentFormData.server_url, currentFormData.username);
+    auto self = strong_self();
+    auto failure = [self, edit_mode](const VornError& e) { self->handleKeychainDuplicate(e, edit_mode); };
+    if (edit_mode) {
+        VornKeyChainUtilityClass::keychain_add_password_for_edit(currentFormData.password, currentFormData.server_url,
+                                                                 id, form_steps(true), failure);
+    } else {
+        VornKeyChainUtilityClass::keychain_add_password_for_new(currentFormData.password, currentFormData.server_url,
+                                                                id, form_steps(false), failure);
+    }
+}
+
+VornKeyChainFormSteps SingleServiceViewController::form_steps(bool edit_mode) {
+    auto self = strong_self();
+    VornKeyChainFormSteps steps;
+    steps.end_authenticating_on_main = [self] { self->end_authenticating_on_main(); };
+    steps.update_editing_service = [self] { self->update_editing_service(); };
+    steps.add_new_service = [self] { self->add_new_service(); };
+    if (edit_mode) {
+        // The password typed in the edit form replaced the stored one: store the record.
+        steps.save_updated_service = [self](std::function<void()> completion) {
+            self->finish_edit_after_password_update();
+            if (completion) completion();
+        };
+    } else {
+        steps.save_updated_service = [self](std::function<void()> completion) {
+            self->save_updated_service(std::move(completion));
+        };
+    }
+    steps.present_error = [self](const VornError& e) { self->present_error(e); };
+    steps.service_list_changed = [self] { self->notify_list(); };
+    return steps;
+}
+
+void SingleServiceViewController::notify_list() {
+    if (auto* list = single_vc_to_manage_vc_delegate.get()) list->service_list_changed();
+}
+
+void SingleServiceViewController::handleKeychainDuplicate(const VornError& error, bool edit_mode) {
+    if (!error.is("KeychainError", EnumManager::KeychainError::duplicateItem)) {
+        present_error(error);
+        end_authenticating_on_main();
+        return;
+    }
+    QPointer<SingleServiceViewController> weak(this);
+    VORNPresenterUtility::present_on_main(weak.data(), [weak, edit_mode](bool ready) {
+        if (!weak) return;
+        if (!ready) {
+            // No prompt, no answer: the wait ends and nothing is stored.
+            weak->end_authenticating_on_main();
+            return;
+        }
+        VORNPresenterUtility::present_actions_alert(
+            true, "Duplicate Found...",
+            "Duplicate found: Your iCloud KeyChain already has that account saved. Would you like us to update it?",
+            {{"Update", ui::AlertActionStyle::default_, true}, {"Cancel", ui::AlertActionStyle::destructive, false}},
+            [weak, edit_mode](bool update) {
+                if (!weak) return;
+                if (!update) {
+                    weak->end_authenticating_on_main();
+                    return;
+                }
+                if (edit_mode) {
+                    // The edited server's new password goes into the keychain, then the record.
+                    const auto& data = weak->currentFormData;
+                    VornKeyChainUtilityClass::keychain_update_password(
+                        data.password, data.server_url, service_id_for(data.server_url, data.username),
+                        weak->form_steps(true), nullptr);
+                } else {
+                    weak->update_duplicate_keychain_item();
+                }
+            },
+            weak.data());
+    });
+}
+
+void SingleServiceViewController::finish_edit_after_password_update() {
+    end_authenticating_on_main();
+    update_editing_service();
+    notify_list();
+}
+
+void SingleServiceViewController::update_duplicate_keychain_item() {
+    const auto& data = currentFormData;
+    VornKeyChainUtilityClass::keychain_update_password(data.password, data.server_url,
+                                                       service_id_for(data.server_url, data.username),
+                                                       form_steps(false), nullptr);
+}
+
+void SingleServiceViewController::save_updated_service(std::function<void()> completion) {
+    if (completion) completion();
+    if (!scene_file_delegatex) {
+        present_error(VornError(Err(Err::no_doc_int_manager)));
+        end_authenticating_on_main();
+        return;
+    }
+    // The server this URL and user name already are (same id, same keychain account).
+    auto found = saved_service_with_id(service_id_for(currentFormData.server_url, currentFormData.username));
+    if (!found) {
+        end_authenticating_on_main();
+        add_new_service();
+        notify_list();
+        return;
+    }
+    found->username = currentFormData.username;
+    found->nickname = currentFormData.nickname;
+    found->port = currentFormData.port;
+    found->connection_type = add_service_type_selection;
+    const std::string id = found->id;
+    auto self = strong_self();
+    app_services_manager().request_save_services([self, id](bool saved) {
+        dispatch::mainQueue().async([self, id, saved] {
+            if (!saved) {
+                self->present_on_form_or_window(VornError(Err(Err::update_service_failed)));
+                self->end_authenticating_on_main();
+                return;
+            }
+            // Stored once: the existing record was updated, no second one is added.
+            self->reconnect_updated_service(id);
+            self->end_authenticating_on_main();
+            self->update_editing_service();
+            self->notify_list();
+        });
+    });
+}
+
+void SingleServiceViewController::reconnect_updated_service(const std::string& id) {
+    auto self = strong_self();
+    servers_link::reset_and_connect(scene_file_delegatex, id, [self](std::optional<VornError> error) {
+        if (!error) {
+            self->close_controller();
+        } else if (!is_superseded(*error)) {
+            self->present_on_form_or_window(*error);
+        }
+    });
+}
+
+void SingleServiceViewController::copy_form_into(VornSingleServiceDataModel& record) const {
+    record.connection_type = add_service_type_selection;
+    record.url = currentFormData.server_url;
+    record.username = currentFormData.username;
+    record.nickname = currentFormData.nickname;
+    record.port = currentFormData.port;
+}
+
+void SingleServiceViewController::add_new_service() {
+    auto self = strong_self();
+    const std::string id = service_id_for(currentFormData.server_url, currentFormData.username);
+    if (auto existing = saved_service_with_id(id)) {
+        // The same URL and user name are this server already: it is updated, not added twice.
+        copy_form_into(*existing);
+        app_services_manager().request_save_services([self, id](bool saved) {
+            dispatch::mainQueue().async([self, id, saved] {
+                self->connect_new_service(saved ? std::optional<std::string>(id) : std::nullopt);
+            });
+        });
+        return;
+    }
+    auto record = std::make_shared<VornSingleServiceDataModel>();
+    record->id = id;
+    copy_form_into(*record);
+    app_services_manager().appServicesModel->add_service(record, [self](std::optional<std::string> saved_id) {
+        dispatch::mainQueue().async([self, saved_id] { self->connect_new_service(saved_id); });
+    });
+}
+
+void SingleServiceViewController::connect_new_service(std::optional<std::string> id) {
+    if (!id || !scene_file_delegatex) {
+        present_on_form_or_window(VornError(Err(Err::no_data)));
+        return;
+    }
+    auto self = strong_self();
+    servers_link::reset_and_connect(scene_file_delegatex, *id, [self](std::optional<VornError> error) {
+        if (!error) {
+            self->close_controller();
+        } else if (!is_superseded(*error)) {
+            self->present_on_form_or_window(*error);
+        }
+    });
+}
+
+void SingleServiceViewController::present_on_form_or_window(const VornError& error) {
+    // A form that already went (the list closes it once the server is saved) leaves the message
+    // to the window's explorer.
+    if (isViewLoaded() && isViewInWindow()) {
+        present_error(error);
+    } else if (scene_file_delegatex) {
+        servers_link::show_error_on_window(scene_file_delegatex, error);
+    } else {
+        AMZLogger::shared().log_error("server form: " + error.text());
+    }
+}
+
+void SingleServiceViewController::update_editing_service() {
+    if (!editing_service_model) return;
+    auto record = editing_service_model;
+    const std::string old_url = record->url;
+    const std::string old_username = record->username;
+    copy_form_into(*record);
+    auto self = strong_self();
+    app_services_manager().appServicesModel->update_service(
+        record->id, record, [self, old_url, old_username, record](bool saved) {
+            dispatch::mainQueue().async([self, saved, old_url, old_username, record] {
+                // A server that moved to another URL or user name leaves no password behind.
+                if (saved && (old_url != record->url || old_username != record->username))
+                    forget_password(old_url, old_username);
+                self->update_finished(saved);
+            });
+        });
+}
+
+void SingleServiceViewController::update_finished(bool saved) {
+    if (saved) {
+        close_controller();
+        return;
+    }
+    present_on_form_or_window(VornError(Err(Err::update_service_failed)));
+}
+
+// ---- deleting ------------------------------------------------------------------------------
+
+void SingleServiceViewController::delete_btn_pressed() { confirmDeleteService(); }
+
+void SingleServiceViewController::confirmDeleteService() {
+    if (!editing_service_model) return;
+    QPointer<SingleServiceViewController> weak(this);
+    VORNPresenterUtility::present_on_main(weak.data(), [weak](bool ready) {
+        if (!weak) return;
+        VORNPresenterUtility::present_actions_alert(
+            ready, "Delete this service?", "Are you sure you want to delete this service?",
+            {{"Delete", ui::AlertActionStyle::destructive, true}, {"Cancel", ui::AlertActionStyle::cancel, false}},
+            [weak](bool confirmed) {
+                if (weak && confirmed) weak->delete_service();
+            },
+            weak.data());
+    });
+}
+
+void SingleServiceViewController::delete_service() {
+    if (!editing_service_model) return;
+    const std::string id = editing_service_model->id;
+    const std::string url = editing_service_model->url;
+    const std::string username = editing_service_model->username;
+    auto& list = app_services_manager().appServicesModel->saved_services;
+    std::erase_if(list, [&](const auto& s) { return s && s->id == id; });
+    auto self = strong_self();
+    app_services_manager().request_save_services([self, url, username](bool saved) {
+        dispatch::mainQueue().async([self, url, username, saved] {
+            if (!saved) {
+                self->present_on_form_or_window(VornError(Err(Err::update_service_failed)));
+                return;
+            }
+            // The server's password goes with it (unless another saved server uses it).
+            forget_password(url, username);
+            self->notify_list();
+            self->close_controller();
+        });
+    });
+}
+
+// ---- closing -------------------------------------------------------------------------------
+
+void SingleServiceViewController::close_controller() {
+    QPointer<SingleServiceViewController> weak(this);
+    dispatch::mainQueue().async([weak] {
+        if (weak) weak->close_form();
+    });
+}
+
+void SingleServiceViewController::close_form() {
+    closed_ = true;
+    if (scene_file_delegatex) servers_link::rebuild_welcome_splash_later(scene_file_delegatex);
+    QPointer<SingleServiceViewController> weak(this);
+    dispatch::mainQueue().async([weak] {
+        if (weak) servers_link::dismiss_screen(weak.data());
+    });
+}
+
+// ---- the authenticating state ----------------------------------------------------------------
+
+void SingleServiceViewController::begin_authenticating_on_main() {
+    QPointer<SingleServiceViewController> weak(this);
+    dispatch::mainQueue().async([weak] {
+        if (weak) weak->begin_authenticating();
+    });
+}
+
+void SingleServiceViewController::end_authenticating_on_main() {
+    QPointer<SingleServiceViewController> weak(this);
+    dispatch::mainQueue().async([weak] {
+        if (weak) weak->end_authenticating();
+    });
+}
+
+QList<QWidget*> SingleServiceViewController::fading_views() const {
+    QList<QWidget*> out;
+    // The form's views sit in the scroll view's content; the spinner and its line stay clear.
+    for (QWidget* w : ui::subviews(contentViexw))
+        if (w != spinner && w != authenticating_lbl) out.push_back(w);
+    if (QWidget* root = viewIfLoaded())
+        for (QWidget* w : ui::subviews(root))
+            if (w != scrollview && w != spinner && w != authenticating_lbl) out.push_back(w);
+    return out;
+}
+
+void SingleServiceViewController::begin_authenticating() {
+    busy_ = true;
+    if (!isViewLoaded()) return;
+    spinner->startAnimating();
+    spinner->raise();
+    apply_btn->setEnabled(false);
+    for (QWidget* w : fading_views()) ui::animateAlpha(w, 0.5, 0.2);
+    authenticating_lbl->show();
+    ui::animateAlpha(authenticating_lbl, 1.0, 0.2);
+    authenticating_lbl->raise();
+}
+
+void SingleServiceViewController::end_authenticating() {
+    busy_ = false;
+    if (!isViewLoaded()) return;
+    spinner->stopAnimating();
+    apply_btn->setEnabled(true);
+    for (QWidget* w : fading_views()) ui::animateAlpha(w, 1.0, 0.2);
+    ui::animateAlpha(authenticating_lbl, 0.0, 0.2);
+    if (!authenticating_lbl->isHidden()) authenticating_lbl->hide();
 }

@@ -1,19 +1,174 @@
 #pragma once
-// The add/edit-one-server form. For now it carries the fields the windows set; the form itself
-// arrives with the server screens.
+// The server form: adds a saved server, or edits or deletes one. Before anything is stored it
+// logs in to the server with what was typed; a server that passes goes into the saved-servers
+// store, its password into the keychain, and the file-viewer window connects to it.
+//
+// While the login is tested the form is "authenticating" (spinner, Apply disabled, the other
+// views faded, "Authenticating Login..."); every way out of the wait ends that state.
+#include <QMetaObject>
+#include <QPointer>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "tandrel/foundation/EnumManager.h"
+#include "tandrel/foundation/VornKeyChainUtilityClass.h"
+#include "tandrel/foundation/VornServicesDataModel.h"
 #include "tandrel/scenes/VornFileServerViewController.h"
+#include "tandrel/servers/ManageServicesProtocols.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollArea>
+
+#include "tandrel/servers/ServerScreenWidgets.h"
 
 class SingleServiceViewController : public VornFileServerViewController {
     Q_OBJECT
 public:
-    SingleServiceViewController();
+    // The form's rows, in display order.
+    enum class ui_elements { nickname, server_url, username, password, port };
+    static const std::vector<ui_elements>& ui_elements_all_cases();
 
-    // True: the form edits the saved server `service_id`; false: it adds a new one.
+    // The values taken from the fields at the last accepted Apply or Update.
+    struct newServiceInfo {
+        std::string nickname;
+        std::string server_url;
+        std::string username;
+        std::string password;  // the password's UTF-8 bytes
+        int64_t port = 0;
+    };
+
+    SingleServiceViewController();
+    ~SingleServiceViewController() override;
+
+    // The views are made with the form and live in its view once it is loaded; a link is empty
+    // once its view is gone (the window that showed the form closed).
+    QPointer<QLabel> authenticating_lbl;
+    QPointer<servers_ui::ActivityIndicatorView> spinner;
+    // The saved-servers list to tell after a save (weak).
+    WeakLink<single_vc_to_manage_vc_protocol> single_vc_to_manage_vc_delegate;
+    // Set by the opener before the view loads: edit mode, and the id of the record to edit
+    // (empty: none).
     bool is_editing_a_service = false;
     std::string service_id;
+    std::shared_ptr<VornSingleServiceDataModel> editing_service_model;
+    QPointer<QScrollArea> scrollview;
+    QPointer<QWidget> contentViexw;
+    QPointer<QPushButton> close_controller_btn;  // not placed on screen
+    QPointer<QLabel> controller_title_lbl;
+    QPointer<servers_ui::SegmentedControl> add_service_type;
+    EnumManager::VornConnectionType add_service_type_selection = EnumManager::VornConnectionType::unKnown;
+    std::map<ui_elements, QWidget*> element_ui_dict;
+    std::map<ui_elements, QLabel*> element_ui_lbl_dict;
+    std::map<ui_elements, QLineEdit*> element_ui_tf_dict;
+    newServiceInfo currentFormData;
+    QPointer<QPushButton> apply_btn;
+    QPointer<QPushButton> cancel_btn;
+    QPointer<QPushButton> delete_btn;
+
+    // A server's id as this form makes it (and its keychain account): Base64 of the UTF-8 bytes
+    // of URL + "-" + user name.
+    static std::string service_id_for(const std::string& url, const std::string& username);
+    // The integer value of the port text: its leading digits (after blanks and a sign), 0 when
+    // there are none.
+    static int64_t port_value(const std::string& text);
+    static std::string caption_for(ui_elements element);
+    static std::string placeholder_for(ui_elements element);
+
+    // ---- actions --------------------------------------------------------------------------------
+    Q_INVOKABLE void apply_button_pressed();   // add mode: validate_new_service
+    Q_INVOKABLE void update_button_pressed();  // edit mode: validate_update
+    Q_INVOKABLE void delete_btn_pressed();     // confirmDeleteService
+    Q_INVOKABLE void close_controller();       // one main-queue hop, then close_form
+    Q_INVOKABLE void tabPressed() {}           // Tab does nothing in the form
+    void selected_segment();                   // segment_changed
+
+    // The keyboard's frame (the desktop has no on-screen keyboard: these stay for windows that
+    // report one). A missing frame leaves the insets as they are.
+    void keyboardWillShow(const std::optional<QRect>& keyboard_begin_frame);
+    void keyboardWillHide();
+    void adjust_for_keyboard(const std::optional<QRect>& keyboard_begin_frame);
+
+    // ---- steps ----------------------------------------------------------------------------------
+    void validate_new_service();
+    void validate_update();
+    void after_login_check(std::optional<VornError> error, bool edit_mode);
+    void handleKeychainDuplicate(const VornError& error, bool edit_mode);
+    void update_duplicate_keychain_item();
+    // The step after the keychain update of the duplicate prompt in add mode.
+    void save_updated_service(std::function<void()> completion);
+    // After-save steps of the keychain store: store the edited record, or the new one.
+    void update_editing_service();
+    void add_new_service();
+    void connect_new_service(std::optional<std::string> id);
+    void update_finished(bool saved);
+    void confirmDeleteService();
+    void delete_service();
+    void close_form();
+    void fillServiceForm();
+    void segment_changed();
+
+    // ---- the authenticating state ---------------------------------------------------------------
+    void begin_authenticating_on_main();
+    void end_authenticating_on_main();
+    void begin_authenticating();
+    void end_authenticating();
+    // Between the start of a login check and the end of the wait.
+    bool is_authenticating() const { return busy_; }
+
+    // Captions get the Subheadline font and fields the Caption1 font again.
+    void user_interface_style_did_change(const ui::TraitCollection& previous,
+                                         const ui::TraitCollection& current) override;
+
+    // ---- the login check ------------------------------------------------------------------------
+    // Logs in with the URL, user and password for the connection type; the completion runs once,
+    // on the main queue: no error when the server accepted the login.
+    static void check_login(const std::string& url, const std::string& username, const std::string& password,
+                            EnumManager::VornConnectionType type,
+                            std::function<void(std::optional<VornError>)> completion);
 
 protected:
+    void loadView() override;
     void viewDidLoad() override;
+
+private:
+    void buildServiceForm();
+    void setup_scroll_view();
+    void setup_title_label();
+    void setup_type_segments();
+    void setup_form_rows();
+    void add_form_row(ui_elements element);
+    QWidget* make_form_row(ui_elements element);
+    void setup_buttons();
+    void set_form_defaults();
+    void setup_spinner();
+    void setup_key_commands();
+
+    // Reads the fields into a newServiceInfo (nothing when a required one is unusable).
+    std::optional<newServiceInfo> read_form(bool needs_window_link) const;
+    void show_missing_information();
+    void start_login_check(bool edit_mode);
+    VornKeyChainFormSteps form_steps(bool edit_mode);
+    std::shared_ptr<SingleServiceViewController> strong_self();
+    void notify_list();
+    void finish_edit_after_password_update();
+    void reconnect_updated_service(const std::string& id);
+    void present_on_form_or_window(const VornError& error);
+    // The fields' values as they would be stored; fills editing_service_model fields.
+    void copy_form_into(VornSingleServiceDataModel& record) const;
+    // The faded views of the authenticating state.
+    QList<QWidget*> fading_views() const;
+    int form_content_height() const;
+    void fit_content();
+
+    QMetaObject::Connection apply_action_;
+    bool busy_ = false;
+    bool closed_ = false;
+    int keyboard_inset_ = 0;
 };
