@@ -129,7 +129,8 @@ public:
 
     // Saves an edited file: the text under "value" of the session record's `json` replaces the
     // remote file at its `file_path`. Errors are presented on the presenter (the document's main
-    // screen); `save_completion`, when given, receives the write's outcome instead.
+    // screen); `save_completion`, when given, receives every outcome instead (once, on the main
+    // queue: nothing on success, or the error of the reply, the connection or the write).
     void upload_file(std::shared_ptr<VornACEFileSessionsDataModel> session, QPointer<ui::ViewController> presenter,
                      ErrorCompletion save_completion = nullptr);
     // The same write for an editor page closing a changed file with "Save": errors before the

@@ -94,8 +94,12 @@ FileViewerSceneDelegate::RemoteItemCreator FileViewerSceneDelegate::folder_creat
 // ---- the editor's saves --------------------------------------------------------------------------
 
 void FileViewerSceneDelegate::write_edited_file(const std::shared_ptr<VornACEFileSessionsDataModel>& session,
-                                                std::function<void(std::optional<VornError>)> before_write_failed,
+                                                std::function<void(std::optional<VornError>)> failed_now,
                                                 std::function<void(std::optional<VornError>)> written) {
+    // Like the write's outcome, a failure before it reaches the caller later on the main queue.
+    auto before_write_failed = [failed_now](VornError error) {
+        dispatch::mainQueue().async([failed_now, error] { failed_now(error); });
+    };
     auto provider = provider_as_read_write();
     if (!provider) return before_write_failed(app_error(Err::guardReturnNoFileProvider));
     if (!session) return before_write_failed(app_error(Err::no_data));
@@ -127,13 +131,12 @@ void FileViewerSceneDelegate::write_edited_file(const std::shared_ptr<VornACEFil
 
 void FileViewerSceneDelegate::upload_file(std::shared_ptr<VornACEFileSessionsDataModel> session,
                                           QPointer<ui::ViewController> presenter, ErrorCompletion save_completion) {
-    auto present = [presenter](std::optional<VornError> error) {
+    // With a save completion every outcome goes to it, once; otherwise errors are shown.
+    auto outcome = [presenter, save_completion](std::optional<VornError> error) {
+        if (save_completion) return save_completion(error);
         if (error) VORNPresenterUtility::present_error(presenter, error, "OK");
     };
-    write_edited_file(session, present, [present, save_completion](std::optional<VornError> error) {
-        if (save_completion) return save_completion(error);
-        present(error);
-    });
+    write_edited_file(session, outcome, outcome);
 }
 
 void FileViewerSceneDelegate::upload_file_with_completion(std::shared_ptr<VornACEFileSessionsDataModel> session,

@@ -78,8 +78,17 @@ protected:
         std::filesystem::remove_all(sessions_, ec);
     }
 
-    // The peer's data, or a skip.
-    static Peer peer(const std::string& kind) { return filestest::loadPeer(kind); }
+    // The peer's data (or a skip reason), narrowed to a folder of its own: tests run side by
+    // side against the same servers, and each saved server (and so its keychain item) is its own.
+    static Peer peer(const std::string& kind) {
+        Peer p = filestest::loadPeer(kind);
+        if (!p.skipReason.empty()) return p;
+        const std::string folder = keyringtest::unique("t");
+        p.root = p.root / folder;
+        filestest::makeDiskFolder(p.root);
+        p.url += "/" + folder + "/";
+        return p;
+    }
 
     // A saved server as the server form makes it (its id the keychain account), with the
     // password in the keyring unless `password` is empty.

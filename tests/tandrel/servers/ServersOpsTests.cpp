@@ -139,12 +139,14 @@ TEST_F(OpsTest, ConnectingTwiceKeepsTheSessionsRecordAndItsFileSessions) {
     Peer p = peer("pyftpd");
     SKIP_WITHOUT_PEER(p);
     auto s = saveServer(p);
-    ASSERT_TRUE(connect(s->id).bucket);
+    auto first = connect(s->id);
+    ASSERT_TRUE(first.bucket) << text(first.error);
     auto record = app_sessions_manager().service_sessions.at(s->id);
     auto file = std::make_shared<VornACEFileSessionsDataModel>();
     file->session_id = "a";
     EXPECT_FALSE(await([&](auto done) { window->add_file_session(file, done); }));
-    ASSERT_TRUE(connect(s->id).bucket);
+    auto again = connect(s->id);
+    ASSERT_TRUE(again.bucket) << text(again.error);
     EXPECT_EQ(app_sessions_manager().service_sessions.at(s->id), record);
     EXPECT_EQ(record->ace_file_sessions.size(), 1u);
 }
@@ -351,6 +353,8 @@ TEST_F(OpsTest, EditorRepliesWithoutTextAreErrorsAndNothingIsWritten) {
         SCOPED_TRACE(row.json);
         FakeConnector connector;
         window->upload_file_with_completion(editedFile("/keep.html", row.json), &connector, "sid", [](bool) {});
+        ASSERT_TRUE(waitFor([&] { return !connector.shown.empty(); }));
+        settle();
         ASSERT_EQ(connector.shown.size(), 1u);
         EXPECT_EQ(connector.shown.front()->name, row.errorName);
         EXPECT_EQ(connector.afterSave, 0);
@@ -360,6 +364,19 @@ TEST_F(OpsTest, EditorRepliesWithoutTextAreErrorsAndNothingIsWritten) {
         ASSERT_TRUE(alert);
         EXPECT_EQ(alert->alertTitle(), "An Error Occurred");
         dismissAlerts();
+
+        // With a save completion the same failure goes to it, once.
+        int calls = 0;
+        std::optional<VornError> got;
+        window->upload_file(editedFile("/keep.html", row.json), nullptr, [&](std::optional<VornError> e) {
+            ++calls;
+            got = e;
+        });
+        ASSERT_TRUE(waitFor([&] { return calls > 0; }));
+        settle();
+        EXPECT_EQ(calls, 1);
+        ASSERT_TRUE(got);
+        EXPECT_EQ(got->name, row.errorName);
     }
     settle();
     EXPECT_EQ(readDiskFile(p.root / "keep.html"), "kept");
@@ -392,8 +409,11 @@ TEST_P(OpsPeerTest, DroppedFilesAreUploadedOneByOneAndTakenNamesRefused) {
     auto* alert = awaitAlert();
     ASSERT_TRUE(alert);
     EXPECT_NE(alert->message().indexOf("already exists"), -1) << alert->message().toStdString();
-    dismissAlerts();
-    EXPECT_TRUE(waitFor([&] { return shownAlert() != nullptr; }, 10000));  // the second item's refusal
+    // The second item's refusal waits for the first alert to close.
+    QPointer<ui::AlertController> first(alert);
+    alert->performAction(0);
+    ASSERT_TRUE(waitFor([&] { return shownAlert() && (first.isNull() || shownAlert() != first.data()); }, 10000));
+    EXPECT_NE(shownAlert()->message().indexOf("already exists"), -1);
     EXPECT_EQ(readDiskFile(disk("one.css")), "the server's own");
     EXPECT_EQ(readDiskFile(disk("two image.png")), binary);
     EXPECT_EQ(reloads, 2);
