@@ -55,13 +55,24 @@ std::optional<Date> makeDate(int y, int mo, int d, int h, int mi, int s, millise
 }
 
 int monthIndex(std::string_view name) {
-    static const char* months[] = {"jan", "feb", "mar", "apr", "may", "jun",
-                                   "jul", "aug", "sep", "oct", "nov", "dec"};
-    if (name.size() < 3) return 0;
-    for (int i = 0; i < 12; ++i) {
-        if (iequals(name.substr(0, 3), months[i]) && (name.size() == 3 || name.size() == 4)) return i + 1;
+    if (name.size() != 3 && name.size() != 4) return 0;
+    const unsigned key = (static_cast<unsigned char>(lower(name[0])) << 16) |
+                         (static_cast<unsigned char>(lower(name[1])) << 8) | static_cast<unsigned char>(lower(name[2]));
+    switch (key) {
+        case ('j' << 16) | ('a' << 8) | 'n': return 1;
+        case ('f' << 16) | ('e' << 8) | 'b': return 2;
+        case ('m' << 16) | ('a' << 8) | 'r': return 3;
+        case ('a' << 16) | ('p' << 8) | 'r': return 4;
+        case ('m' << 16) | ('a' << 8) | 'y': return 5;
+        case ('j' << 16) | ('u' << 8) | 'n': return 6;
+        case ('j' << 16) | ('u' << 8) | 'l': return 7;
+        case ('a' << 16) | ('u' << 8) | 'g': return 8;
+        case ('s' << 16) | ('e' << 8) | 'p': return 9;
+        case ('o' << 16) | ('c' << 8) | 't': return 10;
+        case ('n' << 16) | ('o' << 8) | 'v': return 11;
+        case ('d' << 16) | ('e' << 8) | 'c': return 12;
+        default: return 0;
     }
-    return 0;
 }
 
 bool parseClock(std::string_view text, int& h, int& mi, int& s) {
@@ -171,10 +182,21 @@ std::optional<FileObject> dosLine(const Tokens& t, std::string_view line, std::s
 
 constexpr std::string_view kDav = "DAV:";
 
-// The xmlns declarations in scope, innermost last.
+// The xmlns declarations in scope, innermost last, with a small cache of resolved prefixes
+// (a response names the same two or three prefixes over and over).
 struct Scope {
     std::vector<std::pair<std::string_view, std::string_view>> decls;
+    struct Cached {
+        std::string_view prefix;
+        bool dav = false;
+        bool valid = false;
+    };
+    mutable Cached cache[4];
+    mutable unsigned next = 0;
 
+    void invalidate() {
+        for (auto& c : cache) c.valid = false;
+    }
     std::size_t enter(const pugi::xml_node& node) {
         std::size_t mark = decls.size();
         for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
@@ -183,15 +205,29 @@ struct Scope {
             if (name[5] == '\0') decls.emplace_back(std::string_view{}, a.value());
             else if (name[5] == ':') decls.emplace_back(std::string_view(name + 6), a.value());
         }
+        if (decls.size() != mark) invalidate();
         return mark;
     }
-    void leave(std::size_t mark) { decls.resize(mark); }
+    void leave(std::size_t mark) {
+        if (decls.size() != mark) {
+            decls.resize(mark);
+            invalidate();
+        }
+    }
 
     std::string_view namespaceOf(std::string_view prefix) const {
         for (auto it = decls.rbegin(); it != decls.rend(); ++it) {
             if (it->first == prefix) return it->second;
         }
         return {};
+    }
+    bool isDavPrefix(std::string_view prefix) const {
+        for (const auto& c : cache) {
+            if (c.valid && c.prefix == prefix) return c.dav;
+        }
+        Cached& slot = cache[next++ % 4];
+        slot = {prefix, namespaceOf(prefix) == kDav, true};
+        return slot.dav;
     }
     // The element's local name when it is in the DAV: namespace, "" otherwise (also for text).
     std::string_view davName(const pugi::xml_node& node) const {
@@ -203,7 +239,7 @@ struct Scope {
         std::string_view full(name, n);
         std::string_view prefix = colon == std::string_view::npos ? std::string_view{} : full.substr(0, colon);
         std::string_view local = colon == std::string_view::npos ? full : full.substr(colon + 1);
-        return namespaceOf(prefix) == kDav ? local : std::string_view{};
+        return isDavPrefix(prefix) ? local : std::string_view{};
     }
 };
 
@@ -515,9 +551,15 @@ std::string statusText(std::string_view statusLine) {
 
 std::optional<std::vector<FileObject>> propfind(std::string_view xml, std::string_view basePath,
                                                 std::string_view folder) {
+    std::string copy(xml);
+    return propfindInPlace(copy, basePath, folder);
+}
+
+std::optional<std::vector<FileObject>> propfindInPlace(std::string& xml, std::string_view basePath,
+                                                       std::string_view folder) {
     pugi::xml_document doc;
     constexpr unsigned kOptions = pugi::parse_minimal | pugi::parse_escapes | pugi::parse_cdata;
-    if (!doc.load_buffer(xml.data(), xml.size(), kOptions)) return std::nullopt;
+    if (!doc.load_buffer_inplace(xml.data(), xml.size(), kOptions)) return std::nullopt;
     pugi::xml_node root = doc.document_element();
     Scope scope;
     scope.enter(root);

@@ -39,6 +39,9 @@ std::vector<FileObject> list(std::string_view listing, std::string_view folder, 
 // a DAV: multistatus document.
 std::optional<std::vector<FileObject>> propfind(std::string_view xml, std::string_view basePath,
                                                 std::string_view folder);
+// The same, parsing in the given buffer without a copy (its contents are used up).
+std::optional<std::vector<FileObject>> propfindInPlace(std::string& xml, std::string_view basePath,
+                                                       std::string_view folder);
 
 // The first failed response of a 207 multi-status answer to DELETE, COPY or MOVE.
 struct MultistatusFailure {

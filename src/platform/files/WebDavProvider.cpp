@@ -38,7 +38,7 @@ public:
                 if (auto e = checkPaths({folder})) return *e;
                 TransferResult r = propfind(s, op, urlFor(serverPath(folder), true), "1");
                 if (!r.ok() || !is2xx(r.responseCode)) return httpError(r, Verb::propfind);
-                auto entries = parse::propfind(r.body, base_.path, folder);
+                auto entries = parse::propfindInPlace(r.body, base_.path, folder);
                 if (!entries) return FileError::make(ErrorKind::other, "the server's folder listing could not be read");
                 return std::move(*entries);
             },

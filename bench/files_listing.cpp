@@ -1,0 +1,218 @@
+// Listing a 10,000-entry folder from local servers: through the provider, from the call to the
+// sorted listing, and, in the same run, as a raw libcurl transfer of the same listing on a kept
+// connection (what the server and the transfer cost at the least). Target: the provider's
+// median at most 1.3 times the raw transfer's.
+//
+// The program starts its own servers with tests/peers/peers.py (pyftpdlib with MLSD, vsftpd
+// with LIST when run as root, Apache with mod_dav) in a temporary folder and stops them at the
+// end. Each server's benchmark alternates raw and provider listings and reports the medians
+// (raw_ms, provider_ms) and their ratio; the time column is one raw plus one provider listing.
+#include <benchmark/benchmark.h>
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <iostream>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/files/FileProvider.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kEntries = 10000;
+const char* kFolder = "/big";
+
+struct Server {
+    std::string kind, url, user, password;
+    fs::path root;
+};
+
+std::string peersScript() { return std::string(DRAVIX_SOURCE_DIR) + "/tests/peers/peers.py"; }
+
+std::map<std::string, std::string> readEnv(const fs::path& file) {
+    std::map<std::string, std::string> values;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) {
+        auto eq = line.find('=');
+        if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return values;
+}
+
+std::optional<Server> startServer(const fs::path& dir, const std::string& kind) {
+    std::string cmd = "/usr/bin/python3 '" + peersScript() + "' start " + kind + " --dir '" + dir.string() + "'";
+    if (std::system(cmd.c_str()) != 0) {
+        std::cerr << "could not start " << kind << "\n";
+        return std::nullopt;
+    }
+    auto env = readEnv(dir / (kind + ".env"));
+    if (env.count("SKIP")) {
+        std::cerr << kind << " skipped: " << env["SKIP"] << "\n";
+        return std::nullopt;
+    }
+    Server s{kind, env["URL"], env["USER"], env["PASSWORD"], env["ROOT"]};
+    // The big folder, made on the server's disk: 10,000 small files, one in ten a folder.
+    fs::path big = s.root / std::string(kFolder).substr(1);
+    fs::create_directories(big);
+    for (int i = 0; i < kEntries; ++i) {
+        char name[64];
+        if (i % 10 == 0) {
+            std::snprintf(name, sizeof name, "folder %05d", i);
+            fs::create_directory(big / name);
+        } else {
+            std::snprintf(name, sizeof name, "page-%05d%s.html", (i * 7919) % 100000, i % 7 ? "" : " copy");
+            std::ofstream(big / name) << i;
+        }
+    }
+    return s;
+}
+
+void stopServer(const fs::path& dir, const std::string& kind) {
+    std::string cmd = "/usr/bin/python3 '" + peersScript() + "' stop " + kind + " --dir '" + dir.string() + "'";
+    if (std::system(cmd.c_str()) != 0) std::cerr << "could not stop " << kind << "\n";
+}
+
+// ---- through the provider ------------------------------------------------------------------
+
+std::vector<files::FileObject> providerList(files::FileProvider& provider) {
+    std::promise<std::vector<files::FileObject>> done;
+    auto future = done.get_future();
+    provider.contentsOfDirectory(kFolder, [&done](std::vector<files::FileObject> entries, std::optional<files::FileError> error) {
+        if (error) std::cerr << "listing failed: " << error->message << "\n";
+        done.set_value(std::move(entries));
+    });
+    auto entries = future.get();
+    std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
+    return entries;
+}
+
+// ---- raw libcurl: the same request on one kept connection, bytes only ------------------------
+
+size_t collect(char* data, size_t size, size_t count, void* out) {
+    static_cast<std::string*>(out)->append(data, size * count);
+    return size * count;
+}
+
+class RawLister {
+public:
+    explicit RawLister(const Server& server) : e_(curl_easy_init()) {
+        const bool ftp = server.url.rfind("ftp", 0) == 0;
+        url_ = ftp ? server.url + "/%2F" + std::string(kFolder).substr(1) + "/" : server.url + kFolder + "/";
+        curl_easy_setopt(e_, CURLOPT_URL, url_.c_str());
+        curl_easy_setopt(e_, CURLOPT_USERNAME, server.user.c_str());
+        curl_easy_setopt(e_, CURLOPT_PASSWORD, server.password.c_str());
+        curl_easy_setopt(e_, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(e_, CURLOPT_WRITEFUNCTION, &collect);
+        curl_easy_setopt(e_, CURLOPT_WRITEDATA, &body_);
+        if (ftp) {
+            curl_easy_setopt(e_, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
+            curl_easy_setopt(e_, CURLOPT_FTP_SKIP_PASV_IP, 1L);
+            curl_easy_setopt(e_, CURLOPT_CUSTOMREQUEST, server.kind == "vsftpd" ? "LIST -a" : "MLSD");
+        } else {
+            static const std::string propfind =
+                "<?xml version=\"1.0\" encoding=\"utf-8\"?><D:propfind xmlns:D=\"DAV:\"><D:prop><D:resourcetype/>"
+                "<D:getcontentlength/><D:getlastmodified/><D:creationdate/></D:prop></D:propfind>";
+            headers_ = curl_slist_append(headers_, "Depth: 1");
+            headers_ = curl_slist_append(headers_, "Content-Type: application/xml; charset=utf-8");
+            curl_easy_setopt(e_, CURLOPT_HTTPHEADER, headers_);
+            curl_easy_setopt(e_, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+            curl_easy_setopt(e_, CURLOPT_CUSTOMREQUEST, "PROPFIND");
+            curl_easy_setopt(e_, CURLOPT_POSTFIELDS, propfind.c_str());
+            curl_easy_setopt(e_, CURLOPT_POSTFIELDSIZE, static_cast<long>(propfind.size()));
+        }
+    }
+    ~RawLister() {
+        curl_slist_free_all(headers_);
+        curl_easy_cleanup(e_);
+    }
+    RawLister(const RawLister&) = delete;
+    RawLister& operator=(const RawLister&) = delete;
+    CURLcode list() {
+        body_.clear();
+        return curl_easy_perform(e_);
+    }
+
+private:
+    CURL* e_;
+    std::string url_, body_;
+    curl_slist* headers_ = nullptr;
+};
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// Each iteration lists the folder once raw and once through the provider, taking turns at going
+// first, so both see the same load on the machine. Counters: the two medians and their ratio.
+void pairedListing(benchmark::State& state, const Server& server) {
+    RawLister raw(server);
+    auto provider = files::makeProvider(server.url, {server.user, server.password});
+    // Warm up: the raw connection, and every provider worker's (as many listings at once).
+    raw.list();
+    {
+        std::vector<std::future<void>> warm;
+        for (int i = 0; i < files::ProviderOptions{}.workers; ++i)
+            warm.push_back(std::async(std::launch::async, [&] { providerList(*provider); }));
+    }
+    std::vector<double> rawMs, providerMs;
+    bool rawFirst = true;
+    for (auto _ : state) {
+        for (int turn = 0; turn < 2; ++turn) {
+            const auto start = std::chrono::steady_clock::now();
+            if ((turn == 0) == rawFirst) {
+                if (CURLcode code = raw.list(); code != CURLE_OK) state.SkipWithError(curl_easy_strerror(code));
+                rawMs.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+            } else {
+                auto entries = providerList(*provider);
+                if (entries.size() != static_cast<std::size_t>(kEntries)) state.SkipWithError("wrong entry count");
+                providerMs.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+                benchmark::DoNotOptimize(entries);
+            }
+        }
+        rawFirst = !rawFirst;
+    }
+    const double r = median(rawMs), p = median(providerMs);
+    state.counters["raw_ms"] = r;
+    state.counters["provider_ms"] = p;
+    state.counters["ratio"] = r > 0 ? p / r : 0;
+    auto mean = [](const std::vector<double>& v) { double sum = 0; for (double x : v) sum += x; return v.empty() ? 0 : sum / v.size(); };
+    state.counters["raw_mean_ms"] = mean(rawMs);
+    state.counters["provider_mean_ms"] = mean(providerMs);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    files::initializeNetworking();
+    benchmark::Initialize(&argc, argv);
+    fs::path dir = fs::temp_directory_path() / ("dravix-bench-listing-" + std::to_string(std::random_device{}()));
+    fs::create_directories(dir);
+
+    std::vector<Server> servers;
+    for (const char* kind : {"pyftpd", "vsftpd", "apache"}) {
+        if (auto s = startServer(dir, kind)) servers.push_back(*s);
+    }
+    for (const Server& s : servers) {
+        benchmark::RegisterBenchmark(("listing/" + s.kind).c_str(), pairedListing, s)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
+            ->Iterations(12)
+            ->Repetitions(5)
+            ->ReportAggregatesOnly(true);
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+
+    for (const Server& s : servers) stopServer(dir, s.kind);
+    fs::remove_all(dir);
+    return 0;
+}
