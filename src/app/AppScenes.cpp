@@ -2,6 +2,7 @@
 
 #include "app/AppDelegate.h"
 #include "tandrel/scenes/AlertScene.h"
+#include "tandrel/scenes/DocumentScene.h"
 #include "tandrel/scenes/SceneKind.h"
 #include "tandrel/scenes/ServerWindowScenes.h"
 #include "tandrel/scenes/VornMainMenuController.h"
@@ -17,6 +18,7 @@ void declare(ui::SceneManifest& manifest, SceneKind kind) {
 }  // namespace
 
 void declare_app_scenes(ui::SceneManifest& manifest) {
+    declare<DocumentScene, DocumentSceneDelegate>(manifest, SceneKind::main_editor);
     declare<FileViewerScene, FileViewerSceneDelegate>(manifest, SceneKind::server_viewer);
     declare<AlertScene, AlertSceneDelegate>(manifest, SceneKind::alert_window);
     declare<ManageServicesScene, ManageServicesSceneDelegate>(manifest, SceneKind::manage_services);

@@ -6,8 +6,7 @@
 class AppDelegate;
 
 // Declares the app's window configurations. "New Document Configuration" has no window, so
-// asking for it fails to the request's error handler; document windows ("Main Configuration")
-// are declared once the editor exists.
+// asking for it fails to the request's error handler.
 void declare_app_scenes(ui::SceneManifest& manifest);
 
 // Makes the application object ready: the manifest, the delegate (the responder after the

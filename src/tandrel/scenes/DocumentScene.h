@@ -1,11 +1,23 @@
 #pragma once
-// The scene class of document windows ("Main Configuration"). Other parts recognise document
-// windows by this class together with the configuration name. The document window's delegate
-// tells which server its file belongs to through DocumentSceneServiceLink.
+// The document window ("Main Configuration"): the scene class DocumentScene, the window
+// DocumentWindow and the scene delegate DocumentSceneDelegate, which owns the window's document
+// interface manager and builds the window from the user info of the activity that opened it
+// ("service_session_id", "file_bucket_id", "preview_supported"). A document window that connects
+// without that user info asks for a server window instead and closes itself.
+//
+// Other parts recognise document windows by DocumentScene together with the configuration name.
+// The delegate tells which server its file belongs to through DocumentSceneServiceLink.
+#include <QPointer>
+#include <QSize>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "platform/ui/scenes/Scene.h"
+#include "platform/ui/scenes/Window.h"
+
+class DocumentInterfaceManager;
 
 class DocumentScene : public ui::Scene {
     Q_OBJECT
@@ -20,4 +32,58 @@ class DocumentSceneServiceLink {
 public:
     virtual ~DocumentSceneServiceLink() = default;
     virtual std::optional<std::string> document_service_session_id() const = 0;
+    // The server's connection went: the window closes through its own close decision (a changed
+    // file asks "Unsaved Changes" first). False when the window has no such decision and should
+    // simply be destroyed.
+    virtual bool close_document_for_disconnect() { return false; }
+};
+
+// A document window. Its close button runs the document's close decision instead of closing at
+// once: an unchanged file closes, a changed one asks "Unsaved Changes" (save, discard, cancel),
+// and cancel keeps the window.
+class DocumentWindow : public ui::Window {
+    Q_OBJECT
+public:
+    explicit DocumentWindow(ui::Scene* scene);
+    ~DocumentWindow() override;
+
+    // What the close button asks; without it the window closes with its scene as any window.
+    std::function<void()> close_requested;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+};
+
+class DocumentSceneDelegate : public ui::SceneDelegate, public DocumentSceneServiceLink {
+    Q_OBJECT
+public:
+    DocumentSceneDelegate();
+    ~DocumentSceneDelegate() override;
+
+    // The window's document interface; made with the delegate and kept for its whole life.
+    std::shared_ptr<DocumentInterfaceManager> doc_int_man;
+
+    void willConnectToSession(ui::Scene* scene, ui::SceneSession* session, const ui::ConnectionOptions& options) override;
+    void sceneDidDisconnect(ui::Scene* scene) override;
+    void didUpdateUserActivity(ui::Scene* scene, const ui::UserActivity& activity) override;
+    void sceneDidBecomeActive(ui::Scene*) override {}
+    void sceneWillResignActive(ui::Scene*) override {}
+    void openURLContexts(ui::Scene*, const QList<QUrl>&) override {}
+
+    void setup_document_window(ui::Scene* scene, ui::SceneSession* session, const ui::ConnectionOptions& options);
+
+    // Closes the window through the document's close decision (the window's close button and a
+    // disconnect of the server). A window that shows no file closes at once.
+    void request_window_close();
+
+    std::optional<std::string> document_service_session_id() const override;
+    bool close_document_for_disconnect() override;
+
+    // The default size of a new document window on the desktop.
+    static constexpr QSize kDefaultSize{1200, 800};
+
+private:
+    void destroy_own_session();
+    QPointer<ui::Scene> scene_;
+    bool torn_down_ = false;
 };

@@ -106,6 +106,11 @@ void SceneManager::close_document_scenes(const std::string& service_id) {
             if (!link) continue;
             const auto id = link->document_service_session_id();
             if (!id || *id != service_id) continue;
+            // A document window that has its own close decision asks about unsaved changes first.
+            if (auto* closer = dynamic_cast<DocumentSceneServiceLink*>(scene->delegate());
+                closer && closer->close_document_for_disconnect()) {
+                continue;
+            }
             ui::Application::shared().requestSceneSessionDestruction(scene->session(), {}, nullptr);
         }
     });

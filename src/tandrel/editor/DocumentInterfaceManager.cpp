@@ -1,0 +1,281 @@
+#include "tandrel/editor/DocumentInterfaceManager.h"
+
+#include <QWidget>
+
+#include "platform/defaults/Base64.h"
+#include "platform/dispatch/Dispatch.h"
+#include "platform/files/FileProvider.h"
+#include "platform/ui/Idiom.h"
+#include "platform/ui/NavigationController.h"
+#include "tandrel/editor/EditorScripts.h"
+#include "tandrel/editor/EditorWebViewController.h"
+#include "tandrel/editor/MainViewController.h"
+#include "tandrel/editor/VORNSplitViewController.h"
+#include "tandrel/editor/VornEditorJSConnector.h"
+#include "tandrel/editor/VornEditorWKWebView.h"
+#include "tandrel/editor/VornPreviewJSConnector.h"
+#include "tandrel/editor/WebViewController.h"
+#include "tandrel/foundation/AMZLogger.h"
+#include "tandrel/foundation/EnumManager.h"
+#include "tandrel/foundation/TandrelExtensions.h"
+#include "tandrel/foundation/VORNPresenterUtility.h"
+#include "tandrel/foundation/VornServerFilesDataModel.h"
+#include "tandrel/scenes/SceneManager.h"
+#include "tandrel/servers/FileViewerScene.h"
+#include "tandrel/servers/VornProviderErrors.h"
+
+namespace {
+using Err = EnumManager::vorn_error_throws;
+
+// A screen as a column of the split view: inside a navigation controller, so that its title and
+// bar buttons show above it.
+std::shared_ptr<ui::ViewController> in_navigation(const std::shared_ptr<ui::ViewController>& screen) {
+    if (!screen) return nullptr;
+    if (auto* nav = screen->navigationController()) return nav->sharedFromThis();
+    return ui::make<ui::NavigationController>(screen);
+}
+
+bool tablet_or_desktop(ui::Idiom idiom) { return idiom == ui::Idiom::pad || idiom == ui::Idiom::mac; }
+}  // namespace
+
+DocumentInterfaceManager::DocumentInterfaceManager()
+    : editor_js_connector(std::make_shared<VornEditorJSConnector>()),
+      editor_compact_js_connector(std::make_shared<VornEditorJSConnector>()),
+      preview_js_connector(std::make_shared<VornPreviewJSConnector>()),
+      main_controller(ui::make<MainViewController>()) {}
+
+DocumentInterfaceManager::~DocumentInterfaceManager() {
+    AMZLogger::shared().log_verbose("deinit DocumentInterfaceManager");
+}
+
+FileViewerSceneDelegate* DocumentInterfaceManager::file_viewer() const {
+    return qobject_cast<FileViewerSceneDelegate*>(file_server_delegatex.data());
+}
+
+// ---- set-up ---------------------------------------------------------------------------------------
+
+void DocumentInterfaceManager::setup_document_controllers() {
+    const auto& info = my_current_editor_info;
+    if (!info.service_session_id || !info.file_bucket_id) return;
+    FileViewerScene* scene = SceneManager::find_file_viewer_scene(*info.service_session_id);
+    auto* viewer = scene ? qobject_cast<FileViewerSceneDelegate*>(scene->delegate()) : nullptr;
+    if (!viewer) return;
+    if (controllers_set_up_) return;
+    controllers_set_up_ = true;
+
+    file_server_delegatex = viewer;
+    main_controller->scene_delegatex = this;
+    main_controller->scene_file_delegatex = viewer;
+
+    editor_js_connector->is_compact = false;
+    ext_editor_vc = ui::make<EditorWebViewController>();
+    ext_editor_vc->is_compact = false;
+    ext_webview_vc = ui::make<WebViewController>();
+    for (VornDocViewController* screen : {static_cast<VornDocViewController*>(ext_editor_vc.get()),
+                                          static_cast<VornDocViewController*>(ext_webview_vc.get())}) {
+        screen->scene_delegatex = this;
+        screen->scene_file_delegatex = viewer;
+    }
+
+    editor_js_connector->scene_delegatex = this;
+    editor_js_connector->error_delegatex = main_controller.get();
+    editor_js_connector->file_delegatex = viewer;
+    preview_js_connector->scene_delegatex = this;
+    preview_js_connector->error_delegatex = main_controller.get();
+    preview_js_connector->file_delegatex = viewer;
+    editor_js_connector->editorwk_to_previewwk_delegate = preview_js_connector.get();
+
+    const ui::Idiom idiom = ui::userInterfaceIdiom();
+    if (idiom == ui::Idiom::pad || idiom == ui::Idiom::phone) {
+        ext_compact_editor_vc = ui::make<EditorWebViewController>();
+        ext_compact_editor_vc->is_compact = true;
+        ext_compact_editor_vc->scene_delegatex = this;
+        ext_compact_editor_vc->scene_file_delegatex = viewer;
+        editor_compact_js_connector->scene_delegatex = this;
+        editor_compact_js_connector->error_delegatex = main_controller.get();
+        editor_compact_js_connector->file_delegatex = viewer;
+        editor_compact_js_connector->is_compact = true;
+        ext_compact_editor_vc->setup_editor_web_view();
+    }
+    // A tablet and the desktop edit in the regular editor; a phone works with the compact one alone.
+    if (tablet_or_desktop(idiom)) {
+        ext_editor_vc->setup_editor_web_view();
+    } else {
+        ext_editor_vc.reset();
+    }
+}
+
+std::shared_ptr<VORNSplitViewController> DocumentInterfaceManager::build_split_view(bool has_preview_support,
+                                                                                     double max_primary_width) {
+    auto split = ui::make<VORNSplitViewController>(ui::SplitViewController::Style::doubleColumn);
+    split->setPreferredDisplayMode(ui::SplitViewController::DisplayMode::automatic);
+    split->setMinimumPrimaryColumnWidth(300.0);
+    split->setMaximumPrimaryColumnWidth(max_primary_width);
+    split->scene_delegatex = this;
+    split->delegate = this;
+    split->setPresentsWithGesture(false);
+    split->setPreferredSplitBehavior(ui::SplitViewController::SplitBehavior::tile);
+    split->setPrimaryBackgroundStyle(ui::SplitViewController::BackgroundStyle::none);
+    if (tablet_or_desktop(ui::userInterfaceIdiom())) {
+        place_columns_pad(*split, has_preview_support);
+    } else {
+        place_columns_other(*split, has_preview_support);
+    }
+    split_view_controller = split;
+    return split;
+}
+
+void DocumentInterfaceManager::place_columns_pad(ui::SplitViewController& split, bool has_preview_support) {
+    using Column = ui::SplitViewController::Column;
+    split.setPrimaryEdge(ui::SplitViewController::PrimaryEdge::trailing);
+    if (ext_editor_vc) ext_editor_vc->has_preview_support = has_preview_support;
+    split.setViewController(in_navigation(ext_editor_vc), Column::secondary);
+    if (has_preview_support) {
+        split.setViewController(in_navigation(ext_webview_vc), Column::primary);
+        if (ext_compact_editor_vc) split.setViewController(in_navigation(ext_compact_editor_vc), Column::compact);
+    } else {
+        split.setPreferredDisplayMode(ui::SplitViewController::DisplayMode::secondaryOnly);
+        split.setShowsSecondaryOnlyButton(false);
+    }
+}
+
+void DocumentInterfaceManager::place_columns_other(ui::SplitViewController& split, bool has_preview_support) {
+    using Column = ui::SplitViewController::Column;
+    split.setPrimaryEdge(ui::SplitViewController::PrimaryEdge::leading);
+    if (has_preview_support) {
+        if (ext_compact_editor_vc) split.setViewController(in_navigation(ext_compact_editor_vc), Column::compact);
+    } else {
+        split.setViewController(in_navigation(ext_editor_vc), Column::secondary);
+        split.setPreferredDisplayMode(ui::SplitViewController::DisplayMode::secondaryOnly);
+        split.setShowsSecondaryOnlyButton(false);
+    }
+}
+
+// ---- the visible editor ---------------------------------------------------------------------------
+
+bool DocumentInterfaceManager::uses_compact_editor() const {
+    switch (ui::userInterfaceIdiom()) {
+        case ui::Idiom::pad: return split_view_controller && split_view_controller->isCollapsed();
+        case ui::Idiom::mac: return false;  // the desktop has no compact editor
+        default: return true;
+    }
+}
+
+EditorWebViewController* DocumentInterfaceManager::visible_editor_screen() const {
+    return uses_compact_editor() ? ext_compact_editor_vc.get() : ext_editor_vc.get();
+}
+
+VornEditorJSConnector* DocumentInterfaceManager::visible_editor_connector() const {
+    return uses_compact_editor() ? editor_compact_js_connector.get() : editor_js_connector.get();
+}
+
+VornEditorScreenProtocol* DocumentInterfaceManager::editor_screen(bool is_compact) const {
+    return is_compact ? ext_compact_editor_vc.get() : ext_editor_vc.get();
+}
+
+void DocumentInterfaceManager::apply_editor_preferences() {
+    if (auto* connector = visible_editor_connector()) connector->apply_preferences();
+}
+
+void DocumentInterfaceManager::request_preview_content() {
+    if (auto* connector = visible_editor_connector()) connector->run_editor_js(editor_script::send_content_to_preview());
+}
+
+// ---- loading the window's file --------------------------------------------------------------------
+
+void DocumentInterfaceManager::load_current_editor_file(bool is_compact) {
+    if (ui::userInterfaceIdiom() == ui::Idiom::pad) {
+        const bool collapsed = split_view_controller && split_view_controller->isCollapsed();
+        if (is_compact != collapsed) return;
+    }
+    const auto& info = my_current_editor_info;
+    auto* viewer = file_viewer();
+    if (!info.service_session_id || !info.file_bucket_id || !viewer) return;
+
+    // The file's path: its entry in the explorer's listing, or, when the explorer has moved on to
+    // another folder since the file was opened, the path the file's id carries (Base64 of it).
+    std::optional<std::string> path;
+    if (auto entry = viewer->find_listed_file(*info.file_bucket_id)) path = entry->path;
+    if (!path) {
+        if (auto decoded = defaults::base64Decode(*info.file_bucket_id);
+            decoded && !decoded->empty() && file_bucket_id_for_path(*decoded) == *info.file_bucket_id) {
+            path = *decoded;
+        }
+    }
+    if (!path || path->empty()) return;
+
+    auto connector = is_compact ? editor_compact_js_connector : editor_js_connector;
+    auto provider = viewer->provider_as_read_write();
+    if (!provider) {
+        file_loaded(nullptr, Err(Err::guardReturnNoFileProvider), connector);
+        return;
+    }
+    std::string file_type = path_extension(*path);
+    if (file_type.empty()) file_type = "txt";
+
+    QPointer<DocumentInterfaceManager> self(this);
+    std::weak_ptr<VornEditorJSConnector> weak_connector = connector;
+    const std::string file_path = *path;
+    provider->contents(file_path, [self, weak_connector, file_type, file_path](std::optional<files::Bytes> data,
+                                                                               std::optional<files::FileError> error) {
+        auto read_error = vorn_error_from(error);
+        dispatch::mainQueue().async([self, weak_connector, file_type, file_path, data = std::move(data), read_error] {
+            if (!self) return;
+            build_file_content_model(data, read_error, file_type, file_path,
+                                     [self, weak_connector](std::shared_ptr<VornServerFileContentModel> content,
+                                                            std::optional<VornError> e) {
+                                         if (self) self->file_loaded(content, e, weak_connector.lock());
+                                     });
+        });
+    });
+}
+
+void DocumentInterfaceManager::file_loaded(std::shared_ptr<VornServerFileContentModel> content,
+                                           std::optional<VornError> error,
+                                           std::shared_ptr<VornEditorJSConnector> connector) {
+    QPointer<ui::ViewController> main_screen = main_controller.get();
+    if (error) {
+        VORNPresenterUtility::present_error(main_screen, error, "OK");
+        return;
+    }
+    if (!content) {
+        VORNPresenterUtility::present_error(main_screen, VornError(Err(Err::no_data)), "OK");
+        return;
+    }
+    gotFileBucket = content;
+    ace_loaded = true;
+    if (!connector) return;
+
+    QPointer<DocumentInterfaceManager> self(this);
+    std::weak_ptr<VornEditorJSConnector> weak = connector;
+    auto present_on_visible_editor = [self](std::optional<VornError> e) {
+        if (!e || !self) return;
+        EditorWebViewController* screen = self->visible_editor_screen();
+        if (!screen) return;
+        VORNPresenterUtility::present_error(QPointer<ui::ViewController>(screen), e, "OK");
+    };
+    connector->run_editor_js(editor_script::get_current_session(),
+                             [weak, content, present_on_visible_editor](nlohmann::json reply, std::optional<VornError> e) {
+                                 auto c = weak.lock();
+                                 if (!c) return;
+                                 c->update_file_session(reply, e, [weak, content, present_on_visible_editor](std::optional<VornError> stored) {
+                                     auto c2 = weak.lock();
+                                     if (!c2) return;
+                                     c2->open_editor_session(stored, content, present_on_visible_editor);
+                                 });
+                             });
+}
+
+// ---- teardown -------------------------------------------------------------------------------------
+
+void DocumentInterfaceManager::teardown_document_interface() {
+    EditorWebViewController* screen = visible_editor_screen();
+    if (!screen || screen->web_view_released) return;
+    screen->web_view_released = true;
+    if (!screen->jsc) return;
+    VornEditorWKWebView* view = screen->editorWebView();
+    screen->jsc->detach_web_view(view);
+    view->hide();
+    view->setParent(nullptr);
+    view->deleteLater();
+}

@@ -1,0 +1,116 @@
+#pragma once
+// The interface of one document window: its root screen, the split view of editor and preview,
+// the regular and compact editor screens, the live preview screen, and the three script
+// connectors (two editor pages, one preview page). It decides which editor is the visible one,
+// answers the editor pages' "doc_ready" and "requestPreferences", asks the visible page for
+// preview content, and detaches the editor page when the window goes.
+//
+// The manager owns every screen and connector; their links back to it (`scene_delegatex`) are
+// weak, and so is its own link to the file-viewer window. The window's scene delegate owns the
+// manager. Main thread only.
+//
+// Idioms: a phone works with the compact editor alone; a tablet has both editors (the compact one
+// shows while the split view is collapsed); the desktop has the regular editor beside the preview,
+// as a tablet does, and no compact editor.
+#include <QPointer>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "tandrel/editor/DocumentInterfaceHub.h"
+#include "tandrel/foundation/VornCurrentEditorStateInfo.h"
+#include "tandrel/foundation/VornError.h"
+#include "tandrel/servers/VornFileViewerSceneDelegateProtocol.h"
+
+class EditorWebViewController;
+class FileViewerSceneDelegate;
+class MainViewController;
+class VORNSplitViewController;
+class VornEditorJSConnector;
+class VornPreviewJSConnector;
+class VornServerFileContentModel;
+class WebViewController;
+namespace ui {
+class NavigationController;
+class Scene;
+class SplitViewController;
+class ViewController;
+}  // namespace ui
+
+class DocumentInterfaceManager : public DocumentInterfaceHub {
+    Q_OBJECT
+public:
+    DocumentInterfaceManager();
+    ~DocumentInterfaceManager() override;
+
+    // The file content most recently loaded for a page.
+    std::shared_ptr<VornServerFileContentModel> gotFileBucket;
+    bool full_screen_iphone = false;  // not consulted
+    // Set when file content first arrived for an editor page; never cleared.
+    bool ace_loaded = false;
+    bool has_preview_support = true;  // not consulted (the split view reads my_current_editor_info)
+    // The file-viewer window that owns the connection of this document.
+    QPointer<VornFileViewerSceneDelegateProtocol> file_server_delegatex;
+
+    std::shared_ptr<VornEditorJSConnector> editor_js_connector;
+    std::shared_ptr<VornEditorJSConnector> editor_compact_js_connector;
+    std::shared_ptr<VornPreviewJSConnector> preview_js_connector;
+    // The window's root screen, and the error display of the connectors.
+    std::shared_ptr<MainViewController> main_controller;
+    std::shared_ptr<VORNSplitViewController> split_view_controller;
+    std::shared_ptr<EditorWebViewController> ext_editor_vc;
+    std::shared_ptr<EditorWebViewController> ext_compact_editor_vc;
+    std::shared_ptr<WebViewController> ext_webview_vc;
+    // Not consulted.
+    std::shared_ptr<ui::ViewController> ext_nopreview_vc, compact_editor_vc, compact_webview_vc;
+    std::shared_ptr<ui::NavigationController> compact_nav;
+    // The window's document: which file of which server, and whether it can be previewed.
+    VornCurrentEditorStateInfo my_current_editor_info;
+
+    // The scene (window) this interface was built for; set by the document window's delegate.
+    QPointer<ui::Scene> owning_scene;
+
+    // Creates and wires the screens for the file named in my_current_editor_info (which needs
+    // `service_session_id` and `file_bucket_id`) once its file-viewer window is found. Runs once,
+    // before main_controller is shown.
+    void setup_document_controllers();
+    // Builds, keeps and returns the document split view; called when the root screen's view loads.
+    std::shared_ptr<VORNSplitViewController> build_split_view(bool has_preview_support, double max_primary_width);
+    // The two column layouts: tablet and desktop, and phone.
+    void place_columns_pad(ui::SplitViewController& split, bool has_preview_support);
+    void place_columns_other(ui::SplitViewController& split, bool has_preview_support);
+
+    // An editor page reported "doc_ready": read the window's file through the file viewer and open
+    // it in that page.
+    void load_current_editor_file(bool is_compact) override;
+    // The loaded file (or the error of its read), continued: store it and open it in the page of
+    // `connector`.
+    void file_loaded(std::shared_ptr<VornServerFileContentModel> content, std::optional<VornError> error,
+                     std::shared_ptr<VornEditorJSConnector> connector);
+    void apply_editor_preferences() override;
+    // Asks the visible page to send its content to the preview.
+    void request_preview_content();
+    // The window goes: detaches the visible editor's web view from its connector (once).
+    void teardown_document_interface();
+    // An action with no effect.
+    Q_INVOKABLE void trigger_previewDocument() {}
+
+    // The compact editor is the visible one on a phone, and on a tablet while the split view is
+    // collapsed; otherwise (a tablet expanded, the desktop) the regular editor is.
+    bool uses_compact_editor() const override;
+    // The visible editor's screen and connector (by uses_compact_editor), when they exist.
+    EditorWebViewController* visible_editor_screen() const;
+    VornEditorJSConnector* visible_editor_connector() const;
+
+    // ---- DocumentInterfaceHub ------------------------------------------------------------------
+    VornCurrentEditorStateInfo& current_editor_info() override { return my_current_editor_info; }
+    VornPreviewJSConnector* preview_connector() const override { return preview_js_connector.get(); }
+    WebViewController* preview_screen() const override { return ext_webview_vc.get(); }
+    VornEditorScreenProtocol* editor_screen(bool is_compact) const override;
+
+    // The file-viewer window as its concrete class, when it is still there.
+    FileViewerSceneDelegate* file_viewer() const;
+
+private:
+    bool controllers_set_up_ = false;
+};

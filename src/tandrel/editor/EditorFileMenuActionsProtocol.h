@@ -1,0 +1,14 @@
+#pragma once
+// The file commands a document window answers (main menu and editor bar buttons): save the
+// visible file, close it (asking about unsaved changes unless forced).
+#include <functional>
+
+class EditorFileMenuActionsProtocol {
+public:
+    virtual ~EditorFileMenuActionsProtocol() = default;
+    virtual void save_file() = 0;
+    virtual void close_session_main() = 0;
+    // `block` receives whether the file was closed; it is not called while the user decides, nor
+    // when the user cancels.
+    virtual void close_session(bool force, std::function<void(bool)> block) = 0;
+};

@@ -1,0 +1,385 @@
+#include "tandrel/editor/EditorWebViewController.h"
+
+#include <QLabel>
+#include <QUrl>
+
+#include "platform/dispatch/Dispatch.h"
+#include "platform/ui/Idiom.h"
+#include "platform/ui/ImageView.h"
+#include "platform/ui/SplitViewController.h"
+#include "platform/ui/View.h"
+#include "platform/ui/scenes/Scene.h"
+#include "platform/ui/scenes/Window.h"
+#include "platform/web/WebProfile.h"
+#include "tandrel/editor/DocumentInterfaceManager.h"
+#include "tandrel/editor/EditorScripts.h"
+#include "tandrel/editor/MainViewController.h"
+#include "tandrel/editor/VORNSplitViewController.h"
+#include "tandrel/editor/VornEditorJSConnector.h"
+#include "tandrel/editor/VornEditorWKWebView.h"
+#include "tandrel/editor/WebViewController.h"
+#include "tandrel/foundation/AMZLogger.h"
+#include "tandrel/foundation/EnumManager.h"
+#include "tandrel/foundation/TandrelExtensions.h"
+#include "tandrel/foundation/UIViewTandrel.h"
+#include "tandrel/foundation/VORNPresenterUtility.h"
+#include "tandrel/foundation/VornAppUrlUtility.h"
+#include "tandrel/foundation/VornServerFilesDataModel.h"
+#include "tandrel/foundation/VornSessionsDataModel.h"
+#include "tandrel/foundation/XCol.h"
+
+namespace {
+using Err = EnumManager::vorn_error_throws;
+
+ui::BarButtonItemRef empty_item() { return ui::BarButtonItem::withTitle(QString(), ui::BarButtonItemStyle::plain, nullptr, QString()); }
+
+ui::Image tinted_symbol(const char* name, const QColor& color) {
+    return ui::Image::systemImage(QString::fromLatin1(name)).withTintColor(color, ui::RenderingMode::alwaysOriginal);
+}
+
+constexpr double kFadeSeconds = 0.2;
+}  // namespace
+
+EditorWebViewController::EditorWebViewController()
+    : close_bar_item(empty_item()),
+      preview_bar_item(empty_item()),
+      save_bar_button(empty_item()),
+      toggle_preview_button(empty_item()),
+      empty_view(new QWidget()) {}
+
+EditorWebViewController::~EditorWebViewController() {
+    // A view that never loaded never took the empty state in.
+    if (empty_view && !empty_view->parentWidget()) delete empty_view.data();
+    if (editorWebView_ && !editorWebView_->parentWidget()) delete editorWebView_.data();
+}
+
+DocumentInterfaceManager* EditorWebViewController::manager() const {
+    return qobject_cast<DocumentInterfaceManager*>(scene_delegatex.data());
+}
+
+// ---- life cycle -----------------------------------------------------------------------------------
+
+void EditorWebViewController::viewDidLoad() {
+    VornDocViewController::viewDidLoad();
+    QWidget* root = view();
+    root->setAutoFillBackground(true);
+    root->setBackgroundRole(QPalette::Window);
+    setTitle(QStringLiteral("Editor"));
+    (void)editorWebView();
+    show_empty_state();
+    make_bar_buttons();
+    update_bar_buttons();
+}
+
+void EditorWebViewController::viewWillAppear(bool animated) { VornDocViewController::viewWillAppear(animated); }
+
+void EditorWebViewController::viewDidAppear(bool animated) { VornDocViewController::viewDidAppear(animated); }
+
+void EditorWebViewController::user_interface_style_did_change(const ui::TraitCollection&, const ui::TraitCollection&) {}
+
+void EditorWebViewController::released() {
+    AMZLogger::shared().log_verbose("denint EditorWebViewController");
+    if (!web_view_released) {
+        web_view_released = true;
+        if (jsc && editorWebView_) {
+            VornEditorWKWebView* view = editorWebView_.data();
+            jsc->detach_web_view(view);
+            view->hide();
+            view->setParent(nullptr);
+            view->deleteLater();
+        }
+    }
+    VornDocViewController::released();
+}
+
+// ---- the web view ---------------------------------------------------------------------------------
+
+VornEditorWKWebView* EditorWebViewController::editorWebView() {
+    if (!editorWebView_) editorWebView_ = make_editor_web_view();
+    return editorWebView_.data();
+}
+
+VornEditorWKWebView* EditorWebViewController::make_editor_web_view() {
+    // The page reads the files of its own folder only (loadFileUrl grants that folder); an empty
+    // page stands until the editor page loads.
+    auto* web = new VornEditorWKWebView();
+    if (QWidget* root = viewIfLoaded()) web->resize(root->size());
+    web->setContextMenuPolicy(Qt::NoContextMenu);
+    web->loadHtmlString(std::string());
+    return web;
+}
+
+void EditorWebViewController::setup_editor_web_view() {
+    if (loaded) return;
+    loaded = true;
+    web::clearWebsiteData();
+    fade_in_empty_view();
+
+    QWidget* root = view();
+    VornEditorWKWebView* web = editorWebView();
+    web->setParent(root);
+
+    DocumentInterfaceManager* m = manager();
+    if (m) {
+        jsc = is_compact ? m->editor_compact_js_connector : m->editor_js_connector;
+    } else {
+        jsc.reset();
+    }
+    web->editor_wv_delegatex = jsc.get();
+
+    util_align_right_anchorWithPixel(web, 0.0, true);
+    util_align_left_anchorWithPixel(web, 0.0, true);
+    util_align_top_anchorWithPixel(web, 0.0, true);
+    util_align_bottom_anchorWithPixel(web, 0.0, false);
+    web->show();
+    // The empty state lies above the page until a file opens.
+    if (empty_view) empty_view->raise();
+
+    if (jsc) {
+        jsc->attach_web_view(web);
+        jsc->is_compact = is_compact;
+    }
+    load_editor_page();
+}
+
+void EditorWebViewController::load_editor_page() {
+    const auto folder = VornAppUrlUtility::ace_folder_url();
+    if (!folder) return;
+    const std::filesystem::path request = *folder / "index.html";
+    QPointer<EditorWebViewController> self(this);
+    dispatch::mainQueue().async([self, request] {
+        if (!self) return;
+        self->load_url(request, [self](bool ok) {
+            if (!ok && self) VORNPresenterUtility::present_error(self.data(), VornError(Err(Err::no_url)), "OK");
+        });
+    });
+}
+
+void EditorWebViewController::load_url(const std::optional<std::filesystem::path>& request,
+                                       std::function<void(bool)> completion) {
+    if (!request) {
+        AMZLogger::shared().log_error("Function load_url error: No URL was provided to load.");
+        if (completion) completion(false);
+        return;
+    }
+    VornEditorWKWebView* web = editorWebView();
+    if (web->isLoading()) web->stopLoading();
+    if (request->empty()) return;
+    const bool started = web->loadFileUrl(*request, request->parent_path());
+    if (completion) completion(started);
+}
+
+// ---- opening files --------------------------------------------------------------------------------
+
+void EditorWebViewController::open_file_content(std::shared_ptr<VornServerFileContentModel> content) {
+    if (!jsc || !content) return;
+    QPointer<EditorWebViewController> self(this);
+    dispatch::after(dispatch::mainQueue(), std::chrono::milliseconds(kOpenFileDelayMs), [self, content] {
+        if (self) self->select_file_session(content);
+    });
+}
+
+void EditorWebViewController::select_file_session(std::shared_ptr<VornServerFileContentModel> content) {
+    if (!jsc || !content) return;
+    if (auto record = jsc->find_file_session(content->id)) {
+        fade_out_empty_view();
+        jsc->run_editor_js(editor_script::set_current_session(record->json));
+        return;
+    }
+    // No session yet: keep the page's current session, then open a new one for the content.
+    std::weak_ptr<VornEditorJSConnector> weak = jsc;
+    QPointer<EditorWebViewController> self(this);
+    auto present = [self](std::optional<VornError> error) {
+        if (error && self) VORNPresenterUtility::present_error(self.data(), error, "OK");
+    };
+    jsc->run_editor_js(editor_script::get_current_session(),
+                       [weak, content, present](nlohmann::json reply, std::optional<VornError> error) {
+                           auto connector = weak.lock();
+                           if (!connector) return;
+                           connector->update_file_session(reply, error, [weak, content, present](std::optional<VornError> e) {
+                               if (auto c = weak.lock()) c->open_editor_session(e, content, present);
+                           });
+                       });
+}
+
+// ---- title ----------------------------------------------------------------------------------------
+
+std::optional<QString> EditorWebViewController::window_title_for_path(const std::string& path) {
+    if (path.empty() || !QUrl(QString::fromStdString(path)).isValid()) return std::nullopt;
+    std::string component = path;
+    while (component.size() > 1 && component.back() == '/') component.pop_back();
+    if (auto slash = component.rfind('/'); slash != std::string::npos && component.size() > 1) {
+        component = component.substr(slash + 1);
+    }
+    const std::string extension = path_extension(component);
+    std::string base = component;
+    if (!extension.empty()) base = component.substr(0, component.size() - extension.size() - 1);
+    return QString::fromStdString(base) + QStringLiteral(" \u00B7 ") + QString::fromStdString(extension).toUpper();
+}
+
+void EditorWebViewController::update_window_title(const std::string& path) {
+    QPointer<EditorWebViewController> self(this);
+    dispatch::mainQueue().async([self, path] {
+        if (self) self->set_window_title(path);
+    });
+}
+
+void EditorWebViewController::set_window_title(const std::string& path) {
+    const auto title = window_title_for_path(path);
+    if (!title) return;
+    setTitle(*title);
+    if (auto* window = qobject_cast<ui::Window*>(hostWindow())) {
+        if (ui::Scene* scene = window->windowScene()) scene->setTitle(*title);
+    }
+}
+
+// ---- bar buttons ----------------------------------------------------------------------------------
+
+void EditorWebViewController::make_bar_buttons() {
+    close_bar_item = ui::BarButtonItem::withImage(tinted_symbol("multiply", XCol::accent_teal().resolved()),
+                                                  ui::BarButtonItemStyle::plain, this, QStringLiteral("close_editor"));
+    preview_bar_item = ui::BarButtonItem::withTitle(QStringLiteral("Preview"), ui::BarButtonItemStyle::plain, this,
+                                                    QStringLiteral("preview_trigger"));
+    save_bar_button = ui::BarButtonItem::withSystemItem(ui::BarButtonSystemItem::save, this, QStringLiteral("save_editor"));
+    save_bar_button->setTintColor(XCol::accent_teal());
+    preview_bar_item->setTintColor(XCol::accent_teal());
+    toggle_preview_button =
+        ui::BarButtonItem::withImage(tinted_symbol("rectangle.righthalf.inset.filled.arrow.right", XCol::accent_pink().resolved()),
+                                     ui::BarButtonItemStyle::plain, this, QStringLiteral("toggle_preview_btn_pressed"));
+}
+
+void EditorWebViewController::update_bar_buttons() {
+    QPointer<EditorWebViewController> self(this);
+    dispatch::mainQueue().async([self] {
+        if (!self) return;
+        if (!self->is_compact && ui::userInterfaceIdiom() != ui::Idiom::pad) {
+            self->place_bar_buttons_regular();
+        } else {
+            self->place_bar_buttons_compact();
+        }
+    });
+}
+
+void EditorWebViewController::place_bar_buttons_regular() {
+    navigationItem()->setLeftBarButtonItems({save_bar_button});
+    if (ui::userInterfaceIdiom() == ui::Idiom::mac && has_preview_support) {
+        navigationItem()->setRightBarButtonItem(toggle_preview_button);
+    }
+}
+
+void EditorWebViewController::place_bar_buttons_compact() {
+    navigationItem()->setLeftBarButtonItems({close_bar_item, save_bar_button});
+    navigationItem()->setRightBarButtonItem(preview_bar_item);
+}
+
+void EditorWebViewController::close_editor() {
+    if (DocumentInterfaceManager* m = manager()) m->main_controller->close_session_main();
+}
+
+void EditorWebViewController::save_editor() {
+    DocumentInterfaceManager* m = manager();
+    if (!m) return;
+    // The checkmark means the server has the file: it shows only after a successful write.
+    QPointer<EditorWebViewController> self(this);
+    m->main_controller->request_save([self](bool written) {
+        if (written && self) self->show_save_feedback();
+    });
+}
+
+void EditorWebViewController::show_save_feedback() {
+    const QColor tint = XCol::text_primary().resolvedFor(viewIfLoaded());
+    save_bar_button = ui::BarButtonItem::withImage(tinted_symbol("checkmark", tint), ui::BarButtonItemStyle::plain, this,
+                                                   QStringLiteral("save_feedback_noop"));
+    update_bar_buttons();
+    QPointer<EditorWebViewController> self(this);
+    dispatch::after(dispatch::mainQueue(), std::chrono::milliseconds(kSaveFeedbackMs), [self] {
+        if (!self) return;
+        self->save_bar_button =
+            ui::BarButtonItem::withSystemItem(ui::BarButtonSystemItem::save, self.data(), QStringLiteral("save_editor"));
+        self->save_bar_button->setTintColor(XCol::accent_teal());
+        self->update_bar_buttons();
+    });
+}
+
+void EditorWebViewController::preview_trigger() {
+    DocumentInterfaceManager* m = manager();
+    if (!m) {
+        VORNPresenterUtility::present_error(this, VornError(Err(Err::no_doc_int_manager)), "OK");
+        return;
+    }
+    m->request_preview_content();
+    QPointer<EditorWebViewController> self(this);
+    dispatch::mainQueue().async([self] {
+        if (self) self->push_preview_screen();
+    });
+}
+
+void EditorWebViewController::push_preview_screen() {
+    DocumentInterfaceManager* m = manager();
+    if (!m || !m->ext_webview_vc) {
+        VORNPresenterUtility::present_error(this, VornError(Err(Err::no_webview)), "OK");
+        return;
+    }
+    if (ui::NavigationController* nav = navigationController()) nav->pushViewController(m->ext_webview_vc, true);
+}
+
+void EditorWebViewController::toggle_preview_btn_pressed() { toggle_preview_column(); }
+
+void EditorWebViewController::toggle_preview_column() {
+    using Mode = ui::SplitViewController::DisplayMode;
+    DocumentInterfaceManager* m = manager();
+    if (!m || !m->split_view_controller) return;
+    ui::SplitViewController& split = *m->split_view_controller;
+    ui::Image image;
+    if (split.displayMode() != Mode::secondaryOnly) {
+        split.setPreferredDisplayMode(Mode::secondaryOnly);
+        image = tinted_symbol("rectangle.lefthalf.inset.filled.arrow.left", XCol::accent_teal().resolved());
+    } else {
+        split.setPreferredDisplayMode(Mode::oneBesideSecondary);
+        image = tinted_symbol("rectangle.righthalf.inset.filled.arrow.right", XCol::accent_pink().resolved());
+    }
+    toggle_preview_button =
+        ui::BarButtonItem::withImage(image, ui::BarButtonItemStyle::plain, this, QStringLiteral("toggle_preview_btn_pressed"));
+    update_bar_buttons();
+}
+
+// ---- empty state ----------------------------------------------------------------------------------
+
+void EditorWebViewController::show_empty_state() {
+    QWidget* root = view();
+    empty_view->setParent(root);
+    util_fill_superview(empty_view);
+    empty_view->show();
+
+    ui::SymbolConfiguration big;
+    big.pointSize = 64;
+    auto add_symbol = [&](const char* name, double alpha) {
+        auto* image = new ui::ImageView(ui::Image::systemImage(QString::fromLatin1(name), big), empty_view);
+        image->setTintColor(XCol::text_primary());
+        image->setContentMode(ui::ContentMode::scaleAspectFit);
+        ui::setAlpha(image, alpha);
+        util_align_center_x_anchorWithPixel(image, 0.0);
+        util_align_center_y_anchorWithPixel(image, -20.0);
+        image->show();
+    };
+    add_symbol("doc.fill", 0.4);
+    add_symbol("slash.circle", 1.0);
+
+    empty_label = new QLabel(QString::fromUtf8(kEmptyStateText), empty_view);
+    empty_label->setWordWrap(true);
+    empty_label->setAlignment(Qt::AlignCenter);
+    util_align_center_x_anchorWithPixel(empty_label, 0.0);
+    util_align_center_y_anchorWithPixel(empty_label, 30.0);
+    empty_label->show();
+}
+
+void EditorWebViewController::fade_in_empty_view() {
+    ui::animateAlpha(empty_view, 1.0, kFadeSeconds);
+    ui::animateAlpha(editorWebView(), 0.0, kFadeSeconds);
+    if (empty_view) empty_view->raise();
+}
+
+void EditorWebViewController::fade_out_empty_view() {
+    ui::animateAlpha(empty_view, 0.0, kFadeSeconds);
+    ui::animateAlpha(editorWebView(), 1.0, kFadeSeconds);
+}

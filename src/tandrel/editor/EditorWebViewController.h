@@ -1,0 +1,120 @@
+#pragma once
+// The editor screen of a document window: the editor page in its web view, an empty state shown
+// until a file is open, and the bar buttons close, save, "Preview" and the desktop's show/hide
+// preview toggle. Every exchange with the page goes through the screen's connector; the window is
+// reached through the weak `scene_delegatex` link (the document interface manager).
+//
+// A document window has one regular editor screen and, on phones and tablets, a compact one; the
+// document interface manager makes and configures both. Main thread only.
+#include <QPointer>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/ui/NavigationController.h"
+#include "tandrel/editor/DocumentInterfaceHub.h"
+#include "tandrel/scenes/VornDocViewController.h"
+
+class DocumentInterfaceManager;
+class QLabel;
+class VornEditorJSConnector;
+class VornEditorWKWebView;
+class VornServerFileContentModel;
+namespace ui {
+class ImageView;
+}
+
+class EditorWebViewController : public VornDocViewController, public VornEditorScreenProtocol {
+    Q_OBJECT
+public:
+    EditorWebViewController();
+    ~EditorWebViewController() override;
+
+    // This is the window's compact editor; set by the document interface manager.
+    bool is_compact = false;
+    // setup_editor_web_view has run (it runs once).
+    bool loaded = false;
+    // The window's file can be previewed; set by the document interface manager.
+    bool has_preview_support = false;
+    ui::BarButtonItemRef close_bar_item;
+    ui::BarButtonItemRef preview_bar_item;
+    // Replaced by the checkmark while the save feedback shows.
+    ui::BarButtonItemRef save_bar_button;
+    // Replaced on every toggle.
+    ui::BarButtonItemRef toggle_preview_button;
+    // The container of the empty state.
+    QPointer<QWidget> empty_view;
+    // The web view has been detached from its connector (that happens once). Named apart from
+    // ViewController::released(), the release hook.
+    bool web_view_released = false;
+    // This editor's connector, taken from the window when the web view is set up.
+    std::shared_ptr<VornEditorJSConnector> jsc;
+
+    // The editor page's web view, made on first use.
+    VornEditorWKWebView* editorWebView();
+
+    // Places the web view, attaches it to the connector and loads the editor page; later calls do
+    // nothing.
+    void setup_editor_web_view();
+    // (Re)loads the editor page from the app's editor folder; nothing when that is not set.
+    void load_editor_page();
+    // Loads a file page with read access to its folder. No file: the completion gets false (and
+    // an error line is logged); a file that cannot be loaded also gives false.
+    void load_url(const std::optional<std::filesystem::path>& request, std::function<void(bool)> completion);
+    // After 0.25 s: switches the page to the content's session (select_file_session).
+    void open_file_content(std::shared_ptr<VornServerFileContentModel> content) override;
+    void select_file_session(std::shared_ptr<VornServerFileContentModel> content);
+    // Queued: the screen's and its window's title from a file path ("index · HTML").
+    void update_window_title(const std::string& path) override;
+    void set_window_title(const std::string& path);
+    // The title for a path, or nothing when the path cannot be read as a URL.
+    static std::optional<QString> window_title_for_path(const std::string& path);
+
+    ui::ViewController* editor_view_controller() override { return this; }
+
+    // ---- bar buttons ---------------------------------------------------------------------------
+    Q_INVOKABLE void close_editor();
+    // Saves through the main screen; the checkmark shows once the server took the file.
+    Q_INVOKABLE void save_editor();
+    Q_INVOKABLE void preview_trigger();
+    Q_INVOKABLE void toggle_preview_btn_pressed();
+    // Does nothing: the target of the checkmark shown after a save.
+    Q_INVOKABLE void save_feedback_noop() {}
+
+    void make_bar_buttons();
+    // Queued on the main queue: the regular or the compact placement.
+    void update_bar_buttons();
+    void place_bar_buttons_regular();
+    void place_bar_buttons_compact();
+    // The checkmark in place of the save button for 3.0 s.
+    void show_save_feedback();
+    static constexpr int kSaveFeedbackMs = 3000;
+    void push_preview_screen();
+    void toggle_preview_column();
+
+    // ---- empty state ---------------------------------------------------------------------------
+    void show_empty_state();
+    void fade_in_empty_view();
+    void fade_out_empty_view();
+    static constexpr const char* kEmptyStateText = "Please open a document from\nthe server to begin editing";
+    QPointer<QLabel> empty_label;
+
+    // The delay before a file opens in the page.
+    static constexpr int kOpenFileDelayMs = 250;
+
+    void user_interface_style_did_change(const ui::TraitCollection& previous,
+                                         const ui::TraitCollection& current) override;
+    void released() override;
+
+protected:
+    void viewDidLoad() override;
+    void viewWillAppear(bool animated) override;
+    void viewDidAppear(bool animated) override;
+
+private:
+    DocumentInterfaceManager* manager() const;
+    VornEditorWKWebView* make_editor_web_view();
+    QPointer<VornEditorWKWebView> editorWebView_;
+};

@@ -1,0 +1,10 @@
+#pragma once
+// The find commands a document window answers.
+class FindMenuActionsProtocol {
+public:
+    virtual ~FindMenuActionsProtocol() = default;
+    virtual void fim_find() = 0;
+    virtual void fim_find_replace() = 0;
+    virtual void fim_find_next() = 0;
+    virtual void fim_find_previous() = 0;
+};

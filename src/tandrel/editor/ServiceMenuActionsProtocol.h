@@ -1,0 +1,13 @@
+#pragma once
+// The server commands a document window answers for its file-viewer window.
+#include "platform/ui/Responder.h"
+
+class ServiceMenuActionsProtocol {
+public:
+    virtual ~ServiceMenuActionsProtocol() = default;
+    virtual void sm_new_service() = 0;
+    virtual void sm_manage_services() = 0;
+    virtual void sm_disconnect_service() = 0;
+    // The command's property list carries "ConnectionID", the saved server to connect.
+    virtual void sm_connect_service(const ui::Command& sender) = 0;
+};
