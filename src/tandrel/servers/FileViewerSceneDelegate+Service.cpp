@@ -1,6 +1,7 @@
 // A file-viewer window's connection to one saved server: connecting with the password from the
 // keychain, dropping the connection, and the server's editing-sessions record.
 #include <QUrl>
+#include <utility>
 
 #include "platform/dispatch/Dispatch.h"
 #include "platform/files/FileProvider.h"
@@ -175,7 +176,7 @@ void FileViewerSceneDelegate::store_connection(std::shared_ptr<VornSingleService
         return;
     }
     service = server;
-    provider_bucket = bucket;
+    release_in_background(std::exchange(provider_bucket, bucket));
     if (!sessions_record(server)) app_sessions_manager().new_service_session(server->id);
     my_session_info->connected = true;
     my_session_info->server_url = std::move(url);
