@@ -7,7 +7,8 @@
 Kinds:
     pyftpd   pyftpdlib FTP server (MLSD), user and password, writable root
     vsftpd   vsftpd (LIST only), a virtual user checked by a per-run PAM service (needs root)
-    apache   Apache httpd with mod_dav/mod_dav_fs and Basic authentication (htpasswd)
+    apache   Apache httpd with mod_dav/mod_dav_fs and Basic authentication (htpasswd); the same
+             folder under /digest with Digest authentication (DIGEST_URL)
     silent   a listener that accepts connections and never says a word (for timeouts)
 
 The .env file holds KEY=VALUE lines: PORT, USER, PASSWORD, ROOT (the served folder on disk),
@@ -263,6 +264,8 @@ LoadModule authn_file_module {mods}/mod_authn_file.so
 LoadModule authz_core_module {mods}/mod_authz_core.so
 LoadModule authz_user_module {mods}/mod_authz_user.so
 LoadModule auth_basic_module {mods}/mod_auth_basic.so
+LoadModule auth_digest_module {mods}/mod_auth_digest.so
+LoadModule alias_module {mods}/mod_alias.so
 LoadModule dav_module {mods}/mod_dav.so
 LoadModule dav_fs_module {mods}/mod_dav_fs.so
 {user_lines}
@@ -290,6 +293,15 @@ DocumentRoot "{root}"
     AuthUserFile "{run}/htpasswd"
     Require valid-user
 </Directory>
+# The same folder under /digest, behind Digest authentication.
+Alias /digest "{root}"
+<Location "/digest">
+    AuthType Digest
+    AuthName "dravix digest"
+    AuthDigestProvider file
+    AuthUserFile "{run}/htdigest"
+    Require valid-user
+</Location>
 """
 
 
@@ -312,6 +324,12 @@ def start_apache(d, env_path):
     subprocess.run([htpasswd, "-c", "-b", "-B", os.path.join(run, "htpasswd"), user, password],
                    check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     os.chmod(os.path.join(run, "htpasswd"), 0o644)
+    # htdigest lines are user:realm:md5(user:realm:password).
+    import hashlib
+    realm = "dravix digest"
+    with open(os.path.join(run, "htdigest"), "w") as f:
+        f.write(f"{user}:{realm}:{hashlib.md5(f'{user}:{realm}:{password}'.encode()).hexdigest()}\n")
+    os.chmod(os.path.join(run, "htdigest"), 0o644)
     user_lines = "User nobody\nGroup nogroup" if os.geteuid() == 0 else ""
     for _ in range(5):
         port = free_port()
@@ -323,7 +341,7 @@ def start_apache(d, env_path):
         if wait_for_port(port, proc):
             record_pid(d, "apache", proc.pid)
             write_env(env_path, {"PORT": port, "USER": user, "PASSWORD": password, "ROOT": root,
-                                 "URL": f"http://127.0.0.1:{port}"})
+                                 "URL": f"http://127.0.0.1:{port}", "DIGEST_URL": f"http://127.0.0.1:{port}/digest"})
             return 0
         stop_group(proc.pid)
     sys.stderr.write("Apache did not start:\n" + tail(os.path.join(run, "server.log"))

@@ -7,8 +7,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <functional>
+#include <thread>
 
 #include "ProviderTestSupport.h"
 #include "platform/files/FileProvider.h"
@@ -210,6 +212,54 @@ TEST(ProviderConnection, ACompletionMayDropTheLastReferenceToItsProvider) {
     provider.reset();
     awaitOnce(done, 10s);
     EXPECT_EQ(done.calls(), 1);
+}
+
+TEST(ProviderConnection, AWebDavRedirectIsReportedNotFollowed) {
+    // A one-thread HTTP server that sends every request elsewhere.
+    std::atomic<int> requests{0};
+    std::atomic<bool> stop{false};
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(fd, 8), 0);
+    socklen_t len = sizeof addr;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    const int port = ntohs(addr.sin_port);
+    std::thread http([&] {
+        for (;;) {
+            int c = ::accept(fd, nullptr, nullptr);
+            if (c < 0 || stop) {
+                if (c >= 0) ::close(c);
+                return;
+            }
+            std::string request;
+            char buf[4096];
+            while (request.find("\r\n\r\n") == std::string::npos) {
+                ssize_t n = ::recv(c, buf, sizeof buf, 0);
+                if (n <= 0) break;
+                request.append(buf, static_cast<size_t>(n));
+            }
+            ++requests;
+            const std::string answer = "HTTP/1.1 301 Moved Permanently\r\nLocation: http://127.0.0.1:" +
+                                       std::to_string(port) + "/elsewhere/\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+            ::send(c, answer.data(), answer.size(), MSG_NOSIGNAL);
+            ::close(c);
+        }
+    });
+    auto provider = files::makeProvider("http://127.0.0.1:" + std::to_string(port) + "/", {"u", "p"});
+    Sync sync{*provider};
+    auto [entries, error] = sync.list("/");
+    stop = true;
+    ::shutdown(fd, SHUT_RDWR);
+    ::close(fd);
+    http.join();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, ErrorKind::server) << describe(error);
+    EXPECT_EQ(error->serverCode, 301);
+    EXPECT_NE(error->message.find("/elsewhere/"), std::string::npos) << error->message;
+    EXPECT_EQ(requests.load(), 1);
 }
 
 struct UrlCase {

@@ -383,6 +383,41 @@ TEST_P(ProviderPeerTest, ConnectionsAreReusedAcrossManyOperations) {
     EXPECT_EQ(entries.size(), 20u);
 }
 
+TEST(WebDavDigest, WorksBehindDigestAuthenticationAndRejectsAWrongPasswordOnce) {
+    Peer peer = loadPeer("apache");
+    if (!peer.skipReason.empty()) GTEST_SKIP() << peer.skipReason;
+    const std::string url = peer.values["DIGEST_URL"];
+    ASSERT_FALSE(url.empty());
+    const fs::path disk = peer.root / "t_digest";
+    fs::remove_all(disk);
+    makeDiskFolder(disk);
+
+    auto provider = files::makeProvider(url, {peer.user, peer.password});
+    Sync sync{*provider};
+    EXPECT_FALSE(sync.login());
+    // A body large enough to matter if it had to be sent again during the handshake.
+    std::string big(200000, 'x');
+    for (std::size_t i = 0; i < big.size(); i += 97) big[i] = static_cast<char>('a' + i % 26);
+    ASSERT_FALSE(sync.write("/t_digest/page.html", big, WriteMode::createNew));
+    EXPECT_EQ(readDiskFile(disk / "page.html"), big);
+    ASSERT_FALSE(sync.write("/t_digest/page.html", std::string("short")));
+    EXPECT_EQ(readDiskFile(disk / "page.html"), "short");
+    auto [entries, error] = sync.list("/t_digest");
+    ASSERT_FALSE(error) << describe(error);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].path, "/t_digest/page.html");
+
+    auto wrong = files::makeProvider(url, {peer.user, "not the password"});
+    DoneCapture check;
+    wrong->checkLogin(check.callback());
+    awaitOnce(check);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(check.calls(), 1);
+    ASSERT_TRUE(check.get<0>());
+    EXPECT_EQ(check.get<0>()->kind, ErrorKind::loginRejected);
+    fs::remove_all(disk);
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, ProviderPeerTest, ::testing::Values("pyftpd", "vsftpd", "apache"),
                          [](const auto& info) { return info.param; });
 

@@ -32,6 +32,7 @@ struct Peer {
     std::string url, user, password;
     int port = 0;
     fs::path root;
+    std::map<std::string, std::string> values;  // everything the .env file says
 };
 
 inline Peer loadPeer(const std::string& kind) {
@@ -62,6 +63,7 @@ inline Peer loadPeer(const std::string& kind) {
     peer.password = values["PASSWORD"];
     peer.port = values.count("PORT") ? std::atoi(values["PORT"].c_str()) : 0;
     peer.root = values["ROOT"];
+    peer.values = values;
     return peer;
 }
 
