@@ -1,0 +1,89 @@
+// The live preview against the real editor page: HTML is served from memory and follows edits,
+// other types show the no-preview panel, and a page of several megabytes still shows.
+#include <gtest/gtest.h>
+
+#include "BridgeTestSupport.h"
+#include "platform/ui/View.h"
+#include "platform/web/WebProfile.h"
+
+using namespace bridgetest;
+
+namespace {
+
+class EditorBridgePreview : public BridgeTest {
+protected:
+    void SetUp() override {
+        BridgeTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        hub->preview = preview.get();
+        hub->previewScreen = ui::make<WebViewController>();
+        hub->previewScreen->scene_delegatex = hub.get();
+        hub->previewScreen->view()->resize(640, 640);
+        hub->previewScreen->view()->show();
+    }
+    WebViewController& screen() { return *hub->previewScreen; }
+    // The value of a script in the preview page (null while it cannot run).
+    json preview_(const std::string& script) {
+        if (!preview->web_view) return nullptr;
+        auto out = webtest::run(*preview->web_view, script, 5000);
+        return out.error ? json() : out.result;
+    }
+    bool previewShows(const std::string& id, const std::string& text, int ms = 15000) {
+        const std::string probe = "(function(){var e=document.getElementById(" + json(id).dump() +
+                                  ");return e?e.textContent:null})()";
+        return waitFor([&] { return preview_(probe) == text; }, ms);
+    }
+    void askForPreview() { connector->run_editor_js(editor_script::send_content_to_preview()); }
+};
+
+TEST_F(EditorBridgePreview, HtmlShowsFromMemoryAndFollowsEdits) {
+    content = fileContent("/index.html", "<html><body><h1 id=\"t\">Hello</h1></body></html>");
+    ASSERT_TRUE(loadEditor());
+    ASSERT_EQ(preview->web_view.data(), screen().previewWebView()) << "the preview view is attached when it loads";
+
+    askForPreview();
+    ASSERT_TRUE(previewShows("t", "Hello")) << preview_("document.documentElement.outerHTML").dump();
+    EXPECT_EQ(preview->web_view->url().scheme().toStdString(), web::kPageScheme);
+    EXPECT_EQ(ui::alpha(screen().previewWebView()), 1.0);
+    EXPECT_EQ(ui::alpha(screen().noPreviewNeededView), 0.0);
+
+    // Typing in the editor reaches the preview by itself.
+    page("editor.setValue('<html><body><h1 id=\"t\">Changed \\u00e9</h1></body></html>', -1); true");
+    EXPECT_TRUE(previewShows("t", "Changed \xc3\xa9"));
+    EXPECT_TRUE(errors->errors.empty()) << errors->errors.front().text();
+}
+
+TEST_F(EditorBridgePreview, OtherTypesShowTheNoPreviewPanel) {
+    content = fileContent("/style.css", "body { color: red; }");
+    ASSERT_TRUE(loadEditor());
+    askForPreview();
+    ASSERT_TRUE(waitFor([&] { return ui::alpha(screen().noPreviewNeededView) == 1.0; }, 10000));
+    EXPECT_EQ(ui::alpha(screen().previewWebView()), 0.0);
+    EXPECT_EQ(screen().noPreviewNeededView->no_preview_text->text().toStdString(),
+              "We're very sorry, but we don't support live code preview for 'TEXT/CSS' documents yet.");
+    // The page is emptied.
+    EXPECT_TRUE(waitFor([&] { return preview_("document.body ? document.body.innerHTML : ''") == ""; }, 10000));
+
+    // An HTML push afterwards brings the web view back.
+    auto bucket = std::make_shared<VornPreviewContentBucket>();
+    bucket->file_mime = "text/html";
+    bucket->content = "<p id=\"p\">back</p>";
+    preview->push_preview_content(bucket);
+    EXPECT_TRUE(previewShows("p", "back"));
+    EXPECT_EQ(ui::alpha(screen().noPreviewNeededView), 0.0);
+    EXPECT_EQ(ui::alpha(screen().previewWebView()), 1.0);
+}
+
+TEST_F(EditorBridgePreview, AThreeMegabyteHtmlPageShows) {
+    std::string html = "<html><body>";
+    const std::string row = "<p>Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod.</p>\n";
+    while (html.size() < 3 * 1024 * 1024) html += row;
+    html += "<div id=\"end\">the end</div></body></html>";
+    content = fileContent("/big.html", html);
+    ASSERT_TRUE(loadEditor());
+    askForPreview();
+    EXPECT_TRUE(previewShows("end", "the end", 60000));
+    EXPECT_GT(preview_("document.getElementsByTagName('p').length").get<int>(), 30000);
+}
+
+}  // namespace
