@@ -1,15 +1,210 @@
 #pragma once
-// The file explorer: the root screen of a file-viewer window. For now it shows the explorer's
-// background in the window's appearance; the listing, path bar and header arrive with the server
-// screens.
-#include "tandrel/scenes/VornFileServerViewController.h"
+// The file explorer: the root screen of a file-viewer window. From top to bottom: the connection
+// header, a row with the path bar, the refresh, new-item and sort buttons, and the table of the
+// current remote folder. While no server is connected the welcome splash, which embeds the
+// window's saved-servers list, covers the screen.
+//
+// Listing: go_to_directory asks the window's provider for the folder; the answer becomes a sorted
+// listing with "[UP ONE LEVEL] .." first, shown in one model reset. Only the latest request is
+// shown: an older answer that arrives late is dropped. Every end of a load (success or failure)
+// stops the spinner and the refresh indicator.
+#include <QMenu>
+#include <QPointer>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
-class VornFileViewController : public VornFileServerViewController {
+#include "tandrel/foundation/EnumManager.h"
+#include "tandrel/foundation/VornServerFilesDataModel.h"
+#include "tandrel/foundation/VornServicesDataModel.h"
+#include "tandrel/scenes/VornFileServerViewController.h"
+#include "tandrel/servers/ManageServicesProtocols.h"
+#include "tandrel/servers/current_file_explorer_settings.h"
+
+class QAction;
+
+class QPushButton;
+class QScrollArea;
+class QWidget;
+class FileExplorerTableView;
+class FileExplorerListingModel;
+class FileViewerSceneDelegate;
+class QuickConnectView;
+class VornProviderBucket;
+class VornTargetedButton;
+class CompactDocumentInterface;
+class VornACEFileSessionsDataModel;
+namespace ui {
+class AlertController;
+}
+namespace servers_ui {
+class ActivityIndicatorView;
+class RefreshControl;
+}
+
+class VornFileViewController : public VornFileServerViewController, public welcome_manage_services_protocol {
     Q_OBJECT
 public:
     VornFileViewController();
+    ~VornFileViewController() override;
+
+    // ---- views (made with the screen) ---------------------------------------------------------
+    servers_ui::ActivityIndicatorView* spinner;  // busy indicator, centred over the table
+    FileExplorerTableView* fileExplorerTableView;
+    QPushButton* sortByButton;
+    QScrollArea* path_bar_view;  // the path bar's place in the row; scrolls when the path is long
+    QWidget* currentDIR_view;    // the path bar's segments
+    servers_ui::RefreshControl* refreshControl;  // the refresh indicator inside the table
+    QPushButton* refresh_button;                 // the refresh action's button (F5 too)
+    QAction* refresh_action;
+    QWidget* welcome_splash_view;
+    QuickConnectView* quickConnectView;
+    QPushButton* new_drop_button;
+
+    // The document interface of the single-window route (the last file opened there).
+    std::shared_ptr<CompactDocumentInterface> iphone_doc_int;
+    // What the screen shows.
+    current_file_explorer_settings current_settings;
+
+    FileExplorerListingModel* listing_model() const { return model_; }
+    // The window this screen works for, when it is still there.
+    FileViewerSceneDelegate* file_window() const;
+
+    // ---- navigation and loading -----------------------------------------------------------------
+    // Lists a remote folder ("../": the parent of the current folder) and shows it. Nothing
+    // without a window or a connection.
+    void go_to_directory(const std::string& path, bool show_spinner);
+    // Later on the main queue: empties the table (and starts the spinner when asked).
+    void begin_loading_on_main(bool show_spinner);
+    void begin_loading(bool show_spinner);
+    // Stops the spinner, reloads the table, ends the refresh indicator.
+    void finish_loading();
+    // Later on the main queue: lists the window's current folder again.
+    void refresh_directory_on_main(bool show_spinner);
+    // The refresh action (button, F5): the same as pull-to-refresh.
+    Q_INVOKABLE void refresh();
+    // Later on the main queue: redraws the visible rows.
+    void reload_visible_sections_on_main();
+    void reload_visible_sections();
+    // The folder "../" stands for when the current folder is `current_dir`.
+    static std::string parent_directory(const std::string& current_dir);
+    // Whether a listing request is in flight, and how many listings were shown so far.
+    bool is_loading() const { return loading_; }
+    int listing_count() const { return listings_shown_; }
+
+    // ---- path bar --------------------------------------------------------------------------------
+    struct PathSegment {
+        std::string component;  // the folder name, or "ROOT"
+        std::string targetDIR;  // "/ROOT", "/ROOT/www", ...
+        bool house = false;     // drawn as the house symbol (the component is "ROOT")
+        std::string tooltip;    // "Click to go to '/root/www'"
+    };
+    static std::vector<PathSegment> path_segments(const std::string& current_dir);
+    // The folder a segment opens: its target without the leading "/ROOT" (only that one).
+    static std::string path_bar_target(const std::string& targetDIR);
+    void build_path_bar();
+    void goTo_DIR(VornTargetedButton* sender);
+    // The segments on screen now.
+    std::vector<VornTargetedButton*> path_bar_buttons() const;
+
+    // ---- sort and new-item menus ------------------------------------------------------------------
+    void build_sort_menu();
+    void build_new_item_menu();
+    // The menus these buttons open.
+    QMenu* sort_menu() const { return sort_menu_; }
+    QMenu* new_item_menu() const { return new_item_menu_; }
+    void select_sort_order(EnumManager::file_explorer_sorting order);
+    static QString sort_title(EnumManager::file_explorer_sorting order);
+    // The stored "FILEEXPLORER_SORTING" as a number, when it is a decimal integer.
+    static std::optional<int64_t> stored_sort_number();
+
+    // ---- connection state and title ---------------------------------------------------------------
+    // Shows the explorer's controls and lists the server's root folder.
+    void show_connected_state();
+    // Hides the controls and empties the table.
+    void show_disconnected_state();
+    void update_window_title_on_main(std::shared_ptr<VornSingleServiceDataModel> service);
+    void update_window_title(const std::shared_ptr<VornSingleServiceDataModel>& service);
+    // One second later: embeds the window's saved-servers list in the welcome splash again.
+    void rebuild_welcome_splash_later();
+    void rebuild_welcome_splash();
+    // Fades the splash in and brings it to the front, or hides it.
+    void show_welcome_splash_view();
+    void hide_welcome_splash_view();
+    // The welcome list calls this after a connection made from the splash (nothing to do here).
+    void welcome_service_connected() override;
+
+    void user_interface_style_did_change(const ui::TraitCollection& previous,
+                                         const ui::TraitCollection& current) override;
+
+    // ---- table: selecting, opening, context menu ----------------------------------------------------
+    void select_cell_row(int row);
+    // Opens the row's entry: a folder is listed, a file opened in a document window (or in the
+    // compact editor where there is one window).
+    void open_file_entry(int row);
+    void open_file(const std::shared_ptr<VornServerFileDataModel>& entry);
+    // Whether a file opens with the preview: its extension is exactly "html" or "htm".
+    static bool preview_supported_for_path(const std::string& path);
+    // The context menu of a row: "Rename …" and "Delete …"; nothing for the "[UP ONE LEVEL] .."
+    // row or a row without an entry.
+    std::unique_ptr<QMenu> build_context_menu(int row);
+    QMenu* visible_context_menu() const { return context_menu_; }
+
+    // Rename: the name is checked (not empty, ".", "..", no "/" or control character) and must
+    // not be taken in the folder; the item is moved on the server (files and folders alike).
+    std::shared_ptr<ui::AlertController> show_rename_alert(const std::shared_ptr<VornServerFileDataModel>& entry);
+    void rename_remote_item(const std::shared_ptr<VornServerFileDataModel>& entry, const std::string& new_name);
+    // The error for a new name, nothing when it can be used.
+    std::optional<VornError> check_rename(const VornServerFileDataModel& entry, const std::string& new_name) const;
+    static std::string renamed_path(const std::string& old_path, const std::string& new_name);
+    void rename_finished(const std::optional<VornError>& error);
+    // Delete: asks first, then removes the item (a folder with everything in it).
+    void confirm_delete(const std::shared_ptr<VornServerFileDataModel>& entry);
+    void delete_remote_item(const std::shared_ptr<VornServerFileDataModel>& entry);
+    void delete_finished(const std::optional<VornError>& error);
+    // "Directory" or "File".
+    static std::string kind_word(const VornServerFileDataModel& entry);
+
+    // ---- compact editor route (one window) ---------------------------------------------------------
+    void open_in_compact_editor(const std::string& service_id, const std::string& bucket_id, bool preview);
+    void present_compact_editor(const std::string& service_id, const std::string& bucket_id);
+    // Seconds the route waits for the document side to record the file's editing session.
+    static constexpr int kCompactEditorWaitMs = 2000;
+
+    // Layout sizes.
+    static constexpr int kRowButtonSide = 44;
+    static constexpr int kHeaderHeight = 80;
 
 protected:
     void loadView() override;
     void viewDidLoad() override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void setup_quick_connect_header();
+    void setup_explorer();
+    void setup_sort_button();
+    void setup_new_item_button();
+    void setup_refresh_button();
+    void setup_path_bar_view();
+    void setup_table();
+    void setup_welcome_splash();
+    void load_directory(const FileViewerSceneDelegate& window, const std::string& path, uint64_t request);
+    void listing_received(uint64_t request, const std::string& path, std::shared_ptr<VornServerFilesDataModel> listing,
+                          std::optional<VornError> error);
+    void apply_listing(const std::string& path, std::shared_ptr<VornServerFilesDataModel> listing);
+    void listing_saved(const std::optional<VornError>& error);
+    void listing_failed(const std::optional<VornError>& error, uint64_t request);
+    void show_context_menu(const QPoint& position);
+
+    FileExplorerListingModel* model_ = nullptr;
+    bool loading_ = false;
+    int listings_shown_ = 0;
+    uint64_t listing_request_ = 0;
+    QPointer<QMenu> context_menu_;
+    QPointer<QMenu> sort_menu_;
+    QPointer<QMenu> new_item_menu_;
+    bool controls_built_ = false;
 };

@@ -1,0 +1,26 @@
+#pragma once
+// Where the file explorer gets a folder's listing: the provider of the window's connection and
+// the provider's directory listing turned into the explorer's sorted listing record.
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "tandrel/foundation/VornError.h"
+#include "tandrel/foundation/VornServerFilesDataModel.h"
+
+class FileViewerSceneDelegate;
+namespace files {
+class FileProvider;
+}
+
+// The provider that lists folders for the window: guardReturnNoFileProvider when the window has
+// no connection of a kind that lists.
+Expected<std::shared_ptr<files::FileProvider>> explorer_listing_provider(const FileViewerSceneDelegate& window);
+
+using ExplorerListingCompletion =
+    std::function<void(std::shared_ptr<VornServerFilesDataModel> listing, std::optional<VornError> error)>;
+// Lists the folder and converts the answer (sorted by the stored order, "[UP ONE LEVEL] .."
+// first below the root). The completion runs once, on a provider thread.
+void explorer_list_directory(const std::shared_ptr<files::FileProvider>& provider, const std::string& path,
+                             ExplorerListingCompletion completion);

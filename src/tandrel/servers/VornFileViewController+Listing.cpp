@@ -1,0 +1,277 @@
+// The file explorer screen: the path bar, directory navigation with the listing request and its
+// answer, loading and refreshing.
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QScrollArea>
+#include <iostream>
+
+#include "platform/dispatch/Dispatch.h"
+#include "platform/files/FileProvider.h"
+#include "platform/ui/View.h"
+#include "tandrel/foundation/AMZLogger.h"
+#include "tandrel/foundation/TandrelExtensions.h"
+#include "tandrel/foundation/XCol.h"
+#include "tandrel/servers/ExplorerListingSource.h"
+#include "tandrel/servers/ExplorerStyle.h"
+#include "tandrel/servers/FileExplorerListingModel.h"
+#include "tandrel/servers/FileViewerScene.h"
+#include "tandrel/servers/ServerScreenWidgets.h"
+#include "tandrel/servers/VornFileViewController.h"
+
+namespace {
+using Err = EnumManager::vorn_error_throws;
+VornError app_error(Err::Case c) { return Err(c); }
+}  // namespace
+
+// ---- path bar ---------------------------------------------------------------------------------
+
+std::vector<VornFileViewController::PathSegment> VornFileViewController::path_segments(const std::string& current_dir) {
+    std::vector<std::string> components{"ROOT"};
+    size_t start = 0;
+    while (start <= current_dir.size()) {
+        const size_t slash = current_dir.find('/', start);
+        const size_t end = slash == std::string::npos ? current_dir.size() : slash;
+        if (end > start) components.push_back(current_dir.substr(start, end - start));
+        if (slash == std::string::npos) break;
+        start = slash + 1;
+    }
+    std::vector<PathSegment> out;
+    std::string accumulated;
+    for (const std::string& component : components) {
+        accumulated += "/" + component;
+        PathSegment segment;
+        segment.component = component;
+        segment.targetDIR = accumulated;
+        segment.house = component == "ROOT";
+        std::string lowered = QString::fromStdString(accumulated).toLower().toStdString();
+        segment.tooltip = "Click to go to '" + lowered + "'";
+        out.push_back(std::move(segment));
+    }
+    return out;
+}
+
+std::string VornFileViewController::path_bar_target(const std::string& targetDIR) {
+    static const std::string root = "/ROOT";
+    if (targetDIR == root) return "";
+    if (targetDIR.rfind(root + "/", 0) == 0) return targetDIR.substr(root.size());
+    return targetDIR;
+}
+
+std::vector<VornTargetedButton*> VornFileViewController::path_bar_buttons() const {
+    std::vector<VornTargetedButton*> out;
+    for (QWidget* w : ui::subviews(currentDIR_view)) {
+        if (auto* b = dynamic_cast<VornTargetedButton*>(w)) {
+            if (!b->property("dravix_removed").toBool()) out.push_back(b);
+        }
+    }
+    return out;
+}
+
+void VornFileViewController::build_path_bar() {
+    auto* row = qobject_cast<QHBoxLayout*>(currentDIR_view->layout());
+    // Clear: the old segments fade out of sight and leave the bar at once.
+    for (QWidget* old : ui::subviews(currentDIR_view)) {
+        old->setProperty("dravix_removed", true);
+        if (row) row->removeWidget(old);
+        ui::animateAlpha(old, 0.0, 1.0);
+        old->hide();
+        old->deleteLater();
+    }
+    FileViewerSceneDelegate* window = file_window();
+    if (!window || !window->my_session_info || !window->my_session_info->connected || !row) return;
+
+    const QColor accent = XCol::teal().resolved();
+    bool first = true;
+    for (const PathSegment& segment : path_segments(current_settings.current_dir)) {
+        if (!first) {
+            auto* separator = new QPushButton(QStringLiteral(">"), currentDIR_view);
+            separator->setFont(explorer_style::system_font(17));
+            separator->setFlat(true);
+            separator->setFocusPolicy(Qt::NoFocus);
+            separator->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; padding: 0px 2px; "
+                                                    "color: rgba(%1,%2,%3,255); }")
+                                         .arg(accent.red())
+                                         .arg(accent.green())
+                                         .arg(accent.blue()));
+            separator->setFixedHeight(kRowButtonSide);
+            row->insertWidget(row->count() - 1, separator);
+        }
+        first = false;
+        auto* button = new VornTargetedButton(currentDIR_view);
+        explorer_style::style_bordered_button(button, accent, 2, accent, 0, 10);
+        button->setFont(explorer_style::caption1_font());
+        if (segment.house) {
+            button->setIcon(ui::Image::systemImage(QStringLiteral("house.fill")).withTintColor(accent).icon());
+            button->setIconSize(QSize(20, 20));
+        } else {
+            button->setText(QString::fromStdString(segment.component));
+        }
+        button->targetDIR = segment.targetDIR;
+        button->setToolTip(QString::fromStdString(segment.tooltip));
+        button->setMinimumWidth(kRowButtonSide);
+        button->setFixedHeight(kRowButtonSide);
+        QPointer<VornFileViewController> self(this);
+        QPointer<VornTargetedButton> sender(button);
+        connect(button, &QPushButton::clicked, this, [self, sender] {
+            if (self && sender) self->goTo_DIR(sender);
+        });
+        row->insertWidget(row->count() - 1, button);
+    }
+}
+
+void VornFileViewController::goTo_DIR(VornTargetedButton* sender) {
+    if (!sender) return;
+    const std::string target = path_bar_target(sender->targetDIR);
+    std::cout << "Debug target dir: " << target << std::endl;
+    go_to_directory(target, true);
+}
+
+// ---- navigation -------------------------------------------------------------------------------
+
+std::string VornFileViewController::parent_directory(const std::string& current_dir) {
+    std::string dir = current_dir;
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    if (dir.empty() || dir == "/") return "/";
+    const size_t slash = dir.rfind('/');
+    if (slash == std::string::npos || slash == 0) return "/";
+    return dir.substr(0, slash);
+}
+
+void VornFileViewController::begin_loading_on_main(bool show_spinner) {
+    QPointer<VornFileViewController> self(this);
+    dispatch::mainQueue().async([self, show_spinner] {
+        if (self) self->begin_loading(show_spinner);
+    });
+}
+
+void VornFileViewController::begin_loading(bool show_spinner) {
+    if (show_spinner) {
+        spinner->startAnimating();
+        ui::animateAlpha(spinner, 1.0, 1.0);
+    }
+    auto& listing = current_settings.currentServerReturnInfo;
+    if (listing && listing->fileSections) listing->fileSections = std::vector<std::shared_ptr<VornServerFileDataModel>>{};
+    model_->clearRows();
+}
+
+void VornFileViewController::finish_loading() {
+    loading_ = false;
+    ++listings_shown_;
+    spinner->stopAnimating();
+    model_->setListing(current_settings.currentServerReturnInfo);
+    if (refreshControl->isRefreshing()) refreshControl->endRefreshing();
+}
+
+void VornFileViewController::go_to_directory(const std::string& requested, bool show_spinner) {
+    FileViewerSceneDelegate* window = file_window();
+    if (!window || !window->provider_bucket) {
+        // Nothing to list: whatever shows a wait stops.
+        ++listing_request_;
+        loading_ = false;
+        QPointer<VornFileViewController> self(this);
+        dispatch::mainQueue().async([self] {
+            if (!self || self->loading_) return;
+            self->spinner->stopAnimating();
+            if (self->refreshControl->isRefreshing()) self->refreshControl->endRefreshing();
+        });
+        return;
+    }
+    begin_loading_on_main(show_spinner);
+    std::string path = requested == "../" ? parent_directory(current_settings.current_dir) : requested;
+    if (path.empty()) path = "/";
+    loading_ = true;
+    load_directory(*window, path, ++listing_request_);
+}
+
+void VornFileViewController::load_directory(const FileViewerSceneDelegate& window, const std::string& path,
+                                            uint64_t request) {
+    auto provider = explorer_listing_provider(window);
+    if (!provider) {
+        listing_failed(provider.error(), request);
+        return;
+    }
+    QPointer<VornFileViewController> self(this);
+    explorer_list_directory(*provider, path,
+                            [self, request, path](std::shared_ptr<VornServerFilesDataModel> listing,
+                                                  std::optional<VornError> error) {
+                                dispatch::mainQueue().async([self, request, path, listing, error] {
+                                    if (self) self->listing_received(request, path, listing, error);
+                                });
+                            });
+}
+
+void VornFileViewController::listing_received(uint64_t request, const std::string& path,
+                                              std::shared_ptr<VornServerFilesDataModel> listing,
+                                              std::optional<VornError> error) {
+    if (request != listing_request_) return;  // a later request is on its way
+    if (error) return listing_failed(error, request);
+    if (!listing) return listing_failed(app_error(Err::no_permission_no_data), request);
+    apply_listing(path, std::move(listing));
+    // Shown on the next turn, unless another request has started meanwhile.
+    QPointer<VornFileViewController> self(this);
+    dispatch::mainQueue().async([self, request] {
+        if (self && request == self->listing_request_) self->finish_loading();
+    });
+}
+
+void VornFileViewController::listing_failed(const std::optional<VornError>& error, uint64_t request) {
+    // The listing and the path bar stay as they were; the table stays empty.
+    present_error(error);
+    QPointer<VornFileViewController> self(this);
+    dispatch::mainQueue().async([self, request] {
+        if (!self || request != self->listing_request_) return;
+        self->loading_ = false;
+        self->spinner->stopAnimating();
+        if (self->refreshControl->isRefreshing()) self->refreshControl->endRefreshing();
+    });
+}
+
+void VornFileViewController::apply_listing(const std::string& path, std::shared_ptr<VornServerFilesDataModel> listing) {
+    current_settings.currentServerReturnInfo = std::move(listing);
+    current_settings.current_dir = path;
+    FileViewerSceneDelegate* window = file_window();
+    if (window && window->my_session_info) window->my_session_info->current_dir = path;
+    // The listing shows at once; a failure to save the window's sessions record is told, but
+    // does not hold the listing back.
+    QPointer<VornFileViewController> self(this);
+    if (window) {
+        window->save_service_session([self](std::optional<VornError> error) {
+            if (self) self->listing_saved(error);
+        });
+    }
+    build_path_bar();
+}
+
+void VornFileViewController::listing_saved(const std::optional<VornError>& error) {
+    if (error) present_error(error);
+}
+
+void VornFileViewController::refresh_directory_on_main(bool show_spinner) {
+    QPointer<VornFileViewController> self(this);
+    dispatch::mainQueue().async([self, show_spinner] {
+        if (!self) return;
+        FileViewerSceneDelegate* window = self->file_window();
+        if (!window || !window->my_session_info || !window->my_session_info->current_dir) {
+            // Nothing to refresh: the refresh indicator does not spin on.
+            if (self->refreshControl->isRefreshing()) self->refreshControl->endRefreshing();
+            return;
+        }
+        const std::string dir = *window->my_session_info->current_dir;
+        self->begin_loading_on_main(show_spinner);
+        self->go_to_directory(dir, show_spinner);
+    });
+}
+
+void VornFileViewController::refresh() { refresh_directory_on_main(false); }
+
+void VornFileViewController::reload_visible_sections_on_main() {
+    QPointer<VornFileViewController> self(this);
+    dispatch::mainQueue().async([self] {
+        if (self) self->reload_visible_sections();
+    });
+}
+
+void VornFileViewController::reload_visible_sections() {
+    model_->invalidateRows();
+    fileExplorerTableView->viewport()->update();
+}

@@ -1,0 +1,716 @@
+// The file explorer screen, its connection header and its table, offscreen, against the local
+// FTP (pyftpdlib, vsftpd) and WebDAV (Apache) servers.
+#include <QAction>
+#include <QDir>
+#include <QLineEdit>
+#include <QScrollArea>
+#include <QSignalSpy>
+#include <cstdlib>
+
+#include "ExplorerTestSupport.h"
+#include "platform/defaults/Base64.h"
+#include "platform/ui/NavigationController.h"
+#include "platform/ui/scenes/Scene.h"
+#include "tandrel/foundation/AppGlobals.h"
+#include "tandrel/foundation/UserPrefs.h"
+#include "tandrel/servers/CompactEditorRoute.h"
+#include "tandrel/servers/ManageServicesViewController.h"
+
+using namespace explorertest;
+using filestest::makeDiskFolder;
+using filestest::readDiskFile;
+using filestest::writeDiskFile;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::shared_ptr<VornServerFileDataModel> entry(std::optional<std::string> name, std::optional<URLFileResourceType> kind,
+                                               std::optional<int64_t> size, bool up = false) {
+    auto e = std::make_shared<VornServerFileDataModel>();
+    e->name = std::move(name);
+    e->kind = kind;
+    e->size = size;
+    if (e->name) e->path = "/dir/" + *e->name;
+    e->special_assignment = up ? EnumManager::file_special_assignment::up_one_level
+                               : EnumManager::file_special_assignment::no_assignment;
+    return e;
+}
+
+QAction* actionNamed(QMenu* menu, const QString& text) {
+    if (!menu) return nullptr;
+    for (QAction* a : menu->actions())
+        if (a->text() == text) return a;
+    return nullptr;
+}
+
+std::string unique_name(const std::string& stem) {
+    static int n = 0;
+    return stem + "-" + std::to_string(::getpid()) + "-" + std::to_string(++n);
+}
+
+}  // namespace
+
+// ---- rows ---------------------------------------------------------------------------------
+
+TEST(ExplorerRows, TitlesSizesIconsAndColoursFollowTheEntry) {
+    using K = EnumManager::file_icon_kind;
+    const auto dir = URLFileResourceType::directory;
+    const auto file = URLFileResourceType::regular;
+    struct Row {
+        std::shared_ptr<VornServerFileDataModel> e;
+        const char* title;
+        const char* size;
+        K icon;
+        bool folder;
+    };
+    const Row rows[] = {
+        {entry("index.html", file, 2048), "index.html", "2 KB", K::source_code, false},
+        {entry("INDEX.HTML", file, 1), "INDEX.HTML", "1 byte", K::source_code, false},
+        {entry("README", file, 532), "README.--", "532 bytes", K::other_document, false},
+        {entry(".htaccess", file, 0), ".htaccess", "Zero KB", K::other_document, false},
+        {entry(".ftpquota", file, 10), ".ftpquota", "10 bytes", K::archive, false},
+        {entry("img", dir, 4096), "img", "4 KB", K::folder, true},
+        {entry("[UP ONE LEVEL] ..", dir, 0, true), "[UP ONE LEVEL] ..", "Zero KB", K::up_one_level, true},
+        {entry("style.CSS", file, -1), "style.CSS", "", K::stylesheet, false},
+        {entry("movie.mp4", file, std::nullopt), "movie.mp4", "Zero KB", K::video, false},
+        {entry("site.tar.gz", file, 1234567), "site.tar.gz", "1.2 MB", K::archive, false},
+        {entry("a.zip", file, 1000000), "a.zip", "1 MB", K::archive, false},
+        {entry(std::nullopt, file, 5), "(No Name).--", "5 bytes", K::other_document, false},
+        {entry("big.iso", file, 3456789012), "big.iso", "3.46 GB", K::archive, false},
+    };
+    for (const Row& r : rows) {
+        FileViewTableViewCell cell;
+        cell.fileInfo = r.e;
+        cell.configure_size();
+        SCOPED_TRACE(r.title);
+        EXPECT_EQ(cell.title_lbl.toStdString(), r.title);
+        EXPECT_EQ(cell.size_lbl.toStdString(), r.size);
+        EXPECT_EQ(cell.icon_kind, r.icon);
+        EXPECT_EQ(cell.folder_colour, r.folder);
+    }
+    // Icons: 16 points on the desktop, 28 on phones and tablets.
+    ::setenv("DRAVIX_IDIOM", "mac", 1);
+    EXPECT_EQ(FileViewTableViewCell::icon_side_length(), 16);
+    ::setenv("DRAVIX_IDIOM", "phone", 1);
+    EXPECT_EQ(FileViewTableViewCell::icon_side_length(), 28);
+    ::unsetenv("DRAVIX_IDIOM");
+}
+
+TEST(ExplorerRows, ABigListingIsOneResetAndRowsAreMadeWhenDrawn) {
+    auto listing = std::make_shared<VornServerFilesDataModel>();
+    std::vector<std::shared_ptr<VornServerFileDataModel>> rows;
+    for (int i = 0; i < 10000; ++i) rows.push_back(entry("page-" + std::to_string(i) + ".html", URLFileResourceType::regular, i));
+    listing->fileSections = rows;
+    FileExplorerListingModel model;
+    QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+    QSignalSpy inserts(&model, &QAbstractItemModel::rowsInserted);
+    model.setListing(listing);
+    EXPECT_EQ(resets.count(), 1);
+    EXPECT_EQ(inserts.count(), 0);
+    EXPECT_EQ(model.rowCount(), 10000);
+    EXPECT_EQ(model.configuredRowCount(), 0);
+    EXPECT_EQ(model.data(model.index(9999, 0)).toString(), QStringLiteral("page-9999.html"));
+    EXPECT_EQ(model.configuredRowCount(), 1);
+    model.clearRows();
+    EXPECT_EQ(model.rowCount(), 0);
+    EXPECT_EQ(resets.count(), 2);
+}
+
+// ---- path bar, navigation, opening --------------------------------------------------------------
+
+TEST(ExplorerPathBar, SegmentsTargetsAndTooltips) {
+    struct Case {
+        std::string dir;
+        std::vector<std::string> targets;
+        std::vector<std::string> folders;  // what the segments open
+        std::vector<std::string> tooltips;
+    };
+    const Case cases[] = {
+        {"/", {"/ROOT"}, {""}, {"Click to go to '/root'"}},
+        {"", {"/ROOT"}, {""}, {"Click to go to '/root'"}},
+        {"/www/css/",
+         {"/ROOT", "/ROOT/www", "/ROOT/www/css"},
+         {"", "/www", "/www/css"},
+         {"Click to go to '/root'", "Click to go to '/root/www'", "Click to go to '/root/www/css'"}},
+        // A folder whose name begins with ROOT keeps its name; one named ROOT too.
+        {"/www/ROOTS", {"/ROOT", "/ROOT/www", "/ROOT/www/ROOTS"}, {"", "/www", "/www/ROOTS"}, {}},
+        {"/ROOT/x", {"/ROOT", "/ROOT/ROOT", "/ROOT/ROOT/x"}, {"", "/ROOT", "/ROOT/x"}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.dir);
+        const auto segments = VornFileViewController::path_segments(c.dir);
+        ASSERT_EQ(segments.size(), c.targets.size());
+        for (size_t i = 0; i < segments.size(); ++i) {
+            EXPECT_EQ(segments[i].targetDIR, c.targets[i]);
+            EXPECT_EQ(VornFileViewController::path_bar_target(segments[i].targetDIR), c.folders[i]);
+            if (!c.tooltips.empty()) {
+                EXPECT_EQ(segments[i].tooltip, c.tooltips[i]);
+            }
+        }
+        EXPECT_TRUE(segments[0].house);
+    }
+    EXPECT_TRUE(VornFileViewController::path_segments("/ROOT/x")[1].house);
+}
+
+TEST(ExplorerNavigation, ParentFolderPreviewFlagAndRenamedPaths) {
+    const std::pair<const char*, const char*> parents[] = {
+        {"/a/b", "/a"}, {"/a", "/"}, {"/", "/"}, {"", "/"}, {"/a/b/", "/a"}};
+    for (auto [dir, parent] : parents) EXPECT_EQ(VornFileViewController::parent_directory(dir), parent) << dir;
+
+    const std::pair<const char*, bool> previews[] = {{"/a/index.html", true}, {"/b.htm", true},
+                                                     {"/INDEX.HTML", false}, {"/my page.html", true},
+                                                     {"/style.css", false},   {"/html", false}};
+    for (auto [path, flag] : previews) EXPECT_EQ(VornFileViewController::preview_supported_for_path(path), flag) << path;
+
+    EXPECT_EQ(VornFileViewController::renamed_path("/a/b.txt", "c.txt"), "/a/c.txt");
+    EXPECT_EQ(VornFileViewController::renamed_path("/b.txt", "c.txt"), "/c.txt");
+    EXPECT_EQ(VornFileViewController::renamed_path("/a/folder/", "other"), "/a/other");
+}
+
+// ---- the screen without a connection ----------------------------------------------------------
+
+TEST_F(ExplorerTest, WithoutAConnectionTheWelcomeSplashCoversTheScreen) {
+    EXPECT_EQ(explorer->title(), QStringLiteral("File Explorer"));
+    EXPECT_TRUE(explorer->fileExplorerTableView->isHidden());
+    EXPECT_TRUE(explorer->sortByButton->isHidden());
+    EXPECT_TRUE(explorer->new_drop_button->isHidden());
+    EXPECT_TRUE(explorer->path_bar_view->isHidden());
+    EXPECT_FALSE(explorer->refresh_action->isEnabled());
+    EXPECT_FALSE(explorer->welcome_splash_view->isHidden());
+    EXPECT_DOUBLE_EQ(ui::alpha(explorer->welcome_splash_view), 1.0);
+    // The welcome list is embedded a second after the screen loads.
+    auto list = window->welcome_manage_services_vc;
+    ASSERT_TRUE(waitFor([&] { return list->view()->parentWidget() == explorer->welcome_splash_view; }));
+    EXPECT_TRUE(list->close_btn->isHidden());
+    EXPECT_EQ(list->parentViewController(), explorer);
+    // Header geometry: 20 below the top, 10 inside the sides, 80 high.
+    ui::layoutIfNeeded(explorer->view());
+    const QRect header = explorer->quickConnectView->geometry();
+    EXPECT_EQ(header.top(), 20);
+    EXPECT_EQ(header.left(), 10);
+    EXPECT_EQ(header.height(), 80);
+    EXPECT_EQ(header.right(), explorer->view()->width() - 11);
+}
+
+TEST_F(ExplorerTest, SortMenuFollowsTheStoredOrder) {
+    struct Case {
+        std::optional<defaults::Value> stored;
+        int checked;  // -1: none
+        bool icon;
+    };
+    const Case cases[] = {
+        {defaults::Value(int64_t(2)), 2, true},
+        {defaults::Value(int64_t(0)), 0, true},
+        {defaults::Value(std::string("3")), 3, true},
+        {defaults::Value(int64_t(7)), -1, false},
+    };
+    for (const Case& c : cases) {
+        UserPrefs::setPreference("FILEEXPLORER_SORTING", c.stored);
+        explorer->build_sort_menu();
+        QMenu* menu = explorer->sort_menu();
+        ASSERT_TRUE(menu);
+        const QStringList titles = {"Name", "Kind", "Size", "Last Modified"};
+        ASSERT_EQ(menu->actions().size(), 4);
+        for (int i = 0; i < 4; ++i) {
+            QAction* a = menu->actions()[i];
+            EXPECT_EQ(a->text(), titles[i]);
+            EXPECT_EQ(a->toolTip(), QStringLiteral("Sort by: ") + titles[i]);
+            EXPECT_EQ(a->isChecked(), i == c.checked) << i;
+        }
+        EXPECT_EQ(!explorer->sortByButton->icon().isNull(), c.icon);
+    }
+    // A value that is not a number leaves the button and its menu as they were.
+    QMenu* before = explorer->sort_menu();
+    UserPrefs::setPreference("FILEEXPLORER_SORTING", defaults::Value(std::string("abc")));
+    explorer->build_sort_menu();
+    EXPECT_EQ(explorer->sort_menu(), before);
+
+    // The new-item menu: "File" and "Folder".
+    QMenu* items = explorer->new_item_menu();
+    ASSERT_TRUE(items);
+    ASSERT_EQ(items->actions().size(), 2);
+    EXPECT_EQ(items->actions()[0]->text(), QStringLiteral("File"));
+    EXPECT_EQ(items->actions()[0]->toolTip(), QStringLiteral("New File"));
+    EXPECT_EQ(items->actions()[1]->text(), QStringLiteral("Folder"));
+    EXPECT_EQ(items->actions()[1]->toolTip(), QStringLiteral("New Folder"));
+}
+
+TEST_F(ExplorerTest, QuickConnectMenuListsTheSavedServersAndChecksTheConnectedOne) {
+    QuickConnectView* header = explorer->quickConnectView;
+    EXPECT_EQ(header->view_wrapper_btn->toolTip(), QStringLiteral("Quick Connect to service"));
+    {
+        auto menu = header->build_quick_connect_menu();
+        ASSERT_TRUE(menu);
+        EXPECT_FALSE(actionNamed(menu.get(), "Disconnect"));
+        ASSERT_TRUE(actionNamed(menu.get(), "Manage Services"));
+        QAction* none = actionNamed(menu.get(), "No Saved Connections");
+        ASSERT_TRUE(none);
+        EXPECT_FALSE(none->isEnabled());
+    }
+    auto plain = saveServer("ftp://127.0.0.1:2121/", "ann", opstest::Type::ftp, "");
+    plain->nickname = "";
+    auto named = saveServer("ftp://127.0.0.1:2121/", "bob", opstest::Type::ftp, "");
+    named->nickname = "Bob's site";
+    auto longer = saveServer("ftp://127.0.0.1:2121/www", "bob", opstest::Type::ftp, "");
+    longer->nickname = "";
+
+    // Connected to bob's server: only its entry is checked (same URL, other user: not; a URL
+    // that merely begins with the same text: not).
+    window->my_session_info->connected = true;
+    window->my_session_info->server_url = "ftp://127.0.0.1:2121/";
+    window->my_session_info->service_id = named->id;
+    auto menu = header->build_quick_connect_menu();
+    ASSERT_TRUE(menu);
+    QAction* disconnect = actionNamed(menu.get(), "Disconnect");
+    ASSERT_TRUE(disconnect);
+    EXPECT_TRUE(disconnect->isEnabled());
+    EXPECT_EQ(disconnect->toolTip(), QStringLiteral("Disconnect Service"));
+    QAction* a = actionNamed(menu.get(), "ftp://127.0.0.1:2121/");
+    QAction* b = actionNamed(menu.get(), "Bob's site (ftp://127.0.0.1:2121/)");
+    QAction* c = actionNamed(menu.get(), "ftp://127.0.0.1:2121/www");
+    ASSERT_TRUE(a && b && c);
+    EXPECT_EQ(b->toolTip(), QStringLiteral("Connect to Bob's site (ftp://127.0.0.1:2121/)"));
+    EXPECT_EQ(b->objectName().toStdString(), defaults::base64Encode(named->id));
+    EXPECT_FALSE(a->isChecked());
+    EXPECT_TRUE(b->isChecked());
+    EXPECT_FALSE(c->isChecked());
+    EXPECT_FALSE(actionNamed(menu.get(), "No Saved Connections"));
+
+    // Connected with an empty server id: "Disconnect" is there but disabled.
+    window->my_session_info->service_id = "";
+    menu = header->build_quick_connect_menu();
+    EXPECT_FALSE(actionNamed(menu.get(), "Disconnect")->isEnabled());
+    window->my_session_info->connected = false;
+    window->my_session_info->server_url.reset();
+    window->my_session_info->service_id.reset();
+}
+
+// ---- the single-window route ---------------------------------------------------------------------
+
+namespace {
+
+struct CompactLog {
+    int setups = 0, webViews = 0, pageLoads = 0;
+    std::shared_ptr<VornServerFileContentModel> opened;
+    VornCurrentEditorStateInfo info;
+    bool fullScreen = false;
+};
+
+class FakeCompactEditor : public CompactEditorScreen {
+public:
+    explicit FakeCompactEditor(std::shared_ptr<CompactLog> log) : log_(std::move(log)) {}
+    std::shared_ptr<ui::ViewController> compact_view_controller() override {
+        if (!screen_) screen_ = ui::make<ui::ViewController>();
+        return screen_;
+    }
+    void setup_editor_web_view() override { ++log_->webViews; }
+    void load_editor_page() override { ++log_->pageLoads; }
+    void open_file_content(std::shared_ptr<VornServerFileContentModel> content) override { log_->opened = content; }
+
+private:
+    std::shared_ptr<CompactLog> log_;
+    std::shared_ptr<ui::ViewController> screen_;
+};
+
+class FakeDocument : public CompactDocumentInterface {
+public:
+    FakeDocument(std::shared_ptr<CompactLog> log, bool recordsSession) : log_(log), records_(recordsSession) {}
+    void setup_document_controllers() override {
+        ++log_->setups;
+        log_->info = my_current_editor_info;
+        log_->fullScreen = full_screen_iphone;
+        editor_ = std::make_shared<FakeCompactEditor>(log_);
+        if (!records_) return;
+        // What the document side does once its page is ready: the file's editing session.
+        const std::string service = *my_current_editor_info.service_session_id;
+        auto& record = app_sessions_manager().service_sessions[service];
+        if (!record) {
+            record = std::make_shared<VornAppMultipleSessionsDataModel>();
+            record->service_id = service;
+        }
+        auto session = std::make_shared<VornACEFileSessionsDataModel>();
+        session->session_id = *my_current_editor_info.file_bucket_id;
+        session->json = "{\"value\":\"hello\"}";
+        record->ace_file_sessions.push_back(session);
+    }
+    std::shared_ptr<CompactEditorScreen> ext_compact_editor_vc() override { return editor_; }
+
+private:
+    std::shared_ptr<CompactLog> log_;
+    bool records_;
+    std::shared_ptr<FakeCompactEditor> editor_;
+};
+
+class PhoneRoute : public ExplorerTest {
+protected:
+    void SetUp() override {
+        ExplorerTest::SetUp();
+        if (HasFatalFailure()) return;
+        ::setenv("DRAVIX_IDIOM", "phone", 1);
+        window->my_session_info->service_id = "c2VydmVy";
+    }
+    void TearDown() override {
+        ::unsetenv("DRAVIX_IDIOM");
+        set_compact_document_interface_maker(nullptr);
+        explorer->dismissViewControllerAnimated(false);
+        ExplorerTest::TearDown();
+    }
+    std::shared_ptr<VornServerFileDataModel> file = entry("index.html", URLFileResourceType::regular, 10);
+};
+
+}  // namespace
+
+TEST_F(PhoneRoute, OpensTheFileInTheCompactEditorOnceItsSessionIsThere) {
+    ASSERT_FALSE(app().supportsMultipleScenes());
+    auto log = std::make_shared<CompactLog>();
+    set_compact_document_interface_maker([log] { return std::make_shared<FakeDocument>(log, true); });
+    explorer->open_file(file);
+    EXPECT_EQ(log->setups, 1);
+    EXPECT_EQ(log->webViews, 1);
+    EXPECT_TRUE(log->fullScreen);
+    EXPECT_EQ(log->info.service_session_id, "c2VydmVy");
+    EXPECT_EQ(log->info.file_bucket_id, defaults::base64Encode("/dir/index.html"));
+    EXPECT_TRUE(log->info.preview_supported);
+    EXPECT_TRUE(DocumentRequests::all().empty());
+    // Two seconds later the compact editor is shown full screen with the session's text.
+    QTest::qWait(1500);
+    EXPECT_FALSE(explorer->presentedViewController());
+    ASSERT_TRUE(waitFor([&] { return log->opened != nullptr; }, 3000));
+    auto* nav = dynamic_cast<ui::NavigationController*>(explorer->presentedViewController());
+    ASSERT_TRUE(nav);
+    EXPECT_EQ(nav->modalPresentationStyle(), ui::ModalPresentationStyle::fullScreen);
+    EXPECT_EQ(log->pageLoads, 1);
+    EXPECT_EQ(log->opened->id, defaults::base64Encode("/dir/index.html"));
+    EXPECT_EQ(log->opened->contents, "{\"value\":\"hello\"}");
+    EXPECT_EQ(log->opened->path, "");
+}
+
+TEST_F(PhoneRoute, WithoutTheSessionOrACompactEditorTheUserIsTold) {
+    auto log = std::make_shared<CompactLog>();
+    set_compact_document_interface_maker([log] { return std::make_shared<FakeDocument>(log, false); });
+    explorer->open_file(file);
+    ui::AlertController* alert = awaitAlert();
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->message(), QStringLiteral("We cannot load that url at the moment"));
+    EXPECT_EQ(log->pageLoads, 0);
+    dismissAlerts();
+
+    set_compact_document_interface_maker(nullptr);
+    explorer->open_file(file);
+    alert = awaitAlert();
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->message(), QStringLiteral("No compact editor was found."));
+}
+
+// ---- against the local servers -------------------------------------------------------------------
+
+namespace {
+
+class ExplorerPeerTest : public ExplorerTest, public ::testing::WithParamInterface<const char*> {
+protected:
+    void SetUp() override {
+        ExplorerTest::SetUp();
+        if (HasFatalFailure()) return;
+        peer_ = peer(GetParam());
+        if (!peer_.skipReason.empty()) GTEST_SKIP() << peer_.skipReason;
+        folder = unique_name("explorer");
+        disk = peer_.root / folder;
+        makeDiskFolder(disk);
+        connectTo(peer_);
+    }
+    // Opens the test's own folder from the root listing, as a double click does.
+    void openOwnFolder() {
+        const int row = rowOf(folder);
+        ASSERT_GE(row, 0) << "the root listing has no " << folder;
+        const int before = explorer->listing_count();
+        explorer->open_file_entry(row);
+        ASSERT_TRUE(awaitListing(before, "/" + folder));
+        settle();
+    }
+    void refreshNow() {
+        const int before = explorer->listing_count();
+        explorer->refresh_directory_on_main(true);
+        ASSERT_TRUE(awaitListing(before, explorer->current_settings.current_dir));
+        settle();
+    }
+    std::unique_ptr<QMenu> menuOf(const std::string& title) {
+        const int row = rowOf(title);
+        EXPECT_GE(row, 0) << title;
+        return explorer->build_context_menu(row);
+    }
+    // Answers the rename alert with the name.
+    void renameTo(const std::string& title, const std::string& name, const QString& action) {
+        auto menu = menuOf(title);
+        ASSERT_TRUE(menu);
+        QAction* rename = actionNamed(menu.get(), action);
+        ASSERT_TRUE(rename);
+        rename->trigger();
+        ui::AlertController* alert = awaitAlert();
+        ASSERT_TRUE(alert);
+        ASSERT_EQ(alert->textFields().size(), 1);
+        EXPECT_EQ(alert->textFields().first()->text().toStdString(), title);
+        alert->textFields().first()->setText(QString::fromStdString(name));
+        ASSERT_TRUE(alert->performAction(0));
+        ASSERT_TRUE(waitFor([&] { return shownAlert() == nullptr; }));
+    }
+
+    Peer peer_;
+    std::string folder;
+    fs::path disk;
+};
+
+}  // namespace
+
+TEST_P(ExplorerPeerTest, ListsWithTheUpEntryFirstAndNavigatesByRowsAndPathBar) {
+    makeDiskFolder(disk / "www" / "css");
+    writeDiskFile(disk / "aaa.html", "<p>a</p>");
+    writeDiskFile(disk / "www" / "index.html", "<p>i</p>");
+
+    // The root: no up entry; the connected look.
+    EXPECT_NE(rowTitles().front(), "[UP ONE LEVEL] ..");
+    EXPECT_FALSE(explorer->fileExplorerTableView->isHidden());
+    EXPECT_FALSE(explorer->sortByButton->isHidden());
+    EXPECT_TRUE(explorer->refresh_action->isEnabled());
+    EXPECT_DOUBLE_EQ(ui::alpha(explorer->welcome_splash_view), 0.0);
+    EXPECT_EQ(window->my_session_info->current_dir, "/");
+
+    openOwnFolder();
+    auto titles = rowTitles();
+    ASSERT_EQ(titles.size(), 3u);
+    EXPECT_EQ(titles[0], "[UP ONE LEVEL] ..");  // before "aaa.html", which sorts earlier
+    EXPECT_EQ(titles[1], "aaa.html");
+    EXPECT_EQ(titles[2], "www");
+    EXPECT_EQ(window->my_session_info->current_dir, "/" + folder);
+
+    const int before = explorer->listing_count();
+    explorer->open_file_entry(rowOf("www"));
+    ASSERT_TRUE(awaitListing(before, "/" + folder + "/www"));
+    settle();
+    EXPECT_EQ(rowTitles(), (std::vector<std::string>{"[UP ONE LEVEL] ..", "css", "index.html"}));
+
+    // The path bar: house, the test folder, www.
+    auto buttons = explorer->path_bar_buttons();
+    ASSERT_EQ(buttons.size(), 3u);
+    EXPECT_EQ(buttons[0]->targetDIR, "/ROOT");
+    EXPECT_TRUE(buttons[0]->text().isEmpty());
+    EXPECT_FALSE(buttons[0]->icon().isNull());
+    EXPECT_EQ(buttons[1]->targetDIR, "/ROOT/" + folder);
+    EXPECT_EQ(buttons[1]->text().toStdString(), folder);
+    EXPECT_EQ(buttons[2]->toolTip().toStdString(), "Click to go to '/root/" + folder + "/www'");
+    int listed = explorer->listing_count();
+    buttons[1]->click();
+    ASSERT_TRUE(awaitListing(listed, "/" + folder));
+    settle();
+
+    // "../" from the test folder lists the root.
+    listed = explorer->listing_count();
+    explorer->open_file_entry(0);
+    ASSERT_TRUE(awaitListing(listed, "/"));
+    EXPECT_GE(rowOf(folder), 0);
+
+    // The house segment lists the root as well.
+    go("/" + folder + "/www");
+    listed = explorer->listing_count();
+    explorer->path_bar_buttons().front()->click();
+    ASSERT_TRUE(awaitListing(listed, "/"));
+}
+
+TEST_P(ExplorerPeerTest, ChoosingASortOrderStoresItAndListsAgain) {
+    writeDiskFile(disk / "b-large.txt", std::string(3000, 'b'));
+    writeDiskFile(disk / "a-small.txt", "a");
+    writeDiskFile(disk / "c-medium.txt", std::string(200, 'c'));
+    openOwnFolder();
+    EXPECT_EQ(rowTitles(), (std::vector<std::string>{"[UP ONE LEVEL] ..", "a-small.txt", "b-large.txt", "c-medium.txt"}));
+
+    QAction* size = actionNamed(explorer->sort_menu(), "Size");
+    ASSERT_TRUE(size);
+    int before = explorer->listing_count();
+    size->trigger();
+    EXPECT_EQ(UserPrefs::user_defaults().integerForKey("FILEEXPLORER_SORTING"), 2);
+    ASSERT_TRUE(awaitListing(before, "/" + folder));
+    EXPECT_EQ(rowTitles(), (std::vector<std::string>{"[UP ONE LEVEL] ..", "b-large.txt", "c-medium.txt", "a-small.txt"}));
+    EXPECT_TRUE(actionNamed(explorer->sort_menu(), "Size")->isChecked());
+    EXPECT_FALSE(actionNamed(explorer->sort_menu(), "Name")->isChecked());
+
+    before = explorer->listing_count();
+    actionNamed(explorer->sort_menu(), "Name")->trigger();
+    ASSERT_TRUE(awaitListing(before, "/" + folder));
+    EXPECT_EQ(UserPrefs::user_defaults().integerForKey("FILEEXPLORER_SORTING"), 0);
+    EXPECT_EQ(rowTitles(), (std::vector<std::string>{"[UP ONE LEVEL] ..", "a-small.txt", "b-large.txt", "c-medium.txt"}));
+}
+
+TEST_P(ExplorerPeerTest, RenamesFilesAndFoldersAndNeverOverwrites) {
+    writeDiskFile(disk / "x.txt", "x bytes");
+    writeDiskFile(disk / "y.txt", "y bytes");
+    makeDiskFolder(disk / "d" / "inner");
+    writeDiskFile(disk / "d" / "inner" / "f.txt", "deep");
+    openOwnFolder();
+
+    // The up entry offers no rename or delete.
+    EXPECT_FALSE(explorer->build_context_menu(0));
+    EXPECT_FALSE(shownAlert());
+
+    auto fileMenu = menuOf("x.txt");
+    ASSERT_TRUE(fileMenu);
+    EXPECT_EQ(fileMenu->title(), QStringLiteral("Options"));
+    EXPECT_TRUE(actionNamed(fileMenu.get(), "Rename File"));
+    EXPECT_TRUE(actionNamed(fileMenu.get(), "Delete File"));
+    fileMenu.reset();
+
+    int before = explorer->listing_count();
+    renameTo("x.txt", "z.txt", "Rename File");
+    ASSERT_TRUE(awaitListing(before, "/" + folder));
+    EXPECT_LT(rowOf("x.txt"), 0);
+    EXPECT_GE(rowOf("z.txt"), 0);
+    EXPECT_EQ(readDiskFile(disk / "z.txt"), "x bytes");
+    EXPECT_FALSE(fs::exists(disk / "x.txt"));
+
+    // A folder renames with everything in it.
+    before = explorer->listing_count();
+    renameTo("d", "e", "Rename Directory");
+    ASSERT_TRUE(awaitListing(before, "/" + folder));
+    EXPECT_GE(rowOf("e"), 0);
+    EXPECT_LT(rowOf("d"), 0);
+    EXPECT_EQ(readDiskFile(disk / "e" / "inner" / "f.txt"), "deep");
+    EXPECT_FALSE(fs::exists(disk / "d"));
+
+    // Onto a name that is taken: refused, both files as they were.
+    renameTo("y.txt", "z.txt", "Rename File");
+    ui::AlertController* alert = awaitAlert();
+    ASSERT_TRUE(alert);
+    EXPECT_NE(alert->message().indexOf(QStringLiteral("already exists")), -1) << alert->message().toStdString();
+    dismissAlerts();
+    EXPECT_EQ(readDiskFile(disk / "y.txt"), "y bytes");
+    EXPECT_EQ(readDiskFile(disk / "z.txt"), "x bytes");
+
+    // Names that cannot be used.
+    for (const std::string& bad : {std::string(""), std::string("a/b"), std::string("bad\x01name"), std::string("..")}) {
+        SCOPED_TRACE(bad);
+        renameTo("y.txt", bad, "Rename File");
+        alert = awaitAlert();
+        ASSERT_TRUE(alert);
+        EXPECT_TRUE(alert->message().startsWith(QStringLiteral("That name cannot be used"))) << alert->message().toStdString();
+        dismissAlerts();
+    }
+    EXPECT_EQ(readDiskFile(disk / "y.txt"), "y bytes");
+}
+
+TEST_P(ExplorerPeerTest, DeletesAFolderWithEverythingInItAfterAsking) {
+    makeDiskFolder(disk / "full" / "sub");
+    writeDiskFile(disk / "full" / "a.txt", "a");
+    writeDiskFile(disk / "full" / "sub" / "b.txt", "b");
+    openOwnFolder();
+
+    // Cancel: nothing happens.
+    auto menu = menuOf("full");
+    ASSERT_TRUE(menu);
+    actionNamed(menu.get(), "Delete Directory")->trigger();
+    ui::AlertController* alert = awaitAlert();
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->alertTitle(), QStringLiteral("Delete Directory?"));
+    EXPECT_EQ(alert->message(), QStringLiteral("Are you sure you want to delete this directory? This is irreverisble."));
+    ASSERT_EQ(alert->actions().size(), 2u);
+    EXPECT_EQ(alert->actions()[0]->title(), QStringLiteral("Delete"));
+    EXPECT_EQ(alert->actions()[0]->style(), ui::AlertActionStyle::destructive);
+    alert->performAction(1);
+    settle();
+    QTest::qWait(300);
+    EXPECT_TRUE(fs::exists(disk / "full" / "sub" / "b.txt"));
+
+    const int before = explorer->listing_count();
+    menu = menuOf("full");
+    actionNamed(menu.get(), "Delete Directory")->trigger();
+    alert = awaitAlert();
+    ASSERT_TRUE(alert);
+    alert->performAction(0);
+    ASSERT_TRUE(awaitListing(before, "/" + folder));
+    EXPECT_LT(rowOf("full"), 0);
+    EXPECT_FALSE(fs::exists(disk / "full"));
+}
+
+TEST_P(ExplorerPeerTest, OpeningAFileAsksForADocumentWindow) {
+    writeDiskFile(disk / "index.html", "<p>hello</p>");
+    writeDiskFile(disk / "notes.txt", "n");
+    openOwnFolder();
+    const std::string id = *window->my_session_info->service_id;
+    EXPECT_EQ(id, window->service->id);
+
+    explorer->open_file_entry(rowOf("index.html"));
+    ASSERT_TRUE(waitFor([&] { return DocumentRequests::all().size() == 1; }));
+    QVariantMap info = DocumentRequests::all().back();
+    EXPECT_EQ(info.value("__type").toString(), QStringLiteral("main_editor"));
+    EXPECT_EQ(info.value("service_session_id").toString().toStdString(), id);
+    EXPECT_EQ(info.value("file_bucket_id").toString().toStdString(),
+              defaults::base64Encode("/" + folder + "/index.html"));
+    EXPECT_TRUE(info.value("preview_supported").toBool());
+
+    explorer->open_file_entry(rowOf("notes.txt"));
+    ASSERT_TRUE(waitFor([&] { return DocumentRequests::all().size() == 2; }));
+    EXPECT_FALSE(DocumentRequests::all().back().value("preview_supported").toBool());
+}
+
+TEST_P(ExplorerPeerTest, AFailedListingStopsTheSpinnerAndKeepsTheFolder) {
+    openOwnFolder();
+    explorer->go_to_directory("/" + folder + "/missing-folder", true);
+    ui::AlertController* alert = awaitAlert();
+    ASSERT_TRUE(alert);
+    ASSERT_TRUE(waitFor([&] { return !explorer->spinner->isAnimating() && !explorer->is_loading(); }));
+    EXPECT_EQ(explorer->current_settings.current_dir, "/" + folder);
+    EXPECT_EQ(window->my_session_info->current_dir, "/" + folder);
+    EXPECT_EQ(explorer->path_bar_buttons().size(), 2u);
+    dismissAlerts();
+}
+
+TEST_P(ExplorerPeerTest, TheRefreshActionListsAgain) {
+    openOwnFolder();
+    EXPECT_LT(rowOf("late.txt"), 0);
+    writeDiskFile(disk / "late.txt", "late");
+    const int before = explorer->listing_count();
+    explorer->refresh_action->trigger();  // what the button and F5 do
+    EXPECT_TRUE(explorer->refreshControl->isRefreshing());
+    ASSERT_TRUE(awaitListing(before, "/" + folder));
+    EXPECT_GE(rowOf("late.txt"), 0);
+    EXPECT_FALSE(explorer->refreshControl->isRefreshing());
+}
+
+TEST_P(ExplorerPeerTest, DisconnectReturnsToTheWelcomeSplashAndClosesTheServersDocuments) {
+    writeDiskFile(disk / "index.html", "<p>hello</p>");
+    openOwnFolder();
+    explorer->open_file_entry(rowOf("index.html"));
+    ASSERT_TRUE(waitFor([&] { return SceneManager::document_scenes().size() == 1; }));
+    ui::Window* win = window->window();
+    ASSERT_TRUE(win);
+    EXPECT_EQ(win->windowScene()->title().toStdString(), window->service->nickname);
+
+    explorer->quickConnectView->disconnect_service();
+    ASSERT_TRUE(waitFor([&] { return ui::alpha(explorer->welcome_splash_view) == 1.0; }));
+    ASSERT_TRUE(waitFor([&] { return explorer->fileExplorerTableView->isHidden(); }));
+    EXPECT_TRUE(explorer->sortByButton->isHidden());
+    EXPECT_FALSE(explorer->refresh_action->isEnabled());
+    EXPECT_FALSE(window->my_session_info->connected);
+    EXPECT_EQ(ui::subviews(explorer->view()).last(), explorer->welcome_splash_view);
+    ASSERT_TRUE(waitFor([&] { return SceneManager::document_scenes().empty(); }));
+    ASSERT_TRUE(waitFor([&] { return win->windowScene()->title().toStdString() == app_display_name(); }));
+    ASSERT_TRUE(waitFor([&] { return !explorer->spinner->isAnimating(); }));
+    EXPECT_FALSE(shownAlert());
+}
+
+TEST_P(ExplorerPeerTest, ScreenshotOfAConnectedListing) {
+    makeDiskFolder(disk / "img");
+    writeDiskFile(disk / "index.html", std::string(2048, 'x'));
+    writeDiskFile(disk / "style.css", std::string(300, 'x'));
+    writeDiskFile(disk / "README", "r");
+    writeDiskFile(disk / ".htaccess", "h");
+    openOwnFolder();
+    ui::Window* win = window->window();
+    ASSERT_TRUE(win);
+    win->resize(420, 560);
+    QTest::qWait(1300);  // fades
+    const QString file = QDir(QStringLiteral(DRAVIX_TEST_BINARY_DIR))
+                             .filePath(QStringLiteral("explorer-listing-%1.png").arg(QString::fromLatin1(GetParam())));
+    ASSERT_TRUE(win->grab().save(file));
+    RecordProperty("screenshot", file.toStdString());
+}
+
+INSTANTIATE_TEST_SUITE_P(Peers, ExplorerPeerTest, ::testing::Values("pyftpd", "vsftpd", "apache"),
+                         [](const auto& info) { return std::string(info.param); });
