@@ -9,6 +9,9 @@
 
 #include "BridgeTestSupport.h"
 #include "platform/ui/AlertController.h"
+#include "platform/ui/scenes/SceneSession.h"
+#include "platform/ui/scenes/Window.h"
+#include "tandrel/scenes/DocumentScene.h"
 #include "tandrel/foundation/VornEditorPreferencesDataModel.h"
 
 using namespace bridgetest;
@@ -303,6 +306,49 @@ TEST_F(EditorBridgePage, CopyAndPasteGoThroughThePage) {
     editorView->paste({});
     EXPECT_TRUE(waitFor([&] { return pageState()["value"] == "copy me" + pasted.toStdString(); }, 10000))
         << pageState()["value"].dump();
+}
+
+// A document window that shows whatever root screen the test gives it.
+class PlainDocumentDelegate : public ui::SceneDelegate {
+public:
+    void willConnectToSession(ui::Scene* scene, ui::SceneSession*, const ui::ConnectionOptions&) override {
+        auto* w = new ui::Window(scene);
+        setWindow(w);
+        w->makeKeyAndVisible();
+    }
+};
+
+TEST_F(EditorBridgePage, ClosingClosesTheWindowThatHoldsThisEditorNotTheKeyOne) {
+    declare<DocumentScene, PlainDocumentDelegate>(SceneKind::main_editor);
+    ui::Scene* mine = open(SceneKind::main_editor);
+    ASSERT_TRUE(mine);
+    mine->delegate()->window()->setRootViewController(hub->screen);
+    editorView = new VornEditorWKWebView(hub->screen->view());
+    connector->attach_web_view(editorView);
+    ui::Scene* other = open(SceneKind::main_editor);  // opened last: the key window
+    ASSERT_TRUE(other);
+    settle();
+    ASSERT_TRUE(other->delegate()->window()->isKeyWindow());
+    QPointer<ui::Scene> mineAlive(mine), otherAlive(other);
+
+    EXPECT_EQ(connector->find_main_document_scene(app().connectedScenes()), mine);
+    std::optional<bool> closed;
+    connector->close_editor_scene(false, [&](bool c) { closed = c; });  // Cancel: nothing
+    settle();
+    EXPECT_FALSE(closed);
+    EXPECT_EQ(app().connectedScenes().size(), 3);  // the file viewer and both documents
+
+    connector->close_editor_scene(true, [&](bool c) { closed = c; });
+    EXPECT_EQ(closed, true);
+    ASSERT_TRUE(waitFor([&] { return mineAlive.isNull() || !app().connectedScenes().contains(mineAlive.data()); }));
+    EXPECT_TRUE(otherAlive && app().connectedScenes().contains(otherAlive.data()));
+
+    // Without a window of its own the editor closes nothing (and never the key window).
+    closed.reset();
+    connector->close_editor_scene(true, [&](bool c) { closed = c; });
+    settle();
+    EXPECT_FALSE(closed);
+    EXPECT_TRUE(otherAlive && app().connectedScenes().contains(otherAlive.data()));
 }
 
 }  // namespace
