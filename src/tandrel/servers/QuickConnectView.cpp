@@ -36,9 +36,13 @@ QString base64_of(const std::string& text) {
     return QString::fromLatin1(QByteArray::fromStdString(text).toBase64());
 }
 
+// Inside the body (a button) a label draws with the button's text role: set both.
 void set_label_colour(QLabel* label, const QColor& colour) {
     QPalette p = label->palette();
-    p.setColor(QPalette::WindowText, colour);
+    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        p.setColor(group, QPalette::WindowText, colour);
+        p.setColor(group, QPalette::ButtonText, colour);
+    }
     label->setPalette(p);
 }
 }  // namespace

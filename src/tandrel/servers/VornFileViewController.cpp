@@ -204,7 +204,7 @@ void VornFileViewController::setup_path_bar_view() {
     path_bar_view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     path_bar_view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     path_bar_view->setWidgetResizable(true);
-    path_bar_view->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; }"));
+    path_bar_view->setAutoFillBackground(false);
     path_bar_view->viewport()->setAutoFillBackground(false);
     currentDIR_view->setAutoFillBackground(false);
     auto* row = new QHBoxLayout(currentDIR_view);
@@ -249,7 +249,8 @@ void VornFileViewController::setup_table() {
     table->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     table->setMouseTracking(true);
-    table->setStyleSheet(QStringLiteral("QTableView { background: transparent; border: none; }"));
+    // Clear without a style sheet, so the table keeps the window's palette (and appearance).
+    table->setAutoFillBackground(false);
     table->viewport()->setAutoFillBackground(false);
     table->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(table, &QWidget::customContextMenuRequested, this, [this](const QPoint& p) { show_context_menu(p); });
