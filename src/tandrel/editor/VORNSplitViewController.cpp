@@ -10,7 +10,18 @@ VORNSplitViewController::~VORNSplitViewController() = default;
 
 void VORNSplitViewController::viewDidLoad() {
     ui::SplitViewController::viewDidLoad();
-    QWidget* root = view();
+    apply_background();
+}
+
+// The bar background follows the light or dark appearance.
+void VORNSplitViewController::traitCollectionDidChange(const std::optional<ui::TraitCollection>& previous) {
+    ui::SplitViewController::traitCollectionDidChange(previous);
+    apply_background();
+}
+
+void VORNSplitViewController::apply_background() {
+    QWidget* root = viewIfLoaded();
+    if (!root) return;
     QPalette palette = root->palette();
     palette.setColor(QPalette::Window, XCol::bar_background().resolvedFor(root));
     root->setPalette(palette);

@@ -21,4 +21,8 @@ public:
 
 protected:
     void viewDidLoad() override;
+    void traitCollectionDidChange(const std::optional<ui::TraitCollection>& previous) override;
+
+private:
+    void apply_background();
 };

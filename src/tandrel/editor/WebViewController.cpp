@@ -45,10 +45,7 @@ void WebViewController::setup_preview_view() {
     root->setBackgroundRole(QPalette::Window);
     setTitle(QStringLiteral("Live Preview"));
 
-    ui::NavigationBarAppearance appearance;
-    appearance.backgroundColor = XCol::bar_background();
-    appearance.titleColor = XCol::preview_title();
-    if (auto* navigation = navigationController()) navigation->navigationBar()->setAppearance(appearance);
+    apply_bar_appearance();
 
     clear_website_data();
 
@@ -75,6 +72,18 @@ void WebViewController::setup_preview_view() {
     }
 
     if (hub && hub->preview_connector()) hub->preview_connector()->attach_web_view(web);
+}
+
+void WebViewController::viewWillAppear(bool animated) {
+    VornDocViewController::viewWillAppear(animated);
+    apply_bar_appearance();
+}
+
+void WebViewController::apply_bar_appearance() {
+    ui::NavigationBarAppearance appearance;
+    appearance.backgroundColor = XCol::bar_background();
+    appearance.titleColor = XCol::preview_title();
+    if (auto* navigation = navigationController()) navigation->navigationBar()->setAppearance(appearance);
 }
 
 void WebViewController::show_no_preview(const QString& text) {

@@ -33,8 +33,11 @@ public:
 
 protected:
     void viewDidLoad() override;
+    // Pushed onto another screen's navigation controller later, the bar takes the preview's look.
+    void viewWillAppear(bool animated) override;
 
 private:
+    void apply_bar_appearance();
     void setup_preview_view();
     VornPreviewWKWebView* make_preview_web_view();
     QPointer<VornPreviewWKWebView> previewWebView_;
