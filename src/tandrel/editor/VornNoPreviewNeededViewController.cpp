@@ -37,7 +37,7 @@ void VornNoPreviewNeededViewController::build_views() {
 
     no_preview_text = new QLabel(preview_view_wrapper);
     QFont font = no_preview_text->font();
-    font.setPointSizeF(12);
+    font.setPixelSize(12);  // 12 points of the layout, not of the printer
     no_preview_text->setFont(font);
     no_preview_text->setWordWrap(true);
     no_preview_text->setAlignment(Qt::AlignCenter);

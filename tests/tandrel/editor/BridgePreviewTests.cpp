@@ -2,6 +2,9 @@
 // other types show the no-preview panel, and a page of several megabytes still shows.
 #include <gtest/gtest.h>
 
+#include <QGuiApplication>
+#include <QScreen>
+
 #include "BridgeTestSupport.h"
 #include "platform/ui/View.h"
 #include "platform/web/WebProfile.h"
@@ -19,6 +22,7 @@ protected:
         hub->previewScreen = ui::make<WebViewController>();
         hub->previewScreen->scene_delegatex = hub.get();
         hub->previewScreen->view()->resize(640, 640);
+        hub->previewScreen->view()->move(780, 0);  // beside the editor
         hub->previewScreen->view()->show();
     }
     WebViewController& screen() { return *hub->previewScreen; }
@@ -32,6 +36,16 @@ protected:
         const std::string probe = "(function(){var e=document.getElementById(" + json(id).dump() +
                                   ");return e?e.textContent:null})()";
         return waitFor([&] { return preview_(probe) == text; }, ms);
+    }
+    // With DRAVIX_BRIDGE_SHOTS set to a folder, a picture of the preview screen as shown.
+    void shot(const char* name) {
+        const QString folder = qEnvironmentVariable("DRAVIX_BRIDGE_SHOTS");
+        if (folder.isEmpty()) return;
+        QTest::qWait(500);
+        QWidget* w = screen().view()->window();
+        w->raise();
+        QTest::qWait(300);
+        QGuiApplication::primaryScreen()->grabWindow(w->winId()).save(folder + "/" + name + ".png");
     }
     void askForPreview() { connector->run_editor_js(editor_script::send_content_to_preview()); }
 };
@@ -50,6 +64,7 @@ TEST_F(EditorBridgePreview, HtmlShowsFromMemoryAndFollowsEdits) {
     // Typing in the editor reaches the preview by itself.
     page("editor.setValue('<html><body><h1 id=\"t\">Changed \\u00e9</h1></body></html>', -1); true");
     EXPECT_TRUE(previewShows("t", "Changed \xc3\xa9"));
+    shot("preview-html");
     EXPECT_TRUE(errors->errors.empty()) << errors->errors.front().text();
 }
 
@@ -59,6 +74,7 @@ TEST_F(EditorBridgePreview, OtherTypesShowTheNoPreviewPanel) {
     askForPreview();
     ASSERT_TRUE(waitFor([&] { return ui::alpha(screen().noPreviewNeededView) == 1.0; }, 10000));
     EXPECT_EQ(ui::alpha(screen().previewWebView()), 0.0);
+    shot("preview-css-panel");
     EXPECT_EQ(screen().noPreviewNeededView->no_preview_text->text().toStdString(),
               "We're very sorry, but we don't support live code preview for 'TEXT/CSS' documents yet.");
     // The page is emptied.
