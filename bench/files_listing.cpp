@@ -1,5 +1,5 @@
 // Listing a 10,000-entry folder from local servers: through the provider, from the call to the
-// sorted listing, and, in the same run, as a raw libcurl transfer of the same listing on a kept
+// sorted listing record the explorer shows, and, in the same run, as a raw libcurl transfer of the same listing on a kept
 // connection (what the server and the transfer cost at the least). Target: the provider's
 // median at most 1.3 times the raw transfer's.
 //
@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "platform/files/FileProvider.h"
+#include "tandrel/servers/VornConnectorUtilityClass.h"
 
 namespace fs = std::filesystem;
 
@@ -82,16 +83,16 @@ void stopServer(const fs::path& dir, const std::string& kind) {
 
 // ---- through the provider ------------------------------------------------------------------
 
-std::vector<files::FileObject> providerList(files::FileProvider& provider) {
-    std::promise<std::vector<files::FileObject>> done;
+// The listing as the explorer gets it: entries converted to listing records and sorted by name
+// (what the app's listing completion does on the provider's worker).
+std::shared_ptr<VornServerFilesDataModel> providerList(files::FileProvider& provider) {
+    std::promise<std::shared_ptr<VornServerFilesDataModel>> done;
     auto future = done.get_future();
     provider.contentsOfDirectory(kFolder, [&done](std::vector<files::FileObject> entries, std::optional<files::FileError> error) {
         if (error) std::cerr << "listing failed: " << error->message << "\n";
-        done.set_value(std::move(entries));
+        done.set_value(VornConnectorUtilityClass::convert_listing(kFolder, entries, EnumManager::file_explorer_sorting::name, true));
     });
-    auto entries = future.get();
-    std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
-    return entries;
+    return future.get();
 }
 
 // ---- raw libcurl: the same request on one kept connection, bytes only ------------------------
@@ -172,10 +173,10 @@ void pairedListing(benchmark::State& state, const Server& server) {
                 if (CURLcode code = raw.list(); code != CURLE_OK) state.SkipWithError(curl_easy_strerror(code));
                 rawMs.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
             } else {
-                auto entries = providerList(*provider);
-                if (entries.size() != static_cast<std::size_t>(kEntries)) state.SkipWithError("wrong entry count");
+                auto listing = providerList(*provider);
+                if (listing->fileCount != kEntries) state.SkipWithError("wrong entry count");
                 providerMs.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
-                benchmark::DoNotOptimize(entries);
+                benchmark::DoNotOptimize(listing);
             }
         }
         rawFirst = !rawFirst;
