@@ -1,38 +1,42 @@
 #include "tandrel/servers/ExplorerListingSource.h"
 
 #include "platform/files/FileProvider.h"
+#include "tandrel/foundation/AMZLogger.h"
 #include "tandrel/foundation/EnumManager.h"
 #include "tandrel/servers/FileViewerScene.h"
-#include "tandrel/servers/VornProviderErrors.h"
+#include "tandrel/servers/VornConnectorUtilityClass.h"
+#include "tandrel/servers/VornProviderBucket.h"
+
+namespace {
+using Err = EnumManager::vorn_error_throws;
+VornError app_error(Err::Case c) { return Err(c); }
+}  // namespace
 
 Expected<std::shared_ptr<files::FileProvider>> explorer_listing_provider(const FileViewerSceneDelegate& window) {
-    auto provider = window.provider_as_read_write();
-    if (!provider) {
-        return VornError(EnumManager::vorn_error_throws(EnumManager::vorn_error_throws::guardReturnNoFileProvider));
+    const auto& bucket = window.provider_bucket;
+    if (!bucket || !bucket->provider_type) {
+        AMZLogger::shared().log_error("No Provider provided");
+        return app_error(Err::guardReturnNoFileProvider);
     }
+    std::shared_ptr<files::FileProvider> provider;
+    switch (*bucket->provider_type) {
+        case EnumManager::VornConnectionType::ftp:
+            if (!bucket->ftp_provider) return app_error(Err::guardReturnNoFileProvider);
+            provider = bucket->ftp_provider->provider;
+            break;
+        case EnumManager::VornConnectionType::webDav:
+            if (!bucket->webdav_provider) return app_error(Err::guardReturnNoFileProvider);
+            provider = bucket->webdav_provider->provider;
+            break;
+        default:
+            AMZLogger::shared().log_error("No Provider provided");
+            return app_error(Err::guardReturnNoFileProvider);
+    }
+    if (!provider) return app_error(Err::no_permission_no_data);
     return provider;
 }
 
 void explorer_list_directory(const std::shared_ptr<files::FileProvider>& provider, const std::string& path,
                              ExplorerListingCompletion completion) {
-    provider->contentsOfDirectory(path, [path, completion](std::vector<files::FileObject> entries,
-                                                           std::optional<files::FileError> error) {
-        if (error) return completion(nullptr, vorn_error_from(*error));
-        auto listing = std::make_shared<VornServerFilesDataModel>();
-        listing->fileCount = static_cast<int64_t>(entries.size());
-        std::vector<std::shared_ptr<VornServerFileDataModel>> rows;
-        rows.reserve(entries.size() + 1);
-        if (path != "/" && !path.empty()) rows.push_back(VornServerFileDataModel::up_one_level());
-        for (const auto& e : entries) {
-            auto r = std::make_shared<VornServerFileDataModel>();
-            r->name = e.name;
-            r->path = e.path;
-            r->kind = e.isDirectory() ? URLFileResourceType::directory : URLFileResourceType::regular;
-            r->size = e.size;
-            r->special_assignment = EnumManager::file_special_assignment::no_assignment;
-            rows.push_back(std::move(r));
-        }
-        listing->fileSections = std::move(rows);
-        completion(listing, std::nullopt);
-    });
+    provider->contentsOfDirectory(path, VornConnectorUtilityClass::listing_completion(path, std::move(completion)));
 }

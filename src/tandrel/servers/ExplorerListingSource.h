@@ -14,13 +14,14 @@ namespace files {
 class FileProvider;
 }
 
-// The provider that lists folders for the window: guardReturnNoFileProvider when the window has
-// no connection of a kind that lists.
+// The provider that lists folders for the window, from the connector its bucket names:
+// guardReturnNoFileProvider without a bucket or that connector (an unknown kind is logged as
+// "No Provider provided"), no_permission_no_data for a connector without a provider.
 Expected<std::shared_ptr<files::FileProvider>> explorer_listing_provider(const FileViewerSceneDelegate& window);
 
 using ExplorerListingCompletion =
     std::function<void(std::shared_ptr<VornServerFilesDataModel> listing, std::optional<VornError> error)>;
 // Lists the folder and converts the answer (sorted by the stored order, "[UP ONE LEVEL] .."
-// first below the root). The completion runs once, on a provider thread.
+// first below the root). The completion runs once, on the main queue.
 void explorer_list_directory(const std::shared_ptr<files::FileProvider>& provider, const std::string& path,
                              ExplorerListingCompletion completion);

@@ -665,12 +665,21 @@ TEST_P(ExplorerPeerTest, TheRefreshActionListsAgain) {
     openOwnFolder();
     EXPECT_LT(rowOf("late.txt"), 0);
     writeDiskFile(disk / "late.txt", "late");
-    const int before = explorer->listing_count();
-    explorer->refresh_action->trigger();  // what the button and F5 do
+    EXPECT_EQ(explorer->refresh_action->shortcut(), QKeySequence(Qt::Key_F5));
+    EXPECT_EQ(explorer->refresh_button->toolTip(), QStringLiteral("Refresh (F5)"));
+    int before = explorer->listing_count();
+    explorer->refresh_action->trigger();  // F5
     EXPECT_TRUE(explorer->refreshControl->isRefreshing());
+    EXPECT_EQ(explorer->refreshControl->attributedTitle(), QStringLiteral("Pull to refresh"));
     ASSERT_TRUE(awaitListing(before, "/" + folder));
     EXPECT_GE(rowOf("late.txt"), 0);
     EXPECT_FALSE(explorer->refreshControl->isRefreshing());
+
+    writeDiskFile(disk / "later.txt", "later");
+    before = explorer->listing_count();
+    explorer->refresh_button->click();
+    ASSERT_TRUE(awaitListing(before, "/" + folder));
+    EXPECT_GE(rowOf("later.txt"), 0);
 }
 
 TEST_P(ExplorerPeerTest, DisconnectReturnsToTheWelcomeSplashAndClosesTheServersDocuments) {
