@@ -14,6 +14,12 @@ Kinds:
 The .env file holds KEY=VALUE lines: PORT, USER, PASSWORD, ROOT (the served folder on disk),
 URL, and SKIP=<reason> instead when the server cannot run here (binary missing, not root).
 Each start gives a fresh, empty root folder.
+
+Read-only folders: vsftpd and Apache run as an unprivileged user, so a chmod of a folder makes
+their writes fail. pyftpdlib runs as the test's own user, root included, so a folder that holds
+a file named READ_ONLY_MARKER (".dravix-read-only") is read-only to its user instead: writing,
+appending, deleting, renaming and making folders in it are refused with "550 Not enough
+privileges".
 """
 
 import argparse
@@ -28,6 +34,7 @@ import sys
 import time
 
 PYTHON = "/usr/bin/python3"
+READ_ONLY_MARKER = ".dravix-read-only"
 VSFTPD = "/usr/sbin/vsftpd"
 APACHE = "/usr/sbin/apache2"
 APACHE_MODULES = "/usr/lib/apache2/modules"
@@ -91,7 +98,19 @@ def serve_ftp(args):
     import logging
     logging.basicConfig(level=logging.WARNING)
     password = open(args.password_file, encoding="utf-8").read().strip()
-    authorizer = DummyAuthorizer()
+
+    class Authorizer(DummyAuthorizer):
+        # A server-side permission that holds even for root: no changes in a marked folder.
+        def has_perm(self, username, perm, path=None):
+            if path is not None and perm in "adfmwMT":
+                folders = [os.path.dirname(path)]
+                if os.path.isdir(path):
+                    folders.append(path)
+                if any(os.path.exists(os.path.join(f, READ_ONLY_MARKER)) for f in folders):
+                    return False
+            return super().has_perm(username, perm, path)
+
+    authorizer = Authorizer()
     authorizer.add_user(args.user, password, args.root, perm="elradfmwMT")
 
     class Handler(FTPHandler):

@@ -1,0 +1,309 @@
+// Document windows end to end against the local FTP and WebDAV servers: a file opened from the file
+// browser shows in the editor page, edits made in the page are saved back to the server's disk,
+// HTML shows in the live preview and follows edits, other types show the no-preview panel, closing
+// a changed file asks first, and a save the server refuses keeps everything as it was.
+#include <gtest/gtest.h>
+
+#include <QTest>
+
+#include "DocumentTestSupport.h"
+#include "platform/ui/SplitViewController.h"
+#include "tandrel/editor/VORNSplitViewController.h"
+#include "tandrel/editor/VornNoPreviewNeededViewController.h"
+#include "tandrel/editor/VornPreviewWKWebView.h"
+
+using namespace documenttest;
+
+namespace {
+
+const std::vector<std::string> kPeers{"pyftpd", "vsftpd", "apache"};
+
+class DocumentEndToEnd : public DocumentTest, public ::testing::WithParamInterface<std::string> {};
+
+std::string peerName(const ::testing::TestParamInfo<std::string>& info) { return info.param; }
+
+TEST_P(DocumentEndToEnd, OpensAFileFromTheBrowserAndSavesEditsToTheServer) {
+    CONNECT_OR_SKIP(GetParam());
+    const std::string original = "<h1>Caf\xC3\xA9 \"quotes\" & 'apostrophes'</h1>\r\n<p>line two\\n</p>\n";
+    putFile("index.html", original);
+
+    DocumentSceneDelegate* doc = openDocument("/index.html", true);
+    ASSERT_TRUE(doc);
+    ASSERT_TRUE(waitForPageText(doc, original)) << "the page never held the file's text";
+    auto* m = managerOf(doc);
+    EXPECT_TRUE(m->ace_loaded);
+    EXPECT_EQ(m->my_current_editor_info.file_path, "/index.html");
+    EXPECT_TRUE(waitFor([&] { return m->ext_editor_vc->title() == QString::fromUtf8("index \xC2\xB7 HTML"); }, 5000))
+        << m->ext_editor_vc->title().toStdString();
+    EXPECT_EQ(doc->window() ? static_cast<ui::Window*>(doc->window())->windowScene()->title() : QString(),
+              QString::fromUtf8("index \xC2\xB7 HTML"));
+    auto r = record(doc, "/index.html");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->undo_count, 0);
+
+    type(doc, "<!-- edited -->");
+    ASSERT_EQ(pageText(doc), "<!-- edited -->" + original);
+    const int64_t count = pageCount(doc);
+    EXPECT_GT(count, 0);
+
+    // The bar's save button: the page's text reaches the server's disk byte for byte, and the
+    // checkmark shows once it is there.
+    m->ext_editor_vc->save_editor();
+    ASSERT_TRUE(waitFor([&] { return diskText("index.html") == "<!-- edited -->" + original; }, 30000))
+        << "the server's file holds: " << diskText("index.html");
+    EXPECT_TRUE(waitFor([&] { return m->ext_editor_vc->save_bar_button->image().symbolName() == "checkmark"; }, 10000));
+    EXPECT_EQ(record(doc, "/index.html")->undo_count, count) << "a successful write marks the file saved";
+    EXPECT_EQ(alertOf(doc), nullptr);
+
+    // Saved: closing asks nothing and the window goes.
+    QPointer<DocumentSceneDelegate> weak(doc);
+    m->main_controller->close_session_main();
+    EXPECT_TRUE(waitFor([&] { return !isOpen(weak); }, 10000));
+    EXPECT_EQ(diskText("index.html"), "<!-- edited -->" + original);
+}
+
+TEST_P(DocumentEndToEnd, ASaveTheServerRefusesShowsTheErrorAndKeepsTheTextAndTheChangedState) {
+    CONNECT_OR_SKIP(GetParam());
+    putFile("page.html", "<p>server text</p>\n");
+    DocumentSceneDelegate* doc = openDocument("/page.html", true);
+    ASSERT_TRUE(doc);
+    ASSERT_TRUE(waitForPageText(doc, "<p>server text</p>\n"));
+    auto* m = managerOf(doc);
+
+    type(doc, "local edit ");
+    makeReadOnly();
+    m->ext_editor_vc->save_editor();
+    auto* alert = awaitAlert(doc);
+    ASSERT_TRUE(alert) << "no error was shown";
+    EXPECT_EQ(alert->alertTitle(), "An Error Occurred");
+    EXPECT_FALSE(alert->message().isEmpty());
+    ASSERT_EQ(alert->actions().size(), 1u);
+    EXPECT_EQ(alert->actions()[0]->title(), "OK");
+
+    // Nothing on the server changed, the page keeps the edit, the file still counts as changed
+    // and the save mark never showed.
+    EXPECT_EQ(diskText("page.html"), "<p>server text</p>\n");
+    EXPECT_EQ(pageText(doc), "local edit <p>server text</p>\n");
+    auto r = record(doc, "/page.html");
+    ASSERT_TRUE(r);
+    EXPECT_LT(r->undo_count, pageCount(doc));
+    EXPECT_NE(m->ext_editor_vc->save_bar_button->image().symbolName(), "checkmark");
+    alert->performAction(0);
+    ASSERT_TRUE(waitFor([&] { return alertOf(doc) == nullptr; }, 5000));
+
+    // So closing still asks.
+    m->main_controller->close_session_main();
+    alert = awaitAlert(doc);
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->alertTitle(), "Unsaved Changes");
+    ASSERT_TRUE(choose(doc, "Cancel"));
+    ASSERT_TRUE(waitFor([&] { return alertOf(doc) == nullptr; }, 5000));
+
+    // Once the server takes writes again, the same text is saved.
+    restoreWritable();
+    bool written = false;
+    m->main_controller->request_save([&](bool w) { written = w; });
+    ASSERT_TRUE(waitFor([&] { return written; }, 30000));
+    EXPECT_EQ(diskText("page.html"), "local edit <p>server text</p>\n");
+}
+
+// The three answers to "Unsaved Changes" when the window's close button is pressed on a changed file.
+struct CloseCase {
+    const char* answer;
+    bool window_closes;
+    bool server_gets_edit;
+};
+
+class DocumentCloseDecision : public DocumentTest,
+                              public ::testing::WithParamInterface<std::tuple<std::string, CloseCase>> {};
+
+TEST_P(DocumentCloseDecision, TheWindowsCloseButtonAsksAndEachAnswerDoesWhatItSays) {
+    const auto& [kind, c] = GetParam();
+    CONNECT_OR_SKIP(kind);
+    putFile("style.css", "body { color: red; }\n");
+    DocumentSceneDelegate* doc = openDocument("/style.css", false);
+    ASSERT_TRUE(doc);
+    ASSERT_TRUE(waitForPageText(doc, "body { color: red; }\n"));
+    type(doc, "/* new */ ");
+    QPointer<DocumentSceneDelegate> weak(doc);
+
+    doc->window()->close();
+    auto* alert = awaitAlert(doc);
+    ASSERT_TRUE(alert) << "closing a changed file did not ask";
+    EXPECT_EQ(alert->alertTitle(), "Unsaved Changes");
+    EXPECT_EQ(alert->message(), "Do you want to save your changes?");
+    EXPECT_TRUE(isOpen(weak));
+    ASSERT_TRUE(choose(doc, c.answer));
+
+    if (c.window_closes) {
+        EXPECT_TRUE(waitFor([&] { return !isOpen(weak); }, 30000)) << c.answer << " left the window open";
+    } else {
+        QTest::qWait(500);
+        EXPECT_TRUE(isOpen(weak));
+        EXPECT_EQ(pageText(weak), "/* new */ body { color: red; }\n");
+        EXPECT_TRUE(record(weak, "/style.css"));
+    }
+    EXPECT_EQ(diskText("style.css"), c.server_gets_edit ? "/* new */ body { color: red; }\n" : "body { color: red; }\n");
+    // The file's session record goes with a closed window.
+    if (c.window_closes) {
+        const auto& sessions = app_sessions_manager().service_sessions[server_->id];
+        ASSERT_TRUE(sessions);
+        for (const auto& s : sessions->ace_file_sessions) EXPECT_NE(s->file_path, "/style.css");
+    }
+}
+
+std::string closeName(const ::testing::TestParamInfo<std::tuple<std::string, CloseCase>>& info) {
+    return std::get<0>(info.param) + "_" + std::get<1>(info.param).answer;
+}
+
+INSTANTIATE_TEST_SUITE_P(Peers, DocumentCloseDecision,
+                         ::testing::Combine(::testing::ValuesIn(kPeers),
+                                            ::testing::Values(CloseCase{"Save", true, true},
+                                                              CloseCase{"Discard", true, false},
+                                                              CloseCase{"Cancel", false, false})),
+                         closeName);
+
+INSTANTIATE_TEST_SUITE_P(Peers, DocumentEndToEnd, ::testing::ValuesIn(kPeers), peerName);
+
+// ---- preview --------------------------------------------------------------------------------------
+
+class DocumentPreview : public DocumentTest {
+protected:
+    std::string previewText(DocumentInterfaceManager* m) {
+        auto* view = m->ext_webview_vc ? m->ext_webview_vc->previewWebView() : nullptr;
+        if (!view) return {};
+        auto out = webtest::run(*view, "document.body ? document.body.innerText : ''", 5000);
+        return out.done && out.result.is_string() ? out.result.get<std::string>() : std::string();
+    }
+};
+
+TEST_F(DocumentPreview, AnHtmlFileShowsBesideTheEditorAndFollowsEdits) {
+    CONNECT_OR_SKIP("pyftpd");
+    putFile("home.html", "<html><body><h1>Welcome</h1></body></html>\n");
+    DocumentSceneDelegate* doc = openDocument("/home.html", true);
+    ASSERT_TRUE(doc);
+    ASSERT_TRUE(waitForPageText(doc, "<html><body><h1>Welcome</h1></body></html>\n"));
+    auto* m = managerOf(doc);
+
+    // The desktop lays the preview out beside the regular editor, as a tablet does.
+    ASSERT_TRUE(m->split_view_controller);
+    EXPECT_EQ(m->split_view_controller->displayMode(), ui::SplitViewController::DisplayMode::oneBesideSecondary);
+    EXPECT_FALSE(m->ext_compact_editor_vc);
+    ASSERT_TRUE(m->ext_webview_vc && m->ext_webview_vc->isViewLoaded());
+    EXPECT_TRUE(m->ext_webview_vc->view()->isVisible());
+    EXPECT_TRUE(m->ext_editor_vc->view()->isVisible());
+    EXPECT_TRUE(waitFor([&] { return previewText(m).find("Welcome") != std::string::npos; }, 20000))
+        << "the preview shows: " << previewText(m);
+
+    page(doc, "editor.gotoLine(1, 21); editor.insert('Hello and ')");
+    EXPECT_TRUE(waitFor([&] { return previewText(m).find("Hello and Welcome") != std::string::npos; }, 20000))
+        << "the preview shows: " << previewText(m);
+
+    // The "Preview" request of the bar asks the page for its content again.
+    m->request_preview_content();
+    EXPECT_TRUE(waitFor([&] { return previewText(m).find("Hello and Welcome") != std::string::npos; }, 20000));
+
+    // The desktop's toggle hides the preview column and shows it again.
+    auto* editor = m->ext_editor_vc.get();
+    ASSERT_EQ(editor->navigationItem()->rightBarButtonItems().size(), 1u);
+    editor->toggle_preview_btn_pressed();
+    EXPECT_EQ(m->split_view_controller->displayMode(), ui::SplitViewController::DisplayMode::secondaryOnly);
+    EXPECT_TRUE(waitFor([&] { return !m->ext_webview_vc->view()->isVisible(); }, 3000));
+    editor->toggle_preview_btn_pressed();
+    EXPECT_EQ(m->split_view_controller->displayMode(), ui::SplitViewController::DisplayMode::oneBesideSecondary);
+    EXPECT_TRUE(waitFor([&] { return m->ext_webview_vc->view()->isVisible(); }, 3000));
+
+    // A look at the window (kept in the screenshot folder).
+    QTest::qWait(500);
+    const QImage shot = grab(doc->window());
+    ASSERT_FALSE(shot.isNull());
+    EXPECT_TRUE(shot.save(QString::fromStdString((screenshotDir() / "document_window_html_preview.png").string())));
+}
+
+TEST_F(DocumentPreview, ACssFileShowsTheNoPreviewPanel) {
+    CONNECT_OR_SKIP("pyftpd");
+    putFile("site.css", "h1 { color: teal; }\n");
+    DocumentSceneDelegate* doc = openDocument("/site.css", false);
+    ASSERT_TRUE(doc);
+    ASSERT_TRUE(waitForPageText(doc, "h1 { color: teal; }\n"));
+    auto* m = managerOf(doc);
+
+    // Without preview support the editor fills the window.
+    EXPECT_EQ(m->split_view_controller->displayMode(), ui::SplitViewController::DisplayMode::secondaryOnly);
+    EXPECT_FALSE(m->split_view_controller->showsSecondaryOnlyButton());
+    EXPECT_TRUE(m->ext_editor_vc->navigationItem()->rightBarButtonItems().empty()) << "no preview toggle";
+
+    // The content that reaches the preview screen is not HTML: the panel says so.
+    m->request_preview_content();
+    ASSERT_TRUE(waitFor([&] { return m->ext_webview_vc->isViewLoaded() && m->ext_webview_vc->noPreviewNeededView &&
+                                     ui::alpha(m->ext_webview_vc->noPreviewNeededView) > 0.99; },
+                        20000));
+    EXPECT_EQ(m->ext_webview_vc->noPreviewNeededView->no_preview_text->text(),
+              "We're very sorry, but we don't support live code preview for 'TEXT/CSS' documents yet.");
+    EXPECT_LT(ui::alpha(m->ext_webview_vc->previewWebView()), 0.01);
+
+    // The preview screen pushed over the editor, as the "Preview" button does where it shows.
+    auto nav = ui::make<ui::NavigationController>();
+    nav->pushViewController(m->ext_webview_vc, false);
+    nav->view()->resize(700, 500);
+    nav->view()->show();
+    QTest::qWait(500);
+    const QImage shot = grab(nav->view());
+    EXPECT_TRUE(shot.save(QString::fromStdString((screenshotDir() / "document_no_preview_panel.png").string())));
+    nav->view()->hide();
+    nav->popToRootViewControllerAnimated(false);
+}
+
+// ---- disconnect and reopen ------------------------------------------------------------------------
+
+TEST_F(DocumentTest, ADisconnectAsksAboutAChangedFileAndCancelKeepsTheWindow) {
+    CONNECT_OR_SKIP("pyftpd");
+    putFile("a.js", "let a = 1;\n");
+    DocumentSceneDelegate* doc = openDocument("/a.js", false);
+    ASSERT_TRUE(doc);
+    ASSERT_TRUE(waitForPageText(doc, "let a = 1;\n"));
+    type(doc, "// todo\n");
+    QPointer<DocumentSceneDelegate> weak(doc);
+
+    SceneManager::close_document_scenes(server_->id);
+    auto* alert = awaitAlert(doc);
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->alertTitle(), "Unsaved Changes");
+    ASSERT_TRUE(choose(doc, "Cancel"));
+    QTest::qWait(500);
+    EXPECT_TRUE(isOpen(weak));
+    EXPECT_EQ(pageText(doc), "// todo\nlet a = 1;\n");
+
+    // An unchanged window of the same server just closes.
+    putFile("b.js", "let b = 2;\n");
+    DocumentSceneDelegate* other = openDocument("/b.js", false);
+    ASSERT_TRUE(other);
+    ASSERT_TRUE(waitForPageText(other, "let b = 2;\n"));
+    QPointer<DocumentSceneDelegate> weakOther(other);
+    SceneManager::close_document_scenes(server_->id);
+    EXPECT_TRUE(waitFor([&] { return !isOpen(weakOther); }, 10000));
+    ASSERT_TRUE(awaitAlert(doc));
+    ASSERT_TRUE(choose(doc, "Discard"));
+    EXPECT_TRUE(waitFor([&] { return !isOpen(weak); }, 10000));
+    EXPECT_EQ(diskText("a.js"), "let a = 1;\n");
+}
+
+TEST_F(DocumentTest, OpeningAFileThatIsOpenBringsItsWindowForward) {
+    CONNECT_OR_SKIP("pyftpd");
+    putFile("x.txt", "x\n");
+    putFile("y.txt", "y\n");
+    DocumentSceneDelegate* doc = openDocument("/x.txt", false);
+    ASSERT_TRUE(doc);
+    ASSERT_TRUE(waitForPageText(doc, "x\n"));
+    DocumentSceneDelegate* y = openDocument("/y.txt", false);
+    ASSERT_TRUE(y);
+    EXPECT_EQ(SceneManager::document_scenes().size(), 2u);
+
+    SceneManager::open_document_scene(server_->id, file_bucket_id_for_path("/x.txt"), false);
+    settle();
+    QTest::qWait(300);
+    EXPECT_EQ(SceneManager::document_scenes().size(), 2u) << "a second window of the same file was made";
+    EXPECT_TRUE(waitFor([&] { return app().keyWindow() == doc->window(); }, 5000));
+}
+
+}  // namespace
