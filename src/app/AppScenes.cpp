@@ -1,6 +1,7 @@
 #include "app/AppScenes.h"
 
 #include "app/AppDelegate.h"
+#include "tandrel/editor/CompactDocumentRoute.h"
 #include "tandrel/scenes/AlertScene.h"
 #include "tandrel/scenes/DocumentScene.h"
 #include "tandrel/scenes/SceneKind.h"
@@ -31,6 +32,7 @@ void prepare_application(AppDelegate& delegate) {
     declare_app_scenes(app.manifest());
     app.setDelegate(&delegate);
     VornMainMenuController::install_menu_rebuilder();
+    install_compact_document_route();
 }
 
 void open_first_window() {

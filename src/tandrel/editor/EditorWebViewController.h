@@ -16,6 +16,7 @@
 #include "platform/ui/NavigationController.h"
 #include "tandrel/editor/DocumentInterfaceHub.h"
 #include "tandrel/scenes/VornDocViewController.h"
+#include "tandrel/servers/CompactEditorRoute.h"
 
 class DocumentInterfaceManager;
 class QLabel;
@@ -26,7 +27,9 @@ namespace ui {
 class ImageView;
 }
 
-class EditorWebViewController : public VornDocViewController, public VornEditorScreenProtocol {
+class EditorWebViewController : public VornDocViewController,
+                                public VornEditorScreenProtocol,
+                                public CompactEditorScreen {
     Q_OBJECT
 public:
     EditorWebViewController();
@@ -57,9 +60,9 @@ public:
 
     // Places the web view, attaches it to the connector and loads the editor page; later calls do
     // nothing.
-    void setup_editor_web_view();
+    void setup_editor_web_view() override;
     // (Re)loads the editor page from the app's editor folder; nothing when that is not set.
-    void load_editor_page();
+    void load_editor_page() override;
     // Loads a file page with read access to its folder. No file: the completion gets false (and
     // an error line is logged); a file that cannot be loaded also gives false.
     void load_url(const std::optional<std::filesystem::path>& request, std::function<void(bool)> completion);
@@ -73,6 +76,8 @@ public:
     static std::optional<QString> window_title_for_path(const std::string& path);
 
     ui::ViewController* editor_view_controller() override { return this; }
+    // The screen the single-window route presents.
+    std::shared_ptr<ui::ViewController> compact_view_controller() override { return sharedFromThis(); }
 
     // ---- bar buttons ---------------------------------------------------------------------------
     Q_INVOKABLE void close_editor();

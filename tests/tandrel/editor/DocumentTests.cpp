@@ -9,6 +9,7 @@
 #include "platform/defaults/UserDefaults.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/SplitViewController.h"
+#include "tandrel/editor/CompactDocumentRoute.h"
 #include "tandrel/editor/VORNSplitViewController.h"
 
 using namespace documenttest;
@@ -389,6 +390,34 @@ TEST_F(DocumentTest, ServerCommandsAreValidatedAgainstTheFileViewersConnection) 
     window->my_session_info->service_id.reset();
     EXPECT_EQ(main->validateCommand(connectTo(QVariantMap{{"ConnectionID", "abc"}})).state_on, false);
     EXPECT_FALSE(main->validateCommand(ui::Command{QStringLiteral("fim_find"), {}, {}, nullptr}).handled);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(DocumentIdioms, TheSingleWindowRouteBuildsACompactEditorForTheExplorer) {
+    IdiomScope idiom("phone");
+    set_compact_document_interface_maker(nullptr);
+    EXPECT_FALSE(make_compact_document_interface());
+    install_compact_document_route();
+    auto route = make_compact_document_interface();
+    ASSERT_TRUE(route);
+    window->my_session_info->service_id = "svc-phone";
+    route->full_screen_iphone = true;
+    route->my_current_editor_info.service_session_id = "svc-phone";
+    route->my_current_editor_info.file_bucket_id = file_bucket_id_for_path("/m.html");
+    route->my_current_editor_info.preview_supported = true;
+    route->setup_document_controllers();
+    auto compact = route->ext_compact_editor_vc();
+    ASSERT_TRUE(compact);
+    auto* manager = static_cast<CompactDocumentRoute*>(route.get())->manager.get();
+    EXPECT_TRUE(manager->full_screen_iphone);
+    EXPECT_EQ(manager->file_server_delegatex.data(), window);
+    EXPECT_FALSE(manager->ext_editor_vc);
+    EXPECT_EQ(compact->compact_view_controller().get(), manager->ext_compact_editor_vc.get());
+    EXPECT_TRUE(manager->ext_compact_editor_vc->loaded);
+    set_compact_document_interface_maker(nullptr);
 }
 
 }  // namespace
