@@ -173,7 +173,7 @@ void FileViewTableViewCellPainter::paint(QPainter* painter, const QStyleOptionVi
     const QColor titleColour =
         cell->folder_colour ? XCol::yellow().resolvedFor(widget) : XCol::foreground().resolvedFor(widget);
     painter->setPen(titleColour);
-    const QString title = painter->fontMetrics().elidedText(cell->title_lbl, Qt::ElideMiddle, titleRect.width());
+    const QString title = painter->fontMetrics().elidedText(cell->title_lbl, Qt::ElideRight, titleRect.width());
     painter->drawText(titleRect, Qt::AlignLeft | Qt::AlignVCenter, title);
 
     if (!cell->size_lbl.isEmpty()) {

@@ -36,6 +36,23 @@ QString base64_of(const std::string& text) {
     return QString::fromLatin1(QByteArray::fromStdString(text).toBase64());
 }
 
+// A one-line label that cuts its text short with "…" at the end when it does not fit.
+class TruncatingLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+    QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setFont(font());
+        p.setPen(palette().color(foregroundRole()));
+        const QRect r = contentsRect();
+        p.drawText(r, static_cast<int>(alignment()) | Qt::TextSingleLine,
+                   fontMetrics().elidedText(text(), Qt::ElideRight, r.width()));
+    }
+};
+
 // Inside the body (a button) a label draws with the button's text role: set both.
 void set_label_colour(QLabel* label, const QColor& colour) {
     QPalette p = label->palette();
@@ -99,8 +116,8 @@ QuickConnectView::QuickConnectView(QWidget* parent)
     : QWidget(parent),
       view_wrapper_btn(new QuickConnectBodyButton(this)),
       connection_status_circle(new QWidget(this)),
-      serverConnectionStatus_Lbl(new QLabel),
-      serverConnectionName_Lbl(new QLabel),
+      serverConnectionStatus_Lbl(new TruncatingLabel),
+      serverConnectionName_Lbl(new TruncatingLabel),
       serverIconImageView(new QLabel(this)),
       quickViewDownArrowImageView(new QLabel) {
     connection_status_circle->hide();
@@ -134,6 +151,7 @@ void QuickConnectView::setup_quick_connect_view() {
     ui::setAlpha(status, 0);
     status->setText(QStringLiteral("Please Wait..."));
     status->setFont(explorer_style::large_title_font());
+    status->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     util_align_left_anchorWithPixel(status, 10, true);
     util_align_top_anchorWithPixel(status, 8, true);
     util_align_bottom_anchorWithPixel(status, 40, true);
@@ -145,6 +163,7 @@ void QuickConnectView::setup_quick_connect_view() {
     ui::setAlpha(url, 0);
     url->setText(QStringLiteral("..."));
     url->setFont(explorer_style::headline_font());
+    url->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     util_align_top_anchor_to_bottom_of_viewWithView(url, status, 5);
     util_align_left_anchorWithPixel(url, 10, true);
     util_align_right_anchorWithPixel(url, 15 + kArrowSide, true);

@@ -3,6 +3,7 @@
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QScrollArea>
+#include <algorithm>
 #include <iostream>
 
 #include "platform/dispatch/Dispatch.h"
@@ -94,6 +95,8 @@ void VornFileViewController::build_path_bar() {
                                          .arg(accent.green())
                                          .arg(accent.blue()));
             separator->setFixedHeight(kRowButtonSide);
+            separator->ensurePolished();
+            separator->setFixedWidth(separator->sizeHint().width());
             row->insertWidget(row->count() - 1, separator);
         }
         first = false;
@@ -108,8 +111,10 @@ void VornFileViewController::build_path_bar() {
         }
         button->targetDIR = segment.targetDIR;
         button->setToolTip(QString::fromStdString(segment.tooltip));
-        button->setMinimumWidth(kRowButtonSide);
         button->setFixedHeight(kRowButtonSide);
+        // Each segment keeps the width of its name (at least 44 points); a long path scrolls.
+        button->ensurePolished();
+        button->setFixedWidth(std::max(kRowButtonSide, button->sizeHint().width()));
         QPointer<VornFileViewController> self(this);
         QPointer<VornTargetedButton> sender(button);
         connect(button, &QPushButton::clicked, this, [self, sender] {

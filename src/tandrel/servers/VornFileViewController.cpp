@@ -379,9 +379,12 @@ std::optional<int64_t> VornFileViewController::stored_sort_number() {
 
 void VornFileViewController::build_sort_menu() {
     const auto stored = stored_sort_number();
-    if (!stored) return;  // the button and its menu stay as they are
+    // An unreadable setting leaves the button and its menu as they are; without a menu yet, the
+    // menu is made with no order turned on (the listing sorts by name then), so there is always
+    // one to choose an order from.
+    if (!stored && sort_menu_) return;
     const QColor violet = XCol::purple().resolved();
-    const auto order = EnumManager::file_explorer_sorting_from_raw(*stored);
+    const auto order = stored ? EnumManager::file_explorer_sorting_from_raw(*stored) : std::nullopt;
     const ui::TraitCollection traits = isViewLoaded() ? traitCollection() : ui::currentTraitCollection();
     if (order) {
         sortByButton->setIcon(sort_menu_image(*order, traits).withTintColor(violet).icon());
@@ -398,7 +401,7 @@ void VornFileViewController::build_sort_menu() {
         action->setToolTip(QStringLiteral("Sort by: ") + title);
         action->setStatusTip(QStringLiteral("Sort by: ") + title);
         action->setCheckable(true);
-        action->setChecked(*stored == static_cast<int64_t>(each));
+        action->setChecked(stored && *stored == static_cast<int64_t>(each));
         connect(action, &QAction::triggered, this, [self, each] {
             if (self) self->select_sort_order(each);
         });

@@ -63,9 +63,11 @@ protected:
         UserPrefs::setPreference("FILEEXPLORER_SORTING", defaults::Value(int64_t(0)));
         explorer = window->fileView_controller.get();
         ASSERT_TRUE(explorer);
+        ASSERT_TRUE(waitFor([&] { return explorer->sort_menu() != nullptr; }));
         // The explorer's own reload, not the recorder the window tests install.
         window->explorer_reload_hook = nullptr;
         ASSERT_TRUE(waitFor([&] { return explorer->fileExplorerTableView->parentWidget() != nullptr; }));
+        if (!sortMenuUnset_) explorer->build_sort_menu();
     }
 
     FileExplorerListingModel* model() const { return explorer->listing_model(); }
@@ -113,6 +115,8 @@ protected:
     void go(const std::string& path) { go(path, path); }
 
     VornFileViewController* explorer = nullptr;
+    // Leaves the sort menu as the window made it (before the test stored an order).
+    bool sortMenuUnset_ = false;
 };
 
 }  // namespace explorertest

@@ -192,7 +192,21 @@ TEST_F(ExplorerTest, WithoutAConnectionTheWelcomeSplashCoversTheScreen) {
     EXPECT_EQ(header.right(), explorer->view()->width() - 11);
 }
 
-TEST_F(ExplorerTest, SortMenuFollowsTheStoredOrder) {
+namespace {
+class ExplorerSortTest : public ExplorerTest {
+protected:
+    ExplorerSortTest() { sortMenuUnset_ = true; }
+};
+}  // namespace
+
+TEST_F(ExplorerSortTest, SortMenuFollowsTheStoredOrder) {
+    // The window was made before the test stored an order: the menu is there all the same, with
+    // no order turned on.
+    ASSERT_TRUE(explorer->sort_menu());
+    ASSERT_EQ(explorer->sort_menu()->actions().size(), 4);
+    for (QAction* a : explorer->sort_menu()->actions()) EXPECT_FALSE(a->isChecked()) << a->text().toStdString();
+    EXPECT_TRUE(explorer->sortByButton->icon().isNull());
+
     struct Case {
         std::optional<defaults::Value> stored;
         int checked;  // -1: none
@@ -713,7 +727,7 @@ TEST_P(ExplorerPeerTest, ScreenshotOfAConnectedListing) {
     openOwnFolder();
     ui::Window* win = window->window();
     ASSERT_TRUE(win);
-    win->resize(420, 560);
+    // The window keeps its opening size (300 by 770 points) for its first three seconds.
     QTest::qWait(1300);  // fades
     const QString file = QDir(QStringLiteral(DRAVIX_TEST_BINARY_DIR))
                              .filePath(QStringLiteral("explorer-listing-%1.png").arg(QString::fromLatin1(GetParam())));
