@@ -2,14 +2,17 @@
 #include "platform/files/FileProvider.h"
 #include "tandrel/foundation/EnumManager.h"
 #include "tandrel/servers/FileViewerScene.h"
+#include "tandrel/servers/VornConnectorUtilityClass.h"
+#include "tandrel/servers/VornProviderBucket.h"
 
-void FileViewerSceneDelegate::build_service_bucket(const std::string&, const std::string&, const std::string&,
-                                                   EnumManager::VornConnectionType, ConnectCompletion built) {
-    built(nullptr, VornError(EnumManager::vorn_error_throws(EnumManager::vorn_error_throws::guardReturnNoFileProvider)));
+void FileViewerSceneDelegate::build_service_bucket(const std::string& url, const std::string& user,
+                                                   const std::string& password, EnumManager::VornConnectionType type,
+                                                   ConnectCompletion built) {
+    VornConnectorBuilder::make_bucket_for_service(url, files::Credential{user, password}, type, built);
 }
 
-std::shared_ptr<files::FileProvider> FileViewerSceneDelegate::provider_of(const std::shared_ptr<VornProviderBucket>&) {
-    return nullptr;
+std::shared_ptr<files::FileProvider> FileViewerSceneDelegate::provider_of(const std::shared_ptr<VornProviderBucket>& bucket) {
+    return bucket ? bucket->provider() : nullptr;
 }
 
 std::shared_ptr<files::FileProvider> FileViewerSceneDelegate::provider_as_read_write() const {

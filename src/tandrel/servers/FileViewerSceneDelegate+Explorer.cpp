@@ -3,21 +3,42 @@
 #include "platform/dispatch/Dispatch.h"
 #include "tandrel/foundation/VornServerFilesDataModel.h"
 #include "tandrel/servers/FileViewerScene.h"
+#include "tandrel/servers/ManageServicesViewController.h"
+#include "tandrel/servers/QuickConnectView.h"
+#include "tandrel/servers/VornFileViewController.h"
 
 void FileViewerSceneDelegate::show_disconnected_window() {
-    // The explorer's disconnected look and the header arrive with the explorer screen.
-    show_welcome_splash();
+    VornFileViewController* explorer = fileView_controller.get();
+    if (!explorer) return;
+    explorer->show_disconnected_state();
+    explorer->update_window_title_on_main(nullptr);
+    QuickConnectView* header = explorer->quickConnectView;
+    if (header) header->clear_header_on_main();
+    if (header && header->file_delegatex) {
+        if (auto* window = qobject_cast<FileViewerSceneDelegate*>(header->file_delegatex.data())) window->show_welcome_splash();
+    }
 }
 
-void FileViewerSceneDelegate::show_welcome_splash() {}
+void FileViewerSceneDelegate::show_welcome_splash() {
+    if (fileView_controller) fileView_controller->show_welcome_splash_view();
+    if (welcome_manage_services_vc) welcome_manage_services_vc->open_new_service_form_if_empty();
+}
 
 void FileViewerSceneDelegate::show_connected_window(const std::shared_ptr<VornSingleServiceDataModel>& server) {
-    (void)server;
+    VornFileViewController* explorer = fileView_controller.get();
+    if (!explorer || !server) return;
+    explorer->show_connected_state();
+    explorer->update_window_title_on_main(server);
+    if (explorer->quickConnectView) explorer->quickConnectView->show_connected_service(server->id);
 }
 
-void FileViewerSceneDelegate::clear_header_on_main() {}
+void FileViewerSceneDelegate::clear_header_on_main() {
+    if (fileView_controller && fileView_controller->quickConnectView) fileView_controller->quickConnectView->clear_header_on_main();
+}
 
-std::shared_ptr<VornServerFilesDataModel> FileViewerSceneDelegate::explorer_listing() const { return nullptr; }
+std::shared_ptr<VornServerFilesDataModel> FileViewerSceneDelegate::explorer_listing() const {
+    return fileView_controller ? fileView_controller->current_settings.currentServerReturnInfo : nullptr;
+}
 
 std::shared_ptr<VornServerFileDataModel> FileViewerSceneDelegate::find_listed_file(const std::string& file_id) const {
     auto listing = explorer_listing();
@@ -34,5 +55,6 @@ void FileViewerSceneDelegate::reload_explorer_directory_on_main(bool show_spinne
     dispatch::mainQueue().async([self, show_spinner] {
         if (!self) return;
         if (self->explorer_reload_hook) self->explorer_reload_hook(show_spinner);
+        if (self->fileView_controller) self->fileView_controller->refresh_directory_on_main(show_spinner);
     });
 }

@@ -151,6 +151,16 @@ protected:
         }
     }
 
+    // Whether the explorer's listing on screen has an entry of that name.
+    bool listed(const std::string& name) const {
+        auto listing = window->explorer_listing();
+        if (!listing || !listing->fileSections) return false;
+        for (const auto& e : *listing->fileSections) {
+            if (e && e->name == name) return true;
+        }
+        return false;
+    }
+
     FileViewerSceneDelegate* window = nullptr;
     int reloads = 0;
 

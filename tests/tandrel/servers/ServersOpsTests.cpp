@@ -225,11 +225,12 @@ TEST_P(OpsPeerTest, NewFileAndFolderFromTheDialogsAppearAndTakenNamesAreRefused)
     EXPECT_TRUE(fs::is_directory(disk("assets")));
     EXPECT_EQ(shownAlert(), nullptr);
 
-    // After the reload the server lists both.
-    auto [entries, error] = filestest::Sync{*window->provider_as_read_write()}.list("/");
-    ASSERT_FALSE(error) << filestest::describe(error);
-    EXPECT_TRUE(filestest::findEntry(entries, "fresh.html"));
-    EXPECT_TRUE(filestest::findEntry(entries, "assets"));
+    // The explorer's reloaded listing shows both, and the window finds the file by its key.
+    EXPECT_TRUE(waitFor([&] { return listed("fresh.html") && listed("assets"); }, 30000));
+    auto entry = window->find_listed_file(file_bucket_id_for_path("/fresh.html"));
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->name, "fresh.html");
+    EXPECT_FALSE(window->find_listed_file(file_bucket_id_for_path("/nothing.html")));
 
     // A file name that is taken: refused, the original keeps its bytes.
     create(false, "taken.html");
@@ -402,6 +403,7 @@ TEST_P(OpsPeerTest, DroppedFilesAreUploadedOneByOneAndTakenNamesRefused) {
     EXPECT_EQ(readDiskFile(disk("one.css")), "body { color: red; }");
     EXPECT_EQ(readDiskFile(disk("two image.png")), binary);
     EXPECT_EQ(shownAlert(), nullptr);
+    EXPECT_TRUE(waitFor([&] { return listed("one.css") && listed("two image.png"); }, 30000));
 
     // The same file again: "already exists", and the server keeps what it had.
     writeDiskFile(disk("one.css"), "the server's own");
