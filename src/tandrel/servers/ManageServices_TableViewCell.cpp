@@ -1,5 +1,6 @@
 #include "tandrel/servers/ManageServices_TableViewCell.h"
 
+#include <QFontMetrics>
 #include <QPushButton>
 #include <algorithm>
 
@@ -19,6 +20,10 @@ public:
 };
 
 using servers_ui::TextStyle;
+
+namespace {
+VornButtonWithServiceModel* gear_of(QPushButton* button) { return static_cast<VornButtonWithServiceModel*>(button); }
+}  // namespace
 
 ManageServices_TableViewCell::ManageServices_TableViewCell(QWidget* parent)
     : servers_ui::TableViewCell(cell_identifier, parent),
@@ -71,8 +76,9 @@ void ManageServices_TableViewCell::setup_cell_views() {
     server_name_lbl->setParent(content);
     server_name_lbl->setFont(servers_ui::text_style_font(TextStyle::title1));
     util_align_top_anchorWithPixel(server_name_lbl, 10, true);
+    util_height_anchorWithPixel(server_name_lbl, name_line_height());
     util_align_left_anchor_to_right_of_viewWithView(server_name_lbl, server_type_img, 10);
-    util_align_right_anchor_to_left_of_viewWithView(server_name_lbl, edit_button, -10);
+    util_align_right_anchor_to_left_of_viewWithView(server_name_lbl, edit_button, 10);
 
     server_url_lbl->setParent(content);
     server_url_lbl->setFont(servers_ui::text_style_font(TextStyle::caption2));
@@ -80,12 +86,21 @@ void ManageServices_TableViewCell::setup_cell_views() {
     util_align_top_anchor_to_bottom_of_viewWithView(server_url_lbl, server_name_lbl, 5);
     util_align_bottom_anchorWithPixel(server_url_lbl, 10, true);
     util_align_left_anchor_to_right_of_viewWithView(server_url_lbl, server_type_img, 10);
-    util_align_right_anchor_to_left_of_viewWithView(server_url_lbl, edit_button, -10);
+    util_align_right_anchor_to_left_of_viewWithView(server_url_lbl, edit_button, 10);
+}
+
+// The labels' line heights in their own fonts: a nickname shrunk to fit its width keeps the row's
+// height.
+int ManageServices_TableViewCell::name_line_height() {
+    return QFontMetrics(servers_ui::text_style_font(TextStyle::title1)).height();
+}
+
+int ManageServices_TableViewCell::url_line_height() {
+    return QFontMetrics(servers_ui::text_style_font(TextStyle::caption2)).height();
 }
 
 QSize ManageServices_TableViewCell::sizeHint() const {
-    const int labels = 10 + server_name_lbl->sizeHint().height() + 5 + server_url_lbl->sizeHint().height() + 10;
-    return {300, std::max(labels, 44)};
+    return {300, std::max(10 + name_line_height() + 5 + url_line_height() + 10, 44)};
 }
 
 void ManageServices_TableViewCell::apply_row_background() {
@@ -100,12 +115,12 @@ void ManageServices_TableViewCell::configure_cell() {
     apply_row_background();
     if (!serviceInfo) {
         // A row without a server shows nothing (and its gear edits nothing).
-        edit_button->service_model.reset();
+        gear_of(edit_button)->service_model.reset();
         server_name_lbl->setText(QString());
         server_url_lbl->setText(QString());
         return;
     }
-    edit_button->service_model = serviceInfo;
+    gear_of(edit_button)->service_model = serviceInfo;
     server_name_lbl->setText(serviceInfo->nickname.empty() ? QStringLiteral("Servername Not Set")
                                                            : QString::fromStdString(serviceInfo->nickname));
     server_url_lbl->setText(QString::fromStdString(serviceInfo->url));
@@ -117,7 +132,7 @@ void ManageServices_TableViewCell::edit_service() { open_edit_form(); }
 void ManageServices_TableViewCell::open_edit_form() {
     manage_service_cell_delegate_protocol* list = manage_service_cell_delegate.get();
     if (!list || !list->cell_file_controller_window_id()) return;
-    const auto& record = edit_button->service_model;
+    const auto& record = gear_of(edit_button)->service_model;
     if (!record) return;
     auto form = ui::make<SingleServiceViewController>();
     form->scene_file_delegatex = list->cell_scene_file_delegatex();

@@ -9,7 +9,7 @@
 #include "tandrel/servers/ManageServicesProtocols.h"
 #include "tandrel/servers/ServicesTableView.h"
 
-class VornButtonWithServiceModel;
+class QPushButton;
 class VornLabel;
 namespace ui {
 class ImageView;
@@ -29,7 +29,8 @@ public:
     ui::ImageView* server_type_img;
     VornLabel* server_name_lbl;
     VornLabel* server_url_lbl;
-    VornButtonWithServiceModel* edit_button;
+    // The gear: a button that carries the row's server (its class is private to this row).
+    QPushButton* edit_button;
 
     // Fills the row from serviceInfo.
     void configure_cell();
@@ -42,6 +43,8 @@ public:
     void prepareForReuse() override;
     // The height the two labels ask for (automatic row height).
     QSize sizeHint() const override;
+    static int name_line_height();
+    static int url_line_height();
 
 private:
     void setup_cell_views();

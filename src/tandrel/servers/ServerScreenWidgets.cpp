@@ -109,8 +109,11 @@ QColor quiet_fill(const QWidget* w) {
 // Draws a configured button in place of the style's bevel.
 class ButtonPainter : public QObject {
 public:
+    static constexpr const char* kName = "servers_ui_button_painter";
+
     ButtonPainter(QPushButton* button, ButtonConfiguration configuration)
         : QObject(button), button_(button), configuration_(std::move(configuration)) {
+        setObjectName(QLatin1String(kName));
         button->installEventFilter(this);
     }
 
@@ -179,7 +182,10 @@ private:
 
 void apply_button_configuration(QPushButton* button, const ButtonConfiguration& configuration) {
     if (!button) return;
-    for (auto* old : button->findChildren<ButtonPainter*>(QString(), Qt::FindDirectChildrenOnly)) {
+    // Only the painter of an earlier configuration goes (the button has other helpers).
+    for (QObject* child : button->children()) {
+        auto* old = dynamic_cast<ButtonPainter*>(child);
+        if (!old || old->objectName() != QLatin1String(ButtonPainter::kName)) continue;
         button->removeEventFilter(old);
         delete old;
     }

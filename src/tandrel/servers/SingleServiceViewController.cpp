@@ -24,7 +24,7 @@
 #include "tandrel/foundation/XCol.h"
 #include "tandrel/servers/ServerScreenWidgets.h"
 #include "tandrel/servers/ServerScreensWindowLink.h"
-#include "tandrel/servers/VornProviderErrors.h"
+#include "tandrel/servers/VornConnectorUtilityClass.h"
 
 using servers_ui::TextStyle;
 using ConnectionType = EnumManager::VornConnectionType;
@@ -73,6 +73,10 @@ public:
     FormTextField() {
         setFrame(false);
         setTextMargins(10, 0, 4, 0);
+        // Clear inside the border, as the screen's other views.
+        QPalette p = palette();
+        p.setColor(QPalette::Base, Qt::transparent);
+        setPalette(p);
     }
 
 protected:
@@ -216,16 +220,19 @@ void SingleServiceViewController::buildServiceForm() {
     setup_key_commands();
     fillServiceForm();
     fit_content();
+    // Shown over another screen, the sheet is tall enough for the whole form.
+    setPreferredContentSize(QSize(360, form_content_height()));
 }
 
 void SingleServiceViewController::setup_scroll_view() {
     auto* area = static_cast<FormScrollArea*>(scrollview.data());
     area->setFrameShape(QFrame::NoFrame);
     area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    area->viewport()->setAutoFillBackground(false);
-    contentViexw->setAutoFillBackground(false);
     area->setWidget(contentViexw);
     area->setWidgetResizable(false);
+    // Clear all the way down: the root view's background shows (setWidget turns filling on).
+    area->viewport()->setAutoFillBackground(false);
+    contentViexw->setAutoFillBackground(false);
     area->contentHeight = [this] { return form_content_height(); };
     scrollview->setParent(view());
     util_align_top_anchorWithPixel(scrollview, 0, false);
@@ -342,7 +349,7 @@ void SingleServiceViewController::setup_buttons() {
     connect(cancel_btn, &QPushButton::clicked, this, [this] { close_controller(); });
     cancel_btn->setParent(contentViexw);
     util_align_bottom_anchorWithPixel(cancel_btn, 20, true);
-    util_align_right_anchor_to_left_of_viewWithView(cancel_btn, apply_btn, -10);
+    util_align_right_anchor_to_left_of_viewWithView(cancel_btn, apply_btn, 10);
     util_align_top_anchor_to_bottom_of_viewWithView(cancel_btn, above, 50);
 
     if (!is_editing_a_service) return;
@@ -539,21 +546,9 @@ void SingleServiceViewController::start_login_check(bool edit_mode) {
 void SingleServiceViewController::check_login(const std::string& url, const std::string& username,
                                               const std::string& password, ConnectionType type,
                                               std::function<void(std::optional<VornError>)> completion) {
-    const files::Credential credential{username, password};
-    std::shared_ptr<files::FileProvider> provider;
-    if (type == ConnectionType::ftp) provider = files::makeFtpProvider(url, credential);
-    else if (type == ConnectionType::webDav) provider = files::makeWebDavProvider(url, credential);
-    if (!provider) {
-        // No connector for this address and protocol: said so, never left waiting.
-        dispatch::mainQueue().async([completion] { completion(VornError(Err(Err::guardReturnNoFileProvider))); });
-        return;
-    }
-    provider->checkLogin([provider, completion](std::optional<files::FileError> error) mutable {
-        const auto result = vorn_error_from(error);
-        dispatch::mainQueue().async([completion, result] { completion(result); });
-        // Stopping a provider waits for its workers: let it go on a background queue.
-        dispatch::globalQueue(dispatch::QoS::background).async([p = std::move(provider)]() mutable { p.reset(); });
-    });
+    // A connector for the typed URL and credential logs in and reads the root folder; its answer
+    // comes once, on the main queue (a type or URL without a connector is an error too).
+    VornConnectorBuilder::make_bucket_for_form(url, files::Credential{username, password}, type, std::move(completion));
 }
 
 void SingleServiceViewController::after_login_check(std::optional<VornError> error, bool edit_mode) {

@@ -1,0 +1,621 @@
+// The saved-servers list and the server form in a file-viewer window, against the local FTP and
+// WebDAV servers and the test keyring: adding a server (stored, its password kept, the window
+// connected), a wrong password storing nothing, the duplicate prompt, editing, deleting with the
+// password, the list's rows and header, and the form's fields, defaults and waiting state.
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QPixmap>
+
+#include "platform/ui/ImageView.h"
+#include "platform/ui/Layout.h"
+#include "platform/ui/View.h"
+#include "platform/ui/scenes/Window.h"
+#include "tandrel/foundation/TandrelExtensions.h"
+#include "tandrel/foundation/XCol.h"
+#include "tandrel/scenes/ServerWindowScenes.h"
+#include "tandrel/servers/ListTestSupport.h"
+
+using namespace listtest;
+using Err = EnumManager::vorn_error_throws;
+
+namespace {
+
+std::string text(const QLabel* label) { return label ? label->text().toStdString() : "<none>"; }
+
+// ---- values ----------------------------------------------------------------------------------
+
+TEST(ServersListValues, HeaderSummaryCountsTheServers) {
+    const std::pair<size_t, const char*> rows[] = {
+        {0, "You currently have no connected services."},
+        {1, "You currently have 1 connected service."},
+        {2, "You currently have 2 connected services."},
+        {13, "You currently have 13 connected services."},
+    };
+    for (const auto& [count, expected] : rows)
+        EXPECT_EQ(ManageServicesViewController::connectedServicesSummary(count), expected) << count;
+}
+
+TEST(ServersListValues, FormIdIsBase64OfUrlDashUserAndPortTakesLeadingDigits) {
+    const std::pair<std::string, std::string> servers[] = {
+        {"ftp://example.com", "anna"}, {"webdav://127.0.0.1:8080/dav/", "bob"}, {"ftp://h", ""},
+        {"ftp://über.example", "zoë"}};
+    for (const auto& [url, user] : servers)
+        EXPECT_EQ(SingleServiceViewController::service_id_for(url, user), idFor(url, user)) << url;
+    EXPECT_EQ(SingleServiceViewController::service_id_for("ftp://h", ""), "ZnRwOi8vaC0=");
+
+    const std::pair<const char*, int64_t> ports[] = {{"21", 21}, {"8021x", 8021}, {"x21", 0}, {"", 0},
+                                                     {" 42", 42}, {"0080", 80}};
+    for (const auto& [text, value] : ports) EXPECT_EQ(SingleServiceViewController::port_value(text), value) << text;
+}
+
+// ---- the list ----------------------------------------------------------------------------------
+
+TEST_F(ListTest, RowsShowNicknameAndUrlOddRowsAreTintedAndTheHeaderCounts) {
+    // An empty list first.
+    reloadList();
+    ASSERT_TRUE(waitFor([&] { return list->header_lbl->text() == "You currently have no connected services."; }));
+    EXPECT_EQ(list->services_tableView->numberOfRows(), 0);
+
+    const char* nicknames[] = {"First", "", "Third", "Fourth"};
+    for (int i = 0; i < 4; ++i) {
+        auto s = std::make_shared<VornSingleServiceDataModel>();
+        s->url = "ftp://server" + std::to_string(i) + ".example";
+        s->username = "u";
+        s->nickname = nicknames[i];
+        s->connection_type = Type::ftp;
+        app_services_manager().appServicesModel->saved_services.push_back(s);
+    }
+    reloadList();
+    ASSERT_TRUE(waitFor([&] { return list->header_lbl->text() == "You currently have 4 connected services."; }));
+    ASSERT_EQ(list->services_tableView->numberOfRows(), 4);
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        ManageServices_TableViewCell* cell = row(i);
+        ASSERT_TRUE(cell);
+        EXPECT_EQ(text(cell->server_name_lbl), i == 1 ? "Servername Not Set" : nicknames[i]);
+        EXPECT_EQ(text(cell->server_url_lbl), "ftp://server" + std::to_string(i) + ".example");
+        EXPECT_EQ(cell->is_odd_row, i % 2 == 1);
+        // Odd rows: the selected-row colour at half alpha; even rows clear.
+        EXPECT_EQ(cell->backgroundViewColor().has_value(), i % 2 == 1);
+        if (cell->backgroundViewColor()) {
+            EXPECT_EQ(cell->backgroundViewColor()->resolvedFor(cell),
+                      XCol::selected_row().withAlphaComponent(0.5).resolvedFor(cell));
+        }
+        ASSERT_TRUE(cell->selectedBackgroundViewColor());
+        EXPECT_EQ(cell->edit_button->toolTip(), "Edit Service");
+        EXPECT_EQ(cell->server_url_lbl->palette().color(QPalette::WindowText), XCol::teal().resolvedFor(cell));
+        // The row is as tall as its two labels and margins.
+        const int nameLine = QFontMetrics(cell->server_name_lbl->font()).height();
+        EXPECT_EQ(cell->height(), 10 + ManageServices_TableViewCell::name_line_height() + 5 +
+                                      ManageServices_TableViewCell::url_line_height() + 10);
+        EXPECT_LE(nameLine, ManageServices_TableViewCell::name_line_height());  // shrunk to fit, never taller
+        EXPECT_EQ(cell->server_name_lbl->geometry().top(), 10);
+        EXPECT_EQ(cell->server_url_lbl->geometry().top(), cell->server_name_lbl->geometry().bottom() + 1 + 5);
+        EXPECT_EQ(cell->server_url_lbl->geometry().bottom() + 1, cell->height() - 10);
+        EXPECT_EQ(cell->server_name_lbl->geometry().left(), 20 + 44 + 10);
+        EXPECT_EQ(cell->server_name_lbl->geometry().right() + 1, cell->edit_button->geometry().left() - 10);
+        const QRect icon = cell->server_type_img->geometry();
+        EXPECT_EQ(icon.size(), QSize(44, 44));
+        EXPECT_EQ(icon.left(), 20);
+        EXPECT_LE(std::abs(icon.center().y() - cell->rect().center().y()), 1);
+        EXPECT_EQ(cell->edit_button->size(), QSize(36, 36));
+        EXPECT_EQ(cell->edit_button->geometry().right() + 1, cell->width() - 10);
+    }
+    // The welcome list hides its "Close"; the header is teal, the "plus" sits at the right.
+    EXPECT_TRUE(list->close_btn->isHidden());
+    EXPECT_EQ(list->header_lbl->palette().color(QPalette::WindowText), XCol::teal().resolvedFor(list->header_lbl));
+    // 36 by 36 (the layout may round a half-point centre either way).
+    EXPECT_EQ(list->new_btn->width(), 36);
+    EXPECT_LE(std::abs(list->new_btn->height() - 36), 1);
+    EXPECT_LE(std::abs(list->new_btn->geometry().center().y() - list->header_lbl->geometry().center().y()), 1);
+    EXPECT_EQ(list->new_btn->geometry().right() + 1, list->view()->width() - 10);
+    EXPECT_EQ(list->header_lbl->geometry().left(), 20);
+    EXPECT_EQ(list->services_tableView->geometry().top(), list->header_lbl->geometry().bottom() + 1 + 10);
+    EXPECT_EQ(list->services_tableView->geometry().bottom() + 1, list->view()->height() - 60);
+    EXPECT_EQ(list->refreshControl->attributedTitle(), "Pull to refresh");
+}
+
+TEST_F(ListTest, GearOpensTheEditFormOnlyForAListThatServesAWindow) {
+    auto s = std::make_shared<VornSingleServiceDataModel>();
+    s->url = "webdav://127.0.0.1:1/dav/";
+    s->username = "carol";
+    s->nickname = "Docs";
+    s->connection_type = Type::webDav;
+    s->port = 8080;
+    s->id = idFor(s->url, s->username);
+    app_services_manager().appServicesModel->saved_services.push_back(s);
+    reloadList();
+    ASSERT_TRUE(row(0));
+
+    // Without a window id the gear does nothing.
+    const auto windowId = list->file_controller_window_id;
+    list->file_controller_window_id.reset();
+    QTest::mouseClick(row(0)->edit_button, Qt::LeftButton);
+    settle();
+    EXPECT_FALSE(list->presentedViewController());
+    list->file_controller_window_id = windowId;
+
+    QPointer<SingleServiceViewController> form = openEditForm(0);
+    ASSERT_TRUE(form);
+    EXPECT_TRUE(form->is_editing_a_service);
+    EXPECT_EQ(form->service_id, s->id);
+    EXPECT_EQ(form->scene_file_delegatex.data(), window);
+    EXPECT_EQ(form->single_vc_to_manage_vc_delegate.get(), static_cast<single_vc_to_manage_vc_protocol*>(list));
+    ASSERT_EQ(form->editing_service_model, s);
+    // The record fills the form, except the password (typed again) and the port (the default).
+    EXPECT_EQ(field(form, Field::nickname)->text(), "Docs");
+    EXPECT_EQ(field(form, Field::server_url)->text(), "webdav://127.0.0.1:1/dav/");
+    EXPECT_EQ(field(form, Field::username)->text(), "carol");
+    EXPECT_EQ(field(form, Field::password)->text(), "");
+    EXPECT_EQ(field(form, Field::port)->text(), "21");
+    EXPECT_EQ(form->add_service_type->selectedSegmentIndex(), 1);
+    EXPECT_EQ(form->add_service_type_selection, Type::webDav);
+    EXPECT_EQ(text(form->controller_title_lbl), "Update Service");
+    EXPECT_EQ(form->apply_btn->text(), "Update");
+    EXPECT_TRUE(form->delete_btn->isVisible());
+    EXPECT_EQ(form->delete_btn->text(), "Delete");
+    EXPECT_EQ(form->delete_btn->geometry().left(), 10);
+    // "Update" stands where "Apply" does, with "Cancel" beside it and "Delete" across.
+    settle();
+    const QRect port = form->element_ui_dict.at(Field::port)->geometry();
+    EXPECT_EQ(form->apply_btn->geometry().top(), port.bottom() + 1 + 50);
+    EXPECT_EQ(form->apply_btn->geometry().right() + 1, form->contentViexw->width() - 20);
+    EXPECT_EQ(form->cancel_btn->geometry().right() + 1, form->apply_btn->geometry().left() - 10);
+    EXPECT_EQ(form->delete_btn->geometry().top(), form->apply_btn->geometry().top());
+
+    // Update without the password typed again: missing information, nothing changes.
+    form->apply_btn->click();
+    ui::AlertController* alert = awaitAlert(form);
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->alertTitle(), "Missing Information...");
+    ASSERT_TRUE(choose(form, "Try again..."));
+    ASSERT_TRUE(waitFor([&] { return idle(form); }));
+    EXPECT_EQ(s->nickname, "Docs");
+}
+
+TEST_F(ListTest, AnEmptyListOnAShownWelcomeScreenOpensTheAddForm) {
+    // With a saved server nothing opens.
+    app_services_manager().appServicesModel->saved_services.push_back(std::make_shared<VornSingleServiceDataModel>());
+    reloadList();
+    list->open_new_service_form_if_empty();
+    settle();
+    EXPECT_FALSE(list->presentedViewController());
+
+    app_services_manager().appServicesModel->saved_services.clear();
+    reloadList();
+    list->open_new_service_form_if_empty();
+    ASSERT_TRUE(waitFor([&] { return shownForm() != nullptr; }));
+    EXPECT_FALSE(shownForm()->is_editing_a_service);
+    EXPECT_EQ(shownForm()->scene_file_delegatex.data(), window);
+}
+
+// ---- the form ----------------------------------------------------------------------------------
+
+TEST_F(ListTest, AddFormHasItsRowsCaptionsDefaultsAndLayout) {
+    QPointer<SingleServiceViewController> form = openAddForm();
+    ASSERT_TRUE(form);
+    settle();
+    EXPECT_EQ(form->title(), "Add New Service");
+    EXPECT_EQ(text(form->controller_title_lbl), "Add New Service");
+    EXPECT_EQ(form->controller_title_lbl->palette().color(QPalette::WindowText),
+              XCol::teal().resolvedFor(form->controller_title_lbl));
+    ASSERT_EQ(form->add_service_type->numberOfSegments(), 2);
+    EXPECT_EQ(form->add_service_type->titleForSegment(0), "FTP");
+    EXPECT_EQ(form->add_service_type->titleForSegment(1), "WebDav");
+    EXPECT_EQ(form->add_service_type->selectedSegmentIndex(), 0);
+    EXPECT_EQ(form->add_service_type_selection, Type::ftp);
+    EXPECT_EQ(form->apply_btn->text(), "Apply");
+    EXPECT_EQ(form->cancel_btn->text(), "Cancel");
+    EXPECT_FALSE(form->delete_btn->parentWidget());  // add mode: no Delete
+
+    struct Row {
+        Field field;
+        const char* caption;
+        QLineEdit::EchoMode echo;
+    };
+    const Row rows[] = {
+        {Field::nickname, "Service Nickname", QLineEdit::Normal},
+        {Field::server_url, "Service URL - Including ftp:// or  webdav://", QLineEdit::Normal},
+        {Field::username, "Username", QLineEdit::Normal},
+        {Field::password, "Password", QLineEdit::Password},
+        {Field::port, "Port", QLineEdit::Normal},
+    };
+    QWidget* previous = nullptr;
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.caption);
+        QLabel* caption = form->element_ui_lbl_dict.at(r.field);
+        QLineEdit* f = field(form, r.field);
+        QWidget* rowView = form->element_ui_dict.at(r.field);
+        EXPECT_EQ(text(caption), r.caption);
+        EXPECT_EQ(caption->palette().color(QPalette::WindowText), XCol::teal().resolvedFor(caption));
+        EXPECT_EQ(f->echoMode(), r.echo);
+        EXPECT_TRUE(f->inputMethodHints() & Qt::ImhNoAutoUppercase);
+        // Caption 34 high over a 44-high field, the row 20 in from each side.
+        EXPECT_EQ(caption->geometry(), QRect(0, 0, rowView->width(), 34));
+        EXPECT_EQ(f->geometry(), QRect(0, 34, rowView->width(), 44));
+        EXPECT_EQ(rowView->geometry().left(), 20);
+        EXPECT_EQ(rowView->geometry().right() + 1, form->contentViexw->width() - 20);
+        if (previous) EXPECT_EQ(rowView->geometry().top(), previous->geometry().bottom() + 1 + 10);
+        else EXPECT_EQ(rowView->geometry().top(), form->add_service_type->geometry().bottom() + 1 + 20);
+        previous = rowView;
+    }
+    EXPECT_TRUE(field(form, Field::nickname)->placeholderText().startsWith("Eg: "));
+    EXPECT_TRUE(field(form, Field::server_url)->placeholderText().startsWith("ftp://"));
+    EXPECT_EQ(field(form, Field::port)->placeholderText(), "21");
+    EXPECT_EQ(field(form, Field::port)->text(), "21");
+    EXPECT_TRUE(field(form, Field::port)->inputMethodHints() & Qt::ImhDigitsOnly);
+    EXPECT_TRUE(field(form, Field::server_url)->inputMethodHints() & Qt::ImhUrlCharactersOnly);
+
+    // Buttons 50 below the port row: Apply 20 from the right, Cancel 10 left of it.
+    const QRect port = form->element_ui_dict.at(Field::port)->geometry();
+    EXPECT_EQ(form->apply_btn->geometry().top(), port.bottom() + 1 + 50);
+    EXPECT_EQ(form->apply_btn->geometry().right() + 1, form->contentViexw->width() - 20);
+    EXPECT_EQ(form->cancel_btn->geometry().right() + 1, form->apply_btn->geometry().left() - 10);
+    EXPECT_EQ(form->contentViexw->height(), form->apply_btn->geometry().bottom() + 1 + 20);
+    // The screen's background colour shows through the scrolling content.
+    const QImage shot = form->view()->grab().toImage();
+    EXPECT_EQ(shot.pixelColor(4, 4).rgb(), XCol::background().resolvedFor(form->view()).rgb());
+    EXPECT_EQ(shot.pixelColor(shot.width() / 2, port.bottom() + 25).rgb(), XCol::background().resolvedFor(form->view()).rgb());
+    // The waiting line is there but hidden and clear.
+    EXPECT_EQ(text(form->authenticating_lbl), "Authenticating Login...");
+    EXPECT_TRUE(form->authenticating_lbl->isHidden());
+    EXPECT_EQ(ui::alpha(form->authenticating_lbl), 0.0);
+    EXPECT_FALSE(form->spinner->isVisible());
+}
+
+TEST_F(ListTest, SegmentsSetThePortAndTabDoesNothing) {
+    QPointer<SingleServiceViewController> form = openAddForm();
+    ASSERT_TRUE(form);
+    field(form, Field::port)->setText("2121");
+    pickSegment(form, 1);
+    EXPECT_EQ(form->add_service_type->selectedSegmentIndex(), 1);
+    EXPECT_EQ(form->add_service_type_selection, Type::webDav);
+    EXPECT_EQ(field(form, Field::port)->text(), "80");
+    field(form, Field::port)->setText("8443");
+    pickSegment(form, 0);
+    EXPECT_EQ(form->add_service_type_selection, Type::ftp);
+    EXPECT_EQ(field(form, Field::port)->text(), "21");
+
+    QLineEdit* user = field(form, Field::username);
+    form->view()->window()->activateWindow();
+    user->setFocus();
+    ASSERT_TRUE(waitFor([&] { return user->hasFocus(); }));
+    QTest::keyClick(user, Qt::Key_Tab);
+    settle();
+    EXPECT_TRUE(user->hasFocus());
+}
+
+TEST_F(ListTest, MissingInformationStoresNothingAndLeavesTheFormIdle) {
+    struct Case {
+        const char* name;
+        FormValues values;
+        bool unlink_window = false;
+    };
+    const Case cases[] = {
+        {"no password", {"n", "ftp://127.0.0.1:1", "u", "", std::nullopt}},
+        {"no URL", {"n", "", "u", "secret", std::nullopt}},
+        {"not a URL", {"n", "ftp://exa mple.com:x", "u", "secret", std::nullopt}},
+        {"no window to connect", {"n", "ftp://127.0.0.1:1", "u", "secret", std::nullopt}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QPointer<SingleServiceViewController> form = openAddForm();
+        ASSERT_TRUE(form);
+        fill(form, c.values);
+        if (c.unlink_window) form->scene_file_delegatex = nullptr;
+        form->apply_btn->click();
+        ui::AlertController* alert = awaitAlert(form, 5000);
+        ASSERT_TRUE(alert);
+        EXPECT_EQ(alert->alertTitle(), "Missing Information...");
+        EXPECT_EQ(alert->message(), "Please check you have supplied the required information, and try again");
+        ASSERT_EQ(alert->actions().size(), 1u);
+        EXPECT_EQ(alert->actions()[0]->title(), "Try again...");
+        EXPECT_EQ(alert->actions()[0]->style(), ui::AlertActionStyle::default_);
+        ASSERT_TRUE(choose(form, "Try again..."));
+        EXPECT_TRUE(waitFor([&] { return idle(form); }));
+        EXPECT_TRUE(app_services_manager().appServicesModel->saved_services.empty());
+        list->dismissViewControllerAnimated(false);
+        settle();
+    }
+}
+
+// ---- against the servers -------------------------------------------------------------------------
+
+class ListPeerTest : public ListTest, public ::testing::WithParamInterface<const char*> {
+protected:
+    void SetUp() override {
+        ListTest::SetUp();
+        p = peer(GetParam());
+    }
+    bool webdav() const { return p.kind == "apache"; }
+    // What the user types: WebDAV servers with the "webdav://" scheme the form's caption names.
+    std::string typedUrl() const {
+        if (!webdav()) return p.url;
+        return "webdav://" + p.url.substr(std::string("http://").size());
+    }
+    void pickProtocol(SingleServiceViewController* form) {
+        if (webdav()) pickSegment(form, 1);
+    }
+    Peer p;
+};
+
+std::string peerName(const ::testing::TestParamInfo<const char*>& info) { return info.param; }
+
+TEST_P(ListPeerTest, AddingWithTheRightPasswordStoresServerAndPasswordAndConnectsTheWindow) {
+    SKIP_WITHOUT_KEYRING();
+    SKIP_WITHOUT_PEER(p);
+    const std::string url = typedUrl();
+    const std::string id = idFor(url, p.user);
+    keys.add(url, id);
+
+    QPointer<SingleServiceViewController> form = openAddForm();
+    ASSERT_TRUE(form);
+    pickProtocol(form);
+    fill(form, {"My site", url, p.user, p.password, std::string("2121x")});
+    form->apply_btn->click();
+
+    // Waiting: spinner, Apply off, the line shown, the rest faded.
+    ASSERT_TRUE(waitFor([&] { return form && form->spinner->isAnimating(); }, 5000));
+    EXPECT_FALSE(form->apply_btn->isEnabled());
+    EXPECT_FALSE(form->authenticating_lbl->isHidden());
+    EXPECT_EQ(ui::alpha(form->authenticating_lbl), 1.0);
+    EXPECT_EQ(ui::alpha(form->element_ui_dict.at(Field::server_url)), 0.5);
+    EXPECT_EQ(ui::alpha(form->add_service_type), 0.5);
+    EXPECT_EQ(ui::alpha(form->spinner), 1.0);
+
+    // Stored once, with the form's id; the password in the keychain; the list closed the form.
+    ASSERT_TRUE(waitFor([&] { return !recordsWithId(id).empty(); }, 30000));
+    ASSERT_EQ(app_services_manager().appServicesModel->saved_services.size(), 1u);
+    auto record = recordsWithId(id).front();
+    EXPECT_EQ(record->url, url);
+    EXPECT_EQ(record->username, p.user);
+    EXPECT_EQ(record->nickname, "My site");
+    EXPECT_EQ(record->port, std::optional<int64_t>(2121));
+    EXPECT_EQ(record->connection_type, webdav() ? Type::webDav : Type::ftp);
+    EXPECT_EQ(keychainPassword(url, p.user), p.password);
+    ASSERT_TRUE(waitFor([&] { return servicesFileText().find(id) != std::string::npos; }));
+    ASSERT_TRUE(waitFor([&] { return list->presentedViewController() == nullptr; }));
+    ASSERT_TRUE(waitFor([&] { return list->services_tableView->numberOfRows() == 1; }));
+
+    // The window connects to it.
+    ASSERT_TRUE(waitFor([&] { return window->my_session_info->connected; }, 30000))
+        << "the window did not connect";
+    EXPECT_EQ(window->my_session_info->service_id, id);
+    ASSERT_TRUE(window->service);
+    EXPECT_EQ(window->service->id, id);
+    EXPECT_FALSE(alertOn(window->fileView_controller.get()));
+}
+
+TEST_P(ListPeerTest, AWrongPasswordStoresNothing) {
+    SKIP_WITHOUT_KEYRING();
+    SKIP_WITHOUT_PEER(p);
+    const std::string url = typedUrl();
+    keys.add(url, idFor(url, p.user));
+
+    QPointer<SingleServiceViewController> form = openAddForm();
+    ASSERT_TRUE(form);
+    pickProtocol(form);
+    fill(form, {"Wrong", url, p.user, "not-" + p.password, std::nullopt});
+    form->apply_btn->click();
+    ui::AlertController* alert = awaitAlert(form);
+    ASSERT_TRUE(alert) << "no error shown";
+    EXPECT_EQ(alert->alertTitle(), "An Error Occurred");
+    ASSERT_EQ(alert->actions().size(), 1u);
+    EXPECT_EQ(alert->actions()[0]->title(), "OK");
+    ASSERT_TRUE(waitFor([&] { return idle(form); }));
+    ASSERT_TRUE(choose(form, "OK"));
+
+    QTest::qWait(300);
+    EXPECT_TRUE(app_services_manager().appServicesModel->saved_services.empty());
+    EXPECT_EQ(keychainPassword(url, p.user), std::nullopt);
+    EXPECT_EQ(servicesFileText().find(idFor(url, p.user)), std::string::npos);
+    EXPECT_FALSE(window->my_session_info->connected);
+    EXPECT_EQ(list->presentedViewController(), form.data());  // the form stays with its entries
+    EXPECT_EQ(field(form, Field::server_url)->text().toStdString(), url);
+}
+
+TEST_P(ListPeerTest, DuplicateInAddModeCancelKeepsAllAndUpdateStoresOneRecordWithTheNewPassword) {
+    SKIP_WITHOUT_KEYRING();
+    SKIP_WITHOUT_PEER(p);
+    const std::string url = typedUrl();
+    const std::string id = idFor(url, p.user);
+    storeServer(url, p.user, webdav() ? Type::webDav : Type::ftp, "an-old-password", "Old name");
+    reloadList();
+
+    QPointer<SingleServiceViewController> form = openAddForm();
+    ASSERT_TRUE(form);
+    pickProtocol(form);
+    fill(form, {"New name", url, p.user, p.password, std::string("990")});
+
+    // Cancel: nothing changes, the form waits no more.
+    form->apply_btn->click();
+    ui::AlertController* prompt = awaitAlert(form);
+    ASSERT_TRUE(prompt);
+    EXPECT_EQ(prompt->alertTitle(), "Duplicate Found...");
+    EXPECT_EQ(prompt->message(),
+              "Duplicate found: Your iCloud KeyChain already has that account saved. Would you like us to update it?");
+    ASSERT_EQ(prompt->actions().size(), 2u);
+    EXPECT_EQ(prompt->actions()[0]->title(), "Update");
+    EXPECT_EQ(prompt->actions()[0]->style(), ui::AlertActionStyle::default_);
+    EXPECT_EQ(prompt->actions()[1]->title(), "Cancel");
+    EXPECT_EQ(prompt->actions()[1]->style(), ui::AlertActionStyle::destructive);
+    ASSERT_TRUE(choose(form, "Cancel"));
+    ASSERT_TRUE(waitFor([&] { return idle(form); }));
+    EXPECT_EQ(keychainPassword(url, p.user), "an-old-password");
+    ASSERT_EQ(recordsWithId(id).size(), 1u);
+    EXPECT_EQ(recordsWithId(id).front()->nickname, "Old name");
+
+    // Update: the new password, the one record updated (never a second one), the window connected.
+    form->apply_btn->click();
+    ASSERT_TRUE(awaitAlert(form));
+    ASSERT_TRUE(choose(form, "Update"));
+    ASSERT_TRUE(waitFor([&] { return keychainPassword(url, p.user) == p.password; }, 30000));
+    ASSERT_TRUE(waitFor([&] { return window->my_session_info->connected; }, 30000)) << "the window did not connect";
+    QTest::qWait(300);
+    EXPECT_EQ(app_services_manager().appServicesModel->saved_services.size(), 1u);
+    ASSERT_EQ(recordsWithId(id).size(), 1u);
+    EXPECT_EQ(recordsWithId(id).front()->nickname, "New name");
+    EXPECT_EQ(recordsWithId(id).front()->port, std::optional<int64_t>(990));
+    EXPECT_EQ(window->my_session_info->service_id, id);
+    EXPECT_TRUE(waitFor([&] { return servicesFileText().find("New name") != std::string::npos; }));
+}
+
+TEST_P(ListPeerTest, EditWithUpdateAtThePromptStoresTheNewPasswordAndTheEditedRecord) {
+    SKIP_WITHOUT_KEYRING();
+    SKIP_WITHOUT_PEER(p);
+    const std::string url = typedUrl();
+    const std::string id = idFor(url, p.user);
+    storeServer(url, p.user, webdav() ? Type::webDav : Type::ftp, "stale-password", "Before");
+    storeServer("ftp://127.0.0.1:1", "other", Type::ftp, "", "Other");
+    reloadList();
+
+    QPointer<SingleServiceViewController> form = openEditForm(0);
+    ASSERT_TRUE(form);
+    EXPECT_EQ(field(form, Field::server_url)->text().toStdString(), url);
+    field(form, Field::nickname)->setText("After");
+    field(form, Field::password)->setText(QString::fromStdString(p.password));
+    form->apply_btn->click();
+
+    ui::AlertController* prompt = awaitAlert(form);
+    ASSERT_TRUE(prompt);
+    EXPECT_EQ(prompt->alertTitle(), "Duplicate Found...");
+    ASSERT_TRUE(choose(form, "Update"));
+
+    // The keychain holds what was typed; the record is edited (id and dates kept) and moves last.
+    ASSERT_TRUE(waitFor([&] { return keychainPassword(url, p.user) == p.password; }, 30000));
+    ASSERT_TRUE(waitFor([&] { return servicesFileText().find("After") != std::string::npos; }, 10000));
+    ASSERT_EQ(recordsWithId(id).size(), 1u);
+    EXPECT_EQ(recordsWithId(id).front()->nickname, "After");
+    EXPECT_EQ(app_services_manager().appServicesModel->saved_services.back()->id, id);
+    EXPECT_EQ(app_services_manager().appServicesModel->saved_services.size(), 2u);
+    ASSERT_TRUE(waitFor([&] { return list->presentedViewController() == nullptr; }));
+}
+
+TEST_P(ListPeerTest, ChoosingARowOnTheWelcomeScreenConnectsAndKeepsTheList) {
+    SKIP_WITHOUT_KEYRING();
+    SKIP_WITHOUT_PEER(p);
+    const std::string url = typedUrl();
+    storeServer(url, p.user, webdav() ? Type::webDav : Type::ftp, p.password, "Pick me");
+    reloadList();
+    ASSERT_TRUE(row(0));
+    QTest::mouseClick(row(0)->server_name_lbl, Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return window->my_session_info->connected; }, 30000)) << "the window did not connect";
+    EXPECT_EQ(window->my_session_info->service_id, idFor(url, p.user));
+    EXPECT_TRUE(list->isViewLoaded());
+    EXPECT_EQ(list->services_tableView->indexPathForSelectedRow(), std::optional<int>(0));
+    EXPECT_FALSE(alertOn(window->fileView_controller.get()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Peers, ListPeerTest, ::testing::Values("pyftpd", "vsftpd", "apache"), peerName);
+
+// ---- deleting ------------------------------------------------------------------------------------
+
+TEST_F(ListTest, DeleteAsksFirstThenRemovesEveryRecordOfTheServerAndItsPassword) {
+    SKIP_WITHOUT_KEYRING();
+    const std::string url = "ftp://127.0.0.1:1/" + keyringtest::unique("gone");
+    const std::string id = idFor(url, "dora");
+    storeServer(url, "dora", Type::ftp, "secret", "Gone soon", 2);
+    storeServer("ftp://127.0.0.1:1/stays", "ed", Type::ftp, "", "Stays");
+    reloadList();
+    ASSERT_EQ(keychainPassword(url, "dora"), "secret");
+
+    QPointer<SingleServiceViewController> form = openEditForm(0);
+    ASSERT_TRUE(form);
+    // "Cancel" keeps everything.
+    form->delete_btn->click();
+    ui::AlertController* ask = awaitAlert(form, 5000);
+    ASSERT_TRUE(ask);
+    EXPECT_EQ(ask->alertTitle(), "Delete this service?");
+    EXPECT_EQ(ask->message(), "Are you sure you want to delete this service?");
+    ASSERT_EQ(ask->actions().size(), 2u);
+    EXPECT_EQ(ask->actions()[0]->title(), "Delete");
+    EXPECT_EQ(ask->actions()[0]->style(), ui::AlertActionStyle::destructive);
+    EXPECT_EQ(ask->actions()[1]->title(), "Cancel");
+    EXPECT_EQ(ask->actions()[1]->style(), ui::AlertActionStyle::cancel);
+    ASSERT_TRUE(choose(form, "Cancel"));
+    QTest::qWait(200);
+    EXPECT_EQ(recordsWithId(id).size(), 2u);
+
+    // "Delete": both records, the file's entry and the password go; the other server stays.
+    form->delete_btn->click();
+    ASSERT_TRUE(awaitAlert(form, 5000));
+    ASSERT_TRUE(choose(form, "Delete"));
+    ASSERT_TRUE(waitFor([&] { return recordsWithId(id).empty(); }));
+    ASSERT_TRUE(waitFor([&] { return !servicesFileText().empty() && servicesFileText().find(id) == std::string::npos; }));
+    EXPECT_NE(servicesFileText().find("Stays"), std::string::npos);
+    ASSERT_TRUE(waitFor([&] { return !keychainPassword(url, "dora"); }, 20000)) << "the password was left behind";
+    ASSERT_TRUE(waitFor([&] { return list->presentedViewController() == nullptr; }));
+    ASSERT_TRUE(waitFor([&] { return list->services_tableView->numberOfRows() == 1; }));
+}
+
+// ---- the separate manage-services window -------------------------------------------------------------
+
+TEST_F(ListTest, InItsOwnWindowCloseAndARowCloseTheWindow) {
+    declare<ManageServicesScene, ManageServicesSceneDelegate>(SceneKind::manage_services);
+    app_services_manager().appServicesModel->saved_services.push_back(std::make_shared<VornSingleServiceDataModel>());
+    for (const char* how : {"close", "row"}) {
+        SCOPED_TRACE(how);
+        const QVariantMap info{{"file_controller_window_id", QString::fromStdString(
+                                                                 window->my_session_info->static_window_file_id)}};
+        ui::Scene* scene = open(SceneKind::manage_services, info);
+        ASSERT_TRUE(scene);
+        auto* own = dynamic_cast<ManageServicesViewController*>(scene->windows().first()->rootViewController());
+        ASSERT_TRUE(own);
+        EXPECT_FALSE(own->close_btn->isHidden());
+        ASSERT_TRUE(waitFor([&] { return own->services_tableView->numberOfRows() == 1; }));
+        const int before = disconnected;
+        if (std::string(how) == "close") QTest::mouseClick(own->close_btn, Qt::LeftButton);
+        else own->services_tableView->selectRowFromUser(0);
+        EXPECT_TRUE(waitFor([&] { return disconnected == before + 1; })) << "the window stayed";
+        settle();
+    }
+    EXPECT_FALSE(window->my_session_info->connected);  // no window link: nothing connects
+}
+
+// ---- screenshots ---------------------------------------------------------------------------------
+
+TEST_F(ListTest, Screenshots) {
+    // Pictures for a person to look at: <build>/screenshots (or $DRAVIX_SCREENSHOT_DIR).
+    QString dir = qEnvironmentVariable("DRAVIX_SCREENSHOT_DIR");
+#ifdef DRAVIX_SCREENSHOT_DIR
+    if (dir.isEmpty()) dir = QStringLiteral(DRAVIX_SCREENSHOT_DIR);
+#endif
+    if (dir.isEmpty()) GTEST_SKIP() << "no folder for the screenshots";
+    QDir().mkpath(dir);
+    storeServer("ftp://ftp.example.com", "webmaster", Type::ftp, "", "My Website");
+    storeServer("webdav://dav.example.org/site/", "anna", Type::webDav, "", "");
+    reloadList();
+    QTest::qWait(1500);  // the explorer's welcome rebuild
+    reloadList();
+    QWidget* top = list->view()->window();
+    ASSERT_TRUE(top->grab().save(dir + "/welcome_two_servers.png"));
+
+    QPointer<SingleServiceViewController> form = openAddForm();
+    ASSERT_TRUE(form);
+    fill(form, {"My Website", "ftp://ftp.example.com", "webmaster", "secret", std::nullopt});
+    QTest::qWait(300);
+    ASSERT_TRUE(form->view()->window()->grab().save(dir + "/server_form_add.png"));
+    list->dismissViewControllerAnimated(false);
+    settle();
+
+    QPointer<SingleServiceViewController> edit = openEditForm(1);
+    ASSERT_TRUE(edit);
+    QTest::qWait(300);
+    ASSERT_TRUE(edit->view()->window()->grab().save(dir + "/server_form_edit.png"));
+    list->dismissViewControllerAnimated(false);
+    settle();
+
+    // The same in the dark appearance.
+    auto* viewerWindow = dynamic_cast<ui::Window*>(top);
+    ASSERT_TRUE(viewerWindow);
+    viewerWindow->setOverrideUserInterfaceStyle(ui::InterfaceStyle::dark);
+    QTest::qWait(300);
+    ASSERT_TRUE(top->grab().save(dir + "/welcome_two_servers_dark.png"));
+    QPointer<SingleServiceViewController> dark = openAddForm();
+    ASSERT_TRUE(dark);
+    QTest::qWait(300);
+    ASSERT_TRUE(dark->view()->window()->grab().save(dir + "/server_form_add_dark.png"));
+}
+
+}  // namespace
