@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QScrollArea>
 #include <QSignalSpy>
+#include <QTableView>
 #include <cstdlib>
 
 #include "ExplorerTestSupport.h"
@@ -496,8 +497,15 @@ TEST_P(ExplorerPeerTest, ListsWithTheUpEntryFirstAndNavigatesByRowsAndPathBar) {
     EXPECT_EQ(titles[2], "www");
     EXPECT_EQ(window->my_session_info->current_dir, "/" + folder);
 
+    // A double click on the row opens the folder.
     const int before = explorer->listing_count();
-    explorer->open_file_entry(rowOf("www"));
+    QTableView* table = explorer->fileExplorerTableView;
+    const QRect rect = table->visualRect(model()->index(rowOf("www"), 0));
+    QSignalSpy doubleClicks(table, &QAbstractItemView::doubleClicked);
+    // The first click of a double click, then the second (as the window system delivers them).
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());
+    QTest::mouseDClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());
+    EXPECT_EQ(doubleClicks.count(), 1);
     ASSERT_TRUE(awaitListing(before, "/" + folder + "/www"));
     settle();
     EXPECT_EQ(rowTitles(), (std::vector<std::string>{"[UP ONE LEVEL] ..", "css", "index.html"}));
@@ -516,9 +524,10 @@ TEST_P(ExplorerPeerTest, ListsWithTheUpEntryFirstAndNavigatesByRowsAndPathBar) {
     ASSERT_TRUE(awaitListing(listed, "/" + folder));
     settle();
 
-    // "../" from the test folder lists the root.
+    // "../" from the test folder lists the root (Return on the row opens it as well).
     listed = explorer->listing_count();
-    explorer->open_file_entry(0);
+    table->setCurrentIndex(model()->index(0, 0));
+    QTest::keyClick(table, Qt::Key_Return);
     ASSERT_TRUE(awaitListing(listed, "/"));
     EXPECT_GE(rowOf(folder), 0);
 
