@@ -27,7 +27,10 @@ FileViewerSceneDelegate::FileViewerSceneDelegate()
     my_session_info->connected = false;
 }
 
-FileViewerSceneDelegate::~FileViewerSceneDelegate() = default;
+FileViewerSceneDelegate::~FileViewerSceneDelegate() {
+    // A closing window's connection stops its workers off the GUI thread.
+    release_in_background(std::move(provider_bucket));
+}
 
 void FileViewerSceneDelegate::set_my_next(QObject* next) {
     my_next = next;

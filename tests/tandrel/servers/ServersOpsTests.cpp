@@ -63,6 +63,12 @@ TEST_P(OpsPeerTest, SavedServerConnectsWithItsKeychainPasswordAndResetKeepsItsId
     EXPECT_EQ(window->service->id, server->id);
     ASSERT_TRUE(window->provider_as_read_write());
     EXPECT_TRUE(app_sessions_manager().service_sessions.count(server->id));
+    // The window shows the server: its name as the title, the root folder listed.
+    ui::Window* shown = window->window();
+    ASSERT_TRUE(shown);
+    EXPECT_TRUE(waitFor([&] { return shown->windowTitle().toStdString() == server->nickname; }, 5000))
+        << shown->windowTitle().toStdString();
+    EXPECT_TRUE(waitFor([&] { return window->my_session_info->current_dir == std::string("/"); }, 30000));
     // The record reached the disk, in the server's own folder.
     EXPECT_TRUE(fs::exists(*app_sessions_manager().url / VornSessionsManager::folder_name_for_service_id(server->id) /
                            "session.json"));
@@ -79,6 +85,8 @@ TEST_P(OpsPeerTest, SavedServerConnectsWithItsKeychainPasswordAndResetKeepsItsId
     EXPECT_EQ(window->my_session_info->service_id, server->id);
     ASSERT_TRUE(window->service);
     EXPECT_EQ(window->service->id, server->id);
+    EXPECT_TRUE(waitFor([&] { return shown->windowTitle() == QStringLiteral("DravixFTPClient"); }, 5000))
+        << shown->windowTitle().toStdString();
 }
 
 TEST_P(OpsPeerTest, WrongPasswordIsAnErrorAndLeavesTheWindowUnconnected) {
