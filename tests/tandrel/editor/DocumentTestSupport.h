@@ -173,8 +173,15 @@ protected:
         EXPECT_FALSE(out.error) << script << ": " << (out.error ? out.error->message : "");
         return out.result;
     }
+    // The script's value, or null when it failed (a page still loading, for one).
+    json pageQuiet(DocumentSceneDelegate* doc, const std::string& script) {
+        auto* view = editorView(doc);
+        if (!view) return nullptr;
+        auto out = webtest::run(*view, script);
+        return out.done && !out.error ? out.result : json(nullptr);
+    }
     // The page's current session reply, or null.
-    json pageSession(DocumentSceneDelegate* doc) { return page(doc, "session_manager.get_current_session()"); }
+    json pageSession(DocumentSceneDelegate* doc) { return pageQuiet(doc, "session_manager.get_current_session()"); }
     std::optional<std::string> pageText(DocumentSceneDelegate* doc) {
         json reply = pageSession(doc);
         if (!reply.is_object() || !reply["json"].is_string()) return std::nullopt;
