@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QMetaObject>
 #include <QThread>
+#include <unistd.h>
 
 #include "platform/dispatch/Dispatch.h"
 
@@ -12,6 +13,12 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
+    // The web engine refuses to start its sandbox as root, and software rendering is all a test
+    // X server offers: the same settings scripts/test exports, for tests run on their own.
+    if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX")) {
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    }
+    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS")) qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     dispatch::installMainExecutor(
