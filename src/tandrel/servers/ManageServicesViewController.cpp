@@ -178,8 +178,19 @@ void ManageServicesViewController::setup_services_table() {
 // ---- actions -------------------------------------------------------------------------------
 
 void ManageServicesViewController::refresh() {
-    // With no window the control keeps spinning: only the window's rebuild ends it.
-    if (scene_file_delegatex) servers_link::rebuild_welcome_splash_later(scene_file_delegatex);
+    // The window's explorer re-embeds this list a second later, which ends the refreshing.
+    if (scene_file_delegatex) {
+        servers_link::rebuild_welcome_splash_later(scene_file_delegatex);
+        return;
+    }
+    // No window to do that (the list's own window): the list reloads itself and the control
+    // stops, rather than spinning on.
+    QPointer<ManageServicesViewController> self(this);
+    dispatch::mainQueue().async([self] {
+        if (!self) return;
+        self->reload_saved_services();
+        if (self->refreshControl) self->refreshControl->endRefreshing();
+    });
 }
 
 void ManageServicesViewController::new_service_pressed() {

@@ -52,7 +52,8 @@ public:
 
     // ---- actions -------------------------------------------------------------------------------
     // The refresh control's action: the window's explorer rebuilds its welcome screen a second
-    // later (which ends the refreshing). Without a window link nothing happens.
+    // later (which ends the refreshing). Without a window link the list reloads itself and the
+    // refreshing ends.
     void refresh();
     // Opens the server form to add a server.
     Q_INVOKABLE void new_service_pressed();

@@ -28,6 +28,9 @@ void reset_and_connect(const QPointer<VornFileViewerSceneDelegateProtocol>& wind
         target->connect_after_reset(
             error,
             [done](std::shared_ptr<VornProviderBucket>, std::optional<VornError> failure) {
+                // A connect that a newer reset or connect overtook has nothing to tell: the newer
+                // one answers.
+                if (failure && failure->name == "connection_superseded") return;
                 if (done) done(std::move(failure));
             },
             service_id);
@@ -41,7 +44,8 @@ void show_error_on_window(const QPointer<VornFileViewerSceneDelegateProtocol>& w
 }
 
 void rebuild_welcome_splash_later(const QPointer<VornFileViewerSceneDelegateProtocol>& window) {
-    (void)viewer(window);
+    FileViewerSceneDelegate* w = viewer(window);
+    if (w && w->fileView_controller) w->fileView_controller->rebuild_welcome_splash_later();
 }
 
 void dismiss_screen(ui::ViewController* screen) {

@@ -20,7 +20,8 @@ namespace servers_link {
 using ConnectDone = std::function<void(std::optional<VornError> error)>;
 
 // Resets the window's connection, then connects it to the saved server with this id. Nothing
-// happens (and `done` is not called) when the window is gone.
+// happens (and `done` is not called) when the window is gone, or when a newer connect of the
+// same window overtook this one.
 void reset_and_connect(const QPointer<VornFileViewerSceneDelegateProtocol>& window, const std::string& service_id,
                        ConnectDone done);
 

@@ -121,8 +121,6 @@ void forget_password(const std::string& url, const std::string& username) {
         });
 }
 
-bool is_superseded(const VornError& error) { return error.name == "connection_superseded"; }
-
 QString q(const std::string& s) { return QString::fromStdString(s); }
 
 }  // namespace
@@ -691,11 +689,8 @@ void SingleServiceViewController::save_updated_service(std::function<void()> com
 void SingleServiceViewController::reconnect_updated_service(const std::string& id) {
     auto self = strong_self();
     servers_link::reset_and_connect(scene_file_delegatex, id, [self](std::optional<VornError> error) {
-        if (!error) {
-            self->close_controller();
-        } else if (!is_superseded(*error)) {
-            self->present_on_form_or_window(*error);
-        }
+        if (!error) self->close_controller();
+        else self->present_on_form_or_window(*error);
     });
 }
 
@@ -735,11 +730,8 @@ void SingleServiceViewController::connect_new_service(std::optional<std::string>
     }
     auto self = strong_self();
     servers_link::reset_and_connect(scene_file_delegatex, *id, [self](std::optional<VornError> error) {
-        if (!error) {
-            self->close_controller();
-        } else if (!is_superseded(*error)) {
-            self->present_on_form_or_window(*error);
-        }
+        if (!error) self->close_controller();
+        else self->present_on_form_or_window(*error);
     });
 }
 

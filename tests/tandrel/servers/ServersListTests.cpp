@@ -507,6 +507,33 @@ TEST_P(ListPeerTest, ChoosingARowOnTheWelcomeScreenConnectsAndKeepsTheList) {
     EXPECT_FALSE(alertOn(window->fileView_controller.get()));
 }
 
+TEST_P(ListPeerTest, EditingTheAddressMovesThePasswordAndKeepsTheRecordsId) {
+    SKIP_WITHOUT_KEYRING();
+    SKIP_WITHOUT_PEER(p);
+    // The same server under another address text (a trailing "/"): a new keychain account.
+    const std::string before = typedUrl();
+    const std::string after = before + "/";
+    const std::string id = idFor(before, p.user);
+    auto record = storeServer(before, p.user, webdav() ? Type::webDav : Type::ftp, p.password, "Moved");
+    keys.add(after, idFor(after, p.user));
+    reloadList();
+
+    QPointer<SingleServiceViewController> form = openEditForm(0);
+    ASSERT_TRUE(form);
+    field(form, Field::server_url)->setText(QString::fromStdString(after));
+    field(form, Field::password)->setText(QString::fromStdString(p.password));
+    form->apply_btn->click();
+
+    ASSERT_TRUE(waitFor([&] { return record->url == after; }, 30000)) << "the record was not edited";
+    EXPECT_EQ(record->id, id);  // the record keeps its identity
+    ASSERT_EQ(recordsWithId(id).size(), 1u);
+    EXPECT_EQ(keychainPassword(after, p.user), p.password);
+    // The password under the old address is no longer anyone's: it goes.
+    ASSERT_TRUE(waitFor([&] { return !keychainPassword(before, p.user); }, 20000)) << "the old password was left behind";
+    ASSERT_TRUE(waitFor([&] { return servicesFileText().find(after) != std::string::npos; }));
+    EXPECT_TRUE(waitFor([&] { return list->presentedViewController() == nullptr; }));
+}
+
 INSTANTIATE_TEST_SUITE_P(Peers, ListPeerTest, ::testing::Values("pyftpd", "vsftpd", "apache"), peerName);
 
 // ---- deleting ------------------------------------------------------------------------------------
@@ -571,6 +598,49 @@ TEST_F(ListTest, InItsOwnWindowCloseAndARowCloseTheWindow) {
         settle();
     }
     EXPECT_FALSE(window->my_session_info->connected);  // no window link: nothing connects
+}
+
+TEST_F(ListTest, RefreshOnTheWelcomeScreenEndsWithTheWindowsRebuild) {
+    list->services_tableView->setFocus();
+    QTest::keyClick(list->services_tableView, Qt::Key_F5);
+    EXPECT_TRUE(list->refreshControl->isRefreshing());
+    EXPECT_TRUE(list->refreshControl->isVisible());
+    // The explorer re-embeds the list a second later, which ends the refreshing.
+    ASSERT_TRUE(waitFor([&] { return !list->refreshControl->isRefreshing(); }, 5000));
+    EXPECT_TRUE(list->isViewInWindow());
+
+    // Without a window link (the list's own window) the list reloads itself and stops spinning.
+    list->scene_file_delegatex = nullptr;
+    app_services_manager().appServicesModel->saved_services.push_back(std::make_shared<VornSingleServiceDataModel>());
+    const int reloads = list->reload_count();
+    list->refreshControl->beginRefreshingFromUser();
+    ASSERT_TRUE(waitFor([&] { return !list->refreshControl->isRefreshing(); }, 3000));
+    EXPECT_GT(list->reload_count(), reloads);
+    EXPECT_EQ(list->services_tableView->numberOfRows(), 1);
+    list->scene_file_delegatex = window;
+}
+
+TEST_F(ListTest, TheFormInItsOwnWindowAddsTheServerAndClosesItsWindow) {
+    SKIP_WITHOUT_KEYRING();
+    Peer p = peer("pyftpd");
+    SKIP_WITHOUT_PEER(p);
+    declare<SingleServiceScene, SingleServiceSceneDelegate>(SceneKind::single_service);
+    const QVariantMap info{{"file_controller_window_id", QString::fromStdString(window->my_session_info->static_window_file_id)}};
+    ui::Scene* scene = open(SceneKind::single_service, info);
+    ASSERT_TRUE(scene);
+    QPointer<SingleServiceViewController> form =
+        dynamic_cast<SingleServiceViewController*>(scene->windows().first()->rootViewController());
+    ASSERT_TRUE(form);
+    EXPECT_EQ(form->scene_file_delegatex.data(), window);
+    keys.add(p.url, idFor(p.url, p.user));
+
+    const int before = disconnected;
+    fill(form, {"Own window", p.url, p.user, p.password, std::nullopt});
+    form->apply_btn->click();
+    ASSERT_TRUE(waitFor([&] { return window->my_session_info->connected; }, 30000)) << "the window did not connect";
+    EXPECT_EQ(window->my_session_info->service_id, idFor(p.url, p.user));
+    EXPECT_EQ(recordsWithId(idFor(p.url, p.user)).size(), 1u);
+    EXPECT_TRUE(waitFor([&] { return disconnected == before + 1; })) << "the form's window stayed open";
 }
 
 // ---- screenshots ---------------------------------------------------------------------------------
