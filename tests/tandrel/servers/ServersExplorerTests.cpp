@@ -291,6 +291,16 @@ TEST_F(ExplorerTest, QuickConnectMenuListsTheSavedServersAndChecksTheConnectedOn
     EXPECT_FALSE(c->isChecked());
     EXPECT_FALSE(actionNamed(menu.get(), "No Saved Connections"));
 
+    // Hovering highlights the header; leaving leaves the arrow half-seen.
+    QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+    QApplication::sendEvent(header->view_wrapper_btn, &enter);
+    EXPECT_TRUE(header->view_wrapper_btn->highlighted());
+    EXPECT_DOUBLE_EQ(ui::alpha(header->quickViewDownArrowImageView), 1.0);
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(header->view_wrapper_btn, &leave);
+    EXPECT_FALSE(header->view_wrapper_btn->highlighted());
+    EXPECT_DOUBLE_EQ(ui::alpha(header->quickViewDownArrowImageView), 0.6);
+
     // Connected with an empty server id: "Disconnect" is there but disabled.
     window->my_session_info->service_id = "";
     menu = header->build_quick_connect_menu();
@@ -488,6 +498,28 @@ TEST_P(ExplorerPeerTest, ListsWithTheUpEntryFirstAndNavigatesByRowsAndPathBar) {
     EXPECT_TRUE(explorer->refresh_action->isEnabled());
     EXPECT_DOUBLE_EQ(ui::alpha(explorer->welcome_splash_view), 0.0);
     EXPECT_EQ(window->my_session_info->current_dir, "/");
+
+    // The row under the header: sort button 44 by 44 at the right, 10 points in; the new-item
+    // and refresh buttons 10 points to its left; the path bar from 10 points in up to them; all
+    // 20 points below the header; the table 10 points below them down to 1 point above the
+    // bottom, across the whole width.
+    ui::layoutIfNeeded(explorer->view());
+    const int width = explorer->view()->width();
+    const QRect header = explorer->quickConnectView->geometry();
+    const QRect sort = explorer->sortByButton->geometry();
+    EXPECT_EQ(sort.size(), QSize(44, 44));
+    EXPECT_EQ(sort.right(), width - 11);
+    EXPECT_EQ(sort.top(), header.bottom() + 1 + 20);
+    EXPECT_EQ(explorer->new_drop_button->geometry().right(), sort.left() - 11);
+    EXPECT_EQ(explorer->refresh_button->geometry().right(), explorer->new_drop_button->geometry().left() - 11);
+    EXPECT_EQ(explorer->path_bar_view->geometry().left(), 10);
+    EXPECT_EQ(explorer->path_bar_view->geometry().right(), explorer->refresh_button->geometry().left() - 11);
+    EXPECT_EQ(explorer->path_bar_view->height(), 44);
+    const QRect tableRect = explorer->fileExplorerTableView->geometry();
+    EXPECT_EQ(tableRect.top(), explorer->path_bar_view->geometry().bottom() + 1 + 10);
+    EXPECT_EQ(tableRect.left(), 0);
+    EXPECT_EQ(tableRect.width(), width);
+    EXPECT_EQ(tableRect.bottom(), explorer->view()->height() - 2);
 
     openOwnFolder();
     auto titles = rowTitles();
@@ -725,6 +757,40 @@ TEST_P(ExplorerPeerTest, DisconnectReturnsToTheWelcomeSplashAndClosesTheServersD
     ASSERT_TRUE(waitFor([&] { return win->windowScene()->title().toStdString() == app_display_name(); }));
     ASSERT_TRUE(waitFor([&] { return !explorer->spinner->isAnimating(); }));
     EXPECT_FALSE(shownAlert());
+}
+
+TEST_P(ExplorerPeerTest, QuickConnectSwitchesServersAndTellsAFailedConnect) {
+    QuickConnectView* header = explorer->quickConnectView;
+    const auto first = window->service;
+    ASSERT_TRUE(first);
+    EXPECT_EQ(header->serverConnectionStatus_Lbl->text().toStdString(), first->nickname);
+    EXPECT_EQ(header->serverConnectionName_Lbl->text().toStdString(), first->url);
+
+    // A saved server whose login the server refuses: the failure is told.
+    auto wrong = saveServer(peer_.url, "nobody", opstest::typeOf(peer_), "not-the-password");
+    wrong->nickname = "Nobody's login";
+    auto menu = header->build_quick_connect_menu();
+    QAction* entry = actionNamed(menu.get(), QuickConnectView::service_entry_name(*wrong));
+    ASSERT_TRUE(entry);
+    EXPECT_FALSE(entry->isChecked());
+    EXPECT_TRUE(actionNamed(menu.get(), QuickConnectView::service_entry_name(*first))->isChecked());
+    entry->trigger();
+    ui::AlertController* alert = awaitAlert();
+    ASSERT_TRUE(alert);
+    EXPECT_FALSE(window->my_session_info->connected);
+    dismissAlerts();
+    ASSERT_TRUE(waitFor([&] { return !explorer->welcome_splash_view->isHidden(); }));
+
+    // Back to the first server: connected, its root listed, its entry checked.
+    const int before = explorer->listing_count();
+    menu = header->build_quick_connect_menu();
+    actionNamed(menu.get(), QuickConnectView::service_entry_name(*first))->trigger();
+    ASSERT_TRUE(awaitListing(before, "/"));
+    EXPECT_TRUE(window->my_session_info->connected);
+    EXPECT_TRUE(explorer->welcome_splash_view->isHidden());
+    menu = header->build_quick_connect_menu();
+    EXPECT_TRUE(actionNamed(menu.get(), QuickConnectView::service_entry_name(*first))->isChecked());
+    EXPECT_FALSE(actionNamed(menu.get(), QuickConnectView::service_entry_name(*wrong))->isChecked());
 }
 
 TEST_P(ExplorerPeerTest, ScreenshotOfAConnectedListing) {
