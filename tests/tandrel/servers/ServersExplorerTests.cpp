@@ -310,6 +310,37 @@ TEST_F(ExplorerTest, QuickConnectMenuListsTheSavedServersAndChecksTheConnectedOn
     window->my_session_info->service_id.reset();
 }
 
+TEST_F(ExplorerTest, WithoutAWindowOrAConnectionTheUserIsTold) {
+    // A header that lost its window: no menu, and the error shown.
+    QuickConnectView loose;
+    loose.error_delegate = explorer;
+    EXPECT_FALSE(loose.build_quick_connect_menu());
+    ui::AlertController* alert = awaitAlert();
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->message(), QStringLiteral("We cannot find the connected document manager"));
+    dismissAlerts();
+
+    // A row's menu without a connection: no menu, "No data was returned with that action".
+    auto listing = std::make_shared<VornServerFilesDataModel>();
+    listing->fileSections = std::vector<std::shared_ptr<VornServerFileDataModel>>{
+        entry("index.html", URLFileResourceType::regular, 10)};
+    model()->setListing(listing);
+    EXPECT_FALSE(explorer->build_context_menu(0));
+    alert = awaitAlert();
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->message(), QStringLiteral("No data was returned with that action"));
+    dismissAlerts();
+
+    // A document window that cannot be opened: the scene layer's error is shown.
+    window->my_session_info->service_id = "c2VydmVy";
+    app().manifest().clear();
+    explorer->open_file(listing->fileSections->front());
+    alert = awaitAlert();
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->alertTitle(), QStringLiteral("An Error Occurred"));
+    EXPECT_TRUE(DocumentRequests::all().empty());
+}
+
 // ---- the single-window route ---------------------------------------------------------------------
 
 namespace {
