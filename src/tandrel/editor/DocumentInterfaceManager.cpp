@@ -249,11 +249,7 @@ void DocumentInterfaceManager::file_loaded(std::shared_ptr<VornServerFileContent
     QPointer<DocumentInterfaceManager> self(this);
     std::weak_ptr<VornEditorJSConnector> weak = connector;
     auto present_on_visible_editor = [self](std::optional<VornError> e) {
-        if (!self) return;
-        // The page now shows the file: a previewable file shows in the preview at once, not only
-        // after its first edit.
-        if (!e && self->my_current_editor_info.preview_supported) self->request_preview_content();
-        if (!e) return;
+        if (!e || !self) return;
         EditorWebViewController* screen = self->visible_editor_screen();
         if (!screen) return;
         VORNPresenterUtility::present_error(QPointer<ui::ViewController>(screen), e, "OK");

@@ -1,5 +1,6 @@
 #include "tandrel/editor/EditorWebViewController.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QUrl>
 
@@ -11,6 +12,7 @@
 #include "platform/ui/scenes/Scene.h"
 #include "platform/ui/scenes/Window.h"
 #include "platform/web/WebProfile.h"
+#include "platform/web/WebView.h"
 #include "tandrel/editor/DocumentInterfaceManager.h"
 #include "tandrel/editor/EditorScripts.h"
 #include "tandrel/editor/MainViewController.h"
@@ -38,7 +40,65 @@ ui::Image tinted_symbol(const char* name, const QColor& color) {
 }
 
 constexpr double kFadeSeconds = 0.2;
+
+// One editor page kept loaded in the background, so that the next editor screen starts with a
+// page that is ready instead of waiting for the page (and Ace) to load.
+struct WarmPage {
+    QPointer<VornEditorWKWebView> view;
+    std::filesystem::path file;
+    bool ready = false;
+};
+WarmPage& warm_page() {
+    static WarmPage page;
+    return page;
+}
+
+// A page loaded from the app's editor folder as it is now, that has reported "doc_ready", or
+// nothing. Its handlers are gone; the caller owns it.
+VornEditorWKWebView* take_warm_page() {
+    WarmPage& w = warm_page();
+    const auto folder = VornAppUrlUtility::ace_folder_url();
+    if (!w.view || !w.ready || !folder || w.file != *folder / "index.html") return nullptr;
+    VornEditorWKWebView* web = w.view.data();
+    web->removeAllMessageHandlers();
+    w = WarmPage{};
+    return web;
+}
 }  // namespace
+
+void EditorWebViewController::prepare_warm_page() {
+    WarmPage& w = warm_page();
+    const auto folder = VornAppUrlUtility::ace_folder_url();
+    if (!folder) return;
+    if (w.view && w.file == *folder / "index.html") return;
+    delete w.view.data();
+    w = WarmPage{};
+    auto* web = new VornEditorWKWebView();
+    web->resize(800, 600);
+    QPointer<VornEditorWKWebView> guard(web);
+    web->addMessageHandler("msg", [guard](const web::ScriptMessage& message) {
+        WarmPage& current = warm_page();
+        if (guard && current.view == guard && message.body.is_object() && message.body.contains("doc_ready")) {
+            current.ready = true;
+        }
+    });
+    if (!web->loadFileUrl(*folder / "index.html", *folder)) {
+        delete web;
+        return;
+    }
+    w.view = web;
+    w.file = *folder / "index.html";
+    static bool hooked = false;
+    if (!hooked && qApp) {
+        hooked = true;
+        QObject::connect(qApp, &QCoreApplication::aboutToQuit, [] { delete warm_page().view.data(); });
+    }
+}
+
+bool EditorWebViewController::warm_page_ready() {
+    const WarmPage& w = warm_page();
+    return w.view && w.ready;
+}
 
 EditorWebViewController::EditorWebViewController()
     : close_bar_item(empty_item()),
@@ -100,6 +160,12 @@ VornEditorWKWebView* EditorWebViewController::editorWebView() {
 }
 
 VornEditorWKWebView* EditorWebViewController::make_editor_web_view() {
+    if (VornEditorWKWebView* ready = take_warm_page()) {
+        page_preloaded = true;
+        if (QWidget* root = viewIfLoaded()) ready->resize(root->size());
+        ready->setContextMenuPolicy(Qt::NoContextMenu);
+        return ready;
+    }
     // The page reads the files of its own folder only (loadFileUrl grants that folder); an empty
     // page stands until the editor page loads.
     auto* web = new VornEditorWKWebView();
@@ -139,7 +205,15 @@ void EditorWebViewController::setup_editor_web_view() {
         jsc->attach_web_view(web);
         jsc->is_compact = is_compact;
     }
-    load_editor_page();
+    if (page_preloaded && jsc) {
+        // The page was ready before this screen took it: what it said then is said again now.
+        jsc->handle_script_message(web::ScriptMessage{"msg", nlohmann::json{{"doc_ready", true}}});
+        jsc->handle_script_message(web::ScriptMessage{"msg", nlohmann::json{{"requestPreferences", nlohmann::json::object()}}});
+    } else {
+        load_editor_page();
+    }
+    // The next editor screen gets a page ready in the background, once this one's work is under way.
+    dispatch::after(dispatch::mainQueue(), std::chrono::milliseconds(kWarmPageDelayMs), [] { prepare_warm_page(); });
 }
 
 void EditorWebViewController::load_editor_page() {
@@ -184,6 +258,12 @@ void EditorWebViewController::select_file_session(std::shared_ptr<VornServerFile
     if (auto record = jsc->find_file_session(content->id)) {
         fade_out_empty_view();
         jsc->run_editor_js(editor_script::set_current_session(record->json));
+        // A previewable file shows in the preview as soon as the page shows it (asked only now,
+        // so the preview's copy of the text does not hold up the file's opening).
+        DocumentInterfaceManager* m = manager();
+        if (m && m->my_current_editor_info.preview_supported && m->visible_editor_screen() == this) {
+            m->request_preview_content();
+        }
         return;
     }
     // No session yet: keep the page's current session, then open a new one for the content.

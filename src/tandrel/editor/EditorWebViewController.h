@@ -54,6 +54,15 @@ public:
     bool web_view_released = false;
     // This editor's connector, taken from the window when the web view is set up.
     std::shared_ptr<VornEditorJSConnector> jsc;
+    // The web view came with the editor page already loaded (see prepare_warm_page).
+    bool page_preloaded = false;
+
+    // Keeps one editor page loading in the background for the next editor screen, which then
+    // starts with a ready page (its "doc_ready" and "requestPreferences" are passed on when the
+    // screen takes it). Each set-up prepares the next one a little later.
+    static void prepare_warm_page();
+    static bool warm_page_ready();
+    static constexpr int kWarmPageDelayMs = 1500;
 
     // The editor page's web view, made on first use.
     VornEditorWKWebView* editorWebView();

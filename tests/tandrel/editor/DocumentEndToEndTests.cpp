@@ -11,6 +11,7 @@
 #include "tandrel/editor/VORNSplitViewController.h"
 #include "tandrel/editor/VornNoPreviewNeededViewController.h"
 #include "tandrel/editor/VornPreviewWKWebView.h"
+#include "tandrel/foundation/VornEditorPreferencesManager.h"
 
 using namespace documenttest;
 
@@ -290,6 +291,30 @@ TEST_F(DocumentTest, ADisconnectAsksAboutAChangedFileAndCancelKeepsTheWindow) {
     ASSERT_TRUE(choose(doc, "Discard"));
     EXPECT_TRUE(waitFor([&] { return !isOpen(weak); }, 10000));
     EXPECT_EQ(diskText("a.js"), "let a = 1;\n");
+}
+
+TEST_F(DocumentTest, ALaterWindowStartsWithAReadyEditorPageAndStillGetsItsFileAndPreferences) {
+    CONNECT_OR_SKIP("pyftpd");
+    putFile("first.js", "one\n");
+    putFile("second.js", "two\n");
+    DocumentSceneDelegate* first = openDocument("/first.js", false);
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(waitForPageText(first, "one\n"));
+    EXPECT_FALSE(managerOf(first)->ext_editor_vc->page_preloaded);
+    ASSERT_TRUE(waitFor([] { return EditorWebViewController::warm_page_ready(); }, webtest::kPageLoadMs))
+        << "no editor page was made ready for the next window";
+
+    app_editor_preferences_manager().theModel->gutter_visible = false;
+    DocumentSceneDelegate* second = openDocument("/second.js", false);
+    ASSERT_TRUE(second);
+    EXPECT_TRUE(managerOf(second)->ext_editor_vc->page_preloaded);
+    ASSERT_TRUE(waitForPageText(second, "two\n"));
+    EXPECT_TRUE(waitFor([&] { return pageQuiet(second, "editor.renderer.getShowGutter()") == json(false); }, 5000))
+        << "the preferences did not reach the ready page";
+    EXPECT_TRUE(waitFor([&] { return ui::alpha(editorView(second)) > 0.99; }, 5000));
+    // Its own page, not the first window's.
+    EXPECT_EQ(pageText(first), "one\n");
+    EXPECT_NE(editorView(first), editorView(second));
 }
 
 TEST_F(DocumentTest, OpeningAFileThatIsOpenBringsItsWindowForward) {
