@@ -29,7 +29,7 @@ TEST_P(DocumentEndToEnd, OpensAFileFromTheBrowserAndSavesEditsToTheServer) {
     const std::string original = "<h1>Caf\xC3\xA9 \"quotes\" & 'apostrophes'</h1>\r\n<p>line two\\n</p>\r\n";
     putFile("index.html", original);
 
-    DocumentSceneDelegate* doc = openDocument("/index.html", true);
+    DocumentSceneDelegate* doc = openFromBrowser("index.html");
     ASSERT_TRUE(doc);
     ASSERT_TRUE(waitForPageText(doc, original)) << "the page never held the file's text";
     auto* m = managerOf(doc);
@@ -67,7 +67,7 @@ TEST_P(DocumentEndToEnd, OpensAFileFromTheBrowserAndSavesEditsToTheServer) {
 TEST_P(DocumentEndToEnd, ASaveTheServerRefusesShowsTheErrorAndKeepsTheTextAndTheChangedState) {
     CONNECT_OR_SKIP(GetParam());
     putFile("page.html", "<p>server text</p>\n");
-    DocumentSceneDelegate* doc = openDocument("/page.html", true);
+    DocumentSceneDelegate* doc = openFromBrowser("page.html");
     ASSERT_TRUE(doc);
     ASSERT_TRUE(waitForPageText(doc, "<p>server text</p>\n"));
     auto* m = managerOf(doc);
@@ -123,7 +123,7 @@ TEST_P(DocumentCloseDecision, TheWindowsCloseButtonAsksAndEachAnswerDoesWhatItSa
     const auto& [kind, c] = GetParam();
     CONNECT_OR_SKIP(kind);
     putFile("style.css", "body { color: red; }\n");
-    DocumentSceneDelegate* doc = openDocument("/style.css", false);
+    DocumentSceneDelegate* doc = openFromBrowser("style.css");
     ASSERT_TRUE(doc);
     ASSERT_TRUE(waitForPageText(doc, "body { color: red; }\n"));
     type(doc, "/* new */ ");
@@ -182,7 +182,7 @@ protected:
 TEST_F(DocumentPreview, AnHtmlFileShowsBesideTheEditorAndFollowsEdits) {
     CONNECT_OR_SKIP("pyftpd");
     putFile("home.html", "<html><body><h1>Welcome</h1></body></html>\n");
-    DocumentSceneDelegate* doc = openDocument("/home.html", true);
+    DocumentSceneDelegate* doc = openFromBrowser("home.html");
     ASSERT_TRUE(doc);
     ASSERT_TRUE(waitForPageText(doc, "<html><body><h1>Welcome</h1></body></html>\n"));
     auto* m = managerOf(doc);
@@ -226,7 +226,7 @@ TEST_F(DocumentPreview, AnHtmlFileShowsBesideTheEditorAndFollowsEdits) {
 TEST_F(DocumentPreview, ACssFileShowsTheNoPreviewPanel) {
     CONNECT_OR_SKIP("pyftpd");
     putFile("site.css", "h1 { color: teal; }\n");
-    DocumentSceneDelegate* doc = openDocument("/site.css", false);
+    DocumentSceneDelegate* doc = openFromBrowser("site.css");
     ASSERT_TRUE(doc);
     ASSERT_TRUE(waitForPageText(doc, "h1 { color: teal; }\n"));
     auto* m = managerOf(doc);

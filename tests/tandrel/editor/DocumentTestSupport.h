@@ -32,6 +32,7 @@
 #include "tandrel/foundation/VornSessionsManager.h"
 #include "tandrel/scenes/DocumentScene.h"
 #include "tandrel/servers/OpsTestSupport.h"
+#include "tandrel/servers/VornFileViewController.h"
 
 namespace documenttest {
 
@@ -154,6 +155,23 @@ protected:
         const int before = connected;
         SceneManager::open_document_scene(server_ ? server_->id : std::string("no-server"), file_bucket_id_for_path(path),
                                           preview, [](const VornError& e) { ADD_FAILURE() << e.text(); });
+        if (!waitFor([&] { return connected > before; }, 10000)) return nullptr;
+        settle();
+        return documentOf(app().connectedScenes().last());
+    }
+
+    // Opens the file from the file browser: the explorer lists its folder again when the file is
+    // not in its listing yet, then opens the file's entry as a click does.
+    DocumentSceneDelegate* openFromBrowser(const std::string& name) {
+        auto explorer = window->fileView_controller;
+        if (!explorer) return nullptr;
+        const std::string id = file_bucket_id_for_path("/" + name);
+        if (!window->find_listed_file(id)) {
+            explorer->refresh();
+            if (!waitFor([&] { return window->find_listed_file(id) != nullptr; }, 15000)) return nullptr;
+        }
+        const int before = connected;
+        explorer->open_file(window->find_listed_file(id));
         if (!waitFor([&] { return connected > before; }, 10000)) return nullptr;
         settle();
         return documentOf(app().connectedScenes().last());
