@@ -317,6 +317,53 @@ TEST_F(DocumentTest, ALaterWindowStartsWithAReadyEditorPageAndStillGetsItsFileAn
     EXPECT_NE(editorView(first), editorView(second));
 }
 
+// The text of the current session of any editor page, or nothing.
+std::optional<std::string> textIn(web::WebView* view) {
+    if (!view) return std::nullopt;
+    auto out = webtest::run(*view, "session_manager.get_current_session()", 5000);
+    if (!out.done || out.error || !out.result.is_object() || !out.result["json"].is_string()) return std::nullopt;
+    json state = json::parse(out.result["json"].get<std::string>(), nullptr, false);
+    if (!state.is_object() || !state["value"].is_string()) return std::nullopt;
+    return state["value"].get<std::string>();
+}
+
+TEST_F(DocumentTest, OnATabletTheOpenFileMovesBetweenTheRegularAndTheCompactEditorAsTheWindowNarrowsAndWidens) {
+    IdiomScope idiom("pad");
+    CONNECT_OR_SKIP("pyftpd");
+    putFile("notes.txt", "first line\n");
+    DocumentSceneDelegate* doc = openFromBrowser("notes.txt");
+    ASSERT_TRUE(doc);
+    auto* m = managerOf(doc);
+    ASSERT_TRUE(m->ext_compact_editor_vc) << "a tablet has a compact editor";
+    doc->window()->resize(1000, 700);
+    ASSERT_TRUE(waitForPageText(doc, "first line\n")) << "the regular page did not get the file";
+    EXPECT_FALSE(m->uses_compact_editor());
+    auto* compactView = m->ext_compact_editor_vc->editorWebView();
+    EXPECT_EQ(textIn(compactView), std::nullopt) << "the hidden compact page ignores doc_ready";
+
+    // Narrow: the split view collapses and the compact page takes the file over.
+    doc->window()->resize(500, 700);
+    ASSERT_TRUE(waitFor([&] { return m->uses_compact_editor(); }, 5000));
+    ASSERT_TRUE(waitFor([&] { return textIn(compactView) == "first line\n"; }, 20000))
+        << "the compact page did not take the file over";
+    page(doc, "1");  // the regular page still answers
+    webtest::run(*compactView, "editor.navigateFileEnd(); editor.insert('second line\\n')");
+    ASSERT_EQ(textIn(compactView), "first line\nsecond line\n");
+
+    // Wide again: the edit made in the compact page moves back to the regular page.
+    doc->window()->resize(1000, 700);
+    ASSERT_TRUE(waitFor([&] { return !m->uses_compact_editor(); }, 5000));
+    EXPECT_TRUE(waitFor([&] { return pageText(doc) == "first line\nsecond line\n"; }, 20000))
+        << "the regular page shows: " << pageText(doc).value_or("(nothing)");
+    // And it still counts as changed, so closing asks.
+    m->main_controller->close_session_main();
+    auto* alert = awaitAlert(doc);
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->alertTitle(), "Unsaved Changes");
+    ASSERT_TRUE(choose(doc, "Save"));
+    EXPECT_TRUE(waitFor([&] { return diskText("notes.txt") == "first line\nsecond line\n"; }, 30000));
+}
+
 TEST_F(DocumentTest, OpeningAFileThatIsOpenBringsItsWindowForward) {
     CONNECT_OR_SKIP("pyftpd");
     putFile("x.txt", "x\n");
