@@ -333,7 +333,7 @@ TEST_F(DocumentTest, WithoutTheWindowsManagerPreviewShowsAnErrorAndTheOtherButto
     auto screen = ui::make<EditorWebViewController>();
     screen->view()->resize(600, 400);
     screen->view()->show();
-    QTest::qWaitForWindowExposed(screen->view());
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(screen->view()));
     screen->toggle_preview_btn_pressed();
     screen->close_editor();
     screen->save_editor();
