@@ -1,5 +1,7 @@
 #include "platform/ui/ViewController.h"
 
+#include <QCoreApplication>
+
 #include <QCloseEvent>
 #include <QDialog>
 #include <QEvent>
@@ -78,6 +80,10 @@ ViewController::~ViewController() {
     }
     for (auto& child : children_) child->parent_ = nullptr;
     children_.clear();
+    // A controller released after the application object is gone (a last reference held by a
+    // static, at exit) must not touch widgets or post events: Qt's event machinery is torn down
+    // and a post would wait forever on its lock.
+    if (!QCoreApplication::instance()) return;
     if (host_) host_->finish();
     if (view_) {
         view_->removeEventFilter(this);
