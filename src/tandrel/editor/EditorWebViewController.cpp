@@ -258,12 +258,15 @@ void EditorWebViewController::select_file_session(std::shared_ptr<VornServerFile
     if (auto record = jsc->find_file_session(content->id)) {
         fade_out_empty_view();
         jsc->run_editor_js(editor_script::set_current_session(record->json));
-        // A previewable file shows in the preview as soon as the page shows it (asked only now,
+        // A previewable file shows in the preview once the page shows it (asked after the fade,
         // so the preview's copy of the text does not hold up the file's opening).
-        DocumentInterfaceManager* m = manager();
-        if (m && m->my_current_editor_info.preview_supported && m->visible_editor_screen() == this) {
-            m->request_preview_content();
-        }
+        QPointer<EditorWebViewController> self(this);
+        dispatch::after(dispatch::mainQueue(), std::chrono::milliseconds(kPreviewAfterOpenMs), [self] {
+            DocumentInterfaceManager* m = self ? self->manager() : nullptr;
+            if (m && m->my_current_editor_info.preview_supported && m->visible_editor_screen() == self.data()) {
+                m->request_preview_content();
+            }
+        });
         return;
     }
     // No session yet: keep the page's current session, then open a new one for the content.

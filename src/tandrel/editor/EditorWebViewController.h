@@ -117,6 +117,9 @@ public:
 
     // The delay before a file opens in the page.
     static constexpr int kOpenFileDelayMs = 250;
+    // The delay, after the page switched to a file, before a previewable file is sent to the
+    // preview (the empty state's fade).
+    static constexpr int kPreviewAfterOpenMs = 200;
 
     void user_interface_style_did_change(const ui::TraitCollection& previous,
                                          const ui::TraitCollection& current) override;
