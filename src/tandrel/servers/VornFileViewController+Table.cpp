@@ -104,12 +104,16 @@ void VornFileViewController::open_in_compact_editor(const std::string& service_i
         return;
     }
     compact->setup_editor_web_view();
-    // The document side records the file's editing session once its page is ready.
-    auto keep = sharedFromThis();
+    // The document side records the file's editing session once its page is ready. The screen
+    // keeps the document interface (and its compact editor) meanwhile; the waiting task holds
+    // only weak links, so a task dropped unrun (at exit) destroys nothing.
+    // A file opened again meanwhile replaces the document interface: only the latest is shown.
+    QPointer<VornFileViewController> self(this);
+    std::weak_ptr<CompactDocumentInterface> document = iphone_doc_int;
     dispatch::after(dispatch::mainQueue(), std::chrono::milliseconds(kCompactEditorWaitMs),
-                    [keep, compact, service_id, bucket_id] {
-                        auto* self = static_cast<VornFileViewController*>(keep.get());
-                        if (self) self->present_compact_editor(service_id, bucket_id);
+                    [self, document, service_id, bucket_id] {
+                        if (!self || document.expired() || document.lock() != self->iphone_doc_int) return;
+                        self->present_compact_editor(service_id, bucket_id);
                     });
 }
 

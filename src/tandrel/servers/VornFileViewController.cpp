@@ -458,9 +458,9 @@ void VornFileViewController::update_window_title(const std::shared_ptr<VornSingl
 }
 
 void VornFileViewController::rebuild_welcome_splash_later() {
-    auto keep = sharedFromThis();
+    // A weak link: a task dropped unrun (at exit) must not be the one that destroys the screen.
     QPointer<VornFileViewController> self(this);
-    dispatch::after(dispatch::mainQueue(), std::chrono::milliseconds(1000), [keep, self] {
+    dispatch::after(dispatch::mainQueue(), std::chrono::milliseconds(1000), [self] {
         if (self) self->rebuild_welcome_splash();
     });
 }
