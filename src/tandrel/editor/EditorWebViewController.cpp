@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QPainter>
 #include <QUrl>
 
 #include "platform/dispatch/Dispatch.h"
@@ -40,6 +41,32 @@ ui::Image tinted_symbol(const char* name, const QColor& color) {
 }
 
 constexpr double kFadeSeconds = 0.2;
+
+// A symbol drawn in a colour of the palette at a see-through level, resolved whenever it is drawn
+// (so it follows the appearance).
+class SymbolView : public QWidget {
+public:
+    SymbolView(ui::Image image, ui::DynamicColor color, double alpha, QWidget* parent)
+        : QWidget(parent), image_(std::move(image)), color_(std::move(color)), alpha_(alpha) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+    QSize sizeHint() const override { return image_.size().toSize(); }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        const QSize side = image_.size().toSize().scaled(size(), Qt::KeepAspectRatio);
+        const QRect target((width() - side.width()) / 2, (height() - side.height()) / 2, side.width(), side.height());
+        QPainter painter(this);
+        painter.setOpacity(alpha_);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawPixmap(target, image_.pixmap(side.expandedTo(QSize(1, 1)), devicePixelRatioF(), color_.resolvedFor(this)));
+    }
+
+private:
+    ui::Image image_;
+    ui::DynamicColor color_;
+    double alpha_;
+};
 
 // One editor page kept loaded in the background, so that the next editor screen starts with a
 // page that is ready instead of waiting for the page (and Ace) to load.
@@ -431,16 +458,20 @@ void EditorWebViewController::toggle_preview_column() {
 void EditorWebViewController::show_empty_state() {
     QWidget* root = view();
     empty_view->setParent(root);
+    // Painted on the screen's own background: the see-through symbols are drawn over it afresh
+    // each time, not over what the window showed before.
+    empty_view->setAutoFillBackground(true);
+    empty_view->setBackgroundRole(QPalette::Window);
     util_fill_superview(empty_view);
     empty_view->show();
 
     ui::SymbolConfiguration big;
     big.pointSize = 64;
     auto add_symbol = [&](const char* name, double alpha) {
-        auto* image = new ui::ImageView(ui::Image::systemImage(QString::fromLatin1(name), big), empty_view);
-        image->setTintColor(XCol::text_primary());
-        image->setContentMode(ui::ContentMode::scaleAspectFit);
-        ui::setAlpha(image, alpha);
+        // Aspect fit, tinted with the text colour; the see-through level is drawn by the view
+        // itself (no drawing effect in a window that holds a web page).
+        auto* image = new SymbolView(ui::Image::systemImage(QString::fromLatin1(name), big), XCol::text_primary(),
+                                     alpha, empty_view);
         util_align_center_x_anchorWithPixel(image, 0.0);
         util_align_center_y_anchorWithPixel(image, -20.0);
         image->show();

@@ -351,6 +351,30 @@ TEST_F(DocumentTest, WithoutTheWindowsManagerPreviewShowsAnErrorAndTheOtherButto
     screen->view()->hide();
 }
 
+TEST_F(DocumentTest, TheEmptyStateCoversTheEditorUntilAFileOpens) {
+    auto nav = ui::make<ui::NavigationController>(ui::make<EditorWebViewController>());
+    auto* screen = static_cast<EditorWebViewController*>(nav->topViewController());
+    nav->view()->resize(700, 450);
+    nav->view()->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(nav->view()));
+    screen->setup_editor_web_view();
+    screen->setup_editor_web_view();  // once only
+    EXPECT_TRUE(screen->loaded);
+    EXPECT_FALSE(screen->jsc) << "no window, no connector";
+    ASSERT_TRUE(screen->empty_view && screen->empty_label);
+    EXPECT_EQ(screen->empty_label->text(), "Please open a document from\nthe server to begin editing");
+    EXPECT_GT(ui::alpha(screen->empty_view), 0.99);
+    EXPECT_LT(ui::alpha(screen->editorWebView()), 0.01);
+    EXPECT_EQ(screen->editorWebView()->parentWidget(), screen->view());
+    QTest::qWait(600);
+    EXPECT_TRUE(grab(nav->view()).save(QString::fromStdString((screenshotDir() / "editor_empty_state.png").string())));
+    // Without a connector, opening a file does nothing.
+    screen->open_file_content(std::make_shared<VornServerFileContentModel>());
+    QTest::qWait(400);
+    EXPECT_GT(ui::alpha(screen->empty_view), 0.99);
+    nav->view()->hide();
+}
+
 // ---- the main screen's commands -------------------------------------------------------------------
 
 TEST_F(DocumentTest, ServerCommandsAreValidatedAgainstTheFileViewersConnection) {
