@@ -53,6 +53,7 @@
 #include "tandrel/scenes/SceneManager.h"
 #include "tandrel/servers/FileViewerScene.h"
 #include "tandrel/servers/VornConnectorUtilityClass.h"
+#include "platform/ui/MainQueue.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -371,9 +372,7 @@ int main(int argc, char** argv) {
     web::registerWebSchemes();
     benchmark::Initialize(&argc, argv);
     QApplication qapp(argc, argv);
-    dispatch::installMainExecutor(
-        [](dispatch::Task task) { QMetaObject::invokeMethod(qApp, std::move(task), Qt::QueuedConnection); },
-        [] { return QThread::currentThread() == qApp->thread(); });
+    ui::installMainQueueOnGuiThread();
 
     fs::path dir = fs::temp_directory_path() / ("dravix-bench-document-" + std::to_string(std::random_device{}()));
     fs::create_directories(dir / "home");
@@ -413,7 +412,7 @@ int main(int argc, char** argv) {
 
     app.disconnectAllScenes();
     for (const Server& s : servers) stopServer(dir / "peers", s.kind);
-    dispatch::installMainExecutor(nullptr);
+    ui::uninstallMainQueue();
     std::error_code ec;
     fs::remove_all(dir, ec);
     return 0;

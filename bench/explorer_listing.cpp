@@ -41,6 +41,7 @@
 #include "tandrel/servers/VornFileViewController.h"
 #include "tandrel/servers/VornConnectorUtilityClass.h"
 #include "tandrel/servers/VornProviderBucket.h"
+#include "platform/ui/MainQueue.h"
 
 namespace fs = std::filesystem;
 
@@ -255,9 +256,7 @@ int main(int argc, char** argv) {
     app_sessions_manager().url = dir / "sessions";
 
     QApplication qapp(argc, argv);
-    dispatch::installMainExecutor(
-        [](dispatch::Task task) { QMetaObject::invokeMethod(qApp, std::move(task), Qt::QueuedConnection); },
-        [] { return QThread::currentThread() == qApp->thread(); });
+    ui::installMainQueueOnGuiThread();
     TestDelegate delegate;
     ui::Application::shared().setDelegate(&delegate);
     ui::Application::shared().manifest().declare(
@@ -281,7 +280,7 @@ int main(int argc, char** argv) {
     benchmark::Shutdown();
 
     ui::Application::shared().resetForTesting();
-    dispatch::installMainExecutor(nullptr);
+    ui::uninstallMainQueue();
     for (const Server& s : servers) stopServer(dir, s.kind);
     fs::remove_all(dir);
     return 0;

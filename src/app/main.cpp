@@ -9,6 +9,7 @@
 #include "platform/dispatch/Dispatch.h"
 #ifdef DRAVIX_HAS_WEB
 #include "platform/web/WebProfile.h"
+#include "platform/ui/MainQueue.h"
 #endif
 
 int main(int argc, char** argv) {
@@ -22,9 +23,7 @@ int main(int argc, char** argv) {
     QApplication qapp(argc, argv);
 
     // The main queue runs on the GUI thread, one task per event.
-    dispatch::installMainExecutor(
-        [](dispatch::Task task) { QMetaObject::invokeMethod(qApp, std::move(task), Qt::QueuedConnection); },
-        [] { return QThread::currentThread() == qApp->thread(); });
+    ui::installMainQueueOnGuiThread();
 
     int status = 0;
     {
@@ -37,6 +36,6 @@ int main(int argc, char** argv) {
         ui::Application::shared().setDelegate(nullptr);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
-    dispatch::installMainExecutor(nullptr);
+    ui::uninstallMainQueue();
     return status;
 }

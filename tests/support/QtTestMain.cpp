@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "platform/dispatch/Dispatch.h"
+#include "platform/ui/MainQueue.h"
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")) {
@@ -21,12 +22,8 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS")) qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
-    dispatch::installMainExecutor(
-        [](dispatch::Task task) {
-            QMetaObject::invokeMethod(qApp, std::move(task), Qt::QueuedConnection);
-        },
-        [] { return QThread::currentThread() == qApp->thread(); });
+    ui::installMainQueueOnGuiThread();
     int rc = RUN_ALL_TESTS();
-    dispatch::installMainExecutor(nullptr);
+    ui::uninstallMainQueue();
     return rc;
 }
