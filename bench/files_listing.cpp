@@ -24,6 +24,8 @@
 #include "platform/files/FileProvider.h"
 #include "tandrel/servers/VornConnectorUtilityClass.h"
 
+#include "BenchPeers.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -31,55 +33,15 @@ namespace {
 constexpr int kEntries = 10000;
 const char* kFolder = "/big";
 
-struct Server {
-    std::string kind, url, user, password;
-    fs::path root;
-};
-
-std::string peersScript() { return std::string(DRAVIX_SOURCE_DIR) + "/tests/peers/peers.py"; }
-
-std::map<std::string, std::string> readEnv(const fs::path& file) {
-    std::map<std::string, std::string> values;
-    std::ifstream in(file);
-    for (std::string line; std::getline(in, line);) {
-        auto eq = line.find('=');
-        if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
-    }
-    return values;
-}
+using benchpeers::Server;
 
 std::optional<Server> startServer(const fs::path& dir, const std::string& kind) {
-    std::string cmd = "/usr/bin/python3 '" + peersScript() + "' start " + kind + " --dir '" + dir.string() + "'";
-    if (std::system(cmd.c_str()) != 0) {
-        std::cerr << "could not start " << kind << "\n";
-        return std::nullopt;
-    }
-    auto env = readEnv(dir / (kind + ".env"));
-    if (env.count("SKIP")) {
-        std::cerr << kind << " skipped: " << env["SKIP"] << "\n";
-        return std::nullopt;
-    }
-    Server s{kind, env["URL"], env["USER"], env["PASSWORD"], env["ROOT"]};
-    // The big folder, made on the server's disk: 10,000 small files, one in ten a folder.
-    fs::path big = s.root / std::string(kFolder).substr(1);
-    fs::create_directories(big);
-    for (int i = 0; i < kEntries; ++i) {
-        char name[64];
-        if (i % 10 == 0) {
-            std::snprintf(name, sizeof name, "folder %05d", i);
-            fs::create_directory(big / name);
-        } else {
-            std::snprintf(name, sizeof name, "page-%05d%s.html", (i * 7919) % 100000, i % 7 ? "" : " copy");
-            std::ofstream(big / name) << i;
-        }
-    }
+    auto s = benchpeers::startServer(dir, kind);
+    if (s) benchpeers::makeBigFolder(s->root / std::string(kFolder).substr(1), kEntries);
     return s;
 }
 
-void stopServer(const fs::path& dir, const std::string& kind) {
-    std::string cmd = "/usr/bin/python3 '" + peersScript() + "' stop " + kind + " --dir '" + dir.string() + "'";
-    if (std::system(cmd.c_str()) != 0) std::cerr << "could not stop " << kind << "\n";
-}
+void stopServer(const fs::path& dir, const std::string& kind) { benchpeers::stopServer(dir, kind); }
 
 // ---- through the provider ------------------------------------------------------------------
 

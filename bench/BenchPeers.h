@@ -1,0 +1,68 @@
+#pragma once
+// The local test servers for benchmarks: started and stopped with tests/peers/peers.py, on free
+// loopback ports, like the test fixtures do.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace benchpeers {
+
+struct Server {
+    std::string kind, url, user, password;
+    std::filesystem::path root;
+};
+
+inline std::string peersScript() { return std::string(DRAVIX_SOURCE_DIR) + "/tests/peers/peers.py"; }
+
+inline std::map<std::string, std::string> readEnv(const std::filesystem::path& file) {
+    std::map<std::string, std::string> values;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) {
+        auto eq = line.find('=');
+        if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return values;
+}
+
+// Starts a server of that kind with its state in `dir`; nothing (and a line on stderr) when it
+// cannot run here.
+inline std::optional<Server> startServer(const std::filesystem::path& dir, const std::string& kind) {
+    std::string cmd = "/usr/bin/python3 '" + peersScript() + "' start " + kind + " --dir '" + dir.string() + "'";
+    if (std::system(cmd.c_str()) != 0) {
+        std::cerr << "could not start " << kind << "\n";
+        return std::nullopt;
+    }
+    auto env = readEnv(dir / (kind + ".env"));
+    if (env.count("SKIP")) {
+        std::cerr << kind << " skipped: " << env["SKIP"] << "\n";
+        return std::nullopt;
+    }
+    return Server{kind, env["URL"], env["USER"], env["PASSWORD"], env["ROOT"]};
+}
+
+inline void stopServer(const std::filesystem::path& dir, const std::string& kind) {
+    std::string cmd = "/usr/bin/python3 '" + peersScript() + "' stop " + kind + " --dir '" + dir.string() + "'";
+    if (std::system(cmd.c_str()) != 0) std::cerr << "could not stop " << kind << "\n";
+}
+
+// A big folder on the server's disk: `count` entries, one in ten a folder, names in no order.
+inline void makeBigFolder(const std::filesystem::path& folder, int count) {
+    std::filesystem::create_directories(folder);
+    for (int i = 0; i < count; ++i) {
+        char name[64];
+        if (i % 10 == 0) {
+            std::snprintf(name, sizeof name, "folder %05d", i);
+            std::filesystem::create_directory(folder / name);
+        } else {
+            std::snprintf(name, sizeof name, "page-%05d%s.html", (i * 7919) % 100000, i % 7 ? "" : " copy");
+            std::ofstream(folder / name) << i;
+        }
+    }
+}
+
+}  // namespace benchpeers
