@@ -55,46 +55,16 @@
 #include "tandrel/servers/VornConnectorUtilityClass.h"
 #include "platform/ui/MainQueue.h"
 
+#include "BenchPeers.h"
+
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
-struct Server {
-    std::string kind, url, user, password;
-    fs::path root;
-};
-
-std::string peersScript() { return std::string(DRAVIX_SOURCE_DIR) + "/tests/peers/peers.py"; }
-
-std::map<std::string, std::string> readEnv(const fs::path& file) {
-    std::map<std::string, std::string> values;
-    std::ifstream in(file);
-    for (std::string line; std::getline(in, line);) {
-        auto eq = line.find('=');
-        if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
-    }
-    return values;
-}
-
-std::optional<Server> startServer(const fs::path& dir, const std::string& kind) {
-    std::string cmd = "/usr/bin/python3 '" + peersScript() + "' start " + kind + " --dir '" + dir.string() + "'";
-    if (std::system(cmd.c_str()) != 0) {
-        std::cerr << "could not start " << kind << "\n";
-        return std::nullopt;
-    }
-    auto env = readEnv(dir / (kind + ".env"));
-    if (env.count("SKIP")) {
-        std::cerr << kind << " skipped: " << env["SKIP"] << "\n";
-        return std::nullopt;
-    }
-    return Server{kind, env["URL"], env["USER"], env["PASSWORD"], env["ROOT"]};
-}
-
-void stopServer(const fs::path& dir, const std::string& kind) {
-    std::string cmd = "/usr/bin/python3 '" + peersScript() + "' stop " + kind + " --dir '" + dir.string() + "'";
-    if (std::system(cmd.c_str()) != 0) std::cerr << "could not stop " << kind << "\n";
-}
+using benchpeers::Server;
+using benchpeers::startServer;
+using benchpeers::stopServer;
 
 // Runs the event loop (and with it the main queue) until the condition holds.
 bool spinUntil(const std::function<bool()>& done, int timeoutMs) {
