@@ -65,4 +65,12 @@ inline void makeBigFolder(const std::filesystem::path& folder, int count) {
     }
 }
 
+// The listing benchmarks' server: started, with `count` entries in `folder` ("/big").
+inline std::optional<Server> startServerWithBigFolder(const std::filesystem::path& dir, const std::string& kind,
+                                                      const std::string& folder, int count) {
+    auto s = startServer(dir, kind);
+    if (s) makeBigFolder(s->root / folder.substr(1), count);
+    return s;
+}
+
 }  // namespace benchpeers

@@ -53,14 +53,11 @@ constexpr int kEntries = 10000;
 const char* kFolder = "/big";
 
 using benchpeers::Server;
+using benchpeers::stopServer;
 
 std::optional<Server> startServer(const fs::path& dir, const std::string& kind) {
-    auto s = benchpeers::startServer(dir, kind);
-    if (s) benchpeers::makeBigFolder(s->root / std::string(kFolder).substr(1), kEntries);
-    return s;
+    return benchpeers::startServerWithBigFolder(dir, kind, kFolder, kEntries);
 }
-
-void stopServer(const fs::path& dir, const std::string& kind) { benchpeers::stopServer(dir, kind); }
 
 // Spins the event loop (which runs the main queue) until the condition holds.
 bool spinUntil(const std::function<bool()>& done, int timeoutMs = 60000) {
