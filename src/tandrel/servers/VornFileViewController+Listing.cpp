@@ -183,7 +183,7 @@ void VornFileViewController::go_to_directory(const std::string& requested, bool 
     }
     begin_loading_on_main(show_spinner);
     std::string path = requested == "../" ? parent_directory(current_settings.current_dir) : requested;
-    if (path.empty()) path = "/";
+    if (path.empty()) path.push_back('/');  // (an assignment here trips a false -Wrestrict in GCC 12)
     loading_ = true;
     load_directory(*window, path, ++listing_request_);
 }

@@ -75,10 +75,10 @@ TEST_F(SceneManagerTest, FileViewerWindowsAreFoundByServerAndByWindowId) {
 
     // The key window's viewer. Under a real X server activation arrives later than the request:
     // let the window system settle before asking.
-    QTest::qWaitForWindowActive(b->windows().first(), 2000);
+    (void)QTest::qWaitForWindowActive(b->windows().first(), 2000);
     EXPECT_EQ(SceneManager::key_file_viewer_scene(), b);
     a->windows().first()->makeKeyAndVisible();
-    QTest::qWaitForWindowActive(a->windows().first(), 2000);
+    (void)QTest::qWaitForWindowActive(a->windows().first(), 2000);
     EXPECT_EQ(SceneManager::key_file_viewer_scene(), a);
 }
 
