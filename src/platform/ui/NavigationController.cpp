@@ -283,7 +283,11 @@ NavigationController::NavigationController(std::shared_ptr<ViewController> root)
     if (root) pushViewController(root, false);
 }
 
-NavigationController::~NavigationController() = default;
+NavigationController::~NavigationController() {
+    // The view (and the bar in it) outlives this part of the object for a moment; a palette
+    // change then must not reach back into a half-destroyed controller.
+    if (bar_) bar_->detachOwner();
+}
 
 void NavigationController::loadView() {
     auto* root = new QWidget;

@@ -113,6 +113,8 @@ public:
     void setAppearance(const NavigationBarAppearance& appearance);
     const NavigationBarAppearance& appearance() const { return appearance_; }
     void rebuild();
+    // The controller is going away: the bar no longer asks it anything.
+    void detachOwner() { owner_ = nullptr; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -151,7 +153,7 @@ protected:
 private:
     void showTop();
     std::shared_ptr<ViewController> pendingRoot_;
-    NavigationBar* bar_ = nullptr;
+    QPointer<NavigationBar> bar_;
     QWidget* content_ = nullptr;
     QStackedLayout* stack_ = nullptr;
     bool barHidden_ = false;
