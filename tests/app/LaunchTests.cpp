@@ -13,6 +13,7 @@
 #include "platform/log/Log.h"
 #include "platform/ui/Responder.h"
 #include "platform/ui/scenes/UserActivity.h"
+#include "support/LogCapture.h"
 #include "support/TempHome.h"
 #include "tandrel/foundation/AMZLogger.h"
 #include "tandrel/foundation/UserPrefs.h"
@@ -24,24 +25,6 @@
 
 namespace {
 
-// Keeps every line the app logs.
-class CaptureLogger : public xlog::Logger {
-public:
-    std::vector<std::string> lines() {
-        std::lock_guard lock(m_);
-        return lines_;
-    }
-
-protected:
-    void writeLine(const xlog::Message&, const std::string& line) override {
-        std::lock_guard lock(m_);
-        lines_.push_back(line);
-    }
-
-private:
-    std::mutex m_;
-    std::vector<std::string> lines_;
-};
 
 // What the stores were given, seen from a step of the launch.
 struct StoreUrls {
@@ -57,13 +40,11 @@ protected:
         home_ = std::make_unique<testsupport::TempHome>();
         defaults::UserDefaults::resetStandardForTesting();
         VornAppUrlUtility::reset_for_testing();
-        capture_ = std::make_shared<CaptureLogger>();
-        xlog::Log::addLogger(capture_);
+        capture_ = std::make_unique<testlog::LogCapture>();
         qunsetenv("DRAVIX_IDIOM");
     }
     void TearDown() override {
-        xlog::Log::sharedInstance().flush();
-        xlog::Log::removeAllLoggers();
+        capture_.reset();
         ui::Application::shared().resetForTesting();
         QTest::qWait(0);
         qunsetenv("DRAVIX_IDIOM");
@@ -92,7 +73,7 @@ protected:
         return s;
     }
 
-    std::shared_ptr<CaptureLogger> capture_;
+    std::unique_ptr<testlog::LogCapture> capture_;
     std::vector<std::string> steps_;
     std::string secret_;
     std::vector<std::string> services_;

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/dispatch/Dispatch.h"
-#include "platform/keychain/LogCapture.h"
+#include "support/LogCapture.h"
 #include "platform/keychain/LoopbackHttpServer.h"
 #include "tandrel/foundation/AMZBaseOperation.h"
 #include "tandrel/foundation/AMZUrlConnOperation.h"

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/defaults/UserDefaults.h"
-#include "platform/keychain/LogCapture.h"
+#include "support/LogCapture.h"
 #include "platform/keychain/LoopbackHttpServer.h"
 #include "support/TempHome.h"
 #include "tandrel/foundation/AMAnalytics.h"

@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "platform/log/Log.h"
+#include "support/LogCapture.h"
 #include "platform/ui/AlertController.h"
 #include "platform/ui/Appearance.h"
 #include "platform/ui/Responder.h"
@@ -32,18 +33,6 @@ public:
 
 protected:
     void viewDidLoad() override { field = new QLineEdit(view()); }
-};
-
-class Capture : public xlog::Logger {
-public:
-    std::vector<std::string> lines;
-    std::mutex m;
-
-protected:
-    void writeLine(const xlog::Message&, const std::string& line) override {
-        std::lock_guard lock(m);
-        lines.push_back(line);
-    }
 };
 
 void settle() {
@@ -163,22 +152,13 @@ TEST_F(BaseScreens, NewFileFromTheMenuReachesTheServerScreen) {
 }
 
 TEST_F(BaseScreens, ReleaseWritesADeinitLine) {
-    auto capture = std::make_shared<Capture>();
-    xlog::Log::addLogger(capture);
-    const unsigned level = xlog::dynamicLogLevel();
-    xlog::setDynamicLogLevel(31);
+    testlog::LogCapture capture;
     QString description;
     {
         auto screen = ui::make<StyleScreen>();
         description = screen->description();
     }
-    xlog::Log::sharedInstance().flush();
-    xlog::Log::removeAllLoggers();
-    xlog::setDynamicLogLevel(level);
-    bool found = false;
-    for (const auto& l : capture->lines)
-        if (l.find("deinit " + description.toStdString()) != std::string::npos) found = true;
-    EXPECT_TRUE(found);
+    EXPECT_TRUE(capture.contains("deinit " + description.toStdString()));
     EXPECT_TRUE(description.startsWith(QStringLiteral("<StyleScreen: 0x")));
 }
 

@@ -12,41 +12,17 @@
 #include "platform/ui/AlertController.h"
 #include "tandrel/foundation/EnumManager.h"
 #include "tandrel/foundation/VORNPresenterUtility.h"
+#include "support/LogCapture.h"
 
 using namespace ui;
 
 namespace {
 
-class CaptureLogger : public xlog::Logger {
-public:
-    std::vector<std::string> lines() {
-        std::lock_guard lock(m_);
-        return lines_;
-    }
-    bool contains(const std::string& part) {
-        for (const auto& l : lines())
-            if (l.find(part) != std::string::npos) return true;
-        return false;
-    }
-
-protected:
-    void writeLine(const xlog::Message&, const std::string& line) override {
-        std::lock_guard lock(m_);
-        lines_.push_back(line);
-    }
-
-private:
-    std::mutex m_;
-    std::vector<std::string> lines_;
-};
 
 class Presenter : public ::testing::Test {
 protected:
     void SetUp() override {
-        capture = std::make_shared<CaptureLogger>();
-        xlog::Log::addLogger(capture);
-        savedLevel = xlog::dynamicLogLevel();
-        xlog::setDynamicLogLevel(7);
+        capture = std::make_unique<testlog::LogCapture>(7);
         window = std::make_unique<QMainWindow>();
         screen = make<ViewController>();
         window->setCentralWidget(screen->view());
@@ -59,9 +35,7 @@ protected:
         screen.reset();
         window.reset();
         QTest::qWait(10);
-        xlog::Log::sharedInstance().flush();
-        xlog::Log::removeAllLoggers();
-        xlog::setDynamicLogLevel(savedLevel);
+        capture.reset();
     }
 
     AlertController* shownAlert() { return dynamic_cast<AlertController*>(screen->presentedViewController()); }
@@ -72,8 +46,7 @@ protected:
         return shownAlert()->view()->findChild<QPushButton*>(QStringLiteral("alert_action_%1").arg(index));
     }
 
-    std::shared_ptr<CaptureLogger> capture;
-    unsigned savedLevel = 0;
+    std::unique_ptr<testlog::LogCapture> capture;
     std::unique_ptr<QMainWindow> window;
     std::shared_ptr<ViewController> screen;
 };

@@ -1,5 +1,6 @@
 #pragma once
-// Collects the lines the app logs while it lives (every level).
+// Collects the lines the app logs while it lives, at the level mask given (every level by
+// default); the mask in force before is put back afterwards.
 #include <algorithm>
 #include <memory>
 #include <mutex>
@@ -12,11 +13,14 @@ namespace testlog {
 
 class LogCapture {
 public:
-    LogCapture() : sink_(std::make_shared<Sink>()) {
-        xlog::setDynamicLogLevel(31);
+    explicit LogCapture(unsigned level = 31) : sink_(std::make_shared<Sink>()), savedLevel_(xlog::dynamicLogLevel()) {
+        xlog::setDynamicLogLevel(level);
         xlog::Log::addLogger(sink_);
     }
-    ~LogCapture() { xlog::Log::removeAllLoggers(); }
+    ~LogCapture() {
+        xlog::Log::removeAllLoggers();
+        xlog::setDynamicLogLevel(savedLevel_);
+    }
 
     std::vector<std::string> lines() {
         xlog::Log::sharedInstance().flush();
@@ -39,6 +43,7 @@ private:
         }
     };
     std::shared_ptr<Sink> sink_;
+    unsigned savedLevel_;
 };
 
 }  // namespace testlog
