@@ -1,15 +1,14 @@
 #include "tandrel/foundation/AppGlobals.h"
 
+#include "tandrel/foundation/TandrelExtensions.h"
+
 #include <cstdlib>
 #include <unistd.h>
 
 app_environment app_build_environment() { return app_environment::production; }
 
 const std::string& app_display_name() {
-    static const std::string name = [] {
-        const char* v = std::getenv("DRAVIX_DISPLAY_NAME");
-        return std::string(v && *v ? v : "DravixFTPClient");
-    }();
+    static const std::string name = bundle_display_name().value_or("DravixFTPClient");
     return name;
 }
 

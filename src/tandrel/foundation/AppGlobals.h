@@ -8,7 +8,7 @@
 
 // The environment the app runs in (selects the log level).
 app_environment app_build_environment();
-// The name shown to the user: "DravixFTPClient" unless DRAVIX_DISPLAY_NAME says otherwise.
+// The name shown to the user: the bundle display name (DRAVIX_DISPLAY_NAME), else "DravixFTPClient".
 const std::string& app_display_name();
 
 // The app's read-only resources (the "main bundle"): $DRAVIX_RESOURCE_DIR when set, else the
