@@ -62,17 +62,24 @@
   var utf8Decoder = new TextDecoder("utf-8", { fatal: true, ignoreBOM: true });
   var utf8Encoder = new TextEncoder();
 
-  // The text of Base64 `b64` read as UTF-8; throws on bad Base64 or bad UTF-8.
+  var NON_ASCII = /[^\x00-\x7f]/;
+
+  // The text of Base64 `b64` read as UTF-8; throws on bad Base64 or bad UTF-8. White space in
+  // the Base64 is skipped.
   function fromBase64(b64) {
     if (typeof b64 !== "string") throw new TypeError("expected a Base64 string");
-    var binary = atob(b64.replace(/[\s]/g, ""));
+    var binary = atob(b64);
+    // ASCII bytes are their own UTF-8 text: most web sources need no decoding at all.
+    if (!NON_ASCII.test(binary)) return binary;
     var bytes = new Uint8Array(binary.length);
     for (var i = 0; i < binary.length; i++) bytes[i] = binary.charCodeAt(i);
     return utf8Decoder.decode(bytes);
   }
 
   function toBase64(text) {
-    var bytes = utf8Encoder.encode(String(text));
+    text = String(text);
+    if (!NON_ASCII.test(text)) return btoa(text);
+    var bytes = utf8Encoder.encode(text);
     var parts = [];
     var chunk = 0x8000;
     for (var i = 0; i < bytes.length; i += chunk) {
@@ -126,7 +133,7 @@
 
   var sessions = {};      // session id -> entry
   var currentId = null;
-  var wrapSetting = "off"; // Ace's "wrap" option value, applied to every session
+  var wrapSetting = "off"; // Ace's "wrap" option value, applied to each session as it is shown
   var emptySession = theEditor.getSession();
 
   function Entry(id, filePath, value, count, language) {
@@ -141,7 +148,7 @@
     this.session.setUndoManager(new UndoManager());
     this.session.setOption("useWorker", false);
     this.session.setMode("ace/mode/" + language);
-    this.session.setOption("wrap", wrapSetting);
+    this.wrap = "off";  // the wrap applied so far (see applyWrap)
     var self = this;
     this.session.on("change", function () {
       self.pristine = null;
@@ -191,9 +198,35 @@
     return entry;
   }
 
+  // Soft wrap goes on once the session is in the editor and has been given the editor's wrap
+  // width: the wrap of a long document is then worked out once, at the width it shows in.
+  function applyWrap(entry) {
+    if (entry.wrap === wrapSetting) return;
+    entry.wrap = wrapSetting;
+    if (wrapSetting !== "off" && theEditor.getSession() === entry.session) {
+      var column = typeof wrapSetting === "number" ? wrapSetting : wrapSetting === "printMargin" ? -1 : null;
+      entry.session.setWrapLimitRange(column, column);
+      theEditor.renderer.adjustWrapLimit();
+    }
+    entry.session.setOption("wrap", wrapSetting);
+  }
+
+  // Working out the wrap of a long document takes a good part of a second (about 0.15 s for 100,000
+  // lines): such a document is shown at once and wrapped a moment later, so the call that shows it
+  // returns at once and the app's next calls (reading the session back) are not held up by it.
+  var WRAP_LATER_LINES = 20000;
+  var WRAP_LATER_MS = 100;
+
   function show(entry) {
     currentId = entry.id;
     theEditor.setSession(entry.session);
+    if (entry.wrap !== wrapSetting && wrapSetting !== "off" && entry.session.getLength() > WRAP_LATER_LINES) {
+      setTimeout(function () {
+        if (current() === entry) applyWrap(entry);
+      }, WRAP_LATER_MS);
+    } else {
+      applyWrap(entry);
+    }
     theEditor.resize(true);
   }
 
@@ -423,7 +456,9 @@
           return false;
         }
         wrapSetting = option;
-        Object.keys(sessions).forEach(function (id) { sessions[id].session.setOption("wrap", option); });
+        // The shown session wraps now; the others when they are shown.
+        var entry = current();
+        if (entry) applyWrap(entry);
         return true;
       } catch (e) {
         report("set_soft_wrap", e);

@@ -1,5 +1,6 @@
 #include "platform/web/JsString.h"
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 
@@ -30,6 +31,14 @@ size_t utf8SequenceLength(std::string_view s, size_t i) {
     return n;
 }
 
+// Printable ASCII that stands for itself inside a quoted literal.
+constexpr auto kPlainAscii = [] {
+    std::array<bool, 256> plain{};
+    for (int c = 0x20; c < 0x7F; ++c) plain[c] = true;
+    for (unsigned char c : {'\\', '\'', '"', '<'}) plain[c] = false;
+    return plain;
+}();
+
 }  // namespace
 
 std::string jsStringEscape(std::string_view text) {
@@ -37,6 +46,14 @@ std::string jsStringEscape(std::string_view text) {
     out.reserve(text.size() + text.size() / 8 + 8);
     size_t i = 0;
     while (i < text.size()) {
+        // Runs of printable ASCII that needs no escape go in whole.
+        size_t run = i;
+        while (run < text.size() && kPlainAscii[static_cast<unsigned char>(text[run])]) ++run;
+        if (run > i) {
+            out.append(text.data() + i, run - i);
+            i = run;
+            if (i == text.size()) break;
+        }
         const auto c = static_cast<unsigned char>(text[i]);
         if (c < 0x80) {
             switch (c) {
@@ -94,15 +111,166 @@ std::string jsStringLiteral(std::string_view text) {
     return out;
 }
 
-std::string wrapForEvaluation(std::string_view script) {
+namespace {
+
+bool isIdentifierStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == '$'; }
+bool isIdentifierPart(char c) { return isIdentifierStart(c) || (c >= '0' && c <= '9'); }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isHex(char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+void skipSpace(std::string_view s, size_t& i) {
+    while (i < s.size() && isSpace(s[i])) ++i;
+}
+
+// A quoted literal at s[i] whose every escape is one a script reads the same in any mode.
+bool skipStringLiteral(std::string_view s, size_t& i) {
+    const char quote = s[i++];
+    while (i < s.size()) {
+        // The body is mostly plain bytes: step over them quickly.
+        const char c = s[i];
+        if (c == quote) {
+            ++i;
+            return true;
+        }
+        if (c == '\n' || c == '\r') return false;
+        if (c != '\\') {
+            ++i;
+            continue;
+        }
+        if (++i >= s.size()) return false;
+        const char e = s[i];
+        if (e == 'x') {
+            if (i + 2 >= s.size() || !isHex(s[i + 1]) || !isHex(s[i + 2])) return false;
+            i += 3;
+        } else if (e == 'u') {
+            if (i + 4 >= s.size() || !isHex(s[i + 1]) || !isHex(s[i + 2]) || !isHex(s[i + 3]) || !isHex(s[i + 4])) {
+                return false;
+            }
+            i += 5;
+        } else if (e == '0') {
+            if (i + 1 < s.size() && isDigit(s[i + 1])) return false;  // an octal escape
+            ++i;
+        } else if (e == '\\' || e == '\'' || e == '"' || e == 'n' || e == 'r' || e == 't' || e == 'b' || e == 'f' ||
+                   e == 'v' || e == '/') {
+            ++i;
+        } else {
+            return false;
+        }
+    }
+    return false;
+}
+
+bool skipNumber(std::string_view s, size_t& i) {
+    if (s[i] == '-') ++i;
+    const size_t digits = i;
+    while (i < s.size() && isDigit(s[i])) ++i;
+    if (i == digits) return false;
+    if (s[digits] == '0' && i - digits > 1) return false;  // a legacy octal number
+    if (i < s.size() && s[i] == '.') {
+        const size_t fraction = ++i;
+        while (i < s.size() && isDigit(s[i])) ++i;
+        if (i == fraction) return false;
+    }
+    return true;
+}
+
+bool skipWord(std::string_view s, size_t& i, std::string_view word) {
+    if (s.substr(i, word.size()) != word) return false;
+    i += word.size();
+    return i >= s.size() || !isIdentifierPart(s[i]);
+}
+
+bool skipArgument(std::string_view s, size_t& i) {
+    if (i >= s.size()) return false;
+    const char c = s[i];
+    if (c == '\'' || c == '"') return skipStringLiteral(s, i);
+    if (c == '-' || isDigit(c)) return skipNumber(s, i);
+    return skipWord(s, i, "true") || skipWord(s, i, "false") || skipWord(s, i, "null");
+}
+
+// The script without white space and one ";" at its end.
+std::string_view trimmedCall(std::string_view s) {
+    size_t end = s.size();
+    while (end > 0 && isSpace(s[end - 1])) --end;
+    if (end > 0 && s[end - 1] == ';') --end;
+    while (end > 0 && isSpace(s[end - 1])) --end;
+    return s.substr(0, end);
+}
+
+// A function that serializes its argument r for the app: strings of 64 KiB or more are lifted out of the JSON text
+// into the list b (in their place stands "\u0000" + nonce + ":" + index), so the bulk of a large
+// result crosses as a plain string instead of being escaped here and unescaped in the app.
+std::string resultEncoder(std::string_view nonce) {
     std::string out =
-        "(function(){try{var r=(0,eval)(";
-    out += jsStringLiteral(script);
-    out +=
-        ");var j;try{j=JSON.stringify(r);}catch(x){j=undefined;}"
-        "return{ok:1,v:(typeof j===\"string\"?j:\"null\")};"
-        "}catch(e){var m;try{m=(e&&e.name&&e.message!==undefined)?(e.name+\": \"+e.message):String(e);}"
-        "catch(x){m=\"script error\";}return{ok:0,e:m};}})()";
+        "(function(r){var b=[];var j;try{j=JSON.stringify(r,function(k,x){if(typeof x===\"string\"&&x.length>=65536)"
+        "{b.push(x);return \"\\u0000";
+    out += nonce;
+    out += ":\"+(b.length-1);}return x;});}catch(x){j=undefined;b=[];}"
+           "return{ok:1,v:(typeof j===\"string\"?j:\"null\"),b:b};})";
+    return out;
+}
+
+constexpr const char* kErrorTail =
+    "}catch(e){var m;try{m=(e&&e.name&&e.message!==undefined)?(e.name+\": \"+e.message):String(e);}"
+    "catch(x){m=\"script error\";}return{ok:0,e:m};}})()";
+
+}  // namespace
+
+bool isLiteralCall(std::string_view script) {
+    size_t i = 0;
+    const std::string_view s = trimmedCall(script);
+    skipSpace(s, i);
+    for (bool first = true;; first = false) {
+        if (i >= s.size() || !isIdentifierStart(s[i])) return false;
+        const size_t name = i;
+        while (i < s.size() && isIdentifierPart(s[i])) ++i;
+        // Inside the wrapper these two would not mean what they mean at the top level.
+        const std::string_view word = s.substr(name, i - name);
+        if (first && (word == "eval" || word == "arguments")) return false;
+        if (i < s.size() && s[i] == '.') {
+            ++i;
+            continue;
+        }
+        break;
+    }
+    skipSpace(s, i);
+    if (i >= s.size() || s[i] != '(') return false;
+    ++i;
+    skipSpace(s, i);
+    if (i < s.size() && s[i] == ')') return i + 1 == s.size();
+    for (;;) {
+        if (!skipArgument(s, i)) return false;
+        skipSpace(s, i);
+        if (i >= s.size()) return false;
+        if (s[i] == ')') return i + 1 == s.size();
+        if (s[i] != ',') return false;
+        ++i;
+        skipSpace(s, i);
+    }
+}
+
+std::string wrapForEvaluation(std::string_view script, std::string_view nonce) {
+    std::string out;
+    if (isLiteralCall(script)) {
+        // A call with literal arguments means the same as an expression as it does as a program,
+        // and it cannot fail to parse: it goes in as it is, read once by the page.
+        const std::string_view call = trimmedCall(script);
+        out.reserve(call.size() + 600);
+        out += "(function(){try{return";
+        out += resultEncoder(nonce);
+        out += "((";
+        out += call;
+        out += "));";
+    } else {
+        out.reserve(script.size() + script.size() / 8 + 600);
+        out += "(function(){try{return";
+        out += resultEncoder(nonce);
+        out += "((0,eval)(";
+        out += jsStringLiteral(script);
+        out += "));";
+    }
+    out += kErrorTail;
     return out;
 }
 

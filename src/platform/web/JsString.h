@@ -16,10 +16,18 @@ std::string jsStringEscape(std::string_view text);
 // A complete single-quoted script string literal of the text: "'" + jsStringEscape(text) + "'".
 std::string jsStringLiteral(std::string_view text);
 
-// The script evaluated in place of `script`: it runs `script` as a program through an indirect
-// eval and answers an object {ok: 1, v: JSON text of the completion value} or {ok: 0, e: error
-// text}, so a thrown error (syntax errors included) comes back as an error instead of an empty
-// result.
-std::string wrapForEvaluation(std::string_view script);
+// Whether the script is one call of a dotted name whose arguments are all literals (quoted
+// strings with well-formed escapes, decimal numbers, true, false, null), with white space and one
+// ";" allowed around it, e.g. "session_manager.set_current_session('e30=')". Such a script parses
+// and means the same as an expression and as a program.
+bool isLiteralCall(std::string_view script);
+
+// The script evaluated in place of `script`. It runs `script` and answers an object
+// {ok: 1, v: JSON text of the completion value, b: [large strings]} or {ok: 0, e: error text}, so
+// a thrown error (syntax errors included) comes back as an error instead of an empty result.
+// A literal call goes in as an expression; any other script goes in as one string literal run
+// through an indirect eval, as a program. Strings of 64 KiB or more in the value travel in b,
+// and the JSON text holds "\u0000" + nonce + ":" + their index in their place.
+std::string wrapForEvaluation(std::string_view script, std::string_view nonce);
 
 }  // namespace web

@@ -1,5 +1,10 @@
 #include "platform/web/WebView.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <vector>
+
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -93,7 +98,30 @@ QString bridgeScriptSource() {
     return source;
 }
 
-std::pair<nlohmann::json, std::optional<ScriptError>> interpretResult(const QVariant& value) {
+// A fresh marker for the large strings of one result.
+std::string makeNonce() {
+    thread_local std::mt19937_64 random{std::random_device{}()};
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(random()));
+    return text;
+}
+
+// Puts the lifted strings back where their markers stand.
+void restoreLargeStrings(nlohmann::json& value, const std::string& marker, std::vector<std::string>& large) {
+    if (value.is_string()) {
+        const std::string& text = value.get_ref<const std::string&>();
+        if (text.size() > marker.size() && text.compare(0, marker.size(), marker) == 0) {
+            const std::string index = text.substr(marker.size());
+            char* end = nullptr;
+            const unsigned long long i = std::strtoull(index.c_str(), &end, 10);
+            if (end && *end == '\0' && !index.empty() && i < large.size()) value = std::move(large[i]);
+        }
+    } else if (value.is_structured()) {
+        for (auto& member : value) restoreLargeStrings(member, marker, large);
+    }
+}
+
+std::pair<nlohmann::json, std::optional<ScriptError>> interpretResult(const QVariant& value, const std::string& nonce) {
     if (value.typeId() != QMetaType::QVariantMap) {
         return {nullptr, ScriptError{"The script did not run to its end (no page, or the page went away)"}};
     }
@@ -102,6 +130,13 @@ std::pair<nlohmann::json, std::optional<ScriptError>> interpretResult(const QVar
         const std::string text = map.value(QStringLiteral("v")).toString().toStdString();
         nlohmann::json result = nlohmann::json::parse(text, nullptr, false);
         if (result.is_discarded()) result = nullptr;
+        const QVariantList lifted = map.value(QStringLiteral("b")).toList();
+        if (!lifted.isEmpty()) {
+            std::vector<std::string> large;
+            large.reserve(lifted.size());
+            for (const QVariant& item : lifted) large.push_back(item.toString().toStdString());
+            restoreLargeStrings(result, std::string(1, '\0') + nonce + ":", large);
+        }
         return {std::move(result), std::nullopt};
     }
     std::string message = map.value(QStringLiteral("e")).toString().toStdString();
@@ -214,13 +249,14 @@ void WebView::evaluateJavaScript(const std::string& script, ScriptCompletion com
         });
         return;
     }
-    const QString source = QString::fromStdString(wrapForEvaluation(script));
+    const std::string nonce = makeNonce();
+    const QString source = QString::fromStdString(wrapForEvaluation(script, nonce));
     if (!completion) {
         page_->runJavaScript(source, QWebEngineScript::MainWorld);
         return;
     }
-    page_->runJavaScript(source, QWebEngineScript::MainWorld, [completion](const QVariant& value) {
-        auto outcome = std::make_shared<std::pair<nlohmann::json, std::optional<ScriptError>>>(interpretResult(value));
+    page_->runJavaScript(source, QWebEngineScript::MainWorld, [completion, nonce](const QVariant& value) {
+        auto outcome = std::make_shared<std::pair<nlohmann::json, std::optional<ScriptError>>>(interpretResult(value, nonce));
         dispatch::mainQueue().async([completion, outcome] {
             runCompletion(completion, std::move(outcome->first), std::move(outcome->second));
         });

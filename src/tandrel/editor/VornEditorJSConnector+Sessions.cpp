@@ -15,6 +15,7 @@
 #include "tandrel/editor/VornEditorWKWebView.h"
 #include "tandrel/editor/VornPreviewContentBucket.h"
 #include "tandrel/foundation/AMZLogger.h"
+#include "tandrel/foundation/JsonScan.h"
 #include "tandrel/foundation/TandrelExtensions.h"
 #include "tandrel/foundation/VORNPresenterUtility.h"
 #include "tandrel/foundation/VornCurrentEditorStateInfo.h"
@@ -119,24 +120,20 @@ void VornEditorJSConnector::open_editor_session(std::optional<VornError> error,
         schedule_session_refresh(content, presenter);
         return;
     }
-    nlohmann::json state;
-    try {
-        state = nlohmann::json::parse(record->json);
-    } catch (const nlohmann::json::exception& e) {
-        AMZLogger::shared().log_verbose(std::string("Do Catch Error session_info error: ") + e.what());
+    auto state = json_scan::object_strings(record->json, {"value", "file_path"});
+    if (state.shape == json_scan::Shape::invalid) {
+        AMZLogger::shared().log_verbose("Do Catch Error session_info error: the stored session is not JSON");
         return complete(VornError{"NSCocoaErrorDomain", 3840,
                                   "The data couldn't be read because it isn't in the correct format.",
                                   "session_info"});
     }
-    if (!state.is_object() || !state.contains("value") || !state["value"].is_string() ||
-        !state.contains("file_path") || !state["file_path"].is_string()) {
+    if (state.shape != json_scan::Shape::object || !state.strings[0] || !state.strings[1]) {
         return complete(app_error(Err::no_data));
     }
     auto& info = h->current_editor_info();
     info.file_bucket_id = content->id;
     info.file_path = content->path;
-    auto bucket = editor_support::preview_bucket(state["file_path"].get<std::string>(),
-                                                 state["value"].get<std::string>());
+    auto bucket = editor_support::preview_bucket(*state.strings[1], std::move(*state.strings[0]));
     if (auto* preview = editorwk_to_previewwk_delegate.get()) preview->push_preview_content(bucket);
     schedule_session_refresh(content, presenter);
     complete(std::nullopt);

@@ -2,6 +2,7 @@
 
 #include "platform/web/WebView.h"
 #include "tandrel/editor/VornPreviewContentBucket.h"
+#include "tandrel/foundation/JsonScan.h"
 #include "tandrel/foundation/TandrelExtensions.h"
 
 namespace editor_support {
@@ -51,11 +52,9 @@ std::optional<std::pair<std::string, int64_t>> read_session_count(const nlohmann
 }
 
 std::optional<std::string> session_value(const std::string& session_json) {
-    nlohmann::json state = nlohmann::json::parse(session_json, nullptr, false);
-    if (state.is_discarded() || !state.is_object()) return std::nullopt;
-    auto value = state.find("value");
-    if (value == state.end() || !value->is_string()) return std::nullopt;
-    return value->get<std::string>();
+    auto state = json_scan::object_strings(session_json, {"value"});
+    if (state.shape != json_scan::Shape::object) return std::nullopt;
+    return std::move(state.strings[0]);
 }
 
 std::shared_ptr<VornPreviewContentBucket> preview_bucket(const std::string& file_path, std::string text) {

@@ -5,6 +5,7 @@
 #include "platform/files/FileProvider.h"
 #include "platform/files/RemotePath.h"
 #include "tandrel/foundation/AMZLogger.h"
+#include "tandrel/foundation/JsonScan.h"
 #include "tandrel/foundation/EnumManager.h"
 #include "tandrel/foundation/VORNPresenterUtility.h"
 #include "tandrel/foundation/VornSessionsDataModel.h"
@@ -105,17 +106,13 @@ void FileViewerSceneDelegate::write_edited_file(const std::shared_ptr<VornACEFil
     if (!session) return before_write_failed(app_error(Err::no_data));
 
     // The page's reply: a JSON value (a bare fragment is accepted) whose member "value" is the text.
-    nlohmann::json reply;
-    try {
-        reply = nlohmann::json::parse(session->json);
-    } catch (const nlohmann::json::exception& e) {
-        AMZLogger::shared().log_error(std::string("upload_file ") + e.what());
+    auto reply = json_scan::object_strings(session->json, {"value"});
+    if (reply.shape == json_scan::Shape::invalid) {
+        AMZLogger::shared().log_error("upload_file: the stored session is not JSON");
         return before_write_failed(VornError{"NSCocoaErrorDomain", 3840, "The data couldn't be read because it isn't in the correct format.", "upload_file"});
     }
-    if (!reply.is_object() || !reply.contains("value") || !reply["value"].is_string()) {
-        return before_write_failed(app_error(Err::no_data));
-    }
-    std::string text = reply["value"].get<std::string>();
+    if (reply.shape != json_scan::Shape::object || !reply.strings[0]) return before_write_failed(app_error(Err::no_data));
+    std::string text = std::move(*reply.strings[0]);
 
     // An edited file replaces what the server holds.
     QPointer<FileViewerSceneDelegate> self(this);

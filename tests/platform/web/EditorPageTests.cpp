@@ -334,6 +334,67 @@ TEST_F(EditorPageTest, TheModeFollowsTheFileExtension) {
     }
 }
 
+TEST_F(EditorPageTest, SoftWrapFollowsTheSettingAndTheEditorsWidthInEverySession) {
+    // A long line in a session: wrapped to the editor's width under "free", to the given width
+    // under a number, not at all under "off"; a session shown again picks up the setting in force.
+    std::string longLine(3000, 'w');
+    for (size_t i = 7; i < longLine.size(); i += 8) longLine[i] = ' ';
+    const std::string text = "<p>" + longLine + "</p>\n<b>short</b>\n";
+    const char* expectFree =
+        "var r = editor.renderer; var s = editor.session;"
+        "s.getUseWrapMode() && s.getWrapLimit() === Math.floor((r.$size.scrollerWidth - 2 * r.$padding) / r.characterWidth)"
+        " && s.getScreenLength() > s.getLength()";
+
+    ok("main.set_soft_wrap('free')");
+    ok(newSessionScript("wrap-a", text, "/w/a.html"));
+    EXPECT_EQ(ok(expectFree), true);
+
+    ok("main.set_soft_wrap('60')");
+    EXPECT_EQ(ok("editor.session.getWrapLimit()"), 60);
+    EXPECT_EQ(ok("editor.session.getScreenLength() >= editor.session.getLength() + 3000 / 60"), true);
+
+    ok(newSessionScript("wrap-b", text, "/w/b.html"));
+    EXPECT_EQ(ok("editor.session.getWrapLimit()"), 60);
+    ok("main.set_soft_wrap('off')");
+    EXPECT_EQ(ok("editor.session.getUseWrapMode()"), false);
+
+    // Back to the first session, made under "free" and wrapped at 60 since: it shows unwrapped now.
+    ok(setSessionScript(base64(json{{"session_id", "wrap-a"}, {"file_path", "/w/a.html"}, {"value", text}, {"undo_count", 0}}.dump())));
+    EXPECT_EQ(ok("session_manager.get_current_session().session_id"), "wrap-a");
+    EXPECT_EQ(ok("editor.session.getUseWrapMode()"), false);
+    ok("main.set_soft_wrap('free')");
+    ok("session_manager.restart_session()");
+    EXPECT_EQ(ok(expectFree), true);
+    EXPECT_EQ(currentState()["value"], text);
+    log_->clear();
+}
+
+TEST_F(EditorPageTest, ALongDocumentWrapsAtTheEditorsWidthAMomentAfterItShows) {
+    std::string text;
+    for (int i = 0; i < 30000; ++i) text += "<p>line " + std::to_string(i) + " " + std::string(150, 'x') + "</p>\n";
+    const char* wrappedAtWidth =
+        "var r = editor.renderer; var s = editor.session;"
+        "s.getUseWrapMode() && s.getWrapLimit() === Math.floor((r.$size.scrollerWidth - 2 * r.$padding) / r.characterWidth)"
+        " && s.getScreenLength() > s.getLength()";
+    ok("main.set_soft_wrap('free')");
+    const json state = json::parse(ok(newSessionScript("long", text, "/l/long.html")).get<std::string>());
+    EXPECT_EQ(state["value"], text);
+    EXPECT_TRUE(webtest::waitFor([&] { return ok(wrappedAtWidth) == true; }, webtest::kScriptMs));
+
+    // Switched away before its wrap came: the other session is left alone, and the long one
+    // wraps when it shows again.
+    ok(newSessionScript("long-2", text, "/l/long2.html"));
+    ok(newSessionScript("short", "short", "/l/s.txt"));
+    EXPECT_EQ(ok("session_manager.get_current_session().session_id"), "short");
+    ok("main.set_soft_wrap('off')");
+    ok(setSessionScript(base64(json{{"session_id", "long-2"}, {"file_path", "/l/long2.html"}, {"value", text}}.dump())));
+    ok("main.set_soft_wrap('free')");
+    EXPECT_TRUE(webtest::waitFor([&] { return ok(wrappedAtWidth) == true; }, webtest::kScriptMs));
+    EXPECT_EQ(currentState()["value"], text);
+    ok("main.set_soft_wrap('off')");
+    log_->clear();
+}
+
 TEST_F(EditorPageTest, EveryScriptTheAppSendsRunsAndDoesItsWork) {
     ok(newSessionScript("vocab", "<div>\n<p>hi</p></div>", "/v/v.html"));
     const char* scripts[] = {

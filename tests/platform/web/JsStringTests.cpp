@@ -41,10 +41,60 @@ TEST(JsStringLiteral, WrapsTheEscapedTextInSingleQuotes) {
     EXPECT_EQ(web::jsStringLiteral(""), "''");
 }
 
-TEST(WrapForEvaluation, CarriesTheScriptAsOneLiteral) {
-    const std::string wrapped = web::wrapForEvaluation("x = '</script>'\n1");
+TEST(WrapForEvaluation, CarriesAProgramAsOneLiteral) {
+    const std::string wrapped = web::wrapForEvaluation("x = '</script>'\n1", "n0nce");
     EXPECT_NE(wrapped.find("(0,eval)('x = \\'<\\/script>\\'\\n1')"), std::string::npos) << wrapped;
     EXPECT_EQ(wrapped.find('\n'), std::string::npos);
+    EXPECT_NE(wrapped.find("\\u0000n0nce:"), std::string::npos) << wrapped;
+}
+
+TEST(WrapForEvaluation, CarriesALiteralCallAsItIs) {
+    const std::string call = "session_manager.set_current_session('QUJD\\'+/=')";
+    const std::string wrapped = web::wrapForEvaluation(call + " ;\n", "n0nce");
+    EXPECT_NE(wrapped.find("((" + call + "))"), std::string::npos) << wrapped;
+    EXPECT_EQ(wrapped.find("eval"), std::string::npos) << wrapped;
+}
+
+TEST(IsLiteralCall, TakesOnlyACallWithLiteralArguments) {
+    struct Case {
+        const char* script;
+        bool literal;
+    };
+    const Case cases[] = {
+        {"session_manager.new_aces_editor_session('id', 'QUJD', '/a b/it\\'s.html')", true},
+        {"main.insertContent(\"4pyT\");", true},
+        {"  main.set_soft_wrap('80') ; ", true},
+        {"session_manager.get_current_session()", true},
+        {"f(1, -2.5, true, false, null, '\\x41\\u00e9\\n\\0')", true},
+        {"main.toggle_search(false);", true},
+        {"editor.setTheme(\"ace/theme/monokai\");", true},
+        {"f('a'b')", false},             // a quote ends the literal early
+        {"f('a\nb')", false},            // a raw line break inside a literal
+        {"f('a') ; g('b')", false},       // two statements
+        {"f('a');;", false},
+        {"f('\\07')", false},             // an octal escape
+        {"f('\\q')", false},              // an escape that means nothing
+        {"f('\\x4')", false},
+        {"f(x)", false},                  // a name as an argument
+        {"f(1e3)", false},
+        {"f(010)", false},                // a legacy octal number
+        {"f(0, 10.25)", true},
+        {"f(.5)", false},
+        {"f(truex)", false},
+        {"eval('1')", false},             // would see the wrapper's scope
+        {"arguments.callee()", false},
+        {"a.eval('1')", true},
+        {"editor.renderer.setShowGutter(true)", true},
+        {"f('a' + 'b')", false},
+        {"f(", false},
+        {"f('abc", false},
+        {"f()x", false},
+        {"1 + 1", false},
+        {"{a: f()}", false},
+        {"f() // note", false},
+        {"", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(web::isLiteralCall(c.script), c.literal) << c.script;
 }
 
 }  // namespace

@@ -130,6 +130,65 @@ TEST_F(WebViewTest, ResultsComeBackAsJson) {
     }
 }
 
+TEST_F(WebViewTest, LargeStringsComeBackWhereverTheyStand) {
+    // Past 64 KiB a string crosses beside the JSON text; it must land where it stood, unchanged.
+    ASSERT_FALSE(run(*view_,
+                     "window.big = 'q\"\\\\\\n\u00e9\u2028</script>'.repeat(20000);"
+                     "window.f = function (n) { return window.big.slice(0, n); }; 1")
+                     .error);
+    const std::string unit = "q\"\\\n\xC3\xA9\xE2\x80\xA8</script>";
+    std::string big;
+    for (int i = 0; i < 20000; ++i) big += unit;
+    struct Case {
+        const char* script;
+        json expected;
+    };
+    const Case cases[] = {
+        {"window.big", big},
+        {"f(65535).length", 65535},
+        {"({session_id: 'a', json: window.big, undo_count: 3, list: [window.big, 'x']})",
+         json{{"session_id", "a"}, {"json", big}, {"undo_count", 3}, {"list", {big, "x"}}}},
+        {"[f(4), window.big, {deep: {er: window.big}}]", json{big.substr(0, 4), big, {{"deep", {{"er", big}}}}}},
+        // A page string that merely looks like a marker stays what it is.
+        {"'\\u0000abc:0'", std::string("\0abc:0", 6)},
+    };
+    for (const auto& c : cases) {
+        const auto out = run(*view_, c.script);
+        ASSERT_TRUE(out.done) << c.script;
+        ASSERT_FALSE(out.error) << c.script << ": " << out.error->message;
+        EXPECT_TRUE(out.result == c.expected) << c.script;
+    }
+}
+
+TEST_F(WebViewTest, ALiteralCallMeansWhatItMeansAtTheTopLevel) {
+    // Globals named like the wrapper's own variables are the ones a call reaches.
+    ASSERT_FALSE(run(*view_,
+                     "window.r = function (x) { return 'r:' + x; };"
+                     "window.b = function (x) { return 'b:' + x; };"
+                     "window.j = { k: function (x, y) { return [x, y, this === window.j]; } }; 1")
+                     .error);
+    struct Case {
+        const char* script;
+        json expected;
+    };
+    const Case cases[] = {
+        {"r('1')", "r:1"},
+        {"b(\"2\");", "b:2"},
+        {"j.k('it\\'s', -1.5)", json{"it's", -1.5, true}},
+        {"j.k(null, false)", json{nullptr, false, true}},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(web::isLiteralCall(c.script)) << c.script;
+        const auto out = run(*view_, c.script);
+        ASSERT_TRUE(out.done) << c.script;
+        ASSERT_FALSE(out.error) << c.script << ": " << out.error->message;
+        EXPECT_EQ(out.result, c.expected) << c.script;
+    }
+    const auto missing = run(*view_, "no_such_function('x')");
+    ASSERT_TRUE(missing.error);
+    EXPECT_NE(missing.error->message.find("ReferenceError"), std::string::npos) << missing.error->message;
+}
+
 TEST_F(WebViewTest, AThrownErrorComesBackAsAnError) {
     struct Case {
         const char* script;

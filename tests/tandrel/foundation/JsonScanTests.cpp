@@ -1,0 +1,188 @@
+// The scanner must accept exactly what the JSON parser accepts and read the same member texts,
+// so the save path can never upload something the parser would have refused or read otherwise.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tandrel/foundation/JsonScan.h"
+#include "tandrel/foundation/Jsonable.h"
+
+namespace {
+
+using nlohmann::json;
+
+// What the parser makes of the text: the same three shapes and member texts.
+json_scan::Members byParser(const std::string& text, const std::vector<std::string_view>& keys) {
+    json_scan::Members m;
+    m.strings.assign(keys.size(), std::nullopt);
+    const json j = json::parse(text, nullptr, false);
+    if (j.is_discarded()) return m;
+    if (!j.is_object()) {
+        m.shape = json_scan::Shape::not_object;
+        return m;
+    }
+    m.shape = json_scan::Shape::object;
+    for (size_t k = 0; k < keys.size(); ++k) {
+        auto it = j.find(std::string(keys[k]));
+        if (it != j.end() && it->is_string()) m.strings[k] = it->get<std::string>();
+    }
+    return m;
+}
+
+void expectSameAsParser(const std::string& text) {
+    const std::vector<std::string_view> keys = {"value", "file_path", ""};
+    const auto scanned = json_scan::object_strings(text, keys);
+    const auto parsed = byParser(text, keys);
+    ASSERT_EQ(static_cast<int>(scanned.shape), static_cast<int>(parsed.shape)) << json(text).dump();
+    for (size_t k = 0; k < keys.size(); ++k) {
+        EXPECT_EQ(scanned.strings[k], parsed.strings[k]) << json(text).dump() << " key " << keys[k];
+    }
+}
+
+TEST(JsonScan, AgreesWithTheParserOnHandPickedTexts) {
+    const std::string cases[] = {
+        // objects and what they hold
+        R"({"value":"abc","file_path":"/a.html"})",
+        R"( {"value" : "a\"b\\c\/d\b\f\n\r\t" , "x": [1, {"value": "inner"}], "file_path": "p"} )",
+        R"({"value":"\u00e9\u4e2d\ud83d\ude00\u0000"})",
+        R"({"value":"caf)" "\xC3\xA9" R"( )" "\xF0\x9F\x98\x80" R"("})",
+        R"({"value":1,"file_path":null})",
+        R"({"value":"first","value":"second"})",
+        R"({"value":"first","value":2})",
+        R"({"value":2,"value":"second"})",
+        R"({"":"empty key"})",
+        R"({})",
+        "\xEF\xBB\xBF{\"value\":\"after a mark\"}",
+        R"({"a":{"b":{"c":[[[[]]],{}]}},"value":"deep"})",
+        R"({"n":[-0, 0.5, -1.25e+10, 1E-3, 123456789012345678901234567890]})",
+        // other values at the top level
+        R"("just text")", "42", "-0.5e3", "true", "null", "[1,2]", " [ ] ",
+        // not JSON
+        "", "   ", "{", "}", R"({"value":"open)", R"({"value":"a"} x)", R"({"value":"a",})", R"({,})",
+        R"({"value" "a"})", R"({value:"a"})", R"({'value':'a'})", R"({"value":"\x41"})", R"({"value":"\u12"})",
+        R"({"value":"\ud800"})", R"({"value":"\udc00"})", R"({"value":"\ud800\u0041"})", R"({"value":"a)" "\n" R"("})",
+        R"({"value":"a)" "\t" R"("})", std::string("{\"value\":\"a\0b\"}", 14), R"({"value":"\q"})",
+        "{\"value\":\"\xC3\"}", "{\"value\":\"\xC0\xAF\"}", "{\"value\":\"\xED\xA0\x80\"}", "{\"value\":\"\xF4\x90\x80\x80\"}",
+        "{\"value\":\"\xFF\"}", R"([1,])", R"([01])", R"([1.])", R"([.5])", R"([1e])", R"([-])", R"([+1])",
+        R"([tru])", R"([nulls])", R"({"a":1}{"b":2})", " \xEF\xBB\xBF{}", "\xEF\xBB{}", R"({"a":[1 2]})",
+        R"({"a":1 "b":2})", R"([[[]])", R"({"a":]})", "{\"value\":\"ok\"}\x00",
+    };
+    for (const auto& text : cases) expectSameAsParser(text);
+}
+
+TEST(JsonScan, AgreesWithTheParserOnMutatedTexts) {
+    // Valid session-like texts, then single-byte changes, cuts and insertions of the bytes that
+    // matter to the grammar.
+    std::mt19937 rng(20261206);
+    const std::string alphabet = std::string("{}[]\",:\\/-+.eE0123456789 \t\n\rtrufalsn u") + "\xC3\xA9\xED\xA0\x80\xF0\x9F";
+    const std::vector<std::string> seeds = {
+        json{{"session_id", "s1"}, {"file_path", "/a/b.html"}, {"value", "<p class=\"x\">caf\xC3\xA9\n\t\\</p>"},
+             {"undo_count", 3}, {"cursor", {{"row", 1}, {"column", 2}}}, {"scroll_top", 12.5}}
+            .dump(),
+        R"({"value":"\ud83d\ude00 \u0041","file_path":"\/x","list":[true,false,null,-1.5e-3]})",
+        R"([{"value":"x"},"y",1])",
+    };
+    int checked = 0;
+    for (const auto& seed : seeds) {
+        for (int round = 0; round < 4000; ++round) {
+            std::string text = seed;
+            const int edits = 1 + static_cast<int>(rng() % 3);
+            for (int e = 0; e < edits && !text.empty(); ++e) {
+                const size_t at = rng() % text.size();
+                switch (rng() % 3) {
+                    case 0: text[at] = alphabet[rng() % alphabet.size()]; break;
+                    case 1: text.erase(at, 1 + rng() % 3); break;
+                    default: text.insert(at, 1, alphabet[rng() % alphabet.size()]); break;
+                }
+            }
+            expectSameAsParser(text);
+            if (::testing::Test::HasFailure()) return;
+            ++checked;
+        }
+    }
+    EXPECT_EQ(checked, 12000);
+}
+
+TEST(JsonScan, ReadsALargeValueWhole) {
+    std::string big;
+    for (int i = 0; i < 200000; ++i) big += "<p class=\"l\">line \\ " + std::to_string(i) + "</p>\n";
+    const std::string text = json{{"session_id", "id"}, {"file_path", "/big.html"}, {"value", big}}.dump();
+    const auto m = json_scan::object_strings(text, {"value", "file_path"});
+    ASSERT_EQ(m.shape, json_scan::Shape::object);
+    EXPECT_EQ(m.strings[0], big);
+    EXPECT_EQ(m.strings[1], "/big.html");
+}
+
+// Store files are written by our own writer; its text must be the parser library's own dump(2),
+// byte for byte, so files written before and after read and diff the same.
+OrderedJson randomValue(std::mt19937& rng, int depth) {
+    static const std::vector<std::string> pieces = {
+        "a", "Z", " ", "\"", "\\", "/", "\b", "\f", "\n", "\r", "\t", std::string(1, '\0'), "\x01", "\x1f", "\x7f",
+        "caf\xC3\xA9", "\xE2\x80\xA8", "\xF0\x9F\x98\x80", "</script>", "\u00e9", "{}", "[,]"};
+    auto text = [&] {
+        std::string t;
+        const int n = static_cast<int>(rng() % 6);
+        for (int i = 0; i < n; ++i) t += pieces[rng() % pieces.size()];
+        return t;
+    };
+    const int kind = static_cast<int>(rng() % (depth > 3 ? 7 : 9));
+    switch (kind) {
+        case 0: return nullptr;
+        case 1: return rng() % 2 == 0;
+        case 2: return static_cast<int64_t>(rng()) - static_cast<int64_t>(rng());
+        case 3: return static_cast<uint64_t>(rng()) << 20;
+        case 4: {
+            const double samples[] = {0.0, -0.0, 0.1, 1.5e300, -2.25e-300, 123456.789, 1.0 / 3.0, 1e21};
+            return samples[rng() % 8];
+        }
+        case 5:
+        case 6: return text();
+        case 7: {
+            OrderedJson a = OrderedJson::array();
+            const int n = static_cast<int>(rng() % 4);
+            for (int i = 0; i < n; ++i) a.push_back(randomValue(rng, depth + 1));
+            return a;
+        }
+        default: {
+            OrderedJson o = OrderedJson::object();
+            const int n = static_cast<int>(rng() % 4);
+            for (int i = 0; i < n; ++i) o[text()] = randomValue(rng, depth + 1);
+            return o;
+        }
+    }
+}
+
+TEST(JsonText, IsTheLibrarysOwnPrettyDumpByteForByte) {
+    std::mt19937 rng(6122026);
+    for (int round = 0; round < 3000; ++round) {
+        const OrderedJson value = randomValue(rng, 0);
+        const auto text = jsonable::toJsonString(value);
+        ASSERT_TRUE(text) << value.dump();
+        ASSERT_EQ(*text, value.dump(2));
+    }
+    const auto bad = jsonable::toJsonString(OrderedJson{{"k", std::string("\xC3")}});
+    EXPECT_FALSE(bad);
+}
+
+TEST(JsonText, RefusesTextThatIsNotUtf8WhereverTheBadBytesStand) {
+    // The check reads ASCII eight bytes at a time: a bad sequence at any offset must still show.
+    for (const std::string bad : {"\xC3", "\xFF", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE2\x82"}) {
+        for (size_t at = 0; at <= 17; ++at) {
+            std::string text(20, 'a');
+            text.insert(at, bad);
+            EXPECT_FALSE(is_valid_utf8(text)) << at;
+            EXPECT_FALSE(jsonable::toJsonString(OrderedJson(text)));
+        }
+    }
+    for (size_t at = 0; at <= 17; ++at) {
+        std::string text(20, 'a');
+        text.insert(at, "\xC3\xA9\xF0\x9F\x98\x80");
+        EXPECT_TRUE(is_valid_utf8(text)) << at;
+    }
+}
+
+}  // namespace
