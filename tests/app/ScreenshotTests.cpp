@@ -54,7 +54,7 @@ protected:
         if (!QTest::qWaitFor([&] { return app.connectedScenes().size() == 1; }, 3000)) return nullptr;
         ui::Window* w = app.connectedScenes().first()->windows().value(0);
         if (w && !QTest::qWaitFor([&] { return w->isVisible(); }, 2000)) return nullptr;
-        QTest::qWait(200);  // let the first paint and layout pass settle
+        QTest::qWait(1500);  // let the first paint, layout and fades settle
         return w;
     }
 

@@ -14,7 +14,9 @@ xvfb_pid=""
 if [ -z "${DISPLAY:-}" ] && command -v Xvfb >/dev/null 2>&1; then
   for n in $(seq 90 140); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1440x900x24 -nolisten tcp -maxclients 512 >/dev/null 2>&1 &
+    # -noreset: by default the server resets whenever its last client leaves, and a test that
+    # connects during that reset finds no display; a suite of short test programs hits that.
+    Xvfb ":$n" -screen 0 1440x900x24 -nolisten tcp -noreset -maxclients 512 >/dev/null 2>&1 &
     xvfb_pid=$!
     export DISPLAY=":$n"
     for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done

@@ -6,10 +6,10 @@ namespace web {
 
 ScriptBridge::ScriptBridge(WebView* view, QObject* parent) : QObject(parent), view_(view) {}
 
-void ScriptBridge::post(const QString& name, const QString& body) {
+void ScriptBridge::post(const QString& name, const QString& body, const QVariantList& large, const QString& marker) {
     if (!view_) return;
     try {
-        view_->deliverMessage(name, body);
+        view_->deliverMessage(name, body, large, marker);
     } catch (...) {
         // Nothing may leave a slot; a message that cannot be delivered is dropped.
     }

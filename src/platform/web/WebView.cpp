@@ -1,5 +1,6 @@
 #include "platform/web/WebView.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -45,11 +46,23 @@ QString bridgeScriptSource() {
   if (window.webkit && window.webkit.__dravixBridge) return;
   var pending = [];
   var bridge = null;
+  // Strings of 64 KiB or more cross beside the JSON text (in its place stands the marker and
+  // their index), so a large body is not escaped here and unescaped again in the app.
   function send(name, body) {
     var text;
-    try { text = JSON.stringify(body === undefined ? null : body); } catch (e) { text = undefined; }
+    var large = [];
+    var marker = "\u0000" + Math.random().toString(36).slice(2) + ":";
+    try {
+      text = JSON.stringify(body === undefined ? null : body, function (key, value) {
+        if (typeof value === "string" && value.length >= 65536) {
+          large.push(value);
+          return marker + (large.length - 1);
+        }
+        return value;
+      });
+    } catch (e) { text = undefined; large = []; }
     if (typeof text !== "string") text = "null";
-    if (bridge) bridge.post(name, text); else pending.push([name, text]);
+    if (bridge) bridge.post(name, text, large, marker); else pending.push([name, text, large, marker]);
   }
   var posters = {};
   var handlers = new Proxy({}, {
@@ -86,7 +99,7 @@ QString bridgeScriptSource() {
       if (!b) return;
       var queued = pending;
       pending = [];
-      for (var i = 0; i < queued.length; i++) b.post(queued[i][0], queued[i][1]);
+      for (var i = 0; i < queued.length; i++) b.post(queued[i][0], queued[i][1], queued[i][2], queued[i][3]);
       bridge = b;
     });
   }
@@ -106,15 +119,18 @@ std::string makeNonce() {
     return text;
 }
 
-// Puts the lifted strings back where their markers stand.
-void restoreLargeStrings(nlohmann::json& value, const std::string& marker, std::vector<std::string>& large) {
+// Puts the lifted strings back where their markers ("<marker><index>") stand.
+void restoreLargeStrings(nlohmann::json& value, const std::string& marker, const QVariantList& large) {
     if (value.is_string()) {
         const std::string& text = value.get_ref<const std::string&>();
         if (text.size() > marker.size() && text.compare(0, marker.size(), marker) == 0) {
             const std::string index = text.substr(marker.size());
             char* end = nullptr;
             const unsigned long long i = std::strtoull(index.c_str(), &end, 10);
-            if (end && *end == '\0' && !index.empty() && i < large.size()) value = std::move(large[i]);
+            if (end && *end == '\0' && std::isdigit(static_cast<unsigned char>(index[0])) &&
+                i < static_cast<unsigned long long>(large.size())) {
+                value = large[static_cast<qsizetype>(i)].toString().toStdString();
+            }
         }
     } else if (value.is_structured()) {
         for (auto& member : value) restoreLargeStrings(member, marker, large);
@@ -131,12 +147,7 @@ std::pair<nlohmann::json, std::optional<ScriptError>> interpretResult(const QVar
         nlohmann::json result = nlohmann::json::parse(text, nullptr, false);
         if (result.is_discarded()) result = nullptr;
         const QVariantList lifted = map.value(QStringLiteral("b")).toList();
-        if (!lifted.isEmpty()) {
-            std::vector<std::string> large;
-            large.reserve(lifted.size());
-            for (const QVariant& item : lifted) large.push_back(item.toString().toStdString());
-            restoreLargeStrings(result, std::string(1, '\0') + nonce + ":", large);
-        }
+        if (!lifted.isEmpty()) restoreLargeStrings(result, std::string(1, '\0') + nonce + ":", lifted);
         return {std::move(result), std::nullopt};
     }
     std::string message = map.value(QStringLiteral("e")).toString().toStdString();
@@ -277,11 +288,13 @@ void WebView::removeAllMessageHandlers() { handlers_.clear(); }
 
 bool WebView::hasMessageHandler(const std::string& name) const { return handlers_.count(name) != 0; }
 
-void WebView::deliverMessage(const QString& name, const QString& bodyJson) {
+void WebView::deliverMessage(const QString& name, const QString& bodyJson, const QVariantList& large,
+                             const QString& marker) {
     ScriptMessage message;
     message.name = name.toStdString();
     message.body = nlohmann::json::parse(bodyJson.toStdString(), nullptr, false);
     if (message.body.is_discarded()) message.body = bodyJson.toStdString();
+    if (!large.isEmpty() && !marker.isEmpty()) restoreLargeStrings(message.body, marker.toStdString(), large);
     QPointer<WebView> self(this);
     auto shared = std::make_shared<ScriptMessage>(std::move(message));
     dispatch::mainQueue().async([self, shared] {

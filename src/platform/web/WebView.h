@@ -15,6 +15,7 @@
 // main queue). Completions and handlers never run inside the caller's stack, and an exception
 // thrown by one is caught and dropped.
 #include <QUrl>
+#include <QVariantList>
 #include <QWebEngineView>
 
 #include <nlohmann/json.hpp>
@@ -95,7 +96,7 @@ signals:
 private:
     friend class ScriptBridge;
     friend class WebPage;
-    void deliverMessage(const QString& name, const QString& bodyJson);
+    void deliverMessage(const QString& name, const QString& bodyJson, const QVariantList& large, const QString& marker);
     void deliverConsole(ConsoleLevel level, const QString& message, int line, const QString& source);
 
     WebPage* page_ = nullptr;

@@ -38,7 +38,8 @@ protected:
         writeText(*root_ / "page" / "index.html",
                   "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><script>\n"
                   "window.webkit.messageHandlers.msg.postMessage({seq: 1});\n"
-                  "window.webkit.messageHandlers.msg.postMessage({seq: 2, text: \"\\u00e9\\u4e2d\"});\n"
+                  "window.webkit.messageHandlers.msg.postMessage({seq: 2, text: \"\\u00e9\\u4e2d\","
+                  " big: \"x\\u00e9\\\"\\\\\".repeat(30000)});\n"
                   "window.webkit.messageHandlers.log.postMessage(\"early log\");\n"
                   "window.webkit.messageHandlers.msg.postMessage({seq: 3});\n"
                   "</script></head><body><script src=\"inside.js\"></script></body></html>\n");
@@ -98,6 +99,9 @@ TEST_F(WebViewTest, PostsMadeBeforeTheChannelIsUpArriveInOrder) {
     EXPECT_EQ(bodies[0]["seq"], 1);
     EXPECT_EQ(bodies[1]["seq"], 2);
     EXPECT_EQ(bodies[1]["text"], "\xC3\xA9\xE4\xB8\xAD");
+    std::string big;
+    for (int i = 0; i < 30000; ++i) big += "x\xC3\xA9\"\\";
+    EXPECT_TRUE(bodies[1]["big"] == big) << "a large string posted before the channel was up";
     EXPECT_EQ(bodies[2]["seq"], 3);
     bool sawLog = false;
     for (const auto& m : log_->messages())
@@ -128,6 +132,28 @@ TEST_F(WebViewTest, ResultsComeBackAsJson) {
         EXPECT_FALSE(out.error) << c.script << ": " << out.error->message;
         EXPECT_EQ(out.result, c.expected) << c.script;
     }
+}
+
+TEST_F(WebViewTest, LargeStringsInPostsArriveWhereverTheyStand) {
+    log_->clear();
+    ASSERT_FALSE(run(*view_,
+                     "var big = 'q\"\\\\\\n\u00e9</script>'.repeat(20000);"
+                     "window.webkit.messageHandlers.msg.postMessage({big: [big, {deeper: big}], small: 'a',"
+                     " lookalike: '\\u0000abc:0'});"
+                     "window.webkit.messageHandlers.log.postMessage(big); 1")
+                     .error);
+    ASSERT_TRUE(log_->waitFor("msg", "big"));
+    ASSERT_TRUE(webtest::waitFor([] { return log_->messages().size() >= 2; }, webtest::kScriptMs));
+    std::string big;
+    for (int i = 0; i < 20000; ++i) big += "q\"\\\n\xC3\xA9</script>";
+    const json body = log_->bodiesWith("msg", "big").at(0);
+    EXPECT_TRUE(body == (json{{"big", {big, {{"deeper", big}}}}, {"small", "a"}, {"lookalike", std::string("\0abc:0", 6)}}));
+    bool sawLog = false;
+    for (const auto& m : log_->messages()) {
+        if (m.name == "log") sawLog = m.body == big;
+    }
+    EXPECT_TRUE(sawLog);
+    log_->clear();
 }
 
 TEST_F(WebViewTest, LargeStringsComeBackWhereverTheyStand) {

@@ -42,10 +42,8 @@ protected:
         const QString folder = qEnvironmentVariable("DRAVIX_BRIDGE_SHOTS");
         if (folder.isEmpty()) return;
         QTest::qWait(500);
-        QWidget* w = screen().view()->window();
-        w->raise();
-        QTest::qWait(300);
-        QGuiApplication::primaryScreen()->grabWindow(w->winId()).save(folder + "/" + name + ".png");
+        // The window's own drawing, never whatever else lies over it on the display.
+        screen().view()->window()->grab().save(folder + "/" + name + ".png");
     }
     void askForPreview() { connector->run_editor_js(editor_script::send_content_to_preview()); }
 };
