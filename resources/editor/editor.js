@@ -213,18 +213,34 @@
 
   // Working out the wrap of a long document takes a good part of a second (about 0.15 s for 100,000
   // lines): such a document is shown at once and wrapped a moment later, so the call that shows it
-  // returns at once and the app's next calls (reading the session back) are not held up by it.
+  // returns at once. The app reads a session back right after it opens one; the wrap waits for
+  // that read (or at most WRAP_LATER_MS), so neither call is held up by it.
   var WRAP_LATER_LINES = 20000;
-  var WRAP_LATER_MS = 100;
+  var WRAP_LATER_MS = 300;
+  var wrapLater = null;  // { entry, timer } of the wrap still to come
+
+  function wrapSoon(entry, ms) {
+    cancelWrapLater();
+    var pending = { entry: entry, timer: null };
+    pending.timer = setTimeout(function () {
+      if (wrapLater === pending) wrapLater = null;
+      if (current() === entry) applyWrap(entry);
+    }, ms);
+    wrapLater = pending;
+  }
+
+  function cancelWrapLater() {
+    if (wrapLater) clearTimeout(wrapLater.timer);
+    wrapLater = null;
+  }
 
   function show(entry) {
     currentId = entry.id;
     theEditor.setSession(entry.session);
     if (entry.wrap !== wrapSetting && wrapSetting !== "off" && entry.session.getLength() > WRAP_LATER_LINES) {
-      setTimeout(function () {
-        if (current() === entry) applyWrap(entry);
-      }, WRAP_LATER_MS);
+      wrapSoon(entry, WRAP_LATER_MS);
     } else {
+      cancelWrapLater();
       applyWrap(entry);
     }
     theEditor.resize(true);
@@ -299,12 +315,15 @@
       try {
         var entry = current();
         if (!entry) return null;
-        return {
+        var reply = {
           session_id: entry.id,
           json: JSON.stringify(entry.state()),
           undo_count: entry.undo_count,
           ace_language: entry.language
         };
+        // A wrap still to come runs once this reply is on its way.
+        if (wrapLater) wrapSoon(wrapLater.entry, 0);
+        return reply;
       } catch (e) {
         report("get_current_session", e);
         return null;
@@ -457,6 +476,7 @@
         }
         wrapSetting = option;
         // The shown session wraps now; the others when they are shown.
+        cancelWrapLater();
         var entry = current();
         if (entry) applyWrap(entry);
         return true;

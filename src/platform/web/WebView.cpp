@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QPointer>
+#include <QTimer>
 #include <QVariantMap>
 #include <QWebChannel>
 #include <QWebEnginePage>
@@ -32,6 +33,8 @@ namespace {
 constexpr const char* kBridgeScriptName = "dravix-bridge";
 constexpr const char* kUserScriptPrefix = "dravix-user-";
 constexpr const char* kBridgeObjectName = "dravixBridge";
+// How long a page load may go without reporting its end before waiting HTML loads anyway.
+constexpr int kLoadWatchMs = 15000;
 
 // The script that gives every document window.webkit.messageHandlers. Posts are serialized to JSON
 // text at once and kept until the web channel is up, then sent in order.
@@ -239,8 +242,12 @@ WebView::WebView(QWidget* parent) : QWebEngineView(parent) {
     s->setAttribute(QWebEngineSettings::ScrollAnimatorEnabled, false);
 
     setPage(page_);
+    loadWatch_ = new QTimer(this);
+    loadWatch_->setSingleShot(true);
+    loadWatch_->setInterval(kLoadWatchMs);
+    connect(loadWatch_, &QTimer::timeout, this, [this] { loadEnded(); });
     connect(page_, &QWebEnginePage::loadStarted, this, [this] { loading_ = true; });
-    connect(page_, &QWebEnginePage::loadFinished, this, [this](bool) { loading_ = false; });
+    connect(page_, &QWebEnginePage::loadFinished, this, [this](bool) { loadEnded(); });
 }
 
 WebView::~WebView() {
@@ -341,18 +348,42 @@ bool WebView::loadFileUrl(const std::filesystem::path& file, const std::filesyst
     if (!policy->allows(url)) return false;
     pages::withdraw(memoryPageKey_);
     memoryPageKey_.clear();
+    waitingHtml_.reset();  // the file page replaces whatever waited
     interceptor_->setPolicy(*policy);
     page_->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
+    loading_ = true;
+    loadWatch_->start();
     page_->load(url);
     return true;
 }
 
 void WebView::loadHtmlString(const std::string& html) {
+    if (loading_) {
+        // A navigation started over one still under way can lose to it (the older page then shows,
+        // or a blank one): the newest page waits for the current load to end.
+        waitingHtml_ = html;
+        return;
+    }
+    startHtmlLoad(html);
+}
+
+void WebView::startHtmlLoad(const std::string& html) {
     const QUrl url = pages::publish(QByteArray::fromStdString(html), memoryPageKey_);
     memoryPageKey_ = pages::keyOf(url);
     interceptor_->setPolicy(RequestPolicy::memoryPage(networkForHtml_));
     page_->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+    loading_ = true;
+    loadWatch_->start();
     page_->load(url);
+}
+
+void WebView::loadEnded() {
+    loading_ = false;
+    loadWatch_->stop();
+    if (!waitingHtml_) return;
+    std::string html = std::move(*waitingHtml_);
+    waitingHtml_.reset();
+    startHtmlLoad(html);
 }
 
 void WebView::setNetworkAllowedForHtml(bool allowed) {

@@ -26,6 +26,7 @@
 #include <optional>
 #include <string>
 
+class QTimer;
 class QWebChannel;
 
 namespace web {
@@ -77,6 +78,8 @@ public:
     // Returns false, loading nothing, when either does not exist or the file is outside the folder.
     bool loadFileUrl(const std::filesystem::path& file, const std::filesystem::path& readAccessFolder);
     // Loads the HTML from memory (any size). The page has no base URL and cannot read files.
+    // One load runs at a time: HTML given while a page is loading waits for that load to end
+    // (only the newest waits), so quick successive pages always end on the last one.
     void loadHtmlString(const std::string& html);
     // Whether pages loaded with loadHtmlString may fetch http and https resources (default false).
     void setNetworkAllowedForHtml(bool allowed);
@@ -98,6 +101,8 @@ private:
     friend class WebPage;
     void deliverMessage(const QString& name, const QString& bodyJson, const QVariantList& large, const QString& marker);
     void deliverConsole(ConsoleLevel level, const QString& message, int line, const QString& source);
+    void startHtmlLoad(const std::string& html);
+    void loadEnded();
 
     WebPage* page_ = nullptr;
     QWebChannel* channel_ = nullptr;
@@ -108,6 +113,8 @@ private:
     QString memoryPageKey_;
     bool networkForHtml_ = false;
     bool loading_ = false;
+    std::optional<std::string> waitingHtml_;  // the newest HTML given while a page was loading
+    QTimer* loadWatch_ = nullptr;             // lets waiting HTML go when a load never reports its end
     int userScriptCounter_ = 0;
 };
 

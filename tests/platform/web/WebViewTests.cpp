@@ -2,6 +2,8 @@
 // memory. One view per suite: the web engine's start is the slow part.
 #include <gtest/gtest.h>
 
+#include <QTest>
+
 #include <QApplication>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -456,6 +458,28 @@ TEST_F(HtmlPageTest, NetworkCanBeAllowedForHtmlPages) {
     EXPECT_TRUE(webtest::waitFor([&] { return connections > 0; }, webtest::kPageLoadMs));
     view_->setNetworkAllowedForHtml(false);
     EXPECT_FALSE(view_->networkAllowedForHtml());
+}
+
+TEST_F(HtmlPageTest, PagesGivenInQuickSuccessionEndOnTheLastOne) {
+    // A live preview hands over a page per edit; however the loads overlap (the next page given
+    // while the one before is at any stage of its load), the newest must show and stay.
+    std::string bulky = "<html><body><pre>";
+    while (bulky.size() < 400000) bulky += "a line of a bulky page that takes a moment to load\n";
+    bulky += "</pre><p id=\"p\">bulky</p></body></html>";
+    for (int round = 0; round < 12; ++round) {
+        SCOPED_TRACE(round);
+        const std::string last = "last-" + std::to_string(round);
+        view_->loadHtmlString(round % 2 ? "" : bulky);
+        QTest::qWait(round * 4);
+        view_->loadHtmlString("<html><body><p id=\"p\">middle</p></body></html>");
+        QTest::qWait(round * 2);
+        view_->loadHtmlString("<html><body><p id=\"p\">" + last + "</p></body></html>");
+        const char* probe = "(function(){var e=document.getElementById('p');return e?e.textContent:null})()";
+        EXPECT_TRUE(webtest::waitFor([&] { return run(*view_, probe).result == last; }, webtest::kPageLoadMs));
+        QTest::qWait(100);
+        EXPECT_EQ(run(*view_, probe).result, last) << "an older page landed after the newest";
+        EXPECT_FALSE(view_->isLoading());
+    }
 }
 
 TEST_F(HtmlPageTest, ANewPageReplacesTheOldOneInMemory) {
