@@ -1,5 +1,7 @@
 #include "platform/web/JsString.h"
 
+#include "platform/defaults/Utf8.h"
+
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -8,28 +10,7 @@ namespace web {
 
 namespace {
 
-// Length of the valid UTF-8 sequence starting at s[i], or 0 when it is not valid.
-size_t utf8SequenceLength(std::string_view s, size_t i) {
-    const auto b0 = static_cast<unsigned char>(s[i]);
-    if (b0 < 0x80) return 1;
-    size_t n = 0;
-    uint32_t cp = 0;
-    if ((b0 & 0xE0) == 0xC0) { n = 2; cp = b0 & 0x1F; }
-    else if ((b0 & 0xF0) == 0xE0) { n = 3; cp = b0 & 0x0F; }
-    else if ((b0 & 0xF8) == 0xF0) { n = 4; cp = b0 & 0x07; }
-    else return 0;
-    if (i + n > s.size()) return 0;
-    for (size_t k = 1; k < n; ++k) {
-        const auto b = static_cast<unsigned char>(s[i + k]);
-        if ((b & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not valid.
-    if ((n == 2 && cp < 0x80) || (n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000)) return 0;
-    if (cp >= 0xD800 && cp <= 0xDFFF) return 0;
-    if (cp > 0x10FFFF) return 0;
-    return n;
-}
+using defaults::utf8SequenceLength;
 
 // Printable ASCII that stands for itself inside a quoted literal.
 constexpr auto kPlainAscii = [] {

@@ -1,5 +1,7 @@
 #include "tandrel/foundation/JsonScan.h"
 
+#include "platform/defaults/Utf8.h"
+
 #include <array>
 #include <cstdint>
 
@@ -138,24 +140,7 @@ public:
     }
 
 private:
-    size_t utf8_length() const {
-        const auto b0 = static_cast<unsigned char>(s_[i_]);
-        size_t len = 0;
-        uint32_t cp = 0;
-        if ((b0 & 0xE0) == 0xC0) { len = 2; cp = b0 & 0x1F; }
-        else if ((b0 & 0xF0) == 0xE0) { len = 3; cp = b0 & 0x0F; }
-        else if ((b0 & 0xF8) == 0xF0) { len = 4; cp = b0 & 0x07; }
-        else return 0;
-        if (i_ + len > s_.size()) return 0;
-        for (size_t k = 1; k < len; ++k) {
-            const auto b = static_cast<unsigned char>(s_[i_ + k]);
-            if ((b & 0xC0) != 0x80) return 0;
-            cp = (cp << 6) | (b & 0x3F);
-        }
-        if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000)) return 0;
-        if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) return 0;
-        return len;
-    }
+    size_t utf8_length() const { return defaults::utf8SequenceLength(s_, i_); }
 
     bool hex4(uint32_t& value) {
         if (i_ + 4 > s_.size()) return false;

@@ -1,9 +1,10 @@
 #include "tandrel/foundation/Jsonable.h"
 
+#include "platform/defaults/Utf8.h"
+
 #include <array>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <random>
 
 VornError make_error(jsonable_error) { return VornError{"jsonable_error", 0, "The operation couldn't be completed. (jsonable_error error 0.)", "url_missing"}; }
@@ -232,35 +233,7 @@ std::string Jsonable::description() const {
     return text ? *text : std::string("not convertible");
 }
 
-bool is_valid_utf8(std::string_view s) {
-    size_t i = 0, n = s.size();
-    while (i < n) {
-        // Eight ASCII bytes at a time: store texts are mostly ASCII.
-        uint64_t word;
-        if (i + 8 <= n && (std::memcpy(&word, s.data() + i, 8), (word & 0x8080808080808080ULL) == 0)) {
-            i += 8;
-            continue;
-        }
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        if (c < 0x80) { ++i; continue; }
-        int len;
-        uint32_t cp;
-        if ((c & 0xE0) == 0xC0) { len = 2; cp = c & 0x1F; }
-        else if ((c & 0xF0) == 0xE0) { len = 3; cp = c & 0x0F; }
-        else if ((c & 0xF8) == 0xF0) { len = 4; cp = c & 0x07; }
-        else return false;
-        if (i + len > n) return false;
-        for (int k = 1; k < len; ++k) {
-            unsigned char cc = static_cast<unsigned char>(s[i + k]);
-            if ((cc & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))) return false;
-        if (cp >= 0xD800 && cp <= 0xDFFF) return false;
-        i += len;
-    }
-    return true;
-}
+bool is_valid_utf8(std::string_view s) { return defaults::isValidUtf8(s); }
 
 std::string new_uuid_string() {
     static thread_local std::mt19937_64 rng{std::random_device{}()};
