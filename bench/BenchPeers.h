@@ -1,6 +1,7 @@
 #pragma once
 // The local test servers for benchmarks: started and stopped with tests/peers/peers.py, on free
-// loopback ports, like the test fixtures do.
+// loopback ports, like the test fixtures do; and the small pieces the benchmarks against them share.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace benchpeers {
 
@@ -71,6 +73,17 @@ inline std::optional<Server> startServerWithBigFolder(const std::filesystem::pat
     auto s = startServer(dir, kind);
     if (s) makeBigFolder(s->root / folder.substr(1), count);
     return s;
+}
+
+inline double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// A libcurl write callback that appends the bytes to the std::string given as its user data.
+inline size_t collect(char* data, size_t size, size_t count, void* out) {
+    static_cast<std::string*>(out)->append(data, size * count);
+    return size * count;
 }
 
 }  // namespace benchpeers

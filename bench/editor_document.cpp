@@ -65,6 +65,8 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 using benchpeers::Server;
+using benchpeers::median;
+using benchpeers::collect;
 using benchpeers::startServer;
 using benchpeers::stopServer;
 
@@ -80,11 +82,6 @@ bool spinUntil(const std::function<bool()>& done, int timeoutMs) {
 }
 
 double ms(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double, std::milli>(b - a).count(); }
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
 
 // Text of about `bytes` bytes: lines of markup and words, ASCII only.
 std::string makeText(size_t bytes) {
@@ -105,11 +102,6 @@ std::string makeText(size_t bytes) {
 }
 
 // ---- raw libcurl on one kept connection --------------------------------------------------------
-
-size_t collect(char* data, size_t size, size_t count, void* out) {
-    static_cast<std::string*>(out)->append(data, size * count);
-    return size * count;
-}
 
 struct Upload {
     const std::string* bytes;

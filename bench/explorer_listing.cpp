@@ -53,6 +53,7 @@ constexpr int kEntries = 10000;
 const char* kFolder = "/big";
 
 using benchpeers::Server;
+using benchpeers::median;
 using benchpeers::stopServer;
 
 std::optional<Server> startServer(const fs::path& dir, const std::string& kind) {
@@ -68,11 +69,6 @@ bool spinUntil(const std::function<bool()>& done, int timeoutMs = 60000) {
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
     }
     return true;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
 }
 
 class TestDelegate : public ui::ApplicationDelegate {

@@ -34,6 +34,8 @@ constexpr int kEntries = 10000;
 const char* kFolder = "/big";
 
 using benchpeers::Server;
+using benchpeers::median;
+using benchpeers::collect;
 using benchpeers::stopServer;
 
 std::optional<Server> startServer(const fs::path& dir, const std::string& kind) {
@@ -55,11 +57,6 @@ std::shared_ptr<VornServerFilesDataModel> providerList(files::FileProvider& prov
 }
 
 // ---- raw libcurl: the same request on one kept connection, bytes only ------------------------
-
-size_t collect(char* data, size_t size, size_t count, void* out) {
-    static_cast<std::string*>(out)->append(data, size * count);
-    return size * count;
-}
 
 class RawLister {
 public:
@@ -105,11 +102,6 @@ private:
     std::string url_, body_;
     curl_slist* headers_ = nullptr;
 };
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
 
 // Each iteration lists the folder once raw and once through the provider, taking turns at going
 // first, so both see the same load on the machine. Counters: the two medians and their ratio.

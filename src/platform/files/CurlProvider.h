@@ -86,6 +86,14 @@ protected:
         return op;
     }
 
+    // start() for a completion that takes the value and the error.
+    template <typename T, typename ValueCompletion>
+    OperationHandle startValue(std::function<Outcome<T>(Session&, Operation&)> body, ValueCompletion completion) {
+        return start<T>(std::move(body), [completion = std::move(completion)](Outcome<T> out) {
+            if (completion) completion(std::move(out.value), std::move(out.error));
+        });
+    }
+
     OperationHandle startDone(std::function<Done(Session&, Operation&)> body, Completion completion) {
         return start<std::monostate>(std::move(body), [completion = std::move(completion)](Done out) {
             if (completion) completion(std::move(out.error));

@@ -30,18 +30,16 @@ public:
     ProviderKind kind() const override { return ProviderKind::ftp; }
 
     OperationHandle contentsOfDirectory(std::string folder, ListCompletion completion) override {
-        return start<std::vector<FileObject>>(
+        return startValue<std::vector<FileObject>>(
             [this, folder](Session& s, Operation& op) -> Outcome<std::vector<FileObject>> {
                 if (auto e = checkPaths({folder})) return *e;
                 return listFolder(s, op, serverPath(folder), path::normalize(folder));
             },
-            [completion = std::move(completion)](Outcome<std::vector<FileObject>> out) {
-                if (completion) completion(std::move(out.value), std::move(out.error));
-            });
+            std::move(completion));
     }
 
     OperationHandle contents(std::string file, DataCompletion completion) override {
-        return start<std::optional<Bytes>>(
+        return startValue<std::optional<Bytes>>(
             [this, file](Session& s, Operation& op) -> Outcome<std::optional<Bytes>> {
                 if (auto e = checkPaths({file})) return *e;
                 if (path::normalize(file) == "/") return FileError::make(ErrorKind::invalidPath, "the root is a folder");
@@ -49,9 +47,7 @@ public:
                 if (data.error) return *data.error;
                 return std::optional<Bytes>(std::move(data.value));
             },
-            [completion = std::move(completion)](Outcome<std::optional<Bytes>> out) {
-                if (completion) completion(std::move(out.value), std::move(out.error));
-            });
+            std::move(completion));
     }
 
     OperationHandle writeContents(std::string file, std::optional<Bytes> data, WriteMode mode,
@@ -334,12 +330,6 @@ private:
             case CURLE_REMOTE_ACCESS_DENIED:  // a CWD failed: the folder (or the file's folder) is missing
                 error = FileError::make(context == Context::write ? ErrorKind::parentMissing : ErrorKind::notFound);
                 break;
-            case CURLE_LOGIN_DENIED:
-                error = FileError::make(ErrorKind::loginRejected);
-                break;
-            case CURLE_REMOTE_FILE_NOT_FOUND:
-                error = FileError::make(ErrorKind::notFound);
-                break;
             case CURLE_QUOTE_ERROR:
             case CURLE_UPLOAD_FAILED:
             case CURLE_FTP_COULDNT_RETR_FILE:
@@ -351,7 +341,7 @@ private:
                 else if (code != 0) error = FileError::fromServer(static_cast<int>(code), reply.size() > 4 ? reply.substr(4) : reply);
                 else error = transportError(r);
                 break;
-            default:
+            default:  // a refused login, a missing file and the transport's own failures
                 error = transportError(r);
                 break;
         }

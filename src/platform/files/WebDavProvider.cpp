@@ -33,7 +33,7 @@ public:
     ProviderKind kind() const override { return ProviderKind::webDav; }
 
     OperationHandle contentsOfDirectory(std::string folder, ListCompletion completion) override {
-        return start<std::vector<FileObject>>(
+        return startValue<std::vector<FileObject>>(
             [this, folder](Session& s, Operation& op) -> Outcome<std::vector<FileObject>> {
                 if (auto e = checkPaths({folder})) return *e;
                 TransferResult r = propfind(s, op, urlFor(serverPath(folder), true), "1");
@@ -42,13 +42,11 @@ public:
                 if (!entries) return FileError::make(ErrorKind::other, "the server's folder listing could not be read");
                 return std::move(*entries);
             },
-            [completion = std::move(completion)](Outcome<std::vector<FileObject>> out) {
-                if (completion) completion(std::move(out.value), std::move(out.error));
-            });
+            std::move(completion));
     }
 
     OperationHandle contents(std::string file, DataCompletion completion) override {
-        return start<std::optional<Bytes>>(
+        return startValue<std::optional<Bytes>>(
             [this, file](Session& s, Operation& op) -> Outcome<std::optional<Bytes>> {
                 if (auto e = checkPaths({file})) return *e;
                 if (path::normalize(file) == "/") return FileError::make(ErrorKind::invalidPath, "the root is a folder");
@@ -56,9 +54,7 @@ public:
                 if (!r.ok() || !is2xx(r.responseCode)) return httpError(r, Verb::get);
                 return std::optional<Bytes>(std::move(r.body));
             },
-            [completion = std::move(completion)](Outcome<std::optional<Bytes>> out) {
-                if (completion) completion(std::move(out.value), std::move(out.error));
-            });
+            std::move(completion));
     }
 
     OperationHandle writeContents(std::string file, std::optional<Bytes> data, WriteMode mode,

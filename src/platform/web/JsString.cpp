@@ -179,18 +179,15 @@ std::string_view trimmedCall(std::string_view s) {
     return s.substr(0, end);
 }
 
-// A function that serializes its argument r for the app: strings of 64 KiB or more are lifted out of the JSON text
-// into the list b (in their place stands "\u0000" + nonce + ":" + index), so the bulk of a large
-// result crosses as a plain string instead of being escaped here and unescaped in the app.
-std::string resultEncoder(std::string_view nonce) {
-    std::string out =
-        "(function(r){var b=[];var j;try{j=JSON.stringify(r,function(k,x){if(typeof x===\"string\"&&x.length>=65536)"
-        "{b.push(x);return \"\\u0000";
-    out += nonce;
-    out += ":\"+(b.length-1);}return x;});}catch(x){j=undefined;b=[];}"
-           "return{ok:1,v:(typeof j===\"string\"?j:\"null\"),b:b};})";
-    return out;
-}
+// A function that serializes its argument r for the app: strings of 64 KiB or more are lifted out
+// of the JSON text into the list b (in their place stands the marker m, a NUL, a random word and
+// ":", then their index), so the bulk of a large result crosses as a plain string instead of being
+// escaped here and unescaped in the app. Page messages cross the same way (see the message shim).
+constexpr const char* kResultEncoder =
+    "(function(r){var b=[];var j;var m=\"\\u0000\"+Math.random().toString(36).slice(2)+\":\";"
+    "try{j=JSON.stringify(r,function(k,x){if(typeof x===\"string\"&&x.length>=65536)"
+    "{b.push(x);return m+(b.length-1);}return x;});}catch(x){j=undefined;b=[];}"
+    "return{ok:1,v:(typeof j===\"string\"?j:\"null\"),b:b,m:m};})";
 
 constexpr const char* kErrorTail =
     "}catch(e){var m;try{m=(e&&e.name&&e.message!==undefined)?(e.name+\": \"+e.message):String(e);}"
@@ -231,7 +228,7 @@ bool isLiteralCall(std::string_view script) {
     }
 }
 
-std::string wrapForEvaluation(std::string_view script, std::string_view nonce) {
+std::string wrapForEvaluation(std::string_view script) {
     std::string out;
     if (isLiteralCall(script)) {
         // A call with literal arguments means the same as an expression as it does as a program,
@@ -239,14 +236,14 @@ std::string wrapForEvaluation(std::string_view script, std::string_view nonce) {
         const std::string_view call = trimmedCall(script);
         out.reserve(call.size() + 600);
         out += "(function(){try{return";
-        out += resultEncoder(nonce);
+        out += kResultEncoder;
         out += "((";
         out += call;
         out += "));";
     } else {
         out.reserve(script.size() + script.size() / 8 + 600);
         out += "(function(){try{return";
-        out += resultEncoder(nonce);
+        out += kResultEncoder;
         out += "((0,eval)(";
         out += jsStringLiteral(script);
         out += "));";

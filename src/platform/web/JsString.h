@@ -23,11 +23,12 @@ std::string jsStringLiteral(std::string_view text);
 bool isLiteralCall(std::string_view script);
 
 // The script evaluated in place of `script`. It runs `script` and answers an object
-// {ok: 1, v: JSON text of the completion value, b: [large strings]} or {ok: 0, e: error text}, so
+// {ok: 1, v: JSON text of the completion value, b: [large strings], m: marker} or
+// {ok: 0, e: error text}, so
 // a thrown error (syntax errors included) comes back as an error instead of an empty result.
 // A literal call goes in as an expression; any other script goes in as one string literal run
 // through an indirect eval, as a program. Strings of 64 KiB or more in the value travel in b,
-// and the JSON text holds "\u0000" + nonce + ":" + their index in their place.
-std::string wrapForEvaluation(std::string_view script, std::string_view nonce);
+// and the JSON text holds the marker m followed by their index in their place.
+std::string wrapForEvaluation(std::string_view script);
 
 }  // namespace web

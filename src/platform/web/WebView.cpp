@@ -1,10 +1,7 @@
 #include "platform/web/WebView.h"
 
 #include <cctype>
-#include <cstdio>
 #include <cstdlib>
-#include <random>
-#include <vector>
 
 #include <QFile>
 #include <QFileInfo>
@@ -114,14 +111,6 @@ QString bridgeScriptSource() {
     return source;
 }
 
-// A fresh marker for the large strings of one result.
-std::string makeNonce() {
-    thread_local std::mt19937_64 random{std::random_device{}()};
-    char text[17];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(random()));
-    return text;
-}
-
 // Puts the lifted strings back where their markers ("<marker><index>") stand.
 void restoreLargeStrings(nlohmann::json& value, const std::string& marker, const QVariantList& large) {
     if (value.is_string()) {
@@ -140,7 +129,7 @@ void restoreLargeStrings(nlohmann::json& value, const std::string& marker, const
     }
 }
 
-std::pair<nlohmann::json, std::optional<ScriptError>> interpretResult(const QVariant& value, const std::string& nonce) {
+std::pair<nlohmann::json, std::optional<ScriptError>> interpretResult(const QVariant& value) {
     if (value.typeId() != QMetaType::QVariantMap) {
         return {nullptr, ScriptError{"The script did not run to its end (no page, or the page went away)"}};
     }
@@ -150,7 +139,8 @@ std::pair<nlohmann::json, std::optional<ScriptError>> interpretResult(const QVar
         nlohmann::json result = nlohmann::json::parse(text, nullptr, false);
         if (result.is_discarded()) result = nullptr;
         const QVariantList lifted = map.value(QStringLiteral("b")).toList();
-        if (!lifted.isEmpty()) restoreLargeStrings(result, std::string(1, '\0') + nonce + ":", lifted);
+        const QString marker = map.value(QStringLiteral("m")).toString();
+        if (!lifted.isEmpty() && !marker.isEmpty()) restoreLargeStrings(result, marker.toStdString(), lifted);
         return {std::move(result), std::nullopt};
     }
     std::string message = map.value(QStringLiteral("e")).toString().toStdString();
@@ -267,14 +257,13 @@ void WebView::evaluateJavaScript(const std::string& script, ScriptCompletion com
         });
         return;
     }
-    const std::string nonce = makeNonce();
-    const QString source = QString::fromStdString(wrapForEvaluation(script, nonce));
+    const QString source = QString::fromStdString(wrapForEvaluation(script));
     if (!completion) {
         page_->runJavaScript(source, QWebEngineScript::MainWorld);
         return;
     }
-    page_->runJavaScript(source, QWebEngineScript::MainWorld, [completion, nonce](const QVariant& value) {
-        auto outcome = std::make_shared<std::pair<nlohmann::json, std::optional<ScriptError>>>(interpretResult(value, nonce));
+    page_->runJavaScript(source, QWebEngineScript::MainWorld, [completion](const QVariant& value) {
+        auto outcome = std::make_shared<std::pair<nlohmann::json, std::optional<ScriptError>>>(interpretResult(value));
         dispatch::mainQueue().async([completion, outcome] {
             runCompletion(completion, std::move(outcome->first), std::move(outcome->second));
         });

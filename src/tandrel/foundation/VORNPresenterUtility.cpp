@@ -126,17 +126,8 @@ void VORNPresenterUtility::present_error(Presenter presenter, const std::optiona
 
 void VORNPresenterUtility::present_error_alert(bool flag, const VornError& error, const std::string& button_title,
                                                std::function<void(bool)> completion, Presenter presenter) {
-    const std::string title = localized("An Error Occurred");
-    const std::string message = localized(error.localizedDescription());
-    if (!flag) {
-        log_dropped(title + ": " + message);
-        return;
-    }
-    auto alert = ui::AlertController::make(q(title), q(message));
-    alert->addAction(ui::AlertAction::make(q(button_title), ui::AlertActionStyle::default_, [completion] {
-        if (completion) completion(true);
-    }));
-    show(alert, presenter);
+    present_action_alert(flag, localized("An Error Occurred"), localized(error.localizedDescription()), button_title,
+                         std::move(completion), std::move(presenter));
 }
 
 void VORNPresenterUtility::present_action_alert(bool flag, const std::string& title, const std::string& message,

@@ -19,6 +19,19 @@ void destroyOwnSession(ui::SceneSession* session) {
     if (session) ui::Application::shared().requestSceneSessionDestruction(session, {}, nullptr);
 }
 
+// The file-viewer window a server window works for, named in its request.
+std::optional<QString> requestedWindowId(const std::optional<QVariantMap>& info) {
+    return info ? ui::UserActivity::stringValue(*info, scene_user_info::file_controller_window_id) : std::nullopt;
+}
+
+// After the opening size, a server window may be resized within these limits.
+void relaxServerWindowLimits(ui::Scene* scene, QSize minimum) {
+    if (auto* limits = scene->sizeRestrictions()) {
+        limits->setMinimumSize(minimum);
+        limits->setMaximumSize(kServerWindowRelaxedMaximum);
+    }
+}
+
 void openFixedThenRelax(ui::Scene* scene, QSize opening, void (*relax)(ui::Scene*)) {
     auto* limits = scene->sizeRestrictions();
     if (!limits) return;
@@ -57,8 +70,7 @@ void SingleServiceSceneDelegate::didUpdateUserActivity(ui::Scene*, const ui::Use
 void SingleServiceSceneDelegate::setup_single_service_window(ui::Scene* scene, ui::SceneSession* session,
                                                              const ui::ConnectionOptions& options) {
     const auto info = server_window_user_info(options);
-    const auto window_id = info ? ui::UserActivity::stringValue(*info, scene_user_info::file_controller_window_id)
-                                : std::nullopt;
+    const auto window_id = requestedWindowId(info);
     if (!window_id) {
         destroyOwnSession(session);
         return;
@@ -90,12 +102,7 @@ void SingleServiceSceneDelegate::setup_single_service_window(ui::Scene* scene, u
     window->makeKeyAndVisible();
 }
 
-void SingleServiceSceneDelegate::relax_size_limits(ui::Scene* scene) {
-    if (auto* limits = scene->sizeRestrictions()) {
-        limits->setMinimumSize(kOpeningSize);
-        limits->setMaximumSize(kServerWindowRelaxedMaximum);
-    }
-}
+void SingleServiceSceneDelegate::relax_size_limits(ui::Scene* scene) { relaxServerWindowLimits(scene, kOpeningSize); }
 
 // ---- manage services -----------------------------------------------------------------------
 
@@ -121,8 +128,7 @@ void ManageServicesSceneDelegate::sceneWillEnterForeground(ui::Scene*) {
 void ManageServicesSceneDelegate::setup_manage_services_window(ui::Scene* scene, ui::SceneSession* session,
                                                                const ui::ConnectionOptions& options) {
     const auto info = server_window_user_info(options);
-    const auto window_id = info ? ui::UserActivity::stringValue(*info, scene_user_info::file_controller_window_id)
-                                : std::nullopt;
+    const auto window_id = requestedWindowId(info);
     if (!window_id) {
         destroyOwnSession(session);
         return;
@@ -140,9 +146,4 @@ void ManageServicesSceneDelegate::setup_manage_services_window(ui::Scene* scene,
     window->makeKeyAndVisible();
 }
 
-void ManageServicesSceneDelegate::relax_size_limits(ui::Scene* scene) {
-    if (auto* limits = scene->sizeRestrictions()) {
-        limits->setMinimumSize(kOpeningSize);
-        limits->setMaximumSize(kServerWindowRelaxedMaximum);
-    }
-}
+void ManageServicesSceneDelegate::relax_size_limits(ui::Scene* scene) { relaxServerWindowLimits(scene, kOpeningSize); }

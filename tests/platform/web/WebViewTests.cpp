@@ -30,6 +30,20 @@ void writeText(const fs::path& p, const std::string& text) {
     std::ofstream(p, std::ios::binary | std::ios::trunc) << text;
 }
 
+// A loopback listener that counts the connections made to it (and closes them).
+class ConnectionCounter : public QTcpServer {
+public:
+    ConnectionCounter() {
+        QObject::connect(this, &QTcpServer::newConnection, [this] {
+            while (auto* s = nextPendingConnection()) {
+                ++connections;
+                s->close();
+            }
+        });
+    }
+    int connections = 0;
+};
+
 class WebViewTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -284,15 +298,8 @@ TEST_F(WebViewTest, HandlersCanBeRemovedAndPostsToUnknownNamesAreDropped) {
 }
 
 TEST_F(WebViewTest, TheFilePageReadsItsFolderButNoOtherFileAndNoNetwork) {
-    QTcpServer server;
+    ConnectionCounter server;
     ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
-    int connections = 0;
-    QObject::connect(&server, &QTcpServer::newConnection, [&] {
-        while (auto* s = server.nextPendingConnection()) {
-            ++connections;
-            s->close();
-        }
-    });
     const std::string outside = QUrl::fromLocalFile(QString::fromStdString((*root_ / "outside.js").string()))
                                     .toString().toStdString();
     const std::string network = "http://127.0.0.1:" + std::to_string(server.serverPort()) + "/x.js";
@@ -319,7 +326,7 @@ TEST_F(WebViewTest, TheFilePageReadsItsFolderButNoOtherFileAndNoNetwork) {
     // off the network, so the http request may not even reach them.
     EXPECT_TRUE(webtest::waitFor([] { return refusedContains("outside.js"); }, 2000));
     QTest::qWait(100);
-    EXPECT_EQ(connections, 0);
+    EXPECT_EQ(server.connections, 0);
     ASSERT_TRUE(view_->readAccessFolder());
     EXPECT_EQ(*view_->readAccessFolder(), fs::canonical(*root_ / "page"));
 }
@@ -386,15 +393,8 @@ TEST_F(HtmlPageTest, AThreeMegabytePageShowsCompletely) {
 }
 
 TEST_F(HtmlPageTest, AnHtmlPageGetsNoFileAndByDefaultNoNetwork) {
-    QTcpServer server;
+    ConnectionCounter server;
     ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
-    int connections = 0;
-    QObject::connect(&server, &QTcpServer::newConnection, [&] {
-        while (auto* s = server.nextPendingConnection()) {
-            ++connections;
-            s->close();
-        }
-    });
     const std::string port = std::to_string(server.serverPort());
     view_->loadHtmlString(
         "<!DOCTYPE html><html><body><script>\n"
@@ -422,7 +422,7 @@ TEST_F(HtmlPageTest, AnHtmlPageGetsNoFileAndByDefaultNoNetwork) {
         return false;
     }, 2000));
     QTest::qWait(100);
-    EXPECT_EQ(connections, 0);
+    EXPECT_EQ(server.connections, 0);
 }
 
 TEST_F(HtmlPageTest, AScriptWhoseViewGoesAwayCompletesWithAnError) {
@@ -443,19 +443,12 @@ TEST_F(HtmlPageTest, AScriptWhoseViewGoesAwayCompletesWithAnError) {
 }
 
 TEST_F(HtmlPageTest, NetworkCanBeAllowedForHtmlPages) {
-    QTcpServer server;
+    ConnectionCounter server;
     ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
-    int connections = 0;
-    QObject::connect(&server, &QTcpServer::newConnection, [&] {
-        while (auto* s = server.nextPendingConnection()) {
-            ++connections;
-            s->close();
-        }
-    });
     view_->setNetworkAllowedForHtml(true);
     view_->loadHtmlString("<html><body><img src=\"http://127.0.0.1:" + std::to_string(server.serverPort()) +
                           "/x.png\"></body></html>");
-    EXPECT_TRUE(webtest::waitFor([&] { return connections > 0; }, webtest::kPageLoadMs));
+    EXPECT_TRUE(webtest::waitFor([&] { return server.connections > 0; }, webtest::kPageLoadMs));
     view_->setNetworkAllowedForHtml(false);
     EXPECT_FALSE(view_->networkAllowedForHtml());
 }
