@@ -144,37 +144,71 @@ void forEachLine(std::string_view text, F&& f) {
     }
 }
 
-std::optional<FileObject> dosLine(const Tokens& t, std::string_view line, std::string_view prefix) {
+// A size written with thousands separators ("9,730", "1,234,567") or without.
+bool toGroupedSize(std::string_view text, std::int64_t& out) {
+    std::size_t comma = text.find(',');
+    if (comma == std::string_view::npos) return toNumber(text, out);
+    if (comma == 0 || comma > 3) return false;
+    std::string digits(text.substr(0, comma));
+    for (std::size_t i = comma; i < text.size(); i += 4) {
+        std::string_view group = text.substr(i + 1, 3);
+        if (text[i] != ',' || group.size() != 3 || !allDigits(group)) return false;
+        digits.append(group);
+    }
+    return allDigits(digits) && toNumber(std::string_view(digits), out);
+}
+
+// Why a line gave no entry: it holds none by its nature (blank, "total N", ".", "..", the
+// folder's own MLSD line), or it could not be read.
+enum class LineKind { entry, none, unreadable };
+
+std::optional<FileObject> dosLine(const Tokens& t, std::string_view line, std::string_view prefix, LineKind& kind) {
     // "01-02-20  10:30AM       <DIR>          name" / "12-31-2019  11:59PM   1234 name"
+    // "2002-09-02  18:48       <DIR>          name" / "2002-09-02  19:06   9,730 name"
     if (t.size() < 4) return std::nullopt;
     std::string_view date = t[0].text, clock = t[1].text;
-    if (date.size() != 8 && date.size() != 10) return std::nullopt;
-    if (date[2] != '-' || date[5] != '-') return std::nullopt;
     int mo, d, y;
-    if (!toNumber(date.substr(0, 2), mo) || !toNumber(date.substr(3, 2), d) || !toNumber(date.substr(6), y))
-        return std::nullopt;
-    if (date.size() == 8) y += (y < 70 ? 2000 : 1900);
-    if (clock.size() != 7 || clock[2] != ':') return std::nullopt;
-    int h, mi;
-    if (!toNumber(clock.substr(0, 2), h) || !toNumber(clock.substr(3, 2), mi)) return std::nullopt;
-    std::string_view ampm = clock.substr(5);
-    if (iequals(ampm, "PM") && h < 12) h += 12;
-    else if (iequals(ampm, "AM") && h == 12) h = 0;
-    else if (!iequals(ampm, "AM") && !iequals(ampm, "PM")) return std::nullopt;
-    std::size_t nameStart = t[2].end;
-    while (nameStart < line.size() && line[nameStart] == ' ') ++nameStart;
-    std::string_view name = line.substr(nameStart);
-    if (name.empty() || name == "." || name == "..") return std::nullopt;
-    FileObject entry = entryFor(name, prefix);
-    if (t[2].text == "<DIR>") {
-        entry.type = FileType::directory;
+    if (date.size() == 10 && date[4] == '-' && date[7] == '-') {
+        if (!toNumber(date.substr(0, 4), y) || !toNumber(date.substr(5, 2), mo) || !toNumber(date.substr(8, 2), d))
+            return std::nullopt;
+    } else if ((date.size() == 8 || date.size() == 10) && date[2] == '-' && date[5] == '-') {
+        if (!toNumber(date.substr(0, 2), mo) || !toNumber(date.substr(3, 2), d) || !toNumber(date.substr(6), y))
+            return std::nullopt;
+        if (date.size() == 8) y += (y < 70 ? 2000 : 1900);
     } else {
-        std::int64_t size;
-        if (!toNumber(t[2].text, size)) return std::nullopt;
-        entry.type = FileType::regular;
-        entry.size = size;
+        return std::nullopt;
     }
+    int h, mi;
+    if (clock.size() == 7 && clock[2] == ':') {
+        if (!toNumber(clock.substr(0, 2), h) || !toNumber(clock.substr(3, 2), mi)) return std::nullopt;
+        std::string_view ampm = clock.substr(5);
+        if (iequals(ampm, "PM") && h < 12) h += 12;
+        else if (iequals(ampm, "AM") && h == 12) h = 0;
+        else if (!iequals(ampm, "AM") && !iequals(ampm, "PM")) return std::nullopt;
+    } else if (clock.size() == 5 && clock[2] == ':') {
+        if (!toNumber(clock.substr(0, 2), h) || !toNumber(clock.substr(3, 2), mi)) return std::nullopt;
+    } else {
+        return std::nullopt;
+    }
+    const bool folder = t[2].text == "<DIR>";
+    std::int64_t size = -1;
+    if (!folder && !toGroupedSize(t[2].text, size)) return std::nullopt;
+    // The name starts one blank after a size, and after the 10 blanks that pad "<DIR>"; any
+    // further blanks are the name's own.
+    std::size_t nameStart = t[2].end;
+    const std::size_t padding = folder ? 10 : 1;
+    for (std::size_t n = 0; n < padding && nameStart < line.size() && line[nameStart] == ' '; ++n) ++nameStart;
+    std::string_view name = line.substr(nameStart);
+    if (name.empty()) return std::nullopt;
+    if (name == "." || name == "..") {
+        kind = LineKind::none;
+        return std::nullopt;
+    }
+    FileObject entry = entryFor(name, prefix);
+    entry.type = folder ? FileType::directory : FileType::regular;
+    entry.size = size;
     entry.modificationDate = makeDate(y, mo, d, h, mi, 0);
+    kind = LineKind::entry;
     return entry;
 }
 
@@ -397,14 +431,20 @@ std::optional<Date> rfc3339(std::string_view text) {
 // ---- FTP -----------------------------------------------------------------------------------
 
 namespace {
-std::optional<FileObject> mlsdEntry(std::string_view line, std::string_view prefix) {
+std::optional<FileObject> mlsdEntry(std::string_view line, std::string_view prefix, LineKind& kind) {
     line = stripLineEnd(line);
-    std::size_t space = line.find(' ');
+    kind = line.empty() ? LineKind::none : LineKind::unreadable;
+    // The facts end at the first blank; some servers put a tab there instead of the space.
+    std::size_t space = line.find_first_of(" \t");
     if (space == std::string_view::npos || space == 0) return std::nullopt;
     std::string_view facts = line.substr(0, space);
     std::string_view name = line.substr(space + 1);
-    if (name.empty() || name == "." || name == "..") return std::nullopt;
     if (facts.find('=') == std::string_view::npos) return std::nullopt;
+    if (name == "." || name == "..") {
+        kind = LineKind::none;
+        return std::nullopt;
+    }
+    if (name.empty()) return std::nullopt;
 
     FileObject entry = entryFor(name, prefix);
     std::optional<std::int64_t> size, sizd;
@@ -420,8 +460,10 @@ std::optional<FileObject> mlsdEntry(std::string_view line, std::string_view pref
         if (iequals(key, "type")) {
             if (iequals(value, "file")) entry.type = FileType::regular;
             else if (iequals(value, "dir")) entry.type = FileType::directory;
-            else if (iequals(value, "cdir") || iequals(value, "pdir")) return std::nullopt;
-            else if (startsWithI(value, "os.unix=slink") || startsWithI(value, "os.unix=symlink"))
+            else if (iequals(value, "cdir") || iequals(value, "pdir")) {
+                kind = LineKind::none;
+                return std::nullopt;
+            } else if (startsWithI(value, "os.unix=slink") || startsWithI(value, "os.unix=symlink"))
                 entry.type = FileType::symbolicLink;
             else entry.type = FileType::unknown;
         } else if (iequals(key, "size")) {
@@ -438,58 +480,118 @@ std::optional<FileObject> mlsdEntry(std::string_view line, std::string_view pref
     }
     if (size) entry.size = *size;
     else if (sizd) entry.size = *sizd;
+    kind = LineKind::entry;
     return entry;
 }
 }  // namespace
 
 std::optional<FileObject> mlsdLine(std::string_view line, std::string_view folder) {
-    return mlsdEntry(line, childPrefix(folder));
+    LineKind kind;
+    return mlsdEntry(line, childPrefix(folder), kind);
+}
+
+Listing readMlsd(std::string_view listing, std::string_view folder) {
+    Listing out;
+    out.entries.reserve(listing.size() / 80 + 1);
+    const std::string prefix = childPrefix(folder);
+    forEachLine(listing, [&](std::string_view line) {
+        LineKind kind;
+        if (auto entry = mlsdEntry(line, prefix, kind)) out.entries.push_back(std::move(*entry));
+        else if (kind == LineKind::unreadable) ++out.unreadLines;
+    });
+    return out;
 }
 
 std::vector<FileObject> mlsd(std::string_view listing, std::string_view folder) {
-    std::vector<FileObject> entries;
-    entries.reserve(listing.size() / 80 + 1);
-    const std::string prefix = childPrefix(folder);
-    forEachLine(listing, [&](std::string_view line) {
-        if (auto entry = mlsdEntry(line, prefix)) entries.push_back(std::move(*entry));
-    });
-    return entries;
+    return readMlsd(listing, folder).entries;
 }
 
 namespace {
-std::optional<FileObject> listEntry(std::string_view line, std::string_view prefix, Date now, int thisYear) {
+
+// The date of a LIST line, from its first token on.
+struct LineDate {
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+    bool hasYear = false;
+    std::size_t last = 0;  // index of the date's last token
+};
+
+bool readYearOrClock(std::string_view when, LineDate& date) {
+    if (when.size() == 4 && allDigits(when)) {
+        toNumber(when, date.y);
+        date.hasYear = true;
+        return true;
+    }
+    return parseClock(when, date.h, date.mi, date.s);
+}
+
+bool isDay(std::string_view text, int& d) { return text.size() <= 2 && toNumber(text, d) && d >= 1 && d <= 31; }
+
+// The date forms of "ls -l" after the size, starting at token m:
+//   "Jun 10 08:30", "Jun 10  2020"   month, day, then the time or the year
+//   "10 Jun 08:30", "10 Jun  2020"   day first
+//   "2005-06-07 21:22"               GNU long-iso
+//   "06-07 21:22"                    GNU iso, a recent file
+std::optional<LineDate> lineDate(const Tokens& t, std::size_t m) {
+    LineDate date;
+    if (m + 2 < t.size()) {
+        if ((date.mo = monthIndex(t[m].text)) && isDay(t[m + 1].text, date.d) && readYearOrClock(t[m + 2].text, date)) {
+            date.last = m + 2;
+            return date;
+        }
+        date = {};
+        if (isDay(t[m].text, date.d) && (date.mo = monthIndex(t[m + 1].text)) && readYearOrClock(t[m + 2].text, date)) {
+            date.last = m + 2;
+            return date;
+        }
+        date = {};
+    }
+    if (m + 1 < t.size() && parseClock(t[m + 1].text, date.h, date.mi, date.s)) {
+        std::string_view day = t[m].text;
+        if (day.size() == 10 && day[4] == '-' && day[7] == '-' && toNumber(day.substr(0, 4), date.y) &&
+            toNumber(day.substr(5, 2), date.mo) && toNumber(day.substr(8, 2), date.d)) {
+            date.hasYear = true;
+            date.last = m + 1;
+            return date;
+        }
+        if (day.size() == 5 && day[2] == '-' && toNumber(day.substr(0, 2), date.mo) &&
+            toNumber(day.substr(3, 2), date.d)) {
+            date.last = m + 1;
+            return date;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<FileObject> listEntry(std::string_view line, std::string_view prefix, Date now, int thisYear,
+                                    LineKind& kind) {
     line = stripLineEnd(line);
+    kind = LineKind::none;
     if (line.empty() || startsWithI(line, "total ")) return std::nullopt;
+    kind = LineKind::unreadable;
     auto t = tokenize(line, 12);
     if (t.size() < 4) return std::nullopt;
-    if (std::isdigit(static_cast<unsigned char>(t[0].text[0]))) return dosLine(t, line, prefix);
+    if (std::isdigit(static_cast<unsigned char>(t[0].text[0]))) return dosLine(t, line, prefix, kind);
 
     std::string_view perms = t[0].text;
     if (perms.size() < 10 || std::strchr("-dlbcpsD", perms[0]) == nullptr) return std::nullopt;
-    // Find "<size> <Mon> <day> <HH:MM|year>"; owner and group may be missing or contain digits.
-    for (std::size_t m = 2; m + 2 < t.size(); ++m) {
-        int mo = monthIndex(t[m].text);
-        int d;
-        if (!mo || !toNumber(t[m + 1].text, d) || d < 1 || d > 31) continue;
+    // Find "<size> <date>"; owner and group may be missing or contain digits.
+    for (std::size_t m = 2; m + 1 < t.size(); ++m) {
         std::int64_t size;
         if (!toNumber(t[m - 1].text, size)) continue;
-        std::string_view when = t[m + 2].text;
-        int y, h = 0, mi = 0, s = 0;
-        bool hasYear = false;
-        if (when.size() == 4 && allDigits(when)) {
-            toNumber(when, y);
-            hasYear = true;
-        } else if (!parseClock(when, h, mi, s)) {
-            continue;
-        }
-        std::size_t nameStart = t[m + 2].end + 1;  // one blank, then the name verbatim
+        auto date = lineDate(t, m);
+        if (!date) continue;
+        std::size_t nameStart = t[date->last].end + 1;  // one blank, then the name verbatim
         if (nameStart >= line.size()) return std::nullopt;
         std::string_view name = line.substr(nameStart);
         if (perms[0] == 'l') {
             std::size_t arrow = name.find(" -> ");
             if (arrow != std::string_view::npos) name = name.substr(0, arrow);
         }
-        if (name.empty() || name == "." || name == "..") return std::nullopt;
+        if (name.empty()) return std::nullopt;
+        if (name == "." || name == "..") {
+            kind = LineKind::none;
+            return std::nullopt;
+        }
 
         FileObject entry = entryFor(name, prefix);
         entry.type = perms[0] == '-' ? FileType::regular
@@ -497,13 +599,14 @@ std::optional<FileObject> listEntry(std::string_view line, std::string_view pref
                      : perms[0] == 'l' ? FileType::symbolicLink
                                        : FileType::unknown;
         entry.size = size;
-        if (hasYear) {
-            entry.modificationDate = makeDate(y, mo, d, 0, 0, 0);
+        if (date->hasYear) {
+            entry.modificationDate = makeDate(date->y, date->mo, date->d, date->h, date->mi, date->s);
         } else {
-            auto date = makeDate(thisYear, mo, d, h, mi, s);
-            if (date && *date > now + hours{24}) date = makeDate(thisYear - 1, mo, d, h, mi, s);
-            entry.modificationDate = date;
+            auto when = makeDate(thisYear, date->mo, date->d, date->h, date->mi, date->s);
+            if (when && *when > now + hours{24}) when = makeDate(thisYear - 1, date->mo, date->d, date->h, date->mi, date->s);
+            entry.modificationDate = when;
         }
+        kind = LineKind::entry;
         return entry;
     }
     return std::nullopt;
@@ -513,18 +616,25 @@ int yearOf(Date date) { return static_cast<int>(year_month_day{floor<days>(date)
 }  // namespace
 
 std::optional<FileObject> listLine(std::string_view line, std::string_view folder, Date now) {
-    return listEntry(line, childPrefix(folder), now, yearOf(now));
+    LineKind kind;
+    return listEntry(line, childPrefix(folder), now, yearOf(now), kind);
 }
 
-std::vector<FileObject> list(std::string_view listing, std::string_view folder, Date now) {
-    std::vector<FileObject> entries;
-    entries.reserve(listing.size() / 70 + 1);
+Listing readList(std::string_view listing, std::string_view folder, Date now) {
+    Listing out;
+    out.entries.reserve(listing.size() / 70 + 1);
     const std::string prefix = childPrefix(folder);
     const int thisYear = yearOf(now);
     forEachLine(listing, [&](std::string_view line) {
-        if (auto entry = listEntry(line, prefix, now, thisYear)) entries.push_back(std::move(*entry));
+        LineKind kind;
+        if (auto entry = listEntry(line, prefix, now, thisYear, kind)) out.entries.push_back(std::move(*entry));
+        else if (kind == LineKind::unreadable) ++out.unreadLines;
     });
-    return entries;
+    return out;
+}
+
+std::vector<FileObject> list(std::string_view listing, std::string_view folder, Date now) {
+    return readList(listing, folder, now).entries;
 }
 
 // ---- WebDAV --------------------------------------------------------------------------------

@@ -19,18 +19,31 @@ std::optional<Date> httpDate(std::string_view text);
 // RFC 3339 ("1994-11-06T08:49:37Z", fractions and +hh:mm offsets allowed).
 std::optional<Date> rfc3339(std::string_view text);
 
+// What a whole FTP listing gave: its entries, and how many lines were neither an entry nor a
+// line a listing holds besides its entries (blank, "total N", ".", "..", the folder's own MLSD
+// lines). Lines that yield no entry at all mean the listing could not be read.
+struct Listing {
+    std::vector<FileObject> entries;
+    std::size_t unreadLines = 0;
+};
+
 // One MLSD line ("type=file;size=5;modify=20240101120000; name"): the facts run up to the first
-// space, the name is the rest of the line as it is. Nothing for "cdir"/"pdir", "." and "..", or
-// a line that is not MLSD. `folder` is the listed folder's path; entries get folder + "/" + name.
+// space (or tab), the name is the rest of the line as it is. Nothing for "cdir"/"pdir", "." and
+// "..", or a line that is not MLSD. `folder` is the listed folder's path; entries get
+// folder + "/" + name.
 std::optional<FileObject> mlsdLine(std::string_view line, std::string_view folder);
 std::vector<FileObject> mlsd(std::string_view listing, std::string_view folder);
+Listing readMlsd(std::string_view listing, std::string_view folder);
 
-// One Unix "ls -l" style LIST line (or an MS-DOS style one). Names keep inner and leading
-// spaces; a link's " -> target" is cut off; "total N", "." and ".." give nothing. Dates
-// without a year take the year of `now`, or the year before when that would put them more
-// than a day after `now`.
+// One LIST line: Unix "ls -l" style, with the month before or after the day or GNU's ISO
+// dates ("2005-06-07 21:22", "06-07 21:22"), or MS-DOS/IIS style (either date order, 12- or
+// 24-hour time, sizes with thousands separators). Names keep inner and leading spaces; a
+// link's " -> target" is cut off; "total N", "." and ".." give nothing. Dates without a year
+// take the year of `now`, or the year before when that would put them more than a day after
+// `now`.
 std::optional<FileObject> listLine(std::string_view line, std::string_view folder, Date now);
 std::vector<FileObject> list(std::string_view listing, std::string_view folder, Date now);
+Listing readList(std::string_view listing, std::string_view folder, Date now);
 
 // A PROPFIND (Depth 1) multi-status answer for the provider path `folder`, the provider's root
 // being `basePath` on the server. Elements are matched by local name and namespace (any prefix),

@@ -83,6 +83,9 @@ INSTANTIATE_TEST_SUITE_P(
         MlsdCase{"type=OS.vms=device; dev", Expected{"dev", FileType::unknown, -1, std::nullopt}},
         MlsdCase{"type=file;size=5;modify=20240102030405; r\xC3\xA9sum\xC3\xA9.php\r",
                  Expected{"r\xC3\xA9sum\xC3\xA9.php", FileType::regular, 5, at(2024, 1, 2, 3, 4, 5)}},
+        MlsdCase{"type=file;size=5;modify=20240102030405;\ttabbed name.txt",
+                 Expected{"tabbed name.txt", FileType::regular, 5, at(2024, 1, 2, 3, 4, 5)}},
+        MlsdCase{"type=dir;modify=20240102030405;\t sub", Expected{" sub", FileType::directory, -1, at(2024, 1, 2, 3, 4, 5)}},
         MlsdCase{"no facts here", std::nullopt},
         MlsdCase{"", std::nullopt}));
 
@@ -160,6 +163,35 @@ INSTANTIATE_TEST_SUITE_P(
                  Expected{"report.txt", FileType::regular, 1234, at(2019, 12, 31, 23, 59)}},
         ListCase{"01-01-20  12:05AM                    0 midnight.txt",
                  Expected{"midnight.txt", FileType::regular, 0, at(2020, 1, 1, 0, 5)}},
+        // IIS with the year first and a 24-hour clock, sizes with thousands separators.
+        ListCase{"2002-09-02  18:48       <DIR>          Year First",
+                 Expected{"Year First", FileType::directory, -1, at(2002, 9, 2, 18, 48)}},
+        ListCase{"2002-09-02  19:06   9,730 name.htm", Expected{"name.htm", FileType::regular, 9730, at(2002, 9, 2, 19, 6)}},
+        ListCase{"12-31-2019  11:59PM            1,234,567 big.zip",
+                 Expected{"big.zip", FileType::regular, 1234567, at(2019, 12, 31, 23, 59)}},
+        ListCase{"12-31-2019  23:59                   17 late.txt",
+                 Expected{"late.txt", FileType::regular, 17, at(2019, 12, 31, 23, 59)}},
+        ListCase{"12-31-2019  11:59PM   12,34 bad grouping.txt", std::nullopt},
+        ListCase{"12-31-2019  11:59PM   1234,567 bad grouping.txt", std::nullopt},
+        // IIS names with leading spaces: "<DIR>" is padded by ten blanks, a size by one.
+        ListCase{"06-10-25  08:30AM       <DIR>            two leading",
+                 Expected{"  two leading", FileType::directory, -1, at(2025, 6, 10, 8, 30)}},
+        ListCase{"06-10-25  08:30AM                 1234  one leading.txt",
+                 Expected{" one leading.txt", FileType::regular, 1234, at(2025, 6, 10, 8, 30)}},
+        // GNU ls: long-iso, and the iso form of a recent file (no year).
+        ListCase{"-rw-r--r-- 1 user group 531 2005-06-07 21:22 long iso.txt",
+                 Expected{"long iso.txt", FileType::regular, 531, at(2005, 6, 7, 21, 22)}},
+        ListCase{"drwxr-xr-x 2 user group 4096 06-07 21:22 recent",
+                 Expected{"recent", FileType::directory, 4096, at(2025, 6, 7, 21, 22)}},
+        ListCase{"-rw-r--r-- 1 user group 8 12-24 10:00 december.txt",
+                 Expected{"december.txt", FileType::regular, 8, at(2024, 12, 24, 10, 0)}},
+        // The day before the month: what follows the time is the name, digits and all.
+        ListCase{"drwxr-xr-x   2 user     group        4096 29 Jul 02:27 2014 Invoices",
+                 Expected{"2014 Invoices", FileType::directory, 4096, at(2024, 7, 29, 2, 27)}},
+        ListCase{"-rw-r--r--   1 user     group          12 29 Jul 02:27 2014 Invoices.pdf",
+                 Expected{"2014 Invoices.pdf", FileType::regular, 12, at(2024, 7, 29, 2, 27)}},
+        ListCase{"-rw-r--r--   1 user     group          12  3 Feb  2014 old.txt",
+                 Expected{"old.txt", FileType::regular, 12, at(2014, 2, 3)}},
         ListCase{"hello world", std::nullopt},
         ListCase{"-rw-r--r--    1 0        0               5 Foo 10 08:30 bad month.txt", std::nullopt},
         ListCase{"", std::nullopt}));
@@ -177,6 +209,31 @@ TEST(ListListing, SkipsTotalDotEntriesAndBlankLines) {
     EXPECT_EQ(entries[0].path, "/a/.hidden");
     EXPECT_TRUE(entries[0].isHidden);
     EXPECT_EQ(entries[1].path, "/a/sub dir");
+}
+
+TEST(ListListing, LinesThatAreNoEntryAreCountedAsUnread) {
+    struct Case {
+        std::string listing;
+        std::size_t entries, unread;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"", 0, 0},
+             {"total 0\r\n", 0, 0},
+             {"drwxr-xr-x 3 0 0 4096 Dec 06 21:26 .\r\ndrwxr-xr-x 3 0 0 4096 Dec 06 21:26 ..\r\n", 0, 0},
+             {"Sorry, listing is not available\r\nPlease try later\r\n", 0, 2},
+             {"+i8388621.29609,m824255902,/,\tdev\r\n", 0, 1},
+             {"-rw-r--r-- 1 0 0 5 Jun 10 08:30 a.txt\r\nnot a line\r\n", 1, 1},
+         }) {
+        auto got = parse::readList(c.listing, "/", kNow);
+        EXPECT_EQ(got.entries.size(), c.entries) << c.listing;
+        EXPECT_EQ(got.unreadLines, c.unread) << c.listing;
+    }
+    auto mlsd = parse::readMlsd("type=cdir;modify=20240101000000; .\r\n\r\n", "/");
+    EXPECT_TRUE(mlsd.entries.empty());
+    EXPECT_EQ(mlsd.unreadLines, 0u);
+    mlsd = parse::readMlsd("garbage\r\ntype=file;size=1; a\r\n", "/");
+    EXPECT_EQ(mlsd.entries.size(), 1u);
+    EXPECT_EQ(mlsd.unreadLines, 1u);
 }
 
 // ---- PROPFIND ------------------------------------------------------------------------------
