@@ -6,6 +6,15 @@
 
 Kinds:
     pyftpd   pyftpdlib FTP server (MLSD), user and password, writable root
+    pyftpdx  pyftpdlib behaving like common real servers: the user starts in /home/<user> and
+             is not locked in there (ROOT is that home, SERVED_ROOT the server's "/"); SIZE and
+             MDTM answer for folders too ("213 4096"); the users tls550, tls534 and tls530 are
+             told that logins need TLS, each with its own reply; a folder named "garbled listing"
+             lists as lines that are no MLSD
+    pyftpd-limit  pyftpdlib taking at most 2 connections per address ("421 Too many connections")
+    pureftpd pure-ftpd, a virtual user not locked into its home (ROOT), as a real server shows it;
+             run from its Debian package unpacked into the build folder (it conflicts with vsftpd)
+    pureftpd-limit  the same with at most 2 connections per address
     vsftpd   vsftpd (LIST only), a virtual user checked by a per-run PAM service (needs root)
     apache   Apache httpd with mod_dav/mod_dav_fs and Basic authentication (htpasswd); the same
              folder under /digest with Digest authentication (DIGEST_URL)
@@ -111,17 +120,59 @@ def serve_ftp(args):
             return super().has_perm(username, perm, path)
 
     authorizer = Authorizer()
-    authorizer.add_user(args.user, password, args.root, perm="elradfmwMT")
+
+    home = args.root
+    fs_class = None
+    if args.home_below_root:
+        from pyftpdlib.filesystems import AbstractedFS
+        home = os.path.join(args.root, "home", args.user)
+
+        class HomeBelowRoot(AbstractedFS):
+            # The session starts in the user's home and may go anywhere in the served root.
+            def __init__(self, user_home, cmd_channel):
+                super().__init__(args.root, cmd_channel)
+                self._cwd = self.fs2ftp(user_home)
+        fs_class = HomeBelowRoot
+    authorizer.add_user(args.user, password, home, perm="elradfmwMT")
+
+    tls_replies = {"tls550": "550 SSL/TLS required on the control channel.",
+                   "tls534": "534 Policy requires SSL.",
+                   "tls530": "530 Non-anonymous sessions must use encryption."}
 
     class Handler(FTPHandler):
-        pass
+        def ftp_USER(self, line):
+            if args.tls_users and line in tls_replies:
+                self.respond(tls_replies[line])
+                return
+            return super().ftp_USER(line)
 
+        def ftp_SIZE(self, path):
+            if args.size_for_folders and self.fs.isdir(path):
+                self.respond("213 4096")
+                return
+            return super().ftp_SIZE(path)
+
+        def ftp_MLSD(self, path):
+            if args.garbled_listings and os.path.basename(path) == "garbled listing":
+                self.push_dtp_data(b"this is no listing\r\nand neither is this\r\n", isproducer=False, cmd="MLSD")
+                return path
+            return super().ftp_MLSD(path)
+
+        def ftp_MDTM(self, path):
+            if args.size_for_folders and self.fs.isdir(path):
+                self.respond("213 20240101000000")
+                return
+            return super().ftp_MDTM(path)
+
+    if fs_class is not None:
+        Handler.abstracted_fs = fs_class
     Handler.authorizer = authorizer
     Handler.banner = "dravix test ftp"
     Handler.passive_ports = None
     Handler.permit_foreign_addresses = False
     server = FTPServer(("127.0.0.1", args.port), Handler)
     server.max_cons = 256
+    server.max_cons_per_ip = args.max_per_ip
     server.serve_forever()
 
 
@@ -145,15 +196,18 @@ def record_pid(d, kind, pid, extra=None):
             f.write(extra + "\n")
 
 
-def start_pyftpd(d, env_path):
+def start_pyftpd(d, env_path, kind="pyftpd", extra=()):
     try:
         import pyftpdlib  # noqa: F401
     except ImportError:
         write_env(env_path, {"SKIP": f"pyftpdlib is not installed for {PYTHON} (package python3-pyftpdlib)"})
         return 0
-    run = fresh_dir(os.path.join(d, "pyftpd"))
+    run = fresh_dir(os.path.join(d, kind))
     root = fresh_dir(os.path.join(run, "root"), 0o777)
     user, password = "dravix", "pw-" + secrets.token_hex(8)
+    if "--home-below-root" in extra:
+        fresh_dir(os.path.join(root, "home"), 0o777)
+        fresh_dir(os.path.join(root, "home", user), 0o777)
     pw_file = os.path.join(run, "password")
     with open(pw_file, "w") as f:
         f.write(password)
@@ -161,15 +215,81 @@ def start_pyftpd(d, env_path):
     for _ in range(5):
         port = free_port()
         proc = spawn([PYTHON, os.path.abspath(__file__), "serve-ftp", "--root", root, "--user", user,
-                      "--password-file", pw_file, "--port", str(port)], os.path.join(run, "server.log"))
+                      "--password-file", pw_file, "--port", str(port), *extra], os.path.join(run, "server.log"))
         if wait_for_port(port, proc):
-            record_pid(d, "pyftpd", proc.pid)
-            write_env(env_path, {"PORT": port, "USER": user, "PASSWORD": password, "ROOT": root,
-                                 "URL": f"ftp://127.0.0.1:{port}"})
+            record_pid(d, kind, proc.pid)
+            values = {"PORT": port, "USER": user, "PASSWORD": password, "ROOT": root,
+                      "URL": f"ftp://127.0.0.1:{port}"}
+            if "--home-below-root" in extra:
+                values["SERVED_ROOT"] = root
+                values["ROOT"] = os.path.join(root, "home", user)
+            write_env(env_path, values)
             return 0
         stop_group(proc.pid)
     sys.stderr.write("pyftpdlib did not start:\n" + tail(os.path.join(run, "server.log")))
     return 1
+
+
+def start_pyftpdx(d, env_path):
+    return start_pyftpd(d, env_path, "pyftpdx", ("--home-below-root", "--size-for-folders", "--tls-users",
+                                                   "--garbled-listings"))
+
+
+def start_pyftpd_limit(d, env_path):
+    return start_pyftpd(d, env_path, "pyftpd-limit", ("--max-per-ip", "2"))
+
+
+def pure_ftpd_dir(d):
+    """The unpacked pure-ftpd package (scripts/setup puts it there), or None."""
+    for base in ("/", os.path.join(os.path.dirname(os.path.abspath(d)), "peers-bin", "pure-ftpd")):
+        if os.access(os.path.join(base, "usr/sbin/pure-ftpd"), os.X_OK) and \
+                os.access(os.path.join(base, "usr/bin/pure-pw"), os.X_OK):
+            return base
+    return None
+
+
+def start_pureftpd(d, env_path, kind="pureftpd", extra=()):
+    base = pure_ftpd_dir(d)
+    if base is None:
+        write_env(env_path, {"SKIP": "pure-ftpd is not unpacked in the build folder (scripts/setup does it)"})
+        return 0
+    if os.geteuid() != 0:
+        write_env(env_path, {"SKIP": "pure-ftpd needs root here (it changes to the virtual user's id)"})
+        return 0
+    run = fresh_dir(os.path.join(d, kind))
+    served = fresh_dir(os.path.join(run, "root"), 0o777)
+    home = fresh_dir(os.path.join(served, "home", "dravix"), 0o777)
+    user, password = "dravix", "pw-" + secrets.token_hex(8)
+    passwd, pdb = os.path.join(run, "passwd"), os.path.join(run, "passwd.pdb")
+    # "-D home": a home the user is not locked into (-d would lock it in).
+    # The password line written directly: pure-pw hashes with argon2 at a cost of seconds per
+    # login, SHA-512 crypt with few rounds keeps each login quick.
+    import warnings
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        import crypt
+        hashed = crypt.crypt(password, crypt.mksalt(crypt.METHOD_SHA512, rounds=1000))
+    with open(passwd, "w") as f:
+        f.write(f"{user}:{hashed}:65534:65534::{home}::::::::::::\n")
+    os.chmod(passwd, 0o600)
+    subprocess.run([os.path.join(base, "usr/bin/pure-pw"), "mkdb", pdb, "-f", passwd], check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    for _ in range(5):
+        port = free_port()
+        proc = spawn([os.path.join(base, "usr/sbin/pure-ftpd"), "-S", f"127.0.0.1,{port}", "-l", f"puredb:{pdb}",
+                      "-E", "-H", "-D", "-f", "none", "-c", "100", *extra], os.path.join(run, "server.log"))
+        if wait_for_port(port, proc):
+            record_pid(d, kind, proc.pid)
+            write_env(env_path, {"PORT": port, "USER": user, "PASSWORD": password, "ROOT": home,
+                                 "SERVED_ROOT": "/", "URL": f"ftp://127.0.0.1:{port}"})
+            return 0
+        stop_group(proc.pid)
+    sys.stderr.write("pure-ftpd did not start:\n" + tail(os.path.join(run, "server.log")))
+    return 1
+
+
+def start_pureftpd_limit(d, env_path):
+    return start_pureftpd(d, env_path, "pureftpd-limit", ("-C", "2"))
 
 
 def start_silent(d, env_path):
@@ -368,7 +488,9 @@ def start_apache(d, env_path):
     return 1
 
 
-STARTERS = {"pyftpd": start_pyftpd, "vsftpd": start_vsftpd, "apache": start_apache, "silent": start_silent}
+STARTERS = {"pyftpd": start_pyftpd, "pyftpdx": start_pyftpdx, "pyftpd-limit": start_pyftpd_limit,
+            "pureftpd": start_pureftpd, "pureftpd-limit": start_pureftpd_limit,
+            "vsftpd": start_vsftpd, "apache": start_apache, "silent": start_silent}
 
 
 def stop_group(pid):
@@ -447,6 +569,11 @@ def main():
     p.add_argument("--user", required=True)
     p.add_argument("--password-file", required=True)
     p.add_argument("--port", type=int, required=True)
+    p.add_argument("--home-below-root", action="store_true")
+    p.add_argument("--size-for-folders", action="store_true")
+    p.add_argument("--tls-users", action="store_true")
+    p.add_argument("--garbled-listings", action="store_true")
+    p.add_argument("--max-per-ip", type=int, default=0)
     p = sub.add_parser("serve-silent")
     p.add_argument("--port", type=int, required=True)
     args = parser.parse_args()

@@ -76,6 +76,7 @@ protected:
                     out = Outcome<T>(FileError::make(ErrorKind::other));
                 }
             }
+            if (session.retiring()) return;  // handed over: another worker runs it again
             if (!OperationAccess::finish(*op)) return;
             try {
                 deliver(std::move(out));
@@ -112,6 +113,9 @@ protected:
         }
     }
     bool hasCredentials() const { return !credential_.user.empty() || !base_.user.empty(); }
+    // From a job body: when other workers remain, this worker stops and the operation runs
+    // again on one of them (what the body returns then is dropped). False for the last worker.
+    bool retireWorker(Session& session) { return pool_->retire(session); }
     // Cancels and waits for the workers; a derived provider calls it first in its destructor,
     // so no job still runs while the derived part goes away.
     void stopWorkers() { pool_.reset(); }

@@ -226,6 +226,9 @@ TransferResult Session::perform(Operation& op) {
     long response = 0;
     curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &response);
     result.responseCode = response;
+    long connects = 0;
+    curl_easy_getinfo(easy_, CURLINFO_NUM_CONNECTS, &connects);
+    result.newConnections = connects;
     result.headers = std::move(headers_);
     result.body = std::move(body_);
     result.curlMessage = errorBuffer_[0] ? std::string(errorBuffer_) : std::string(curl_easy_strerror(result.code));
@@ -242,6 +245,7 @@ struct WorkerPool::State {
     std::deque<std::pair<OperationHandle, Job>> queue;
     std::vector<OperationHandle> running;
     std::vector<std::thread> threads;
+    int active = 0;  // workers that have not retired
     bool stopping = false;
 
     void run() {
@@ -261,8 +265,28 @@ struct WorkerPool::State {
             } catch (...) {
                 // A job reports its own failures; nothing may take the worker down.
             }
-            std::lock_guard lock(mutex);
+            std::unique_lock lock(mutex);
             running.erase(std::find(running.begin(), running.end(), item.first));
+            if (session.retiring_) {
+                // The job did not complete: it goes to a worker that stays. While the pool
+                // stops, the workers may already be gone, so it runs here once more (its
+                // operation is cancelled by then, so it completes at once).
+                if (!stopping) {
+                    queue.push_front(std::move(item));
+                    lock.unlock();
+                    wake.notify_one();
+                    return;
+                }
+                session.retiring_ = false;
+                running.push_back(item.first);
+                lock.unlock();
+                try {
+                    item.second(session);
+                } catch (...) {
+                }
+                lock.lock();
+                running.erase(std::find(running.begin(), running.end(), item.first));
+            }
         }
     }
 };
@@ -270,6 +294,7 @@ struct WorkerPool::State {
 WorkerPool::WorkerPool(int workers) : state_(std::make_shared<State>()) {
     initializeNetworking();
     workers = std::clamp(workers, 1, 16);
+    state_->active = workers;
     for (int i = 0; i < workers; ++i) state_->threads.emplace_back([s = state_] { s->run(); });
 }
 
@@ -289,6 +314,14 @@ WorkerPool::~WorkerPool() {
         if (t.get_id() == std::this_thread::get_id()) t.detach();
         else t.join();
     }
+}
+
+bool WorkerPool::retire(Session& session) {
+    std::lock_guard lock(state_->mutex);
+    if (state_->active <= 1 || state_->stopping) return false;
+    --state_->active;
+    session.retiring_ = true;
+    return true;
 }
 
 void WorkerPool::submit(OperationHandle op, Job job) {
@@ -332,6 +365,9 @@ std::optional<BaseUrl> parseBaseUrl(const std::string& url, const std::vector<st
                 b.authority = *host;
                 if (auto port = get(CURLUPART_PORT, 0)) b.authority += ":" + *port;
                 b.path = path::normalize(get(CURLUPART_PATH, CURLU_URLDECODE).value_or("/"));
+                const std::string raw = get(CURLUPART_PATH, 0).value_or("/");
+                b.fromServerRoot = raw.size() >= 4 && raw[0] == '/' && raw[1] == '%' && raw[2] == '2' &&
+                                   (raw[3] == 'F' || raw[3] == 'f');
                 b.user = get(CURLUPART_USER, CURLU_URLDECODE).value_or("");
                 b.password = get(CURLUPART_PASSWORD, CURLU_URLDECODE).value_or("");
                 out = std::move(b);

@@ -30,6 +30,7 @@ struct TransferResult {
     bool cancelled = false;  // stopped by Operation::cancel
     bool silent = false;     // stopped because the server said nothing for the reply timeout
     long responseCode = 0;   // HTTP status or last FTP reply code
+    long newConnections = 0;  // connections this transfer had to open (0 when it reused one)
     std::vector<std::string> headers;  // header lines / FTP reply lines, without CRLF
     std::string body;
     std::string curlMessage;
@@ -55,6 +56,9 @@ public:
     void setUpload(std::string_view data);
     // Runs the transfer set up on easy() until it ends, is cancelled or the server falls silent.
     TransferResult perform(Operation& op);
+    // Set by WorkerPool::retire: the job in progress goes back to the queue and this session's
+    // worker stops.
+    bool retiring() const { return retiring_; }
 
 private:
     static size_t onWrite(char* data, size_t size, size_t count, void* self);
@@ -62,6 +66,8 @@ private:
     static size_t onRead(char* data, size_t size, size_t count, void* self);
     static int onSeek(void* self, curl_off_t offset, int origin);
 
+    friend class WorkerPool;
+    bool retiring_ = false;
     CURL* easy_ = nullptr;
     CURLM* multi_ = nullptr;
     Timeouts timeouts_;
@@ -74,8 +80,8 @@ private:
     char errorBuffer_[CURL_ERROR_SIZE] = {};
 };
 
-// A fixed set of worker threads, each with its own Session. Jobs run in submission order as
-// workers free up. Destroying the pool cancels queued and running operations, lets every job
+// A set of worker threads, each with its own Session. Jobs run in submission order as workers
+// free up; a worker may retire (a server that takes fewer connections than there are workers). Destroying the pool cancels queued and running operations, lets every job
 // run (so each completes, with "cancelled"), and joins the workers.
 class WorkerPool {
 public:
@@ -86,6 +92,10 @@ public:
     WorkerPool& operator=(const WorkerPool&) = delete;
 
     void submit(OperationHandle op, Job job);
+    // From a job running on `session`: when other workers remain, this one stops after the job,
+    // which must then return without completing; the pool puts it back at the head of the queue
+    // for the others. False (and nothing changes) for the last worker.
+    bool retire(Session& session);
 
 private:
     struct State;
@@ -97,6 +107,7 @@ struct BaseUrl {
     std::string authority;  // "host", "host:port", "[::1]:8080"
     std::string path;       // decoded, normalized ("/" or "/dav")
     std::string user, password;  // as written in the URL, if at all
+    bool fromServerRoot = false;  // FTP: the path was written "/%2F...", from the server root
 
     // scheme://authority/ + the base path, without user or password.
     std::string display() const;

@@ -12,6 +12,7 @@ std::string_view standardMessage(ErrorKind kind) {
         case ErrorKind::parentMissing: return "The folder to put it in does not exist.";
         case ErrorKind::permissionDenied: return "The server did not allow this.";
         case ErrorKind::tlsFailure: return "A secure connection to the server could not be set up.";
+        case ErrorKind::secureConnectionRequired: return "The server requires a secure connection.";
         case ErrorKind::cancelled: return "The operation was cancelled.";
         case ErrorKind::invalidPath: return "The name or path is not valid.";
         case ErrorKind::server: return "The server refused the request.";
@@ -30,6 +31,7 @@ std::string_view kindName(ErrorKind kind) {
         case ErrorKind::parentMissing: return "parentMissing";
         case ErrorKind::permissionDenied: return "permissionDenied";
         case ErrorKind::tlsFailure: return "tlsFailure";
+        case ErrorKind::secureConnectionRequired: return "secureConnectionRequired";
         case ErrorKind::cancelled: return "cancelled";
         case ErrorKind::invalidPath: return "invalidPath";
         case ErrorKind::server: return "server";

@@ -15,6 +15,7 @@ enum class ErrorKind {
     parentMissing,
     permissionDenied,
     tlsFailure,
+    secureConnectionRequired,  // the server takes logins only over TLS
     cancelled,
     invalidPath,
     server,  // any other answer of the server: serverCode and serverText say which

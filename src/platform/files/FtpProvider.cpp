@@ -1,5 +1,7 @@
-// FTP on libcurl. Paths are absolute from the server root ("ftp://host/%2F<path>" with one CWD
-// per request), passive mode (EPSV, then PASV), MLSD with a remembered fallback to "LIST -a".
+// FTP on libcurl. A URL's path counts from the login folder (where the server puts the user, as
+// PWD says after login), or from the server root when it starts with "%2F"; the provider learns
+// the login folder once and then sends every path absolute ("ftp://host/%2F<path>" with one CWD
+// per request). Passive mode (EPSV, then PASV), MLSD with a remembered fallback to "LIST -a".
 // Raw commands (MKD, DELE, RMD, RNFR/RNTO) go through a transfer without body; the server's
 // reply lines are captured for error texts. Nothing here overwrites unless asked to: create-new
 // writes, copies and moves check the target first.
@@ -19,6 +21,42 @@ enum class Context { list, read, write, command, probe };
 
 bool isSupportRefusal(long code) { return code == 500 || code == 501 || code == 502 || code == 504; }
 
+bool containsI(std::string_view text, std::string_view word) {
+    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+    for (std::size_t i = 0; i + word.size() <= text.size(); ++i) {
+        std::size_t k = 0;
+        while (k < word.size() && lower(text[i + k]) == word[k]) ++k;
+        if (k == word.size()) return true;
+    }
+    return false;
+}
+
+// A refused login that asks for TLS: "550 SSL/TLS required on the control channel",
+// "534 Policy requires SSL.", "530 Non-anonymous sessions must use encryption.", "421 Sorry,
+// cleartext sessions are not accepted on this server."
+bool asksForTls(long code, std::string_view text) {
+    if (code != 421 && code != 530 && code != 534 && code != 550) return false;
+    for (std::string_view word : {"tls", "ssl", "encrypt", "cleartext"}) {
+        if (containsI(text, word)) return true;
+    }
+    return false;
+}
+
+// A new connection that the server turned away at once: its greeting was 421 ("421 Too many
+// connections"), which curl reports as a timeout.
+bool refusedAtGreeting(const TransferResult& r) {
+    return r.code == CURLE_OPERATION_TIMEDOUT && !r.silent && !r.cancelled && r.responseCode == 421 &&
+           r.newConnections > 0 && !r.headers.empty() && r.headers.front().rfind("421", 0) == 0;
+}
+
+// What the transfers of the operation running on this thread met: a greeting that refused the
+// connection, and whether any transfer went through before it.
+struct OperationTrace {
+    bool refusedAtGreeting = false;
+    bool anyDone = false;
+};
+thread_local OperationTrace tTrace;
+
 }  // namespace
 
 class FtpProvider final : public CurlProvider {
@@ -31,32 +69,38 @@ public:
 
     OperationHandle contentsOfDirectory(std::string folder, ListCompletion completion) override {
         return startValue<std::vector<FileObject>>(
-            [this, folder](Session& s, Operation& op) -> Outcome<std::vector<FileObject>> {
+            handingOver<std::vector<FileObject>>([this, folder](Session& s, Operation& op) -> Outcome<std::vector<FileObject>> {
                 if (auto e = checkPaths({folder})) return *e;
-                return listFolder(s, op, serverPath(folder), path::normalize(folder));
-            },
+                auto root = rootFolder(s, op);
+                if (root.error) return *root.error;
+                return listFolder(s, op, path::join(root.value, folder), path::normalize(folder));
+            }),
             std::move(completion));
     }
 
     OperationHandle contents(std::string file, DataCompletion completion) override {
         return startValue<std::optional<Bytes>>(
-            [this, file](Session& s, Operation& op) -> Outcome<std::optional<Bytes>> {
+            handingOver<std::optional<Bytes>>([this, file](Session& s, Operation& op) -> Outcome<std::optional<Bytes>> {
                 if (auto e = checkPaths({file})) return *e;
                 if (path::normalize(file) == "/") return FileError::make(ErrorKind::invalidPath, "the root is a folder");
-                auto data = download(s, op, serverPath(file));
+                auto root = rootFolder(s, op);
+                if (root.error) return *root.error;
+                auto data = download(s, op, path::join(root.value, file));
                 if (data.error) return *data.error;
                 return std::optional<Bytes>(std::move(data.value));
-            },
+            }),
             std::move(completion));
     }
 
     OperationHandle writeContents(std::string file, std::optional<Bytes> data, WriteMode mode,
                                   Completion completion) override {
         return startDone(
-            [this, file, data = std::move(data), mode](Session& s, Operation& op) -> Done {
+            handingOver<std::monostate>([this, file, data = std::move(data), mode](Session& s, Operation& op) -> Done {
                 if (auto e = checkPaths({file})) return *e;
                 if (path::normalize(file) == "/") return FileError::make(ErrorKind::invalidPath, "the root is a folder");
-                const std::string target = serverPath(file);
+                auto root = rootFolder(s, op);
+                if (root.error) return *root.error;
+                const std::string target = path::join(root.value, file);
                 if (mode == WriteMode::createNew) {
                     auto presence = probe(s, op, target);
                     if (presence.error) return *presence.error;
@@ -66,16 +110,18 @@ public:
                 }
                 static const Bytes empty;
                 return upload(s, op, target, data ? *data : empty);
-            },
+            }),
             std::move(completion));
     }
 
     OperationHandle createFolder(std::string name, std::string parent, Completion completion) override {
         return startDone(
-            [this, name, parent](Session& s, Operation& op) -> Done {
+            handingOver<std::monostate>([this, name, parent](Session& s, Operation& op) -> Done {
                 if (auto e = path::checkName(name)) return *e;
                 if (auto e = checkPaths({parent})) return *e;
-                const std::string target = serverPath(path::join(parent, name));
+                auto root = rootFolder(s, op);
+                if (root.error) return *root.error;
+                const std::string target = path::join(root.value, path::join(parent, name));
                 TransferResult r = command(s, op, {"MKD " + target});
                 if (r.ok()) return {};
                 if (r.cancelled || r.silent) return transportError(r);
@@ -85,15 +131,17 @@ public:
                     return FileError::make(ErrorKind::alreadyExists);
                 if (presence.value == Presence::parentMissing) return FileError::make(ErrorKind::parentMissing);
                 return ftpError(r, Context::command);
-            },
+            }),
             std::move(completion));
     }
 
     OperationHandle copyItem(std::string from, std::string to, Completion completion) override {
         return startDone(
-            [this, from, to](Session& s, Operation& op) -> Done {
+            handingOver<std::monostate>([this, from, to](Session& s, Operation& op) -> Done {
                 if (auto e = checkTransferPaths(from, to)) return *e;
-                const std::string source = serverPath(from), target = serverPath(to);
+                auto root = rootFolder(s, op);
+                if (root.error) return *root.error;
+                const std::string source = path::join(root.value, from), target = path::join(root.value, to);
                 if (auto e = requireAbsent(s, op, target)) return *e;
                 auto presence = probe(s, op, source);
                 if (presence.error) return *presence.error;
@@ -103,15 +151,17 @@ public:
                 auto data = download(s, op, source);
                 if (data.error) return *data.error;
                 return upload(s, op, target, data.value);
-            },
+            }),
             std::move(completion));
     }
 
     OperationHandle moveItem(std::string from, std::string to, Completion completion) override {
         return startDone(
-            [this, from, to](Session& s, Operation& op) -> Done {
+            handingOver<std::monostate>([this, from, to](Session& s, Operation& op) -> Done {
                 if (auto e = checkTransferPaths(from, to)) return *e;
-                const std::string source = serverPath(from), target = serverPath(to);
+                auto root = rootFolder(s, op);
+                if (root.error) return *root.error;
+                const std::string source = path::join(root.value, from), target = path::join(root.value, to);
                 // RNTO replaces an existing target on many servers: make sure there is none.
                 if (auto e = requireAbsent(s, op, target)) return *e;
                 TransferResult r = command(s, op, {"RNFR " + source, "RNTO " + target});
@@ -122,17 +172,19 @@ public:
                 if (presence.value == Presence::absent || presence.value == Presence::parentMissing)
                     return FileError::make(ErrorKind::notFound);
                 return ftpError(r, Context::command);
-            },
+            }),
             std::move(completion));
     }
 
     OperationHandle removeItem(std::string item, Completion completion) override {
         return startDone(
-            [this, item](Session& s, Operation& op) -> Done {
+            handingOver<std::monostate>([this, item](Session& s, Operation& op) -> Done {
                 if (auto e = checkPaths({item})) return *e;
                 if (path::normalize(item) == "/")
                     return FileError::make(ErrorKind::invalidPath, "the root folder cannot be removed");
-                const std::string target = serverPath(item);
+                auto root = rootFolder(s, op);
+                if (root.error) return *root.error;
+                const std::string target = path::join(root.value, item);
                 // DELE takes files and links (never what a link points to).
                 TransferResult r = command(s, op, {"DELE " + target});
                 if (r.ok()) return {};
@@ -143,27 +195,76 @@ public:
                     return FileError::make(ErrorKind::notFound);
                 if (presence.value == Presence::file) return ftpError(r, Context::command);
                 return removeTree(s, op, target);
-            },
+            }),
             std::move(completion));
     }
 
     OperationHandle checkLogin(Completion completion) override {
         return startDone(
-            [this](Session& s, Operation& op) -> Done {
+            handingOver<std::monostate>([this](Session& s, Operation& op) -> Done {
+                auto root = rootFolder(s, op);
+                if (root.error) return *root.error;
                 prepare(s);
                 StringList quote{"*OPTS UTF8 ON"};
-                curl_easy_setopt(s.easy(), CURLOPT_URL, folderUrl(serverPath("/")).c_str());
+                curl_easy_setopt(s.easy(), CURLOPT_URL, folderUrl(root.value).c_str());
                 curl_easy_setopt(s.easy(), CURLOPT_NOBODY, 1L);
                 curl_easy_setopt(s.easy(), CURLOPT_QUOTE, quote.get());
-                TransferResult r = s.perform(op);
+                TransferResult r = perform(s, op);
                 if (r.ok()) return {};
                 return ftpError(r, Context::list);
-            },
+            }),
             std::move(completion));
     }
 
 private:
     enum MlsdSupport { unknown, yes, no };
+
+    // Every transfer goes through here, so an operation knows what its transfers met.
+    TransferResult perform(Session& s, Operation& op) const {
+        TransferResult r = s.perform(op);
+        if (r.ok()) tTrace.anyDone = true;
+        else if (refusedAtGreeting(r)) tTrace.refusedAtGreeting = true;
+        return r;
+    }
+
+    // An operation whose connection the server turned away at the greeting (a limit of
+    // connections per address) runs again on a connection that is open, and this worker stops:
+    // the provider keeps as many workers as the server accepts. Only when no other worker is
+    // left does the server's refusal reach the completion. An operation that already changed
+    // something on the server is not run again.
+    template <typename T>
+    std::function<Outcome<T>(Session&, Operation&)> handingOver(std::function<Outcome<T>(Session&, Operation&)> body) {
+        return [this, body = std::move(body)](Session& s, Operation& op) -> Outcome<T> {
+            tTrace = {};
+            Outcome<T> out = body(s, op);
+            if (out.error && tTrace.refusedAtGreeting && !tTrace.anyDone) retireWorker(s);
+            tTrace = {};
+            return out;
+        };
+    }
+
+    // The server path of the provider's root: the URL's path inside the login folder, learnt
+    // from the first login (every login of a user starts in the same folder); a URL path that
+    // starts with "%2F" counts from the server root. A server whose login folder is not a
+    // "/" path is treated as rooted at "/".
+    Outcome<std::string> rootFolder(Session& s, Operation& op) {
+        if (base_.fromServerRoot) return base_.path;
+        {
+            std::lock_guard lock(rootMutex_);
+            if (root_) return *root_;
+        }
+        prepare(s);
+        curl_easy_setopt(s.easy(), CURLOPT_URL, (origin() + "/").c_str());
+        curl_easy_setopt(s.easy(), CURLOPT_NOBODY, 1L);
+        TransferResult r = perform(s, op);
+        if (!r.ok()) return ftpError(r, Context::list);
+        const char* entry = nullptr;
+        curl_easy_getinfo(s.easy(), CURLINFO_FTP_ENTRY_PATH, &entry);
+        const std::string login = entry && entry[0] == '/' ? path::normalize(entry) : std::string("/");
+        std::lock_guard lock(rootMutex_);
+        root_ = path::join(login, base_.path);
+        return *root_;
+    }
 
     void prepare(Session& s) const {
         const Timeouts t = timeouts();
@@ -205,27 +306,28 @@ private:
         curl_easy_setopt(s.easy(), CURLOPT_URL, (origin() + "/").c_str());
         curl_easy_setopt(s.easy(), CURLOPT_NOBODY, 1L);
         curl_easy_setopt(s.easy(), CURLOPT_QUOTE, quote.get());
-        return s.perform(op);
+        return perform(s, op);
     }
 
+    // Folder first (a CWD into it), then file (SIZE): some servers answer SIZE for a folder too.
     Outcome<Presence> probe(Session& s, Operation& op, const std::string& server) const {
         if (path::normalize(server) == "/") return Presence::folder;
         {
             prepare(s);
-            curl_easy_setopt(s.easy(), CURLOPT_URL, fileUrl(server).c_str());
+            curl_easy_setopt(s.easy(), CURLOPT_URL, folderUrl(server).c_str());
             curl_easy_setopt(s.easy(), CURLOPT_NOBODY, 1L);
-            TransferResult r = s.perform(op);
-            if (r.ok()) return Presence::file;
-            if (r.cancelled || r.silent) return transportError(r);
-            if (r.code == CURLE_REMOTE_ACCESS_DENIED) return Presence::parentMissing;
-            if (r.code != CURLE_REMOTE_FILE_NOT_FOUND) return ftpError(r, Context::probe);
+            TransferResult r = perform(s, op);
+            if (r.ok()) return Presence::folder;
+            if (r.code != CURLE_REMOTE_ACCESS_DENIED) return ftpError(r, Context::probe);
         }
         prepare(s);
-        curl_easy_setopt(s.easy(), CURLOPT_URL, folderUrl(server).c_str());
+        curl_easy_setopt(s.easy(), CURLOPT_URL, fileUrl(server).c_str());
         curl_easy_setopt(s.easy(), CURLOPT_NOBODY, 1L);
-        TransferResult r = s.perform(op);
-        if (r.ok()) return Presence::folder;
-        if (r.code == CURLE_REMOTE_ACCESS_DENIED) return Presence::absent;
+        TransferResult r = perform(s, op);
+        if (r.ok()) return Presence::file;
+        if (r.cancelled || r.silent) return transportError(r);
+        if (r.code == CURLE_REMOTE_ACCESS_DENIED) return Presence::parentMissing;
+        if (r.code == CURLE_REMOTE_FILE_NOT_FOUND) return Presence::absent;
         return ftpError(r, Context::probe);
     }
 
@@ -247,10 +349,10 @@ private:
             curl_easy_setopt(s.easy(), CURLOPT_URL, url.c_str());
             curl_easy_setopt(s.easy(), CURLOPT_CUSTOMREQUEST, "MLSD");
             curl_easy_setopt(s.easy(), CURLOPT_QUOTE, quote.get());
-            TransferResult r = s.perform(op);
+            TransferResult r = perform(s, op);
             if (r.ok()) {
                 mlsd_.store(yes);
-                return parse::mlsd(r.body, entriesFolder);
+                return readable(parse::readMlsd(r.body, entriesFolder));
             }
             if (r.cancelled || r.silent || !isSupportRefusal(r.responseCode) || mlsd_.load() == yes)
                 return ftpError(r, Context::list);
@@ -262,15 +364,25 @@ private:
         // "-a": plain LIST hides dot-files on some servers; "." and ".." are dropped by the parser.
         curl_easy_setopt(s.easy(), CURLOPT_CUSTOMREQUEST, "LIST -a");
         curl_easy_setopt(s.easy(), CURLOPT_QUOTE, quote.get());
-        TransferResult r = s.perform(op);
+        TransferResult r = perform(s, op);
         if (!r.ok()) return ftpError(r, Context::list);
-        return parse::list(r.body, entriesFolder, std::chrono::system_clock::now());
+        return readable(parse::readList(r.body, entriesFolder, std::chrono::system_clock::now()));
+    }
+
+    // A listing with lines of which none could be read is no empty folder.
+    static Outcome<std::vector<FileObject>> readable(parse::Listing listing) {
+        if (listing.entries.empty() && listing.unreadLines > 0) {
+            FileError error = FileError::make(ErrorKind::other);
+            error.message = "The server's folder listing could not be read.";
+            return error;
+        }
+        return std::move(listing.entries);
     }
 
     Outcome<Bytes> download(Session& s, Operation& op, const std::string& server) const {
         prepare(s);
         curl_easy_setopt(s.easy(), CURLOPT_URL, fileUrl(server).c_str());
-        TransferResult r = s.perform(op);
+        TransferResult r = perform(s, op);
         if (!r.ok()) return ftpError(r, Context::read);
         return std::move(r.body);
     }
@@ -282,7 +394,7 @@ private:
         curl_easy_setopt(s.easy(), CURLOPT_QUOTE, quote.get());
         curl_easy_setopt(s.easy(), CURLOPT_UPLOAD, 1L);
         s.setUpload(data);
-        TransferResult r = s.perform(op);
+        TransferResult r = perform(s, op);
         if (!r.ok()) return ftpError(r, Context::write);
         return {};
     }
@@ -325,25 +437,36 @@ private:
         if (r.cancelled || r.silent) return transportError(r);
         const std::string reply = r.lastReply();
         const long code = r.responseCode;
+        const std::string text = reply.size() > 4 ? reply.substr(4) : std::string();
         FileError error;
-        switch (r.code) {
-            case CURLE_REMOTE_ACCESS_DENIED:  // a CWD failed: the folder (or the file's folder) is missing
-                error = FileError::make(context == Context::write ? ErrorKind::parentMissing : ErrorKind::notFound);
-                break;
-            case CURLE_QUOTE_ERROR:
-            case CURLE_UPLOAD_FAILED:
-            case CURLE_FTP_COULDNT_RETR_FILE:
-            case CURLE_FTP_COULDNT_SET_TYPE:
-            case CURLE_FTP_PORT_FAILED:
-            case CURLE_FTP_WEIRD_SERVER_REPLY:
-                if (code == 530) error = FileError::make(ErrorKind::loginRejected);
-                else if (code == 550 || code == 553 || code == 532) error = FileError::make(ErrorKind::permissionDenied, reply);
-                else if (code != 0) error = FileError::fromServer(static_cast<int>(code), reply.size() > 4 ? reply.substr(4) : reply);
-                else error = transportError(r);
-                break;
-            default:  // a refused login, a missing file and the transport's own failures
-                error = transportError(r);
-                break;
+        if ((r.code == CURLE_LOGIN_DENIED || r.code == CURLE_OPERATION_TIMEDOUT) && asksForTls(code, text)) {
+            error = FileError::make(ErrorKind::secureConnectionRequired, text);
+        } else if (r.code == CURLE_OPERATION_TIMEDOUT && code == 421) {
+            // curl takes every 421 for a timeout; the server said why it closed the connection.
+            error = FileError::fromServer(421, text);
+            error.message = (refusedAtGreeting(r) ? "The server did not accept the connection: "
+                                                  : "The server closed the connection: ") + reply;
+            if (error.message.back() != '.') error.message += ".";
+        } else {
+            switch (r.code) {
+                case CURLE_REMOTE_ACCESS_DENIED:  // a CWD failed: the folder (or the file's folder) is missing
+                    error = FileError::make(context == Context::write ? ErrorKind::parentMissing : ErrorKind::notFound);
+                    break;
+                case CURLE_QUOTE_ERROR:
+                case CURLE_UPLOAD_FAILED:
+                case CURLE_FTP_COULDNT_RETR_FILE:
+                case CURLE_FTP_COULDNT_SET_TYPE:
+                case CURLE_FTP_PORT_FAILED:
+                case CURLE_FTP_WEIRD_SERVER_REPLY:
+                    if (code == 530) error = FileError::make(ErrorKind::loginRejected);
+                    else if (code == 550 || code == 553 || code == 532) error = FileError::make(ErrorKind::permissionDenied, reply);
+                    else if (code != 0) error = FileError::fromServer(static_cast<int>(code), reply.size() > 4 ? reply.substr(4) : reply);
+                    else error = transportError(r);
+                    break;
+                default:  // a refused login, a missing file and the transport's own failures
+                    error = transportError(r);
+                    break;
+            }
         }
         if (code >= 100 && error.serverCode == 0) error.serverCode = static_cast<int>(code);
         if (error.serverText.empty() && reply.size() > 4) error.serverText = reply.substr(4);
@@ -352,6 +475,8 @@ private:
     }
 
     std::atomic<int> mlsd_{unknown};
+    std::mutex rootMutex_;
+    std::optional<std::string> root_;
 };
 
 std::shared_ptr<FileProvider> makeFtp(BaseUrl base, const Credential& credential, const ProviderOptions& options) {

@@ -1,5 +1,6 @@
-// The FTP and WebDAV providers against real local servers: pyftpdlib (MLSD), vsftpd (LIST only)
-// and Apache with mod_dav and Basic authentication. Each test works in a folder of its own,
+// The FTP and WebDAV providers against real local servers: pyftpdlib (MLSD, also as a server
+// with a login folder that answers SIZE for folders), pure-ftpd, vsftpd (LIST only) and Apache
+// with mod_dav and Basic authentication. Each test works in a folder of its own,
 // made and checked directly on the server's disk.
 
 #include <algorithm>
@@ -262,10 +263,57 @@ TEST_P(ProviderPeerTest, RemovesFilesAndNonEmptyFolders) {
     EXPECT_EQ(error->kind, ErrorKind::notFound) << describe(error);
 }
 
+TEST_P(ProviderPeerTest, EveryChangeWorksOnNamesWithSpacesQuotesHashesEscapesAndNonAscii) {
+    const std::string folder = "d\xC3\xBC \"q\" it's #1 %20";
+    const std::string file = "f\xC3\xA9 \"quoted\" it's #2 %20.html";
+    const std::string other = "other #3 %2F.txt";
+    const std::string renamed = "r\xC3\xA9named \"x\" #4 %20.html";
+    const std::string in = at(folder + "/" + file);
+
+    ASSERT_FALSE(sync().mkdir(folder, dir_));
+    ASSERT_TRUE(fs::is_directory(disk_ / folder));
+    ASSERT_FALSE(sync().write(in, std::string("<p>one</p>"), WriteMode::createNew));
+    EXPECT_EQ(readDiskFile(disk_ / folder / file), "<p>one</p>");
+    auto [first, firstError] = sync().read(in);
+    ASSERT_FALSE(firstError) << describe(firstError);
+    EXPECT_EQ(first.value_or(""), "<p>one</p>");
+
+    ASSERT_FALSE(sync().write(in, std::string("<p>the second, longer</p>")));
+    auto [second, secondError] = sync().read(in);
+    ASSERT_FALSE(secondError) << describe(secondError);
+    EXPECT_EQ(second.value_or(""), "<p>the second, longer</p>");
+
+    ASSERT_FALSE(sync().write(at(folder + "/" + other), std::string("other"), WriteMode::createNew));
+    auto error = sync().copy(in, at(folder + "/" + other));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, ErrorKind::alreadyExists) << describe(error);
+    EXPECT_EQ(readDiskFile(disk_ / folder / other), "other");
+
+    ASSERT_FALSE(sync().move(in, at(folder + "/" + renamed)));
+    auto [entries, listError] = sync().list(at(folder));
+    ASSERT_FALSE(listError) << describe(listError);
+    ASSERT_EQ(entries.size(), 2u);
+    const auto* moved = findEntry(entries, renamed);
+    ASSERT_TRUE(moved);
+    EXPECT_TRUE(moved->isRegularFile());
+    EXPECT_EQ(moved->path, at(folder + "/" + renamed));
+    EXPECT_EQ(moved->size, 25);
+    EXPECT_TRUE(findEntry(entries, other));
+    EXPECT_EQ(readDiskFile(disk_ / folder / renamed), "<p>the second, longer</p>");
+
+    ASSERT_FALSE(sync().remove(at(folder + "/" + other)));
+    EXPECT_FALSE(fs::exists(disk_ / folder / other));
+    ASSERT_FALSE(sync().remove(at(folder)));
+    EXPECT_FALSE(fs::exists(disk_ / folder));
+    auto [after, afterError] = sync().list(dir_);
+    ASSERT_FALSE(afterError) << describe(afterError);
+    EXPECT_TRUE(after.empty());
+}
+
 TEST_P(ProviderPeerTest, RefusalsByTheServerSayPermissionDeniedWithTheServersWords) {
     // vsftpd and Apache serve as unprivileged users: a folder only root may change is locked for
     // them. pyftpdlib here runs as root itself, so nothing is locked for it.
-    if (peer_.kind == "pyftpd" || ::geteuid() != 0) GTEST_SKIP() << "needs a server user other than the test's";
+    if (peer_.kind.rfind("pyftpd", 0) == 0 || ::geteuid() != 0) GTEST_SKIP() << "needs a server user other than the test's";
     makeDiskFolder(disk_ / "locked");
     writeDiskFile(disk_ / "locked" / "page.html", "keep");
     ::chmod((disk_ / "locked").c_str(), 0755);
@@ -439,7 +487,9 @@ TEST(WebDavDigest, WorksBehindDigestAuthenticationAndRejectsAWrongPasswordOnce) 
     fs::remove_all(disk);
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, ProviderPeerTest, ::testing::Values("pyftpd", "vsftpd", "apache"),
+// pyftpdx and pureftpd start their users in a login folder below the server's root.
+INSTANTIATE_TEST_SUITE_P(Servers, ProviderPeerTest,
+                         ::testing::Values("pyftpd", "pyftpdx", "pureftpd", "vsftpd", "apache"),
                          [](const auto& info) { return info.param; });
 
 }  // namespace

@@ -1,0 +1,315 @@
+// The FTP provider against servers that behave as many real ones do: a login folder below the
+// server's root (pure-ftpd, and pyftpdlib set up that way), logins refused until TLS is used,
+// a limit of connections per address, SIZE answered for folders, and a listing that is no
+// listing.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "ProviderTestSupport.h"
+#include "platform/files/FileProvider.h"
+
+using namespace filestest;
+using files::ErrorKind;
+using files::WriteMode;
+
+namespace {
+
+std::shared_ptr<files::FileProvider> ftpAt(const Peer& peer, const std::string& url, int workers = 3) {
+    files::ProviderOptions options;
+    options.timeouts.connect = 10s;
+    options.timeouts.reply = 20s;
+    options.workers = workers;
+    return files::makeFtpProvider(url, {peer.user, peer.password}, options);
+}
+
+// ---- the login folder -----------------------------------------------------------------------
+
+class LoginFolderTest : public ::testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override {
+        peer_ = loadPeer(GetParam());
+        if (!peer_.skipReason.empty()) GTEST_SKIP() << peer_.skipReason;
+        served_ = peer_.values["SERVED_ROOT"];
+        ASSERT_FALSE(served_.empty());
+        // Each test has a site folder of its own: tests run in parallel.
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '_');
+        siteName_ = "site_" + name;
+        site_ = peer_.root / siteName_;
+        fs::remove_all(site_);
+        makeDiskFolder(site_ / "css");
+        writeDiskFile(site_ / "index.html", "<h1>home</h1>");
+    }
+    void TearDown() override {
+        if (!site_.empty()) fs::remove_all(site_);
+    }
+    // The server-root path of a folder on the server's disk.
+    std::string serverPathOf(const fs::path& disk) const {
+        return "/" + fs::relative(disk, served_).generic_string();
+    }
+
+    Peer peer_;
+    fs::path served_, site_;
+    std::string siteName_;
+};
+
+TEST_P(LoginFolderTest, AUrlWithoutAPathStartsInTheLoginFolder) {
+    ASSERT_NE(fs::weakly_canonical(peer_.root), fs::weakly_canonical(served_)) << "the peer has no login folder";
+    auto provider = ftpAt(peer_, peer_.url);
+    Sync sync{*provider};
+    EXPECT_FALSE(sync.login());
+    auto [entries, error] = sync.list("/");
+    ASSERT_FALSE(error) << describe(error);
+    const auto* site = findEntry(entries, siteName_);
+    ASSERT_TRUE(site);
+    EXPECT_TRUE(site->isDirectory());
+    EXPECT_EQ(site->path, "/" + siteName_);
+    EXPECT_FALSE(findEntry(entries, "home"));
+
+    auto [page, readError] = sync.read("/" + siteName_ + "/index.html");
+    ASSERT_FALSE(readError) << describe(readError);
+    EXPECT_EQ(page.value_or(""), "<h1>home</h1>");
+}
+
+TEST_P(LoginFolderTest, AUrlPathCountsFromTheLoginFolderForListingOpeningAndSaving) {
+    auto provider = ftpAt(peer_, peer_.url + "/" + siteName_);
+    Sync sync{*provider};
+    EXPECT_FALSE(sync.login());
+    auto [entries, error] = sync.list("/");
+    ASSERT_FALSE(error) << describe(error);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_TRUE(findEntry(entries, "css"));
+    ASSERT_TRUE(findEntry(entries, "index.html"));
+    EXPECT_EQ(findEntry(entries, "index.html")->path, "/index.html");
+
+    auto [page, readError] = sync.read("/index.html");
+    ASSERT_FALSE(readError) << describe(readError);
+    EXPECT_EQ(page.value_or(""), "<h1>home</h1>");
+
+    ASSERT_FALSE(sync.write("/index.html", std::string("<h1>saved</h1>")));
+    EXPECT_EQ(readDiskFile(site_ / "index.html"), "<h1>saved</h1>");
+    ASSERT_FALSE(sync.write("/css/site.css", std::string("body{}"), WriteMode::createNew));
+    EXPECT_EQ(readDiskFile(site_ / "css" / "site.css"), "body{}");
+    ASSERT_FALSE(sync.mkdir("img", "/"));
+    EXPECT_TRUE(fs::is_directory(site_ / "img"));
+    ASSERT_FALSE(sync.move("/css/site.css", "/img/moved.css"));
+    EXPECT_EQ(readDiskFile(site_ / "img" / "moved.css"), "body{}");
+    ASSERT_FALSE(sync.remove("/img"));
+    EXPECT_FALSE(fs::exists(site_ / "img"));
+}
+
+TEST_P(LoginFolderTest, AUrlPathStartingWithAnEncodedSlashCountsFromTheServerRoot) {
+    auto provider = ftpAt(peer_, peer_.url + "/%2F" + serverPathOf(site_).substr(1));
+    Sync sync{*provider};
+    EXPECT_FALSE(sync.login());
+    auto [page, readError] = sync.read("/index.html");
+    ASSERT_FALSE(readError) << describe(readError);
+    EXPECT_EQ(page.value_or(""), "<h1>home</h1>");
+    ASSERT_FALSE(sync.write("/index.html", std::string("absolute")));
+    EXPECT_EQ(readDiskFile(site_ / "index.html"), "absolute");
+}
+
+TEST_P(LoginFolderTest, AUrlFolderThatIsNotThereIsNotFound) {
+    auto provider = ftpAt(peer_, peer_.url + "/" + siteName_ + "_missing");
+    Sync sync{*provider};
+    auto error = sync.login();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, ErrorKind::notFound) << describe(error);
+    auto [entries, listError] = sync.list("/");
+    ASSERT_TRUE(listError);
+    EXPECT_EQ(listError->kind, ErrorKind::notFound) << describe(listError);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, LoginFolderTest, ::testing::Values("pyftpdx", "pureftpd"),
+                         [](const auto& info) { return info.param; });
+
+// ---- logins that need TLS -------------------------------------------------------------------
+
+TEST(FtpSecureLogin, ARefusalThatAsksForTlsSaysTheServerRequiresASecureConnection) {
+    Peer peer = loadPeer("pyftpdx");
+    if (!peer.skipReason.empty()) GTEST_SKIP() << peer.skipReason;
+    // The user names make the peer answer USER as servers that demand TLS do.
+    for (const std::string user : {"tls550", "tls534", "tls530"}) {
+        auto provider = files::makeFtpProvider(peer.url, {user, "any"});
+        Sync sync{*provider};
+        auto error = sync.login();
+        ASSERT_TRUE(error) << user;
+        EXPECT_EQ(error->kind, ErrorKind::secureConnectionRequired) << user << ": " << describe(error);
+        EXPECT_NE(error->message.find("requires a secure connection"), std::string::npos) << error->message;
+        EXPECT_EQ(error->message.find("user name or password"), std::string::npos) << error->message;
+        EXPECT_EQ(error->serverCode, std::stoi(user.substr(3))) << user;
+        auto [entries, listError] = sync.list("/");
+        ASSERT_TRUE(listError);
+        EXPECT_EQ(listError->kind, ErrorKind::secureConnectionRequired) << describe(listError);
+    }
+    // A plain wrong password still says so.
+    auto wrong = files::makeFtpProvider(peer.url, {peer.user, "wrong"});
+    auto error = Sync{*wrong}.login();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, ErrorKind::loginRejected) << describe(error);
+}
+
+// ---- a limit of connections per address -----------------------------------------------------
+
+// Holds one FTP control connection open (greeted, not logged in).
+class HeldConnection {
+public:
+    explicit HeldConnection(int port) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(static_cast<uint16_t>(port));
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return;
+        // The whole greeting: up to the line that starts with the code and a blank.
+        timeval timeout{10, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        char buffer[512];
+        for (;;) {
+            ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+            if (n <= 0) break;
+            greeting_.append(buffer, static_cast<std::size_t>(n));
+            auto last = greeting_.rfind('\n', greeting_.size() - 2);
+            std::string_view line = last == std::string::npos ? greeting_ : std::string_view(greeting_).substr(last + 1);
+            if (greeting_.back() == '\n' && line.size() > 3 && line[3] == ' ') break;
+        }
+    }
+    ~HeldConnection() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool greeted() const { return greeting_.rfind("220", 0) == 0; }
+
+private:
+    int fd_ = -1;
+    std::string greeting_;
+};
+
+// Holds `count` connections as soon as the server takes them all (the sessions of earlier
+// clients may still be closing).
+std::vector<std::unique_ptr<HeldConnection>> holdConnections(int port, int count) {
+    const auto deadline = std::chrono::steady_clock::now() + 15s;
+    for (;;) {
+        std::vector<std::unique_ptr<HeldConnection>> held;
+        for (int i = 0; i < count; ++i) held.push_back(std::make_unique<HeldConnection>(port));
+        bool all = std::all_of(held.begin(), held.end(), [](const auto& h) { return h->greeted(); });
+        if (all || std::chrono::steady_clock::now() > deadline) return all ? std::move(held) : decltype(held){};
+        held.clear();
+        std::this_thread::sleep_for(50ms);
+    }
+}
+
+// The peers take at most 2 connections per address and are used by this test alone.
+class ConnectionLimitTest : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(ConnectionLimitTest, WorkSharesTheConnectionsTheServerTakesAndItsWordsShowWhenItTakesNone) {
+    Peer peer = loadPeer(GetParam());
+    if (!peer.skipReason.empty()) GTEST_SKIP() << peer.skipReason;
+    for (int i = 0; i < 6; ++i) {
+        const fs::path folder = peer.root / ("folder " + std::to_string(i));
+        fs::remove_all(folder);
+        makeDiskFolder(folder);
+        writeDiskFile(folder / ("file " + std::to_string(i) + ".txt"), std::to_string(i));
+    }
+    {
+        auto provider = ftpAt(peer, peer.url, 6);
+        std::vector<ListCapture> lists(6);
+        for (int i = 0; i < 6; ++i) provider->contentsOfDirectory("/folder " + std::to_string(i), lists[i].callback());
+        for (int i = 0; i < 6; ++i) {
+            awaitOnce(lists[i]);
+            ASSERT_FALSE(lists[i].get<1>()) << "listing " << i << ": " << describe(lists[i].get<1>());
+            auto entries = lists[i].get<0>();
+            ASSERT_EQ(entries.size(), 1u);
+            EXPECT_EQ(entries[0].name, "file " + std::to_string(i) + ".txt");
+        }
+        // It goes on working with the connections it kept.
+        std::vector<DataCapture> reads(6);
+        for (int i = 0; i < 6; ++i) {
+            provider->contents("/folder " + std::to_string(i) + "/file " + std::to_string(i) + ".txt",
+                               reads[i].callback());
+        }
+        for (int i = 0; i < 6; ++i) {
+            awaitOnce(reads[i]);
+            ASSERT_FALSE(reads[i].get<1>()) << describe(reads[i].get<1>());
+            EXPECT_EQ(reads[i].get<0>().value_or(""), std::to_string(i));
+        }
+        std::this_thread::sleep_for(100ms);  // a second completion would come now
+        for (int i = 0; i < 6; ++i) EXPECT_EQ(lists[i].calls(), 1);
+    }
+
+    // Someone else holds both connections: nothing opens, and the server's reply is shown.
+    auto held = holdConnections(peer.port, 2);
+    ASSERT_EQ(held.size(), 2u) << "the server did not take two connections";
+    auto provider = ftpAt(peer, peer.url);
+    std::vector<ListCapture> lists(3);
+    for (auto& list : lists) provider->contentsOfDirectory("/folder 0", list.callback());
+    for (auto& list : lists) {
+        awaitOnce(list);
+        auto error = list.get<1>();
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->kind, ErrorKind::server) << describe(error);
+        EXPECT_EQ(error->serverCode, 421);
+        EXPECT_FALSE(error->serverText.empty());
+        EXPECT_NE(error->message.find(error->serverText), std::string::npos) << error->message;
+        EXPECT_EQ(error->message.find("did not answer in time"), std::string::npos) << error->message;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, ConnectionLimitTest, ::testing::Values("pyftpd-limit", "pureftpd-limit"),
+                         [](const auto& info) {
+                             std::string name = info.param;
+                             name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
+                             return name;
+                         });
+
+// ---- servers that answer SIZE for folders, listings that are none ----------------------------
+
+TEST(FtpOddServer, AFolderThatAnswersSizeIsCopiedAndRemovedAsAFolder) {
+    Peer peer = loadPeer("pyftpdx");
+    if (!peer.skipReason.empty()) GTEST_SKIP() << peer.skipReason;
+    const fs::path disk = peer.root / "t_size_folders";
+    fs::remove_all(disk);
+    makeDiskFolder(disk / "tree" / "sub");
+    writeDiskFile(disk / "tree" / "sub" / "page.html", "<p>");
+    writeDiskFile(disk / "tree" / "top.txt", "top");
+
+    auto provider = ftpAt(peer, peer.url);
+    Sync sync{*provider};
+    ASSERT_FALSE(sync.copy("/t_size_folders/tree", "/t_size_folders/tree copy"));
+    EXPECT_EQ(readDiskFile(disk / "tree copy" / "sub" / "page.html"), "<p>");
+    EXPECT_EQ(readDiskFile(disk / "tree copy" / "top.txt"), "top");
+    auto error = sync.write("/t_size_folders/tree", std::string("x"), WriteMode::createNew);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, ErrorKind::alreadyExists) << describe(error);
+    ASSERT_FALSE(sync.remove("/t_size_folders/tree"));
+    EXPECT_FALSE(fs::exists(disk / "tree"));
+    ASSERT_FALSE(sync.remove("/t_size_folders/tree copy"));
+    EXPECT_FALSE(fs::exists(disk / "tree copy"));
+    fs::remove_all(disk);
+}
+
+TEST(FtpOddServer, AListingWithLinesButNoEntryIsAnErrorNotAnEmptyFolder) {
+    Peer peer = loadPeer("pyftpdx");
+    if (!peer.skipReason.empty()) GTEST_SKIP() << peer.skipReason;
+    const fs::path disk = peer.root / "t_garbled";
+    fs::remove_all(disk);
+    makeDiskFolder(disk / "garbled listing");
+    makeDiskFolder(disk / "empty");
+
+    auto provider = ftpAt(peer, peer.url);
+    Sync sync{*provider};
+    auto [entries, error] = sync.list("/t_garbled/garbled listing");
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->message, "The server's folder listing could not be read.");
+    EXPECT_TRUE(entries.empty());
+    auto [empty, emptyError] = sync.list("/t_garbled/empty");
+    ASSERT_FALSE(emptyError) << describe(emptyError);
+    EXPECT_TRUE(empty.empty());
+    fs::remove_all(disk);
+}
+
+}  // namespace
