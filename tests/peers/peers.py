@@ -18,13 +18,22 @@ Kinds:
     vsftpd   vsftpd (LIST only), a virtual user checked by a per-run PAM service (needs root)
     apache   Apache httpd with mod_dav/mod_dav_fs and Basic authentication (htpasswd); the same
              folder under /digest with Digest authentication (DIGEST_URL)
+    nginx    nginx with its dav module and the dav-ext module (PROPFIND, OPTIONS), Basic
+             authentication
+    lighttpd lighttpd with mod_webdav (properties in SQLite), Basic authentication
+    davlax   a small WebDAV server (Basic authentication) that behaves the way lax servers seen
+             in the field do: it ignores "Overwrite: F" and replaces the destination, answers
+             201 to MKCOL of an existing folder, 500 to a PUT into a missing folder, 403 (MOVE)
+             or 500 (COPY) for a missing source, 409 to DELETE, COPY and MOVE of a folder
+             addressed without its "/" (and 301 to the "/" for PROPFIND), writes "#" and "?" of
+             names raw in PROPFIND hrefs and gives folders a length
     silent   a listener that accepts connections and never says a word (for timeouts)
 
 The .env file holds KEY=VALUE lines: PORT, USER, PASSWORD, ROOT (the served folder on disk),
 URL, and SKIP=<reason> instead when the server cannot run here (binary missing, not root).
 Each start gives a fresh, empty root folder.
 
-Read-only folders: vsftpd and Apache run as an unprivileged user, so a chmod of a folder makes
+Read-only folders: vsftpd, Apache, nginx and lighttpd run as an unprivileged user, so a chmod of a folder makes
 their writes fail. pyftpdlib runs as the test's own user, root included, so a folder that holds
 a file named READ_ONLY_MARKER (".dravix-read-only") is read-only to its user instead: writing,
 appending, deleting, renaming and making folders in it are refused with "550 Not enough
@@ -48,6 +57,10 @@ VSFTPD = "/usr/sbin/vsftpd"
 APACHE = "/usr/sbin/apache2"
 APACHE_MODULES = "/usr/lib/apache2/modules"
 PAM_DIR = "/etc/pam.d"
+NGINX = "/usr/sbin/nginx"
+NGINX_DAV_EXT = "/usr/lib/nginx/modules/ngx_http_dav_ext_module.so"
+LIGHTTPD = "/usr/sbin/lighttpd"
+LIGHTTPD_MODULES = "/usr/lib/lighttpd"
 
 
 def free_port():
@@ -185,6 +198,177 @@ def serve_silent(args):
         while True:
             conn, _ = s.accept()
             held.append(conn)  # keep it open, never answer
+
+
+def serve_davlax(args):
+    import base64
+    import email.utils
+    import http.server
+    import socketserver
+    import urllib.parse
+    from xml.sax.saxutils import escape
+    password = open(args.password_file, encoding="utf-8").read().strip()
+    expected = "Basic " + base64.b64encode(f"{args.user}:{password}".encode()).decode()
+    root = os.path.realpath(args.root)
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        protocol_version = "HTTP/1.1"
+
+        def log_message(self, fmt, *a):
+            sys.stderr.write("%s %s\n" % (self.command, self.path))
+
+        def answer(self, code, body=b"", headers=()):
+            self.send_response(code)
+            for k, v in headers:
+                self.send_header(k, v)
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            if body and self.command != "HEAD":
+                self.wfile.write(body)
+
+        def url_path(self, raw):
+            if "://" in raw:
+                raw = "/" + raw.split("://", 1)[1].partition("/")[2]
+            return urllib.parse.unquote(raw, errors="surrogateescape")
+
+        def disk(self, path):
+            p = os.path.realpath(os.path.join(root, path.lstrip("/")))
+            return p if p == root or p.startswith(root + "/") else None
+
+        def body(self):
+            n = int(self.headers.get("Content-Length") or 0)
+            return self.rfile.read(n) if n else b""
+
+        def handle_one_request(self):
+            try:
+                super().handle_one_request()
+            except (ConnectionError, BrokenPipeError):
+                self.close_connection = True
+
+        def dispatch(self):
+            data = self.body()
+            if self.headers.get("Authorization") != expected:
+                return self.answer(401, headers=[("WWW-Authenticate", 'Basic realm="dravix lax"')])
+            path = self.url_path(self.path)
+            target = self.disk(path)
+            if target is None:
+                return self.answer(403)
+            getattr(self, "do_" + self.command.lower() + "_")(path, target, data)
+
+        def href(self, path, folder):
+            # Lax: only spaces, "%" and non-ASCII are escaped; "#" and "?" go out raw.
+            h = urllib.parse.quote(path, safe="/#?&'=+;:@$!*(),", errors="surrogateescape")
+            return h + ("/" if folder and not h.endswith("/") else "")
+
+        def response_xml(self, path, disk):
+            st = os.stat(disk)
+            folder = os.path.isdir(disk)
+            kind = "<D:resourcetype><D:collection/></D:resourcetype>" if folder else "<D:resourcetype/>"
+            modified = email.utils.formatdate(st.st_mtime, usegmt=True)
+            return (f"<D:response><D:href>{escape(self.href(path, folder))}</D:href><D:propstat><D:prop>{kind}"
+                    f"<D:getcontentlength>{st.st_size}</D:getcontentlength>"
+                    f"<D:getlastmodified>{modified}</D:getlastmodified></D:prop>"
+                    f"<D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>")
+
+        def do_propfind_(self, path, disk, data):
+            if not os.path.exists(disk):
+                return self.answer(404)
+            if self.folder_without_slash(path, disk):
+                location = f"http://127.0.0.1:{args.port}" + self.path.partition("?")[0] + "/"
+                return self.answer(301, headers=[("Location", location)])
+            parts = [self.response_xml(path, disk)]
+            if os.path.isdir(disk) and self.headers.get("Depth", "infinity") != "0":
+                for name in sorted(os.listdir(disk)):
+                    parts.append(self.response_xml(path.rstrip("/") + "/" + name, os.path.join(disk, name)))
+            body = ('<?xml version="1.0" encoding="utf-8"?><D:multistatus xmlns:D="DAV:">'
+                    + "".join(parts) + "</D:multistatus>").encode()
+            self.answer(207, body, [("Content-Type", "application/xml; charset=utf-8")])
+
+        def do_get_(self, path, disk, data):
+            if not os.path.isfile(disk):
+                return self.answer(404)
+            self.send_response(200)
+            self.send_header("Content-Type", "application/octet-stream")
+            self.send_header("Content-Length", str(os.path.getsize(disk)))
+            self.end_headers()
+            if self.command != "HEAD":
+                with open(disk, "rb") as f:
+                    shutil.copyfileobj(f, self.wfile, 1 << 16)
+
+        def do_put_(self, path, disk, data):
+            if not os.path.isdir(os.path.dirname(disk)):
+                return self.answer(500)
+            if os.path.isdir(disk):
+                return self.answer(405)
+            existed = os.path.exists(disk)
+            with open(disk, "wb") as f:
+                f.write(data)
+            self.answer(204 if existed else 201)
+
+        def do_mkcol_(self, path, disk, data):
+            if not os.path.isdir(os.path.dirname(disk.rstrip("/"))):
+                return self.answer(409)
+            if os.path.isdir(disk):
+                return self.answer(201)  # lax: "created" although it was there
+            if os.path.exists(disk):
+                return self.answer(405)
+            os.mkdir(disk)
+            self.answer(201)
+
+        def folder_without_slash(self, path, disk):
+            return os.path.isdir(disk) and not path.endswith("/")
+
+        def do_delete_(self, path, disk, data):
+            if not os.path.lexists(disk):
+                return self.answer(404)
+            if self.folder_without_slash(path, disk):
+                return self.answer(409)
+            if os.path.isdir(disk) and not os.path.islink(disk):
+                shutil.rmtree(disk)
+            else:
+                os.unlink(disk)
+            self.answer(204)
+
+        def transfer(self, path, disk, move):
+            if not os.path.lexists(disk):
+                return self.answer(403 if move else 500)
+            if self.folder_without_slash(path, disk):
+                return self.answer(409)
+            dest_path = self.url_path(self.headers.get("Destination", ""))
+            dest = self.disk(dest_path)
+            if dest is None or not os.path.isdir(os.path.dirname(dest.rstrip("/"))):
+                return self.answer(409)
+            # Lax: "Overwrite: F" is not looked at.
+            existed = os.path.lexists(dest)
+            if existed:
+                shutil.rmtree(dest) if os.path.isdir(dest) else os.unlink(dest)
+            if move:
+                os.rename(disk, dest)
+            elif os.path.isdir(disk):
+                shutil.copytree(disk, dest, symlinks=True)
+            else:
+                shutil.copy2(disk, dest)
+            self.answer(204 if existed else 201)
+
+        def do_copy_(self, path, disk, data):
+            self.transfer(path, disk, False)
+
+        def do_move_(self, path, disk, data):
+            self.transfer(path, disk, True)
+
+        def do_options_(self, path, disk, data):
+            self.answer(200, headers=[("DAV", "1"), ("Allow", "OPTIONS, GET, PUT, DELETE, MKCOL, COPY, MOVE, PROPFIND")])
+
+    for verb in ("GET", "HEAD", "PUT", "DELETE", "MKCOL", "COPY", "MOVE", "PROPFIND", "OPTIONS"):
+        setattr(Handler, "do_" + verb, Handler.dispatch)
+    Handler.do_head_ = Handler.do_get_
+
+    class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+        daemon_threads = True
+        allow_reuse_address = True
+
+    os.umask(0)
+    Server(("127.0.0.1", args.port), Handler).serve_forever()
 
 
 # ---- start and stop --------------------------------------------------------------------------
@@ -488,9 +672,186 @@ def start_apache(d, env_path):
     return 1
 
 
+def answers_http(port, proc):
+    """True once the server answers an HTTP request at all (some bind first and may still fail
+    on their configuration afterwards)."""
+    deadline = time.monotonic() + 15.0
+    while time.monotonic() < deadline:
+        if proc.poll() is not None:
+            return False
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=2.0) as s:
+                s.sendall(b"OPTIONS / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n")
+                if s.recv(16).startswith(b"HTTP/"):
+                    return proc.poll() is None
+        except OSError:
+            pass
+        time.sleep(0.05)
+    return False
+
+
+def write_htpasswd(path, user, password):
+    """An htpasswd file with one user, in the Apache MD5 form every web server here reads."""
+    htpasswd = shutil.which("htpasswd") or "/usr/bin/htpasswd"
+    subprocess.run([htpasswd, "-c", "-b", "-m", path, user, password],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.chmod(path, 0o644)
+
+
+NGINX_CONF = """\
+{user_line}
+daemon off;
+master_process on;
+worker_processes 1;
+pid {run}/nginx.pid;
+error_log {run}/error.log warn;
+load_module {dav_ext};
+events {{
+    worker_connections 256;
+}}
+http {{
+    access_log {run}/access.log;
+    client_body_temp_path {run}/tmp/body;
+    proxy_temp_path {run}/tmp/proxy;
+    fastcgi_temp_path {run}/tmp/fastcgi;
+    uwsgi_temp_path {run}/tmp/uwsgi;
+    scgi_temp_path {run}/tmp/scgi;
+    keepalive_timeout 30s;
+    keepalive_requests 100000;
+    server {{
+        listen 127.0.0.1:{port};
+        server_name 127.0.0.1;
+        root {root};
+        client_max_body_size 0;
+        location / {{
+            dav_methods PUT DELETE MKCOL COPY MOVE;
+            dav_ext_methods PROPFIND OPTIONS;
+            dav_access user:rw group:rw all:rw;
+            auth_basic "dravix test";
+            auth_basic_user_file {run}/htpasswd;
+        }}
+    }}
+}}
+"""
+
+
+def start_nginx(d, env_path):
+    if not os.path.exists(NGINX):
+        write_env(env_path, {"SKIP": f"nginx is not installed ({NGINX}, package nginx)"})
+        return 0
+    if not os.path.exists(NGINX_DAV_EXT):
+        write_env(env_path, {"SKIP": f"the nginx dav-ext module is missing ({NGINX_DAV_EXT}, "
+                                     "package libnginx-mod-http-dav-ext)"})
+        return 0
+    if not os.path.exists(shutil.which("htpasswd") or "/usr/bin/htpasswd"):
+        write_env(env_path, {"SKIP": "htpasswd is not installed (package apache2-utils)"})
+        return 0
+    run = fresh_dir(os.path.join(d, "nginx"), 0o755)
+    root = fresh_dir(os.path.join(run, "root"), 0o777)
+    fresh_dir(os.path.join(run, "tmp"), 0o777)
+    user, password = "dravix", "pw-" + secrets.token_hex(8)
+    write_htpasswd(os.path.join(run, "htpasswd"), user, password)
+    user_line = "user nobody nogroup;" if os.geteuid() == 0 else ""
+    for _ in range(5):
+        port = free_port()
+        conf = os.path.join(run, "nginx.conf")
+        with open(conf, "w") as f:
+            f.write(NGINX_CONF.format(run=run, port=port, root=root, dav_ext=NGINX_DAV_EXT, user_line=user_line))
+        # -e: the log nginx opens before it has read its configuration.
+        proc = spawn([NGINX, "-p", run, "-c", conf, "-e", os.path.join(run, "error.log")],
+                     os.path.join(run, "server.log"))
+        if wait_for_port(port, proc) and answers_http(port, proc):
+            record_pid(d, "nginx", proc.pid)
+            write_env(env_path, {"PORT": port, "USER": user, "PASSWORD": password, "ROOT": root,
+                                 "URL": f"http://127.0.0.1:{port}"})
+            return 0
+        stop_group(proc.pid)
+    sys.stderr.write("nginx did not start:\n" + tail(os.path.join(run, "server.log"))
+                     + tail(os.path.join(run, "error.log")))
+    return 1
+
+
+LIGHTTPD_CONF = """\
+server.document-root = "{root}"
+server.bind = "127.0.0.1"
+server.port = {port}
+server.errorlog = "{run}/logs/error.log"
+server.upload-dirs = ( "{run}/uploads" )
+server.modules = ( "mod_auth", "mod_authn_file", "mod_webdav" )
+server.max-keep-alive-requests = 100000
+server.max-keep-alive-idle = 30
+{user_lines}
+auth.backend = "htpasswd"
+auth.backend.htpasswd.userfile = "{run}/htpasswd"
+auth.require = ( "/" => ( "method" => "basic", "realm" => "dravix test", "require" => "valid-user" ) )
+webdav.activate = "enable"
+webdav.is-readonly = "disable"
+webdav.sqlite-db-name = "{run}/db/webdav.sqlite"
+"""
+
+
+def start_lighttpd(d, env_path):
+    if not os.path.exists(LIGHTTPD):
+        write_env(env_path, {"SKIP": f"lighttpd is not installed ({LIGHTTPD}, package lighttpd)"})
+        return 0
+    if not os.path.exists(os.path.join(LIGHTTPD_MODULES, "mod_webdav.so")):
+        write_env(env_path, {"SKIP": f"lighttpd's mod_webdav is missing in {LIGHTTPD_MODULES} "
+                                     "(package lighttpd-mod-webdav)"})
+        return 0
+    if not os.path.exists(shutil.which("htpasswd") or "/usr/bin/htpasswd"):
+        write_env(env_path, {"SKIP": "htpasswd is not installed (package apache2-utils)"})
+        return 0
+    run = fresh_dir(os.path.join(d, "lighttpd"), 0o755)
+    root = fresh_dir(os.path.join(run, "root"), 0o777)
+    fresh_dir(os.path.join(run, "uploads"), 0o777)
+    fresh_dir(os.path.join(run, "db"), 0o777)
+    fresh_dir(os.path.join(run, "logs"), 0o777)  # opened after the switch to the server's user
+    user, password = "dravix", "pw-" + secrets.token_hex(8)
+    write_htpasswd(os.path.join(run, "htpasswd"), user, password)
+    user_lines = 'server.username = "nobody"\nserver.groupname = "nogroup"' if os.geteuid() == 0 else ""
+    for _ in range(5):
+        port = free_port()
+        conf = os.path.join(run, "lighttpd.conf")
+        with open(conf, "w") as f:
+            f.write(LIGHTTPD_CONF.format(run=run, port=port, root=root, user_lines=user_lines))
+        proc = spawn([LIGHTTPD, "-D", "-f", conf, "-m", LIGHTTPD_MODULES], os.path.join(run, "server.log"))
+        if wait_for_port(port, proc) and answers_http(port, proc):
+            record_pid(d, "lighttpd", proc.pid)
+            write_env(env_path, {"PORT": port, "USER": user, "PASSWORD": password, "ROOT": root,
+                                 "URL": f"http://127.0.0.1:{port}"})
+            return 0
+        stop_group(proc.pid)
+    sys.stderr.write("lighttpd did not start:\n" + tail(os.path.join(run, "server.log"))
+                     + tail(os.path.join(run, "logs", "error.log")))
+    return 1
+
+
+def start_davlax(d, env_path):
+    run = fresh_dir(os.path.join(d, "davlax"))
+    root = fresh_dir(os.path.join(run, "root"), 0o777)
+    user, password = "dravix", "pw-" + secrets.token_hex(8)
+    pw_file = os.path.join(run, "password")
+    with open(pw_file, "w") as f:
+        f.write(password)
+    os.chmod(pw_file, 0o600)
+    for _ in range(5):
+        port = free_port()
+        proc = spawn([PYTHON, os.path.abspath(__file__), "serve-davlax", "--root", root, "--user", user,
+                      "--password-file", pw_file, "--port", str(port)], os.path.join(run, "server.log"))
+        if wait_for_port(port, proc) and answers_http(port, proc):
+            record_pid(d, "davlax", proc.pid)
+            write_env(env_path, {"PORT": port, "USER": user, "PASSWORD": password, "ROOT": root,
+                                 "URL": f"http://127.0.0.1:{port}"})
+            return 0
+        stop_group(proc.pid)
+    sys.stderr.write("the lax WebDAV server did not start:\n" + tail(os.path.join(run, "server.log")))
+    return 1
+
+
 STARTERS = {"pyftpd": start_pyftpd, "pyftpdx": start_pyftpdx, "pyftpd-limit": start_pyftpd_limit,
             "pureftpd": start_pureftpd, "pureftpd-limit": start_pureftpd_limit,
             "vsftpd": start_vsftpd, "apache": start_apache, "silent": start_silent}
+STARTERS.update({"nginx": start_nginx, "lighttpd": start_lighttpd, "davlax": start_davlax})
 
 
 def stop_group(pid):
@@ -574,12 +935,20 @@ def main():
     p.add_argument("--tls-users", action="store_true")
     p.add_argument("--garbled-listings", action="store_true")
     p.add_argument("--max-per-ip", type=int, default=0)
+    p = sub.add_parser("serve-davlax")
+    p.add_argument("--root", required=True)
+    p.add_argument("--user", required=True)
+    p.add_argument("--password-file", required=True)
+    p.add_argument("--port", type=int, required=True)
     p = sub.add_parser("serve-silent")
     p.add_argument("--port", type=int, required=True)
     args = parser.parse_args()
 
     if args.cmd == "serve-ftp":
         serve_ftp(args)
+        return 0
+    if args.cmd == "serve-davlax":
+        serve_davlax(args)
         return 0
     if args.cmd == "serve-silent":
         serve_silent(args)

@@ -278,18 +278,14 @@ struct Scope {
 };
 
 // The decoded server path of an href ("http://h/a%20b/" and "/a%20b/" both give "/a b/").
+// An href names a resource, never a query or a fragment: some servers write "#" and "?" of
+// names as they are, so both stay part of the path.
 std::string hrefPath(std::string_view href) {
     href = trim(href);
     std::size_t scheme = href.find("://");
     if (scheme != std::string_view::npos) {
         std::size_t slash = href.find('/', scheme + 3);
         href = slash == std::string_view::npos ? std::string_view("/") : href.substr(slash);
-    }
-    for (std::size_t i = 0; i < href.size(); ++i) {
-        if (href[i] == '?' || href[i] == '#') {
-            href = href.substr(0, i);
-            break;
-        }
     }
     return path::percentDecode(href);
 }
@@ -301,6 +297,40 @@ struct PropValues {
     std::optional<Date> modified;
     std::optional<Date> created;
 };
+
+void readProp(const pugi::xml_node& prop, Scope& scope, PropValues& out);
+
+// One response element: its first href (decoded) and the properties of its 2xx propstats.
+// False when it has no href.
+bool readResponse(const pugi::xml_node& response, Scope& scope, std::string& href, PropValues& values) {
+    bool haveHref = false;
+    for (pugi::xml_node child = response.first_child(); child; child = child.next_sibling()) {
+        std::size_t mark = scope.enter(child);
+        std::string_view name = scope.davName(child);
+        if (name == "href") {
+            if (!haveHref) href = hrefPath(child.child_value());
+            haveHref = true;
+        } else if (name == "propstat") {
+            int status = 0;
+            pugi::xml_node prop;
+            for (pugi::xml_node ps = child.first_child(); ps; ps = ps.next_sibling()) {
+                std::size_t m2 = scope.enter(ps);
+                std::string_view psName = scope.davName(ps);
+                if (psName == "status") status = statusCode(ps.child_value());
+                else if (psName == "prop") prop = ps;
+                scope.leave(m2);
+            }
+            if (status >= 200 && status < 300 && prop) {
+                // The prop element's own declarations were dropped with its scope: enter again.
+                std::size_t m3 = scope.enter(prop);
+                readProp(prop, scope, values);
+                scope.leave(m3);
+            }
+        }
+        scope.leave(mark);
+    }
+    return haveHref;
+}
 
 void readProp(const pugi::xml_node& prop, Scope& scope, PropValues& out) {
     for (pugi::xml_node p = prop.first_child(); p; p = p.next_sibling()) {
@@ -687,33 +717,8 @@ std::optional<std::vector<FileObject>> propfindInPlace(std::string& xml, std::st
             continue;
         }
         std::string href;
-        bool haveHref = false;
         PropValues values;
-        for (pugi::xml_node child = response.first_child(); child; child = child.next_sibling()) {
-            std::size_t mark = scope.enter(child);
-            std::string_view name = scope.davName(child);
-            if (name == "href") {
-                if (!haveHref) href = hrefPath(child.child_value());
-                haveHref = true;
-            } else if (name == "propstat") {
-                int status = 0;
-                pugi::xml_node prop;
-                for (pugi::xml_node ps = child.first_child(); ps; ps = ps.next_sibling()) {
-                    std::size_t m2 = scope.enter(ps);
-                    std::string_view psName = scope.davName(ps);
-                    if (psName == "status") status = statusCode(ps.child_value());
-                    else if (psName == "prop") prop = ps;
-                    scope.leave(m2);
-                }
-                if (status >= 200 && status < 300 && prop) {
-                    // The prop element's own declarations were dropped with its scope: enter again.
-                    std::size_t m3 = scope.enter(prop);
-                    readProp(prop, scope, values);
-                    scope.leave(m3);
-                }
-            }
-            scope.leave(mark);
-        }
+        const bool haveHref = readResponse(response, scope, href, values);
         scope.leave(responseMark);
         if (!haveHref) continue;
 
@@ -731,13 +736,35 @@ std::optional<std::vector<FileObject>> propfindInPlace(std::string& xml, std::st
         FileObject entry = entryFor(rawName, prefix);
         if (values.haveType) entry.type = values.collection ? FileType::directory : FileType::regular;
         else entry.type = slashEnded ? FileType::directory : FileType::unknown;
-        if (values.length) entry.size = *values.length;
-        else if (entry.isDirectory()) entry.size = 0;
+        // What a server sends as a folder's length (often its size on disk) is no file size.
+        if (values.length && !entry.isDirectory()) entry.size = *values.length;
         entry.modificationDate = values.modified;
         entry.creationDate = values.created;
         entries.push_back(std::move(entry));
     }
     return entries;
+}
+
+std::optional<FileType> propfindOwnType(std::string_view xml) {
+    pugi::xml_document doc;
+    if (!doc.load_buffer(xml.data(), xml.size())) return std::nullopt;
+    pugi::xml_node root = doc.document_element();
+    Scope scope;
+    scope.enter(root);
+    if (scope.davName(root) != "multistatus") return std::nullopt;
+    for (pugi::xml_node response = root.first_child(); response; response = response.next_sibling()) {
+        std::size_t responseMark = scope.enter(response);
+        if (scope.davName(response) == "response") {
+            std::string href;
+            PropValues values;
+            if (readResponse(response, scope, href, values)) {
+                if (!values.haveType) return FileType::unknown;
+                return values.collection ? FileType::directory : FileType::regular;
+            }
+        }
+        scope.leave(responseMark);
+    }
+    return std::nullopt;
 }
 
 std::optional<MultistatusFailure> firstMultistatusFailure(std::string_view xml) {

@@ -48,13 +48,19 @@ Listing readList(std::string_view listing, std::string_view folder, Date now);
 // A PROPFIND (Depth 1) multi-status answer for the provider path `folder`, the provider's root
 // being `basePath` on the server. Elements are matched by local name and namespace (any prefix),
 // properties are read only from propstats with a 2xx status, hrefs may be paths or full URLs
-// and are percent-decoded, and the folder's own entry is dropped. Nothing when the text is not
-// a DAV: multistatus document.
+// and are percent-decoded ("#" and "?" in them are part of the name: an href has no query or
+// fragment), and the folder's own entry is dropped. A folder's length is no file size: folders
+// get size -1. Nothing when the text is not a DAV: multistatus document.
 std::optional<std::vector<FileObject>> propfind(std::string_view xml, std::string_view basePath,
                                                 std::string_view folder);
 // The same, parsing in the given buffer without a copy (its contents are used up).
 std::optional<std::vector<FileObject>> propfindInPlace(std::string& xml, std::string_view basePath,
                                                        std::string_view folder);
+
+// The resource type of the first response of a multi-status answer (a Depth 0 PROPFIND):
+// directory for a collection, regular for any other resource type, unknown when no 2xx
+// propstat gives one. Nothing when the text is not a DAV: multistatus document with a response.
+std::optional<FileType> propfindOwnType(std::string_view xml);
 
 // The first failed response of a 207 multi-status answer to DELETE, COPY or MOVE.
 struct MultistatusFailure {

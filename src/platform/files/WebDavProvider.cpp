@@ -1,9 +1,22 @@
 // WebDAV on libcurl: PROPFIND, GET, PUT, MKCOL, COPY, MOVE, DELETE with Basic or Digest
-// authentication. Redirects are reported, never followed. Create-new writes send
-// "If-None-Match: *" and look first (some servers ignore the header); copies and moves send
-// "Overwrite: F". 207 answers to DELETE, COPY and MOVE are read for partial failures.
+// authentication. Redirects are reported, never followed, except the one that says a URL names
+// a folder (301 or 308 to the same URL plus "/"): that request is sent once more with the "/".
+//
+// Servers differ where the protocol leaves room, so the provider asks before it acts (a Depth 0
+// PROPFIND) instead of trusting each answer:
+//   - folders are addressed with a trailing "/" (source and Destination): some servers refuse
+//     MKCOL, DELETE, COPY and MOVE of a folder without it;
+//   - create-new writes, new folders, copies and moves look at the target first and refuse an
+//     existing one themselves: some servers ignore "If-None-Match: *" and "Overwrite: F", or
+//     answer 201 to MKCOL of an existing folder;
+//   - copies, moves and removals look at the source first, so a missing one is "not found"
+//     whatever the server would have said (403, 500);
+//   - a failed write or new folder whose answer may mean "no such parent" (404, 409, 500, and
+//     400 or 403 for a parent that is a file) is checked against the parent folder.
+// 207 answers to DELETE, COPY and MOVE are read for partial failures.
 
 #include <atomic>
+#include <cctype>
 
 #include "platform/files/CurlProvider.h"
 #include "platform/files/ListingParsers.h"
@@ -21,6 +34,18 @@ constexpr const char* kPropfindBody =
 enum class Verb { propfind, get, put, mkcol, copy, move, remove };
 
 bool is2xx(long status) { return status >= 200 && status < 300; }
+
+// What a Depth 0 PROPFIND found at a path.
+enum class Presence { missing, file, folder };
+
+bool startsWithNoCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
+            return false;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -67,10 +92,9 @@ public:
                 std::vector<std::string> headers{"Content-Type: application/octet-stream"};
                 if (mode == WriteMode::createNew) {
                     // Servers that ignore If-None-Match would overwrite: look first.
-                    TransferResult look = propfind(s, op, url, "0");
-                    if (!look.ok()) return httpError(look, Verb::propfind);
-                    if (is2xx(look.responseCode)) return FileError::make(ErrorKind::alreadyExists);
-                    if (look.responseCode != 404 && look.responseCode != 409) return httpError(look, Verb::propfind);
+                    Outcome<Presence> there = look(s, op, file);
+                    if (there.error) return *there.error;
+                    if (there.value != Presence::missing) return FileError::make(ErrorKind::alreadyExists);
                     headers.push_back("If-None-Match: *");
                 } else if (auto e = learnAuthentication(s, op)) {
                     return *e;
@@ -78,7 +102,7 @@ public:
                 static const Bytes empty;
                 const Bytes& body = data ? *data : empty;
                 TransferResult r = request(s, op, "PUT", url, headers, &body);
-                if (!r.ok() || !is2xx(r.responseCode)) return httpError(r, Verb::put);
+                if (!r.ok() || !is2xx(r.responseCode)) return creationError(s, op, r, Verb::put, file);
                 return {};
             },
             std::move(completion));
@@ -89,8 +113,13 @@ public:
             [this, name, parent](Session& s, Operation& op) -> Done {
                 if (auto e = path::checkName(name)) return *e;
                 if (auto e = checkPaths({parent})) return *e;
-                TransferResult r = request(s, op, "MKCOL", urlFor(serverPath(path::join(parent, name)), false), {}, nullptr);
-                if (!r.ok() || !is2xx(r.responseCode)) return httpError(r, Verb::mkcol);
+                const std::string folder = path::join(parent, name);
+                // Some servers answer 201 to MKCOL of a folder that is already there.
+                Outcome<Presence> there = look(s, op, folder);
+                if (there.error) return *there.error;
+                if (there.value != Presence::missing) return FileError::make(ErrorKind::alreadyExists);
+                TransferResult r = send(s, op, "MKCOL", urlFor(serverPath(folder), true), {}, nullptr);
+                if (!r.ok() || !is2xx(r.responseCode)) return creationError(s, op, r, Verb::mkcol, folder);
                 return {};
             },
             std::move(completion));
@@ -114,8 +143,12 @@ public:
                 if (auto e = checkPaths({item})) return *e;
                 if (path::normalize(item) == "/")
                     return FileError::make(ErrorKind::invalidPath, "the root folder cannot be removed");
+                Outcome<Presence> there = look(s, op, item);
+                if (there.error) return *there.error;
+                if (there.value == Presence::missing) return FileError::make(ErrorKind::notFound);
                 // The server removes a collection with all it holds.
-                TransferResult r = request(s, op, "DELETE", urlFor(serverPath(item), false), {}, nullptr);
+                const bool folder = there.value == Presence::folder;
+                TransferResult r = send(s, op, "DELETE", urlFor(serverPath(item), folder), {}, nullptr);
                 if (r.ok() && r.responseCode == 207) return multistatusError(r, Verb::remove);
                 if (!r.ok() || !is2xx(r.responseCode)) return httpError(r, Verb::remove);
                 return {};
@@ -134,6 +167,7 @@ public:
     }
 
 private:
+    // The URL of a server path; a folder's ends with "/".
     std::string urlFor(const std::string& server, bool folder) const {
         std::string p = path::normalize(server);
         std::string url = base_.scheme + "://" + base_.authority + path::encodePath(p);
@@ -169,10 +203,88 @@ private:
         return r;
     }
 
+    // request(), sent once more with a "/" added when the server answers that the URL names a
+    // folder; a Destination then gets its "/" too.
+    TransferResult send(Session& s, Operation& op, const char* method, const std::string& url,
+                        std::vector<std::string> headers, const Bytes* body) {
+        TransferResult r = request(s, op, method, url, headers, body);
+        if (!r.ok() || !redirectsToFolder(r, url)) return r;
+        for (std::string& h : headers) {
+            if (startsWithNoCase(h, "Destination:") && h.back() != '/') h += "/";
+        }
+        return request(s, op, method, url + "/", headers, body);
+    }
+
+    // True for a 301 or 308 whose Location is `url` with a "/" added (compared decoded, as an
+    // absolute path or a URL of this server).
+    bool redirectsToFolder(const TransferResult& r, const std::string& url) const {
+        if (r.responseCode != 301 && r.responseCode != 308) return false;
+        if (url.empty() || url.back() == '/') return false;
+        auto locations = r.headerValues("Location");
+        if (locations.empty()) return false;
+        const std::string& location = locations.front();
+        const std::string origin = base_.scheme + "://" + base_.authority;
+        std::string_view target;
+        if (location.size() > 1 && location[0] == '/' && location[1] != '/') {
+            target = location;
+        } else if (startsWithNoCase(location, origin) && location.size() > origin.size() &&
+                   location[origin.size()] == '/') {
+            target = std::string_view(location).substr(origin.size());
+        } else {
+            return false;
+        }
+        return path::percentDecode(target) == path::percentDecode(std::string_view(url).substr(origin.size())) + "/";
+    }
+
     TransferResult propfind(Session& s, Operation& op, const std::string& url, const char* depth) {
         static const Bytes body = kPropfindBody;
-        return request(s, op, "PROPFIND", url,
-                       {std::string("Depth: ") + depth, "Content-Type: application/xml; charset=utf-8"}, &body);
+        return send(s, op, "PROPFIND", url,
+                    {std::string("Depth: ") + depth, "Content-Type: application/xml; charset=utf-8"}, &body);
+    }
+
+    // What is at a provider path. 404, 409 (a folder on the way is missing) and 410 mean nothing.
+    // A path below a file gets 400, 403 or 500 from some servers: nothing is there either when
+    // the parent is no folder.
+    Outcome<Presence> look(Session& s, Operation& op, const std::string& providerPath) {
+        const std::string url = urlFor(serverPath(providerPath), false);
+        TransferResult r = propfind(s, op, url, "0");
+        if (!r.ok()) return transportError(r);
+        const long status = r.responseCode;
+        if (status == 404 || status == 409 || status == 410) return Presence::missing;
+        if ((status == 400 || status == 403 || status == 500) && path::normalize(providerPath) != "/") {
+            Outcome<Presence> parent = look(s, op, path::parent(providerPath));
+            if (!parent.error && parent.value != Presence::folder) return Presence::missing;
+        }
+        if (!is2xx(status)) return httpError(r, Verb::propfind);
+        // A server that names no resource type still says something is there.
+        return parse::propfindOwnType(r.body) == FileType::directory ? Presence::folder : Presence::file;
+    }
+
+    // The error of a failed PUT or MKCOL. Servers answer a missing parent folder with 404, 409
+    // or 500 (and a parent that is a file also with 400 or 403), and 409 also for other
+    // conflicts: for those, the parent itself is asked.
+    FileError creationError(Session& s, Operation& op, const TransferResult& r, Verb verb,
+                            const std::string& providerPath) {
+        if (!r.ok()) return transportError(r);
+        const long status = r.responseCode;
+        if (status != 400 && status != 403 && status != 404 && status != 409 && status != 500)
+            return httpError(r, verb);
+        Outcome<Presence> parent = look(s, op, path::parent(providerPath));
+        if (parent.error) return httpError(r, verb);
+        if (parent.value != Presence::folder) return withServerWords(FileError::make(ErrorKind::parentMissing), r);
+        if (status != 409) return httpError(r, verb);
+        // The parent is there: the conflict may be the name itself (a folder where a file goes,
+        // anything where a folder goes).
+        Outcome<Presence> item = look(s, op, providerPath);
+        if (!item.error && (item.value == Presence::folder || (verb == Verb::mkcol && item.value == Presence::file)))
+            return withServerWords(FileError::make(ErrorKind::alreadyExists), r);
+        return withServerWords(FileError::fromServer(409, parse::statusText(r.lastReply())), r);
+    }
+
+    static FileError withServerWords(FileError error, const TransferResult& r) {
+        error.serverCode = static_cast<int>(r.responseCode);
+        error.serverText = parse::statusText(r.lastReply());
+        return error;
     }
 
     // Remembers which scheme the server asks for, so later requests answer at once. With
@@ -205,13 +317,30 @@ private:
         if (path::isSameOrInside(to, from) && path::normalize(to) != path::normalize(from))
             return FileError::make(ErrorKind::invalidPath, "a folder cannot go inside itself");
         if (path::normalize(to) == path::normalize(from)) return FileError::make(ErrorKind::alreadyExists);
-        std::vector<std::string> headers{"Destination: " + urlFor(serverPath(to), false), "Overwrite: F"};
+        Outcome<Presence> source = look(s, op, from);
+        if (source.error) return *source.error;
+        if (source.value == Presence::missing) return FileError::make(ErrorKind::notFound);
+        // "Overwrite: F" is not enough: some servers replace the destination all the same.
+        Outcome<Presence> target = look(s, op, to);
+        if (target.error) return *target.error;
+        if (target.value != Presence::missing) return FileError::make(ErrorKind::alreadyExists);
+
+        const bool folder = source.value == Presence::folder;
+        std::vector<std::string> headers{"Destination: " + urlFor(serverPath(to), folder), "Overwrite: F"};
         if (std::string_view(method) == "COPY") headers.push_back("Depth: infinity");
         const Verb verb = std::string_view(method) == "COPY" ? Verb::copy : Verb::move;
-        TransferResult r = request(s, op, method, urlFor(serverPath(from), false), headers, nullptr);
-        if (r.ok() && r.responseCode == 207) return multistatusError(r, verb);
-        if (!r.ok() || !is2xx(r.responseCode)) return httpError(r, verb);
-        return {};
+        TransferResult r = send(s, op, method, urlFor(serverPath(from), folder), headers, nullptr);
+        if (r.ok() && is2xx(r.responseCode) && r.responseCode != 207) return {};
+        if (!r.ok()) return transportError(r);
+        // Answers that may mean the destination's folder is missing: ask it.
+        const long status = r.responseCode;
+        if (status == 207 || status == 404 || status == 409 || status == 500) {
+            Outcome<Presence> parent = look(s, op, path::parent(to));
+            if (!parent.error && parent.value != Presence::folder)
+                return withServerWords(FileError::make(ErrorKind::parentMissing), r);
+        }
+        if (status == 207) return multistatusError(r, verb);
+        return httpError(r, verb);
     }
 
     static FileError multistatusError(const TransferResult& r, Verb verb) {
@@ -233,7 +362,11 @@ private:
                 error = (verb == Verb::mkcol || verb == Verb::put) ? FileError::make(ErrorKind::alreadyExists)
                                                                    : FileError::fromServer(405, text);
                 break;
-            case 409: error = FileError::make(ErrorKind::parentMissing); break;
+            case 409:
+                // Only a new file or folder has a parent to miss; elsewhere 409 is the server's own.
+                error = (verb == Verb::mkcol || verb == Verb::put) ? FileError::make(ErrorKind::parentMissing)
+                                                                   : FileError::fromServer(409, text);
+                break;
             case 412: error = FileError::make(ErrorKind::alreadyExists); break;
             default: error = FileError::fromServer(static_cast<int>(status), text); break;
         }

@@ -318,6 +318,15 @@ const std::string kRoot = R"(<D:multistatus xmlns:D="DAV:">
 <D:response><D:href>/.well-known/</D:href><D:propstat><D:prop><D:resourcetype><D:collection/></D:resourcetype></D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>
 </D:multistatus>)";
 
+// "#" and "?" written raw, folders with their size on disk, the listed folder's own href
+// spelled differently (encoded otherwise, doubled and trailing slashes).
+const std::string kRawDelimiters = R"(<D:multistatus xmlns:D="DAV:">
+<D:response><D:href>http://h:81/dav//hash%231?x//</D:href><D:propstat><D:prop><D:resourcetype><D:collection/></D:resourcetype><D:getcontentlength>4096</D:getcontentlength></D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>
+<D:response><D:href>/dav/hash#1?x/a#b?c.txt</D:href><D:propstat><D:prop><D:resourcetype/><D:getcontentlength>7</D:getcontentlength></D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>
+<D:response><D:href>/dav/hash#1%3Fx/sub#dir/</D:href><D:propstat><D:prop><D:resourcetype><D:collection/></D:resourcetype><D:getcontentlength>4096</D:getcontentlength></D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>
+<D:response><D:href>/dav/hash#1?x/#</D:href><D:propstat><D:prop><D:getcontentlength>0</D:getcontentlength></D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>
+</D:multistatus>)";
+
 const std::string kEncodedBase = R"(<D:multistatus xmlns:D="DAV:">
 <D:response><D:href>/my%20dav/</D:href><D:propstat><D:prop><D:resourcetype><D:collection/></D:resourcetype></D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>
 <D:response><D:href>/my%20dav/f%2B1.txt</D:href><D:propstat><D:prop><D:resourcetype/><D:getcontentlength>2</D:getcontentlength></D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>
@@ -328,16 +337,20 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         PropfindCase{"apache prefixes, 404 propstats", "/dav", "/site", kApache,
                      {Expected{"a b  c.html", FileType::regular, 12, at(2026, 12, 6, 21, 11, 2)},
-                      Expected{"sub dir", FileType::directory, 0, at(2026, 12, 7, 8, 0, 0)}}},
+                      Expected{"sub dir", FileType::directory, -1, at(2026, 12, 7, 8, 0, 0)}}},
         PropfindCase{"default namespace, full URLs", "/remote.php/webdav", "/Docs", kDefaultNamespaceFullUrls,
                      {Expected{"\xC3\xA9t\xC3\xA9.txt", FileType::regular, 3, at(2015, 1, 1, 10, 0, 0)},
                       Expected{"caf" + kReplacement + ".txt", FileType::unknown, 1, std::nullopt}}},
         PropfindCase{"only 2xx propstats, foreign namespaces ignored", "/", "/f", kMixedPropstats,
                      {Expected{"file.txt", FileType::regular, -1, at(2021, 3, 4, 3, 6, 7)},
-                      Expected{"later prefix", FileType::directory, 0, std::nullopt}}},
+                      Expected{"later prefix", FileType::directory, -1, std::nullopt}}},
         PropfindCase{"root folder", "/", "/", kRoot,
                      {Expected{"index.html", FileType::regular, 4, std::nullopt},
-                      Expected{".well-known", FileType::directory, 0, std::nullopt}}},
+                      Expected{".well-known", FileType::directory, -1, std::nullopt}}},
+        PropfindCase{"raw # and ?, folder lengths", "/dav", "/hash#1?x", kRawDelimiters,
+                     {Expected{"a#b?c.txt", FileType::regular, 7, std::nullopt},
+                      Expected{"sub#dir", FileType::directory, -1, std::nullopt},
+                      Expected{"#", FileType::unknown, 0, std::nullopt}}},
         PropfindCase{"encoded base path", "/my dav", "/", kEncodedBase,
                      {Expected{"f+1.txt", FileType::regular, 2, std::nullopt}}}));
 
@@ -347,6 +360,18 @@ TEST(Propfind, CreationDatesComeFromTheCreationdateProperty) {
     ASSERT_EQ(entries->size(), 2u);
     EXPECT_EQ((*entries)[0].creationDate, at(2026, 12, 6, 21, 11, 1));
     EXPECT_EQ((*entries)[1].creationDate, std::nullopt);
+}
+
+TEST(Propfind, OwnTypeIsTheFirstResponsesResourceType) {
+    EXPECT_EQ(parse::propfindOwnType(kApache), FileType::directory);
+    EXPECT_EQ(parse::propfindOwnType(R"(<multistatus xmlns="DAV:"><response><href>/a#b</href>
+        <propstat><prop><resourcetype><collection/></resourcetype></prop><status>HTTP/1.1 404 Not Found</status></propstat>
+        <propstat><prop><resourcetype/></prop><status>HTTP/1.1 200 OK</status></propstat></response></multistatus>)"),
+              FileType::regular);
+    EXPECT_EQ(parse::propfindOwnType(R"(<x:multistatus xmlns:x="DAV:"><x:response><x:href>/a</x:href></x:response></x:multistatus>)"),
+              FileType::unknown);
+    EXPECT_EQ(parse::propfindOwnType("<D:multistatus xmlns:D=\"DAV:\"/>"), std::nullopt);
+    EXPECT_EQ(parse::propfindOwnType("<html>Login</html>"), std::nullopt);
 }
 
 TEST(Propfind, RefusesWhatIsNotAMultistatusDocument) {

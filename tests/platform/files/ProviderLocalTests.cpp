@@ -7,9 +7,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 #include "ProviderTestSupport.h"
@@ -214,23 +216,54 @@ TEST(ProviderConnection, ACompletionMayDropTheLastReferenceToItsProvider) {
     EXPECT_EQ(done.calls(), 1);
 }
 
-TEST(ProviderConnection, AWebDavRedirectIsReportedNotFollowed) {
-    // A one-thread HTTP server that sends every request elsewhere.
-    std::atomic<int> requests{0};
-    std::atomic<bool> stop{false};
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(::listen(fd, 8), 0);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    const int port = ntohs(addr.sin_port);
-    std::thread http([&] {
+// A one-thread HTTP server on 127.0.0.1 whose answers come from a function of the request's
+// method and path; it keeps the request lines it saw. One request per connection.
+class ScriptedHttp {
+public:
+    using Script = std::function<std::string(const std::string& method, const std::string& path)>;
+
+    explicit ScriptedHttp(Script script) : script_(std::move(script)) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        ::listen(fd_, 8);
+        socklen_t len = sizeof addr;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+        port_ = ntohs(addr.sin_port);
+        thread_ = std::thread([this] { run(); });
+    }
+    ~ScriptedHttp() {
+        stop_ = true;
+        ::shutdown(fd_, SHUT_RDWR);
+        ::close(fd_);
+        thread_.join();
+    }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    std::vector<std::string> requests() const {
+        std::lock_guard lock(mutex_);
+        return requests_;
+    }
+
+    static std::string answer(int status, const std::string& reason, const std::string& extraHeaders = {},
+                              const std::string& body = {}) {
+        return "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\n" + extraHeaders +
+               "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    }
+    static std::string multistatus(const std::string& href, bool folder) {
+        return answer(207, "Multi-Status", "Content-Type: application/xml\r\n",
+                      "<D:multistatus xmlns:D=\"DAV:\"><D:response><D:href>" + href +
+                          "</D:href><D:propstat><D:prop><D:resourcetype>" + (folder ? "<D:collection/>" : "") +
+                          "</D:resourcetype></D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat>"
+                          "</D:response></D:multistatus>");
+    }
+
+private:
+    void run() {
         for (;;) {
-            int c = ::accept(fd, nullptr, nullptr);
-            if (c < 0 || stop) {
+            int c = ::accept(fd_, nullptr, nullptr);
+            if (c < 0 || stop_) {
                 if (c >= 0) ::close(c);
                 return;
             }
@@ -241,25 +274,119 @@ TEST(ProviderConnection, AWebDavRedirectIsReportedNotFollowed) {
                 if (n <= 0) break;
                 request.append(buf, static_cast<size_t>(n));
             }
-            ++requests;
-            const std::string answer = "HTTP/1.1 301 Moved Permanently\r\nLocation: http://127.0.0.1:" +
-                                       std::to_string(port) + "/elsewhere/\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-            ::send(c, answer.data(), answer.size(), MSG_NOSIGNAL);
+            // Read the body too: closing with unread bytes would reset the connection.
+            const std::size_t headerEnd = request.find("\r\n\r\n");
+            std::size_t length = 0;
+            for (const char* name : {"Content-Length: ", "content-length: "}) {
+                std::size_t at = request.find(name);
+                if (at != std::string::npos && at < headerEnd) length = std::stoul(request.substr(at + 16));
+            }
+            while (headerEnd != std::string::npos && request.size() < headerEnd + 4 + length) {
+                ssize_t n = ::recv(c, buf, sizeof buf, 0);
+                if (n <= 0) break;
+                request.append(buf, static_cast<size_t>(n));
+            }
+            const std::string line = request.substr(0, request.find("\r\n"));
+            const std::string method = line.substr(0, line.find(' '));
+            const std::string path = line.substr(method.size() + 1, line.rfind(' ') - method.size() - 1);
+            {
+                std::lock_guard lock(mutex_);
+                requests_.push_back(method + " " + path);
+            }
+            const std::string reply = script_(method, path);
+            ::send(c, reply.data(), reply.size(), MSG_NOSIGNAL);
             ::close(c);
         }
+    }
+
+    Script script_;
+    int fd_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    mutable std::mutex mutex_;
+    std::vector<std::string> requests_;
+    std::thread thread_;
+};
+
+TEST(ProviderConnection, AWebDavRedirectIsReportedNotFollowed) {
+    ScriptedHttp* self = nullptr;
+    ScriptedHttp http([&](const std::string&, const std::string&) {
+        return ScriptedHttp::answer(301, "Moved Permanently", "Location: " + self->url() + "/elsewhere/\r\n");
     });
-    auto provider = files::makeProvider("http://127.0.0.1:" + std::to_string(port) + "/", {"u", "p"});
+    self = &http;
+    auto provider = files::makeProvider(http.url() + "/", {"u", "p"});
     Sync sync{*provider};
     auto [entries, error] = sync.list("/");
-    stop = true;
-    ::shutdown(fd, SHUT_RDWR);
-    ::close(fd);
-    http.join();
     ASSERT_TRUE(error);
     EXPECT_EQ(error->kind, ErrorKind::server) << describe(error);
     EXPECT_EQ(error->serverCode, 301);
     EXPECT_NE(error->message.find("/elsewhere/"), std::string::npos) << error->message;
-    EXPECT_EQ(requests.load(), 1);
+    EXPECT_EQ(http.requests().size(), 1u);
+}
+
+TEST(ProviderConnection, AWebDavRedirectToTheFolderIsRepeatedOnceWithItsSlash) {
+    ScriptedHttp* self = nullptr;
+    ScriptedHttp http([&](const std::string& method, const std::string& path) {
+        if (method == "PROPFIND" && (path == "/" || path == "/dir/")) return ScriptedHttp::multistatus(path, true);
+        // Absolute and relative Locations, as different servers write them.
+        if (path == "/dir") return ScriptedHttp::answer(301, "Moved", "Location: " + self->url() + "/dir/\r\n");
+        if (path == "/loop") return ScriptedHttp::answer(308, "Permanent Redirect", "Location: /loop/\r\n");
+        if (path == "/loop/") return ScriptedHttp::answer(308, "Permanent Redirect", "Location: /loop//\r\n");
+        if (method == "DELETE" && path == "/dir/") return ScriptedHttp::answer(204, "No Content");
+        return ScriptedHttp::answer(404, "Not Found");
+    });
+    self = &http;
+    auto provider = files::makeProvider(http.url() + "/", {"u", "p"});
+    Sync sync{*provider};
+    EXPECT_FALSE(sync.remove("/dir"));
+    const auto seen = http.requests();
+    EXPECT_NE(std::find(seen.begin(), seen.end(), "DELETE /dir/"), seen.end());
+
+    auto error = sync.remove("/loop");
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->serverCode, 308) << describe(error);
+    EXPECT_EQ(http.requests().size(), seen.size() + 2) << "a second redirect is not followed";
+}
+
+// A server that answers 409 to everything that changes something. Only a new file or folder
+// has a parent that can be missing; elsewhere the 409 is reported as the server's own answer.
+TEST(ProviderConnection, AWebDavConflictMeansAMissingFolderOnlyWhenOneIsMissing) {
+    ScriptedHttp http([&](const std::string& method, const std::string& path) {
+        if (method == "PROPFIND") {
+            if (path == "/" || path == "/dir/" || path == "/dir") return ScriptedHttp::multistatus(path, true);
+            if (path == "/dir/item.txt") return ScriptedHttp::multistatus(path, false);
+            if (path == "/dir/sub") return ScriptedHttp::multistatus(path, true);
+            return ScriptedHttp::answer(404, "Not Found");
+        }
+        return ScriptedHttp::answer(409, "Conflict");
+    });
+    auto provider = files::makeProvider(http.url() + "/", {"u", "p"});
+    Sync sync{*provider};
+    struct Case {
+        const char* what;
+        std::optional<files::FileError> error;
+        ErrorKind kind;
+    };
+    const Case cases[] = {
+        {"remove", sync.remove("/dir/item.txt"), ErrorKind::server},
+        {"move", sync.move("/dir/item.txt", "/dir/free.txt"), ErrorKind::server},
+        {"copy", sync.copy("/dir/item.txt", "/dir/free.txt"), ErrorKind::server},
+        {"copy into a missing folder", sync.copy("/dir/item.txt", "/none/free.txt"), ErrorKind::parentMissing},
+        {"write in a folder that is there", sync.write("/dir/free.txt", std::string("x")), ErrorKind::server},
+        {"write in a missing folder", sync.write("/none/free.txt", std::string("x")), ErrorKind::parentMissing},
+        {"folder in a missing folder", sync.mkdir("new", "/none"), ErrorKind::parentMissing},
+        {"write onto a file", sync.write("/dir/item.txt", std::string("x")), ErrorKind::server},
+        {"write onto a folder", sync.write("/dir/sub", std::string("x")), ErrorKind::alreadyExists},
+    };
+    const std::string missingParent(files::standardMessage(ErrorKind::parentMissing));
+    for (const Case& c : cases) {
+        ASSERT_TRUE(c.error) << c.what;
+        EXPECT_EQ(c.error->kind, c.kind) << c.what << ": " << describe(c.error);
+        EXPECT_EQ(c.error->serverCode, 409) << c.what;
+        if (c.kind != ErrorKind::parentMissing) {
+            EXPECT_EQ(c.error->message.find(missingParent), std::string::npos) << c.what << ": " << c.error->message;
+        }
+    }
 }
 
 struct UrlCase {
