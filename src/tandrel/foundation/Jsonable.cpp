@@ -2,9 +2,7 @@
 
 #include "platform/defaults/Utf8.h"
 
-#include <array>
 #include <cmath>
-#include <cstdio>
 #include <random>
 
 VornError make_error(jsonable_error) { return VornError{"jsonable_error", 0, "The operation couldn't be completed. (jsonable_error error 0.)", "url_missing"}; }
@@ -33,91 +31,6 @@ void checkEncodable(const OrderedJson& value) {
 
 const char* typeName(const OrderedJson& v) { return v.type_name(); }
 
-// The text nlohmann's dump(2) gives for the value, written without its byte-at-a-time escaping:
-// a store record can hold megabytes of text. The value has passed checkEncodable (valid UTF-8).
-struct BinaryValue {};
-
-constexpr auto kPlainInString = [] {
-    std::array<bool, 256> plain{};
-    for (int c = 0x20; c < 0x100; ++c) plain[c] = true;
-    plain['"'] = false;
-    plain['\\'] = false;
-    return plain;
-}();
-
-void write_escaped(const std::string& text, std::string& out) {
-    out += '"';
-    const size_t n = text.size();
-    size_t i = 0;
-    while (i < n) {
-        const size_t start = i;
-        while (i < n && kPlainInString[static_cast<unsigned char>(text[i])]) ++i;
-        out.append(text, start, i - start);
-        if (i >= n) break;
-        const auto c = static_cast<unsigned char>(text[i++]);
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default: {
-                char buffer[8];
-                std::snprintf(buffer, sizeof buffer, "\\u%04x", static_cast<unsigned>(c));
-                out += buffer;
-            }
-        }
-    }
-    out += '"';
-}
-
-void write_pretty(const OrderedJson& value, std::string& out, size_t depth) {
-    switch (value.type()) {
-        case OrderedJson::value_t::object: {
-            if (value.empty()) {
-                out += "{}";
-                return;
-            }
-            out += "{\n";
-            bool first = true;
-            for (auto it = value.begin(); it != value.end(); ++it) {
-                if (!first) out += ",\n";
-                first = false;
-                out.append(2 * (depth + 1), ' ');
-                write_escaped(it.key(), out);
-                out += ": ";
-                write_pretty(it.value(), out, depth + 1);
-            }
-            out += '\n';
-            out.append(2 * depth, ' ');
-            out += '}';
-            return;
-        }
-        case OrderedJson::value_t::array: {
-            if (value.empty()) {
-                out += "[]";
-                return;
-            }
-            out += "[\n";
-            bool first = true;
-            for (const auto& element : value) {
-                if (!first) out += ",\n";
-                first = false;
-                out.append(2 * (depth + 1), ' ');
-                write_pretty(element, out, depth + 1);
-            }
-            out += '\n';
-            out.append(2 * depth, ' ');
-            out += ']';
-            return;
-        }
-        case OrderedJson::value_t::string: write_escaped(value.get_ref<const std::string&>(), out); return;
-        case OrderedJson::value_t::binary: throw BinaryValue{};
-        default: out += value.dump(); return;  // numbers, true, false, null
-    }
-}
 }  // namespace
 
 namespace jsonable {
@@ -125,13 +38,7 @@ namespace jsonable {
 Expected<std::string> toJsonString(const OrderedJson& value) {
     try {
         checkEncodable(value);
-        std::string out;
-        try {
-            write_pretty(value, out, 0);
-        } catch (const BinaryValue&) {
-            return value.dump(2);
-        }
-        return out;
+        return value.dump(2);
     } catch (const EncodingError& e) {
         return e.toError();
     } catch (const std::exception& e) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/keychain/KeyringTestSupport.h"
+#include "support/MainQueueSettle.h"
 #include "tandrel/foundation/AppGlobals.h"
 #include "tandrel/foundation/VornKeyChainUtilityClass.h"
 
@@ -187,7 +188,7 @@ TEST_F(KeychainStore, AddingForAServerThatHasAPasswordIsDuplicateAndRunsNoStep) 
     ASSERT_TRUE(error);
     EXPECT_TRUE(isKeychainError(*error, KeychainError::duplicateItem)) << error->text();
     EXPECT_TRUE(onMain);
-    QTest::qWait(100);
+    ASSERT_TRUE(testsupport::settleMainQueue(3));
     EXPECT_TRUE(form.list().empty());
     EXPECT_EQ(*read(url, account), "first");
 }

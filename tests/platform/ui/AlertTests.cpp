@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "support/MainQueueSettle.h"
 #include "platform/ui/AlertController.h"
 
 using namespace ui;
@@ -74,7 +75,7 @@ TEST(Alert, EscapeWithoutAnObviousAnswerKeepsTheAlert) {
     alert->addAction(AlertAction::make(QStringLiteral("B"), AlertActionStyle::default_));
     ASSERT_TRUE(host.root->presentViewController(alert, true));
     QTest::keyClick(alert->view()->window(), Qt::Key_Escape);
-    QTest::qWait(50);
+    ASSERT_TRUE(testsupport::settleMainQueue());
     EXPECT_EQ(host.root->presentedViewController(), alert.get());
     EXPECT_FALSE(alert->isAnswered());
 }

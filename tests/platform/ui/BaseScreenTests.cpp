@@ -8,6 +8,7 @@
 #include <QTest>
 #include <mutex>
 
+#include "support/MainQueueSettle.h"
 #include "platform/log/Log.h"
 #include "support/LogCapture.h"
 #include "platform/ui/AlertController.h"
@@ -131,7 +132,7 @@ TEST_F(BaseScreens, PresentErrorShowsOneAlertWithOK) {
     EXPECT_EQ(alert->actions()[0]->title(), QStringLiteral("OK"));
     alert->performAction(0);
     ASSERT_TRUE(QTest::qWaitFor([&] { return s.screen->presentedViewController() == nullptr; }, 3000));
-    QTest::qWait(50);  // the absent error brought nothing after it
+    ASSERT_TRUE(testsupport::settleMainQueue(3));  // the absent error brought nothing after it
     EXPECT_EQ(s.screen->presentedViewController(), nullptr);
 
     // Through the weak error link other parts hold.

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QTest>
+#include <QVariantAnimation>
 
 #include "platform/ui/View.h"
 #include "tandrel/foundation/EnumManagerImages.h"
@@ -152,7 +153,8 @@ TEST(Extensions, FadesSetTheAlphaAndKeepTheView) {
     EXPECT_DOUBLE_EQ(ui::alpha(&view), 0.0);  // the model value changes at once
     fadeIn(&view, 0.05, 0.5);
     EXPECT_DOUBLE_EQ(ui::alpha(&view), 0.5);
-    QTest::qWait(120);
+    // Every fade has run to its end (an animation deletes itself when it stops).
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.findChildren<QVariantAnimation*>().isEmpty(); }, 3000));
     EXPECT_EQ(view.parentWidget(), &parent);
     EXPECT_FALSE(view.isHidden());
     fadeOut(&view, 0, 0.2);

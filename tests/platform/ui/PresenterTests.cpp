@@ -13,6 +13,7 @@
 #include "tandrel/foundation/EnumManager.h"
 #include "tandrel/foundation/VORNPresenterUtility.h"
 #include "support/LogCapture.h"
+#include "support/MainQueueSettle.h"
 
 using namespace ui;
 
@@ -77,13 +78,13 @@ TEST_F(Presenter, AlertsThatArriveWhileOneIsShownAreShownOneAfterAnother) {
     }
     for (const char* m : {"first", "second", "third"}) {
         ASSERT_TRUE(waitForAlert(QString::fromLatin1(m))) << m;
-        QTest::qWait(20);  // nothing jumps the queue while it is up
+        ASSERT_TRUE(testsupport::settleMainQueue(3));  // nothing jumps the queue while it is up
         EXPECT_EQ(shownAlert()->message(), QString::fromLatin1(m));
         QTest::mouseClick(button(0), Qt::LeftButton);
         ASSERT_TRUE(QTest::qWaitFor([&] { return !completions.empty() && completions.back() == m; }, 3000));
     }
     EXPECT_EQ(completions, (std::vector<std::string>{"first", "second", "third"}));
-    QTest::qWait(20);
+    ASSERT_TRUE(testsupport::settleMainQueue(3));
     EXPECT_EQ(screen->presentedViewController(), nullptr);
 }
 
@@ -92,7 +93,7 @@ TEST_F(Presenter, AnAlertWaitsForAnotherPresentedScreenToClose) {
     ASSERT_TRUE(screen->presentViewController(sheet, false));
     bool done = false;
     VORNPresenterUtility::present_error(screen.get(), error("after the sheet"), "OK", [&](bool) { done = true; });
-    QTest::qWait(50);
+    ASSERT_TRUE(testsupport::settleMainQueue(3));
     EXPECT_EQ(screen->presentedViewController(), sheet.get());
     screen->dismissViewControllerAnimated(false);
     ASSERT_TRUE(waitForAlert(QStringLiteral("after the sheet")));
@@ -105,7 +106,7 @@ TEST_F(Presenter, AnAlertWhoseScreenIsGoneIsLoggedAndNotShown) {
     VORNPresenterUtility::present_error(screen.get(), error("nobody sees this"), "OK", [&](bool) { completed = true; });
     window->takeCentralWidget()->setParent(nullptr);
     screen.reset();  // gone before the main queue runs the request
-    QTest::qWait(50);
+    ASSERT_TRUE(testsupport::settleMainQueue(3));
     xlog::Log::sharedInstance().flush();
     EXPECT_FALSE(completed);
     EXPECT_TRUE(capture->contains("nobody sees this"));
@@ -117,7 +118,7 @@ TEST_F(Presenter, QueuedAlertsOfAScreenThatGoesAreLogged) {
     ASSERT_TRUE(waitForAlert(QStringLiteral("shown")));
     window->takeCentralWidget()->setParent(nullptr);
     screen.reset();
-    QTest::qWait(50);
+    ASSERT_TRUE(testsupport::settleMainQueue(3));
     xlog::Log::sharedInstance().flush();
     EXPECT_TRUE(capture->contains("waiting"));
 }
@@ -127,11 +128,11 @@ TEST_F(Presenter, AScreenOutsideAWindowShowsNothing) {
     loose->view();
     bool completed = false;
     VORNPresenterUtility::present_error(loose.get(), error("loose"), "OK", [&](bool) { completed = true; });
-    QTest::qWait(50);
+    ASSERT_TRUE(testsupport::settleMainQueue(3));
     EXPECT_EQ(loose->presentedViewController(), nullptr);
     EXPECT_FALSE(completed);
     VORNPresenterUtility::present_error(screen.get(), std::nullopt, "OK");  // no error, nothing
-    QTest::qWait(30);
+    ASSERT_TRUE(testsupport::settleMainQueue(3));
     EXPECT_EQ(screen->presentedViewController(), nullptr);
 }
 

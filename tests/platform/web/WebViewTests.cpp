@@ -287,13 +287,19 @@ TEST_F(WebViewTest, HandlersCanBeRemovedAndPostsToUnknownNamesAreDropped) {
     EXPECT_EQ(got[0], json({1, "two"}));
     view_->removeMessageHandler("extra");
     EXPECT_FALSE(view_->hasMessageHandler("extra"));
-    run(*view_, "window.webkit.messageHandlers.extra.postMessage('late'); 0");
-    QTest::qWait(200);
+    // Messages arrive in the order posted: once the marker is in, the late post has been dropped.
+    bool marked = false;
+    view_->addMessageHandler("marker", [&](const web::ScriptMessage&) { marked = true; });
+    run(*view_, "window.webkit.messageHandlers.extra.postMessage('late');"
+                "window.webkit.messageHandlers.marker.postMessage(1); 0");
+    ASSERT_TRUE(webtest::waitFor([&] { return marked; }, webtest::kScriptMs));
     EXPECT_EQ(got.size(), 1u);
     // A throwing handler does not take the app down.
+    marked = false;
     view_->addMessageHandler("thrower", [](const web::ScriptMessage&) { throw std::runtime_error("handler"); });
-    run(*view_, "window.webkit.messageHandlers.thrower.postMessage(1); 0");
-    QTest::qWait(100);
+    run(*view_, "window.webkit.messageHandlers.thrower.postMessage(1);"
+                "window.webkit.messageHandlers.marker.postMessage(2); 0");
+    ASSERT_TRUE(webtest::waitFor([&] { return marked; }, webtest::kScriptMs));
     view_->removeMessageHandler("thrower");
 }
 
@@ -325,7 +331,6 @@ TEST_F(WebViewTest, TheFilePageReadsItsFolderButNoOtherFileAndNoNetwork) {
     // The file is refused by the page's access rules; the engine itself already keeps a file page
     // off the network, so the http request may not even reach them.
     EXPECT_TRUE(webtest::waitFor([] { return refusedContains("outside.js"); }, 2000));
-    QTest::qWait(100);
     EXPECT_EQ(server.connections, 0);
     ASSERT_TRUE(view_->readAccessFolder());
     EXPECT_EQ(*view_->readAccessFolder(), fs::canonical(*root_ / "page"));
@@ -421,7 +426,6 @@ TEST_F(HtmlPageTest, AnHtmlPageGetsNoFileAndByDefaultNoNetwork) {
             if (u.port() == server.serverPort()) return true;
         return false;
     }, 2000));
-    QTest::qWait(100);
     EXPECT_EQ(server.connections, 0);
 }
 
@@ -469,9 +473,9 @@ TEST_F(HtmlPageTest, PagesGivenInQuickSuccessionEndOnTheLastOne) {
         view_->loadHtmlString("<html><body><p id=\"p\">" + last + "</p></body></html>");
         const char* probe = "(function(){var e=document.getElementById('p');return e?e.textContent:null})()";
         EXPECT_TRUE(webtest::waitFor([&] { return run(*view_, probe).result == last; }, webtest::kPageLoadMs));
-        QTest::qWait(100);
+        // Once no load runs, none waits either (only the newest waiting page is kept).
+        ASSERT_TRUE(webtest::waitFor([&] { return !view_->isLoading(); }, webtest::kPageLoadMs));
         EXPECT_EQ(run(*view_, probe).result, last) << "an older page landed after the newest";
-        EXPECT_FALSE(view_->isLoading());
     }
 }
 
