@@ -38,6 +38,18 @@ their writes fail. pyftpdlib runs as the test's own user, root included, so a fo
 a file named READ_ONLY_MARKER (".dravix-read-only") is read-only to its user instead: writing,
 appending, deleting, renaming and making folders in it are refused with "550 Not enough
 privileges".
+
+Misbehaving FTP servers, armed per folder by a marker file the test puts on pyftpdlib's disk:
+    CUT_UPLOADS_MARKER (".dravix-cut-uploads", holding a number of KB, 64 when empty): every
+        upload into the folder has its data connection closed by the server once that much has
+        arrived, with "426 Connection cut by the server"; the partial file stays on disk.
+    SHORT_UPLOADS_MARKER (".dravix-short-uploads", a number of KB, 64 when empty): uploads into
+        the folder keep only that much on disk, and the server still reports success.
+    NO_DOT_UPLOADS_MARKER (".dravix-no-dot-uploads"): uploads of names starting with "." are
+        refused with "553 Prohibited file name".
+    NO_RENAME_OVER_MARKER (".dravix-no-rename-over"): a rename onto a name that exists is
+        refused with "550 Cannot rename over an existing file".
+    NO_CHMOD_MARKER (".dravix-no-chmod"): SITE CHMOD is refused with "550 Permission denied".
 """
 
 import argparse
@@ -53,6 +65,11 @@ import time
 
 PYTHON = "/usr/bin/python3"
 READ_ONLY_MARKER = ".dravix-read-only"
+CUT_UPLOADS_MARKER = ".dravix-cut-uploads"
+SHORT_UPLOADS_MARKER = ".dravix-short-uploads"
+NO_DOT_UPLOADS_MARKER = ".dravix-no-dot-uploads"
+NO_RENAME_OVER_MARKER = ".dravix-no-rename-over"
+NO_CHMOD_MARKER = ".dravix-no-chmod"
 VSFTPD = "/usr/sbin/vsftpd"
 APACHE = "/usr/sbin/apache2"
 APACHE_MODULES = "/usr/lib/apache2/modules"
@@ -115,7 +132,7 @@ def tail(path, lines=30):
 
 def serve_ftp(args):
     from pyftpdlib.authorizers import DummyAuthorizer
-    from pyftpdlib.handlers import FTPHandler
+    from pyftpdlib.handlers import DTPHandler, FTPHandler
     from pyftpdlib.servers import FTPServer
     import logging
     logging.basicConfig(level=logging.WARNING)
@@ -152,6 +169,50 @@ def serve_ftp(args):
                    "tls534": "534 Policy requires SSL.",
                    "tls530": "530 Non-anonymous sessions must use encryption."}
 
+    def marked(fs_path, marker):
+        return os.path.exists(os.path.join(os.path.dirname(fs_path), marker))
+
+    def marker_kb(fs_path, marker):
+        if not marked(fs_path, marker):
+            return None
+        text = open(os.path.join(os.path.dirname(fs_path), marker)).read().strip()
+        return (int(text) if text else 64) * 1024
+
+    class ShortFile:
+        # Keeps the first `limit` bytes written and drops the rest without a word.
+        def __init__(self, file, limit):
+            self.file, self.limit, self.written = file, limit, 0
+
+        def write(self, chunk):
+            keep = chunk[:max(0, self.limit - self.written)]
+            self.written += len(chunk)
+            if keep:
+                self.file.write(keep)
+            return len(chunk)
+
+        def __getattr__(self, name):
+            return getattr(self.file, name)
+
+    class CuttingDTPHandler(DTPHandler):
+        # Misbehaves on uploads into folders marked CUT_UPLOADS_MARKER or SHORT_UPLOADS_MARKER.
+        def enable_receiving(self, type, cmd):
+            self.cut_after = None
+            name = getattr(self.file_obj, "name", None)
+            if isinstance(name, str):
+                self.cut_after = marker_kb(name, CUT_UPLOADS_MARKER)
+                keep = marker_kb(name, SHORT_UPLOADS_MARKER)
+                if keep is not None:
+                    self.file_obj = ShortFile(self.file_obj, keep)
+            super().enable_receiving(type, cmd)
+
+        def handle_read(self):
+            super().handle_read()
+            if self.cut_after is not None and self.tot_bytes_received >= self.cut_after and not self._closed:
+                self._resp = ("426 Connection cut by the server; transfer aborted.", logging.warning)
+                self.close()
+
+        handle_read_event = handle_read  # the base class binds its own handle_read here
+
     class Handler(FTPHandler):
         def ftp_USER(self, line):
             if args.tls_users and line in tls_replies:
@@ -177,8 +238,28 @@ def serve_ftp(args):
                 return
             return super().ftp_MDTM(path)
 
+        def ftp_STOR(self, file, mode="w"):
+            if os.path.basename(file).startswith(".") and marked(file, NO_DOT_UPLOADS_MARKER):
+                self.respond("553 Prohibited file name.")
+                return None
+            return super().ftp_STOR(file, mode)
+
+        def ftp_RNTO(self, path):
+            if self._rnfr and os.path.lexists(path) and marked(path, NO_RENAME_OVER_MARKER):
+                self._rnfr = None
+                self.respond("550 Cannot rename over an existing file.")
+                return None
+            return super().ftp_RNTO(path)
+
+        def ftp_SITE_CHMOD(self, path, mode):
+            if marked(path, NO_CHMOD_MARKER):
+                self.respond("550 Permission denied.")
+                return None
+            return super().ftp_SITE_CHMOD(path, mode)
+
     if fs_class is not None:
         Handler.abstracted_fs = fs_class
+    Handler.dtp_handler = CuttingDTPHandler
     Handler.authorizer = authorizer
     Handler.banner = "dravix test ftp"
     Handler.passive_ports = None

@@ -4,12 +4,16 @@
 // per request). Passive mode (EPSV, then PASV), MLSD with a remembered fallback to "LIST -a".
 // Raw commands (MKD, DELE, RMD, RNFR/RNTO) go through a transfer without body; the server's
 // reply lines are captured for error texts. Nothing here overwrites unless asked to: create-new
-// writes, copies and moves check the target first.
+// writes, copies and moves check the target first. Replacing a file goes through a temporary
+// file beside it (see replaceFile), so a cut upload leaves the old file whole.
 
 #include <atomic>
+#include <cstdio>
+#include <random>
 
 #include "platform/files/CurlProvider.h"
 #include "platform/files/ListingParsers.h"
+#include "platform/log/Log.h"
 
 namespace files::detail {
 
@@ -109,6 +113,7 @@ public:
                     if (presence.value == Presence::parentMissing) return FileError::make(ErrorKind::parentMissing);
                 }
                 static const Bytes empty;
+                if (mode == WriteMode::replace) return replaceFile(s, op, target, data ? *data : empty);
                 return upload(s, op, target, data ? *data : empty);
             }),
             std::move(completion));
@@ -266,8 +271,8 @@ private:
         return *root_;
     }
 
-    void prepare(Session& s) const {
-        const Timeouts t = timeouts();
+    void prepare(Session& s) const { prepare(s, timeouts()); }
+    void prepare(Session& s, const Timeouts& t) const {
         s.reset(t);
         CURL* e = s.easy();
         curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "ftp,ftps");
@@ -399,11 +404,219 @@ private:
         return {};
     }
 
+    // What the server says about the file a save replaces.
+    struct TargetFacts {
+        bool known = false;  // the server described it: it exists
+        FileType type = FileType::unknown;
+        std::optional<unsigned> mode;
+    };
+
+    // Replaces a file so that a cut transfer cannot leave a fragment in its place: the bytes go
+    // to a temporary name in the same folder, the size the server reports for it must match,
+    // it takes the old file's permission bits when the server tells them (MLST unix.mode or the
+    // LIST mode field, set with SITE CHMOD), and a rename puts it over the old file. A server
+    // that refuses the temporary file, the permission change or the rename over an existing
+    // file gets the plain write instead, and the log says so. A failed transfer removes its
+    // temporary file when the server still answers.
+    Done replaceFile(Session& s, Operation& op, const std::string& target, std::string_view data) {
+        const std::string temp = path::join(path::parent(target), temporaryName(path::lastComponent(target)));
+        const bool askMlst = mlsd_.load() != no;
+        prepare(s);
+        StringList quote{"*OPTS UTF8 ON"};
+        if (askMlst) {
+            // Asks for unix.mode (not every server shows it by default) and keeps what listings read.
+            quote.append("*OPTS MLST type;size;sizd;modify;create;perm;unix.mode;");
+            quote.append("*MLST " + target);
+        }
+        StringList after{"*SIZE " + temp};
+        curl_easy_setopt(s.easy(), CURLOPT_URL, fileUrl(temp).c_str());
+        curl_easy_setopt(s.easy(), CURLOPT_QUOTE, quote.get());
+        curl_easy_setopt(s.easy(), CURLOPT_POSTQUOTE, after.get());
+        curl_easy_setopt(s.easy(), CURLOPT_UPLOAD, 1L);
+        s.setUpload(data);
+        TransferResult r = perform(s, op);
+        if (!r.ok()) {
+            if (r.code == CURLE_REMOTE_ACCESS_DENIED) return ftpError(r, Context::write);  // no such folder
+            if (!r.cancelled && !r.silent && isNameRefusal(r.responseCode) && !transferStarted(r)) {
+                logPlainWrite(target, "the server refused the temporary file " + temp + " (" + r.lastReply() + ")");
+                return upload(s, op, target, data);
+            }
+            discard(s, temp, r);
+            return ftpError(r, Context::write);
+        }
+        if (auto stored = reportedSize(r); stored && *stored != static_cast<long long>(data.size())) {
+            discard(s, temp, r);
+            return FileError::make(ErrorKind::other, "The server stored " + std::to_string(*stored) + " of " +
+                                                         std::to_string(data.size()) +
+                                                         " bytes; the file on the server was left as it was.");
+        }
+
+        TargetFacts facts = askMlst ? mlstFacts(r) : TargetFacts{};
+        if (!facts.known && mlsd_.load() != yes) {  // a server without MLST: its LIST tells
+            auto listed = listFacts(s, op, target);
+            if (listed.error) {
+                discard(s, temp, r);
+                return *listed.error;
+            }
+            facts = listed.value;
+        }
+        if (facts.known && facts.type != FileType::regular) {
+            // A link is written through, as it always was; a folder gets the server's own refusal.
+            discard(s, temp, r);
+            return upload(s, op, target, data);
+        }
+        if (facts.mode) {
+            char mode[8];
+            std::snprintf(mode, sizeof mode, *facts.mode > 0777 ? "%04o" : "%03o", *facts.mode);
+            TransferResult c = command(s, op, {"SITE CHMOD " + std::string(mode) + " " + temp});
+            if (!c.ok()) {
+                discard(s, temp, c);
+                if (c.cancelled || c.silent || c.code != CURLE_QUOTE_ERROR) return ftpError(c, Context::command);
+                // Renaming would change the file's permissions (a private file could become
+                // readable, a script stop running): keep them by writing in place.
+                logPlainWrite(target, "the server refused mode " + std::string(mode) + " for the temporary file (" +
+                                          c.lastReply() + ")");
+                return upload(s, op, target, data);
+            }
+        }
+        TransferResult m = command(s, op, {"RNFR " + temp, "RNTO " + target});
+        if (m.ok()) return {};
+        if (m.cancelled || m.silent || m.code != CURLE_QUOTE_ERROR) {
+            discard(s, temp, m);
+            return ftpError(m, Context::command);
+        }
+        logPlainWrite(target, "the server refused to rename the temporary file over it (" + m.lastReply() + ")");
+        Done plain = upload(s, op, target, data);
+        discard(s, temp, m);
+        return plain;
+    }
+
+    // ".index.html.dravix-1a2b3c4d.tmp": hidden, and unlikely to meet a name in use.
+    static std::string temporaryName(const std::string& name) {
+        static std::mutex mutex;
+        static std::mt19937_64 random{std::random_device{}()};
+        char tag[9];
+        {
+            std::lock_guard lock(mutex);
+            std::snprintf(tag, sizeof tag, "%08x", static_cast<unsigned>(random() & 0xffffffffu));
+        }
+        std::string temp = "." + name + ".dravix-" + tag + ".tmp";
+        if (temp.size() > 255) temp = std::string(".dravix-") + tag + ".tmp";  // the usual name length limit
+        return temp;
+    }
+
+    // STOR refused before any byte moved, for the name or the permission (not for space).
+    static bool isNameRefusal(long code) { return code == 550 || code == 553 || code == 532; }
+    static bool transferStarted(const TransferResult& r) {
+        for (const auto& line : r.headers) {
+            if (line.size() >= 4 && line[0] == '1' && (line.compare(0, 3, "150") == 0 || line.compare(0, 3, "125") == 0))
+                return true;
+        }
+        return false;
+    }
+    // The SIZE reply after an upload ("213 5242880").
+    static std::optional<long long> reportedSize(const TransferResult& r) {
+        for (auto it = r.headers.rbegin(); it != r.headers.rend(); ++it) {
+            if (it->size() > 4 && it->compare(0, 4, "213 ") == 0) {
+                try {
+                    std::size_t used = 0;
+                    long long n = std::stoll(it->substr(4), &used);
+                    if (used == it->size() - 4 && n >= 0) return n;
+                } catch (...) {
+                }
+                return std::nullopt;
+            }
+        }
+        return std::nullopt;
+    }
+    // The fact line of an MLST reply ("250-Listing /a", " type=file;unix.mode=0640; /a", "250 End").
+    static TargetFacts mlstFacts(const TransferResult& r) {
+        TargetFacts facts;
+        for (std::size_t i = 0; i + 1 < r.headers.size(); ++i) {
+            const std::string& next = r.headers[i + 1];
+            if (r.headers[i].compare(0, 4, "250-") != 0 || next.empty() || next[0] != ' ') continue;
+            auto entry = parse::mlsdLine(std::string_view(next).substr(1), "/");
+            if (!entry) continue;
+            facts.known = true;
+            facts.type = entry->type;
+            facts.mode = parse::mlsdMode(next);
+            return facts;
+        }
+        return facts;
+    }
+    // "LIST -a <name>" in the file's folder; an error only when the transfer itself broke.
+    Outcome<TargetFacts> listFacts(Session& s, Operation& op, const std::string& target) const {
+        const std::string name = path::lastComponent(target);
+        prepare(s);
+        StringList quote{"*OPTS UTF8 ON"};
+        const std::string request = "LIST -a " + name;
+        curl_easy_setopt(s.easy(), CURLOPT_URL, folderUrl(path::parent(target)).c_str());
+        curl_easy_setopt(s.easy(), CURLOPT_CUSTOMREQUEST, request.c_str());
+        curl_easy_setopt(s.easy(), CURLOPT_QUOTE, quote.get());
+        TransferResult r = perform(s, op);
+        if (r.cancelled || r.silent) return transportError(r);
+        TargetFacts facts;
+        if (!r.ok()) return facts;
+        const auto now = std::chrono::system_clock::now();
+        std::size_t start = 0;
+        while (start < r.body.size()) {
+            std::size_t end = std::min(r.body.find('\n', start), r.body.size());
+            std::string_view line = std::string_view(r.body).substr(start, end - start);
+            start = end + 1;
+            auto entry = parse::listLine(line, "/", now);
+            if (!entry || entry->name != name) continue;  // a server may read the name as a pattern
+            facts.known = true;
+            facts.type = entry->type;
+            facts.mode = parse::listMode(line);
+            break;
+        }
+        return facts;
+    }
+
+    // Removes a temporary file after a failure, also after a cancel, waiting a few seconds at
+    // most; nothing when the server had fallen silent or turned the connection away.
+    void discard(Session& s, const std::string& temp, const TransferResult& failure) const {
+        if (failure.silent || refusedAtGreeting(failure)) return;
+        Timeouts t = timeouts();
+        t.connect = std::min(t.connect, std::chrono::milliseconds(5000));
+        t.reply = std::min(t.reply, std::chrono::milliseconds(5000));
+        t.stall = std::min(t.stall, std::chrono::milliseconds(5000));
+        Operation cleanup;
+        prepare(s, t);
+        StringList quote{"DELE " + temp};
+        curl_easy_setopt(s.easy(), CURLOPT_URL, (origin() + "/").c_str());
+        curl_easy_setopt(s.easy(), CURLOPT_NOBODY, 1L);
+        curl_easy_setopt(s.easy(), CURLOPT_QUOTE, quote.get());
+        perform(s, cleanup);
+    }
+
+    static void logPlainWrite(const std::string& target, const std::string& why) {
+        if ((xlog::dynamicLogLevel() & xlog::FlagWarning) == 0) return;
+        xlog::Message m;
+        m.message = "FTP save of " + target + " writes the file in place, without a temporary copy: " + why;
+        m.flag = xlog::FlagWarning;
+        m.file = __FILE__;
+        m.function = "replaceFile";
+        m.line = __LINE__;
+        m.options = 3;
+        xlog::Log::sharedInstance().log(xlog::asyncLoggingEnabled(), std::move(m));
+    }
+
+    // Names a listing gave go into raw commands: they pass the checks every path passes, all
+    // of a folder's before any of its entries is touched.
+    static std::optional<FileError> checkListedNames(const std::vector<FileObject>& entries) {
+        for (const FileObject& entry : entries) {
+            if (auto e = path::checkName(entry.name)) return e;
+        }
+        return std::nullopt;
+    }
+
     Done copyTree(Session& s, Operation& op, const std::string& source, const std::string& target) {
-        TransferResult made = command(s, op, {"MKD " + target});
-        if (!made.ok()) return ftpError(made, Context::command);
         auto entries = listFolder(s, op, source, source);
         if (entries.error) return *entries.error;
+        if (auto e = checkListedNames(entries.value)) return *e;
+        TransferResult made = command(s, op, {"MKD " + target});
+        if (!made.ok()) return ftpError(made, Context::command);
         for (const FileObject& entry : entries.value) {
             const std::string from = path::join(source, entry.name), to = path::join(target, entry.name);
             if (entry.isDirectory()) {
@@ -420,6 +633,7 @@ private:
     Done removeTree(Session& s, Operation& op, const std::string& folder) {
         auto entries = listFolder(s, op, folder, folder);
         if (entries.error) return *entries.error;
+        if (auto e = checkListedNames(entries.value)) return *e;
         for (const FileObject& entry : entries.value) {
             const std::string child = path::join(folder, entry.name);
             TransferResult r = command(s, op, {"DELE " + child});

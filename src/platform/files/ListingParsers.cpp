@@ -667,6 +667,52 @@ std::vector<FileObject> list(std::string_view listing, std::string_view folder, 
     return readList(listing, folder, now).entries;
 }
 
+std::optional<unsigned> mlsdMode(std::string_view line) {
+    line = stripLineEnd(line);
+    while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
+    std::string_view facts = line.substr(0, line.find(' '));
+    for (std::size_t start = 0; start < facts.size();) {
+        std::size_t end = std::min(facts.find(';', start), facts.size());
+        std::string_view fact = facts.substr(start, end - start);
+        start = end + 1;
+        if (!startsWithI(fact, "unix.mode=")) continue;
+        std::string_view value = fact.substr(10);
+        if (startsWithI(value, "0o")) value.remove_prefix(2);
+        if (value.empty() || value.size() > 5) return std::nullopt;
+        unsigned mode = 0;
+        for (char c : value) {
+            if (c < '0' || c > '7') return std::nullopt;
+            mode = mode * 8 + static_cast<unsigned>(c - '0');
+        }
+        return mode & 07777u;
+    }
+    return std::nullopt;
+}
+
+std::optional<unsigned> listMode(std::string_view line) {
+    line = stripLineEnd(line);
+    if (line.size() < 10 || std::strchr("-dlbcpsD", line[0]) == nullptr) return std::nullopt;
+    // Each of owner, group, others: r, w, then x or its set-id/sticky letter.
+    static constexpr unsigned special[3] = {04000, 02000, 01000};
+    unsigned mode = 0;
+    for (int who = 0; who < 3; ++who) {
+        const char r = line[1 + who * 3], w = line[2 + who * 3], x = line[3 + who * 3];
+        const unsigned shift = static_cast<unsigned>(2 - who) * 3;
+        if (r == 'r') mode |= 4u << shift;
+        else if (r != '-') return std::nullopt;
+        if (w == 'w') mode |= 2u << shift;
+        else if (w != '-') return std::nullopt;
+        const char setLetter = who == 2 ? 't' : 's';
+        if (x == 'x') mode |= 1u << shift;
+        else if (x == setLetter) mode |= (1u << shift) | special[who];
+        else if (x == setLetter - 32) mode |= special[who];
+        else if (x != '-') return std::nullopt;
+    }
+    if (line.size() > 10 && line[10] != ' ' && line[10] != '+' && line[10] != '.' && line[10] != '@')
+        return std::nullopt;
+    return mode;
+}
+
 // ---- WebDAV --------------------------------------------------------------------------------
 
 int statusCode(std::string_view statusLine) {

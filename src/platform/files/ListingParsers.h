@@ -45,6 +45,12 @@ std::optional<FileObject> listLine(std::string_view line, std::string_view folde
 std::vector<FileObject> list(std::string_view listing, std::string_view folder, Date now);
 Listing readList(std::string_view listing, std::string_view folder, Date now);
 
+// A file's permission bits as FTP servers tell them: the "unix.mode" fact of an MLST/MLSD fact
+// line ("0640", "640", also "0o640"), or the mode field that starts a Unix LIST line
+// ("-rw-r-----", with s/S/t/T for the set-id and sticky bits). Nothing when the text has none.
+std::optional<unsigned> mlsdMode(std::string_view line);
+std::optional<unsigned> listMode(std::string_view line);
+
 // A PROPFIND (Depth 1) multi-status answer for the provider path `folder`, the provider's root
 // being `basePath` on the server. Elements are matched by local name and namespace (any prefix),
 // properties are read only from propstats with a 2xx status, hrefs may be paths or full URLs

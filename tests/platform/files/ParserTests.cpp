@@ -236,6 +236,39 @@ TEST(ListListing, LinesThatAreNoEntryAreCountedAsUnread) {
     EXPECT_EQ(mlsd.unreadLines, 1u);
 }
 
+// ---- permission bits -----------------------------------------------------------------------
+
+struct ModeCase {
+    std::string line;
+    std::optional<unsigned> want;
+};
+
+class MlsdModeTest : public ::testing::TestWithParam<ModeCase> {};
+TEST_P(MlsdModeTest, ReadsTheUnixModeFact) { EXPECT_EQ(parse::mlsdMode(GetParam().line), GetParam().want) << GetParam().line; }
+INSTANTIATE_TEST_SUITE_P(
+    Facts, MlsdModeTest,
+    ::testing::Values(ModeCase{" type=file;size=4;unix.mode=0640; /a/b.txt", 0640u},
+                      ModeCase{"type=file;UNIX.mode=755;modify=20240101000000; x", 0755u},
+                      ModeCase{" size=4;type=file;unix.mode=0o644; /no-chmod/a.txt", 0644u},  // pyftpdlib
+                      ModeCase{"type=file;unix.mode=4755; setuid", 04755u},
+                      ModeCase{"type=file;size=4; unix.mode=0640", std::nullopt},  // only a name
+                      ModeCase{"type=file;unix.mode=0x1f; x", std::nullopt}, ModeCase{"type=file;unix.mode=; x", std::nullopt},
+                      ModeCase{"type=file;unix.mode=0689; x", std::nullopt}, ModeCase{"", std::nullopt}));
+
+class ListModeTest : public ::testing::TestWithParam<ModeCase> {};
+TEST_P(ListModeTest, ReadsTheModeField) { EXPECT_EQ(parse::listMode(GetParam().line), GetParam().want) << GetParam().line; }
+INSTANTIATE_TEST_SUITE_P(
+    Lines, ListModeTest,
+    ::testing::Values(ModeCase{"-rw-r-----    1 0        0               6 Dec 07 02:48 a b.txt\r\n", 0640u},
+                      ModeCase{"-rwxr-xr-x 1 u g 5 Jan 1 2020 run.cgi", 0755u},
+                      ModeCase{"-rwsr-sr-T 1 u g 5 Jan 1 2020 odd", 07754u},
+                      ModeCase{"-rwSr-Sr-t 1 u g 5 Jan 1 2020 odd", 07645u},
+                      ModeCase{"-rw-r--r--+ 1 u g 5 Jan 1 2020 acl", 0644u},
+                      ModeCase{"lrwxrwxrwx 1 u g 5 Jan 1 2020 l -> t", 0777u},
+                      ModeCase{"01-01-20  12:05AM                    0 dos.txt", std::nullopt},
+                      ModeCase{"-rw-r--r-x1 u g 5 Jan 1 2020 x", std::nullopt},
+                      ModeCase{"-rwzr--r-- 1 u g 5 Jan 1 2020 x", std::nullopt}, ModeCase{"total 8", std::nullopt}));
+
 // ---- PROPFIND ------------------------------------------------------------------------------
 
 struct PropfindCase {
