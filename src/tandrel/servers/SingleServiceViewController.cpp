@@ -104,6 +104,24 @@ std::shared_ptr<VornSingleServiceDataModel> saved_service_with_id(const std::str
     return nullptr;
 }
 
+// The saved server that logs in as this user at this address (the same keychain item), if any.
+std::shared_ptr<VornSingleServiceDataModel> saved_service_with_login(const std::string& url,
+                                                                     const std::string& username) {
+    for (const auto& s : app_services_manager().appServicesModel->saved_services)
+        if (s && s->url == url && s->username == username) return s;
+    return nullptr;
+}
+
+// The form's id for a new server, made unique: a server edited to another address keeps the id
+// of its first address, so that id may be taken by a server that is not this one.
+std::string unused_service_id(const std::string& wanted) {
+    if (!saved_service_with_id(wanted)) return wanted;
+    for (int n = 2;; ++n) {
+        std::string candidate = wanted + "-" + std::to_string(n);
+        if (!saved_service_with_id(candidate)) return candidate;
+    }
+}
+
 // Another saved server whose password sits under the same keychain service and account.
 bool password_still_used(const std::string& url, const std::string& username) {
     for (const auto& s : app_services_manager().appServicesModel->saved_services)
@@ -656,8 +674,10 @@ void SingleServiceViewController::save_updated_service(std::function<void()> com
         end_authenticating_on_main();
         return;
     }
-    // The server this URL and user name already are (same id, same keychain account).
-    auto found = saved_service_with_id(service_id_for(currentFormData.server_url, currentFormData.username));
+    // The server this URL and user name already are (the keychain account just updated). Found
+    // by its address and user, never by the form's id: a server edited to another address keeps
+    // the id of its old one.
+    auto found = saved_service_with_login(currentFormData.server_url, currentFormData.username);
     if (!found) {
         end_authenticating_on_main();
         add_new_service();
@@ -704,17 +724,8 @@ void SingleServiceViewController::copy_form_into(VornSingleServiceDataModel& rec
 
 void SingleServiceViewController::add_new_service() {
     auto self = strong_self();
-    const std::string id = service_id_for(currentFormData.server_url, currentFormData.username);
-    if (auto existing = saved_service_with_id(id)) {
-        // The same URL and user name are this server already: it is updated, not added twice.
-        copy_form_into(*existing);
-        app_services_manager().request_save_services([self, id](bool saved) {
-            dispatch::mainQueue().async([self, id, saved] {
-                self->connect_new_service(saved ? std::optional<std::string>(id) : std::nullopt);
-            });
-        });
-        return;
-    }
+    // Adding never replaces a saved server (only the edit form does): a taken id gets a suffix.
+    const std::string id = unused_service_id(service_id_for(currentFormData.server_url, currentFormData.username));
     auto record = std::make_shared<VornSingleServiceDataModel>();
     record->id = id;
     copy_form_into(*record);

@@ -534,6 +534,55 @@ TEST_P(ListPeerTest, EditingTheAddressMovesThePasswordAndKeepsTheRecordsId) {
     EXPECT_TRUE(waitFor([&] { return list->presentedViewController() == nullptr; }));
 }
 
+TEST_P(ListPeerTest, AddingTheOldAddressOfAnEditedServerAddsAServerAndLeavesTheEditedOneAlone) {
+    SKIP_WITHOUT_KEYRING();
+    SKIP_WITHOUT_PEER(p);
+    // A server moved to another address text keeps the id of its first address.
+    const std::string before = typedUrl();
+    const std::string after = before + "/";
+    const std::string oldId = idFor(before, p.user);
+    auto edited = storeServer(before, p.user, webdav() ? Type::webDav : Type::ftp, p.password, "Edited");
+    keys.add(after, idFor(after, p.user));
+    reloadList();
+    QPointer<SingleServiceViewController> form = openEditForm(0);
+    ASSERT_TRUE(form);
+    field(form, Field::server_url)->setText(QString::fromStdString(after));
+    field(form, Field::password)->setText(QString::fromStdString(p.password));
+    form->apply_btn->click();
+    ASSERT_TRUE(waitFor([&] { return edited->url == after; }, 30000)) << "the record was not edited";
+    ASSERT_TRUE(waitFor([&] { return !keychainPassword(before, p.user); }, 20000));
+    ASSERT_TRUE(waitFor([&] { return list->presentedViewController() == nullptr; }));
+    reloadList();
+
+    // Then a new server with the old address and user name: the add form's id is taken.
+    QPointer<SingleServiceViewController> add = openAddForm();
+    ASSERT_TRUE(add);
+    pickProtocol(add);
+    fill(add, {"Added", before, p.user, p.password, std::nullopt});
+    add->apply_btn->click();
+    ASSERT_TRUE(waitFor([&] { return list->presentedViewController() == nullptr; }, 30000)) << "the form stayed";
+    ASSERT_TRUE(waitFor([&] { return window->my_session_info->connected; }, 30000));
+
+    // Two servers: the edited one as the edit left it, its password still in the keyring, and the
+    // new one under an id of its own, which the window is connected to.
+    const auto& servers = app_services_manager().appServicesModel->saved_services;
+    ASSERT_EQ(servers.size(), 2u);
+    EXPECT_EQ(edited->id, oldId);
+    EXPECT_EQ(edited->url, after);
+    EXPECT_EQ(edited->nickname, "Edited");
+    EXPECT_EQ(keychainPassword(after, p.user), p.password) << "the edited server lost its password";
+    auto added = servers[0] == edited ? servers[1] : servers[0];
+    EXPECT_EQ(added->url, before);
+    EXPECT_EQ(added->nickname, "Added");
+    EXPECT_NE(added->id, oldId);
+    EXPECT_EQ(recordsWithId(oldId).size(), 1u);
+    EXPECT_EQ(recordsWithId(added->id).size(), 1u);
+    EXPECT_EQ(keychainPassword(before, p.user), p.password);
+    EXPECT_EQ(window->my_session_info->service_id, added->id);
+    EXPECT_TRUE(waitFor([&] { return servicesFileText().find("\"Added\"") != std::string::npos &&
+                                     servicesFileText().find("\"Edited\"") != std::string::npos; }));
+}
+
 INSTANTIATE_TEST_SUITE_P(Peers, ListPeerTest, ::testing::Values("pyftpd", "vsftpd", "apache"), peerName);
 
 // ---- deleting ------------------------------------------------------------------------------------
