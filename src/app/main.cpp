@@ -1,15 +1,14 @@
 // The process entry: sets up Qt, the main queue and the application object, runs the launch
-// sequence, opens the first window and hands over to the event loop.
+// sequence, opens the first window and hands over to the event loop; after it, lets what was
+// asked for before the quit finish.
 #include <QApplication>
-#include <QMetaObject>
-#include <QThread>
 
 #include "app/AppDelegate.h"
+#include "app/AppExit.h"
 #include "app/AppScenes.h"
-#include "platform/dispatch/Dispatch.h"
+#include "platform/ui/MainQueue.h"
 #ifdef DRAVIX_HAS_WEB
 #include "platform/web/WebProfile.h"
-#include "platform/ui/MainQueue.h"
 #endif
 
 int main(int argc, char** argv) {
@@ -32,10 +31,7 @@ int main(int argc, char** argv) {
         ui::Application::shared().finishLaunching();
         open_first_window();
         status = QApplication::exec();
-        ui::Application::shared().disconnectAllScenes();
-        ui::Application::shared().setDelegate(nullptr);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        finish_application();
     }
-    ui::uninstallMainQueue();
     return status;
 }

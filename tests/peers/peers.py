@@ -70,6 +70,10 @@ SHORT_UPLOADS_MARKER = ".dravix-short-uploads"
 NO_DOT_UPLOADS_MARKER = ".dravix-no-dot-uploads"
 NO_RENAME_OVER_MARKER = ".dravix-no-rename-over"
 NO_CHMOD_MARKER = ".dravix-no-chmod"
+# Uploads into a folder holding this file arrive at SLOW_UPLOAD_BYTES_PER_SECOND (pyftpdlib only),
+# so a test can act while an upload is on its way.
+SLOW_UPLOAD_MARKER = ".dravix-slow-upload"
+SLOW_UPLOAD_BYTES_PER_SECOND = 1024 * 1024
 VSFTPD = "/usr/sbin/vsftpd"
 APACHE = "/usr/sbin/apache2"
 APACHE_MODULES = "/usr/lib/apache2/modules"
@@ -132,7 +136,7 @@ def tail(path, lines=30):
 
 def serve_ftp(args):
     from pyftpdlib.authorizers import DummyAuthorizer
-    from pyftpdlib.handlers import DTPHandler, FTPHandler
+    from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
     from pyftpdlib.servers import FTPServer
     import logging
     logging.basicConfig(level=logging.WARNING)
@@ -193,12 +197,18 @@ def serve_ftp(args):
         def __getattr__(self, name):
             return getattr(self.file, name)
 
-    class CuttingDTPHandler(DTPHandler):
-        # Misbehaves on uploads into folders marked CUT_UPLOADS_MARKER or SHORT_UPLOADS_MARKER.
+    class CuttingDTPHandler(ThrottledDTPHandler):
+        # Misbehaves on uploads into folders marked CUT_UPLOADS_MARKER or SHORT_UPLOADS_MARKER,
+        # and crawls on uploads into folders marked SLOW_UPLOAD_MARKER.
+        read_limit = 0
+
         def enable_receiving(self, type, cmd):
             self.cut_after = None
+            self.read_limit = 0
             name = getattr(self.file_obj, "name", None)
             if isinstance(name, str):
+                if marked(name, SLOW_UPLOAD_MARKER):
+                    self.read_limit = SLOW_UPLOAD_BYTES_PER_SECOND
                 self.cut_after = marker_kb(name, CUT_UPLOADS_MARKER)
                 keep = marker_kb(name, SHORT_UPLOADS_MARKER)
                 if keep is not None:

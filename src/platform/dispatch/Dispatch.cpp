@@ -1,5 +1,7 @@
 #include "platform/dispatch/Dispatch.h"
 
+#include "platform/dispatch/ExitDrain.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -190,6 +192,35 @@ void setMainThreadToCurrent() {
     auto& s = mainState();
     std::lock_guard lock(s.mutex);
     s.mainThread = std::this_thread::get_id();
+}
+
+void returnToHandPumpedMainQueue(std::vector<Task> leftovers) {
+    auto& s = mainState();
+    {
+        std::lock_guard lock(s.mutex);
+        s.executor = nullptr;
+        s.isMain = nullptr;
+        s.mainThread = std::this_thread::get_id();
+        for (auto it = leftovers.rbegin(); it != leftovers.rend(); ++it) s.pending.push_front(std::move(*it));
+    }
+    s.wake.notify_all();
+}
+
+std::size_t drainMainQueueBefore(Clock::time_point deadline) {
+    auto& s = mainState();
+    std::size_t ran = 0;
+    while (Clock::now() < deadline) {
+        Task task;
+        {
+            std::lock_guard lock(s.mutex);
+            if (s.pending.empty()) break;
+            task = std::move(s.pending.front());
+            s.pending.pop_front();
+        }
+        runGuarded(task);
+        ++ran;
+    }
+    return ran;
 }
 
 void MainQueue::async(Task task) {

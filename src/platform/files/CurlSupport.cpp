@@ -246,6 +246,7 @@ struct WorkerPool::State {
     std::vector<OperationHandle> running;
     std::vector<std::thread> threads;
     int active = 0;  // workers that have not retired
+    std::condition_variable idle;  // nothing queued and nothing running
     bool stopping = false;
 
     void run() {
@@ -287,7 +288,13 @@ struct WorkerPool::State {
                 lock.lock();
                 running.erase(std::find(running.begin(), running.end(), item.first));
             }
+            if (running.empty() && queue.empty()) idle.notify_all();
         }
+    }
+
+    bool waitUntilIdle(std::chrono::steady_clock::time_point deadline) {
+        std::unique_lock lock(mutex);
+        return idle.wait_until(lock, deadline, [&] { return running.empty() && queue.empty(); });
     }
 };
 
@@ -296,9 +303,13 @@ WorkerPool::WorkerPool(int workers) : state_(std::make_shared<State>()) {
     workers = std::clamp(workers, 1, 16);
     state_->active = workers;
     for (int i = 0; i < workers; ++i) state_->threads.emplace_back([s = state_] { s->run(); });
+    // An upload or any other change still on its way to the server is let finish at exit.
+    exitDrain_ = std::make_unique<dispatch::ExitDrain>(
+        "file provider workers", [s = state_](dispatch::Clock::time_point deadline) { return s->waitUntilIdle(deadline); });
 }
 
 WorkerPool::~WorkerPool() {
+    exitDrain_.reset();
     std::vector<OperationHandle> toCancel;
     {
         std::lock_guard lock(state_->mutex);

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/dispatch/ExitDrain.h"
 #include "platform/files/FileProvider.h"
 
 namespace files::detail {
@@ -100,6 +101,7 @@ public:
 private:
     struct State;
     std::shared_ptr<State> state_;
+    std::unique_ptr<dispatch::ExitDrain> exitDrain_;
 };
 
 struct BaseUrl {

@@ -5,8 +5,10 @@
 #include <QThread>
 #include <deque>
 #include <mutex>
+#include <vector>
 
 #include "platform/dispatch/Dispatch.h"
+#include "platform/dispatch/ExitDrain.h"
 
 namespace ui {
 
@@ -14,6 +16,7 @@ namespace {
 struct PendingTasks {
     std::mutex mutex;
     std::deque<dispatch::Task> tasks;
+    bool handedBack = false;  // the queue went back to the hand-pumped list for the exit
 };
 // Lives until exit and is never destroyed, so tasks left in it at exit are never destroyed either.
 PendingTasks& pending() {
@@ -34,10 +37,20 @@ void runNext() {
 }  // namespace
 
 void installMainQueueOnGuiThread() {
+    {
+        std::lock_guard lock(pending().mutex);
+        pending().handedBack = false;
+    }
     dispatch::installMainExecutor(
         [](dispatch::Task task) {
             {
-                std::lock_guard lock(pending().mutex);
+                std::unique_lock lock(pending().mutex);
+                if (pending().handedBack) {
+                    // Posted by a thread that picked this executor just before the hand-back.
+                    lock.unlock();
+                    dispatch::mainQueue().async(std::move(task));
+                    return;
+                }
                 pending().tasks.push_back(std::move(task));
             }
             if (auto* app = QCoreApplication::instance()) QMetaObject::invokeMethod(app, &runNext, Qt::QueuedConnection);
@@ -49,5 +62,16 @@ void installMainQueueOnGuiThread() {
 }
 
 void uninstallMainQueue() { dispatch::installMainExecutor(nullptr); }
+
+void handMainQueueBackForExit() {
+    std::vector<dispatch::Task> leftovers;
+    {
+        std::lock_guard lock(pending().mutex);
+        pending().handedBack = true;
+        for (auto& task : pending().tasks) leftovers.push_back(std::move(task));
+        pending().tasks.clear();
+    }
+    dispatch::returnToHandPumpedMainQueue(std::move(leftovers));
+}
 
 }  // namespace ui

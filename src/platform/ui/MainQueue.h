@@ -10,5 +10,9 @@ namespace ui {
 void installMainQueueOnGuiThread();
 // Back to the hand-pumped main queue; tasks that never ran are left alone (never destroyed).
 void uninstallMainQueue();
+// For the end of the process, once the event loop has ended: the main queue goes back to the
+// hand-pumped list, with the tasks that never ran first in line, so dispatch::drainBeforeExit()
+// can run them on this (the GUI) thread.
+void handMainQueueBackForExit();
 
 }  // namespace ui

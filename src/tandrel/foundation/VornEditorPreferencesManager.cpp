@@ -1,11 +1,18 @@
 #include "tandrel/foundation/VornEditorPreferencesManager.h"
 
+#include "platform/dispatch/ExitDrain.h"
 #include "tandrel/foundation/JsonStoreFile.h"
 #include "tandrel/foundation/AMZLogger.h"
 
 
 VornEditorPreferencesManager& app_editor_preferences_manager() {
-    static VornEditorPreferencesManager* manager = new VornEditorPreferencesManager;
+    static VornEditorPreferencesManager* manager = [] {
+        auto* store = new VornEditorPreferencesManager;
+        // Saves still queued when the process ends are written before it goes (within the exit
+        // bound). Kept, like the store, for the life of the process.
+        new dispatch::ExitDrain(store->save_queue.label(), dispatch::queueDrain(store->save_queue));
+        return store;
+    }();
     return *manager;
 }
 

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "platform/dispatch/ExitDrain.h"
 #include "tandrel/foundation/JsonStoreFile.h"
 #include "tandrel/foundation/AMZLogger.h"
 
@@ -11,7 +12,13 @@ std::function<void()> g_rebuild;
 }  // namespace
 
 VornServicesManager& app_services_manager() {
-    static VornServicesManager* manager = new VornServicesManager;
+    static VornServicesManager* manager = [] {
+        auto* store = new VornServicesManager;
+        // Saves still queued when the process ends are written before it goes (within the exit
+        // bound). Kept, like the store, for the life of the process.
+        new dispatch::ExitDrain(store->save_queue.label(), dispatch::queueDrain(store->save_queue));
+        return store;
+    }();
     return *manager;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/dispatch/ExitDrain.h"
 #include "platform/defaults/AtomicFile.h"
 #include "tandrel/foundation/AMZLogger.h"
 #include "tandrel/foundation/EnumManager.h"
@@ -9,7 +10,13 @@
 
 
 VornSessionsManager& app_sessions_manager() {
-    static VornSessionsManager* manager = new VornSessionsManager;
+    static VornSessionsManager* manager = [] {
+        auto* store = new VornSessionsManager;
+        // Saves still queued when the process ends are written before it goes (within the exit
+        // bound). Kept, like the store, for the life of the process.
+        new dispatch::ExitDrain(store->save_queue.label(), dispatch::queueDrain(store->save_queue));
+        return store;
+    }();
     return *manager;
 }
 

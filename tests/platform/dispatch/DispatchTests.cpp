@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "platform/dispatch/Dispatch.h"
+#include "platform/dispatch/ExitDrain.h"
 
 using namespace std::chrono_literals;
 
@@ -100,4 +102,61 @@ TEST(GlobalQueue, RunsTasksConcurrently) {
     }
     for (int i = 0; i < 100 && finished < 2; ++i) std::this_thread::sleep_for(20ms);
     EXPECT_EQ(finished, 2);
+}
+
+// ---- exit drains ---------------------------------------------------------------------------
+
+TEST(ExitDrain, RunsTheMainQueueAndWaitsForQueuedWritesAndTheWritesTheirCompletionsAskFor) {
+    // A store's queue with a slow write on it, whose completion hops to the main queue and asks
+    // for one more write, as the app's saves do.
+    dispatch::SerialQueue store("exit.test.store");
+    dispatch::ExitDrain drain(store.label(), dispatch::queueDrain(store));
+    std::vector<std::string> written;
+    std::mutex mutex;
+    auto write = [&](std::string what) {
+        std::this_thread::sleep_for(50ms);
+        std::lock_guard lock(mutex);
+        written.push_back(std::move(what));
+    };
+    dispatch::mainQueue().async([&] {
+        store.async([&] {
+            write("first");
+            dispatch::mainQueue().async([&] { store.async([&] { write("second"); }); });
+        });
+    });
+    const auto unfinished = dispatch::drainBeforeExit(dispatch::Clock::now() + 5s);
+    EXPECT_TRUE(unfinished.empty());
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(written, (std::vector<std::string>{"first", "second"}));
+}
+
+TEST(ExitDrain, GivesUpAtTheDeadlineAndNamesWhatDidNotFinish) {
+    std::atomic<bool> release{false};
+    dispatch::SerialQueue stuck("exit.test.stuck");
+    dispatch::ExitDrain drain(stuck.label(), dispatch::queueDrain(stuck));
+    stuck.async([&] {
+        while (!release) std::this_thread::sleep_for(1ms);
+    });
+    const auto unfinished = dispatch::drainBeforeExit(dispatch::Clock::now() + 100ms);
+    EXPECT_EQ(unfinished, std::vector<std::string>{"exit.test.stuck"});
+    release = true;
+    stuck.sync([] {});
+}
+
+TEST(ExitDrain, AnUnregisteredDrainIsNoLongerWaitedFor) {
+    std::atomic<int> calls{0};
+    {
+        dispatch::ExitDrain drain("exit.test.custom", [&](dispatch::Clock::time_point) {
+            ++calls;
+            return true;
+        });
+        auto labels = dispatch::registeredExitDrains();
+        EXPECT_NE(std::find(labels.begin(), labels.end(), "exit.test.custom"), labels.end());
+        EXPECT_TRUE(dispatch::drainBeforeExit(dispatch::Clock::now() + 1s).empty());
+        EXPECT_EQ(calls.load(), 1);
+    }
+    auto labels = dispatch::registeredExitDrains();
+    EXPECT_EQ(std::find(labels.begin(), labels.end(), "exit.test.custom"), labels.end());
+    dispatch::drainBeforeExit(dispatch::Clock::now() + 1s);
+    EXPECT_EQ(calls.load(), 1);
 }

@@ -1,0 +1,33 @@
+#include "app/AppExit.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+
+#include "platform/dispatch/ExitDrain.h"
+#include "platform/ui/MainQueue.h"
+#include "platform/ui/scenes/Application.h"
+#include "tandrel/foundation/AMZLogger.h"
+
+namespace {
+
+void drain(dispatch::Clock::time_point deadline, const char* stage) {
+    for (const auto& label : dispatch::drainBeforeExit(deadline)) {
+        AMZLogger::shared().log_error(std::string("quit ") + stage + ": \"" + label + "\" had not finished in time");
+    }
+}
+
+}  // namespace
+
+void finish_application() {
+    const auto deadline = dispatch::Clock::now() + dispatch::kExitDrainBound;
+    // From here on the main queue is a list this function runs by hand: no event loop runs again.
+    ui::handMainQueueBackForExit();
+    // Before the windows go: an upload in flight belongs to a window's connection, which would
+    // be cut when the window is torn down.
+    drain(deadline, "before closing the windows");
+    ui::Application::shared().disconnectAllScenes();
+    drain(deadline, "after closing the windows");
+    ui::Application::shared().setDelegate(nullptr);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    drain(deadline, "at the end");
+}
