@@ -96,11 +96,73 @@ void VornEditorJSConnector::open_editor_session(std::optional<VornError> error,
 
     auto record = find_file_session(content->id);
     if (record && !page_sessions_.count(content->id)) {
-        // Left behind by an earlier window or launch: the text just read from the server wins.
+        // Left behind by an earlier window or launch. Changes in it that never reached the
+        // server are the user's to keep or drop; otherwise the text just read from the server
+        // wins, so old text is never shown or saved over newer text on the server.
+        if (stored_edit_missing_from(*record, content->contents)) {
+            ask_restore_or_discard(content, std::move(completion));
+            return;
+        }
         AMZLogger::shared().log_info("replacing the stored editing session of " + content->path);
         record = nullptr;
     }
+    open_session(std::move(record), std::move(content), std::move(completion));
+}
 
+bool VornEditorJSConnector::stored_edit_missing_from(const VornACEFileSessionsDataModel& record,
+                                                     const std::string& server_text) {
+    // Changed: the page counted more changes than the last successful write saw.
+    const auto state = nlohmann::json::parse(record.json, nullptr, false);
+    if (!state.is_object()) return false;
+    const auto value = state.find("value");
+    const auto count = state.find("undo_count");
+    if (value == state.end() || !value->is_string() || count == state.end() || !count->is_number_integer()) {
+        return false;
+    }
+    return count->get<int64_t>() > record.undo_count && value->get_ref<const std::string&>() != server_text;
+}
+
+void VornEditorJSConnector::ask_restore_or_discard(std::shared_ptr<VornServerFileContentModel> content,
+                                                   ErrorCompletion completion) {
+    QPointer<VornEditorJSConnector> self(this);
+    auto choose = [self, content, completion](bool restore) {
+        if (!self) return;
+        if (restore) {
+            // The stored state goes into the page with its own change count, above the saved
+            // one: the file shows as changed until it is written.
+            AMZLogger::shared().log_info("restoring the unsaved changes of " + content->path);
+            self->page_sessions_.insert(content->id);
+            self->open_session(self->find_file_session(content->id), content, completion);
+        } else {
+            AMZLogger::shared().log_info("discarding the unsaved changes of " + content->path);
+            self->open_session(nullptr, content, completion);
+        }
+    };
+    auto* h = hub();
+    auto* screen = h ? h->editor_screen(is_compact) : nullptr;
+    QPointer<ui::ViewController> presenter = screen ? screen->editor_view_controller() : nullptr;
+    if (!presenter) return choose(true);  // no one to ask: nothing is dropped unasked
+
+    auto alert = ui::AlertController::make(QString::fromUtf8(kRestoreTitle), QString::fromUtf8(kRestoreMessage));
+    alert->addAction(ui::AlertAction::make("Restore", ui::AlertActionStyle::default_, [choose] { choose(true); }));
+    alert->addAction(ui::AlertAction::make("Discard", ui::AlertActionStyle::destructive, [choose] { choose(false); }));
+    // A window that is gone before it could ask keeps the stored record, so the next open asks.
+    VORNPresenterUtility::present_on_main(presenter, [presenter, alert](bool ready) {
+        if (ready && presenter) presenter->presentViewController(alert, true);
+    });
+}
+
+void VornEditorJSConnector::open_session(std::shared_ptr<VornACEFileSessionsDataModel> record,
+                                         std::shared_ptr<VornServerFileContentModel> content,
+                                         ErrorCompletion completion) {
+    auto complete = [completion](std::optional<VornError> e) {
+        if (completion) completion(e);
+    };
+    auto* h = hub();
+    if (!h) {
+        report_error(app_error(Err::no_doc_int_manager));
+        return;
+    }
     if (!record) {
         if (!file_viewer()) return complete(app_error(Err::no_data));
         QPointer<VornEditorJSConnector> self(this);

@@ -91,7 +91,9 @@ public:
     // Makes the content's file the page's current session. `error` is the outcome of storing the
     // outgoing session: an error is handed straight to the completion. A record of the same id
     // that this page did not make (left by an earlier window or launch) is stale: the downloaded
-    // text replaces it, so old text is never shown or saved over newer text on the server.
+    // text replaces it, so old text is never shown or saved over newer text on the server;
+    // unless it holds changes the server's text lacks, when the user is asked first: "Restore"
+    // (the stored text goes into the page, still marked changed) or "Discard" (the server's).
     void open_editor_session(std::optional<VornError> error, std::shared_ptr<VornServerFileContentModel> content,
                              ErrorCompletion completion);
     // Refreshes the record from the page after the scripts queued now, then reopens the file in
@@ -149,6 +151,14 @@ public:
     // The titles of the unsaved-changes alert.
     static constexpr const char* kUnsavedTitle = "Unsaved Changes";
     static constexpr const char* kUnsavedMessage = "Do you want to save your changes?";
+    // The question asked when a file opens over stored changes that never reached the server.
+    static constexpr const char* kRestoreTitle = "Restore Unsaved Changes?";
+    static constexpr const char* kRestoreMessage =
+        "This file has changes from an earlier session that were never saved to the server. Restore them, "
+        "or discard them and open the server's version?";
+    // True when the record's stored page state counts changes that no write saved and its text
+    // differs from the server's.
+    static bool stored_edit_missing_from(const VornACEFileSessionsDataModel& record, const std::string& server_text);
 
 signals:
     // The unsaved-changes alert was presented (for observers such as tests).
@@ -157,6 +167,10 @@ signals:
 private:
     DocumentInterfaceHub* hub() const;
     FileViewerSceneDelegate* file_viewer() const;
+    // Opens the content in the page: from the record's stored state, or as a new session.
+    void open_session(std::shared_ptr<VornACEFileSessionsDataModel> record,
+                      std::shared_ptr<VornServerFileContentModel> content, ErrorCompletion completion);
+    void ask_restore_or_discard(std::shared_ptr<VornServerFileContentModel> content, ErrorCompletion completion);
     void store_new_file_session(nlohmann::json result, std::optional<VornError> error,
                                 std::shared_ptr<VornServerFileContentModel> content, ErrorCompletion completion);
     void show_unsaved_changes_alert(const std::string& session_id, CloseCompletion completion);
