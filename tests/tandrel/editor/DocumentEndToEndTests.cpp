@@ -6,6 +6,7 @@
 
 #include <QTest>
 
+#include "support/Pictures.h"
 #include "DocumentTestSupport.h"
 #include "platform/ui/SplitViewController.h"
 #include "tandrel/editor/VORNSplitViewController.h"
@@ -221,6 +222,9 @@ TEST_F(DocumentPreview, AnHtmlFileShowsBesideTheEditorAndFollowsEdits) {
     const QImage shot = grab(doc->window());
     ASSERT_FALSE(shot.isNull());
     EXPECT_TRUE(shot.save(QString::fromStdString((screenshotDir() / "document_window_html_preview.png").string())));
+    // Both pages drew: the editor's text and the preview's heading, not a blank column.
+    EXPECT_GE(pictures::colours(pictures::partOf(shot, doc->window(), m->ext_webview_vc->previewWebView())), 3);
+    EXPECT_GE(pictures::colours(pictures::partOf(shot, doc->window(), m->ext_editor_vc->editorWebView())), 3);
 }
 
 TEST_F(DocumentPreview, ACssFileShowsTheNoPreviewPanel) {
@@ -235,8 +239,10 @@ TEST_F(DocumentPreview, ACssFileShowsTheNoPreviewPanel) {
     EXPECT_EQ(m->split_view_controller->displayMode(), ui::SplitViewController::DisplayMode::secondaryOnly);
     EXPECT_FALSE(m->split_view_controller->showsSecondaryOnlyButton());
     EXPECT_TRUE(m->ext_editor_vc->navigationItem()->rightBarButtonItems().empty()) << "no preview toggle";
-    QTest::qWait(500);
-    EXPECT_TRUE(grab(doc->window()).save(QString::fromStdString((screenshotDir() / "document_window_css.png").string())));
+    const QImage cssShot = grab(doc->window());
+    EXPECT_TRUE(cssShot.save(QString::fromStdString((screenshotDir() / "document_window_css.png").string())));
+    EXPECT_GE(pictures::colours(pictures::partOf(cssShot, doc->window(), m->ext_editor_vc->editorWebView())), 3)
+        << "the editor drew the file";
 
     // The content that reaches the preview screen is not HTML: the panel says so.
     m->request_preview_content();
@@ -252,9 +258,10 @@ TEST_F(DocumentPreview, ACssFileShowsTheNoPreviewPanel) {
     nav->pushViewController(m->ext_webview_vc, false);
     nav->view()->resize(700, 500);
     nav->view()->show();
-    QTest::qWait(500);
     const QImage shot = grab(nav->view());
     EXPECT_TRUE(shot.save(QString::fromStdString((screenshotDir() / "document_no_preview_panel.png").string())));
+    EXPECT_GE(pictures::colours(pictures::partOf(shot, nav->view(), m->ext_webview_vc->noPreviewNeededView->no_preview_text)), 3)
+        << "the panel's words are drawn";
     nav->view()->hide();
     nav->popToRootViewControllerAnimated(false);
 }

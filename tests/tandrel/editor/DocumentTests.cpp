@@ -5,6 +5,7 @@
 
 #include <QTest>
 
+#include "support/Pictures.h"
 #include "DocumentTestSupport.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/ui/NavigationController.h"
@@ -366,8 +367,10 @@ TEST_F(DocumentTest, TheEmptyStateCoversTheEditorUntilAFileOpens) {
     EXPECT_GT(ui::alpha(screen->empty_view), 0.99);
     EXPECT_LT(ui::alpha(screen->editorWebView()), 0.01);
     EXPECT_EQ(screen->editorWebView()->parentWidget(), screen->view());
-    QTest::qWait(600);
-    EXPECT_TRUE(grab(nav->view()).save(QString::fromStdString((screenshotDir() / "editor_empty_state.png").string())));
+    QTest::qWait(600);  // the empty state's fade
+    const QImage shot = grab(nav->view());
+    EXPECT_TRUE(shot.save(QString::fromStdString((screenshotDir() / "editor_empty_state.png").string())));
+    EXPECT_GE(pictures::colours(pictures::partOf(shot, nav->view(), screen->empty_label)), 3) << "the words are drawn";
     // Without a connector, opening a file does nothing.
     screen->open_file_content(std::make_shared<VornServerFileContentModel>());
     QTest::qWait(400);

@@ -8,6 +8,7 @@
 #include <QTableView>
 #include <cstdlib>
 
+#include "support/Pictures.h"
 #include "ExplorerTestSupport.h"
 #include "platform/defaults/Base64.h"
 #include "platform/ui/NavigationController.h"
@@ -837,8 +838,10 @@ TEST_P(ExplorerPeerTest, ScreenshotOfAConnectedListing) {
     QTest::qWait(1300);  // fades
     const QString file = QDir(QStringLiteral(DRAVIX_TEST_BINARY_DIR))
                              .filePath(QStringLiteral("explorer-listing-%1.png").arg(QString::fromLatin1(GetParam())));
-    ASSERT_TRUE(win->grab().save(file));
+    const QImage shot = win->grab().toImage();
+    ASSERT_TRUE(shot.save(file));
     RecordProperty("screenshot", file.toStdString());
+    EXPECT_GE(pictures::colours(pictures::partOf(shot, win, explorer->fileExplorerTableView)), 3) << "the rows are drawn";
 }
 
 INSTANTIATE_TEST_SUITE_P(Peers, ExplorerPeerTest, ::testing::Values("pyftpd", "vsftpd", "apache"),

@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QPixmap>
 
+#include "support/Pictures.h"
 #include "platform/ui/ImageView.h"
 #include "platform/ui/Layout.h"
 #include "platform/ui/View.h"
@@ -708,20 +709,26 @@ TEST_F(ListTest, Screenshots) {
     QTest::qWait(1500);  // the explorer's welcome rebuild
     reloadList();
     QWidget* top = list->view()->window();
-    ASSERT_TRUE(top->grab().save(dir + "/welcome_two_servers.png"));
+    const QImage light = top->grab().toImage();
+    ASSERT_TRUE(light.save(dir + "/welcome_two_servers.png"));
+    EXPECT_GE(pictures::colours(pictures::partOf(light, top, list->view())), 3) << "the list is drawn";
 
     QPointer<SingleServiceViewController> form = openAddForm();
     ASSERT_TRUE(form);
     fill(form, {"My Website", "ftp://ftp.example.com", "webmaster", "secret", std::nullopt});
     QTest::qWait(300);
-    ASSERT_TRUE(form->view()->window()->grab().save(dir + "/server_form_add.png"));
+    const QImage added = form->view()->window()->grab().toImage();
+    ASSERT_TRUE(added.save(dir + "/server_form_add.png"));
+    EXPECT_GE(pictures::colours(added), 3) << "the form is drawn";
     list->dismissViewControllerAnimated(false);
     settle();
 
     QPointer<SingleServiceViewController> edit = openEditForm(1);
     ASSERT_TRUE(edit);
     QTest::qWait(300);
-    ASSERT_TRUE(edit->view()->window()->grab().save(dir + "/server_form_edit.png"));
+    const QImage edited = edit->view()->window()->grab().toImage();
+    ASSERT_TRUE(edited.save(dir + "/server_form_edit.png"));
+    EXPECT_GE(pictures::colours(edited), 3) << "the form is drawn";
     list->dismissViewControllerAnimated(false);
     settle();
 
@@ -730,11 +737,15 @@ TEST_F(ListTest, Screenshots) {
     ASSERT_TRUE(viewerWindow);
     viewerWindow->setOverrideUserInterfaceStyle(ui::InterfaceStyle::dark);
     QTest::qWait(300);
-    ASSERT_TRUE(top->grab().save(dir + "/welcome_two_servers_dark.png"));
-    QPointer<SingleServiceViewController> dark = openAddForm();
-    ASSERT_TRUE(dark);
+    const QImage dark = top->grab().toImage();
+    ASSERT_TRUE(dark.save(dir + "/welcome_two_servers_dark.png"));
+    EXPECT_LT(pictures::lightness(dark), pictures::lightness(light) - 0.2) << "the dark appearance is darker";
+    QPointer<SingleServiceViewController> darkForm = openAddForm();
+    ASSERT_TRUE(darkForm);
     QTest::qWait(300);
-    ASSERT_TRUE(dark->view()->window()->grab().save(dir + "/server_form_add_dark.png"));
+    const QImage darkAdded = darkForm->view()->window()->grab().toImage();
+    ASSERT_TRUE(darkAdded.save(dir + "/server_form_add_dark.png"));
+    EXPECT_LT(pictures::lightness(darkAdded), pictures::lightness(added) - 0.2) << "the dark form is darker";
 }
 
 }  // namespace
