@@ -15,6 +15,9 @@ Kinds:
     pureftpd pure-ftpd, a virtual user not locked into its home (ROOT), as a real server shows it;
              run from its Debian package unpacked into the build folder (it conflicts with vsftpd)
     pureftpd-limit  the same with at most 2 connections per address
+    proftpd  proftpd without DefaultRoot (Debian's default): the user starts in its home (ROOT)
+             and is not locked in; run from its unpacked Debian packages
+    proftpd-tls  the same with "TLSRequired on": logins without TLS are refused
     vsftpd   vsftpd (LIST only), a virtual user checked by a per-run PAM service (needs root)
     apache   Apache httpd with mod_dav/mod_dav_fs and Basic authentication (htpasswd); the same
              folder under /digest with Digest authentication (DIGEST_URL)
@@ -539,13 +542,8 @@ def start_pureftpd(d, env_path, kind="pureftpd", extra=()):
     # "-D home": a home the user is not locked into (-d would lock it in).
     # The password line written directly: pure-pw hashes with argon2 at a cost of seconds per
     # login, SHA-512 crypt with few rounds keeps each login quick.
-    import warnings
-    with warnings.catch_warnings():
-        warnings.simplefilter("ignore")
-        import crypt
-        hashed = crypt.crypt(password, crypt.mksalt(crypt.METHOD_SHA512, rounds=1000))
     with open(passwd, "w") as f:
-        f.write(f"{user}:{hashed}:65534:65534::{home}::::::::::::\n")
+        f.write(f"{user}:{sha512_crypt(password)}:65534:65534::{home}::::::::::::\n")
     os.chmod(passwd, 0o600)
     subprocess.run([os.path.join(base, "usr/bin/pure-pw"), "mkdb", pdb, "-f", passwd], check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -561,6 +559,99 @@ def start_pureftpd(d, env_path, kind="pureftpd", extra=()):
         stop_group(proc.pid)
     sys.stderr.write("pure-ftpd did not start:\n" + tail(os.path.join(run, "server.log")))
     return 1
+
+
+PROFTPD_CONF = """\
+ServerType standalone
+ServerName "dravix test proftpd"
+Port {port}
+DefaultAddress 127.0.0.1
+SocketBindTight on
+UseIPv6 off
+User nobody
+Group nogroup
+PidFile {run}/proftpd.pid
+ScoreboardFile {run}/proftpd.scoreboard
+DelayTable none
+WtmpLog off
+TransferLog none
+SystemLog {run}/system.log
+ModulePath {base}/usr/lib/proftpd
+AuthOrder mod_auth_file.c
+AuthUserFile {run}/passwd
+AuthGroupFile {run}/group
+RequireValidShell off
+UseReverseDNS off
+AllowOverwrite on
+Umask 000
+MaxInstances 100
+ListOptions "-a"
+{tls}
+"""
+
+PROFTPD_TLS = """\
+LoadModule mod_tls.c
+TLSEngine on
+TLSRequired on
+TLSRSACertificateFile {run}/cert.pem
+TLSRSACertificateKeyFile {run}/key.pem
+TLSLog {run}/tls.log
+"""
+
+
+def sha512_crypt(password):
+    import warnings
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        import crypt
+        return crypt.crypt(password, crypt.mksalt(crypt.METHOD_SHA512, rounds=1000))
+
+
+def start_proftpd(d, env_path, kind="proftpd"):
+    base = os.path.join(os.path.dirname(os.path.abspath(d)), "peers-bin", "proftpd")
+    binary = os.path.join(base, "usr/sbin/proftpd")
+    if not os.access(binary, os.X_OK):
+        write_env(env_path, {"SKIP": "proftpd is not unpacked in the build folder (scripts/setup does it)"})
+        return 0
+    if os.geteuid() != 0:
+        write_env(env_path, {"SKIP": "proftpd needs root here (it changes to the user's id)"})
+        return 0
+    tls = kind == "proftpd-tls"
+    run = fresh_dir(os.path.join(d, kind))  # 0755: proftpd refuses files in a world-writable folder
+    served = fresh_dir(os.path.join(run, "root"), 0o777)
+    home = fresh_dir(os.path.join(served, "home", "dravix"), 0o777)
+    user, password = "dravix", "pw-" + secrets.token_hex(8)
+    with open(os.path.join(run, "passwd"), "w") as f:
+        f.write(f"{user}:{sha512_crypt(password)}:65534:65534::{home}:/bin/false\n")
+    with open(os.path.join(run, "group"), "w") as f:
+        f.write("nogroup:x:65534:\n")
+    os.chmod(os.path.join(run, "passwd"), 0o600)
+    os.chmod(os.path.join(run, "group"), 0o600)
+    if tls:
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                        "-subj", "/CN=127.0.0.1", "-keyout", os.path.join(run, "key.pem"),
+                        "-out", os.path.join(run, "cert.pem")],
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.chmod(os.path.join(run, "key.pem"), 0o600)
+    for _ in range(5):
+        port = free_port()
+        conf = os.path.join(run, "proftpd.conf")
+        with open(conf, "w") as f:
+            f.write(PROFTPD_CONF.format(port=port, run=run, base=base,
+                                        tls=PROFTPD_TLS.format(run=run) if tls else ""))
+        proc = spawn([binary, "-n", "-c", conf], os.path.join(run, "server.log"))
+        if wait_for_port(port, proc):
+            record_pid(d, kind, proc.pid)
+            write_env(env_path, {"PORT": port, "USER": user, "PASSWORD": password, "ROOT": home,
+                                 "SERVED_ROOT": "/", "URL": f"ftp://127.0.0.1:{port}"})
+            return 0
+        stop_group(proc.pid)
+    sys.stderr.write("proftpd did not start:\n" + tail(os.path.join(run, "server.log")))
+    return 1
+
+
+def start_proftpd_tls(d, env_path):
+    return start_proftpd(d, env_path, "proftpd-tls")
 
 
 def start_pureftpd_limit(d, env_path):
@@ -941,6 +1032,7 @@ def start_davlax(d, env_path):
 
 STARTERS = {"pyftpd": start_pyftpd, "pyftpdx": start_pyftpdx, "pyftpd-limit": start_pyftpd_limit,
             "pureftpd": start_pureftpd, "pureftpd-limit": start_pureftpd_limit,
+            "proftpd": start_proftpd, "proftpd-tls": start_proftpd_tls,
             "vsftpd": start_vsftpd, "apache": start_apache, "silent": start_silent}
 STARTERS.update({"nginx": start_nginx, "lighttpd": start_lighttpd, "davlax": start_davlax})
 

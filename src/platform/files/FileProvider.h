@@ -116,7 +116,9 @@ public:
 // Builds the provider for a URL: ftp:// and ftps:// give FTP; http://, https://, webdav:// and
 // webdavs:// give WebDAV (webdav means http, webdavs https). Nothing for other schemes or a URL
 // without a host. User and password written in the URL are never sent in a URL; they are used
-// only when `credential` has no user.
+// only when `credential` has no user. An FTP URL's path counts from the folder the server puts
+// the user in at login ("ftp://host" is that folder itself), or from the server's root when it
+// starts with "%2F" ("ftp://host/%2Fvar/www").
 std::shared_ptr<FileProvider> makeFtpProvider(const std::string& url, const Credential& credential,
                                               const ProviderOptions& options = {});
 std::shared_ptr<FileProvider> makeWebDavProvider(const std::string& url, const Credential& credential,

@@ -1,7 +1,7 @@
 // The FTP provider against servers that behave as many real ones do: a login folder below the
-// server's root (pure-ftpd, and pyftpdlib set up that way), logins refused until TLS is used,
-// a limit of connections per address, SIZE answered for folders, and a listing that is no
-// listing.
+// server's root (pure-ftpd, proftpd, and pyftpdlib set up that way), logins refused until TLS
+// is used (proftpd, and pyftpdlib answering as several servers do), a limit of connections
+// per address, SIZE answered for folders, and a listing that is no listing.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -125,7 +125,7 @@ TEST_P(LoginFolderTest, AUrlFolderThatIsNotThereIsNotFound) {
     EXPECT_EQ(listError->kind, ErrorKind::notFound) << describe(listError);
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, LoginFolderTest, ::testing::Values("pyftpdx", "pureftpd"),
+INSTANTIATE_TEST_SUITE_P(Servers, LoginFolderTest, ::testing::Values("pyftpdx", "pureftpd", "proftpd"),
                          [](const auto& info) { return info.param; });
 
 // ---- logins that need TLS -------------------------------------------------------------------
@@ -152,6 +152,18 @@ TEST(FtpSecureLogin, ARefusalThatAsksForTlsSaysTheServerRequiresASecureConnectio
     auto error = Sync{*wrong}.login();
     ASSERT_TRUE(error);
     EXPECT_EQ(error->kind, ErrorKind::loginRejected) << describe(error);
+}
+
+TEST(FtpSecureLogin, ProftpdThatRequiresTlsIsReportedAsSuch) {
+    Peer peer = loadPeer("proftpd-tls");
+    if (!peer.skipReason.empty()) GTEST_SKIP() << peer.skipReason;
+    auto provider = files::makeFtpProvider(peer.url, {peer.user, peer.password});
+    auto error = Sync{*provider}.login();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, ErrorKind::secureConnectionRequired) << describe(error);
+    EXPECT_EQ(error->serverCode, 550);
+    EXPECT_NE(error->message.find("requires a secure connection"), std::string::npos) << error->message;
+    EXPECT_NE(error->message.find("SSL/TLS required"), std::string::npos) << error->message;
 }
 
 // ---- a limit of connections per address -----------------------------------------------------

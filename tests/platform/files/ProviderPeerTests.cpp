@@ -1,8 +1,8 @@
 // The FTP and WebDAV providers against real local servers: pyftpdlib (MLSD, also as a server
-// with a login folder that answers SIZE for folders), pure-ftpd, vsftpd (LIST only), Apache with
-// mod_dav, nginx with its dav and dav-ext modules, lighttpd with mod_webdav, and a WebDAV server
-// as lax as some seen in the field. Each test works in a folder of its own, made and checked
-// directly on the server's disk.
+// with a login folder that answers SIZE for folders), pure-ftpd, proftpd, vsftpd (LIST only),
+// Apache with mod_dav, nginx with its dav and dav-ext modules, lighttpd with mod_webdav, and a
+// WebDAV server as lax as some seen in the field. Each test works in a folder of its own, made
+// and checked directly on the server's disk.
 
 #include <algorithm>
 #include <fcntl.h>
@@ -578,10 +578,10 @@ TEST(WebDavDigest, WorksBehindDigestAuthenticationAndRejectsAWrongPasswordOnce) 
     fs::remove_all(disk);
 }
 
-// pyftpdx and pureftpd start their users in a login folder below the server's root.
+// pyftpdx, pureftpd and proftpd start their users in a login folder below the server's root.
 INSTANTIATE_TEST_SUITE_P(Servers, ProviderPeerTest,
-                         ::testing::Values("pyftpd", "pyftpdx", "pureftpd", "vsftpd", "apache", "nginx", "lighttpd",
-                                           "davlax"),
+                         ::testing::Values("pyftpd", "pyftpdx", "pureftpd", "proftpd", "vsftpd", "apache", "nginx",
+                                           "lighttpd", "davlax"),
                          [](const auto& info) { return info.param; });
 
 // What only WebDAV servers do differently.
