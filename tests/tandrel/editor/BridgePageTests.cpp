@@ -7,6 +7,7 @@
 #include <QClipboard>
 #include <QGuiApplication>
 
+#include "support/MainQueueSettle.h"
 #include "BridgeTestSupport.h"
 #include "platform/ui/AlertController.h"
 #include "platform/ui/scenes/SceneSession.h"
@@ -153,7 +154,7 @@ TEST_F(EditorBridgePage, SavingWritesThePagesTextAndOnlyASuccessfulWriteMovesThe
     // Saved: closing asks nothing and drops the record.
     connector->confirm_unsaved_changes(reply(), false, [](bool) {});
     EXPECT_TRUE(waitFor([&] { return !record("/index.html"); }, 10000));
-    QTest::qWait(100);
+    ASSERT_TRUE(testsupport::settleMainQueue(3));
     EXPECT_EQ(alert(), nullptr);
 }
 
@@ -175,8 +176,8 @@ TEST_F(EditorBridgePage, AWriteTheServerRefusesLeavesTheFileChangedAndTheCloseSt
     // Save and close with the same refusal: the error shows and the editor stays open.
     bool closed = false;
     connector->save_and_close(content->id, [&](bool c) { closed = c; });
+    // The error ends the save-and-close: nothing closes after it.
     ASSERT_TRUE(waitFor([&] { return !errors->errors.empty(); }, 30000));
-    QTest::qWait(200);
     EXPECT_FALSE(closed);
     EXPECT_TRUE(record("/taken.html"));
 
@@ -200,7 +201,7 @@ TEST_F(EditorBridgePage, AWriteTheServerRefusesLeavesTheFileChangedAndTheCloseSt
     }
     alert()->performAction(2);  // Cancel: nothing happens
     ASSERT_TRUE(waitFor([&] { return alert() == nullptr; }, 5000));
-    QTest::qWait(200);
+    ASSERT_TRUE(testsupport::settleMainQueue(3));
     EXPECT_EQ(calls, 0);
     EXPECT_TRUE(record("/taken.html"));
 
@@ -238,7 +239,6 @@ TEST_F(EditorBridgePage, MalformedRepliesAreNoDataAndNothingIsUploaded) {
         bool closed = false;
         connector->save_and_close(id, [&](bool c) { closed = c; });
         ASSERT_TRUE(waitFor([&] { return errors->has("no_data"); }, 10000));
-        QTest::qWait(100);
         EXPECT_FALSE(closed);
         EXPECT_TRUE(record("/index.html"));
         EXPECT_EQ(readDiskFile(disk("index.html")), "server text");

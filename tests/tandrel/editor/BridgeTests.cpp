@@ -4,6 +4,7 @@
 
 #include <QTest>
 
+#include "support/MainQueueSettle.h"
 #include "BridgeTestSupport.h"
 #include "platform/ui/View.h"
 #include "tandrel/editor/VORNSplitViewController.h"
@@ -177,7 +178,7 @@ TEST_F(MessageDispatch, MalformedPreviewContentIsNoDataAndStopsTheMessage) {
 TEST_F(MessageDispatch, ScriptsWithoutAWebViewAreDroppedAndTheirCompletionNeverRuns) {
     int calls = 0;
     connector.run_editor_js("session_manager.get_current_session()", [&](json, std::optional<VornError>) { ++calls; });
-    QTest::qWait(50);
+    ASSERT_TRUE(testsupport::settleMainQueue(3));
     EXPECT_EQ(calls, 0);
 
     // Without a document nothing is registered and the view is not kept.

@@ -5,6 +5,7 @@
 
 #include <QTest>
 
+#include "support/MainQueueSettle.h"
 #include "support/Pictures.h"
 #include "DocumentTestSupport.h"
 #include "platform/defaults/UserDefaults.h"
@@ -322,9 +323,8 @@ TEST_F(DocumentTest, TheSaveMarkShowsForThreeSecondsAndDoesNothingWhenClicked) {
     ASSERT_EQ(screen->save_bar_button->image().symbolName(), "checkmark");
     EXPECT_EQ(screen->navigationItem()->leftBarButtonItems().front(), screen->save_bar_button);
     EXPECT_TRUE(screen->save_bar_button->trigger());  // its action is a no-op
-    QTest::qWait(2500);
     EXPECT_EQ(screen->save_bar_button->image().symbolName(), "checkmark");
-    EXPECT_TRUE(waitFor([&] { return screen->save_bar_button->systemItem() == ui::BarButtonSystemItem::save; }, 2000));
+    EXPECT_TRUE(waitFor([&] { return screen->save_bar_button->systemItem() == ui::BarButtonSystemItem::save; }, 6000));
     settle();
     EXPECT_EQ(screen->navigationItem()->leftBarButtonItems().front(), screen->save_bar_button);
     EXPECT_EQ(screen->save_bar_button->action(), "save_editor");
@@ -373,7 +373,7 @@ TEST_F(DocumentTest, TheEmptyStateCoversTheEditorUntilAFileOpens) {
     EXPECT_GE(pictures::colours(pictures::partOf(shot, nav->view(), screen->empty_label)), 3) << "the words are drawn";
     // Without a connector, opening a file does nothing.
     screen->open_file_content(std::make_shared<VornServerFileContentModel>());
-    QTest::qWait(400);
+    ASSERT_TRUE(testsupport::settleMainQueue(3));
     EXPECT_GT(ui::alpha(screen->empty_view), 0.99);
     nav->view()->hide();
 }
