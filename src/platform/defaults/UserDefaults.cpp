@@ -241,6 +241,11 @@ std::optional<Dictionary> UserDefaults::dictionaryForKey(const std::string& key)
     return std::nullopt;
 }
 
+Dictionary UserDefaults::dictionaryRepresentation() const {
+    std::lock_guard lock(mutex_);
+    return values_;
+}
+
 void UserDefaults::setObject(const std::string& key, std::optional<Value> value) {
     std::lock_guard lock(mutex_);
     if (value) values_[key] = std::move(*value);

@@ -74,6 +74,8 @@ public:
     std::optional<Data> dataForKey(const std::string& key) const;
     std::optional<List> arrayForKey(const std::string& key) const;
     std::optional<Dictionary> dictionaryForKey(const std::string& key) const;
+    // Every stored value by key (registered fallbacks not included).
+    Dictionary dictionaryRepresentation() const;
 
     void setObject(const std::string& key, std::optional<Value> value);  // nothing removes
     void setInteger(const std::string& key, int64_t v) { setObject(key, Value(v)); }

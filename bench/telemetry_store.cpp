@@ -1,0 +1,177 @@
+// The telemetry log store against plain SQLite: 10,000 logs of about 1 KB saved one by one
+// (each its own transaction, as the channel units save them), beside raw sqlite3 inserts of the
+// same rows with the same journal settings; loading them back in batches of 50; and the keyed
+// archive of one event-sized log there and back.
+//
+// Run: build/bench/bench_telemetry_store --benchmark_repetitions=5 --benchmark_report_aggregates_only
+// (DRAVIX_BENCH_LOGS changes the number of logs; the files go to the temporary folder.)
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+
+#include "platform/defaults/Base64.h"
+#include "tellium/model/TLMAbstractLog.h"
+#include "tellium/storage/TLMLogDBStorage.h"
+#include "tellium/util/TLMUtility.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+int logCount() {
+    const char* env = std::getenv("DRAVIX_BENCH_LOGS");
+    return env ? std::max(1, std::atoi(env)) : 10000;
+}
+
+fs::path scratch(const std::string& name) {
+    auto dir = fs::temp_directory_path() / ("dravix-bench-" + name + "-" + std::to_string(std::random_device{}()));
+    fs::create_directories(dir);
+    return dir;
+}
+
+std::shared_ptr<TLMDevice> device() {
+    auto d = std::make_shared<TLMDevice>();
+    d->sdkName = "tellium.cpp";
+    d->sdkVersion = "4.4.2";
+    d->model = "x86_64";
+    d->oemName = "QEMU";
+    d->osName = "Debian GNU/Linux";
+    d->osVersion = "12";
+    d->osBuild = "6.1.0-18-amd64";
+    d->locale = "en_US";
+    d->timeZoneOffset = 60;
+    d->screenSize = "1080x1920";
+    d->appVersion = "1.2";
+    d->appBuild = "42";
+    d->appNamespace = "net.dravix.ftpclient";
+    return d;
+}
+
+// An event-sized log: the device, a session, a user and a few properties.
+std::shared_ptr<TLMLogWithProperties> eventLog(int i, std::size_t padding) {
+    auto log = std::make_shared<TLMLogWithProperties>();
+    log->type = "event";
+    log->timestamp = TLMDateFromMilliseconds(1714564800000 + i);
+    log->sid = "3C8B2B3E-1F0A-4D7C-9E0B-2D9A1B9F4C11";
+    log->userId = "alice";
+    log->device = device();
+    log->properties = std::map<std::string, std::string>{
+        {"name", "Started"}, {"index", std::to_string(i)}, {"screen", "explorer"}, {"pad", std::string(padding, 'p')}};
+    return log;
+}
+
+// ~1 KB as stored (Base64 of the archive).
+const std::vector<std::shared_ptr<TLMAbstractLog>>& logs() {
+    static const auto all = [] {
+        std::vector<std::shared_ptr<TLMAbstractLog>> v;
+        for (int i = 0; i < logCount(); ++i) v.push_back(eventLog(i, 300));
+        return v;
+    }();
+    return all;
+}
+
+const std::vector<std::string>& rows() {
+    static const auto all = [] {
+        std::vector<std::string> v;
+        for (const auto& log : logs()) v.push_back(defaults::base64Encode(TLMUtility::archiveKeyedData(*log)));
+        return v;
+    }();
+    return all;
+}
+
+void exec(sqlite3* db, const std::string& sql) { sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr); }
+
+}  // namespace
+
+static void BM_StoreSaveOneByOne(benchmark::State& state) {
+    const auto& all = logs();
+    state.counters["row_bytes"] = static_cast<double>(rows()[0].size());
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto dir = scratch("store");
+        auto storage = std::make_unique<TLMLogDBStorage>(dir / "Logs.sqlite");
+        state.ResumeTiming();
+        for (const auto& log : all) {
+            if (!storage->saveLog(log, "Analytics", 1)) state.SkipWithError("save failed");
+        }
+        state.PauseTiming();
+        storage.reset();
+        fs::remove_all(dir);
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(all.size()));
+}
+BENCHMARK(BM_StoreSaveOneByOne)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+static void BM_RawSqliteInsertOneByOne(benchmark::State& state) {
+    const auto& all = rows();
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto dir = scratch("raw");
+        sqlite3* db = nullptr;
+        sqlite3_open((dir / "Logs.sqlite").c_str(), &db);
+        exec(db, "PRAGMA auto_vacuum = FULL; PRAGMA journal_mode = DELETE; " + TLMLogDBStorage::schema());
+        exec(db, "PRAGMA max_page_count = " + std::to_string(kTLMDefaultDatabaseSizeInBytes / 4096));
+        sqlite3_stmt* insert = nullptr;
+        sqlite3_prepare_v2(db,
+                           "INSERT INTO \"logs\" (\"groupId\", \"log\", \"targetToken\", \"targetKey\", \"priority\") "
+                           "VALUES (?, ?, ?, ?, ?)",
+                           -1, &insert, nullptr);
+        state.ResumeTiming();
+        for (const auto& row : all) {
+            sqlite3_bind_text(insert, 1, "Analytics", -1, SQLITE_TRANSIENT);
+            sqlite3_bind_text(insert, 2, row.c_str(), static_cast<int>(row.size()), SQLITE_TRANSIENT);
+            sqlite3_bind_null(insert, 3);
+            sqlite3_bind_null(insert, 4);
+            sqlite3_bind_int64(insert, 5, 1);
+            if (sqlite3_step(insert) != SQLITE_DONE) state.SkipWithError("insert failed");
+            sqlite3_reset(insert);
+        }
+        state.PauseTiming();
+        sqlite3_finalize(insert);
+        sqlite3_close(db);
+        fs::remove_all(dir);
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(all.size()));
+}
+BENCHMARK(BM_RawSqliteInsertOneByOne)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+static void BM_StoreLoadBatchesOf50(benchmark::State& state) {
+    auto dir = scratch("load");
+    {
+        TLMLogDBStorage fill(dir / "Logs.sqlite");
+        // One transaction for the filling only; the store itself commits each log.
+        for (const auto& log : logs()) fill.saveLog(log, "Analytics", 1);
+    }
+    std::size_t loaded = 0;
+    for (auto _ : state) {
+        // Reservations live in memory: a new store object on the same file loads them all again.
+        TLMLogDBStorage storage(dir / "Logs.sqlite");
+        bool more = true;
+        while (more) {
+            std::size_t got = 0;
+            more = storage.loadLogsWithGroupId("Analytics", 50, std::nullopt,
+                                               [&](const auto& batch, const auto&) { got = batch.size(); });
+            loaded += got;
+            if (got == 0) break;
+        }
+    }
+    if (loaded != state.iterations() * logs().size()) state.SkipWithError("not every log came back");
+    state.SetItemsProcessed(static_cast<int64_t>(loaded));
+    fs::remove_all(dir);
+}
+BENCHMARK(BM_StoreLoadBatchesOf50)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+static void BM_ArchiveAndUnarchiveEventLog(benchmark::State& state) {
+    auto log = eventLog(1, 40);
+    for (auto _ : state) {
+        auto bytes = TLMUtility::archiveKeyedData(*log);
+        auto back = TLMUtility::unarchiveKeyedDataOfClass<TLMLogWithProperties>(bytes);
+        benchmark::DoNotOptimize(back);
+    }
+}
+BENCHMARK(BM_ArchiveAndUnarchiveEventLog)->Unit(benchmark::kMicrosecond);

@@ -1,0 +1,261 @@
+#include "tellium/model/TLMAbstractLog.h"
+
+#include <unordered_map>
+
+#include "tellium/TLMLogger.h"
+#include "tellium/util/TLMUtility.h"
+
+// ---- target tokens -------------------------------------------------------------------------
+
+std::shared_ptr<const TLMAbstractLog::TokenSet> TLMAbstractLog::transmissionTargetTokens() const {
+    std::lock_guard lock(tokensMutex_);
+    return tokens_;
+}
+
+void TLMAbstractLog::addTransmissionTargetToken(const std::string& token) {
+    std::lock_guard lock(tokensMutex_);
+    auto next = tokens_ ? std::make_shared<TokenSet>(*tokens_) : std::make_shared<TokenSet>();
+    next->insert(token);
+    tokens_ = std::move(next);
+}
+
+void TLMAbstractLog::setTransmissionTargetTokens(std::shared_ptr<const TokenSet> tokens) {
+    std::lock_guard lock(tokensMutex_);
+    tokens_ = std::move(tokens);
+}
+
+// ---- JSON ----------------------------------------------------------------------------------
+
+TLMJson TLMAbstractLog::serializeToDictionary() const {
+    TLMJson json = TLMJson::object();
+    if (type) json["type"] = *type;
+    if (timestamp) json["timestamp"] = TLMUtility::dateToISO8601(*timestamp);
+    if (sid) json["sid"] = *sid;
+    if (distributionGroupId) json["distributionGroupId"] = *distributionGroupId;
+    if (userId) json["userId"] = *userId;
+    if (device) json["device"] = device->serializeToDictionary();
+    return json;
+}
+
+bool TLMAbstractLog::deserializeFromDictionary(const TLMJson& json) {
+    if (!json.is_object()) return false;
+    bool ok = true;
+    type = tlmjson::string(json, "type", ok);
+    timestamp = tlmjson::date(json, "timestamp", ok);
+    sid = tlmjson::string(json, "sid", ok);
+    distributionGroupId = tlmjson::string(json, "distributionGroupId", ok);
+    userId = tlmjson::string(json, "userId", ok);
+    device.reset();
+    if (auto d = tlmjson::object(json, "device", ok)) {
+        device = std::make_shared<TLMDevice>();
+        if (!device->deserializeFromDictionary(*d)) ok = false;
+    }
+    return ok;
+}
+
+std::optional<std::string> TLMAbstractLog::serializeLogWithPrettyPrinting(bool pretty) const {
+    return tlmjson::dump(serializeToDictionary(), pretty);
+}
+
+// ---- validity and equality -----------------------------------------------------------------
+
+void TLMAbstractLog::logInvalid(const std::string& className, const char* key) {
+    TLMLogVerbose(kTLMLogTag, className + ": \"" + key + "\" is not valid.");
+}
+
+bool TLMAbstractLog::isValid() const {
+    if (!type) {
+        logInvalid(archiveClassName(), "type");
+        return false;
+    }
+    if (!timestamp) {
+        logInvalid(archiveClassName(), "timestamp");
+        return false;
+    }
+    if (!device || !device->isValid()) {
+        logInvalid(archiveClassName(), "device");
+        return false;
+    }
+    return true;
+}
+
+bool TLMAbstractLog::isEqual(const TLMSerializableObject& other) const {
+    auto o = dynamic_cast<const TLMAbstractLog*>(&other);
+    return o && tag == o->tag && TLMOptionalEqual(type, o->type) && TLMOptionalEqual(timestamp, o->timestamp) &&
+           TLMOptionalEqual(sid, o->sid) && TLMOptionalEqual(distributionGroupId, o->distributionGroupId) &&
+           TLMOptionalEqual(userId, o->userId) && TLMObjectEqual(device, o->device);
+}
+
+// ---- archive -------------------------------------------------------------------------------
+
+void TLMAbstractLog::encodeWithCoder(TLMKeyedArchiver& c) const {
+    c.encodeString("type", type);
+    c.encodeDate("timestamp", timestamp);
+    c.encodeString("sid", sid);
+    c.encodeString("distributionGroupId", distributionGroupId);
+    c.encodeString("userId", userId);
+    c.encodeObject("device", device);
+}
+
+bool TLMAbstractLog::initWithCoder(const TLMKeyedUnarchiver& c) {
+    type = c.decodeString("type");
+    timestamp = c.decodeDate("timestamp");
+    sid = c.decodeString("sid");
+    distributionGroupId = c.decodeString("distributionGroupId");
+    userId = c.decodeString("userId");
+    device = c.decodeObjectOfClass<TLMDevice>("device");
+    return !c.failed();
+}
+
+// ---- factory by type -----------------------------------------------------------------------
+
+namespace {
+struct LogTypes {
+    std::mutex mutex;
+    std::unordered_map<std::string, TLMAbstractLog::Factory> factories{
+        {TLMStartServiceLog::kType, [] { return std::make_shared<TLMStartServiceLog>(); }},
+    };
+};
+LogTypes& logTypes() {
+    static auto* types = new LogTypes;
+    return *types;
+}
+}  // namespace
+
+void TLMAbstractLog::registerLogType(const std::string& type, Factory factory) {
+    auto& t = logTypes();
+    std::lock_guard lock(t.mutex);
+    t.factories[type] = std::move(factory);
+}
+
+std::shared_ptr<TLMAbstractLog> TLMAbstractLog::logFromDictionary(const TLMJson& json) {
+    if (!json.is_object()) return nullptr;
+    auto typeIt = json.find("type");
+    if (typeIt == json.end() || !typeIt->is_string()) return nullptr;
+    Factory factory;
+    {
+        auto& t = logTypes();
+        std::lock_guard lock(t.mutex);
+        auto it = t.factories.find(typeIt->get<std::string>());
+        if (it == t.factories.end()) return nullptr;
+        factory = it->second;
+    }
+    auto log = factory();
+    if (!log || !log->deserializeFromDictionary(json)) return nullptr;
+    return log;
+}
+
+// ---- log with properties -------------------------------------------------------------------
+
+TLMJson TLMLogWithProperties::serializeToDictionary() const {
+    TLMJson json = TLMAbstractLog::serializeToDictionary();
+    if (properties && !properties->empty()) json["properties"] = *properties;
+    return json;
+}
+
+bool TLMLogWithProperties::deserializeFromDictionary(const TLMJson& json) {
+    if (!TLMAbstractLog::deserializeFromDictionary(json)) return false;
+    bool ok = true;
+    properties.reset();
+    if (auto p = tlmjson::object(json, "properties", ok)) {
+        std::map<std::string, std::string> values;
+        for (auto it = p->begin(); it != p->end(); ++it) {
+            if (!it.value().is_string()) return false;
+            values.emplace(it.key(), it.value().get<std::string>());
+        }
+        properties = std::move(values);
+    }
+    return ok;
+}
+
+bool TLMLogWithProperties::isEqual(const TLMSerializableObject& other) const {
+    auto o = dynamic_cast<const TLMLogWithProperties*>(&other);
+    return o && TLMAbstractLog::isEqual(other) && TLMOptionalEqual(properties, o->properties);
+}
+
+void TLMLogWithProperties::encodeWithCoder(TLMKeyedArchiver& c) const {
+    TLMAbstractLog::encodeWithCoder(c);
+    c.encodeStringMap("properties", properties);
+}
+
+bool TLMLogWithProperties::initWithCoder(const TLMKeyedUnarchiver& c) {
+    if (!TLMAbstractLog::initWithCoder(c)) return false;
+    properties = c.decodeStringMap("properties");
+    return !c.failed();
+}
+
+// ---- start-service log ---------------------------------------------------------------------
+
+TLMStartServiceLog::TLMStartServiceLog() { type = kType; }
+
+TLMJson TLMStartServiceLog::serializeToDictionary() const {
+    TLMJson json = TLMAbstractLog::serializeToDictionary();
+    if (services) {
+        json["services"] = *services;
+        json["isEventCollectorEnabled"] = isEventCollectorEnabled;
+    }
+    return json;
+}
+
+bool TLMStartServiceLog::deserializeFromDictionary(const TLMJson& json) {
+    if (!TLMAbstractLog::deserializeFromDictionary(json)) return false;
+    bool ok = true;
+    services.reset();
+    if (auto s = tlmjson::array(json, "services", ok)) {
+        std::vector<std::string> names;
+        for (const auto& e : *s) {
+            if (!e.is_string()) return false;
+            names.push_back(e.get<std::string>());
+        }
+        services = std::move(names);
+    }
+    isEventCollectorEnabled = tlmjson::boolean(json, "isEventCollectorEnabled", ok).value_or(false);
+    return ok;
+}
+
+bool TLMStartServiceLog::isEqual(const TLMSerializableObject& other) const {
+    auto o = dynamic_cast<const TLMStartServiceLog*>(&other);
+    return o && TLMAbstractLog::isEqual(other) && TLMOptionalEqual(services, o->services);
+}
+
+void TLMStartServiceLog::encodeWithCoder(TLMKeyedArchiver& c) const {
+    TLMAbstractLog::encodeWithCoder(c);
+    c.encodeStrings("services", services);
+    c.encodeBool("isEventCollectorEnabled", isEventCollectorEnabled);
+}
+
+bool TLMStartServiceLog::initWithCoder(const TLMKeyedUnarchiver& c) {
+    // Decoding does not run init: the type comes from the archive.
+    type.reset();
+    if (!TLMAbstractLog::initWithCoder(c)) return false;
+    services = c.decodeStrings("services");
+    isEventCollectorEnabled = c.decodeBool("isEventCollectorEnabled");
+    return !c.failed();
+}
+
+// ---- container -----------------------------------------------------------------------------
+
+std::optional<std::string> TLMLogContainer::serializeLogWithPrettyPrinting(bool pretty) const {
+    TLMJson list = TLMJson::array();
+    for (const auto& log : logs) {
+        if (!log) continue;
+        auto json = log->serializeToDictionary();
+        if (!json.is_null()) list.push_back(std::move(json));
+    }
+    TLMJson body = TLMJson::object();
+    body["logs"] = std::move(list);
+    auto text = tlmjson::dump(body, pretty);
+    if (!text) TLMLogError(kTLMLogTag, "Couldn't serialize log container to json: the writer failed");
+    return text;
+}
+
+bool TLMLogContainer::isValid() const {
+    if (logs.empty()) {
+        TLMLogVerbose(kTLMLogTag, "TLMLogContainer: there are no logs in container.");
+        return false;
+    }
+    for (const auto& log : logs) {
+        if (!log || !log->isValid()) return false;
+    }
+    return true;
+}

@@ -1,0 +1,88 @@
+#pragma once
+// One named, typed value of an analytics event: boolean, date and time, double, 64-bit integer or
+// string. JSON object and archive: "type", "name", "value". The name takes no part in equality.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "tellium/model/TLMSerializableObject.h"
+
+class TLMTypedProperty : public TLMSerializableObject {
+public:
+    std::optional<std::string> type;
+    std::optional<std::string> name;
+
+    TLMJson serializeToDictionary() const override;
+    bool deserializeFromDictionary(const TLMJson& json) override;
+    bool isEqual(const TLMSerializableObject& other) const override;
+    void encodeWithCoder(TLMKeyedArchiver& coder) const override;
+    bool initWithCoder(const TLMKeyedUnarchiver& coder) override;
+
+    // A property of the class its "type" names, read from its JSON object; nothing otherwise.
+    static std::shared_ptr<TLMTypedProperty> propertyFromDictionary(const TLMJson& json);
+};
+
+class TLMBooleanTypedProperty : public TLMTypedProperty {
+public:
+    TLMBooleanTypedProperty() { type = "boolean"; }
+    bool value = false;
+    std::string archiveClassName() const override { return "TLMBooleanTypedProperty"; }
+    TLMJson serializeToDictionary() const override;
+    bool deserializeFromDictionary(const TLMJson& json) override;
+    bool isEqual(const TLMSerializableObject& other) const override;
+    void encodeWithCoder(TLMKeyedArchiver& coder) const override;
+    bool initWithCoder(const TLMKeyedUnarchiver& coder) override;
+};
+
+class TLMDateTimeTypedProperty : public TLMTypedProperty {
+public:
+    TLMDateTimeTypedProperty() { type = "dateTime"; }
+    std::optional<TLMDate> value;
+    std::string archiveClassName() const override { return "TLMDateTimeTypedProperty"; }
+    TLMJson serializeToDictionary() const override;
+    bool deserializeFromDictionary(const TLMJson& json) override;
+    bool isEqual(const TLMSerializableObject& other) const override;
+    void encodeWithCoder(TLMKeyedArchiver& coder) const override;
+    bool initWithCoder(const TLMKeyedUnarchiver& coder) override;
+};
+
+class TLMDoubleTypedProperty : public TLMTypedProperty {
+public:
+    TLMDoubleTypedProperty() { type = "double"; }
+    double value() const { return value_; }
+    // Refuses NaN and the infinities (JSON has no form for them); false and logged then.
+    bool setValue(double value);
+    std::string archiveClassName() const override { return "TLMDoubleTypedProperty"; }
+    TLMJson serializeToDictionary() const override;
+    bool deserializeFromDictionary(const TLMJson& json) override;
+    bool isEqual(const TLMSerializableObject& other) const override;
+    void encodeWithCoder(TLMKeyedArchiver& coder) const override;
+    bool initWithCoder(const TLMKeyedUnarchiver& coder) override;
+
+private:
+    double value_ = 0;
+};
+
+class TLMLongTypedProperty : public TLMTypedProperty {
+public:
+    TLMLongTypedProperty() { type = "long"; }
+    int64_t value = 0;
+    std::string archiveClassName() const override { return "TLMLongTypedProperty"; }
+    TLMJson serializeToDictionary() const override;
+    bool deserializeFromDictionary(const TLMJson& json) override;
+    bool isEqual(const TLMSerializableObject& other) const override;
+    void encodeWithCoder(TLMKeyedArchiver& coder) const override;
+    bool initWithCoder(const TLMKeyedUnarchiver& coder) override;
+};
+
+class TLMStringTypedProperty : public TLMTypedProperty {
+public:
+    TLMStringTypedProperty() { type = "string"; }
+    std::optional<std::string> value;
+    std::string archiveClassName() const override { return "TLMStringTypedProperty"; }
+    TLMJson serializeToDictionary() const override;
+    bool deserializeFromDictionary(const TLMJson& json) override;
+    bool isEqual(const TLMSerializableObject& other) const override;
+    void encodeWithCoder(TLMKeyedArchiver& coder) const override;
+    bool initWithCoder(const TLMKeyedUnarchiver& coder) override;
+};

@@ -1,0 +1,116 @@
+#pragma once
+// The parts of a Common Schema log: its nine extension records, their container, and the data
+// part. Each record writes a JSON key only for a present field and drops out (null) when it has
+// nothing to write.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tellium/model/TLMSerializableObject.h"
+
+#define TLM_CS_RECORD_DECLS(Name)                                           \
+    std::string archiveClassName() const override { return #Name; }        \
+    TLMJson serializeToDictionary() const override;                        \
+    bool deserializeFromDictionary(const TLMJson& json) override;          \
+    bool isValid() const override { return true; }                         \
+    bool isEqual(const TLMSerializableObject& other) const override;       \
+    void encodeWithCoder(TLMKeyedArchiver& coder) const override;          \
+    bool initWithCoder(const TLMKeyedUnarchiver& coder) override;
+
+class TLMCSRecord : public TLMSerializableObject, public TLMModel {};
+
+class TLMMetadataExtension : public TLMCSRecord {
+public:
+    std::optional<TLMJson> metadata;  // a JSON object
+    TLM_CS_RECORD_DECLS(TLMMetadataExtension)
+};
+
+class TLMProtocolExtension : public TLMCSRecord {
+public:
+    std::optional<std::vector<std::string>> ticketKeys;
+    std::optional<std::string> devMake;
+    std::optional<std::string> devModel;
+    TLM_CS_RECORD_DECLS(TLMProtocolExtension)
+};
+
+class TLMUserExtension : public TLMCSRecord {
+public:
+    std::optional<std::string> localId;
+    std::optional<std::string> locale;
+    TLM_CS_RECORD_DECLS(TLMUserExtension)
+};
+
+class TLMDeviceExtension : public TLMCSRecord {
+public:
+    std::optional<std::string> localId;
+    TLM_CS_RECORD_DECLS(TLMDeviceExtension)
+};
+
+class TLMOSExtension : public TLMCSRecord {
+public:
+    std::optional<std::string> name;
+    std::optional<std::string> ver;
+    TLM_CS_RECORD_DECLS(TLMOSExtension)
+};
+
+class TLMAppExtension : public TLMCSRecord {
+public:
+    std::optional<std::string> appId;  // JSON and archive key "id"
+    std::optional<std::string> ver;
+    std::optional<std::string> name;
+    std::optional<std::string> locale;
+    std::optional<std::string> userId;
+    TLM_CS_RECORD_DECLS(TLMAppExtension)
+};
+
+class TLMNetExtension : public TLMCSRecord {
+public:
+    std::optional<std::string> provider;
+    TLM_CS_RECORD_DECLS(TLMNetExtension)
+};
+
+class TLMSDKExtension : public TLMCSRecord {
+public:
+    std::optional<std::string> libVer;
+    std::optional<std::string> epoch;
+    int64_t seq = 0;
+    std::optional<std::string> installId;  // a UUID, written in upper case
+    TLM_CS_RECORD_DECLS(TLMSDKExtension)
+};
+
+class TLMLocExtension : public TLMCSRecord {
+public:
+    std::optional<std::string> tz;
+    TLM_CS_RECORD_DECLS(TLMLocExtension)
+};
+
+class TLMCSExtensions : public TLMSerializableObject, public TLMModel {
+public:
+    std::shared_ptr<TLMMetadataExtension> metadataExt;
+    std::shared_ptr<TLMProtocolExtension> protocolExt;
+    std::shared_ptr<TLMUserExtension> userExt;
+    std::shared_ptr<TLMDeviceExtension> deviceExt;
+    std::shared_ptr<TLMOSExtension> osExt;
+    std::shared_ptr<TLMAppExtension> appExt;
+    std::shared_ptr<TLMNetExtension> netExt;
+    std::shared_ptr<TLMSDKExtension> sdkExt;
+    std::shared_ptr<TLMLocExtension> locExt;
+
+    std::string archiveClassName() const override { return "TLMCSExtensions"; }
+    TLMJson serializeToDictionary() const override;
+    bool deserializeFromDictionary(const TLMJson& json) override;
+    bool isValid() const override;
+    bool isEqual(const TLMSerializableObject& other) const override;
+    void encodeWithCoder(TLMKeyedArchiver& coder) const override;
+    bool initWithCoder(const TLMKeyedUnarchiver& coder) override;
+};
+
+class TLMCSData : public TLMCSRecord {
+public:
+    std::optional<TLMJson> properties;  // a JSON object
+    TLM_CS_RECORD_DECLS(TLMCSData)
+};
+
+#undef TLM_CS_RECORD_DECLS

@@ -1,0 +1,190 @@
+#include "tellium/storage/TLMDBStorage.h"
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <ctime>
+
+#include "tellium/TLMLogger.h"
+
+namespace {
+bool isDamage(int rc) {
+    rc &= 0xFF;
+    return rc == SQLITE_CORRUPT || rc == SQLITE_NOTADB;
+}
+}  // namespace
+
+TLMDBStorage::TLMDBStorage(std::filesystem::path file, std::string schema, int64_t maxSizeInBytes)
+    : maxSizeInBytes_(maxSizeInBytes), file_(std::move(file)), schema_(std::move(schema)) {
+    std::lock_guard lock(mutex_);
+    open();
+}
+
+TLMDBStorage::~TLMDBStorage() {
+    std::lock_guard lock(mutex_);
+    close();
+}
+
+void TLMDBStorage::close() {
+    for (auto& [sql, stmt] : statements_) sqlite3_finalize(stmt);
+    statements_.clear();
+    if (db_) sqlite3_close_v2(db_);
+    db_ = nullptr;
+}
+
+bool TLMDBStorage::open() {
+    if (openOnce()) return true;
+    // Not a database, or damaged: keep it for whoever wants to look and start a new one.
+    moveAside();
+    if (openOnce()) return true;
+    TLMLogError(kTLMLogTag, "Failed to open database at " + file_.string() + "; logs will not be stored.");
+    return false;
+}
+
+bool TLMDBStorage::openOnce() {
+    close();
+    std::error_code ec;
+    std::filesystem::create_directories(file_.parent_path(), ec);
+    int rc = sqlite3_open_v2(file_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+        TLMLogError(kTLMLogTag, "Failed to open database with result code: " + std::to_string(rc));
+        close();
+        return false;
+    }
+    sqlite3_busy_timeout(db_, 1000);
+    // auto_vacuum only takes effect before the first table exists; journal_mode reads the header,
+    // which is where a file that is not a database shows.
+    const std::string setup = "PRAGMA auto_vacuum = FULL; PRAGMA journal_mode = DELETE; " + schema_;
+    char* error = nullptr;
+    rc = sqlite3_exec(db_, setup.c_str(), nullptr, nullptr, &error);
+    if (rc != SQLITE_OK) {
+        TLMLogError(kTLMLogTag, "Failed to prepare database: " + std::string(error ? error : "") + " (" +
+                                    std::to_string(rc) + ")");
+        sqlite3_free(error);
+        close();
+        return false;
+    }
+    applyMaxPageCount(std::max<int64_t>(1, maxSizeInBytes_ / std::max<int64_t>(1, pageSize())));
+    return true;
+}
+
+void TLMDBStorage::moveAside() {
+    close();
+    std::error_code ec;
+    if (!std::filesystem::exists(file_, ec)) return;
+    char stamp[32];
+    std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    gmtime_r(&now, &tm);
+    std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &tm);
+    auto aside = file_;
+    aside += std::string(".bad-") + stamp;
+    for (int n = 1; std::filesystem::exists(aside, ec); ++n) {
+        aside = file_;
+        aside += std::string(".bad-") + stamp + "-" + std::to_string(n);
+    }
+    std::filesystem::rename(file_, aside, ec);
+    if (ec) std::filesystem::remove(file_, ec);
+    // A journal left by the old file belongs to it, never to the new one.
+    auto journal = file_;
+    journal += "-journal";
+    auto asideJournal = aside;
+    asideJournal += "-journal";
+    std::filesystem::rename(journal, asideJournal, ec);
+    TLMLogError(kTLMLogTag, "The log database was damaged; it was moved to " + aside.string() + " and a new one made.");
+}
+
+bool TLMDBStorage::recoverIfDamaged(int rc) {
+    if (!isDamage(rc)) return false;
+    moveAside();
+    open();
+    databaseWasReset();
+    return true;
+}
+
+sqlite3_stmt* TLMDBStorage::statement(const std::string& sql, int& rc) {
+    rc = SQLITE_OK;
+    if (!db_) {
+        rc = SQLITE_CANTOPEN;
+        return nullptr;
+    }
+    if (auto it = statements_.find(sql); it != statements_.end()) return it->second;
+    sqlite3_stmt* stmt = nullptr;
+    rc = sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
+    if (rc != SQLITE_OK) {
+        TLMLogError(kTLMLogTag, "Failed to prepare SQL statement: " + std::string(sqlite3_errmsg(db_)));
+        sqlite3_finalize(stmt);
+        return nullptr;
+    }
+    statements_.emplace(sql, stmt);
+    return stmt;
+}
+
+int TLMDBStorage::executeNonSelectionQuery(const std::string& sql, const TLMStorageBindableArray& values) {
+    return executeSelectionQuery(sql, values, nullptr);
+}
+
+int TLMDBStorage::executeSelectionQuery(const std::string& sql, const TLMStorageBindableArray& values, const Row& row) {
+    int rc;
+    sqlite3_stmt* stmt = statement(sql, rc);
+    if (!stmt) return rc;
+    rc = values.bindAllValuesWithStatement(stmt, db_);
+    if (rc == SQLITE_OK) {
+        for (;;) {
+            rc = sqlite3_step(stmt);
+            if (rc != SQLITE_ROW) break;
+            if (row && !row(stmt)) {
+                rc = SQLITE_DONE;
+                break;
+            }
+        }
+    }
+    sqlite3_reset(stmt);
+    sqlite3_clear_bindings(stmt);
+    if (rc != SQLITE_DONE && rc != SQLITE_OK && (rc & 0xFF) != SQLITE_FULL) {
+        TLMLogError(kTLMLogTag, "Query failed with error: " + std::to_string(rc) + ". Message: " + sqlite3_errmsg(db_));
+    }
+    return rc;
+}
+
+int64_t TLMDBStorage::pageSize() {
+    std::lock_guard lock(mutex_);
+    int64_t size = 4096;
+    if (db_) executeSelectionQuery("PRAGMA page_size", {}, [&](sqlite3_stmt* s) {
+        size = sqlite3_column_int64(s, 0);
+        return false;
+    });
+    return size;
+}
+
+int64_t TLMDBStorage::pageCount() {
+    std::lock_guard lock(mutex_);
+    int64_t count = 0;
+    if (db_) executeSelectionQuery("PRAGMA page_count", {}, [&](sqlite3_stmt* s) {
+        count = sqlite3_column_int64(s, 0);
+        return false;
+    });
+    return count;
+}
+
+int64_t TLMDBStorage::maxPageCount() {
+    std::lock_guard lock(mutex_);
+    int64_t count = 0;
+    if (db_) executeSelectionQuery("PRAGMA max_page_count", {}, [&](sqlite3_stmt* s) {
+        count = sqlite3_column_int64(s, 0);
+        return false;
+    });
+    return count;
+}
+
+int64_t TLMDBStorage::applyMaxPageCount(int64_t pages) {
+    if (!db_) return 0;
+    // A pragma's value cannot be a bound parameter.
+    int64_t result = 0;
+    const std::string sql = "PRAGMA max_page_count = " + std::to_string(pages);
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW)
+        result = sqlite3_column_int64(stmt, 0);
+    sqlite3_finalize(stmt);
+    return result;
+}

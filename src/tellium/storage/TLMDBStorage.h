@@ -1,0 +1,60 @@
+#pragma once
+// An SQLite database in one file, opened once and kept: statements are prepared once and reused,
+// their parameters bound from a TLMStorageBindableArray. The file uses a rollback journal (a size
+// cap cannot bound a write-ahead log) and full auto-vacuum, so deleted rows give their pages
+// back to the file system at once. A file that is not a database (or is damaged) is moved aside
+// and a new database made in its place; the application never stops for it.
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include "tellium/storage/TLMStorageBindableArray.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+class TLMDBStorage {
+public:
+    // `schema`: the statements that create the tables and indexes when missing.
+    TLMDBStorage(std::filesystem::path file, std::string schema, int64_t maxSizeInBytes);
+    virtual ~TLMDBStorage();
+    TLMDBStorage(const TLMDBStorage&) = delete;
+    TLMDBStorage& operator=(const TLMDBStorage&) = delete;
+
+    const std::filesystem::path& file() const { return file_; }
+    int64_t pageSize();
+    int64_t pageCount();
+    int64_t maxPageCount();
+
+protected:
+    using Row = std::function<bool(sqlite3_stmt*)>;  // answers false to stop stepping
+    // Each answers SQLite's result code (SQLITE_DONE / SQLITE_OK on success). Caller holds mutex_.
+    int executeNonSelectionQuery(const std::string& sql, const TLMStorageBindableArray& values);
+    int executeSelectionQuery(const std::string& sql, const TLMStorageBindableArray& values, const Row& row);
+    // Applies the size cap; answers the cap that holds now, in pages.
+    int64_t applyMaxPageCount(int64_t pages);
+    bool isOpen() const { return db_ != nullptr; }
+    sqlite3* database() const { return db_; }
+    // A damaged file seen mid-run: move it aside and start again. Answers whether it did.
+    bool recoverIfDamaged(int rc);
+    // Called after the database was replaced by a new, empty one.
+    virtual void databaseWasReset() {}
+
+    std::recursive_mutex mutex_;
+    int64_t maxSizeInBytes_;
+
+private:
+    bool open();
+    bool openOnce();
+    void close();
+    void moveAside();
+    sqlite3_stmt* statement(const std::string& sql, int& rc);
+
+    std::filesystem::path file_;
+    std::string schema_;
+    sqlite3* db_ = nullptr;
+    std::unordered_map<std::string, sqlite3_stmt*> statements_;
+};

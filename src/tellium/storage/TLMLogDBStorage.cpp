@@ -1,0 +1,278 @@
+#include "tellium/storage/TLMLogDBStorage.h"
+
+#include <sqlite3.h>
+
+#include "platform/defaults/Base64.h"
+#include "tellium/TLMLogger.h"
+#include "tellium/model/commonschema/TLMCommonSchemaLog.h"
+#include "tellium/util/TLMPlatformHooks.h"
+#include "tellium/util/TLMUtility.h"
+
+namespace {
+
+std::optional<std::string> columnText(sqlite3_stmt* s, int i) {
+    if (sqlite3_column_type(s, i) == SQLITE_NULL) return std::nullopt;
+    auto p = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
+    return std::string(p ? p : "", static_cast<std::size_t>(sqlite3_column_bytes(s, i)));
+}
+
+std::filesystem::path keyFileBeside(const std::filesystem::path& db) {
+    return db.parent_path() / "TargetTokenKey";
+}
+
+constexpr const char* kInsert =
+    "INSERT INTO \"logs\" (\"groupId\", \"log\", \"targetToken\", \"targetKey\", \"priority\") VALUES (?, ?, ?, ?, ?)";
+constexpr const char* kDeleteId = "DELETE FROM \"logs\" WHERE \"id\" = ?";
+
+}  // namespace
+
+std::string TLMLogDBStorage::schema() {
+    return "CREATE TABLE IF NOT EXISTS \"logs\" ("
+           "\"id\" INTEGER PRIMARY KEY AUTOINCREMENT, "
+           "\"groupId\" TEXT NOT NULL, "
+           "\"log\" TEXT NOT NULL, "
+           "\"targetToken\" TEXT, "
+           "\"targetKey\" TEXT, "
+           "\"priority\" INTEGER NOT NULL DEFAULT 0); "
+           "CREATE INDEX IF NOT EXISTS \"ix_logs_groupId_priority_id\" ON \"logs\" (\"groupId\", \"priority\" DESC, \"id\" ASC);";
+}
+
+TLMLogDBStorage::TLMLogDBStorage() : TLMLogDBStorage(TLMPlatform::telliumFolder() / "Logs.sqlite") {}
+
+TLMLogDBStorage::TLMLogDBStorage(std::filesystem::path file, std::shared_ptr<TLMEncrypter> encrypter,
+                                 int64_t maxSizeInBytes)
+    : TLMDBStorage(file, schema(), maxSizeInBytes),
+      encrypter_(encrypter ? std::move(encrypter) : std::make_shared<TLMEncrypter>(keyFileBeside(file))) {}
+
+void TLMLogDBStorage::databaseWasReset() {
+    batches_.clear();
+    reserved_.clear();
+}
+
+bool TLMLogDBStorage::isReservedLocked(int64_t id) const { return reserved_.count(id) != 0; }
+
+// ---- saving --------------------------------------------------------------------------------
+
+bool TLMLogDBStorage::saveLog(const std::shared_ptr<TLMAbstractLog>& log, const std::string& groupId, uint32_t flags) {
+    if (!log) return false;
+    const std::string text = defaults::base64Encode(TLMUtility::archiveKeyedData(*log));
+    std::optional<std::string> token;
+    std::optional<std::string> targetKey;
+    if (std::dynamic_pointer_cast<TLMCommonSchemaLog>(log)) {
+        if (auto tokens = log->transmissionTargetTokens(); tokens && !tokens->empty()) {
+            const std::string& first = *tokens->begin();
+            targetKey = TLMUtility::targetKeyFromTargetToken(first);
+            token = encrypter_->encryptString(first);
+            if (!token) {
+                TLMLogError(kTLMLogTag, "Failed to encrypt the target token; the log is not stored.");
+                return false;
+            }
+        }
+    }
+    TLMStorageBindableArray values;
+    values.addString(groupId);
+    values.addString(text);
+    values.addString(token);
+    values.addString(targetKey);
+    values.addNumber(static_cast<int64_t>(flags & 0xFFu));
+
+    std::lock_guard lock(mutex_);
+    for (int attempt = 0;; ++attempt) {
+        int rc = executeNonSelectionQuery(kInsert, values);
+        if (rc == SQLITE_DONE) return true;
+        if (recoverIfDamaged(rc) && attempt == 0) continue;
+        if ((rc & 0xFF) != SQLITE_FULL) {
+            TLMLogError(kTLMLogTag, "Failed to save log of type " + log->type.value_or("(null)") + ", result code " +
+                                        std::to_string(rc));
+            return false;
+        }
+        // Full: make room with the oldest log of the lowest priority that no batch holds.
+        if (!evictOneLocked()) {
+            TLMLogError(kTLMLogTag, "The log database is full and holds nothing that can make room; the log is not stored.");
+            return false;
+        }
+    }
+}
+
+bool TLMLogDBStorage::evictOneLocked() {
+    std::optional<int64_t> victim;
+    executeSelectionQuery("SELECT \"id\" FROM \"logs\" ORDER BY \"priority\" ASC, \"id\" ASC", {}, [&](sqlite3_stmt* s) {
+        int64_t id = sqlite3_column_int64(s, 0);
+        if (isReservedLocked(id)) return true;
+        victim = id;
+        return false;
+    });
+    if (!victim) return false;
+    TLMStorageBindableArray values;
+    values.addNumber(*victim);
+    if (executeNonSelectionQuery(kDeleteId, values) != SQLITE_DONE) return false;
+    TLMLogWarning(kTLMLogTag, "The log database is full; deleted the oldest log of the lowest priority (Id " +
+                                  std::to_string(*victim) + ").");
+    return true;
+}
+
+// ---- loading -------------------------------------------------------------------------------
+
+std::shared_ptr<TLMAbstractLog> TLMLogDBStorage::decodeRowLocked(int64_t id, const std::string& text,
+                                                                 const std::optional<std::string>& token) {
+    std::shared_ptr<TLMAbstractLog> log;
+    if (auto bytes = defaults::base64Decode(text)) log = TLMUtility::unarchiveKeyedDataOfClass<TLMAbstractLog>(*bytes);
+    if (!log) {
+        TLMLogError(kTLMLogTag, "Deserialization failed for log with Id " + std::to_string(id));
+        return nullptr;
+    }
+    if (token) {
+        auto plain = encrypter_->decryptString(*token);
+        if (!plain) {
+            TLMLogError(kTLMLogTag, "Failed to decrypt the target token for log with Id " + std::to_string(id) + ".");
+            return nullptr;
+        }
+        if (plain->empty()) {
+            TLMLogError(kTLMLogTag, "Unexpected empty target token for log with Id " + std::to_string(id) + ".");
+            return nullptr;
+        }
+        log->addTransmissionTargetToken(*plain);
+    }
+    return log;
+}
+
+bool TLMLogDBStorage::loadLogsWithGroupId(const std::string& groupId, std::size_t limit,
+                                          const std::optional<std::vector<std::string>>& excludedTargetKeys,
+                                          const TLMLoadDataCompletionHandler& completionHandler) {
+    std::vector<std::shared_ptr<TLMAbstractLog>> logs;
+    std::optional<std::string> batchId;
+    bool more = false;
+    {
+        std::lock_guard lock(mutex_);
+        std::string sql = "SELECT \"id\", \"log\", \"targetToken\" FROM \"logs\" WHERE \"groupId\" = ?";
+        TLMStorageBindableArray values;
+        values.addString(groupId);
+        if (excludedTargetKeys && !excludedTargetKeys->empty()) {
+            sql += " AND (\"targetKey\" IS NULL OR \"targetKey\" NOT IN (";
+            for (std::size_t i = 0; i < excludedTargetKeys->size(); ++i) {
+                sql += i ? ", ?" : "?";
+                values.addString((*excludedTargetKeys)[i]);
+            }
+            sql += "))";
+        }
+        sql += " ORDER BY \"priority\" DESC, \"id\" ASC";
+
+        std::vector<int64_t> ids;
+        std::vector<int64_t> unreadable;
+        int rc = executeSelectionQuery(sql, values, [&](sqlite3_stmt* s) {
+            int64_t id = sqlite3_column_int64(s, 0);
+            if (isReservedLocked(id)) return true;
+            if (logs.size() >= limit) {
+                more = true;
+                return false;
+            }
+            auto log = decodeRowLocked(id, columnText(s, 1).value_or(""), columnText(s, 2));
+            if (!log) {
+                unreadable.push_back(id);
+                return true;
+            }
+            ids.push_back(id);
+            logs.push_back(std::move(log));
+            return true;
+        });
+        if (recoverIfDamaged(rc)) {
+            logs.clear();
+            ids.clear();
+            unreadable.clear();
+            more = false;
+        }
+        // A row that cannot be read back would otherwise head every later batch of its group.
+        if (!unreadable.empty()) deleteIdsLocked(unreadable);
+        if (!logs.empty()) {
+            batchId = TLMUtility::uuidString();
+            for (auto id : ids) reserved_.insert(id);
+            batches_[{groupId, *batchId}] = std::move(ids);
+        }
+    }
+    if (completionHandler) completionHandler(logs, batchId);
+    return more;
+}
+
+// ---- deleting ------------------------------------------------------------------------------
+
+void TLMLogDBStorage::deleteIdsLocked(const std::vector<int64_t>& ids) {
+    if (ids.empty()) return;
+    executeNonSelectionQuery("BEGIN", {});
+    for (auto id : ids) {
+        TLMStorageBindableArray values;
+        values.addNumber(id);
+        executeNonSelectionQuery(kDeleteId, values);
+    }
+    int rc = executeNonSelectionQuery("COMMIT", {});
+    if (rc != SQLITE_DONE) executeNonSelectionQuery("ROLLBACK", {});
+}
+
+void TLMLogDBStorage::deleteLogsWithBatchId(const std::string& batchId, const std::string& groupId) {
+    std::lock_guard lock(mutex_);
+    auto it = batches_.find({groupId, batchId});
+    if (it == batches_.end()) return;
+    deleteIdsLocked(it->second);
+    for (auto id : it->second) reserved_.erase(id);
+    batches_.erase(it);
+    TLMLogVerbose(kTLMLogTag, "Deleted logs of batch " + batchId + " of group " + groupId + ".");
+}
+
+std::vector<std::shared_ptr<TLMAbstractLog>> TLMLogDBStorage::deleteLogsWithGroupId(const std::string& groupId) {
+    std::vector<std::shared_ptr<TLMAbstractLog>> logs;
+    std::lock_guard lock(mutex_);
+    TLMStorageBindableArray values;
+    values.addString(groupId);
+    executeSelectionQuery("SELECT \"id\", \"log\", \"targetToken\" FROM \"logs\" WHERE \"groupId\" = ? ORDER BY \"id\" ASC",
+                          values, [&](sqlite3_stmt* s) {
+                              if (auto log = decodeRowLocked(sqlite3_column_int64(s, 0), columnText(s, 1).value_or(""),
+                                                             columnText(s, 2)))
+                                  logs.push_back(std::move(log));
+                              return true;
+                          });
+    executeNonSelectionQuery("DELETE FROM \"logs\" WHERE \"groupId\" = ?", values);
+    for (auto it = batches_.begin(); it != batches_.end();) {
+        if (it->first.first == groupId) {
+            for (auto id : it->second) reserved_.erase(id);
+            it = batches_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return logs;
+}
+
+std::size_t TLMLogDBStorage::countLogs() {
+    std::lock_guard lock(mutex_);
+    std::size_t count = 0;
+    int rc = executeSelectionQuery("SELECT COUNT(*) FROM \"logs\"", {}, [&](sqlite3_stmt* s) {
+        count = static_cast<std::size_t>(sqlite3_column_int64(s, 0));
+        return false;
+    });
+    recoverIfDamaged(rc);
+    return count;
+}
+
+// ---- size cap ------------------------------------------------------------------------------
+
+void TLMLogDBStorage::setMaxStorageSize(int64_t sizeInBytes, std::function<void(bool)> completionHandler) {
+    bool ok = false;
+    if (sizeInBytes < kTLMMinimumDatabaseSizeInBytes) {
+        TLMLogWarning(kTLMLogTag, "Cannot set storage size to " + std::to_string(sizeInBytes) +
+                                      " bytes, minimum value is " + std::to_string(kTLMMinimumDatabaseSizeInBytes) + " bytes");
+    } else {
+        std::lock_guard lock(mutex_);
+        if (isOpen()) {
+            const int64_t pageBytes = std::max<int64_t>(1, pageSize());
+            const int64_t pages = sizeInBytes / pageBytes;
+            while (pageCount() > pages && evictOneLocked()) {
+            }
+            const int64_t applied = applyMaxPageCount(pages);
+            ok = applied == pages;
+            if (ok) maxSizeInBytes_ = sizeInBytes;
+            else
+                TLMLogError(kTLMLogTag, "Could not set the log database's size limit to " + std::to_string(sizeInBytes) +
+                                            " bytes; it holds " + std::to_string(pageCount() * pageBytes) + " bytes.");
+        }
+    }
+    if (completionHandler) completionHandler(ok);
+}

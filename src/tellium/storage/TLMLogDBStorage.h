@@ -1,0 +1,58 @@
+#pragma once
+// The durable store of telemetry logs: <data>/Tellium/Logs.sqlite, table "logs" (id, groupId,
+// log, targetToken, targetKey, priority). A log is kept as the Base64 text of its keyed archive;
+// a Common Schema log also keeps its first target token, encrypted, and that token's target key.
+// Batches are reserved in memory for the rest of the process. When the size cap is reached the
+// oldest log of the lowest priority that no batch holds makes room; a row that cannot be read
+// back is deleted rather than left to block every later batch. Safe to use from any thread.
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "tellium/storage/TLMDBStorage.h"
+#include "tellium/storage/TLMStorage.h"
+#include "tellium/util/TLMEncrypter.h"
+
+inline constexpr int64_t kTLMDefaultDatabaseSizeInBytes = 10 * 1024 * 1024;
+inline constexpr int64_t kTLMMinimumDatabaseSizeInBytes = 24 * 1024;
+
+class TLMLogDBStorage final : public TLMStorage, public TLMDBStorage {
+public:
+    // The store in the SDK's folder (Logs.sqlite), its target-token key file beside it.
+    TLMLogDBStorage();
+    // A store at that file (tests, benchmarks); `encrypter` defaults to a key file beside it.
+    explicit TLMLogDBStorage(std::filesystem::path file, std::shared_ptr<TLMEncrypter> encrypter = nullptr,
+                             int64_t maxSizeInBytes = kTLMDefaultDatabaseSizeInBytes);
+
+    bool saveLog(const std::shared_ptr<TLMAbstractLog>& log, const std::string& groupId, uint32_t flags) override;
+    bool loadLogsWithGroupId(const std::string& groupId, std::size_t limit,
+                             const std::optional<std::vector<std::string>>& excludedTargetKeys,
+                             const TLMLoadDataCompletionHandler& completionHandler) override;
+    void deleteLogsWithBatchId(const std::string& batchId, const std::string& groupId) override;
+    std::vector<std::shared_ptr<TLMAbstractLog>> deleteLogsWithGroupId(const std::string& groupId) override;
+    std::size_t countLogs() override;
+    // Sizes below 24 KiB are refused. Lowering the cap below what the file holds makes room
+    // the same way a full store does.
+    void setMaxStorageSize(int64_t sizeInBytes, std::function<void(bool)> completionHandler) override;
+
+    static std::string schema();
+
+protected:
+    void databaseWasReset() override;
+
+private:
+    using BatchKey = std::pair<std::string, std::string>;  // group id, batch id
+    bool evictOneLocked();
+    bool isReservedLocked(int64_t id) const;
+    void deleteIdsLocked(const std::vector<int64_t>& ids);
+    std::shared_ptr<TLMAbstractLog> decodeRowLocked(int64_t id, const std::string& text,
+                                                    const std::optional<std::string>& token);
+
+    std::shared_ptr<TLMEncrypter> encrypter_;
+    std::map<BatchKey, std::vector<int64_t>> batches_;
+    std::unordered_set<int64_t> reserved_;
+};

@@ -1,0 +1,31 @@
+#pragma once
+// The log store as the channel units see it (a fake can stand in for it in their tests).
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tellium/model/TLMAbstractLog.h"
+
+using TLMLoadDataCompletionHandler =
+    std::function<void(const std::vector<std::shared_ptr<TLMAbstractLog>>& logs, const std::optional<std::string>& batchId)>;
+
+class TLMStorage {
+public:
+    virtual ~TLMStorage() = default;
+    // Stores the log with its group id and, as its priority, the low 8 bits of the flags.
+    virtual bool saveLog(const std::shared_ptr<TLMAbstractLog>& log, const std::string& groupId, uint32_t flags) = 0;
+    // Up to `limit` logs of the group that no batch holds and whose target key is not excluded,
+    // highest priority first, then oldest first; they are reserved under a new batch id for the
+    // rest of the process. The handler runs before the call returns. Answers whether more
+    // logs than `limit` were waiting.
+    virtual bool loadLogsWithGroupId(const std::string& groupId, std::size_t limit,
+                                     const std::optional<std::vector<std::string>>& excludedTargetKeys,
+                                     const TLMLoadDataCompletionHandler& completionHandler) = 0;
+    virtual void deleteLogsWithBatchId(const std::string& batchId, const std::string& groupId) = 0;
+    virtual std::vector<std::shared_ptr<TLMAbstractLog>> deleteLogsWithGroupId(const std::string& groupId) = 0;
+    virtual std::size_t countLogs() = 0;
+    virtual void setMaxStorageSize(int64_t sizeInBytes, std::function<void(bool)> completionHandler) = 0;
+};

@@ -1,0 +1,369 @@
+// The SQLite log store: saving, batches, deletion, counts, the size cap, priorities, reopening,
+// damaged files, unreadable rows, encrypted target tokens and saves from several threads; and
+// the bindable values its statements use.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <thread>
+
+#include "TelliumTestSupport.h"
+#include "platform/defaults/Base64.h"
+#include "tellium/model/commonschema/TLMCommonSchemaLog.h"
+#include "tellium/storage/TLMLogDBStorage.h"
+#include "tellium/util/TLMPlatformHooks.h"
+#include "tellium/util/TLMUtility.h"
+
+using namespace telltest;
+
+namespace {
+
+class StorageTest : public TelliumTest {
+protected:
+    std::filesystem::path dbPath() const { return home_->data() / "DravixFTPClient" / "Tellium" / "Logs.sqlite"; }
+
+    static std::shared_ptr<TLMLogWithProperties> makeLog(const std::string& name, std::size_t padding = 0) {
+        auto log = std::make_shared<TLMLogWithProperties>();
+        log->type = "custom";
+        log->timestamp = utc(2024, 1, 1, 0, 0);
+        log->device = sampleDevice();
+        log->properties = std::map<std::string, std::string>{{"name", name}, {"pad", std::string(padding, 'p')}};
+        return log;
+    }
+    static std::string nameOf(const std::shared_ptr<TLMAbstractLog>& log) {
+        auto p = std::dynamic_pointer_cast<TLMLogWithProperties>(log);
+        return p && p->properties ? p->properties->at("name") : std::string("?");
+    }
+    struct Batch {
+        std::vector<std::string> names;
+        std::vector<std::shared_ptr<TLMAbstractLog>> logs;
+        std::optional<std::string> batchId;
+        bool more = false;
+    };
+    static Batch load(TLMStorage& storage, const std::string& group, std::size_t limit,
+                      std::optional<std::vector<std::string>> excluded = std::nullopt) {
+        Batch b;
+        bool called = false;
+        b.more = storage.loadLogsWithGroupId(group, limit, excluded, [&](const auto& logs, const auto& id) {
+            called = true;
+            b.logs = logs;
+            b.batchId = id;
+            for (const auto& l : logs) b.names.push_back(nameOf(l));
+        });
+        EXPECT_TRUE(called);  // before the call returned
+        return b;
+    }
+    // Runs raw SQL on the store's file (as another program would).
+    void sql(const std::string& text) {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(dbPath().c_str(), &db), SQLITE_OK);
+        char* error = nullptr;
+        EXPECT_EQ(sqlite3_exec(db, text.c_str(), nullptr, nullptr, &error), SQLITE_OK) << (error ? error : "");
+        sqlite3_free(error);
+        sqlite3_close(db);
+    }
+};
+
+TEST_F(StorageTest, LivesInTheDataFolderWithItsTableIndexAndJournalSettings) {
+    TLMLogDBStorage storage;
+    EXPECT_EQ(storage.file(), dbPath());
+    EXPECT_TRUE(storage.saveLog(makeLog("a"), "Analytics", 1));
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(dbPath().c_str(), &db), SQLITE_OK);
+    auto scalar = [&](const char* q) {
+        sqlite3_stmt* s = nullptr;
+        std::string out;
+        if (sqlite3_prepare_v2(db, q, -1, &s, nullptr) == SQLITE_OK && sqlite3_step(s) == SQLITE_ROW)
+            out = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+        sqlite3_finalize(s);
+        return out;
+    };
+    EXPECT_EQ(scalar("PRAGMA auto_vacuum"), "1");  // FULL
+    EXPECT_EQ(scalar("PRAGMA journal_mode"), "delete");
+    EXPECT_EQ(scalar("SELECT group_concat(name) FROM pragma_table_info('logs')"), "id,groupId,log,targetToken,targetKey,priority");
+    EXPECT_EQ(scalar("SELECT count(*) FROM sqlite_master WHERE type='index' AND tbl_name='logs' AND sql LIKE '%groupId%priority%DESC%id%'"), "1");
+    EXPECT_EQ(scalar("SELECT groupId || '/' || priority FROM logs"), "Analytics/1");
+    // The log column is the Base64 text of the keyed archive.
+    auto bytes = defaults::base64Decode(scalar("SELECT log FROM logs"));
+    ASSERT_TRUE(bytes);
+    auto back = TLMUtility::unarchiveKeyedDataOfClass<TLMLogWithProperties>(*bytes);
+    ASSERT_TRUE(back);
+    EXPECT_TRUE(back->isEqual(*makeLog("a")));
+    sqlite3_close(db);
+    EXPECT_EQ(storage.maxPageCount() * storage.pageSize(), kTLMDefaultDatabaseSizeInBytes);
+}
+
+TEST_F(StorageTest, BatchesReserveTheirLogsUntilDeleted) {
+    TLMLogDBStorage storage;
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(storage.saveLog(makeLog("a" + std::to_string(i)), "A", 1));
+    ASSERT_TRUE(storage.saveLog(makeLog("b0"), "B", 1));
+    EXPECT_EQ(storage.countLogs(), 6u);
+
+    auto first = load(storage, "A", 2);
+    EXPECT_EQ(first.names, (std::vector<std::string>{"a0", "a1"}));
+    EXPECT_TRUE(first.more);
+    ASSERT_TRUE(first.batchId);
+    EXPECT_TRUE(TLMUtility::isValidUuid(*first.batchId));
+    auto second = load(storage, "A", 2);
+    EXPECT_EQ(second.names, (std::vector<std::string>{"a2", "a3"}));
+    EXPECT_NE(second.batchId, first.batchId);
+    auto third = load(storage, "A", 2);
+    EXPECT_EQ(third.names, (std::vector<std::string>{"a4"}));
+    EXPECT_FALSE(third.more);
+    auto none = load(storage, "A", 2);
+    EXPECT_TRUE(none.logs.empty());
+    EXPECT_FALSE(none.batchId);
+
+    storage.deleteLogsWithBatchId(*first.batchId, "A");
+    EXPECT_EQ(storage.countLogs(), 4u);
+    storage.deleteLogsWithBatchId(*first.batchId, "A");  // nothing reserved any more: nothing happens
+    storage.deleteLogsWithBatchId(*second.batchId, "B");  // wrong group: nothing happens
+    EXPECT_EQ(storage.countLogs(), 4u);
+
+    auto deleted = storage.deleteLogsWithGroupId("A");
+    EXPECT_EQ(deleted.size(), 3u);
+    EXPECT_EQ(storage.countLogs(), 1u);
+    storage.deleteLogsWithBatchId(*second.batchId, "A");  // the group's reservations went with it
+    EXPECT_EQ(load(storage, "B", 10).names, (std::vector<std::string>{"b0"}));
+}
+
+TEST_F(StorageTest, HigherPrioritiesLoadFirstThenOlderLogs) {
+    TLMLogDBStorage storage;
+    storage.saveLog(makeLog("normal1"), "A", 1);
+    storage.saveLog(makeLog("critical1"), "A", 2);
+    storage.saveLog(makeLog("normal2"), "A", 0x101);  // only the low 8 bits count
+    storage.saveLog(makeLog("critical2"), "A", 2);
+    EXPECT_EQ(load(storage, "A", 10).names, (std::vector<std::string>{"critical1", "critical2", "normal1", "normal2"}));
+}
+
+TEST_F(StorageTest, ExcludedTargetKeysStayStoredAndTokensComeBackDecrypted) {
+    TLMLogDBStorage storage;
+    auto makeCs = [](const std::string& token) {
+        auto cs = makeLog("x")->toCommonSchemaLogForTargetToken(token, 1);
+        cs->name = "cs-" + token;
+        return cs;
+    };
+    ASSERT_TRUE(storage.saveLog(makeCs("keyA-secret1"), "A/one", 1));
+    ASSERT_TRUE(storage.saveLog(makeCs("keyB-secret2"), "A/one", 1));
+    ASSERT_TRUE(storage.saveLog(makeLog("plain"), "A/one", 1));
+
+    // The token is not stored in the clear.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(dbPath().c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* s = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT targetToken, targetKey FROM logs WHERE targetKey IS NOT NULL ORDER BY id", -1, &s, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
+    std::string stored = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(sqlite3_column_text(s, 1))), "keyA");
+    EXPECT_EQ(stored.find("secret1"), std::string::npos);
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+
+    auto batch = load(storage, "A/one", 10, std::vector<std::string>{"keyA"});
+    ASSERT_EQ(batch.logs.size(), 2u);
+    auto cs = std::dynamic_pointer_cast<TLMCommonSchemaLog>(batch.logs[0]);
+    ASSERT_TRUE(cs);
+    EXPECT_EQ(cs->name, "cs-keyB-secret2");
+    ASSERT_TRUE(cs->transmissionTargetTokens());
+    EXPECT_EQ(*cs->transmissionTargetTokens(), (std::set<std::string>{"keyB-secret2"}));
+    EXPECT_EQ(nameOf(batch.logs[1]), "plain");
+    EXPECT_EQ(load(storage, "A/one", 10).logs.size(), 1u);  // keyA once it is no longer excluded
+
+    // The key file is the user's alone.
+    struct stat st {};
+    ASSERT_EQ(stat((dbPath().parent_path() / "TargetTokenKey").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(StorageTest, KeyFromTheKeyringHookIsUsedAndFetchedOnlyAtFirstUse) {
+    std::atomic<int> asked{0};
+    TLMPlatformHooks hooks;
+    hooks.targetTokenKey = [&] {
+        ++asked;
+        return std::optional<std::string>(std::string(32, 'k'));
+    };
+    TLMPlatform::setHooks(hooks);
+    TLMLogDBStorage storage;
+    EXPECT_EQ(asked, 0);
+    auto cs = makeLog("x")->toCommonSchemaLogForTargetToken("key-token", 1);
+    ASSERT_TRUE(storage.saveLog(cs, "A", 1));
+    ASSERT_TRUE(storage.saveLog(cs, "A", 1));
+    EXPECT_EQ(asked, 1);
+    EXPECT_FALSE(std::filesystem::exists(dbPath().parent_path() / "TargetTokenKey"));
+    EXPECT_EQ(load(storage, "A", 10).logs.size(), 2u);
+}
+
+TEST_F(StorageTest, LogsSurviveAReopen) {
+    {
+        TLMLogDBStorage storage;
+        storage.saveLog(makeLog("kept"), "A", 1);
+        auto batch = load(storage, "A", 10);  // reserved only for this process
+        EXPECT_EQ(batch.names.size(), 1u);
+    }
+    TLMLogDBStorage reopened;
+    EXPECT_EQ(reopened.countLogs(), 1u);
+    EXPECT_EQ(load(reopened, "A", 10).names, (std::vector<std::string>{"kept"}));
+}
+
+TEST_F(StorageTest, UnreadableRowsAreDeletedNotLeftToBlockBatches) {
+    LogRecorder log;
+    TLMLogDBStorage storage;
+    storage.saveLog(makeLog("good1"), "A", 1);
+    storage.saveLog(makeLog("good2"), "A", 1);
+    sql("INSERT INTO logs (groupId, log, priority) VALUES ('A', 'bm90IGFuIGFyY2hpdmU=', 2);"
+        "INSERT INTO logs (groupId, log, priority) VALUES ('A', '***', 2);"
+        "INSERT INTO logs (groupId, log, targetToken, targetKey, priority) VALUES ('A', '" +
+        defaults::base64Encode(TLMUtility::archiveKeyedData(*makeLog("badtoken"))) + "', 'AAAA', 'k', 2);");
+    auto batch = load(storage, "A", 2);
+    EXPECT_EQ(batch.names, (std::vector<std::string>{"good1", "good2"}));
+    EXPECT_FALSE(batch.more);
+    EXPECT_EQ(storage.countLogs(), 2u);
+    EXPECT_TRUE(log.contains("Deserialization failed for log with Id", TLMLogLevelError));
+    EXPECT_TRUE(log.contains("Failed to decrypt the target token for log with Id", TLMLogLevelError));
+}
+
+TEST_F(StorageTest, FileThatIsNotADatabaseIsMovedAsideAndReplaced) {
+    std::filesystem::create_directories(dbPath().parent_path());
+    {
+        std::ofstream junk(dbPath(), std::ios::binary);
+        junk << std::string(8192, 'x');
+    }
+    TLMLogDBStorage storage;
+    EXPECT_TRUE(storage.saveLog(makeLog("after"), "A", 1));
+    EXPECT_EQ(storage.countLogs(), 1u);
+    int aside = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dbPath().parent_path()))
+        if (e.path().filename().string().rfind("Logs.sqlite.bad-", 0) == 0) ++aside;
+    EXPECT_EQ(aside, 1);
+}
+
+TEST_F(StorageTest, DamageFoundWhileRunningStartsANewDatabase) {
+    TLMLogDBStorage storage;
+    ASSERT_TRUE(storage.saveLog(makeLog("before"), "A", 1));
+    // Another program overwrites the file's header while the store has it open.
+    {
+        std::fstream f(dbPath(), std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(0);
+        f << std::string(100, 'z');
+    }
+    // The store keeps working: the next operations see the damage and start over.
+    bool saved = false;
+    for (int i = 0; i < 3 && !saved; ++i) saved = storage.saveLog(makeLog("after"), "A", 1);
+    EXPECT_TRUE(saved);
+    auto batch = load(storage, "A", 10);
+    EXPECT_FALSE(batch.names.empty());
+    EXPECT_EQ(batch.names.back(), "after");
+}
+
+TEST_F(StorageTest, FullStoreEvictsTheOldestOfTheLowestPriorityNotInABatch) {
+    LogRecorder log;
+    TLMLogDBStorage storage(dbPath(), nullptr, kTLMMinimumDatabaseSizeInBytes * 2);
+    // Fill with ~1 KB logs: a few high-priority ones first, then normal ones until full.
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(storage.saveLog(makeLog("high" + std::to_string(i), 1000), "A", 2));
+    auto reserved = load(storage, "B", 10);  // nothing in B yet
+    int normal = 0;
+    while (!log.contains("The log database is full") && normal < 1000) {
+        ASSERT_TRUE(storage.saveLog(makeLog("n" + std::to_string(normal), 1000), "A", 1));
+        ++normal;
+    }
+    ASSERT_LT(normal, 1000);
+    // The high-priority logs are still there; the first normal ones made room.
+    auto batch = load(storage, "A", 1000);
+    EXPECT_EQ(batch.names[0], "high0");
+    EXPECT_EQ(batch.names[1], "high1");
+    EXPECT_EQ(batch.names[2], "high2");
+    EXPECT_NE(batch.names[3], "n0");
+    EXPECT_EQ(batch.names.back(), "n" + std::to_string(normal - 1));
+    EXPECT_LE(storage.pageCount() * storage.pageSize(), kTLMMinimumDatabaseSizeInBytes * 2);
+
+    // Everything is reserved by that batch now: a new log finds nothing to evict and is refused.
+    EXPECT_FALSE(storage.saveLog(makeLog("refused", 4000), "A", 1));
+    storage.deleteLogsWithBatchId(*batch.batchId, "A");
+    EXPECT_TRUE(storage.saveLog(makeLog("fits again", 4000), "A", 1));
+}
+
+TEST_F(StorageTest, SizeCapChangesAndRefusesTooSmallSizes) {
+    TLMLogDBStorage storage;
+    for (int i = 0; i < 60; ++i) storage.saveLog(makeLog("n" + std::to_string(i), 1000), "A", 1);
+    std::optional<bool> answer;
+    storage.setMaxStorageSize(kTLMMinimumDatabaseSizeInBytes - 1, [&](bool ok) { answer = ok; });
+    EXPECT_EQ(answer, false);
+    answer.reset();
+    storage.setMaxStorageSize(kTLMMinimumDatabaseSizeInBytes * 2, [&](bool ok) { answer = ok; });
+    EXPECT_EQ(answer, true);
+    EXPECT_LE(storage.pageCount() * storage.pageSize(), kTLMMinimumDatabaseSizeInBytes * 2);
+    EXPECT_LT(storage.countLogs(), 60u);
+    auto batch = load(storage, "A", 100);
+    EXPECT_EQ(batch.names.back(), "n59");  // the newest stayed
+}
+
+TEST_F(StorageTest, ConcurrentSavesFromSeveralThreadsAreAllKept) {
+    TLMLogDBStorage storage;
+    constexpr int kThreads = 4, kEach = 50;
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kEach; ++i) {
+                if (!storage.saveLog(makeLog(std::to_string(t) + ":" + std::to_string(i)), "G" + std::to_string(t % 2), 1))
+                    ++failures;
+                if (i % 10 == 0) (void)storage.countLogs();
+            }
+        });
+    }
+    // A reader takes batches meanwhile.
+    std::size_t loaded = 0;
+    for (int i = 0; i < 20; ++i) loaded += load(storage, "G0", 5).logs.size();
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(storage.countLogs(), static_cast<std::size_t>(kThreads * kEach));
+    loaded += load(storage, "G0", 1000).logs.size();
+    EXPECT_EQ(loaded, static_cast<std::size_t>(kThreads * kEach / 2));
+    // Each thread's logs keep their order.
+    auto g1 = load(storage, "G1", 1000).names;
+    std::map<std::string, int> last;
+    for (const auto& n : g1) {
+        auto t = n.substr(0, n.find(':'));
+        int i = std::stoi(n.substr(n.find(':') + 1));
+        if (last.count(t)) {
+            EXPECT_GT(i, last[t]);
+        }
+        last[t] = i;
+    }
+}
+
+// ---- bindable values -----------------------------------------------------------------------
+
+TEST(StorageBindableTest, BindsInOrderAndStopsAtTheFirstFailure) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
+    sqlite3_stmt* s = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT ?, ?, typeof(?)", -1, &s, nullptr), SQLITE_OK);
+    TLMStorageBindableArray values;
+    values.addNumber(INT64_MAX);
+    values.addString(std::string("text"));
+    values.addString(std::nullopt);
+    EXPECT_EQ(values.bindAllValuesWithStatement(s, db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int64(s, 0), INT64_MAX);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(s, 1)), "text");
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(s, 2)), "null");
+    sqlite3_reset(s);
+    sqlite3_clear_bindings(s);
+
+    LogRecorder log;
+    TLMStorageBindableArray tooMany;
+    tooMany.addNumber(1);
+    tooMany.addNumber(2);
+    tooMany.addNumber(3);
+    tooMany.addNumber(std::nullopt);  // parameter 4 does not exist
+    tooMany.addNumber(5);
+    EXPECT_EQ(tooMany.bindAllValuesWithStatement(s, db), SQLITE_RANGE);
+    EXPECT_TRUE(log.contains("Binding query parameter 4 failed with error: 25", TLMLogLevelError));
+    EXPECT_EQ(TLMStorageBindableArray().bindAllValuesWithStatement(s, db), SQLITE_OK);
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+}
+
+}  // namespace
