@@ -238,6 +238,24 @@ TEST_F(StorageTest, FileThatIsNotADatabaseIsMovedAsideAndReplaced) {
     EXPECT_EQ(aside, 1);
 }
 
+TEST_F(StorageTest, FileHeldLockedByAnotherProgramIsLeftAloneAndUsedOnceFree) {
+    {
+        TLMLogDBStorage storage;
+        ASSERT_TRUE(storage.saveLog(makeLog("before"), "A", 1));
+    }
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(dbPath().c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    TLMLogDBStorage storage;
+    EXPECT_FALSE(storage.saveLog(makeLog("while locked"), "A", 1));
+    ASSERT_EQ(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(other);
+    EXPECT_TRUE(storage.saveLog(makeLog("after"), "A", 1));
+    EXPECT_EQ(load(storage, "A", 10).names, (std::vector<std::string>{"before", "after"}));
+    for (const auto& e : std::filesystem::directory_iterator(dbPath().parent_path()))
+        EXPECT_EQ(e.path().filename().string().find(".bad-"), std::string::npos);
+}
+
 TEST_F(StorageTest, DamageFoundWhileRunningStartsANewDatabase) {
     TLMLogDBStorage storage;
     ASSERT_TRUE(storage.saveLog(makeLog("before"), "A", 1));

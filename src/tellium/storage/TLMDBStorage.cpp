@@ -33,15 +33,22 @@ void TLMDBStorage::close() {
 }
 
 bool TLMDBStorage::open() {
-    if (openOnce()) return true;
-    // Not a database, or damaged: keep it for whoever wants to look and start a new one.
-    moveAside();
-    if (openOnce()) return true;
-    TLMLogError(kTLMLogTag, "Failed to open database at " + file_.string() + "; logs will not be stored.");
+    int rc = openOnce();
+    if (rc == SQLITE_OK) return true;
+    if (isDamage(rc)) {
+        // Not a database, or damaged: keep it for whoever wants to look and start a new one.
+        moveAside();
+        rc = openOnce();
+        if (rc == SQLITE_OK) return true;
+    }
+    // Anything else (a folder that cannot be written, a file another program holds locked) leaves
+    // the file alone; the store works without it and says so.
+    TLMLogError(kTLMLogTag, "Failed to open database at " + file_.string() + " (" + std::to_string(rc) +
+                                "); logs will not be stored.");
     return false;
 }
 
-bool TLMDBStorage::openOnce() {
+int TLMDBStorage::openOnce() {
     close();
     std::error_code ec;
     std::filesystem::create_directories(file_.parent_path(), ec);
@@ -49,7 +56,7 @@ bool TLMDBStorage::openOnce() {
     if (rc != SQLITE_OK) {
         TLMLogError(kTLMLogTag, "Failed to open database with result code: " + std::to_string(rc));
         close();
-        return false;
+        return rc;
     }
     sqlite3_busy_timeout(db_, 1000);
     // auto_vacuum only takes effect before the first table exists; journal_mode reads the header,
@@ -62,10 +69,10 @@ bool TLMDBStorage::openOnce() {
                                     std::to_string(rc) + ")");
         sqlite3_free(error);
         close();
-        return false;
+        return rc;
     }
     applyMaxPageCount(std::max<int64_t>(1, maxSizeInBytes_ / std::max<int64_t>(1, pageSize())));
-    return true;
+    return SQLITE_OK;
 }
 
 void TLMDBStorage::moveAside() {
@@ -104,7 +111,8 @@ bool TLMDBStorage::recoverIfDamaged(int rc) {
 
 sqlite3_stmt* TLMDBStorage::statement(const std::string& sql, int& rc) {
     rc = SQLITE_OK;
-    if (!db_) {
+    // A database that could not be opened before (held locked, say) is tried again.
+    if (!db_ && !open()) {
         rc = SQLITE_CANTOPEN;
         return nullptr;
     }

@@ -48,7 +48,7 @@ protected:
 
 private:
     bool open();
-    bool openOnce();
+    int openOnce();  // SQLite's result code
     void close();
     void moveAside();
     sqlite3_stmt* statement(const std::string& sql, int& rc);
