@@ -4,7 +4,8 @@
 // archive of one event-sized log there and back.
 //
 // Run: build/bench/bench_telemetry_store --benchmark_repetitions=5 --benchmark_report_aggregates_only
-// (DRAVIX_BENCH_LOGS changes the number of logs; the files go to the temporary folder.)
+// (DRAVIX_BENCH_LOGS changes the number of logs; the files go to the temporary folder, TMPDIR.)
+// Both sides get a size cap well above what the logs need, so the store never has to make room.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
@@ -82,6 +83,8 @@ const std::vector<std::string>& rows() {
     return all;
 }
 
+constexpr int64_t kCap = 256LL * 1024 * 1024;
+
 void exec(sqlite3* db, const std::string& sql) { sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr); }
 
 }  // namespace
@@ -92,10 +95,13 @@ static void BM_StoreSaveOneByOne(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         auto dir = scratch("store");
-        auto storage = std::make_unique<TLMLogDBStorage>(dir / "Logs.sqlite");
+        auto storage = std::make_unique<TLMLogDBStorage>(dir / "Logs.sqlite", nullptr, kCap);
         state.ResumeTiming();
-        for (const auto& log : all) {
-            if (!storage->saveLog(log, "Analytics", 1)) state.SkipWithError("save failed");
+        bool ok = true;
+        for (const auto& log : all) ok = storage->saveLog(log, "Analytics", 1) && ok;
+        if (!ok) {
+            state.SkipWithError("save failed");
+            break;
         }
         state.PauseTiming();
         storage.reset();
@@ -114,21 +120,26 @@ static void BM_RawSqliteInsertOneByOne(benchmark::State& state) {
         sqlite3* db = nullptr;
         sqlite3_open((dir / "Logs.sqlite").c_str(), &db);
         exec(db, "PRAGMA auto_vacuum = FULL; PRAGMA journal_mode = DELETE; " + TLMLogDBStorage::schema());
-        exec(db, "PRAGMA max_page_count = " + std::to_string(kTLMDefaultDatabaseSizeInBytes / 4096));
+        exec(db, "PRAGMA max_page_count = " + std::to_string(kCap / 4096));
         sqlite3_stmt* insert = nullptr;
         sqlite3_prepare_v2(db,
                            "INSERT INTO \"logs\" (\"groupId\", \"log\", \"targetToken\", \"targetKey\", \"priority\") "
                            "VALUES (?, ?, ?, ?, ?)",
                            -1, &insert, nullptr);
         state.ResumeTiming();
+        bool ok = true;
         for (const auto& row : all) {
             sqlite3_bind_text(insert, 1, "Analytics", -1, SQLITE_TRANSIENT);
             sqlite3_bind_text(insert, 2, row.c_str(), static_cast<int>(row.size()), SQLITE_TRANSIENT);
             sqlite3_bind_null(insert, 3);
             sqlite3_bind_null(insert, 4);
             sqlite3_bind_int64(insert, 5, 1);
-            if (sqlite3_step(insert) != SQLITE_DONE) state.SkipWithError("insert failed");
+            ok = sqlite3_step(insert) == SQLITE_DONE && ok;
             sqlite3_reset(insert);
+        }
+        if (!ok) {
+            state.SkipWithError("insert failed");
+            break;
         }
         state.PauseTiming();
         sqlite3_finalize(insert);
@@ -143,14 +154,13 @@ BENCHMARK(BM_RawSqliteInsertOneByOne)->Unit(benchmark::kMillisecond)->UseRealTim
 static void BM_StoreLoadBatchesOf50(benchmark::State& state) {
     auto dir = scratch("load");
     {
-        TLMLogDBStorage fill(dir / "Logs.sqlite");
-        // One transaction for the filling only; the store itself commits each log.
+        TLMLogDBStorage fill(dir / "Logs.sqlite", nullptr, kCap);
         for (const auto& log : logs()) fill.saveLog(log, "Analytics", 1);
     }
     std::size_t loaded = 0;
     for (auto _ : state) {
         // Reservations live in memory: a new store object on the same file loads them all again.
-        TLMLogDBStorage storage(dir / "Logs.sqlite");
+        TLMLogDBStorage storage(dir / "Logs.sqlite", nullptr, kCap);
         bool more = true;
         while (more) {
             std::size_t got = 0;
