@@ -1,0 +1,82 @@
+#pragma once
+// Classes registered for the tests: a class object with class-level members, and its instances.
+#include <QObject>
+#include <QRectF>
+#include <QString>
+#include <QVariant>
+#include <stdexcept>
+
+#include "dynamic/ClassRegistry.h"
+#include "dynamic/Dynamic.h"
+#include "dynamic/Logger.h"
+
+namespace fixtures {
+
+class Gadget : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QString title READ title WRITE setTitle)
+    Q_PROPERTY(bool enabled READ isEnabled WRITE setEnabled)
+    Q_PROPERTY(qulonglong styleMask MEMBER styleMask)
+public:
+    Q_INVOKABLE Gadget() = default;
+    Q_INVOKABLE Gadget(QString title, int count) : title_(std::move(title)), count_(count) {}
+
+    QString title() const { return title_; }
+    void setTitle(const QString& t) { title_ = t; }
+    bool isEnabled() const { return enabled_; }
+    void setEnabled(bool e) { enabled_ = e; }
+
+    Q_INVOKABLE QString name() const { return QStringLiteral("gadget ") + title_; }
+    Q_INVOKABLE int count() const { return count_; }
+    Q_INVOKABLE qint64 big() const { return 0x4000000000000000LL; }
+    Q_INVOKABLE double ratio() const { return 2.5; }
+    Q_INVOKABLE bool flag() const { return true; }
+    Q_INVOKABLE QRectF frame() const { return {1, 2, 3, 4}; }
+    Q_INVOKABLE QStringList tags() const { return {QStringLiteral("a"), QStringLiteral("b")}; }
+    Q_INVOKABLE QVariantMap info() const { return {{QStringLiteral("k"), 1}}; }
+    Q_INVOKABLE void ping() { ++pings; }
+    Q_INVOKABLE QObject* partner() const { return partner_; }
+    Q_INVOKABLE QObject* nobody() const { return nullptr; }
+    Q_INVOKABLE QObject* hostFor(QObject* other) { return other; }
+    Q_INVOKABLE QString join(const QString& a, const QString& b) const { return a + QLatin1Char('+') + b; }
+    Q_INVOKABLE double half(double v) const { return v / 2; }
+    Q_INVOKABLE QString typeOf(const QVariant& v) const { return QString::fromLatin1(v.typeName()); }
+    Q_INVOKABLE void takeGadget(fixtures::Gadget* g) { taken = g; }
+    Q_INVOKABLE int boom() { throw std::runtime_error("boom inside"); }
+    Q_INVOKABLE void setIs(int v) { calls << QStringLiteral("setIs:%1").arg(v); }
+    Q_INVOKABLE void setIsx(int v) { calls << QStringLiteral("setIsx:%1").arg(v); }
+
+    QObject* partner_ = nullptr;
+    int pings = 0;
+    Gadget* taken = nullptr;
+    QStringList calls;
+    qulonglong styleMask = 15;
+
+private:
+    QString title_;
+    int count_ = 0;
+    bool enabled_ = false;
+};
+
+class GadgetClass : public QObject {
+    Q_OBJECT
+public:
+    Q_INVOKABLE QObject* shared() { return &sharedGadget; }
+    Q_INVOKABLE QString didChangeNotification() const { return QStringLiteral("GadgetDidChange"); }
+    Gadget sharedGadget;
+};
+
+// Registers the class under "Gadget" for the life of a test.
+struct RegisteredGadget {
+    GadgetClass cls;
+    RegisteredGadget() {
+        dynamic::ClassRegistry::registerClass(QStringLiteral("Gadget"), &cls, &Gadget::staticMetaObject);
+    }
+    ~RegisteredGadget() {
+        dynamic::ClassRegistry::unregisterClass(QStringLiteral("Gadget"));
+        dynamic::Dynamic::setLoggingEnabled(false);
+        dynamic::Logger::resetForTesting();
+    }
+};
+
+}  // namespace fixtures
