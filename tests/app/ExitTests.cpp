@@ -18,6 +18,7 @@ struct ExitCase {
     const char* mode;
     bool adds_server;  // app mode also adds a saved server from the main queue
 };
+void PrintTo(const ExitCase& c, std::ostream* os) { *os << c.mode; }
 
 class ProcessExit : public ::testing::TestWithParam<ExitCase> {};
 
