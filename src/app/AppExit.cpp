@@ -4,6 +4,7 @@
 #include <QEvent>
 
 #include "platform/dispatch/ExitDrain.h"
+#include "platform/log/Log.h"
 #include "platform/ui/MainQueue.h"
 #include "platform/ui/scenes/Application.h"
 #include "tandrel/foundation/AMZLogger.h"
@@ -30,4 +31,6 @@ void finish_application() {
     ui::Application::shared().setDelegate(nullptr);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     drain(deadline, "at the end");
+    // The log's last lines (what did not finish among them) reach its files too.
+    xlog::Log::sharedInstance().flush();
 }
