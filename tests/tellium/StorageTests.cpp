@@ -137,6 +137,24 @@ TEST_F(StorageTest, HigherPrioritiesLoadFirstThenOlderLogs) {
     EXPECT_EQ(load(storage, "A", 10).names, (std::vector<std::string>{"critical1", "critical2", "normal1", "normal2"}));
 }
 
+TEST_F(StorageTest, LaterBatchesStillSeeLogsThatSortBeforeEarlierOnes) {
+    TLMLogDBStorage storage;
+    for (int i = 0; i < 5; ++i) storage.saveLog(makeLog("a" + std::to_string(i)), "A", 1);
+    EXPECT_EQ(load(storage, "A", 2).names, (std::vector<std::string>{"a0", "a1"}));
+    storage.saveLog(makeLog("urgent"), "A", 2);  // sorts before everything taken so far
+    storage.saveLog(makeLog("low"), "A", 0);
+    storage.saveLog(makeLog("a5"), "A", 1);
+    EXPECT_EQ(load(storage, "A", 2).names, (std::vector<std::string>{"urgent", "a2"}));
+    EXPECT_EQ(load(storage, "A", 2).names, (std::vector<std::string>{"a3", "a4"}));
+    auto rest = load(storage, "A", 10);
+    EXPECT_EQ(rest.names, (std::vector<std::string>{"a5", "low"}));
+    // A batch's logs are never handed out twice, whatever the order of loads and deletions.
+    storage.deleteLogsWithBatchId(*rest.batchId, "A");
+    storage.saveLog(makeLog("b0"), "A", 1);
+    EXPECT_EQ(load(storage, "A", 10).names, (std::vector<std::string>{"b0"}));
+    EXPECT_TRUE(load(storage, "A", 10).names.empty());
+}
+
 TEST_F(StorageTest, ExcludedTargetKeysStayStoredAndTokensComeBackDecrypted) {
     TLMLogDBStorage storage;
     auto makeCs = [](const std::string& token) {

@@ -47,6 +47,7 @@ TLMLogDBStorage::TLMLogDBStorage(std::filesystem::path file, std::shared_ptr<TLM
 void TLMLogDBStorage::databaseWasReset() {
     batches_.clear();
     reserved_.clear();
+    cursors_.clear();
 }
 
 bool TLMLogDBStorage::isReservedLocked(int64_t id) const { return reserved_.count(id) != 0; }
@@ -79,7 +80,12 @@ bool TLMLogDBStorage::saveLog(const std::shared_ptr<TLMAbstractLog>& log, const 
     std::lock_guard lock(mutex_);
     for (int attempt = 0;; ++attempt) {
         int rc = executeNonSelectionQuery(kInsert, values);
-        if (rc == SQLITE_DONE) return true;
+        if (rc == SQLITE_DONE) {
+            // A log that sorts before the group's cursor is not held by any batch: start over.
+            if (auto it = cursors_.find(groupId); it != cursors_.end() && static_cast<int64_t>(flags & 0xFFu) > it->second.priority)
+                cursors_.erase(it);
+            return true;
+        }
         if (recoverIfDamaged(rc) && attempt == 0) continue;
         if ((rc & 0xFF) != SQLITE_FULL) {
             TLMLogError(kTLMLogTag, "Failed to save log of type " + log->type.value_or("(null)") + ", result code " +
@@ -144,10 +150,18 @@ bool TLMLogDBStorage::loadLogsWithGroupId(const std::string& groupId, std::size_
     bool more = false;
     {
         std::lock_guard lock(mutex_);
-        std::string sql = "SELECT \"id\", \"log\", \"targetToken\" FROM \"logs\" WHERE \"groupId\" = ?";
+        std::string sql =
+            "SELECT \"id\", \"log\", \"targetToken\", \"priority\" FROM \"logs\" WHERE \"groupId\" = ?";
         TLMStorageBindableArray values;
         values.addString(groupId);
-        if (excludedTargetKeys && !excludedTargetKeys->empty()) {
+        const bool excluding = excludedTargetKeys && !excludedTargetKeys->empty();
+        if (auto cursor = cursors_.find(groupId); cursor != cursors_.end() && !excluding) {
+            sql += " AND (\"priority\" < ? OR (\"priority\" = ? AND \"id\" > ?))";
+            values.addNumber(cursor->second.priority);
+            values.addNumber(cursor->second.priority);
+            values.addNumber(cursor->second.id);
+        }
+        if (excluding) {
             sql += " AND (\"targetKey\" IS NULL OR \"targetKey\" NOT IN (";
             for (std::size_t i = 0; i < excludedTargetKeys->size(); ++i) {
                 sql += i ? ", ?" : "?";
@@ -159,6 +173,7 @@ bool TLMLogDBStorage::loadLogsWithGroupId(const std::string& groupId, std::size_
 
         std::vector<int64_t> ids;
         std::vector<int64_t> unreadable;
+        std::optional<Cursor> last;
         int rc = executeSelectionQuery(sql, values, [&](sqlite3_stmt* s) {
             int64_t id = sqlite3_column_int64(s, 0);
             if (isReservedLocked(id)) return true;
@@ -173,16 +188,21 @@ bool TLMLogDBStorage::loadLogsWithGroupId(const std::string& groupId, std::size_
             }
             ids.push_back(id);
             logs.push_back(std::move(log));
+            last = Cursor{sqlite3_column_int64(s, 3), id};
             return true;
         });
         if (recoverIfDamaged(rc)) {
             logs.clear();
             ids.clear();
             unreadable.clear();
+            last.reset();
             more = false;
         }
         // A row that cannot be read back would otherwise head every later batch of its group.
         if (!unreadable.empty()) deleteIdsLocked(unreadable);
+        // Rows left out for their target key are held by no batch: no cursor can pass them.
+        if (excluding) cursors_.erase(groupId);
+        else if (last) cursors_[groupId] = *last;
         if (!logs.empty()) {
             batchId = TLMUtility::uuidString();
             for (auto id : ids) reserved_.insert(id);
@@ -230,6 +250,7 @@ std::vector<std::shared_ptr<TLMAbstractLog>> TLMLogDBStorage::deleteLogsWithGrou
                               return true;
                           });
     executeNonSelectionQuery("DELETE FROM \"logs\" WHERE \"groupId\" = ?", values);
+    cursors_.erase(groupId);
     for (auto it = batches_.begin(); it != batches_.end();) {
         if (it->first.first == groupId) {
             for (auto id : it->second) reserved_.erase(id);

@@ -55,4 +55,11 @@ private:
     std::shared_ptr<TLMEncrypter> encrypter_;
     std::map<BatchKey, std::vector<int64_t>> batches_;
     std::unordered_set<int64_t> reserved_;
+    // Per group, the last row a batch took, when every row of the group ordered before it is
+    // held by a batch: the next batch starts after it instead of stepping over the held rows.
+    struct Cursor {
+        int64_t priority;
+        int64_t id;
+    };
+    std::map<std::string, Cursor> cursors_;
 };
