@@ -224,7 +224,8 @@ void MainViewController::request_save(std::function<void(bool written)> completi
     };
     DocumentInterfaceManager* m = manager();
     VornEditorJSConnector* connector = current_editor_connector();
-    if (!m || !file_viewer() || !m->my_current_editor_info.file_bucket_id || !connector) return finish(false);
+    // Without its file viewer the connector still answers: with the error that says so.
+    if (!m || !m->my_current_editor_info.file_bucket_id || !connector) return finish(false);
     QPointer<MainViewController> self(this);
     connector->save_current_file([self, finish](bool written, std::optional<VornError> error) {
         if (error && self) self->save_completion(error);
@@ -271,6 +272,26 @@ void MainViewController::close_for_window(std::function<void()> close_now, std::
                              });
 }
 
+void MainViewController::decide_before_close(std::function<void(bool may_close)> decided) {
+    auto decide = [decided](bool may_close) {
+        if (decided) decided(may_close);
+    };
+    DocumentInterfaceManager* m = manager();
+    VornEditorJSConnector* connector = current_editor_connector();
+    // No file ever reached the page: nothing can be lost.
+    if (!m || !m->ace_loaded || !connector || !connector->web_view) return decide(true);
+    connector->decide_unsaved_changes(decide);
+}
+
+void MainViewController::close_after_decision(std::function<void()> close_now) {
+    DocumentInterfaceManager* m = manager();
+    VornEditorJSConnector* connector = current_editor_connector();
+    if (m && connector && m->my_current_editor_info.file_bucket_id && file_viewer()) {
+        connector->remove_record(*m->my_current_editor_info.file_bucket_id);
+    }
+    if (close_now) close_now();
+}
+
 // ---- find commands --------------------------------------------------------------------------------
 
 void MainViewController::fim_find() {
@@ -299,9 +320,11 @@ void MainViewController::sm_new_service() {
 void MainViewController::sm_disconnect_service() {
     FileViewerSceneDelegate* viewer = file_viewer();
     if (!viewer) return;
-    QPointer<MainViewController> self(this);
-    viewer->reset_service_connection([self](std::optional<VornError> error) {
-        if (error && self) VORNPresenterUtility::present_error(self.data(), error, "OK");
+    // The server's document windows (this one among them) are decided and closed first; an
+    // error of the reset then shows on the file viewer, since this window is gone by then.
+    QPointer<FileViewerSceneDelegate> weak(viewer);
+    viewer->disconnect_service([weak](std::optional<VornError> error) {
+        if (error && weak) weak->show_error(error);
     });
 }
 
@@ -312,13 +335,11 @@ void MainViewController::sm_connect_service(const ui::Command& sender) {
     if (!viewer) return;
     QPointer<MainViewController> self(this);
     QPointer<FileViewerSceneDelegate> weak(viewer);
-    const std::string service_id = id->toStdString();
-    viewer->reset_service_connection([self, weak, service_id](std::optional<VornError> error) {
-        auto report = [self](std::shared_ptr<VornProviderBucket>, std::optional<VornError> e) {
-            if (e && self) VORNPresenterUtility::present_error(self.data(), e, "OK");
-        };
-        if (!weak) return report(nullptr, error);
-        weak->connect_after_reset(error, report, service_id);
+    // Another server: this server's document windows (this one among them) close first.
+    viewer->switch_to_service(id->toStdString(), [self, weak](std::shared_ptr<VornProviderBucket>, std::optional<VornError> e) {
+        if (!e) return;
+        if (self) VORNPresenterUtility::present_error(self.data(), e, "OK");
+        else if (weak) weak->show_error(e);
     });
 }
 

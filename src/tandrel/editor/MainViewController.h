@@ -71,6 +71,13 @@ public:
     // decision runs ("Unsaved Changes" for a changed file, which closes the window itself) and
     // `block` hears whether the file was closed.
     void close_for_window(std::function<void()> close_now, std::function<void(bool)> block);
+    // The window closes with its server (the server window closes, disconnects or switches to
+    // another server): the decision only, asked while the connection is still up; `decided`
+    // hears once whether the window may close (see VornEditorJSConnector::decide_unsaved_changes).
+    void decide_before_close(std::function<void(bool may_close)> decided);
+    // After that decision: the file's record goes (the file is saved or discarded by then), then
+    // `close_now` closes the window.
+    void close_after_decision(std::function<void()> close_now);
 
     // ---- find commands ---------------------------------------------------------------------------
     Q_INVOKABLE void fim_find() override;

@@ -1,6 +1,7 @@
 // The editor connector's editing sessions: opening a file in the page, refreshing its record,
 // saving, the close decision, and copy.
 #include <algorithm>
+#include <utility>
 
 #include "platform/dispatch/Dispatch.h"
 #include "platform/ui/AlertController.h"
@@ -312,13 +313,64 @@ void VornEditorJSConnector::update_file_session(const nlohmann::json& reply, std
 // ---- saving -------------------------------------------------------------------------------------
 
 void VornEditorJSConnector::save_current_file(SaveCompletion completion) {
+    auto* h = hub();
+    if (!h || !h->current_editor_info().file_bucket_id) {
+        // No file reached this window: there is nothing to save.
+        if (completion) completion(false, std::nullopt);
+        return;
+    }
+    save_file_session(*h->current_editor_info().file_bucket_id, std::move(completion));
+}
+
+void VornEditorJSConnector::save_file_session(const std::string& file_id, SaveCompletion completion) {
+    if (save_running_) {
+        // Two writes of one file at once could end with the older text on the server while the
+        // newer one is marked saved: this save runs after the running one.
+        waiting_saves_.push_back({file_id, std::move(completion)});
+        return;
+    }
+    save_running_ = true;
+    QPointer<VornEditorJSConnector> self(this);
+    write_page_session(file_id, [self, completion](bool written, std::optional<VornError> error) {
+        if (self) self->save_running_ = false;
+        if (completion) completion(written, error);
+        if (self) self->start_waiting_saves();
+    });
+}
+
+void VornEditorJSConnector::start_waiting_saves() {
+    if (save_running_ || waiting_saves_.empty()) return;
+    auto waiting = std::exchange(waiting_saves_, {});
+    // One write serves them all: it asks the page for its text now, the newest there is.
+    const std::string file_id = waiting.back().file_id;
+    save_file_session(file_id, [waiting](bool written, std::optional<VornError> error) {
+        bool told = false;
+        for (const auto& w : waiting) {
+            if (!w.completion) continue;
+            w.completion(written, told ? std::nullopt : error);
+            told = told || error.has_value();
+        }
+    });
+}
+
+bool VornEditorJSConnector::file_viewer_serves_document(const FileViewerSceneDelegate* viewer) const {
+    if (!viewer) return false;
+    auto* h = hub();
+    const auto& wanted = h ? h->current_editor_info().service_session_id : std::nullopt;
+    // A window that names its server is served only while the file viewer is on that server.
+    if (!wanted) return true;
+    return viewer->service && viewer->service->id == *wanted;
+}
+
+void VornEditorJSConnector::write_page_session(const std::string& file_id, SaveCompletion completion) {
     auto done = [completion](bool written, std::optional<VornError> e) {
         if (completion) completion(written, e);
     };
-    auto* h = hub();
+    // A save that cannot reach the file's server says so.
     auto* viewer = file_viewer();
-    if (!h || !viewer || !h->current_editor_info().file_bucket_id) return done(false, std::nullopt);
-    const std::string file_id = *h->current_editor_info().file_bucket_id;
+    if (!viewer) return done(false, app_error(Err::no_file_window));
+    if (!file_viewer_serves_document(viewer)) return done(false, app_error(Err::guardReturnNoFileProvider));
+    if (!web_view) return done(false, app_error(Err::no_webview));
 
     QPointer<VornEditorJSConnector> self(this);
     run_editor_js(editor_script::get_current_session(),
@@ -331,16 +383,18 @@ void VornEditorJSConnector::save_current_file(SaveCompletion completion) {
                           !editor_support::session_value(session->json)) {
                           return done(false, app_error(Err::no_data));
                       }
+                      if (!self->file_viewer()) return done(false, app_error(Err::no_file_window));
                       const int64_t count = session->undo_count;
                       self->update_file_session(reply, std::nullopt, [self, file_id, count, done](std::optional<VornError> e) {
                           if (!self) return done(false, std::nullopt);
                           if (e) return done(false, e);
-                          auto record = self->find_file_session(file_id);
                           auto* viewer = self->file_viewer();
-                          if (!record || !viewer) return done(false, std::nullopt);
-                          if (!viewer->provider_as_read_write()) {
+                          if (!viewer) return done(false, app_error(Err::no_file_window));
+                          if (!self->file_viewer_serves_document(viewer) || !viewer->provider_as_read_write()) {
                               return done(false, app_error(Err::guardReturnNoFileProvider));
                           }
+                          auto record = self->find_file_session(file_id);
+                          if (!record) return done(false, app_error(Err::cannot_save_ace_file_session));
                           QPointer<FileViewerSceneDelegate> weak_viewer(viewer);
                           viewer->upload_file(record, QPointer<ui::ViewController>(), [record, count, weak_viewer, done](std::optional<VornError> w) {
                               if (w) return done(false, w);
@@ -381,25 +435,72 @@ void VornEditorJSConnector::confirm_unsaved_changes(const nlohmann::json& reply,
 }
 
 void VornEditorJSConnector::show_unsaved_changes_alert(const std::string& session_id, CloseCompletion completion) {
+    QPointer<VornEditorJSConnector> self(this);
+    present_unsaved_changes_alert(
+        [self, session_id, completion] {
+            if (self) self->save_and_close(session_id, completion);
+        },
+        [self, session_id, completion] {
+            if (self) self->discard_and_close(session_id, completion);
+        },
+        [self, completion] {
+            if (self) self->close_editor_scene(false, completion);
+        },
+        nullptr);
+}
+
+void VornEditorJSConnector::present_unsaved_changes_alert(std::function<void()> save, std::function<void()> discard,
+                                                          std::function<void()> cancel, std::function<void()> not_shown) {
     auto* h = hub();
     auto* screen = h ? h->editor_screen(is_compact) : nullptr;
     QPointer<ui::ViewController> presenter = screen ? screen->editor_view_controller() : nullptr;
-    if (!presenter) return;
+    if (!presenter) {
+        if (not_shown) not_shown();
+        return;
+    }
 
     QPointer<VornEditorJSConnector> self(this);
     auto alert = ui::AlertController::make(QString::fromUtf8(kUnsavedTitle), QString::fromUtf8(kUnsavedMessage));
-    alert->addAction(ui::AlertAction::make("Save", ui::AlertActionStyle::default_, [self, session_id, completion] {
-        if (self) self->save_and_close(session_id, completion);
-    }));
-    alert->addAction(ui::AlertAction::make("Discard", ui::AlertActionStyle::destructive, [self, session_id, completion] {
-        if (self) self->discard_and_close(session_id, completion);
-    }));
-    alert->addAction(ui::AlertAction::make("Cancel", ui::AlertActionStyle::cancel, [self, completion] {
-        if (self) self->close_editor_scene(false, completion);
-    }));
-    VORNPresenterUtility::present_on_main(presenter, [self, presenter, alert](bool ready) {
-        if (!ready || !presenter) return;
-        if (presenter->presentViewController(alert, true) && self) emit self->unsavedChangesAlertShown();
+    alert->addAction(ui::AlertAction::make("Save", ui::AlertActionStyle::default_, std::move(save)));
+    alert->addAction(ui::AlertAction::make("Discard", ui::AlertActionStyle::destructive, std::move(discard)));
+    alert->addAction(ui::AlertAction::make("Cancel", ui::AlertActionStyle::cancel, std::move(cancel)));
+    VORNPresenterUtility::present_on_main(presenter, [self, presenter, alert, not_shown](bool ready) {
+        if (ready && presenter && presenter->presentViewController(alert, true)) {
+            if (self) emit self->unsavedChangesAlertShown();
+            return;
+        }
+        if (not_shown) not_shown();
+    });
+}
+
+void VornEditorJSConnector::decide_unsaved_changes(std::function<void(bool may_close)> decided) {
+    auto decide = [decided](bool may_close) {
+        if (decided) decided(may_close);
+    };
+    // A window without a page holds no text of the file.
+    if (!web_view) return decide(true);
+    QPointer<VornEditorJSConnector> self(this);
+    run_editor_js(editor_script::get_current_session(), [self, decide](nlohmann::json reply, std::optional<VornError> error) {
+        if (!self) return decide(true);
+        // A page without a current session (or one that cannot answer any more) holds no text
+        // of the file; neither does a session without record: nothing could be saved from it.
+        auto session = error ? std::nullopt : editor_support::read_session_count(reply);
+        auto record = session ? self->find_file_session(session->first) : nullptr;
+        if (!record || record->undo_count >= session->second) return decide(true);
+        self->present_unsaved_changes_alert(
+            [self, decide] {
+                if (!self) return decide(false);
+                self->save_current_file([self, decide](bool written, std::optional<VornError> e) {
+                    // A failed save keeps the window, with the error to tell why.
+                    if (!written && self) self->report_error(e);
+                    decide(written);
+                });
+            },
+            [decide] { decide(true); },
+            [decide] { decide(false); },
+            // The alert cannot show when the editor screen has left its window: the window is
+            // going anyway.
+            [decide] { decide(true); });
     });
 }
 
@@ -408,26 +509,13 @@ void VornEditorJSConnector::save_and_close(const std::string& session_id, CloseC
     auto then_close = [self, completion](bool closed) {
         if (self) self->close_editor_scene(closed, completion);
     };
-    run_editor_js(editor_script::get_current_session(),
-                  [self, session_id, then_close](nlohmann::json reply, std::optional<VornError> error) {
-                      if (!self) return;
-                      // A failed or unreadable reply keeps the editor open: nothing is written.
-                      if (error) return self->report_error(error);
-                      auto session = editor_support::read_session_reply(reply);
-                      if (!session || session->session_id != session_id ||
-                          !editor_support::session_value(session->json)) {
-                          return self->report_error(app_error(Err::no_data));
-                      }
-                      self->update_file_session(reply, std::nullopt, [self, session_id, then_close](std::optional<VornError> e) {
-                          if (!self) return;
-                          if (e) return self->report_error(e);
-                          auto record = self->find_file_session(session_id);
-                          auto* viewer = self->file_viewer();
-                          if (!record || !viewer) return;
-                          viewer->upload_file_with_completion(record, VornEditorSaveConnectorLink(self.data()),
-                                                              session_id, then_close);
-                      });
-                  });
+    // The same serialized save as the save command: a failed or unreadable reply, or a failed
+    // write, keeps the editor open with the error shown.
+    save_file_session(session_id, [self, session_id, then_close](bool written, std::optional<VornError> error) {
+        if (!self) return;
+        if (!written) return self->report_error(error ? error : std::optional<VornError>(app_error(Err::no_data)));
+        self->remove_session_after_save(std::nullopt, session_id, then_close);
+    });
 }
 
 void VornEditorJSConnector::remove_session_after_save(std::optional<VornError> error, const std::string& session_id,

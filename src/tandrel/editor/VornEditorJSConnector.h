@@ -20,6 +20,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -112,7 +113,14 @@ public:
     // and writes its "value" to the file's path through the file viewer. A reply that is not a
     // session of the window's file is `no_data`, and nothing is written. After a successful write
     // the record's stored undo count becomes the page's count at the time of the save.
+    // A save that cannot reach the file's server (its file-viewer window gone, or serving another
+    // server now) completes with the error to show, never with nothing.
+    // One save of the file runs at a time: a save asked for while one runs waits for it, then
+    // asks the page again, so the newest text is written last; saves asked for while one waits
+    // share that one write (the first of them is told its error, when there is one).
     void save_current_file(SaveCompletion completion);
+    // Whether a save waits for the running one.
+    bool save_waiting() const { return !waiting_saves_.empty(); }
 
     // ---- closing -------------------------------------------------------------------------------
     // The close decision on a "session_manager.get_current_session()" reply: a script error is
@@ -122,6 +130,14 @@ public:
     // Asks "Unsaved Changes" when the page's count is above the stored one (unless forced);
     // otherwise drops the record and closes the editor.
     void confirm_unsaved_changes(const nlohmann::json& reply, bool force, CloseCompletion completion);
+    // The decision of a window that closes with its server (the server window closes,
+    // disconnects or switches to another server), asked while the connection is still up: an
+    // unchanged file needs none; a changed one asks "Unsaved Changes". `decided` runs once: true
+    // when the window may close (unchanged, "Discard", or "Save" wrote the file), false when it
+    // stays ("Cancel", or the save failed and its error shows). Nothing is removed or closed here.
+    void decide_unsaved_changes(std::function<void(bool may_close)> decided);
+    // Drops the file's record and the page's claim on it (a closed file; no file viewer: no_data).
+    void remove_record(const std::string& session_id);
     // The alert's actions.
     void save_and_close(const std::string& session_id, CloseCompletion completion);
     void discard_and_close(const std::string& session_id, CloseCompletion completion);
@@ -174,9 +190,24 @@ private:
     void store_new_file_session(nlohmann::json result, std::optional<VornError> error,
                                 std::shared_ptr<VornServerFileContentModel> content, ErrorCompletion completion);
     void show_unsaved_changes_alert(const std::string& session_id, CloseCompletion completion);
-    void remove_record(const std::string& session_id);
+    // Presents "Unsaved Changes" with its three actions; `not_shown` when it cannot be.
+    void present_unsaved_changes_alert(std::function<void()> save, std::function<void()> discard,
+                                       std::function<void()> cancel, std::function<void()> not_shown);
     bool holds_editor_of(ui::Scene* scene) const;
+    // The serialized save of the window's file (`file_id`), and the one write it runs.
+    void save_file_session(const std::string& file_id, SaveCompletion completion);
+    void write_page_session(const std::string& file_id, SaveCompletion completion);
+    void start_waiting_saves();
+    // The file's server as this document knows it is still the file viewer's server.
+    bool file_viewer_serves_document(const FileViewerSceneDelegate* viewer) const;
 
     // Sessions this page was given (made or selected) while the window lives.
     std::set<std::string> page_sessions_;
+    // A save is running; saves asked for meanwhile wait here.
+    struct WaitingSave {
+        std::string file_id;
+        SaveCompletion completion;
+    };
+    bool save_running_ = false;
+    std::vector<WaitingSave> waiting_saves_;
 };

@@ -149,3 +149,28 @@ bool DocumentSceneDelegate::close_document_for_disconnect() {
     request_window_close();
     return true;
 }
+
+const QObject* DocumentSceneDelegate::document_file_viewer() const {
+    return doc_int_man ? doc_int_man->file_server_delegatex.data() : nullptr;
+}
+
+void DocumentSceneDelegate::decide_close_with_server(std::function<void(bool may_close)> decided) {
+    if (!doc_int_man || !doc_int_man->main_controller) {
+        if (decided) decided(true);
+        return;
+    }
+    doc_int_man->main_controller->decide_before_close(std::move(decided));
+}
+
+bool DocumentSceneDelegate::close_after_decision() {
+    QPointer<DocumentSceneDelegate> self(this);
+    auto close_now = [self] {
+        if (self) self->destroy_own_session();
+    };
+    if (!doc_int_man || !doc_int_man->main_controller) {
+        close_now();
+    } else {
+        doc_int_man->main_controller->close_after_decision(close_now);
+    }
+    return true;
+}

@@ -7,6 +7,7 @@
 //
 // Other parts recognise document windows by DocumentScene together with the configuration name.
 // The delegate tells which server its file belongs to through DocumentSceneServiceLink.
+#include <QObject>
 #include <QPointer>
 #include <QSize>
 #include <functional>
@@ -36,6 +37,15 @@ public:
     // file asks "Unsaved Changes" first). False when the window has no such decision and should
     // simply be destroyed.
     virtual bool close_document_for_disconnect() { return false; }
+    // The file-viewer window that serves the document, if any.
+    virtual const QObject* document_file_viewer() const { return nullptr; }
+    // The window is about to close with its server window's connection: the document's
+    // "Unsaved Changes" decision, asked while the connection is still up. `decided` runs once:
+    // true when the window may close, false when it stays.
+    virtual void decide_close_with_server(std::function<void(bool may_close)> decided) { decided(true); }
+    // Closes the window after that decision, asking nothing more. False when the window has no
+    // such close and should simply be destroyed.
+    virtual bool close_after_decision() { return false; }
 };
 
 // A document window. Its close button runs the document's close decision instead of closing at
@@ -78,6 +88,9 @@ public:
 
     std::optional<std::string> document_service_session_id() const override;
     bool close_document_for_disconnect() override;
+    const QObject* document_file_viewer() const override;
+    void decide_close_with_server(std::function<void(bool may_close)> decided) override;
+    bool close_after_decision() override;
 
     // The default size of a new document window on the desktop.
     static constexpr QSize kDefaultSize{1200, 800};

@@ -2,6 +2,7 @@
 
 #include <QRandomGenerator>
 #include <QWidget>
+#include <memory>
 
 #include "platform/dispatch/Dispatch.h"
 #include "platform/ui/scenes/Application.h"
@@ -114,6 +115,55 @@ void SceneManager::close_document_scenes(const std::string& service_id) {
             ui::Application::shared().requestSceneSessionDestruction(scene->session(), {}, nullptr);
         }
     });
+}
+
+namespace {
+
+// The windows of one close with their server, decided one after another.
+struct DecisionRun {
+    std::vector<QPointer<DocumentScene>> scenes;
+    std::function<void(bool closed)> then;
+};
+
+DocumentSceneServiceLink* link_of(const QPointer<DocumentScene>& scene) {
+    return scene ? dynamic_cast<DocumentSceneServiceLink*>(scene->delegate()) : nullptr;
+}
+
+void decide_from(const std::shared_ptr<DecisionRun>& run, size_t index) {
+    // A window that went meanwhile needs no decision.
+    while (index < run->scenes.size() && !link_of(run->scenes[index])) ++index;
+    if (index == run->scenes.size()) {
+        for (const auto& scene : run->scenes) {
+            auto* link = link_of(scene);
+            if (!link || link->close_after_decision() || !scene->session()) continue;
+            ui::Application::shared().requestSceneSessionDestruction(scene->session(), {}, nullptr);
+        }
+        if (run->then) run->then(true);
+        return;
+    }
+    link_of(run->scenes[index])->decide_close_with_server([run, index](bool may_close) {
+        if (!may_close) {
+            if (run->then) run->then(false);
+            return;
+        }
+        decide_from(run, index + 1);
+    });
+}
+
+}  // namespace
+
+void SceneManager::close_document_scenes_of(const QObject* file_viewer, const std::optional<std::string>& service_id,
+                                            std::function<void(bool closed)> then) {
+    auto run = std::make_shared<DecisionRun>();
+    run->then = std::move(then);
+    for (DocumentScene* scene : document_scenes()) {
+        auto* link = dynamic_cast<DocumentSceneServiceLink*>(scene->delegate());
+        if (!link) continue;
+        const QObject* viewer = link->document_file_viewer();
+        const bool served = viewer ? viewer == file_viewer : service_id && link->document_service_session_id() == service_id;
+        if (served) run->scenes.emplace_back(scene);
+    }
+    decide_from(run, 0);
 }
 
 std::vector<FileViewerScene*> SceneManager::file_viewer_scenes() {

@@ -12,6 +12,7 @@
 #include "tandrel/scenes/SceneKind.h"
 
 class DocumentScene;
+class QObject;
 class FileViewerScene;
 
 class SceneManager {
@@ -37,6 +38,13 @@ public:
                                           ErrorHandler error_handler = nullptr);
     // Later on the main queue: destroys every document window of the server.
     static void close_document_scenes(const std::string& service_id);
+    // Closes the document windows that a file-viewer window serves (those linked to it, and those
+    // of its server `service_id` that name no file viewer), before that window lets go of its
+    // server: each window's "Unsaved Changes" decision is asked in turn (the connection still up,
+    // so "Save" can write); once every one is decided, they all close and `then` gets true. A
+    // "Cancel" (or a save that failed) stops there and keeps every window open: `then` gets false.
+    static void close_document_scenes_of(const QObject* file_viewer, const std::optional<std::string>& service_id,
+                                         std::function<void(bool closed)> then);
 
     // The file-viewer window connected to the server (`my_session_info.service_id`).
     static FileViewerScene* find_file_viewer_scene(const std::string& service_id);

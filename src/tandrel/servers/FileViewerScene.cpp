@@ -1,14 +1,29 @@
 #include "tandrel/servers/FileViewerScene.h"
 
+#include <QCloseEvent>
 #include <QPushButton>
 #include <QTimer>
 
 #include "platform/ui/Responder.h"
 #include "platform/ui/ViewController.h"
+#include "platform/ui/scenes/Application.h"
+#include "platform/ui/scenes/SceneSession.h"
 #include "tandrel/foundation/AppGlobals.h"
 #include "tandrel/foundation/EnumManager.h"
 #include "tandrel/servers/ManageServicesViewController.h"
 #include "tandrel/servers/VornFileViewController.h"
+
+void FileViewerWindow::closeEvent(QCloseEvent* event) {
+    ui::Scene* scene = windowScene();
+    // A window closing with its scene (destroyed, or the application ending) just goes.
+    const bool scene_going = !scene || !scene->session() || scene->activationState() == ui::SceneActivationState::unattached;
+    if (scene_going || !close_requested) {
+        ui::Window::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    close_requested();
+}
 
 void FileViewerScene::set_my_next(QObject* next) {
     my_next = next;
@@ -56,7 +71,12 @@ void FileViewerSceneDelegate::setup_file_viewer_window(ui::Scene* scene) {
 
     viewer->setTitle(QString::fromStdString(app_display_name()));
 
+    scene_ = viewer;
     auto* window = new FileViewerWindow(viewer);
+    QPointer<FileViewerSceneDelegate> self(this);
+    window->close_requested = [self] {
+        if (self) self->request_window_close();
+    };
     fileView_controller = ui::make<VornFileViewController>();
     fileView_controller->scene_file_delegatex = this;
     window->setRootViewController(fileView_controller);
@@ -78,4 +98,12 @@ void FileViewerSceneDelegate::setup_file_viewer_window(ui::Scene* scene) {
     }
     window->resize(kOpeningSize);
     window->makeKeyAndVisible();
+}
+
+void FileViewerSceneDelegate::request_window_close() {
+    QPointer<FileViewerSceneDelegate> self(this);
+    close_document_windows([self](bool closed) {
+        if (!closed || !self || !self->scene_ || !self->scene_->session()) return;
+        ui::Application::shared().requestSceneSessionDestruction(self->scene_->session(), {}, nullptr);
+    });
 }

@@ -27,11 +27,17 @@ class VornServerFilesDataModel;
 namespace files { class FileProvider; }
 namespace ui { class ViewController; }
 
+// A file-viewer window. Its close button first lets the document windows it serves decide
+// about their unsaved changes (close_requested); without that hook it closes as any window.
 class FileViewerWindow : public ui::Window {
     Q_OBJECT
 public:
     explicit FileViewerWindow(ui::Scene* scene) : ui::Window(scene) {}
     bool hasActiveConnection = false;
+    std::function<void()> close_requested;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
 };
 
 class FileViewerScene : public ui::Scene {
@@ -91,6 +97,20 @@ public:
     // `my_session_info.service_id` keep naming the last server), the sessions record saved, the
     // disconnected look shown, then the completion.
     void reset_service_connection(ErrorCompletion completion = nullptr);
+    // Before this window lets go of its server (it closes, disconnects, or switches to another
+    // server): the document windows it serves decide about their unsaved changes one after
+    // another, while the connection is still up, then close; `then` gets true. A "Cancel" (or a
+    // failed save) keeps every window, and `then` gets false; so does a call while one runs.
+    void close_document_windows(std::function<void(bool closed)> then);
+    // A disconnect: the document windows first (above), then the reset with the completion.
+    // When a window is kept, the connection stays and the completion does not run.
+    void disconnect_service(ErrorCompletion completion);
+    // Connects the saved server through a reset. Switching to another server than the window's
+    // current one is a disconnect of that one first (its document windows decide and close);
+    // when a window is kept, the connection stays and the completion does not run.
+    void switch_to_service(const std::string& service_id, ConnectCompletion completion);
+    // The window's close button: its document windows decide first, then the window closes.
+    void request_window_close();
     // The continuation of a reset that connects next: an error goes to the connect completion,
     // otherwise connect_with_keychain_credentials runs for the server id.
     void connect_after_reset(std::optional<VornError> error, ConnectCompletion completion, const std::string& service_id);
@@ -170,4 +190,7 @@ private:
     void refresh_after_create(std::optional<VornError> error, ErrorCompletion completion);
     // Raised by every reset: a connect that started before the latest reset stores nothing.
     uint64_t connection_generation_ = 0;
+    // The document windows are deciding (close_document_windows runs).
+    bool closing_documents_ = false;
+    QPointer<ui::Scene> scene_;
 };

@@ -12,6 +12,7 @@
 #include "tandrel/foundation/VornKeyChainUtilityClass.h"
 #include "tandrel/foundation/VornServicesManager.h"
 #include "tandrel/foundation/VornSessionsManager.h"
+#include "tandrel/scenes/SceneManager.h"
 #include "tandrel/servers/FileViewerScene.h"
 #include "tandrel/servers/VornFileViewController.h"
 #include "tandrel/servers/VornProviderErrors.h"
@@ -85,6 +86,49 @@ void FileViewerSceneDelegate::save_session_if_present(ErrorCompletion completion
     } else {
         deliver(completion, std::nullopt);
     }
+}
+
+// ---- letting go of a server ------------------------------------------------------------------
+
+void FileViewerSceneDelegate::close_document_windows(std::function<void(bool closed)> then) {
+    if (closing_documents_) {
+        // The windows are being asked already; that run decides.
+        if (then) then(false);
+        return;
+    }
+    closing_documents_ = true;
+    QPointer<FileViewerSceneDelegate> self(this);
+    SceneManager::close_document_scenes_of(this, my_session_info->service_id, [self, then](bool closed) {
+        if (self) self->closing_documents_ = false;
+        if (then) then(closed);
+    });
+}
+
+void FileViewerSceneDelegate::disconnect_service(ErrorCompletion completion) {
+    QPointer<FileViewerSceneDelegate> self(this);
+    close_document_windows([self, completion](bool closed) {
+        if (closed && self) self->reset_service_connection(completion);
+    });
+}
+
+void FileViewerSceneDelegate::switch_to_service(const std::string& service_id, ConnectCompletion completion) {
+    QPointer<FileViewerSceneDelegate> self(this);
+    auto reconnect = [self, service_id, completion] {
+        if (!self) return;
+        self->reset_service_connection([self, service_id, completion](std::optional<VornError> error) {
+            if (!self) {
+                if (completion) completion(nullptr, app_error(Err::no_file_window));
+                return;
+            }
+            self->connect_after_reset(error, completion, service_id);
+        });
+    };
+    // The same server again keeps its document windows: their records stay with it.
+    const auto& current = my_session_info->service_id;
+    if (current && *current == service_id) return reconnect();
+    close_document_windows([reconnect](bool closed) {
+        if (closed) reconnect();
+    });
 }
 
 // ---- connect -------------------------------------------------------------------------------

@@ -358,17 +358,12 @@ void QuickConnectView::refresh_quick_connect_menu() { activate_quickConnect_menu
 void QuickConnectView::quick_connect_to_service(const std::string& service_id) {
     auto* window = qobject_cast<FileViewerSceneDelegate*>(file_delegatex.data());
     if (!window) return;
-    QPointer<FileViewerSceneDelegate> target(window);
     QPointer<QuickConnectView> self(this);
-    window->reset_service_connection([target, self, service_id](std::optional<VornError> error) {
-        if (!target) return;
-        target->connect_after_reset(
-            error,
-            [self](std::shared_ptr<VornProviderBucket>, std::optional<VornError> failure) {
-                // A failed quick connect is told, not left as a silent return to the splash.
-                if (failure && self && self->error_delegate) self->error_delegate->present_error(failure);
-            },
-            service_id);
+    // Another server than the current one: the current server's document windows decide and
+    // close first, as in a disconnect.
+    window->switch_to_service(service_id, [self](std::shared_ptr<VornProviderBucket>, std::optional<VornError> failure) {
+        // A failed quick connect is told, not left as a silent return to the splash.
+        if (failure && self && self->error_delegate) self->error_delegate->present_error(failure);
     });
 }
 
@@ -376,7 +371,9 @@ void QuickConnectView::disconnect_service() {
     auto* window = qobject_cast<FileViewerSceneDelegate*>(file_delegatex.data());
     if (!window) return;
     QPointer<QuickConnectView> self(this);
-    window->reset_service_connection([self](std::optional<VornError> error) {
+    // The server's document windows decide about their changes (and close) before the reset,
+    // so "Save" still reaches the server.
+    window->disconnect_service([self](std::optional<VornError> error) {
         if (self) self->disconnect_finished(error);
     });
 }
@@ -388,8 +385,8 @@ void QuickConnectView::disconnect_finished(const std::optional<VornError>& error
     }
     auto* window = qobject_cast<FileViewerSceneDelegate*>(file_delegatex.data());
     if (window && window->my_session_info && window->my_session_info->service_id) {
+        // The server's document windows closed before the reset.
         if (window->fileView_controller) window->fileView_controller->show_disconnected_state();
-        SceneManager::close_document_scenes(*window->my_session_info->service_id);
         return;
     }
     if (error_delegate) error_delegate->present_error(Err(Err::undeterminedError));

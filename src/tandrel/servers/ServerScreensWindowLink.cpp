@@ -21,19 +21,13 @@ void reset_and_connect(const QPointer<VornFileViewerSceneDelegateProtocol>& wind
                        ConnectDone done) {
     FileViewerSceneDelegate* w = viewer(window);
     if (!w) return;
-    QPointer<VornFileViewerSceneDelegateProtocol> link = window;
-    w->reset_service_connection([link, service_id, done](std::optional<VornError> error) {
-        FileViewerSceneDelegate* target = viewer(link);
-        if (!target) return;
-        target->connect_after_reset(
-            error,
-            [done](std::shared_ptr<VornProviderBucket>, std::optional<VornError> failure) {
-                // A connect that a newer reset or connect overtook has nothing to tell: the newer
-                // one answers.
-                if (failure && failure->name == "connection_superseded") return;
-                if (done) done(std::move(failure));
-            },
-            service_id);
+    // Another server than the window's current one: its document windows decide and close
+    // first, as in a disconnect.
+    w->switch_to_service(service_id, [done](std::shared_ptr<VornProviderBucket>, std::optional<VornError> failure) {
+        // A connect that a newer reset or connect overtook has nothing to tell: the newer one
+        // answers.
+        if (failure && failure->name == "connection_superseded") return;
+        if (done) done(std::move(failure));
     });
 }
 

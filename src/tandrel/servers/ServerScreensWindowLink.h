@@ -19,9 +19,11 @@ namespace servers_link {
 // Runs once on the main queue: no error once the window is connected, else why it is not.
 using ConnectDone = std::function<void(std::optional<VornError> error)>;
 
-// Resets the window's connection, then connects it to the saved server with this id. Nothing
-// happens (and `done` is not called) when the window is gone, or when a newer connect of the
-// same window overtook this one.
+// Resets the window's connection, then connects it to the saved server with this id; another
+// server than the window's current one first closes the current server's document windows, each
+// after its decision about unsaved changes. Nothing happens (and `done` is not called) when the
+// window is gone, when a document window was kept, or when a newer connect of the same window
+// overtook this one.
 void reset_and_connect(const QPointer<VornFileViewerSceneDelegateProtocol>& window, const std::string& service_id,
                        ConnectDone done);
 
