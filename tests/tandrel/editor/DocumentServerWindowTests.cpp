@@ -54,7 +54,7 @@ protected:
     }
 };
 
-// Item: closing the server window.
+// Closing the server window.
 TEST_P(ServerWindowDocuments, ClosingTheServerWindowAsksForEachChangedFileAndCancelKeepsEveryWindow) {
     CONNECT_OR_SKIP(GetParam());
     QPointer<DocumentSceneDelegate> first(openChanged("one.css", "a { }\n", "/* one */ "));
@@ -91,7 +91,7 @@ TEST_P(ServerWindowDocuments, ClosingTheServerWindowAsksForEachChangedFileAndCan
     EXPECT_EQ(serverBytes(peer_, "two.css"), "b { }\n");
 }
 
-// Item: switching the server window to another server.
+// Switching the server window to another server.
 TEST_P(ServerWindowDocuments, SwitchingToAnotherServerAsksFirstAndSaveReachesTheOldServer) {
     CONNECT_OR_SKIP(GetParam());
     const auto first = server_;
@@ -126,7 +126,7 @@ TEST_P(ServerWindowDocuments, SwitchingToAnotherServerAsksFirstAndSaveReachesThe
     EXPECT_EQ(serverBytes(other, "site.js"), std::nullopt) << "the file went to the new server";
 }
 
-// Item: the disconnect asks while the connection is up.
+// The disconnect asks while the connection is up.
 TEST_P(ServerWindowDocuments, DisconnectAsksWithTheConnectionUpAndResetsAfterTheDecision) {
     CONNECT_OR_SKIP(GetParam());
     QPointer<DocumentSceneDelegate> doc(openChanged("page.php", "<?php echo 1;\n", "// changed\n"));
@@ -151,7 +151,7 @@ INSTANTIATE_TEST_SUITE_P(Peers, ServerWindowDocuments, ::testing::ValuesIn(kPeer
 
 class OneSaveAtATime : public DocumentTest, public ::testing::WithParamInterface<std::string> {};
 
-// Item: two saves of one file never overlap. The relay keeps the first write on its way to the
+// Two saves of one file never overlap. The relay keeps the first write on its way to the
 // server until the second save has been asked for, then lets it go: the server must end with the
 // newer text, and the editor must mark saved only what the server holds.
 TEST_P(OneSaveAtATime, ASaveAskedWhileOneRunsWaitsAndTheServerEndsWithTheNewestText) {
@@ -211,7 +211,7 @@ INSTANTIATE_TEST_SUITE_P(Peers, OneSaveAtATime, ::testing::ValuesIn(kPeers), pee
 
 // ---- a save without its server -------------------------------------------------------------------
 
-// Item: a save that cannot reach its server always tells so.
+// A save that cannot reach its server always tells so.
 struct LostServer {
     const char* name;
     EnumManager::vorn_error_throws::Case error;
