@@ -6,6 +6,7 @@
 
 #include <QTest>
 
+#include "support/MainQueueSettle.h"
 #include "support/Pictures.h"
 #include "DocumentTestSupport.h"
 #include "platform/ui/SplitViewController.h"
@@ -141,7 +142,7 @@ TEST_P(DocumentCloseDecision, TheWindowsCloseButtonAsksAndEachAnswerDoesWhatItSa
     if (c.window_closes) {
         EXPECT_TRUE(waitFor([&] { return !isOpen(weak); }, 30000)) << c.answer << " left the window open";
     } else {
-        QTest::qWait(500);
+        ASSERT_TRUE(testsupport::settleMainQueue(3));
         EXPECT_TRUE(isOpen(weak));
         EXPECT_EQ(pageText(weak), "/* new */ body { color: red; }\n");
         EXPECT_TRUE(record(weak, "/style.css"));
@@ -282,7 +283,7 @@ TEST_F(DocumentTest, ADisconnectAsksAboutAChangedFileAndCancelKeepsTheWindow) {
     ASSERT_TRUE(alert);
     EXPECT_EQ(alert->alertTitle(), "Unsaved Changes");
     ASSERT_TRUE(choose(doc, "Cancel"));
-    QTest::qWait(500);
+    ASSERT_TRUE(testsupport::settleMainQueue(3));
     EXPECT_TRUE(isOpen(weak));
     EXPECT_EQ(pageText(doc), "// todo\nlet a = 1;\n");
 
@@ -383,10 +384,10 @@ TEST_F(DocumentTest, OpeningAFileThatIsOpenBringsItsWindowForward) {
     EXPECT_EQ(SceneManager::document_scenes().size(), 2u);
 
     SceneManager::open_document_scene(server_->id, file_bucket_id_for_path("/x.txt"), false);
-    settle();
-    QTest::qWait(300);
-    EXPECT_EQ(SceneManager::document_scenes().size(), 2u) << "a second window of the same file was made";
+    // The request is done when the file's window comes forward.
     EXPECT_TRUE(waitFor([&] { return app().keyWindow() == doc->window(); }, 5000));
+    ASSERT_TRUE(testsupport::settleMainQueue(3));
+    EXPECT_EQ(SceneManager::document_scenes().size(), 2u) << "a second window of the same file was made";
 }
 
 }  // namespace

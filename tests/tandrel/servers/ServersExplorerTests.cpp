@@ -8,6 +8,7 @@
 #include <QTableView>
 #include <cstdlib>
 
+#include "support/MainQueueSettle.h"
 #include "support/Pictures.h"
 #include "ExplorerTestSupport.h"
 #include "platform/defaults/Base64.h"
@@ -429,10 +430,8 @@ TEST_F(PhoneRoute, OpensTheFileInTheCompactEditorOnceItsSessionIsThere) {
     EXPECT_EQ(log->info.file_bucket_id, defaults::base64Encode("/dir/index.html"));
     EXPECT_TRUE(log->info.preview_supported);
     EXPECT_TRUE(DocumentRequests::all().empty());
-    // Two seconds later the compact editor is shown full screen with the session's text.
-    QTest::qWait(1500);
-    EXPECT_FALSE(explorer->presentedViewController());
-    ASSERT_TRUE(waitFor([&] { return log->opened != nullptr; }, 3000));
+    // A moment later the compact editor is shown full screen with the session's text.
+    ASSERT_TRUE(waitFor([&] { return log->opened != nullptr; }, 5000));
     auto* nav = dynamic_cast<ui::NavigationController*>(explorer->presentedViewController());
     ASSERT_TRUE(nav);
     EXPECT_EQ(nav->modalPresentationStyle(), ui::ModalPresentationStyle::fullScreen);
@@ -700,8 +699,7 @@ TEST_P(ExplorerPeerTest, DeletesAFolderWithEverythingInItAfterAsking) {
     EXPECT_EQ(alert->actions()[0]->title(), QStringLiteral("Delete"));
     EXPECT_EQ(alert->actions()[0]->style(), ui::AlertActionStyle::destructive);
     alert->performAction(1);
-    settle();
-    QTest::qWait(300);
+    ASSERT_TRUE(testsupport::settleMainQueue(3));  // a delete would have been asked for by now
     EXPECT_TRUE(fs::exists(disk / "full" / "sub" / "b.txt"));
 
     const int before = explorer->listing_count();
