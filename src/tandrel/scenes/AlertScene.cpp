@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "dynamic/Dynamic.h"
 #include "platform/ui/Layout.h"
 #include "platform/ui/Responder.h"
 #include "platform/ui/scenes/Application.h"
@@ -78,10 +79,48 @@ private:
     bool fitting_ = false;
 };
 
+// The desktop window system through the class registry: the host window of a platform window is
+// sharedApplication.delegate.hostWindowForUIWindow(window).attachedWindow, and its values are
+// read and written as its members.
+class RegisteredDesktopWindow : public DesktopWindowObject {
+public:
+    explicit RegisteredDesktopWindow(dynamic::Dynamic window) : window_(std::move(window)) {}
+    std::optional<uint64_t> unsigned_value_for_key(const std::string& key) const override {
+        return window_.member<qulonglong>(QString::fromStdString(key));
+    }
+    void set_unsigned_value_for_key(const std::string& key, uint64_t value) override {
+        window_.set(QString::fromStdString(key), QVariant(static_cast<qulonglong>(value)));
+    }
+
+private:
+    dynamic::Dynamic window_;
+};
+
+class RegisteredDesktop : public DesktopWindowSystem {
+public:
+    explicit RegisteredDesktop(QString className) : className_(std::move(className)) {}
+    std::shared_ptr<DesktopWindowObject> host_window_for(QWidget* window) override {
+        using dynamic::Dynamic;
+        QObject* attached = Dynamic::className(className_)[QStringLiteral("sharedApplication")]
+            [QStringLiteral("delegate")][QStringLiteral("hostWindowForUIWindow")](
+                {{QString(), QVariant::fromValue<QObject*>(window)}})[QStringLiteral("attachedWindow")]
+                                .asQObject();
+        if (!attached) return nullptr;
+        return std::make_shared<RegisteredDesktopWindow>(Dynamic(QVariant::fromValue(attached)));
+    }
+
+private:
+    QString className_;
+};
+
+std::shared_ptr<DesktopWindowSystem> registeredDesktop(const std::string& className) {
+    const QString name = QString::fromStdString(className);
+    if (!dynamic::Dynamic::className(name).object()) return nullptr;  // not registered: no desktop
+    return std::make_shared<RegisteredDesktop>(name);
+}
+
 AlertViewController::DesktopLookup& desktopLookup() {
-    static AlertViewController::DesktopLookup lookup = [](const std::string&) {
-        return std::shared_ptr<DesktopWindowSystem>();
-    };
+    static AlertViewController::DesktopLookup lookup = registeredDesktop;
     return lookup;
 }
 
@@ -155,9 +194,7 @@ AlertViewController::~AlertViewController() {
 }
 
 void AlertViewController::set_desktop_lookup(DesktopLookup lookup) {
-    desktopLookup() = lookup ? std::move(lookup) : [](const std::string&) {
-        return std::shared_ptr<DesktopWindowSystem>();
-    };
+    desktopLookup() = lookup ? std::move(lookup) : AlertViewController::DesktopLookup(registeredDesktop);
 }
 
 void AlertViewController::viewDidLoad() {

@@ -44,8 +44,9 @@ public:
     void setup_alert_window(ui::Scene* scene, const ui::ConnectionOptions& options);
 };
 
-// The desktop window system, reached by name at run time. On this desktop nothing answers to
-// the name yet, so the style step below stops at its first check.
+// The desktop window system, reached by name at run time (by default through the class
+// registry of the dynamic wrapper; where nothing is registered under the name, the style step
+// below stops at its first check).
 class DesktopWindowObject {
 public:
     virtual ~DesktopWindowObject() = default;
@@ -83,7 +84,7 @@ public:
     void close_alert_scene();
 
     // Finds the desktop window system by its application class name ("NSApplication"). The
-    // default finds nothing; the desktop bridge installs the real lookup.
+    // default asks the class registry; tests may install another lookup (null restores it).
     using DesktopLookup = std::function<std::shared_ptr<DesktopWindowSystem>(const std::string& class_name)>;
     static void set_desktop_lookup(DesktopLookup lookup);
 

@@ -1,35 +1,34 @@
 #pragma once
 // Follows which document window is the desktop's main window. The desktop window system is
-// reached by name at run time; where nothing answers to its names, there is nothing to follow
-// and the manager stays idle.
+// reached by name at run time through the dynamic wrapper: on each "window became main"
+// notification the windows are searched for the key desktop window, and when that is a document
+// window its scene delegate is recorded (weakly). Where nothing answers to the desktop names
+// there is no notification to follow and the manager stays idle.
 #include <QObject>
 #include <QPointer>
-#include <functional>
 
-#include "platform/ui/scenes/Scene.h"
+class DocumentSceneDelegate;
 
 class VornDocumentManager : public QObject {
     Q_OBJECT
 public:
     static VornDocumentManager& shared();
 
-    // The scene delegate of the document window last seen as the main window (weak).
-    QPointer<ui::SceneDelegate> current_scene_delegate;
+    // The scene delegate of the document window last seen as the key desktop window (weak:
+    // empties itself when that window goes).
+    QPointer<DocumentSceneDelegate> current_scene_delegate;
 
-    // Starts listening for the desktop's main-window changes. Does nothing when the desktop
-    // window system offers no such notification.
+    // Starts listening for the desktop's main-window notification on the default notification
+    // centre. Without the desktop window system there is no name to listen for, and nothing is
+    // registered (listening to every notification instead would run a pass for each of them).
     void observe_main_window_changes();
     bool is_observing() const { return observing_; }
 
-    // The desktop bridge hands in how to subscribe to the main-window notification: it calls
-    // the given handler on each change. Without one, observing does nothing.
-    using MainWindowNotifier = std::function<void(std::function<void()> handler)>;
-    static void set_main_window_notifier(MainWindowNotifier notifier);
-
-    // The notification handler: schedules the search for the current document on the main queue.
+    // The notification handler (any thread): schedules a pass on the main queue.
     void changed_current_doc_noty();
     void update_current_document();
-    // Reserved for the desktop bridge's key-window search; nothing to search without it.
+    // The pass (main queue): finds the key desktop window among the app's windows and records its
+    // delegate when it is a document window; other windows leave the record as it is.
     void find_current_scene_delegate();
 
 private:

@@ -4,6 +4,7 @@
 #include <QPushButton>
 #include <map>
 
+#include "platform/ui/DesktopBridge.h"
 #include "tandrel/scenes/AlertScene.h"
 #include "tandrel/servers/FileViewerScene.h"
 #include "tandrel/scenes/SceneTestSupport.h"
@@ -162,4 +163,30 @@ TEST_F(AlertWindowTest, TheStyleChangeReachesTheAlertsOwnWindowOnly) {
     // The other windows keep theirs.
     EXPECT_EQ(viewerHost->values["styleMask"], 15u);
     EXPECT_EQ(viewerHost->values["collectionBehavior"], static_cast<uint64_t>(128 | 256 | 1));
+}
+
+TEST_F(AlertWindowTest, TheRegisteredDesktopWindowSystemGetsTheStyleOfTheAlertsWindowOnly) {
+    const QByteArray idiom = qgetenv("DRAVIX_IDIOM");
+    qputenv("DRAVIX_IDIOM", "mac");
+    ui::DesktopBridge::install();
+    ui::Scene* viewer = open(SceneKind::server_viewer);
+    ASSERT_TRUE(viewer);
+    auto* viewerWindow = qobject_cast<ui::DesktopWindow*>(
+        ui::DesktopHostWindow::of(viewer->windows().first())->attachedWindow());
+    const QSize viewerMin = viewer->windows().first()->minimumSize();
+    const QSize viewerMax = viewer->windows().first()->maximumSize();
+    ui::Scene* s = open(SceneKind::alert_window, QVariantMap{{"title", QStringLiteral("T")}});
+    ASSERT_TRUE(s);
+    auto* own = qobject_cast<ui::DesktopWindow*>(ui::DesktopHostWindow::of(s->windows().first())->attachedWindow());
+    ASSERT_TRUE(own && viewerWindow);
+    ASSERT_TRUE(waitFor([&] { return own->collectionBehavior() & ui::DesktopWindow::kFullScreenNone; }));
+    EXPECT_EQ(own->collectionBehavior(), ui::DesktopWindow::kFullScreenNone);
+    EXPECT_EQ(own->styleMask() & ui::DesktopWindow::kResizable, 0u);
+    EXPECT_EQ(s->windows().first()->minimumSize(), s->windows().first()->maximumSize());
+    // The server window keeps its size behaviour.
+    EXPECT_EQ(viewerWindow->collectionBehavior(), ui::DesktopWindow::kFullScreenPrimary);
+    EXPECT_EQ(viewer->windows().first()->minimumSize(), viewerMin);
+    EXPECT_EQ(viewer->windows().first()->maximumSize(), viewerMax);
+    ui::DesktopBridge::uninstall();
+    qputenv("DRAVIX_IDIOM", idiom);
 }

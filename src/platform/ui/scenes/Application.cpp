@@ -3,6 +3,7 @@
 #include <QUuid>
 
 #include "platform/dispatch/Dispatch.h"
+#include "platform/ui/DesktopBridge.h"
 #include "platform/ui/Idiom.h"
 #include "platform/ui/Responder.h"
 
@@ -40,6 +41,8 @@ void Application::setDelegate(ApplicationDelegate* delegate) {
 }
 
 bool Application::finishLaunching(const QVariantMap& options) {
+    // The desktop window system's names answer from here on (on the desktop idiom only).
+    DesktopBridge::install();
     return delegate_ ? delegate_->didFinishLaunching(options) : true;
 }
 
