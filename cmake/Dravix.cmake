@@ -8,10 +8,11 @@ function(dravix_library name)
   target_link_libraries(${name} PUBLIC ${ARG_LIBS})
 endfunction()
 
-# dravix_test(NAME LABELS l1 [l2] SOURCES ... LIBS ... [QT_MAIN] [PROPERTIES ...]):
-# a GoogleTest program whose cases ctest runs one by one, labelled by folder.
+# dravix_test(NAME LABELS l1 [l2] SOURCES ... LIBS ... [QT_MAIN] [RUN_SERIAL] [PROPERTIES ...]):
+# a GoogleTest program whose cases ctest runs one by one, labelled by folder. RUN_SERIAL keeps
+# other tests from running beside its cases (for cases that need the display's input focus).
 function(dravix_test name)
-  cmake_parse_arguments(ARG "QT_MAIN" "" "LABELS;SOURCES;LIBS;FIXTURES;ENVIRONMENT;TIMEOUT" ${ARGN})
+  cmake_parse_arguments(ARG "QT_MAIN;RUN_SERIAL" "" "LABELS;SOURCES;LIBS;FIXTURES;ENVIRONMENT;TIMEOUT" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
   if(ARG_QT_MAIN)
@@ -22,6 +23,9 @@ function(dravix_test name)
   set(props LABELS "${ARG_LABELS}")
   if(ARG_FIXTURES)
     list(APPEND props FIXTURES_REQUIRED "${ARG_FIXTURES}")
+  endif()
+  if(ARG_RUN_SERIAL)
+    list(APPEND props RUN_SERIAL TRUE)
   endif()
   if(ARG_ENVIRONMENT)
     # Set by the program itself before main (ctest's property lists cannot carry several entries
