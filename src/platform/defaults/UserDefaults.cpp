@@ -1,5 +1,6 @@
 #include "platform/defaults/UserDefaults.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
@@ -147,7 +148,23 @@ void UserDefaults::resetStandardForTesting() {
     g_standard.reset();
 }
 
-UserDefaults::UserDefaults(std::filesystem::path file) : file_(std::move(file)) { load(); }
+UserDefaults::UserDefaults(std::filesystem::path file) : file_(std::move(file)) {
+    load();
+    // A local write: quick, so the deadline is not needed.
+    exitDrain_ = std::make_unique<dispatch::ExitDrain>("settings " + file_.string(),
+                                                       [this](dispatch::Clock::time_point) { return flush(); });
+}
+
+UserDefaults::~UserDefaults() {
+    exitDrain_.reset();
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (writer_.joinable()) writer_.join();
+    flush();
+}
 
 void UserDefaults::load() {
     auto text = readWholeFile(file_);
@@ -247,11 +264,15 @@ Dictionary UserDefaults::dictionaryRepresentation() const {
 }
 
 void UserDefaults::setObject(const std::string& key, std::optional<Value> value) {
-    std::lock_guard lock(mutex_);
-    if (value) values_[key] = std::move(*value);
-    else values_.erase(key);
-    dirty_ = true;
-    writeLocked();
+    {
+        std::lock_guard lock(mutex_);
+        if (value) values_[key] = *value;
+        else values_.erase(key);
+        pending_[key] = std::move(value);
+        ++changeCount_;
+        if (!writer_.joinable() && !stopping_) writer_ = std::thread([this] { writerLoop(); });
+    }
+    wake_.notify_all();
 }
 
 void UserDefaults::registerDefaults(const Dictionary& values) {
@@ -259,18 +280,67 @@ void UserDefaults::registerDefaults(const Dictionary& values) {
     for (const auto& [k, v] : values) registered_[k] = v;
 }
 
-bool UserDefaults::synchronize() {
-    std::lock_guard lock(mutex_);
-    if (!dirty_) return true;
-    return writeLocked();
+void UserDefaults::writerLoop() {
+    // Changes arriving within this time of each other share one write.
+    constexpr auto kGather = std::chrono::milliseconds(100);
+    uint64_t attempted = 0;
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        // After a failed write, wait for a new change rather than retrying in a loop.
+        wake_.wait(lock, [&] { return stopping_ || (!pending_.empty() && changeCount_ != attempted); });
+        if (stopping_) return;
+        wake_.wait_for(lock, kGather, [&] { return stopping_; });
+        if (stopping_) return;  // the destructor writes what is left
+        attempted = changeCount_;
+        lock.unlock();
+        flush();
+        lock.lock();
+    }
 }
 
-bool UserDefaults::writeLocked() {
-    std::error_code ec;
-    std::filesystem::create_directories(file_.parent_path(), ec);
-    lastError_ = writeFileAtomically(file_, encodeValuesToJson(values_));
-    if (!lastError_) dirty_ = false;
-    return !lastError_;
+bool UserDefaults::flush() {
+    std::lock_guard writing(writeMutex_);
+    Changes changes;
+    Dictionary mine;
+    {
+        std::lock_guard lock(mutex_);
+        if (pending_.empty()) return !lastError_;
+        changes.swap(pending_);
+        mine = values_;
+    }
+
+    // Start from what the file holds now: another instance may have written since we read it.
+    Dictionary merged;
+    if (auto text = readWholeFile(file_); text && !text->empty()) {
+        if (auto decoded = decodeValuesFromJson(*text)) {
+            merged = std::move(*decoded);
+        } else {
+            keepAside(file_);
+            merged = std::move(mine);
+        }
+    }
+    for (const auto& [key, value] : changes) {
+        if (value) merged[key] = *value;
+        else merged.erase(key);
+    }
+
+    std::optional<std::string> error = createPrivateDirectories(file_.parent_path());
+    if (!error) error = writeFileAtomically(file_, encodeValuesToJson(merged));
+
+    std::lock_guard lock(mutex_);
+    lastError_ = error;
+    if (error) {
+        // Keep the changes for the next write, unless a newer change of the same key came meanwhile.
+        for (auto& [key, value] : changes) pending_.emplace(key, std::move(value));
+        return false;
+    }
+    // The other instance's keys become ours; changes made during the write stay on top.
+    for (const auto& [key, value] : pending_) {
+        if (value) merged[key] = *value;
+        else merged.erase(key);
+    }
+    values_ = std::move(merged);
+    return true;
 }
 
 std::optional<std::string> UserDefaults::lastWriteError() const {

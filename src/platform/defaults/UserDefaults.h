@@ -1,6 +1,10 @@
 #pragma once
-// The settings store: typed values under text keys, kept in one JSON file that is rewritten
-// atomically on every change. Safe to use from any thread.
+// The settings store: typed values under text keys, kept in one JSON file. A change is seen by
+// readers at once; the file is written in the background, a burst of changes in one write, and
+// each write merges the keys this store changed into what the file holds by then, so two running
+// instances keep each other's settings. What is still pending at quit is written by the exit
+// drain. Safe to use from any thread.
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -8,10 +12,12 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <variant>
 #include <vector>
 
 #include "platform/defaults/Date.h"
+#include "platform/dispatch/ExitDrain.h"
 
 namespace defaults {
 
@@ -61,6 +67,9 @@ public:
 
     // A store on its own file (read now; an unreadable file is kept aside and the store starts empty).
     explicit UserDefaults(std::filesystem::path file);
+    ~UserDefaults();  // writes what is still pending
+    UserDefaults(const UserDefaults&) = delete;
+    UserDefaults& operator=(const UserDefaults&) = delete;
 
     std::optional<Value> objectForKey(const std::string& key) const;
     // Text of a text value, or the decimal form of a number; nothing for other kinds.
@@ -86,23 +95,33 @@ public:
 
     // Fallback values seen by the readers while a key has no stored value; never written.
     void registerDefaults(const Dictionary& values);
-    // Writes the file now if the last write failed. True when the file holds the store.
-    bool synchronize();
+    // Writes the pending changes now (merged into the file's content) and waits for the write.
+    // True when the file holds every change made before the call.
+    bool flush();
+    bool synchronize() { return flush(); }
 
     const std::filesystem::path& filePath() const { return file_; }
     std::optional<std::string> lastWriteError() const;
 
 private:
+    using Changes = std::map<std::string, std::optional<Value>>;  // nothing: removed
+
     std::optional<Value> lookup(const std::string& key) const;  // caller holds mutex_
     void load();
-    bool writeLocked();
+    void writerLoop();
 
     std::filesystem::path file_;
-    mutable std::mutex mutex_;
+    mutable std::mutex mutex_;  // the values; never held while the file is read or written
+    std::mutex writeMutex_;     // one write at a time
+    std::condition_variable wake_;
     Dictionary values_;
     Dictionary registered_;
-    bool dirty_ = false;
+    Changes pending_;           // changed since the last successful write
+    uint64_t changeCount_ = 0;
+    bool stopping_ = false;
+    std::thread writer_;        // started by the first change
     std::optional<std::string> lastError_;
+    std::unique_ptr<dispatch::ExitDrain> exitDrain_;  // writes what is pending when the app quits
 };
 
 // JSON form of values (also used by tests): dates as {"$date": seconds since 2001}, data as

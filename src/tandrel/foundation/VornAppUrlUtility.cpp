@@ -1,5 +1,6 @@
 #include "tandrel/foundation/VornAppUrlUtility.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <mutex>
 #include <random>
@@ -19,10 +20,12 @@ VornError fileError(const std::error_code& ec, const std::string& what) {
     return VornError{"FileError", ec.value(), what + ": " + ec.message(), "fileError"};
 }
 
+// The app's folders hold its settings, saved servers and the text of remote files: owner only.
 std::optional<VornError> makeFolder(const std::filesystem::path& p) {
     std::error_code ec;
-    std::filesystem::create_directories(p, ec);
-    if (ec) return fileError(ec, "cannot create " + p.string());
+    if (auto failed = defaults::createPrivateDirectories(p)) {
+        return VornError{"FileError", errno ? errno : EIO, *failed, "fileError"};
+    }
     if (!std::filesystem::is_directory(p, ec)) {
         return fileError(std::make_error_code(std::errc::not_a_directory), "cannot create " + p.string());
     }

@@ -1,6 +1,7 @@
 #include "tandrel/foundation/VornSessionsManager.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include "platform/dispatch/ExitDrain.h"
 #include "platform/defaults/AtomicFile.h"
@@ -131,10 +132,8 @@ std::optional<VornError> VornSessionsManager::save_to(const VornAppMultipleSessi
         failure = VornError{"FileError", 4, "A sessions record needs a server id.", "noServiceId"};
     } else {
         const auto folder = *sessions / folder_name_for_service_id(record.service_id);
-        std::error_code ec;
-        std::filesystem::create_directories(folder, ec);
-        if (ec) {
-            failure = VornError{"FileError", ec.value(), ec.message(), "cannotCreateFolder"};
+        if (auto failed = defaults::createPrivateDirectories(folder)) {
+            failure = VornError{"FileError", errno ? errno : EIO, *failed, "cannotCreateFolder"};
         } else {
             failure = json_store::write(folder / "session.json", record);
         }

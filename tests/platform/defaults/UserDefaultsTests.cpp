@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
 #include "platform/defaults/AtomicFile.h"
 #include "platform/defaults/Base64.h"
 #include "platform/defaults/UserDefaults.h"
+#include "platform/dispatch/ExitDrain.h"
 #include "support/TempHome.h"
 
 using defaults::Value;
@@ -83,13 +85,15 @@ TEST(UserDefaults, RegisteredDefaultsAreFallbacksOnly) {
     EXPECT_EQ(again.integerForKey("b"), 1);
 }
 
-TEST(UserDefaults, AnUnreadableFileIsKeptAsideNotOverwritten) {
+TEST(UserDefaults, AnUnreadableFileIsKeptAsideOnceNotOverwritten) {
     TempHome home;
     const auto file = home.config() / "d.json";
     testsupport::writeFile(file, "{ this is not json");
+    // Opened twice while unreadable (two launches): one copy.
+    EXPECT_FALSE(defaults::UserDefaults(file).objectForKey("anything"));
     defaults::UserDefaults store(file);
-    EXPECT_FALSE(store.objectForKey("anything"));
     store.setInteger("x", 1);
+    ASSERT_TRUE(store.flush());
     int kept = 0;
     for (auto& e : std::filesystem::directory_iterator(file.parent_path())) {
         if (e.path().filename().string().rfind("d.json.bad-", 0) == 0) {
@@ -99,6 +103,73 @@ TEST(UserDefaults, AnUnreadableFileIsKeptAsideNotOverwritten) {
     }
     EXPECT_EQ(kept, 1);
     EXPECT_EQ(defaults::UserDefaults(file).integerForKey("x"), 1);
+}
+
+TEST(UserDefaults, TwoStoresOnOneFileKeepEachOthersChanges) {
+    TempHome home;
+    const auto file = home.config() / "d.json";
+    testsupport::writeFile(file, defaults::encodeValuesToJson({{"shared", Value(int64_t(0))}, {"gone", Value("x")}}));
+    defaults::UserDefaults first(file);
+    defaults::UserDefaults second(file);
+    first.setInteger("a", 1);
+    first.setInteger("shared", 1);
+    second.setInteger("b", 2);
+    second.removeObjectForKey("gone");
+    // Seen at once by the store's own readers, before any write.
+    EXPECT_EQ(first.integerForKey("a"), 1);
+    EXPECT_FALSE(second.objectForKey("gone"));
+    ASSERT_TRUE(first.flush());
+    ASSERT_TRUE(second.flush());
+
+    defaults::UserDefaults reader(file);
+    EXPECT_EQ(reader.integerForKey("a"), 1);
+    EXPECT_EQ(reader.integerForKey("b"), 2);
+    EXPECT_EQ(reader.integerForKey("shared"), 1);
+    EXPECT_FALSE(reader.objectForKey("gone"));
+    // A store that wrote takes in what the other wrote before it.
+    EXPECT_EQ(second.integerForKey("a"), 1);
+}
+
+TEST(UserDefaults, ChangesReachTheFileWithoutAFlush) {
+    TempHome home;
+    const auto file = home.config() / "d.json";
+    defaults::UserDefaults store(file);
+    store.setString("k", "v");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (defaults::UserDefaults(file).stringForKey("k") != "v" && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(defaults::UserDefaults(file).stringForKey("k"), "v");
+}
+
+TEST(UserDefaults, WhatIsPendingAtQuitIsWrittenByTheExitDrain) {
+    TempHome home;
+    const auto file = home.config() / "d.json";
+    defaults::UserDefaults store(file);
+    store.setString("last", "word");
+    EXPECT_TRUE(dispatch::drainBeforeExit(dispatch::Clock::now() + std::chrono::seconds(5)).empty());
+    EXPECT_EQ(defaults::UserDefaults(file).stringForKey("last"), "word");
+}
+
+TEST(AtomicFile, FilesAreTheOwnersOnlyInFoldersOfTheOwnersOnly) {
+    TempHome home;
+    const auto folder = home.root() / "a" / "b";
+    ASSERT_FALSE(defaults::createPrivateDirectories(folder));
+    const auto file = folder / "f.json";
+    testsupport::writeFile(file, "old");
+    ::chmod(file.c_str(), 0644);
+    ASSERT_FALSE(defaults::writeFileAtomically(file, "new"));
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    for (const auto& made : {folder, folder.parent_path()}) {
+        ASSERT_EQ(::stat(made.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0700u) << made;
+    }
+    // A folder made earlier with looser rights is narrowed.
+    ::chmod(folder.c_str(), 0755);
+    ASSERT_FALSE(defaults::createPrivateDirectories(folder));
+    ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
 
 TEST(UserDefaults, ConcurrentWritersLoseNothing) {

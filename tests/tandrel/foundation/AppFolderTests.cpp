@@ -27,6 +27,11 @@ std::vector<std::string> tree(const fs::path& root) {
     std::sort(out.begin(), out.end());
     return out;
 }
+
+unsigned mode(const fs::path& p) {
+    struct stat st {};
+    return ::stat(p.c_str(), &st) == 0 ? st.st_mode & 0777 : 0;
+}
 }  // namespace
 
 TEST(AppFolders, FirstLaunchMakesTheTreeAndTheExactDefaultFiles) {
@@ -47,6 +52,10 @@ TEST(AppFolders, FirstLaunchMakesTheTreeAndTheExactDefaultFiles) {
     EXPECT_EQ(VornAppUrlUtility::ace_folder_url(), app / "Editor" / "ace");
     EXPECT_EQ(VornAppUrlUtility::services_file_url(), app / "Services" / "app_services.json");
     EXPECT_EQ(VornAppUrlUtility::editor_pref_file_url(), app / "Editor" / "editor_preferences.json");
+    // The user's data is the user's alone.
+    for (const char* folder : {"", "Sessions", "Services", "Editor"}) EXPECT_EQ(mode(app / folder), 0700u) << folder;
+    EXPECT_EQ(mode(app / "Services" / "app_services.json"), 0600u);
+    EXPECT_EQ(mode(app / "Editor" / "editor_preferences.json"), 0600u);
 }
 
 TEST(AppFolders, NextLaunchKeepsTheJsonFilesAndReplacesThePage) {

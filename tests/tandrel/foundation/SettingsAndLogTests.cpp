@@ -21,6 +21,7 @@ TEST(UserPrefsDefaults, MissingOrUnreadableKeysGetTheirDefaults) {
     EXPECT_EQ(store.integerForKey("EDITOR_FONT_SIZE"), 14);
     EXPECT_EQ(store.integerForKey("FILEEXPLORER_SORTING"), 0);
     // Defaults are stored, not fallbacks: a fresh store on the same file sees them.
+    ASSERT_TRUE(store.flush());
     EXPECT_EQ(defaults::UserDefaults(store.filePath()).integerForKey("PREVIEWWINDOW"), 1);
     UserPrefs::setPreference("PREVIEWWINDOW", std::nullopt);
     EXPECT_FALSE(store.objectForKey("PREVIEWWINDOW"));

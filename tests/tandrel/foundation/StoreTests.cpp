@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <future>
 
@@ -159,6 +161,12 @@ TEST(SessionsStore, IdsWithSlashesSurviveSaveAndReload) {
         EXPECT_FALSE(done.get_future().get());
     }
     EXPECT_TRUE(fs::exists(folder / "3F2504E0-4F89-41D3-9A0C-0305E82C3301" / "session.json"));
+    // Sessions hold the text of remote files: owner only.
+    struct stat st {};
+    ASSERT_EQ(::stat((folder / "3F2504E0-4F89-41D3-9A0C-0305E82C3301").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    ASSERT_EQ(::stat((folder / "3F2504E0-4F89-41D3-9A0C-0305E82C3301" / "session.json").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_TRUE(fs::exists(folder / "100%25%2Fsure" / "session.json"));
 
     VornSessionsManager reloaded;
