@@ -5,7 +5,7 @@
 #include <ctime>
 #include <functional>
 
-#include <spdlog/sinks/basic_file_sink.h>
+#include <spdlog/sinks/daily_file_sink.h>
 #include <spdlog/sinks/syslog_sink.h>
 #include <spdlog/spdlog.h>
 
@@ -86,6 +86,14 @@ std::filesystem::path FileLogger::defaultDirectory() {
     return base / "DravixFTPClient" / "logs";
 }
 
+struct FileLogger::DailyFiles {
+    DailyFiles(const std::filesystem::path& base, unsigned maxFiles)
+        : sink(base.string(), 0, 0, false, static_cast<uint16_t>(maxFiles)) {
+        sink.set_pattern("%v");
+    }
+    spdlog::sinks::daily_file_sink_mt sink;
+};
+
 FileLogger::FileLogger() : FileLogger(defaultDirectory()) {}
 
 FileLogger::FileLogger(std::filesystem::path directory)
@@ -131,35 +139,25 @@ std::vector<std::filesystem::path> FileLogger::sortedLogFiles() const {
     return files;
 }
 
-void FileLogger::openFileLocked(std::chrono::system_clock::time_point now) {
+// One file per local day ("DravixFTPClient_yyyy-mm-dd.log"), appended to by every launch of that
+// day; the sink starts the next day's file at midnight and deletes the oldest beyond the limit.
+void FileLogger::openFileLocked() {
     std::error_code ec;
     std::filesystem::create_directories(directory_, ec);
-    auto secs = std::chrono::system_clock::to_time_t(now);
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-    std::tm tm{};
-    localtime_r(&secs, &tm);
-    char stamp[64];
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%d--%H-%M-%S", &tm);
-    char msText[8];
-    std::snprintf(msText, sizeof msText, "-%03d", static_cast<int>(ms));
-    auto path = directory_ / ("DravixFTPClient " + std::string(stamp) + msText + ".log");
-    for (int i = 1; std::filesystem::exists(path, ec); ++i) {
-        path = directory_ / ("DravixFTPClient " + std::string(stamp) + msText + "-" + std::to_string(i) + ".log");
-    }
-    if (sink_) sink_->flush();
     try {
-        sink_ = makeLogger(std::make_shared<spdlog::sinks::basic_file_sink_mt>(path.string(), false));
+        sink_ = std::make_unique<DailyFiles>(directory_ / "DravixFTPClient.log", maxFiles_);
     } catch (const std::exception&) {
         sink_.reset();  // the folder is not writable: lines are dropped, nothing else fails
         current_.reset();
         return;
     }
-    current_ = path;
-    openedAt_ = now;
+    current_ = std::filesystem::path(sink_->sink.filename());
     pruneLocked();
 }
 
 void FileLogger::pruneLocked() {
+    // The sink only knows the files of the days just before today; files of earlier days (the
+    // app was not used every day) are removed here, oldest first, as the names sort by date.
     if (maxFiles_ == 0) return;
     auto files = sortedLogFiles();
     std::error_code ec;
@@ -172,16 +170,25 @@ void FileLogger::pruneLocked() {
 
 void FileLogger::writeLine(const Message& message, const std::string& line) {
     std::lock_guard lock(fileMutex_);
-    auto now = clock_();
-    const bool expired =
-        std::chrono::duration<double>(now - openedAt_).count() >= rollingFrequency_ && rollingFrequency_ > 0;
-    if (!sink_ || expired) openFileLocked(now);
-    if (sink_) sink_->log(spdLevel(message.flag), "{}", line);
+    if (!sink_) openFileLocked();
+    if (!sink_) return;
+    const spdlog::details::log_msg msg(clock_(), spdlog::source_loc{}, "xlog", spdLevel(message.flag), line);
+    try {
+        sink_->sink.log(msg);
+        sink_->sink.flush();
+    } catch (const std::exception&) {
+        return;  // a full disk or a removed folder: the line is lost, the caller is not disturbed
+    }
+    std::filesystem::path now(sink_->sink.filename());
+    if (current_ != now) {
+        current_ = now;
+        pruneLocked();
+    }
 }
 
 void FileLogger::flush() {
     std::lock_guard lock(fileMutex_);
-    if (sink_) sink_->flush();
+    if (sink_) sink_->sink.flush();
 }
 
 // ---- hub -----------------------------------------------------------------------------------

@@ -71,8 +71,8 @@ private:
     std::shared_ptr<spdlog::logger> sink_;
 };
 
-// Writes to files in one folder, starting a new file when the current one is older than the
-// rolling frequency and deleting the oldest beyond the maximum number of files.
+// Writes to files in one folder, one file per local day (every launch of the day appends to it),
+// deleting the oldest beyond the maximum number of files.
 class FileLogger final : public Logger {
 public:
     // Default folder: $XDG_STATE_HOME (or ~/.local/state) / DravixFTPClient / logs.
@@ -82,6 +82,7 @@ public:
 
     static std::filesystem::path defaultDirectory();
 
+    // Kept for the callers; files roll at local midnight, one per day.
     void setRollingFrequency(double seconds);
     double rollingFrequency() const;
     void setMaximumNumberOfLogFiles(unsigned count);
@@ -100,16 +101,16 @@ protected:
     void writeLine(const Message& message, const std::string& line) override;
 
 private:
-    void openFileLocked(std::chrono::system_clock::time_point now);
+    void openFileLocked();
     void pruneLocked();
 
     std::filesystem::path directory_;
     mutable std::mutex fileMutex_;
     double rollingFrequency_ = 86400;
     unsigned maxFiles_ = 5;
-    std::shared_ptr<spdlog::logger> sink_;
+    struct DailyFiles;
+    std::unique_ptr<DailyFiles> sink_;
     std::optional<std::filesystem::path> current_;
-    std::chrono::system_clock::time_point openedAt_{};
     std::function<std::chrono::system_clock::time_point()> clock_;
 };
 

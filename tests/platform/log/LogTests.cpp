@@ -12,25 +12,33 @@ public:
 };
 }  // namespace
 
-TEST(FileLogger, RollsByAgeAndKeepsAtMostTheMaximum) {
+TEST(FileLogger, LaunchesOfOneDayShareAFileAndDaysRollKeepingAtMostTheMaximum) {
     testsupport::TempHome home;
-    auto logger = std::make_shared<xlog::FileLogger>(home.state() / "logs");
+    const auto folder = home.state() / "logs";
+    // Files of days long past (the app was not used in between) count against the limit too.
+    testsupport::writeFile(folder / "DravixFTPClient_2001-01-01.log", "old\n");
+    testsupport::writeFile(folder / "DravixFTPClient_2001-01-02.log", "old\n");
+    testsupport::writeFile(folder / "DravixFTPClient_2001-01-03.log", "old\n");
     auto now = std::chrono::system_clock::now();
-    logger->setClockForTesting([&] { return now; });
-    logger->setRollingFrequency(86400);
-    logger->setMaximumNumberOfLogFiles(3);
-    logger->setLogFormatter(std::make_shared<Upper>());
-
+    auto launch = [&] {
+        auto logger = std::make_shared<xlog::FileLogger>(folder);
+        logger->setClockForTesting([&] { return now; });
+        logger->setRollingFrequency(86400);
+        logger->setMaximumNumberOfLogFiles(3);
+        logger->setLogFormatter(std::make_shared<Upper>());
+        return logger;
+    };
     xlog::Message m;
-    m.message = "first";
-    logger->logMessage(m);
-    m.message = "same day";
-    now += 3600s;
+    m.message = "first launch";
+    launch()->logMessage(m);
+    auto logger = launch();
+    m.message = "second launch";
     logger->logMessage(m);
     logger->flush();
     auto files = logger->sortedLogFiles();
-    ASSERT_EQ(files.size(), 1u);
-    EXPECT_EQ(testsupport::readFile(files[0]), "<first>\n<same day>\n");
+    ASSERT_EQ(files.size(), 3u);
+    EXPECT_EQ(files.back(), logger->currentLogFile());
+    EXPECT_EQ(testsupport::readFile(files.back()), "<first launch>\n<second launch>\n");
 
     for (int day = 1; day <= 4; ++day) {
         now += 86400s;
@@ -41,6 +49,7 @@ TEST(FileLogger, RollsByAgeAndKeepsAtMostTheMaximum) {
     files = logger->sortedLogFiles();
     ASSERT_EQ(files.size(), 3u);
     EXPECT_EQ(files.back(), logger->currentLogFile());
+    EXPECT_EQ(testsupport::readFile(files.front()), "<day 2>\n");
     EXPECT_EQ(testsupport::readFile(files.back()), "<day 4>\n");
 }
 

@@ -71,7 +71,9 @@ TEST(AppLog, FileLinesCarryTheRunCounterRaisedOncePerSetup) {
     logger.log_info("info in develop");
     logger.log_verbose("still dropped");
     xlog::Log::sharedInstance().flush();
-    EXPECT_EQ(testsupport::readFile(*logger.fileLogger->currentLogFile()), "[2] info in develop\n");
+    // The second launch of the day writes on in the day's file.
+    EXPECT_EQ(*logger.fileLogger->currentLogFile(), firstFile);
+    EXPECT_EQ(testsupport::readFile(firstFile), "[1] Started\n[1] \n[1] boom\n[2] info in develop\n");
     EXPECT_EQ(logger.fileLogger->maximumNumberOfLogFiles(), 3u);
     EXPECT_EQ(logger.fileLogger->rollingFrequency(), 86400);
     xlog::Log::removeAllLoggers();
