@@ -153,7 +153,9 @@ private:
         run(job, std::move(then));
     }
 
-    // Starts the job; `then` runs once, with the job's answer or with kTimedOut.
+    // Starts the job; `then` runs once, with the job's answer or with kTimedOut. Only a read gives
+    // up waiting: a write or delete that is late may still land, so it is reported by its own
+    // answer and never as failed while it could yet succeed.
     void run(QKeychain::Job* job, Then then) {
         job->setAutoDelete(true);
         auto answered = std::make_shared<bool>(false);
@@ -180,7 +182,9 @@ private:
             timer->deleteLater();
             (*shared_then)(StepResult{kTimedOut, "The keyring did not answer in time.", {}});
         });
-        timer->start(static_cast<int>(std::min<int64_t>(g_timeout_ms.load(), INT32_MAX)));
+        if (qobject_cast<QKeychain::ReadPasswordJob*>(job)) {
+            timer->start(static_cast<int>(std::min<int64_t>(g_timeout_ms.load(), INT32_MAX)));
+        }
         job->start();
     }
 

@@ -54,8 +54,9 @@ void updatePassword(const std::string& service, const std::string& account, cons
 // Removes the stored secret; itemNotFound when nothing was stored.
 void deletePassword(const std::string& service, const std::string& account, Completion completion);
 
-// The longest wait for one keyring step before the request fails with kTimedOut (default two
-// minutes: an unlock prompt waits for the user).
+// The longest wait for a keyring read before the request fails with kTimedOut (default two
+// minutes: an unlock prompt waits for the user). A write or delete, once started, is reported by
+// the keyring's own answer however late, since it may still take effect.
 void setTimeout(std::chrono::milliseconds limit);
 std::chrono::milliseconds timeout();
 

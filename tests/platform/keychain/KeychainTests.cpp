@@ -99,6 +99,17 @@ TEST_F(KeychainTest, WriteStoresAndReplacesWithoutAsking) {
     }
 }
 
+TEST_F(KeychainTest, AWriteSlowerThanTheTimeLimitIsReportedByWhatItDid) {
+    // The keyring takes longer than a millisecond for a write; the write is not given up on, so
+    // the report and the keyring agree.
+    const auto limit = keychain::timeout();
+    keychain::setTimeout(std::chrono::milliseconds(1));
+    auto o = runNow([&](keychain::Completion c) { keychain::writePassword(service, account, "late", std::move(c)); });
+    keychain::setTimeout(limit);
+    EXPECT_FALSE(o.failure) << o.failure->text();
+    EXPECT_EQ(readNow(service, account).secret, std::optional<std::string>("late"));
+}
+
 TEST_F(KeychainTest, DeleteRemovesAndThenReportsNothingToRemove) {
     add("gone soon");
     auto first = runNow([&](keychain::Completion c) { keychain::deletePassword(service, account, std::move(c)); });
