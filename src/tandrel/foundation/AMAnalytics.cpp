@@ -8,23 +8,13 @@
 
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
 #include <limits>
 #include <mutex>
-#include <sstream>
 
 #include "tandrel/foundation/AMZLogger.h"
 #include "tandrel/foundation/AMZUrlConnOperation.h"
 #include "tandrel/foundation/AppGlobals.h"
 #include "tandrel/foundation/UserPrefs.h"
-
-// Build settings; the environment variables of the same names take precedence.
-#ifndef DRAVIX_METRIC_HOST
-#define DRAVIX_METRIC_HOST ""
-#endif
-#ifndef DRAVIX_METRIC_AUTH
-#define DRAVIX_METRIC_AUTH ""
-#endif
 
 using nlohmann::json;
 
@@ -42,9 +32,10 @@ void call(const AMAnalyticsUtility::Block& block, std::optional<VornError> error
     if (block) block(std::move(error));
 }
 
-std::string setting(const char* name, const char* built) {
-    if (const char* v = std::getenv(name)) return v;
-    return built;
+// Set by whoever packages and runs the app; unset, the metric is off.
+std::string setting(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
 }
 
 std::chrono::system_clock::time_point now() {
@@ -73,30 +64,6 @@ int64_t integer_value(const json& value) {
         magnitude = magnitude * 10 + digit;
     }
     return negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
-}
-
-json default_info_dictionary() {
-    static const json info = [] {
-        if (auto path = app_resource("Info.json")) {
-            std::ifstream in(*path, std::ios::binary);
-            std::stringstream text;
-            text << in.rdbuf();
-            json parsed = json::parse(text.str(), nullptr, false);
-            if (parsed.is_object()) return parsed;
-        }
-        json built = json::object();
-#ifdef DRAVIX_BUNDLE_IDENTIFIER
-        built["CFBundleIdentifier"] = DRAVIX_BUNDLE_IDENTIFIER;
-#endif
-#ifdef DRAVIX_BUNDLE_VERSION
-        built["CFBundleVersion"] = DRAVIX_BUNDLE_VERSION;
-#endif
-#ifdef DRAVIX_BUNDLE_SHORT_VERSION
-        built["CFBundleShortVersionString"] = DRAVIX_BUNDLE_SHORT_VERSION;
-#endif
-        return built;
-    }();
-    return info;
 }
 
 bool is_loopback(const QString& host) {
@@ -158,7 +125,7 @@ std::string AMAnalyticsUtility::metric_day(std::chrono::system_clock::time_point
 }
 
 std::optional<std::string> AMAnalyticsUtility::metric_endpoint_url() {
-    std::string base = setting("DRAVIX_METRIC_HOST", DRAVIX_METRIC_HOST);
+    std::string base = setting("DRAVIX_METRIC_HOST");
     if (base.empty()) return std::nullopt;
     for (unsigned char c : base)
         if (c <= 0x20 || c == 0x7f) return std::nullopt;
@@ -174,7 +141,7 @@ std::optional<std::string> AMAnalyticsUtility::metric_endpoint_url() {
     return base + kMetricPath;
 }
 
-std::string AMAnalyticsUtility::metric_auth() { return setting("DRAVIX_METRIC_AUTH", DRAVIX_METRIC_AUTH); }
+std::string AMAnalyticsUtility::metric_auth() { return setting("DRAVIX_METRIC_AUTH"); }
 
 void AMAnalyticsUtility::set_clock(Clock clock) {
     std::lock_guard lock(g_mutex);
@@ -187,7 +154,7 @@ json AMAnalyticsUtility::info_dictionary() {
         std::lock_guard lock(g_mutex);
         provider = g_info_provider;
     }
-    return provider ? provider() : default_info_dictionary();
+    return provider ? provider() : app_bundle_info();
 }
 
 void AMAnalyticsUtility::set_info_dictionary_provider(std::function<json()> provider) {

@@ -3,10 +3,9 @@
 // this installation, the app's identifier and versions, a record version) posted to the metric
 // service's "/up_redis_direct". Nothing waits for the answer; outcomes are only logged.
 //
-// Settings: the endpoint is DRAVIX_METRIC_HOST ("host[:port]" for https, or a base URL
-// "https://host[:port]"; plain http only to a loopback host), the "auth" header value
-// DRAVIX_METRIC_AUTH; each is read from the environment when set there, else from the build
-// setting of the same name. Without an endpoint nothing is sent. The day sent last is the
+// Settings, read from the environment at each send: the endpoint is DRAVIX_METRIC_HOST
+// ("host[:port]" for https, or a base URL "https://host[:port]"; plain http only to a loopback
+// host), the "auth" header value DRAVIX_METRIC_AUTH. Without an endpoint nothing is sent. The day sent last is the
 // user-defaults string "am_metric_interval".
 #include <chrono>
 #include <functional>
@@ -66,8 +65,8 @@ public:
     // Where "today" comes from (nullptr: the system clock).
     static void set_clock(Clock clock);
     // The app's information values ("CFBundleIdentifier", "CFBundleVersion",
-    // "CFBundleShortVersionString"): the resource "Info.json" when present, else the build's
-    // values. Replaceable (nullptr: the default). For tests.
+    // "CFBundleShortVersionString"): the app's information resource (app_bundle_info).
+    // Replaceable (nullptr: the default). For tests.
     static nlohmann::json info_dictionary();
     static void set_info_dictionary_provider(std::function<nlohmann::json()> provider);
 };

@@ -3,6 +3,8 @@
 #include "tandrel/foundation/TandrelExtensions.h"
 
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <unistd.h>
 
 app_environment app_build_environment() { return app_environment::production; }
@@ -32,4 +34,18 @@ std::optional<std::filesystem::path> app_resource(const std::string& name) {
     std::error_code ec;
     if (std::filesystem::exists(p, ec)) return p;
     return std::nullopt;
+}
+
+const nlohmann::json& app_bundle_info() {
+    static const nlohmann::json info = [] {
+        if (auto path = app_resource("Info.json")) {
+            std::ifstream in(*path, std::ios::binary);
+            std::stringstream text;
+            text << in.rdbuf();
+            auto parsed = nlohmann::json::parse(text.str(), nullptr, false);
+            if (parsed.is_object()) return parsed;
+        }
+        return nlohmann::json::object();
+    }();
+    return info;
 }

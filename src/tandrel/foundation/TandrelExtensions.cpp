@@ -1,5 +1,7 @@
 #include "tandrel/foundation/TandrelExtensions.h"
 
+#include "tandrel/foundation/AppGlobals.h"
+
 #include <QEvent>
 #include <QFontMetricsF>
 #include <QMimeDatabase>
@@ -68,9 +70,10 @@ std::string mime_type_for_url(const std::string& path) {
 std::string mime_type_for_url(const QUrl& url) { return mime_type_for_url(path_of(url)); }
 
 std::optional<std::string> bundle_display_name() {
-    const QByteArray name = qgetenv("DRAVIX_DISPLAY_NAME");
-    if (name.isEmpty()) return std::nullopt;
-    return name.toStdString();
+    const auto& info = app_bundle_info();
+    auto it = info.find("CFBundleDisplayName");
+    if (it == info.end() || !it->is_string()) return std::nullopt;
+    return it->get<std::string>();
 }
 
 ui::Image color_image(const QColor& color, double width, double height) {

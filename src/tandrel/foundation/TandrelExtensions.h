@@ -49,7 +49,7 @@ std::optional<UTType> ut_type_for_url(const QUrl& url);
 std::string mime_type_for_url(const std::string& path);
 std::string mime_type_for_url(const QUrl& url);
 
-// The display name the app was given (DRAVIX_DISPLAY_NAME), or nothing.
+// The app information's "CFBundleDisplayName" when it is text, or nothing.
 std::optional<std::string> bundle_display_name();
 
 // An image of the size (points) filled entirely with the colour.

@@ -20,6 +20,7 @@
 #include "support/TempHome.h"
 #include "tandrel/foundation/AMAnalytics.h"
 #include "tandrel/foundation/AMZUrlConnOperation.h"
+#include "tandrel/foundation/AppGlobals.h"
 #include "tandrel/foundation/UserPrefs.h"
 
 using namespace std::chrono_literals;
@@ -195,6 +196,24 @@ TEST_F(UsageMetric, TheLaunchSendsTheInstallationsIdentifierWithVersionOne) {
     // The default answer {"result":{}} is a success: nothing is logged.
     std::this_thread::sleep_for(300ms);
     EXPECT_FALSE(log.contains("am_metric"));
+}
+
+TEST_F(UsageMetric, TheLaunchRecordCarriesTheAppsInformationFromItsResource) {
+    AMAnalyticsUtility::set_info_dictionary_provider(nullptr);
+    auto resource = app_resource("Info.json");
+    ASSERT_TRUE(resource) << "the app's Info.json resource is missing";
+    const json info = json::parse(testsupport::readFile(*resource));
+    ASSERT_FALSE(info.value("CFBundleIdentifier", "").empty());
+    EXPECT_EQ(app_display_name(), info.value("CFBundleDisplayName", ""));
+
+    AMAnalytics::set_vendor_identifier_provider([] { return std::optional<std::string>("5D0C2B8E-7A41-4F3B-8E2D-1C9A6B3F0E77"); });
+    AMAnalytics::shared().am_metric();
+    ASSERT_TRUE(server.waitForRequests(1, 10s));
+    json body = json::parse(server.requests()[0].body);
+    EXPECT_EQ(body["app_identifier"], info["CFBundleIdentifier"]);
+    EXPECT_EQ(body["app_short_version"], info["CFBundleShortVersionString"]);
+    EXPECT_EQ(body["app_version"], std::stoll(info["CFBundleVersion"].get<std::string>()));
+    EXPECT_GT(body["app_version"].get<int64_t>(), 0);
 }
 
 TEST(UsageMetricIdentity, TheInstallationIdentifierIsAStableUuid) {
