@@ -4,6 +4,8 @@
 // file viewer each time.
 #include <gtest/gtest.h>
 
+#include <QAction>
+#include <QMenu>
 #include <QTest>
 #include <QWindow>
 
@@ -154,6 +156,33 @@ TEST_F(DocumentTrackerTest, TheNewWindowCommandOpensAFileViewerEachTime) {
         const int before = static_cast<int>(app().connectedScenes().size());
         EXPECT_TRUE(ui::sendAction(QStringLiteral("new_scene"), {}, w));
         EXPECT_TRUE(waitForNewScene<FileViewerScene>(before)) << "command " << i + 1;
+    }
+    EXPECT_EQ(SceneManager::file_viewer_scenes().size(), 3u);
+}
+
+// The "Window" item of the main menu's "New" menu, anywhere in the window's menu bar.
+QAction* newWindowItem(QWidget* menuOwner) {
+    auto plain = [](QString t) { return t.remove(QLatin1Char('&')).trimmed(); };
+    for (QMenu* menu : menuOwner->findChildren<QMenu*>()) {
+        if (plain(menu->title()) != QStringLiteral("New")) continue;
+        for (QAction* a : menu->actions()) {
+            if (plain(a->text()) == QStringLiteral("Window")) return a;
+        }
+    }
+    return nullptr;
+}
+
+TEST_F(DocumentTrackerTest, TheNewWindowMenuItemOpensAFileViewerEachTime) {
+    FileViewerScene* viewer = openViewer();
+    ASSERT_TRUE(viewer);
+    ui::Window* w = viewer->windows().first();
+    ASSERT_TRUE(testsupport::settleMainQueue());  // a queued menu rebuild has run
+    QAction* item = newWindowItem(w);
+    if (!item) GTEST_SKIP() << "the main menu has no New > Window item in this build";
+    for (int i = 0; i < 2; ++i) {
+        const int before = static_cast<int>(app().connectedScenes().size());
+        item->trigger();
+        EXPECT_TRUE(waitForNewScene<FileViewerScene>(before)) << "choice " << i + 1;
     }
     EXPECT_EQ(SceneManager::file_viewer_scenes().size(), 3u);
 }
