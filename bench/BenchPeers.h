@@ -1,11 +1,15 @@
 #pragma once
 // The local test servers for benchmarks: started and stopped with tests/peers/peers.py, on free
 // loopback ports, like the test fixtures do; and the small pieces the benchmarks against them share.
+#include <benchmark/benchmark.h>
+
 #include <algorithm>
+#include <initializer_list>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <optional>
@@ -50,6 +54,35 @@ inline std::optional<Server> startServer(const std::filesystem::path& dir, const
 inline void stopServer(const std::filesystem::path& dir, const std::string& kind) {
     std::string cmd = "/usr/bin/python3 '" + peersScript() + "' stop " + kind + " --dir '" + dir.string() + "'";
     if (std::system(cmd.c_str()) != 0) std::cerr << "could not stop " << kind << "\n";
+}
+
+using Starter = std::function<std::optional<Server>(const std::filesystem::path&, const std::string&)>;
+
+// Starts a server of each kind in `dir` (with `start`), runs `bench` against each under
+// "<name>/<kind>" (real time, `iterations` a repetition, aggregates of `repetitions`), calls
+// `afterRuns`, then stops the servers and removes `dir`.
+inline int runAgainstServers(const std::filesystem::path& dir, std::initializer_list<const char*> kinds,
+                             const std::string& name, void (*bench)(benchmark::State&, const Server&),
+                             int iterations, int repetitions, const Starter& start = startServer,
+                             const std::function<void()>& afterRuns = {}) {
+    std::vector<Server> servers;
+    for (const char* kind : kinds) {
+        if (auto s = start(dir, kind)) servers.push_back(*s);
+    }
+    for (const Server& s : servers) {
+        benchmark::RegisterBenchmark((name + "/" + s.kind).c_str(), bench, s)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
+            ->Iterations(iterations)
+            ->Repetitions(repetitions)
+            ->ReportAggregatesOnly(true);
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    if (afterRuns) afterRuns();
+    for (const Server& s : servers) stopServer(dir, s.kind);
+    std::filesystem::remove_all(dir);
+    return 0;
 }
 
 // A big folder on the server's disk: `count` entries, one in ten a folder, names in no order.

@@ -54,7 +54,6 @@ const char* kFolder = "/big";
 
 using benchpeers::Server;
 using benchpeers::median;
-using benchpeers::stopServer;
 
 std::optional<Server> startServer(const fs::path& dir, const std::string& kind) {
     return benchpeers::startServerWithBigFolder(dir, kind, kFolder, kEntries);
@@ -219,24 +218,9 @@ int main(int argc, char** argv) {
         [](ui::SceneSession* s) { return std::make_unique<FileViewerScene>(s); },
         [] { return std::make_unique<FileViewerSceneDelegate>(); });
 
-    std::vector<Server> servers;
-    for (const char* kind : {"pyftpd", "vsftpd", "apache"}) {
-        if (auto s = startServer(dir, kind)) servers.push_back(*s);
-    }
-    for (const Server& s : servers) {
-        benchmark::RegisterBenchmark(("explorer_refresh/" + s.kind).c_str(), pairedRefresh, s)
-            ->Unit(benchmark::kMillisecond)
-            ->UseRealTime()
-            ->Iterations(10)
-            ->Repetitions(3)
-            ->ReportAggregatesOnly(true);
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-
-    ui::Application::shared().resetForTesting();
-    ui::uninstallMainQueue();
-    for (const Server& s : servers) stopServer(dir, s.kind);
-    fs::remove_all(dir);
-    return 0;
+    return benchpeers::runAgainstServers(dir, {"pyftpd", "vsftpd", "apache"}, "explorer_refresh", pairedRefresh, 10, 3,
+                                         startServer, [] {
+                                             ui::Application::shared().resetForTesting();
+                                             ui::uninstallMainQueue();
+                                         });
 }

@@ -36,7 +36,6 @@ const char* kFolder = "/big";
 using benchpeers::Server;
 using benchpeers::median;
 using benchpeers::collect;
-using benchpeers::stopServer;
 
 std::optional<Server> startServer(const fs::path& dir, const std::string& kind) {
     return benchpeers::startServerWithBigFolder(dir, kind, kFolder, kEntries);
@@ -149,22 +148,5 @@ int main(int argc, char** argv) {
     fs::path dir = fs::temp_directory_path() / ("dravix-bench-listing-" + std::to_string(std::random_device{}()));
     fs::create_directories(dir);
 
-    std::vector<Server> servers;
-    for (const char* kind : {"pyftpd", "vsftpd", "apache"}) {
-        if (auto s = startServer(dir, kind)) servers.push_back(*s);
-    }
-    for (const Server& s : servers) {
-        benchmark::RegisterBenchmark(("listing/" + s.kind).c_str(), pairedListing, s)
-            ->Unit(benchmark::kMillisecond)
-            ->UseRealTime()
-            ->Iterations(12)
-            ->Repetitions(5)
-            ->ReportAggregatesOnly(true);
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-
-    for (const Server& s : servers) stopServer(dir, s.kind);
-    fs::remove_all(dir);
-    return 0;
+    return benchpeers::runAgainstServers(dir, {"pyftpd", "vsftpd", "apache"}, "listing", pairedListing, 12, 5, startServer);
 }

@@ -33,7 +33,6 @@ constexpr std::size_t kSize = 5 * 1024 * 1024;
 
 using benchpeers::median;
 using benchpeers::Server;
-using benchpeers::stopServer;
 
 std::string content(char seed) {
     std::string text(kSize, ' ');
@@ -138,22 +137,5 @@ int main(int argc, char** argv) {
     fs::path dir = fs::temp_directory_path() / ("dravix-bench-ftp-save-" + std::to_string(std::random_device{}()));
     fs::create_directories(dir);
 
-    std::vector<Server> servers;
-    for (const char* kind : {"pyftpd", "vsftpd"}) {
-        if (auto s = benchpeers::startServer(dir, kind)) servers.push_back(*s);
-    }
-    for (const Server& s : servers) {
-        benchmark::RegisterBenchmark(("ftp_save_5mb/" + s.kind).c_str(), pairedSave, s)
-            ->Unit(benchmark::kMillisecond)
-            ->UseRealTime()
-            ->Iterations(10)
-            ->Repetitions(3)
-            ->ReportAggregatesOnly(true);
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-
-    for (const Server& s : servers) stopServer(dir, s.kind);
-    fs::remove_all(dir);
-    return 0;
+    return benchpeers::runAgainstServers(dir, {"pyftpd", "vsftpd"}, "ftp_save_5mb", pairedSave, 10, 3);
 }
