@@ -1030,11 +1030,27 @@ def start_davlax(d, env_path):
     return 1
 
 
+def start_ingestion(d, env_path):
+    run = fresh_dir(os.path.join(d, "ingestion"))
+    script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "ingestion.py")
+    for _ in range(5):
+        port = free_port()
+        proc = spawn([PYTHON, script, "--port", str(port)], os.path.join(run, "server.log"))
+        if wait_for_port(port, proc) and answers_http(port, proc):
+            record_pid(d, "ingestion", proc.pid)
+            write_env(env_path, {"PORT": port, "URL": f"http://127.0.0.1:{port}"})
+            return 0
+        stop_group(proc.pid)
+    sys.stderr.write("the ingestion server did not start:\n" + tail(os.path.join(run, "server.log")))
+    return 1
+
+
 STARTERS = {"pyftpd": start_pyftpd, "pyftpdx": start_pyftpdx, "pyftpd-limit": start_pyftpd_limit,
             "pureftpd": start_pureftpd, "pureftpd-limit": start_pureftpd_limit,
             "proftpd": start_proftpd, "proftpd-tls": start_proftpd_tls,
             "vsftpd": start_vsftpd, "apache": start_apache, "silent": start_silent}
-STARTERS.update({"nginx": start_nginx, "lighttpd": start_lighttpd, "davlax": start_davlax})
+STARTERS.update({"nginx": start_nginx, "lighttpd": start_lighttpd, "davlax": start_davlax,
+                 "ingestion": start_ingestion})
 
 
 def stop_group(pid):

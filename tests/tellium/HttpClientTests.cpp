@@ -1,0 +1,387 @@
+// The HTTP client against the ingestion peer on 127.0.0.1: what goes on the wire, which answers
+// are retried and when (on a clock the tests move), pausing and resuming with the network, and
+// giving up for good.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <regex>
+
+#include "IngestionPeer.h"
+#include "TelliumTestSupport.h"
+#include "platform/dispatch/Dispatch.h"
+#include "tellium/http/TLMHttpClient.h"
+#include "tellium/http/TLMHttpUtil.h"
+
+using namespace std::chrono_literals;
+using telltest::IngestionPeer;
+
+namespace {
+
+// A network the test switches on and off; every change reaches observers on the main queue.
+class TestReachability final : public TLM_Reachability {
+public:
+    TLMNetworkStatus currentReachabilityStatus() override { return status_; }
+    bool startNotifier() override {
+        postChangeNotification();
+        return true;
+    }
+    void stopNotifier() override {}
+    // Changes the answer without telling anyone (as when the network drops under a running request).
+    void setStatusOnlyForTest(TLMNetworkStatus status) { status_ = status; }
+    void set(TLMNetworkStatus status) {
+        status_ = status;
+        postChangeNotification();
+    }
+
+private:
+    std::atomic<TLMNetworkStatus> status_{TLMReachableViaWiFi};
+};
+
+struct Completion {
+    std::optional<std::string> data;
+    std::shared_ptr<TLMHttpResponse> response;
+    std::optional<TLMError> error;
+};
+
+// Keeps every completion of the requests it hands out.
+class Completions {
+public:
+    TLMHttpRequestCompletionHandler handler() {
+        return [this](std::optional<std::string> data, std::shared_ptr<TLMHttpResponse> response,
+                      std::optional<TLMError> error) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_.push_back({std::move(data), std::move(response), std::move(error)});
+            changed_.notify_all();
+        };
+    }
+    std::vector<Completion> waitFor(std::size_t count, std::chrono::seconds timeout = 30s) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait_for(lock, timeout, [&] { return done_.size() >= count; });
+        return done_;
+    }
+    std::size_t count() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return done_.size();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Completion> done_;
+};
+
+class HttpClientTest : public telltest::TelliumTest {
+protected:
+    void SetUp() override {
+        TelliumTest::SetUp();
+        log_ = std::make_unique<telltest::LogRecorder>();
+        if (!peer_.skipReason().empty()) {
+            GTEST_SKIP() << peer_.skipReason();
+        }
+    }
+    void TearDown() override {
+        client_.reset();
+        log_.reset();
+        TelliumTest::TearDown();
+    }
+    std::shared_ptr<TLMHttpClient> makeClient(TLMHttpTimeouts timeouts = TLMHttpTimeouts()) {
+        client_ = TLMHttpClient::initWithMaxHttpConnectionsPerHost(std::nullopt, reachability_, timeouts);
+        return client_;
+    }
+    // Waits for the SDK's log to say a retry was planned; returns its delay in milliseconds.
+    long waitForRetryPlan(int attempt, long statusCode, std::size_t nth = 0) {
+        const std::regex pattern("Call attempt #" + std::to_string(attempt) + " failed with status code: " +
+                                 std::to_string(statusCode) + ", it will be retried in ([0-9]+) ms\\.");
+        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        while (std::chrono::steady_clock::now() < deadline) {
+            std::vector<long> delays;
+            for (const auto& message : log_->messages()) {
+                std::smatch match;
+                if (message.level == TLMLogLevelWarning && std::regex_search(message.text, match, pattern)) {
+                    delays.push_back(std::stol(match[1]));
+                }
+            }
+            if (delays.size() > nth) {
+                return delays[nth];
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        ADD_FAILURE() << "no retry planned for attempt #" << attempt;
+        return -1;
+    }
+    bool pumpUntil(const std::function<bool()>& done) { return dispatch::pumpMainQueueUntil(done, 30s); }
+
+    std::unique_ptr<telltest::LogRecorder> log_;
+    IngestionPeer peer_;
+    std::shared_ptr<TestReachability> reachability_ = std::make_shared<TestReachability>();
+    std::shared_ptr<TLMHttpClient> client_;
+};
+
+const std::vector<double> kDefault = TLMHttpClient::defaultRetryIntervals();
+
+TEST_F(HttpClientTest, BodiesOf1400BytesOrMoreGoGzipAndBodiesGetAJsonContentTypeUnlessTheCallerGaveOne) {
+    struct Case {
+        const char* name;
+        std::optional<std::string> body;
+        TLMHttpHeaders headers;
+        bool gzip;
+        std::optional<std::string> contentType;
+    };
+    const std::vector<Case> cases = {
+        {"1399 bytes", std::string(1399, 'a'), {}, false, "application/json"},
+        {"1400 bytes", std::string(1400, 'b'), {}, true, "application/json"},
+        {"no body", std::nullopt, {}, false, std::nullopt},
+        {"caller's type", std::string("x=1"), {{"Content-Type", "text/plain"}}, false, "text/plain"},
+    };
+    auto client = makeClient();
+    Completions completions;
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        client->sendAsync(peer_.baseUrl() + "/plain", "POST", cases[i].headers, cases[i].body, kDefault, true,
+                          completions.handler());
+        completions.waitFor(i + 1);  // one at a time, so the peer records them in order
+    }
+    const auto requests = peer_.waitForRequests(cases.size());
+    ASSERT_EQ(requests.size(), cases.size());
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].name);
+        const auto& request = requests[i];
+        EXPECT_EQ(request["gzip"].get<bool>(), cases[i].gzip);
+        EXPECT_EQ(request["headers"].contains("Content-Encoding"), cases[i].gzip);
+        EXPECT_EQ(request["body"].get<std::string>(), cases[i].body.value_or(""));
+        if (cases[i].contentType) {
+            EXPECT_EQ(request["headers"].value("Content-Type", ""), *cases[i].contentType);
+        } else {
+            EXPECT_FALSE(request["headers"].contains("Content-Type"));
+        }
+        if (cases[i].gzip) {
+            EXPECT_LT(request["size"].get<int>(), 1400);
+        }
+    }
+}
+
+TEST_F(HttpClientTest, SuccessCompletesAndAnyOtherFailureThatCannotRecoverDisablesTheClientForGood) {
+    struct Case {
+        int status;
+        bool disables;
+    };
+    for (const Case& c : std::vector<Case>{{200, false}, {204, false}, {400, true}, {401, true}, {403, true}, {404, true}}) {
+        SCOPED_TRACE(c.status);
+        IngestionPeer peer;
+        peer.plan({{{"status", c.status}, {"body", c.status == 204 ? "" : "answer"}}});
+        auto client = makeClient();
+        Completions completions;
+        client->sendAsync(peer.baseUrl() + "/plain", "POST", {}, std::string("{}"), completions.handler());
+        auto done = completions.waitFor(1);
+        ASSERT_EQ(done.size(), 1u);
+        ASSERT_TRUE(done[0].response);
+        EXPECT_EQ(done[0].response->statusCode, c.status);
+        EXPECT_FALSE(done[0].error);
+        EXPECT_EQ(client->isEnabled(), !c.disables);
+        EXPECT_EQ(client->pendingCallCount(), 0u);
+        if (c.disables) {
+            // Every later request is refused at once.
+            client->sendAsync(peer.baseUrl() + "/plain", "POST", {}, std::string("{}"), completions.handler());
+            done = completions.waitFor(2);
+            ASSERT_EQ(done.size(), 2u);
+            ASSERT_TRUE(done[1].error);
+            EXPECT_EQ(done[1].error->domain, kTLMErrorDomain);
+            EXPECT_EQ(done[1].error->code, kTLMDisabledErrorCode);
+            EXPECT_EQ(done[1].error->localizedDescription, "The service is disabled.");
+            EXPECT_EQ(peer.requests().size(), 1u);
+        }
+    }
+}
+
+TEST_F(HttpClientTest, RecoverableAnswersAreRetriedWithinTheirWindowsAndAFourthPausesTheClientUntilTheLongestIntervalPassesAgain) {
+    telltest::ScopedClock clock(telltest::utc(2026, 3, 1, 12, 0));
+    peer_.plan({{{"status", 500}}, {{"status", 503}}, {{"status", 408}}, {{"status", 429}}});
+    auto client = makeClient();
+    Completions completions;
+    client->sendAsync(peer_.baseUrl() + "/plain", "POST", {}, std::string("{\"logs\":[]}"), completions.handler());
+
+    struct Window {
+        long status;
+        long from, below;
+    };
+    const std::vector<Window> windows = {{500, 5000, 10000}, {503, 150000, 300000}, {408, 600000, 1200000}};
+    for (std::size_t attempt = 0; attempt < windows.size(); ++attempt) {
+        const long delay = waitForRetryPlan(static_cast<int>(attempt), windows[attempt].status);
+        EXPECT_GE(delay, windows[attempt].from);
+        EXPECT_LT(delay, windows[attempt].below);
+        EXPECT_EQ(peer_.requests().size(), attempt + 1);  // the retry waits for its time
+        clock->advance(std::chrono::milliseconds(delay));
+        ASSERT_EQ(peer_.waitForRequests(attempt + 2).size(), attempt + 2);
+    }
+    auto done = completions.waitFor(1);
+    ASSERT_EQ(done.size(), 1u);
+    ASSERT_TRUE(done[0].response);
+    EXPECT_EQ(done[0].response->statusCode, 429);
+    EXPECT_TRUE(client->isPaused());
+    EXPECT_TRUE(client->isEnabled());
+
+    // Paused, it keeps what it is given; once the longest interval has passed again it goes on.
+    client->sendAsync(peer_.baseUrl() + "/plain", "POST", {}, std::string("{}"), completions.handler());
+    EXPECT_EQ(client->pendingCallCount(), 1u);
+    clock->advance(1200s);
+    done = completions.waitFor(2);
+    ASSERT_EQ(done.size(), 2u);
+    ASSERT_TRUE(done[1].response);
+    EXPECT_EQ(done[1].response->statusCode, 200);
+    EXPECT_FALSE(client->isPaused());
+    EXPECT_EQ(peer_.requests().size(), 5u);
+}
+
+TEST_F(HttpClientTest, TheServersRetryAfterIsHonouredAndOneThatIsNotANumberOrNegativeFallsBackToTheBackOff) {
+    struct Case {
+        const char* retryAfter;
+        long from, below;
+    };
+    const std::vector<Case> cases = {{"2500", 2500, 2501}, {"abc", 5000, 10000}, {"-5", 5000, 10000}};
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.retryAfter);
+        telltest::ScopedClock clock(telltest::utc(2026, 3, 1, 12, 0));
+        IngestionPeer peer;
+        peer.plan({{{"status", 429}, {"retry_after", c.retryAfter}}});
+        auto client = makeClient();
+        Completions completions;
+        client->sendAsync(peer.baseUrl() + "/plain", "POST", {}, std::string("{}"), completions.handler());
+        const long delay = waitForRetryPlan(0, 429, i);
+        EXPECT_GE(delay, c.from);
+        EXPECT_LT(delay, c.below);
+        clock->advance(std::chrono::milliseconds(delay));
+        const auto done = completions.waitFor(1);
+        ASSERT_EQ(done.size(), 1u);
+        ASSERT_TRUE(done[0].response);
+        EXPECT_EQ(done[0].response->statusCode, 200);
+        EXPECT_EQ(peer.requests().size(), 2u);
+    }
+}
+
+TEST_F(HttpClientTest, TransportFailuresOnAReachableNetworkCompleteWithTheirErrorAndLeaveNothingPending) {
+    telltest::RefusingPort refusing;
+    struct Case {
+        const char* name;
+        std::string url;
+        const char* plan;
+        long curlCode;
+    };
+    const std::vector<Case> cases = {
+        {"refused", refusing.url() + "/plain", nullptr, 7},
+        {"hung", "", "hang", 28},
+        {"dropped", "", "drop", 52},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        IngestionPeer peer;
+        if (c.plan) {
+            peer.plan({{{c.plan, true}}});
+        }
+        TLMHttpTimeouts timeouts;
+        timeouts.whole = 1500ms;
+        auto client = makeClient(timeouts);
+        Completions completions;
+        client->sendAsync(c.url.empty() ? peer.baseUrl() + "/plain" : c.url, "POST", {}, std::string("{}"),
+                          completions.handler());
+        const auto done = completions.waitFor(1);
+        ASSERT_EQ(done.size(), 1u);
+        EXPECT_FALSE(done[0].response);
+        ASSERT_TRUE(done[0].error);
+        EXPECT_EQ(done[0].error->domain, kTLMCurlErrorDomain);
+        EXPECT_EQ(done[0].error->code, c.curlCode);
+        EXPECT_EQ(client->pendingCallCount(), 0u);
+        EXPECT_FALSE(client->isPaused());
+        EXPECT_TRUE(client->isEnabled());
+    }
+}
+
+TEST_F(HttpClientTest, GoingUnreachablePausesAndCallsWaitUntilTheNetworkComesBack) {
+    auto client = makeClient();
+    ASSERT_TRUE(pumpUntil([&] { return log_->contains("Internet connection is up."); }));
+    reachability_->set(TLMNotReachable);
+    ASSERT_TRUE(pumpUntil([&] { return client->isPaused(); }));
+
+    Completions completions;
+    client->sendAsync(peer_.baseUrl() + "/plain", "POST", {}, std::string("{}"), completions.handler());
+    EXPECT_EQ(client->pendingCallCount(), 1u);
+    EXPECT_EQ(completions.count(), 0u);
+
+    reachability_->set(TLMReachableViaWiFi);
+    ASSERT_TRUE(pumpUntil([&] { return completions.count() == 1; }));
+    EXPECT_FALSE(client->isPaused());
+    EXPECT_EQ(peer_.requests().size(), 1u);
+}
+
+TEST_F(HttpClientTest, AFailureWhileTheNetworkIsDownWaitsForTheNetworkWithoutCompleting) {
+    telltest::RefusingPort refusing;
+    auto client = makeClient();
+    ASSERT_TRUE(pumpUntil([&] { return log_->contains("Internet connection is up."); }));
+    // The request leaves while the watcher still says "up" and fails once it says "down".
+    reachability_->setStatusOnlyForTest(TLMNotReachable);
+    Completions completions;
+    client->sendAsync(refusing.url() + "/plain", "POST", {}, std::string("{}"), completions.handler());
+    ASSERT_TRUE(pumpUntil([&] { return log_->contains("HTTP call failed with error: Internet connection is down."); }));
+    EXPECT_EQ(completions.count(), 0u);
+    EXPECT_EQ(client->pendingCallCount(), 1u);
+
+    // The watcher's word of the loss comes, then the network is back: the call is sent again and
+    // this time its failure is the caller's.
+    reachability_->set(TLMNotReachable);
+    ASSERT_TRUE(pumpUntil([&] { return client->isPaused(); }));
+    reachability_->set(TLMReachableViaWiFi);
+    ASSERT_TRUE(pumpUntil([&] { return completions.count() == 1; }));
+    EXPECT_EQ(client->pendingCallCount(), 0u);
+}
+
+TEST_F(HttpClientTest, ADisableThatDeletesDataCancelsEveryPendingCallOnce) {
+    auto client = makeClient();
+    client->pause();
+    Completions completions;
+    client->sendAsync(peer_.baseUrl() + "/plain", "POST", {}, std::string("{}"), completions.handler());
+    client->sendAsync(peer_.baseUrl() + "/plain", "POST", {}, std::string("{}"), completions.handler());
+    client->setEnabled(false, true);
+    ASSERT_EQ(completions.count(), 2u);
+    for (const auto& done : completions.waitFor(2)) {
+        ASSERT_TRUE(done.error);
+        EXPECT_EQ(done.error->code, kTLMCanceledErrorCode);
+        EXPECT_EQ(done.error->localizedDescription, "The operation was canceled.");
+    }
+    EXPECT_EQ(client->pendingCallCount(), 0u);
+    // Back on the network while disabled: nothing leaves.
+    reachability_->set(TLMReachableViaWiFi);
+    dispatch::drainMainQueue();
+    EXPECT_TRUE(client->isPaused());
+    EXPECT_TRUE(peer_.requests().empty());
+}
+
+TEST(HttpUtilTest, StatusClasses) {
+    for (long status : {0L, 408L, 429L, 500L, 503L, 599L}) {
+        EXPECT_TRUE(TLMHttpUtil::isRecoverableError(status)) << status;
+    }
+    for (long status : {200L, 204L, 400L, 401L, 403L, 404L}) {
+        EXPECT_FALSE(TLMHttpUtil::isRecoverableError(status)) << status;
+    }
+    EXPECT_TRUE(TLMHttpUtil::isSuccessStatusCode(200));
+    EXPECT_TRUE(TLMHttpUtil::isSuccessStatusCode(299));
+    EXPECT_FALSE(TLMHttpUtil::isSuccessStatusCode(300));
+}
+
+TEST(HttpUtilTest, SecretsKeepOnlyTheirLastEightCharacters) {
+    struct Case {
+        std::string in, out;
+    };
+    const std::vector<Case> cases = {
+        {"0123456789abcdef0123456789abcdef0123", std::string(28, '*') + "cdef0123"},
+        {"12345678", "********"},
+        {"", ""},
+        {"123456789", "*23456789"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(TLMHttpUtil::hideSecret(c.in), c.out) << c.in;
+    }
+    EXPECT_EQ(TLMHttpUtil::hideSecretInString("App-Secret: 123456789, again 123456789", "123456789"),
+              "App-Secret: *23456789, again *23456789");
+}
+
+}  // namespace
