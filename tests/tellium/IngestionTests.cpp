@@ -176,13 +176,17 @@ TEST_F(IngestionTest, WhatIsRefusedBeforeAnythingIsSent) {
         EXPECT_TRUE(log_->contains(c.logged));
         TLMTellium::setNetworkRequestsAllowed(true);
     }
-    // Without an app secret the endpoint is not ready and sends nothing.
+    // Without an app secret the endpoint is not ready, sends nothing and says so to the caller.
     auto ingestion = TLMTelliumIngestion::initWithHttpClient(client_, peer_.baseUrl(), kInstallId);
     EXPECT_FALSE(ingestion->isReadyToSend());
     SentBatches sent;
-    ingestion->sendAsync(container(1), sent.handler());
+    ingestion->sendAsync(container(1, "b-8"), sent.handler());
     EXPECT_TRUE(log_->contains("Tellium ingestion is used without app secret.", TLMLogLevelError));
-    EXPECT_EQ(sent.count(), 0u);
+    ASSERT_EQ(sent.count(), 1u);
+    const auto done = sent.waitFor(1);
+    EXPECT_EQ(done[0].callId, "b-8");
+    ASSERT_TRUE(done[0].error);
+    EXPECT_EQ(done[0].error->code, kTLMDisabledErrorCode);
     EXPECT_TRUE(peer_.requests().empty());
 }
 

@@ -235,7 +235,11 @@ void TLMTelliumIngestion::sendAsync(const std::shared_ptr<TLMLogContainer>& data
         return;
     }
     if (!isReadyToSend()) {
+        // Answered, so the caller's batch never waits for a reply that cannot come.
         TLMLogError(kTLMLogTag, "Tellium ingestion is used without app secret.");
+        if (handler) {
+            handler(batchId, nullptr, std::nullopt, TLMError{kTLMErrorDomain, kTLMDisabledErrorCode, kTLMDisabledErrorDesc});
+        }
         return;
     }
     TLMHttpIngestion::sendAsync(data, std::nullopt, batchId, std::move(handler));
