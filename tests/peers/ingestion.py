@@ -10,6 +10,8 @@ Every test talks to its own tenant: it posts to http://127.0.0.1:PORT/t/<tenant>
                                 decoded), whether it came gzip'd, the answer given and any problems
                                 with the headers the endpoint must send (answered 400)
 A refused connection needs no server: the tests use a port bound without listening.
+With --tls-port, --cert and --key the same service also answers HTTPS (a certificate of a
+throw-away CA made at start).
 """
 import argparse
 import gzip
@@ -17,6 +19,7 @@ import http.server
 import json
 import select
 import socket
+import ssl
 import threading
 import urllib.parse
 
@@ -123,7 +126,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--tls-port", type=int)
+    parser.add_argument("--cert")
+    parser.add_argument("--key")
     args = parser.parse_args()
+    if args.tls_port:
+        tls = http.server.ThreadingHTTPServer(("127.0.0.1", args.tls_port), Handler)
+        tls.daemon_threads = True
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(args.cert, args.key)
+        tls.socket = context.wrap_socket(tls.socket, server_side=True)
+        threading.Thread(target=tls.serve_forever, daemon=True).start()
     server = http.server.ThreadingHTTPServer(("127.0.0.1", args.port), Handler)
     server.daemon_threads = True
     server.serve_forever()

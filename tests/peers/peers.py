@@ -1033,12 +1033,26 @@ def start_davlax(d, env_path):
 def start_ingestion(d, env_path):
     run = fresh_dir(os.path.join(d, "ingestion"))
     script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "ingestion.py")
+    # A throw-away CA and a certificate for 127.0.0.1 signed by it, for the HTTPS side.
+    ca_key, ca, key, csr, cert = (os.path.join(run, n) for n in ("ca.key", "ca.pem", "server.key", "server.csr", "server.pem"))
+    ext = os.path.join(run, "server.ext")
+    with open(ext, "w") as f:
+        f.write("subjectAltName=IP:127.0.0.1\n")
+    quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL, "check": True}
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", ca_key, "-out", ca,
+                    "-days", "2", "-subj", "/CN=Dravix test CA"], **quiet)
+    subprocess.run(["openssl", "req", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", csr,
+                    "-subj", "/CN=127.0.0.1"], **quiet)
+    subprocess.run(["openssl", "x509", "-req", "-in", csr, "-CA", ca, "-CAkey", ca_key, "-CAcreateserial",
+                    "-out", cert, "-days", "2", "-extfile", ext], **quiet)
     for _ in range(5):
-        port = free_port()
-        proc = spawn([PYTHON, script, "--port", str(port)], os.path.join(run, "server.log"))
-        if wait_for_port(port, proc) and answers_http(port, proc):
+        port, tls_port = free_port(), free_port()
+        proc = spawn([PYTHON, script, "--port", str(port), "--tls-port", str(tls_port), "--cert", cert, "--key", key],
+                     os.path.join(run, "server.log"))
+        if wait_for_port(port, proc) and answers_http(port, proc) and wait_for_port(tls_port, proc):
             record_pid(d, "ingestion", proc.pid)
-            write_env(env_path, {"PORT": port, "URL": f"http://127.0.0.1:{port}"})
+            write_env(env_path, {"PORT": port, "URL": f"http://127.0.0.1:{port}",
+                                 "HTTPS_URL": f"https://127.0.0.1:{tls_port}", "CA_FILE": ca})
             return 0
         stop_group(proc.pid)
     sys.stderr.write("the ingestion server did not start:\n" + tail(os.path.join(run, "server.log")))

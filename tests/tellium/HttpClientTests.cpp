@@ -296,6 +296,20 @@ TEST_F(HttpClientTest, TransportFailuresOnAReachableNetworkCompleteWithTheirErro
     }
 }
 
+TEST_F(HttpClientTest, AServerWhoseCertificateIsNotTrustedIsNeverTalkedToAndTheCallerHearsWhy) {
+    auto client = makeClient();
+    Completions completions;
+    client->sendAsync(peer_.httpsBaseUrl() + "/plain", "POST", {}, std::string("{}"), completions.handler());
+    const auto done = completions.waitFor(1);
+    ASSERT_EQ(done.size(), 1u);
+    ASSERT_TRUE(done[0].error);
+    EXPECT_EQ(done[0].error->domain, kTLMCurlErrorDomain);
+    EXPECT_EQ(done[0].error->code, 60);  // peer certificate cannot be authenticated
+    EXPECT_EQ(client->pendingCallCount(), 0u);
+    EXPECT_TRUE(client->isEnabled());
+    EXPECT_TRUE(peer_.requests().empty());
+}
+
 TEST_F(HttpClientTest, GoingUnreachablePausesAndCallsWaitUntilTheNetworkComesBack) {
     auto client = makeClient();
     ASSERT_TRUE(pumpUntil([&] { return log_->contains("Internet connection is up."); }));

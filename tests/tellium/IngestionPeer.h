@@ -31,6 +31,8 @@ public:
         while (std::getline(in, line)) {
             if (line.rfind("URL=", 0) == 0) {
                 origin_ = line.substr(4);
+            } else if (line.rfind("HTTPS_URL=", 0) == 0) {
+                httpsOrigin_ = line.substr(10);
             }
         }
         if (origin_.empty()) {
@@ -47,6 +49,8 @@ public:
     const std::string& skipReason() const { return skipReason_; }
     // The base URL of this test's tenant: the endpoints append "/logs?..." and so on.
     std::string baseUrl() const { return origin_ + "/t/" + tenant_; }
+    // The same over HTTPS, with a certificate of a CA made for the run (which nobody trusts).
+    std::string httpsBaseUrl() const { return httpsOrigin_ + "/t/" + tenant_; }
 
     // The answers for the next requests, in order (a JSON list; then 200 for everything).
     void plan(const nlohmann::json& answers) const { post(origin_ + "/_ctl/" + tenant_ + "/plan", answers.dump()); }
@@ -91,6 +95,7 @@ private:
     static void post(const std::string& url, const std::string& body) { get(url, &body); }
 
     std::string origin_;
+    std::string httpsOrigin_;
     std::string tenant_;
     std::string skipReason_;
 };
