@@ -8,10 +8,15 @@
 #include "tandrel/foundation/VornEditorPreferencesManager.h"
 #include "tandrel/foundation/VornServicesManager.h"
 #include "tandrel/foundation/VornSessionsManager.h"
+#include "tandrel/editor/DocumentInterfaceManager.h"
+#include "tandrel/editor/MainViewController.h"
+#include "tandrel/scenes/DocumentScene.h"
 #include "tandrel/scenes/SceneKind.h"
 #include "tandrel/scenes/SceneManager.h"
 
-AppDelegate::AppDelegate(AppLaunchServices services) : services_(std::move(services)) {}
+AppDelegate::AppDelegate(AppLaunchServices services) : services_(std::move(services)) {
+    VornMainMenuController::install_menu_rebuilder();
+}
 
 AppDelegate::~AppDelegate() = default;
 
@@ -65,6 +70,32 @@ ui::SceneConfiguration AppDelegate::configurationForConnectingSceneSession(ui::S
 void AppDelegate::buildMenu(ui::MenuBuilder& builder) {
     if (ui::userInterfaceIdiom() != ui::Idiom::mac || builder.system() != ui::MenuSystem::main) return;
     menuController = std::make_unique<VornMainMenuController>(builder);
+}
+
+namespace {
+
+void decide_quit(const std::shared_ptr<std::vector<QPointer<MainViewController>>>& screens, size_t index,
+                 const std::function<void(bool)>& reply) {
+    while (index < screens->size() && !(*screens)[index]) ++index;
+    if (index == screens->size()) return reply(true);
+    auto next = [screens, index, reply] { decide_quit(screens, index + 1, reply); };
+    (*screens)[index]->close_for_window(next, [next, reply](bool closed) {
+        if (closed) next();
+        else reply(false);
+    });
+}
+
+}  // namespace
+
+void AppDelegate::applicationShouldTerminate(std::function<void(bool)> reply) {
+    auto screens = std::make_shared<std::vector<QPointer<MainViewController>>>();
+    for (DocumentScene* scene : SceneManager::document_scenes()) {
+        auto* doc = qobject_cast<DocumentSceneDelegate*>(scene->delegate());
+        if (doc && doc->doc_int_man && doc->doc_int_man->main_controller) {
+            screens->emplace_back(doc->doc_int_man->main_controller.get());
+        }
+    }
+    decide_quit(screens, 0, reply);
 }
 
 void AppDelegate::new_scene() {

@@ -26,6 +26,9 @@ public:
                                                                   const ui::ConnectionOptions& options) override;
     // The main-menu hook: on the desktop idiom and for the main menu system only.
     void buildMenu(ui::MenuBuilder& builder) override;
+    // Quit: each document window with a changed file asks "Unsaved Changes" in turn; Cancel in
+    // any of them keeps the application running.
+    void applicationShouldTerminate(std::function<void(bool)> reply) override;
 
     // A new file-viewer window (the "New > Window" command).
     Q_INVOKABLE void new_scene();

@@ -142,6 +142,15 @@ bool invokeAction(QObject* target, const QString& selector, const Command& comma
     return method.invoke(target, Qt::DirectConnection, Q_ARG(ui::Command, sent));
 }
 
+bool validateCommand(QObject* target, Command& command) {
+    if (!target) return false;
+    const QMetaObject* meta = target->metaObject();
+    const int index = meta->indexOfMethod("validateCommand(ui::Command*)");
+    if (index < 0) return false;
+    Command* pointer = &command;
+    return meta->method(index).invoke(target, Qt::DirectConnection, Q_ARG(ui::Command*, pointer));
+}
+
 bool sendAction(const QString& selector, const Command& command, QObject* start) {
     QObject* target = targetForAction(selector, start);
     return target && invokeAction(target, selector, command);

@@ -21,6 +21,10 @@ struct Command {
     QVariant propertyList;  // the argument the command carries
     QString title;
     QObject* sender = nullptr;
+    // What validation may change before a menu shows the command: its check mark (0 off, 1 on,
+    // 2 mixed) and its attributes (1 disabled, 2 destructive, 4 hidden).
+    int state = 0;
+    int attributes = 0;
 };
 
 // "edm_set_theme:" -> "edm_set_theme".
@@ -52,7 +56,11 @@ QObject* targetForAction(const QString& selector, QObject* start = nullptr);
 bool sendAction(const QString& selector, const Command& command = {}, QObject* start = nullptr);
 // Calls the action on one object (no chain); false when it does not implement it.
 bool invokeAction(QObject* target, const QString& selector, const Command& command = {});
+// Lets the target adjust the command through its invokable `void validateCommand(ui::Command*)`;
+// false (command unchanged) when it has none.
+bool validateCommand(QObject* target, Command& command);
 
 }  // namespace ui
 
 Q_DECLARE_METATYPE(ui::Command)
+Q_DECLARE_METATYPE(ui::Command*)

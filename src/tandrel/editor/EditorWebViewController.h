@@ -15,6 +15,8 @@
 
 #include "platform/ui/NavigationController.h"
 #include "tandrel/editor/DocumentInterfaceHub.h"
+#include "tandrel/editor/EditorMenuActionsProtocol.h"
+#include "tandrel/foundation/EnumManager.h"
 #include "tandrel/scenes/VornDocViewController.h"
 #include "tandrel/servers/CompactEditorRoute.h"
 
@@ -29,7 +31,8 @@ class ImageView;
 
 class EditorWebViewController : public VornDocViewController,
                                 public VornEditorScreenProtocol,
-                                public CompactEditorScreen {
+                                public CompactEditorScreen,
+                                public EditorMenuActionsProtocol {
     Q_OBJECT
 public:
     EditorWebViewController();
@@ -107,6 +110,28 @@ public:
     static constexpr int kSaveFeedbackMs = 3000;
     void push_preview_screen();
     void toggle_preview_column();
+
+    // ---- Editor menu ---------------------------------------------------------------------------
+    // Each command changes the shared preferences record at once, saves it, and sends the page
+    // script once the save succeeded (a failed save keeps the page as it was).
+    Q_INVOKABLE void edm_toggle_gutter() override;
+    Q_INVOKABLE void edm_toggle_autosuggest() override;
+    Q_INVOKABLE void edm_toggle_invisibles() override;
+    // "themeEnumID" 1 to 39; anything else is ignored.
+    Q_INVOKABLE void edm_set_theme(const ui::Command& sender) override;
+    Q_INVOKABLE void edm_beautify() override;
+    // "softWrap" 1 off, 2 view, 3 print margin, 4 asks for a custom width.
+    Q_INVOKABLE void edm_sw_set(const ui::Command& sender) override;
+    // Titles and check marks of the toggles and the soft-wrap modes, from the current record.
+    Q_INVOKABLE void validateCommand(ui::Command* command);
+    void apply_soft_wrap_mode(EnumManager::soft_wrap mode);
+    // The custom width alert's "Set": a whole number (optional sign) is stored, then the mode
+    // becomes custom; anything else changes nothing.
+    void apply_custom_wrap_width(const std::string& text);
+    // A decimal integer that fits an int, with an optional leading sign; nothing otherwise.
+    static std::optional<int> parse_wrap_width(const std::string& text);
+    static constexpr const char* kCustomWrapTitle = "Set Custom Wrap";
+    static constexpr const char* kCustomWrapMessage = "Set the size of the wrapping...";
 
     // ---- empty state ---------------------------------------------------------------------------
     void show_empty_state();

@@ -1,14 +1,117 @@
 #include "tandrel/scenes/VornMainMenuController.h"
 
 #include "platform/dispatch/Dispatch.h"
+#include "platform/ui/scenes/Application.h"
+#include "tandrel/foundation/EnumManager.h"
+#include "tandrel/foundation/VornEditorPreferencesManager.h"
 #include "tandrel/foundation/VornServicesManager.h"
+
+namespace {
+
+constexpr int kCommand = ui::KeyModifier::command;
+constexpr int kShift = ui::KeyModifier::shift;
+
+ui::KeyCommand key_command(QString title, QString input, int modifiers, const char* action, QVariant list = {}) {
+    ui::KeyCommand c;
+    c.title = std::move(title);
+    c.input = std::move(input);
+    c.modifierFlags = modifiers;
+    c.action = QString::fromLatin1(action);
+    c.propertyList = std::move(list);
+    return c;
+}
+
+ui::KeyCommand plain_command(QString title, const char* action, QVariant list = {}) {
+    return key_command(std::move(title), {}, 0, action, std::move(list));
+}
+
+QVariantMap int_list(const char* key, int value) { return QVariantMap{{QString::fromLatin1(key), value}}; }
+
+ui::MenuPtr theme_group(const char* title, const char* identifier, const char* heading, int heading_id,
+                        const std::vector<EnumManager::ace_editor_theme>& themes) {
+    ui::KeyCommand head = plain_command(QString::fromLatin1(heading), "edm_set_theme:", int_list("themeEnumID", heading_id));
+    head.attributes = ui::MenuElementAttributes::disabled;
+    QList<ui::MenuElement> children{head};
+    for (auto theme : themes) {
+        children.append(plain_command(QString::fromStdString(EnumManager::display_name(theme)), "edm_set_theme:",
+                                      int_list("themeEnumID", static_cast<int>(theme))));
+    }
+    return ui::Menu::make(QString::fromLatin1(title), QString::fromLatin1(identifier), ui::MenuOptions::displayInline,
+                          std::move(children));
+}
+
+}  // namespace
 
 VornMainMenuController::VornMainMenuController(ui::MenuBuilder& builder) { build_main_menu(builder); }
 
 void VornMainMenuController::build_main_menu(ui::MenuBuilder& builder) {
-    // The menus and their commands are added here as the screens that answer them arrive; a
-    // window without menus shows no menu bar.
-    (void)builder;
+    builder.removeMenuForIdentifier(ui::MenuIdentifier::format);
+    builder.removeMenuForIdentifier(ui::MenuIdentifier::newScene);
+    builder.insertChildMenuAtStart(build_file_menu(), ui::MenuIdentifier::file);
+    builder.insertChildMenuAtStart(build_new_menu(), ui::MenuIdentifier::file);
+
+    builder.insertSiblingMenuAfter(ui::Menu::make("Find", "DravixFTPClient.findMenu"), ui::MenuIdentifier::view);
+    builder.insertChildMenuAtEnd(build_find_menu(), "DravixFTPClient.findMenu");
+
+    builder.insertSiblingMenuBefore(ui::Menu::make("Editor", "DravixFTPClient.editorMenu"), ui::MenuIdentifier::window);
+    builder.insertChildMenuAtEnd(build_editor_menu_items(), "DravixFTPClient.editorMenu");
+
+    builder.insertSiblingMenuAfter(ui::Menu::make("Soft Wrap", "DravixFTPClient.editorSoftWrapMenuID"),
+                                   "DravixFTPClient.editorMenuItems_id_group_1");
+    builder.insertChildMenuAtEnd(build_soft_wrap_menu_items(), "DravixFTPClient.editorSoftWrapMenuID");
+
+    builder.insertSiblingMenuAfter(ui::Menu::make("Set Theme", "DravixFTPClient.editorThemeMenuItems"),
+                                   "DravixFTPClient.editorSoftWrapMenuID");
+    builder.insertChildMenuAtEnd(build_light_theme_menu(), "DravixFTPClient.editorThemeMenuItems");
+    builder.insertChildMenuAtEnd(build_dark_theme_menu(), "DravixFTPClient.editorThemeMenuItems");
+}
+
+ui::MenuPtr VornMainMenuController::build_new_menu() {
+    return ui::Menu::make("New", "DravixFTPClient.newMenu", ui::MenuOptions::destructive,
+                          {key_command("Window", "t", kCommand | kShift, "new_scene"),
+                           key_command("File", "n", kCommand, "new_file"),
+                           key_command("Folder", "n", kCommand | kShift, "new_folder")});
+}
+
+ui::MenuPtr VornMainMenuController::build_file_menu() {
+    return ui::Menu::make({}, "file_sec2_items", ui::MenuOptions::displayInline,
+                          {key_command(ui::localizedTitle("Save File"), "s", kCommand, "save_file"),
+                           key_command(ui::localizedTitle("Close File"), {}, 0, "close_session_main")});
+}
+
+ui::MenuPtr VornMainMenuController::build_find_menu() {
+    return ui::Menu::make({}, "DravixFTPClient.findMenuItems_group_1", ui::MenuOptions::displayInline,
+                          {plain_command("Find...", "fim_find"), plain_command("Find and Replace...", "fim_find_replace")});
+}
+
+ui::MenuPtr VornMainMenuController::build_editor_menu_items() {
+    return ui::Menu::make({}, "DravixFTPClient.editorMenuItems_id_group_1", ui::MenuOptions::displayInline,
+                          {plain_command("Disable Gutter", "edm_toggle_gutter"),
+                           plain_command("Disable Auto Suggest", "edm_toggle_autosuggest"),
+                           plain_command("Disable Invisibles", "edm_toggle_invisibles"),
+                           plain_command("Beautify Code", "edm_beautify")});
+}
+
+ui::MenuPtr VornMainMenuController::build_soft_wrap_menu_items() {
+    const auto& model = app_editor_preferences_manager().theModel;
+    const bool custom = model && model->soft_wrap == EnumManager::soft_wrap::custom;
+    const QString custom_title =
+        custom ? QStringLiteral("Custom: %1").arg(model->soft_wrap_custom_value) : QStringLiteral("Set Custom");
+    return ui::Menu::make({}, "DravixFTPClient.editor_soft_wrap_items", ui::MenuOptions::displayInline,
+                          {plain_command("Off", "edm_sw_set:", int_list("softWrap", 1)),
+                           plain_command("View", "edm_sw_set:", int_list("softWrap", 2)),
+                           plain_command("Print Margin", "edm_sw_set:", int_list("softWrap", 3)),
+                           plain_command(custom_title, "edm_sw_set:", int_list("softWrap", 4))});
+}
+
+ui::MenuPtr VornMainMenuController::build_light_theme_menu() {
+    return theme_group("Light Themes", "DravixFTPClient.editorLightThemeMenu", "- Light Themes", -1,
+                       EnumManager::light_themes());
+}
+
+ui::MenuPtr VornMainMenuController::build_dark_theme_menu() {
+    return theme_group("Dark Themes", "DravixFTPClient.editorDarkThemeMenu", "- Dark Themes", -2,
+                       EnumManager::dark_themes());
 }
 
 void VornMainMenuController::rebuild_menus() {

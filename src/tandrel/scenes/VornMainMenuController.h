@@ -1,8 +1,11 @@
 #pragma once
 // The desktop main menu's controller. Made by the application delegate's menu hook with a
-// builder, which it fills; `rebuild_menus` asks for every window's menu to be built again
-// (after the saved servers change, for one).
-#include "platform/ui/scenes/Application.h"
+// builder, which it fills: the standard Format and New Scene menus go, File gets a New submenu
+// and the file commands, and a Find menu and an Editor menu (with Soft Wrap and Set Theme) are
+// added. Every entry is a target-less command answered along the responder chain.
+// `rebuild_menus` asks for every window's menu to be built again (after the saved servers
+// change, and when the soft-wrap mode changes the custom entry's title).
+#include "platform/ui/Menu.h"
 
 class VornMainMenuController {
 public:
@@ -11,8 +14,17 @@ public:
     // Fills the main menu through the builder.
     void build_main_menu(ui::MenuBuilder& builder);
 
+    static ui::MenuPtr build_new_menu();
+    static ui::MenuPtr build_file_menu();
+    static ui::MenuPtr build_find_menu();
+    static ui::MenuPtr build_editor_menu_items();
+    // The custom entry's title follows the editor-preferences store at build time.
+    static ui::MenuPtr build_soft_wrap_menu_items();
+    static ui::MenuPtr build_light_theme_menu();
+    static ui::MenuPtr build_dark_theme_menu();
+
     // Queues, on the main queue, a request that the main menus be built again. Safe from any
-    // thread.
+    // thread; requests made before the rebuild runs give one rebuild.
     static void rebuild_menus();
     // Makes the saved-servers store rebuild the menus after each successful save.
     static void install_menu_rebuilder();

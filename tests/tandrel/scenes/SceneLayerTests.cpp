@@ -2,8 +2,10 @@
 // later turn of the event loop, the life-cycle calls, the close button, the responder chain.
 #include <QApplication>
 #include <QCloseEvent>
+#include <QMenu>
 #include <QTimer>
 
+#include "platform/dispatch/Dispatch.h"
 #include "platform/ui/Responder.h"
 #include "platform/ui/scenes/UserActivity.h"
 #include "tandrel/scenes/SceneKind.h"
@@ -308,4 +310,26 @@ TEST_F(SceneLifeTest, ClosingTheLastWindowEndsTheApplication) {
     EXPECT_EQ(status, 0);
     EXPECT_EQ(closedBeforeLast, 1);  // the first close did not end it
     EXPECT_EQ(disconnected, 2);
+}
+
+TEST_F(SceneLifeTest, AMenuThatIsOpenIsRebuiltOnlyAfterItCloses) {
+    ui::Scene* scene = open(SceneKind::server_viewer);
+    ASSERT_TRUE(scene);
+    QWidget* window = scene->windows().first();
+    QMenu menu(window);
+    menu.addAction(QStringLiteral("entry"));
+    menu.popup(window->mapToGlobal(QPoint(10, 10)));
+    ASSERT_TRUE(waitFor([&] { return QApplication::activePopupWidget() == &menu; }));
+    const int built = delegate.menuBuilds;
+    app().setNeedsRebuildMainMenu();
+    for (int i = 0; i < 3; ++i) {
+        bool reached = false;
+        dispatch::mainQueue().async([&reached] { reached = true; });
+        ASSERT_TRUE(waitFor([&] { return reached; }));
+    }
+    EXPECT_EQ(delegate.menuBuilds, built) << "rebuilt under the open menu";
+    menu.close();
+    EXPECT_TRUE(waitFor([&] { return delegate.menuBuilds == built + 1; }));
+    settle();
+    EXPECT_EQ(delegate.menuBuilds, built + 1);
 }

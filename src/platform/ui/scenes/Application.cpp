@@ -1,5 +1,7 @@
 #include "platform/ui/scenes/Application.h"
 
+#include <QApplication>
+#include <QMenu>
 #include <QUuid>
 
 #include "platform/dispatch/Dispatch.h"
@@ -11,7 +13,6 @@ namespace ui {
 
 // ---- MenuBuilder / SceneManifest ----------------------------------------------------------
 
-QMenuBar* MenuBuilder::menuBar() const { return window_ ? window_->menuBar() : nullptr; }
 
 void SceneManifest::declare(const QString& configurationName, SceneFactory scene, DelegateFactory delegate) {
     entries_.insert(configurationName, Entry{std::move(scene), std::move(delegate)});
@@ -218,18 +219,49 @@ void Application::resetForTesting() {
 void Application::setNeedsRebuildMainMenu() {
     if (menuRebuildQueued_) return;
     menuRebuildQueued_ = true;
-    dispatch::mainQueue().async([this] {
-        menuRebuildQueued_ = false;
-        for (Scene* s : connectedScenes()) buildMenus(s);
-    });
+    dispatch::mainQueue().async([this] { rebuildMainMenusNow(); });
+}
+
+void Application::rebuildMainMenusNow() {
+    // An open menu is never replaced under the user: wait until it closes.
+    if (auto* open = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+        QMenu* outer = open;
+        while (auto* parent = qobject_cast<QMenu*>(outer->parentWidget())) outer = parent;
+        QPointer<Application> self(this);
+        auto connection = std::make_shared<QMetaObject::Connection>();
+        *connection = connect(outer, &QMenu::aboutToHide, this, [self, connection] {
+            QObject::disconnect(*connection);
+            if (self) dispatch::mainQueue().async([self] {
+                if (self) self->rebuildMainMenusNow();
+            });
+        });
+        return;
+    }
+    menuRebuildQueued_ = false;
+    for (Scene* s : connectedScenes()) buildMenus(s);
 }
 
 void Application::buildMenus(Scene* scene) {
     if (!delegate_) return;
     for (Window* w : scene->windows()) {
-        if (auto* bar = qobject_cast<QMenuBar*>(w->menuWidget())) bar->clear();
+        ++menuBuildCount_;
         MenuBuilder builder(MenuSystem::main, w);
         delegate_->buildMenu(builder);
+        // Only the desktop has a menu bar.
+        if (userInterfaceIdiom() != Idiom::mac) continue;
+        MenuRenderer::render(*builder.mainMenu(), w->menuBar(), w);
+    }
+}
+
+void Application::terminate() {
+    // The delegate may never answer (the user kept a document open): every Quit asks again.
+    auto finish = [](bool allowed) {
+        if (allowed) QCoreApplication::quit();
+    };
+    if (delegate_) {
+        delegate_->applicationShouldTerminate(finish);
+    } else {
+        finish(true);
     }
 }
 

@@ -16,28 +16,13 @@
 #include <memory>
 #include <optional>
 
+#include "platform/ui/Menu.h"
 #include "platform/ui/scenes/Scene.h"
 #include "platform/ui/scenes/SceneConfiguration.h"
 #include "platform/ui/scenes/SceneSession.h"
 #include "platform/ui/scenes/Window.h"
 
 namespace ui {
-
-enum class MenuSystem { main, context };
-
-// Hands the application delegate one window's menu bar to fill.
-class MenuBuilder {
-public:
-    MenuBuilder(MenuSystem system, Window* window) : system_(system), window_(window) {}
-    MenuSystem system() const { return system_; }
-    Window* window() const { return window_; }
-    // The window's menu bar, created when first asked for (a window without menus shows none).
-    QMenuBar* menuBar() const;
-
-private:
-    MenuSystem system_;
-    Window* window_;
-};
 
 class ApplicationDelegate : public QObject {
     Q_OBJECT
@@ -50,8 +35,11 @@ public:
     // The configuration of a session that is connecting.
     virtual SceneConfiguration configurationForConnectingSceneSession(SceneSession* session,
                                                                       const ConnectionOptions& options) = 0;
-    // Fills the main menu of a window.
+    // Edits the main menu of a window (the builder starts with the standard menus).
     virtual void buildMenu(MenuBuilder& builder) { (void)builder; }
+    // The Quit command: `reply(true)` lets the application quit, `reply(false)` keeps it running.
+    // The reply may come later, on the main queue.
+    virtual void applicationShouldTerminate(std::function<void(bool)> reply) { reply(true); }
 };
 
 // Configuration name -> how to make its scene and its delegate.
@@ -106,8 +94,14 @@ public:
     void requestSceneSessionDestruction(SceneSession* session, const DestructionRequestOptions& options,
                                         SceneErrorHandler errorHandler);
 
-    // Queues a rebuild of every window's main menu through the delegate.
+    // Queues a rebuild of every window's main menu through the delegate; requests made before it
+    // runs give one rebuild, and a menu that is open is rebuilt only once it has closed.
     void setNeedsRebuildMainMenu();
+    // How many rebuilds have run (for tests and diagnostics).
+    int mainMenuBuildCount() const { return menuBuildCount_; }
+
+    // The Quit command (Ctrl+Q): asks the delegate, then quits the Qt application.
+    Q_INVOKABLE void terminate();
 
     // Disconnects every scene now (at exit, and between tests).
     void disconnectAllScenes();
@@ -140,6 +134,8 @@ private:
     QPointer<Window> keyWindow_;
     std::optional<bool> multipleOverride_;
     bool menuRebuildQueued_ = false;
+    int menuBuildCount_ = 0;
+    void rebuildMainMenusNow();
 };
 
 }  // namespace ui

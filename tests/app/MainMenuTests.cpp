@@ -1,0 +1,423 @@
+// The desktop main menu as the user sees it in the app's own windows: the menu bar the
+// application delegate builds for a document window and a file-viewer window, its entries chosen
+// as a click would (the QAction is triggered), reaching the document's save and close, the
+// page's search, the file browser's New File and New Folder, a new file-viewer window, and the
+// editor preferences, which are written to disk before the page follows.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProcess>
+#include <atomic>
+#include <fstream>
+
+#include "DocumentTestSupport.h"
+#include "app/AppDelegate.h"
+#include "platform/ui/Menu.h"
+#include "support/MainQueueSettle.h"
+#include "tandrel/foundation/VornEditorPreferencesManager.h"
+#include "tandrel/foundation/VornServicesManager.h"
+#include "tandrel/scenes/VornMainMenuController.h"
+#include "tandrel/servers/FileViewerScene.h"
+
+using namespace documenttest;
+
+namespace {
+
+QStringList titles(const QList<QAction*>& actions) {
+    QStringList out;
+    for (QAction* a : actions) out << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    return out;
+}
+
+class MainMenu : public DocumentTest {
+protected:
+    void SetUp() override {
+        DocumentTest::SetUp();
+        if (!ready || IsSkipped() || HasFatalFailure()) return;
+        idiom_ = std::make_unique<IdiomScope>("mac");
+        prefsFile_ = fs::temp_directory_path() / keyringtest::unique("dravix-menu-prefs") / "editor_preferences.json";
+        fs::create_directories(prefsFile_.parent_path());
+        app_editor_preferences_manager().theModel = std::make_shared<VornEditorPreferencesDataModel>();
+        app_editor_preferences_manager().url = prefsFile_;
+        app().setDelegate(&appDelegate);
+        app().setNeedsRebuildMainMenu();
+        ASSERT_TRUE(waitFor([&] { return entry(window, {"File", "New"}) != nullptr; }, 5000));
+    }
+    void TearDown() override {
+        DocumentTest::TearDown();
+        app_editor_preferences_manager().url.reset();
+        std::error_code ec;
+        if (!prefsFile_.empty()) fs::remove_all(prefsFile_.parent_path(), ec);
+        idiom_.reset();
+    }
+
+    static ui::Window* windowOf(QObject* sceneDelegate) {
+        auto* d = qobject_cast<ui::SceneDelegate*>(sceneDelegate);
+        return d ? qobject_cast<ui::Window*>(d->window()) : nullptr;
+    }
+    static QMenuBar* barOf(QObject* sceneDelegate) {
+        ui::Window* w = windowOf(sceneDelegate);
+        return w ? qobject_cast<QMenuBar*>(w->menuWidget()) : nullptr;
+    }
+    static QAction* entry(QObject* sceneDelegate, const QStringList& path) {
+        return ui::MenuRenderer::findAction(barOf(sceneDelegate), path);
+    }
+    // Shows the menu as a click on its title would (validation runs), without opening a popup.
+    static void aboutToShow(QObject* sceneDelegate, const QStringList& path) {
+        QStringList at;
+        for (const QString& title : path) {
+            at << title;
+            QAction* a = entry(sceneDelegate, at);
+            if (a && a->menu()) emit a->menu()->aboutToShow();
+        }
+    }
+    // Chooses the entry: validation first, as the menu shows, then the click.
+    static bool chooseEntry(QObject* sceneDelegate, const QStringList& path) {
+        aboutToShow(sceneDelegate, path.mid(0, path.size() - 1));
+        QAction* a = entry(sceneDelegate, path);
+        if (!a || !a->isEnabled()) return false;
+        a->trigger();
+        return true;
+    }
+    // The editor page has the keyboard focus, as after a click into it.
+    void focusEditor(DocumentSceneDelegate* doc) {
+        auto* view = editorView(doc);
+        ASSERT_TRUE(view);
+        view->setFocus(Qt::OtherFocusReason);
+        ASSERT_TRUE(waitFor([&] { return windowOf(doc)->focusWidget() && (windowOf(doc)->focusWidget() == view ||
+                                                                           view->isAncestorOf(windowOf(doc)->focusWidget())); },
+                            5000));
+    }
+    nlohmann::json prefsOnDisk() const {
+        std::ifstream in(prefsFile_);
+        nlohmann::json j = nlohmann::json::parse(in, nullptr, false);
+        return j.is_object() ? j : nlohmann::json::object();
+    }
+    // The file as the server gives it back.
+    std::string curlRead(const std::string& name) const {
+        QProcess curl;
+        curl.start("curl", {"-s", "--max-time", "20", "--user", QString::fromStdString(peer_.user + ":" + peer_.password),
+                            QString::fromStdString(peer_.url + name)});
+        if (!curl.waitForFinished(30000)) return "<curl did not finish>";
+        return curl.readAllStandardOutput().toStdString();
+    }
+    DocumentSceneDelegate* openChanged(const std::string& name, const std::string& text, const std::string& typed) {
+        putFile(name, text);
+        DocumentSceneDelegate* doc = openFromBrowser(name);
+        if (!doc || !waitForPageText(doc, text)) return nullptr;
+        type(doc, typed);
+        return doc;
+    }
+
+    AppDelegate appDelegate{AppLaunchServices{}};
+    fs::path prefsFile_;
+    std::unique_ptr<IdiomScope> idiom_;
+};
+
+class MainMenuOnPeers : public MainMenu, public ::testing::WithParamInterface<std::string> {};
+std::string peerName(const ::testing::TestParamInfo<std::string>& info) { return info.param; }
+
+TEST_F(MainMenu, TheBuilderGetsTheMenusWithTheirIdentifiersAndFormatAndNewSceneGo) {
+    ui::MenuBuilder builder(ui::MenuSystem::main, nullptr);
+    appDelegate.buildMenu(builder);
+    ASSERT_TRUE(appDelegate.menuController);
+    for (const char* id : {"file_sec2_items", "DravixFTPClient.newMenu", "DravixFTPClient.findMenu",
+                           "DravixFTPClient.findMenuItems_group_1", "DravixFTPClient.editorMenu",
+                           "DravixFTPClient.editorMenuItems_id_group_1", "DravixFTPClient.editorSoftWrapMenuID",
+                           "DravixFTPClient.editor_soft_wrap_items", "DravixFTPClient.editorThemeMenuItems",
+                           "DravixFTPClient.editorLightThemeMenu", "DravixFTPClient.editorDarkThemeMenu"}) {
+        EXPECT_TRUE(builder.menuForIdentifier(id)) << id;
+    }
+    EXPECT_FALSE(builder.menuForIdentifier(ui::MenuIdentifier::format));
+    EXPECT_FALSE(builder.menuForIdentifier(ui::MenuIdentifier::newScene));
+    EXPECT_EQ(builder.menuForIdentifier("DravixFTPClient.newMenu")->options, ui::MenuOptions::destructive);
+    QStringList top;
+    for (const auto& e : builder.mainMenu()->children) top << std::get<ui::MenuPtr>(e)->identifier;
+    EXPECT_EQ(top, (QStringList{ui::MenuIdentifier::file, ui::MenuIdentifier::edit, ui::MenuIdentifier::view,
+                                "DravixFTPClient.findMenu", "DravixFTPClient.editorMenu", ui::MenuIdentifier::window,
+                                ui::MenuIdentifier::help}));
+}
+
+TEST_F(MainMenu, TheDocumentWindowsMenuBarHasTheFileFindAndEditorMenusInOrder) {
+    CONNECT_OR_SKIP("pyftpd");
+    DocumentSceneDelegate* doc = openChanged("a.txt", "text\n", "");
+    ASSERT_TRUE(doc);
+    QMenuBar* bar = barOf(doc);
+    ASSERT_TRUE(bar);
+    EXPECT_EQ(titles(bar->actions()), (QStringList{"File", "Edit", "Find", "Editor"}))
+        << "Format is gone; menus without entries are not shown";
+    EXPECT_EQ(titles(entry(doc, {"File"})->menu()->actions()),
+              (QStringList{"New", "-", "Save File", "Close File", "-", "Quit"}));
+    EXPECT_EQ(titles(entry(doc, {"File", "New"})->menu()->actions()), (QStringList{"Window", "File", "Folder"}));
+    struct Key {
+        QStringList path;
+        QKeySequence keys;
+    };
+    for (const auto& k : {Key{{"File", "New", "Window"}, QKeySequence("Ctrl+Shift+T")},
+                          Key{{"File", "New", "File"}, QKeySequence("Ctrl+N")},
+                          Key{{"File", "New", "Folder"}, QKeySequence("Ctrl+Shift+N")},
+                          Key{{"File", "Save File"}, QKeySequence("Ctrl+S")}, Key{{"File", "Close File"}, QKeySequence()},
+                          Key{{"File", "Quit"}, QKeySequence("Ctrl+Q")}, Key{{"Find", "Find..."}, QKeySequence()}}) {
+        ASSERT_TRUE(entry(doc, k.path)) << k.path.join(" > ").toStdString();
+        EXPECT_EQ(entry(doc, k.path)->shortcut(), k.keys) << k.path.join(" > ").toStdString();
+    }
+    EXPECT_EQ(titles(entry(doc, {"Find"})->menu()->actions()), (QStringList{"Find...", "Find and Replace..."}));
+    EXPECT_EQ(titles(entry(doc, {"Editor"})->menu()->actions()),
+              (QStringList{"Disable Gutter", "Disable Auto Suggest", "Disable Invisibles", "Beautify Code", "-",
+                           "Soft Wrap", "Set Theme"}));
+    EXPECT_EQ(titles(entry(doc, {"Editor", "Soft Wrap"})->menu()->actions()),
+              (QStringList{"Off", "View", "Print Margin", "Set Custom"}));
+    const QStringList themes = titles(entry(doc, {"Editor", "Set Theme"})->menu()->actions());
+    ASSERT_EQ(themes.size(), 1 + 15 + 1 + 1 + 24);
+    EXPECT_EQ(themes.first(), "- Light Themes");
+    EXPECT_EQ(themes[1], "Chrome");
+    EXPECT_EQ(themes[15], "SQL Server");
+    EXPECT_EQ(themes[16], "-");
+    EXPECT_EQ(themes[17], "- Dark Themes");
+    EXPECT_EQ(themes[18], "Ambiance");
+    EXPECT_EQ(themes.last(), "Vibrant InK");
+    aboutToShow(doc, {"Editor", "Set Theme"});
+    EXPECT_FALSE(entry(doc, {"Editor", "Set Theme", "- Light Themes"})->isEnabled());
+    EXPECT_FALSE(entry(doc, {"Editor", "Set Theme", "- Dark Themes"})->isEnabled());
+}
+
+TEST_P(MainMenuOnPeers, SaveFileWritesTheChangedFileToTheServer) {
+    CONNECT_OR_SKIP(GetParam());
+    DocumentSceneDelegate* doc = openChanged("save.html", "<p>one</p>\n", "<!-- menu -->");
+    ASSERT_TRUE(doc);
+    QAction* save = entry(doc, {"File", "Save File"});
+    ASSERT_TRUE(save);
+    EXPECT_EQ(save->shortcut(), QKeySequence("Ctrl+S"));
+    ASSERT_TRUE(chooseEntry(doc, {"File", "Save File"})) << "Save File is disabled in a document window";
+    ASSERT_TRUE(waitFor([&] { return diskText("save.html") == "<!-- menu --><p>one</p>\n"; }, 30000))
+        << diskText("save.html");
+    EXPECT_EQ(curlRead("save.html"), "<!-- menu --><p>one</p>\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Peers, MainMenuOnPeers, ::testing::Values("pyftpd", "apache"), peerName);
+
+TEST_F(MainMenu, CloseFileAsksAboutUnsavedChangesAndCancelKeepsTheWindow) {
+    CONNECT_OR_SKIP("pyftpd");
+    DocumentSceneDelegate* doc = openChanged("close.txt", "x\n", "changed ");
+    ASSERT_TRUE(doc);
+    ASSERT_TRUE(chooseEntry(doc, {"File", "Close File"}));
+    ui::AlertController* alert = awaitAlert(doc);
+    ASSERT_TRUE(alert) << "no Unsaved Changes alert";
+    EXPECT_EQ(alert->alertTitle(), QStringLiteral("Unsaved Changes"));
+    ASSERT_TRUE(choose(doc, "Cancel"));
+    ASSERT_TRUE(testsupport::settleMainQueue(3));
+    EXPECT_TRUE(isOpen(doc));
+    EXPECT_EQ(diskText("close.txt"), "x\n");
+}
+
+TEST_F(MainMenu, QuitAsksAboutEachChangedFileAndCancelKeepsTheAppRunning) {
+    CONNECT_OR_SKIP("pyftpd");
+    // Without documents the delegate lets the quit go at once.
+    std::optional<bool> answer;
+    appDelegate.applicationShouldTerminate([&answer](bool ok) { answer = ok; });
+    EXPECT_EQ(answer, true);
+
+    DocumentSceneDelegate* doc = openChanged("quit.txt", "q\n", "changed ");
+    ASSERT_TRUE(doc);
+    bool quitting = false;
+    QObject guard;
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, &guard, [&quitting] { quitting = true; });
+    ASSERT_TRUE(chooseEntry(doc, {"File", "Quit"}));
+    ASSERT_TRUE(awaitAlert(doc)) << "Quit did not ask about the changed file";
+    EXPECT_EQ(alertOf(doc)->alertTitle(), QStringLiteral("Unsaved Changes"));
+    ASSERT_TRUE(choose(doc, "Cancel"));
+    ASSERT_TRUE(testsupport::settleMainQueue(3));
+    EXPECT_FALSE(quitting);
+    EXPECT_TRUE(isOpen(doc));
+
+    // "Discard" lets the quit go on (asked of the delegate, so the test's own loop stays).
+    answer.reset();
+    appDelegate.applicationShouldTerminate([&answer](bool ok) { answer = ok; });
+    ASSERT_TRUE(awaitAlert(doc));
+    ASSERT_TRUE(choose(doc, "Discard"));
+    EXPECT_TRUE(waitFor([&] { return answer.has_value(); }, 10000));
+    EXPECT_EQ(answer, true);
+    EXPECT_EQ(diskText("quit.txt"), "q\n");
+}
+
+TEST_F(MainMenu, FindAndFindAndReplaceOpenThePagesSearch) {
+    CONNECT_OR_SKIP("pyftpd");
+    DocumentSceneDelegate* doc = openChanged("find.txt", "needle\n", "");
+    ASSERT_TRUE(doc);
+    ASSERT_TRUE(chooseEntry(doc, {"Find", "Find..."}));
+    EXPECT_TRUE(waitFor([&] { return pageQuiet(doc, "!!(editor.searchBox && editor.searchBox.active)") == true; }, 10000));
+    EXPECT_EQ(pageQuiet(doc, "!!editor.searchBox.replaceOption.checked"), false);
+    ASSERT_TRUE(chooseEntry(doc, {"Find", "Find and Replace..."}));
+    EXPECT_TRUE(waitFor([&] { return pageQuiet(doc, "!!(editor.searchBox && editor.searchBox.active && "
+                                                    "editor.searchBox.replaceOption.checked)") == true; },
+                        10000));
+}
+
+TEST_F(MainMenu, NewFileAndNewFolderInAFileViewerWindowCreateThemOnTheServer) {
+    CONNECT_OR_SKIP("pyftpd");
+    struct Row {
+        const char* entry;
+        const char* name;
+    };
+    for (const Row& row : {Row{"File", "made.txt"}, Row{"Folder", "made-folder"}}) {
+        SCOPED_TRACE(row.entry);
+        aboutToShow(window, {"File", "New"});
+        ASSERT_TRUE(entry(window, {"File", "New", row.entry})->isEnabled());
+        ASSERT_TRUE(chooseEntry(window, {"File", "New", row.entry}));
+        ui::AlertController* alert = opstest::OpsTest::awaitAlert();
+        ASSERT_TRUE(alert);
+        ASSERT_FALSE(alert->textFields().isEmpty());
+        alert->textFields().first()->setText(row.name);
+        ASSERT_TRUE(alert->performAction(0));
+        EXPECT_TRUE(waitFor([&] { return fs::exists(disk(row.name)); }, 20000)) << row.name;
+    }
+    EXPECT_TRUE(fs::is_regular_file(disk("made.txt")));
+    EXPECT_TRUE(fs::is_directory(disk("made-folder")));
+    // A file viewer has no document to save, find in, or edit.
+    aboutToShow(window, {"File"});
+    EXPECT_FALSE(entry(window, {"File", "Save File"})->isEnabled());
+    EXPECT_FALSE(entry(window, {"File", "Close File"})->isEnabled());
+}
+
+TEST_F(MainMenu, NewWindowOpensAnotherFileViewerWindow) {
+    const int before = static_cast<int>(SceneManager::file_viewer_scenes().size());
+    ASSERT_TRUE(entry(window, {"File", "New", "Window"}));
+    EXPECT_EQ(entry(window, {"File", "New", "Window"})->shortcut(), QKeySequence("Ctrl+Shift+T"));
+    ASSERT_TRUE(chooseEntry(window, {"File", "New", "Window"}));
+    ASSERT_TRUE(waitFor([&] { return static_cast<int>(SceneManager::file_viewer_scenes().size()) == before + 1; }, 10000));
+    ASSERT_TRUE(chooseEntry(window, {"File", "New", "Window"}));
+    EXPECT_TRUE(waitFor([&] { return static_cast<int>(SceneManager::file_viewer_scenes().size()) == before + 2; }, 10000));
+}
+
+TEST_F(MainMenu, EachEditorToggleIsWrittenToDiskThenReachesThePageAndTheNextMenuShowsIt) {
+    CONNECT_OR_SKIP("pyftpd");
+    DocumentSceneDelegate* doc = openChanged("prefs.js", "var a = 1;\n", "");
+    ASSERT_TRUE(doc);
+    focusEditor(doc);
+    struct Row {
+        const char* disable;
+        const char* enable;
+        const char* key;
+        const char* page;
+    };
+    const Row rows[] = {
+        {"Disable Gutter", "Enable Gutter", "gutter_visible", "editor.renderer.getShowGutter()"},
+        {"Disable Invisibles", "Enable Invisibles", "invisibles_visible", "editor.renderer.getShowInvisibles()"},
+        {"Disable Auto Suggest", "Enable Auto Suggest", "auto_suggest_enabled",
+         "editor.getOption('enableLiveAutocompletion')"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.key);
+        // Every toggle starts on (the record's defaults), as the page does once it has them.
+        app_editor_preferences_manager().theModel->invisibles_visible = true;
+        aboutToShow(doc, {"Editor"});
+        QAction* on = entry(doc, {"Editor", row.disable});
+        ASSERT_TRUE(on);
+        EXPECT_TRUE(on->isEnabled());
+        EXPECT_TRUE(on->isChecked());
+        on->trigger();
+        EXPECT_TRUE(waitFor([&] { return prefsOnDisk().value(row.key, true) == false; }, 10000));
+        EXPECT_TRUE(waitFor([&] { return pageQuiet(doc, row.page) == false; }, 10000));
+        aboutToShow(doc, {"Editor"});
+        QAction* off = entry(doc, {"Editor", row.enable});
+        ASSERT_TRUE(off) << "the next display shows the enabling title";
+        EXPECT_FALSE(off->isChecked());
+        off->trigger();
+        EXPECT_TRUE(waitFor([&] { return prefsOnDisk().value(row.key, false) == true; }, 10000));
+        EXPECT_TRUE(waitFor([&] { return pageQuiet(doc, row.page) == true; }, 10000));
+    }
+}
+
+TEST_F(MainMenu, AThemeChoiceReachesThePageAndSurvivesARelaunch) {
+    CONNECT_OR_SKIP("pyftpd");
+    DocumentSceneDelegate* doc = openChanged("theme.css", "a { }\n", "");
+    ASSERT_TRUE(doc);
+    focusEditor(doc);
+    ASSERT_TRUE(chooseEntry(doc, {"Editor", "Set Theme", "Monokai"}));
+    EXPECT_TRUE(waitFor([&] { return prefsOnDisk().value("theme_id", 0) == 28; }, 10000))
+        << prefsOnDisk().dump();
+    EXPECT_TRUE(waitFor([&] { return pageQuiet(doc, "editor.getTheme()") == "ace/theme/monokai"; }, 10000));
+
+    // A relaunch reads the file again; a new document window's page gets the theme.
+    app_editor_preferences_manager().theModel = std::make_shared<VornEditorPreferencesDataModel>();
+    app_editor_preferences_manager().load_editor_preferences(prefsFile_);
+    EXPECT_EQ(app_editor_preferences_manager().theModel->theme_id, EnumManager::ace_editor_theme::monokai);
+    QPointer<DocumentSceneDelegate> first(doc);
+    DocumentSceneDelegate* again = openChanged("theme2.css", "b { }\n", "");
+    ASSERT_TRUE(again);
+    EXPECT_TRUE(waitFor([&] { return pageQuiet(again, "editor.getTheme()") == "ace/theme/monokai"; }, 10000));
+}
+
+TEST_F(MainMenu, ACustomWrapWidthIsStoredSentAndShownAndAnythingButANumberChangesNothing) {
+    CONNECT_OR_SKIP("pyftpd");
+    DocumentSceneDelegate* doc = openChanged("wrap.txt", "long line\n", "");
+    ASSERT_TRUE(doc);
+    focusEditor(doc);
+    auto* editorScreen = managerOf(doc)->ext_editor_vc.get();
+    auto enterWidth = [&](const QString& text) {
+        focusEditor(doc);
+        ASSERT_TRUE(chooseEntry(doc, {"Editor", "Soft Wrap", entry(doc, {"Editor", "Soft Wrap", "Set Custom"})
+                                                            ? "Set Custom"
+                                                            : entry(doc, {"Editor", "Soft Wrap"})->menu()->actions().last()->text()}));
+        ASSERT_TRUE(waitFor([&] { return dynamic_cast<ui::AlertController*>(editorScreen->presentedViewController()); }, 10000));
+        auto* alert = dynamic_cast<ui::AlertController*>(editorScreen->presentedViewController());
+        EXPECT_EQ(alert->alertTitle(), QStringLiteral("Set Custom Wrap"));
+        alert->textFields().first()->setText(text);
+        alert->performAction(0);
+        waitFor([&] { return editorScreen->presentedViewController() == nullptr; }, 5000);
+    };
+    const std::string before = prefsOnDisk().dump();
+    for (const char* junk : {"abc", "", "99999999999", "8O"}) {
+        SCOPED_TRACE(junk);
+        enterWidth(junk);
+        ASSERT_TRUE(testsupport::settleMainQueue(3));
+        EXPECT_EQ(app_editor_preferences_manager().theModel->soft_wrap, EnumManager::soft_wrap::view_sw);
+        EXPECT_EQ(prefsOnDisk().dump(), before);
+    }
+
+    enterWidth("80");
+    EXPECT_TRUE(waitFor([&] { auto p = prefsOnDisk(); return p.value("soft_wrap_custom_value", 0) == 80 &&
+                                                       p.value("soft_wrap", 0) == 4; },
+                        10000))
+        << prefsOnDisk().dump();
+    EXPECT_TRUE(waitFor([&] { return pageQuiet(doc, "editor.getOption('wrap')") == 80; }, 10000))
+        << pageQuiet(doc, "editor.getOption('wrap')").dump();
+    ASSERT_TRUE(waitFor([&] { return entry(doc, {"Editor", "Soft Wrap", "Custom: 80"}) != nullptr; }, 10000))
+        << "the rebuilt menu names the width";
+    focusEditor(doc);
+    aboutToShow(doc, {"Editor", "Soft Wrap"});
+    EXPECT_TRUE(entry(doc, {"Editor", "Soft Wrap", "Custom: 80"})->isChecked());
+    EXPECT_FALSE(entry(doc, {"Editor", "Soft Wrap", "View"})->isChecked());
+
+    // Back to View: the custom entry reads "Set Custom" again.
+    ASSERT_TRUE(chooseEntry(doc, {"Editor", "Soft Wrap", "View"}));
+    EXPECT_TRUE(waitFor([&] { return entry(doc, {"Editor", "Soft Wrap", "Set Custom"}) != nullptr; }, 10000));
+    focusEditor(doc);
+    aboutToShow(doc, {"Editor", "Soft Wrap"});
+    EXPECT_TRUE(entry(doc, {"Editor", "Soft Wrap", "View"})->isChecked());
+    EXPECT_TRUE(waitFor([&] { return pageQuiet(doc, "editor.getOption('wrap')") == "free"; }, 10000))
+        << pageQuiet(doc, "editor.getOption('wrap')").dump();
+}
+
+TEST_F(MainMenu, ASaveOfTheSavedServersRebuildsTheMenusOnce) {
+    ASSERT_TRUE(testsupport::settleMainQueue(3));
+    const auto dir = fs::temp_directory_path() / keyringtest::unique("dravix-menu-services");
+    fs::create_directories(dir);
+    app_services_manager().url = dir / "app_services.json";
+    const int windows = static_cast<int>(app().windows().size());
+    const int before = app().mainMenuBuildCount();
+    std::atomic<bool> saved{false};
+    app_services_manager().save_services([&saved](bool ok) { saved = ok; });
+    ASSERT_TRUE(waitFor([&] { return saved.load(); }, 10000));
+    ASSERT_TRUE(waitFor([&] { return app().mainMenuBuildCount() >= before + windows; }, 10000));
+    ASSERT_TRUE(testsupport::settleMainQueue(4));
+    EXPECT_EQ(app().mainMenuBuildCount(), before + windows) << "one rebuild of every window's menu";
+    app_services_manager().url.reset();
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+}
+
+}  // namespace
