@@ -8,8 +8,6 @@
 #include "tandrel/foundation/VornEditorPreferencesManager.h"
 #include "tandrel/foundation/VornServicesManager.h"
 #include "tandrel/foundation/VornSessionsManager.h"
-#include "tandrel/editor/DocumentInterfaceManager.h"
-#include "tandrel/editor/MainViewController.h"
 #include "tandrel/scenes/DocumentScene.h"
 #include "tandrel/scenes/SceneKind.h"
 #include "tandrel/scenes/SceneManager.h"
@@ -74,28 +72,27 @@ void AppDelegate::buildMenu(ui::MenuBuilder& builder) {
 
 namespace {
 
-void decide_quit(const std::shared_ptr<std::vector<QPointer<MainViewController>>>& screens, size_t index,
+// The documents' "Unsaved Changes" decisions, one window after another; the first Cancel stops.
+void decide_quit(const std::shared_ptr<std::vector<QPointer<DocumentScene>>>& scenes, size_t index,
                  const std::function<void(bool)>& reply) {
-    while (index < screens->size() && !(*screens)[index]) ++index;
-    if (index == screens->size()) return reply(true);
-    auto next = [screens, index, reply] { decide_quit(screens, index + 1, reply); };
-    (*screens)[index]->close_for_window(next, [next, reply](bool closed) {
-        if (closed) next();
-        else reply(false);
+    auto link = [&scenes](size_t i) {
+        const auto& scene = (*scenes)[i];
+        return scene ? dynamic_cast<DocumentSceneServiceLink*>(scene->delegate()) : nullptr;
+    };
+    while (index < scenes->size() && !link(index)) ++index;
+    if (index == scenes->size()) return reply(true);
+    link(index)->decide_close_with_server([scenes, index, reply](bool may_close) {
+        if (!may_close) return reply(false);
+        decide_quit(scenes, index + 1, reply);
     });
 }
 
 }  // namespace
 
 void AppDelegate::applicationShouldTerminate(std::function<void(bool)> reply) {
-    auto screens = std::make_shared<std::vector<QPointer<MainViewController>>>();
-    for (DocumentScene* scene : SceneManager::document_scenes()) {
-        auto* doc = qobject_cast<DocumentSceneDelegate*>(scene->delegate());
-        if (doc && doc->doc_int_man && doc->doc_int_man->main_controller) {
-            screens->emplace_back(doc->doc_int_man->main_controller.get());
-        }
-    }
-    decide_quit(screens, 0, reply);
+    auto scenes = std::make_shared<std::vector<QPointer<DocumentScene>>>();
+    for (DocumentScene* scene : SceneManager::document_scenes()) scenes->emplace_back(scene);
+    decide_quit(scenes, 0, reply);
 }
 
 void AppDelegate::new_scene() {
