@@ -421,3 +421,22 @@ TEST_F(MainMenu, ASaveOfTheSavedServersRebuildsTheMenusOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CustomWrapWidth, OnlyAWholeNumberThatFitsAnIntIsAWidth) {
+    struct Row {
+        const char* text;
+        std::optional<int> width;
+    };
+    const Row rows[] = {{"80", 80},        {"+120", 120},           {"-1", -1},        {"0", 0},
+                        {"", std::nullopt}, {"abc", std::nullopt},   {"8O", std::nullopt}, {" 80", std::nullopt},
+                        {"80 ", std::nullopt}, {"+-5", std::nullopt}, {"+", std::nullopt},
+                        {"99999999999", std::nullopt}, {"2147483647", 2147483647}, {"1.5", std::nullopt}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
+        EXPECT_EQ(EditorWebViewController::parse_wrap_width(row.text), row.width);
+    }
+}
+
+}  // namespace
