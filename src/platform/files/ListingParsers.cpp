@@ -37,9 +37,10 @@ std::string_view trim(std::string_view s) {
     return s;
 }
 
+// Digits only: no field of a listing or a date has a sign ("-2" is no size).
 template <typename T>
 bool toNumber(std::string_view s, T& out) {
-    if (s.empty()) return false;
+    if (s.empty() || s.front() < '0' || s.front() > '9') return false;
     auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
     return ec == std::errc() && ptr == s.data() + s.size();
 }
@@ -49,9 +50,16 @@ bool allDigits(std::string_view s) {
 }
 
 std::optional<Date> makeDate(int y, int mo, int d, int h, int mi, int s, milliseconds frac = {}) {
+    if (y < 1 || y > 9999) return std::nullopt;
     year_month_day ymd{year{y}, month{static_cast<unsigned>(mo)}, day{static_cast<unsigned>(d)}};
     if (!ymd.ok() || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 60) return std::nullopt;
-    return time_point_cast<system_clock::duration>(sys_days{ymd} + hours{h} + minutes{mi} + seconds{s} + frac);
+    // A time point counts nanoseconds from 1970, so it holds about 1678 to 2261: a date outside
+    // (less a week, room for a zone offset) is no date rather than an overflow.
+    constexpr auto lowest = time_point_cast<seconds>(system_clock::time_point::min()) + days{7};
+    constexpr auto highest = time_point_cast<seconds>(system_clock::time_point::max()) - days{7};
+    const sys_seconds when = sys_days{ymd} + hours{h} + minutes{mi} + seconds{s};
+    if (when < lowest || when > highest || frac < milliseconds{0} || frac >= seconds{1}) return std::nullopt;
+    return time_point_cast<system_clock::duration>(when + frac);
 }
 
 int monthIndex(std::string_view name) {
@@ -117,6 +125,12 @@ std::string childPrefix(std::string_view folder) {
     std::string f = path::normalize(folder);
     if (f != "/") f.push_back('/');
     return f;
+}
+
+// A name the other operations can use: one path component, and nothing a C string would cut
+// short (a NUL inside would make every later command act on another file).
+bool usableName(std::string_view name) {
+    return !name.empty() && name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
 }
 
 FileObject entryFor(std::string_view rawName, std::string_view prefix) {
@@ -204,6 +218,7 @@ std::optional<FileObject> dosLine(const Tokens& t, std::string_view line, std::s
         kind = LineKind::none;
         return std::nullopt;
     }
+    if (!usableName(name)) return std::nullopt;
     FileObject entry = entryFor(name, prefix);
     entry.type = folder ? FileType::directory : FileType::regular;
     entry.size = size;
@@ -474,7 +489,7 @@ std::optional<FileObject> mlsdEntry(std::string_view line, std::string_view pref
         kind = LineKind::none;
         return std::nullopt;
     }
-    if (name.empty()) return std::nullopt;
+    if (!usableName(name)) return std::nullopt;
 
     FileObject entry = entryFor(name, prefix);
     std::optional<std::int64_t> size, sizd;
@@ -622,6 +637,7 @@ std::optional<FileObject> listEntry(std::string_view line, std::string_view pref
             kind = LineKind::none;
             return std::nullopt;
         }
+        if (!usableName(name)) return std::nullopt;
 
         FileObject entry = entryFor(name, prefix);
         entry.type = perms[0] == '-' ? FileType::regular
@@ -721,7 +737,7 @@ int statusCode(std::string_view statusLine) {
     if (space == std::string_view::npos) return 0;
     std::string_view rest = statusLine.substr(space + 1);
     int code = 0;
-    if (rest.size() < 3 || !toNumber(rest.substr(0, 3), code)) return 0;
+    if (rest.size() < 3 || !toNumber(rest.substr(0, 3), code) || code < 100) return 0;
     return code;
 }
 
@@ -778,6 +794,7 @@ std::optional<std::vector<FileObject>> propfindInPlace(std::string& xml, std::st
         if (serverPath == ownServerPath) continue;
         std::string_view rawName = serverPath.substr(serverPath.rfind('/') + 1);
         if (rawName.empty() || rawName == "." || rawName == "..") continue;
+        if (!usableName(rawName)) continue;
 
         FileObject entry = entryFor(rawName, prefix);
         if (values.haveType) entry.type = values.collection ? FileType::directory : FileType::regular;

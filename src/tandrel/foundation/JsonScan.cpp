@@ -1,5 +1,7 @@
 #include "tandrel/foundation/JsonScan.h"
 
+#include <charconv>
+
 #include "platform/defaults/Utf8.h"
 
 #include <array>
@@ -193,6 +195,46 @@ private:
     }
 
     bool number() {
+        const size_t start = i_;
+        if (!number_syntax()) return false;
+        // The parser refuses a number too large for a double (it would read as infinity); one too
+        // small for a double reads as zero and passes.
+        const std::string_view token = s_.substr(start, i_ - start);
+        double value = 0;
+        const auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), value);
+        (void)end;
+        return ec != std::errc::result_out_of_range || !beyond_one(token);
+    }
+
+    // Whether a number's magnitude is above one, from its digits and exponent (asked only of a
+    // number out of a double's range, which is far above or far below one).
+    static bool beyond_one(std::string_view token) {
+        size_t k = token.front() == '-' ? 1 : 0;
+        int64_t place = 0;  // the power of ten of the first significant digit, plus one
+        bool seen = false, point = false;
+        for (; k < token.size() && token[k] != 'e' && token[k] != 'E'; ++k) {
+            if (token[k] == '.') {
+                point = true;
+            } else if (!seen && token[k] == '0') {
+                if (point) --place;
+            } else {
+                seen = true;
+                if (!point) ++place;
+            }
+        }
+        if (!seen) return false;
+        int64_t exponent = 0;
+        if (k < token.size()) {
+            ++k;
+            const bool negative = token[k] == '-';
+            if (token[k] == '-' || token[k] == '+') ++k;
+            for (; k < token.size() && exponent < 1000000000; ++k) exponent = exponent * 10 + (token[k] - '0');
+            if (negative) exponent = -exponent;
+        }
+        return place + exponent > 0;
+    }
+
+    bool number_syntax() {
         take('-');
         if (take('0')) {
             // no more integer digits after a leading zero

@@ -5,7 +5,9 @@
 //
 // The whole text is still checked: it is accepted exactly when the app's JSON parser
 // (nlohmann::json::parse, which allows any value at the top level, skips a leading UTF-8 byte-order
-// mark and rejects bad UTF-8 and control characters in strings) accepts it.
+// mark and rejects bad UTF-8 and control characters in strings) accepts it, with one exception:
+// that parser takes a NUL byte for the end of its input and ignores what follows, where a NUL
+// byte anywhere makes the text invalid here.
 #include <optional>
 #include <string>
 #include <string_view>

@@ -87,6 +87,9 @@ INSTANTIATE_TEST_SUITE_P(
                  Expected{"tabbed name.txt", FileType::regular, 5, at(2024, 1, 2, 3, 4, 5)}},
         MlsdCase{"type=dir;modify=20240102030405;\t sub", Expected{" sub", FileType::directory, -1, at(2024, 1, 2, 3, 4, 5)}},
         MlsdCase{"no facts here", std::nullopt},
+        // A name no later command could name: a NUL cuts it short, a slash makes it a path.
+        MlsdCase{std::string("type=file;size=1; a\0b.txt", 25), std::nullopt},
+        MlsdCase{"type=file;size=1; sub/a.txt", std::nullopt},
         MlsdCase{"", std::nullopt}));
 
 TEST(MlsdListing, ReadsEveryLineAndSkipsTheFolderItself) {
@@ -194,6 +197,10 @@ INSTANTIATE_TEST_SUITE_P(
                  Expected{"old.txt", FileType::regular, 12, at(2014, 2, 3)}},
         ListCase{"hello world", std::nullopt},
         ListCase{"-rw-r--r--    1 0        0               5 Foo 10 08:30 bad month.txt", std::nullopt},
+        ListCase{"-rw-r--r--    1 0        0              -2 Jun 10 08:30 negative.txt", std::nullopt},
+        ListCase{"2024-01-02  13:04       -02 negative.txt", std::nullopt},
+        ListCase{std::string("-rw-r--r--    1 0        0               5 Jun 10 08:30 a\0b", 59), std::nullopt},
+        ListCase{std::string("06-10-24  08:30AM       <DIR>          a\0b", 42), std::nullopt},
         ListCase{"", std::nullopt}));
 
 TEST(ListListing, SkipsTotalDotEntriesAndBlankLines) {
@@ -387,6 +394,17 @@ INSTANTIATE_TEST_SUITE_P(
         PropfindCase{"encoded base path", "/my dav", "/", kEncodedBase,
                      {Expected{"f+1.txt", FileType::regular, 2, std::nullopt}}}));
 
+TEST(Propfind, DropsHrefsWhoseNameHoldsANul) {
+    const std::string xml = R"(<D:multistatus xmlns:D="DAV:">
+<D:response><D:href>/dav/a%00b.txt</D:href><D:propstat><D:prop><D:resourcetype/></D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>
+<D:response><D:href>/dav/ok.txt</D:href><D:propstat><D:prop><D:resourcetype/></D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>
+</D:multistatus>)";
+    auto entries = parse::propfind(xml, "/dav", "/");
+    ASSERT_TRUE(entries);
+    ASSERT_EQ(entries->size(), 1u);
+    EXPECT_EQ(entries->front().name, "ok.txt");
+}
+
 TEST(Propfind, CreationDatesComeFromTheCreationdateProperty) {
     auto entries = parse::propfind(kApache, "/dav", "/site");
     ASSERT_TRUE(entries);
@@ -451,7 +469,10 @@ INSTANTIATE_TEST_SUITE_P(
                       DateCase{"Fri, 29 Feb 2023 00:00:00 GMT", std::nullopt},
                       DateCase{"Sun, 06 Nov 1994 25:49:37 GMT", std::nullopt},
                       DateCase{"Sun, 06 Nov 1994 08:49:37 CET", std::nullopt},
-                      DateCase{"2024-01-01T00:00:00Z", std::nullopt}, DateCase{"", std::nullopt}));
+                      DateCase{"2024-01-01T00:00:00Z", std::nullopt}, DateCase{"", std::nullopt},
+                      // Beyond what a time point holds (about 1678 to 2261): no date, no overflow.
+                      DateCase{"Sun, 06 Nov 9999 08:49:37 GMT", std::nullopt},
+                      DateCase{"Sun, 06 Nov 1000 08:49:37 GMT", std::nullopt}));
 
 class Rfc3339Test : public ::testing::TestWithParam<DateCase> {};
 TEST_P(Rfc3339Test, Reads) { EXPECT_EQ(parse::rfc3339(GetParam().text), GetParam().want) << GetParam().text; }
@@ -463,7 +484,8 @@ INSTANTIATE_TEST_SUITE_P(
                       DateCase{"2021-03-04T05:06:07.123456-01:30", at(2021, 3, 4, 6, 36, 7, 123)},
                       DateCase{"2021-03-04 05:06:07Z", at(2021, 3, 4, 5, 6, 7)},
                       DateCase{"2021-02-30T05:06:07Z", std::nullopt}, DateCase{"2021-03-04T05:06Z", std::nullopt},
-                      DateCase{"2021-03-04T05:06:07+0200", std::nullopt}, DateCase{"yesterday", std::nullopt}));
+                      DateCase{"2021-03-04T05:06:07+0200", std::nullopt}, DateCase{"yesterday", std::nullopt},
+                      DateCase{"2300-01-01T00:00:00Z", std::nullopt}, DateCase{"2021-03-04T05:06:07+-1:00", std::nullopt}));
 
 class MlsdTimeTest : public ::testing::TestWithParam<DateCase> {};
 TEST_P(MlsdTimeTest, Reads) { EXPECT_EQ(parse::mlsdTime(GetParam().text), GetParam().want) << GetParam().text; }
@@ -472,7 +494,8 @@ INSTANTIATE_TEST_SUITE_P(Forms, MlsdTimeTest,
                                            DateCase{"20240102030405.9", at(2024, 1, 2, 3, 4, 5, 900)},
                                            DateCase{"20240102030405.123456", at(2024, 1, 2, 3, 4, 5, 123)},
                                            DateCase{"20241302030405", std::nullopt}, DateCase{"202401020304", std::nullopt},
-                                           DateCase{"20240102030405.", std::nullopt}, DateCase{"x", std::nullopt}));
+                                           DateCase{"20240102030405.", std::nullopt}, DateCase{"x", std::nullopt},
+                                           DateCase{"99990102030405", std::nullopt}));
 
 // ---- paths ---------------------------------------------------------------------------------
 

@@ -70,6 +70,9 @@ TEST(JsonScan, AgreesWithTheParserOnHandPickedTexts) {
         "{\"value\":\"\xFF\"}", R"([1,])", R"([01])", R"([1.])", R"([.5])", R"([1e])", R"([-])", R"([+1])",
         R"([tru])", R"([nulls])", R"({"a":1}{"b":2})", " \xEF\xBB\xBF{}", "\xEF\xBB{}", R"({"a":[1 2]})",
         R"({"a":1 "b":2})", R"([[[]])", R"({"a":]})", "{\"value\":\"ok\"}\x00",
+        // numbers beyond a double: too large is refused, too small reads as zero
+        "2e1177", R"({"value":"a","n":1e309})", "[-1.5E+400]", "[0.0001e309]", "[1e-400]", "[-0.00e999999999999]",
+        "[" + std::string(400, '9') + "]", "[0." + std::string(400, '0') + "1]", "[1000e306]", "[1000e305]",
     };
     for (const auto& text : cases) expectSameAsParser(text);
 }

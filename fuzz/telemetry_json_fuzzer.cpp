@@ -1,0 +1,79 @@
+// The telemetry records' JSON readers. The first byte picks the record class, the rest is its
+// JSON object: a record that reads it must write an object that reads back to the same object.
+// Also the ISO 8601 date reader, the secret-string readers and the property validation.
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FuzzCheck.h"
+#include "tellium/model/TLMAbstractLog.h"
+#include "tellium/model/TLMDevice.h"
+#include "tellium/model/TLMTypedProperty.h"
+#include "tellium/model/commonschema/TLMCSExtensions.h"
+#include "tellium/model/commonschema/TLMCommonSchemaLog.h"
+#include "tellium/util/TLMUtility.h"
+
+namespace {
+
+using Factory = std::function<std::shared_ptr<TLMSerializableObject>()>;
+template <class T>
+Factory make() {
+    return [] { return std::make_shared<T>(); };
+}
+
+const std::vector<Factory>& factories() {
+    static const std::vector<Factory> all = {
+        make<TLMWrapperSdk>(),          make<TLMDevice>(),
+        make<TLMAbstractLog>(),         make<TLMLogWithProperties>(),
+        make<TLMStartServiceLog>(),     make<TLMCommonSchemaLog>(),
+        make<TLMCSExtensions>(),        make<TLMMetadataExtension>(),
+        make<TLMProtocolExtension>(),   make<TLMUserExtension>(),
+        make<TLMDeviceExtension>(),     make<TLMOSExtension>(),
+        make<TLMAppExtension>(),        make<TLMNetExtension>(),
+        make<TLMSDKExtension>(),        make<TLMLocExtension>(),
+        make<TLMCSData>(),              make<TLMBooleanTypedProperty>(),
+        make<TLMDateTimeTypedProperty>(), make<TLMDoubleTypedProperty>(),
+        make<TLMLongTypedProperty>(),   make<TLMStringTypedProperty>(),
+    };
+    return all;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0) return 0;
+    const auto& all = factories();
+    const std::string_view text = fuzzText(data + 1, size - 1);
+
+    if (auto date = TLMUtility::dateFromISO8601(text)) {
+        const std::string written = TLMUtility::dateToISO8601(*date);
+        const auto again = TLMUtility::dateFromISO8601(written);
+        FUZZ_CHECK(again.has_value());
+        FUZZ_CHECK(TLMUtility::dateToISO8601(*again) == written);
+    }
+    (void)TLMUtility::appSecretFrom(std::string(text));
+    (void)TLMUtility::transmissionTargetTokenFrom(std::string(text));
+    (void)TLMUtility::iKeyFromTargetToken(std::string(text));
+    const std::string cut = TLMUtility::truncateToUtf16Length(text, data[0]);
+    FUZZ_CHECK(TLMUtility::utf16Length(cut) <= data[0]);
+
+    const TLMJson json = TLMJson::parse(text.begin(), text.end(), nullptr, false);
+    if (json.is_discarded()) return 0;
+    if (json.is_object()) {
+        for (const auto& [key, value] : TLMValidateProperties(json, "fuzz", "event")) {
+            FUZZ_CHECK(!key.empty());
+            FUZZ_CHECK(TLMUtility::utf16Length(key) <= kTLMMaxPropertyKeyLength);
+            FUZZ_CHECK(TLMUtility::utf16Length(value) <= kTLMMaxPropertyValueLength);
+        }
+    }
+    auto record = all[data[0] % all.size()]();
+    if (!record->deserializeFromDictionary(json)) return 0;
+    const TLMJson written = record->serializeToDictionary();
+    if (written.is_null()) return 0;  // nothing to write
+    auto again = all[data[0] % all.size()]();
+    FUZZ_CHECK(again->deserializeFromDictionary(written));
+    FUZZ_CHECK(again->serializeToDictionary() == written);
+    FUZZ_CHECK(again->isEqual(*record));
+    return 0;
+}
