@@ -72,6 +72,10 @@ TEST(UtilityTest, Iso8601DatesAreUtcWithMillisecondsAndReadBack) {
     EXPECT_EQ(TLMUtility::dateFromISO8601("2024-02-29T23:59:58.007Z"), utc(2024, 2, 29, 23, 59, 58, 7));
     EXPECT_EQ(TLMUtility::dateFromISO8601("2024-02-30T00:00:00.000Z"), std::nullopt);
     EXPECT_EQ(TLMUtility::dateFromISO8601("2024-02-01 00:00:00"), std::nullopt);
+    // Beyond what a date holds (nanoseconds from 1970): no date rather than an overflow.
+    EXPECT_EQ(TLMUtility::dateFromISO8601("9999-12-31T23:59:59.999Z"), std::nullopt);
+    EXPECT_EQ(TLMUtility::dateFromISO8601("1600-01-01T00:00:00.000Z"), std::nullopt);
+    EXPECT_EQ(TLMUtility::dateFromISO8601("2262-01-01T00:00:00.000Z"), utc(2262, 1, 1, 0, 0, 0, 0));
 }
 
 TEST(UtilityTest, NowInMillisecondsFollowsTheClock) {

@@ -215,6 +215,11 @@ std::optional<TLMDate> TLMUtility::dateFromISO8601(std::string_view text) {
     year_month_day ymd{year(y), month(static_cast<unsigned>(mo)), day(static_cast<unsigned>(d))};
     if (!ymd.ok()) return std::nullopt;
     auto tp = sys_days(ymd) + hours(h) + minutes(mi) + seconds(s) + milliseconds(ms);
+    // A date counts nanoseconds from 1970 (about 1678 to 2261): text outside is no date.
+    using Nanos = time_point<system_clock, nanoseconds>;
+    if (tp < time_point_cast<milliseconds>(Nanos::min()) + seconds(1) ||
+        tp > time_point_cast<milliseconds>(Nanos::max()) - seconds(1))
+        return std::nullopt;
     return time_point_cast<nanoseconds>(tp);
 }
 
