@@ -33,7 +33,12 @@ Kinds:
     silent   a listener that accepts connections and never says a word (for timeouts)
 
 The .env file holds KEY=VALUE lines: PORT, USER, PASSWORD, ROOT (the served folder on disk),
-URL, and SKIP=<reason> instead when the server cannot run here (binary missing, not root).
+URL, REQUEST_LOG (the server's log of requests, see below), and SKIP=<reason> instead when the
+server cannot run here (binary missing, not root).
+
+Request logs, for tests that count what reached a server: the pyftpdlib servers write one line per listing
+command, "<command> <listed folder>"; vsftpd logs every FTP command with its session's process id
+(log_ftp_protocol); Apache writes one line per request, "<method> <path>".
 Each start gives a fresh, empty root folder.
 
 Read-only folders: vsftpd, Apache, nginx and lighttpd run as an unprivileged user, so a chmod of a folder makes
@@ -139,6 +144,7 @@ def tail(path, lines=30):
 
 def serve_ftp(args):
     from pyftpdlib.authorizers import DummyAuthorizer
+    from pyftpdlib import handlers as ftp_handlers
     from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
     from pyftpdlib.servers import FTPServer
     import logging
@@ -232,6 +238,22 @@ def serve_ftp(args):
                 self.respond(tls_replies[line])
                 return
             return super().ftp_USER(line)
+
+        # Names are bytes on the wire, as on disk: a Latin-1 name is listed and found as it is
+        # (the default would send "?" for its bad bytes, a name that does not exist).
+        unicode_errors = "surrogateescape"
+
+        def push(self, s):
+            # Replies that name such a folder ("250 ... is the current directory") too.
+            ftp_handlers.asynchat.async_chat.push(self, s.encode("utf8", self.unicode_errors))
+
+        def pre_process_command(self, line, cmd, arg):
+            if cmd in ("LIST", "MLSD", "NLST") and self.authenticated:
+                names = [a for a in (arg or "").split(" ") if a and not a.startswith("-")]
+                folder = self.fs.ftpnorm(" ".join(names)) if names else self.fs.cwd
+                with open(args.request_log, "a", encoding="utf-8", errors="surrogateescape") as log:
+                    log.write(f"{cmd} {folder}\n")
+            return super().pre_process_command(line, cmd, arg)
 
         def ftp_SIZE(self, path):
             if args.size_for_folders and self.fs.isdir(path):
@@ -492,12 +514,14 @@ def start_pyftpd(d, env_path, kind="pyftpd", extra=()):
     os.chmod(pw_file, 0o600)
     for _ in range(5):
         port = free_port()
+        request_log = os.path.join(run, "requests.log")
         proc = spawn([PYTHON, os.path.abspath(__file__), "serve-ftp", "--root", root, "--user", user,
-                      "--password-file", pw_file, "--port", str(port), *extra], os.path.join(run, "server.log"))
+                      "--password-file", pw_file, "--port", str(port), "--request-log", request_log, *extra],
+                     os.path.join(run, "server.log"))
         if wait_for_port(port, proc):
             record_pid(d, kind, proc.pid)
             values = {"PORT": port, "USER": user, "PASSWORD": password, "ROOT": root,
-                      "URL": f"ftp://127.0.0.1:{port}"}
+                      "URL": f"ftp://127.0.0.1:{port}", "REQUEST_LOG": request_log}
             if "--home-below-root" in extra:
                 values["SERVED_ROOT"] = root
                 values["ROOT"] = os.path.join(root, "home", user)
@@ -703,7 +727,9 @@ pasv_min_port={pasv_min}
 pasv_max_port={pasv_max}
 port_enable=NO
 utf8_filesystem=YES
-xferlog_enable=NO
+xferlog_enable=YES
+xferlog_std_format=NO
+log_ftp_protocol=YES
 dirmessage_enable=NO
 hide_ids=NO
 max_clients=200
@@ -748,7 +774,8 @@ def start_vsftpd(d, env_path):
         if wait_for_port(port, proc):
             record_pid(d, "vsftpd", proc.pid, pam_file + "\nconf:" + conf)
             write_env(env_path, {"PORT": port, "USER": user, "PASSWORD": password, "ROOT": root,
-                                 "URL": f"ftp://127.0.0.1:{port}"})
+                                 "URL": f"ftp://127.0.0.1:{port}",
+                                 "REQUEST_LOG": os.path.join(run, "vsftpd.log")})
             return 0
         stop_group(proc.pid)
         os.unlink(pam_file)
@@ -776,6 +803,8 @@ LoadModule dav_fs_module {mods}/mod_dav_fs.so
 {user_lines}
 ErrorLog "{run}/error.log"
 LogLevel warn
+LogFormat "%m %U" requests
+CustomLog "{run}/requests.log" requests
 StartServers 1
 ServerLimit 4
 ThreadsPerChild 16
@@ -846,7 +875,8 @@ def start_apache(d, env_path):
         if wait_for_port(port, proc):
             record_pid(d, "apache", proc.pid)
             write_env(env_path, {"PORT": port, "USER": user, "PASSWORD": password, "ROOT": root,
-                                 "URL": f"http://127.0.0.1:{port}", "DIGEST_URL": f"http://127.0.0.1:{port}/digest"})
+                                 "URL": f"http://127.0.0.1:{port}", "DIGEST_URL": f"http://127.0.0.1:{port}/digest",
+                                 "REQUEST_LOG": os.path.join(run, "requests.log")})
             return 0
         stop_group(proc.pid)
     sys.stderr.write("Apache did not start:\n" + tail(os.path.join(run, "server.log"))
@@ -1148,6 +1178,7 @@ def main():
     p.add_argument("--tls-users", action="store_true")
     p.add_argument("--garbled-listings", action="store_true")
     p.add_argument("--max-per-ip", type=int, default=0)
+    p.add_argument("--request-log", required=True)
     p = sub.add_parser("serve-davlax")
     p.add_argument("--root", required=True)
     p.add_argument("--user", required=True)

@@ -102,7 +102,9 @@ protected:
     }
 
     // The server-side path of a provider path.
-    std::string serverPath(const std::string& providerPath) const { return path::join(base_.path, providerPath); }
+    std::string serverPath(const std::string& providerPath) const {
+        return path::join(base_.path, path::toServer(providerPath));
+    }
 
     void setCredentials(CURL* easy) const {
         const std::string& user = credential_.user.empty() ? base_.user : credential_.user;

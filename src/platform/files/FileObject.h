@@ -13,8 +13,9 @@ using Date = std::chrono::system_clock::time_point;
 enum class FileType { regular, directory, symbolicLink, unknown };
 
 struct FileObject {
-    std::string name;  // UTF-8 (names that are not are decoded leniently)
-    std::string path;  // absolute from the provider's root: "/folder/name"
+    std::string name;  // for display: UTF-8 (bytes that are not become U+FFFD)
+    std::string path;  // absolute from the provider's root: "/folder/name"; every operation on
+                       // the entry uses it (it keeps a name's bytes, see path::fromServer)
     FileType type = FileType::unknown;
     std::int64_t size = -1;  // bytes; -1 when the server did not say
     std::optional<Date> modificationDate;

@@ -618,7 +618,8 @@ private:
         TransferResult made = command(s, op, {"MKD " + target});
         if (!made.ok()) return ftpError(made, Context::command);
         for (const FileObject& entry : entries.value) {
-            const std::string from = path::join(source, entry.name), to = path::join(target, entry.name);
+            const std::string name = path::toServer(path::lastComponent(entry.path));
+            const std::string from = path::join(source, name), to = path::join(target, name);
             if (entry.isDirectory()) {
                 if (auto done = copyTree(s, op, from, to); done.error) return done;
             } else {
@@ -635,7 +636,7 @@ private:
         if (entries.error) return *entries.error;
         if (auto e = checkListedNames(entries.value)) return *e;
         for (const FileObject& entry : entries.value) {
-            const std::string child = path::join(folder, entry.name);
+            const std::string child = path::join(folder, path::toServer(path::lastComponent(entry.path)));
             TransferResult r = command(s, op, {"DELE " + child});
             if (r.ok()) continue;  // a file, or a link (also one a server lists as a folder)
             if (r.cancelled || r.silent) return transportError(r);

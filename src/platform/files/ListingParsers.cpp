@@ -136,8 +136,8 @@ bool usableName(std::string_view name) {
 FileObject entryFor(std::string_view rawName, std::string_view prefix) {
     FileObject entry;
     entry.name = path::decodeLenient(rawName);
-    entry.path.reserve(prefix.size() + entry.name.size());
-    entry.path.append(prefix).append(entry.name);
+    // The path keeps the name's bytes (see path::fromServer); the name is for display only.
+    entry.path.append(prefix).append(path::fromServer(rawName));
     entry.isHidden = !entry.name.empty() && entry.name.front() == '.';
     return entry;
 }
@@ -768,7 +768,7 @@ std::optional<std::vector<FileObject>> propfindInPlace(std::string& xml, std::st
     if (scope.davName(root) != "multistatus") return std::nullopt;
 
     const std::string prefix = childPrefix(folder);
-    const std::string ownServerPath = path::join(basePath, folder);
+    const std::string ownServerPath = path::join(basePath, path::toServer(folder));
     std::vector<FileObject> entries;
     entries.reserve(xml.size() / 512 + 1);
     std::string normalized;

@@ -168,6 +168,70 @@ bool isValidUtf8(std::string_view bytes) {
     return true;
 }
 
+namespace {
+constexpr std::uint32_t kCarrier = 0xF700;  // U+F700 to U+F7FF: private use
+
+std::uint32_t codePoint(std::string_view s, std::size_t i, std::size_t n) {
+    auto b = [&](std::size_t k) { return static_cast<std::uint32_t>(static_cast<unsigned char>(s[i + k])); };
+    if (n == 1) return b(0);
+    if (n == 2) return ((b(0) & 0x1F) << 6) | (b(1) & 0x3F);
+    if (n == 3) return ((b(0) & 0x0F) << 12) | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F);
+    return ((b(0) & 0x07) << 18) | ((b(1) & 0x3F) << 12) | ((b(2) & 0x3F) << 6) | (b(3) & 0x3F);
+}
+
+void appendCarrier(std::string& out, std::uint32_t cp) {  // cp in U+F700..U+F7FF: three bytes
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+}
+}  // namespace
+
+std::string fromServer(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t n = validSequenceLength(bytes, i);
+        if (n == 0) {
+            appendCarrier(out, kCarrier + static_cast<unsigned char>(bytes[i]));
+            i += 1;
+            continue;
+        }
+        const std::uint32_t cp = codePoint(bytes, i, n);
+        if (cp >= kCarrier && cp <= kCarrier + 0xFF) appendCarrier(out, kCarrier);
+        out.append(bytes.substr(i, n));
+        i += n;
+    }
+    return out;
+}
+
+std::string toServer(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t n = validSequenceLength(text, i);
+        if (n == 0) {  // raw bytes stay raw
+            out.push_back(text[i]);
+            i += 1;
+            continue;
+        }
+        const std::uint32_t cp = codePoint(text, i, n);
+        if (cp == kCarrier && i + n < text.size()) {
+            // The marker: the carrier-range character after it is the server's own.
+            const std::size_t m = validSequenceLength(text, i + n);
+            const std::uint32_t next = m > 0 ? codePoint(text, i + n, m) : 0;
+            if (next >= kCarrier && next <= kCarrier + 0xFF) {
+                out.append(text.substr(i + n, m));
+                i += n + m;
+                continue;
+            }
+        }
+        if (cp >= kCarrier + 0x80 && cp <= kCarrier + 0xFF) out.push_back(static_cast<char>(cp - kCarrier));
+        else out.append(text.substr(i, n));
+        i += n;
+    }
+    return out;
+}
+
 std::string decodeLenient(std::string_view bytes) {
     if (isValidUtf8(bytes)) return std::string(bytes);
     std::string out;

@@ -33,6 +33,15 @@ std::string encodeComponent(std::string_view component);
 // Decodes %XX escapes; malformed escapes are kept as they are.
 std::string percentDecode(std::string_view text);
 
+// Names a server sends that are not UTF-8 (a Latin-1 "caf\xE9.txt") travel through the app in a
+// form that is valid UTF-8 and turns back into the very same bytes, so the file opens, renames
+// and deletes. fromServer: valid UTF-8 stays as it is, except that a character of U+F700 to U+F7FF
+// gets the marker U+F700 in front; every other byte becomes U+F700 + the byte (U+F780 to U+F7FF).
+// toServer undoes it; bytes that are not UTF-8 pass through unchanged, so a path given in raw
+// bytes still works. Paths given to the providers may use either form.
+std::string fromServer(std::string_view bytes);
+std::string toServer(std::string_view text);
+
 bool isValidUtf8(std::string_view bytes);
 // Valid UTF-8 comes back unchanged; each byte that is not part of a valid sequence becomes
 // U+FFFD, so a listing with one badly encoded name still lists.

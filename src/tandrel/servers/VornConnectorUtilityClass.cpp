@@ -52,7 +52,10 @@ SortKey keyFor(const VornServerFileDataModel& f, Sorting order, Date now) {
     SortKey key;
     switch (order) {
         case Sorting::name: key.text = nameKey(f.name); break;
-        case Sorting::kind: key.text = f.kind ? url_file_resource_type_raw(*f.kind) : std::string(); break;
+        case Sorting::kind:
+            // A kind the server did not tell counts as none: such entries go last.
+            if (f.kind && *f.kind != URLFileResourceType::unknown) key.text = url_file_resource_type_raw(*f.kind);
+            break;
         case Sorting::size: key.size = f.size.value_or(0); break;
         case Sorting::dateModified: key.date = f.modifiedDate.value_or(now).sinceReferenceDate; break;
     }
@@ -189,7 +192,8 @@ std::shared_ptr<VornServerFileDataModel> VornConnectorUtilityClass::convert_entr
     record->name = entry.name;
     record->path = entry.path;
     record->kind = toResourceType(entry.type);
-    if (entry.size >= 0) record->size = entry.size;
+    // -1 when the server gave no size: the cell shows no size text for it.
+    record->size = entry.size >= 0 ? entry.size : -1;
     if (entry.creationDate) record->creationDate = toDate(*entry.creationDate);
     if (entry.modificationDate) record->modifiedDate = toDate(*entry.modificationDate);
     record->special_assignment = EnumManager::file_special_assignment::no_assignment;

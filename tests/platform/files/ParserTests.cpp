@@ -40,7 +40,9 @@ void expectEntry(const std::optional<FileObject>& got, const std::optional<Expec
     }
     ASSERT_TRUE(got) << "line: " << line;
     EXPECT_EQ(got->name, want->name) << line;
-    EXPECT_EQ(got->path, (folder == "/" ? "" : folder) + "/" + want->name) << line;
+    // The path carries the name's bytes (valid UTF-8 all the same); shown, they read as the name.
+    EXPECT_TRUE(path::isValidUtf8(got->path)) << line;
+    EXPECT_EQ(path::decodeLenient(path::toServer(got->path)), (folder == "/" ? "" : folder) + "/" + want->name) << line;
     EXPECT_EQ(got->type, want->type) << line;
     EXPECT_EQ(got->size, want->size) << line;
     EXPECT_EQ(got->modificationDate, want->modified) << line;
@@ -563,22 +565,37 @@ TEST(PathEncoding, EncodesEverythingButUnreservedAndSlashes) {
 }
 
 struct Utf8Case {
-    std::string bytes, lenient;
+    std::string bytes, lenient, carried;
 };
 class LenientUtf8Test : public ::testing::TestWithParam<Utf8Case> {};
+// Display text replaces bad bytes; the carried form is valid UTF-8 and gives the same bytes back.
 TEST_P(LenientUtf8Test, KeepsValidTextAndReplacesBadBytes) {
     const auto& c = GetParam();
     EXPECT_EQ(path::decodeLenient(c.bytes), c.lenient);
     EXPECT_TRUE(path::isValidUtf8(path::decodeLenient(c.bytes)));
     EXPECT_EQ(path::isValidUtf8(c.bytes), c.bytes == c.lenient);
+    EXPECT_EQ(path::fromServer(c.bytes), c.carried);
+    EXPECT_TRUE(path::isValidUtf8(c.carried));
+    EXPECT_EQ(path::toServer(c.carried), c.bytes);
+    if (!path::isValidUtf8(c.bytes)) {
+        EXPECT_EQ(path::toServer(c.bytes), c.bytes) << "raw bytes pass through";
+    }
 }
+// U+F700 (the marker) and U+F7E9 in UTF-8.
+const std::string kMark = "\xEF\x9C\x80";
+const std::string kE9 = "\xEF\x9F\xA9";
 INSTANTIATE_TEST_SUITE_P(
     Names, LenientUtf8Test,
-    ::testing::Values(Utf8Case{"plain.txt", "plain.txt"}, Utf8Case{"\xC3\xA9t\xC3\xA9", "\xC3\xA9t\xC3\xA9"},
-                      Utf8Case{"\xF0\x9F\x98\x80.png", "\xF0\x9F\x98\x80.png"},
-                      Utf8Case{"caf\xE9.txt", "caf" + kReplacement + ".txt"},
-                      Utf8Case{"\xC0\xAF", kReplacement + kReplacement},
-                      Utf8Case{"\xED\xA0\x80", kReplacement + kReplacement + kReplacement},
-                      Utf8Case{"end\xE2\x82", "end" + kReplacement + kReplacement}));
+    ::testing::Values(Utf8Case{"plain.txt", "plain.txt", "plain.txt"},
+                      Utf8Case{"\xC3\xA9t\xC3\xA9", "\xC3\xA9t\xC3\xA9", "\xC3\xA9t\xC3\xA9"},
+                      Utf8Case{"\xF0\x9F\x98\x80.png", "\xF0\x9F\x98\x80.png", "\xF0\x9F\x98\x80.png"},
+                      Utf8Case{"caf\xE9.txt", "caf" + kReplacement + ".txt", "caf" + kE9 + ".txt"},
+                      Utf8Case{"\xC0\xAF", kReplacement + kReplacement, "\xEF\x9F\x80\xEF\x9E\xAF"},
+                      Utf8Case{"\xED\xA0\x80", kReplacement + kReplacement + kReplacement,
+                               "\xEF\x9F\xAD\xEF\x9E\xA0\xEF\x9E\x80"},
+                      Utf8Case{"end\xE2\x82", "end" + kReplacement + kReplacement, "end\xEF\x9F\xA2\xEF\x9E\x82"},
+                      // A server's own characters of the carrier range are marked, never taken for bytes.
+                      Utf8Case{"x" + kE9, "x" + kE9, "x" + kMark + kE9},
+                      Utf8Case{kMark + "a", kMark + "a", kMark + kMark + "a"}));
 
 }  // namespace

@@ -173,20 +173,55 @@ TEST_P(ProviderPeerTest, ListsTheRootAndAnEmptyFolder) {
     EXPECT_TRUE(empty.empty());
 }
 
-TEST_P(ProviderPeerTest, ListsAFolderWithANameThatIsNotUtf8) {
+// A Latin-1 name lists with a readable display name, and its entry's path reaches the very same
+// bytes: the file opens, is saved, renamed and deleted, and a folder of such a name is listed,
+// copied and removed with what is in it.
+TEST_P(ProviderPeerTest, NamesThatAreNotUtf8ListOpenSaveRenameAndDelete) {
     writeDiskFile(disk_ / "caf\xE9.txt", "latin-1 name");
     writeDiskFile(disk_ / "ok.txt", "fine");
+    makeDiskFolder(disk_ / "d\xE9j\xE0");
+    writeDiskFile(disk_ / "d\xE9j\xE0" / "in\xFF.txt", "inner");
     auto [entries, error] = sync().list(dir_);
     ASSERT_FALSE(error) << describe(error);
-    ASSERT_EQ(entries.size(), 2u);
-    EXPECT_TRUE(findEntry(entries, "ok.txt"));
+    ASSERT_EQ(entries.size(), 3u);
+    const files::FileObject* file = nullptr;
+    const files::FileObject* folder = nullptr;
     for (const auto& e : entries) {
         EXPECT_TRUE(files::path::isValidUtf8(e.name)) << e.name;
-        if (e.name != "ok.txt") {
-            EXPECT_EQ(e.name.rfind("caf", 0), 0u) << e.name;
-            EXPECT_TRUE(e.isRegularFile());
-        }
+        EXPECT_TRUE(files::path::isValidUtf8(e.path)) << e.path;
+        if (e.name.rfind("caf", 0) == 0) file = &e;
+        if (e.name.rfind("d", 0) == 0) folder = &e;
     }
+    ASSERT_TRUE(file && folder);
+    EXPECT_EQ(file->name, "caf\xEF\xBF\xBD.txt");
+    EXPECT_TRUE(folder->isDirectory());
+
+    auto [data, readError] = sync().read(file->path);
+    ASSERT_FALSE(readError) << describe(readError);
+    EXPECT_EQ(data.value_or(""), "latin-1 name");
+    ASSERT_FALSE(sync().write(file->path, std::string("saved"))) << "save";
+    EXPECT_EQ(readDiskFile(disk_ / "caf\xE9.txt"), "saved");
+
+    // A rename as the explorer does it: a copy under the new name, then the old one removed.
+    const std::string renamed = files::path::parent(file->path) + "/caf\xC3\xA9.txt";
+    ASSERT_FALSE(sync().copy(file->path, renamed));
+    ASSERT_FALSE(sync().remove(file->path));
+    EXPECT_FALSE(fs::exists(disk_ / "caf\xE9.txt"));
+    EXPECT_EQ(readDiskFile(disk_ / "caf\xC3\xA9.txt"), "saved");
+
+    auto [inner, innerError] = sync().list(folder->path);
+    ASSERT_FALSE(innerError) << describe(innerError);
+    ASSERT_EQ(inner.size(), 1u);
+    auto [innerData, innerReadError] = sync().read(inner[0].path);
+    EXPECT_EQ(innerData.value_or(""), "inner") << describe(innerReadError);
+    ASSERT_FALSE(sync().copy(folder->path, at("copy")));
+    EXPECT_EQ(readDiskFile(disk_ / "copy" / "in\xFF.txt"), "inner");
+    ASSERT_FALSE(sync().move(folder->path, at("moved")));
+    ASSERT_FALSE(sync().remove(at("moved")));
+    ASSERT_FALSE(sync().remove(at("copy")));
+    EXPECT_FALSE(fs::exists(disk_ / "d\xE9j\xE0"));
+    EXPECT_FALSE(fs::exists(disk_ / "moved"));
+    EXPECT_FALSE(fs::exists(disk_ / "copy"));
 }
 
 TEST_P(ProviderPeerTest, ReadsTheExactBytes) {

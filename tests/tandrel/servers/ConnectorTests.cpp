@@ -9,6 +9,8 @@
 #include "support/TempHome.h"
 #include "platform/defaults/UserDefaults.h"
 #include "tandrel/foundation/UserPrefs.h"
+#include "platform/files/ListingParsers.h"
+#include "tandrel/servers/FileViewTableViewCell.h"
 #include "tandrel/servers/VornConnectorUtilityClass.h"
 
 using namespace std::chrono_literals;
@@ -100,7 +102,44 @@ TEST(ConvertListing, CopiesEveryFieldAndConvertsHiddenEntriesToo) {
     EXPECT_EQ(h.special_assignment, EnumManager::file_special_assignment::no_assignment);
     EXPECT_EQ(listing->fileSections->at(1)->kind, URLFileResourceType::symbolicLink);
     EXPECT_EQ(listing->fileSections->at(2)->kind, URLFileResourceType::unknown);
-    EXPECT_FALSE(listing->fileSections->at(2)->size) << "an unknown size stays unset";
+}
+
+// A size the server did not report (a WebDAV folder has none) stays unknown through the
+// conversion and gets no size text in the cell; a reported size, zero included, gets one.
+TEST(ConvertListing, UnreportedSizesGetNoSizeText) {
+    struct Row {
+        files::FileObject entry;
+        int64_t size;
+        QString text;
+    };
+    const std::vector<Row> rows = {
+        {entry("unsized.txt", files::FileType::regular, -1), -1, ""},
+        {entry("dav folder", files::FileType::directory, -1), -1, ""},
+        {entry("empty.txt", files::FileType::regular, 0), 0, "Zero KB"},
+        {entry("page.html", files::FileType::regular, 12000), 12000, "12 KB"},
+        {entry("ftp folder", files::FileType::directory, 4096), 4096, "4 KB"},
+    };
+    for (const auto& row : rows) {
+        auto listing = VornConnectorUtilityClass::convert_listing("/", {row.entry}, Sorting::name, true);
+        ASSERT_EQ(listing->fileSections->size(), 1u);
+        FileViewTableViewCell cell;
+        cell.fileInfo = listing->fileSections->front();
+        EXPECT_EQ(cell.fileInfo->size, row.size) << row.entry.name;
+        cell.configure_size();
+        EXPECT_EQ(cell.size_lbl, row.text) << row.entry.name;
+    }
+    // The WebDAV answer for a folder carries no length: the parsed entry has no size either.
+    auto parsed = files::parse::propfind(R"(<D:multistatus xmlns:D="DAV:">
+<D:response><D:href>/d/</D:href><D:propstat><D:prop><D:resourcetype><D:collection/></D:resourcetype></D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>
+<D:response><D:href>/d/sub/</D:href><D:propstat><D:prop><D:resourcetype><D:collection/></D:resourcetype></D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>
+</D:multistatus>)", "/", "/d");
+    ASSERT_TRUE(parsed);
+    ASSERT_EQ(parsed->size(), 1u);
+    auto listing = VornConnectorUtilityClass::convert_listing("/d", *parsed, Sorting::name, false);
+    FileViewTableViewCell cell;
+    cell.fileInfo = listing->fileSections->front();
+    cell.configure_size();
+    EXPECT_TRUE(cell.size_lbl.isEmpty()) << cell.size_lbl.toStdString();
 }
 
 // ---- sorting -------------------------------------------------------------------------------
@@ -144,12 +183,16 @@ INSTANTIATE_TEST_SUITE_P(
                  Sorting::kind,
                  {entry("d1", FT::directory), entry("r1"), entry("l1", FT::symbolicLink), entry("r2"),
                   entry("d2", FT::directory), entry("u1", FT::unknown)},
-                 {"u1", "l1", "r1", "r2", "d1", "d2"}},
+                 {"l1", "r1", "r2", "d1", "d2", "u1"}},
+        SortCase{"kind: entries without a kind go last, in the server's order",
+                 Sorting::kind,
+                 {entry("u1", FT::unknown), entry("d1", FT::directory), entry("u2", FT::unknown), entry("r1")},
+                 {"r1", "d1", "u1", "u2"}},
         SortCase{"size: largest first, no size after every positive size, ties in order",
                  Sorting::size,
                  {entry("ten", FT::regular, 10), entry("none", FT::regular, -1), entry("thirty", FT::regular, 30),
                   entry("zero", FT::regular, 0), second(entry("thirty", FT::regular, 30))},
-                 {"thirty", "thirty#2", "ten", "none", "zero"}},
+                 {"thirty", "thirty#2", "ten", "zero", "none"}},
         SortCase{"date: newest first; undated ones count as now, all the same now",
                  Sorting::dateModified,
                  {entry("old", FT::regular, 1, 30), entry("u1"), entry("future", FT::regular, 1, -2), entry("u2"),
