@@ -145,6 +145,27 @@ QString q(const std::string& s) { return QString::fromStdString(s); }
 
 // ---- values --------------------------------------------------------------------------------
 
+std::string SingleServiceViewController::url_with_port(const std::string& url, int64_t port, int64_t form_default) {
+    if (port <= 0 || port > 65535 || port == form_default) return url;
+    const QUrl parsed(q(url), QUrl::StrictMode);
+    if (!parsed.isValid() || parsed.host().isEmpty() || parsed.port() != -1) return url;
+    const std::string scheme = parsed.scheme().toLower().toStdString();
+    int64_t scheme_default = 0;
+    if (scheme == "ftp" || scheme == "ftps") scheme_default = 21;
+    else if (scheme == "http" || scheme == "webdav") scheme_default = 80;
+    else if (scheme == "https" || scheme == "webdavs") scheme_default = 443;
+    if (scheme_default == 0 || port == scheme_default) return url;
+    const size_t start = url.find("://");
+    if (start == std::string::npos) return url;
+    const size_t end = std::min(url.find_first_of("/?#", start + 3), url.size());
+    const std::string authority = url.substr(start + 3, end - start - 3);
+    // "host:" names an empty port: left as typed rather than guessed at.
+    const size_t host_start = authority.rfind('@') == std::string::npos ? 0 : authority.rfind('@') + 1;
+    const size_t bracket = authority.rfind(']');
+    if (authority.find(':', bracket == std::string::npos ? host_start : bracket) != std::string::npos) return url;
+    return url.substr(0, end) + ":" + std::to_string(port) + url.substr(end);
+}
+
 const std::vector<SingleServiceViewController::ui_elements>& SingleServiceViewController::ui_elements_all_cases() {
     static const std::vector<ui_elements> all = {ui_elements::nickname, ui_elements::server_url,
                                                  ui_elements::username, ui_elements::password, ui_elements::port};
@@ -430,7 +451,6 @@ void SingleServiceViewController::fillServiceForm() {
     element_ui_tf_dict[ui_elements::server_url]->setText(q(record->url));
     element_ui_tf_dict[ui_elements::username]->setText(q(record->username));
     element_ui_tf_dict[ui_elements::password]->setText(QString());
-    // The port keeps "21" from the defaults.
 
     if (record->connection_type == ConnectionType::ftp) {
         add_service_type->setSelectedSegmentIndex(0);
@@ -439,6 +459,8 @@ void SingleServiceViewController::fillServiceForm() {
         add_service_type->setSelectedSegmentIndex(1);
         add_service_type_selection = ConnectionType::webDav;
     }
+    // The stored port (a record without one keeps the default).
+    if (record->port) element_ui_tf_dict[ui_elements::port]->setText(QString::number(*record->port));
 
     controller_title_lbl->setText(QStringLiteral("Update Service"));
     apply_btn->setText(QStringLiteral("Update"));
@@ -493,6 +515,10 @@ std::optional<SingleServiceViewController::newServiceInfo> SingleServiceViewCont
     info.port = port_value(text(ui_elements::port));
     if (info.password.empty() || info.server_url.empty()) return std::nullopt;
     if (!QUrl(q(info.server_url), QUrl::StrictMode).isValid()) return std::nullopt;
+    // A port the URL does not name goes into the URL: the connection, the record and its id
+    // all use it from here on.
+    const int64_t form_default = add_service_type && add_service_type->selectedSegmentIndex() == 1 ? 80 : 21;
+    info.server_url = url_with_port(info.server_url, info.port, form_default);
     if (needs_window_link && !scene_file_delegatex) return std::nullopt;
     return info;
 }

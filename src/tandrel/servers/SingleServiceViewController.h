@@ -78,6 +78,10 @@ public:
     // The integer value of the port text: its leading digits (after blanks and a sign), 0 when
     // there are none.
     static int64_t port_value(const std::string& text);
+    // The URL to store for a typed URL and port: with ":port" after the host when the URL names
+    // no port and the port (1 to 65535) is neither the scheme's default nor the protocol's form
+    // default (`form_default`, 21 or 80); the URL as typed otherwise.
+    static std::string url_with_port(const std::string& url, int64_t port, int64_t form_default);
     static std::string caption_for(ui_elements element);
     static std::string placeholder_for(ui_elements element);
 

@@ -50,6 +50,32 @@ TEST(ServersListValues, FormIdIsBase64OfUrlDashUserAndPortTakesLeadingDigits) {
     for (const auto& [text, value] : ports) EXPECT_EQ(SingleServiceViewController::port_value(text), value) << text;
 }
 
+TEST(ServersListValues, APortTheUrlDoesNotNameGoesIntoTheUrl) {
+    struct Row {
+        std::string url;
+        int64_t port, formDefault;
+        std::string stored;
+    };
+    const Row rows[] = {
+        {"ftp://127.0.0.1", 2121, 21, "ftp://127.0.0.1:2121"},
+        {"ftp://127.0.0.1/www/", 2121, 21, "ftp://127.0.0.1:2121/www/"},
+        {"ftp://me@host?x#y", 990, 21, "ftp://me@host:990?x#y"},
+        {"webdav://[::1]/dav/", 8080, 80, "webdav://[::1]:8080/dav/"},
+        {"ftp://127.0.0.1:2121/", 21, 21, "ftp://127.0.0.1:2121/"},   // the URL's own port stays
+        {"ftp://127.0.0.1:2121/", 3000, 21, "ftp://127.0.0.1:2121/"},
+        {"ftp://host/", 21, 21, "ftp://host/"},                          // defaults are not written
+        {"https://host/dav/", 80, 80, "https://host/dav/"},              // the form's WebDAV default
+        {"https://host/dav/", 443, 80, "https://host/dav/"},             // the scheme's default
+        {"http://host", 80, 21, "http://host"},
+        {"ftp://host", 0, 21, "ftp://host"},                             // no port typed
+        {"ftp://host", 70000, 21, "ftp://host"},
+        {"host.example", 2121, 21, "host.example"},                      // no scheme, no host
+        {"sftp://host", 2222, 21, "sftp://host"},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(SingleServiceViewController::url_with_port(r.url, r.port, r.formDefault), r.stored) << r.url << " " << r.port;
+}
+
 // ---- the list ----------------------------------------------------------------------------------
 
 TEST_F(ListTest, RowsShowNicknameAndUrlOddRowsAreTintedAndTheHeaderCounts) {
@@ -144,12 +170,12 @@ TEST_F(ListTest, GearOpensTheEditFormOnlyForAListThatServesAWindow) {
     EXPECT_EQ(form->scene_file_delegatex.data(), window);
     EXPECT_EQ(form->single_vc_to_manage_vc_delegate.get(), static_cast<single_vc_to_manage_vc_protocol*>(list));
     ASSERT_EQ(form->editing_service_model, s);
-    // The record fills the form, except the password (typed again) and the port (the default).
+    // The record fills the form, except the password (typed again).
     EXPECT_EQ(field(form, Field::nickname)->text(), "Docs");
     EXPECT_EQ(field(form, Field::server_url)->text(), "webdav://127.0.0.1:1/dav/");
     EXPECT_EQ(field(form, Field::username)->text(), "carol");
     EXPECT_EQ(field(form, Field::password)->text(), "");
-    EXPECT_EQ(field(form, Field::port)->text(), "21");
+    EXPECT_EQ(field(form, Field::port)->text(), "8080");
     EXPECT_EQ(form->add_service_type->selectedSegmentIndex(), 1);
     EXPECT_EQ(form->add_service_type_selection, Type::webDav);
     EXPECT_EQ(text(form->controller_title_lbl), "Update Service");
@@ -386,6 +412,44 @@ TEST_P(ListPeerTest, AddingWithTheRightPasswordStoresServerAndPasswordAndConnect
     ASSERT_TRUE(window->service);
     EXPECT_EQ(window->service->id, id);
     EXPECT_FALSE(alertOn(window->fileView_controller.get()));
+}
+
+TEST_P(ListPeerTest, APortTypedInTheFormConnectsAndIsStoredInTheUrl) {
+    SKIP_WITHOUT_KEYRING();
+    SKIP_WITHOUT_PEER(p);
+    // The address without its port; the server's port typed in the Port field.
+    const std::string withPort = typedUrl();
+    const std::string portText = ":" + std::to_string(p.port);
+    const size_t at = withPort.find(portText);
+    ASSERT_NE(at, std::string::npos) << withPort;
+    const std::string typed = withPort.substr(0, at) + withPort.substr(at + portText.size());
+    const std::string id = idFor(withPort, p.user);
+    keys.add(withPort, id);
+    keys.add(typed, idFor(typed, p.user));
+
+    QPointer<SingleServiceViewController> form = openAddForm();
+    ASSERT_TRUE(form);
+    pickProtocol(form);
+    fill(form, {"Ported", typed, p.user, p.password, std::to_string(p.port)});
+    form->apply_btn->click();
+
+    ASSERT_TRUE(waitFor([&] { return !recordsWithId(id).empty(); }, 30000))
+        << "no record stored under the address with its port";
+    auto record = recordsWithId(id).front();
+    EXPECT_EQ(record->url, withPort);
+    EXPECT_EQ(record->port, std::optional<int64_t>(p.port));
+    EXPECT_EQ(keychainPassword(withPort, p.user), p.password);
+    ASSERT_TRUE(waitFor([&] { return window->my_session_info->connected; }, 30000)) << "the window did not connect";
+    EXPECT_EQ(window->my_session_info->service_id, id);
+    EXPECT_FALSE(alertOn(window->fileView_controller.get()));
+    ASSERT_TRUE(waitFor([&] { return list->presentedViewController() == nullptr; }));
+
+    // Editing it shows the stored port.
+    reloadList();
+    QPointer<SingleServiceViewController> edit = openEditForm(0);
+    ASSERT_TRUE(edit);
+    EXPECT_EQ(field(edit, Field::server_url)->text().toStdString(), withPort);
+    EXPECT_EQ(field(edit, Field::port)->text().toStdString(), std::to_string(p.port));
 }
 
 TEST_P(ListPeerTest, AWrongPasswordStoresNothing) {
