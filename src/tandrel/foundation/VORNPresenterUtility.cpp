@@ -116,6 +116,10 @@ void VORNPresenterUtility::present_on_main(Presenter presenter, Continuation con
 void VORNPresenterUtility::present_error(Presenter presenter, const std::optional<VornError>& error,
                                          const std::string& button_title, std::function<void(bool)> completion) {
     if (!error) return;
+    if (error->is_silent()) {
+        AMZLogger::shared().log_verbose("not shown: " + error->text());
+        return;
+    }
     VornError e = *error;
     dispatch::mainQueue().async([presenter, e, button_title, completion = std::move(completion)]() mutable {
         present_on_main(presenter, [presenter, e, button_title, completion](bool flag) {

@@ -14,6 +14,9 @@ struct VornError {
     // The text form used in log lines: the short name when there is one, else the message.
     std::string text() const { return name.empty() ? message : (message.empty() ? name : name + ": " + message); }
     const std::string& localizedDescription() const { return message; }
+    // A request that was cancelled, or that a newer one overtook: nothing went wrong that the
+    // user should read about.
+    bool is_silent() const { return name == "cancelled" || name == "connection_superseded"; }
     bool is(const std::string& d, int64_t c) const { return domain == d && code == c; }
 };
 

@@ -10,6 +10,7 @@
 #include "tandrel/foundation/VORNPresenterUtility.h"
 #include "tandrel/foundation/VornSessionsDataModel.h"
 #include "tandrel/servers/FileViewerScene.h"
+#include "tandrel/servers/VornFileViewController.h"
 #include "tandrel/servers/VornProviderErrors.h"
 
 namespace {
@@ -120,7 +121,9 @@ void FileViewerSceneDelegate::write_edited_file(const std::shared_ptr<VornACEFil
                             [self, written](std::optional<files::FileError> error) {
                                 auto result = vorn_error_from(error);
                                 dispatch::mainQueue().async([self, written, result] {
-                                    if (!result && self) self->reload_explorer_directory_on_main(false);
+                                    // The listing stays: only the rows on screen are redrawn.
+                                    if (!result && self && self->fileView_controller)
+                                        self->fileView_controller->reload_visible_sections_on_main();
                                     written(result);
                                 });
                             });

@@ -168,7 +168,8 @@ void FileViewerSceneDelegate::connect_with_keychain_credentials(const std::strin
         return;
     }
 
-    const uint64_t generation = connection_generation_;
+    // A newer connect overtakes this one, as a reset does: of two picks in a row the later wins.
+    const uint64_t generation = ++connection_generation_;
     const std::string account = VornKeyChainUtilityClass::keychain_account(server->url, server->username);
     QPointer<FileViewerSceneDelegate> self(this);
     VornKeyChainUtilityClass::keychain_read_password(

@@ -208,7 +208,11 @@ void VornFileViewController::load_directory(const FileViewerSceneDelegate& windo
 void VornFileViewController::listing_received(uint64_t request, const std::string& path,
                                               std::shared_ptr<VornServerFilesDataModel> listing,
                                               std::optional<VornError> error) {
+    ++listing_answers_;
     if (request != listing_request_) return;  // a later request is on its way
+    // The connection it was asked on is gone (a disconnect came first): no one waits for it.
+    FileViewerSceneDelegate* window = file_window();
+    if (!window || !window->provider_bucket) return;
     if (error) return listing_failed(error, request);
     if (!listing) return listing_failed(app_error(Err::no_permission_no_data), request);
     apply_listing(path, std::move(listing));
@@ -277,6 +281,7 @@ void VornFileViewController::reload_visible_sections_on_main() {
 }
 
 void VornFileViewController::reload_visible_sections() {
+    ++visible_reloads_;
     model_->invalidateRows();
     fileExplorerTableView->viewport()->update();
 }

@@ -90,9 +90,13 @@ public:
     void reload_visible_sections();
     // The folder "../" stands for when the current folder is `current_dir`.
     static std::string parent_directory(const std::string& current_dir);
-    // Whether a listing request is in flight, and how many listings were shown so far.
+    // Whether a listing request is in flight, how many listings were shown so far, how many
+    // answers to listing requests arrived (shown, failed or overtaken), and how many times the
+    // visible rows were redrawn.
     bool is_loading() const { return loading_; }
     int listing_count() const { return listings_shown_; }
+    int listing_answer_count() const { return listing_answers_; }
+    int visible_reload_count() const { return visible_reloads_; }
 
     // ---- path bar --------------------------------------------------------------------------------
     struct PathSegment {
@@ -202,6 +206,8 @@ private:
     FileExplorerListingModel* model_ = nullptr;
     bool loading_ = false;
     int listings_shown_ = 0;
+    int listing_answers_ = 0;
+    int visible_reloads_ = 0;
     uint64_t listing_request_ = 0;
     QPointer<QMenu> context_menu_;
     QPointer<QMenu> sort_menu_;

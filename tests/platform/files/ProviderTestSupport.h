@@ -185,6 +185,53 @@ struct Sync {
     }
 };
 
+// How many listings of `folder` (a path on the server, "/a/b") the peer's request log shows: LIST,
+// MLSD and NLST commands on the FTP servers (vsftpd's log is followed per session, through its
+// CWDs), PROPFIND requests on Apache. -1 when the peer keeps no such log.
+inline int listingRequests(const Peer& peer, const std::string& folder) {
+    auto it = peer.values.find("REQUEST_LOG");
+    if (it == peer.values.end()) return -1;
+    std::ifstream in(it->second, std::ios::binary);
+    if (!in) return -1;
+    auto trimmed = [](std::string p) {
+        while (p.size() > 1 && p.back() == '/') p.pop_back();
+        return p;
+    };
+    const std::string wanted = trimmed(folder);
+    auto isListing = [](const std::string& c) { return c == "LIST" || c == "MLSD" || c == "NLST"; };
+    int count = 0;
+    std::map<std::string, std::string> cwd;  // vsftpd: a session's folder, by its process id
+    for (std::string line; std::getline(in, line);) {
+        if (peer.kind == "vsftpd") {
+            const auto pidAt = line.find("[pid ");
+            const auto commandAt = line.find("FTP command: Client \"");
+            if (pidAt == std::string::npos || commandAt == std::string::npos) continue;
+            const std::string pid = line.substr(pidAt + 5, line.find(']', pidAt) - pidAt - 5);
+            const auto open = line.find(", \"", commandAt);
+            if (open == std::string::npos || line.size() < open + 4) continue;
+            const std::string command = line.substr(open + 3, line.rfind('"') - open - 3);
+            const auto space = command.find(' ');
+            const std::string verb = command.substr(0, space);
+            std::string arg = space == std::string::npos ? "" : command.substr(space + 1);
+            if (verb == "CWD") {
+                std::string& dir = cwd[pid];
+                if (!arg.empty() && arg.front() == '/') dir = arg;
+                else dir += (dir.empty() || dir.back() != '/' ? "/" : "") + arg;
+            } else if (isListing(verb)) {
+                if (arg.empty() || arg.front() == '-') arg = cwd[pid];
+                if (trimmed(arg) == wanted) ++count;
+            }
+            continue;
+        }
+        const auto space = line.find(' ');
+        if (space == std::string::npos) continue;
+        const std::string verb = line.substr(0, space);
+        const bool listing = peer.kind == "apache" ? verb == "PROPFIND" : isListing(verb);
+        if (listing && trimmed(line.substr(space + 1)) == wanted) ++count;
+    }
+    return count;
+}
+
 inline const files::FileObject* findEntry(const std::vector<files::FileObject>& entries, const std::string& name) {
     for (const auto& e : entries) {
         if (e.name == name) return &e;

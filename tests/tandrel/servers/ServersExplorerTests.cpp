@@ -16,6 +16,7 @@
 #include "platform/ui/scenes/Scene.h"
 #include "tandrel/foundation/AppGlobals.h"
 #include "tandrel/foundation/UserPrefs.h"
+#include "tandrel/foundation/VornSessionsDataModel.h"
 #include "tandrel/servers/CompactEditorRoute.h"
 #include "tandrel/servers/ManageServicesViewController.h"
 
@@ -821,6 +822,83 @@ TEST_P(ExplorerPeerTest, QuickConnectSwitchesServersAndTellsAFailedConnect) {
     menu = header->build_quick_connect_menu();
     EXPECT_TRUE(actionNamed(menu.get(), QuickConnectView::service_entry_name(*first))->isChecked());
     EXPECT_FALSE(actionNamed(menu.get(), QuickConnectView::service_entry_name(*wrong))->isChecked());
+}
+
+TEST_P(ExplorerPeerTest, AQuickConnectPickOvertakenByTheNextIsSilentAndTheLaterWins) {
+    QuickConnectView* header = explorer->quickConnectView;
+    const auto first = window->service;
+    ASSERT_TRUE(first);
+    makeDiskFolder(disk / "second");
+    auto second = saveServer(peer_.url + folder + "/second/", peer_.user, opstest::typeOf(peer_), peer_.password);
+    writeDiskFile(disk / "second" / "only-in-second.txt", "x");
+
+    // The first pick's connect is under way (its reset has shown the splash) when the second comes.
+    header->quick_connect_to_service(first->id);
+    ASSERT_TRUE(waitFor([&] { return !explorer->welcome_splash_view->isHidden(); }));
+    const int before = explorer->listing_count();
+    header->quick_connect_to_service(second->id);
+    ASSERT_TRUE(awaitListing(before, "/")) << "the later pick did not list";
+    EXPECT_TRUE(window->my_session_info->connected);
+    ASSERT_TRUE(window->service);
+    EXPECT_EQ(window->service->id, second->id);
+    EXPECT_GE(rowOf("only-in-second.txt"), 0);
+    settle();
+    EXPECT_FALSE(shownAlert()) << shownAlert()->message().toStdString();
+
+    // Two picks in the same turn: the later one wins, silently.
+    const int again = explorer->listing_count();
+    header->quick_connect_to_service(second->id);
+    header->quick_connect_to_service(first->id);
+    ASSERT_TRUE(awaitListing(again, "/"));
+    ASSERT_TRUE(window->service);
+    EXPECT_EQ(window->service->id, first->id);
+    EXPECT_GE(rowOf(folder), 0);
+    settle();
+    EXPECT_FALSE(shownAlert()) << shownAlert()->message().toStdString();
+}
+
+TEST_P(ExplorerPeerTest, ADisconnectDuringAListingShowsNoCancellation) {
+    for (int i = 0; i < 200; ++i) writeDiskFile(disk / ("file-" + std::to_string(i) + ".txt"), "x");
+    const int answers = explorer->listing_answer_count();
+    explorer->go_to_directory("/" + folder, true);
+    explorer->quickConnectView->disconnect_service();
+    // The listing's answer (a cancellation, or a listing nobody waits for any more) has come.
+    ASSERT_TRUE(waitFor([&] { return explorer->listing_answer_count() > answers; }, 30000));
+    ASSERT_TRUE(waitFor([&] { return explorer->fileExplorerTableView->isHidden() && !explorer->spinner->isAnimating(); }));
+    settle();
+    EXPECT_FALSE(window->my_session_info->connected);
+    EXPECT_FALSE(shownAlert()) << shownAlert()->message().toStdString();
+}
+
+TEST_P(ExplorerPeerTest, AnEditorSaveRedrawsTheRowsWithoutListingAgain) {
+    writeDiskFile(disk / "page.html", "old");
+    writeDiskFile(disk / "style.css", "x");
+    openOwnFolder();
+    const auto titles = rowTitles();
+    ASSERT_GE(rowOf("page.html"), 0);
+    const std::string serverFolder = "/" + peer_.root.filename().string() + "/" + folder;
+    const int listed = filestest::listingRequests(peer_, serverFolder);
+    ASSERT_GE(listed, 1) << "the peer's request log shows no listing of " << serverFolder;
+    const int shown = explorer->listing_count();
+    const int redrawn = explorer->visible_reload_count();
+
+    auto edited = std::make_shared<VornACEFileSessionsDataModel>();
+    edited->file_path = "/" + folder + "/page.html";
+    edited->session_id = file_bucket_id_for_path(edited->file_path);
+    edited->json = R"({"value":"saved"})";
+    std::optional<std::optional<VornError>> saved;
+    window->upload_file(edited, explorer, [&](std::optional<VornError> e) { saved = e; });
+    ASSERT_TRUE(waitFor([&] { return saved.has_value(); }, 30000));
+    EXPECT_FALSE(*saved) << (*saved)->text();
+    EXPECT_EQ(readDiskFile(disk / "page.html"), "saved");
+
+    // The rows on screen are redrawn; the listing stays and is not asked for again.
+    ASSERT_TRUE(waitFor([&] { return explorer->visible_reload_count() > redrawn; }));
+    settle();
+    EXPECT_EQ(rowTitles(), titles);
+    EXPECT_EQ(explorer->listing_count(), shown);
+    EXPECT_FALSE(explorer->is_loading());
+    EXPECT_EQ(filestest::listingRequests(peer_, serverFolder), listed);
 }
 
 TEST_P(ExplorerPeerTest, ScreenshotOfAConnectedListing) {
