@@ -77,7 +77,7 @@ public:
                 if (auto e = checkPaths({folder})) return *e;
                 auto root = rootFolder(s, op);
                 if (root.error) return *root.error;
-                return listFolder(s, op, path::join(root.value, folder), path::normalize(folder));
+                return listFolder(s, op, onServer(root.value, folder), path::normalize(folder));
             }),
             std::move(completion));
     }
@@ -89,7 +89,7 @@ public:
                 if (path::normalize(file) == "/") return FileError::make(ErrorKind::invalidPath, "the root is a folder");
                 auto root = rootFolder(s, op);
                 if (root.error) return *root.error;
-                auto data = download(s, op, path::join(root.value, file));
+                auto data = download(s, op, onServer(root.value, file));
                 if (data.error) return *data.error;
                 return std::optional<Bytes>(std::move(data.value));
             }),
@@ -104,7 +104,7 @@ public:
                 if (path::normalize(file) == "/") return FileError::make(ErrorKind::invalidPath, "the root is a folder");
                 auto root = rootFolder(s, op);
                 if (root.error) return *root.error;
-                const std::string target = path::join(root.value, file);
+                const std::string target = onServer(root.value, file);
                 if (mode == WriteMode::createNew) {
                     auto presence = probe(s, op, target);
                     if (presence.error) return *presence.error;
@@ -126,7 +126,7 @@ public:
                 if (auto e = checkPaths({parent})) return *e;
                 auto root = rootFolder(s, op);
                 if (root.error) return *root.error;
-                const std::string target = path::join(root.value, path::join(parent, name));
+                const std::string target = onServer(root.value, path::join(parent, name));
                 TransferResult r = command(s, op, {"MKD " + target});
                 if (r.ok()) return {};
                 if (r.cancelled || r.silent) return transportError(r);
@@ -146,7 +146,7 @@ public:
                 if (auto e = checkTransferPaths(from, to)) return *e;
                 auto root = rootFolder(s, op);
                 if (root.error) return *root.error;
-                const std::string source = path::join(root.value, from), target = path::join(root.value, to);
+                const std::string source = onServer(root.value, from), target = onServer(root.value, to);
                 if (auto e = requireAbsent(s, op, target)) return *e;
                 auto presence = probe(s, op, source);
                 if (presence.error) return *presence.error;
@@ -166,7 +166,7 @@ public:
                 if (auto e = checkTransferPaths(from, to)) return *e;
                 auto root = rootFolder(s, op);
                 if (root.error) return *root.error;
-                const std::string source = path::join(root.value, from), target = path::join(root.value, to);
+                const std::string source = onServer(root.value, from), target = onServer(root.value, to);
                 // RNTO replaces an existing target on many servers: make sure there is none.
                 if (auto e = requireAbsent(s, op, target)) return *e;
                 TransferResult r = command(s, op, {"RNFR " + source, "RNTO " + target});
@@ -189,7 +189,7 @@ public:
                     return FileError::make(ErrorKind::invalidPath, "the root folder cannot be removed");
                 auto root = rootFolder(s, op);
                 if (root.error) return *root.error;
-                const std::string target = path::join(root.value, item);
+                const std::string target = onServer(root.value, item);
                 // DELE takes files and links (never what a link points to).
                 TransferResult r = command(s, op, {"DELE " + target});
                 if (r.ok()) return {};
@@ -282,6 +282,11 @@ private:
         curl_easy_setopt(e, CURLOPT_FTP_USE_EPSV, 1L);
         curl_easy_setopt(e, CURLOPT_SERVER_RESPONSE_TIMEOUT,
                          static_cast<long>(std::max<long long>(1, (t.reply.count() + 999) / 1000)));
+    }
+
+    // The server path of a provider path below the root folder, with a name's own bytes.
+    static std::string onServer(const std::string& root, const std::string& providerPath) {
+        return path::join(root, path::toServer(providerPath));
     }
 
     std::string origin() const { return base_.scheme + "://" + base_.authority; }
