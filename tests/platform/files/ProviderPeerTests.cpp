@@ -180,7 +180,7 @@ TEST_P(ProviderPeerTest, NamesThatAreNotUtf8ListOpenSaveRenameAndDelete) {
     writeDiskFile(disk_ / "caf\xE9.txt", "latin-1 name");
     writeDiskFile(disk_ / "ok.txt", "fine");
     makeDiskFolder(disk_ / "d\xE9j\xE0");
-    writeDiskFile(disk_ / "d\xE9j\xE0" / "in\xFF.txt", "inner");
+    writeDiskFile(disk_ / "d\xE9j\xE0" / "in\xE8.txt", "inner");
     auto [entries, error] = sync().list(dir_);
     ASSERT_FALSE(error) << describe(error);
     ASSERT_EQ(entries.size(), 3u);
@@ -215,7 +215,7 @@ TEST_P(ProviderPeerTest, NamesThatAreNotUtf8ListOpenSaveRenameAndDelete) {
     auto [innerData, innerReadError] = sync().read(inner[0].path);
     EXPECT_EQ(innerData.value_or(""), "inner") << describe(innerReadError);
     ASSERT_FALSE(sync().copy(folder->path, at("copy")));
-    EXPECT_EQ(readDiskFile(disk_ / "copy" / "in\xFF.txt"), "inner");
+    EXPECT_EQ(readDiskFile(disk_ / "copy" / "in\xE8.txt"), "inner");
     ASSERT_FALSE(sync().move(folder->path, at("moved")));
     ASSERT_FALSE(sync().remove(at("moved")));
     ASSERT_FALSE(sync().remove(at("copy")));

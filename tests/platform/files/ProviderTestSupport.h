@@ -218,8 +218,14 @@ inline int listingRequests(const Peer& peer, const std::string& folder) {
                 if (!arg.empty() && arg.front() == '/') dir = arg;
                 else dir += (dir.empty() || dir.back() != '/' ? "/" : "") + arg;
             } else if (isListing(verb)) {
-                if (arg.empty() || arg.front() == '-') arg = cwd[pid];
-                if (trimmed(arg) == wanted) ++count;
+                // Options ("-a") name no folder; a name is taken in the session's folder.
+                while (!arg.empty() && arg.front() == '-') {
+                    const auto end = arg.find(' ');
+                    arg = end == std::string::npos ? "" : arg.substr(end + 1);
+                }
+                const std::string& dir = cwd[pid];
+                std::string listed = arg.empty() ? dir : arg.front() == '/' ? arg : dir + (dir.empty() || dir.back() != '/' ? "/" : "") + arg;
+                if (trimmed(listed) == wanted) ++count;
             }
             continue;
         }

@@ -11,6 +11,7 @@
 #include "support/MainQueueSettle.h"
 #include "support/Pictures.h"
 #include "ExplorerTestSupport.h"
+#include "support/MainQueueSettle.h"
 #include "platform/defaults/Base64.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/scenes/Scene.h"
@@ -842,7 +843,7 @@ TEST_P(ExplorerPeerTest, AQuickConnectPickOvertakenByTheNextIsSilentAndTheLaterW
     ASSERT_TRUE(window->service);
     EXPECT_EQ(window->service->id, second->id);
     EXPECT_GE(rowOf("only-in-second.txt"), 0);
-    settle();
+    ASSERT_TRUE(testsupport::settleMainQueue(4));
     EXPECT_FALSE(shownAlert()) << shownAlert()->message().toStdString();
 
     // Two picks in the same turn: the later one wins, silently.
@@ -853,7 +854,7 @@ TEST_P(ExplorerPeerTest, AQuickConnectPickOvertakenByTheNextIsSilentAndTheLaterW
     ASSERT_TRUE(window->service);
     EXPECT_EQ(window->service->id, first->id);
     EXPECT_GE(rowOf(folder), 0);
-    settle();
+    ASSERT_TRUE(testsupport::settleMainQueue(4));
     EXPECT_FALSE(shownAlert()) << shownAlert()->message().toStdString();
 }
 
@@ -865,7 +866,7 @@ TEST_P(ExplorerPeerTest, ADisconnectDuringAListingShowsNoCancellation) {
     // The listing's answer (a cancellation, or a listing nobody waits for any more) has come.
     ASSERT_TRUE(waitFor([&] { return explorer->listing_answer_count() > answers; }, 30000));
     ASSERT_TRUE(waitFor([&] { return explorer->fileExplorerTableView->isHidden() && !explorer->spinner->isAnimating(); }));
-    settle();
+    ASSERT_TRUE(testsupport::settleMainQueue(4));
     EXPECT_FALSE(window->my_session_info->connected);
     EXPECT_FALSE(shownAlert()) << shownAlert()->message().toStdString();
 }
@@ -894,7 +895,7 @@ TEST_P(ExplorerPeerTest, AnEditorSaveRedrawsTheRowsWithoutListingAgain) {
 
     // The rows on screen are redrawn; the listing stays and is not asked for again.
     ASSERT_TRUE(waitFor([&] { return explorer->visible_reload_count() > redrawn; }));
-    settle();
+    ASSERT_TRUE(testsupport::settleMainQueue(4));
     EXPECT_EQ(rowTitles(), titles);
     EXPECT_EQ(explorer->listing_count(), shown);
     EXPECT_FALSE(explorer->is_loading());
