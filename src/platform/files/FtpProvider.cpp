@@ -540,7 +540,14 @@ private:
         for (std::size_t i = 0; i + 1 < r.headers.size(); ++i) {
             const std::string& next = r.headers[i + 1];
             if (r.headers[i].compare(0, 4, "250-") != 0 || next.empty() || next[0] != ' ') continue;
-            auto entry = parse::mlsdLine(std::string_view(next).substr(1), "/");
+            // MLST names the whole path; the entry reader takes a name within its folder.
+            std::string_view line = std::string_view(next).substr(1);
+            while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+            const std::size_t space = line.find(' ');
+            if (space == std::string_view::npos) continue;
+            const std::string named =
+                std::string(line.substr(0, space + 1)) + path::lastComponent(std::string(line.substr(space + 1)));
+            auto entry = parse::mlsdLine(named, "/");
             if (!entry) continue;
             facts.known = true;
             facts.type = entry->type;
