@@ -137,6 +137,8 @@ protected:
 
     // The alert the explorer shows now, if any.
     ui::AlertController* shownAlert() const {
+        // A window whose scene has ended (the app quit) keeps no explorer.
+        if (!window || !window->fileView_controller) return nullptr;
         return dynamic_cast<ui::AlertController*>(window->fileView_controller->presentedViewController());
     }
     ui::AlertController* awaitAlert() {
