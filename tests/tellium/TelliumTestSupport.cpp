@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/defaults/UserDefaults.h"
+#include "tellium/TLMTellium.h"
 #include "tellium/context/TLMDeviceTracker.h"
 #include "tellium/context/TLMSessionContext.h"
 #include "tellium/context/TLMUserIdContext.h"
@@ -102,6 +103,9 @@ ScopedClock::~ScopedClock() { TLMClock::setCurrent(nullptr); }
 
 namespace {
 void resetSingletons() {
+    TLMTellium::resetSharedInstance();
+    TLMTellium::resetForTesting();
+    TLMTellium::setChannelGroupFactory(nullptr);
     TLMDeviceTracker::resetSharedInstance();
     TLMSessionContext::resetSharedInstance();
     TLMUserIdContext::resetSharedInstance();

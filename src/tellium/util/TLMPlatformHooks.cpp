@@ -69,3 +69,13 @@ std::optional<std::string> TLMPlatform::targetTokenKey() {
     auto h = hooks();
     return h.targetTokenKey ? h.targetTokenKey() : std::nullopt;
 }
+
+std::optional<nlohmann::json> TLMPlatform::infoDictionaryValue(const std::string& key) {
+    auto h = hooks();
+    if (!h.infoDictionary) return std::nullopt;
+    const nlohmann::json info = h.infoDictionary();
+    if (!info.is_object()) return std::nullopt;
+    auto it = info.find(key);
+    if (it == info.end() || it->is_null()) return std::nullopt;
+    return *it;
+}

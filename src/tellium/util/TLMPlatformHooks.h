@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <nlohmann/json.hpp>
 #include <string>
 
 struct TLMScreenSize {
@@ -32,6 +33,9 @@ struct TLMPlatformHooks {
     // 32 key bytes for the stored target tokens, from the desktop keyring; nothing when there is
     // no keyring. Called at most once per process, on the SDK's log queue, never at launch.
     std::function<std::optional<std::string>()> targetTokenKey;
+    // The application's information values (its "Info.plist": identifier, versions, switches
+    // such as "TelliumAppDelegateForwarderEnabled"), a JSON object.
+    std::function<nlohmann::json()> infoDictionary;
 };
 
 class TLMPlatform {
@@ -47,4 +51,6 @@ public:
     // <data folder>/Tellium; the default data folder is $XDG_DATA_HOME/DravixFTPClient.
     static std::filesystem::path telliumFolder();
     static std::optional<std::string> targetTokenKey();
+    // The value of one information key, or nothing (also without the hook).
+    static std::optional<nlohmann::json> infoDictionaryValue(const std::string& key);
 };
