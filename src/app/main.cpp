@@ -2,16 +2,19 @@
 // sequence, opens the first window and hands over to the event loop; after it, lets what was
 // asked for before the quit finish.
 #include <QApplication>
+#include <chrono>
 
 #include "app/AppDelegate.h"
 #include "app/AppExit.h"
 #include "app/AppScenes.h"
+#include "app/LaunchReport.h"
 #include "platform/ui/MainQueue.h"
 #ifdef DRAVIX_HAS_WEB
 #include "platform/web/WebProfile.h"
 #endif
 
 int main(int argc, char** argv) {
+    const auto main_started = std::chrono::steady_clock::now();
     // The web views of the editor and the preview share their GL contexts, and the web engine
     // learns the app's page scheme; both must happen before the application object exists.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
@@ -27,6 +30,7 @@ int main(int argc, char** argv) {
     int status = 0;
     {
         AppDelegate delegate;
+        report_first_window_when_shown(main_started);
         prepare_application(delegate);
         ui::Application::shared().finishLaunching();
         open_first_window();
