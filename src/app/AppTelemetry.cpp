@@ -145,6 +145,10 @@ void start_app_telemetry(const std::string& app_secret, const std::vector<std::s
     if (app_telemetry_skipped()) return;
     install_hooks();
     observe_application_states();
+    if (const char* level = std::getenv("DRAVIX_TELEMETRY_LOG_LEVEL"); level && *level) {
+        const int value = std::atoi(level);
+        if (value >= TLMLogLevelVerbose && value <= TLMLogLevelNone) TLMTellium::setLogLevel(static_cast<TLMLogLevel>(value));
+    }
     if (const char* url = std::getenv("DRAVIX_TELEMETRY_URL"); url && *url) TLMTellium::setLogUrl(url);
     TLMServiceClasses classes;
     for (const auto& name : service_class_names) classes.push_back(service_class_named(name));

@@ -6,7 +6,8 @@
 // active again: foreground; about to quit: terminate, where the SDK gives its queue up to one
 // second), and starts the SDK with the services named by class.
 //
-// DRAVIX_SKIP_TELEMETRY=1 leaves the SDK out of the launch altogether (for launch-time
+// DRAVIX_TELEMETRY_LOG_LEVEL (2 verbose ... 7 assert, 99 none) sets the SDK's log level, whose
+// messages go to standard error. DRAVIX_SKIP_TELEMETRY=1 leaves the SDK out of the launch altogether (for launch-time
 // comparisons). Nothing here reports a failure to the launch: the SDK logs its own.
 #include <string>
 #include <vector>
