@@ -118,14 +118,14 @@ void observe_application_states() {
         if (state == Qt::ApplicationHidden || state == Qt::ApplicationSuspended) {
             if (*background) return;
             *background = true;
-            TLMApplicationLifecycle::post(TLMApplicationEvent::didEnterBackground);
+            TLMApplicationLifecycle::shared().post(TLMApplicationEvent::didEnterBackground);
         } else if (state == Qt::ApplicationActive && *background) {
             *background = false;
-            TLMApplicationLifecycle::post(TLMApplicationEvent::willEnterForeground);
+            TLMApplicationLifecycle::shared().post(TLMApplicationEvent::willEnterForeground);
         }
     });
     QObject::connect(app, &QCoreApplication::aboutToQuit, app,
-                     [] { TLMApplicationLifecycle::post(TLMApplicationEvent::willTerminate); });
+                     [] { TLMApplicationLifecycle::shared().post(TLMApplicationEvent::willTerminate); });
 }
 
 const TLMServiceClass* service_class_named(const std::string& name) {

@@ -16,11 +16,8 @@
 #include "tellium/ingestion/TLMHttpIngestion.h"
 #include "tellium/util/TLMTelliumUserDefaults.h"
 #include "tellium/util/TLMUtility.h"
-#if __has_include("tellium/channel/TLMChannelGroupDefault.h")
 #include "tellium/channel/TLMChannelGroupDefault.h"
 #include "tellium/channel/TLMEventCollectorChannelDelegate.h"
-#define TLM_HAS_CHANNEL_GROUP 1
-#endif
 
 namespace {
 
@@ -67,14 +64,7 @@ bool storedEnabled() { return TLMTelliumUserDefaults::shared().boolForKey(kTLMIs
 std::shared_ptr<TLMChannelGroupProtocol> makeDefaultChannelGroup(std::shared_ptr<TLMHttpClientProtocol> httpClient,
                                                                  const std::string& installId,
                                                                  const std::string& logUrl) {
-#ifdef TLM_HAS_CHANNEL_GROUP
     return TLMChannelGroupDefault::initWithHttpClient(std::move(httpClient), installId, logUrl);
-#else
-    (void)httpClient;
-    (void)installId;
-    (void)logUrl;
-    return nullptr;
-#endif
 }
 
 }  // namespace
@@ -130,7 +120,7 @@ TLMTellium::TLMTellium() {
     });
 }
 
-TLMTellium::~TLMTellium() = default;
+TLMTellium::~TLMTellium() { stopObservingApplication(); }
 
 // ---- class operations ----------------------------------------------------------------------
 
@@ -387,12 +377,10 @@ bool TLMTellium::shouldDisable(const std::string& serviceName) {
 void TLMTellium::initializeChannelGroup() {
     std::lock_guard lock(mutex_);
     const std::string installId = installIdInstance();
-#ifdef TLM_HAS_CHANNEL_GROUP
     if (!eventCollectorChannelDelegate_) {
-        eventCollectorChannelDelegate_ = std::make_shared<TLMEventCollectorChannelDelegate>(
+        eventCollectorChannelDelegate_ = TLMEventCollectorChannelDelegate::initWithHttpClient(
             TLMHttpClient::init(), installId, appSecret_ ? std::nullopt : logUrl_);
     }
-#endif
     if (!channelGroup_) {
         auto httpClient = TLMDependencyConfiguration::httpClient();
         if (!httpClient) httpClient = TLMHttpClient::init();
@@ -408,9 +396,7 @@ void TLMTellium::initializeChannelGroup() {
             TLMLogError(kTLMLogTag, std::string("Could not create the channel group; no logs will be kept."));
             return;
         }
-#ifdef TLM_HAS_CHANNEL_GROUP
         if (eventCollectorChannelDelegate_) channelGroup_->addDelegate(eventCollectorChannelDelegate_);
-#endif
         if (requestedMaxStorageSizeInBytes_) {
             channelGroup_->setMaxStorageSize(*requestedMaxStorageSizeInBytes_, maxStorageSizeCompletionHandler_);
         }
@@ -422,14 +408,19 @@ void TLMTellium::initializeChannelGroup() {
     }
 }
 
-void TLMTellium::applyPipelineEnabledState(bool isEnabled) {
+void TLMTellium::stopObservingApplication() {
+    for (uint64_t token : observers_) TLMApplicationLifecycle::shared().removeObserver(token);
     observers_.clear();
+}
+
+void TLMTellium::applyPipelineEnabledState(bool isEnabled) {
+    stopObservingApplication();
     if (isEnabled) {
         std::weak_ptr<TLMTellium> weak = weak_from_this();
-        observers_.push_back(TLMApplicationLifecycle::addObserver(TLMApplicationEvent::didEnterBackground, [weak] {
+        observers_.push_back(TLMApplicationLifecycle::shared().addObserver(TLMApplicationEvent::didEnterBackground, [weak] {
             if (auto self = weak.lock()) self->applicationDidEnterBackground();
         }));
-        observers_.push_back(TLMApplicationLifecycle::addObserver(TLMApplicationEvent::willEnterForeground, [weak] {
+        observers_.push_back(TLMApplicationLifecycle::shared().addObserver(TLMApplicationEvent::willEnterForeground, [weak] {
             if (auto self = weak.lock()) self->applicationWillEnterForeground();
         }));
     } else {
@@ -515,9 +506,7 @@ void TLMTellium::setLogUrlInstance(const std::string& logUrl) {
         channelGroup_->setLogUrl(logUrl);
     } else {
         TLMLogInfo(kTLMLogTag, "The log url of Event Collector endpoint was changed to " + logUrl);
-#ifdef TLM_HAS_CHANNEL_GROUP
         if (eventCollectorChannelDelegate_) eventCollectorChannelDelegate_->setLogUrl(logUrl);
-#endif
     }
 }
 

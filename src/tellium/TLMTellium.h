@@ -147,7 +147,8 @@ private:
     std::optional<std::string> defaultTransmissionTargetToken_;
     std::optional<int64_t> requestedMaxStorageSizeInBytes_;
     std::function<void(bool)> maxStorageSizeCompletionHandler_;
-    std::vector<TLMApplicationLifecycle::Token> observers_;
+    std::vector<uint64_t> observers_;  // TLMApplicationLifecycle tokens
+    void stopObservingApplication();
 };
 
 // The smallest storage size the SDK accepts.

@@ -150,6 +150,15 @@ int storedLogs(const testsupport::TempHome& home) {
     return count;
 }
 
+// Waits until the store holds that many logs (at most 60 s).
+void waitForStore(const testsupport::TempHome& home, int count) {
+    const auto deadline = Clock::now() + std::chrono::seconds(60);
+    while (storedLogs(home) != count && Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(storedLogs(home), count);
+}
+
 class TelemetryLaunch : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -166,6 +175,9 @@ TEST_F(TelemetryLaunch, ALaunchSendsTheStartedServicesAndTheStartedEventWithASta
         SCOPED_TRACE("launch " + std::to_string(launch));
         AppProcess app(home_, {"DRAVIX_TELEMETRY_URL=" + peer_.baseUrl()});
         const auto logs = waitForLogs(peer_, static_cast<std::size_t>(launch));
+        // Ended only once the store let go of what was sent: a process ended between the answer
+        // and the deletion sends those logs again on its next launch (delivered at least once).
+        waitForStore(home_, 0);
         app.stop();
         ASSERT_EQ(countStartServiceLogs(logs), static_cast<std::size_t>(launch)) << app.errorOutput();
         ASSERT_EQ(countStartedEvents(logs), static_cast<std::size_t>(launch));
@@ -197,6 +209,7 @@ TEST_F(TelemetryLaunch, LogsOfALaunchWithoutTheCollectorAreSentByTheNextLaunch) 
     }
     AppProcess app(home_, {"DRAVIX_TELEMETRY_URL=" + peer_.baseUrl()});
     const auto logs = waitForLogs(peer_, 2);
+    waitForStore(home_, 0);
     app.stop();
     EXPECT_EQ(countStartServiceLogs(logs), 2u) << app.errorOutput();
     EXPECT_EQ(countStartedEvents(logs), 2u);

@@ -346,8 +346,8 @@ TEST_F(TelliumStart, TheLogUrlSetBeforeStartIsTheGroupsBaseUrl) {
 TEST_F(TelliumStart, BackgroundPausesAndForegroundResumesTheGroup) {
     TLMTellium::start("S", {analytics()});
     auto sdk = TLMTellium::sharedInstance();
-    TLMApplicationLifecycle::post(TLMApplicationEvent::didEnterBackground);
-    TLMApplicationLifecycle::post(TLMApplicationEvent::willEnterForeground);
+    TLMApplicationLifecycle::shared().post(TLMApplicationEvent::didEnterBackground);
+    TLMApplicationLifecycle::shared().post(TLMApplicationEvent::willEnterForeground);
     ASSERT_EQ(group_->pauses.size(), 1u);
     EXPECT_EQ(group_->pauses[0], sdk.get());
     ASSERT_EQ(group_->resumes.size(), 1u);

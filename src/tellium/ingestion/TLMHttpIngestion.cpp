@@ -77,6 +77,11 @@ std::string TLMHttpIngestion::buildURL(const std::string& baseURL, const std::st
     return url;
 }
 
+bool TLMHttpIngestion::isReadyToSend() {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    return !TLMIsPlaceholderBaseURL(baseURL_);
+}
+
 bool TLMHttpIngestion::isEnabled() {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     return enabled_ && TLMTellium::isNetworkRequestsAllowed();
@@ -234,7 +239,7 @@ void TLMTelliumIngestion::sendAsync(const std::shared_ptr<TLMLogContainer>& data
         }
         return;
     }
-    if (!isReadyToSend()) {
+    if (!appSecret()) {
         // Answered, so the caller's batch never waits for a reply that cannot come.
         TLMLogError(kTLMLogTag, "Tellium ingestion is used without app secret.");
         if (handler) {
@@ -247,7 +252,7 @@ void TLMTelliumIngestion::sendAsync(const std::shared_ptr<TLMLogContainer>& data
 
 bool TLMTelliumIngestion::isReadyToSend() {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
-    return appSecret_.has_value();
+    return appSecret_.has_value() && TLMHttpIngestion::isReadyToSend();
 }
 
 std::optional<std::string> TLMTelliumIngestion::appSecret() {

@@ -53,7 +53,8 @@ public:
     void sendAsync(const std::shared_ptr<TLMLogContainer>& data, TLMSendAsyncCompletionHandler handler) override;
     void sendAsync(const std::shared_ptr<TLMLogContainer>& data, const std::optional<std::string>& eTag,
                    TLMSendAsyncCompletionHandler handler) override;
-    bool isReadyToSend() override { return true; }
+    // False while the base URL is a placeholder: there is no collector to send to.
+    bool isReadyToSend() override;
     bool isEnabled() override;
     // The endpoint's own switch only; the client is left alone and nothing is deleted.
     void setEnabled(bool isEnabled, bool deleteDataOnDisabled) override;

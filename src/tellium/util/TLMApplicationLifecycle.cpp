@@ -1,48 +1,29 @@
 #include "tellium/util/TLMApplicationLifecycle.h"
 
-#include <mutex>
-#include <vector>
-
-namespace {
-
-struct Entry {
-    TLMApplicationEvent event;
-    std::function<void()> observer;
-};
-
-struct Observers {
-    std::mutex mutex;
-    std::vector<std::weak_ptr<Entry>> entries;
-};
-
-Observers& observers() {
-    static auto* o = new Observers;
-    return *o;
+TLMApplicationLifecycle& TLMApplicationLifecycle::shared() {
+    static auto* instance = new TLMApplicationLifecycle;  // lives for the process, also in exit handlers
+    return *instance;
 }
 
-}  // namespace
+uint64_t TLMApplicationLifecycle::addObserver(TLMApplicationEvent event, Observer observer) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const uint64_t token = nextToken_++;
+    observers_.emplace(token, Entry{event, std::move(observer)});
+    return token;
+}
 
-TLMApplicationLifecycle::Token TLMApplicationLifecycle::addObserver(TLMApplicationEvent event,
-                                                                    std::function<void()> observer) {
-    auto entry = std::make_shared<Entry>(Entry{event, std::move(observer)});
-    auto& o = observers();
-    std::lock_guard lock(o.mutex);
-    std::erase_if(o.entries, [](const auto& weak) { return weak.expired(); });
-    o.entries.push_back(entry);
-    return entry;
+void TLMApplicationLifecycle::removeObserver(uint64_t token) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    observers_.erase(token);
 }
 
 void TLMApplicationLifecycle::post(TLMApplicationEvent event) {
-    std::vector<std::shared_ptr<Entry>> due;
+    std::vector<Observer> snapshot;
     {
-        auto& o = observers();
-        std::lock_guard lock(o.mutex);
-        for (const auto& weak : o.entries) {
-            auto entry = weak.lock();
-            if (entry && entry->event == event) due.push_back(std::move(entry));
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const auto& [token, entry] : observers_) {
+            if (entry.event == event && entry.observer) snapshot.push_back(entry.observer);
         }
     }
-    for (const auto& entry : due) {
-        if (entry->observer) entry->observer();
-    }
+    for (const auto& observer : snapshot) observer();
 }

@@ -1,22 +1,38 @@
 #pragma once
-// The application's life-cycle moments as the SDK hears them: the application went to the
-// background, is coming back to the foreground, is about to end. The application posts them (it
-// maps its toolkit's states onto them); SDK objects observe them. Observers run on the posting
-// thread, outside any lock of this notifier, in the order they were added; an observer stays
-// while its token lives.
+// The application's life-cycle events as the telemetry SDK hears of them. The SDK has no event
+// loop or notification centre of its own: the application posts these (from its GUI toolkit's
+// state changes, for example) and the SDK's parts observe them. Observers run on the posting
+// thread, outside the notifier's lock, in the order they were added.
+#include <cstdint>
 #include <functional>
-#include <memory>
+#include <map>
+#include <mutex>
+#include <vector>
 
 enum class TLMApplicationEvent {
-    didEnterBackground,
-    willEnterForeground,
-    willTerminate,
+    didEnterBackground,   // the application is no longer in front (hidden, minimised, inactive)
+    willEnterForeground,  // it is coming back to the front
+    willTerminate,        // the process is about to end: last chance to finish queued work
 };
 
 class TLMApplicationLifecycle {
 public:
-    using Token = std::shared_ptr<void>;
-    // Observes one event until the token is dropped.
-    [[nodiscard]] static Token addObserver(TLMApplicationEvent event, std::function<void()> observer);
-    static void post(TLMApplicationEvent event);
+    using Observer = std::function<void()>;
+
+    static TLMApplicationLifecycle& shared();
+
+    // The token removes the observer again; 0 is never a token.
+    uint64_t addObserver(TLMApplicationEvent event, Observer observer);
+    void removeObserver(uint64_t token);
+    // Calls every observer of the event; returns when they have all run.
+    void post(TLMApplicationEvent event);
+
+private:
+    struct Entry {
+        TLMApplicationEvent event;
+        Observer observer;
+    };
+    std::mutex mutex_;
+    uint64_t nextToken_ = 1;
+    std::map<uint64_t, Entry> observers_;
 };

@@ -1,0 +1,211 @@
+// The telemetry delivery road end to end against the ingestion peer on 127.0.0.1: 10,000 event
+// logs enqueued on a channel unit of the default configuration (batches of 50, 3 in flight) until
+// the peer has answered 200 for every one, beside posting the same batch bodies (gzip'd as the
+// client sends them) with raw libcurl, one after the other, to the same peer in the same run.
+// Also reports the median time of one enqueue call on the caller's thread.
+//
+// Run: build/bench/bench_telemetry_channel --benchmark_repetitions=5 --benchmark_report_aggregates_only
+// (DRAVIX_BENCH_LOGS changes the number of logs; the store goes to the temporary folder, TMPDIR.)
+#include <benchmark/benchmark.h>
+#include <curl/curl.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <iostream>
+#include <mutex>
+#include <random>
+
+#include "BenchPeers.h"
+#include "tellium/channel/TLMChannelGroupDefault.h"
+#include "tellium/http/TLMHttpClient.h"
+#include "tellium/storage/TLMLogDBStorage.h"
+#include "tellium/util/TLMCompression.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* kInstallId = "5B3F1D2E-9A44-4C6B-8E21-0F7A6C3D9B10";
+const char* kSecret = "0123abcd-4567-89ef-0123-456789abcdef";
+
+int logCount() {
+    const char* env = std::getenv("DRAVIX_BENCH_LOGS");
+    return env ? std::max(50, std::atoi(env)) : 10000;
+}
+
+class NetworkUp final : public TLM_Reachability {
+public:
+    TLMNetworkStatus currentReachabilityStatus() override { return TLMReachableViaWiFi; }
+    bool startNotifier() override { return true; }
+    void stopNotifier() override {}
+};
+
+// Counts the logs the peer accepted.
+class Delivered final : public TLMChannelDelegate {
+public:
+    void channelDidSucceedSendingLog(TLMChannelUnitProtocol&, const std::shared_ptr<TLMAbstractLog>&) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++sent_;
+        if (sent_ >= wanted_) done_.notify_all();
+    }
+    void channelDidFailSendingLog(TLMChannelUnitProtocol&, const std::shared_ptr<TLMAbstractLog>&,
+                                  const std::optional<TLMError>&) override {
+        failed_ = true;
+    }
+    bool waitFor(long wanted) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        wanted_ = wanted;
+        return done_.wait_for(lock, std::chrono::seconds(300), [&] { return sent_ >= wanted_; }) && !failed_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable done_;
+    long sent_ = 0;
+    long wanted_ = 0;
+    std::atomic<bool> failed_{false};
+};
+
+std::shared_ptr<TLMDevice> device() {
+    auto d = std::make_shared<TLMDevice>();
+    d->sdkName = "tellium.cpp";
+    d->sdkVersion = "4.4.2";
+    d->model = "x86_64";
+    d->oemName = "QEMU";
+    d->osName = "Debian GNU/Linux";
+    d->osVersion = "12";
+    d->osBuild = "6.1.0-18-amd64";
+    d->locale = "en_US";
+    d->timeZoneOffset = 60;
+    d->screenSize = "1080x1920";
+    d->appVersion = "1.2";
+    d->appBuild = "42";
+    d->appNamespace = "net.dravix.ftpclient";
+    return d;
+}
+
+std::shared_ptr<TLMAbstractLog> eventLog(int i) {
+    auto log = std::make_shared<TLMLogWithProperties>();
+    log->type = "event";
+    log->timestamp = TLMDateFromMilliseconds(1714564800000 + i);
+    log->sid = "3C8B2B3E-1F0A-4D7C-9E0B-2D9A1B9F4C11";
+    log->device = device();
+    log->properties = std::map<std::string, std::string>{{"name", "Started"}, {"index", std::to_string(i)}};
+    return log;
+}
+
+std::vector<double> enqueueMicros;
+std::vector<double> pipelineMillis;
+std::vector<double> rawMillis;
+
+void BM_ChannelPipeline(benchmark::State& state, const benchpeers::Server& peer) {
+    const int count = logCount();
+    for (auto _ : state) {
+        state.PauseTiming();
+        const auto dir = fs::temp_directory_path() / ("dravix-bench-channel-" + std::to_string(std::random_device{}()));
+        fs::create_directories(dir);
+        std::vector<std::shared_ptr<TLMAbstractLog>> logs;
+        for (int i = 0; i < count; ++i) logs.push_back(eventLog(i));
+        auto client = TLMHttpClient::initWithMaxHttpConnectionsPerHost(std::nullopt, std::make_shared<NetworkUp>());
+        auto storage = std::make_shared<TLMLogDBStorage>(dir / "Logs.sqlite");
+        auto ingestion = TLMTelliumIngestion::initWithHttpClient(client, peer.url + "/t/bench", kInstallId);
+        ingestion->setAppSecret(std::string(kSecret));
+        auto group = TLMChannelGroupDefault::initWithIngestion(ingestion, storage);
+        auto delivered = std::make_shared<Delivered>();
+        group->addDelegate(delivered);
+        auto unit = group->addChannelUnitWithConfiguration(
+            TLMChannelUnitConfiguration::initDefaultConfigurationWithGroupId("Tellium"));
+        std::vector<double> calls;
+        calls.reserve(count);
+        state.ResumeTiming();
+
+        const auto start = std::chrono::steady_clock::now();
+        for (const auto& log : logs) {
+            const auto before = std::chrono::steady_clock::now();
+            unit->enqueueItem(log, TLMFlagsNormal);
+            calls.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - before).count());
+        }
+        if (!delivered->waitFor(count)) state.SkipWithError("not every log was delivered");
+        pipelineMillis.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        enqueueMicros.push_back(benchpeers::median(calls));
+
+        state.PauseTiming();
+        group.reset();
+        unit.reset();
+        storage.reset();
+        client.reset();
+        fs::remove_all(dir);
+        state.ResumeTiming();
+    }
+}
+
+void BM_RawCurl(benchmark::State& state, const benchpeers::Server& peer) {
+    const int count = logCount();
+    // The same bodies the pipeline sends: batches of 50, gzip'd.
+    std::vector<std::string> bodies;
+    for (int from = 0; from < count; from += 50) {
+        std::vector<std::shared_ptr<TLMAbstractLog>> batch;
+        for (int i = from; i < std::min(count, from + 50); ++i) batch.push_back(eventLog(i));
+        bodies.push_back(TLMCompression::compressData(TLMLogContainer("b", batch).serializeLog().value()).value());
+    }
+    const std::string url = peer.url + "/t/bench-raw/logs?api-version=1.0.0";
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        CURL* easy = curl_easy_init();
+        curl_slist* headers = nullptr;
+        for (const char* h : {"Content-Type: application/json", "Content-Encoding: gzip", "Expect:"}) {
+            headers = curl_slist_append(headers, h);
+        }
+        headers = curl_slist_append(headers, (std::string("App-Secret: ") + kSecret).c_str());
+        headers = curl_slist_append(headers, (std::string("Install-ID: ") + kInstallId).c_str());
+        std::string received;
+        curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &benchpeers::collect);
+        curl_easy_setopt(easy, CURLOPT_WRITEDATA, &received);
+        for (const auto& body : bodies) {
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.data());
+            long status = 0;
+            if (curl_easy_perform(easy) != CURLE_OK ||
+                (curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status), status != 200)) {
+                state.SkipWithError("raw post failed");
+                break;
+            }
+        }
+        curl_slist_free_all(headers);
+        curl_easy_cleanup(easy);
+        rawMillis.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    const auto dir = fs::temp_directory_path() / ("dravix-bench-channel-peers-" + std::to_string(std::random_device{}()));
+    fs::create_directories(dir);
+    auto peer = benchpeers::startServer(dir, "ingestion");
+    if (!peer) return 0;
+    benchmark::RegisterBenchmark("ChannelPipeline/10000logs", BM_ChannelPipeline, *peer)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->Iterations(1);
+    benchmark::RegisterBenchmark("RawCurlSameBodies/10000logs", BM_RawCurl, *peer)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->Iterations(1);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    const double pipeline = benchpeers::median(pipelineMillis);
+    const double raw = benchpeers::median(rawMillis);
+    std::cout << "median pipeline " << pipeline << " ms, raw curl " << raw << " ms, ratio "
+              << (raw > 0 ? pipeline / raw : 0) << " (at most 2)\n"
+              << "median enqueue call " << benchpeers::median(enqueueMicros) << " us (under 20)\n";
+    benchpeers::stopServer(dir, "ingestion");
+    fs::remove_all(dir);
+    return 0;
+}

@@ -1,0 +1,431 @@
+#include "tellium/channel/TLMChannelUnitDefault.h"
+
+#include <algorithm>
+
+#include "tellium/TLMLogger.h"
+#include "tellium/TLMTellium.h"
+#include "tellium/context/TLMDeviceTracker.h"
+#include "tellium/http/TLMHttpUtil.h"
+#include "tellium/util/TLMTelliumUserDefaults.h"
+#include "tellium/util/TLMUtility.h"
+
+namespace {
+std::string typeOf(const TLMAbstractLog& log) { return log.type.value_or("(null)"); }
+}  // namespace
+
+std::shared_ptr<TLMChannelUnitDefault> TLMChannelUnitDefault::initWithIngestion(
+    std::shared_ptr<TLMIngestionProtocol> ingestion, std::shared_ptr<TLMStorage> storage,
+    std::shared_ptr<const TLMChannelUnitConfiguration> configuration, std::shared_ptr<dispatch::Queue> logsDispatchQueue) {
+    return std::shared_ptr<TLMChannelUnitDefault>(new TLMChannelUnitDefault(
+        std::move(ingestion), std::move(storage), std::move(configuration), std::move(logsDispatchQueue)));
+}
+
+TLMChannelUnitDefault::TLMChannelUnitDefault(std::shared_ptr<TLMIngestionProtocol> ingestion,
+                                             std::shared_ptr<TLMStorage> storage,
+                                             std::shared_ptr<const TLMChannelUnitConfiguration> configuration,
+                                             std::shared_ptr<dispatch::Queue> logsDispatchQueue)
+    : configuration_(std::move(configuration)),
+      logsDispatchQueue_(std::move(logsDispatchQueue)),
+      ingestion_(std::move(ingestion)),
+      storage_(std::move(storage)) {
+    // Every stored log counts, whatever its group: a relaunch checks for waiting logs at once.
+    itemsCount_ = storage_ ? storage_->countLogs() : 0;
+}
+
+TLMChannelUnitDefault::~TLMChannelUnitDefault() {
+    if (timerSource_) timerSource_->cancel();
+}
+
+TLMError TLMChannelUnitDefault::connectionPausedError() {
+    return TLMError{kTLMChannelErrorDomain, kTLMConnectionPausedErrorCode, kTLMConnectionPausedErrorDesc};
+}
+
+std::string TLMChannelUnitDefault::oldestPendingLogTimestampKey() const {
+    return "ChannelStartTimer:" + configuration_->groupId;
+}
+
+void TLMChannelUnitDefault::onQueue(std::function<void(TLMChannelUnitDefault&)> work) {
+    std::weak_ptr<TLMChannelUnitDefault> weak = weak_from_this();
+    logsDispatchQueue_->async([weak, work = std::move(work)] {
+        if (auto self = weak.lock()) work(*self);
+    });
+}
+
+// ---- delegates ----------------------------------------------------------------------------------
+
+void TLMChannelUnitDefault::addDelegate(const std::shared_ptr<TLMChannelDelegate>& delegate) {
+    if (!delegate) return;
+    std::lock_guard<std::mutex> lock(delegatesMutex_);
+    std::erase_if(delegates_, [&](const auto& weak) {
+        auto held = weak.lock();
+        return !held || held == delegate;
+    });
+    delegates_.push_back(delegate);
+}
+
+void TLMChannelUnitDefault::removeDelegate(const std::shared_ptr<TLMChannelDelegate>& delegate) {
+    std::lock_guard<std::mutex> lock(delegatesMutex_);
+    std::erase_if(delegates_, [&](const auto& weak) {
+        auto held = weak.lock();
+        return !held || held == delegate;
+    });
+}
+
+std::vector<std::shared_ptr<TLMChannelDelegate>> TLMChannelUnitDefault::delegatesSnapshot() {
+    std::vector<std::shared_ptr<TLMChannelDelegate>> snapshot;
+    std::lock_guard<std::mutex> lock(delegatesMutex_);
+    snapshot.reserve(delegates_.size());
+    for (const auto& weak : delegates_) {
+        if (auto delegate = weak.lock()) snapshot.push_back(std::move(delegate));
+    }
+    return snapshot;
+}
+
+void TLMChannelUnitDefault::notifyFailureBeforeSendingForItem(const std::shared_ptr<TLMAbstractLog>& item,
+                                                              const TLMError& error) {
+    for (const auto& delegate : delegatesSnapshot()) {
+        delegate->channelWillSendLog(*this, item);
+        delegate->channelDidFailSendingLog(*this, item, error);
+    }
+}
+
+// ---- enqueue ------------------------------------------------------------------------------------
+
+void TLMChannelUnitDefault::enqueueItem(const std::shared_ptr<TLMAbstractLog>& item, uint32_t flags) {
+    if (!item) {
+        TLMLogWarning(kTLMLogTag, "Log is not valid.");
+        return;
+    }
+    if (!item->timestamp) item->timestamp = TLMClock::current()->now();
+    if (!item->device) item->device = TLMDeviceTracker::sharedInstance()->device();
+    if (!item->isValid()) {
+        TLMLogWarning(kTLMLogTag, "Log is not valid.");
+        return;
+    }
+    const std::string internalId = TLMUtility::uuidString();
+    const auto delegates = delegatesSnapshot();
+    for (const auto& delegate : delegates) delegate->channelPrepareLog(*this, item);
+    for (const auto& delegate : delegates) delegate->channelDidPrepareLog(*this, item, internalId, flags);
+    onQueue([item, internalId, flags](TLMChannelUnitDefault& self) { self.enqueueOnQueue(item, internalId, flags); });
+}
+
+void TLMChannelUnitDefault::enqueueOnQueue(const std::shared_ptr<TLMAbstractLog>& item, const std::string& internalId,
+                                           uint32_t flags) {
+    const auto delegates = delegatesSnapshot();
+    auto completed = [&] {
+        for (const auto& delegate : delegates) delegate->channelDidCompleteEnqueueingLog(*this, item, internalId);
+    };
+    const bool filtered = std::any_of(delegates.begin(), delegates.end(),
+                                      [&](const auto& delegate) { return delegate->channelUnitShouldFilterLog(*this, item); });
+    if (filtered) {
+        TLMLogDebug(kTLMLogTag, "Log of type '" + typeOf(*item) + "' was filtered out by delegate(s)");
+        completed();
+        return;
+    }
+    if (!ingestion_ || !ingestion_->isReadyToSend()) {
+        TLMLogDebug(kTLMLogTag, "Log of type '" + typeOf(*item) +
+                                    "' was not filtered out by delegate(s) but ingestion is not ready to send it.");
+        completed();
+        return;
+    }
+    if (discardLogs_) {
+        TLMLogWarning(kTLMLogTag, "Channel " + configuration_->groupId + " disabled in log discarding mode, discard this log.");
+        notifyFailureBeforeSendingForItem(item, connectionPausedError());
+        completed();
+        return;
+    }
+    TLMLogDebug(kTLMLogTag, "Saving log, type: " + typeOf(*item) + ", flags: " + std::to_string(flags) + ".");
+    const bool saved = storage_->saveLog(item, configuration_->groupId, flags);
+    completed();
+    if (saved) {
+        ++itemsCount_;
+        checkPendingLogs();
+    }
+}
+
+// ---- when to send -------------------------------------------------------------------------------
+
+void TLMChannelUnitDefault::checkPendingLogs() {
+    const auto& config = *configuration_;
+    if (!paused_ && config.flushInterval == TLMChannelUnitConfiguration::kDefaultFlushInterval &&
+        itemsCount_ >= config.batchSizeLimit) {
+        flushQueue();
+        return;
+    }
+    if (itemsCount_ == 0) return;
+    const uint64_t interval = resolveFlushInterval();
+    if (paused_) return;
+    if (interval > 0) {
+        startTimer(interval);
+    } else {
+        flushQueue();
+    }
+}
+
+uint64_t TLMChannelUnitDefault::resolveFlushInterval() {
+    const uint64_t interval = configuration_->flushInterval;
+    if (interval <= TLMChannelUnitConfiguration::kDefaultFlushInterval) return interval;
+    auto& settings = TLMTelliumUserDefaults::shared();
+    const std::string key = oldestPendingLogTimestampKey();
+    const double now = std::chrono::duration<double>(TLMClock::current()->now().time_since_epoch()).count();
+    if (auto stored = settings.objectForKey(key)) {
+        if (const auto* start = stored->get<defaults::Date>(); start && start->unixTime() <= now) {
+            const double elapsed = now - start->unixTime();
+            if (elapsed <= static_cast<double>(interval)) {
+                return interval - static_cast<uint64_t>(elapsed);
+            }
+            settings.removeObjectForKey(key);
+            return 0;
+        }
+    }
+    settings.setObject(defaults::Value(defaults::Date::fromUnix(now)), key);
+    return interval;
+}
+
+void TLMChannelUnitDefault::startTimer(uint64_t seconds) {
+    if (!enabled_) return;
+    resetTimer();
+    std::weak_ptr<TLMChannelUnitDefault> weak = weak_from_this();
+    timerSource_ = TLMClock::current()->schedule(*logsDispatchQueue_, std::chrono::seconds(seconds), [weak] {
+        auto self = weak.lock();
+        if (!self) return;
+        if (self->itemsCount_ > 0) self->flushQueue();
+        self->resetTimer();
+        TLMTelliumUserDefaults::shared().removeObjectForKey(self->oldestPendingLogTimestampKey());
+    });
+}
+
+void TLMChannelUnitDefault::resetTimer() {
+    if (timerSource_) {
+        timerSource_->cancel();
+        timerSource_.reset();
+    }
+}
+
+// ---- sending ------------------------------------------------------------------------------------
+
+void TLMChannelUnitDefault::flushQueue() {
+    const auto& config = *configuration_;
+    for (;;) {
+        if (!ingestion_ || !ingestion_->isEnabled()) {
+            TLMLogDebug(kTLMLogTag, "Tellium SDK is offline, groupId:" + config.groupId + ".");
+            return;
+        }
+        if (!enabled_ || !ingestion_->isReadyToSend()) return;
+        resetTimer();
+        if (paused_ || pendingBatchQueueFull_) {
+            if (itemsCount_ >= config.batchSizeLimit) {
+                availableBatchFromStorage_ = true;
+                itemsCount_ = 0;
+            }
+            return;
+        }
+        itemsCount_ = 0;
+        std::optional<std::vector<std::string>> excluded;
+        if (!pausedTargetKeys_.empty()) excluded.emplace(pausedTargetKeys_.begin(), pausedTargetKeys_.end());
+        std::shared_ptr<TLMLogContainer> container;
+        availableBatchFromStorage_ = storage_->loadLogsWithGroupId(
+            config.groupId, config.batchSizeLimit, excluded,
+            [&](const std::vector<std::shared_ptr<TLMAbstractLog>>& logs, const std::optional<std::string>& batchId) {
+                if (!logs.empty() && batchId) container = std::make_shared<TLMLogContainer>(batchId, logs);
+            });
+        if (container) sendLogContainer(container);
+        if (!availableBatchFromStorage_ || pendingBatchQueueFull_) return;
+    }
+}
+
+void TLMChannelUnitDefault::sendLogContainer(const std::shared_ptr<TLMLogContainer>& container) {
+    const std::string batchId = container->batchId.value_or("");
+    pendingBatchIds_.push_back(batchId);
+    if (pendingBatchIds_.size() >= configuration_->pendingBatchesLimit) pendingBatchQueueFull_ = true;
+    if (TLMTellium::logLevel() < TLMLogLevelInfo) {
+        const auto count = container->logs.size();
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto& log = container->logs[i];
+            TLMLogDebug(kTLMLogTag, "Sending " + std::to_string(i + 1) + "/" + std::to_string(count) +
+                                        " log, group Id: " + configuration_->groupId + ", batch Id: " + batchId +
+                                        ", session Id: " + log->sid.value_or("(null)") + ", payload:\n" +
+                                        TLMUtility::prettyPrintJson(log->serializeLogWithPrettyPrinting(false)).value_or(""));
+        }
+    }
+    const auto delegates = delegatesSnapshot();
+    for (const auto& log : container->logs) {
+        for (const auto& delegate : delegates) delegate->channelWillSendLog(*this, log);
+    }
+    std::weak_ptr<TLMChannelUnitDefault> weak = weak_from_this();
+    auto queue = logsDispatchQueue_;
+    ingestion_->sendAsync(container, [weak, queue, container](std::optional<std::string> callId,
+                                                              std::shared_ptr<TLMHttpResponse> response,
+                                                              std::optional<std::string>, std::optional<TLMError> error) {
+        // The answer comes on the client's thread (or at once); it is handled on the log queue.
+        queue->async([weak, container, callId = std::move(callId), response = std::move(response),
+                      error = std::move(error)] {
+            if (auto self = weak.lock()) self->handleAnswer(container, callId, response, error);
+        });
+    });
+}
+
+void TLMChannelUnitDefault::handleAnswer(const std::shared_ptr<TLMLogContainer>& container,
+                                         const std::optional<std::string>& callId,
+                                         const std::shared_ptr<TLMHttpResponse>& response,
+                                         const std::optional<TLMError>& error) {
+    const std::string batchId = callId.value_or(container->batchId.value_or(""));
+    auto pending = std::find(pendingBatchIds_.begin(), pendingBatchIds_.end(), batchId);
+    if (pending == pendingBatchIds_.end()) {
+        TLMLogWarning(kTLMLogTag, "Batch Id " + batchId + " not expected, ignore.");
+        return;
+    }
+    const long statusCode = response ? response->statusCode : 0;
+    const bool succeeded = response && !error && TLMHttpUtil::isSuccessStatusCode(statusCode);
+    const auto delegates = delegatesSnapshot();
+    if (succeeded) {
+        TLMLogDebug(kTLMLogTag, "Log(s) sent with success, batch Id:" + batchId + ".");
+        for (const auto& log : container->logs) {
+            for (const auto& delegate : delegates) delegate->channelDidSucceedSendingLog(*this, log);
+        }
+        storage_->deleteLogsWithBatchId(batchId, configuration_->groupId);
+    } else {
+        TLMLogError(kTLMLogTag, "Log(s) sent with failure, batch Id:" + batchId + ", status code:" +
+                                    std::to_string(statusCode));
+        // An answer without a transport error (a final HTTP status) still tells the delegates why.
+        std::optional<TLMError> failure = error;
+        if (!failure && response) {
+            failure = TLMError{kTLMErrorDomain, statusCode, "HTTP status code " + std::to_string(statusCode)};
+        }
+        for (const auto& log : container->logs) {
+            for (const auto& delegate : delegates) delegate->channelDidFailSendingLog(*this, log, failure);
+        }
+        if (!TLMHttpUtil::isRecoverableError(statusCode)) {
+            TLMLogError(kTLMLogTag, "Fatal error encountered; shutting down channel unit with group ID " +
+                                        configuration_->groupId);
+            setEnabledSync(false, true);
+            return;
+        }
+    }
+    pendingBatchIds_.erase(std::find(pendingBatchIds_.begin(), pendingBatchIds_.end(), batchId));
+    if (pendingBatchQueueFull_ && pendingBatchIds_.size() < configuration_->pendingBatchesLimit) {
+        pendingBatchQueueFull_ = false;
+    }
+    if (succeeded && availableBatchFromStorage_) flushQueue();
+}
+
+// ---- switches -----------------------------------------------------------------------------------
+
+void TLMChannelUnitDefault::setEnabled(bool isEnabled, bool deleteDataOnDisabled) {
+    onQueue([isEnabled, deleteDataOnDisabled](TLMChannelUnitDefault& self) {
+        self.setEnabledSync(isEnabled, deleteDataOnDisabled);
+    });
+}
+
+void TLMChannelUnitDefault::setEnabledSync(bool isEnabled, bool deleteDataOnDisabled) {
+    if (enabled_ != isEnabled) {
+        enabled_ = isEnabled;
+        if (isEnabled) {
+            resumeWithIdentifyingObjectSync(this);
+        } else {
+            pauseWithIdentifyingObjectSync(this);
+        }
+    }
+    if (!isEnabled && deleteDataOnDisabled) {
+        TLMLogDebug(kTLMLogTag, "Delete all logs for group Id " + configuration_->groupId);
+        deleteAllLogsWithErrorSync(connectionPausedError());
+        itemsCount_ = 0;
+        availableBatchFromStorage_ = false;
+        pendingBatchQueueFull_ = false;
+        TLMTelliumUserDefaults::shared().removeObjectForKey(oldestPendingLogTimestampKey());
+        discardLogs_ = true;
+    } else {
+        discardLogs_ = false;
+    }
+    for (const auto& delegate : delegatesSnapshot()) {
+        delegate->channelDidSetEnabled(*this, isEnabled, deleteDataOnDisabled);
+    }
+}
+
+void TLMChannelUnitDefault::pauseWithIdentifyingObject(TLMIdentifyingObject identifyingObject) {
+    onQueue([identifyingObject](TLMChannelUnitDefault& self) { self.pauseWithIdentifyingObjectSync(identifyingObject); });
+}
+
+void TLMChannelUnitDefault::resumeWithIdentifyingObject(TLMIdentifyingObject identifyingObject) {
+    onQueue([identifyingObject](TLMChannelUnitDefault& self) { self.resumeWithIdentifyingObjectSync(identifyingObject); });
+}
+
+namespace {
+std::string addressText(const void* address) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%p", address);
+    return text;
+}
+}  // namespace
+
+void TLMChannelUnitDefault::pauseWithIdentifyingObjectSync(TLMIdentifyingObject identifyingObject) {
+    pausedIdentifyingObjects_.insert(identifyingObject);
+    TLMLogVerbose(kTLMLogTag, "Identifying object " + addressText(identifyingObject) + " added to pause lane for channel " +
+                                  configuration_->groupId + ".");
+    if (!paused_) {
+        TLMLogDebug(kTLMLogTag, "Pause channel " + configuration_->groupId + ".");
+        paused_ = true;
+        resetTimer();
+    }
+    for (const auto& delegate : delegatesSnapshot()) delegate->channelDidPauseWithIdentifyingObject(*this, identifyingObject);
+}
+
+void TLMChannelUnitDefault::resumeWithIdentifyingObjectSync(TLMIdentifyingObject identifyingObject) {
+    pausedIdentifyingObjects_.erase(identifyingObject);
+    TLMLogVerbose(kTLMLogTag, "Identifying object " + addressText(identifyingObject) +
+                                  " removed from pause lane for channel " + configuration_->groupId + ".");
+    if (pausedIdentifyingObjects_.empty() && paused_) {
+        TLMLogDebug(kTLMLogTag, "Resume channel " + configuration_->groupId + ".");
+        paused_ = false;
+        checkPendingLogs();
+    }
+    for (const auto& delegate : delegatesSnapshot()) delegate->channelDidResumeWithIdentifyingObject(*this, identifyingObject);
+}
+
+void TLMChannelUnitDefault::pauseSendingLogsWithToken(const std::string& token) {
+    const auto targetKey = TLMUtility::targetKeyFromTargetToken(token);
+    if (!targetKey || targetKey->empty()) return;  // no key: nothing could be held back by it
+    onQueue([key = *targetKey](TLMChannelUnitDefault& self) {
+        TLMLogDebug(kTLMLogTag, "Pause channel for target key " + key + ".");
+        self.pausedTargetKeys_.insert(key);
+    });
+}
+
+void TLMChannelUnitDefault::resumeSendingLogsWithToken(const std::string& token) {
+    const auto targetKey = TLMUtility::targetKeyFromTargetToken(token);
+    if (!targetKey || targetKey->empty()) return;
+    onQueue([key = *targetKey](TLMChannelUnitDefault& self) {
+        TLMLogDebug(kTLMLogTag, "Resume channel for target key " + key + ".");
+        self.pausedTargetKeys_.erase(key);
+        self.itemsCount_ = self.storage_->countLogs();
+        self.checkPendingLogs();
+    });
+}
+
+// ---- deleting -----------------------------------------------------------------------------------
+
+void TLMChannelUnitDefault::deleteAllLogsWithError(const TLMError& error) {
+    onQueue([error](TLMChannelUnitDefault& self) { self.deleteAllLogsWithErrorSync(error); });
+}
+
+void TLMChannelUnitDefault::deleteAllLogsWithErrorSync(const TLMError& error) {
+    for (const auto& batchId : pendingBatchIds_) storage_->deleteLogsWithBatchId(batchId, configuration_->groupId);
+    pendingBatchIds_.clear();
+    for (const auto& log : storage_->deleteLogsWithGroupId(configuration_->groupId)) {
+        notifyFailureBeforeSendingForItem(log, error);
+    }
+}
+
+TLMChannelUnitDefault::State TLMChannelUnitDefault::stateSync() {
+    State state{};
+    auto read = [&] {
+        state = State{enabled_,        paused_,     discardLogs_, pendingBatchQueueFull_, availableBatchFromStorage_,
+                      timerSource_ != nullptr, itemsCount_, pendingBatchIds_.size(), pausedTargetKeys_};
+    };
+    if (logsDispatchQueue_->isCurrent()) {
+        read();
+    } else {
+        logsDispatchQueue_->sync(read);
+    }
+    return state;
+}
