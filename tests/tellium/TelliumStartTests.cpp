@@ -7,12 +7,16 @@
 #include <cstdlib>
 #include <thread>
 
+#include <sqlite3.h>
+
 #include "FakeChannel.h"
+#include "IngestionPeer.h"
 #include "TelliumTestSupport.h"
 #include "platform/defaults/UserDefaults.h"
 #include "tellium/TLMTellium.h"
 #include "tellium/context/TLMSessionContext.h"
 #include "tellium/context/TLMUserIdContext.h"
+#include "tellium/util/TLMPlatformHooks.h"
 #include "tellium/util/TLMTelliumUserDefaults.h"
 #include "tellium/util/TLMUtility.h"
 #include "tellium_analytics/TLMAnalytics.h"
@@ -374,6 +378,63 @@ TEST_F(TelliumStart, SwitchingTheSdkAndAServiceFromTwoThreads) {
     sdk.join();
     service.join();
     EXPECT_TRUE(TLMTellium::isEnabled());
+}
+
+// With the SDK's own channel group and store: disabling the SDK deletes the logs it holds.
+class TelliumWithStore : public TelliumTest {
+protected:
+    void SetUp() override {
+        TelliumTest::SetUp();
+        unsetenv("TELLIUM_DISABLE");
+        TLMAnalytics::resetSharedInstance();
+        TLMCrashes::resetSharedInstance();
+    }
+    void TearDown() override {
+        TLMTellium::resetSharedInstance();
+        TLMAnalytics::resetSharedInstance();
+        TLMCrashes::resetSharedInstance();
+        TelliumTest::TearDown();
+    }
+    // Rows of the store; -1 while it cannot be read.
+    static int storedLogs() {
+        const auto db = TLMPlatform::telliumFolder() / "Logs.sqlite";
+        sqlite3* handle = nullptr;
+        int count = -1;
+        if (sqlite3_open_v2(db.c_str(), &handle, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+            sqlite3_busy_timeout(handle, 1000);
+            sqlite3_stmt* statement = nullptr;
+            if (sqlite3_prepare_v2(handle, "SELECT COUNT(*) FROM logs", -1, &statement, nullptr) == SQLITE_OK &&
+                sqlite3_step(statement) == SQLITE_ROW) {
+                count = sqlite3_column_int(statement, 0);
+            }
+            sqlite3_finalize(statement);
+        }
+        sqlite3_close(handle);
+        return count;
+    }
+    static bool waitForStoredLogs(const std::function<bool(int)>& done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (done(storedLogs())) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
+};
+
+TEST_F(TelliumWithStore, DisablingTheSdkDeletesThePendingLogs) {
+    RefusingPort down;  // the logs stay pending
+    TLMTellium::setLogUrl(down.url());
+    TLMTellium::start("S", {analytics(), crashes()});
+    TLMAnalytics::trackEvent("Started");
+    ASSERT_TRUE(waitForStoredLogs([](int n) { return n >= 2; })) << storedLogs();
+
+    TLMTellium::setEnabled(false);
+    EXPECT_TRUE(waitForStoredLogs([](int n) { return n == 0; })) << storedLogs();
+    TLMAnalytics::trackEvent("While disabled");
+    TLMTellium::setEnabled(true);
+    TLMAnalytics::trackEvent("Enabled again");
+    EXPECT_TRUE(waitForStoredLogs([](int n) { return n >= 1; })) << "the pipeline works again";
 }
 
 }  // namespace
