@@ -1,5 +1,7 @@
 #include "app/AppTelemetry.h"
 
+#include "app/AppLifecycleMapper.h"
+
 #include <openssl/rand.h>
 
 #include <QGuiApplication>
@@ -113,17 +115,9 @@ void install_hooks() {
 void observe_application_states() {
     auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
     if (!app) return;
-    auto background = std::make_shared<bool>(false);
-    QObject::connect(app, &QGuiApplication::applicationStateChanged, app, [background](Qt::ApplicationState state) {
-        if (state == Qt::ApplicationHidden || state == Qt::ApplicationSuspended) {
-            if (*background) return;
-            *background = true;
-            TLMApplicationLifecycle::shared().post(TLMApplicationEvent::didEnterBackground);
-        } else if (state == Qt::ApplicationActive && *background) {
-            *background = false;
-            TLMApplicationLifecycle::shared().post(TLMApplicationEvent::willEnterForeground);
-        }
-    });
+    auto mapper = std::make_shared<AppLifecycleMapper>();
+    QObject::connect(app, &QGuiApplication::applicationStateChanged, app,
+                     [mapper](Qt::ApplicationState state) { mapper->applicationStateChanged(state); });
     QObject::connect(app, &QCoreApplication::aboutToQuit, app,
                      [] { TLMApplicationLifecycle::shared().post(TLMApplicationEvent::willTerminate); });
 }

@@ -18,3 +18,4 @@ void track_app_event(const std::string& event_name);
 
 // Whether DRAVIX_SKIP_TELEMETRY asks to leave the SDK out.
 bool app_telemetry_skipped();
+

@@ -19,8 +19,10 @@
 #include <thread>
 #include <vector>
 
+#include "app/AppLifecycleMapper.h"
 #include "support/TempHome.h"
 #include "tellium/IngestionPeer.h"
+#include "tellium/util/TLMApplicationLifecycle.h"
 
 extern char** environ;
 
@@ -228,6 +230,40 @@ TEST_F(TelemetryLaunch, WithEveryServiceSwitchedOffNoServiceStarts) {
     EXPECT_TRUE(app.running()) << "the launch goes on";
     app.stop();
     EXPECT_TRUE(receivedLogs(peer_.requests()).empty());
+}
+
+}  // namespace
+
+// The application's states as the SDK's life-cycle moments.
+namespace {
+
+struct StateCase {
+    const char* name;
+    std::vector<Qt::ApplicationState> states;
+    std::vector<std::string> posted;
+};
+
+TEST(AppLifecycleMapping, StatesBecomeBackgroundAndForeground) {
+    const StateCase cases[] = {
+        {"inactive is not background", {Qt::ApplicationInactive, Qt::ApplicationActive}, {}},
+        {"hidden then active", {Qt::ApplicationHidden, Qt::ApplicationActive}, {"background", "foreground"}},
+        {"suspended then active", {Qt::ApplicationSuspended, Qt::ApplicationActive}, {"background", "foreground"}},
+        {"hidden twice", {Qt::ApplicationHidden, Qt::ApplicationSuspended, Qt::ApplicationInactive,
+                          Qt::ApplicationActive, Qt::ApplicationActive},
+         {"background", "foreground"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> posted;
+        auto& lifecycle = TLMApplicationLifecycle::shared();
+        const uint64_t b = lifecycle.addObserver(TLMApplicationEvent::didEnterBackground, [&] { posted.push_back("background"); });
+        const uint64_t f = lifecycle.addObserver(TLMApplicationEvent::willEnterForeground, [&] { posted.push_back("foreground"); });
+        AppLifecycleMapper mapper;
+        for (auto state : c.states) mapper.applicationStateChanged(state);
+        lifecycle.removeObserver(b);
+        lifecycle.removeObserver(f);
+        EXPECT_EQ(posted, c.posted);
+    }
 }
 
 }  // namespace
