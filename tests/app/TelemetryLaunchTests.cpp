@@ -222,6 +222,40 @@ TEST_F(TelemetryLaunch, LogsOfALaunchWithoutTheCollectorAreSentByTheNextLaunch) 
     EXPECT_EQ(sessions.size(), 2u) << "the two events come from two launches";
 }
 
+// A telemetry failure never keeps the first window from showing.
+struct FailureCase {
+    const char* name;
+    bool storeUnusable;  // the SDK's folder cannot be made (a file stands in its place)
+    bool collectorDown;  // the collector's port refuses connections
+};
+
+TEST_F(TelemetryLaunch, TheFirstWindowShowsWhateverFailsInTelemetry) {
+    const FailureCase cases[] = {
+        {"store unusable", true, false},
+        {"collector down", false, true},
+        {"both", true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        testsupport::TempHome home;
+        if (c.storeUnusable) {
+            fs::create_directories(home.data() / "DravixFTPClient");
+            testsupport::writeFile(home.data() / "DravixFTPClient" / "Tellium", "not a folder");
+        }
+        telltest::RefusingPort down;
+        const fs::path report = home.root() / "launch.txt";
+        AppProcess app(home, {"DRAVIX_TELEMETRY_URL=" + (c.collectorDown ? down.url() : peer_.baseUrl()),
+                              "DRAVIX_LAUNCH_REPORT=" + report.string()});
+        const auto deadline = Clock::now() + std::chrono::seconds(60);
+        while (!fs::exists(report) && app.running() && Clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        EXPECT_TRUE(fs::exists(report)) << "no window was shown\n" << app.errorOutput();
+        EXPECT_TRUE(app.running()) << app.errorOutput();
+        app.stop();
+    }
+}
+
 TEST_F(TelemetryLaunch, WithEveryServiceSwitchedOffNoServiceStarts) {
     AppProcess app(home_, {"DRAVIX_TELEMETRY_URL=" + peer_.baseUrl(), "TELLIUM_DISABLE=All"});
     ASSERT_TRUE(app.waitForError("No services have been started.")) << app.errorOutput();
