@@ -857,4 +857,28 @@ TEST_F(ChannelUnitTest, WillTerminateGivesTheQueuedWorkUpToASecond) {
     EXPECT_TRUE(finished);
 }
 
+TEST_F(ChannelUnitTest, UntilTheSdkIsPointedAtACollectorNothingIsStored) {
+    telltest::LogRecorder log;
+    auto client = TLMHttpClient::initWithMaxHttpConnectionsPerHost(std::nullopt, std::make_shared<TestReachability>());
+    auto ingestion = TLMTelliumIngestion::initWithHttpClient(client, kTLMDefaultLogUrl, kInstallId);
+    ingestion->setAppSecret(std::string(kSecret));
+    EXPECT_FALSE(ingestion->isReadyToSend());
+    group_ = TLMChannelGroupDefault::initWithIngestion(ingestion, storage_);
+    group_->addDelegate(recorder_);
+    auto unit = group_->addChannelUnitWithConfiguration(TLMChannelUnitConfiguration::initDefaultConfigurationWithGroupId("Units"));
+    for (int i = 0; i < 3; ++i) unit->enqueueItem(eventLog(i), TLMFlagsNormal);
+    settle();
+    EXPECT_EQ(recorder_->of("enqueued").size(), 3u);
+    EXPECT_EQ(storage_->countLogs(), 0u);
+    EXPECT_TRUE(log.contains("but ingestion is not ready to send it.", TLMLogLevelDebug));
+
+    // Pointed at a collector, it stores (and would send) again.
+    group_->setLogUrl("http://127.0.0.1:9");
+    EXPECT_TRUE(ingestion->isReadyToSend());
+    unit->pauseWithIdentifyingObject(this);
+    unit->enqueueItem(eventLog(3), TLMFlagsNormal);
+    settle();
+    EXPECT_EQ(storage_->countLogs(), 1u);
+}
+
 }  // namespace

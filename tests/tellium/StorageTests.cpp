@@ -319,6 +319,28 @@ TEST_F(StorageTest, FullStoreEvictsTheOldestOfTheLowestPriorityNotInABatch) {
     EXPECT_TRUE(storage.saveLog(makeLog("fits again", 4000), "A", 1));
 }
 
+TEST_F(StorageTest, SeveralLogsSavedAtOnceKeepTheirOrderAndAFullStoreStillMakesRoom) {
+    LogRecorder log;
+    TLMLogDBStorage storage(dbPath(), nullptr, kTLMMinimumDatabaseSizeInBytes * 2);
+    std::vector<TLMStorageItem> items;
+    for (int i = 0; i < 5; ++i) items.push_back({makeLog("a" + std::to_string(i)), 1});
+    items.push_back({nullptr, 1});  // not a log: not stored, the others are
+    EXPECT_EQ(storage.saveLogs(items, "A"), (std::vector<bool>{true, true, true, true, true, false}));
+    EXPECT_EQ(load(storage, "A", 10).names, (std::vector<std::string>{"a0", "a1", "a2", "a3", "a4"}));
+
+    // More than the cap holds at once: the write falls back to one by one, each making room.
+    items.clear();
+    for (int i = 0; i < 60; ++i) items.push_back({makeLog("b" + std::to_string(i), 1000), 1});
+    const auto saved = storage.saveLogs(items, "B");
+    EXPECT_EQ(std::count(saved.begin(), saved.end(), true), 60);
+    EXPECT_TRUE(log.contains("The log database is full"));
+    const auto batch = load(storage, "B", 100);
+    ASSERT_FALSE(batch.names.empty());
+    EXPECT_NE(batch.names.front(), "b0");
+    EXPECT_EQ(batch.names.back(), "b59");
+    EXPECT_LE(storage.pageCount() * storage.pageSize(), kTLMMinimumDatabaseSizeInBytes * 2);
+}
+
 TEST_F(StorageTest, SizeCapChangesAndRefusesTooSmallSizes) {
     TLMLogDBStorage storage;
     for (int i = 0; i < 60; ++i) storage.saveLog(makeLog("n" + std::to_string(i), 1000), "A", 1);

@@ -71,7 +71,9 @@ struct SerialQueue::State {
 SerialQueue::SerialQueue(std::string label, QoS qos) : state_(std::make_shared<State>()) {
     state_->label = std::move(label);
     state_->qos = qos;
-    state_->worker = std::thread([s = state_.get()] { s->run(); });
+    // The thread keeps the state alive: a queue destroyed from its own task lets the thread finish
+    // with it (the destructor then detaches instead of joining).
+    state_->worker = std::thread([s = state_] { s->run(); });
 }
 
 SerialQueue::~SerialQueue() {

@@ -106,39 +106,63 @@ void TLMChannelUnitDefault::enqueueItem(const std::shared_ptr<TLMAbstractLog>& i
     const auto delegates = delegatesSnapshot();
     for (const auto& delegate : delegates) delegate->channelPrepareLog(*this, item);
     for (const auto& delegate : delegates) delegate->channelDidPrepareLog(*this, item, internalId, flags);
-    onQueue([item, internalId, flags](TLMChannelUnitDefault& self) { self.enqueueOnQueue(item, internalId, flags); });
+    // Logs enqueued while the queue is busy are taken together, so a burst is stored in one write.
+    bool drainQueued = false;
+    {
+        std::lock_guard<std::mutex> lock(incomingMutex_);
+        drainQueued = !incoming_.empty();
+        incoming_.push_back({item, internalId, flags});
+    }
+    if (!drainQueued) onQueue([](TLMChannelUnitDefault& self) { self.enqueueIncoming(); });
 }
 
-void TLMChannelUnitDefault::enqueueOnQueue(const std::shared_ptr<TLMAbstractLog>& item, const std::string& internalId,
-                                           uint32_t flags) {
+void TLMChannelUnitDefault::enqueueIncoming() {
+    std::vector<Incoming> incoming;
+    {
+        std::lock_guard<std::mutex> lock(incomingMutex_);
+        incoming.swap(incoming_);
+    }
+    if (incoming.empty()) return;
     const auto delegates = delegatesSnapshot();
-    auto completed = [&] {
-        for (const auto& delegate : delegates) delegate->channelDidCompleteEnqueueingLog(*this, item, internalId);
+    auto completed = [&](const Incoming& entry) {
+        for (const auto& delegate : delegates) delegate->channelDidCompleteEnqueueingLog(*this, entry.log, entry.internalId);
     };
-    const bool filtered = std::any_of(delegates.begin(), delegates.end(),
-                                      [&](const auto& delegate) { return delegate->channelUnitShouldFilterLog(*this, item); });
-    if (filtered) {
-        TLMLogDebug(kTLMLogTag, "Log of type '" + typeOf(*item) + "' was filtered out by delegate(s)");
-        completed();
-        return;
+    // Each log in turn: kept out, dropped, or to be stored (in order).
+    std::vector<TLMStorageItem> items;
+    std::vector<std::optional<std::size_t>> storeIndex(incoming.size());
+    for (std::size_t i = 0; i < incoming.size(); ++i) {
+        const auto& entry = incoming[i];
+        const auto& item = entry.log;
+        const bool filtered = std::any_of(delegates.begin(), delegates.end(), [&](const auto& delegate) {
+            return delegate->channelUnitShouldFilterLog(*this, item);
+        });
+        if (filtered) {
+            TLMLogDebug(kTLMLogTag, "Log of type '" + typeOf(*item) + "' was filtered out by delegate(s)");
+            continue;
+        }
+        if (!ingestion_ || !ingestion_->isReadyToSend()) {
+            TLMLogDebug(kTLMLogTag, "Log of type '" + typeOf(*item) +
+                                        "' was not filtered out by delegate(s) but ingestion is not ready to send it.");
+            continue;
+        }
+        if (discardLogs_) {
+            TLMLogWarning(kTLMLogTag,
+                          "Channel " + configuration_->groupId + " disabled in log discarding mode, discard this log.");
+            notifyFailureBeforeSendingForItem(item, connectionPausedError());
+            continue;
+        }
+        TLMLogDebug(kTLMLogTag, "Saving log, type: " + typeOf(*item) + ", flags: " + std::to_string(entry.flags) + ".");
+        storeIndex[i] = items.size();
+        items.push_back({item, entry.flags});
     }
-    if (!ingestion_ || !ingestion_->isReadyToSend()) {
-        TLMLogDebug(kTLMLogTag, "Log of type '" + typeOf(*item) +
-                                    "' was not filtered out by delegate(s) but ingestion is not ready to send it.");
-        completed();
-        return;
+    const std::vector<bool> saved = items.empty() ? std::vector<bool>() : storage_->saveLogs(items, configuration_->groupId);
+    std::size_t stored = 0;
+    for (std::size_t i = 0; i < incoming.size(); ++i) {
+        completed(incoming[i]);
+        if (storeIndex[i] && saved[*storeIndex[i]]) ++stored;
     }
-    if (discardLogs_) {
-        TLMLogWarning(kTLMLogTag, "Channel " + configuration_->groupId + " disabled in log discarding mode, discard this log.");
-        notifyFailureBeforeSendingForItem(item, connectionPausedError());
-        completed();
-        return;
-    }
-    TLMLogDebug(kTLMLogTag, "Saving log, type: " + typeOf(*item) + ", flags: " + std::to_string(flags) + ".");
-    const bool saved = storage_->saveLog(item, configuration_->groupId, flags);
-    completed();
-    if (saved) {
-        ++itemsCount_;
+    if (stored > 0) {
+        itemsCount_ += stored;
         checkPendingLogs();
     }
 }

@@ -89,7 +89,9 @@ private:
                           std::shared_ptr<dispatch::Queue> logsDispatchQueue);
 
     // On the log queue.
-    void enqueueOnQueue(const std::shared_ptr<TLMAbstractLog>& item, const std::string& internalId, uint32_t flags);
+    // Takes every log enqueued so far: filters, checks and stores them (in one write), then counts
+    // them and checks whether to send.
+    void enqueueIncoming();
     void setEnabledSync(bool isEnabled, bool deleteDataOnDisabled);
     void flushQueue();
     void startTimer(uint64_t seconds);
@@ -119,6 +121,14 @@ private:
     std::vector<std::string> pendingBatchIds_;
     std::set<TLMIdentifyingObject> pausedIdentifyingObjects_;
     std::set<std::string> pausedTargetKeys_;
+
+    struct Incoming {
+        std::shared_ptr<TLMAbstractLog> log;
+        std::string internalId;
+        uint32_t flags;
+    };
+    std::mutex incomingMutex_;  // incoming_: filled on the callers' threads, taken on the log queue
+    std::vector<Incoming> incoming_;
 
     std::mutex delegatesMutex_;
     std::vector<std::weak_ptr<TLMChannelDelegate>> delegates_;

@@ -54,19 +54,19 @@ bool TLMLogDBStorage::isReservedLocked(int64_t id) const { return reserved_.coun
 
 // ---- saving --------------------------------------------------------------------------------
 
-bool TLMLogDBStorage::saveLog(const std::shared_ptr<TLMAbstractLog>& log, const std::string& groupId, uint32_t flags) {
-    if (!log) return false;
-    const std::string text = defaults::base64Encode(TLMUtility::archiveKeyedData(*log));
+std::optional<TLMStorageBindableArray> TLMLogDBStorage::insertValuesFor(const TLMAbstractLog& log,
+                                                                       const std::string& groupId, uint32_t flags) {
+    const std::string text = defaults::base64Encode(TLMUtility::archiveKeyedData(log));
     std::optional<std::string> token;
     std::optional<std::string> targetKey;
-    if (std::dynamic_pointer_cast<TLMCommonSchemaLog>(log)) {
-        if (auto tokens = log->transmissionTargetTokens(); tokens && !tokens->empty()) {
+    if (dynamic_cast<const TLMCommonSchemaLog*>(&log)) {
+        if (auto tokens = log.transmissionTargetTokens(); tokens && !tokens->empty()) {
             const std::string& first = *tokens->begin();
             targetKey = TLMUtility::targetKeyFromTargetToken(first);
             token = encrypter_->encryptString(first);
             if (!token) {
                 TLMLogError(kTLMLogTag, "Failed to encrypt the target token; the log is not stored.");
-                return false;
+                return std::nullopt;
             }
         }
     }
@@ -76,14 +76,25 @@ bool TLMLogDBStorage::saveLog(const std::shared_ptr<TLMAbstractLog>& log, const 
     values.addString(token);
     values.addString(targetKey);
     values.addNumber(static_cast<int64_t>(flags & 0xFFu));
+    return values;
+}
+
+void TLMLogDBStorage::logSavedLocked(const std::string& groupId, uint32_t flags) {
+    // A log that sorts before the group's cursor is not held by any batch: start over.
+    if (auto it = cursors_.find(groupId); it != cursors_.end() && static_cast<int64_t>(flags & 0xFFu) > it->second.priority)
+        cursors_.erase(it);
+}
+
+bool TLMLogDBStorage::saveLog(const std::shared_ptr<TLMAbstractLog>& log, const std::string& groupId, uint32_t flags) {
+    if (!log) return false;
+    const auto values = insertValuesFor(*log, groupId, flags);
+    if (!values) return false;
 
     std::lock_guard lock(mutex_);
     for (int attempt = 0;; ++attempt) {
-        int rc = executeNonSelectionQuery(kInsert, values);
+        int rc = executeNonSelectionQuery(kInsert, *values);
         if (rc == SQLITE_DONE) {
-            // A log that sorts before the group's cursor is not held by any batch: start over.
-            if (auto it = cursors_.find(groupId); it != cursors_.end() && static_cast<int64_t>(flags & 0xFFu) > it->second.priority)
-                cursors_.erase(it);
+            logSavedLocked(groupId, flags);
             return true;
         }
         if (recoverIfDamaged(rc) && attempt == 0) continue;
@@ -98,6 +109,36 @@ bool TLMLogDBStorage::saveLog(const std::shared_ptr<TLMAbstractLog>& log, const 
             return false;
         }
     }
+}
+
+std::vector<bool> TLMLogDBStorage::saveLogs(const std::vector<TLMStorageItem>& items, const std::string& groupId) {
+    if (items.size() <= 1) return TLMStorage::saveLogs(items, groupId);
+    std::vector<std::optional<TLMStorageBindableArray>> values;
+    values.reserve(items.size());
+    for (const auto& item : items) {
+        values.push_back(item.log ? insertValuesFor(*item.log, groupId, item.flags) : std::nullopt);
+    }
+    std::vector<bool> saved(items.size(), false);
+    std::lock_guard lock(mutex_);
+    if (executeNonSelectionQuery("BEGIN", {}) == SQLITE_DONE) {
+        bool failed = false;
+        for (std::size_t i = 0; i < items.size() && !failed; ++i) {
+            if (!values[i]) continue;
+            failed = executeNonSelectionQuery(kInsert, *values[i]) != SQLITE_DONE;
+            saved[i] = !failed;
+        }
+        if (!failed && executeNonSelectionQuery("COMMIT", {}) == SQLITE_DONE) {
+            for (std::size_t i = 0; i < items.size(); ++i) {
+                if (saved[i]) logSavedLocked(groupId, items[i].flags);
+            }
+            return saved;
+        }
+        executeNonSelectionQuery("ROLLBACK", {});
+    }
+    // Something failed (a full store, a damaged file): none of them is stored yet; one at a time,
+    // each making room as needed.
+    for (std::size_t i = 0; i < items.size(); ++i) saved[i] = saveLog(items[i].log, groupId, items[i].flags);
+    return saved;
 }
 
 bool TLMLogDBStorage::evictOneLocked() {

@@ -29,6 +29,8 @@ public:
                              int64_t maxSizeInBytes = kTLMDefaultDatabaseSizeInBytes);
 
     bool saveLog(const std::shared_ptr<TLMAbstractLog>& log, const std::string& groupId, uint32_t flags) override;
+    // All in one transaction (one write to disk); when that fails, one by one as saveLog does.
+    std::vector<bool> saveLogs(const std::vector<TLMStorageItem>& items, const std::string& groupId) override;
     bool loadLogsWithGroupId(const std::string& groupId, std::size_t limit,
                              const std::optional<std::vector<std::string>>& excludedTargetKeys,
                              const TLMLoadDataCompletionHandler& completionHandler) override;
@@ -46,6 +48,9 @@ protected:
 
 private:
     using BatchKey = std::pair<std::string, std::string>;  // group id, batch id
+    std::optional<TLMStorageBindableArray> insertValuesFor(const TLMAbstractLog& log, const std::string& groupId,
+                                                           uint32_t flags);
+    void logSavedLocked(const std::string& groupId, uint32_t flags);
     bool evictOneLocked();
     bool isReservedLocked(int64_t id) const;
     void deleteIdsLocked(const std::vector<int64_t>& ids);

@@ -12,11 +12,24 @@
 using TLMLoadDataCompletionHandler =
     std::function<void(const std::vector<std::shared_ptr<TLMAbstractLog>>& logs, const std::optional<std::string>& batchId)>;
 
+// A log to store, with its flags.
+struct TLMStorageItem {
+    std::shared_ptr<TLMAbstractLog> log;
+    uint32_t flags = 0;
+};
+
 class TLMStorage {
 public:
     virtual ~TLMStorage() = default;
     // Stores the log with its group id and, as its priority, the low 8 bits of the flags.
     virtual bool saveLog(const std::shared_ptr<TLMAbstractLog>& log, const std::string& groupId, uint32_t flags) = 0;
+    // Stores several logs of a group (a store may write them at once); whether each was stored.
+    virtual std::vector<bool> saveLogs(const std::vector<TLMStorageItem>& items, const std::string& groupId) {
+        std::vector<bool> saved;
+        saved.reserve(items.size());
+        for (const auto& item : items) saved.push_back(saveLog(item.log, groupId, item.flags));
+        return saved;
+    }
     // Up to `limit` logs of the group that no batch holds and whose target key is not excluded,
     // highest priority first, then oldest first; they are reserved under a new batch id for the
     // rest of the process. The handler runs before the call returns. Answers whether more

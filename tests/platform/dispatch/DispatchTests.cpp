@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -39,6 +40,27 @@ TEST(SerialQueue, AThrowingTaskDoesNotStopTheQueue) {
     queue.async([&] { ran = true; });
     queue.sync([] {});
     EXPECT_TRUE(ran);
+}
+
+TEST(SerialQueue, AQueueWhoseLastOwnerGoesInItsOwnTaskRunsTheRestOfThatTaskAndStops) {
+    // The last owner of a queue may be released by one of its tasks (an object that owns the queue
+    // and whose last reference a task held); the worker must not run on freed state afterwards.
+    auto queue = std::make_shared<dispatch::SerialQueue>("owned by its task");
+    std::promise<void> released, testLetGo;
+    auto done = released.get_future();
+    auto letGo = testLetGo.get_future().share();
+    std::atomic<bool> later{false};
+    queue->async([owner = queue, &released, letGo]() mutable {
+        letGo.wait();  // the test's own reference is gone: this one is the last
+        owner.reset();
+        released.set_value();
+    });
+    queue->async([&later] { later = true; });  // queued before the release: still runs
+    queue.reset();
+    testLetGo.set_value();
+    done.wait();
+    for (int i = 0; i < 2000 && !later; ++i) std::this_thread::sleep_for(1ms);
+    EXPECT_TRUE(later);
 }
 
 TEST(MainQueue, HandPumpedQueueRunsOnlyWhenDrained) {
