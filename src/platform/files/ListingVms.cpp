@@ -2,6 +2,8 @@
 // then the owner and the protection, which are not read. A name too long for its column stands
 // alone on its line and the entry goes on in the next one (ListingParsers joins the two).
 
+#include <limits>
+
 #include "platform/files/ListingFamilies.h"
 
 namespace files::parse::families {
@@ -18,20 +20,20 @@ bool vmsName(std::string_view token, std::size_t& semicolon) {
     return semicolon != std::string_view::npos && semicolon > 0 && allDigits(token.substr(semicolon + 1));
 }
 
+bool toBlocks(std::string_view s, std::int64_t& size) {
+    if (!toNumber(s, size) || size > std::numeric_limits<std::int64_t>::max() / kBlock) return false;
+    size *= kBlock;
+    return true;
+}
+
 // "12/18" (used and allocated blocks), "12" (blocks), "14KB".
 bool vmsSize(std::string_view s, std::int64_t& size) {
     const std::size_t slash = s.find('/');
     if (slash != std::string_view::npos) {
         std::int64_t allocated;
-        if (!toNumber(s.substr(0, slash), size) || !toNumber(s.substr(slash + 1), allocated)) return false;
-        size *= kBlock;
-        return true;
+        return toNumber(s.substr(slash + 1), allocated) && toBlocks(s.substr(0, slash), size);
     }
-    if (toNumber(s, size)) {
-        size *= kBlock;
-        return true;
-    }
-    return toUnitSize(s, size);
+    return toBlocks(s, size) || toUnitSize(s, size);
 }
 
 // "5-APR-2001" or "05-APR-01".
@@ -52,7 +54,8 @@ bool vmsDate(std::string_view s, LineDate& date) {
 }  // namespace
 
 bool vmsLoneName(std::string_view line) {
-    if (line.empty() || line.front() == ' ' || line.front() == '\t') return false;
+    if (line.empty() || line.front() == ' ' || line.front() == '\t' || line.find(';') == std::string_view::npos)
+        return false;
     const Tokens t = tokenize(line, 2);
     std::size_t semicolon;
     return t.size() == 1 && vmsName(t[0].text, semicolon);

@@ -393,6 +393,7 @@ INSTANTIATE_TEST_SUITE_P(
                  Expected{"DATA.BIN", FileType::regular, 14336, at(2001, 4, 5, 16, 21)}},
         ListCase{"LOG.TXT;1                9       1-JAN-2020 00:00:00.45", Expected{"LOG.TXT", FileType::regular, 4608, at(2020, 1, 1)}},
         ListCase{"SECRET.TXT;1   %RMS-E-PRV, insufficient privilege or file protection violation", std::nullopt},
+        ListCase{"HUGE.TXT;1   33333333333333333/3   5-APR-2001 16:21:01", std::nullopt},  // no size in bytes fits
         ListCase{"Directory DISK$USER:[WEB]", std::nullopt},
         // AS/400.
         ListCase{"WEBOWNER        77824 02/23/00 15:09:55 *DIR       images/", Expected{"images", FileType::directory, -1, at(2000, 2, 23, 15, 9, 55)}},
