@@ -284,8 +284,8 @@ int monthIndex(std::string_view name) {
 bool parseClock(std::string_view text, int& h, int& mi, int& s) {
     // H:MM, HH:MM, HH:MM:SS
     s = 0;
-    const std::size_t colon = text.find(':');
-    if (colon != 1 && colon != 2) return false;
+    const std::size_t colon = text.size() > 1 && text[1] == ':' ? 1 : text.size() > 2 && text[2] == ':' ? 2 : 0;
+    if (colon == 0) return false;
     if (text.size() != colon + 3 && text.size() != colon + 6) return false;
     if (!toNumber(text.substr(0, colon), h) || !toNumber(text.substr(colon + 1, 2), mi)) return false;
     if (text.size() == colon + 6 && (text[colon + 3] != ':' || !toNumber(text.substr(colon + 4, 2), s))) return false;
@@ -309,8 +309,9 @@ int expandYear(std::string_view digits, int y) {
 bool numericDate(std::string_view text, NumericOrder order, int& y, int& mo, int& d) {
     if (!text.empty() && text.back() == '.') text.remove_suffix(1);
     if (text.size() < 5 || text.size() > 10 || !isDigit(text.front())) return false;
-    const std::size_t first = text.find_first_of("-/.");
-    if (first == std::string_view::npos) return false;
+    std::size_t first = 1;
+    while (first < text.size() && isDigit(text[first])) ++first;
+    if (first == text.size() || (text[first] != '-' && text[first] != '/' && text[first] != '.')) return false;
     const char sep = text[first];
     const std::size_t second = text.find(sep, first + 1);
     if (second == std::string_view::npos || text.find(sep, second + 1) != std::string_view::npos) return false;
@@ -492,6 +493,8 @@ std::optional<LineDate> lineDate(const Tokens& t, std::size_t m) {
         date.last = m + 2;
         return date;
     }
+    // Digits alone start no other form (owners, groups and sizes are tried here often).
+    if (allDigits(first)) return std::nullopt;
     date = {};
     // Year first with a month name, as Hungarian writes it: "2014. márc. 15. 10:00".
     if (m + 2 < t.size() && first.size() == 5 && first.back() == '.' &&

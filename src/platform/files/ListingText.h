@@ -42,7 +42,7 @@ struct Token {
 
 // The first few blank-separated tokens of a line (a name may hold more blanks than that).
 struct Tokens {
-    static constexpr std::size_t kMax = 16;
+    static constexpr std::size_t kMax = 12;
     Token items[kMax];
     std::size_t count = 0;
     std::size_t size() const { return count; }

@@ -11,10 +11,19 @@ using namespace text;
 
 namespace {
 
+bool permissionLetter(char c) {
+    switch (c) {
+        case 'r': case 'w': case 'x': case 's': case 'S': case 't': case 'T': case 'l': case 'L': case '-': case '?':
+            return true;
+        default:
+            return false;
+    }
+}
+
 bool letterMode(std::string_view field) {
     if (field.size() < 10 || std::strchr("-dlbcpsD", field[0]) == nullptr) return false;
     for (std::size_t i = 1; i < 10; ++i) {
-        if (std::strchr("rwxsStTlL-?", field[i]) == nullptr) return false;
+        if (!permissionLetter(field[i])) return false;
     }
     return true;
 }

@@ -54,8 +54,11 @@ bool vmsDate(std::string_view s, LineDate& date) {
 }  // namespace
 
 bool vmsLoneName(std::string_view line) {
-    if (line.empty() || line.front() == ' ' || line.front() == '\t' || line.find(';') == std::string_view::npos)
-        return false;
+    if (line.empty() || line.front() == ' ' || line.front() == '\t') return false;
+    // One token: nothing but blanks after the first blank (most lines end this test early).
+    std::size_t blank = 0;
+    while (blank < line.size() && line[blank] != ' ' && line[blank] != '\t') ++blank;
+    if (skipBlanks(line, blank) < line.size()) return false;
     const Tokens t = tokenize(line, 2);
     std::size_t semicolon;
     return t.size() == 1 && vmsName(t[0].text, semicolon);
