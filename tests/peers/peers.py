@@ -12,6 +12,9 @@ Kinds:
              told that logins need TLS, each with its own reply; a folder named "garbled listing"
              lists as lines that are no MLSD
     pyftpd-limit  pyftpdlib taking at most 2 connections per address ("421 Too many connections")
+    pyftpd-lax  pyftpdlib answering less, as some small servers do: no MLST or MLSD (nor in FEAT),
+             "LIST -a NAME" answered 550 (the "-a" read as part of the name), every SITE command
+             answered 502, and MKD of a folder that exists answered 257 as if it were made
     pureftpd pure-ftpd, a virtual user not locked into its home (ROOT), as a real server shows it;
              run from its Debian package unpacked into the build folder (it conflicts with vsftpd)
     pureftpd-limit  the same with at most 2 connections per address
@@ -23,6 +26,8 @@ Kinds:
              folder under /digest with Digest authentication (DIGEST_URL)
     nginx    nginx with its dav module and the dav-ext module (PROPFIND, OPTIONS), Basic
              authentication
+    nginx-core  nginx with only its core dav module (PUT, DELETE, MKCOL, COPY, MOVE): PROPFIND is
+             answered 405, so it offers no folder listings
     lighttpd lighttpd with mod_webdav (properties in SQLite), Basic authentication
     davlax   a small WebDAV server (Basic authentication) that behaves the way lax servers seen
              in the field do: it ignores "Overwrite: F" and replaces the destination, answers
@@ -58,6 +63,13 @@ Misbehaving FTP servers, armed per folder by a marker file the test puts on pyft
     NO_RENAME_OVER_MARKER (".dravix-no-rename-over"): a rename onto a name that exists is
         refused with "550 Cannot rename over an existing file".
     NO_CHMOD_MARKER (".dravix-no-chmod"): SITE CHMOD is refused with "550 Permission denied".
+    NO_LIST_NAME_MARKER (".dravix-no-list-name"): LIST of a file in the folder is refused with
+        "550 No such file or directory." (a listing of the folder itself still works).
+    NO_LIST_MARKER (".dravix-no-list"): every LIST of the folder or of a file in it is refused
+        with "550 Listing not allowed.".
+    CANNED_LIST_MARKER (".dravix-canned-list"): LIST of the folder sends the marker file's bytes
+        as they are, a listing in whatever form the test wrote (pyftpd-lax lists with LIST only,
+        so its listings of such a folder are these bytes).
 """
 
 import argparse
@@ -78,6 +90,9 @@ SHORT_UPLOADS_MARKER = ".dravix-short-uploads"
 NO_DOT_UPLOADS_MARKER = ".dravix-no-dot-uploads"
 NO_RENAME_OVER_MARKER = ".dravix-no-rename-over"
 NO_CHMOD_MARKER = ".dravix-no-chmod"
+NO_LIST_NAME_MARKER = ".dravix-no-list-name"
+NO_LIST_MARKER = ".dravix-no-list"
+CANNED_LIST_MARKER = ".dravix-canned-list"
 # Uploads into a folder holding this file arrive at SLOW_UPLOAD_BYTES_PER_SECOND (pyftpdlib only),
 # so a test can act while an upload is on its way.
 SLOW_UPLOAD_MARKER = ".dravix-slow-upload"
@@ -253,7 +268,36 @@ def serve_ftp(args):
                 folder = self.fs.ftpnorm(" ".join(names)) if names else self.fs.cwd
                 with open(args.request_log, "a", encoding="utf-8", errors="surrogateescape") as log:
                     log.write(f"{cmd} {folder}\n")
+            if args.lax and self.authenticated:
+                if cmd == "SITE":
+                    self.respond("502 Command not implemented.")
+                    return None
+                if cmd == "LIST" and arg.startswith("-") and " " in arg.strip():
+                    # "-a NAME" taken for one name, which is not there.
+                    self.respond("550 No such file or directory.")
+                    return None
             return super().pre_process_command(line, cmd, arg)
+
+        def ftp_LIST(self, path):
+            folder = path if self.fs.isdir(path) else os.path.dirname(path)
+            if os.path.exists(os.path.join(folder, NO_LIST_MARKER)):
+                self.respond("550 Listing not allowed.")
+                return None
+            if not self.fs.isdir(path) and marked(path, NO_LIST_NAME_MARKER):
+                self.respond("550 No such file or directory.")
+                return None
+            canned = os.path.join(folder, CANNED_LIST_MARKER)
+            if self.fs.isdir(path) and os.path.exists(canned):
+                with open(canned, "rb") as f:
+                    self.push_dtp_data(f.read(), isproducer=False, cmd="LIST")
+                return path
+            return super().ftp_LIST(path)
+
+        def ftp_MKD(self, path):
+            if args.lax and self.fs.isdir(path):
+                self.respond('257 "%s" directory created.' % self.fs.fs2ftp(path).replace('"', '""'))
+                return path
+            return super().ftp_MKD(path)
 
         def ftp_SIZE(self, path):
             if args.size_for_folders and self.fs.isdir(path):
@@ -294,6 +338,8 @@ def serve_ftp(args):
 
     if fs_class is not None:
         Handler.abstracted_fs = fs_class
+    if args.lax:
+        Handler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items() if k not in ("MLSD", "MLST")}
     Handler.dtp_handler = CuttingDTPHandler
     Handler.authorizer = authorizer
     Handler.banner = "dravix test ftp"
@@ -539,6 +585,10 @@ def start_pyftpdx(d, env_path):
 
 def start_pyftpd_limit(d, env_path):
     return start_pyftpd(d, env_path, "pyftpd-limit", ("--max-per-ip", "2"))
+
+
+def start_pyftpd_lax(d, env_path):
+    return start_pyftpd(d, env_path, "pyftpd-lax", ("--lax",))
 
 
 def pure_ftpd_dir(d):
@@ -917,7 +967,7 @@ master_process on;
 worker_processes 1;
 pid {run}/nginx.pid;
 error_log {run}/error.log warn;
-load_module {dav_ext};
+{load_dav_ext}
 events {{
     worker_connections 256;
 }}
@@ -937,7 +987,7 @@ http {{
         client_max_body_size 0;
         location / {{
             dav_methods PUT DELETE MKCOL COPY MOVE;
-            dav_ext_methods PROPFIND OPTIONS;
+            {dav_ext_methods}
             dav_access user:rw group:rw all:rw;
             auth_basic "dravix test";
             auth_basic_user_file {run}/htpasswd;
@@ -947,18 +997,19 @@ http {{
 """
 
 
-def start_nginx(d, env_path):
+def start_nginx(d, env_path, kind="nginx"):
+    core_only = kind == "nginx-core"
     if not os.path.exists(NGINX):
         write_env(env_path, {"SKIP": f"nginx is not installed ({NGINX}, package nginx)"})
         return 0
-    if not os.path.exists(NGINX_DAV_EXT):
+    if not core_only and not os.path.exists(NGINX_DAV_EXT):
         write_env(env_path, {"SKIP": f"the nginx dav-ext module is missing ({NGINX_DAV_EXT}, "
                                      "package libnginx-mod-http-dav-ext)"})
         return 0
     if not os.path.exists(shutil.which("htpasswd") or "/usr/bin/htpasswd"):
         write_env(env_path, {"SKIP": "htpasswd is not installed (package apache2-utils)"})
         return 0
-    run = fresh_dir(os.path.join(d, "nginx"), 0o755)
+    run = fresh_dir(os.path.join(d, kind), 0o755)
     root = fresh_dir(os.path.join(run, "root"), 0o777)
     fresh_dir(os.path.join(run, "tmp"), 0o777)
     user, password = "dravix", "pw-" + secrets.token_hex(8)
@@ -968,12 +1019,14 @@ def start_nginx(d, env_path):
         port = free_port()
         conf = os.path.join(run, "nginx.conf")
         with open(conf, "w") as f:
-            f.write(NGINX_CONF.format(run=run, port=port, root=root, dav_ext=NGINX_DAV_EXT, user_line=user_line))
+            f.write(NGINX_CONF.format(run=run, port=port, root=root, user_line=user_line,
+                                      load_dav_ext="" if core_only else f"load_module {NGINX_DAV_EXT};",
+                                      dav_ext_methods="" if core_only else "dav_ext_methods PROPFIND OPTIONS;"))
         # -e: the log nginx opens before it has read its configuration.
         proc = spawn([NGINX, "-p", run, "-c", conf, "-e", os.path.join(run, "error.log")],
                      os.path.join(run, "server.log"))
         if wait_for_port(port, proc) and answers_http(port, proc):
-            record_pid(d, "nginx", proc.pid)
+            record_pid(d, kind, proc.pid)
             write_env(env_path, {"PORT": port, "USER": user, "PASSWORD": password, "ROOT": root,
                                  "URL": f"http://127.0.0.1:{port}"})
             return 0
@@ -1000,6 +1053,10 @@ webdav.activate = "enable"
 webdav.is-readonly = "disable"
 webdav.sqlite-db-name = "{run}/db/webdav.sqlite"
 """
+
+
+def start_nginx_core(d, env_path):
+    return start_nginx(d, env_path, "nginx-core")
 
 
 def start_lighttpd(d, env_path):
@@ -1093,6 +1150,7 @@ STARTERS = {"pyftpd": start_pyftpd, "pyftpdx": start_pyftpdx, "pyftpd-limit": st
             "pureftpd": start_pureftpd, "pureftpd-limit": start_pureftpd_limit,
             "proftpd": start_proftpd, "proftpd-tls": start_proftpd_tls,
             "vsftpd": start_vsftpd, "apache": start_apache, "silent": start_silent}
+STARTERS.update({"pyftpd-lax": start_pyftpd_lax, "nginx-core": start_nginx_core})
 STARTERS.update({"nginx": start_nginx, "lighttpd": start_lighttpd, "davlax": start_davlax,
                  "ingestion": start_ingestion})
 
@@ -1178,6 +1236,7 @@ def main():
     p.add_argument("--tls-users", action="store_true")
     p.add_argument("--garbled-listings", action="store_true")
     p.add_argument("--max-per-ip", type=int, default=0)
+    p.add_argument("--lax", action="store_true")
     p.add_argument("--request-log", required=True)
     p = sub.add_parser("serve-davlax")
     p.add_argument("--root", required=True)

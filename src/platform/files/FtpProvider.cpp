@@ -4,12 +4,15 @@
 // per request). Passive mode (EPSV, then PASV), MLSD with a remembered fallback to "LIST -a".
 // Raw commands (MKD, DELE, RMD, RNFR/RNTO) go through a transfer without body; the server's
 // reply lines are captured for error texts. Nothing here overwrites unless asked to: create-new
-// writes, copies and moves check the target first. Replacing a file goes through a temporary
-// file beside it (see replaceFile), so a cut upload leaves the old file whole.
+// writes, new folders, copies and moves check the target first (some servers answer 257 to MKD
+// of a folder that exists). Replacing a file goes through a temporary file beside it (see
+// replaceFile), so a cut upload leaves the old file whole. Listing lines that cannot be read
+// are logged, each once.
 
 #include <atomic>
 #include <cstdio>
 #include <random>
+#include <unordered_set>
 
 #include "platform/files/CurlProvider.h"
 #include "platform/files/ListingParsers.h"
@@ -127,6 +130,8 @@ public:
                 auto root = rootFolder(s, op);
                 if (root.error) return *root.error;
                 const std::string target = onServer(root.value, path::join(parent, name));
+                // Some servers answer 257 to MKD of a folder that is there: look first.
+                if (auto e = requireAbsent(s, op, target)) return *e;
                 TransferResult r = command(s, op, {"MKD " + target});
                 if (r.ok()) return {};
                 if (r.cancelled || r.silent) return transportError(r);
@@ -379,8 +384,15 @@ private:
         return readable(parse::readList(r.body, entriesFolder, std::chrono::system_clock::now()));
     }
 
-    // A listing with lines of which none could be read is no empty folder.
-    static Outcome<std::vector<FileObject>> readable(parse::Listing listing) {
+    // A listing with lines of which none could be read is no empty folder. The lines that could
+    // not be read are logged.
+    Outcome<std::vector<FileObject>> readable(parse::Listing listing) {
+        logUnreadLines(listing);
+        if (listing.unsupportedForm) {
+            FileError error = FileError::make(ErrorKind::other);
+            error.message = "The server's folder listing is in a form that is not supported (a mainframe data set listing).";
+            return error;
+        }
         if (listing.entries.empty() && listing.unreadLines > 0) {
             FileError error = FileError::make(ErrorKind::other);
             error.message = "The server's folder listing could not be read.";
@@ -414,6 +426,8 @@ private:
         bool known = false;  // the server described it: it exists
         FileType type = FileType::unknown;
         std::optional<unsigned> mode;
+        bool fromList = false;  // asked with LIST (the server has no MLST)
+        bool absent = false;    // a listing that was read whole does not have it
     };
 
     // Replaces a file so that a cut transfer cannot leave a fragment in its place: the bytes go
@@ -468,6 +482,15 @@ private:
         if (facts.known && facts.type != FileType::regular) {
             // A link is written through, as it always was; a folder gets the server's own refusal.
             discard(s, temp, r);
+            return upload(s, op, target, data);
+        }
+        if (facts.fromList && !facts.absent && !facts.mode) {
+            // The file may be there with permissions the rename would not keep (a private file
+            // could become readable): write in place.
+            discard(s, temp, r);
+            logPlainWrite(target, facts.known ? "the server's listing does not show the file's permissions"
+                                              : "the server's listings did not tell whether the file exists and "
+                                                "with which permissions");
             return upload(s, op, target, data);
         }
         if (facts.mode) {
@@ -556,31 +579,44 @@ private:
         }
         return facts;
     }
-    // "LIST -a <name>" in the file's folder; an error only when the transfer itself broke.
+    // What LIST tells about the file a save replaces, on a server without MLST: "LIST -a NAME"
+    // in the file's folder; when the server refuses that (some read "-a" as part of the name)
+    // or gives nothing readable, "LIST NAME"; then the folder's own listing ("LIST -a"). A
+    // listing read whole that does not show the file says it is absent; when no listing could
+    // be read, nothing is known. An error only when a transfer itself broke.
     Outcome<TargetFacts> listFacts(Session& s, Operation& op, const std::string& target) const {
         const std::string name = path::lastComponent(target);
-        prepare(s);
-        StringList quote{"*OPTS UTF8 ON"};
-        const std::string request = "LIST -a " + name;
-        curl_easy_setopt(s.easy(), CURLOPT_URL, folderUrl(path::parent(target)).c_str());
-        curl_easy_setopt(s.easy(), CURLOPT_CUSTOMREQUEST, request.c_str());
-        curl_easy_setopt(s.easy(), CURLOPT_QUOTE, quote.get());
-        TransferResult r = perform(s, op);
-        if (r.cancelled || r.silent) return transportError(r);
-        TargetFacts facts;
-        if (!r.ok()) return facts;
+        const std::string folder = path::parent(target);
+        const std::string wanted = "/" + name;
         const auto now = std::chrono::system_clock::now();
-        std::size_t start = 0;
-        while (start < r.body.size()) {
-            std::size_t end = std::min(r.body.find('\n', start), r.body.size());
-            std::string_view line = std::string_view(r.body).substr(start, end - start);
-            start = end + 1;
-            auto entry = parse::listLine(line, "/", now);
-            if (!entry || entry->name != name) continue;  // a server may read the name as a pattern
-            facts.known = true;
-            facts.type = entry->type;
-            facts.mode = parse::listMode(line);
-            break;
+        TargetFacts facts;
+        facts.fromList = true;
+        for (const std::string& request : {"LIST -a " + name, "LIST " + name, std::string("LIST -a")}) {
+            prepare(s);
+            StringList quote{"*OPTS UTF8 ON"};
+            curl_easy_setopt(s.easy(), CURLOPT_URL, folderUrl(folder).c_str());
+            curl_easy_setopt(s.easy(), CURLOPT_CUSTOMREQUEST, request.c_str());
+            curl_easy_setopt(s.easy(), CURLOPT_QUOTE, quote.get());
+            TransferResult r = perform(s, op);
+            if (r.cancelled || r.silent) return transportError(r);
+            if (!r.ok()) continue;  // refused: ask the next way
+            std::size_t start = 0;
+            while (start < r.body.size()) {
+                std::size_t end = std::min(r.body.find('\n', start), r.body.size());
+                std::string_view line = std::string_view(r.body).substr(start, end - start);
+                start = end + 1;
+                auto entry = parse::listLine(line, "/", now);
+                // A server may read the name as a pattern: only the entry of that very name counts.
+                if (!entry || path::toServer(entry->path) != wanted) continue;
+                facts.known = true;
+                facts.type = entry->type;
+                facts.mode = parse::listMode(line);
+                return facts;
+            }
+            if (parse::readList(r.body, "/", now).unreadLines == 0) {
+                facts.absent = true;
+                return facts;
+            }
         }
         return facts;
     }
@@ -612,6 +648,47 @@ private:
         m.line = __LINE__;
         m.options = 3;
         xlog::Log::sharedInstance().log(xlog::asyncLoggingEnabled(), std::move(m));
+    }
+
+    // Each line a listing could not read goes to the log once for the provider's life, as it
+    // came (control characters escaped, long lines cut), with nothing else of the session.
+    void logUnreadLines(const parse::Listing& listing) {
+        if (listing.unreadSamples.empty() || (xlog::dynamicLogLevel() & xlog::FlagWarning) == 0) return;
+        std::vector<std::string> fresh;
+        {
+            std::lock_guard lock(loggedMutex_);
+            for (const std::string& line : listing.unreadSamples) {
+                if (loggedLines_.size() >= kMaxLoggedLines) break;
+                if (loggedLines_.insert(line).second) fresh.push_back(line);
+            }
+        }
+        for (const std::string& line : fresh) {
+            xlog::Message m;
+            m.message = "FTP folder listing line that could not be read: " + printable(line);
+            m.flag = xlog::FlagWarning;
+            m.file = __FILE__;
+            m.function = "contentsOfDirectory";
+            m.line = __LINE__;
+            m.options = 3;
+            xlog::Log::sharedInstance().log(xlog::asyncLoggingEnabled(), std::move(m));
+        }
+    }
+
+    static std::string printable(std::string_view line) {
+        constexpr std::size_t kMaxShown = 400;
+        std::string out;
+        for (std::size_t i = 0; i < line.size() && out.size() < kMaxShown; ++i) {
+            const auto c = static_cast<unsigned char>(line[i]);
+            if (c < 0x20 || c == 0x7f) {
+                char escaped[5];
+                std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+                out += escaped;
+            } else {
+                out.push_back(static_cast<char>(c));
+            }
+        }
+        if (out.size() >= kMaxShown) out += "...";
+        return out;
     }
 
     // Names a listing gave go into raw commands: they pass the checks every path passes, all
@@ -701,9 +778,13 @@ private:
         return error;
     }
 
+    static constexpr std::size_t kMaxLoggedLines = 1000;
+
     std::atomic<int> mlsd_{unknown};
     std::mutex rootMutex_;
     std::optional<std::string> root_;
+    std::mutex loggedMutex_;
+    std::unordered_set<std::string> loggedLines_;  // unreadable listing lines already logged
 };
 
 std::shared_ptr<FileProvider> makeFtp(BaseUrl base, const Credential& credential, const ProviderOptions& options) {

@@ -7,144 +7,23 @@
 #include <charconv>
 #include <cstring>
 
+#include "platform/files/ListingFamilies.h"
+#include "platform/files/ListingText.h"
 #include "platform/files/RemotePath.h"
 
 namespace files::parse {
 
+using namespace text;
+
 namespace {
 
 using namespace std::chrono;
-
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
-bool iequals(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
-
-bool startsWithI(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && iequals(text.substr(0, prefix.size()), prefix);
-}
-
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
-
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
-    return s;
-}
-
-// Digits only: no field of a listing or a date has a sign ("-2" is no size).
-template <typename T>
-bool toNumber(std::string_view s, T& out) {
-    if (s.empty() || s.front() < '0' || s.front() > '9') return false;
-    auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
-    return ec == std::errc() && ptr == s.data() + s.size();
-}
-
-bool allDigits(std::string_view s) {
-    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-std::optional<Date> makeDate(int y, int mo, int d, int h, int mi, int s, milliseconds frac = {}) {
-    if (y < 1 || y > 9999) return std::nullopt;
-    year_month_day ymd{year{y}, month{static_cast<unsigned>(mo)}, day{static_cast<unsigned>(d)}};
-    if (!ymd.ok() || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 60) return std::nullopt;
-    // A time point counts nanoseconds from 1970, so it holds about 1678 to 2261: a date outside
-    // (less a week, room for a zone offset) is no date rather than an overflow.
-    constexpr auto lowest = time_point_cast<seconds>(system_clock::time_point::min()) + days{7};
-    constexpr auto highest = time_point_cast<seconds>(system_clock::time_point::max()) - days{7};
-    const sys_seconds when = sys_days{ymd} + hours{h} + minutes{mi} + seconds{s};
-    if (when < lowest || when > highest || frac < milliseconds{0} || frac >= seconds{1}) return std::nullopt;
-    return time_point_cast<system_clock::duration>(when + frac);
-}
-
-int monthIndex(std::string_view name) {
-    if (name.size() != 3 && name.size() != 4) return 0;
-    const unsigned key = (static_cast<unsigned char>(lower(name[0])) << 16) |
-                         (static_cast<unsigned char>(lower(name[1])) << 8) | static_cast<unsigned char>(lower(name[2]));
-    switch (key) {
-        case ('j' << 16) | ('a' << 8) | 'n': return 1;
-        case ('f' << 16) | ('e' << 8) | 'b': return 2;
-        case ('m' << 16) | ('a' << 8) | 'r': return 3;
-        case ('a' << 16) | ('p' << 8) | 'r': return 4;
-        case ('m' << 16) | ('a' << 8) | 'y': return 5;
-        case ('j' << 16) | ('u' << 8) | 'n': return 6;
-        case ('j' << 16) | ('u' << 8) | 'l': return 7;
-        case ('a' << 16) | ('u' << 8) | 'g': return 8;
-        case ('s' << 16) | ('e' << 8) | 'p': return 9;
-        case ('o' << 16) | ('c' << 8) | 't': return 10;
-        case ('n' << 16) | ('o' << 8) | 'v': return 11;
-        case ('d' << 16) | ('e' << 8) | 'c': return 12;
-        default: return 0;
-    }
-}
-
-bool parseClock(std::string_view text, int& h, int& mi, int& s) {
-    // HH:MM or HH:MM:SS
-    s = 0;
-    if (text.size() != 5 && text.size() != 8) return false;
-    if (text[2] != ':' || (text.size() == 8 && text[5] != ':')) return false;
-    if (!toNumber(text.substr(0, 2), h) || !toNumber(text.substr(3, 2), mi)) return false;
-    if (text.size() == 8 && !toNumber(text.substr(6, 2), s)) return false;
-    return true;
-}
-
-struct Token {
-    std::string_view text;
-    std::size_t end;  // offset just past the token in the line
-};
-
-struct Tokens {
-    static constexpr std::size_t kMax = 12;
-    Token items[kMax];
-    std::size_t count = 0;
-    std::size_t size() const { return count; }
-    const Token& operator[](std::size_t i) const { return items[i]; }
-};
-
-Tokens tokenize(std::string_view line, std::size_t maxTokens) {
-    Tokens tokens;
-    maxTokens = std::min(maxTokens, Tokens::kMax);
-    std::size_t i = 0;
-    while (i < line.size() && tokens.count < maxTokens) {
-        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
-        if (i >= line.size()) break;
-        std::size_t start = i;
-        while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
-        tokens.items[tokens.count++] = {line.substr(start, i - start), i};
-    }
-    return tokens;
-}
 
 // "folder/" for child paths ("/" for the root).
 std::string childPrefix(std::string_view folder) {
     std::string f = path::normalize(folder);
     if (f != "/") f.push_back('/');
     return f;
-}
-
-// A name the other operations can use: one path component, and nothing a C string would cut
-// short (a NUL inside would make every later command act on another file).
-bool usableName(std::string_view name) {
-    return !name.empty() && name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
-}
-
-FileObject entryFor(std::string_view rawName, std::string_view prefix) {
-    FileObject entry;
-    entry.name = path::decodeLenient(rawName);
-    // The path keeps the name's bytes (see path::fromServer); the name is for display only.
-    entry.path.append(prefix).append(path::fromServer(rawName));
-    entry.isHidden = !entry.name.empty() && entry.name.front() == '.';
-    return entry;
-}
-
-std::string_view stripLineEnd(std::string_view line) {
-    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
-    return line;
 }
 
 template <typename F>
@@ -158,73 +37,14 @@ void forEachLine(std::string_view text, F&& f) {
     }
 }
 
-// A size written with thousands separators ("9,730", "1,234,567") or without.
-bool toGroupedSize(std::string_view text, std::int64_t& out) {
-    std::size_t comma = text.find(',');
-    if (comma == std::string_view::npos) return toNumber(text, out);
-    if (comma == 0 || comma > 3) return false;
-    std::string digits(text.substr(0, comma));
-    for (std::size_t i = comma; i < text.size(); i += 4) {
-        std::string_view group = text.substr(i + 1, 3);
-        if (text[i] != ',' || group.size() != 3 || !allDigits(group)) return false;
-        digits.append(group);
+// Counts a line that could not be read and keeps it for the log, once, up to a limit.
+void noteUnread(Listing& out, std::string_view line) {
+    ++out.unreadLines;
+    if (out.unreadSamples.size() >= Listing::kMaxUnreadSamples) return;
+    for (const std::string& kept : out.unreadSamples) {
+        if (kept == line) return;
     }
-    return allDigits(digits) && toNumber(std::string_view(digits), out);
-}
-
-// Why a line gave no entry: it holds none by its nature (blank, "total N", ".", "..", the
-// folder's own MLSD line), or it could not be read.
-enum class LineKind { entry, none, unreadable };
-
-std::optional<FileObject> dosLine(const Tokens& t, std::string_view line, std::string_view prefix, LineKind& kind) {
-    // "01-02-20  10:30AM       <DIR>          name" / "12-31-2019  11:59PM   1234 name"
-    // "2002-09-02  18:48       <DIR>          name" / "2002-09-02  19:06   9,730 name"
-    if (t.size() < 4) return std::nullopt;
-    std::string_view date = t[0].text, clock = t[1].text;
-    int mo, d, y;
-    if (date.size() == 10 && date[4] == '-' && date[7] == '-') {
-        if (!toNumber(date.substr(0, 4), y) || !toNumber(date.substr(5, 2), mo) || !toNumber(date.substr(8, 2), d))
-            return std::nullopt;
-    } else if ((date.size() == 8 || date.size() == 10) && date[2] == '-' && date[5] == '-') {
-        if (!toNumber(date.substr(0, 2), mo) || !toNumber(date.substr(3, 2), d) || !toNumber(date.substr(6), y))
-            return std::nullopt;
-        if (date.size() == 8) y += (y < 70 ? 2000 : 1900);
-    } else {
-        return std::nullopt;
-    }
-    int h, mi;
-    if (clock.size() == 7 && clock[2] == ':') {
-        if (!toNumber(clock.substr(0, 2), h) || !toNumber(clock.substr(3, 2), mi)) return std::nullopt;
-        std::string_view ampm = clock.substr(5);
-        if (iequals(ampm, "PM") && h < 12) h += 12;
-        else if (iequals(ampm, "AM") && h == 12) h = 0;
-        else if (!iequals(ampm, "AM") && !iequals(ampm, "PM")) return std::nullopt;
-    } else if (clock.size() == 5 && clock[2] == ':') {
-        if (!toNumber(clock.substr(0, 2), h) || !toNumber(clock.substr(3, 2), mi)) return std::nullopt;
-    } else {
-        return std::nullopt;
-    }
-    const bool folder = t[2].text == "<DIR>";
-    std::int64_t size = -1;
-    if (!folder && !toGroupedSize(t[2].text, size)) return std::nullopt;
-    // The name starts one blank after a size, and after the 10 blanks that pad "<DIR>"; any
-    // further blanks are the name's own.
-    std::size_t nameStart = t[2].end;
-    const std::size_t padding = folder ? 10 : 1;
-    for (std::size_t n = 0; n < padding && nameStart < line.size() && line[nameStart] == ' '; ++n) ++nameStart;
-    std::string_view name = line.substr(nameStart);
-    if (name.empty()) return std::nullopt;
-    if (name == "." || name == "..") {
-        kind = LineKind::none;
-        return std::nullopt;
-    }
-    if (!usableName(name)) return std::nullopt;
-    FileObject entry = entryFor(name, prefix);
-    entry.type = folder ? FileType::directory : FileType::regular;
-    entry.size = size;
-    entry.modificationDate = makeDate(y, mo, d, h, mi, 0);
-    kind = LineKind::entry;
-    return entry;
+    out.unreadSamples.emplace_back(line);
 }
 
 // ---- XML with namespaces -------------------------------------------------------------------
@@ -542,7 +362,7 @@ Listing readMlsd(std::string_view listing, std::string_view folder) {
     forEachLine(listing, [&](std::string_view line) {
         LineKind kind;
         if (auto entry = mlsdEntry(line, prefix, kind)) out.entries.push_back(std::move(*entry));
-        else if (kind == LineKind::unreadable) ++out.unreadLines;
+        else if (kind == LineKind::unreadable) noteUnread(out, line);
     });
     return out;
 }
@@ -553,129 +373,86 @@ std::vector<FileObject> mlsd(std::string_view listing, std::string_view folder) 
 
 namespace {
 
-// The date of a LIST line, from its first token on.
-struct LineDate {
-    int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
-    bool hasYear = false;
-    std::size_t last = 0;  // index of the date's last token
-};
-
-bool readYearOrClock(std::string_view when, LineDate& date) {
-    if (when.size() == 4 && allDigits(when)) {
-        toNumber(when, date.y);
-        date.hasYear = true;
-        return true;
-    }
-    return parseClock(when, date.h, date.mi, date.s);
-}
-
-bool isDay(std::string_view text, int& d) { return text.size() <= 2 && toNumber(text, d) && d >= 1 && d <= 31; }
-
-// The date forms of "ls -l" after the size, starting at token m:
-//   "Jun 10 08:30", "Jun 10  2020"   month, day, then the time or the year
-//   "10 Jun 08:30", "10 Jun  2020"   day first
-//   "2005-06-07 21:22"               GNU long-iso
-//   "06-07 21:22"                    GNU iso, a recent file
-std::optional<LineDate> lineDate(const Tokens& t, std::size_t m) {
-    LineDate date;
-    if (m + 2 < t.size()) {
-        if ((date.mo = monthIndex(t[m].text)) && isDay(t[m + 1].text, date.d) && readYearOrClock(t[m + 2].text, date)) {
-            date.last = m + 2;
-            return date;
-        }
-        date = {};
-        if (isDay(t[m].text, date.d) && (date.mo = monthIndex(t[m + 1].text)) && readYearOrClock(t[m + 2].text, date)) {
-            date.last = m + 2;
-            return date;
-        }
-        date = {};
-    }
-    if (m + 1 < t.size() && parseClock(t[m + 1].text, date.h, date.mi, date.s)) {
-        std::string_view day = t[m].text;
-        if (day.size() == 10 && day[4] == '-' && day[7] == '-' && toNumber(day.substr(0, 4), date.y) &&
-            toNumber(day.substr(5, 2), date.mo) && toNumber(day.substr(8, 2), date.d)) {
-            date.hasYear = true;
-            date.last = m + 1;
-            return date;
-        }
-        if (day.size() == 5 && day[2] == '-' && toNumber(day.substr(0, 2), date.mo) &&
-            toNumber(day.substr(3, 2), date.d)) {
-            date.last = m + 1;
-            return date;
-        }
-    }
-    return std::nullopt;
-}
-
-std::optional<FileObject> listEntry(std::string_view line, std::string_view prefix, Date now, int thisYear,
-                                    LineKind& kind) {
+// One LIST line, by the first reader that knows its form (see ListingFamilies.h). Lines that
+// are blank, "total N" or a VMS heading hold no entry.
+std::optional<FileObject> listEntry(std::string_view line, const ListContext& context, LineKind& kind) {
     line = stripLineEnd(line);
     kind = LineKind::none;
-    if (line.empty() || startsWithI(line, "total ")) return std::nullopt;
+    if (line.empty() || startsWithI(line, "total ") || families::vmsHeading(line)) return std::nullopt;
     kind = LineKind::unreadable;
-    auto t = tokenize(line, 12);
-    if (t.size() < 4) return std::nullopt;
-    if (std::isdigit(static_cast<unsigned char>(t[0].text[0]))) return dosLine(t, line, prefix, kind);
-
-    std::string_view perms = t[0].text;
-    if (perms.size() < 10 || std::strchr("-dlbcpsD", perms[0]) == nullptr) return std::nullopt;
-    // Find "<size> <date>"; owner and group may be missing or contain digits.
-    for (std::size_t m = 2; m + 1 < t.size(); ++m) {
-        std::int64_t size;
-        if (!toNumber(t[m - 1].text, size)) continue;
-        auto date = lineDate(t, m);
-        if (!date) continue;
-        std::size_t nameStart = t[date->last].end + 1;  // one blank, then the name verbatim
-        if (nameStart >= line.size()) return std::nullopt;
-        std::string_view name = line.substr(nameStart);
-        if (perms[0] == 'l') {
-            std::size_t arrow = name.find(" -> ");
-            if (arrow != std::string_view::npos) name = name.substr(0, arrow);
-        }
-        if (name.empty()) return std::nullopt;
-        if (name == "." || name == "..") {
-            kind = LineKind::none;
-            return std::nullopt;
-        }
-        if (!usableName(name)) return std::nullopt;
-
-        FileObject entry = entryFor(name, prefix);
-        entry.type = perms[0] == '-' ? FileType::regular
-                     : perms[0] == 'd' ? FileType::directory
-                     : perms[0] == 'l' ? FileType::symbolicLink
-                                       : FileType::unknown;
-        entry.size = size;
-        if (date->hasYear) {
-            entry.modificationDate = makeDate(date->y, date->mo, date->d, date->h, date->mi, date->s);
-        } else {
-            auto when = makeDate(thisYear, date->mo, date->d, date->h, date->mi, date->s);
-            if (when && *when > now + hours{24}) when = makeDate(thisYear - 1, date->mo, date->d, date->h, date->mi, date->s);
-            entry.modificationDate = when;
-        }
-        kind = LineKind::entry;
-        return entry;
+    const Tokens t = tokenize(line);
+    if (t.size() == 0) {
+        kind = LineKind::none;
+        return std::nullopt;
     }
+    std::optional<FileObject> entry;
+    auto tried = [&](std::optional<FileObject> got) {
+        entry = std::move(got);
+        return entry || kind != LineKind::unreadable;
+    };
+    const char first = t[0].text.front();
+    if (first == '+' && tried(families::eplfLine(line, context, kind))) return entry;
+    if (tried(families::unixLine(t, line, context, kind))) return entry;
+    if ((first == 'd' || first == '-') && tried(families::netwareLine(t, line, context, kind))) return entry;
+    if (isDigit(first)) {
+        if (tried(families::dosLine(t, line, context, kind))) return entry;
+        if (tried(families::os2Line(t, line, context, kind))) return entry;
+        if (tried(families::vshellLine(t, line, context, kind))) return entry;
+    }
+    if (tried(families::vmsLine(t, line, context, kind))) return entry;
+    if (tried(families::as400Line(t, line, context, kind))) return entry;
+    if (tried(families::dosNameFirstLine(line, context, kind))) return entry;
+    kind = families::mainframeLine(t, line) ? LineKind::unsupported : LineKind::unreadable;
     return std::nullopt;
 }
 
 int yearOf(Date date) { return static_cast<int>(year_month_day{floor<days>(date)}.year()); }
+
 }  // namespace
 
 std::optional<FileObject> listLine(std::string_view line, std::string_view folder, Date now) {
     LineKind kind;
-    return listEntry(line, childPrefix(folder), now, yearOf(now), kind);
+    const std::string prefix = childPrefix(folder);
+    return listEntry(line, ListContext{prefix, now, yearOf(now)}, kind);
 }
 
 Listing readList(std::string_view listing, std::string_view folder, Date now) {
     Listing out;
     out.entries.reserve(listing.size() / 70 + 1);
     const std::string prefix = childPrefix(folder);
-    const int thisYear = yearOf(now);
-    forEachLine(listing, [&](std::string_view line) {
+    const ListContext context{prefix, now, yearOf(now)};
+    std::size_t mainframeLines = 0;
+    auto take = [&](std::string_view line) {
         LineKind kind;
-        if (auto entry = listEntry(line, prefix, now, thisYear, kind)) out.entries.push_back(std::move(*entry));
-        else if (kind == LineKind::unreadable) ++out.unreadLines;
+        if (auto entry = listEntry(line, context, kind)) {
+            out.entries.push_back(std::move(*entry));
+        } else if (kind == LineKind::unreadable || kind == LineKind::unsupported) {
+            if (kind == LineKind::unsupported) ++mainframeLines;
+            noteUnread(out, line);
+        }
+    };
+    // A VMS name too long for its column stands alone; its entry goes on in the next line.
+    std::string_view pending;
+    std::string joined;
+    forEachLine(listing, [&](std::string_view line) {
+        if (!pending.empty()) {
+            const std::string_view name = pending;
+            pending = {};
+            if (!line.empty() && (line.front() == ' ' || line.front() == '\t')) {
+                joined.assign(name).append(" ").append(line);
+                take(joined);
+                return;
+            }
+            take(name);
+        }
+        if (families::vmsLoneName(line)) {
+            pending = line;
+            return;
+        }
+        take(line);
     });
+    if (!pending.empty()) take(pending);
+    out.unsupportedForm = out.entries.empty() && mainframeLines > 0;
     return out;
 }
 
@@ -707,6 +484,8 @@ std::optional<unsigned> mlsdMode(std::string_view line) {
 
 std::optional<unsigned> listMode(std::string_view line) {
     line = stripLineEnd(line);
+    if (!line.empty() && line.front() == '+') return families::eplfMode(line);
+    if (!line.empty() && isDigit(line.front())) return families::numericMode(line);
     if (line.size() < 10 || std::strchr("-dlbcpsD", line[0]) == nullptr) return std::nullopt;
     // Each of owner, group, others: r, w, then x or its set-id/sticky letter.
     static constexpr unsigned special[3] = {04000, 02000, 01000};

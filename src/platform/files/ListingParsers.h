@@ -20,11 +20,18 @@ std::optional<Date> httpDate(std::string_view text);
 std::optional<Date> rfc3339(std::string_view text);
 
 // What a whole FTP listing gave: its entries, and how many lines were neither an entry nor a
-// line a listing holds besides its entries (blank, "total N", ".", "..", the folder's own MLSD
-// lines). Lines that yield no entry at all mean the listing could not be read.
+// line a listing holds besides its entries (blank, "total N", ".", "..", headings, the folder's
+// own MLSD lines). Lines that yield no entry at all mean the listing could not be read.
 struct Listing {
+    static constexpr std::size_t kMaxUnreadSamples = 100;
+
     std::vector<FileObject> entries;
     std::size_t unreadLines = 0;
+    // The lines that could not be read, each once, as they came (the first kMaxUnreadSamples
+    // different ones), for the log.
+    std::vector<std::string> unreadSamples;
+    // No entry, and lines of a form that is not read at all (mainframe data set listings).
+    bool unsupportedForm = false;
 };
 
 // One MLSD line ("type=file;size=5;modify=20240101120000; name"): the facts run up to the first
@@ -35,19 +42,27 @@ std::optional<FileObject> mlsdLine(std::string_view line, std::string_view folde
 std::vector<FileObject> mlsd(std::string_view listing, std::string_view folder);
 Listing readMlsd(std::string_view listing, std::string_view folder);
 
-// One LIST line: Unix "ls -l" style, with the month before or after the day or GNU's ISO
-// dates ("2005-06-07 21:22", "06-07 21:22"), or MS-DOS/IIS style (either date order, 12- or
-// 24-hour time, sizes with thousands separators). Names keep inner and leading spaces; a
-// link's " -> target" is cut off; "total N", "." and ".." give nothing. Dates without a year
-// take the year of `now`, or the year before when that would put them more than a day after
-// `now`.
+// One LIST line, in any of the forms servers send:
+//   - Unix "ls -l" style: a mode of letters or digits, links, owner, group (or not), size (with
+//     a unit such as "33.5k", run into a long group name, or a device's "major, minor", which
+//     gives no size), a date in any order and language (text::lineDate), or no date at all;
+//   - VShell, with or without the mode ("Apr 04, 2000" dates, folders end in "/");
+//   - MS-DOS/IIS, the date first or the name first ("<DIR>" or the size after the name), either
+//     date order, 12- or 24-hour time, sizes with thousands separators;
+//   - NetWare, EPLF, OS/2, VMS (names without their version, "X.DIR;1" the folder X, sizes in
+//     blocks) and AS/400.
+// Names keep inner blanks (and leading ones where the form shows them); a link's " -> target"
+// is cut off; "total N", headings, "." and ".." give nothing. Dates without a year take the
+// year of `now`, or the year before when that would put them more than a day after `now`.
+// A listing also joins a VMS entry that wraps onto a second line; a single line cannot.
 std::optional<FileObject> listLine(std::string_view line, std::string_view folder, Date now);
 std::vector<FileObject> list(std::string_view listing, std::string_view folder, Date now);
 Listing readList(std::string_view listing, std::string_view folder, Date now);
 
 // A file's permission bits as FTP servers tell them: the "unix.mode" fact of an MLST/MLSD fact
 // line ("0640", "640", also "0o640"), or the mode field that starts a Unix LIST line
-// ("-rw-r-----", with s/S/t/T for the set-id and sticky bits). Nothing when the text has none.
+// ("-rw-r-----", with s/S/t/T for the set-id and sticky bits, or digits: "640", "100640"), or
+// the "up" fact of an EPLF line. Nothing when the text has none.
 std::optional<unsigned> mlsdMode(std::string_view line);
 std::optional<unsigned> listMode(std::string_view line);
 

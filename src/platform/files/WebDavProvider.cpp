@@ -343,7 +343,7 @@ private:
         return httpError(r, verb);
     }
 
-    static FileError multistatusError(const TransferResult& r, Verb verb) {
+    FileError multistatusError(const TransferResult& r, Verb verb) const {
         auto failure = parse::firstMultistatusFailure(r.body);
         if (!failure) return FileError::make(ErrorKind::other, "the server reported a partial failure");
         FileError error = statusError(failure->status, failure->text, verb);
@@ -351,7 +351,7 @@ private:
         return error;
     }
 
-    static FileError statusError(long status, const std::string& text, Verb verb) {
+    FileError statusError(long status, const std::string& text, Verb verb) const {
         FileError error;
         switch (status) {
             case 401: error = FileError::make(ErrorKind::loginRejected); break;
@@ -361,6 +361,11 @@ private:
             case 405:
                 error = (verb == Verb::mkcol || verb == Verb::put) ? FileError::make(ErrorKind::alreadyExists)
                                                                    : FileError::fromServer(405, text);
+                if (verb == Verb::propfind) {
+                    // A web server without WebDAV listings (nginx with only its core dav module).
+                    error.message = "The server at " + base_.display() +
+                                    " does not offer WebDAV folder listings (PROPFIND), so the app cannot browse it.";
+                }
                 break;
             case 409:
                 // Only a new file or folder has a parent to miss; elsewhere 409 is the server's own.
@@ -375,7 +380,7 @@ private:
         return error;
     }
 
-    static FileError httpError(const TransferResult& r, Verb verb) {
+    FileError httpError(const TransferResult& r, Verb verb) const {
         if (!r.ok()) return transportError(r);
         const long status = r.responseCode;
         const std::string text = parse::statusText(r.lastReply());

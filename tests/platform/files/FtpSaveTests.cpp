@@ -1,8 +1,10 @@
 // Saving over FTP against the real servers, some of them made to misbehave by marker files
 // (tests/peers/peers.py): a replaced file changes only once a complete copy stands beside it,
 // keeps its permission bits, and servers that refuse the temporary file or the rename get a
-// plain write that the log reports. Also: names a server lists go through the path checks
-// before they go into commands.
+// plain write that the log reports. A server without MLST that refuses "LIST -a NAME" tells
+// the mode through "LIST NAME" or its folder's listing; when nothing tells it, the file is
+// written in place. Also: names a server lists go through the path checks before they go
+// into commands.
 
 #include <sys/stat.h>
 
@@ -41,25 +43,6 @@ std::set<std::string> namesIn(const fs::path& folder) {
     for (const auto& e : fs::directory_iterator(folder)) names.insert(e.path().filename().string());
     return names;
 }
-
-// Collects what the providers log.
-class LogCollector final : public xlog::Logger {
-public:
-    std::vector<std::string> lines() {
-        std::lock_guard lock(mutex_);
-        return lines_;
-    }
-
-protected:
-    void writeLine(const xlog::Message&, const std::string& line) override {
-        std::lock_guard lock(mutex_);
-        lines_.push_back(line);
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
 
 class FtpSaveTest : public ::testing::TestWithParam<std::string> {
 protected:
@@ -109,6 +92,7 @@ protected:
 
 class FtpSaveOnEveryServer : public FtpSaveTest {};
 class FtpSaveOnMisbehavingServer : public FtpSaveTest {};
+class FtpSaveOnServerThatAnswersLess : public FtpSaveTest {};
 
 TEST_P(FtpSaveOnEveryServer, ReplacesByRenameAndKeepsThePermissionBits) {
     struct Case {
@@ -212,10 +196,68 @@ TEST_P(FtpSaveOnMisbehavingServer, ListedNamesWithControlCharactersStopRecursive
     }
 }
 
+// No MLST, "LIST -a NAME" refused, SITE refused: "LIST NAME" tells the mode, and as the mode
+// of a temporary copy cannot be set, the file is written in place and keeps it.
+TEST_P(FtpSaveOnServerThatAnswersLess, KeepsThePermissionBitsOfEveryFileItReplaces) {
+    struct Case {
+        std::string name;
+        unsigned mode;
+    };
+    for (const Case& c : {Case{"config.php", 0640}, Case{"deploy.sh", 0750}, Case{"private.txt", 0600}}) {
+        SCOPED_TRACE(c.name);
+        putFile(c.name, pageText(2000, 'o'), c.mode);
+        const DiskStat before = statOf(disk_ / c.name);
+        const std::string text = pageText(300000, 'n');
+        ASSERT_FALSE(sync().write(at(c.name), text));
+        EXPECT_EQ(readDiskFile(disk_ / c.name), text);
+        const DiskStat after = statOf(disk_ / c.name);
+        EXPECT_EQ(after.mode, c.mode) << std::oct << after.mode;
+        EXPECT_EQ(after.inode, before.inode) << "written in place";
+        EXPECT_TRUE(logged(at(c.name)) && logged("502")) << ::testing::PrintToString(log_->lines());
+    }
+    EXPECT_EQ(namesIn(disk_), (std::set<std::string>{"config.php", "deploy.sh", "private.txt"}));
+}
+
+TEST_P(FtpSaveOnServerThatAnswersLess, AsksTheFoldersListingWhenTheServerWillNotListTheName) {
+    mark(".dravix-no-list-name");
+    putFile("page.html", pageText(2000, 'o'), 0640);
+    const int listed = listingRequests(peer_, dir_);
+    ASSERT_GE(listed, 0);
+    const std::string text = pageText(100000, 'n');
+    ASSERT_FALSE(sync().write(at("page.html"), text));
+    EXPECT_EQ(readDiskFile(disk_ / "page.html"), text);
+    EXPECT_EQ(statOf(disk_ / "page.html").mode, 0640u) << std::oct << statOf(disk_ / "page.html").mode;
+    EXPECT_EQ(listingRequests(peer_, dir_), listed + 1) << "the folder's own listing was asked for once";
+    EXPECT_EQ(namesIn(disk_), (std::set<std::string>{".dravix-no-list-name", "page.html"}));
+}
+
+TEST_P(FtpSaveOnServerThatAnswersLess, WritesInPlaceWhenNoListingTellsTheMode) {
+    mark(".dravix-no-list");
+    putFile("secret.php", pageText(2000, 'o'), 0600);
+    const DiskStat before = statOf(disk_ / "secret.php");
+    const std::string text = pageText(100000, 'n');
+    ASSERT_FALSE(sync().write(at("secret.php"), text));
+    EXPECT_EQ(readDiskFile(disk_ / "secret.php"), text);
+    const DiskStat after = statOf(disk_ / "secret.php");
+    EXPECT_EQ(after.mode, 0600u) << std::oct << after.mode;
+    EXPECT_EQ(after.inode, before.inode) << "written in place";
+    EXPECT_TRUE(logged(at("secret.php")) && logged("did not tell")) << ::testing::PrintToString(log_->lines());
+    EXPECT_EQ(namesIn(disk_), (std::set<std::string>{".dravix-no-list", "secret.php"}));
+}
+
+TEST_P(FtpSaveOnServerThatAnswersLess, ANewFileIsWrittenWhole) {
+    ASSERT_FALSE(sync().write(at("new page.html"), std::string("fresh")));
+    EXPECT_EQ(readDiskFile(disk_ / "new page.html"), "fresh");
+    EXPECT_EQ(namesIn(disk_), std::set<std::string>{"new page.html"});
+    EXPECT_TRUE(log_->lines().empty()) << ::testing::PrintToString(log_->lines());
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, FtpSaveOnEveryServer, ::testing::Values("pyftpd", "pyftpdx", "pureftpd", "vsftpd"),
                          [](const auto& info) { return info.param; });
 // Only pyftpdlib has the misbehaving modes.
 INSTANTIATE_TEST_SUITE_P(Servers, FtpSaveOnMisbehavingServer, ::testing::Values("pyftpd"),
                          [](const auto& info) { return info.param; });
+INSTANTIATE_TEST_SUITE_P(Servers, FtpSaveOnServerThatAnswersLess, ::testing::Values("pyftpd-lax"),
+                         [](const auto&) { return std::string("pyftpdlax"); });
 
 }  // namespace

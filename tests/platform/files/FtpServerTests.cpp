@@ -1,7 +1,9 @@
 // The FTP provider against servers that behave as many real ones do: a login folder below the
 // server's root (pure-ftpd, proftpd, and pyftpdlib set up that way), logins refused until TLS
 // is used (proftpd, and pyftpdlib answering as several servers do), a limit of connections
-// per address, SIZE answered for folders, and a listing that is no listing.
+// per address, SIZE answered for folders, a listing that is no listing, a server that answers
+// less (no MLST, 257 to MKD of a folder that exists), and listings in every form the parser
+// reads, sent as they are by a pyftpdlib that lists a marked folder with canned text.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -322,6 +324,185 @@ TEST(FtpOddServer, AListingWithLinesButNoEntryIsAnErrorNotAnEmptyFolder) {
     ASSERT_FALSE(emptyError) << describe(emptyError);
     EXPECT_TRUE(empty.empty());
     fs::remove_all(disk);
+}
+
+// ---- a server that answers less ---------------------------------------------------------------
+
+TEST(FtpServerThatAnswersLess, MakingAFolderThatIsThereIsRefusedThoughTheServerWouldSayItWasMade) {
+    Peer peer = loadPeer("pyftpd-lax");
+    if (!peer.skipReason.empty()) GTEST_SKIP() << peer.skipReason;
+    const fs::path disk = peer.root / "t_mkd";
+    fs::remove_all(disk);
+    makeDiskFolder(disk / "there");
+    writeDiskFile(disk / "there" / "keep.txt", "keep");
+    writeDiskFile(disk / "file.txt", "file");
+
+    auto provider = ftpAt(peer, peer.url);
+    Sync sync{*provider};
+    for (const std::string name : {"there", "file.txt"}) {
+        auto error = sync.mkdir(name, "/t_mkd");
+        ASSERT_TRUE(error) << name;
+        EXPECT_EQ(error->kind, ErrorKind::alreadyExists) << name << ": " << describe(error);
+    }
+    EXPECT_EQ(readDiskFile(disk / "there" / "keep.txt"), "keep");
+    EXPECT_EQ(readDiskFile(disk / "file.txt"), "file");
+    ASSERT_FALSE(sync.mkdir("new folder", "/t_mkd"));
+    EXPECT_TRUE(fs::is_directory(disk / "new folder"));
+    auto error = sync.mkdir("x", "/t_mkd/missing");
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, ErrorKind::parentMissing) << describe(error);
+    fs::remove_all(disk);
+}
+
+// ---- listings in every form ------------------------------------------------------------------
+
+struct ListedEntry {
+    std::string name;
+    files::FileType type;
+    std::int64_t size;
+};
+
+class FtpListingFormsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        peer_ = loadPeer("pyftpd-lax");
+        if (!peer_.skipReason.empty()) GTEST_SKIP() << peer_.skipReason;
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        disk_ = peer_.root / ("t_forms_" + name);
+        fs::remove_all(disk_);
+        makeDiskFolder(disk_);
+        log_ = std::make_shared<LogCollector>();
+        xlog::setAsyncLoggingEnabled(false);
+        xlog::setDynamicLogLevel(xlog::FlagError | xlog::FlagWarning);
+        xlog::Log::addLogger(log_);
+        provider_ = ftpAt(peer_, peer_.url);
+    }
+    void TearDown() override {
+        provider_.reset();
+        xlog::Log::removeAllLoggers();
+        if (!disk_.empty()) fs::remove_all(disk_);
+    }
+    // A folder whose listing is `listing`, as the server sends it; its provider path.
+    std::string cannedFolder(const std::string& name, const std::string& listing) {
+        makeDiskFolder(disk_ / name);
+        writeDiskFile(disk_ / name / ".dravix-canned-list", listing);
+        return "/" + disk_.filename().string() + "/" + name;
+    }
+
+    Peer peer_;
+    fs::path disk_;
+    std::shared_ptr<LogCollector> log_;
+    std::shared_ptr<files::FileProvider> provider_;
+};
+
+TEST_F(FtpListingFormsTest, AListingOfEveryFamilyShowsItsEntries) {
+    using files::FileType;
+    struct Case {
+        std::string family;
+        std::string listing;
+        std::vector<ListedEntry> want;
+    };
+    const std::vector<Case> cases = {
+        {"unix",
+         "total 12\r\n"
+         "drwxr-xr-x   2 web      web          4096 Jun 10 08:30 css\r\n"
+         "-rw-r--r--   1 web      webdevelopers1234567 Jun 10 08:30 big.zip\r\n"
+         "crw-rw-rw-   1 root     root       1,   3 Jan 02  2020 null\r\n"
+         "-rw-r--r--   1 web      web         33.5k 26. Juli 2020 site.html\r\n",
+         {{"css", FileType::directory, 4096}, {"big.zip", FileType::regular, 1234567}, {"null", FileType::unknown, -1},
+          {"site.html", FileType::regular, 34304}}},
+        {"vshell",
+         "drwxr-xr-x   1 web      web             0 Apr 04, 2000 21:06 images/\r\n"
+         "        12345 Apr 04, 2000 21:06 index.html\r\n",
+         {{"images", FileType::directory, 0}, {"index.html", FileType::regular, 12345}}},
+        {"netware",
+         "d [R----F--] supervisor            512       Jan 16 18:53    login\r\n"
+         "- [RWCEAFMS] webmaster            214       Oct 20  2019    index.html\r\n",
+         {{"login", FileType::directory, 512}, {"index.html", FileType::regular, 214}}},
+        {"eplf",
+         "+i8388621.48594,m825718503,r,s280,\tdjb.html\r\n"
+         "+i8388621.50690,m824255907,/,\tpub\r\n",
+         {{"djb.html", FileType::regular, 280}, {"pub", FileType::directory, -1}}},
+        {"os2",
+         "     0           DIR   05-12-97   16:44  PSFONTS\r\n"
+         " 36611      A          05-12-97   16:46  README.TXT\r\n",
+         {{"PSFONTS", FileType::directory, -1}, {"README.TXT", FileType::regular, 36611}}},
+        {"vms",
+         "\r\nDirectory DISK$USER:[WEB]\r\n\r\n"
+         "INDEX.HTML;3           2/3        5-APR-2001 16:21:01  [WEB,OWNER]  (RWED,RWED,RE,)\r\n"
+         "A_NAME_TOO_LONG_FOR_ITS_COLUMN.CSS;1\r\n"
+         "                       4/6        5-APR-2001 16:21:01  [WEB,OWNER]  (RWED,RWED,RE,)\r\n"
+         "IMAGES.DIR;1           1/3       12-MAR-1996 10:23:46  [WEB,OWNER]  (RWE,RWE,RE,RE)\r\n"
+         "\r\nTotal of 3 files, 7/12 blocks.\r\n",
+         {{"INDEX.HTML", FileType::regular, 1024}, {"A_NAME_TOO_LONG_FOR_ITS_COLUMN.CSS", FileType::regular, 2048},
+          {"IMAGES", FileType::directory, -1}}},
+        {"as400",
+         "WEBOWNER        77824 02/23/00 15:09:55 *DIR       images/\r\n"
+         "WEBOWNER         1234 02/23/00 15:09:55 *STMF      index.html\r\n",
+         {{"images", FileType::directory, -1}, {"index.html", FileType::regular, 1234}}},
+        {"dos",
+         "06-10-25  08:30AM       <DIR>          Web Site\r\n"
+         "2002-09-02  19:06                 9,730 name.htm\r\n",
+         {{"Web Site", FileType::directory, -1}, {"name.htm", FileType::regular, 9730}}},
+        {"dos name first",
+         "Program Files          <DIR>     04-27-00  12:09p\r\n"
+         "readme.txt            1,234     04-27-00   6:22a\r\n",
+         {{"Program Files", FileType::directory, -1}, {"readme.txt", FileType::regular, 1234}}},
+        {"cjk",
+         "-rw-r--r-- 1 web web 100  6\xE6\x9C\x88 10 08:30 ja.html\r\n"
+         "-rw-r--r-- 1 web web 200 2020\x94\x4E" "6\x8C\x8E" "10\x93\xFA sjis.html\r\n",
+         {{"ja.html", FileType::regular, 100}, {"sjis.html", FileType::regular, 200}}},
+    };
+    Sync sync{*provider_};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.family);
+        const std::string folder = cannedFolder(c.family, c.listing);
+        auto [entries, error] = sync.list(folder);
+        ASSERT_FALSE(error) << describe(error);
+        ASSERT_EQ(entries.size(), c.want.size());
+        for (std::size_t i = 0; i < c.want.size(); ++i) {
+            EXPECT_EQ(entries[i].name, c.want[i].name);
+            EXPECT_EQ(entries[i].path, folder + "/" + c.want[i].name);
+            EXPECT_EQ(entries[i].type, c.want[i].type) << c.want[i].name;
+            EXPECT_EQ(entries[i].size, c.want[i].size) << c.want[i].name;
+            EXPECT_TRUE(entries[i].modificationDate) << c.want[i].name;
+        }
+    }
+    EXPECT_TRUE(log_->lines().empty()) << ::testing::PrintToString(log_->lines());
+}
+
+TEST_F(FtpListingFormsTest, AMainframeListingSaysTheFormIsNotSupported) {
+    const std::string folder = cannedFolder("mvs",
+                                            "Volume Unit    Referred Ext Used Recfm Lrecl BlkSz Dsorg Dsname\r\n"
+                                            "WEB001 3390   2024/06/10  1   15  FB      80 27920  PS  WEB.INDEX.HTML\r\n");
+    auto [entries, error] = Sync{*provider_}.list(folder);
+    ASSERT_TRUE(error);
+    EXPECT_TRUE(entries.empty());
+    EXPECT_EQ(error->message, "The server's folder listing is in a form that is not supported (a mainframe data set listing).");
+}
+
+TEST_F(FtpListingFormsTest, AListingWithUnreadableLinesShowsTheRestAndLogsEachSuchLineOnce) {
+    const std::string folder = cannedFolder("mixed",
+                                            "-rw-r--r--   1 web      web             5 Jun 10 08:30 a.html\r\n"
+                                            "this line is no entry\r\n"
+                                            "drwxr-xr-x   2 web      web          4096 Jun 10 08:30 b\r\n"
+                                            "this line is no entry\r\n"
+                                            "neither is\x1b[2J this\r\n");
+    Sync sync{*provider_};
+    for (int round = 0; round < 2; ++round) {
+        auto [entries, error] = sync.list(folder);
+        ASSERT_FALSE(error) << describe(error);
+        ASSERT_EQ(entries.size(), 2u);
+        EXPECT_EQ(entries[0].name, "a.html");
+        EXPECT_EQ(entries[1].name, "b");
+    }
+    EXPECT_EQ(log_->count("this line is no entry"), 1u) << ::testing::PrintToString(log_->lines());
+    EXPECT_EQ(log_->count("neither is\\x1b[2J this"), 1u) << ::testing::PrintToString(log_->lines());
+    EXPECT_EQ(log_->lines().size(), 2u) << ::testing::PrintToString(log_->lines());
+    for (const std::string& line : log_->lines()) {
+        EXPECT_EQ(line.find(peer_.password), std::string::npos) << line;
+        EXPECT_EQ(line.find(peer_.user), std::string::npos) << line;
+    }
 }
 
 }  // namespace

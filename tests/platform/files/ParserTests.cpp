@@ -158,8 +158,9 @@ INSTANTIATE_TEST_SUITE_P(
                  Expected{"acl.txt", FileType::regular, 5, at(2021, 6, 10)}},
         ListCase{"-rw-r--r--    1 0        0               5 Jun 10 08:30 .env\r",
                  Expected{".env", FileType::regular, 5, at(2025, 6, 10, 8, 30)}},
+        // A device's "major, minor" is no size.
         ListCase{"brw-rw----    1 0        6          8,   0 Jun 10 08:30 sda",
-                 Expected{"sda", FileType::unknown, 0, at(2025, 6, 10, 8, 30)}},
+                 Expected{"sda", FileType::unknown, -1, at(2025, 6, 10, 8, 30)}},
         ListCase{"crw-rw-rw-    1 0        0              0 Jun 10 08:30 null",
                  Expected{"null", FileType::unknown, 0, at(2025, 6, 10, 8, 30)}},
         ListCase{"06-10-25  08:30AM       <DIR>          Dos Folder",
@@ -230,7 +231,8 @@ TEST(ListListing, LinesThatAreNoEntryAreCountedAsUnread) {
              {"total 0\r\n", 0, 0},
              {"drwxr-xr-x 3 0 0 4096 Dec 06 21:26 .\r\ndrwxr-xr-x 3 0 0 4096 Dec 06 21:26 ..\r\n", 0, 0},
              {"Sorry, listing is not available\r\nPlease try later\r\n", 0, 2},
-             {"+i8388621.29609,m824255902,/,\tdev\r\n", 0, 1},
+             {"+i8388621.29609,m824255902,/,\tdev\r\n", 1, 0},
+             {"+i8388621.29609,m824255902,/,dev without its tab\r\n", 0, 1},
              {"-rw-r--r-- 1 0 0 5 Jun 10 08:30 a.txt\r\nnot a line\r\n", 1, 1},
          }) {
         auto got = parse::readList(c.listing, "/", kNow);
@@ -243,6 +245,250 @@ TEST(ListListing, LinesThatAreNoEntryAreCountedAsUnread) {
     mlsd = parse::readMlsd("garbage\r\ntype=file;size=1; a\r\n", "/");
     EXPECT_EQ(mlsd.entries.size(), 1u);
     EXPECT_EQ(mlsd.unreadLines, 1u);
+}
+
+// ---- LIST: the other forms servers send --------------------------------------------------------
+
+// Lines written in each form as the servers document their output; "now" is kNow.
+class ListFormTest : public ::testing::TestWithParam<ListCase> {};
+
+TEST_P(ListFormTest, ReadsNameKindSizeAndDate) {
+    const auto& c = GetParam();
+    expectEntry(parse::listLine(c.line, "/site", kNow), c.want, "/site", c.line);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    UnixVariants, ListFormTest,
+    ::testing::Values(
+        // A mode of digits: the whole st_mode tells the kind, the permission bits alone do not.
+        ListCase{"100644 1 owner group 1234 Jun 10 08:30 page.html",
+                 Expected{"page.html", FileType::regular, 1234, at(2025, 6, 10, 8, 30)}},
+        ListCase{"40755 2 owner group 4096 Jan 02  2020 images", Expected{"images", FileType::directory, 4096, at(2020, 1, 2)}},
+        ListCase{"120777 1 owner group 9 Jun 10 08:30 latest -> v2",
+                 Expected{"latest", FileType::symbolicLink, 9, at(2025, 6, 10, 8, 30)}},
+        ListCase{"0644 1 owner group 5 Jun 10 08:30 plain.txt", Expected{"plain.txt", FileType::unknown, 5, at(2025, 6, 10, 8, 30)}},
+        // A long group name runs into the size.
+        ListCase{"-rw-r--r--   1 webmaster webdevelopers1234567 Jun 10 08:30 joined.txt",
+                 Expected{"joined.txt", FileType::regular, 1234567, at(2025, 6, 10, 8, 30)}},
+        ListCase{"drwxr-xr-x   2 webmaster www-data4096 Jan 02  2020 media",
+                 Expected{"media", FileType::directory, 4096, at(2020, 1, 2)}},
+        // No date column at all, with a group and without.
+        ListCase{"-rw-r--r--   1 owner    group        2048 undated.txt", Expected{"undated.txt", FileType::regular, 2048, std::nullopt}},
+        ListCase{"drwxr-xr-x   2 owner        4096 undated folder", Expected{"undated folder", FileType::directory, 4096, std::nullopt}},
+        // "24:00" is the end of the day.
+        ListCase{"-rw-r--r--   1 owner    group          10 Jun 10 24:00 midnight.txt",
+                 Expected{"midnight.txt", FileType::regular, 10, at(2025, 6, 11, 0, 0)}},
+        // Devices: "major, minor" (or "major,minor") is no size.
+        ListCase{"crw-rw-rw-   1 root     root       1,   3 Jun 10 08:30 null", Expected{"null", FileType::unknown, -1, at(2025, 6, 10, 8, 30)}},
+        ListCase{"brw-rw----   1 root     disk          8,0 Jan 02  2020 sda", Expected{"sda", FileType::unknown, -1, at(2020, 1, 2)}},
+        // Sizes with a unit ("ls -lh"), in units of 1024.
+        ListCase{"-rw-r--r--   1 owner    group       33.5k Jun 10 08:30 human.txt",
+                 Expected{"human.txt", FileType::regular, 34304, at(2025, 6, 10, 8, 30)}},
+        ListCase{"-rw-r--r--   1 owner    group        2.1M Jan 02  2020 big.zip",
+                 Expected{"big.zip", FileType::regular, 2202010, at(2020, 1, 2)}},
+        ListCase{"drwxr-xr-x   2 owner    group        4.0K Jun 10 08:30 folder", Expected{"folder", FileType::directory, 4096, at(2025, 6, 10, 8, 30)}},
+        // Still no entry: an unreadable date is not taken for a missing one.
+        ListCase{"-rw-r--r--   1 owner    group          12 Jun 10 8h30 not a clock.txt", std::nullopt},
+        ListCase{"-rw-r--r--   1 owner    group          12 Foo 99 08:30 bad date.txt", std::nullopt}));
+
+INSTANTIATE_TEST_SUITE_P(
+    DatesInOtherFormsAndLanguages, ListFormTest,
+    ::testing::Values(
+        // German, day first with a dot, with or without a comma; month first; Latin-1 "Mär".
+        ListCase{"-rw-r--r-- 1 owner group 100 26. Juli 2020 juli.txt", Expected{"juli.txt", FileType::regular, 100, at(2020, 7, 26)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 26. Juli, 2020 komma.txt", Expected{"komma.txt", FileType::regular, 100, at(2020, 7, 26)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 M\xC3\xA4r 5 09:00 maerz.txt", Expected{"maerz.txt", FileType::regular, 100, at(2025, 3, 5, 9, 0)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 M\xE4r 5 09:00 latin1.txt", Expected{"latin1.txt", FileType::regular, 100, at(2025, 3, 5, 9, 0)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 3. Okt. 2019 oktober.txt", Expected{"oktober.txt", FileType::regular, 100, at(2019, 10, 3)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 24. Dez 18:00 dezember.txt",
+                 Expected{"dezember.txt", FileType::regular, 100, at(2024, 12, 24, 18, 0)}},
+        // French.
+        ListCase{"-rw-r--r-- 1 owner group 100 3 f\xC3\xA9vr. 10:15 fevrier.txt",
+                 Expected{"fevrier.txt", FileType::regular, 100, at(2025, 2, 3, 10, 15)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 12 D\xC3\x89\x43. 2019 decembre.txt",
+                 Expected{"decembre.txt", FileType::regular, 100, at(2019, 12, 12)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 7 juin 2021 juin.txt", Expected{"juin.txt", FileType::regular, 100, at(2021, 6, 7)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 1 juil. 2021 juillet.txt", Expected{"juillet.txt", FileType::regular, 100, at(2021, 7, 1)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 15 ao\xC3\xBBt 2021 aout.txt", Expected{"aout.txt", FileType::regular, 100, at(2021, 8, 15)}},
+        // Spanish, Italian, Portuguese.
+        ListCase{"-rw-r--r-- 1 owner group 100 12 dic 2019 diciembre.txt", Expected{"diciembre.txt", FileType::regular, 100, at(2019, 12, 12)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 ene 3 08:00 enero.txt", Expected{"enero.txt", FileType::regular, 100, at(2025, 1, 3, 8, 0)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 5 mag 14:20 maggio.txt", Expected{"maggio.txt", FileType::regular, 100, at(2025, 5, 5, 14, 20)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 giu 14  2018 giugno.txt", Expected{"giugno.txt", FileType::regular, 100, at(2018, 6, 14)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 9 set 2020 setembro.txt", Expected{"setembro.txt", FileType::regular, 100, at(2020, 9, 9)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 out 30 2020 outubro.txt", Expected{"outubro.txt", FileType::regular, 100, at(2020, 10, 30)}},
+        // Dutch, Swedish, Polish, Czech, Russian, and upper case.
+        ListCase{"-rw-r--r-- 1 owner group 100 mrt 5 09:00 maart.txt", Expected{"maart.txt", FileType::regular, 100, at(2025, 3, 5, 9, 0)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 1 mei 2019 mei.txt", Expected{"mei.txt", FileType::regular, 100, at(2019, 5, 1)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 5 maj 2022 maj.txt", Expected{"maj.txt", FileType::regular, 100, at(2022, 5, 5)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 lis 11 2020 listopad.txt", Expected{"listopad.txt", FileType::regular, 100, at(2020, 11, 11)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 10. \xC5\x98\xC3\xAD\x6A 2019 rijen.txt", Expected{"rijen.txt", FileType::regular, 100, at(2019, 10, 10)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 \xD0\xBE\xD0\xBA\xD1\x82  1  2019 oktyabr.txt",
+                 Expected{"oktyabr.txt", FileType::regular, 100, at(2019, 10, 1)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 5 MAI 2020 upper.txt", Expected{"upper.txt", FileType::regular, 100, at(2020, 5, 5)}},
+        // Hungarian: the year first, everything dotted; a month ahead of now is last year's.
+        ListCase{"-rw-r--r-- 1 owner group 100 2014. m\xC3\xA1rc. 15. 10:00 marcius.txt",
+                 Expected{"marcius.txt", FileType::regular, 100, at(2014, 3, 15, 10, 0)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 szept 9 10:00 szeptember.txt",
+                 Expected{"szeptember.txt", FileType::regular, 100, at(2024, 9, 9, 10, 0)}},
+        // Numeric dates: year first and day first, with "-", "/" and "."; two- and three-digit
+        // years; month first only where day first gives no date.
+        ListCase{"-rw-r--r-- 1 owner group 100 2024/06/10 08:30 slashes.txt", Expected{"slashes.txt", FileType::regular, 100, at(2024, 6, 10, 8, 30)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 2024.06.10 08:30 dots.txt", Expected{"dots.txt", FileType::regular, 100, at(2024, 6, 10, 8, 30)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 10.06.2024 08:30 day first.txt", Expected{"day first.txt", FileType::regular, 100, at(2024, 6, 10, 8, 30)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 10/06/2024 no clock.txt", Expected{"no clock.txt", FileType::regular, 100, at(2024, 6, 10)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 10-06-2024 08:30 dashes.txt", Expected{"dashes.txt", FileType::regular, 100, at(2024, 6, 10, 8, 30)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 10.06.24 08:30 short year.txt", Expected{"short year.txt", FileType::regular, 100, at(2024, 6, 10, 8, 30)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 10.06.99 old.txt", Expected{"old.txt", FileType::regular, 100, at(1999, 6, 10)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 103-06-10 08:30 since 1900.txt", Expected{"since 1900.txt", FileType::regular, 100, at(2003, 6, 10, 8, 30)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 06/25/2024 us.txt", Expected{"us.txt", FileType::regular, 100, at(2024, 6, 25)}},
+        // CJK: the month with its unit character, then the day; or year, month and day each
+        // with theirs, apart or together; in UTF-8 and in legacy encodings.
+        ListCase{"-rw-r--r-- 1 owner group 100  6\xE6\x9C\x88 10 08:30 ja.txt", Expected{"ja.txt", FileType::regular, 100, at(2025, 6, 10, 8, 30)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 12\xE6\x9C\x88 24  2019 old ja.txt", Expected{"old ja.txt", FileType::regular, 100, at(2019, 12, 24)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 2020\xE5\xB9\xB4 6\xE6\x9C\x88 10\xE6\x97\xA5 zh.txt",
+                 Expected{"zh.txt", FileType::regular, 100, at(2020, 6, 10)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 2020\xE5\xB9\xB4" "6\xE6\x9C\x88" "10\xE6\x97\xA5 08:30 together.txt",
+                 Expected{"together.txt", FileType::regular, 100, at(2020, 6, 10, 8, 30)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 2020\xEB\x85\x84 6\xEC\x9B\x94 10\xEC\x9D\xBC ko.txt",
+                 Expected{"ko.txt", FileType::regular, 100, at(2020, 6, 10)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 2020\x94\x4E" "6\x8C\x8E" "10\x93\xFA sjis.txt",
+                 Expected{"sjis.txt", FileType::regular, 100, at(2020, 6, 10)}},
+        ListCase{"-rw-r--r-- 1 owner group 100  6\xB7\xEE 10 08:30 eucjp.txt", Expected{"eucjp.txt", FileType::regular, 100, at(2025, 6, 10, 8, 30)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 2019\xC4\xEA" "12\xD4\xC2" "24\xC8\xD5 gbk.txt",
+                 Expected{"gbk.txt", FileType::regular, 100, at(2019, 12, 24)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 2018\xA6\x7E" "3\xA4\xEB" "5\xA4\xE9 big5.txt", Expected{"big5.txt", FileType::regular, 100, at(2018, 3, 5)}},
+        ListCase{"-rw-r--r-- 1 owner group 100 2020\xB3\xE2 6\xBF\xF9 10\xC0\xCF euckr.txt", Expected{"euckr.txt", FileType::regular, 100, at(2020, 6, 10)}}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Families, ListFormTest,
+    ::testing::Values(
+        // VShell, with a mode and without; folders end in "/".
+        ListCase{"-rwxr-xr-x   1 webuser  webgroup     12345 Apr 04, 2000 21:06 vshell.html",
+                 Expected{"vshell.html", FileType::regular, 12345, at(2000, 4, 4, 21, 6)}},
+        ListCase{"drwxr-xr-x   1 webuser  webgroup         0 Apr 04, 2000 21:06 images/",
+                 Expected{"images", FileType::directory, 0, at(2000, 4, 4, 21, 6)}},
+        ListCase{"        12345 Apr 04, 2000 21:06 index.html", Expected{"index.html", FileType::regular, 12345, at(2000, 4, 4, 21, 6)}},
+        ListCase{"            0 Apr 04, 2000 21:06 scripts/", Expected{"scripts", FileType::directory, 0, at(2000, 4, 4, 21, 6)}},
+        ListCase{"          512 Apr 04, 2000 no time.txt", Expected{"no time.txt", FileType::regular, 512, at(2000, 4, 4)}},
+        // NetWare.
+        ListCase{"d [R----F--] supervisor            512       Jan 16 18:53    login",
+                 Expected{"login", FileType::directory, 512, at(2025, 1, 16, 18, 53)}},
+        ListCase{"- [RWCEAFMS] webmaster         214059       Oct 20  2019    cx exe.html",
+                 Expected{"cx exe.html", FileType::regular, 214059, at(2019, 10, 20)}},
+        // EPLF.
+        ListCase{"+i8388621.48594,m825718503,r,s280,\tdjb.html", Expected{"djb.html", FileType::regular, 280, at(1996, 3, 1, 22, 15, 3)}},
+        ListCase{"+i8388621.50690,m824255907,/,\t514", Expected{"514", FileType::directory, -1, at(1996, 2, 13, 23, 58, 27)}},
+        ListCase{"+s12,r,\t no date", Expected{" no date", FileType::regular, 12, std::nullopt}},
+        // OS/2.
+        ListCase{"     0           DIR   05-12-97   16:44  PSFONTS", Expected{"PSFONTS", FileType::directory, -1, at(1997, 5, 12, 16, 44)}},
+        ListCase{" 36611      A          05-12-97   16:46  README.TXT", Expected{"README.TXT", FileType::regular, 36611, at(1997, 5, 12, 16, 46)}},
+        ListCase{"  1234                 12-31-99   23:59  NO ATTR.TXT", Expected{"NO ATTR.TXT", FileType::regular, 1234, at(1999, 12, 31, 23, 59)}},
+        // VMS: no version in the name, "X.DIR;1" is the folder X, sizes in blocks or with a unit.
+        ListCase{"README.TXT;12         12/18      5-APR-2001 16:21:01  [GROUP,OWNER]  (RWED,RWED,RE,)",
+                 Expected{"README.TXT", FileType::regular, 6144, at(2001, 4, 5, 16, 21, 1)}},
+        ListCase{"ANONYMOUS.DIR;1        1/3       12-MAR-1996 10:23:46  [ANONYMOUS]   (RWE,RWE,RE,RE)",
+                 Expected{"ANONYMOUS", FileType::directory, -1, at(1996, 3, 12, 10, 23, 46)}},
+        ListCase{"DATA.BIN;3            14KB       5-APR-2001 16:21  [GROUP,OWNER]  (RWED,RWED,RE,)",
+                 Expected{"DATA.BIN", FileType::regular, 14336, at(2001, 4, 5, 16, 21)}},
+        ListCase{"LOG.TXT;1                9       1-JAN-2020 00:00:00.45", Expected{"LOG.TXT", FileType::regular, 4608, at(2020, 1, 1)}},
+        ListCase{"SECRET.TXT;1   %RMS-E-PRV, insufficient privilege or file protection violation", std::nullopt},
+        ListCase{"HUGE.TXT;1   33333333333333333/3   5-APR-2001 16:21:01", std::nullopt},  // no size in bytes fits
+        ListCase{"Directory DISK$USER:[WEB]", std::nullopt},
+        // AS/400.
+        ListCase{"WEBOWNER        77824 02/23/00 15:09:55 *DIR       images/", Expected{"images", FileType::directory, -1, at(2000, 2, 23, 15, 9, 55)}},
+        ListCase{"WEBOWNER         1234 02/23/00 15:09:55 *STMF      index.html",
+                 Expected{"index.html", FileType::regular, 1234, at(2000, 2, 23, 15, 9, 55)}},
+        ListCase{"QSYS             8192 23.02.00 15:09:55 *FILE      QCLSRC.FILE/", Expected{"QCLSRC.FILE", FileType::directory, -1, at(2000, 2, 23, 15, 9, 55)}},
+        ListCase{"QSYS                                    *MEM       QGPL.LIB/QCLSRC.FILE/HELLO.MBR", Expected{"HELLO.MBR", FileType::regular, -1, std::nullopt}},
+        // MS-DOS "dir" style: the name first, "<DIR>" or the size after it.
+        ListCase{"Program Files          <DIR>     04-27-00  12:09p", Expected{"Program Files", FileType::directory, -1, at(2000, 4, 27, 12, 9)}},
+        ListCase{"readme.txt            1,234     04-27-00   6:22a", Expected{"readme.txt", FileType::regular, 1234, at(2000, 4, 27, 6, 22)}},
+        ListCase{"late night.htm           17     12-31-2019 11:59PM", Expected{"late night.htm", FileType::regular, 17, at(2019, 12, 31, 23, 59)}},
+        // IIS with other separators.
+        ListCase{"10.06.2024  08:30       <DIR>          dotted", Expected{"dotted", FileType::directory, -1, at(2024, 6, 10, 8, 30)}},
+        ListCase{"06/10/2024  08:30PM             5 slashed.txt", Expected{"slashed.txt", FileType::regular, 5, at(2024, 6, 10, 20, 30)}}));
+
+TEST(ListListing, JoinsAVmsEntryThatWrapsOntoASecondLineAndSkipsItsHeadings) {
+    const std::string listing =
+        "\r\n"
+        "Directory DISK$USER:[WEB]\r\n"
+        "\r\n"
+        "A_VERY_LONG_FILE_NAME_THAT_DOES_NOT_FIT.HTML;2\r\n"
+        "                      4/6        5-APR-2001 16:21:01  [GROUP,OWNER]  (RWED,RWED,RE,)\r\n"
+        "INDEX.HTML;7           2/3        6-APR-2001 09:00:00  [GROUP,OWNER]  (RWED,RWED,RE,)\r\n"
+        "ANOTHER_NAME_TOO_LONG_FOR_ITS_COLUMN.DIR;1\r\n"
+        "                      1/3        7-APR-2001 10:00:00  [GROUP,OWNER]  (RWE,RWE,RE,RE)\r\n"
+        "\r\n"
+        "Total of 3 files, 7/12 blocks.\r\n"
+        "Grand total of 1 directory, 3 files, 7/12 blocks.\r\n";
+    auto got = parse::readList(listing, "/www", kNow);
+    EXPECT_EQ(got.unreadLines, 0u) << ::testing::PrintToString(got.unreadSamples);
+    ASSERT_EQ(got.entries.size(), 3u);
+    EXPECT_EQ(got.entries[0].path, "/www/A_VERY_LONG_FILE_NAME_THAT_DOES_NOT_FIT.HTML");
+    EXPECT_EQ(got.entries[0].size, 4 * 512);
+    EXPECT_EQ(got.entries[0].modificationDate, at(2001, 4, 5, 16, 21, 1));
+    EXPECT_EQ(got.entries[1].name, "INDEX.HTML");
+    EXPECT_EQ(got.entries[2].name, "ANOTHER_NAME_TOO_LONG_FOR_ITS_COLUMN");
+    EXPECT_TRUE(got.entries[2].isDirectory());
+
+    // A lone name that nothing follows is a line that could not be read.
+    got = parse::readList("LONELY_NAME.TXT;1\r\nINDEX.HTML;7  2/3  6-APR-2001 09:00:00\r\n", "/", kNow);
+    EXPECT_EQ(got.entries.size(), 1u);
+    EXPECT_EQ(got.unreadLines, 1u);
+}
+
+TEST(ListListing, MainframeDataSetListingsAreAFormThatIsNotSupported) {
+    for (const std::string& listing : {
+             // MVS data sets
+             std::string("Volume Unit    Referred Ext Used Recfm Lrecl BlkSz Dsorg Dsname\r\n"
+                         "WEB001 3390   2024/06/10  1   15  FB      80 27920  PS  WEB.INDEX.HTML\r\n"
+                         "WEB001 3390   2024/06/10  1    2  VB     255 27998  PO  WEB.SCRIPTS\r\n"),
+             // the members of a partitioned data set
+             std::string(" Name     VV.MM   Created       Changed      Size  Init   Mod   Id\r\n"
+                         "INDEX     01.03 2024/05/01 2024/06/10 13:45    52    52     0 WEBUSER\r\n"),
+             // JES spool
+             std::string("JOBNAME  JOBID    OWNER    STATUS CLASS\r\n"
+                         "WEBJOB   JOB01234 WEBUSER  OUTPUT A        RC=0000 3 spool files\r\n"),
+             // z/VM CMS files, without a heading
+             std::string("PROFILE  EXEC     A1 V         17         24          1 2024-06-10 15:30:05 -\r\n"
+                         "INDEX    HTML     A1 V         80        120          3 2024-06-10 15:31:00 -\r\n"),
+             // HP NonStop
+             std::string("File         Code             EOF  Last Modification    Owner  RWEP\r\n"
+                         "INDEX         101            5000  10-Jun-24 13:46:23 255,255 \"oooo\"\r\n"),
+         }) {
+        auto got = parse::readList(listing, "/", kNow);
+        EXPECT_TRUE(got.unsupportedForm) << listing;
+        EXPECT_TRUE(got.entries.empty()) << listing;
+    }
+    // Lines that are just unreadable are no such form.
+    auto got = parse::readList("Sorry, listing is not available\r\n", "/", kNow);
+    EXPECT_FALSE(got.unsupportedForm);
+    EXPECT_EQ(got.unreadLines, 1u);
+}
+
+TEST(ListListing, AMixedListingKeepsTheLinesItReadsAndEachUnreadableLineOnce) {
+    const std::string listing =
+        "-rw-r--r-- 1 owner group 5 Jun 10 08:30 a.txt\r\n"
+        "this line is no entry\r\n"
+        "drwxr-xr-x 2 owner group 4096 Jun 10 08:30 b\r\n"
+        "this line is no entry\r\n"
+        "?!\r\n";
+    auto got = parse::readList(listing, "/", kNow);
+    ASSERT_EQ(got.entries.size(), 2u);
+    EXPECT_EQ(got.entries[0].name, "a.txt");
+    EXPECT_EQ(got.entries[1].name, "b");
+    EXPECT_EQ(got.unreadLines, 3u);
+    EXPECT_EQ(got.unreadSamples, (std::vector<std::string>{"this line is no entry", "?!"}));
+    EXPECT_FALSE(got.unsupportedForm);
+
+    // Kept lines have a limit; the count does not.
+    std::string many;
+    for (std::size_t i = 0; i < 3 * parse::Listing::kMaxUnreadSamples; ++i) many += "garbage " + std::to_string(i) + "\r\n";
+    got = parse::readList(many, "/", kNow);
+    EXPECT_EQ(got.unreadLines, 3 * parse::Listing::kMaxUnreadSamples);
+    EXPECT_EQ(got.unreadSamples.size(), parse::Listing::kMaxUnreadSamples);
+    EXPECT_EQ(got.unreadSamples.front(), "garbage 0");
 }
 
 // ---- permission bits -----------------------------------------------------------------------
@@ -276,7 +522,13 @@ INSTANTIATE_TEST_SUITE_P(
                       ModeCase{"lrwxrwxrwx 1 u g 5 Jan 1 2020 l -> t", 0777u},
                       ModeCase{"01-01-20  12:05AM                    0 dos.txt", std::nullopt},
                       ModeCase{"-rw-r--r-x1 u g 5 Jan 1 2020 x", std::nullopt},
-                      ModeCase{"-rwzr--r-- 1 u g 5 Jan 1 2020 x", std::nullopt}, ModeCase{"total 8", std::nullopt}));
+                      ModeCase{"-rwzr--r-- 1 u g 5 Jan 1 2020 x", std::nullopt}, ModeCase{"total 8", std::nullopt},
+                      // A mode of digits, with the file type bits or without; EPLF's "up" fact.
+                      ModeCase{"100640 1 u g 5 Jun 10 08:30 x", 0640u}, ModeCase{"4750 1 u g 5 Jun 10 08:30 x", 04750u},
+                      ModeCase{"+i1.2,m824255902,r,s5,up640,\tx", 0640u}, ModeCase{"+i1.2,r,s5,\tx", std::nullopt},
+                      // Digits that start other forms are no mode.
+                      ModeCase{" 36611      A          05-12-97   16:46  README.TXT", std::nullopt},
+                      ModeCase{"06-10-25  08:30AM       <DIR>          folder", std::nullopt}));
 
 // ---- PROPFIND ------------------------------------------------------------------------------
 

@@ -1,8 +1,9 @@
 // The FTP and WebDAV providers against real local servers: pyftpdlib (MLSD, also as a server
 // with a login folder that answers SIZE for folders), pure-ftpd, proftpd, vsftpd (LIST only),
 // Apache with mod_dav, nginx with its dav and dav-ext modules, lighttpd with mod_webdav, and a
-// WebDAV server as lax as some seen in the field. Each test works in a folder of its own, made
-// and checked directly on the server's disk.
+// WebDAV server as lax as some seen in the field, and nginx with only its core dav module (no
+// listings). Each test works in a folder of its own, made and checked directly on the server's
+// disk.
 
 #include <algorithm>
 #include <fcntl.h>
@@ -611,6 +612,28 @@ TEST(WebDavDigest, WorksBehindDigestAuthenticationAndRejectsAWrongPasswordOnce) 
     ASSERT_TRUE(check.get<0>());
     EXPECT_EQ(check.get<0>()->kind, ErrorKind::loginRejected);
     fs::remove_all(disk);
+}
+
+TEST(WebDavWithoutListings, SaysTheServerAtThatAddressOffersNoFolderListings) {
+    Peer peer = loadPeer("nginx-core");
+    if (!peer.skipReason.empty()) GTEST_SKIP() << peer.skipReason;
+    auto provider = files::makeProvider(peer.url + "/site", {peer.user, peer.password});
+    Sync sync{*provider};
+    const std::string expected = "The server at " + peer.url +
+                                 "/site/ does not offer WebDAV folder listings (PROPFIND), so the app cannot browse it.";
+    auto login = sync.login();
+    ASSERT_TRUE(login);
+    EXPECT_EQ(login->message, expected);
+    EXPECT_EQ(login->serverCode, 405);
+    auto [entries, error] = sync.list("/");
+    ASSERT_TRUE(error);
+    EXPECT_TRUE(entries.empty());
+    EXPECT_EQ(error->message, expected);
+    EXPECT_EQ(error->message.find(peer.password), std::string::npos);
+    // Writing still asks what is there first, and gets the same answer.
+    auto write = sync.write("/page.html", std::string("x"), WriteMode::createNew);
+    ASSERT_TRUE(write);
+    EXPECT_EQ(write->message, expected);
 }
 
 // pyftpdx, pureftpd and proftpd start their users in a login folder below the server's root.

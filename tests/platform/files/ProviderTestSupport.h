@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/files/FileProvider.h"
+#include "platform/log/Log.h"
 
 namespace filestest {
 
@@ -237,6 +238,32 @@ inline int listingRequests(const Peer& peer, const std::string& folder) {
     }
     return count;
 }
+
+// Collects what the providers log.
+class LogCollector final : public xlog::Logger {
+public:
+    std::vector<std::string> lines() {
+        std::lock_guard lock(mutex_);
+        return lines_;
+    }
+    // How many lines hold `text`.
+    std::size_t count(const std::string& text) {
+        std::lock_guard lock(mutex_);
+        std::size_t n = 0;
+        for (const auto& line : lines_) n += line.find(text) != std::string::npos ? 1 : 0;
+        return n;
+    }
+
+protected:
+    void writeLine(const xlog::Message&, const std::string& line) override {
+        std::lock_guard lock(mutex_);
+        lines_.push_back(line);
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
 
 inline const files::FileObject* findEntry(const std::vector<files::FileObject>& entries, const std::string& name) {
     for (const auto& e : entries) {

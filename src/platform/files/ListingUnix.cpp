@@ -1,0 +1,185 @@
+// "ls -l"-style LIST lines: the form most servers send, with the variations seen in the field
+// (see ListingFamilies.h), and VShell's lines without a permission field.
+
+#include <cstring>
+
+#include "platform/files/ListingFamilies.h"
+
+namespace files::parse::families {
+
+using namespace text;
+
+namespace {
+
+bool permissionLetter(char c) {
+    switch (c) {
+        case 'r': case 'w': case 'x': case 's': case 'S': case 't': case 'T': case 'l': case 'L': case '-': case '?':
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool letterMode(std::string_view field) {
+    if (field.size() < 10 || std::strchr("-dlbcpsD", field[0]) == nullptr) return false;
+    for (std::size_t i = 1; i < 10; ++i) {
+        if (!permissionLetter(field[i])) return false;
+    }
+    return true;
+}
+
+// A mode written in octal: the permission bits ("644", "0755") or the whole st_mode ("100644",
+// "40755"), whose file type bits then say what the entry is.
+bool digitMode(std::string_view field, unsigned& mode) {
+    if (field.size() < 3 || field.size() > 7) return false;
+    mode = 0;
+    for (char c : field) {
+        if (c < '0' || c > '7') return false;
+        mode = mode * 8 + static_cast<unsigned>(c - '0');
+    }
+    return true;
+}
+
+FileType typeOfLetter(char c) {
+    return c == '-' ? FileType::regular : c == 'd' ? FileType::directory : c == 'l' ? FileType::symbolicLink
+                                                                                   : FileType::unknown;
+}
+
+FileType typeOfMode(unsigned mode, std::size_t digits) {
+    if (digits < 5) return FileType::unknown;
+    switch (mode & 0170000u) {
+        case 0100000u: return FileType::regular;
+        case 0040000u: return FileType::directory;
+        case 0120000u: return FileType::symbolicLink;
+        default: return FileType::unknown;
+    }
+}
+
+// "8," then "0", or "8,0": a device's major and minor number, where other entries have a size.
+bool devicePair(const Tokens& t, std::size_t i) {
+    std::string_view s = t[i].text;
+    const std::size_t comma = s.find(',');
+    if (comma != std::string_view::npos) return comma > 0 && allDigits(s.substr(0, comma)) && allDigits(s.substr(comma + 1));
+    if (!allDigits(s) || i == 0) return false;
+    std::string_view major = t[i - 1].text;
+    return major.size() > 1 && major.back() == ',' && allDigits(major.substr(0, major.size() - 1));
+}
+
+// The digits a long group name runs into ("webdevelopers1234567"): the group has a letter and
+// does not end in "-".
+bool joinedSize(std::string_view s, std::int64_t& size) {
+    std::size_t digits = s.size();
+    while (digits > 0 && isDigit(s[digits - 1])) --digits;
+    if (digits == 0 || digits == s.size() || s[digits - 1] == '-') return false;
+    bool letter = false;
+    for (std::size_t i = 0; i < digits; ++i) letter = letter || (lower(s[i]) >= 'a' && lower(s[i]) <= 'z');
+    return letter && toNumber(s.substr(digits), size);
+}
+
+bool looksLikeClock(std::string_view s) {
+    const std::size_t colon = s.find(':');
+    return colon != std::string_view::npos && colon > 0 && colon + 1 < s.size() && isDigit(s[colon - 1]) &&
+           isDigit(s[colon + 1]);
+}
+
+// What follows a size looks like a date that could not be read: a month name, a day and a
+// month, a numeric date or a time of day.
+bool startsLikeADate(const Tokens& t, std::size_t k) {
+    int d, y, mo;
+    if (monthIndex(t[k].text) || numericDate(t[k].text, NumericOrder::dayFirst, y, mo, d)) return true;
+    if (k + 1 < t.size() && isDay(t[k].text, d) && monthIndex(t[k + 1].text)) return true;
+    for (std::size_t i = k; i < t.size() && i <= k + 3; ++i) {
+        if (looksLikeClock(t[i].text)) return true;
+    }
+    return false;
+}
+
+std::optional<FileObject> finish(std::string_view line, std::size_t nameStart, bool link, FileType type,
+                                 std::int64_t size, std::optional<Date> modified, const ListContext& context,
+                                 LineKind& kind) {
+    if (nameStart >= line.size()) return std::nullopt;
+    std::string_view name = line.substr(nameStart);
+    if (link) {
+        std::size_t arrow = name.find(" -> ");
+        if (arrow != std::string_view::npos) name = name.substr(0, arrow);
+    }
+    auto entry = namedEntry(name, type, context, kind);
+    if (!entry) return std::nullopt;
+    entry->size = size;
+    entry->modificationDate = modified;
+    return entry;
+}
+
+}  // namespace
+
+std::optional<FileObject> unixLine(const Tokens& t, std::string_view line, const ListContext& context, LineKind& kind) {
+    kind = LineKind::unreadable;
+    if (t.size() < 3) return std::nullopt;
+    const std::string_view field = t[0].text;
+    FileType type;
+    bool device = false, link = false;
+    unsigned mode = 0;
+    if (letterMode(field)) {
+        type = typeOfLetter(field[0]);
+        device = field[0] == 'b' || field[0] == 'c';
+        link = field[0] == 'l';
+    } else if (digitMode(field, mode)) {
+        type = typeOfMode(mode, field.size());
+        device = (mode & 0170000u) == 0020000u || (mode & 0170000u) == 0060000u;
+        link = type == FileType::symbolicLink;
+    } else {
+        return std::nullopt;
+    }
+
+    // "<size> <date>": owner and group may be missing or contain digits.
+    for (std::size_t m = 2; m < t.size(); ++m) {
+        std::int64_t size;
+        const std::string_view s = t[m - 1].text;
+        if (device && devicePair(t, m - 1)) size = -1;
+        else if (!toNumber(s, size) && !(!isDigit(s.back()) && toUnitSize(s, size))) continue;
+        auto date = lineDate(t, m);
+        if (!date) continue;
+        return finish(line, t[date->last].end + 1, link, type, size, resolve(*date, context), context, kind);
+    }
+    // A long group name runs into the size: "-rw-r--r--  1 owner  webdevelopers1234567 Jun 10 08:30 a".
+    for (std::size_t m = 4; m < t.size(); ++m) {
+        std::int64_t size;
+        if (!joinedSize(t[m - 1].text, size)) continue;
+        auto date = lineDate(t, m);
+        if (!date) continue;
+        return finish(line, t[date->last].end + 1, link, type, size, resolve(*date, context), context, kind);
+    }
+    // No date column: "mode links owner group size name", or without the group. A line whose
+    // date could not be read is not taken for one.
+    std::int64_t links, size;
+    if (t.size() < 5 || !toNumber(t[1].text, links)) return std::nullopt;
+    for (std::size_t s : {std::size_t{4}, std::size_t{3}}) {
+        if (s + 1 >= t.size() || !toNumber(t[s].text, size)) continue;
+        if (startsLikeADate(t, s + 1)) return std::nullopt;
+        return finish(line, t[s].end + 1, link, type, size, std::nullopt, context, kind);
+    }
+    return std::nullopt;
+}
+
+std::optional<unsigned> numericMode(std::string_view line) {
+    const Tokens t = tokenize(line);
+    unsigned mode;
+    if (t.size() == 0 || !digitMode(t[0].text, mode)) return std::nullopt;
+    ListContext context{"/", Date{}, 2000};
+    LineKind kind;
+    if (!unixLine(t, line, context, kind)) return std::nullopt;
+    return mode & 07777u;
+}
+
+std::optional<FileObject> vshellLine(const Tokens& t, std::string_view line, const ListContext& context,
+                                     LineKind& kind) {
+    kind = LineKind::unreadable;
+    std::int64_t size;
+    if (t.size() < 4 || !toNumber(t[0].text, size)) return std::nullopt;
+    auto date = lineDate(t, 1);
+    if (!date) return std::nullopt;
+    // A folder ends in "/"; a file's type is what is left.
+    return finish(line, t[date->last].end + 1, false, FileType::regular, size, resolve(*date, context), context, kind);
+}
+
+}  // namespace files::parse::families
