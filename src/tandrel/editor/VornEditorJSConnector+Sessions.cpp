@@ -305,8 +305,10 @@ void VornEditorJSConnector::update_file_session(const nlohmann::json& reply, std
     // so the file still reads as changed until a write succeeds.
     record->json = session->json;
     record->ace_language = session->ace_language;
+    // Without the server's window the change stays in memory; the caller hears so (a save
+    // waiting on this would otherwise wait for good, and every later save of the file with it).
     auto* viewer = file_viewer();
-    if (!viewer) return;
+    if (!viewer) return complete(app_error(Err::no_file_window));
     viewer->save_service_session(completion);
 }
 
