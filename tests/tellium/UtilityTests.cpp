@@ -138,7 +138,8 @@ INSTANTIATE_TEST_SUITE_P(
         MaskCase{"abc", "(a", "y", std::nullopt},
         MaskCase{"abc", "a)", "y", std::nullopt},
         MaskCase{"abc", "[a", "y", std::nullopt},
-        MaskCase{"abc", "*a", "y", std::nullopt}));
+        MaskCase{"abc", "*a", "y", std::nullopt},
+        MaskCase{"abc", "(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)", "y", std::nullopt}));
 
 TEST(UtilityTest, ObfuscateScansMegabyteTextsWithoutRecursion) {
     // One match as long as the text, and a text where every position starts a match that fails.

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <mutex>
 #include <random>
+#include <array>
 #include <bitset>
 
 #include "platform/defaults/Utf8.h"
@@ -173,6 +174,10 @@ namespace {
 // "*", "+", "?" and their lazy forms; letters match without regard to case (ASCII).
 class TLMPatternMatcher {
 public:
+    static constexpr std::size_t kMaxGroups = 9;  // "$1" to "$9"
+    // Start and end of the match (0, 1) and of each group n (2n, 2n + 1); npos where none.
+    using Captures = std::array<std::size_t, 2 * (kMaxGroups + 1)>;
+
     // Nothing when the pattern uses anything else or is malformed; `why` then says what.
     static std::optional<TLMPatternMatcher> compile(const std::string& pattern, std::string& why) {
         TLMPatternMatcher m;
@@ -190,16 +195,17 @@ public:
 
     // The next match at or after `from`: the capture offsets (start and end of group n at 2n and
     // 2n + 1; npos for a group that took no part), or nothing.
-    std::optional<std::vector<std::size_t>> search(std::string_view text, std::size_t from) const {
-        const std::size_t slots = 2 * (groups_ + 1);
+    std::optional<Captures> search(std::string_view text, std::size_t from) const {
+        Captures none;
+        none.fill(std::string::npos);
         std::vector<Thread> current, next;
         std::vector<std::size_t> seenAt(program_.size(), std::string::npos);
-        std::optional<std::vector<std::size_t>> found;
+        std::optional<Captures> found;
         std::size_t stamp = 0;  // the current list's stamp: each instruction joins a list once
         for (std::size_t i = from;; ++i) {
             if (!found) {
                 // A thread starting here comes after every thread that started earlier.
-                addThread(current, seenAt, stamp, 0, std::vector<std::size_t>(slots, std::string::npos), i);
+                addThread(current, seenAt, stamp, 0, none, i);
             }
             if (current.empty()) break;
             const std::size_t nextStamp = ++stamp;
@@ -207,11 +213,11 @@ public:
             for (auto& thread : current) {
                 const Inst& inst = program_[thread.pc];
                 if (inst.op == Op::match) {
-                    found = std::move(thread.caps);
+                    found = thread.caps;
                     break;  // the threads after this one have lower priority
                 }
                 if (i < text.size() && inst.set.test(static_cast<unsigned char>(text[i]))) {
-                    addThread(next, seenAt, nextStamp, thread.pc + 1, std::move(thread.caps), i + 1);
+                    addThread(next, seenAt, nextStamp, thread.pc + 1, thread.caps, i + 1);
                 }
             }
             std::swap(current, next);
@@ -225,16 +231,18 @@ public:
 private:
     enum class Op { byte, split, jump, save, match };
     struct Inst {
+        Inst(Op o, std::size_t a = 0) : op(o), x(a) {}  // NOLINT: built from braces throughout
         Op op;
         std::size_t x = 0, y = 0;  // split: preferred and other target; jump: target; save: slot
         std::bitset<256> set;      // byte: the bytes it takes
     };
     struct Thread {
         std::size_t pc;
-        std::vector<std::size_t> caps;
+        Captures caps;  // held inline: no allocation per thread and byte
     };
 
     std::vector<Inst> program_;
+    mutable std::vector<Thread> stack_;  // addThread's work list, kept to spare allocations
     std::string pattern_;
     std::size_t at_ = 0;
     std::size_t groups_ = 0;
@@ -249,27 +257,28 @@ private:
     // Follows jumps, splits and saves (in priority order) to the byte and match instructions a
     // thread reaches at text offset `pos`; an explicit stack, so no recursion on the text.
     void addThread(std::vector<Thread>& list, std::vector<std::size_t>& seenAt, std::size_t stamp, std::size_t pc,
-                   std::vector<std::size_t> caps, std::size_t pos) const {
-        std::vector<Thread> stack;
-        stack.push_back({pc, std::move(caps)});
+                   const Captures& caps, std::size_t pos) const {
+        stack_.clear();
+        stack_.push_back({pc, caps});
+        auto& stack = stack_;
         while (!stack.empty()) {
-            Thread t = std::move(stack.back());
+            Thread t = stack.back();
             stack.pop_back();
             if (seenAt[t.pc] == stamp) continue;
             seenAt[t.pc] = stamp;
             const Inst& inst = program_[t.pc];
             switch (inst.op) {
-                case Op::jump: stack.push_back({inst.x, std::move(t.caps)}); break;
+                case Op::jump: stack.push_back({inst.x, t.caps}); break;
                 case Op::split:
                     stack.push_back({inst.y, t.caps});
-                    stack.push_back({inst.x, std::move(t.caps)});
+                    stack.push_back({inst.x, t.caps});
                     break;
                 case Op::save:
                     t.caps[inst.x] = pos;
-                    stack.push_back({t.pc + 1, std::move(t.caps)});
+                    stack.push_back({t.pc + 1, t.caps});
                     break;
                 case Op::byte:
-                case Op::match: list.push_back(std::move(t)); break;
+                case Op::match: list.push_back(t); break;
             }
         }
     }
@@ -424,6 +433,10 @@ private:
                     why = "groups nested too deeply";
                     return false;
                 }
+                if (capturing && groups_ == kMaxGroups) {
+                    why = "more than " + std::to_string(kMaxGroups) + " groups";
+                    return false;
+                }
                 const std::size_t group = capturing ? ++groups_ : 0;
                 if (capturing) emit({Op::save, 2 * group});
                 if (!alternation(why)) return false;
@@ -544,7 +557,7 @@ private:
 
 // The replacement for one match: "$&" the match, "$n" / "$nn" a group, "$$" a dollar sign,
 // anything else as it stands.
-void appendReplacement(std::string& out, std::string_view text, const std::vector<std::size_t>& caps,
+void appendReplacement(std::string& out, std::string_view text, const TLMPatternMatcher::Captures& caps,
                        std::size_t groups, const std::string& replacement) {
     auto group = [&](std::size_t n) {
         if (caps[2 * n] != std::string::npos && caps[2 * n + 1] != std::string::npos) {
