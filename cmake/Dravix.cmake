@@ -29,7 +29,8 @@ function(dravix_test name)
   endif()
   if(ARG_ENVIRONMENT)
     # Set by the program itself before main (ctest's property lists cannot carry several entries
-    # through test discovery).
+    # through test discovery). A value already in the environment wins: scripts/test gives each
+    # run its own peers folder, and the programs must use that one, not the build's.
     set(env_src ${CMAKE_CURRENT_BINARY_DIR}/${name}_environment.cpp)
     set(env_code "#include <cstdlib>\nnamespace {\nstruct TestEnvironment {\n    TestEnvironment() {\n")
     foreach(entry IN LISTS ARG_ENVIRONMENT)
@@ -37,7 +38,7 @@ function(dravix_test name)
       string(SUBSTRING "${entry}" 0 ${eq} key)
       math(EXPR vstart "${eq} + 1")
       string(SUBSTRING "${entry}" ${vstart} -1 value)
-      string(APPEND env_code "        setenv(R\"dravix(${key})dravix\", R\"dravix(${value})dravix\", 1);\n")
+      string(APPEND env_code "        setenv(R\"dravix(${key})dravix\", R\"dravix(${value})dravix\", 0);\n")
     endforeach()
     string(APPEND env_code "    }\n} environment;\n}  // namespace\n")
     file(CONFIGURE OUTPUT ${env_src} CONTENT "${env_code}")

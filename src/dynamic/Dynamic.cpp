@@ -4,6 +4,7 @@
 
 #include "dynamic/ClassRegistry.h"
 #include "dynamic/TypeMapping.h"
+#include "dynamic/ValueBox.h"
 
 namespace dynamic {
 
@@ -27,6 +28,7 @@ struct Dynamic::State : Loggable {
     QPointer<QObject> qobject;        // the wrapped object when it is a QObject
     std::optional<QVariant> value;    // any other wrapped value (an error value included)
     std::shared_ptr<QObject> keep;    // an instance made by a class call, kept alive with the wrapper
+    std::shared_ptr<QObject> box;     // the object a plain value answers messages as (made once)
     std::optional<QString> memberName;
     std::shared_ptr<Invocation> invocation;
     std::optional<InvocationError> error;
@@ -146,8 +148,16 @@ std::optional<QVariant> Dynamic::resolve() const {
 
 void Dynamic::resolveMember(const QString& selector, const std::vector<std::optional<QVariant>>& arguments) const {
     State& s = *d_;
-    if (!s.isQObject || !s.qobject || s.error || s.objectIsError()) return;
-    QObject* target = s.qobject.data();
+    if (s.error || s.objectIsError()) return;
+    QObject* target = nullptr;
+    if (s.isQObject) {
+        target = s.qobject.data();
+    } else if (s.value) {
+        // A plain value is sent to as the object it boxes into; other values are no objects.
+        if (!s.box) s.box = std::shared_ptr<QObject>(boxValue(*s.value).release());
+        target = s.box.get();
+    }
+    if (!target) return;
     s.logger().log({QStringLiteral("Call: [%1 %2]").arg(ClassRegistry::typeName(target), selector)});
     InvocationError failure;
     std::shared_ptr<Invocation> inv = Invocation::create(target, selector, &failure);

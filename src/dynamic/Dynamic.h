@@ -11,8 +11,13 @@
 //       .member<bool>("isKeyWindow");
 //
 // A Dynamic is a shared handle: copies stand for the same wrapper. Objects are held weakly
-// (a deleted object reads as absent), except an instance made by a class call, which belongs to
-// the wrappers that came from that call and is deleted with the last of them.
+// (a deleted object reads as absent), except an instance made by a class call or handed over by
+// a "new..."/"copy..." member, which belongs to the wrappers that came from that call and is
+// deleted with the last of them. A wrapper made from a plain value (a string, a list, a map)
+// answers messages as the object that value boxes into (see ValueBox.h).
+//
+// The operations a subclass may override are virtual; the constructors and the typed templates
+// (member<T>, call<T>, unwrap<T>) cannot be in C++.
 #include <QMarginsF>
 #include <QMetaType>
 #include <QObject>
@@ -31,6 +36,7 @@
 
 #include "dynamic/Invocation.h"
 #include "dynamic/Logger.h"
+#include "dynamic/Selector.h"
 
 namespace dynamic {
 
@@ -49,6 +55,9 @@ public:
 
     // A wrapper of nothing (not the shared one).
     Dynamic();
+    Dynamic(const Dynamic&) = default;
+    Dynamic& operator=(const Dynamic&) = default;
+    virtual ~Dynamic() = default;
     // Wraps a value (an object stays itself; other values are held as they are) and a member.
     explicit Dynamic(const std::optional<QVariant>& object, const std::optional<QString>& memberName = std::nullopt);
     // The registered class of that name (absent when there is none).
@@ -60,22 +69,24 @@ public:
     static bool loggingEnabled();
     static void setLoggingEnabled(bool on);
 
-    bool isError() const;
-    QString debugDescription() const;
+    virtual bool isError() const;
+    virtual QString debugDescription() const;
     bool isSameWrapper(const Dynamic& other) const { return d_ == other.d_; }
 
     // Member read (nothing is sent until the result is needed or the member is called).
     Dynamic operator[](const QString& member) const { return getMember(member); }
     // Member write: the value is resolved, then the setter ("setX:", "isX" -> "setX:") is sent.
-    void set(const QString& member, const Dynamic& value) const;
-    void set(const QString& member, const std::optional<QVariant>& value) const;
+    virtual void set(const QString& member, const Dynamic& value) const;
+    virtual void set(const QString& member, const std::optional<QVariant>& value) const;
     // Typed member read.
     template <class T>
     std::optional<T> member(const QString& name) const {
         return getMember(name).template unwrap<T>();
     }
     // A call with labelled arguments (labels may be empty and may repeat).
-    Dynamic operator()(const Arguments& arguments = {}) const;
+    virtual Dynamic operator()(const Arguments& arguments = {}) const;
+    // Does nothing: a class call allocates and initialises in one send.
+    virtual void alloc() const {}
     template <class T>
     std::optional<T> call(const Arguments& arguments = {}) const {
         return (*this)(arguments).template unwrap<T>();
@@ -102,6 +113,7 @@ public:
     std::optional<float> asFloat() const { return unwrap<float>(); }
     std::optional<double> asDouble() const { return unwrap<double>(); }
     std::optional<bool> asBool() const { return unwrap<bool>(); }
+    std::optional<Selector> asSelector() const { return unwrap<Selector>(); }
     std::optional<QPointF> asCGPoint() const { return unwrap<QPointF>(); }
     std::optional<QPointF> asCGVector() const { return unwrap<QPointF>(); }
     std::optional<QSizeF> asCGSize() const { return unwrap<QSizeF>(); }
@@ -120,9 +132,9 @@ public:
     std::optional<QString> memberName() const;
     std::shared_ptr<Invocation> invocation() const;
     std::optional<InvocationError> error() const;
-    Dynamic getMember(const QString& name) const;
-    std::optional<QVariant> resolve() const;
-    void resolveMember(const QString& selector, const std::vector<std::optional<QVariant>>& arguments) const;
+    virtual Dynamic getMember(const QString& name) const;
+    virtual std::optional<QVariant> resolve() const;
+    virtual void resolveMember(const QString& selector, const std::vector<std::optional<QVariant>>& arguments) const;
     // The selector a member called with these labels sends.
     static QString selectorFor(const QString& member, const Arguments& arguments);
     // The setter selector name (without the colon) for a member.

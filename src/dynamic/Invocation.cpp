@@ -3,10 +3,13 @@
 #include <QMargins>
 #include <QMetaObject>
 #include <array>
+#include <cctype>
 #include <cstring>
 #include <exception>
 
 #include "dynamic/ClassRegistry.h"
+#include "dynamic/Selector.h"
+#include "dynamic/TypeMapping.h"
 
 namespace dynamic {
 
@@ -61,6 +64,22 @@ std::pair<QByteArray, int> splitSelector(const QString& selector) {
             static_cast<int>(selector.count(QLatin1Char(':')))};
 }
 
+// The argument labels of an init selector: "initWithTitle:count:" -> (title, count);
+// "initWith:x:" -> ("", x); "init" -> ().
+std::vector<QByteArray> constructorLabels(const QString& selector, int argc) {
+    std::vector<QByteArray> labels;
+    const QList<QByteArray> parts = selector.toLatin1().split(':');
+    for (int k = 0; k < argc; ++k) {
+        QByteArray label = k < parts.size() ? parts[k] : QByteArray();
+        if (k == 0) {
+            label = label.startsWith("initWith") ? label.mid(8) : QByteArray();
+            if (!label.isEmpty()) label[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(label[0])));
+        }
+        labels.push_back(label);
+    }
+    return labels;
+}
+
 QString describeType(QMetaType t) { return t.isValid() ? QString::fromLatin1(t.name()) : QStringLiteral("?"); }
 }  // namespace
 
@@ -83,6 +102,8 @@ bool Invocation::isObjectType(QMetaType type) {
         default: break;
     }
     if (type == QMetaType::fromType<QMargins>() || type == QMetaType::fromType<QMarginsF>()) return false;
+    // A selector is a word, read by size and alignment like a pointer.
+    if (type == QMetaType::fromType<Selector>()) return false;
     return true;
 }
 
@@ -120,16 +141,32 @@ bool Invocation::initialize(InvocationError* error) {
     bool found = false;
     if (ClassRegistry::isClass(target) && keyword.startsWith("init")) {
         // An init selector on a class: one of the instance type's constructors.
+        // The labels pick it, as Qt keeps parameter names: initWithTitle:count: is the
+        // constructor (title, count). An empty label, or a parameter declared without a name,
+        // matches any; among the constructors that fit, the one with most names matched wins.
         if (const QMetaObject* instances = ClassRegistry::instanceType(target)) {
+            const std::vector<QByteArray> labels = constructorLabels(selector_, argc);
+            int best = -1;
             for (int i = 0; i < instances->constructorCount(); ++i) {
                 const QMetaMethod c = instances->constructor(i);
-                if (c.parameterCount() == argc) {
+                if (c.parameterCount() != argc) continue;
+                const QList<QByteArray> names = c.parameterNames();
+                int matched = 0;
+                bool fits = true;
+                for (int k = 0; k < argc && fits; ++k) {
+                    const QByteArray& label = labels[static_cast<size_t>(k)];
+                    const QByteArray name = k < names.size() ? names[k] : QByteArray();
+                    if (label.isEmpty() || name.isEmpty()) continue;
+                    if (label == name) ++matched;
+                    else fits = false;
+                }
+                if (fits && matched > best) {
+                    best = matched;
                     kind_ = Kind::constructor;
                     method_ = c;
                     instanceType_ = instances;
                     returnType_ = QMetaType::fromType<QObject*>();
                     found = true;
-                    break;
                 }
             }
         }
@@ -227,6 +264,10 @@ std::optional<QVariant> Invocation::coerce(const QVariant& value, QMetaType to, 
     if (isNumeric(value.metaType()) && isNumeric(to)) {
         QVariant converted = value;
         if (converted.convert(to)) return converted;
+    } else if (!isNumeric(to) && !isNumeric(value.metaType())) {
+        // A bridged value reaches the member as the type it declares (a QVariantList as a
+        // QStringList, a QDateTime as a QDate, ...). Numbers and text never turn into each other.
+        if (auto converted = TypeMapping::convertToDeclaredType(value, to)) return converted;
     }
     return bad(QStringLiteral("is %1, expected %2").arg(describeType(value.metaType()), describeType(to)));
 }
@@ -280,6 +321,12 @@ void Invocation::invoke() {
                     if (!ok) {
                         result_ = QVariant();
                         fail(InvocationError::Kind::failed, QStringLiteral("the call was refused"));
+                    } else if (returnsRetained() && (returnType_.flags() & QMetaType::PointerToQObject)) {
+                        // A "new..." or "copy..." member hands its caller an object of its own:
+                        // this invocation keeps it, and the last wrapper holding it deletes it
+                        // once. An object with a parent stays its parent's.
+                        QObject* made = *static_cast<QObject* const*>(result_.constData());
+                        if (made && !made->parent()) owned_.reset(made);
                     }
                     break;
                 }

@@ -80,7 +80,8 @@ public:
     void getReturnValue(void* buffer) const;
     // The result as an object (computed once): absent unless the return type is an object type.
     std::optional<QVariant> returnedObject();
-    // An object the invocation made and owns (a constructed instance), kept alive with it.
+    // An object the invocation made and owns (a constructed instance, or the parentless result
+    // of a member whose name makes it the caller's: returnsRetained), kept alive with it.
     std::shared_ptr<QObject> ownedObject() const { return owned_; }
     bool returnsRetained() const;
 

@@ -1,7 +1,19 @@
 #pragma once
 // Classes registered for the tests: a class object with class-level members, and its instances.
+#include <QByteArrayList>
+#include <QCalendar>
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QLocale>
+#include <QNetworkRequest>
 #include <QObject>
+#include <QPointer>
 #include <QRectF>
+#include <QSet>
+#include <QTimeZone>
+#include <QUrl>
+#include <QUuid>
 #include <QString>
 #include <QVariant>
 #include <stdexcept>
@@ -19,7 +31,9 @@ class Gadget : public QObject {
     Q_PROPERTY(qulonglong styleMask MEMBER styleMask)
 public:
     Q_INVOKABLE Gadget() = default;
+    explicit Gadget(QObject* parent) : QObject(parent) {}
     Q_INVOKABLE Gadget(QString title, int count) : title_(std::move(title)), count_(count) {}
+    Q_INVOKABLE Gadget(int count, QString title) : title_(QStringLiteral("counted ") + title), count_(count) {}
 
     QString title() const { return title_; }
     void setTitle(const QString& t) { title_ = t; }
@@ -45,12 +59,40 @@ public:
     Q_INVOKABLE int boom() { throw std::runtime_error("boom inside"); }
     Q_INVOKABLE void setIs(int v) { calls << QStringLiteral("setIs:%1").arg(v); }
     Q_INVOKABLE void setIsx(int v) { calls << QStringLiteral("setIsx:%1").arg(v); }
+    // Members handing over objects of their own ("new...", "copy..."), and one that keeps it.
+    Q_INVOKABLE QObject* newPartner() { return made = new Gadget(QStringLiteral("new"), 1); }
+    Q_INVOKABLE QObject* copyGadget() { return made = new Gadget(title_, count_); }
+    Q_INVOKABLE QObject* newChild() { return made = new Gadget(this); }
+    Q_INVOKABLE dynamic::Selector action() const { return dynamic::Selector::named(QStringLiteral("performClose:")); }
+    Q_INVOKABLE QString selectorName(dynamic::Selector s) const { return s.name(); }
+    // One member per mapped value type, declaring that type; each hands back what it got.
+    Q_INVOKABLE QVariant takeVariantList(const QVariantList& v) const { return QVariant::fromValue(v); }
+    Q_INVOKABLE QVariant takeStringList(const QStringList& v) const { return QVariant::fromValue(v); }
+    Q_INVOKABLE QVariant takeByteArrayList(const QByteArrayList& v) const { return QVariant::fromValue(v); }
+    Q_INVOKABLE QVariant takeJsonArray(const QJsonArray& v) const { return QVariant::fromValue(v); }
+    Q_INVOKABLE QVariant takeCalendar(const QCalendar& v) const { return QVariant::fromValue(v); }
+    Q_INVOKABLE QVariant takeByteArray(const QByteArray& v) const { return QVariant::fromValue(v); }
+    Q_INVOKABLE QVariant takeDateTime(const QDateTime& v) const { return QVariant::fromValue(v); }
+    Q_INVOKABLE QVariant takeDate(const QDate& v) const { return QVariant::fromValue(v); }
+    Q_INVOKABLE QVariant takeVariantMap(const QVariantMap& v) const { return QVariant::fromValue(v); }
+    Q_INVOKABLE QVariant takeVariantHash(const QVariantHash& v) const { return QVariant::fromValue(v); }
+    Q_INVOKABLE QVariant takeJsonObject(const QJsonObject& v) const { return QVariant::fromValue(v); }
+    Q_INVOKABLE QVariant takeLocale(const QLocale& v) const { return QVariant::fromValue(v); }
+    Q_INVOKABLE QVariant takeStringSet(const QSet<QString>& v) const { return QVariant::fromValue(v); }
+    Q_INVOKABLE QVariant takeIntSet(const QSet<int>& v) const { return QVariant::fromValue(v); }
+    Q_INVOKABLE QVariant takeString(const QString& v) const { return QVariant::fromValue(v); }
+    Q_INVOKABLE QVariant takeChar(QChar v) const { return QVariant::fromValue(v); }
+    Q_INVOKABLE QVariant takeTimeZone(const QTimeZone& v) const { return QVariant::fromValue(v); }
+    Q_INVOKABLE QVariant takeUrl(const QUrl& v) const { return QVariant::fromValue(v); }
+    Q_INVOKABLE QVariant takeRequest(const QNetworkRequest& v) const { return QVariant::fromValue(v); }
+    Q_INVOKABLE QVariant takeUuid(const QUuid& v) const { return QVariant::fromValue(v); }
 
     QObject* partner_ = nullptr;
     int pings = 0;
     Gadget* taken = nullptr;
     QStringList calls;
     qulonglong styleMask = 15;
+    QPointer<QObject> made;
 
 private:
     QString title_;

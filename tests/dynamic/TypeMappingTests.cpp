@@ -20,6 +20,14 @@ TEST(TypeMappingTest, TableHasItsRowsInOrder) {
     EXPECT_EQ(rows.front().valueType, QStringLiteral("array"));
     EXPECT_EQ(rows[15].valueType, QStringLiteral("string"));
     EXPECT_EQ(rows.back().valueType, QStringLiteral("UUID"));
+    // The rows without a Qt value type (each says why beside it in the table).
+    QStringList empty;
+    for (const auto& row : rows) {
+        if (row.matches.empty()) empty << row.valueType;
+        else EXPECT_TRUE(row.objectType.isValid()) << row.valueType.toStdString();
+    }
+    EXPECT_EQ(empty, (QStringList{"CharacterSet", "DateComponents", "DateInterval", "Decimal", "IndexPath", "IndexSet",
+                                  "Notification", "PersonNameComponents", "URLComponents", "URLQueryItem"}));
 }
 
 TEST(TypeMappingTest, ConvertsValueTypesOnly) {
@@ -35,6 +43,12 @@ TEST(TypeMappingTest, ConvertsValueTypesOnly) {
         {"date", QVariant(QDate(2020, 1, 2)), QMetaType::fromType<QDateTime>()},
         {"hash", QVariant(QVariantHash{{QStringLiteral("k"), 1}}), QMetaType::fromType<QVariantMap>()},
         {"uuid", QVariant(QUuid::createUuid()), QMetaType::fromType<QUuid>()},
+        {"calendar", QVariant::fromValue(QCalendar()), QMetaType::fromType<QCalendar>()},
+        {"set", QVariant::fromValue(QSet<QString>{QStringLiteral("a")}), QMetaType::fromType<QVariantList>()},
+        {"url request", QVariant::fromValue(QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1/")))),
+         QMetaType::fromType<QNetworkRequest>()},
+        {"json object", QVariant(QJsonObject{{QStringLiteral("k"), 1}}), QMetaType::fromType<QVariantMap>()},
+        {"character", QVariant::fromValue(QChar(u'x')), QMetaType::fromType<QString>()},
         {"integer", QVariant(5), std::nullopt},
         {"boolean", QVariant(true), std::nullopt},
         {"rectangle", QVariant(QRectF(0, 0, 1, 1)), std::nullopt},

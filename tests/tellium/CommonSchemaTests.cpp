@@ -1,6 +1,9 @@
 // Conversion of logs into the Event Collector's common schema, and that schema's records.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "TelliumTestSupport.h"
 #include "tellium/model/commonschema/TLMCommonSchemaLog.h"
 #include "tellium/util/TLMPlatformHooks.h"
@@ -186,6 +189,61 @@ TEST_F(CommonSchemaTest, FullLogSurvivesJsonAndArchive) {
     EXPECT_TRUE(fromJson.isEqual(*cs));
     const auto sdk = fromJson.serializeToDictionary()["ext"]["sdk"];
     EXPECT_EQ(keysOf(sdk), (std::vector<std::string>{"libVer", "epoch", "installId", "seq"}));
+}
+
+TEST_F(CommonSchemaTest, MetadataAndPropertiesAreReplacedWholeWhileAnotherThreadSerializes) {
+    auto cs = sourceLog()->toCommonSchemaLogForTargetToken("abc-def", 0);
+    ASSERT_TRUE(cs);
+    cs->name = "Raced";
+    cs->ext->metadataExt = std::make_shared<TLMMetadataExtension>();
+    cs->data = std::make_shared<TLMCSData>();
+    auto value = [](int generation) {
+        TLMJson json = TLMJson::object();
+        for (int k = 0; k < 8; ++k) json["k" + std::to_string(k)] = generation;
+        return json;
+    };
+    cs->ext->metadataExt->metadata = value(0);
+    cs->data->properties = value(0);
+
+    constexpr int kWrites = 2000;
+    std::atomic<bool> writing{true};
+    std::thread writer([&] {
+        for (int g = 1; g <= kWrites; ++g) {
+            cs->ext->metadataExt->metadata = value(g);
+            cs->data->properties = value(g);
+        }
+        writing = false;
+    });
+    // Every serialized form holds one generation whole in each part.
+    int reads = 0;
+    while (writing || reads == 0) {
+        const TLMJson json = cs->serializeToDictionary();
+        for (const TLMJson& part : {json["ext"]["metadata"], json["data"]}) {
+            ASSERT_TRUE(part.is_object());
+            ASSERT_EQ(part.size(), 8u);
+            const int g = part["k0"].get<int>();
+            for (const auto& [key, v] : part.items()) ASSERT_EQ(v.get<int>(), g) << key;
+        }
+        ASSERT_TRUE(cs->serializeLogWithPrettyPrinting(false).has_value());
+        ++reads;
+    }
+    writer.join();
+    EXPECT_EQ(cs->serializeToDictionary()["data"]["k7"], kWrites);
+}
+
+TEST_F(CommonSchemaTest, PropertiesThatAreNotUtf8AreWrittenWithReplacementCharacters) {
+    auto cs = sourceLog()->toCommonSchemaLogForTargetToken("abc-def", 0);
+    ASSERT_TRUE(cs);
+    cs->name = "Bytes";
+    cs->data = std::make_shared<TLMCSData>();
+    cs->data->properties = TLMJson{{"k\xc3", "v\xff\xfe"}};
+    cs->ext->metadataExt = std::make_shared<TLMMetadataExtension>();
+    cs->ext->metadataExt->metadata = TLMJson{{"f\x80", 1}};
+    const auto text = cs->serializeLogWithPrettyPrinting(false);
+    ASSERT_TRUE(text.has_value());
+    const TLMJson back = TLMJson::parse(*text, nullptr, false);
+    ASSERT_FALSE(back.is_discarded()) << *text;
+    EXPECT_EQ(back["data"]["k\xef\xbf\xbd"], "v\xef\xbf\xbd\xef\xbf\xbd");
 }
 
 }  // namespace

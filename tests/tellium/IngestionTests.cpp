@@ -267,6 +267,28 @@ TEST_F(IngestionTest, CommonSchemaLogsGoToTheCollectorOneLineEachWithEveryTokenO
     EXPECT_FALSE(log_->contains("secret-ticket"));
 }
 
+TEST_F(IngestionTest, ATicketThatIsNotUtf8IsSentWithItsBadBytesReplaced) {
+    auto ingestion = TLMEventCollectorIngestion::initWithHttpClient(client_, peer_.baseUrl());
+    auto log = csLog("aaaa1111-token", 1);
+    ASSERT_TRUE(log);
+    auto protocol = std::make_shared<TLMProtocolExtension>();
+    protocol->ticketKeys = std::vector<std::string>{"key-1"};
+    log->ext->protocolExt = protocol;
+    TLMTicketCache::sharedInstance().setTicket(std::string("p:ab\xff\xc3(cd"), "key-1");
+    TLMTellium::setLogLevel(TLMLogLevelVerbose);
+
+    auto batch = std::make_shared<TLMLogContainer>("bad-ticket", std::vector<std::shared_ptr<TLMAbstractLog>>{log});
+    SentBatches sent;
+    ingestion->sendAsync(batch, sent.handler());
+    ASSERT_EQ(sent.waitFor(1).size(), 1u);
+    const auto requests = peer_.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    const std::string header = requests[0]["headers"]["Tickets"];
+    EXPECT_NE(header.find("key-1"), std::string::npos) << header;
+    EXPECT_EQ(header.find('\xff'), std::string::npos) << header;
+    EXPECT_TRUE(log_->contains("Tickets = {\"key-1\":\"p:***\"}", TLMLogLevelVerbose));
+}
+
 TEST_F(IngestionTest, WithoutCachedTicketsThereIsNoTicketsHeader) {
     auto ingestion = TLMEventCollectorIngestion::initWithHttpClient(client_, peer_.baseUrl());
     auto log = csLog("cccc3333-token", 3);
@@ -288,6 +310,15 @@ TEST(IngestionMaskTest, CollectorAnswersNeverShowTokens) {
     EXPECT_EQ(TLMEventCollectorIngestion::obfuscateTickets("{\"k1\":\"p:abc\",\"k2\":\"d:xyz\"}"),
               "{\"k1\":\"p:***\",\"k2\":\"d:***\"}");
     EXPECT_EQ(TLMEventCollectorIngestion::obfuscateTargetTokens("123456789,short"), "*23456789,*****");
+}
+
+TEST(IngestionMaskTest, MegabyteTicketsAreMaskedInOnePass) {
+    const std::string ticket(1 << 20, 'k');
+    EXPECT_EQ(TLMEventCollectorIngestion::obfuscateTickets("{\"key\":\"p:" + ticket + "\"}"), "{\"key\":\"p:***\"}");
+    // A ticket segment without its closing quote runs to the end of the text.
+    EXPECT_EQ(TLMEventCollectorIngestion::obfuscateTickets("{\"key\":\"d:" + ticket), "{\"key\":\"d:***");
+    const std::string tokens(1 << 20, ',');
+    EXPECT_EQ(TLMEventCollectorIngestion::obfuscateTargetTokens(tokens).size(), tokens.size());
 }
 
 }  // namespace

@@ -104,6 +104,64 @@ TEST(UtilityTest, ObfuscateReplacesCaseInsensitiveMatches) {
     EXPECT_TRUE(log.contains("Couldn't create regular expression", TLMLogLevelError));
 }
 
+struct MaskCase {
+    std::string text, pattern, replacement;
+    std::optional<std::string> expected;  // nothing: the pattern is refused
+};
+
+class ObfuscateCases : public ::testing::TestWithParam<MaskCase> {};
+
+TEST_P(ObfuscateCases, MatchLikeARegularExpression) {
+    const MaskCase& c = GetParam();
+    EXPECT_EQ(TLMUtility::obfuscateString(c.text, c.pattern, c.replacement), c.expected)
+        << c.pattern << " on " << c.text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Patterns, ObfuscateCases,
+    ::testing::Values(
+        MaskCase{"a:b\"c:d\"", ":[^\"]+", ":***", std::string("a:***\"c:***\"")},
+        MaskCase{"x \"TOKEN\"\t:\n\"abc\" y", "\"token\"\\s*:\\s*\"[^\"]+\"", "\"token\" : \"***\"",
+                 std::string("x \"token\" : \"***\" y")},
+        MaskCase{"\"token\":\"\"", "\"token\"\\s*:\\s*\"[^\"]+\"", "-", std::string("\"token\":\"\"")},
+        MaskCase{"aaa", "a*", "<$&>", std::string("<aaa><>")},
+        MaskCase{"abab", "(a)(b)", "$2$1", std::string("baba")},
+        MaskCase{"cat dog", "(cat|dog)", "[$1]", std::string("[cat] [dog]")},
+        MaskCase{"<a><b>", "<.+?>", "_", std::string("__")},
+        MaskCase{"<a><b>", "<.+>", "_", std::string("_")},
+        MaskCase{"a1b22", "\\d+", "#", std::string("a#b#")},
+        MaskCase{"A-z", "[a-c]", "$$", std::string("$-z")},
+        MaskCase{"ab", "(?:a)b?", "$1", std::string("$1")},
+        MaskCase{"abc", "x", "y", std::string("abc")},
+        MaskCase{"abc", "a{2}", "y", std::nullopt},
+        MaskCase{"abc", "^a", "y", std::nullopt},
+        MaskCase{"abc", "(a", "y", std::nullopt},
+        MaskCase{"abc", "a)", "y", std::nullopt},
+        MaskCase{"abc", "[a", "y", std::nullopt},
+        MaskCase{"abc", "*a", "y", std::nullopt},
+        MaskCase{"abc", "(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)", "y", std::nullopt}));
+
+TEST(UtilityTest, ObfuscateScansMegabyteTextsWithoutRecursion) {
+    // One match as long as the text, and a text where every position starts a match that fails.
+    const std::string colonRun = ":" + std::string((1 << 20) - 1, 'x');
+    EXPECT_EQ(TLMUtility::obfuscateString(colonRun, ":[^\"]+", ":***"), std::string(":***"));
+    const std::string colons(1 << 20, ':');
+    EXPECT_EQ(TLMUtility::obfuscateString(colons + "\"", ":[^\"]+", "*"), std::string("*\""));
+    const std::string quotes(1 << 20, '"');
+    EXPECT_EQ(TLMUtility::obfuscateString(quotes, "\"[^\"]+\"", "*"), quotes);
+    // A collector answer with a megabyte token, masked as the endpoint masks it for the log.
+    const std::string token(1 << 20, 'T');
+    const std::string tokenPattern = "\"token\"\\s*:\\s*\"[^\"]+\"";
+    EXPECT_EQ(TLMUtility::obfuscateString("{\"n\":1,\"Token\" :  \"" + token + "\",\"x\":\"" + token + "\"}", tokenPattern,
+                                          "\"token\" : \"***\""),
+              "{\"n\":1,\"token\" : \"***\",\"x\":\"" + token + "\"}");
+    std::string misses;
+    while (misses.size() < (1u << 20)) misses += "\"token\":\"\"";
+    EXPECT_EQ(TLMUtility::obfuscateString(misses, tokenPattern, "*"), misses);
+    // Bytes that are not UTF-8 are text like any other.
+    EXPECT_EQ(TLMUtility::obfuscateString(std::string("p:\xff\xfe\"z"), ":[^\"]+", ":***"), std::string("p:***\"z"));
+}
+
 struct LengthCase {
     std::string text;
     std::size_t limit;

@@ -299,14 +299,16 @@ void VornEditorJSConnector::update_file_session(const nlohmann::json& reply, std
     if (error) return complete(error);
     auto session = editor_support::read_session_reply(reply);
     if (!session) return complete(std::nullopt);
+    // The records live with the server's window: without it nothing can be stored, and the
+    // caller hears so (a save waiting on this must not take "nothing to store" for success).
+    auto* viewer = file_viewer();
+    if (!viewer) return complete(app_error(Err::no_file_window));
     auto record = find_file_session(session->session_id);
     if (!record) return complete(std::nullopt);
     // The text and language follow the page; the stored undo count stays what was last written,
     // so the file still reads as changed until a write succeeds.
     record->json = session->json;
     record->ace_language = session->ace_language;
-    auto* viewer = file_viewer();
-    if (!viewer) return;
     viewer->save_service_session(completion);
 }
 

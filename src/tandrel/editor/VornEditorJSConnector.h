@@ -104,8 +104,8 @@ public:
     // Stores a "session_manager.get_current_session()" reply (its "json" and "ace_language") in
     // the session's record and saves the server's sessions. A script error goes to the
     // completion; a reply that is not a session, or a session without record, completes with no
-    // error and changes nothing. Without a file viewer the change stays in memory and the
-    // completion is not called.
+    // error and changes nothing. Without a file viewer nothing is stored and the completion is
+    // told `no_file_window`. The completion runs once on every path.
     void update_file_session(const nlohmann::json& reply, std::optional<VornError> error,
                              ErrorCompletion completion = nullptr);
 

@@ -339,7 +339,8 @@ std::optional<TLMHttpHeaders> TLMEventCollectorIngestion::getHeadersWithData(con
     headers["Upload-Time"] =
         std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(TLMClock::current()->now().time_since_epoch()).count());
     if (!tickets.empty()) {
-        headers["Tickets"] = tickets.dump();
+        // Tickets come from outside: bytes that are not UTF-8 are written as U+FFFD, never thrown.
+        headers["Tickets"] = tickets.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
     }
     return headers;
 }

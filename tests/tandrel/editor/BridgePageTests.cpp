@@ -158,6 +158,46 @@ TEST_F(EditorBridgePage, SavingWritesThePagesTextAndOnlyASuccessfulWriteMovesThe
     EXPECT_EQ(alert(), nullptr);
 }
 
+TEST_F(EditorBridgePage, ASaveWhoseServerWindowClosesFailsAndTheNextSaveStillWrites) {
+    CONNECT_OR_SKIP();
+    ASSERT_TRUE(loadEditor());
+
+    // Storing the page's session without the server's window says so instead of never finishing.
+    connector->file_delegatex = nullptr;
+    bool stored = false;
+    std::optional<VornError> storeError;
+    connector->update_file_session(reply(), std::nullopt, [&](std::optional<VornError> e) {
+        stored = true;
+        storeError = e;
+    });
+    ASSERT_TRUE(waitFor([&] { return stored; }, 10000)) << "the completion never ran";
+    ASSERT_TRUE(storeError);
+    EXPECT_EQ(storeError->name, "no_file_window");
+    connector->file_delegatex = window;
+
+    // A save during which the server's window closes (before the page has answered) fails.
+    type("A");
+    auto first = std::make_shared<Saved>();
+    connector->save_current_file([first](bool written, std::optional<VornError> e) {
+        first->done = true;
+        first->written = written;
+        first->error = e;
+    });
+    connector->file_delegatex = nullptr;
+    ASSERT_TRUE(waitFor([&] { return first->done; }, 30000)) << "the save never completed";
+    EXPECT_FALSE(first->written);
+    ASSERT_TRUE(first->error);
+    EXPECT_EQ(first->error->name, "no_file_window");
+
+    // With the window back, the next save of the document runs and writes the page's text.
+    connector->file_delegatex = window;
+    type("B");
+    const auto second = save();
+    ASSERT_TRUE(second.done);
+    EXPECT_TRUE(second.written) << (second.error ? second.error->text() : "");
+    EXPECT_EQ(readDiskFile(disk("index.html")), pageState()["value"].get<std::string>());
+}
+
 TEST_F(EditorBridgePage, AWriteTheServerRefusesLeavesTheFileChangedAndTheCloseStillAsks) {
     CONNECT_OR_SKIP();
     makeDiskFolder(disk("taken.html"));  // the server cannot replace a folder with a file

@@ -51,6 +51,7 @@ std::string upper(std::string s) {
 // ---- metadata ------------------------------------------------------------------------------
 
 TLMJson TLMMetadataExtension::serializeToDictionary() const {
+    const auto metadata = this->metadata.snapshot();  // one whole value, whoever replaces it now
     if (!metadata || !metadata->is_object()) return TLMJson();
     return *metadata;
 }
@@ -61,9 +62,9 @@ bool TLMMetadataExtension::deserializeFromDictionary(const TLMJson& json) {
 }
 bool TLMMetadataExtension::isEqual(const TLMSerializableObject& other) const {
     auto o = same<TLMMetadataExtension>(other);
-    return o && TLMOptionalEqual(metadata, o->metadata);
+    return o && TLMOptionalEqual(metadata.load(), o->metadata.load());
 }
-void TLMMetadataExtension::encodeWithCoder(TLMKeyedArchiver& c) const { c.encodeJson("metadata", metadata); }
+void TLMMetadataExtension::encodeWithCoder(TLMKeyedArchiver& c) const { c.encodeJson("metadata", metadata.load()); }
 bool TLMMetadataExtension::initWithCoder(const TLMKeyedUnarchiver& c) {
     metadata = c.decodeJson("metadata");
     return !c.failed();
@@ -313,6 +314,7 @@ bool TLMLocExtension::initWithCoder(const TLMKeyedUnarchiver& c) {
 // ---- data ----------------------------------------------------------------------------------
 
 TLMJson TLMCSData::serializeToDictionary() const {
+    const auto properties = this->properties.snapshot();  // one whole value, whoever replaces it now
     if (!properties || !properties->is_object()) return TLMJson();
     TLMOrderedDictionary out;
     if (auto it = properties->find("baseType"); it != properties->end()) out.setObject(*it, "baseType");
@@ -329,9 +331,9 @@ bool TLMCSData::deserializeFromDictionary(const TLMJson& json) {
 }
 bool TLMCSData::isEqual(const TLMSerializableObject& other) const {
     auto o = same<TLMCSData>(other);
-    return o && TLMOptionalEqual(properties, o->properties);
+    return o && TLMOptionalEqual(properties.load(), o->properties.load());
 }
-void TLMCSData::encodeWithCoder(TLMKeyedArchiver& c) const { c.encodeJson("properties", properties); }
+void TLMCSData::encodeWithCoder(TLMKeyedArchiver& c) const { c.encodeJson("properties", properties.load()); }
 bool TLMCSData::initWithCoder(const TLMKeyedUnarchiver& c) {
     properties = c.decodeJson("properties");
     return !c.failed();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tellium/model/TLMSerializableObject.h"
+#include "tellium/util/TLMAtomicCopy.h"
 
 #define TLM_CS_RECORD_DECLS(Name)                                           \
     std::string archiveClassName() const override { return #Name; }        \
@@ -23,7 +24,7 @@ class TLMCSRecord : public TLMSerializableObject, public TLMModel {};
 
 class TLMMetadataExtension : public TLMCSRecord {
 public:
-    std::optional<TLMJson> metadata;  // a JSON object
+    TLMAtomicCopy<TLMJson> metadata;  // a JSON object, replaced whole (services set it from their threads)
     TLM_CS_RECORD_DECLS(TLMMetadataExtension)
 };
 
@@ -109,7 +110,7 @@ public:
 
 class TLMCSData : public TLMCSRecord {
 public:
-    std::optional<TLMJson> properties;  // a JSON object
+    TLMAtomicCopy<TLMJson> properties;  // a JSON object, replaced whole (services set it from their threads)
     TLM_CS_RECORD_DECLS(TLMCSData)
 };
 
