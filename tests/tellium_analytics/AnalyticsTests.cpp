@@ -89,12 +89,13 @@ TEST_F(Analytics, TheCommonSchemaFormCarriesTheNameThePropertiesAndTheirTypes) {
     EXPECT_EQ(cs->name, "Started");
     EXPECT_EQ(cs->tag, log->tag);
     EXPECT_EQ(cs->iKey, "o:abc");
-    ASSERT_TRUE(cs->data && cs->data->properties);
-    EXPECT_EQ((*cs->data->properties)["protocol"], "ftp");
-    EXPECT_EQ((*cs->data->properties)["windows"], 3);
-    EXPECT_EQ((*cs->data->properties)["dark"], true);
-    ASSERT_TRUE(cs->ext && cs->ext->metadataExt && cs->ext->metadataExt->metadata);
-    EXPECT_EQ((*cs->ext->metadataExt->metadata)["f"], (TLMJson{{"windows", 4}, {"ratio", 6}}));
+    ASSERT_TRUE(cs->data && cs->data->properties.has_value());
+    const auto properties = cs->data->properties.snapshot();
+    EXPECT_EQ((*properties)["protocol"], "ftp");
+    EXPECT_EQ((*properties)["windows"], 3);
+    EXPECT_EQ((*properties)["dark"], true);
+    ASSERT_TRUE(cs->ext && cs->ext->metadataExt && cs->ext->metadataExt->metadata.has_value());
+    EXPECT_EQ((*cs->ext->metadataExt->metadata.snapshot())["f"], (TLMJson{{"windows", 4}, {"ratio", 6}}));
 }
 
 TEST_F(Analytics, PropertiesRefuseMissingValuesAndEmptyKeysAndKeepTheFirstOrder) {
