@@ -567,15 +567,20 @@ TEST_F(ChannelTest, AProcessKilledWhileSendingLosesNoLogAndTheNextProcessDeliver
     std::filesystem::create_directories(databaseFile().parent_path());
     // The first batch is answered, the second hangs, the third is answered: the kill comes while
     // the second is under way and the answers of the others may or may not have been handled.
+    // (When the first answer is handled before every log is stored, a smaller batch may follow.)
     peer_.plan({{{"status", 200}}, {{"hang", true}}, {{"status", 200}}});
+    std::size_t hung = 0;
     {
         HelperProcess sender({databaseFile().string(), peer_.baseUrl(), "0", "150"});
         ASSERT_TRUE(sender.started());
         ASSERT_EQ(sender.readLine(), "stored\n");
-        ASSERT_EQ(peer_.waitForRequests(3).size(), 3u);
+        const auto requests = peer_.waitForRequests(3);
+        ASSERT_GE(requests.size(), 3u);
         sender.killNow();
+        hung = nlohmann::json::parse(requests[1]["body"].get<std::string>())["logs"].size();
     }
-    EXPECT_GE(TLMLogDBStorage(databaseFile()).countLogs(), 50u);  // at least the hung batch is still there
+    EXPECT_GT(hung, 0u);
+    EXPECT_GE(TLMLogDBStorage(databaseFile()).countLogs(), hung);  // at least the hung batch is still there
 
     HelperProcess next({databaseFile().string(), peer_.baseUrl(), "150", "0"});
     ASSERT_TRUE(next.started());

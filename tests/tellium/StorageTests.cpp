@@ -80,7 +80,7 @@ TEST_F(StorageTest, LivesInTheDataFolderWithItsTableIndexAndJournalSettings) {
         return out;
     };
     EXPECT_EQ(scalar("PRAGMA auto_vacuum"), "1");  // FULL
-    EXPECT_EQ(scalar("PRAGMA journal_mode"), "delete");
+    EXPECT_EQ(scalar("PRAGMA journal_mode"), "wal");
     EXPECT_EQ(scalar("SELECT group_concat(name) FROM pragma_table_info('logs')"), "id,groupId,log,targetToken,targetKey,priority");
     EXPECT_EQ(scalar("SELECT count(*) FROM sqlite_master WHERE type='index' AND tbl_name='logs' AND sql LIKE '%groupId%priority%DESC%id%'"), "1");
     EXPECT_EQ(scalar("SELECT groupId || '/' || priority FROM logs"), "Analytics/1");
@@ -222,6 +222,46 @@ TEST_F(StorageTest, LogsSurviveAReopen) {
     TLMLogDBStorage reopened;
     EXPECT_EQ(reopened.countLogs(), 1u);
     EXPECT_EQ(load(reopened, "A", 10).names, (std::vector<std::string>{"kept"}));
+}
+
+TEST_F(StorageTest, LogsSavedByThisProcessComeBackAsSavedAndFromTheirRowsAfterAReopen) {
+    auto saved = makeLog("kept");
+    {
+        TLMLogDBStorage storage;
+        ASSERT_TRUE(storage.saveLogs({{saved, 1}, {makeLog("other"), 1}}, "A")[0]);
+        auto batch = load(storage, "A", 1);
+        ASSERT_EQ(batch.logs.size(), 1u);
+        EXPECT_EQ(batch.logs[0].get(), saved.get());  // not decoded again
+    }
+    TLMLogDBStorage reopened;
+    auto batch = load(reopened, "A", 10);
+    ASSERT_EQ(batch.logs.size(), 2u);
+    EXPECT_NE(batch.logs[0].get(), saved.get());
+    EXPECT_TRUE(batch.logs[0]->isEqual(*saved));
+}
+
+TEST_F(StorageTest, WriteAheadLogStaysBoundedWhileLogsComeAndGo) {
+    {
+        TLMLogDBStorage storage;
+        std::uintmax_t largest = 0;
+        const auto wal = std::filesystem::path(dbPath().string() + "-wal");
+        for (int round = 0; round < 6; ++round) {
+            for (int i = 0; i < 500; ++i) ASSERT_TRUE(storage.saveLog(makeLog("n" + std::to_string(i), 1000), "A", 1));
+            for (;;) {
+                auto batch = load(storage, "A", 50);
+                if (!batch.batchId) break;
+                storage.deleteLogsWithBatchId(*batch.batchId, "A");
+            }
+            std::error_code ec;
+            largest = std::max(largest, std::filesystem::file_size(wal, ec));
+        }
+        EXPECT_GT(largest, 0u);
+        // Checkpoints every 1000 pages, trimmed back to 1 MiB after each.
+        EXPECT_LE(largest, 8u * 1024 * 1024);
+        EXPECT_EQ(storage.countLogs(), 0u);
+    }
+    // The last connection to close folds the log back into the file.
+    EXPECT_FALSE(std::filesystem::exists(dbPath().string() + "-wal"));
 }
 
 TEST_F(StorageTest, UnreadableRowsAreDeletedNotLeftToBlockBatches) {

@@ -8,6 +8,9 @@
 #include "tellium/TLMLogger.h"
 
 namespace {
+// What the -wal file is cut back to after a checkpoint.
+constexpr int64_t kJournalSizeLimit = 1024 * 1024;
+
 bool isDamage(int rc) {
     rc &= 0xFF;
     return rc == SQLITE_CORRUPT || rc == SQLITE_NOTADB;
@@ -61,7 +64,14 @@ int TLMDBStorage::openOnce() {
     sqlite3_busy_timeout(db_, 1000);
     // auto_vacuum only takes effect before the first table exists; journal_mode reads the header,
     // which is where a file that is not a database shows.
-    const std::string setup = "PRAGMA auto_vacuum = FULL; PRAGMA journal_mode = DELETE; " + schema_;
+    // A write-ahead log with synchronous=NORMAL: a commit is one append to the -wal file and no
+    // flush to disk, so a process that is killed loses nothing it committed (the OS holds the
+    // written pages); only a power loss may drop the last few commits, never the file's
+    // consistency. The log is copied back and flushed at checkpoints; journal_size_limit trims
+    // the -wal file after each one so it stays bounded beside the capped main file.
+    const std::string setup =
+        "PRAGMA auto_vacuum = FULL; PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; "
+        "PRAGMA journal_size_limit = " + std::to_string(kJournalSizeLimit) + "; " + schema_;
     char* error = nullptr;
     rc = sqlite3_exec(db_, setup.c_str(), nullptr, nullptr, &error);
     if (rc != SQLITE_OK) {
@@ -92,12 +102,16 @@ void TLMDBStorage::moveAside() {
     }
     std::filesystem::rename(file_, aside, ec);
     if (ec) std::filesystem::remove(file_, ec);
-    // A journal left by the old file belongs to it, never to the new one.
-    auto journal = file_;
-    journal += "-journal";
-    auto asideJournal = aside;
-    asideJournal += "-journal";
-    std::filesystem::rename(journal, asideJournal, ec);
+    // A journal or write-ahead log left by the old file belongs to it, never to the new one.
+    for (const char* suffix : {"-journal", "-wal", "-shm"}) {
+        auto journal = file_;
+        journal += suffix;
+        if (!std::filesystem::exists(journal, ec)) continue;
+        auto asideJournal = aside;
+        asideJournal += suffix;
+        std::filesystem::rename(journal, asideJournal, ec);
+        if (ec) std::filesystem::remove(journal, ec);
+    }
     TLMLogError(kTLMLogTag, "The log database was damaged; it was moved to " + aside.string() + " and a new one made.");
 }
 

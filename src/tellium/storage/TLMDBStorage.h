@@ -1,7 +1,9 @@
 #pragma once
 // An SQLite database in one file, opened once and kept: statements are prepared once and reused,
-// their parameters bound from a TLMStorageBindableArray. The file uses a rollback journal (a size
-// cap cannot bound a write-ahead log) and full auto-vacuum, so deleted rows give their pages
+// their parameters bound from a TLMStorageBindableArray. The file uses a write-ahead log whose
+// commits are not flushed to disk (a killed process loses nothing; a power loss may lose the last
+// few commits, which telemetry can afford), trimmed after each checkpoint so it stays bounded
+// beside the size cap of the main file, and full auto-vacuum, so deleted rows give their pages
 // back to the file system at once. A file that is not a database (or is damaged) is moved aside
 // and a new database made in its place; the application never stops for it.
 #include <cstdint>

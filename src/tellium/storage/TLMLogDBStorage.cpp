@@ -22,6 +22,13 @@ std::filesystem::path keyFileBeside(const std::filesystem::path& db) {
 
 constexpr const char* kInsert =
     "INSERT INTO \"logs\" (\"groupId\", \"log\", \"targetToken\", \"targetKey\", \"priority\") VALUES (?, ?, ?, ?, ?)";
+// The length of the stored text among an insert's values (the second one).
+std::size_t textSize(const TLMStorageBindableArray& values) {
+    if (values.array.size() < 2) return 0;
+    auto text = std::dynamic_pointer_cast<TLMStorageTextType>(values.array[1]);
+    return text && text->value ? text->value->size() : 0;
+}
+
 constexpr const char* kDeleteId = "DELETE FROM \"logs\" WHERE \"id\" = ?";
 
 }  // namespace
@@ -45,12 +52,29 @@ TLMLogDBStorage::TLMLogDBStorage(std::filesystem::path file, std::shared_ptr<TLM
       encrypter_(encrypter ? std::move(encrypter) : std::make_shared<TLMEncrypter>(keyFileBeside(file))) {}
 
 void TLMLogDBStorage::databaseWasReset() {
+    remembered_.clear();
+    rememberedBytes_ = 0;
     batches_.clear();
     reserved_.clear();
     cursors_.clear();
 }
 
 bool TLMLogDBStorage::isReservedLocked(int64_t id) const { return reserved_.count(id) != 0; }
+
+void TLMLogDBStorage::rememberLocked(int64_t id, const std::shared_ptr<TLMAbstractLog>& log, std::size_t bytes) {
+    // A Common Schema log comes back from its row with its first target token only: decode it.
+    if (!log || dynamic_cast<const TLMCommonSchemaLog*>(log.get())) return;
+    if (rememberedBytes_ + bytes > static_cast<std::size_t>(std::max<int64_t>(0, maxSizeInBytes_))) return;
+    if (remembered_.emplace(id, Remembered{log, bytes}).second) rememberedBytes_ += bytes;
+}
+
+void TLMLogDBStorage::forgetLocked(int64_t id) {
+    if (remembered_.empty()) return;
+    auto it = remembered_.find(id);
+    if (it == remembered_.end()) return;
+    rememberedBytes_ -= it->second.bytes;
+    remembered_.erase(it);
+}
 
 // ---- saving --------------------------------------------------------------------------------
 
@@ -94,6 +118,7 @@ bool TLMLogDBStorage::saveLog(const std::shared_ptr<TLMAbstractLog>& log, const 
     for (int attempt = 0;; ++attempt) {
         int rc = executeNonSelectionQuery(kInsert, *values);
         if (rc == SQLITE_DONE) {
+            rememberLocked(sqlite3_last_insert_rowid(database()), log, textSize(*values));
             logSavedLocked(groupId, flags);
             return true;
         }
@@ -119,6 +144,7 @@ std::vector<bool> TLMLogDBStorage::saveLogs(const std::vector<TLMStorageItem>& i
         values.push_back(item.log ? insertValuesFor(*item.log, groupId, item.flags) : std::nullopt);
     }
     std::vector<bool> saved(items.size(), false);
+    std::vector<int64_t> rowIds(items.size(), 0);
     std::lock_guard lock(mutex_);
     if (executeNonSelectionQuery("BEGIN", {}) == SQLITE_DONE) {
         bool failed = false;
@@ -126,10 +152,13 @@ std::vector<bool> TLMLogDBStorage::saveLogs(const std::vector<TLMStorageItem>& i
             if (!values[i]) continue;
             failed = executeNonSelectionQuery(kInsert, *values[i]) != SQLITE_DONE;
             saved[i] = !failed;
+            if (saved[i]) rowIds[i] = sqlite3_last_insert_rowid(database());
         }
         if (!failed && executeNonSelectionQuery("COMMIT", {}) == SQLITE_DONE) {
             for (std::size_t i = 0; i < items.size(); ++i) {
-                if (saved[i]) logSavedLocked(groupId, items[i].flags);
+                if (!saved[i]) continue;
+                rememberLocked(rowIds[i], items[i].log, textSize(*values[i]));
+                logSavedLocked(groupId, items[i].flags);
             }
             return saved;
         }
@@ -153,6 +182,7 @@ bool TLMLogDBStorage::evictOneLocked() {
     TLMStorageBindableArray values;
     values.addNumber(*victim);
     if (executeNonSelectionQuery(kDeleteId, values) != SQLITE_DONE) return false;
+    forgetLocked(*victim);
     TLMLogWarning(kTLMLogTag, "The log database is full; deleted the oldest log of the lowest priority (Id " +
                                   std::to_string(*victim) + ").");
     return true;
@@ -222,7 +252,10 @@ bool TLMLogDBStorage::loadLogsWithGroupId(const std::string& groupId, std::size_
                 more = true;
                 return false;
             }
-            auto log = decodeRowLocked(id, columnText(s, 1).value_or(""), columnText(s, 2));
+            // A log saved by this process is handed back as it is; its text is not even read.
+            std::shared_ptr<TLMAbstractLog> log;
+            if (auto known = remembered_.find(id); known != remembered_.end()) log = known->second.log;
+            else log = decodeRowLocked(id, columnText(s, 1).value_or(""), columnText(s, 2));
             if (!log) {
                 unreadable.push_back(id);
                 return true;
@@ -266,6 +299,7 @@ void TLMLogDBStorage::deleteIdsLocked(const std::vector<int64_t>& ids) {
     }
     int rc = executeNonSelectionQuery("COMMIT", {});
     if (rc != SQLITE_DONE) executeNonSelectionQuery("ROLLBACK", {});
+    for (auto id : ids) forgetLocked(id);
 }
 
 void TLMLogDBStorage::deleteLogsWithBatchId(const std::string& batchId, const std::string& groupId) {
@@ -283,14 +317,19 @@ std::vector<std::shared_ptr<TLMAbstractLog>> TLMLogDBStorage::deleteLogsWithGrou
     std::lock_guard lock(mutex_);
     TLMStorageBindableArray values;
     values.addString(groupId);
+    std::vector<int64_t> ids;
     executeSelectionQuery("SELECT \"id\", \"log\", \"targetToken\" FROM \"logs\" WHERE \"groupId\" = ? ORDER BY \"id\" ASC",
                           values, [&](sqlite3_stmt* s) {
-                              if (auto log = decodeRowLocked(sqlite3_column_int64(s, 0), columnText(s, 1).value_or(""),
-                                                             columnText(s, 2)))
-                                  logs.push_back(std::move(log));
+                              const int64_t id = sqlite3_column_int64(s, 0);
+                              ids.push_back(id);
+                              std::shared_ptr<TLMAbstractLog> log;
+                              if (auto known = remembered_.find(id); known != remembered_.end()) log = known->second.log;
+                              else log = decodeRowLocked(id, columnText(s, 1).value_or(""), columnText(s, 2));
+                              if (log) logs.push_back(std::move(log));
                               return true;
                           });
     executeNonSelectionQuery("DELETE FROM \"logs\" WHERE \"groupId\" = ?", values);
+    for (auto id : ids) forgetLocked(id);
     cursors_.erase(groupId);
     for (auto it = batches_.begin(); it != batches_.end();) {
         if (it->first.first == groupId) {

@@ -4,11 +4,16 @@
 // a Common Schema log also keeps its first target token, encrypted, and that token's target key.
 // Batches are reserved in memory for the rest of the process. When the size cap is reached the
 // oldest log of the lowest priority that no batch holds makes room; a row that cannot be read
-// back is deleted rather than left to block every later batch. Safe to use from any thread.
+// back is deleted rather than left to block every later batch. Logs saved by this process (other
+// than Common Schema ones, whose stored token is only their first) are also kept in memory until
+// their row is deleted, up to the size cap's worth of archives, so loading them for a batch does
+// not decode what was just encoded; the object handed back is then the one that was saved.
+// Safe to use from any thread.
 #include <cstdint>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -56,6 +61,16 @@ private:
     void deleteIdsLocked(const std::vector<int64_t>& ids);
     std::shared_ptr<TLMAbstractLog> decodeRowLocked(int64_t id, const std::string& text,
                                                     const std::optional<std::string>& token);
+
+    // Logs saved by this process, by row id, with the size of their stored text.
+    void rememberLocked(int64_t id, const std::shared_ptr<TLMAbstractLog>& log, std::size_t bytes);
+    void forgetLocked(int64_t id);
+    struct Remembered {
+        std::shared_ptr<TLMAbstractLog> log;
+        std::size_t bytes;
+    };
+    std::unordered_map<int64_t, Remembered> remembered_;
+    std::size_t rememberedBytes_ = 0;
 
     std::shared_ptr<TLMEncrypter> encrypter_;
     std::map<BatchKey, std::vector<int64_t>> batches_;

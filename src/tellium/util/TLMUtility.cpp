@@ -97,8 +97,9 @@ void TLMUtility::addMigrationClasses(const std::map<std::string, std::string>& o
 
 std::string TLMUtility::archiveKeyedData(const TLMCoding& object) {
     auto root = TLMKeyedArchiver::encodeRoot(object);
-    auto bytes = nlohmann::json::to_cbor(root);
-    return std::string(bytes.begin(), bytes.end());
+    std::string bytes;
+    nlohmann::json::to_cbor(root, nlohmann::detail::output_adapter<char>(bytes));
+    return bytes;
 }
 
 std::string TLMUtility::archiveKeyedArray(const std::vector<std::shared_ptr<TLMCoding>>& objects) {
