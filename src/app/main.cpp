@@ -6,6 +6,7 @@
 #include "app/AppDelegate.h"
 #include "app/AppExit.h"
 #include "app/AppScenes.h"
+#include "app/AppTestControl.h"
 #include "platform/ui/MainQueue.h"
 #ifdef DRAVIX_HAS_WEB
 #include "platform/web/WebProfile.h"
@@ -30,6 +31,7 @@ int main(int argc, char** argv) {
         prepare_application(delegate);
         ui::Application::shared().finishLaunching();
         open_first_window();
+        install_test_control_if_asked();
         status = QApplication::exec();
         finish_application();
     }
