@@ -347,6 +347,37 @@ TEST_F(ListTest, MissingInformationStoresNothingAndLeavesTheFormIdle) {
     }
 }
 
+TEST(ServersListValues, APortFieldTextIsAWholeNumberFromOneTo65535OrBlank) {
+    const std::pair<const char*, bool> texts[] = {
+        {"21", true},   {" 2121 ", true}, {"65535", true}, {"1", true},      {"", true},     {"  ", true},
+        {"0", false},   {"65536", false}, {"99999", false}, {"abc", false},  {"8021x", false}, {"-1", false},
+        {"+21", false}, {"2 1", false},   {"21.0", false},  {"99999999999999999999", false},
+    };
+    for (const auto& [text, ok] : texts) {
+        EXPECT_EQ(SingleServiceViewController::port_text_acceptable(text), ok) << '"' << text << '"';
+    }
+}
+
+TEST_F(ListTest, AnInvalidPortIsRefusedNamingTheFieldBeforeAnythingIsSavedOrConnected) {
+    for (const char* port : {"99999", "abc", "0", "21x"}) {
+        SCOPED_TRACE(port);
+        QPointer<SingleServiceViewController> form = openAddForm();
+        ASSERT_TRUE(form);
+        // Everything else is complete: only the port stands between the form and a connect.
+        fill(form, {"n", "ftp://127.0.0.1:" + std::to_string(opstest::closedPort()) + "/", "u", "secret", std::string(port)});
+        form->apply_btn->click();
+        ui::AlertController* alert = awaitAlert(form, 5000);
+        ASSERT_TRUE(alert);
+        EXPECT_EQ(alert->alertTitle(), "Invalid Port");
+        EXPECT_EQ(alert->message(), "The Port field needs a whole number from 1 to 65535.");
+        ASSERT_TRUE(choose(form, "Try again..."));
+        EXPECT_TRUE(waitFor([&] { return idle(form); }));
+        EXPECT_TRUE(app_services_manager().appServicesModel->saved_services.empty());
+        list->dismissViewControllerAnimated(false);
+        settle();
+    }
+}
+
 // ---- against the servers -------------------------------------------------------------------------
 
 class ListPeerTest : public ListTest, public ::testing::WithParamInterface<const char*> {
