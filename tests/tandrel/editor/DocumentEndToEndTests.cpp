@@ -372,6 +372,51 @@ TEST_F(DocumentTest, OnATabletTheOpenFileMovesBetweenTheRegularAndTheCompactEdit
     EXPECT_TRUE(waitFor([&] { return diskText("notes.txt") == "first line\nsecond line\n"; }, 30000));
 }
 
+// A file that cannot be opened: the error shows over the window, and once it is read the window
+// that was made for the file goes (it would only say "Please open a document").
+struct FailedOpen {
+    const char* name;
+    std::string file;
+    std::string bytes;
+    bool removed_before_open;  // listed, then gone from the server: the server cannot serve it
+};
+
+void PrintTo(const FailedOpen& c, std::ostream* os) { *os << c.name; }
+
+class DocumentFailedOpen : public DocumentTest, public ::testing::WithParamInterface<FailedOpen> {};
+
+TEST_P(DocumentFailedOpen, TheErrorShowsAndTheEmptyWindowClosesWithIt) {
+    const FailedOpen& c = GetParam();
+    CONNECT_OR_SKIP("pyftpd");
+    putFile(c.file, c.bytes);
+    auto explorer = window->fileView_controller;
+    ASSERT_TRUE(explorer);
+    const std::string id = file_bucket_id_for_path("/" + c.file);
+    explorer->refresh();
+    ASSERT_TRUE(waitFor([&] { return window->find_listed_file(id) != nullptr; }, 15000));
+    if (c.removed_before_open) fs::remove(disk(c.file));
+
+    DocumentSceneDelegate* doc = openFromBrowser(c.file);
+    ASSERT_TRUE(doc);
+    QPointer<DocumentSceneDelegate> weak(doc);
+    auto* alert = awaitAlert(doc);
+    ASSERT_TRUE(alert) << "the failed open said nothing";
+    EXPECT_EQ(alert->alertTitle(), "An Error Occurred");
+    EXPECT_TRUE(isOpen(weak)) << "the window went before its error was read";
+    ASSERT_TRUE(choose(doc, "OK"));
+    EXPECT_TRUE(waitFor([&] { return !isOpen(weak); }, 10000)) << "an empty document window stayed";
+    // The server window stays, and its file is as it was.
+    EXPECT_EQ(SceneManager::file_viewer_scenes().size(), 1u);
+    if (!c.removed_before_open) EXPECT_EQ(diskText(c.file), c.bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DocumentFailedOpen,
+    ::testing::Values(FailedOpen{"png", "logo.png", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\xff\xfe", 18), false},
+                      FailedOpen{"latin1", "cafe.txt", "caf\xe9 cr\xe8me\n", false},
+                      FailedOpen{"gone", "gone.html", "<p>gone</p>\n", true}),
+    [](const ::testing::TestParamInfo<FailedOpen>& info) { return std::string(info.param.name); });
+
 TEST_F(DocumentTest, OpeningAFileThatIsOpenBringsItsWindowForward) {
     CONNECT_OR_SKIP("pyftpd");
     putFile("x.txt", "x\n");
