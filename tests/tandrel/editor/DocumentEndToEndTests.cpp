@@ -4,6 +4,8 @@
 // a changed file asks first, and a save the server refuses keeps everything as it was.
 #include <gtest/gtest.h>
 
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 
 #include "support/MainQueueSettle.h"
@@ -226,6 +228,52 @@ TEST_F(DocumentPreview, AnHtmlFileShowsBesideTheEditorAndFollowsEdits) {
     // Both pages drew: the editor's text and the preview's heading, not a blank column.
     EXPECT_GE(pictures::colours(pictures::partOf(shot, doc->window(), m->ext_webview_vc->previewWebView())), 3);
     EXPECT_GE(pictures::colours(pictures::partOf(shot, doc->window(), m->ext_editor_vc->editorWebView())), 3);
+}
+
+// A loopback web server for a page's style sheet: it answers every request with the CSS and
+// counts what was asked.
+class StyleServer : public QTcpServer {
+public:
+    StyleServer() {
+        QObject::connect(this, &QTcpServer::newConnection, [this] {
+            while (QTcpSocket* s = nextPendingConnection()) {
+                QObject::connect(s, &QTcpSocket::readyRead, s, [this, s] {
+                    const QByteArray head = s->readAll();
+                    if (!head.contains("\r\n\r\n")) return;
+                    ++requests;
+                    const QByteArray css = "h1 { color: rgb(0, 128, 0); }";
+                    s->write("HTTP/1.0 200 OK\r\nContent-Type: text/css\r\nContent-Length: " +
+                             QByteArray::number(css.size()) + "\r\nConnection: close\r\n\r\n" + css);
+                    s->disconnectFromHost();
+                });
+                QObject::connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+            }
+        });
+    }
+    int requests = 0;
+};
+
+TEST_F(DocumentPreview, APageLoadsItsRemoteStyleSheet) {
+    CONNECT_OR_SKIP("pyftpd");
+    StyleServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    const std::string html = "<html><head><link rel=\"stylesheet\" href=\"http://127.0.0.1:" +
+                             std::to_string(server.serverPort()) + "/site.css\"></head><body><h1>Styled</h1></body></html>\n";
+    putFile("styled.html", html);
+    DocumentSceneDelegate* doc = openFromBrowser("styled.html");
+    ASSERT_TRUE(doc);
+    ASSERT_TRUE(waitForPageText(doc, html));
+    auto* m = managerOf(doc);
+    ASSERT_TRUE(waitFor([&] { return previewText(m).find("Styled") != std::string::npos; }, 20000));
+    EXPECT_TRUE(waitFor([&] { return server.requests > 0; }, 20000)) << "the preview never asked for its style sheet";
+    auto* view = m->ext_webview_vc->previewWebView();
+    EXPECT_TRUE(waitFor(
+        [&] {
+            auto out = webtest::run(*view, "getComputedStyle(document.querySelector('h1')).color", 5000);
+            return out.done && out.result == "rgb(0, 128, 0)";
+        },
+        20000))
+        << "the style sheet was not applied";
 }
 
 TEST_F(DocumentPreview, ACssFileShowsTheNoPreviewPanel) {
