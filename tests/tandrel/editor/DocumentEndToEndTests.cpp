@@ -8,6 +8,7 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#include "support/AccessibleTree.h"
 #include "support/MainQueueSettle.h"
 #include "support/Pictures.h"
 #include "DocumentTestSupport.h"
@@ -219,6 +220,11 @@ TEST_F(DocumentPreview, AnHtmlFileShowsBesideTheEditorAndFollowsEdits) {
     editor->toggle_preview_btn_pressed();
     EXPECT_EQ(m->split_view_controller->displayMode(), ui::SplitViewController::DisplayMode::oneBesideSecondary);
     EXPECT_TRUE(waitFor([&] { return m->ext_webview_vc->view()->isVisible(); }, 3000));
+
+    // Every picture button of the window, the preview toggle among them, is read by a name.
+    const auto unnamed = testsupport::unnamedButtons(doc->window());
+    EXPECT_TRUE(unnamed.empty()) << ::testing::PrintToString(unnamed);
+    EXPECT_FALSE(testsupport::accessibleNames(doc->window(), QAccessible::Button).isEmpty());
 
     // A look at the window (kept in the screenshot folder).
     QTest::qWait(500);

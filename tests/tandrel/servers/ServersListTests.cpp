@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QPixmap>
 
+#include "support/AccessibleTree.h"
 #include "support/Pictures.h"
 #include "platform/ui/ImageView.h"
 #include "platform/ui/Layout.h"
@@ -311,6 +312,51 @@ TEST_F(ListTest, SegmentsSetThePortAndTabDoesNothing) {
     QTest::keyClick(user, Qt::Key_Tab);
     settle();
     EXPECT_TRUE(user->hasFocus());
+}
+
+TEST_F(ListTest, PictureButtonsHaveNamesAndTheProtocolSwitchIsATabListThatCanBePressed) {
+    auto s = std::make_shared<VornSingleServiceDataModel>();
+    s->url = "ftp://server.example";
+    s->username = "u";
+    s->nickname = "Named";
+    s->connection_type = Type::ftp;
+    app_services_manager().appServicesModel->saved_services.push_back(s);
+    reloadList();
+    ASSERT_TRUE(row(0));
+    // "+" and the row's gear, as an assistive technology reads them.
+    auto* plus = QAccessible::queryAccessibleInterface(list->new_btn.data());
+    ASSERT_TRUE(plus);
+    EXPECT_EQ(plus->role(), QAccessible::Button);
+    // Read by their tooltips.
+    EXPECT_EQ(plus->text(QAccessible::Name), "Add Service");
+    auto* gear = QAccessible::queryAccessibleInterface(row(0)->edit_button);
+    ASSERT_TRUE(gear);
+    EXPECT_EQ(gear->text(QAccessible::Name), "Edit Service");
+    const auto unnamed = testsupport::unnamedButtons(list->view()->window());
+    EXPECT_TRUE(unnamed.empty()) << ::testing::PrintToString(unnamed);
+
+    QPointer<SingleServiceViewController> form = openAddForm();
+    ASSERT_TRUE(form);
+    auto* tabs = QAccessible::queryAccessibleInterface(form->add_service_type);
+    ASSERT_TRUE(tabs);
+    EXPECT_EQ(tabs->role(), QAccessible::PageTabList);
+    ASSERT_EQ(tabs->childCount(), 2);
+    EXPECT_EQ(tabs->child(0)->text(QAccessible::Name), "FTP");
+    EXPECT_EQ(tabs->child(1)->text(QAccessible::Name), "WebDav");
+    EXPECT_TRUE(tabs->child(0)->state().checked);
+    EXPECT_FALSE(tabs->child(1)->state().checked);
+    EXPECT_EQ(tabs->indexOfChild(tabs->child(1)), 1);
+    // Pressed through its action as a screen reader does: the same as a click.
+    auto* action = tabs->child(1)->actionInterface();
+    ASSERT_TRUE(action);
+    action->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(form->add_service_type_selection, Type::webDav);
+    EXPECT_EQ(field(form, Field::port)->text(), "80");
+    EXPECT_TRUE(tabs->child(1)->state().checked);
+    // The form itself, its switch included, shows no nameless button.
+    const auto form_unnamed = testsupport::unnamedButtons(form->view()->window());
+    EXPECT_TRUE(form_unnamed.empty()) << ::testing::PrintToString(form_unnamed);
+    EXPECT_TRUE(testsupport::accessibleNames(form->view()->window(), QAccessible::PageTabList).size() >= 1);
 }
 
 TEST_F(ListTest, MissingInformationStoresNothingAndLeavesTheFormIdle) {

@@ -5,6 +5,7 @@
 #include <QUuid>
 
 #include "platform/dispatch/Dispatch.h"
+#include "platform/ui/Accessibility.h"
 #include "platform/ui/DesktopBridge.h"
 #include "platform/ui/Idiom.h"
 #include "platform/ui/Responder.h"
@@ -34,7 +35,11 @@ Application& Application::shared() {
     return *app;
 }
 
-Application::Application() { setApplicationResponder(this); }
+Application::Application() {
+    setApplicationResponder(this);
+    // Picture-only buttons of every screen are read by a name.
+    installAccessibleButtonNames();
+}
 
 void Application::setDelegate(ApplicationDelegate* delegate) {
     delegate_ = delegate;
