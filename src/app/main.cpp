@@ -7,6 +7,7 @@
 #include "app/AppExit.h"
 #include "app/AppScenes.h"
 #include "app/AppTestControl.h"
+#include "platform/dispatch/ApplicationEnd.h"
 #include "platform/ui/MainQueue.h"
 #ifdef DRAVIX_HAS_WEB
 #include "platform/web/WebProfile.h"
@@ -35,5 +36,7 @@ int main(int argc, char** argv) {
         status = QApplication::exec();
         finish_application();
     }
+    // What must go before the application object does (the web pages, then their profile).
+    dispatch::runApplicationEndSteps();
     return status;
 }
