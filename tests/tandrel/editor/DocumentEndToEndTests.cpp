@@ -461,7 +461,9 @@ TEST_P(DocumentFailedOpen, TheErrorShowsAndTheEmptyWindowClosesWithIt) {
     EXPECT_TRUE(waitFor([&] { return !isOpen(weak); }, 10000)) << "an empty document window stayed";
     // The server window stays, and its file is as it was.
     EXPECT_EQ(SceneManager::file_viewer_scenes().size(), 1u);
-    if (!c.removed_before_open) EXPECT_EQ(diskText(c.file), c.bytes);
+    if (!c.removed_before_open) {
+        EXPECT_EQ(diskText(c.file), c.bytes);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
