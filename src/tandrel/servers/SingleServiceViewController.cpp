@@ -190,14 +190,9 @@ int64_t SingleServiceViewController::port_value(const std::string& text) {
 }
 
 bool SingleServiceViewController::port_text_acceptable(const std::string& text) {
-    const QString trimmed = q(text).trimmed();
-    if (trimmed.isEmpty()) return true;
-    for (QChar c : trimmed) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9')) return false;
-    }
-    bool ok = false;
-    const int port = trimmed.toInt(&ok);
-    return ok && port >= 1 && port <= 65535;
+    if (q(text).trimmed().isEmpty()) return true;
+    const int64_t port = port_value(text);
+    return port >= 1 && port <= 65535;
 }
 
 std::string SingleServiceViewController::caption_for(ui_elements element) {

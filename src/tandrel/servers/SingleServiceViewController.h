@@ -78,9 +78,10 @@ public:
     // The integer value of the port text: its leading digits (after blanks and a sign), 0 when
     // there are none.
     static int64_t port_value(const std::string& text);
-    // Whether the port text names a port: blank (the URL's own or its scheme's port), or a whole
-    // number from 1 to 65535 with nothing else but blanks around it. Anything else is refused
-    // before the form saves or connects, so a typo never quietly reaches the default port.
+    // Whether the port text names a port: blank (the URL's own or its scheme's port), or a text
+    // whose value as port_value reads it is from 1 to 65535. Anything else ("abc", "0", "99999")
+    // is refused before the form saves or connects, so a typo never quietly reaches the default
+    // port.
     static bool port_text_acceptable(const std::string& text);
     static constexpr const char* kInvalidPortTitle = "Invalid Port";
     static constexpr const char* kInvalidPortMessage = "The Port field needs a whole number from 1 to 65535.";
