@@ -95,6 +95,8 @@ void AppDelegate::applicationShouldTerminate(std::function<void(bool)> reply) {
     decide_quit(scenes, 0, reply);
 }
 
+void AppDelegate::validateCommand(ui::Command* command) { VornMainMenuController::validate_editor_toggle(command); }
+
 void AppDelegate::new_scene() {
     ui::UserActivity activity(scene_kind_activity_type(SceneKind::server_viewer));
     ui::Application::shared().requestSceneSessionActivation(nullptr, activity, {}, nullptr);

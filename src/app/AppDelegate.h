@@ -32,6 +32,8 @@ public:
 
     // A new file-viewer window (the "New > Window" command).
     Q_INVOKABLE void new_scene();
+    // How the menu commands no window takes read (the Editor toggles show the stored settings).
+    Q_INVOKABLE void validateCommand(ui::Command* command);
 
     // The secret for an idiom: the desktop's, the touch devices', or empty for any other idiom.
     static std::string telemetry_secret_for_idiom(ui::Idiom idiom);

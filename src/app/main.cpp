@@ -7,7 +7,9 @@
 #include "app/AppDelegate.h"
 #include "app/AppExit.h"
 #include "app/AppScenes.h"
+#include "app/AppTestControl.h"
 #include "app/LaunchReport.h"
+#include "platform/dispatch/ApplicationEnd.h"
 #include "platform/ui/MainQueue.h"
 #ifdef DRAVIX_HAS_WEB
 #include "platform/web/WebProfile.h"
@@ -34,8 +36,11 @@ int main(int argc, char** argv) {
         prepare_application(delegate);
         ui::Application::shared().finishLaunching();
         open_first_window();
+        install_test_control_if_asked();
         status = QApplication::exec();
         finish_application();
     }
+    // What must go before the application object does (the web pages, then their profile).
+    dispatch::runApplicationEndSteps();
     return status;
 }

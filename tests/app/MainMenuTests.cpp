@@ -165,8 +165,9 @@ TEST_F(MainMenu, TheDocumentWindowsMenuBarHasTheFileFindAndEditorMenusInOrder) {
         EXPECT_EQ(entry(doc, k.path)->shortcut(), k.keys) << k.path.join(" > ").toStdString();
     }
     EXPECT_EQ(titles(entry(doc, {"Find"})->menu()->actions()), (QStringList{"Find...", "Find and Replace..."}));
+    // The toggles read the stored settings (invisibles are off by default).
     EXPECT_EQ(titles(entry(doc, {"Editor"})->menu()->actions()),
-              (QStringList{"Disable Gutter", "Disable Auto Suggest", "Disable Invisibles", "Beautify Code", "-",
+              (QStringList{"Disable Gutter", "Disable Auto Suggest", "Enable Invisibles", "Beautify Code", "-",
                            "Soft Wrap", "Set Theme"}));
     EXPECT_EQ(titles(entry(doc, {"Editor", "Soft Wrap"})->menu()->actions()),
               (QStringList{"Off", "View", "Print Margin", "Set Custom"}));
@@ -329,6 +330,49 @@ TEST_F(MainMenu, EachEditorToggleIsWrittenToDiskThenReachesThePageAndTheNextMenu
         EXPECT_TRUE(waitFor([&] { return prefsOnDisk().value(row.key, false) == true; }, 10000));
         EXPECT_TRUE(waitFor([&] { return pageQuiet(doc, row.page) == true; }, 10000));
     }
+}
+
+TEST_F(MainMenu, WithoutAnEditorTheEditorTogglesReadTheStoredSettingsAndStayDisabled) {
+    // Only the server window, as right after launch.
+    auto& model = *app_editor_preferences_manager().theModel;
+    struct Row {
+        bool gutter, invisibles, suggest;
+        QStringList titles;
+    };
+    for (const Row& row : {Row{true, false, true, {"Disable Gutter", "Disable Auto Suggest", "Enable Invisibles"}},
+                           Row{false, true, false, {"Enable Gutter", "Enable Auto Suggest", "Disable Invisibles"}}}) {
+        model.gutter_visible = row.gutter;
+        model.invisibles_visible = row.invisibles;
+        model.auto_suggest_enabled = row.suggest;
+        aboutToShow(window, {"Editor"});
+        const bool on[] = {row.gutter, row.suggest, row.invisibles};
+        for (int i = 0; i < 3; ++i) {
+            QAction* a = entry(window, {"Editor", row.titles[i]});
+            ASSERT_TRUE(a) << row.titles[i].toStdString();
+            EXPECT_FALSE(a->isEnabled()) << row.titles[i].toStdString();
+            EXPECT_EQ(a->isChecked(), on[i]) << row.titles[i].toStdString();
+        }
+    }
+}
+
+TEST_F(MainMenu, UndoRedoCutAndSelectAllReachTheFocusedEditorPage) {
+    CONNECT_OR_SKIP("pyftpd");
+    DocumentSceneDelegate* doc = openChanged("edit.txt", "abc\n", "");
+    ASSERT_TRUE(doc);
+    focusEditor(doc);
+    type(doc, "X");
+    ASSERT_EQ(pageText(doc), "Xabc\n");
+
+    ASSERT_TRUE(chooseEntry(doc, {"Edit", "Undo"})) << "Undo is disabled while the editor has the focus";
+    EXPECT_TRUE(waitFor([&] { return pageText(doc) == "abc\n"; }, 5000));
+    ASSERT_TRUE(chooseEntry(doc, {"Edit", "Redo"}));
+    EXPECT_TRUE(waitFor([&] { return pageText(doc) == "Xabc\n"; }, 5000));
+    ASSERT_TRUE(chooseEntry(doc, {"Edit", "Select All"}));
+    EXPECT_TRUE(waitFor([&] { return pageQuiet(doc, "editor.getSelectedText()") == "Xabc\n"; }, 5000));
+    VornEditorWKWebView::general_pasteboard()->clear();
+    ASSERT_TRUE(chooseEntry(doc, {"Edit", "Cut"}));
+    EXPECT_TRUE(waitFor([&] { return pageText(doc) == ""; }, 5000));
+    EXPECT_TRUE(waitFor([&] { return VornEditorWKWebView::general_pasteboard()->text() == "Xabc\n"; }, 5000));
 }
 
 TEST_F(MainMenu, AThemeChoiceReachesThePageAndSurvivesARelaunch) {

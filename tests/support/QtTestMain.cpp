@@ -7,6 +7,7 @@
 #include <QThread>
 #include <unistd.h>
 
+#include "platform/dispatch/ApplicationEnd.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/ui/MainQueue.h"
 
@@ -25,5 +26,7 @@ int main(int argc, char** argv) {
     ui::installMainQueueOnGuiThread();
     int rc = RUN_ALL_TESTS();
     ui::uninstallMainQueue();
+    // What must go before the application object does (the web pages, then their profile).
+    dispatch::runApplicationEndSteps();
     return rc;
 }

@@ -28,6 +28,8 @@ struct FileError {
     int serverCode = 0;      // FTP reply code or HTTP status, 0 when the server said nothing
     std::string serverText;  // the server's own words, when it gave any
     int transportCode = 0;   // the transfer library's code, for logs
+    // A failed write that touched only a temporary copy: the file it was to replace is as it was.
+    bool targetUnchanged = false;
 
     // An error with the kind's standard sentence, and `detail` appended when given.
     static FileError make(ErrorKind kind, std::string_view detail = {});

@@ -461,13 +461,13 @@ private:
                 return upload(s, op, target, data);
             }
             discard(s, temp, r);
-            return ftpError(r, Context::write);
+            return keptOriginal(ftpError(r, Context::write));
         }
         if (auto stored = reportedSize(r); stored && *stored != static_cast<long long>(data.size())) {
             discard(s, temp, r);
-            return FileError::make(ErrorKind::other, "The server stored " + std::to_string(*stored) + " of " +
+            return keptOriginal(FileError::make(ErrorKind::other, "The server stored " + std::to_string(*stored) + " of " +
                                                          std::to_string(data.size()) +
-                                                         " bytes; the file on the server was left as it was.");
+                                                         " bytes; the file on the server was left as it was."));
         }
 
         TargetFacts facts = askMlst ? mlstFacts(r) : TargetFacts{};
@@ -475,7 +475,7 @@ private:
             auto listed = listFacts(s, op, target);
             if (listed.error) {
                 discard(s, temp, r);
-                return *listed.error;
+                return keptOriginal(*listed.error);
             }
             facts = listed.value;
         }
@@ -499,7 +499,7 @@ private:
             TransferResult c = command(s, op, {"SITE CHMOD " + std::string(mode) + " " + temp});
             if (!c.ok()) {
                 discard(s, temp, c);
-                if (c.cancelled || c.silent || c.code != CURLE_QUOTE_ERROR) return ftpError(c, Context::command);
+                if (c.cancelled || c.silent || c.code != CURLE_QUOTE_ERROR) return keptOriginal(ftpError(c, Context::command));
                 // Renaming would change the file's permissions (a private file could become
                 // readable, a script stop running): keep them by writing in place.
                 logPlainWrite(target, "the server refused mode " + std::string(mode) + " for the temporary file (" +
@@ -518,6 +518,14 @@ private:
         discard(s, temp, m);
         return plain;
     }
+
+    // A failure before the rename: only the temporary copy was written, the file is as it was.
+    // (A rename whose answer never came may have happened, so it is not one of them.)
+    static Done keptOriginal(Done done) {
+        if (done.error) done.error->targetUnchanged = true;
+        return done;
+    }
+    static Done keptOriginal(FileError error) { return keptOriginal(Done(std::move(error))); }
 
     // ".index.html.dravix-1a2b3c4d.tmp": hidden, and unlikely to meet a name in use.
     static std::string temporaryName(const std::string& name) {

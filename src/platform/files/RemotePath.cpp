@@ -1,6 +1,8 @@
 #include "platform/files/RemotePath.h"
 
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 namespace files::path {
 
@@ -229,6 +231,62 @@ std::string toServer(std::string_view text) {
         else out.append(text.substr(i, n));
         i += n;
     }
+    return out;
+}
+
+std::string forDisplay(std::string_view text) { return decodeLenient(toServer(text)); }
+
+namespace {
+// The code points of valid UTF-8 text, each with its bytes.
+std::vector<std::pair<std::uint32_t, std::string>> codePoints(std::string_view text) {
+    std::vector<std::pair<std::uint32_t, std::string>> out;
+    for (std::size_t i = 0; i < text.size();) {
+        std::size_t n = validSequenceLength(text, i);
+        if (n == 0) n = 1;  // not expected in this form; kept byte by byte
+        out.emplace_back(n == 1 ? static_cast<unsigned char>(text[i]) : codePoint(text, i, n), std::string(text.substr(i, n)));
+        i += n;
+    }
+    return out;
+}
+}  // namespace
+
+std::string renamedKeepingBytes(std::string_view original, std::string_view typed) {
+    // The original as units, each shown as one character: a marked carrier character (two code
+    // points) shows as itself, a carried byte as U+FFFD, anything else as itself.
+    struct Unit {
+        std::string bytes;
+        std::uint32_t shown;
+    };
+    std::vector<Unit> units;
+    const auto points = codePoints(original);
+    for (std::size_t k = 0; k < points.size(); ++k) {
+        const auto& [cp, bytes] = points[k];
+        if (cp == kCarrier && k + 1 < points.size() && points[k + 1].first >= kCarrier &&
+            points[k + 1].first <= kCarrier + 0xFF) {
+            units.push_back({bytes + points[k + 1].second, points[k + 1].first});
+            ++k;
+        } else if (cp >= kCarrier + 0x80 && cp <= kCarrier + 0xFF) {
+            units.push_back({bytes, 0xFFFD});
+        } else {
+            units.push_back({bytes, cp});
+        }
+    }
+    const auto typed_points = codePoints(typed);
+    std::size_t prefix = 0;
+    while (prefix < units.size() && prefix < typed_points.size() && units[prefix].shown == typed_points[prefix].first) {
+        ++prefix;
+    }
+    std::size_t suffix = 0;
+    while (suffix < units.size() - prefix && suffix < typed_points.size() - prefix &&
+           units[units.size() - 1 - suffix].shown == typed_points[typed_points.size() - 1 - suffix].first) {
+        ++suffix;
+    }
+    std::string out;
+    for (std::size_t k = 0; k < prefix; ++k) out += units[k].bytes;
+    std::string middle;
+    for (std::size_t k = prefix; k < typed_points.size() - suffix; ++k) middle += typed_points[k].second;
+    out += fromServer(middle);  // typed text: a character of the carrier range gets its marker
+    for (std::size_t k = units.size() - suffix; k < units.size(); ++k) out += units[k].bytes;
     return out;
 }
 

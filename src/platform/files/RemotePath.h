@@ -41,6 +41,14 @@ std::string percentDecode(std::string_view text);
 // bytes still works. Paths given to the providers may use either form.
 std::string fromServer(std::string_view bytes);
 std::string toServer(std::string_view text);
+// The text to show for a name or path of that form: its server bytes, each byte that is not
+// UTF-8 shown as U+FFFD (never as the private-use character that carries it).
+std::string forDisplay(std::string_view text);
+// A rename typed over a name as it was shown (forDisplay of `original`, a name in the form of
+// fromServer): where the typed name keeps the shown name's beginning and end, the original's own
+// characters stand, so a byte that is not UTF-8 (shown as U+FFFD) stays that byte; the part the
+// user changed is taken as typed. The result is in the form of fromServer.
+std::string renamedKeepingBytes(std::string_view original, std::string_view typed);
 
 bool isValidUtf8(std::string_view bytes);
 // Valid UTF-8 comes back unchanged; each byte that is not part of a valid sequence becomes

@@ -215,9 +215,22 @@ std::shared_ptr<AlertAction> AlertController::fallbackAction() const {
     return nullptr;
 }
 
+namespace {
+std::function<void(AlertController*)>& appearanceObserver() {
+    static std::function<void(AlertController*)> observer;
+    return observer;
+}
+}  // namespace
+
+void AlertController::setAppearanceObserver(std::function<void(AlertController*)> observer) {
+    appearanceObserver() = std::move(observer);
+}
+
 void AlertController::viewWillAppear(bool animated) {
     ViewController::viewWillAppear(animated);
+    const bool first = !shown_;
     shown_ = true;
+    if (first && appearanceObserver()) appearanceObserver()(this);
 }
 
 void AlertController::presentationCloseRequested() {

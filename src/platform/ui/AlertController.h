@@ -74,6 +74,9 @@ public:
     bool performAction(int index);
     bool isAnswered() const { return answered_; }
 
+    // Told of every alert as it appears (the app's test control reports them); empty by default.
+    static void setAppearanceObserver(std::function<void(AlertController*)> observer);
+
     void released() override;
 
 protected:

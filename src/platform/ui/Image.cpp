@@ -110,6 +110,8 @@ public:
     QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override { return size; }
     QIconEngine* clone() const override { return new SymbolIconEngine(data_); }
     QString key() const override { return QStringLiteral("dravix-symbol"); }
+    // The symbol's name is the icon's name (buttons are read by it when they have no title).
+    QString iconName() override { return data_->symbol; }
     bool isNull() override { return false; }
 
 private:

@@ -273,7 +273,14 @@ void MenuRenderer::validateMenu(QMenu* menu, QWidget* window) {
         c.sender = action;
         c.state = static_cast<int>(model->state);
         c.attributes = model->attributes;
-        if (target) validateCommand(target, c);
+        if (target) {
+            validateCommand(target, c);
+        } else if (const auto chain = responderChain(start); !chain.isEmpty()) {
+            // Nobody takes the command now (no editor has the focus): the end of the chain (the
+            // application's delegate) still tells how it reads, so a toggle's title shows the
+            // stored setting; the entry stays disabled.
+            validateCommand(chain.last(), c);
+        }
         action->setText(c.title);
         action->setEnabled(target && !(c.attributes & MenuElementAttributes::disabled));
         action->setVisible(!(c.attributes & MenuElementAttributes::hidden));

@@ -3,6 +3,7 @@
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QHash>
+#include <QPointer>
 #include <QWebEngineCookieStore>
 #include <QWebEngineProfile>
 #include <QWebEngineUrlRequestJob>
@@ -10,6 +11,9 @@
 #include <QWebEngineUrlSchemeHandler>
 
 #include <atomic>
+
+#include "platform/dispatch/ApplicationEnd.h"
+#include "platform/web/WebView.h"
 
 namespace web {
 
@@ -61,16 +65,29 @@ void registerWebSchemes() {
 
 bool webSchemesRegistered() { return gRegistered.load(); }
 
+namespace {
+QPointer<QWebEngineProfile> gProfile;
+
+// The end of the program: views left alive (a hidden spare page, a view nobody deleted) go with
+// their pages, and then the profile, which would otherwise go with the application object while
+// pages of it still exist.
+void releaseProfileAtEnd() {
+    releaseAllViews();
+    delete gProfile.data();
+}
+}  // namespace
+
 QWebEngineProfile* sharedProfile() {
-    static QWebEngineProfile* profile = [] {
+    if (!gProfile) {
         auto* p = new QWebEngineProfile(QCoreApplication::instance());  // no storage name: off the record
         p->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
         p->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
         p->setSpellCheckEnabled(false);
         p->installUrlSchemeHandler(QByteArray(kPageScheme), new PageSchemeHandler(p));
-        return p;
-    }();
-    return profile;
+        gProfile = p;
+        dispatch::atApplicationEnd(releaseProfileAtEnd);
+    }
+    return gProfile.data();
 }
 
 void clearWebsiteData() {

@@ -21,6 +21,9 @@ bool webSchemesRegistered();
 
 // The one profile of the app: off the record (nothing is written to disk), with the page scheme
 // handler installed. Made on first use; needs the QApplication.
+// Made on first use; released at the program's end (dispatch::runApplicationEndSteps), after
+// every web view still alive then, and so every page of the profile: a profile must outlive its
+// pages.
 QWebEngineProfile* sharedProfile();
 
 // Removes the profile's website data: HTTP cache, cookies and visited links. Returns at once; the

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <set>
 
 #include <QFile>
 #include <QFileInfo>
@@ -191,7 +192,20 @@ private:
 
 // ---- the view ------------------------------------------------------------------------------------
 
+namespace {
+std::set<WebView*>& liveViews() {
+    static std::set<WebView*> views;
+    return views;
+}
+}  // namespace
+
+void releaseAllViews() {
+    // A view may own others (its children): each deletion is checked against the set as it is now.
+    while (!liveViews().empty()) delete *liveViews().begin();
+}
+
 WebView::WebView(QWidget* parent) : QWebEngineView(parent) {
+    liveViews().insert(this);
     if (!webSchemesRegistered()) {
         qCWarning(lcWeb) << "registerWebSchemes() did not run before the application was made; "
                             "pages loaded from memory will not show";
@@ -241,6 +255,7 @@ WebView::WebView(QWidget* parent) : QWebEngineView(parent) {
 }
 
 WebView::~WebView() {
+    liveViews().erase(this);
     pages::withdraw(memoryPageKey_);
     handlers_.clear();
 }

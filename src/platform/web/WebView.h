@@ -52,6 +52,10 @@ enum class ConsoleLevel { info, warning, error };
 using ConsoleHandler =
     std::function<void(ConsoleLevel level, const std::string& message, int line, const std::string& source)>;
 
+// Deletes every web view still alive (with its page); the application's end does this before it
+// releases the shared profile.
+void releaseAllViews();
+
 class WebView : public QWebEngineView {
     Q_OBJECT
 public:

@@ -7,6 +7,7 @@
 #include "platform/files/FileProvider.h"
 #include "platform/ui/Idiom.h"
 #include "platform/ui/NavigationController.h"
+#include "platform/ui/scenes/Application.h"
 #include "tandrel/editor/EditorScripts.h"
 #include "tandrel/editor/EditorWebViewController.h"
 #include "tandrel/editor/MainViewController.h"
@@ -20,6 +21,7 @@
 #include "tandrel/foundation/TandrelExtensions.h"
 #include "tandrel/foundation/VORNPresenterUtility.h"
 #include "tandrel/foundation/VornServerFilesDataModel.h"
+#include "tandrel/scenes/DocumentScene.h"
 #include "tandrel/scenes/SceneManager.h"
 #include "tandrel/servers/FileViewerScene.h"
 #include "tandrel/servers/VornProviderErrors.h"
@@ -234,12 +236,14 @@ void DocumentInterfaceManager::file_loaded(std::shared_ptr<VornServerFileContent
                                            std::optional<VornError> error,
                                            std::shared_ptr<VornEditorJSConnector> connector) {
     QPointer<ui::ViewController> main_screen = main_controller.get();
-    if (error) {
-        VORNPresenterUtility::present_error(main_screen, error, "OK");
-        return;
-    }
-    if (!content) {
-        VORNPresenterUtility::present_error(main_screen, VornError(Err(Err::no_data)), "OK");
+    if (error || !content) {
+        // A window that never showed its file has nothing to offer once the error is read:
+        // it goes with the alert (a window that holds the file already stays).
+        QPointer<DocumentInterfaceManager> self(this);
+        VORNPresenterUtility::present_error(main_screen, error ? *error : VornError(Err(Err::no_data)), "OK",
+                                            [self](bool) {
+                                                if (self) self->close_window_without_file();
+                                            });
         return;
     }
     gotFileBucket = content;
@@ -267,6 +271,13 @@ void DocumentInterfaceManager::file_loaded(std::shared_ptr<VornServerFileContent
 }
 
 // ---- teardown -------------------------------------------------------------------------------------
+
+void DocumentInterfaceManager::close_window_without_file() {
+    if (ace_loaded) return;
+    auto* scene = qobject_cast<DocumentScene*>(owning_scene.data());
+    if (!scene || !scene->session()) return;
+    ui::Application::shared().requestSceneSessionDestruction(scene->session(), {}, nullptr);
+}
 
 void DocumentInterfaceManager::teardown_document_interface() {
     EditorWebViewController* screen = visible_editor_screen();

@@ -43,6 +43,13 @@ std::string insert_content(std::string_view text) { return "main.insertContent('
 std::string send_content_to_preview() { return "main.send_content_to_preview()"; }
 std::string toggle_search(bool replace) { return std::string("main.toggle_search(") + word(replace) + ");"; }
 std::string beautify_code() { return "main.beautify_code()"; }
+std::string undo() { return "editor.undo();"; }
+std::string redo() { return "editor.redo();"; }
+std::string select_all() { return "editor.selectAll();"; }
+std::string remove_selection() {
+    return "(function(){var r=editor.getSelectionRange();if(!r.isEmpty())editor.session.remove(r);"
+           "editor.clearSelection();})();";
+}
 std::string set_soft_wrap(std::string_view value) { return "main.set_soft_wrap('" + escaped(value) + "')"; }
 
 std::string set_theme(EnumManager::ace_editor_theme theme) {

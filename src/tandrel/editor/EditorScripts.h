@@ -32,6 +32,12 @@ std::string set_theme(EnumManager::ace_editor_theme theme);
 std::string set_show_gutter(bool visible);
 std::string set_show_invisibles(bool visible);
 std::string set_autocompletion(bool enabled);
+// The Edit menu's commands in the page: undo and redo of its current session, selecting all of
+// its text, and removing the selection (the second half of a cut, after its copy).
+std::string undo();
+std::string redo();
+std::string select_all();
+std::string remove_selection();
 
 // The page value of a soft-wrap mode: "off", "free", "-1", or the custom width in decimal.
 std::string soft_wrap_value(EnumManager::soft_wrap mode, int64_t custom_value);

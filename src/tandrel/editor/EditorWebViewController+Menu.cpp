@@ -164,17 +164,8 @@ void EditorWebViewController::validateCommand(ui::Command* command) {
     if (!command) return;
     const auto& p = prefs();
     const QString& action = command->action;
-    auto toggle = [command](bool on, const char* disable, const char* enable) {
-        command->state = on ? 1 : 0;
-        command->title = QString::fromLatin1(on ? disable : enable);
-    };
-    if (action == QLatin1String("edm_toggle_gutter")) {
-        toggle(p.gutter_visible, "Disable Gutter", "Enable Gutter");
-    } else if (action == QLatin1String("edm_toggle_invisibles")) {
-        toggle(p.invisibles_visible, "Disable Invisibles", "Enable Invisibles");
-    } else if (action == QLatin1String("edm_toggle_autosuggest")) {
-        toggle(p.auto_suggest_enabled, "Disable Auto Suggest", "Enable Auto Suggest");
-    } else if (action == QLatin1String("edm_sw_set:")) {
+    if (VornMainMenuController::validate_editor_toggle(command)) return;
+    if (action == QLatin1String("edm_sw_set:")) {
         // The saved mode's entry is marked; the custom entry (titled "Custom: N" while custom
         // wrapping is on) is marked by its mode, as its title changes with the width.
         if (const char* title = mode_title(p.soft_wrap)) {

@@ -6,6 +6,7 @@
 #include <QUrl>
 
 #include "platform/dispatch/Dispatch.h"
+#include "platform/files/RemotePath.h"
 #include "platform/ui/Idiom.h"
 #include "platform/ui/ImageView.h"
 #include "platform/ui/SplitViewController.h"
@@ -324,6 +325,8 @@ std::optional<QString> EditorWebViewController::window_title_for_path(const std:
     const std::string extension = path_extension(component);
     std::string base = component;
     if (!extension.empty()) base = component.substr(0, component.size() - extension.size() - 1);
+    // A name that is not UTF-8 on the server shows U+FFFD for its odd bytes, as the listing does.
+    base = files::path::forDisplay(base);
     return QString::fromStdString(base) + QStringLiteral(" \u00B7 ") + QString::fromStdString(extension).toUpper();
 }
 

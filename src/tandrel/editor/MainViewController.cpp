@@ -140,6 +140,11 @@ void MainViewController::setup_split_view() {
     util_fill_width_anchorWithSafe_area(split_view, false);
     util_align_bottom_anchorWithPixel(split_view, 0.0, false);
     split_view->show();
+    // The split view covers the top bar whole, on every idiom. A covered widget that repaints
+    // (the gradient follows the window's activation and focus) was drawn over the screens' bars
+    // in a window that holds a web page, until the next full repaint: the bar, never seen, is
+    // kept hidden so it cannot.
+    if (top_bar_view) top_bar_view->hide();
 
     // A collapse or an expansion of the split view is this window's layout transition.
     QPointer<MainViewController> self(this);

@@ -336,7 +336,15 @@ void VornEditorJSConnector::save_file_session(const std::string& file_id, SaveCo
     write_page_session(file_id, [self, completion](bool written, std::optional<VornError> error) {
         if (self) self->save_running_ = false;
         if (completion) completion(written, error);
-        if (self) self->start_waiting_saves();
+        if (!self) return;
+        self->start_waiting_saves();
+        if (self && !self->save_running_) {
+            auto pending = std::exchange(self->decisions_after_saves_, {});
+            for (auto& decided : pending) {
+                if (self) self->decide_unsaved_changes(std::move(decided));
+                else decided(true);
+            }
+        }
     });
 }
 
@@ -481,6 +489,10 @@ void VornEditorJSConnector::decide_unsaved_changes(std::function<void(bool may_c
     };
     // A window without a page holds no text of the file.
     if (!web_view) return decide(true);
+    if (save_running_ || !waiting_saves_.empty()) {
+        decisions_after_saves_.push_back(std::move(decide));
+        return;
+    }
     QPointer<VornEditorJSConnector> self(this);
     run_editor_js(editor_script::get_current_session(), [self, decide](nlohmann::json reply, std::optional<VornError> error) {
         if (!self) return decide(true);

@@ -19,7 +19,13 @@ using Err = EnumManager::vorn_error_throws;
 
 VornEditorJSConnector::VornEditorJSConnector(QObject* parent) : QObject(parent) {}
 
-VornEditorJSConnector::~VornEditorJSConnector() = default;
+VornEditorJSConnector::~VornEditorJSConnector() {
+    // Decisions that waited for a save: the window holding the page is going, nothing stays to
+    // be asked about. Told on the main queue, never from inside this destructor.
+    for (auto& decided : std::exchange(decisions_after_saves_, {})) {
+        dispatch::mainQueue().async([decided] { decided(true); });
+    }
+}
 
 const std::vector<std::string>& VornEditorJSConnector::message_handler_names() {
     static const std::vector<std::string> names{"scriptlog", "log", "msg", "err"};

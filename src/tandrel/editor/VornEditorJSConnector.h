@@ -135,6 +135,8 @@ public:
     // unchanged file needs none; a changed one asks "Unsaved Changes". `decided` runs once: true
     // when the window may close (unchanged, "Discard", or "Save" wrote the file), false when it
     // stays ("Cancel", or the save failed and its error shows). Nothing is removed or closed here.
+    // A save on its way is waited for first, so a Quit right after Save asks nothing when the
+    // save wrote everything.
     void decide_unsaved_changes(std::function<void(bool may_close)> decided);
     // Drops the file's record and the page's claim on it (a closed file; no file viewer: no_data).
     void remove_record(const std::string& session_id);
@@ -210,4 +212,7 @@ private:
     };
     bool save_running_ = false;
     std::vector<WaitingSave> waiting_saves_;
+    // Close decisions asked for while a save was on its way: they decide once the saves are
+    // done, on what the saves left unsaved (a connector that goes first lets them close).
+    std::vector<std::function<void(bool may_close)>> decisions_after_saves_;
 };

@@ -30,6 +30,26 @@ void VornEditorWKWebView::copy(const ui::Command&) {
 
 void VornEditorWKWebView::paste(const ui::Command&) { paste_from_pasteboard(); }
 
+void VornEditorWKWebView::undo(const ui::Command&) {
+    if (auto* connector = editor_wv_delegatex.get()) connector->run_editor_js(editor_script::undo());
+}
+
+void VornEditorWKWebView::redo(const ui::Command&) {
+    if (auto* connector = editor_wv_delegatex.get()) connector->run_editor_js(editor_script::redo());
+}
+
+void VornEditorWKWebView::cut(const ui::Command& sender) {
+    auto* connector = editor_wv_delegatex.get();
+    if (!connector) return;
+    // The page runs scripts in order: the selection is read for the copy before it is removed.
+    copy(sender);
+    connector->run_editor_js(editor_script::remove_selection());
+}
+
+void VornEditorWKWebView::selectAll(const ui::Command&) {
+    if (auto* connector = editor_wv_delegatex.get()) connector->run_editor_js(editor_script::select_all());
+}
+
 bool VornEditorWKWebView::put_on_pasteboard(const std::optional<std::string>& text) {
     if (text) {
         general_pasteboard()->setText(QString::fromStdString(*text));

@@ -1,7 +1,8 @@
 #pragma once
 // The editor page's web view. Copy and paste go through the page's editing sessions (the text
 // lives there), never through the web view's own selection: the Edit commands "copy:" and
-// "paste:" and the copy and paste keys all take this road.
+// "paste:" and the copy and paste keys all take this road. The other Edit commands (undo, redo,
+// cut, select all) reach the page's editor the same way while the page has the focus.
 #include <QClipboard>
 
 #include "platform/web/WebView.h"
@@ -20,6 +21,10 @@ public:
 
     Q_INVOKABLE void copy(const ui::Command& sender);
     Q_INVOKABLE void paste(const ui::Command& sender);
+    Q_INVOKABLE void undo(const ui::Command& sender);
+    Q_INVOKABLE void redo(const ui::Command& sender);
+    Q_INVOKABLE void cut(const ui::Command& sender);
+    Q_INVOKABLE void selectAll(const ui::Command& sender);
     // Puts the text on the general pasteboard; always true.
     static bool put_on_pasteboard(const std::optional<std::string>& text);
     void paste_from_pasteboard();

@@ -1,5 +1,5 @@
 #include "tandrel/editor/VornPreviewWKWebView.h"
 
-VornPreviewWKWebView::VornPreviewWKWebView(QWidget* parent) : web::WebView(parent) {}
+VornPreviewWKWebView::VornPreviewWKWebView(QWidget* parent) : web::WebView(parent) { setNetworkAllowedForHtml(true); }
 
 VornPreviewWKWebView::~VornPreviewWKWebView() = default;

@@ -1,5 +1,7 @@
 #pragma once
-// The live preview's web view: HTML from memory, never file access.
+// The live preview's web view: HTML from memory, never file access and no bridge to the app. The
+// page may load its http and https resources (style sheets, images, scripts of the site), as the
+// site itself would in a browser: without file access or a bridge that gives it nothing of ours.
 #include "platform/web/WebView.h"
 #include "tandrel/editor/ProtocolLink.h"
 #include "tandrel/editor/VornPreviewWKWebViewProtocol.h"

@@ -121,3 +121,23 @@ void VornMainMenuController::rebuild_menus() {
 void VornMainMenuController::install_menu_rebuilder() {
     VornServicesManager::set_menu_rebuilder([] { VornMainMenuController::rebuild_menus(); });
 }
+
+bool VornMainMenuController::validate_editor_toggle(ui::Command* command) {
+    if (!command) return false;
+    const auto& model = app_editor_preferences_manager().theModel;
+    if (!model) return false;
+    auto toggle = [command](bool on, const char* disable, const char* enable) {
+        command->state = on ? 1 : 0;
+        command->title = QString::fromLatin1(on ? disable : enable);
+        return true;
+    };
+    const QString& action = command->action;
+    if (action == QLatin1String("edm_toggle_gutter")) return toggle(model->gutter_visible, "Disable Gutter", "Enable Gutter");
+    if (action == QLatin1String("edm_toggle_invisibles")) {
+        return toggle(model->invisibles_visible, "Disable Invisibles", "Enable Invisibles");
+    }
+    if (action == QLatin1String("edm_toggle_autosuggest")) {
+        return toggle(model->auto_suggest_enabled, "Disable Auto Suggest", "Enable Auto Suggest");
+    }
+    return false;
+}

@@ -6,6 +6,7 @@
 // `rebuild_menus` asks for every window's menu to be built again (after the saved servers
 // change, and when the soft-wrap mode changes the custom entry's title).
 #include "platform/ui/Menu.h"
+#include "platform/ui/Responder.h"
 
 class VornMainMenuController {
 public:
@@ -28,4 +29,11 @@ public:
     static void rebuild_menus();
     // Makes the saved-servers store rebuild the menus after each successful save.
     static void install_menu_rebuilder();
+
+    // The titles and check marks of the Editor menu's three toggles, from the stored editor
+    // preferences: "Disable Gutter" / "Enable Gutter", "Disable Invisibles" / "Enable
+    // Invisibles", "Disable Auto Suggest" / "Enable Auto Suggest". True when the command is one
+    // of them. The editor screen validates with it, and so does the end of the responder chain
+    // when no editor has the focus (the entries are disabled then, but read true).
+    static bool validate_editor_toggle(ui::Command* command);
 };

@@ -24,7 +24,7 @@ class VornProviderBucket;
 class VornACEFileSessionsDataModel;
 class VornServerFileDataModel;
 class VornServerFilesDataModel;
-namespace files { class FileProvider; }
+namespace files { class FileProvider; struct FileError; }
 namespace ui { class ViewController; }
 
 // A file-viewer window. Its close button first lets the document windows it serves decide
@@ -184,6 +184,7 @@ private:
     void finish_connection(std::shared_ptr<VornSingleServiceDataModel> server, std::optional<VornError> error,
                            ConnectCompletion completion);
     void save_session_if_present(ErrorCompletion completion);
+    static std::string not_saved_message(const files::FileError& error);
     void write_edited_file(const std::shared_ptr<VornACEFileSessionsDataModel>& session,
                            std::function<void(std::optional<VornError>)> before_write_failed,
                            std::function<void(std::optional<VornError>)> written);

@@ -95,6 +95,13 @@ FileViewerSceneDelegate::RemoteItemCreator FileViewerSceneDelegate::folder_creat
 
 // ---- the editor's saves --------------------------------------------------------------------------
 
+// A failed save's text: what became of the user's work first, then the server's reason.
+std::string FileViewerSceneDelegate::not_saved_message(const files::FileError& error) {
+    std::string text = error.targetUnchanged ? "The file was not saved; the server's copy is unchanged. "
+                                             : "The file was not saved. ";
+    return text + error.message;
+}
+
 void FileViewerSceneDelegate::write_edited_file(const std::shared_ptr<VornACEFileSessionsDataModel>& session,
                                                 std::function<void(std::optional<VornError>)> failed_now,
                                                 std::function<void(std::optional<VornError>)> written) {
@@ -120,6 +127,7 @@ void FileViewerSceneDelegate::write_edited_file(const std::shared_ptr<VornACEFil
     provider->writeContents(session->file_path, std::move(text), files::WriteMode::replace,
                             [self, written](std::optional<files::FileError> error) {
                                 auto result = vorn_error_from(error);
+                                if (result) result->message = not_saved_message(*error);
                                 dispatch::mainQueue().async([self, written, result] {
                                     // The listing stays: only the rows on screen are redrawn.
                                     if (!result && self && self->fileView_controller)

@@ -1,5 +1,7 @@
 #include "tandrel/servers/ServerScreenWidgets.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QEvent>
 #include <QFontMetrics>
@@ -14,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <vector>
 
 #include "platform/ui/Appearance.h"
 
@@ -206,7 +209,103 @@ void apply_button_configuration(QPushButton* button, const ButtonConfiguration& 
 
 // ---- segmented control -----------------------------------------------------------------------
 
+// One segment as the assistive technologies see it: a tab named by its title.
+class SegmentAccessible : public QAccessibleInterface, public QAccessibleActionInterface {
+public:
+    SegmentAccessible(SegmentedControl* control, int index) : control_(control), index_(index) {}
+    bool isValid() const override { return control_ && index_ < control_->numberOfSegments(); }
+    QObject* object() const override { return nullptr; }
+    QWindow* window() const override { return parent() ? parent()->window() : nullptr; }
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+    QAccessibleInterface* parent() const override { return control_ ? QAccessible::queryAccessibleInterface(control_) : nullptr; }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QString text(QAccessible::Text t) const override {
+        return t == QAccessible::Name && control_ ? control_->titleForSegment(index_) : QString();
+    }
+    void setText(QAccessible::Text, const QString&) override {}
+    QRect rect() const override {
+        if (!control_) return {};
+        const QRect r = control_->segmentRect(index_);
+        return QRect(control_->mapToGlobal(r.topLeft()), r.size());
+    }
+    QAccessible::Role role() const override { return QAccessible::PageTab; }
+    QAccessible::State state() const override {
+        QAccessible::State s;
+        s.checkable = true;
+        s.checked = control_ && control_->selectedSegmentIndex() == index_;
+        s.selectable = true;
+        s.selected = s.checked;
+        if (!control_ || !control_->isEnabled()) s.disabled = true;
+        return s;
+    }
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        return type == QAccessible::ActionInterface ? static_cast<QAccessibleActionInterface*>(this) : nullptr;
+    }
+    QStringList actionNames() const override { return {pressAction()}; }
+    void doAction(const QString& name) override {
+        if (name == pressAction() && control_ && control_->isEnabled()) control_->choose(index_);
+    }
+    QStringList keyBindingsForAction(const QString&) const override { return {}; }
+
+private:
+    QPointer<SegmentedControl> control_;
+    int index_;
+};
+
+// The control itself: a tab list of its segments.
+class SegmentedControlAccessible : public QAccessibleWidget {
+public:
+    explicit SegmentedControlAccessible(SegmentedControl* control)
+        : QAccessibleWidget(control, QAccessible::PageTabList) {}
+    ~SegmentedControlAccessible() override {
+        for (QAccessible::Id id : ids_) QAccessible::deleteAccessibleInterface(id);
+    }
+    int childCount() const override { return control()->numberOfSegments(); }
+    QAccessibleInterface* child(int index) const override {
+        if (index < 0 || index >= childCount()) return nullptr;
+        while (ids_.size() <= static_cast<size_t>(index)) {
+            const int at = static_cast<int>(ids_.size());
+            ids_.push_back(QAccessible::registerAccessibleInterface(new SegmentAccessible(control(), at)));
+        }
+        return QAccessible::accessibleInterface(ids_[index]);
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        for (size_t i = 0; i < ids_.size(); ++i) {
+            if (QAccessible::accessibleInterface(ids_[i]) == child) return static_cast<int>(i);
+        }
+        return -1;
+    }
+    QAccessibleInterface* childAt(int x, int y) const override {
+        const int index = control()->segmentAt(control()->mapFromGlobal(QPoint(x, y)));
+        return index >= 0 ? child(index) : nullptr;
+    }
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name && control()->accessibleName().isEmpty()) {
+            return control()->titleForSegment(control()->selectedSegmentIndex());
+        }
+        return QAccessibleWidget::text(t);
+    }
+
+private:
+    SegmentedControl* control() const { return static_cast<SegmentedControl*>(widget()); }
+    mutable std::vector<QAccessible::Id> ids_;
+};
+
+namespace {
+QAccessibleInterface* segmented_control_factory(const QString&, QObject* object) {
+    auto* control = qobject_cast<SegmentedControl*>(object);
+    return control ? new SegmentedControlAccessible(control) : nullptr;
+}
+}  // namespace
+
 SegmentedControl::SegmentedControl(const QStringList& items, QWidget* parent) : QWidget(parent), items_(items) {
+    static const bool accessible = [] {
+        QAccessible::installFactory(segmented_control_factory);
+        return true;
+    }();
+    (void)accessible;
     setFocusPolicy(Qt::StrongFocus);
     setFont(system_font(13));
     setCursor(Qt::PointingHandCursor);

@@ -78,7 +78,9 @@ void apply_button_configuration(QPushButton* button, const ButtonConfiguration& 
 
 // ---- segmented control -----------------------------------------------------------------------
 // One row of mutually exclusive segments. valueChanged is emitted when the user picks another
-// segment (click, or the arrow keys while focused), not when the selection is set in code.
+// segment (click, the arrow keys while focused, or an assistive technology's press of a
+// segment), not when the selection is set in code. The assistive technologies see a tab list
+// whose tabs are the segments, the selected one marked as checked.
 class SegmentedControl : public QWidget {
     Q_OBJECT
 public:
@@ -104,6 +106,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    friend class SegmentedControlAccessible;
+    friend class SegmentAccessible;
     void choose(int index);
     QStringList items_;
     int selected_ = -1;

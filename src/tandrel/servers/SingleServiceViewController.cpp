@@ -189,6 +189,12 @@ int64_t SingleServiceViewController::port_value(const std::string& text) {
     return negative ? -value : value;
 }
 
+bool SingleServiceViewController::port_text_acceptable(const std::string& text) {
+    if (q(text).trimmed().isEmpty()) return true;
+    const int64_t port = port_value(text);
+    return port >= 1 && port <= 65535;
+}
+
 std::string SingleServiceViewController::caption_for(ui_elements element) {
     switch (element) {
         case ui_elements::nickname: return "Service Nickname";
@@ -523,6 +529,19 @@ std::optional<SingleServiceViewController::newServiceInfo> SingleServiceViewCont
     return info;
 }
 
+bool SingleServiceViewController::check_port_field() {
+    auto it = element_ui_tf_dict.find(ui_elements::port);
+    const std::string text = it != element_ui_tf_dict.end() && it->second ? it->second->text().toStdString() : std::string();
+    if (port_text_acceptable(text)) return true;
+    QPointer<ui::ViewController> presenter(this);
+    VORNPresenterUtility::present_on_main(presenter, [presenter](bool ready) {
+        VORNPresenterUtility::present_action_alert(ready, kInvalidPortTitle, kInvalidPortMessage, "Try again...", nullptr,
+                                                   presenter);
+    });
+    end_authenticating_on_main();
+    return false;
+}
+
 void SingleServiceViewController::show_missing_information() {
     QPointer<ui::ViewController> presenter(this);
     VORNPresenterUtility::present_on_main(presenter, [presenter](bool ready) {
@@ -540,6 +559,7 @@ void SingleServiceViewController::update_button_pressed() { validate_update(); }
 
 void SingleServiceViewController::validate_new_service() {
     if (busy_) return;
+    if (!check_port_field()) return;
     auto info = read_form(true);
     if (!info) {
         show_missing_information();
@@ -557,6 +577,7 @@ void SingleServiceViewController::validate_update() {
         end_authenticating_on_main();
         return;
     }
+    if (!check_port_field()) return;
     auto info = read_form(false);
     if (!info) {
         // Every update needs the password typed again: the edit form starts without it.

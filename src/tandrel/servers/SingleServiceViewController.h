@@ -78,6 +78,13 @@ public:
     // The integer value of the port text: its leading digits (after blanks and a sign), 0 when
     // there are none.
     static int64_t port_value(const std::string& text);
+    // Whether the port text names a port: blank (the URL's own or its scheme's port), or a text
+    // whose value as port_value reads it is from 1 to 65535. Anything else ("abc", "0", "99999")
+    // is refused before the form saves or connects, so a typo never quietly reaches the default
+    // port.
+    static bool port_text_acceptable(const std::string& text);
+    static constexpr const char* kInvalidPortTitle = "Invalid Port";
+    static constexpr const char* kInvalidPortMessage = "The Port field needs a whole number from 1 to 65535.";
     // The URL to store for a typed URL and port: with ":port" after the host when the URL names
     // no port and the port (1 to 65535) is neither the scheme's default nor the protocol's form
     // default (`form_default`, 21 or 80); the URL as typed otherwise.
@@ -157,6 +164,8 @@ private:
     // Reads the fields into a newServiceInfo (nothing when a required one is unusable).
     std::optional<newServiceInfo> read_form(bool needs_window_link) const;
     void show_missing_information();
+    // False (and the invalid-port alert shown) when the port field's text names no port.
+    bool check_port_field();
     void start_login_check(bool edit_mode);
     VornKeyChainFormSteps form_steps(bool edit_mode);
     std::shared_ptr<SingleServiceViewController> strong_self();

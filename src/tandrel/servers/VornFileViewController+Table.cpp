@@ -9,6 +9,7 @@
 
 #include "platform/dispatch/Dispatch.h"
 #include "platform/files/FileProvider.h"
+#include "platform/files/RemotePath.h"
 #include "platform/ui/AlertController.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/scenes/Application.h"
@@ -263,7 +264,11 @@ void VornFileViewController::rename_remote_item(const std::shared_ptr<VornServer
     if (!provider) return present_error(app_error(Err::guardReturnNoFileProvider));
     // A move renames files and folders alike and never replaces what is already there.
     QPointer<VornFileViewController> self(this);
-    provider->moveItem(*entry->path, renamed_path(*entry->path, new_name),
+    // The name as the server has it where the user left it as shown: a byte that is not UTF-8
+    // (shown as U+FFFD) stays that byte.
+    const std::string new_server_name =
+        files::path::renamedKeepingBytes(files::path::lastComponent(*entry->path), new_name);
+    provider->moveItem(*entry->path, renamed_path(*entry->path, new_server_name),
                        [self](std::optional<files::FileError> error) {
                            dispatch::mainQueue().async([self, error] {
                                if (self) self->rename_finished(vorn_error_from(error));

@@ -128,6 +128,7 @@ TEST_P(FtpSaveOnMisbehavingServer, ACutUploadLeavesTheOldFileWholeAndNoTemporary
     auto error = sync().write(at("site.html"), text);
     ASSERT_TRUE(error) << "the server cut the upload";
     EXPECT_NE(error->kind, ErrorKind::cancelled) << describe(error);
+    EXPECT_TRUE(error->targetUnchanged) << "only the temporary copy was written";
     EXPECT_EQ(readDiskFile(disk_ / "site.html"), old);
     EXPECT_EQ(namesIn(disk_), (std::set<std::string>{".dravix-cut-uploads", "site.html"}));
 
@@ -145,6 +146,7 @@ TEST_P(FtpSaveOnMisbehavingServer, AServerThatKeepsLessThanItWasSentLeavesTheOld
     auto error = sync().write(at("site.html"), pageText(200000, 'n'));
     ASSERT_TRUE(error);
     EXPECT_NE(error->message.find("200000"), std::string::npos) << error->message;
+    EXPECT_TRUE(error->targetUnchanged);
     EXPECT_EQ(readDiskFile(disk_ / "site.html"), old);
     EXPECT_EQ(namesIn(disk_), (std::set<std::string>{".dravix-short-uploads", "site.html"}));
 }

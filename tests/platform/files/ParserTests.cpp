@@ -850,4 +850,37 @@ INSTANTIATE_TEST_SUITE_P(
                       Utf8Case{"x" + kE9, "x" + kE9, "x" + kMark + kE9},
                       Utf8Case{kMark + "a", kMark + "a", kMark + kMark + "a"}));
 
+// A rename typed over the shown name: the unchanged beginning and end keep the server's bytes.
+struct RenameCase {
+    std::string server;  // the name's bytes on the server
+    std::string typed;   // what the user left in the field (the shown name, edited)
+    std::string result;  // the bytes the server is asked for
+};
+void PrintTo(const RenameCase& c, std::ostream* os) { *os << ::testing::PrintToString(c.server) << " -> " << ::testing::PrintToString(c.typed); }
+class RenameKeepsBytesTest : public ::testing::TestWithParam<RenameCase> {};
+
+TEST_P(RenameKeepsBytesTest, TheUnchangedPartsKeepTheirBytes) {
+    const auto& c = GetParam();
+    const std::string original = path::fromServer(c.server);
+    EXPECT_EQ(path::forDisplay(original), path::decodeLenient(c.server));
+    const std::string renamed = path::renamedKeepingBytes(original, c.typed);
+    EXPECT_TRUE(path::isValidUtf8(renamed));
+    EXPECT_EQ(path::toServer(renamed), c.result) << ::testing::PrintToString(renamed);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Names, RenameKeepsBytesTest,
+    ::testing::Values(
+        // The odd byte is kept where the user changed only the beginning, the end, or nothing near it.
+        RenameCase{"R-bad-\xE9.txt", "S-bad-" + kReplacement + ".txt", "S-bad-\xE9.txt"},
+        RenameCase{"R-bad-\xE9.txt", "R-bad-" + kReplacement + ".html", "R-bad-\xE9.html"},
+        RenameCase{"caf\xE9 \xE8.txt", "caf" + kReplacement + " " + kReplacement + "2.txt", "caf\xE9 \xE8" "2.txt"},
+        // Typed over: what the user typed is what the server gets.
+        RenameCase{"R-bad-\xE9.txt", "R-good.txt", "R-good.txt"},
+        RenameCase{"caf\xE9.txt", "caf\xC3\xA9.txt", "caf\xC3\xA9.txt"},
+        // Plain UTF-8 names rename as typed.
+        RenameCase{"plain.txt", "other.txt", "other.txt"},
+        RenameCase{"\xC3\xA9t\xC3\xA9.txt", "\xC3\xA9t\xC3\xA9 2.txt", "\xC3\xA9t\xC3\xA9 2.txt"},
+        // A server's own character of the carrier range stays itself, kept or typed.
+        RenameCase{"x" + kE9, "y" + kE9, "y" + kE9}));
+
 }  // namespace

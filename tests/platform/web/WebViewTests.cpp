@@ -5,6 +5,7 @@
 #include <QTest>
 
 #include <QApplication>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QWebEngineProfile>
@@ -494,3 +495,30 @@ TEST_F(HtmlPageTest, ANewPageReplacesTheOldOneInMemory) {
 }
 
 }  // namespace
+
+// A web view nobody deleted when the application ends (a spare page kept for later, say) goes,
+// with its page, before the profile: the engine then has nothing to complain about. The case runs
+// itself again as a child process that leaves such a view behind, and reads what that printed.
+TEST(WebProfileAtExit, PagesLeftAliveAreReleasedBeforeTheProfile) {
+    if (!webtest::haveDisplay()) GTEST_SKIP() << "no display (DISPLAY is empty)";
+    if (qEnvironmentVariableIsSet("DRAVIX_LEAVE_A_PAGE")) {
+        auto* left = new web::WebView();  // never deleted by this case
+        left->loadHtmlString("<html><body><p id=\"p\">left behind</p></body></html>");
+        ASSERT_TRUE(webtest::waitFor([&] { return webtest::run(*left, "document.getElementById('p') !== null").result == true; },
+                                     webtest::kPageLoadMs));
+        return;
+    }
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DRAVIX_LEAVE_A_PAGE", "1");
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+                {"--gtest_filter=WebProfileAtExit.PagesLeftAliveAreReleasedBeforeTheProfile"});
+    ASSERT_TRUE(child.waitForFinished(120000)) << "the child did not end";
+    const QString out = QString::fromUtf8(child.readAll());
+    EXPECT_EQ(child.exitStatus(), QProcess::NormalExit) << out.toStdString();
+    EXPECT_EQ(child.exitCode(), 0) << out.toStdString();
+    EXPECT_TRUE(out.contains("[  PASSED  ] 1 test")) << out.toStdString();
+    EXPECT_FALSE(out.contains("Release of profile requested")) << out.toStdString();
+}

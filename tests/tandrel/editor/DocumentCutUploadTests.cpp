@@ -38,6 +38,9 @@ TEST_F(DocumentCutUpload, TheServersFileStaysWholeAndTheEditKeepsItsChangedState
     auto* alert = awaitAlert(doc);
     ASSERT_TRUE(alert) << "the cut upload showed no error";
     EXPECT_EQ(alert->alertTitle(), "An Error Occurred");
+    // What became of the work comes first: not saved, and the server's file untouched.
+    EXPECT_TRUE(alert->message().startsWith("The file was not saved; the server's copy is unchanged. "))
+        << alert->message().toStdString();
 
     EXPECT_EQ(diskText("site.html"), original);
     EXPECT_EQ(namesIn(peer_.root), (std::set<std::string>{".dravix-cut-uploads", "site.html"}));

@@ -4,8 +4,11 @@
 // a changed file asks first, and a save the server refuses keeps everything as it was.
 #include <gtest/gtest.h>
 
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 
+#include "support/AccessibleTree.h"
 #include "support/MainQueueSettle.h"
 #include "support/Pictures.h"
 #include "DocumentTestSupport.h"
@@ -218,6 +221,11 @@ TEST_F(DocumentPreview, AnHtmlFileShowsBesideTheEditorAndFollowsEdits) {
     EXPECT_EQ(m->split_view_controller->displayMode(), ui::SplitViewController::DisplayMode::oneBesideSecondary);
     EXPECT_TRUE(waitFor([&] { return m->ext_webview_vc->view()->isVisible(); }, 3000));
 
+    // Every picture button of the window, the preview toggle among them, is read by a name.
+    const auto unnamed = testsupport::unnamedButtons(doc->window());
+    EXPECT_TRUE(unnamed.empty()) << ::testing::PrintToString(unnamed);
+    EXPECT_FALSE(testsupport::accessibleNames(doc->window(), QAccessible::Button).isEmpty());
+
     // Both pages draw again once the column is back: the editor's text and the preview's
     // heading, not a blank column. A page paints when its renderer gets to it, so the window is
     // looked at until both show (a loaded machine takes longer) and kept in the screenshot folder.
@@ -235,6 +243,52 @@ TEST_F(DocumentPreview, AnHtmlFileShowsBesideTheEditorAndFollowsEdits) {
     EXPECT_TRUE(drawn);
     EXPECT_GE(colours(m->ext_webview_vc->previewWebView()), 3);
     EXPECT_GE(colours(m->ext_editor_vc->editorWebView()), 3);
+}
+
+// A loopback web server for a page's style sheet: it answers every request with the CSS and
+// counts what was asked.
+class StyleServer : public QTcpServer {
+public:
+    StyleServer() {
+        QObject::connect(this, &QTcpServer::newConnection, [this] {
+            while (QTcpSocket* s = nextPendingConnection()) {
+                QObject::connect(s, &QTcpSocket::readyRead, s, [this, s] {
+                    const QByteArray head = s->readAll();
+                    if (!head.contains("\r\n\r\n")) return;
+                    ++requests;
+                    const QByteArray css = "h1 { color: rgb(0, 128, 0); }";
+                    s->write("HTTP/1.0 200 OK\r\nContent-Type: text/css\r\nContent-Length: " +
+                             QByteArray::number(css.size()) + "\r\nConnection: close\r\n\r\n" + css);
+                    s->disconnectFromHost();
+                });
+                QObject::connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+            }
+        });
+    }
+    int requests = 0;
+};
+
+TEST_F(DocumentPreview, APageLoadsItsRemoteStyleSheet) {
+    CONNECT_OR_SKIP("pyftpd");
+    StyleServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    const std::string html = "<html><head><link rel=\"stylesheet\" href=\"http://127.0.0.1:" +
+                             std::to_string(server.serverPort()) + "/site.css\"></head><body><h1>Styled</h1></body></html>\n";
+    putFile("styled.html", html);
+    DocumentSceneDelegate* doc = openFromBrowser("styled.html");
+    ASSERT_TRUE(doc);
+    ASSERT_TRUE(waitForPageText(doc, html));
+    auto* m = managerOf(doc);
+    ASSERT_TRUE(waitFor([&] { return previewText(m).find("Styled") != std::string::npos; }, 20000));
+    EXPECT_TRUE(waitFor([&] { return server.requests > 0; }, 20000)) << "the preview never asked for its style sheet";
+    auto* view = m->ext_webview_vc->previewWebView();
+    EXPECT_TRUE(waitFor(
+        [&] {
+            auto out = webtest::run(*view, "getComputedStyle(document.querySelector('h1')).color", 5000);
+            return out.done && out.result == "rgb(0, 128, 0)";
+        },
+        20000))
+        << "the style sheet was not applied";
 }
 
 TEST_F(DocumentPreview, ACssFileShowsTheNoPreviewPanel) {
@@ -380,6 +434,53 @@ TEST_F(DocumentTest, OnATabletTheOpenFileMovesBetweenTheRegularAndTheCompactEdit
     ASSERT_TRUE(choose(doc, "Save"));
     EXPECT_TRUE(waitFor([&] { return diskText("notes.txt") == "first line\nsecond line\n"; }, 30000));
 }
+
+// A file that cannot be opened: the error shows over the window, and once it is read the window
+// that was made for the file goes (it would only say "Please open a document").
+struct FailedOpen {
+    const char* name;
+    std::string file;
+    std::string bytes;
+    bool removed_before_open;  // listed, then gone from the server: the server cannot serve it
+};
+
+void PrintTo(const FailedOpen& c, std::ostream* os) { *os << c.name; }
+
+class DocumentFailedOpen : public DocumentTest, public ::testing::WithParamInterface<FailedOpen> {};
+
+TEST_P(DocumentFailedOpen, TheErrorShowsAndTheEmptyWindowClosesWithIt) {
+    const FailedOpen& c = GetParam();
+    CONNECT_OR_SKIP("pyftpd");
+    putFile(c.file, c.bytes);
+    auto explorer = window->fileView_controller;
+    ASSERT_TRUE(explorer);
+    const std::string id = file_bucket_id_for_path("/" + c.file);
+    explorer->refresh();
+    ASSERT_TRUE(waitFor([&] { return window->find_listed_file(id) != nullptr; }, 15000));
+    if (c.removed_before_open) fs::remove(disk(c.file));
+
+    DocumentSceneDelegate* doc = openFromBrowser(c.file);
+    ASSERT_TRUE(doc);
+    QPointer<DocumentSceneDelegate> weak(doc);
+    auto* alert = awaitAlert(doc);
+    ASSERT_TRUE(alert) << "the failed open said nothing";
+    EXPECT_EQ(alert->alertTitle(), "An Error Occurred");
+    EXPECT_TRUE(isOpen(weak)) << "the window went before its error was read";
+    ASSERT_TRUE(choose(doc, "OK"));
+    EXPECT_TRUE(waitFor([&] { return !isOpen(weak); }, 10000)) << "an empty document window stayed";
+    // The server window stays, and its file is as it was.
+    EXPECT_EQ(SceneManager::file_viewer_scenes().size(), 1u);
+    if (!c.removed_before_open) {
+        EXPECT_EQ(diskText(c.file), c.bytes);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DocumentFailedOpen,
+    ::testing::Values(FailedOpen{"png", "logo.png", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\xff\xfe", 18), false},
+                      FailedOpen{"latin1", "cafe.txt", "caf\xe9 cr\xe8me\n", false},
+                      FailedOpen{"gone", "gone.html", "<p>gone</p>\n", true}),
+    [](const ::testing::TestParamInfo<FailedOpen>& info) { return std::string(info.param.name); });
 
 TEST_F(DocumentTest, OpeningAFileThatIsOpenBringsItsWindowForward) {
     CONNECT_OR_SKIP("pyftpd");

@@ -2,6 +2,7 @@
 // The file-viewer window against the local servers: a window opened through the scene layer,
 // saved servers with their passwords in the test keyring, waits on the event loop (which runs
 // the main queue), and the servers' folders on disk.
+#include <QPointer>
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
@@ -137,7 +138,7 @@ protected:
 
     // The alert the explorer shows now, if any.
     ui::AlertController* shownAlert() const {
-        // A window whose scene has ended (the app quit) keeps no explorer.
+        // The window goes with its scene (the app's exit deletes every scene).
         if (!window || !window->fileView_controller) return nullptr;
         return dynamic_cast<ui::AlertController*>(window->fileView_controller->presentedViewController());
     }
@@ -163,7 +164,8 @@ protected:
         return false;
     }
 
-    FileViewerSceneDelegate* window = nullptr;
+    // Weak: the scene owns its delegate, and a test that ends the app sees both go.
+    QPointer<FileViewerSceneDelegate> window;
     int reloads = 0;
 
 private:

@@ -1,5 +1,7 @@
 // The file explorer screen, its connection header and its table, offscreen, against the local
 // FTP (pyftpdlib, vsftpd) and WebDAV (Apache) servers.
+#include <QAbstractButton>
+#include <QAccessible>
 #include <QAction>
 #include <QDir>
 #include <QLineEdit>
@@ -8,10 +10,11 @@
 #include <QTableView>
 #include <cstdlib>
 
+#include "platform/ui/Accessibility.h"
+#include "support/AccessibleTree.h"
 #include "support/MainQueueSettle.h"
 #include "support/Pictures.h"
 #include "ExplorerTestSupport.h"
-#include "support/MainQueueSettle.h"
 #include "platform/defaults/Base64.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/scenes/Scene.h"
@@ -601,6 +604,27 @@ TEST_P(ExplorerPeerTest, ListsWithTheUpEntryFirstAndNavigatesByRowsAndPathBar) {
     listed = explorer->listing_count();
     explorer->path_bar_buttons().front()->click();
     ASSERT_TRUE(awaitListing(listed, "/"));
+}
+
+TEST_P(ExplorerPeerTest, EveryPictureButtonOfTheServerWindowHasAName) {
+    openOwnFolder();
+    QWidget* screen = explorer->view()->window();
+    const auto unnamed = testsupport::unnamedButtons(screen);
+    EXPECT_TRUE(unnamed.empty()) << ::testing::PrintToString(unnamed);
+    // The five picture buttons: sort order, new item, refresh, the path bar's home, the header's
+    // server menu; each read by its tooltip or its symbol.
+    int named = 0;
+    for (QAbstractButton* b : screen->findChildren<QAbstractButton*>()) {
+        if (!b->isVisible() || !b->text().trimmed().isEmpty()) continue;
+        auto* i = QAccessible::queryAccessibleInterface(b);
+        ASSERT_TRUE(i);
+        EXPECT_FALSE(i->text(QAccessible::Name).isEmpty()) << b->metaObject()->className();
+        ++named;
+    }
+    EXPECT_GE(named, 4);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(explorer->refresh_button)->text(QAccessible::Name),
+              ui::accessibleButtonName(explorer->refresh_button));
+    EXPECT_FALSE(ui::accessibleButtonName(explorer->new_drop_button).isEmpty());
 }
 
 TEST_P(ExplorerPeerTest, ChoosingASortOrderStoresItAndListsAgain) {

@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QPixmap>
 
+#include "support/AccessibleTree.h"
 #include "support/Pictures.h"
 #include "platform/ui/ImageView.h"
 #include "platform/ui/Layout.h"
@@ -313,6 +314,51 @@ TEST_F(ListTest, SegmentsSetThePortAndTabDoesNothing) {
     EXPECT_TRUE(user->hasFocus());
 }
 
+TEST_F(ListTest, PictureButtonsHaveNamesAndTheProtocolSwitchIsATabListThatCanBePressed) {
+    auto s = std::make_shared<VornSingleServiceDataModel>();
+    s->url = "ftp://server.example";
+    s->username = "u";
+    s->nickname = "Named";
+    s->connection_type = Type::ftp;
+    app_services_manager().appServicesModel->saved_services.push_back(s);
+    reloadList();
+    ASSERT_TRUE(row(0));
+    // "+" and the row's gear, as an assistive technology reads them.
+    auto* plus = QAccessible::queryAccessibleInterface(list->new_btn.data());
+    ASSERT_TRUE(plus);
+    EXPECT_EQ(plus->role(), QAccessible::Button);
+    // Read by their tooltips.
+    EXPECT_EQ(plus->text(QAccessible::Name), "Add Service");
+    auto* gear = QAccessible::queryAccessibleInterface(row(0)->edit_button);
+    ASSERT_TRUE(gear);
+    EXPECT_EQ(gear->text(QAccessible::Name), "Edit Service");
+    const auto unnamed = testsupport::unnamedButtons(list->view()->window());
+    EXPECT_TRUE(unnamed.empty()) << ::testing::PrintToString(unnamed);
+
+    QPointer<SingleServiceViewController> form = openAddForm();
+    ASSERT_TRUE(form);
+    auto* tabs = QAccessible::queryAccessibleInterface(form->add_service_type);
+    ASSERT_TRUE(tabs);
+    EXPECT_EQ(tabs->role(), QAccessible::PageTabList);
+    ASSERT_EQ(tabs->childCount(), 2);
+    EXPECT_EQ(tabs->child(0)->text(QAccessible::Name), "FTP");
+    EXPECT_EQ(tabs->child(1)->text(QAccessible::Name), "WebDav");
+    EXPECT_TRUE(tabs->child(0)->state().checked);
+    EXPECT_FALSE(tabs->child(1)->state().checked);
+    EXPECT_EQ(tabs->indexOfChild(tabs->child(1)), 1);
+    // Pressed through its action as a screen reader does: the same as a click.
+    auto* action = tabs->child(1)->actionInterface();
+    ASSERT_TRUE(action);
+    action->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(form->add_service_type_selection, Type::webDav);
+    EXPECT_EQ(field(form, Field::port)->text(), "80");
+    EXPECT_TRUE(tabs->child(1)->state().checked);
+    // The form itself, its switch included, shows no nameless button.
+    const auto form_unnamed = testsupport::unnamedButtons(form->view()->window());
+    EXPECT_TRUE(form_unnamed.empty()) << ::testing::PrintToString(form_unnamed);
+    EXPECT_TRUE(testsupport::accessibleNames(form->view()->window(), QAccessible::PageTabList).size() >= 1);
+}
+
 TEST_F(ListTest, MissingInformationStoresNothingAndLeavesTheFormIdle) {
     struct Case {
         const char* name;
@@ -339,6 +385,38 @@ TEST_F(ListTest, MissingInformationStoresNothingAndLeavesTheFormIdle) {
         ASSERT_EQ(alert->actions().size(), 1u);
         EXPECT_EQ(alert->actions()[0]->title(), "Try again...");
         EXPECT_EQ(alert->actions()[0]->style(), ui::AlertActionStyle::default_);
+        ASSERT_TRUE(choose(form, "Try again..."));
+        EXPECT_TRUE(waitFor([&] { return idle(form); }));
+        EXPECT_TRUE(app_services_manager().appServicesModel->saved_services.empty());
+        list->dismissViewControllerAnimated(false);
+        settle();
+    }
+}
+
+TEST(ServersListValues, APortFieldTextIsBlankOrReadsAsAPortFromOneTo65535) {
+    // Read as the form reads a port (its leading digits), the value must be a port.
+    const std::pair<const char*, bool> texts[] = {
+        {"21", true},     {" 2121 ", true}, {"65535", true}, {"1", true},      {"", true},
+        {"  ", true},     {"8021x", true},  {"0", false},    {"65536", false}, {"99999", false},
+        {"abc", false},   {"x21", false},   {"-1", false},   {"99999999999999999999", false},
+    };
+    for (const auto& [text, ok] : texts) {
+        EXPECT_EQ(SingleServiceViewController::port_text_acceptable(text), ok) << '"' << text << '"';
+    }
+}
+
+TEST_F(ListTest, AnInvalidPortIsRefusedNamingTheFieldBeforeAnythingIsSavedOrConnected) {
+    for (const char* port : {"99999", "abc", "0", "x21"}) {
+        SCOPED_TRACE(port);
+        QPointer<SingleServiceViewController> form = openAddForm();
+        ASSERT_TRUE(form);
+        // Everything else is complete: only the port stands between the form and a connect.
+        fill(form, {"n", "ftp://127.0.0.1:" + std::to_string(opstest::closedPort()) + "/", "u", "secret", std::string(port)});
+        form->apply_btn->click();
+        ui::AlertController* alert = awaitAlert(form, 5000);
+        ASSERT_TRUE(alert);
+        EXPECT_EQ(alert->alertTitle(), "Invalid Port");
+        EXPECT_EQ(alert->message(), "The Port field needs a whole number from 1 to 65535.");
         ASSERT_TRUE(choose(form, "Try again..."));
         EXPECT_TRUE(waitFor([&] { return idle(form); }));
         EXPECT_TRUE(app_services_manager().appServicesModel->saved_services.empty());

@@ -5,6 +5,7 @@
 #include <QUuid>
 
 #include "platform/dispatch/Dispatch.h"
+#include "platform/ui/Accessibility.h"
 #include "platform/ui/DesktopBridge.h"
 #include "platform/ui/Idiom.h"
 #include "platform/ui/Responder.h"
@@ -34,7 +35,11 @@ Application& Application::shared() {
     return *app;
 }
 
-Application::Application() { setApplicationResponder(this); }
+Application::Application() {
+    setApplicationResponder(this);
+    // Picture-only buttons of every screen are read by a name.
+    installAccessibleButtonNames();
+}
 
 void Application::setDelegate(ApplicationDelegate* delegate) {
     delegate_ = delegate;
@@ -214,6 +219,7 @@ void Application::resetForTesting() {
     setDelegate(nullptr);
     multipleOverride_.reset();
     keyWindow_ = nullptr;
+    terminationPending_ = false;
 }
 
 void Application::setNeedsRebuildMainMenu() {
@@ -254,9 +260,17 @@ void Application::buildMenus(Scene* scene) {
 }
 
 void Application::terminate() {
-    // The delegate may never answer (the user kept a document open): every Quit asks again.
-    auto finish = [](bool allowed) {
-        if (allowed) QCoreApplication::quit();
+    // One decision at a time: a second Quit while the first one's question is on screen would
+    // ask again over it (or, finding the window busy, let the app go without an answer).
+    if (terminationPending_) return;
+    terminationPending_ = true;
+    QPointer<Application> self(this);
+    auto finish = [self](bool allowed) {
+        if (self) self->terminationPending_ = false;
+        // exit(), not quit(): quit() asks every window to close once more, and a document
+        // window answers that with its own "Unsaved Changes" decision, so the decision just
+        // made would be asked again and the quit dropped. The windows go in the app's exit.
+        if (allowed) QCoreApplication::exit(0);
     };
     if (delegate_) {
         delegate_->applicationShouldTerminate(finish);

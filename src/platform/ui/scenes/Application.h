@@ -100,8 +100,11 @@ public:
     // How many rebuilds have run (for tests and diagnostics).
     int mainMenuBuildCount() const { return menuBuildCount_; }
 
-    // The Quit command (Ctrl+Q): asks the delegate, then quits the Qt application.
+    // The Quit command (Ctrl+Q): asks the delegate, then ends the Qt application's event loop
+    // (without asking the windows again). A Quit while the delegate has not answered yet is
+    // ignored: its question is already on screen.
     Q_INVOKABLE void terminate();
+    bool terminationPending() const { return terminationPending_; }
 
     // Disconnects every scene now (at exit, and between tests).
     void disconnectAllScenes();
@@ -134,6 +137,7 @@ private:
     QPointer<Window> keyWindow_;
     std::optional<bool> multipleOverride_;
     bool menuRebuildQueued_ = false;
+    bool terminationPending_ = false;
     int menuBuildCount_ = 0;
     void rebuildMainMenusNow();
 };

@@ -1,0 +1,16 @@
+#pragma once
+// A line-based control channel for tests that run the real app as a child process: off unless
+// the environment variable DRAVIX_TEST_CONTROL is set to 1. It then reads commands from standard
+// input, one per line, and writes what happened to standard output, one line each:
+//
+//   connect <saved server id>  the first server window connects   -> "connected" | "failed <text>"
+//   open <file name>           the server window opens the file in its current folder, and the
+//                              document's page holds it            -> "opened" | "failed <text>"
+//   type <text>                the document's editor inserts the text at its cursor -> "typed"
+//   menu <action>              the main-menu item with that action, in the document window (or
+//                              else the key window), is validated and chosen -> "chosen" | "failed"
+//   answer <button title>      the alert on screen is answered with that button -> "answered"
+//
+// Unasked, "alert <title>" for every alert as it appears. The app's own menu items and alerts
+// do the work: the channel only reaches them as a user would.
+void install_test_control_if_asked();
