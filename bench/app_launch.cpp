@@ -23,32 +23,13 @@
 #include <thread>
 #include <vector>
 
+#include "support/RefusingPort.h"
+
 extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// A loopback port that is bound but never listens: connections to it are refused.
-class RefusingPort {
-public:
-    RefusingPort() {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        socklen_t length = sizeof address;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-    }
-    ~RefusingPort() { close(fd_); }
-    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
-};
 
 // Milliseconds from the app's main() to its first shown window; negative on failure.
 double launchOnce(bool telemetry, const std::string& url) {
@@ -111,7 +92,7 @@ void BM_LaunchToFirstWindow(benchmark::State& state) {
         return;
     }
     const bool telemetry = state.range(0) == 1;
-    RefusingPort port;
+    testsupport::RefusingPort port;
     for (auto _ : state) {
         const double ms = launchOnce(telemetry, port.url());
         if (ms < 0) {
@@ -130,7 +111,7 @@ void BM_LaunchPair(benchmark::State& state) {
         state.SkipWithError("no X server (DISPLAY is not set)");
         return;
     }
-    RefusingPort port;
+    testsupport::RefusingPort port;
     static int round = 0;
     double without = 0;
     double with = 0;

@@ -22,6 +22,7 @@
 #include "tellium/http/TLMHttpClient.h"
 #include "tellium/storage/TLMLogDBStorage.h"
 #include "tellium/util/TLMCompression.h"
+#include "tellium/SampleDevice.h"
 
 namespace fs = std::filesystem;
 
@@ -68,30 +69,12 @@ private:
     std::atomic<bool> failed_{false};
 };
 
-std::shared_ptr<TLMDevice> device() {
-    auto d = std::make_shared<TLMDevice>();
-    d->sdkName = "tellium.cpp";
-    d->sdkVersion = "4.4.2";
-    d->model = "x86_64";
-    d->oemName = "QEMU";
-    d->osName = "Debian GNU/Linux";
-    d->osVersion = "12";
-    d->osBuild = "6.1.0-18-amd64";
-    d->locale = "en_US";
-    d->timeZoneOffset = 60;
-    d->screenSize = "1080x1920";
-    d->appVersion = "1.2";
-    d->appBuild = "42";
-    d->appNamespace = "net.dravix.ftpclient";
-    return d;
-}
-
 std::shared_ptr<TLMAbstractLog> eventLog(int i) {
     auto log = std::make_shared<TLMLogWithProperties>();
     log->type = "event";
     log->timestamp = TLMDateFromMilliseconds(1714564800000 + i);
     log->sid = "3C8B2B3E-1F0A-4D7C-9E0B-2D9A1B9F4C11";
-    log->device = device();
+    log->device = telltest::sampleDevice();
     log->properties = std::map<std::string, std::string>{{"name", "Started"}, {"index", std::to_string(i)}};
     return log;
 }

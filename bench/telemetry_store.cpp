@@ -17,6 +17,7 @@
 #include "tellium/model/TLMAbstractLog.h"
 #include "tellium/storage/TLMLogDBStorage.h"
 #include "tellium/util/TLMUtility.h"
+#include "tellium/SampleDevice.h"
 
 namespace fs = std::filesystem;
 
@@ -33,24 +34,6 @@ fs::path scratch(const std::string& name) {
     return dir;
 }
 
-std::shared_ptr<TLMDevice> device() {
-    auto d = std::make_shared<TLMDevice>();
-    d->sdkName = "tellium.cpp";
-    d->sdkVersion = "4.4.2";
-    d->model = "x86_64";
-    d->oemName = "QEMU";
-    d->osName = "Debian GNU/Linux";
-    d->osVersion = "12";
-    d->osBuild = "6.1.0-18-amd64";
-    d->locale = "en_US";
-    d->timeZoneOffset = 60;
-    d->screenSize = "1080x1920";
-    d->appVersion = "1.2";
-    d->appBuild = "42";
-    d->appNamespace = "net.dravix.ftpclient";
-    return d;
-}
-
 // An event-sized log: the device, a session, a user and a few properties.
 std::shared_ptr<TLMLogWithProperties> eventLog(int i, std::size_t padding) {
     auto log = std::make_shared<TLMLogWithProperties>();
@@ -58,7 +41,7 @@ std::shared_ptr<TLMLogWithProperties> eventLog(int i, std::size_t padding) {
     log->timestamp = TLMDateFromMilliseconds(1714564800000 + i);
     log->sid = "3C8B2B3E-1F0A-4D7C-9E0B-2D9A1B9F4C11";
     log->userId = "alice";
-    log->device = device();
+    log->device = telltest::sampleDevice();
     log->properties = std::map<std::string, std::string>{
         {"name", "Started"}, {"index", std::to_string(i)}, {"screen", "explorer"}, {"pad", std::string(padding, 'p')}};
     return log;

@@ -23,6 +23,7 @@
 #include "support/TempHome.h"
 #include "tellium/IngestionPeer.h"
 #include "tellium/util/TLMApplicationLifecycle.h"
+#include "tellium/StoredLogs.h"
 
 extern char** environ;
 
@@ -133,23 +134,7 @@ std::vector<Received> waitForLogs(const telltest::IngestionPeer& peer, std::size
 
 // Rows of the SDK's log store in that home; -1 while it cannot be read.
 int storedLogs(const testsupport::TempHome& home) {
-    const fs::path db = home.data() / "DravixFTPClient" / "Tellium" / "Logs.sqlite";
-    if (!fs::exists(db)) return -1;
-    sqlite3* handle = nullptr;
-    if (sqlite3_open_v2(db.c_str(), &handle, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        sqlite3_close(handle);
-        return -1;
-    }
-    sqlite3_busy_timeout(handle, 1000);
-    int count = -1;
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(handle, "SELECT COUNT(*) FROM logs", -1, &statement, nullptr) == SQLITE_OK &&
-        sqlite3_step(statement) == SQLITE_ROW) {
-        count = sqlite3_column_int(statement, 0);
-    }
-    sqlite3_finalize(statement);
-    sqlite3_close(handle);
-    return count;
+    return telltest::countStoredLogs(home.data() / "DravixFTPClient" / "Tellium" / "Logs.sqlite");
 }
 
 // Waits until the store holds that many logs (at most 60 s).

@@ -13,6 +13,7 @@
 #include "tellium/channel/TLMChannelGroupDefault.h"
 #include "tellium/http/TLMHttpClient.h"
 #include "tellium/storage/TLMLogDBStorage.h"
+#include "tellium/SampleDevice.h"
 
 namespace {
 
@@ -31,19 +32,6 @@ public:
     }
     std::atomic<long> count{0};
 };
-
-std::shared_ptr<TLMDevice> device() {
-    auto d = std::make_shared<TLMDevice>();
-    d->sdkName = "tellium.cpp";
-    d->sdkVersion = "4.4.2";
-    d->osName = "Debian GNU/Linux";
-    d->osVersion = "12";
-    d->locale = "en_US";
-    d->timeZoneOffset = 60;
-    d->appVersion = "1.2";
-    d->appBuild = "42";
-    return d;
-}
 
 }  // namespace
 
@@ -65,7 +53,7 @@ int main(int argc, char** argv) {
     for (long i = first; i < first + count; ++i) {
         auto log = std::make_shared<TLMLogWithProperties>();
         log->type = "event";
-        log->device = device();
+        log->device = telltest::sampleDevice();
         log->properties = std::map<std::string, std::string>{{"n", std::to_string(i)}};
         unit->enqueueItem(log, TLMFlagsNormal);
     }

@@ -209,23 +209,6 @@ protected:
         return false;
     }
 
-    // The delay the HTTP client chose for the retry of an attempt (from its warning).
-    long waitForRetryPlan(int attempt, long statusCode, std::size_t nth = 0) {
-        const std::regex pattern("Call attempt #" + std::to_string(attempt) + " failed with status code: " +
-                                 std::to_string(statusCode) + ", it will be retried in ([0-9]+) ms\\.");
-        const auto deadline = std::chrono::steady_clock::now() + 30s;
-        while (std::chrono::steady_clock::now() < deadline) {
-            std::vector<long> delays;
-            for (const auto& message : log_->messages()) {
-                std::smatch match;
-                if (std::regex_search(message.text, match, pattern)) delays.push_back(std::stol(match[1]));
-            }
-            if (delays.size() > nth) return delays[nth];
-            std::this_thread::sleep_for(10ms);
-        }
-        ADD_FAILURE() << "no retry planned for attempt #" << attempt;
-        return -1;
-    }
 
     // The "n" property of every log of the batches the peer answered with 200.
     std::multiset<std::string> deliveredNumbers(const nlohmann::json& requests) {
@@ -305,7 +288,7 @@ TEST_F(ChannelTest, RecoverableAnswersAreRetriedInTheirWindowsAndAFourthLeavesTh
         ASSERT_EQ(peer.waitForRequests(1).size(), 1u);
         for (std::size_t attempt = 0; attempt < c.windows.size(); ++attempt) {
             const long status = c.answers[attempt]["status"].get<long>();
-            const long delay = waitForRetryPlan(static_cast<int>(attempt), status);
+            const long delay = log_->waitForRetryPlan(static_cast<int>(attempt), status);
             EXPECT_GE(delay, c.windows[attempt].first);
             EXPECT_LT(delay, c.windows[attempt].second);
             EXPECT_EQ(peer.requests().size(), attempt + 1);  // the retry waits for its time

@@ -89,27 +89,6 @@ protected:
         client_ = TLMHttpClient::initWithMaxHttpConnectionsPerHost(std::nullopt, reachability_, timeouts);
         return client_;
     }
-    // Waits for the SDK's log to say a retry was planned; returns its delay in milliseconds.
-    long waitForRetryPlan(int attempt, long statusCode, std::size_t nth = 0) {
-        const std::regex pattern("Call attempt #" + std::to_string(attempt) + " failed with status code: " +
-                                 std::to_string(statusCode) + ", it will be retried in ([0-9]+) ms\\.");
-        const auto deadline = std::chrono::steady_clock::now() + 30s;
-        while (std::chrono::steady_clock::now() < deadline) {
-            std::vector<long> delays;
-            for (const auto& message : log_->messages()) {
-                std::smatch match;
-                if (message.level == TLMLogLevelWarning && std::regex_search(message.text, match, pattern)) {
-                    delays.push_back(std::stol(match[1]));
-                }
-            }
-            if (delays.size() > nth) {
-                return delays[nth];
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        ADD_FAILURE() << "no retry planned for attempt #" << attempt;
-        return -1;
-    }
     bool pumpUntil(const std::function<bool()>& done) { return dispatch::pumpMainQueueUntil(done, 30s); }
 
     std::unique_ptr<telltest::LogRecorder> log_;
@@ -206,7 +185,7 @@ TEST_F(HttpClientTest, RecoverableAnswersAreRetriedWithinTheirWindowsAndAFourthP
     };
     const std::vector<Window> windows = {{500, 5000, 10000}, {503, 150000, 300000}, {408, 600000, 1200000}};
     for (std::size_t attempt = 0; attempt < windows.size(); ++attempt) {
-        const long delay = waitForRetryPlan(static_cast<int>(attempt), windows[attempt].status);
+        const long delay = log_->waitForRetryPlan(static_cast<int>(attempt), windows[attempt].status);
         EXPECT_GE(delay, windows[attempt].from);
         EXPECT_LT(delay, windows[attempt].below);
         EXPECT_EQ(peer_.requests().size(), attempt + 1);  // the retry waits for its time
@@ -247,7 +226,7 @@ TEST_F(HttpClientTest, TheServersRetryAfterIsHonouredAndOneThatIsNotANumberOrNeg
         auto client = makeClient();
         Completions completions;
         client->sendAsync(peer.baseUrl() + "/plain", "POST", {}, std::string("{}"), completions.handler());
-        const long delay = waitForRetryPlan(0, 429, i);
+        const long delay = log_->waitForRetryPlan(0, 429, i);
         EXPECT_GE(delay, c.from);
         EXPECT_LT(delay, c.below);
         clock->advance(std::chrono::milliseconds(delay));

@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "support/RefusingPort.h"
 namespace telltest {
 
 class IngestionPeer {
@@ -100,25 +101,6 @@ private:
     std::string skipReason_;
 };
 
-// A port of 127.0.0.1 that refuses connections: bound, never listening, for the object's life.
-class RefusingPort {
-public:
-    RefusingPort() {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        socklen_t length = sizeof address;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-    }
-    ~RefusingPort() { close(fd_); }
-    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
-};
+using testsupport::RefusingPort;
 
 }  // namespace telltest

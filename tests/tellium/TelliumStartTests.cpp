@@ -22,6 +22,7 @@
 #include "tellium_analytics/TLMAnalytics.h"
 #include "tellium_analytics/TLMEventLog.h"
 #include "tellium_crashes/TLMCrashes.h"
+#include "tellium/StoredLogs.h"
 
 namespace telltest {
 namespace {
@@ -396,22 +397,7 @@ protected:
         TelliumTest::TearDown();
     }
     // Rows of the store; -1 while it cannot be read.
-    static int storedLogs() {
-        const auto db = TLMPlatform::telliumFolder() / "Logs.sqlite";
-        sqlite3* handle = nullptr;
-        int count = -1;
-        if (sqlite3_open_v2(db.c_str(), &handle, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-            sqlite3_busy_timeout(handle, 1000);
-            sqlite3_stmt* statement = nullptr;
-            if (sqlite3_prepare_v2(handle, "SELECT COUNT(*) FROM logs", -1, &statement, nullptr) == SQLITE_OK &&
-                sqlite3_step(statement) == SQLITE_ROW) {
-                count = sqlite3_column_int(statement, 0);
-            }
-            sqlite3_finalize(statement);
-        }
-        sqlite3_close(handle);
-        return count;
-    }
+    static int storedLogs() { return countStoredLogs(TLMPlatform::telliumFolder() / "Logs.sqlite"); }
     static bool waitForStoredLogs(const std::function<bool(int)>& done) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (std::chrono::steady_clock::now() < deadline) {

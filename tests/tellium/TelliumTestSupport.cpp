@@ -1,6 +1,9 @@
 #include "TelliumTestSupport.h"
 
 #include <algorithm>
+#include <chrono>
+#include <regex>
+#include <thread>
 
 #include "platform/defaults/UserDefaults.h"
 #include "tellium/TLMTellium.h"
@@ -132,22 +135,23 @@ TLMDate utc(int year, int month, int day, int hour, int minute, int second, int 
     return time_point_cast<nanoseconds>(d + hours(hour) + minutes(minute) + seconds(second) + milliseconds(millis));
 }
 
-std::shared_ptr<TLMDevice> sampleDevice() {
-    auto d = std::make_shared<TLMDevice>();
-    d->sdkName = "tellium.cpp";
-    d->sdkVersion = "4.4.2";
-    d->model = "x86_64";
-    d->oemName = "QEMU";
-    d->osName = "Debian GNU/Linux";
-    d->osVersion = "12";
-    d->osBuild = "6.1.0-18-amd64";
-    d->locale = "en_US";
-    d->timeZoneOffset = 60;
-    d->screenSize = "1080x1920";
-    d->appVersion = "1.2";
-    d->appBuild = "42";
-    d->appNamespace = "net.dravix.ftpclient";
-    return d;
-}
-
 }  // namespace telltest
+
+long telltest::LogRecorder::waitForRetryPlan(int attempt, long statusCode, std::size_t nth) const {
+    const std::regex pattern("Call attempt #" + std::to_string(attempt) + " failed with status code: " +
+                             std::to_string(statusCode) + ", it will be retried in ([0-9]+) ms\\.");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::vector<long> delays;
+        for (const auto& message : messages()) {
+            std::smatch match;
+            if (message.level == TLMLogLevelWarning && std::regex_search(message.text, match, pattern)) {
+                delays.push_back(std::stol(match[1]));
+            }
+        }
+        if (delays.size() > nth) return delays[nth];
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ADD_FAILURE() << "no retry planned for attempt #" << attempt;
+    return -1;
+}

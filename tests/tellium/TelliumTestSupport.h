@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/TempHome.h"
+#include "tellium/SampleDevice.h"
 #include "tellium/TLMLogger.h"
 #include "tellium/model/TLMAbstractLog.h"
 #include "tellium/util/TLMClock.h"
@@ -32,6 +33,10 @@ public:
     std::vector<LoggedMessage> messages() const;
     bool contains(const std::string& fragment, TLMLogLevel level) const;
     bool contains(const std::string& fragment) const;
+    // Waits (up to 30 s) for the HTTP client's warning that the nth call failing at that attempt
+    // with that status will be retried; the delay it chose, in milliseconds (-1, and a test
+    // failure, when none came).
+    long waitForRetryPlan(int attempt, long statusCode, std::size_t nth = 0) const;
 
 private:
     struct State {
@@ -80,6 +85,5 @@ protected:
 };
 
 TLMDate utc(int year, int month, int day, int hour, int minute, int second = 0, int millis = 0);
-std::shared_ptr<TLMDevice> sampleDevice();
 
 }  // namespace telltest
