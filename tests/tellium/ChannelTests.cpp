@@ -23,6 +23,7 @@
 #include "tellium/storage/TLMLogDBStorage.h"
 #include "tellium/util/TLMApplicationLifecycle.h"
 #include "tellium/util/TLMTelliumUserDefaults.h"
+#include "TestReachability.h"
 
 using namespace std::chrono_literals;
 using telltest::IngestionPeer;
@@ -32,23 +33,7 @@ namespace {
 const char* kInstallId = "5B3F1D2E-9A44-4C6B-8E21-0F7A6C3D9B10";
 const char* kSecret = "0123abcd-4567-89ef-0123-456789abcdef";
 
-// A network the test switches on and off; every change reaches observers on the main queue.
-class TestReachability final : public TLM_Reachability {
-public:
-    TLMNetworkStatus currentReachabilityStatus() override { return status_; }
-    bool startNotifier() override {
-        postChangeNotification();
-        return true;
-    }
-    void stopNotifier() override {}
-    void set(TLMNetworkStatus status) {
-        status_ = status;
-        postChangeNotification();
-    }
-
-private:
-    std::atomic<TLMNetworkStatus> status_{TLMReachableViaWiFi};
-};
+using telltest::TestReachability;
 
 // An event whose common-schema form carries its name (as the analytics events do).
 class NamedEvent final : public TLMLogWithProperties {

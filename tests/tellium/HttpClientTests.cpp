@@ -12,31 +12,14 @@
 #include "platform/dispatch/Dispatch.h"
 #include "tellium/http/TLMHttpClient.h"
 #include "tellium/http/TLMHttpUtil.h"
+#include "TestReachability.h"
 
 using namespace std::chrono_literals;
 using telltest::IngestionPeer;
 
 namespace {
 
-// A network the test switches on and off; every change reaches observers on the main queue.
-class TestReachability final : public TLM_Reachability {
-public:
-    TLMNetworkStatus currentReachabilityStatus() override { return status_; }
-    bool startNotifier() override {
-        postChangeNotification();
-        return true;
-    }
-    void stopNotifier() override {}
-    // Changes the answer without telling anyone (as when the network drops under a running request).
-    void setStatusOnlyForTest(TLMNetworkStatus status) { status_ = status; }
-    void set(TLMNetworkStatus status) {
-        status_ = status;
-        postChangeNotification();
-    }
-
-private:
-    std::atomic<TLMNetworkStatus> status_{TLMReachableViaWiFi};
-};
+using telltest::TestReachability;
 
 struct Completion {
     std::optional<std::string> data;
