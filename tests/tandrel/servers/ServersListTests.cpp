@@ -292,28 +292,6 @@ TEST_F(ListTest, AddFormHasItsRowsCaptionsDefaultsAndLayout) {
     EXPECT_FALSE(form->spinner->isVisible());
 }
 
-TEST_F(ListTest, SegmentsSetThePortAndTabDoesNothing) {
-    QPointer<SingleServiceViewController> form = openAddForm();
-    ASSERT_TRUE(form);
-    field(form, Field::port)->setText("2121");
-    pickSegment(form, 1);
-    EXPECT_EQ(form->add_service_type->selectedSegmentIndex(), 1);
-    EXPECT_EQ(form->add_service_type_selection, Type::webDav);
-    EXPECT_EQ(field(form, Field::port)->text(), "80");
-    field(form, Field::port)->setText("8443");
-    pickSegment(form, 0);
-    EXPECT_EQ(form->add_service_type_selection, Type::ftp);
-    EXPECT_EQ(field(form, Field::port)->text(), "21");
-
-    QLineEdit* user = field(form, Field::username);
-    form->view()->window()->activateWindow();
-    user->setFocus();
-    ASSERT_TRUE(waitFor([&] { return user->hasFocus(); }));
-    QTest::keyClick(user, Qt::Key_Tab);
-    settle();
-    EXPECT_TRUE(user->hasFocus());
-}
-
 TEST_F(ListTest, PictureButtonsHaveNamesAndTheProtocolSwitchIsATabListThatCanBePressed) {
     auto s = std::make_shared<VornSingleServiceDataModel>();
     s->url = "ftp://server.example";
