@@ -4,6 +4,7 @@
 
 #include <openssl/rand.h>
 
+#include <QByteArray>
 #include <QGuiApplication>
 #include <QObject>
 #include <QScreen>
@@ -34,32 +35,13 @@ std::optional<std::string> info_text(const char* key) {
     return it->get<std::string>();
 }
 
-std::string to_hex(const std::string& bytes) {
-    static const char* digits = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
-
-std::optional<std::string> from_hex(const std::string& text) {
-    if (text.size() % 2) return std::nullopt;
-    auto value = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    };
-    std::string out;
-    for (size_t i = 0; i < text.size(); i += 2) {
-        const int hi = value(text[i]);
-        const int lo = value(text[i + 1]);
-        if (hi < 0 || lo < 0) return std::nullopt;
-        out += static_cast<char>(hi * 16 + lo);
-    }
-    return out;
+// The key travels through the keyring as hex text; only text that is exactly a key's hex form
+// (fromHex skips whatever is not a digit) reads back as a key.
+std::optional<std::string> key_from_hex(const std::string& text) {
+    const QByteArray hex = QByteArray::fromStdString(text);
+    const QByteArray key = QByteArray::fromHex(hex);
+    if (key.toHex() != hex.toLower()) return std::nullopt;
+    return key.toStdString();
 }
 
 // The key of the stored target tokens from the keyring, made and stored the first time. The SDK
@@ -76,7 +58,7 @@ std::optional<std::string> keyring_key() {
                            });
     if (answer.wait_for(kKeyringWait) != std::future_status::ready) return std::nullopt;
     auto [secret, missing] = answer.get();
-    if (secret) return from_hex(*secret);
+    if (secret) return key_from_hex(*secret);
     if (!missing) return std::nullopt;
     std::string fresh(32, '\0');
     if (RAND_bytes(reinterpret_cast<unsigned char*>(fresh.data()), static_cast<int>(fresh.size())) != 1) {
@@ -84,7 +66,7 @@ std::optional<std::string> keyring_key() {
     }
     auto written = std::make_shared<std::promise<bool>>();
     auto done = written->get_future();
-    keychain::addPassword(kKeyringService, kKeyringAccount, to_hex(fresh),
+    keychain::addPassword(kKeyringService, kKeyringAccount, QByteArray::fromStdString(fresh).toHex().toStdString(),
                           [written](std::optional<keychain::Failure> failure) { written->set_value(!failure); });
     if (done.wait_for(kKeyringWait) != std::future_status::ready || !done.get()) return std::nullopt;
     return fresh;

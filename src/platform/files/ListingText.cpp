@@ -206,19 +206,6 @@ int englishMonth(char a, char b, char c) {
     }
 }
 
-bool validUtf8(std::string_view s) {
-    for (std::size_t i = 0; i < s.size();) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        std::size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-        if (n == 0 || i + n > s.size()) return false;
-        for (std::size_t k = 1; k < n; ++k) {
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-        }
-        i += n;
-    }
-    return true;
-}
-
 void appendCodePoint(std::string& out, unsigned cp) {
     if (cp < 0x80) {
         out.push_back(static_cast<char>(cp));
@@ -246,7 +233,7 @@ unsigned lowerCodePoint(unsigned cp) {
 // The lower-case UTF-8 form of a month token; Latin-1 bytes are taken as such.
 bool foldMonthToken(std::string_view token, std::string& out) {
     out.clear();
-    const bool utf8 = validUtf8(token);
+    const bool utf8 = files::path::isValidUtf8(token);
     for (std::size_t i = 0; i < token.size();) {
         const auto c = static_cast<unsigned char>(token[i]);
         unsigned cp = c;
