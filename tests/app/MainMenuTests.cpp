@@ -25,7 +25,7 @@
 #include "tandrel/editor/EditorWebViewController.h"
 #include "tandrel/editor/MainViewController.h"
 #include "tandrel/editor/VornEditorWKWebView.h"
-#include "tandrel/scenes/VornFileServerViewController.h"
+#include "tandrel/foundation/VornFileServerViewController.h"
 #include "tandrel/servers/FileViewerScene.h"
 
 using namespace documenttest;

@@ -8,7 +8,7 @@
 #include "tandrel/editor/EditorFileMenuActionsProtocol.h"
 #include "tandrel/editor/EditorMenuActionsProtocol.h"
 #include "tandrel/editor/FindMenuActionsProtocol.h"
-#include "tandrel/scenes/VornFileServerViewController.h"
+#include "tandrel/foundation/VornFileServerViewController.h"
 
 namespace {
 
