@@ -2,7 +2,7 @@
 
 #include <QWidget>
 
-#include "platform/defaults/Base64.h"
+#include <QByteArray>
 #include "platform/dispatch/Dispatch.h"
 #include "platform/files/FileProvider.h"
 #include "platform/ui/Idiom.h"
@@ -196,9 +196,10 @@ void DocumentInterfaceManager::load_current_editor_file(bool is_compact) {
     std::optional<std::string> path;
     if (auto entry = viewer->find_listed_file(*info.file_bucket_id)) path = entry->path;
     if (!path) {
-        if (auto decoded = defaults::base64Decode(*info.file_bucket_id);
-            decoded && !decoded->empty() && file_bucket_id_for_path(*decoded) == *info.file_bucket_id) {
-            path = *decoded;
+        const auto decoded = QByteArray::fromBase64Encoding(QByteArray::fromStdString(*info.file_bucket_id),
+                                                            QByteArray::AbortOnBase64DecodingErrors);
+        if (decoded && !decoded.decoded.isEmpty() && file_bucket_id_for_path(decoded.decoded.toStdString()) == *info.file_bucket_id) {
+            path = decoded.decoded.toStdString();
         }
     }
     if (!path || path->empty()) return;
