@@ -20,8 +20,17 @@ function(dravix_test name)
   else()
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} dravix_test_support GTest::gtest GTest::gmock)
   endif()
-  set(props LABELS "${ARG_LABELS}")
+  # Test discovery writes each property value unquoted, so a list would split into several
+  # properties (the second label read as a property name, what follows it lost): the labels
+  # become one, "platform/dispatch", which `ctest -L platform` and `ctest -L dispatch` both match,
+  # and a program names one fixture at most.
+  list(JOIN ARG_LABELS "/" labels)
+  set(props LABELS "${labels}")
   if(ARG_FIXTURES)
+    list(LENGTH ARG_FIXTURES fixture_count)
+    if(fixture_count GREATER 1)
+      message(FATAL_ERROR "${name}: one fixture at most (test discovery cannot carry a list)")
+    endif()
     list(APPEND props FIXTURES_REQUIRED "${ARG_FIXTURES}")
   endif()
   if(ARG_RUN_SERIAL)
