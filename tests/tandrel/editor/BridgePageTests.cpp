@@ -9,6 +9,7 @@
 
 #include "support/MainQueueSettle.h"
 #include "BridgeTestSupport.h"
+#include "platform/web/WebProfile.h"
 #include "platform/ui/AlertController.h"
 #include "platform/ui/scenes/SceneSession.h"
 #include "platform/ui/scenes/Window.h"
@@ -121,6 +122,34 @@ TEST_F(EditorBridgePage, PreferencesReachThePageWhenItLoadsAndWhenTheyChange) {
     EXPECT_TRUE(waitFor([&] { return page("editor.renderer.getShowGutter()") == false; }, 10000));
     EXPECT_TRUE(waitFor([&] { return page("editor.getTheme()") == "ace/theme/monokai"; }, 10000));
     prefs = saved;
+}
+
+TEST_F(EditorBridgePage, ATrickyTextReachesThePageAsItsBytesByteForByteAndTheAppLetsGoOfItsCopy) {
+    using namespace std::string_literals;
+    // Quotes, backslashes, an inline script's end, the two script line separators, NUL, every kind
+    // of line break (mixed), a character beyond the basic plane, and a byte order mark first.
+    const std::string text = "\xEF\xBB\xBF<p title='it\\'s' data-q=\"q\">back\\slash</p>\r\n"
+                             "</script><script>alert(1)</script>\n\xE2\x80\xA8|\xE2\x80\xA9|\0|\r|"
+                             "\xF0\x9F\x98\x80 caf\xC3\xA9\n"s;
+    content = fileContent("/tricky.html", text);
+    const auto served = web::documents::served();
+    ASSERT_TRUE(loadEditor());
+    ASSERT_FALSE(openResult) << openResult->text();
+
+    // The page read the text's bytes from its offer (not Base64 inside the script) and holds it
+    // exactly; so does the record.
+    EXPECT_GE(web::documents::served(), served + 1);
+    EXPECT_EQ(pageState()["value"].get<std::string>(), text);
+    ASSERT_TRUE(waitFor([&] { return record("/tricky.html") && !record("/tricky.html")->json.empty(); }, 10000));
+    EXPECT_EQ(json::parse(record("/tricky.html")->json)["value"].get<std::string>(), text);
+    // The app keeps no download of a text the page holds.
+    EXPECT_TRUE(content->contents.empty());
+    EXPECT_TRUE(waitFor([] { return web::documents::count() == 0; }, 10000)) << "an offer outlived its script";
+
+    // Selected again from its stored state, the text still arrives whole.
+    connector->select_page_session(record("/tricky.html")->json);
+    EXPECT_TRUE(waitFor([&] { return pageState()["value"] == text; }, 10000));
+    EXPECT_TRUE(errors->errors.empty()) << errors->errors.front().text();
 }
 
 TEST_F(EditorBridgePage, SavingWritesThePagesTextAndOnlyASuccessfulWriteMovesTheStoredCount) {
