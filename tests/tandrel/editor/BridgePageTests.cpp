@@ -40,6 +40,8 @@ protected:
 };
 
 TEST_F(EditorBridgePage, DocReadyCreatesThePageSessionAndItsRecord) {
+    // The content model lets go of its text once the page holds it.
+    const std::string text = content->contents;
     ASSERT_TRUE(loadEditor()) << "no doc_ready";
     EXPECT_FALSE(openResult) << openResult->text();
     EXPECT_EQ(hub->docReadyCalls, 1);
@@ -51,13 +53,13 @@ TEST_F(EditorBridgePage, DocReadyCreatesThePageSessionAndItsRecord) {
     EXPECT_EQ(r->mime_type, "text/html");
     EXPECT_EQ(r->undo_count, 0);
     const json stored = json::parse(r->json);
-    EXPECT_EQ(stored["value"], content->contents);
+    EXPECT_EQ(stored["value"], text);
     EXPECT_EQ(stored["file_path"], "/index.html");
     EXPECT_EQ(stored["session_id"], content->id);
 
     EXPECT_EQ(hub->info.file_bucket_id, content->id);
     EXPECT_EQ(hub->info.file_path, "/index.html");
-    EXPECT_EQ(pageState()["value"], content->contents);
+    EXPECT_EQ(pageState()["value"], text);
 
     // The refresh that follows reopens the file in the editor screen with its title.
     ASSERT_TRUE(waitFor([&] { return !hub->screen->opened.empty(); }, 10000));
@@ -323,16 +325,17 @@ TEST_F(EditorBridgePage, AStaleRecordGivesWayToTheDownloadedTextAndThePagesOwnIs
     stale->undo_count = 5;
     app_sessions_manager().service_sessions[server_->id]->ace_file_sessions.push_back(stale);
 
+    const std::string text = content->contents;
     ASSERT_TRUE(loadEditor());
     EXPECT_FALSE(openResult);
-    EXPECT_EQ(pageState()["value"], content->contents);
+    EXPECT_EQ(pageState()["value"], text);
     int records = 0;
     for (const auto& s : app_sessions_manager().service_sessions[server_->id]->ace_file_sessions) {
         records += s->session_id == content->id;
     }
     EXPECT_EQ(records, 1);
     EXPECT_EQ(record("/index.html")->undo_count, 0);
-    EXPECT_EQ(json::parse(record("/index.html")->json)["value"], content->contents);
+    EXPECT_EQ(json::parse(record("/index.html")->json)["value"], text);
 
     // This page's own session: opening the file again selects the stored state, not the
     // downloaded text.
@@ -342,7 +345,7 @@ TEST_F(EditorBridgePage, AStaleRecordGivesWayToTheDownloadedTextAndThePagesOwnIs
     openInPage(fileContent("/index.html", "a newer download that must not win"));
     ASSERT_TRUE(waitFor([&] { return opened > before; }, 10000));
     EXPECT_FALSE(openResult);
-    EXPECT_EQ(pageState()["value"], "kept " + content->contents);
+    EXPECT_EQ(pageState()["value"], "kept " + text);
 }
 
 TEST_F(EditorBridgePage, QuotesInAPathSurviveOpeningAndSaving) {
