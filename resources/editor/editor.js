@@ -76,6 +76,25 @@
     return utf8Decoder.decode(bytes);
   }
 
+  // A text the app offers as its bytes: a one-shot "dravix-doc:" URL that this page alone may read
+  // (once). Large texts come this way instead of as Base64 inside the script.
+  var DOCUMENT_URL = /^dravix-doc:\/\/[0-9a-f]{16,}\/$/;
+
+  function isDocumentUrl(value) { return typeof value === "string" && DOCUMENT_URL.test(value); }
+
+  function fetchDocument(url) {
+    var request = new XMLHttpRequest();
+    request.open("GET", url, false);
+    request.send();
+    if (request.status !== 200 && request.status !== 0) throw new Error("the document could not be read");
+    return request.responseText;
+  }
+
+  // The text an argument stands for: the bytes behind a document URL, or Base64 of UTF-8.
+  function textOf(value) {
+    return isDocumentUrl(value) ? fetchDocument(value) : fromBase64(value);
+  }
+
   function toBase64(text) {
     text = String(text);
     if (!NON_ASCII.test(text)) return btoa(text);
@@ -145,6 +164,8 @@
     // back exactly as it came (mixed line breaks included), so an unchanged file saves unchanged.
     this.pristine = value;
     this.session = new EditSession(value);
+    // A text Ace gives back as it came needs no copy of its own beside Ace's lines.
+    if (this.session.getValue() === value) this.pristine = null;
     this.session.setUndoManager(new UndoManager());
     this.session.setOption("useWorker", false);
     this.session.setMode("ace/mode/" + language);
@@ -262,7 +283,7 @@
     // Returns the session's serialized state as JSON text.
     new_aces_editor_session: function (id, b64text, path) {
       try {
-        var text = fromBase64(b64text === undefined || b64text === null ? "" : b64text);
+        var text = textOf(b64text === undefined || b64text === null ? "" : b64text);
         var sid = String(id);
         var filePath = path === undefined || path === null ? "" : String(path);
         var entry = new Entry(sid, filePath, text, 0, languageFor(filePath));
@@ -285,7 +306,7 @@
           log("set_current_session: no session state");
           return false;
         }
-        var state = JSON.parse(fromBase64(b64json));
+        var state = JSON.parse(textOf(b64json));
         if (!state || typeof state !== "object" || Array.isArray(state) || typeof state.value !== "string") {
           report("set_current_session", "the session state is not a session");
           return false;

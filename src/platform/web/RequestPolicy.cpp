@@ -67,10 +67,25 @@ RequestPolicy RequestInterceptor::policy() const {
     return policy_;
 }
 
+void RequestInterceptor::allowDocument(const QUrl& url) {
+    std::lock_guard lock(mutex_);
+    documents_.insert(url.toString());
+}
+
+void RequestInterceptor::forgetDocument(const QUrl& url) {
+    std::lock_guard lock(mutex_);
+    documents_.erase(url.toString());
+}
+
 void RequestInterceptor::interceptRequest(QWebEngineUrlRequestInfo& info) {
     const RequestPolicy current = policy();
     const QUrl url = info.requestUrl();
     if (current.allows(url)) return;
+    if (url.scheme() == QLatin1String(kDocumentScheme) &&
+        (info.resourceType() == QWebEngineUrlRequestInfo::ResourceTypeXhr)) {
+        std::lock_guard lock(mutex_);
+        if (documents_.count(url.toString())) return;
+    }
     info.block(true);
     emit refused(url);
 }

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <mutex>
 #include <optional>
+#include <set>
 
 namespace web {
 
@@ -43,6 +44,11 @@ public:
     explicit RequestInterceptor(QObject* parent = nullptr);
     void setPolicy(RequestPolicy policy);
     RequestPolicy policy() const;
+    // A document offered to this page (WebView::offerDocument): the page's own data requests
+    // (XMLHttpRequest or fetch) may read it, whatever the policy; nothing else may, and no
+    // navigation goes there.
+    void allowDocument(const QUrl& url);
+    void forgetDocument(const QUrl& url);
     void interceptRequest(QWebEngineUrlRequestInfo& info) override;
 
 signals:
@@ -51,6 +57,7 @@ signals:
 private:
     mutable std::mutex mutex_;
     RequestPolicy policy_;
+    std::set<QString> documents_;
 };
 
 }  // namespace web

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QHash>
 #include <QPointer>
+#include <QRandomGenerator>
 #include <QWebEngineCookieStore>
 #include <QWebEngineProfile>
 #include <QWebEngineUrlRequestJob>
@@ -50,6 +51,49 @@ public:
     }
 };
 
+QHash<QString, QByteArray>& documentStore() {
+    static QHash<QString, QByteArray> store;
+    return store;
+}
+
+std::size_t gServedDocuments = 0;
+
+QString documentKeyOf(const QUrl& url) {
+    if (url.scheme() != QLatin1String(kDocumentScheme)) return {};
+    const QString path = url.path();
+    if (!(path.isEmpty() || path == QLatin1String("/"))) return {};
+    return url.host();
+}
+
+// Serves each offered document once, as UTF-8 text. The bytes go ahead of a byte order mark of
+// their own: a text decoder takes one leading mark away, so a document that starts with a mark
+// of its own keeps it.
+class DocumentSchemeHandler final : public QWebEngineUrlSchemeHandler {
+public:
+    using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
+
+    void requestStarted(QWebEngineUrlRequestJob* job) override {
+        if (job->requestMethod() != QByteArrayLiteral("GET")) {
+            job->fail(QWebEngineUrlRequestJob::RequestDenied);
+            return;
+        }
+        const QString key = documentKeyOf(job->requestUrl());
+        const auto it = key.isEmpty() ? documentStore().end() : documentStore().find(key);
+        if (it == documentStore().end()) {
+            job->fail(QWebEngineUrlRequestJob::UrlNotFound);
+            return;
+        }
+        auto* buffer = new QBuffer(job);
+        QByteArray bytes = std::move(it.value());
+        documentStore().erase(it);
+        ++gServedDocuments;
+        bytes.prepend("\xEF\xBB\xBF", 3);
+        buffer->setData(std::move(bytes));
+        buffer->open(QIODevice::ReadOnly);
+        job->reply(QByteArrayLiteral("text/plain;charset=utf-8"), buffer);
+    }
+};
+
 }  // namespace
 
 void registerWebSchemes() {
@@ -59,6 +103,13 @@ void registerWebSchemes() {
     scheme.setDefaultPort(QWebEngineUrlScheme::PortUnspecified);
     scheme.setFlags(QWebEngineUrlScheme::Flags());
     QWebEngineUrlScheme::registerScheme(scheme);
+    // Fetched by the app's own file pages (XMLHttpRequest), so cross-origin reads must work.
+    QWebEngineUrlScheme document{QByteArray(kDocumentScheme)};
+    document.setSyntax(QWebEngineUrlScheme::Syntax::Host);
+    document.setDefaultPort(QWebEngineUrlScheme::PortUnspecified);
+    document.setFlags(QWebEngineUrlScheme::LocalScheme | QWebEngineUrlScheme::LocalAccessAllowed |
+                      QWebEngineUrlScheme::CorsEnabled);
+    QWebEngineUrlScheme::registerScheme(document);
     // The web engine shares GL contexts with the widgets; Qt wants this set before the application.
     if (!QCoreApplication::instance()) QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 }
@@ -84,6 +135,7 @@ QWebEngineProfile* sharedProfile() {
         p->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
         p->setSpellCheckEnabled(false);
         p->installUrlSchemeHandler(QByteArray(kPageScheme), new PageSchemeHandler(p));
+        p->installUrlSchemeHandler(QByteArray(kDocumentScheme), new DocumentSchemeHandler(p));
         gProfile = p;
         dispatch::atApplicationEnd(releaseProfileAtEnd);
     }
@@ -123,5 +175,30 @@ QString keyOf(const QUrl& url) {
 std::size_t count() { return static_cast<std::size_t>(pageStore().size()); }
 
 }  // namespace pages
+
+namespace documents {
+
+QUrl offer(QByteArray bytes) {
+    quint64 words[2];
+    QRandomGenerator::system()->fillRange(words);
+    const QString key = QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(words), sizeof words).toHex());
+    documentStore().insert(key, std::move(bytes));
+    QUrl url;
+    url.setScheme(QString::fromLatin1(kDocumentScheme));
+    url.setHost(key);
+    url.setPath(QStringLiteral("/"));
+    return url;
+}
+
+void withdraw(const QUrl& url) {
+    const QString key = documentKeyOf(url);
+    if (!key.isEmpty()) documentStore().remove(key);
+}
+
+std::size_t count() { return static_cast<std::size_t>(documentStore().size()); }
+
+std::size_t served() { return gServedDocuments; }
+
+}  // namespace documents
 
 }  // namespace web

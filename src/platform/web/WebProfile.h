@@ -12,6 +12,10 @@ namespace web {
 // Pages loaded from memory are served under this scheme ("dravix-page://<key>/"). It is an
 // ordinary (not local) scheme: such a page can never read files.
 inline constexpr const char* kPageScheme = "dravix-page";
+// A document's bytes offered to one page are served under this scheme
+// ("dravix-doc://<unguessable key>/"), once, to that page's own requests for data (see
+// WebView::offerDocument). Nothing else is ever served under it: no file, no other page's bytes.
+inline constexpr const char* kDocumentScheme = "dravix-doc";
 
 // Registers the page scheme with the web engine and prepares Qt for it. Must run before the
 // QApplication is created (the app's main and the tests' static set-up call it first); calling it
@@ -38,5 +42,16 @@ void withdraw(const QString& key);
 QString keyOf(const QUrl& url);
 std::size_t count();
 }  // namespace pages
+
+// The documents offered to pages. offer() keeps the bytes under a fresh unguessable key and
+// returns the URL to fetch; the first request of it takes the bytes away (a second finds
+// nothing); withdraw() drops them unfetched. Main thread only.
+namespace documents {
+QUrl offer(QByteArray bytes);
+void withdraw(const QUrl& url);
+std::size_t count();
+// How many offers were read so far (for observers such as tests).
+std::size_t served();
+}  // namespace documents
 
 }  // namespace web

@@ -251,13 +251,31 @@ WebView::WebView(QWidget* parent) : QWebEngineView(parent) {
     loadWatch_->setInterval(kLoadWatchMs);
     connect(loadWatch_, &QTimer::timeout, this, [this] { loadEnded(); });
     connect(page_, &QWebEnginePage::loadStarted, this, [this] { loading_ = true; });
-    connect(page_, &QWebEnginePage::loadFinished, this, [this](bool) { loadEnded(); });
+    connect(page_, &QWebEnginePage::loadFinished, this, [this](bool ok) {
+        // A page from memory that has loaded needs its bytes no more: the page holds them now.
+        if (ok && !memoryPageKey_.isEmpty() && pages::keyOf(page_->url()) == memoryPageKey_) pages::withdraw(memoryPageKey_);
+        loadEnded();
+    });
 }
 
 WebView::~WebView() {
     liveViews().erase(this);
     pages::withdraw(memoryPageKey_);
+    for (const QString& url : offeredDocuments_) documents::withdraw(QUrl(url));
     handlers_.clear();
+}
+
+QUrl WebView::offerDocument(QByteArray bytes) {
+    const QUrl url = documents::offer(std::move(bytes));
+    interceptor_->allowDocument(url);
+    offeredDocuments_.insert(url.toString());
+    return url;
+}
+
+void WebView::withdrawDocument(const QUrl& url) {
+    documents::withdraw(url);
+    interceptor_->forgetDocument(url);
+    offeredDocuments_.erase(url.toString());
 }
 
 void WebView::evaluateJavaScript(const std::string& script, ScriptCompletion completion) {

@@ -24,6 +24,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 
 class QTimer;
@@ -89,6 +90,13 @@ public:
     void setNetworkAllowedForHtml(bool allowed);
     bool networkAllowedForHtml() const;
 
+    // Offers the bytes to this view's page alone: it may read them once, as UTF-8 text, from the
+    // returned URL (an unguessable one-shot "dravix-doc:" URL) with XMLHttpRequest. So a large
+    // text reaches the page as its bytes, instead of inside a script's source. The offer lasts
+    // until it is read, withdrawn, or the view goes.
+    QUrl offerDocument(QByteArray bytes);
+    void withdrawDocument(const QUrl& url);
+
     bool isLoading() const;
     void stopLoading();
     // The folder the current file page may read, if a file page is loaded.
@@ -120,6 +128,7 @@ private:
     std::optional<std::string> waitingHtml_;  // the newest HTML given while a page was loading
     QTimer* loadWatch_ = nullptr;             // lets waiting HTML go when a load never reports its end
     int userScriptCounter_ = 0;
+    std::set<QString> offeredDocuments_;
 };
 
 }  // namespace web

@@ -36,6 +36,15 @@ std::string set_current_session(std::string_view session_json) {
     return "session_manager.set_current_session('" + base64(session_json) + "')";
 }
 
+std::string new_aces_editor_session_from(std::string_view file_id, std::string_view document_url, std::string_view path) {
+    return "session_manager.new_aces_editor_session('" + escaped(file_id) + "', '" + escaped(document_url) + "', '" +
+           escaped(path) + "')";
+}
+
+std::string set_current_session_from(std::string_view document_url) {
+    return "session_manager.set_current_session('" + escaped(document_url) + "')";
+}
+
 std::string get_current_session() { return "session_manager.get_current_session()"; }
 std::string restart_session() { return "session_manager.restart_session()"; }
 std::string get_selected_content() { return "session_manager.get_selected_content()"; }

@@ -20,6 +20,10 @@ std::optional<std::string> decode_base64_text(std::string_view b64);
 
 std::string new_aces_editor_session(std::string_view file_id, std::string_view text, std::string_view path);
 std::string set_current_session(std::string_view session_json);
+// The same two calls with the text offered to the page as its bytes (WebView::offerDocument): in
+// place of the Base64 argument stands the document URL the page reads the text from.
+std::string new_aces_editor_session_from(std::string_view file_id, std::string_view document_url, std::string_view path);
+std::string set_current_session_from(std::string_view document_url);
 std::string get_current_session();
 std::string restart_session();
 std::string get_selected_content();

@@ -194,12 +194,13 @@ VornEditorWKWebView* EditorWebViewController::make_editor_web_view() {
         ready->setContextMenuPolicy(Qt::NoContextMenu);
         return ready;
     }
-    // The page reads the files of its own folder only (loadFileUrl grants that folder); an empty
-    // page stands until the editor page loads.
+    // The page reads the files of its own folder only (loadFileUrl grants that folder). Nothing
+    // loads before the editor page: a blank page from memory would start a page process of its
+    // own that the editor page, from a file, could not use, and the editor page would wait for
+    // a second one.
     auto* web = new VornEditorWKWebView();
     if (QWidget* root = viewIfLoaded()) web->resize(root->size());
     web->setContextMenuPolicy(Qt::NoContextMenu);
-    web->loadHtmlString(std::string());
     return web;
 }
 
@@ -240,8 +241,6 @@ void EditorWebViewController::setup_editor_web_view() {
     } else {
         load_editor_page();
     }
-    // The next editor screen gets a page ready in the background, once this one's work is under way.
-    dispatch::after(dispatch::mainQueue(), std::chrono::milliseconds(kWarmPageDelayMs), [] { prepare_warm_page(); });
 }
 
 void EditorWebViewController::load_editor_page() {
@@ -285,7 +284,10 @@ void EditorWebViewController::select_file_session(std::shared_ptr<VornServerFile
     if (!jsc || !content) return;
     if (auto record = jsc->find_file_session(content->id)) {
         fade_out_empty_view();
-        jsc->run_editor_js(editor_script::set_current_session(record->json));
+        jsc->select_page_session(record->json);
+        // The next editor screen gets a page ready in the background once this one shows its
+        // file: a page loading earlier would take the engine's time from this window's own.
+        dispatch::after(dispatch::mainQueue(), std::chrono::milliseconds(kWarmPageDelayMs), [] { prepare_warm_page(); });
         // A previewable file shows in the preview once the page shows it (asked after the fade,
         // so the preview's copy of the text does not hold up the file's opening).
         QPointer<EditorWebViewController> self(this);

@@ -62,7 +62,7 @@ public:
 
     // Keeps one editor page loading in the background for the next editor screen, which then
     // starts with a ready page (its "doc_ready" and "requestPreferences" are passed on when the
-    // screen takes it). Each set-up prepares the next one a little later.
+    // screen takes it). Each screen prepares the next one a little after it showed its file.
     static void prepare_warm_page();
     static bool warm_page_ready();
     static constexpr int kWarmPageDelayMs = 1500;

@@ -165,14 +165,17 @@ void VornEditorJSConnector::open_session(std::shared_ptr<VornACEFileSessionsData
     if (!record) {
         if (!file_viewer()) return complete(app_error(Err::no_data));
         QPointer<VornEditorJSConnector> self(this);
-        run_editor_js(editor_script::new_aces_editor_session(content->id, content->contents, content->path),
-                      [self, content, completion](nlohmann::json result, std::optional<VornError> e) {
-                          if (self) self->store_new_file_session(std::move(result), e, content, completion);
-                      });
+        run_with_text(
+            content->contents,
+            [&](std::string_view url) { return editor_script::new_aces_editor_session_from(content->id, url, content->path); },
+            [&] { return editor_script::new_aces_editor_session(content->id, content->contents, content->path); },
+            [self, content, completion](nlohmann::json result, std::optional<VornError> e) {
+                if (self) self->store_new_file_session(std::move(result), e, content, completion);
+            });
         return;
     }
 
-    run_editor_js(editor_script::set_current_session(record->json));
+    select_page_session(record->json);
     auto presenter = [self = QPointer<VornEditorJSConnector>(this)](std::optional<VornError> e) {
         if (self) self->report_error(e);
     };
@@ -207,6 +210,8 @@ void VornEditorJSConnector::store_new_file_session(nlohmann::json result, std::o
     if (error) return complete(error);
     auto* viewer = file_viewer();
     if (!viewer) return complete(app_error(Err::no_data));
+    // The page holds the text now (and the record its state): the downloaded copy goes.
+    std::string().swap(content->contents);
 
     auto record = std::make_shared<VornACEFileSessionsDataModel>();
     record->session_id = content->id;

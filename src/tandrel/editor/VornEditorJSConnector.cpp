@@ -91,6 +91,28 @@ void VornEditorJSConnector::run_editor_js(const std::string& script, EditorScrip
     });
 }
 
+void VornEditorJSConnector::run_with_text(std::string_view text,
+                                          const std::function<std::string(std::string_view url)>& by_url,
+                                          const std::function<std::string()>& by_base64,
+                                          EditorScriptCompletion completion) {
+    if (!web_view) return run_editor_js(by_base64(), std::move(completion));
+    QPointer<web::WebView> view = web_view;
+    const QUrl url = view->offerDocument(QByteArray(text.data(), static_cast<qsizetype>(text.size())));
+    run_editor_js(by_url(url.toString().toStdString()),
+                  [view, url, completion = std::move(completion)](nlohmann::json result, std::optional<VornError> error) {
+                      // Read by now, or never to be: the offer goes.
+                      if (view) view->withdrawDocument(url);
+                      if (completion) completion(std::move(result), std::move(error));
+                  });
+}
+
+void VornEditorJSConnector::select_page_session(const std::string& session_json) {
+    if (session_json.empty()) return run_editor_js(editor_script::set_current_session(session_json));
+    run_with_text(
+        session_json, [](std::string_view url) { return editor_script::set_current_session_from(url); },
+        [&] { return editor_script::set_current_session(session_json); }, nullptr);
+}
+
 void VornEditorJSConnector::report_error(std::optional<VornError> error) {
     if (auto* display = error_delegatex.get()) display->present_error(error);
 }

@@ -81,6 +81,9 @@ public:
     void run_editor_js(const std::string& script, EditorScriptCompletion completion = nullptr) override;
     // One page message, dispatched by name and body.
     void handle_script_message(const web::ScriptMessage& message);
+    // "session_manager.set_current_session(...)" with the session's stored state; the state
+    // reaches the page as its bytes (offered to this page alone), not inside the script.
+    void select_page_session(const std::string& session_json);
     // Presents the error (when there is one) through the error display.
     void report_error(std::optional<VornError> error);
 
@@ -182,6 +185,11 @@ signals:
 
 private:
     DocumentInterfaceHub* hub() const;
+    // Runs the script `script_for` makes for a text: with the text offered to the page as its
+    // bytes and the document URL in the script (withdrawn once the script ran), or, without a
+    // page to offer it to, with its Base64.
+    void run_with_text(std::string_view text, const std::function<std::string(std::string_view url)>& by_url,
+                       const std::function<std::string()>& by_base64, EditorScriptCompletion completion);
     VornFileViewerSceneDelegateProtocol* file_viewer() const;
     // Opens the content in the page: from the record's stored state, or as a new session.
     void open_session(std::shared_ptr<VornACEFileSessionsDataModel> record,

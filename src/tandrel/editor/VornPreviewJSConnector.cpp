@@ -52,6 +52,11 @@ void VornPreviewJSConnector::load_preview_html(const std::string& html) {
             }
             return;
         }
+        const std::pair<std::size_t, std::size_t> digest{html.size(), std::hash<std::string>{}(html)};
+        if (self->shown_in_ == self->web_view && self->shown_ == digest) return;
+        self->shown_ = digest;
+        self->shown_in_ = self->web_view;
+        ++self->preview_loads_;
         self->web_view->loadHtmlString(html);
     });
 }

@@ -4,7 +4,9 @@
 #include <QObject>
 #include <QPointer>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "tandrel/editor/EditorJStoPreviewJSControllerProtocol.h"
 #include "tandrel/editor/VornPreviewWKWebViewProtocol.h"
@@ -38,6 +40,16 @@ public:
     // no-preview panel and empties the page. No content or no type: `no_data`.
     void push_preview_content(std::shared_ptr<VornPreviewContentBucket> bucket) override;
     // On the main queue: loads the HTML (from memory, no base URL). No web view: `no_webview`.
+    // The HTML the page was last given is not loaded again (a save or a preview request of an
+    // unchanged text would otherwise render the whole page anew).
     void load_preview_html(const std::string& html);
+    // How many times a page was loaded into the preview (for observers such as tests).
+    int preview_loads() const { return preview_loads_; }
     void handle_script_message(const web::ScriptMessage& message);
+
+private:
+    // The size and hash of the HTML last loaded, and the view it went to.
+    std::optional<std::pair<std::size_t, std::size_t>> shown_;
+    QPointer<web::WebView> shown_in_;
+    int preview_loads_ = 0;
 };

@@ -337,6 +337,53 @@ TEST_F(WebViewTest, TheFilePageReadsItsFolderButNoOtherFileAndNoNetwork) {
     EXPECT_EQ(*view_->readAccessFolder(), fs::canonical(*root_ / "page"));
 }
 
+// Reads a URL with a synchronous XMLHttpRequest in the page: {text} or {error}.
+json readInPage(web::WebView& view, const std::string& url) {
+    return run(view, "(function(){try{var r=new XMLHttpRequest();r.open('GET'," + web::jsStringLiteral(url) +
+                         ",false);r.send();return {status:r.status,text:r.responseText};}"
+                         "catch(e){return {error:String(e)};}})()")
+        .result;
+}
+
+TEST_F(WebViewTest, AnOfferedDocumentIsReadOnceByItsOwnPageByteForByte) {
+    // Every kind of character a script string or a text decoder could trip on, a byte order mark
+    // of the document's own first.
+    using namespace std::string_literals;
+    const std::string text = "\xEF\xBB\xBF'\"\\</script>\xE2\x80\xA8\xE2\x80\xA9" "a\0b\r\nc\rd\n\xF0\x9F\x98\x80\xC3\xA9"s;
+    const auto before = web::documents::count();
+    const QUrl url = view_->offerDocument(QByteArray::fromStdString(text));
+    EXPECT_EQ(url.scheme().toStdString(), web::kDocumentScheme);
+    EXPECT_GE(url.host().size(), 32) << "the key must not be guessable";
+    EXPECT_EQ(web::documents::count(), before + 1);
+
+    // Another page, even one of the same folder, cannot read it.
+    web::WebView other;
+    other.resize(200, 200);
+    other.show();
+    bool ready = false;
+    other.addMessageHandler("msg", [&](const web::ScriptMessage&) { ready = true; });
+    ASSERT_TRUE(other.loadFileUrl(*root_ / "page" / "index.html", *root_ / "page"));
+    ASSERT_TRUE(webtest::waitFor([&] { return ready; }, webtest::kPageLoadMs));
+    EXPECT_TRUE(readInPage(other, url.toString().toStdString()).contains("error"));
+    EXPECT_EQ(web::documents::count(), before + 1) << "a refused read must not use the offer up";
+
+    const json first = readInPage(*view_, url.toString().toStdString());
+    ASSERT_TRUE(first.contains("text")) << first.dump();
+    EXPECT_EQ(first["text"].get<std::string>(), text);
+    EXPECT_EQ(web::documents::count(), before) << "a read document is kept no longer";
+    EXPECT_TRUE(readInPage(*view_, url.toString().toStdString()).contains("error")) << "read twice";
+
+    // Nothing else is served under the scheme: no made-up key, no file.
+    EXPECT_TRUE(readInPage(*view_, "dravix-doc://0123456789abcdef0123456789abcdef/").contains("error"));
+    EXPECT_TRUE(readInPage(*view_, "dravix-doc://localhost/etc/passwd").contains("error"));
+
+    // An offer nobody read goes when withdrawn.
+    const QUrl unread = view_->offerDocument("unread");
+    view_->withdrawDocument(unread);
+    EXPECT_EQ(web::documents::count(), before);
+    EXPECT_TRUE(readInPage(*view_, unread.toString().toStdString()).contains("error"));
+}
+
 TEST_F(WebViewTest, LoadFileUrlRefusesAFileOutsideItsFolder) {
     EXPECT_FALSE(view_->loadFileUrl(*root_ / "outside.js", *root_ / "page"));
     EXPECT_FALSE(view_->loadFileUrl(*root_ / "page" / "missing.html", *root_ / "page"));

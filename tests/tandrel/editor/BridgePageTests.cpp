@@ -9,6 +9,7 @@
 
 #include "support/MainQueueSettle.h"
 #include "BridgeTestSupport.h"
+#include "platform/web/WebProfile.h"
 #include "platform/ui/AlertController.h"
 #include "platform/ui/scenes/SceneSession.h"
 #include "platform/ui/scenes/Window.h"
@@ -39,6 +40,8 @@ protected:
 };
 
 TEST_F(EditorBridgePage, DocReadyCreatesThePageSessionAndItsRecord) {
+    // The content model lets go of its text once the page holds it.
+    const std::string text = content->contents;
     ASSERT_TRUE(loadEditor()) << "no doc_ready";
     EXPECT_FALSE(openResult) << openResult->text();
     EXPECT_EQ(hub->docReadyCalls, 1);
@@ -50,13 +53,13 @@ TEST_F(EditorBridgePage, DocReadyCreatesThePageSessionAndItsRecord) {
     EXPECT_EQ(r->mime_type, "text/html");
     EXPECT_EQ(r->undo_count, 0);
     const json stored = json::parse(r->json);
-    EXPECT_EQ(stored["value"], content->contents);
+    EXPECT_EQ(stored["value"], text);
     EXPECT_EQ(stored["file_path"], "/index.html");
     EXPECT_EQ(stored["session_id"], content->id);
 
     EXPECT_EQ(hub->info.file_bucket_id, content->id);
     EXPECT_EQ(hub->info.file_path, "/index.html");
-    EXPECT_EQ(pageState()["value"], content->contents);
+    EXPECT_EQ(pageState()["value"], text);
 
     // The refresh that follows reopens the file in the editor screen with its title.
     ASSERT_TRUE(waitFor([&] { return !hub->screen->opened.empty(); }, 10000));
@@ -121,6 +124,34 @@ TEST_F(EditorBridgePage, PreferencesReachThePageWhenItLoadsAndWhenTheyChange) {
     EXPECT_TRUE(waitFor([&] { return page("editor.renderer.getShowGutter()") == false; }, 10000));
     EXPECT_TRUE(waitFor([&] { return page("editor.getTheme()") == "ace/theme/monokai"; }, 10000));
     prefs = saved;
+}
+
+TEST_F(EditorBridgePage, ATrickyTextReachesThePageAsItsBytesByteForByteAndTheAppLetsGoOfItsCopy) {
+    using namespace std::string_literals;
+    // Quotes, backslashes, an inline script's end, the two script line separators, NUL, every kind
+    // of line break (mixed), a character beyond the basic plane, and a byte order mark first.
+    const std::string text = "\xEF\xBB\xBF<p title='it\\'s' data-q=\"q\">back\\slash</p>\r\n"
+                             "</script><script>alert(1)</script>\n\xE2\x80\xA8|\xE2\x80\xA9|\0|\r|"
+                             "\xF0\x9F\x98\x80 caf\xC3\xA9\n"s;
+    content = fileContent("/tricky.html", text);
+    const auto served = web::documents::served();
+    ASSERT_TRUE(loadEditor());
+    ASSERT_FALSE(openResult) << openResult->text();
+
+    // The page read the text's bytes from its offer (not Base64 inside the script) and holds it
+    // exactly; so does the record.
+    EXPECT_GE(web::documents::served(), served + 1);
+    EXPECT_EQ(pageState()["value"].get<std::string>(), text);
+    ASSERT_TRUE(waitFor([&] { return record("/tricky.html") && !record("/tricky.html")->json.empty(); }, 10000));
+    EXPECT_EQ(json::parse(record("/tricky.html")->json)["value"].get<std::string>(), text);
+    // The app keeps no download of a text the page holds.
+    EXPECT_TRUE(content->contents.empty());
+    EXPECT_TRUE(waitFor([] { return web::documents::count() == 0; }, 10000)) << "an offer outlived its script";
+
+    // Selected again from its stored state, the text still arrives whole.
+    connector->select_page_session(record("/tricky.html")->json);
+    EXPECT_TRUE(waitFor([&] { return pageState()["value"] == text; }, 10000));
+    EXPECT_TRUE(errors->errors.empty()) << errors->errors.front().text();
 }
 
 TEST_F(EditorBridgePage, SavingWritesThePagesTextAndOnlyASuccessfulWriteMovesTheStoredCount) {
@@ -294,16 +325,17 @@ TEST_F(EditorBridgePage, AStaleRecordGivesWayToTheDownloadedTextAndThePagesOwnIs
     stale->undo_count = 5;
     app_sessions_manager().service_sessions[server_->id]->ace_file_sessions.push_back(stale);
 
+    const std::string text = content->contents;
     ASSERT_TRUE(loadEditor());
     EXPECT_FALSE(openResult);
-    EXPECT_EQ(pageState()["value"], content->contents);
+    EXPECT_EQ(pageState()["value"], text);
     int records = 0;
     for (const auto& s : app_sessions_manager().service_sessions[server_->id]->ace_file_sessions) {
         records += s->session_id == content->id;
     }
     EXPECT_EQ(records, 1);
     EXPECT_EQ(record("/index.html")->undo_count, 0);
-    EXPECT_EQ(json::parse(record("/index.html")->json)["value"], content->contents);
+    EXPECT_EQ(json::parse(record("/index.html")->json)["value"], text);
 
     // This page's own session: opening the file again selects the stored state, not the
     // downloaded text.
@@ -313,7 +345,7 @@ TEST_F(EditorBridgePage, AStaleRecordGivesWayToTheDownloadedTextAndThePagesOwnIs
     openInPage(fileContent("/index.html", "a newer download that must not win"));
     ASSERT_TRUE(waitFor([&] { return opened > before; }, 10000));
     EXPECT_FALSE(openResult);
-    EXPECT_EQ(pageState()["value"], "kept " + content->contents);
+    EXPECT_EQ(pageState()["value"], "kept " + text);
 }
 
 TEST_F(EditorBridgePage, QuotesInAPathSurviveOpeningAndSaving) {

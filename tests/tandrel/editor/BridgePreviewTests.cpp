@@ -6,6 +6,7 @@
 #include <QScreen>
 
 #include "BridgeTestSupport.h"
+#include "support/MainQueueSettle.h"
 #include "platform/ui/View.h"
 #include "platform/web/WebProfile.h"
 
@@ -63,6 +64,34 @@ TEST_F(EditorBridgePreview, HtmlShowsFromMemoryAndFollowsEdits) {
     page("editor.setValue('<html><body><h1 id=\"t\">Changed \\u00e9</h1></body></html>', -1); true");
     EXPECT_TRUE(previewShows("t", "Changed \xc3\xa9"));
     shot("preview-html");
+    EXPECT_TRUE(errors->errors.empty()) << errors->errors.front().text();
+}
+
+TEST_F(EditorBridgePreview, AnUnchangedTextIsNotRenderedAgainOnASaveOrARequest) {
+    CONNECT_OR_SKIP();
+    const std::string text = "<html><body><h1 id=\"t\">Hello</h1></body></html>";
+    filestest::writeDiskFile(disk("index.html"), text);
+    content = fileContent("/index.html", text);
+    ASSERT_TRUE(loadEditor());
+    askForPreview();
+    ASSERT_TRUE(previewShows("t", "Hello"));
+    const int loads = preview->preview_loads();
+    int started = 0;
+    QObject::connect(preview->web_view.data(), &QWebEngineView::loadStarted, [&] { ++started; });
+
+    // A save of the unchanged text, and the preview requests after it, render nothing anew.
+    auto saved = save();
+    ASSERT_TRUE(saved.written) << (saved.error ? saved.error->text() : "");
+    askForPreview();
+    askForPreview();
+    // A changed text does render: once, which proves the requests before it were all handled and
+    // none of them loaded the page.
+    page("editor.setValue('<html><body><h1 id=\"t\">Changed</h1></body></html>', -1); true");
+    askForPreview();
+    ASSERT_TRUE(previewShows("t", "Changed"));
+    ASSERT_TRUE(testsupport::settleMainQueue(3));
+    EXPECT_EQ(preview->preview_loads(), loads + 1);
+    EXPECT_EQ(started, 1);
     EXPECT_TRUE(errors->errors.empty()) << errors->errors.front().text();
 }
 
