@@ -98,101 +98,16 @@ const ui::DynamicColor& system_red() {
     return c;
 }
 
-std::shared_ptr<VornSingleServiceDataModel> saved_service_with_id(const std::string& id) {
-    for (const auto& s : app_services_manager().appServicesModel->saved_services)
-        if (s && s->id == id) return s;
-    return nullptr;
-}
-
-// The saved server that logs in as this user at this address (the same keychain item), if any.
-std::shared_ptr<VornSingleServiceDataModel> saved_service_with_login(const std::string& url,
-                                                                     const std::string& username) {
-    for (const auto& s : app_services_manager().appServicesModel->saved_services)
-        if (s && s->url == url && s->username == username) return s;
-    return nullptr;
-}
-
-// The form's id for a new server, made unique: a server edited to another address keeps the id
-// of its first address, so that id may be taken by a server that is not this one.
-std::string unused_service_id(const std::string& wanted) {
-    if (!saved_service_with_id(wanted)) return wanted;
-    for (int n = 2;; ++n) {
-        std::string candidate = wanted + "-" + std::to_string(n);
-        if (!saved_service_with_id(candidate)) return candidate;
-    }
-}
-
-// Another saved server whose password sits under the same keychain service and account.
-bool password_still_used(const std::string& url, const std::string& username) {
-    for (const auto& s : app_services_manager().appServicesModel->saved_services)
-        if (s && s->url == url && s->username == username) return true;
-    return false;
-}
-
-// Removes a password nobody uses any more; "not found" is fine.
-void forget_password(const std::string& url, const std::string& username) {
-    if (password_still_used(url, username)) return;
-    VornKeyChainUtilityClass::keychain_delete_password(
-        url, VornKeyChainUtilityClass::keychain_account(url, username), [](std::optional<VornError> error) {
-            if (error && !error->is("KeychainError", EnumManager::KeychainError::itemNotFound))
-                AMZLogger::shared().log_error("keychain_delete_password " + error->text());
-        });
-}
-
 QString q(const std::string& s) { return QString::fromStdString(s); }
 
 }  // namespace
 
 // ---- values --------------------------------------------------------------------------------
 
-std::string SingleServiceViewController::url_with_port(const std::string& url, int64_t port, int64_t form_default) {
-    if (port <= 0 || port > 65535 || port == form_default) return url;
-    const QUrl parsed(q(url), QUrl::StrictMode);
-    if (!parsed.isValid() || parsed.host().isEmpty() || parsed.port() != -1) return url;
-    const std::string scheme = parsed.scheme().toLower().toStdString();
-    int64_t scheme_default = 0;
-    if (scheme == "ftp" || scheme == "ftps") scheme_default = 21;
-    else if (scheme == "http" || scheme == "webdav") scheme_default = 80;
-    else if (scheme == "https" || scheme == "webdavs") scheme_default = 443;
-    if (scheme_default == 0 || port == scheme_default) return url;
-    const size_t start = url.find("://");
-    if (start == std::string::npos) return url;
-    const size_t end = std::min(url.find_first_of("/?#", start + 3), url.size());
-    const std::string authority = url.substr(start + 3, end - start - 3);
-    // "host:" names an empty port: left as typed rather than guessed at.
-    const size_t host_start = authority.rfind('@') == std::string::npos ? 0 : authority.rfind('@') + 1;
-    const size_t bracket = authority.rfind(']');
-    if (authority.find(':', bracket == std::string::npos ? host_start : bracket) != std::string::npos) return url;
-    return url.substr(0, end) + ":" + std::to_string(port) + url.substr(end);
-}
-
 const std::vector<SingleServiceViewController::ui_elements>& SingleServiceViewController::ui_elements_all_cases() {
     static const std::vector<ui_elements> all = {ui_elements::nickname, ui_elements::server_url,
                                                  ui_elements::username, ui_elements::password, ui_elements::port};
     return all;
-}
-
-std::string SingleServiceViewController::service_id_for(const std::string& url, const std::string& username) {
-    return VornKeyChainUtilityClass::keychain_account(url, username);
-}
-
-int64_t SingleServiceViewController::port_value(const std::string& text) {
-    size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    int64_t value = 0;
-    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-        if (value > (INT64_MAX - 9) / 10) break;  // longer numbers keep their leading part
-        value = value * 10 + (text[i] - '0');
-    }
-    return negative ? -value : value;
-}
-
-bool SingleServiceViewController::port_text_acceptable(const std::string& text) {
-    if (q(text).trimmed().isEmpty()) return true;
-    const int64_t port = port_value(text);
-    return port >= 1 && port <= 65535;
 }
 
 std::string SingleServiceViewController::caption_for(ui_elements element) {
@@ -449,7 +364,7 @@ void SingleServiceViewController::user_interface_style_did_change(const ui::Trai
 
 void SingleServiceViewController::fillServiceForm() {
     if (!is_editing_a_service || service_id.empty()) return;
-    auto record = saved_service_with_id(service_id);
+    auto record = ServerFormModel::saved_service_with_id(service_id);
     if (!record) return;  // the form keeps its add appearance
     editing_service_model = record;
 
@@ -507,39 +422,42 @@ void SingleServiceViewController::adjust_for_keyboard(const std::optional<QRect>
     fit_content();
 }
 
-std::optional<SingleServiceViewController::newServiceInfo> SingleServiceViewController::read_form(
-    bool needs_window_link) const {
+ServerFormModel::Fields SingleServiceViewController::form_fields() const {
     auto text = [this](ui_elements e) -> std::string {
         auto it = element_ui_tf_dict.find(e);
         return it != element_ui_tf_dict.end() && it->second ? it->second->text().toStdString() : std::string();
     };
-    newServiceInfo info;
-    info.password = text(ui_elements::password);
-    info.server_url = text(ui_elements::server_url);
-    info.username = text(ui_elements::username);  // may be empty
-    info.nickname = text(ui_elements::nickname);
-    info.port = port_value(text(ui_elements::port));
-    if (info.password.empty() || info.server_url.empty()) return std::nullopt;
-    if (!QUrl(q(info.server_url), QUrl::StrictMode).isValid()) return std::nullopt;
-    // A port the URL does not name goes into the URL: the connection, the record and its id
-    // all use it from here on.
-    const int64_t form_default = add_service_type && add_service_type->selectedSegmentIndex() == 1 ? 80 : 21;
-    info.server_url = url_with_port(info.server_url, info.port, form_default);
-    if (needs_window_link && !scene_file_delegatex) return std::nullopt;
-    return info;
+    ServerFormModel::Fields fields;
+    fields.nickname = text(ui_elements::nickname);
+    fields.server_url = text(ui_elements::server_url);
+    fields.username = text(ui_elements::username);
+    fields.password = text(ui_elements::password);
+    fields.port = text(ui_elements::port);
+    fields.type_segment = add_service_type ? add_service_type->selectedSegmentIndex() : 0;
+    return fields;
 }
 
-bool SingleServiceViewController::check_port_field() {
-    auto it = element_ui_tf_dict.find(ui_elements::port);
-    const std::string text = it != element_ui_tf_dict.end() && it->second ? it->second->text().toStdString() : std::string();
-    if (port_text_acceptable(text)) return true;
+bool SingleServiceViewController::accept_form(bool needs_window_link) {
+    const auto checked = ServerFormModel::check(form_fields());
+    if (checked.problem == ServerFormModel::Problem::invalid_port) {
+        show_invalid_port();
+        return false;
+    }
+    if (!checked.info || (needs_window_link && !scene_file_delegatex)) {
+        show_missing_information();
+        return false;
+    }
+    currentFormData = *checked.info;
+    return true;
+}
+
+void SingleServiceViewController::show_invalid_port() {
     QPointer<ui::ViewController> presenter(this);
     VORNPresenterUtility::present_on_main(presenter, [presenter](bool ready) {
         VORNPresenterUtility::present_action_alert(ready, kInvalidPortTitle, kInvalidPortMessage, "Try again...", nullptr,
                                                    presenter);
     });
     end_authenticating_on_main();
-    return false;
 }
 
 void SingleServiceViewController::show_missing_information() {
@@ -559,13 +477,7 @@ void SingleServiceViewController::update_button_pressed() { validate_update(); }
 
 void SingleServiceViewController::validate_new_service() {
     if (busy_) return;
-    if (!check_port_field()) return;
-    auto info = read_form(true);
-    if (!info) {
-        show_missing_information();
-        return;
-    }
-    currentFormData = *info;
+    if (!accept_form(true)) return;
     start_login_check(false);
 }
 
@@ -573,18 +485,12 @@ void SingleServiceViewController::validate_update() {
     if (busy_) return;
     busy_ = true;
     begin_authenticating_on_main();
-    if (service_id.empty() || !saved_service_with_id(service_id)) {
+    if (service_id.empty() || !ServerFormModel::saved_service_with_id(service_id)) {
         end_authenticating_on_main();
         return;
     }
-    if (!check_port_field()) return;
-    auto info = read_form(false);
-    if (!info) {
-        // Every update needs the password typed again: the edit form starts without it.
-        show_missing_information();
-        return;
-    }
-    currentFormData = *info;
+    // Every update needs the password typed again: the edit form starts without it.
+    if (!accept_form(false)) return;
     start_login_check(true);
 }
 
@@ -595,13 +501,7 @@ void SingleServiceViewController::start_login_check(bool edit_mode) {
         busy_ = true;
         begin_authenticating_on_main();
     }
-    ConnectionType type = ConnectionType::unKnown;
-    switch (add_service_type->selectedSegmentIndex()) {
-        case 0: type = ConnectionType::ftp; break;
-        case 1: type = ConnectionType::webDav; break;
-        case 2: type = ConnectionType::sftp; break;
-        default: break;
-    }
+    const ConnectionType type = ServerFormModel::connection_type_for_segment(add_service_type->selectedSegmentIndex());
     check_login(currentFormData.server_url, currentFormData.username, currentFormData.password, type,
                 [self, edit_mode](std::optional<VornError> error) { self->after_login_check(error, edit_mode); });
 }
@@ -625,16 +525,9 @@ void SingleServiceViewController::after_login_check(std::optional<VornError> err
         end_authenticating_on_main();
         return;
     }
-    const std::string id = service_id_for(currentFormData.server_url, currentFormData.username);
     auto self = strong_self();
     auto failure = [self, edit_mode](const VornError& e) { self->handleKeychainDuplicate(e, edit_mode); };
-    if (edit_mode) {
-        VornKeyChainUtilityClass::keychain_add_password_for_edit(currentFormData.password, currentFormData.server_url,
-                                                                 id, form_steps(true), failure);
-    } else {
-        VornKeyChainUtilityClass::keychain_add_password_for_new(currentFormData.password, currentFormData.server_url,
-                                                                id, form_steps(false), failure);
-    }
+    ServerFormModel::store_password(currentFormData, edit_mode, form_steps(edit_mode), failure);
 }
 
 VornKeyChainFormSteps SingleServiceViewController::form_steps(bool edit_mode) {
@@ -689,10 +582,7 @@ void SingleServiceViewController::handleKeychainDuplicate(const VornError& error
                 }
                 if (edit_mode) {
                     // The edited server's new password goes into the keychain, then the record.
-                    const auto& data = weak->currentFormData;
-                    VornKeyChainUtilityClass::keychain_update_password(
-                        data.password, data.server_url, service_id_for(data.server_url, data.username),
-                        weak->form_steps(true), nullptr);
+                    ServerFormModel::replace_password(weak->currentFormData, weak->form_steps(true));
                 } else {
                     weak->update_duplicate_keychain_item();
                 }
@@ -708,10 +598,7 @@ void SingleServiceViewController::finish_edit_after_password_update() {
 }
 
 void SingleServiceViewController::update_duplicate_keychain_item() {
-    const auto& data = currentFormData;
-    VornKeyChainUtilityClass::keychain_update_password(data.password, data.server_url,
-                                                       service_id_for(data.server_url, data.username),
-                                                       form_steps(false), nullptr);
+    ServerFormModel::replace_password(currentFormData, form_steps(false));
 }
 
 void SingleServiceViewController::save_updated_service(std::function<void()> completion) {
@@ -724,32 +611,26 @@ void SingleServiceViewController::save_updated_service(std::function<void()> com
     // The server this URL and user name already are (the keychain account just updated). Found
     // by its address and user, never by the form's id: a server edited to another address keeps
     // the id of its old one.
-    auto found = saved_service_with_login(currentFormData.server_url, currentFormData.username);
+    auto found = ServerFormModel::saved_service_with_login(currentFormData.server_url, currentFormData.username);
     if (!found) {
         end_authenticating_on_main();
         add_new_service();
         notify_list();
         return;
     }
-    found->username = currentFormData.username;
-    found->nickname = currentFormData.nickname;
-    found->port = currentFormData.port;
-    found->connection_type = add_service_type_selection;
     const std::string id = found->id;
     auto self = strong_self();
-    app_services_manager().request_save_services([self, id](bool saved) {
-        dispatch::mainQueue().async([self, id, saved] {
-            if (!saved) {
-                self->present_on_form_or_window(VornError(Err(Err::update_service_failed)));
-                self->end_authenticating_on_main();
-                return;
-            }
-            // Stored once: the existing record was updated, no second one is added.
-            self->reconnect_updated_service(id);
+    ServerFormModel::update_existing_login(found, currentFormData, add_service_type_selection, [self, id](bool saved) {
+        if (!saved) {
+            self->present_on_form_or_window(VornError(Err(Err::update_service_failed)));
             self->end_authenticating_on_main();
-            self->update_editing_service();
-            self->notify_list();
-        });
+            return;
+        }
+        // Stored once: the existing record was updated, no second one is added.
+        self->reconnect_updated_service(id);
+        self->end_authenticating_on_main();
+        self->update_editing_service();
+        self->notify_list();
     });
 }
 
@@ -761,24 +642,11 @@ void SingleServiceViewController::reconnect_updated_service(const std::string& i
     });
 }
 
-void SingleServiceViewController::copy_form_into(VornSingleServiceDataModel& record) const {
-    record.connection_type = add_service_type_selection;
-    record.url = currentFormData.server_url;
-    record.username = currentFormData.username;
-    record.nickname = currentFormData.nickname;
-    record.port = currentFormData.port;
-}
-
 void SingleServiceViewController::add_new_service() {
     auto self = strong_self();
     // Adding never replaces a saved server (only the edit form does): a taken id gets a suffix.
-    const std::string id = unused_service_id(service_id_for(currentFormData.server_url, currentFormData.username));
-    auto record = std::make_shared<VornSingleServiceDataModel>();
-    record->id = id;
-    copy_form_into(*record);
-    app_services_manager().appServicesModel->add_service(record, [self](std::optional<std::string> saved_id) {
-        dispatch::mainQueue().async([self, saved_id] { self->connect_new_service(saved_id); });
-    });
+    auto record = ServerFormModel::make_new_record(currentFormData, add_service_type_selection);
+    ServerFormModel::add_service(record, [self](std::optional<std::string> saved_id) { self->connect_new_service(saved_id); });
 }
 
 void SingleServiceViewController::connect_new_service(std::optional<std::string> id) {
@@ -807,20 +675,10 @@ void SingleServiceViewController::present_on_form_or_window(const VornError& err
 
 void SingleServiceViewController::update_editing_service() {
     if (!editing_service_model) return;
-    auto record = editing_service_model;
-    const std::string old_url = record->url;
-    const std::string old_username = record->username;
-    copy_form_into(*record);
     auto self = strong_self();
-    app_services_manager().appServicesModel->update_service(
-        record->id, record, [self, old_url, old_username, record](bool saved) {
-            dispatch::mainQueue().async([self, saved, old_url, old_username, record] {
-                // A server that moved to another URL or user name leaves no password behind.
-                if (saved && (old_url != record->url || old_username != record->username))
-                    forget_password(old_url, old_username);
-                self->update_finished(saved);
-            });
-        });
+    // A server that moved to another URL or user name leaves no password behind.
+    ServerFormModel::update_service(editing_service_model, currentFormData, add_service_type_selection,
+                                    [self](bool saved) { self->update_finished(saved); });
 }
 
 void SingleServiceViewController::update_finished(bool saved) {
@@ -852,23 +710,15 @@ void SingleServiceViewController::confirmDeleteService() {
 
 void SingleServiceViewController::delete_service() {
     if (!editing_service_model) return;
-    const std::string id = editing_service_model->id;
-    const std::string url = editing_service_model->url;
-    const std::string username = editing_service_model->username;
-    auto& list = app_services_manager().appServicesModel->saved_services;
-    std::erase_if(list, [&](const auto& s) { return s && s->id == id; });
     auto self = strong_self();
-    app_services_manager().request_save_services([self, url, username](bool saved) {
-        dispatch::mainQueue().async([self, url, username, saved] {
-            if (!saved) {
-                self->present_on_form_or_window(VornError(Err(Err::update_service_failed)));
-                return;
-            }
-            // The server's password goes with it (unless another saved server uses it).
-            forget_password(url, username);
-            self->notify_list();
-            self->close_controller();
-        });
+    // The server's password goes with it (unless another saved server uses it).
+    ServerFormModel::delete_service(editing_service_model, [self](bool saved) {
+        if (!saved) {
+            self->present_on_form_or_window(VornError(Err(Err::update_service_failed)));
+            return;
+        }
+        self->notify_list();
+        self->close_controller();
     });
 }
 

@@ -5,6 +5,9 @@
 //
 // While the login is tested the form is "authenticating" (spinner, Apply disabled, the other
 // views faded, "Authenticating Login..."); every way out of the wait ends that state.
+//
+// This class keeps the layout and the wiring of the fields and buttons; the checks of what was
+// typed, the record, the keychain and the store writes are ServerFormModel's.
 #include <QMetaObject>
 #include <QPointer>
 #include <cstdint>
@@ -20,6 +23,7 @@
 #include "tandrel/foundation/VornServicesDataModel.h"
 #include "tandrel/foundation/VornFileServerViewController.h"
 #include "tandrel/servers/ManageServicesProtocols.h"
+#include "tandrel/servers/ServerFormModel.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -36,13 +40,7 @@ public:
     static const std::vector<ui_elements>& ui_elements_all_cases();
 
     // The values taken from the fields at the last accepted Apply or Update.
-    struct newServiceInfo {
-        std::string nickname;
-        std::string server_url;
-        std::string username;
-        std::string password;  // the password's UTF-8 bytes
-        int64_t port = 0;
-    };
+    using newServiceInfo = ServerFormModel::ServiceInfo;
 
     SingleServiceViewController();
     ~SingleServiceViewController() override;
@@ -72,23 +70,20 @@ public:
     QPointer<QPushButton> cancel_btn;
     QPointer<QPushButton> delete_btn;
 
-    // A server's id as this form makes it (and its keychain account): Base64 of the UTF-8 bytes
-    // of URL + "-" + user name.
-    static std::string service_id_for(const std::string& url, const std::string& username);
-    // The integer value of the port text: its leading digits (after blanks and a sign), 0 when
-    // there are none.
-    static int64_t port_value(const std::string& text);
-    // Whether the port text names a port: blank (the URL's own or its scheme's port), or a text
-    // whose value as port_value reads it is from 1 to 65535. Anything else ("abc", "0", "99999")
-    // is refused before the form saves or connects, so a typo never quietly reaches the default
-    // port.
-    static bool port_text_acceptable(const std::string& text);
-    static constexpr const char* kInvalidPortTitle = "Invalid Port";
-    static constexpr const char* kInvalidPortMessage = "The Port field needs a whole number from 1 to 65535.";
-    // The URL to store for a typed URL and port: with ":port" after the host when the URL names
-    // no port and the port (1 to 65535) is neither the scheme's default nor the protocol's form
-    // default (`form_default`, 21 or 80); the URL as typed otherwise.
-    static std::string url_with_port(const std::string& url, int64_t port, int64_t form_default);
+    // The form's values (ServerFormModel's): a server's id (and keychain account), the port
+    // text's value and check, the port alert, and the URL with the port written in. A port text
+    // that names no port ("abc", "0", "99999") is refused before the form saves or connects, so a
+    // typo never quietly reaches the default port.
+    static std::string service_id_for(const std::string& url, const std::string& username) {
+        return ServerFormModel::service_id_for(url, username);
+    }
+    static int64_t port_value(const std::string& text) { return ServerFormModel::port_value(text); }
+    static bool port_text_acceptable(const std::string& text) { return ServerFormModel::port_text_acceptable(text); }
+    static constexpr const char* kInvalidPortTitle = ServerFormModel::kInvalidPortTitle;
+    static constexpr const char* kInvalidPortMessage = ServerFormModel::kInvalidPortMessage;
+    static std::string url_with_port(const std::string& url, int64_t port, int64_t form_default) {
+        return ServerFormModel::url_with_port(url, port, form_default);
+    }
     static std::string caption_for(ui_elements element);
     static std::string placeholder_for(ui_elements element);
 
@@ -161,11 +156,14 @@ private:
     void setup_spinner();
     void setup_key_commands();
 
-    // Reads the fields into a newServiceInfo (nothing when a required one is unusable).
-    std::optional<newServiceInfo> read_form(bool needs_window_link) const;
+    // What the fields hold now, for ServerFormModel::check.
+    ServerFormModel::Fields form_fields() const;
+    // The checked fields into currentFormData; false (and the alert of the problem shown, the
+    // wait ended) when the port names no port or a required field is unusable, or when the form
+    // needs its file-viewer window and has none.
+    bool accept_form(bool needs_window_link);
     void show_missing_information();
-    // False (and the invalid-port alert shown) when the port field's text names no port.
-    bool check_port_field();
+    void show_invalid_port();
     void start_login_check(bool edit_mode);
     VornKeyChainFormSteps form_steps(bool edit_mode);
     std::shared_ptr<SingleServiceViewController> strong_self();
@@ -173,8 +171,6 @@ private:
     void finish_edit_after_password_update();
     void reconnect_updated_service(const std::string& id);
     void present_on_form_or_window(const VornError& error);
-    // The fields' values as they would be stored; fills editing_service_model fields.
-    void copy_form_into(VornSingleServiceDataModel& record) const;
     // The faded views of the authenticating state.
     QList<QWidget*> fading_views() const;
     int form_content_height() const;

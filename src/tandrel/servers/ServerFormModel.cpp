@@ -1,0 +1,242 @@
+#include "tandrel/servers/ServerFormModel.h"
+
+#include <QString>
+#include <QUrl>
+#include <algorithm>
+#include <cctype>
+
+#include "platform/dispatch/Dispatch.h"
+#include "tandrel/foundation/AMZLogger.h"
+#include "tandrel/foundation/VornServicesManager.h"
+
+namespace {
+
+QString q(const std::string& s) { return QString::fromStdString(s); }
+
+// Runs `done` with the value on the main queue (the store answers on its save queue).
+template <class T>
+std::function<void(T)> on_main(std::function<void(T)> done) {
+    return [done](T value) {
+        dispatch::mainQueue().async([done, value] {
+            if (done) done(value);
+        });
+    };
+}
+
+// Another saved server whose password sits under the same keychain service and account.
+bool password_still_used(const std::string& url, const std::string& username) {
+    for (const auto& s : app_services_manager().appServicesModel->saved_services)
+        if (s && s->url == url && s->username == username) return true;
+    return false;
+}
+
+}  // namespace
+
+// ---- values --------------------------------------------------------------------------------
+
+std::string ServerFormModel::service_id_for(const std::string& url, const std::string& username) {
+    return VornKeyChainUtilityClass::keychain_account(url, username);
+}
+
+int64_t ServerFormModel::port_value(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    int64_t value = 0;
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+        if (value > (INT64_MAX - 9) / 10) break;  // longer numbers keep their leading part
+        value = value * 10 + (text[i] - '0');
+    }
+    return negative ? -value : value;
+}
+
+bool ServerFormModel::port_text_acceptable(const std::string& text) {
+    if (q(text).trimmed().isEmpty()) return true;
+    const int64_t port = port_value(text);
+    return port >= 1 && port <= 65535;
+}
+
+std::string ServerFormModel::url_with_port(const std::string& url, int64_t port, int64_t form_default) {
+    if (port <= 0 || port > 65535 || port == form_default) return url;
+    const QUrl parsed(q(url), QUrl::StrictMode);
+    if (!parsed.isValid() || parsed.host().isEmpty() || parsed.port() != -1) return url;
+    const std::string scheme = parsed.scheme().toLower().toStdString();
+    int64_t scheme_default = 0;
+    if (scheme == "ftp" || scheme == "ftps") scheme_default = 21;
+    else if (scheme == "http" || scheme == "webdav") scheme_default = 80;
+    else if (scheme == "https" || scheme == "webdavs") scheme_default = 443;
+    if (scheme_default == 0 || port == scheme_default) return url;
+    const size_t start = url.find("://");
+    if (start == std::string::npos) return url;
+    const size_t end = std::min(url.find_first_of("/?#", start + 3), url.size());
+    const std::string authority = url.substr(start + 3, end - start - 3);
+    // "host:" names an empty port: left as typed rather than guessed at.
+    const size_t host_start = authority.rfind('@') == std::string::npos ? 0 : authority.rfind('@') + 1;
+    const size_t bracket = authority.rfind(']');
+    if (authority.find(':', bracket == std::string::npos ? host_start : bracket) != std::string::npos) return url;
+    return url.substr(0, end) + ":" + std::to_string(port) + url.substr(end);
+}
+
+int64_t ServerFormModel::form_default_port(int type_segment) { return type_segment == 1 ? 80 : 21; }
+
+ServerFormModel::ConnectionType ServerFormModel::connection_type_for_segment(int type_segment) {
+    switch (type_segment) {
+        case 0: return ConnectionType::ftp;
+        case 1: return ConnectionType::webDav;
+        case 2: return ConnectionType::sftp;
+        default: return ConnectionType::unKnown;
+    }
+}
+
+// ---- checking the form ---------------------------------------------------------------------
+
+ServerFormModel::Checked ServerFormModel::check(const Fields& fields) {
+    Checked out;
+    if (!port_text_acceptable(fields.port)) {
+        out.problem = Problem::invalid_port;
+        return out;
+    }
+    ServiceInfo info;
+    info.password = fields.password;
+    info.server_url = fields.server_url;
+    info.username = fields.username;  // may be empty
+    info.nickname = fields.nickname;
+    info.port = port_value(fields.port);
+    if (info.password.empty() || info.server_url.empty() || !QUrl(q(info.server_url), QUrl::StrictMode).isValid()) {
+        out.problem = Problem::missing_information;
+        return out;
+    }
+    // A port the URL does not name goes into the URL: the connection, the record and its id
+    // all use it from here on.
+    info.server_url = url_with_port(info.server_url, info.port, form_default_port(fields.type_segment));
+    out.info = std::move(info);
+    return out;
+}
+
+// ---- the record ----------------------------------------------------------------------------
+
+void ServerFormModel::copy_into(VornSingleServiceDataModel& record, const ServiceInfo& info, ConnectionType type) {
+    record.connection_type = type;
+    record.url = info.server_url;
+    record.username = info.username;
+    record.nickname = info.nickname;
+    record.port = info.port;
+}
+
+std::shared_ptr<VornSingleServiceDataModel> ServerFormModel::make_new_record(const ServiceInfo& info,
+                                                                             ConnectionType type) {
+    auto record = std::make_shared<VornSingleServiceDataModel>();
+    record->id = unused_service_id(service_id_for(info.server_url, info.username));
+    copy_into(*record, info, type);
+    return record;
+}
+
+std::shared_ptr<VornSingleServiceDataModel> ServerFormModel::saved_service_with_id(const std::string& id) {
+    for (const auto& s : app_services_manager().appServicesModel->saved_services)
+        if (s && s->id == id) return s;
+    return nullptr;
+}
+
+std::shared_ptr<VornSingleServiceDataModel> ServerFormModel::saved_service_with_login(const std::string& url,
+                                                                                      const std::string& username) {
+    for (const auto& s : app_services_manager().appServicesModel->saved_services)
+        if (s && s->url == url && s->username == username) return s;
+    return nullptr;
+}
+
+std::string ServerFormModel::unused_service_id(const std::string& wanted) {
+    // A server edited to another address keeps the id of its first address, so the form's id
+    // for a new server may be taken by a server that is not this one.
+    if (!saved_service_with_id(wanted)) return wanted;
+    for (int n = 2;; ++n) {
+        std::string candidate = wanted + "-" + std::to_string(n);
+        if (!saved_service_with_id(candidate)) return candidate;
+    }
+}
+
+// ---- the keychain --------------------------------------------------------------------------
+
+void ServerFormModel::store_password(const ServiceInfo& info, bool edit_mode, VornKeyChainFormSteps steps,
+                                     VornKeyChainUtilityClass::FailureHandler failure) {
+    const std::string account = service_id_for(info.server_url, info.username);
+    if (edit_mode) {
+        VornKeyChainUtilityClass::keychain_add_password_for_edit(info.password, info.server_url, account,
+                                                                 std::move(steps), std::move(failure));
+    } else {
+        VornKeyChainUtilityClass::keychain_add_password_for_new(info.password, info.server_url, account,
+                                                                std::move(steps), std::move(failure));
+    }
+}
+
+void ServerFormModel::replace_password(const ServiceInfo& info, VornKeyChainFormSteps steps) {
+    VornKeyChainUtilityClass::keychain_update_password(info.password, info.server_url,
+                                                       service_id_for(info.server_url, info.username),
+                                                       std::move(steps), nullptr);
+}
+
+void ServerFormModel::forget_password(const std::string& url, const std::string& username) {
+    if (password_still_used(url, username)) return;
+    VornKeyChainUtilityClass::keychain_delete_password(
+        url, VornKeyChainUtilityClass::keychain_account(url, username), [](std::optional<VornError> error) {
+            if (error && !error->is("KeychainError", EnumManager::KeychainError::itemNotFound))
+                AMZLogger::shared().log_error("keychain_delete_password " + error->text());
+        });
+}
+
+// ---- the store -----------------------------------------------------------------------------
+
+void ServerFormModel::add_service(std::shared_ptr<VornSingleServiceDataModel> record,
+                                  std::function<void(std::optional<std::string> saved_id)> saved) {
+    app_services_manager().appServicesModel->add_service(std::move(record),
+                                                         on_main<std::optional<std::string>>(std::move(saved)));
+}
+
+void ServerFormModel::update_service(std::shared_ptr<VornSingleServiceDataModel> record, const ServiceInfo& info,
+                                     ConnectionType type, std::function<void(bool saved)> saved) {
+    if (!record) {
+        on_main<bool>(std::move(saved))(false);
+        return;
+    }
+    const std::string old_url = record->url;
+    const std::string old_username = record->username;
+    copy_into(*record, info, type);
+    app_services_manager().appServicesModel->update_service(
+        record->id, record, on_main<bool>([old_url, old_username, record, saved](bool ok) {
+            // A server that moved to another URL or user name leaves no password behind.
+            if (ok && (old_url != record->url || old_username != record->username)) forget_password(old_url, old_username);
+            if (saved) saved(ok);
+        }));
+}
+
+void ServerFormModel::update_existing_login(const std::shared_ptr<VornSingleServiceDataModel>& found,
+                                            const ServiceInfo& info, ConnectionType type,
+                                            std::function<void(bool saved)> saved) {
+    if (!found) {
+        on_main<bool>(std::move(saved))(false);
+        return;
+    }
+    found->username = info.username;
+    found->nickname = info.nickname;
+    found->port = info.port;
+    found->connection_type = type;
+    app_services_manager().request_save_services(on_main<bool>(std::move(saved)));
+}
+
+void ServerFormModel::delete_service(const std::shared_ptr<VornSingleServiceDataModel>& record,
+                                     std::function<void(bool saved)> saved) {
+    if (!record) {
+        on_main<bool>(std::move(saved))(false);
+        return;
+    }
+    const std::string id = record->id;
+    const std::string url = record->url;
+    const std::string username = record->username;
+    auto& list = app_services_manager().appServicesModel->saved_services;
+    std::erase_if(list, [&](const auto& s) { return s && s->id == id; });
+    app_services_manager().request_save_services(on_main<bool>([url, username, saved](bool ok) {
+        // The server's password goes with it (unless another saved server uses it).
+        if (ok) forget_password(url, username);
+        if (saved) saved(ok);
+    }));
+}

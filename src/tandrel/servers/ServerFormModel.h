@@ -1,0 +1,120 @@
+#pragma once
+// The server form's work that needs no window: reading and checking what was typed (the port
+// check, the required fields, the port written into the URL), building the saved-server record
+// and its id, the password in the keychain (through VornKeyChainUtilityClass) and the writes to
+// the saved-servers store. SingleServiceViewController keeps the layout and wires its fields and
+// buttons to these; tests drive them without a window.
+//
+// The store writes' completions run on the main queue, once (the password that a write leaves
+// unused is removed there, where the saved-servers list is read). Keychain completions run as
+// VornKeyChainUtilityClass says.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "tandrel/foundation/EnumManager.h"
+#include "tandrel/foundation/VornKeyChainUtilityClass.h"
+#include "tandrel/foundation/VornServicesDataModel.h"
+
+class ServerFormModel {
+public:
+    using ConnectionType = EnumManager::VornConnectionType;
+
+    // The form's fields as typed, and the selected connection-type segment (0 FTP, 1 WebDAV).
+    struct Fields {
+        std::string nickname;
+        std::string server_url;
+        std::string username;
+        std::string password;
+        std::string port;
+        int type_segment = 0;
+    };
+
+    // The values of an accepted form (the form's `newServiceInfo`).
+    struct ServiceInfo {
+        std::string nickname;
+        std::string server_url;  // with the port written in when the URL names none
+        std::string username;
+        std::string password;  // the password's UTF-8 bytes
+        int64_t port = 0;
+    };
+
+    // Why a form was refused before any server was asked.
+    enum class Problem { invalid_port, missing_information };
+    struct Checked {
+        std::optional<ServiceInfo> info;  // set when the form is usable
+        std::optional<Problem> problem;   // set otherwise
+    };
+
+    // ---- values ---------------------------------------------------------------------------------
+    // A server's id as the form makes it (and its keychain account): Base64 of the UTF-8 bytes
+    // of URL + "-" + user name.
+    static std::string service_id_for(const std::string& url, const std::string& username);
+    // The integer value of the port text: its leading digits (after blanks and a sign), 0 when
+    // there are none.
+    static int64_t port_value(const std::string& text);
+    // Whether the port text names a port: blank (the URL's own or its scheme's port), or a text
+    // whose value as port_value reads it is from 1 to 65535.
+    static bool port_text_acceptable(const std::string& text);
+    // The alert for a port text that names no port; its message names the field.
+    static constexpr const char* kInvalidPortTitle = "Invalid Port";
+    static constexpr const char* kInvalidPortMessage = "The Port field needs a whole number from 1 to 65535.";
+    // The URL to store for a typed URL and port: with ":port" after the host when the URL names
+    // no port and the port (1 to 65535) is neither the scheme's default nor the protocol's form
+    // default (`form_default`, 21 or 80); the URL as typed otherwise.
+    static std::string url_with_port(const std::string& url, int64_t port, int64_t form_default);
+    // The form's default port of a connection-type segment: 80 for WebDAV (1), 21 otherwise.
+    static int64_t form_default_port(int type_segment);
+    // The connection type of a segment: 0 FTP, 1 WebDAV, 2 SFTP, anything else unknown.
+    static ConnectionType connection_type_for_segment(int type_segment);
+
+    // ---- checking the form ----------------------------------------------------------------------
+    // The port first (invalid_port), then the required fields: a password, and a URL that parses
+    // (missing_information). An accepted form's URL carries the port when it named none.
+    static Checked check(const Fields& fields);
+
+    // ---- the record -----------------------------------------------------------------------------
+    // Writes the accepted values and the connection type into a record (its id stays).
+    static void copy_into(VornSingleServiceDataModel& record, const ServiceInfo& info, ConnectionType type);
+    // A new record for the accepted values: its id is service_id_for(URL, user), with "-2",
+    // "-3", ... when a saved server already has that id (adding never replaces a saved server).
+    static std::shared_ptr<VornSingleServiceDataModel> make_new_record(const ServiceInfo& info, ConnectionType type);
+    // The saved server with that id, if any.
+    static std::shared_ptr<VornSingleServiceDataModel> saved_service_with_id(const std::string& id);
+    // The saved server that logs in as this user at this address (the same keychain item), if any.
+    static std::shared_ptr<VornSingleServiceDataModel> saved_service_with_login(const std::string& url,
+                                                                                const std::string& username);
+    // `wanted`, or it with "-N" appended (the first N from 2 on) when a saved server has it.
+    static std::string unused_service_id(const std::string& wanted);
+
+    // ---- the keychain ---------------------------------------------------------------------------
+    // Stores the password of the accepted values under the server's URL and account; on success
+    // the form's steps run (VornKeyChainUtilityClass::keychain_add_password_for_edit or
+    // _for_new), on failure (duplicateItem when one is stored already) only `failure`.
+    static void store_password(const ServiceInfo& info, bool edit_mode, VornKeyChainFormSteps steps,
+                               VornKeyChainUtilityClass::FailureHandler failure);
+    // Replaces the stored password, then the form's save_updated_service step.
+    static void replace_password(const ServiceInfo& info, VornKeyChainFormSteps steps);
+    // Removes a password no saved server uses any more; "not found" is fine, other failures are
+    // logged.
+    static void forget_password(const std::string& url, const std::string& username);
+
+    // ---- the store ------------------------------------------------------------------------------
+    // Appends a new record and saves; `saved` gets its id, or nothing when the save failed.
+    static void add_service(std::shared_ptr<VornSingleServiceDataModel> record,
+                            std::function<void(std::optional<std::string> saved_id)> saved);
+    // Writes the accepted values into the edited record and saves; a server that moved to
+    // another URL or user name leaves no password behind.
+    static void update_service(std::shared_ptr<VornSingleServiceDataModel> record, const ServiceInfo& info,
+                               ConnectionType type, std::function<void(bool saved)> saved);
+    // The saved server of the same login gets the typed user, nickname, port and type and the
+    // store is saved (it is stored once, never added a second time).
+    static void update_existing_login(const std::shared_ptr<VornSingleServiceDataModel>& found, const ServiceInfo& info,
+                                      ConnectionType type, std::function<void(bool saved)> saved);
+    // Removes the record from the store and saves; once saved its password goes too (unless
+    // another saved server uses it).
+    static void delete_service(const std::shared_ptr<VornSingleServiceDataModel>& record,
+                               std::function<void(bool saved)> saved);
+};

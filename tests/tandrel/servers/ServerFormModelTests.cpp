@@ -1,0 +1,296 @@
+// The server form's model without a window: the checks of the typed fields, the record and its
+// id, the password in the test keyring, and the writes to the saved-servers store.
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <QTest>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/keychain/KeyringTestSupport.h"
+#include "support/TempHome.h"
+#include "tandrel/foundation/VornServicesManager.h"
+#include "tandrel/servers/ServerFormModel.h"
+
+namespace {
+
+using Problem = ServerFormModel::Problem;
+using Type = EnumManager::VornConnectionType;
+
+// Computed here on its own: Base64 of the UTF-8 of url + "-" + user.
+std::string idFor(const std::string& url, const std::string& user) {
+    return QByteArray::fromStdString(url + "-" + user).toBase64().toStdString();
+}
+
+ServerFormModel::Fields fields(const std::string& url, const std::string& password, const std::string& port,
+                               int segment = 0, const std::string& user = "ann") {
+    ServerFormModel::Fields f;
+    f.nickname = "Site";
+    f.server_url = url;
+    f.username = user;
+    f.password = password;
+    f.port = port;
+    f.type_segment = segment;
+    return f;
+}
+
+TEST(ServerFormModelCheck, PortFirstThenRequiredFieldsThenThePortGoesIntoTheURL) {
+    struct Row {
+        const char* what;
+        ServerFormModel::Fields fields;
+        std::optional<Problem> problem;
+        const char* stored_url;  // when accepted
+        int64_t port;
+    };
+    const Row rows[] = {
+        {"letters", fields("ftp://h", "pw", "abc"), Problem::invalid_port, "", 0},
+        {"zero", fields("ftp://h", "pw", "0"), Problem::invalid_port, "", 0},
+        {"too big", fields("ftp://h", "pw", "65536"), Problem::invalid_port, "", 0},
+        {"negative", fields("ftp://h", "pw", "-21"), Problem::invalid_port, "", 0},
+        {"port before missing password", fields("ftp://h", "", "99999"), Problem::invalid_port, "", 0},
+        {"no password", fields("ftp://h", "", "21"), Problem::missing_information, "", 0},
+        {"no URL", fields("", "pw", "21"), Problem::missing_information, "", 0},
+        {"URL that does not parse", fields("ftp://[bad", "pw", "21"), Problem::missing_information, "", 0},
+        {"blank port", fields("ftp://h", "pw", "  "), std::nullopt, "ftp://h", 0},
+        {"FTP form default", fields("ftp://h", "pw", "21"), std::nullopt, "ftp://h", 21},
+        {"other FTP port", fields("ftp://h/www", "pw", "2121"), std::nullopt, "ftp://h:2121/www", 2121},
+        {"URL names its port", fields("ftp://h:2100", "pw", "2121"), std::nullopt, "ftp://h:2100", 2121},
+        {"WebDAV form default", fields("http://h/dav", "pw", "80", 1), std::nullopt, "http://h/dav", 80},
+        {"other WebDAV port", fields("http://h/dav", "pw", "8080", 1), std::nullopt, "http://h:8080/dav", 8080},
+        {"no user name", fields("ftp://h", "pw", "21", 0, ""), std::nullopt, "ftp://h", 21},
+    };
+    for (const Row& row : rows) {
+        const auto checked = ServerFormModel::check(row.fields);
+        EXPECT_EQ(checked.problem, row.problem) << row.what;
+        EXPECT_EQ(checked.info.has_value(), !row.problem.has_value()) << row.what;
+        if (!checked.info) continue;
+        EXPECT_EQ(checked.info->server_url, row.stored_url) << row.what;
+        EXPECT_EQ(checked.info->port, row.port) << row.what;
+        EXPECT_EQ(checked.info->password, row.fields.password) << row.what;
+        EXPECT_EQ(checked.info->username, row.fields.username) << row.what;
+        EXPECT_EQ(checked.info->nickname, "Site") << row.what;
+    }
+    // The port alert names the field.
+    EXPECT_NE(std::string(ServerFormModel::kInvalidPortMessage).find("Port"), std::string::npos);
+}
+
+TEST(ServerFormModelCheck, SegmentsGiveTheTypeAndTheFormDefault) {
+    struct Row {
+        int segment;
+        Type type;
+        int64_t form_default;
+    };
+    for (const Row& row : {Row{0, Type::ftp, 21}, Row{1, Type::webDav, 80}, Row{2, Type::sftp, 21},
+                           Row{-1, Type::unKnown, 21}, Row{3, Type::unKnown, 21}}) {
+        EXPECT_EQ(ServerFormModel::connection_type_for_segment(row.segment), row.type) << row.segment;
+        EXPECT_EQ(ServerFormModel::form_default_port(row.segment), row.form_default) << row.segment;
+    }
+}
+
+// The shared saved-servers store on a file of its own, and the keyring items a test made.
+class ServerFormModelStore : public ::testing::Test {
+protected:
+    void SetUp() override {
+        home_ = std::make_unique<testsupport::TempHome>();
+        folder_ = std::filesystem::temp_directory_path() / keyringtest::unique("dravix-form-model");
+        std::filesystem::create_directories(folder_);
+        app_services_manager().appServicesModel = std::make_shared<VornServicesDataModel>();
+        app_services_manager().url = folder_ / "app_services.json";
+    }
+    void TearDown() override {
+        app_services_manager().url.reset();
+        app_services_manager().appServicesModel = std::make_shared<VornServicesDataModel>();
+        std::error_code ec;
+        std::filesystem::remove_all(folder_, ec);
+        home_.reset();
+    }
+
+    static ServerFormModel::ServiceInfo accepted(const std::string& url, const std::string& user,
+                                                 const std::string& password, const std::string& port = "") {
+        auto checked = ServerFormModel::check(fields(url, password, port, 0, user));
+        EXPECT_TRUE(checked.info) << url;
+        return checked.info.value_or(ServerFormModel::ServiceInfo{});
+    }
+    static std::shared_ptr<VornSingleServiceDataModel> saved(const std::string& url, const std::string& user) {
+        auto s = std::make_shared<VornSingleServiceDataModel>();
+        s->id = idFor(url, user);
+        s->url = url;
+        s->username = user;
+        app_services_manager().appServicesModel->saved_services.push_back(s);
+        return s;
+    }
+    static size_t savedCount() { return app_services_manager().appServicesModel->saved_services.size(); }
+    // Runs a store write and waits for its completion, which must come on the main queue.
+    static std::optional<bool> awaitSaved(const std::function<void(std::function<void(bool)>)>& write) {
+        std::optional<bool> result;
+        bool on_main = false;
+        write([&](bool ok) {
+            on_main = keyringtest::onGuiThread();
+            result = ok;
+        });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return result.has_value(); }, 10000));
+        EXPECT_TRUE(on_main);
+        return result;
+    }
+    std::optional<std::string> password(const std::string& url, const std::string& user) {
+        auto o = keyringtest::readNow(url, idFor(url, user));
+        if (o.failure && o.failure->kind != keychain::Failure::Kind::itemNotFound)
+            ADD_FAILURE() << "keyring: " << o.failure->text();
+        return o.secret;
+    }
+    void storePassword(const std::string& url, const std::string& user, const std::string& secret) {
+        keys.add(url, idFor(url, user));
+        auto o = keyringtest::runNow(
+            [&](keychain::Completion c) { keychain::writePassword(url, idFor(url, user), secret, std::move(c)); });
+        EXPECT_FALSE(o.failure) << o.failure->text();
+    }
+
+    keyringtest::Cleanup keys;
+
+private:
+    std::unique_ptr<testsupport::TempHome> home_;
+    std::filesystem::path folder_;
+};
+
+TEST_F(ServerFormModelStore, NewRecordsTakeTheFormIdAndNeverATakenOne) {
+    const auto info = accepted("ftp://h/www", "ann", "pw", "2121");
+    auto first = ServerFormModel::make_new_record(info, Type::webDav);
+    EXPECT_EQ(first->id, idFor("ftp://h:2121/www", "ann"));
+    EXPECT_EQ(first->url, "ftp://h:2121/www");
+    EXPECT_EQ(first->username, "ann");
+    EXPECT_EQ(first->nickname, "Site");
+    EXPECT_EQ(first->port, 2121);
+    EXPECT_EQ(first->connection_type, Type::webDav);
+
+    // A server edited to another address keeps its first id: a new one gets a suffix.
+    struct Row {
+        int taken;
+        std::string expected;
+    };
+    const std::string base = idFor("ftp://h:2121/www", "ann");
+    for (const Row& row : {Row{1, base + "-2"}, Row{2, base + "-3"}}) {
+        app_services_manager().appServicesModel->saved_services.clear();
+        for (int i = 0; i < row.taken; ++i) {
+            auto s = std::make_shared<VornSingleServiceDataModel>();
+            s->id = i == 0 ? base : base + "-" + std::to_string(i + 1);
+            s->url = "ftp://elsewhere";
+            app_services_manager().appServicesModel->saved_services.push_back(s);
+        }
+        EXPECT_EQ(ServerFormModel::make_new_record(info, Type::ftp)->id, row.expected) << row.taken;
+    }
+}
+
+TEST_F(ServerFormModelStore, AddUpdateAndDeleteWriteTheStoreAndTakeUnusedPasswordsAlong) {
+    SKIP_WITHOUT_KEYRING();
+    const std::string url = "ftp://" + keyringtest::unique("form-model") + ".invalid";
+    const std::string moved = url + "/moved";
+
+    // Add: the record is in the store and its file, the completion has its id.
+    auto record = ServerFormModel::make_new_record(accepted(url, "ann", "pw"), Type::ftp);
+    std::optional<std::optional<std::string>> added;
+    ServerFormModel::add_service(record, [&](std::optional<std::string> id) { added = id; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return added.has_value(); }, 10000));
+    EXPECT_EQ(*added, idFor(url, "ann"));
+    EXPECT_EQ(savedCount(), 1u);
+    EXPECT_EQ(ServerFormModel::saved_service_with_id(idFor(url, "ann")), record);
+    EXPECT_EQ(ServerFormModel::saved_service_with_login(url, "ann"), record);
+
+    // Update to another URL: the record keeps its id, the old password goes.
+    storePassword(url, "ann", "old secret");
+    keys.add(moved, idFor(moved, "ann"));
+    auto result = awaitSaved([&](auto done) {
+        ServerFormModel::update_service(record, accepted(moved, "ann", "pw"), Type::webDav, done);
+    });
+    EXPECT_EQ(result, true);
+    EXPECT_EQ(record->id, idFor(url, "ann"));
+    EXPECT_EQ(record->url, moved);
+    EXPECT_EQ(record->connection_type, Type::webDav);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !password(url, "ann"); }, 10000));
+
+    // The existing login: updated in place, stored once.
+    result = awaitSaved([&](auto done) {
+        auto info = accepted(moved, "ann", "pw", "2121");
+        info.nickname = "Renamed";
+        ServerFormModel::update_existing_login(record, info, Type::ftp, done);
+    });
+    EXPECT_EQ(result, true);
+    EXPECT_EQ(savedCount(), 1u);
+    EXPECT_EQ(record->nickname, "Renamed");
+    EXPECT_EQ(record->port, 2121);
+
+    // Delete while another saved server logs in the same way: that password stays.
+    storePassword(moved, "ann", "shared");
+    auto twin = saved(moved, "ann");
+    twin->id = "twin";
+    result = awaitSaved([&](auto done) { ServerFormModel::delete_service(record, done); });
+    EXPECT_EQ(result, true);
+    EXPECT_EQ(savedCount(), 1u);
+    EXPECT_EQ(password(moved, "ann"), "shared");
+    // The last one that uses it: the password goes with it.
+    result = awaitSaved([&](auto done) { ServerFormModel::delete_service(twin, done); });
+    EXPECT_EQ(result, true);
+    EXPECT_EQ(savedCount(), 0u);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !password(moved, "ann"); }, 10000));
+
+    // Nothing to write: answered once, false.
+    EXPECT_EQ(awaitSaved([&](auto done) { ServerFormModel::delete_service(nullptr, done); }), false);
+    EXPECT_EQ(awaitSaved([&](auto done) { ServerFormModel::update_service(nullptr, {}, Type::ftp, done); }), false);
+}
+
+TEST_F(ServerFormModelStore, PasswordsGoToTheKeyringUnderTheServersAccount) {
+    SKIP_WITHOUT_KEYRING();
+    const std::string url = "ftp://" + keyringtest::unique("form-model-key") + ".invalid";
+    keys.add(url, idFor(url, "ann"));
+    const auto info = accepted(url, "ann", "first secret");
+
+    struct Steps {
+        int added = 0, edited = 0, replaced = 0;
+        std::optional<VornError> failure;
+    };
+    auto stepsFor = [](Steps& s) {
+        VornKeyChainFormSteps steps;
+        steps.end_authenticating_on_main = [] {};
+        steps.add_new_service = [&s] { ++s.added; };
+        steps.update_editing_service = [&s] { ++s.edited; };
+        steps.save_updated_service = [&s](std::function<void()> completion) {
+            ++s.replaced;
+            if (completion) completion();
+        };
+        steps.present_error = [](const VornError&) {};
+        return steps;
+    };
+
+    // New: stored, then the add step.
+    Steps s;
+    ServerFormModel::store_password(info, false, stepsFor(s), [&](const VornError& e) { s.failure = e; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.added == 1 || s.failure; }, 15000));
+    EXPECT_FALSE(s.failure);
+    EXPECT_EQ(password(url, "ann"), "first secret");
+
+    // Again, from the edit form: a duplicate, nothing written, no step.
+    Steps again;
+    auto second = info;
+    second.password = "second secret";
+    ServerFormModel::store_password(second, true, stepsFor(again), [&](const VornError& e) { again.failure = e; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return again.failure.has_value(); }, 15000));
+    EXPECT_TRUE(again.failure->is("KeychainError", EnumManager::KeychainError::duplicateItem)) << again.failure->text();
+    EXPECT_EQ(again.edited, 0);
+    EXPECT_EQ(password(url, "ann"), "first secret");
+
+    // The duplicate prompt's "Update": replaced, then the save step.
+    ServerFormModel::replace_password(second, stepsFor(again));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return again.replaced == 1; }, 15000));
+    EXPECT_EQ(password(url, "ann"), "second secret");
+
+    // Forgotten only when no saved server uses it.
+    saved(url, "ann");
+    ServerFormModel::forget_password(url, "ann");  // decides at once: nothing is asked of the keyring
+    EXPECT_EQ(password(url, "ann"), "second secret");
+    app_services_manager().appServicesModel->saved_services.clear();
+    ServerFormModel::forget_password(url, "ann");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !password(url, "ann"); }, 10000));
+}
+
+}  // namespace
