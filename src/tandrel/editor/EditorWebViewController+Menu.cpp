@@ -165,7 +165,7 @@ void EditorWebViewController::validateCommand(ui::Command* command) {
     const auto& p = prefs();
     const QString& action = command->action;
     if (VornMainMenuController::validate_editor_toggle(command)) return;
-    if (action == QLatin1String("edm_sw_set:")) {
+    if (action == QLatin1String(kSoftWrapSet)) {
         // The saved mode's entry is marked; the custom entry (titled "Custom: N" while custom
         // wrapping is on) is marked by its mode, as its title changes with the width.
         if (const char* title = mode_title(p.soft_wrap)) {

@@ -359,11 +359,11 @@ DocumentCommandValidation MainViewController::validateCommand(const ui::Command&
 DocumentCommandValidation MainViewController::validate_service_command(const ui::Command& command) const {
     DocumentCommandValidation out;
     FileViewerSceneDelegate* viewer = file_viewer();
-    if (command.action == QLatin1String("sm_disconnect_service")) {
+    if (command.action == QLatin1String(kDisconnectService)) {
         out.handled = true;
         const bool connected = viewer && viewer->my_session_info && viewer->my_session_info->connected;
         out.attributes = connected ? 0 : (DocumentCommandValidation::kDisabled | DocumentCommandValidation::kHidden);
-    } else if (command.action == QLatin1String("sm_connect_service:") && viewer) {
+    } else if (command.action == QLatin1String(kConnectService) && viewer) {
         out.handled = true;
         const auto id = connection_id(command);
         const auto& current = viewer->my_session_info ? viewer->my_session_info->service_id : std::nullopt;

@@ -33,6 +33,8 @@ public:
     // The server screens' new-file and new-folder dialogs come in through these.
     Q_INVOKABLE virtual void new_file();
     Q_INVOKABLE virtual void new_folder();
+    static constexpr const char* kNewFile = "new_file";
+    static constexpr const char* kNewFolder = "new_folder";
 
     // The dialogs' "Create": the name typed in the alert's first field is created in the current
     // folder of this screen's window by the creator (a file or a folder); an error (a name that
