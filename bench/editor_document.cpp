@@ -10,9 +10,12 @@
 //   document (1, 5, 20 MB): the same open, then the tree's PSS (this process and every web engine
 //         process under it, /proc/<pid>/smaps_rollup) with the document open and settled, beside
 //         the bare view's; then one edit and the save command (until the server took the file)
-//         beside the raw upload.
+//         beside the raw upload, and, in the same round, the save's terms on their own: the
+//         page's read-back (the "session_manager.get_current_session()" script until its reply
+//         is a typed session) and one write of the server's sessions file holding that session.
 //         Targets at 5 MB: open at most bare + 0.25 s + 0.15 s; PSS at most 1.3 times the bare
-//         view's; save at most 1.5 times the raw upload.
+//         view's; save at most the raw upload plus the read-back plus one sessions write plus
+//         20 ms (save_over_terms_ms <= 20).
 //   repeat (5 MB): ten opens and closes of the document in one window's life; the tree's PSS after
 //         the tenth close within 10% of that after the first.
 //
@@ -56,6 +59,8 @@
 #include "tandrel/editor/DocumentInterfaceManager.h"
 #include "tandrel/editor/EditorWebViewController.h"
 #include "tandrel/editor/MainViewController.h"
+#include "tandrel/editor/VornEditorJSConnector.h"
+#include "tandrel/editor/VornEditorJSConnectorSupport.h"
 #include "tandrel/editor/VornEditorWKWebView.h"
 #include "tandrel/foundation/VornAppUrlUtility.h"
 #include "tandrel/foundation/VornServerFilesDataModel.h"
@@ -331,6 +336,29 @@ bool pageShows(DocumentSceneDelegate* doc, size_t length, int timeoutMs) {
     return false;
 }
 
+// The page's read-back as the save takes it: the session script through the connector until its
+// reply is read into a typed session; the time in ms, or a negative value when it failed.
+double timeReadBack(VornEditorJSConnector* connector) {
+    bool done = false, ok = false;
+    const auto t0 = Clock::now();
+    connector->run_editor_js("session_manager.get_current_session()", [&](nlohmann::json reply, std::optional<VornError> e) {
+        ok = !e && editor_support::read_session_reply(reply).has_value();
+        done = true;
+    });
+    if (!spinUntil([&] { return done; }, 60000) || !ok) return -1;
+    return ms(t0, Clock::now());
+}
+
+// One write of the server's sessions file as it stands (holding the saved session), in ms.
+double timeSessionsWrite(const std::string& service_id) {
+    auto& store = app_sessions_manager();
+    auto it = store.service_sessions.find(service_id);
+    if (it == store.service_sessions.end() || !it->second) return -1;
+    const auto t0 = Clock::now();
+    if (store.save_service_session(*it->second)) return -1;
+    return ms(t0, Clock::now());
+}
+
 bool closeDocument(DocumentSceneDelegate* doc) {
     QPointer<DocumentSceneDelegate> weak(doc);
     doc->doc_int_man->main_controller->close_session(true, [](bool) {});
@@ -346,7 +374,8 @@ void openAndSave(benchmark::State& state, const Server& server, size_t bytes) {
     const std::string name = "/bench-" + std::to_string(bytes) + ".html";
     const std::string text = makeText(bytes);
     RawTransfer raw(server, name);
-    std::vector<double> rawDown, open, rawUp, save, bare, barePss, openPss;
+    std::vector<double> rawDown, open, rawUp, save, bare, barePss, openPss, readBack, sessionsWrite, overTerms,
+        termsRatio;
     for (auto _ : state) {
         // The baseline of this round: the bare page and its text, and the tree's PSS with it.
         auto b = bareOpen(text, true);
@@ -419,6 +448,19 @@ void openAndSave(benchmark::State& state, const Server& server, size_t bytes) {
             state.SkipWithError("the server's file is not the saved text");
             break;
         }
+        // The save's terms on their own, on the same window and text: the read-back, then one
+        // sessions write (after the save's own writes have left the store's queue).
+        app_sessions_manager().save_queue.sync([] {});
+        const double rb = timeReadBack(m->editor_js_connector.get());
+        const double sw = timeSessionsWrite(*window->my_session_info->service_id);
+        if (rb < 0 || sw < 0) {
+            state.SkipWithError("the read-back or the sessions write failed");
+            break;
+        }
+        readBack.push_back(rb);
+        sessionsWrite.push_back(sw);
+        overTerms.push_back(save.back() - (rawUp.back() + rb + sw));
+        termsRatio.push_back(save.back() / (rawUp.back() + rb + sw));
         if (!closeDocument(doc)) {
             state.SkipWithError("the document window did not close");
             break;
@@ -438,6 +480,10 @@ void openAndSave(benchmark::State& state, const Server& server, size_t bytes) {
     state.counters["raw_up_ms"] = u;
     state.counters["save_ms"] = s;
     state.counters["save_ratio"] = u > 0 ? s / u : 0;
+    state.counters["readback_ms"] = median(readBack);
+    state.counters["sessions_write_ms"] = median(sessionsWrite);
+    state.counters["save_over_terms_ms"] = median(overTerms);
+    state.counters["terms_ratio"] = median(termsRatio);
 }
 
 // A new document window for a 1 KB file, beside the bare page of the same round.

@@ -388,34 +388,60 @@ void VornEditorJSConnector::write_page_session(const std::string& file_id, SaveC
                   [self, file_id, done](nlohmann::json reply, std::optional<VornError> error) {
                       if (!self) return done(false, std::nullopt);
                       if (error) return done(false, error);
-                      // Only a readable session of this window's file is ever written.
-                      auto session = editor_support::read_session_reply(reply);
-                      if (!session || session->session_id != file_id ||
-                          !editor_support::session_value(session->json)) {
-                          return done(false, app_error(Err::no_data));
-                      }
-                      if (!self->file_viewer()) return done(false, app_error(Err::no_file_window));
-                      const int64_t count = session->undo_count;
-                      self->update_file_session(reply, std::nullopt, [self, file_id, count, done](std::optional<VornError> e) {
+                      // The reply is read once, into the session the record keeps and the text to
+                      // write; only a readable session of this window's file is ever written.
+                      auto saved = editor_support::read_save_reply(std::move(reply));
+                      if (!saved || saved->session.session_id != file_id) return done(false, app_error(Err::no_data));
+                      auto* viewer = self->file_viewer();
+                      if (!viewer) return done(false, app_error(Err::no_file_window));
+                      auto record = self->find_file_session(file_id);
+                      if (!record) return done(false, app_error(Err::cannot_save_ace_file_session));
+
+                      // The page's state goes into the record and the sessions file before the
+                      // upload starts, so the text is on disk whatever becomes of the upload. The
+                      // stored undo count stays: the file reads as changed until a write succeeds.
+                      const int64_t count = saved->session.undo_count;
+                      record->json = std::move(saved->session.json);
+                      record->ace_language = std::move(saved->session.ace_language);
+                      // Shared, not copied, by the completions that carry it to the upload.
+                      auto text = std::make_shared<std::string>(std::move(saved->value));
+                      viewer->save_service_session([self, file_id, count, text, done](std::optional<VornError> e) {
                           if (!self) return done(false, std::nullopt);
                           if (e) return done(false, e);
-                          auto* viewer = self->file_viewer();
-                          if (!viewer) return done(false, app_error(Err::no_file_window));
-                          if (!self->file_viewer_serves_document(viewer) || !viewer->provider_as_read_write()) {
-                              return done(false, app_error(Err::guardReturnNoFileProvider));
-                          }
-                          auto record = self->find_file_session(file_id);
-                          if (!record) return done(false, app_error(Err::cannot_save_ace_file_session));
-                          QPointer<VornFileViewerSceneDelegateProtocol> weak_viewer(viewer);
-                          viewer->upload_file(record, QPointer<ui::ViewController>(), [record, count, weak_viewer, done](std::optional<VornError> w) {
-                              if (w) return done(false, w);
-                              // Written: the page's count at the save is the saved state.
-                              record->undo_count = std::max(record->undo_count, count);
-                              if (weak_viewer) weak_viewer->save_service_session();
-                              done(true, std::nullopt);
-                          });
+                          self->upload_page_text(file_id, count, std::move(*text), done);
                       });
                   });
+}
+
+void VornEditorJSConnector::upload_page_text(const std::string& file_id, int64_t count, std::string text,
+                                             SaveCompletion completion) {
+    auto done = [completion](bool written, std::optional<VornError> e) {
+        if (completion) completion(written, e);
+    };
+    auto* viewer = file_viewer();
+    if (!viewer) return done(false, app_error(Err::no_file_window));
+    if (!file_viewer_serves_document(viewer) || !viewer->provider_as_read_write()) {
+        return done(false, app_error(Err::guardReturnNoFileProvider));
+    }
+    auto record = find_file_session(file_id);
+    if (!record) return done(false, app_error(Err::cannot_save_ace_file_session));
+    QPointer<VornEditorJSConnector> self(this);
+    QPointer<VornFileViewerSceneDelegateProtocol> weak_viewer(viewer);
+    viewer->write_file_text(record->file_path, std::move(text), [self, file_id, record, count, weak_viewer, done](std::optional<VornError> w) {
+        // A failed write leaves the record as the sessions file has it: the page's text, still
+        // marked changed. Nothing more is written.
+        if (w) return done(false, w);
+        // Written: the page's count at the save is the saved state. Only a mark that moved is
+        // written again (a save of text saved before changes nothing); the save is told first,
+        // as the server has the text already, and the write snapshots the record as it is now.
+        const bool marked = count > record->undo_count;
+        if (marked) record->undo_count = count;
+        done(true, std::nullopt);
+        // A record that the save's completion removed (Save in "Unsaved Changes") is gone from
+        // the file already.
+        if (!marked || !weak_viewer || (self && self->find_file_session(file_id) != record)) return;
+        weak_viewer->save_service_session();
+    });
 }
 
 // ---- closing ------------------------------------------------------------------------------------

@@ -110,10 +110,13 @@ public:
     void update_file_session(const nlohmann::json& reply, std::optional<VornError> error,
                              ErrorCompletion completion = nullptr);
 
-    // Saves the page's current file to the server: asks the page for its session, stores it,
-    // and writes its "value" to the file's path through the file viewer. A reply that is not a
+    // Saves the page's current file to the server: asks the page for its session and reads the
+    // reply once (the session and its "value" text), stores the session in its record and writes
+    // the sessions file, then hands (path, text) to the file viewer. A reply that is not a
     // session of the window's file is `no_data`, and nothing is written. After a successful write
-    // the record's stored undo count becomes the page's count at the time of the save.
+    // the record's stored undo count becomes the page's count at the time of the save; only then,
+    // and only when that count moved, is the sessions file written again. A failed write writes
+    // nothing more: the record keeps the page's text, still marked changed.
     // A save that cannot reach the file's server (its file-viewer window gone, or serving another
     // server now) completes with the error to show, never with nothing.
     // One save of the file runs at a time: a save asked for while one runs waits for it, then
@@ -205,6 +208,9 @@ private:
     // The serialized save of the window's file (`file_id`), and the one write it runs.
     void save_file_session(const std::string& file_id, SaveCompletion completion);
     void write_page_session(const std::string& file_id, SaveCompletion completion);
+    // The save's upload of the page's text, once the sessions file holds the page's state; a
+    // successful write moves the stored undo count up to `count`.
+    void upload_page_text(const std::string& file_id, int64_t count, std::string text, SaveCompletion completion);
     void start_waiting_saves();
     // The file's server as this document knows it is still the file viewer's server.
     bool file_viewer_serves_document(const VornFileViewerSceneDelegateProtocol* viewer) const;

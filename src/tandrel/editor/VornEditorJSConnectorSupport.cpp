@@ -28,18 +28,38 @@ bool is_text_dictionary(const nlohmann::json& value) {
 
 namespace {
 bool is_integer(const nlohmann::json& v) { return v.is_number_integer(); }
-}  // namespace
 
-std::optional<SessionReply> read_session_reply(const nlohmann::json& reply) {
-    if (!reply.is_object()) return std::nullopt;
+// All four members are there with the right types.
+bool read_session_reply_shape(const nlohmann::json& reply) {
+    if (!reply.is_object()) return false;
     auto id = reply.find("session_id");
     auto json = reply.find("json");
     auto count = reply.find("undo_count");
     auto language = reply.find("ace_language");
-    if (id == reply.end() || json == reply.end() || count == reply.end() || language == reply.end()) return std::nullopt;
-    if (!id->is_string() || !json->is_string() || !is_integer(*count) || !language->is_string()) return std::nullopt;
-    return SessionReply{id->get<std::string>(), json->get<std::string>(), count->get<int64_t>(),
-                        language->get<std::string>()};
+    if (id == reply.end() || json == reply.end() || count == reply.end() || language == reply.end()) return false;
+    return id->is_string() && json->is_string() && is_integer(*count) && language->is_string();
+}
+}  // namespace
+
+std::optional<SessionReply> read_session_reply(const nlohmann::json& reply) {
+    if (!read_session_reply_shape(reply)) return std::nullopt;
+    return SessionReply{reply["session_id"].get<std::string>(), reply["json"].get<std::string>(),
+                        reply["undo_count"].get<int64_t>(), reply["ace_language"].get<std::string>()};
+}
+
+std::optional<SessionReply> take_session_reply(nlohmann::json&& reply) {
+    if (!read_session_reply_shape(reply)) return std::nullopt;
+    return SessionReply{std::move(reply["session_id"].get_ref<std::string&>()),
+                        std::move(reply["json"].get_ref<std::string&>()), reply["undo_count"].get<int64_t>(),
+                        std::move(reply["ace_language"].get_ref<std::string&>())};
+}
+
+std::optional<SaveReply> read_save_reply(nlohmann::json&& reply) {
+    auto session = take_session_reply(std::move(reply));
+    if (!session) return std::nullopt;
+    auto value = session_value(session->json);
+    if (!value) return std::nullopt;
+    return SaveReply{std::move(*session), std::move(*value)};
 }
 
 std::optional<std::pair<std::string, int64_t>> read_session_count(const nlohmann::json& reply) {

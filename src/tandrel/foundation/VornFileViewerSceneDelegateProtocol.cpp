@@ -56,4 +56,8 @@ void VornFileViewerSceneDelegateProtocol::upload_file(std::shared_ptr<VornACEFil
     no_window(save_completion);
 }
 
+void VornFileViewerSceneDelegateProtocol::write_file_text(const std::string&, std::string, ErrorCompletion written) {
+    no_window(written);
+}
+
 void VornFileViewerSceneDelegateProtocol::reload_visible_sections_on_main() {}

@@ -70,6 +70,9 @@ public:
     // Writes an edited file back to the server (errors on `presenter`, or to `save_completion`).
     virtual void upload_file(std::shared_ptr<VornACEFileSessionsDataModel> session, QPointer<ui::ViewController> presenter,
                              ErrorCompletion save_completion = nullptr);
+    // The editor's save road: the text, read out of the page's reply, replaces the remote file at
+    // `path` byte for byte; `written` runs once on the main queue with nothing or the error.
+    virtual void write_file_text(const std::string& path, std::string text, ErrorCompletion written);
     // The explorer redraws the rows it shows (their open-file marks), on the main queue.
     virtual void reload_visible_sections_on_main();
 };

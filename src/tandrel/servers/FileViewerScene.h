@@ -154,6 +154,12 @@ public:
     void upload_file_with_completion(std::shared_ptr<VornACEFileSessionsDataModel> session,
                                      VornEditorSaveConnectorLink connector, const std::string& session_id,
                                      std::function<void(bool)> completion);
+    // The editor's save road: the text, already read out of the page's reply, replaces the remote
+    // file at `path` as it stands, byte for byte. `written` runs once on the main queue: nothing
+    // on success (the explorer's visible rows are redrawn first), or why the file was not saved
+    // (no connection: guardReturnNoFileProvider; a failed write: its error, saying whether the
+    // server's copy is unchanged).
+    void write_file_text(const std::string& path, std::string text, ErrorCompletion written) override;
 
     // ---- the explorer, header and welcome list as this window drives them
     //      (FileViewerSceneDelegate+Explorer.cpp) ----------------------------------------------

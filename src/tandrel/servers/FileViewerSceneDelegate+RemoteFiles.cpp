@@ -109,22 +109,25 @@ void FileViewerSceneDelegate::write_edited_file(const std::shared_ptr<VornACEFil
     auto before_write_failed = [failed_now](VornError error) {
         dispatch::mainQueue().async([failed_now, error] { failed_now(error); });
     };
-    auto provider = provider_as_read_write();
-    if (!provider) return before_write_failed(app_error(Err::guardReturnNoFileProvider));
+    if (!provider_as_read_write()) return before_write_failed(app_error(Err::guardReturnNoFileProvider));
     if (!session) return before_write_failed(app_error(Err::no_data));
 
-    // The page's reply: a JSON value (a bare fragment is accepted) whose member "value" is the text.
+    // The stored state: a JSON value (a bare fragment is accepted) whose member "value" is the text.
     auto reply = json_scan::object_strings(session->json, {"value"});
     if (reply.shape == json_scan::Shape::invalid) {
         AMZLogger::shared().log_error("upload_file: the stored session is not JSON");
         return before_write_failed(VornError::dataCorrupt("upload_file"));
     }
     if (reply.shape != json_scan::Shape::object || !reply.strings[0]) return before_write_failed(app_error(Err::no_data));
-    std::string text = std::move(*reply.strings[0]);
+    write_file_text(session->file_path, std::move(*reply.strings[0]), std::move(written));
+}
 
-    // An edited file replaces what the server holds.
+void FileViewerSceneDelegate::write_file_text(const std::string& path, std::string text, ErrorCompletion written) {
+    auto provider = provider_as_read_write();
+    if (!provider) return deliver(written, app_error(Err::guardReturnNoFileProvider));
+    // An edited file replaces what the server holds; the text moves into the provider uncopied.
     QPointer<FileViewerSceneDelegate> self(this);
-    provider->writeContents(session->file_path, std::move(text), files::WriteMode::replace,
+    provider->writeContents(path, std::move(text), files::WriteMode::replace,
                             [self, written](std::optional<files::FileError> error) {
                                 auto result = vorn_error_from(error);
                                 if (result) result->message = not_saved_message(*error);
@@ -132,7 +135,7 @@ void FileViewerSceneDelegate::write_edited_file(const std::shared_ptr<VornACEFil
                                     // The listing stays: only the rows on screen are redrawn.
                                     if (!result && self && self->fileView_controller)
                                         self->fileView_controller->reload_visible_sections_on_main();
-                                    written(result);
+                                    if (written) written(result);
                                 });
                             });
 }

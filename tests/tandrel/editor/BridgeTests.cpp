@@ -8,6 +8,7 @@
 #include "BridgeTestSupport.h"
 #include "platform/ui/View.h"
 #include "tandrel/editor/VORNSplitViewController.h"
+#include "tandrel/editor/VornEditorJSConnectorSupport.h"
 #include "tandrel/editor/VornNoPreviewNeededViewController.h"
 #include "tandrel/editor/VornPreviewContentBucket.h"
 #include "tandrel/foundation/VornEditorPreferencesDataModel.h"
@@ -82,6 +83,48 @@ TEST(EditorScripts, Base64TextRoundTripsAndRejectsGarbage) {
     EXPECT_FALSE(editor_script::decode_base64_text("not base64!"));
     EXPECT_FALSE(editor_script::decode_base64_text(editor_script::base64("\xff\xfe bad utf-8")));
     EXPECT_EQ(editor_script::decode_base64_text(""), std::string());
+}
+
+// A save reads the page's reply once: the session the record keeps and the text to write.
+TEST(SaveReply, ReadsTheSessionAndItsTextOnceOrNothing) {
+    using nlohmann::json;
+    const std::string tricky = "\"q\" \\ \\u0041 \xE2\x80\xA8 \xF0\x9F\x98\x80\r\n</script>";
+    const std::string state = json{{"value", tricky}, {"file_path", "/a.html"}, {"undo_count", 3}}.dump();
+    auto reply = [&](json changes) {
+        json r{{"session_id", "c2lk"}, {"json", state}, {"undo_count", 3}, {"ace_language", "html"}};
+        for (auto& [k, v] : changes.items()) {
+            if (v.is_null()) r.erase(k);
+            else r[k] = v;
+        }
+        return r;
+    };
+    auto saved = editor_support::read_save_reply(reply(json::object()));
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->value, tricky);
+    EXPECT_EQ(saved->session.session_id, "c2lk");
+    EXPECT_EQ(saved->session.json, state);
+    EXPECT_EQ(saved->session.undo_count, 3);
+    EXPECT_EQ(saved->session.ace_language, "html");
+
+    struct Row {
+        const char* what;
+        json reply;
+    };
+    const std::vector<Row> refused{
+        {"not an object", json::array({1, 2})},
+        {"no json", reply(json{{"json", nullptr}})},
+        {"json not text", reply(json{{"json", json::object()}})},
+        {"count not integer", reply(json{{"undo_count", "3"}})},
+        {"no language", reply(json{{"ace_language", nullptr}})},
+        {"state not JSON", reply(json{{"json", R"({"value": "x")"}})},
+        {"state without value", reply(json{{"json", R"({"file_path":"/a.html"})"}})},
+        {"value not text", reply(json{{"json", R"({"value":42})"}})},
+        {"state not an object", reply(json{{"json", R"("just text")"}})},
+    };
+    for (const auto& row : refused) {
+        SCOPED_TRACE(row.what);
+        EXPECT_FALSE(editor_support::read_save_reply(json(row.reply)));
+    }
 }
 
 TEST(PreviewContentBucket, WritesOnlyWhatIsPresent) {

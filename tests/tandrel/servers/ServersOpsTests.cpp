@@ -346,6 +346,43 @@ TEST_P(OpsPeerTest, EditorSaveReplacesTheFileWithTheTextOfValue) {
     EXPECT_EQ(readDiskFile(disk("page.html")), "second");
 }
 
+// The editor's typed save road: (path, text) straight to the provider, bytes unchanged, the
+// outcome once on the main queue.
+TEST_P(OpsPeerTest, EditorTextIsWrittenAsItStandsAndItsOutcomeArrivesOnce) {
+    SKIP_WITHOUT_KEYRING();
+    SKIP_WITHOUT_PEER(p);
+    writeDiskFile(disk("typed.html"), "the server's copy");
+    // Not connected yet: nothing is written and the window says why.
+    int calls = 0;
+    std::optional<VornError> got;
+    window->write_file_text("/typed.html", "x", [&](std::optional<VornError> e) {
+        EXPECT_TRUE(dispatch::mainQueue().isCurrent());
+        ++calls;
+        got = e;
+    });
+    ASSERT_TRUE(waitFor([&] { return calls > 0; }));
+    settle();
+    EXPECT_EQ(calls, 1);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->name, "guardReturnNoFileProvider");
+    EXPECT_EQ(readDiskFile(disk("typed.html")), "the server's copy");
+
+    ASSERT_TRUE(connectPeer());
+    static const char raw[] = "\"q\" \\ \\u0041 \xE2\x80\xA8 \xF0\x9F\x98\x80\r\n\0after-nul\r\n";
+    const std::string bytes(raw, sizeof raw - 1);
+    calls = 0;
+    window->write_file_text("/typed.html", bytes, [&](std::optional<VornError> e) {
+        EXPECT_TRUE(dispatch::mainQueue().isCurrent());
+        ++calls;
+        got = e;
+    });
+    ASSERT_TRUE(waitFor([&] { return calls > 0; }, 30000));
+    settle();
+    EXPECT_EQ(calls, 1);
+    EXPECT_FALSE(got) << text(got);
+    EXPECT_EQ(readDiskFile(disk("typed.html")), bytes);
+}
+
 TEST_F(OpsTest, EditorRepliesWithoutTextAreErrorsAndNothingIsWritten) {
     SKIP_WITHOUT_KEYRING();
     Peer p = peer("pyftpd");
