@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+
 #include "platform/defaults/Base64.h"
 #include "tellium/TLMLogger.h"
 #include "tellium/model/commonschema/TLMCommonSchemaLog.h"
@@ -30,6 +32,7 @@ std::size_t textSize(const TLMStorageBindableArray& values) {
 }
 
 constexpr const char* kDeleteId = "DELETE FROM \"logs\" WHERE \"id\" = ?";
+constexpr const char* kDeleteIdRange = "DELETE FROM \"logs\" WHERE \"id\" BETWEEN ? AND ?";
 
 }  // namespace
 
@@ -291,14 +294,29 @@ bool TLMLogDBStorage::loadLogsWithGroupId(const std::string& groupId, std::size_
 
 void TLMLogDBStorage::deleteIdsLocked(const std::vector<int64_t>& ids) {
     if (ids.empty()) return;
-    executeNonSelectionQuery("BEGIN", {});
-    for (auto id : ids) {
-        TLMStorageBindableArray values;
-        values.addNumber(id);
-        executeNonSelectionQuery(kDeleteId, values);
+    // A batch is mostly one run of consecutive ids: one statement per run. Every id of a run is
+    // in the list, so no other row can be in its range.
+    std::vector<int64_t> sorted = ids;
+    std::sort(sorted.begin(), sorted.end());
+    std::vector<std::pair<int64_t, int64_t>> runs;
+    for (auto id : sorted) {
+        if (!runs.empty() && (id == runs.back().second || id == runs.back().second + 1)) runs.back().second = id;
+        else runs.emplace_back(id, id);
     }
-    int rc = executeNonSelectionQuery("COMMIT", {});
-    if (rc != SQLITE_DONE) executeNonSelectionQuery("ROLLBACK", {});
+    const bool transaction = runs.size() > 1;
+    if (transaction) executeNonSelectionQuery("BEGIN", {});
+    int rc = SQLITE_DONE;
+    for (const auto& [first, last] : runs) {
+        TLMStorageBindableArray values;
+        values.addNumber(first);
+        values.addNumber(last);
+        rc = executeNonSelectionQuery(kDeleteIdRange, values);
+        if (rc != SQLITE_DONE) break;
+    }
+    if (transaction) {
+        if (rc == SQLITE_DONE) rc = executeNonSelectionQuery("COMMIT", {});
+        if (rc != SQLITE_DONE) executeNonSelectionQuery("ROLLBACK", {});
+    }
     for (auto id : ids) forgetLocked(id);
 }
 
