@@ -30,6 +30,12 @@ std::string_view trim(std::string_view s) {
     return s;
 }
 
+std::string childPrefix(std::string_view folder) {
+    std::string f = path::normalize(folder);
+    if (f != "/") f.push_back('/');
+    return f;
+}
+
 std::string_view stripLineEnd(std::string_view line) {
     while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
     return line;

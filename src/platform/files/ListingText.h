@@ -22,6 +22,8 @@ bool iequals(std::string_view a, std::string_view b);
 bool startsWithI(std::string_view text, std::string_view prefix);
 std::string_view trim(std::string_view s);
 std::string_view stripLineEnd(std::string_view line);
+// "folder/" for the paths of a listed folder's children ("/" for the root).
+std::string childPrefix(std::string_view folder);
 
 // Digits only: no field of a listing or a date has a sign ("-2" is no size).
 bool toNumber(std::string_view s, int& out);
