@@ -5,6 +5,8 @@
 // (the JSON key, which is also the archive key), a member pointer and a few options; what is done
 // with a field follows from its member's type, in the overloads below. A record's table starts
 // with its base's table, so a field is listed once, where it is declared.
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdint>
 #include <map>
@@ -25,6 +27,12 @@ enum Options : unsigned {
     kPlain = 0,
     // An empty collection is left out of the JSON object (it is still archived).
     kOmitEmptyInJson = 1u << 0,
+    // A whole number that is 0 is left out of the JSON object (it is still archived).
+    kOmitZeroInJson = 1u << 1,
+    // A UUID: written in upper case in JSON, compared without regard to case.
+    kUuid = 1u << 2,
+    // A nested record whose JSON object is null is left out of the JSON object.
+    kOmitNullInJson = 1u << 3,
 };
 
 template <class Record, class Member>
@@ -63,11 +71,18 @@ inline void appendJsonInteger(std::string& out, int64_t value) {
 // ---- what each kind of member does ------------------------------------------------------------
 
 // optional text
-inline void putJson(TLMJson& j, const char* key, const std::optional<std::string>& v, unsigned) {
-    if (v) j[key] = *v;
+inline std::string upperCase(std::string text) {
+    for (auto& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+inline void putJson(TLMJson& j, const char* key, const std::optional<std::string>& v, unsigned options) {
+    if (v) j[key] = (options & kUuid) ? upperCase(*v) : *v;
 }
 inline bool hasJson(const std::optional<std::string>& v, unsigned) { return v.has_value(); }
-inline void appendJsonValue(std::string& out, const std::optional<std::string>& v) { appendJsonString(out, *v); }
+inline bool appendJsonValue(std::string& out, const std::optional<std::string>& v, unsigned options) {
+    appendJsonString(out, (options & kUuid) ? upperCase(*v) : *v);
+    return true;
+}
 inline void readJson(const TLMJson& j, const char* key, std::optional<std::string>& v, bool& ok) {
     v = tlmjson::string(j, key, ok);
 }
@@ -81,7 +96,10 @@ inline void putJson(TLMJson& j, const char* key, const std::optional<int64_t>& v
     if (v) j[key] = *v;
 }
 inline bool hasJson(const std::optional<int64_t>& v, unsigned) { return v.has_value(); }
-inline void appendJsonValue(std::string& out, const std::optional<int64_t>& v) { appendJsonInteger(out, *v); }
+inline bool appendJsonValue(std::string& out, const std::optional<int64_t>& v, unsigned) {
+    appendJsonInteger(out, *v);
+    return true;
+}
 inline void readJson(const TLMJson& j, const char* key, std::optional<int64_t>& v, bool& ok) {
     v = tlmjson::integer(j, key, ok);
 }
@@ -98,8 +116,9 @@ inline void putJson(TLMJson& j, const char* key, const std::optional<TLMDate>& v
     if (v) j[key] = TLMUtility::dateToISO8601(*v);
 }
 inline bool hasJson(const std::optional<TLMDate>& v, unsigned) { return v.has_value(); }
-inline void appendJsonValue(std::string& out, const std::optional<TLMDate>& v) {
+inline bool appendJsonValue(std::string& out, const std::optional<TLMDate>& v, unsigned) {
     appendJsonString(out, TLMUtility::dateToISO8601(*v));
+    return true;
 }
 inline void readJson(const TLMJson& j, const char* key, std::optional<TLMDate>& v, bool& ok) {
     v = tlmjson::date(j, key, ok);
@@ -117,7 +136,7 @@ inline bool hasJson(const std::optional<StringMap>& v, unsigned options) {
 inline void putJson(TLMJson& j, const char* key, const std::optional<StringMap>& v, unsigned options) {
     if (hasJson(v, options)) j[key] = *v;
 }
-inline void appendJsonValue(std::string& out, const std::optional<StringMap>& v) {
+inline bool appendJsonValue(std::string& out, const std::optional<StringMap>& v, unsigned) {
     out += '{';
     bool first = true;
     for (const auto& [name, value] : *v) {
@@ -128,6 +147,7 @@ inline void appendJsonValue(std::string& out, const std::optional<StringMap>& v)
         appendJsonString(out, value);
     }
     out += '}';
+    return true;
 }
 inline void readJson(const TLMJson& j, const char* key, std::optional<StringMap>& v, bool& ok) {
     v.reset();
@@ -150,18 +170,71 @@ inline void decode(const TLMKeyedUnarchiver& c, const char* key, std::optional<S
     v = c.decodeStringMap(key);
 }
 
+// optional list of texts
+using StringList = std::vector<std::string>;
+inline void putJson(TLMJson& j, const char* key, const std::optional<StringList>& v, unsigned) {
+    if (v) j[key] = *v;
+}
+inline bool hasJson(const std::optional<StringList>& v, unsigned) { return v.has_value(); }
+inline bool appendJsonValue(std::string& out, const std::optional<StringList>& v, unsigned) {
+    out += '[';
+    for (std::size_t i = 0; i < v->size(); ++i) {
+        if (i) out += ',';
+        appendJsonString(out, (*v)[i]);
+    }
+    out += ']';
+    return true;
+}
+inline void readJson(const TLMJson& j, const char* key, std::optional<StringList>& v, bool& ok) {
+    v.reset();
+    const TLMJson* list = tlmjson::array(j, key, ok);
+    if (!list) return;
+    StringList values;
+    for (const auto& e : *list) {
+        if (!e.is_string()) {
+            ok = false;
+            return;
+        }
+        values.push_back(e.get<std::string>());
+    }
+    v = std::move(values);
+}
+inline void encode(TLMKeyedArchiver& c, const char* key, const std::optional<StringList>& v) { c.encodeStrings(key, v); }
+inline void decode(const TLMKeyedUnarchiver& c, const char* key, std::optional<StringList>& v) {
+    v = c.decodeStrings(key);
+}
+
+// whole number, always there (0 when missing)
+inline bool hasJson(int64_t v, unsigned options) { return !((options & kOmitZeroInJson) && v == 0); }
+inline void putJson(TLMJson& j, const char* key, int64_t v, unsigned options) {
+    if (hasJson(v, options)) j[key] = v;
+}
+inline bool appendJsonValue(std::string& out, int64_t v, unsigned) {
+    appendJsonInteger(out, v);
+    return true;
+}
+inline void readJson(const TLMJson& j, const char* key, int64_t& v, bool& ok) { v = tlmjson::integer(j, key, ok).value_or(0); }
+inline void encode(TLMKeyedArchiver& c, const char* key, int64_t v) { c.encodeInt64(key, v); }
+inline void decode(const TLMKeyedUnarchiver& c, const char* key, int64_t& v) { v = c.decodeInt64(key); }
+
 // a nested record, present or not
 template <class T>
-void putJson(TLMJson& j, const char* key, const std::shared_ptr<T>& v, unsigned) {
-    if (v) j[key] = v->serializeToDictionary();
+void putJson(TLMJson& j, const char* key, const std::shared_ptr<T>& v, unsigned options) {
+    if (!v) return;
+    TLMJson value = v->serializeToDictionary();
+    if (!(value.is_null() && (options & kOmitNullInJson))) j[key] = std::move(value);
 }
 template <class T>
 bool hasJson(const std::shared_ptr<T>& v, unsigned) {
     return v != nullptr;
 }
+// False when the record answers null and the field leaves it out.
 template <class T>
-void appendJsonValue(std::string& out, const std::shared_ptr<T>& v) {
-    if (!v->appendJson(out)) out += "null";
+bool appendJsonValue(std::string& out, const std::shared_ptr<T>& v, unsigned options) {
+    if (v->appendJson(out)) return true;
+    if (options & kOmitNullInJson) return false;
+    out += "null";
+    return true;
 }
 template <class T>
 void readJson(const TLMJson& j, const char* key, std::shared_ptr<T>& v, bool& ok) {
@@ -181,11 +254,18 @@ void decode(const TLMKeyedUnarchiver& c, const char* key, std::shared_ptr<T>& v)
 }
 
 template <class T>
-bool same(const std::optional<T>& a, const std::optional<T>& b) {
+bool same(const std::optional<T>& a, const std::optional<T>& b, unsigned) {
     return TLMOptionalEqual(a, b);
 }
+inline bool same(const std::optional<std::string>& a, const std::optional<std::string>& b, unsigned options) {
+    if (!(options & kUuid) || !a || !b) return TLMOptionalEqual(a, b);
+    return a->size() == b->size() && std::equal(a->begin(), a->end(), b->begin(), [](unsigned char x, unsigned char y) {
+               return std::toupper(x) == std::toupper(y);
+           });
+}
+inline bool same(int64_t a, int64_t b, unsigned) { return a == b; }
 template <class T>
-bool same(const std::shared_ptr<T>& a, const std::shared_ptr<T>& b) {
+bool same(const std::shared_ptr<T>& a, const std::shared_ptr<T>& b, unsigned) {
     return TLMObjectEqual(a, b);
 }
 
@@ -208,7 +288,7 @@ bool fromJson(R& record, const TLMJson& json, const Table& table) {
 
 template <class R, class Table>
 bool equal(const R& a, const R& b, const Table& table) {
-    return std::apply([&](const auto&... f) { return (same(a.*f.member, b.*f.member) && ...); }, table);
+    return std::apply([&](const auto&... f) { return (same(a.*f.member, b.*f.member, f.options) && ...); }, table);
 }
 
 template <class R, class Table>
@@ -232,15 +312,32 @@ bool appendJson(const R& record, std::string& out, const Table& table) {
     auto one = [&](const auto& f) {
         const auto& value = record.*f.member;
         if (!hasJson(value, f.options)) return;
+        const std::size_t mark = out.size();
         if (!first) out += ',';
-        first = false;
         appendJsonString(out, f.key);
         out += ':';
-        appendJsonValue(out, value);
+        if (appendJsonValue(out, value, f.options)) first = false;
+        else out.resize(mark);
     };
     std::apply([&](const auto&... f) { (one(f), ...); }, table);
     out += '}';
     return true;
+}
+
+// Records that drop out when they have nothing to write: null instead of an empty object.
+template <class R, class Table>
+TLMJson toJsonOrNull(const R& record, const Table& table) {
+    TLMJson json = toJson(record, table);
+    return json.empty() ? TLMJson() : json;
+}
+
+template <class R, class Table>
+bool appendJsonOrNothing(const R& record, std::string& out, const Table& table) {
+    const std::size_t mark = out.size();
+    if (!appendJson(record, out, table)) return false;
+    if (out.size() - mark > 2) return true;
+    out.resize(mark);  // "{}": nothing to write
+    return false;
 }
 
 }  // namespace tlmfields
