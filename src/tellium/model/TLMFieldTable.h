@@ -33,6 +33,8 @@ enum Options : unsigned {
     kUuid = 1u << 2,
     // A nested record whose JSON object is null is left out of the JSON object.
     kOmitNullInJson = 1u << 3,
+    // Takes no part in equality.
+    kNotCompared = 1u << 4,
 };
 
 template <class Record, class Member>
@@ -217,6 +219,18 @@ inline void readJson(const TLMJson& j, const char* key, int64_t& v, bool& ok) { 
 inline void encode(TLMKeyedArchiver& c, const char* key, int64_t v) { c.encodeInt64(key, v); }
 inline void decode(const TLMKeyedUnarchiver& c, const char* key, int64_t& v) { v = c.decodeInt64(key); }
 
+// yes or no, always there (false when missing)
+inline bool hasJson(bool, unsigned) { return true; }
+inline void putJson(TLMJson& j, const char* key, bool v, unsigned) { j[key] = v; }
+inline bool appendJsonValue(std::string& out, bool v, unsigned) {
+    out += v ? "true" : "false";
+    return true;
+}
+inline void readJson(const TLMJson& j, const char* key, bool& v, bool& ok) { v = tlmjson::boolean(j, key, ok).value_or(false); }
+inline void encode(TLMKeyedArchiver& c, const char* key, bool v) { c.encodeBool(key, v); }
+inline void decode(const TLMKeyedUnarchiver& c, const char* key, bool& v) { v = c.decodeBool(key); }
+inline bool same(bool a, bool b, unsigned) { return a == b; }
+
 // a nested record, present or not
 template <class T>
 void putJson(TLMJson& j, const char* key, const std::shared_ptr<T>& v, unsigned options) {
@@ -288,7 +302,8 @@ bool fromJson(R& record, const TLMJson& json, const Table& table) {
 
 template <class R, class Table>
 bool equal(const R& a, const R& b, const Table& table) {
-    return std::apply([&](const auto&... f) { return (same(a.*f.member, b.*f.member, f.options) && ...); }, table);
+    auto one = [&](const auto& f) { return (f.options & kNotCompared) || same(a.*f.member, b.*f.member, f.options); };
+    return std::apply([&](const auto&... f) { return (one(f) && ...); }, table);
 }
 
 template <class R, class Table>
