@@ -186,9 +186,7 @@ void VornEditorJSConnector::open_session(std::shared_ptr<VornACEFileSessionsData
     auto state = json_scan::object_strings(record->json, {"value", "file_path"});
     if (state.shape == json_scan::Shape::invalid) {
         AMZLogger::shared().log_verbose("Do Catch Error session_info error: the stored session is not JSON");
-        return complete(VornError{"NSCocoaErrorDomain", 3840,
-                                  "The data couldn't be read because it isn't in the correct format.",
-                                  "session_info"});
+        return complete(VornError::dataCorrupt("session_info"));
     }
     if (state.shape != json_scan::Shape::object || !state.strings[0] || !state.strings[1]) {
         return complete(app_error(Err::no_data));

@@ -15,8 +15,7 @@ VornError script_error(const web::ScriptError& error) {
 }
 
 VornError session_info_error() {
-    return VornError{"NSCocoaErrorDomain", 3840, "The editor's session information could not be read.",
-                     "session_info"};
+    return VornError::dataCorrupt("session_info", "The editor's session information could not be read.");
 }
 
 bool is_text_dictionary(const nlohmann::json& value) {

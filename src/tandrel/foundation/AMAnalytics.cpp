@@ -226,7 +226,7 @@ void AMAnalyticsUtility::postMetric(const std::string& uuid, const json& vars, c
     try {
         body = record.dump();
     } catch (const json::exception& e) {
-        VornError error{"NSCocoaErrorDomain", e.id, e.what(), "json_write"};
+        VornError error = VornError::cocoa(e.id, e.what(), "json_write");
         AMZLogger::shared().log_error("am_metric " + error.text());
         call(block, error);
         return;

@@ -248,8 +248,7 @@ void AMZUrlConnOperation::cancel() {
 Expected<std::any> AMZUrlJsonConnOperation::process_data(const std::string& data) {
     nlohmann::json value = nlohmann::json::parse(data, nullptr, /*allow_exceptions=*/false);
     if (value.is_discarded() || !(value.is_object() || value.is_array())) {
-        return VornError{"NSCocoaErrorDomain", 3840, "The data couldn't be read because it isn't in the correct format.",
-                         "json_invalid"};
+        return VornError::dataCorrupt("json_invalid");
     }
     return Expected<std::any>(std::any(std::move(value)));
 }

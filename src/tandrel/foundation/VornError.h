@@ -18,6 +18,25 @@ struct VornError {
     // user should read about.
     bool is_silent() const { return name == "cancelled" || name == "connection_superseded"; }
     bool is(const std::string& d, int64_t c) const { return domain == d && code == c; }
+
+    // Errors of the platform's own domain for data and files ("NSCocoaErrorDomain"), with the
+    // codes its callers and logs know.
+    static constexpr const char* kCocoaDomain = "NSCocoaErrorDomain";
+    static constexpr int64_t kCocoaFileReadUnknown = 256;
+    static constexpr int64_t kCocoaPropertyListReadCorrupt = 3840;
+    static constexpr const char* kDataNotInFormat = "The data couldn't be read because it isn't in the correct format.";
+
+    static VornError cocoa(int64_t code, std::string message, std::string name) {
+        return VornError{kCocoaDomain, code, std::move(message), std::move(name)};
+    }
+    // Data that is not the JSON (or other format) it should be.
+    static VornError dataCorrupt(std::string name, std::string message = kDataNotInFormat) {
+        return cocoa(kCocoaPropertyListReadCorrupt, std::move(message), std::move(name));
+    }
+    // A local file that could not be opened or read.
+    static VornError fileReadUnknown(std::string message) {
+        return cocoa(kCocoaFileReadUnknown, std::move(message), "fileReadUnknown");
+    }
 };
 
 // A value or an error.

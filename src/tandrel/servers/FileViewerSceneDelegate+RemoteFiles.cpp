@@ -117,7 +117,7 @@ void FileViewerSceneDelegate::write_edited_file(const std::shared_ptr<VornACEFil
     auto reply = json_scan::object_strings(session->json, {"value"});
     if (reply.shape == json_scan::Shape::invalid) {
         AMZLogger::shared().log_error("upload_file: the stored session is not JSON");
-        return before_write_failed(VornError{"NSCocoaErrorDomain", 3840, "The data couldn't be read because it isn't in the correct format.", "upload_file"});
+        return before_write_failed(VornError::dataCorrupt("upload_file"));
     }
     if (reply.shape != json_scan::Shape::object || !reply.strings[0]) return before_write_failed(app_error(Err::no_data));
     std::string text = std::move(*reply.strings[0]);

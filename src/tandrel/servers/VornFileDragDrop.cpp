@@ -30,9 +30,8 @@ FileViewerSceneDelegate* window_of(const VornFileDragDrop::Screen& screen) {
 }
 
 VornError read_error(const QFile& file) {
-    return VornError{"NSCocoaErrorDomain", 256, "The file \"" + QFileInfo(file).fileName().toStdString() +
-                                                    "\" couldn't be opened: " + file.errorString().toStdString(),
-                     "fileReadUnknown"};
+    return VornError::fileReadUnknown("The file \"" + QFileInfo(file).fileName().toStdString() +
+                                     "\" couldn't be opened: " + file.errorString().toStdString());
 }
 
 }  // namespace
