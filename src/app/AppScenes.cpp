@@ -5,6 +5,7 @@
 #include "tandrel/scenes/AlertScene.h"
 #include "tandrel/scenes/DocumentScene.h"
 #include "tandrel/scenes/SceneKind.h"
+#include "tandrel/scenes/SceneManager.h"
 #include "tandrel/scenes/ServerWindowScenes.h"
 #include "tandrel/scenes/VornMainMenuController.h"
 #include "tandrel/servers/FileViewerScene.h"
@@ -19,6 +20,8 @@ void declare(ui::SceneManifest& manifest, SceneKind kind) {
 }  // namespace
 
 void declare_app_scenes(ui::SceneManifest& manifest) {
+    // The server and document screens reach the other windows through the scene layer's links.
+    SceneManager::install_scene_links();
     declare<DocumentScene, DocumentSceneDelegate>(manifest, SceneKind::main_editor);
     declare<FileViewerScene, FileViewerSceneDelegate>(manifest, SceneKind::server_viewer);
     declare<AlertScene, AlertSceneDelegate>(manifest, SceneKind::alert_window);

@@ -3,6 +3,7 @@
 #include <QObject>
 
 #include "dynamic/ClassRegistry.h"
+#include "platform/log/Log.h"
 #include <cstdio>
 #include <memory>
 #include <unordered_map>
@@ -22,6 +23,13 @@ void writeLine(const QString& line) {
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
+    xlog::Message message;
+    message.message = bytes.toStdString();
+    message.flag = xlog::FlagDebug;
+    message.file = __FILE__;
+    message.function = "log";
+    message.tag = "dynamic";
+    xlog::Log::sharedInstance().log(xlog::asyncLoggingEnabled(), std::move(message));
 }
 
 QString boxLine(QChar corner) {

@@ -1,6 +1,7 @@
 #pragma once
 // The trace writer of the dynamic-messaging module: indented lines on standard output, grouped
-// into boxes drawn with box-drawing characters. The indentation level is process-wide, so boxes
+// into boxes drawn with box-drawing characters; each line also goes to the app's log
+// (platform/log), so it lands in the log files the app set up. The indentation level is process-wide, so boxes
 // of different objects nest. Tracing is meant for one thread at a time (the main queue).
 #include <QString>
 #include <QStringList>

@@ -1,5 +1,6 @@
 #include "tellium/TLMLogger.h"
 
+#include "platform/log/Log.h"
 #include "tellium/util/TLMAtomicSharedPtr.h"
 
 #include <chrono>
@@ -18,6 +19,28 @@ TLMAtomicSharedPtr<const TLMLogHandler>& handlerSlot() {
     static auto* slot =
         new TLMAtomicSharedPtr<const TLMLogHandler>(std::make_shared<const TLMLogHandler>(TLMLogger::defaultHandler()));
     return *slot;
+}
+
+unsigned logFlag(TLMLogLevel level) {
+    switch (level) {
+        case TLMLogLevelVerbose: return xlog::FlagVerbose;
+        case TLMLogLevelDebug: return xlog::FlagDebug;
+        case TLMLogLevelInfo: return xlog::FlagInfo;
+        case TLMLogLevelWarning: return xlog::FlagWarning;
+        default: return xlog::FlagError;
+    }
+}
+
+// The same line in the app's log (its files and the system log, when the app added them).
+void logLine(const std::string& line, TLMLogLevel level, const char* file, const char* function, unsigned lineNo) {
+    xlog::Message message;
+    message.message = line;
+    message.flag = logFlag(level);
+    message.file = file ? file : "";
+    message.function = function ? function : "";
+    message.line = lineNo;
+    message.tag = "tellium";
+    xlog::Log::sharedInstance().log(xlog::asyncLoggingEnabled(), std::move(message));
 }
 
 void printLine(const std::string& line) {
@@ -66,11 +89,13 @@ std::string TLMLogger::formatLine(const std::string& tag, TLMLogLevel level, con
 }
 
 TLMLogHandler TLMLogger::defaultHandler() {
-    return [](const TLMLogMessageProvider& message, TLMLogLevel level, const std::string& tag, const char*,
+    return [](const TLMLogMessageProvider& message, TLMLogLevel level, const std::string& tag, const char* file,
               const char* function, unsigned line) {
         if (level < g_level.load(std::memory_order_relaxed) || !message) return;
         if (level == TLMLogLevelNone) return;
-        printLine(formatLine(tag, level, function, line, message()));
+        const std::string text = formatLine(tag, level, function, line, message());
+        printLine(text);
+        logLine(text, level, file, function, line);
     };
 }
 

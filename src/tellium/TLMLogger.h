@@ -1,7 +1,8 @@
 #pragma once
 // The telemetry SDK's own leveled logger. Every message of the SDK goes through it as a producer
 // of its text, so a message below the current level is never formatted. The handler can be
-// replaced by the application; the default one prints to standard error.
+// replaced by the application; the default one prints to standard error and hands the same line
+// to the app's log (platform/log, Qt-free), which writes it to the log files the app set up.
 #include <atomic>
 #include <functional>
 #include <memory>

@@ -10,7 +10,9 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
+#include <algorithm>
 #include <atomic>
+#include <functional>
 #include <fstream>
 
 #include "DocumentTestSupport.h"
@@ -20,6 +22,10 @@
 #include "tandrel/foundation/VornEditorPreferencesManager.h"
 #include "tandrel/foundation/VornServicesManager.h"
 #include "tandrel/scenes/VornMainMenuController.h"
+#include "tandrel/editor/EditorWebViewController.h"
+#include "tandrel/editor/MainViewController.h"
+#include "tandrel/editor/VornEditorWKWebView.h"
+#include "tandrel/foundation/VornFileServerViewController.h"
 #include "tandrel/servers/FileViewerScene.h"
 
 using namespace documenttest;
@@ -139,6 +145,35 @@ TEST_F(MainMenu, TheBuilderGetsTheMenusWithTheirIdentifiersAndFormatAndNewSceneG
     EXPECT_EQ(top, (QStringList{ui::MenuIdentifier::file, ui::MenuIdentifier::edit, ui::MenuIdentifier::view,
                                 "DravixFTPClient.findMenu", "DravixFTPClient.editorMenu", ui::MenuIdentifier::window,
                                 ui::MenuIdentifier::help}));
+}
+
+// Every command of the app's main menu names a method some responder of the app has: a typo in a
+// selector would leave its entry disabled for ever.
+TEST(MainMenuSelectors, EveryCommandReachesAMethodOfAResponder) {
+    ui::MenuBuilder builder(ui::MenuSystem::main, nullptr);
+    VornMainMenuController controller(builder);
+    const QList<const QMetaObject*> responders{
+        &EditorWebViewController::staticMetaObject, &MainViewController::staticMetaObject,
+        &VornEditorWKWebView::staticMetaObject,     &VornFileServerViewController::staticMetaObject,
+        &AppDelegate::staticMetaObject,             &ui::Application::staticMetaObject,
+        &QLineEdit::staticMetaObject};
+    int commands = 0;
+    std::function<void(const ui::MenuPtr&)> walk = [&](const ui::MenuPtr& menu) {
+        for (const ui::MenuElement& element : menu->children) {
+            if (const auto* sub = std::get_if<ui::MenuPtr>(&element)) {
+                walk(*sub);
+                continue;
+            }
+            const QString action = std::get<ui::KeyCommand>(element).action;
+            ++commands;
+            const bool answered = std::any_of(responders.begin(), responders.end(), [&](const QMetaObject* meta) {
+                return ui::classImplementsAction(meta, action);
+            });
+            EXPECT_TRUE(answered) << action.toStdString() << " in " << menu->identifier.toStdString();
+        }
+    };
+    walk(builder.mainMenu());
+    EXPECT_GT(commands, 20);
 }
 
 TEST_F(MainMenu, TheDocumentWindowsMenuBarHasTheFileFindAndEditorMenusInOrder) {

@@ -9,13 +9,11 @@
 #include <thread>
 
 #include "platform/files/RemotePath.h"
+#include "platform/net/HttpHeaders.h"
 
 namespace files {
 
-void initializeNetworking() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
+void initializeNetworking() { net::initialize(); }
 
 void Operation::cancel() {
     cancelled_.store(true);
@@ -49,15 +47,6 @@ bool OperationAccess::finish(Operation& op) { return !op.finished_.exchange(true
 
 namespace {
 
-bool startsWithI(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
-            return false;
-    }
-    return true;
-}
-
 bool isReplyLine(std::string_view line) {
     return line.size() >= 4 && std::isdigit(static_cast<unsigned char>(line[0])) &&
            std::isdigit(static_cast<unsigned char>(line[1])) && std::isdigit(static_cast<unsigned char>(line[2])) &&
@@ -68,116 +57,44 @@ bool isReplyLine(std::string_view line) {
 
 std::string TransferResult::lastReply() const {
     for (auto it = headers.rbegin(); it != headers.rend(); ++it) {
-        if (isReplyLine(*it) || startsWithI(*it, "HTTP/")) return *it;
+        if (isReplyLine(*it) || net::parseStatusLine(*it)) return *it;
     }
     return {};
 }
 
 std::vector<std::string> TransferResult::headerValues(std::string_view name) const {
-    std::vector<std::string> values;
-    for (const std::string& line : headers) {
-        if (line.size() > name.size() && line[name.size()] == ':' && startsWithI(line, name)) {
-            std::string_view v = std::string_view(line).substr(name.size() + 1);
-            while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
-            values.emplace_back(v);
-        }
-    }
-    return values;
+    return net::fieldValues(headers, name);
 }
 
 // ---- sessions ------------------------------------------------------------------------------
 
-Session::Session() {
-    initializeNetworking();
-    easy_ = curl_easy_init();
-    multi_ = curl_multi_init();
-}
-
-Session::~Session() {
-    if (multi_) curl_multi_cleanup(multi_);
-    if (easy_) curl_easy_cleanup(easy_);
-}
+Session::Session() { transfer_.setMaxHeaderLines(1000); }
 
 void Session::reset(const Timeouts& timeouts) {
     timeouts_ = timeouts;
-    upload_ = {};
-    uploadPos_ = 0;
-    curl_easy_reset(easy_);
-    auto seconds = [](std::chrono::milliseconds ms) { return static_cast<long>(std::max<long long>(1, (ms.count() + 999) / 1000)); };
-    curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeouts.connect.count()));
-    curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_LIMIT, timeouts.stallBytesPerSecond);
-    curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_TIME, seconds(timeouts.stall));
-    curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(easy_, CURLOPT_TCP_KEEPALIVE, 1L);
-    curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, errorBuffer_);
-    curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &Session::onWrite);
-    curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &Session::onHeader);
-    curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
+    transfer_.reset();
+    // No limit on the whole transfer (a big file takes its time); a stall of at least a second.
+    transfer_.setTimeouts(net::Timeouts{timeouts.connect, std::chrono::milliseconds(0), timeouts.stallBytesPerSecond,
+                                        std::max<std::chrono::milliseconds>(timeouts.stall, std::chrono::seconds(1))});
+    curl_easy_setopt(easy(), CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(easy(), CURLOPT_TCP_KEEPALIVE, 1L);
 }
 
-void Session::setUpload(std::string_view data) {
-    upload_ = data;
-    uploadPos_ = 0;
-    curl_easy_setopt(easy_, CURLOPT_READFUNCTION, &Session::onRead);
-    curl_easy_setopt(easy_, CURLOPT_READDATA, this);
-    curl_easy_setopt(easy_, CURLOPT_SEEKFUNCTION, &Session::onSeek);
-    curl_easy_setopt(easy_, CURLOPT_SEEKDATA, this);
-    curl_easy_setopt(easy_, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(data.size()));
-}
-
-size_t Session::onWrite(char* data, size_t size, size_t count, void* self) {
-    auto* s = static_cast<Session*>(self);
-    s->activity_ = Clock::now();
-    s->sawActivity_ = true;
-    s->body_.append(data, size * count);
-    return size * count;
-}
-
-size_t Session::onHeader(char* data, size_t size, size_t count, void* self) {
-    auto* s = static_cast<Session*>(self);
-    s->activity_ = Clock::now();
-    s->sawActivity_ = true;
-    std::string_view line(data, size * count);
-    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
-    if (!line.empty() && s->headers_.size() < 1000) s->headers_.emplace_back(line);
-    return size * count;
-}
-
-size_t Session::onRead(char* data, size_t size, size_t count, void* self) {
-    auto* s = static_cast<Session*>(self);
-    s->activity_ = Clock::now();
-    s->sawActivity_ = true;
-    std::size_t n = std::min(size * count, s->upload_.size() - s->uploadPos_);
-    std::memcpy(data, s->upload_.data() + s->uploadPos_, n);
-    s->uploadPos_ += n;
-    return n;
-}
-
-int Session::onSeek(void* self, curl_off_t offset, int origin) {
-    auto* s = static_cast<Session*>(self);
-    if (origin != SEEK_SET || offset < 0 || static_cast<std::size_t>(offset) > s->upload_.size())
-        return CURL_SEEKFUNC_CANTSEEK;
-    s->uploadPos_ = static_cast<std::size_t>(offset);
-    return CURL_SEEKFUNC_OK;
-}
+void Session::setUpload(std::string_view data) { transfer_.setUpload(data); }
 
 TransferResult Session::perform(Operation& op) {
     TransferResult result;
-    body_.clear();
-    headers_.clear();
-    errorBuffer_[0] = '\0';
-    sawActivity_ = false;
+    transfer_.clearReceived();
+    CURL* const easy_ = transfer_.easy();
 
-    if (!OperationAccess::arm(op, [multi = multi_] { curl_multi_wakeup(multi); })) {
+    if (!OperationAccess::arm(op, [multi = &multi_] { multi->wakeup(); })) {
         result.cancelled = true;
         result.code = CURLE_ABORTED_BY_CALLBACK;
         return result;
     }
     const auto start = Clock::now();
     std::optional<Clock::time_point> connectedAt;
-    curl_multi_add_handle(multi_, easy_);
+    multi_.add(easy_);
     CURLcode code = CURLE_OK;
     bool done = false;
     for (;;) {
@@ -186,14 +103,13 @@ TransferResult Session::perform(Operation& op) {
             break;
         }
         int running = 0;
-        if (curl_multi_perform(multi_, &running) != CURLM_OK) {
+        if (!multi_.perform(running)) {
             code = CURLE_FAILED_INIT;
             break;
         }
-        int left = 0;
-        while (CURLMsg* msg = curl_multi_info_read(multi_, &left)) {
-            if (msg->msg == CURLMSG_DONE && msg->easy_handle == easy_) {
-                code = msg->data.result;
+        for (const auto& [easy, finished] : multi_.takeFinished()) {
+            if (easy == easy_) {
+                code = finished;
                 done = true;
             }
         }
@@ -208,32 +124,29 @@ TransferResult Session::perform(Operation& op) {
                 connectedAt = start + std::chrono::microseconds(micros);
         }
         Clock::time_point since = connectedAt ? *connectedAt : start + timeouts_.connect;
-        if (sawActivity_ && activity_ > since) since = activity_;
+        if (transfer_.sawActivity() && transfer_.lastActivity() > since) since = transfer_.lastActivity();
         const auto deadline = since + timeouts_.reply;
         if (now >= deadline) {
             result.silent = true;
             break;
         }
         auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
-        int numfds = 0;
-        curl_multi_poll(multi_, nullptr, 0, static_cast<int>(std::clamp<long long>(wait, 1, 250)), &numfds);
+        multi_.poll(std::chrono::milliseconds(std::clamp<long long>(wait, 1, 250)));
     }
-    curl_multi_remove_handle(multi_, easy_);
+    multi_.remove(easy_);
     OperationAccess::disarm(op);
     if (op.isCancelled() && !done) result.cancelled = true;
 
     result.code = result.cancelled ? CURLE_ABORTED_BY_CALLBACK : result.silent ? CURLE_OPERATION_TIMEDOUT : code;
-    long response = 0;
-    curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &response);
-    result.responseCode = response;
+    result.responseCode = transfer_.responseCode();
     long connects = 0;
     curl_easy_getinfo(easy_, CURLINFO_NUM_CONNECTS, &connects);
     result.newConnections = connects;
-    result.headers = std::move(headers_);
-    result.body = std::move(body_);
-    result.curlMessage = errorBuffer_[0] ? std::string(errorBuffer_) : std::string(curl_easy_strerror(result.code));
-    headers_ = {};
-    body_ = {};
+    result.headers = std::move(transfer_.headerLines());
+    result.body = std::move(transfer_.body());
+    result.curlMessage = transfer_.errorText(result.code);
+    transfer_.headerLines() = {};
+    transfer_.body() = {};
     return result;
 }
 

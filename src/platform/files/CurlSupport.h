@@ -2,6 +2,7 @@
 // Internals shared by the FTP and WebDAV providers: worker threads that each own one libcurl
 // handle (so connections and logins stay between operations), the transfer loop with cancel
 // and reply-timeout handling, base URL parsing and the mapping of libcurl codes to errors.
+// The handles, their callbacks and header reading come from the HTTP layer (platform/net).
 
 #include <curl/curl.h>
 
@@ -15,6 +16,7 @@
 
 #include "platform/dispatch/ExitDrain.h"
 #include "platform/files/FileProvider.h"
+#include "platform/net/Curl.h"
 
 namespace files::detail {
 
@@ -46,11 +48,10 @@ struct TransferResult {
 class Session {
 public:
     Session();
-    ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    CURL* easy() const { return easy_; }
+    CURL* easy() const { return transfer_.easy(); }
     // Clears the previous transfer's options (keeping connections) and sets the common ones.
     void reset(const Timeouts& timeouts);
     // Sends these bytes as the upload body (FTP STOR); they must outlive perform().
@@ -62,23 +63,11 @@ public:
     bool retiring() const { return retiring_; }
 
 private:
-    static size_t onWrite(char* data, size_t size, size_t count, void* self);
-    static size_t onHeader(char* data, size_t size, size_t count, void* self);
-    static size_t onRead(char* data, size_t size, size_t count, void* self);
-    static int onSeek(void* self, curl_off_t offset, int origin);
-
     friend class WorkerPool;
     bool retiring_ = false;
-    CURL* easy_ = nullptr;
-    CURLM* multi_ = nullptr;
+    net::Transfer transfer_;
+    net::Multi multi_;
     Timeouts timeouts_;
-    std::string body_;
-    std::vector<std::string> headers_;
-    std::string_view upload_;
-    std::size_t uploadPos_ = 0;
-    std::chrono::steady_clock::time_point activity_{};
-    bool sawActivity_ = false;
-    char errorBuffer_[CURL_ERROR_SIZE] = {};
 };
 
 // A set of worker threads, each with its own Session. Jobs run in submission order as workers

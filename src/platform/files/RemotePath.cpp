@@ -1,5 +1,8 @@
 #include "platform/files/RemotePath.h"
 
+#include "platform/defaults/Utf8.h"
+#include "platform/net/PercentEncoding.h"
+
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -10,62 +13,8 @@ namespace {
 
 bool isControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
 
-bool isUnreserved(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '.' || c == '_' || c == '~';
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-std::string encode(std::string_view text, bool keepSlash) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(text.size() + 8);
-    for (unsigned char c : text) {
-        if (isUnreserved(c) || (keepSlash && c == '/')) {
-            out.push_back(static_cast<char>(c));
-        } else {
-            out.push_back('%');
-            out.push_back(hex[c >> 4]);
-            out.push_back(hex[c & 0x0F]);
-        }
-    }
-    return out;
-}
-
 // Length of the valid UTF-8 sequence starting at i, or 0 when the byte there starts none.
-std::size_t validSequenceLength(std::string_view s, std::size_t i) {
-    auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    unsigned char c = b(i);
-    if (c < 0x80) return 1;
-    std::size_t n;
-    std::uint32_t cp;
-    if (c >= 0xC2 && c <= 0xDF) {
-        n = 2;
-        cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        n = 3;
-        cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        n = 4;
-        cp = c & 0x07;
-    } else {
-        return 0;
-    }
-    if (i + n > s.size()) return 0;
-    for (std::size_t k = 1; k < n; ++k) {
-        if ((b(i + k) & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (b(i + k) & 0x3F);
-    }
-    if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF))) return 0;  // overlong
-    if (cp >= 0xD800 && cp <= 0xDFFF) return 0;  // surrogates
-    return n;
-}
+std::size_t validSequenceLength(std::string_view s, std::size_t i) { return defaults::utf8SequenceLength(s, i); }
 
 }  // namespace
 
@@ -135,40 +84,12 @@ bool isSameOrInside(std::string_view path, std::string_view folder) {
     return p.size() > f.size() && p.compare(0, f.size(), f) == 0 && p[f.size()] == '/';
 }
 
-std::string encodePath(std::string_view path) { return encode(path, true); }
-std::string encodeComponent(std::string_view component) { return encode(component, false); }
+std::string encodePath(std::string_view path) { return net::percentEncode(path, "/"); }
+std::string encodeComponent(std::string_view component) { return net::percentEncode(component); }
 
-std::string percentDecode(std::string_view text) {
-    if (text.find('%') == std::string_view::npos) return std::string(text);
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size()) {
-            int hi = hexValue(text[i + 1]);
-            int lo = hexValue(text[i + 2]);
-            if (hi >= 0 && lo >= 0) {
-                out.push_back(static_cast<char>(hi * 16 + lo));
-                i += 2;
-                continue;
-            }
-        }
-        out.push_back(text[i]);
-    }
-    return out;
-}
+std::string percentDecode(std::string_view text) { return net::percentDecode(text); }
 
-bool isValidUtf8(std::string_view bytes) {
-    for (std::size_t i = 0; i < bytes.size();) {
-        if (static_cast<unsigned char>(bytes[i]) < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t n = validSequenceLength(bytes, i);
-        if (n == 0) return false;
-        i += n;
-    }
-    return true;
-}
+bool isValidUtf8(std::string_view bytes) { return defaults::isValidUtf8(bytes); }
 
 namespace {
 constexpr std::uint32_t kCarrier = 0xF700;  // U+F700 to U+F7FF: private use

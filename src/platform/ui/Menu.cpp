@@ -163,19 +163,19 @@ MenuPtr standardMainMenu() {
     const int shift = KeyModifier::shift;
     MenuPtr newSceneMenu =
         Menu::make(localizedTitle("New Scene"), id::newScene, MenuOptions::displayInline,
-                   {command(localizedTitle("New Window"), {}, 0, QStringLiteral("requestNewScene"))});
+                   {command(localizedTitle("New Window"), {}, 0, QString::fromLatin1(selector::requestNewScene))});
     MenuPtr quitGroup = Menu::make({}, id::quit, MenuOptions::displayInline,
-                                   {command(localizedTitle("Quit"), QStringLiteral("q"), cmd, QStringLiteral("terminate"))});
+                                   {command(localizedTitle("Quit"), QStringLiteral("q"), cmd, QString::fromLatin1(selector::terminate))});
     MenuPtr undoGroup =
         Menu::make({}, id::undoRedo, MenuOptions::displayInline,
-                   {command(localizedTitle("Undo"), QStringLiteral("z"), cmd, QStringLiteral("undo")),
-                    command(localizedTitle("Redo"), QStringLiteral("z"), cmd | shift, QStringLiteral("redo"))});
+                   {command(localizedTitle("Undo"), QStringLiteral("z"), cmd, QString::fromLatin1(selector::undo)),
+                    command(localizedTitle("Redo"), QStringLiteral("z"), cmd | shift, QString::fromLatin1(selector::redo))});
     MenuPtr editGroup =
         Menu::make({}, id::standardEdit, MenuOptions::displayInline,
-                   {command(localizedTitle("Cut"), QStringLiteral("x"), cmd, QStringLiteral("cut")),
-                    command(localizedTitle("Copy"), QStringLiteral("c"), cmd, QStringLiteral("copy")),
-                    command(localizedTitle("Paste"), QStringLiteral("v"), cmd, QStringLiteral("paste")),
-                    command(localizedTitle("Select All"), QStringLiteral("a"), cmd, QStringLiteral("selectAll"))});
+                   {command(localizedTitle("Cut"), QStringLiteral("x"), cmd, QString::fromLatin1(selector::cut)),
+                    command(localizedTitle("Copy"), QStringLiteral("c"), cmd, QString::fromLatin1(selector::copy)),
+                    command(localizedTitle("Paste"), QStringLiteral("v"), cmd, QString::fromLatin1(selector::paste)),
+                    command(localizedTitle("Select All"), QStringLiteral("a"), cmd, QString::fromLatin1(selector::selectAll))});
     QList<MenuElement> top;
     top << MenuElement(Menu::make(localizedTitle("File"), id::file, 0, {newSceneMenu, quitGroup}))
         << MenuElement(Menu::make(localizedTitle("Edit"), id::edit, 0, {undoGroup, editGroup}))

@@ -40,6 +40,20 @@ inline constexpr const char* window = "ui.menu.window";
 inline constexpr const char* help = "ui.menu.help";
 }  // namespace MenuIdentifier
 
+// The selectors of the standard menus' commands. The Edit commands are answered by whatever holds
+// the focus (a text field, the editor page); Quit by the application (Application::terminate);
+// New Window by the application delegate, when a main menu keeps it.
+namespace selector {
+inline constexpr const char* requestNewScene = "requestNewScene";
+inline constexpr const char* terminate = "terminate";
+inline constexpr const char* undo = "undo";
+inline constexpr const char* redo = "redo";
+inline constexpr const char* cut = "cut";
+inline constexpr const char* copy = "copy";
+inline constexpr const char* paste = "paste";
+inline constexpr const char* selectAll = "selectAll";
+}  // namespace selector
+
 // Menu options (raw values of the menu system).
 namespace MenuOptions {
 inline constexpr int displayInline = 1;

@@ -96,10 +96,12 @@ QObject* firstResponder() {
 }
 
 bool implementsAction(const QObject* object, const QString& selector) {
-    if (!object) return false;
+    return object && classImplementsAction(object->metaObject(), selector);
+}
+
+bool classImplementsAction(const QMetaObject* meta, const QString& selector) {
     const QByteArray name = actionName(selector).toLatin1();
-    if (name.isEmpty()) return false;
-    return actionMethodIndex(object->metaObject(), name) >= 0;
+    return meta && !name.isEmpty() && actionMethodIndex(meta, name) >= 0;
 }
 
 bool canPerformAction(QObject* object, const QString& selector) {

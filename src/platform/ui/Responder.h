@@ -45,6 +45,8 @@ QObject* firstResponder();
 
 // True when the object has the action as an invokable method of no argument or one ui::Command.
 bool implementsAction(const QObject* object, const QString& selector);
+// The same for every object of a class (checks that have no object at hand).
+bool classImplementsAction(const QMetaObject* meta, const QString& selector);
 // True when the object implements the action and does not refuse it.
 bool canPerformAction(QObject* object, const QString& selector);
 

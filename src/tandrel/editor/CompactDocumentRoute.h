@@ -4,7 +4,7 @@
 // Behind the route stands an ordinary document interface manager.
 #include <memory>
 
-#include "tandrel/servers/CompactEditorRoute.h"
+#include "tandrel/foundation/CompactEditorRoute.h"
 
 class DocumentInterfaceManager;
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "tandrel/scenes/SceneDelegateProtocol.h"
+#include "tandrel/foundation/SceneDelegateProtocol.h"
 
 class VornCurrentEditorStateInfo;
 class VornPreviewJSConnector;

@@ -2,7 +2,7 @@
 
 #include <QWidget>
 
-#include "platform/defaults/Base64.h"
+#include <QByteArray>
 #include "platform/dispatch/Dispatch.h"
 #include "platform/files/FileProvider.h"
 #include "platform/ui/Idiom.h"
@@ -21,10 +21,8 @@
 #include "tandrel/foundation/TandrelExtensions.h"
 #include "tandrel/foundation/VORNPresenterUtility.h"
 #include "tandrel/foundation/VornServerFilesDataModel.h"
-#include "tandrel/scenes/DocumentScene.h"
-#include "tandrel/scenes/SceneManager.h"
-#include "tandrel/servers/FileViewerScene.h"
-#include "tandrel/servers/VornProviderErrors.h"
+#include "tandrel/foundation/VornProviderErrors.h"
+#include "tandrel/foundation/VornSceneLinksProtocol.h"
 
 namespace {
 using Err = EnumManager::vorn_error_throws;
@@ -50,8 +48,8 @@ DocumentInterfaceManager::~DocumentInterfaceManager() {
     AMZLogger::shared().log_verbose("deinit DocumentInterfaceManager");
 }
 
-FileViewerSceneDelegate* DocumentInterfaceManager::file_viewer() const {
-    return qobject_cast<FileViewerSceneDelegate*>(file_server_delegatex.data());
+VornFileViewerSceneDelegateProtocol* DocumentInterfaceManager::file_viewer() const {
+    return file_server_delegatex.data();
 }
 
 // ---- set-up ---------------------------------------------------------------------------------------
@@ -59,8 +57,7 @@ FileViewerSceneDelegate* DocumentInterfaceManager::file_viewer() const {
 void DocumentInterfaceManager::setup_document_controllers() {
     const auto& info = my_current_editor_info;
     if (!info.service_session_id || !info.file_bucket_id) return;
-    FileViewerScene* scene = SceneManager::find_file_viewer_scene(*info.service_session_id);
-    auto* viewer = scene ? qobject_cast<FileViewerSceneDelegate*>(scene->delegate()) : nullptr;
+    VornFileViewerSceneDelegateProtocol* viewer = scene_links().find_file_viewer(*info.service_session_id);
     if (!viewer) return;
     if (controllers_set_up_) return;
     controllers_set_up_ = true;
@@ -199,9 +196,10 @@ void DocumentInterfaceManager::load_current_editor_file(bool is_compact) {
     std::optional<std::string> path;
     if (auto entry = viewer->find_listed_file(*info.file_bucket_id)) path = entry->path;
     if (!path) {
-        if (auto decoded = defaults::base64Decode(*info.file_bucket_id);
-            decoded && !decoded->empty() && file_bucket_id_for_path(*decoded) == *info.file_bucket_id) {
-            path = *decoded;
+        const auto decoded = QByteArray::fromBase64Encoding(QByteArray::fromStdString(*info.file_bucket_id),
+                                                            QByteArray::AbortOnBase64DecodingErrors);
+        if (decoded && !decoded.decoded.isEmpty() && file_bucket_id_for_path(decoded.decoded.toStdString()) == *info.file_bucket_id) {
+            path = decoded.decoded.toStdString();
         }
     }
     if (!path || path->empty()) return;
@@ -274,8 +272,8 @@ void DocumentInterfaceManager::file_loaded(std::shared_ptr<VornServerFileContent
 
 void DocumentInterfaceManager::close_window_without_file() {
     if (ace_loaded) return;
-    auto* scene = qobject_cast<DocumentScene*>(owning_scene.data());
-    if (!scene || !scene->session()) return;
+    ui::Scene* scene = owning_scene.data();
+    if (!scene || !scene_links().is_document_scene(scene) || !scene->session()) return;
     ui::Application::shared().requestSceneSessionDestruction(scene->session(), {}, nullptr);
 }
 

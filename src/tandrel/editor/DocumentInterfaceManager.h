@@ -20,10 +20,9 @@
 #include "tandrel/editor/DocumentInterfaceHub.h"
 #include "tandrel/foundation/VornCurrentEditorStateInfo.h"
 #include "tandrel/foundation/VornError.h"
-#include "tandrel/servers/VornFileViewerSceneDelegateProtocol.h"
+#include "tandrel/foundation/VornFileViewerSceneDelegateProtocol.h"
 
 class EditorWebViewController;
-class FileViewerSceneDelegate;
 class MainViewController;
 class VORNSplitViewController;
 class VornEditorJSConnector;
@@ -112,8 +111,8 @@ public:
     WebViewController* preview_screen() const override { return ext_webview_vc.get(); }
     VornEditorScreenProtocol* editor_screen(bool is_compact) const override;
 
-    // The file-viewer window as its concrete class, when it is still there.
-    FileViewerSceneDelegate* file_viewer() const;
+    // The file-viewer window, when it is still there.
+    VornFileViewerSceneDelegateProtocol* file_viewer() const;
 
 private:
     bool controllers_set_up_ = false;

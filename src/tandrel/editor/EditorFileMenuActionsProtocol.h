@@ -11,4 +11,8 @@ public:
     // `block` receives whether the file was closed; it is not called while the user decides, nor
     // when the user cancels.
     virtual void close_session(bool force, std::function<void(bool)> block) = 0;
+
+    // The commands' selectors, as the menus name them.
+    static constexpr const char* kSaveFile = "save_file";
+    static constexpr const char* kCloseSessionMain = "close_session_main";
 };

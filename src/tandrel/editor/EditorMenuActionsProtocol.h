@@ -12,4 +12,12 @@ public:
     virtual void edm_set_theme(const ui::Command& sender) = 0;
     virtual void edm_beautify() = 0;
     virtual void edm_sw_set(const ui::Command& sender) = 0;
+
+    // The commands' selectors, as the menus and their validation name them.
+    static constexpr const char* kToggleGutter = "edm_toggle_gutter";
+    static constexpr const char* kToggleAutosuggest = "edm_toggle_autosuggest";
+    static constexpr const char* kToggleInvisibles = "edm_toggle_invisibles";
+    static constexpr const char* kSetTheme = "edm_set_theme:";
+    static constexpr const char* kBeautify = "edm_beautify";
+    static constexpr const char* kSoftWrapSet = "edm_sw_set:";
 };

@@ -14,7 +14,7 @@
 #include "tandrel/editor/VornEditorJSConnector.h"
 #include "tandrel/foundation/VORNPresenterUtility.h"
 #include "tandrel/foundation/VornEditorPreferencesManager.h"
-#include "tandrel/scenes/VornMainMenuController.h"
+#include "tandrel/foundation/VornSceneLinksProtocol.h"
 
 namespace {
 
@@ -126,7 +126,7 @@ void EditorWebViewController::apply_soft_wrap_mode(EnumManager::soft_wrap mode) 
     prefs().soft_wrap = mode;
     const std::string value = editor_script::soft_wrap_value(prefs());
     save_then(this, [value](VornEditorJSConnector& jsc) { jsc.run_editor_js(editor_script::set_soft_wrap(value)); });
-    VornMainMenuController::rebuild_menus();
+    scene_links().rebuild_menus();
 }
 
 std::optional<int> EditorWebViewController::parse_wrap_width(const std::string& text) {
@@ -155,7 +155,7 @@ void EditorWebViewController::apply_custom_wrap_width(const std::string& text) {
             save_then(screen, [value](VornEditorJSConnector& jsc) {
                 jsc.run_editor_js(editor_script::set_soft_wrap(std::to_string(value)));
             });
-            VornMainMenuController::rebuild_menus();
+            scene_links().rebuild_menus();
         });
     });
 }
@@ -164,8 +164,8 @@ void EditorWebViewController::validateCommand(ui::Command* command) {
     if (!command) return;
     const auto& p = prefs();
     const QString& action = command->action;
-    if (VornMainMenuController::validate_editor_toggle(command)) return;
-    if (action == QLatin1String("edm_sw_set:")) {
+    if (scene_links().validate_editor_toggle(command)) return;
+    if (action == QLatin1String(kSoftWrapSet)) {
         // The saved mode's entry is marked; the custom entry (titled "Custom: N" while custom
         // wrapping is on) is marked by its mode, as its title changes with the width.
         if (const char* title = mode_title(p.soft_wrap)) {

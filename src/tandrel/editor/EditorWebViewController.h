@@ -17,8 +17,8 @@
 #include "tandrel/editor/DocumentInterfaceHub.h"
 #include "tandrel/editor/EditorMenuActionsProtocol.h"
 #include "tandrel/foundation/EnumManager.h"
-#include "tandrel/scenes/VornDocViewController.h"
-#include "tandrel/servers/CompactEditorRoute.h"
+#include "tandrel/foundation/VornDocViewController.h"
+#include "tandrel/foundation/CompactEditorRoute.h"
 
 class DocumentInterfaceManager;
 class QLabel;

@@ -7,4 +7,8 @@ public:
     virtual void fim_find_replace() = 0;
     virtual void fim_find_next() = 0;
     virtual void fim_find_previous() = 0;
+
+    // The commands' selectors, as the menus name them.
+    static constexpr const char* kFind = "fim_find";
+    static constexpr const char* kFindReplace = "fim_find_replace";
 };

@@ -23,8 +23,7 @@
 #include "tandrel/foundation/VornServerFilesDataModel.h"
 #include "tandrel/foundation/VornSessionsDataModel.h"
 #include "tandrel/foundation/XCol.h"
-#include "tandrel/scenes/SceneManager.h"
-#include "tandrel/servers/FileViewerScene.h"
+#include "tandrel/foundation/VornSceneLinksProtocol.h"
 
 namespace {
 using Err = EnumManager::vorn_error_throws;
@@ -72,8 +71,8 @@ DocumentInterfaceManager* MainViewController::manager() const {
     return qobject_cast<DocumentInterfaceManager*>(scene_delegatex.data());
 }
 
-FileViewerSceneDelegate* MainViewController::file_viewer() const {
-    return qobject_cast<FileViewerSceneDelegate*>(scene_file_delegatex.data());
+VornFileViewerSceneDelegateProtocol* MainViewController::file_viewer() const {
+    return scene_file_delegatex.data();
 }
 
 VornEditorJSConnector* MainViewController::current_editor_connector() const {
@@ -192,7 +191,7 @@ void MainViewController::setup_connection_status() {
 }
 
 void MainViewController::refresh_connection_status() {
-    FileViewerSceneDelegate* viewer = file_viewer();
+    VornFileViewerSceneDelegateProtocol* viewer = file_viewer();
     if (!viewer || !viewer->my_session_info || !viewer->my_session_info->server_url) {
         VORNPresenterUtility::present_error(this, VornError(Err(Err::undeterminedError)), "OK");
         return;
@@ -314,20 +313,20 @@ void MainViewController::fim_find_replace() {
 // ---- server commands ------------------------------------------------------------------------------
 
 void MainViewController::sm_new_service() {
-    FileViewerSceneDelegate* viewer = file_viewer();
+    VornFileViewerSceneDelegateProtocol* viewer = file_viewer();
     if (!viewer || !viewer->my_session_info) return;
-    QPointer<FileViewerSceneDelegate> weak(viewer);
-    SceneManager::open_single_service_scene(viewer->my_session_info->static_window_file_id, [weak](const VornError& e) {
+    QPointer<VornFileViewerSceneDelegateProtocol> weak(viewer);
+    scene_links().open_single_service_scene(viewer->my_session_info->static_window_file_id, [weak](const VornError& e) {
         if (weak) weak->show_error(e);
     });
 }
 
 void MainViewController::sm_disconnect_service() {
-    FileViewerSceneDelegate* viewer = file_viewer();
+    VornFileViewerSceneDelegateProtocol* viewer = file_viewer();
     if (!viewer) return;
     // The server's document windows (this one among them) are decided and closed first; an
     // error of the reset then shows on the file viewer, since this window is gone by then.
-    QPointer<FileViewerSceneDelegate> weak(viewer);
+    QPointer<VornFileViewerSceneDelegateProtocol> weak(viewer);
     viewer->disconnect_service([weak](std::optional<VornError> error) {
         if (error && weak) weak->show_error(error);
     });
@@ -336,10 +335,10 @@ void MainViewController::sm_disconnect_service() {
 void MainViewController::sm_connect_service(const ui::Command& sender) {
     const auto id = connection_id(sender);
     if (!id) return;
-    FileViewerSceneDelegate* viewer = file_viewer();
+    VornFileViewerSceneDelegateProtocol* viewer = file_viewer();
     if (!viewer) return;
     QPointer<MainViewController> self(this);
-    QPointer<FileViewerSceneDelegate> weak(viewer);
+    QPointer<VornFileViewerSceneDelegateProtocol> weak(viewer);
     // Another server: this server's document windows (this one among them) close first.
     viewer->switch_to_service(id->toStdString(), [self, weak](std::shared_ptr<VornProviderBucket>, std::optional<VornError> e) {
         if (!e) return;
@@ -349,7 +348,7 @@ void MainViewController::sm_connect_service(const ui::Command& sender) {
 }
 
 void MainViewController::show_alert() {
-    SceneManager::open_alert_scene("Test Alert", "This is the message");
+    scene_links().open_alert_scene("Test Alert", "This is the message", nullptr);
 }
 
 DocumentCommandValidation MainViewController::validateCommand(const ui::Command& command) const {
@@ -358,12 +357,12 @@ DocumentCommandValidation MainViewController::validateCommand(const ui::Command&
 
 DocumentCommandValidation MainViewController::validate_service_command(const ui::Command& command) const {
     DocumentCommandValidation out;
-    FileViewerSceneDelegate* viewer = file_viewer();
-    if (command.action == QLatin1String("sm_disconnect_service")) {
+    VornFileViewerSceneDelegateProtocol* viewer = file_viewer();
+    if (command.action == QLatin1String(kDisconnectService)) {
         out.handled = true;
         const bool connected = viewer && viewer->my_session_info && viewer->my_session_info->connected;
         out.attributes = connected ? 0 : (DocumentCommandValidation::kDisabled | DocumentCommandValidation::kHidden);
-    } else if (command.action == QLatin1String("sm_connect_service:") && viewer) {
+    } else if (command.action == QLatin1String(kConnectService) && viewer) {
         out.handled = true;
         const auto id = connection_id(command);
         const auto& current = viewer->my_session_info ? viewer->my_session_info->service_id : std::nullopt;

@@ -16,10 +16,9 @@
 #include "tandrel/editor/EditorFileMenuActionsProtocol.h"
 #include "tandrel/editor/FindMenuActionsProtocol.h"
 #include "tandrel/editor/ServiceMenuActionsProtocol.h"
-#include "tandrel/scenes/VornDocViewController.h"
+#include "tandrel/foundation/VornDocViewController.h"
 
 class DocumentInterfaceManager;
-class FileViewerSceneDelegate;
 class GradientView;
 class QLabel;
 class VornEditorJSConnector;
@@ -124,5 +123,5 @@ protected:
 
 private:
     DocumentInterfaceManager* manager() const;
-    FileViewerSceneDelegate* file_viewer() const;
+    VornFileViewerSceneDelegateProtocol* file_viewer() const;
 };

@@ -4,7 +4,7 @@
 #include <QPointer>
 
 #include "platform/ui/SplitViewController.h"
-#include "tandrel/scenes/SceneDelegateProtocol.h"
+#include "tandrel/foundation/SceneDelegateProtocol.h"
 
 class VORNSplitViewController : public ui::SplitViewController {
     Q_OBJECT

@@ -2,7 +2,7 @@
 // A document screen holding one editor screen; its view is green. Nothing creates it yet.
 #include <memory>
 
-#include "tandrel/scenes/VornDocViewController.h"
+#include "tandrel/foundation/VornDocViewController.h"
 
 class EditorWebViewController;
 

@@ -22,9 +22,7 @@
 #include "tandrel/foundation/VornCurrentEditorStateInfo.h"
 #include "tandrel/foundation/VornServerFilesDataModel.h"
 #include "tandrel/foundation/VornSessionsManager.h"
-#include "tandrel/scenes/DocumentScene.h"
-#include "tandrel/servers/FileViewerScene.h"
-#include "tandrel/servers/VornFileViewController.h"
+#include "tandrel/foundation/VornSceneLinksProtocol.h"
 
 using Err = EnumManager::vorn_error_throws;
 using editor_support::app_error;
@@ -34,15 +32,15 @@ namespace {
 const char* const kMainConfiguration = "Main Configuration";
 
 // The sessions record of the file viewer's server, if there is one.
-std::shared_ptr<VornAppMultipleSessionsDataModel> sessions_of(const FileViewerSceneDelegate* viewer) {
+std::shared_ptr<VornAppMultipleSessionsDataModel> sessions_of(const VornFileViewerSceneDelegateProtocol* viewer) {
     if (!viewer || !viewer->service) return nullptr;
     auto& all = app_sessions_manager().service_sessions;
     auto it = all.find(viewer->service->id);
     return it == all.end() ? nullptr : it->second;
 }
 
-void reload_explorer(FileViewerSceneDelegate* viewer) {
-    if (viewer && viewer->fileView_controller) viewer->fileView_controller->reload_visible_sections_on_main();
+void reload_explorer(VornFileViewerSceneDelegateProtocol* viewer) {
+    if (viewer) viewer->reload_visible_sections_on_main();
 }
 
 }  // namespace
@@ -225,7 +223,7 @@ void VornEditorJSConnector::store_new_file_session(nlohmann::json result, std::o
     }
 
     QPointer<VornEditorJSConnector> self(this);
-    QPointer<FileViewerSceneDelegate> weak_viewer(viewer);
+    QPointer<VornFileViewerSceneDelegateProtocol> weak_viewer(viewer);
     viewer->add_file_session(record, [self, weak_viewer, content, complete](std::optional<VornError> e) {
         if (!e && self) {
             reload_explorer(weak_viewer.data());
@@ -361,7 +359,7 @@ void VornEditorJSConnector::start_waiting_saves() {
     });
 }
 
-bool VornEditorJSConnector::file_viewer_serves_document(const FileViewerSceneDelegate* viewer) const {
+bool VornEditorJSConnector::file_viewer_serves_document(const VornFileViewerSceneDelegateProtocol* viewer) const {
     if (!viewer) return false;
     auto* h = hub();
     const auto& wanted = h ? h->current_editor_info().service_session_id : std::nullopt;
@@ -403,7 +401,7 @@ void VornEditorJSConnector::write_page_session(const std::string& file_id, SaveC
                           }
                           auto record = self->find_file_session(file_id);
                           if (!record) return done(false, app_error(Err::cannot_save_ace_file_session));
-                          QPointer<FileViewerSceneDelegate> weak_viewer(viewer);
+                          QPointer<VornFileViewerSceneDelegateProtocol> weak_viewer(viewer);
                           viewer->upload_file(record, QPointer<ui::ViewController>(), [record, count, weak_viewer, done](std::optional<VornError> w) {
                               if (w) return done(false, w);
                               // Written: the page's count at the save is the saved state.
@@ -554,7 +552,7 @@ void VornEditorJSConnector::close_editor_scene(bool closed, CloseCompletion comp
     }
     auto& app = ui::Application::shared();
     if (app.supportsMultipleScenes()) {
-        DocumentScene* scene = find_main_document_scene(app.connectedScenes());
+        ui::Scene* scene = find_main_document_scene(app.connectedScenes());
         if (!scene || !scene->session()) return;
         app.requestSceneSessionDestruction(scene->session(), {}, nullptr);
     } else {
@@ -586,15 +584,14 @@ bool VornEditorJSConnector::holds_editor_of(ui::Scene* scene) const {
     return false;
 }
 
-DocumentScene* VornEditorJSConnector::find_main_document_scene(const QList<ui::Scene*>& scenes) const {
-    DocumentScene* found = nullptr;
+ui::Scene* VornEditorJSConnector::find_main_document_scene(const QList<ui::Scene*>& scenes) const {
+    ui::Scene* found = nullptr;
     for (ui::Scene* scene : scenes) {
-        auto* document = qobject_cast<DocumentScene*>(scene);
-        if (!document || !scene->session()) continue;
+        if (!scene || !scene_links().is_document_scene(scene) || !scene->session()) continue;
         const auto& name = scene->session()->configuration().name;
         if (!name || *name != QLatin1String(kMainConfiguration)) continue;
         if (!holds_editor_of(scene)) continue;
-        found = document;
+        found = scene;
     }
     return found;
 }

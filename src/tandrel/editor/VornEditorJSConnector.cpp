@@ -13,7 +13,6 @@
 #include "tandrel/foundation/EnumManager.h"
 #include "tandrel/foundation/TandrelExtensions.h"
 #include "tandrel/foundation/VornEditorPreferencesManager.h"
-#include "tandrel/servers/FileViewerScene.h"
 
 using Err = EnumManager::vorn_error_throws;
 
@@ -34,8 +33,8 @@ const std::vector<std::string>& VornEditorJSConnector::message_handler_names() {
 
 DocumentInterfaceHub* VornEditorJSConnector::hub() const { return document_hub(scene_delegatex.data()); }
 
-FileViewerSceneDelegate* VornEditorJSConnector::file_viewer() const {
-    return qobject_cast<FileViewerSceneDelegate*>(file_delegatex.data());
+VornFileViewerSceneDelegateProtocol* VornEditorJSConnector::file_viewer() const {
+    return file_delegatex.data();
 }
 
 // ---- attach and detach ---------------------------------------------------------------------------

@@ -28,14 +28,12 @@
 #include "tandrel/editor/ProtocolLink.h"
 #include "tandrel/editor/VornEditorWKWebViewProtocol.h"
 #include "tandrel/foundation/VornError.h"
-#include "tandrel/scenes/SceneDelegateProtocol.h"
-#include "tandrel/scenes/VornErrorProtocol.h"
-#include "tandrel/servers/VornEditorSaveConnectorProtocol.h"
-#include "tandrel/servers/VornFileViewerSceneDelegateProtocol.h"
+#include "tandrel/foundation/SceneDelegateProtocol.h"
+#include "tandrel/foundation/VornErrorProtocol.h"
+#include "tandrel/foundation/VornEditorSaveConnectorProtocol.h"
+#include "tandrel/foundation/VornFileViewerSceneDelegateProtocol.h"
 
 class DocumentInterfaceHub;
-class DocumentScene;
-class FileViewerSceneDelegate;
 class VornACEFileSessionsDataModel;
 class VornServerFileContentModel;
 namespace ui {
@@ -154,7 +152,7 @@ public:
     void close_editor_scene(bool closed, CloseCompletion completion);
     // The document window ("Main Configuration", DocumentScene) among the scenes that holds this
     // connector's editor; never another document's window, whichever is key.
-    DocumentScene* find_main_document_scene(const QList<ui::Scene*>& scenes) const;
+    ui::Scene* find_main_document_scene(const QList<ui::Scene*>& scenes) const;
 
     // ---- copy and paste ------------------------------------------------------------------------
     void copy_selected_content(const nlohmann::json& reply, std::optional<VornError> error) override;
@@ -184,7 +182,7 @@ signals:
 
 private:
     DocumentInterfaceHub* hub() const;
-    FileViewerSceneDelegate* file_viewer() const;
+    VornFileViewerSceneDelegateProtocol* file_viewer() const;
     // Opens the content in the page: from the record's stored state, or as a new session.
     void open_session(std::shared_ptr<VornACEFileSessionsDataModel> record,
                       std::shared_ptr<VornServerFileContentModel> content, ErrorCompletion completion);
@@ -201,7 +199,7 @@ private:
     void write_page_session(const std::string& file_id, SaveCompletion completion);
     void start_waiting_saves();
     // The file's server as this document knows it is still the file viewer's server.
-    bool file_viewer_serves_document(const FileViewerSceneDelegate* viewer) const;
+    bool file_viewer_serves_document(const VornFileViewerSceneDelegateProtocol* viewer) const;
 
     // Sessions this page was given (made or selected) while the window lives.
     std::set<std::string> page_sessions_;

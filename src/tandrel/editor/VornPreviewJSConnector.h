@@ -8,9 +8,9 @@
 
 #include "tandrel/editor/EditorJStoPreviewJSControllerProtocol.h"
 #include "tandrel/editor/VornPreviewWKWebViewProtocol.h"
-#include "tandrel/scenes/SceneDelegateProtocol.h"
-#include "tandrel/scenes/VornErrorProtocol.h"
-#include "tandrel/servers/VornFileViewerSceneDelegateProtocol.h"
+#include "tandrel/foundation/SceneDelegateProtocol.h"
+#include "tandrel/foundation/VornErrorProtocol.h"
+#include "tandrel/foundation/VornFileViewerSceneDelegateProtocol.h"
 
 class VornPreviewContentBucket;
 namespace web {

@@ -8,7 +8,7 @@
 #include "tandrel/editor/VornNoPreviewNeededViewController.h"
 #include "tandrel/editor/VornPreviewWKWebView.h"
 #include "tandrel/editor/WebViewControllerProtocol.h"
-#include "tandrel/scenes/VornDocViewController.h"
+#include "tandrel/foundation/VornDocViewController.h"
 
 class WebViewController : public VornDocViewController {
     Q_OBJECT

@@ -9,16 +9,14 @@
 #include <mutex>
 
 #include "platform/dispatch/Dispatch.h"
+#include "platform/net/Curl.h"
+#include "platform/net/HttpHeaders.h"
 
 // ---- Requests --------------------------------------------------------------------------------
 
 namespace {
 
-bool sameField(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
+bool sameField(const std::string& a, const std::string& b) { return net::equalsIgnoringCase(a, b); }
 
 bool hasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos || s.find('\0') != std::string::npos; }
 
@@ -46,7 +44,7 @@ std::optional<std::string> AMZUrlRequest::valueForHTTPHeaderField(const std::str
 
 // ---- The URL session -------------------------------------------------------------------------
 
-AMZUrlSession::AMZUrlSession() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+AMZUrlSession::AMZUrlSession() { net::initialize(); }
 
 AMZUrlSession& AMZUrlSession::shared() {
     static auto* session = new AMZUrlSession;  // lives until exit
@@ -69,33 +67,6 @@ void AMZUrlDataTask::resume() {
 
 void AMZUrlDataTask::cancel() { cancelled_ = true; }
 
-namespace {
-
-size_t collectBody(char* data, size_t size, size_t count, void* user) {
-    static_cast<std::string*>(user)->append(data, size * count);
-    return size * count;
-}
-
-size_t collectHeader(char* data, size_t size, size_t count, void* user) {
-    auto* response = static_cast<AMZUrlResponse*>(user);
-    std::string line(data, size * count);
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    if (line.rfind("HTTP/", 0) == 0) {
-        response->headers.clear();  // a new answer (after an interim 1xx)
-    } else if (auto colon = line.find(':'); colon != std::string::npos) {
-        std::string value = line.substr(colon + 1);
-        value.erase(0, value.find_first_not_of(" \t"));
-        response->headers.emplace_back(line.substr(0, colon), value);
-    }
-    return size * count;
-}
-
-int checkCancelled(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    return static_cast<std::atomic<bool>*>(user)->load() ? 1 : 0;
-}
-
-}  // namespace
-
 void AMZUrlDataTask::perform() {
     Completion completion = std::exchange(completion_, nullptr);
     auto fail = [&](VornError e) {
@@ -108,60 +79,48 @@ void AMZUrlDataTask::perform() {
         if (hasLineBreak(name) || hasLineBreak(value) || name.find(':') != std::string::npos)
             return fail(urlError(CURLE_URL_MALFORMAT, "The request has a malformed header.", "bad_request"));
 
-    CURL* curl = curl_easy_init();
-    if (!curl) return fail(urlError(CURLE_FAILED_INIT, "The connection could not be set up.", "curl_init"));
+    auto owned = std::make_unique<net::Transfer>();  // closed before the completion runs
+    net::Transfer& transfer = *owned;
+    if (!transfer.easy()) return fail(urlError(CURLE_FAILED_INIT, "The connection could not be set up.", "curl_init"));
 
-    std::string body;
-    AMZUrlResponse response;
-    char errbuf[CURL_ERROR_SIZE] = {};
-    long timeoutMs = static_cast<long>(std::max(1.0, std::ceil(request_.timeoutInterval * 1000.0)));
-
-    curl_easy_setopt(curl, CURLOPT_URL, request_.url.c_str());
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errbuf);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, std::max(1L, (timeoutMs + 999) / 1000));
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collectBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, collectHeader);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &response);
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, checkCancelled);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &cancelled_);
+    // The timeout limits connecting and any stall (less than a byte a second); no overall limit.
+    const long timeoutMs = static_cast<long>(std::max(1.0, std::ceil(request_.timeoutInterval * 1000.0)));
+    transfer.setUrl(request_.url);
+    transfer.setProtocols("http,https");
+    transfer.setTimeouts(net::Timeouts{std::chrono::milliseconds(timeoutMs), std::chrono::milliseconds(0), 1L,
+                                       std::chrono::milliseconds(std::max(1000L, timeoutMs))});
+    transfer.setTls(net::Tls());
+    transfer.setCancelFlag(&cancelled_);
 
     const std::string& method = request_.httpMethod;
     bool sendsBody = !request_.httpBody.empty() || method == "POST" || method == "PUT" || method == "PATCH";
-    if (sendsBody) {
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request_.httpBody.data());
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request_.httpBody.size()));
-    }
-    if (method == "HEAD") curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
-    else if (method != (sendsBody ? "POST" : "GET")) curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
+    if (sendsBody) transfer.setPostBody(request_.httpBody);
+    if (method == "HEAD") transfer.setNoBody();
+    else if (method != (sendsBody ? "POST" : "GET")) transfer.setCustomMethod(method);
 
-    curl_slist* headers = nullptr;
-    for (const auto& [name, value] : request_.headers) headers = curl_slist_append(headers, (name + ": " + value).c_str());
-    headers = curl_slist_append(headers, "Expect:");
-    if (sendsBody && !request_.valueForHTTPHeaderField("Content-Type")) headers = curl_slist_append(headers, "Content-Type:");
+    std::vector<std::string> headers;
+    for (const auto& [name, value] : request_.headers) headers.push_back(name + ": " + value);
+    headers.emplace_back("Expect:");
+    if (sendsBody && !request_.valueForHTTPHeaderField("Content-Type")) headers.emplace_back("Content-Type:");
     if (request_.cachePolicy == AMZUrlRequest::CachePolicy::reloadIgnoringLocalAndRemoteCacheData &&
         !request_.valueForHTTPHeaderField("Cache-Control")) {
-        headers = curl_slist_append(headers, "Cache-Control: no-cache");
+        headers.emplace_back("Cache-Control: no-cache");
     }
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    transfer.setHeaders(headers);
 
-    CURLcode rc = curl_easy_perform(curl);
-    long status = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    curl_slist_free_all(headers);
-    curl_easy_cleanup(curl);
+    const CURLcode rc = transfer.perform();
+    AMZUrlResponse response;
+    for (auto& field : net::lastResponseFields(transfer.headerLines()))
+        response.headers.emplace_back(std::move(field.name), std::move(field.value));
+    std::string body = std::move(transfer.body());
+    const long status = transfer.responseCode();
+    const std::string errorText = rc == CURLE_OK ? std::string() : transfer.errorText(rc);
+    owned.reset();
 
     if (!completion) return;
     if (cancelled_ || rc == CURLE_ABORTED_BY_CALLBACK) return fail(urlError(kCancelledCode, "cancelled", "cancelled"));
     if (rc != CURLE_OK) {
-        std::string text = errbuf[0] ? std::string(errbuf) : std::string(curl_easy_strerror(rc));
-        return fail(urlError(rc, text, "curl_" + std::to_string(static_cast<int>(rc))));
+        return fail(urlError(rc, errorText, "curl_" + std::to_string(static_cast<int>(rc))));
     }
     response.statusCode = status;
     response.url = request_.url;

@@ -3,7 +3,8 @@
 #include <memory>
 #include <utility>
 
-#include "platform/defaults/Base64.h"
+#include <QByteArray>
+
 #include "platform/keychain/Keychain.h"
 #include "tandrel/foundation/AMZLogger.h"
 #include "tandrel/foundation/AppGlobals.h"
@@ -19,7 +20,8 @@ void log_unexpected(const char* what, const keychain::Failure& failure) {
 }  // namespace
 
 std::string VornKeyChainUtilityClass::keychain_account(const std::string& url, const std::string& username) {
-    return defaults::base64Encode(url + "-" + username);
+    const std::string account = url + "-" + username;
+    return QByteArray(account.data(), static_cast<qsizetype>(account.size())).toBase64().toStdString();
 }
 
 std::string VornKeyChainUtilityClass::keychain_comment() {

@@ -3,7 +3,7 @@
 #include <array>
 #include <cmath>
 
-#include "platform/defaults/Base64.h"
+#include <QByteArray>
 
 namespace {
 constexpr std::array<const char*, 8> kTypeNames = {"NSFileTypeNamedPipe",   "NSFileTypeCharacterSpecial",
@@ -91,7 +91,9 @@ std::shared_ptr<VornServerFilesDataModel> VornServerFilesDataModel::from_json(co
 
 VornServerFileContentModel::VornServerFileContentModel() : id(new_uuid_string()) {}
 
-std::string file_bucket_id_for_path(const std::string& path) { return defaults::base64Encode(path); }
+std::string file_bucket_id_for_path(const std::string& path) {
+    return QByteArray(path.data(), static_cast<qsizetype>(path.size())).toBase64().toStdString();
+}
 
 void build_file_content_model(const std::optional<std::string>& data, const std::optional<VornError>& error,
                               const std::string& file_type, const std::string& path,

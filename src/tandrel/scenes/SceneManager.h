@@ -1,6 +1,9 @@
 #pragma once
 // The window vocabulary of the app and the requests that open, find and close windows. Class-level
-// operations only, used on the main thread.
+// operations only, used on the main thread. The scene layer is the one place that knows every
+// kind of window: the server screens (tandrel/servers) and the document screens (tandrel/editor)
+// reach these operations only through VornSceneLinksProtocol (tandrel/foundation), which
+// install_scene_links puts in place.
 #include <QVariantMap>
 #include <functional>
 #include <optional>
@@ -60,4 +63,9 @@ public:
 
     // The error value of a failed scene request.
     static VornError scene_error(const ui::SceneError& error);
+
+    // Installs the scene layer's VornSceneLinksProtocol (SceneLinks.cpp), through which the server
+    // and document screens reach the other windows and the main menu. The app calls it at start-up,
+    // before any window connects; calling it again changes nothing.
+    static void install_scene_links();
 };

@@ -9,7 +9,7 @@
 
 #include "platform/ui/scenes/Scene.h"
 #include "platform/ui/scenes/Window.h"
-#include "tandrel/servers/VornFileViewerSceneDelegateProtocol.h"
+#include "tandrel/foundation/VornFileViewerSceneDelegateProtocol.h"
 
 class SingleServiceScene : public ui::Scene {
     Q_OBJECT

@@ -5,6 +5,10 @@
 #include "tandrel/foundation/EnumManager.h"
 #include "tandrel/foundation/VornEditorPreferencesManager.h"
 #include "tandrel/foundation/VornServicesManager.h"
+#include "tandrel/editor/EditorFileMenuActionsProtocol.h"
+#include "tandrel/editor/EditorMenuActionsProtocol.h"
+#include "tandrel/editor/FindMenuActionsProtocol.h"
+#include "tandrel/foundation/VornFileServerViewController.h"
 
 namespace {
 
@@ -29,11 +33,11 @@ QVariantMap int_list(const char* key, int value) { return QVariantMap{{QString::
 
 ui::MenuPtr theme_group(const char* title, const char* identifier, const char* heading, int heading_id,
                         const std::vector<EnumManager::ace_editor_theme>& themes) {
-    ui::KeyCommand head = plain_command(QString::fromLatin1(heading), "edm_set_theme:", int_list("themeEnumID", heading_id));
+    ui::KeyCommand head = plain_command(QString::fromLatin1(heading), EditorMenuActionsProtocol::kSetTheme, int_list("themeEnumID", heading_id));
     head.attributes = ui::MenuElementAttributes::disabled;
     QList<ui::MenuElement> children{head};
     for (auto theme : themes) {
-        children.append(plain_command(QString::fromStdString(EnumManager::display_name(theme)), "edm_set_theme:",
+        children.append(plain_command(QString::fromStdString(EnumManager::display_name(theme)), EditorMenuActionsProtocol::kSetTheme,
                                       int_list("themeEnumID", static_cast<int>(theme))));
     }
     return ui::Menu::make(QString::fromLatin1(title), QString::fromLatin1(identifier), ui::MenuOptions::displayInline,
@@ -68,28 +72,28 @@ void VornMainMenuController::build_main_menu(ui::MenuBuilder& builder) {
 
 ui::MenuPtr VornMainMenuController::build_new_menu() {
     return ui::Menu::make("New", "DravixFTPClient.newMenu", ui::MenuOptions::destructive,
-                          {key_command("Window", "t", kCommand | kShift, "new_scene"),
-                           key_command("File", "n", kCommand, "new_file"),
-                           key_command("Folder", "n", kCommand | kShift, "new_folder")});
+                          {key_command("Window", "t", kCommand | kShift, kNewSceneSelector),
+                           key_command("File", "n", kCommand, VornFileServerViewController::kNewFile),
+                           key_command("Folder", "n", kCommand | kShift, VornFileServerViewController::kNewFolder)});
 }
 
 ui::MenuPtr VornMainMenuController::build_file_menu() {
     return ui::Menu::make({}, "file_sec2_items", ui::MenuOptions::displayInline,
-                          {key_command(ui::localizedTitle("Save File"), "s", kCommand, "save_file"),
-                           key_command(ui::localizedTitle("Close File"), {}, 0, "close_session_main")});
+                          {key_command(ui::localizedTitle("Save File"), "s", kCommand, EditorFileMenuActionsProtocol::kSaveFile),
+                           key_command(ui::localizedTitle("Close File"), {}, 0, EditorFileMenuActionsProtocol::kCloseSessionMain)});
 }
 
 ui::MenuPtr VornMainMenuController::build_find_menu() {
     return ui::Menu::make({}, "DravixFTPClient.findMenuItems_group_1", ui::MenuOptions::displayInline,
-                          {plain_command("Find...", "fim_find"), plain_command("Find and Replace...", "fim_find_replace")});
+                          {plain_command("Find...", FindMenuActionsProtocol::kFind), plain_command("Find and Replace...", FindMenuActionsProtocol::kFindReplace)});
 }
 
 ui::MenuPtr VornMainMenuController::build_editor_menu_items() {
     return ui::Menu::make({}, "DravixFTPClient.editorMenuItems_id_group_1", ui::MenuOptions::displayInline,
-                          {plain_command("Disable Gutter", "edm_toggle_gutter"),
-                           plain_command("Disable Auto Suggest", "edm_toggle_autosuggest"),
-                           plain_command("Disable Invisibles", "edm_toggle_invisibles"),
-                           plain_command("Beautify Code", "edm_beautify")});
+                          {plain_command("Disable Gutter", EditorMenuActionsProtocol::kToggleGutter),
+                           plain_command("Disable Auto Suggest", EditorMenuActionsProtocol::kToggleAutosuggest),
+                           plain_command("Disable Invisibles", EditorMenuActionsProtocol::kToggleInvisibles),
+                           plain_command("Beautify Code", EditorMenuActionsProtocol::kBeautify)});
 }
 
 ui::MenuPtr VornMainMenuController::build_soft_wrap_menu_items() {
@@ -98,10 +102,10 @@ ui::MenuPtr VornMainMenuController::build_soft_wrap_menu_items() {
     const QString custom_title =
         custom ? QStringLiteral("Custom: %1").arg(model->soft_wrap_custom_value) : QStringLiteral("Set Custom");
     return ui::Menu::make({}, "DravixFTPClient.editor_soft_wrap_items", ui::MenuOptions::displayInline,
-                          {plain_command("Off", "edm_sw_set:", int_list("softWrap", 1)),
-                           plain_command("View", "edm_sw_set:", int_list("softWrap", 2)),
-                           plain_command("Print Margin", "edm_sw_set:", int_list("softWrap", 3)),
-                           plain_command(custom_title, "edm_sw_set:", int_list("softWrap", 4))});
+                          {plain_command("Off", EditorMenuActionsProtocol::kSoftWrapSet, int_list("softWrap", 1)),
+                           plain_command("View", EditorMenuActionsProtocol::kSoftWrapSet, int_list("softWrap", 2)),
+                           plain_command("Print Margin", EditorMenuActionsProtocol::kSoftWrapSet, int_list("softWrap", 3)),
+                           plain_command(custom_title, EditorMenuActionsProtocol::kSoftWrapSet, int_list("softWrap", 4))});
 }
 
 ui::MenuPtr VornMainMenuController::build_light_theme_menu() {
@@ -132,11 +136,11 @@ bool VornMainMenuController::validate_editor_toggle(ui::Command* command) {
         return true;
     };
     const QString& action = command->action;
-    if (action == QLatin1String("edm_toggle_gutter")) return toggle(model->gutter_visible, "Disable Gutter", "Enable Gutter");
-    if (action == QLatin1String("edm_toggle_invisibles")) {
+    if (action == QLatin1String(EditorMenuActionsProtocol::kToggleGutter)) return toggle(model->gutter_visible, "Disable Gutter", "Enable Gutter");
+    if (action == QLatin1String(EditorMenuActionsProtocol::kToggleInvisibles)) {
         return toggle(model->invisibles_visible, "Disable Invisibles", "Enable Invisibles");
     }
-    if (action == QLatin1String("edm_toggle_autosuggest")) {
+    if (action == QLatin1String(EditorMenuActionsProtocol::kToggleAutosuggest)) {
         return toggle(model->auto_suggest_enabled, "Disable Auto Suggest", "Enable Auto Suggest");
     }
     return false;

@@ -36,4 +36,7 @@ public:
     // of them. The editor screen validates with it, and so does the end of the responder chain
     // when no editor has the focus (the entries are disabled then, but read true).
     static bool validate_editor_toggle(ui::Command* command);
+
+    // New > Window: answered by the application delegate, at the end of every responder chain.
+    static constexpr const char* kNewSceneSelector = "new_scene";
 };

@@ -32,9 +32,9 @@ void FileViewerScene::set_my_next(QObject* next) {
 
 FileViewerSceneDelegate::FileViewerSceneDelegate()
     : welcome_manage_services_vc(ui::make<ManageServicesViewController>()),
-      fileView_controller(ui::make<VornFileViewController>()),
-      my_session_info(std::make_shared<VornCurrentServiceStateInfo>()) {
+      fileView_controller(ui::make<VornFileViewController>()) {
     // A fresh record: a new window id, nothing connected.
+    my_session_info = std::make_shared<VornCurrentServiceStateInfo>();
     my_session_info->file_path.reset();
     my_session_info->current_dir.reset();
     my_session_info->server_url.reset();

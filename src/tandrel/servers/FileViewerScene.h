@@ -15,8 +15,8 @@
 #include "tandrel/foundation/VornCurrentServiceStateInfo.h"
 #include "tandrel/foundation/VornError.h"
 #include "tandrel/foundation/VornServicesDataModel.h"
-#include "tandrel/servers/VornEditorSaveConnectorProtocol.h"
-#include "tandrel/servers/VornFileViewerSceneDelegateProtocol.h"
+#include "tandrel/foundation/VornEditorSaveConnectorProtocol.h"
+#include "tandrel/foundation/VornFileViewerSceneDelegateProtocol.h"
 
 class ManageServicesViewController;
 class VornFileViewController;
@@ -62,10 +62,8 @@ public:
     std::shared_ptr<VornFileViewController> fileView_controller;
     // The live connection, when connected.
     std::shared_ptr<VornProviderBucket> provider_bucket;
-    // The connected server.
-    std::shared_ptr<VornSingleServiceDataModel> service;
-    // The window's state; its `static_window_file_id` is the window's identity for its life.
-    std::shared_ptr<VornCurrentServiceStateInfo> my_session_info;
+    // `service` (the connected server) and `my_session_info` (the window's state, whose
+    // `static_window_file_id` is the window's identity for its life) are the protocol's fields.
     // Next responder after the delegate when set (else the application).
     QPointer<QObject> my_next;
     void set_my_next(QObject* next);
@@ -85,13 +83,8 @@ public:
 
     // ---- connection and remote files (FileViewerSceneDelegate+Service.cpp,
     //      FileViewerSceneDelegate+RemoteFiles.cpp) ---------------------------------------------
-    // Every completion below runs on the main queue, exactly once.
-    using ErrorCompletion = std::function<void(std::optional<VornError>)>;
-    // A connect's outcome: the bucket and no error, or no bucket and an error.
-    using ConnectCompletion = std::function<void(std::shared_ptr<VornProviderBucket>, std::optional<VornError>)>;
-    // create_remote_file or create_remote_folder.
-    using RemoteItemCreator = std::function<void(FileViewerSceneDelegate& window, const std::string& name,
-                                                 const std::string& directory, ErrorCompletion completion)>;
+    // Every completion below runs on the main queue, exactly once. ErrorCompletion,
+    // ConnectCompletion and RemoteItemCreator are the protocol's.
 
     // Drops the connection: no bucket, the state marked unconnected (`service` and
     // `my_session_info.service_id` keep naming the last server), the sessions record saved, the
@@ -104,11 +97,11 @@ public:
     void close_document_windows(std::function<void(bool closed)> then);
     // A disconnect: the document windows first (above), then the reset with the completion.
     // When a window is kept, the connection stays and the completion does not run.
-    void disconnect_service(ErrorCompletion completion);
+    void disconnect_service(ErrorCompletion completion) override;
     // Connects the saved server through a reset. Switching to another server than the window's
     // current one is a disconnect of that one first (its document windows decide and close);
     // when a window is kept, the connection stays and the completion does not run.
-    void switch_to_service(const std::string& service_id, ConnectCompletion completion);
+    void switch_to_service(const std::string& service_id, ConnectCompletion completion) override;
     // The window's close button: its document windows decide first, then the window closes.
     void request_window_close();
     // The continuation of a reset that connects next: an error goes to the connect completion,
@@ -119,18 +112,19 @@ public:
     // missing, address not a URL, connection type without a connector, sessions not saved).
     void connect_with_keychain_credentials(const std::string& service_id, ConnectCompletion completion);
     // "An Error Occurred" with "OK" on the file explorer.
-    void show_error(const std::optional<VornError>& error);
+    void show_error(const std::optional<VornError>& error) override;
 
     // The connected server's editing-sessions record: saved, a file session added or removed.
     // no_multiple_session when there is no server or no record for it.
-    void save_service_session(ErrorCompletion completion = nullptr);
-    void add_file_session(std::shared_ptr<VornACEFileSessionsDataModel> session, ErrorCompletion completion = nullptr);
-    void remove_file_session(const std::string& session_id, ErrorCompletion completion = nullptr);
+    void save_service_session(ErrorCompletion completion = nullptr) override;
+    void add_file_session(std::shared_ptr<VornACEFileSessionsDataModel> session,
+                          ErrorCompletion completion = nullptr) override;
+    void remove_file_session(const std::string& session_id, ErrorCompletion completion = nullptr) override;
 
     // The connection's provider, or nothing when the window is not connected.
-    std::shared_ptr<files::FileProvider> provider_as_read_write() const;
+    std::shared_ptr<files::FileProvider> provider_as_read_write() const override;
     // The entry of the explorer's listing whose path, as Base64 of its UTF-8 bytes, is the key.
-    std::shared_ptr<VornServerFileDataModel> find_listed_file(const std::string& file_id) const;
+    std::shared_ptr<VornServerFileDataModel> find_listed_file(const std::string& file_id) const override;
     // The listing the explorer shows now (nothing before the first one).
     std::shared_ptr<VornServerFilesDataModel> explorer_listing() const;
 
@@ -138,8 +132,9 @@ public:
     // `directory`. A name that is empty, "." or "..", or holds "/" or a control character is
     // refused with invalid_item_name before the server is asked; no connection gives
     // guardReturnNoFileProvider. After the server answered, the explorer reloads its folder.
-    void create_remote_file(const std::string& name, const std::string& directory, ErrorCompletion completion);
-    void create_remote_folder(const std::string& name, const std::string& directory, ErrorCompletion completion);
+    void create_remote_file(const std::string& name, const std::string& directory, ErrorCompletion completion) override;
+    void create_remote_folder(const std::string& name, const std::string& directory,
+                              ErrorCompletion completion) override;
     static RemoteItemCreator file_creator();
     static RemoteItemCreator folder_creator();
     // The error for a name that cannot be used for a new item, nothing for a good one.
@@ -152,7 +147,7 @@ public:
     // screen); `save_completion`, when given, receives every outcome instead (once, on the main
     // queue: nothing on success, or the error of the reply, the connection or the write).
     void upload_file(std::shared_ptr<VornACEFileSessionsDataModel> session, QPointer<ui::ViewController> presenter,
-                     ErrorCompletion save_completion = nullptr);
+                     ErrorCompletion save_completion = nullptr) override;
     // The same write for an editor page closing a changed file with "Save": errors before the
     // write go to the connector's error display; the write's outcome goes to the connector's
     // remove_session_after_save with the session id and the completion.
@@ -166,6 +161,8 @@ public:
     void show_welcome_splash();
     // After a remote change: the explorer reloads its current folder, on the main queue.
     void reload_explorer_directory_on_main(bool show_spinner);
+    // The explorer redraws the rows it shows (VornFileViewController::reload_visible_sections_on_main).
+    void reload_visible_sections_on_main() override;
     // Observers of the reloads above (tests, and screens that follow the window's changes).
     std::function<void(bool show_spinner)> explorer_reload_hook;
 

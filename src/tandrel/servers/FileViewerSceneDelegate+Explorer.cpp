@@ -58,3 +58,7 @@ void FileViewerSceneDelegate::reload_explorer_directory_on_main(bool show_spinne
         if (self->fileView_controller) self->fileView_controller->refresh_directory_on_main(show_spinner);
     });
 }
+
+void FileViewerSceneDelegate::reload_visible_sections_on_main() {
+    if (fileView_controller) fileView_controller->reload_visible_sections_on_main();
+}

@@ -11,7 +11,7 @@
 #include "tandrel/foundation/VornSessionsDataModel.h"
 #include "tandrel/servers/FileViewerScene.h"
 #include "tandrel/servers/VornFileViewController.h"
-#include "tandrel/servers/VornProviderErrors.h"
+#include "tandrel/foundation/VornProviderErrors.h"
 
 namespace {
 
@@ -84,12 +84,12 @@ void FileViewerSceneDelegate::refresh_after_create(std::optional<VornError> erro
 }
 
 FileViewerSceneDelegate::RemoteItemCreator FileViewerSceneDelegate::file_creator() {
-    return [](FileViewerSceneDelegate& window, const std::string& name, const std::string& directory,
+    return [](VornFileViewerSceneDelegateProtocol& window, const std::string& name, const std::string& directory,
               ErrorCompletion completion) { window.create_remote_file(name, directory, std::move(completion)); };
 }
 
 FileViewerSceneDelegate::RemoteItemCreator FileViewerSceneDelegate::folder_creator() {
-    return [](FileViewerSceneDelegate& window, const std::string& name, const std::string& directory,
+    return [](VornFileViewerSceneDelegateProtocol& window, const std::string& name, const std::string& directory,
               ErrorCompletion completion) { window.create_remote_folder(name, directory, std::move(completion)); };
 }
 

@@ -12,10 +12,10 @@
 #include "tandrel/foundation/VornKeyChainUtilityClass.h"
 #include "tandrel/foundation/VornServicesManager.h"
 #include "tandrel/foundation/VornSessionsManager.h"
-#include "tandrel/scenes/SceneManager.h"
+#include "tandrel/foundation/VornSceneLinksProtocol.h"
 #include "tandrel/servers/FileViewerScene.h"
 #include "tandrel/servers/VornFileViewController.h"
-#include "tandrel/servers/VornProviderErrors.h"
+#include "tandrel/foundation/VornProviderErrors.h"
 
 namespace {
 
@@ -98,7 +98,7 @@ void FileViewerSceneDelegate::close_document_windows(std::function<void(bool clo
     }
     closing_documents_ = true;
     QPointer<FileViewerSceneDelegate> self(this);
-    SceneManager::close_document_scenes_of(this, my_session_info->service_id, [self, then](bool closed) {
+    scene_links().close_document_scenes_of(this, my_session_info->service_id, [self, then](bool closed) {
         if (self) self->closing_documents_ = false;
         if (then) then(closed);
     });

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "tandrel/servers/VornFileViewerSceneDelegateProtocol.h"
+#include "tandrel/foundation/VornFileViewerSceneDelegateProtocol.h"
 
 class SingleServiceViewController;
 

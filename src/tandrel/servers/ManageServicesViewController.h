@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "tandrel/foundation/VornServicesDataModel.h"
-#include "tandrel/scenes/VornFileServerViewController.h"
+#include "tandrel/foundation/VornFileServerViewController.h"
 #include "tandrel/servers/ManageServicesProtocols.h"
 #include "tandrel/foundation/TandrelExtensions.h"
 #include "tandrel/servers/ServicesTableView.h"

@@ -14,7 +14,6 @@
 #include "tandrel/foundation/UIViewTandrel.h"
 #include "tandrel/foundation/VornServicesManager.h"
 #include "tandrel/foundation/XCol.h"
-#include "tandrel/scenes/SceneManager.h"
 #include "tandrel/servers/ExplorerStyle.h"
 #include "tandrel/servers/FileViewerScene.h"
 #include "tandrel/servers/VornFileViewController.h"

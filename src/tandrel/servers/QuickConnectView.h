@@ -12,8 +12,8 @@
 #include <string>
 
 #include "tandrel/foundation/VornError.h"
-#include "tandrel/scenes/VornErrorProtocol.h"
-#include "tandrel/servers/VornFileViewerSceneDelegateProtocol.h"
+#include "tandrel/foundation/VornErrorProtocol.h"
+#include "tandrel/foundation/VornFileViewerSceneDelegateProtocol.h"
 
 class QLabel;
 class QuickConnectView;

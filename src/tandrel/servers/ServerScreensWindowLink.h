@@ -8,7 +8,7 @@
 #include <string>
 
 #include "tandrel/foundation/VornError.h"
-#include "tandrel/servers/VornFileViewerSceneDelegateProtocol.h"
+#include "tandrel/foundation/VornFileViewerSceneDelegateProtocol.h"
 
 namespace ui {
 class ViewController;

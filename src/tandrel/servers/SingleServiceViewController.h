@@ -18,7 +18,7 @@
 #include "tandrel/foundation/EnumManager.h"
 #include "tandrel/foundation/VornKeyChainUtilityClass.h"
 #include "tandrel/foundation/VornServicesDataModel.h"
-#include "tandrel/scenes/VornFileServerViewController.h"
+#include "tandrel/foundation/VornFileServerViewController.h"
 #include "tandrel/servers/ManageServicesProtocols.h"
 
 #include <QLabel>

@@ -7,7 +7,7 @@
 
 #include "platform/dispatch/Dispatch.h"
 #include "tandrel/foundation/AMZLogger.h"
-#include "tandrel/servers/VornProviderErrors.h"
+#include "tandrel/foundation/VornProviderErrors.h"
 
 namespace {
 

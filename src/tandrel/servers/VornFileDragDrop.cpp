@@ -10,9 +10,9 @@
 #include "tandrel/foundation/EnumManager.h"
 #include "tandrel/foundation/VORNPresenterUtility.h"
 #include "tandrel/foundation/VornServerFilesDataModel.h"
-#include "tandrel/scenes/VornFileServerViewController.h"
+#include "tandrel/foundation/VornFileServerViewController.h"
 #include "tandrel/servers/FileViewerScene.h"
-#include "tandrel/servers/VornProviderErrors.h"
+#include "tandrel/foundation/VornProviderErrors.h"
 
 namespace {
 

@@ -19,12 +19,12 @@
 #include "tandrel/foundation/VornAppUrlUtility.h"
 #include "tandrel/foundation/VornSessionsManager.h"
 #include "tandrel/foundation/XCol.h"
-#include "tandrel/scenes/SceneManager.h"
-#include "tandrel/servers/CompactEditorRoute.h"
+#include "tandrel/foundation/VornSceneLinksProtocol.h"
+#include "tandrel/foundation/CompactEditorRoute.h"
 #include "tandrel/servers/FileExplorerListingModel.h"
 #include "tandrel/servers/FileViewerScene.h"
 #include "tandrel/servers/VornFileViewController.h"
-#include "tandrel/servers/VornProviderErrors.h"
+#include "tandrel/foundation/VornProviderErrors.h"
 
 namespace {
 using Err = EnumManager::vorn_error_throws;
@@ -77,7 +77,7 @@ void VornFileViewController::open_file(const std::shared_ptr<VornServerFileDataM
 
     if (ui::Application::shared().supportsMultipleScenes()) {
         QPointer<VornFileViewController> self(this);
-        SceneManager::open_document_scene(service_id, bucket_id, preview, [self](const VornError& error) {
+        scene_links().open_document_scene(service_id, bucket_id, preview, [self](const VornError& error) {
             if (self) VORNPresenterUtility::present_error(self.data(), error, "OK");
         });
         return;

@@ -19,7 +19,7 @@
 #include "tandrel/foundation/EnumManager.h"
 #include "tandrel/foundation/VornServerFilesDataModel.h"
 #include "tandrel/foundation/VornServicesDataModel.h"
-#include "tandrel/scenes/VornFileServerViewController.h"
+#include "tandrel/foundation/VornFileServerViewController.h"
 #include "tandrel/servers/ManageServicesProtocols.h"
 #include "tandrel/servers/current_file_explorer_settings.h"
 

@@ -12,17 +12,14 @@
 #include <thread>
 
 #include "platform/dispatch/Dispatch.h"
+#include "platform/net/Curl.h"
+#include "platform/net/HttpHeaders.h"
 #include "tellium/TLMLogger.h"
 #include "tellium/http/TLMHttpUtil.h"
 
 std::optional<std::string> TLMHttpResponse::header(const std::string& name) const {
-    auto lower = [](std::string text) {
-        std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-        return text;
-    };
-    const std::string wanted = lower(name);
     for (const auto& [key, value] : headers) {
-        if (lower(key) == wanted) {
+        if (net::equalsIgnoringCase(key, name)) {
             return value;
         }
     }
@@ -44,8 +41,9 @@ void TLMDependencyConfiguration::setHttpClient(std::shared_ptr<TLMHttpClientProt
     dependencyHttpClient = std::move(client);
 }
 
-// One libcurl multi handle run by one worker thread. Requests handed to start() are added on the
-// worker; each finished one is reported through its callback on the global queue.
+// One libcurl multi handle (of the HTTP layer) run by one worker thread. Requests handed to
+// start() are added on the worker; each finished one is reported through its callback on the
+// global queue.
 class TLMHttpSession {
 public:
     struct Result {
@@ -57,11 +55,8 @@ public:
 
     TLMHttpSession(std::optional<long> maxHttpConnectionsPerHost, TLMHttpTimeouts timeouts)
         : timeouts_(timeouts) {
-        static std::once_flag curlReady;
-        std::call_once(curlReady, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-        multi_ = curl_multi_init();
         if (maxHttpConnectionsPerHost) {
-            curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, *maxHttpConnectionsPerHost);
+            multi_.setMaxHostConnections(*maxHttpConnectionsPerHost);
         }
         worker_ = std::thread([this] { run(); });
     }
@@ -71,14 +66,13 @@ public:
             std::lock_guard<std::mutex> lock(mutex_);
             stop_ = true;
         }
-        curl_multi_wakeup(multi_);
+        multi_.wakeup();
         worker_.join();
         for (auto& [easy, task] : active_) {
-            curl_multi_remove_handle(multi_, easy);
+            multi_.remove(easy);
         }
         active_.clear();
         incoming_.clear();
-        curl_multi_cleanup(multi_);
     }
 
     void start(const std::string& url, const std::string& method, const TLMHttpHeaders& headers,
@@ -87,74 +81,38 @@ public:
         task->url = url;
         task->callback = std::move(callback);
         task->body = data.value_or(std::string());
-        CURL* easy = curl_easy_init();
-        task->easy = easy;
+        net::Transfer& transfer = task->transfer;
+        std::vector<std::string> lines;
         for (const auto& [name, value] : headers) {
-            task->headers = curl_slist_append(task->headers, (name + ": " + value).c_str());
+            lines.push_back(name + ": " + value);
         }
-        task->headers = curl_slist_append(task->headers, "Expect:");
+        lines.emplace_back("Expect:");
         if (headers.find("Content-Type") == headers.end()) {
-            task->headers = curl_slist_append(task->headers, "Content-Type:");  // not curl's form type
+            lines.emplace_back("Content-Type:");  // not curl's form type
         }
-        curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-        curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeouts_.connect.count()));
-        curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(timeouts_.whole.count()));
-        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, task->headers);
+        transfer.setUrl(url);
+        transfer.setProtocols("http,https");
+        transfer.setTimeouts(net::Timeouts{timeouts_.connect, timeouts_.whole});
+        transfer.setTls(net::Tls());
+        transfer.setHeaders(lines);
         if (data || method == "POST" || method == "PUT") {
-            curl_easy_setopt(easy, CURLOPT_POST, 1L);
-            curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(task->body.size()));
-            curl_easy_setopt(easy, CURLOPT_POSTFIELDS, task->body.data());
+            transfer.setPostBody(task->body);
         }
         if (method != "GET" && method != "POST") {
-            curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
+            transfer.setCustomMethod(method);
         }
-        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Task::onBody);
-        curl_easy_setopt(easy, CURLOPT_WRITEDATA, task.get());
-        curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Task::onHeader);
-        curl_easy_setopt(easy, CURLOPT_HEADERDATA, task.get());
-        curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, task->errorBuffer);
         {
             std::lock_guard<std::mutex> lock(mutex_);
             incoming_.push_back(std::move(task));
         }
-        curl_multi_wakeup(multi_);
+        multi_.wakeup();
     }
 
 private:
     struct Task {
-        ~Task() {
-            curl_easy_cleanup(easy);
-            curl_slist_free_all(headers);
-        }
-        static size_t onBody(char* bytes, size_t size, size_t count, void* self) {
-            static_cast<Task*>(self)->received.append(bytes, size * count);
-            return size * count;
-        }
-        static size_t onHeader(char* bytes, size_t size, size_t count, void* self) {
-            auto* task = static_cast<Task*>(self);
-            std::string line(bytes, size * count);
-            while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
-                line.pop_back();
-            }
-            if (line.rfind("HTTP/", 0) == 0) {
-                task->responseHeaders.clear();  // a new answer (after a 100, or a redirect)
-            } else if (auto colon = line.find(':'); colon != std::string::npos) {
-                std::string value = line.substr(colon + 1);
-                value.erase(0, value.find_first_not_of(" \t"));
-                task->responseHeaders.emplace(line.substr(0, colon), value);
-            }
-            return size * count;
-        }
-
-        CURL* easy = nullptr;
-        curl_slist* headers = nullptr;
+        net::Transfer transfer;
         std::string url;
         std::string body;
-        std::string received;
-        TLMHttpHeaders responseHeaders;
-        char errorBuffer[CURL_ERROR_SIZE] = {};
         Callback callback;
     };
 
@@ -169,20 +127,14 @@ private:
                 incoming.swap(incoming_);
             }
             for (auto& task : incoming) {
-                CURL* easy = task->easy;
-                curl_multi_add_handle(multi_, easy);
+                CURL* easy = task->transfer.easy();
+                multi_.add(easy);
                 active_[easy] = std::move(task);
             }
             int running = 0;
-            curl_multi_perform(multi_, &running);
-            int left = 0;
-            while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
-                if (message->msg != CURLMSG_DONE) {
-                    continue;
-                }
-                CURL* easy = message->easy_handle;
-                const CURLcode code = message->data.result;
-                curl_multi_remove_handle(multi_, easy);
+            multi_.perform(running);
+            for (const auto& [easy, code] : multi_.takeFinished()) {
+                multi_.remove(easy);
                 auto found = active_.find(easy);
                 if (found == active_.end()) {
                     continue;
@@ -193,24 +145,26 @@ private:
                 if (code == CURLE_OK) {
                     auto response = std::make_shared<TLMHttpResponse>();
                     response->url = task->url;
-                    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &response->statusCode);
-                    response->headers = std::move(task->responseHeaders);
+                    response->statusCode = task->transfer.responseCode();
+                    // The fields of the final answer; of a repeated field the first one counts.
+                    for (auto& field : net::lastResponseFields(task->transfer.headerLines())) {
+                        response->headers.emplace(std::move(field.name), std::move(field.value));
+                    }
                     result.response = std::move(response);
-                    result.data = std::move(task->received);
+                    result.data = std::move(task->transfer.body());
                 } else {
-                    std::string text = task->errorBuffer[0] ? task->errorBuffer : curl_easy_strerror(code);
-                    result.error = TLMError{kTLMCurlErrorDomain, static_cast<long>(code), text};
+                    result.error = TLMError{kTLMCurlErrorDomain, static_cast<long>(code), task->transfer.errorText(code)};
                 }
                 dispatch::globalQueue().async([task, result = std::move(result)]() mutable {
                     task->callback(std::move(result));
                 });
             }
-            curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
+            multi_.poll(std::chrono::milliseconds(1000));
         }
     }
 
     TLMHttpTimeouts timeouts_;
-    CURLM* multi_ = nullptr;
+    net::Multi multi_;
     std::mutex mutex_;  // incoming_ and stop_
     std::vector<std::unique_ptr<Task>> incoming_;
     bool stop_ = false;

@@ -7,6 +7,7 @@
 #include <set>
 #include <cctype>
 
+#include "platform/net/PercentEncoding.h"
 #include "tellium/TLMLogger.h"
 #include "tellium/TLMTellium.h"
 #include "tellium/http/TLMHttpClient.h"
@@ -19,22 +20,9 @@ bool TLMIsPlaceholderBaseURL(const std::string& baseURL) {
 
 namespace {
 
-// The characters a URL query may carry as they are; everything else is percent-encoded.
-std::string percentEncodeQuery(const std::string& query) {
-    static const std::string allowed = "-._~!$&'()*+,;=:@/?";
-    std::string encoded;
-    for (unsigned char c : query) {
-        if (std::isalnum(c) || allowed.find(static_cast<char>(c)) != std::string::npos) {
-            encoded += static_cast<char>(c);
-        } else {
-            static const char* hex = "0123456789ABCDEF";
-            encoded += '%';
-            encoded += hex[c >> 4];
-            encoded += hex[c & 15];
-        }
-    }
-    return encoded;
-}
+// The characters a URL query may carry as they are (besides the unreserved ones); everything
+// else is percent-encoded.
+std::string percentEncodeQuery(const std::string& query) { return net::percentEncode(query, "!$&'()*+,;=:@/?"); }
 
 std::string curlPart(CURLU* url, CURLUPart part, bool& present) {
     char* text = nullptr;

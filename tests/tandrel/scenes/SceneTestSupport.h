@@ -59,6 +59,7 @@ protected:
         ui::Application& app = ui::Application::shared();
         app.resetForTesting();
         app.setDelegate(&delegate);
+        SceneManager::install_scene_links();
         QObject::connect(&app, &ui::Application::sceneConnected, &counter, [this] { ++connected; });
         QObject::connect(&app, &ui::Application::sceneDisconnected, &counter, [this] { ++disconnected; });
     }

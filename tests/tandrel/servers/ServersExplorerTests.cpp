@@ -21,7 +21,7 @@
 #include "tandrel/foundation/AppGlobals.h"
 #include "tandrel/foundation/UserPrefs.h"
 #include "tandrel/foundation/VornSessionsDataModel.h"
-#include "tandrel/servers/CompactEditorRoute.h"
+#include "tandrel/foundation/CompactEditorRoute.h"
 #include "tandrel/servers/ManageServicesViewController.h"
 
 using namespace explorertest;

@@ -1,12 +1,12 @@
 // The new-file and new-folder dialogs of the server screens: a name is asked for and the item is
-// created in the current folder of the screen's file-viewer window.
+// created in the current folder of the screen's file-viewer window, through the window's
+// VornFileViewerSceneDelegateProtocol (create_remote_file, create_remote_folder).
 #include <QLineEdit>
 
 #include "platform/ui/AlertController.h"
 #include "tandrel/foundation/EnumManager.h"
 #include "tandrel/foundation/VORNPresenterUtility.h"
-#include "tandrel/scenes/VornFileServerViewController.h"
-#include "tandrel/servers/FileViewerScene.h"
+#include "tandrel/foundation/VornFileServerViewController.h"
 
 namespace {
 
@@ -33,7 +33,14 @@ std::shared_ptr<ui::AlertController> VornFileServerViewController::make_new_item
     });
 
     QPointer<VornFileServerViewController> self(this);
-    auto creator = folder ? FileViewerSceneDelegate::folder_creator() : FileViewerSceneDelegate::file_creator();
+    RemoteItemCreator creator = [folder](VornFileViewerSceneDelegateProtocol& window, const std::string& name,
+                                         const std::string& directory, VornFileViewerSceneDelegateProtocol::ErrorCompletion done) {
+        if (folder) {
+            window.create_remote_folder(name, directory, std::move(done));
+        } else {
+            window.create_remote_file(name, directory, std::move(done));
+        }
+    };
     auto create = ui::AlertAction::make(tr_text("Create"), ui::AlertActionStyle::default_, [self, weak_alert, creator] {
         auto a = weak_alert.lock();
         if (self && a) self->create_remote_item(a, creator);
@@ -68,8 +75,8 @@ void VornFileServerViewController::create_remote_item(const std::shared_ptr<ui::
     if (name.empty()) return;
 
     // Without a connected window there is nowhere to create the item: say so.
-    auto* window = qobject_cast<FileViewerSceneDelegate*>(scene_file_delegatex.data());
-    if (!window || !window->my_session_info->current_dir) {
+    VornFileViewerSceneDelegateProtocol* window = scene_file_delegatex.data();
+    if (!window || !window->my_session_info || !window->my_session_info->current_dir) {
         present_error(VornError(EnumManager::vorn_error_throws(EnumManager::vorn_error_throws::guardReturnNoFileProvider)));
         return;
     }

@@ -14,7 +14,7 @@
 #include "platform/ui/AlertController.h"
 #include "platform/ui/Appearance.h"
 #include "platform/ui/Responder.h"
-#include "tandrel/scenes/VornDocViewController.h"
+#include "tandrel/foundation/VornDocViewController.h"
 
 using ui::InterfaceStyle;
 

@@ -1,18 +1,20 @@
 #pragma once
 // The base of the screens that serve a file-viewer window: a weak link to that window's scene
 // delegate, the standard error alert (one button "OK"), and the new-file and new-folder actions
-// of the main menu.
+// of the main menu (VornFileServerViewController+NewItems.cpp). It lives in the foundation so that
+// the server screens (tandrel/servers) and the document screens (tandrel/editor) share it
+// without depending on each other; it reaches the window only through
+// VornFileViewerSceneDelegateProtocol.
 #include <QPointer>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
-#include "tandrel/scenes/VornErrorProtocol.h"
-#include "tandrel/scenes/VornViewController.h"
-#include "tandrel/servers/VornFileViewerSceneDelegateProtocol.h"
+#include "tandrel/foundation/VornErrorProtocol.h"
+#include "tandrel/foundation/VornViewController.h"
+#include "tandrel/foundation/VornFileViewerSceneDelegateProtocol.h"
 
-class FileViewerSceneDelegate;
 namespace ui { class AlertController; }
 
 class VornFileServerViewController : public VornViewController, public VornErrorProtocol {
@@ -33,13 +35,13 @@ public:
     // The server screens' new-file and new-folder dialogs come in through these.
     Q_INVOKABLE virtual void new_file();
     Q_INVOKABLE virtual void new_folder();
+    static constexpr const char* kNewFile = "new_file";
+    static constexpr const char* kNewFolder = "new_folder";
 
     // The dialogs' "Create": the name typed in the alert's first field is created in the current
     // folder of this screen's window by the creator (a file or a folder); an error (a name that
     // cannot be used, no connection, the server's refusal) is shown on this screen.
-    using RemoteItemCreator = std::function<void(FileViewerSceneDelegate& window, const std::string& name,
-                                                 const std::string& directory,
-                                                 std::function<void(std::optional<VornError>)> completion)>;
+    using RemoteItemCreator = VornFileViewerSceneDelegateProtocol::RemoteItemCreator;
     void create_remote_item(const std::shared_ptr<ui::AlertController>& alert, const RemoteItemCreator& creator);
     // The dialog new_file and new_folder present (not yet shown).
     std::shared_ptr<ui::AlertController> make_new_item_alert(bool folder);

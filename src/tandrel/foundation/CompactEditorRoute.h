@@ -2,7 +2,8 @@
 // The document side of the single-window route (phones), as the file explorer drives it: a
 // document interface that builds a compact editor for the file named in its editor state, and
 // that editor's screen. The editor library installs the maker of document interfaces; until it
-// does (or where it does not), the explorer reports that no compact editor was found.
+// does (or where it does not), the explorer reports that no compact editor was found. In the
+// foundation: the servers library (the explorer) uses it and the editor library implements it.
 #include <functional>
 #include <memory>
 

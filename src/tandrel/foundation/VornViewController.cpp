@@ -1,4 +1,4 @@
-#include "tandrel/scenes/VornViewController.h"
+#include "tandrel/foundation/VornViewController.h"
 
 #include "tandrel/foundation/AMZLogger.h"
 

@@ -1,4 +1,4 @@
-#include "tandrel/scenes/VornDocViewController.h"
+#include "tandrel/foundation/VornDocViewController.h"
 
 VornDocViewController::VornDocViewController() = default;
 VornDocViewController::~VornDocViewController() = default;

@@ -1,4 +1,4 @@
-#include "tandrel/scenes/VornFileServerViewController.h"
+#include "tandrel/foundation/VornFileServerViewController.h"
 
 #include "tandrel/foundation/AMZLogger.h"
 #include "tandrel/foundation/VORNPresenterUtility.h"
@@ -11,4 +11,4 @@ void VornFileServerViewController::present_error(const std::optional<VornError>&
     VORNPresenterUtility::present_error(this, error, "OK");
 }
 
-// new_file, new_folder and create_remote_item: tandrel/servers/VornFileServerViewController+NewItems.cpp
+// new_file, new_folder and create_remote_item: VornFileServerViewController+NewItems.cpp

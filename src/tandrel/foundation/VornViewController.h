@@ -1,6 +1,8 @@
 #pragma once
 // The base of every app screen: reacts to a change between the light and the dark appearance
-// through one hook, and logs its release.
+// through one hook, and logs its release. In the foundation, beside the other base screens
+// (VornFileServerViewController, VornDocViewController), so that the server screens and the
+// document screens derive from it without the scene layer.
 #include <optional>
 
 #include "platform/ui/ViewController.h"

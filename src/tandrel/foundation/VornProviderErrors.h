@@ -1,6 +1,7 @@
 #pragma once
 // A file provider's error as the app's error value: the provider's sentence is what the user
-// reads; its kind's name is what the log shows.
+// reads; its kind's name is what the log shows. In the foundation: the file viewer (servers) and
+// the document window (editor) both read through a provider.
 #include <optional>
 
 #include "platform/files/FileError.h"

@@ -2,7 +2,8 @@
 // What a file-viewer window needs of an editor page's connector when the page closes a changed
 // file with "Save" (FileViewerSceneDelegate::upload_file_with_completion): the connector's error
 // display, and its step after the write (which drops the file's editing session). The editor's
-// connector adopts it; the window holds it through a weak link.
+// connector adopts it; the window holds it through a weak link. In the foundation: the editor
+// library adopts it and the servers library calls it, neither linking the other.
 #include <QObject>
 #include <QPointer>
 #include <functional>
@@ -11,7 +12,7 @@
 #include <type_traits>
 
 #include "tandrel/foundation/VornError.h"
-#include "tandrel/scenes/VornErrorProtocol.h"
+#include "tandrel/foundation/VornErrorProtocol.h"
 
 class VornEditorSaveConnectorProtocol {
 public:

@@ -1,4 +1,4 @@
-#include "tandrel/servers/CompactEditorRoute.h"
+#include "tandrel/foundation/CompactEditorRoute.h"
 
 namespace {
 CompactDocumentInterfaceMaker& installed_maker() {

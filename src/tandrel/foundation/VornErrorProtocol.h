@@ -1,5 +1,6 @@
 #pragma once
 // Error displays held through weak links (`error_delegatex`): a screen that can show an error.
+// In the foundation: the server screens, the document screens and their connectors all use it.
 #include <QObject>
 #include <QPointer>
 #include <optional>

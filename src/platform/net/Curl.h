@@ -1,0 +1,127 @@
+#pragma once
+// The one layer over libcurl for the whole program (file providers, telemetry, URL operations):
+// the library's set-up (once, from any thread), easy handles with their callbacks collecting the
+// answer, timeouts and TLS options set explicitly, and a multi handle that a caller's thread
+// drives, which another thread can wake (to cancel). No Qt: the telemetry SDK links it.
+//
+// Timeouts: libcurl reads 0 as "never", so each caller states its own; nothing here assumes one.
+// TLS: the peer's certificate and host name are verified unless a caller turns that off.
+#include <curl/curl.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace net {
+
+// curl_global_init, once for the process, whichever thread asks first.
+void initialize();
+
+struct Timeouts {
+    std::chrono::milliseconds connect{0};  // 0: libcurl's own (300 s)
+    std::chrono::milliseconds total{0};    // the whole transfer; 0: no limit
+    // A transfer slower than this many bytes per second for `stall` is given up (0: never).
+    long stallBytesPerSecond = 0;
+    std::chrono::milliseconds stall{0};
+};
+
+struct Tls {
+    bool verifyPeer = true;
+    bool verifyHost = true;
+};
+
+// One easy handle and what its transfer received. The body and the header lines (without their
+// line ends; empty lines dropped) are collected; each byte that moves stamps lastActivity().
+class Transfer {
+public:
+    Transfer();
+    ~Transfer();
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
+
+    CURL* easy() const { return easy_; }
+    // Clears every option (keeping the handle's connections) and installs the collecting
+    // callbacks, no signals, and the TLS defaults.
+    void reset();
+    void setUrl(const std::string& url);
+    // Only these protocols ("http,https"), redirects not followed.
+    void setProtocols(const char* protocols);
+    void setTimeouts(const Timeouts& timeouts);
+    void setTls(const Tls& tls);
+    // Request header lines ("Name: value"; "Name:" removes one libcurl would send).
+    void setHeaders(const std::vector<std::string>& lines);
+    // Sends these bytes as a POST body; they must outlive the transfer.
+    void setPostBody(const std::string& body);
+    // Sends the request under this method instead of libcurl's own choice.
+    void setCustomMethod(const std::string& method);
+    // Asks for the header only (HEAD).
+    void setNoBody();
+    // Sends these bytes as the upload (FTP STOR, WebDAV PUT); they must outlive the transfer.
+    void setUpload(std::string_view data);
+    // Gives up the transfer (CURLE_ABORTED_BY_CALLBACK) once the flag is set: for transfers run
+    // by curl_easy_perform (checked at least once a second).
+    void setCancelFlag(const std::atomic<bool>* flag);
+    // At most this many header lines are kept (a flood of them is not stored).
+    void setMaxHeaderLines(std::size_t max) { maxHeaderLines_ = max; }
+
+    // Runs the transfer on the calling thread.
+    CURLcode perform();
+    // Clears what the previous transfer received.
+    void clearReceived();
+
+    std::string& body() { return body_; }
+    std::vector<std::string>& headerLines() { return headerLines_; }
+    long responseCode() const;
+    // The libcurl error text of the last transfer, or the code's general text.
+    std::string errorText(CURLcode code) const;
+    std::chrono::steady_clock::time_point lastActivity() const { return activity_; }
+    bool sawActivity() const { return sawActivity_; }
+
+private:
+    static size_t onWrite(char* data, size_t size, size_t count, void* self);
+    static size_t onHeader(char* data, size_t size, size_t count, void* self);
+    static size_t onRead(char* data, size_t size, size_t count, void* self);
+    static int onSeek(void* self, curl_off_t offset, int origin);
+    static int onProgress(void* flag, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
+    void touch();
+
+    CURL* easy_ = nullptr;
+    curl_slist* requestHeaders_ = nullptr;
+    std::string body_;
+    std::vector<std::string> headerLines_;
+    std::size_t maxHeaderLines_ = static_cast<std::size_t>(-1);
+    std::string_view upload_;
+    std::size_t uploadPos_ = 0;
+    std::chrono::steady_clock::time_point activity_{};
+    bool sawActivity_ = false;
+    char errorBuffer_[CURL_ERROR_SIZE] = {};
+};
+
+// One multi handle, driven by one thread at a time; wakeup() may come from any thread.
+class Multi {
+public:
+    Multi();
+    ~Multi();
+    Multi(const Multi&) = delete;
+    Multi& operator=(const Multi&) = delete;
+
+    CURLM* handle() const { return multi_; }
+    void setMaxHostConnections(long count);
+    void add(CURL* easy);
+    void remove(CURL* easy);
+    // Moves the transfers along; false when libcurl fails as a whole.
+    bool perform(int& running);
+    // The transfers that ended since the last call, with their results.
+    std::vector<std::pair<CURL*, CURLcode>> takeFinished();
+    // Waits for traffic, a wakeup() or the time, whichever comes first.
+    void poll(std::chrono::milliseconds atMost);
+    void wakeup();
+
+private:
+    CURLM* multi_ = nullptr;
+};
+
+}  // namespace net

@@ -1,0 +1,75 @@
+#pragma once
+// The type of the weak links through which screens and other windows reach a file-viewer
+// window's scene delegate (`scene_file_delegatex`, `file_delegatex`, `file_server_delegatex`),
+// and what they ask of that window: its state, its connection, its editing-sessions record and
+// its remote files. Hold it as QPointer<VornFileViewerSceneDelegateProtocol>: the link empties
+// itself when the window goes. `FileViewerSceneDelegate` (tandrel/servers) is the one class that
+// adopts it; the base screens and the document window reach the file viewer only through it, so
+// they need nothing of the servers library. The bodies here answer as a window that has no
+// connection (each completion runs once, with no_file_window).
+#include <QPointer>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/ui/scenes/Scene.h"
+#include "tandrel/foundation/VornCurrentServiceStateInfo.h"
+#include "tandrel/foundation/VornError.h"
+#include "tandrel/foundation/VornServicesDataModel.h"
+
+class VornACEFileSessionsDataModel;
+class VornProviderBucket;  // the live connection (tandrel/servers/VornProviderBucket.h); opaque here
+class VornServerFileDataModel;
+namespace files {
+class FileProvider;
+}
+namespace ui {
+class ViewController;
+}
+
+class VornFileViewerSceneDelegateProtocol : public ui::SceneDelegate {
+    Q_OBJECT
+public:
+    ~VornFileViewerSceneDelegateProtocol() override = default;
+
+    // Every completion below runs on the main queue, exactly once.
+    using ErrorCompletion = std::function<void(std::optional<VornError>)>;
+    // A connect's outcome: the bucket and no error, or no bucket and an error.
+    using ConnectCompletion = std::function<void(std::shared_ptr<VornProviderBucket>, std::optional<VornError>)>;
+    // create_remote_file or create_remote_folder of a window.
+    using RemoteItemCreator = std::function<void(VornFileViewerSceneDelegateProtocol& window, const std::string& name,
+                                                 const std::string& directory, ErrorCompletion completion)>;
+
+    // The connected server.
+    std::shared_ptr<VornSingleServiceDataModel> service;
+    // The window's state; its `static_window_file_id` is the window's identity for its life.
+    std::shared_ptr<VornCurrentServiceStateInfo> my_session_info;
+
+    // "An Error Occurred" with "OK" on the file explorer.
+    virtual void show_error(const std::optional<VornError>& error);
+    // Drops the connection after the document windows it serves decided about their changes.
+    virtual void disconnect_service(ErrorCompletion completion);
+    // Connects the saved server with that id (another server than the current one is a
+    // disconnect of that one first).
+    virtual void switch_to_service(const std::string& service_id, ConnectCompletion completion);
+
+    // The connected server's editing-sessions record: saved, a file session added or removed.
+    virtual void save_service_session(ErrorCompletion completion = nullptr);
+    virtual void add_file_session(std::shared_ptr<VornACEFileSessionsDataModel> session,
+                                  ErrorCompletion completion = nullptr);
+    virtual void remove_file_session(const std::string& session_id, ErrorCompletion completion = nullptr);
+
+    // The connection's provider, or nothing when the window is not connected.
+    virtual std::shared_ptr<files::FileProvider> provider_as_read_write() const;
+    // The entry of the explorer's listing whose path, as Base64 of its UTF-8 bytes, is the key.
+    virtual std::shared_ptr<VornServerFileDataModel> find_listed_file(const std::string& file_id) const;
+    // Creates an empty file or a folder named `name` in `directory` of the server.
+    virtual void create_remote_file(const std::string& name, const std::string& directory, ErrorCompletion completion);
+    virtual void create_remote_folder(const std::string& name, const std::string& directory, ErrorCompletion completion);
+    // Writes an edited file back to the server (errors on `presenter`, or to `save_completion`).
+    virtual void upload_file(std::shared_ptr<VornACEFileSessionsDataModel> session, QPointer<ui::ViewController> presenter,
+                             ErrorCompletion save_completion = nullptr);
+    // The explorer redraws the rows it shows (their open-file marks), on the main queue.
+    virtual void reload_visible_sections_on_main();
+};
