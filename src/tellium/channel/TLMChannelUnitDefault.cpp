@@ -118,10 +118,15 @@ void TLMChannelUnitDefault::enqueueItem(const std::shared_ptr<TLMAbstractLog>& i
 
 void TLMChannelUnitDefault::enqueueIncoming() {
     std::vector<Incoming> incoming;
+    bool more = false;
     {
         std::lock_guard<std::mutex> lock(incomingMutex_);
-        incoming.swap(incoming_);
+        const std::size_t taken = std::min(incoming_.size(), kIncomingBurst);
+        incoming.assign(std::make_move_iterator(incoming_.begin()), std::make_move_iterator(incoming_.begin() + taken));
+        incoming_.erase(incoming_.begin(), incoming_.begin() + taken);
+        more = !incoming_.empty();
     }
+    if (more) onQueue([](TLMChannelUnitDefault& self) { self.enqueueIncoming(); });
     if (incoming.empty()) return;
     const auto delegates = delegatesSnapshot();
     auto completed = [&](const Incoming& entry) {

@@ -13,6 +13,7 @@
 // All state lives on the log queue; the delegate set has its own lock, held only to change it or
 // take a snapshot. Timers and queued work hold the unit weakly.
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -89,9 +90,12 @@ private:
                           std::shared_ptr<dispatch::Queue> logsDispatchQueue);
 
     // On the log queue.
-    // Takes every log enqueued so far: filters, checks and stores them (in one write), then counts
-    // them and checks whether to send.
+    // Takes the logs enqueued so far, up to kIncomingBurst of them: filters, checks and stores them
+    // (in one write), then counts them and checks whether to send. More waiting are taken by a task
+    // of their own, queued behind the answers that came meanwhile, so a long burst of logs never
+    // holds up the batches in flight.
     void enqueueIncoming();
+    static constexpr std::size_t kIncomingBurst = 256;
     void setEnabledSync(bool isEnabled, bool deleteDataOnDisabled);
     void flushQueue();
     void startTimer(uint64_t seconds);
@@ -128,7 +132,7 @@ private:
         uint32_t flags;
     };
     std::mutex incomingMutex_;  // incoming_: filled on the callers' threads, taken on the log queue
-    std::vector<Incoming> incoming_;
+    std::deque<Incoming> incoming_;
 
     std::mutex delegatesMutex_;
     std::vector<std::weak_ptr<TLMChannelDelegate>> delegates_;

@@ -26,31 +26,12 @@ void TLMAbstractLog::setTransmissionTargetTokens(std::shared_ptr<const TokenSet>
 
 // ---- JSON ----------------------------------------------------------------------------------
 
-TLMJson TLMAbstractLog::serializeToDictionary() const {
-    TLMJson json = TLMJson::object();
-    if (type) json["type"] = *type;
-    if (timestamp) json["timestamp"] = TLMUtility::dateToISO8601(*timestamp);
-    if (sid) json["sid"] = *sid;
-    if (distributionGroupId) json["distributionGroupId"] = *distributionGroupId;
-    if (userId) json["userId"] = *userId;
-    if (device) json["device"] = device->serializeToDictionary();
-    return json;
-}
+TLMJson TLMAbstractLog::serializeToDictionary() const { return tlmfields::toJson(*this, fields()); }
 
-bool TLMAbstractLog::deserializeFromDictionary(const TLMJson& json) {
-    if (!json.is_object()) return false;
-    bool ok = true;
-    type = tlmjson::string(json, "type", ok);
-    timestamp = tlmjson::date(json, "timestamp", ok);
-    sid = tlmjson::string(json, "sid", ok);
-    distributionGroupId = tlmjson::string(json, "distributionGroupId", ok);
-    userId = tlmjson::string(json, "userId", ok);
-    device.reset();
-    if (auto d = tlmjson::object(json, "device", ok)) {
-        device = std::make_shared<TLMDevice>();
-        if (!device->deserializeFromDictionary(*d)) ok = false;
-    }
-    return ok;
+bool TLMAbstractLog::deserializeFromDictionary(const TLMJson& json) { return tlmfields::fromJson(*this, json, fields()); }
+
+bool TLMAbstractLog::appendJson(std::string& out) const {
+    return tlmfields::appendJson(*this, out, fields());
 }
 
 std::optional<std::string> TLMAbstractLog::serializeLogWithPrettyPrinting(bool pretty) const {
@@ -81,31 +62,14 @@ bool TLMAbstractLog::isValid() const {
 
 bool TLMAbstractLog::isEqual(const TLMSerializableObject& other) const {
     auto o = dynamic_cast<const TLMAbstractLog*>(&other);
-    return o && tag == o->tag && TLMOptionalEqual(type, o->type) && TLMOptionalEqual(timestamp, o->timestamp) &&
-           TLMOptionalEqual(sid, o->sid) && TLMOptionalEqual(distributionGroupId, o->distributionGroupId) &&
-           TLMOptionalEqual(userId, o->userId) && TLMObjectEqual(device, o->device);
+    return o && tag == o->tag && tlmfields::equal(*this, *o, fields());
 }
 
 // ---- archive -------------------------------------------------------------------------------
 
-void TLMAbstractLog::encodeWithCoder(TLMKeyedArchiver& c) const {
-    c.encodeString("type", type);
-    c.encodeDate("timestamp", timestamp);
-    c.encodeString("sid", sid);
-    c.encodeString("distributionGroupId", distributionGroupId);
-    c.encodeString("userId", userId);
-    c.encodeObject("device", device);
-}
+void TLMAbstractLog::encodeWithCoder(TLMKeyedArchiver& c) const { tlmfields::archive(*this, c, fields()); }
 
-bool TLMAbstractLog::initWithCoder(const TLMKeyedUnarchiver& c) {
-    type = c.decodeString("type");
-    timestamp = c.decodeDate("timestamp");
-    sid = c.decodeString("sid");
-    distributionGroupId = c.decodeString("distributionGroupId");
-    userId = c.decodeString("userId");
-    device = c.decodeObjectOfClass<TLMDevice>("device");
-    return !c.failed();
-}
+bool TLMAbstractLog::initWithCoder(const TLMKeyedUnarchiver& c) { return tlmfields::unarchive(*this, c, fields()); }
 
 // ---- factory by type -----------------------------------------------------------------------
 
@@ -147,41 +111,25 @@ std::shared_ptr<TLMAbstractLog> TLMAbstractLog::logFromDictionary(const TLMJson&
 
 // ---- log with properties -------------------------------------------------------------------
 
-TLMJson TLMLogWithProperties::serializeToDictionary() const {
-    TLMJson json = TLMAbstractLog::serializeToDictionary();
-    if (properties && !properties->empty()) json["properties"] = *properties;
-    return json;
-}
+TLMJson TLMLogWithProperties::serializeToDictionary() const { return tlmfields::toJson(*this, fields()); }
 
 bool TLMLogWithProperties::deserializeFromDictionary(const TLMJson& json) {
-    if (!TLMAbstractLog::deserializeFromDictionary(json)) return false;
-    bool ok = true;
-    properties.reset();
-    if (auto p = tlmjson::object(json, "properties", ok)) {
-        std::map<std::string, std::string> values;
-        for (auto it = p->begin(); it != p->end(); ++it) {
-            if (!it.value().is_string()) return false;
-            values.emplace(it.key(), it.value().get<std::string>());
-        }
-        properties = std::move(values);
-    }
-    return ok;
+    return tlmfields::fromJson(*this, json, fields());
 }
 
 bool TLMLogWithProperties::isEqual(const TLMSerializableObject& other) const {
     auto o = dynamic_cast<const TLMLogWithProperties*>(&other);
-    return o && TLMAbstractLog::isEqual(other) && TLMOptionalEqual(properties, o->properties);
+    return o && tag == o->tag && tlmfields::equal(*this, *o, fields());
 }
 
-void TLMLogWithProperties::encodeWithCoder(TLMKeyedArchiver& c) const {
-    TLMAbstractLog::encodeWithCoder(c);
-    c.encodeStringMap("properties", properties);
-}
+void TLMLogWithProperties::encodeWithCoder(TLMKeyedArchiver& c) const { tlmfields::archive(*this, c, fields()); }
 
 bool TLMLogWithProperties::initWithCoder(const TLMKeyedUnarchiver& c) {
-    if (!TLMAbstractLog::initWithCoder(c)) return false;
-    properties = c.decodeStringMap("properties");
-    return !c.failed();
+    return tlmfields::unarchive(*this, c, fields());
+}
+
+bool TLMLogWithProperties::appendJson(std::string& out) const {
+    return tlmfields::appendJson(*this, out, fields());
 }
 
 // ---- start-service log ---------------------------------------------------------------------
@@ -236,6 +184,21 @@ bool TLMStartServiceLog::initWithCoder(const TLMKeyedUnarchiver& c) {
 // ---- container -----------------------------------------------------------------------------
 
 std::optional<std::string> TLMLogContainer::serializeLogWithPrettyPrinting(bool pretty) const {
+    if (!pretty) {
+        // Each log writes its own text (the same text as below, without building the objects).
+        std::string text = "{\"logs\":[";
+        text.reserve(1024 * logs.size() + 16);
+        bool first = true;
+        for (const auto& log : logs) {
+            if (!log) continue;
+            const std::size_t mark = text.size();
+            if (!first) text += ',';
+            if (log->appendJson(text)) first = false;
+            else text.resize(mark);
+        }
+        text += "]}";
+        return text;
+    }
     TLMJson list = TLMJson::array();
     for (const auto& log : logs) {
         if (!log) continue;

@@ -41,6 +41,19 @@ public:
     void addTransmissionTargetToken(const std::string& token);
     void setTransmissionTargetTokens(std::shared_ptr<const TokenSet> tokens);
 
+    // The fields written and archived (see TLMFieldTable.h); `tag` is not one of them.
+    static constexpr auto fields() {
+        using tlmfields::field;
+        return std::tuple{
+            field("type", &TLMAbstractLog::type),
+            field("timestamp", &TLMAbstractLog::timestamp),
+            field("sid", &TLMAbstractLog::sid),
+            field("distributionGroupId", &TLMAbstractLog::distributionGroupId),
+            field("userId", &TLMAbstractLog::userId),
+            field("device", &TLMAbstractLog::device),
+        };
+    }
+
     std::string archiveClassName() const override { return "TLMAbstractLog"; }
     TLMJson serializeToDictionary() const override;
     bool deserializeFromDictionary(const TLMJson& json) override;
@@ -48,6 +61,7 @@ public:
     bool isEqual(const TLMSerializableObject& other) const override;
     void encodeWithCoder(TLMKeyedArchiver& coder) const override;
     bool initWithCoder(const TLMKeyedUnarchiver& coder) override;
+    bool appendJson(std::string& out) const override;
 
     // The JSON text of this log; nothing when it cannot be written.
     std::optional<std::string> serializeLogWithPrettyPrinting(bool pretty) const;
@@ -81,12 +95,19 @@ class TLMLogWithProperties : public TLMAbstractLog {
 public:
     std::optional<std::map<std::string, std::string>> properties;
 
+    static constexpr auto fields() {
+        return std::tuple_cat(TLMAbstractLog::fields(),
+                              std::tuple{tlmfields::field("properties", &TLMLogWithProperties::properties,
+                                                          tlmfields::kOmitEmptyInJson)});
+    }
+
     std::string archiveClassName() const override { return "TLMLogWithProperties"; }
     TLMJson serializeToDictionary() const override;
     bool deserializeFromDictionary(const TLMJson& json) override;
     bool isEqual(const TLMSerializableObject& other) const override;
     void encodeWithCoder(TLMKeyedArchiver& coder) const override;
     bool initWithCoder(const TLMKeyedUnarchiver& coder) override;
+    bool appendJson(std::string& out) const override;
 };
 
 // The log that names the services the SDK started.

@@ -1,9 +1,11 @@
 #pragma once
-// The device record every log carries, and its base, the wrapper-SDK record.
+// The device record every log carries, and its base, the wrapper-SDK record. Each lists its
+// fields once, in fields() (see TLMFieldTable.h).
 #include <cstdint>
 #include <optional>
 #include <string>
 
+#include "tellium/model/TLMFieldTable.h"
 #include "tellium/model/TLMSerializableObject.h"
 
 class TLMWrapperSdk : public TLMSerializableObject, public TLMModel {
@@ -15,6 +17,17 @@ public:
     std::optional<std::string> liveUpdateDeploymentKey;
     std::optional<std::string> liveUpdatePackageHash;
 
+    static constexpr auto fields() {
+        return std::tuple{
+            tlmfields::field("wrapperSdkVersion", &TLMWrapperSdk::wrapperSdkVersion),
+            tlmfields::field("wrapperSdkName", &TLMWrapperSdk::wrapperSdkName),
+            tlmfields::field("wrapperRuntimeVersion", &TLMWrapperSdk::wrapperRuntimeVersion),
+            tlmfields::field("liveUpdateReleaseLabel", &TLMWrapperSdk::liveUpdateReleaseLabel),
+            tlmfields::field("liveUpdateDeploymentKey", &TLMWrapperSdk::liveUpdateDeploymentKey),
+            tlmfields::field("liveUpdatePackageHash", &TLMWrapperSdk::liveUpdatePackageHash),
+        };
+    }
+
     std::string archiveClassName() const override { return "TLMWrapperSdk"; }
     TLMJson serializeToDictionary() const override;
     bool deserializeFromDictionary(const TLMJson& json) override;
@@ -22,6 +35,7 @@ public:
     bool isEqual(const TLMSerializableObject& other) const override;
     void encodeWithCoder(TLMKeyedArchiver& coder) const override;
     bool initWithCoder(const TLMKeyedUnarchiver& coder) override;
+    bool appendJson(std::string& out) const override;
 };
 
 class TLMDevice : public TLMWrapperSdk {
@@ -43,6 +57,29 @@ public:
     std::optional<std::string> appBuild;
     std::optional<std::string> appNamespace;
 
+    static constexpr auto fields() {
+        using tlmfields::field;
+        return std::tuple_cat(TLMWrapperSdk::fields(),
+                              std::tuple{
+                                  field("sdkName", &TLMDevice::sdkName),
+                                  field("sdkVersion", &TLMDevice::sdkVersion),
+                                  field("model", &TLMDevice::model),
+                                  field("oemName", &TLMDevice::oemName),
+                                  field("osName", &TLMDevice::osName),
+                                  field("osVersion", &TLMDevice::osVersion),
+                                  field("osBuild", &TLMDevice::osBuild),
+                                  field("osApiLevel", &TLMDevice::osApiLevel),
+                                  field("locale", &TLMDevice::locale),
+                                  field("timeZoneOffset", &TLMDevice::timeZoneOffset),
+                                  field("screenSize", &TLMDevice::screenSize),
+                                  field("appVersion", &TLMDevice::appVersion),
+                                  field("carrierName", &TLMDevice::carrierName),
+                                  field("carrierCountry", &TLMDevice::carrierCountry),
+                                  field("appBuild", &TLMDevice::appBuild),
+                                  field("appNamespace", &TLMDevice::appNamespace),
+                              });
+    }
+
     std::string archiveClassName() const override { return "TLMDevice"; }
     TLMJson serializeToDictionary() const override;
     bool deserializeFromDictionary(const TLMJson& json) override;
@@ -52,4 +89,5 @@ public:
     bool isEqual(const TLMSerializableObject& other) const override;
     void encodeWithCoder(TLMKeyedArchiver& coder) const override;
     bool initWithCoder(const TLMKeyedUnarchiver& coder) override;
+    bool appendJson(std::string& out) const override;
 };

@@ -2,6 +2,15 @@
 
 #include "tellium/util/TLMUtility.h"
 
+bool TLMSerializableObject::appendJson(std::string& out) const {
+    const TLMJson json = serializeToDictionary();
+    if (json.is_null()) return false;
+    auto text = tlmjson::dump(json, false);
+    if (!text) return false;
+    out += *text;
+    return true;
+}
+
 namespace tlmjson {
 
 namespace {

@@ -20,6 +20,10 @@ public:
     // Reads the fields back from their JSON object; false when the object does not fit.
     virtual bool deserializeFromDictionary(const TLMJson& json) = 0;
     virtual bool isEqual(const TLMSerializableObject& other) const = 0;
+    // Appends the text of the JSON object (as tlmjson::dump writes it, not pretty); false, with
+    // nothing appended, for a record that answers null or cannot be written. Records with a field
+    // table write it straight; the others go through their JSON object.
+    virtual bool appendJson(std::string& out) const;
 };
 
 // Two optional values match when both are absent or both present and equal.

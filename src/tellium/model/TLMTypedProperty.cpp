@@ -7,37 +7,19 @@
 
 // ---- base ----------------------------------------------------------------------------------
 
-TLMJson TLMTypedProperty::serializeToDictionary() const {
-    TLMJson json = TLMJson::object();
-    if (type) json["type"] = *type;
-    if (name) json["name"] = *name;
-    return json;
-}
+TLMJson TLMTypedProperty::serializeToDictionary() const { return tlmfields::toJson(*this, fields()); }
 
-bool TLMTypedProperty::deserializeFromDictionary(const TLMJson& json) {
-    if (!json.is_object()) return false;
-    bool ok = true;
-    type = tlmjson::string(json, "type", ok);
-    name = tlmjson::string(json, "name", ok);
-    return ok;
-}
+bool TLMTypedProperty::deserializeFromDictionary(const TLMJson& json) { return tlmfields::fromJson(*this, json, fields()); }
 
 bool TLMTypedProperty::isEqual(const TLMSerializableObject& other) const {
     auto o = dynamic_cast<const TLMTypedProperty*>(&other);
-    return o && TLMOptionalEqual(type, o->type);
+    return o && tlmfields::equal(*this, *o, fields());
 }
 
-void TLMTypedProperty::encodeWithCoder(TLMKeyedArchiver& c) const {
-    c.encodeString("type", type);
-    c.encodeString("name", name);
-}
+void TLMTypedProperty::encodeWithCoder(TLMKeyedArchiver& c) const { tlmfields::archive(*this, c, fields()); }
 
-bool TLMTypedProperty::initWithCoder(const TLMKeyedUnarchiver& c) {
-    // The type is the archived one, not the one the subclass's constructor set.
-    type = c.decodeString("type");
-    name = c.decodeString("name");
-    return !c.failed();
-}
+// The type is the archived one, not the one the subclass's constructor set.
+bool TLMTypedProperty::initWithCoder(const TLMKeyedUnarchiver& c) { return tlmfields::unarchive(*this, c, fields()); }
 
 std::shared_ptr<TLMTypedProperty> TLMTypedProperty::propertyFromDictionary(const TLMJson& json) {
     bool ok = true;
@@ -53,59 +35,29 @@ std::shared_ptr<TLMTypedProperty> TLMTypedProperty::propertyFromDictionary(const
     return p->deserializeFromDictionary(json) ? p : nullptr;
 }
 
-// ---- boolean -------------------------------------------------------------------------------
+// ---- boolean ------------------------------------------------------------------------------------
 
-TLMJson TLMBooleanTypedProperty::serializeToDictionary() const {
-    auto json = TLMTypedProperty::serializeToDictionary();
-    json["value"] = value;
-    return json;
-}
-bool TLMBooleanTypedProperty::deserializeFromDictionary(const TLMJson& json) {
-    if (!TLMTypedProperty::deserializeFromDictionary(json)) return false;
-    bool ok = true;
-    value = tlmjson::boolean(json, "value", ok).value_or(false);
-    return ok;
-}
+TLMJson TLMBooleanTypedProperty::serializeToDictionary() const { return tlmfields::toJson(*this, fields()); }
+bool TLMBooleanTypedProperty::deserializeFromDictionary(const TLMJson& json) { return tlmfields::fromJson(*this, json, fields()); }
 bool TLMBooleanTypedProperty::isEqual(const TLMSerializableObject& other) const {
     auto o = dynamic_cast<const TLMBooleanTypedProperty*>(&other);
-    return o && TLMTypedProperty::isEqual(other) && value == o->value;
+    return o && tlmfields::equal(*this, *o, fields());
 }
-void TLMBooleanTypedProperty::encodeWithCoder(TLMKeyedArchiver& c) const {
-    TLMTypedProperty::encodeWithCoder(c);
-    c.encodeBool("value", value);
-}
-bool TLMBooleanTypedProperty::initWithCoder(const TLMKeyedUnarchiver& c) {
-    if (!TLMTypedProperty::initWithCoder(c)) return false;
-    value = c.decodeBool("value");
-    return !c.failed();
-}
+void TLMBooleanTypedProperty::encodeWithCoder(TLMKeyedArchiver& c) const { tlmfields::archive(*this, c, fields()); }
+bool TLMBooleanTypedProperty::initWithCoder(const TLMKeyedUnarchiver& c) { return tlmfields::unarchive(*this, c, fields()); }
+bool TLMBooleanTypedProperty::appendJson(std::string& out) const { return tlmfields::appendJson(*this, out, fields()); }
 
-// ---- date and time -------------------------------------------------------------------------
+// ---- date and time ------------------------------------------------------------------------------
 
-TLMJson TLMDateTimeTypedProperty::serializeToDictionary() const {
-    auto json = TLMTypedProperty::serializeToDictionary();
-    if (value) json["value"] = TLMUtility::dateToISO8601(*value);
-    return json;
-}
-bool TLMDateTimeTypedProperty::deserializeFromDictionary(const TLMJson& json) {
-    if (!TLMTypedProperty::deserializeFromDictionary(json)) return false;
-    bool ok = true;
-    value = tlmjson::date(json, "value", ok);
-    return ok;
-}
+TLMJson TLMDateTimeTypedProperty::serializeToDictionary() const { return tlmfields::toJson(*this, fields()); }
+bool TLMDateTimeTypedProperty::deserializeFromDictionary(const TLMJson& json) { return tlmfields::fromJson(*this, json, fields()); }
 bool TLMDateTimeTypedProperty::isEqual(const TLMSerializableObject& other) const {
     auto o = dynamic_cast<const TLMDateTimeTypedProperty*>(&other);
-    return o && TLMTypedProperty::isEqual(other) && TLMOptionalEqual(value, o->value);
+    return o && tlmfields::equal(*this, *o, fields());
 }
-void TLMDateTimeTypedProperty::encodeWithCoder(TLMKeyedArchiver& c) const {
-    TLMTypedProperty::encodeWithCoder(c);
-    c.encodeDate("value", value);
-}
-bool TLMDateTimeTypedProperty::initWithCoder(const TLMKeyedUnarchiver& c) {
-    if (!TLMTypedProperty::initWithCoder(c)) return false;
-    value = c.decodeDate("value");
-    return !c.failed();
-}
+void TLMDateTimeTypedProperty::encodeWithCoder(TLMKeyedArchiver& c) const { tlmfields::archive(*this, c, fields()); }
+bool TLMDateTimeTypedProperty::initWithCoder(const TLMKeyedUnarchiver& c) { return tlmfields::unarchive(*this, c, fields()); }
+bool TLMDateTimeTypedProperty::appendJson(std::string& out) const { return tlmfields::appendJson(*this, out, fields()); }
 
 // ---- double --------------------------------------------------------------------------------
 
@@ -143,56 +95,26 @@ bool TLMDoubleTypedProperty::initWithCoder(const TLMKeyedUnarchiver& c) {
     return !c.failed() && setValue(v);
 }
 
-// ---- long ----------------------------------------------------------------------------------
+// ---- long ---------------------------------------------------------------------------------------
 
-TLMJson TLMLongTypedProperty::serializeToDictionary() const {
-    auto json = TLMTypedProperty::serializeToDictionary();
-    json["value"] = value;
-    return json;
-}
-bool TLMLongTypedProperty::deserializeFromDictionary(const TLMJson& json) {
-    if (!TLMTypedProperty::deserializeFromDictionary(json)) return false;
-    bool ok = true;
-    value = tlmjson::integer(json, "value", ok).value_or(0);
-    return ok;
-}
+TLMJson TLMLongTypedProperty::serializeToDictionary() const { return tlmfields::toJson(*this, fields()); }
+bool TLMLongTypedProperty::deserializeFromDictionary(const TLMJson& json) { return tlmfields::fromJson(*this, json, fields()); }
 bool TLMLongTypedProperty::isEqual(const TLMSerializableObject& other) const {
     auto o = dynamic_cast<const TLMLongTypedProperty*>(&other);
-    return o && TLMTypedProperty::isEqual(other) && value == o->value;
+    return o && tlmfields::equal(*this, *o, fields());
 }
-void TLMLongTypedProperty::encodeWithCoder(TLMKeyedArchiver& c) const {
-    TLMTypedProperty::encodeWithCoder(c);
-    c.encodeInt64("value", value);
-}
-bool TLMLongTypedProperty::initWithCoder(const TLMKeyedUnarchiver& c) {
-    if (!TLMTypedProperty::initWithCoder(c)) return false;
-    value = c.decodeInt64("value");
-    return !c.failed();
-}
+void TLMLongTypedProperty::encodeWithCoder(TLMKeyedArchiver& c) const { tlmfields::archive(*this, c, fields()); }
+bool TLMLongTypedProperty::initWithCoder(const TLMKeyedUnarchiver& c) { return tlmfields::unarchive(*this, c, fields()); }
+bool TLMLongTypedProperty::appendJson(std::string& out) const { return tlmfields::appendJson(*this, out, fields()); }
 
-// ---- string --------------------------------------------------------------------------------
+// ---- string -------------------------------------------------------------------------------------
 
-TLMJson TLMStringTypedProperty::serializeToDictionary() const {
-    auto json = TLMTypedProperty::serializeToDictionary();
-    if (value) json["value"] = *value;
-    return json;
-}
-bool TLMStringTypedProperty::deserializeFromDictionary(const TLMJson& json) {
-    if (!TLMTypedProperty::deserializeFromDictionary(json)) return false;
-    bool ok = true;
-    value = tlmjson::string(json, "value", ok);
-    return ok;
-}
+TLMJson TLMStringTypedProperty::serializeToDictionary() const { return tlmfields::toJson(*this, fields()); }
+bool TLMStringTypedProperty::deserializeFromDictionary(const TLMJson& json) { return tlmfields::fromJson(*this, json, fields()); }
 bool TLMStringTypedProperty::isEqual(const TLMSerializableObject& other) const {
     auto o = dynamic_cast<const TLMStringTypedProperty*>(&other);
-    return o && TLMTypedProperty::isEqual(other) && TLMOptionalEqual(value, o->value);
+    return o && tlmfields::equal(*this, *o, fields());
 }
-void TLMStringTypedProperty::encodeWithCoder(TLMKeyedArchiver& c) const {
-    TLMTypedProperty::encodeWithCoder(c);
-    c.encodeString("value", value);
-}
-bool TLMStringTypedProperty::initWithCoder(const TLMKeyedUnarchiver& c) {
-    if (!TLMTypedProperty::initWithCoder(c)) return false;
-    value = c.decodeString("value");
-    return !c.failed();
-}
+void TLMStringTypedProperty::encodeWithCoder(TLMKeyedArchiver& c) const { tlmfields::archive(*this, c, fields()); }
+bool TLMStringTypedProperty::initWithCoder(const TLMKeyedUnarchiver& c) { return tlmfields::unarchive(*this, c, fields()); }
+bool TLMStringTypedProperty::appendJson(std::string& out) const { return tlmfields::appendJson(*this, out, fields()); }

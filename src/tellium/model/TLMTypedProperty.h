@@ -1,16 +1,24 @@
 #pragma once
 // One named, typed value of an analytics event: boolean, date and time, double, 64-bit integer or
 // string. JSON object and archive: "type", "name", "value". The name takes no part in equality.
+// Each class lists its fields once, in fields() (see TLMFieldTable.h); the double's value keeps its
+// own reader and writer, which refuse what JSON cannot write.
 #include <cstdint>
 #include <optional>
 #include <string>
 
+#include "tellium/model/TLMFieldTable.h"
 #include "tellium/model/TLMSerializableObject.h"
 
 class TLMTypedProperty : public TLMSerializableObject {
 public:
     std::optional<std::string> type;
     std::optional<std::string> name;
+
+    static constexpr auto fields() {
+        return std::tuple{tlmfields::field("type", &TLMTypedProperty::type),
+                          tlmfields::field("name", &TLMTypedProperty::name, tlmfields::kNotCompared)};
+    }
 
     TLMJson serializeToDictionary() const override;
     bool deserializeFromDictionary(const TLMJson& json) override;
@@ -26,24 +34,34 @@ class TLMBooleanTypedProperty : public TLMTypedProperty {
 public:
     TLMBooleanTypedProperty() { type = "boolean"; }
     bool value = false;
+    static constexpr auto fields() {
+        return std::tuple_cat(TLMTypedProperty::fields(), std::tuple{tlmfields::field("value", &TLMBooleanTypedProperty::value)});
+    }
+
     std::string archiveClassName() const override { return "TLMBooleanTypedProperty"; }
     TLMJson serializeToDictionary() const override;
     bool deserializeFromDictionary(const TLMJson& json) override;
     bool isEqual(const TLMSerializableObject& other) const override;
     void encodeWithCoder(TLMKeyedArchiver& coder) const override;
     bool initWithCoder(const TLMKeyedUnarchiver& coder) override;
+    bool appendJson(std::string& out) const override;
 };
 
 class TLMDateTimeTypedProperty : public TLMTypedProperty {
 public:
     TLMDateTimeTypedProperty() { type = "dateTime"; }
     std::optional<TLMDate> value;
+    static constexpr auto fields() {
+        return std::tuple_cat(TLMTypedProperty::fields(), std::tuple{tlmfields::field("value", &TLMDateTimeTypedProperty::value)});
+    }
+
     std::string archiveClassName() const override { return "TLMDateTimeTypedProperty"; }
     TLMJson serializeToDictionary() const override;
     bool deserializeFromDictionary(const TLMJson& json) override;
     bool isEqual(const TLMSerializableObject& other) const override;
     void encodeWithCoder(TLMKeyedArchiver& coder) const override;
     bool initWithCoder(const TLMKeyedUnarchiver& coder) override;
+    bool appendJson(std::string& out) const override;
 };
 
 class TLMDoubleTypedProperty : public TLMTypedProperty {
@@ -67,22 +85,32 @@ class TLMLongTypedProperty : public TLMTypedProperty {
 public:
     TLMLongTypedProperty() { type = "long"; }
     int64_t value = 0;
+    static constexpr auto fields() {
+        return std::tuple_cat(TLMTypedProperty::fields(), std::tuple{tlmfields::field("value", &TLMLongTypedProperty::value)});
+    }
+
     std::string archiveClassName() const override { return "TLMLongTypedProperty"; }
     TLMJson serializeToDictionary() const override;
     bool deserializeFromDictionary(const TLMJson& json) override;
     bool isEqual(const TLMSerializableObject& other) const override;
     void encodeWithCoder(TLMKeyedArchiver& coder) const override;
     bool initWithCoder(const TLMKeyedUnarchiver& coder) override;
+    bool appendJson(std::string& out) const override;
 };
 
 class TLMStringTypedProperty : public TLMTypedProperty {
 public:
     TLMStringTypedProperty() { type = "string"; }
     std::optional<std::string> value;
+    static constexpr auto fields() {
+        return std::tuple_cat(TLMTypedProperty::fields(), std::tuple{tlmfields::field("value", &TLMStringTypedProperty::value)});
+    }
+
     std::string archiveClassName() const override { return "TLMStringTypedProperty"; }
     TLMJson serializeToDictionary() const override;
     bool deserializeFromDictionary(const TLMJson& json) override;
     bool isEqual(const TLMSerializableObject& other) const override;
     void encodeWithCoder(TLMKeyedArchiver& coder) const override;
     bool initWithCoder(const TLMKeyedUnarchiver& coder) override;
+    bool appendJson(std::string& out) const override;
 };

@@ -3,7 +3,9 @@
 #include <sqlite3.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <ctime>
+#include <thread>
 
 #include "tellium/TLMLogger.h"
 
@@ -17,6 +19,71 @@ bool isDamage(int rc) {
 }
 }  // namespace
 
+// The checkpoint thread: woken by the writer's commits once the write-ahead log is long enough, it
+// runs a passive checkpoint (one that never blocks the writer) on its own connection. suspend()
+// closes that connection, waiting for a checkpoint under way, before the file is closed or moved
+// aside; the next request opens it again.
+class TLMDBCheckpointer {
+public:
+    explicit TLMDBCheckpointer(std::filesystem::path file) : file_(std::move(file)), thread_([this] { run(); }) {}
+
+    ~TLMDBCheckpointer() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+        suspend();
+    }
+
+    void request() {
+        {
+            std::lock_guard lock(mutex_);
+            requested_ = true;
+        }
+        wake_.notify_one();
+    }
+
+    void suspend() {
+        std::lock_guard lock(dbMutex_);
+        if (db_) sqlite3_close_v2(db_);
+        db_ = nullptr;
+    }
+
+private:
+    void run() {
+        for (;;) {
+            {
+                std::unique_lock lock(mutex_);
+                wake_.wait(lock, [&] { return requested_ || stop_; });
+                if (stop_) return;
+                requested_ = false;
+            }
+            std::lock_guard lock(dbMutex_);
+            if (!db_ && sqlite3_open_v2(file_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+                sqlite3_close_v2(db_);
+                db_ = nullptr;
+                continue;
+            }
+            sqlite3_busy_timeout(db_, 1000);
+            sqlite3_exec(db_, ("PRAGMA journal_size_limit = " + std::to_string(kJournalSizeLimit)).c_str(), nullptr,
+                         nullptr, nullptr);
+            // Never stops the writer; once it has caught up, the writer's next commit starts the log over.
+            sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        }
+    }
+
+    const std::filesystem::path file_;
+    std::mutex mutex_;  // requested_, stop_
+    std::condition_variable wake_;
+    bool requested_ = false;
+    bool stop_ = false;
+    std::mutex dbMutex_;  // db_, held through a checkpoint
+    sqlite3* db_ = nullptr;
+    std::thread thread_;
+};
+
 TLMDBStorage::TLMDBStorage(std::filesystem::path file, std::string schema, int64_t maxSizeInBytes)
     : maxSizeInBytes_(maxSizeInBytes), file_(std::move(file)), schema_(std::move(schema)) {
     std::lock_guard lock(mutex_);
@@ -26,9 +93,11 @@ TLMDBStorage::TLMDBStorage(std::filesystem::path file, std::string schema, int64
 TLMDBStorage::~TLMDBStorage() {
     std::lock_guard lock(mutex_);
     close();
+    checkpointer_.reset();
 }
 
 void TLMDBStorage::close() {
+    if (checkpointer_) checkpointer_->suspend();
     for (auto& [sql, stmt] : statements_) sqlite3_finalize(stmt);
     statements_.clear();
     if (db_) sqlite3_close_v2(db_);
@@ -82,6 +151,17 @@ int TLMDBStorage::openOnce() {
         return rc;
     }
     applyMaxPageCount(std::max<int64_t>(1, maxSizeInBytes_ / std::max<int64_t>(1, pageSize())));
+    // Instead of SQLite's checkpoint inside the commit that fills the log: the checkpoint thread's.
+    if (!checkpointer_) checkpointer_ = std::make_unique<TLMDBCheckpointer>(file_);
+    sqlite3_wal_hook(
+        db_,
+        [](void* checkpointer, sqlite3* db, const char* name, int pages) {
+            if (pages >= kCheckpointPages) static_cast<TLMDBCheckpointer*>(checkpointer)->request();
+            // Should the thread fall far behind, the writer checkpoints itself, as SQLite would.
+            if (pages >= kCheckpointPages * 3 / 2) sqlite3_wal_checkpoint_v2(db, name, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+            return SQLITE_OK;
+        },
+        checkpointer_.get());
     return SQLITE_OK;
 }
 

@@ -6,9 +6,13 @@
 // beside the size cap of the main file, and full auto-vacuum, so deleted rows give their pages
 // back to the file system at once. A file that is not a database (or is damaged) is moved aside
 // and a new database made in its place; the application never stops for it.
+// Checkpoints (copying the write-ahead log back into the file and flushing it to disk) run on a
+// thread and a connection of their own, started once the log holds kCheckpointPages pages, so
+// whoever writes never waits for the disk.
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -17,6 +21,7 @@
 
 struct sqlite3;
 struct sqlite3_stmt;
+class TLMDBCheckpointer;
 
 class TLMDBStorage {
 public:
@@ -25,6 +30,9 @@ public:
     virtual ~TLMDBStorage();
     TLMDBStorage(const TLMDBStorage&) = delete;
     TLMDBStorage& operator=(const TLMDBStorage&) = delete;
+
+    // The write-ahead log's size (in pages) past which a checkpoint starts (SQLite's own default).
+    static constexpr int kCheckpointPages = 1000;
 
     const std::filesystem::path& file() const { return file_; }
     int64_t pageSize();
@@ -59,4 +67,5 @@ private:
     std::string schema_;
     sqlite3* db_ = nullptr;
     std::unordered_map<std::string, sqlite3_stmt*> statements_;
+    std::unique_ptr<TLMDBCheckpointer> checkpointer_;
 };

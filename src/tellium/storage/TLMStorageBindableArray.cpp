@@ -10,7 +10,7 @@ int TLMStorageNumberType::bindWithStatement(sqlite3_stmt* statement, int index) 
 
 int TLMStorageTextType::bindWithStatement(sqlite3_stmt* statement, int index) const {
     if (!value) return sqlite3_bind_null(statement, index);
-    return sqlite3_bind_text64(statement, index, value->data(), value->size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+    return sqlite3_bind_text64(statement, index, value->data(), value->size(), SQLITE_STATIC, SQLITE_UTF8);
 }
 
 void TLMStorageBindableArray::addString(std::optional<std::string> value) {

@@ -3,6 +3,10 @@
 // (equal to its JSON keys) plus "$class", the name it is registered under. The map is written as
 // CBOR. Reading never throws: an unknown class, a value of the wrong kind or bytes that are not
 // an archive read back as nothing.
+// Two writers give the same bytes: encodeRoot builds the map as a JSON value (what nlohmann's
+// CBOR writer then writes: keys in byte order, each integer and float in its smallest form), and
+// archiveRoot writes those CBOR bytes straight into a string, without building the map, for the
+// log store's hot path.
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -10,6 +14,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tellium/util/TLMClock.h"
@@ -33,6 +38,7 @@ public:
 
 class TLMKeyedArchiver {
 public:
+    TLMKeyedArchiver() = default;
     void encodeString(const char* key, const std::optional<std::string>& value);
     void encodeBool(const char* key, bool value);
     void encodeDouble(const char* key, double value);
@@ -46,10 +52,26 @@ public:
 
     // The archived map of one object, "$class" included.
     static nlohmann::json encodeRoot(const TLMCoding& object);
-    nlohmann::json& map() { return map_; }
+    // Appends the CBOR bytes of that map to `out`: the same bytes as nlohmann's to_cbor of
+    // encodeRoot(object).
+    static void archiveRoot(const TLMCoding& object, std::string& out);
 
 private:
+    // The direct writer: each value's CBOR bytes go to values_, its key to entries_; the map is
+    // put together (keys sorted, the last value of a key kept) when the object is done.
+    struct Entry {
+        std::string_view key;
+        std::size_t begin;
+        std::size_t end;
+    };
+    explicit TLMKeyedArchiver(std::string* values) : values_(values) {}
+    void finishInto(const TLMCoding& object, std::string& out);
+    std::string& beginValue(const char* key);
+    void endValue();
+
     nlohmann::json map_ = nlohmann::json::object();
+    std::string* values_ = nullptr;
+    std::vector<Entry> entries_;
 };
 
 class TLMKeyedUnarchiver {

@@ -96,9 +96,8 @@ void TLMUtility::addMigrationClasses(const std::map<std::string, std::string>& o
 }
 
 std::string TLMUtility::archiveKeyedData(const TLMCoding& object) {
-    auto root = TLMKeyedArchiver::encodeRoot(object);
     std::string bytes;
-    nlohmann::json::to_cbor(root, nlohmann::detail::output_adapter<char>(bytes));
+    TLMKeyedArchiver::archiveRoot(object, bytes);
     return bytes;
 }
 
