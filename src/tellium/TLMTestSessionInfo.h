@@ -13,14 +13,11 @@ public:
         : TLMHistoryInfo(timestamp), sessionId(std::move(sessionId)) {}
     std::optional<std::string> sessionId;
 
+    static constexpr auto fields() {
+        return std::tuple_cat(TLMHistoryInfo::fields(), std::tuple{tlmfields::field("sessionId", &TLMTestSessionInfo::sessionId)});
+    }
+
     std::string archiveClassName() const override { return "TLMTestSessionInfo"; }
-    void encodeWithCoder(TLMKeyedArchiver& coder) const override {
-        TLMHistoryInfo::encodeWithCoder(coder);
-        coder.encodeString("sessionId", sessionId);
-    }
-    bool initWithCoder(const TLMKeyedUnarchiver& coder) override {
-        if (!TLMHistoryInfo::initWithCoder(coder)) return false;
-        sessionId = coder.decodeString("sessionId");
-        return !coder.failed();
-    }
+    void encodeWithCoder(TLMKeyedArchiver& coder) const override { tlmfields::archive(*this, coder, fields()); }
+    bool initWithCoder(const TLMKeyedUnarchiver& coder) override { return tlmfields::unarchive(*this, coder, fields()); }
 };

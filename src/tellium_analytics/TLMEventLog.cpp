@@ -26,31 +26,11 @@ void TLMEventLog::registerClass() {
     });
 }
 
-TLMJson TLMEventLog::serializeToDictionary() const {
-    TLMJson json = TLMAbstractLog::serializeToDictionary();
-    if (eventId) json["id"] = *eventId;
-    if (name) json["name"] = *name;
-    if (typedProperties && !typedProperties->isEmpty()) json["typedProperties"] = typedProperties->serializeToArray();
-    return json;
-}
+TLMJson TLMEventLog::serializeToDictionary() const { return tlmfields::toJson(*this, fields()); }
 
-bool TLMEventLog::deserializeFromDictionary(const TLMJson& json) {
-    if (!TLMAbstractLog::deserializeFromDictionary(json)) return false;
-    bool ok = true;
-    eventId = tlmjson::string(json, "id", ok);
-    name = tlmjson::string(json, "name", ok);
-    typedProperties.reset();
-    if (auto list = tlmjson::array(json, "typedProperties", ok)) {
-        std::vector<std::shared_ptr<TLMTypedProperty>> properties;
-        for (const auto& entry : *list) {
-            auto p = TLMTypedProperty::propertyFromDictionary(entry);
-            if (!p) return false;
-            properties.push_back(std::move(p));
-        }
-        typedProperties = TLMEventProperties::fromProperties(properties);
-    }
-    return ok;
-}
+bool TLMEventLog::deserializeFromDictionary(const TLMJson& json) { return tlmfields::fromJson(*this, json, fields()); }
+
+bool TLMEventLog::appendJson(std::string& out) const { return tlmfields::appendJson(*this, out, fields()); }
 
 bool TLMEventLog::isValid() const {
     if (!TLMAbstractLog::isValid()) return false;
@@ -67,41 +47,13 @@ bool TLMEventLog::isValid() const {
 
 bool TLMEventLog::isEqual(const TLMSerializableObject& other) const {
     auto o = dynamic_cast<const TLMEventLog*>(&other);
-    if (!o || !TLMAbstractLog::isEqual(other) || !TLMOptionalEqual(eventId, o->eventId) ||
-        !TLMOptionalEqual(name, o->name)) {
-        return false;
-    }
-    const TLMJson mine = typedProperties ? typedProperties->serializeToArray() : TLMJson::array();
-    const TLMJson theirs = o->typedProperties ? o->typedProperties->serializeToArray() : TLMJson::array();
-    return mine == theirs;
+    return o && tag == o->tag && tlmfields::equal(*this, *o, fields());
 }
 
-void TLMEventLog::encodeWithCoder(TLMKeyedArchiver& c) const {
-    TLMAbstractLog::encodeWithCoder(c);
-    c.encodeString("id", eventId);
-    c.encodeString("name", name);
-    if (typedProperties && !typedProperties->isEmpty()) {
-        std::vector<std::shared_ptr<TLMCoding>> list;
-        for (const auto& p : typedProperties->properties()) list.push_back(p);
-        c.encodeObjects("typedProperties", list);
-    }
-}
+void TLMEventLog::encodeWithCoder(TLMKeyedArchiver& c) const { tlmfields::archive(*this, c, fields()); }
 
-bool TLMEventLog::initWithCoder(const TLMKeyedUnarchiver& c) {
-    type.reset();
-    if (!TLMAbstractLog::initWithCoder(c)) return false;
-    eventId = c.decodeString("id");
-    name = c.decodeString("name");
-    typedProperties.reset();
-    if (auto list = c.decodeObjects("typedProperties")) {
-        std::vector<std::shared_ptr<TLMTypedProperty>> properties;
-        for (const auto& object : *list) {
-            if (auto p = std::dynamic_pointer_cast<TLMTypedProperty>(object)) properties.push_back(std::move(p));
-        }
-        typedProperties = TLMEventProperties::fromProperties(properties);
-    }
-    return !c.failed();
-}
+// Decoding does not run the constructor's work: the type comes from the archive.
+bool TLMEventLog::initWithCoder(const TLMKeyedUnarchiver& c) { return tlmfields::unarchive(*this, c, fields()); }
 
 std::shared_ptr<TLMCommonSchemaLog> TLMEventLog::toCommonSchemaLogForTargetToken(const std::string& token,
                                                                                 int64_t flags) const {

@@ -18,6 +18,16 @@ public:
     std::optional<std::string> name;
     std::shared_ptr<TLMEventProperties> typedProperties;
 
+    // The fields written and archived after the base log's (see TLMFieldTable.h).
+    static constexpr auto fields() {
+        using tlmfields::field;
+        return std::tuple_cat(TLMAbstractLog::fields(), std::tuple{
+                                                            field("id", &TLMEventLog::eventId),
+                                                            field("name", &TLMEventLog::name),
+                                                            field("typedProperties", &TLMEventLog::typedProperties),
+                                                        });
+    }
+
     std::string archiveClassName() const override { return "TLMEventLog"; }
     TLMJson serializeToDictionary() const override;
     bool deserializeFromDictionary(const TLMJson& json) override;
@@ -25,6 +35,7 @@ public:
     bool isEqual(const TLMSerializableObject& other) const override;
     void encodeWithCoder(TLMKeyedArchiver& coder) const override;
     bool initWithCoder(const TLMKeyedUnarchiver& coder) override;
+    bool appendJson(std::string& out) const override;
 
     std::shared_ptr<TLMCommonSchemaLog> toCommonSchemaLogForTargetToken(const std::string& token,
                                                                         int64_t flags) const override;

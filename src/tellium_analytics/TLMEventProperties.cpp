@@ -82,3 +82,63 @@ std::shared_ptr<TLMEventProperties> TLMEventProperties::fromProperties(
     }
     return out;
 }
+
+// ---- as a field of a record's table -------------------------------------------------------------
+
+bool hasJson(const std::shared_ptr<TLMEventProperties>& v, unsigned) { return v && !v->isEmpty(); }
+
+void putJson(TLMJson& j, const char* key, const std::shared_ptr<TLMEventProperties>& v, unsigned options) {
+    if (hasJson(v, options)) j[key] = v->serializeToArray();
+}
+
+bool appendJsonValue(std::string& out, const std::shared_ptr<TLMEventProperties>& v, unsigned) {
+    out += '[';
+    bool first = true;
+    for (const auto& p : v->properties()) {
+        if (!first) out += ',';
+        first = false;
+        if (!p->appendJson(out)) out += "null";
+    }
+    out += ']';
+    return true;
+}
+
+void readJson(const TLMJson& j, const char* key, std::shared_ptr<TLMEventProperties>& v, bool& ok) {
+    v.reset();
+    const TLMJson* list = tlmjson::array(j, key, ok);
+    if (!list) return;
+    std::vector<std::shared_ptr<TLMTypedProperty>> properties;
+    for (const auto& entry : *list) {
+        auto p = TLMTypedProperty::propertyFromDictionary(entry);
+        if (!p) {
+            ok = false;
+            return;
+        }
+        properties.push_back(std::move(p));
+    }
+    v = TLMEventProperties::fromProperties(properties);
+}
+
+void encode(TLMKeyedArchiver& c, const char* key, const std::shared_ptr<TLMEventProperties>& v) {
+    if (!v || v->isEmpty()) return;
+    std::vector<std::shared_ptr<TLMCoding>> list;
+    for (const auto& p : v->properties()) list.push_back(p);
+    c.encodeObjects(key, list);
+}
+
+void decode(const TLMKeyedUnarchiver& c, const char* key, std::shared_ptr<TLMEventProperties>& v) {
+    v.reset();
+    auto list = c.decodeObjects(key);
+    if (!list) return;
+    std::vector<std::shared_ptr<TLMTypedProperty>> properties;
+    for (const auto& object : *list) {
+        if (auto p = std::dynamic_pointer_cast<TLMTypedProperty>(object)) properties.push_back(std::move(p));
+    }
+    v = TLMEventProperties::fromProperties(properties);
+}
+
+bool same(const std::shared_ptr<TLMEventProperties>& a, const std::shared_ptr<TLMEventProperties>& b, unsigned) {
+    const TLMJson mine = a ? a->serializeToArray() : TLMJson::array();
+    const TLMJson theirs = b ? b->serializeToArray() : TLMJson::array();
+    return mine == theirs;
+}

@@ -34,3 +34,14 @@ private:
     std::vector<std::string> order_;
     std::map<std::string, std::shared_ptr<TLMTypedProperty>> properties_;
 };
+
+// The typed properties as a field of a record's table (see TLMFieldTable.h): in JSON the array of
+// the properties' objects, left out when there is none; archived as the list of the properties,
+// left out when there is none; two match when their JSON arrays match (none is an empty array).
+bool hasJson(const std::shared_ptr<TLMEventProperties>& v, unsigned options);
+void putJson(TLMJson& j, const char* key, const std::shared_ptr<TLMEventProperties>& v, unsigned options);
+bool appendJsonValue(std::string& out, const std::shared_ptr<TLMEventProperties>& v, unsigned options);
+void readJson(const TLMJson& j, const char* key, std::shared_ptr<TLMEventProperties>& v, bool& ok);
+void encode(TLMKeyedArchiver& c, const char* key, const std::shared_ptr<TLMEventProperties>& v);
+void decode(const TLMKeyedUnarchiver& c, const char* key, std::shared_ptr<TLMEventProperties>& v);
+bool same(const std::shared_ptr<TLMEventProperties>& a, const std::shared_ptr<TLMEventProperties>& b, unsigned options);

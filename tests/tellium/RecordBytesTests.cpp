@@ -7,9 +7,11 @@
 #include "TelliumTestSupport.h"
 #include "platform/defaults/Base64.h"
 #include "tellium/model/TLMAbstractLog.h"
+#include "tellium/model/TLMHistoryInfo.h"
 #include "tellium/model/TLMTypedProperty.h"
 #include "tellium/model/commonschema/TLMCommonSchemaLog.h"
 #include "tellium/util/TLMUtility.h"
+#include "tellium_analytics/TLMEventLog.h"
 
 using namespace telltest;
 
@@ -86,6 +88,16 @@ std::vector<Case> cases() {
     start->isEventCollectorEnabled = true;
     all.push_back({"start service", start});
     all.push_back({"empty start service", std::make_shared<TLMStartServiceLog>()});
+    auto noServices = std::make_shared<TLMStartServiceLog>();
+    noServices->isEventCollectorEnabled = true;  // archived, but not written without the services
+    all.push_back({"start service flag without services", noServices});
+    auto emptyServices = std::make_shared<TLMStartServiceLog>();
+    emptyServices->services = std::vector<std::string>{};
+    all.push_back({"start service with an empty list", emptyServices});
+    auto oddServices = std::make_shared<TLMStartServiceLog>();
+    oddServices->services = std::vector<std::string>{"", "quote\"back\\", "naïve\n"};
+    oddServices->isEventCollectorEnabled = true;
+    all.push_back({"start service with escapes", oddServices});
 
     all.push_back({"device", sampleDevice()});
     auto wrapper = std::make_shared<TLMWrapperSdk>();
@@ -106,6 +118,24 @@ std::vector<Case> cases() {
     cs->data->properties = TLMJson{{"baseType", "T"}, {"nested", {{"b", true}, {"a", 1.5}, {"x", 0.1}, {"n", -3}}}};
     cs->popSample = 50;
     all.push_back({"common schema", cs});
+    auto csPlain = std::make_shared<TLMCommonSchemaLog>();
+    csPlain->ver = "3.0";
+    csPlain->name = "tab\there \"q\" \x01 é";
+    csPlain->timestamp = TLMDateFromNanoseconds(-5);
+    csPlain->iKey = "";
+    csPlain->flags = 0;  // left out of the JSON object
+    csPlain->popSample = 0.1;
+    csPlain->cV = "cv";
+    csPlain->sid = "archived only";
+    csPlain->userId = "c:bob";
+    csPlain->ext = std::make_shared<TLMCSExtensions>();
+    csPlain->data = std::make_shared<TLMCSData>();
+    all.push_back({"common schema without ext and data", csPlain});
+    auto csFlags = std::make_shared<TLMCommonSchemaLog>();
+    csFlags->flags = -(int64_t{1} << 40);
+    csFlags->popSample = 1e300;
+    all.push_back({"common schema with only flags", csFlags});
+    all.push_back({"empty common schema", std::make_shared<TLMCommonSchemaLog>()});
     all.push_back({"common schema extensions", cs->ext});
     all.push_back({"common schema data", cs->data});
     cs->ext->sdkExt->installId = "3c8b2b3e-1f0a-4d7c-9e0b-2d9a1b9f4c11";
@@ -154,7 +184,7 @@ std::vector<Case> cases() {
     d->name = "d";
     d->value = utc(2024, 5, 1, 12, 0, 0, 5);
     all.push_back({"date property", d});
-    for (double value : {0.5, 0.1, 1e300, -2.0, 16777217.0}) {
+    for (double value : {0.5, 0.1, 1e300, -2.0, 16777217.0, 0.0, -0.0, 5e-324, 1.7976931348623157e308, 1e21, 1e-7}) {
         auto x = std::make_shared<TLMDoubleTypedProperty>();
         x->name = "x";
         x->setValue(value);
@@ -171,6 +201,29 @@ std::vector<Case> cases() {
     s->name = "s";
     s->value = "text";
     all.push_back({"string property", s});
+
+    TLMEventLog::registerClass();
+    auto event = std::make_shared<TLMEventLog>();
+    event->timestamp = utc(2024, 5, 1, 12, 0, 0, 5);
+    event->sid = "sid";
+    event->device = sampleDevice();
+    event->eventId = "0b3c1f6e-9d2a-4e5b-8c7d-1a2b3c4d5e6f";
+    event->name = "Opened \"quoted\"\n";
+    event->typedProperties = std::make_shared<TLMEventProperties>();
+    event->typedProperties->setString("ünïcode \t\x01", "text");
+    event->typedProperties->setString("", "empty");
+    event->typedProperties->setDouble(0.1, "fraction");
+    event->typedProperties->setDouble(-1e300, "huge");
+    event->typedProperties->setInt64(-(int64_t{1} << 40), "big");
+    event->typedProperties->setInt64(0, "zero");
+    event->typedProperties->setBool(false, "no");
+    event->typedProperties->setDate(TLMDateFromNanoseconds(-5), "before 1970");
+    all.push_back({"event log", event});
+    auto emptyProperties = std::make_shared<TLMEventLog>();
+    emptyProperties->name = "";
+    emptyProperties->typedProperties = std::make_shared<TLMEventProperties>();  // left out
+    all.push_back({"event log with no properties", emptyProperties});
+    all.push_back({"empty event log", std::make_shared<TLMEventLog>()});
     return all;
 }
 
@@ -216,6 +269,89 @@ TEST_F(RecordBytesTest, EveryRecordSurvivesItsArchive) {
         EXPECT_EQ(typeid(*archived), typeid(*c.record)) << c.name;
         EXPECT_TRUE(archived->isEqual(*c.record)) << c.name;
         EXPECT_TRUE(c.record->isEqual(*archived)) << c.name;
+    }
+}
+
+// The JSON text of the records whose fields have a form of their own, spelled out.
+TEST_F(RecordBytesTest, RecordsWithAFormOfTheirOwnWriteTheirText) {
+    auto flagOnly = std::make_shared<TLMStartServiceLog>();
+    flagOnly->isEventCollectorEnabled = true;
+    auto withServices = std::make_shared<TLMStartServiceLog>();
+    withServices->services = std::vector<std::string>{"Analytics"};
+    auto cs = std::make_shared<TLMCommonSchemaLog>();
+    cs->ver = "3.0";
+    cs->name = "n";
+    cs->timestamp = utc(2024, 5, 1, 12, 0, 0, 5);
+    cs->sid = "not written";
+    cs->popSample = 50;
+    cs->ext = std::make_shared<TLMCSExtensions>();
+    auto x = std::make_shared<TLMDoubleTypedProperty>();
+    x->name = "x";
+    x->setValue(0.1);
+    auto event = std::make_shared<TLMEventLog>();
+    event->eventId = "id";
+    event->typedProperties = std::make_shared<TLMEventProperties>();
+    event->typedProperties->setInt64(7, "n");
+    const std::vector<std::pair<std::shared_ptr<TLMSerializableObject>, std::string>> all{
+        {flagOnly, R"({"type":"startService"})"},
+        {withServices, R"({"type":"startService","services":["Analytics"],"isEventCollectorEnabled":false})"},
+        {cs, R"({"ver":"3.0","name":"n","time":"2024-05-01T12:00:00.005Z","ext":{}})"},
+        {std::make_shared<TLMCommonSchemaLog>(), "{}"},
+        {x, R"({"type":"double","name":"x","value":0.1})"},
+        {event, R"({"type":"event","id":"id","typedProperties":[{"type":"long","name":"n","value":7}]})"},
+    };
+    for (const auto& [record, text] : all) {
+        std::string direct;
+        EXPECT_TRUE(record->appendJson(direct)) << text;
+        EXPECT_EQ(direct, text);
+        EXPECT_EQ(tlmjson::dump(record->serializeToDictionary(), false), text);
+    }
+}
+
+// The start-service flag takes no part in equality; the services do.
+TEST_F(RecordBytesTest, TheStartServiceFlagIsNotCompared) {
+    TLMStartServiceLog a, b;
+    a.services = b.services = std::vector<std::string>{"Analytics"};
+    b.isEventCollectorEnabled = true;
+    EXPECT_TRUE(a.isEqual(b));
+    b.services->push_back("Crashes");
+    EXPECT_FALSE(a.isEqual(b));
+}
+
+// The history records are only archived: their bytes, and each field back after the archive.
+TEST_F(RecordBytesTest, HistoryRecordsKeepTheirBytesAndFields) {
+    const auto at = utc(2024, 5, 1, 12, 0, 0, 5);
+    struct HistoryCase {
+        std::string name;
+        std::shared_ptr<TLMHistoryInfo> record;
+    };
+    const std::vector<HistoryCase> all{
+        {"bare", std::make_shared<TLMHistoryInfo>(at)},
+        {"no timestamp", std::make_shared<TLMHistoryInfo>()},
+        {"device", std::make_shared<TLMDeviceHistoryInfo>(at, sampleDevice())},
+        {"no device", std::make_shared<TLMDeviceHistoryInfo>(TLMDateFromNanoseconds(-5), nullptr)},
+        {"session", std::make_shared<TLMSessionHistoryInfo>(at, std::string("3C8B2B3E-\"x\"\n"))},
+        {"no session", std::make_shared<TLMSessionHistoryInfo>(at, std::nullopt)},
+        {"empty user", std::make_shared<TLMUserIdHistoryInfo>(at, std::string())},
+        {"user", std::make_shared<TLMUserIdHistoryInfo>(at, std::string("c:bob"))},
+    };
+    for (const auto& c : all) {
+        const std::string bytes = TLMUtility::archiveKeyedData(*c.record);
+        EXPECT_EQ(hex(bytes), hex(referenceArchive(*c.record))) << c.name;
+        auto back = TLMUtility::unarchiveKeyedDataOfClass<TLMHistoryInfo>(bytes);
+        ASSERT_TRUE(back) << c.name;
+        EXPECT_EQ(typeid(*back), typeid(*c.record)) << c.name;
+        EXPECT_EQ(back->timestamp, c.record->timestamp) << c.name;
+        if (auto d = std::dynamic_pointer_cast<TLMDeviceHistoryInfo>(c.record)) {
+            auto b = std::dynamic_pointer_cast<TLMDeviceHistoryInfo>(back);
+            EXPECT_TRUE(TLMObjectEqual(b->device, d->device)) << c.name;
+        }
+        if (auto s = std::dynamic_pointer_cast<TLMSessionHistoryInfo>(c.record)) {
+            EXPECT_EQ(std::dynamic_pointer_cast<TLMSessionHistoryInfo>(back)->sessionId, s->sessionId) << c.name;
+        }
+        if (auto u = std::dynamic_pointer_cast<TLMUserIdHistoryInfo>(c.record)) {
+            EXPECT_EQ(std::dynamic_pointer_cast<TLMUserIdHistoryInfo>(back)->userId, u->userId) << c.name;
+        }
     }
 }
 

@@ -136,50 +136,23 @@ bool TLMLogWithProperties::appendJson(std::string& out) const {
 
 TLMStartServiceLog::TLMStartServiceLog() { type = kType; }
 
-TLMJson TLMStartServiceLog::serializeToDictionary() const {
-    TLMJson json = TLMAbstractLog::serializeToDictionary();
-    if (services) {
-        json["services"] = *services;
-        json["isEventCollectorEnabled"] = isEventCollectorEnabled;
-    }
-    return json;
-}
+TLMJson TLMStartServiceLog::serializeToDictionary() const { return tlmfields::toJson(*this, fields()); }
 
 bool TLMStartServiceLog::deserializeFromDictionary(const TLMJson& json) {
-    if (!TLMAbstractLog::deserializeFromDictionary(json)) return false;
-    bool ok = true;
-    services.reset();
-    if (auto s = tlmjson::array(json, "services", ok)) {
-        std::vector<std::string> names;
-        for (const auto& e : *s) {
-            if (!e.is_string()) return false;
-            names.push_back(e.get<std::string>());
-        }
-        services = std::move(names);
-    }
-    isEventCollectorEnabled = tlmjson::boolean(json, "isEventCollectorEnabled", ok).value_or(false);
-    return ok;
+    return tlmfields::fromJson(*this, json, fields());
 }
 
 bool TLMStartServiceLog::isEqual(const TLMSerializableObject& other) const {
     auto o = dynamic_cast<const TLMStartServiceLog*>(&other);
-    return o && TLMAbstractLog::isEqual(other) && TLMOptionalEqual(services, o->services);
+    return o && tag == o->tag && tlmfields::equal(*this, *o, fields());
 }
 
-void TLMStartServiceLog::encodeWithCoder(TLMKeyedArchiver& c) const {
-    TLMAbstractLog::encodeWithCoder(c);
-    c.encodeStrings("services", services);
-    c.encodeBool("isEventCollectorEnabled", isEventCollectorEnabled);
-}
+void TLMStartServiceLog::encodeWithCoder(TLMKeyedArchiver& c) const { tlmfields::archive(*this, c, fields()); }
 
-bool TLMStartServiceLog::initWithCoder(const TLMKeyedUnarchiver& c) {
-    // Decoding does not run init: the type comes from the archive.
-    type.reset();
-    if (!TLMAbstractLog::initWithCoder(c)) return false;
-    services = c.decodeStrings("services");
-    isEventCollectorEnabled = c.decodeBool("isEventCollectorEnabled");
-    return !c.failed();
-}
+// Decoding does not run the constructor's work: the type comes from the archive.
+bool TLMStartServiceLog::initWithCoder(const TLMKeyedUnarchiver& c) { return tlmfields::unarchive(*this, c, fields()); }
+
+bool TLMStartServiceLog::appendJson(std::string& out) const { return tlmfields::appendJson(*this, out, fields()); }
 
 // ---- container -----------------------------------------------------------------------------
 

@@ -119,12 +119,24 @@ public:
     bool isEventCollectorEnabled = false;
     std::optional<std::vector<std::string>> services;
 
+    // The flag is written only together with the services, and takes no part in equality.
+    static constexpr auto fields() {
+        using namespace tlmfields;
+        return std::tuple_cat(TLMAbstractLog::fields(),
+                              std::tuple{
+                                  field("services", &TLMStartServiceLog::services),
+                                  field("isEventCollectorEnabled", &TLMStartServiceLog::isEventCollectorEnabled,
+                                        kJsonWithPrevious | kNotCompared),
+                              });
+    }
+
     std::string archiveClassName() const override { return "TLMStartServiceLog"; }
     TLMJson serializeToDictionary() const override;
     bool deserializeFromDictionary(const TLMJson& json) override;
     bool isEqual(const TLMSerializableObject& other) const override;
     void encodeWithCoder(TLMKeyedArchiver& coder) const override;
     bool initWithCoder(const TLMKeyedUnarchiver& coder) override;
+    bool appendJson(std::string& out) const override;
 };
 
 // One batch of logs for the log-ingestion service; its JSON text is the request body.

@@ -4,7 +4,9 @@
 // direct writer of its JSON text (the request bodies). A table is a tuple of fields, each a key
 // (the JSON key, which is also the archive key), a member pointer and a few options; what is done
 // with a field follows from its member's type, in the overloads below. A record's table starts
-// with its base's table, so a field is listed once, where it is declared.
+// with its base's table, so a field is listed once, where it is declared. A kind of member that
+// belongs to another library (the event log's typed properties, say) declares its overloads beside
+// its type, in the global namespace, where argument-dependent lookup finds them.
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -35,6 +37,8 @@ enum Options : unsigned {
     kOmitNullInJson = 1u << 3,
     // Takes no part in equality.
     kNotCompared = 1u << 4,
+    // In the JSON object only together with the field listed just before it (it is still archived).
+    kJsonWithPrevious = 1u << 5,
 };
 
 template <class Record, class Member>
@@ -47,6 +51,20 @@ struct Field {
 template <class Record, class Member>
 constexpr Field<Record, Member> field(const char* key, Member Record::*member, unsigned options = kPlain) {
     return {key, member, options};
+}
+
+// A field whose value, when read back (from JSON or from the archive), goes through the record's
+// validating setter; a value the setter refuses fails the read. A value missing from the JSON
+// object leaves the field as it is.
+template <class Record, class Member>
+struct CheckedField : Field<Record, Member> {
+    bool (Record::*set)(Member);
+};
+
+template <class Record, class Member>
+constexpr CheckedField<Record, Member> checkedField(const char* key, Member Record::*member,
+                                                    bool (Record::*set)(Member), unsigned options = kPlain) {
+    return {{key, member, options}, set};
 }
 
 // ---- JSON text as nlohmann writes it (no pretty printing, invalid UTF-8 written as U+FFFD) ----
@@ -206,6 +224,19 @@ inline void decode(const TLMKeyedUnarchiver& c, const char* key, std::optional<S
     v = c.decodeStrings(key);
 }
 
+// floating-point number, always there (0 when missing)
+inline bool hasJson(double, unsigned) { return true; }
+inline void putJson(TLMJson& j, const char* key, double v, unsigned) { j[key] = v; }
+inline bool appendJsonValue(std::string& out, double v, unsigned) {
+    out += TLMJson(v).dump();  // nlohmann's own shortest round-trip form
+    return true;
+}
+inline void readJson(const TLMJson& j, const char* key, double& v, bool& ok) { v = tlmjson::number(j, key, ok).value_or(0); }
+inline void readJson(const TLMJson& j, const char* key, std::optional<double>& v, bool& ok) { v = tlmjson::number(j, key, ok); }
+inline void encode(TLMKeyedArchiver& c, const char* key, double v) { c.encodeDouble(key, v); }
+inline void decode(const TLMKeyedUnarchiver& c, const char* key, double& v) { v = c.decodeDouble(key); }
+inline bool same(double a, double b, unsigned) { return a == b; }
+
 // whole number, always there (0 when missing)
 inline bool hasJson(int64_t v, unsigned options) { return !((options & kOmitZeroInJson) && v == 0); }
 inline void putJson(TLMJson& j, const char* key, int64_t v, unsigned options) {
@@ -283,12 +314,42 @@ bool same(const std::shared_ptr<T>& a, const std::shared_ptr<T>& b, unsigned) {
     return TLMObjectEqual(a, b);
 }
 
+// ---- reading one field back: straight into the member, or through its setter --------------------
+
+template <class R, class Rec, class M>
+void readField(R& record, const TLMJson& json, const Field<Rec, M>& f, bool& ok) {
+    readJson(json, f.key, record.*f.member, ok);
+}
+template <class R, class Rec, class M>
+void readField(R& record, const TLMJson& json, const CheckedField<Rec, M>& f, bool& ok) {
+    std::optional<M> value;
+    readJson(json, f.key, value, ok);
+    if (ok && value && !(record.*f.set)(*value)) ok = false;
+}
+
+template <class R, class Rec, class M>
+void decodeField(R& record, const TLMKeyedUnarchiver& coder, const Field<Rec, M>& f, bool&) {
+    decode(coder, f.key, record.*f.member);
+}
+template <class R, class Rec, class M>
+void decodeField(R& record, const TLMKeyedUnarchiver& coder, const CheckedField<Rec, M>& f, bool& ok) {
+    M value{};
+    decode(coder, f.key, value);
+    if (ok && !coder.failed() && !(record.*f.set)(value)) ok = false;
+}
+
 // ---- the five uses of a table, and the text writer ----------------------------------------------
 
 template <class R, class Table>
 TLMJson toJson(const R& record, const Table& table) {
     TLMJson json = TLMJson::object();
-    std::apply([&](const auto&... f) { (putJson(json, f.key, record.*f.member, f.options), ...); }, table);
+    bool previous = false;  // the field before was written
+    auto one = [&](const auto& f) {
+        const std::size_t before = json.size();
+        if (!(f.options & kJsonWithPrevious) || previous) putJson(json, f.key, record.*f.member, f.options);
+        previous = json.size() > before;
+    };
+    std::apply([&](const auto&... f) { (one(f), ...); }, table);
     return json;
 }
 
@@ -296,7 +357,7 @@ template <class R, class Table>
 bool fromJson(R& record, const TLMJson& json, const Table& table) {
     if (!json.is_object()) return false;
     bool ok = true;
-    std::apply([&](const auto&... f) { (readJson(json, f.key, record.*f.member, ok), ...); }, table);
+    std::apply([&](const auto&... f) { (readField(record, json, f, ok), ...); }, table);
     return ok;
 }
 
@@ -313,8 +374,9 @@ void archive(const R& record, TLMKeyedArchiver& coder, const Table& table) {
 
 template <class R, class Table>
 bool unarchive(R& record, const TLMKeyedUnarchiver& coder, const Table& table) {
-    std::apply([&](const auto&... f) { (decode(coder, f.key, record.*f.member), ...); }, table);
-    return !coder.failed();
+    bool ok = true;
+    std::apply([&](const auto&... f) { (decodeField(record, coder, f, ok), ...); }, table);
+    return ok && !coder.failed();
 }
 
 // The same text as nlohmann's dump of toJson(record, table), written straight. A subclass that
@@ -324,15 +386,22 @@ bool appendJson(const R& record, std::string& out, const Table& table) {
     if (typeid(record) != typeid(R)) return record.TLMSerializableObject::appendJson(out);
     out += '{';
     bool first = true;
+    bool previous = false;  // the field before was written
     auto one = [&](const auto& f) {
         const auto& value = record.*f.member;
-        if (!hasJson(value, f.options)) return;
+        const bool wanted = !(f.options & kJsonWithPrevious) || previous;
+        previous = false;
+        if (!wanted || !hasJson(value, f.options)) return;
         const std::size_t mark = out.size();
         if (!first) out += ',';
         appendJsonString(out, f.key);
         out += ':';
-        if (appendJsonValue(out, value, f.options)) first = false;
-        else out.resize(mark);
+        if (appendJsonValue(out, value, f.options)) {
+            first = false;
+            previous = true;
+        } else {
+            out.resize(mark);
+        }
     };
     std::apply([&](const auto&... f) { (one(f), ...); }, table);
     out += '}';

@@ -70,30 +70,15 @@ bool TLMDoubleTypedProperty::setValue(double value) {
     value_ = value;
     return true;
 }
-TLMJson TLMDoubleTypedProperty::serializeToDictionary() const {
-    auto json = TLMTypedProperty::serializeToDictionary();
-    json["value"] = value_;
-    return json;
-}
-bool TLMDoubleTypedProperty::deserializeFromDictionary(const TLMJson& json) {
-    if (!TLMTypedProperty::deserializeFromDictionary(json)) return false;
-    bool ok = true;
-    auto v = tlmjson::number(json, "value", ok);
-    return ok && (!v || setValue(*v));
-}
+TLMJson TLMDoubleTypedProperty::serializeToDictionary() const { return tlmfields::toJson(*this, fields()); }
+bool TLMDoubleTypedProperty::deserializeFromDictionary(const TLMJson& json) { return tlmfields::fromJson(*this, json, fields()); }
 bool TLMDoubleTypedProperty::isEqual(const TLMSerializableObject& other) const {
     auto o = dynamic_cast<const TLMDoubleTypedProperty*>(&other);
-    return o && TLMTypedProperty::isEqual(other) && value_ == o->value_;
+    return o && tlmfields::equal(*this, *o, fields());
 }
-void TLMDoubleTypedProperty::encodeWithCoder(TLMKeyedArchiver& c) const {
-    TLMTypedProperty::encodeWithCoder(c);
-    c.encodeDouble("value", value_);
-}
-bool TLMDoubleTypedProperty::initWithCoder(const TLMKeyedUnarchiver& c) {
-    if (!TLMTypedProperty::initWithCoder(c)) return false;
-    double v = c.decodeDouble("value");
-    return !c.failed() && setValue(v);
-}
+void TLMDoubleTypedProperty::encodeWithCoder(TLMKeyedArchiver& c) const { tlmfields::archive(*this, c, fields()); }
+bool TLMDoubleTypedProperty::initWithCoder(const TLMKeyedUnarchiver& c) { return tlmfields::unarchive(*this, c, fields()); }
+bool TLMDoubleTypedProperty::appendJson(std::string& out) const { return tlmfields::appendJson(*this, out, fields()); }
 
 // ---- long ---------------------------------------------------------------------------------------
 

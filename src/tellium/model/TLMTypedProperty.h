@@ -1,8 +1,8 @@
 #pragma once
 // One named, typed value of an analytics event: boolean, date and time, double, 64-bit integer or
 // string. JSON object and archive: "type", "name", "value". The name takes no part in equality.
-// Each class lists its fields once, in fields() (see TLMFieldTable.h); the double's value keeps its
-// own reader and writer, which refuse what JSON cannot write.
+// Each class lists its fields once, in fields() (see TLMFieldTable.h); the double's value is read
+// back through its setter, which refuses what JSON cannot write.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -70,12 +70,19 @@ public:
     double value() const { return value_; }
     // Refuses NaN and the infinities (JSON has no form for them); false and logged then.
     bool setValue(double value);
+    static constexpr auto fields() {
+        return std::tuple_cat(TLMTypedProperty::fields(), std::tuple{tlmfields::checkedField(
+                                                              "value", &TLMDoubleTypedProperty::value_,
+                                                              &TLMDoubleTypedProperty::setValue)});
+    }
+
     std::string archiveClassName() const override { return "TLMDoubleTypedProperty"; }
     TLMJson serializeToDictionary() const override;
     bool deserializeFromDictionary(const TLMJson& json) override;
     bool isEqual(const TLMSerializableObject& other) const override;
     void encodeWithCoder(TLMKeyedArchiver& coder) const override;
     bool initWithCoder(const TLMKeyedUnarchiver& coder) override;
+    bool appendJson(std::string& out) const override;
 
 private:
     double value_ = 0;

@@ -5,50 +5,19 @@
 
 #include "tellium/TLMLogger.h"
 #include "tellium/context/TLMUserIdContext.h"
-#include "tellium/util/TLMOrderedDictionary.h"
 #include "tellium/util/TLMPlatformHooks.h"
 #include "tellium/util/TLMUtility.h"
 
 // ---- the log -------------------------------------------------------------------------------
 
-TLMJson TLMCommonSchemaLog::serializeToDictionary() const {
-    TLMOrderedDictionary out;
-    if (ver) out.setObject(*ver, "ver");
-    if (name) out.setObject(*name, "name");
-    if (timestamp) out.setObject(TLMUtility::dateToISO8601(*timestamp), "time");
-    if (iKey) out.setObject(*iKey, "iKey");
-    if (flags != 0) out.setObject(flags, "flags");
-    if (ext) {
-        auto e = ext->serializeToDictionary();
-        if (!e.is_null()) out.setObject(std::move(e), "ext");
-    }
-    if (data) {
-        auto d = data->serializeToDictionary();
-        if (!d.is_null()) out.setObject(std::move(d), "data");
-    }
-    return out.toJson();
+TLMJson TLMCommonSchemaLog::serializeToDictionary() const { return tlmfields::toJson(*this, jsonFields()); }
+
+// The base log's other fields are not in the JSON object: they stay as they are.
+bool TLMCommonSchemaLog::deserializeFromDictionary(const TLMJson& json) {
+    return tlmfields::fromJson(*this, json, jsonFields());
 }
 
-bool TLMCommonSchemaLog::deserializeFromDictionary(const TLMJson& json) {
-    if (!json.is_object()) return false;
-    bool ok = true;
-    ver = tlmjson::string(json, "ver", ok);
-    name = tlmjson::string(json, "name", ok);
-    timestamp = tlmjson::date(json, "time", ok);
-    iKey = tlmjson::string(json, "iKey", ok);
-    flags = tlmjson::integer(json, "flags", ok).value_or(0);
-    ext.reset();
-    if (auto e = tlmjson::object(json, "ext", ok)) {
-        ext = std::make_shared<TLMCSExtensions>();
-        if (!ext->deserializeFromDictionary(*e)) return false;
-    }
-    data.reset();
-    if (auto d = tlmjson::object(json, "data", ok)) {
-        data = std::make_shared<TLMCSData>();
-        if (!data->deserializeFromDictionary(*d)) return false;
-    }
-    return ok;
-}
+bool TLMCommonSchemaLog::appendJson(std::string& out) const { return tlmfields::appendJson(*this, out, jsonFields()); }
 
 bool TLMCommonSchemaLog::isValid() const {
     if (!timestamp) {
@@ -68,35 +37,12 @@ bool TLMCommonSchemaLog::isValid() const {
 
 bool TLMCommonSchemaLog::isEqual(const TLMSerializableObject& other) const {
     auto o = dynamic_cast<const TLMCommonSchemaLog*>(&other);
-    return o && TLMAbstractLog::isEqual(other) && TLMOptionalEqual(ver, o->ver) && TLMOptionalEqual(name, o->name) &&
-           popSample == o->popSample && TLMOptionalEqual(iKey, o->iKey) && flags == o->flags &&
-           TLMOptionalEqual(cV, o->cV) && TLMObjectEqual(ext, o->ext) && TLMObjectEqual(data, o->data);
+    return o && tag == o->tag && tlmfields::equal(*this, *o, fields());
 }
 
-void TLMCommonSchemaLog::encodeWithCoder(TLMKeyedArchiver& c) const {
-    TLMAbstractLog::encodeWithCoder(c);
-    c.encodeString("ver", ver);
-    c.encodeString("name", name);
-    c.encodeDouble("popSample", popSample);
-    c.encodeString("iKey", iKey);
-    c.encodeInt64("flags", flags);
-    c.encodeString("cV", cV);
-    c.encodeObject("ext", ext);
-    c.encodeObject("data", data);
-}
+void TLMCommonSchemaLog::encodeWithCoder(TLMKeyedArchiver& c) const { tlmfields::archive(*this, c, fields()); }
 
-bool TLMCommonSchemaLog::initWithCoder(const TLMKeyedUnarchiver& c) {
-    if (!TLMAbstractLog::initWithCoder(c)) return false;
-    ver = c.decodeString("ver");
-    name = c.decodeString("name");
-    popSample = c.decodeDouble("popSample");
-    iKey = c.decodeString("iKey");
-    flags = c.decodeInt64("flags");
-    cV = c.decodeString("cV");
-    ext = c.decodeObjectOfClass<TLMCSExtensions>("ext");
-    data = c.decodeObjectOfClass<TLMCSData>("data");
-    return !c.failed();
-}
+bool TLMCommonSchemaLog::initWithCoder(const TLMKeyedUnarchiver& c) { return tlmfields::unarchive(*this, c, fields()); }
 
 // ---- conversion of any log -----------------------------------------------------------------
 

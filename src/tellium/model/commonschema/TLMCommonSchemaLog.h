@@ -19,12 +19,41 @@ public:
     std::shared_ptr<TLMCSExtensions> ext;
     std::shared_ptr<TLMCSData> data;
 
+    // The archive and equality: every field, the base log's first (see TLMFieldTable.h).
+    static constexpr auto fields() {
+        using tlmfields::field;
+        return std::tuple_cat(TLMAbstractLog::fields(), std::tuple{
+                                                            field("ver", &TLMCommonSchemaLog::ver),
+                                                            field("name", &TLMCommonSchemaLog::name),
+                                                            field("popSample", &TLMCommonSchemaLog::popSample),
+                                                            field("iKey", &TLMCommonSchemaLog::iKey),
+                                                            field("flags", &TLMCommonSchemaLog::flags),
+                                                            field("cV", &TLMCommonSchemaLog::cV),
+                                                            field("ext", &TLMCommonSchemaLog::ext),
+                                                            field("data", &TLMCommonSchemaLog::data),
+                                                        });
+    }
+    // The JSON object has a form of its own: these keys only, in this order, the timestamp under
+    // "time"; a zero "flags" and an "ext" or "data" with nothing to write are left out.
+    static constexpr auto jsonFields() {
+        using namespace tlmfields;
+        return std::tuple{
+            field("ver", &TLMCommonSchemaLog::ver),
+            field("name", &TLMCommonSchemaLog::name),
+            field("time", &TLMAbstractLog::timestamp),
+            field("iKey", &TLMCommonSchemaLog::iKey),
+            field("flags", &TLMCommonSchemaLog::flags, kOmitZeroInJson),
+            field("ext", &TLMCommonSchemaLog::ext, kOmitNullInJson),
+            field("data", &TLMCommonSchemaLog::data, kOmitNullInJson),
+        };
+    }
+
     std::string archiveClassName() const override { return "TLMCommonSchemaLog"; }
-    // Keys in the order "ver", "name", "time", "iKey", "flags", "ext", "data".
     TLMJson serializeToDictionary() const override;
     bool deserializeFromDictionary(const TLMJson& json) override;
     bool isValid() const override;
     bool isEqual(const TLMSerializableObject& other) const override;
     void encodeWithCoder(TLMKeyedArchiver& coder) const override;
     bool initWithCoder(const TLMKeyedUnarchiver& coder) override;
+    bool appendJson(std::string& out) const override;
 };
