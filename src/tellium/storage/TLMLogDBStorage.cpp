@@ -54,13 +54,7 @@ TLMLogDBStorage::TLMLogDBStorage(std::filesystem::path file, std::shared_ptr<TLM
     : TLMDBStorage(file, schema(), maxSizeInBytes),
       encrypter_(encrypter ? std::move(encrypter) : std::make_shared<TLMEncrypter>(keyFileBeside(file))) {}
 
-TLMLogDBStorage::~TLMLogDBStorage() {
-    std::lock_guard lock(mutex_);
-    applyDeferredDeletesLocked();
-}
-
 void TLMLogDBStorage::databaseWasReset() {
-    deferredDeletes_.clear();
     remembered_.clear();
     rememberedBytes_ = 0;
     batches_.clear();
@@ -124,7 +118,6 @@ bool TLMLogDBStorage::saveLog(const std::shared_ptr<TLMAbstractLog>& log, const 
     if (!values) return false;
 
     std::lock_guard lock(mutex_);
-    applyDeferredDeletesLocked();
     for (int attempt = 0;; ++attempt) {
         int rc = executeNonSelectionQuery(kInsert, *values);
         if (rc == SQLITE_DONE) {
@@ -157,8 +150,7 @@ std::vector<bool> TLMLogDBStorage::saveLogs(const std::vector<TLMStorageItem>& i
     std::vector<int64_t> rowIds(items.size(), 0);
     std::lock_guard lock(mutex_);
     if (executeNonSelectionQuery("BEGIN", {}) == SQLITE_DONE) {
-        // The rows of delivered batches go in the same write: their pages take the new rows.
-        bool failed = !deferredDeletes_.empty() && deleteRunsLocked(deferredDeletes_) != SQLITE_DONE;
+        bool failed = false;
         for (std::size_t i = 0; i < items.size() && !failed; ++i) {
             if (!values[i]) continue;
             failed = executeNonSelectionQuery(kInsert, *values[i]) != SQLITE_DONE;
@@ -166,7 +158,6 @@ std::vector<bool> TLMLogDBStorage::saveLogs(const std::vector<TLMStorageItem>& i
             if (saved[i]) rowIds[i] = sqlite3_last_insert_rowid(database());
         }
         if (!failed && executeNonSelectionQuery("COMMIT", {}) == SQLITE_DONE) {
-            deferredDeletesDoneLocked();
             for (std::size_t i = 0; i < items.size(); ++i) {
                 if (!saved[i]) continue;
                 rememberLocked(rowIds[i], items[i].log, textSize(*values[i]));
@@ -183,8 +174,6 @@ std::vector<bool> TLMLogDBStorage::saveLogs(const std::vector<TLMStorageItem>& i
 }
 
 bool TLMLogDBStorage::evictOneLocked() {
-    // Delivered logs make room before any waiting one.
-    if (!deferredDeletes_.empty()) return applyDeferredDeletesLocked();
     std::optional<int64_t> victim;
     executeSelectionQuery("SELECT \"id\" FROM \"logs\" ORDER BY \"priority\" ASC, \"id\" ASC", {}, [&](sqlite3_stmt* s) {
         int64_t id = sqlite3_column_int64(s, 0);
@@ -333,35 +322,20 @@ bool TLMLogDBStorage::deleteIdsLocked(const std::vector<int64_t>& ids) {
     return rc == SQLITE_DONE;
 }
 
-bool TLMLogDBStorage::applyDeferredDeletesLocked() {
-    if (deferredDeletes_.empty()) return false;
-    if (!deleteIdsLocked(deferredDeletes_)) return false;
-    deferredDeletesDoneLocked();
-    return true;
-}
-
-void TLMLogDBStorage::deferredDeletesDoneLocked() {
-    for (auto id : deferredDeletes_) reserved_.erase(id);
-    deferredDeletes_.clear();
-}
-
 void TLMLogDBStorage::deleteLogsWithBatchId(const std::string& batchId, const std::string& groupId) {
     std::lock_guard lock(mutex_);
     auto it = batches_.find({groupId, batchId});
     if (it == batches_.end()) return;
-    // The rows stay reserved (never in a batch again) until they are deleted with the next write,
-    // or at once when enough of them wait.
-    for (auto id : it->second) forgetLocked(id);
-    deferredDeletes_.insert(deferredDeletes_.end(), it->second.begin(), it->second.end());
+    // Deleted at once: a delivered log is never sent again by a later process.
+    deleteIdsLocked(it->second);
+    for (auto id : it->second) reserved_.erase(id);
     batches_.erase(it);
-    if (deferredDeletes_.size() >= kDeferredDeleteLimit) applyDeferredDeletesLocked();
     TLMLogVerbose(kTLMLogTag, "Deleted logs of batch " + batchId + " of group " + groupId + ".");
 }
 
 std::vector<std::shared_ptr<TLMAbstractLog>> TLMLogDBStorage::deleteLogsWithGroupId(const std::string& groupId) {
     std::vector<std::shared_ptr<TLMAbstractLog>> logs;
     std::lock_guard lock(mutex_);
-    applyDeferredDeletesLocked();
     TLMStorageBindableArray values;
     values.addString(groupId);
     std::vector<int64_t> ids;
@@ -391,7 +365,6 @@ std::vector<std::shared_ptr<TLMAbstractLog>> TLMLogDBStorage::deleteLogsWithGrou
 
 std::size_t TLMLogDBStorage::countLogs() {
     std::lock_guard lock(mutex_);
-    applyDeferredDeletesLocked();
     std::size_t count = 0;
     int rc = executeSelectionQuery("SELECT COUNT(*) FROM \"logs\"", {}, [&](sqlite3_stmt* s) {
         count = static_cast<std::size_t>(sqlite3_column_int64(s, 0));
@@ -410,7 +383,6 @@ void TLMLogDBStorage::setMaxStorageSize(int64_t sizeInBytes, std::function<void(
                                       " bytes, minimum value is " + std::to_string(kTLMMinimumDatabaseSizeInBytes) + " bytes");
     } else {
         std::lock_guard lock(mutex_);
-        applyDeferredDeletesLocked();
         if (isOpen()) {
             const int64_t pageBytes = std::max<int64_t>(1, pageSize());
             const int64_t pages = sizeInBytes / pageBytes;

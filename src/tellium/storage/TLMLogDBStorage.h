@@ -8,11 +8,8 @@
 // than Common Schema ones, whose stored token is only their first) are also kept in memory until
 // their row is deleted, up to the size cap's worth of archives, so loading them for a batch does
 // not decode what was just encoded; the object handed back is then the one that was saved.
-// The rows of a delivered batch are deleted with the next save, in its transaction (the pages
-// they free take the new rows, instead of the file being shrunk and grown again), or on their
-// own once kDeferredDeleteLimit of them wait, or before a count, a group's deletion, an eviction
-// or the store's end. Until then they are held back from every batch; a process killed meanwhile
-// leaves them to be sent again, never loses a log.
+// The rows of a delivered batch are deleted as soon as the collector took them, one statement
+// per run of consecutive ids, in one transaction.
 // Safe to use from any thread.
 #include <cstdint>
 #include <filesystem>
@@ -37,10 +34,6 @@ public:
     // A store at that file (tests, benchmarks); `encrypter` defaults to a key file beside it.
     explicit TLMLogDBStorage(std::filesystem::path file, std::shared_ptr<TLMEncrypter> encrypter = nullptr,
                              int64_t maxSizeInBytes = kTLMDefaultDatabaseSizeInBytes);
-    ~TLMLogDBStorage() override;
-
-    // Rows of delivered batches that may wait for the next save.
-    static constexpr std::size_t kDeferredDeleteLimit = 150;
 
     bool saveLog(const std::shared_ptr<TLMAbstractLog>& log, const std::string& groupId, uint32_t flags) override;
     // All in one transaction (one write to disk); when that fails, one by one as saveLog does.
@@ -71,10 +64,6 @@ private:
     bool deleteIdsLocked(const std::vector<int64_t>& ids);
     // The DELETE statements alone, inside the caller's transaction: SQLite's result code.
     int deleteRunsLocked(const std::vector<int64_t>& ids);
-    // Deletes the rows of delivered batches now; false when there were none or it failed.
-    bool applyDeferredDeletesLocked();
-    void deferredDeletesDoneLocked();
-    std::vector<int64_t> deferredDeletes_;
     std::shared_ptr<TLMAbstractLog> decodeRowLocked(int64_t id, const std::string& text,
                                                     const std::optional<std::string>& token);
 
