@@ -4,7 +4,8 @@
 // direct writer of its JSON text (the request bodies). A table is a tuple of fields, each a key
 // (the JSON key, which is also the archive key), a member pointer and a few options; what is done
 // with a field follows from its member's type, in the overloads below. A record's table starts
-// with its base's table, so a field is listed once, where it is declared. A kind of member that
+// with its base's table, so a field is listed once, where it is declared (a record whose JSON
+// object has a form of its own keeps a second table for it). A kind of member that
 // belongs to another library (the event log's typed properties, say) declares its overloads beside
 // its type, in the global namespace, where argument-dependent lookup finds them.
 #include <algorithm>

@@ -34,7 +34,7 @@ public:
                                                         });
     }
     // The JSON object has a form of its own: these keys only, in this order, the timestamp under
-    // "time"; a zero "flags" and an "ext" or "data" with nothing to write are left out.
+    // "time"; a zero "flags" and an "ext" or "data" whose JSON object is null are left out.
     static constexpr auto jsonFields() {
         using namespace tlmfields;
         return std::tuple{
