@@ -246,7 +246,12 @@ std::optional<std::vector<FileObject>> propfindInPlace(std::string& xml, std::st
     return entries;
 }
 
-std::optional<FileType> propfindOwnType(std::string_view xml) {
+namespace {
+
+// Calls `f` with each DAV:response element of a DAV:multistatus document (its namespaces in
+// scope) until `f` gives a value; nothing when the text is no such document or no call gave one.
+template <typename T, typename F>
+std::optional<T> firstFromResponses(std::string_view xml, F&& f) {
     pugi::xml_document doc;
     if (!doc.load_buffer(xml.data(), xml.size())) return std::nullopt;
     pugi::xml_node root = doc.document_element();
@@ -254,60 +259,55 @@ std::optional<FileType> propfindOwnType(std::string_view xml) {
     scope.enter(root);
     if (scope.davName(root) != "multistatus") return std::nullopt;
     for (pugi::xml_node response = root.first_child(); response; response = response.next_sibling()) {
-        std::size_t responseMark = scope.enter(response);
-        if (scope.davName(response) == "response") {
-            std::string href;
-            PropValues values;
-            if (readResponse(response, scope, href, values)) {
-                if (!values.haveType) return FileType::unknown;
-                return values.collection ? FileType::directory : FileType::regular;
-            }
-        }
-        scope.leave(responseMark);
+        const std::size_t mark = scope.enter(response);
+        std::optional<T> found;
+        if (scope.davName(response) == "response") found = f(response, scope);
+        scope.leave(mark);
+        if (found) return found;
     }
     return std::nullopt;
 }
 
+}  // namespace
+
+std::optional<FileType> propfindOwnType(std::string_view xml) {
+    return firstFromResponses<FileType>(xml, [](const pugi::xml_node& response, Scope& scope) -> std::optional<FileType> {
+        std::string href;
+        PropValues values;
+        if (!readResponse(response, scope, href, values)) return std::nullopt;
+        if (!values.haveType) return FileType::unknown;
+        return values.collection ? FileType::directory : FileType::regular;
+    });
+}
+
 std::optional<MultistatusFailure> firstMultistatusFailure(std::string_view xml) {
-    pugi::xml_document doc;
-    if (!doc.load_buffer(xml.data(), xml.size())) return std::nullopt;
-    pugi::xml_node root = doc.document_element();
-    Scope scope;
-    scope.enter(root);
-    if (scope.davName(root) != "multistatus") return std::nullopt;
-    for (pugi::xml_node response = root.first_child(); response; response = response.next_sibling()) {
-        std::size_t responseMark = scope.enter(response);
-        if (scope.davName(response) == "response") {
+    return firstFromResponses<MultistatusFailure>(
+        xml, [](const pugi::xml_node& response, Scope& scope) -> std::optional<MultistatusFailure> {
             MultistatusFailure failure;
             std::string statusLine;
             for (pugi::xml_node child = response.first_child(); child; child = child.next_sibling()) {
-                    std::size_t mark = scope.enter(child);
+                const std::size_t mark = scope.enter(child);
                 std::string_view name = scope.davName(child);
                 if (name == "href" && failure.href.empty()) failure.href = hrefPath(child.child_value());
                 else if (name == "status") statusLine = child.child_value();
                 else if (name == "propstat" && statusLine.empty()) {
                     for (pugi::xml_node ps = child.first_child(); ps; ps = ps.next_sibling()) {
-                            std::size_t m2 = scope.enter(ps);
+                        const std::size_t inner = scope.enter(ps);
                         if (scope.davName(ps) == "status") {
                             int code = statusCode(ps.child_value());
                             if (code < 200 || code >= 300) statusLine = ps.child_value();
                         }
-                        scope.leave(m2);
+                        scope.leave(inner);
                     }
                 }
                 scope.leave(mark);
             }
-            int code = statusCode(statusLine);
-            if (code != 0 && (code < 200 || code >= 300)) {
-                failure.status = code;
-                failure.text = statusText(statusLine);
-                scope.leave(responseMark);
-                return failure;
-            }
-        }
-        scope.leave(responseMark);
-    }
-    return std::nullopt;
+            const int code = statusCode(statusLine);
+            if (code == 0 || (code >= 200 && code < 300)) return std::nullopt;
+            failure.status = code;
+            failure.text = statusText(statusLine);
+            return failure;
+        });
 }
 
 }  // namespace files::parse

@@ -149,6 +149,19 @@ void clearWebsiteData() {
     p->clearAllVisitedLinks();
 }
 
+namespace {
+
+// "scheme://key/": the URL of a page or a document held in memory under that key.
+QUrl keyedUrl(const char* scheme, const QString& key) {
+    QUrl url;
+    url.setScheme(QString::fromLatin1(scheme));
+    url.setHost(key);
+    url.setPath(QStringLiteral("/"));
+    return url;
+}
+
+}  // namespace
+
 namespace pages {
 
 QUrl publish(const QByteArray& html, const QString& replacing) {
@@ -156,11 +169,7 @@ QUrl publish(const QByteArray& html, const QString& replacing) {
     if (!replacing.isEmpty()) pageStore().remove(replacing);
     const QString key = QStringLiteral("p%1").arg(++counter);
     pageStore().insert(key, html);
-    QUrl url;
-    url.setScheme(QString::fromLatin1(kPageScheme));
-    url.setHost(key);
-    url.setPath(QStringLiteral("/"));
-    return url;
+    return keyedUrl(kPageScheme, key);
 }
 
 void withdraw(const QString& key) {
@@ -183,11 +192,7 @@ QUrl offer(QByteArray bytes) {
     QRandomGenerator::system()->fillRange(words);
     const QString key = QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(words), sizeof words).toHex());
     documentStore().insert(key, std::move(bytes));
-    QUrl url;
-    url.setScheme(QString::fromLatin1(kDocumentScheme));
-    url.setHost(key);
-    url.setPath(QStringLiteral("/"));
-    return url;
+    return keyedUrl(kDocumentScheme, key);
 }
 
 void withdraw(const QUrl& url) {

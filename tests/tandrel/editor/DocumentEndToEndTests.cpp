@@ -414,7 +414,7 @@ TEST_F(DocumentTest, OnATabletTheOpenFileMovesBetweenTheRegularAndTheCompactEdit
 
     // Narrow: the split view collapses and the compact page takes the file over.
     doc->window()->resize(500, 700);
-    ASSERT_TRUE(waitFor([&] { return m->uses_compact_editor(); }, 5000));
+    ASSERT_TRUE(waitFor([&] { return m->uses_compact_editor(); }, 20000));
     ASSERT_TRUE(waitFor([&] { return textIn(compactView) == "first line\n"; }, 20000))
         << "the compact page did not take the file over";
     page(doc, "1");  // the regular page still answers
@@ -423,7 +423,7 @@ TEST_F(DocumentTest, OnATabletTheOpenFileMovesBetweenTheRegularAndTheCompactEdit
 
     // Wide again: the edit made in the compact page moves back to the regular page.
     doc->window()->resize(1000, 700);
-    ASSERT_TRUE(waitFor([&] { return !m->uses_compact_editor(); }, 5000));
+    ASSERT_TRUE(waitFor([&] { return !m->uses_compact_editor(); }, 20000));
     EXPECT_TRUE(waitFor([&] { return pageText(doc) == "first line\nsecond line\n"; }, 20000))
         << "the regular page shows: " << pageText(doc).value_or("(nothing)");
     // And it still counts as changed, so closing asks.
