@@ -590,6 +590,8 @@ int main(int argc, char** argv) {
     app_sessions_manager().url = dir / "home" / "sessions";
     fs::create_directories(dir / "home" / "sessions");
 
+    // The window features reach each other through the scene layer, as in the app.
+    SceneManager::install_scene_links();
     BenchAppDelegate delegate;
     ui::Application& app = ui::Application::shared();
     app.setDelegate(&delegate);
