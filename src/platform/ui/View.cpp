@@ -1,6 +1,8 @@
 #include "platform/ui/View.h"
 
+#include <QEvent>
 #include <QGraphicsOpacityEffect>
+#include <QPainter>
 #include <QPointer>
 #include <QVariantAnimation>
 #include <QWidget>
@@ -11,7 +13,12 @@ namespace ui {
 namespace {
 const char* kAlphaProperty = "ui_alpha";
 const char* kAnimationName = "ui_alpha_animation";
+const char* kFadesByCoverProperty = "ui_fades_by_cover";
 }  // namespace
+
+void setFadesByCover(QWidget* view) {
+    if (view) view->setProperty(kFadesByCoverProperty, true);
+}
 
 double alpha(const QWidget* view) {
     if (!view) return 1.0;
@@ -20,8 +27,68 @@ double alpha(const QWidget* view) {
 }
 
 namespace {
+const char* kCoverName = "ui_alpha_cover";
+
+// The see-through drawing of a view that fades by cover (see setFadesByCover): a child of the
+// view over all of it, in the background colour of the view's parent, as opaque as the view is
+// see-through. The view itself keeps drawing as it does.
+class OpacityCover final : public QWidget {
+public:
+    explicit OpacityCover(QWidget* view) : QWidget(view) {
+        setObjectName(QLatin1String(kCoverName));
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_NoSystemBackground);
+        setFocusPolicy(Qt::NoFocus);
+        setGeometry(view->rect());
+        view->installEventFilter(this);
+        raise();
+        show();
+    }
+    double opacity = 1.0;  // the view's presented opacity
+
+    void setOpacity(double value) {
+        opacity = value;
+        update();
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == parentWidget()) {
+            if (event->type() == QEvent::Resize) {
+                setGeometry(parentWidget()->rect());
+            } else if (event->type() == QEvent::ChildAdded) {
+                // A part the view adds later (a web view's page surface) goes under the cover.
+                raise();
+                QPointer<OpacityCover> self(this);
+                QMetaObject::invokeMethod(this, [self] { if (self) self->raise(); }, Qt::QueuedConnection);
+            }
+        }
+        return false;
+    }
+    void paintEvent(QPaintEvent*) override {
+        const QWidget* under = parentWidget() ? parentWidget()->parentWidget() : nullptr;
+        QColor color = under ? under->palette().color(under->backgroundRole()) : palette().color(QPalette::Window);
+        color.setAlphaF(std::clamp(1.0 - opacity, 0.0, 1.0));
+        QPainter(this).fillRect(rect(), color);
+    }
+};
+
+OpacityCover* coverOf(const QWidget* view) {
+    return view->findChild<OpacityCover*>(QLatin1String(kCoverName), Qt::FindDirectChildrenOnly);
+}
+
 // Draws the widget at `value` without touching its model alpha.
 void applyOpacity(QWidget* view, double value) {
+    if (view->property(kFadesByCoverProperty).toBool()) {
+        OpacityCover* cover = coverOf(view);
+        if (value >= 1.0) {
+            delete cover;
+        } else {
+            if (!cover) cover = new OpacityCover(view);
+            cover->setOpacity(value);
+        }
+        return;
+    }
     auto* effect = qobject_cast<QGraphicsOpacityEffect*>(view->graphicsEffect());
     if (value >= 1.0) {
         if (effect) view->setGraphicsEffect(nullptr);
@@ -35,6 +102,10 @@ void applyOpacity(QWidget* view, double value) {
 }
 
 double presentedOpacity(const QWidget* view) {
+    if (view->property(kFadesByCoverProperty).toBool()) {
+        const OpacityCover* cover = coverOf(view);
+        return cover ? cover->opacity : 1.0;
+    }
     auto* effect = qobject_cast<QGraphicsOpacityEffect*>(view->graphicsEffect());
     return effect ? effect->opacity() : 1.0;
 }

@@ -1,5 +1,7 @@
 #include "tandrel/editor/VornEditorWKWebView.h"
 
+#include "platform/ui/View.h"
+
 #include <QChildEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -8,6 +10,9 @@
 #include "tandrel/foundation/AMZLogger.h"
 
 VornEditorWKWebView::VornEditorWKWebView(QWidget* parent) : web::WebView(parent) {
+    // The editor fades in and out as its file opens: by cover, so that the page's reads of its
+    // document are not held up by the fade.
+    ui::setFadesByCover(this);
     if (focusProxy()) focusProxy()->installEventFilter(this);
 }
 

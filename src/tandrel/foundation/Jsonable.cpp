@@ -31,14 +31,115 @@ void checkEncodable(const OrderedJson& value) {
 
 const char* typeName(const OrderedJson& v) { return v.type_name(); }
 
+// The pretty form the stores write (two-space indent, UTF-8 kept as it is), byte for byte as the
+// JSON library's own dump(2) makes it, but with strings escaped a run at a time: a sessions file
+// holds whole documents (as JSON text inside JSON), and the library's escaper takes one byte per
+// step through a decoder, several times slower than copying the runs that need no escape. Numbers,
+// booleans and null are the library's own output. The strings are valid UTF-8 (checked before).
+void appendEscaped(std::string& out, std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    size_t run = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c != '"' && c != '\\') continue;
+        out.append(text.data() + run, i - run);
+        run = i + 1;
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\b': out += "\\b"; break;
+            case '\t': out += "\\t"; break;
+            case '\n': out += "\\n"; break;
+            case '\f': out += "\\f"; break;
+            case '\r': out += "\\r"; break;
+            default:
+                out += "\\u00";
+                out += kHex[c >> 4];
+                out += kHex[c & 0xF];
+        }
+    }
+    out.append(text.data() + run, text.size() - run);
+}
+
+void appendString(std::string& out, std::string_view text) {
+    out += '"';
+    appendEscaped(out, text);
+    out += '"';
+}
+
+void appendPretty(std::string& out, const OrderedJson& value, size_t indent) {
+    switch (value.type()) {
+        case OrderedJson::value_t::object: {
+            if (value.empty()) {
+                out += "{}";
+                return;
+            }
+            out += "{\n";
+            const size_t inner = indent + 2;
+            size_t left = value.size();
+            for (auto it = value.begin(); it != value.end(); ++it) {
+                out.append(inner, ' ');
+                appendString(out, it.key());
+                out += ": ";
+                appendPretty(out, it.value(), inner);
+                out += --left ? ",\n" : "\n";
+            }
+            out.append(indent, ' ');
+            out += '}';
+            return;
+        }
+        case OrderedJson::value_t::array: {
+            if (value.empty()) {
+                out += "[]";
+                return;
+            }
+            out += "[\n";
+            const size_t inner = indent + 2;
+            size_t left = value.size();
+            for (const auto& e : value) {
+                out.append(inner, ' ');
+                appendPretty(out, e, inner);
+                out += --left ? ",\n" : "\n";
+            }
+            out.append(indent, ' ');
+            out += ']';
+            return;
+        }
+        case OrderedJson::value_t::string: appendString(out, value.get_ref<const std::string&>()); return;
+        default: out += value.dump(); return;
+    }
+}
+
+size_t stringBytes(const OrderedJson& value) {
+    switch (value.type()) {
+        case OrderedJson::value_t::string: return value.get_ref<const std::string&>().size();
+        case OrderedJson::value_t::array:
+        case OrderedJson::value_t::object: {
+            size_t n = 0;
+            for (auto it = value.begin(); it != value.end(); ++it) n += stringBytes(it.value()) + 16;
+            return n;
+        }
+        default: return 8;
+    }
+}
+
 }  // namespace
 
 namespace jsonable {
 
+std::string pretty(const OrderedJson& value) {
+    std::string out;
+    // Room for the text and a little escaping, so that a large document is not copied while it grows.
+    const size_t bytes = stringBytes(value);
+    out.reserve(bytes + bytes / 8 + 64);
+    appendPretty(out, value, 0);
+    return out;
+}
+
 Expected<std::string> toJsonString(const OrderedJson& value) {
     try {
         checkEncodable(value);
-        return value.dump(2);
+        return pretty(value);
     } catch (const EncodingError& e) {
         return e.toError();
     } catch (const std::exception& e) {

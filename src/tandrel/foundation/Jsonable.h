@@ -39,6 +39,9 @@ public:
 };
 
 namespace jsonable {
+// The pretty JSON text the stores write: the same bytes as value.dump(2), made faster for long
+// strings. Every string (and key) must be valid UTF-8 (toJsonString checks).
+std::string pretty(const OrderedJson& value);
 // Pretty-prints a JSON value as the records do, refusing what JSON cannot hold.
 Expected<std::string> toJsonString(const OrderedJson& value);
 // Parses JSON text; a syntax error is a DecodingError value.

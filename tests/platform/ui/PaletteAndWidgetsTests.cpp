@@ -161,6 +161,53 @@ TEST(Extensions, FadesSetTheAlphaAndKeepTheView) {
     EXPECT_DOUBLE_EQ(ui::alpha(&view), 0.2);
 }
 
+// A view that fades by cover never takes an opacity effect: a child cover in the parent's
+// background colour draws the see-through level over it, above any part the view adds later, and
+// goes when the view is opaque again. The alpha and the mouse rule are those of any view.
+TEST(Extensions, AViewThatFadesByCoverIsCoveredInsteadOfDrawnThroughAnEffect) {
+    QWidget parent;
+    parent.resize(120, 80);
+    QPalette palette = parent.palette();
+    palette.setColor(QPalette::Window, QColor(10, 200, 30));
+    parent.setPalette(palette);
+    parent.setAutoFillBackground(true);
+    QWidget view(&parent);
+    view.setGeometry(0, 0, 120, 80);
+    QPalette red = view.palette();
+    red.setColor(QPalette::Window, Qt::red);
+    view.setPalette(red);
+    view.setAutoFillBackground(true);
+    ui::setFadesByCover(&view);
+    parent.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&parent));
+
+    const auto cover = [&] { return view.findChild<QWidget*>(QStringLiteral("ui_alpha_cover"), Qt::FindDirectChildrenOnly); };
+    ui::setAlpha(&view, 0.0);
+    EXPECT_DOUBLE_EQ(ui::alpha(&view), 0.0);
+    EXPECT_EQ(view.graphicsEffect(), nullptr);
+    EXPECT_TRUE(view.testAttribute(Qt::WA_TransparentForMouseEvents));
+    ASSERT_TRUE(cover());
+    EXPECT_EQ(cover()->geometry(), view.rect());
+    // Fully see-through: the parent's colour shows where the view is.
+    EXPECT_EQ(parent.grab().toImage().pixelColor(60, 40), QColor(10, 200, 30));
+
+    // A part added later lies under the cover; the cover follows the view's size.
+    auto* part = new QWidget(&view);
+    part->show();
+    QTest::qWait(20);
+    EXPECT_EQ(view.children().last(), cover());
+    view.resize(100, 60);
+    EXPECT_EQ(cover()->geometry(), view.rect());
+
+    ui::animateAlpha(&view, 1.0, 0.05);
+    EXPECT_DOUBLE_EQ(ui::alpha(&view), 1.0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.findChildren<QVariantAnimation*>().isEmpty(); }, 3000));
+    EXPECT_EQ(cover(), nullptr);
+    EXPECT_EQ(view.graphicsEffect(), nullptr);
+    EXPECT_FALSE(view.testAttribute(Qt::WA_TransparentForMouseEvents));
+    EXPECT_EQ(parent.grab().toImage().pixelColor(60, 40), QColor(Qt::red));
+}
+
 TEST(GradientView, FieldsPointsAndLocations) {
     GradientView g;
     EXPECT_EQ(g.startColor().resolved(), QColor(Qt::black));

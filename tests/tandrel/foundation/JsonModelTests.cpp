@@ -266,3 +266,40 @@ TEST(ServerFileRecords, ContentRecordsFromDownloads) {
     auto passed = build(std::string("x"), VornError{"Provider", 5, "gone", "notFound"}, "txt", "/a");
     EXPECT_EQ(passed.error->domain, "Provider");
 }
+
+// The stores' pretty writer gives the JSON library's own dump(2), byte for byte, for every shape a
+// record holds: nesting, empty containers, numbers, and strings with every byte that needs an
+// escape (control characters, quotes, backslashes), with the ones that do not (DEL, slash,
+// U+2028, characters beyond the BMP) and with JSON text inside a string, as a sessions file has it.
+TEST(JsonModels, ThePrettyWriterGivesTheLibrarysBytes) {
+    std::string controls;
+    for (int c = 0; c < 0x20; ++c) controls += static_cast<char>(c);
+    const std::string session_state =
+        OrderedJson{{"value", "<p class=\"a\">\\ \t\r\n</p>\u2028\U0001F600"}, {"cursor", {{"row", 0}}}}.dump();
+    const std::vector<std::pair<const char*, OrderedJson>> cases{
+        {"null", nullptr},
+        {"booleans", OrderedJson::array({true, false})},
+        {"numbers", OrderedJson::array({0, -7, int64_t(1) << 53, 1.5, 100.25, -0.0, 1e-7, 12345678.9})},
+        {"empty object", OrderedJson::object()},
+        {"empty array", OrderedJson::array()},
+        {"empty string", ""},
+        {"control characters", controls},
+        {"quotes and backslashes", "\"\\\"\\\\"},
+        {"left as they are", "/ \x7f \u00e9 \u2028 \u2029 \U0001F600"},
+        {"JSON inside a string", session_state},
+        {"keys that need escapes", OrderedJson{{"a\"b", 1}, {"c\\d\n", OrderedJson::object()}, {"", OrderedJson::array()}}},
+        {"nesting", OrderedJson{{"service_id", "s"},
+                                {"ace_file_sessions",
+                                 OrderedJson::array({OrderedJson{{"json", session_state}, {"undo_count", 3}, {"opened", 1.25}},
+                                                     OrderedJson::array({OrderedJson::array(), OrderedJson::object(), 1})})}}},
+    };
+    for (const auto& [name, value] : cases) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(jsonable::pretty(value), value.dump(2));
+    }
+    // A large document: the same bytes too.
+    std::string big;
+    for (int i = 0; i < 20000; ++i) big += "<div id=\"n" + std::to_string(i) + "\">\\\t</div>\r\n";
+    const OrderedJson record{{"json", OrderedJson{{"value", big}}.dump()}};
+    EXPECT_EQ(jsonable::pretty(record), record.dump(2));
+}
