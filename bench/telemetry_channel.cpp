@@ -2,7 +2,9 @@
 // logs enqueued on a channel unit of the default configuration (batches of 50, 3 in flight) until
 // the peer has answered 200 for every one, beside posting the same batch bodies (gzip'd as the
 // client sends them) with raw libcurl, one after the other, to the same peer in the same run.
-// Also reports the median time of one enqueue call on the caller's thread.
+// Also reports the median time of one enqueue call on the caller's thread, and the CPU time the
+// pipeline took: of the whole process, and of its busiest thread other than the caller's (the log
+// queue, as a rule), which bounds how fast the logs can go out whatever the network.
 //
 // Run: build/bench/bench_telemetry_channel --benchmark_repetitions=5 --benchmark_report_aggregates_only
 // (DRAVIX_BENCH_LOGS changes the number of logs; the store goes to the temporary folder, TMPDIR.)
@@ -13,9 +15,14 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <map>
 #include <mutex>
 #include <random>
+
+#include <time.h>
+#include <unistd.h>
 
 #include "BenchPeers.h"
 #include "tellium/channel/TLMChannelGroupDefault.h"
@@ -82,6 +89,26 @@ std::shared_ptr<TLMAbstractLog> eventLog(int i) {
 std::vector<double> enqueueMicros;
 std::vector<double> pipelineMillis;
 std::vector<double> rawMillis;
+std::vector<double> pipelineCpuMillis;
+std::vector<double> busiestThreadMillis;
+
+// CPU time of each thread of this process, in milliseconds, by thread id.
+std::map<std::string, double> threadCpuMillis() {
+    std::map<std::string, double> times;
+    for (const auto& entry : fs::directory_iterator("/proc/self/task")) {
+        std::ifstream in(entry.path() / "schedstat");
+        double ns = 0;
+        if (in >> ns) times[entry.path().filename().string()] = ns / 1e6;
+    }
+    return times;
+}
+
+// CPU time of the whole process (every thread), in milliseconds.
+double processCpuMillis() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
 
 void BM_ChannelPipeline(benchmark::State& state, const benchpeers::Server& peer) {
     const int count = logCount();
@@ -105,6 +132,8 @@ void BM_ChannelPipeline(benchmark::State& state, const benchpeers::Server& peer)
         state.ResumeTiming();
 
         const auto start = std::chrono::steady_clock::now();
+        const double cpuStart = processCpuMillis();
+        const auto threadsStart = threadCpuMillis();
         for (const auto& log : logs) {
             const auto before = std::chrono::steady_clock::now();
             unit->enqueueItem(log, TLMFlagsNormal);
@@ -113,6 +142,14 @@ void BM_ChannelPipeline(benchmark::State& state, const benchpeers::Server& peer)
         if (!delivered->waitFor(count)) state.SkipWithError("not every log was delivered");
         pipelineMillis.push_back(
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        pipelineCpuMillis.push_back(processCpuMillis() - cpuStart);
+        double busiest = 0;
+        for (const auto& [tid, ms] : threadCpuMillis()) {
+            if (tid == std::to_string(getpid())) continue;  // the caller's thread
+            auto before = threadsStart.find(tid);
+            busiest = std::max(busiest, ms - (before == threadsStart.end() ? 0 : before->second));
+        }
+        busiestThreadMillis.push_back(busiest);
         enqueueMicros.push_back(benchpeers::median(calls));
 
         state.PauseTiming();
@@ -187,6 +224,8 @@ int main(int argc, char** argv) {
     const double raw = benchpeers::median(rawMillis);
     std::cout << "median pipeline " << pipeline << " ms, raw curl " << raw << " ms, ratio "
               << (raw > 0 ? pipeline / raw : 0) << " (at most 2)\n"
+              << "median CPU time of the pipeline (all threads) " << benchpeers::median(pipelineCpuMillis) << " ms\n"
+              << "median CPU time of the busiest SDK thread " << benchpeers::median(busiestThreadMillis) << " ms\n"
               << "median enqueue call " << benchpeers::median(enqueueMicros) << " us (under 20)\n";
     benchpeers::stopServer(dir, "ingestion");
     fs::remove_all(dir);

@@ -265,6 +265,27 @@ TEST_F(StorageTest, WriteAheadLogStaysBoundedWhileLogsComeAndGo) {
     EXPECT_FALSE(std::filesystem::exists(dbPath().string() + "-wal"));
 }
 
+// The write-ahead log is folded back by the checkpoint thread, not by whoever writes: once it
+// passes the threshold, the thread's checkpoint comes without any further write.
+TEST_F(StorageTest, TheCheckpointThreadFoldsTheWriteAheadLogBack) {
+    TLMLogDBStorage storage;
+    const auto wal = std::filesystem::path(dbPath().string() + "-wal");
+    // Frames of a 4 KiB page and their 24-byte headers.
+    const auto threshold = static_cast<std::uintmax_t>(TLMDBStorage::kCheckpointPages + 1) * (4096 + 24);
+    int saved = 0;
+    for (std::error_code ec; std::filesystem::file_size(wal, ec) < threshold; ++saved) {
+        ASSERT_LT(saved, 20000);
+        ASSERT_TRUE(storage.saveLog(makeLog("n" + std::to_string(saved), 2000), "A", 1));
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (storage.checkpointCounts().background == 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_GE(storage.checkpointCounts().background, 1);
+    EXPECT_EQ(storage.checkpointCounts().writer, 0);
+    EXPECT_EQ(storage.countLogs(), static_cast<std::size_t>(saved));
+}
+
 // A delivered batch leaves the file at once (seen from another connection, as a later process
 // would see it), in runs of ids, and is never in a batch again; the rest stays for later.
 TEST_F(StorageTest, DeliveredBatchesLeaveTheFileAtOnceAndAreNeverSentAgain) {

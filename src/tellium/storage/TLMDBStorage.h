@@ -35,6 +35,12 @@ public:
     static constexpr int kCheckpointPages = 1000;
 
     const std::filesystem::path& file() const { return file_; }
+    // How many checkpoints the checkpoint thread ran, and how many the writer had to run itself.
+    struct CheckpointCounts {
+        int background = 0;
+        int writer = 0;
+    };
+    CheckpointCounts checkpointCounts();
     int64_t pageSize();
     int64_t pageCount();
     int64_t maxPageCount();
