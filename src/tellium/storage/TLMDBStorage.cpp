@@ -46,6 +46,15 @@ public:
         wake_.notify_one();
     }
 
+    // A writer that never pauses leaves the thread a few frames behind for good, and the log only
+    // starts over once every frame is back: past the limit, the writer copies that tail itself,
+    // after the thread's checkpoint under way (which has copied the rest).
+    void catchUp(sqlite3* writer, const char* name) {
+        std::lock_guard lock(dbMutex_);
+        if (sqlite3_wal_checkpoint_v2(writer, name, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr) == SQLITE_OK)
+            ++writerCheckpoints_;
+    }
+
     void suspend() {
         std::lock_guard lock(dbMutex_);
         if (db_) sqlite3_close_v2(db_);
@@ -172,10 +181,7 @@ int TLMDBStorage::openOnce() {
         db_,
         [](void* checkpointer, sqlite3* db, const char* name, int pages) {
             if (pages >= kCheckpointPages) static_cast<TLMDBCheckpointer*>(checkpointer)->request();
-            // Should the thread fall far behind, the writer checkpoints itself, as SQLite would.
-            if (pages >= kCheckpointPages * 3 / 2 &&
-                sqlite3_wal_checkpoint_v2(db, name, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr) == SQLITE_OK)
-                ++static_cast<TLMDBCheckpointer*>(checkpointer)->writerCheckpoints_;
+            if (pages >= kCheckpointPages * 4) static_cast<TLMDBCheckpointer*>(checkpointer)->catchUp(db, name);
             return SQLITE_OK;
         },
         checkpointer_.get());
