@@ -91,6 +91,7 @@ std::vector<double> pipelineMillis;
 std::vector<double> rawMillis;
 std::vector<double> pipelineCpuMillis;
 std::vector<double> busiestThreadMillis;
+std::vector<double> storeMillis;
 
 // CPU time of each thread of this process, in milliseconds, by thread id.
 std::map<std::string, double> threadCpuMillis() {
@@ -162,6 +163,55 @@ void BM_ChannelPipeline(benchmark::State& state, const benchpeers::Server& peer)
     }
 }
 
+// The store's share of the pipeline on its own, on one thread and with no network: the same logs
+// saved in the unit's bursts (their stored text made beforehand, as the enqueuing thread does),
+// and taken out and deleted in batches of 50 as the peer's answers would have them. Whatever the
+// rest of the pipeline does, the log queue cannot deliver faster than this.
+void BM_StoreAlone(benchmark::State& state) {
+    const int count = logCount();
+    for (auto _ : state) {
+        state.PauseTiming();
+        const auto dir = fs::temp_directory_path() / ("dravix-bench-store-" + std::to_string(std::random_device{}()));
+        fs::create_directories(dir);
+        auto storage = std::make_shared<TLMLogDBStorage>(dir / "Logs.sqlite");
+        std::vector<TLMStorageItem> items;
+        for (int i = 0; i < count; ++i) {
+            auto log = eventLog(i);
+            items.emplace_back(log, TLMFlagsNormal, storage->prepareText(*log));
+        }
+        state.ResumeTiming();
+
+        const auto start = std::chrono::steady_clock::now();
+        std::size_t saved = 0;
+        int delivered = 0;
+        while (delivered < count) {
+            if (saved < items.size()) {
+                const std::size_t end = std::min(items.size(), saved + 256);
+                storage->saveLogs(std::vector<TLMStorageItem>(items.begin() + saved, items.begin() + end), "Tellium");
+                saved = end;
+            }
+            // As many batches as the answers of a burst's time bring, all of them once every log is in.
+            for (int taken = 0; taken < 5 || saved == items.size(); ++taken) {
+                std::optional<std::string> batch;
+                std::size_t logs = 0;
+                storage->loadLogsWithGroupId("Tellium", 50, std::nullopt, [&](const auto& loaded, const auto& id) {
+                    batch = id;
+                    logs = loaded.size();
+                });
+                if (!batch) break;
+                storage->deleteLogsWithBatchId(*batch, "Tellium");
+                delivered += static_cast<int>(logs);
+            }
+        }
+        storeMillis.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+
+        state.PauseTiming();
+        storage.reset();
+        fs::remove_all(dir);
+        state.ResumeTiming();
+    }
+}
+
 void BM_RawCurl(benchmark::State& state, const benchpeers::Server& peer) {
     const int count = logCount();
     // The same bodies the pipeline sends: batches of 50, gzip'd.
@@ -214,6 +264,10 @@ int main(int argc, char** argv) {
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime()
         ->Iterations(1);
+    benchmark::RegisterBenchmark("StoreAlone/10000logs", BM_StoreAlone)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->Iterations(1);
     benchmark::RegisterBenchmark("RawCurlSameBodies/10000logs", BM_RawCurl, *peer)
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime()
@@ -226,6 +280,8 @@ int main(int argc, char** argv) {
               << (raw > 0 ? pipeline / raw : 0) << " (at most 2)\n"
               << "median CPU time of the pipeline (all threads) " << benchpeers::median(pipelineCpuMillis) << " ms\n"
               << "median CPU time of the busiest SDK thread " << benchpeers::median(busiestThreadMillis) << " ms\n"
+              << "median store alone " << benchpeers::median(storeMillis) << " ms, ratio to raw curl "
+              << (raw > 0 ? benchpeers::median(storeMillis) / raw : 0) << "\n"
               << "median enqueue call " << benchpeers::median(enqueueMicros) << " us (under 20)\n";
     benchpeers::stopServer(dir, "ingestion");
     fs::remove_all(dir);
