@@ -232,6 +232,20 @@ std::shared_ptr<TLMAbstractLog> TLMLogDBStorage::decodeRowLocked(int64_t id, con
     return log;
 }
 
+std::shared_ptr<TLMAbstractLog> TLMLogDBStorage::readRowLocked(int64_t id) {
+    std::shared_ptr<TLMAbstractLog> log;
+    bool found = false;
+    TLMStorageBindableArray values;
+    values.addNumber(id);
+    executeSelectionQuery("SELECT \"log\", \"targetToken\" FROM \"logs\" WHERE \"id\" = ?", values, [&](sqlite3_stmt* s) {
+        found = true;
+        log = decodeRowLocked(id, columnText(s, 0).value_or(""), columnText(s, 1));
+        return false;
+    });
+    if (!found) TLMLogError(kTLMLogTag, "Deserialization failed for log with Id " + std::to_string(id));
+    return log;
+}
+
 bool TLMLogDBStorage::loadLogsWithGroupId(const std::string& groupId, std::size_t limit,
                                           const std::optional<std::vector<std::string>>& excludedTargetKeys,
                                           const TLMLoadDataCompletionHandler& completionHandler) {
@@ -240,8 +254,9 @@ bool TLMLogDBStorage::loadLogsWithGroupId(const std::string& groupId, std::size_
     bool more = false;
     {
         std::lock_guard lock(mutex_);
-        std::string sql =
-            "SELECT \"id\", \"log\", \"targetToken\", \"priority\" FROM \"logs\" WHERE \"groupId\" = ?";
+        // The index holds all this needs (group, priority, id): the rows themselves are read only
+        // for logs this process does not hold already.
+        std::string sql = "SELECT \"id\", \"priority\" FROM \"logs\" WHERE \"groupId\" = ?";
         TLMStorageBindableArray values;
         values.addString(groupId);
         const bool excluding = excludedTargetKeys && !excludedTargetKeys->empty();
@@ -274,14 +289,14 @@ bool TLMLogDBStorage::loadLogsWithGroupId(const std::string& groupId, std::size_
             // A log saved by this process is handed back as it is; its text is not even read.
             std::shared_ptr<TLMAbstractLog> log;
             if (auto known = remembered_.find(id); known != remembered_.end()) log = known->second.log;
-            else log = decodeRowLocked(id, columnText(s, 1).value_or(""), columnText(s, 2));
+            else log = readRowLocked(id);
             if (!log) {
                 unreadable.push_back(id);
                 return true;
             }
             ids.push_back(id);
             logs.push_back(std::move(log));
-            last = Cursor{sqlite3_column_int64(s, 3), id};
+            last = Cursor{sqlite3_column_int64(s, 1), id};
             return true;
         });
         if (recoverIfDamaged(rc)) {

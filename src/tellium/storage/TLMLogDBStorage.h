@@ -69,6 +69,8 @@ private:
     int deleteRunsLocked(const std::vector<int64_t>& ids);
     std::shared_ptr<TLMAbstractLog> decodeRowLocked(int64_t id, const std::string& text,
                                                     const std::optional<std::string>& token);
+    // Reads and decodes one stored row (nothing, said in the log, when it cannot be read back).
+    std::shared_ptr<TLMAbstractLog> readRowLocked(int64_t id);
 
     // Logs saved by this process, by row id, with the size of their stored text.
     void rememberLocked(int64_t id, const std::shared_ptr<TLMAbstractLog>& log, std::size_t bytes);
