@@ -79,16 +79,15 @@ OpacityCover* coverOf(const QWidget* view) {
 
 // Draws the widget at `value` without touching its model alpha.
 void applyOpacity(QWidget* view, double value) {
-    if (view->property(kFadesByCoverProperty).toBool()) {
+    if (view->property(kFadesByCoverProperty).toBool() && value > 0.0 && value < 1.0) {
+        if (view->graphicsEffect()) view->setGraphicsEffect(nullptr);
         OpacityCover* cover = coverOf(view);
-        if (value >= 1.0) {
-            delete cover;
-        } else {
-            if (!cover) cover = new OpacityCover(view);
-            cover->setOpacity(value);
-        }
+        if (!cover) cover = new OpacityCover(view);
+        cover->setOpacity(value);
         return;
     }
+    // Opaque, or not drawn at all (an effect at 0 draws nothing, not even the view's own frames).
+    delete coverOf(view);
     auto* effect = qobject_cast<QGraphicsOpacityEffect*>(view->graphicsEffect());
     if (value >= 1.0) {
         if (effect) view->setGraphicsEffect(nullptr);
@@ -102,10 +101,7 @@ void applyOpacity(QWidget* view, double value) {
 }
 
 double presentedOpacity(const QWidget* view) {
-    if (view->property(kFadesByCoverProperty).toBool()) {
-        const OpacityCover* cover = coverOf(view);
-        return cover ? cover->opacity : 1.0;
-    }
+    if (const OpacityCover* cover = coverOf(view)) return cover->opacity;
     auto* effect = qobject_cast<QGraphicsOpacityEffect*>(view->graphicsEffect());
     return effect ? effect->opacity() : 1.0;
 }

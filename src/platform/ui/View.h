@@ -19,7 +19,8 @@ void animateAlpha(QWidget* view, double target, double seconds);
 // a large page, which holds up all the page asks of that thread meanwhile, its reads of offered
 // documents among them). Such a view fades by cover instead: it keeps drawing as it is, under a
 // cover in its parent's background colour that is as opaque as the view is see-through (the same
-// picture over a plain background). The alpha, its animation and the mouse rule stay as above.
+// picture over a plain background). At 0 the view is not drawn at all, as any view. The alpha,
+// its animation and the mouse rule stay as above.
 void setFadesByCover(QWidget* view);
 
 // Direct child widgets that are not windows, bottom first.

@@ -161,35 +161,42 @@ TEST(Extensions, FadesSetTheAlphaAndKeepTheView) {
     EXPECT_DOUBLE_EQ(ui::alpha(&view), 0.2);
 }
 
-// A view that fades by cover never takes an opacity effect: a child cover in the parent's
-// background colour draws the see-through level over it, above any part the view adds later, and
-// goes when the view is opaque again. The alpha and the mouse rule are those of any view.
+// A view that fades by cover never takes an opacity effect while it is part see-through: a child
+// cover in the parent's background colour draws the level over it, above any part the view adds
+// later, and goes when the view is opaque again. At 0 the view is not drawn at all. The alpha and
+// the mouse rule are those of any view.
 TEST(Extensions, AViewThatFadesByCoverIsCoveredInsteadOfDrawnThroughAnEffect) {
     QWidget parent;
     parent.resize(120, 80);
     QPalette palette = parent.palette();
-    palette.setColor(QPalette::Window, QColor(10, 200, 30));
+    palette.setColor(QPalette::Window, QColor(0, 200, 0));
     parent.setPalette(palette);
     parent.setAutoFillBackground(true);
     QWidget view(&parent);
     view.setGeometry(0, 0, 120, 80);
     QPalette red = view.palette();
-    red.setColor(QPalette::Window, Qt::red);
+    red.setColor(QPalette::Window, QColor(200, 0, 0));
     view.setPalette(red);
     view.setAutoFillBackground(true);
     ui::setFadesByCover(&view);
     parent.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&parent));
-
     const auto cover = [&] { return view.findChild<QWidget*>(QStringLiteral("ui_alpha_cover"), Qt::FindDirectChildrenOnly); };
+    const auto shown = [&] { return parent.grab().toImage().pixelColor(60, 40); };
+
     ui::setAlpha(&view, 0.0);
     EXPECT_DOUBLE_EQ(ui::alpha(&view), 0.0);
-    EXPECT_EQ(view.graphicsEffect(), nullptr);
     EXPECT_TRUE(view.testAttribute(Qt::WA_TransparentForMouseEvents));
+    EXPECT_EQ(cover(), nullptr);
+    EXPECT_EQ(shown(), QColor(0, 200, 0));  // only the parent shows
+
+    ui::setAlpha(&view, 0.5);
+    EXPECT_EQ(view.graphicsEffect(), nullptr);
     ASSERT_TRUE(cover());
     EXPECT_EQ(cover()->geometry(), view.rect());
-    // Fully see-through: the parent's colour shows where the view is.
-    EXPECT_EQ(parent.grab().toImage().pixelColor(60, 40), QColor(10, 200, 30));
+    const QColor half = shown();
+    EXPECT_NEAR(half.red(), 100, 3);
+    EXPECT_NEAR(half.green(), 100, 3);
 
     // A part added later lies under the cover; the cover follows the view's size.
     auto* part = new QWidget(&view);
@@ -205,7 +212,7 @@ TEST(Extensions, AViewThatFadesByCoverIsCoveredInsteadOfDrawnThroughAnEffect) {
     EXPECT_EQ(cover(), nullptr);
     EXPECT_EQ(view.graphicsEffect(), nullptr);
     EXPECT_FALSE(view.testAttribute(Qt::WA_TransparentForMouseEvents));
-    EXPECT_EQ(parent.grab().toImage().pixelColor(60, 40), QColor(Qt::red));
+    EXPECT_EQ(shown(), QColor(200, 0, 0));
 }
 
 TEST(GradientView, FieldsPointsAndLocations) {
