@@ -128,7 +128,9 @@ void animateAlpha(QWidget* view, double target, double seconds) {
     target = std::clamp(target, 0.0, 1.0);
     const double from = presentedOpacity(view);
     setAlpha(view, target);  // the model value changes at once; only the drawing follows over time
-    if (seconds <= 0 || from == target) return;
+    // A view that is not on screen (its window not shown yet) has nothing to animate: drawing the
+    // frames of an unseen fade only takes the GUI thread from what the view is loading meanwhile.
+    if (seconds <= 0 || from == target || !view->isVisible()) return;
     applyOpacity(view, from);
     auto* animation = new QVariantAnimation(view);
     animation->setObjectName(QLatin1String(kAnimationName));

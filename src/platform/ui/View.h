@@ -12,7 +12,8 @@ double alpha(const QWidget* view);
 // 0.01) let mouse events through, as invisible views take no touches.
 void setAlpha(QWidget* view, double alpha);
 // Animates the alpha from its current value to `target` over `seconds` (ease in and out); a new
-// animation of the same widget replaces the one running.
+// animation of the same widget replaces the one running. A widget that is not visible (itself or
+// its window not shown) takes the target at once.
 void animateAlpha(QWidget* view, double target, double seconds);
 // A view drawn by a compositor of its own (a web page) is slow to draw through an opacity effect:
 // every frame is copied through an offscreen picture on the GUI thread (tens of milliseconds for

@@ -165,6 +165,23 @@ TEST(Extensions, FadesSetTheAlphaAndKeepTheView) {
 // cover in the parent's background colour draws the level over it, above any part the view adds
 // later, and goes when the view is opaque again. At 0 the view is not drawn at all. The alpha and
 // the mouse rule are those of any view.
+// A fade of a view whose window is not shown has no frames to draw: the view is at the target at
+// once. Once the window shows, fades animate.
+TEST(Extensions, AFadeOfAViewNotOnScreenEndsAtOnce) {
+    QWidget parent;
+    parent.resize(60, 40);
+    QWidget view(&parent);
+    view.resize(60, 40);
+    ui::animateAlpha(&view, 0.0, 0.2);
+    EXPECT_DOUBLE_EQ(ui::alpha(&view), 0.0);
+    EXPECT_TRUE(view.findChildren<QVariantAnimation*>().isEmpty());
+    parent.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&parent));
+    ui::animateAlpha(&view, 1.0, 0.2);
+    EXPECT_DOUBLE_EQ(ui::alpha(&view), 1.0);
+    EXPECT_EQ(view.findChildren<QVariantAnimation*>().size(), 1);
+}
+
 TEST(Extensions, AViewThatFadesByCoverIsCoveredInsteadOfDrawnThroughAnEffect) {
     QWidget parent;
     parent.resize(120, 80);
