@@ -2,7 +2,9 @@
 // logs enqueued on a channel unit of the default configuration (batches of 50, 3 in flight) until
 // the peer has answered 200 for every one, beside posting the same batch bodies (gzip'd as the
 // client sends them) with raw libcurl, one after the other, to the same peer in the same run.
-// Also reports the median time of one enqueue call on the caller's thread.
+// Also reports the median time of one enqueue call on the caller's thread, and the CPU time the
+// pipeline took: of the whole process, and of its busiest thread other than the caller's (the log
+// queue, as a rule), which bounds how fast the logs can go out whatever the network.
 //
 // Run: build/bench/bench_telemetry_channel --benchmark_repetitions=5 --benchmark_report_aggregates_only
 // (DRAVIX_BENCH_LOGS changes the number of logs; the store goes to the temporary folder, TMPDIR.)
@@ -13,9 +15,14 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <map>
 #include <mutex>
 #include <random>
+
+#include <time.h>
+#include <unistd.h>
 
 #include "BenchPeers.h"
 #include "tellium/channel/TLMChannelGroupDefault.h"
@@ -82,6 +89,27 @@ std::shared_ptr<TLMAbstractLog> eventLog(int i) {
 std::vector<double> enqueueMicros;
 std::vector<double> pipelineMillis;
 std::vector<double> rawMillis;
+std::vector<double> pipelineCpuMillis;
+std::vector<double> busiestThreadMillis;
+std::vector<double> storeMillis;
+
+// CPU time of each thread of this process, in milliseconds, by thread id.
+std::map<std::string, double> threadCpuMillis() {
+    std::map<std::string, double> times;
+    for (const auto& entry : fs::directory_iterator("/proc/self/task")) {
+        std::ifstream in(entry.path() / "schedstat");
+        double ns = 0;
+        if (in >> ns) times[entry.path().filename().string()] = ns / 1e6;
+    }
+    return times;
+}
+
+// CPU time of the whole process (every thread), in milliseconds.
+double processCpuMillis() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
 
 void BM_ChannelPipeline(benchmark::State& state, const benchpeers::Server& peer) {
     const int count = logCount();
@@ -105,6 +133,8 @@ void BM_ChannelPipeline(benchmark::State& state, const benchpeers::Server& peer)
         state.ResumeTiming();
 
         const auto start = std::chrono::steady_clock::now();
+        const double cpuStart = processCpuMillis();
+        const auto threadsStart = threadCpuMillis();
         for (const auto& log : logs) {
             const auto before = std::chrono::steady_clock::now();
             unit->enqueueItem(log, TLMFlagsNormal);
@@ -113,6 +143,14 @@ void BM_ChannelPipeline(benchmark::State& state, const benchpeers::Server& peer)
         if (!delivered->waitFor(count)) state.SkipWithError("not every log was delivered");
         pipelineMillis.push_back(
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        pipelineCpuMillis.push_back(processCpuMillis() - cpuStart);
+        double busiest = 0;
+        for (const auto& [tid, ms] : threadCpuMillis()) {
+            if (tid == std::to_string(getpid())) continue;  // the caller's thread
+            auto before = threadsStart.find(tid);
+            busiest = std::max(busiest, ms - (before == threadsStart.end() ? 0 : before->second));
+        }
+        busiestThreadMillis.push_back(busiest);
         enqueueMicros.push_back(benchpeers::median(calls));
 
         state.PauseTiming();
@@ -120,6 +158,55 @@ void BM_ChannelPipeline(benchmark::State& state, const benchpeers::Server& peer)
         unit.reset();
         storage.reset();
         client.reset();
+        fs::remove_all(dir);
+        state.ResumeTiming();
+    }
+}
+
+// The store's share of the pipeline on its own, on one thread and with no network: the same logs
+// saved in the unit's bursts (their stored text made beforehand, as the enqueuing thread does),
+// and taken out and deleted in batches of 50 as the peer's answers would have them. Whatever the
+// rest of the pipeline does, the log queue cannot deliver faster than this.
+void BM_StoreAlone(benchmark::State& state) {
+    const int count = logCount();
+    for (auto _ : state) {
+        state.PauseTiming();
+        const auto dir = fs::temp_directory_path() / ("dravix-bench-store-" + std::to_string(std::random_device{}()));
+        fs::create_directories(dir);
+        auto storage = std::make_shared<TLMLogDBStorage>(dir / "Logs.sqlite");
+        std::vector<TLMStorageItem> items;
+        for (int i = 0; i < count; ++i) {
+            auto log = eventLog(i);
+            items.emplace_back(log, TLMFlagsNormal, storage->prepareText(*log));
+        }
+        state.ResumeTiming();
+
+        const auto start = std::chrono::steady_clock::now();
+        std::size_t saved = 0;
+        int delivered = 0;
+        while (delivered < count) {
+            if (saved < items.size()) {
+                const std::size_t end = std::min(items.size(), saved + 256);
+                storage->saveLogs(std::vector<TLMStorageItem>(items.begin() + saved, items.begin() + end), "Tellium");
+                saved = end;
+            }
+            // As many batches as the answers of a burst's time bring, all of them once every log is in.
+            for (int taken = 0; taken < 5 || saved == items.size(); ++taken) {
+                std::optional<std::string> batch;
+                std::size_t logs = 0;
+                storage->loadLogsWithGroupId("Tellium", 50, std::nullopt, [&](const auto& loaded, const auto& id) {
+                    batch = id;
+                    logs = loaded.size();
+                });
+                if (!batch) break;
+                storage->deleteLogsWithBatchId(*batch, "Tellium");
+                delivered += static_cast<int>(logs);
+            }
+        }
+        storeMillis.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+
+        state.PauseTiming();
+        storage.reset();
         fs::remove_all(dir);
         state.ResumeTiming();
     }
@@ -177,6 +264,10 @@ int main(int argc, char** argv) {
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime()
         ->Iterations(1);
+    benchmark::RegisterBenchmark("StoreAlone/10000logs", BM_StoreAlone)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->Iterations(1);
     benchmark::RegisterBenchmark("RawCurlSameBodies/10000logs", BM_RawCurl, *peer)
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime()
@@ -187,6 +278,10 @@ int main(int argc, char** argv) {
     const double raw = benchpeers::median(rawMillis);
     std::cout << "median pipeline " << pipeline << " ms, raw curl " << raw << " ms, ratio "
               << (raw > 0 ? pipeline / raw : 0) << " (at most 2)\n"
+              << "median CPU time of the pipeline (all threads) " << benchpeers::median(pipelineCpuMillis) << " ms\n"
+              << "median CPU time of the busiest SDK thread " << benchpeers::median(busiestThreadMillis) << " ms\n"
+              << "median store alone " << benchpeers::median(storeMillis) << " ms, ratio to raw curl "
+              << (raw > 0 ? benchpeers::median(storeMillis) / raw : 0) << "\n"
               << "median enqueue call " << benchpeers::median(enqueueMicros) << " us (under 20)\n";
     benchpeers::stopServer(dir, "ingestion");
     fs::remove_all(dir);

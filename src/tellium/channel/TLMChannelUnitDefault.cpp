@@ -106,12 +106,16 @@ void TLMChannelUnitDefault::enqueueItem(const std::shared_ptr<TLMAbstractLog>& i
     const auto delegates = delegatesSnapshot();
     for (const auto& delegate : delegates) delegate->channelPrepareLog(*this, item);
     for (const auto& delegate : delegates) delegate->channelDidPrepareLog(*this, item, internalId, flags);
+    // What the store writes for the log is made here, on the caller's thread, rather than on the
+    // log queue, which every log and every batch goes through.
+    std::optional<std::string> storedText;
+    if (storage_ && ingestion_ && ingestion_->isReadyToSend()) storedText = storage_->prepareText(*item);
     // Logs enqueued while the queue is busy are taken together, so a burst is stored in one write.
     bool drainQueued = false;
     {
         std::lock_guard<std::mutex> lock(incomingMutex_);
         drainQueued = !incoming_.empty();
-        incoming_.push_back({item, internalId, flags});
+        incoming_.push_back({item, internalId, flags, std::move(storedText)});
     }
     if (!drainQueued) onQueue([](TLMChannelUnitDefault& self) { self.enqueueIncoming(); });
 }
@@ -136,7 +140,7 @@ void TLMChannelUnitDefault::enqueueIncoming() {
     std::vector<TLMStorageItem> items;
     std::vector<std::optional<std::size_t>> storeIndex(incoming.size());
     for (std::size_t i = 0; i < incoming.size(); ++i) {
-        const auto& entry = incoming[i];
+        auto& entry = incoming[i];
         const auto& item = entry.log;
         const bool filtered = std::any_of(delegates.begin(), delegates.end(), [&](const auto& delegate) {
             return delegate->channelUnitShouldFilterLog(*this, item);
@@ -158,7 +162,7 @@ void TLMChannelUnitDefault::enqueueIncoming() {
         }
         TLMLogDebug(kTLMLogTag, "Saving log, type: " + typeOf(*item) + ", flags: " + std::to_string(entry.flags) + ".");
         storeIndex[i] = items.size();
-        items.push_back({item, entry.flags});
+        items.push_back({item, entry.flags, std::move(entry.storedText)});
     }
     const std::vector<bool> saved = items.empty() ? std::vector<bool>() : storage_->saveLogs(items, configuration_->groupId);
     std::size_t stored = 0;
@@ -312,7 +316,6 @@ void TLMChannelUnitDefault::handleAnswer(const std::shared_ptr<TLMLogContainer>&
         for (const auto& log : container->logs) {
             for (const auto& delegate : delegates) delegate->channelDidSucceedSendingLog(*this, log);
         }
-        storage_->deleteLogsWithBatchId(batchId, configuration_->groupId);
     } else {
         TLMLogError(kTLMLogTag, "Log(s) sent with failure, batch Id:" + batchId + ", status code:" +
                                     std::to_string(statusCode));
@@ -335,7 +338,11 @@ void TLMChannelUnitDefault::handleAnswer(const std::shared_ptr<TLMLogContainer>&
     if (pendingBatchQueueFull_ && pendingBatchIds_.size() < configuration_->pendingBatchesLimit) {
         pendingBatchQueueFull_ = false;
     }
-    if (succeeded && availableBatchFromStorage_) flushQueue();
+    if (!succeeded) return;
+    // The next batch goes out first and the delivered one leaves the store while it travels, in
+    // this same task: its logs stay reserved until then, so no batch takes them again.
+    if (availableBatchFromStorage_) flushQueue();
+    storage_->deleteLogsWithBatchId(batchId, configuration_->groupId);
 }
 
 // ---- switches -----------------------------------------------------------------------------------

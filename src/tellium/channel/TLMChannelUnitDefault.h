@@ -130,6 +130,7 @@ private:
         std::shared_ptr<TLMAbstractLog> log;
         std::string internalId;
         uint32_t flags;
+        std::optional<std::string> storedText;  // made ahead by the store
     };
     std::mutex incomingMutex_;  // incoming_: filled on the callers' threads, taken on the log queue
     std::deque<Incoming> incoming_;

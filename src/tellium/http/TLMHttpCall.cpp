@@ -16,15 +16,36 @@ TLMHttpCall::TLMHttpCall(std::string url, std::string method, const TLMHttpHeade
       completionHandler_(std::move(completionHandler)),
       retryIntervals_(std::move(retryIntervals)) {
     if (compressionEnabled && data_ && data_->size() >= kTLMMinCompressionLength) {
-        // When compression fails the plain body goes out, without claiming gzip.
-        if (auto compressed = TLMCompression::compressData(*data_)) {
-            data_ = std::move(*compressed);
-            headers_["Content-Encoding"] = "gzip";
-        }
+        // Compressed by whoever first needs the body, on the client's network thread as a rule,
+        // so that the caller's thread does not pay for it.
+        compressionPending_ = true;
+        headers_["Content-Encoding"] = "gzip";
     }
     if (data_ && headers_.find("Content-Type") == headers_.end()) {
         headers_["Content-Type"] = "application/json";
     }
+}
+
+void TLMHttpCall::compressBodyOnce() {
+    std::lock_guard<std::mutex> lock(bodyMutex_);
+    if (!compressionPending_) return;
+    compressionPending_ = false;
+    // When compression fails the plain body goes out, without claiming gzip.
+    if (auto compressed = TLMCompression::compressData(*data_)) {
+        data_ = std::move(*compressed);
+    } else {
+        headers_.erase("Content-Encoding");
+    }
+}
+
+const std::optional<std::string>& TLMHttpCall::data() {
+    compressBodyOnce();
+    return data_;
+}
+
+TLMHttpHeaders TLMHttpCall::headers() {
+    std::lock_guard<std::mutex> lock(bodyMutex_);
+    return headers_;
 }
 
 bool TLMHttpCall::hasReachedMaxRetries() {

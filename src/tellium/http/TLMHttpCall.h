@@ -1,6 +1,7 @@
 #pragma once
 // One request of the HTTP client with its retry state: the body (gzip'd when asked and long
-// enough), the headers, the completion, how many retries have started and the timer of the next.
+// enough, by the first thread that needs it), the headers, the completion, how many retries have
+// started and the timer of the next.
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -30,8 +31,10 @@ public:
     // Half the interval of that retry up to just under the whole interval, in milliseconds.
     uint32_t delayForRetryCount(int32_t retryCount);
 
-    const std::optional<std::string>& data() const { return data_; }
-    const TLMHttpHeaders& headers() const { return headers_; }
+    // The body as it goes out (gzip'd when asked and long enough; compressed on the first call).
+    const std::optional<std::string>& data();
+    // The headers as they go out: "Content-Encoding" is dropped again should compression fail.
+    TLMHttpHeaders headers();
     const std::string& url() const { return url_; }
     const std::string& method() const { return method_; }
     const TLMHttpRequestCompletionHandler& completionHandler() const { return completionHandler_; }
@@ -42,8 +45,12 @@ public:
     void setInProgress(bool value) { inProgress_ = value; }
 
 private:
+    void compressBodyOnce();
+
+    std::mutex bodyMutex_;  // data_, headers_ and compressionPending_
     std::optional<std::string> data_;
     TLMHttpHeaders headers_;
+    bool compressionPending_ = false;
     std::string url_;
     std::string method_;
     TLMHttpRequestCompletionHandler completionHandler_;

@@ -75,32 +75,11 @@ public:
         incoming_.clear();
     }
 
-    void start(const std::string& url, const std::string& method, const TLMHttpHeaders& headers,
-               const std::optional<std::string>& data, Callback callback) {
+    // The request is made on the worker, which also compresses the call's body when it has to.
+    void start(std::shared_ptr<TLMHttpCall> call, Callback callback) {
         auto task = std::make_unique<Task>();
-        task->url = url;
+        task->call = std::move(call);
         task->callback = std::move(callback);
-        task->body = data.value_or(std::string());
-        net::Transfer& transfer = task->transfer;
-        std::vector<std::string> lines;
-        for (const auto& [name, value] : headers) {
-            lines.push_back(name + ": " + value);
-        }
-        lines.emplace_back("Expect:");
-        if (headers.find("Content-Type") == headers.end()) {
-            lines.emplace_back("Content-Type:");  // not curl's form type
-        }
-        transfer.setUrl(url);
-        transfer.setProtocols("http,https");
-        transfer.setTimeouts(net::Timeouts{timeouts_.connect, timeouts_.whole});
-        transfer.setTls(net::Tls());
-        transfer.setHeaders(lines);
-        if (data || method == "POST" || method == "PUT") {
-            transfer.setPostBody(task->body);
-        }
-        if (method != "GET" && method != "POST") {
-            transfer.setCustomMethod(method);
-        }
         {
             std::lock_guard<std::mutex> lock(mutex_);
             incoming_.push_back(std::move(task));
@@ -111,10 +90,39 @@ public:
 private:
     struct Task {
         net::Transfer transfer;
-        std::string url;
-        std::string body;
+        std::shared_ptr<TLMHttpCall> call;  // holds the body the transfer points at
         Callback callback;
     };
+
+    void prepare(Task& task) {
+        TLMHttpCall& call = *task.call;
+        const auto& data = call.data();
+        const TLMHttpHeaders headers = call.headers();
+        std::vector<std::string> lines;
+        for (const auto& [name, value] : headers) {
+            lines.push_back(name + ": " + value);
+        }
+        lines.emplace_back("Expect:");
+        if (headers.find("Content-Type") == headers.end()) {
+            lines.emplace_back("Content-Type:");  // not curl's form type
+        }
+        net::Transfer& transfer = task.transfer;
+        transfer.setUrl(call.url());
+        transfer.setProtocols("http,https");
+        transfer.setTimeouts(net::Timeouts{timeouts_.connect, timeouts_.whole});
+        transfer.setTls(net::Tls());
+        transfer.setHeaders(lines);
+        if (data) {
+            transfer.setPostBody(*data);
+        } else if (call.method() == "POST" || call.method() == "PUT") {
+            transfer.setPostBody(kNoBody);
+        }
+        if (call.method() != "GET" && call.method() != "POST") {
+            transfer.setCustomMethod(call.method());
+        }
+    }
+
+    static inline const std::string kNoBody;
 
     void run() {
         for (;;) {
@@ -127,6 +135,7 @@ private:
                 incoming.swap(incoming_);
             }
             for (auto& task : incoming) {
+                prepare(*task);
                 CURL* easy = task->transfer.easy();
                 multi_.add(easy);
                 active_[easy] = std::move(task);
@@ -144,7 +153,7 @@ private:
                 Result result;
                 if (code == CURLE_OK) {
                     auto response = std::make_shared<TLMHttpResponse>();
-                    response->url = task->url;
+                    response->url = task->call->url();
                     response->statusCode = task->transfer.responseCode();
                     // The fields of the final answer; of a repeated field the first one counts.
                     for (auto& field : net::lastResponseFields(task->transfer.headerLines())) {
@@ -245,8 +254,7 @@ void TLMHttpClient::sendCallAsync(const std::shared_ptr<TLMHttpCall>& call) {
     }
     call->setInProgress(true);
     std::weak_ptr<TLMHttpClient> weak = weak_from_this();
-    session_->start(call->url(), call->method(), call->headers(), call->data(),
-                    [weak, call](TLMHttpSession::Result result) {
+    session_->start(call, [weak, call](TLMHttpSession::Result result) {
                         if (auto self = weak.lock()) {
                             self->requestCompleted(call, std::move(result.data), std::move(result.response),
                                                    std::move(result.error));

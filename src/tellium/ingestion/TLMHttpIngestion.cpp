@@ -142,9 +142,11 @@ void TLMHttpIngestion::sendAsync(const std::shared_ptr<TLMLogContainer>& data, c
         }
         if (data) {
             headers = getHeadersWithData(*data, eTag);
-            payload = getPayloadWithData(*data);
         }
         url = sendURL_;
+    }
+    if (data) {
+        payload = getPayloadWithData(*data);
     }
     std::weak_ptr<TLMHttpIngestion> weak = weak_from_this();
     httpClient_->sendAsync(url, getHttpMethod(), headers.value_or(TLMHttpHeaders()), payload, callsRetryIntervals_, true,

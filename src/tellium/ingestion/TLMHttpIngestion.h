@@ -78,6 +78,8 @@ protected:
 
     virtual std::optional<TLMHttpHeaders> getHeadersWithData(const TLMLogContainer& data,
                                                              const std::optional<std::string>& eTag) = 0;
+    // Reads the container only: it runs without the ingestion's lock, which the threads that
+    // enqueue logs also take.
     virtual std::optional<std::string> getPayloadWithData(const TLMLogContainer& data) = 0;
     virtual std::string obfuscateResponsePayload(const std::string& payload) = 0;
     virtual std::string className() const = 0;

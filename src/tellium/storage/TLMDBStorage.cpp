@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <ctime>
@@ -45,6 +46,15 @@ public:
         wake_.notify_one();
     }
 
+    // A writer that never pauses leaves the thread a few frames behind for good, and the log only
+    // starts over once every frame is back: past the limit, the writer copies that tail itself,
+    // after the thread's checkpoint under way (which has copied the rest).
+    void catchUp(sqlite3* writer, const char* name) {
+        std::lock_guard lock(dbMutex_);
+        if (sqlite3_wal_checkpoint_v2(writer, name, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr) == SQLITE_OK)
+            ++writerCheckpoints_;
+    }
+
     void suspend() {
         std::lock_guard lock(dbMutex_);
         if (db_) sqlite3_close_v2(db_);
@@ -67,12 +77,26 @@ private:
                 continue;
             }
             sqlite3_busy_timeout(db_, 1000);
-            sqlite3_exec(db_, ("PRAGMA journal_size_limit = " + std::to_string(kJournalSizeLimit)).c_str(), nullptr,
-                         nullptr, nullptr);
+            // A connection that has read nothing yet does not know the file uses a write-ahead
+            // log, and its checkpoint does nothing at all: one read of the header opens the log.
+            sqlite3_exec(db_,
+                         ("PRAGMA journal_size_limit = " + std::to_string(kJournalSizeLimit) +
+                          "; PRAGMA schema_version;").c_str(),
+                         nullptr, nullptr, nullptr);
             // Never stops the writer; once it has caught up, the writer's next commit starts the log over.
-            sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+            int logFrames = 0;
+            int copiedFrames = 0;
+            if (sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, &logFrames, &copiedFrames) == SQLITE_OK &&
+                copiedFrames > 0)
+                ++checkpoints_;
         }
     }
+
+public:
+    std::atomic<int> checkpoints_{0};        // checkpoints of the thread that copied frames back
+    std::atomic<int> writerCheckpoints_{0};  // checkpoints the writer had to run itself
+
+private:
 
     const std::filesystem::path file_;
     std::mutex mutex_;  // requested_, stop_
@@ -157,8 +181,7 @@ int TLMDBStorage::openOnce() {
         db_,
         [](void* checkpointer, sqlite3* db, const char* name, int pages) {
             if (pages >= kCheckpointPages) static_cast<TLMDBCheckpointer*>(checkpointer)->request();
-            // Should the thread fall far behind, the writer checkpoints itself, as SQLite would.
-            if (pages >= kCheckpointPages * 3 / 2) sqlite3_wal_checkpoint_v2(db, name, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+            if (pages >= kCheckpointPages * 4) static_cast<TLMDBCheckpointer*>(checkpointer)->catchUp(db, name);
             return SQLITE_OK;
         },
         checkpointer_.get());
@@ -247,6 +270,12 @@ int TLMDBStorage::executeSelectionQuery(const std::string& sql, const TLMStorage
         TLMLogError(kTLMLogTag, "Query failed with error: " + std::to_string(rc) + ". Message: " + sqlite3_errmsg(db_));
     }
     return rc;
+}
+
+TLMDBStorage::CheckpointCounts TLMDBStorage::checkpointCounts() {
+    std::lock_guard lock(mutex_);
+    if (!checkpointer_) return {};
+    return {checkpointer_->checkpoints_.load(), checkpointer_->writerCheckpoints_.load()};
 }
 
 int64_t TLMDBStorage::pageSize() {

@@ -8,7 +8,9 @@
 // and a new database made in its place; the application never stops for it.
 // Checkpoints (copying the write-ahead log back into the file and flushing it to disk) run on a
 // thread and a connection of their own, started once the log holds kCheckpointPages pages, so
-// whoever writes never waits for the disk.
+// whoever writes does not wait for the disk. The log starts over only once every frame is back in
+// the file, which a writer that never pauses would not let the thread reach: at four times that
+// size the writer waits for the thread's checkpoint and copies the last frames itself.
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -32,9 +34,16 @@ public:
     TLMDBStorage& operator=(const TLMDBStorage&) = delete;
 
     // The write-ahead log's size (in pages) past which a checkpoint starts (SQLite's own default).
+    // Four times as many make the writer catch up itself.
     static constexpr int kCheckpointPages = 1000;
 
     const std::filesystem::path& file() const { return file_; }
+    // How many checkpoints the checkpoint thread ran, and how many the writer had to run itself.
+    struct CheckpointCounts {
+        int background = 0;
+        int writer = 0;
+    };
+    CheckpointCounts checkpointCounts();
     int64_t pageSize();
     int64_t pageCount();
     int64_t maxPageCount();

@@ -81,9 +81,15 @@ void TLMLogDBStorage::forgetLocked(int64_t id) {
 
 // ---- saving --------------------------------------------------------------------------------
 
-std::optional<TLMStorageBindableArray> TLMLogDBStorage::insertValuesFor(const TLMAbstractLog& log,
-                                                                       const std::string& groupId, uint32_t flags) {
-    const std::string text = defaults::base64Encode(TLMUtility::archiveKeyedData(log));
+std::optional<std::string> TLMLogDBStorage::prepareText(const TLMAbstractLog& log) {
+    return defaults::base64Encode(TLMUtility::archiveKeyedData(log));
+}
+
+std::optional<TLMStorageBindableArray> TLMLogDBStorage::insertValuesFor(const TLMStorageItem& item,
+                                                                       const std::string& groupId) {
+    const TLMAbstractLog& log = *item.log;
+    const uint32_t flags = item.flags;
+    std::string text = item.preparedText ? *item.preparedText : *prepareText(log);
     std::optional<std::string> token;
     std::optional<std::string> targetKey;
     if (dynamic_cast<const TLMCommonSchemaLog*>(&log)) {
@@ -99,7 +105,7 @@ std::optional<TLMStorageBindableArray> TLMLogDBStorage::insertValuesFor(const TL
     }
     TLMStorageBindableArray values;
     values.addString(groupId);
-    values.addString(text);
+    values.addString(std::move(text));
     values.addString(token);
     values.addString(targetKey);
     values.addNumber(static_cast<int64_t>(flags & 0xFFu));
@@ -113,8 +119,14 @@ void TLMLogDBStorage::logSavedLocked(const std::string& groupId, uint32_t flags)
 }
 
 bool TLMLogDBStorage::saveLog(const std::shared_ptr<TLMAbstractLog>& log, const std::string& groupId, uint32_t flags) {
+    return saveItem({log, flags, std::nullopt}, groupId);
+}
+
+bool TLMLogDBStorage::saveItem(const TLMStorageItem& item, const std::string& groupId) {
+    const auto& log = item.log;
+    const uint32_t flags = item.flags;
     if (!log) return false;
-    const auto values = insertValuesFor(*log, groupId, flags);
+    const auto values = insertValuesFor(item, groupId);
     if (!values) return false;
 
     std::lock_guard lock(mutex_);
@@ -140,11 +152,15 @@ bool TLMLogDBStorage::saveLog(const std::shared_ptr<TLMAbstractLog>& log, const 
 }
 
 std::vector<bool> TLMLogDBStorage::saveLogs(const std::vector<TLMStorageItem>& items, const std::string& groupId) {
-    if (items.size() <= 1) return TLMStorage::saveLogs(items, groupId);
+    if (items.size() <= 1) {
+        std::vector<bool> saved;
+        for (const auto& item : items) saved.push_back(saveItem(item, groupId));
+        return saved;
+    }
     std::vector<std::optional<TLMStorageBindableArray>> values;
     values.reserve(items.size());
     for (const auto& item : items) {
-        values.push_back(item.log ? insertValuesFor(*item.log, groupId, item.flags) : std::nullopt);
+        values.push_back(item.log ? insertValuesFor(item, groupId) : std::nullopt);
     }
     std::vector<bool> saved(items.size(), false);
     std::vector<int64_t> rowIds(items.size(), 0);
@@ -169,7 +185,7 @@ std::vector<bool> TLMLogDBStorage::saveLogs(const std::vector<TLMStorageItem>& i
     }
     // Something failed (a full store, a damaged file): none of them is stored yet; one at a time,
     // each making room as needed.
-    for (std::size_t i = 0; i < items.size(); ++i) saved[i] = saveLog(items[i].log, groupId, items[i].flags);
+    for (std::size_t i = 0; i < items.size(); ++i) saved[i] = saveItem(items[i], groupId);
     return saved;
 }
 
@@ -216,6 +232,20 @@ std::shared_ptr<TLMAbstractLog> TLMLogDBStorage::decodeRowLocked(int64_t id, con
     return log;
 }
 
+std::shared_ptr<TLMAbstractLog> TLMLogDBStorage::readRowLocked(int64_t id) {
+    std::shared_ptr<TLMAbstractLog> log;
+    bool found = false;
+    TLMStorageBindableArray values;
+    values.addNumber(id);
+    executeSelectionQuery("SELECT \"log\", \"targetToken\" FROM \"logs\" WHERE \"id\" = ?", values, [&](sqlite3_stmt* s) {
+        found = true;
+        log = decodeRowLocked(id, columnText(s, 0).value_or(""), columnText(s, 1));
+        return false;
+    });
+    if (!found) TLMLogError(kTLMLogTag, "Deserialization failed for log with Id " + std::to_string(id));
+    return log;
+}
+
 bool TLMLogDBStorage::loadLogsWithGroupId(const std::string& groupId, std::size_t limit,
                                           const std::optional<std::vector<std::string>>& excludedTargetKeys,
                                           const TLMLoadDataCompletionHandler& completionHandler) {
@@ -224,8 +254,9 @@ bool TLMLogDBStorage::loadLogsWithGroupId(const std::string& groupId, std::size_
     bool more = false;
     {
         std::lock_guard lock(mutex_);
-        std::string sql =
-            "SELECT \"id\", \"log\", \"targetToken\", \"priority\" FROM \"logs\" WHERE \"groupId\" = ?";
+        // The index holds all this needs (group, priority, id): the rows themselves are read only
+        // for logs this process does not hold already.
+        std::string sql = "SELECT \"id\", \"priority\" FROM \"logs\" WHERE \"groupId\" = ?";
         TLMStorageBindableArray values;
         values.addString(groupId);
         const bool excluding = excludedTargetKeys && !excludedTargetKeys->empty();
@@ -258,14 +289,14 @@ bool TLMLogDBStorage::loadLogsWithGroupId(const std::string& groupId, std::size_
             // A log saved by this process is handed back as it is; its text is not even read.
             std::shared_ptr<TLMAbstractLog> log;
             if (auto known = remembered_.find(id); known != remembered_.end()) log = known->second.log;
-            else log = decodeRowLocked(id, columnText(s, 1).value_or(""), columnText(s, 2));
+            else log = readRowLocked(id);
             if (!log) {
                 unreadable.push_back(id);
                 return true;
             }
             ids.push_back(id);
             logs.push_back(std::move(log));
-            last = Cursor{sqlite3_column_int64(s, 3), id};
+            last = Cursor{sqlite3_column_int64(s, 1), id};
             return true;
         });
         if (recoverIfDamaged(rc)) {

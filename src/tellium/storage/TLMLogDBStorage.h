@@ -38,6 +38,9 @@ public:
     bool saveLog(const std::shared_ptr<TLMAbstractLog>& log, const std::string& groupId, uint32_t flags) override;
     // All in one transaction (one write to disk); when that fails, one by one as saveLog does.
     std::vector<bool> saveLogs(const std::vector<TLMStorageItem>& items, const std::string& groupId) override;
+    // The Base64 text of the log's keyed archive; a log that carries a target token also stores
+    // its encrypted token, which is left to the save.
+    std::optional<std::string> prepareText(const TLMAbstractLog& log) override;
     bool loadLogsWithGroupId(const std::string& groupId, std::size_t limit,
                              const std::optional<std::vector<std::string>>& excludedTargetKeys,
                              const TLMLoadDataCompletionHandler& completionHandler) override;
@@ -55,8 +58,8 @@ protected:
 
 private:
     using BatchKey = std::pair<std::string, std::string>;  // group id, batch id
-    std::optional<TLMStorageBindableArray> insertValuesFor(const TLMAbstractLog& log, const std::string& groupId,
-                                                           uint32_t flags);
+    std::optional<TLMStorageBindableArray> insertValuesFor(const TLMStorageItem& item, const std::string& groupId);
+    bool saveItem(const TLMStorageItem& item, const std::string& groupId);
     void logSavedLocked(const std::string& groupId, uint32_t flags);
     bool evictOneLocked();
     bool isReservedLocked(int64_t id) const;
@@ -66,6 +69,8 @@ private:
     int deleteRunsLocked(const std::vector<int64_t>& ids);
     std::shared_ptr<TLMAbstractLog> decodeRowLocked(int64_t id, const std::string& text,
                                                     const std::optional<std::string>& token);
+    // Reads and decodes one stored row (nothing, said in the log, when it cannot be read back).
+    std::shared_ptr<TLMAbstractLog> readRowLocked(int64_t id);
 
     // Logs saved by this process, by row id, with the size of their stored text.
     void rememberLocked(int64_t id, const std::shared_ptr<TLMAbstractLog>& log, std::size_t bytes);

@@ -12,10 +12,15 @@
 using TLMLoadDataCompletionHandler =
     std::function<void(const std::vector<std::shared_ptr<TLMAbstractLog>>& logs, const std::optional<std::string>& batchId)>;
 
-// A log to store, with its flags.
+// A log to store, with its flags and, when made ahead on another thread, what the store writes
+// for it (prepareText).
 struct TLMStorageItem {
+    TLMStorageItem(std::shared_ptr<TLMAbstractLog> log, uint32_t flags, std::optional<std::string> preparedText = std::nullopt)
+        : log(std::move(log)), flags(flags), preparedText(std::move(preparedText)) {}
+
     std::shared_ptr<TLMAbstractLog> log;
     uint32_t flags = 0;
+    std::optional<std::string> preparedText;
 };
 
 class TLMStorage {
@@ -30,6 +35,9 @@ public:
         for (const auto& item : items) saved.push_back(saveLog(item.log, groupId, item.flags));
         return saved;
     }
+    // What the store writes for the log, made on the caller's thread so that the thread that
+    // saves need not; nothing when the store has nothing to make ahead. Touches no stored state.
+    virtual std::optional<std::string> prepareText(const TLMAbstractLog& /*log*/) { return std::nullopt; }
     // Up to `limit` logs of the group that no batch holds and whose target key is not excluded,
     // highest priority first, then oldest first; they are reserved under a new batch id for the
     // rest of the process. The handler runs before the call returns. Answers whether more
