@@ -42,6 +42,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <cctype>
 #include <map>
 #include <optional>
@@ -153,6 +154,66 @@ double treePssMB() {
     return total;
 }
 
+// With DRAVIX_BENCH_PSS_DETAIL set, each PSS figure is also printed to stderr per process of the
+// tree ("app", then each web engine process by its --type), to see which process holds what.
+void printPssDetail(const char* when) {
+    if (!qEnvironmentVariableIsSet("DRAVIX_BENCH_PSS_DETAIL")) return;
+    std::map<std::string, std::vector<std::string>> children;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string pid = entry.path().filename().string();
+        if (pid.empty() || !std::isdigit(static_cast<unsigned char>(pid[0]))) continue;
+        std::ifstream in(entry.path() / "stat");
+        std::string stat;
+        std::getline(in, stat);
+        const auto close = stat.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(stat.substr(close + 2));
+        std::string state, ppid;
+        rest >> state >> ppid;
+        children[ppid].push_back(pid);
+    }
+    std::ostringstream line;
+    line << "pss " << when << ":";
+    double total = 0;
+    std::vector<std::string> todo{std::to_string(::getpid())};
+    while (!todo.empty()) {
+        const std::string pid = todo.back();
+        todo.pop_back();
+        std::ifstream cmd("/proc/" + pid + "/cmdline");
+        std::string args((std::istreambuf_iterator<char>(cmd)), std::istreambuf_iterator<char>());
+        std::string type = pid == std::to_string(::getpid()) ? "app" : "other";
+        if (const auto at = args.find("--type="); at != std::string::npos) {
+            type = args.substr(at + 7, args.find('\0', at) - at - 7);
+            if (const auto sub = args.find("--utility-sub-type="); sub != std::string::npos) {
+                type += "(" + args.substr(sub + 19, args.find('\0', sub) - sub - 19) + ")";
+            }
+        }
+        const double p = pssMB(pid);
+        total += p;
+        // A process forked by the zygote keeps the zygote's command line: it is a page's renderer.
+        std::ifstream status("/proc/" + pid + "/stat");
+        std::string stat;
+        std::getline(status, stat);
+        std::istringstream rest(stat.substr(stat.rfind(')') + 2));
+        std::string state, ppid;
+        rest >> state >> ppid;
+        std::ifstream parentCmd("/proc/" + ppid + "/cmdline");
+        std::string parentArgs((std::istreambuf_iterator<char>(parentCmd)), std::istreambuf_iterator<char>());
+        if (type == "zygote" && parentArgs.find("--type=zygote") != std::string::npos) type = "renderer";
+        std::ifstream rollup("/proc/" + pid + "/smaps_rollup");
+        double anon = 0, shmem = 0;
+        for (std::string l; std::getline(rollup, l);) {
+            if (l.rfind("Pss_Anon:", 0) == 0) anon = std::strtod(l.c_str() + 9, nullptr) / 1024.0;
+            if (l.rfind("Pss_Shmem:", 0) == 0) shmem = std::strtod(l.c_str() + 10, nullptr) / 1024.0;
+        }
+        line << " " << type << "=" << static_cast<int>(p) << "(anon " << static_cast<int>(anon) << ", shm "
+             << static_cast<int>(shmem) << ")";
+        for (const auto& c : children[pid]) todo.push_back(c);
+    }
+    line << " total=" << static_cast<int>(total);
+    std::cerr << line.str() << std::endl;
+}
+
 void settle(int msTime) {
     QElapsedTimer clock;
     clock.start();
@@ -198,6 +259,7 @@ std::optional<Bare> bareOpen(const std::string& text, bool pss) {
     if (ok && pss) {
         settle(2000);
         out.pss = treePssMB();
+        printPssDetail("bare");
     }
     delete view;
     if (!ok) return std::nullopt;
@@ -409,6 +471,7 @@ void openAndSave(benchmark::State& state, const Server& server, size_t bytes) {
         open.push_back(ms(t0, Clock::now()));
         settle(2000);
         openPss.push_back(treePssMB());
+        printPssDetail("open");
 
         // One edit, then the save command; beside it the raw upload of the same bytes.
         auto* m = doc->doc_int_man.get();
@@ -561,6 +624,7 @@ void repeatOpen(benchmark::State& state, const Server& server, size_t bytes) {
             settle(2500);
             if (round == 1) after_first = treePssMB();
             if (round == 10) after_tenth = treePssMB();
+            if (round == 1 || round == 10) printPssDetail(round == 1 ? "first close" : "tenth close");
         }
     }
     state.counters["pss_first_close_MB"] = after_first;

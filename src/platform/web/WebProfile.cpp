@@ -14,6 +14,7 @@
 #include <atomic>
 
 #include "platform/dispatch/ApplicationEnd.h"
+#include "platform/web/MemoryRelease.h"
 #include "platform/web/WebView.h"
 
 namespace web {
@@ -87,6 +88,7 @@ public:
         QByteArray bytes = std::move(it.value());
         documentStore().erase(it);
         ++gServedDocuments;
+        memory::releaseAfterCrossing(static_cast<std::size_t>(bytes.size()));
         bytes.prepend("\xEF\xBB\xBF", 3);
         buffer->setData(std::move(bytes));
         buffer->open(QIODevice::ReadOnly);
@@ -98,6 +100,8 @@ public:
 
 void registerWebSchemes() {
     if (gRegistered.exchange(true)) return;
+    // The texts crossing to and from pages are large and short-lived (see MemoryRelease.h).
+    memory::keepLargeBlocksApart();
     QWebEngineUrlScheme scheme{QByteArray(kPageScheme)};
     scheme.setSyntax(QWebEngineUrlScheme::Syntax::Host);
     scheme.setDefaultPort(QWebEngineUrlScheme::PortUnspecified);

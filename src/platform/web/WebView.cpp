@@ -18,6 +18,7 @@
 
 #include "platform/dispatch/Dispatch.h"
 #include "platform/web/JsString.h"
+#include "platform/web/MemoryRelease.h"
 #include "platform/web/RequestPolicy.h"
 #include "platform/web/ScriptBridge.h"
 #include "platform/web/WebProfile.h"
@@ -128,6 +129,17 @@ void restoreLargeStrings(nlohmann::json& value, const std::string& marker, const
     } else if (value.is_structured()) {
         for (auto& member : value) restoreLargeStrings(member, marker, large);
     }
+}
+
+// The size of a script's result as it crossed: its JSON text and the strings lifted beside it.
+std::size_t resultBytes(const QVariant& value) {
+    if (value.typeId() != QMetaType::QVariantMap) return 0;
+    const QVariantMap map = value.toMap();
+    std::size_t bytes = static_cast<std::size_t>(map.value(QStringLiteral("v")).toString().size());
+    for (const QVariant& lifted : map.value(QStringLiteral("b")).toList()) {
+        bytes += static_cast<std::size_t>(lifted.toString().size());
+    }
+    return bytes;
 }
 
 std::pair<nlohmann::json, std::optional<ScriptError>> interpretResult(const QVariant& value) {
@@ -253,7 +265,10 @@ WebView::WebView(QWidget* parent) : QWebEngineView(parent) {
     connect(page_, &QWebEnginePage::loadStarted, this, [this] { loading_ = true; });
     connect(page_, &QWebEnginePage::loadFinished, this, [this](bool ok) {
         // A page from memory that has loaded needs its bytes no more: the page holds them now.
-        if (ok && !memoryPageKey_.isEmpty() && pages::keyOf(page_->url()) == memoryPageKey_) pages::withdraw(memoryPageKey_);
+        if (ok && !memoryPageKey_.isEmpty() && pages::keyOf(page_->url()) == memoryPageKey_) {
+            pages::withdraw(memoryPageKey_);
+            memory::releaseAfterCrossing(memoryPageBytes_);
+        }
         loadEnded();
     });
 }
@@ -263,6 +278,8 @@ WebView::~WebView() {
     pages::withdraw(memoryPageKey_);
     for (const QString& url : offeredDocuments_) documents::withdraw(QUrl(url));
     handlers_.clear();
+    // A page going away (a window's editor or preview) leaves the app's copies of its texts freed.
+    memory::releaseSoon();
 }
 
 QUrl WebView::offerDocument(QByteArray bytes) {
@@ -291,14 +308,18 @@ void WebView::evaluateJavaScript(const std::string& script, ScriptCompletion com
         return;
     }
     const QString source = QString::fromStdString(wrapForEvaluation(script));
+    memory::releaseAfterCrossing(script.size());
     if (!completion) {
         page_->runJavaScript(source, QWebEngineScript::MainWorld);
         return;
     }
     page_->runJavaScript(source, QWebEngineScript::MainWorld, [completion](const QVariant& value) {
+        const std::size_t bytes = resultBytes(value);
         auto outcome = std::make_shared<std::pair<nlohmann::json, std::optional<ScriptError>>>(interpretResult(value));
-        dispatch::mainQueue().async([completion, outcome] {
+        dispatch::mainQueue().async([completion, outcome, bytes] {
             runCompletion(completion, std::move(outcome->first), std::move(outcome->second));
+            // Asked after the completion, which has taken what it keeps of the result by then.
+            memory::releaseAfterCrossing(bytes);
         });
     });
 }
@@ -324,9 +345,12 @@ void WebView::deliverMessage(const QString& name, const QString& bodyJson, const
     message.body = nlohmann::json::parse(bodyJson.toStdString(), nullptr, false);
     if (message.body.is_discarded()) message.body = bodyJson.toStdString();
     if (!large.isEmpty() && !marker.isEmpty()) restoreLargeStrings(message.body, marker.toStdString(), large);
+    std::size_t bytes = static_cast<std::size_t>(bodyJson.size());
+    for (const QVariant& lifted : large) bytes += static_cast<std::size_t>(lifted.toString().size());
     QPointer<WebView> self(this);
     auto shared = std::make_shared<ScriptMessage>(std::move(message));
-    dispatch::mainQueue().async([self, shared] {
+    dispatch::mainQueue().async([self, shared, bytes] {
+        memory::releaseAfterCrossing(bytes);
         if (!self) return;
         const auto it = self->handlers_.find(shared->name);
         if (it == self->handlers_.end()) {
@@ -392,6 +416,7 @@ void WebView::loadHtmlString(const std::string& html) {
 void WebView::startHtmlLoad(const std::string& html) {
     const QUrl url = pages::publish(QByteArray::fromStdString(html), memoryPageKey_);
     memoryPageKey_ = pages::keyOf(url);
+    memoryPageBytes_ = html.size();
     interceptor_->setPolicy(RequestPolicy::memoryPage(networkForHtml_));
     page_->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
     loading_ = true;

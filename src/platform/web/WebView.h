@@ -123,6 +123,7 @@ private:
     std::map<std::string, MessageHandler> handlers_;
     ConsoleHandler console_;
     QString memoryPageKey_;
+    std::size_t memoryPageBytes_ = 0;
     bool networkForHtml_ = false;
     bool loading_ = false;
     std::optional<std::string> waitingHtml_;  // the newest HTML given while a page was loading

@@ -21,6 +21,7 @@
 #include "tandrel/editor/VORNSplitViewController.h"
 #include "tandrel/editor/VornEditorJSConnector.h"
 #include "tandrel/editor/VornEditorWKWebView.h"
+#include "tandrel/editor/VornPreviewJSConnector.h"
 #include "tandrel/editor/WebViewController.h"
 #include "tandrel/foundation/AMZLogger.h"
 #include "tandrel/foundation/EnumManager.h"
@@ -289,13 +290,20 @@ void EditorWebViewController::select_file_session(std::shared_ptr<VornServerFile
         // file: a page loading earlier would take the engine's time from this window's own.
         dispatch::after(dispatch::mainQueue(), std::chrono::milliseconds(kWarmPageDelayMs), [] { prepare_warm_page(); });
         // A previewable file shows in the preview once the page shows it (asked after the fade,
-        // so the preview's copy of the text does not hold up the file's opening).
+        // so the preview's copy of the text does not hold up the file's opening). A preview that
+        // has had no content yet takes the text from the session's record, read back from the
+        // page just before: the page's own copy would cross as a few more copies of the text.
         QPointer<EditorWebViewController> self(this);
-        dispatch::after(dispatch::mainQueue(), std::chrono::milliseconds(kPreviewAfterOpenMs), [self] {
+        std::weak_ptr<VornEditorJSConnector> weak = jsc;
+        const std::string id = content->id;
+        dispatch::after(dispatch::mainQueue(), std::chrono::milliseconds(kPreviewAfterOpenMs), [self, weak, id] {
             DocumentInterfaceManager* m = self ? self->manager() : nullptr;
-            if (m && m->my_current_editor_info.preview_supported && m->visible_editor_screen() == self.data()) {
-                m->request_preview_content();
-            }
+            if (!m || !m->my_current_editor_info.preview_supported || m->visible_editor_screen() != self.data()) return;
+            auto connector = weak.lock();
+            auto stored = connector ? connector->find_file_session(id) : nullptr;
+            auto* preview = m->preview_js_connector.get();
+            if (stored && preview && preview->push_first_content_from_state(stored->json)) return;
+            m->request_preview_content();
         });
         return;
     }

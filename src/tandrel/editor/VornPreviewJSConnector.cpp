@@ -8,6 +8,7 @@
 #include "tandrel/editor/VornPreviewContentBucket.h"
 #include "tandrel/editor/WebViewController.h"
 #include "tandrel/foundation/AMZLogger.h"
+#include "tandrel/foundation/JsonScan.h"
 
 using Err = EnumManager::vorn_error_throws;
 
@@ -27,6 +28,7 @@ void VornPreviewJSConnector::attach_web_view(web::WebView* view) {
 }
 
 void VornPreviewJSConnector::push_preview_content(std::shared_ptr<VornPreviewContentBucket> bucket) {
+    ++contents_pushed_;
     if (!bucket || !bucket->content || !bucket->file_mime) {
         if (auto* display = error_delegatex.get()) display->present_error(editor_support::app_error(Err::no_data));
         return;
@@ -40,6 +42,14 @@ void VornPreviewJSConnector::push_preview_content(std::shared_ptr<VornPreviewCon
         if (screen) screen->show_no_preview(QString::fromStdString(*bucket->file_mime));
         load_preview_html(std::string());
     }
+}
+
+bool VornPreviewJSConnector::push_first_content_from_state(const std::string& session_json) {
+    if (contents_pushed_ > 0 || session_json.empty()) return false;
+    auto state = json_scan::object_strings(session_json, {"value", "file_path"});
+    if (state.shape != json_scan::Shape::object || !state.strings[0] || !state.strings[1]) return false;
+    push_preview_content(editor_support::preview_bucket(*state.strings[1], std::move(*state.strings[0])));
+    return true;
 }
 
 void VornPreviewJSConnector::load_preview_html(const std::string& html) {

@@ -39,6 +39,13 @@ public:
     // HTML ("text/html") shows the preview and loads the content; any other type shows the
     // no-preview panel and empties the page. No content or no type: `no_data`.
     void push_preview_content(std::shared_ptr<VornPreviewContentBucket> bucket) override;
+    // The first content of the preview from a session's stored state (its "value" and
+    // "file_path"), as just read back from the editor page: the page then need not send its whole
+    // text across once more. Only while the preview has had no content: after that the page's
+    // own text is the newer one (the page sends each change). Returns whether it pushed.
+    bool push_first_content_from_state(const std::string& session_json);
+    // How many contents reached the preview so far (for observers such as tests).
+    int contents_pushed() const { return contents_pushed_; }
     // On the main queue: loads the HTML (from memory, no base URL). No web view: `no_webview`.
     // The HTML the page was last given is not loaded again (a save or a preview request of an
     // unchanged text would otherwise render the whole page anew).
@@ -52,4 +59,5 @@ private:
     std::optional<std::pair<std::size_t, std::size_t>> shown_;
     QPointer<web::WebView> shown_in_;
     int preview_loads_ = 0;
+    int contents_pushed_ = 0;
 };

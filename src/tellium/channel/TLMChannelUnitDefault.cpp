@@ -316,7 +316,6 @@ void TLMChannelUnitDefault::handleAnswer(const std::shared_ptr<TLMLogContainer>&
         for (const auto& log : container->logs) {
             for (const auto& delegate : delegates) delegate->channelDidSucceedSendingLog(*this, log);
         }
-        storage_->deleteLogsWithBatchId(batchId, configuration_->groupId);
     } else {
         TLMLogError(kTLMLogTag, "Log(s) sent with failure, batch Id:" + batchId + ", status code:" +
                                     std::to_string(statusCode));
@@ -339,7 +338,11 @@ void TLMChannelUnitDefault::handleAnswer(const std::shared_ptr<TLMLogContainer>&
     if (pendingBatchQueueFull_ && pendingBatchIds_.size() < configuration_->pendingBatchesLimit) {
         pendingBatchQueueFull_ = false;
     }
-    if (succeeded && availableBatchFromStorage_) flushQueue();
+    if (!succeeded) return;
+    // The next batch goes out first and the delivered one leaves the store while it travels, in
+    // this same task: its logs stay reserved until then, so no batch takes them again.
+    if (availableBatchFromStorage_) flushQueue();
+    storage_->deleteLogsWithBatchId(batchId, configuration_->groupId);
 }
 
 // ---- switches -----------------------------------------------------------------------------------

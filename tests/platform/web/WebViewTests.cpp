@@ -18,6 +18,7 @@
 
 #include "WebTestSupport.h"
 #include "platform/web/JsString.h"
+#include "platform/web/MemoryRelease.h"
 #include "platform/web/WebProfile.h"
 
 namespace fs = std::filesystem;
@@ -201,6 +202,25 @@ TEST_F(WebViewTest, LargeStringsComeBackWhereverTheyStand) {
         ASSERT_FALSE(out.error) << c.script << ": " << out.error->message;
         EXPECT_TRUE(out.result == c.expected) << c.script;
     }
+}
+
+// A large text that crossed asks the allocator to hand its freed pages back, once, a moment later;
+// asks in between join that one release, and small results ask for none.
+TEST_F(WebViewTest, ALargeCrossingReleasesFreedMemoryOnceAMomentLater) {
+    ASSERT_TRUE(webtest::waitFor([] { return !web::memory::releasePending(); }, webtest::kScriptMs));
+    const std::size_t before = web::memory::releases();
+    ASSERT_EQ(run(*view_, "'small'").result, "small");
+    EXPECT_FALSE(web::memory::releasePending()) << "a small result asks for no release";
+
+    const auto out = run(*view_, "'x'.repeat(2 * 1024 * 1024)");
+    ASSERT_TRUE(out.done && out.result.is_string());
+    EXPECT_EQ(out.result.get_ref<const std::string&>().size(), 2u * 1024u * 1024u);
+    web::memory::releaseSoon();
+    web::memory::releaseSoon();
+    EXPECT_TRUE(web::memory::releasePending());
+    ASSERT_TRUE(webtest::waitFor([&] { return web::memory::releases() > before; }, webtest::kScriptMs));
+    EXPECT_EQ(web::memory::releases(), before + 1) << "the asks joined one release";
+    EXPECT_FALSE(web::memory::releasePending());
 }
 
 TEST_F(WebViewTest, ALiteralCallMeansWhatItMeansAtTheTopLevel) {

@@ -67,6 +67,34 @@ TEST_F(EditorBridgePreview, HtmlShowsFromMemoryAndFollowsEdits) {
     EXPECT_TRUE(errors->errors.empty()) << errors->errors.front().text();
 }
 
+// The first content of a preview can come from a session's stored state (as the window does just
+// after it opened a file); once the preview has had content, the page's own text is the newer one.
+TEST_F(EditorBridgePreview, TheFirstContentComesFromTheStoredStateAndLaterOnesFromThePage) {
+    content = fileContent("/index.html", "<html><body><h1 id=\"t\">Page</h1></body></html>");
+    ASSERT_TRUE(loadEditor());
+
+    // States that hold no text and path push nothing.
+    const std::string unreadable[] = {"", "not json", "[]", R"({"file_path":"/index.html"})",
+                                      R"({"value":"<p>x</p>"})", R"({"value":3,"file_path":"/index.html"})"};
+    for (const auto& state : unreadable) {
+        EXPECT_FALSE(preview->push_first_content_from_state(state)) << state;
+    }
+    EXPECT_EQ(preview->contents_pushed(), 0);
+
+    const std::string stored =
+        json{{"value", "<html><body><h1 id=\"t\">Stored \xc3\xa9</h1></body></html>"}, {"file_path", "/index.html"}}.dump();
+    ASSERT_TRUE(preview->push_first_content_from_state(stored));
+    EXPECT_TRUE(previewShows("t", "Stored \xc3\xa9"));
+    EXPECT_EQ(preview->contents_pushed(), 1);
+    EXPECT_FALSE(preview->push_first_content_from_state(stored)) << "the preview has had content";
+
+    // The page's text reaches the preview as before.
+    page("editor.setValue('<html><body><h1 id=\"t\">Typed</h1></body></html>', -1); true");
+    EXPECT_TRUE(previewShows("t", "Typed"));
+    EXPECT_FALSE(preview->push_first_content_from_state(stored));
+    EXPECT_TRUE(errors->errors.empty()) << errors->errors.front().text();
+}
+
 TEST_F(EditorBridgePreview, AnUnchangedTextIsNotRenderedAgainOnASaveOrARequest) {
     CONNECT_OR_SKIP();
     const std::string text = "<html><body><h1 id=\"t\">Hello</h1></body></html>";
