@@ -128,7 +128,8 @@ double pssMB(const std::string& pid) {
     return 0;
 }
 
-double treePssMB() {
+// Every process's children, by parent pid.
+std::map<std::string, std::vector<std::string>> processChildren() {
     std::map<std::string, std::vector<std::string>> children;
     for (const auto& entry : fs::directory_iterator("/proc")) {
         const std::string pid = entry.path().filename().string();
@@ -143,6 +144,11 @@ double treePssMB() {
         rest >> state >> ppid;
         children[ppid].push_back(pid);
     }
+    return children;
+}
+
+double treePssMB() {
+    auto children = processChildren();
     double total = 0;
     std::vector<std::string> todo{std::to_string(::getpid())};
     while (!todo.empty()) {
@@ -158,20 +164,7 @@ double treePssMB() {
 // tree ("app", then each web engine process by its --type), to see which process holds what.
 void printPssDetail(const char* when) {
     if (!qEnvironmentVariableIsSet("DRAVIX_BENCH_PSS_DETAIL")) return;
-    std::map<std::string, std::vector<std::string>> children;
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-        const std::string pid = entry.path().filename().string();
-        if (pid.empty() || !std::isdigit(static_cast<unsigned char>(pid[0]))) continue;
-        std::ifstream in(entry.path() / "stat");
-        std::string stat;
-        std::getline(in, stat);
-        const auto close = stat.rfind(')');
-        if (close == std::string::npos) continue;
-        std::istringstream rest(stat.substr(close + 2));
-        std::string state, ppid;
-        rest >> state >> ppid;
-        children[ppid].push_back(pid);
-    }
+    auto children = processChildren();
     std::ostringstream line;
     line << "pss " << when << ":";
     double total = 0;
