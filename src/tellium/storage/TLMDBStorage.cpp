@@ -38,6 +38,9 @@ public:
         suspend();
     }
 
+    std::atomic<int> checkpoints_{0};        // checkpoints of the thread that copied frames back
+    std::atomic<int> writerCheckpoints_{0};  // checkpoints the writer had to run itself
+
     void request() {
         {
             std::lock_guard lock(mutex_);
@@ -92,11 +95,6 @@ private:
         }
     }
 
-public:
-    std::atomic<int> checkpoints_{0};        // checkpoints of the thread that copied frames back
-    std::atomic<int> writerCheckpoints_{0};  // checkpoints the writer had to run itself
-
-private:
 
     const std::filesystem::path file_;
     std::mutex mutex_;  // requested_, stop_
