@@ -32,41 +32,9 @@ void checkEncodable(const OrderedJson& value) {
 const char* typeName(const OrderedJson& v) { return v.type_name(); }
 
 // The pretty form the stores write (two-space indent, UTF-8 kept as it is), byte for byte as the
-// JSON library's own dump(2) makes it, but with strings escaped a run at a time: a sessions file
-// holds whole documents (as JSON text inside JSON), and the library's escaper takes one byte per
-// step through a decoder, several times slower than copying the runs that need no escape. Numbers,
-// booleans and null are the library's own output. The strings are valid UTF-8 (checked before).
-void appendEscaped(std::string& out, std::string_view text) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    size_t run = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x20 && c != '"' && c != '\\') continue;
-        out.append(text.data() + run, i - run);
-        run = i + 1;
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\b': out += "\\b"; break;
-            case '\t': out += "\\t"; break;
-            case '\n': out += "\\n"; break;
-            case '\f': out += "\\f"; break;
-            case '\r': out += "\\r"; break;
-            default:
-                out += "\\u00";
-                out += kHex[c >> 4];
-                out += kHex[c & 0xF];
-        }
-    }
-    out.append(text.data() + run, text.size() - run);
-}
-
-void appendString(std::string& out, std::string_view text) {
-    out += '"';
-    appendEscaped(out, text);
-    out += '"';
-}
-
+// JSON library's own dump(2) makes it, with strings written a run at a time (a sessions file holds
+// whole documents, as JSON text inside JSON). Numbers, booleans and null are the library's own
+// output. The strings are valid UTF-8 (checked before).
 void appendPretty(std::string& out, const OrderedJson& value, size_t indent) {
     switch (value.type()) {
         case OrderedJson::value_t::object: {
@@ -79,7 +47,7 @@ void appendPretty(std::string& out, const OrderedJson& value, size_t indent) {
             size_t left = value.size();
             for (auto it = value.begin(); it != value.end(); ++it) {
                 out.append(inner, ' ');
-                appendString(out, it.key());
+                defaults::appendJsonString(out, it.key());
                 out += ": ";
                 appendPretty(out, it.value(), inner);
                 out += --left ? ",\n" : "\n";
@@ -105,7 +73,7 @@ void appendPretty(std::string& out, const OrderedJson& value, size_t indent) {
             out += ']';
             return;
         }
-        case OrderedJson::value_t::string: appendString(out, value.get_ref<const std::string&>()); return;
+        case OrderedJson::value_t::string: defaults::appendJsonString(out, value.get_ref<const std::string&>()); return;
         default: out += value.dump(); return;
     }
 }

@@ -21,6 +21,7 @@
 #include <typeinfo>
 #include <vector>
 
+#include "platform/defaults/Utf8.h"
 #include "tellium/model/TLMSerializableObject.h"
 #include "tellium/util/TLMUtility.h"
 
@@ -70,17 +71,13 @@ constexpr CheckedField<Record, Member> checkedField(const char* key, Member Reco
 
 // ---- JSON text as nlohmann writes it (no pretty printing, invalid UTF-8 written as U+FFFD) ----
 
-// Text that needs no escaping is copied; anything else is written by nlohmann itself.
+// Valid UTF-8 is written as nlohmann writes it; anything else by nlohmann itself (U+FFFD).
 inline void appendJsonString(std::string& out, std::string_view text) {
-    for (unsigned char c : text) {
-        if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') {
-            out += TLMJson(std::string(text)).dump(-1, ' ', false, TLMJson::error_handler_t::replace);
-            return;
-        }
+    if (defaults::isValidUtf8(text)) {
+        defaults::appendJsonString(out, text);
+        return;
     }
-    out += '"';
-    out.append(text);
-    out += '"';
+    out += TLMJson(std::string(text)).dump(-1, ' ', false, TLMJson::error_handler_t::replace);
 }
 
 inline void appendJsonInteger(std::string& out, int64_t value) {
