@@ -6,15 +6,6 @@
 
 namespace net {
 
-namespace {
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-}  // namespace
-
 std::string percentEncode(std::string_view text, std::string_view keep) {
     // libcurl escapes all but the unreserved characters, with upper-case hex; the runs between
     // the kept characters go through it one by one.
@@ -43,20 +34,13 @@ std::string percentEncode(std::string_view text, std::string_view keep) {
 
 std::string percentDecode(std::string_view text) {
     if (text.find('%') == std::string_view::npos) return std::string(text);
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size()) {
-            const int hi = hexValue(text[i + 1]);
-            const int lo = hexValue(text[i + 2]);
-            if (hi >= 0 && lo >= 0) {
-                out.push_back(static_cast<char>(hi * 16 + lo));
-                i += 2;
-                continue;
-            }
-        }
-        out.push_back(text[i]);
-    }
+    // libcurl decodes %XX and keeps a "%" that two hex digits do not follow as it is.
+    initialize();
+    int length = 0;
+    char* decoded = curl_easy_unescape(nullptr, text.data(), static_cast<int>(text.size()), &length);
+    if (!decoded) return std::string(text);
+    std::string out(decoded, static_cast<std::size_t>(length));
+    curl_free(decoded);
     return out;
 }
 
