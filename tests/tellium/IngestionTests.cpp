@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <set>
 #include <nlohmann/json.hpp>
 
 #include "IngestionPeer.h"
@@ -144,6 +145,30 @@ TEST_F(IngestionTest, ALargeBatchArrivesGzipped) {
     EXPECT_TRUE(requests[0]["gzip"].get<bool>());
     EXPECT_TRUE(requests[0]["problems"].empty()) << requests[0]["problems"].dump();
     EXPECT_EQ(nlohmann::json::parse(requests[0]["body"].get<std::string>())["logs"].size(), 50u);
+}
+
+// The bodies are written off the caller's thread: an endpoint let go of right after its calls
+// still sends each batch and answers each one once.
+TEST_F(IngestionTest, AnEndpointLetGoOfAtOnceStillSendsAndAnswersEveryBatch) {
+    SentBatches sent;
+    std::set<std::string> ids;
+    {
+        auto ingestion = logIngestion();
+        for (int i = 0; i < 5; ++i) {
+            ids.insert("batch-" + std::to_string(i));
+            ingestion->sendAsync(container(20, "batch-" + std::to_string(i)), sent.handler());
+        }
+    }
+    const auto done = sent.waitFor(5);
+    ASSERT_EQ(done.size(), 5u);
+    std::set<std::string> answered;
+    for (const auto& answer : done) {
+        ASSERT_TRUE(answer.response);
+        EXPECT_EQ(answer.response->statusCode, 200);
+        answered.insert(answer.callId.value_or(""));
+    }
+    EXPECT_EQ(answered, ids);
+    EXPECT_EQ(peer_.requests().size(), 5u);
 }
 
 TEST_F(IngestionTest, WhatIsRefusedBeforeAnythingIsSent) {

@@ -42,7 +42,8 @@ TLMHttpIngestion::TLMHttpIngestion(std::shared_ptr<TLMHttpClientProtocol> httpCl
       apiPath_(std::move(apiPath)),
       httpClient_(std::move(httpClient)),
       maxNumberOfConnections_(maxNumberOfConnections),
-      callsRetryIntervals_(std::move(retryIntervals)) {
+      callsRetryIntervals_(std::move(retryIntervals)),
+      payloadQueue_(std::make_shared<dispatch::SerialQueue>("org.dravix.tellium.IngestionPayloadQueue", dispatch::QoS::utility)) {
     sendURL_ = buildURL(baseURL_, apiPath_, queryStrings);
 }
 
@@ -145,21 +146,27 @@ void TLMHttpIngestion::sendAsync(const std::shared_ptr<TLMLogContainer>& data, c
         }
         url = sendURL_;
     }
-    if (data) {
-        payload = getPayloadWithData(*data);
-    }
-    std::weak_ptr<TLMHttpIngestion> weak = weak_from_this();
-    httpClient_->sendAsync(url, getHttpMethod(), headers.value_or(TLMHttpHeaders()), payload, callsRetryIntervals_, true,
-                           [weak, callId, handler](std::optional<std::string> body,
-                                                   std::shared_ptr<TLMHttpResponse> response,
-                                                   std::optional<TLMError> error) {
-                               if (auto self = weak.lock()) {
-                                   self->printResponse(response, body, error);
-                               }
-                               if (handler) {
-                                   handler(callId, std::move(response), std::move(body), std::move(error));
-                               }
-                           });
+    // The body is written on the endpoint's own queue, in the order of the calls: the caller (the
+    // log queue, which every log and batch goes through) goes on at once. The task holds the
+    // endpoint, so the request always reaches the client and the handler always runs.
+    payloadQueue_->async([self = shared_from_this(), data, headers = std::move(headers), url = std::move(url), callId,
+                          handler = std::move(handler)]() mutable {
+        std::optional<std::string> payload;
+        if (data) payload = self->getPayloadWithData(*data);
+        std::weak_ptr<TLMHttpIngestion> weak = self;
+        self->httpClient_->sendAsync(url, self->getHttpMethod(), headers.value_or(TLMHttpHeaders()), std::move(payload),
+                                     self->callsRetryIntervals_, true,
+                                     [weak, callId, handler](std::optional<std::string> body,
+                                                             std::shared_ptr<TLMHttpResponse> response,
+                                                             std::optional<TLMError> error) {
+                                         if (auto endpoint = weak.lock()) {
+                                             endpoint->printResponse(response, body, error);
+                                         }
+                                         if (handler) {
+                                             handler(callId, std::move(response), std::move(body), std::move(error));
+                                         }
+                                     });
+    });
 }
 
 std::optional<std::string> TLMHttpIngestion::eTagFromResponse(const TLMHttpResponse& response) {

@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/dispatch/Dispatch.h"
 #include "tellium/http/TLMHttpClientProtocol.h"
 #include "tellium/model/TLMAbstractLog.h"
 #include "tellium/model/commonschema/TLMCommonSchemaLog.h"
@@ -102,6 +103,8 @@ private:
     std::shared_ptr<TLMHttpClientProtocol> httpClient_;
     int64_t maxNumberOfConnections_;
     std::vector<double> callsRetryIntervals_;
+    // Where the request bodies are written (see sendAsync).
+    const std::shared_ptr<dispatch::SerialQueue> payloadQueue_;
 };
 
 // Posts JSON batches to the log-ingestion service, with the app secret and the install id.

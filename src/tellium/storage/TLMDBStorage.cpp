@@ -50,10 +50,13 @@ public:
     }
 
     // A writer that never pauses leaves the thread a few frames behind for good, and the log only
-    // starts over once every frame is back: past the limit, the writer copies that tail itself,
-    // after the thread's checkpoint under way (which has copied the rest).
-    void catchUp(sqlite3* writer, const char* name) {
-        std::lock_guard lock(dbMutex_);
+    // starts over once every frame is back: past the soft limit, the writer copies that tail
+    // itself when the thread is between checkpoints (it has copied the rest), and goes on while
+    // the thread is at work; past the hard limit it waits for the thread's checkpoint first.
+    void catchUp(sqlite3* writer, const char* name, bool wait) {
+        std::unique_lock lock(dbMutex_, std::defer_lock);
+        if (wait) lock.lock();
+        else if (!lock.try_lock()) return;
         if (sqlite3_wal_checkpoint_v2(writer, name, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr) == SQLITE_OK)
             ++writerCheckpoints_;
     }
@@ -179,7 +182,8 @@ int TLMDBStorage::openOnce() {
         db_,
         [](void* checkpointer, sqlite3* db, const char* name, int pages) {
             if (pages >= kCheckpointPages) static_cast<TLMDBCheckpointer*>(checkpointer)->request();
-            if (pages >= kCheckpointPages * 4) static_cast<TLMDBCheckpointer*>(checkpointer)->catchUp(db, name);
+            if (pages >= kCheckpointPages * 4)
+                static_cast<TLMDBCheckpointer*>(checkpointer)->catchUp(db, name, pages >= kCheckpointPages * 8);
             return SQLITE_OK;
         },
         checkpointer_.get());

@@ -9,8 +9,9 @@
 // Checkpoints (copying the write-ahead log back into the file and flushing it to disk) run on a
 // thread and a connection of their own, started once the log holds kCheckpointPages pages, so
 // whoever writes does not wait for the disk. The log starts over only once every frame is back in
-// the file, which a writer that never pauses would not let the thread reach: at four times that
-// size the writer waits for the thread's checkpoint and copies the last frames itself.
+// the file, which a writer that never pauses would not let the thread reach: from four times that
+// size the writer copies the last frames itself whenever the thread is idle, and at eight times
+// it waits for the thread's checkpoint to do so.
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -34,7 +35,7 @@ public:
     TLMDBStorage& operator=(const TLMDBStorage&) = delete;
 
     // The write-ahead log's size (in pages) past which a checkpoint starts (SQLite's own default).
-    // Four times as many make the writer catch up itself.
+    // Four times as many make the writer catch up itself (eight, waiting for the thread).
     static constexpr int kCheckpointPages = 1000;
 
     const std::filesystem::path& file() const { return file_; }
