@@ -505,8 +505,12 @@ void openAndSave(benchmark::State& state, const Server& server, size_t bytes) {
             break;
         }
         // The save's terms on their own, on the same window and text: the read-back, then one
-        // sessions write (after the save's own writes have left the store's queue).
+        // sessions write (after the save's own writes have left the store's queue). The read-back
+        // is a fresh one, as the save's own was: it waits until the page and the app have let go
+        // of the texts they keep a moment to spare a repeated read (kept at most 3 s).
         app_sessions_manager().save_queue.sync([] {});
+        settle.restart();
+        spinUntil([&] { return settle.elapsed() > 3200; }, 4200);
         const double rb = timeReadBack(m->editor_js_connector.get());
         const double sw = timeSessionsWrite(*window->my_session_info->service_id);
         if (rb < 0 || sw < 0) {

@@ -9,8 +9,10 @@
  * and the call returns null (or false).
  *
  * A session's serialized state (the "json" the app stores) is a JSON object:
- *   { session_id, file_path, value, undo_count, ace_language, mode, cursor: {row, column},
+ *   { state_id, session_id, file_path, value, undo_count, ace_language, mode, cursor: {row, column},
  *     scroll_top, scroll_left }
+ * "state_id" (first, so the app finds it at the head of the text) names that one serialization:
+ * the app hands a state this page reported back as "dravix-state:<state_id>" instead of its bytes.
  * "value" is the complete document text. "undo_count" counts every change made to the document
  * (typing, pasting, beautifying, undoing and redoing alike), so it only ever rises; it travels with
  * the state, so a session rebuilt in another page goes on counting from where it was.
@@ -82,6 +84,18 @@
 
   function isDocumentUrl(value) { return typeof value === "string" && DOCUMENT_URL.test(value); }
 
+  // A state this page reported itself, named by its state_id: the app hands it back this way
+  // when it holds that state unchanged, so the state's text need not travel to the page again.
+  var STATE_REFERENCE = /^dravix-state:([0-9a-f]{16,})$/;
+
+  function newStateId() {
+    var words = new Uint32Array(4);
+    crypto.getRandomValues(words);
+    var id = "";
+    for (var i = 0; i < words.length; i++) id += ("00000000" + words[i].toString(16)).slice(-8);
+    return id;
+  }
+
   function fetchDocument(url) {
     var request = new XMLHttpRequest();
     request.open("GET", url, false);
@@ -148,6 +162,39 @@
   var EditSession = ace.require("ace/edit_session").EditSession;
   var UndoManager = ace.require("ace/undomanager").UndoManager;
 
+  // Soft wrap of a long document, quickly: a row that fits the wrap width as it is, with no tab
+  // and no wide character (so one screen column per character), gets no split, which is what
+  // Ace's own pass (a token per character of every row) would find; the other rows, and rows
+  // inside folds, go through Ace's pass.
+  var aceUpdateWrapData = EditSession.prototype.$updateWrapData;
+  var NEEDS_COLUMN_PASS = /[\t\u1100-\uffff]/;
+  EditSession.prototype.$updateWrapData = function (firstRow, lastRow) {
+    var lines = this.doc.getAllLines();
+    var limit = this.$wrapLimit;
+    var wrapData = this.$wrapData;
+    var tabSize = this.getTabSize();
+    var folded = this.$foldData.length > 0;
+    lastRow = Math.min(lastRow, lines.length - 1);
+    var row = firstRow;
+    while (row <= lastRow) {
+      var fold = folded ? this.getFoldLine(row) : null;
+      if (fold) {
+        aceUpdateWrapData.call(this, row, row);
+        row = fold.end.row + 1;
+        continue;
+      }
+      var line = lines[row];
+      if (line.length <= limit && !NEEDS_COLUMN_PASS.test(line)) {
+        wrapData[row] = [];
+      } else {
+        wrapData[row] = this.$computeWrapSplits(this.$getDisplayTokens(line), limit, tabSize);
+      }
+      row += 1;
+    }
+  };
+  // Ace's own pass, kept beside it (the page's tests compare the two).
+  EditSession.prototype.$updateWrapData.acePass = aceUpdateWrapData;
+
   // ---- sessions --------------------------------------------------------------------------------------
 
   var sessions = {};      // session id -> entry
@@ -170,6 +217,9 @@
     this.session.setOption("useWorker", false);
     this.session.setMode("ace/mode/" + language);
     this.wrap = "off";  // the wrap applied so far (see applyWrap)
+    this.reported = {};  // state_id -> undo_count of the states this entry reported (the latest few)
+    this.reportedOrder = [];
+    this.lastReport = null;  // { mark, json } of the latest report, while kept
     var self = this;
     this.session.on("change", function () {
       self.pristine = null;
@@ -178,10 +228,11 @@
     });
   }
 
-  Entry.prototype.state = function () {
+  Entry.prototype.state = function (stateId) {
     var cursor = { row: 0, column: 0 };
     try { cursor = this.session.selection.getCursor(); } catch (e) { /* keep the start */ }
     return {
+      state_id: stateId || "",
       session_id: this.id,
       file_path: this.file_path,
       value: this.text(),
@@ -192,6 +243,30 @@
       scroll_top: this.session.getScrollTop(),
       scroll_left: this.session.getScrollLeft()
     };
+  };
+
+  // The state as the JSON text the app stores, under a new state_id that this entry remembers
+  // with its change count then. Asked again while nothing in it moved (the app reads a session
+  // back right after it made it), the same text is the answer: it is not serialized again, and
+  // the app, which holds it already, is spared its crossing (see the app's result encoder). The
+  // text is kept a few seconds only.
+  var REPORT_KEPT_MS = 3000;
+  Entry.prototype.report = function () {
+    var cursor = { row: 0, column: 0 };
+    try { cursor = this.session.selection.getCursor(); } catch (e) { /* keep the start */ }
+    var mark = [this.undo_count, cursor.row, cursor.column, this.session.getScrollTop(),
+                this.session.getScrollLeft(), this.file_path, this.language].join("|");
+    if (this.lastReport && this.lastReport.mark === mark) return this.lastReport.json;
+    var id = newStateId();
+    this.reported[id] = this.undo_count;
+    this.reportedOrder.push(id);
+    while (this.reportedOrder.length > 4) delete this.reported[this.reportedOrder.shift()];
+    var json = JSON.stringify(this.state(id));
+    var self = this;
+    var kept = { mark: mark, json: json };
+    this.lastReport = kept;
+    setTimeout(function () { if (self.lastReport === kept) self.lastReport = null; }, REPORT_KEPT_MS);
+    return json;
   };
 
   Entry.prototype.text = function () {
@@ -237,7 +312,7 @@
   // returns at once. The app reads a session back right after it opens one; the wrap waits for
   // that read (or at most WRAP_LATER_MS), so neither call is held up by it.
   var WRAP_LATER_LINES = 20000;
-  var WRAP_LATER_MS = 300;
+  var WRAP_LATER_MS = 2000;
   var wrapLater = null;  // { entry, timer } of the wrap still to come
 
   function wrapSoon(entry, ms) {
@@ -264,7 +339,9 @@
       cancelWrapLater();
       applyWrap(entry);
     }
-    theEditor.resize(true);
+    // Laid out and drawn on the editor's next frame: the call that shows a session returns at once
+    // (a long document's first drawing then runs while the app takes the call's reply).
+    theEditor.resize();
   }
 
   function sessionInfo(entry) {
@@ -290,7 +367,7 @@
         sessions[sid] = entry;
         show(entry);
         sessionInfo(entry);
-        return JSON.stringify(entry.state());
+        return entry.report();
       } catch (e) {
         report("new_aces_editor_session", e);
         return null;
@@ -305,6 +382,22 @@
         if (typeof b64json !== "string" || b64json.length === 0) {
           log("set_current_session: no session state");
           return false;
+        }
+        var reference = STATE_REFERENCE.exec(b64json);
+        if (reference) {
+          // A state this page reported: its entry holds that state or a newer one (change counts
+          // only rise), which is what a stored state of this session would select. A state no
+          // entry here reported (the page was replaced, the entry rebuilt) is asked for in full.
+          for (var key in sessions) {
+            if (!Object.prototype.hasOwnProperty.call(sessions, key)) continue;
+            var held = sessions[key];
+            if (Object.prototype.hasOwnProperty.call(held.reported, reference[1]) &&
+                held.undo_count >= held.reported[reference[1]]) {
+              show(held);
+              return true;
+            }
+          }
+          return "unknown_state";
         }
         var state = JSON.parse(textOf(b64json));
         if (!state || typeof state !== "object" || Array.isArray(state) || typeof state.value !== "string") {
@@ -338,7 +431,7 @@
         if (!entry) return null;
         var reply = {
           session_id: entry.id,
-          json: JSON.stringify(entry.state()),
+          json: entry.report(),
           undo_count: entry.undo_count,
           ace_language: entry.language
         };

@@ -1,5 +1,6 @@
 #include "platform/defaults/Utf8.h"
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 
@@ -44,31 +45,55 @@ bool isValidUtf8(std::string_view text) {
     return true;
 }
 
+namespace {
+// How many bytes more than the one it stands for each byte takes in a JSON string: 1 for the
+// two-character escapes, 5 for \u00XX, 0 for a byte written as it is.
+constexpr std::array<unsigned char, 256> kEscapeExtra = [] {
+    std::array<unsigned char, 256> extra{};
+    for (int c = 0; c < 0x20; ++c) extra[c] = 5;
+    for (unsigned char c : {'"', '\\', '\b', '\t', '\n', '\f', '\r'}) extra[c] = 1;
+    return extra;
+}();
+}  // namespace
+
 void appendJsonString(std::string& out, std::string_view text) {
     static constexpr char kHex[] = "0123456789abcdef";
-    out += '"';
+    // The escapes are counted first, so the text goes straight into its final room, a run at a
+    // time (a store's text of a few megabytes holds hundreds of thousands of escapes).
+    std::size_t extra = 0;
+    for (const char ch : text) extra += kEscapeExtra[static_cast<unsigned char>(ch)];
+    const std::size_t start = out.size();
+    out.resize(start + text.size() + extra + 2);
+    char* p = out.data() + start;
+    *p++ = '"';
     std::size_t run = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    for (std::size_t i = 0; extra > 0 && i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x20 && c != '"' && c != '\\') continue;
-        out.append(text.data() + run, i - run);
+        if (!kEscapeExtra[c]) continue;
+        std::memcpy(p, text.data() + run, i - run);
+        p += i - run;
         run = i + 1;
+        extra -= kEscapeExtra[c];
+        *p++ = '\\';
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\b': out += "\\b"; break;
-            case '\t': out += "\\t"; break;
-            case '\n': out += "\\n"; break;
-            case '\f': out += "\\f"; break;
-            case '\r': out += "\\r"; break;
+            case '"': *p++ = '"'; break;
+            case '\\': *p++ = '\\'; break;
+            case '\b': *p++ = 'b'; break;
+            case '\t': *p++ = 't'; break;
+            case '\n': *p++ = 'n'; break;
+            case '\f': *p++ = 'f'; break;
+            case '\r': *p++ = 'r'; break;
             default:
-                out += "\\u00";
-                out += kHex[c >> 4];
-                out += kHex[c & 0xF];
+                *p++ = 'u';
+                *p++ = '0';
+                *p++ = '0';
+                *p++ = kHex[c >> 4];
+                *p++ = kHex[c & 0xF];
         }
     }
-    out.append(text.data() + run, text.size() - run);
-    out += '"';
+    if (text.size() > run) std::memcpy(p, text.data() + run, text.size() - run);
+    p += text.size() - run;
+    *p = '"';
 }
 
 }  // namespace defaults

@@ -1,5 +1,7 @@
 #include "platform/web/JsString.h"
 
+#include <vector>
+
 #include "platform/defaults/Utf8.h"
 
 #include <array>
@@ -183,11 +185,38 @@ std::string_view trimmedCall(std::string_view s) {
 // of the JSON text into the list b (in their place stands the marker m, a NUL, a random word and
 // ":", then their index), so the bulk of a large result crosses as a plain string instead of being
 // escaped here and unescaped in the app. Page messages cross the same way (see the message shim).
-constexpr const char* kResultEncoder =
-    "(function(r){var b=[];var j;var m=\"\\u0000\"+Math.random().toString(36).slice(2)+\":\";"
-    "try{j=JSON.stringify(r,function(k,x){if(typeof x===\"string\"&&x.length>=65536)"
-    "{b.push(x);return m+(b.length-1);}return x;});}catch(x){j=undefined;b=[];}"
-    "return{ok:1,v:(typeof j===\"string\"?j:\"null\"),b:b,m:m};})";
+//
+// Each lifted string gets an id (listed in n), and the page keeps the strings it lifted last (for
+// a few seconds). A later result holding one of them again, whose id the app names as still held
+// (the list h the app puts into each call), carries only the marker, "=" and that id: a text the
+// app has just been given (a session's state read back right after it was made) does not cross
+// twice.
+constexpr const char* kResultEncoderHead = "(function(h){return function(r){";
+constexpr const char* kResultEncoderBody =
+    "var w=window.__dravixLifted;if(!w){w={list:[],timer:0};"
+    "Object.defineProperty(window,\"__dravixLifted\",{value:w});}"
+    "var b=[],n=[],keep=[],j,m=\"\\u0000\"+Math.random().toString(36).slice(2)+\":\";"
+    "try{j=JSON.stringify(r,function(k,x){if(typeof x===\"string\"&&x.length>=65536){"
+    "for(var i=0;i<w.list.length;i++){var e=w.list[i];"
+    "if(h.indexOf(e.id)>=0&&e.s.length===x.length&&e.s===x){keep.push(e);return m+\"=\"+e.id;}}"
+    "var a=new Uint32Array(4);crypto.getRandomValues(a);var d=\"\";"
+    "for(var q=0;q<4;q++)d+=(\"00000000\"+a[q].toString(16)).slice(-8);"
+    "b.push(x);n.push(d);keep.push({id:d,s:x});return m+(b.length-1);}return x;});}"
+    "catch(x){j=undefined;b=[];n=[];keep=[];}"
+    "if(keep.length){w.list=keep;clearTimeout(w.timer);w.timer=setTimeout(function(){w.list=[];},3000);}"
+    "return{ok:1,v:(typeof j===\"string\"?j:\"null\"),b:b,n:n,m:m};};})";
+
+std::string resultEncoder(const std::vector<std::string>& held) {
+    std::string out = kResultEncoderHead;
+    out += kResultEncoderBody;
+    out += "([";
+    for (std::size_t i = 0; i < held.size(); ++i) {
+        if (i) out += ',';
+        out += jsStringLiteral(held[i]);
+    }
+    out += "])";
+    return out;
+}
 
 constexpr const char* kErrorTail =
     "}catch(e){var m;try{m=(e&&e.name&&e.message!==undefined)?(e.name+\": \"+e.message):String(e);}"
@@ -228,7 +257,10 @@ bool isLiteralCall(std::string_view script) {
     }
 }
 
-std::string wrapForEvaluation(std::string_view script) {
+std::string wrapForEvaluation(std::string_view script) { return wrapForEvaluation(script, {}); }
+
+std::string wrapForEvaluation(std::string_view script, const std::vector<std::string>& held) {
+    const std::string encoder = resultEncoder(held);
     std::string out;
     if (isLiteralCall(script)) {
         // A call with literal arguments means the same as an expression as it does as a program,
@@ -236,14 +268,14 @@ std::string wrapForEvaluation(std::string_view script) {
         const std::string_view call = trimmedCall(script);
         out.reserve(call.size() + 600);
         out += "(function(){try{return";
-        out += kResultEncoder;
+        out += encoder;
         out += "((";
         out += call;
         out += "));";
     } else {
         out.reserve(script.size() + script.size() / 8 + 600);
         out += "(function(){try{return";
-        out += kResultEncoder;
+        out += encoder;
         out += "((0,eval)(";
         out += jsStringLiteral(script);
         out += "));";

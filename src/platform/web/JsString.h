@@ -4,6 +4,7 @@
 // the script nor run code of its own.
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace web {
 
@@ -30,5 +31,9 @@ bool isLiteralCall(std::string_view script);
 // through an indirect eval, as a program. Strings of 64 KiB or more in the value travel in b,
 // and the JSON text holds the marker m followed by their index in their place.
 std::string wrapForEvaluation(std::string_view script);
+// The same, where `held` names the lifted strings (by the ids the results gave them, in n) that
+// the app still holds: a string of the value equal to one of those the page lifted last crosses
+// as the marker, "=" and its id instead of its text.
+std::string wrapForEvaluation(std::string_view script, const std::vector<std::string>& held);
 
 }  // namespace web

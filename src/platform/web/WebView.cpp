@@ -34,6 +34,8 @@ constexpr const char* kUserScriptPrefix = "dravix-user-";
 constexpr const char* kBridgeObjectName = "dravixBridge";
 // How long a page load may go without reporting its end before waiting HTML loads anyway.
 constexpr int kLoadWatchMs = 15000;
+// How long the large strings of a script result stay held for the page to name again.
+constexpr int kHeldResultsMs = 1500;
 
 // The script that gives every document window.webkit.messageHandlers. Posts are serialized to JSON
 // text at once and kept until the web channel is up, then sent in order.
@@ -142,7 +144,44 @@ std::size_t resultBytes(const QVariant& value) {
     return bytes;
 }
 
-std::pair<nlohmann::json, std::optional<ScriptError>> interpretResult(const QVariant& value) {
+using HeldStrings = std::map<std::string, std::shared_ptr<const std::string>>;
+
+// Puts back the strings of a result: lifted ones ("<marker><index>", their text beside the JSON
+// text, with the ids the page gave them) and named ones ("<marker>=<id>", a string the app holds
+// from an earlier result). `used` collects every string the result holds by id; false when a
+// name is not held (which the page never sends: it names only what the call said is held).
+bool restoreResultStrings(nlohmann::json& value, const std::string& marker, const std::vector<std::string>& lifted,
+                          const std::vector<std::string>& ids, const HeldStrings& held, HeldStrings& used) {
+    if (value.is_string()) {
+        const std::string& text = value.get_ref<const std::string&>();
+        if (text.size() <= marker.size() || text.compare(0, marker.size(), marker) != 0) return true;
+        const std::string rest = text.substr(marker.size());
+        if (rest[0] == '=') {
+            const auto it = held.find(rest.substr(1));
+            if (it == held.end()) return false;
+            used[it->first] = it->second;
+            value = *it->second;
+            return true;
+        }
+        char* end = nullptr;
+        const unsigned long long i = std::strtoull(rest.c_str(), &end, 10);
+        if (end && *end == '\0' && std::isdigit(static_cast<unsigned char>(rest[0])) && i < lifted.size()) {
+            value = lifted[i];
+            if (i < ids.size() && !ids[i].empty()) used[ids[i]] = std::make_shared<const std::string>(lifted[i]);
+        }
+        return true;
+    }
+    if (value.is_structured()) {
+        for (auto& member : value) {
+            if (!restoreResultStrings(member, marker, lifted, ids, held, used)) return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::pair<nlohmann::json, std::optional<ScriptError>> interpretEvaluation(WebView* view, const QVariant& value) {
     if (value.typeId() != QMetaType::QVariantMap) {
         return {nullptr, ScriptError{"The script did not run to its end (no page, or the page went away)"}};
     }
@@ -151,15 +190,26 @@ std::pair<nlohmann::json, std::optional<ScriptError>> interpretResult(const QVar
         const std::string text = map.value(QStringLiteral("v")).toString().toStdString();
         nlohmann::json result = nlohmann::json::parse(text, nullptr, false);
         if (result.is_discarded()) result = nullptr;
-        const QVariantList lifted = map.value(QStringLiteral("b")).toList();
         const QString marker = map.value(QStringLiteral("m")).toString();
-        if (!lifted.isEmpty() && !marker.isEmpty()) restoreLargeStrings(result, marker.toStdString(), lifted);
+        std::vector<std::string> lifted, ids;
+        for (const QVariant& s : map.value(QStringLiteral("b")).toList()) lifted.push_back(s.toString().toStdString());
+        for (const QVariant& s : map.value(QStringLiteral("n")).toList()) ids.push_back(s.toString().toStdString());
+        if (!marker.isEmpty()) {
+            HeldStrings used;
+            static const HeldStrings none;
+            if (!restoreResultStrings(result, marker.toStdString(), lifted, ids, view ? view->heldResults_ : none, used)) {
+                return {nullptr, ScriptError{"The script's result named a text the app no longer holds"}};
+            }
+            if (view && !used.empty()) view->keepResultStrings(std::move(used));
+        }
         return {std::move(result), std::nullopt};
     }
     std::string message = map.value(QStringLiteral("e")).toString().toStdString();
     if (message.empty()) message = "script error";
     return {nullptr, ScriptError{std::move(message)}};
 }
+
+namespace {
 
 void runCompletion(const ScriptCompletion& completion, nlohmann::json result, std::optional<ScriptError> error) {
     try {
@@ -307,21 +357,50 @@ void WebView::evaluateJavaScript(const std::string& script, ScriptCompletion com
         });
         return;
     }
-    const QString source = QString::fromStdString(wrapForEvaluation(script));
+    std::vector<std::string> held;
+    if (completion) {
+        for (const auto& [id, text] : heldResults_) held.push_back(id);
+    }
+    const QString source = QString::fromStdString(wrapForEvaluation(script, held));
     memory::releaseAfterCrossing(script.size());
     if (!completion) {
         page_->runJavaScript(source, QWebEngineScript::MainWorld);
         return;
     }
-    page_->runJavaScript(source, QWebEngineScript::MainWorld, [completion](const QVariant& value) {
+    ++evaluationsRunning_;
+    QPointer<WebView> self(this);
+    page_->runJavaScript(source, QWebEngineScript::MainWorld, [self, completion](const QVariant& value) {
         const std::size_t bytes = resultBytes(value);
-        auto outcome = std::make_shared<std::pair<nlohmann::json, std::optional<ScriptError>>>(interpretResult(value));
+        if (self) --self->evaluationsRunning_;
+        auto outcome =
+            std::make_shared<std::pair<nlohmann::json, std::optional<ScriptError>>>(interpretEvaluation(self.data(), value));
         dispatch::mainQueue().async([completion, outcome, bytes] {
             runCompletion(completion, std::move(outcome->first), std::move(outcome->second));
             // Asked after the completion, which has taken what it keeps of the result by then.
             memory::releaseAfterCrossing(bytes);
         });
     });
+}
+
+void WebView::keepResultStrings(std::map<std::string, std::shared_ptr<const std::string>> strings) {
+    heldResults_ = std::move(strings);
+    if (!heldDrop_) {
+        heldDrop_ = new QTimer(this);
+        heldDrop_->setSingleShot(true);
+        heldDrop_->setInterval(kHeldResultsMs);
+        connect(heldDrop_, &QTimer::timeout, this, [this] { dropHeldResults(); });
+    }
+    heldDrop_->start();
+}
+
+void WebView::dropHeldResults() {
+    // A result on its way may name what the call said was held: kept until it is in.
+    if (evaluationsRunning_ > 0) {
+        heldDrop_->start();
+        return;
+    }
+    // Blocks this large have pages of their own (MemoryRelease.h): they go back as they are freed.
+    heldResults_.clear();
 }
 
 void WebView::addMessageHandler(const std::string& name, MessageHandler handler) {

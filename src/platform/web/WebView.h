@@ -23,6 +23,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -130,6 +131,14 @@ private:
     QTimer* loadWatch_ = nullptr;             // lets waiting HTML go when a load never reports its end
     int userScriptCounter_ = 0;
     std::set<QString> offeredDocuments_;
+    // The large strings of the latest script results (by the ids the page gave them), kept for a
+    // moment so that the page may name them instead of sending them again (see wrapForEvaluation).
+    std::map<std::string, std::shared_ptr<const std::string>> heldResults_;
+    int evaluationsRunning_ = 0;
+    QTimer* heldDrop_ = nullptr;
+    void keepResultStrings(std::map<std::string, std::shared_ptr<const std::string>> strings);
+    void dropHeldResults();
+    friend std::pair<nlohmann::json, std::optional<ScriptError>> interpretEvaluation(WebView*, const QVariant&);
 };
 
 }  // namespace web

@@ -45,6 +45,22 @@ std::string set_current_session_from(std::string_view document_url) {
     return "session_manager.set_current_session('" + escaped(document_url) + "')";
 }
 
+std::string set_current_session_reported(std::string_view state_id) {
+    return "session_manager.set_current_session('dravix-state:" + escaped(state_id) + "')";
+}
+
+std::optional<std::string> reported_state_id(std::string_view session_json) {
+    constexpr std::string_view head = "{\"state_id\":\"";
+    if (session_json.substr(0, head.size()) != head) return std::nullopt;
+    const auto end = session_json.find('"', head.size());
+    if (end == std::string_view::npos || end - head.size() < 16 || end - head.size() > 64) return std::nullopt;
+    const std::string_view id = session_json.substr(head.size(), end - head.size());
+    for (char c : id) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return std::nullopt;
+    }
+    return std::string(id);
+}
+
 std::string get_current_session() { return "session_manager.get_current_session()"; }
 std::string restart_session() { return "session_manager.restart_session()"; }
 std::string get_selected_content() { return "session_manager.get_selected_content()"; }

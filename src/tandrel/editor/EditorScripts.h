@@ -24,6 +24,14 @@ std::string set_current_session(std::string_view session_json);
 // place of the Base64 argument stands the document URL the page reads the text from.
 std::string new_aces_editor_session_from(std::string_view file_id, std::string_view document_url, std::string_view path);
 std::string set_current_session_from(std::string_view document_url);
+// The same call for a state the page itself reported (named by its "state_id"), which the page
+// still holds: "dravix-state:<state_id>" stands in place of the state's text. The page answers
+// kStateUnknown when it holds no such state (the state must then go as its text).
+std::string set_current_session_reported(std::string_view state_id);
+inline constexpr const char* kStateUnknown = "unknown_state";
+// The "state_id" at the head of a state the page serialized ({"state_id":"<hex>",...}), or
+// nothing for a state of another form (an older page's, or none).
+std::optional<std::string> reported_state_id(std::string_view session_json);
 std::string get_current_session();
 std::string restart_session();
 std::string get_selected_content();

@@ -285,7 +285,7 @@ void EditorWebViewController::select_file_session(std::shared_ptr<VornServerFile
     if (!jsc || !content) return;
     if (auto record = jsc->find_file_session(content->id)) {
         fade_out_empty_view();
-        jsc->select_page_session(record->json);
+        jsc->select_page_session(record);
         // The next editor screen gets a page ready in the background once this one shows its
         // file: a page loading earlier would take the engine's time from this window's own.
         dispatch::after(dispatch::mainQueue(), std::chrono::milliseconds(kWarmPageDelayMs), [] { prepare_warm_page(); });

@@ -175,7 +175,7 @@ void VornEditorJSConnector::open_session(std::shared_ptr<VornACEFileSessionsData
         return;
     }
 
-    select_page_session(record->json);
+    select_page_session(record);
     auto presenter = [self = QPointer<VornEditorJSConnector>(this)](std::optional<VornError> e) {
         if (self) self->report_error(e);
     };
@@ -217,7 +217,8 @@ void VornEditorJSConnector::store_new_file_session(nlohmann::json result, std::o
     record->session_id = content->id;
     record->file_path = content->path;
     record->mime_type = mime_type_for_url(content->path);
-    record->json = result.is_string() ? result.get<std::string>() : std::string();
+    record->json = result.is_string() ? std::move(result.get_ref<std::string&>()) : std::string();
+    remember_reported_state(record->session_id, record->json);
     record->ace_language.clear();
     record->undo_count = 0;
 
@@ -308,8 +309,9 @@ void VornEditorJSConnector::update_file_session(const nlohmann::json& reply, std
     if (!record) return complete(std::nullopt);
     // The text and language follow the page; the stored undo count stays what was last written,
     // so the file still reads as changed until a write succeeds.
-    record->json = session->json;
-    record->ace_language = session->ace_language;
+    record->json = std::move(session->json);
+    record->ace_language = std::move(session->ace_language);
+    remember_reported_state(record->session_id, record->json);
     viewer->save_service_session(completion);
 }
 
@@ -402,6 +404,7 @@ void VornEditorJSConnector::write_page_session(const std::string& file_id, SaveC
                       // stored undo count stays: the file reads as changed until a write succeeds.
                       const int64_t count = saved->session.undo_count;
                       record->json = std::move(saved->session.json);
+                      self->remember_reported_state(record->session_id, record->json);
                       record->ace_language = std::move(saved->session.ace_language);
                       // Shared, not copied, by the completions that carry it to the upload.
                       auto text = std::make_shared<std::string>(std::move(saved->value));

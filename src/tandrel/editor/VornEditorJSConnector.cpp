@@ -13,6 +13,7 @@
 #include "tandrel/foundation/EnumManager.h"
 #include "tandrel/foundation/TandrelExtensions.h"
 #include "tandrel/foundation/VornEditorPreferencesManager.h"
+#include "tandrel/foundation/VornSessionsDataModel.h"
 
 using Err = EnumManager::vorn_error_throws;
 
@@ -49,6 +50,7 @@ void VornEditorJSConnector::attach_web_view(web::WebView* view) {
         if (auto* preview = h->preview_connector()) editorwk_to_previewwk_delegate = preview;
     }
     web_view = view;
+    reported_states_.clear();
     QPointer<VornEditorJSConnector> self(this);
     for (const auto& name : message_handler_names()) {
         view->addMessageHandler(name, [self](const web::ScriptMessage& message) {
@@ -111,6 +113,43 @@ void VornEditorJSConnector::select_page_session(const std::string& session_json)
     run_with_text(
         session_json, [](std::string_view url) { return editor_script::set_current_session_from(url); },
         [&] { return editor_script::set_current_session(session_json); }, nullptr);
+}
+
+void VornEditorJSConnector::select_page_session(const std::shared_ptr<VornACEFileSessionsDataModel>& record) {
+    if (!record) return;
+    if (!page_reported(record->json)) return select_page_session(record->json);
+    const std::string state_id = *editor_script::reported_state_id(record->json);
+    QPointer<VornEditorJSConnector> self(this);
+    std::weak_ptr<VornACEFileSessionsDataModel> weak = record;
+    run_editor_js(editor_script::set_current_session_reported(state_id),
+                  [self, weak](nlohmann::json result, std::optional<VornError>) {
+                      if (!self || !result.is_string() || result.get_ref<const std::string&>() != editor_script::kStateUnknown) {
+                          return;
+                      }
+                      // The page let go of that state (replaced, or rebuilt): its text goes after all.
+                      auto current = weak.lock();
+                      if (!current) return;
+                      self->reported_states_.clear();
+                      self->select_page_session(current->json);
+                  });
+}
+
+void VornEditorJSConnector::remember_reported_state(const std::string& session_id, const std::string& session_json) {
+    auto id = editor_script::reported_state_id(session_json);
+    if (!id) {
+        reported_states_.erase(session_id);
+        return;
+    }
+    reported_states_[session_id] = ReportedState{std::move(*id), session_json.size()};
+}
+
+bool VornEditorJSConnector::page_reported(const std::string& session_json) const {
+    const auto id = editor_script::reported_state_id(session_json);
+    if (!id) return false;
+    for (const auto& [session, state] : reported_states_) {
+        if (state.state_id == *id && state.bytes == session_json.size()) return true;
+    }
+    return false;
 }
 
 void VornEditorJSConnector::report_error(std::optional<VornError> error) {

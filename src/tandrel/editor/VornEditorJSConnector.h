@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -84,6 +85,9 @@ public:
     // "session_manager.set_current_session(...)" with the session's stored state; the state
     // reaches the page as its bytes (offered to this page alone), not inside the script.
     void select_page_session(const std::string& session_json);
+    // The same for a record's state. A state this page reported and still holds goes by its name
+    // alone (the page has its text); should the page no longer hold it, the text follows.
+    void select_page_session(const std::shared_ptr<VornACEFileSessionsDataModel>& record);
     // Presents the error (when there is one) through the error display.
     void report_error(std::optional<VornError> error);
 
@@ -217,6 +221,15 @@ private:
 
     // Sessions this page was given (made or selected) while the window lives.
     std::set<std::string> page_sessions_;
+    // The state this page last reported for each session, as stored in its record: its
+    // "state_id" and the size of its text.
+    struct ReportedState {
+        std::string state_id;
+        std::size_t bytes = 0;
+    };
+    std::map<std::string, ReportedState> reported_states_;
+    void remember_reported_state(const std::string& session_id, const std::string& session_json);
+    bool page_reported(const std::string& session_json) const;
     // A save is running; saves asked for meanwhile wait here.
     struct WaitingSave {
         std::string file_id;

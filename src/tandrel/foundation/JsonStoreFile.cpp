@@ -26,6 +26,14 @@ bool read(const URL& url, const std::function<void(const OrderedJson&)>& decode,
     return true;
 }
 
+std::optional<VornError> write_value(const URL& url, const OrderedJson& value) {
+    if (!url) return make_error(jsonable_error::url_missing);
+    auto text = jsonable::toJsonString(value);
+    if (!text) return text.error();
+    if (auto failed = defaults::writeFileAtomically(*url, *text)) return VornError{"FileError", 2, *failed, "writeFailed"};
+    return std::nullopt;
+}
+
 std::optional<VornError> write(const URL& url, const Jsonable& record) {
     if (!url) return make_error(jsonable_error::url_missing);
     auto text = record.toJsonString();

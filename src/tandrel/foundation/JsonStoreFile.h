@@ -22,6 +22,8 @@ bool read(const URL& url, const std::function<void(const OrderedJson&)>& decode,
 // Writes the record's JSON text atomically; the error when there is no URL, the record cannot
 // be encoded or the write fails.
 std::optional<VornError> write(const URL& url, const Jsonable& record);
+// The same for a record already in its JSON form.
+std::optional<VornError> write_value(const URL& url, const OrderedJson& value);
 
 std::string url_text(const URL& url);
 

@@ -14,6 +14,18 @@ OrderedJson VornACEFileSessionsDataModel::to_json() const {
     return j;
 }
 
+OrderedJson VornACEFileSessionsDataModel::take_json() {
+    OrderedJson j = OrderedJson::object();
+    j["session_id"] = std::move(session_id);
+    j["file_path"] = std::move(file_path);
+    j["mime_type"] = std::move(mime_type);
+    j["json"] = std::move(json);
+    j["ace_language"] = std::move(ace_language);
+    j["undo_count"] = undo_count;
+    j["opened"] = jsonable::date_json(opened);
+    return j;
+}
+
 std::shared_ptr<VornACEFileSessionsDataModel> VornACEFileSessionsDataModel::from_json(const OrderedJson& j) {
     jsonable::require_object(j, "VornACEFileSessionsDataModel");
     auto s = std::make_shared<VornACEFileSessionsDataModel>();
@@ -34,6 +46,15 @@ std::shared_ptr<VornACEFileSessionsDataModel> VornACEFileSessionsDataModel::clon
 OrderedJson VornAppMultipleSessionsDataModel::to_json() const {
     OrderedJson list = OrderedJson::array();
     for (const auto& s : ace_file_sessions) list.push_back(s->to_json());
+    OrderedJson j = OrderedJson::object();
+    j["service_id"] = service_id;
+    j["ace_file_sessions"] = std::move(list);
+    return j;
+}
+
+OrderedJson VornAppMultipleSessionsDataModel::take_json() {
+    OrderedJson list = OrderedJson::array();
+    for (const auto& s : ace_file_sessions) list.push_back(s->take_json());
     OrderedJson j = OrderedJson::object();
     j["service_id"] = service_id;
     j["ace_file_sessions"] = std::move(list);

@@ -24,6 +24,8 @@ public:
     // Every key required. Throws DecodingError.
     static std::shared_ptr<VornACEFileSessionsDataModel> from_json(const OrderedJson& j);
     std::shared_ptr<VornACEFileSessionsDataModel> clone() const;
+    // to_json() that moves the texts out instead of copying them (for a copy about to go).
+    OrderedJson take_json();
 };
 
 // The editing sessions of one saved server.
@@ -35,6 +37,8 @@ public:
     OrderedJson to_json() const override;
     static std::shared_ptr<VornAppMultipleSessionsDataModel> from_json(const OrderedJson& j);
     std::shared_ptr<VornAppMultipleSessionsDataModel> clone() const;
+    // to_json() that moves the sessions' texts out (for a snapshot about to be written).
+    OrderedJson take_json();
 };
 
 class VornAppMultipleSessionsDataModelUtility {};

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
 
 #include "platform/dispatch/ExitDrain.h"
 #include "platform/defaults/AtomicFile.h"
@@ -126,16 +127,31 @@ std::optional<VornError> VornSessionsManager::save_service_session(const VornApp
 
 std::optional<VornError> VornSessionsManager::save_to(const VornAppMultipleSessionsDataModel& record,
                                                       const std::optional<std::filesystem::path>& sessions) {
+    return write_sessions(record.service_id, [&](const std::filesystem::path& file) {
+        return json_store::write(file, record);
+    }, sessions);
+}
+
+std::optional<VornError> VornSessionsManager::save_snapshot_to(VornAppMultipleSessionsDataModel& snapshot,
+                                                               const std::optional<std::filesystem::path>& sessions) {
+    return write_sessions(snapshot.service_id, [&](const std::filesystem::path& file) {
+        return json_store::write_value(file, snapshot.take_json());
+    }, sessions);
+}
+
+std::optional<VornError> VornSessionsManager::write_sessions(
+    const std::string& service_id, const std::function<std::optional<VornError>(const std::filesystem::path&)>& write,
+    const std::optional<std::filesystem::path>& sessions) {
     if (!sessions) return VornError(EnumManager::vorn_error_throws(EnumManager::vorn_error_throws::no_url));
     std::optional<VornError> failure;
-    if (record.service_id.empty()) {
+    if (service_id.empty()) {
         failure = VornError{"FileError", 4, "A sessions record needs a server id.", "noServiceId"};
     } else {
-        const auto folder = *sessions / folder_name_for_service_id(record.service_id);
+        const auto folder = *sessions / folder_name_for_service_id(service_id);
         if (auto failed = defaults::createPrivateDirectories(folder)) {
             failure = VornError{"FileError", errno ? errno : EIO, *failed, "cannotCreateFolder"};
         } else {
-            failure = json_store::write(folder / "session.json", record);
+            failure = write(folder / "session.json");
         }
     }
     if (failure) {
@@ -152,7 +168,7 @@ void VornSessionsManager::request_save_sessions(const std::shared_ptr<VornAppMul
     auto snapshot = record->clone();
     auto folder = url;
     save_queue.async([this, snapshot, folder, completion] {
-        auto error = save_to(*snapshot, folder);
+        auto error = save_snapshot_to(*snapshot, folder);
         if (completion) completion(error);
     });
 }

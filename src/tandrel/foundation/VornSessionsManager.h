@@ -42,6 +42,12 @@ public:
 private:
     std::optional<VornError> save_to(const VornAppMultipleSessionsDataModel& record,
                                      const std::optional<std::filesystem::path>& folder);
+    // The same for a snapshot of the record that is written once and dropped: its texts (whole
+    // documents) move into the file's text instead of being copied on the way.
+    std::optional<VornError> save_snapshot_to(VornAppMultipleSessionsDataModel& snapshot,
+                                              const std::optional<std::filesystem::path>& folder);
+    std::optional<VornError> write_sessions(const std::string& service_id, const std::function<std::optional<VornError>(const std::filesystem::path&)>& write,
+                                            const std::optional<std::filesystem::path>& folder);
 };
 
 VornSessionsManager& app_sessions_manager();

@@ -395,6 +395,70 @@ TEST_F(EditorPageTest, ALongDocumentWrapsAtTheEditorsWidthAMomentAfterItShows) {
     log_->clear();
 }
 
+// The page works out a long document's soft wrap itself for rows that fit as they are: for every
+// kind of row (short, long, empty, with tabs, with wide and astral characters, inside a fold) and
+// every wrap setting the splits and their indents are what Ace's own pass gives.
+TEST_F(EditorPageTest, SoftWrapOfEveryKindOfRowIsWhatAcesOwnPassGives) {
+    std::string text;
+    for (int i = 0; i < 400; ++i) {
+        text += "<p>row " + std::to_string(i) + "</p>\n";
+        text += "\t\t<li>" + std::string(static_cast<size_t>(i % 90), 'x') + "</li>\n";
+        text += std::string(static_cast<size_t>(i % 7) * 40, 'w') + " " + std::string(60, 'z') + "\n";
+        text += "\xE6\xBC\xA2\xE5\xAD\x97 caf\xC3\xA9 \xF0\x9F\x98\x80 " + std::string(static_cast<size_t>(i % 50), 'k') + "\n";
+        text += "\n";
+    }
+    ok(newSessionScript("wrap-rows", text, "/w/rows.html"));
+    ok("(function(){var R=ace.require('ace/range').Range;editor.session.addFold('...',new R(10,3,14,2));"
+       "editor.session.addFold('..',new R(300,0,301,5));return 1;})()");
+    const char* compare =
+        "(function(){var s=editor.session;if(!s.getUseWrapMode())return 'not wrapped';"
+        "function take(){return JSON.stringify(s.$wrapData.map(function(r){return [r,r.indent||0];}));}"
+        "s.$updateWrapData(0,s.getLength()-1);var ours=take();"
+        "s.$updateWrapData.acePass.call(s,0,s.getLength()-1);var aces=take();"
+        "return ours===aces?'same':'differ';})()";
+    for (const char* wrap : {"free", "40", "80", "-1"}) {
+        SCOPED_TRACE(wrap);
+        ok(std::string("main.set_soft_wrap('") + wrap + "')");
+        EXPECT_EQ(ok(compare), "same");
+    }
+    ok("main.set_soft_wrap('off')");
+    EXPECT_EQ(currentState()["value"], text);
+    log_->clear();
+}
+
+// A state the page reported is selected again by its state_id alone; the page answers
+// "unknown_state" for one it does not hold (then the app sends the state's text). Asked again
+// while nothing moved, the page reports the very same state; an edit makes a new one.
+TEST_F(EditorPageTest, AReportedStateIsSelectedByItsIdAndAnUnknownOneIsAskedForInFull) {
+    const std::string text = "<p>caf\xC3\xA9 \xF0\x9F\x98\x80</p>\n";
+    const std::string made = ok(newSessionScript("ref-a", text, "/r/a.html")).get<std::string>();
+    ASSERT_EQ(made.rfind("{\"state_id\":\"", 0), 0u) << made.substr(0, 60);
+    const std::string id = json::parse(made)["state_id"].get<std::string>();
+    EXPECT_GE(id.size(), 16u);
+    EXPECT_EQ(currentSession()["json"], made) << "nothing moved: the same state";
+
+    ok(newSessionScript("ref-b", "other", "/r/b.txt"));
+    EXPECT_EQ(ok("session_manager.set_current_session('dravix-state:" + id + "')"), true);
+    EXPECT_EQ(currentSession()["session_id"], "ref-a");
+    EXPECT_EQ(currentState()["value"], text);
+    EXPECT_EQ(ok("session_manager.set_current_session('dravix-state:0123456789abcdef0123')"), "unknown_state");
+    EXPECT_EQ(currentSession()["session_id"], "ref-a");
+
+    // An edit: a new state; the older one still selects this (newer) session.
+    ok("editor.insert('x')");
+    const std::string edited = currentSession()["json"].get<std::string>();
+    EXPECT_NE(json::parse(edited)["state_id"], id);
+    ok(newSessionScript("ref-c", "third", "/r/c.txt"));
+    EXPECT_EQ(ok("session_manager.set_current_session('dravix-state:" + id + "')"), true);
+    EXPECT_EQ(currentState()["value"], "x" + text);
+
+    // A session rebuilt from a stored state holds none of the states reported before.
+    ok(setSessionScript(base64(edited)));
+    ok("session_manager.restart_session()");
+    EXPECT_EQ(ok("session_manager.set_current_session('dravix-state:" + id + "')"), "unknown_state");
+    log_->clear();
+}
+
 TEST_F(EditorPageTest, EveryScriptTheAppSendsRunsAndDoesItsWork) {
     ok(newSessionScript("vocab", "<div>\n<p>hi</p></div>", "/v/v.html"));
     const char* scripts[] = {

@@ -45,7 +45,16 @@ TEST(WrapForEvaluation, CarriesAProgramAsOneLiteral) {
     const std::string wrapped = web::wrapForEvaluation("x = '</script>'\n1");
     EXPECT_NE(wrapped.find("(0,eval)('x = \\'<\\/script>\\'\\n1')"), std::string::npos) << wrapped;
     EXPECT_EQ(wrapped.find('\n'), std::string::npos);
-    EXPECT_NE(wrapped.find("b:b,m:m"), std::string::npos) << wrapped;  // the lifted strings and their marker
+    // The lifted strings, their ids and their marker.
+    EXPECT_NE(wrapped.find("b:b,n:n,m:m"), std::string::npos) << wrapped;
+    // No string is held: the page may name none.
+    EXPECT_NE(wrapped.find("})([])"), std::string::npos) << wrapped;
+}
+
+TEST(WrapForEvaluation, NamesTheStringsTheAppHoldsAsLiterals) {
+    const std::string wrapped = web::wrapForEvaluation("session_manager.get_current_session()", {"00ab", "c'd"});
+    EXPECT_NE(wrapped.find("})(['00ab','c\\'d'])"), std::string::npos) << wrapped;
+    EXPECT_NE(wrapped.find("((session_manager.get_current_session()))"), std::string::npos) << wrapped;
 }
 
 TEST(WrapForEvaluation, CarriesALiteralCallAsItIs) {

@@ -204,6 +204,44 @@ TEST_F(WebViewTest, LargeStringsComeBackWhereverTheyStand) {
     }
 }
 
+// A large string that came back a moment ago and comes back again (a session read back right after
+// it was made) may be named instead of sent: whatever crossed, each result holds exactly what the
+// page returned, also for a string of the same length that differs in its last character, and
+// after the app let go of what it held.
+TEST_F(WebViewTest, ALargeStringGivenAgainComesBackWhole) {
+    ASSERT_FALSE(run(*view_,
+                     "window.again = '\\u00e9\\u6f22\\ud83d\\ude00\"\\\\\\n'.repeat(30000);"
+                     "window.other = window.again.slice(0, -1) + 'Z'; 1")
+                     .error);
+    std::string again;
+    for (int i = 0; i < 30000; ++i) again += "\xC3\xA9\xE6\xBC\xA2\xF0\x9F\x98\x80\"\\\n";
+    const std::string other = again.substr(0, again.size() - 1) + "Z";
+    struct Case {
+        const char* script;
+        json expected;
+    };
+    const Case cases[] = {
+        {"window.again", again},
+        {"window.again", again},
+        {"({json: window.again, n: 1})", json{{"json", again}, {"n", 1}}},
+        {"window.other", other},
+        {"[window.other, window.again, window.other]", json{other, again, other}},
+        {"'small'", "small"},
+        {"window.again", again},
+    };
+    for (const auto& c : cases) {
+        const auto out = run(*view_, c.script);
+        ASSERT_TRUE(out.done) << c.script;
+        ASSERT_FALSE(out.error) << c.script << ": " << out.error->message;
+        EXPECT_TRUE(out.result == c.expected) << c.script;
+    }
+    // Once the app has let go of what it held, the text crosses again, whole.
+    QTest::qWait(1700);
+    const auto late = run(*view_, "window.again");
+    ASSERT_FALSE(late.error);
+    EXPECT_TRUE(late.result == again);
+}
+
 // A large text that crossed asks the allocator to hand its freed pages back, once, a moment later;
 // asks in between join that one release, and small results ask for none.
 TEST_F(WebViewTest, ALargeCrossingReleasesFreedMemoryOnceAMomentLater) {

@@ -157,4 +157,43 @@ TEST_F(EditorBridgePreview, AThreeMegabyteHtmlPageShows) {
     EXPECT_GT(preview_("document.getElementsByTagName('p').length").get<int>(), 30000);
 }
 
+// A large text full of multi-byte characters (two-, three- and four-byte UTF-8, tabs, long rows)
+// arrives byte for byte in the editor, in the record the read-back stores, and in the preview
+// (which takes the first content from that record). Selected again from the record, the state
+// the page reported travels by its id alone, and the page still holds the same text.
+TEST_F(EditorBridgePreview, ALargeNonAsciiTextArrivesByteExactInTheEditorTheRecordAndThePreview) {
+    std::string body;
+    for (int i = 0; body.size() < 2 * 1024 * 1024; ++i) {
+        body += "caf\xC3\xA9 \xE6\xBC\xA2\xE5\xAD\x97\t\xF0\x9F\x98\x80 \"q\" \\ row " + std::to_string(i) +
+                std::string(static_cast<size_t>(i % 120), 'x') + "\n";
+    }
+    const std::string html = "<html><body><pre id=\"t\">" + body + "</pre></body></html>";
+    content = fileContent("/big-utf8.html", html);
+    ASSERT_TRUE(loadEditor());
+    ASSERT_FALSE(openResult) << openResult->text();
+    page("main.set_soft_wrap('free')");
+    EXPECT_EQ(pageState()["value"].get<std::string>(), html);
+
+    // The refresh that follows the new session stores the page's state in the record.
+    bool stored = false;
+    connector->update_file_session(page("session_manager.get_current_session()"), std::nullopt,
+                                   [&](std::optional<VornError> e) { stored = !e; });
+    ASSERT_TRUE(waitFor([&] { return stored; }, 30000));
+    auto r = record("/big-utf8.html");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(json::parse(r->json)["value"].get<std::string>(), html);
+
+    // Selected again from the record: no text is offered to the page, which shows it unchanged.
+    const auto served = web::documents::served();
+    connector->select_page_session(r);
+    ASSERT_TRUE(testsupport::settleMainQueue(3));
+    EXPECT_EQ(pageState()["value"].get<std::string>(), html);
+    EXPECT_EQ(web::documents::served(), served);
+
+    // The preview's first content, from the record.
+    ASSERT_TRUE(preview->push_first_content_from_state(r->json));
+    EXPECT_TRUE(previewShows("t", body, 60000));
+    EXPECT_TRUE(errors->errors.empty()) << errors->errors.front().text();
+}
+
 }  // namespace

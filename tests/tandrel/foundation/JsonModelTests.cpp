@@ -303,3 +303,24 @@ TEST(JsonModels, ThePrettyWriterGivesTheLibrarysBytes) {
     const OrderedJson record{{"json", OrderedJson{{"value", big}}.dump()}};
     EXPECT_EQ(jsonable::pretty(record), record.dump(2));
 }
+
+// A snapshot about to be written gives its texts up to the file's JSON instead of copying them:
+// the JSON is the record's own, and the record it was taken from keeps its texts.
+TEST(JsonModels, ASnapshotGivesTheSameJsonItsRecordGives) {
+    VornAppMultipleSessionsDataModel record;
+    record.service_id = "s/1";
+    for (const char* path : {"/a.html", "/b \"q\".css"}) {
+        auto session = std::make_shared<VornACEFileSessionsDataModel>();
+        session->session_id = std::string("id") + path;
+        session->file_path = path;
+        session->mime_type = "text/html";
+        session->json = OrderedJson{{"state_id", "0123456789abcdef"}, {"value", std::string(100000, 'v') + "\xC3\xA9\n"}}.dump();
+        session->ace_language = "html";
+        session->undo_count = 7;
+        record.ace_file_sessions.push_back(session);
+    }
+    const OrderedJson expected = record.to_json();
+    auto snapshot = record.clone();
+    EXPECT_EQ(snapshot->take_json(), expected);
+    EXPECT_EQ(record.to_json(), expected);
+}
