@@ -390,10 +390,10 @@ void VornEditorJSConnector::write_page_session(const std::string& file_id, SaveC
                   [self, file_id, done](nlohmann::json reply, std::optional<VornError> error) {
                       if (!self) return done(false, std::nullopt);
                       if (error) return done(false, error);
-                      // The reply is read once, into the session the record keeps and the text to
-                      // write; only a readable session of this window's file is ever written.
-                      auto saved = editor_support::read_save_reply(std::move(reply));
-                      if (!saved || saved->session.session_id != file_id) return done(false, app_error(Err::no_data));
+                      // The reply is read once, into the session the record keeps; only a session
+                      // of this window's file is ever stored or written.
+                      auto session = editor_support::take_session_reply(std::move(reply));
+                      if (!session || session->session_id != file_id) return done(false, app_error(Err::no_data));
                       auto* viewer = self->file_viewer();
                       if (!viewer) return done(false, app_error(Err::no_file_window));
                       auto record = self->find_file_session(file_id);
@@ -402,17 +402,21 @@ void VornEditorJSConnector::write_page_session(const std::string& file_id, SaveC
                       // The page's state goes into the record and the sessions file before the
                       // upload starts, so the text is on disk whatever becomes of the upload. The
                       // stored undo count stays: the file reads as changed until a write succeeds.
-                      const int64_t count = saved->session.undo_count;
-                      record->json = std::move(saved->session.json);
-                      self->remember_reported_state(record->session_id, record->json);
-                      record->ace_language = std::move(saved->session.ace_language);
-                      // Shared, not copied, by the completions that carry it to the upload.
-                      auto text = std::make_shared<std::string>(std::move(saved->value));
-                      viewer->save_service_session([self, file_id, count, text, done](std::optional<VornError> e) {
+                      const int64_t count = session->undo_count;
+                      record->ace_language = std::move(session->ace_language);
+                      // The text to upload is read out of the state while the sessions file is
+                      // written; the completion runs on the main queue, after this block.
+                      auto text = std::make_shared<std::optional<std::string>>();
+                      viewer->save_session_state(record, std::move(session->json),
+                                                 [self, file_id, count, text, done](std::optional<VornError> e) {
                           if (!self) return done(false, std::nullopt);
                           if (e) return done(false, e);
-                          self->upload_page_text(file_id, count, std::move(*text), done);
+                          // A state without its text is stored as the page gave it, and not uploaded.
+                          if (!*text) return done(false, app_error(Err::no_data));
+                          self->upload_page_text(file_id, count, std::move(**text), done);
                       });
+                      *text = editor_support::session_value(record->json);
+                      self->remember_reported_state(record->session_id, record->json);
                   });
 }
 

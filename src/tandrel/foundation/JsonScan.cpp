@@ -5,7 +5,9 @@
 #include "platform/defaults/Utf8.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 namespace json_scan {
 
@@ -64,31 +66,28 @@ public:
         return true;
     }
 
-    // The string at the current '"', decoded into `out` when one is given.
+    // The string at the current '"', decoded into `out` when one is given. The string is checked
+    // first; then its text goes out in runs between backslashes, the only bytes that decode to
+    // something else (checked text holds nothing else that needs work).
     bool string(std::string* out) {
-        if (!take('"')) return false;
-        const size_t n = s_.size();
-        for (;;) {
-            const size_t start = i_;
-            while (i_ < n && kPlain[static_cast<unsigned char>(s_[i_])]) ++i_;
-            if (out && i_ > start) out->append(s_.data() + start, i_ - start);
-            if (i_ >= n) return false;
-            const auto c = static_cast<unsigned char>(s_[i_]);
-            if (c == '"') {
-                ++i_;
-                return true;
-            }
-            if (c == '\\') {
-                if (!escape(out)) return false;
-            } else if (c < 0x20) {
-                return false;
-            } else {
-                const size_t len = utf8_length();
-                if (len == 0) return false;
-                if (out) out->append(s_.data() + i_, len);
-                i_ += len;
-            }
+        const size_t start = i_ + 1;
+        if (!skip_string()) return false;
+        if (!out) return true;
+        const size_t end = i_ - 1;  // the closing quote
+        const size_t after = i_;
+        out->reserve(out->size() + (end - start));  // escapes only ever shorten the text
+        size_t k = start;
+        while (k < end) {
+            const void* found = std::memchr(s_.data() + k, '\\', end - k);
+            const size_t stop = found ? static_cast<size_t>(static_cast<const char*>(found) - s_.data()) : end;
+            out->append(s_.data() + k, stop - k);
+            if (stop == end) break;
+            i_ = stop;
+            escape(out);
+            k = i_;
         }
+        i_ = after;
+        return true;
     }
 
     // Any one value, however deeply nested, without recursion.
@@ -143,6 +142,52 @@ public:
 
 private:
     size_t utf8_length() const { return defaults::utf8SequenceLength(s_, i_); }
+
+    // Past the string at the current '"', checked as the parser checks it.
+    bool skip_string() {
+        if (!take('"')) return false;
+        const size_t n = s_.size();
+        for (;;) {
+            skip_plain();
+            if (i_ >= n) return false;
+            const auto c = static_cast<unsigned char>(s_[i_]);
+            if (c == '"') {
+                ++i_;
+                return true;
+            }
+            if (c == '\\') {
+                if (!escape(nullptr)) return false;
+            } else if (c < 0x20) {
+                return false;
+            } else {
+                const size_t len = utf8_length();
+                if (len == 0) return false;
+                i_ += len;
+            }
+        }
+    }
+
+    // Past the bytes that stand for themselves, eight at a time: a word's flags mark the bytes
+    // that need a look of their own (a quote, a backslash, a control character or a byte of a
+    // UTF-8 sequence), and the lowest flag is always right (a borrow only runs upwards).
+    void skip_plain() {
+        constexpr uint64_t ones = 0x0101010101010101ULL;
+        constexpr uint64_t highs = 0x8080808080808080ULL;
+        auto below = [](uint64_t v, uint64_t n) { return (v - ones * n) & ~v & highs; };
+        const size_t n = s_.size();
+        while (n - i_ >= 8) {
+            uint64_t v;
+            std::memcpy(&v, s_.data() + i_, 8);
+            if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+            const uint64_t flags = (v & highs) | below(v, 0x20) | below(v ^ (ones * '"'), 1) | below(v ^ (ones * '\\'), 1);
+            if (flags) {
+                i_ += static_cast<size_t>(std::countr_zero(flags)) / 8;
+                return;
+            }
+            i_ += 8;
+        }
+        while (i_ < n && kPlain[static_cast<unsigned char>(s_[i_])]) ++i_;
+    }
 
     bool hex4(uint32_t& value) {
         if (i_ + 4 > s_.size()) return false;

@@ -3,6 +3,7 @@
 
 #include "platform/dispatch/Dispatch.h"
 #include "tandrel/foundation/EnumManager.h"
+#include "tandrel/foundation/VornSessionsDataModel.h"
 
 namespace {
 void no_window(const VornFileViewerSceneDelegateProtocol::ErrorCompletion& completion) {
@@ -23,6 +24,12 @@ void VornFileViewerSceneDelegateProtocol::switch_to_service(const std::string&, 
 }
 
 void VornFileViewerSceneDelegateProtocol::save_service_session(ErrorCompletion completion) { no_window(completion); }
+
+void VornFileViewerSceneDelegateProtocol::save_session_state(const std::shared_ptr<VornACEFileSessionsDataModel>& session,
+                                                             std::string state, ErrorCompletion completion) {
+    if (session) session->json = std::move(state);
+    no_window(completion);
+}
 
 void VornFileViewerSceneDelegateProtocol::add_file_session(std::shared_ptr<VornACEFileSessionsDataModel>,
                                                            ErrorCompletion completion) {

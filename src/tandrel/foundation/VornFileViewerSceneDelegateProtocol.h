@@ -56,6 +56,10 @@ public:
 
     // The connected server's editing-sessions record: saved, a file session added or removed.
     virtual void save_service_session(ErrorCompletion completion = nullptr);
+    // Stores the page's state (`state`) as the session's `json` and saves, like
+    // save_service_session; the state is moved, not copied, on its way to the sessions file.
+    virtual void save_session_state(const std::shared_ptr<VornACEFileSessionsDataModel>& session, std::string state,
+                                    ErrorCompletion completion = nullptr);
     virtual void add_file_session(std::shared_ptr<VornACEFileSessionsDataModel> session,
                                   ErrorCompletion completion = nullptr);
     virtual void remove_file_session(const std::string& session_id, ErrorCompletion completion = nullptr);

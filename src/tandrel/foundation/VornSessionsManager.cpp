@@ -172,3 +172,30 @@ void VornSessionsManager::request_save_sessions(const std::shared_ptr<VornAppMul
         if (completion) completion(error);
     });
 }
+
+void VornSessionsManager::request_save_sessions(const std::shared_ptr<VornAppMultipleSessionsDataModel>& record,
+                                                const std::shared_ptr<VornACEFileSessionsDataModel>& session,
+                                                std::string state,
+                                                std::function<void(std::optional<VornError>)> completion) {
+    const auto& sessions = record->ace_file_sessions;
+    const auto at = std::find(sessions.begin(), sessions.end(), session);
+    if (!session || at == sessions.end()) {
+        if (session) session->json = std::move(state);
+        return request_save_sessions(record, std::move(completion));
+    }
+    // The outgoing state is not copied into the snapshot: the new one moves there instead.
+    session->json.clear();
+    std::shared_ptr<const VornAppMultipleSessionsDataModel> snapshot = [&] {
+        auto copy = record->clone();
+        copy->ace_file_sessions[static_cast<size_t>(at - sessions.begin())]->json = std::move(state);
+        return copy;
+    }();
+    const std::string& written = snapshot->ace_file_sessions[static_cast<size_t>(at - sessions.begin())]->json;
+    auto folder = url;
+    save_queue.async([this, snapshot, folder, completion] {
+        auto error = save_to(*snapshot, folder);
+        if (completion) completion(error);
+    });
+    // Both threads only read the snapshot, which nobody changes: the copy is taken meanwhile.
+    session->json = written;
+}

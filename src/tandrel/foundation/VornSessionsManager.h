@@ -33,6 +33,13 @@ public:
     // Copies the record now and writes the copy on the save queue; the completion runs there.
     void request_save_sessions(const std::shared_ptr<VornAppMultipleSessionsDataModel>& record,
                                std::function<void(std::optional<VornError>)> completion = nullptr);
+    // Sets `session`'s `json` to `state` and saves the record as request_save_sessions does. The
+    // copy that is written takes the state as it comes (a page's state can be megabytes); the
+    // session's own copy is made while the write runs. A session that is not one of the record's
+    // gets the state, and the record is saved as it is.
+    void request_save_sessions(const std::shared_ptr<VornAppMultipleSessionsDataModel>& record,
+                               const std::shared_ptr<VornACEFileSessionsDataModel>& session, std::string state,
+                               std::function<void(std::optional<VornError>)> completion = nullptr);
 
     // Server ids become folder names: "/" and "%" are escaped as "%2F" and "%25", so ids that
     // carry them (Base64 text does) still name one folder; other ids keep their own text.

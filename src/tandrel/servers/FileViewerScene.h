@@ -117,6 +117,8 @@ public:
     // The connected server's editing-sessions record: saved, a file session added or removed.
     // no_multiple_session when there is no server or no record for it.
     void save_service_session(ErrorCompletion completion = nullptr) override;
+    void save_session_state(const std::shared_ptr<VornACEFileSessionsDataModel>& session, std::string state,
+                            ErrorCompletion completion = nullptr) override;
     void add_file_session(std::shared_ptr<VornACEFileSessionsDataModel> session,
                           ErrorCompletion completion = nullptr) override;
     void remove_file_session(const std::string& session_id, ErrorCompletion completion = nullptr) override;

@@ -264,6 +264,18 @@ void FileViewerSceneDelegate::save_service_session(ErrorCompletion completion) {
     });
 }
 
+void FileViewerSceneDelegate::save_session_state(const std::shared_ptr<VornACEFileSessionsDataModel>& session,
+                                                 std::string state, ErrorCompletion completion) {
+    auto record = sessions_record(service);
+    if (!record) {
+        if (session) session->json = std::move(state);
+        deliver(completion, app_error(Err::no_multiple_session));
+        return;
+    }
+    app_sessions_manager().request_save_sessions(record, session, std::move(state),
+                                                 [completion](std::optional<VornError> error) { deliver(completion, error); });
+}
+
 void FileViewerSceneDelegate::add_file_session(std::shared_ptr<VornACEFileSessionsDataModel> session,
                                                ErrorCompletion completion) {
     auto record = sessions_record(service);

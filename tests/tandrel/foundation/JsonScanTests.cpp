@@ -110,6 +110,22 @@ TEST(JsonScan, AgreesWithTheParserOnMutatedTexts) {
     EXPECT_EQ(checked, 12000);
 }
 
+TEST(JsonScan, AgreesWithTheParserWhereverAByteThatNeedsALookStandsInALongRun) {
+    // Plain text is read eight bytes at a time: each byte that ends a run (quote, backslash,
+    // control character, the bytes of a UTF-8 sequence, good or bad) at every place in a word,
+    // and the bytes around the limits (DEL, space, 0x1F) beside it.
+    const std::vector<std::string> bytes = {"\"", "\\\"", "\\\\", "\\n", "\\u00e9", "\n", "\x1F",
+                                            "\x7F", " ", "\xC3\xA9", "\xC3", "\xFF", "\xF0\x9F\x98\x80"};
+    for (const auto& b : bytes) {
+        for (size_t at = 0; at <= 24; ++at) {
+            std::string value(40, 'a');
+            value.insert(at, b);
+            expectSameAsParser("{\"value\":\"" + value + "\",\"file_path\":\"" + value + "\"}");
+            if (::testing::Test::HasFailure()) return;
+        }
+    }
+}
+
 TEST(JsonScan, ReadsALargeValueWhole) {
     std::string big;
     for (int i = 0; i < 200000; ++i) big += "<p class=\"l\">line \\ " + std::to_string(i) + "</p>\n";

@@ -179,6 +179,46 @@ TEST(SessionsStore, IdsWithSlashesSurviveSaveAndReload) {
     }
 }
 
+TEST(SessionsStore, SavingAPageStateStoresItInTheSessionAndTheFileAndKeepsTheOtherSessions) {
+    AppHome home;
+    const auto folder = home.data() / "Sessions";
+    fs::create_directories(folder);
+    VornSessionsManager store;
+    store.url = folder;
+    auto record = std::make_shared<VornAppMultipleSessionsDataModel>();
+    record->service_id = "server";
+    auto make = [](const std::string& id, const std::string& state) {
+        auto s = std::make_shared<VornACEFileSessionsDataModel>();
+        s->session_id = id;
+        s->json = state;
+        return s;
+    };
+    auto first = make("a", R"({"value":"first"})");
+    auto edited = make("b", R"({"value":"old"})");
+    auto stray = make("c", R"({"value":"stray"})");  // not one of the record's sessions
+    record->ace_file_sessions = {first, edited};
+    const std::string state = R"({"value":")" + std::string(300000, 'x') + R"("})";
+
+    struct Row {
+        std::shared_ptr<VornACEFileSessionsDataModel> session;
+        std::string expected_b;  // the state of "b" in the file afterwards
+    };
+    for (const Row& row : {Row{edited, state}, Row{stray, state}}) {
+        std::promise<std::optional<VornError>> done;
+        store.request_save_sessions(record, row.session, state, [&](auto e) { done.set_value(e); });
+        // The session holds its copy at once, whatever the write is doing.
+        EXPECT_EQ(row.session->json, state);
+        EXPECT_FALSE(done.get_future().get());
+        VornSessionsManager reloaded;
+        reloaded.setup_sessions(folder);
+        const auto& saved = reloaded.service_sessions.at("server")->ace_file_sessions;
+        ASSERT_EQ(saved.size(), 2u);
+        EXPECT_EQ(saved[0]->json, R"({"value":"first"})");
+        EXPECT_EQ(saved[1]->json, row.expected_b);
+    }
+    EXPECT_EQ(first->json, R"({"value":"first"})");
+}
+
 TEST(SessionsStore, LoadingTakesFolderNamesSkipsStrayEntriesAndIsolatesBadFiles) {
     AppHome home;
     CapturedLog log;
