@@ -324,6 +324,7 @@ WebView::WebView(QWidget* parent) : QWebEngineView(parent) {
 }
 
 WebView::~WebView() {
+    alive_.reset();
     liveViews().erase(this);
     pages::withdraw(memoryPageKey_);
     for (const QString& url : offeredDocuments_) documents::withdraw(QUrl(url));
@@ -368,12 +369,13 @@ void WebView::evaluateJavaScript(const std::string& script, ScriptCompletion com
         return;
     }
     ++evaluationsRunning_;
-    QPointer<WebView> self(this);
-    page_->runJavaScript(source, QWebEngineScript::MainWorld, [self, completion](const QVariant& value) {
+    std::weak_ptr<void> alive = alive_;
+    page_->runJavaScript(source, QWebEngineScript::MainWorld, [this, alive, completion](const QVariant& value) {
         const std::size_t bytes = resultBytes(value);
-        if (self) --self->evaluationsRunning_;
+        WebView* view = alive.expired() ? nullptr : this;
+        if (view) --view->evaluationsRunning_;
         auto outcome =
-            std::make_shared<std::pair<nlohmann::json, std::optional<ScriptError>>>(interpretEvaluation(self.data(), value));
+            std::make_shared<std::pair<nlohmann::json, std::optional<ScriptError>>>(interpretEvaluation(view, value));
         dispatch::mainQueue().async([completion, outcome, bytes] {
             runCompletion(completion, std::move(outcome->first), std::move(outcome->second));
             // Asked after the completion, which has taken what it keeps of the result by then.

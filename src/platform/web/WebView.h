@@ -136,6 +136,9 @@ private:
     std::map<std::string, std::shared_ptr<const std::string>> heldResults_;
     int evaluationsRunning_ = 0;
     QTimer* heldDrop_ = nullptr;
+    // Gone as the destructor starts: the page, deleted after this view's members (as a child of
+    // the widget), answers its scripts still running then, and those answers must not reach in.
+    std::shared_ptr<void> alive_ = std::make_shared<int>(0);
     void keepResultStrings(std::map<std::string, std::shared_ptr<const std::string>> strings);
     void dropHeldResults();
     friend std::pair<nlohmann::json, std::optional<ScriptError>> interpretEvaluation(WebView*, const QVariant&);
