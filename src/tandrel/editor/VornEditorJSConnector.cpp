@@ -117,11 +117,11 @@ void VornEditorJSConnector::select_page_session(const std::string& session_json)
 
 void VornEditorJSConnector::select_page_session(const std::shared_ptr<VornACEFileSessionsDataModel>& record) {
     if (!record) return;
-    if (!page_reported(record->json)) return select_page_session(record->json);
-    const std::string state_id = *editor_script::reported_state_id(record->json);
+    const auto state_id = reported_by_page(record->json);
+    if (!state_id) return select_page_session(record->json);
     QPointer<VornEditorJSConnector> self(this);
     std::weak_ptr<VornACEFileSessionsDataModel> weak = record;
-    run_editor_js(editor_script::set_current_session_reported(state_id),
+    run_editor_js(editor_script::set_current_session_reported(*state_id),
                   [self, weak](nlohmann::json result, std::optional<VornError>) {
                       if (!self || !result.is_string() || result.get_ref<const std::string&>() != editor_script::kStateUnknown) {
                           return;
@@ -143,13 +143,13 @@ void VornEditorJSConnector::remember_reported_state(const std::string& session_i
     reported_states_[session_id] = ReportedState{std::move(*id), session_json.size()};
 }
 
-bool VornEditorJSConnector::page_reported(const std::string& session_json) const {
-    const auto id = editor_script::reported_state_id(session_json);
-    if (!id) return false;
+std::optional<std::string> VornEditorJSConnector::reported_by_page(const std::string& session_json) const {
+    auto id = editor_script::reported_state_id(session_json);
+    if (!id) return std::nullopt;
     for (const auto& [session, state] : reported_states_) {
-        if (state.state_id == *id && state.bytes == session_json.size()) return true;
+        if (state.state_id == *id && state.bytes == session_json.size()) return id;
     }
-    return false;
+    return std::nullopt;
 }
 
 void VornEditorJSConnector::report_error(std::optional<VornError> error) {

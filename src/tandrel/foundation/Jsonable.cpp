@@ -37,40 +37,27 @@ const char* typeName(const OrderedJson& v) { return v.type_name(); }
 // output. The strings are valid UTF-8 (checked before).
 void appendPretty(std::string& out, const OrderedJson& value, size_t indent) {
     switch (value.type()) {
-        case OrderedJson::value_t::object: {
+        case OrderedJson::value_t::object:
+        case OrderedJson::value_t::array: {
+            const bool object = value.is_object();
             if (value.empty()) {
-                out += "{}";
+                out += object ? "{}" : "[]";
                 return;
             }
-            out += "{\n";
+            out += object ? "{\n" : "[\n";
             const size_t inner = indent + 2;
             size_t left = value.size();
             for (auto it = value.begin(); it != value.end(); ++it) {
                 out.append(inner, ' ');
-                defaults::appendJsonString(out, it.key());
-                out += ": ";
+                if (object) {
+                    defaults::appendJsonString(out, it.key());
+                    out += ": ";
+                }
                 appendPretty(out, it.value(), inner);
                 out += --left ? ",\n" : "\n";
             }
             out.append(indent, ' ');
-            out += '}';
-            return;
-        }
-        case OrderedJson::value_t::array: {
-            if (value.empty()) {
-                out += "[]";
-                return;
-            }
-            out += "[\n";
-            const size_t inner = indent + 2;
-            size_t left = value.size();
-            for (const auto& e : value) {
-                out.append(inner, ' ');
-                appendPretty(out, e, inner);
-                out += --left ? ",\n" : "\n";
-            }
-            out.append(indent, ' ');
-            out += ']';
+            out += object ? '}' : ']';
             return;
         }
         case OrderedJson::value_t::string: defaults::appendJsonString(out, value.get_ref<const std::string&>()); return;

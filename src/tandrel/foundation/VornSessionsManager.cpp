@@ -165,12 +165,7 @@ void VornSessionsManager::request_save_sessions(const std::shared_ptr<VornAppMul
                                                 std::function<void(std::optional<VornError>)> completion) {
     // The copy is taken here, on the caller's (main) thread, so the save never reads a record
     // that the main thread is changing.
-    auto snapshot = record->clone();
-    auto folder = url;
-    save_queue.async([this, snapshot, folder, completion] {
-        auto error = save_snapshot_to(*snapshot, folder);
-        if (completion) completion(error);
-    });
+    write_soon(record->clone(), std::move(completion));
 }
 
 void VornSessionsManager::request_save_sessions(const std::shared_ptr<VornAppMultipleSessionsDataModel>& record,
@@ -183,19 +178,21 @@ void VornSessionsManager::request_save_sessions(const std::shared_ptr<VornAppMul
         if (session) session->json = std::move(state);
         return request_save_sessions(record, std::move(completion));
     }
-    // The outgoing state is not copied into the snapshot: the new one moves there instead.
+    // The outgoing state is not copied into the snapshot: the new one moves there, and the
+    // session takes the one copy of it.
     session->json.clear();
-    std::shared_ptr<const VornAppMultipleSessionsDataModel> snapshot = [&] {
-        auto copy = record->clone();
-        copy->ace_file_sessions[static_cast<size_t>(at - sessions.begin())]->json = std::move(state);
-        return copy;
-    }();
-    const std::string& written = snapshot->ace_file_sessions[static_cast<size_t>(at - sessions.begin())]->json;
+    auto snapshot = record->clone();
+    std::string& written = snapshot->ace_file_sessions[static_cast<size_t>(at - sessions.begin())]->json;
+    written = std::move(state);
+    session->json = written;
+    write_soon(std::move(snapshot), std::move(completion));
+}
+
+void VornSessionsManager::write_soon(std::shared_ptr<VornAppMultipleSessionsDataModel> snapshot,
+                                     std::function<void(std::optional<VornError>)> completion) {
     auto folder = url;
-    save_queue.async([this, snapshot, folder, completion] {
-        auto error = save_to(*snapshot, folder);
+    save_queue.async([this, snapshot = std::move(snapshot), folder, completion = std::move(completion)] {
+        auto error = save_snapshot_to(*snapshot, folder);
         if (completion) completion(error);
     });
-    // Both threads only read the snapshot, which nobody changes: the copy is taken meanwhile.
-    session->json = written;
 }

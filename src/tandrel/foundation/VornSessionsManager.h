@@ -34,9 +34,9 @@ public:
     void request_save_sessions(const std::shared_ptr<VornAppMultipleSessionsDataModel>& record,
                                std::function<void(std::optional<VornError>)> completion = nullptr);
     // Sets `session`'s `json` to `state` and saves the record as request_save_sessions does. The
-    // copy that is written takes the state as it comes (a page's state can be megabytes); the
-    // session's own copy is made while the write runs. A session that is not one of the record's
-    // gets the state, and the record is saved as it is.
+    // copy that is written takes the state as it comes (a page's state can be megabytes), so the
+    // state is copied once, for the session. A session that is not one of the record's gets the
+    // state, and the record is saved as it is.
     void request_save_sessions(const std::shared_ptr<VornAppMultipleSessionsDataModel>& record,
                                const std::shared_ptr<VornACEFileSessionsDataModel>& session, std::string state,
                                std::function<void(std::optional<VornError>)> completion = nullptr);
@@ -53,6 +53,9 @@ private:
     // documents) move into the file's text instead of being copied on the way.
     std::optional<VornError> save_snapshot_to(VornAppMultipleSessionsDataModel& snapshot,
                                               const std::optional<std::filesystem::path>& folder);
+    // Writes the snapshot on the save queue; the completion runs there.
+    void write_soon(std::shared_ptr<VornAppMultipleSessionsDataModel> snapshot,
+                    std::function<void(std::optional<VornError>)> completion);
     std::optional<VornError> write_sessions(const std::string& service_id, const std::function<std::optional<VornError>(const std::filesystem::path&)>& write,
                                             const std::optional<std::filesystem::path>& folder);
 };
