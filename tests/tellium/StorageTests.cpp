@@ -5,7 +5,9 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
+#include <map>
 #include <thread>
 
 #include "StoredLogs.h"
@@ -304,6 +306,86 @@ TEST_F(StorageTest, DeliveredBatchesLeaveTheFileAtOnceAndAreNeverSentAgain) {
     EXPECT_EQ(load(storage, "A", 4).names, (std::vector<std::string>{"n8", "n9"}));
     TLMLogDBStorage next(dbPath());
     EXPECT_EQ(next.countLogs(), 2u);
+}
+
+// A store file as another connection sees it: rows, the total length of their stored texts, and
+// the file's own check.
+struct Seen {
+    int rows = -1;
+    long long textBytes = -1;
+    std::string check;
+    bool operator==(const Seen&) const = default;
+    friend std::ostream& operator<<(std::ostream& out, const Seen& s) {
+        return out << s.rows << " rows, " << s.textBytes << " bytes of text, check \"" << s.check << "\"";
+    }
+};
+
+// What a commit wrote is in the file the moment the commit returns, whole, for any other
+// connection (a later process, the checkpoint thread) to read, whatever the commit's size: a few
+// bytes, many pages, more than one write's worth, one row spilling over many pages; and it stays
+// so across checkpoints, when the write-ahead log starts over from its beginning.
+TEST_F(StorageTest, EveryCommitIsWholeInTheFileWhenItReturns) {
+    struct Case {
+        const char* name;
+        int logs;
+        std::size_t padding;
+    };
+    const Case cases[] = {
+        {"one small log", 1, 10},
+        {"a few pages", 20, 2000},
+        {"more than one write's worth", 200, 3000},
+        {"one row over many pages", 1, 300000},
+    };
+    auto seenFromOutside = [&] {
+        Seen seen;
+        sqlite3* db = nullptr;
+        if (sqlite3_open_v2(dbPath().c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+            sqlite3_exec(db, "SELECT COUNT(*), TOTAL(LENGTH(log)) FROM logs", [](void* out, int, char** values, char**) {
+                static_cast<Seen*>(out)->rows = std::atoi(values[0]);
+                static_cast<Seen*>(out)->textBytes = std::atoll(values[1]);
+                return 0;
+            }, &seen, nullptr);
+            sqlite3_exec(db, "PRAGMA integrity_check", [](void* out, int, char** values, char**) {
+                static_cast<Seen*>(out)->check += values[0] ? values[0] : "";
+                return 0;
+            }, &seen, nullptr);
+        }
+        sqlite3_close(db);
+        return seen;
+    };
+    TLMLogDBStorage storage;
+    Seen expected{0, 0, "ok"};
+    std::map<std::string, long long> textBytes;  // by the log's name
+    int round = 0;
+    for (; round < 3 || storage.checkpointCounts().background + storage.checkpointCounts().writer == 0; ++round) {
+        ASSERT_LT(round, 200) << "no checkpoint ever ran";
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + ", round " + std::to_string(round));
+            std::vector<TLMStorageItem> items;
+            for (int i = 0; i < c.logs; ++i) {
+                const std::string name = std::string(c.name) + " " + std::to_string(round) + "." + std::to_string(i);
+                auto log = makeLog(name, c.padding);
+                items.emplace_back(log, 1, storage.prepareText(*log));
+                textBytes[name] = static_cast<long long>(items.back().preparedText->size());
+                expected.textBytes += textBytes[name];
+            }
+            const auto saved = storage.saveLogs(items, "A");
+            ASSERT_EQ(std::count(saved.begin(), saved.end(), true), c.logs);
+            expected.rows += c.logs;
+            EXPECT_EQ(seenFromOutside(), expected);
+        }
+        // Every other round, everything is delivered, a batch (a commit of deletions) at a time.
+        if (round % 2 == 1) {
+            for (auto batch = load(storage, "A", 50); batch.batchId; batch = load(storage, "A", 50)) {
+                for (const auto& name : batch.names) {
+                    expected.rows -= 1;
+                    expected.textBytes -= textBytes.at(name);
+                }
+                storage.deleteLogsWithBatchId(*batch.batchId, "A");
+                EXPECT_EQ(seenFromOutside(), expected);
+            }
+        }
+    }
 }
 
 TEST_F(StorageTest, UnreadableRowsAreDeletedNotLeftToBlockBatches) {

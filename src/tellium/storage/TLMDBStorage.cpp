@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "tellium/TLMLogger.h"
+#include "tellium/storage/TLMWalBatchingVfs.h"
 
 namespace {
 // What the -wal file is cut back to after a checkpoint.
@@ -149,7 +150,8 @@ int TLMDBStorage::openOnce() {
     close();
     std::error_code ec;
     std::filesystem::create_directories(file_.parent_path(), ec);
-    int rc = sqlite3_open_v2(file_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    int rc = sqlite3_open_v2(file_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                             tlmstorage::walBatchingVfsName());
     if (rc != SQLITE_OK) {
         TLMLogError(kTLMLogTag, "Failed to open database with result code: " + std::to_string(rc));
         close();

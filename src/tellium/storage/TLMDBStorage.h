@@ -11,7 +11,8 @@
 // whoever writes does not wait for the disk. The log starts over only once every frame is back in
 // the file, which a writer that never pauses would not let the thread reach: from four times that
 // size the writer copies the last frames itself whenever the thread is idle, and at eight times
-// it waits for the thread's checkpoint to do so.
+// it waits for the thread's checkpoint to do so. The writer's connection hands a commit's log
+// frames to the kernel in a few large writes rather than two per page (TLMWalBatchingVfs.h).
 #include <cstdint>
 #include <filesystem>
 #include <functional>
