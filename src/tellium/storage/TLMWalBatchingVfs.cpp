@@ -158,28 +158,47 @@ int xCurrentTimeInt64(sqlite3_vfs*, sqlite3_int64* out) { return base->xCurrentT
 const char* registerLayer() {
     base = sqlite3_vfs_find(nullptr);
     if (!base || base->iVersion < 2 || !base->xCurrentTimeInt64) return nullptr;
-    layer = sqlite3_vfs{};
-    layer.iVersion = 2;
-    layer.szOsFile = static_cast<int>(sizeof(File)) + base->szOsFile;
-    layer.mxPathname = base->mxPathname;
-    layer.zName = "dravix-wal-batching";
-    layer.xOpen = xOpen;
-    layer.xDelete = xDelete;
-    layer.xAccess = xAccess;
-    layer.xFullPathname = xFullPathname;
-    layer.xDlOpen = xDlOpen;
-    layer.xDlError = xDlError;
-    layer.xDlSym = xDlSym;
-    layer.xDlClose = xDlClose;
-    layer.xRandomness = xRandomness;
-    layer.xSleep = xSleep;
-    layer.xCurrentTime = xCurrentTime;
-    layer.xGetLastError = xGetLastError;
-    layer.xCurrentTimeInt64 = xCurrentTimeInt64;
-    passThrough = sqlite3_io_methods{3,       xClose,          xRead,       xWritePassThrough, xTruncate, xSync,
-                                     xFileSize, xLock,         xUnlock,     xCheckReservedLock, xFileControl,
-                                     xSectorSize, xDeviceCharacteristics, xShmMap, xShmLock, xShmBarrier, xShmUnmap,
-                                     xFetch,  xUnfetch};
+    layer = sqlite3_vfs{.iVersion = 2,
+                        .szOsFile = static_cast<int>(sizeof(File)) + base->szOsFile,
+                        .mxPathname = base->mxPathname,
+                        .pNext = nullptr,
+                        .zName = "dravix-wal-batching",
+                        .pAppData = nullptr,
+                        .xOpen = xOpen,
+                        .xDelete = xDelete,
+                        .xAccess = xAccess,
+                        .xFullPathname = xFullPathname,
+                        .xDlOpen = xDlOpen,
+                        .xDlError = xDlError,
+                        .xDlSym = xDlSym,
+                        .xDlClose = xDlClose,
+                        .xRandomness = xRandomness,
+                        .xSleep = xSleep,
+                        .xCurrentTime = xCurrentTime,
+                        .xGetLastError = xGetLastError,
+                        .xCurrentTimeInt64 = xCurrentTimeInt64,
+                        .xSetSystemCall = nullptr,
+                        .xGetSystemCall = nullptr,
+                        .xNextSystemCall = nullptr};
+    passThrough = sqlite3_io_methods{.iVersion = 3,
+                                     .xClose = xClose,
+                                     .xRead = xRead,
+                                     .xWrite = xWritePassThrough,
+                                     .xTruncate = xTruncate,
+                                     .xSync = xSync,
+                                     .xFileSize = xFileSize,
+                                     .xLock = xLock,
+                                     .xUnlock = xUnlock,
+                                     .xCheckReservedLock = xCheckReservedLock,
+                                     .xFileControl = xFileControl,
+                                     .xSectorSize = xSectorSize,
+                                     .xDeviceCharacteristics = xDeviceCharacteristics,
+                                     .xShmMap = xShmMap,
+                                     .xShmLock = xShmLock,
+                                     .xShmBarrier = xShmBarrier,
+                                     .xShmUnmap = xShmUnmap,
+                                     .xFetch = xFetch,
+                                     .xUnfetch = xUnfetch};
     passThroughV1 = passThrough;
     passThroughV1.iVersion = 1;
     walMethods = passThroughV1;
