@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <future>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <set>
@@ -668,6 +669,30 @@ TEST_F(ChannelUnitTest, AtMostThreeBatchesAreInFlightAndTheFourthGoesAfterASucce
     ingestion_->answer(0, 200);  // an answer that came twice is ignored
     settle();
     EXPECT_EQ(ingestion_->sentCount(), 4u);
+}
+
+// Answers that come together are handled together: the delivered batches leave the store in one
+// write, and when a later answer of the same moment disables the unit and deletes its logs, the
+// delivered ones go as delivered, never also reported as failed.
+TEST_F(ChannelUnitTest, AnswersThatComeTogetherKeepDeliveredLogsApartFromAFatalOnesDeletion) {
+    for (int i = 0; i < 200; ++i) ASSERT_TRUE(storage_->saveLog(eventLog(i), "Units", TLMFlagsNormal));
+    auto unit = launch();
+    settle();
+    ASSERT_EQ(ingestion_->sentCount(), 3u);
+    std::promise<void> release;
+    group_->logsDispatchQueue().async([gate = release.get_future().share()] { gate.wait(); });
+    ingestion_->answer(0, 200);
+    ingestion_->answer(1, 403);
+    release.set_value();
+    settle();
+
+    std::set<const TLMAbstractLog*> sent;
+    for (const auto& e : recorder_->of("sent")) sent.insert(e.log.get());
+    EXPECT_EQ(sent.size(), 50u);
+    for (const auto& e : recorder_->of("failed")) EXPECT_FALSE(sent.count(e.log.get())) << "a delivered log reported failed";
+    EXPECT_FALSE(unit->stateSync().enabled);
+    EXPECT_EQ(storage_->countLogs(), 0u);
+    EXPECT_EQ(ingestion_->sentCount(), 4u);  // the success sent the next batch, then nothing more went out
 }
 
 TEST_F(ChannelUnitTest, ALongFlushIntervalKeepsTheFirstLogsDeadlineAcrossLaunches) {

@@ -121,6 +121,13 @@ void TLMChannelUnitDefault::enqueueItem(const std::shared_ptr<TLMAbstractLog>& i
 }
 
 void TLMChannelUnitDefault::enqueueIncoming() {
+    // Answers that came meanwhile go first: the next batches leave before a burst is stored.
+    bool answered = false;
+    {
+        std::lock_guard<std::mutex> lock(answersMutex_);
+        answered = !answers_.empty();
+    }
+    if (answered) handleAnswers();
     std::vector<Incoming> incoming;
     bool more = false;
     {
@@ -286,23 +293,39 @@ void TLMChannelUnitDefault::sendLogContainer(const std::shared_ptr<TLMLogContain
         for (const auto& delegate : delegates) delegate->channelWillSendLog(*this, log);
     }
     std::weak_ptr<TLMChannelUnitDefault> weak = weak_from_this();
-    auto queue = logsDispatchQueue_;
-    ingestion_->sendAsync(container, [weak, queue, container](std::optional<std::string> callId,
-                                                              std::shared_ptr<TLMHttpResponse> response,
-                                                              std::optional<std::string>, std::optional<TLMError> error) {
-        // The answer comes on the client's thread (or at once); it is handled on the log queue.
-        queue->async([weak, container, callId = std::move(callId), response = std::move(response),
-                      error = std::move(error)] {
-            if (auto self = weak.lock()) self->handleAnswer(container, callId, response, error);
-        });
+    ingestion_->sendAsync(container, [weak, container](std::optional<std::string> callId,
+                                                       std::shared_ptr<TLMHttpResponse> response,
+                                                       std::optional<std::string>, std::optional<TLMError> error) {
+        // The answer comes on the client's thread (or at once); it is handled on the log queue,
+        // with any others that came meanwhile.
+        auto self = weak.lock();
+        if (!self) return;
+        bool drainQueued = false;
+        {
+            std::lock_guard<std::mutex> lock(self->answersMutex_);
+            drainQueued = !self->answers_.empty();
+            self->answers_.push_back({container, std::move(callId), std::move(response), std::move(error)});
+        }
+        if (!drainQueued) self->onQueue([](TLMChannelUnitDefault& unit) { unit.handleAnswers(); });
     });
 }
 
-void TLMChannelUnitDefault::handleAnswer(const std::shared_ptr<TLMLogContainer>& container,
-                                         const std::optional<std::string>& callId,
-                                         const std::shared_ptr<TLMHttpResponse>& response,
-                                         const std::optional<TLMError>& error) {
-    const std::string batchId = callId.value_or(container->batchId.value_or(""));
+void TLMChannelUnitDefault::handleAnswers() {
+    std::vector<Answer> answers;
+    {
+        std::lock_guard<std::mutex> lock(answersMutex_);
+        answers.swap(answers_);
+    }
+    std::vector<std::string> delivered;
+    for (const auto& answer : answers) handleAnswer(answer, delivered);
+    if (!delivered.empty()) storage_->deleteLogsWithBatchIds(delivered, configuration_->groupId);
+}
+
+void TLMChannelUnitDefault::handleAnswer(const Answer& answer, std::vector<std::string>& delivered) {
+    const auto& container = answer.container;
+    const auto& response = answer.response;
+    const auto& error = answer.error;
+    const std::string batchId = answer.callId.value_or(container->batchId.value_or(""));
     auto pending = std::find(pendingBatchIds_.begin(), pendingBatchIds_.end(), batchId);
     if (pending == pendingBatchIds_.end()) {
         TLMLogWarning(kTLMLogTag, "Batch Id " + batchId + " not expected, ignore.");
@@ -330,6 +353,9 @@ void TLMChannelUnitDefault::handleAnswer(const std::shared_ptr<TLMLogContainer>&
         if (!TLMHttpUtil::isRecoverableError(statusCode)) {
             TLMLogError(kTLMLogTag, "Fatal error encountered; shutting down channel unit with group ID " +
                                         configuration_->groupId);
+            // Batches delivered just before leave the store as delivered, not with the rest.
+            storage_->deleteLogsWithBatchIds(delivered, configuration_->groupId);
+            delivered.clear();
             setEnabledSync(false, true);
             return;
         }
@@ -342,7 +368,7 @@ void TLMChannelUnitDefault::handleAnswer(const std::shared_ptr<TLMLogContainer>&
     // The next batch goes out first and the delivered one leaves the store while it travels, in
     // this same task: its logs stay reserved until then, so no batch takes them again.
     if (availableBatchFromStorage_) flushQueue();
-    storage_->deleteLogsWithBatchId(batchId, configuration_->groupId);
+    delivered.push_back(batchId);
 }
 
 // ---- switches -----------------------------------------------------------------------------------

@@ -91,9 +91,9 @@ private:
 
     // On the log queue.
     // Takes the logs enqueued so far, up to kIncomingBurst of them: filters, checks and stores them
-    // (in one write), then counts them and checks whether to send. More waiting are taken by a task
-    // of their own, queued behind the answers that came meanwhile, so a long burst of logs never
-    // holds up the batches in flight.
+    // (in one write), then counts them and checks whether to send. Answers that came meanwhile are
+    // handled first, and more logs waiting are taken by a task of their own, so a long burst of
+    // logs never holds up the batches in flight.
     void enqueueIncoming();
     static constexpr std::size_t kIncomingBurst = 256;
     void setEnabledSync(bool isEnabled, bool deleteDataOnDisabled);
@@ -102,8 +102,18 @@ private:
     void resetTimer();
     uint64_t resolveFlushInterval();
     void sendLogContainer(const std::shared_ptr<TLMLogContainer>& container);
-    void handleAnswer(const std::shared_ptr<TLMLogContainer>& container, const std::optional<std::string>& batchId,
-                      const std::shared_ptr<TLMHttpResponse>& response, const std::optional<TLMError>& error);
+    struct Answer {
+        std::shared_ptr<TLMLogContainer> container;
+        std::optional<std::string> callId;
+        std::shared_ptr<TLMHttpResponse> response;
+        std::optional<TLMError> error;
+    };
+    // Takes every answer that has come so far: for each, the next batch goes out first; the
+    // delivered batches then leave the store together, in one write, while those travel.
+    void handleAnswers();
+    // One answer; a delivered batch is added to `delivered` for the caller to delete. Anything that
+    // may delete logs itself deletes `delivered` first.
+    void handleAnswer(const Answer& answer, std::vector<std::string>& delivered);
     void notifyFailureBeforeSendingForItem(const std::shared_ptr<TLMAbstractLog>& item, const TLMError& error);
 
     std::vector<std::shared_ptr<TLMChannelDelegate>> delegatesSnapshot();
@@ -134,6 +144,8 @@ private:
     };
     std::mutex incomingMutex_;  // incoming_: filled on the callers' threads, taken on the log queue
     std::deque<Incoming> incoming_;
+    std::mutex answersMutex_;  // answers_: filled on the HTTP client's threads, taken on the log queue
+    std::vector<Answer> answers_;
 
     std::mutex delegatesMutex_;
     std::vector<std::weak_ptr<TLMChannelDelegate>> delegates_;

@@ -354,14 +354,27 @@ bool TLMLogDBStorage::deleteIdsLocked(const std::vector<int64_t>& ids) {
 }
 
 void TLMLogDBStorage::deleteLogsWithBatchId(const std::string& batchId, const std::string& groupId) {
+    deleteLogsWithBatchIds({batchId}, groupId);
+}
+
+void TLMLogDBStorage::deleteLogsWithBatchIds(const std::vector<std::string>& batchIds, const std::string& groupId) {
     std::lock_guard lock(mutex_);
-    auto it = batches_.find({groupId, batchId});
-    if (it == batches_.end()) return;
-    // Deleted at once: a delivered log is never sent again by a later process.
-    deleteIdsLocked(it->second);
-    for (auto id : it->second) reserved_.erase(id);
-    batches_.erase(it);
-    TLMLogVerbose(kTLMLogTag, "Deleted logs of batch " + batchId + " of group " + groupId + ".");
+    std::vector<int64_t> ids;
+    std::vector<std::string> deleted;
+    for (const auto& batchId : batchIds) {
+        auto it = batches_.find({groupId, batchId});
+        if (it == batches_.end()) continue;
+        ids.insert(ids.end(), it->second.begin(), it->second.end());
+        deleted.push_back(batchId);
+    }
+    if (deleted.empty()) return;
+    // Deleted at once, in one write: a delivered log is never sent again by a later process.
+    deleteIdsLocked(ids);
+    for (auto id : ids) reserved_.erase(id);
+    for (const auto& batchId : deleted) {
+        batches_.erase({groupId, batchId});
+        TLMLogVerbose(kTLMLogTag, "Deleted logs of batch " + batchId + " of group " + groupId + ".");
+    }
 }
 
 std::vector<std::shared_ptr<TLMAbstractLog>> TLMLogDBStorage::deleteLogsWithGroupId(const std::string& groupId) {

@@ -45,6 +45,7 @@ public:
                              const std::optional<std::vector<std::string>>& excludedTargetKeys,
                              const TLMLoadDataCompletionHandler& completionHandler) override;
     void deleteLogsWithBatchId(const std::string& batchId, const std::string& groupId) override;
+    void deleteLogsWithBatchIds(const std::vector<std::string>& batchIds, const std::string& groupId) override;
     std::vector<std::shared_ptr<TLMAbstractLog>> deleteLogsWithGroupId(const std::string& groupId) override;
     std::size_t countLogs() override;
     // Sizes below 24 KiB are refused. Lowering the cap below what the file holds makes room

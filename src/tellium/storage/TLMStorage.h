@@ -46,6 +46,10 @@ public:
                                      const std::optional<std::vector<std::string>>& excludedTargetKeys,
                                      const TLMLoadDataCompletionHandler& completionHandler) = 0;
     virtual void deleteLogsWithBatchId(const std::string& batchId, const std::string& groupId) = 0;
+    // Deletes several delivered batches of a group (a store may do so in one write).
+    virtual void deleteLogsWithBatchIds(const std::vector<std::string>& batchIds, const std::string& groupId) {
+        for (const auto& batchId : batchIds) deleteLogsWithBatchId(batchId, groupId);
+    }
     virtual std::vector<std::shared_ptr<TLMAbstractLog>> deleteLogsWithGroupId(const std::string& groupId) = 0;
     virtual std::size_t countLogs() = 0;
     virtual void setMaxStorageSize(int64_t sizeInBytes, std::function<void(bool)> completionHandler) = 0;
