@@ -110,8 +110,19 @@ private:
     std::thread thread_;
 };
 
+namespace {
+// SQLite counts its allocations under a process-wide lock taken for every allocation and release;
+// nothing here reads the counts. Possible only before SQLite starts (later it is refused and
+// nothing changes), so it is done before the first database opens.
+void stopAllocationCounts() {
+    static std::once_flag once;
+    std::call_once(once, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
+}
+}  // namespace
+
 TLMDBStorage::TLMDBStorage(std::filesystem::path file, std::string schema, int64_t maxSizeInBytes)
     : maxSizeInBytes_(maxSizeInBytes), file_(std::move(file)), schema_(std::move(schema)) {
+    stopAllocationCounts();
     std::lock_guard lock(mutex_);
     open();
 }

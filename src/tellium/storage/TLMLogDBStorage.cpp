@@ -22,7 +22,8 @@ std::filesystem::path keyFileBeside(const std::filesystem::path& db) {
     return db.parent_path() / "TargetTokenKey";
 }
 
-constexpr const char* kInsert =
+// Statements run for every log or batch are kept as strings: they are looked up by their text.
+const std::string kInsert =
     "INSERT INTO \"logs\" (\"groupId\", \"log\", \"targetToken\", \"targetKey\", \"priority\") VALUES (?, ?, ?, ?, ?)";
 // The length of the stored text among an insert's values (the second one).
 std::size_t textSize(const TLMStorageBindableArray& values) {
@@ -31,8 +32,8 @@ std::size_t textSize(const TLMStorageBindableArray& values) {
     return text && text->value ? text->value->size() : 0;
 }
 
-constexpr const char* kDeleteId = "DELETE FROM \"logs\" WHERE \"id\" = ?";
-constexpr const char* kDeleteIdRange = "DELETE FROM \"logs\" WHERE \"id\" BETWEEN ? AND ?";
+const std::string kDeleteId = "DELETE FROM \"logs\" WHERE \"id\" = ?";
+const std::string kDeleteIdRange = "DELETE FROM \"logs\" WHERE \"id\" BETWEEN ? AND ?";
 
 }  // namespace
 
@@ -104,6 +105,7 @@ std::optional<TLMStorageBindableArray> TLMLogDBStorage::insertValuesFor(const TL
         }
     }
     TLMStorageBindableArray values;
+    values.array.reserve(5);
     values.addString(groupId);
     values.addString(std::move(text));
     values.addString(token);
