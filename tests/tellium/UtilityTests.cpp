@@ -4,6 +4,9 @@
 #include <zlib.h>
 
 #include <atomic>
+#include <set>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <thread>
 
 #include "TelliumTestSupport.h"
@@ -238,6 +241,44 @@ TEST(UtilityTest, UuidsAreRandomAndCanonical) {
     EXPECT_EQ(a[14], '4');
     EXPECT_EQ(a, [&] { std::string u = a; for (auto& c : u) c = static_cast<char>(std::toupper(c)); return u; }());
     EXPECT_FALSE(TLMUtility::isValidUuid("not-a-uuid"));
+    // Many from several threads: all distinct, all version 4 with the RFC variant.
+    std::vector<std::vector<std::string>> made(4);
+    std::vector<std::thread> threads;
+    for (auto& list : made) threads.emplace_back([&list] { for (int i = 0; i < 5000; ++i) list.push_back(TLMUtility::uuidString()); });
+    for (auto& t : threads) t.join();
+    std::set<std::string> all;
+    for (const auto& list : made) {
+        for (const auto& u : list) {
+            ASSERT_TRUE(TLMUtility::isValidUuid(u)) << u;
+            EXPECT_EQ(u[14], '4');
+            EXPECT_NE(std::string("89AB").find(u[19]), std::string::npos) << u;
+            all.insert(u);
+        }
+    }
+    EXPECT_EQ(all.size(), 20000u);
+}
+
+// A forked child never hands out the identifier its parent hands out next.
+TEST(UtilityTest, AForkedChildMakesOtherUuidsThanItsParent) {
+    (void)TLMUtility::uuidString();  // the parent's thread has random bytes in hand
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const std::string u = TLMUtility::uuidString();
+        const ssize_t written = write(fds[1], u.data(), u.size());
+        _exit(written == static_cast<ssize_t>(u.size()) ? 0 : 1);
+    }
+    close(fds[1]);
+    const std::string mine = TLMUtility::uuidString();
+    char buffer[64] = {};
+    const ssize_t got = read(fds[0], buffer, sizeof buffer);
+    close(fds[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_EQ(got, 36);
+    EXPECT_NE(std::string(buffer, 36), mine);
 }
 
 // ---- archives ------------------------------------------------------------------------------
