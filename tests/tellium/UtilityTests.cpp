@@ -4,6 +4,8 @@
 #include <zlib.h>
 
 #include <atomic>
+#include <cstdio>
+#include <ctime>
 #include <set>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -72,6 +74,21 @@ TEST(UtilityTest, Iso8601DatesAreUtcWithMillisecondsAndReadBack) {
     EXPECT_EQ(TLMUtility::dateToISO8601(utc(2024, 2, 29, 23, 59, 58, 7)), "2024-02-29T23:59:58.007Z");
     EXPECT_EQ(TLMUtility::dateToISO8601(TLMDateFromNanoseconds(1'999'999)), "1970-01-01T00:00:00.001Z");
     EXPECT_EQ(TLMUtility::dateToISO8601(TLMDateFromMilliseconds(-1)), "1969-12-31T23:59:59.999Z");
+    // Every millisecond of a day, leap days and far years read back as written.
+    for (const TLMDate d : {utc(2000, 2, 29, 0, 0, 0, 0), utc(1900, 3, 1, 12, 30, 5, 999), utc(2262, 1, 1, 0, 0, 0, 0),
+                            utc(1970, 1, 1, 0, 0, 0, 0), utc(2023, 12, 31, 23, 59, 59, 999)}) {
+        const auto text = TLMUtility::dateToISO8601(d);
+        EXPECT_EQ(TLMUtility::dateFromISO8601(text), d) << text;
+    }
+    for (int64_t ms = -86'400'000LL * 800; ms < 86'400'000LL * 800; ms += 86'400'000LL / 7 + 13) {
+        std::time_t t = static_cast<std::time_t>(ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000));
+        std::tm tm{};
+        gmtime_r(&t, &tm);
+        char expected[64];
+        std::snprintf(expected, sizeof expected, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900, tm.tm_mon + 1,
+                      tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(ms - static_cast<int64_t>(t) * 1000));
+        ASSERT_EQ(TLMUtility::dateToISO8601(TLMDateFromMilliseconds(ms)), expected) << ms;
+    }
     EXPECT_EQ(TLMUtility::dateFromISO8601("2024-02-29T23:59:58.007Z"), utc(2024, 2, 29, 23, 59, 58, 7));
     EXPECT_EQ(TLMUtility::dateFromISO8601("2024-02-30T00:00:00.000Z"), std::nullopt);
     EXPECT_EQ(TLMUtility::dateFromISO8601("2024-02-01 00:00:00"), std::nullopt);

@@ -638,6 +638,32 @@ double TLMUtility::nowInMilliseconds() {
 
 std::string TLMUtility::dateToISO8601(TLMDate date) {
     using namespace std::chrono;
+    // Every log's timestamp goes through here as a batch is written: digits by hand for the years
+    // of four digits, the C library for the rest.
+    const auto whole = floor<milliseconds>(date);
+    const auto day = floor<days>(whole);
+    const year_month_day ymd{day};
+    if (const int year = static_cast<int>(ymd.year()); year >= 0 && year <= 9999) {
+        long long rest = (whole - day).count();  // milliseconds since midnight
+        const int millis = static_cast<int>(rest % 1000);
+        rest /= 1000;
+        const int seconds = static_cast<int>(rest % 60);
+        rest /= 60;
+        const int minutes = static_cast<int>(rest % 60);
+        const int hours = static_cast<int>(rest / 60);
+        std::string out = "0000-00-00T00:00:00.000Z";
+        auto put = [&out](std::size_t at, int value, int digits) {
+            for (int i = digits - 1; i >= 0; --i, value /= 10) out[at + static_cast<std::size_t>(i)] = static_cast<char>('0' + value % 10);
+        };
+        put(0, year, 4);
+        put(5, static_cast<int>(static_cast<unsigned>(ymd.month())), 2);
+        put(8, static_cast<int>(static_cast<unsigned>(ymd.day())), 2);
+        put(11, hours, 2);
+        put(14, minutes, 2);
+        put(17, seconds, 2);
+        put(20, millis, 3);
+        return out;
+    }
     auto ms = floor<milliseconds>(date.time_since_epoch()).count();
     auto secs = ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
     int millis = static_cast<int>(ms - secs * 1000);
