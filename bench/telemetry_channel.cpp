@@ -1,7 +1,9 @@
 // The telemetry delivery road end to end against the ingestion peer on 127.0.0.1: 10,000 event
 // logs enqueued on a channel unit of the default configuration (batches of 50, 3 in flight) until
 // the peer has answered 200 for every one, beside posting the same batch bodies (gzip'd as the
-// client sends them) with raw libcurl, one after the other, to the same peer in the same run.
+// client sends them) with raw libcurl, one after the other, to the same peer in the same run; and
+// the same bodies again over three connections at once, as the pipeline keeps three batches in
+// flight (the peer, a Python server, answers more slowly then).
 // Also reports the median time of one enqueue call on the caller's thread, and the CPU time the
 // pipeline took: of the whole process, and of its busiest thread other than the caller's (the log
 // queue, as a rule), which bounds how fast the logs can go out whatever the network.
@@ -89,6 +91,7 @@ std::shared_ptr<TLMAbstractLog> eventLog(int i) {
 std::vector<double> enqueueMicros;
 std::vector<double> pipelineMillis;
 std::vector<double> rawMillis;
+std::vector<double> rawParallelMillis;
 std::vector<double> pipelineCpuMillis;
 std::vector<double> busiestThreadMillis;
 std::vector<double> storeMillis;
@@ -212,25 +215,34 @@ void BM_StoreAlone(benchmark::State& state) {
     }
 }
 
-void BM_RawCurl(benchmark::State& state, const benchpeers::Server& peer) {
+// The same bodies the pipeline sends: batches of 50, gzip'd.
+std::vector<std::string> rawBodies() {
     const int count = logCount();
-    // The same bodies the pipeline sends: batches of 50, gzip'd.
     std::vector<std::string> bodies;
     for (int from = 0; from < count; from += 50) {
         std::vector<std::shared_ptr<TLMAbstractLog>> batch;
         for (int i = from; i < std::min(count, from + 50); ++i) batch.push_back(eventLog(i));
         bodies.push_back(TLMCompression::compressData(TLMLogContainer("b", batch).serializeLog().value()).value());
     }
+    return bodies;
+}
+
+curl_slist* rawHeaders() {
+    curl_slist* headers = nullptr;
+    for (const char* h : {"Content-Type: application/json", "Content-Encoding: gzip", "Expect:"}) {
+        headers = curl_slist_append(headers, h);
+    }
+    headers = curl_slist_append(headers, (std::string("App-Secret: ") + kSecret).c_str());
+    return curl_slist_append(headers, (std::string("Install-ID: ") + kInstallId).c_str());
+}
+
+void BM_RawCurl(benchmark::State& state, const benchpeers::Server& peer) {
+    const std::vector<std::string> bodies = rawBodies();
     const std::string url = peer.url + "/t/bench-raw/logs?api-version=1.0.0";
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
         CURL* easy = curl_easy_init();
-        curl_slist* headers = nullptr;
-        for (const char* h : {"Content-Type: application/json", "Content-Encoding: gzip", "Expect:"}) {
-            headers = curl_slist_append(headers, h);
-        }
-        headers = curl_slist_append(headers, (std::string("App-Secret: ") + kSecret).c_str());
-        headers = curl_slist_append(headers, (std::string("Install-ID: ") + kInstallId).c_str());
+        curl_slist* headers = rawHeaders();
         std::string received;
         curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
         curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
@@ -249,6 +261,58 @@ void BM_RawCurl(benchmark::State& state, const benchpeers::Server& peer) {
         curl_slist_free_all(headers);
         curl_easy_cleanup(easy);
         rawMillis.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    }
+}
+
+// The same bodies over as many connections as the pipeline keeps batches in flight (3), each
+// connection posting its next body as soon as its last one is answered: the peer's own cost at
+// the pipeline's concurrency.
+void BM_RawCurlParallel(benchmark::State& state, const benchpeers::Server& peer) {
+    const std::vector<std::string> bodies = rawBodies();
+    const std::string url = peer.url + "/t/bench-raw/logs?api-version=1.0.0";
+    constexpr int kConnections = 3;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        CURLM* multi = curl_multi_init();
+        curl_slist* headers = rawHeaders();
+        std::vector<CURL*> easies;
+        std::vector<std::string> received(kConnections);
+        std::size_t next = 0;
+        long failures = 0;
+        auto post = [&](CURL* easy) {
+            const auto& body = bodies[next++];
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.data());
+            curl_multi_add_handle(multi, easy);
+        };
+        for (int i = 0; i < kConnections && next < bodies.size(); ++i) {
+            CURL* easy = curl_easy_init();
+            curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+            curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+            curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &benchpeers::collect);
+            curl_easy_setopt(easy, CURLOPT_WRITEDATA, &received[i]);
+            easies.push_back(easy);
+            post(easy);
+        }
+        for (int running = 1; running > 0;) {
+            curl_multi_perform(multi, &running);
+            int queued = 0;
+            while (CURLMsg* m = curl_multi_info_read(multi, &queued)) {
+                if (m->msg != CURLMSG_DONE) continue;
+                long status = 0;
+                curl_easy_getinfo(m->easy_handle, CURLINFO_RESPONSE_CODE, &status);
+                if (m->data.result != CURLE_OK || status != 200) ++failures;
+                curl_multi_remove_handle(multi, m->easy_handle);
+                if (next < bodies.size()) post(m->easy_handle);
+            }
+            curl_multi_perform(multi, &running);
+            if (running > 0) curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+        }
+        for (CURL* easy : easies) curl_easy_cleanup(easy);
+        curl_multi_cleanup(multi);
+        curl_slist_free_all(headers);
+        if (failures > 0) state.SkipWithError("raw post failed");
+        rawParallelMillis.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
     }
 }
 
@@ -272,6 +336,10 @@ int main(int argc, char** argv) {
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime()
         ->Iterations(1);
+    benchmark::RegisterBenchmark("RawCurlSameBodiesThreeConnections/10000logs", BM_RawCurlParallel, *peer)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->Iterations(1);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     const double pipeline = benchpeers::median(pipelineMillis);
@@ -282,7 +350,10 @@ int main(int argc, char** argv) {
               << "median CPU time of the busiest SDK thread " << benchpeers::median(busiestThreadMillis) << " ms\n"
               << "median store alone " << benchpeers::median(storeMillis) << " ms, ratio to raw curl "
               << (raw > 0 ? benchpeers::median(storeMillis) / raw : 0) << "\n"
-              << "median enqueue call " << benchpeers::median(enqueueMicros) << " us (under 20)\n";
+              << "median enqueue call " << benchpeers::median(enqueueMicros) << " us (under 20)\n"
+              << "median raw curl over 3 connections " << benchpeers::median(rawParallelMillis)
+              << " ms, pipeline ratio to it " << (benchpeers::median(rawParallelMillis) > 0 ? pipeline / benchpeers::median(rawParallelMillis) : 0)
+              << "\n";
     benchpeers::stopServer(dir, "ingestion");
     fs::remove_all(dir);
     return 0;
