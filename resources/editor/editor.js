@@ -228,9 +228,12 @@
     });
   }
 
+  Entry.prototype.cursor = function () {
+    try { return this.session.selection.getCursor(); } catch (e) { return { row: 0, column: 0 }; }
+  };
+
   Entry.prototype.state = function (stateId) {
-    var cursor = { row: 0, column: 0 };
-    try { cursor = this.session.selection.getCursor(); } catch (e) { /* keep the start */ }
+    var cursor = this.cursor();
     return {
       state_id: stateId || "",
       session_id: this.id,
@@ -252,8 +255,7 @@
   // text is kept a few seconds only.
   var REPORT_KEPT_MS = 3000;
   Entry.prototype.report = function () {
-    var cursor = { row: 0, column: 0 };
-    try { cursor = this.session.selection.getCursor(); } catch (e) { /* keep the start */ }
+    var cursor = this.cursor();
     var mark = [this.undo_count, cursor.row, cursor.column, this.session.getScrollTop(),
                 this.session.getScrollLeft(), this.file_path, this.language].join("|");
     if (this.lastReport && this.lastReport.mark === mark) return this.lastReport.json;

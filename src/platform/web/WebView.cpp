@@ -115,24 +115,6 @@ QString bridgeScriptSource() {
     return source;
 }
 
-// Puts the lifted strings back where their markers ("<marker><index>") stand.
-void restoreLargeStrings(nlohmann::json& value, const std::string& marker, const QVariantList& large) {
-    if (value.is_string()) {
-        const std::string& text = value.get_ref<const std::string&>();
-        if (text.size() > marker.size() && text.compare(0, marker.size(), marker) == 0) {
-            const std::string index = text.substr(marker.size());
-            char* end = nullptr;
-            const unsigned long long i = std::strtoull(index.c_str(), &end, 10);
-            if (end && *end == '\0' && std::isdigit(static_cast<unsigned char>(index[0])) &&
-                i < static_cast<unsigned long long>(large.size())) {
-                value = large[static_cast<qsizetype>(i)].toString().toStdString();
-            }
-        }
-    } else if (value.is_structured()) {
-        for (auto& member : value) restoreLargeStrings(member, marker, large);
-    }
-}
-
 // The size of a script's result as it crossed: its JSON text and the strings lifted beside it.
 std::size_t resultBytes(const QVariant& value) {
     if (value.typeId() != QMetaType::QVariantMap) return 0;
@@ -146,9 +128,9 @@ std::size_t resultBytes(const QVariant& value) {
 
 using HeldStrings = std::map<std::string, std::shared_ptr<const std::string>>;
 
-// Puts back the strings of a result: lifted ones ("<marker><index>", their text beside the JSON
-// text, with the ids the page gave them) and named ones ("<marker>=<id>", a string the app holds
-// from an earlier result). `used` collects every string the result holds by id; false when a
+// Puts back the strings of a result or a page message: lifted ones ("<marker><index>", their text
+// beside the JSON text, with the ids the page gave them, for results) and named ones
+// ("<marker>=<id>", a string the app holds from an earlier result). `used` collects every string the result holds by id; false when a
 // name is not held (which the page never sends: it names only what the call said is held).
 bool restoreResultStrings(nlohmann::json& value, const std::string& marker, const std::vector<std::string>& lifted,
                           const std::vector<std::string>& ids, const HeldStrings& held, HeldStrings& used) {
@@ -425,7 +407,12 @@ void WebView::deliverMessage(const QString& name, const QString& bodyJson, const
     message.name = name.toStdString();
     message.body = nlohmann::json::parse(bodyJson.toStdString(), nullptr, false);
     if (message.body.is_discarded()) message.body = bodyJson.toStdString();
-    if (!large.isEmpty() && !marker.isEmpty()) restoreLargeStrings(message.body, marker.toStdString(), large);
+    if (!large.isEmpty() && !marker.isEmpty()) {
+        std::vector<std::string> lifted;
+        for (const QVariant& s : large) lifted.push_back(s.toString().toStdString());
+        HeldStrings unused;
+        restoreResultStrings(message.body, marker.toStdString(), lifted, {}, {}, unused);
+    }
     std::size_t bytes = static_cast<std::size_t>(bodyJson.size());
     for (const QVariant& lifted : large) bytes += static_cast<std::size_t>(lifted.toString().size());
     QPointer<WebView> self(this);

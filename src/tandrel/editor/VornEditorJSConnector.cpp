@@ -117,7 +117,7 @@ void VornEditorJSConnector::select_page_session(const std::string& session_json)
 
 void VornEditorJSConnector::select_page_session(const std::shared_ptr<VornACEFileSessionsDataModel>& record) {
     if (!record) return;
-    const auto state_id = reported_by_page(record->json);
+    const auto state_id = reported_by_page(*record);
     if (!state_id) return select_page_session(record->json);
     QPointer<VornEditorJSConnector> self(this);
     std::weak_ptr<VornACEFileSessionsDataModel> weak = record;
@@ -143,13 +143,12 @@ void VornEditorJSConnector::remember_reported_state(const std::string& session_i
     reported_states_[session_id] = ReportedState{std::move(*id), session_json.size()};
 }
 
-std::optional<std::string> VornEditorJSConnector::reported_by_page(const std::string& session_json) const {
-    auto id = editor_script::reported_state_id(session_json);
-    if (!id) return std::nullopt;
-    for (const auto& [session, state] : reported_states_) {
-        if (state.state_id == *id && state.bytes == session_json.size()) return id;
-    }
-    return std::nullopt;
+std::optional<std::string> VornEditorJSConnector::reported_by_page(const VornACEFileSessionsDataModel& record) const {
+    const auto reported = reported_states_.find(record.session_id);
+    if (reported == reported_states_.end()) return std::nullopt;
+    auto id = editor_script::reported_state_id(record.json);
+    if (!id || *id != reported->second.state_id || record.json.size() != reported->second.bytes) return std::nullopt;
+    return id;
 }
 
 void VornEditorJSConnector::report_error(std::optional<VornError> error) {

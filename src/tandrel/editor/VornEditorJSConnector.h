@@ -229,8 +229,8 @@ private:
     };
     std::map<std::string, ReportedState> reported_states_;
     void remember_reported_state(const std::string& session_id, const std::string& session_json);
-    // The state's "state_id" when this page reported that very state.
-    std::optional<std::string> reported_by_page(const std::string& session_json) const;
+    // The "state_id" of the record's state when this page reported that very state.
+    std::optional<std::string> reported_by_page(const VornACEFileSessionsDataModel& record) const;
     // A save is running; saves asked for meanwhile wait here.
     struct WaitingSave {
         std::string file_id;

@@ -26,20 +26,24 @@ bool read(const URL& url, const std::function<void(const OrderedJson&)>& decode,
     return true;
 }
 
-std::optional<VornError> write_value(const URL& url, const OrderedJson& value) {
+namespace {
+// Writes the encoded text atomically, or answers why it cannot.
+template <class Encode>
+std::optional<VornError> write_encoded(const URL& url, const Encode& encode) {
     if (!url) return make_error(jsonable_error::url_missing);
-    auto text = jsonable::toJsonString(value);
+    auto text = encode();
     if (!text) return text.error();
     if (auto failed = defaults::writeFileAtomically(*url, *text)) return VornError{"FileError", 2, *failed, "writeFailed"};
     return std::nullopt;
 }
+}  // namespace
+
+std::optional<VornError> write_value(const URL& url, const OrderedJson& value) {
+    return write_encoded(url, [&] { return jsonable::toJsonString(value); });
+}
 
 std::optional<VornError> write(const URL& url, const Jsonable& record) {
-    if (!url) return make_error(jsonable_error::url_missing);
-    auto text = record.toJsonString();
-    if (!text) return text.error();
-    if (auto failed = defaults::writeFileAtomically(*url, *text)) return VornError{"FileError", 2, *failed, "writeFailed"};
-    return std::nullopt;
+    return write_encoded(url, [&] { return record.toJsonString(); });
 }
 
 std::string url_text(const URL& url) { return url ? "file://" + url->string() : std::string("nil"); }

@@ -1,30 +1,43 @@
 #include "tandrel/foundation/VornSessionsDataModel.h"
 
+#include <type_traits>
+#include <utility>
+
 VornACEFileSessionsDataModel::VornACEFileSessionsDataModel() : opened(Date::now()) {}
 
-OrderedJson VornACEFileSessionsDataModel::to_json() const {
+namespace {
+// A session's JSON object: its texts copied from a session that stays, moved out of one that goes.
+template <class Session>
+OrderedJson session_json(Session&& s) {
     OrderedJson j = OrderedJson::object();
-    j["session_id"] = session_id;
-    j["file_path"] = file_path;
-    j["mime_type"] = mime_type;
-    j["json"] = json;
-    j["ace_language"] = ace_language;
-    j["undo_count"] = undo_count;
-    j["opened"] = jsonable::date_json(opened);
+    j["session_id"] = std::forward<Session>(s).session_id;
+    j["file_path"] = std::forward<Session>(s).file_path;
+    j["mime_type"] = std::forward<Session>(s).mime_type;
+    j["json"] = std::forward<Session>(s).json;
+    j["ace_language"] = std::forward<Session>(s).ace_language;
+    j["undo_count"] = s.undo_count;
+    j["opened"] = jsonable::date_json(s.opened);
     return j;
 }
 
-OrderedJson VornACEFileSessionsDataModel::take_json() {
+// The record's JSON object, each session's as above.
+template <class Record>
+OrderedJson sessions_json(Record&& record) {
+    OrderedJson list = OrderedJson::array();
+    for (const auto& s : record.ace_file_sessions) {
+        if constexpr (std::is_const_v<std::remove_reference_t<Record>>) list.push_back(s->to_json());
+        else list.push_back(s->take_json());
+    }
     OrderedJson j = OrderedJson::object();
-    j["session_id"] = std::move(session_id);
-    j["file_path"] = std::move(file_path);
-    j["mime_type"] = std::move(mime_type);
-    j["json"] = std::move(json);
-    j["ace_language"] = std::move(ace_language);
-    j["undo_count"] = undo_count;
-    j["opened"] = jsonable::date_json(opened);
+    j["service_id"] = record.service_id;
+    j["ace_file_sessions"] = std::move(list);
     return j;
 }
+}  // namespace
+
+OrderedJson VornACEFileSessionsDataModel::to_json() const { return session_json(*this); }
+
+OrderedJson VornACEFileSessionsDataModel::take_json() { return session_json(std::move(*this)); }
 
 std::shared_ptr<VornACEFileSessionsDataModel> VornACEFileSessionsDataModel::from_json(const OrderedJson& j) {
     jsonable::require_object(j, "VornACEFileSessionsDataModel");
@@ -43,23 +56,9 @@ std::shared_ptr<VornACEFileSessionsDataModel> VornACEFileSessionsDataModel::clon
     return std::make_shared<VornACEFileSessionsDataModel>(*this);
 }
 
-OrderedJson VornAppMultipleSessionsDataModel::to_json() const {
-    OrderedJson list = OrderedJson::array();
-    for (const auto& s : ace_file_sessions) list.push_back(s->to_json());
-    OrderedJson j = OrderedJson::object();
-    j["service_id"] = service_id;
-    j["ace_file_sessions"] = std::move(list);
-    return j;
-}
+OrderedJson VornAppMultipleSessionsDataModel::to_json() const { return sessions_json(*this); }
 
-OrderedJson VornAppMultipleSessionsDataModel::take_json() {
-    OrderedJson list = OrderedJson::array();
-    for (const auto& s : ace_file_sessions) list.push_back(s->take_json());
-    OrderedJson j = OrderedJson::object();
-    j["service_id"] = service_id;
-    j["ace_file_sessions"] = std::move(list);
-    return j;
-}
+OrderedJson VornAppMultipleSessionsDataModel::take_json() { return sessions_json(*this); }
 
 std::shared_ptr<VornAppMultipleSessionsDataModel> VornAppMultipleSessionsDataModel::from_json(const OrderedJson& j) {
     jsonable::require_object(j, "VornAppMultipleSessionsDataModel");

@@ -122,12 +122,7 @@ void TLMChannelUnitDefault::enqueueItem(const std::shared_ptr<TLMAbstractLog>& i
 
 void TLMChannelUnitDefault::enqueueIncoming() {
     // Answers that came meanwhile go first: the next batches leave before a burst is stored.
-    bool answered = false;
-    {
-        std::lock_guard<std::mutex> lock(answersMutex_);
-        answered = !answers_.empty();
-    }
-    if (answered) handleAnswers();
+    handleAnswers();
     std::vector<Incoming> incoming;
     bool more = false;
     {
@@ -316,6 +311,7 @@ void TLMChannelUnitDefault::handleAnswers() {
         std::lock_guard<std::mutex> lock(answersMutex_);
         answers.swap(answers_);
     }
+    if (answers.empty()) return;
     std::vector<std::string> delivered;
     for (const auto& answer : answers) handleAnswer(answer, delivered);
     if (!delivered.empty()) storage_->deleteLogsWithBatchIds(delivered, configuration_->groupId);
