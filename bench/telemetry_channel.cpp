@@ -189,7 +189,7 @@ void BM_StoreAlone(benchmark::State& state) {
         int delivered = 0;
         while (delivered < count) {
             if (saved < items.size()) {
-                const std::size_t end = std::min(items.size(), saved + 256);
+                const std::size_t end = std::min(items.size(), saved + 128);
                 storage->saveLogs(std::vector<TLMStorageItem>(items.begin() + saved, items.begin() + end), "Tellium");
                 saved = end;
             }

@@ -82,7 +82,7 @@ TEST_F(StorageTest, LivesInTheDataFolderWithItsTableIndexAndJournalSettings) {
         sqlite3_finalize(s);
         return out;
     };
-    EXPECT_EQ(scalar("PRAGMA auto_vacuum"), "1");  // FULL
+    EXPECT_EQ(scalar("PRAGMA auto_vacuum"), "0");  // none: freed pages are reused, not moved
     EXPECT_EQ(scalar("PRAGMA journal_mode"), "wal");
     EXPECT_EQ(scalar("SELECT group_concat(name) FROM pragma_table_info('logs')"), "id,groupId,log,targetToken,targetKey,priority");
     EXPECT_EQ(scalar("SELECT count(*) FROM sqlite_master WHERE type='index' AND tbl_name='logs' AND sql LIKE '%groupId%priority%DESC%id%'"), "1");
@@ -506,18 +506,55 @@ TEST_F(StorageTest, SeveralLogsSavedAtOnceKeepTheirOrderAndAFullStoreStillMakesR
 }
 
 TEST_F(StorageTest, SizeCapChangesAndRefusesTooSmallSizes) {
+    // A store made now, and one made by an earlier version with auto-vacuum (which it keeps): a
+    // lower cap evicts the oldest logs until the rest fit, not every one, and the file holds it.
+    for (const bool autoVacuumFile : {false, true}) {
+        SCOPED_TRACE(autoVacuumFile ? "file with auto-vacuum" : "new file");
+        std::filesystem::remove_all(dbPath().parent_path());
+        if (autoVacuumFile) {
+            std::filesystem::create_directories(dbPath().parent_path());
+            sql("PRAGMA auto_vacuum = FULL; PRAGMA journal_mode = WAL; " + TLMLogDBStorage::schema());
+        }
+        TLMLogDBStorage storage;
+        for (int i = 0; i < 60; ++i) storage.saveLog(makeLog("n" + std::to_string(i), 1000), "A", 1);
+        // Half of them delivered: their pages are free, and the cap must not count them.
+        const auto delivered = load(storage, "A", 30);
+        storage.deleteLogsWithBatchId(*delivered.batchId, "A");
+        std::optional<bool> answer;
+        storage.setMaxStorageSize(kTLMMinimumDatabaseSizeInBytes - 1, [&](bool ok) { answer = ok; });
+        EXPECT_EQ(answer, false);
+        answer.reset();
+        storage.setMaxStorageSize(kTLMMinimumDatabaseSizeInBytes * 2, [&](bool ok) { answer = ok; });
+        EXPECT_EQ(answer, true);
+        EXPECT_LE(storage.pageCount() * storage.pageSize(), kTLMMinimumDatabaseSizeInBytes * 2);
+        EXPECT_LT(storage.countLogs(), 30u);
+        EXPECT_GE(storage.countLogs(), 8u);  // as many as fit in 48 KiB, about two a page
+        auto batch = load(storage, "A", 100);
+        EXPECT_EQ(batch.names.back(), "n59");  // the newest stayed
+        storage.deleteLogsWithBatchId(*batch.batchId, "A");
+        // Full again: each new log makes room within the cap.
+        for (int i = 0; i < 40; ++i) EXPECT_TRUE(storage.saveLog(makeLog("m" + std::to_string(i), 1000), "A", 1));
+        EXPECT_LE(storage.pageCount() * storage.pageSize(), kTLMMinimumDatabaseSizeInBytes * 2);
+        EXPECT_EQ(load(storage, "A", 100).names.back(), "m39");
+    }
+}
+
+TEST_F(StorageTest, PagesOfDeliveredLogsAreTakenByTheNextOnes) {
     TLMLogDBStorage storage;
-    for (int i = 0; i < 60; ++i) storage.saveLog(makeLog("n" + std::to_string(i), 1000), "A", 1);
-    std::optional<bool> answer;
-    storage.setMaxStorageSize(kTLMMinimumDatabaseSizeInBytes - 1, [&](bool ok) { answer = ok; });
-    EXPECT_EQ(answer, false);
-    answer.reset();
-    storage.setMaxStorageSize(kTLMMinimumDatabaseSizeInBytes * 2, [&](bool ok) { answer = ok; });
-    EXPECT_EQ(answer, true);
-    EXPECT_LE(storage.pageCount() * storage.pageSize(), kTLMMinimumDatabaseSizeInBytes * 2);
-    EXPECT_LT(storage.countLogs(), 60u);
-    auto batch = load(storage, "A", 100);
-    EXPECT_EQ(batch.names.back(), "n59");  // the newest stayed
+    auto round = [&](const std::string& prefix) {
+        for (int i = 0; i < 200; ++i) ASSERT_TRUE(storage.saveLog(makeLog(prefix + std::to_string(i), 500), "A", 1));
+        for (;;) {
+            auto batch = load(storage, "A", 50);
+            if (!batch.batchId) break;
+            storage.deleteLogsWithBatchId(*batch.batchId, "A");
+        }
+        EXPECT_EQ(storage.countLogs(), 0u);
+    };
+    round("a");
+    const int64_t afterFirst = storage.pageCount();
+    EXPECT_GT(storage.pageCount() - storage.usedPageCount(), 20);  // the delivered logs' pages, free
+    for (int r = 0; r < 3; ++r) round("b" + std::to_string(r));
+    EXPECT_LE(storage.pageCount(), afterFirst + 2);  // taken again, the file did not grow
 }
 
 TEST_F(StorageTest, ConcurrentSavesFromSeveralThreadsAreAllKept) {

@@ -171,13 +171,16 @@ int TLMDBStorage::openOnce() {
     sqlite3_busy_timeout(db_, 1000);
     // auto_vacuum only takes effect before the first table exists; journal_mode reads the header,
     // which is where a file that is not a database shows.
+    // No auto-vacuum: the pages a delivered batch frees are taken by the next logs saved, instead
+    // of every deletion moving pages about to shrink the file (the file stays within the size cap,
+    // and a lower cap compacts it). Files made with auto-vacuum keep it until they are compacted.
     // A write-ahead log with synchronous=NORMAL: a commit is one append to the -wal file and no
     // flush to disk, so a process that is killed loses nothing it committed (the OS holds the
     // written pages); only a power loss may drop the last few commits, never the file's
     // consistency. The log is copied back and flushed at checkpoints; journal_size_limit trims
     // the -wal file after each one so it stays bounded beside the capped main file.
     const std::string setup =
-        "PRAGMA auto_vacuum = FULL; PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; "
+        "PRAGMA auto_vacuum = NONE; PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; "
         "PRAGMA journal_size_limit = " + std::to_string(kJournalSizeLimit) + "; " + schema_;
     char* error = nullptr;
     rc = sqlite3_exec(db_, setup.c_str(), nullptr, nullptr, &error);
@@ -311,6 +314,23 @@ int64_t TLMDBStorage::pageCount() {
         return false;
     });
     return count;
+}
+
+int64_t TLMDBStorage::usedPageCount() {
+    std::lock_guard lock(mutex_);
+    int64_t count = 0;
+    if (db_)
+        executeSelectionQuery("SELECT (SELECT page_count FROM pragma_page_count) - "
+                              "(SELECT freelist_count FROM pragma_freelist_count)",
+                              {}, [&](sqlite3_stmt* s) {
+                                  count = sqlite3_column_int64(s, 0);
+                                  return false;
+                              });
+    return count;
+}
+
+bool TLMDBStorage::compact() {
+    return db_ && executeNonSelectionQuery("VACUUM", {}) == SQLITE_DONE;
 }
 
 int64_t TLMDBStorage::maxPageCount() {

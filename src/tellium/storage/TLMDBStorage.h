@@ -48,6 +48,8 @@ public:
     CheckpointCounts checkpointCounts();
     int64_t pageSize();
     int64_t pageCount();
+    // The pages that hold data: the file's pages less those freed for reuse.
+    int64_t usedPageCount();
     int64_t maxPageCount();
 
 protected:
@@ -57,6 +59,8 @@ protected:
     int executeSelectionQuery(const std::string& sql, const TLMStorageBindableArray& values, const Row& row);
     // Applies the size cap; answers the cap that holds now, in pages.
     int64_t applyMaxPageCount(int64_t pages);
+    // Rewrites the file without its free pages. Caller holds mutex_.
+    bool compact();
     bool isOpen() const { return db_ != nullptr; }
     sqlite3* database() const { return db_; }
     // A damaged file seen mid-run: move it aside and start again. Answers whether it did.

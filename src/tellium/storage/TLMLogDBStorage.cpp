@@ -432,7 +432,13 @@ void TLMLogDBStorage::setMaxStorageSize(int64_t sizeInBytes, std::function<void(
         if (isOpen()) {
             const int64_t pageBytes = std::max<int64_t>(1, pageSize());
             const int64_t pages = sizeInBytes / pageBytes;
-            while (pageCount() > pages && evictOneLocked()) {
+            // Freed pages stay in the file for the next logs: the oldest logs go until the rest
+            // fit, then the file is rewritten without the free pages, so that the cap can hold.
+            for (;;) {
+                while (usedPageCount() > pages && evictOneLocked()) {
+                }
+                if (pageCount() > pages) compact();
+                if (pageCount() <= pages || !evictOneLocked()) break;
             }
             const int64_t applied = applyMaxPageCount(pages);
             ok = applied == pages;
