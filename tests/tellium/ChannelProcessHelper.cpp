@@ -65,5 +65,9 @@ int main(int argc, char** argv) {
         if (std::chrono::steady_clock::now() > deadline) return 1;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    // The last answer's task may still be running on the log queue, holding the unit: let it end
+    // first, so that the unit and its queue go here and the queue's thread is joined before the
+    // process exits (a thread left running then would race the libraries' exit handlers).
+    unit->logsDispatchQueue().sync([] {});
     return 0;
 }
