@@ -28,6 +28,7 @@
 
 #include "BenchPeers.h"
 #include "tellium/channel/TLMChannelGroupDefault.h"
+#include "tellium/channel/TLMChannelUnitDefault.h"
 #include "tellium/http/TLMHttpClient.h"
 #include "tellium/storage/TLMLogDBStorage.h"
 #include "tellium/util/TLMCompression.h"
@@ -189,7 +190,7 @@ void BM_StoreAlone(benchmark::State& state) {
         int delivered = 0;
         while (delivered < count) {
             if (saved < items.size()) {
-                const std::size_t end = std::min(items.size(), saved + 128);
+                const std::size_t end = std::min(items.size(), saved + TLMChannelUnitDefault::kIncomingBurst);
                 storage->saveLogs(std::vector<TLMStorageItem>(items.begin() + saved, items.begin() + end), "Tellium");
                 saved = end;
             }

@@ -1,8 +1,8 @@
 #include "platform/dispatch/Dispatch.h"
 
-#include <pthread.h>
-
 #include "platform/dispatch/ExitDrain.h"
+
+#include <pthread.h>
 
 #include <atomic>
 #include <condition_variable>

@@ -130,8 +130,9 @@ using HeldStrings = std::map<std::string, std::shared_ptr<const std::string>>;
 
 // Puts back the strings of a result or a page message: lifted ones ("<marker><index>", their text
 // beside the JSON text, with the ids the page gave them, for results) and named ones
-// ("<marker>=<id>", a string the app holds from an earlier result). `used` collects every string the result holds by id; false when a
-// name is not held (which the page never sends: it names only what the call said is held).
+// ("<marker>=<id>", a string the app holds from an earlier result). `used` collects every string
+// the result holds by id; false when a name is not held (which the page never sends: it names
+// only what the call said is held).
 bool restoreResultStrings(nlohmann::json& value, const std::string& marker, const std::vector<std::string>& lifted,
                           const std::vector<std::string>& ids, const HeldStrings& held, HeldStrings& used) {
     if (value.is_string()) {

@@ -84,6 +84,10 @@ public:
     };
     State stateSync();
 
+    // The most logs stored in one write. 128 keeps a write short (an answer that comes meanwhile
+    // waits for it) while a long run of logs still takes few writes.
+    static constexpr std::size_t kIncomingBurst = 128;
+
 private:
     TLMChannelUnitDefault(std::shared_ptr<TLMIngestionProtocol> ingestion, std::shared_ptr<TLMStorage> storage,
                           std::shared_ptr<const TLMChannelUnitConfiguration> configuration,
@@ -95,9 +99,6 @@ private:
     // handled first, and more logs waiting are taken by a task of their own, so a long burst of
     // logs never holds up the batches in flight.
     void enqueueIncoming();
-    // 128 keeps a burst's write short (an answer that comes meanwhile waits for it) while a long
-    // run of logs still takes few writes.
-    static constexpr std::size_t kIncomingBurst = 128;
     void setEnabledSync(bool isEnabled, bool deleteDataOnDisabled);
     void flushQueue();
     void startTimer(uint64_t seconds);
