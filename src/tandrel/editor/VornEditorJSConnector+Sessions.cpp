@@ -110,15 +110,15 @@ void VornEditorJSConnector::open_editor_session(std::optional<VornError> error,
 
 bool VornEditorJSConnector::stored_edit_missing_from(const VornACEFileSessionsDataModel& record,
                                                      const std::string& server_text) {
-    // Changed: the page counted more changes than the last successful write saw.
-    const auto state = nlohmann::json::parse(record.json, nullptr, false);
-    if (!state.is_object()) return false;
-    const auto value = state.find("value");
-    const auto count = state.find("undo_count");
-    if (value == state.end() || !value->is_string() || count == state.end() || !count->is_number_integer()) {
-        return false;
-    }
-    return count->get<int64_t>() > record.undo_count && value->get_ref<const std::string&>() != server_text;
+    // Changed: the page counted more changes than the last successful write saw. The state is
+    // megabytes of JSON around the text: its change count is read first, and the text is only
+    // decoded to be compared when that count is higher.
+    const auto counted = json_scan::object_strings(record.json, {"undo_count"});
+    if (counted.shape != json_scan::Shape::object || !counted.raw[0]) return false;
+    const auto count = nlohmann::json::parse(*counted.raw[0], nullptr, false);
+    if (!count.is_number_integer() || count.get<int64_t>() <= record.undo_count) return false;
+    const auto state = json_scan::object_strings(record.json, {"value"});
+    return state.strings[0] && *state.strings[0] != server_text;
 }
 
 void VornEditorJSConnector::ask_restore_or_discard(std::shared_ptr<VornServerFileContentModel> content,

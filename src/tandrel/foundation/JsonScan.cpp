@@ -58,6 +58,7 @@ public:
     void skip_space() {
         while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\n' || s_[i_] == '\r')) ++i_;
     }
+    size_t position() const { return i_; }
     bool at(char c) const { return i_ < s_.size() && s_[i_] == c; }
     bool at_end() const { return i_ >= s_.size(); }
     bool take(char c) {
@@ -314,9 +315,13 @@ private:
 }  // namespace
 
 Members object_strings(std::string_view text, const std::vector<std::string_view>& keys) {
-    auto invalid = [&] { return Members{Shape::invalid, std::vector<std::optional<std::string>>(keys.size())}; };
+    auto invalid = [&] {
+        return Members{Shape::invalid, std::vector<std::optional<std::string>>(keys.size()),
+                       std::vector<std::optional<std::string_view>>(keys.size())};
+    };
     Members result;
     result.strings.assign(keys.size(), std::nullopt);
+    result.raw.assign(keys.size(), std::nullopt);
     Scanner scan(text);
     scan.skip_space();
     if (!scan.at('{')) {
@@ -342,9 +347,14 @@ Members object_strings(std::string_view text, const std::vector<std::string_view
                 std::string value;
                 if (!scan.string(&value)) return invalid();
                 result.strings[wanted] = std::move(value);
+                result.raw[wanted].reset();
             } else {
+                const size_t start = scan.position();
                 if (!scan.skip_value()) return invalid();
-                if (wanted < keys.size()) result.strings[wanted].reset();  // a later non-text value wins
+                if (wanted < keys.size()) {
+                    result.strings[wanted].reset();  // a later non-text value wins
+                    result.raw[wanted] = text.substr(start, scan.position() - start);
+                }
             }
             scan.skip_space();
             if (scan.take(',')) {

@@ -27,6 +27,10 @@ struct Members {
     // member and its value is a string (the last one when the key repeats, as the parser keeps),
     // otherwise nothing.
     std::vector<std::optional<std::string>> strings;
+    // One entry per key asked for: the member's value as it stands in the text (any kind of
+    // value, the last one when the key repeats), for a value that is not text; nothing when the
+    // object has no such member.
+    std::vector<std::optional<std::string_view>> raw;
 };
 
 Members object_strings(std::string_view text, const std::vector<std::string_view>& keys);

@@ -34,12 +34,22 @@ json_scan::Members byParser(const std::string& text, const std::vector<std::stri
 }
 
 void expectSameAsParser(const std::string& text) {
-    const std::vector<std::string_view> keys = {"value", "file_path", ""};
+    const std::vector<std::string_view> keys = {"value", "file_path", "", "n", "a"};
     const auto scanned = json_scan::object_strings(text, keys);
     const auto parsed = byParser(text, keys);
     ASSERT_EQ(static_cast<int>(scanned.shape), static_cast<int>(parsed.shape)) << json(text).dump();
+    ASSERT_EQ(scanned.raw.size(), keys.size());
+    const json j = parsed.shape == json_scan::Shape::object ? json::parse(text) : json();
     for (size_t k = 0; k < keys.size(); ++k) {
         EXPECT_EQ(scanned.strings[k], parsed.strings[k]) << json(text).dump() << " key " << keys[k];
+        // A member that is not text stands in the text as the parser reads it.
+        const auto member = j.is_object() ? j.find(std::string(keys[k])) : j.end();
+        if (!j.is_object() || member == j.end() || member->is_string()) {
+            EXPECT_FALSE(scanned.raw[k]) << json(text).dump() << " key " << keys[k];
+        } else {
+            ASSERT_TRUE(scanned.raw[k]) << json(text).dump() << " key " << keys[k];
+            EXPECT_EQ(json::parse(*scanned.raw[k]), *member) << json(text).dump() << " key " << keys[k];
+        }
     }
 }
 
@@ -59,6 +69,8 @@ TEST(JsonScan, AgreesWithTheParserOnHandPickedTexts) {
         "\xEF\xBB\xBF{\"value\":\"after a mark\"}",
         R"({"a":{"b":{"c":[[[[]]],{}]}},"value":"deep"})",
         R"({"n":[-0, 0.5, -1.25e+10, 1E-3, 123456789012345678901234567890]})",
+        R"({"n": 12 , "a":{"x":[true,null]},"value":"v"})", R"({"n":"text","n":-7})", R"({"n":-7,"n":"text"})",
+        R"({"a":false})",
         // other values at the top level
         R"("just text")", "42", "-0.5e3", "true", "null", "[1,2]", " [ ] ",
         // not JSON
