@@ -1,6 +1,9 @@
 #include "platform/web/WebProfile.h"
 
 #include <QBuffer>
+#include <QFile>
+#include <QQuickWindow>
+#include <QSGRendererInterface>
 #include <QCoreApplication>
 #include <QHash>
 #include <QPointer>
@@ -98,6 +101,34 @@ public:
 
 }  // namespace
 
+bool engineRunsWithoutGpu(const QByteArray& engineSwitches, const QStringList& arguments) {
+    const QByteArray flag = QByteArrayLiteral("--disable-gpu");
+    for (const QByteArray& word : engineSwitches.simplified().split(' ')) {
+        if (word == flag) return true;
+    }
+    return arguments.contains(QString::fromLatin1(flag));
+}
+
+namespace {
+// Before any Qt Quick window exists (see engineRunsWithoutGpu).
+void chooseQuickRenderer() {
+    if (qEnvironmentVariableIsSet("QT_QUICK_BACKEND") || qEnvironmentVariableIsSet("QSG_RHI_BACKEND")) return;
+    QStringList arguments;
+    if (QCoreApplication::instance()) {
+        arguments = QCoreApplication::arguments();
+    } else {
+        // Before the application object: the arguments as the kernel has them.
+        QFile file(QStringLiteral("/proc/self/cmdline"));
+        if (file.open(QIODevice::ReadOnly)) {
+            for (const QByteArray& a : file.readAll().split('\0')) arguments << QString::fromLocal8Bit(a);
+        }
+    }
+    if (engineRunsWithoutGpu(qgetenv("QTWEBENGINE_CHROMIUM_FLAGS"), arguments)) {
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    }
+}
+}  // namespace
+
 void registerWebSchemes() {
     if (gRegistered.exchange(true)) return;
     // The texts crossing to and from pages are large and short-lived (see MemoryRelease.h).
@@ -116,6 +147,7 @@ void registerWebSchemes() {
     QWebEngineUrlScheme::registerScheme(document);
     // The web engine shares GL contexts with the widgets; Qt wants this set before the application.
     if (!QCoreApplication::instance()) QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    chooseQuickRenderer();
 }
 
 bool webSchemesRegistered() { return gRegistered.load(); }

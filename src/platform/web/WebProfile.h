@@ -3,6 +3,7 @@
 // pages share, and clearing website data.
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 class QWebEngineProfile;
@@ -23,6 +24,14 @@ inline constexpr const char* kDocumentScheme = "dravix-doc";
 // again does nothing.
 void registerWebSchemes();
 bool webSchemesRegistered();
+
+// Whether the web engine runs without the GPU: "--disable-gpu" among the engine's switches
+// (QTWEBENGINE_CHROMIUM_FLAGS) or the program's arguments. The engine's frames are bitmaps then,
+// and registerWebSchemes has Qt Quick, which puts them on screen in the web views, draw them in
+// software too: through OpenGL they would only go through a software GL rasterizer and back
+// once more per frame, on every frame of every view, at the GUI thread's cost. A renderer that
+// the environment chooses (QT_QUICK_BACKEND, QSG_RHI_BACKEND) is left as it is.
+bool engineRunsWithoutGpu(const QByteArray& engineSwitches, const QStringList& arguments);
 
 // The one profile of the app: off the record (nothing is written to disk), with the page scheme
 // handler installed. Made on first use; needs the QApplication.

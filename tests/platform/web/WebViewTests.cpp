@@ -6,6 +6,8 @@
 
 #include <QApplication>
 #include <QProcess>
+#include <QQuickWindow>
+#include <QSGRendererInterface>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QWebEngineProfile>
@@ -600,6 +602,34 @@ TEST_F(HtmlPageTest, ANewPageReplacesTheOldOneInMemory) {
 }
 
 }  // namespace
+
+// The engine runs without the GPU exactly when its own switch says so, among the engine's switches
+// or the program's arguments; and then (unless the environment picked a renderer) Qt Quick draws
+// the web views in software.
+TEST(WebProfileDrawing, TheEngineWithoutGpuIsToldByItsOwnSwitchAlone) {
+    struct Case {
+        const char* switches;
+        QStringList arguments;
+        bool withoutGpu;
+    };
+    const Case cases[] = {
+        {"", {"app"}, false},
+        {"--disable-gpu", {"app"}, true},
+        {"  --lang=en\t--disable-gpu  --no-sandbox", {"app"}, true},
+        {"--disable-gpu-compositing", {"app"}, false},
+        {"--disable-gpus --xdisable-gpu", {"app"}, false},
+        {"", {"app", "--disable-gpu"}, true},
+        {"", {"app", "--disable-gpu-rasterization", "disable-gpu"}, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(web::engineRunsWithoutGpu(QByteArray(c.switches), c.arguments), c.withoutGpu)
+            << c.switches << " / " << c.arguments.join(' ').toStdString();
+    }
+    if (qEnvironmentVariableIsSet("QT_QUICK_BACKEND") || qEnvironmentVariableIsSet("QSG_RHI_BACKEND")) return;
+    if (web::engineRunsWithoutGpu(qgetenv("QTWEBENGINE_CHROMIUM_FLAGS"), QCoreApplication::arguments())) {
+        EXPECT_EQ(QQuickWindow::sceneGraphBackend().toStdString(), "software") << QQuickWindow::graphicsApi();
+    }
+}
 
 // A web view nobody deleted when the application ends (a spare page kept for later, say) goes,
 // with its page, before the profile: the engine then has nothing to complain about. The case runs

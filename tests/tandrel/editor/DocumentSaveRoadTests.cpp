@@ -14,6 +14,9 @@
 #include "DocumentTestSupport.h"
 #include "ServerBytes.h"
 #include "platform/defaults/AtomicFile.h"
+#include "platform/ui/View.h"
+#include "tandrel/editor/EditorWebViewController.h"
+#include "tandrel/editor/VornEditorWKWebView.h"
 
 using namespace documenttest;
 
@@ -87,13 +90,19 @@ protected:
         return written;
     }
     // Opens the file and waits until the window is quiet: its text shown, its record made and
-    // every sessions write of the opening done.
+    // every sessions write of the opening done. The editor fades in only after the opening's
+    // last write (the record refreshed from the page) has ended.
     DocumentSceneDelegate* openQuiet(const std::string& name, const std::string& text) {
         putFile(name, text);
         DocumentSceneDelegate* doc = openFromBrowser(name);
         if (!doc || !waitForPageText(doc, text)) return nullptr;
         if (!waitFor([&] { return record(doc, "/" + name) != nullptr; }, 10000)) return nullptr;
-        settle();
+        if (!waitFor([&] {
+                auto* m = managerOf(doc);
+                return m && m->ext_editor_vc && ui::alpha(m->ext_editor_vc->editorWebView()) > 0.0;
+            }, 10000)) {
+            return nullptr;
+        }
         app_sessions_manager().save_queue.sync([] {});
         settle();
         return doc;
