@@ -219,9 +219,9 @@ void DocumentInterfaceManager::load_current_editor_file(bool is_compact) {
     provider->contents(file_path, [self, weak_connector, file_type, file_path](std::optional<files::Bytes> data,
                                                                                std::optional<files::FileError> error) {
         auto read_error = vorn_error_from(error);
-        dispatch::mainQueue().async([self, weak_connector, file_type, file_path, data = std::move(data), read_error] {
+        dispatch::mainQueue().async([self, weak_connector, file_type, file_path, data = std::move(data), read_error]() mutable {
             if (!self) return;
-            build_file_content_model(data, read_error, file_type, file_path,
+            build_file_content_model(std::move(data), read_error, file_type, file_path,
                                      [self, weak_connector](std::shared_ptr<VornServerFileContentModel> content,
                                                             std::optional<VornError> e) {
                                          if (self) self->file_loaded(content, e, weak_connector.lock());

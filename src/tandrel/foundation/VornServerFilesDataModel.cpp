@@ -95,7 +95,7 @@ std::string file_bucket_id_for_path(const std::string& path) {
     return QByteArray(path.data(), static_cast<qsizetype>(path.size())).toBase64().toStdString();
 }
 
-void build_file_content_model(const std::optional<std::string>& data, const std::optional<VornError>& error,
+void build_file_content_model(std::optional<std::string> data, const std::optional<VornError>& error,
                               const std::string& file_type, const std::string& path,
                               const std::function<void(std::shared_ptr<VornServerFileContentModel>, std::optional<VornError>)>& completion) {
     if (error) {
@@ -113,7 +113,7 @@ void build_file_content_model(const std::optional<std::string>& data, const std:
     auto record = std::make_shared<VornServerFileContentModel>();
     record->id = file_bucket_id_for_path(path);
     record->path = path;
-    record->contents = *data;
+    record->contents = std::move(*data);
     record->file_type = EnumManager::editor_file_types_from_raw(file_type).value_or(EnumManager::editor_file_types::txt);
     completion(record, std::nullopt);
 }

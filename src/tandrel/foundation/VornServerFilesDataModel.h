@@ -63,7 +63,8 @@ std::string file_bucket_id_for_path(const std::string& path);
 
 // Builds the content record of a downloaded file: the read's error is passed on; no data gives
 // no_data; bytes that are not UTF-8 give not_utf8_text (opening them as empty text would let a
-// save wipe the remote file); otherwise the record with id = Base64 of the path.
-void build_file_content_model(const std::optional<std::string>& data, const std::optional<VornError>& error,
+// save wipe the remote file); otherwise the record with id = Base64 of the path, holding the
+// bytes themselves (moved in, not copied).
+void build_file_content_model(std::optional<std::string> data, const std::optional<VornError>& error,
                               const std::string& file_type, const std::string& path,
                               const std::function<void(std::shared_ptr<VornServerFileContentModel>, std::optional<VornError>)>& completion);
