@@ -1,13 +1,13 @@
 #include "platform/web/WebProfile.h"
 
 #include <QBuffer>
-#include <QFile>
-#include <QQuickWindow>
-#include <QSGRendererInterface>
 #include <QCoreApplication>
+#include <QFile>
 #include <QHash>
 #include <QPointer>
+#include <QQuickWindow>
 #include <QRandomGenerator>
+#include <QSGRendererInterface>
 #include <QWebEngineCookieStore>
 #include <QWebEngineProfile>
 #include <QWebEngineUrlRequestJob>
