@@ -256,8 +256,7 @@ bool barePreview(web::WebView& view, const std::string& text) {
     spinUntil([&] {
         if (view.isLoading()) return false;
         bool done = false;
-        view.evaluateJavaScript("document.readyState === 'complete' && document.body !== null && "
-                                "document.body.lastElementChild !== null && document.body.children.length",
+        view.evaluateJavaScript("document.readyState === 'complete' && document.body ? document.body.children.length : 0",
                                 [&](nlohmann::json result, std::optional<web::ScriptError>) {
                                     shown = result.is_number_integer() && result.get<int64_t>() > 0;
                                     done = true;

@@ -113,15 +113,11 @@ namespace {
 // Before any Qt Quick window exists (see engineRunsWithoutGpu).
 void chooseQuickRenderer() {
     if (qEnvironmentVariableIsSet("QT_QUICK_BACKEND") || qEnvironmentVariableIsSet("QSG_RHI_BACKEND")) return;
+    // There is no application object yet: the arguments as the kernel has them.
     QStringList arguments;
-    if (QCoreApplication::instance()) {
-        arguments = QCoreApplication::arguments();
-    } else {
-        // Before the application object: the arguments as the kernel has them.
-        QFile file(QStringLiteral("/proc/self/cmdline"));
-        if (file.open(QIODevice::ReadOnly)) {
-            for (const QByteArray& a : file.readAll().split('\0')) arguments << QString::fromLocal8Bit(a);
-        }
+    QFile file(QStringLiteral("/proc/self/cmdline"));
+    if (file.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& a : file.readAll().split('\0')) arguments << QString::fromLocal8Bit(a);
     }
     if (engineRunsWithoutGpu(qgetenv("QTWEBENGINE_CHROMIUM_FLAGS"), arguments)) {
         QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);

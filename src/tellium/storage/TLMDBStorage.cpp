@@ -296,52 +296,29 @@ TLMDBStorage::CheckpointCounts TLMDBStorage::checkpointCounts() {
     return {checkpointer_->checkpoints_.load(), checkpointer_->writerCheckpoints_.load()};
 }
 
-int64_t TLMDBStorage::pageSize() {
+int64_t TLMDBStorage::integerOf(const char* sql, int64_t fallback) {
     std::lock_guard lock(mutex_);
-    int64_t size = 4096;
-    if (db_) executeSelectionQuery("PRAGMA page_size", {}, [&](sqlite3_stmt* s) {
-        size = sqlite3_column_int64(s, 0);
+    int64_t value = fallback;
+    if (db_) executeSelectionQuery(sql, {}, [&](sqlite3_stmt* s) {
+        value = sqlite3_column_int64(s, 0);
         return false;
     });
-    return size;
+    return value;
 }
 
-int64_t TLMDBStorage::pageCount() {
-    std::lock_guard lock(mutex_);
-    int64_t count = 0;
-    if (db_) executeSelectionQuery("PRAGMA page_count", {}, [&](sqlite3_stmt* s) {
-        count = sqlite3_column_int64(s, 0);
-        return false;
-    });
-    return count;
-}
+int64_t TLMDBStorage::pageSize() { return integerOf("PRAGMA page_size", 4096); }
+
+int64_t TLMDBStorage::pageCount() { return integerOf("PRAGMA page_count"); }
 
 int64_t TLMDBStorage::usedPageCount() {
-    std::lock_guard lock(mutex_);
-    int64_t count = 0;
-    if (db_)
-        executeSelectionQuery("SELECT (SELECT page_count FROM pragma_page_count) - "
-                              "(SELECT freelist_count FROM pragma_freelist_count)",
-                              {}, [&](sqlite3_stmt* s) {
-                                  count = sqlite3_column_int64(s, 0);
-                                  return false;
-                              });
-    return count;
+    return integerOf("SELECT (SELECT page_count FROM pragma_page_count) - (SELECT freelist_count FROM pragma_freelist_count)");
 }
 
 bool TLMDBStorage::compact() {
     return db_ && executeNonSelectionQuery("VACUUM", {}) == SQLITE_DONE;
 }
 
-int64_t TLMDBStorage::maxPageCount() {
-    std::lock_guard lock(mutex_);
-    int64_t count = 0;
-    if (db_) executeSelectionQuery("PRAGMA max_page_count", {}, [&](sqlite3_stmt* s) {
-        count = sqlite3_column_int64(s, 0);
-        return false;
-    });
-    return count;
-}
+int64_t TLMDBStorage::maxPageCount() { return integerOf("PRAGMA max_page_count"); }
 
 int64_t TLMDBStorage::applyMaxPageCount(int64_t pages) {
     if (!db_) return 0;

@@ -59,6 +59,9 @@ protected:
     int executeSelectionQuery(const std::string& sql, const TLMStorageBindableArray& values, const Row& row);
     // Applies the size cap; answers the cap that holds now, in pages.
     int64_t applyMaxPageCount(int64_t pages);
+    // The first column of the first row of a query that answers one integer; `fallback` when
+    // the store is not open or the query answers nothing.
+    int64_t integerOf(const char* sql, int64_t fallback = 0);
     // Rewrites the file without its free pages. Caller holds mutex_.
     bool compact();
     bool isOpen() const { return db_ != nullptr; }
