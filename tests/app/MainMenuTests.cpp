@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
+#include <QSet>
 #include <algorithm>
 #include <atomic>
 #include <functional>
@@ -34,7 +35,7 @@ namespace {
 
 QStringList titles(const QList<QAction*>& actions) {
     QStringList out;
-    for (QAction* a : actions) out << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    for (QAction* a : actions) out << (a->isSeparator() ? QStringLiteral("-") : ui::MenuRenderer::titleOf(a));
     return out;
 }
 
@@ -318,6 +319,32 @@ TEST_F(MainMenu, NewFileAndNewFolderInAFileViewerWindowCreateThemOnTheServer) {
     EXPECT_FALSE(entry(window, {"File", "Close File"})->isEnabled());
 }
 
+// Alt+letter on the bar and the letter inside an open menu: no two of one list are the same, and
+// every top menu and every entry of a top menu has one.
+TEST_F(MainMenu, TopMenusAndTheirEntriesHaveMnemonicsThatDoNotClash) {
+    QMenuBar* bar = barOf(window);
+    ASSERT_TRUE(bar);
+    std::function<void(const QList<QAction*>&, const QString&, bool)> check = [&](const QList<QAction*>& list,
+                                                                                 const QString& where, bool all) {
+        QSet<int> seen;
+        for (QAction* a : list) {
+            if (a->isSeparator() || !a->isVisible()) continue;
+            const QKeySequence m = QKeySequence::mnemonic(a->text());
+            if (all) EXPECT_FALSE(m.isEmpty()) << where.toStdString() << " > " << a->text().toStdString();
+            if (!m.isEmpty()) {
+                EXPECT_FALSE(seen.contains(m[0].toCombined())) << where.toStdString() << " > " << a->text().toStdString();
+                seen.insert(m[0].toCombined());
+            }
+            if (a->menu()) check(a->menu()->actions(), where + " > " + ui::MenuRenderer::titleOf(a), false);
+        }
+    };
+    check(bar->actions(), "bar", true);
+    for (QAction* top : bar->actions()) {
+        if (top->menu()) check(top->menu()->actions(), ui::MenuRenderer::titleOf(top), true);
+    }
+    EXPECT_EQ(titles(bar->actions()), (QStringList{"File", "Edit", "Find", "Editor"}));
+}
+
 TEST_F(MainMenu, NewWindowOpensAnotherFileViewerWindow) {
     const int before = static_cast<int>(SceneManager::file_viewer_scenes().size());
     ASSERT_TRUE(entry(window, {"File", "New", "Window"}));
@@ -440,7 +467,7 @@ TEST_F(MainMenu, ACustomWrapWidthIsStoredSentAndShownAndAnythingButANumberChange
         focusEditor(doc);
         ASSERT_TRUE(chooseEntry(doc, {"Editor", "Soft Wrap", entry(doc, {"Editor", "Soft Wrap", "Set Custom"})
                                                             ? "Set Custom"
-                                                            : entry(doc, {"Editor", "Soft Wrap"})->menu()->actions().last()->text()}));
+                                                            : ui::MenuRenderer::titleOf(entry(doc, {"Editor", "Soft Wrap"})->menu()->actions().last())}));
         ASSERT_TRUE(waitFor([&] { return dynamic_cast<ui::AlertController*>(editorScreen->presentedViewController()); }, 10000));
         auto* alert = dynamic_cast<ui::AlertController*>(editorScreen->presentedViewController());
         EXPECT_EQ(alert->alertTitle(), QStringLiteral("Set Custom Wrap"));

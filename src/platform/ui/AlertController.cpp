@@ -2,6 +2,7 @@
 
 #include <QBoxLayout>
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -156,6 +157,7 @@ void AlertController::addButton(const std::shared_ptr<AlertAction>& action) {
     button->setObjectName(QStringLiteral("alert_action_%1").arg(index));
     button->setEnabled(action->isEnabled() && !answered_);
     button->setAutoDefault(false);
+    button->installEventFilter(this);
     if (action->style() == AlertActionStyle::destructive) {
         QPalette p = button->palette();
         p.setColor(QPalette::ButtonText, QColor(0xd7, 0x2c, 0x2c));
@@ -179,6 +181,21 @@ void AlertController::addButton(const std::shared_ptr<AlertAction>& action) {
         if (auto a = weakAction.lock(); a && self) self->performAction(a);
     });
     buttonBox_->layout()->addWidget(button);
+}
+
+bool AlertController::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        const bool plain = (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+        auto* button = qobject_cast<QPushButton*>(watched);
+        // The focused button is the one Return means, not the dialog's default one.
+        if (enter && plain && button && buttonBox_ && buttonBox_->isAncestorOf(button)) {
+            if (button->isEnabled()) button->click();
+            return true;
+        }
+    }
+    return ViewController::eventFilter(watched, event);
 }
 
 bool AlertController::performAction(int index) {

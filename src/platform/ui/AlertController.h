@@ -1,7 +1,8 @@
 #pragma once
 // Alerts: a title, a message, text fields and actions with styles, shown as a centred sheet
 // over the presenter's window. Choosing an action closes the alert and then runs the action's
-// handler. Escape or the sheet's close button chooses the cancel action (or the only action);
+// handler. Return presses the button that has the keyboard focus (with the focus elsewhere, the
+// default button); Escape or the sheet's close button chooses the cancel action (or the only action);
 // an alert that goes away unchosen (its window closed) runs that same action, so the handler of
 // a shown alert always runs when there is an obvious one.
 #include <QList>
@@ -83,6 +84,7 @@ protected:
     void loadView() override;
     void presentationCloseRequested() override;
     void viewWillAppear(bool animated) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     std::shared_ptr<AlertAction> fallbackAction() const;

@@ -3,8 +3,15 @@
 #include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QHash>
+#include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
+#include <QProxyStyle>
+#include <QSet>
+#include <QShortcut>
+#include <functional>
 
 #include "platform/ui/Responder.h"
 #include "platform/ui/ViewController.h"
@@ -16,6 +23,51 @@ namespace ui {
 namespace {
 
 const char* const kFocusHooked = "_ui_menu_focus_hooked";
+
+// The widget of each window that last had the focus outside the menu bar and its menus.
+QHash<const QWidget*, QPointer<QWidget>>& contentFocus() {
+    static QHash<const QWidget*, QPointer<QWidget>> map;
+    return map;
+}
+
+bool isMenuWidget(const QWidget* widget, const QWidget* window) {
+    if (!widget) return false;
+    if (qobject_cast<const QMenu*>(widget) || qobject_cast<const QMenuBar*>(widget)) return true;
+    const auto* main = qobject_cast<const QMainWindow*>(window);
+    QWidget* bar = main ? main->menuWidget() : nullptr;
+    return bar && bar->isAncestorOf(widget);
+}
+
+void rememberFocus(QWidget* window, QWidget* widget) {
+    if (!window || !widget || widget->window() != window || isMenuWidget(widget, window)) return;
+    auto& map = contentFocus();
+    if (!map.contains(window)) {
+        QObject::connect(window, &QObject::destroyed, [window] { contentFocus().remove(window); });
+    }
+    map.insert(window, widget);
+}
+
+// The bar takes the keyboard on Alt alone (and keeps it after Escape closed one of its menus),
+// whatever the widget style's own habit is.
+class MenuBarStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* data) const override {
+        if (hint == SH_MenuBar_AltKeyNavigation) return 1;
+        return QProxyStyle::styleHint(hint, option, widget, data);
+    }
+};
+
+// Opens the bar's first menu that can open.
+void openFirstMenu(QMenuBar* bar) {
+    if (!bar) return;
+    for (QAction* a : bar->actions()) {
+        if (a->menu() && a->isVisible() && a->isEnabled()) {
+            bar->setActiveAction(a);
+            return;
+        }
+    }
+}
 
 KeyCommand command(QString title, QString input, int modifiers, QString action) {
     KeyCommand c;
@@ -85,7 +137,7 @@ void addCommand(QMenu* target, const KeyCommand& c, QWidget* window) {
         Command sent;
         sent.action = model->action;
         sent.propertyList = model->propertyList;
-        sent.title = action->text();
+        sent.title = MenuRenderer::titleOf(action);
         sent.sender = action;
         sent.state = action->isChecked() ? 1 : 0;
         sent.attributes = model->attributes;
@@ -109,6 +161,7 @@ void fill(QMenu* target, const Menu& menu, QWidget* window) {
             QMenu* sub = target->addMenu(child->title);
             sub->menuAction()->setObjectName(child->identifier);
             fill(sub, *child, window);
+            MenuRenderer::assignMnemonics(sub->actions());
             QPointer<QWidget> weakWindow(window);
             QObject::connect(sub, &QMenu::aboutToShow, sub, [sub, weakWindow] {
                 if (weakWindow) MenuRenderer::validateMenu(sub, weakWindow);
@@ -123,7 +176,7 @@ void fill(QMenu* target, const Menu& menu, QWidget* window) {
 QAction* findIn(const QList<QAction*>& actions, const QStringList& path) {
     if (path.isEmpty()) return nullptr;
     for (QAction* a : actions) {
-        if (a->isSeparator() || a->text() != path.first()) continue;
+        if (a->isSeparator() || MenuRenderer::titleOf(a) != path.first()) continue;
         if (path.size() == 1) return a;
         if (QMenu* sub = a->menu()) {
             if (QAction* found = findIn(sub->actions(), path.mid(1))) return found;
@@ -243,7 +296,12 @@ bool MenuBuilder::insertSiblingMenuAfter(const MenuPtr& menu, const QString& sib
 
 QObject* MenuRenderer::chainStart(QWidget* window) {
     if (!window) return firstResponder();
-    if (QWidget* focus = window->focusWidget()) return focus;
+    QWidget* focus = window->focusWidget();
+    if (isMenuWidget(focus, window)) {
+        const QPointer<QWidget> before = contentFocus().value(window);
+        focus = before && before->window() == window && before->isVisible() ? before.data() : nullptr;
+    }
+    if (focus) return focus;
     if (auto* w = qobject_cast<Window*>(window)) {
         if (ViewController* root = w->rootViewController()) {
             if (QWidget* view = root->viewIfLoaded()) return view;
@@ -287,6 +345,52 @@ void MenuRenderer::validateMenu(QMenu* menu, QWidget* window) {
         action->setCheckable(c.state != 0);
         action->setChecked(c.state != 0);
     }
+    assignMnemonics(menu->actions());
+}
+
+QString MenuRenderer::titleOf(const QAction* action) {
+    if (!action) return {};
+    const QString text = action->text();
+    QString plain;
+    plain.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == QLatin1Char('&')) {
+            if (i + 1 < text.size() && text[i + 1] == QLatin1Char('&')) plain += text[++i];
+            continue;
+        }
+        plain += text[i];
+    }
+    return plain;
+}
+
+void MenuRenderer::assignMnemonics(const QList<QAction*>& actions) {
+    QSet<QChar> used;
+    for (QAction* a : actions) {
+        if (a->isSeparator() || !a->isVisible()) continue;
+        const QString plain = titleOf(a);
+        auto isFree = [&](qsizetype i) { return plain[i].isLetterOrNumber() && !used.contains(plain[i].toUpper()); };
+        auto wordStart = [&](qsizetype i) { return i == 0 || !plain[i - 1].isLetterOrNumber(); };
+        // A capitalised word's initial first ("Find and &Replace..."), then any word's, then any.
+        const std::function<bool(qsizetype)> passes[] = {
+            [&](qsizetype i) { return wordStart(i) && plain[i].isUpper(); },
+            [&](qsizetype i) { return wordStart(i); },
+            [](qsizetype) { return true; },
+        };
+        qsizetype at = -1;
+        for (const auto& pass : passes) {
+            for (qsizetype i = 0; i < plain.size() && at < 0; ++i)
+                if (isFree(i) && pass(i)) at = i;
+            if (at >= 0) break;
+        }
+        QString text;
+        for (qsizetype i = 0; i < plain.size(); ++i) {
+            if (i == at) text += QLatin1Char('&');
+            text += plain[i];
+            if (plain[i] == QLatin1Char('&')) text += QLatin1Char('&');
+        }
+        if (at >= 0) used.insert(plain[at].toUpper());
+        if (a->text() != text) a->setText(text);
+    }
 }
 
 void MenuRenderer::validateMenuBar(QMenuBar* bar, QWidget* window) {
@@ -310,19 +414,35 @@ void MenuRenderer::render(const Menu& root, QMenuBar* bar, QWidget* window) {
         menu->menuAction()->setObjectName((*top)->identifier);
         bar->addMenu(menu);
         fill(menu, **top, window);
+        assignMnemonics(menu->actions());
         QPointer<QWidget> weakWindow(window);
         QObject::connect(menu, &QMenu::aboutToShow, menu, [menu, weakWindow] {
             if (weakWindow) MenuRenderer::validateMenu(menu, weakWindow);
         });
     }
+    assignMnemonics(bar->actions());
     if (!bar->property(kFocusHooked).toBool()) {
         bar->setProperty(kFocusHooked, true);
         QPointer<QWidget> weakWindow(window);
         QPointer<QMenuBar> weakBar(bar);
-        QObject::connect(qApp, &QApplication::focusChanged, bar, [weakWindow, weakBar](QWidget*, QWidget* now) {
-            if (!weakWindow || !weakBar || !now || now->window() != weakWindow) return;
+        if (window) rememberFocus(window, window->focusWidget());
+        QObject::connect(qApp, &QApplication::focusChanged, bar, [weakWindow, weakBar](QWidget* old, QWidget* now) {
+            if (!weakWindow || !weakBar) return;
+            // The bar taking the keyboard leaves the chain where it was.
+            rememberFocus(weakWindow, old);
+            rememberFocus(weakWindow, now);
+            if (!now || now->window() != weakWindow) return;
             validateMenuBar(weakBar, weakWindow);
         });
+        auto* style = new MenuBarStyle;
+        style->setParent(bar);
+        bar->setStyle(style);
+        if (window) {
+            auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), window);
+            f10->setObjectName(QStringLiteral("ui_menu_bar_f10"));
+            f10->setContext(Qt::WindowShortcut);
+            QObject::connect(f10, &QShortcut::activated, bar, [weakBar] { openFirstMenu(weakBar); });
+        }
     }
     validateMenuBar(bar, window);
 }

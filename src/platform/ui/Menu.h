@@ -7,6 +7,11 @@
 // (Responder.h); an entry whose action no responder answers is disabled. Before a menu shows, and
 // after the keyboard focus moves, each command's target may adjust its title, check mark and
 // attributes through an invokable `void validateCommand(ui::Command* command)`.
+//
+// Keyboard: every menu of the bar and every entry of a menu gets a mnemonic (Alt+letter on the
+// bar, the letter inside an open menu), chosen from its title so that no two of one menu share
+// one; F10 opens the first menu, and Alt alone moves into the bar. Titles stay plain text in the
+// model; the rendered QAction text carries the '&' marker (MenuRenderer::titleOf strips it).
 #include <QKeySequence>
 #include <QList>
 #include <QPointer>
@@ -155,8 +160,15 @@ public:
     // The first action with that title in the bar (searched depth first), or nullptr. For tests
     // and diagnostics: the path is the titles of the menus, then the entry's title.
     static QAction* findAction(QMenuBar* bar, const QStringList& path);
-    // The start of a window's responder chain.
+    // The start of a window's responder chain: the focused widget, except that while the menu
+    // bar holds the keyboard (Alt, F10, or after Escape closed one of its menus) the chain starts
+    // where the focus was before, so the screen that had it keeps answering.
     static QObject* chainStart(QWidget* window);
+    // An entry's title as shown, without its mnemonic marker.
+    static QString titleOf(const QAction* action);
+    // Gives each visible entry of the list a mnemonic from its title: first a word's initial,
+    // then any letter or digit, none twice; an entry with no free character gets none.
+    static void assignMnemonics(const QList<QAction*>& actions);
 };
 
 }  // namespace ui

@@ -351,8 +351,12 @@ void MainViewController::show_alert() {
     scene_links().open_alert_scene("Test Alert", "This is the message", nullptr);
 }
 
-DocumentCommandValidation MainViewController::validateCommand(const ui::Command& command) const {
-    return validate_service_command(command);
+void MainViewController::validateCommand(ui::Command* command) {
+    if (!command) return;
+    const DocumentCommandValidation v = validate_service_command(*command);
+    if (!v.handled) return;
+    command->attributes = v.attributes;
+    if (v.state_on) command->state = *v.state_on ? 1 : 0;
 }
 
 DocumentCommandValidation MainViewController::validate_service_command(const ui::Command& command) const {

@@ -91,8 +91,9 @@ public:
     Q_INVOKABLE void sm_connect_service(const ui::Command& sender) override;
     Q_INVOKABLE void show_alert();
 
-    // Command validation for the server commands; other commands are left unchanged.
-    DocumentCommandValidation validateCommand(const ui::Command& command) const;
+    // The menu system's validation hook (called on this screen for the commands it answers):
+    // applies validate_service_command; other commands are left unchanged.
+    Q_INVOKABLE void validateCommand(ui::Command* command);
     DocumentCommandValidation validate_service_command(const ui::Command& command) const;
 
     // The connector of the visible editor, or nothing without the window's manager.

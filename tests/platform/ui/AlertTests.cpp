@@ -68,6 +68,37 @@ TEST(Alert, EscapeChoosesTheCancelAction) {
     EXPECT_EQ(chosen, "cancel");
 }
 
+TEST(Alert, ReturnPressesTheFocusedButton) {
+    struct Row {
+        const char* first;
+        ui::AlertActionStyle firstStyle;
+        int focused;  // index of the action whose button has the focus
+        std::string expected;
+    };
+    const Row rows[] = {
+        {"Delete", AlertActionStyle::destructive, 0, "Delete"},
+        {"Delete", AlertActionStyle::destructive, 1, "Cancel"},
+        {"Save", AlertActionStyle::default_, 1, "Cancel"},
+        {"Save", AlertActionStyle::default_, 0, "Save"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.first) + " focus " + std::to_string(row.focused));
+        Host host;
+        auto alert = AlertController::make(QStringLiteral("Question"), QString());
+        std::string chosen;
+        alert->addAction(AlertAction::make(row.first, row.firstStyle, [&, t = std::string(row.first)] { chosen = t; }));
+        alert->addAction(AlertAction::make(QStringLiteral("Cancel"), AlertActionStyle::cancel, [&] { chosen = "Cancel"; }));
+        ASSERT_TRUE(host.root->presentViewController(alert, true));
+        auto* button = alert->view()->findChild<QPushButton*>(QStringLiteral("alert_action_%1").arg(row.focused));
+        ASSERT_TRUE(button);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(alert->view()->window()));
+        button->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(button, Qt::Key_Return);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !chosen.empty(); }, 2000));
+        EXPECT_EQ(chosen, row.expected);
+    }
+}
+
 TEST(Alert, EscapeWithoutAnObviousAnswerKeepsTheAlert) {
     Host host;
     auto alert = AlertController::make(QStringLiteral("Pick"), QString());

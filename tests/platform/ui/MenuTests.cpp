@@ -9,6 +9,8 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSet>
+#include <QTest>
 #include <QVBoxLayout>
 
 #include "platform/ui/Menu.h"
@@ -170,7 +172,7 @@ protected:
 
 TEST_F(MenuBarTest, RendersMenusWithoutEmptyOnes) {
     QStringList top;
-    for (QAction* a : window->menuBar()->actions()) top << a->text();
+    for (QAction* a : window->menuBar()->actions()) top << ui::MenuRenderer::titleOf(a);
     EXPECT_EQ(top, QStringList{"Top"});
     ASSERT_TRUE(action({"Top", "Plain"}) || action({"Top", "Disable Plain"}));
     ASSERT_TRUE(action({"Top", "Sub", "Deep"}));
@@ -227,6 +229,51 @@ TEST_F(MenuBarTest, RenderingAgainReplacesTheMenus) {
     EXPECT_EQ(window->menuBar()->actions().size(), 1);
     action({"Top", "List"})->trigger();
     EXPECT_EQ(screen->calls, QStringList{"with_list 4"}) << "one action per entry after a re-render";
+}
+
+// Each list of entries (the bar, each menu) has mnemonics no two of which are the same.
+TEST(MenuMnemonics, NoTwoEntriesOfAListShareOneAndTitlesReadTheSame) {
+    QMenuBar bar;
+    const QStringList titles{"Find...", "Find and Replace...", "Copy", "Cut", "Fin", "F", "Tomorrow (80s)"};
+    for (const QString& t : titles) bar.addAction(t);
+    ui::MenuRenderer::assignMnemonics(bar.actions());
+    QSet<int> seen;
+    QStringList shown;
+    for (QAction* a : bar.actions()) {
+        shown << ui::MenuRenderer::titleOf(a);
+        const QKeySequence m = QKeySequence::mnemonic(a->text());
+        if (m.isEmpty()) continue;
+        EXPECT_FALSE(seen.contains(m[0].toCombined())) << a->text().toStdString();
+        seen.insert(m[0].toCombined());
+    }
+    EXPECT_EQ(shown, titles);
+    EXPECT_EQ(bar.actions()[1]->text(), QStringLiteral("Find and &Replace..."));
+    EXPECT_EQ(bar.actions()[2]->text(), QStringLiteral("&Copy"));
+    EXPECT_EQ(bar.actions()[3]->text(), QStringLiteral("C&ut"));
+    EXPECT_EQ(bar.actions()[5]->text(), QStringLiteral("F")) << "no free character: no mnemonic";
+}
+
+TEST_F(MenuBarTest, F10OpensTheFirstMenuAndEscapeLeavesTheScreenInTheChain) {
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    field->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == field; }));
+    QMenu* top = window->menuBar()->actions().first()->menu();
+    QTest::keyClick(window.get(), Qt::Key_F10);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return top->isVisible(); })) << "F10 opens the first menu";
+    EXPECT_TRUE(action({"Top", "List"})->isEnabled());
+    // Escape closes the menu and leaves the bar holding the keyboard.
+    QTest::keyClick(top, Qt::Key_Escape);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !top->isVisible(); }));
+    ui::MenuRenderer::validateMenuBar(window->menuBar(), window.get());
+    EXPECT_TRUE(action({"Top", "List"})->isEnabled()) << "the screen that had the focus still answers";
+    // Alt+T (the bar's mnemonic) opens the menu again, validated for that screen.
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    QTest::keyClick(window.get(), Qt::Key_T, Qt::AltModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return top->isVisible(); }));
+    EXPECT_TRUE(action({"Top", "List"})->isEnabled());
+    QTest::keyClick(top, Qt::Key_Escape);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !top->isVisible(); }));
 }
 
 }  // namespace

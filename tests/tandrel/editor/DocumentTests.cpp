@@ -3,11 +3,16 @@
 // command validation.
 #include <gtest/gtest.h>
 
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+
 #include <QTest>
 
 #include "support/MainQueueSettle.h"
 #include "support/Pictures.h"
 #include "DocumentTestSupport.h"
+#include "platform/ui/Menu.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/SplitViewController.h"
@@ -387,15 +392,15 @@ TEST_F(DocumentTest, ServerCommandsAreValidatedAgainstTheFileViewersConnection) 
         return ui::Command{QStringLiteral("sm_connect_service:"), list.value_or(QVariant()), {}, nullptr};
     };
     // Without a file viewer the connect command is left as it is.
-    EXPECT_FALSE(main->validateCommand(connectTo(QVariantMap{{"ConnectionID", "a"}})).handled);
-    EXPECT_EQ(main->validateCommand(disconnect).attributes, 5);
+    EXPECT_FALSE(main->validate_service_command(connectTo(QVariantMap{{"ConnectionID", "a"}})).handled);
+    EXPECT_EQ(main->validate_service_command(disconnect).attributes, 5);
 
     main->scene_file_delegatex = window;
     window->my_session_info->connected = false;
     window->my_session_info->service_id = "abc";
-    EXPECT_EQ(main->validateCommand(disconnect).attributes, 5) << "disabled and hidden while not connected";
+    EXPECT_EQ(main->validate_service_command(disconnect).attributes, 5) << "disabled and hidden while not connected";
     window->my_session_info->connected = true;
-    EXPECT_EQ(main->validateCommand(disconnect).attributes, 0);
+    EXPECT_EQ(main->validate_service_command(disconnect).attributes, 0);
 
     struct Row {
         const char* what;
@@ -410,13 +415,55 @@ TEST_F(DocumentTest, ServerCommandsAreValidatedAgainstTheFileViewersConnection) 
         {"no property list", QVariant(), false},
     };
     for (const Row& row : rows) {
-        const auto v = main->validateCommand(connectTo(row.list));
+        const auto v = main->validate_service_command(connectTo(row.list));
         EXPECT_TRUE(v.handled) << row.what;
         EXPECT_EQ(v.state_on, row.on) << row.what;
     }
     window->my_session_info->service_id.reset();
-    EXPECT_EQ(main->validateCommand(connectTo(QVariantMap{{"ConnectionID", "abc"}})).state_on, false);
-    EXPECT_FALSE(main->validateCommand(ui::Command{QStringLiteral("fim_find"), {}, {}, nullptr}).handled);
+    EXPECT_EQ(main->validate_service_command(connectTo(QVariantMap{{"ConnectionID", "abc"}})).state_on, false);
+    EXPECT_FALSE(main->validate_service_command(ui::Command{QStringLiteral("fim_find"), {}, {}, nullptr}).handled);
+}
+
+// The menu system reaches the screen's validation: a menu of server commands shown in a window
+// whose screen is the main screen hides Disconnect while not connected and marks the server
+// that is connected.
+TEST_F(DocumentTest, TheMenuValidatesServerCommandsOnTheMainScreen) {
+    auto main = ui::make<MainViewController>();
+    main->scene_file_delegatex = window;
+    window->my_session_info->service_id = "abc";
+    QMainWindow host;
+    host.setCentralWidget(main->view());
+    auto command = [](const char* title, const char* action, QVariant list = {}) {
+        ui::KeyCommand c;
+        c.title = QString::fromLatin1(title);
+        c.action = QString::fromLatin1(action);
+        c.propertyList = std::move(list);
+        return c;
+    };
+    auto root = ui::Menu::make({}, "root", 0,
+                               {ui::Menu::make("Servers", "servers", 0,
+                                               {command("Disconnect", "sm_disconnect_service"),
+                                                command("abc", "sm_connect_service:", QVariantMap{{"ConnectionID", "abc"}}),
+                                                command("zzz", "sm_connect_service:", QVariantMap{{"ConnectionID", "zzz"}})})});
+    ui::MenuRenderer::render(*root, host.menuBar(), &host);
+    host.show();
+    main->view()->setFocus();
+    struct Row {
+        bool connected;
+    };
+    for (const Row row : {Row{false}, Row{true}}) {
+        SCOPED_TRACE(row.connected);
+        window->my_session_info->connected = row.connected;
+        QMenu* menu = host.menuBar()->actions().first()->menu();
+        emit menu->aboutToShow();
+        QAction* disconnect = ui::MenuRenderer::findAction(host.menuBar(), {"Servers", "Disconnect"});
+        ASSERT_TRUE(disconnect);
+        EXPECT_EQ(disconnect->isVisible(), row.connected);
+        EXPECT_EQ(disconnect->isEnabled(), row.connected);
+        EXPECT_TRUE(ui::MenuRenderer::findAction(host.menuBar(), {"Servers", "abc"})->isChecked());
+        EXPECT_FALSE(ui::MenuRenderer::findAction(host.menuBar(), {"Servers", "zzz"})->isChecked());
+    }
+    host.takeCentralWidget()->setParent(nullptr);
 }
 
 }  // namespace
