@@ -514,6 +514,20 @@ void VornEditorJSConnector::present_unsaved_changes_alert(std::function<void()> 
     });
 }
 
+struct VornEditorJSConnector::SaveNotice {
+    bool settled = false;
+    std::weak_ptr<ui::AlertController> alert;
+    // The first call wins: true for it, and the alert (when it shows) goes away.
+    bool settle() {
+        if (settled) return false;
+        settled = true;
+        if (auto shown = alert.lock(); shown && shown->presentingViewController()) {
+            shown->dismissViewControllerAnimated(true);
+        }
+        return true;
+    }
+};
+
 void VornEditorJSConnector::decide_unsaved_changes(std::function<void(bool may_close)> decided) {
     auto decide = [decided](bool may_close) {
         if (decided) decided(may_close);
@@ -556,20 +570,6 @@ void VornEditorJSConnector::decide_unsaved_changes(std::function<void(bool may_c
             [decide] { decide(true); });
     });
 }
-
-struct VornEditorJSConnector::SaveNotice {
-    bool settled = false;
-    std::weak_ptr<ui::AlertController> alert;
-    // The first call wins: true for it, and the alert (when it shows) goes away.
-    bool settle() {
-        if (settled) return false;
-        settled = true;
-        if (auto shown = alert.lock(); shown && shown->presentingViewController()) {
-            shown->dismissViewControllerAnimated(true);
-        }
-        return true;
-    }
-};
 
 void VornEditorJSConnector::present_save_notice(const std::shared_ptr<SaveNotice>& notice,
                                                 std::function<void()> cancel) {
