@@ -213,7 +213,7 @@ protected:
     }
 };
 
-TEST_F(QuitWithHeldSave, QuitWhileASaveWaitsSaysSoAtOnceAndCancelKeepsTheAppAndTheEdit) {
+TEST_F(QuitWithHeldSave, QuitWhileASaveWaitsSaysSoAndCancelKeepsTheAppAndTheEdit) {
     launchWithDocument();
     if (HasFatalFailure()) return;
     ASSERT_EQ(command("menu save_file", "chosen"), "chosen");

@@ -542,7 +542,11 @@ void VornEditorJSConnector::decide_unsaved_changes(std::function<void(bool may_c
             if (!connector_alive || !self) return decide(true);
             self->decide_unsaved_changes(decide);
         });
-        present_save_notice(notice, [decide] { decide(false); });
+        // Said once the save takes longer than a moment: a Quit right after an ordinary save
+        // sees no notice flash before the app goes.
+        dispatch::after(dispatch::mainQueue(), kSaveNoticeDelay, [self, notice, decide] {
+            if (self && !notice->settled) self->present_save_notice(notice, [decide] { decide(false); });
+        });
         return;
     }
     run_editor_js(editor_script::get_current_session(), [self, decide](nlohmann::json reply, std::optional<VornError> error) {
@@ -561,7 +565,10 @@ void VornEditorJSConnector::decide_unsaved_changes(std::function<void(bool may_c
                     if (!written && self) self->report_error(e);
                     if (notice->settle()) decide(written);
                 });
-                if (self && !notice->settled) self->present_save_notice(notice, [decide] { decide(false); });
+                // The same for the save just chosen.
+                dispatch::after(dispatch::mainQueue(), kSaveNoticeDelay, [self, notice, decide] {
+                    if (self && !notice->settled) self->present_save_notice(notice, [decide] { decide(false); });
+                });
             },
             [decide] { decide(true); },
             [decide] { decide(false); },

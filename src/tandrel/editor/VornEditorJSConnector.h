@@ -15,6 +15,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -145,7 +146,7 @@ public:
     // stays ("Cancel", or the save failed and its error shows). Nothing is removed or closed here.
     // A save on its way is waited for first, so a Quit right after Save asks nothing when the
     // save wrote everything. While the decision waits for a save (one on its way, or the one
-    // "Save" started), "Save in Progress" says so at once, and its Cancel keeps the window (the
+    // "Save" started), "Save in Progress" says so after a moment, and its Cancel keeps the window (the
     // save goes on, the page keeps its text): a server that does not answer holds a save for
     // as long as the connection's timeouts allow.
     void decide_unsaved_changes(std::function<void(bool may_close)> decided);
@@ -181,6 +182,8 @@ public:
     static constexpr const char* kUnsavedTitle = "Unsaved Changes";
     static constexpr const char* kUnsavedMessage = "Do you want to save your changes?";
     // The question asked when a file opens over stored changes that never reached the server.
+    // How long a decision waits for a save before "Save in Progress" shows.
+    static constexpr std::chrono::milliseconds kSaveNoticeDelay{1000};
     // The alert shown while a close decision waits for a save.
     static constexpr const char* kSavingTitle = "Save in Progress";
     static constexpr const char* kSavingMessage =
