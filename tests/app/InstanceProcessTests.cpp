@@ -86,15 +86,16 @@ private:
     std::vector<std::string> lines_;
 };
 
-// What a launch writes: the stores' files, the fresh copy of the editor page made at every
-// launch, the settings with their run counter.
+// What a launch writes: the stores' files and the fresh copy of the editor page made at every
+// launch (the settings are left out: the running copy itself writes them as its window comes
+// back).
 struct Footprint {
     std::vector<std::pair<std::string, std::string>> entries;
     static Footprint of(const fs::path& home) {
         Footprint f;
         const fs::path app = home / "data" / "DravixFTPClient";
         for (const fs::path& p : {app / "Services" / "app_services.json", app / "Editor" / "editor_preferences.json",
-                                  app / "Editor" / "ace", home / "config" / "DravixFTPClient"}) {
+                                  app / "Editor" / "ace"}) {
             std::error_code ec;
             const auto time = fs::last_write_time(p, ec);
             std::string text = ec ? std::string("missing") : std::to_string(time.time_since_epoch().count());
