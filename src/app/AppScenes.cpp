@@ -1,6 +1,7 @@
 #include "app/AppScenes.h"
 
 #include "app/AppDelegate.h"
+#include "platform/ui/scenes/UserActivity.h"
 #include "tandrel/editor/CompactDocumentRoute.h"
 #include "tandrel/scenes/AlertScene.h"
 #include "tandrel/scenes/DocumentScene.h"
@@ -40,4 +41,22 @@ void prepare_application(AppDelegate& delegate) {
 
 void open_first_window() {
     ui::Application::shared().requestSceneSessionActivation(nullptr, std::nullopt, {}, nullptr);
+}
+
+void bring_server_window_forward() {
+    ui::Application& app = ui::Application::shared();
+    FileViewerScene* scene = SceneManager::key_file_viewer_scene();
+    if (!scene) {
+        const auto scenes = SceneManager::file_viewer_scenes();
+        if (!scenes.empty()) scene = scenes.front();
+    }
+    if (!scene || !scene->session()) {
+        app.requestSceneSessionActivation(nullptr, ui::UserActivity(scene_kind_activity_type(SceneKind::server_viewer)), {},
+                                          nullptr);
+        return;
+    }
+    for (ui::Window* window : scene->windows()) {
+        if (window->isMinimized()) window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    }
+    app.requestSceneSessionActivation(scene->session(), std::nullopt, {}, nullptr);
 }

@@ -15,3 +15,8 @@ void prepare_application(AppDelegate& delegate);
 
 // Asks for the first window: no activity, so "Default Configuration" (a file viewer).
 void open_first_window();
+
+// Another launch of the app on the same data folder asked this one to come forward: the key
+// server window (else the first one) is shown, restored if minimised, raised and made key; with
+// no server window, a new one opens.
+void bring_server_window_forward();

@@ -165,6 +165,24 @@ void answer_alert(const QString& title) {
     say("failed no such button");
 }
 
+void minimize_key_window() {
+    ui::Window* window = ui::Application::shared().keyWindow();
+    if (!window) return say("failed no key window");
+    window->showMinimized();
+    say("minimized");
+}
+
+void tell_key_window() {
+    ui::Window* window = ui::Application::shared().keyWindow();
+    if (!window) return say("key none");
+    ui::Scene* scene = window->windowScene();
+    const char* kind = qobject_cast<FileViewerScene*>(scene) ? "server_viewer"
+                       : qobject_cast<DocumentScene*>(scene) ? "main_editor"
+                                                             : "other";
+    const bool shown = window->isVisible() && !window->isMinimized();
+    say(std::string("key ") + kind + (shown ? " shown" : " minimized"));
+}
+
 void run_command(const std::string& line) {
     const auto space = line.find(' ');
     const std::string verb = line.substr(0, space);
@@ -174,6 +192,8 @@ void run_command(const std::string& line) {
     if (verb == "type") return type_text(rest);
     if (verb == "menu") return choose_menu_item(QString::fromStdString(rest));
     if (verb == "answer") return answer_alert(QString::fromStdString(rest));
+    if (verb == "minimize") return minimize_key_window();
+    if (verb == "key") return tell_key_window();
     say("failed unknown command");
 }
 

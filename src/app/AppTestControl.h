@@ -10,6 +10,9 @@
 //   menu <action>              the main-menu item with that action, in the document window (or
 //                              else the key window), is validated and chosen -> "chosen" | "failed"
 //   answer <button title>      the alert on screen is answered with that button -> "answered"
+//   minimize                   the key window is minimised, as from its title bar -> "minimized"
+//   key                        which window is key, and whether it shows
+//                                  -> "key server_viewer|main_editor|other shown|minimized" | "key none"
 //
 // Unasked, "alert <title>" for every alert as it appears. The app's own menu items and alerts
 // do the work: the channel only reaches them as a user would.

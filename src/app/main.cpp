@@ -3,14 +3,17 @@
 // asked for before the quit finish.
 #include <QApplication>
 #include <chrono>
+#include <cstdio>
 
 #include "app/AppDelegate.h"
 #include "app/AppExit.h"
+#include "app/AppInstance.h"
 #include "app/AppScenes.h"
 #include "app/AppTestControl.h"
 #include "app/LaunchReport.h"
 #include "platform/dispatch/ApplicationEnd.h"
 #include "platform/ui/MainQueue.h"
+#include "tandrel/foundation/VornAppUrlUtility.h"
 #ifdef DRAVIX_HAS_WEB
 #include "platform/web/WebProfile.h"
 #endif
@@ -26,6 +29,18 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("DravixFTPClient"));
     QApplication qapp(argc, argv);
 
+    // One copy of the app per data folder: a later launch brings the running copy's server
+    // window forward and ends here, before it has read or written anything of the stores.
+    AppInstance instance(VornAppUrlUtility::application_folder());
+    switch (instance.claim()) {
+        case AppInstance::Claim::first: break;
+        case AppInstance::Claim::handedOver: return 0;
+        case AppInstance::Claim::unanswered:
+            std::fprintf(stderr, "DravixFTPClient is already running on this data folder (process %lld) and does not answer.\n",
+                         static_cast<long long>(instance.holderPid()));
+            return 1;
+    }
+
     // The main queue runs on the GUI thread, one task per event.
     ui::installMainQueueOnGuiThread();
 
@@ -37,7 +52,9 @@ int main(int argc, char** argv) {
         ui::Application::shared().finishLaunching();
         open_first_window();
         install_test_control_if_asked();
+        instance.setActivationHandler(bring_server_window_forward);
         status = QApplication::exec();
+        instance.stopListening();
         finish_application();
     }
     // What must go before the application object does (the web pages, then their profile).

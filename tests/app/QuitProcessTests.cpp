@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "HoldingRelay.h"
 #include "platform/dispatch/ExitDrain.h"
 #include "platform/files/ProviderTestSupport.h"
 #include "platform/keychain/KeyringTestSupport.h"
@@ -39,6 +40,12 @@ protected:
         peer_.url += "/" + folder + "/";
         filestest::makeDiskFolder(peer_.root);
         filestest::writeDiskFile(peer_.root / "page.html", kOriginal);
+        if (hold_uploads_) {
+            // The app reaches the server through a relay that can keep an upload waiting.
+            relay_ = std::make_unique<relaytest::HoldingRelay>(peer_.port);
+            const std::string port = ":" + std::to_string(peer_.port);
+            peer_.url.replace(peer_.url.find(port), port.size(), ":" + std::to_string(relay_->port()));
+        }
 
         // The saved server, as the server form leaves it, and its password in the keyring.
         id_ = VornKeyChainUtilityClass::keychain_account(peer_.url, peer_.user);
@@ -125,6 +132,8 @@ protected:
 
     std::string serverText() { return filestest::readDiskFile(peer_.root / "page.html"); }
 
+    bool hold_uploads_ = false;
+    std::unique_ptr<relaytest::HoldingRelay> relay_;
     testsupport::TempHome home_;
     filestest::Peer peer_;
     std::string id_;
@@ -191,6 +200,51 @@ TEST_F(QuitProcess, QuitRightAfterSaveEndsTheAppWithTheSavedText) {
     expectEndedWell(app_, awaitExit());
     EXPECT_EQ(serverText(), std::string(kTyped) + kOriginal);
     EXPECT_TRUE(alerts_.empty()) << alerts_.front();
+}
+
+// The server takes the first upload and says nothing until the test lets it go on, as a server
+// that does not answer would for as long as the connection's timeouts allow.
+class QuitWithHeldSave : public QuitProcess {
+protected:
+    QuitWithHeldSave() { hold_uploads_ = true; }
+    bool uploadHeld() {
+        return QTest::qWaitFor([&] { return relay_->holding() || app_.state() == QProcess::NotRunning; }, 30000) &&
+               relay_->holding();
+    }
+};
+
+TEST_F(QuitWithHeldSave, QuitWhileASaveWaitsSaysSoAndCancelKeepsTheAppAndTheEdit) {
+    launchWithDocument();
+    if (HasFatalFailure()) return;
+    ASSERT_EQ(command("menu save_file", "chosen"), "chosen");
+    ASSERT_TRUE(uploadHeld()) << "the save never reached the server";
+    ASSERT_EQ(command("menu terminate", "chosen"), "chosen");
+    ASSERT_TRUE(awaitAlerts(1)) << "nothing shows while the quit waits for the save";
+    EXPECT_EQ(alerts_, std::vector<std::string>{"Save in Progress"});
+    ASSERT_EQ(command("answer Cancel", "answered"), "answered");
+    // The save goes on and writes the edit; the app runs on.
+    relay_->release();
+    const std::string saved = std::string(kTyped) + kOriginal;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return serverText() == saved; }, 30000)) << serverText();
+    ASSERT_EQ(app_.state(), QProcess::Running) << "Cancel did not keep the app";
+    // Saved by now: the next Quit asks nothing.
+    ASSERT_EQ(command("menu terminate", "chosen"), "chosen");
+    expectEndedWell(app_, awaitExit());
+    EXPECT_EQ(alerts_, std::vector<std::string>{"Save in Progress"});
+}
+
+TEST_F(QuitWithHeldSave, SaveChosenAtQuitSaysTheSaveIsUnderWayAndQuitsOnceItWrote) {
+    launchWithDocument();
+    if (HasFatalFailure()) return;
+    ASSERT_EQ(command("menu terminate", "chosen"), "chosen");
+    ASSERT_TRUE(awaitAlerts(1)) << "no \"Unsaved Changes\"";
+    ASSERT_EQ(command("answer Save", "answered"), "answered");
+    ASSERT_TRUE(uploadHeld()) << "the save never reached the server";
+    ASSERT_TRUE(awaitAlerts(2)) << "nothing shows while the quit waits for the save";
+    relay_->release();
+    expectEndedWell(app_, awaitExit());
+    EXPECT_EQ(serverText(), std::string(kTyped) + kOriginal);
+    EXPECT_EQ(alerts_, (std::vector<std::string>{"Unsaved Changes", "Save in Progress"}));
 }
 
 }  // namespace

@@ -343,10 +343,7 @@ void VornEditorJSConnector::save_file_session(const std::string& file_id, SaveCo
         self->start_waiting_saves();
         if (self && !self->save_running_) {
             auto pending = std::exchange(self->decisions_after_saves_, {});
-            for (auto& decided : pending) {
-                if (self) self->decide_unsaved_changes(std::move(decided));
-                else decided(true);
-            }
+            for (auto& resume : pending) resume(static_cast<bool>(self));
         }
     });
 }
@@ -517,17 +514,41 @@ void VornEditorJSConnector::present_unsaved_changes_alert(std::function<void()> 
     });
 }
 
+struct VornEditorJSConnector::SaveNotice {
+    bool settled = false;
+    std::weak_ptr<ui::AlertController> alert;
+    // The first call wins: true for it, and the alert (when it shows) goes away.
+    bool settle() {
+        if (settled) return false;
+        settled = true;
+        if (auto shown = alert.lock(); shown && shown->presentingViewController()) {
+            shown->dismissViewControllerAnimated(true);
+        }
+        return true;
+    }
+};
+
 void VornEditorJSConnector::decide_unsaved_changes(std::function<void(bool may_close)> decided) {
     auto decide = [decided](bool may_close) {
         if (decided) decided(may_close);
     };
     // A window without a page holds no text of the file.
     if (!web_view) return decide(true);
+    QPointer<VornEditorJSConnector> self(this);
     if (save_running_ || !waiting_saves_.empty()) {
-        decisions_after_saves_.push_back(std::move(decide));
+        auto notice = std::make_shared<SaveNotice>();
+        decisions_after_saves_.push_back([self, notice, decide](bool connector_alive) {
+            if (!notice->settle()) return;  // cancelled while the save ran
+            if (!connector_alive || !self) return decide(true);
+            self->decide_unsaved_changes(decide);
+        });
+        // Said once the save takes longer than a moment: a Quit right after an ordinary save
+        // sees no notice flash before the app goes.
+        dispatch::after(dispatch::mainQueue(), kSaveNoticeDelay, [self, notice, decide] {
+            if (self && !notice->settled) self->present_save_notice(notice, [decide] { decide(false); });
+        });
         return;
     }
-    QPointer<VornEditorJSConnector> self(this);
     run_editor_js(editor_script::get_current_session(), [self, decide](nlohmann::json reply, std::optional<VornError> error) {
         if (!self) return decide(true);
         // A page without a current session (or one that cannot answer any more) holds no text
@@ -538,10 +559,15 @@ void VornEditorJSConnector::decide_unsaved_changes(std::function<void(bool may_c
         self->present_unsaved_changes_alert(
             [self, decide] {
                 if (!self) return decide(false);
-                self->save_current_file([self, decide](bool written, std::optional<VornError> e) {
+                auto notice = std::make_shared<SaveNotice>();
+                self->save_current_file([self, decide, notice](bool written, std::optional<VornError> e) {
                     // A failed save keeps the window, with the error to tell why.
                     if (!written && self) self->report_error(e);
-                    decide(written);
+                    if (notice->settle()) decide(written);
+                });
+                // The same for the save just chosen.
+                dispatch::after(dispatch::mainQueue(), kSaveNoticeDelay, [self, notice, decide] {
+                    if (self && !notice->settled) self->present_save_notice(notice, [decide] { decide(false); });
                 });
             },
             [decide] { decide(true); },
@@ -549,6 +575,34 @@ void VornEditorJSConnector::decide_unsaved_changes(std::function<void(bool may_c
             // The alert cannot show when the editor screen has left its window: the window is
             // going anyway.
             [decide] { decide(true); });
+    });
+}
+
+void VornEditorJSConnector::present_save_notice(const std::shared_ptr<SaveNotice>& notice,
+                                                std::function<void()> cancel) {
+    auto* h = hub();
+    auto* screen = h ? h->editor_screen(is_compact) : nullptr;
+    QPointer<ui::ViewController> presenter = screen ? screen->editor_view_controller() : nullptr;
+    // Without the editor screen in a window there is nowhere to say it: the decision waits.
+    if (!presenter) return;
+    std::string name = "The file";
+    if (h && h->current_editor_info().file_bucket_id) {
+        if (auto record = find_file_session(*h->current_editor_info().file_bucket_id)) {
+            const std::string& path = record->file_path;
+            const auto slash = path.find_last_of('/');
+            const std::string file = slash == std::string::npos ? path : path.substr(slash + 1);
+            if (!file.empty()) name = "\"" + file + "\"";
+        }
+    }
+    auto alert = ui::AlertController::make(QString::fromUtf8(kSavingTitle),
+                                           QString::fromUtf8(kSavingMessage).arg(QString::fromStdString(name)));
+    alert->addAction(ui::AlertAction::make("Cancel", ui::AlertActionStyle::cancel, [notice, cancel] {
+        if (notice->settle() && cancel) cancel();
+    }));
+    notice->alert = alert;
+    VORNPresenterUtility::present_on_main(presenter, [presenter, alert, notice](bool ready) {
+        // A save that ended before the alert could show needs no alert.
+        if (ready && presenter && !notice->settled) presenter->presentViewController(alert, true);
     });
 }
 

@@ -22,8 +22,8 @@ VornEditorJSConnector::VornEditorJSConnector(QObject* parent) : QObject(parent) 
 VornEditorJSConnector::~VornEditorJSConnector() {
     // Decisions that waited for a save: the window holding the page is going, nothing stays to
     // be asked about. Told on the main queue, never from inside this destructor.
-    for (auto& decided : std::exchange(decisions_after_saves_, {})) {
-        dispatch::mainQueue().async([decided] { decided(true); });
+    for (auto& resume : std::exchange(decisions_after_saves_, {})) {
+        dispatch::mainQueue().async([resume] { resume(false); });
     }
 }
 

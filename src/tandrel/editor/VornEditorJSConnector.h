@@ -15,6 +15,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -144,7 +145,10 @@ public:
     // when the window may close (unchanged, "Discard", or "Save" wrote the file), false when it
     // stays ("Cancel", or the save failed and its error shows). Nothing is removed or closed here.
     // A save on its way is waited for first, so a Quit right after Save asks nothing when the
-    // save wrote everything.
+    // save wrote everything. While the decision waits for a save (one on its way, or the one
+    // "Save" started), "Save in Progress" says so after a moment, and its Cancel keeps the window (the
+    // save goes on, the page keeps its text): a server that does not answer holds a save for
+    // as long as the connection's timeouts allow.
     void decide_unsaved_changes(std::function<void(bool may_close)> decided);
     // Drops the file's record and the page's claim on it (a closed file; no file viewer: no_data).
     void remove_record(const std::string& session_id);
@@ -178,6 +182,12 @@ public:
     static constexpr const char* kUnsavedTitle = "Unsaved Changes";
     static constexpr const char* kUnsavedMessage = "Do you want to save your changes?";
     // The question asked when a file opens over stored changes that never reached the server.
+    // How long a decision waits for a save before "Save in Progress" shows.
+    static constexpr std::chrono::milliseconds kSaveNoticeDelay{1000};
+    // The alert shown while a close decision waits for a save.
+    static constexpr const char* kSavingTitle = "Save in Progress";
+    static constexpr const char* kSavingMessage =
+        "%1 is still being saved to the server. The window closes once the save has finished.";
     static constexpr const char* kRestoreTitle = "Restore Unsaved Changes?";
     static constexpr const char* kRestoreMessage =
         "This file has changes from an earlier session that were never saved to the server. Restore them, "
@@ -238,7 +248,12 @@ private:
     };
     bool save_running_ = false;
     std::vector<WaitingSave> waiting_saves_;
-    // Close decisions asked for while a save was on its way: they decide once the saves are
-    // done, on what the saves left unsaved (a connector that goes first lets them close).
-    std::vector<std::function<void(bool may_close)>> decisions_after_saves_;
+    // Close decisions asked for while a save was on its way: resumed once the saves are done
+    // (true), to decide on what the saves left unsaved, or when the connector goes (false),
+    // which lets them close.
+    std::vector<std::function<void(bool connector_alive)>> decisions_after_saves_;
+    // "Save in Progress" for a decision that waits for a save; `cancel` runs when the user
+    // chooses Cancel before the save ends. Whichever comes first settles the notice.
+    struct SaveNotice;
+    void present_save_notice(const std::shared_ptr<SaveNotice>& notice, std::function<void()> cancel);
 };
