@@ -167,11 +167,11 @@ std::optional<FileObject> listLine(std::string_view line, std::string_view folde
     return listEntry(line, ListContext{prefix, now, yearOf(now)}, kind);
 }
 
-Listing readList(std::string_view listing, std::string_view folder, Date now) {
+namespace {
+
+Listing readListWith(std::string_view listing, const ListContext& context) {
     Listing out;
     out.entries.reserve(listing.size() / 70 + 1);
-    const std::string prefix = childPrefix(folder);
-    const ListContext context{prefix, now, yearOf(now)};
     std::size_t mainframeLines = 0;
     auto take = [&](std::string_view line) {
         LineKind kind;
@@ -204,6 +204,24 @@ Listing readList(std::string_view listing, std::string_view folder, Date now) {
     });
     if (!pending.empty()) take(pending);
     out.unsupportedForm = out.entries.empty() && mainframeLines > 0;
+    return out;
+}
+
+}  // namespace
+
+Listing readList(std::string_view listing, std::string_view folder, Date now) {
+    const std::string prefix = childPrefix(folder);
+    DateOrders orders;
+    ListContext context{prefix, now, yearOf(now), std::nullopt, &orders};
+    Listing out = readListWith(listing, context);
+    // Numeric dates that read either way round ("03-04-2019") take the order the listing's
+    // other dates show ("12-25-2019"); with no such date, or dates of both orders, they stay
+    // unread rather than guessed.
+    if (orders.unsure > 0 && (orders.dayFirst > 0) != (orders.monthFirst > 0)) {
+        context.numericOrder = orders.dayFirst > 0 ? NumericOrder::dayFirst : NumericOrder::monthFirst;
+        context.orders = nullptr;
+        out = readListWith(listing, context);
+    }
     return out;
 }
 

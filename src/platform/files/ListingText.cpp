@@ -336,10 +336,11 @@ bool numericDate(std::string_view text, NumericOrder order, int& y, int& mo, int
 
 namespace {
 
-enum class CjkUnit { none, year, month, day };
+enum class CjkUnit { none, year, month, day, hour, minute, second };
 
-// The year, month and day characters (年 月 日, Korean 년 월 일) in UTF-8 and in the legacy
-// encodings servers in Japan, China, Taiwan and Korea use: Shift_JIS, EUC-JP, GBK, Big5, EUC-KR.
+// The year, month and day characters (年 月 日, Korean 년 월 일), and those of the time (時 分 秒,
+// 时, Korean 시 분 초) in UTF-8 and in the legacy encodings servers in Japan, China, Taiwan and
+// Korea use: Shift_JIS, EUC-JP, GBK, Big5, EUC-KR.
 CjkUnit cjkUnit(std::string_view unit) {
     struct Mark {
         std::string_view bytes;
@@ -354,6 +355,15 @@ CjkUnit cjkUnit(std::string_view unit) {
         {"\xEA\xC5", CjkUnit::month},     {"\xE6\x97\xA5", CjkUnit::day},   {"\xEC\x9D\xBC", CjkUnit::day},
         {"\x93\xFA", CjkUnit::day},       {"\xC6\xFC", CjkUnit::day},       {"\xC8\xD5", CjkUnit::day},
         {"\xA4\xE9", CjkUnit::day},       {"\xC0\xCF", CjkUnit::day},       {"\xEC\xED", CjkUnit::day},
+        {"\xE6\x99\x82", CjkUnit::hour},  {"\xE6\x97\xB6", CjkUnit::hour},  {"\xEC\x8B\x9C", CjkUnit::hour},
+        {"\x8E\x9E", CjkUnit::hour},      {"\xBB\xFE", CjkUnit::hour},      {"\x95\x72", CjkUnit::hour},
+        {"\xCA\xB1", CjkUnit::hour},      {"\xAE\xC9", CjkUnit::hour},      {"\xE3\xC1", CjkUnit::hour},
+        {"\xBD\xC3", CjkUnit::hour},      {"\xE5\x88\x86", CjkUnit::minute}, {"\xEB\xB6\x84", CjkUnit::minute},
+        {"\x95\xAA", CjkUnit::minute},    {"\xCA\xAC", CjkUnit::minute},    {"\xB7\xD6", CjkUnit::minute},
+        {"\xA4\xC0", CjkUnit::minute},    {"\xDD\xC2", CjkUnit::minute},    {"\xBA\xD0", CjkUnit::minute},
+        {"\xE7\xA7\x92", CjkUnit::second}, {"\xEC\xB4\x88", CjkUnit::second}, {"\x95\x62", CjkUnit::second},
+        {"\xC9\xC3", CjkUnit::second},    {"\xC3\xEB", CjkUnit::second},    {"\xAC\xED", CjkUnit::second},
+        {"\xF5\xA9", CjkUnit::second},    {"\xC3\xCA", CjkUnit::second},
     };
     for (const Mark& m : kMarks) {
         if (m.bytes == unit) return m.unit;
@@ -399,15 +409,92 @@ bool cjkPieces(std::string_view token, LineDate& date, bool& haveYear, bool& hav
                 date.d = value;
                 haveDay = true;
                 break;
-            case CjkUnit::none: return false;
+            default: return false;  // a time is no part of the date
         }
     }
     return true;
 }
 
+// "<digits><unit>" pieces of a time of day ("10時30分", "10시", "30분", "15秒") into h, mi, s;
+// false when the token is anything else.
+bool cjkClockPieces(std::string_view token, LineDate& date, int& seen) {
+    std::size_t i = 0;
+    while (i < token.size()) {
+        const std::size_t start = i;
+        while (i < token.size() && isDigit(token[i])) ++i;
+        if (i == start || i - start > 2) return false;
+        int value;
+        toNumber(token.substr(start, i - start), value);
+        const std::size_t unitStart = i;
+        while (i < token.size() && !isDigit(token[i])) ++i;
+        const CjkUnit unit = cjkUnit(token.substr(unitStart, i - unitStart));
+        // Hour, minute and second, in that order, each once.
+        const int rank = unit == CjkUnit::hour ? 1 : unit == CjkUnit::minute ? 2 : unit == CjkUnit::second ? 3 : 0;
+        if (rank <= seen || rank != seen + 1) return false;
+        if ((rank == 1 && value > 23) || (rank > 1 && value > 59)) return false;
+        (rank == 1 ? date.h : rank == 2 ? date.mi : date.s) = value;
+        seen = rank;
+    }
+    return true;
+}
+
+// A time of day with CJK units at token k, in one token or two ("10時30分", "10시 30분"): the
+// index of its last token, or 0 when there is none.
+std::size_t cjkClock(const Tokens& t, std::size_t k, LineDate& date) {
+    if (k >= t.size() || !isDigit(t[k].text.front())) return 0;
+    LineDate clock;
+    int seen = 0;
+    if (!cjkClockPieces(t[k].text, clock, seen)) return 0;
+    std::size_t last = k;
+    if (seen == 1 && k + 1 < t.size() && isDigit(t[k + 1].text.front())) {
+        LineDate more = clock;
+        int moreSeen = seen;
+        if (cjkClockPieces(t[k + 1].text, more, moreSeen)) {
+            clock = more;
+            seen = moreSeen;
+            last = k + 1;
+        }
+    }
+    if (seen < 2) return 0;  // an hour alone is no time of day
+    date.h = clock.h, date.mi = clock.mi, date.s = clock.s;
+    return last;
+}
+
+// A year with or without its unit after the rest of a CJK date ("2019年", "2019").
+bool cjkTrailingYear(std::string_view token, LineDate& date) {
+    std::size_t i = 0;
+    while (i < token.size() && isDigit(token[i])) ++i;
+    if (i != 4 || !toNumber(token.substr(0, 4), date.y)) return false;
+    return i == token.size() || cjkUnit(token.substr(i)) == CjkUnit::year;
+}
+
 }  // namespace
 
-std::optional<LineDate> cjkDate(const Tokens& t, std::size_t m) {
+bool datePiece(std::string_view token) {
+    int h, mi, s;
+    if (token.empty() || !isDigit(token.front())) return false;
+    if (parseClock(token, h, mi, s)) return true;
+    std::size_t i = 0;
+    while (i < token.size() && isDigit(token[i])) ++i;
+    if (i == token.size() || static_cast<unsigned char>(token[i]) < 0x80) return false;
+    LineDate date;
+    bool haveYear = false, haveMonth = false, haveDay = false, sawUnit = false;
+    int seen = 0;
+    if (cjkClockPieces(token, date, seen)) return true;
+    // Pieces of a date, in the order a date has them or on their own ("25日").
+    if (cjkPieces(token, date, haveYear, haveMonth, haveDay, sawUnit)) return true;
+    haveMonth = true;
+    return cjkPieces(token, date, haveYear, haveMonth, haveDay, sawUnit) && sawUnit;
+}
+
+namespace {
+std::optional<LineDate> cjkDateFrom(const Tokens& t, std::size_t m, bool yearMayFollow);
+}  // namespace
+
+std::optional<LineDate> cjkDate(const Tokens& t, std::size_t m) { return cjkDateFrom(t, m, true); }
+
+namespace {
+std::optional<LineDate> cjkDateFrom(const Tokens& t, std::size_t m, bool yearMayFollow) {
     if (m >= t.size() || !isDigit(t[m].text.front())) return std::nullopt;
     // Quick refusal: a CJK piece has a byte above ASCII right after its digits.
     {
@@ -425,17 +512,21 @@ std::optional<LineDate> cjkDate(const Tokens& t, std::size_t m) {
     if (!haveMonth || !haveDay || !sawUnit) return std::nullopt;
     date.last = k - 1;
     date.hasYear = haveYear;
-    // A time, or the year of an older file ("6月 10  2020"), may follow.
+    // A time ("08:30", "10時30分"), or the year of an older file ("6月 10  2020", "12月 25日
+    // 2019年"), may follow.
     if (k < t.size()) {
         if (parseClock(t[k].text, date.h, date.mi, date.s)) {
             date.last = k;
-        } else if (!haveYear && t[k].text.size() == 4 && toNumber(t[k].text, date.y)) {
+        } else if (std::size_t last = cjkClock(t, k, date)) {
+            date.last = last;
+        } else if (!haveYear && yearMayFollow && cjkTrailingYear(t[k].text, date)) {
             date.hasYear = true;
             date.last = k;
         }
     }
     return date;
 }
+}  // namespace
 
 // ---- the date of an "ls -l"-like line --------------------------------------------------------
 
@@ -455,6 +546,77 @@ bool optionalClock(const Tokens& t, std::size_t k, LineDate& date) {
         return true;
     }
     return false;
+}
+
+// A date without a time: when none follows, the time's column may be blank-padded.
+void clockOrPadding(const Tokens& t, std::size_t k, LineDate& date) {
+    if (!optionalClock(t, k, date)) date.padded = true;
+}
+
+// Day, month name and year in one token: "25-Dec-19", "25-Dec-2019", "25/Dec/19".
+bool dayMonthNameYear(std::string_view text, LineDate& date) {
+    const std::size_t first = text.find_first_of("-/");
+    if (first == std::string_view::npos || first == 0 || first > 2) return false;
+    const char sep = text[first];
+    const std::size_t second = text.find(sep, first + 1);
+    if (second == std::string_view::npos) return false;
+    const std::string_view year = text.substr(second + 1);
+    if (!isDay(text.substr(0, first), date.d) || !(date.mo = monthIndex(text.substr(first + 1, second - first - 1))) ||
+        (year.size() != 2 && year.size() != 4) || !toNumber(year, date.y))
+        return false;
+    date.y = expandYear(year, date.y);
+    date.hasYear = true;
+    return true;
+}
+
+// "12 25 10:30", "12 25  2019": the month and the day as numbers, then a time or a year.
+bool numericMonthDay(const Tokens& t, std::size_t m, LineDate& date) {
+    if (m + 2 >= t.size()) return false;
+    const std::string_view mo = t[m].text, d = t[m + 1].text;
+    if (mo.size() > 2 || d.size() > 2 || !toNumber(mo, date.mo) || !toNumber(d, date.d) || date.mo < 1 ||
+        date.mo > 12 || date.d < 1 || date.d > 31)
+        return false;
+    const std::string_view when = t[m + 2].text;
+    if (when.size() == 4 && toNumber(when, date.y)) date.hasYear = true;
+    else if (!parseClock(when, date.h, date.mi, date.s)) return false;
+    date.last = m + 2;
+    return true;
+}
+
+// "2019. 12. 25.", as Korean writes a date, a time may follow.
+bool dottedYearMonthDay(const Tokens& t, std::size_t m, LineDate& date) {
+    if (m + 2 >= t.size()) return false;
+    auto dotted = [](std::string_view s, std::size_t maxDigits, int& out) {
+        return s.size() >= 2 && s.size() <= maxDigits + 1 && s.back() == '.' && toNumber(s.substr(0, s.size() - 1), out);
+    };
+    if (t[m].text.size() != 5 || !dotted(t[m].text, 4, date.y) || !dotted(t[m + 1].text, 2, date.mo) ||
+        !dotted(t[m + 2].text, 2, date.d) || date.mo < 1 || date.mo > 12 || date.d < 1 || date.d > 31)
+        return false;
+    date.hasYear = true;
+    date.last = m + 2;
+    clockOrPadding(t, m + 3, date);
+    return true;
+}
+
+// A numeric date read day first; tells whether the other order reads it too (and differently)
+// or whether only one order reads it, which shows the server's order. Dates with dots are
+// always day first, year-first dates have no such question.
+void noteNumericOrder(std::string_view text, LineDate& date) {
+    if (text.find('.') != std::string_view::npos) return;
+    std::size_t digits = 0;
+    while (digits < text.size() && isDigit(text[digits])) ++digits;
+    if (digits > 2) return;
+    int y, mo, d;
+    if (!numericDate(text, NumericOrder::monthFirst, y, mo, d)) return;
+    if (mo != date.mo || d != date.d) {
+        date.orderUnsure = true;
+        return;
+    }
+    if (mo == d) return;
+    int first;
+    toNumber(text.substr(0, digits), first);
+    // Only one order reads it (one field is above 12): the one that puts the first field where it is.
+    date.shownOrder = first == mo ? NumericOrder::monthFirst : NumericOrder::dayFirst;
 }
 }  // namespace
 
@@ -486,8 +648,32 @@ std::optional<LineDate> lineDate(const Tokens& t, std::size_t m) {
         date.last = m + 2;
         return date;
     }
-    // Digits alone start no other form (owners, groups and sizes are tried here often).
-    if (allDigits(first)) return std::nullopt;
+    date = {};
+    if (allDigits(first)) {
+        // Month and day as numbers: "12 25 10:30".
+        if (numericMonthDay(t, m, date)) return date;
+        // A year before a CJK month and day: "2019 12月 25日".
+        int year;
+        if (first.size() == 4 && m + 1 < t.size() && toNumber(first, year) && year >= 1970 && year < 2100) {
+            auto cjk = cjkDateFrom(t, m + 1, false);
+            if (cjk && !cjk->hasYear) {
+                cjk->y = year;
+                cjk->hasYear = true;
+                return cjk;
+            }
+        }
+        // Digits alone start no other form (owners, groups and sizes are tried here often).
+        return std::nullopt;
+    }
+    // Day, month name and year in one token: "25-Dec-19".
+    if (dayMonthNameYear(first, date)) {
+        date.last = m;
+        optionalClock(t, m + 1, date);
+        return date;
+    }
+    date = {};
+    // Year, month and day each with a dot: "2019. 12. 25.".
+    if (dottedYearMonthDay(t, m, date)) return date;
     date = {};
     // Year first with a month name, as Hungarian writes it: "2014. márc. 15. 10:00".
     if (m + 2 < t.size() && first.size() == 5 && first.back() == '.' &&
@@ -502,7 +688,8 @@ std::optional<LineDate> lineDate(const Tokens& t, std::size_t m) {
     if (numericDate(first, NumericOrder::dayFirst, date.y, date.mo, date.d)) {
         date.hasYear = true;
         date.last = m;
-        optionalClock(t, m + 1, date);
+        noteNumericOrder(first, date);
+        clockOrPadding(t, m + 1, date);
         return date;
     }
     date = {};
@@ -539,7 +726,17 @@ std::optional<Date> dateAt(const LineDate& date, int y) {
 }
 }  // namespace
 
-std::optional<Date> resolve(const LineDate& date, const ListContext& context) {
+std::optional<Date> resolve(const LineDate& read, const ListContext& context) {
+    LineDate date = read;
+    if (context.orders && date.shownOrder)
+        ++(*date.shownOrder == NumericOrder::dayFirst ? context.orders->dayFirst : context.orders->monthFirst);
+    if (date.orderUnsure) {
+        if (!context.numericOrder) {
+            if (context.orders) ++context.orders->unsure;
+            return std::nullopt;
+        }
+        if (*context.numericOrder == NumericOrder::monthFirst) std::swap(date.mo, date.d);
+    }
     if (date.hasYear) return dateAt(date, date.y);
     auto when = dateAt(date, context.thisYear);
     if (when && *when > context.now + hours{24}) when = dateAt(date, context.thisYear - 1);

@@ -59,11 +59,28 @@ std::size_t skipBlanks(std::string_view line, std::size_t from);
 // header), it could not be read, or it belongs to a listing form that is not read at all.
 enum class LineKind { entry, none, unreadable, unsupported };
 
+// Which order a numeric date with two-digit fields is read in first; the other order is tried
+// when the first gives no date. Four-digit (and three-digit) first fields are always years.
+enum class NumericOrder { dayFirst, monthFirst };
+
 // The date and time fields of a listing line, before the year rule and the time zone.
 struct LineDate {
     int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
     bool hasYear = false;
     std::size_t last = 0;  // index of the date's last token
+    // A numeric date such as "03-04-2019" that reads as a date either way round: mo and d hold
+    // the day-first reading, and the listing's other dates have to tell which it is.
+    bool orderUnsure = false;
+    // A numeric date that only one order reads ("12-25-2019"): the order the server writes.
+    std::optional<NumericOrder> shownOrder;
+    // A date without a time of day whose column the server pads: the name starts at the first
+    // non-blank after it ("2019.12.25      name").
+    bool padded = false;
+};
+
+// What the numeric dates of a listing showed about their order, gathered as its lines are read.
+struct DateOrders {
+    std::size_t dayFirst = 0, monthFirst = 0, unsure = 0;
 };
 
 // What every reader needs besides the line: where the entries go and what "now" is.
@@ -71,6 +88,10 @@ struct ListContext {
     std::string_view prefix;  // the listed folder's path with its "/"
     Date now;
     int thisYear = 0;
+    // The order the listing's numeric dates are known to be in; without it, a date that reads
+    // either way round is left out rather than guessed.
+    std::optional<NumericOrder> numericOrder;
+    DateOrders* orders = nullptr;  // where resolve notes what it saw, if anywhere
 };
 
 // A month name in English or another European language, abbreviated or not, in any case, with
@@ -82,9 +103,6 @@ bool parseClock(std::string_view text, int& h, int& mi, int& s);
 // A day of the month, "7", "07", "26." or "04,".
 bool isDay(std::string_view text, int& d);
 
-// Which order a numeric date with two-digit fields is read in first; the other order is tried
-// when the first gives no date. Four-digit (and three-digit) first fields are always years.
-enum class NumericOrder { dayFirst, monthFirst };
 // "2024-06-10", "2024/06/10", "2024.06.10", "10.06.2024", "10-06-24", "06/10/2024",
 // "103-06-10" (three digits: years since 1900). Two-digit years: 70-99 are 19xx, the rest 20xx.
 bool numericDate(std::string_view text, NumericOrder order, int& y, int& mo, int& d);
@@ -93,16 +111,25 @@ bool numericDate(std::string_view text, NumericOrder order, int& y, int& mo, int
 //   "Jun 10 08:30", "Jun 10  2020", "10 Jun 08:30", "26. Juli 2020", "3 févr. 10:15"
 //   "Apr 04, 2000" (a time may follow)          "2014. márc. 15. 10:00" (year first, dotted)
 //   "2005-06-07 21:22", "10.06.2024", "10/06/2024 08:30"   "06-07 21:22" (GNU iso, recent)
-//   "6月 10 08:30", "2020年 6月 10日", "2020年6月10日 08:30" (CJK unit characters, in UTF-8 or
-//   Shift_JIS, EUC-JP, GBK, Big5, EUC-KR)
+//   "25-Dec-19", "25-Dec-2019", "25/Dec/19" (day, month name, year in one token)
+//   "12 25 10:30", "12 25  2019" (month and day as numbers)   "2019. 12. 25." (Korean)
+//   "6月 10 08:30", "2020年 6月 10日", "2020年6月10日 08:30", "12月 25日 2019年", "2019 12月 25日",
+//   "2019年12月25日 10時30分" (CJK unit characters, in UTF-8 or Shift_JIS, EUC-JP, GBK, Big5,
+//   EUC-KR)
 std::optional<LineDate> lineDate(const Tokens& t, std::size_t m);
 // Year-month-day pieces with CJK unit characters from token m on ("2020年", "6月", "10日",
-// "2020年6月10日"): the date and the index of its last token. Nothing without a month and day.
+// "2020年6月10日"), then a time or a year: the date and the index of its last token. Nothing
+// without a month and day.
 std::optional<LineDate> cjkDate(const Tokens& t, std::size_t m);
+// A token that is nothing but date or time pieces: a time of day ("10:30"), or digits with CJK
+// date or time unit characters ("2019年", "25日", "10時30分"). A name never starts with one
+// right after a date: the line is then of a form not read.
+bool datePiece(std::string_view token);
 
 // The date a LineDate stands for, in UTC: a date without a year takes the year of `now`, or
 // the year before when that would put it more than a day after `now`; "24:00" is the next
-// day's midnight.
+// day's midnight. A date whose day and month could be either way round takes the context's
+// order, and is none without one. Notes what it saw in the context's DateOrders.
 std::optional<Date> resolve(const LineDate& date, const ListContext& context);
 std::optional<Date> makeDate(int y, int mo, int d, int h, int mi, int s,
                              std::chrono::milliseconds frac = std::chrono::milliseconds{0});

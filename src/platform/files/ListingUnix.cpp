@@ -82,16 +82,31 @@ bool looksLikeClock(std::string_view s) {
            isDigit(s[colon + 1]);
 }
 
-// What follows a size looks like a date that could not be read: a month name, a day and a
-// month, a numeric date or a time of day.
+// What follows a size looks like a date that could not be read: a month name (also joined to
+// more: "Dec-25-19"), a day and a month, digits with other signs ("25-dec-19", "2019.", "12月"),
+// two numbers in a row, or a time of day.
 bool startsLikeADate(const Tokens& t, std::size_t k) {
     int d, y, mo;
-    if (monthIndex(t[k].text) || numericDate(t[k].text, NumericOrder::dayFirst, y, mo, d)) return true;
-    if (k + 1 < t.size() && isDay(t[k].text, d) && monthIndex(t[k + 1].text)) return true;
+    const std::string_view first = t[k].text;
+    if (monthIndex(first) || numericDate(first, NumericOrder::dayFirst, y, mo, d)) return true;
+    if (monthIndex(first.substr(0, first.find_first_of("-/.")))) return true;
+    if (isDigit(first.front()) && !allDigits(first)) return true;
+    if (k + 1 < t.size() && allDigits(first) &&
+        (isDigit(t[k + 1].text.front()) || static_cast<unsigned char>(t[k + 1].text.front()) >= 0x80))
+        return true;
+    if (k + 1 < t.size() && isDay(first, d) && monthIndex(t[k + 1].text)) return true;
     for (std::size_t i = k; i < t.size() && i <= k + 3; ++i) {
         if (looksLikeClock(t[i].text)) return true;
     }
     return false;
+}
+
+// Where the size can stand in a line of this form: after links, owner and group; after owner
+// and group, or links and owner; after the owner alone. Further along, the owner or group has
+// blanks in it ("Domain Users"): such a reading gives way to a usual one.
+bool usualSizeIndex(const Tokens& t, std::size_t s) {
+    const bool links = allDigits(t[1].text);
+    return s == 3 || (s == 4 && links) || (s == 2 && !links);
 }
 
 std::optional<FileObject> finish(std::string_view line, std::size_t nameStart, bool link, FileType type,
@@ -131,23 +146,53 @@ std::optional<FileObject> unixLine(const Tokens& t, std::string_view line, const
         return std::nullopt;
     }
 
+    // The entry once the date is found: the name starts one blank after it (after all blanks
+    // when the date's column is padded). A name that starts with more of a date or time means
+    // the date was not read whole: such a line is not read at all.
+    auto dated = [&](const LineDate& date, std::int64_t size) -> std::optional<FileObject> {
+        if (date.last + 1 < t.size() && datePiece(t[date.last + 1].text)) return std::nullopt;
+        const std::size_t nameStart = date.padded ? skipBlanks(line, t[date.last].end) : t[date.last].end + 1;
+        return finish(line, nameStart, link, type, size, resolve(date, context), context, kind);
+    };
+    auto sizeAt = [&](std::size_t i, std::int64_t& size) {
+        const std::string_view s = t[i].text;
+        if (device && devicePair(t, i)) size = -1;
+        else if (!toNumber(s, size) && !(!isDigit(s.back()) && toUnitSize(s, size))) return false;
+        return true;
+    };
     // "<size> <date>": owner and group may be missing or contain digits.
     for (std::size_t m = 2; m < t.size(); ++m) {
         std::int64_t size;
-        const std::string_view s = t[m - 1].text;
-        if (device && devicePair(t, m - 1)) size = -1;
-        else if (!toNumber(s, size) && !(!isDigit(s.back()) && toUnitSize(s, size))) continue;
+        if (!sizeAt(m - 1, size)) continue;
         auto date = lineDate(t, m);
         if (!date) continue;
-        return finish(line, t[date->last].end + 1, link, type, size, resolve(*date, context), context, kind);
+        // Another size and date within this date ("1234 2019 12月 25日": a size 2019 and a date
+        // without a year) is another reading of the line: the usual place of the size decides,
+        // and the line is not read when both places are usual.
+        for (std::size_t other = m + 1; other <= date->last; ++other) {
+            std::int64_t otherSize;
+            if (!sizeAt(other - 1, otherSize) || !lineDate(t, other)) continue;
+            if (usualSizeIndex(t, other - 1)) {
+                if (usualSizeIndex(t, m - 1)) return std::nullopt;
+                date.reset();
+            }
+            break;
+        }
+        if (!date) continue;
+        // A group name with digits at its end before a number that starts a date as well
+        // ("group1234 2019 12月 25日") reads as a size run into the group too.
+        std::int64_t joined;
+        if (m >= 3 && joinedSize(t[m - 2].text, joined) && lineDate(t, m - 1)) return std::nullopt;
+        return dated(*date, size);
     }
-    // A long group name runs into the size: "-rw-r--r--  1 owner  webdevelopers1234567 Jun 10 08:30 a".
-    for (std::size_t m = 4; m < t.size(); ++m) {
+    // A long group name runs into the size: "-rw-r--r--  1 owner  webdevelopers1234567 Jun 10 08:30 a",
+    // also without the links: "-rw-r--r--  owner  webdevelopers1234567 Jun 10 08:30 a".
+    for (std::size_t m = allDigits(t[1].text) ? 4 : 3; m < t.size(); ++m) {
         std::int64_t size;
         if (!joinedSize(t[m - 1].text, size)) continue;
         auto date = lineDate(t, m);
         if (!date) continue;
-        return finish(line, t[date->last].end + 1, link, type, size, resolve(*date, context), context, kind);
+        return dated(*date, size);
     }
     // No date column: "mode links owner group size name", or without the group. A line whose
     // date could not be read is not taken for one.
@@ -177,9 +222,10 @@ std::optional<FileObject> vshellLine(const Tokens& t, std::string_view line, con
     std::int64_t size;
     if (t.size() < 4 || !toNumber(t[0].text, size)) return std::nullopt;
     auto date = lineDate(t, 1);
-    if (!date) return std::nullopt;
+    if (!date || (date->last + 1 < t.size() && datePiece(t[date->last + 1].text))) return std::nullopt;
     // A folder ends in "/"; a file's type is what is left.
-    return finish(line, t[date->last].end + 1, false, FileType::regular, size, resolve(*date, context), context, kind);
+    const std::size_t nameStart = date->padded ? skipBlanks(line, t[date->last].end) : t[date->last].end + 1;
+    return finish(line, nameStart, false, FileType::regular, size, resolve(*date, context), context, kind);
 }
 
 }  // namespace files::parse::families

@@ -44,4 +44,37 @@ std::string percentDecode(std::string_view text) {
     return out;
 }
 
+namespace {
+bool isHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+}  // namespace
+
+std::string escapeTypedUrl(std::string_view typed) {
+    auto blank = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
+    while (!typed.empty() && blank(typed.front())) typed.remove_prefix(1);
+    while (!typed.empty() && blank(typed.back())) typed.remove_suffix(1);
+    // The path starts at the first "/" after "scheme://" (the authority is left as it is).
+    std::size_t start = 0;
+    const std::size_t scheme = typed.find("://");
+    if (scheme != std::string_view::npos) {
+        start = typed.find_first_of("/?#", scheme + 3);
+        if (start == std::string_view::npos) start = typed.size();
+    }
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out(typed.substr(0, start));
+    out.reserve(typed.size() + 16);
+    for (std::size_t i = start; i < typed.size(); ++i) {
+        const auto c = static_cast<unsigned char>(typed[i]);
+        const bool escape = c <= 0x20 || c >= 0x7F || std::string_view("\"<>\\^`{|}").find(static_cast<char>(c)) != std::string_view::npos ||
+                            (c == '%' && !(i + 2 < typed.size() && isHex(typed[i + 1]) && isHex(typed[i + 2])));
+        if (!escape) {
+            out.push_back(static_cast<char>(c));
+            continue;
+        }
+        out.push_back('%');
+        out.push_back(kHex[c >> 4]);
+        out.push_back(kHex[c & 0xF]);
+    }
+    return out;
+}
+
 }  // namespace net

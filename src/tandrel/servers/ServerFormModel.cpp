@@ -6,12 +6,16 @@
 #include <cctype>
 
 #include "platform/dispatch/Dispatch.h"
+#include "platform/net/PercentEncoding.h"
 #include "tandrel/foundation/AMZLogger.h"
 #include "tandrel/foundation/VornServicesManager.h"
 
 namespace {
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
+
+// A typed URL is read as a browser reads it: "http://host/web files/" is a URL.
+QUrl typed_url(const std::string& url) { return QUrl(q(net::escapeTypedUrl(url)), QUrl::StrictMode); }
 
 // Runs `done` with the value on the main queue (the store answers on its save queue).
 template <class T>
@@ -59,7 +63,7 @@ bool ServerFormModel::port_text_acceptable(const std::string& text) {
 
 std::string ServerFormModel::url_with_port(const std::string& url, int64_t port, int64_t form_default) {
     if (port <= 0 || port > 65535 || port == form_default) return url;
-    const QUrl parsed(q(url), QUrl::StrictMode);
+    const QUrl parsed = typed_url(url);
     if (!parsed.isValid() || parsed.host().isEmpty() || parsed.port() != -1) return url;
     const std::string scheme = parsed.scheme().toLower().toStdString();
     int64_t scheme_default = 0;
@@ -103,7 +107,7 @@ ServerFormModel::Checked ServerFormModel::check(const Fields& fields) {
     info.username = fields.username;  // may be empty
     info.nickname = fields.nickname;
     info.port = port_value(fields.port);
-    if (info.password.empty() || info.server_url.empty() || !QUrl(q(info.server_url), QUrl::StrictMode).isValid()) {
+    if (info.password.empty() || info.server_url.empty() || !typed_url(info.server_url).isValid()) {
         out.problem = Problem::missing_information;
         return out;
     }

@@ -6,6 +6,7 @@
 #include <numeric>
 
 #include "platform/dispatch/Dispatch.h"
+#include "platform/net/PercentEncoding.h"
 #include "tandrel/foundation/AMZLogger.h"
 #include "tandrel/foundation/VornProviderErrors.h"
 
@@ -107,9 +108,12 @@ void VornConnectorBuilder::make_bucket_for_service(const std::string& url, const
     bucket->base->url = url;
     bucket->base->credential = credential;
     const files::Credential login = credential.value_or(files::Credential{});
+    // The server's URL as the user typed it ("http://host/web files/") goes out escaped as a
+    // browser escapes it; the record and the connectors keep the typed text.
+    const std::string address = net::escapeTypedUrl(url);
     switch (type) {
         case Type::ftp: {
-            auto provider = files::makeFtpProvider(url, login);
+            auto provider = files::makeFtpProvider(address, login);
             if (!provider) break;
             auto connector = std::make_shared<VornConnectorFtp>(std::move(provider), Type::ftp);
             connector->url = url;
@@ -119,7 +123,7 @@ void VornConnectorBuilder::make_bucket_for_service(const std::string& url, const
             break;
         }
         case Type::webDav: {
-            auto provider = files::makeWebDavProvider(url, login);
+            auto provider = files::makeWebDavProvider(address, login);
             if (!provider) break;
             auto connector = std::make_shared<VornConnectorWebDav>(std::move(provider), Type::webDav);
             connector->url = url;

@@ -336,8 +336,10 @@ INSTANTIATE_TEST_SUITE_P(
         ListCase{"-rw-r--r-- 1 owner group 100 2024/06/10 08:30 slashes.txt", Expected{"slashes.txt", FileType::regular, 100, at(2024, 6, 10, 8, 30)}},
         ListCase{"-rw-r--r-- 1 owner group 100 2024.06.10 08:30 dots.txt", Expected{"dots.txt", FileType::regular, 100, at(2024, 6, 10, 8, 30)}},
         ListCase{"-rw-r--r-- 1 owner group 100 10.06.2024 08:30 day first.txt", Expected{"day first.txt", FileType::regular, 100, at(2024, 6, 10, 8, 30)}},
-        ListCase{"-rw-r--r-- 1 owner group 100 10/06/2024 no clock.txt", Expected{"no clock.txt", FileType::regular, 100, at(2024, 6, 10)}},
-        ListCase{"-rw-r--r-- 1 owner group 100 10-06-2024 08:30 dashes.txt", Expected{"dashes.txt", FileType::regular, 100, at(2024, 6, 10, 8, 30)}},
+        // Either way round a date: a line alone does not tell which, so it shows none.
+        ListCase{"-rw-r--r-- 1 owner group 100 10/06/2024 no clock.txt", Expected{"no clock.txt", FileType::regular, 100, std::nullopt}},
+        ListCase{"-rw-r--r-- 1 owner group 100 10-06-2024 08:30 dashes.txt", Expected{"dashes.txt", FileType::regular, 100, std::nullopt}},
+        ListCase{"-rw-r--r-- 1 owner group 100 25-06-2024 08:30 day first.txt", Expected{"day first.txt", FileType::regular, 100, at(2024, 6, 25, 8, 30)}},
         ListCase{"-rw-r--r-- 1 owner group 100 10.06.24 08:30 short year.txt", Expected{"short year.txt", FileType::regular, 100, at(2024, 6, 10, 8, 30)}},
         ListCase{"-rw-r--r-- 1 owner group 100 10.06.99 old.txt", Expected{"old.txt", FileType::regular, 100, at(1999, 6, 10)}},
         ListCase{"-rw-r--r-- 1 owner group 100 103-06-10 08:30 since 1900.txt", Expected{"since 1900.txt", FileType::regular, 100, at(2003, 6, 10, 8, 30)}},
@@ -408,6 +410,114 @@ INSTANTIATE_TEST_SUITE_P(
         // IIS with other separators.
         ListCase{"10.06.2024  08:30       <DIR>          dotted", Expected{"dotted", FileType::directory, -1, at(2024, 6, 10, 8, 30)}},
         ListCase{"06/10/2024  08:30PM             5 slashed.txt", Expected{"slashed.txt", FileType::regular, 5, at(2024, 6, 10, 20, 30)}}));
+
+// Forms real servers send that were read with a wrong name, size or date, or not at all.
+INSTANTIATE_TEST_SUITE_P(
+    MoreServerForms, ListFormTest,
+    ::testing::Values(
+        // Month, day and year in digits; day, month name and a two-digit year in one token.
+        ListCase{"-rw-r--r--   1 user group  1234 12-25-2019 10:30 name.txt", Expected{"name.txt", FileType::regular, 1234, at(2019, 12, 25, 10, 30)}},
+        ListCase{"-rw-r--r--   1 user group  1234 25-Dec-19 10:30 dmy.txt", Expected{"dmy.txt", FileType::regular, 1234, at(2019, 12, 25, 10, 30)}},
+        ListCase{"-rw-r--r--   1 user group  1234 25-Dec-2019 dmy4.txt", Expected{"dmy4.txt", FileType::regular, 1234, at(2019, 12, 25)}},
+        ListCase{"-rw-r--r--   1 user group  1234 25/dec/19 10:30 slashes.txt", Expected{"slashes.txt", FileType::regular, 1234, at(2019, 12, 25, 10, 30)}},
+        ListCase{"-rw-r--r--   1 user group  1234 25-dec-19 name two.txt", Expected{"name two.txt", FileType::regular, 1234, at(2019, 12, 25)}},
+        // A mode with the file type's bits and no link count.
+        ListCase{"100644 user group 1234 Dec 25 2019 name", Expected{"name", FileType::regular, 1234, at(2019, 12, 25)}},
+        ListCase{"40755 user group 4096 Dec 25 10:30 folder", Expected{"folder", FileType::directory, 4096, at(2024, 12, 25, 10, 30)}},
+        // Month and day as numbers before the time (or the year).
+        ListCase{"-rw-r--r-- 1 user group 1234 12 25 10:30 name", Expected{"name", FileType::regular, 1234, at(2024, 12, 25, 10, 30)}},
+        ListCase{"-rw-r--r-- 1 user group 1234 12 25  2019 name", Expected{"name", FileType::regular, 1234, at(2019, 12, 25)}},
+        // A size run into the group name, with no link count.
+        ListCase{"-rw-r--r-- user group12345 Dec 25 10:30 name", Expected{"name", FileType::regular, 12345, at(2024, 12, 25, 10, 30)}},
+        // East Asian dates: the year after the day, a bare year first, a time with its units,
+        // in UTF-8, Shift_JIS and EUC-KR.
+        ListCase{"-rw-r--r-- 1 user group 1234 12\xE6\x9C\x88 25\xE6\x97\xA5 2019\xE5\xB9\xB4 name", Expected{"name", FileType::regular, 1234, at(2019, 12, 25)}},
+        ListCase{"-rw-r--r-- 1 user group 1234 12\x8C\x8E 25\x93\xFA 2019\x94\x4E sjis", Expected{"sjis", FileType::regular, 1234, at(2019, 12, 25)}},
+        ListCase{"-rw-r--r-- 1 user group 1234 12\xBF\xF9 25\xC0\xCF 2019\xB3\xE2 euckr", Expected{"euckr", FileType::regular, 1234, at(2019, 12, 25)}},
+        ListCase{"-rw-r--r-- 1 user group 1234 2019 12\xE6\x9C\x88 25\xE6\x97\xA5 name", Expected{"name", FileType::regular, 1234, at(2019, 12, 25)}},
+        ListCase{"-rw-r--r-- 1 user group 1234 2019 12\x8C\x8E 25\x93\xFA sjis", Expected{"sjis", FileType::regular, 1234, at(2019, 12, 25)}},
+        ListCase{"-rw-r--r-- 1 user group 1234 2019\xE5\xB9\xB4" "12\xE6\x9C\x88" "25\xE6\x97\xA5 10\xE6\x99\x82" "30\xE5\x88\x86 clock",
+                 Expected{"clock", FileType::regular, 1234, at(2019, 12, 25, 10, 30)}},
+        ListCase{"-rw-r--r-- 1 user group 1234 2019\xB3\xE2 12\xBF\xF9 25\xC0\xCF 10\xBD\xC3 30\xBA\xD0 ko clock",
+                 Expected{"ko clock", FileType::regular, 1234, at(2019, 12, 25, 10, 30)}},
+        ListCase{"-rw-r--r-- 1 user group 1234 1\xEC\x9B\x94 25\xEC\x9D\xBC 10:30 ko", Expected{"ko", FileType::regular, 1234, at(2025, 1, 25, 10, 30)}},
+        ListCase{"-rw-r--r-- 1 user group 1234 12\xE6\x9C\x88 25 2019 2020\xE5\xB9\xB4\xE5\xBA\xA6.txt",
+                 Expected{"2020\xE5\xB9\xB4\xE5\xBA\xA6.txt", FileType::regular, 1234, at(2019, 12, 25)}},
+        // Year, month and day with blanks padding the missing time, or dotted as Korean writes it.
+        ListCase{"-rw-r--r-- 1 user group 1234 2019.12.25  name", Expected{"name", FileType::regular, 1234, at(2019, 12, 25)}},
+        ListCase{"-rw-r--r-- 1 user group 1234 2019-12-25       padded.txt", Expected{"padded.txt", FileType::regular, 1234, at(2019, 12, 25)}},
+        ListCase{"-rw-r--r-- 1 user group 1234 2019. 12. 25.  name", Expected{"name", FileType::regular, 1234, at(2019, 12, 25)}},
+        ListCase{"-rw-r--r-- 1 user group 1234 2019. 12. 25. 10:30 name", Expected{"name", FileType::regular, 1234, at(2019, 12, 25, 10, 30)}},
+        // Not sure: no entry rather than a wrong one. Two readings (size 1000 in 2019, or size
+        // 2019 this year); a date in pieces not read; a time where the name would start.
+        ListCase{"-rw-r--r-- 1 user 1000 2019 12\xE6\x9C\x88 25\xE6\x97\xA5 name", std::nullopt},
+        ListCase{"-rw-r--r-- user group1000 2019 12\xE6\x9C\x88 25\xE6\x97\xA5 name", std::nullopt},
+        ListCase{"-rw-r--r-- 1 user group 1234 12 \xE6\x9C\x88 25 \xE6\x97\xA5 10:30 name", std::nullopt},
+        ListCase{"-rw-r--r-- 1 user group 1234 Jun 10 2019 10:30 name", std::nullopt},
+        ListCase{"-rw-r--r-- 1 user group 1234 Dec-25-19 name", std::nullopt},
+        ListCase{"-rw-r--r-- 1 user group 1234 2019/12 name", std::nullopt}));
+
+TEST(ListListing, NumericDatesEitherWayRoundTakeTheOrderTheListingShows) {
+    const std::string monthFirst =
+        "-rw-r--r-- 1 user group 1 03-04-2019 10:30 a.txt\r\n"
+        "-rw-r--r-- 1 user group 2 12-25-2019 10:30 b.txt\r\n";
+    auto got = parse::readList(monthFirst, "/", kNow);
+    ASSERT_EQ(got.entries.size(), 2u);
+    EXPECT_EQ(got.entries[0].modificationDate, at(2019, 3, 4, 10, 30));
+    EXPECT_EQ(got.entries[1].modificationDate, at(2019, 12, 25, 10, 30));
+
+    const std::string dayFirst =
+        "-rw-r--r-- 1 user group 1 03/04/2019 a.txt\r\n"
+        "-rw-r--r-- 1 user group 2 25/12/2019 b.txt\r\n";
+    got = parse::readList(dayFirst, "/", kNow);
+    ASSERT_EQ(got.entries.size(), 2u);
+    EXPECT_EQ(got.entries[0].modificationDate, at(2019, 4, 3));
+
+    // Nothing shows the order, or both orders are shown: the name and size stay, the date goes.
+    for (const std::string& listing : {std::string("-rw-r--r-- 1 user group 1 03-04-2019 10:30 a.txt\r\n"),
+                                       monthFirst + "-rw-r--r-- 1 user group 3 25-12-2019 10:30 c.txt\r\n"}) {
+        got = parse::readList(listing, "/", kNow);
+        ASSERT_FALSE(got.entries.empty());
+        EXPECT_EQ(got.entries[0].name, "a.txt");
+        EXPECT_EQ(got.entries[0].size, 1);
+        EXPECT_FALSE(got.entries[0].modificationDate);
+    }
+}
+
+// Whatever form a date takes, a line gives the name that follows it, or no entry: never a name
+// with pieces of the date in it.
+TEST(ListListing, ANameNeverHoldsPiecesOfTheDate) {
+    const std::vector<std::string> dates = {
+        "Dec 25 10:30", "Dec 25  2019", "25 Dec 10:30", "25 Dec 2019", "25. Dez. 2019", "Dec 25, 2019 10:30",
+        "12-25-2019 10:30", "25-12-2019", "2019-12-25", "2019.12.25", "2019/12/25 10:30", "25.12.19",
+        "25-Dec-19 10:30", "25-Dec-2019", "25/Dec/19", "Dec-25-19", "12 25 10:30", "12 25  2019",
+        "2019. 12. 25.", "2019. 12. 25. 10:30", "12-25 10:30", "Jun 10 2019 10:30",
+        "12\xE6\x9C\x88 25\xE6\x97\xA5 10:30", "12\xE6\x9C\x88 25 10:30", "12\xE6\x9C\x88 25\xE6\x97\xA5 2019\xE5\xB9\xB4",
+        "2019\xE5\xB9\xB4" "12\xE6\x9C\x88" "25\xE6\x97\xA5", "2019 12\xE6\x9C\x88 25\xE6\x97\xA5",
+        "2019\xE5\xB9\xB4 12\xE6\x9C\x88 25\xE6\x97\xA5 10\xE6\x99\x82" "30\xE5\x88\x86",
+        "12 \xE6\x9C\x88 25 \xE6\x97\xA5 10:30", "12\x8C\x8E 25\x93\xFA 2019\x94\x4E", "2019\x94\x4E 12\x8C\x8E 25\x93\xFA",
+        "12\xBF\xF9 25\xC0\xCF 10\xBD\xC3 30\xBA\xD0", "2019\xB3\xE2 12\xBF\xF9 25\xC0\xCF",
+    };
+    const std::vector<std::string> prefixes = {"-rw-r--r--   1 user group 1234 ", "-rw-r--r-- user group 1234 ",
+                                               "100644 user group 1234 ", "-rw-r--r-- 1 user 1234 ",
+                                               "-rw-r--r-- user group1234 "};
+    const std::vector<std::string> names = {"name.txt", "2020 plan.txt", "a b"};
+    for (const auto& prefix : prefixes) {
+        for (const auto& date : dates) {
+            for (const auto& name : names) {
+                const std::string line = prefix + date + " " + name;
+                auto entry = parse::listLine(line, "/", kNow);
+                if (!entry) continue;
+                EXPECT_EQ(entry->name, name) << line;
+                EXPECT_EQ(entry->size, 1234) << line;
+                if (entry->modificationDate) {
+                    const auto ymd = std::chrono::year_month_day{std::chrono::floor<std::chrono::days>(*entry->modificationDate)};
+                    EXPECT_TRUE(ymd.year() == std::chrono::year{2019} || ymd.year() == std::chrono::year{2024}) << line;
+                }
+            }
+        }
+    }
+}
 
 TEST(ListListing, JoinsAVmsEntryThatWrapsOntoASecondLineAndSkipsItsHeadings) {
     const std::string listing =

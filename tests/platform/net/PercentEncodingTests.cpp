@@ -43,6 +43,27 @@ TEST(PercentEncoding, DecodeKeepsMalformedEscapes) {
     for (const auto& [text, decoded] : cases) EXPECT_EQ(net::percentDecode(text), decoded) << text;
 }
 
+TEST(PercentEncoding, TypedUrlsAreEscapedAsABrowserDoes) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"http://host/web files/", "http://host/web%20files/"},
+        {"ftp://127.0.0.1:2121/web files", "ftp://127.0.0.1:2121/web%20files"},
+        {"  webdav://host/dav/web files/ ", "webdav://host/dav/web%20files/"},
+        {"http://host/web%20files/", "http://host/web%20files/"},
+        {"http://host/a b%20c/", "http://host/a%20b%20c/"},
+        {"http://host/100%/", "http://host/100%25/"},
+        {"http://host/%zz%4/", "http://host/%25zz%254/"},
+        {"http://host/caf\xC3\xA9/", "http://host/caf%C3%A9/"},
+        {"http://host/\"<>\\^`{|}/", "http://host/%22%3C%3E%5C%5E%60%7B%7C%7D/"},
+        {"http://host/a\tb/", "http://host/a%09b/"},
+        {"http://host/a b?x=1 2#f g", "http://host/a%20b?x=1%202#f%20g"},
+        {"http://user@host:8080/dav/", "http://user@host:8080/dav/"},
+        {"http://host", "http://host"},
+        {"ftp://host/!$&'()*+,;=:@~/", "ftp://host/!$&'()*+,;=:@~/"},
+        {"", ""},
+    };
+    for (const auto& [typed, escaped] : cases) EXPECT_EQ(net::escapeTypedUrl(typed), escaped) << typed;
+}
+
 TEST(PercentEncoding, RoundTripsEveryByte) {
     std::string all;
     for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));

@@ -407,6 +407,44 @@ TEST_P(FormLoginTest, ListingCompletionGivesTheSortedListingOnTheMainQueue) {
     dispatch::globalQueue(dispatch::QoS::background).async([b = std::move(bucket)]() mutable { b.reset(); });
 }
 
+// A saved server whose URL points into a folder with a blank in its name, typed as it reads.
+TEST_P(FormLoginTest, AUrlTypedWithABlankReachesItsFolder) {
+    const auto disk = peer_.root / "web files";
+    std::filesystem::remove_all(disk);
+    filestest::makeDiskFolder(disk);
+    filestest::writeDiskFile(disk / "index.html", "<p>hi</p>");
+    std::string typed = peer_.url;
+    if (typed.back() != '/') typed += '/';
+    typed += "web files/";
+
+    auto error = awaitLogin([&](auto done) {
+        VornConnectorBuilder::make_bucket_for_form(typed, files::Credential{peer_.user, peer_.password}, type(), done);
+    });
+    EXPECT_FALSE(error) << (error ? error->text() : "");
+
+    std::shared_ptr<VornProviderBucket> bucket;
+    VornConnectorBuilder::make_bucket_for_service(typed, files::Credential{peer_.user, peer_.password}, type(),
+                                                  [&](auto b, auto e) {
+                                                      bucket = b;
+                                                      EXPECT_FALSE(e);
+                                                  });
+    ASSERT_TRUE(bucket);
+    EXPECT_EQ(bucket->base->url, typed) << "the connectors keep the typed text";
+    int calls = 0;
+    std::shared_ptr<VornServerFilesDataModel> listing;
+    bucket->provider()->contentsOfDirectory("/", VornConnectorUtilityClass::listing_completion("/", [&](auto l, auto e) {
+        ++calls;
+        listing = l;
+        EXPECT_FALSE(e) << e->text();
+    }));
+    ASSERT_TRUE(dispatch::pumpMainQueueUntil([&] { return calls > 0; }, 30s));
+    ASSERT_TRUE(listing);
+    EXPECT_EQ(paths(listing), (std::vector<std::string>{"/index.html"}));
+
+    std::filesystem::remove_all(disk);
+    dispatch::globalQueue(dispatch::QoS::background).async([b = std::move(bucket)]() mutable { b.reset(); });
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, FormLoginTest, ::testing::Values("pyftpd", "vsftpd", "apache"),
                          [](const auto& info) { return info.param; });
 

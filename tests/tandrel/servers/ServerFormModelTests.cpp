@@ -60,6 +60,10 @@ TEST(ServerFormModelCheck, PortFirstThenRequiredFieldsThenThePortGoesIntoTheURL)
         {"WebDAV form default", fields("http://h/dav", "pw", "80", 1), std::nullopt, "http://h/dav", 80},
         {"other WebDAV port", fields("http://h/dav", "pw", "8080", 1), std::nullopt, "http://h:8080/dav", 8080},
         {"no user name", fields("ftp://h", "pw", "21", 0, ""), std::nullopt, "ftp://h", 21},
+        // A URL as a browser takes it, kept as typed.
+        {"blank in the path", fields("http://h/web files/", "pw", "80", 1), std::nullopt, "http://h/web files/", 80},
+        {"blank and a port", fields("ftp://h/web files", "pw", "2121"), std::nullopt, "ftp://h:2121/web files", 2121},
+        {"accented folder", fields("http://h/caf\xC3\xA9/", "pw", "80", 1), std::nullopt, "http://h/caf\xC3\xA9/", 80},
     };
     for (const Row& row : rows) {
         const auto checked = ServerFormModel::check(row.fields);
