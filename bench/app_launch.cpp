@@ -12,6 +12,7 @@
 // Run: tests/peers/with_session.sh build/bench/bench_app_launch
 // (DRAVIX_BENCH_ROUNDS changes the number of rounds, 15 by default.)
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -83,7 +84,14 @@ double launchOnce(Launch what, const std::string& url) {
 
     pid_t pid = 0;
     const auto spawned = Clock::now();
-    if (posix_spawn(&pid, binary.c_str(), nullptr, nullptr, argv, envp.data()) != 0) return -1;
+    // What the processes print (the web engine's start-up notes among it) would bury the results.
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&quiet, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    const int spawnError = posix_spawn(&pid, binary.c_str(), &quiet, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&quiet);
+    if (spawnError != 0) return -1;
     double ms = -1;
     const auto deadline = Clock::now() + std::chrono::seconds(60);
     while (Clock::now() < deadline) {
