@@ -113,6 +113,53 @@ inline double median(std::vector<double> v) {
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
+// Rounds of a subject beside its baseline: each round runs the two back to back (in alternating
+// order, so a change in the machine's load falls on both alike) and adds their times here. The
+// figures are medians over the rounds: of each side, and of the rounds' own subject/baseline
+// ratios (never the ratio of two medians taken from different rounds).
+class Rounds {
+public:
+    // Whether this round runs the baseline first (every other round does).
+    bool baselineFirst() const { return baseline_.size() % 2 == 0; }
+
+    void add(double baseline, double subject) {
+        baseline_.push_back(baseline);
+        subject_.push_back(subject);
+        ratio_.push_back(baseline > 0 ? subject / baseline : 0);
+    }
+
+    std::size_t count() const { return ratio_.size(); }
+    double baseline() const { return median(baseline_); }
+    double subject() const { return median(subject_); }
+    double ratio() const { return median(ratio_); }
+
+    // The medians as the benchmark's counters: "<prefix>baseline_ms", "<prefix>subject_ms" (or
+    // the names given) and "<prefix>ratio".
+    void report(benchmark::State& state, const std::string& baselineName = "baseline_ms",
+                const std::string& subjectName = "subject_ms", const std::string& ratioName = "ratio") const {
+        state.counters[baselineName] = baseline();
+        state.counters[subjectName] = subject();
+        state.counters[ratioName] = ratio();
+        state.counters["rounds"] = static_cast<double>(count());
+    }
+
+    // One line: "<what>: median baseline X ms, median subject Y ms, median ratio Z over N rounds".
+    void print(std::ostream& out, const std::string& what, const std::string& baselineName,
+               const std::string& subjectName) const {
+        out << what << ": median " << baselineName << " " << baseline() << " ms, median " << subjectName << " "
+            << subject() << " ms, median per-round ratio " << ratio() << " over " << count() << " rounds\n";
+    }
+
+private:
+    std::vector<double> baseline_, subject_, ratio_;
+};
+
+// The number of rounds: DRAVIX_BENCH_ROUNDS, else `fallback`.
+inline int roundCount(int fallback) {
+    const char* env = std::getenv("DRAVIX_BENCH_ROUNDS");
+    return env && std::atoi(env) > 0 ? std::atoi(env) : fallback;
+}
+
 // A libcurl write callback that appends the bytes to the std::string given as its user data.
 inline size_t collect(char* data, size_t size, size_t count, void* out) {
     static_cast<std::string*>(out)->append(data, size * count);

@@ -1,28 +1,40 @@
-// Launch time of the app with and without the telemetry SDK: each iteration starts the real
-// `dravix` binary in a fresh home and takes the time from its main() to its first window being
-// shown (the app writes it when DRAVIX_LAUNCH_REPORT is set), then ends the process. The two
-// variants differ only in DRAVIX_SKIP_TELEMETRY (launch steps 6 and 7 left out). With the SDK on,
-// the log URL points at a loopback port that refuses connections, so the logs are stored (the
-// SDK's work at launch in full) and never leave the machine. Needs an X server (DISPLAY).
+// Launch time of the app beside the framework's own: each round starts, back to back and in
+// rotating order, the real `dravix` binary with the telemetry SDK, the same without it
+// (DRAVIX_SKIP_TELEMETRY, launch steps 6 and 7 left out), and the framework baseline: this
+// program again as a bare window that also starts the web engine (the same Qt and web engine
+// set-up the app makes before its first window, and nothing of the app). Every launch is timed
+// from the moment the process is spawned until its first window is shown on screen (exposed);
+// the process writes that moment when DRAVIX_LAUNCH_REPORT is set, and is then ended. With the
+// SDK on, the log URL points at a loopback port that refuses connections, so the logs are stored
+// (the SDK's work at launch in full) and never leave the machine. Needs an X server (DISPLAY).
+// The figures are medians over the rounds, the ratios those of each round's own times.
 //
-// Run: tests/peers/with_session.sh build/bench/bench_app_launch --benchmark_repetitions=15
-//        --benchmark_report_aggregates_only
+// Run: tests/peers/with_session.sh build/bench/bench_app_launch
+// (DRAVIX_BENCH_ROUNDS changes the number of rounds, 15 by default.)
 #include <benchmark/benchmark.h>
-#include <netinet/in.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QApplication>
+#include <QVBoxLayout>
+#include <QWebEngineView>
+#include <QWidget>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "BenchPeers.h"
+#include "app/LaunchReport.h"
+#include "platform/web/WebProfile.h"
 #include "support/RefusingPort.h"
 
 extern char** environ;
@@ -30,9 +42,14 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
 
-// Milliseconds from the app's main() to its first shown window; negative on failure.
-double launchOnce(bool telemetry, const std::string& url) {
+constexpr const char* kBareWindowArg = "--bare-window-with-web-engine";
+
+enum class Launch { app, appWithoutSdk, bareWindow };
+
+// Milliseconds from the spawn of the process to its first shown window; negative on failure.
+double launchOnce(Launch what, const std::string& url) {
     const fs::path home = fs::temp_directory_path() / ("dravix-launch-" + std::to_string(getpid()));
     fs::remove_all(home);
     fs::create_directories(home);
@@ -53,24 +70,37 @@ double launchOnce(bool telemetry, const std::string& url) {
     env.push_back("XDG_CACHE_HOME=" + (home / "cache").string());
     env.push_back("DRAVIX_LAUNCH_REPORT=" + report.string());
     env.push_back("QTWEBENGINE_DISABLE_SANDBOX=1");
-    if (telemetry) {
+    if (what == Launch::app) {
         env.push_back("DRAVIX_TELEMETRY_URL=" + url);
-    } else {
+    } else if (what == Launch::appWithoutSdk) {
         env.push_back("DRAVIX_SKIP_TELEMETRY=1");
     }
     std::vector<char*> envp;
     for (auto& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
-    std::string binary = DRAVIX_APP_BINARY;
-    char* argv[] = {binary.data(), nullptr};
+    std::string binary = what == Launch::bareWindow ? fs::read_symlink("/proc/self/exe").string() : DRAVIX_APP_BINARY;
+    std::string arg = kBareWindowArg;
+    char* argv[] = {binary.data(), what == Launch::bareWindow ? arg.data() : nullptr, nullptr};
 
     pid_t pid = 0;
-    if (posix_spawn(&pid, binary.c_str(), nullptr, nullptr, argv, envp.data()) != 0) return -1;
+    const auto spawned = Clock::now();
+    // What the processes print (the web engine's start-up notes among it) would bury the results.
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&quiet, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    const int spawnError = posix_spawn(&pid, binary.c_str(), &quiet, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&quiet);
+    if (spawnError != 0) return -1;
     double ms = -1;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (std::chrono::steady_clock::now() < deadline) {
+    const auto deadline = Clock::now() + std::chrono::seconds(60);
+    while (Clock::now() < deadline) {
         std::ifstream in(report);
-        if (in >> ms) break;
+        double sinceMain = 0, shownAt = 0;
+        if (in >> sinceMain >> shownAt) {
+            ms = shownAt - std::chrono::duration<double, std::milli>(spawned.time_since_epoch()).count();
+            break;
+        }
         int status = 0;
         if (waitpid(pid, &status, WNOHANG) == pid) {
             pid = 0;
@@ -86,53 +116,68 @@ double launchOnce(bool telemetry, const std::string& url) {
     return ms;
 }
 
-void BM_LaunchToFirstWindow(benchmark::State& state) {
-    if (!std::getenv("DISPLAY")) {
-        state.SkipWithError("no X server (DISPLAY is not set)");
-        return;
-    }
-    const bool telemetry = state.range(0) == 1;
-    testsupport::RefusingPort port;
-    for (auto _ : state) {
-        const double ms = launchOnce(telemetry, port.url());
-        if (ms < 0) {
-            state.SkipWithError("the app showed no window");
-            return;
-        }
-        state.SetIterationTime(ms / 1000.0);
-    }
-    state.SetLabel(telemetry ? "telemetry SDK started" : "launch steps 6 and 7 skipped");
+// The framework baseline's process: the Qt and web engine set-up of the app's main, one bare
+// window holding a web view (which starts the web engine), shown.
+int bareWindowMain(int argc, char** argv) {
+    const auto started = Clock::now();
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    web::registerWebSchemes();
+    QApplication qapp(argc, argv);
+    report_first_window_when_shown(started);
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    layout->addWidget(new QWebEngineView(&window));
+    window.resize(900, 600);
+    window.show();
+    return QApplication::exec();
 }
 
-// Both ways in each iteration, in alternating order, so the machine's load falls on both alike:
-// the counters give the two times and what the SDK adds (the iteration time is the SDK's launch).
-void BM_LaunchPair(benchmark::State& state) {
+benchpeers::Rounds frameworkRounds;  // the bare window, then the app with the SDK
+benchpeers::Rounds sdkRounds;        // the app without the SDK, then with it
+
+// One iteration is one round of the three launches. The iteration time is the app's (with the SDK).
+void BM_LaunchRounds(benchmark::State& state) {
     if (!std::getenv("DISPLAY")) {
         state.SkipWithError("no X server (DISPLAY is not set)");
         return;
     }
     testsupport::RefusingPort port;
-    static int round = 0;
-    double without = 0;
-    double with = 0;
+    int round = 0;
     for (auto _ : state) {
-        const bool sdkFirst = (round++ % 2) == 1;
-        double a = launchOnce(sdkFirst, port.url());
-        double b = launchOnce(!sdkFirst, port.url());
-        if (a < 0 || b < 0) {
-            state.SkipWithError("the app showed no window");
+        double times[3] = {-1, -1, -1};  // by Launch
+        for (int i = 0; i < 3; ++i) {
+            const int which = (round + i) % 3;
+            times[which] = launchOnce(static_cast<Launch>(which), port.url());
+        }
+        ++round;
+        if (times[0] < 0 || times[1] < 0 || times[2] < 0) {
+            state.SkipWithError(times[2] < 0 ? "the bare window was never shown" : "the app showed no window");
             return;
         }
-        with = sdkFirst ? a : b;
-        without = sdkFirst ? b : a;
-        state.SetIterationTime(with / 1000.0);
+        frameworkRounds.add(times[2], times[0]);
+        sdkRounds.add(times[1], times[0]);
+        state.SetIterationTime(times[0] / 1000.0);
     }
-    state.counters["without_sdk_ms"] = without;
-    state.counters["with_sdk_ms"] = with;
-    state.counters["sdk_adds_ms"] = with - without;
+    state.counters["bare_window_ms"] = frameworkRounds.baseline();
+    state.counters["app_ms"] = frameworkRounds.subject();
+    state.counters["ratio_to_bare_window"] = frameworkRounds.ratio();
+    state.counters["without_sdk_ms"] = sdkRounds.baseline();
+    state.counters["sdk_ratio"] = sdkRounds.ratio();
 }
 
 }  // namespace
 
-BENCHMARK(BM_LaunchPair)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LaunchToFirstWindow)->Arg(0)->Arg(1)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], kBareWindowArg) == 0) return bareWindowMain(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RegisterBenchmark("LaunchRounds", BM_LaunchRounds)
+        ->UseManualTime()
+        ->Iterations(benchpeers::roundCount(15))
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    frameworkRounds.print(std::cout, "app (telemetry SDK started) beside a bare window with the web engine",
+                          "bare window", "app");
+    sdkRounds.print(std::cout, "app with the telemetry SDK beside the app without it", "without SDK", "with SDK");
+    return 0;
+}

@@ -1,18 +1,22 @@
 // The telemetry log store against plain SQLite: 10,000 logs of about 1 KB saved one by one
 // (each its own transaction, as the channel units save them), beside raw sqlite3 inserts of the
-// same rows with the same journal settings; loading them back in batches of 50; and the keyed
-// archive of one event-sized log there and back.
+// same logs with the store's journal settings and its encoding, in rounds that run both back to
+// back; loading them back in batches of 50; and the keyed archive of one event-sized log there
+// and back.
 //
-// Run: build/bench/bench_telemetry_store --benchmark_repetitions=5 --benchmark_report_aggregates_only
-// (DRAVIX_BENCH_LOGS changes the number of logs; the files go to the temporary folder, TMPDIR.)
+// Run: build/bench/bench_telemetry_store
+// (DRAVIX_BENCH_LOGS changes the number of logs, DRAVIX_BENCH_ROUNDS the rounds of the save
+// comparison, 9 by default; the files go to the temporary folder, TMPDIR.)
 // Both sides get a size cap well above what the logs need, so the store never has to make room.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
 
+#include "BenchPeers.h"
 #include "platform/defaults/Base64.h"
 #include "tellium/model/TLMAbstractLog.h"
 #include "tellium/storage/TLMLogDBStorage.h"
@@ -57,82 +61,88 @@ const std::vector<std::shared_ptr<TLMAbstractLog>>& logs() {
     return all;
 }
 
-const std::vector<std::string>& rows() {
-    static const auto all = [] {
-        std::vector<std::string> v;
-        for (const auto& log : logs()) v.push_back(defaults::base64Encode(TLMUtility::archiveKeyedData(*log)));
-        return v;
-    }();
-    return all;
-}
-
 constexpr int64_t kCap = 256LL * 1024 * 1024;
 
 void exec(sqlite3* db, const std::string& sql) { sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr); }
 
+// Milliseconds to save every log one by one through the store (it encodes each one as it saves
+// it); negative on failure. The store is made and removed outside the time.
+double storeSaveMillis() {
+    auto dir = scratch("store");
+    auto storage = std::make_unique<TLMLogDBStorage>(dir / "Logs.sqlite", nullptr, kCap);
+    bool ok = true;
+    const auto start = std::chrono::steady_clock::now();
+    for (const auto& log : logs()) ok = storage->saveLog(log, "Analytics", 1) && ok;
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    storage.reset();
+    fs::remove_all(dir);
+    return ok ? ms : -1;
+}
+
+// The same with plain sqlite3: the store's journal settings (write-ahead log, synchronous=NORMAL,
+// no auto-vacuum, the same size cap and -wal trim) and the store's encoding of each log (keyed
+// archive, then Base64) in the loop, each insert its own transaction.
+double rawSaveMillis() {
+    auto dir = scratch("raw");
+    sqlite3* db = nullptr;
+    sqlite3_open((dir / "Logs.sqlite").c_str(), &db);
+    exec(db, "PRAGMA auto_vacuum = NONE; PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; "
+             "PRAGMA journal_size_limit = 1048576; " + TLMLogDBStorage::schema());
+    exec(db, "PRAGMA max_page_count = " + std::to_string(kCap / 4096));
+    sqlite3_stmt* insert = nullptr;
+    sqlite3_prepare_v2(db,
+                       "INSERT INTO \"logs\" (\"groupId\", \"log\", \"targetToken\", \"targetKey\", \"priority\") "
+                       "VALUES (?, ?, ?, ?, ?)",
+                       -1, &insert, nullptr);
+    bool ok = insert != nullptr;
+    const auto start = std::chrono::steady_clock::now();
+    for (const auto& log : logs()) {
+        if (!ok) break;
+        const std::string row = defaults::base64Encode(TLMUtility::archiveKeyedData(*log));
+        sqlite3_bind_text(insert, 1, "Analytics", -1, SQLITE_STATIC);
+        sqlite3_bind_text(insert, 2, row.c_str(), static_cast<int>(row.size()), SQLITE_STATIC);
+        sqlite3_bind_null(insert, 3);
+        sqlite3_bind_null(insert, 4);
+        sqlite3_bind_int64(insert, 5, 1);
+        ok = sqlite3_step(insert) == SQLITE_DONE;
+        sqlite3_reset(insert);
+    }
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    sqlite3_finalize(insert);
+    sqlite3_close(db);
+    fs::remove_all(dir);
+    return ok ? ms : -1;
+}
+
 }  // namespace
 
-static void BM_StoreSaveOneByOne(benchmark::State& state) {
-    const auto& all = logs();
-    state.counters["row_bytes"] = static_cast<double>(rows()[0].size());
+// Each iteration is one round: the raw inserts and the store's saves back to back, in alternating
+// order. The iteration time is the store's; the counters are the medians of the rounds (raw_ms,
+// store_ms, and ratio, the median of each round's store/raw).
+static void BM_SaveOneByOne(benchmark::State& state) {
+    state.counters["row_bytes"] =
+        static_cast<double>(defaults::base64Encode(TLMUtility::archiveKeyedData(*logs()[0])).size());
+    benchpeers::Rounds rounds;
     for (auto _ : state) {
-        state.PauseTiming();
-        auto dir = scratch("store");
-        auto storage = std::make_unique<TLMLogDBStorage>(dir / "Logs.sqlite", nullptr, kCap);
-        state.ResumeTiming();
-        bool ok = true;
-        for (const auto& log : all) ok = storage->saveLog(log, "Analytics", 1) && ok;
-        if (!ok) {
-            state.SkipWithError("save failed");
+        double raw = -1, store = -1;
+        if (rounds.baselineFirst()) {
+            raw = rawSaveMillis();
+            store = storeSaveMillis();
+        } else {
+            store = storeSaveMillis();
+            raw = rawSaveMillis();
+        }
+        if (raw < 0 || store < 0) {
+            state.SkipWithError(raw < 0 ? "insert failed" : "save failed");
             break;
         }
-        state.PauseTiming();
-        storage.reset();
-        fs::remove_all(dir);
-        state.ResumeTiming();
+        rounds.add(raw, store);
+        state.SetIterationTime(store / 1000.0);
     }
-    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(all.size()));
+    rounds.report(state, "raw_ms", "store_ms", "ratio");
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(logs().size()));
 }
-BENCHMARK(BM_StoreSaveOneByOne)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-static void BM_RawSqliteInsertOneByOne(benchmark::State& state) {
-    const auto& all = rows();
-    for (auto _ : state) {
-        state.PauseTiming();
-        auto dir = scratch("raw");
-        sqlite3* db = nullptr;
-        sqlite3_open((dir / "Logs.sqlite").c_str(), &db);
-        exec(db, "PRAGMA auto_vacuum = FULL; PRAGMA journal_mode = DELETE; " + TLMLogDBStorage::schema());
-        exec(db, "PRAGMA max_page_count = " + std::to_string(kCap / 4096));
-        sqlite3_stmt* insert = nullptr;
-        sqlite3_prepare_v2(db,
-                           "INSERT INTO \"logs\" (\"groupId\", \"log\", \"targetToken\", \"targetKey\", \"priority\") "
-                           "VALUES (?, ?, ?, ?, ?)",
-                           -1, &insert, nullptr);
-        state.ResumeTiming();
-        bool ok = true;
-        for (const auto& row : all) {
-            sqlite3_bind_text(insert, 1, "Analytics", -1, SQLITE_TRANSIENT);
-            sqlite3_bind_text(insert, 2, row.c_str(), static_cast<int>(row.size()), SQLITE_TRANSIENT);
-            sqlite3_bind_null(insert, 3);
-            sqlite3_bind_null(insert, 4);
-            sqlite3_bind_int64(insert, 5, 1);
-            ok = sqlite3_step(insert) == SQLITE_DONE && ok;
-            sqlite3_reset(insert);
-        }
-        if (!ok) {
-            state.SkipWithError("insert failed");
-            break;
-        }
-        state.PauseTiming();
-        sqlite3_finalize(insert);
-        sqlite3_close(db);
-        fs::remove_all(dir);
-        state.ResumeTiming();
-    }
-    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(all.size()));
-}
-BENCHMARK(BM_RawSqliteInsertOneByOne)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SaveOneByOne)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(benchpeers::roundCount(9));
 
 static void BM_StoreLoadBatchesOf50(benchmark::State& state) {
     auto dir = scratch("load");

@@ -19,8 +19,10 @@ public:
         if (event->type() == QEvent::Expose) {
             auto* window = qobject_cast<QWindow*>(watched);
             if (window && window->isExposed()) {
-                const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - started_;
-                std::ofstream(file_, std::ios::trunc) << elapsed.count() << "\n";
+                const auto now = std::chrono::steady_clock::now();
+                const std::chrono::duration<double, std::milli> elapsed = now - started_;
+                const std::chrono::duration<double, std::milli> clock = now.time_since_epoch();
+                std::ofstream(file_, std::ios::trunc) << std::fixed << elapsed.count() << " " << clock.count() << "\n";
                 QCoreApplication::instance()->removeEventFilter(this);
                 deleteLater();
             }
