@@ -109,6 +109,9 @@ public:
     // The folder a segment opens: its target without the leading "/ROOT" (only that one).
     static std::string path_bar_target(const std::string& targetDIR);
     void build_path_bar();
+    // A path longer than the bar leaves out its middle folders (a "…" stands for them) so that
+    // the house and the current folder stay whole.
+    void fit_path_bar();
     void goTo_DIR(VornTargetedButton* sender);
     // The segments on screen now.
     std::vector<VornTargetedButton*> path_bar_buttons() const;
@@ -163,11 +166,12 @@ public:
     // The error for a new name, nothing when it can be used.
     std::optional<VornError> check_rename(const VornServerFileDataModel& entry, const std::string& new_name) const;
     static std::string renamed_path(const std::string& old_path, const std::string& new_name);
-    void rename_finished(const std::optional<VornError>& error);
+    // After the move of `from` to `to`: open files follow (FileViewerSceneDelegate::remote_item_moved).
+    void rename_finished(const std::optional<VornError>& error, const std::string& from = {}, const std::string& to = {});
     // Delete: asks first, then removes the item (a folder with everything in it).
     void confirm_delete(const std::shared_ptr<VornServerFileDataModel>& entry);
     void delete_remote_item(const std::shared_ptr<VornServerFileDataModel>& entry);
-    void delete_finished(const std::optional<VornError>& error);
+    void delete_finished(const std::optional<VornError>& error, const std::string& path = {});
     // "Directory" or "File".
     static std::string kind_word(const VornServerFileDataModel& entry);
 
