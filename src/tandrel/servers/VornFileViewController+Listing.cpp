@@ -6,8 +6,6 @@
 #include <algorithm>
 #include <iostream>
 
-#include <QLabel>
-
 #include "platform/dispatch/Dispatch.h"
 #include "platform/files/FileProvider.h"
 #include "platform/ui/View.h"
@@ -123,55 +121,6 @@ void VornFileViewController::build_path_bar() {
             if (self && sender) self->goTo_DIR(sender);
         });
         row->insertWidget(row->count() - 1, button);
-        if (segment.house) {
-            // Stands for the folders left out of a path too long for the bar (fit_path_bar).
-            auto* gap = new QLabel(QStringLiteral("> \u2026"), currentDIR_view);
-            gap->setObjectName(QStringLiteral("path_bar_gap"));
-            gap->setFont(explorer_style::system_font(17));
-            gap->setStyleSheet(QStringLiteral("QLabel { padding: 0px 2px; color: rgba(%1,%2,%3,255); }")
-                                   .arg(accent.red())
-                                   .arg(accent.green())
-                                   .arg(accent.blue()));
-            gap->setFixedHeight(kRowButtonSide);
-            gap->ensurePolished();
-            gap->setFixedWidth(gap->sizeHint().width());
-            gap->hide();
-            row->insertWidget(row->count() - 1, gap);
-        }
-    }
-    fit_path_bar();
-}
-
-void VornFileViewController::fit_path_bar() {
-    auto* row = qobject_cast<QHBoxLayout*>(currentDIR_view->layout());
-    if (!row) return;
-    QWidget* gap = nullptr;
-    std::vector<QWidget*> items;  // the house, then a separator and a folder for each folder
-    for (int i = 0; i < row->count(); ++i) {
-        QWidget* w = row->itemAt(i)->widget();
-        if (!w || w->property("dravix_removed").toBool()) continue;
-        if (w->objectName() == QLatin1String("path_bar_gap")) {
-            gap = w;
-            continue;
-        }
-        items.push_back(w);
-    }
-    if (!gap || items.empty()) return;
-    int total = 0;
-    for (QWidget* w : items) {
-        w->show();
-        total += w->minimumWidth();
-    }
-    gap->hide();
-    const int room = path_bar_view->viewport()->width();
-    if (total <= room || room <= 0) return;
-    gap->show();
-    total += gap->minimumWidth();
-    // Folders go from the first one on, each with its separator; the current folder stays.
-    for (size_t i = 1; i + 2 < items.size() && total > room; i += 2) {
-        items[i]->hide();
-        items[i + 1]->hide();
-        total -= items[i]->minimumWidth() + items[i + 1]->minimumWidth();
     }
 }
 

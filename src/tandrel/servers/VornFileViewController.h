@@ -109,9 +109,6 @@ public:
     // The folder a segment opens: its target without the leading "/ROOT" (only that one).
     static std::string path_bar_target(const std::string& targetDIR);
     void build_path_bar();
-    // A path longer than the bar leaves out its middle folders (a "…" stands for them) so that
-    // the house and the current folder stay whole.
-    void fit_path_bar();
     void goTo_DIR(VornTargetedButton* sender);
     // The segments on screen now.
     std::vector<VornTargetedButton*> path_bar_buttons() const;
