@@ -473,6 +473,33 @@
       }
     },
 
+    // The file of a session was moved on its server: the session (text, changes, undo history,
+    // position) goes on under the new id and path; a new extension brings its language. Returns
+    // true when this page held the session.
+    rename_session: function (id, newId, newPath) {
+      try {
+        var sid = String(id);
+        if (!Object.prototype.hasOwnProperty.call(sessions, sid)) return false;
+        var entry = sessions[sid];
+        var nid = String(newId);
+        var filePath = newPath === undefined || newPath === null ? "" : String(newPath);
+        delete sessions[sid];
+        entry.id = nid;
+        if (languageFor(filePath) !== languageFor(entry.file_path)) {
+          entry.language = languageFor(filePath);
+          entry.session.setMode("ace/mode/" + entry.language);
+        }
+        entry.file_path = filePath;
+        entry.lastReport = null;
+        sessions[nid] = entry;
+        if (currentId === sid) currentId = nid;
+        return true;
+      } catch (e) {
+        report("rename_session", e);
+        return false;
+      }
+    },
+
     // Not part of the app's vocabulary; handy when looking at the page by hand.
     session_ids: function () { return Object.keys(sessions); },
 

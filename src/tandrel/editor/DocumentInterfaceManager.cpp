@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include "platform/dispatch/Dispatch.h"
 #include "platform/files/FileProvider.h"
+#include "platform/files/RemotePath.h"
 #include "platform/ui/Idiom.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/scenes/Application.h"
@@ -21,6 +22,7 @@
 #include "tandrel/foundation/TandrelExtensions.h"
 #include "tandrel/foundation/VORNPresenterUtility.h"
 #include "tandrel/foundation/VornServerFilesDataModel.h"
+#include "tandrel/foundation/VornSessionsDataModel.h"
 #include "tandrel/foundation/VornProviderErrors.h"
 #include "tandrel/foundation/VornSceneLinksProtocol.h"
 
@@ -36,6 +38,20 @@ std::shared_ptr<ui::ViewController> in_navigation(const std::shared_ptr<ui::View
 }
 
 bool tablet_or_desktop(ui::Idiom idiom) { return idiom == ui::Idiom::pad || idiom == ui::Idiom::mac; }
+
+// The file's name as the explorer shows it.
+std::string file_display_name(const std::string& path) {
+    return files::path::forDisplay(files::path::lastComponent(path));
+}
+
+// The path a file id was made from (the id is Base64 of the path's bytes).
+std::optional<std::string> path_of_file_id(const std::string& id) {
+    const auto decoded = QByteArray::fromBase64Encoding(QByteArray::fromStdString(id), QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded || decoded.decoded.isEmpty()) return std::nullopt;
+    std::string path = decoded.decoded.toStdString();
+    if (file_bucket_id_for_path(path) != id) return std::nullopt;
+    return path;
+}
 }  // namespace
 
 DocumentInterfaceManager::DocumentInterfaceManager()
@@ -63,6 +79,10 @@ void DocumentInterfaceManager::setup_document_controllers() {
     controllers_set_up_ = true;
 
     file_server_delegatex = viewer;
+    connect(viewer, &VornFileViewerSceneDelegateProtocol::remoteItemMoved, this,
+            &DocumentInterfaceManager::follow_file_move);
+    connect(viewer, &VornFileViewerSceneDelegateProtocol::remoteItemRemoved, this,
+            &DocumentInterfaceManager::file_removed_on_server);
     main_controller->scene_delegatex = this;
     main_controller->scene_file_delegatex = viewer;
 
@@ -195,13 +215,7 @@ void DocumentInterfaceManager::load_current_editor_file(bool is_compact) {
     // another folder since the file was opened, the path the file's id carries (Base64 of it).
     std::optional<std::string> path;
     if (auto entry = viewer->find_listed_file(*info.file_bucket_id)) path = entry->path;
-    if (!path) {
-        const auto decoded = QByteArray::fromBase64Encoding(QByteArray::fromStdString(*info.file_bucket_id),
-                                                            QByteArray::AbortOnBase64DecodingErrors);
-        if (decoded && !decoded.decoded.isEmpty() && file_bucket_id_for_path(decoded.decoded.toStdString()) == *info.file_bucket_id) {
-            path = decoded.decoded.toStdString();
-        }
-    }
+    if (!path) path = path_of_file_id(*info.file_bucket_id);
     if (!path || path->empty()) return;
 
     auto connector = is_compact ? editor_compact_js_connector : editor_js_connector;
@@ -266,6 +280,57 @@ void DocumentInterfaceManager::file_loaded(std::shared_ptr<VornServerFileContent
                                      c2->open_editor_session(stored, content, present_on_visible_editor);
                                  });
                              });
+}
+
+// ---- the file renamed or deleted on the server ----------------------------------------------------
+
+std::optional<std::string> DocumentInterfaceManager::current_file_path() const {
+    const auto& info = my_current_editor_info;
+    if (info.file_path && !info.file_path->empty()) return info.file_path;
+    return info.file_bucket_id ? path_of_file_id(*info.file_bucket_id) : std::nullopt;
+}
+
+void DocumentInterfaceManager::follow_file_move(const QByteArray& from, const QByteArray& to) {
+    auto& info = my_current_editor_info;
+    const auto path = current_file_path();
+    if (!path || !info.file_bucket_id) return;
+    const auto moved = moved_remote_path(*path, from.toStdString(), to.toStdString());
+    if (!moved) return;
+    const std::string old_id = *info.file_bucket_id;
+    const std::string new_id = file_bucket_id_for_path(*moved);
+    AMZLogger::shared().log_info("the open file " + *path + " is now " + *moved);
+    info.file_bucket_id = new_id;
+    info.file_path = *moved;
+    if (gotFileBucket && gotFileBucket->id == old_id) {
+        gotFileBucket->id = new_id;
+        gotFileBucket->path = *moved;
+    }
+    for (auto* connector : {editor_js_connector.get(), editor_compact_js_connector.get()}) {
+        if (connector) connector->follow_session_move(old_id, new_id, *moved);
+    }
+    for (EditorWebViewController* screen : {ext_editor_vc.get(), ext_compact_editor_vc.get()}) {
+        if (screen) screen->update_window_title(*moved);
+    }
+}
+
+void DocumentInterfaceManager::file_removed_on_server(const QByteArray& path) {
+    auto& info = my_current_editor_info;
+    const auto file = current_file_path();
+    if (!file || !remote_path_within(*file, path.toStdString())) return;
+    if (info.removed_from_server) return;
+    info.removed_from_server = true;
+    AMZLogger::shared().log_info("the open file " + *file + " was deleted on the server");
+    EditorWebViewController* screen = visible_editor_screen();
+    QPointer<ui::ViewController> presenter =
+        screen ? QPointer<ui::ViewController>(screen) : QPointer<ui::ViewController>(main_controller.get());
+    const std::string name = file_display_name(*file);
+    VORNPresenterUtility::present_on_main(presenter, [presenter, name](bool ready) {
+        VORNPresenterUtility::present_action_alert(
+            ready, VornEditorJSConnector::kRemovedTitle,
+            "\u201C" + name + "\u201D was deleted from the server. Its text stays open here; saving asks before "
+            "writing the file there again.",
+            "OK", nullptr, presenter);
+    });
 }
 
 // ---- teardown -------------------------------------------------------------------------------------

@@ -93,6 +93,14 @@ public:
     void apply_editor_preferences() override;
     // Asks the visible page to send its content to the preview.
     void request_preview_content();
+    // The window's file (or a folder above it) was renamed on the server: the document follows it
+    // (its id and path, the page session, the title), so later saves go to the new name.
+    void follow_file_move(const QByteArray& from, const QByteArray& to);
+    // The window's file (or a folder above it) was deleted on the server: the window says so, and
+    // a later save asks before it writes the file there again.
+    void file_removed_on_server(const QByteArray& path);
+    // The remote path of the window's file (from its id when no page has reported it yet).
+    std::optional<std::string> current_file_path() const;
     // The window goes: detaches the visible editor's web view from its connector (once).
     void teardown_document_interface();
     // An action with no effect.

@@ -63,6 +63,11 @@ std::optional<std::string> reported_state_id(std::string_view session_json) {
 
 std::string get_current_session() { return "session_manager.get_current_session()"; }
 std::string restart_session() { return "session_manager.restart_session()"; }
+
+std::string rename_session(std::string_view file_id, std::string_view new_file_id, std::string_view new_path) {
+    return "session_manager.rename_session('" + escaped(file_id) + "', '" + escaped(new_file_id) + "', '" +
+           escaped(new_path) + "')";
+}
 std::string get_selected_content() { return "session_manager.get_selected_content()"; }
 std::string insert_content(std::string_view text) { return "main.insertContent('" + base64(text) + "')"; }
 std::string send_content_to_preview() { return "main.send_content_to_preview()"; }

@@ -34,6 +34,8 @@ inline constexpr const char* kStateUnknown = "unknown_state";
 std::optional<std::string> reported_state_id(std::string_view session_json);
 std::string get_current_session();
 std::string restart_session();
+// The page session `file_id` goes on as `new_file_id` for the file now at `new_path`.
+std::string rename_session(std::string_view file_id, std::string_view new_file_id, std::string_view new_path);
 std::string get_selected_content();
 std::string insert_content(std::string_view text);
 std::string send_content_to_preview();

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/dispatch/Dispatch.h"
+#include "platform/files/RemotePath.h"
 #include "platform/ui/AlertController.h"
 #include "platform/ui/scenes/Application.h"
 #include "platform/ui/scenes/SceneSession.h"
@@ -373,6 +374,7 @@ bool VornEditorJSConnector::file_viewer_serves_document(const VornFileViewerScen
 }
 
 void VornEditorJSConnector::write_page_session(const std::string& file_id, SaveCompletion completion) {
+    if (ask_before_recreating(file_id, completion)) return;
     auto done = [completion](bool written, std::optional<VornError> e) {
         if (completion) completion(written, e);
     };
@@ -446,6 +448,64 @@ void VornEditorJSConnector::upload_page_text(const std::string& file_id, int64_t
         if (!marked || !weak_viewer || (self && self->find_file_session(file_id) != record)) return;
         weak_viewer->save_service_session();
     });
+}
+
+bool VornEditorJSConnector::ask_before_recreating(const std::string& file_id, SaveCompletion& completion) {
+    auto* h = hub();
+    if (!h || !h->current_editor_info().removed_from_server) return false;
+    QPointer<VornEditorJSConnector> self(this);
+    if (recreate_consented_) {
+        recreate_consented_ = false;
+        // Written again: the file is on the server once more.
+        completion = [self, completion](bool written, std::optional<VornError> e) {
+            if (written && self) {
+                if (auto* hh = self->hub()) hh->current_editor_info().removed_from_server = false;
+            }
+            if (completion) completion(written, e);
+        };
+        return false;
+    }
+    const auto& path = h->current_editor_info().file_path;
+    const std::string name = path ? files::path::forDisplay(files::path::lastComponent(*path)) : std::string("This file");
+    const std::string message = "\u201C" + name + "\u201D was deleted from the server. Save it there again?";
+    auto* screen = h->editor_screen(is_compact);
+    QPointer<ui::ViewController> presenter = screen ? screen->editor_view_controller() : nullptr;
+    auto answer = [self, file_id, completion, name](bool recreate) {
+        if (!self || !recreate) {
+            if (completion) completion(false, std::nullopt);
+            return;
+        }
+        self->recreate_consented_ = true;
+        self->write_page_session(file_id, completion);
+    };
+    if (!presenter) {
+        // Nobody to ask: the file is not written again unasked.
+        if (completion) {
+            completion(false, VornError::cocoa(4, "\u201C" + name + "\u201D was deleted from the server and was not saved.",
+                                               "file_removed"));
+        }
+        return true;
+    }
+    VORNPresenterUtility::present_on_main(presenter, [presenter, message, answer](bool ready) {
+        if (!ready) return answer(false);
+        VORNPresenterUtility::present_actions_alert(
+            ready, kRemovedTitle, message,
+            {{"Save", ui::AlertActionStyle::default_, true}, {"Cancel", ui::AlertActionStyle::cancel, false}}, answer,
+            presenter);
+    });
+    return true;
+}
+
+void VornEditorJSConnector::follow_session_move(const std::string& old_id, const std::string& new_id,
+                                                const std::string& new_path) {
+    if (old_id == new_id) return;
+    if (page_sessions_.erase(old_id)) page_sessions_.insert(new_id);
+    reported_states_.erase(old_id);
+    reported_states_.erase(new_id);
+    for (auto& waiting : waiting_saves_) {
+        if (waiting.file_id == old_id) waiting.file_id = new_id;
+    }
+    if (web_view) run_editor_js(editor_script::rename_session(old_id, new_id, new_path));
 }
 
 // ---- closing ------------------------------------------------------------------------------------
@@ -615,7 +675,11 @@ void VornEditorJSConnector::save_and_close(const std::string& session_id, CloseC
     // write, keeps the editor open with the error shown.
     save_file_session(session_id, [self, session_id, then_close](bool written, std::optional<VornError> error) {
         if (!self) return;
-        if (!written) return self->report_error(error ? error : std::optional<VornError>(app_error(Err::no_data)));
+        // A save the user called off (a deleted file not written again) keeps the editor open.
+        if (!written) {
+            if (error) self->report_error(error);
+            return;
+        }
         self->remove_session_after_save(std::nullopt, session_id, then_close);
     });
 }

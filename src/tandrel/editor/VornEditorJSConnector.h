@@ -175,12 +175,19 @@ public:
     // Sends the saved preferences to the page: gutter, autocompletion and soft wrap, then the
     // theme and the invisibles (so a new page shows the saved theme, not the default one).
     void apply_preferences();
+
+    // ---- the file renamed on the server ----------------------------------------------------------
+    // The page session `old_id` goes on as `new_id` for the file now at `new_path` (its text,
+    // changes and undo history stay); what this connector knows of the old id moves along.
+    void follow_session_move(const std::string& old_id, const std::string& new_id, const std::string& new_path);
     void set_show_gutter(bool visible);
     void set_show_invisibles(bool visible);
 
     // The titles of the unsaved-changes alert.
     static constexpr const char* kUnsavedTitle = "Unsaved Changes";
     static constexpr const char* kUnsavedMessage = "Do you want to save your changes?";
+    // The title of the notices about a file deleted on the server while it is open.
+    static constexpr const char* kRemovedTitle = "File Deleted";
     // The question asked when a file opens over stored changes that never reached the server.
     // How long a decision waits for a save before "Save in Progress" shows.
     static constexpr std::chrono::milliseconds kSaveNoticeDelay{1000};
@@ -226,6 +233,11 @@ private:
     // successful write moves the stored undo count up to `count`.
     void upload_page_text(const std::string& file_id, int64_t count, std::string text, SaveCompletion completion);
     void start_waiting_saves();
+    // A file deleted on the server since it was opened is written there again only when the user
+    // says so: true when the save waits for that answer (the completion then runs once, after it;
+    // "Cancel" is a save that wrote nothing, without error). `consented` is the answer given.
+    bool ask_before_recreating(const std::string& file_id, SaveCompletion& completion);
+    bool recreate_consented_ = false;
     // The file's server as this document knows it is still the file viewer's server.
     bool file_viewer_serves_document(const VornFileViewerSceneDelegateProtocol* viewer) const;
 

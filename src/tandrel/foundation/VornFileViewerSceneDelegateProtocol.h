@@ -7,6 +7,7 @@
 // adopts it; the base screens and the document window reach the file viewer only through it, so
 // they need nothing of the servers library. The bodies here answer as a window that has no
 // connection (each completion runs once, with no_file_window).
+#include <QByteArray>
 #include <QPointer>
 #include <functional>
 #include <memory>
@@ -79,4 +80,11 @@ public:
     virtual void write_file_text(const std::string& path, std::string text, ErrorCompletion written);
     // The explorer redraws the rows it shows (their open-file marks), on the main queue.
     virtual void reload_visible_sections_on_main();
+
+signals:
+    // A file or folder of the connected server was renamed (moved from `from` to `to`) or
+    // deleted through a server window; the editing sessions of the files it held have followed
+    // a move already. Paths are the server's bytes. Document windows showing such a file follow.
+    void remoteItemMoved(const QByteArray& from, const QByteArray& to);
+    void remoteItemRemoved(const QByteArray& path);
 };

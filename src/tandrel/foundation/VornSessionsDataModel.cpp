@@ -3,6 +3,9 @@
 #include <type_traits>
 #include <utility>
 
+#include "tandrel/foundation/TandrelExtensions.h"
+#include "tandrel/foundation/VornServerFilesDataModel.h"
+
 VornACEFileSessionsDataModel::VornACEFileSessionsDataModel() : opened(Date::now()) {}
 
 namespace {
@@ -75,4 +78,51 @@ std::shared_ptr<VornAppMultipleSessionsDataModel> VornAppMultipleSessionsDataMod
     copy->service_id = service_id;
     for (const auto& s : ace_file_sessions) copy->ace_file_sessions.push_back(s->clone());
     return copy;
+}
+
+// ---- remote moves --------------------------------------------------------------------------------
+
+namespace {
+std::string without_trailing_slash(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+}
+}  // namespace
+
+bool remote_path_within(const std::string& path, const std::string& item) {
+    const std::string p = without_trailing_slash(path);
+    const std::string i = without_trailing_slash(item);
+    if (i.empty() || p.empty()) return false;
+    if (p == i) return true;
+    if (i == "/") return p.front() == '/';
+    return p.size() > i.size() && p.compare(0, i.size(), i) == 0 && p[i.size()] == '/';
+}
+
+std::optional<std::string> moved_remote_path(const std::string& path, const std::string& from, const std::string& to) {
+    if (!remote_path_within(path, from)) return std::nullopt;
+    const std::string p = without_trailing_slash(path);
+    const std::string f = without_trailing_slash(from);
+    const std::string t = without_trailing_slash(to);
+    if (f == "/") return std::nullopt;  // the root itself never moves
+    return t + p.substr(f.size());
+}
+
+bool VornACEFileSessionsDataModel::follow_move(const std::string& from, const std::string& to) {
+    auto moved = moved_remote_path(file_path, from, to);
+    if (!moved) return false;
+    file_path = *moved;
+    session_id = file_bucket_id_for_path(file_path);
+    mime_type = mime_type_for_url(file_path);
+    // The page rebuilds a session from this state under the id and path written in it.
+    auto state = OrderedJson::parse(json, nullptr, false);
+    if (state.is_object()) {
+        state["session_id"] = session_id;
+        if (state.contains("file_path")) state["file_path"] = file_path;
+        try {
+            json = state.dump();
+        } catch (const OrderedJson::exception&) {
+            // Text that is not UTF-8 cannot be written back: the state stays as the page gave it.
+        }
+    }
+    return true;
 }

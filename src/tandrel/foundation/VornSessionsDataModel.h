@@ -2,6 +2,7 @@
 // The open editing sessions of a server: which remote files are open in the editor and the
 // editor page's own state of each.
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,20 @@ public:
     std::shared_ptr<VornACEFileSessionsDataModel> clone() const;
     // to_json() that moves the texts out instead of copying them (for a copy about to go).
     OrderedJson take_json();
+
+    // The remote item at `from` (this file, or a folder above it) now lives at `to`: the record
+    // follows it (its id, which is made from the path, its path, MIME type, and the path and id
+    // inside the page's stored state). False, and nothing changed, when the move is not about
+    // this record's file.
+    bool follow_move(const std::string& from, const std::string& to);
 };
+
+// Where `path` lives after the remote item at `from` moved to `to`: `to` for the item itself,
+// `to` + the rest for what lies inside a moved folder, nothing for every other path. Paths
+// are compared without a trailing "/".
+std::optional<std::string> moved_remote_path(const std::string& path, const std::string& from, const std::string& to);
+// Whether `path` is `item` or lies inside the folder `item`.
+bool remote_path_within(const std::string& path, const std::string& item);
 
 // The editing sessions of one saved server.
 class VornAppMultipleSessionsDataModel : public Jsonable {

@@ -165,20 +165,34 @@ void FileViewTableViewCellPainter::paint(QPainter* painter, const QStyleOptionVi
 
     const QFont font = explorer_style::body_font();
     painter->setFont(font);
-    const int sizeRight = r.right() - 10;
-    const QRect sizeRect(sizeRight - kSizeWidth + 1, r.top(), kSizeWidth, r.height());
-    const QRect titleRect(iconX + side + 5, r.top() + (r.height() - 30) / 2,
-                          std::max(0, sizeRect.left() - 5 - (iconX + side + 5)), 30);
+    const RowLayout layout = layout_row(r, *cell, painter->fontMetrics());
 
     const QColor titleColour =
         cell->folder_colour ? XCol::yellow().resolvedFor(widget) : XCol::foreground().resolvedFor(widget);
     painter->setPen(titleColour);
-    const QString title = painter->fontMetrics().elidedText(cell->title_lbl, Qt::ElideRight, titleRect.width());
-    painter->drawText(titleRect, Qt::AlignLeft | Qt::AlignVCenter, title);
+    painter->drawText(layout.title, Qt::AlignLeft | Qt::AlignVCenter, layout.shown_title);
 
     if (!cell->size_lbl.isEmpty()) {
         painter->setPen(XCol::purple().resolvedFor(widget));
-        painter->drawText(sizeRect, Qt::AlignRight | Qt::AlignVCenter, cell->size_lbl);
+        painter->drawText(layout.size, Qt::AlignRight | Qt::AlignVCenter, cell->size_lbl);
     }
     painter->restore();
+}
+
+FileViewTableViewCellPainter::RowLayout FileViewTableViewCellPainter::layout_row(const QRect& r,
+                                                                                 const FileViewTableViewCell& cell,
+                                                                                 const QFontMetrics& metrics) {
+    RowLayout out;
+    const int side = FileViewTableViewCell::icon_side_length();
+    const int titleLeft = r.left() + 10 + side + 5;
+    const int sizeRight = r.right() - 10;
+    // The size column is as wide as its text (none without one), up to kSizeWidth; the gap of 5
+    // before it only when there is a size.
+    const int sizeWidth =
+        cell.size_lbl.isEmpty() ? 0 : std::min(kSizeWidth, metrics.horizontalAdvance(cell.size_lbl) + 2);
+    out.size = QRect(sizeRight - sizeWidth + 1, r.top(), sizeWidth, r.height());
+    const int titleRight = sizeWidth > 0 ? out.size.left() - 5 : sizeRight + 1;
+    out.title = QRect(titleLeft, r.top() + (r.height() - 30) / 2, std::max(0, titleRight - titleLeft), 30);
+    out.shown_title = metrics.elidedText(cell.title_lbl, Qt::ElideRight, out.title.width());
+    return out;
 }

@@ -4,6 +4,7 @@
 // one in a single model reset; rows are turned into their drawn form (FileViewTableViewCell) only
 // when first asked for, so a 10,000-entry folder costs nothing for the rows never seen.
 #include <QAbstractTableModel>
+#include <QFontMetrics>
 #include <QHash>
 #include <QIcon>
 #include <QStyledItemDelegate>
@@ -76,12 +77,22 @@ private:
 
 // Draws one row: icon (16 points on the desktop) 10 points from the leading edge, the title 5
 // points after it in the primary text colour (folders in the folder colour), the size right-
-// aligned in a 120-point column 10 points from the trailing edge, in violet.
+// aligned 10 points from the trailing edge, in violet. The size takes only the width of its
+// text (at most 120 points): the title has the rest of the row.
 class FileViewTableViewCellPainter : public QStyledItemDelegate {
 public:
     explicit FileViewTableViewCellPainter(QObject* parent = nullptr);
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+    // Where a row's texts go in the row's rectangle, and the title as drawn (cut short with "…"
+    // only when the row has no room for all of it), for the body font's metrics.
+    struct RowLayout {
+        QRect title;
+        QRect size;
+        QString shown_title;
+    };
+    static RowLayout layout_row(const QRect& row, const FileViewTableViewCell& cell, const QFontMetrics& metrics);
 
     static constexpr int kRowHeight = 34;
     static constexpr int kSizeWidth = 120;

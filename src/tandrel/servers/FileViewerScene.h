@@ -171,6 +171,11 @@ public:
     void reload_explorer_directory_on_main(bool show_spinner);
     // The explorer redraws the rows it shows (VornFileViewController::reload_visible_sections_on_main).
     void reload_visible_sections_on_main() override;
+    // A file or folder was renamed (`from` moved to `to`) or deleted on the server through this
+    // window: the server's editing sessions follow the move and are saved, then every window
+    // connected to the same server tells its document windows (remoteItemMoved, remoteItemRemoved).
+    void remote_item_moved(const std::string& from, const std::string& to);
+    void remote_item_removed(const std::string& path);
     // Observers of the reloads above (tests, and screens that follow the window's changes).
     std::function<void(bool show_spinner)> explorer_reload_hook;
 

@@ -1,6 +1,9 @@
 // How the window's connection flow drives its screens: the file explorer, the connection
 // header and the welcome list of saved servers.
 #include "platform/dispatch/Dispatch.h"
+#include "platform/ui/scenes/Application.h"
+#include "tandrel/foundation/VornSessionsDataModel.h"
+#include "tandrel/foundation/VornSessionsManager.h"
 #include "tandrel/foundation/VornServerFilesDataModel.h"
 #include "tandrel/servers/FileViewerScene.h"
 #include "tandrel/servers/ManageServicesViewController.h"
@@ -61,4 +64,45 @@ void FileViewerSceneDelegate::reload_explorer_directory_on_main(bool show_spinne
 
 void FileViewerSceneDelegate::reload_visible_sections_on_main() {
     if (fileView_controller) fileView_controller->reload_visible_sections_on_main();
+}
+
+// ---- renamed and deleted items -----------------------------------------------------------------
+
+namespace {
+// The file-viewer windows connected to the server (this one among them).
+std::vector<QPointer<FileViewerSceneDelegate>> windows_of_server(const std::string& service_id) {
+    std::vector<QPointer<FileViewerSceneDelegate>> out;
+    for (ui::Scene* scene : ui::Application::shared().connectedScenes()) {
+        auto* window = scene ? qobject_cast<FileViewerSceneDelegate*>(scene->delegate()) : nullptr;
+        if (window && window->service && window->service->id == service_id) out.emplace_back(window);
+    }
+    return out;
+}
+}  // namespace
+
+void FileViewerSceneDelegate::remote_item_moved(const std::string& from, const std::string& to) {
+    if (!service) return;
+    const std::string service_id = service->id;
+    auto& all = app_sessions_manager().service_sessions;
+    if (auto it = all.find(service_id); it != all.end() && it->second) {
+        bool followed = false;
+        for (auto& session : it->second->ace_file_sessions) {
+            if (session && session->follow_move(from, to)) followed = true;
+        }
+        if (followed) save_service_session();
+    }
+    std::vector<QPointer<FileViewerSceneDelegate>> windows = windows_of_server(service_id);
+    if (windows.empty()) windows.emplace_back(this);
+    for (const auto& window : windows) {
+        if (window) emit window->remoteItemMoved(QByteArray::fromStdString(from), QByteArray::fromStdString(to));
+    }
+}
+
+void FileViewerSceneDelegate::remote_item_removed(const std::string& path) {
+    if (!service) return;
+    std::vector<QPointer<FileViewerSceneDelegate>> windows = windows_of_server(service->id);
+    if (windows.empty()) windows.emplace_back(this);
+    for (const auto& window : windows) {
+        if (window) emit window->remoteItemRemoved(QByteArray::fromStdString(path));
+    }
 }

@@ -35,21 +35,25 @@ QString base64_of(const std::string& text) {
     return QString::fromLatin1(QByteArray::fromStdString(text).toBase64());
 }
 
-// A one-line label that cuts its text short with "…" at the end when it does not fit.
+// A one-line label that cuts its text short when it does not fit (QuickConnectView::shown_text).
 class TruncatingLabel : public QLabel {
 public:
-    using QLabel::QLabel;
+    explicit TruncatingLabel(bool is_url = false) : is_url_(is_url) {}
     QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
+    QString shownText() const {
+        return QuickConnectView::shown_text(text(), fontMetrics(), contentsRect().width(), is_url_);
+    }
 
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.setFont(font());
         p.setPen(palette().color(foregroundRole()));
-        const QRect r = contentsRect();
-        p.drawText(r, static_cast<int>(alignment()) | Qt::TextSingleLine,
-                   fontMetrics().elidedText(text(), Qt::ElideRight, r.width()));
+        p.drawText(contentsRect(), static_cast<int>(alignment()) | Qt::TextSingleLine, shownText());
     }
+
+private:
+    bool is_url_;
 };
 
 // Inside the body (a button) a label draws with the button's text role: set both.
@@ -116,7 +120,7 @@ QuickConnectView::QuickConnectView(QWidget* parent)
       view_wrapper_btn(new QuickConnectBodyButton(this)),
       connection_status_circle(new QWidget(this)),
       serverConnectionStatus_Lbl(new TruncatingLabel),
-      serverConnectionName_Lbl(new TruncatingLabel),
+      serverConnectionName_Lbl(new TruncatingLabel(true)),
       serverIconImageView(new QLabel(this)),
       quickViewDownArrowImageView(new QLabel) {
     connection_status_circle->hide();
@@ -394,4 +398,42 @@ void QuickConnectView::disconnect_finished(const std::optional<VornError>& error
 void QuickConnectView::manage_services() {
     auto* window = qobject_cast<FileViewerSceneDelegate*>(file_delegatex.data());
     if (window) window->show_welcome_splash();
+}
+
+// ---- cutting texts short ------------------------------------------------------------------------
+
+QString QuickConnectView::shown_text(const QString& text, const QFontMetrics& metrics, int width, bool is_url) {
+    if (metrics.horizontalAdvance(text) <= width) return text;
+    const QString ellipsis = QStringLiteral("\u2026");
+    const qsizetype scheme_end = is_url ? text.indexOf(QStringLiteral("://")) : -1;
+    if (scheme_end < 0) return metrics.elidedText(text, Qt::ElideRight, width);
+    const qsizetype host_start = scheme_end + 3;
+    qsizetype path_start = text.indexOf(QLatin1Char('/'), host_start);
+    if (path_start < 0) path_start = text.size();
+    const QString head = text.left(path_start);  // scheme, host and port
+    const QString path = text.mid(path_start);
+    // The path gives way in its middle: as much of its end as fits after the head and "…".
+    if (!path.isEmpty()) {
+        const int room = width - metrics.horizontalAdvance(head + ellipsis);
+        if (room >= 0) {
+            qsizetype keep = path.size();
+            while (keep > 0 && metrics.horizontalAdvance(path.right(keep)) > room) --keep;
+            return head + ellipsis + path.right(keep);
+        }
+    }
+    // Then the scheme goes; then the host's start, so that the port stays.
+    const QString host = text.mid(host_start, path_start - host_start);
+    const QString bare = path.isEmpty() ? host : host + ellipsis;
+    if (metrics.horizontalAdvance(bare) <= width) return bare;
+    return metrics.elidedText(bare, Qt::ElideLeft, width);
+}
+
+QString QuickConnectView::shown_status_text() const {
+    auto* label = dynamic_cast<TruncatingLabel*>(serverConnectionStatus_Lbl);
+    return label ? label->shownText() : serverConnectionStatus_Lbl->text();
+}
+
+QString QuickConnectView::shown_url_text() const {
+    auto* label = dynamic_cast<TruncatingLabel*>(serverConnectionName_Lbl);
+    return label ? label->shownText() : serverConnectionName_Lbl->text();
 }

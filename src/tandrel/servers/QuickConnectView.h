@@ -4,6 +4,7 @@
 // window to another saved server, disconnects it, or shows the saved-servers list. A pointer
 // hovering over it highlights it.
 #include <QMenu>
+#include <QFontMetrics>
 #include <QPointer>
 #include <QPushButton>
 #include <QWidget>
@@ -65,6 +66,14 @@ public:
     QLabel* serverConnectionName_Lbl;
     QLabel* serverIconImageView;  // not placed in the header
     QLabel* quickViewDownArrowImageView;
+
+    // A text cut short to `width` as a label of the header draws it: the end replaced by "…",
+    // except for an address, whose path gives way in its middle first so that the scheme, host
+    // and port stay whole (then the scheme goes, then the host's start).
+    static QString shown_text(const QString& text, const QFontMetrics& metrics, int width, bool is_url);
+    // The texts of the two lines as they are drawn now.
+    QString shown_status_text() const;
+    QString shown_url_text() const;
 
     // Shows the saved server with that id as connected (nothing when it is not saved) and hides
     // the explorer's welcome splash.

@@ -268,19 +268,23 @@ void VornFileViewController::rename_remote_item(const std::shared_ptr<VornServer
     // (shown as U+FFFD) stays that byte.
     const std::string new_server_name =
         files::path::renamedKeepingBytes(files::path::lastComponent(*entry->path), new_name);
-    provider->moveItem(*entry->path, renamed_path(*entry->path, new_server_name),
-                       [self](std::optional<files::FileError> error) {
-                           dispatch::mainQueue().async([self, error] {
-                               if (self) self->rename_finished(vorn_error_from(error));
-                           });
-                       });
+    const std::string from = *entry->path;
+    const std::string to = renamed_path(*entry->path, new_server_name);
+    provider->moveItem(from, to, [self, from, to](std::optional<files::FileError> error) {
+        dispatch::mainQueue().async([self, error, from, to] {
+            if (self) self->rename_finished(vorn_error_from(error), from, to);
+        });
+    });
 }
 
-void VornFileViewController::rename_finished(const std::optional<VornError>& error) {
+void VornFileViewController::rename_finished(const std::optional<VornError>& error, const std::string& from,
+                                             const std::string& to) {
     if (error) return present_error(error);
     const auto base = VornAppUrlUtility::base_url();
     AMZLogger::shared().log_verbose("URL: " + (base ? base->string() : std::string()));
     FileViewerSceneDelegate* window = file_window();
+    // Open files follow their new name: later saves go there, not back to the old name.
+    if (window && !from.empty() && !to.empty()) window->remote_item_moved(from, to);
     if (window && window->fileView_controller) window->fileView_controller->refresh_directory_on_main(true);
 }
 
@@ -312,15 +316,18 @@ void VornFileViewController::delete_remote_item(const std::shared_ptr<VornServer
     auto provider = window ? window->provider_as_read_write() : nullptr;
     if (!provider) return present_error(app_error(Err::guardReturnNoFileProvider));
     QPointer<VornFileViewController> self(this);
-    provider->removeItem(*entry->path, [self](std::optional<files::FileError> error) {
-        dispatch::mainQueue().async([self, error] {
-            if (self) self->delete_finished(vorn_error_from(error));
+    const std::string path = *entry->path;
+    provider->removeItem(path, [self, path](std::optional<files::FileError> error) {
+        dispatch::mainQueue().async([self, error, path] {
+            if (self) self->delete_finished(vorn_error_from(error), path);
         });
     });
 }
 
-void VornFileViewController::delete_finished(const std::optional<VornError>& error) {
+void VornFileViewController::delete_finished(const std::optional<VornError>& error, const std::string& path) {
     if (error) return present_error(error);
     FileViewerSceneDelegate* window = file_window();
+    // Document windows of a file that is gone are told; their saves ask before writing it again.
+    if (window && !path.empty()) window->remote_item_removed(path);
     if (window && window->fileView_controller) window->fileView_controller->refresh_directory_on_main(true);
 }

@@ -163,11 +163,12 @@ public:
     // The error for a new name, nothing when it can be used.
     std::optional<VornError> check_rename(const VornServerFileDataModel& entry, const std::string& new_name) const;
     static std::string renamed_path(const std::string& old_path, const std::string& new_name);
-    void rename_finished(const std::optional<VornError>& error);
+    // After the move of `from` to `to`: open files follow (FileViewerSceneDelegate::remote_item_moved).
+    void rename_finished(const std::optional<VornError>& error, const std::string& from = {}, const std::string& to = {});
     // Delete: asks first, then removes the item (a folder with everything in it).
     void confirm_delete(const std::shared_ptr<VornServerFileDataModel>& entry);
     void delete_remote_item(const std::shared_ptr<VornServerFileDataModel>& entry);
-    void delete_finished(const std::optional<VornError>& error);
+    void delete_finished(const std::optional<VornError>& error, const std::string& path = {});
     // "Directory" or "File".
     static std::string kind_word(const VornServerFileDataModel& entry);
 

@@ -145,6 +145,65 @@ TEST_P(ServerWindowDocuments, DisconnectAsksWithTheConnectionUpAndResetsAfterThe
     EXPECT_EQ(shownAlert(), nullptr) << shownAlert()->message().toStdString();
 }
 
+// A file renamed in the server window while it is open: the document follows the new name.
+TEST_P(ServerWindowDocuments, RenamingAnOpenFileMovesItsDocumentToTheNewName) {
+    CONNECT_OR_SKIP(GetParam());
+    QPointer<DocumentSceneDelegate> doc(openChanged("old.css", "a { }\n", "/* edit */ "));
+    ASSERT_TRUE(doc);
+    auto explorer = window->fileView_controller;
+    auto entry = window->find_listed_file(file_bucket_id_for_path("/old.css"));
+    ASSERT_TRUE(entry);
+    explorer->rename_remote_item(entry, "new.css");
+    ASSERT_TRUE(waitFor([&] { return managerOf(doc)->my_current_editor_info.file_path == std::string("/new.css"); }, 15000))
+        << "the document did not follow the rename";
+    const std::string new_id = file_bucket_id_for_path("/new.css");
+    EXPECT_EQ(managerOf(doc)->my_current_editor_info.file_bucket_id, new_id);
+    EXPECT_TRUE(record(doc, "/new.css"));
+    EXPECT_FALSE(record(doc, "/old.css"));
+    EXPECT_TRUE(waitFor([&] { return pageSession(doc).value("session_id", std::string()) == new_id; }, 10000));
+    EXPECT_TRUE(waitFor([&] { return managerOf(doc)->ext_editor_vc->title().contains(QStringLiteral("new")); }, 5000))
+        << managerOf(doc)->ext_editor_vc->title().toStdString();
+
+    std::optional<bool> written;
+    managerOf(doc)->main_controller->request_save([&](bool w) { written = w; });
+    ASSERT_TRUE(waitFor([&] { return written.has_value(); }, 30000));
+    EXPECT_TRUE(*written);
+    EXPECT_EQ(serverBytes(peer_, "new.css"), "/* edit */ a { }\n");
+    EXPECT_EQ(serverBytes(peer_, "old.css"), std::nullopt) << "the save brought the old name back";
+}
+
+// A file deleted in the server window while it is open: the window is told, and a save asks.
+TEST_P(ServerWindowDocuments, DeletingAnOpenFileTellsItsWindowAndASaveAsksBeforeWritingItAgain) {
+    CONNECT_OR_SKIP(GetParam());
+    QPointer<DocumentSceneDelegate> doc(openChanged("gone.css", "a { }\n", "/* edit */ "));
+    ASSERT_TRUE(doc);
+    auto entry = window->find_listed_file(file_bucket_id_for_path("/gone.css"));
+    ASSERT_TRUE(entry);
+    window->fileView_controller->delete_remote_item(entry);
+    ASSERT_TRUE(awaitAlert(doc)) << "the document window was not told";
+    EXPECT_EQ(alertOf(doc)->alertTitle(), "File Deleted");
+    ASSERT_TRUE(choose(doc, "OK"));
+    ASSERT_TRUE(waitFor([&] { return alertOf(doc) == nullptr; }, 5000));
+    EXPECT_EQ(serverBytes(peer_, "gone.css"), std::nullopt);
+
+    std::optional<bool> written;
+    managerOf(doc)->main_controller->request_save([&](bool w) { written = w; });
+    ASSERT_TRUE(awaitAlert(doc)) << "the save did not ask";
+    EXPECT_EQ(alertOf(doc)->alertTitle(), "File Deleted");
+    ASSERT_TRUE(choose(doc, "Cancel"));
+    ASSERT_TRUE(waitFor([&] { return written.has_value(); }, 10000));
+    EXPECT_FALSE(*written);
+    EXPECT_EQ(serverBytes(peer_, "gone.css"), std::nullopt) << "the file came back unasked";
+
+    written.reset();
+    managerOf(doc)->main_controller->request_save([&](bool w) { written = w; });
+    ASSERT_TRUE(awaitAlert(doc));
+    ASSERT_TRUE(choose(doc, "Save"));
+    ASSERT_TRUE(waitFor([&] { return written.has_value(); }, 30000));
+    EXPECT_TRUE(*written);
+    EXPECT_EQ(serverBytes(peer_, "gone.css"), "/* edit */ a { }\n");
+}
+
 INSTANTIATE_TEST_SUITE_P(Peers, ServerWindowDocuments, ::testing::ValuesIn(kPeers), peerName);
 
 // ---- one save at a time ----------------------------------------------------------------------------

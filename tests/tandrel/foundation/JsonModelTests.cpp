@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
+#include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "tandrel/foundation/EnumManager.h"
 #include "tandrel/foundation/VornCurrentEditorStateInfo.h"
@@ -323,4 +327,39 @@ TEST(JsonModels, ASnapshotGivesTheSameJsonItsRecordGives) {
     auto snapshot = record.clone();
     EXPECT_EQ(snapshot->take_json(), expected);
     EXPECT_EQ(record.to_json(), expected);
+}
+
+// ---- a session record following a rename on the server -------------------------------------------
+
+TEST(SessionRecordMove, FollowsTheFileOrAFolderAboveItAndNothingElse) {
+    struct Case {
+        std::string path, from, to;
+        std::optional<std::string> moved;
+    };
+    const std::vector<Case> cases{
+        {"/a.html", "/a.html", "/b.html", "/b.html"},
+        {"/site/css/x.css", "/site", "/www", "/www/css/x.css"},
+        {"/site/css/x.css", "/site/", "/www/", "/www/css/x.css"},
+        {"/site2/x.css", "/site", "/www", std::nullopt},
+        {"/other.html", "/a.html", "/b.html", std::nullopt},
+        {"/x.css", "/", "/y", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(moved_remote_path(c.path, c.from, c.to), c.moved) << c.path << " " << c.from;
+    }
+
+    VornACEFileSessionsDataModel record;
+    record.file_path = "/site/a.txt";
+    record.session_id = file_bucket_id_for_path(record.file_path);
+    record.json = R"({"state_id":"0123456789abcdef0123","session_id":")" + record.session_id +
+                  R"(","file_path":"/site/a.txt","value":"text","undo_count":3})";
+    EXPECT_FALSE(record.follow_move("/other", "/else"));
+    ASSERT_TRUE(record.follow_move("/site", "/www"));
+    EXPECT_EQ(record.file_path, "/www/a.txt");
+    EXPECT_EQ(record.session_id, file_bucket_id_for_path("/www/a.txt"));
+    const auto state = nlohmann::json::parse(record.json);
+    EXPECT_EQ(state["session_id"], record.session_id);
+    EXPECT_EQ(state["file_path"], "/www/a.txt");
+    EXPECT_EQ(state["value"], "text");
+    EXPECT_EQ(record.json.rfind(R"({"state_id":)", 0), 0u) << "the state's head moved";
 }

@@ -21,6 +21,7 @@
 #include "tandrel/foundation/AppGlobals.h"
 #include "tandrel/foundation/UserPrefs.h"
 #include "tandrel/foundation/VornSessionsDataModel.h"
+#include "tandrel/servers/ExplorerStyle.h"
 #include "tandrel/foundation/CompactEditorRoute.h"
 #include "tandrel/servers/ManageServicesViewController.h"
 
@@ -947,3 +948,54 @@ TEST_P(ExplorerPeerTest, ScreenshotOfAConnectedListing) {
 
 INSTANTIATE_TEST_SUITE_P(Peers, ExplorerPeerTest, ::testing::Values("pyftpd", "vsftpd", "apache"),
                          [](const auto& info) { return std::string(info.param); });
+
+// ---- texts as the 300-point window draws them -----------------------------------------------------
+
+TEST(ExplorerTexts, AnAddressCutShortKeepsItsHostAndPort) {
+    const QFontMetrics metrics(explorer_style::headline_font());
+    struct Case {
+        QString url;
+        QString kept;
+    };
+    const std::vector<Case> cases{
+        {QStringLiteral("webdav://127.0.0.1:8088/dav/some/long/folder/"), QStringLiteral("127.0.0.1:8088")},
+        {QStringLiteral("ftp://127.0.0.1:2121/a/very/long/path/to/the/site/root"), QStringLiteral("127.0.0.1:2121")},
+        {QStringLiteral("webdav://127.0.0.1:8088"), QStringLiteral(":8088")},
+    };
+    for (const auto& c : cases) {
+        for (int width : {255, 200, 150}) {
+            const QString shown = QuickConnectView::shown_text(c.url, metrics, width, true);
+            EXPECT_LE(metrics.horizontalAdvance(shown), width) << shown.toStdString();
+            if (metrics.horizontalAdvance(c.kept) + metrics.horizontalAdvance(QStringLiteral("\u2026")) <= width) {
+                EXPECT_TRUE(shown.contains(c.kept)) << shown.toStdString() << " at " << width;
+            }
+        }
+    }
+    // A text that fits is drawn whole.
+    EXPECT_EQ(QuickConnectView::shown_text(QStringLiteral("ftp://h:21"), metrics, 255, true), QStringLiteral("ftp://h:21"));
+}
+
+TEST(ExplorerTexts, ARowCutsItsNameOnlyWhenTheRowHasNoRoomForIt) {
+    const QFontMetrics metrics(explorer_style::body_font());
+    const QRect row(0, 0, 300, FileViewTableViewCellPainter::kRowHeight);
+    const std::vector<std::pair<std::string, std::optional<int64_t>>> entries{
+        {"stylesheet-main.css", 12000}, {"index-of-pages.html", 532}, {"a-rather-long-file-name-for-a-narrow-window.html", 1},
+        {"folder-with-long-name", -1}};
+    for (const auto& [name, size] : entries) {
+        FileViewTableViewCell cell;
+        cell.fileInfo = std::make_shared<VornServerFileDataModel>();
+        cell.fileInfo->name = name;
+        cell.fileInfo->size = size;
+        cell.configure_size();
+        const auto layout = FileViewTableViewCellPainter::layout_row(row, cell, metrics);
+        EXPECT_FALSE(layout.title.intersects(layout.size)) << name;
+        EXPECT_GE(layout.size.width(), cell.size_lbl.isEmpty() ? 0 : metrics.horizontalAdvance(cell.size_lbl)) << name;
+        const int needed = 10 + FileViewTableViewCell::icon_side_length() + 5 + metrics.horizontalAdvance(cell.title_lbl) +
+                           (cell.size_lbl.isEmpty() ? 0 : 5 + metrics.horizontalAdvance(cell.size_lbl) + 2) + 10;
+        if (needed <= row.width()) {
+            EXPECT_EQ(layout.shown_title, cell.title_lbl) << name << " cut with room to spare";
+        } else {
+            EXPECT_NE(layout.shown_title, cell.title_lbl) << name;
+        }
+    }
+}
