@@ -6,6 +6,8 @@
 #include <QString>
 #include <QWidget>
 #include <functional>
+
+#include "platform/ui/View.h"
 #include <string>
 #include <vector>
 
@@ -52,6 +54,58 @@ inline QStringList accessibleNames(QWidget* root, QAccessible::Role role) {
     for (const auto& e : accessibleElements(root)) {
         if (e.role == role) out << e.name;
     }
+    return out;
+}
+
+// Why a shown widget is out of the user's sight, or empty when it is in sight: drawn fully
+// see-through (itself or a view around it), or lying under a view stacked above it that takes
+// the pointer over all of it.
+inline QString outOfSight(const QWidget* widget) {
+    for (const QWidget* v = widget; v && !v->isWindow(); v = v->parentWidget()) {
+        if (ui::alpha(v) < 0.01) return QStringLiteral("see-through ") + v->metaObject()->className();
+        bool above = false;
+        for (QObject* o : v->parentWidget()->children()) {
+            if (o == v) {
+                above = true;
+                continue;
+            }
+            auto* s = qobject_cast<QWidget*>(o);
+            if (!above || !s || s->isWindow() || !s->isVisible() || ui::alpha(s) < 0.99 ||
+                s->testAttribute(Qt::WA_TransparentForMouseEvents))
+                continue;
+            if (s->geometry().contains(v->geometry()))
+                return QStringLiteral("under ") + s->metaObject()->className();
+        }
+    }
+    return {};
+}
+
+// A line per element reported as showing whose widget the user cannot see (see outOfSight).
+inline std::vector<std::string> shownOutOfSight(QWidget* root) {
+    std::vector<std::string> out;
+    for (const auto& e : accessibleElements(root)) {
+        auto* w = qobject_cast<QWidget*>(e.iface->object());
+        if (!w) continue;
+        const QString why = outOfSight(w);
+        if (!why.isEmpty())
+            out.push_back(std::string(w->metaObject()->className()) + " '" + e.name.toStdString() + "': " +
+                          why.toStdString());
+    }
+    return out;
+}
+
+// The first shown element of that role, or nullptr.
+inline QAccessibleInterface* firstOfRole(QWidget* root, QAccessible::Role role) {
+    for (const auto& e : accessibleElements(root))
+        if (e.role == role) return e.iface;
+    return nullptr;
+}
+
+// The names of an element's children.
+inline QStringList childNames(QAccessibleInterface* i) {
+    QStringList out;
+    for (int c = 0; i && c < i->childCount(); ++c)
+        if (QAccessibleInterface* child = i->child(c)) out << child->text(QAccessible::Name);
     return out;
 }
 

@@ -6,6 +6,7 @@
 #include <QString>
 
 class QAbstractButton;
+class QMenu;
 
 namespace ui {
 
@@ -16,5 +17,13 @@ QString symbolNameInWords(const QString& symbolName);
 QString accessibleButtonName(const QAbstractButton* button);
 // Installs, once, the accessibility factory that names picture-only buttons this way.
 void installAccessibleButtonNames();
+
+// A button that opens a popup menu: the assistive technologies read it as a menu button, and
+// while the menu is open they find it (and its entries) under the button, where the user opened
+// it (a popup is a window of its own, outside the window's tree otherwise). A menu built anew
+// for each opening is set again each time; a button whose menu is made only when it opens is
+// marked with no menu at first.
+void setAccessiblePopup(QAbstractButton* button, QMenu* menu);
+QMenu* accessiblePopup(const QAbstractButton* button);
 
 }  // namespace ui

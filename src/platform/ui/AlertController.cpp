@@ -34,6 +34,7 @@ std::shared_ptr<AlertController> AlertController::make(const QString& title, con
 
 void AlertController::setAlertTitle(const QString& title) {
     alertTitle_ = title;
+    name_text_fields();
     if (titleLabel_) {
         titleLabel_->setText(title);
         titleLabel_->setVisible(!title.isEmpty());
@@ -42,6 +43,7 @@ void AlertController::setAlertTitle(const QString& title) {
 
 void AlertController::setMessage(const QString& message) {
     message_ = message;
+    name_text_fields();
     if (messageLabel_) {
         messageLabel_->setText(message);
         messageLabel_->setVisible(!message.isEmpty());
@@ -70,7 +72,18 @@ void AlertController::addTextField(const std::function<void(QLineEdit*)>& config
     fieldBox_->setVisible(true);
     fields_.push_back(field);
     if (configure) configure(field);
+    name_text_fields();
     if (fields_.size() == 1) field->setFocus();
+}
+
+void AlertController::name_text_fields() {
+    for (const auto& field : fields_) {
+        if (!field) continue;
+        const QString placeholder = field->placeholderText();
+        field->setAccessibleName(fields_.size() > 1 && !placeholder.isEmpty() ? alertTitle_ + QStringLiteral(": ") + placeholder
+                                                                              : alertTitle_);
+        field->setAccessibleDescription(message_);
+    }
 }
 
 QList<QLineEdit*> AlertController::textFields() const {

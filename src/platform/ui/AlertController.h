@@ -56,6 +56,8 @@ public:
 
     QString alertTitle() const { return alertTitle_; }
     void setAlertTitle(const QString& title);
+    // The sheet is named by the alert's title (when the controller has no title of its own).
+    QString sheetTitle() const override { return title().isEmpty() ? alertTitle_ : title(); }
     QString message() const { return message_; }
     void setMessage(const QString& message);
     AlertControllerStyle preferredStyle() const { return style_; }
@@ -87,6 +89,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The text fields are named by the alert's title (several by title and placeholder) and
+    // described by its message: the alert has no label of its own beside them.
+    void name_text_fields();
     std::shared_ptr<AlertAction> fallbackAction() const;
     void addButton(const std::shared_ptr<AlertAction>& action);
     void rebuildButtonRow();

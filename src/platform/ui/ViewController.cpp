@@ -148,7 +148,7 @@ QWidget* ViewController::hostWindow() const { return view_ ? view_->window() : n
 void ViewController::setTitle(const QString& title) {
     if (title_ == title) return;
     title_ = title;
-    if (host_) host_->setWindowTitle(title);
+    if (host_) host_->setWindowTitle(sheetTitle());
     emit titleChanged(title);
 }
 
@@ -236,8 +236,9 @@ bool ViewController::presentViewController(const std::shared_ptr<ViewController>
     }
     QWidget* window = view_->window();
     auto* host = new PresentationHost(window, controller.get());
-    host->setWindowTitle(controller->title());
     QWidget* presentedView = controller->view();
+    // After the view loaded: a screen may name itself as it builds its view.
+    host->setWindowTitle(controller->sheetTitle());
     host->place(presentedView);
     presentedView->show();
 

@@ -49,6 +49,9 @@ public:
 
     QString title() const { return title_; }
     void setTitle(const QString& title);
+    // The title of the sheet this controller is presented in (and its name for the assistive
+    // technologies): the title.
+    virtual QString sheetTitle() const { return title_; }
 
     // Size a modal presentation asks for; invalid gives the style's default.
     QSize preferredContentSize() const { return preferredContentSize_; }

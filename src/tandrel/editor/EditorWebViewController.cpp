@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPainter>
+#include <QPointer>
+#include <QTimer>
 #include <QUrl>
 
 #include "platform/dispatch/Dispatch.h"
@@ -214,6 +216,7 @@ void EditorWebViewController::setup_editor_web_view() {
     QWidget* root = view();
     VornEditorWKWebView* web = editorWebView();
     web->setParent(root);
+    web->setAccessibleName(QStringLiteral("Editor"));
 
     DocumentInterfaceManager* m = manager();
     if (m) {
@@ -369,6 +372,9 @@ void EditorWebViewController::make_bar_buttons() {
     toggle_preview_button =
         ui::BarButtonItem::withImage(tinted_symbol("rectangle.righthalf.inset.filled.arrow.right", XCol::accent_pink().resolved()),
                                      ui::BarButtonItemStyle::plain, this, QStringLiteral("toggle_preview_btn_pressed"));
+    // Picture buttons are read by their titles (their tooltips): what pressing them does.
+    close_bar_item->setTitle(QStringLiteral("Close"));
+    toggle_preview_button->setTitle(QStringLiteral("Hide Preview"));
 }
 
 void EditorWebViewController::update_bar_buttons() {
@@ -413,6 +419,7 @@ void EditorWebViewController::show_save_feedback() {
     const QColor tint = XCol::text_primary().resolvedFor(viewIfLoaded());
     save_bar_button = ui::BarButtonItem::withImage(tinted_symbol("checkmark", tint), ui::BarButtonItemStyle::plain, this,
                                                    QStringLiteral("save_feedback_noop"));
+    save_bar_button->setTitle(QStringLiteral("Saved"));
     update_bar_buttons();
     QPointer<EditorWebViewController> self(this);
     dispatch::after(dispatch::mainQueue(), std::chrono::milliseconds(kSaveFeedbackMs), [self] {
@@ -454,15 +461,19 @@ void EditorWebViewController::toggle_preview_column() {
     if (!m || !m->split_view_controller) return;
     ui::SplitViewController& split = *m->split_view_controller;
     ui::Image image;
+    QString name;
     if (split.displayMode() != Mode::secondaryOnly) {
         split.setPreferredDisplayMode(Mode::secondaryOnly);
         image = tinted_symbol("rectangle.lefthalf.inset.filled.arrow.left", XCol::accent_teal().resolved());
+        name = QStringLiteral("Show Preview");
     } else {
         split.setPreferredDisplayMode(Mode::oneBesideSecondary);
         image = tinted_symbol("rectangle.righthalf.inset.filled.arrow.right", XCol::accent_pink().resolved());
+        name = QStringLiteral("Hide Preview");
     }
     toggle_preview_button =
         ui::BarButtonItem::withImage(image, ui::BarButtonItemStyle::plain, this, QStringLiteral("toggle_preview_btn_pressed"));
+    toggle_preview_button->setTitle(name);
     update_bar_buttons();
 }
 
@@ -501,6 +512,7 @@ void EditorWebViewController::show_empty_state() {
 }
 
 void EditorWebViewController::fade_in_empty_view() {
+    if (empty_view) empty_view->show();
     ui::animateAlpha(empty_view, 1.0, kFadeSeconds);
     ui::animateAlpha(editorWebView(), 0.0, kFadeSeconds);
     if (empty_view) empty_view->raise();
@@ -509,4 +521,10 @@ void EditorWebViewController::fade_in_empty_view() {
 void EditorWebViewController::fade_out_empty_view() {
     ui::animateAlpha(empty_view, 0.0, kFadeSeconds);
     ui::animateAlpha(editorWebView(), 1.0, kFadeSeconds);
+    // Once faded out the empty state is hidden: the assistive technologies no longer read it
+    // over the open document.
+    QPointer<QWidget> faded(empty_view.data());
+    QTimer::singleShot(static_cast<int>(kFadeSeconds * 1000), empty_view.data(), [faded] {
+        if (faded && ui::alpha(faded) < 0.01) faded->hide();
+    });
 }

@@ -51,6 +51,7 @@ void WebViewController::setup_preview_view() {
 
     auto* web = previewWebView();
     web->page()->setBackgroundColor(Qt::white);
+    web->setAccessibleName(QStringLiteral("Live Preview"));
     web->setParent(root);
     auto* hub = document_hub(scene_delegatex.data());
     if (hub && hub->preview_connector()) web->preview_wv_delegatex = hub->preview_connector();
@@ -68,7 +69,8 @@ void WebViewController::setup_preview_view() {
         util_align_top_anchorWithPixel(noPreviewNeededView, 0, true);
         util_align_bottom_anchorWithPixel(noPreviewNeededView, 0, true);
         noPreviewNeededView->raise();
-        noPreviewNeededView->show();
+        // Shown with its first message; until then nothing of it is in sight.
+        noPreviewNeededView->hide();
     }
 
     if (hub && hub->preview_connector()) hub->preview_connector()->attach_web_view(web);
@@ -105,6 +107,7 @@ void WebViewController::present_no_preview_panel(const QString& text) {
     if (!noPreviewNeededView) return;
     noPreviewNeededView->raise();
     noPreviewNeededView->set_unsupported_extension_text(text);
+    noPreviewNeededView->show();
     ui::setAlpha(noPreviewNeededView, 1.0);
     ui::setAlpha(previewWebView(), 0.0);
 }
@@ -113,6 +116,10 @@ void WebViewController::present_preview_view() {
     loadViewIfNeeded();
     auto* web = previewWebView();
     web->raise();
-    if (noPreviewNeededView) ui::setAlpha(noPreviewNeededView, 0.0);
+    if (noPreviewNeededView) {
+        ui::setAlpha(noPreviewNeededView, 0.0);
+        // Out of sight for the assistive technologies as well.
+        noPreviewNeededView->hide();
+    }
     ui::setAlpha(web, 1.0);
 }

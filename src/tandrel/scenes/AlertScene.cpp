@@ -169,6 +169,8 @@ void AlertSceneDelegate::setup_alert_window(ui::Scene* scene, const ui::Connecti
     alert->alertMessage = message;
 
     window->setOverrideUserInterfaceStyle(styleForMode(EnumManager::read_mode_appearance()));
+    // Read by its title (by its message when it has none), as the sheet alerts are.
+    window->setAccessibleName(QString::fromStdString(title.empty() ? message : title));
     window->setRootViewController(alert);
     setWindow(window);
 
@@ -269,6 +271,7 @@ void AlertViewController::setup_alert_view() {
 
     const bool dark = ui::traitCollectionOf(root).userInterfaceStyle == ui::InterfaceStyle::dark;
     alertyCloseBtn->setText(QString());
+    alertyCloseBtn->setAccessibleName(QStringLiteral("Close"));
     alertyCloseBtn->setFlat(true);
     alertyCloseBtn->setStyleSheet(QStringLiteral("QPushButton { border: none; border-radius: 5px; background-color: %1; }"
                                                  "QPushButton:pressed { background-color: %2; }")

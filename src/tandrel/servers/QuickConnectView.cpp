@@ -7,6 +7,7 @@
 #include <QPainterPath>
 
 #include "platform/dispatch/Dispatch.h"
+#include "platform/ui/Accessibility.h"
 #include "platform/ui/Appearance.h"
 #include "platform/ui/Image.h"
 #include "platform/ui/View.h"
@@ -135,6 +136,7 @@ QuickConnectView::~QuickConnectView() {
 void QuickConnectView::setup_quick_connect_view() {
     QuickConnectBodyButton* body = view_wrapper_btn;
     body->setToolTip(QStringLiteral("Quick Connect to service"));
+    ui::setAccessiblePopup(body, nullptr);  // its menu is made each time it opens
     QPointer<QuickConnectView> self(this);
     connect(body, &QPushButton::clicked, this, [self] {
         if (self) self->activate_quickConnect_menu(self->view_wrapper_btn);
@@ -177,6 +179,7 @@ void QuickConnectView::setup_quick_connect_view() {
     arrow->setAttribute(Qt::WA_TransparentForMouseEvents);
     ui::setAlpha(arrow, 0);
     arrow->setAlignment(Qt::AlignCenter);
+    arrow->setAccessibleName(QStringLiteral("Open Quick Connect menu"));
     util_align_right_anchorWithPixel(arrow, 10, true);
     util_width_anchorWithPixel(arrow, kArrowSide);
     util_height_anchorWithPixel(arrow, kArrowSide);
@@ -352,6 +355,7 @@ QMenu* QuickConnectView::activate_quickConnect_menu(QObject*) {
     menu_ = menu.release();
     menu_->setParent(this, menu_->windowFlags());
     menu_->setAttribute(Qt::WA_DeleteOnClose);
+    ui::setAccessiblePopup(view_wrapper_btn, menu_);
     menu_->popup(view_wrapper_btn->mapToGlobal(QPoint(0, view_wrapper_btn->height())));
     return menu_;
 }

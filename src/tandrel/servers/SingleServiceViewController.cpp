@@ -177,6 +177,7 @@ void SingleServiceViewController::buildServiceForm() {
     setup_spinner();
     setup_key_commands();
     fillServiceForm();
+    setup_tab_order();
     fit_content();
     // Shown over another screen, the sheet is tall enough for the whole form.
     setPreferredContentSize(QSize(360, form_content_height()));
@@ -262,6 +263,10 @@ QWidget* SingleServiceViewController::make_form_row(ui_elements element) {
     }
     field->setInputMethodHints(hints);
     field->setObjectName(QStringLiteral("service_field_%1").arg(static_cast<int>(element)));
+    // Read by its caption; the example in the field only describes it.
+    field->setAccessibleName(q(caption_for(element)));
+    field->setAccessibleDescription(field->placeholderText());
+    caption->setBuddy(field);
     util_align_bottom_anchorWithPixel(field, 0, false);
     util_align_left_anchorWithPixel(field, 0, false);
     util_align_right_anchorWithPixel(field, 0, false);
@@ -347,9 +352,44 @@ void SingleServiceViewController::setup_spinner() {
 }
 
 void SingleServiceViewController::setup_key_commands() {
-    auto* tab = new QShortcut(QKeySequence(Qt::Key_Tab), view());
-    tab->setContext(Qt::WidgetWithChildrenShortcut);
-    connect(tab, &QShortcut::activated, this, [this] { tabPressed(); });
+    for (int key : {int(Qt::Key_Return), int(Qt::Key_Enter)}) {
+        auto* apply = new QShortcut(QKeySequence(key), view());
+        apply->setContext(Qt::WidgetWithChildrenShortcut);
+        connect(apply, &QShortcut::activated, this, [this] { return_pressed(); });
+    }
+    auto* cancel = new QShortcut(QKeySequence(Qt::Key_Escape), view());
+    cancel->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(cancel, &QShortcut::activated, this, [this] {
+        if (cancel_btn && cancel_btn->isEnabled()) cancel_btn->click();
+    });
+}
+
+void SingleServiceViewController::return_pressed() {
+    QWidget* focused = view()->focusWidget();
+    auto* button = qobject_cast<QPushButton*>(focused);
+    if (!button || !view()->isAncestorOf(button)) button = apply_btn;
+    if (button && button->isEnabled() && button->isVisible()) button->click();
+}
+
+void SingleServiceViewController::setup_tab_order() {
+    // Only the controls take the focus: not the scroll view around them.
+    scrollview->setFocusPolicy(Qt::NoFocus);
+    QList<QWidget*> order;
+    for (ui_elements element : ui_elements_all_cases())
+        if (QLineEdit* field = element_ui_tf_dict[element]) order.push_back(field);
+    add_service_type->setFocusPolicy(Qt::StrongFocus);
+    order.push_back(add_service_type);
+    if (is_editing_a_service) order.push_back(delete_btn);
+    order.push_back(cancel_btn);
+    order.push_back(apply_btn);
+    for (qsizetype i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
+void SingleServiceViewController::viewWillAppear(bool animated) {
+    VornFileServerViewController::viewWillAppear(animated);
+    if (focused_once_) return;
+    focused_once_ = true;
+    if (QLineEdit* first = element_ui_tf_dict[ui_elements::nickname]) first->setFocus(Qt::OtherFocusReason);
 }
 
 void SingleServiceViewController::user_interface_style_did_change(const ui::TraitCollection&,
@@ -384,6 +424,7 @@ void SingleServiceViewController::fillServiceForm() {
     if (record->port) element_ui_tf_dict[ui_elements::port]->setText(QString::number(*record->port));
 
     controller_title_lbl->setText(QStringLiteral("Update Service"));
+    setTitle(QStringLiteral("Update Service"));
     apply_btn->setText(QStringLiteral("Update"));
     servers_ui::apply_button_configuration(apply_btn, servers_ui::ButtonConfiguration::filled());
     disconnect(apply_action_);

@@ -92,7 +92,6 @@ public:
     Q_INVOKABLE void update_button_pressed();  // edit mode: validate_update
     Q_INVOKABLE void delete_btn_pressed();     // confirmDeleteService
     Q_INVOKABLE void close_controller();       // one main-queue hop, then close_form
-    Q_INVOKABLE void tabPressed() {}           // Tab does nothing in the form
     void selected_segment();                   // segment_changed
 
     // The keyboard's frame (the desktop has no on-screen keyboard: these stay for windows that
@@ -142,6 +141,8 @@ public:
 protected:
     void loadView() override;
     void viewDidLoad() override;
+    // The first time the form shows, its first field takes the focus.
+    void viewWillAppear(bool animated) override;
 
 private:
     void buildServiceForm();
@@ -155,6 +156,10 @@ private:
     void set_form_defaults();
     void setup_spinner();
     void setup_key_commands();
+    // Tab walks the fields in order, then the protocol, then the buttons.
+    void setup_tab_order();
+    // Return: the focused button, else Apply (or Update); Escape: Cancel.
+    void return_pressed();
 
     // What the fields hold now, for ServerFormModel::check.
     ServerFormModel::Fields form_fields() const;
@@ -179,5 +184,6 @@ private:
     QMetaObject::Connection apply_action_;
     bool busy_ = false;
     bool closed_ = false;
+    bool focused_once_ = false;
     int keyboard_inset_ = 0;
 };

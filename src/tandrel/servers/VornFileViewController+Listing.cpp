@@ -122,6 +122,7 @@ void VornFileViewController::build_path_bar() {
         });
         row->insertWidget(row->count() - 1, button);
     }
+    update_tab_order();
 }
 
 void VornFileViewController::goTo_DIR(VornTargetedButton* sender) {

@@ -16,6 +16,7 @@
 #include <QWidget>
 
 #include "platform/dispatch/Dispatch.h"
+#include "platform/ui/Accessibility.h"
 #include "platform/ui/View.h"
 #include "platform/ui/scenes/Scene.h"
 #include "platform/ui/scenes/Window.h"
@@ -78,6 +79,7 @@ VornFileViewController::VornFileViewController()
       refreshControl(new servers_ui::RefreshControl),
       refresh_button(new QPushButton),
       refresh_action(new QAction(QStringLiteral("Refresh"), this)),
+      up_one_level_action(new QAction(QStringLiteral("Up One Level"), this)),
       welcome_splash_view(new servers_ui::ColorView),
       quickConnectView(new QuickConnectView),
       new_drop_button(new QPushButton) {
@@ -86,6 +88,12 @@ VornFileViewController::VornFileViewController()
     refresh_action->setShortcutContext(Qt::WindowShortcut);
     refresh_action->setEnabled(false);
     connect(refresh_action, &QAction::triggered, this, [this] { refreshControl->beginRefreshingFromUser(); });
+    // Up one level, as the "[UP ONE LEVEL] .." row: Backspace or Alt+Up anywhere in the screen
+    // (a text field keeps its own Backspace).
+    up_one_level_action->setShortcuts({QKeySequence(Qt::Key_Backspace), QKeySequence(Qt::ALT | Qt::Key_Up)});
+    up_one_level_action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    up_one_level_action->setEnabled(false);
+    connect(up_one_level_action, &QAction::triggered, this, [this] { go_up_one_level(); });
     connect(refreshControl, &servers_ui::RefreshControl::valueChanged, this, [this] { refresh(); });
 }
 
@@ -109,6 +117,7 @@ void VornFileViewController::viewDidLoad() {
     VornFileServerViewController::viewDidLoad();
     setTitle(QStringLiteral("File Explorer"));
     view()->addAction(refresh_action);
+    view()->addAction(up_one_level_action);
 
     setup_quick_connect_header();
     // The explorer's controls come after this list, so they lie above the welcome splash.
@@ -141,6 +150,7 @@ void VornFileViewController::setup_explorer() {
     setup_refresh_button();
     setup_path_bar_view();
     setup_table();
+    update_tab_order();
     ui::layoutIfNeeded(view());
 }
 
@@ -212,6 +222,8 @@ void VornFileViewController::setup_path_bar_view() {
     row->setSpacing(0);
     row->addStretch(1);
     path_bar_view->setWidget(currentDIR_view);
+    // Its segments take the focus, not the strip that holds them.
+    path_bar_view->setFocusPolicy(Qt::NoFocus);
     path_bar_view->setParent(view());
     ui::setAlpha(path_bar_view, 0);
     util_height_anchorWithPixel(path_bar_view, kRowButtonSide);
@@ -246,6 +258,9 @@ void VornFileViewController::setup_table() {
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::ExtendedSelection);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // The arrow keys move between rows; Tab leaves the table for the window's other controls.
+    table->setTabKeyNavigation(false);
+    table->setAccessibleName(QStringLiteral("Files"));
     table->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     table->setMouseTracking(true);
@@ -303,6 +318,7 @@ void VornFileViewController::setup_welcome_splash() {
     util_align_right_anchorWithPixel(welcome_splash_view, 0, false);
     welcome_splash_view->show();
     welcome_splash_view->raise();
+    hide_views_under_splash();
     rebuild_welcome_splash_later();
 }
 
@@ -350,6 +366,7 @@ void VornFileViewController::build_new_item_menu() {
     menu->setToolTipsVisible(true);
     if (new_item_menu_) new_item_menu_->deleteLater();
     new_item_menu_ = menu;
+    ui::setAccessiblePopup(new_drop_button, menu);
 }
 
 QString VornFileViewController::sort_title(EnumManager::file_explorer_sorting order) {
@@ -408,6 +425,7 @@ void VornFileViewController::build_sort_menu() {
     }
     if (sort_menu_) sort_menu_->deleteLater();
     sort_menu_ = menu;
+    ui::setAccessiblePopup(sortByButton, menu);
 }
 
 void VornFileViewController::select_sort_order(EnumManager::file_explorer_sorting order) {
@@ -427,6 +445,7 @@ void VornFileViewController::show_connected_state() {
         unhide_and_fade_in(w);
     }
     refresh_action->setEnabled(true);
+    up_one_level_action->setEnabled(true);
     hide_welcome_splash_view();
     // The server's root folder is the first listing of a connection.
     current_settings = current_file_explorer_settings{};
@@ -437,8 +456,11 @@ void VornFileViewController::show_disconnected_state() {
     for (QWidget* w : std::initializer_list<QWidget*>{new_drop_button, sortByButton, refresh_button, path_bar_view,
                                                       fileExplorerTableView}) {
         fade_out_and_hide(w);
+        // Not shown again when the splash goes: they wait for the next connection.
+        under_splash_.removeAll(w);
     }
     refresh_action->setEnabled(false);
+    up_one_level_action->setEnabled(false);
     refresh_directory_on_main(true);
 }
 
@@ -499,6 +521,39 @@ void VornFileViewController::show_welcome_splash_view() {
     ui::setAlpha(welcome_splash_view, 1.0);
     welcome_splash_view->show();
     welcome_splash_view->raise();
+    hide_views_under_splash();
+}
+
+void VornFileViewController::hide_views_under_splash() {
+    // What the splash covers is out of sight: hidden, so that neither the keyboard nor the
+    // assistive technologies reach it, until the splash goes.
+    for (QWidget* w : ui::subviews(view())) {
+        if (w == welcome_splash_view || w->isHidden()) continue;
+        w->hide();
+        under_splash_.push_back(w);
+    }
+}
+
+void VornFileViewController::show_views_under_splash() {
+    const QList<QPointer<QWidget>> covered = std::exchange(under_splash_, {});
+    for (const QPointer<QWidget>& w : covered)
+        if (w) w->show();
+}
+
+void VornFileViewController::update_tab_order() {
+    // Left to right, top to bottom: the header, the path bar's segments, refresh, new, sort,
+    // then the table.
+    QList<QWidget*> order{quickConnectView->view_wrapper_btn};
+    for (VornTargetedButton* segment : path_bar_buttons()) order.push_back(segment);
+    order << refresh_button << new_drop_button << sortByButton << fileExplorerTableView;
+    for (qsizetype i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
+void VornFileViewController::go_up_one_level() {
+    FileViewerSceneDelegate* window = file_window();
+    if (!window || !window->my_session_info || !window->my_session_info->connected) return;
+    begin_loading_on_main(true);
+    go_to_directory("../", true);
 }
 
 void VornFileViewController::hide_welcome_splash_view() {
@@ -506,6 +561,7 @@ void VornFileViewController::hide_welcome_splash_view() {
     ui::setAlpha(welcome_splash_view, 0.0);
     // Out of the way of the keyboard too, not only of the eye and the pointer.
     welcome_splash_view->hide();
+    show_views_under_splash();
 }
 
 void VornFileViewController::welcome_service_connected() {}

@@ -59,6 +59,7 @@ public:
     servers_ui::RefreshControl* refreshControl;  // the refresh indicator inside the table
     QPushButton* refresh_button;                 // the refresh action's button (F5 too)
     QAction* refresh_action;
+    QAction* up_one_level_action;  // Backspace, Alt+Up: the "[UP ONE LEVEL] .." row's move
     QWidget* welcome_splash_view;
     QuickConnectView* quickConnectView;
     QPushButton* new_drop_button;
@@ -137,6 +138,8 @@ public:
     // Fades the splash in and brings it to the front, or hides it.
     void show_welcome_splash_view();
     void hide_welcome_splash_view();
+    // Lists the parent of the current folder (while connected).
+    void go_up_one_level();
     // The welcome list calls this after a connection made from the splash (nothing to do here).
     void welcome_service_connected() override;
 
@@ -196,6 +199,10 @@ private:
     void setup_path_bar_view();
     void setup_table();
     void setup_welcome_splash();
+    void hide_views_under_splash();
+    void show_views_under_splash();
+    // The keyboard's order through the screen's controls (again whenever the path bar changes).
+    void update_tab_order();
     void load_directory(const FileViewerSceneDelegate& window, const std::string& path, uint64_t request);
     void listing_received(uint64_t request, const std::string& path, std::shared_ptr<VornServerFilesDataModel> listing,
                           std::optional<VornError> error);
@@ -214,4 +221,6 @@ private:
     QPointer<QMenu> sort_menu_;
     QPointer<QMenu> new_item_menu_;
     bool controls_built_ = false;
+    // The views the welcome splash hid; shown again when it goes.
+    QList<QPointer<QWidget>> under_splash_;
 };

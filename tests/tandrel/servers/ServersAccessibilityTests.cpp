@@ -1,0 +1,196 @@
+// The server window by keyboard and through Qt's accessibility interfaces, as an assistive
+// technology reads it: what Tab reaches, the keys that move through folders, the names of the
+// controls and dialogs, what is reported as showing, and the popups the window opens. Its own
+// program, run alone, since the keys need the display's input focus.
+#include <QAccessible>
+#include <QApplication>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTableView>
+#include <QTest>
+#include <set>
+
+#include "ExplorerTestSupport.h"
+#include "platform/ui/Accessibility.h"
+#include "support/AccessibleTree.h"
+#include "tandrel/foundation/VornServerFilesDataModel.h"
+#include "tandrel/servers/ManageServicesViewController.h"
+
+using namespace explorertest;
+using filestest::makeDiskFolder;
+
+namespace {
+
+class ServerWindowAccessTest : public ExplorerTest {
+protected:
+    QWidget* screen() const { return explorer->view()->window(); }
+
+    void connectToFtp() {
+        peer_ = peer("pyftpd");
+        if (!peer_.skipReason.empty()) GTEST_SKIP() << peer_.skipReason;
+        folder = keyringtest::unique("a11y");
+        makeDiskFolder(peer_.root / folder / "inner");
+        connectTo(peer_);
+    }
+
+    // Focuses a widget of the window as a click would and waits for it.
+    bool focus(QWidget* w) {
+        screen()->activateWindow();
+        w->setFocus(Qt::MouseFocusReason);
+        return waitFor([&] { return w->hasFocus(); });
+    }
+
+    // The widgets Tab goes through, from the focused one until it comes back to it.
+    std::vector<QWidget*> tabCycle() {
+        std::vector<QWidget*> seen;
+        QWidget* start = QApplication::focusWidget();
+        for (int i = 0; i < 40; ++i) {
+            QWidget* now = QApplication::focusWidget();
+            if (!now) break;
+            QTest::keyClick(now, Qt::Key_Tab);
+            settle();
+            QWidget* next = QApplication::focusWidget();
+            if (!next || next == start) break;
+            seen.push_back(next);
+        }
+        if (start) seen.push_back(start);
+        return seen;
+    }
+
+    Peer peer_;
+    std::string folder;
+};
+
+TEST_F(ServerWindowAccessTest, TheFirstScreenReportsOnlyTheWelcomeList) {
+    FileViewerSceneDelegate* w = window.data();
+    ASSERT_TRUE(waitFor([&] { return w->welcome_manage_services_vc->isViewInWindow(); }, 5000));
+    settle();
+    const auto hidden = testsupport::shownOutOfSight(screen());
+    EXPECT_TRUE(hidden.empty()) << ::testing::PrintToString(hidden);
+    const QStringList labels = testsupport::accessibleNames(screen(), QAccessible::StaticText);
+    EXPECT_FALSE(labels.contains(QStringLiteral("Please Wait...")));
+    // The welcome list is what shows.
+    EXPECT_FALSE(testsupport::accessibleNames(screen(), QAccessible::Button).isEmpty());
+}
+
+TEST_F(ServerWindowAccessTest, TabReachesEveryControlOnceAndEachHasAName) {
+    connectToFtp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    QTableView* table = explorer->fileExplorerTableView;
+    ASSERT_TRUE(focus(table));
+    const std::vector<QWidget*> cycle = tabCycle();
+    for (QWidget* control : std::initializer_list<QWidget*>{explorer->quickConnectView->view_wrapper_btn,
+                                                             explorer->refresh_button, explorer->new_drop_button,
+                                                             explorer->sortByButton, table}) {
+        EXPECT_EQ(std::count(cycle.begin(), cycle.end(), control), 1) << control->metaObject()->className();
+    }
+    ASSERT_FALSE(explorer->path_bar_buttons().empty());
+    EXPECT_EQ(std::count(cycle.begin(), cycle.end(), explorer->path_bar_buttons().front()), 1);
+    // Each stop is a control with a name.
+    for (QWidget* control : cycle) {
+        QAccessibleInterface* i = QAccessible::queryAccessibleInterface(control);
+        ASSERT_TRUE(i);
+        EXPECT_FALSE(i->text(QAccessible::Name).trimmed().isEmpty()) << control->metaObject()->className();
+    }
+    // In order: the header, the path bar, refresh, new, sort, the table.
+    auto at = [&](QWidget* w) { return std::find(cycle.begin(), cycle.end(), w) - cycle.begin(); };
+    EXPECT_LT(at(explorer->refresh_button), at(explorer->new_drop_button));
+    EXPECT_LT(at(explorer->new_drop_button), at(explorer->sortByButton));
+}
+
+TEST_F(ServerWindowAccessTest, BackspaceAndAltUpGoUpOneLevel) {
+    connectToFtp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    struct Key {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+    };
+    for (const Key& k : {Key{Qt::Key_Backspace, Qt::NoModifier}, Key{Qt::Key_Up, Qt::AltModifier}}) {
+        go("/" + folder + "/inner");
+        ASSERT_TRUE(focus(explorer->fileExplorerTableView));
+        const int before = explorer->listing_count();
+        QTest::keyClick(explorer->fileExplorerTableView, k.key, k.modifiers);
+        EXPECT_TRUE(awaitListing(before, "/" + folder)) << "key " << k.key;
+        settle();
+    }
+}
+
+TEST_F(ServerWindowAccessTest, TheTableTheSwitchersArrowAndTheDialogFieldsHaveNames) {
+    connectToFtp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    EXPECT_FALSE(QAccessible::queryAccessibleInterface(explorer->fileExplorerTableView)->text(QAccessible::Name).isEmpty());
+    EXPECT_FALSE(QAccessible::queryAccessibleInterface(explorer->quickConnectView->quickViewDownArrowImageView)
+                     ->text(QAccessible::Name)
+                     .isEmpty());
+
+    // New file, new folder, rename: the dialog and its text field are read by its title.
+    struct Case {
+        std::function<void()> open;
+        QString title;
+    };
+    auto entry = std::make_shared<VornServerFileDataModel>();
+    entry->name = folder;
+    entry->path = "/" + folder;
+    entry->kind = URLFileResourceType::directory;
+    const std::vector<Case> cases = {
+        {[&] { explorer->new_file(); }, QStringLiteral("Create New File")},
+        {[&] { explorer->new_folder(); }, QStringLiteral("Create New Folder")},
+        {[&] { explorer->show_rename_alert(entry); }, QStringLiteral("Rename Directory")},
+    };
+    for (const Case& c : cases) {
+        c.open();
+        ui::AlertController* alert = awaitAlert();
+        ASSERT_TRUE(alert) << c.title.toStdString();
+        settle();
+        ASSERT_EQ(alert->textFields().size(), 1);
+        QLineEdit* field = alert->textFields().front();
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(field)->text(QAccessible::Name), c.title);
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(field->window())->text(QAccessible::Name), c.title);
+        alert->dismissViewControllerAnimated(false);
+        waitFor([&] { return shownAlert() == nullptr; });
+        settle();
+    }
+}
+
+TEST_F(ServerWindowAccessTest, WhileManageServicesShowsTheBrowserIsNotReported) {
+    connectToFtp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    explorer->quickConnectView->manage_services();
+    settle();
+    const auto hidden = testsupport::shownOutOfSight(screen());
+    EXPECT_TRUE(hidden.empty()) << ::testing::PrintToString(hidden);
+    for (QWidget* control : std::initializer_list<QWidget*>{explorer->refresh_button, explorer->new_drop_button,
+                                                             explorer->sortByButton, explorer->fileExplorerTableView}) {
+        EXPECT_TRUE(QAccessible::queryAccessibleInterface(control)->state().invisible)
+            << control->metaObject()->className();
+    }
+}
+
+TEST_F(ServerWindowAccessTest, OpenPopupsAreInTheWindowsTree) {
+    connectToFtp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    struct Case {
+        QAbstractButton* opener;
+        std::function<QMenu*()> menu;
+        QString entry;
+    };
+    const std::vector<Case> cases = {
+        {explorer->sortByButton, [&] { return explorer->sort_menu(); }, QStringLiteral("Last Modified")},
+        {explorer->new_drop_button, [&] { return explorer->new_item_menu(); }, QStringLiteral("Folder")},
+        {explorer->quickConnectView->view_wrapper_btn, [&] { return explorer->quickConnectView->visible_menu(); },
+         QStringLiteral("Manage Services")},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(c.opener)->role(), QAccessible::ButtonMenu);
+        QTest::mouseClick(c.opener, Qt::LeftButton);
+        ASSERT_TRUE(waitFor([&] { return c.menu() && c.menu()->isVisible(); })) << c.entry.toStdString();
+        QAccessibleInterface* popup = testsupport::firstOfRole(screen(), QAccessible::PopupMenu);
+        ASSERT_TRUE(popup) << c.entry.toStdString();
+        EXPECT_TRUE(testsupport::childNames(popup).contains(c.entry)) << c.entry.toStdString();
+        c.menu()->close();
+        ASSERT_TRUE(waitFor([&] { return !c.menu() || !c.menu()->isVisible(); }));
+        EXPECT_EQ(testsupport::firstOfRole(screen(), QAccessible::PopupMenu), nullptr);
+    }
+}
+
+}  // namespace
