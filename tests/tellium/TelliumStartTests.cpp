@@ -235,6 +235,37 @@ TEST_F(TelliumStart, AnUnreadableInstallIdIsReplacedAndStored) {
     EXPECT_EQ(*stored->get<std::string>(), installId);
 }
 
+TEST_F(TelliumStart, SettingsOfAnOlderInstallMoveToTheirKeysAndTheInstallIdIsKept) {
+    struct Moved {
+        const char* oldKey;
+        const char* key;  // as the SDK reads it, without the store prefix
+        defaults::Value value;
+    };
+    const Moved moved[] = {
+        {"TLMInstallId", "InstallId", defaults::Value("0f8fad5b-d9cb-469f-a165-70867728950e")},
+        {"pastDevicesKey", "PastDevices", defaults::Value(defaults::Data{"devices"})},
+        {"TelliumIsEnabled", "TelliumIsEnabled", defaults::Value(false)},
+        {"TLMEncryptionKeyMetadata", "EncryptionKeyMetadata", defaults::Value("key-metadata")},
+        {"SessionIdHistory", "SessionIdHistory", defaults::Value(defaults::Data{"sessions"})},
+        {"UserIdHistory", "UserIdHistory", defaults::Value(defaults::Data{"user ids"})},
+        {"TLMChannelStartTimer:Analytics", "ChannelStartTimer:Analytics", defaults::Value(int64_t{42})},
+    };
+    auto& store = defaults::UserDefaults::standard();
+    for (const auto& m : moved) store.setObject(m.oldKey, m.value);
+
+    EXPECT_EQ(TLMTellium::installId(), "0f8fad5b-d9cb-469f-a165-70867728950e");
+    for (const auto& m : moved) {
+        SCOPED_TRACE(m.oldKey);
+        EXPECT_EQ(TLMTelliumUserDefaults::shared().objectForKey(m.key), m.value);
+        EXPECT_EQ(store.objectForKey(m.oldKey), std::nullopt);
+    }
+
+    // Once per installation: a later launch leaves a value stored under an old key alone.
+    store.setObject("TLMInstallId", defaults::Value("7c9e6679-7425-40de-944b-e07fc1f90ae7"));
+    restart();
+    EXPECT_EQ(TLMTellium::installId(), "0f8fad5b-d9cb-469f-a165-70867728950e");
+}
+
 TEST_F(TelliumStart, DisablingTheSdkDeletesWhatItsChannelsHoldAndEnablingSendsTheHeldStartLog) {
     LogRecorder log;
     TLMTellium::start("S", {analytics(), crashes()});
