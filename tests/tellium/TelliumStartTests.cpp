@@ -349,14 +349,30 @@ TEST_F(TelliumStart, CrashesNeedsASecretAnalyticsDoesNot) {
     EXPECT_TRUE(logs[0]->isEventCollectorEnabled);
 }
 
-TEST_F(TelliumStart, CrashesKeepsOnlyThisLaunchsHistories) {
-    for (int launch = 0; launch < 3; ++launch) {
-        restart();
-        installFactory();
-        TLMTellium::start("S", {analytics(), crashes()});
+TEST_F(TelliumStart, HistoriesKeepOnlyThisLaunchsRecordsWithOrWithoutCrashes) {
+    const DisableCase cases[] = {
+        {"", {"Crashes", "Analytics"}},
+        {"Crashes", {"Analytics"}},
+        {"All", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        setenv("TELLIUM_DISABLE", c.value, 1);
+        for (int launch = 0; launch < 3; ++launch) {
+            restart();
+            installFactory();
+            TLMTellium::start("S", {analytics(), crashes()});
+            TLMSessionContext::sharedInstance()->setSessionId("session-" + std::to_string(launch));
+            TLMTellium::setUserId("user-" + std::to_string(launch));
+        }
+        EXPECT_EQ(TLMCrashes::sharedInstance()->started(), std::string(c.value).empty());
+        const auto sessions = TLMSessionContext::sharedInstance()->sessionHistory();
+        ASSERT_EQ(sessions.size(), 1u);
+        EXPECT_EQ(sessions[0].sessionId, "session-2");
+        const auto userIds = TLMUserIdContext::sharedInstance()->userIdHistory();
+        ASSERT_EQ(userIds.size(), 1u);
+        EXPECT_EQ(userIds[0].userId, "user-2");
     }
-    EXPECT_EQ(TLMSessionContext::sharedInstance()->sessionHistory().size(), 1u);
-    EXPECT_EQ(TLMUserIdContext::sharedInstance()->userIdHistory().size(), 1u);
     EXPECT_FALSE(TLMTellium::isDebuggerAttached()) << "nobody traces the test";
 }
 
