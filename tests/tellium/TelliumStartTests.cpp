@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <set>
 #include <thread>
 
 #include <sqlite3.h>
@@ -468,6 +469,34 @@ TEST_F(TelliumWithStore, DisablingTheSdkDeletesThePendingLogs) {
     TLMTellium::setEnabled(true);
     TLMAnalytics::trackEvent("Enabled again");
     EXPECT_TRUE(waitForStoredLogs([](int n) { return n >= 1; })) << "the pipeline works again";
+}
+
+// Until the app names a collector no log is stored and none is sent; what stays on disk is the
+// SDK's settings (install id, device records, this launch's session and user-id records) and its
+// empty log store.
+TEST_F(TelliumWithStore, WithoutACollectorOnlyTheSettingsAndAnEmptyStoreAreKept) {
+    LogRecorder log;
+    TLMTellium::start("S", {analytics(), crashes()});
+    TLMTellium::setUserId("user");
+    TLMAnalytics::trackEvent("Started");
+    auto turnedAway = [&log] {
+        int n = 0;
+        for (const auto& m : log.messages()) n += m.text.find("ingestion is not ready to send it.") != std::string::npos;
+        return n;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (turnedAway() < 2 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_GE(turnedAway(), 2) << "the start-service log and the event";
+
+    EXPECT_EQ(storedLogs(), 0);
+    std::set<std::string> keys;
+    for (const auto& [key, value] : defaults::UserDefaults::standard().dictionaryRepresentation()) keys.insert(key);
+    EXPECT_EQ(keys, (std::set<std::string>{"Tellium310TelliumUserDefaultsMigratedKey", "TelliumInstallId",
+                                           "TelliumPastDevices", "TelliumSessionIdHistory", "TelliumUserIdHistory"}));
+    EXPECT_EQ(TLMSessionContext::sharedInstance()->sessionHistory().size(), 1u);
+    EXPECT_EQ(TLMUserIdContext::sharedInstance()->userIdHistory().size(), 1u);
+    for (const auto& m : log.messages()) EXPECT_EQ(m.text.find("HTTP"), std::string::npos) << m.text;
 }
 
 }  // namespace
