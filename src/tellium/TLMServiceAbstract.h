@@ -74,6 +74,10 @@ public:
     virtual const TLMServiceClass& serviceClass() const = 0;
     // The configuration of the service's main unit; nothing when the service has none.
     virtual std::shared_ptr<const TLMChannelUnitConfiguration> channelUnitConfiguration() const { return nullptr; }
+    // Whether the service reads the session and user-id records of earlier launches, and so trims
+    // those histories itself once it has read them. While no started service does, the SDK keeps
+    // only this launch's records (each launch would otherwise add one for good).
+    virtual bool readsEarlierLaunchHistories() const { return false; }
 
     bool isEnabled() override;
     void setEnabled(bool isEnabled) override;

@@ -320,6 +320,20 @@ void TLMTellium::startServices(const std::optional<TLMServiceClasses>& services,
     } else {
         TLMLogDebug(kTLMLogTag, std::string("No services have been started."));
     }
+    if (fromApplication) trimLaunchHistoriesUnlessAServiceReadsThem();
+}
+
+void TLMTellium::trimLaunchHistoriesUnlessAServiceReadsThem() {
+    bool read = false;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& service : services_) {
+            if (service->started() && service->readsEarlierLaunchHistories()) read = true;
+        }
+    }
+    if (read) return;
+    TLMSessionContext::sharedInstance()->clearSessionHistoryAndKeepCurrentSession(true);
+    TLMUserIdContext::sharedInstance()->clearUserIdHistory();
 }
 
 bool TLMTellium::startService(const TLMServiceClass* serviceClass, const std::optional<std::string>& appSecret,

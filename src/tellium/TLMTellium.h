@@ -104,6 +104,9 @@ public:
     void initializeChannelGroup();
     void applyPipelineEnabledState(bool isEnabled);
     void sendStartServiceLog(const std::vector<std::string>& servicesNames);
+    // Keeps only this launch's session and user-id records unless a started service reads the
+    // earlier ones (and trims them itself).
+    void trimLaunchHistoriesUnlessAServiceReadsThem();
     // True when configured; else logs the not-configured error.
     bool canBeUsed();
     static bool shouldDisable(const std::string& serviceName);

@@ -23,6 +23,7 @@ public:
     std::string groupId() const override { return "Crashes"; }
     const TLMServiceClass& serviceClass() const override { return *serviceClassObject(); }
     int initializationPriority() const override { return kInitializationPriority; }
+    bool readsEarlierLaunchHistories() const override { return true; }
 
     void startWithChannelGroup(const std::shared_ptr<TLMChannelGroupProtocol>& channelGroup,
                                const std::optional<std::string>& appSecret,

@@ -855,6 +855,18 @@ TEST_F(ChannelUnitTest, WillTerminateGivesTheQueuedWorkUpToASecond) {
     EXPECT_TRUE(finished);
 }
 
+// With batches of no log a flush would find the stored logs still waiting and flush again, forever.
+TEST_F(ChannelUnitTest, AUnitWhoseBatchesHoldNoLogIsRefused) {
+    telltest::LogRecorder log;
+    group_ = TLMChannelGroupDefault::initWithIngestion(std::make_shared<ManualIngestion>(), storage_);
+    auto empty = std::make_shared<const TLMChannelUnitConfiguration>("Units", 1, 6, 0, 3);
+    EXPECT_EQ(group_->addChannelUnitWithConfiguration(empty), nullptr);
+    EXPECT_TRUE(group_->channels().empty());
+    EXPECT_TRUE(log.contains("Cannot add channel unit for group Id Units", TLMLogLevelError));
+    auto one = std::make_shared<const TLMChannelUnitConfiguration>("Units", 1, 6, 1, 3);
+    EXPECT_NE(group_->addChannelUnitWithConfiguration(one), nullptr);
+}
+
 TEST_F(ChannelUnitTest, UntilTheSdkIsPointedAtACollectorNothingIsStored) {
     telltest::LogRecorder log;
     auto client = TLMHttpClient::initWithMaxHttpConnectionsPerHost(std::nullopt, std::make_shared<TestReachability>());

@@ -3,7 +3,20 @@
 // giving up for good.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <net/if.h>
+#include <net/route.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
 #include <condition_variable>
 #include <regex>
 
@@ -358,6 +371,157 @@ TEST(HttpUtilTest, SecretsKeepOnlyTheirLastEightCharacters) {
     }
     EXPECT_EQ(TLMHttpUtil::hideSecretInString("App-Secret: 123456789, again 123456789", "123456789"),
               "App-Secret: *23456789, again *23456789");
+}
+
+// ---- reachability by the collector's own address, in a network namespace with only loopback ----
+
+// Answers every request on 127.0.0.1 with 200 and an empty body.
+class LoopbackAnswerer {
+public:
+    LoopbackAnswerer() {
+        listen_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (listen_ < 0 || bind(listen_, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(listen_, 4) != 0 ||
+            getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            return;
+        }
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~LoopbackAnswerer() {
+        if (listen_ >= 0) shutdown(listen_, SHUT_RDWR);
+        if (thread_.joinable()) thread_.join();
+        if (listen_ >= 0) close(listen_);
+    }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/logs"; }
+    int port() const { return port_; }
+
+private:
+    void serve() {
+        for (;;) {
+            const int peer = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (peer < 0) return;
+            std::string request;
+            std::array<char, 4096> chunk{};
+            std::size_t end = std::string::npos;
+            while ((end = request.find("\r\n\r\n")) == std::string::npos) {
+                const ssize_t n = recv(peer, chunk.data(), chunk.size(), 0);
+                if (n <= 0) break;
+                request.append(chunk.data(), static_cast<std::size_t>(n));
+            }
+            std::size_t body = 0;
+            if (const auto at = request.find("Content-Length: "); at != std::string::npos)
+                body = std::strtoul(request.c_str() + at + 16, nullptr, 10);
+            while (end != std::string::npos && request.size() < end + 4 + body) {
+                const ssize_t n = recv(peer, chunk.data(), chunk.size(), 0);
+                if (n <= 0) break;
+                request.append(chunk.data(), static_cast<std::size_t>(n));
+            }
+            const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+            (void)!send(peer, answer.data(), answer.size(), MSG_NOSIGNAL);
+            close(peer);
+        }
+    }
+
+    int listen_ = -1;
+    int port_ = 0;
+    std::thread thread_;
+};
+
+bool bringLoopbackUp() {
+    const int sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq request{};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    bool up = sock >= 0 && ioctl(sock, SIOCGIFFLAGS, &request) == 0;
+    request.ifr_flags |= IFF_UP;
+    up = up && ioctl(sock, SIOCSIFFLAGS, &request) == 0;
+    if (sock >= 0) close(sock);
+    return up;
+}
+
+// A route to 192.0.2.0/24 (a documentation network) through loopback: a routed network that is
+// not this machine, inside the namespace only.
+bool addRouteToDocumentationNetwork() {
+    const int sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    rtentry route{};
+    auto* destination = reinterpret_cast<sockaddr_in*>(&route.rt_dst);
+    destination->sin_family = AF_INET;
+    inet_pton(AF_INET, "192.0.2.0", &destination->sin_addr);
+    auto* mask = reinterpret_cast<sockaddr_in*>(&route.rt_genmask);
+    mask->sin_family = AF_INET;
+    inet_pton(AF_INET, "255.255.255.0", &mask->sin_addr);
+    reinterpret_cast<sockaddr_in*>(&route.rt_gateway)->sin_family = AF_INET;
+    route.rt_flags = RTF_UP;
+    char device[] = "lo";
+    route.rt_dev = device;
+    const bool added = sock >= 0 && ioctl(sock, SIOCADDRT, &route) == 0;
+    if (sock >= 0) close(sock);
+    return added;
+}
+
+// The part that runs inside the namespace (see the test below).
+void reachabilityWithOnlyLoopback() {
+    ASSERT_TRUE(bringLoopbackUp()) << std::strerror(errno);
+    struct Case {
+        const char* host;  // empty: none watched
+        bool routeAdded;
+        TLMNetworkStatus expected;
+    };
+    const Case cases[] = {
+        {"", false, TLMNotReachable},           {"127.0.0.1", false, TLMReachableViaWiFi},
+        {"[::1]", false, TLMReachableViaWiFi},  {"localhost", false, TLMReachableViaWiFi},
+        {"192.0.2.7", false, TLMNotReachable},  {"192.0.2.7", true, TLMReachableViaWiFi},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.host);
+        if (c.routeAdded) {
+            ASSERT_TRUE(addRouteToDocumentationNetwork()) << std::strerror(errno);
+        }
+        auto reachability = TLM_Reachability::reachabilityForInternetConnection();
+        if (*c.host) reachability->watchHost(c.host);
+        EXPECT_EQ(reachability->currentReachabilityStatus(), c.expected);
+    }
+
+    // A collector on this machine: the client that found the network down reaches it.
+    telltest::LogRecorder log;
+    LoopbackAnswerer collector;
+    ASSERT_NE(collector.port(), 0);
+    auto client = TLMHttpClient::initWithMaxHttpConnectionsPerHost(std::nullopt);
+    ASSERT_TRUE(dispatch::pumpMainQueueUntil([&] { return log.contains("Internet connection is down."); }, 10s));
+    Completions completions;
+    client->sendAsync(collector.url(), "POST", {}, std::string("{}"), completions.handler());
+    ASSERT_TRUE(dispatch::pumpMainQueueUntil([&] { return completions.count() == 1; }, 10s))
+        << "the call waits for a default route";
+    const auto done = completions.waitFor(1);
+    ASSERT_TRUE(done[0].response);
+    EXPECT_EQ(done[0].response->statusCode, 200);
+    EXPECT_FALSE(client->isPaused());
+}
+
+TEST(RouteReachability, ACollectorOnThisMachineOrARoutedNetworkIsReachedWithoutADefaultRoute) {
+    if (std::getenv("DRAVIX_NETNS_PROBE")) {
+        reachabilityWithOnlyLoopback();
+        return;
+    }
+    if (std::system("unshare -rn true >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "this machine does not let an unprivileged process make a user and network namespace "
+                        "(unshare -rn failed)";
+    }
+    std::array<char, 4096> self{};
+    const ssize_t n = readlink("/proc/self/exe", self.data(), self.size() - 1);
+    ASSERT_GT(n, 0);
+    const std::string command = "DRAVIX_NETNS_PROBE=1 unshare -rn '" + std::string(self.data(), static_cast<std::size_t>(n)) +
+                                "' --gtest_filter=RouteReachability.* 2>&1";
+    FILE* child = popen(command.c_str(), "r");
+    ASSERT_NE(child, nullptr);
+    std::string output;
+    std::array<char, 512> chunk{};
+    while (std::fgets(chunk.data(), static_cast<int>(chunk.size()), child)) output += chunk.data();
+    EXPECT_EQ(pclose(child), 0) << output;
+    EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
 }
 
 }  // namespace

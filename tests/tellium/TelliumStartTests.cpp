@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <set>
 #include <thread>
 
 #include <sqlite3.h>
@@ -235,6 +236,37 @@ TEST_F(TelliumStart, AnUnreadableInstallIdIsReplacedAndStored) {
     EXPECT_EQ(*stored->get<std::string>(), installId);
 }
 
+TEST_F(TelliumStart, SettingsOfAnOlderInstallMoveToTheirKeysAndTheInstallIdIsKept) {
+    struct Moved {
+        const char* oldKey;
+        const char* key;  // as the SDK reads it, without the store prefix
+        defaults::Value value;
+    };
+    const Moved moved[] = {
+        {"TLMInstallId", "InstallId", defaults::Value("0f8fad5b-d9cb-469f-a165-70867728950e")},
+        {"pastDevicesKey", "PastDevices", defaults::Value(defaults::Data{"devices"})},
+        {"TelliumIsEnabled", "TelliumIsEnabled", defaults::Value(false)},
+        {"TLMEncryptionKeyMetadata", "EncryptionKeyMetadata", defaults::Value("key-metadata")},
+        {"SessionIdHistory", "SessionIdHistory", defaults::Value(defaults::Data{"sessions"})},
+        {"UserIdHistory", "UserIdHistory", defaults::Value(defaults::Data{"user ids"})},
+        {"TLMChannelStartTimer:Analytics", "ChannelStartTimer:Analytics", defaults::Value(int64_t{42})},
+    };
+    auto& store = defaults::UserDefaults::standard();
+    for (const auto& m : moved) store.setObject(m.oldKey, m.value);
+
+    EXPECT_EQ(TLMTellium::installId(), "0f8fad5b-d9cb-469f-a165-70867728950e");
+    for (const auto& m : moved) {
+        SCOPED_TRACE(m.oldKey);
+        EXPECT_EQ(TLMTelliumUserDefaults::shared().objectForKey(m.key), m.value);
+        EXPECT_EQ(store.objectForKey(m.oldKey), std::nullopt);
+    }
+
+    // Once per installation: a later launch leaves a value stored under an old key alone.
+    store.setObject("TLMInstallId", defaults::Value("7c9e6679-7425-40de-944b-e07fc1f90ae7"));
+    restart();
+    EXPECT_EQ(TLMTellium::installId(), "0f8fad5b-d9cb-469f-a165-70867728950e");
+}
+
 TEST_F(TelliumStart, DisablingTheSdkDeletesWhatItsChannelsHoldAndEnablingSendsTheHeldStartLog) {
     LogRecorder log;
     TLMTellium::start("S", {analytics(), crashes()});
@@ -318,14 +350,30 @@ TEST_F(TelliumStart, CrashesNeedsASecretAnalyticsDoesNot) {
     EXPECT_TRUE(logs[0]->isEventCollectorEnabled);
 }
 
-TEST_F(TelliumStart, CrashesKeepsOnlyThisLaunchsHistories) {
-    for (int launch = 0; launch < 3; ++launch) {
-        restart();
-        installFactory();
-        TLMTellium::start("S", {analytics(), crashes()});
+TEST_F(TelliumStart, HistoriesKeepOnlyThisLaunchsRecordsWithOrWithoutCrashes) {
+    const DisableCase cases[] = {
+        {"", {"Crashes", "Analytics"}},
+        {"Crashes", {"Analytics"}},
+        {"All", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        setenv("TELLIUM_DISABLE", c.value, 1);
+        for (int launch = 0; launch < 3; ++launch) {
+            restart();
+            installFactory();
+            TLMTellium::start("S", {analytics(), crashes()});
+            TLMSessionContext::sharedInstance()->setSessionId("session-" + std::to_string(launch));
+            TLMTellium::setUserId("user-" + std::to_string(launch));
+        }
+        EXPECT_EQ(TLMCrashes::sharedInstance()->started(), std::string(c.value).empty());
+        const auto sessions = TLMSessionContext::sharedInstance()->sessionHistory();
+        ASSERT_EQ(sessions.size(), 1u);
+        EXPECT_EQ(sessions[0].sessionId, "session-2");
+        const auto userIds = TLMUserIdContext::sharedInstance()->userIdHistory();
+        ASSERT_EQ(userIds.size(), 1u);
+        EXPECT_EQ(userIds[0].userId, "user-2");
     }
-    EXPECT_EQ(TLMSessionContext::sharedInstance()->sessionHistory().size(), 1u);
-    EXPECT_EQ(TLMUserIdContext::sharedInstance()->userIdHistory().size(), 1u);
     EXPECT_FALSE(TLMTellium::isDebuggerAttached()) << "nobody traces the test";
 }
 
@@ -421,6 +469,34 @@ TEST_F(TelliumWithStore, DisablingTheSdkDeletesThePendingLogs) {
     TLMTellium::setEnabled(true);
     TLMAnalytics::trackEvent("Enabled again");
     EXPECT_TRUE(waitForStoredLogs([](int n) { return n >= 1; })) << "the pipeline works again";
+}
+
+// Until the app names a collector no log is stored and none is sent; what stays on disk is the
+// SDK's settings (install id, device records, this launch's session and user-id records) and its
+// empty log store.
+TEST_F(TelliumWithStore, WithoutACollectorOnlyTheSettingsAndAnEmptyStoreAreKept) {
+    LogRecorder log;
+    TLMTellium::start("S", {analytics(), crashes()});
+    TLMTellium::setUserId("user");
+    TLMAnalytics::trackEvent("Started");
+    auto turnedAway = [&log] {
+        int n = 0;
+        for (const auto& m : log.messages()) n += m.text.find("ingestion is not ready to send it.") != std::string::npos;
+        return n;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (turnedAway() < 2 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_GE(turnedAway(), 2) << "the start-service log and the event";
+
+    EXPECT_EQ(storedLogs(), 0);
+    std::set<std::string> keys;
+    for (const auto& [key, value] : defaults::UserDefaults::standard().dictionaryRepresentation()) keys.insert(key);
+    EXPECT_EQ(keys, (std::set<std::string>{"Tellium310TelliumUserDefaultsMigratedKey", "TelliumInstallId",
+                                           "TelliumPastDevices", "TelliumSessionIdHistory", "TelliumUserIdHistory"}));
+    EXPECT_EQ(TLMSessionContext::sharedInstance()->sessionHistory().size(), 1u);
+    EXPECT_EQ(TLMUserIdContext::sharedInstance()->userIdHistory().size(), 1u);
+    for (const auto& m : log.messages()) EXPECT_EQ(m.text.find("HTTP"), std::string::npos) << m.text;
 }
 
 }  // namespace

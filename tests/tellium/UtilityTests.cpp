@@ -381,8 +381,9 @@ TEST_F(SettingsTest, MigrationMovesOldKeysOncePerService) {
     store.setObject("MSChannelStartTimer:Analytics", defaults::Value(int64_t{5}));
     store.setObject("MSChannelStartTimer:Crashes", defaults::Value(int64_t{6}));
     auto& settings = TLMTelliumUserDefaults::shared();
-    settings.migrateKeys({{"InstallId", std::string("kMSInstallIdKey")},
-                          {"ChannelStartTimer", TLMUserDefaultsPrefixKey("MSChannelStartTimer")}},
+    // New keys are keys of the store: they already carry the prefix the settings add.
+    settings.migrateKeys({{"TelliumInstallId", std::string("kMSInstallIdKey")},
+                          {"TelliumChannelStartTimer", TLMUserDefaultsPrefixKey("MSChannelStartTimer")}},
                          "Tellium");
     EXPECT_EQ(settings.objectForKey("InstallId"), defaults::Value("uuid-1"));
     EXPECT_EQ(settings.objectForKey("ChannelStartTimer:Analytics"), defaults::Value(int64_t{5}));
@@ -392,7 +393,7 @@ TEST_F(SettingsTest, MigrationMovesOldKeysOncePerService) {
 
     // A second run for the same service changes nothing.
     store.setObject("kMSInstallIdKey", defaults::Value("uuid-2"));
-    settings.migrateKeys({{"InstallId", std::string("kMSInstallIdKey")}}, "Tellium");
+    settings.migrateKeys({{"TelliumInstallId", std::string("kMSInstallIdKey")}}, "Tellium");
     EXPECT_EQ(settings.objectForKey("InstallId"), defaults::Value("uuid-1"));
 }
 

@@ -42,6 +42,12 @@ std::shared_ptr<TLMChannelUnitProtocol> TLMChannelGroupDefault::addChannelUnitWi
     const std::shared_ptr<const TLMChannelUnitConfiguration>& configuration,
     const std::shared_ptr<TLMIngestionProtocol>& ingestion) {
     if (!configuration) return nullptr;
+    // A batch of no logs never empties the store: the unit would flush again and again.
+    if (configuration->batchSizeLimit == 0) {
+        TLMLogError(kTLMLogTag, "Cannot add channel unit for group Id " + configuration->groupId +
+                                    ": its batch size limit must be at least 1.");
+        return nullptr;
+    }
     auto unit = TLMChannelUnitDefault::initWithIngestion(ingestion ? ingestion : ingestion_, storage_, configuration,
                                                          logsDispatchQueue_);
     unit->addDelegate(shared_from_this());

@@ -13,7 +13,7 @@ class TLMIngestionProtocol;
 
 class TLMChannelGroupProtocol : public TLMChannelProtocol {
 public:
-    // Nothing for an absent configuration.
+    // Nothing for an absent configuration, or (with an error logged) one whose batches hold no log.
     virtual std::shared_ptr<TLMChannelUnitProtocol> addChannelUnitWithConfiguration(
         const std::shared_ptr<const TLMChannelUnitConfiguration>& configuration) = 0;
     // With the given ingestion (the group's own when none is given).

@@ -228,9 +228,27 @@ void TLMHttpClient::sendAsync(const std::string& url, const std::string& method,
     sendAsync(url, method, headers, std::move(data), defaultRetryIntervals(), true, std::move(completionHandler));
 }
 
+namespace {
+// The host part of a URL ("[::1]" for an IPv6 address); empty when the URL does not parse.
+std::string hostOf(const std::string& url) {
+    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed(curl_url(), &curl_url_cleanup);
+    char* host = nullptr;
+    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK ||
+        curl_url_get(parsed.get(), CURLUPART_HOST, &host, 0) != CURLUE_OK || !host) {
+        return {};
+    }
+    std::string out(host);
+    curl_free(host);
+    return out;
+}
+}  // namespace
+
 void TLMHttpClient::sendAsync(const std::string& url, const std::string& method, const TLMHttpHeaders& headers,
                               std::optional<std::string> data, std::vector<double> retryIntervals,
                               bool compressionEnabled, TLMHttpRequestCompletionHandler completionHandler) {
+    // The collector's own address decides whether it can be reached (a collector on this machine
+    // needs no default route). Outside the lock: naming the host may ask a name server.
+    if (const std::string host = hostOf(url); !host.empty()) reachability_->watchHost(host);
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     if (!enabled_) {
         if (completionHandler) {

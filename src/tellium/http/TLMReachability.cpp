@@ -4,11 +4,15 @@
 #include <linux/rtnetlink.h>
 #include <poll.h>
 #include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -76,12 +80,86 @@ bool hasDefaultRoute() {
     return false;
 }
 
+using Address = std::pair<sockaddr_storage, socklen_t>;
+
+bool isLoopback(const sockaddr_storage& address) {
+    if (address.ss_family == AF_INET) {
+        const auto& v4 = reinterpret_cast<const sockaddr_in&>(address);
+        return (ntohl(v4.sin_addr.s_addr) >> 24) == 127;
+    }
+    if (address.ss_family == AF_INET6) {
+        const auto& v6 = reinterpret_cast<const sockaddr_in6&>(address).sin6_addr;
+        if (IN6_IS_ADDR_LOOPBACK(&v6)) return true;
+        return IN6_IS_ADDR_V4MAPPED(&v6) && v6.s6_addr[12] == 127;
+    }
+    return false;
+}
+
+// Loopback always; any other address when the kernel finds a route to it. Connecting a datagram
+// socket only looks the route up: nothing is sent.
+bool isReachable(const Address& address) {
+    if (isLoopback(address.first)) return true;
+    const int sock = socket(address.first.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (sock < 0) return false;
+    const bool routed = connect(sock, reinterpret_cast<const sockaddr*>(&address.first), address.second) == 0;
+    close(sock);
+    return routed;
+}
+
+std::vector<Address> resolve(std::string host) {
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    std::vector<Address> out;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* found = nullptr;
+    if (host.empty() || getaddrinfo(host.c_str(), "443", &hints, &found) != 0) return out;
+    for (const addrinfo* a = found; a; a = a->ai_next) {
+        if (!a->ai_addr || a->ai_addrlen > sizeof(sockaddr_storage)) continue;
+        Address address{};
+        std::memcpy(&address.first, a->ai_addr, a->ai_addrlen);
+        address.second = a->ai_addrlen;
+        out.push_back(address);
+    }
+    freeaddrinfo(found);
+    return out;
+}
+
 class TLMRouteReachability final : public TLM_Reachability {
 public:
     ~TLMRouteReachability() override { stopNotifier(); }
 
     TLMNetworkStatus currentReachabilityStatus() override {
-        return hasDefaultRoute() ? TLMReachableViaWiFi : TLMNotReachable;
+        if (hasDefaultRoute()) return TLMReachableViaWiFi;
+        std::vector<Address> addresses;
+        {
+            std::lock_guard<std::mutex> lock(hostsMutex_);
+            addresses = addresses_;
+        }
+        for (const auto& address : addresses) {
+            if (isReachable(address)) return TLMReachableViaWiFi;
+        }
+        return TLMNotReachable;
+    }
+
+    void watchHost(const std::string& host) override {
+        {
+            std::lock_guard<std::mutex> lock(hostsMutex_);
+            if (hosts_.count(host)) return;
+        }
+        // A name that does not resolve yet (no name server without a route) is tried again on
+        // the next call.
+        auto resolved = resolve(host);
+        if (resolved.empty()) return;
+        {
+            std::lock_guard<std::mutex> lock(hostsMutex_);
+            if (!hosts_.insert(host).second) return;
+            addresses_.insert(addresses_.end(), resolved.begin(), resolved.end());
+        }
+        const TLMNetworkStatus now = currentReachabilityStatus();
+        if (now != last_.exchange(now)) {
+            postChangeNotification();
+        }
     }
 
     bool startNotifier() override {
@@ -154,6 +232,9 @@ private:
     std::thread thread_;
     int wakeWrite_ = -1;
     std::atomic<TLMNetworkStatus> last_{TLMNotReachable};
+    std::mutex hostsMutex_;
+    std::set<std::string> hosts_;
+    std::vector<Address> addresses_;
 };
 
 }  // namespace

@@ -49,7 +49,7 @@ void TLMTelliumUserDefaults::migrateKeys(const std::map<std::string, TLMUserDefa
         if (const auto* plain = std::get_if<std::string>(&oldKey)) {
             auto value = defaults.objectForKey(*plain);
             if (!value) continue;
-            setObject(*value, newKey);
+            defaults.setObject(newKey, *value);
             defaults.removeObjectForKey(*plain);
             TLMLogVerbose(kTLMLogTag, "Migrating key " + *plain + " -> " + newKey);
         } else {
@@ -57,7 +57,7 @@ void TLMTelliumUserDefaults::migrateKeys(const std::map<std::string, TLMUserDefa
             for (const auto& [storedKey, value] : defaults.dictionaryRepresentation()) {
                 if (storedKey.size() < prefix.size() || storedKey.compare(0, prefix.size(), prefix) != 0) continue;
                 const std::string target = newKey + storedKey.substr(prefix.size());
-                setObject(value, target);
+                defaults.setObject(target, value);
                 defaults.removeObjectForKey(storedKey);
                 TLMLogVerbose(kTLMLogTag, "Migrating key " + storedKey + " -> " + target);
             }

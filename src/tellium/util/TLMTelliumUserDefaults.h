@@ -29,7 +29,9 @@ public:
     std::optional<bool> boolForKey(const std::string& key) const;
 
     // Moves old settings to their new keys, once per service (marked by
-    // "310<service>UserDefaultsMigratedKey"). Map: new key -> old key or old-key prefix.
+    // "310<service>UserDefaultsMigratedKey"). Map: new key -> old key or old-key prefix. Both are
+    // keys of the settings store as they stand: the new keys already carry kKeyPrefix, as the
+    // keys this class writes do (new key "TelliumInstallId" is read back as "InstallId").
     void migrateKeys(const std::map<std::string, TLMUserDefaultsOldKey>& keys, const std::string& service);
 
     static constexpr const char* kKeyPrefix = "Tellium";
