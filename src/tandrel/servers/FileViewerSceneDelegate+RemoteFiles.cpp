@@ -97,8 +97,9 @@ FileViewerSceneDelegate::RemoteItemCreator FileViewerSceneDelegate::folder_creat
 
 // A failed save's text: what became of the user's work first, then the server's reason.
 std::string FileViewerSceneDelegate::not_saved_message(const files::FileError& error) {
-    std::string text = error.targetUnchanged ? "The file was not saved; the server's copy is unchanged. "
-                                             : "The file was not saved. ";
+    std::string text = error.targetIncomplete ? "The server's copy is now incomplete and must be saved again. "
+                       : error.targetUnchanged ? "The file was not saved; the server's copy is unchanged. "
+                                               : "The file was not saved. ";
     return text + error.message;
 }
 
