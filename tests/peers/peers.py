@@ -34,7 +34,8 @@ Kinds:
              201 to MKCOL of an existing folder, 500 to a PUT into a missing folder, 403 (MOVE)
              or 500 (COPY) for a missing source, 409 to DELETE, COPY and MOVE of a folder
              addressed without its "/" (and 301 to the "/" for PROPFIND), writes "#" and "?" of
-             names raw in PROPFIND hrefs and gives folders a length
+             names raw in PROPFIND hrefs and gives folders a length; a PUT writes the file as its
+             body arrives (see CUT_UPLOADS_MARKER)
     silent   a listener that accepts connections and never says a word (for timeouts)
 
 The .env file holds KEY=VALUE lines: PORT, USER, PASSWORD, ROOT (the served folder on disk),
@@ -55,11 +56,16 @@ privileges".
 Misbehaving FTP servers, armed per folder by a marker file the test puts on pyftpdlib's disk:
     CUT_UPLOADS_MARKER (".dravix-cut-uploads", holding a number of KB, 64 when empty): every
         upload into the folder has its data connection closed by the server once that much has
-        arrived, with "426 Connection cut by the server"; the partial file stays on disk.
+        arrived, with "426 Connection cut by the server"; the partial file stays on disk. davlax
+        heeds it too: a PUT into the folder writes that much of its body into the file and the
+        connection is closed without an answer.
     SHORT_UPLOADS_MARKER (".dravix-short-uploads", a number of KB, 64 when empty): uploads into
         the folder keep only that much on disk, and the server still reports success.
     NO_DOT_UPLOADS_MARKER (".dravix-no-dot-uploads"): uploads of names starting with "." are
         refused with "553 Prohibited file name".
+    NO_NEW_UPLOADS_MARKER (".dravix-no-new-uploads"): uploads of a name that is not in the
+        folder yet are refused with "553 Prohibited file name" (files that are there may be
+        written).
     NO_RENAME_OVER_MARKER (".dravix-no-rename-over"): a rename onto a name that exists is
         refused with "550 Cannot rename over an existing file".
     NO_CHMOD_MARKER (".dravix-no-chmod"): SITE CHMOD is refused with "550 Permission denied".
@@ -88,6 +94,7 @@ READ_ONLY_MARKER = ".dravix-read-only"
 CUT_UPLOADS_MARKER = ".dravix-cut-uploads"
 SHORT_UPLOADS_MARKER = ".dravix-short-uploads"
 NO_DOT_UPLOADS_MARKER = ".dravix-no-dot-uploads"
+NO_NEW_UPLOADS_MARKER = ".dravix-no-new-uploads"
 NO_RENAME_OVER_MARKER = ".dravix-no-rename-over"
 NO_CHMOD_MARKER = ".dravix-no-chmod"
 NO_LIST_NAME_MARKER = ".dravix-no-list-name"
@@ -157,6 +164,19 @@ def tail(path, lines=30):
 
 # ---- server bodies run in the spawned process ------------------------------------------------
 
+def marked(fs_path, marker):
+    """Whether the folder of a path on disk holds the marker file."""
+    return os.path.exists(os.path.join(os.path.dirname(fs_path), marker))
+
+
+def marker_kb(fs_path, marker):
+    """The bytes a marker of the path's folder asks for (its number of KB, 64 when empty), or None."""
+    if not marked(fs_path, marker):
+        return None
+    text = open(os.path.join(os.path.dirname(fs_path), marker)).read().strip()
+    return (int(text) if text else 64) * 1024
+
+
 def serve_ftp(args):
     from pyftpdlib.authorizers import DummyAuthorizer
     from pyftpdlib import handlers as ftp_handlers
@@ -196,15 +216,6 @@ def serve_ftp(args):
     tls_replies = {"tls550": "550 SSL/TLS required on the control channel.",
                    "tls534": "534 Policy requires SSL.",
                    "tls530": "530 Non-anonymous sessions must use encryption."}
-
-    def marked(fs_path, marker):
-        return os.path.exists(os.path.join(os.path.dirname(fs_path), marker))
-
-    def marker_kb(fs_path, marker):
-        if not marked(fs_path, marker):
-            return None
-        text = open(os.path.join(os.path.dirname(fs_path), marker)).read().strip()
-        return (int(text) if text else 64) * 1024
 
     class ShortFile:
         # Keeps the first `limit` bytes written and drops the rest without a word.
@@ -321,6 +332,9 @@ def serve_ftp(args):
             if os.path.basename(file).startswith(".") and marked(file, NO_DOT_UPLOADS_MARKER):
                 self.respond("553 Prohibited file name.")
                 return None
+            if not os.path.lexists(file) and marked(file, NO_NEW_UPLOADS_MARKER):
+                self.respond("553 Prohibited file name.")
+                return None
             return super().ftp_STOR(file, mode)
 
         def ftp_RNTO(self, path):
@@ -408,6 +422,8 @@ def serve_davlax(args):
                 self.close_connection = True
 
         def dispatch(self):
+            if self.command == "PUT" and self.headers.get("Authorization") == expected and self.cut_put():
+                return
             data = self.body()
             if self.headers.get("Authorization") != expected:
                 return self.answer(401, headers=[("WWW-Authenticate", 'Basic realm="dravix lax"')])
@@ -416,6 +432,19 @@ def serve_davlax(args):
             if target is None:
                 return self.answer(403)
             getattr(self, "do_" + self.command.lower() + "_")(path, target, data)
+
+        def cut_put(self):
+            # A PUT into a folder marked CUT_UPLOADS_MARKER: what arrives goes straight into the
+            # file, and the connection is dropped without an answer once the marker's amount came.
+            disk = self.disk(self.url_path(self.path))
+            limit = marker_kb(disk, CUT_UPLOADS_MARKER) if disk else None
+            if limit is None:
+                return False
+            length = int(self.headers.get("Content-Length") or 0)
+            with open(disk, "wb") as f:
+                f.write(self.rfile.read(min(length, limit)))
+            self.close_connection = True
+            return True
 
         def href(self, path, folder):
             # Lax: only spaces, "%" and non-ASCII are escaped; "#" and "?" go out raw.

@@ -142,6 +142,8 @@ TransferResult Session::perform(Operation& op) {
     long connects = 0;
     curl_easy_getinfo(easy_, CURLINFO_NUM_CONNECTS, &connects);
     result.newConnections = connects;
+    curl_off_t sent = 0;
+    if (curl_easy_getinfo(easy_, CURLINFO_SIZE_UPLOAD_T, &sent) == CURLE_OK) result.uploaded = sent;
     result.headers = std::move(transfer_.headerLines());
     result.body = std::move(transfer_.body());
     result.curlMessage = transfer_.errorText(result.code);

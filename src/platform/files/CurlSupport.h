@@ -34,6 +34,7 @@ struct TransferResult {
     bool silent = false;     // stopped because the server said nothing for the reply timeout
     long responseCode = 0;   // HTTP status or last FTP reply code
     long newConnections = 0;  // connections this transfer had to open (0 when it reused one)
+    long long uploaded = 0;   // bytes of the upload body handed to the connection
     std::vector<std::string> headers;  // header lines / FTP reply lines, without CRLF
     std::string body;
     std::string curlMessage;

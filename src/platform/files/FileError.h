@@ -30,6 +30,9 @@ struct FileError {
     int transportCode = 0;   // the transfer library's code, for logs
     // A failed write that touched only a temporary copy: the file it was to replace is as it was.
     bool targetUnchanged = false;
+    // A failed write that went to the file itself once its bytes had begun to move: the server
+    // may now hold only part of them, and the file must be written again.
+    bool targetIncomplete = false;
 
     // An error with the kind's standard sentence, and `detail` appended when given.
     static FileError make(ErrorKind kind, std::string_view detail = {});

@@ -228,6 +228,8 @@ public:
 
 private:
     enum MlsdSupport { unknown, yes, no };
+    // Asks MLST for unix.mode (not every server shows it by default) beside what listings read.
+    static constexpr const char* kMlstFacts = "*OPTS MLST type;size;sizd;modify;create;perm;unix.mode;";
 
     // Every transfer goes through here, so an operation knows what its transfers met.
     TransferResult perform(Session& s, Operation& op) const {
@@ -410,15 +412,30 @@ private:
     }
 
     Done upload(Session& s, Operation& op, const std::string& server, std::string_view data) const {
+        TransferResult r = store(s, op, server, data);
+        if (!r.ok()) return ftpError(r, Context::write);
+        return {};
+    }
+
+    TransferResult store(Session& s, Operation& op, const std::string& server, std::string_view data) const {
         prepare(s);
         StringList quote{"*OPTS UTF8 ON"};
         curl_easy_setopt(s.easy(), CURLOPT_URL, fileUrl(server).c_str());
         curl_easy_setopt(s.easy(), CURLOPT_QUOTE, quote.get());
         curl_easy_setopt(s.easy(), CURLOPT_UPLOAD, 1L);
         s.setUpload(data);
-        TransferResult r = perform(s, op);
-        if (!r.ok()) return ftpError(r, Context::write);
-        return {};
+        return perform(s, op);
+    }
+
+    // The plain write over the file itself, for a save that nothing else can make safe. Once
+    // its bytes have begun to move, a failure leaves the server's file holding only part of
+    // them, and the error says so.
+    Done writeInPlace(Session& s, Operation& op, const std::string& target, std::string_view data) const {
+        TransferResult r = store(s, op, target, data);
+        if (r.ok()) return {};
+        FileError error = ftpError(r, Context::write);
+        error.targetIncomplete = transferStarted(r) || r.uploaded > 0;
+        return error;
     }
 
     // What the server says about the file a save replaces.
@@ -431,35 +448,30 @@ private:
     };
 
     // Replaces a file so that a cut transfer cannot leave a fragment in its place: the bytes go
-    // to a temporary name in the same folder, the size the server reports for it must match,
-    // it takes the old file's permission bits when the server tells them (MLST unix.mode or the
-    // LIST mode field, set with SITE CHMOD), and a rename puts it over the old file. A server
-    // that refuses the temporary file, the permission change or the rename over an existing
-    // file gets the plain write instead, and the log says so. A failed transfer removes its
-    // temporary file when the server still answers.
+    // to a temporary name in the same folder (a hidden one, or a plain one where the server
+    // refuses names that begin with "."), the size the server reports for it must match, it
+    // takes the old file's permission bits when the server tells them (MLST unix.mode or the
+    // LIST mode field, set with SITE CHMOD; where the server refuses that, a copy that has
+    // those bits already will do), and a rename puts it over the old file. Only where nothing
+    // else keeps both the bytes and the bits is the file written in place, and the log says
+    // so. A failed transfer removes its temporary file when the server still answers.
     Done replaceFile(Session& s, Operation& op, const std::string& target, std::string_view data) {
-        const std::string temp = path::join(path::parent(target), temporaryName(path::lastComponent(target)));
+        const std::string folder = path::parent(target), name = path::lastComponent(target);
         const bool askMlst = mlsd_.load() != no;
-        prepare(s);
-        StringList quote{"*OPTS UTF8 ON"};
-        if (askMlst) {
-            // Asks for unix.mode (not every server shows it by default) and keeps what listings read.
-            quote.append("*OPTS MLST type;size;sizd;modify;create;perm;unix.mode;");
-            quote.append("*MLST " + target);
+        std::string temp = path::join(folder, temporaryName(name, true));
+        TransferResult r = storeTemporary(s, op, target, temp, data, askMlst);
+        if (isNameRefused(r)) {
+            const std::string hidden = temp, refusal = r.lastReply();
+            temp = path::join(folder, temporaryName(name, false));
+            r = storeTemporary(s, op, target, temp, data, askMlst);
+            if (isNameRefused(r)) {
+                logPlainWrite(target, "the server refused the temporary files " + hidden + " (" + refusal + ") and " +
+                                          temp + " (" + r.lastReply() + ")");
+                return writeInPlace(s, op, target, data);
+            }
         }
-        StringList after{"*SIZE " + temp};
-        curl_easy_setopt(s.easy(), CURLOPT_URL, fileUrl(temp).c_str());
-        curl_easy_setopt(s.easy(), CURLOPT_QUOTE, quote.get());
-        curl_easy_setopt(s.easy(), CURLOPT_POSTQUOTE, after.get());
-        curl_easy_setopt(s.easy(), CURLOPT_UPLOAD, 1L);
-        s.setUpload(data);
-        TransferResult r = perform(s, op);
         if (!r.ok()) {
             if (r.code == CURLE_REMOTE_ACCESS_DENIED) return ftpError(r, Context::write);  // no such folder
-            if (!r.cancelled && !r.silent && isNameRefusal(r.responseCode) && !transferStarted(r)) {
-                logPlainWrite(target, "the server refused the temporary file " + temp + " (" + r.lastReply() + ")");
-                return upload(s, op, target, data);
-            }
             discard(s, temp, r);
             return keptOriginal(ftpError(r, Context::write));
         }
@@ -482,7 +494,7 @@ private:
         if (facts.known && facts.type != FileType::regular) {
             // A link is written through, as it always was; a folder gets the server's own refusal.
             discard(s, temp, r);
-            return upload(s, op, target, data);
+            return writeInPlace(s, op, target, data);
         }
         if (facts.fromList && !facts.absent && !facts.mode) {
             // The file may be there with permissions the rename would not keep (a private file
@@ -491,20 +503,33 @@ private:
             logPlainWrite(target, facts.known ? "the server's listing does not show the file's permissions"
                                               : "the server's listings did not tell whether the file exists and "
                                                 "with which permissions");
-            return upload(s, op, target, data);
+            return writeInPlace(s, op, target, data);
         }
         if (facts.mode) {
-            char mode[8];
-            std::snprintf(mode, sizeof mode, *facts.mode > 0777 ? "%04o" : "%03o", *facts.mode);
-            TransferResult c = command(s, op, {"SITE CHMOD " + std::string(mode) + " " + temp});
+            const std::string mode = modeText(*facts.mode);
+            TransferResult c = command(s, op, {"SITE CHMOD " + mode + " " + temp});
             if (!c.ok()) {
-                discard(s, temp, c);
-                if (c.cancelled || c.silent || c.code != CURLE_QUOTE_ERROR) return keptOriginal(ftpError(c, Context::command));
-                // Renaming would change the file's permissions (a private file could become
+                if (c.cancelled || c.silent || c.code != CURLE_QUOTE_ERROR) {
+                    discard(s, temp, c);
+                    return keptOriginal(ftpError(c, Context::command));
+                }
+                // The copy may have the file's bits already (they are the server's default for
+                // new files); otherwise renaming would change them (a private file could become
                 // readable, a script stop running): keep them by writing in place.
-                logPlainWrite(target, "the server refused mode " + std::string(mode) + " for the temporary file (" +
-                                          c.lastReply() + ")");
-                return upload(s, op, target, data);
+                auto copied = temporaryMode(s, op, temp, facts.fromList);
+                if (copied.error) {
+                    TransferResult failed;
+                    failed.silent = copied.error->kind == ErrorKind::timedOut;
+                    discard(s, temp, failed);
+                    return keptOriginal(*copied.error);
+                }
+                if (copied.value != facts.mode) {
+                    discard(s, temp, c);
+                    logPlainWrite(target, "the server refused mode " + mode + " for the temporary file (" +
+                                              c.lastReply() + "), and the copy has " +
+                                              (copied.value ? "mode " + modeText(*copied.value) : "a mode it did not tell"));
+                    return writeInPlace(s, op, target, data);
+                }
             }
         }
         TransferResult m = command(s, op, {"RNFR " + temp, "RNTO " + target});
@@ -514,9 +539,46 @@ private:
             return ftpError(m, Context::command);
         }
         logPlainWrite(target, "the server refused to rename the temporary file over it (" + m.lastReply() + ")");
-        Done plain = upload(s, op, target, data);
+        Done plain = writeInPlace(s, op, target, data);
         discard(s, temp, m);
         return plain;
+    }
+
+    // Sends the bytes to the temporary name; asks first what the server says about the file
+    // (MLST) and afterwards what it stored (SIZE).
+    TransferResult storeTemporary(Session& s, Operation& op, const std::string& target, const std::string& temp,
+                                  std::string_view data, bool askMlst) const {
+        prepare(s);
+        StringList quote{"*OPTS UTF8 ON"};
+        if (askMlst) {
+            quote.append(kMlstFacts);
+            quote.append("*MLST " + target);
+        }
+        StringList after{"*SIZE " + temp};
+        curl_easy_setopt(s.easy(), CURLOPT_URL, fileUrl(temp).c_str());
+        curl_easy_setopt(s.easy(), CURLOPT_QUOTE, quote.get());
+        curl_easy_setopt(s.easy(), CURLOPT_POSTQUOTE, after.get());
+        curl_easy_setopt(s.easy(), CURLOPT_UPLOAD, 1L);
+        s.setUpload(data);
+        return perform(s, op);
+    }
+
+    // The permission bits the server gave the temporary copy, as MLST or LIST tells them.
+    Outcome<std::optional<unsigned>> temporaryMode(Session& s, Operation& op, const std::string& temp, bool fromList) {
+        if (!fromList) {
+            TransferResult r = command(s, op, {kMlstFacts, "*MLST " + temp});
+            if (r.cancelled || r.silent) return transportError(r);
+            return mlstFacts(r).mode;
+        }
+        auto listed = listFacts(s, op, temp);
+        if (listed.error) return *listed.error;
+        return listed.value.mode;
+    }
+
+    static std::string modeText(unsigned mode) {
+        char text[8];
+        std::snprintf(text, sizeof text, mode > 0777 ? "%04o" : "%03o", mode);
+        return text;
     }
 
     // A failure before the rename: only the temporary copy was written, the file is as it was.
@@ -527,8 +589,10 @@ private:
     }
     static Done keptOriginal(FileError error) { return keptOriginal(Done(std::move(error))); }
 
-    // ".index.html.dravix-1a2b3c4d.tmp": hidden, and unlikely to meet a name in use.
-    static std::string temporaryName(const std::string& name) {
+    // ".index.html.dravix-1a2b3c4d.tmp": hidden, and unlikely to meet a name in use; without the
+    // leading "." for servers that refuse hidden names. Either ends in ".tmp", which no server
+    // runs as a script.
+    static std::string temporaryName(const std::string& name, bool hidden) {
         static std::mutex mutex;
         static std::mt19937_64 random{std::random_device{}()};
         char tag[9];
@@ -536,13 +600,18 @@ private:
             std::lock_guard lock(mutex);
             std::snprintf(tag, sizeof tag, "%08x", static_cast<unsigned>(random() & 0xffffffffu));
         }
-        std::string temp = "." + name + ".dravix-" + tag + ".tmp";
-        if (temp.size() > 255) temp = std::string(".dravix-") + tag + ".tmp";  // the usual name length limit
+        const std::string dot = hidden ? "." : "";
+        std::string temp = dot + name + ".dravix-" + tag + ".tmp";
+        if (temp.size() > 255) temp = dot + "dravix-" + tag + ".tmp";  // the usual name length limit
         return temp;
     }
 
     // STOR refused before any byte moved, for the name or the permission (not for space).
     static bool isNameRefusal(long code) { return code == 550 || code == 553 || code == 532; }
+    static bool isNameRefused(const TransferResult& r) {
+        return !r.ok() && !r.cancelled && !r.silent && r.code != CURLE_REMOTE_ACCESS_DENIED &&
+               isNameRefusal(r.responseCode) && !transferStarted(r);
+    }
     static bool transferStarted(const TransferResult& r) {
         for (const auto& line : r.headers) {
             if (line.size() >= 4 && line[0] == '1' && (line.compare(0, 3, "150") == 0 || line.compare(0, 3, "125") == 0))

@@ -102,8 +102,13 @@ public:
                 static const Bytes empty;
                 const Bytes& body = data ? *data : empty;
                 TransferResult r = request(s, op, "PUT", url, headers, &body);
-                if (!r.ok() || !is2xx(r.responseCode)) return creationError(s, op, r, Verb::put, file);
-                return {};
+                if (r.ok() && is2xx(r.responseCode)) return {};
+                FileError error = creationError(s, op, r, Verb::put, file);
+                // A PUT goes to the file itself, and many servers write what arrives as it
+                // arrives: a request cut once its body had begun to move, with no answer to say
+                // the server threw it away, may have left the file holding part of it.
+                error.targetIncomplete = mode == WriteMode::replace && !r.ok() && r.uploaded > 0 && r.responseCode < 200;
+                return error;
             },
             std::move(completion));
     }

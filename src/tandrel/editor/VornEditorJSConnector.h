@@ -32,7 +32,6 @@
 #include "tandrel/foundation/VornError.h"
 #include "tandrel/foundation/SceneDelegateProtocol.h"
 #include "tandrel/foundation/VornErrorProtocol.h"
-#include "tandrel/foundation/VornEditorSaveConnectorProtocol.h"
 #include "tandrel/foundation/VornFileViewerSceneDelegateProtocol.h"
 
 class DocumentInterfaceHub;
@@ -47,9 +46,7 @@ class WebView;
 struct ScriptMessage;
 }
 
-class VornEditorJSConnector : public QObject,
-                              public VornEditorWKWebViewProtocol,
-                              public VornEditorSaveConnectorProtocol {
+class VornEditorJSConnector : public QObject, public VornEditorWKWebViewProtocol {
     Q_OBJECT
 public:
     using ErrorCompletion = std::function<void(std::optional<VornError>)>;
@@ -158,8 +155,7 @@ public:
     // After the write of save_and_close: an error is presented and the editor stays open;
     // otherwise the record goes and the editor closes.
     void remove_session_after_save(std::optional<VornError> error, const std::string& session_id,
-                                   std::function<void(bool)> completion) override;
-    VornErrorLink save_error_delegate() const override { return error_delegatex; }
+                                   std::function<void(bool)> completion);
     void after_file_session_removed(std::optional<VornError> error);
     // Closes the document window that holds this editor (or, in a single-window app, dismisses
     // the visible editor screen), then completes with true. Nothing for `closed` false.

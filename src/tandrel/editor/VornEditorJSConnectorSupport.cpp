@@ -54,14 +54,6 @@ std::optional<SessionReply> take_session_reply(nlohmann::json&& reply) {
                         std::move(reply["ace_language"].get_ref<std::string&>())};
 }
 
-std::optional<SaveReply> read_save_reply(nlohmann::json&& reply) {
-    auto session = take_session_reply(std::move(reply));
-    if (!session) return std::nullopt;
-    auto value = session_value(session->json);
-    if (!value) return std::nullopt;
-    return SaveReply{std::move(*session), std::move(*value)};
-}
-
 std::optional<std::pair<std::string, int64_t>> read_session_count(const nlohmann::json& reply) {
     if (!reply.is_object()) return std::nullopt;
     auto id = reply.find("session_id");

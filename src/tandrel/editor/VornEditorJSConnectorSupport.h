@@ -38,14 +38,6 @@ std::optional<SessionReply> read_session_reply(const nlohmann::json& reply);
 // (a session's "json" holds the whole text of the file).
 std::optional<SessionReply> take_session_reply(nlohmann::json&& reply);
 
-// A reply read for a save: the session as the record stores it, and the text to write (the
-// "value" of its state), read out of the state once.
-struct SaveReply {
-    SessionReply session;
-    std::string value;
-};
-// Nothing when the reply is not a session or its state holds no "value" text.
-std::optional<SaveReply> read_save_reply(nlohmann::json&& reply);
 // Only "session_id" (text) and "undo_count" (integer), as the close decision reads them.
 std::optional<std::pair<std::string, int64_t>> read_session_count(const nlohmann::json& reply);
 

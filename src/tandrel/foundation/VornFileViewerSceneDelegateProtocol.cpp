@@ -58,11 +58,6 @@ void VornFileViewerSceneDelegateProtocol::create_remote_folder(const std::string
     no_window(completion);
 }
 
-void VornFileViewerSceneDelegateProtocol::upload_file(std::shared_ptr<VornACEFileSessionsDataModel>,
-                                                      QPointer<ui::ViewController>, ErrorCompletion save_completion) {
-    no_window(save_completion);
-}
-
 void VornFileViewerSceneDelegateProtocol::write_file_text(const std::string&, std::string, ErrorCompletion written) {
     no_window(written);
 }

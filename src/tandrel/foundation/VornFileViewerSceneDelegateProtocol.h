@@ -72,9 +72,6 @@ public:
     // Creates an empty file or a folder named `name` in `directory` of the server.
     virtual void create_remote_file(const std::string& name, const std::string& directory, ErrorCompletion completion);
     virtual void create_remote_folder(const std::string& name, const std::string& directory, ErrorCompletion completion);
-    // Writes an edited file back to the server (errors on `presenter`, or to `save_completion`).
-    virtual void upload_file(std::shared_ptr<VornACEFileSessionsDataModel> session, QPointer<ui::ViewController> presenter,
-                             ErrorCompletion save_completion = nullptr);
     // The editor's save road: the text, read out of the page's reply, replaces the remote file at
     // `path` byte for byte; `written` runs once on the main queue with nothing or the error.
     virtual void write_file_text(const std::string& path, std::string text, ErrorCompletion written);

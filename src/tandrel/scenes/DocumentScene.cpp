@@ -145,11 +145,6 @@ std::optional<std::string> DocumentSceneDelegate::document_service_session_id() 
     return doc_int_man->my_current_editor_info.service_session_id;
 }
 
-bool DocumentSceneDelegate::close_document_for_disconnect() {
-    request_window_close();
-    return true;
-}
-
 const QObject* DocumentSceneDelegate::document_file_viewer() const {
     return doc_int_man ? doc_int_man->file_server_delegatex.data() : nullptr;
 }

@@ -33,10 +33,6 @@ class DocumentSceneServiceLink {
 public:
     virtual ~DocumentSceneServiceLink() = default;
     virtual std::optional<std::string> document_service_session_id() const = 0;
-    // The server's connection went: the window closes through its own close decision (a changed
-    // file asks "Unsaved Changes" first). False when the window has no such decision and should
-    // simply be destroyed.
-    virtual bool close_document_for_disconnect() { return false; }
     // The file-viewer window that serves the document, if any.
     virtual const QObject* document_file_viewer() const { return nullptr; }
     // The window is about to close with its server window's connection: the document's
@@ -87,7 +83,6 @@ public:
     void request_window_close();
 
     std::optional<std::string> document_service_session_id() const override;
-    bool close_document_for_disconnect() override;
     const QObject* document_file_viewer() const override;
     void decide_close_with_server(std::function<void(bool may_close)> decided) override;
     bool close_after_decision() override;

@@ -100,23 +100,6 @@ void SceneManager::open_single_service_scene(const std::string& file_controller_
     explorer->presentViewController(form, true);
 }
 
-void SceneManager::close_document_scenes(const std::string& service_id) {
-    dispatch::mainQueue().async([service_id] {
-        for (DocumentScene* scene : document_scenes()) {
-            auto* link = dynamic_cast<const DocumentSceneServiceLink*>(scene->delegate());
-            if (!link) continue;
-            const auto id = link->document_service_session_id();
-            if (!id || *id != service_id) continue;
-            // A document window that has its own close decision asks about unsaved changes first.
-            if (auto* closer = dynamic_cast<DocumentSceneServiceLink*>(scene->delegate());
-                closer && closer->close_document_for_disconnect()) {
-                continue;
-            }
-            ui::Application::shared().requestSceneSessionDestruction(scene->session(), {}, nullptr);
-        }
-    });
-}
-
 namespace {
 
 // The windows of one close with their server, decided one after another.

@@ -39,8 +39,6 @@ public:
     // shown over the key file viewer's explorer instead.
     static void open_single_service_scene(const std::string& file_controller_window_id,
                                           ErrorHandler error_handler = nullptr);
-    // Later on the main queue: destroys every document window of the server.
-    static void close_document_scenes(const std::string& service_id);
     // Closes the document windows that a file-viewer window serves (those linked to it, and those
     // of its server `service_id` that name no file viewer), before that window lets go of its
     // server: each window's "Unsaved Changes" decision is asked in turn (the connection still up,

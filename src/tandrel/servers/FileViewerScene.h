@@ -15,7 +15,6 @@
 #include "tandrel/foundation/VornCurrentServiceStateInfo.h"
 #include "tandrel/foundation/VornError.h"
 #include "tandrel/foundation/VornServicesDataModel.h"
-#include "tandrel/foundation/VornEditorSaveConnectorProtocol.h"
 #include "tandrel/foundation/VornFileViewerSceneDelegateProtocol.h"
 
 class ManageServicesViewController;
@@ -144,18 +143,6 @@ public:
     // "<directory>/<name>" with exactly one "/" between them ("/" + name in the root).
     static std::string remote_item_path(const std::string& directory, const std::string& name);
 
-    // Saves an edited file: the text under "value" of the session record's `json` replaces the
-    // remote file at its `file_path`. Errors are presented on the presenter (the document's main
-    // screen); `save_completion`, when given, receives every outcome instead (once, on the main
-    // queue: nothing on success, or the error of the reply, the connection or the write).
-    void upload_file(std::shared_ptr<VornACEFileSessionsDataModel> session, QPointer<ui::ViewController> presenter,
-                     ErrorCompletion save_completion = nullptr) override;
-    // The same write for an editor page closing a changed file with "Save": errors before the
-    // write go to the connector's error display; the write's outcome goes to the connector's
-    // remove_session_after_save with the session id and the completion.
-    void upload_file_with_completion(std::shared_ptr<VornACEFileSessionsDataModel> session,
-                                     VornEditorSaveConnectorLink connector, const std::string& session_id,
-                                     std::function<void(bool)> completion);
     // The editor's save road: the text, already read out of the page's reply, replaces the remote
     // file at `path` as it stands, byte for byte. `written` runs once on the main queue: nothing
     // on success (the explorer's visible rows are redrawn first), or why the file was not saved
@@ -195,9 +182,6 @@ private:
                            ConnectCompletion completion);
     void save_session_if_present(ErrorCompletion completion);
     static std::string not_saved_message(const files::FileError& error);
-    void write_edited_file(const std::shared_ptr<VornACEFileSessionsDataModel>& session,
-                           std::function<void(std::optional<VornError>)> before_write_failed,
-                           std::function<void(std::optional<VornError>)> written);
     void refresh_after_create(std::optional<VornError> error, ErrorCompletion completion);
     // Raised by every reset: a connect that started before the latest reset stores nothing.
     uint64_t connection_generation_ = 0;

@@ -97,29 +97,10 @@ FileViewerSceneDelegate::RemoteItemCreator FileViewerSceneDelegate::folder_creat
 
 // A failed save's text: what became of the user's work first, then the server's reason.
 std::string FileViewerSceneDelegate::not_saved_message(const files::FileError& error) {
-    std::string text = error.targetUnchanged ? "The file was not saved; the server's copy is unchanged. "
-                                             : "The file was not saved. ";
+    std::string text = error.targetIncomplete ? "The server's copy is now incomplete and must be saved again. "
+                       : error.targetUnchanged ? "The file was not saved; the server's copy is unchanged. "
+                                               : "The file was not saved. ";
     return text + error.message;
-}
-
-void FileViewerSceneDelegate::write_edited_file(const std::shared_ptr<VornACEFileSessionsDataModel>& session,
-                                                std::function<void(std::optional<VornError>)> failed_now,
-                                                std::function<void(std::optional<VornError>)> written) {
-    // Like the write's outcome, a failure before it reaches the caller later on the main queue.
-    auto before_write_failed = [failed_now](VornError error) {
-        dispatch::mainQueue().async([failed_now, error] { failed_now(error); });
-    };
-    if (!provider_as_read_write()) return before_write_failed(app_error(Err::guardReturnNoFileProvider));
-    if (!session) return before_write_failed(app_error(Err::no_data));
-
-    // The stored state: a JSON value (a bare fragment is accepted) whose member "value" is the text.
-    auto reply = json_scan::object_strings(session->json, {"value"});
-    if (reply.shape == json_scan::Shape::invalid) {
-        AMZLogger::shared().log_error("upload_file: the stored session is not JSON");
-        return before_write_failed(VornError::dataCorrupt("upload_file"));
-    }
-    if (reply.shape != json_scan::Shape::object || !reply.strings[0]) return before_write_failed(app_error(Err::no_data));
-    write_file_text(session->file_path, std::move(*reply.strings[0]), std::move(written));
 }
 
 void FileViewerSceneDelegate::write_file_text(const std::string& path, std::string text, ErrorCompletion written) {
@@ -138,32 +119,4 @@ void FileViewerSceneDelegate::write_file_text(const std::string& path, std::stri
                                     if (written) written(result);
                                 });
                             });
-}
-
-void FileViewerSceneDelegate::upload_file(std::shared_ptr<VornACEFileSessionsDataModel> session,
-                                          QPointer<ui::ViewController> presenter, ErrorCompletion save_completion) {
-    // With a save completion every outcome goes to it, once; otherwise errors are shown.
-    auto outcome = [presenter, save_completion](std::optional<VornError> error) {
-        if (save_completion) return save_completion(error);
-        if (error) VORNPresenterUtility::present_error(presenter, error, "OK");
-    };
-    write_edited_file(session, outcome, outcome);
-}
-
-void FileViewerSceneDelegate::upload_file_with_completion(std::shared_ptr<VornACEFileSessionsDataModel> session,
-                                                          VornEditorSaveConnectorLink connector,
-                                                          const std::string& session_id,
-                                                          std::function<void(bool)> completion) {
-    auto failed = [connector](std::optional<VornError> error) {
-        if (!connector) return;
-        if (auto display = connector->save_error_delegate()) display->present_error(error);
-    };
-    write_edited_file(session, failed, [connector, session_id, completion](std::optional<VornError> error) {
-        if (!connector) {
-            // The page went while the write ran: its session cannot be closed from here.
-            if (completion) completion(false);
-            return;
-        }
-        connector->remove_session_after_save(error, session_id, completion);
-    });
 }

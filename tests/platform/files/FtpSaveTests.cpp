@@ -1,10 +1,12 @@
 // Saving over FTP against the real servers, some of them made to misbehave by marker files
 // (tests/peers/peers.py): a replaced file changes only once a complete copy stands beside it,
-// keeps its permission bits, and servers that refuse the temporary file or the rename get a
-// plain write that the log reports. A server without MLST that refuses "LIST -a NAME" tells
-// the mode through "LIST NAME" or its folder's listing; when nothing tells it, the file is
-// written in place. Also: names a server lists go through the path checks before they go
-// into commands.
+// keeps its permission bits, and a server that refuses hidden names or the permission change
+// still gets the copy and the rename where that keeps the bits. Servers that refuse every
+// temporary name, the rename, or the bits the file has get a plain write that the log reports,
+// and a cut plain write says the file is now incomplete. A server without MLST that refuses
+// "LIST -a NAME" tells the mode through "LIST NAME" or its folder's listing; when nothing tells
+// it, the file is written in place. Also: names a server lists go through the path checks
+// before they go into commands.
 
 #include <sys/stat.h>
 
@@ -78,6 +80,20 @@ protected:
         ::chmod((disk_ / name).c_str(), mode);
     }
     void mark(const std::string& marker, const std::string& text = "") { writeDiskFile(disk_ / marker, text); }
+    void freshFolder() {
+        fs::remove_all(disk_);
+        makeDiskFolder(disk_);
+    }
+    // The permission bits the server gives a file it creates.
+    unsigned newFileMode() {
+        const std::string probe = "new-file-mode.txt";
+        if (sync().write(at(probe), std::string("x"))) return 0;
+        const unsigned mode = statOf(disk_ / probe).mode;
+        fs::remove(disk_ / probe);
+        return mode;
+    }
+    // Bits that a new file does not get.
+    unsigned otherMode() { return newFileMode() == 0640 ? 0600 : 0640; }
     bool logged(const std::string& text) {
         auto lines = log_->lines();
         return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; });
@@ -151,29 +167,104 @@ TEST_P(FtpSaveOnMisbehavingServer, AServerThatKeepsLessThanItWasSentLeavesTheOld
     EXPECT_EQ(namesIn(disk_), (std::set<std::string>{".dravix-short-uploads", "site.html"}));
 }
 
-TEST_P(FtpSaveOnMisbehavingServer, RefusedTemporaryFileRenameOrModeFallsBackToAPlainWriteAndLogsIt) {
+TEST_P(FtpSaveOnMisbehavingServer, RefusedTemporaryNamesRenameOrModeFallBackToAPlainWriteAndLogIt) {
+    const unsigned mode = otherMode();
     struct Case {
         std::string marker;
         std::string because;  // in the log line
     };
-    for (const Case& c : {Case{".dravix-no-dot-uploads", "553 Prohibited file name"},
+    for (const Case& c : {Case{".dravix-no-new-uploads", "553 Prohibited file name"},
                           Case{".dravix-no-rename-over", "550 Cannot rename over an existing file"},
                           Case{".dravix-no-chmod", "550 Permission denied"}}) {
         SCOPED_TRACE(c.marker);
-        fs::remove_all(disk_);
-        makeDiskFolder(disk_);
+        freshFolder();
         mark(c.marker);
-        putFile("page.html", pageText(2000, 'o'), 0640);
+        putFile("page.html", pageText(2000, 'o'), mode);
         const DiskStat before = statOf(disk_ / "page.html");
         const std::string text = pageText(300000, 'n');
         ASSERT_FALSE(sync().write(at("page.html"), text));
         EXPECT_EQ(readDiskFile(disk_ / "page.html"), text);
         const DiskStat after = statOf(disk_ / "page.html");
         EXPECT_EQ(after.inode, before.inode) << "written in place";
-        EXPECT_EQ(after.mode, 0640u) << std::oct << after.mode;
+        EXPECT_EQ(after.mode, mode) << std::oct << after.mode;
         EXPECT_EQ(namesIn(disk_), (std::set<std::string>{c.marker, "page.html"}));
         EXPECT_TRUE(logged(at("page.html")) && logged(c.because)) << ::testing::PrintToString(log_->lines());
     }
+}
+
+// A server that refuses names beginning with "." gets a temporary name without the dot; one
+// that refuses SITE CHMOD still gets the rename when the copy has the file's bits already. So a
+// cut upload there leaves the old file whole too.
+TEST_P(FtpSaveOnMisbehavingServer, RefusedDotNamesOrModeChangesStillReplaceByRename) {
+    const unsigned fresh = newFileMode();
+    ASSERT_NE(fresh, 0u);
+    struct Case {
+        std::vector<std::string> markers;
+        unsigned mode;
+    };
+    for (const Case& c : {Case{{".dravix-no-dot-uploads"}, otherMode()}, Case{{".dravix-no-chmod"}, fresh},
+                          Case{{".dravix-no-dot-uploads", ".dravix-no-chmod"}, fresh}}) {
+        SCOPED_TRACE(::testing::PrintToString(c.markers));
+        freshFolder();
+        std::set<std::string> names{"site.html"};
+        for (const auto& m : c.markers) {
+            mark(m);
+            names.insert(m);
+        }
+        const std::string old = pageText(400000, 'o');
+        putFile("site.html", old, c.mode);
+        const DiskStat before = statOf(disk_ / "site.html");
+        const std::string text = pageText(900000, 'n');
+
+        mark(".dravix-cut-uploads", "16");
+        auto error = sync().write(at("site.html"), text);
+        ASSERT_TRUE(error) << "the server cut the upload";
+        EXPECT_TRUE(error->targetUnchanged) << describe(error);
+        EXPECT_FALSE(error->targetIncomplete);
+        EXPECT_EQ(readDiskFile(disk_ / "site.html"), old);
+        fs::remove(disk_ / ".dravix-cut-uploads");
+        EXPECT_EQ(namesIn(disk_), names) << "a temporary file was left";
+
+        ASSERT_FALSE(sync().write(at("site.html"), text));
+        EXPECT_EQ(readDiskFile(disk_ / "site.html"), text);
+        const DiskStat after = statOf(disk_ / "site.html");
+        EXPECT_NE(after.inode, before.inode) << "not put in place by a rename";
+        EXPECT_EQ(after.mode, c.mode) << std::oct << after.mode;
+        EXPECT_EQ(namesIn(disk_), names);
+        EXPECT_FALSE(logged("in place")) << ::testing::PrintToString(log_->lines());
+    }
+}
+
+// Where the server takes no other name, the file is written in place: a cut leaves part of the
+// new text in the file, and the error says the file is incomplete. A plain write the server
+// refuses before any byte moved leaves the file as it was.
+TEST_P(FtpSaveOnMisbehavingServer, ACutPlainWriteSaysTheFileIsIncomplete) {
+    const unsigned mode = otherMode();
+    for (const std::string marker : {".dravix-no-new-uploads"}) {
+        SCOPED_TRACE(marker);
+        freshFolder();
+        mark(marker);
+        mark(".dravix-cut-uploads", "16");
+        const std::string old = pageText(400000, 'o');
+        putFile("site.html", old, mode);
+        const std::string text = pageText(900000, 'n');
+        auto error = sync().write(at("site.html"), text);
+        ASSERT_TRUE(error) << "the server cut the upload";
+        EXPECT_TRUE(error->targetIncomplete) << describe(error);
+        EXPECT_FALSE(error->targetUnchanged);
+        const std::string kept = readDiskFile(disk_ / "site.html");
+        EXPECT_LT(kept.size(), text.size());
+        EXPECT_EQ(kept, text.substr(0, kept.size())) << "the file holds the start of the new text";
+        EXPECT_EQ(statOf(disk_ / "site.html").mode, mode) << std::oct << statOf(disk_ / "site.html").mode;
+        EXPECT_EQ(namesIn(disk_), (std::set<std::string>{marker, ".dravix-cut-uploads", "site.html"}));
+    }
+
+    freshFolder();
+    makeDiskFolder(disk_ / "folder.html");  // written through, and refused
+    auto error = sync().write(at("folder.html"), std::string("text"));
+    ASSERT_TRUE(error);
+    EXPECT_FALSE(error->targetIncomplete) << describe(error);
+    EXPECT_EQ(namesIn(disk_), std::set<std::string>{"folder.html"});
 }
 
 TEST_P(FtpSaveOnMisbehavingServer, ListedNamesWithControlCharactersStopRecursiveDeleteAndCopy) {
@@ -220,6 +311,22 @@ TEST_P(FtpSaveOnServerThatAnswersLess, KeepsThePermissionBitsOfEveryFileItReplac
     EXPECT_EQ(namesIn(disk_), (std::set<std::string>{"config.php", "deploy.sh", "private.txt"}));
 }
 
+// SITE refused, but the copy already has the file's bits (as "LIST NAME" shows them): renamed.
+TEST_P(FtpSaveOnServerThatAnswersLess, ReplacesByRenameWhenTheCopyHasTheFilesBitsAlready) {
+    const unsigned fresh = newFileMode();
+    ASSERT_NE(fresh, 0u);
+    putFile("page.html", pageText(2000, 'o'), fresh);
+    const DiskStat before = statOf(disk_ / "page.html");
+    const std::string text = pageText(300000, 'n');
+    ASSERT_FALSE(sync().write(at("page.html"), text));
+    EXPECT_EQ(readDiskFile(disk_ / "page.html"), text);
+    const DiskStat after = statOf(disk_ / "page.html");
+    EXPECT_NE(after.inode, before.inode) << "not put in place by a rename";
+    EXPECT_EQ(after.mode, fresh) << std::oct << after.mode;
+    EXPECT_EQ(namesIn(disk_), std::set<std::string>{"page.html"});
+    EXPECT_FALSE(logged("in place")) << ::testing::PrintToString(log_->lines());
+}
+
 TEST_P(FtpSaveOnServerThatAnswersLess, AsksTheFoldersListingWhenTheServerWillNotListTheName) {
     mark(".dravix-no-list-name");
     putFile("page.html", pageText(2000, 'o'), 0640);
@@ -229,7 +336,7 @@ TEST_P(FtpSaveOnServerThatAnswersLess, AsksTheFoldersListingWhenTheServerWillNot
     ASSERT_FALSE(sync().write(at("page.html"), text));
     EXPECT_EQ(readDiskFile(disk_ / "page.html"), text);
     EXPECT_EQ(statOf(disk_ / "page.html").mode, 0640u) << std::oct << statOf(disk_ / "page.html").mode;
-    EXPECT_EQ(listingRequests(peer_, dir_), listed + 1) << "the folder's own listing was asked for once";
+    EXPECT_EQ(listingRequests(peer_, dir_), listed + 2) << "the folder's own listing was asked for the file and its copy";
     EXPECT_EQ(namesIn(disk_), (std::set<std::string>{".dravix-no-list-name", "page.html"}));
 }
 

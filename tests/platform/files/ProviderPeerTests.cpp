@@ -722,4 +722,30 @@ TEST_P(WebDavPeerTest, WritingUnderAFileSaysTheFolderIsMissing) {
 INSTANTIATE_TEST_SUITE_P(Servers, WebDavPeerTest, ::testing::Values("apache", "nginx", "lighttpd", "davlax"),
                          [](const auto& info) { return info.param; });
 
+// A PUT goes to the file itself: a save the server cuts once bytes moved says the file is now
+// incomplete; a write the server refuses with an answer does not.
+class LaxWebDavPeerTest : public ProviderPeerTest {};
+
+TEST_P(LaxWebDavPeerTest, ACutSaveSaysTheFileIsIncomplete) {
+    const std::string old(300000, 'o');
+    writeDiskFile(disk_ / "site.html", old);
+    writeDiskFile(disk_ / ".dravix-cut-uploads", "16");
+    std::string text(900000, 'n');
+    for (std::size_t i = 0; i < text.size(); i += 1000) text[i] = static_cast<char>('a' + i / 1000 % 26);
+    auto error = sync().write(at("site.html"), text);
+    ASSERT_TRUE(error) << "the server cut the upload";
+    EXPECT_TRUE(error->targetIncomplete) << describe(error);
+    EXPECT_FALSE(error->targetUnchanged);
+    EXPECT_EQ(readDiskFile(disk_ / "site.html"), text.substr(0, 16 * 1024));
+
+    fs::remove(disk_ / ".dravix-cut-uploads");
+    makeDiskFolder(disk_ / "folder.html");
+    error = sync().write(at("folder.html"), std::string("text"));
+    ASSERT_TRUE(error);
+    EXPECT_FALSE(error->targetIncomplete) << describe(error);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, LaxWebDavPeerTest, ::testing::Values("davlax"),
+                         [](const auto& info) { return info.param; });
+
 }  // namespace

@@ -192,6 +192,8 @@ struct Sync {
 inline int listingRequests(const Peer& peer, const std::string& folder) {
     auto it = peer.values.find("REQUEST_LOG");
     if (it == peer.values.end()) return -1;
+    // The server writes its log with its first listing: none yet means no listing yet.
+    if (!std::filesystem::exists(it->second)) return 0;
     std::ifstream in(it->second, std::ios::binary);
     if (!in) return -1;
     auto trimmed = [](std::string p) {

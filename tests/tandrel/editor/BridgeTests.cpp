@@ -85,7 +85,8 @@ TEST(EditorScripts, Base64TextRoundTripsAndRejectsGarbage) {
     EXPECT_EQ(editor_script::decode_base64_text(""), std::string());
 }
 
-// A save reads the page's reply once: the session the record keeps and the text to write.
+// A save takes the page's reply once into the session the record keeps, and reads the text to
+// write out of that session's state.
 TEST(SaveReply, ReadsTheSessionAndItsTextOnceOrNothing) {
     using nlohmann::json;
     const std::string tricky = "\"q\" \\ \\u0041 \xE2\x80\xA8 \xF0\x9F\x98\x80\r\n</script>";
@@ -98,13 +99,21 @@ TEST(SaveReply, ReadsTheSessionAndItsTextOnceOrNothing) {
         }
         return r;
     };
-    auto saved = editor_support::read_save_reply(reply(json::object()));
+    // The reply's session, then the text of its state; nothing when either cannot be read.
+    auto read = [](json r) -> std::optional<std::pair<editor_support::SessionReply, std::string>> {
+        auto session = editor_support::take_session_reply(std::move(r));
+        if (!session) return std::nullopt;
+        auto value = editor_support::session_value(session->json);
+        if (!value) return std::nullopt;
+        return std::make_pair(std::move(*session), std::move(*value));
+    };
+    auto saved = read(reply(json::object()));
     ASSERT_TRUE(saved);
-    EXPECT_EQ(saved->value, tricky);
-    EXPECT_EQ(saved->session.session_id, "c2lk");
-    EXPECT_EQ(saved->session.json, state);
-    EXPECT_EQ(saved->session.undo_count, 3);
-    EXPECT_EQ(saved->session.ace_language, "html");
+    EXPECT_EQ(saved->second, tricky);
+    EXPECT_EQ(saved->first.session_id, "c2lk");
+    EXPECT_EQ(saved->first.json, state);
+    EXPECT_EQ(saved->first.undo_count, 3);
+    EXPECT_EQ(saved->first.ace_language, "html");
 
     struct Row {
         const char* what;
@@ -123,7 +132,7 @@ TEST(SaveReply, ReadsTheSessionAndItsTextOnceOrNothing) {
     };
     for (const auto& row : refused) {
         SCOPED_TRACE(row.what);
-        EXPECT_FALSE(editor_support::read_save_reply(json(row.reply)));
+        EXPECT_FALSE(read(json(row.reply)));
     }
 }
 

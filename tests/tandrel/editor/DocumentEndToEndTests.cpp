@@ -340,27 +340,38 @@ TEST_F(DocumentTest, ADisconnectAsksAboutAChangedFileAndCancelKeepsTheWindow) {
     ASSERT_TRUE(waitForPageText(doc, "let a = 1;\n"));
     type(doc, "// todo\n");
     QPointer<DocumentSceneDelegate> weak(doc);
-
-    SceneManager::close_document_scenes(server_->id);
-    auto* alert = awaitAlert(doc);
-    ASSERT_TRUE(alert);
-    EXPECT_EQ(alert->alertTitle(), "Unsaved Changes");
-    ASSERT_TRUE(choose(doc, "Cancel"));
-    ASSERT_TRUE(testsupport::settleMainQueue(3));
-    EXPECT_TRUE(isOpen(weak));
-    EXPECT_EQ(pageText(doc), "// todo\nlet a = 1;\n");
-
-    // An unchanged window of the same server just closes.
+    // An unchanged window of the same server.
     putFile("b.js", "let b = 2;\n");
     DocumentSceneDelegate* other = openDocument("/b.js", false);
     ASSERT_TRUE(other);
     ASSERT_TRUE(waitForPageText(other, "let b = 2;\n"));
     QPointer<DocumentSceneDelegate> weakOther(other);
-    SceneManager::close_document_scenes(server_->id);
-    EXPECT_TRUE(waitFor([&] { return !isOpen(weakOther); }, 10000));
+
+    // The server's windows close as a disconnect closes them.
+    std::optional<bool> closed;
+    auto closeWithServer = [&] {
+        closed.reset();
+        SceneManager::close_document_scenes_of(window, server_->id, [&](bool c) { closed = c; });
+    };
+    closeWithServer();
+    auto* alert = awaitAlert(doc);
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->alertTitle(), "Unsaved Changes");
+    ASSERT_TRUE(choose(doc, "Cancel"));
+    ASSERT_TRUE(waitFor([&] { return closed.has_value(); }, 10000));
+    EXPECT_FALSE(*closed);
+    ASSERT_TRUE(testsupport::settleMainQueue(3));
+    EXPECT_TRUE(isOpen(weak));
+    EXPECT_TRUE(isOpen(weakOther));
+    EXPECT_EQ(pageText(doc), "// todo\nlet a = 1;\n");
+
+    // Discard: both go, the unchanged one without being asked; the server keeps its copy.
+    closeWithServer();
     ASSERT_TRUE(awaitAlert(doc));
     ASSERT_TRUE(choose(doc, "Discard"));
-    EXPECT_TRUE(waitFor([&] { return !isOpen(weak); }, 10000));
+    ASSERT_TRUE(waitFor([&] { return closed.has_value(); }, 10000));
+    EXPECT_TRUE(*closed);
+    EXPECT_TRUE(waitFor([&] { return !isOpen(weak) && !isOpen(weakOther); }, 10000));
     EXPECT_EQ(diskText("a.js"), "let a = 1;\n");
 }
 

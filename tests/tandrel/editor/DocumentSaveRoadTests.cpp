@@ -8,6 +8,7 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
+#include <future>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "ServerBytes.h"
 #include "platform/defaults/AtomicFile.h"
 #include "platform/ui/View.h"
+#include "support/MainQueueSettle.h"
 #include "tandrel/editor/EditorWebViewController.h"
 #include "tandrel/editor/VornEditorWKWebView.h"
 
@@ -181,6 +183,70 @@ TEST_P(DocumentSaveRoad, ARefusedSaveKeepsTheServerCopyAndTheMarkWritesTheTextOn
     restoreWritable();
     ASSERT_EQ(save(doc), true);
     EXPECT_EQ(diskText("refused.html"), *text);
+}
+
+// The page's text reaches the disk before it goes to the server: the upload waits for the
+// sessions write to end, and a sessions write that fails sends nothing and says why.
+TEST_P(DocumentSaveRoad, TheUploadWaitsForTheSessionsWriteAndAFailedOneUploadsNothing) {
+    CONNECT_OR_SKIP(GetParam());
+    const std::string server = "<p>server text</p>\n";
+    DocumentSceneDelegate* doc = openQuiet("first.html", server);
+    ASSERT_TRUE(doc);
+    type(doc, "<!-- held -->");
+    const auto text = pageText(doc);
+    ASSERT_TRUE(text);
+
+    // The store's queue is held: the save's sessions write waits behind it.
+    struct Hold {
+        std::promise<void> promise;
+        bool let_go = false;
+        void release() {
+            if (!std::exchange(let_go, true)) promise.set_value();
+        }
+        ~Hold() { release(); }  // never left holding when the test stops early
+    } hold;
+    app_sessions_manager().save_queue.async([released = hold.promise.get_future().share()] { released.wait(); });
+    std::optional<bool> written;
+    managerOf(doc)->main_controller->request_save([&](bool w) { written = w; });
+    // The page's state is in the record: the sessions write has been asked for.
+    ASSERT_TRUE(waitFor([&] {
+        auto r = record(doc, "/first.html");
+        return r && r->json.find("<!-- held -->") != std::string::npos;
+    }, 30000));
+    ASSERT_TRUE(testsupport::settleMainQueue(4));
+    EXPECT_FALSE(written) << "the save ended while its sessions write had not run";
+    EXPECT_EQ(diskText("first.html"), server) << "the upload started before the sessions write ended";
+    hold.release();
+    ASSERT_TRUE(waitFor([&] { return written.has_value(); }, 60000));
+    EXPECT_TRUE(*written);
+    EXPECT_EQ(diskText("first.html"), *text);
+    EXPECT_EQ(valueOf(storedSession("/first.html")), *text);
+
+    // The server's sessions folder cannot be written (a plain file stands where it goes).
+    type(doc, "<!-- not stored -->");
+    const auto saved = *text;
+    const fs::path folder = sessionsFolder();
+    const fs::path aside = folder.string() + ".aside";
+    fs::rename(folder, aside);
+    filestest::writeDiskFile(folder, "in the way");
+    const auto refused = save(doc);
+    fs::remove(folder);
+    fs::rename(aside, folder);
+    ASSERT_EQ(refused, false);
+    // The user is told, and the server's copy is the one saved before.
+    auto* alert = awaitAlert(doc);
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->alertTitle(), "An Error Occurred");
+    EXPECT_EQ(diskText("first.html"), saved);
+    EXPECT_EQ(serverBytes(peer_, "first.html"), saved);
+    alert->performAction(0);
+    ASSERT_TRUE(waitFor([&] { return alertOf(doc) == nullptr; }, 5000));
+
+    // With the folder back the same text is stored and uploaded.
+    const auto now = pageText(doc);
+    ASSERT_TRUE(now);
+    ASSERT_EQ(save(doc), true);
+    EXPECT_EQ(diskText("first.html"), *now);
 }
 
 TEST_P(DocumentSaveRoad, TheServerHandsOutTheEditorsTextByteForByte) {

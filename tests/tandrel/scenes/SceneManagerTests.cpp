@@ -116,18 +116,23 @@ TEST_F(SceneManagerTest, OpenDocumentSceneDoesNothingWithOneWindow) {
     EXPECT_EQ(connected, 0);
 }
 
-TEST_F(SceneManagerTest, CloseDocumentScenesClosesOneServersDocumentsLater) {
+TEST_F(SceneManagerTest, ClosingWithAServerClosesOnlyThatServersDocuments) {
     DocumentScene* a1 = openDocument("server-A");
     DocumentScene* a2 = openDocument("server-A");
     DocumentScene* b1 = openDocument("server-B");
     ASSERT_TRUE(a1 && a2 && b1);
 
-    SceneManager::close_document_scenes("server-C");  // nobody's
+    std::optional<bool> closed;
+    SceneManager::close_document_scenes_of(nullptr, std::string("server-C"), [&](bool c) { closed = c; });  // nobody's
+    ASSERT_TRUE(waitFor([&] { return closed.has_value(); }));
+    EXPECT_TRUE(*closed);
     settle();
     EXPECT_EQ(disconnected, 0);
 
-    SceneManager::close_document_scenes("server-A");
-    EXPECT_EQ(SceneManager::document_scenes().size(), 3u);  // deferred, even on the main thread
+    closed.reset();
+    SceneManager::close_document_scenes_of(nullptr, std::string("server-A"), [&](bool c) { closed = c; });
+    ASSERT_TRUE(waitFor([&] { return closed.has_value(); }));
+    EXPECT_TRUE(*closed);
     ASSERT_TRUE(waitFor([&] { return disconnected == 2; }));
     EXPECT_EQ(SceneManager::document_scenes(), (std::vector<DocumentScene*>{b1}));
 }

@@ -908,12 +908,8 @@ TEST_P(ExplorerPeerTest, AnEditorSaveRedrawsTheRowsWithoutListingAgain) {
     const int shown = explorer->listing_count();
     const int redrawn = explorer->visible_reload_count();
 
-    auto edited = std::make_shared<VornACEFileSessionsDataModel>();
-    edited->file_path = "/" + folder + "/page.html";
-    edited->session_id = file_bucket_id_for_path(edited->file_path);
-    edited->json = R"({"value":"saved"})";
     std::optional<std::optional<VornError>> saved;
-    window->upload_file(edited, explorer, [&](std::optional<VornError> e) { saved = e; });
+    window->write_file_text("/" + folder + "/page.html", "saved", [&](std::optional<VornError> e) { saved = e; });
     ASSERT_TRUE(waitFor([&] { return saved.has_value(); }, 30000));
     EXPECT_FALSE(*saved) << (*saved)->text();
     EXPECT_EQ(readDiskFile(disk / "page.html"), "saved");
