@@ -245,6 +245,7 @@ void VornFileViewController::setup_table() {
     table->setFrameShape(QFrame::NoFrame);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    fileExplorerTableView->setSelectAllSkipRole(FileExplorerListingModel::UpOneLevelRole);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

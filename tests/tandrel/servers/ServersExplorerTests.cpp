@@ -8,6 +8,7 @@
 #include <QScrollArea>
 #include <QSignalSpy>
 #include <QTableView>
+#include <algorithm>
 #include <cstdlib>
 
 #include "platform/ui/Accessibility.h"
@@ -16,7 +17,9 @@
 #include "support/Pictures.h"
 #include "ExplorerTestSupport.h"
 #include "platform/defaults/Base64.h"
+#include "platform/ui/Menu.h"
 #include "platform/ui/NavigationController.h"
+#include "platform/ui/Responder.h"
 #include "platform/ui/scenes/Scene.h"
 #include "tandrel/foundation/AppGlobals.h"
 #include "tandrel/foundation/UserPrefs.h"
@@ -925,6 +928,24 @@ TEST_P(ExplorerPeerTest, AnEditorSaveRedrawsTheRowsWithoutListingAgain) {
     EXPECT_EQ(explorer->listing_count(), shown);
     EXPECT_FALSE(explorer->is_loading());
     EXPECT_EQ(filestest::listingRequests(peer_, serverFolder), listed);
+}
+
+TEST_P(ExplorerPeerTest, SelectAllSelectsEveryFileRowOfTheTable) {
+    writeDiskFile(disk / "a.html", "a");
+    writeDiskFile(disk / "b.css", "b");
+    makeDiskFolder(disk / "img");
+    openOwnFolder();
+    QTableView* table = explorer->fileExplorerTableView;
+    table->setFocus();
+    QObject* target = ui::targetForAction(QStringLiteral("selectAll"), ui::MenuRenderer::chainStart(table->window()));
+    ASSERT_EQ(target, table);
+    ASSERT_TRUE(ui::invokeAction(target, QStringLiteral("selectAll"), {}));
+    std::vector<std::string> selected;
+    for (const QModelIndex& index : table->selectionModel()->selectedRows()) {
+        selected.push_back(rowTitles()[index.row()]);
+    }
+    std::sort(selected.begin(), selected.end());
+    EXPECT_EQ(selected, (std::vector<std::string>{"a.html", "b.css", "img"}));
 }
 
 TEST_P(ExplorerPeerTest, ScreenshotOfAConnectedListing) {
