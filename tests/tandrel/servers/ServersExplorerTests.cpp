@@ -591,6 +591,29 @@ TEST_P(ExplorerPeerTest, ListsWithTheUpEntryFirstAndNavigatesByRowsAndPathBar) {
     EXPECT_EQ(buttons[1]->targetDIR, "/ROOT/" + folder);
     EXPECT_EQ(buttons[1]->text().toStdString(), folder);
     EXPECT_EQ(buttons[2]->toolTip().toStdString(), "Click to go to '/root/" + folder + "/www'");
+    // In the window's opening width the house stays whole at the left of the bar and the current
+    // folder stays in sight, here and one folder deeper.
+    const auto expectEndsInBar = [&](const char* where) {
+        ui::layoutIfNeeded(explorer->view());
+        // The bar's own row and its scroll range follow their layout requests.
+        for (int i = 0; i < 3; ++i) QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        const auto shown = explorer->path_bar_buttons();
+        ASSERT_GE(shown.size(), 2u) << where;
+        QWidget* bar = explorer->path_bar_view->viewport();
+        const QRect room = bar->rect();
+        for (VornTargetedButton* b : {shown.front(), shown.back()}) {
+            const QRect r(b->mapTo(bar, QPoint(0, 0)), b->size());
+            EXPECT_TRUE(b->isVisibleTo(bar)) << where << " " << b->targetDIR;
+            EXPECT_TRUE(room.contains(r)) << where << " " << b->targetDIR << ": " << r.left() << ".." << r.right()
+                                          << " of " << room.width();
+        }
+    };
+    expectEndsInBar("www");
+    go("/" + folder + "/www/css");
+    expectEndsInBar("css");
+    go("/" + folder + "/www");
+    buttons = explorer->path_bar_buttons();
+    ASSERT_EQ(buttons.size(), 3u);
     int listed = explorer->listing_count();
     buttons[1]->click();
     ASSERT_TRUE(awaitListing(listed, "/" + folder));
