@@ -128,3 +128,26 @@ void VornLabel::fitFont() {
 }
 
 FileExplorerTableView::FileExplorerTableView(QWidget* parent) : QTableView(parent) {}
+
+void FileExplorerTableView::selectAll() {
+    QAbstractItemModel* items = model();
+    QItemSelectionModel* selection = selectionModel();
+    if (!items || !selection || selectAllSkipRole_ < 0) {
+        QTableView::selectAll();
+        return;
+    }
+    if (selectionMode() != QAbstractItemView::ExtendedSelection && selectionMode() != QAbstractItemView::MultiSelection) {
+        return;
+    }
+    const QModelIndex root = rootIndex();
+    const int lastColumn = items->columnCount(root) - 1;
+    if (lastColumn < 0) return;
+    QItemSelection rows;
+    for (int row = 0; row < items->rowCount(root); ++row) {
+        if (isRowHidden(row)) continue;
+        const QModelIndex first = items->index(row, 0, root);
+        if (first.data(selectAllSkipRole_).toBool()) continue;
+        rows.select(first, items->index(row, lastColumn, root));
+    }
+    selection->select(rows, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}

@@ -93,4 +93,11 @@ private:
 class FileExplorerTableView : public QTableView {
 public:
     explicit FileExplorerTableView(QWidget* parent = nullptr);
+    // Select All (the Edit menu's, found along the responder chain, and Ctrl+A) selects every
+    // row whose first cell is not true for this role, e.g. the up-one-level row; -1 selects all.
+    void setSelectAllSkipRole(int role) { selectAllSkipRole_ = role; }
+    void selectAll() override;
+
+private:
+    int selectAllSkipRole_ = -1;
 };

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <iostream>
 
+#include <QLabel>
+
 #include "platform/dispatch/Dispatch.h"
 #include "platform/files/FileProvider.h"
 #include "platform/ui/View.h"
@@ -114,15 +116,93 @@ void VornFileViewController::build_path_bar() {
         button->setFixedHeight(kRowButtonSide);
         // Each segment keeps the width of its name (at least 44 points); a long path scrolls.
         button->ensurePolished();
-        button->setFixedWidth(std::max(kRowButtonSide, button->sizeHint().width()));
+        const int full_width = std::max(kRowButtonSide, button->sizeHint().width());
+        button->setFixedWidth(full_width);
+        // What the segment needs to be whole again after fit_path_bar cut its name short.
+        button->setProperty("dravix_full_title", button->text());
+        button->setProperty("dravix_full_width", full_width);
+        button->setProperty("dravix_title_margin",
+                            button->sizeHint().width() - button->fontMetrics().horizontalAdvance(button->text()));
         QPointer<VornFileViewController> self(this);
         QPointer<VornTargetedButton> sender(button);
         connect(button, &QPushButton::clicked, this, [self, sender] {
             if (self && sender) self->goTo_DIR(sender);
         });
         row->insertWidget(row->count() - 1, button);
+        if (segment.house) {
+            // Stands for the folders left out of a path too long for the bar (fit_path_bar).
+            auto* gap = new QLabel(QStringLiteral("> \u2026"), currentDIR_view);
+            gap->setObjectName(QStringLiteral("path_bar_gap"));
+            gap->setFont(explorer_style::system_font(17));
+            gap->setStyleSheet(QStringLiteral("QLabel { padding: 0px 2px; color: rgba(%1,%2,%3,255); }")
+                                   .arg(accent.red())
+                                   .arg(accent.green())
+                                   .arg(accent.blue()));
+            gap->setFixedHeight(kRowButtonSide);
+            gap->ensurePolished();
+            gap->setFixedWidth(gap->sizeHint().width());
+            gap->hide();
+            row->insertWidget(row->count() - 1, gap);
+        }
     }
     update_tab_order();
+    fit_path_bar();
+}
+
+void VornFileViewController::fit_path_bar() {
+    auto* row = qobject_cast<QHBoxLayout*>(currentDIR_view->layout());
+    if (!row) return;
+    QWidget* gap = nullptr;
+    std::vector<QWidget*> items;  // the house, then a separator and a folder for each folder
+    for (int i = 0; i < row->count(); ++i) {
+        QWidget* w = row->itemAt(i)->widget();
+        if (!w || w->property("dravix_removed").toBool()) continue;
+        if (w->objectName() == QLatin1String("path_bar_gap")) {
+            gap = w;
+            continue;
+        }
+        items.push_back(w);
+    }
+    if (!gap || items.empty()) return;
+    // The current folder first takes back its whole name.
+    auto* last = items.size() > 1 ? dynamic_cast<VornTargetedButton*>(items.back()) : nullptr;
+    if (last && last->property("dravix_full_width").isValid()) {
+        last->setText(last->property("dravix_full_title").toString());
+        last->setFixedWidth(last->property("dravix_full_width").toInt());
+    }
+    int total = 0;
+    for (QWidget* w : items) {
+        w->show();
+        total += w->minimumWidth();
+    }
+    gap->hide();
+    const int room = path_bar_view->viewport()->width();
+    if (total <= room || room <= 0) return;
+    gap->show();
+    total += gap->minimumWidth();
+    // Folders go from the first one on, each with its separator; the current folder stays.
+    size_t left_out = 0;
+    for (size_t i = 1; i + 2 < items.size() && total > room; i += 2) {
+        items[i]->hide();
+        items[i + 1]->hide();
+        total -= items[i]->minimumWidth() + items[i + 1]->minimumWidth();
+        ++left_out;
+    }
+    // The "…" gives way as well when the current folder would otherwise be cut below a plain
+    // segment's width.
+    const int shortest = last ? std::max(0, last->minimumWidth() - kRowButtonSide) : 0;
+    if (left_out == 0 || total - shortest > room) {
+        gap->hide();
+        total -= gap->minimumWidth();
+    }
+    if (total <= room || !last) return;
+    // Still too long: the current folder's name is cut short (its tooltip keeps the whole path),
+    // down to the width of a plain segment.
+    const int width = std::max(kRowButtonSide, last->minimumWidth() - (total - room));
+    const int margin = last->property("dravix_title_margin").toInt();
+    last->setText(last->fontMetrics().elidedText(last->property("dravix_full_title").toString(), Qt::ElideRight,
+                                                 std::max(0, width - margin)));
+    last->setFixedWidth(width);
 }
 
 void VornFileViewController::goTo_DIR(VornTargetedButton* sender) {

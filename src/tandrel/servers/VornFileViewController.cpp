@@ -235,6 +235,8 @@ void VornFileViewController::setup_path_bar_view() {
     connect(path_bar_view->horizontalScrollBar(), &QScrollBar::rangeChanged, path_bar_view, [this](int, int max) {
         path_bar_view->horizontalScrollBar()->setValue(max);
     });
+    // A bar that changes width leaves out as many folders as it must, and no more.
+    path_bar_view->viewport()->installEventFilter(this);
 }
 
 void VornFileViewController::setup_table() {
@@ -257,6 +259,7 @@ void VornFileViewController::setup_table() {
     table->setFrameShape(QFrame::NoFrame);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    fileExplorerTableView->setSelectAllSkipRole(FileExplorerListingModel::UpOneLevelRole);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     // The arrow keys move between rows; Tab leaves the table for the window's other controls.
     table->setTabKeyNavigation(false);
@@ -328,6 +331,7 @@ bool VornFileViewController::eventFilter(QObject* watched, QEvent* event) {
         spinner->move((port->width() - spinner->width()) / 2, (port->height() - spinner->height()) / 2);
         refreshControl->setGeometry(0, 0, fileExplorerTableView->width(), refreshControl->height());
     }
+    if (path_bar_view && watched == path_bar_view->viewport() && event->type() == QEvent::Resize) fit_path_bar();
     if (watched == fileExplorerTableView && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && key->modifiers() == Qt::NoModifier) {

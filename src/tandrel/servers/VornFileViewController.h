@@ -110,6 +110,10 @@ public:
     // The folder a segment opens: its target without the leading "/ROOT" (only that one).
     static std::string path_bar_target(const std::string& targetDIR);
     void build_path_bar();
+    // A path longer than the bar leaves out its middle folders (a "…" stands for them) so that
+    // the house stays whole at the left and the current folder in sight; a current folder whose
+    // name is still too long for the room left has its name cut short.
+    void fit_path_bar();
     void goTo_DIR(VornTargetedButton* sender);
     // The segments on screen now.
     std::vector<VornTargetedButton*> path_bar_buttons() const;

@@ -8,6 +8,7 @@
 #include <QScrollArea>
 #include <QSignalSpy>
 #include <QTableView>
+#include <algorithm>
 #include <cstdlib>
 
 #include "platform/ui/Accessibility.h"
@@ -16,7 +17,9 @@
 #include "support/Pictures.h"
 #include "ExplorerTestSupport.h"
 #include "platform/defaults/Base64.h"
+#include "platform/ui/Menu.h"
 #include "platform/ui/NavigationController.h"
+#include "platform/ui/Responder.h"
 #include "platform/ui/scenes/Scene.h"
 #include "tandrel/foundation/AppGlobals.h"
 #include "tandrel/foundation/UserPrefs.h"
@@ -588,6 +591,29 @@ TEST_P(ExplorerPeerTest, ListsWithTheUpEntryFirstAndNavigatesByRowsAndPathBar) {
     EXPECT_EQ(buttons[1]->targetDIR, "/ROOT/" + folder);
     EXPECT_EQ(buttons[1]->text().toStdString(), folder);
     EXPECT_EQ(buttons[2]->toolTip().toStdString(), "Click to go to '/root/" + folder + "/www'");
+    // In the window's opening width the house stays whole at the left of the bar and the current
+    // folder stays in sight, here and one folder deeper.
+    const auto expectEndsInBar = [&](const char* where) {
+        ui::layoutIfNeeded(explorer->view());
+        // The bar's own row and its scroll range follow their layout requests.
+        for (int i = 0; i < 3; ++i) QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        const auto shown = explorer->path_bar_buttons();
+        ASSERT_GE(shown.size(), 2u) << where;
+        QWidget* bar = explorer->path_bar_view->viewport();
+        const QRect room = bar->rect();
+        for (VornTargetedButton* b : {shown.front(), shown.back()}) {
+            const QRect r(b->mapTo(bar, QPoint(0, 0)), b->size());
+            EXPECT_TRUE(b->isVisibleTo(bar)) << where << " " << b->targetDIR;
+            EXPECT_TRUE(room.contains(r)) << where << " " << b->targetDIR << ": " << r.left() << ".." << r.right()
+                                          << " of " << room.width();
+        }
+    };
+    expectEndsInBar("www");
+    go("/" + folder + "/www/css");
+    expectEndsInBar("css");
+    go("/" + folder + "/www");
+    buttons = explorer->path_bar_buttons();
+    ASSERT_EQ(buttons.size(), 3u);
     int listed = explorer->listing_count();
     buttons[1]->click();
     ASSERT_TRUE(awaitListing(listed, "/" + folder));
@@ -921,6 +947,24 @@ TEST_P(ExplorerPeerTest, AnEditorSaveRedrawsTheRowsWithoutListingAgain) {
     EXPECT_EQ(explorer->listing_count(), shown);
     EXPECT_FALSE(explorer->is_loading());
     EXPECT_EQ(filestest::listingRequests(peer_, serverFolder), listed);
+}
+
+TEST_P(ExplorerPeerTest, SelectAllSelectsEveryFileRowOfTheTable) {
+    writeDiskFile(disk / "a.html", "a");
+    writeDiskFile(disk / "b.css", "b");
+    makeDiskFolder(disk / "img");
+    openOwnFolder();
+    QTableView* table = explorer->fileExplorerTableView;
+    table->setFocus();
+    QObject* target = ui::targetForAction(QStringLiteral("selectAll"), ui::MenuRenderer::chainStart(table->window()));
+    ASSERT_EQ(target, table);
+    ASSERT_TRUE(ui::invokeAction(target, QStringLiteral("selectAll"), {}));
+    std::vector<std::string> selected;
+    for (const QModelIndex& index : table->selectionModel()->selectedRows()) {
+        selected.push_back(rowTitles()[index.row()]);
+    }
+    std::sort(selected.begin(), selected.end());
+    EXPECT_EQ(selected, (std::vector<std::string>{"a.html", "b.css", "img"}));
 }
 
 TEST_P(ExplorerPeerTest, ScreenshotOfAConnectedListing) {
