@@ -8,6 +8,7 @@
 #include <QSvgRenderer>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QShortcut>
 #include <QUuid>
 #include <QWidget>
 #include <algorithm>
@@ -206,6 +207,8 @@ void AlertViewController::viewDidLoad() {
 
 void AlertViewController::viewDidAppear(bool animated) {
     ui::ViewController::viewDidAppear(animated);
+    // Shown: the focus starts on the one button.
+    if (alertyCloseBtn && alertyCloseBtn->isVisible()) alertyCloseBtn->setFocus(Qt::OtherFocusReason);
     applyCatalystWindowStyle();
 }
 
@@ -286,6 +289,15 @@ void AlertViewController::setup_alert_view() {
         ui::makeConstraint(alertyCloseBtn, Attribute::centerX, Relation::equal, ui::itemOf(root), Attribute::centerX, 0),
     });
     QObject::connect(alertyCloseBtn, &QPushButton::clicked, this, [this] { closeAlert(); });
+    // The alert's one button is its default and its cancel: the focus starts on it once shown
+    // (Space presses it), and Escape, Return and Enter press it from anywhere in the window.
+    alertyCloseBtn->setAutoDefault(true);
+    alertyCloseBtn->setFocusPolicy(Qt::StrongFocus);
+    for (const Qt::Key key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter}) {
+        auto* shortcut = new QShortcut(QKeySequence(key), root);
+        shortcut->setContext(Qt::WindowShortcut);
+        QObject::connect(shortcut, &QShortcut::activated, alertyCloseBtn, &QPushButton::click);
+    }
 }
 
 void AlertViewController::applyCatalystWindowStyle() {
