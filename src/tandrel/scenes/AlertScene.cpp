@@ -8,7 +8,7 @@
 #include <QSvgRenderer>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QShortcut>
+#include <QKeyEvent>
 #include <QUuid>
 #include <QWidget>
 #include <algorithm>
@@ -183,6 +183,26 @@ void AlertSceneDelegate::setup_alert_window(ui::Scene* scene, const ui::Connecti
     window->makeKeyAndVisible();
 }
 
+namespace {
+
+// Escape, Return and Enter press the button they reach.
+class OneButtonKeys : public QObject {
+public:
+    explicit OneButtonKeys(QPushButton* button) : QObject(button), button_(button) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched != button_ || event->type() != QEvent::KeyPress) return false;
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key != Qt::Key_Escape && key != Qt::Key_Return && key != Qt::Key_Enter) return false;
+        button_->click();
+        return true;
+    }
+
+private:
+    QPushButton* button_;
+};
+
+}  // namespace
+
 // ---- AlertViewController -------------------------------------------------------------------
 
 AlertViewController::AlertViewController()
@@ -290,14 +310,9 @@ void AlertViewController::setup_alert_view() {
     });
     QObject::connect(alertyCloseBtn, &QPushButton::clicked, this, [this] { closeAlert(); });
     // The alert's one button is its default and its cancel: the focus starts on it once shown
-    // (Space presses it), and Escape, Return and Enter press it from anywhere in the window.
-    alertyCloseBtn->setAutoDefault(true);
+    // (Space presses it), and Escape, Return and Enter press it too.
     alertyCloseBtn->setFocusPolicy(Qt::StrongFocus);
-    for (const Qt::Key key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter}) {
-        auto* shortcut = new QShortcut(QKeySequence(key), root);
-        shortcut->setContext(Qt::WindowShortcut);
-        QObject::connect(shortcut, &QShortcut::activated, alertyCloseBtn, &QPushButton::click);
-    }
+    alertyCloseBtn->installEventFilter(new OneButtonKeys(alertyCloseBtn));
 }
 
 void AlertViewController::applyCatalystWindowStyle() {
