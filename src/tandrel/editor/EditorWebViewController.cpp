@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPointer>
+#include <QShortcut>
 #include <QTimer>
 #include <QUrl>
 
@@ -217,6 +218,26 @@ void EditorWebViewController::setup_editor_web_view() {
     VornEditorWKWebView* web = editorWebView();
     web->setParent(root);
     web->setAccessibleName(QStringLiteral("Editor"));
+    // Tab indents in the editor page: Ctrl+Tab (Ctrl+Shift+Tab) moves the focus on to the
+    // window's next (previous) control, as code editors do.
+    for (const bool forward : {true, false}) {
+        auto* leave = new QShortcut(forward ? QKeySequence(Qt::CTRL | Qt::Key_Tab) : QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab),
+                                    root);
+        leave->setContext(Qt::WidgetWithChildrenShortcut);
+        QPointer<QWidget> page(web);
+        QObject::connect(leave, &QShortcut::activated, root, [page, forward] {
+            QWidget* from = QApplication::focusWidget();
+            if (!page || !from) return;
+            for (QWidget* w = forward ? from->nextInFocusChain() : from->previousInFocusChain(); w && w != from;
+                 w = forward ? w->nextInFocusChain() : w->previousInFocusChain()) {
+                if (w == page || page->isAncestorOf(w) || w->isWindow()) continue;
+                if (!w->isVisible() || !w->isEnabled() || !(w->focusPolicy() & Qt::TabFocus)) continue;
+                if (w->window() != page->window()) continue;
+                w->setFocus(forward ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+                return;
+            }
+        });
+    }
 
     DocumentInterfaceManager* m = manager();
     if (m) {

@@ -8,6 +8,7 @@
 #include <QSvgRenderer>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QKeyEvent>
 #include <QUuid>
 #include <QWidget>
 #include <algorithm>
@@ -182,6 +183,26 @@ void AlertSceneDelegate::setup_alert_window(ui::Scene* scene, const ui::Connecti
     window->makeKeyAndVisible();
 }
 
+namespace {
+
+// Escape, Return and Enter press the button they reach.
+class OneButtonKeys : public QObject {
+public:
+    explicit OneButtonKeys(QPushButton* button) : QObject(button), button_(button) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched != button_ || event->type() != QEvent::KeyPress) return false;
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key != Qt::Key_Escape && key != Qt::Key_Return && key != Qt::Key_Enter) return false;
+        button_->click();
+        return true;
+    }
+
+private:
+    QPushButton* button_;
+};
+
+}  // namespace
+
 // ---- AlertViewController -------------------------------------------------------------------
 
 AlertViewController::AlertViewController()
@@ -206,6 +227,8 @@ void AlertViewController::viewDidLoad() {
 
 void AlertViewController::viewDidAppear(bool animated) {
     ui::ViewController::viewDidAppear(animated);
+    // Shown: the focus starts on the one button.
+    if (alertyCloseBtn && alertyCloseBtn->isVisible()) alertyCloseBtn->setFocus(Qt::OtherFocusReason);
     applyCatalystWindowStyle();
 }
 
@@ -286,6 +309,10 @@ void AlertViewController::setup_alert_view() {
         ui::makeConstraint(alertyCloseBtn, Attribute::centerX, Relation::equal, ui::itemOf(root), Attribute::centerX, 0),
     });
     QObject::connect(alertyCloseBtn, &QPushButton::clicked, this, [this] { closeAlert(); });
+    // The alert's one button is its default and its cancel: the focus starts on it once shown
+    // (Space presses it), and Escape, Return and Enter press it too.
+    alertyCloseBtn->setFocusPolicy(Qt::StrongFocus);
+    alertyCloseBtn->installEventFilter(new OneButtonKeys(alertyCloseBtn));
 }
 
 void AlertViewController::applyCatalystWindowStyle() {

@@ -2,6 +2,7 @@
 // the display, so it runs alone (no other test's window may lie over it).
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QTest>
 
 #include "DocumentTestSupport.h"
@@ -55,3 +56,30 @@ TEST_F(DocumentBars, TheBarsStayOnScreenWhenTheEditorTakesTheFocusAndTextIsTyped
 }
 
 }  // namespace
+
+// Tab indents in the editor page; Ctrl+Tab leaves it for the window's next control (the window
+// must be the active one, hence here among the tests that run alone).
+TEST_F(DocumentBars, CtrlTabLeavesTheEditor) {
+    CONNECT_OR_SKIP("pyftpd");
+    putFile("leave.html", "<html><body><h1>Leave</h1></body></html>\n");
+    DocumentSceneDelegate* doc = openFromBrowser("leave.html");
+    ASSERT_TRUE(doc);
+    ASSERT_TRUE(waitForPageText(doc, "<html><body><h1>Leave</h1></body></html>\n"));
+    QWidget* window = doc->window();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    QWidget* editor = editorView(doc);
+    ASSERT_TRUE(editor);
+    auto inEditor = [&] {
+        QWidget* f = QApplication::focusWidget();
+        return f && (f == editor || editor->isAncestorOf(f));
+    };
+    editor->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(waitFor(inEditor, 3000));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_TRUE(waitFor([&] { return !inEditor() && QApplication::focusWidget(); }, 3000));
+    editor->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(waitFor(inEditor, 3000));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_TRUE(waitFor([&] { return !inEditor() && QApplication::focusWidget(); }, 3000));
+}

@@ -512,3 +512,58 @@ TEST_F(DocumentTest, OpeningAFileThatIsOpenBringsItsWindowForward) {
 }
 
 }  // namespace
+
+// The open document window as the assistive technologies read it: every control that takes the
+// focus has a name, the web views are named, the preview toggle is named by what it does next, and
+// nothing out of sight (the faded-out empty state, the no-preview panel) is reported as showing.
+TEST_F(DocumentPreview, TheWindowReadsAsItShows) {
+    CONNECT_OR_SKIP("pyftpd");
+    putFile("named.html", "<html><body><h1>Named</h1></body></html>\n");
+    DocumentSceneDelegate* doc = openFromBrowser("named.html");
+    ASSERT_TRUE(doc);
+    ASSERT_TRUE(waitForPageText(doc, "<html><body><h1>Named</h1></body></html>\n"));
+    auto* m = managerOf(doc);
+    ASSERT_TRUE(m && m->ext_editor_vc && m->ext_webview_vc);
+    auto* editor = m->ext_editor_vc.get();
+    QWidget* window = doc->window();
+
+    // The empty state is hidden once it has faded out.
+    ASSERT_TRUE(editor->empty_view);
+    EXPECT_TRUE(waitFor([&] { return !editor->empty_view->isVisible(); }, 5000));
+    EXPECT_TRUE(waitFor([&] { return testsupport::shownOutOfSight(window).empty(); }, 5000))
+        << ::testing::PrintToString(testsupport::shownOutOfSight(window));
+    const QString emptyText = QString::fromUtf8(EditorWebViewController::kEmptyStateText);
+    for (const auto& e : testsupport::accessibleElements(window)) {
+        EXPECT_NE(e.name, emptyText);
+        EXPECT_NE(e.iface->text(QAccessible::Value), emptyText);
+    }
+
+    // Every shown control that takes the focus has a name.
+    for (const auto& e : testsupport::accessibleElements(window)) {
+        if (!e.iface->state().focusable) continue;
+        QObject* o = e.iface->object();
+        EXPECT_FALSE(e.name.trimmed().isEmpty())
+            << (o ? o->metaObject()->className() : "(no object)") << " '" << (o ? o->objectName().toStdString() : "") << "'";
+    }
+
+    // The web views.
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(editorView(doc))->text(QAccessible::Name), QStringLiteral("Editor"));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(m->ext_webview_vc->previewWebView())->text(QAccessible::Name),
+              QStringLiteral("Live Preview"));
+
+    // The toggle is named by what pressing it does (the bar takes its new button on a later turn
+    // of the main queue).
+    auto buttons = [&] { return testsupport::accessibleNames(window, QAccessible::Button); };
+    EXPECT_TRUE(buttons().contains(QStringLiteral("Hide Preview"))) << buttons().join(", ").toStdString();
+    editor->toggle_preview_btn_pressed();
+    EXPECT_TRUE(waitFor([&] { return buttons().contains(QStringLiteral("Show Preview")); }, 3000))
+        << buttons().join(", ").toStdString();
+    EXPECT_FALSE(buttons().contains(QStringLiteral("Hide Preview")));
+    editor->toggle_preview_btn_pressed();
+    EXPECT_TRUE(waitFor([&] { return buttons().contains(QStringLiteral("Hide Preview")); }, 3000))
+        << buttons().join(", ").toStdString();
+    EXPECT_FALSE(buttons().contains(QStringLiteral("Show Preview")));
+    ASSERT_TRUE(waitFor([&] { return m->ext_webview_vc->view()->isVisible(); }, 3000));
+    // The no-preview panel stays out of the tree while the preview shows.
+    EXPECT_TRUE(testsupport::shownOutOfSight(window).empty()) << ::testing::PrintToString(testsupport::shownOutOfSight(window));
+}

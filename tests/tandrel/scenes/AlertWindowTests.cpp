@@ -1,7 +1,9 @@
 // The alert window: its texts from the request, its fixed size, its close button, and the
 // desktop style step that touches the alert's own window only.
+#include <QAccessible>
 #include <QLabel>
 #include <QPushButton>
+#include <QTest>
 #include <map>
 
 #include "platform/ui/DesktopBridge.h"
@@ -189,4 +191,50 @@ TEST_F(AlertWindowTest, TheRegisteredDesktopWindowSystemGetsTheStyleOfTheAlertsW
     EXPECT_EQ(viewer->windows().first()->maximumSize(), viewerMax);
     ui::DesktopBridge::uninstall();
     qputenv("DRAVIX_IDIOM", idiom);
+}
+
+TEST_F(AlertWindowTest, TheWindowAndItsButtonAreNamed) {
+    struct Row {
+        const char* name;
+        QVariantMap info;
+        const char* windowName;
+    };
+    const Row rows[] = {
+        {"title", QVariantMap{{"title", QStringLiteral("Upload failed")}, {"message", QStringLiteral("No space.")}},
+         "Upload failed"},
+        {"message only", QVariantMap{{"message", QStringLiteral("No space.")}}, "No space."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ui::Scene* s = open(SceneKind::alert_window, row.info);
+        ASSERT_TRUE(s);
+        AlertViewController* alert = alertOf(s);
+        ASSERT_TRUE(alert);
+        QAccessibleInterface* window = QAccessible::queryAccessibleInterface(s->windows().first());
+        ASSERT_TRUE(window);
+        EXPECT_EQ(window->text(QAccessible::Name), QString::fromUtf8(row.windowName));
+        QAccessibleInterface* button = QAccessible::queryAccessibleInterface(alert->alertyCloseBtn);
+        ASSERT_TRUE(button);
+        EXPECT_EQ(button->role(), QAccessible::Button);
+        EXPECT_EQ(button->text(QAccessible::Name), QStringLiteral("Close"));
+        EXPECT_FALSE(button->state().invisible);
+        EXPECT_TRUE(button->state().focusable);
+    }
+}
+
+// Escape, Return and Enter press the alert's one button; the focus starts on it.
+TEST_F(AlertWindowTest, TheKeysPressItsOneButton) {
+    for (const Qt::Key key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter}) {
+        SCOPED_TRACE(QKeySequence(key).toString().toStdString());
+        const int before = disconnected;
+        ui::Scene* s = open(SceneKind::alert_window, QVariantMap{{"title", QStringLiteral("T")}});
+        ASSERT_TRUE(s);
+        AlertViewController* alert = alertOf(s);
+        ASSERT_TRUE(alert);
+        QWidget* window = s->windows().first();
+        // The window's focus is on the button (whether or not the window is the active one).
+        ASSERT_TRUE(waitFor([&] { return window->focusWidget() == alert->alertyCloseBtn; }));
+        QTest::keyClick(alert->alertyCloseBtn, key);
+        ASSERT_TRUE(waitFor([&] { return disconnected == before + 1; }));
+    }
 }
