@@ -577,8 +577,21 @@ bool numericMonthDay(const Tokens& t, std::size_t m, LineDate& date) {
         date.mo > 12 || date.d < 1 || date.d > 31)
         return false;
     const std::string_view when = t[m + 2].text;
-    if (when.size() == 4 && toNumber(when, date.y)) date.hasYear = true;
-    else if (!parseClock(when, date.h, date.mi, date.s)) return false;
+    if (when.size() == 4 && toNumber(when, date.y)) {
+        // Only a year a file can have: "2 1 1 4096 Dec 08 06:08 ." has links, owner and group
+        // as numbers, and its size is no year.
+        if (date.y < 1970 || date.y > 2099) return false;
+        date.hasYear = true;
+    } else if (!parseClock(when, date.h, date.mi, date.s)) {
+        return false;
+    }
+    // A month name or a time right after it: the line's date is further on, and these numbers
+    // are links, owner, group or size.
+    if (m + 3 < t.size()) {
+        int h, mi, sec;
+        const std::string_view next = t[m + 3].text;
+        if (monthIndex(next) || parseClock(next, h, mi, sec)) return false;
+    }
     date.last = m + 2;
     return true;
 }

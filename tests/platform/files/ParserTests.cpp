@@ -139,6 +139,14 @@ INSTANTIATE_TEST_SUITE_P(
         ListCase{"total 12", std::nullopt},
         ListCase{"drwxr-xr-x    3 0        0            4096 Jun 10 08:30 .", std::nullopt},
         ListCase{"drwxr-xr-x    3 0        0            4096 Jun 10 08:30 ..", std::nullopt},
+        // Links, owner and group all small numbers (vsftpd's virtual users): no numeric date in them.
+        ListCase{"drwxrwxrwx    2 1        1            4096 Dec 08 06:08 .", std::nullopt},
+        ListCase{"drwxrwxrwx    2 1        1            2019 Dec 08 06:08 year-sized",
+                 Expected{"year-sized", FileType::directory, 2019, at(2024, 12, 8, 6, 8)}},
+        ListCase{"-rw-rw-rw-    1 1        1               3 Dec 08 06:08 renamed two  spaces.html",
+                 Expected{"renamed two  spaces.html", FileType::regular, 3, at(2024, 12, 8, 6, 8)}},
+        ListCase{"-rw-rw-rw-    1 2        3            4096 Jun 10 08:30 page.html",
+                 Expected{"page.html", FileType::regular, 4096, at(2025, 6, 10, 8, 30)}},
         // Without a year: this year, unless that is more than a day ahead of now.
         ListCase{"-rw-r--r--    1 u        g               1 Dec 31 23:59 last year.txt",
                  Expected{"last year.txt", FileType::regular, 1, at(2024, 12, 31, 23, 59)}},
