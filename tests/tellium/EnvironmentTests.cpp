@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "TelliumTestSupport.h"
+
 namespace {
 
 TEST(TestEnvironment, AValueAlreadySetWins) {
@@ -19,18 +21,11 @@ TEST(TestEnvironment, AValueAlreadySetWins) {
         std::printf("peers-dir=[%s]\n", dir ? dir : "");
         return;
     }
-    std::array<char, 4096> self{};
-    const ssize_t n = readlink("/proc/self/exe", self.data(), self.size() - 1);
-    ASSERT_GT(n, 0);
-    const std::string command = "DRAVIX_ENVIRONMENT_PROBE=1 DRAVIX_PEERS_DIR=/nonexistent/outside-peers '" +
-                                std::string(self.data(), static_cast<std::size_t>(n)) +
-                                "' --gtest_filter=TestEnvironment.AValueAlreadySetWins 2>&1";
-    FILE* child = popen(command.c_str(), "r");
-    ASSERT_NE(child, nullptr);
     std::string output;
-    std::array<char, 512> chunk{};
-    while (std::fgets(chunk.data(), static_cast<int>(chunk.size()), child)) output += chunk.data();
-    EXPECT_EQ(pclose(child), 0) << output;
+    EXPECT_EQ(telltest::runThisProgram("DRAVIX_ENVIRONMENT_PROBE=1 DRAVIX_PEERS_DIR=/nonexistent/outside-peers",
+                                       "TestEnvironment.AValueAlreadySetWins", &output),
+              0)
+        << output;
     EXPECT_NE(output.find("peers-dir=[/nonexistent/outside-peers]"), std::string::npos) << output;
 }
 

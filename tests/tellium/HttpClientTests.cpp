@@ -510,17 +510,8 @@ TEST(RouteReachability, ACollectorOnThisMachineOrARoutedNetworkIsReachedWithoutA
         GTEST_SKIP() << "this machine does not let an unprivileged process make a user and network namespace "
                         "(unshare -rn failed)";
     }
-    std::array<char, 4096> self{};
-    const ssize_t n = readlink("/proc/self/exe", self.data(), self.size() - 1);
-    ASSERT_GT(n, 0);
-    const std::string command = "DRAVIX_NETNS_PROBE=1 unshare -rn '" + std::string(self.data(), static_cast<std::size_t>(n)) +
-                                "' --gtest_filter=RouteReachability.* 2>&1";
-    FILE* child = popen(command.c_str(), "r");
-    ASSERT_NE(child, nullptr);
     std::string output;
-    std::array<char, 512> chunk{};
-    while (std::fgets(chunk.data(), static_cast<int>(chunk.size()), child)) output += chunk.data();
-    EXPECT_EQ(pclose(child), 0) << output;
+    EXPECT_EQ(telltest::runThisProgram("DRAVIX_NETNS_PROBE=1 unshare -rn", "RouteReachability.*", &output), 0) << output;
     EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
 }
 

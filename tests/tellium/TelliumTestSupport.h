@@ -3,6 +3,10 @@
 // SDK's log messages, a clock the test moves by hand, and sample records.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -16,6 +20,22 @@
 #include "tellium/util/TLMClock.h"
 
 namespace telltest {
+
+// Runs this test program again as `<prefix> '<this program>' --gtest_filter=<filter>` through the
+// shell (prefix: environment settings and a wrapper such as "unshare -rn"); hands back its exit
+// status as pclose gives it, and its output with stderr in *output. -1 when it cannot start.
+inline int runThisProgram(const std::string& prefix, const std::string& filter, std::string* output) {
+    std::array<char, 4096> self{};
+    const ssize_t n = readlink("/proc/self/exe", self.data(), self.size() - 1);
+    if (n <= 0) return -1;
+    const std::string command =
+        prefix + " '" + std::string(self.data(), static_cast<std::size_t>(n)) + "' --gtest_filter=" + filter + " 2>&1";
+    FILE* child = popen(command.c_str(), "r");
+    if (!child) return -1;
+    std::array<char, 512> chunk{};
+    while (std::fgets(chunk.data(), static_cast<int>(chunk.size()), child)) output->append(chunk.data());
+    return pclose(child);
+}
 
 struct LoggedMessage {
     TLMLogLevel level;
