@@ -3,9 +3,6 @@
 // program that replaced it with the build's folder would reach another run's servers.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
