@@ -7,11 +7,10 @@
 #include <cstdio>
 #include <ctime>
 #include <set>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <thread>
 
 #include "TelliumTestSupport.h"
+#include "support/ForkedNext.h"
 #include "platform/defaults/UserDefaults.h"
 #include "tellium/model/TLMHistoryInfo.h"
 #include "tellium/util/TLMCompression.h"
@@ -153,13 +152,16 @@ INSTANTIATE_TEST_SUITE_P(
         MaskCase{"A-z", "[a-c]", "$$", std::string("$-z")},
         MaskCase{"ab", "(?:a)b?", "$1", std::string("$1")},
         MaskCase{"abc", "x", "y", std::string("abc")},
-        MaskCase{"abc", "a{2}", "y", std::nullopt},
-        MaskCase{"abc", "^a", "y", std::nullopt},
+        MaskCase{"aab", "a{2}", "y", std::string("yb")},
+        MaskCase{"abc", "^b", "y", std::string("abc")},
+        MaskCase{"a b", "\\bb", "y", std::string("a y")},
+        MaskCase{"\xc9t\xe9", "[^\"]+", "*", std::string("*")},
+        MaskCase{"abcdefghijk", "(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)(k)", "$11$10$1", std::string("kja")},
+        MaskCase{"ab", "(a)|(b)", "[$2]", std::string("[][b]")},
         MaskCase{"abc", "(a", "y", std::nullopt},
         MaskCase{"abc", "a)", "y", std::nullopt},
         MaskCase{"abc", "[a", "y", std::nullopt},
-        MaskCase{"abc", "*a", "y", std::nullopt},
-        MaskCase{"abc", "(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)", "y", std::nullopt}));
+        MaskCase{"abc", "*a", "y", std::nullopt}));
 
 TEST(UtilityTest, ObfuscateScansMegabyteTextsWithoutRecursion) {
     // One match as long as the text, and a text where every position starts a match that fails.
@@ -277,25 +279,10 @@ TEST(UtilityTest, UuidsAreRandomAndCanonical) {
 
 // A forked child never hands out the identifier its parent hands out next.
 TEST(UtilityTest, AForkedChildMakesOtherUuidsThanItsParent) {
-    (void)TLMUtility::uuidString();  // the parent's thread has random bytes in hand
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        const std::string u = TLMUtility::uuidString();
-        const ssize_t written = write(fds[1], u.data(), u.size());
-        _exit(written == static_cast<ssize_t>(u.size()) ? 0 : 1);
-    }
-    close(fds[1]);
-    const std::string mine = TLMUtility::uuidString();
-    char buffer[64] = {};
-    const ssize_t got = read(fds[0], buffer, sizeof buffer);
-    close(fds[0]);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_EQ(got, 36);
-    EXPECT_NE(std::string(buffer, 36), mine);
+    const auto next = dravix_test::nextInChildAndParent([] { return TLMUtility::uuidString(); });
+    ASSERT_TRUE(next);
+    EXPECT_TRUE(TLMUtility::isValidUuid(next->first)) << next->first;
+    EXPECT_NE(next->first, next->second);
 }
 
 // ---- archives ------------------------------------------------------------------------------

@@ -1,9 +1,9 @@
 #include "tandrel/foundation/Jsonable.h"
 
 #include "platform/defaults/Utf8.h"
+#include "platform/defaults/Uuid.h"
 
 #include <cmath>
-#include <random>
 
 VornError make_error(jsonable_error) { return VornError{"jsonable_error", 0, "The operation couldn't be completed. (jsonable_error error 0.)", "url_missing"}; }
 
@@ -198,14 +198,4 @@ std::string Jsonable::description() const {
 
 bool is_valid_utf8(std::string_view s) { return defaults::isValidUtf8(s); }
 
-std::string new_uuid_string() {
-    static thread_local std::mt19937_64 rng{std::random_device{}()};
-    uint64_t a = rng(), b = rng();
-    a = (a & 0xFFFFFFFFFFFF0FFFULL) | 0x0000000000004000ULL;  // version 4
-    b = (b & 0x3FFFFFFFFFFFFFFFULL) | 0x8000000000000000ULL;  // variant 1
-    char buf[37];
-    std::snprintf(buf, sizeof buf, "%08X-%04X-%04X-%04X-%012llX", static_cast<unsigned>(a >> 32),
-                  static_cast<unsigned>((a >> 16) & 0xFFFF), static_cast<unsigned>(a & 0xFFFF),
-                  static_cast<unsigned>(b >> 48), static_cast<unsigned long long>(b & 0xFFFFFFFFFFFFULL));
-    return buf;
-}
+std::string new_uuid_string() { return defaults::uuidString(); }

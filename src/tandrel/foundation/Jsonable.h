@@ -66,5 +66,5 @@ OrderedJson date_json(Date d);
 
 // True when the bytes are well-formed UTF-8.
 bool is_valid_utf8(std::string_view bytes);
-// A UUID in upper-case text form (8-4-4-4-12).
+// A random UUID in upper-case text form (8-4-4-4-12), from the one generator (defaults::uuidString).
 std::string new_uuid_string();

@@ -6,7 +6,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/ForkedNext.h"
 #include "tandrel/foundation/EnumManager.h"
+#include "tandrel/foundation/Jsonable.h"
 #include "tandrel/foundation/VornCurrentEditorStateInfo.h"
 #include "tandrel/foundation/VornCurrentServiceStateInfo.h"
 #include "tandrel/foundation/VornEditorPreferencesDataModel.h"
@@ -362,4 +364,14 @@ TEST(SessionRecordMove, FollowsTheFileOrAFolderAboveItAndNothingElse) {
     EXPECT_EQ(state["file_path"], "/www/a.txt");
     EXPECT_EQ(state["value"], "text");
     EXPECT_EQ(record.json.rfind(R"({"state_id":)", 0), 0u) << "the state's head moved";
+}
+
+// Record ids come from the one generator the telemetry ids come from: a forked child (a helper
+// program the app starts) never makes the id its parent makes next.
+TEST(RecordIds, AForkedChildMakesOtherIdsThanItsParent) {
+    const auto next = dravix_test::nextInChildAndParent(new_uuid_string);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->first.size(), 36u);
+    EXPECT_EQ(next->first[14], '4');
+    EXPECT_NE(next->first, next->second);
 }
