@@ -371,24 +371,35 @@ CjkUnit cjkUnit(std::string_view unit) {
     return CjkUnit::none;
 }
 
-// Reads "<digits><unit>" pieces of one token into the date; false when the token is anything
-// else. `sawUnit` tells whether any piece carried a unit character.
-bool cjkPieces(std::string_view token, LineDate& date, bool& haveYear, bool& haveMonth, bool& haveDay, bool& sawUnit) {
+// Splits a token into "<digits><unit>" pieces (the unit may be empty only on the last piece)
+// and hands each to `take(digits, value, unit, last)`; false when a piece has no digits or more
+// than `maxDigits`, or when `take` refuses one.
+template <typename Take>
+bool eachCjkPiece(std::string_view token, std::size_t maxDigits, Take take) {
     std::size_t i = 0;
     while (i < token.size()) {
         const std::size_t start = i;
         while (i < token.size() && isDigit(token[i])) ++i;
-        if (i == start || i - start > 4) return false;
+        if (i == start || i - start > maxDigits) return false;
+        const std::string_view digits = token.substr(start, i - start);
         int value;
-        toNumber(token.substr(start, i - start), value);
+        toNumber(digits, value);
         const std::size_t unitStart = i;
         while (i < token.size() && !isDigit(token[i])) ++i;
-        const std::string_view unitText = token.substr(unitStart, i - unitStart);
+        if (!take(digits, value, token.substr(unitStart, i - unitStart), i == token.size())) return false;
+    }
+    return true;
+}
+
+// Reads "<digits><unit>" pieces of one token into the date; false when the token is anything
+// else. `sawUnit` tells whether any piece carried a unit character.
+bool cjkPieces(std::string_view token, LineDate& date, bool& haveYear, bool& haveMonth, bool& haveDay, bool& sawUnit) {
+    return eachCjkPiece(token, 4, [&](std::string_view digits, int value, std::string_view unitText, bool last) {
         CjkUnit unit = unitText.empty() ? CjkUnit::none : cjkUnit(unitText);
         if (!unitText.empty() && unit == CjkUnit::none) return false;
         if (unit == CjkUnit::none) {
             // A bare number right after the month is its day ("6月 10").
-            if (!haveMonth || haveDay || i != token.size()) return false;
+            if (!haveMonth || haveDay || !last) return false;
             unit = CjkUnit::day;
         } else {
             sawUnit = true;
@@ -396,46 +407,37 @@ bool cjkPieces(std::string_view token, LineDate& date, bool& haveYear, bool& hav
         switch (unit) {
             case CjkUnit::year:
                 if (haveYear || haveMonth) return false;
-                date.y = expandYear(token.substr(start, unitStart - start), value);
+                date.y = expandYear(digits, value);
                 haveYear = true;
-                break;
+                return true;
             case CjkUnit::month:
                 if (haveMonth || value < 1 || value > 12) return false;
                 date.mo = value;
                 haveMonth = true;
-                break;
+                return true;
             case CjkUnit::day:
                 if (!haveMonth || haveDay || value < 1 || value > 31) return false;
                 date.d = value;
                 haveDay = true;
-                break;
+                return true;
             default: return false;  // a time is no part of the date
         }
-    }
-    return true;
+    });
 }
 
 // "<digits><unit>" pieces of a time of day ("10時30分", "10시", "30분", "15秒") into h, mi, s;
 // false when the token is anything else.
 bool cjkClockPieces(std::string_view token, LineDate& date, int& seen) {
-    std::size_t i = 0;
-    while (i < token.size()) {
-        const std::size_t start = i;
-        while (i < token.size() && isDigit(token[i])) ++i;
-        if (i == start || i - start > 2) return false;
-        int value;
-        toNumber(token.substr(start, i - start), value);
-        const std::size_t unitStart = i;
-        while (i < token.size() && !isDigit(token[i])) ++i;
-        const CjkUnit unit = cjkUnit(token.substr(unitStart, i - unitStart));
+    return eachCjkPiece(token, 2, [&](std::string_view, int value, std::string_view unitText, bool) {
+        const CjkUnit unit = cjkUnit(unitText);
         // Hour, minute and second, in that order, each once.
         const int rank = unit == CjkUnit::hour ? 1 : unit == CjkUnit::minute ? 2 : unit == CjkUnit::second ? 3 : 0;
         if (rank <= seen || rank != seen + 1) return false;
         if ((rank == 1 && value > 23) || (rank > 1 && value > 59)) return false;
         (rank == 1 ? date.h : rank == 2 ? date.mi : date.s) = value;
         seen = rank;
-    }
-    return true;
+        return true;
+    });
 }
 
 // A time of day with CJK units at token k, in one token or two ("10時30分", "10시 30분"): the
