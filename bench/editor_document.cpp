@@ -22,6 +22,20 @@
 //         20 ms (save_over_terms_ms <= 20).
 //   repeat (5 MB): ten opens and closes of the document in one window's life; the tree's PSS after
 //         the tenth close within 10% of that after the first.
+//   cycles (1 MB): thirty opens and closes of a document window (DRAVIX_BENCH_CYCLES sets how
+//         many), each closed by its window once the editor and the preview show the text and the
+//         next window's page is ready, and sampled once the window's pages are deleted and their
+//         renderer processes have ended; beside bare views doing the same thirty times: a plain
+//         engine view of the default profile loading the text as a file page (bare-engine), the
+//         app's own web views with the editor page given the text and a second view with it as a
+//         page (bare-editor), and those with the website data cleared once per view, as a window
+//         does (bare-editor-clear). Reported per cycle after the first five (which fill the
+//         engine's pools and caches): the growth of the tree's PSS, of its own memory (anonymous
+//         and shared, "tree_anon", "tree_shmem"; the rest of the PSS is the share of the mapped
+//         libraries, which moves with every other process mapping them) and of each kind of
+//         process. The engine runs its GPU and network parts inside the app, so the tree is the
+//         app, the two zygotes and the pages' renderers.
+//         Target: tree_anon_MB_per_cycle of a window at most the bare-editor's plus 0.02 MB.
 //
 // The program starts its own servers with tests/peers/peers.py (pyftpdlib, Apache with mod_dav,
 // vsftpd when run as root) in a temporary folder, runs the app's windows in this process (a
@@ -36,6 +50,9 @@
 #include <QMetaObject>
 #include <QThread>
 #include <QTimer>
+#include <QPointer>
+#include <QWebEnginePage>
+#include <QWebEngineView>
 
 #include <unistd.h>
 
@@ -53,6 +70,7 @@
 #include <map>
 #include <optional>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -60,7 +78,9 @@
 #include "platform/dispatch/Dispatch.h"
 #include "platform/files/FileProvider.h"
 #include "platform/ui/View.h"
+#include "platform/ui/scenes/Window.h"
 #include "platform/ui/scenes/Application.h"
+#include "platform/web/MemoryRelease.h"
 #include "platform/web/WebProfile.h"
 #include "platform/web/WebView.h"
 #include "tandrel/editor/DocumentInterfaceManager.h"
@@ -69,6 +89,8 @@
 #include "tandrel/editor/VornEditorJSConnector.h"
 #include "tandrel/editor/VornEditorJSConnectorSupport.h"
 #include "tandrel/editor/VornEditorWKWebView.h"
+#include "tandrel/editor/VornPreviewWKWebView.h"
+#include "tandrel/editor/WebViewController.h"
 #include "tandrel/foundation/VornAppUrlUtility.h"
 #include "tandrel/foundation/VornServerFilesDataModel.h"
 #include "tandrel/foundation/VornServicesDataModel.h"
@@ -693,6 +715,320 @@ void repeatOpen(benchmark::State& state, const Server& server, size_t bytes) {
     state.counters["pss_growth_ratio"] = after_first > 0 ? after_tenth / after_first : 0;
 }
 
+// ---- open and close cycles ---------------------------------------------------------------------
+
+// A process of the tree by what it is: "app", a page's "renderer", or the web engine process's
+// --type (with its utility sub-type).
+std::string processType(const std::string& pid) {
+    if (pid == std::to_string(::getpid())) return "app";
+    std::ifstream cmd("/proc/" + pid + "/cmdline");
+    std::string args((std::istreambuf_iterator<char>(cmd)), std::istreambuf_iterator<char>());
+    std::string type = "other";
+    const std::string ends("\0 ", 2);
+    if (const auto at = args.find("--type="); at != std::string::npos) {
+        type = args.substr(at + 7, args.find_first_of(ends, at) - at - 7);
+        if (const auto sub = args.find("--utility-sub-type="); sub != std::string::npos) {
+            type += "(" + args.substr(sub + 19, args.find_first_of(ends, sub) - sub - 19) + ")";
+        }
+    }
+    std::ifstream status("/proc/" + pid + "/stat");
+    std::string stat;
+    std::getline(status, stat);
+    if (const auto close = stat.rfind(')'); close != std::string::npos && type == "zygote") {
+        std::istringstream rest(stat.substr(close + 2));
+        std::string state, ppid;
+        rest >> state >> ppid;
+        std::ifstream parentCmd("/proc/" + ppid + "/cmdline");
+        std::string parentArgs((std::istreambuf_iterator<char>(parentCmd)), std::istreambuf_iterator<char>());
+        if (parentArgs.find("--type=zygote") != std::string::npos) type = "renderer";
+    }
+    return type;
+}
+
+// The tree's PSS summed by process kind, with the whole tree under "tree" and the number of
+// renderers under "#renderers"; and of each its anonymous memory and shared memory ("_anon",
+// "_shmem"). Those two are the tree's own: the rest, the mapped files (the engine's libraries
+// above all), is shared with every other process mapping the same files, and so moves with
+// processes outside the tree.
+std::map<std::string, double> pssByType() {
+    auto children = processChildren();
+    std::map<std::string, double> out;
+    std::vector<std::string> todo{std::to_string(::getpid())};
+    while (!todo.empty()) {
+        const std::string pid = todo.back();
+        todo.pop_back();
+        const double p = pssMB(pid);
+        const std::string type = processType(pid);
+        out[type] += p;
+        out["tree"] += p;
+        std::ifstream rollup("/proc/" + pid + "/smaps_rollup");
+        for (std::string l; std::getline(rollup, l);) {
+            if (l.rfind("Pss_Anon:", 0) == 0) {
+                const double anon = std::strtod(l.c_str() + 9, nullptr) / 1024.0;
+                out[type + "_anon"] += anon;
+                out["tree_anon"] += anon;
+            }
+            if (l.rfind("Pss_Shmem:", 0) == 0) {
+                const double shmem = std::strtod(l.c_str() + 10, nullptr) / 1024.0;
+                out[type + "_shmem"] += shmem;
+                out["tree_shmem"] += shmem;
+            }
+        }
+        if (type == "renderer") out["#renderers"] += 1;
+        for (const auto& c : children[pid]) todo.push_back(c);
+    }
+    return out;
+}
+
+// Whether the process has ended (gone, or a zombie waiting for its parent).
+bool processEnded(qint64 pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat;
+    if (!std::getline(in, stat)) return true;
+    const auto close = stat.rfind(')');
+    return close == std::string::npos || stat.compare(close + 2, 1, "Z") == 0 || stat.compare(close + 2, 1, "X") == 0;
+}
+
+// After a window or view went: until the pages' objects are deleted and their renderer processes
+// have ended (false when that does not happen within 20 s: a renderer kept for another page).
+bool teardownDone(const std::vector<QPointer<QObject>>& objects, const std::vector<qint64>& renderers) {
+    return spinUntil([&] {
+        for (const auto& o : objects) {
+            if (o) return false;
+        }
+        for (qint64 pid : renderers) {
+            if (pid > 0 && !processEnded(pid)) return false;
+        }
+        return !web::memory::releasePending();
+    }, 20000);
+}
+
+// The growth per cycle of the samples from `from` on: the median of the steps from one sample to
+// the next. A steady growth shows in every step; the engine's own caches and shared buffers
+// change the level now and then by tens of MB, up or down, in a single step, which would swamp
+// a line fitted through the samples but leaves the median step as it is.
+double growthPerCycle(const std::vector<double>& y, size_t from) {
+    if (y.size() < from + 2) return 0;
+    std::vector<double> steps;
+    for (size_t i = from + 1; i < y.size(); ++i) steps.push_back(y[i] - y[i - 1]);
+    return median(steps);
+}
+
+int cycleCount() {
+    const int n = qEnvironmentVariableIntValue("DRAVIX_BENCH_CYCLES");
+    return n > 2 ? n : 30;
+}
+
+// The first cycles fill the engine's pools and caches (the spare renderer, the warm page, code
+// caches): the growth per cycle is taken from the samples after them.
+constexpr size_t kWarmUpCycles = 5;
+
+// The bare editor views' growth of the tree's own memory per cycle, once they have run (the
+// windows' cycles run after them and are reported beside it); negative until then.
+double gBareEditorAnonGrowth = -1;
+
+// Samples after each cycle, reported as growth per cycle (MB) of the tree and of each kind of
+// process, and the tree's first and last sample.
+class CycleSeries {
+public:
+    void add(const std::map<std::string, double>& sample, int cycle) {
+        samples_.push_back(sample);
+        if (qEnvironmentVariableIsSet("DRAVIX_BENCH_PSS_DETAIL")) {
+            std::cerr << "cycle " << cycle << ":";
+            for (const auto& [k, v] : sample) std::cerr << " " << k << "=" << v;
+            std::cerr << std::endl;
+        }
+    }
+    // The tree's own memory's growth per cycle (MB).
+    double anonGrowth() const {
+        std::vector<double> y;
+        for (const auto& s : samples_) y.push_back(s.count("tree_anon") ? s.at("tree_anon") : 0.0);
+        return growthPerCycle(y, std::min(kWarmUpCycles, y.size() / 2));
+    }
+    void report(benchmark::State& state, int kept) const {
+        if (samples_.empty()) return;
+        std::set<std::string> kinds;
+        for (const auto& s : samples_) {
+            for (const auto& [k, v] : s) kinds.insert(k);
+        }
+        for (const std::string& kind : kinds) {
+            std::vector<double> y;
+            for (const auto& s : samples_) y.push_back(s.count(kind) ? s.at(kind) : 0.0);
+            if (kind == "#renderers") {
+                state.counters["renderers_after_last"] = y.back();
+                continue;
+            }
+            const size_t from = std::min(kWarmUpCycles, y.size() / 2);
+            state.counters[kind + "_MB_per_cycle"] = growthPerCycle(y, from);
+            if (kind == "tree") {
+                state.counters["tree_after_warmup_MB"] = y[from];
+                state.counters["tree_last_MB"] = y.back();
+                // Over the whole run, jumps included.
+                state.counters["tree_mean_MB_per_cycle"] = (y.back() - y[from]) / static_cast<double>(y.size() - 1 - from);
+            }
+        }
+        state.counters["cycles"] = static_cast<double>(samples_.size());
+        state.counters["renderers_kept"] = kept;
+    }
+
+private:
+    std::vector<std::map<std::string, double>> samples_;
+};
+
+// One sample after a cycle: the tree's PSS once it stopped changing, by kind of process.
+std::map<std::string, double> cycleSample() {
+    settledTreePssMB(500);
+    return pssByType();
+}
+
+// What a bare view does in a cycle.
+enum class BareKind {
+    engine,       // a QWebEngineView of the engine's default profile loading the text as a file page
+    editor,       // the app's web views: the editor page given the text, and a second view with the
+                  // text as a page from memory (as the window's editor and preview hold it)
+    editorClear,  // the same, and the shared profile's website data cleared once per view
+};
+
+void bareCycles(benchmark::State& state, BareKind kind, size_t bytes) {
+    const std::string text = makeText(bytes);
+    const fs::path file = fs::temp_directory_path() / ("dravix-bench-cycle-" + std::to_string(::getpid()) + ".html");
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
+    const auto folder = VornAppUrlUtility::ace_folder_url();
+    CycleSeries series;
+    int kept = 0;
+    for (auto _ : state) {
+        for (int cycle = 1; cycle <= cycleCount(); ++cycle) {
+            std::vector<QPointer<QObject>> objects;
+            std::vector<qint64> renderers;
+            if (kind == BareKind::engine) {
+                auto* view = new QWebEngineView();
+                view->resize(1000, 700);
+                view->show();
+                bool loaded = false;
+                QObject::connect(view->page(), &QWebEnginePage::loadFinished, [&](bool ok) { loaded = ok; });
+                view->load(QUrl::fromLocalFile(QString::fromStdString(file.string())));
+                if (!spinUntil([&] { return loaded; }, 60000)) {
+                    state.SkipWithError("the bare view never loaded the page");
+                    return;
+                }
+                settle(300);
+                objects = {view, view->page()};
+                renderers = {view->page()->renderProcessPid()};
+                delete view;
+            } else {
+                if (!folder) {
+                    state.SkipWithError("no editor folder");
+                    return;
+                }
+                auto* editor = new web::WebView();
+                editor->resize(1000, 700);
+                editor->show();
+                if (kind == BareKind::editorClear) web::clearWebsiteData();
+                bool ready = false;
+                editor->addMessageHandler("msg", [&](const web::ScriptMessage& m) {
+                    if (m.body.is_object() && m.body.contains("doc_ready")) ready = true;
+                });
+                bool ok = editor->loadFileUrl(*folder / "index.html", *folder) && spinUntil([&] { return ready; }, 60000);
+                int64_t shown = -1;
+                if (ok) {
+                    const QUrl url = editor->offerDocument(QByteArray::fromStdString(text));
+                    bool done = false;
+                    editor->evaluateJavaScript(
+                        "(function(){var r=new XMLHttpRequest();r.open('GET','" + url.toString().toStdString() +
+                            "',false);r.send();editor.session.setValue(r.responseText);return editor.getValue().length;})()",
+                        [&](nlohmann::json result, std::optional<web::ScriptError>) {
+                            if (result.is_number_integer()) shown = result.get<int64_t>();
+                            done = true;
+                        });
+                    ok = spinUntil([&] { return done; }, 120000) && shown == static_cast<int64_t>(text.size());
+                }
+                auto* preview = new web::WebView();
+                if (kind == BareKind::editorClear) web::clearWebsiteData();
+                ok = ok && barePreview(*preview, text);
+                if (!ok) {
+                    state.SkipWithError("the bare views never showed the text");
+                    return;
+                }
+                objects = {editor, editor->page(), preview, preview->page()};
+                renderers = {editor->page()->renderProcessPid(), preview->page()->renderProcessPid()};
+                delete preview;
+                delete editor;
+            }
+            if (!teardownDone(objects, renderers)) ++kept;
+            series.add(cycleSample(), cycle);
+        }
+    }
+    std::error_code ec;
+    fs::remove(file, ec);
+    series.report(state, kept);
+    if (kind == BareKind::editor) gBareEditorAnonGrowth = series.anonGrowth();
+}
+
+// Opens and closes a document window for the file, cycle after cycle: each cycle waits until the
+// editor shows the text, the preview shows it and the next window's warm page is ready, then
+// closes the window (by the window, as a user does) and waits until its two pages are deleted and their renderers have ended.
+void documentCycles(benchmark::State& state, const Server& server, size_t bytes) {
+    FileViewerSceneDelegate* window = connectedWindow(server);
+    if (!window) {
+        state.SkipWithError("no connected file-viewer window (the file viewer cannot build a connection)");
+        return;
+    }
+    const std::string name = "/bench-cycles.html";
+    const std::string text = makeText(bytes);
+    std::ofstream(server.root / name.substr(1), std::ios::binary | std::ios::trunc) << text;
+    fs::permissions(server.root / name.substr(1), fs::perms(0666));
+    CycleSeries series;
+    int kept = 0;
+    for (auto _ : state) {
+        for (int cycle = 1; cycle <= cycleCount(); ++cycle) {
+            DocumentSceneDelegate* doc = openDocument(*window->my_session_info->service_id, name);
+            if (!doc || !pageShows(doc, text.size(), 120000)) {
+                state.SkipWithError("the document never showed the file");
+                return;
+            }
+            auto* m = doc->doc_int_man.get();
+            web::WebView* editor = m->ext_editor_vc->editorWebView();
+            web::WebView* preview = m->ext_webview_vc ? m->ext_webview_vc->previewWebView() : nullptr;
+            bool shown = !preview;
+            if (preview && !spinUntil([&] {
+                    bool done = false;
+                    preview->evaluateJavaScript("document.body ? document.body.children.length : 0",
+                                                [&](nlohmann::json result, std::optional<web::ScriptError>) {
+                                                    shown = result.is_number_integer() && result.get<int64_t>() > 0;
+                                                    done = true;
+                                                });
+                    spinUntil([&] { return done; }, 10000);
+                    return shown;
+                }, 60000)) {
+                state.SkipWithError("the preview never showed the file");
+                return;
+            }
+            if (!spinUntil([] { return EditorWebViewController::warm_page_ready(); }, 60000)) {
+                state.SkipWithError("the next window's page never became ready");
+                return;
+            }
+            std::vector<QPointer<QObject>> objects{editor, editor->page()};
+            std::vector<qint64> renderers{editor->page()->renderProcessPid()};
+            if (preview) {
+                objects.push_back(preview);
+                objects.push_back(preview->page());
+                renderers.push_back(preview->page()->renderProcessPid());
+            }
+            // Closed as a user closes it: by the window.
+            QPointer<DocumentSceneDelegate> weak(doc);
+            doc->window()->close();
+            if (!spinUntil([&] { return !weak || SceneManager::document_scenes().empty(); }, 20000)) {
+                state.SkipWithError("the document window did not close");
+                return;
+            }
+            if (!teardownDone(objects, renderers)) ++kept;
+            series.add(cycleSample(), cycle);
+        }
+    }
+    series.report(state, kept);
+    if (gBareEditorAnonGrowth >= 0) state.counters["tree_anon_over_bare_MB_per_cycle"] = series.anonGrowth() - gBareEditorAnonGrowth;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -729,6 +1065,13 @@ int main(int argc, char** argv) {
         [](ui::SceneSession* s) { return std::make_unique<DocumentScene>(s); },
         [] { return std::make_unique<DocumentSceneDelegate>(); });
 
+    // Open and close cycles of a 1 MB file: bare views first, then a document window per server.
+    benchmark::RegisterBenchmark("cycles/bare-engine/1MB", bareCycles, BareKind::engine, size_t{1} << 20)
+        ->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Repetitions(1);
+    benchmark::RegisterBenchmark("cycles/bare-editor/1MB", bareCycles, BareKind::editor, size_t{1} << 20)
+        ->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Repetitions(1);
+    benchmark::RegisterBenchmark("cycles/bare-editor-clear/1MB", bareCycles, BareKind::editorClear, size_t{1} << 20)
+        ->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Repetitions(1);
     std::vector<Server> servers;
     for (const char* kind : {"pyftpd", "vsftpd", "apache"}) {
         if (auto s = startServer(dir / "peers", kind)) servers.push_back(*s);
@@ -747,6 +1090,11 @@ int main(int argc, char** argv) {
                 ->Iterations(mb >= 20 ? 3 : 5)
                 ->Repetitions(1);
         }
+        benchmark::RegisterBenchmark(("cycles/" + s.kind + "/1MB").c_str(), documentCycles, s, size_t{1} << 20)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
+            ->Iterations(1)
+            ->Repetitions(1);
         benchmark::RegisterBenchmark(("repeat/" + s.kind + "/5MB").c_str(), repeatOpen, s, 5 * 1024 * 1024)
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime()

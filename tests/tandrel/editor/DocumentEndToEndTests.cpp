@@ -1,12 +1,18 @@
 // Document windows end to end against the local FTP and WebDAV servers: a file opened from the file
 // browser shows in the editor page, edits made in the page are saved back to the server's disk,
 // HTML shows in the live preview and follows edits, other types show the no-preview panel, closing
-// a changed file asks first, and a save the server refuses keeps everything as it was.
+// a changed file asks first, a save the server refuses keeps everything as it was, and a closed
+// window leaves none of its pages or their renderer processes behind.
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QWebChannel>
+#include <QWebEnginePage>
+
+#include <algorithm>
 
 #include "support/AccessibleTree.h"
 #include "support/MainQueueSettle.h"
@@ -267,6 +273,54 @@ public:
     }
     int requests = 0;
 };
+
+// Whether the process has ended: gone, or a zombie its parent has not reaped yet.
+bool processEnded(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) return true;
+    const QByteArray line = stat.readAll();
+    const int close = line.lastIndexOf(')');
+    return close < 0 || close + 2 >= line.size() || line[close + 2] == 'Z' || line[close + 2] == 'X';
+}
+
+// A closed window leaves nothing of its pages behind: the editor's and the preview's views, pages,
+// web channels and the objects registered on them are deleted, and the pages' renderer processes
+// end (a page kept alive, or a renderer kept for it, would keep the document's text and script
+// heap for as long as the app runs).
+TEST_F(DocumentPreview, ClosingTheWindowDeletesItsPagesAndEndsTheirRenderers) {
+    CONNECT_OR_SKIP("pyftpd");
+    putFile("gone.html", "<html><body><h1>Going</h1></body></html>\n");
+    DocumentSceneDelegate* doc = openFromBrowser("gone.html");
+    ASSERT_TRUE(doc);
+    ASSERT_TRUE(waitForPageText(doc, "<html><body><h1>Going</h1></body></html>\n"));
+    auto* m = managerOf(doc);
+    ASSERT_TRUE(waitFor([&] { return previewText(m).find("Going") != std::string::npos; }, 20000));
+
+    std::vector<std::pair<std::string, QPointer<QObject>>> objects;
+    std::vector<qint64> renderers;
+    for (const auto& [name, view] : {std::pair<std::string, web::WebView*>{"editor", editorView(doc)},
+                                     std::pair<std::string, web::WebView*>{"preview", m->ext_webview_vc->previewWebView()}}) {
+        ASSERT_TRUE(view && view->page() && view->page()->webChannel()) << name;
+        objects.emplace_back(name + " view", view);
+        objects.emplace_back(name + " page", view->page());
+        objects.emplace_back(name + " channel", view->page()->webChannel());
+        for (QObject* registered : view->page()->webChannel()->registeredObjects()) {
+            objects.emplace_back(name + " channel object", registered);
+        }
+        renderers.push_back(view->page()->renderProcessPid());
+        EXPECT_GT(renderers.back(), 0) << name;
+    }
+
+    QPointer<DocumentSceneDelegate> weak(doc);
+    doc->window()->close();
+    ASSERT_TRUE(waitFor([&] { return !isOpen(weak); }, 10000));
+    EXPECT_TRUE(waitFor([&] {
+        return std::all_of(objects.begin(), objects.end(), [](const auto& o) { return o.second.isNull(); });
+    }, 10000));
+    for (const auto& [name, object] : objects) EXPECT_TRUE(object.isNull()) << name << " is still alive";
+    EXPECT_TRUE(waitFor([&] { return std::all_of(renderers.begin(), renderers.end(), processEnded); }, 10000))
+        << "a closed window's renderer process is still running";
+}
 
 TEST_F(DocumentPreview, APageLoadsItsRemoteStyleSheet) {
     CONNECT_OR_SKIP("pyftpd");
