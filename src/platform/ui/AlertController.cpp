@@ -117,6 +117,10 @@ void AlertController::loadView() {
     messageLabel_->setAlignment(Qt::AlignCenter);
     messageLabel_->setWordWrap(true);
     messageLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Selectable with the pointer only: the label would take the focus on a click and so be read
+    // as a control that takes it, one that Tab never reaches. The alert is read by its title and
+    // message all the same.
+    messageLabel_->setFocusPolicy(Qt::NoFocus);
     messageLabel_->setVisible(!message_.isEmpty());
     layout->addWidget(messageLabel_);
 

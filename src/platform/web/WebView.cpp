@@ -291,6 +291,10 @@ WebView::WebView(QWidget* parent) : QWebEngineView(parent) {
     s->setAttribute(QWebEngineSettings::ScrollAnimatorEnabled, false);
 
     setPage(page_);
+    // The page's surface (the view's focus proxy) is what Tab and a click give the focus to; the
+    // view takes the focus as well, so that the assistive technologies read the page as a control
+    // that does (the view is the page's element in the window's tree; the surface is not in it).
+    setFocusPolicy(Qt::StrongFocus);
     loadWatch_ = new QTimer(this);
     loadWatch_->setSingleShot(true);
     loadWatch_->setInterval(kLoadWatchMs);

@@ -51,6 +51,7 @@ void ManageServicesViewController::make_views() {
     if (!header_lbl) header_lbl = new VornLabel;
     if (!services_tableView) {
         services_tableView = new servers_ui::ServicesTableView;
+        services_tableView->setAccessibleName(QStringLiteral("Services"));
         services_tableView->setDataSource(this);
         services_tableView->setDelegate(this);
         services_tableView->registerCell(ManageServices_TableViewCell::cell_identifier,

@@ -1,6 +1,7 @@
 // Alerts: texts, buttons, text fields, and how choosing, escaping or closing ends them.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -147,4 +148,22 @@ TEST(Alert, TextFieldsAndDisabledActions) {
     alert->setMessage(QStringLiteral("Please enter a value"));
     EXPECT_EQ(alert->view()->findChild<QLabel*>(QStringLiteral("alert_message"))->text(),
               QStringLiteral("Please enter a value"));
+}
+
+// The message can be selected with the pointer, yet is not read as a control that takes the
+// focus: Tab never stops on it.
+TEST(Alert, TheMessageIsSelectableButTakesNoFocus) {
+    Host host;
+    auto alert = AlertController::make(QStringLiteral("Saved"), QStringLiteral("All done."));
+    bool answered = false;
+    alert->addAction(AlertAction::make(QStringLiteral("OK"), AlertActionStyle::default_, [&] { answered = true; }));
+    ASSERT_TRUE(host.root->presentViewController(alert, false));
+    auto* message = alert->view()->findChild<QLabel*>(QStringLiteral("alert_message"));
+    ASSERT_TRUE(message);
+    EXPECT_TRUE(message->textInteractionFlags() & Qt::TextSelectableByMouse);
+    QAccessibleInterface* i = QAccessible::queryAccessibleInterface(message);
+    ASSERT_TRUE(i);
+    EXPECT_FALSE(i->state().focusable);
+    ASSERT_TRUE(alert->performAction(0));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return answered; }, 2000));
 }

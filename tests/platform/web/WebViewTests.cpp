@@ -4,6 +4,7 @@
 
 #include <QTest>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QProcess>
 #include <QQuickWindow>
@@ -130,6 +131,17 @@ TEST_F(WebViewTest, PostsMadeBeforeTheChannelIsUpArriveInOrder) {
             sawLog = true;
         }
     EXPECT_TRUE(sawLog);
+}
+
+// The assistive technologies read the view as a control that takes the focus, and Tab gives it
+// to the page's surface inside it.
+TEST_F(WebViewTest, TheViewIsReadAsAControlThatTakesTheFocus) {
+    QAccessibleInterface* i = QAccessible::queryAccessibleInterface(view_);
+    ASSERT_TRUE(i);
+    EXPECT_TRUE(i->state().focusable);
+    EXPECT_TRUE(view_->focusPolicy() & Qt::TabFocus);
+    ASSERT_TRUE(view_->focusProxy());
+    EXPECT_TRUE(view_->focusProxy()->focusPolicy() & Qt::TabFocus);
 }
 
 TEST_F(WebViewTest, ResultsComeBackAsJson) {

@@ -3,7 +3,6 @@
 // controls and dialogs, what is reported as showing, and the popups the window opens. Its own
 // program, run alone, since the keys need the display's input focus.
 #include <QAccessible>
-#include <QApplication>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTableView>
@@ -40,23 +39,6 @@ protected:
         return waitFor([&] { return w->hasFocus(); });
     }
 
-    // The widgets Tab goes through, from the focused one until it comes back to it.
-    std::vector<QWidget*> tabCycle() {
-        std::vector<QWidget*> seen;
-        QWidget* start = QApplication::focusWidget();
-        for (int i = 0; i < 40; ++i) {
-            QWidget* now = QApplication::focusWidget();
-            if (!now) break;
-            QTest::keyClick(now, Qt::Key_Tab);
-            settle();
-            QWidget* next = QApplication::focusWidget();
-            if (!next || next == start) break;
-            seen.push_back(next);
-        }
-        if (start) seen.push_back(start);
-        return seen;
-    }
-
     Peer peer_;
     std::string folder;
 };
@@ -78,7 +60,9 @@ TEST_F(ServerWindowAccessTest, TabReachesEveryControlOnceAndEachHasAName) {
     if (IsSkipped() || HasFatalFailure()) return;
     QTableView* table = explorer->fileExplorerTableView;
     ASSERT_TRUE(focus(table));
-    const std::vector<QWidget*> cycle = tabCycle();
+    const testsupport::TabWalk walk = testsupport::tabWalk(screen());
+    EXPECT_TRUE(walk.faults.empty()) << ::testing::PrintToString(walk.faults);
+    const std::vector<QWidget*>& cycle = walk.stops;
     for (QWidget* control : std::initializer_list<QWidget*>{explorer->quickConnectView->view_wrapper_btn,
                                                              explorer->refresh_button, explorer->new_drop_button,
                                                              explorer->sortByButton, table}) {

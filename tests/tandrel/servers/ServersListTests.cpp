@@ -312,6 +312,8 @@ TEST_F(ListTest, PictureButtonsHaveNamesAndTheProtocolSwitchIsATabListThatCanBeP
     EXPECT_EQ(gear->text(QAccessible::Name), "Edit Service");
     const auto unnamed = testsupport::unnamedButtons(list->view()->window());
     EXPECT_TRUE(unnamed.empty()) << ::testing::PrintToString(unnamed);
+    // The list itself, which takes the focus.
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(list->services_tableView.data())->text(QAccessible::Name), "Services");
 
     QPointer<SingleServiceViewController> form = openAddForm();
     ASSERT_TRUE(form);
