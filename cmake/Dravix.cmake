@@ -1,9 +1,17 @@
+# The project's libraries are static, but for the sanitizer build, where each of the ~70 test
+# programs would otherwise carry its own instrumented copy of every library it links (some
+# 250 MB a program): there they are shared, built once.
+set(DRAVIX_LIBRARY_KIND STATIC)
+if(DRAVIX_SHARED_LIBS)
+  set(DRAVIX_LIBRARY_KIND SHARED)
+endif()
+
 # dravix_library(NAME [QT] LIBS ...): one library from every source file in the calling folder.
 function(dravix_library name)
   cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
   file(GLOB_RECURSE srcs CONFIGURE_DEPENDS
     ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
-  add_library(${name} STATIC ${srcs})
+  add_library(${name} ${DRAVIX_LIBRARY_KIND} ${srcs})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(${name} PUBLIC ${ARG_LIBS})
 endfunction()
