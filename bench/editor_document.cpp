@@ -437,6 +437,18 @@ FileViewerSceneDelegate* connectedWindow(const Server& server) {
     return window->provider_as_read_write() ? window : nullptr;
 }
 
+FileViewerSceneDelegate* connectedWindowOrSkip(benchmark::State& state, const Server& server) {
+    FileViewerSceneDelegate* window = connectedWindow(server);
+    if (!window) state.SkipWithError("no connected file-viewer window (the file viewer cannot build a connection)");
+    return window;
+}
+
+// Puts the file straight into the server's folder, readable and writable by the server.
+void placeFile(const Server& server, const std::string& name, const std::string& text) {
+    std::ofstream(server.root / name.substr(1), std::ios::binary | std::ios::trunc) << text;
+    fs::permissions(server.root / name.substr(1), fs::perms(0666));
+}
+
 DocumentSceneDelegate* openDocument(const std::string& service_id, const std::string& path) {
     ui::Application& app = ui::Application::shared();
     const int before = app.connectedScenes().size();
@@ -496,11 +508,8 @@ bool closeDocument(DocumentSceneDelegate* doc) {
 }
 
 void openAndSave(benchmark::State& state, const Server& server, size_t bytes) {
-    FileViewerSceneDelegate* window = connectedWindow(server);
-    if (!window) {
-        state.SkipWithError("no connected file-viewer window (the file viewer cannot build a connection)");
-        return;
-    }
+    FileViewerSceneDelegate* window = connectedWindowOrSkip(state, server);
+    if (!window) return;
     const std::string name = "/bench-" + std::to_string(bytes) + ".html";
     const std::string text = makeText(bytes);
     RawTransfer raw(server, name);
@@ -634,15 +643,11 @@ void openAndSave(benchmark::State& state, const Server& server, size_t bytes) {
 
 // A new document window for a 1 KB file, beside the bare page of the same round.
 void newWindow(benchmark::State& state, const Server& server) {
-    FileViewerSceneDelegate* window = connectedWindow(server);
-    if (!window) {
-        state.SkipWithError("no connected file-viewer window (the file viewer cannot build a connection)");
-        return;
-    }
+    FileViewerSceneDelegate* window = connectedWindowOrSkip(state, server);
+    if (!window) return;
     const std::string name = "/bench-window.html";
     const std::string text = makeText(1024);
-    std::ofstream(server.root / name.substr(1), std::ios::binary | std::ios::trunc) << text;
-    fs::permissions(server.root / name.substr(1), fs::perms(0666));
+    placeFile(server, name, text);
     std::vector<double> bare, open;
     double first_open = -1, first_bare = -1;
     for (auto _ : state) {
@@ -682,15 +687,11 @@ void newWindow(benchmark::State& state, const Server& server) {
 
 // Ten opens and closes of a 5 MB document: the tree's PSS after the first and the tenth close.
 void repeatOpen(benchmark::State& state, const Server& server, size_t bytes) {
-    FileViewerSceneDelegate* window = connectedWindow(server);
-    if (!window) {
-        state.SkipWithError("no connected file-viewer window (the file viewer cannot build a connection)");
-        return;
-    }
+    FileViewerSceneDelegate* window = connectedWindowOrSkip(state, server);
+    if (!window) return;
     const std::string name = "/bench-repeat.html";
     const std::string text = makeText(bytes);
-    std::ofstream(server.root / name.substr(1), std::ios::binary | std::ios::trunc) << text;
-    fs::permissions(server.root / name.substr(1), fs::perms(0666));
+    placeFile(server, name, text);
     double after_first = 0, after_tenth = 0;
     for (auto _ : state) {
         for (int round = 1; round <= 10; ++round) {
@@ -968,15 +969,11 @@ void bareCycles(benchmark::State& state, BareKind kind, size_t bytes) {
 // editor shows the text, the preview shows it and the next window's warm page is ready, then
 // closes the window (by the window, as a user does) and waits until its two pages are deleted and their renderers have ended.
 void documentCycles(benchmark::State& state, const Server& server, size_t bytes) {
-    FileViewerSceneDelegate* window = connectedWindow(server);
-    if (!window) {
-        state.SkipWithError("no connected file-viewer window (the file viewer cannot build a connection)");
-        return;
-    }
+    FileViewerSceneDelegate* window = connectedWindowOrSkip(state, server);
+    if (!window) return;
     const std::string name = "/bench-cycles.html";
     const std::string text = makeText(bytes);
-    std::ofstream(server.root / name.substr(1), std::ios::binary | std::ios::trunc) << text;
-    fs::permissions(server.root / name.substr(1), fs::perms(0666));
+    placeFile(server, name, text);
     CycleSeries series;
     int kept = 0;
     for (auto _ : state) {
