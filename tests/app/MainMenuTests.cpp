@@ -17,6 +17,7 @@
 #include <fstream>
 
 #include "DocumentTestSupport.h"
+#include "MainMenuSupport.h"
 #include "app/AppDelegate.h"
 #include "platform/ui/Menu.h"
 #include "support/MainQueueSettle.h"
@@ -30,99 +31,9 @@
 #include "tandrel/servers/FileViewerScene.h"
 
 using namespace documenttest;
+using namespace menutest;
 
 namespace {
-
-QStringList titles(const QList<QAction*>& actions) {
-    QStringList out;
-    for (QAction* a : actions) out << (a->isSeparator() ? QStringLiteral("-") : ui::MenuRenderer::titleOf(a));
-    return out;
-}
-
-class MainMenu : public DocumentTest {
-protected:
-    void SetUp() override {
-        DocumentTest::SetUp();
-        if (!ready || IsSkipped() || HasFatalFailure()) return;
-        idiom_ = std::make_unique<IdiomScope>("mac");
-        prefsFile_ = fs::temp_directory_path() / keyringtest::unique("dravix-menu-prefs") / "editor_preferences.json";
-        fs::create_directories(prefsFile_.parent_path());
-        app_editor_preferences_manager().theModel = std::make_shared<VornEditorPreferencesDataModel>();
-        app_editor_preferences_manager().url = prefsFile_;
-        app().setDelegate(&appDelegate);
-        app().setNeedsRebuildMainMenu();
-        ASSERT_TRUE(waitFor([&] { return entry(window, {"File", "New"}) != nullptr; }, 5000));
-    }
-    void TearDown() override {
-        DocumentTest::TearDown();
-        app_editor_preferences_manager().url.reset();
-        std::error_code ec;
-        if (!prefsFile_.empty()) fs::remove_all(prefsFile_.parent_path(), ec);
-        idiom_.reset();
-    }
-
-    static ui::Window* windowOf(QObject* sceneDelegate) {
-        auto* d = qobject_cast<ui::SceneDelegate*>(sceneDelegate);
-        return d ? qobject_cast<ui::Window*>(d->window()) : nullptr;
-    }
-    static QMenuBar* barOf(QObject* sceneDelegate) {
-        ui::Window* w = windowOf(sceneDelegate);
-        return w ? qobject_cast<QMenuBar*>(w->menuWidget()) : nullptr;
-    }
-    static QAction* entry(QObject* sceneDelegate, const QStringList& path) {
-        return ui::MenuRenderer::findAction(barOf(sceneDelegate), path);
-    }
-    // Shows the menu as a click on its title would (validation runs), without opening a popup.
-    static void aboutToShow(QObject* sceneDelegate, const QStringList& path) {
-        QStringList at;
-        for (const QString& title : path) {
-            at << title;
-            QAction* a = entry(sceneDelegate, at);
-            if (a && a->menu()) emit a->menu()->aboutToShow();
-        }
-    }
-    // Chooses the entry: validation first, as the menu shows, then the click.
-    static bool chooseEntry(QObject* sceneDelegate, const QStringList& path) {
-        aboutToShow(sceneDelegate, path.mid(0, path.size() - 1));
-        QAction* a = entry(sceneDelegate, path);
-        if (!a || !a->isEnabled()) return false;
-        a->trigger();
-        return true;
-    }
-    // The editor page has the keyboard focus, as after a click into it.
-    void focusEditor(DocumentSceneDelegate* doc) {
-        auto* view = editorView(doc);
-        ASSERT_TRUE(view);
-        view->setFocus(Qt::OtherFocusReason);
-        ASSERT_TRUE(waitFor([&] { return windowOf(doc)->focusWidget() && (windowOf(doc)->focusWidget() == view ||
-                                                                           view->isAncestorOf(windowOf(doc)->focusWidget())); },
-                            5000));
-    }
-    nlohmann::json prefsOnDisk() const {
-        std::ifstream in(prefsFile_);
-        nlohmann::json j = nlohmann::json::parse(in, nullptr, false);
-        return j.is_object() ? j : nlohmann::json::object();
-    }
-    // The file as the server gives it back.
-    std::string curlRead(const std::string& name) const {
-        QProcess curl;
-        curl.start("curl", {"-s", "--max-time", "20", "--user", QString::fromStdString(peer_.user + ":" + peer_.password),
-                            QString::fromStdString(peer_.url + name)});
-        if (!curl.waitForFinished(30000)) return "<curl did not finish>";
-        return curl.readAllStandardOutput().toStdString();
-    }
-    DocumentSceneDelegate* openChanged(const std::string& name, const std::string& text, const std::string& typed) {
-        putFile(name, text);
-        DocumentSceneDelegate* doc = openFromBrowser(name);
-        if (!doc || !waitForPageText(doc, text)) return nullptr;
-        type(doc, typed);
-        return doc;
-    }
-
-    AppDelegate appDelegate{AppLaunchServices{}};
-    fs::path prefsFile_;
-    std::unique_ptr<IdiomScope> idiom_;
-};
 
 class MainMenuOnPeers : public MainMenu, public ::testing::WithParamInterface<std::string> {};
 std::string peerName(const ::testing::TestParamInfo<std::string>& info) { return info.param; }
@@ -392,41 +303,6 @@ TEST_F(MainMenu, EachEditorToggleIsWrittenToDiskThenReachesThePageAndTheNextMenu
         EXPECT_TRUE(waitFor([&] { return prefsOnDisk().value(row.key, false) == true; }, 10000));
         EXPECT_TRUE(waitFor([&] { return pageQuiet(doc, row.page) == true; }, 10000));
     }
-}
-
-// With the editor page focused, the Edit menu opened by its mnemonic and closed with Escape
-// leaves the editor screen answering: the Editor menu's entries stay as they were, not greyed out
-// until the text is clicked again.
-TEST_F(MainMenu, EscapeFromAMenuOverTheFocusedEditorPageKeepsTheEditorMenuEnabled) {
-    CONNECT_OR_SKIP("pyftpd");
-    DocumentSceneDelegate* doc = openChanged("escape.css", "a { color: red; }\n", "");
-    ASSERT_TRUE(doc);
-    ui::Window* w = windowOf(doc);
-    w->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(w));
-    focusEditor(doc);
-    auto enabledEditorEntries = [&] {
-        aboutToShow(doc, {"Editor"});
-        QStringList on;
-        for (QAction* a : entry(doc, {"Editor"})->menu()->actions()) {
-            if (!a->isSeparator() && a->isEnabled()) on << ui::MenuRenderer::titleOf(a);
-        }
-        return on.join(QStringLiteral(", ")).toStdString();
-    };
-    const std::string before = enabledEditorEntries();
-    ASSERT_FALSE(before.empty()) << "the focused editor enables the Editor menu";
-
-    QAction* edit = entry(doc, {"Edit"});
-    ASSERT_TRUE(edit && edit->menu());
-    const QKeySequence mnemonic = QKeySequence::mnemonic(edit->text());
-    ASSERT_FALSE(mnemonic.isEmpty());
-    QTest::keyClick(w, mnemonic[0].key(), Qt::AltModifier);
-    ASSERT_TRUE(waitFor([&] { return edit->menu()->isVisible(); }, 5000)) << "Alt and the mnemonic open Edit";
-    QTest::keyClick(edit->menu(), Qt::Key_Escape);
-    ASSERT_TRUE(waitFor([&] { return !edit->menu()->isVisible(); }, 5000));
-    EXPECT_EQ(enabledEditorEntries(), before) << "while the menu bar holds the keyboard";
-    QTest::keyClick(barOf(doc), Qt::Key_Escape);  // the bar lets go of the keyboard
-    EXPECT_EQ(enabledEditorEntries(), before) << "after the bar let go";
 }
 
 TEST_F(MainMenu, WithoutAnEditorTheEditorTogglesReadTheStoredSettingsAndStayDisabled) {
