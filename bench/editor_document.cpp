@@ -289,6 +289,27 @@ bool barePreview(web::WebView& view, const std::string& text) {
     return shown;
 }
 
+// Has a bare view load the editor page, then read the text's bytes from the document scheme and
+// set them as the editor's text; true once the editor holds all of it.
+bool loadEditorWithText(web::WebView* view, const std::filesystem::path& folder, const std::string& text) {
+    auto ready = std::make_shared<bool>(false);
+    view->addMessageHandler("msg", [ready](const web::ScriptMessage& m) {
+        if (m.body.is_object() && m.body.contains("doc_ready")) *ready = true;
+    });
+    if (!view->loadFileUrl(folder / "index.html", folder) || !spinUntil([&] { return *ready; }, 60000)) return false;
+    const QUrl url = view->offerDocument(QByteArray::fromStdString(text));
+    auto done = std::make_shared<bool>(false);
+    auto shown = std::make_shared<int64_t>(-1);
+    view->evaluateJavaScript(
+        "(function(){var r=new XMLHttpRequest();r.open('GET','" + url.toString().toStdString() +
+            "',false);r.send();editor.session.setValue(r.responseText);return editor.getValue().length;})()",
+        [done, shown](nlohmann::json result, std::optional<web::ScriptError>) {
+            if (result.is_number_integer()) *shown = result.get<int64_t>();
+            *done = true;
+        });
+    return spinUntil([&] { return *done; }, 120000) && *shown == static_cast<int64_t>(text.size());
+}
+
 // Loads the editor page in a new bare web view, then has the page read the text's bytes from the
 // document scheme and set them as the editor's text. `pss`: the tree's PSS too, once settled;
 // `preview`: with the text also shown as a page in a second bare view (barePreview) meanwhile.
@@ -300,24 +321,7 @@ std::optional<Bare> bareOpen(const std::string& text, bool pss, bool preview = f
     auto* view = new web::WebView();
     view->resize(1000, 700);
     view->show();
-    bool ready = false;
-    view->addMessageHandler("msg", [&](const web::ScriptMessage& m) {
-        if (m.body.is_object() && m.body.contains("doc_ready")) ready = true;
-    });
-    bool ok = view->loadFileUrl(*folder / "index.html", *folder) && spinUntil([&] { return ready; }, 60000);
-    if (ok) {
-        const QUrl url = view->offerDocument(QByteArray::fromStdString(text));
-        bool done = false;
-        int64_t shown = -1;
-        view->evaluateJavaScript(
-            "(function(){var r=new XMLHttpRequest();r.open('GET','" + url.toString().toStdString() +
-                "',false);r.send();editor.session.setValue(r.responseText);return editor.getValue().length;})()",
-            [&](nlohmann::json result, std::optional<web::ScriptError>) {
-                if (result.is_number_integer()) shown = result.get<int64_t>();
-                done = true;
-            });
-        ok = spinUntil([&] { return done; }, 120000) && shown == static_cast<int64_t>(text.size());
-    }
+    bool ok = loadEditorWithText(view, *folder, text);
     out.ms = ms(t0, Clock::now());
     std::unique_ptr<web::WebView> second;
     if (ok && preview) {
@@ -925,24 +929,7 @@ void bareCycles(benchmark::State& state, BareKind kind, size_t bytes) {
                 editor->resize(1000, 700);
                 editor->show();
                 if (kind == BareKind::editorClear) web::clearWebsiteData();
-                bool ready = false;
-                editor->addMessageHandler("msg", [&](const web::ScriptMessage& m) {
-                    if (m.body.is_object() && m.body.contains("doc_ready")) ready = true;
-                });
-                bool ok = editor->loadFileUrl(*folder / "index.html", *folder) && spinUntil([&] { return ready; }, 60000);
-                int64_t shown = -1;
-                if (ok) {
-                    const QUrl url = editor->offerDocument(QByteArray::fromStdString(text));
-                    bool done = false;
-                    editor->evaluateJavaScript(
-                        "(function(){var r=new XMLHttpRequest();r.open('GET','" + url.toString().toStdString() +
-                            "',false);r.send();editor.session.setValue(r.responseText);return editor.getValue().length;})()",
-                        [&](nlohmann::json result, std::optional<web::ScriptError>) {
-                            if (result.is_number_integer()) shown = result.get<int64_t>();
-                            done = true;
-                        });
-                    ok = spinUntil([&] { return done; }, 120000) && shown == static_cast<int64_t>(text.size());
-                }
+                bool ok = loadEditorWithText(editor, *folder, text);
                 auto* preview = new web::WebView();
                 if (kind == BareKind::editorClear) web::clearWebsiteData();
                 ok = ok && barePreview(*preview, text);
