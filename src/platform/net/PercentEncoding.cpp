@@ -2,6 +2,8 @@
 
 #include <curl/curl.h>
 
+#include <cctype>
+
 #include "platform/net/Curl.h"
 
 namespace net {
@@ -44,10 +46,6 @@ std::string percentDecode(std::string_view text) {
     return out;
 }
 
-namespace {
-bool isHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-}  // namespace
-
 std::string escapeTypedUrl(std::string_view typed) {
     auto blank = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
     while (!typed.empty() && blank(typed.front())) typed.remove_prefix(1);
@@ -65,7 +63,8 @@ std::string escapeTypedUrl(std::string_view typed) {
     for (std::size_t i = start; i < typed.size(); ++i) {
         const auto c = static_cast<unsigned char>(typed[i]);
         const bool escape = c <= 0x20 || c >= 0x7F || std::string_view("\"<>\\^`{|}").find(static_cast<char>(c)) != std::string_view::npos ||
-                            (c == '%' && !(i + 2 < typed.size() && isHex(typed[i + 1]) && isHex(typed[i + 2])));
+                            (c == '%' && !(i + 2 < typed.size() && std::isxdigit(static_cast<unsigned char>(typed[i + 1])) &&
+                                             std::isxdigit(static_cast<unsigned char>(typed[i + 2]))));
         if (!escape) {
             out.push_back(static_cast<char>(c));
             continue;

@@ -316,7 +316,7 @@ void DocumentInterfaceManager::follow_file_move(const QByteArray& from, const QB
 void DocumentInterfaceManager::file_removed_on_server(const QByteArray& path) {
     auto& info = my_current_editor_info;
     const auto file = current_file_path();
-    if (!file || !remote_path_within(*file, path.toStdString())) return;
+    if (!file || !files::path::isSameOrInside(*file, path.toStdString())) return;
     if (info.removed_from_server) return;
     info.removed_from_server = true;
     AMZLogger::shared().log_info("the open file " + *file + " was deleted on the server");

@@ -602,11 +602,7 @@ void VornEditorJSConnector::decide_unsaved_changes(std::function<void(bool may_c
             if (!connector_alive || !self) return decide(true);
             self->decide_unsaved_changes(decide);
         });
-        // Said once the save takes longer than a moment: a Quit right after an ordinary save
-        // sees no notice flash before the app goes.
-        dispatch::after(dispatch::mainQueue(), kSaveNoticeDelay, [self, notice, decide] {
-            if (self && !notice->settled) self->present_save_notice(notice, [decide] { decide(false); });
-        });
+        schedule_save_notice(notice, decide);
         return;
     }
     run_editor_js(editor_script::get_current_session(), [self, decide](nlohmann::json reply, std::optional<VornError> error) {
@@ -625,16 +621,23 @@ void VornEditorJSConnector::decide_unsaved_changes(std::function<void(bool may_c
                     if (!written && self) self->report_error(e);
                     if (notice->settle()) decide(written);
                 });
-                // The same for the save just chosen.
-                dispatch::after(dispatch::mainQueue(), kSaveNoticeDelay, [self, notice, decide] {
-                    if (self && !notice->settled) self->present_save_notice(notice, [decide] { decide(false); });
-                });
+                self->schedule_save_notice(notice, decide);
             },
             [decide] { decide(true); },
             [decide] { decide(false); },
             // The alert cannot show when the editor screen has left its window: the window is
             // going anyway.
             [decide] { decide(true); });
+    });
+}
+
+// Said once the save takes longer than a moment: a Quit right after an ordinary save sees no
+// notice flash before the app goes. Cancel in the notice keeps the window (decides false).
+void VornEditorJSConnector::schedule_save_notice(const std::shared_ptr<SaveNotice>& notice,
+                                                 std::function<void(bool may_close)> decide) {
+    QPointer<VornEditorJSConnector> self(this);
+    dispatch::after(dispatch::mainQueue(), kSaveNoticeDelay, [self, notice, decide] {
+        if (self && !notice->settled) self->present_save_notice(notice, [decide] { decide(false); });
     });
 }
 
@@ -648,9 +651,7 @@ void VornEditorJSConnector::present_save_notice(const std::shared_ptr<SaveNotice
     std::string name = "The file";
     if (h && h->current_editor_info().file_bucket_id) {
         if (auto record = find_file_session(*h->current_editor_info().file_bucket_id)) {
-            const std::string& path = record->file_path;
-            const auto slash = path.find_last_of('/');
-            const std::string file = slash == std::string::npos ? path : path.substr(slash + 1);
+            const std::string file = files::path::forDisplay(files::path::lastComponent(record->file_path));
             if (!file.empty()) name = "\"" + file + "\"";
         }
     }

@@ -263,5 +263,6 @@ private:
     // "Save in Progress" for a decision that waits for a save; `cancel` runs when the user
     // chooses Cancel before the save ends. Whichever comes first settles the notice.
     struct SaveNotice;
+    void schedule_save_notice(const std::shared_ptr<SaveNotice>& notice, std::function<void(bool may_close)> decide);
     void present_save_notice(const std::shared_ptr<SaveNotice>& notice, std::function<void()> cancel);
 };

@@ -3,6 +3,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "platform/files/RemotePath.h"
 #include "tandrel/foundation/TandrelExtensions.h"
 #include "tandrel/foundation/VornServerFilesDataModel.h"
 
@@ -82,29 +83,10 @@ std::shared_ptr<VornAppMultipleSessionsDataModel> VornAppMultipleSessionsDataMod
 
 // ---- remote moves --------------------------------------------------------------------------------
 
-namespace {
-std::string without_trailing_slash(std::string path) {
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    return path;
-}
-}  // namespace
-
-bool remote_path_within(const std::string& path, const std::string& item) {
-    const std::string p = without_trailing_slash(path);
-    const std::string i = without_trailing_slash(item);
-    if (i.empty() || p.empty()) return false;
-    if (p == i) return true;
-    if (i == "/") return p.front() == '/';
-    return p.size() > i.size() && p.compare(0, i.size(), i) == 0 && p[i.size()] == '/';
-}
-
 std::optional<std::string> moved_remote_path(const std::string& path, const std::string& from, const std::string& to) {
-    if (!remote_path_within(path, from)) return std::nullopt;
-    const std::string p = without_trailing_slash(path);
-    const std::string f = without_trailing_slash(from);
-    const std::string t = without_trailing_slash(to);
-    if (f == "/") return std::nullopt;  // the root itself never moves
-    return t + p.substr(f.size());
+    const std::string f = files::path::normalize(from);
+    if (f == "/" || !files::path::isSameOrInside(path, f)) return std::nullopt;  // the root itself never moves
+    return files::path::normalize(to) + files::path::normalize(path).substr(f.size());
 }
 
 bool VornACEFileSessionsDataModel::follow_move(const std::string& from, const std::string& to) {

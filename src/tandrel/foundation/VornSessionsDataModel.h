@@ -36,11 +36,9 @@ public:
 };
 
 // Where `path` lives after the remote item at `from` moved to `to`: `to` for the item itself,
-// `to` + the rest for what lies inside a moved folder, nothing for every other path. Paths
-// are compared without a trailing "/".
+// `to` + the rest for what lies inside a moved folder, nothing for every other path (and for a
+// move of the root). Paths are compared normalized (files::path::normalize).
 std::optional<std::string> moved_remote_path(const std::string& path, const std::string& from, const std::string& to);
-// Whether `path` is `item` or lies inside the folder `item`.
-bool remote_path_within(const std::string& path, const std::string& item);
 
 // The editing sessions of one saved server.
 class VornAppMultipleSessionsDataModel : public Jsonable {
