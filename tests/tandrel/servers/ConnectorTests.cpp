@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "platform/dispatch/Dispatch.h"
 #include "platform/files/ProviderTestSupport.h"
 #include "support/TempHome.h"
@@ -334,6 +336,18 @@ TEST(CheckLogin, TypesWithoutAConnectorAnswerInsteadOfNever) {
     }
 }
 
+// Lets the bucket go on a background queue, as a window does, and waits until it has gone: the
+// program must not end while the bucket's connections are still being closed (its exit would free
+// what the closing still uses).
+void releaseOffMain(std::shared_ptr<VornProviderBucket> bucket) {
+    auto gone = std::make_shared<std::atomic<bool>>(false);
+    dispatch::globalQueue(dispatch::QoS::background).async([b = std::move(bucket), gone]() mutable {
+        b.reset();
+        gone->store(true);
+    });
+    EXPECT_TRUE(dispatch::pumpMainQueueUntil([&] { return gone->load(); }, 30s)) << "the bucket never went";
+}
+
 class FormLoginTest : public ::testing::TestWithParam<std::string> {
 protected:
     void SetUp() override {
@@ -404,7 +418,7 @@ TEST_P(FormLoginTest, ListingCompletionGivesTheSortedListingOnTheMainQueue) {
     EXPECT_EQ(error->name, "notFound");
 
     std::filesystem::remove_all(disk);
-    dispatch::globalQueue(dispatch::QoS::background).async([b = std::move(bucket)]() mutable { b.reset(); });
+    releaseOffMain(std::move(bucket));
 }
 
 // A saved server whose URL points into a folder with a blank in its name, typed as it reads.
@@ -442,7 +456,7 @@ TEST_P(FormLoginTest, AUrlTypedWithABlankReachesItsFolder) {
     EXPECT_EQ(paths(listing), (std::vector<std::string>{"/index.html"}));
 
     std::filesystem::remove_all(disk);
-    dispatch::globalQueue(dispatch::QoS::background).async([b = std::move(bucket)]() mutable { b.reset(); });
+    releaseOffMain(std::move(bucket));
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, FormLoginTest, ::testing::Values("pyftpd", "vsftpd", "apache"),
