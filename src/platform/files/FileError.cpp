@@ -13,6 +13,8 @@ std::string_view standardMessage(ErrorKind kind) {
         case ErrorKind::permissionDenied: return "The server did not allow this.";
         case ErrorKind::tlsFailure: return "A secure connection to the server could not be set up.";
         case ErrorKind::secureConnectionRequired: return "The server requires a secure connection.";
+        case ErrorKind::notTrusted: return "The server's identity was not trusted, so nothing was sent to it.";
+        case ErrorKind::changedOnServer: return "The file changed on the server since it was opened.";
         case ErrorKind::cancelled: return "The operation was cancelled.";
         case ErrorKind::invalidPath: return "The name or path is not valid.";
         case ErrorKind::server: return "The server refused the request.";
@@ -32,6 +34,8 @@ std::string_view kindName(ErrorKind kind) {
         case ErrorKind::permissionDenied: return "permissionDenied";
         case ErrorKind::tlsFailure: return "tlsFailure";
         case ErrorKind::secureConnectionRequired: return "secureConnectionRequired";
+        case ErrorKind::notTrusted: return "notTrusted";
+        case ErrorKind::changedOnServer: return "changedOnServer";
         case ErrorKind::cancelled: return "cancelled";
         case ErrorKind::invalidPath: return "invalidPath";
         case ErrorKind::server: return "server";

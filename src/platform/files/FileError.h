@@ -15,7 +15,9 @@ enum class ErrorKind {
     parentMissing,
     permissionDenied,
     tlsFailure,
-    secureConnectionRequired,  // the server takes logins only over TLS
+    secureConnectionRequired,  // the server takes logins only over TLS, or the user requires TLS and the server offers none
+    notTrusted,                // the server's certificate or host key was not trusted (the user said no, or nobody could be asked)
+    changedOnServer,           // a checked write found the server's copy changed since it was read; nothing was written
     cancelled,
     invalidPath,
     server,  // any other answer of the server: serverCode and serverText say which

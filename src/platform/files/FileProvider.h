@@ -43,9 +43,32 @@ struct Timeouts {
     long stallBytesPerSecond = 1;
 };
 
+class Trust;
+
 struct ProviderOptions {
     Timeouts timeouts;
     int workers = 3;  // worker threads, each with its own connection
+    // Known host keys, pinned certificates and the question to the user (see Trust.h). Without
+    // it, only what the system's trust store vouches for is trusted, and no host key at all.
+    std::shared_ptr<Trust> trust;
+    // FTP: never log in without TLS (the server must accept AUTH TLS); plain FTP otherwise is
+    // used only when the server offers no TLS.
+    bool requireTls = false;
+};
+
+// What the server said of a file when it was read or written, so that a later write can tell
+// whether somebody else has changed it meanwhile. Empty when the server told nothing.
+struct FileVersion {
+    std::string etag;          // WebDAV: the ETag header as sent (weak or strong, quotes kept)
+    std::string lastModified;  // WebDAV: the Last-Modified header as sent
+    std::optional<std::chrono::system_clock::time_point> modificationDate;  // FTP (MLST, MDTM), SFTP
+    std::int64_t size = -1;    // bytes; -1 when not told
+    // SHA-256 of the bytes (hex), kept for files small enough to be compared by content where
+    // the server's dates are too coarse to show a change (two writes in one second).
+    std::string sha256;
+
+    bool empty() const { return etag.empty() && lastModified.empty() && !modificationDate && size < 0 && sha256.empty(); }
+    friend bool operator==(const FileVersion&, const FileVersion&) = default;
 };
 
 enum class WriteMode {
@@ -53,7 +76,7 @@ enum class WriteMode {
     createNew,  // refused with alreadyExists when anything has that name; the old bytes stay
 };
 
-enum class ProviderKind { ftp, webDav };
+enum class ProviderKind { ftp, webDav, sftp };
 
 class Operation;
 namespace detail {
@@ -80,6 +103,9 @@ using OperationHandle = std::shared_ptr<Operation>;
 using ListCompletion = std::function<void(std::vector<FileObject> entries, std::optional<FileError> error)>;
 using DataCompletion = std::function<void(std::optional<Bytes> data, std::optional<FileError> error)>;
 using Completion = std::function<void(std::optional<FileError> error)>;
+using VersionedDataCompletion =
+    std::function<void(std::optional<Bytes> data, FileVersion version, std::optional<FileError> error)>;
+using WriteCompletion = std::function<void(std::optional<FileVersion> written, std::optional<FileError> error)>;
 
 class FileProvider {
 public:
@@ -96,6 +122,14 @@ public:
     // Writes the bytes (none: an empty file). See WriteMode.
     virtual OperationHandle writeContents(std::string path, std::optional<Bytes> data, WriteMode mode,
                                           Completion completion) = 0;
+    // The bytes of a file and what the server said of it in the same exchange.
+    virtual OperationHandle contentsAndVersion(std::string path, VersionedDataCompletion completion);
+    // A write (see WriteMode) that, with `expected`, goes ahead only while the server's copy is
+    // still that version: changedOnServer when it is not, notFound when the file is gone; in
+    // both cases nothing is written. The check costs at most one round trip. The completion
+    // gets the file's version as written.
+    virtual OperationHandle writeContents(std::string path, std::optional<Bytes> data, WriteMode mode,
+                                          std::optional<FileVersion> expected, WriteCompletion completion);
     // Creates the folder `name` in `parentPath`; alreadyExists when the name is taken,
     // parentMissing when the parent folder does not exist.
     virtual OperationHandle createFolder(std::string name, std::string parentPath, Completion completion) = 0;
@@ -113,7 +147,7 @@ public:
     virtual Timeouts timeouts() const = 0;
 };
 
-// Builds the provider for a URL: ftp:// and ftps:// give FTP; http://, https://, webdav:// and
+// Builds the provider for a URL: ftp:// and ftps:// give FTP; sftp:// gives SFTP; http://, https://, webdav:// and
 // webdavs:// give WebDAV (webdav means http, webdavs https). Nothing for other schemes or a URL
 // without a host. User and password written in the URL are never sent in a URL; they are used
 // only when `credential` has no user. An FTP URL's path counts from the folder the server puts
