@@ -22,6 +22,8 @@ Kinds:
              and is not locked in; run from its unpacked Debian packages
     proftpd-tls  the same with "TLSRequired on": logins without TLS are refused
     vsftpd   vsftpd (LIST only), a virtual user checked by a per-run PAM service (needs root)
+    vsftpd-idle  the same, closing a session that sits idle for a second ("421 Timeout.",
+             idle_session_timeout=1)
     apache   Apache httpd with mod_dav/mod_dav_fs and Basic authentication (htpasswd); the same
              folder under /digest with Digest authentication (DIGEST_URL)
     nginx    nginx with its dav module and the dav-ext module (PROPFIND, OPTIONS), Basic
@@ -757,6 +759,10 @@ def start_proftpd_tls(d, env_path):
     return start_proftpd(d, env_path, "proftpd-tls")
 
 
+def start_vsftpd_idle(d, env_path):
+    return start_vsftpd(d, env_path, "vsftpd-idle", idle=1)
+
+
 def start_pureftpd_limit(d, env_path):
     return start_pureftpd(d, env_path, "pureftpd-limit", ("-C", "2"))
 
@@ -813,19 +819,19 @@ dirmessage_enable=NO
 hide_ids=NO
 max_clients=200
 max_per_ip=0
-idle_session_timeout=600
+idle_session_timeout={idle}
 data_connection_timeout=120
 vsftpd_log_file={run}/vsftpd.log
 """
 
-def start_vsftpd(d, env_path):
+def start_vsftpd(d, env_path, kind="vsftpd", idle=600):
     if not os.path.exists(VSFTPD):
         write_env(env_path, {"SKIP": f"vsftpd is not installed ({VSFTPD}, package vsftpd)"})
         return 0
     if os.geteuid() != 0:
         write_env(env_path, {"SKIP": "vsftpd needs root here (PAM virtual user, chroot); run the tests as root"})
         return 0
-    run = fresh_dir(os.path.join(d, "vsftpd"))
+    run = fresh_dir(os.path.join(d, kind))
     root = fresh_dir(os.path.join(run, "root"), 0o777)
     os.makedirs("/var/run/vsftpd/empty", exist_ok=True)
     user, password = "dravix", "pw-" + secrets.token_hex(8)
@@ -847,11 +853,11 @@ def start_vsftpd(d, env_path):
         conf = os.path.join(run, "vsftpd.conf")
         with open(conf, "w") as f:
             f.write(VSFTPD_CONF.format(port=port, root=root, run=run, pam_service=pam_service,
-                                       pasv_min=pasv_min, pasv_max=pasv_min + 200))
+                                       pasv_min=pasv_min, pasv_max=pasv_min + 200, idle=idle))
         os.chmod(conf, 0o600)
         proc = spawn([VSFTPD, conf], os.path.join(run, "server.log"))
         if wait_for_port(port, proc):
-            record_pid(d, "vsftpd", proc.pid, pam_file + "\nconf:" + conf)
+            record_pid(d, kind, proc.pid, pam_file + "\nconf:" + conf)
             write_env(env_path, {"PORT": port, "USER": user, "PASSWORD": password, "ROOT": root,
                                  "URL": f"ftp://127.0.0.1:{port}",
                                  "REQUEST_LOG": os.path.join(run, "vsftpd.log")})
@@ -1179,7 +1185,7 @@ STARTERS = {"pyftpd": start_pyftpd, "pyftpdx": start_pyftpdx, "pyftpd-limit": st
             "pureftpd": start_pureftpd, "pureftpd-limit": start_pureftpd_limit,
             "proftpd": start_proftpd, "proftpd-tls": start_proftpd_tls,
             "vsftpd": start_vsftpd, "apache": start_apache, "silent": start_silent}
-STARTERS.update({"pyftpd-lax": start_pyftpd_lax, "nginx-core": start_nginx_core})
+STARTERS.update({"pyftpd-lax": start_pyftpd_lax, "nginx-core": start_nginx_core, "vsftpd-idle": start_vsftpd_idle})
 STARTERS.update({"nginx": start_nginx, "lighttpd": start_lighttpd, "davlax": start_davlax,
                  "ingestion": start_ingestion})
 
