@@ -78,6 +78,11 @@ Misbehaving FTP servers, armed per folder by a marker file the test puts on pyft
     CANNED_LIST_MARKER (".dravix-canned-list"): LIST of the folder sends the marker file's bytes
         as they are, a listing in whatever form the test wrote (pyftpd-lax lists with LIST only,
         so its listings of such a folder are these bytes).
+    DOWN_AFTER_CUT_MARKER (".dravix-down-after-cut"), beside CUT_UPLOADS_MARKER: a cut upload
+        into the folder also takes the server down: the control connection is closed, and
+        DOWN_MARKER is put into the served root.
+    DOWN_MARKER (".dravix-down", in the served root): while it is there, the server closes every
+        new connection at once, without a greeting, and every open one at its next command.
 """
 
 import argparse
@@ -102,6 +107,8 @@ NO_CHMOD_MARKER = ".dravix-no-chmod"
 NO_LIST_NAME_MARKER = ".dravix-no-list-name"
 NO_LIST_MARKER = ".dravix-no-list"
 CANNED_LIST_MARKER = ".dravix-canned-list"
+DOWN_AFTER_CUT_MARKER = ".dravix-down-after-cut"
+DOWN_MARKER = ".dravix-down"
 # Uploads into a folder holding this file arrive at SLOW_UPLOAD_BYTES_PER_SECOND (pyftpdlib only),
 # so a test can act while an upload is on its way.
 SLOW_UPLOAD_MARKER = ".dravix-slow-upload"
@@ -256,11 +263,25 @@ def serve_ftp(args):
             super().handle_read()
             if self.cut_after is not None and self.tot_bytes_received >= self.cut_after and not self._closed:
                 self._resp = ("426 Connection cut by the server; transfer aborted.", logging.warning)
+                control = self.cmd_channel
                 self.close()
+                name = getattr(self.file_obj, "name", None)
+                if isinstance(name, str) and marked(name, DOWN_AFTER_CUT_MARKER):
+                    open(os.path.join(args.root, DOWN_MARKER), "w").close()
+                    control.close()
 
         handle_read_event = handle_read  # the base class binds its own handle_read here
 
+    def down():
+        return os.path.exists(os.path.join(args.root, DOWN_MARKER))
+
     class Handler(FTPHandler):
+        def handle(self):
+            if down():
+                self.close()
+                return None
+            return super().handle()
+
         def ftp_USER(self, line):
             if args.tls_users and line in tls_replies:
                 self.respond(tls_replies[line])
@@ -276,6 +297,9 @@ def serve_ftp(args):
             ftp_handlers.asynchat.async_chat.push(self, s.encode("utf8", self.unicode_errors))
 
         def pre_process_command(self, line, cmd, arg):
+            if down():
+                self.close()
+                return None
             if cmd in ("LIST", "MLSD", "NLST") and self.authenticated:
                 names = [a for a in (arg or "").split(" ") if a and not a.startswith("-")]
                 folder = self.fs.ftpnorm(" ".join(names)) if names else self.fs.cwd

@@ -1043,4 +1043,54 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{451, "Requested action aborted: local error in processing.", files::ErrorKind::server},
         ReplyCase{452, "Insufficient storage space.", files::ErrorKind::server}));
 
+// A transfer that failed only because the server had closed its kept connection while it sat
+// idle runs once more; one of which anything got through never does.
+struct IdleCase {
+    std::string what;
+    CURLcode code;
+    long responseCode;
+    std::vector<std::string> replies;
+    long newConnections = 0;
+    long long uploaded = 0;
+    std::string body;
+    bool silent = false;
+    bool closedWhileIdle;
+};
+void PrintTo(const IdleCase& c, std::ostream* os) { *os << c.what; }
+class ClosedWhileIdleTest : public ::testing::TestWithParam<IdleCase> {};
+
+TEST_P(ClosedWhileIdleTest, OnlyAKeptConnectionThatNothingGotThroughCounts) {
+    const auto& c = GetParam();
+    files::detail::TransferResult r;
+    r.code = c.code;
+    r.responseCode = c.responseCode;
+    r.headers = c.replies;
+    r.newConnections = c.newConnections;
+    r.uploaded = c.uploaded;
+    r.body = c.body;
+    r.silent = c.silent;
+    EXPECT_EQ(files::detail::closedWhileIdle(r), c.closedWhileIdle);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Transfers, ClosedWhileIdleTest,
+    ::testing::Values(
+        IdleCase{"vsftpd's timeout", CURLE_OPERATION_TIMEDOUT, 421, {"421 Timeout."}, 0, 0, "", false, true},
+        IdleCase{"a closing reply of several lines", CURLE_OPERATION_TIMEDOUT, 421,
+                 {"421-Idle for too long", "421 Closing control connection."}, 0, 0, "", false, true},
+        IdleCase{"gone without a word", CURLE_RECV_ERROR, 0, {}, 0, 0, "", false, true},
+        IdleCase{"reset while sending", CURLE_SEND_ERROR, 0, {}, 0, 0, "", false, true},
+        IdleCase{"closed at once", CURLE_GOT_NOTHING, 0, {}, 0, 0, "", false, true},
+        IdleCase{"a new connection turned away", CURLE_OPERATION_TIMEDOUT, 421, {"421 Too many connections."}, 1, 0, "",
+                 false, false},
+        IdleCase{"a new connection that broke", CURLE_RECV_ERROR, 0, {}, 1, 0, "", false, false},
+        IdleCase{"closed after a command went through", CURLE_OPERATION_TIMEDOUT, 421, {"250 Ok.", "421 Timeout."}, 0, 0,
+                 "", false, false},
+        IdleCase{"closed during an upload", CURLE_SEND_ERROR, 0, {}, 0, 65536, "", false, false},
+        IdleCase{"closed once the upload had begun", CURLE_UPLOAD_FAILED, 0, {"150 Ok to send data."}, 0, 0, "", false,
+                 false},
+        IdleCase{"closed during a download", CURLE_PARTIAL_FILE, 0, {}, 0, 0, "<html>", false, false},
+        IdleCase{"a server that fell silent", CURLE_OPERATION_TIMEDOUT, 0, {}, 0, 0, "", true, false},
+        IdleCase{"a refusal", CURLE_QUOTE_ERROR, 550, {"550 Permission denied."}, 0, 0, "", false, false},
+        IdleCase{"done", CURLE_OK, 226, {"226 Transfer complete."}, 0, 0, "", false, false}));
+
 }  // namespace
