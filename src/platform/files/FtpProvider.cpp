@@ -652,9 +652,16 @@ private:
     // link, or the server does not show it this way (not every server has STAT with a name,
     // vsftpd leaves out a link whose target is relative): the save's other questions follow.
     Outcome<std::optional<std::string>> statLink(Session& s, Operation& op, const std::string& target) const {
-        TransferResult r = command(s, op, {"*STAT " + target});
-        if (r.cancelled || r.silent) return transportError(r);
+        // Asked in the file's folder (servers show an absolute name as they got it), once the
+        // transfer's own CWD has taken it there.
         const std::string name = path::lastComponent(target);
+        prepare(s);
+        StringList after{"*STAT " + name};
+        curl_easy_setopt(s.easy(), CURLOPT_URL, folderUrl(path::parent(target)).c_str());
+        curl_easy_setopt(s.easy(), CURLOPT_NOBODY, 1L);
+        curl_easy_setopt(s.easy(), CURLOPT_POSTQUOTE, after.get());
+        TransferResult r = perform(s, op);
+        if (r.cancelled || r.silent) return transportError(r);
         const auto now = std::chrono::system_clock::now();
         for (const std::string& reply : r.headers) {
             // The listing lines of "213-Status of ...:" ... "213 End of status.", some indented.
