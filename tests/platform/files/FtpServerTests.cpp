@@ -355,6 +355,24 @@ TEST(FtpServerThatAnswersLess, MakingAFolderThatIsThereIsRefusedThoughTheServerW
     fs::remove_all(disk);
 }
 
+// A folder whose listing shows a file that is not there (gone meanwhile): its removal meets
+// pyftpdlib's "550 No such file or directory." for that file, which reads as not found.
+TEST(FtpServerThatAnswersLess, ADeleteAnsweredNoSuchFileIsNotFound) {
+    Peer peer = loadPeer("pyftpd-lax");
+    if (!peer.skipReason.empty()) GTEST_SKIP() << peer.skipReason;
+    const fs::path disk = peer.root / "t_gone";
+    fs::remove_all(disk);
+    makeDiskFolder(disk / "folder");
+    writeDiskFile(disk / "folder" / ".dravix-canned-list",
+                  "-rw-r--r--   1 owner    group          10 Jan 02  2024 gone.html\r\n");
+    auto provider = ftpAt(peer, peer.url);
+    auto error = Sync{*provider}.remove("/t_gone/folder");
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, ErrorKind::notFound) << describe(error);
+    EXPECT_EQ(error->message.find("did not allow"), std::string::npos) << error->message;
+    fs::remove_all(disk);
+}
+
 // ---- listings in every form ------------------------------------------------------------------
 
 struct ListedEntry {
