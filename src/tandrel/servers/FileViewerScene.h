@@ -23,7 +23,7 @@ class VornProviderBucket;
 class VornACEFileSessionsDataModel;
 class VornServerFileDataModel;
 class VornServerFilesDataModel;
-namespace files { class FileProvider; struct FileError; }
+namespace files { class FileProvider; class LeftoverCopies; struct FileError; }
 namespace ui { class ViewController; }
 
 // A file-viewer window. Its close button first lets the document windows it serves decide
