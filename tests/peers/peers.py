@@ -12,6 +12,7 @@ Kinds:
              told that logins need TLS, each with its own reply; a folder named "garbled listing"
              lists as lines that are no MLSD
     pyftpd-limit  pyftpdlib taking at most 2 connections per address ("421 Too many connections")
+    pyftpd-away  pyftpdlib as pyftpd, for the one test that takes its server down (DOWN_MARKER)
     pyftpd-lax  pyftpdlib answering less, as some small servers do: no MLST or MLSD (nor in FEAT),
              "LIST -a NAME" answered 550 (the "-a" read as part of the name), every SITE command
              answered 502, and MKD of a folder that exists answered 257 as if it were made
@@ -82,7 +83,8 @@ Misbehaving FTP servers, armed per folder by a marker file the test puts on pyft
         into the folder also takes the server down: the control connection is closed, and
         DOWN_MARKER is put into the served root.
     DOWN_MARKER (".dravix-down", in the served root): while it is there, the server closes every
-        new connection at once, without a greeting, and every open one at its next command.
+        new connection at once, without a greeting, and every open one at its next command. It
+        stops the whole server: only for pyftpd-away, which no other test shares.
 """
 
 import argparse
@@ -640,6 +642,10 @@ def start_pyftpdx(d, env_path):
 
 def start_pyftpd_limit(d, env_path):
     return start_pyftpd(d, env_path, "pyftpd-limit", ("--max-per-ip", "2"))
+
+
+def start_pyftpd_away(d, env_path):
+    return start_pyftpd(d, env_path, "pyftpd-away")
 
 
 def start_pyftpd_lax(d, env_path):
@@ -1209,7 +1215,8 @@ STARTERS = {"pyftpd": start_pyftpd, "pyftpdx": start_pyftpdx, "pyftpd-limit": st
             "pureftpd": start_pureftpd, "pureftpd-limit": start_pureftpd_limit,
             "proftpd": start_proftpd, "proftpd-tls": start_proftpd_tls,
             "vsftpd": start_vsftpd, "apache": start_apache, "silent": start_silent}
-STARTERS.update({"pyftpd-lax": start_pyftpd_lax, "nginx-core": start_nginx_core, "vsftpd-idle": start_vsftpd_idle})
+STARTERS.update({"pyftpd-lax": start_pyftpd_lax, "nginx-core": start_nginx_core, "vsftpd-idle": start_vsftpd_idle,
+                 "pyftpd-away": start_pyftpd_away})
 STARTERS.update({"nginx": start_nginx, "lighttpd": start_lighttpd, "davlax": start_davlax,
                  "ingestion": start_ingestion})
 

@@ -111,6 +111,7 @@ protected:
 
 class FtpSaveOnEveryServer : public FtpSaveTest {};
 class FtpSaveOfALink : public FtpSaveTest {};
+class FtpSaveOnServerThatGoesAway : public FtpSaveTest {};
 class FtpSaveOnMisbehavingServer : public FtpSaveTest {};
 class FtpSaveOnServerThatAnswersLess : public FtpSaveTest {};
 
@@ -229,7 +230,8 @@ TEST_P(FtpSaveOnMisbehavingServer, RefusedDotNamesOrModeChangesStillReplaceByRen
         fs::remove(disk_ / ".dravix-cut-uploads");
         EXPECT_EQ(namesIn(disk_), names) << "a temporary file was left";
 
-        ASSERT_FALSE(sync().write(at("site.html"), text));
+        auto saved = sync().write(at("site.html"), text);
+        ASSERT_FALSE(saved) << describe(saved);
         EXPECT_EQ(readDiskFile(disk_ / "site.html"), text);
         const DiskStat after = statOf(disk_ / "site.html");
         EXPECT_NE(after.inode, before.inode) << "not put in place by a rename";
@@ -427,7 +429,7 @@ TEST_P(FtpSaveOfALink, WritesTheFileTheLinkPointsToAndKeepsTheLink) {
 // sending its source. It is removed at the next save once the server is back, or, with the
 // set of leftovers kept (as the app keeps it with the file's session), by the next provider's
 // first operation.
-TEST_P(FtpSaveOnMisbehavingServer, ACopyLeftByASaveCutWhileTheServerWentAwayIsRemovedOnceItIsBack) {
+TEST_P(FtpSaveOnServerThatGoesAway, ACopyLeftByASaveCutWhileTheServerWentAwayIsRemovedOnceItIsBack) {
     struct Case {
         std::vector<std::string> markers;
         std::string prefix;  // of the copy's name
@@ -490,6 +492,9 @@ INSTANTIATE_TEST_SUITE_P(Servers, FtpSaveOfALink, ::testing::Values("pyftpd", "v
 // Only pyftpdlib has the misbehaving modes.
 INSTANTIATE_TEST_SUITE_P(Servers, FtpSaveOnMisbehavingServer, ::testing::Values("pyftpd"),
                          [](const auto& info) { return info.param; });
+// A pyftpdlib of its own: taken down, it is down for every connection.
+INSTANTIATE_TEST_SUITE_P(Servers, FtpSaveOnServerThatGoesAway, ::testing::Values("pyftpd-away"),
+                         [](const auto&) { return std::string("pyftpdaway"); });
 INSTANTIATE_TEST_SUITE_P(Servers, FtpSaveOnServerThatAnswersLess, ::testing::Values("pyftpd-lax"),
                          [](const auto&) { return std::string("pyftpdlax"); });
 
