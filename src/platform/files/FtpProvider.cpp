@@ -6,8 +6,11 @@
 // reply lines are captured for error texts. Nothing here overwrites unless asked to: create-new
 // writes, new folders, copies and moves check the target first (some servers answer 257 to MKD
 // of a folder that exists). Replacing a file goes through a temporary file beside it (see
-// replaceFile), so a cut upload leaves the old file whole. Listing lines that cannot be read
-// are logged, each once.
+// replaceFile), so a cut upload leaves the old file whole; a symbolic link is saved into the
+// file it points to. A temporary file that a broken connection kept from being removed is
+// remembered (ProviderOptions::leftovers) and removed after the next operation that goes
+// through. A kept connection that the server closed while it sat idle is opened again (see
+// perform). Listing lines that cannot be read are logged, each once.
 
 #include <atomic>
 #include <cctype>
@@ -860,11 +863,12 @@ private:
     }
 
     // Removes a temporary file after a failure, also after a cancel, waiting a few seconds at
-    // most. Where the server had fallen silent or turned the connection away, or the removal
-    // got no answer, the copy is remembered, to be removed once the server answers again.
+    // most. Where the server had fallen silent, or the removal got no answer, the copy is
+    // remembered, to be removed once the server answers again. (A connection turned away at
+    // the greeting never got to make one.)
     void discard(Session& s, const std::string& temp, const TransferResult& failure) const {
-        if (failure.silent || refusedAtGreeting(failure) || !removeQuietly(s, temp))
-            leftovers_->remember(tTrace.savedFile, temp);
+        if (refusedAtGreeting(failure)) return;
+        if (failure.silent || !removeQuietly(s, temp)) leftovers_->remember(tTrace.savedFile, temp);
     }
 
     // DELE outside any operation (a cancel does not stop it), waiting a few seconds at most.
