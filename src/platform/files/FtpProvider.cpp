@@ -33,23 +33,13 @@ enum class Context { list, read, write, command, probe };
 
 bool isSupportRefusal(long code) { return code == 500 || code == 501 || code == 502 || code == 504; }
 
-bool containsI(std::string_view text, std::string_view word) {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-    for (std::size_t i = 0; i + word.size() <= text.size(); ++i) {
-        std::size_t k = 0;
-        while (k < word.size() && lower(text[i + k]) == word[k]) ++k;
-        if (k == word.size()) return true;
-    }
-    return false;
-}
-
 // A refused login that asks for TLS: "550 SSL/TLS required on the control channel",
 // "534 Policy requires SSL.", "530 Non-anonymous sessions must use encryption.", "421 Sorry,
 // cleartext sessions are not accepted on this server."
 bool asksForTls(long code, std::string_view text) {
     if (code != 421 && code != 530 && code != 534 && code != 550) return false;
     for (std::string_view word : {"tls", "ssl", "encrypt", "cleartext"}) {
-        if (containsI(text, word)) return true;
+        if (replyHas(text, word)) return true;
     }
     return false;
 }

@@ -4,9 +4,7 @@
 
 namespace files::detail {
 
-namespace {
-
-bool containsLower(std::string_view text, std::string_view lowerWord) {
+bool replyHas(std::string_view text, std::string_view lowerWord) {
     auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
     for (std::size_t i = 0; i + lowerWord.size() <= text.size(); ++i) {
         std::size_t k = 0;
@@ -16,15 +14,13 @@ bool containsLower(std::string_view text, std::string_view lowerWord) {
     return false;
 }
 
-}  // namespace
-
 bool saysNotFound(std::string_view text) {
     // The words of the common servers (errno text, IIS, Serv-U, FileZilla Server, ...).
     static constexpr std::array<std::string_view, 9> kWords{
         "no such file", "no such directory", "not found", "not exist", "n't exist",
         "cannot find", "can't find", "could not find", "couldn't find"};
     for (std::string_view word : kWords) {
-        if (containsLower(text, word)) return true;
+        if (replyHas(text, word)) return true;
     }
     return false;
 }

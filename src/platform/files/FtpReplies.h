@@ -19,6 +19,9 @@ ErrorKind ftpRefusalKind(long code, std::string_view text);
 // Whether the words of a reply say that the file or folder is not there.
 bool saysNotFound(std::string_view text);
 
+// Whether a reply's text holds `lowerWord` (written in lower case), in any case.
+bool replyHas(std::string_view text, std::string_view lowerWord);
+
 // Whether a transfer failed only because the connection it reused had been closed by the server
 // while it sat idle: vsftpd's "421 Timeout." (any 421) as the first and only reply, or the
 // connection gone before any reply. Nothing of such a transfer reached the server: no reply to

@@ -32,6 +32,20 @@ std::shared_ptr<VornSingleServiceDataModel> server(const std::string& name) {
     return s;
 }
 
+// A sessions store in a folder of its own, and the (unsaved) record of the server "server".
+struct ServerSessions {
+    AppHome home;
+    fs::path folder = home.data() / "Sessions";
+    VornSessionsManager store;
+    std::shared_ptr<VornAppMultipleSessionsDataModel> record = std::make_shared<VornAppMultipleSessionsDataModel>();
+
+    ServerSessions() {
+        fs::create_directories(folder);
+        store.url = folder;
+        record->service_id = "server";
+    }
+};
+
 // Waits (pumping the main queue) for a value delivered on another queue.
 template <class T>
 T await(std::future<T>& f) {
@@ -182,13 +196,8 @@ TEST(SessionsStore, IdsWithSlashesSurviveSaveAndReload) {
 }
 
 TEST(SessionsStore, SavingAPageStateStoresItInTheSessionAndTheFileAndKeepsTheOtherSessions) {
-    AppHome home;
-    const auto folder = home.data() / "Sessions";
-    fs::create_directories(folder);
-    VornSessionsManager store;
-    store.url = folder;
-    auto record = std::make_shared<VornAppMultipleSessionsDataModel>();
-    record->service_id = "server";
+    ServerSessions sessions;
+    auto& [home, folder, store, record] = sessions;
     auto make = [](const std::string& id, const std::string& state) {
         auto s = std::make_shared<VornACEFileSessionsDataModel>();
         s->session_id = id;
@@ -224,13 +233,8 @@ TEST(SessionsStore, SavingAPageStateStoresItInTheSessionAndTheFileAndKeepsTheOth
 // What a provider remembers of a broken save's copy goes into the session of the file it saved
 // and the sessions file; a set made after a restart holds it, and a removal clears it again.
 TEST(SessionsStore, LeftoverCopiesAreKeptWithTheSessionOfTheirFile) {
-    AppHome home;
-    const auto folder = home.data() / "Sessions";
-    fs::create_directories(folder);
-    VornSessionsManager store;
-    store.url = folder;
-    auto record = std::make_shared<VornAppMultipleSessionsDataModel>();
-    record->service_id = "server";
+    ServerSessions sessions;
+    auto& [home, folder, store, record] = sessions;
     for (const std::string path : {"/www/page.php", "/www/other.html"}) {
         auto s = std::make_shared<VornACEFileSessionsDataModel>();
         s->session_id = path;
