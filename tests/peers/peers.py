@@ -23,8 +23,8 @@ Kinds:
              and is not locked in; run from its unpacked Debian packages
     proftpd-tls  the same with "TLSRequired on": logins without TLS are refused
     vsftpd   vsftpd (LIST only), a virtual user checked by a per-run PAM service (needs root)
-    vsftpd-idle  the same, closing a session that sits idle for a second ("421 Timeout.",
-             idle_session_timeout=1)
+    vsftpd-idle  the same, closing a session that sits idle for two seconds ("421 Timeout.",
+             idle_session_timeout=2)
     apache   Apache httpd with mod_dav/mod_dav_fs and Basic authentication (htpasswd); the same
              folder under /digest with Digest authentication (DIGEST_URL)
     nginx    nginx with its dav module and the dav-ext module (PROPFIND, OPTIONS), Basic
@@ -790,7 +790,7 @@ def start_proftpd_tls(d, env_path):
 
 
 def start_vsftpd_idle(d, env_path):
-    return start_vsftpd(d, env_path, "vsftpd-idle", idle=1)
+    return start_vsftpd(d, env_path, "vsftpd-idle", idle=2)
 
 
 def start_pureftpd_limit(d, env_path):

@@ -56,7 +56,6 @@ bool refusedAtGreeting(const TransferResult& r) {
 struct OperationTrace {
     bool refusedAtGreeting = false;
     bool anyDone = false;
-    bool reconnected = false;  // a transfer ran again after the server had closed an idle connection
     std::string savedFile;     // the provider path of the file the operation writes, if any
 };
 thread_local OperationTrace tTrace;
@@ -232,12 +231,12 @@ private:
 
     // Every transfer goes through here, so an operation knows what its transfers met. A kept
     // connection that the server closed while it sat idle ("421 Timeout.") is no failure: the
-    // transfer, of which nothing reached the server, runs once more on a new connection; only
-    // once for an operation, and never after any of its bytes or commands got through.
+    // transfer, of which nothing reached the server, runs once more on a new connection (whose
+    // failure is never taken for an idle close); never once any of its bytes or commands got
+    // through.
     TransferResult perform(Session& s, Operation& op) const {
         TransferResult r = s.perform(op);
-        if (!tTrace.reconnected && closedWhileIdle(r)) {
-            tTrace.reconnected = true;
+        if (closedWhileIdle(r)) {
             s.prepareRetry();
             r = s.perform(op);
         }

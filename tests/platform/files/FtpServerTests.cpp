@@ -526,7 +526,7 @@ TEST_F(FtpListingFormsTest, AListingWithUnreadableLinesShowsTheRestAndLogsEachSu
 
 // ---- a server that closes idle connections ----------------------------------------------------
 
-// vsftpd with idle_session_timeout=1 closes the kept connection a second after each operation.
+// vsftpd with idle_session_timeout=2 closes the kept connection two seconds after each operation.
 // The next operation, of whatever kind, opens a new one and goes through.
 TEST(FtpIdleServer, EveryKindOfOperationWorksAfterTheServerClosedTheIdleConnection) {
     Peer peer = loadPeer("vsftpd-idle");
