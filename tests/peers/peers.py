@@ -12,6 +12,7 @@ Kinds:
              told that logins need TLS, each with its own reply; a folder named "garbled listing"
              lists as lines that are no MLSD
     pyftpd-limit  pyftpdlib taking at most 2 connections per address ("421 Too many connections")
+    pyftpd-away  pyftpdlib as pyftpd, for the one test that takes its server down (DOWN_MARKER)
     pyftpd-lax  pyftpdlib answering less, as some small servers do: no MLST or MLSD (nor in FEAT),
              "LIST -a NAME" answered 550 (the "-a" read as part of the name), every SITE command
              answered 502, and MKD of a folder that exists answered 257 as if it were made
@@ -22,6 +23,8 @@ Kinds:
              and is not locked in; run from its unpacked Debian packages
     proftpd-tls  the same with "TLSRequired on": logins without TLS are refused
     vsftpd   vsftpd (LIST only), a virtual user checked by a per-run PAM service (needs root)
+    vsftpd-idle  the same, closing a session that sits idle for two seconds ("421 Timeout.",
+             idle_session_timeout=2)
     apache   Apache httpd with mod_dav/mod_dav_fs and Basic authentication (htpasswd); the same
              folder under /digest with Digest authentication (DIGEST_URL)
     nginx    nginx with its dav module and the dav-ext module (PROPFIND, OPTIONS), Basic
@@ -76,6 +79,12 @@ Misbehaving FTP servers, armed per folder by a marker file the test puts on pyft
     CANNED_LIST_MARKER (".dravix-canned-list"): LIST of the folder sends the marker file's bytes
         as they are, a listing in whatever form the test wrote (pyftpd-lax lists with LIST only,
         so its listings of such a folder are these bytes).
+    DOWN_AFTER_CUT_MARKER (".dravix-down-after-cut"), beside CUT_UPLOADS_MARKER: a cut upload
+        into the folder also takes the server down: the control connection is closed, and
+        DOWN_MARKER is put into the served root.
+    DOWN_MARKER (".dravix-down", in the served root): while it is there, the server closes every
+        new connection at once, without a greeting, and every open one at its next command. It
+        stops the whole server: only for pyftpd-away, which no other test shares.
 """
 
 import argparse
@@ -100,6 +109,8 @@ NO_CHMOD_MARKER = ".dravix-no-chmod"
 NO_LIST_NAME_MARKER = ".dravix-no-list-name"
 NO_LIST_MARKER = ".dravix-no-list"
 CANNED_LIST_MARKER = ".dravix-canned-list"
+DOWN_AFTER_CUT_MARKER = ".dravix-down-after-cut"
+DOWN_MARKER = ".dravix-down"
 # Uploads into a folder holding this file arrive at SLOW_UPLOAD_BYTES_PER_SECOND (pyftpdlib only),
 # so a test can act while an upload is on its way.
 SLOW_UPLOAD_MARKER = ".dravix-slow-upload"
@@ -254,11 +265,25 @@ def serve_ftp(args):
             super().handle_read()
             if self.cut_after is not None and self.tot_bytes_received >= self.cut_after and not self._closed:
                 self._resp = ("426 Connection cut by the server; transfer aborted.", logging.warning)
+                control = self.cmd_channel
                 self.close()
+                name = getattr(self.file_obj, "name", None)
+                if isinstance(name, str) and marked(name, DOWN_AFTER_CUT_MARKER):
+                    open(os.path.join(args.root, DOWN_MARKER), "w").close()
+                    control.close()
 
         handle_read_event = handle_read  # the base class binds its own handle_read here
 
+    def down():
+        return os.path.exists(os.path.join(args.root, DOWN_MARKER))
+
     class Handler(FTPHandler):
+        def handle(self):
+            if down():
+                self.close()
+                return None
+            return super().handle()
+
         def ftp_USER(self, line):
             if args.tls_users and line in tls_replies:
                 self.respond(tls_replies[line])
@@ -274,6 +299,9 @@ def serve_ftp(args):
             ftp_handlers.asynchat.async_chat.push(self, s.encode("utf8", self.unicode_errors))
 
         def pre_process_command(self, line, cmd, arg):
+            if down():
+                self.close()
+                return None
             if cmd in ("LIST", "MLSD", "NLST") and self.authenticated:
                 names = [a for a in (arg or "").split(" ") if a and not a.startswith("-")]
                 folder = self.fs.ftpnorm(" ".join(names)) if names else self.fs.cwd
@@ -616,6 +644,10 @@ def start_pyftpd_limit(d, env_path):
     return start_pyftpd(d, env_path, "pyftpd-limit", ("--max-per-ip", "2"))
 
 
+def start_pyftpd_away(d, env_path):
+    return start_pyftpd(d, env_path, "pyftpd-away")
+
+
 def start_pyftpd_lax(d, env_path):
     return start_pyftpd(d, env_path, "pyftpd-lax", ("--lax",))
 
@@ -757,6 +789,10 @@ def start_proftpd_tls(d, env_path):
     return start_proftpd(d, env_path, "proftpd-tls")
 
 
+def start_vsftpd_idle(d, env_path):
+    return start_vsftpd(d, env_path, "vsftpd-idle", idle=2)
+
+
 def start_pureftpd_limit(d, env_path):
     return start_pureftpd(d, env_path, "pureftpd-limit", ("-C", "2"))
 
@@ -813,19 +849,19 @@ dirmessage_enable=NO
 hide_ids=NO
 max_clients=200
 max_per_ip=0
-idle_session_timeout=600
+idle_session_timeout={idle}
 data_connection_timeout=120
 vsftpd_log_file={run}/vsftpd.log
 """
 
-def start_vsftpd(d, env_path):
+def start_vsftpd(d, env_path, kind="vsftpd", idle=600):
     if not os.path.exists(VSFTPD):
         write_env(env_path, {"SKIP": f"vsftpd is not installed ({VSFTPD}, package vsftpd)"})
         return 0
     if os.geteuid() != 0:
         write_env(env_path, {"SKIP": "vsftpd needs root here (PAM virtual user, chroot); run the tests as root"})
         return 0
-    run = fresh_dir(os.path.join(d, "vsftpd"))
+    run = fresh_dir(os.path.join(d, kind))
     root = fresh_dir(os.path.join(run, "root"), 0o777)
     os.makedirs("/var/run/vsftpd/empty", exist_ok=True)
     user, password = "dravix", "pw-" + secrets.token_hex(8)
@@ -847,11 +883,11 @@ def start_vsftpd(d, env_path):
         conf = os.path.join(run, "vsftpd.conf")
         with open(conf, "w") as f:
             f.write(VSFTPD_CONF.format(port=port, root=root, run=run, pam_service=pam_service,
-                                       pasv_min=pasv_min, pasv_max=pasv_min + 200))
+                                       pasv_min=pasv_min, pasv_max=pasv_min + 200, idle=idle))
         os.chmod(conf, 0o600)
         proc = spawn([VSFTPD, conf], os.path.join(run, "server.log"))
         if wait_for_port(port, proc):
-            record_pid(d, "vsftpd", proc.pid, pam_file + "\nconf:" + conf)
+            record_pid(d, kind, proc.pid, pam_file + "\nconf:" + conf)
             write_env(env_path, {"PORT": port, "USER": user, "PASSWORD": password, "ROOT": root,
                                  "URL": f"ftp://127.0.0.1:{port}",
                                  "REQUEST_LOG": os.path.join(run, "vsftpd.log")})
@@ -1179,7 +1215,8 @@ STARTERS = {"pyftpd": start_pyftpd, "pyftpdx": start_pyftpdx, "pyftpd-limit": st
             "pureftpd": start_pureftpd, "pureftpd-limit": start_pureftpd_limit,
             "proftpd": start_proftpd, "proftpd-tls": start_proftpd_tls,
             "vsftpd": start_vsftpd, "apache": start_apache, "silent": start_silent}
-STARTERS.update({"pyftpd-lax": start_pyftpd_lax, "nginx-core": start_nginx_core})
+STARTERS.update({"pyftpd-lax": start_pyftpd_lax, "nginx-core": start_nginx_core, "vsftpd-idle": start_vsftpd_idle,
+                 "pyftpd-away": start_pyftpd_away})
 STARTERS.update({"nginx": start_nginx, "lighttpd": start_lighttpd, "davlax": start_davlax,
                  "ingestion": start_ingestion})
 

@@ -72,6 +72,7 @@ Session::Session() { transfer_.setMaxHeaderLines(1000); }
 
 void Session::reset(const Timeouts& timeouts) {
     timeouts_ = timeouts;
+    upload_.reset();
     transfer_.reset();
     // No limit on the whole transfer (a big file takes its time); a stall of at least a second.
     transfer_.setTimeouts(net::Timeouts{timeouts.connect, std::chrono::milliseconds(0), timeouts.stallBytesPerSecond,
@@ -80,7 +81,15 @@ void Session::reset(const Timeouts& timeouts) {
     curl_easy_setopt(easy(), CURLOPT_TCP_KEEPALIVE, 1L);
 }
 
-void Session::setUpload(std::string_view data) { transfer_.setUpload(data); }
+void Session::setUpload(std::string_view data) {
+    upload_ = data;
+    transfer_.setUpload(data);
+}
+
+void Session::prepareRetry() {
+    if (upload_) transfer_.setUpload(*upload_);
+    curl_easy_setopt(easy(), CURLOPT_FRESH_CONNECT, 1L);
+}
 
 TransferResult Session::perform(Operation& op) {
     TransferResult result;

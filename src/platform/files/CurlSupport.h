@@ -59,6 +59,9 @@ public:
     void setUpload(std::string_view data);
     // Runs the transfer set up on easy() until it ends, is cancelled or the server falls silent.
     TransferResult perform(Operation& op);
+    // Sets the transfer that just failed up to run once more on a new connection (its upload
+    // body from its first byte).
+    void prepareRetry();
     // Set by WorkerPool::retire: the job in progress goes back to the queue and this session's
     // worker stops.
     bool retiring() const { return retiring_; }
@@ -68,6 +71,7 @@ private:
     bool retiring_ = false;
     net::Transfer transfer_;
     net::Multi multi_;
+    std::optional<std::string_view> upload_;
     Timeouts timeouts_;
 };
 

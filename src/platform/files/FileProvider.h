@@ -45,6 +45,23 @@ struct Timeouts {
 
 class Trust;
 
+// Temporary copies that saves left on a server because the connection broke before they could
+// be removed. An FTP provider tells the set each copy it could not remove and each one it has
+// removed since, and removes those the set holds once it has a working connection again (at
+// its next operation that reaches the server, a save or any other). Kept with the edited
+// file's record, the set lets a provider made after a restart clear what an earlier one left.
+// Called on the providers' worker threads.
+class LeftoverCopies {
+public:
+    virtual ~LeftoverCopies() = default;
+    // `copy` (a path as the server names it) was left beside `file` (a provider path).
+    virtual void remember(const std::string& file, const std::string& copy) = 0;
+    virtual void forget(const std::string& copy) = 0;
+    virtual std::vector<std::string> copies() const = 0;
+};
+// A set kept in memory only, for the life of the providers that share it.
+std::shared_ptr<LeftoverCopies> makeLeftoverCopies();
+
 struct ProviderOptions {
     Timeouts timeouts;
     int workers = 3;  // worker threads, each with its own connection
@@ -54,6 +71,9 @@ struct ProviderOptions {
     // FTP: never log in without TLS (the server must accept AUTH TLS); plain FTP otherwise is
     // used only when the server offers no TLS.
     bool requireTls = false;
+    // Where temporary copies left by broken saves are remembered; none: in memory, for the
+    // provider's life.
+    std::shared_ptr<LeftoverCopies> leftovers;
 };
 
 // What the server said of a file when it was read or written, so that a later write can tell

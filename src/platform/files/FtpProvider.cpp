@@ -6,15 +6,20 @@
 // reply lines are captured for error texts. Nothing here overwrites unless asked to: create-new
 // writes, new folders, copies and moves check the target first (some servers answer 257 to MKD
 // of a folder that exists). Replacing a file goes through a temporary file beside it (see
-// replaceFile), so a cut upload leaves the old file whole. Listing lines that cannot be read
-// are logged, each once.
+// replaceFile), so a cut upload leaves the old file whole; a symbolic link is saved into the
+// file it points to. A temporary file that a broken connection kept from being removed is
+// remembered (ProviderOptions::leftovers) and removed after the next operation that goes
+// through. A kept connection that the server closed while it sat idle is opened again (see
+// perform). Listing lines that cannot be read are logged, each once.
 
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <random>
 #include <unordered_set>
 
 #include "platform/files/CurlProvider.h"
+#include "platform/files/FtpReplies.h"
 #include "platform/files/ListingParsers.h"
 #include "platform/log/Log.h"
 
@@ -28,23 +33,13 @@ enum class Context { list, read, write, command, probe };
 
 bool isSupportRefusal(long code) { return code == 500 || code == 501 || code == 502 || code == 504; }
 
-bool containsI(std::string_view text, std::string_view word) {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-    for (std::size_t i = 0; i + word.size() <= text.size(); ++i) {
-        std::size_t k = 0;
-        while (k < word.size() && lower(text[i + k]) == word[k]) ++k;
-        if (k == word.size()) return true;
-    }
-    return false;
-}
-
 // A refused login that asks for TLS: "550 SSL/TLS required on the control channel",
 // "534 Policy requires SSL.", "530 Non-anonymous sessions must use encryption.", "421 Sorry,
 // cleartext sessions are not accepted on this server."
 bool asksForTls(long code, std::string_view text) {
     if (code != 421 && code != 530 && code != 534 && code != 550) return false;
     for (std::string_view word : {"tls", "ssl", "encrypt", "cleartext"}) {
-        if (containsI(text, word)) return true;
+        if (replyHas(text, word)) return true;
     }
     return false;
 }
@@ -61,6 +56,7 @@ bool refusedAtGreeting(const TransferResult& r) {
 struct OperationTrace {
     bool refusedAtGreeting = false;
     bool anyDone = false;
+    std::string savedFile;     // the provider path of the file the operation writes, if any
 };
 thread_local OperationTrace tTrace;
 
@@ -69,7 +65,8 @@ thread_local OperationTrace tTrace;
 class FtpProvider final : public CurlProvider {
 public:
     FtpProvider(BaseUrl base, Credential credential, const ProviderOptions& options)
-        : CurlProvider(std::move(base), std::move(credential), options) {}
+        : CurlProvider(std::move(base), std::move(credential), options),
+          leftovers_(options.leftovers ? options.leftovers : makeLeftoverCopies()) {}
     ~FtpProvider() override { stopWorkers(); }
 
     ProviderKind kind() const override { return ProviderKind::ftp; }
@@ -116,6 +113,7 @@ public:
                     if (presence.value == Presence::parentMissing) return FileError::make(ErrorKind::parentMissing);
                 }
                 static const Bytes empty;
+                tTrace.savedFile = path::normalize(file);
                 if (mode == WriteMode::replace) return replaceFile(s, op, target, data ? *data : empty);
                 return upload(s, op, target, data ? *data : empty);
             }),
@@ -231,9 +229,17 @@ private:
     // Asks MLST for unix.mode (not every server shows it by default) beside what listings read.
     static constexpr const char* kMlstFacts = "*OPTS MLST type;size;sizd;modify;create;perm;unix.mode;";
 
-    // Every transfer goes through here, so an operation knows what its transfers met.
+    // Every transfer goes through here, so an operation knows what its transfers met. A kept
+    // connection that the server closed while it sat idle ("421 Timeout.") is no failure: the
+    // transfer, of which nothing reached the server, runs once more on a new connection (whose
+    // failure is never taken for an idle close); never once any of its bytes or commands got
+    // through.
     TransferResult perform(Session& s, Operation& op) const {
         TransferResult r = s.perform(op);
+        if (closedWhileIdle(r)) {
+            s.prepareRetry();
+            r = s.perform(op);
+        }
         if (r.ok()) tTrace.anyDone = true;
         else if (refusedAtGreeting(r)) tTrace.refusedAtGreeting = true;
         return r;
@@ -243,13 +249,15 @@ private:
     // connections per address) runs again on a connection that is open, and this worker stops:
     // the provider keeps as many workers as the server accepts. Only when no other worker is
     // left does the server's refusal reach the completion. An operation that already changed
-    // something on the server is not run again.
+    // something on the server is not run again. After an operation that went through, the
+    // temporary copies that earlier saves could not remove are removed.
     template <typename T>
     std::function<Outcome<T>(Session&, Operation&)> handingOver(std::function<Outcome<T>(Session&, Operation&)> body) {
         return [this, body = std::move(body)](Session& s, Operation& op) -> Outcome<T> {
             tTrace = {};
             Outcome<T> out = body(s, op);
             if (out.error && tTrace.refusedAtGreeting && !tTrace.anyDone) retireWorker(s);
+            if (!out.error && !op.isCancelled()) removeLeftovers(s);
             tTrace = {};
             return out;
         };
@@ -445,6 +453,7 @@ private:
         std::optional<unsigned> mode;
         bool fromList = false;  // asked with LIST (the server has no MLST)
         bool absent = false;    // a listing that was read whole does not have it
+        std::string linkTarget;  // a symbolic link's target as the server shows it, when it does
     };
 
     // Replaces a file so that a cut transfer cannot leave a fragment in its place: the bytes go
@@ -455,7 +464,10 @@ private:
     // those bits already will do), and a rename puts it over the old file. Only where nothing
     // else keeps both the bytes and the bits is the file written in place, and the log says
     // so. A failed transfer removes its temporary file when the server still answers.
-    Done replaceFile(Session& s, Operation& op, const std::string& target, std::string_view data) {
+    Done replaceFile(Session& s, Operation& op, const std::string& target, std::string_view data, int hops = 0) {
+        auto link = statLink(s, op, target);
+        if (link.error) return *link.error;
+        if (link.value) return saveThroughLink(s, op, target, *link.value, data, hops);
         const std::string folder = path::parent(target), name = path::lastComponent(target);
         const bool askMlst = mlsd_.load() != no;
         std::string temp = path::join(folder, temporaryName(name, true));
@@ -491,8 +503,12 @@ private:
             }
             facts = listed.value;
         }
+        if (facts.known && facts.type == FileType::symbolicLink) {
+            discard(s, temp, r);
+            return saveThroughLink(s, op, target, facts.linkTarget, data, hops);
+        }
         if (facts.known && facts.type != FileType::regular) {
-            // A link is written through, as it always was; a folder gets the server's own refusal.
+            // A folder gets the server's own refusal.
             discard(s, temp, r);
             return writeInPlace(s, op, target, data);
         }
@@ -544,6 +560,125 @@ private:
         return plain;
     }
 
+    static constexpr int kMaxLinkHops = 8;
+
+    // A save of a symbolic link writes the file the link points to, the safe way, and keeps the
+    // link: a rename over the link would put a plain file in its place and leave the page it
+    // points to with the old text. The target as the server shows it counts from the link's
+    // folder, or from the server's root when it is absolute; it is taken only when the server
+    // tells the same size and modification time for it as for the link (an absolute target may
+    // be a path outside what the login sees). Where the target cannot be known, the bytes go
+    // through the link in place, and the log says so.
+    Done saveThroughLink(Session& s, Operation& op, const std::string& link, const std::string& linkTarget,
+                         std::string_view data, int hops) {
+        std::string why;
+        const auto resolved = resolveLink(link, linkTarget);
+        if (linkTarget.empty()) {
+            why = "the server does not show its target";
+        } else if (!resolved) {
+            why = "its target " + linkTarget + " lies above the server's root";
+        } else if (hops >= kMaxLinkHops) {
+            why = "it is one of more than " + std::to_string(kMaxLinkHops) + " links in a row";
+        } else {
+            auto same = sameFile(s, op, link, *resolved);
+            if (same.error) return *same.error;
+            if (same.value) return replaceFile(s, op, *resolved, data, hops + 1);
+            why = "its target " + linkTarget + " is not a file the server shows as " + *resolved;
+        }
+        logPlainWrite(link, "it is a symbolic link and " + why + "; the bytes are written through the link");
+        return writeInPlace(s, op, link, data);
+    }
+
+    // The server path a link's target names ("index.html", "../www/index.html", "/var/www/a"),
+    // or nothing when it climbs above the root.
+    static std::optional<std::string> resolveLink(const std::string& link, const std::string& target) {
+        if (target.empty()) return std::nullopt;
+        std::vector<std::string> parts;
+        const std::string whole = (target.front() == '/' ? std::string() : path::parent(link)) + "/" + target;
+        std::size_t start = 0;
+        while (start <= whole.size()) {
+            std::size_t end = std::min(whole.find('/', start), whole.size());
+            const std::string part = whole.substr(start, end - start);
+            start = end + 1;
+            if (part.empty() || part == ".") continue;
+            if (part == "..") {
+                if (parts.empty()) return std::nullopt;
+                parts.pop_back();
+                continue;
+            }
+            parts.push_back(part);
+        }
+        std::string out;
+        for (const std::string& part : parts) out += "/" + part;
+        return out.empty() ? std::string("/") : out;
+    }
+
+    // Whether the server tells the same size and modification time for both paths (it follows
+    // links for SIZE and MDTM); false when it cannot tell them for either.
+    Outcome<bool> sameFile(Session& s, Operation& op, const std::string& a, const std::string& b) const {
+        auto first = stamp(s, op, a);
+        if (first.error) return *first.error;
+        if (!first.value) return false;
+        auto second = stamp(s, op, b);
+        if (second.error) return *second.error;
+        return second.value == first.value;
+    }
+    Outcome<std::optional<std::pair<curl_off_t, curl_off_t>>> stamp(Session& s, Operation& op,
+                                                                    const std::string& server) const {
+        prepare(s);
+        curl_easy_setopt(s.easy(), CURLOPT_URL, fileUrl(server).c_str());
+        curl_easy_setopt(s.easy(), CURLOPT_NOBODY, 1L);
+        curl_easy_setopt(s.easy(), CURLOPT_FILETIME, 1L);
+        TransferResult r = perform(s, op);
+        if (r.cancelled || r.silent) return transportError(r);
+        if (!r.ok()) return std::optional<std::pair<curl_off_t, curl_off_t>>();
+        curl_off_t size = -1, time = -1;
+        curl_easy_getinfo(s.easy(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &size);
+        curl_easy_getinfo(s.easy(), CURLINFO_FILETIME_T, &time);
+        if (size < 0 || time < 0) return std::optional<std::pair<curl_off_t, curl_off_t>>();
+        return std::optional(std::make_pair(size, time));
+    }
+
+    // What STAT NAME shows of a file that is a symbolic link: its target, as the server's long
+    // listing line has it after " -> " (empty when it shows none). Nothing when the entry is no
+    // link, or the server does not show it this way (not every server has STAT with a name,
+    // vsftpd leaves out a link whose target is relative): the save's other questions follow.
+    Outcome<std::optional<std::string>> statLink(Session& s, Operation& op, const std::string& target) const {
+        // Asked in the file's folder (servers show an absolute name as they got it), once the
+        // transfer's own CWD has taken it there.
+        const std::string name = path::lastComponent(target);
+        prepare(s);
+        StringList after{"*STAT " + name};
+        curl_easy_setopt(s.easy(), CURLOPT_URL, folderUrl(path::parent(target)).c_str());
+        curl_easy_setopt(s.easy(), CURLOPT_NOBODY, 1L);
+        curl_easy_setopt(s.easy(), CURLOPT_POSTQUOTE, after.get());
+        TransferResult r = perform(s, op);
+        if (r.cancelled || r.silent) return transportError(r);
+        const auto now = std::chrono::system_clock::now();
+        for (const std::string& reply : r.headers) {
+            // The listing lines of "213-Status of ...:" ... "213 End of status.", some indented.
+            if (reply.size() >= 4 && std::isdigit(static_cast<unsigned char>(reply[0])) &&
+                (reply[3] == '-' || reply[3] == ' '))
+                continue;
+            std::string_view line = reply;
+            while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
+            while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
+            auto entry = parse::listLine(line, "/", now);
+            if (!entry || path::toServer(entry->path) != "/" + name) continue;
+            if (entry->type != FileType::symbolicLink) return std::optional<std::string>();
+            return std::optional(linkTargetIn(line, name));
+        }
+        return std::optional<std::string>();
+    }
+
+    // The target of a link in its long listing line ("... link.html -> index.html").
+    static std::string linkTargetIn(std::string_view line, const std::string& name) {
+        const std::string marker = name + " -> ";
+        const std::size_t at = line.find(marker);
+        if (at == std::string_view::npos) return {};
+        return std::string(line.substr(at + marker.size()));
+    }
+
     // Sends the bytes to the temporary name; asks first what the server says about the file
     // (MLST) and afterwards what it stored (SIZE).
     TransferResult storeTemporary(Session& s, Operation& op, const std::string& target, const std::string& temp,
@@ -589,9 +724,13 @@ private:
     }
     static Done keptOriginal(FileError error) { return keptOriginal(Done(std::move(error))); }
 
-    // ".index.html.dravix-1a2b3c4d.tmp": hidden, and unlikely to meet a name in use; without the
-    // leading "." for servers that refuse hidden names. Either ends in ".tmp", which no server
-    // runs as a script.
+    // ".config.dravix-1a2b3c4d.php" for "config.php": hidden, unlikely to meet a name in use,
+    // and ending in the file's own extension; without the leading "." for servers that refuse
+    // hidden names. A web server hands a file out by its last extension: a copy named
+    // "config.php.dravix-1a2b3c4d.tmp" would be sent as plain text, the PHP source with
+    // whatever passwords it holds, for as long as a broken save leaves it there. With ".php"
+    // last, the copy is run like the page itself (or refused, where the server keeps hidden
+    // names to itself), never shown as source.
     static std::string temporaryName(const std::string& name, bool hidden) {
         static std::mutex mutex;
         static std::mt19937_64 random{std::random_device{}()};
@@ -600,9 +739,17 @@ private:
             std::lock_guard lock(mutex);
             std::snprintf(tag, sizeof tag, "%08x", static_cast<unsigned>(random() & 0xffffffffu));
         }
-        const std::string dot = hidden ? "." : "";
-        std::string temp = dot + name + ".dravix-" + tag + ".tmp";
-        if (temp.size() > 255) temp = dot + "dravix-" + tag + ".tmp";  // the usual name length limit
+        // The extension: from the last "." that is not the name's first character.
+        const std::size_t dotAt = name.rfind('.');
+        const bool hasExtension = dotAt != std::string::npos && dotAt > 0;
+        const std::string stem = hasExtension ? name.substr(0, dotAt) : name;
+        std::string extension = hasExtension ? name.substr(dotAt) : std::string();
+        const std::string dot = hidden && name.front() != '.' ? "." : "";
+        std::string temp = dot + stem + ".dravix-" + tag + extension;
+        if (temp.size() > 255) {  // the usual name length limit
+            if (extension.size() > 32) extension.clear();
+            temp = dot + "dravix-" + tag + extension;
+        }
         return temp;
     }
 
@@ -652,6 +799,8 @@ private:
             facts.known = true;
             facts.type = entry->type;
             facts.mode = parse::mlsdMode(next);
+            if (const std::size_t at = next.find("slink:"); entry->type == FileType::symbolicLink && at != std::string::npos)
+                facts.linkTarget = next.substr(at + 6, next.find(';', at) - (at + 6));
             return facts;
         }
         return facts;
@@ -688,9 +837,13 @@ private:
                 facts.known = true;
                 facts.type = entry->type;
                 facts.mode = parse::listMode(line);
+                if (entry->type == FileType::symbolicLink) facts.linkTarget = linkTargetIn(line, name);
                 return facts;
             }
-            if (parse::readList(r.body, "/", now).unreadLines == 0) {
+            // An empty answer about one name proves nothing (vsftpd shows no link whose target
+            // is relative that way); the folder's own listing tells.
+            const bool folderListing = request == "LIST -a";
+            if ((folderListing || !r.body.empty()) && parse::readList(r.body, "/", now).unreadLines == 0) {
                 facts.absent = true;
                 return facts;
             }
@@ -699,20 +852,37 @@ private:
     }
 
     // Removes a temporary file after a failure, also after a cancel, waiting a few seconds at
-    // most; nothing when the server had fallen silent or turned the connection away.
+    // most. Where the server had fallen silent, or the removal got no answer, the copy is
+    // remembered, to be removed once the server answers again. (A connection turned away at
+    // the greeting never got to make one.)
     void discard(Session& s, const std::string& temp, const TransferResult& failure) const {
-        if (failure.silent || refusedAtGreeting(failure)) return;
+        if (refusedAtGreeting(failure)) return;
+        if (failure.silent || !removeQuietly(s, temp)) leftovers_->remember(tTrace.savedFile, temp);
+    }
+
+    // DELE outside any operation (a cancel does not stop it), waiting a few seconds at most.
+    // True when the server answered it: removed, or refused (no such file, or not allowed).
+    bool removeQuietly(Session& s, const std::string& server) const {
         Timeouts t = timeouts();
         t.connect = std::min(t.connect, std::chrono::milliseconds(5000));
         t.reply = std::min(t.reply, std::chrono::milliseconds(5000));
         t.stall = std::min(t.stall, std::chrono::milliseconds(5000));
         Operation cleanup;
         prepare(s, t);
-        StringList quote{"DELE " + temp};
+        StringList quote{"DELE " + server};
         curl_easy_setopt(s.easy(), CURLOPT_URL, (origin() + "/").c_str());
         curl_easy_setopt(s.easy(), CURLOPT_NOBODY, 1L);
         curl_easy_setopt(s.easy(), CURLOPT_QUOTE, quote.get());
-        perform(s, cleanup);
+        TransferResult r = perform(s, cleanup);
+        return r.ok() || (r.code == CURLE_QUOTE_ERROR && !r.cancelled && !r.silent);
+    }
+
+    // The temporary copies that broken saves left, removed while the server answers.
+    void removeLeftovers(Session& s) const {
+        for (const std::string& copy : leftovers_->copies()) {
+            if (!removeQuietly(s, copy)) return;  // out of reach again: they wait for the next time
+            leftovers_->forget(copy);
+        }
     }
 
     static void logPlainWrite(const std::string& target, const std::string& why) {
@@ -839,10 +1009,15 @@ private:
                 case CURLE_FTP_COULDNT_SET_TYPE:
                 case CURLE_FTP_PORT_FAILED:
                 case CURLE_FTP_WEIRD_SERVER_REPLY:
-                    if (code == 530) error = FileError::make(ErrorKind::loginRejected);
-                    else if (code == 550 || code == 553 || code == 532) error = FileError::make(ErrorKind::permissionDenied, reply);
-                    else if (code != 0) error = FileError::fromServer(static_cast<int>(code), reply.size() > 4 ? reply.substr(4) : reply);
-                    else error = transportError(r);
+                    if (code == 0) {
+                        error = transportError(r);
+                        break;
+                    }
+                    switch (ErrorKind kind = ftpRefusalKind(code, text)) {
+                        case ErrorKind::loginRejected: error = FileError::make(kind); break;
+                        case ErrorKind::server: error = FileError::fromServer(static_cast<int>(code), text.empty() ? reply : text); break;
+                        default: error = FileError::make(kind, reply); break;
+                    }
                     break;
                 default:  // a refused login, a missing file and the transport's own failures
                     error = transportError(r);
@@ -857,6 +1032,7 @@ private:
 
     static constexpr std::size_t kMaxLoggedLines = 1000;
 
+    const std::shared_ptr<LeftoverCopies> leftovers_;
     std::atomic<int> mlsd_{unknown};
     std::mutex rootMutex_;
     std::optional<std::string> root_;

@@ -21,6 +21,7 @@ OrderedJson session_json(Session&& s) {
     j["ace_language"] = std::forward<Session>(s).ace_language;
     j["undo_count"] = s.undo_count;
     j["opened"] = jsonable::date_json(s.opened);
+    if (!s.leftover_copies.empty()) j["leftover_copies"] = s.leftover_copies;
     return j;
 }
 
@@ -53,6 +54,11 @@ std::shared_ptr<VornACEFileSessionsDataModel> VornACEFileSessionsDataModel::from
     s->ace_language = jsonable::require_string(j, "ace_language");
     s->undo_count = jsonable::require_int(j, "undo_count");
     s->opened = jsonable::require_date(j, "opened");
+    if (auto copies = j.find("leftover_copies"); copies != j.end() && copies->is_array()) {
+        for (const auto& copy : *copies) {
+            if (copy.is_string()) s->leftover_copies.push_back(copy.get<std::string>());
+        }
+    }
     return s;
 }
 

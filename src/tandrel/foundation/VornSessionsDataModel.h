@@ -20,9 +20,14 @@ public:
     std::string ace_language;
     int64_t undo_count = 0;
     Date opened;
+    // Temporary copies that saves of this file left on the server because the connection broke
+    // (as the server names them), to be removed at the next connection ("leftover_copies",
+    // written only when there are any).
+    std::vector<std::string> leftover_copies;
 
     OrderedJson to_json() const override;
-    // Every key required. Throws DecodingError.
+    // Every key required but "leftover_copies" (strings that are no text are skipped). Throws
+    // DecodingError.
     static std::shared_ptr<VornACEFileSessionsDataModel> from_json(const OrderedJson& j);
     std::shared_ptr<VornACEFileSessionsDataModel> clone() const;
     // to_json() that moves the texts out instead of copying them (for a copy about to go).

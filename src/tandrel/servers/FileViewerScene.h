@@ -23,7 +23,7 @@ class VornProviderBucket;
 class VornACEFileSessionsDataModel;
 class VornServerFileDataModel;
 class VornServerFilesDataModel;
-namespace files { class FileProvider; struct FileError; }
+namespace files { class FileProvider; class LeftoverCopies; struct FileError; }
 namespace ui { class ViewController; }
 
 // A file-viewer window. Its close button first lets the document windows it serves decide
@@ -168,8 +168,10 @@ public:
 
 private:
     // The bucket for a server (FileViewerSceneDelegate+Bucket.cpp); `built` may run on any thread.
+    // The temporary copies broken saves leave are kept in `leftovers`.
     static void build_service_bucket(const std::string& url, const std::string& user, const std::string& password,
-                                     EnumManager::VornConnectionType type, ConnectCompletion built);
+                                     EnumManager::VornConnectionType type, ConnectCompletion built,
+                                     std::shared_ptr<files::LeftoverCopies> leftovers = nullptr);
     static std::shared_ptr<files::FileProvider> provider_of(const std::shared_ptr<VornProviderBucket>& bucket);
     // Drops a reference to a bucket off the GUI thread (the last one stops its provider's workers).
     static void release_in_background(std::shared_ptr<VornProviderBucket> bucket);

@@ -7,8 +7,8 @@
 
 void FileViewerSceneDelegate::build_service_bucket(const std::string& url, const std::string& user,
                                                    const std::string& password, EnumManager::VornConnectionType type,
-                                                   ConnectCompletion built) {
-    VornConnectorBuilder::make_bucket_for_service(url, files::Credential{user, password}, type, built);
+                                                   ConnectCompletion built, std::shared_ptr<files::LeftoverCopies> leftovers) {
+    VornConnectorBuilder::make_bucket_for_service(url, files::Credential{user, password}, type, built, std::move(leftovers));
 }
 
 std::shared_ptr<files::FileProvider> FileViewerSceneDelegate::provider_of(const std::shared_ptr<VornProviderBucket>& bucket) {

@@ -10,6 +10,7 @@
 #include "tandrel/foundation/EnumManager.h"
 #include "tandrel/foundation/VORNPresenterUtility.h"
 #include "tandrel/foundation/VornKeyChainUtilityClass.h"
+#include "tandrel/foundation/VornLeftoverCopies.h"
 #include "tandrel/foundation/VornServicesManager.h"
 #include "tandrel/foundation/VornSessionsManager.h"
 #include "tandrel/foundation/VornSceneLinksProtocol.h"
@@ -171,9 +172,11 @@ void FileViewerSceneDelegate::connect_with_keychain_credentials(const std::strin
     // A newer connect overtakes this one, as a reset does: of two picks in a row the later wins.
     const uint64_t generation = ++connection_generation_;
     const std::string account = VornKeyChainUtilityClass::keychain_account(server->url, server->username);
+    // Temporary copies that broken saves left on this server, as its editing sessions keep them.
+    auto leftovers = std::make_shared<VornLeftoverCopies>(server->id, app_sessions_manager());
     QPointer<FileViewerSceneDelegate> self(this);
     VornKeyChainUtilityClass::keychain_read_password(
-        server->url, account, [self, server, type, generation, done](Expected<std::string> password) {
+        server->url, account, [self, server, type, generation, done, leftovers](Expected<std::string> password) {
             if (!self) return done(nullptr, app_error(Err::no_file_window));
             if (!password) return done(nullptr, password.error());
             if (self->connection_generation_ != generation) return done(nullptr, superseded_error());
@@ -204,7 +207,8 @@ void FileViewerSceneDelegate::connect_with_keychain_credentials(const std::strin
                             self->store_connection(server, server->url, std::move(bucket), std::nullopt, done);
                         });
                     });
-                });
+                },
+                leftovers);
         });
 }
 

@@ -102,7 +102,8 @@ std::shared_ptr<files::FileProvider> VornProviderBucket::provider() const {
 // ---- building ------------------------------------------------------------------------------
 
 void VornConnectorBuilder::make_bucket_for_service(const std::string& url, const std::optional<files::Credential>& credential,
-                                                   EnumManager::VornConnectionType type, const BucketCompletion& completion) {
+                                                   EnumManager::VornConnectionType type, const BucketCompletion& completion,
+                                                   std::shared_ptr<files::LeftoverCopies> leftovers) {
     auto bucket = std::make_shared<VornProviderBucket>();
     bucket->base = std::make_shared<VornConnectorBase>();
     bucket->base->url = url;
@@ -113,7 +114,9 @@ void VornConnectorBuilder::make_bucket_for_service(const std::string& url, const
     const std::string address = net::escapeTypedUrl(url);
     switch (type) {
         case Type::ftp: {
-            auto provider = files::makeFtpProvider(address, login);
+            files::ProviderOptions options;
+            options.leftovers = std::move(leftovers);
+            auto provider = files::makeFtpProvider(address, login, options);
             if (!provider) break;
             auto connector = std::make_shared<VornConnectorFtp>(std::move(provider), Type::ftp);
             connector->url = url;

@@ -5,8 +5,10 @@
 // temporary name, the rename, or the bits the file has get a plain write that the log reports,
 // and a cut plain write says the file is now incomplete. A server without MLST that refuses
 // "LIST -a NAME" tells the mode through "LIST NAME" or its folder's listing; when nothing tells
-// it, the file is written in place. Also: names a server lists go through the path checks
-// before they go into commands.
+// it, the file is written in place. A page that is a symbolic link is saved into the file the
+// link points to, and the link stays. A temporary copy that a broken save could not remove ends
+// in the file's own extension and is removed once the server answers again. Also: names a
+// server lists go through the path checks before they go into commands.
 
 #include <sys/stat.h>
 
@@ -71,6 +73,7 @@ protected:
         provider_.reset();
         xlog::Log::removeAllLoggers();
         if (!disk_.empty()) fs::remove_all(disk_);
+        if (!peer_.root.empty()) fs::remove(peer_.root / ".dravix-down");  // a server taken down stays no longer
     }
 
     Sync sync() { return Sync{*provider_}; }
@@ -107,6 +110,8 @@ protected:
 };
 
 class FtpSaveOnEveryServer : public FtpSaveTest {};
+class FtpSaveOfALink : public FtpSaveTest {};
+class FtpSaveOnServerThatGoesAway : public FtpSaveTest {};
 class FtpSaveOnMisbehavingServer : public FtpSaveTest {};
 class FtpSaveOnServerThatAnswersLess : public FtpSaveTest {};
 
@@ -225,7 +230,8 @@ TEST_P(FtpSaveOnMisbehavingServer, RefusedDotNamesOrModeChangesStillReplaceByRen
         fs::remove(disk_ / ".dravix-cut-uploads");
         EXPECT_EQ(namesIn(disk_), names) << "a temporary file was left";
 
-        ASSERT_FALSE(sync().write(at("site.html"), text));
+        auto saved = sync().write(at("site.html"), text);
+        ASSERT_FALSE(saved) << describe(saved);
         EXPECT_EQ(readDiskFile(disk_ / "site.html"), text);
         const DiskStat after = statOf(disk_ / "site.html");
         EXPECT_NE(after.inode, before.inode) << "not put in place by a rename";
@@ -361,11 +367,134 @@ TEST_P(FtpSaveOnServerThatAnswersLess, ANewFileIsWrittenWhole) {
     EXPECT_TRUE(log_->lines().empty()) << ::testing::PrintToString(log_->lines());
 }
 
+// Relative targets, one in another folder, a link to a link and an absolute target: each save
+// replaces the file the link points to by a rename, with its permission bits, and the link
+// stays as it was. An absolute target is a path on the server's disk: where the login sees
+// another root (pyftpdlib, vsftpd's chroot) that path names nothing the server shows, so the
+// bytes go through the link in place, and the log says so.
+TEST_P(FtpSaveOfALink, WritesTheFileTheLinkPointsToAndKeepsTheLink) {
+    const bool diskPaths = peer_.values["SERVED_ROOT"] == "/";  // the server's paths are the disk's
+    makeDiskFolder(disk_ / "sub");
+    makeDiskFolder(disk_ / "pages");
+    struct Case {
+        std::string link;    // below the test's folder
+        std::string points;  // the link's text
+        std::string file;    // what it ends at, below the test's folder
+        bool renamed;
+    };
+    const std::vector<Case> cases{
+        {"link.html", "index.html", "index.html", true},
+        {"sub/deep.html", "../pages/about.html", "pages/about.html", true},
+        {"chain.html", "link.html", "index.html", true},
+        {"absolute.html", (disk_ / "pages" / "about.html").string(), "pages/about.html", diskPaths},
+    };
+    putFile("index.html", pageText(3000, 'o'), 0640);
+    putFile("pages/about.html", pageText(3000, 'p'), 0604);
+    for (const Case& c : cases) fs::create_symlink(c.points, disk_ / c.link);
+
+    char seed = 'a';
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.link + " -> " + c.points);
+        const std::size_t logLines = log_->lines().size();
+        const DiskStat before = statOf(disk_ / c.file);
+        const std::string old = readDiskFile(disk_ / c.file), text = pageText(200000, seed++);
+        auto error = sync().write(at(c.link), text);
+        ASSERT_TRUE(fs::is_symlink(fs::symlink_status(disk_ / c.link))) << "the link was replaced";
+        EXPECT_EQ(fs::read_symlink(disk_ / c.link).string(), c.points);
+        EXPECT_EQ(statOf(disk_ / c.file).mode, before.mode) << std::oct << statOf(disk_ / c.file).mode;
+        if (c.renamed) {
+            ASSERT_FALSE(error) << describe(error);
+            EXPECT_EQ(readDiskFile(disk_ / c.file), text);
+            EXPECT_NE(statOf(disk_ / c.file).inode, before.inode) << "not put in place by a rename";
+            EXPECT_EQ(log_->lines().size(), logLines) << ::testing::PrintToString(log_->lines());
+            continue;
+        }
+        EXPECT_TRUE(logged(at(c.link)) && logged("symbolic link")) << ::testing::PrintToString(log_->lines());
+        // pyftpdlib, outside any chroot, follows the link; vsftpd cannot reach the target from
+        // inside its chroot and refuses before any byte moved.
+        if (error) {
+            EXPECT_FALSE(error->targetIncomplete) << describe(error);
+            EXPECT_EQ(readDiskFile(disk_ / c.file), old);
+        } else {
+            EXPECT_EQ(readDiskFile(disk_ / c.file), text);
+        }
+    }
+    EXPECT_EQ(namesIn(disk_), (std::set<std::string>{"absolute.html", "chain.html", "index.html", "link.html", "pages", "sub"}));
+    EXPECT_EQ(namesIn(disk_ / "pages"), std::set<std::string>{"about.html"});
+    EXPECT_EQ(namesIn(disk_ / "sub"), std::set<std::string>{"deep.html"});
+}
+
+// A save cut while the server goes away leaves its partial copy: named with the file's own
+// extension last, so a web server runs it as the page (or refuses a hidden name) rather than
+// sending its source. It is removed at the next save once the server is back, or, with the
+// set of leftovers kept (as the app keeps it with the file's session), by the next provider's
+// first operation.
+TEST_P(FtpSaveOnServerThatGoesAway, ACopyLeftByASaveCutWhileTheServerWentAwayIsRemovedOnceItIsBack) {
+    struct Case {
+        std::vector<std::string> markers;
+        std::string prefix;  // of the copy's name
+        bool newProvider;    // the next operation comes from a provider made afresh
+    };
+    for (const Case& c : {Case{{}, ".page.dravix-", false}, Case{{".dravix-no-dot-uploads"}, "page.dravix-", false},
+                          Case{{}, ".page.dravix-", true}}) {
+        SCOPED_TRACE(c.prefix + (c.newProvider ? " (a new provider)" : ""));
+        freshFolder();
+        std::set<std::string> names{"page.php"};
+        for (const auto& m : c.markers) {
+            mark(m);
+            names.insert(m);
+        }
+        const std::string old = pageText(400000, 'o');
+        putFile("page.php", old, 0640);
+        files::ProviderOptions options;
+        options.timeouts.connect = 10s;
+        options.timeouts.reply = 20s;
+        options.leftovers = files::makeLeftoverCopies();
+        provider_ = files::makeProvider(peer_.url, {peer_.user, peer_.password}, options);
+
+        mark(".dravix-cut-uploads", "16");
+        mark(".dravix-down-after-cut");
+        const std::string text = pageText(900000, 'n');
+        auto error = sync().write(at("page.php"), text);
+        ASSERT_TRUE(error) << "the server cut the upload";
+        EXPECT_TRUE(error->targetUnchanged) << describe(error);
+        EXPECT_EQ(readDiskFile(disk_ / "page.php"), old);
+        std::vector<std::string> left;
+        for (const std::string& name : namesIn(disk_)) {
+            if (!names.count(name) && name.rfind(".dravix-", 0) != 0) left.push_back(name);
+        }
+        ASSERT_EQ(left.size(), 1u) << ::testing::PrintToString(namesIn(disk_));
+        EXPECT_EQ(left[0].rfind(c.prefix, 0), 0u) << left[0];
+        EXPECT_EQ(left[0].substr(left[0].size() - 4), ".php") << left[0];
+        EXPECT_EQ(options.leftovers->copies().size(), 1u);
+
+        // The server comes back.
+        fs::remove(disk_ / ".dravix-cut-uploads");
+        fs::remove(disk_ / ".dravix-down-after-cut");
+        fs::remove(peer_.root / ".dravix-down");
+        if (c.newProvider) {
+            provider_ = files::makeProvider(peer_.url, {peer_.user, peer_.password}, options);
+            ASSERT_FALSE(sync().list(dir_).second);
+            EXPECT_EQ(readDiskFile(disk_ / "page.php"), old);
+        } else {
+            ASSERT_FALSE(sync().write(at("page.php"), text));
+            EXPECT_EQ(readDiskFile(disk_ / "page.php"), text);
+        }
+        EXPECT_EQ(namesIn(disk_), names);
+        EXPECT_TRUE(options.leftovers->copies().empty());
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, FtpSaveOnEveryServer, ::testing::Values("pyftpd", "pyftpdx", "pureftpd", "vsftpd"),
+                         [](const auto& info) { return info.param; });
+INSTANTIATE_TEST_SUITE_P(Servers, FtpSaveOfALink, ::testing::Values("pyftpd", "vsftpd", "proftpd", "pureftpd"),
                          [](const auto& info) { return info.param; });
 // Only pyftpdlib has the misbehaving modes.
 INSTANTIATE_TEST_SUITE_P(Servers, FtpSaveOnMisbehavingServer, ::testing::Values("pyftpd"),
                          [](const auto& info) { return info.param; });
+// A pyftpdlib of its own: taken down, it is down for every connection.
+INSTANTIATE_TEST_SUITE_P(Servers, FtpSaveOnServerThatGoesAway, ::testing::Values("pyftpd-away"),
+                         [](const auto&) { return std::string("pyftpdaway"); });
 INSTANTIATE_TEST_SUITE_P(Servers, FtpSaveOnServerThatAnswersLess, ::testing::Values("pyftpd-lax"),
                          [](const auto&) { return std::string("pyftpdlax"); });
 

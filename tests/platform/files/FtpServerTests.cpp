@@ -2,8 +2,9 @@
 // server's root (pure-ftpd, proftpd, and pyftpdlib set up that way), logins refused until TLS
 // is used (proftpd, and pyftpdlib answering as several servers do), a limit of connections
 // per address, SIZE answered for folders, a listing that is no listing, a server that answers
-// less (no MLST, 257 to MKD of a folder that exists), and listings in every form the parser
-// reads, sent as they are by a pyftpdlib that lists a marked folder with canned text.
+// less (no MLST, 257 to MKD of a folder that exists), listings in every form the parser reads,
+// sent as they are by a pyftpdlib that lists a marked folder with canned text, and a server that
+// closes connections that sit idle (vsftpd's "421 Timeout.").
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -354,6 +355,24 @@ TEST(FtpServerThatAnswersLess, MakingAFolderThatIsThereIsRefusedThoughTheServerW
     fs::remove_all(disk);
 }
 
+// A folder whose listing shows a file that is not there (gone meanwhile): its removal meets
+// pyftpdlib's "550 No such file or directory." for that file, which reads as not found.
+TEST(FtpServerThatAnswersLess, ADeleteAnsweredNoSuchFileIsNotFound) {
+    Peer peer = loadPeer("pyftpd-lax");
+    if (!peer.skipReason.empty()) GTEST_SKIP() << peer.skipReason;
+    const fs::path disk = peer.root / "t_gone";
+    fs::remove_all(disk);
+    makeDiskFolder(disk / "folder");
+    writeDiskFile(disk / "folder" / ".dravix-canned-list",
+                  "-rw-r--r--   1 owner    group          10 Jan 02  2024 gone.html\r\n");
+    auto provider = ftpAt(peer, peer.url);
+    auto error = Sync{*provider}.remove("/t_gone/folder");
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, ErrorKind::notFound) << describe(error);
+    EXPECT_EQ(error->message.find("did not allow"), std::string::npos) << error->message;
+    fs::remove_all(disk);
+}
+
 // ---- listings in every form ------------------------------------------------------------------
 
 struct ListedEntry {
@@ -503,6 +522,64 @@ TEST_F(FtpListingFormsTest, AListingWithUnreadableLinesShowsTheRestAndLogsEachSu
         EXPECT_EQ(line.find(peer_.password), std::string::npos) << line;
         EXPECT_EQ(line.find(peer_.user), std::string::npos) << line;
     }
+}
+
+// ---- a server that closes idle connections ----------------------------------------------------
+
+// vsftpd with idle_session_timeout=2 closes the kept connection two seconds after each operation.
+// The next operation, of whatever kind, opens a new one and goes through.
+TEST(FtpIdleServer, EveryKindOfOperationWorksAfterTheServerClosedTheIdleConnection) {
+    Peer peer = loadPeer("vsftpd-idle");
+    if (!peer.skipReason.empty()) GTEST_SKIP() << peer.skipReason;
+    const fs::path disk = peer.root / "idle";
+    fs::remove_all(disk);
+    makeDiskFolder(disk);
+    writeDiskFile(disk / "page.html", "<p>old</p>");
+    auto provider = ftpAt(peer, peer.url, 1);  // one worker: one kept connection
+    Sync sync{*provider};
+
+    // The server's log shows a "421 Timeout." for each connection it closed.
+    auto closes = [&] {
+        std::ifstream in(peer.values["REQUEST_LOG"]);
+        int n = 0;
+        for (std::string line; std::getline(in, line);) n += line.find("\"421 Timeout.\"") != std::string::npos;
+        return n;
+    };
+    auto waitForClose = [&](int before) {
+        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        while (closes() == before && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(50ms);
+        return closes() > before;
+    };
+
+    struct Step {
+        std::string what;
+        std::function<std::optional<files::FileError>()> run;
+    };
+    const std::vector<Step> steps{
+        {"list", [&] { return sync.list("/idle").second; }},
+        {"read", [&] { return sync.read("/idle/page.html").second; }},
+        {"replace", [&] { return sync.write("/idle/page.html", std::string("<p>new</p>")); }},
+        {"create", [&] { return sync.write("/idle/new.html", std::string("x"), WriteMode::createNew); }},
+        {"mkdir", [&] { return sync.mkdir("sub", "/idle"); }},
+        {"move", [&] { return sync.move("/idle/new.html", "/idle/sub/moved.html"); }},
+        {"copy", [&] { return sync.copy("/idle/sub", "/idle/copy"); }},
+        {"remove", [&] { return sync.remove("/idle/copy"); }},
+        {"login", [&] { return sync.login(); }},
+    };
+    int seen = closes();
+    ASSERT_FALSE(sync.list("/idle").second);
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        ASSERT_TRUE(waitForClose(seen)) << "the server did not close the idle connection";
+        seen = closes();
+        auto error = step.run();
+        EXPECT_FALSE(error) << describe(error);
+    }
+    EXPECT_EQ(readDiskFile(disk / "page.html"), "<p>new</p>");
+    EXPECT_EQ(readDiskFile(disk / "sub" / "moved.html"), "x");
+    EXPECT_FALSE(fs::exists(disk / "copy"));
+    provider.reset();
+    fs::remove_all(disk);
 }
 
 }  // namespace

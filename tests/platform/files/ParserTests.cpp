@@ -1,4 +1,4 @@
-// Table tests of the listing parsers, date readers and path rules.
+// Table tests of the listing parsers, date readers, path rules and FTP reply readings.
 
 #include <gtest/gtest.h>
 
@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files/FtpReplies.h"
 #include "platform/files/ListingParsers.h"
 #include "platform/files/RemotePath.h"
 
@@ -1000,5 +1001,96 @@ INSTANTIATE_TEST_SUITE_P(
         RenameCase{"\xC3\xA9t\xC3\xA9.txt", "\xC3\xA9t\xC3\xA9 2.txt", "\xC3\xA9t\xC3\xA9 2.txt"},
         // A server's own character of the carrier range stays itself, kept or typed.
         RenameCase{"x" + kE9, "y" + kE9, "y" + kE9}));
+
+// ---- FTP replies to commands on a file or folder ------------------------------------------
+
+struct ReplyCase {
+    long code;
+    std::string text;
+    files::ErrorKind kind;
+};
+void PrintTo(const ReplyCase& c, std::ostream* os) { *os << c.code << " " << c.text; }
+class FtpRefusalTest : public ::testing::TestWithParam<ReplyCase> {};
+
+TEST_P(FtpRefusalTest, TheServersWordsTellMissingFromRefused) {
+    const auto& c = GetParam();
+    EXPECT_EQ(files::kindName(files::detail::ftpRefusalKind(c.code, c.text)), files::kindName(c.kind));
+}
+INSTANTIATE_TEST_SUITE_P(
+    Replies, FtpRefusalTest,
+    ::testing::Values(
+        // Not there: DELE, RMD, RNFR, SIZE of a missing item, as the servers word it.
+        ReplyCase{550, "No such file or directory.", files::ErrorKind::notFound},                    // pyftpdlib
+        ReplyCase{550, "/www/page.html: No such file or directory", files::ErrorKind::notFound},     // proftpd
+        ReplyCase{550, "Could not delete page.html: No such file or directory", files::ErrorKind::notFound},  // pure-ftpd
+        ReplyCase{550, "The system cannot find the file specified. ", files::ErrorKind::notFound},   // IIS
+        ReplyCase{550, "File not found", files::ErrorKind::notFound},
+        ReplyCase{550, "Directory not found.", files::ErrorKind::notFound},
+        ReplyCase{550, "\"/www/old\": directory does not exist", files::ErrorKind::notFound},
+        ReplyCase{550, "file doesn't exist", files::ErrorKind::notFound},
+        ReplyCase{550, "Can't find the file", files::ErrorKind::notFound},
+        ReplyCase{450, "No such file or directory", files::ErrorKind::notFound},
+        // Refused: the item is there, or the reply does not say.
+        ReplyCase{550, "Permission denied.", files::ErrorKind::permissionDenied},
+        ReplyCase{550, "Delete operation failed.", files::ErrorKind::permissionDenied},            // vsftpd
+        ReplyCase{550, "Remove directory operation failed.", files::ErrorKind::permissionDenied},  // vsftpd
+        ReplyCase{550, "Can't check for file existence", files::ErrorKind::permissionDenied},      // pure-ftpd
+        ReplyCase{550, "Not enough privileges.", files::ErrorKind::permissionDenied},
+        ReplyCase{550, "Directory not empty", files::ErrorKind::permissionDenied},
+        ReplyCase{553, "Prohibited file name.", files::ErrorKind::permissionDenied},
+        ReplyCase{532, "Need account for storing files.", files::ErrorKind::permissionDenied},
+        ReplyCase{530, "Login incorrect.", files::ErrorKind::loginRejected},
+        ReplyCase{451, "Requested action aborted: local error in processing.", files::ErrorKind::server},
+        ReplyCase{452, "Insufficient storage space.", files::ErrorKind::server}));
+
+// A transfer that failed only because the server had closed its kept connection while it sat
+// idle runs once more; one of which anything got through never does.
+struct IdleCase {
+    std::string what;
+    CURLcode code;
+    long responseCode;
+    std::vector<std::string> replies;
+    long newConnections = 0;
+    long long uploaded = 0;
+    std::string body;
+    bool silent = false;
+    bool closedWhileIdle;
+};
+void PrintTo(const IdleCase& c, std::ostream* os) { *os << c.what; }
+class ClosedWhileIdleTest : public ::testing::TestWithParam<IdleCase> {};
+
+TEST_P(ClosedWhileIdleTest, OnlyAKeptConnectionThatNothingGotThroughCounts) {
+    const auto& c = GetParam();
+    files::detail::TransferResult r;
+    r.code = c.code;
+    r.responseCode = c.responseCode;
+    r.headers = c.replies;
+    r.newConnections = c.newConnections;
+    r.uploaded = c.uploaded;
+    r.body = c.body;
+    r.silent = c.silent;
+    EXPECT_EQ(files::detail::closedWhileIdle(r), c.closedWhileIdle);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Transfers, ClosedWhileIdleTest,
+    ::testing::Values(
+        IdleCase{"vsftpd's timeout", CURLE_OPERATION_TIMEDOUT, 421, {"421 Timeout."}, 0, 0, "", false, true},
+        IdleCase{"a closing reply of several lines", CURLE_OPERATION_TIMEDOUT, 421,
+                 {"421-Idle for too long", "421 Closing control connection."}, 0, 0, "", false, true},
+        IdleCase{"gone without a word", CURLE_RECV_ERROR, 0, {}, 0, 0, "", false, true},
+        IdleCase{"reset while sending", CURLE_SEND_ERROR, 0, {}, 0, 0, "", false, true},
+        IdleCase{"closed at once", CURLE_GOT_NOTHING, 0, {}, 0, 0, "", false, true},
+        IdleCase{"a new connection turned away", CURLE_OPERATION_TIMEDOUT, 421, {"421 Too many connections."}, 1, 0, "",
+                 false, false},
+        IdleCase{"a new connection that broke", CURLE_RECV_ERROR, 0, {}, 1, 0, "", false, false},
+        IdleCase{"closed after a command went through", CURLE_OPERATION_TIMEDOUT, 421, {"250 Ok.", "421 Timeout."}, 0, 0,
+                 "", false, false},
+        IdleCase{"closed during an upload", CURLE_SEND_ERROR, 0, {}, 0, 65536, "", false, false},
+        IdleCase{"closed once the upload had begun", CURLE_UPLOAD_FAILED, 0, {"150 Ok to send data."}, 0, 0, "", false,
+                 false},
+        IdleCase{"closed during a download", CURLE_PARTIAL_FILE, 0, {}, 0, 0, "<html>", false, false},
+        IdleCase{"a server that fell silent", CURLE_OPERATION_TIMEDOUT, 0, {}, 0, 0, "", true, false},
+        IdleCase{"a refusal", CURLE_QUOTE_ERROR, 550, {"550 Permission denied."}, 0, 0, "", false, false},
+        IdleCase{"done", CURLE_OK, 226, {"226 Transfer complete."}, 0, 0, "", false, false}));
 
 }  // namespace

@@ -136,6 +136,28 @@ TEST(JsonModels, OptionalFieldsAndDatesAsWritten) {
     EXPECT_EQ(keysOf(parsed(a)), (Keys{"static_window_file_id", "connected"}));
 }
 
+// The temporary copies a broken save left are kept with the file's session, under a key written
+// only when there are any: a sessions file without it (an older build's) reads as none.
+TEST(JsonModels, LeftoverCopiesOfASessionAreOptional) {
+    VornACEFileSessionsDataModel session;
+    session.file_path = "/www/page.php";
+    EXPECT_FALSE(parsed(session).contains("leftover_copies"));
+    session.leftover_copies = {"/www/.page.dravix-1a2b3c4d.php", "/www/page.dravix-5e6f7a8b.php"};
+    auto j = parsed(session);
+    ASSERT_TRUE(j.contains("leftover_copies"));
+    EXPECT_EQ(VornACEFileSessionsDataModel::from_json(j)->leftover_copies, session.leftover_copies);
+
+    const std::string older =
+        R"({"session_id":"","file_path":"/a","mime_type":"","json":"","ace_language":"","undo_count":0,"opened":0)";
+    EXPECT_TRUE(VornACEFileSessionsDataModel::from_json(OrderedJson::parse(older + "}"))->leftover_copies.empty());
+    // What is no text is skipped, not taken for a name.
+    EXPECT_EQ(VornACEFileSessionsDataModel::from_json(OrderedJson::parse(older + R"(,"leftover_copies":["/a.x",3,null]})"))
+                  ->leftover_copies,
+              std::vector<std::string>{"/a.x"});
+    EXPECT_TRUE(VornACEFileSessionsDataModel::from_json(OrderedJson::parse(older + R"(,"leftover_copies":"/a.x"})"))
+                    ->leftover_copies.empty());
+}
+
 TEST(JsonModels, WhatCannotBeEncodedIsAnErrorNotText) {
     VornServerFilesDataModel listing;
     listing.filePacketSize = std::nanf("");

@@ -4,10 +4,12 @@
 
 #include <atomic>
 #include <future>
+#include <thread>
 
 #include "FoundationTestSupport.h"
 #include "platform/defaults/AtomicFile.h"
 #include "tandrel/foundation/VornEditorPreferencesManager.h"
+#include "tandrel/foundation/VornLeftoverCopies.h"
 #include "tandrel/foundation/VornServicesManager.h"
 #include "tandrel/foundation/VornSessionsManager.h"
 
@@ -29,6 +31,20 @@ std::shared_ptr<VornSingleServiceDataModel> server(const std::string& name) {
     s->connection_type = EnumManager::VornConnectionType::ftp;
     return s;
 }
+
+// A sessions store in a folder of its own, and the (unsaved) record of the server "server".
+struct ServerSessions {
+    AppHome home;
+    fs::path folder = home.data() / "Sessions";
+    VornSessionsManager store;
+    std::shared_ptr<VornAppMultipleSessionsDataModel> record = std::make_shared<VornAppMultipleSessionsDataModel>();
+
+    ServerSessions() {
+        fs::create_directories(folder);
+        store.url = folder;
+        record->service_id = "server";
+    }
+};
 
 // Waits (pumping the main queue) for a value delivered on another queue.
 template <class T>
@@ -180,13 +196,8 @@ TEST(SessionsStore, IdsWithSlashesSurviveSaveAndReload) {
 }
 
 TEST(SessionsStore, SavingAPageStateStoresItInTheSessionAndTheFileAndKeepsTheOtherSessions) {
-    AppHome home;
-    const auto folder = home.data() / "Sessions";
-    fs::create_directories(folder);
-    VornSessionsManager store;
-    store.url = folder;
-    auto record = std::make_shared<VornAppMultipleSessionsDataModel>();
-    record->service_id = "server";
+    ServerSessions sessions;
+    auto& [home, folder, store, record] = sessions;
     auto make = [](const std::string& id, const std::string& state) {
         auto s = std::make_shared<VornACEFileSessionsDataModel>();
         s->session_id = id;
@@ -217,6 +228,48 @@ TEST(SessionsStore, SavingAPageStateStoresItInTheSessionAndTheFileAndKeepsTheOth
         EXPECT_EQ(saved[1]->json, row.expected_b);
     }
     EXPECT_EQ(first->json, R"({"value":"first"})");
+}
+
+// What a provider remembers of a broken save's copy goes into the session of the file it saved
+// and the sessions file; a set made after a restart holds it, and a removal clears it again.
+TEST(SessionsStore, LeftoverCopiesAreKeptWithTheSessionOfTheirFile) {
+    ServerSessions sessions;
+    auto& [home, folder, store, record] = sessions;
+    for (const std::string path : {"/www/page.php", "/www/other.html"}) {
+        auto s = std::make_shared<VornACEFileSessionsDataModel>();
+        s->session_id = path;
+        s->file_path = path;
+        record->ace_file_sessions.push_back(s);
+    }
+    store.service_sessions["server"] = record;
+    auto onDisk = [&] {
+        VornSessionsManager reloaded;
+        reloaded.setup_sessions(folder);
+        auto it = reloaded.service_sessions.find("server");
+        std::vector<std::vector<std::string>> kept;
+        if (it != reloaded.service_sessions.end())
+            for (const auto& s : it->second->ace_file_sessions) kept.push_back(s->leftover_copies);
+        return kept;
+    };
+    using Kept = std::vector<std::vector<std::string>>;
+    const std::string copy = "/var/www/.page.dravix-1a2b3c4d.php";
+
+    VornLeftoverCopies leftovers("server", store);
+    EXPECT_TRUE(leftovers.copies().empty());
+    // Told on a provider's worker thread.
+    std::thread([&] { leftovers.remember("/www//page.php", copy); }).join();
+    EXPECT_EQ(leftovers.copies(), std::vector<std::string>{copy});
+    EXPECT_TRUE(dispatch::pumpMainQueueUntil([&] { return onDisk() == Kept{{copy}, {}}; }, 5s));
+    EXPECT_EQ(record->ace_file_sessions[0]->leftover_copies, std::vector<std::string>{copy});
+
+    VornSessionsManager restarted;
+    restarted.setup_sessions(folder);
+    VornLeftoverCopies again("server", restarted);
+    EXPECT_EQ(again.copies(), std::vector<std::string>{copy});
+    std::thread([&] { again.forget(copy); }).join();
+    EXPECT_TRUE(again.copies().empty());
+    EXPECT_TRUE(dispatch::pumpMainQueueUntil([&] { return onDisk() == Kept{{}, {}}; }, 5s));
+    EXPECT_TRUE(restarted.service_sessions.at("server")->ace_file_sessions[0]->leftover_copies.empty());
 }
 
 TEST(SessionsStore, LoadingTakesFolderNamesSkipsStrayEntriesAndIsolatesBadFiles) {

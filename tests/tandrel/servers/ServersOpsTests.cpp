@@ -159,6 +159,32 @@ TEST_F(OpsTest, ConnectingTwiceKeepsTheSessionsRecordAndItsFileSessions) {
     EXPECT_EQ(record->ace_file_sessions.size(), 1u);
 }
 
+// A temporary copy that a broken save left, as the file's session keeps it, is removed once
+// the window connects again, and the session lets go of it.
+TEST_F(OpsTest, ALeftoverCopyKeptWithAFileSessionIsRemovedAtTheNextConnection) {
+    SKIP_WITHOUT_KEYRING();
+    Peer p = peer("pyftpd");
+    SKIP_WITHOUT_PEER(p);
+    writeDiskFile(p.root / "page.php", "<?php $password = 'x';");
+    writeDiskFile(p.root / ".page.dravix-1a2b3c4d.php", "<?php $password = ");
+    auto s = saveServer(p);
+    auto record = std::make_shared<VornAppMultipleSessionsDataModel>();
+    record->service_id = s->id;
+    auto file = std::make_shared<VornACEFileSessionsDataModel>();
+    file->session_id = "page";
+    file->file_path = "/page.php";
+    // As the server names it: the test's folder lies in the server's root.
+    file->leftover_copies = {"/" + p.root.filename().string() + "/.page.dravix-1a2b3c4d.php"};
+    record->ace_file_sessions = {file};
+    app_sessions_manager().service_sessions[s->id] = record;
+
+    auto c = connect(s->id);
+    ASSERT_TRUE(c.bucket) << text(c.error);
+    EXPECT_TRUE(waitFor([&] { return !fs::exists(p.root / ".page.dravix-1a2b3c4d.php"); }, 30000));
+    EXPECT_TRUE(waitFor([&] { return file->leftover_copies.empty(); }, 30000));
+    EXPECT_EQ(readDiskFile(p.root / "page.php"), "<?php $password = 'x';");
+}
+
 // ---- sessions bookkeeping -------------------------------------------------------------------------
 
 TEST_F(OpsTest, FileSessionsAreAddedAndEveryMatchRemoved) {
