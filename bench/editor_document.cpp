@@ -519,6 +519,17 @@ bool closeDocument(DocumentSceneDelegate* doc) {
     return spinUntil([&] { return !weak || SceneManager::document_scenes().empty(); }, 20000);
 }
 
+// The opens' counters: the download and the bare view each, their sum per round beside the
+// window's open, and the median of the rounds' own ratios.
+void reportOpens(benchmark::State& state, const std::vector<double>& rawDown, const std::vector<double>& bare,
+                 const benchpeers::Rounds& rounds) {
+    state.counters["raw_down_ms"] = median(rawDown);
+    state.counters["bare_view_ms"] = median(bare);
+    state.counters["download_and_bare_ms"] = rounds.baseline();
+    state.counters["open_ms"] = rounds.subject();
+    state.counters["open_ratio"] = rounds.ratio();
+}
+
 void openAndSave(benchmark::State& state, const Server& server, size_t bytes) {
     FileViewerSceneDelegate* window = connectedWindowOrSkip(state, server);
     if (!window) return;
@@ -635,11 +646,7 @@ void openAndSave(benchmark::State& state, const Server& server, size_t bytes) {
         }
     }
     const double bp = median(barePss), op = median(openPss);
-    state.counters["raw_down_ms"] = median(rawDown);
-    state.counters["bare_view_ms"] = median(bare);
-    state.counters["download_and_bare_ms"] = openRounds.baseline();
-    state.counters["open_ms"] = openRounds.subject();
-    state.counters["open_ratio"] = openRounds.ratio();
+    reportOpens(state, rawDown, bare, openRounds);
     state.counters["bare_pss_MB"] = bp;
     state.counters["open_pss_MB"] = op;
     state.counters["pss_ratio"] = bp > 0 ? op / bp : 0;
@@ -701,11 +708,7 @@ void newWindow(benchmark::State& state, const Server& server) {
         }
         settle(300);
     }
-    state.counters["raw_down_ms"] = median(rawDown);
-    state.counters["bare_view_ms"] = median(bare);
-    state.counters["download_and_bare_ms"] = rounds.baseline();
-    state.counters["open_ms"] = rounds.subject();
-    state.counters["open_ratio"] = rounds.ratio();
+    reportOpens(state, rawDown, bare, rounds);
     state.counters["first_download_and_bare_ms"] = first_baseline;
     state.counters["first_open_ms"] = first_open;
     state.counters["rounds"] = static_cast<double>(rounds.count());

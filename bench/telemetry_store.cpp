@@ -15,16 +15,14 @@
 #include <sqlite3.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
-#include <mutex>
 #include <random>
-#include <thread>
 
 #include "BenchPeers.h"
 #include "platform/defaults/Base64.h"
 #include "tellium/model/TLMAbstractLog.h"
+#include "tellium/storage/TLMDBCheckpointer.h"
 #include "tellium/storage/TLMLogDBStorage.h"
 #include "tellium/util/TLMUtility.h"
 #include "tellium/SampleDevice.h"
@@ -85,75 +83,8 @@ double storeSaveMillis() {
     return ok ? ms : -1;
 }
 
-// Checkpoints as the store runs them, for plain sqlite3: passive ones on a thread and a connection
-// of their own once the write-ahead log holds TLMDBStorage::kCheckpointPages pages; past four times
-// that the writer copies the rest itself when the thread is idle, past eight it waits for it.
-class Checkpoints {
-public:
-    Checkpoints(sqlite3* writer, const fs::path& file) : file_(file), thread_([this] { run(); }) {
-        sqlite3_wal_hook(
-            writer,
-            [](void* self, sqlite3* db, const char* name, int pages) {
-                auto* c = static_cast<Checkpoints*>(self);
-                if (pages >= TLMDBStorage::kCheckpointPages) c->request();
-                if (pages >= TLMDBStorage::kCheckpointPages * 4) c->catchUp(db, name, pages >= TLMDBStorage::kCheckpointPages * 8);
-                return SQLITE_OK;
-            },
-            this);
-    }
-    ~Checkpoints() {
-        {
-            std::lock_guard lock(mutex_);
-            stop_ = true;
-        }
-        wake_.notify_one();
-        thread_.join();
-        if (db_) sqlite3_close_v2(db_);
-    }
-
-private:
-    void request() {
-        {
-            std::lock_guard lock(mutex_);
-            requested_ = true;
-        }
-        wake_.notify_one();
-    }
-    void catchUp(sqlite3* writer, const char* name, bool wait) {
-        std::unique_lock lock(dbMutex_, std::defer_lock);
-        if (wait) lock.lock();
-        else if (!lock.try_lock()) return;
-        sqlite3_wal_checkpoint_v2(writer, name, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
-    }
-    void run() {
-        for (;;) {
-            {
-                std::unique_lock lock(mutex_);
-                wake_.wait(lock, [&] { return requested_ || stop_; });
-                if (stop_) return;
-                requested_ = false;
-            }
-            std::lock_guard lock(dbMutex_);
-            if (!db_ && sqlite3_open_v2(file_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
-                sqlite3_close_v2(db_);
-                db_ = nullptr;
-                continue;
-            }
-            sqlite3_exec(db_, "PRAGMA journal_size_limit = 1048576; PRAGMA schema_version;", nullptr, nullptr, nullptr);
-            sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
-        }
-    }
-    const fs::path file_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool requested_ = false, stop_ = false;
-    std::mutex dbMutex_;
-    sqlite3* db_ = nullptr;
-    std::thread thread_;
-};
-
 // The same with plain sqlite3: the store's journal settings (write-ahead log, synchronous=NORMAL,
-// no auto-vacuum, the same size cap and -wal trim), its checkpoints (above) and the store's
+// no auto-vacuum, the same size cap and -wal trim), its checkpoints and the store's
 // encoding of each log (keyed archive, then Base64) in the loop, each insert its own transaction.
 double rawSaveMillis() {
     auto dir = scratch("raw");
@@ -162,7 +93,9 @@ double rawSaveMillis() {
     exec(db, "PRAGMA auto_vacuum = NONE; PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; "
              "PRAGMA journal_size_limit = 1048576; " + TLMLogDBStorage::schema());
     exec(db, "PRAGMA max_page_count = " + std::to_string(kCap / 4096));
-    auto checkpoints = std::make_unique<Checkpoints>(db, dir / "Logs.sqlite");
+    // The store's checkpoints: on a thread of their own, from the same write-ahead log length.
+    auto checkpoints = std::make_unique<TLMDBCheckpointer>(dir / "Logs.sqlite");
+    checkpoints->watch(db);
     sqlite3_stmt* insert = nullptr;
     sqlite3_prepare_v2(db,
                        "INSERT INTO \"logs\" (\"groupId\", \"log\", \"targetToken\", \"targetKey\", \"priority\") "
