@@ -88,8 +88,8 @@ struct ListContext {
     std::string_view prefix;  // the listed folder's path with its "/"
     Date now;
     int thisYear = 0;
-    // The order the listing's numeric dates are known to be in; without it, a date that reads
-    // either way round is left out rather than guessed.
+    // The order the listing's numeric dates are known to be in; without it, a line whose date
+    // reads either way round gives no entry rather than a guessed or missing date.
     std::optional<NumericOrder> numericOrder;
     DateOrders* orders = nullptr;  // where resolve notes what it saw, if anywhere
 };
