@@ -6,7 +6,8 @@
 // The program starts its own servers with tests/peers/peers.py (pyftpdlib with MLSD, vsftpd
 // with LIST when run as root, Apache with mod_dav) in a temporary folder and stops them at the
 // end. Each server's benchmark alternates raw and provider listings and reports the medians
-// (raw_ms, provider_ms) and their ratio; the time column is one raw plus one provider listing.
+// (raw_ms, provider_ms) and the median of the per-round ratios; the time column is one raw plus
+// one provider listing.
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 
@@ -34,7 +35,6 @@ constexpr int kEntries = 10000;
 const char* kFolder = "/big";
 
 using benchpeers::Server;
-using benchpeers::median;
 using benchpeers::collect;
 
 std::optional<Server> startServer(const fs::path& dir, const std::string& kind) {
@@ -102,8 +102,9 @@ private:
     curl_slist* headers_ = nullptr;
 };
 
-// Each iteration lists the folder once raw and once through the provider, taking turns at going
-// first, so both see the same load on the machine. Counters: the two medians and their ratio.
+// Each iteration is a round: the folder listed once raw and once through the provider, taking
+// turns at going first, so both see the same load on the machine. Counters: the two medians and
+// the median of the rounds' own provider/raw ratios (not the ratio of the two medians).
 void pairedListing(benchmark::State& state, const Server& server) {
     RawLister raw(server);
     auto provider = files::makeProvider(server.url, {server.user, server.password});
@@ -114,27 +115,28 @@ void pairedListing(benchmark::State& state, const Server& server) {
         for (int i = 0; i < files::ProviderOptions{}.workers; ++i)
             warm.push_back(std::async(std::launch::async, [&] { providerList(*provider); }));
     }
+    benchpeers::Rounds rounds;
     std::vector<double> rawMs, providerMs;
-    bool rawFirst = true;
     for (auto _ : state) {
+        const bool rawFirst = rounds.baselineFirst();
+        double rawTime = 0, providerTime = 0;
         for (int turn = 0; turn < 2; ++turn) {
             const auto start = std::chrono::steady_clock::now();
             if ((turn == 0) == rawFirst) {
                 if (CURLcode code = raw.list(); code != CURLE_OK) state.SkipWithError(curl_easy_strerror(code));
-                rawMs.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+                rawTime = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
             } else {
                 auto listing = providerList(*provider);
                 if (listing->fileCount != kEntries) state.SkipWithError("wrong entry count");
-                providerMs.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+                providerTime = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
                 benchmark::DoNotOptimize(listing);
             }
         }
-        rawFirst = !rawFirst;
+        rounds.add(rawTime, providerTime);
+        rawMs.push_back(rawTime);
+        providerMs.push_back(providerTime);
     }
-    const double r = median(rawMs), p = median(providerMs);
-    state.counters["raw_ms"] = r;
-    state.counters["provider_ms"] = p;
-    state.counters["ratio"] = r > 0 ? p / r : 0;
+    rounds.report(state, "raw_ms", "provider_ms", "ratio");
     auto mean = [](const std::vector<double>& v) { double sum = 0; for (double x : v) sum += x; return v.empty() ? 0 : sum / v.size(); };
     state.counters["raw_mean_ms"] = mean(rawMs);
     state.counters["provider_mean_ms"] = mean(providerMs);

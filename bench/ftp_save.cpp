@@ -6,7 +6,8 @@
 //
 // The program starts its own servers with tests/peers/peers.py (pyftpdlib, and vsftpd when run
 // as root) in a temporary folder and stops them at the end. Each server's benchmark alternates
-// raw and provider saves and reports the medians (raw_ms, provider_ms) and their ratio.
+// raw and provider saves and reports the medians (raw_ms, provider_ms) and the median of the
+// rounds' own provider/raw ratios.
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 #include <sys/stat.h>
@@ -31,7 +32,6 @@ namespace {
 
 constexpr std::size_t kSize = 5 * 1024 * 1024;
 
-using benchpeers::median;
 using benchpeers::Server;
 
 std::string content(char seed) {
@@ -102,31 +102,29 @@ void pairedSave(benchmark::State& state, const Server& server) {
     raw.upload(a);
     if (auto error = providerSave(*provider, "/saved.html", a)) state.SkipWithError(error->message.c_str());
 
-    std::vector<double> rawMs, providerMs;
-    bool rawFirst = true;
+    benchpeers::Rounds rounds;
     int round = 0;
     for (auto _ : state) {
         const std::string& bytes = (++round % 2) ? b : a;
+        const bool rawFirst = rounds.baselineFirst();
+        double rawTime = 0, providerTime = 0;
         for (int turn = 0; turn < 2; ++turn) {
             const auto start = std::chrono::steady_clock::now();
             if ((turn == 0) == rawFirst) {
                 if (CURLcode code = raw.upload(bytes); code != CURLE_OK) state.SkipWithError(curl_easy_strerror(code));
-                rawMs.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+                rawTime = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
             } else {
                 if (auto error = providerSave(*provider, "/saved.html", bytes)) state.SkipWithError(error->message.c_str());
-                providerMs.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+                providerTime = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
             }
         }
-        rawFirst = !rawFirst;
+        rounds.add(rawTime, providerTime);
     }
     struct stat st {};
     if (::stat((server.root / "saved.html").c_str(), &st) != 0 || (st.st_mode & 0777) != 0640 ||
         static_cast<std::size_t>(st.st_size) != kSize)
         state.SkipWithError("the saved file lost its size or mode");
-    const double r = median(rawMs), p = median(providerMs);
-    state.counters["raw_ms"] = r;
-    state.counters["provider_ms"] = p;
-    state.counters["ratio"] = r > 0 ? p / r : 0;
+    rounds.report(state, "raw_ms", "provider_ms", "ratio");
 }
 
 }  // namespace

@@ -1,12 +1,12 @@
 // The telemetry delivery road end to end against the ingestion peer on 127.0.0.1: 10,000 event
 // logs enqueued on a channel unit of the default configuration (batches of 50, 3 in flight) until
-// the peer has answered 200 for every one, beside its baseline: raw libcurl on one connection
-// posting batches of the same 50 logs one after the other, each body built (the batch's JSON)
-// and gzip'd in the loop as the client does. Each round runs the two back to back, in alternating
-// order, then, for context, the same bodies made beforehand, those bodies over three connections
-// at once (as the pipeline keeps three batches in flight; the peer, a Python server, answers more
-// slowly then), and the store's share on its own. The figures are medians over the rounds, the
-// ratios those of each round's own times.
+// the peer has answered 200 for every one, beside its baseline: raw libcurl over as many
+// connections as the pipeline keeps batches in flight (3), each connection posting its next
+// batch of the same 50 logs as soon as its last one is answered, each body built (the batch's
+// JSON) and gzip'd in the loop as the client does. Each round runs the two back to back, in
+// alternating order, then, for context, raw libcurl on one connection building each body, the
+// same bodies made beforehand on one connection, and the store's share on its own. The figures
+// are medians over the rounds, the ratios those of each round's own times.
 // Also reports the median time of one enqueue call on the caller's thread, and the CPU time the
 // pipeline took: of the whole process, and of its busiest thread other than the caller's (the log
 // queue, as a rule), which bounds how fast the logs can go out whatever the network.
@@ -33,6 +33,7 @@
 
 #include "BenchPeers.h"
 #include "tellium/channel/TLMChannelGroupDefault.h"
+#include "tellium/channel/TLMChannelUnitConfiguration.h"
 #include "tellium/channel/TLMChannelUnitDefault.h"
 #include "tellium/http/TLMHttpClient.h"
 #include "tellium/storage/TLMLogDBStorage.h"
@@ -260,7 +261,7 @@ double postOneByOne(const benchpeers::Server& peer, std::size_t count, const std
     return ok ? ms : -1;
 }
 
-// The baseline: each batch's body built and compressed in the loop, then posted.
+// For context: each batch's body built and compressed in the loop, then posted, on one connection.
 double runRawBuilding(const benchpeers::Server& peer) {
     const auto batches = rawBatches();
     return postOneByOne(peer, batches.size(), [&](std::size_t i) { return body(batches[i]); });
@@ -273,14 +274,15 @@ double runRawPrebuilt(const benchpeers::Server& peer) {
     return postOneByOne(peer, bodies.size(), [&](std::size_t i) { return bodies[i]; });
 }
 
-// The same bodies over as many connections as the pipeline keeps batches in flight (3), each
-// connection posting its next body as soon as its last one is answered: the peer's own cost at
-// the pipeline's concurrency.
+// The baseline: the batches over as many connections as the pipeline keeps batches in flight,
+// each connection posting its next batch as soon as its last one is answered, each body built and
+// compressed as it goes out.
 double runRawParallel(const benchpeers::Server& peer) {
-    std::vector<std::string> bodies;
-    for (const auto& batch : rawBatches()) bodies.push_back(body(batch));
+    const auto batches = rawBatches();
+    std::vector<std::string> bodies(batches.size());
     const std::string url = peer.url + "/t/bench-raw/logs?api-version=1.0.0";
-    constexpr int kConnections = 3;
+    const int kConnections = static_cast<int>(
+        TLMChannelUnitConfiguration::initDefaultConfigurationWithGroupId("Tellium")->pendingBatchesLimit);
     const auto start = std::chrono::steady_clock::now();
     CURLM* multi = curl_multi_init();
     curl_slist* headers = rawHeaders();
@@ -289,6 +291,7 @@ double runRawParallel(const benchpeers::Server& peer) {
     std::size_t next = 0;
     long failures = 0;
     auto post = [&](CURL* easy) {
+        bodies[next] = body(batches[next]);
         const auto& posted = bodies[next++];
         curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(posted.size()));
         curl_easy_setopt(easy, CURLOPT_POSTFIELDS, posted.data());
@@ -303,19 +306,23 @@ double runRawParallel(const benchpeers::Server& peer) {
         easies.push_back(easy);
         post(easy);
     }
-    for (int running = 1; running > 0;) {
+    // Until every body is answered: a transfer may end within the very call that started it, so
+    // no moment with nothing running says that all of them are done.
+    for (std::size_t answered = 0; answered < bodies.size();) {
+        int running = 0;
         curl_multi_perform(multi, &running);
         int queued = 0;
         while (CURLMsg* m = curl_multi_info_read(multi, &queued)) {
             if (m->msg != CURLMSG_DONE) continue;
+            CURL* easy = m->easy_handle;
             long status = 0;
-            curl_easy_getinfo(m->easy_handle, CURLINFO_RESPONSE_CODE, &status);
+            curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
             if (m->data.result != CURLE_OK || status != 200) ++failures;
-            curl_multi_remove_handle(multi, m->easy_handle);
-            if (next < bodies.size()) post(m->easy_handle);
+            ++answered;
+            curl_multi_remove_handle(multi, easy);
+            if (next < bodies.size()) post(easy);
         }
-        curl_multi_perform(multi, &running);
-        if (running > 0) curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+        if (answered < bodies.size()) curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
     }
     for (CURL* easy : easies) curl_easy_cleanup(easy);
     curl_multi_cleanup(multi);
@@ -324,10 +331,10 @@ double runRawParallel(const benchpeers::Server& peer) {
     return failures == 0 ? ms : -1;
 }
 
-benchpeers::Rounds pipelineRounds;   // raw building the bodies, then the pipeline
+benchpeers::Rounds pipelineRounds;   // raw over the pipeline's connections, then the pipeline
+benchpeers::Rounds oneByOneRounds;   // raw building the bodies on one connection, then the pipeline
 benchpeers::Rounds prebuiltRounds;   // raw with the bodies made beforehand, then the pipeline
-benchpeers::Rounds parallelRounds;   // raw over three connections, then the pipeline
-benchpeers::Rounds storeRounds;      // raw building the bodies, then the store alone
+benchpeers::Rounds storeRounds;      // raw over the pipeline's connections, then the store alone
 
 // One iteration is one round. The iteration time is the pipeline's; the counters are the medians
 // of the rounds.
@@ -335,28 +342,28 @@ void BM_ChannelRounds(benchmark::State& state, const benchpeers::Server& peer) {
     for (auto _ : state) {
         double raw = -1, pipeline = -1;
         if (pipelineRounds.baselineFirst()) {
-            raw = runRawBuilding(peer);
+            raw = runRawParallel(peer);
             pipeline = runPipeline(peer);
         } else {
             pipeline = runPipeline(peer);
-            raw = runRawBuilding(peer);
+            raw = runRawParallel(peer);
         }
+        const double oneByOne = runRawBuilding(peer);
         const double prebuilt = runRawPrebuilt(peer);
-        const double parallel = runRawParallel(peer);
         const double store = runStoreAlone();
-        if (raw < 0 || pipeline < 0 || prebuilt < 0 || parallel < 0) {
+        if (raw < 0 || pipeline < 0 || prebuilt < 0 || oneByOne < 0) {
             state.SkipWithError(pipeline < 0 ? "not every log was delivered" : "raw post failed");
             break;
         }
         pipelineRounds.add(raw, pipeline);
+        oneByOneRounds.add(oneByOne, pipeline);
         prebuiltRounds.add(prebuilt, pipeline);
-        parallelRounds.add(parallel, pipeline);
         storeRounds.add(raw, store);
         state.SetIterationTime(pipeline / 1000.0);
     }
     pipelineRounds.report(state, "raw_ms", "pipeline_ms", "ratio");
+    state.counters["ratio_to_one_connection"] = oneByOneRounds.ratio();
     state.counters["ratio_to_prebuilt"] = prebuiltRounds.ratio();
-    state.counters["ratio_to_3_connections"] = parallelRounds.ratio();
     state.counters["store_alone_ratio"] = storeRounds.ratio();
 }
 
@@ -374,10 +381,13 @@ int main(int argc, char** argv) {
         ->Iterations(benchpeers::roundCount(5));
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    pipelineRounds.print(std::cout, "pipeline beside raw curl building each body", "raw", "pipeline");
-    prebuiltRounds.print(std::cout, "pipeline beside raw curl with the bodies made beforehand", "raw", "pipeline");
-    parallelRounds.print(std::cout, "pipeline beside raw curl over 3 connections", "raw", "pipeline");
-    storeRounds.print(std::cout, "store alone beside raw curl building each body", "raw", "store");
+    pipelineRounds.print(std::cout, "pipeline beside raw curl over as many connections as batches in flight", "raw",
+                         "pipeline");
+    oneByOneRounds.print(std::cout, "pipeline beside raw curl building each body on one connection", "raw", "pipeline");
+    prebuiltRounds.print(std::cout, "pipeline beside raw curl with the bodies made beforehand, one connection", "raw",
+                         "pipeline");
+    storeRounds.print(std::cout, "store alone beside raw curl over as many connections as batches in flight", "raw",
+                      "store");
     std::cout << "median CPU time of the pipeline (all threads) " << benchpeers::median(pipelineCpuMillis) << " ms\n"
               << "median CPU time of the busiest SDK thread " << benchpeers::median(busiestThreadMillis) << " ms\n"
               << "median enqueue call " << benchpeers::median(enqueueMicros) << " us\n";

@@ -1,13 +1,16 @@
 // The telemetry log store against plain SQLite: 10,000 logs of about 1 KB saved one by one
 // (each its own transaction, as the channel units save them), beside raw sqlite3 inserts of the
-// same logs with the store's journal settings and its encoding, in rounds that run both back to
-// back; loading them back in batches of 50; and the keyed archive of one event-sized log there
-// and back.
+// same logs with the store's journal settings, its checkpoints (on a thread and a connection of
+// their own, from the same write-ahead log length, the writer catching up past four and eight
+// times that) and its encoding, in rounds that run both back to back; loading them back in
+// batches of 50; 100,000 logs saved past the default size cap beside 10,000 below it (time per
+// log, each round's own ratio); and the keyed archive of one event-sized log there and back.
 //
 // Run: build/bench/bench_telemetry_store
 // (DRAVIX_BENCH_LOGS changes the number of logs, DRAVIX_BENCH_ROUNDS the rounds of the save
-// comparison, 9 by default; the files go to the temporary folder, TMPDIR.)
-// Both sides get a size cap well above what the logs need, so the store never has to make room.
+// comparison, 9 by default, and of the past-the-cap one, 3; the files go to the temporary
+// folder, TMPDIR.) Except in the past-the-cap one, both sides get a size cap well above what the
+// logs need, so the store never has to make room.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
@@ -19,6 +22,7 @@
 #include "BenchPeers.h"
 #include "platform/defaults/Base64.h"
 #include "tellium/model/TLMAbstractLog.h"
+#include "tellium/storage/TLMDBCheckpointer.h"
 #include "tellium/storage/TLMLogDBStorage.h"
 #include "tellium/util/TLMUtility.h"
 #include "tellium/SampleDevice.h"
@@ -80,8 +84,8 @@ double storeSaveMillis() {
 }
 
 // The same with plain sqlite3: the store's journal settings (write-ahead log, synchronous=NORMAL,
-// no auto-vacuum, the same size cap and -wal trim) and the store's encoding of each log (keyed
-// archive, then Base64) in the loop, each insert its own transaction.
+// no auto-vacuum, the same size cap and -wal trim), its checkpoints and the store's
+// encoding of each log (keyed archive, then Base64) in the loop, each insert its own transaction.
 double rawSaveMillis() {
     auto dir = scratch("raw");
     sqlite3* db = nullptr;
@@ -89,6 +93,9 @@ double rawSaveMillis() {
     exec(db, "PRAGMA auto_vacuum = NONE; PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; "
              "PRAGMA journal_size_limit = 1048576; " + TLMLogDBStorage::schema());
     exec(db, "PRAGMA max_page_count = " + std::to_string(kCap / 4096));
+    // The store's checkpoints: on a thread of their own, from the same write-ahead log length.
+    auto checkpoints = std::make_unique<TLMDBCheckpointer>(dir / "Logs.sqlite");
+    checkpoints->watch(db);
     sqlite3_stmt* insert = nullptr;
     sqlite3_prepare_v2(db,
                        "INSERT INTO \"logs\" (\"groupId\", \"log\", \"targetToken\", \"targetKey\", \"priority\") "
@@ -108,6 +115,7 @@ double rawSaveMillis() {
         sqlite3_reset(insert);
     }
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    checkpoints.reset();
     sqlite3_finalize(insert);
     sqlite3_close(db);
     fs::remove_all(dir);
@@ -143,6 +151,49 @@ static void BM_SaveOneByOne(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(logs().size()));
 }
 BENCHMARK(BM_SaveOneByOne)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(benchpeers::roundCount(9));
+
+// Microseconds per log saving `count` logs one by one into a store of that cap (the logs taken
+// in turn from the event-sized ones); negative on failure.
+double storeMicrosPerLog(int count, int64_t cap) {
+    auto dir = scratch("cap");
+    auto storage = std::make_unique<TLMLogDBStorage>(dir / "Logs.sqlite", nullptr, cap);
+    bool ok = true;
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < count; ++i) ok = storage->saveLog(logs()[static_cast<std::size_t>(i) % logs().size()], "Analytics", 1) && ok;
+    const double us = std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
+    storage.reset();
+    fs::remove_all(dir);
+    return ok ? us / count : -1;
+}
+
+// Each iteration is one round: 10,000 logs into a store that never fills, and 100,000 into one at
+// the default cap (about 10,000 of them fit: the rest each make room), back to back in
+// alternating order. Counters: the medians of the time per log, and of each round's ratio
+// (target: at most 2).
+static void BM_SavePastTheSizeCap(benchmark::State& state) {
+    benchpeers::Rounds rounds;
+    for (auto _ : state) {
+        double below = -1, past = -1;
+        if (rounds.baselineFirst()) {
+            below = storeMicrosPerLog(10000, kCap);
+            past = storeMicrosPerLog(100000, kTLMDefaultDatabaseSizeInBytes);
+        } else {
+            past = storeMicrosPerLog(100000, kTLMDefaultDatabaseSizeInBytes);
+            below = storeMicrosPerLog(10000, kCap);
+        }
+        if (below < 0 || past < 0) {
+            state.SkipWithError("a save failed");
+            break;
+        }
+        rounds.add(below, past);
+        state.SetIterationTime(past * 100000 / 1e6);
+    }
+    state.counters["below_cap_us_per_log"] = rounds.baseline();
+    state.counters["past_cap_us_per_log"] = rounds.subject();
+    state.counters["ratio"] = rounds.ratio();
+    state.counters["rounds"] = static_cast<double>(rounds.count());
+}
+BENCHMARK(BM_SavePastTheSizeCap)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(benchpeers::roundCount(3));
 
 static void BM_StoreLoadBatchesOf50(benchmark::State& state) {
     auto dir = scratch("load");

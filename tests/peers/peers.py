@@ -43,7 +43,13 @@ Kinds:
 
 The .env file holds KEY=VALUE lines: PORT, USER, PASSWORD, ROOT (the served folder on disk),
 URL, REQUEST_LOG (the server's log of requests, see below), and SKIP=<reason> instead when the
-server cannot run here (binary missing, not root).
+server cannot run here for a reason scripts/setup cannot mend: vsftpd, pure-ftpd and proftpd
+need root. A server that scripts/setup provides (its package, its module, the unpacked
+pure-ftpd and proftpd) and that is missing or does not start fails its start instead: the
+tests that need it then fail too, rather than skip without anyone noticing.
+
+    --bin DIR  where scripts/setup unpacked pure-ftpd and proftpd (<build>/peers-bin; the
+               default is peers-bin beside --dir, which is <build>/peers unless told otherwise)
 
 Request logs, for tests that count what reached a server: the pyftpdlib servers write one line per listing
 command, "<command> <listed folder>"; vsftpd logs every FTP command with its session's process id
@@ -592,6 +598,12 @@ def serve_davlax(args):
 
 # ---- start and stop --------------------------------------------------------------------------
 
+def missing(what):
+    """A server scripts/setup provides is not there: the start fails, and says why."""
+    sys.stderr.write(f"{what}; scripts/setup provides it\n")
+    return 1
+
+
 def record_pid(d, kind, pid, extra=None):
     with open(os.path.join(d, kind + ".pid"), "w") as f:
         f.write(str(pid) + "\n")
@@ -603,8 +615,7 @@ def start_pyftpd(d, env_path, kind="pyftpd", extra=()):
     try:
         import pyftpdlib  # noqa: F401
     except ImportError:
-        write_env(env_path, {"SKIP": f"pyftpdlib is not installed for {PYTHON} (package python3-pyftpdlib)"})
-        return 0
+        return missing(f"pyftpdlib is not installed for {PYTHON} (package python3-pyftpdlib)")
     run = fresh_dir(os.path.join(d, kind))
     root = fresh_dir(os.path.join(run, "root"), 0o777)
     user, password = "dravix", "pw-" + secrets.token_hex(8)
@@ -652,9 +663,13 @@ def start_pyftpd_lax(d, env_path):
     return start_pyftpd(d, env_path, "pyftpd-lax", ("--lax",))
 
 
-def pure_ftpd_dir(d):
-    """The unpacked pure-ftpd package (scripts/setup puts it there), or None."""
-    for base in ("/", os.path.join(os.path.dirname(os.path.abspath(d)), "peers-bin", "pure-ftpd")):
+# Where scripts/setup unpacked pure-ftpd and proftpd (see --bin).
+PEERS_BIN = None
+
+
+def pure_ftpd_dir():
+    """The pure-ftpd package, installed or unpacked by scripts/setup, or None."""
+    for base in ("/", os.path.join(PEERS_BIN, "pure-ftpd")):
         if os.access(os.path.join(base, "usr/sbin/pure-ftpd"), os.X_OK) and \
                 os.access(os.path.join(base, "usr/bin/pure-pw"), os.X_OK):
             return base
@@ -662,10 +677,9 @@ def pure_ftpd_dir(d):
 
 
 def start_pureftpd(d, env_path, kind="pureftpd", extra=()):
-    base = pure_ftpd_dir(d)
+    base = pure_ftpd_dir()
     if base is None:
-        write_env(env_path, {"SKIP": "pure-ftpd is not unpacked in the build folder (scripts/setup does it)"})
-        return 0
+        return missing(f"pure-ftpd is not unpacked in {PEERS_BIN}")
     if os.geteuid() != 0:
         write_env(env_path, {"SKIP": "pure-ftpd needs root here (it changes to the virtual user's id)"})
         return 0
@@ -743,11 +757,10 @@ def sha512_crypt(password):
 
 
 def start_proftpd(d, env_path, kind="proftpd"):
-    base = os.path.join(os.path.dirname(os.path.abspath(d)), "peers-bin", "proftpd")
+    base = os.path.join(PEERS_BIN, "proftpd")
     binary = os.path.join(base, "usr/sbin/proftpd")
     if not os.access(binary, os.X_OK):
-        write_env(env_path, {"SKIP": "proftpd is not unpacked in the build folder (scripts/setup does it)"})
-        return 0
+        return missing(f"proftpd is not unpacked in {PEERS_BIN}")
     if os.geteuid() != 0:
         write_env(env_path, {"SKIP": "proftpd needs root here (it changes to the user's id)"})
         return 0
@@ -856,8 +869,7 @@ vsftpd_log_file={run}/vsftpd.log
 
 def start_vsftpd(d, env_path, kind="vsftpd", idle=600):
     if not os.path.exists(VSFTPD):
-        write_env(env_path, {"SKIP": f"vsftpd is not installed ({VSFTPD}, package vsftpd)"})
-        return 0
+        return missing(f"vsftpd is not installed ({VSFTPD}, package vsftpd)")
     if os.geteuid() != 0:
         write_env(env_path, {"SKIP": "vsftpd needs root here (PAM virtual user, chroot); run the tests as root"})
         return 0
@@ -956,16 +968,13 @@ Alias /digest "{root}"
 
 def start_apache(d, env_path):
     if not os.path.exists(APACHE):
-        write_env(env_path, {"SKIP": f"Apache is not installed ({APACHE}, package apache2)"})
-        return 0
+        return missing(f"Apache is not installed ({APACHE}, package apache2)")
     for mod in ("mod_dav.so", "mod_dav_fs.so", "mod_mpm_event.so", "mod_auth_basic.so"):
         if not os.path.exists(os.path.join(APACHE_MODULES, mod)):
-            write_env(env_path, {"SKIP": f"Apache module {mod} is missing in {APACHE_MODULES}"})
-            return 0
+            return missing(f"Apache module {mod} is missing in {APACHE_MODULES}")
     htpasswd = shutil.which("htpasswd") or "/usr/bin/htpasswd"
     if not os.path.exists(htpasswd):
-        write_env(env_path, {"SKIP": "htpasswd is not installed (package apache2-utils)"})
-        return 0
+        return missing("htpasswd is not installed (package apache2-utils)")
     run = fresh_dir(os.path.join(d, "apache"), 0o755)
     root = fresh_dir(os.path.join(run, "root"), 0o777)
     fresh_dir(os.path.join(run, "locks"), 0o777)
@@ -1065,15 +1074,11 @@ http {{
 def start_nginx(d, env_path, kind="nginx"):
     core_only = kind == "nginx-core"
     if not os.path.exists(NGINX):
-        write_env(env_path, {"SKIP": f"nginx is not installed ({NGINX}, package nginx)"})
-        return 0
+        return missing(f"nginx is not installed ({NGINX}, package nginx)")
     if not core_only and not os.path.exists(NGINX_DAV_EXT):
-        write_env(env_path, {"SKIP": f"the nginx dav-ext module is missing ({NGINX_DAV_EXT}, "
-                                     "package libnginx-mod-http-dav-ext)"})
-        return 0
+        return missing(f"the nginx dav-ext module is missing ({NGINX_DAV_EXT}, package libnginx-mod-http-dav-ext)")
     if not os.path.exists(shutil.which("htpasswd") or "/usr/bin/htpasswd"):
-        write_env(env_path, {"SKIP": "htpasswd is not installed (package apache2-utils)"})
-        return 0
+        return missing("htpasswd is not installed (package apache2-utils)")
     run = fresh_dir(os.path.join(d, kind), 0o755)
     root = fresh_dir(os.path.join(run, "root"), 0o777)
     fresh_dir(os.path.join(run, "tmp"), 0o777)
@@ -1126,15 +1131,11 @@ def start_nginx_core(d, env_path):
 
 def start_lighttpd(d, env_path):
     if not os.path.exists(LIGHTTPD):
-        write_env(env_path, {"SKIP": f"lighttpd is not installed ({LIGHTTPD}, package lighttpd)"})
-        return 0
+        return missing(f"lighttpd is not installed ({LIGHTTPD}, package lighttpd)")
     if not os.path.exists(os.path.join(LIGHTTPD_MODULES, "mod_webdav.so")):
-        write_env(env_path, {"SKIP": f"lighttpd's mod_webdav is missing in {LIGHTTPD_MODULES} "
-                                     "(package lighttpd-mod-webdav)"})
-        return 0
+        return missing(f"lighttpd's mod_webdav is missing in {LIGHTTPD_MODULES} (package lighttpd-mod-webdav)")
     if not os.path.exists(shutil.which("htpasswd") or "/usr/bin/htpasswd"):
-        write_env(env_path, {"SKIP": "htpasswd is not installed (package apache2-utils)"})
-        return 0
+        return missing("htpasswd is not installed (package apache2-utils)")
     run = fresh_dir(os.path.join(d, "lighttpd"), 0o755)
     root = fresh_dir(os.path.join(run, "root"), 0o777)
     fresh_dir(os.path.join(run, "uploads"), 0o777)
@@ -1292,6 +1293,7 @@ def main():
         p = sub.add_parser(name)
         p.add_argument("kind", choices=sorted(STARTERS))
         p.add_argument("--dir", required=True)
+        p.add_argument("--bin")
     p = sub.add_parser("serve-ftp")
     p.add_argument("--root", required=True)
     p.add_argument("--user", required=True)
@@ -1324,6 +1326,8 @@ def main():
         return 0
     d = os.path.abspath(args.dir)
     os.makedirs(d, exist_ok=True)
+    global PEERS_BIN
+    PEERS_BIN = os.path.abspath(args.bin) if args.bin else os.path.join(os.path.dirname(d), "peers-bin")
     if args.cmd == "stop":
         return stop(d, args.kind)
     stop(d, args.kind)  # a server left over from an interrupted run in the same folder

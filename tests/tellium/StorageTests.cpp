@@ -483,6 +483,62 @@ TEST_F(StorageTest, FullStoreEvictsTheOldestOfTheLowestPriorityNotInABatch) {
     EXPECT_TRUE(storage.saveLog(makeLog("fits again", 4000), "A", 1));
 }
 
+TEST_F(StorageTest, AFullStoreMakesRoomForManyLogsAtOnceAndSaysSoOncePerTurn) {
+    LogRecorder log;
+    constexpr int64_t kCap = kTLMMinimumDatabaseSizeInBytes * 16;
+    TLMLogDBStorage storage(dbPath(), nullptr, kCap);
+    constexpr int kSaved = 3000;  // about five times what the cap holds
+    for (int i = 0; i < kSaved; ++i) ASSERT_TRUE(storage.saveLog(makeLog("n" + std::to_string(i), 200), "A", 1));
+    const auto evicted = static_cast<std::size_t>(kSaved) - storage.countLogs();
+    ASSERT_GT(evicted, 1000u);
+    std::size_t warnings = 0;
+    for (const auto& m : log.messages()) warnings += m.text.find("The log database is full") != std::string::npos;
+    // One warning (and one deletion) for each share of the cap, never one for each log.
+    EXPECT_GT(warnings, 0u);
+    EXPECT_LE(warnings * 10, evicted) << warnings << " warnings for " << evicted << " logs evicted";
+    EXPECT_LE(storage.pageCount() * storage.pageSize(), kCap);
+    auto batch = load(storage, "A", kSaved);
+    EXPECT_EQ(batch.names.back(), "n" + std::to_string(kSaved - 1));
+    EXPECT_EQ(batch.names.size(), storage.countLogs());
+}
+
+TEST_F(StorageTest, TheOrderOfEvictionHasAnIndexAlsoInFilesOfEarlierVersions) {
+    // A file as earlier versions made it: the table and the batch index only.
+    const std::string earlier =
+        "CREATE TABLE IF NOT EXISTS \"logs\" (\"id\" INTEGER PRIMARY KEY AUTOINCREMENT, \"groupId\" TEXT NOT NULL, "
+        "\"log\" TEXT NOT NULL, \"targetToken\" TEXT, \"targetKey\" TEXT, \"priority\" INTEGER NOT NULL DEFAULT 0); "
+        "CREATE INDEX IF NOT EXISTS \"ix_logs_groupId_priority_id\" ON \"logs\" (\"groupId\", \"priority\" DESC, \"id\" ASC);";
+    std::filesystem::create_directories(dbPath().parent_path());
+    sql("PRAGMA journal_mode = WAL; " + earlier);
+    {
+        TLMLogDBStorage storage;
+        ASSERT_TRUE(storage.saveLog(makeLog("new"), "A", 1));
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(dbPath().c_str(), &db), SQLITE_OK);
+    std::string plan;
+    sqlite3_stmt* s = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "EXPLAIN QUERY PLAN SELECT \"id\" FROM \"logs\" ORDER BY \"priority\" ASC, \"id\" ASC",
+                                 -1, &s, nullptr),
+              SQLITE_OK);
+    while (sqlite3_step(s) == SQLITE_ROW) plan += reinterpret_cast<const char*>(sqlite3_column_text(s, 3)) + std::string("; ");
+    sqlite3_finalize(s);
+    EXPECT_NE(plan.find("ix_logs_priority"), std::string::npos) << plan;
+    EXPECT_EQ(plan.find("TEMP B-TREE"), std::string::npos) << plan;
+    // An earlier version opening the file again: its statements still run, its rows are kept in the index too.
+    char* error = nullptr;
+    EXPECT_EQ(sqlite3_exec(db, (earlier + "INSERT INTO \"logs\" (\"groupId\", \"log\", \"priority\") VALUES ('A', 'x', 0);").c_str(),
+                           nullptr, nullptr, &error),
+              SQLITE_OK)
+        << (error ? error : "");
+    sqlite3_free(error);
+    ASSERT_EQ(sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &s, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)), "ok");
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+}
+
 TEST_F(StorageTest, SeveralLogsSavedAtOnceKeepTheirOrderAndAFullStoreStillMakesRoom) {
     LogRecorder log;
     TLMLogDBStorage storage(dbPath(), nullptr, kTLMMinimumDatabaseSizeInBytes * 2);

@@ -53,6 +53,8 @@ std::optional<FileObject> os2Line(const Tokens& t, std::string_view line, const 
 std::optional<FileObject> vmsLine(const Tokens& t, std::string_view line, const ListContext& context, LineKind& kind);
 // A VMS name alone on its line: too long for its column, its entry goes on in the next line.
 bool vmsLoneName(std::string_view line);
+// The rest of such an entry, whether or not the server indents it: "   10  2-JUL-2003 10:30:08.59 ...".
+bool vmsContinuation(std::string_view line);
 // "Directory DISK$USER:[WEB]" and "Total of 4 files, 31/45 blocks." (read as no entry).
 bool vmsHeading(std::string_view line);
 

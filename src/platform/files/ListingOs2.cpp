@@ -31,12 +31,14 @@ std::optional<FileObject> os2Line(const Tokens& t, std::string_view line, const 
         !parseClock(t[i + 1].text, date.h, date.mi, date.s))
         return std::nullopt;
     date.hasYear = true;
+    const auto modified = resolve(date, context);
+    if (!modified) return std::nullopt;
     auto entry = namedEntry(line.substr(skipBlanks(line, t[i + 1].end)), folder ? FileType::directory : FileType::regular,
                             context, kind);
     if (!entry) return std::nullopt;
     // A folder's "0" stands in for a size it does not have.
     entry->size = folder ? -1 : size;
-    entry->modificationDate = resolve(date, context);
+    entry->modificationDate = modified;
     return entry;
 }
 

@@ -189,7 +189,7 @@ Listing readListWith(std::string_view listing, const ListContext& context) {
         if (!pending.empty()) {
             const std::string_view name = pending;
             pending = {};
-            if (!line.empty() && (line.front() == ' ' || line.front() == '\t')) {
+            if (families::vmsContinuation(line)) {
                 joined.assign(name).append(" ").append(line);
                 take(joined);
                 return;

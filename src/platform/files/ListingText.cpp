@@ -476,6 +476,10 @@ bool datePiece(std::string_view token) {
     int h, mi, s;
     if (token.empty() || !isDigit(token.front())) return false;
     if (parseClock(token, h, mi, s)) return true;
+    // With hundredths of a second, as VMS writes the time: "10:30:08.59".
+    if (const std::size_t dot = token.find('.');
+        dot != std::string_view::npos && allDigits(token.substr(dot + 1)) && parseClock(token.substr(0, dot), h, mi, s))
+        return true;
     std::size_t i = 0;
     while (i < token.size() && isDigit(token[i])) ++i;
     if (i == token.size() || static_cast<unsigned char>(token[i]) < 0x80) return false;

@@ -88,8 +88,8 @@ struct ListContext {
     std::string_view prefix;  // the listed folder's path with its "/"
     Date now;
     int thisYear = 0;
-    // The order the listing's numeric dates are known to be in; without it, a date that reads
-    // either way round is left out rather than guessed.
+    // The order the listing's numeric dates are known to be in; without it, a line whose date
+    // reads either way round gives no entry rather than a guessed or missing date.
     std::optional<NumericOrder> numericOrder;
     DateOrders* orders = nullptr;  // where resolve notes what it saw, if anywhere
 };
@@ -121,7 +121,7 @@ std::optional<LineDate> lineDate(const Tokens& t, std::size_t m);
 // "2020年6月10日"), then a time or a year: the date and the index of its last token. Nothing
 // without a month and day.
 std::optional<LineDate> cjkDate(const Tokens& t, std::size_t m);
-// A token that is nothing but date or time pieces: a time of day ("10:30"), or digits with CJK
+// A token that is nothing but date or time pieces: a time of day ("10:30", "10:30:08.59"), or digits with CJK
 // date or time unit characters ("2019年", "25日", "10時30分"). A name never starts with one
 // right after a date: the line is then of a form not read.
 bool datePiece(std::string_view token);

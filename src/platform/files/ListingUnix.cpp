@@ -151,8 +151,10 @@ std::optional<FileObject> unixLine(const Tokens& t, std::string_view line, const
     // the date was not read whole: such a line is not read at all.
     auto dated = [&](const LineDate& date, std::int64_t size) -> std::optional<FileObject> {
         if (date.last + 1 < t.size() && datePiece(t[date.last + 1].text)) return std::nullopt;
+        const auto modified = resolve(date, context);
+        if (!modified) return std::nullopt;
         const std::size_t nameStart = date.padded ? skipBlanks(line, t[date.last].end) : t[date.last].end + 1;
-        return finish(line, nameStart, link, type, size, resolve(date, context), context, kind);
+        return finish(line, nameStart, link, type, size, modified, context, kind);
     };
     auto sizeAt = [&](std::size_t i, std::int64_t& size) {
         const std::string_view s = t[i].text;
@@ -167,9 +169,10 @@ std::optional<FileObject> unixLine(const Tokens& t, std::string_view line, const
         auto date = lineDate(t, m);
         if (!date) continue;
         // Another size and date within this date ("1234 2019 12月 25日": a size 2019 and a date
-        // without a year) is another reading of the line: the usual place of the size decides,
-        // and the line is not read when both places are usual.
-        for (std::size_t other = m + 1; other <= date->last; ++other) {
+        // without a year), or right after it ("1 1 1 2019 2019-12-25 10:30": numeric owner,
+        // group and size read as month, day and year), is another reading of the line: the
+        // usual place of the size decides, and the line is not read when both places are usual.
+        for (std::size_t other = m + 1; other <= date->last + 1 && other < t.size(); ++other) {
             std::int64_t otherSize;
             if (!sizeAt(other - 1, otherSize) || !lineDate(t, other)) continue;
             if (usualSizeIndex(t, other - 1)) {
@@ -224,8 +227,10 @@ std::optional<FileObject> vshellLine(const Tokens& t, std::string_view line, con
     auto date = lineDate(t, 1);
     if (!date || (date->last + 1 < t.size() && datePiece(t[date->last + 1].text))) return std::nullopt;
     // A folder ends in "/"; a file's type is what is left.
+    const auto modified = resolve(*date, context);
+    if (!modified) return std::nullopt;
     const std::size_t nameStart = date->padded ? skipBlanks(line, t[date->last].end) : t[date->last].end + 1;
-    return finish(line, nameStart, false, FileType::regular, size, resolve(*date, context), context, kind);
+    return finish(line, nameStart, false, FileType::regular, size, modified, context, kind);
 }
 
 }  // namespace files::parse::families

@@ -64,6 +64,14 @@ bool vmsLoneName(std::string_view line) {
     return t.size() == 1 && vmsName(t[0].text, semicolon);
 }
 
+bool vmsContinuation(std::string_view line) {
+    if (!line.empty() && (line.front() == ' ' || line.front() == '\t')) return true;
+    const Tokens t = tokenize(line, 3);
+    std::int64_t size;
+    LineDate date;
+    return t.size() >= 2 && vmsSize(t[0].text, size) && vmsDate(t[1].text, date);
+}
+
 bool vmsHeading(std::string_view line) {
     const std::string_view trimmed = trim(line);
     return (startsWithI(trimmed, "Directory ") && trimmed.back() == ']') || startsWithI(trimmed, "Grand total of ");
@@ -83,6 +91,8 @@ std::optional<FileObject> vmsLine(const Tokens& t, std::string_view line, const 
         if (const std::size_t dot = clock.find('.'); dot != std::string_view::npos) clock = clock.substr(0, dot);
         if (!parseClock(clock, date.h, date.mi, date.s)) date.h = date.mi = date.s = 0;
     }
+    const auto modified = resolve(date, context);
+    if (!modified) return std::nullopt;
     std::string_view name = t[0].text.substr(0, semicolon);
     FileType type = FileType::regular;
     if (name.size() > 4 && iequals(name.substr(name.size() - 4), ".DIR")) {
@@ -92,7 +102,7 @@ std::optional<FileObject> vmsLine(const Tokens& t, std::string_view line, const 
     auto entry = namedEntry(name, type, context, kind);
     if (!entry) return std::nullopt;
     entry->size = type == FileType::directory ? -1 : size;
-    entry->modificationDate = resolve(date, context);
+    entry->modificationDate = modified;
     return entry;
 }
 

@@ -127,6 +127,12 @@ void EditorWebViewController::prepare_warm_page() {
     }
 }
 
+void EditorWebViewController::discard_warm_page() {
+    WarmPage& w = warm_page();
+    delete w.view.data();
+    w = WarmPage{};
+}
+
 bool EditorWebViewController::warm_page_ready() {
     const WarmPage& w = warm_page();
     return w.view && w.ready;

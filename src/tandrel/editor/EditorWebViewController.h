@@ -65,6 +65,9 @@ public:
     // screen takes it). Each screen prepares the next one a little after it showed its file.
     static void prepare_warm_page();
     static bool warm_page_ready();
+    // Lets the page kept for the next editor screen go: that screen loads its page itself
+    // (benchmarks compare such a cold open with a bare view's).
+    static void discard_warm_page();
     static constexpr int kWarmPageDelayMs = 1500;
 
     // The editor page's web view, made on first use.

@@ -431,13 +431,3 @@ QString QuickConnectView::shown_text(const QString& text, const QFontMetrics& me
     if (metrics.horizontalAdvance(bare) <= width) return bare;
     return metrics.elidedText(bare, Qt::ElideLeft, width);
 }
-
-QString QuickConnectView::shown_status_text() const {
-    auto* label = dynamic_cast<TruncatingLabel*>(serverConnectionStatus_Lbl);
-    return label ? label->shownText() : serverConnectionStatus_Lbl->text();
-}
-
-QString QuickConnectView::shown_url_text() const {
-    auto* label = dynamic_cast<TruncatingLabel*>(serverConnectionName_Lbl);
-    return label ? label->shownText() : serverConnectionName_Lbl->text();
-}

@@ -71,9 +71,6 @@ public:
     // except for an address, whose path gives way in its middle first so that the scheme, host
     // and port stay whole (then the scheme goes, then the host's start).
     static QString shown_text(const QString& text, const QFontMetrics& metrics, int width, bool is_url);
-    // The texts of the two lines as they are drawn now.
-    QString shown_status_text() const;
-    QString shown_url_text() const;
 
     // Shows the saved server with that id as connected (nothing when it is not saved) and hides
     // the explorer's welcome splash.

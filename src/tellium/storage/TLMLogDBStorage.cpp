@@ -32,8 +32,11 @@ std::size_t textSize(const TLMStorageBindableArray& values) {
     return text && text->value ? text->value->size() : 0;
 }
 
-const std::string kDeleteId = "DELETE FROM \"logs\" WHERE \"id\" = ?";
 const std::string kDeleteIdRange = "DELETE FROM \"logs\" WHERE \"id\" BETWEEN ? AND ?";
+
+// A full store makes room for this share of its cap at once (about 320 KB of 10 MB): one
+// statement and one warning for every few hundred logs saved past the cap, not one for each.
+constexpr int64_t kEvictionShare = 32;
 
 }  // namespace
 
@@ -45,7 +48,12 @@ std::string TLMLogDBStorage::schema() {
            "\"targetToken\" TEXT, "
            "\"targetKey\" TEXT, "
            "\"priority\" INTEGER NOT NULL DEFAULT 0); "
-           "CREATE INDEX IF NOT EXISTS \"ix_logs_groupId_priority_id\" ON \"logs\" (\"groupId\", \"priority\" DESC, \"id\" ASC);";
+           "CREATE INDEX IF NOT EXISTS \"ix_logs_groupId_priority_id\" ON \"logs\" (\"groupId\", \"priority\" DESC, \"id\" ASC); "
+           // Which logs make room in a full store (the lowest priority, the oldest first): the
+           // index holds the row id after the priority, so it gives that order as it stands.
+           // Made in files of earlier versions too when they open; those versions keep it up
+           // to date as SQLite does every index, and need nothing of it.
+           "CREATE INDEX IF NOT EXISTS \"ix_logs_priority\" ON \"logs\" (\"priority\" ASC);";
 }
 
 TLMLogDBStorage::TLMLogDBStorage() : TLMLogDBStorage(TLMPlatform::telliumFolder() / "Logs.sqlite") {}
@@ -145,8 +153,9 @@ bool TLMLogDBStorage::saveItem(const TLMStorageItem& item, const std::string& gr
                                         std::to_string(rc));
             return false;
         }
-        // Full: make room with the oldest log of the lowest priority that no batch holds.
-        if (!evictOneLocked()) {
+        // Full: make room with the oldest logs of the lowest priority that no batch holds, a
+        // share of the cap at a time, so that the next saves find free pages.
+        if (!evictLocked(std::max<int64_t>(1, maxSizeInBytes_ / kEvictionShare))) {
             TLMLogError(kTLMLogTag, "The log database is full and holds nothing that can make room; the log is not stored.");
             return false;
         }
@@ -191,21 +200,25 @@ std::vector<bool> TLMLogDBStorage::saveLogs(const std::vector<TLMStorageItem>& i
     return saved;
 }
 
-bool TLMLogDBStorage::evictOneLocked() {
-    std::optional<int64_t> victim;
-    executeSelectionQuery("SELECT \"id\" FROM \"logs\" ORDER BY \"priority\" ASC, \"id\" ASC", {}, [&](sqlite3_stmt* s) {
-        int64_t id = sqlite3_column_int64(s, 0);
-        if (isReservedLocked(id)) return true;
-        victim = id;
-        return false;
-    });
-    if (!victim) return false;
-    TLMStorageBindableArray values;
-    values.addNumber(*victim);
-    if (executeNonSelectionQuery(kDeleteId, values) != SQLITE_DONE) return false;
-    forgetLocked(*victim);
-    TLMLogWarning(kTLMLogTag, "The log database is full; deleted the oldest log of the lowest priority (Id " +
-                                  std::to_string(*victim) + ").");
+bool TLMLogDBStorage::evictLocked(int64_t bytes) {
+    std::vector<int64_t> victims;
+    int64_t freed = 0;
+    executeSelectionQuery(
+        "SELECT \"id\", length(\"log\") FROM \"logs\" ORDER BY \"priority\" ASC, \"id\" ASC", {}, [&](sqlite3_stmt* s) {
+            const int64_t id = sqlite3_column_int64(s, 0);
+            if (isReservedLocked(id)) return true;
+            victims.push_back(id);
+            freed += sqlite3_column_int64(s, 1);
+            return freed < bytes;
+        });
+    if (victims.empty() || !deleteIdsLocked(victims)) return false;
+    const auto [first, last] = std::minmax_element(victims.begin(), victims.end());
+    TLMLogWarning(kTLMLogTag, victims.size() == 1
+                                  ? "The log database is full; deleted the oldest log of the lowest priority (Id " +
+                                        std::to_string(*first) + ")."
+                                  : "The log database is full; deleted the " + std::to_string(victims.size()) +
+                                        " oldest logs of the lowest priority (Ids " + std::to_string(*first) + " to " +
+                                        std::to_string(*last) + ").");
     return true;
 }
 
@@ -435,10 +448,10 @@ void TLMLogDBStorage::setMaxStorageSize(int64_t sizeInBytes, std::function<void(
             // Freed pages stay in the file for the next logs: the oldest logs go until the rest
             // fit, then the file is rewritten without the free pages, so that the cap can hold.
             for (;;) {
-                while (usedPageCount() > pages && evictOneLocked()) {
+                while (usedPageCount() > pages && evictLocked(1)) {
                 }
                 if (pageCount() > pages) compact();
-                if (pageCount() <= pages || !evictOneLocked()) break;
+                if (pageCount() <= pages || !evictLocked(1)) break;
             }
             const int64_t applied = applyMaxPageCount(pages);
             ok = applied == pages;

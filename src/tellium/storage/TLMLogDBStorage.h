@@ -3,7 +3,8 @@
 // log, targetToken, targetKey, priority). A log is kept as the Base64 text of its keyed archive;
 // a Common Schema log also keeps its first target token, encrypted, and that token's target key.
 // Batches are reserved in memory for the rest of the process. When the size cap is reached the
-// oldest log of the lowest priority that no batch holds makes room; a row that cannot be read
+// oldest logs of the lowest priority that no batch holds make room, a share of the cap at a time
+// (found through an index of their own, one warning per share); a row that cannot be read
 // back is deleted rather than left to block every later batch. Logs saved by this process (other
 // than Common Schema ones, whose stored token is only their first) are also kept in memory until
 // their row is deleted, up to the size cap's worth of archives, so loading them for a batch does
@@ -62,7 +63,10 @@ private:
     std::optional<TLMStorageBindableArray> insertValuesFor(const TLMStorageItem& item, const std::string& groupId);
     bool saveItem(const TLMStorageItem& item, const std::string& groupId);
     void logSavedLocked(const std::string& groupId, uint32_t flags);
-    bool evictOneLocked();
+    // Deletes the oldest logs of the lowest priority that no batch holds until their stored text
+    // adds up to `bytes` (one log at least), in one transaction, and says so once. False when
+    // nothing could be deleted.
+    bool evictLocked(int64_t bytes);
     bool isReservedLocked(int64_t id) const;
     // Deletes the rows in a transaction of its own; false when it failed.
     bool deleteIdsLocked(const std::vector<int64_t>& ids);

@@ -345,9 +345,10 @@ INSTANTIATE_TEST_SUITE_P(
         ListCase{"-rw-r--r-- 1 owner group 100 2024/06/10 08:30 slashes.txt", Expected{"slashes.txt", FileType::regular, 100, at(2024, 6, 10, 8, 30)}},
         ListCase{"-rw-r--r-- 1 owner group 100 2024.06.10 08:30 dots.txt", Expected{"dots.txt", FileType::regular, 100, at(2024, 6, 10, 8, 30)}},
         ListCase{"-rw-r--r-- 1 owner group 100 10.06.2024 08:30 day first.txt", Expected{"day first.txt", FileType::regular, 100, at(2024, 6, 10, 8, 30)}},
-        // Either way round a date: a line alone does not tell which, so it shows none.
-        ListCase{"-rw-r--r-- 1 owner group 100 10/06/2024 no clock.txt", Expected{"no clock.txt", FileType::regular, 100, std::nullopt}},
-        ListCase{"-rw-r--r-- 1 owner group 100 10-06-2024 08:30 dashes.txt", Expected{"dashes.txt", FileType::regular, 100, std::nullopt}},
+        // Either way round a date: a line alone does not tell which, so no reading gives every
+        // field and it is no entry (a listing's other dates may tell, see below).
+        ListCase{"-rw-r--r-- 1 owner group 100 10/06/2024 no clock.txt", std::nullopt},
+        ListCase{"-rw-r--r-- 1 owner group 100 10-06-2024 08:30 dashes.txt", std::nullopt},
         ListCase{"-rw-r--r-- 1 owner group 100 25-06-2024 08:30 day first.txt", Expected{"day first.txt", FileType::regular, 100, at(2024, 6, 25, 8, 30)}},
         ListCase{"-rw-r--r-- 1 owner group 100 10.06.24 08:30 short year.txt", Expected{"short year.txt", FileType::regular, 100, at(2024, 6, 10, 8, 30)}},
         ListCase{"-rw-r--r-- 1 owner group 100 10.06.99 old.txt", Expected{"old.txt", FileType::regular, 100, at(1999, 6, 10)}},
@@ -464,7 +465,19 @@ INSTANTIATE_TEST_SUITE_P(
         ListCase{"-rw-r--r-- 1 user group 1234 12 \xE6\x9C\x88 25 \xE6\x97\xA5 10:30 name", std::nullopt},
         ListCase{"-rw-r--r-- 1 user group 1234 Jun 10 2019 10:30 name", std::nullopt},
         ListCase{"-rw-r--r-- 1 user group 1234 Dec-25-19 name", std::nullopt},
-        ListCase{"-rw-r--r-- 1 user group 1234 2019/12 name", std::nullopt}));
+        ListCase{"-rw-r--r-- 1 user group 1234 2019/12 name", std::nullopt},
+        // Numeric owner and group before an ISO date ("ls -n --time-style=long-iso"): links,
+        // owner and group are no month, day and year, whatever the size.
+        ListCase{"-rw-r--r-- 1 1 1 2019 2019-12-25 10:30 name.html", Expected{"name.html", FileType::regular, 2019, at(2019, 12, 25, 10, 30)}},
+        ListCase{"-rw-r--r-- 1 5 12 2024 2019-12-25 10:30 name.html", Expected{"name.html", FileType::regular, 2024, at(2019, 12, 25, 10, 30)}},
+        ListCase{"drwxr-xr-x 2 1 1 2019 2019-12-25 10:30 folder", Expected{"folder", FileType::directory, 2019, at(2019, 12, 25, 10, 30)}},
+        ListCase{"-rw-r--r-- 1 0 0 2019 2019-12-25 10:30 name.html", Expected{"name.html", FileType::regular, 2019, at(2019, 12, 25, 10, 30)}},
+        // A file named like a date after a numeric date keeps its name.
+        ListCase{"-rw-r--r-- 1 user group 1234 12 25  2019 2020-01-01 notes.txt",
+                 Expected{"2020-01-01 notes.txt", FileType::regular, 1234, at(2019, 12, 25)}},
+        // The second line of a two-line VMS entry, alone: its time is no name.
+        ListCase{"10     2-JUL-2003 10:30:08.59  [FTP_CLIENT,SCOT]      (RWED,RWED,RE,)", std::nullopt},
+        ListCase{"  10     2-JUL-2003 10:30:08.59  [FTP_CLIENT,SCOT]      (RWED,RWED,RE,)", std::nullopt}));
 
 TEST(ListListing, NumericDatesEitherWayRoundTakeTheOrderTheListingShows) {
     const std::string monthFirst =
@@ -482,15 +495,20 @@ TEST(ListListing, NumericDatesEitherWayRoundTakeTheOrderTheListingShows) {
     ASSERT_EQ(got.entries.size(), 2u);
     EXPECT_EQ(got.entries[0].modificationDate, at(2019, 4, 3));
 
-    // Nothing shows the order, or both orders are shown: the name and size stay, the date goes.
-    for (const std::string& listing : {std::string("-rw-r--r-- 1 user group 1 03-04-2019 10:30 a.txt\r\n"),
-                                       monthFirst + "-rw-r--r-- 1 user group 3 25-12-2019 10:30 c.txt\r\n"}) {
+    // Nothing shows the order, or both orders are shown: no reading gives the date, so the line
+    // is no entry; it is counted and kept for the log once, as other lines that cannot be read.
+    const std::string unsure = "-rw-r--r-- 1 user group 1 03-04-2019 10:30 a.txt";
+    for (const std::string& listing : {unsure + "\r\n" + unsure + "\r\n",
+                                       monthFirst + "-rw-r--r-- 1 user group 3 25-12-2019 10:30 c.txt\r\n" + unsure + "\r\n"}) {
         got = parse::readList(listing, "/", kNow);
-        ASSERT_FALSE(got.entries.empty());
-        EXPECT_EQ(got.entries[0].name, "a.txt");
-        EXPECT_EQ(got.entries[0].size, 1);
-        EXPECT_FALSE(got.entries[0].modificationDate);
+        for (const auto& entry : got.entries) EXPECT_NE(entry.name, "a.txt") << listing;
+        EXPECT_EQ(got.unreadLines, 2u) << listing;
+        EXPECT_EQ(got.unreadSamples, std::vector<std::string>{unsure}) << listing;
     }
+    // The same in NetWare's lines, which read these dates too.
+    got = parse::readList("d [R----F--] supervisor 512 03-04-2019 10:30 login\r\n", "/", kNow);
+    EXPECT_TRUE(got.entries.empty());
+    EXPECT_EQ(got.unreadLines, 1u);
 }
 
 // Whatever form a date takes, a line gives the name that follows it, or no entry: never a name
@@ -550,6 +568,16 @@ TEST(ListListing, JoinsAVmsEntryThatWrapsOntoASecondLineAndSkipsItsHeadings) {
     EXPECT_EQ(got.entries[1].name, "INDEX.HTML");
     EXPECT_EQ(got.entries[2].name, "ANOTHER_NAME_TOO_LONG_FOR_ITS_COLUMN");
     EXPECT_TRUE(got.entries[2].isDirectory());
+
+    // Servers that do not indent the second line: it is the rest of the entry all the same.
+    got = parse::readList("FTP_CLIENT_WITH_A_LONG_NAME.EXE;1\r\n"
+                          "10     2-JUL-2003 10:30:08.59  [FTP_CLIENT,SCOT]      (RWED,RWED,RE,)\r\n",
+                          "/", kNow);
+    EXPECT_EQ(got.unreadLines, 0u) << ::testing::PrintToString(got.unreadSamples);
+    ASSERT_EQ(got.entries.size(), 1u);
+    EXPECT_EQ(got.entries[0].name, "FTP_CLIENT_WITH_A_LONG_NAME.EXE");
+    EXPECT_EQ(got.entries[0].size, 10 * 512);
+    EXPECT_EQ(got.entries[0].modificationDate, at(2003, 7, 2, 10, 30, 8));
 
     // A lone name that nothing follows is a line that could not be read.
     got = parse::readList("LONELY_NAME.TXT;1\r\nINDEX.HTML;7  2/3  6-APR-2001 09:00:00\r\n", "/", kNow);

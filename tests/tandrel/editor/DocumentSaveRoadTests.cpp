@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "DocumentTestSupport.h"
+#include "HoldingRelay.h"
 #include "ServerBytes.h"
 #include "platform/defaults/AtomicFile.h"
 #include "platform/ui/View.h"
-#include "support/MainQueueSettle.h"
 #include "tandrel/editor/EditorWebViewController.h"
 #include "tandrel/editor/VornEditorWKWebView.h"
 
@@ -186,9 +186,13 @@ TEST_P(DocumentSaveRoad, ARefusedSaveKeepsTheServerCopyAndTheMarkWritesTheTextOn
 }
 
 // The page's text reaches the disk before it goes to the server: the upload waits for the
-// sessions write to end, and a sessions write that fails sends nothing and says why.
+// sessions write to end, and a sessions write that fails sends nothing and says why. The server
+// is reached through a relay, which sees the upload's command arrive: at that moment the
+// sessions file must hold the text already.
 TEST_P(DocumentSaveRoad, TheUploadWaitsForTheSessionsWriteAndAFailedOneUploadsNothing) {
-    CONNECT_OR_SKIP(GetParam());
+    relaytest::HoldingRelay relay(peer(GetParam()).port);
+    ASSERT_GT(relay.port(), 0);
+    if (auto why = connectPeer(GetParam(), relay.port())) GTEST_SKIP() << *why;
     const std::string server = "<p>server text</p>\n";
     DocumentSceneDelegate* doc = openQuiet("first.html", server);
     ASSERT_TRUE(doc);
@@ -208,15 +212,28 @@ TEST_P(DocumentSaveRoad, TheUploadWaitsForTheSessionsWriteAndAFailedOneUploadsNo
     app_sessions_manager().save_queue.async([released = hold.promise.get_future().share()] { released.wait(); });
     std::optional<bool> written;
     managerOf(doc)->main_controller->request_save([&](bool w) { written = w; });
-    // The page's state is in the record: the sessions write has been asked for.
+    // What the sessions file held, and whether the store was still held, when the upload came.
+    std::optional<std::string> storedAtUpload;
+    bool heldAtUpload = false;
+    relay.on_upload = [&] {
+        if (storedAtUpload) return;
+        storedAtUpload = valueOf(storedSession("/first.html"));
+        heldAtUpload = !hold.let_go;
+    };
+    // The page's state is in the record: the sessions write has been asked for. Then the store
+    // goes on, and the upload comes (the relay keeps it until the check is done).
     ASSERT_TRUE(waitFor([&] {
         auto r = record(doc, "/first.html");
         return r && r->json.find("<!-- held -->") != std::string::npos;
     }, 30000));
-    ASSERT_TRUE(testsupport::settleMainQueue(4));
-    EXPECT_FALSE(written) << "the save ended while its sessions write had not run";
-    EXPECT_EQ(diskText("first.html"), server) << "the upload started before the sessions write ended";
     hold.release();
+    ASSERT_TRUE(waitFor([&] { return relay.holding(); }, 60000)) << "the upload never came";
+    ASSERT_TRUE(storedAtUpload);
+    EXPECT_FALSE(heldAtUpload) << "the upload started while its sessions write waited";
+    EXPECT_EQ(*storedAtUpload, *text) << "the upload started before the sessions write ended";
+    EXPECT_FALSE(written) << "the save ended before its upload";
+    EXPECT_EQ(diskText("first.html"), server) << "the server took the text while the upload was held";
+    relay.release();
     ASSERT_TRUE(waitFor([&] { return written.has_value(); }, 60000));
     EXPECT_TRUE(*written);
     EXPECT_EQ(diskText("first.html"), *text);

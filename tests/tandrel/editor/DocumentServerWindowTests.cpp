@@ -214,19 +214,9 @@ class OneSaveAtATime : public DocumentTest, public ::testing::WithParamInterface
 // server until the second save has been asked for, then lets it go: the server must end with the
 // newer text, and the editor must mark saved only what the server holds.
 TEST_P(OneSaveAtATime, ASaveAskedWhileOneRunsWaitsAndTheServerEndsWithTheNewestText) {
-    opstest::Peer real = peer(GetParam());
-    if (!real.skipReason.empty()) GTEST_SKIP() << real.skipReason;
-    if (auto why = keyringtest::keyringUnavailable()) GTEST_SKIP() << *why;
-    relaytest::HoldingRelay relay(real.port);
+    relaytest::HoldingRelay relay(peer(GetParam()).port);
     ASSERT_GT(relay.port(), 0);
-    opstest::Peer via = real;
-    const std::string port = ":" + std::to_string(real.port) + "/";
-    const auto at = via.url.find(port);
-    ASSERT_NE(at, std::string::npos) << via.url;
-    via.url.replace(at, port.size(), ":" + std::to_string(relay.port()) + "/");
-    peer_ = real;
-    server_ = saveServer(via);
-    ASSERT_TRUE(connect(server_->id).bucket);
+    if (auto why = connectPeer(GetParam(), relay.port())) GTEST_SKIP() << *why;
 
     putFile("app.js", "base\n");
     DocumentSceneDelegate* doc = openFromBrowser("app.js");

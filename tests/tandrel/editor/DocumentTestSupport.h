@@ -99,12 +99,20 @@ protected:
     // ---- a connected file-viewer window ----------------------------------------------------------
 
     // Saves and connects the local server of that kind (in a folder of its own); a reason to skip
-    // when it cannot run here.
-    std::optional<std::string> connectPeer(const std::string& kind) {
+    // when it cannot run here. With `via_port`, the saved address reaches the server through
+    // that port of 127.0.0.1 (a relay's).
+    std::optional<std::string> connectPeer(const std::string& kind, int via_port = 0) {
         peer_ = peer(kind);
         if (!peer_.skipReason.empty()) return peer_.skipReason;
         if (auto why = keyringtest::keyringUnavailable()) return why;
-        server_ = saveServer(peer_);
+        opstest::Peer via = peer_;
+        if (via_port > 0) {
+            const std::string port = ":" + std::to_string(peer_.port) + "/";
+            const auto at = via.url.find(port);
+            if (at == std::string::npos) return "no port in " + via.url;
+            via.url.replace(at, port.size(), ":" + std::to_string(via_port) + "/");
+        }
+        server_ = saveServer(via);
         const auto connected = connect(server_->id);
         if (!connected.bucket) {
             if (connected.error && connected.error->name == "guardReturnNoFileProvider") {

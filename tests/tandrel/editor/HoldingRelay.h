@@ -13,6 +13,7 @@
 #include <QObject>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,6 +36,9 @@ public:
     }
 
     int port() const { return server_.serverPort(); }
+    // Runs as each upload command arrives, before it is held or passed on: what the app had done
+    // by the time it sent it.
+    std::function<void()> on_upload;
     // Upload commands seen so far (the held one included).
     int uploads() const { return uploads_; }
     // The first upload waits in the relay.
@@ -113,6 +117,7 @@ private:
                 }
                 if (!rest.startsWith(marker)) continue;
                 ++uploads_;
+                if (on_upload) on_upload();
                 if (!held_) {
                     send(l, buffer.mid(passed, at - passed));
                     held_ = &l;
