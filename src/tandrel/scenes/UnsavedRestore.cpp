@@ -273,10 +273,11 @@ void reopen_kept_documents() {
         }
         by_server[document.service_id].push_back(std::move(document));
     }
-    if (by_server.empty()) return tell(run);
     run->servers_left = by_server.size();
-    // After the first window's request, which is on the main queue already.
+    // After the first window's request, which is on the main queue already: the first server
+    // connects in that window, and the alert shows there.
     dispatch::mainQueue().async([run, by_server = std::move(by_server)]() mutable {
+        if (by_server.empty()) return tell(run);
         for (auto& [service_id, documents] : by_server) reopen_on_server(service_id, std::move(documents), run);
     });
 }
