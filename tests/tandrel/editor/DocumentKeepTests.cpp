@@ -1,0 +1,182 @@
+// Unsaved text kept on disk, through document windows against the local FTP server: a change is
+// kept within two seconds, only while the file is unsaved; a save, a discard or a close removes
+// it; and a document the launch reopens from its kept text opens with it, without a question,
+// marked unsaved.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QTest>
+
+#include "DocumentTestSupport.h"
+#include "platform/defaults/AtomicFile.h"
+#include "support/MainQueueSettle.h"
+#include "tandrel/foundation/VornUnsavedTextKeeper.h"
+
+using namespace documenttest;
+
+namespace {
+
+class DocumentKeep : public DocumentTest {
+protected:
+    fs::path keptFile(const std::string& path) const {
+        return *VornUnsavedTextKeeper::shared().file_for(server_->id, file_bucket_id_for_path(path));
+    }
+    std::optional<std::string> keptText(const std::string& path) const {
+        auto bytes = defaults::readWholeFile(keptFile(path));
+        auto document = bytes ? VornUnsavedTextKeeper::decode(*bytes) : std::nullopt;
+        return document ? document->text() : std::nullopt;
+    }
+    bool keptGone(const std::string& path) {
+        return waitFor([&] { return !fs::exists(keptFile(path)); }, 15000);
+    }
+    // Opens the file and waits for its text in the page.
+    DocumentSceneDelegate* open(const std::string& name, const std::string& text) {
+        putFile(name, text);
+        DocumentSceneDelegate* doc = openFromBrowser(name);
+        if (!doc || !waitForPageText(doc, text)) return nullptr;
+        return doc;
+    }
+};
+
+TEST_F(DocumentKeep, AChangeIsKeptWithinTwoSecondsOnlyWhileTheFileIsUnsaved) {
+    CONNECT_OR_SKIP("pyftpd");
+    const std::string server = "<p>on the server</p>\n";
+    DocumentSceneDelegate* doc = open("page.html", server);
+    ASSERT_TRUE(doc);
+    auto* m = managerOf(doc);
+    // An unchanged file keeps nothing; that is settled once the page's first refresh is stored.
+    ASSERT_TRUE(waitFor([&] { return record(doc, "/page.html") != nullptr; }, 10000));
+    ASSERT_TRUE(testsupport::settleMainQueue(3));
+    EXPECT_FALSE(fs::exists(keptFile("/page.html")));
+
+    QElapsedTimer since_change;
+    type(doc, "<h1>typed</h1>");
+    since_change.start();
+    ASSERT_TRUE(waitFor([&] { return keptText("/page.html") == "<h1>typed</h1>" + server; }, 10000))
+        << "the typed text was never kept";
+    EXPECT_LE(since_change.elapsed(), 2000) << "kept " << since_change.elapsed() << " ms after the change";
+
+    // A burst of changes: the latest text is what lies on disk.
+    for (int i = 0; i < 20; ++i) type(doc, "x");
+    const std::string burst = "<h1>typed</h1>" + std::string(20, 'x') + server;
+    ASSERT_TRUE(waitFor([&] { return keptText("/page.html") == burst; }, 10000));
+    EXPECT_EQ(diskText("page.html"), server);
+
+    // Saved: the kept copy goes; a change after the save is kept again.
+    bool written = false;
+    m->main_controller->request_save([&](bool w) { written = w; });
+    ASSERT_TRUE(waitFor([&] { return written; }, 30000));
+    EXPECT_EQ(diskText("page.html"), burst);
+    EXPECT_TRUE(keptGone("/page.html")) << "the save left the kept copy";
+    type(doc, "!");
+    const std::string after = "<h1>typed</h1>" + std::string(20, 'x') + "!" + server;
+    ASSERT_TRUE(waitFor([&] { return keptText("/page.html") == after; }, 10000))
+        << keptText("/page.html").value_or("(nothing kept)");
+}
+
+// The close button's question on a changed file, and what each answer leaves on disk.
+struct CloseCase {
+    const char* answer;
+    bool kept_after;
+};
+void PrintTo(const CloseCase& c, std::ostream* os) { *os << c.answer; }
+
+class DocumentKeepClose : public DocumentKeep, public ::testing::WithParamInterface<CloseCase> {};
+
+TEST_P(DocumentKeepClose, EachAnswerRemovesTheKeptCopyOrKeepsItWithTheWindow) {
+    const CloseCase c = GetParam();
+    CONNECT_OR_SKIP("pyftpd");
+    DocumentSceneDelegate* doc = open("style.css", "body { color: red; }\n");
+    ASSERT_TRUE(doc);
+    type(doc, "/* new */ ");
+    ASSERT_TRUE(waitFor([&] { return keptText("/style.css") == "/* new */ body { color: red; }\n"; }, 10000));
+    QPointer<DocumentSceneDelegate> weak(doc);
+    doc->window()->close();
+    ASSERT_TRUE(awaitAlert(doc)) << "closing a changed file did not ask";
+    ASSERT_TRUE(choose(doc, c.answer));
+    if (c.kept_after) {
+        // Cancel: the window stays with its changes, and so does their kept copy.
+        ASSERT_TRUE(waitFor([&] { return alertOf(weak) == nullptr; }, 5000));
+        ASSERT_TRUE(testsupport::settleMainQueue(3));
+        EXPECT_TRUE(isOpen(weak));
+        EXPECT_EQ(keptText("/style.css"), "/* new */ body { color: red; }\n");
+    } else {
+        ASSERT_TRUE(waitFor([&] { return !isOpen(weak); }, 30000));
+        EXPECT_TRUE(keptGone("/style.css")) << c.answer << " left the kept copy";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, DocumentKeepClose,
+                         ::testing::Values(CloseCase{"Save", false}, CloseCase{"Discard", false},
+                                           CloseCase{"Cancel", true}),
+                         [](const auto& info) { return std::string(info.param.answer); });
+
+// What a launch finds for a document it reopens: the sessions record of the last run, holding the
+// kept state (more changes than the last write saw).
+class DocumentKeepReopen : public DocumentKeep {
+protected:
+    void leaveKept(const std::string& path, const std::string& text) {
+        auto& sessions = app_sessions_manager().service_sessions[server_->id];
+        if (!sessions) {
+            sessions = std::make_shared<VornAppMultipleSessionsDataModel>();
+            sessions->service_id = server_->id;
+        }
+        auto record = std::make_shared<VornACEFileSessionsDataModel>();
+        record->session_id = file_bucket_id_for_path(path);
+        record->file_path = path;
+        record->mime_type = "text/html";
+        record->undo_count = 2;
+        record->json = json{{"session_id", record->session_id}, {"file_path", path}, {"value", text},
+                            {"undo_count", 5}, {"ace_language", "html"}}
+                           .dump();
+        sessions->ace_file_sessions.push_back(record);
+        VornKeptDocument kept;
+        kept.service_id = server_->id;
+        kept.session_id = record->session_id;
+        kept.file_path = path;
+        kept.saved_count = 2;
+        kept.state = record->json;
+        std::promise<void> written;
+        VornUnsavedTextKeeper::shared().keep(std::move(kept), [&](std::optional<VornError>) { written.set_value(); });
+        written.get_future().get();
+        VornUnsavedTextKeeper::shared().mark_restoring(server_->id, record->session_id);
+    }
+};
+
+TEST_F(DocumentKeepReopen, TheKeptTextOpensWithoutAQuestionMarkedUnsavedAndASaveWritesIt) {
+    CONNECT_OR_SKIP("pyftpd");
+    const std::string server = "<p>the server's text</p>\n";
+    const std::string kept = "<p>typed before the crash</p>\n" + server;
+    putFile("page.html", server);
+    leaveKept("/page.html", kept);
+
+    DocumentSceneDelegate* doc = openFromBrowser("page.html");
+    ASSERT_TRUE(doc);
+    ASSERT_TRUE(waitForPageText(doc, kept)) << "the page shows: " << pageText(doc).value_or("(nothing)");
+    EXPECT_EQ(alertOf(doc), nullptr) << "the launch tells the user once, not each window";
+    EXPECT_LT(record(doc, "/page.html")->undo_count, pageCount(doc)) << "the kept text reads as saved";
+    EXPECT_EQ(diskText("page.html"), server);
+    EXPECT_EQ(keptText("/page.html"), kept) << "the kept copy went before the text was saved";
+
+    bool written = false;
+    managerOf(doc)->main_controller->request_save([&](bool w) { written = w; });
+    ASSERT_TRUE(waitFor([&] { return written; }, 30000));
+    EXPECT_EQ(diskText("page.html"), kept);
+    EXPECT_TRUE(keptGone("/page.html"));
+}
+
+TEST_F(DocumentKeepReopen, KeptTextTheServerHasAlreadyOpensAsSavedAndItsCopyGoes) {
+    CONNECT_OR_SKIP("pyftpd");
+    const std::string text = "<p>saved just before the crash</p>\n";
+    putFile("page.html", text);
+    leaveKept("/page.html", text);
+    DocumentSceneDelegate* doc = openFromBrowser("page.html");
+    ASSERT_TRUE(doc);
+    ASSERT_TRUE(waitForPageText(doc, text));
+    EXPECT_EQ(alertOf(doc), nullptr);
+    EXPECT_TRUE(keptGone("/page.html"));
+    ASSERT_TRUE(waitFor([&] { return record(doc, "/page.html") != nullptr; }, 10000));
+    EXPECT_GE(record(doc, "/page.html")->undo_count, pageCount(doc));
+}
+
+}  // namespace
