@@ -177,6 +177,10 @@ bool VornUnsavedTextKeeper::take_restoring(const std::string& service_id, const 
     return restoring_.erase({service_id, session_id}) > 0;
 }
 
+bool VornUnsavedTextKeeper::is_restoring(const std::string& service_id, const std::string& session_id) const {
+    return restoring_.count({service_id, session_id}) > 0;
+}
+
 // ---- the debounce -------------------------------------------------------------------------------
 
 struct VornKeepDebounce::State {

@@ -80,6 +80,7 @@ public:
     // (take_restoring says so once).
     void mark_restoring(const std::string& service_id, const std::string& session_id);
     bool take_restoring(const std::string& service_id, const std::string& session_id);
+    bool is_restoring(const std::string& service_id, const std::string& session_id) const;
 
     // The kept file's JSON text, and the reading of one (nothing when it is not a kept document).
     static std::string encode(VornKeptDocument&& document);

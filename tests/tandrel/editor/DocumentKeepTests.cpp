@@ -179,4 +179,26 @@ TEST_F(DocumentKeepReopen, KeptTextTheServerHasAlreadyOpensAsSavedAndItsCopyGoes
     EXPECT_GE(record(doc, "/page.html")->undo_count, pageCount(doc));
 }
 
+TEST_F(DocumentKeepReopen, KeptTextOfAFileDeletedOnTheServerOpensAndASaveAsksFirst) {
+    CONNECT_OR_SKIP("pyftpd");
+    const std::string kept = "<p>typed, then the file went</p>\n";
+    leaveKept("/gone.html", kept);
+    DocumentSceneDelegate* doc = openDocument("/gone.html", true);
+    ASSERT_TRUE(doc);
+    ASSERT_TRUE(waitForPageText(doc, kept)) << "the page shows: " << pageText(doc).value_or("(nothing)");
+    EXPECT_EQ(alertOf(doc), nullptr);
+    EXPECT_LT(record(doc, "/gone.html")->undo_count, pageCount(doc));
+    EXPECT_FALSE(fs::exists(disk("gone.html")));
+
+    bool written = false;
+    managerOf(doc)->main_controller->request_save([&](bool w) { written = w; });
+    auto* alert = awaitAlert(doc);
+    ASSERT_TRUE(alert) << "the file was written again unasked";
+    EXPECT_EQ(alert->alertTitle(), VornEditorJSConnector::kRemovedTitle);
+    ASSERT_TRUE(choose(doc, "Save"));
+    ASSERT_TRUE(waitFor([&] { return written; }, 30000));
+    EXPECT_EQ(diskText("gone.html"), kept);
+    EXPECT_TRUE(keptGone("/gone.html"));
+}
+
 }  // namespace
