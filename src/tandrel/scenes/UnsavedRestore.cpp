@@ -73,28 +73,6 @@ std::shared_ptr<VornACEFileSessionsDataModel> sessions_record(const std::string&
     return nullptr;
 }
 
-// The kept state goes into the document's editing-sessions record, which the document window
-// then restores; the record's other fields stay as the last launch left them. A record that is
-// missing is made, with the change count the last write saw.
-void put_in_sessions_record(VornKeptDocument& document) {
-    if (auto record = sessions_record(document.service_id, document.session_id)) {
-        record->json = std::move(document.state);
-        return;
-    }
-    auto& sessions = app_sessions_manager().service_sessions[document.service_id];
-    if (!sessions) {
-        sessions = std::make_shared<VornAppMultipleSessionsDataModel>();
-        sessions->service_id = document.service_id;
-    }
-    auto record = std::make_shared<VornACEFileSessionsDataModel>();
-    record->session_id = document.session_id;
-    record->file_path = document.file_path;
-    record->mime_type = mime_type_for_url(document.file_path);
-    record->undo_count = document.saved_count;
-    record->json = std::move(document.state);
-    sessions->ace_file_sessions.push_back(std::move(record));
-}
-
 // A deleted server's kept text, offered as a plain file; the kept copy goes once it is written.
 void recover(VornKeptDocument& document, Run& run) {
     auto folder = recovered_folder();
@@ -228,6 +206,25 @@ void reopen_on_server(const std::string& service_id, std::vector<VornKeptDocumen
 }
 
 }  // namespace
+
+void put_in_sessions_record(VornKeptDocument& document) {
+    if (auto record = sessions_record(document.service_id, document.session_id)) {
+        record->json = std::move(document.state);
+        return;
+    }
+    auto& sessions = app_sessions_manager().service_sessions[document.service_id];
+    if (!sessions) {
+        sessions = std::make_shared<VornAppMultipleSessionsDataModel>();
+        sessions->service_id = document.service_id;
+    }
+    auto record = std::make_shared<VornACEFileSessionsDataModel>();
+    record->session_id = document.session_id;
+    record->file_path = document.file_path;
+    record->mime_type = mime_type_for_url(document.file_path);
+    record->undo_count = document.saved_count;
+    record->json = std::move(document.state);
+    sessions->ace_file_sessions.push_back(std::move(record));
+}
 
 std::optional<fs::path> recovered_folder() {
     auto base = VornAppUrlUtility::base_url();

@@ -15,6 +15,8 @@
 #include <optional>
 #include <string>
 
+struct VornKeptDocument;
+
 namespace unsaved_restore {
 
 inline constexpr const char* kRestoredTitle = "Unsaved Changes Restored";
@@ -27,6 +29,11 @@ void reopen_kept_documents();
 
 // The kept copies of the documents open now go.
 void forget_kept_text_of_open_documents();
+
+// The kept state goes into the document's editing-sessions record, which its window then
+// restores; the record's other fields stay as the last run left them. A missing record is made,
+// with the change count the last write saw. The state moves out of `document`.
+void put_in_sessions_record(VornKeptDocument& document);
 
 // The folder for the text of kept documents of deleted servers.
 std::optional<std::filesystem::path> recovered_folder();
