@@ -68,10 +68,11 @@ void VornEditorJSConnector::forget_kept_text(const std::string& session_id) {
     if (auto service_id = kept_service_id()) VornUnsavedTextKeeper::shared().forget(*service_id, session_id);
 }
 
-void VornEditorJSConnector::kept_text_saved(const std::string& session_id, int64_t count) {
+void VornEditorJSConnector::kept_text_saved(const std::string& session_id) {
+    const auto record = find_file_session(session_id);
     const auto kept = kept_counts_.find(session_id);
     // The kept copy holds changes the write did not see: it is brought up to date instead.
-    if (kept != kept_counts_.end() && kept->second > count) return keep_page_text();
+    if (record && kept != kept_counts_.end() && kept->second > record->undo_count) return keep_page_text();
     kept_counts_.erase(session_id);
     // A keep asked for before the write, and answered after it, finds the file saved.
     if (auto service_id = kept_service_id()) VornUnsavedTextKeeper::shared().forget(*service_id, session_id);

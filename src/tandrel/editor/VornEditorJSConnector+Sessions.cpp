@@ -347,8 +347,9 @@ void VornEditorJSConnector::save_file_session(const std::string& file_id, SaveCo
     }
     save_running_ = true;
     QPointer<VornEditorJSConnector> self(this);
-    write_page_session(file_id, [self, completion](bool written, std::optional<VornError> error) {
+    write_page_session(file_id, [self, file_id, completion](bool written, std::optional<VornError> error) {
         if (self) self->save_running_ = false;
+        if (self && written) self->kept_text_saved(file_id);
         if (completion) completion(written, error);
         if (!self) return;
         self->start_waiting_saves();
@@ -452,7 +453,6 @@ void VornEditorJSConnector::upload_page_text(const std::string& file_id, int64_t
         // as the server has the text already, and the write snapshots the record as it is now.
         const bool marked = count > record->undo_count;
         if (marked) record->undo_count = count;
-        if (self) self->kept_text_saved(file_id, count);
         done(true, std::nullopt);
         // A record that the save's completion removed (Save in "Unsaved Changes") is gone from
         // the file already.

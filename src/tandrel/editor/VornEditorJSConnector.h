@@ -210,8 +210,8 @@ public:
     void keep_page_text();
     // The file's kept copy goes (a discard, or a close), and a keep still to come with it.
     void forget_kept_text(const std::string& session_id);
-    // A successful write of the file saw the page's count `count`.
-    void kept_text_saved(const std::string& session_id, int64_t count);
+    // A write of the file succeeded: its record's count is the saved one now.
+    void kept_text_saved(const std::string& session_id);
 
 signals:
     // The unsaved-changes alert was presented (for observers such as tests).

@@ -9,6 +9,7 @@
 #include <future>
 
 #include "DocumentTestSupport.h"
+#include "HoldingRelay.h"
 #include "platform/defaults/AtomicFile.h"
 #include "support/MainQueueSettle.h"
 #include "tandrel/foundation/VornUnsavedTextKeeper.h"
@@ -74,6 +75,39 @@ TEST_F(DocumentKeep, AChangeIsKeptWithinTwoSecondsOnlyWhileTheFileIsUnsaved) {
     const std::string after = "<h1>typed</h1>" + std::string(20, 'x') + "!" + server;
     ASSERT_TRUE(waitFor([&] { return keptText("/page.html") == after; }, 10000))
         << keptText("/page.html").value_or("(nothing kept)");
+}
+
+// The relay keeps the save's upload (of "A") on its way while "B" is typed and kept.
+TEST_F(DocumentKeep, ChangesASaveDidNotSeeStayKept) {
+    opstest::Peer real = peer("pyftpd");
+    if (!real.skipReason.empty()) GTEST_SKIP() << real.skipReason;
+    if (auto why = keyringtest::keyringUnavailable()) GTEST_SKIP() << *why;
+    relaytest::HoldingRelay relay(real.port);
+    opstest::Peer via = real;
+    const std::string port = ":" + std::to_string(real.port) + "/";
+    ASSERT_NE(via.url.find(port), std::string::npos) << via.url;
+    via.url.replace(via.url.find(port), port.size(), ":" + std::to_string(relay.port()) + "/");
+    peer_ = real;
+    server_ = saveServer(via);
+    ASSERT_TRUE(connect(server_->id).bucket);
+    const std::string server = "<p>on the server</p>\n";
+    DocumentSceneDelegate* doc = open("page.html", server);
+    ASSERT_TRUE(doc);
+
+    type(doc, "A");
+    std::optional<bool> written;
+    managerOf(doc)->main_controller->request_save([&](bool w) { written = w; });
+    ASSERT_TRUE(waitFor([&] { return relay.holding(); }, 30000)) << "the save never reached the relay";
+    type(doc, "B");
+    ASSERT_TRUE(waitFor([&] { return keptText("/page.html") == "AB" + server; }, 10000));
+    relay.release();
+    ASSERT_TRUE(waitFor([&] { return written.has_value(); }, 30000));
+    ASSERT_TRUE(*written);
+    EXPECT_EQ(diskText("page.html"), "A" + server);
+    // What the save asked the keeper to do has been done: "B" is still kept.
+    ASSERT_TRUE(testsupport::settleMainQueue(3));
+    VornUnsavedTextKeeper::shared().queue.sync([] {});
+    EXPECT_EQ(keptText("/page.html"), "AB" + server) << "the save took the kept copy of a change it did not write";
 }
 
 // The close button's question on a changed file, and what each answer leaves on disk.
