@@ -13,8 +13,8 @@
 #include "app/LaunchReport.h"
 #include "platform/dispatch/ApplicationEnd.h"
 #include "platform/ui/MainQueue.h"
-#include "tandrel/scenes/UnsavedRestore.h"
 #include "tandrel/foundation/VornAppUrlUtility.h"
+#include "tandrel/scenes/UnsavedRestore.h"
 #ifdef DRAVIX_HAS_WEB
 #include "platform/web/WebProfile.h"
 #endif
