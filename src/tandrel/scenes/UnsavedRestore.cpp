@@ -17,12 +17,12 @@
 #include "tandrel/foundation/TandrelExtensions.h"
 #include "tandrel/foundation/VORNPresenterUtility.h"
 #include "tandrel/foundation/VornAppUrlUtility.h"
-#include "tandrel/foundation/VornServicesManager.h"
 #include "tandrel/foundation/VornSessionsManager.h"
 #include "tandrel/foundation/VornUnsavedTextKeeper.h"
 #include "tandrel/scenes/DocumentScene.h"
 #include "tandrel/scenes/SceneManager.h"
 #include "tandrel/servers/FileViewerScene.h"
+#include "tandrel/servers/ServerFormModel.h"
 #include "tandrel/servers/VornFileViewController.h"
 
 namespace fs = std::filesystem;
@@ -51,15 +51,6 @@ struct Run {
 
 std::string quoted_name(const std::string& path) {
     return "\u201C" + files::path::forDisplay(files::path::lastComponent(path)) + "\u201D";
-}
-
-std::shared_ptr<VornSingleServiceDataModel> saved_server(const std::string& id) {
-    const auto& model = app_services_manager().appServicesModel;
-    if (!model) return nullptr;
-    for (const auto& server : model->saved_services) {
-        if (server && server->id == id) return server;
-    }
-    return nullptr;
 }
 
 std::shared_ptr<VornACEFileSessionsDataModel> sessions_record(const std::string& service_id,
@@ -257,7 +248,7 @@ void reopen_kept_documents() {
     auto run = std::make_shared<Run>();
     std::map<std::string, std::vector<VornKeptDocument>> by_server;
     for (auto& document : kept) {
-        if (!saved_server(document.service_id)) {
+        if (!ServerFormModel::saved_service_with_id(document.service_id)) {
             recover(document, *run);
             continue;
         }
