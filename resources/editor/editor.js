@@ -225,6 +225,20 @@
       self.pristine = null;
       self.undo_count += 1;
       if (currentId === self.id) schedulePreview();
+      noticeChange(self);
+    });
+  }
+
+  // The app keeps the text of a changed document on disk and asks for it a moment after it hears
+  // of a change: it hears once per task of the page (a paste or a beautify of many changes is one
+  // notice), as { session_changed: { session_id } } on "msg".
+  var changeNoticeQueued = false;
+  function noticeChange(entry) {
+    if (changeNoticeQueued) return;
+    changeNoticeQueued = true;
+    Promise.resolve().then(function () {
+      changeNoticeQueued = false;
+      post("msg", { session_changed: { session_id: entry.id } });
     });
   }
 

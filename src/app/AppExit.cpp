@@ -8,6 +8,7 @@
 #include "platform/ui/MainQueue.h"
 #include "platform/ui/scenes/Application.h"
 #include "tandrel/foundation/AMZLogger.h"
+#include "tandrel/scenes/UnsavedRestore.h"
 
 namespace {
 
@@ -21,6 +22,9 @@ void drain(dispatch::Clock::time_point deadline, const char* stage) {
 
 void finish_application() {
     const auto deadline = dispatch::Clock::now() + dispatch::kExitDrainBound;
+    // The quit was decided: every open document was saved or discarded, so no unsaved text of
+    // theirs is kept for the next launch.
+    unsaved_restore::forget_kept_text_of_open_documents();
     // From here on the main queue is a list this function runs by hand: no event loop runs again.
     ui::handMainQueueBackForExit();
     // Before the windows go: an upload in flight belongs to a window's connection, which would

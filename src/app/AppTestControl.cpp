@@ -20,6 +20,7 @@
 #include "tandrel/editor/VornEditorJSConnector.h"
 #include "tandrel/editor/VornEditorJSConnectorSupport.h"
 #include "tandrel/foundation/VornServerFilesDataModel.h"
+#include "tandrel/foundation/VornSessionsDataModel.h"
 #include "tandrel/scenes/DocumentScene.h"
 #include "tandrel/scenes/SceneManager.h"
 #include "tandrel/servers/FileViewerScene.h"
@@ -183,6 +184,35 @@ void tell_key_window() {
     say(std::string("key ") + kind + (shown ? " shown" : " minimized"));
 }
 
+void tell_document() {
+    poll(
+        [](auto answer) {
+            VornEditorJSConnector* connector = editor();
+            if (!connector) return answer(false);
+            connector->run_editor_js(editor_script::get_current_session(),
+                                     [answer](nlohmann::json reply, std::optional<VornError> error) {
+                                         answer(!error && editor_support::read_session_count(reply).has_value());
+                                     });
+        },
+        [](bool open) {
+            VornEditorJSConnector* connector = editor();
+            if (!open || !connector) return say("failed no document");
+            QPointer<VornEditorJSConnector> weak(connector);
+            connector->run_editor_js(editor_script::get_current_session(),
+                                     [weak](nlohmann::json reply, std::optional<VornError> error) {
+                auto session = error ? std::nullopt : editor_support::read_session_reply(reply);
+                auto record = session && weak ? weak->find_file_session(session->session_id) : nullptr;
+                if (!record) return say("failed no record");
+                const auto text = editor_support::session_value(session->json).value_or(std::string());
+                auto* doc = document();
+                const bool modified = doc && doc->window() && doc->window()->isWindowModified();
+                say(std::string("document ") + (session->undo_count > record->undo_count ? "unsaved" : "saved") +
+                    (modified ? " modified " : " unmodified ") +
+                    QByteArray::fromStdString(text).toBase64().toStdString());
+            });
+        });
+}
+
 void run_command(const std::string& line) {
     const auto space = line.find(' ');
     const std::string verb = line.substr(0, space);
@@ -194,6 +224,7 @@ void run_command(const std::string& line) {
     if (verb == "answer") return answer_alert(QString::fromStdString(rest));
     if (verb == "minimize") return minimize_key_window();
     if (verb == "key") return tell_key_window();
+    if (verb == "document") return tell_document();
     say("failed unknown command");
 }
 

@@ -13,6 +13,10 @@
 //   minimize                   the key window is minimised, as from its title bar -> "minimized"
 //   key                        which window is key, and whether it shows
 //                                  -> "key server_viewer|main_editor|other shown|minimized" | "key none"
+//   document                   once a document's page holds a file: whether it reads as unsaved
+//                              (the page counts more changes than the last write saw), whether its
+//                              window shows it as modified, and the page's text in Base64
+//                                  -> "document unsaved|saved modified|unmodified <Base64>" | "failed ..."
 //
 // Unasked, "alert <title>" for every alert as it appears. The app's own menu items and alerts
 // do the work: the channel only reaches them as a user would.

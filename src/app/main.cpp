@@ -14,6 +14,7 @@
 #include "platform/dispatch/ApplicationEnd.h"
 #include "platform/ui/MainQueue.h"
 #include "tandrel/foundation/VornAppUrlUtility.h"
+#include "tandrel/scenes/UnsavedRestore.h"
 #ifdef DRAVIX_HAS_WEB
 #include "platform/web/WebProfile.h"
 #endif
@@ -51,6 +52,8 @@ int main(int argc, char** argv) {
         prepare_application(delegate);
         ui::Application::shared().finishLaunching();
         open_first_window();
+        // Documents whose unsaved text the last run left kept (it ended without a quit) open again.
+        unsaved_restore::reopen_kept_documents();
         install_test_control_if_asked();
         instance.setActivationHandler(bring_server_window_forward);
         status = QApplication::exec();

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTest>
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -19,6 +20,10 @@
 #include "support/TempHome.h"
 #include "tandrel/foundation/VornKeyChainUtilityClass.h"
 #include "tandrel/foundation/VornServicesDataModel.h"
+#include "tandrel/foundation/VornServerFilesDataModel.h"
+#include "tandrel/foundation/VornUnsavedTextKeeper.h"
+#include "platform/defaults/AtomicFile.h"
+#include <nlohmann/json.hpp>
 
 namespace fs = std::filesystem;
 
@@ -75,22 +80,31 @@ protected:
         }
     }
 
-    // Starts the app and opens page.html of the saved server in a document window.
-    void launchWithDocument() {
+    // Starts the app (again, once it has ended).
+    void start() {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("HOME", QString::fromStdString(home_.root().string()));
         env.insert("DRAVIX_TEST_CONTROL", "1");
         app_.setProcessEnvironment(env);
         app_.setProcessChannelMode(QProcess::SeparateChannels);
-        QObject::connect(&app_, &QProcess::readyReadStandardOutput, [this] {
-            while (app_.canReadLine()) {
-                const std::string line = app_.readLine().trimmed().toStdString();
-                lines_.push_back(line);
-                if (line.rfind("alert ", 0) == 0) alerts_.push_back(line.substr(6));
-            }
-        });
+        if (!reading_) {
+            reading_ = true;
+            QObject::connect(&app_, &QProcess::readyReadStandardOutput, [this] {
+                while (app_.canReadLine()) {
+                    const std::string line = app_.readLine().trimmed().toStdString();
+                    lines_.push_back(line);
+                    if (line.rfind("alert ", 0) == 0) alerts_.push_back(line.substr(6));
+                }
+            });
+        }
         app_.start(QStringLiteral(DRAVIX_APP), {});
         ASSERT_TRUE(app_.waitForStarted(10000)) << "the app did not start";
+    }
+
+    // Starts the app and opens page.html of the saved server in a document window.
+    void launchWithDocument() {
+        start();
+        if (HasFatalFailure()) return;
         ASSERT_EQ(command("connect " + id_, "connected", 60000), "connected");
         ASSERT_EQ(command("open page.html", "opened", 60000), "opened");
         ASSERT_EQ(command("type " + std::string(kTyped), "typed", 15000), "typed");
@@ -133,6 +147,7 @@ protected:
     std::string serverText() { return filestest::readDiskFile(peer_.root / "page.html"); }
 
     bool hold_uploads_ = false;
+    bool reading_ = false;
     std::unique_ptr<relaytest::HoldingRelay> relay_;
     testsupport::TempHome home_;
     filestest::Peer peer_;
@@ -245,6 +260,150 @@ TEST_F(QuitWithHeldSave, SaveChosenAtQuitSaysTheSaveIsUnderWayAndQuitsOnceItWrot
     expectEndedWell(app_, awaitExit());
     EXPECT_EQ(serverText(), std::string(kTyped) + kOriginal);
     EXPECT_EQ(alerts_, (std::vector<std::string>{"Unsaved Changes", "Save in Progress"}));
+}
+
+// ---- unsaved text kept across a crash or a kill ----------------------------------------------------
+
+class KeptText : public QuitProcess {
+protected:
+    fs::path keptFolder() const { return home_.data() / "DravixFTPClient" / VornUnsavedTextKeeper::kFolderName; }
+    fs::path keptFile(const std::string& service_id, const std::string& path) const {
+        return keptFolder() / VornUnsavedTextKeeper::file_name(service_id, file_bucket_id_for_path(path));
+    }
+    // The kept text of page.html, when its file is there and readable.
+    std::optional<std::string> keptText() const {
+        auto bytes = defaults::readWholeFile(keptFile(id_, "/page.html"));
+        auto document = bytes ? VornUnsavedTextKeeper::decode(*bytes) : std::nullopt;
+        return document ? document->text() : std::nullopt;
+    }
+    bool keptGone(int ms = 15000) {
+        return QTest::qWaitFor([&] { return !fs::exists(keptFile(id_, "/page.html")); }, ms);
+    }
+    // "document ..." once the app's document holds its file: {unsaved, modified, text}.
+    struct DocumentState {
+        bool unsaved = false;
+        bool modified = false;
+        std::string text;
+    };
+    std::optional<DocumentState> documentState() {
+        const size_t from = lines_.size();
+        app_.write("document\n");
+        std::optional<DocumentState> state;
+        QTest::qWaitFor(
+            [&] {
+                for (size_t i = from; i < lines_.size(); ++i) {
+                    if (lines_[i].rfind("failed", 0) == 0) return true;
+                    if (lines_[i].rfind("document ", 0) != 0) continue;
+                    const QStringList parts = QString::fromStdString(lines_[i]).split(' ');
+                    if (parts.size() < 3) return true;
+                    state = DocumentState{parts[1] == "unsaved", parts[2] == "modified",
+                                          parts.size() > 3 ? QByteArray::fromBase64(parts[3].toLatin1()).toStdString()
+                                                           : std::string()};
+                    return true;
+                }
+                return app_.state() == QProcess::NotRunning;
+            },
+            60000);
+        return state;
+    }
+};
+
+TEST_F(KeptText, AKilledAppReopensTheUnsavedTextAndASaveWritesItByteForByte) {
+    launchWithDocument();
+    if (HasFatalFailure()) return;
+    const std::string edited = std::string(kTyped) + kOriginal;
+    QElapsedTimer since_typed;
+    since_typed.start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return keptText() == edited; }, 15000)) << "the typed text was never kept";
+    RecordProperty("kept_after_ms", static_cast<int>(since_typed.elapsed()));
+
+    app_.kill();  // SIGKILL: no quit, no question, nothing written on the way out
+    ASSERT_TRUE(app_.waitForFinished(10000));
+    ASSERT_EQ(serverText(), kOriginal);
+    ASSERT_EQ(keptText(), edited) << "the kill took the kept text";
+
+    start();
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(awaitAlerts(1, 60000)) << "the launch did not say what it restored";
+    EXPECT_EQ(alerts_, std::vector<std::string>{"Unsaved Changes Restored"});
+    ASSERT_EQ(command("answer OK", "answered"), "answered");
+    auto state = documentState();
+    ASSERT_TRUE(state) << "no document reopened";
+    EXPECT_EQ(state->text, edited);
+    EXPECT_TRUE(state->unsaved) << "the restored text reads as saved";
+    RecordProperty("window_modified", state->modified ? 1 : 0);
+    EXPECT_EQ(serverText(), kOriginal) << "restoring wrote to the server";
+
+    ASSERT_EQ(command("menu save_file", "chosen"), "chosen");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return serverText() == edited; }, 30000)) << serverText();
+    EXPECT_TRUE(keptGone()) << "the save left the kept copy";
+    state = documentState();
+    ASSERT_TRUE(state);
+    EXPECT_FALSE(state->unsaved);
+    // Saved: the quit asks nothing, and the restore was told once.
+    ASSERT_EQ(command("menu terminate", "chosen"), "chosen");
+    expectEndedWell(app_, awaitExit());
+    EXPECT_EQ(alerts_, std::vector<std::string>{"Unsaved Changes Restored"});
+    EXPECT_EQ(serverText(), edited);
+}
+
+// A save's removal is the document windows' test; a quit's Discard removes the kept copy at the end.
+TEST_F(KeptText, DiscardAtTheQuitRemovesTheKeptCopy) {
+    launchWithDocument();
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return keptText() == std::string(kTyped) + kOriginal; }, 15000))
+        << "the typed text was never kept";
+    ASSERT_EQ(command("menu terminate", "chosen"), "chosen");
+    ASSERT_TRUE(awaitAlerts(1)) << "no \"Unsaved Changes\"";
+    ASSERT_EQ(command("answer Discard", "answered"), "answered");
+    expectEndedWell(app_, awaitExit());
+    EXPECT_FALSE(fs::exists(keptFile(id_, "/page.html"))) << "the next launch would restore it";
+    EXPECT_EQ(serverText(), kOriginal);
+}
+
+TEST_F(KeptText, KeptTextOfADeletedServerIsSavedAsAFileOnceAndTheKeptCopyGoes) {
+    VornKeptDocument gone;
+    gone.service_id = "ftp://nobody@deleted.invalid/";
+    gone.session_id = file_bucket_id_for_path("/site/index.html");
+    gone.file_path = "/site/index.html";
+    gone.server_name = "old host";
+    gone.state = nlohmann::json{{"value", "<h1>never saved</h1>\n"}, {"undo_count", 4}}.dump();
+    const fs::path file = keptFile(gone.service_id, gone.file_path);
+    fs::create_directories(keptFolder());
+    testsupport::writeFile(file, VornUnsavedTextKeeper::encode(VornKeptDocument(gone)));
+
+    start();
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(awaitAlerts(1, 60000)) << "the launch said nothing of the kept text";
+    EXPECT_EQ(alerts_, std::vector<std::string>{"Unsaved Changes Restored"});
+    const fs::path recovered = home_.data() / "DravixFTPClient" / "Recovered" / "index.html";
+    EXPECT_EQ(filestest::readDiskFile(recovered), "<h1>never saved</h1>\n");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !fs::exists(file); }, 15000)) << "offered, but kept for the next launch too";
+    ASSERT_EQ(command("answer OK", "answered"), "answered");
+    ASSERT_EQ(command("menu terminate", "chosen"), "chosen");
+    expectEndedWell(app_, awaitExit());
+}
+
+TEST_F(KeptText, KeptTextWhoseServerCannotBeReachedStaysForTheNextLaunch) {
+    // The server is saved, but its password has left the keyring: the launch cannot connect.
+    auto removed = keyringtest::runNow(
+        [&](keychain::Completion c) { keychain::deletePassword(peer_.url, id_, std::move(c)); });
+    ASSERT_FALSE(removed.failure);
+    VornKeptDocument kept;
+    kept.service_id = id_;
+    kept.session_id = file_bucket_id_for_path("/page.html");
+    kept.file_path = "/page.html";
+    kept.state = nlohmann::json{{"value", "<p>kept</p>\n"}, {"undo_count", 3}}.dump();
+    fs::create_directories(keptFolder());
+    testsupport::writeFile(keptFile(id_, "/page.html"), VornUnsavedTextKeeper::encode(std::move(kept)));
+
+    start();
+    if (HasFatalFailure()) return;
+    auto told = [&] { return std::count(alerts_.begin(), alerts_.end(), "Unsaved Changes Restored") > 0; };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return told() || app_.state() == QProcess::NotRunning; }, 60000) && told())
+        << "the launch said nothing of the kept text";
+    EXPECT_EQ(keptText(), "<p>kept</p>\n") << "text that could not be reopened was not kept";
+    EXPECT_EQ(serverText(), kOriginal);
 }
 
 }  // namespace

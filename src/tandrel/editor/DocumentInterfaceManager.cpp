@@ -25,6 +25,7 @@
 #include "tandrel/foundation/VornSessionsDataModel.h"
 #include "tandrel/foundation/VornProviderErrors.h"
 #include "tandrel/foundation/VornSceneLinksProtocol.h"
+#include "tandrel/foundation/VornUnsavedTextKeeper.h"
 
 namespace {
 using Err = EnumManager::vorn_error_throws;
@@ -51,6 +52,23 @@ std::optional<std::string> path_of_file_id(const std::string& id) {
     std::string path = decoded.decoded.toStdString();
     if (file_bucket_id_for_path(path) != id) return std::nullopt;
     return path;
+}
+
+// A document the launch reopens from its kept unsaved text, whose file is gone from the server,
+// opens with that text all the same (the read found no file): the window knows the file was
+// deleted there, so a save asks before writing it there again.
+std::shared_ptr<VornServerFileContentModel> kept_text_of_deleted_file(const std::optional<VornError>& error,
+                                                                      VornCurrentEditorStateInfo& info) {
+    if (!error || error->name != "notFound" || !info.service_session_id || !info.file_bucket_id) return nullptr;
+    if (!VornUnsavedTextKeeper::shared().is_restoring(*info.service_session_id, *info.file_bucket_id)) return nullptr;
+    const auto path = path_of_file_id(*info.file_bucket_id);
+    if (!path) return nullptr;
+    auto content = std::make_shared<VornServerFileContentModel>();
+    content->id = *info.file_bucket_id;
+    content->path = *path;
+    info.removed_from_server = true;
+    AMZLogger::shared().log_info("reopening the kept unsaved text of " + *path + ", deleted on the server");
+    return content;
 }
 }  // namespace
 
@@ -248,6 +266,10 @@ void DocumentInterfaceManager::file_loaded(std::shared_ptr<VornServerFileContent
                                            std::optional<VornError> error,
                                            std::shared_ptr<VornEditorJSConnector> connector) {
     QPointer<ui::ViewController> main_screen = main_controller.get();
+    if (auto kept = kept_text_of_deleted_file(error, my_current_editor_info)) {
+        content = std::move(kept);
+        error.reset();
+    }
     if (error || !content) {
         // A window that never showed its file has nothing to offer once the error is read:
         // it goes with the alert (a window that holds the file already stays).

@@ -24,6 +24,7 @@
 #include "tandrel/foundation/VornServerFilesDataModel.h"
 #include "tandrel/foundation/VornSessionsManager.h"
 #include "tandrel/foundation/VornSceneLinksProtocol.h"
+#include "tandrel/foundation/VornUnsavedTextKeeper.h"
 
 using Err = EnumManager::vorn_error_throws;
 using editor_support::app_error;
@@ -58,6 +59,8 @@ std::shared_ptr<VornACEFileSessionsDataModel> VornEditorJSConnector::find_file_s
 }
 
 void VornEditorJSConnector::remove_record(const std::string& session_id) {
+    // A closed file (saved, discarded or unchanged) keeps no unsaved text.
+    forget_kept_text(session_id);
     auto* viewer = file_viewer();
     if (!viewer) {
         report_error(app_error(Err::no_data));
@@ -99,10 +102,17 @@ void VornEditorJSConnector::open_editor_session(std::optional<VornError> error,
         // Left behind by an earlier window or launch. Changes in it that never reached the
         // server are the user's to keep or drop; otherwise the text just read from the server
         // wins, so old text is never shown or saved over newer text on the server.
+        // A launch after a crash reopens its kept text without asking (it tells the user once).
+        const auto service_id = kept_service_id();
+        const bool relaunched = service_id && VornUnsavedTextKeeper::shared().take_restoring(*service_id, content->id);
         if (stored_edit_missing_from(*record, content->contents)) {
-            ask_restore_or_discard(content, std::move(completion));
-            return;
+            if (!relaunched) return ask_restore_or_discard(content, std::move(completion));
+            AMZLogger::shared().log_info("reopening the unsaved changes of " + content->path);
+            page_sessions_.insert(content->id);
+            return open_session(std::move(record), std::move(content), std::move(completion));
         }
+        // The server has that text already: nothing is unsaved.
+        if (relaunched) forget_kept_text(content->id);
         AMZLogger::shared().log_info("replacing the stored editing session of " + content->path);
         record = nullptr;
     }
@@ -337,8 +347,9 @@ void VornEditorJSConnector::save_file_session(const std::string& file_id, SaveCo
     }
     save_running_ = true;
     QPointer<VornEditorJSConnector> self(this);
-    write_page_session(file_id, [self, completion](bool written, std::optional<VornError> error) {
+    write_page_session(file_id, [self, file_id, completion](bool written, std::optional<VornError> error) {
         if (self) self->save_running_ = false;
+        if (self && written) self->kept_text_saved(file_id);
         if (completion) completion(written, error);
         if (!self) return;
         self->start_waiting_saves();
@@ -500,12 +511,17 @@ void VornEditorJSConnector::follow_session_move(const std::string& old_id, const
                                                 const std::string& new_path) {
     if (old_id == new_id) return;
     if (page_sessions_.erase(old_id)) page_sessions_.insert(new_id);
+    // The kept copy goes by the file's new id.
+    forget_kept_text(old_id);
     reported_states_.erase(old_id);
     reported_states_.erase(new_id);
     for (auto& waiting : waiting_saves_) {
         if (waiting.file_id == old_id) waiting.file_id = new_id;
     }
-    if (web_view) run_editor_js(editor_script::rename_session(old_id, new_id, new_path));
+    if (web_view) {
+        run_editor_js(editor_script::rename_session(old_id, new_id, new_path));
+        keep_page_text();
+    }
 }
 
 // ---- closing ------------------------------------------------------------------------------------

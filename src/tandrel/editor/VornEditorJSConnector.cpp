@@ -14,6 +14,7 @@
 #include "tandrel/foundation/TandrelExtensions.h"
 #include "tandrel/foundation/VornEditorPreferencesManager.h"
 #include "tandrel/foundation/VornSessionsDataModel.h"
+#include "tandrel/foundation/VornUnsavedTextKeeper.h"
 
 using Err = EnumManager::vorn_error_throws;
 
@@ -183,6 +184,9 @@ void VornEditorJSConnector::handle_script_message(const web::ScriptMessage& mess
             });
         }
     }
+
+    // The page's text changed: it is kept on disk a moment later.
+    if (body.contains("session_changed")) note_page_change();
 
     if (auto it = body.find("send_content_to_preview"); it != body.end() && editor_support::is_text_dictionary(*it)) {
         const nlohmann::json& content = *it;

@@ -35,6 +35,7 @@
 #include "tandrel/foundation/VornFileViewerSceneDelegateProtocol.h"
 
 class DocumentInterfaceHub;
+class VornKeepDebounce;
 class VornACEFileSessionsDataModel;
 class VornServerFileContentModel;
 namespace ui {
@@ -199,6 +200,19 @@ public:
     // differs from the server's.
     static bool stored_edit_missing_from(const VornACEFileSessionsDataModel& record, const std::string& server_text);
 
+    // ---- unsaved text kept on disk (VornEditorJSConnector+Keep.cpp) -------------------------------
+    // While the page's file holds changes no write saved, its state is kept on disk
+    // (VornUnsavedTextKeeper) within two seconds of a change; a save or a discard removes it.
+    // The page said its text changed: the page is asked for it after the keeper's delay.
+    void note_page_change();
+    // Asks the page for its current session now: a changed file's state is kept, a saved one's
+    // kept copy goes.
+    void keep_page_text();
+    // The file's kept copy goes (a discard, or a close), and a keep still to come with it.
+    void forget_kept_text(const std::string& session_id);
+    // A write of the file succeeded: its record's count is the saved one now.
+    void kept_text_saved(const std::string& session_id);
+
 signals:
     // The unsaved-changes alert was presented (for observers such as tests).
     void unsavedChangesAlertShown();
@@ -265,4 +279,12 @@ private:
     struct SaveNotice;
     void schedule_save_notice(const std::shared_ptr<SaveNotice>& notice, std::function<void(bool may_close)> decide);
     void present_save_notice(const std::shared_ptr<SaveNotice>& notice, std::function<void()> cancel);
+
+    // The server whose files this editor keeps (the file viewer's, else the document's).
+    std::optional<std::string> kept_service_id() const;
+    std::unique_ptr<VornKeepDebounce> keep_debounce_;
+    // Raised by every forget: a page reply asked for before it keeps nothing.
+    uint64_t keep_generation_ = 0;
+    // The page's count in the latest kept copy of each session.
+    std::map<std::string, int64_t> kept_counts_;
 };
