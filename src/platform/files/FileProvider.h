@@ -157,6 +157,9 @@ std::shared_ptr<FileProvider> makeFtpProvider(const std::string& url, const Cred
                                               const ProviderOptions& options = {});
 std::shared_ptr<FileProvider> makeWebDavProvider(const std::string& url, const Credential& credential,
                                                  const ProviderOptions& options = {});
+// sftp://host[:port]/path; the path counts from the login folder as for FTP ("%2F" included).
+std::shared_ptr<FileProvider> makeSftpProvider(const std::string& url, const Credential& credential,
+                                               const ProviderOptions& options = {});
 std::shared_ptr<FileProvider> makeProvider(const std::string& url, const Credential& credential,
                                            const ProviderOptions& options = {});
 
