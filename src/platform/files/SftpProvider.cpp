@@ -115,6 +115,7 @@ struct Attributes {
 // One SSH connection and its SFTP channel, kept by a worker between operations.
 struct Link {
     int fd = -1;
+    struct stat socketId {};  // what fd names, to tell it from a later file of the same number
     ssh_session ssh = nullptr;
     sftp_session sftp = nullptr;
     bool used = false;      // an earlier operation ran on it
@@ -132,11 +133,13 @@ struct Link {
         sftp = nullptr;
         if (ssh) {
             if (!broken && ssh_is_connected(ssh)) ssh_disconnect(ssh);
-            ssh_free(ssh);  // closes the socket it was given too
-            fd = -1;
+            ssh_free(ssh);
         }
         ssh = nullptr;
-        if (fd >= 0) ::close(fd);
+        // libssh closes a socket it was given on some paths only: the socket is closed here
+        // when the number still names it.
+        struct stat now {};
+        if (fd >= 0 && ::fstat(fd, &now) == 0 && now.st_dev == socketId.st_dev && now.st_ino == socketId.st_ino) ::close(fd);
         fd = -1;
         used = false;
         broken = false;
@@ -459,6 +462,7 @@ private:
             int fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, ai->ai_protocol);
             if (fd < 0) continue;
             link.fd = fd;
+            ::fstat(fd, &link.socketId);
             if (!OperationAccess::arm(op, waker(fd))) {
                 ::freeaddrinfo(found);
                 return FileError::make(ErrorKind::cancelled);

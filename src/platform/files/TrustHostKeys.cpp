@@ -101,13 +101,14 @@ std::string knownHostsName(const std::string& host, int port) {
 namespace knownhosts {
 
 std::optional<Entry> parseLine(std::string_view line) {
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
     std::vector<std::string_view> fields;
     std::size_t i = 0;
     while (i < line.size() && fields.size() < 4) {
-        while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r')) ++i;
+        while (i < line.size() && blank(line[i])) ++i;
         if (i >= line.size()) break;
         const std::size_t start = i;
-        while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r') ++i;
+        while (i < line.size() && !blank(line[i])) ++i;
         fields.push_back(line.substr(start, i - start));
     }
     if (fields.empty() || fields[0].front() == '#') return std::nullopt;
