@@ -5,19 +5,18 @@
 // @cert-authority lines name no host key and are passed over. Keys the user accepts are added
 // to the app's file under a hashed name, in an atomic rewrite of the file.
 
-#include <fcntl.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 #include <openssl/rand.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <system_error>
+#include <vector>
 
+#include "platform/defaults/AtomicFile.h"
 #include "platform/defaults/Base64.h"
 #include "platform/files/TrustHostKeys.h"
 
@@ -193,29 +192,13 @@ TrustVerdict Trust::checkHostKey(const std::string& host, int port, const HostKe
 bool Trust::addHostKey(const std::string& host, int port, const HostKey& key) {
     std::lock_guard lock(mutex_);
     const std::filesystem::path file = knownHostsFile();
-    std::error_code ec;
-    std::filesystem::create_directories(appFolder_, ec);
+    if (defaults::createPrivateDirectories(appFolder_)) return false;
     bool unreadable = false;
     std::string text = readFile(file, unreadable).value_or("");
     if (unreadable) return false;  // never overwritten
     if (!text.empty() && text.back() != '\n') text += '\n';
     text += knownhosts::hashedName(knownHostsName(host, port)) + " " + key.type + " " + defaults::base64Encode(key.blob) + "\n";
-
-    const std::filesystem::path temp = file.string() + ".tmp-" + std::to_string(::getpid());
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    std::size_t at = 0;
-    bool ok = true;
-    while (ok && at < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + at, text.size() - at);
-        if (n <= 0) ok = false;
-        else at += static_cast<std::size_t>(n);
-    }
-    ok = ok && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (ok) ok = std::rename(temp.c_str(), file.c_str()) == 0;
-    if (!ok) ::unlink(temp.c_str());
-    return ok;
+    return !defaults::writeFileAtomically(file, text);
 }
 
 TrustQuestion hostKeyQuestion(const Trust* trust, const std::string& host, int port, const HostKey& key,

@@ -9,6 +9,7 @@
 #include "platform/net/PercentEncoding.h"
 #include "tandrel/foundation/AMZLogger.h"
 #include "tandrel/foundation/VornProviderErrors.h"
+#include "tandrel/servers/ServerTrust.h"
 
 namespace {
 
@@ -96,6 +97,7 @@ std::shared_ptr<files::FileProvider> VornProviderBucket::provider() const {
     if (!provider_type) return nullptr;
     if (*provider_type == Type::ftp && ftp_provider) return ftp_provider->provider;
     if (*provider_type == Type::webDav && webdav_provider) return webdav_provider->provider;
+    if (*provider_type == Type::sftp && sftp_provider) return sftp_provider->provider;
     return nullptr;
 }
 
@@ -132,9 +134,21 @@ void VornConnectorBuilder::make_bucket_for_service(const std::string& url, const
             bucket->provider_type = Type::webDav;
             break;
         }
+        case Type::sftp: {
+            // Host keys are checked (and asked about) before any password or key is offered.
+            files::ProviderOptions options;
+            options.trust = server_trust();
+            auto provider = files::makeSftpProvider(address, login, options);
+            if (!provider) break;
+            auto connector = std::make_shared<VornConnectorSftp>(std::move(provider), Type::sftp);
+            connector->url = url;
+            connector->credential = credential;
+            bucket->sftp_provider = std::move(connector);
+            bucket->provider_type = Type::sftp;
+            break;
+        }
         case Type::unKnown:
         case Type::notConnected:
-        case Type::sftp:
             // No connector for these: said so rather than never answering.
             break;
     }

@@ -20,7 +20,7 @@ public:
 
     // Builds the bucket for a file-viewer window and calls the completion before returning: the
     // bucket, or guardReturnNoFileProvider when the type has no connector (unKnown,
-    // notConnected, sftp) or the URL gives no provider for the type.
+    // notConnected) or the URL gives no provider for the type.
     static void make_bucket_for_service(const std::string& url, const std::optional<files::Credential>& credential,
                                         EnumManager::VornConnectionType type, const BucketCompletion& completion);
     // Builds the same bucket, then checks the login on it: the completion runs exactly once, on
