@@ -253,14 +253,18 @@ TEST_P(BuildBucketTest, HoldsOneConnectorOrSaysThereIsNoProvider) {
     EXPECT_EQ(bucket->provider_type, c.type);
     EXPECT_EQ(static_cast<bool>(bucket->ftp_provider), c.type == Type::ftp);
     EXPECT_EQ(static_cast<bool>(bucket->webdav_provider), c.type == Type::webDav);
+    EXPECT_EQ(static_cast<bool>(bucket->sftp_provider), c.type == Type::sftp);
     ASSERT_TRUE(bucket->provider());
-    EXPECT_EQ(bucket->provider()->kind(), c.type == Type::ftp ? files::ProviderKind::ftp : files::ProviderKind::webDav);
+    EXPECT_EQ(bucket->provider()->kind(), c.type == Type::ftp      ? files::ProviderKind::ftp
+                                          : c.type == Type::sftp ? files::ProviderKind::sftp
+                                                                 : files::ProviderKind::webDav);
     ASSERT_TRUE(bucket->base);
     EXPECT_EQ(bucket->base->url, c.url);
     ASSERT_TRUE(bucket->base->credential);
     EXPECT_EQ(bucket->base->credential->user, "user");
-    const VornConnectorBase& connector = c.type == Type::ftp ? static_cast<const VornConnectorBase&>(*bucket->ftp_provider)
-                                                             : static_cast<const VornConnectorBase&>(*bucket->webdav_provider);
+    const VornConnectorBase& connector = c.type == Type::ftp    ? static_cast<const VornConnectorBase&>(*bucket->ftp_provider)
+                                         : c.type == Type::sftp ? static_cast<const VornConnectorBase&>(*bucket->sftp_provider)
+                                                                : static_cast<const VornConnectorBase&>(*bucket->webdav_provider);
     EXPECT_EQ(connector.type, c.type);
     EXPECT_EQ(connector.url, c.url);
     EXPECT_EQ(connector.file_provider(), bucket->provider());
@@ -271,7 +275,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(BuildCase{Type::ftp, "ftp://127.0.0.1:2121/", true},
                       BuildCase{Type::webDav, "webdav://127.0.0.1:8080/dav/", true},
                       BuildCase{Type::webDav, "https://127.0.0.1/", true},
-                      BuildCase{Type::sftp, "sftp://127.0.0.1/", false},
+                      BuildCase{Type::sftp, "sftp://127.0.0.1/", true},
+                      BuildCase{Type::sftp, "ftp://127.0.0.1/", false},
                       BuildCase{Type::unKnown, "ftp://127.0.0.1/", false},
                       BuildCase{Type::notConnected, "ftp://127.0.0.1/", false},
                       BuildCase{Type::ftp, "webdav://127.0.0.1/", false},
@@ -282,6 +287,7 @@ TEST(ProviderBucket, ANewBucketIsEmpty) {
     VornProviderBucket bucket;
     EXPECT_FALSE(bucket.ftp_provider);
     EXPECT_FALSE(bucket.webdav_provider);
+    EXPECT_FALSE(bucket.sftp_provider);
     EXPECT_FALSE(bucket.provider_type);
     EXPECT_FALSE(bucket.base);
     EXPECT_FALSE(bucket.provider());
@@ -327,7 +333,7 @@ TEST(CheckLogin, PassesAGivenErrorOnAndNeedsABucket) {
 }
 
 TEST(CheckLogin, TypesWithoutAConnectorAnswerInsteadOfNever) {
-    for (Type type : {Type::sftp, Type::unKnown, Type::notConnected}) {
+    for (Type type : {Type::unKnown, Type::notConnected}) {
         auto error = awaitLogin([&](auto done) {
             VornConnectorBuilder::make_bucket_for_form("sftp://127.0.0.1/", files::Credential{"u", "p"}, type, done);
         });

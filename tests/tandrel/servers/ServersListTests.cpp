@@ -71,7 +71,8 @@ TEST(ServersListValues, APortTheUrlDoesNotNameGoesIntoTheUrl) {
         {"ftp://host", 0, 21, "ftp://host"},                             // no port typed
         {"ftp://host", 70000, 21, "ftp://host"},
         {"host.example", 2121, 21, "host.example"},                      // no scheme, no host
-        {"sftp://host", 2222, 21, "sftp://host"},
+        {"sftp://host", 2222, 22, "sftp://host:2222"},                  // SFTP's own default is 22
+        {"sftp://host", 22, 21, "sftp://host"},
     };
     for (const auto& r : rows)
         EXPECT_EQ(SingleServiceViewController::url_with_port(r.url, r.port, r.formDefault), r.stored) << r.url << " " << r.port;
@@ -228,9 +229,10 @@ TEST_F(ListTest, AddFormHasItsRowsCaptionsDefaultsAndLayout) {
     EXPECT_EQ(text(form->controller_title_lbl), "Add New Service");
     EXPECT_EQ(form->controller_title_lbl->palette().color(QPalette::WindowText),
               XCol::teal().resolvedFor(form->controller_title_lbl));
-    ASSERT_EQ(form->add_service_type->numberOfSegments(), 2);
+    ASSERT_EQ(form->add_service_type->numberOfSegments(), 3);
     EXPECT_EQ(form->add_service_type->titleForSegment(0), "FTP");
     EXPECT_EQ(form->add_service_type->titleForSegment(1), "WebDav");
+    EXPECT_EQ(form->add_service_type->titleForSegment(2), "SFTP");
     EXPECT_EQ(form->add_service_type->selectedSegmentIndex(), 0);
     EXPECT_EQ(form->add_service_type_selection, Type::ftp);
     EXPECT_EQ(form->apply_btn->text(), "Apply");
@@ -320,9 +322,10 @@ TEST_F(ListTest, PictureButtonsHaveNamesAndTheProtocolSwitchIsATabListThatCanBeP
     auto* tabs = QAccessible::queryAccessibleInterface(form->add_service_type);
     ASSERT_TRUE(tabs);
     EXPECT_EQ(tabs->role(), QAccessible::PageTabList);
-    ASSERT_EQ(tabs->childCount(), 2);
+    ASSERT_EQ(tabs->childCount(), 3);
     EXPECT_EQ(tabs->child(0)->text(QAccessible::Name), "FTP");
     EXPECT_EQ(tabs->child(1)->text(QAccessible::Name), "WebDav");
+    EXPECT_EQ(tabs->child(2)->text(QAccessible::Name), "SFTP");
     EXPECT_TRUE(tabs->child(0)->state().checked);
     EXPECT_FALSE(tabs->child(1)->state().checked);
     EXPECT_EQ(tabs->indexOfChild(tabs->child(1)), 1);
@@ -333,10 +336,41 @@ TEST_F(ListTest, PictureButtonsHaveNamesAndTheProtocolSwitchIsATabListThatCanBeP
     EXPECT_EQ(form->add_service_type_selection, Type::webDav);
     EXPECT_EQ(field(form, Field::port)->text(), "80");
     EXPECT_TRUE(tabs->child(1)->state().checked);
+    // SFTP, the third choice, with its own default port; then back to FTP.
+    auto* sftp = tabs->child(2)->actionInterface();
+    ASSERT_TRUE(sftp);
+    sftp->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(form->add_service_type_selection, Type::sftp);
+    EXPECT_EQ(field(form, Field::port)->text(), "22");
+    EXPECT_TRUE(tabs->child(2)->state().checked);
+    EXPECT_FALSE(tabs->child(1)->state().checked);
+    tabs->child(0)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(form->add_service_type_selection, Type::ftp);
+    EXPECT_EQ(field(form, Field::port)->text(), "21");
+    tabs->child(1)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     // The form itself, its switch included, shows no nameless button.
     const auto form_unnamed = testsupport::unnamedButtons(form->view()->window());
     EXPECT_TRUE(form_unnamed.empty()) << ::testing::PrintToString(form_unnamed);
     EXPECT_TRUE(testsupport::accessibleNames(form->view()->window(), QAccessible::PageTabList).size() >= 1);
+}
+
+TEST_F(ListTest, AnSftpServerEditsOnTheSftpChoiceWithItsPort) {
+    auto s = std::make_shared<VornSingleServiceDataModel>();
+    s->url = "sftp://127.0.0.1:2222/www/";
+    s->username = "dave";
+    s->nickname = "Shell";
+    s->connection_type = Type::sftp;
+    s->port = 2222;
+    s->id = idFor(s->url, s->username);
+    app_services_manager().appServicesModel->saved_services.push_back(s);
+    reloadList();
+    ASSERT_TRUE(row(0));
+    QPointer<SingleServiceViewController> form = openEditForm(0);
+    ASSERT_TRUE(form);
+    EXPECT_EQ(form->add_service_type->selectedSegmentIndex(), 2);
+    EXPECT_EQ(form->add_service_type_selection, Type::sftp);
+    EXPECT_EQ(field(form, Field::port)->text(), "2222");
+    EXPECT_EQ(field(form, Field::server_url)->text(), "sftp://127.0.0.1:2222/www/");
 }
 
 TEST_F(ListTest, MissingInformationStoresNothingAndLeavesTheFormIdle) {
