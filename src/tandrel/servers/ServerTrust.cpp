@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <mutex>
 
 #include "platform/dispatch/Dispatch.h"
 #include "platform/ui/scenes/Application.h"
@@ -42,17 +43,32 @@ public:
     }
 };
 
+std::mutex& trustMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+std::shared_ptr<files::Trust>& trustInUse() {
+    static std::shared_ptr<files::Trust> trust;
+    return trust;
+}
+
 }  // namespace
 
 std::shared_ptr<files::Trust> server_trust() {
-    static const std::shared_ptr<files::Trust> trust = [] {
+    std::lock_guard lock(trustMutex());
+    auto& trust = trustInUse();
+    if (!trust) {
         const std::filesystem::path folder =
             VornAppUrlUtility::base_url().value_or(VornAppUrlUtility::application_folder());
         const char* home = std::getenv("HOME");
-        auto made = std::make_shared<files::Trust>(
+        trust = std::make_shared<files::Trust>(
             folder, home && *home ? std::filesystem::path(home) / ".ssh" / "known_hosts" : std::filesystem::path());
-        made->setAsker(std::make_shared<AlertTrustAsker>());
-        return made;
-    }();
+        trust->setAsker(std::make_shared<AlertTrustAsker>());
+    }
     return trust;
+}
+
+void set_server_trust(std::shared_ptr<files::Trust> trust) {
+    std::lock_guard lock(trustMutex());
+    trustInUse() = std::move(trust);
 }

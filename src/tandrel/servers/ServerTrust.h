@@ -7,3 +7,6 @@
 #include "platform/files/Trust.h"
 
 std::shared_ptr<files::Trust> server_trust();
+// Puts another trust in its place (test programs give one that knows their servers' keys);
+// null goes back to the app's own.
+void set_server_trust(std::shared_ptr<files::Trust> trust);

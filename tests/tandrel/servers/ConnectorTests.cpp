@@ -13,6 +13,8 @@
 #include "tandrel/foundation/UserPrefs.h"
 #include "platform/files/ListingParsers.h"
 #include "tandrel/servers/FileViewTableViewCell.h"
+#include "tandrel/foundation/VornAppUrlUtility.h"
+#include "tandrel/servers/ServerTrust.h"
 #include "tandrel/servers/VornConnectorUtilityClass.h"
 
 using namespace std::chrono_literals;
@@ -359,8 +361,12 @@ protected:
     void SetUp() override {
         peer_ = filestest::loadPeer(GetParam());
         if (!peer_.skipReason.empty()) GTEST_SKIP() << peer_.skipReason;
+        set_server_trust(filestest::peerTrust(peer_));  // sshd's host key
     }
-    Type type() const { return GetParam() == "apache" ? Type::webDav : Type::ftp; }
+    void TearDown() override { set_server_trust(nullptr); }
+    Type type() const {
+        return GetParam() == "apache" ? Type::webDav : GetParam() == "sshd" ? Type::sftp : Type::ftp;
+    }
     filestest::Peer peer_;
 };
 
@@ -465,7 +471,23 @@ TEST_P(FormLoginTest, AUrlTypedWithABlankReachesItsFolder) {
     releaseOffMain(std::move(bucket));
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, FormLoginTest, ::testing::Values("pyftpd", "vsftpd", "apache"),
+// An SFTP server's host key that nothing trusts yet: the app's own trust has no window to ask
+// in here, so the login is refused before any password goes out.
+TEST(SftpFormLogin, AnUnknownHostKeyWithNoWindowToAskInIsNotTrusted) {
+    auto peer = filestest::loadPeer("sshd");
+    ASSERT_TRUE(peer.skipReason.empty()) << peer.skipReason;
+    SettingsHome home;
+    set_server_trust(nullptr);
+    auto error = awaitLogin([&](auto done) {
+        VornConnectorBuilder::make_bucket_for_form(peer.url, files::Credential{peer.user, peer.password}, Type::sftp, done);
+    });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->name, "notTrusted") << error->text();
+    EXPECT_FALSE(std::filesystem::exists(VornAppUrlUtility::application_folder() / "known_hosts"));
+    set_server_trust(nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, FormLoginTest, ::testing::Values("pyftpd", "vsftpd", "apache", "sshd"),
                          [](const auto& info) { return info.param; });
 
 }  // namespace
