@@ -455,6 +455,7 @@ protected:
     }
     void pickProtocol(SingleServiceViewController* form) {
         if (webdav()) pickSegment(form, 1);
+        if (p.kind == "sshd") pickSegment(form, 2);
     }
     Peer p;
 };
@@ -491,7 +492,7 @@ TEST_P(ListPeerTest, AddingWithTheRightPasswordStoresServerAndPasswordAndConnect
     EXPECT_EQ(record->username, p.user);
     EXPECT_EQ(record->nickname, "My site");
     EXPECT_EQ(record->port, std::optional<int64_t>(2121));
-    EXPECT_EQ(record->connection_type, webdav() ? Type::webDav : Type::ftp);
+    EXPECT_EQ(record->connection_type, opstest::typeOf(p));
     EXPECT_EQ(keychainPassword(url, p.user), p.password);
     ASSERT_TRUE(waitFor([&] { return servicesFileText().find(id) != std::string::npos; }));
     ASSERT_TRUE(waitFor([&] { return list->presentedViewController() == nullptr; }));
@@ -577,7 +578,7 @@ TEST_P(ListPeerTest, DuplicateInAddModeCancelKeepsAllAndUpdateStoresOneRecordWit
     SKIP_WITHOUT_PEER(p);
     const std::string url = typedUrl();
     const std::string id = idFor(url, p.user);
-    storeServer(url, p.user, webdav() ? Type::webDav : Type::ftp, "an-old-password", "Old name");
+    storeServer(url, p.user, opstest::typeOf(p), "an-old-password", "Old name");
     reloadList();
 
     QPointer<SingleServiceViewController> form = openAddForm();
@@ -623,7 +624,7 @@ TEST_P(ListPeerTest, EditWithUpdateAtThePromptStoresTheNewPasswordAndTheEditedRe
     SKIP_WITHOUT_PEER(p);
     const std::string url = typedUrl();
     const std::string id = idFor(url, p.user);
-    storeServer(url, p.user, webdav() ? Type::webDav : Type::ftp, "stale-password", "Before");
+    storeServer(url, p.user, opstest::typeOf(p), "stale-password", "Before");
     storeServer("ftp://127.0.0.1:1", "other", Type::ftp, "", "Other");
     reloadList();
 
@@ -653,7 +654,7 @@ TEST_P(ListPeerTest, ChoosingARowOnTheWelcomeScreenConnectsAndKeepsTheList) {
     SKIP_WITHOUT_KEYRING();
     SKIP_WITHOUT_PEER(p);
     const std::string url = typedUrl();
-    storeServer(url, p.user, webdav() ? Type::webDav : Type::ftp, p.password, "Pick me");
+    storeServer(url, p.user, opstest::typeOf(p), p.password, "Pick me");
     reloadList();
     ASSERT_TRUE(row(0));
     QTest::mouseClick(row(0)->server_name_lbl, Qt::LeftButton);
@@ -671,7 +672,7 @@ TEST_P(ListPeerTest, EditingTheAddressMovesThePasswordAndKeepsTheRecordsId) {
     const std::string before = typedUrl();
     const std::string after = before + "/";
     const std::string id = idFor(before, p.user);
-    auto record = storeServer(before, p.user, webdav() ? Type::webDav : Type::ftp, p.password, "Moved");
+    auto record = storeServer(before, p.user, opstest::typeOf(p), p.password, "Moved");
     keys.add(after, idFor(after, p.user));
     reloadList();
 
@@ -698,7 +699,7 @@ TEST_P(ListPeerTest, AddingTheOldAddressOfAnEditedServerAddsAServerAndLeavesTheE
     const std::string before = typedUrl();
     const std::string after = before + "/";
     const std::string oldId = idFor(before, p.user);
-    auto edited = storeServer(before, p.user, webdav() ? Type::webDav : Type::ftp, p.password, "Edited");
+    auto edited = storeServer(before, p.user, opstest::typeOf(p), p.password, "Edited");
     keys.add(after, idFor(after, p.user));
     reloadList();
     QPointer<SingleServiceViewController> form = openEditForm(0);
@@ -740,7 +741,7 @@ TEST_P(ListPeerTest, AddingTheOldAddressOfAnEditedServerAddsAServerAndLeavesTheE
                                      servicesFileText().find("\"Edited\"") != std::string::npos; }));
 }
 
-INSTANTIATE_TEST_SUITE_P(Peers, ListPeerTest, ::testing::Values("pyftpd", "vsftpd", "apache"), peerName);
+INSTANTIATE_TEST_SUITE_P(Peers, ListPeerTest, ::testing::Values("pyftpd", "vsftpd", "apache", "sshd"), peerName);
 
 // ---- deleting ------------------------------------------------------------------------------------
 

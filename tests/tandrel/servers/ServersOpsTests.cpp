@@ -102,7 +102,7 @@ TEST_P(OpsPeerTest, WrongPasswordIsAnErrorAndLeavesTheWindowUnconnected) {
     EXPECT_FALSE(window->provider_bucket);
 }
 
-INSTANTIATE_TEST_SUITE_P(Peers, OpsPeerTest, ::testing::Values("pyftpd", "vsftpd", "apache"), peerName);
+INSTANTIATE_TEST_SUITE_P(Peers, OpsPeerTest, ::testing::Values("pyftpd", "vsftpd", "apache", "sshd"), peerName);
 
 TEST_F(OpsTest, ConnectFailuresAreErrorsNeverSilence) {
     SKIP_WITHOUT_KEYRING();
