@@ -415,7 +415,10 @@ INSTANTIATE_TEST_SUITE_P(
                       UrlCase{"webdav://example.org/dav", true, files::ProviderKind::webDav, "http://example.org/dav/"},
                       UrlCase{"webdavs://example.org:8443/", true, files::ProviderKind::webDav, "https://example.org:8443/"},
                       UrlCase{"https://u:p@example.org/a%20b/", true, files::ProviderKind::webDav, "https://example.org/a%20b/"},
-                      UrlCase{"sftp://example.org/", false, {}, ""},
+                      UrlCase{"sftp://example.org/", true, files::ProviderKind::sftp, "sftp://example.org/"},
+                      UrlCase{"SFTP://me:pw@example.org:2222/%2Fvar/www", true, files::ProviderKind::sftp,
+                              "sftp://example.org:2222/var/www/"},
+                      UrlCase{"scp://example.org/", false, {}, ""},
                       UrlCase{"example.org", false, {}, ""},
                       UrlCase{"ftp://", false, {}, ""},
                       UrlCase{"", false, {}, ""}));
