@@ -44,8 +44,9 @@ Kinds:
              ROOT (the "login folder"), SERVED_ROOT is "/"; LOG is sshd's log at LogLevel
              DEBUG1, where every authentication attempt shows as "userauth-request for user
              <name> ... method <method>"; IDLE_URL: a second port of the same server, which
-             closes connections idle for about two seconds. Fails (no SKIP) when it cannot
-             start here.
+             closes connections idle for about two seconds; PLAIN_RENAME_URL: a third, whose
+             SFTP offers posix-rename@openssh.com and refuses it. Fails (no SKIP) when it
+             cannot start here.
 
 The .env file holds KEY=VALUE lines: PORT, USER, PASSWORD, ROOT (the served folder on disk),
 URL, REQUEST_LOG (the server's log of requests, see below), and SKIP=<reason> instead when the
@@ -797,6 +798,7 @@ def start_silent(d, env_path):
 SSHD_CONF = """\
 ListenAddress 127.0.0.1:{port}
 ListenAddress 127.0.0.1:{idle_port}
+ListenAddress 127.0.0.1:{plain_port}
 AddressFamily inet
 HostKey {run}/ssh_host_ed25519_key
 PidFile {run}/sshd.pid
@@ -819,6 +821,9 @@ Subsystem sftp internal-sftp -d {home} -u 022
 Match LocalPort {idle_port}
     ClientAliveInterval 1
     ClientAliveCountMax 1
+# The third one offers posix-rename@openssh.com but refuses it, as some servers do.
+Match LocalPort {plain_port}
+    ForceCommand internal-sftp -d {home} -u 022 -P posix-rename
 """
 
 
@@ -871,20 +876,22 @@ def start_sshd(d, env_path):
     host_pub = open(host_key + ".pub").read().split()
     log = os.path.join(run, "sshd.log")
     for _ in range(5):
-        port, idle_port = free_port(), free_port()
+        port, idle_port, plain_port = free_port(), free_port(), free_port()
         conf = os.path.join(run, "sshd_config")
         with open(conf, "w") as f:
-            f.write(SSHD_CONF.format(port=port, idle_port=idle_port, run=run, user=user, home=home))
+            f.write(SSHD_CONF.format(port=port, idle_port=idle_port, plain_port=plain_port, run=run, user=user,
+                                     home=home))
         known = os.path.join(run, "known_hosts")
         with open(known, "w") as f:
             # Any port of 127.0.0.1: tests reach the server through relays on ports of their own.
             f.write(f"[127.0.0.1]:* {host_pub[0]} {host_pub[1]}\n")
         proc = spawn([binary, "-D", "-e", "-f", conf, "-E", log], os.path.join(run, "server.log"))
-        if wait_for_port(port, proc) and wait_for_port(idle_port, proc):
+        if wait_for_port(port, proc) and wait_for_port(idle_port, proc) and wait_for_port(plain_port, proc):
             record_pid(d, "sshd", proc.pid, "user:" + user)
             write_env(env_path, {"PORT": port, "USER": user, "PASSWORD": password, "ROOT": home,
                                  "SERVED_ROOT": "/", "URL": f"sftp://127.0.0.1:{port}",
                                  "IDLE_URL": f"sftp://127.0.0.1:{idle_port}",
+                                 "PLAIN_RENAME_URL": f"sftp://127.0.0.1:{plain_port}",
                                  "HOST_KEY": host_key + ".pub", "KNOWN_HOSTS": known,
                                  "CLIENT_HOME": client_home, "LOG": log})
             return 0

@@ -1,8 +1,10 @@
-// SFTP on libssh. libssh rather than libcurl's SFTP (libssh2) for two reasons: its sftp_rename
-// uses the server's posix-rename@openssh.com where offered, so a save replaces the file in one
-// atomic step on OpenSSH (whose plain SFTP rename refuses to overwrite), and it hands over the
+// SFTP on libssh. libssh rather than libcurl's SFTP (libssh2) for two reasons: it hands over the
 // server's host key right after the key exchange, so the key is checked against the known hosts
-// (and the user asked, see Trust.h) before any password or key is offered.
+// (and the user asked, see Trust.h) before any password or key is offered; and its SFTP channel
+// can carry the server's posix-rename@openssh.com, so a save replaces the file in one atomic step
+// on OpenSSH, whose plain SFTP rename refuses to overwrite (libcurl's SFTP has only that rename).
+// libssh's own sftp_rename sends the plain rename, so the provider sends posix-rename itself
+// (see posixRename).
 //
 // The provider shares the worker pool, the operation wrapper and the base URL of the FTP and
 // WebDAV providers (CurlProvider); each worker keeps one SSH connection with its SFTP channel
@@ -312,8 +314,8 @@ public:
                     const std::string source = onServer(root, from), target = onServer(root, to);
                     auto item = lstat(l, op, source);
                     if (item.error) return *item.error;
-                    // libssh renames with posix-rename where the server has it, which replaces
-                    // the target: make sure there is none.
+                    // The plain rename, which OpenSSH never lets replace anything; other servers'
+                    // may: make sure there is nothing there.
                     if (auto e = requireAbsent(l, op, target)) return *e;
                     if (call(l, [&] { return sftp_rename(l.sftp, source.c_str(), target.c_str()); }) == 0) return {};
                     return failure(l, op, target);
@@ -934,6 +936,12 @@ private:
         if (expected) {
             if (auto e = checkUnchanged(link, op, target, *expected)) return keptOriginal(*e);
         }
+        if (exists && sftp_extension_supported(link.sftp, "posix-rename@openssh.com", "1")) {
+            auto renamed = posixRename(link, op, temp, target);
+            if (renamed.error) return *renamed.error;  // the rename's fate is unknown
+            if (renamed.value == SSH_FX_OK) return writtenVersion(link, op, target, data);
+            // Refused (a server may offer it and still deny it): the plain way below.
+        }
         if (call(link, [&] { return sftp_rename(link.sftp, temp.c_str(), target.c_str()); }) == 0)
             return writtenVersion(link, op, target, data);
         if (link.broken) return connectionLost(link, op);  // the rename's fate is unknown
@@ -953,6 +961,58 @@ private:
         }
         call(link, [&] { return sftp_unlink(link.sftp, aside.c_str()); });
         return writtenVersion(link, op, target, data);
+    }
+
+    // posix-rename@openssh.com (rename(2) on the server: the target replaced in one step), sent on
+    // the SFTP channel between libssh's own requests, none of which is outstanding then. The
+    // server's status code, or an error when the connection failed (the rename's fate unknown).
+    Outcome<int> posixRename(Link& link, Operation& op, const std::string& from, const std::string& to) {
+        std::string body;
+        auto u32 = [](std::string& out, std::uint32_t v) {
+            for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>((v >> shift) & 0xff));
+        };
+        auto text = [&](std::string_view s) {
+            u32(body, static_cast<std::uint32_t>(s.size()));
+            body.append(s);
+        };
+        const std::uint32_t id = ++link.sftp->id_counter;
+        body.push_back(static_cast<char>(SSH_FXP_EXTENDED));
+        u32(body, id);
+        text("posix-rename@openssh.com");
+        text(from);
+        text(to);
+        std::string packet;
+        u32(packet, static_cast<std::uint32_t>(body.size()));
+        packet += body;
+        link.callStart = Clock::now();
+        ssh_channel channel = link.sftp->channel;
+        if (ssh_channel_write(channel, packet.data(), static_cast<std::uint32_t>(packet.size())) !=
+            static_cast<int>(packet.size()))
+            return connectionLost(link, op);
+        const int timeout = static_cast<int>(std::min<long long>(timeouts().reply.count(), INT32_MAX));
+        auto readExactly = [&](std::string& out, std::size_t n) {
+            out.resize(n);
+            for (std::size_t got = 0; got < n;) {
+                const int r = ssh_channel_read_timeout(channel, out.data() + got, static_cast<std::uint32_t>(n - got), 0, timeout);
+                if (r <= 0) return false;
+                got += static_cast<std::size_t>(r);
+            }
+            return true;
+        };
+        auto number = [](const std::string& s, std::size_t at) {
+            std::uint32_t v = 0;
+            for (std::size_t i = 0; i < 4; ++i) v = (v << 8) | static_cast<unsigned char>(s[at + i]);
+            return v;
+        };
+        std::string head, reply;
+        if (!readExactly(head, 4)) return connectionLost(link, op);
+        const std::uint32_t length = number(head, 0);
+        if (length < 9 || length > 256 * 1024 || !readExactly(reply, length)) return connectionLost(link, op);
+        if (static_cast<unsigned char>(reply[0]) != SSH_FXP_STATUS || number(reply, 1) != id) return connectionLost(link, op);
+        link.answered = true;
+        const int status = static_cast<int>(number(reply, 5));
+        link.sftp->errnum = status;
+        return status;
     }
 
     // Whether the server's file is still the version the caller read.

@@ -6,6 +6,7 @@
 // fingerprints, against OpenSSH's ssh-keygen.
 
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -161,6 +162,36 @@ protected:
 
 // ---- saves, listings, paths ----------------------------------------------------------------
 
+// What happened to names in a folder on the server's disk, as inotify tells it.
+class FolderEvents {
+public:
+    explicit FolderEvents(const fs::path& folder) : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        ::inotify_add_watch(fd_, folder.c_str(), IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE | IN_CREATE);
+    }
+    ~FolderEvents() { ::close(fd_); }
+    // "moved_from NAME", "moved_to NAME", "delete NAME", "create NAME", in order.
+    std::vector<std::string> take() {
+        std::vector<std::string> out;
+        alignas(inotify_event) char buffer[8192];
+        for (ssize_t n; (n = ::read(fd_, buffer, sizeof buffer)) > 0;) {
+            for (char* p = buffer; p < buffer + n;) {
+                auto* e = reinterpret_cast<inotify_event*>(p);
+                const std::string name = e->len ? e->name : "";
+                const char* what = e->mask & IN_MOVED_FROM ? "moved_from " : e->mask & IN_MOVED_TO ? "moved_to "
+                                   : e->mask & IN_DELETE   ? "delete "
+                                                           : "create ";
+                out.push_back(what + name);
+                p += sizeof(inotify_event) + e->len;
+            }
+        }
+        return out;
+    }
+
+private:
+    int fd_;
+};
+
+// The name of the file is never without it: only the temporary copy moves, onto the file.
 TEST_F(SftpPeerTest, ASaveReplacesTheFileInOneRenameAndKeepsItsMode) {
     for (unsigned mode : {0640u, 0755u, 0600u}) {
         SCOPED_TRACE(mode);
@@ -170,6 +201,7 @@ TEST_F(SftpPeerTest, ASaveReplacesTheFileInOneRenameAndKeepsItsMode) {
         struct stat before {};
         ASSERT_EQ(::stat(file.c_str(), &before), 0);
 
+        FolderEvents events(disk_);
         ASSERT_FALSE(sync().write(at("page.php"), std::string("new")));
         struct stat after {};
         ASSERT_EQ(::stat(file.c_str(), &after), 0);
@@ -177,7 +209,40 @@ TEST_F(SftpPeerTest, ASaveReplacesTheFileInOneRenameAndKeepsItsMode) {
         EXPECT_EQ(after.st_mode & 07777, mode);
         EXPECT_NE(after.st_ino, before.st_ino) << "the file was written in place, not replaced";
         EXPECT_EQ(std::distance(fs::directory_iterator(disk_), fs::directory_iterator()), 1) << "a temporary file was left";
+        const auto seen = events.take();
+        ASSERT_EQ(seen.size(), 3u) << ::testing::PrintToString(seen);
+        EXPECT_EQ(seen[0].rfind("create .page.php.dravix-", 0), 0u) << seen[0];
+        EXPECT_EQ(seen[1], "moved_from " + seen[0].substr(7));
+        EXPECT_EQ(seen[2], "moved_to page.php");
     }
+}
+
+// A server that refuses posix-rename: the old file goes aside, the new one takes its name, the
+// old one goes; the name never holds part of the new bytes, and the mode is kept.
+TEST_F(SftpPeerTest, WithoutPosixRenameTheOldFileStepsAsideUntilTheNewOneIsIn) {
+    auto provider = providerWith(options_.trust, peer_.user, peer_.password, peer_.values["PLAIN_RENAME_URL"]);
+    Sync s{*provider};
+    const fs::path file = disk_ / "page.php";
+    writeDiskFile(file, "old");
+    ::chmod(file.c_str(), 0640);
+    FolderEvents events(disk_);
+    ASSERT_FALSE(s.write(at("page.php"), std::string("the new contents")));
+    EXPECT_EQ(readDiskFile(file), "the new contents");
+    struct stat after {};
+    ASSERT_EQ(::stat(file.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode & 07777, 0640u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(disk_), fs::directory_iterator()), 1) << "a temporary file was left";
+    const auto seen = events.take();
+    // OpenSSH's plain rename links the new name and unlinks the old one.
+    const auto aside = std::find(seen.begin(), seen.end(), "moved_from page.php");
+    ASSERT_NE(aside, seen.end()) << ::testing::PrintToString(seen);
+    EXPECT_TRUE(std::find(aside, seen.end(), "create page.php") != seen.end() ||
+                std::find(aside, seen.end(), "moved_to page.php") != seen.end())
+        << ::testing::PrintToString(seen);
+
+    // A file that is not there yet is simply renamed into place.
+    ASSERT_FALSE(s.write(at("new.php"), std::string("fresh")));
+    EXPECT_EQ(readDiskFile(disk_ / "new.php"), "fresh");
 }
 
 TEST_F(SftpPeerTest, ASaveThroughALinkWritesTheFileItPointsTo) {
