@@ -291,37 +291,23 @@ public:
     }
 
     OperationHandle copyItem(std::string from, std::string to, Completion completion) override {
-        return startDone(
-            sftpJob<std::monostate>(
-                [this, from, to](Link& l, Operation& op, const std::string& root) -> Done {
-                    if (auto e = checkTransferPaths(from, to)) return *e;
-                    const std::string source = onServer(root, from), target = onServer(root, to);
-                    auto item = lstat(l, op, source);
-                    if (item.error) return *item.error;
-                    if (auto e = requireAbsent(l, op, target)) return *e;
-                    if (item.value.isFolder()) return copyTree(l, op, source, target);
-                    return copyFile(l, op, source, target, item.value.mode());
-                },
-                {from, to}),
-            std::move(completion));
+        return transfer(std::move(from), std::move(to), std::move(completion),
+                        [this](Link& l, Operation& op, const std::string& source, const std::string& target,
+                               const Attributes& item) -> Done {
+                            if (item.isFolder()) return copyTree(l, op, source, target);
+                            return copyFile(l, op, source, target, item.mode());
+                        });
     }
 
     OperationHandle moveItem(std::string from, std::string to, Completion completion) override {
-        return startDone(
-            sftpJob<std::monostate>(
-                [this, from, to](Link& l, Operation& op, const std::string& root) -> Done {
-                    if (auto e = checkTransferPaths(from, to)) return *e;
-                    const std::string source = onServer(root, from), target = onServer(root, to);
-                    auto item = lstat(l, op, source);
-                    if (item.error) return *item.error;
-                    // The plain rename, which OpenSSH never lets replace anything; other servers'
-                    // may: make sure there is nothing there.
-                    if (auto e = requireAbsent(l, op, target)) return *e;
-                    if (call(l, [&] { return sftp_rename(l.sftp, source.c_str(), target.c_str()); }) == 0) return {};
-                    return failure(l, op, target);
-                },
-                {from, to}),
-            std::move(completion));
+        // The plain rename, which OpenSSH never lets replace anything (others' may: transfer
+        // looks first).
+        return transfer(std::move(from), std::move(to), std::move(completion),
+                        [this](Link& l, Operation& op, const std::string& source, const std::string& target,
+                               const Attributes&) -> Done {
+                            if (call(l, [&] { return sftp_rename(l.sftp, source.c_str(), target.c_str()); }) == 0) return {};
+                            return failure(l, op, target);
+                        });
     }
 
     OperationHandle removeItem(std::string item, Completion completion) override {
@@ -392,6 +378,23 @@ private:
                 return out;
             }
         };
+    }
+
+    // A copy or move: the paths checked, the source there (notFound) and the target not
+    // (alreadyExists, parentMissing), then `act` on the server paths.
+    using TransferAct = std::function<Done(Link&, Operation&, const std::string&, const std::string&, const Attributes&)>;
+    OperationHandle transfer(std::string from, std::string to, Completion completion, TransferAct act) {
+        return startDone(sftpJob<std::monostate>(
+                             [this, from, to, act = std::move(act)](Link& l, Operation& op, const std::string& root) -> Done {
+                                 if (auto e = checkTransferPaths(from, to)) return *e;
+                                 const std::string source = onServer(root, from), target = onServer(root, to);
+                                 auto item = lstat(l, op, source);
+                                 if (item.error) return *item.error;
+                                 if (auto e = requireAbsent(l, op, target)) return *e;
+                                 return act(l, op, source, target, item.value);
+                             },
+                             {from, to}),
+                         std::move(completion));
     }
 
     Link& linkOf(Session& s) {
@@ -663,16 +666,14 @@ private:
     }
 
     Outcome<Attributes> lstat(Link& link, Operation& op, const std::string& path) {
-        Attributes a(call(link, [&] { return sftp_lstat(link.sftp, path.c_str()); }));
-        if (a) return a;
-        const int status = statusOf(link);
-        if (status == SSH_FX_NO_SUCH_FILE || status == SSH_FX_NO_SUCH_PATH) return FileError::make(ErrorKind::notFound);
-        if (status == SSH_FX_OK || link.broken) return connectionLost(link, op);
-        return FileError::fromServer(status, ssh_get_error(link.ssh));
+        return attributes(link, op, call(link, [&] { return sftp_lstat(link.sftp, path.c_str()); }));
     }
     Outcome<Attributes> stat(Link& link, Operation& op, const std::string& path) {
-        Attributes a(call(link, [&] { return sftp_stat(link.sftp, path.c_str()); }));
-        if (a) return a;
+        return attributes(link, op, call(link, [&] { return sftp_stat(link.sftp, path.c_str()); }));
+    }
+    // What a stat answered: the attributes, notFound, or the failure.
+    Outcome<Attributes> attributes(Link& link, Operation& op, sftp_attributes found) {
+        if (found) return Attributes(found);
         const int status = statusOf(link);
         if (status == SSH_FX_NO_SUCH_FILE || status == SSH_FX_NO_SUCH_PATH) return FileError::make(ErrorKind::notFound);
         if (status == SSH_FX_OK || link.broken) return connectionLost(link, op);

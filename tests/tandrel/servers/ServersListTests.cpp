@@ -145,15 +145,22 @@ TEST_F(ListTest, RowsShowNicknameAndUrlOddRowsAreTintedAndTheHeaderCounts) {
     EXPECT_EQ(list->refreshControl->attributedTitle(), "Pull to refresh");
 }
 
-TEST_F(ListTest, GearOpensTheEditFormOnlyForAListThatServesAWindow) {
+// A saved server in the list's store, as the form would have made it.
+std::shared_ptr<VornSingleServiceDataModel> listedServer(const std::string& url, const std::string& user,
+                                                          const std::string& nickname, Type type, int64_t port) {
     auto s = std::make_shared<VornSingleServiceDataModel>();
-    s->url = "webdav://127.0.0.1:1/dav/";
-    s->username = "carol";
-    s->nickname = "Docs";
-    s->connection_type = Type::webDav;
-    s->port = 8080;
+    s->url = url;
+    s->username = user;
+    s->nickname = nickname;
+    s->connection_type = type;
+    s->port = port;
     s->id = idFor(s->url, s->username);
     app_services_manager().appServicesModel->saved_services.push_back(s);
+    return s;
+}
+
+TEST_F(ListTest, GearOpensTheEditFormOnlyForAListThatServesAWindow) {
+    auto s = listedServer("webdav://127.0.0.1:1/dav/", "carol", "Docs", Type::webDav, 8080);
     reloadList();
     ASSERT_TRUE(row(0));
 
@@ -355,14 +362,7 @@ TEST_F(ListTest, PictureButtonsHaveNamesAndTheProtocolSwitchIsATabListThatCanBeP
 }
 
 TEST_F(ListTest, AnSftpServerEditsOnTheSftpChoiceWithItsPort) {
-    auto s = std::make_shared<VornSingleServiceDataModel>();
-    s->url = "sftp://127.0.0.1:2222/www/";
-    s->username = "dave";
-    s->nickname = "Shell";
-    s->connection_type = Type::sftp;
-    s->port = 2222;
-    s->id = idFor(s->url, s->username);
-    app_services_manager().appServicesModel->saved_services.push_back(s);
+    listedServer("sftp://127.0.0.1:2222/www/", "dave", "Shell", Type::sftp, 2222);
     reloadList();
     ASSERT_TRUE(row(0));
     QPointer<SingleServiceViewController> form = openEditForm(0);
