@@ -213,7 +213,7 @@ public:
                 [this, folder](Link& l, Operation& op, const std::string& root) -> Outcome<std::vector<FileObject>> {
                     return listFolder(l, op, onServer(root, folder), path::normalize(folder));
                 },
-                {folder}),
+                checkPaths({folder})),
             std::move(completion));
     }
 
@@ -221,12 +221,11 @@ public:
         return startValue<std::optional<Bytes>>(
             sftpJob<std::optional<Bytes>>(
                 [this, file](Link& l, Operation& op, const std::string& root) -> Outcome<std::optional<Bytes>> {
-                    if (path::normalize(file) == "/") return FileError::make(ErrorKind::invalidPath, "the root is a folder");
                     auto read = download(l, op, onServer(root, file));
                     if (read.error) return *read.error;
                     return std::optional<Bytes>(std::move(read.value.first));
                 },
-                {file}),
+                refusedFile(file)),
             std::move(completion));
     }
 
@@ -235,14 +234,13 @@ public:
         return start<Result>(
             sftpJob<Result>(
                 [this, file](Link& l, Operation& op, const std::string& root) -> Outcome<Result> {
-                    if (path::normalize(file) == "/") return FileError::make(ErrorKind::invalidPath, "the root is a folder");
                     auto read = download(l, op, onServer(root, file));
                     if (read.error) return *read.error;
                     FileVersion version = read.value.second;
                     if (version.size >= 0 && version.size <= kHashLimit) version.sha256 = sha256Hex(read.value.first);
                     return Result(std::move(read.value.first), std::move(version));
                 },
-                {file}),
+                refusedFile(file)),
             [completion = std::move(completion)](Outcome<Result> out) {
                 if (completion) completion(std::move(out.value.first), std::move(out.value.second), std::move(out.error));
             });
@@ -263,7 +261,6 @@ public:
             sftpJob<std::optional<FileVersion>>(
                 [this, file, data = std::move(data), mode, expected](Link& l, Operation& op,
                                                                       const std::string& root) -> Outcome<std::optional<FileVersion>> {
-                    if (path::normalize(file) == "/") return FileError::make(ErrorKind::invalidPath, "the root is a folder");
                     static const Bytes empty;
                     const Bytes& bytes = data ? *data : empty;
                     const std::string target = onServer(root, file);
@@ -272,7 +269,7 @@ public:
                     if (written.error) return *written.error;
                     return std::optional<FileVersion>(std::move(written.value));
                 },
-                {file}),
+                refusedFile(file)),
             std::move(completion));
     }
 
@@ -280,13 +277,12 @@ public:
         return startDone(
             sftpJob<std::monostate>(
                 [this, name, parent](Link& l, Operation& op, const std::string& root) -> Done {
-                    if (auto e = path::checkName(name)) return *e;
                     const std::string target = onServer(root, path::join(parent, name));
                     if (auto e = requireAbsent(l, op, target)) return *e;
                     if (call(l, [&] { return sftp_mkdir(l.sftp, target.c_str(), 0777); }) == 0) return {};
                     return failure(l, op, target, true);
                 },
-                {parent}),
+                refusedFolder(name, parent)),
             std::move(completion));
     }
 
@@ -314,8 +310,6 @@ public:
         return startDone(
             sftpJob<std::monostate>(
                 [this, item](Link& l, Operation& op, const std::string& root) -> Done {
-                    if (path::normalize(item) == "/")
-                        return FileError::make(ErrorKind::invalidPath, "the root folder cannot be removed");
                     const std::string target = onServer(root, item);
                     auto found = lstat(l, op, target);
                     if (found.error) return *found.error;
@@ -323,7 +317,7 @@ public:
                     if (found.value.isFolder()) return removeTree(l, op, target);
                     return unlink(l, op, target);
                 },
-                {item}),
+                refusedRemoval(item)),
             std::move(completion));
     }
 
@@ -334,21 +328,20 @@ public:
                                  if (listed.error) return *listed.error;
                                  return {};
                              },
-                             {}),
+                             std::nullopt),
                          std::move(completion));
     }
 
 private:
 
-    // A job body on this worker's connection, after the path checks, with the provider's root
-    // folder on the server. See the file comment for when it runs a second time.
+    // A job body on this worker's connection, with the provider's root folder on the server; a
+    // job whose paths were refused completes with that error before any server is contacted.
+    // See the file comment for when it runs a second time.
     template <typename T>
     std::function<Outcome<T>(Session&, Operation&)> sftpJob(std::function<Outcome<T>(Link&, Operation&, const std::string&)> body,
-                                                           std::vector<std::string> paths) {
-        return [this, body = std::move(body), paths = std::move(paths)](Session& s, Operation& op) -> Outcome<T> {
-            for (const std::string& p : paths) {
-                if (auto e = path::check(p)) return *e;
-            }
+                                                           std::optional<FileError> refused) {
+        return [this, body = std::move(body), refused = std::move(refused)](Session& s, Operation& op) -> Outcome<T> {
+            if (refused) return *refused;
             Link& link = linkOf(s);
             for (int attempt = 0;; ++attempt) {
                 if (!link.open()) {
@@ -386,14 +379,13 @@ private:
     OperationHandle transfer(std::string from, std::string to, Completion completion, TransferAct act) {
         return startDone(sftpJob<std::monostate>(
                              [this, from, to, act = std::move(act)](Link& l, Operation& op, const std::string& root) -> Done {
-                                 if (auto e = checkTransferPaths(from, to)) return *e;
                                  const std::string source = onServer(root, from), target = onServer(root, to);
                                  auto item = lstat(l, op, source);
                                  if (item.error) return *item.error;
                                  if (auto e = requireAbsent(l, op, target)) return *e;
                                  return act(l, op, source, target, item.value);
                              },
-                             {from, to}),
+                             checkTransferPaths(from, to)),
                          std::move(completion));
     }
 
@@ -432,8 +424,11 @@ private:
         if (ssh_connect(link.ssh) != SSH_OK) {
             link.broken = true;
             if (op.isCancelled()) return FileError::make(ErrorKind::cancelled);
-            if (Clock::now() >= deadline) return FileError::make(ErrorKind::timedOut);
-            return FileError::make(ErrorKind::cannotReachHost, ssh_get_error(link.ssh));
+            const std::string why = ssh_get_error(link.ssh);
+            // libssh's own wait ends on its rounding of the limit, a little before ours.
+            if (Clock::now() + std::chrono::milliseconds(100) >= deadline || why.find("imeout") != std::string::npos)
+                return FileError::make(ErrorKind::timedOut);
+            return FileError::make(ErrorKind::cannotReachHost, why);
         }
         setTimeout(link, t.reply);
         if (auto e = checkHostKey(link, op)) return e;
@@ -710,7 +705,23 @@ private:
         return path::join(root, path::toServer(providerPath));
     }
 
+    // The path checks of each kind of operation (see FileProvider.h).
+    static std::optional<FileError> refusedFile(const std::string& file) {
+        if (auto e = checkPaths({file})) return e;
+        if (path::normalize(file) == "/") return FileError::make(ErrorKind::invalidPath, "the root is a folder");
+        return std::nullopt;
+    }
+    static std::optional<FileError> refusedFolder(const std::string& name, const std::string& parent) {
+        if (auto e = path::checkName(name)) return e;
+        return checkPaths({parent});
+    }
+    static std::optional<FileError> refusedRemoval(const std::string& item) {
+        if (auto e = checkPaths({item})) return e;
+        if (path::normalize(item) == "/") return FileError::make(ErrorKind::invalidPath, "the root folder cannot be removed");
+        return std::nullopt;
+    }
     static std::optional<FileError> checkTransferPaths(const std::string& from, const std::string& to) {
+        if (auto e = checkPaths({from, to})) return e;
         if (path::normalize(from) == "/" || path::normalize(to) == "/")
             return FileError::make(ErrorKind::invalidPath, "the root folder cannot be moved or copied");
         if (path::isSameOrInside(to, from) && path::normalize(to) != path::normalize(from))
