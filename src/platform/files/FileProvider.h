@@ -1,5 +1,5 @@
 #pragma once
-// The file-provider layer: one object per remote server (FTP or WebDAV), whose operations run on
+// The file-provider layer: one object per remote server (FTP, WebDAV or SFTP), whose operations run on
 // a few worker threads of its own, each keeping its connection (and login) between calls.
 //
 // Every operation
