@@ -34,7 +34,10 @@
 #include <libssh/sftp.h>
 #include <openssl/evp.h>
 
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
+#include <thread>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -127,10 +130,17 @@ struct Link {
     bool answered = false;
     bool dataSent = false;
     Clock::time_point callStart{};
+    // For the watchdog: when the blocking call in progress began (0: none), and whether the
+    // watchdog cut the connection because the server stayed silent longer than the reply timeout.
+    std::atomic<Clock::rep> busySince{0};
+    std::atomic<bool> silenced{false};
+    std::mutex guard;  // held by the watchdog while it looks at fd, and by close()
 
     ~Link() { close(); }
     bool open() const { return sftp != nullptr; }
     void close() {
+        std::lock_guard lock(guard);
+        silenced = false;
         if (sftp) sftp_free(sftp);
         sftp = nullptr;
         if (ssh) {
@@ -162,8 +172,17 @@ void noteAnswer(Link& link, const R& rc) {
 }
 
 // Runs one libssh call, noting whether the server answered it.
+// A blocking libssh call in progress, as the watchdog sees it (libssh's own timeout does not
+// end a wait for an SFTP answer).
+struct Busy {
+    Link& link;
+    explicit Busy(Link& l) : link(l) { link.busySince = Clock::now().time_since_epoch().count(); }
+    ~Busy() { link.busySince = 0; }
+};
+
 template <typename F>
 auto call(Link& link, F&& f) {
+    Busy busy(link);
     link.callStart = Clock::now();
     if (link.sftp) link.sftp->errnum = SSH_FX_OK;  // what a failure leaves is this call's
     auto rc = f();
@@ -198,9 +217,16 @@ public:
         }
         if (!portText.empty()) port_ = std::atoi(portText.c_str());
         if (port_ <= 0 || port_ > 65535) port_ = 22;
+        watchdog_ = std::thread([this] { watch(); });
     }
     ~SftpProvider() override {
         stopWorkers();
+        {
+            std::lock_guard lock(watchMutex_);
+            watchStop_ = true;
+        }
+        watchWake_.notify_all();
+        watchdog_.join();
         std::lock_guard lock(linksMutex_);
         links_.clear();
     }
@@ -364,7 +390,9 @@ private:
                 OperationAccess::disarm(op);
                 if (op.isCancelled() && out.error) out = Outcome<T>(FileError::make(ErrorKind::cancelled));
                 if (link.broken || op.isCancelled()) {
-                    const bool again = attempt == 0 && reused && !link.answered && !link.dataSent && !op.isCancelled();
+                    // Not for a server that fell silent: that is no connection closed while idle.
+                    const bool again = attempt == 0 && reused && !link.answered && !link.dataSent && !link.silenced &&
+                                       !op.isCancelled();
                     link.close();
                     if (again && out.error) continue;
                 }
@@ -387,6 +415,24 @@ private:
                              },
                              checkTransferPaths(from, to)),
                          std::move(completion));
+    }
+
+    // Cuts a connection whose server has said nothing for the reply timeout during a call; the
+    // call then fails at once and the operation reports timedOut.
+    void watch() {
+        std::unique_lock lock(watchMutex_);
+        while (!watchStop_) {
+            watchWake_.wait_for(lock, std::chrono::milliseconds(100));
+            const auto limit = std::chrono::duration_cast<Clock::duration>(timeouts().reply).count();
+            const auto now = Clock::now().time_since_epoch().count();
+            std::lock_guard links(linksMutex_);
+            for (auto& [session, link] : links_) {
+                std::lock_guard guard(link->guard);
+                const auto since = link->busySince.load();
+                if (since != 0 && now - since > limit && link->fd >= 0 && !link->silenced.exchange(true))
+                    ::shutdown(link->fd, SHUT_RDWR);
+            }
+        }
     }
 
     Link& linkOf(Session& s) {
@@ -431,10 +477,12 @@ private:
             return FileError::make(ErrorKind::cannotReachHost, why);
         }
         setTimeout(link, t.reply);
-        if (auto e = checkHostKey(link, op)) return e;
+        if (auto e = checkHostKey(link, op)) return e;  // may wait for the user: not watched
+        Busy busy(link);
         if (auto e = authenticate(link, op)) return e;
         link.sftp = sftp_new(link.ssh);
         if (!link.sftp || sftp_init(link.sftp) != SSH_OK) {
+            if (link.silenced) return FileError::make(ErrorKind::timedOut);
             link.broken = true;
             if (op.isCancelled()) return FileError::make(ErrorKind::cancelled);
             return FileError::make(ErrorKind::other, std::string("the server offers no SFTP: ") + ssh_get_error(link.ssh));
@@ -617,6 +665,7 @@ private:
         link.broken = true;
         if (link.fd >= 0) ::shutdown(link.fd, SHUT_RDWR);
         if (op.isCancelled()) return FileError::make(ErrorKind::cancelled);
+        if (link.silenced) return FileError::make(ErrorKind::timedOut);
         if (link.callStart != Clock::time_point{} && Clock::now() - link.callStart >= timeouts().reply)
             return FileError::make(ErrorKind::timedOut);
         return FileError::make(ErrorKind::other, std::string("the connection to the server broke off: ") +
@@ -1093,6 +1142,10 @@ private:
     std::optional<std::string> root_;
     std::mutex linksMutex_;
     std::unordered_map<const Session*, std::unique_ptr<Link>> links_;  // one per worker
+    std::mutex watchMutex_;
+    std::condition_variable watchWake_;
+    bool watchStop_ = false;
+    std::thread watchdog_;
 };
 
 std::shared_ptr<FileProvider> makeSftp(BaseUrl base, const Credential& credential, const ProviderOptions& options) {

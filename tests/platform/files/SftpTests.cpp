@@ -6,11 +6,16 @@
 // fingerprints, against OpenSSH's ssh-keygen.
 
 #include <fcntl.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sys/inotify.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <random>
 #include <sstream>
@@ -426,6 +431,84 @@ TEST_F(SftpPeerTest, AProviderLeavesNoConnectionOpenWhenItGoes) {
     const auto before = openFiles();
     for (int i = 0; i < 3; ++i) round();
     EXPECT_EQ(openFiles(), before);
+}
+
+// A relay on a port of its own to the server, which can stop passing the server's bytes on:
+// a server that falls silent in the middle of a session.
+class FreezingRelay {
+public:
+    explicit FreezingRelay(int serverPort) : serverPort_(serverPort) {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(listener_, 4);
+        socklen_t len = sizeof a;
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        thread_ = std::thread([this] { run(); });
+    }
+    ~FreezingRelay() {
+        stop_ = true;
+        ::shutdown(listener_, SHUT_RDWR);
+        thread_.join();
+        ::close(listener_);
+    }
+    int port() const { return port_; }
+    void freeze() { frozen_ = true; }
+
+private:
+    void run() {
+        const int client = ::accept(listener_, nullptr, nullptr);
+        if (client < 0) return;
+        const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<uint16_t>(serverPort_));
+        if (::connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+            char buffer[65536];
+            while (!stop_) {
+                pollfd fds[2] = {{client, POLLIN, 0}, {server, static_cast<short>(frozen_ ? 0 : POLLIN), 0}};
+                if (::poll(fds, 2, 50) < 0) break;
+                if (fds[0].revents & (POLLIN | POLLHUP)) {
+                    const ssize_t n = ::read(client, buffer, sizeof buffer);
+                    if (n <= 0 || ::write(server, buffer, n) != n) break;
+                }
+                if (!frozen_ && (fds[1].revents & (POLLIN | POLLHUP))) {
+                    const ssize_t n = ::read(server, buffer, sizeof buffer);
+                    if (n <= 0 || ::write(client, buffer, n) != n) break;
+                }
+            }
+        }
+        ::close(server);
+        ::close(client);
+    }
+    const int serverPort_;
+    int listener_ = -1;
+    int port_ = 0;
+    std::atomic<bool> frozen_{false}, stop_{false};
+    std::thread thread_;
+};
+
+TEST_F(SftpPeerTest, AServerThatFallsSilentInASessionTimesOut) {
+    FreezingRelay relay(peer_.port);
+    files::ProviderOptions options = options_;
+    options.workers = 1;
+    options.timeouts.reply = 1500ms;
+    auto provider = files::makeProvider("sftp://127.0.0.1:" + std::to_string(relay.port()), {peer_.user, peer_.password},
+                                        options);
+    Sync s{*provider};
+    ASSERT_FALSE(s.list(dir_).second);
+    relay.freeze();
+    const auto started = std::chrono::steady_clock::now();
+    ListCapture list;
+    provider->contentsOfDirectory(dir_, list.callback());
+    awaitOnce(list, 20s);
+    ASSERT_TRUE(list.get<1>());
+    EXPECT_EQ(list.get<1>()->kind, ErrorKind::timedOut) << describe(list.get<1>());
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 6s);
 }
 
 // ---- host keys -----------------------------------------------------------------------------
