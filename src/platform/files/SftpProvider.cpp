@@ -769,14 +769,6 @@ private:
         if (path::normalize(item) == "/") return FileError::make(ErrorKind::invalidPath, "the root folder cannot be removed");
         return std::nullopt;
     }
-    static std::optional<FileError> checkTransferPaths(const std::string& from, const std::string& to) {
-        if (auto e = checkPaths({from, to})) return e;
-        if (path::normalize(from) == "/" || path::normalize(to) == "/")
-            return FileError::make(ErrorKind::invalidPath, "the root folder cannot be moved or copied");
-        if (path::isSameOrInside(to, from) && path::normalize(to) != path::normalize(from))
-            return FileError::make(ErrorKind::invalidPath, "a folder cannot go inside itself");
-        return std::nullopt;
-    }
 
     Outcome<std::vector<FileObject>> listFolder(Link& link, Operation& op, const std::string& server,
                                                 const std::string& entriesFolder) {
