@@ -38,7 +38,8 @@ inline std::map<std::string, std::string> readEnv(const std::filesystem::path& f
 // Starts a server of that kind with its state in `dir`; nothing (and a line on stderr) when it
 // cannot run here.
 inline std::optional<Server> startServer(const std::filesystem::path& dir, const std::string& kind) {
-    std::string cmd = "/usr/bin/python3 '" + peersScript() + "' start " + kind + " --dir '" + dir.string() + "'";
+    std::string cmd = "/usr/bin/python3 '" + peersScript() + "' start " + kind + " --dir '" + dir.string() +
+                      "' --bin '" DRAVIX_PEERS_BIN "'";
     if (std::system(cmd.c_str()) != 0) {
         std::cerr << "could not start " << kind << "\n";
         return std::nullopt;

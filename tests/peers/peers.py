@@ -40,6 +40,16 @@ Kinds:
              names raw in PROPFIND hrefs and gives folders a length; a PUT writes the file as its
              body arrives (see CUT_UPLOADS_MARKER)
     silent   a listener that accepts connections and never says a word (for timeouts)
+    sshd     OpenSSH's sshd from its unpacked Debian package, with its own configuration and host
+             key (HOST_KEY: its public key file; KNOWN_HOSTS: a known_hosts file that has it),
+             and a system user of its own made for the run (deleted on stop), who logs in with
+             a password or with the key CLIENT_HOME/.ssh/id_ed25519; the SFTP session starts in
+             ROOT (the "login folder"), SERVED_ROOT is "/"; LOG is sshd's log at LogLevel
+             DEBUG1, where every authentication attempt shows as "userauth-request for user
+             <name> ... method <method>"; IDLE_URL: a second port of the same server, which
+             closes connections idle for about two seconds; PLAIN_RENAME_URL: a third, whose
+             SFTP offers posix-rename@openssh.com and refuses it. Fails (no SKIP) when it
+             cannot start here.
 
 The .env file holds KEY=VALUE lines: PORT, USER, PASSWORD, ROOT (the served folder on disk),
 URL, REQUEST_LOG (the server's log of requests, see below), and SKIP=<reason> instead when the
@@ -604,6 +614,11 @@ def missing(what):
     return 1
 
 
+def peers_bin(d):
+    """Where scripts/setup unpacked the servers that run from their packages' files (see --bin)."""
+    return PEERS_BIN
+
+
 def record_pid(d, kind, pid, extra=None):
     with open(os.path.join(d, kind + ".pid"), "w") as f:
         f.write(str(pid) + "\n")
@@ -822,6 +837,112 @@ def start_silent(d, env_path):
             return 0
         stop_group(proc.pid)
     sys.stderr.write("the silent listener did not start:\n" + tail(os.path.join(run, "server.log")))
+    return 1
+
+
+SSHD_CONF = """\
+ListenAddress 127.0.0.1:{port}
+ListenAddress 127.0.0.1:{idle_port}
+ListenAddress 127.0.0.1:{plain_port}
+AddressFamily inet
+HostKey {run}/ssh_host_ed25519_key
+PidFile {run}/sshd.pid
+LogLevel DEBUG1
+UsePAM no
+UseDNS no
+PermitRootLogin no
+AllowUsers {user}
+PasswordAuthentication yes
+KbdInteractiveAuthentication no
+PubkeyAuthentication yes
+AuthorizedKeysFile {run}/authorized_keys
+StrictModes no
+PrintMotd no
+MaxStartups 200
+MaxSessions 100
+MaxAuthTries 6
+Subsystem sftp internal-sftp -d {home} -u 022
+# The second port closes a connection that lies idle for about two seconds.
+Match LocalPort {idle_port}
+    ClientAliveInterval 1
+    ClientAliveCountMax 1
+# The third one offers posix-rename@openssh.com but refuses it, as some servers do.
+Match LocalPort {plain_port}
+    ForceCommand internal-sftp -d {home} -u 022 -P posix-rename
+"""
+
+
+def sshd_dir(d):
+    """The unpacked openssh-server package (scripts/setup puts it there)."""
+    return os.path.join(peers_bin(d), "openssh-server")
+
+
+def quiet_run(args):
+    return subprocess.run(args, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, check=False)
+
+
+def start_sshd(d, env_path):
+    # No SKIP here: a machine that runs the suite must be able to run this server.
+    base = sshd_dir(d)
+    binary = os.path.join(base, "usr/sbin/sshd")
+    if not os.access(binary, os.X_OK):
+        sys.stderr.write(f"sshd is not unpacked in {base} (scripts/setup does it)\n")
+        return 1
+    if os.geteuid() != 0:
+        sys.stderr.write("sshd needs root here (it switches to the test user)\n")
+        return 1
+    run = fresh_dir(os.path.join(d, "sshd"))
+    served = fresh_dir(os.path.join(run, "root"), 0o755)
+    home = fresh_dir(os.path.join(served, "home"), 0o777)
+    # sshd's privilege separation: its user and empty folder, as the Debian package makes them.
+    if quiet_run(["getent", "passwd", "sshd"]).returncode != 0:
+        made = quiet_run(["useradd", "--system", "--no-create-home", "--home-dir", "/run/sshd",
+                          "--shell", "/usr/sbin/nologin", "sshd"])
+        if made.returncode != 0 and quiet_run(["getent", "passwd", "sshd"]).returncode != 0:
+            sys.stderr.write("could not make the user sshd: " + made.stderr.decode(errors="replace"))
+            return 1
+    os.makedirs("/run/sshd", mode=0o755, exist_ok=True)
+    # A user of this run only, so that runs side by side never change each other's password.
+    user, password = "dvx" + secrets.token_hex(5), "pw-" + secrets.token_hex(8)
+    made = quiet_run(["useradd", "--system", "--no-create-home", "--home-dir", home, "--shell",
+                      "/usr/sbin/nologin", "--gid", "nogroup", "--password", sha512_crypt(password), user])
+    if made.returncode != 0:
+        sys.stderr.write(f"could not make the user {user}: " + made.stderr.decode(errors="replace"))
+        return 1
+    keygen = lambda *a: subprocess.run(["ssh-keygen", "-q", "-N", "", *a], check=True,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    host_key = os.path.join(run, "ssh_host_ed25519_key")
+    keygen("-t", "ed25519", "-C", "dravix test host", "-f", host_key)
+    client_home = fresh_dir(os.path.join(run, "client-home"), 0o755)
+    client_key = os.path.join(fresh_dir(os.path.join(client_home, ".ssh"), 0o700), "id_ed25519")
+    keygen("-t", "ed25519", "-C", "dravix test client", "-f", client_key)
+    shutil.copyfile(client_key + ".pub", os.path.join(run, "authorized_keys"))
+    os.chmod(os.path.join(run, "authorized_keys"), 0o644)
+    host_pub = open(host_key + ".pub").read().split()
+    log = os.path.join(run, "sshd.log")
+    for _ in range(5):
+        port, idle_port, plain_port = free_port(), free_port(), free_port()
+        conf = os.path.join(run, "sshd_config")
+        with open(conf, "w") as f:
+            f.write(SSHD_CONF.format(port=port, idle_port=idle_port, plain_port=plain_port, run=run, user=user,
+                                     home=home))
+        known = os.path.join(run, "known_hosts")
+        with open(known, "w") as f:
+            # Any port of 127.0.0.1: tests reach the server through relays on ports of their own.
+            f.write(f"[127.0.0.1]:* {host_pub[0]} {host_pub[1]}\n")
+        proc = spawn([binary, "-D", "-e", "-f", conf, "-E", log], os.path.join(run, "server.log"))
+        if wait_for_port(port, proc) and wait_for_port(idle_port, proc) and wait_for_port(plain_port, proc):
+            record_pid(d, "sshd", proc.pid, "user:" + user)
+            write_env(env_path, {"PORT": port, "USER": user, "PASSWORD": password, "ROOT": home,
+                                 "SERVED_ROOT": "/", "URL": f"sftp://127.0.0.1:{port}",
+                                 "IDLE_URL": f"sftp://127.0.0.1:{idle_port}",
+                                 "PLAIN_RENAME_URL": f"sftp://127.0.0.1:{plain_port}",
+                                 "HOST_KEY": host_key + ".pub", "KNOWN_HOSTS": known,
+                                 "CLIENT_HOME": client_home, "LOG": log})
+            return 0
+        stop_group(proc.pid)
+    quiet_run(["userdel", user])
+    sys.stderr.write("sshd did not start:\n" + tail(os.path.join(run, "server.log")) + tail(log))
     return 1
 
 
@@ -1219,7 +1340,7 @@ STARTERS = {"pyftpd": start_pyftpd, "pyftpdx": start_pyftpdx, "pyftpd-limit": st
 STARTERS.update({"pyftpd-lax": start_pyftpd_lax, "nginx-core": start_nginx_core, "vsftpd-idle": start_vsftpd_idle,
                  "pyftpd-away": start_pyftpd_away})
 STARTERS.update({"nginx": start_nginx, "lighttpd": start_lighttpd, "davlax": start_davlax,
-                 "ingestion": start_ingestion})
+                 "ingestion": start_ingestion, "sshd": start_sshd})
 
 
 def stop_group(pid):
@@ -1263,6 +1384,24 @@ def stop_sessions(binary, conf):
                 pass
 
 
+def stop_titled(prefix):
+    """Ends the processes whose title starts with `prefix`: sshd's sessions, which leave the
+    listener's process group ("sshd: <user> [priv]", "sshd: <user>@notty")."""
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/cmdline", "rb") as f:
+                title = f.read()
+        except OSError:
+            continue
+        if title.startswith(prefix + b" ") or title.startswith(prefix + b"@"):
+            try:
+                os.kill(int(entry), signal.SIGKILL)
+            except OSError:
+                pass
+
+
 def stop(d, kind):
     pid_path = os.path.join(d, kind + ".pid")
     try:
@@ -1277,6 +1416,11 @@ def stop(d, kind):
             # vsftpd runs each session in a session of its own, out of the listener's process
             # group: end those still running with this run's own configuration file.
             stop_sessions(VSFTPD, extra[len("conf:"):])
+        # sshd's user of this run, made by start_sshd (its sessions ended with the server's group).
+        if extra.startswith("user:dvx"):
+            user = extra[len("user:"):]
+            stop_titled(b"sshd: " + user.encode())
+            quiet_run(["userdel", "--force", user])
         # The per-run PAM service file of vsftpd: only ever one this script wrote.
         if extra.startswith(os.path.join(PAM_DIR, "dravix-test-vsftpd-")):
             try:

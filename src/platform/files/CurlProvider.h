@@ -139,6 +139,16 @@ inline std::optional<FileError> checkPaths(std::initializer_list<std::string_vie
     return std::nullopt;
 }
 
+// The checks of a copy or move: both paths, neither the root, and no folder into itself.
+inline std::optional<FileError> checkTransferPaths(const std::string& from, const std::string& to) {
+    if (auto e = checkPaths({from, to})) return e;
+    if (path::normalize(from) == "/" || path::normalize(to) == "/")
+        return FileError::make(ErrorKind::invalidPath, "the root folder cannot be moved or copied");
+    if (path::isSameOrInside(to, from) && path::normalize(to) != path::normalize(from))
+        return FileError::make(ErrorKind::invalidPath, "a folder cannot go inside itself");
+    return std::nullopt;
+}
+
 std::shared_ptr<FileProvider> makeFtp(BaseUrl base, const Credential& credential, const ProviderOptions& options);
 std::shared_ptr<FileProvider> makeWebDav(BaseUrl base, const Credential& credential, const ProviderOptions& options);
 

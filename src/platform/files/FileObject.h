@@ -1,5 +1,5 @@
 #pragma once
-// One entry of a remote directory listing, as the FTP and WebDAV providers report it.
+// One entry of a remote directory listing, as the providers report it.
 
 #include <chrono>
 #include <cstdint>
@@ -21,6 +21,7 @@ struct FileObject {
     std::optional<Date> modificationDate;
     std::optional<Date> creationDate;
     bool isHidden = false;  // the name starts with "."
+    std::optional<unsigned> permissions;  // the Unix permission bits (07777), when the server tells them (SFTP)
 
     bool isDirectory() const { return type == FileType::directory; }
     bool isRegularFile() const { return type == FileType::regular; }

@@ -1,5 +1,5 @@
 #pragma once
-// The file-provider layer: one object per remote server (FTP or WebDAV), whose operations run on
+// The file-provider layer: one object per remote server (FTP, WebDAV or SFTP), whose operations run on
 // a few worker threads of its own, each keeping its connection (and login) between calls.
 //
 // Every operation
@@ -177,6 +177,9 @@ std::shared_ptr<FileProvider> makeFtpProvider(const std::string& url, const Cred
                                               const ProviderOptions& options = {});
 std::shared_ptr<FileProvider> makeWebDavProvider(const std::string& url, const Credential& credential,
                                                  const ProviderOptions& options = {});
+// sftp://host[:port]/path; the path counts from the login folder as for FTP ("%2F" included).
+std::shared_ptr<FileProvider> makeSftpProvider(const std::string& url, const Credential& credential,
+                                               const ProviderOptions& options = {});
 std::shared_ptr<FileProvider> makeProvider(const std::string& url, const Credential& credential,
                                            const ProviderOptions& options = {});
 

@@ -314,15 +314,6 @@ private:
         return origin() + "/%2F" + path::encodePath(p.substr(1)) + (p == "/" ? "" : "/");
     }
 
-    std::optional<FileError> checkTransferPaths(const std::string& from, const std::string& to) const {
-        if (auto e = checkPaths({from, to})) return e;
-        if (path::normalize(from) == "/" || path::normalize(to) == "/")
-            return FileError::make(ErrorKind::invalidPath, "the root folder cannot be moved or copied");
-        if (path::isSameOrInside(to, from) && path::normalize(to) != path::normalize(from))
-            return FileError::make(ErrorKind::invalidPath, "a folder cannot go inside itself");
-        return std::nullopt;
-    }
-
     // Commands on the control connection only ("MKD /a", "RNFR /a" + "RNTO /b").
     TransferResult command(Session& s, Operation& op, const std::vector<std::string>& commands) const {
         prepare(s);

@@ -428,6 +428,7 @@ std::shared_ptr<FileProvider> makeWebDavProvider(const std::string& url, const C
 std::shared_ptr<FileProvider> makeProvider(const std::string& url, const Credential& credential,
                                            const ProviderOptions& options) {
     if (auto ftp = makeFtpProvider(url, credential, options)) return ftp;
+    if (auto sftp = makeSftpProvider(url, credential, options)) return sftp;
     return makeWebDavProvider(url, credential, options);
 }
 

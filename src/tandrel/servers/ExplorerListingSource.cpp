@@ -28,6 +28,10 @@ Expected<std::shared_ptr<files::FileProvider>> explorer_listing_provider(const F
             if (!bucket->webdav_provider) return app_error(Err::guardReturnNoFileProvider);
             provider = bucket->webdav_provider->provider;
             break;
+        case EnumManager::VornConnectionType::sftp:
+            if (!bucket->sftp_provider) return app_error(Err::guardReturnNoFileProvider);
+            provider = bucket->sftp_provider->provider;
+            break;
         default:
             AMZLogger::shared().log_error("No Provider provided");
             return app_error(Err::guardReturnNoFileProvider);

@@ -164,7 +164,8 @@ void FileViewerSceneDelegate::connect_with_keychain_credentials(const std::strin
         return;
     }
     const auto type = server->connection_type;
-    if (type != EnumManager::VornConnectionType::ftp && type != EnumManager::VornConnectionType::webDav) {
+    if (type != EnumManager::VornConnectionType::ftp && type != EnumManager::VornConnectionType::webDav &&
+        type != EnumManager::VornConnectionType::sftp) {
         dispatch::mainQueue().async([done] { done(nullptr, app_error(Err::unsupported_connection_type)); });
         return;
     }

@@ -70,6 +70,7 @@ std::string ServerFormModel::url_with_port(const std::string& url, int64_t port,
     if (scheme == "ftp" || scheme == "ftps") scheme_default = 21;
     else if (scheme == "http" || scheme == "webdav") scheme_default = 80;
     else if (scheme == "https" || scheme == "webdavs") scheme_default = 443;
+    else if (scheme == "sftp") scheme_default = 22;
     if (scheme_default == 0 || port == scheme_default) return url;
     const size_t start = url.find("://");
     if (start == std::string::npos) return url;
@@ -82,7 +83,9 @@ std::string ServerFormModel::url_with_port(const std::string& url, int64_t port,
     return url.substr(0, end) + ":" + std::to_string(port) + url.substr(end);
 }
 
-int64_t ServerFormModel::form_default_port(int type_segment) { return type_segment == 1 ? 80 : 21; }
+int64_t ServerFormModel::form_default_port(int type_segment) {
+    return type_segment == 1 ? 80 : type_segment == 2 ? 22 : 21;
+}
 
 ServerFormModel::ConnectionType ServerFormModel::connection_type_for_segment(int type_segment) {
     switch (type_segment) {

@@ -22,7 +22,7 @@ class ServerFormModel {
 public:
     using ConnectionType = EnumManager::VornConnectionType;
 
-    // The form's fields as typed, and the selected connection-type segment (0 FTP, 1 WebDAV).
+    // The form's fields as typed, and the selected connection-type segment (0 FTP, 1 WebDAV, 2 SFTP).
     struct Fields {
         std::string nickname;
         std::string server_url;
@@ -65,7 +65,8 @@ public:
     // no port and the port (1 to 65535) is neither the scheme's default nor the protocol's form
     // default (`form_default`, 21 or 80); the URL as typed otherwise.
     static std::string url_with_port(const std::string& url, int64_t port, int64_t form_default);
-    // The form's default port of a connection-type segment: 80 for WebDAV (1), 21 otherwise.
+    // The form's default port of a connection-type segment: 80 for WebDAV (1), 22 for SFTP (2),
+    // 21 otherwise.
     static int64_t form_default_port(int type_segment);
     // The connection type of a segment: 0 FTP, 1 WebDAV, 2 SFTP, anything else unknown.
     static ConnectionType connection_type_for_segment(int type_segment);

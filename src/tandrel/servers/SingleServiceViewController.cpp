@@ -221,9 +221,10 @@ void SingleServiceViewController::setup_title_label() {
 }
 
 void SingleServiceViewController::setup_type_segments() {
-    // The control made with the form is replaced by the one with the two protocols.
+    // The control made with the form is replaced by the one with the three protocols.
     delete add_service_type.data();
-    add_service_type = new servers_ui::SegmentedControl({QStringLiteral("FTP"), QStringLiteral("WebDav")});
+    add_service_type =
+        new servers_ui::SegmentedControl({QStringLiteral("FTP"), QStringLiteral("WebDav"), QStringLiteral("SFTP")});
     connect(add_service_type, &servers_ui::SegmentedControl::valueChanged, this, [this] { selected_segment(); });
     add_service_type->setParent(contentViexw);
     util_align_top_anchor_to_bottom_of_viewWithView(add_service_type, controller_title_lbl, 20);
@@ -419,6 +420,9 @@ void SingleServiceViewController::fillServiceForm() {
     } else if (record->connection_type == ConnectionType::webDav) {
         add_service_type->setSelectedSegmentIndex(1);
         add_service_type_selection = ConnectionType::webDav;
+    } else if (record->connection_type == ConnectionType::sftp) {
+        add_service_type->setSelectedSegmentIndex(2);
+        add_service_type_selection = ConnectionType::sftp;
     }
     // The stored port (a record without one keeps the default).
     if (record->port) element_ui_tf_dict[ui_elements::port]->setText(QString::number(*record->port));
@@ -436,12 +440,12 @@ void SingleServiceViewController::fillServiceForm() {
 void SingleServiceViewController::selected_segment() { segment_changed(); }
 
 void SingleServiceViewController::segment_changed() {
-    static const ConnectionType types[] = {ConnectionType::ftp, ConnectionType::webDav};
     const int index = add_service_type->selectedSegmentIndex();
-    if (index < 0 || index > 1) return;
-    add_service_type_selection = types[index];
+    const ConnectionType type = ServerFormModel::connection_type_for_segment(index);
+    if (type == ConnectionType::unKnown) return;
+    add_service_type_selection = type;
     if (QLineEdit* port = element_ui_tf_dict[ui_elements::port])
-        port->setText(index == 0 ? QStringLiteral("21") : QStringLiteral("80"));
+        port->setText(QString::number(ServerFormModel::form_default_port(index)));
 }
 
 void SingleServiceViewController::fit_content() {

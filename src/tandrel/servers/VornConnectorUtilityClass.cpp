@@ -9,6 +9,7 @@
 #include "platform/net/PercentEncoding.h"
 #include "tandrel/foundation/AMZLogger.h"
 #include "tandrel/foundation/VornProviderErrors.h"
+#include "tandrel/servers/ServerTrust.h"
 
 namespace {
 
@@ -96,10 +97,28 @@ std::shared_ptr<files::FileProvider> VornProviderBucket::provider() const {
     if (!provider_type) return nullptr;
     if (*provider_type == Type::ftp && ftp_provider) return ftp_provider->provider;
     if (*provider_type == Type::webDav && webdav_provider) return webdav_provider->provider;
+    if (*provider_type == Type::sftp && sftp_provider) return sftp_provider->provider;
     return nullptr;
 }
 
 // ---- building ------------------------------------------------------------------------------
+
+namespace {
+
+// Puts the connector of a provider into the bucket; nothing without a provider.
+template <typename Connector>
+void add_connector(VornProviderBucket& bucket, std::shared_ptr<Connector> VornProviderBucket::*slot, Type type,
+                   std::shared_ptr<files::FileProvider> provider, const std::string& url,
+                   const std::optional<files::Credential>& credential) {
+    if (!provider) return;
+    auto connector = std::make_shared<Connector>(std::move(provider), type);
+    connector->url = url;
+    connector->credential = credential;
+    bucket.*slot = std::move(connector);
+    bucket.provider_type = type;
+}
+
+}  // namespace
 
 void VornConnectorBuilder::make_bucket_for_service(const std::string& url, const std::optional<files::Credential>& credential,
                                                    EnumManager::VornConnectionType type, const BucketCompletion& completion,
@@ -116,28 +135,24 @@ void VornConnectorBuilder::make_bucket_for_service(const std::string& url, const
         case Type::ftp: {
             files::ProviderOptions options;
             options.leftovers = std::move(leftovers);
-            auto provider = files::makeFtpProvider(address, login, options);
-            if (!provider) break;
-            auto connector = std::make_shared<VornConnectorFtp>(std::move(provider), Type::ftp);
-            connector->url = url;
-            connector->credential = credential;
-            bucket->ftp_provider = std::move(connector);
-            bucket->provider_type = Type::ftp;
+            add_connector<VornConnectorFtp>(*bucket, &VornProviderBucket::ftp_provider, Type::ftp,
+                                            files::makeFtpProvider(address, login, options), url, credential);
             break;
         }
-        case Type::webDav: {
-            auto provider = files::makeWebDavProvider(address, login);
-            if (!provider) break;
-            auto connector = std::make_shared<VornConnectorWebDav>(std::move(provider), Type::webDav);
-            connector->url = url;
-            connector->credential = credential;
-            bucket->webdav_provider = std::move(connector);
-            bucket->provider_type = Type::webDav;
+        case Type::webDav:
+            add_connector<VornConnectorWebDav>(*bucket, &VornProviderBucket::webdav_provider, Type::webDav,
+                                               files::makeWebDavProvider(address, login), url, credential);
+            break;
+        case Type::sftp: {
+            // Host keys are checked (and asked about) before any password or key is offered.
+            files::ProviderOptions options;
+            options.trust = server_trust();
+            add_connector<VornConnectorSftp>(*bucket, &VornProviderBucket::sftp_provider, Type::sftp,
+                                             files::makeSftpProvider(address, login, options), url, credential);
             break;
         }
         case Type::unKnown:
         case Type::notConnected:
-        case Type::sftp:
             // No connector for these: said so rather than never answering.
             break;
     }

@@ -20,7 +20,7 @@ public:
 
     // Builds the bucket for a file-viewer window and calls the completion before returning: the
     // bucket, or guardReturnNoFileProvider when the type has no connector (unKnown,
-    // notConnected, sftp) or the URL gives no provider for the type. An FTP provider keeps the
+    // notConnected) or the URL gives no provider for the type. An FTP provider keeps the
     // temporary copies broken saves leave in `leftovers` (in memory only without it).
     static void make_bucket_for_service(const std::string& url, const std::optional<files::Credential>& credential,
                                         EnumManager::VornConnectionType type, const BucketCompletion& completion,

@@ -1,5 +1,5 @@
 #pragma once
-// A saved server's live connection: a connector (FTP or WebDAV) around one file provider, and
+// A saved server's live connection: a connector (FTP, WebDAV or SFTP) around one file provider, and
 // the bucket a file-viewer window keeps it in. The bucket owns its connectors, a connector its
 // provider; the last reference to a provider stops its worker threads, so drop buckets off the
 // GUI thread.
@@ -44,7 +44,6 @@ public:
     std::shared_ptr<files::FileProvider> file_provider() const override { return provider; }
 };
 
-// Nothing builds one: a server of type sftp gets no connector.
 class VornConnectorSftp : public VornConnectorBase {
 public:
     explicit VornConnectorSftp(std::shared_ptr<files::FileProvider> sftp,
@@ -55,10 +54,11 @@ public:
 
 class VornProviderBucket {
 public:
-    // A new bucket has all four empty; a built one holds exactly one connector, named by
+    // A new bucket has all five empty; a built one holds exactly one connector, named by
     // provider_type, and a plain base with the same URL and credential.
     std::shared_ptr<VornConnectorFtp> ftp_provider;
     std::shared_ptr<VornConnectorWebDav> webdav_provider;
+    std::shared_ptr<VornConnectorSftp> sftp_provider;
     std::optional<EnumManager::VornConnectionType> provider_type;
     std::shared_ptr<VornConnectorBase> base;
 

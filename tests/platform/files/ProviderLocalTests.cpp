@@ -110,7 +110,7 @@ TEST_P(RefusedPathTest, RefusedPathsNeverOpenAConnection) {
     EXPECT_EQ(listener.pendingConnections(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Schemes, RefusedPathTest, ::testing::Values("ftp", "http"),
+INSTANTIATE_TEST_SUITE_P(Schemes, RefusedPathTest, ::testing::Values("ftp", "http", "sftp"),
                          [](const auto& info) { return info.param; });
 
 class SilentServerTest : public ::testing::TestWithParam<std::string> {
@@ -188,11 +188,11 @@ TEST_P(SilentServerTest, DestroyingTheProviderCompletesEveryPendingOperationAsCa
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Schemes, SilentServerTest, ::testing::Values("ftp", "http"),
+INSTANTIATE_TEST_SUITE_P(Schemes, SilentServerTest, ::testing::Values("ftp", "http", "sftp"),
                          [](const auto& info) { return info.param; });
 
 TEST(ProviderConnection, AClosedPortCannotBeReached) {
-    for (std::string scheme : {"ftp", "http"}) {
+    for (std::string scheme : {"ftp", "http", "sftp"}) {
         auto provider = files::makeProvider(scheme + "://127.0.0.1:" + std::to_string(closedPort()) + "/", {"u", "p"});
         ASSERT_TRUE(provider);
         Sync sync{*provider};
@@ -203,17 +203,19 @@ TEST(ProviderConnection, AClosedPortCannotBeReached) {
 }
 
 TEST(ProviderConnection, ACompletionMayDropTheLastReferenceToItsProvider) {
-    auto provider = files::makeProvider("ftp://127.0.0.1:" + std::to_string(closedPort()) + "/", {"u", "p"});
-    std::shared_ptr<files::FileProvider> held = provider;
-    DoneCapture done;
-    auto callback = done.callback();
-    provider->checkLogin([&held, callback](std::optional<files::FileError> e) {
-        held.reset();  // the provider goes away on its own worker thread
-        callback(std::move(e));
-    });
-    provider.reset();
-    awaitOnce(done, 10s);
-    EXPECT_EQ(done.calls(), 1);
+    for (std::string scheme : {"ftp", "sftp"}) {
+        auto provider = files::makeProvider(scheme + "://127.0.0.1:" + std::to_string(closedPort()) + "/", {"u", "p"});
+        std::shared_ptr<files::FileProvider> held = provider;
+        DoneCapture done;
+        auto callback = done.callback();
+        provider->checkLogin([&held, callback](std::optional<files::FileError> e) {
+            held.reset();  // the provider goes away on its own worker thread
+            callback(std::move(e));
+        });
+        provider.reset();
+        awaitOnce(done, 10s);
+        EXPECT_EQ(done.calls(), 1) << scheme;
+    }
 }
 
 // A one-thread HTTP server on 127.0.0.1 whose answers come from a function of the request's
@@ -415,7 +417,10 @@ INSTANTIATE_TEST_SUITE_P(
                       UrlCase{"webdav://example.org/dav", true, files::ProviderKind::webDav, "http://example.org/dav/"},
                       UrlCase{"webdavs://example.org:8443/", true, files::ProviderKind::webDav, "https://example.org:8443/"},
                       UrlCase{"https://u:p@example.org/a%20b/", true, files::ProviderKind::webDav, "https://example.org/a%20b/"},
-                      UrlCase{"sftp://example.org/", false, {}, ""},
+                      UrlCase{"sftp://example.org/", true, files::ProviderKind::sftp, "sftp://example.org/"},
+                      UrlCase{"SFTP://me:pw@example.org:2222/%2Fvar/www", true, files::ProviderKind::sftp,
+                              "sftp://example.org:2222/var/www/"},
+                      UrlCase{"scp://example.org/", false, {}, ""},
                       UrlCase{"example.org", false, {}, ""},
                       UrlCase{"ftp://", false, {}, ""},
                       UrlCase{"", false, {}, ""}));

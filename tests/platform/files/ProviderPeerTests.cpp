@@ -1,8 +1,8 @@
-// The FTP and WebDAV providers against real local servers: pyftpdlib (MLSD, also as a server
+// The FTP, WebDAV and SFTP providers against real local servers: pyftpdlib (MLSD, also as a server
 // with a login folder that answers SIZE for folders), pure-ftpd, proftpd, vsftpd (LIST only),
 // Apache with mod_dav, nginx with its dav and dav-ext modules, lighttpd with mod_webdav, and a
 // WebDAV server as lax as some seen in the field, and nginx with only its core dav module (no
-// listings). Each test works in a folder of its own, made and checked directly on the server's
+// listings), and OpenSSH's sshd (SFTP). Each test works in a folder of its own, made and checked directly on the server's
 // disk.
 
 #include <algorithm>
@@ -24,10 +24,10 @@ protected:
     void SetUp() override {
         peer_ = loadPeer(GetParam());
         if (!peer_.skipReason.empty()) GTEST_SKIP() << peer_.skipReason;
-        files::ProviderOptions options;
-        options.timeouts.connect = 10s;
-        options.timeouts.reply = 20s;
-        provider_ = files::makeProvider(peer_.url, {peer_.user, peer_.password}, options);
+        options_.timeouts.connect = 10s;
+        options_.timeouts.reply = 20s;
+        options_.trust = peerTrust(peer_);
+        provider_ = files::makeProvider(peer_.url, {peer_.user, peer_.password}, options_);
         ASSERT_TRUE(provider_) << peer_.url;
         std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         std::replace(name.begin(), name.end(), '/', '_');
@@ -46,6 +46,7 @@ protected:
     bool isWebDav() const { return provider_->kind() == files::ProviderKind::webDav; }
 
     Peer peer_;
+    files::ProviderOptions options_;
     std::shared_ptr<files::FileProvider> provider_;
     std::string dir_;
     fs::path disk_;
@@ -499,7 +500,7 @@ TEST_P(ProviderPeerTest, MissingFilesAndFoldersAreNotFound) {
 TEST_P(ProviderPeerTest, RightPasswordPassesTheLoginCheck) { EXPECT_FALSE(sync().login()); }
 
 TEST_P(ProviderPeerTest, WrongPasswordGivesExactlyOneLoginError) {
-    auto wrong = files::makeProvider(peer_.url, {peer_.user, peer_.password + "x"});
+    auto wrong = files::makeProvider(peer_.url, {peer_.user, peer_.password + "x"}, options_);
     ASSERT_TRUE(wrong);
 
     DoneCapture check;
@@ -639,7 +640,7 @@ TEST(WebDavWithoutListings, SaysTheServerAtThatAddressOffersNoFolderListings) {
 // pyftpdx, pureftpd and proftpd start their users in a login folder below the server's root.
 INSTANTIATE_TEST_SUITE_P(Servers, ProviderPeerTest,
                          ::testing::Values("pyftpd", "pyftpdx", "pureftpd", "proftpd", "vsftpd", "apache", "nginx",
-                                           "lighttpd", "davlax"),
+                                           "lighttpd", "davlax", "sshd"),
                          [](const auto& info) { return info.param; });
 
 // What only WebDAV servers do differently.

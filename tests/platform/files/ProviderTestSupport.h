@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/files/FileProvider.h"
+#include "platform/files/Trust.h"
 #include "platform/log/Log.h"
 
 namespace filestest {
@@ -66,6 +67,14 @@ inline Peer loadPeer(const std::string& kind) {
     peer.root = values["ROOT"];
     peer.values = values;
     return peer;
+}
+
+// For a peer with host keys (sshd): trust that knows them, from the peer's own known_hosts file,
+// with an app folder of its own that stays empty. Nothing for the other peers.
+inline std::shared_ptr<files::Trust> peerTrust(const Peer& peer) {
+    auto it = peer.values.find("KNOWN_HOSTS");
+    if (it == peer.values.end()) return nullptr;
+    return std::make_shared<files::Trust>(fs::path(it->second).parent_path() / "no-app-folder", it->second);
 }
 
 // Files put on (or read from) a server's disk directly, readable and writable by the server's

@@ -28,7 +28,7 @@ using namespace documenttest;
 
 namespace {
 
-const std::vector<std::string> kPeers{"pyftpd", "vsftpd", "apache"};
+const std::vector<std::string> kPeers{"pyftpd", "vsftpd", "apache", "sshd"};
 
 class DocumentEndToEnd : public DocumentTest, public ::testing::WithParamInterface<std::string> {};
 

@@ -24,7 +24,7 @@ using namespace documenttest;
 
 namespace {
 
-const std::vector<std::string> kPeers{"pyftpd", "vsftpd", "apache"};
+const std::vector<std::string> kPeers{"pyftpd", "vsftpd", "apache", "sshd"};
 
 // Counts the files renamed to "session.json" in one folder (every store write ends so) since the
 // watch began. The creations of the write's temporary files are watched too: the kernel merges an

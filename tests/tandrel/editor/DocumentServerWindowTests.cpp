@@ -17,7 +17,7 @@ using namespace documenttest;
 
 namespace {
 
-const std::vector<std::string> kPeers{"pyftpd", "vsftpd", "apache"};
+const std::vector<std::string> kPeers{"pyftpd", "vsftpd", "apache", "sshd"};
 
 std::string peerName(const ::testing::TestParamInfo<std::string>& info) { return info.param; }
 
@@ -214,6 +214,7 @@ class OneSaveAtATime : public DocumentTest, public ::testing::WithParamInterface
 // server until the second save has been asked for, then lets it go: the server must end with the
 // newer text, and the editor must mark saved only what the server holds.
 TEST_P(OneSaveAtATime, ASaveAskedWhileOneRunsWaitsAndTheServerEndsWithTheNewestText) {
+    if (GetParam() == "sshd") GTEST_SKIP() << "the relay finds the upload in the protocol's commands, which SSH encrypts";
     relaytest::HoldingRelay relay(peer(GetParam()).port);
     ASSERT_GT(relay.port(), 0);
     if (auto why = connectPeer(GetParam(), relay.port())) GTEST_SKIP() << *why;

@@ -10,8 +10,14 @@
 
 namespace documenttest {
 
-// The file `name` in the peer's folder, or nothing when the server does not give it.
+// The file `name` in the peer's folder, or nothing when the server does not give it. For SFTP
+// (sshd) the bytes are read from the server's disk, which is what its SFTP hands out.
 inline std::optional<std::string> serverBytes(const filestest::Peer& peer, const std::string& name) {
+    if (peer.kind == "sshd") {
+        const auto file = peer.root / name;
+        if (!std::filesystem::is_regular_file(file)) return std::nullopt;
+        return filestest::readDiskFile(file);
+    }
     CURL* curl = curl_easy_init();
     if (!curl) return std::nullopt;
     std::string body;

@@ -13,6 +13,8 @@
 #include "tandrel/foundation/UserPrefs.h"
 #include "platform/files/ListingParsers.h"
 #include "tandrel/servers/FileViewTableViewCell.h"
+#include "tandrel/foundation/VornAppUrlUtility.h"
+#include "tandrel/servers/ServerTrust.h"
 #include "tandrel/servers/VornConnectorUtilityClass.h"
 
 using namespace std::chrono_literals;
@@ -253,14 +255,18 @@ TEST_P(BuildBucketTest, HoldsOneConnectorOrSaysThereIsNoProvider) {
     EXPECT_EQ(bucket->provider_type, c.type);
     EXPECT_EQ(static_cast<bool>(bucket->ftp_provider), c.type == Type::ftp);
     EXPECT_EQ(static_cast<bool>(bucket->webdav_provider), c.type == Type::webDav);
+    EXPECT_EQ(static_cast<bool>(bucket->sftp_provider), c.type == Type::sftp);
     ASSERT_TRUE(bucket->provider());
-    EXPECT_EQ(bucket->provider()->kind(), c.type == Type::ftp ? files::ProviderKind::ftp : files::ProviderKind::webDav);
+    EXPECT_EQ(bucket->provider()->kind(), c.type == Type::ftp      ? files::ProviderKind::ftp
+                                          : c.type == Type::sftp ? files::ProviderKind::sftp
+                                                                 : files::ProviderKind::webDav);
     ASSERT_TRUE(bucket->base);
     EXPECT_EQ(bucket->base->url, c.url);
     ASSERT_TRUE(bucket->base->credential);
     EXPECT_EQ(bucket->base->credential->user, "user");
-    const VornConnectorBase& connector = c.type == Type::ftp ? static_cast<const VornConnectorBase&>(*bucket->ftp_provider)
-                                                             : static_cast<const VornConnectorBase&>(*bucket->webdav_provider);
+    const VornConnectorBase& connector = c.type == Type::ftp    ? static_cast<const VornConnectorBase&>(*bucket->ftp_provider)
+                                         : c.type == Type::sftp ? static_cast<const VornConnectorBase&>(*bucket->sftp_provider)
+                                                                : static_cast<const VornConnectorBase&>(*bucket->webdav_provider);
     EXPECT_EQ(connector.type, c.type);
     EXPECT_EQ(connector.url, c.url);
     EXPECT_EQ(connector.file_provider(), bucket->provider());
@@ -271,7 +277,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(BuildCase{Type::ftp, "ftp://127.0.0.1:2121/", true},
                       BuildCase{Type::webDav, "webdav://127.0.0.1:8080/dav/", true},
                       BuildCase{Type::webDav, "https://127.0.0.1/", true},
-                      BuildCase{Type::sftp, "sftp://127.0.0.1/", false},
+                      BuildCase{Type::sftp, "sftp://127.0.0.1/", true},
+                      BuildCase{Type::sftp, "ftp://127.0.0.1/", false},
                       BuildCase{Type::unKnown, "ftp://127.0.0.1/", false},
                       BuildCase{Type::notConnected, "ftp://127.0.0.1/", false},
                       BuildCase{Type::ftp, "webdav://127.0.0.1/", false},
@@ -282,6 +289,7 @@ TEST(ProviderBucket, ANewBucketIsEmpty) {
     VornProviderBucket bucket;
     EXPECT_FALSE(bucket.ftp_provider);
     EXPECT_FALSE(bucket.webdav_provider);
+    EXPECT_FALSE(bucket.sftp_provider);
     EXPECT_FALSE(bucket.provider_type);
     EXPECT_FALSE(bucket.base);
     EXPECT_FALSE(bucket.provider());
@@ -327,7 +335,7 @@ TEST(CheckLogin, PassesAGivenErrorOnAndNeedsABucket) {
 }
 
 TEST(CheckLogin, TypesWithoutAConnectorAnswerInsteadOfNever) {
-    for (Type type : {Type::sftp, Type::unKnown, Type::notConnected}) {
+    for (Type type : {Type::unKnown, Type::notConnected}) {
         auto error = awaitLogin([&](auto done) {
             VornConnectorBuilder::make_bucket_for_form("sftp://127.0.0.1/", files::Credential{"u", "p"}, type, done);
         });
@@ -353,8 +361,12 @@ protected:
     void SetUp() override {
         peer_ = filestest::loadPeer(GetParam());
         if (!peer_.skipReason.empty()) GTEST_SKIP() << peer_.skipReason;
+        set_server_trust(filestest::peerTrust(peer_));  // sshd's host key
     }
-    Type type() const { return GetParam() == "apache" ? Type::webDav : Type::ftp; }
+    void TearDown() override { set_server_trust(nullptr); }
+    Type type() const {
+        return GetParam() == "apache" ? Type::webDav : GetParam() == "sshd" ? Type::sftp : Type::ftp;
+    }
     filestest::Peer peer_;
 };
 
@@ -459,7 +471,23 @@ TEST_P(FormLoginTest, AUrlTypedWithABlankReachesItsFolder) {
     releaseOffMain(std::move(bucket));
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, FormLoginTest, ::testing::Values("pyftpd", "vsftpd", "apache"),
+// An SFTP server's host key that nothing trusts yet: the app's own trust has no window to ask
+// in here, so the login is refused before any password goes out.
+TEST(SftpFormLogin, AnUnknownHostKeyWithNoWindowToAskInIsNotTrusted) {
+    auto peer = filestest::loadPeer("sshd");
+    ASSERT_TRUE(peer.skipReason.empty()) << peer.skipReason;
+    SettingsHome home;
+    set_server_trust(nullptr);
+    auto error = awaitLogin([&](auto done) {
+        VornConnectorBuilder::make_bucket_for_form(peer.url, files::Credential{peer.user, peer.password}, Type::sftp, done);
+    });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->name, "notTrusted") << error->text();
+    EXPECT_FALSE(std::filesystem::exists(VornAppUrlUtility::application_folder() / "known_hosts"));
+    set_server_trust(nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, FormLoginTest, ::testing::Values("pyftpd", "vsftpd", "apache", "sshd"),
                          [](const auto& info) { return info.param; });
 
 }  // namespace

@@ -24,6 +24,7 @@
 #include "tandrel/foundation/VornSessionsManager.h"
 #include "tandrel/scenes/SceneTestSupport.h"
 #include "tandrel/servers/FileViewerScene.h"
+#include "tandrel/servers/ServerTrust.h"
 #include "tandrel/servers/VornFileViewController.h"
 
 namespace opstest {
@@ -31,7 +32,9 @@ namespace opstest {
 using filestest::Peer;
 using Type = EnumManager::VornConnectionType;
 
-inline Type typeOf(const Peer& peer) { return peer.kind == "apache" ? Type::webDav : Type::ftp; }
+inline Type typeOf(const Peer& peer) {
+    return peer.kind == "apache" ? Type::webDav : peer.kind == "sshd" ? Type::sftp : Type::ftp;
+}
 
 // A port of 127.0.0.1 on which nothing listens.
 inline int closedPort() {
@@ -72,6 +75,7 @@ protected:
     }
     void TearDown() override {
         dismissAlerts();
+        set_server_trust(nullptr);
         keys_.reset();
         SceneTest::TearDown();
         app_sessions_manager().url.reset();
@@ -84,6 +88,7 @@ protected:
     static Peer peer(const std::string& kind) {
         Peer p = filestest::loadPeer(kind);
         if (!p.skipReason.empty()) return p;
+        if (auto trust = filestest::peerTrust(p)) set_server_trust(std::move(trust));  // sshd's host key
         const std::string folder = keyringtest::unique("t");
         p.root = p.root / folder;
         filestest::makeDiskFolder(p.root);

@@ -86,7 +86,7 @@ TEST(ServerFormModelCheck, SegmentsGiveTheTypeAndTheFormDefault) {
         Type type;
         int64_t form_default;
     };
-    for (const Row& row : {Row{0, Type::ftp, 21}, Row{1, Type::webDav, 80}, Row{2, Type::sftp, 21},
+    for (const Row& row : {Row{0, Type::ftp, 21}, Row{1, Type::webDav, 80}, Row{2, Type::sftp, 22},
                            Row{-1, Type::unKnown, 21}, Row{3, Type::unKnown, 21}}) {
         EXPECT_EQ(ServerFormModel::connection_type_for_segment(row.segment), row.type) << row.segment;
         EXPECT_EQ(ServerFormModel::form_default_port(row.segment), row.form_default) << row.segment;

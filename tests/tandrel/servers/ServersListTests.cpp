@@ -71,7 +71,8 @@ TEST(ServersListValues, APortTheUrlDoesNotNameGoesIntoTheUrl) {
         {"ftp://host", 0, 21, "ftp://host"},                             // no port typed
         {"ftp://host", 70000, 21, "ftp://host"},
         {"host.example", 2121, 21, "host.example"},                      // no scheme, no host
-        {"sftp://host", 2222, 21, "sftp://host"},
+        {"sftp://host", 2222, 22, "sftp://host:2222"},                  // SFTP's own default is 22
+        {"sftp://host", 22, 21, "sftp://host"},
     };
     for (const auto& r : rows)
         EXPECT_EQ(SingleServiceViewController::url_with_port(r.url, r.port, r.formDefault), r.stored) << r.url << " " << r.port;
@@ -144,15 +145,22 @@ TEST_F(ListTest, RowsShowNicknameAndUrlOddRowsAreTintedAndTheHeaderCounts) {
     EXPECT_EQ(list->refreshControl->attributedTitle(), "Pull to refresh");
 }
 
-TEST_F(ListTest, GearOpensTheEditFormOnlyForAListThatServesAWindow) {
+// A saved server in the list's store, as the form would have made it.
+std::shared_ptr<VornSingleServiceDataModel> listedServer(const std::string& url, const std::string& user,
+                                                          const std::string& nickname, Type type, int64_t port) {
     auto s = std::make_shared<VornSingleServiceDataModel>();
-    s->url = "webdav://127.0.0.1:1/dav/";
-    s->username = "carol";
-    s->nickname = "Docs";
-    s->connection_type = Type::webDav;
-    s->port = 8080;
+    s->url = url;
+    s->username = user;
+    s->nickname = nickname;
+    s->connection_type = type;
+    s->port = port;
     s->id = idFor(s->url, s->username);
     app_services_manager().appServicesModel->saved_services.push_back(s);
+    return s;
+}
+
+TEST_F(ListTest, GearOpensTheEditFormOnlyForAListThatServesAWindow) {
+    auto s = listedServer("webdav://127.0.0.1:1/dav/", "carol", "Docs", Type::webDav, 8080);
     reloadList();
     ASSERT_TRUE(row(0));
 
@@ -228,9 +236,10 @@ TEST_F(ListTest, AddFormHasItsRowsCaptionsDefaultsAndLayout) {
     EXPECT_EQ(text(form->controller_title_lbl), "Add New Service");
     EXPECT_EQ(form->controller_title_lbl->palette().color(QPalette::WindowText),
               XCol::teal().resolvedFor(form->controller_title_lbl));
-    ASSERT_EQ(form->add_service_type->numberOfSegments(), 2);
+    ASSERT_EQ(form->add_service_type->numberOfSegments(), 3);
     EXPECT_EQ(form->add_service_type->titleForSegment(0), "FTP");
     EXPECT_EQ(form->add_service_type->titleForSegment(1), "WebDav");
+    EXPECT_EQ(form->add_service_type->titleForSegment(2), "SFTP");
     EXPECT_EQ(form->add_service_type->selectedSegmentIndex(), 0);
     EXPECT_EQ(form->add_service_type_selection, Type::ftp);
     EXPECT_EQ(form->apply_btn->text(), "Apply");
@@ -320,9 +329,10 @@ TEST_F(ListTest, PictureButtonsHaveNamesAndTheProtocolSwitchIsATabListThatCanBeP
     auto* tabs = QAccessible::queryAccessibleInterface(form->add_service_type);
     ASSERT_TRUE(tabs);
     EXPECT_EQ(tabs->role(), QAccessible::PageTabList);
-    ASSERT_EQ(tabs->childCount(), 2);
+    ASSERT_EQ(tabs->childCount(), 3);
     EXPECT_EQ(tabs->child(0)->text(QAccessible::Name), "FTP");
     EXPECT_EQ(tabs->child(1)->text(QAccessible::Name), "WebDav");
+    EXPECT_EQ(tabs->child(2)->text(QAccessible::Name), "SFTP");
     EXPECT_TRUE(tabs->child(0)->state().checked);
     EXPECT_FALSE(tabs->child(1)->state().checked);
     EXPECT_EQ(tabs->indexOfChild(tabs->child(1)), 1);
@@ -333,10 +343,34 @@ TEST_F(ListTest, PictureButtonsHaveNamesAndTheProtocolSwitchIsATabListThatCanBeP
     EXPECT_EQ(form->add_service_type_selection, Type::webDav);
     EXPECT_EQ(field(form, Field::port)->text(), "80");
     EXPECT_TRUE(tabs->child(1)->state().checked);
+    // SFTP, the third choice, with its own default port; then back to FTP.
+    auto* sftp = tabs->child(2)->actionInterface();
+    ASSERT_TRUE(sftp);
+    sftp->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(form->add_service_type_selection, Type::sftp);
+    EXPECT_EQ(field(form, Field::port)->text(), "22");
+    EXPECT_TRUE(tabs->child(2)->state().checked);
+    EXPECT_FALSE(tabs->child(1)->state().checked);
+    tabs->child(0)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(form->add_service_type_selection, Type::ftp);
+    EXPECT_EQ(field(form, Field::port)->text(), "21");
+    tabs->child(1)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     // The form itself, its switch included, shows no nameless button.
     const auto form_unnamed = testsupport::unnamedButtons(form->view()->window());
     EXPECT_TRUE(form_unnamed.empty()) << ::testing::PrintToString(form_unnamed);
     EXPECT_TRUE(testsupport::accessibleNames(form->view()->window(), QAccessible::PageTabList).size() >= 1);
+}
+
+TEST_F(ListTest, AnSftpServerEditsOnTheSftpChoiceWithItsPort) {
+    listedServer("sftp://127.0.0.1:2222/www/", "dave", "Shell", Type::sftp, 2222);
+    reloadList();
+    ASSERT_TRUE(row(0));
+    QPointer<SingleServiceViewController> form = openEditForm(0);
+    ASSERT_TRUE(form);
+    EXPECT_EQ(form->add_service_type->selectedSegmentIndex(), 2);
+    EXPECT_EQ(form->add_service_type_selection, Type::sftp);
+    EXPECT_EQ(field(form, Field::port)->text(), "2222");
+    EXPECT_EQ(field(form, Field::server_url)->text(), "sftp://127.0.0.1:2222/www/");
 }
 
 TEST_F(ListTest, MissingInformationStoresNothingAndLeavesTheFormIdle) {
@@ -421,6 +455,7 @@ protected:
     }
     void pickProtocol(SingleServiceViewController* form) {
         if (webdav()) pickSegment(form, 1);
+        if (p.kind == "sshd") pickSegment(form, 2);
     }
     Peer p;
 };
@@ -457,7 +492,7 @@ TEST_P(ListPeerTest, AddingWithTheRightPasswordStoresServerAndPasswordAndConnect
     EXPECT_EQ(record->username, p.user);
     EXPECT_EQ(record->nickname, "My site");
     EXPECT_EQ(record->port, std::optional<int64_t>(2121));
-    EXPECT_EQ(record->connection_type, webdav() ? Type::webDav : Type::ftp);
+    EXPECT_EQ(record->connection_type, opstest::typeOf(p));
     EXPECT_EQ(keychainPassword(url, p.user), p.password);
     ASSERT_TRUE(waitFor([&] { return servicesFileText().find(id) != std::string::npos; }));
     ASSERT_TRUE(waitFor([&] { return list->presentedViewController() == nullptr; }));
@@ -543,7 +578,7 @@ TEST_P(ListPeerTest, DuplicateInAddModeCancelKeepsAllAndUpdateStoresOneRecordWit
     SKIP_WITHOUT_PEER(p);
     const std::string url = typedUrl();
     const std::string id = idFor(url, p.user);
-    storeServer(url, p.user, webdav() ? Type::webDav : Type::ftp, "an-old-password", "Old name");
+    storeServer(url, p.user, opstest::typeOf(p), "an-old-password", "Old name");
     reloadList();
 
     QPointer<SingleServiceViewController> form = openAddForm();
@@ -589,7 +624,7 @@ TEST_P(ListPeerTest, EditWithUpdateAtThePromptStoresTheNewPasswordAndTheEditedRe
     SKIP_WITHOUT_PEER(p);
     const std::string url = typedUrl();
     const std::string id = idFor(url, p.user);
-    storeServer(url, p.user, webdav() ? Type::webDav : Type::ftp, "stale-password", "Before");
+    storeServer(url, p.user, opstest::typeOf(p), "stale-password", "Before");
     storeServer("ftp://127.0.0.1:1", "other", Type::ftp, "", "Other");
     reloadList();
 
@@ -619,7 +654,7 @@ TEST_P(ListPeerTest, ChoosingARowOnTheWelcomeScreenConnectsAndKeepsTheList) {
     SKIP_WITHOUT_KEYRING();
     SKIP_WITHOUT_PEER(p);
     const std::string url = typedUrl();
-    storeServer(url, p.user, webdav() ? Type::webDav : Type::ftp, p.password, "Pick me");
+    storeServer(url, p.user, opstest::typeOf(p), p.password, "Pick me");
     reloadList();
     ASSERT_TRUE(row(0));
     QTest::mouseClick(row(0)->server_name_lbl, Qt::LeftButton);
@@ -637,7 +672,7 @@ TEST_P(ListPeerTest, EditingTheAddressMovesThePasswordAndKeepsTheRecordsId) {
     const std::string before = typedUrl();
     const std::string after = before + "/";
     const std::string id = idFor(before, p.user);
-    auto record = storeServer(before, p.user, webdav() ? Type::webDav : Type::ftp, p.password, "Moved");
+    auto record = storeServer(before, p.user, opstest::typeOf(p), p.password, "Moved");
     keys.add(after, idFor(after, p.user));
     reloadList();
 
@@ -664,7 +699,7 @@ TEST_P(ListPeerTest, AddingTheOldAddressOfAnEditedServerAddsAServerAndLeavesTheE
     const std::string before = typedUrl();
     const std::string after = before + "/";
     const std::string oldId = idFor(before, p.user);
-    auto edited = storeServer(before, p.user, webdav() ? Type::webDav : Type::ftp, p.password, "Edited");
+    auto edited = storeServer(before, p.user, opstest::typeOf(p), p.password, "Edited");
     keys.add(after, idFor(after, p.user));
     reloadList();
     QPointer<SingleServiceViewController> form = openEditForm(0);
@@ -706,7 +741,7 @@ TEST_P(ListPeerTest, AddingTheOldAddressOfAnEditedServerAddsAServerAndLeavesTheE
                                      servicesFileText().find("\"Edited\"") != std::string::npos; }));
 }
 
-INSTANTIATE_TEST_SUITE_P(Peers, ListPeerTest, ::testing::Values("pyftpd", "vsftpd", "apache"), peerName);
+INSTANTIATE_TEST_SUITE_P(Peers, ListPeerTest, ::testing::Values("pyftpd", "vsftpd", "apache", "sshd"), peerName);
 
 // ---- deleting ------------------------------------------------------------------------------------
 

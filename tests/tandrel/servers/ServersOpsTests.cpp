@@ -102,7 +102,7 @@ TEST_P(OpsPeerTest, WrongPasswordIsAnErrorAndLeavesTheWindowUnconnected) {
     EXPECT_FALSE(window->provider_bucket);
 }
 
-INSTANTIATE_TEST_SUITE_P(Peers, OpsPeerTest, ::testing::Values("pyftpd", "vsftpd", "apache"), peerName);
+INSTANTIATE_TEST_SUITE_P(Peers, OpsPeerTest, ::testing::Values("pyftpd", "vsftpd", "apache", "sshd"), peerName);
 
 TEST_F(OpsTest, ConnectFailuresAreErrorsNeverSilence) {
     SKIP_WITHOUT_KEYRING();
@@ -122,7 +122,9 @@ TEST_F(OpsTest, ConnectFailuresAreErrorsNeverSilence) {
          [](auto& e) { return isAppError(e, Err::invalid_service_url); }},
         {"address without a host", "just-a-name", Type::ftp, "pw", true,
          [](auto& e) { return isAppError(e, Err::invalid_service_url); }},
-        {"no connector for sftp", "sftp://127.0.0.1:22/", Type::sftp, "pw", true,
+        {"an SFTP server not listening", "sftp" + closed.substr(3), Type::sftp, "pw", true,
+         [](auto& e) { return e && e->name == "cannotReachHost"; }},
+        {"no connector for an unknown type", "ftp://127.0.0.1:21/", Type::unKnown, "pw", true,
          [](auto& e) { return isAppError(e, Err::unsupported_connection_type); }},
         {"password not in the keychain", "ftp://127.0.0.1:2121/", Type::ftp, "", true,
          [](auto& e) { return e && e->domain == "KeychainError"; }},

@@ -1,0 +1,734 @@
+// What only the SFTP provider does, against OpenSSH's sshd (the peer "sshd"): saves that replace
+// the file in one rename and keep its permission bits, links listed as links, "%2F" paths, key
+// logins, checked writes, a connection the server dropped while idle, and host keys: unknown,
+// accepted, refused, known, changed and revoked, each checked against sshd's own log for what
+// reached it (no login attempt before the key is trusted). Also the known_hosts reading and the
+// fingerprints, against OpenSSH's ssh-keygen.
+
+#include <fcntl.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <random>
+#include <sstream>
+
+#include "ProviderTestSupport.h"
+#include "platform/defaults/Base64.h"
+#include "platform/files/RemotePath.h"
+#include "platform/files/TrustHostKeys.h"
+
+using namespace filestest;
+using files::ErrorKind;
+using files::WriteMode;
+
+namespace {
+
+// Runs a command, returns its exit status and what it printed.
+std::pair<int, std::string> run(const std::string& command) {
+    std::string out;
+    FILE* p = ::popen(command.c_str(), "r");
+    if (!p) return {-1, out};
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;) out.append(buffer, n);
+    const int status = ::pclose(p);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+}
+
+std::string randomTag() {
+    std::random_device random;
+    char tag[13];
+    std::snprintf(tag, sizeof tag, "%06x%06x", random() & 0xffffff, random() & 0xffffff);
+    return tag;
+}
+
+// The key of a ".pub" file ("ssh-ed25519 AAAA... comment").
+files::HostKey publicKey(const fs::path& pub) {
+    std::istringstream fields(readDiskFile(pub));
+    std::string type, base64;
+    fields >> type >> base64;
+    return {type, defaults::base64Decode(base64).value_or("")};
+}
+
+// ssh-keygen -l's fingerprint of a key file ("256 SHA256:... comment (ED25519)").
+std::string keygenFingerprint(const fs::path& file) {
+    auto [status, out] = run("ssh-keygen -l -E sha256 -f '" + file.string() + "'");
+    std::istringstream fields(out);
+    std::string bits, fingerprint;
+    fields >> bits >> fingerprint;
+    return status == 0 ? fingerprint : "ssh-keygen failed: " + out;
+}
+
+struct TempFolder {
+    fs::path path;
+    TempFolder() {
+        char name[] = "/tmp/dravix-sftp-test.XXXXXX";
+        path = ::mkdtemp(name);
+    }
+    ~TempFolder() { fs::remove_all(path); }
+};
+
+// Records the questions and answers each with `answer`; checks at the moment of asking that the
+// server has seen no login for `watchedUser` (when one is set).
+class RecordingAsker final : public files::TrustAsker {
+public:
+    explicit RecordingAsker(bool answer, fs::path log = {}, std::string watchedUser = {})
+        : answer_(answer), log_(std::move(log)), watchedUser_(std::move(watchedUser)) {}
+    void ask(files::TrustQuestion question, std::function<void(bool)> answer) override {
+        {
+            std::lock_guard lock(mutex_);
+            questions_.push_back(question);
+            if (!watchedUser_.empty() && readDiskFile(log_).find("user " + watchedUser_) != std::string::npos)
+                loginBeforeQuestion_ = true;
+        }
+        answer(answer_ && question.acceptable);
+    }
+    std::vector<files::TrustQuestion> questions() {
+        std::lock_guard lock(mutex_);
+        return questions_;
+    }
+    bool loginBeforeQuestion() {
+        std::lock_guard lock(mutex_);
+        return loginBeforeQuestion_;
+    }
+
+private:
+    const bool answer_;
+    const fs::path log_;
+    const std::string watchedUser_;
+    std::mutex mutex_;
+    std::vector<files::TrustQuestion> questions_;
+    bool loginBeforeQuestion_ = false;
+};
+
+class SftpPeerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        peer_ = loadPeer("sshd");
+        if (!peer_.skipReason.empty()) GTEST_FAIL() << peer_.skipReason;  // this peer must run
+        options_.timeouts.connect = 10s;
+        options_.timeouts.reply = 20s;
+        options_.trust = peerTrust(peer_);
+        provider_ = files::makeProvider(peer_.url, {peer_.user, peer_.password}, options_);
+        ASSERT_TRUE(provider_);
+        ASSERT_EQ(provider_->kind(), files::ProviderKind::sftp);
+        dir_ = "/t_sftp_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        disk_ = peer_.root / dir_.substr(1);
+        fs::remove_all(disk_);
+        makeDiskFolder(disk_);
+        log_ = peer_.values["LOG"];
+        hostKey_ = publicKey(peer_.values["HOST_KEY"]);
+    }
+    void TearDown() override {
+        provider_.reset();
+        if (!disk_.empty()) fs::remove_all(disk_);
+    }
+
+    Sync sync() { return Sync{*provider_}; }
+    std::string at(const std::string& name) const { return dir_ + "/" + name; }
+    std::string knownName() const { return "[127.0.0.1]:" + std::to_string(peer_.port); }
+    // How many lines of sshd's log hold `text`.
+    std::size_t logged(const std::string& text) const {
+        std::istringstream lines(readDiskFile(log_));
+        std::size_t n = 0;
+        for (std::string line; std::getline(lines, line);) n += line.find(text) != std::string::npos;
+        return n;
+    }
+    // Waits until the log has a line with `text` (sshd writes it from another process).
+    bool waitLogged(const std::string& text, std::size_t atLeast = 1) const {
+        for (auto until = std::chrono::steady_clock::now() + 10s; std::chrono::steady_clock::now() < until;) {
+            if (logged(text) >= atLeast) return true;
+            std::this_thread::sleep_for(20ms);
+        }
+        return false;
+    }
+    std::shared_ptr<files::FileProvider> providerWith(std::shared_ptr<files::Trust> trust, const std::string& user,
+                                                      const std::string& password, const std::string& url = {}) {
+        files::ProviderOptions options = options_;
+        options.trust = std::move(trust);
+        return files::makeProvider(url.empty() ? peer_.url : url, {user, password}, options);
+    }
+
+    Peer peer_;
+    files::ProviderOptions options_;
+    std::shared_ptr<files::FileProvider> provider_;
+    std::string dir_;
+    fs::path disk_;
+    fs::path log_;
+    files::HostKey hostKey_;
+};
+
+// ---- saves, listings, paths ----------------------------------------------------------------
+
+// What happened to names in a folder on the server's disk, as inotify tells it.
+class FolderEvents {
+public:
+    explicit FolderEvents(const fs::path& folder) : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        ::inotify_add_watch(fd_, folder.c_str(), IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE | IN_CREATE);
+    }
+    ~FolderEvents() { ::close(fd_); }
+    // "moved_from NAME", "moved_to NAME", "delete NAME", "create NAME", in order.
+    std::vector<std::string> take() {
+        std::vector<std::string> out;
+        alignas(inotify_event) char buffer[8192];
+        for (ssize_t n; (n = ::read(fd_, buffer, sizeof buffer)) > 0;) {
+            for (char* p = buffer; p < buffer + n;) {
+                auto* e = reinterpret_cast<inotify_event*>(p);
+                const std::string name = e->len ? e->name : "";
+                const char* what = e->mask & IN_MOVED_FROM ? "moved_from " : e->mask & IN_MOVED_TO ? "moved_to "
+                                   : e->mask & IN_DELETE   ? "delete "
+                                                           : "create ";
+                out.push_back(what + name);
+                p += sizeof(inotify_event) + e->len;
+            }
+        }
+        return out;
+    }
+
+private:
+    int fd_;
+};
+
+// The name of the file is never without it: only the temporary copy moves, onto the file.
+TEST_F(SftpPeerTest, ASaveReplacesTheFileInOneRenameAndKeepsItsMode) {
+    for (unsigned mode : {0640u, 0755u, 0600u}) {
+        SCOPED_TRACE(mode);
+        const fs::path file = disk_ / "page.php";
+        writeDiskFile(file, "old contents, longer than the new ones");
+        ::chmod(file.c_str(), mode);
+        struct stat before {};
+        ASSERT_EQ(::stat(file.c_str(), &before), 0);
+
+        FolderEvents events(disk_);
+        ASSERT_FALSE(sync().write(at("page.php"), std::string("new")));
+        struct stat after {};
+        ASSERT_EQ(::stat(file.c_str(), &after), 0);
+        EXPECT_EQ(readDiskFile(file), "new");
+        EXPECT_EQ(after.st_mode & 07777, mode);
+        EXPECT_NE(after.st_ino, before.st_ino) << "the file was written in place, not replaced";
+        EXPECT_EQ(std::distance(fs::directory_iterator(disk_), fs::directory_iterator()), 1) << "a temporary file was left";
+        const auto seen = events.take();
+        ASSERT_EQ(seen.size(), 3u) << ::testing::PrintToString(seen);
+        EXPECT_EQ(seen[0].rfind("create .page.php.dravix-", 0), 0u) << seen[0];
+        EXPECT_EQ(seen[1], "moved_from " + seen[0].substr(7));
+        EXPECT_EQ(seen[2], "moved_to page.php");
+    }
+}
+
+// A server that refuses posix-rename: the old file goes aside, the new one takes its name, the
+// old one goes; the name never holds part of the new bytes, and the mode is kept.
+TEST_F(SftpPeerTest, WithoutPosixRenameTheOldFileStepsAsideUntilTheNewOneIsIn) {
+    auto provider = providerWith(options_.trust, peer_.user, peer_.password, peer_.values["PLAIN_RENAME_URL"]);
+    Sync s{*provider};
+    const fs::path file = disk_ / "page.php";
+    writeDiskFile(file, "old");
+    ::chmod(file.c_str(), 0640);
+    FolderEvents events(disk_);
+    ASSERT_FALSE(s.write(at("page.php"), std::string("the new contents")));
+    EXPECT_EQ(readDiskFile(file), "the new contents");
+    struct stat after {};
+    ASSERT_EQ(::stat(file.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode & 07777, 0640u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(disk_), fs::directory_iterator()), 1) << "a temporary file was left";
+    const auto seen = events.take();
+    // OpenSSH's plain rename links the new name and unlinks the old one.
+    const auto aside = std::find(seen.begin(), seen.end(), "moved_from page.php");
+    ASSERT_NE(aside, seen.end()) << ::testing::PrintToString(seen);
+    EXPECT_TRUE(std::find(aside, seen.end(), "create page.php") != seen.end() ||
+                std::find(aside, seen.end(), "moved_to page.php") != seen.end())
+        << ::testing::PrintToString(seen);
+
+    // A file that is not there yet is simply renamed into place.
+    ASSERT_FALSE(s.write(at("new.php"), std::string("fresh")));
+    EXPECT_EQ(readDiskFile(disk_ / "new.php"), "fresh");
+}
+
+TEST_F(SftpPeerTest, ASaveThroughALinkWritesTheFileItPointsTo) {
+    writeDiskFile(disk_ / "real.html", "old");
+    fs::create_symlink("real.html", disk_ / "current.html");
+    ASSERT_FALSE(sync().write(at("current.html"), std::string("new")));
+    EXPECT_TRUE(fs::is_symlink(disk_ / "current.html"));
+    EXPECT_EQ(readDiskFile(disk_ / "real.html"), "new");
+}
+
+TEST_F(SftpPeerTest, ListsLinksAsLinksAndTellsModes) {
+    writeDiskFile(disk_ / "private.txt", "1234");
+    ::chmod((disk_ / "private.txt").c_str(), 0640);
+    makeDiskFolder(disk_ / "folder");
+    fs::create_symlink("private.txt", disk_ / "to file");
+    fs::create_symlink("folder", disk_ / "to folder");
+    fs::create_symlink("nowhere", disk_ / "dangling");
+
+    auto [entries, error] = sync().list(dir_);
+    ASSERT_FALSE(error) << describe(error);
+    ASSERT_EQ(entries.size(), 5u);
+    const struct {
+        const char* name;
+        files::FileType type;
+    } expected[] = {{"private.txt", files::FileType::regular},
+                    {"folder", files::FileType::directory},
+                    {"to file", files::FileType::symbolicLink},
+                    {"to folder", files::FileType::symbolicLink},
+                    {"dangling", files::FileType::symbolicLink}};
+    for (const auto& row : expected) {
+        const auto* entry = findEntry(entries, row.name);
+        ASSERT_TRUE(entry) << row.name;
+        EXPECT_EQ(entry->type, row.type) << row.name;
+        EXPECT_TRUE(entry->modificationDate) << row.name;
+    }
+    const auto* file = findEntry(entries, "private.txt");
+    EXPECT_EQ(file->size, 4);
+    EXPECT_EQ(file->permissions, 0640u);
+    EXPECT_EQ(findEntry(entries, "folder")->size, -1);
+
+    // Removing the links leaves what they point to.
+    ASSERT_FALSE(sync().remove(at("to folder")));
+    ASSERT_FALSE(sync().remove(at("to file")));
+    EXPECT_TRUE(fs::is_directory(disk_ / "folder"));
+    EXPECT_EQ(readDiskFile(disk_ / "private.txt"), "1234");
+}
+
+TEST_F(SftpPeerTest, PathsCountFromTheLoginFolderOrFromTheRootAfter2F) {
+    writeDiskFile(disk_ / "here.txt", "here");
+    const std::string rooted = peer_.url + "/%2F" + files::path::encodePath((disk_.string()).substr(1));
+    const std::string relative = peer_.url + dir_;
+    for (const std::string& url : {rooted, relative}) {
+        SCOPED_TRACE(url);
+        auto provider = providerWith(options_.trust, peer_.user, peer_.password, url);
+        Sync s{*provider};
+        auto [entries, error] = s.list("/");
+        ASSERT_FALSE(error) << describe(error);
+        ASSERT_EQ(entries.size(), 1u);
+        EXPECT_EQ(entries[0].path, "/here.txt");
+        ASSERT_FALSE(s.write("/made.txt", std::string("made"), WriteMode::createNew));
+        EXPECT_EQ(readDiskFile(disk_ / "made.txt"), "made");
+        ASSERT_FALSE(s.remove("/made.txt"));
+    }
+}
+
+TEST_F(SftpPeerTest, LogsInWithTheUsersKeyWithoutAPassword) {
+    const char* home = std::getenv("HOME");
+    const std::string saved = home ? home : "";
+    ::setenv("HOME", peer_.values["CLIENT_HOME"].c_str(), 1);
+    ::unsetenv("SSH_AUTH_SOCK");
+    auto provider = providerWith(options_.trust, peer_.user, "");
+    if (home) ::setenv("HOME", saved.c_str(), 1);
+    else ::unsetenv("HOME");
+    const std::size_t before = logged("Accepted publickey for " + peer_.user);
+    Sync s{*provider};
+    EXPECT_FALSE(s.login());
+    EXPECT_TRUE(waitLogged("Accepted publickey for " + peer_.user, before + 1));
+
+    // Without the key and without a password: refused, once.
+    auto keyless = providerWith(options_.trust, peer_.user, "");
+    Sync k{*keyless};
+    auto error = k.login();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, ErrorKind::loginRejected) << describe(error);
+}
+
+// ---- checked writes ------------------------------------------------------------------------
+
+TEST_F(SftpPeerTest, ACheckedSaveSeesChangesMadeOnTheServer) {
+    using VersionCapture = Capture<std::optional<files::Bytes>, files::FileVersion, std::optional<files::FileError>>;
+    using WrittenCapture = Capture<std::optional<files::FileVersion>, std::optional<files::FileError>>;
+    const fs::path file = disk_ / "page.html";
+    auto readVersion = [&] {
+        VersionCapture c;
+        provider_->contentsAndVersion(at("page.html"), c.callback());
+        awaitOnce(c);
+        EXPECT_FALSE(c.get<2>()) << describe(c.get<2>());
+        return c.get<1>();
+    };
+    auto checkedWrite = [&](const std::string& bytes, const files::FileVersion& expected) {
+        WrittenCapture c;
+        provider_->writeContents(at("page.html"), bytes, WriteMode::replace, expected, c.callback());
+        awaitOnce(c);
+        return std::make_pair(c.get<0>(), c.get<1>());
+    };
+
+    writeDiskFile(file, "first");
+    files::FileVersion version = readVersion();
+    EXPECT_EQ(version.size, 5);
+    EXPECT_TRUE(version.modificationDate);
+    EXPECT_EQ(version.sha256.size(), 64u);
+    auto [written, error] = checkedWrite("second", version);
+    ASSERT_FALSE(error) << describe(error);
+    ASSERT_TRUE(written);
+    EXPECT_EQ(written->size, 6);
+    EXPECT_EQ(readDiskFile(file), "second");
+    EXPECT_EQ(*written, readVersion());
+
+    struct Change {
+        const char* what;
+        std::function<void()> make;
+        ErrorKind kind;
+    };
+    const Change changes[] = {
+        {"another size", [&] { writeDiskFile(file, "changed by someone else"); }, ErrorKind::changedOnServer},
+        {"same size and date, other bytes",
+         [&] {
+             struct stat st {};
+             ::stat(file.c_str(), &st);
+             writeDiskFile(file, "SECOND");
+             const timespec times[2] = {st.st_atim, st.st_mtim};
+             ::utimensat(AT_FDCWD, file.c_str(), times, 0);
+         },
+         ErrorKind::changedOnServer},
+        {"removed", [&] { fs::remove(file); }, ErrorKind::notFound},
+    };
+    for (const Change& change : changes) {
+        SCOPED_TRACE(change.what);
+        writeDiskFile(file, "second");
+        const files::FileVersion read = readVersion();
+        change.make();
+        const std::string there = fs::exists(file) ? readDiskFile(file) : "(none)";
+        auto [none, refusal] = checkedWrite("mine", read);
+        ASSERT_TRUE(refusal);
+        EXPECT_EQ(refusal->kind, change.kind) << describe(refusal);
+        EXPECT_FALSE(none);
+        EXPECT_EQ(fs::exists(file) ? readDiskFile(file) : "(none)", there) << "the check must come before the write";
+        EXPECT_EQ(std::distance(fs::directory_iterator(disk_), fs::directory_iterator()), fs::exists(file) ? 1 : 0);
+    }
+}
+
+// ---- connections ---------------------------------------------------------------------------
+
+TEST_F(SftpPeerTest, AConnectionTheServerDroppedWhileIdleIsOpenedAgain) {
+    files::ProviderOptions options = options_;
+    options.workers = 1;
+    auto provider = files::makeProvider(peer_.values["IDLE_URL"], {peer_.user, peer_.password}, options);
+    Sync s{*provider};
+    writeDiskFile(disk_ / "a.txt", "a");
+    const std::string dropped = "Timeout, client not responding";
+    const std::size_t before = logged(dropped);
+    auto [entries, error] = s.list(dir_);
+    ASSERT_FALSE(error) << describe(error);
+    ASSERT_TRUE(waitLogged(dropped, before + 1)) << "the server did not drop the idle connection";
+    std::tie(entries, error) = s.list(dir_);
+    ASSERT_FALSE(error) << describe(error);
+    EXPECT_EQ(entries.size(), 1u);
+}
+
+TEST_F(SftpPeerTest, AProviderLeavesNoConnectionOpenWhenItGoes) {
+    auto openFiles = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()); };
+    auto round = [&] {
+        auto provider = providerWith(options_.trust, peer_.user, peer_.password);
+        Sync s{*provider};
+        EXPECT_FALSE(s.login());
+        auto wrong = providerWith(options_.trust, peer_.user, "wrong");  // a connection given up
+        Sync w{*wrong};
+        EXPECT_TRUE(w.login());
+    };
+    round();  // what the libraries open once for the process
+    const auto before = openFiles();
+    for (int i = 0; i < 3; ++i) round();
+    EXPECT_EQ(openFiles(), before);
+}
+
+// A relay on a port of its own to the server, which can stop passing the server's bytes on:
+// a server that falls silent in the middle of a session.
+class FreezingRelay {
+public:
+    explicit FreezingRelay(int serverPort) : serverPort_(serverPort) {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(listener_, 4);
+        socklen_t len = sizeof a;
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        thread_ = std::thread([this] { run(); });
+    }
+    ~FreezingRelay() {
+        stop_ = true;
+        ::shutdown(listener_, SHUT_RDWR);
+        thread_.join();
+        ::close(listener_);
+    }
+    int port() const { return port_; }
+    void freeze() { frozen_ = true; }
+
+private:
+    void run() {
+        const int client = ::accept(listener_, nullptr, nullptr);
+        if (client < 0) return;
+        const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<uint16_t>(serverPort_));
+        if (::connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+            char buffer[65536];
+            while (!stop_) {
+                pollfd fds[2] = {{client, POLLIN, 0}, {server, static_cast<short>(frozen_ ? 0 : POLLIN), 0}};
+                if (::poll(fds, 2, 50) < 0) break;
+                if (fds[0].revents & (POLLIN | POLLHUP)) {
+                    const ssize_t n = ::read(client, buffer, sizeof buffer);
+                    if (n <= 0 || ::write(server, buffer, n) != n) break;
+                }
+                if (!frozen_ && (fds[1].revents & (POLLIN | POLLHUP))) {
+                    const ssize_t n = ::read(server, buffer, sizeof buffer);
+                    if (n <= 0 || ::write(client, buffer, n) != n) break;
+                }
+            }
+        }
+        ::close(server);
+        ::close(client);
+    }
+    const int serverPort_;
+    int listener_ = -1;
+    int port_ = 0;
+    std::atomic<bool> frozen_{false}, stop_{false};
+    std::thread thread_;
+};
+
+TEST_F(SftpPeerTest, AServerThatFallsSilentInASessionTimesOut) {
+    FreezingRelay relay(peer_.port);
+    files::ProviderOptions options = options_;
+    options.workers = 1;
+    options.timeouts.reply = 1500ms;
+    auto provider = files::makeProvider("sftp://127.0.0.1:" + std::to_string(relay.port()), {peer_.user, peer_.password},
+                                        options);
+    Sync s{*provider};
+    ASSERT_FALSE(s.list(dir_).second);
+    relay.freeze();
+    const auto started = std::chrono::steady_clock::now();
+    ListCapture list;
+    provider->contentsOfDirectory(dir_, list.callback());
+    awaitOnce(list, 20s);
+    ASSERT_TRUE(list.get<1>());
+    EXPECT_EQ(list.get<1>()->kind, ErrorKind::timedOut) << describe(list.get<1>());
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 6s);
+}
+
+// ---- host keys -----------------------------------------------------------------------------
+
+// No trust object, or one without an asker: an unknown key is refused before any login.
+TEST_F(SftpPeerTest, AnUnknownHostKeyWithNobodyToAskSendsNoLogin) {
+    TempFolder app;
+    const std::string probe = "probe" + randomTag();
+    for (auto trust : {std::shared_ptr<files::Trust>(), std::make_shared<files::Trust>(app.path, app.path / "none")}) {
+        auto provider = providerWith(trust, probe, "secret-" + probe);
+        Sync s{*provider};
+        auto error = s.login();
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->kind, ErrorKind::notTrusted) << describe(error);
+        EXPECT_NE(error->message.find(hostKey_.fingerprint()), std::string::npos) << error->message;
+    }
+    EXPECT_FALSE(fs::exists(app.path / "known_hosts"));
+    // The same user once the key is known does reach the server's log: it would show it.
+    EXPECT_EQ(logged("user " + probe), 0u);
+    auto known = providerWith(options_.trust, probe, "secret-" + probe);
+    Sync k{*known};
+    auto error = k.login();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, ErrorKind::loginRejected) << describe(error);
+    EXPECT_TRUE(waitLogged("user " + probe));
+}
+
+TEST_F(SftpPeerTest, AnUnknownHostKeyIsAskedAboutBeforeTheLoginAndKeptWhenAccepted) {
+    TempFolder app;
+    const std::string probe = "probe" + randomTag();
+    auto trust = std::make_shared<files::Trust>(app.path, app.path / "none");
+    auto asker = std::make_shared<RecordingAsker>(true, log_, probe);
+    trust->setAsker(asker);
+
+    auto provider = providerWith(trust, probe, "secret");
+    Sync s{*provider};
+    auto error = s.login();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, ErrorKind::loginRejected) << describe(error);  // trusted, then the login was tried
+    EXPECT_TRUE(waitLogged("user " + probe));
+    EXPECT_FALSE(asker->loginBeforeQuestion());
+    auto questions = asker->questions();
+    ASSERT_EQ(questions.size(), 1u);
+    const files::TrustQuestion& q = questions[0];
+    EXPECT_EQ(q.subject, files::TrustQuestion::Subject::hostKey);
+    EXPECT_EQ(q.verdict, files::TrustVerdict::unknown);
+    EXPECT_TRUE(q.acceptable);
+    EXPECT_EQ(q.host, "127.0.0.1");
+    EXPECT_EQ(q.port, peer_.port);
+    EXPECT_EQ(q.hostKey.type, hostKey_.type);
+    EXPECT_EQ(q.hostKey.blob, hostKey_.blob);
+    EXPECT_NE(q.message.find("ED25519"), std::string::npos) << q.message;
+    EXPECT_NE(q.message.find(keygenFingerprint(peer_.values["HOST_KEY"])), std::string::npos) << q.message;
+
+    // Kept in the app's known_hosts, which OpenSSH reads too; no question the next time.
+    const fs::path file = app.path / "known_hosts";
+    EXPECT_EQ(run("ssh-keygen -F '" + knownName() + "' -f '" + file.string() + "' >/dev/null").first, 0);
+    EXPECT_EQ(trust->checkHostKey("127.0.0.1", peer_.port, hostKey_), files::TrustVerdict::trusted);
+    auto again = providerWith(trust, peer_.user, peer_.password);
+    Sync a{*again};
+    EXPECT_FALSE(a.login());
+    EXPECT_EQ(asker->questions().size(), 1u);
+}
+
+TEST_F(SftpPeerTest, AnUnknownHostKeyTheUserRefusesSendsNoLogin) {
+    TempFolder app;
+    const std::string probe = "probe" + randomTag();
+    auto trust = std::make_shared<files::Trust>(app.path, app.path / "none");
+    auto asker = std::make_shared<RecordingAsker>(false);
+    trust->setAsker(asker);
+    auto provider = providerWith(trust, probe, "secret");
+    Sync s{*provider};
+    auto error = s.login();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, ErrorKind::notTrusted) << describe(error);
+    EXPECT_EQ(asker->questions().size(), 1u);
+    EXPECT_FALSE(fs::exists(app.path / "known_hosts"));
+    EXPECT_EQ(logged("user " + probe), 0u);
+}
+
+// A key the user's own known_hosts has is trusted without a question; one that differs from
+// the known key of its type, or is revoked, is refused with a warning that cannot be accepted.
+TEST_F(SftpPeerTest, KnownChangedAndRevokedHostKeys) {
+    TempFolder keys;
+    ASSERT_EQ(run("ssh-keygen -q -N '' -t ed25519 -f '" + (keys.path / "other").string() + "'").first, 0);
+    const files::HostKey other = publicKey(keys.path / "other.pub");
+    const std::string real = hostKey_.type + " " + defaults::base64Encode(hostKey_.blob);
+    const std::string changed = other.type + " " + defaults::base64Encode(other.blob);
+    struct Row {
+        const char* what;
+        std::string userLines, appLines;
+        bool hashed;
+        files::TrustVerdict verdict;
+    };
+    const Row rows[] = {
+        {"known to the user", knownName() + " " + real + "\n", "", false, files::TrustVerdict::trusted},
+        {"known to the user, hashed", knownName() + " " + real + "\n", "", true, files::TrustVerdict::trusted},
+        {"known to the app", "", "127.0.0.2," + knownName() + " " + real + "\n", false, files::TrustVerdict::trusted},
+        {"changed in the app's file", "", knownName() + " " + changed + "\n", false, files::TrustVerdict::changed},
+        {"changed in the user's file, hashed", knownName() + " " + changed + "\n", "", true, files::TrustVerdict::changed},
+        {"changed, though another type is known", "", knownName() + " " + changed + "\n" + knownName() +
+                                                         " ssh-rsa AAAAB3NzaC1yc2EAAAADAQABAAAAgQDe\n",
+         false, files::TrustVerdict::changed},
+        {"revoked", knownName() + " " + real + "\n@revoked * " + real + "\n", "", false, files::TrustVerdict::changed},
+        {"another port's key", "127.0.0.1 " + changed + "\n[127.0.0.1]:1 " + changed + "\n", "", false,
+         files::TrustVerdict::unknown},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        TempFolder app;
+        const fs::path user = app.path / "user_known_hosts";
+        writeDiskFile(user, row.userLines);
+        if (row.hashed) ASSERT_EQ(run("ssh-keygen -q -H -f '" + user.string() + "' 2>/dev/null").first, 0);
+        if (row.hashed) ASSERT_EQ(readDiskFile(user).rfind("|1|", 0), 0u) << readDiskFile(user);
+        if (!row.appLines.empty()) writeDiskFile(app.path / "known_hosts", row.appLines);
+        auto trust = std::make_shared<files::Trust>(app.path, user);
+        EXPECT_EQ(trust->checkHostKey("127.0.0.1", peer_.port, hostKey_), row.verdict);
+        if (row.verdict == files::TrustVerdict::unknown) continue;
+        auto asker = std::make_shared<RecordingAsker>(true);
+        trust->setAsker(asker);
+        const std::string probe = "probe" + randomTag();
+        const std::string appBefore = readDiskFile(app.path / "known_hosts");
+        auto provider = providerWith(trust, probe, "secret");
+        Sync s{*provider};
+        auto error = s.login();
+        ASSERT_TRUE(error);
+        if (row.verdict == files::TrustVerdict::trusted) {
+            EXPECT_EQ(error->kind, ErrorKind::loginRejected) << describe(error);
+            EXPECT_TRUE(asker->questions().empty());
+            continue;
+        }
+        EXPECT_EQ(error->kind, ErrorKind::notTrusted) << describe(error);
+        auto questions = asker->questions();
+        ASSERT_EQ(questions.size(), 1u);
+        EXPECT_FALSE(questions[0].acceptable);
+        EXPECT_EQ(questions[0].verdict, files::TrustVerdict::changed);
+        const std::string removal = "ssh-keygen -R \"" + knownName() + "\" -f \"" + (app.path / "known_hosts").string() + "\"";
+        EXPECT_NE(questions[0].message.find(removal), std::string::npos) << questions[0].message;
+        EXPECT_NE(error->message.find(removal), std::string::npos) << error->message;
+        EXPECT_EQ(readDiskFile(app.path / "known_hosts"), appBefore) << "a changed key is never added";
+        EXPECT_EQ(readDiskFile(user), row.hashed ? readDiskFile(user) : row.userLines);
+        EXPECT_EQ(logged("user " + probe), 0u);
+    }
+}
+
+// ---- known_hosts and fingerprints, without a server ----------------------------------------
+
+TEST(SftpKnownHosts, FingerprintsAreWrittenAsSshKeygenWritesThem) {
+    TempFolder keys;
+    for (const char* type : {"ed25519", "ecdsa", "rsa"}) {
+        SCOPED_TRACE(type);
+        const fs::path key = keys.path / type;
+        ASSERT_EQ(run("ssh-keygen -q -N '' -t " + std::string(type) + " -f '" + key.string() + "'").first, 0);
+        const files::HostKey hostKey = publicKey(key.string() + ".pub");
+        EXPECT_EQ(hostKey.fingerprint(), keygenFingerprint(key.string() + ".pub"));
+    }
+}
+
+TEST(SftpKnownHosts, LinesAndHostPatterns) {
+    struct Row {
+        std::string line;
+        bool parsed;
+        files::knownhosts::Marker marker;
+        std::string name;
+        bool matches;
+    };
+    using files::knownhosts::Marker;
+    const std::string key = "ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIOvj";
+    const Row rows[] = {
+        {"example.com " + key, true, Marker::none, "example.com", true},
+        {"Example.COM " + key + " comment words", true, Marker::none, "example.com", true},
+        {"a.com,b.com " + key, true, Marker::none, "b.com", true},
+        {"[127.0.0.1]:2222 " + key, true, Marker::none, "[127.0.0.1]:2222", true},
+        {"[127.0.0.1]:2222 " + key, true, Marker::none, "127.0.0.1", false},
+        {"127.0.0.1 " + key, true, Marker::none, "[127.0.0.1]:2222", false},
+        {"*.example.com " + key, true, Marker::none, "www.example.com", true},
+        {"*.example.com " + key, true, Marker::none, "example.com", false},
+        {"web?.example.com " + key, true, Marker::none, "web1.example.com", true},
+        {"!bad.example.com,*.example.com " + key, true, Marker::none, "bad.example.com", false},
+        {"!bad.example.com,*.example.com " + key, true, Marker::none, "good.example.com", true},
+        {"@revoked * " + key, true, Marker::revoked, "anything", true},
+        {"@cert-authority *.example.com " + key, true, Marker::certAuthority, "www.example.com", true},
+        {"\t example.com\t" + key, true, Marker::none, "example.com", true},
+        {"example.com " + key + "\r\n", true, Marker::none, "example.com", true},
+        {"# example.com " + key, false, Marker::none, "", false},
+        {"", false, Marker::none, "", false},
+        {"example.com ssh-ed25519", false, Marker::none, "", false},
+        {"example.com ssh-ed25519 not*base64", false, Marker::none, "", false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line + " / " + row.name);
+        auto entry = files::knownhosts::parseLine(row.line);
+        ASSERT_EQ(entry.has_value(), row.parsed);
+        if (!entry) continue;
+        EXPECT_EQ(entry->marker, row.marker);
+        EXPECT_EQ(entry->type, "ssh-ed25519");
+        EXPECT_EQ(files::knownhosts::matchesHost(entry->hosts, row.name), row.matches);
+    }
+}
+
+// Names hashed here are found by ssh-keygen, and names ssh-keygen hashed are found here.
+TEST(SftpKnownHosts, HashedNamesAgreeWithOpenSsh) {
+    TempFolder folder;
+    const fs::path file = folder.path / "known_hosts";
+    const std::string key = "ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIOvjbmJtKSXeV0HGBqsRdx7HdfmQNJ0dUbJ4rBXSNdN1";
+    for (const std::string name : {"example.com", "[127.0.0.1]:2222"}) {
+        SCOPED_TRACE(name);
+        const std::string hashed = files::knownhosts::hashedName(name);
+        EXPECT_TRUE(files::knownhosts::matchesHost(hashed, name));
+        EXPECT_FALSE(files::knownhosts::matchesHost(hashed, name + "x"));
+        writeDiskFile(file, hashed + " " + key + "\n");
+        EXPECT_EQ(run("ssh-keygen -F '" + name + "' -f '" + file.string() + "' >/dev/null").first, 0);
+
+        writeDiskFile(file, name + " " + key + "\n");
+        ASSERT_EQ(run("ssh-keygen -q -H -f '" + file.string() + "' 2>/dev/null").first, 0);
+        auto entry = files::knownhosts::parseLine(readDiskFile(file));
+        ASSERT_TRUE(entry);
+        EXPECT_EQ(entry->hosts.rfind("|1|", 0), 0u);
+        EXPECT_TRUE(files::knownhosts::matchesHost(entry->hosts, name));
+    }
+}
+
+}  // namespace
