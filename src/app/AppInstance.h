@@ -35,6 +35,13 @@ public:
     // launch that comes while the holder is still starting waits for its socket up to `wait`.
     Claim claim(std::chrono::milliseconds wait = std::chrono::seconds(10));
 
+    // After claim() found the holder not answering (it may be starting slowly, waiting for the
+    // keyring): keeps asking it, from the event loop, and takes the lock should the holder end.
+    // `settled` runs once, on the main thread, with handedOver or first (the lock is ours now,
+    // and this copy listens). stopWaiting() ends the asking; `settled` does not run after it.
+    void waitForHolder(std::function<void(Claim)> settled);
+    void stopWaiting();
+
     // What a later launch asks of the first copy; runs on the main thread, once per launch.
     void setActivationHandler(std::function<void()> handler) { activation_ = std::move(handler); }
 
@@ -59,7 +66,11 @@ private:
     Claim handOver(std::chrono::milliseconds wait);
     void serve();
 
+    void askHolder();
+
     std::filesystem::path folder_;
+    QPointer<QObject> waiting_;  // parent of the wait's timer and socket
+    std::function<void(Claim)> settled_;
     QPointer<QLocalServer> server_;
     std::function<void()> activation_;
     qint64 holderPid_ = 0;

@@ -21,6 +21,8 @@ OrderedJson session_json(Session&& s) {
     j["ace_language"] = std::forward<Session>(s).ace_language;
     j["undo_count"] = s.undo_count;
     j["opened"] = jsonable::date_json(s.opened);
+    // Written only when set: the files of sessions of files that are there stay as they were.
+    if (s.removed_from_server) j["removed_from_server"] = true;
     return j;
 }
 
@@ -53,6 +55,8 @@ std::shared_ptr<VornACEFileSessionsDataModel> VornACEFileSessionsDataModel::from
     s->ace_language = jsonable::require_string(j, "ace_language");
     s->undo_count = jsonable::require_int(j, "undo_count");
     s->opened = jsonable::require_date(j, "opened");
+    // Optional: files written before the mark existed have none.
+    if (auto it = j.find("removed_from_server"); it != j.end() && it->is_boolean()) s->removed_from_server = it->get<bool>();
     return s;
 }
 

@@ -20,6 +20,10 @@ public:
     std::string ace_language;
     int64_t undo_count = 0;
     Date opened;
+    // The file was deleted on its server while this session was open ("removed_from_server",
+    // written only when set): a save asks before it writes the file there again, also after a
+    // restart.
+    bool removed_from_server = false;
 
     OrderedJson to_json() const override;
     // Every key required. Throws DecodingError.

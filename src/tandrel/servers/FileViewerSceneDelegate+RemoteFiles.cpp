@@ -109,13 +109,17 @@ void FileViewerSceneDelegate::write_file_text(const std::string& path, std::stri
     // An edited file replaces what the server holds; the text moves into the provider uncopied.
     QPointer<FileViewerSceneDelegate> self(this);
     provider->writeContents(path, std::move(text), files::WriteMode::replace,
-                            [self, written](std::optional<files::FileError> error) {
+                            [self, written, path](std::optional<files::FileError> error) {
                                 auto result = vorn_error_from(error);
                                 if (result) result->message = not_saved_message(*error);
-                                dispatch::mainQueue().async([self, written, result] {
-                                    // The listing stays: only the rows on screen are redrawn.
-                                    if (!result && self && self->fileView_controller)
+                                dispatch::mainQueue().async([self, written, result, path] {
+                                    // The rows on screen are redrawn (their open-file marks), and
+                                    // the windows listing the file's folder list it again: a file
+                                    // the save made again shows, and with its new size.
+                                    if (!result && self && self->fileView_controller) {
                                         self->fileView_controller->reload_visible_sections_on_main();
+                                        self->remote_file_written(path);
+                                    }
                                     if (written) written(result);
                                 });
                             });
