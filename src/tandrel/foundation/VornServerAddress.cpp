@@ -114,14 +114,14 @@ VornError error_for(Problem problem, std::string_view typed, Type type) {
             name = "address_no_host";
             break;
         case Problem::not_a_url:
-            message = VornError(EnumManager::vorn_error_throws(EnumManager::vorn_error_throws::invalid_service_url)).message;
-            name = "address_not_a_url";
-            break;
+            // The app's own error for it, as ever.
+            return VornError(EnumManager::vorn_error_throws(EnumManager::vorn_error_throws::invalid_service_url));
     }
     return VornError{kDomain, static_cast<int64_t>(problem), std::move(message), std::move(name)};
 }
 
 std::optional<Problem> problem_of(const VornError& error) {
+    if (error.name == "invalid_service_url") return Problem::not_a_url;
     if (error.domain != kDomain || error.code < 1 || error.code > static_cast<int64_t>(Problem::not_a_url)) return std::nullopt;
     return static_cast<Problem>(error.code);
 }

@@ -118,7 +118,10 @@ ServerFormModel::Checked ServerFormModel::check(const Fields& fields) {
     // what passes here connects later too.
     auto address = server_address::from_typed(fields.server_url, connection_type_for_segment(fields.type_segment));
     if (!address) {
-        out.problem = server_address::problem_of(address.error()) == server_address::Problem::empty
+        // Text that is no URL at all is missing information, as ever; an address that is only
+        // wrong in one way says which.
+        const auto problem = server_address::problem_of(address.error());
+        out.problem = problem == server_address::Problem::empty || problem == server_address::Problem::not_a_url
                           ? Problem::missing_information
                           : Problem::invalid_address;
         out.address_error = address.error();
