@@ -10,6 +10,7 @@
 #include "tandrel/foundation/VornServerAddress.h"
 #include "tandrel/foundation/VornServerFilesDataModel.h"
 #include "tandrel/foundation/VornSessionsDataModel.h"
+#include "HoldingRelay.h"
 #include "tandrel/servers/OpsTestSupport.h"
 #include "tandrel/servers/VornFileDragDrop.h"
 
@@ -436,3 +437,147 @@ TEST_P(OpsPeerTest, DraggingAFileOutHandsOverItsRawBytes) {
     // A dragged file dropped back onto the explorer uploads nothing.
     EXPECT_TRUE(VornDropItemProvider::items_of(*data).empty());
 }
+
+// ---- the listing after the app's own writes ----------------------------------------------------
+
+namespace {
+std::optional<int64_t> listedSize(const FileViewerSceneDelegate& w, const std::string& name) {
+    auto listing = w.explorer_listing();
+    if (!listing || !listing->fileSections) return std::nullopt;
+    for (const auto& e : *listing->fileSections)
+        if (e && e->name == name) return e->size;
+    return std::nullopt;
+}
+}  // namespace
+
+TEST_P(OpsPeerTest, ASaveShowsInTheListingAFileItMadeAgainAndTheNewSize) {
+    SKIP_WITHOUT_KEYRING();
+    SKIP_WITHOUT_PEER(p);
+    writeDiskFile(disk("grown.html"), "");
+    writeDiskFile(disk("gone.html"), "<p>first</p>");
+    ASSERT_TRUE(connectPeer());
+    ASSERT_TRUE(waitFor([&] { return listedSize(*window, "grown.html") == 0 && listed("gone.html"); }, 30000));
+
+    // Deleted behind the app's back, and seen so.
+    fs::remove(disk("gone.html"));
+    window->fileView_controller->refresh();
+    ASSERT_TRUE(waitFor([&] { return !listed("gone.html"); }, 30000));
+
+    auto write = [&](const std::string& path, const std::string& text) {
+        return await([&](FileViewerSceneDelegate::ErrorCompletion done) { window->write_file_text(path, text, done); });
+    };
+    // A save makes it again: listed, with no F5.
+    ASSERT_FALSE(write("/gone.html", "<p>back</p>"));
+    EXPECT_TRUE(waitFor([&] { return listed("gone.html"); }, 30000)) << "the file the save made is not listed";
+    // A save that grows a file: its new size.
+    const std::string text(5000, 'x');
+    ASSERT_FALSE(write("/grown.html", text));
+    EXPECT_TRUE(waitFor([&] { return listedSize(*window, "grown.html") == 5000; }, 30000))
+        << "the listing still says " << listedSize(*window, "grown.html").value_or(-2);
+}
+
+// ---- a rename or delete that ends after its window has gone -----------------------------------
+
+// The second window connected to the same saved server as the fixture's window.
+class OpsTwoWindows : public OpsPeerTest {
+protected:
+    FileViewerSceneDelegate* secondWindow(const std::string& id) {
+        ui::Scene* scene = open(SceneKind::server_viewer);
+        auto* w = scene ? qobject_cast<FileViewerSceneDelegate*>(scene->delegate()) : nullptr;
+        if (!w) return nullptr;
+        other_scene_ = scene;
+        bool done = false;
+        w->reset_service_connection([w, id, &done](std::optional<VornError> error) {
+            w->connect_after_reset(error, [&done](std::shared_ptr<VornProviderBucket>, std::optional<VornError>) { done = true; }, id);
+        });
+        if (!waitFor([&] { return done; }, 30000) || !w->my_session_info->connected) return nullptr;
+        return w;
+    }
+    // The server's sessions with one file session for `path`.
+    std::shared_ptr<VornACEFileSessionsDataModel> openSession(const std::string& path) {
+        auto& sessions = app_sessions_manager().service_sessions[server->id];
+        if (!sessions) return nullptr;
+        auto session = std::make_shared<VornACEFileSessionsDataModel>();
+        session->session_id = file_bucket_id_for_path(path);
+        session->file_path = path;
+        session->json = "{}";
+        sessions->ace_file_sessions.push_back(session);
+        return session;
+    }
+    // The rename or delete is made in a second window, which goes while the server holds the answer.
+    template <class Start>
+    void inWindowThatGoes(const std::string& name, relaytest::HoldingRelay& relay, Start start) {
+        QPointer<FileViewerSceneDelegate> other = secondWindow(server->id);
+        ASSERT_TRUE(other);
+        const std::string id = file_bucket_id_for_path("/" + name);
+        ASSERT_TRUE(waitFor([&] { return other->find_listed_file(id) != nullptr; }, 30000));
+        // The request goes on after the window has gone (its connection is let go only after it).
+        keep_ = other->provider_as_read_write();
+        start(*other->fileView_controller, other->find_listed_file(id));
+        ASSERT_TRUE(waitFor([&] { return relay.holding(); }, 30000)) << "the request never reached the server";
+        ASSERT_TRUE(other_scene_ && other_scene_->session());
+        ui::Application::shared().requestSceneSessionDestruction(other_scene_->session(), {}, nullptr);
+        ASSERT_TRUE(waitFor([&] { return !other; }, 10000)) << "the window did not go";
+        relay.release();
+    }
+    void TearDown() override {
+        keep_.reset();
+        OpsPeerTest::TearDown();
+    }
+    // Connects the fixture's window to the peer through the relay.
+    void connectThrough(relaytest::HoldingRelay& relay) {
+        std::string url = p.url;
+        const std::string port = ":" + std::to_string(p.port);
+        url.replace(url.find(port), port.size(), ":" + std::to_string(relay.port()));
+        server = saveServer(url, p.user, typeOf(p), p.password);
+        auto c = connect(server->id);
+        ASSERT_TRUE(c.bucket) << text(c.error);
+    }
+    std::shared_ptr<files::FileProvider> keep_;
+    QPointer<ui::Scene> other_scene_;
+};
+
+TEST_P(OpsTwoWindows, ARenameThatEndsAfterItsWindowWentStillMovesTheSessionAndReachesTheOtherWindows) {
+    SKIP_WITHOUT_KEYRING();
+    SKIP_WITHOUT_PEER(p);
+    writeDiskFile(disk("page.html"), "<p>x</p>");
+    relaytest::HoldingRelay relay(p.port, {"MOVE ", "RNTO "});
+    connectThrough(relay);
+    auto session = openSession("/page.html");
+    ASSERT_TRUE(session);
+    std::vector<std::string> moved;
+    QObject::connect(window.data(), &VornFileViewerSceneDelegateProtocol::remoteItemMoved,
+                     [&](const QByteArray& from, const QByteArray& to) { moved.push_back(from.toStdString() + " " + to.toStdString()); });
+
+    inWindowThatGoes("page.html", relay, [](VornFileViewController& explorer, auto entry) {
+        explorer.rename_remote_item(entry, "renamed.html");
+    });
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(waitFor([&] { return fs::exists(disk("renamed.html")); }, 30000));
+    EXPECT_TRUE(waitFor([&] { return session->file_path == "/renamed.html"; }, 10000)) << "the session kept the old name";
+    EXPECT_TRUE(waitFor([&] { return !moved.empty(); }, 10000)) << "the other window's documents were not told";
+    if (!moved.empty()) EXPECT_EQ(moved.front(), "/page.html /renamed.html");
+}
+
+TEST_P(OpsTwoWindows, ADeleteThatEndsAfterItsWindowWentMarksTheSessionAndReachesTheOtherWindows) {
+    SKIP_WITHOUT_KEYRING();
+    SKIP_WITHOUT_PEER(p);
+    writeDiskFile(disk("page.html"), "<p>x</p>");
+    relaytest::HoldingRelay relay(p.port, {"DELETE ", "DELE "});
+    connectThrough(relay);
+    auto session = openSession("/page.html");
+    ASSERT_TRUE(session);
+    std::vector<std::string> removed;
+    QObject::connect(window.data(), &VornFileViewerSceneDelegateProtocol::remoteItemRemoved,
+                     [&](const QByteArray& path) { removed.push_back(path.toStdString()); });
+
+    inWindowThatGoes("page.html", relay, [](VornFileViewController& explorer, auto entry) {
+        explorer.delete_remote_item(entry);
+    });
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(waitFor([&] { return !fs::exists(disk("page.html")); }, 30000));
+    EXPECT_TRUE(waitFor([&] { return session->removed_from_server; }, 10000)) << "the session has no mark";
+    EXPECT_TRUE(waitFor([&] { return !removed.empty(); }, 10000)) << "the other window's documents were not told";
+}
+
+INSTANTIATE_TEST_SUITE_P(Peers, OpsTwoWindows, ::testing::Values("pyftpd", "vsftpd", "apache"), peerName);
