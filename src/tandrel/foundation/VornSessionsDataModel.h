@@ -26,7 +26,7 @@ public:
     bool removed_from_server = false;
 
     OrderedJson to_json() const override;
-    // Every key required. Throws DecodingError.
+    // Every key required but "removed_from_server". Throws DecodingError.
     static std::shared_ptr<VornACEFileSessionsDataModel> from_json(const OrderedJson& j);
     std::shared_ptr<VornACEFileSessionsDataModel> clone() const;
     // to_json() that moves the texts out instead of copying them (for a copy about to go).
