@@ -171,9 +171,10 @@ public:
                                      FileViewerSceneDelegate* also = nullptr);
     static void item_removed_on_server(const std::string& service_id, const std::string& path,
                                        FileViewerSceneDelegate* also = nullptr);
-    // The app wrote the file at `path` (a save): every window connected to the same server
-    // whose listing shows the file's folder lists it again, without a spinner.
-    void remote_file_written(const std::string& path);
+    // The app wrote `size` bytes to the file at `path` (a save): every window connected to the
+    // same server whose listing shows the file's folder shows the file with that size
+    // (VornFileViewController::file_written), without listing the folder again.
+    void remote_file_written(const std::string& path, int64_t size);
     // Observers of the reloads above (tests, and screens that follow the window's changes).
     std::function<void(bool show_spinner)> explorer_reload_hook;
 

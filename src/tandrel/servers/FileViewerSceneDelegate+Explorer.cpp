@@ -139,12 +139,9 @@ void FileViewerSceneDelegate::item_removed_on_server(const std::string& service_
     }
 }
 
-void FileViewerSceneDelegate::remote_file_written(const std::string& path) {
+void FileViewerSceneDelegate::remote_file_written(const std::string& path, int64_t size) {
     if (!service) return;
-    const std::string folder = files::path::normalize(files::path::parent(path));
     for (const auto& window : windows_of_server(service->id)) {
-        const auto& info = window ? window->my_session_info : nullptr;
-        if (!info || !info->connected || !info->current_dir) continue;
-        if (files::path::normalize(*info->current_dir) == folder) window->reload_explorer_directory_on_main(false);
+        if (window && window->fileView_controller) window->fileView_controller->file_written(path, size);
     }
 }

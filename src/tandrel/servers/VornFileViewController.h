@@ -89,6 +89,11 @@ public:
     // Later on the main queue: redraws the visible rows.
     void reload_visible_sections_on_main();
     void reload_visible_sections();
+    // The app wrote `size` bytes to the file at `path`: when the listing on screen is of its
+    // folder, the file's row takes the new size and the time now, or, for a file the listing
+    // does not hold (one a save made again), a row is added in the listing's order. Nothing is
+    // asked of the server. False when the listing is of another folder (or still loading).
+    bool file_written(const std::string& path, int64_t size);
     // The folder "../" stands for when the current folder is `current_dir`.
     static std::string parent_directory(const std::string& current_dir);
     // Whether a listing request is in flight, how many listings were shown so far, how many
