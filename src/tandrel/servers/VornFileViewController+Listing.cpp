@@ -5,6 +5,7 @@
 #include <QScrollArea>
 #include <algorithm>
 #include <iostream>
+#include <utility>
 
 #include <QLabel>
 
@@ -247,6 +248,7 @@ void VornFileViewController::finish_loading() {
     ++listings_shown_;
     spinner->stopAnimating();
     model_->setListing(current_settings.currentServerReturnInfo);
+    for (const auto& [path, size] : std::exchange(written_while_loading_, {})) file_written(path, size);
     if (refreshControl->isRefreshing()) refreshControl->endRefreshing();
 }
 
@@ -308,6 +310,7 @@ void VornFileViewController::listing_received(uint64_t request, const std::strin
 
 void VornFileViewController::listing_failed(const std::optional<VornError>& error, uint64_t request) {
     // The listing and the path bar stay as they were; the table stays empty.
+    written_while_loading_.clear();
     present_error(error);
     QPointer<VornFileViewController> self(this);
     dispatch::mainQueue().async([self, request] {
@@ -364,8 +367,12 @@ void VornFileViewController::reload_visible_sections_on_main() {
 }
 
 bool VornFileViewController::file_written(const std::string& path, int64_t size) {
+    if (loading_) {
+        written_while_loading_.emplace_back(path, size);
+        return true;
+    }
     auto listing = current_settings.currentServerReturnInfo;
-    if (loading_ || !listing || !listing->fileSections) return false;
+    if (!listing || !listing->fileSections) return false;
     namespace rp = files::path;
     if (rp::normalize(rp::parent(path)) != rp::normalize(current_settings.current_dir)) return false;
     auto& rows = *listing->fileSections;

@@ -460,8 +460,10 @@ TEST_P(OpsPeerTest, ASaveShowsInTheListingAFileItMadeAgainAndTheNewSize) {
 
     // Deleted behind the app's back, and seen so.
     fs::remove(disk("gone.html"));
+    const int shown = window->fileView_controller->listing_count();
     window->fileView_controller->refresh();
-    ASSERT_TRUE(waitFor([&] { return !listed("gone.html"); }, 30000));
+    ASSERT_TRUE(waitFor([&] { return window->fileView_controller->listing_count() > shown; }, 30000));
+    ASSERT_FALSE(listed("gone.html"));
 
     auto write = [&](const std::string& path, const std::string& text) {
         return await([&](FileViewerSceneDelegate::ErrorCompletion done) { window->write_file_text(path, text, done); });
@@ -474,6 +476,14 @@ TEST_P(OpsPeerTest, ASaveShowsInTheListingAFileItMadeAgainAndTheNewSize) {
     ASSERT_FALSE(write("/grown.html", text));
     EXPECT_TRUE(waitFor([&] { return listedSize(*window, "grown.html") == 5000; }, 30000))
         << "the listing still says " << listedSize(*window, "grown.html").value_or(-2);
+
+    // Made again while a listing (which may predate the write) is on its way: listed once it is.
+    fs::remove(disk("gone.html"));
+    const int before = window->fileView_controller->listing_count();
+    window->fileView_controller->refresh();
+    ASSERT_FALSE(write("/gone.html", "<p>again</p>"));
+    ASSERT_TRUE(waitFor([&] { return window->fileView_controller->listing_count() > before; }, 30000));
+    EXPECT_TRUE(waitFor([&] { return listedSize(*window, "gone.html") == 12; }, 30000));
 }
 
 // ---- a rename or delete that ends after its window has gone -----------------------------------
