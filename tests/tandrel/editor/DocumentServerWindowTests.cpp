@@ -32,6 +32,28 @@ protected:
         return doc;
     }
 
+    // A save of a file deleted on the server asks first: "Cancel" writes nothing, "Save" writes
+    // the document's text there again.
+    void saveAsksBeforeWritingAgain(DocumentSceneDelegate* doc, const std::string& name, const std::string& text) {
+        std::optional<bool> written;
+        managerOf(doc)->main_controller->request_save([&](bool w) { written = w; });
+        ASSERT_TRUE(waitFor([&] { return alertOf(doc) != nullptr || written.has_value(); }, 30000));
+        ASSERT_TRUE(alertOf(doc)) << "the save did not ask";
+        EXPECT_EQ(alertOf(doc)->alertTitle(), "File Deleted");
+        ASSERT_TRUE(choose(doc, "Cancel"));
+        ASSERT_TRUE(waitFor([&] { return written.has_value(); }, 10000));
+        EXPECT_FALSE(*written);
+        EXPECT_EQ(serverBytes(peer_, name), std::nullopt) << "the file came back unasked";
+
+        written.reset();
+        managerOf(doc)->main_controller->request_save([&](bool w) { written = w; });
+        ASSERT_TRUE(awaitAlert(doc));
+        ASSERT_TRUE(choose(doc, "Save"));
+        ASSERT_TRUE(waitFor([&] { return written.has_value(); }, 30000));
+        EXPECT_TRUE(*written);
+        EXPECT_EQ(serverBytes(peer_, name), text);
+    }
+
     QuickConnectView* header() const { return window->fileView_controller->quickConnectView; }
     // Runs the entry of the header's menu, as a click on it does.
     bool runMenuEntry(const std::function<bool(QAction*)>& which) {
@@ -185,23 +207,7 @@ TEST_P(ServerWindowDocuments, DeletingAnOpenFileTellsItsWindowAndASaveAsksBefore
     ASSERT_TRUE(choose(doc, "OK"));
     ASSERT_TRUE(waitFor([&] { return alertOf(doc) == nullptr; }, 5000));
     EXPECT_EQ(serverBytes(peer_, "gone.css"), std::nullopt);
-
-    std::optional<bool> written;
-    managerOf(doc)->main_controller->request_save([&](bool w) { written = w; });
-    ASSERT_TRUE(awaitAlert(doc)) << "the save did not ask";
-    EXPECT_EQ(alertOf(doc)->alertTitle(), "File Deleted");
-    ASSERT_TRUE(choose(doc, "Cancel"));
-    ASSERT_TRUE(waitFor([&] { return written.has_value(); }, 10000));
-    EXPECT_FALSE(*written);
-    EXPECT_EQ(serverBytes(peer_, "gone.css"), std::nullopt) << "the file came back unasked";
-
-    written.reset();
-    managerOf(doc)->main_controller->request_save([&](bool w) { written = w; });
-    ASSERT_TRUE(awaitAlert(doc));
-    ASSERT_TRUE(choose(doc, "Save"));
-    ASSERT_TRUE(waitFor([&] { return written.has_value(); }, 30000));
-    EXPECT_TRUE(*written);
-    EXPECT_EQ(serverBytes(peer_, "gone.css"), "/* edit */ a { }\n");
+    saveAsksBeforeWritingAgain(doc, "gone.css", "/* edit */ a { }\n");
 }
 
 // The deleted mark is kept with the file's session: after a restart (the sessions read again
@@ -237,24 +243,9 @@ TEST_P(ServerWindowDocuments, TheDeletedMarkOutlivesARestartAndASaveStillAsks) {
     EXPECT_TRUE(reread->removed_from_server) << "the mark was not kept with the session";
     managerOf(doc)->my_current_editor_info.removed_from_server = false;
 
-    std::optional<bool> written;
-    managerOf(doc)->main_controller->request_save([&](bool w) { written = w; });
-    ASSERT_TRUE(waitFor([&] { return alertOf(doc) != nullptr || written.has_value(); }, 30000));
-    ASSERT_TRUE(alertOf(doc)) << "the save wrote the deleted file again without asking";
-    EXPECT_EQ(alertOf(doc)->alertTitle(), "File Deleted");
-    ASSERT_TRUE(choose(doc, "Cancel"));
-    ASSERT_TRUE(waitFor([&] { return written.has_value(); }, 10000));
-    EXPECT_FALSE(*written);
-    EXPECT_EQ(serverBytes(peer_, "kept.css"), std::nullopt) << "the file came back unasked";
-
-    // Written again with consent: the mark goes, in the session's file too.
-    written.reset();
-    managerOf(doc)->main_controller->request_save([&](bool w) { written = w; });
-    ASSERT_TRUE(awaitAlert(doc));
-    ASSERT_TRUE(choose(doc, "Save"));
-    ASSERT_TRUE(waitFor([&] { return written.has_value(); }, 30000));
-    EXPECT_TRUE(*written);
-    EXPECT_EQ(serverBytes(peer_, "kept.css"), "/* edit */ a { }\n");
+    saveAsksBeforeWritingAgain(doc, "kept.css", "/* edit */ a { }\n");
+    if (HasFatalFailure()) return;
+    // Written again with consent: the mark goes.
     EXPECT_TRUE(waitFor([&] {
         auto r = record(doc, "/kept.css");
         return r && !r->removed_from_server;
