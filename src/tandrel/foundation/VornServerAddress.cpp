@@ -121,7 +121,7 @@ VornError error_for(Problem problem, std::string_view typed, Type type) {
 }
 
 std::optional<Problem> problem_of(const VornError& error) {
-    if (error.name == "invalid_service_url") return Problem::not_a_url;
+    if (EnumManager::is_error(error, EnumManager::vorn_error_throws::invalid_service_url)) return Problem::not_a_url;
     if (error.domain != kDomain || error.code < 1 || error.code > static_cast<int64_t>(Problem::not_a_url)) return std::nullopt;
     return static_cast<Problem>(error.code);
 }
