@@ -5,7 +5,8 @@
 // saves). The first copy locks a file in the data folder and listens on a local socket
 // named after that folder; a later launch on the same folder finds the lock held, asks the
 // running copy over the socket to bring its server window forward, and ends before it has
-// touched any file. A lock left by a copy that died is taken over (its process is gone), and so
+// touched any file; a running copy that is still starting is waited for, in a window that says
+// so (AppInstanceWait.h). A lock left by a copy that died is taken over (its process is gone), and so
 // is its socket. Copies on other data folders (another HOME or XDG_DATA_HOME) never meet.
 //
 // Main thread; made after the application object and before the launch sequence.
