@@ -4,6 +4,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QThread>
+#include <QTimer>
 #include <cerrno>
 #include <fcntl.h>
 #include <string>
@@ -106,6 +107,51 @@ AppInstance::Claim AppInstance::handOver(std::chrono::milliseconds wait) {
         if (left.count() <= 0 || !socket.waitForReadyRead(static_cast<int>(left.count()))) return Claim::unanswered;
     }
     return socket.readLine().trimmed() == kActivated ? Claim::handedOver : Claim::unanswered;
+}
+
+void AppInstance::waitForHolder(std::function<void(Claim)> settled) {
+    stopWaiting();
+    settled_ = std::move(settled);
+    waiting_ = new QObject(this);
+    auto* timer = new QTimer(waiting_);
+    timer->setInterval(250);
+    connect(timer, &QTimer::timeout, waiting_, [this] { askHolder(); });
+    timer->start();
+    askHolder();
+}
+
+void AppInstance::stopWaiting() {
+    settled_ = nullptr;
+    delete waiting_.data();
+}
+
+void AppInstance::askHolder() {
+    if (!waiting_) return;
+    auto settle = [this](Claim claim) {
+        auto settled = std::exchange(settled_, nullptr);
+        waiting_->deleteLater();
+        waiting_ = nullptr;
+        if (settled) settled(claim);
+    };
+    // A holder that ended let its lock go.
+    bool heldByOther = false;
+    if (takeLock(lockFilePath(folder_), heldByOther) >= 0) {
+        listen();
+        return settle(Claim::first);
+    }
+    if (!heldByOther) return settle(Claim::first);
+    // One request at a time; a socket that failed or was closed is asked again on the next tick.
+    if (waiting_->findChild<QLocalSocket*>()) return;
+    auto* socket = new QLocalSocket(waiting_);
+    connect(socket, &QLocalSocket::connected, socket, [socket] { socket->write(QByteArray(kActivate) + '\n'); });
+    connect(socket, &QLocalSocket::readyRead, socket, [socket, settle] {
+        if (!socket->canReadLine()) return;
+        if (socket->readLine().trimmed() == kActivated) return settle(Claim::handedOver);
+        socket->abort();
+        socket->deleteLater();
+    });
+    connect(socket, &QLocalSocket::errorOccurred, socket, [socket] { socket->deleteLater(); });
+    socket->connectToServer(socketName(folder_));
 }
 
 bool AppInstance::listen() {

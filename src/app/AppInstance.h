@@ -5,7 +5,8 @@
 // saves). The first copy locks a file in the data folder and listens on a local socket
 // named after that folder; a later launch on the same folder finds the lock held, asks the
 // running copy over the socket to bring its server window forward, and ends before it has
-// touched any file. A lock left by a copy that died is taken over (its process is gone), and so
+// touched any file; a running copy that is still starting is waited for, in a window that says
+// so (AppInstanceWait.h). A lock left by a copy that died is taken over (its process is gone), and so
 // is its socket. Copies on other data folders (another HOME or XDG_DATA_HOME) never meet.
 //
 // Main thread; made after the application object and before the launch sequence.
@@ -35,6 +36,13 @@ public:
     // launch that comes while the holder is still starting waits for its socket up to `wait`.
     Claim claim(std::chrono::milliseconds wait = std::chrono::seconds(10));
 
+    // After claim() found the holder not answering (it may be starting slowly, waiting for the
+    // keyring): keeps asking it, from the event loop, and takes the lock should the holder end.
+    // `settled` runs once, on the main thread, with handedOver or first (the lock is ours now,
+    // and this copy listens). stopWaiting() ends the asking; `settled` does not run after it.
+    void waitForHolder(std::function<void(Claim)> settled);
+    void stopWaiting();
+
     // What a later launch asks of the first copy; runs on the main thread, once per launch.
     void setActivationHandler(std::function<void()> handler) { activation_ = std::move(handler); }
 
@@ -59,7 +67,11 @@ private:
     Claim handOver(std::chrono::milliseconds wait);
     void serve();
 
+    void askHolder();
+
     std::filesystem::path folder_;
+    QPointer<QObject> waiting_;  // parent of the wait's timer and socket
+    std::function<void(Claim)> settled_;
     QPointer<QLocalServer> server_;
     std::function<void()> activation_;
     qint64 holderPid_ = 0;

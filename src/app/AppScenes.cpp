@@ -1,6 +1,11 @@
 #include "app/AppScenes.h"
 
 #include "app/AppDelegate.h"
+
+#include <QPointer>
+#include <utility>
+
+#include "platform/dispatch/Dispatch.h"
 #include "platform/ui/scenes/UserActivity.h"
 #include "tandrel/editor/CompactDocumentRoute.h"
 #include "tandrel/scenes/AlertScene.h"
@@ -39,8 +44,27 @@ void prepare_application(AppDelegate& delegate) {
     install_compact_document_route();
 }
 
+namespace {
+// Set from the first window's request until a server window connects: a later launch's request
+// that comes in between waits for that window instead of opening another one.
+QPointer<QObject> first_window_pending;
+bool forward_when_first_window_opens = false;
+}  // namespace
+
 void open_first_window() {
-    ui::Application::shared().requestSceneSessionActivation(nullptr, std::nullopt, {}, nullptr);
+    ui::Application& app = ui::Application::shared();
+    delete first_window_pending.data();
+    forward_when_first_window_opens = false;
+    first_window_pending = new QObject(&app);
+    QObject::connect(&app, &ui::Application::sceneConnected, first_window_pending, [](ui::Scene* scene) {
+        if (!qobject_cast<FileViewerScene*>(scene)) return;
+        first_window_pending->deleteLater();
+        first_window_pending = nullptr;
+        // Once it shows (its window is made key as its scene connects, on this same turn).
+        if (std::exchange(forward_when_first_window_opens, false))
+            dispatch::mainQueue().async([] { bring_server_window_forward(); });
+    });
+    app.requestSceneSessionActivation(nullptr, std::nullopt, {}, nullptr);
 }
 
 void bring_server_window_forward() {
@@ -49,6 +73,10 @@ void bring_server_window_forward() {
     if (!scene) {
         const auto scenes = SceneManager::file_viewer_scenes();
         if (!scenes.empty()) scene = scenes.front();
+    }
+    if ((!scene || !scene->session()) && first_window_pending) {
+        forward_when_first_window_opens = true;
+        return;
     }
     if (!scene || !scene->session()) {
         app.requestSceneSessionActivation(nullptr, ui::UserActivity(scene_kind_activity_type(SceneKind::server_viewer)), {},

@@ -18,5 +18,6 @@ void open_first_window();
 
 // Another launch of the app on the same data folder asked this one to come forward: the key
 // server window (else the first one) is shown, restored if minimised, raised and made key; with
-// no server window, a new one opens.
+// no server window, a new one opens. A request that comes while the first window is still on its
+// way waits for it and brings it forward once it opens (no second window).
 void bring_server_window_forward();

@@ -8,6 +8,7 @@
 #include "app/AppDelegate.h"
 #include "app/AppExit.h"
 #include "app/AppInstance.h"
+#include "app/AppInstanceWait.h"
 #include "app/AppScenes.h"
 #include "app/AppTestControl.h"
 #include "app/LaunchReport.h"
@@ -32,8 +33,11 @@ int main(int argc, char** argv) {
 
     // One copy of the app per data folder: a later launch brings the running copy's server
     // window forward and ends here, before it has read or written anything of the stores.
+    // A running copy that is still starting is waited for, in a window that says so.
     AppInstance instance(VornAppUrlUtility::application_folder());
-    switch (instance.claim()) {
+    AppInstance::Claim claim = instance.claim(std::chrono::seconds(3));
+    if (claim == AppInstance::Claim::unanswered) claim = wait_for_running_copy(instance);
+    switch (claim) {
         case AppInstance::Claim::first: break;
         case AppInstance::Claim::handedOver: return 0;
         case AppInstance::Claim::unanswered:

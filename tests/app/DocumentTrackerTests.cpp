@@ -17,6 +17,7 @@
 #include "platform/ui/Responder.h"
 #include "support/MainQueueSettle.h"
 #include "support/TempHome.h"
+#include "tandrel/foundation/VornServicesManager.h"
 #include "tandrel/foundation/VornAppUrlUtility.h"
 #include "tandrel/foundation/VornServerFilesDataModel.h"
 #include "tandrel/scenes/DocumentScene.h"
@@ -79,6 +80,10 @@ protected:
         return qobject_cast<SceneType*>(app().connectedScenes().last());
     }
     FileViewerScene* openViewer() {
+        // A saved server: the window shows its list (with none it opens on the add form, which
+        // would hold the window's activation).
+        auto& saved = app_services_manager().appServicesModel->saved_services;
+        if (saved.empty()) saved.push_back(std::make_shared<VornSingleServiceDataModel>());
         const int before = static_cast<int>(app().connectedScenes().size());
         open_first_window();
         return waitForNewScene<FileViewerScene>(before);

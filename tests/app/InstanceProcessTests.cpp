@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include <signal.h>
+
 #include "support/TempHome.h"
 
 namespace fs = std::filesystem;
@@ -77,6 +79,17 @@ public:
                ask("key", "key") == wanted;
     }
 
+    // Whether a line starting with `prefix` came (waits for it).
+    bool saw(const std::string& prefix, int ms) {
+        return QTest::qWaitFor(
+            [&] {
+                for (const auto& l : lines_)
+                    if (l.rfind(prefix, 0) == 0) return true;
+                return false;
+            },
+            ms);
+    }
+
     bool ends(int ms = 20000) {
         return QTest::qWaitFor([&] { return !running(); }, ms);
     }
@@ -139,6 +152,39 @@ TEST_F(Instance, ASecondLaunchBringsTheRunningServerWindowForwardAndEndsWithoutW
     EXPECT_TRUE(first.keyBecomes("key server_viewer shown", 10000)) << "the running copy did not come forward";
     EXPECT_TRUE(Footprint::of(root) == before) << "the second launch wrote into the app's folders";
     EXPECT_EQ(testsupport::readFile(root / "data" / "DravixFTPClient" / "Services" / "app_services.json"), kServices);
+}
+
+// A first copy that is slow to start (stopped here, as a slow keyring would hold it): the later
+// launch says so in a window and waits, and ends once the first copy has come forward.
+TEST_F(Instance, ASecondLaunchWhileTheFirstIsStillStartingWaitsInAWindowUntilItComesForward) {
+    testsupport::TempHome home;
+    const fs::path root = homeWithServer(home);
+    const fs::path lock = root / "data" / "DravixFTPClient" / ".running";
+    AppRun first(root, true);
+    const qint64 pid = first.process().processId();
+    ASSERT_GT(pid, 0);
+    // Stopped as soon as it holds the folder, before its window is there.
+    auto holder = [&] {
+        std::error_code ec;
+        return fs::exists(lock, ec) ? testsupport::readFile(lock) : std::string();
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return holder() == std::to_string(pid) + "\n"; }, 20000));
+    ASSERT_EQ(::kill(static_cast<pid_t>(pid), SIGSTOP), 0);
+    struct Resume {
+        qint64 pid;
+        ~Resume() { ::kill(static_cast<pid_t>(pid), SIGCONT); }
+    } resume{pid};
+
+    AppRun second(root, true);
+    EXPECT_TRUE(second.saw("waiting " + std::to_string(pid), 30000)) << "the later launch did not say it waits";
+    EXPECT_TRUE(second.running()) << "the later launch ended while the first was still starting, with status "
+                                  << second.process().exitCode();
+    ::kill(static_cast<pid_t>(pid), SIGCONT);
+
+    ASSERT_TRUE(second.ends(60000)) << "the later launch kept waiting after the first came up";
+    EXPECT_EQ(second.process().exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.process().exitCode(), 0);
+    EXPECT_TRUE(first.keyBecomes("key server_viewer shown")) << "the first copy's window did not come forward";
 }
 
 TEST_F(Instance, CopiesWithDataFoldersOfTheirOwnRunSideBySide) {

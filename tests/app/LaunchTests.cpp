@@ -9,6 +9,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/AppScenes.h"
+#include "platform/dispatch/Dispatch.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/log/Log.h"
 #include "platform/ui/Responder.h"
@@ -257,4 +258,31 @@ TEST_F(LaunchTest, TheFirstWindowIsAFileViewer) {
                                       [&](const ui::SceneError& e) { error = e; });
     ASSERT_TRUE(QTest::qWaitFor([&] { return error.has_value(); }, 3000));
     EXPECT_EQ(error->code, ui::SceneError::Code::configurationUnavailable);
+}
+
+// A later launch that asks this copy to come forward before its first window exists: that
+// window comes forward once it opens, and no second window opens.
+TEST_F(LaunchTest, AskedForwardBeforeTheFirstWindowExistsBringsThatWindowForwardOnce) {
+    AppDelegate delegate(recording());
+    prepare_application(delegate);
+    ui::Application& app = ui::Application::shared();
+    EXPECT_TRUE(app.finishLaunching());
+    // The window is minimised as it opens (as if the user put it away at once).
+    QObject context;
+    QObject::connect(&app, &ui::Application::sceneConnected, &context, [](ui::Scene* scene) {
+        for (ui::Window* w : scene->windows()) w->setWindowState(w->windowState() | Qt::WindowMinimized);
+    });
+    open_first_window();
+    bring_server_window_forward();
+    EXPECT_TRUE(app.connectedScenes().isEmpty());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return app.connectedScenes().size() >= 1; }, 3000));
+    // Past what the requests queued (each hops on the main queue).
+    bool past = false;
+    dispatch::mainQueue().async([&] { dispatch::mainQueue().async([&] { dispatch::mainQueue().async([&] { past = true; }); }); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return past; }, 3000));
+    ASSERT_EQ(app.connectedScenes().size(), 1) << "a second server window opened";
+    auto* scene = qobject_cast<FileViewerScene*>(app.connectedScenes().first());
+    ASSERT_TRUE(scene);
+    ASSERT_EQ(scene->windows().size(), 1);
+    EXPECT_FALSE(scene->windows().first()->isMinimized()) << "the window was not brought forward";
 }

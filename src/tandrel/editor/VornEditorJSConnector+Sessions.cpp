@@ -463,14 +463,21 @@ void VornEditorJSConnector::upload_page_text(const std::string& file_id, int64_t
 
 bool VornEditorJSConnector::ask_before_recreating(const std::string& file_id, SaveCompletion& completion) {
     auto* h = hub();
-    if (!h || !h->current_editor_info().removed_from_server) return false;
+    if (!h) return false;
+    // The mark lives with the window and with the file's session, which keeps it over a restart.
+    auto record = find_file_session(file_id);
+    if (!h->current_editor_info().removed_from_server && !(record && record->removed_from_server)) return false;
     QPointer<VornEditorJSConnector> self(this);
     if (recreate_consented_) {
         recreate_consented_ = false;
         // Written again: the file is on the server once more.
-        completion = [self, completion](bool written, std::optional<VornError> e) {
+        completion = [self, completion, record](bool written, std::optional<VornError> e) {
             if (written && self) {
                 if (auto* hh = self->hub()) hh->current_editor_info().removed_from_server = false;
+                if (record && record->removed_from_server) {
+                    record->removed_from_server = false;
+                    if (auto* viewer = self->file_viewer()) viewer->save_service_session();
+                }
             }
             if (completion) completion(written, e);
         };

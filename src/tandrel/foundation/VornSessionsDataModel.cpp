@@ -22,6 +22,8 @@ OrderedJson session_json(Session&& s) {
     j["undo_count"] = s.undo_count;
     j["opened"] = jsonable::date_json(s.opened);
     if (!s.leftover_copies.empty()) j["leftover_copies"] = s.leftover_copies;
+    // Written only when set: the files of sessions of files that are there stay as they were.
+    if (s.removed_from_server) j["removed_from_server"] = true;
     return j;
 }
 
@@ -59,6 +61,8 @@ std::shared_ptr<VornACEFileSessionsDataModel> VornACEFileSessionsDataModel::from
             if (copy.is_string()) s->leftover_copies.push_back(copy.get<std::string>());
         }
     }
+    // Optional: files written before the mark existed have none.
+    if (auto it = j.find("removed_from_server"); it != j.end() && it->is_boolean()) s->removed_from_server = it->get<bool>();
     return s;
 }
 

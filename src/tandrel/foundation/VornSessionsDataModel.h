@@ -24,10 +24,14 @@ public:
     // (as the server names them), to be removed at the next connection ("leftover_copies",
     // written only when there are any).
     std::vector<std::string> leftover_copies;
+    // The file was deleted on its server while this session was open ("removed_from_server",
+    // written only when set): a save asks before it writes the file there again, also after a
+    // restart.
+    bool removed_from_server = false;
 
     OrderedJson to_json() const override;
-    // Every key required but "leftover_copies" (strings that are no text are skipped). Throws
-    // DecodingError.
+    // Every key required but "leftover_copies" (strings that are no text are skipped) and
+    // "removed_from_server". Throws DecodingError.
     static std::shared_ptr<VornACEFileSessionsDataModel> from_json(const OrderedJson& j);
     std::shared_ptr<VornACEFileSessionsDataModel> clone() const;
     // to_json() that moves the texts out instead of copying them (for a copy about to go).

@@ -163,6 +163,18 @@ public:
     // connected to the same server tells its document windows (remoteItemMoved, remoteItemRemoved).
     void remote_item_moved(const std::string& from, const std::string& to);
     void remote_item_removed(const std::string& path);
+    // The same for a change that ended when the window where it was made may be gone: the
+    // sessions of the saved server `service_id` follow a move, or keep the mark of a deleted
+    // file ("removed_from_server"), and are saved; the windows connected to that server (and
+    // `also`) tell their document windows.
+    static void item_moved_on_server(const std::string& service_id, const std::string& from, const std::string& to,
+                                     FileViewerSceneDelegate* also = nullptr);
+    static void item_removed_on_server(const std::string& service_id, const std::string& path,
+                                       FileViewerSceneDelegate* also = nullptr);
+    // The app wrote `size` bytes to the file at `path` (a save): every window connected to the
+    // same server whose listing shows the file's folder shows the file with that size
+    // (VornFileViewController::file_written), without listing the folder again.
+    void remote_file_written(const std::string& path, int64_t size);
     // Observers of the reloads above (tests, and screens that follow the window's changes).
     std::function<void(bool show_spinner)> explorer_reload_hook;
 

@@ -1,7 +1,11 @@
 // How the window's connection flow drives its screens: the file explorer, the connection
 // header and the welcome list of saved servers.
+#include <algorithm>
+
 #include "platform/dispatch/Dispatch.h"
+#include "platform/files/RemotePath.h"
 #include "platform/ui/scenes/Application.h"
+#include "tandrel/foundation/AMZLogger.h"
 #include "tandrel/foundation/VornSessionsDataModel.h"
 #include "tandrel/foundation/VornSessionsManager.h"
 #include "tandrel/foundation/VornServerFilesDataModel.h"
@@ -81,28 +85,63 @@ std::vector<QPointer<FileViewerSceneDelegate>> windows_of_server(const std::stri
 }  // namespace
 
 void FileViewerSceneDelegate::remote_item_moved(const std::string& from, const std::string& to) {
-    if (!service) return;
-    const std::string service_id = service->id;
+    if (service) item_moved_on_server(service->id, from, to, this);
+}
+
+void FileViewerSceneDelegate::remote_item_removed(const std::string& path) {
+    if (service) item_removed_on_server(service->id, path, this);
+}
+
+namespace {
+// The server's editing sessions, saved when `change` changed one of them.
+void change_sessions(const std::string& service_id,
+                     const std::function<bool(VornACEFileSessionsDataModel& session)>& change) {
     auto& all = app_sessions_manager().service_sessions;
-    if (auto it = all.find(service_id); it != all.end() && it->second) {
-        bool followed = false;
-        for (auto& session : it->second->ace_file_sessions) {
-            if (session && session->follow_move(from, to)) followed = true;
-        }
-        if (followed) save_service_session();
+    auto it = all.find(service_id);
+    if (it == all.end() || !it->second) return;
+    bool changed = false;
+    for (auto& session : it->second->ace_file_sessions) {
+        if (session && change(*session)) changed = true;
     }
+    if (!changed) return;
+    app_sessions_manager().request_save_sessions(it->second, [](std::optional<VornError> error) {
+        if (error) AMZLogger::shared().log_error("saving the sessions after a remote change: " + error->text());
+    });
+}
+
+// The windows connected to the server, and `also` (the window where the change was made) when
+// it is not among them.
+std::vector<QPointer<FileViewerSceneDelegate>> windows_to_tell(const std::string& service_id,
+                                                               FileViewerSceneDelegate* also) {
     std::vector<QPointer<FileViewerSceneDelegate>> windows = windows_of_server(service_id);
-    if (windows.empty()) windows.emplace_back(this);
-    for (const auto& window : windows) {
+    if (also && std::find(windows.begin(), windows.end(), also) == windows.end()) windows.emplace_back(also);
+    return windows;
+}
+}  // namespace
+
+void FileViewerSceneDelegate::item_moved_on_server(const std::string& service_id, const std::string& from,
+                                                   const std::string& to, FileViewerSceneDelegate* also) {
+    change_sessions(service_id, [&](VornACEFileSessionsDataModel& session) { return session.follow_move(from, to); });
+    for (const auto& window : windows_to_tell(service_id, also)) {
         if (window) emit window->remoteItemMoved(QByteArray::fromStdString(from), QByteArray::fromStdString(to));
     }
 }
 
-void FileViewerSceneDelegate::remote_item_removed(const std::string& path) {
-    if (!service) return;
-    std::vector<QPointer<FileViewerSceneDelegate>> windows = windows_of_server(service->id);
-    if (windows.empty()) windows.emplace_back(this);
-    for (const auto& window : windows) {
+void FileViewerSceneDelegate::item_removed_on_server(const std::string& service_id, const std::string& path,
+                                                     FileViewerSceneDelegate* also) {
+    change_sessions(service_id, [&](VornACEFileSessionsDataModel& session) {
+        if (session.removed_from_server || !files::path::isSameOrInside(session.file_path, path)) return false;
+        session.removed_from_server = true;
+        return true;
+    });
+    for (const auto& window : windows_to_tell(service_id, also)) {
         if (window) emit window->remoteItemRemoved(QByteArray::fromStdString(path));
+    }
+}
+
+void FileViewerSceneDelegate::remote_file_written(const std::string& path, int64_t size) {
+    if (!service) return;
+    for (const auto& window : windows_of_server(service->id)) {
+        if (window && window->fileView_controller) window->fileView_controller->file_written(path, size);
     }
 }

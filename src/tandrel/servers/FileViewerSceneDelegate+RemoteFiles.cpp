@@ -108,14 +108,19 @@ void FileViewerSceneDelegate::write_file_text(const std::string& path, std::stri
     if (!provider) return deliver(written, app_error(Err::guardReturnNoFileProvider));
     // An edited file replaces what the server holds; the text moves into the provider uncopied.
     QPointer<FileViewerSceneDelegate> self(this);
+    const auto size = static_cast<int64_t>(text.size());
     provider->writeContents(path, std::move(text), files::WriteMode::replace,
-                            [self, written](std::optional<files::FileError> error) {
+                            [self, written, path, size](std::optional<files::FileError> error) {
                                 auto result = vorn_error_from(error);
                                 if (result) result->message = not_saved_message(*error);
-                                dispatch::mainQueue().async([self, written, result] {
-                                    // The listing stays: only the rows on screen are redrawn.
-                                    if (!result && self && self->fileView_controller)
+                                dispatch::mainQueue().async([self, written, result, path, size] {
+                                    // The rows on screen are redrawn (their open-file marks), and
+                                    // the file's row shows what was written: a file the save made
+                                    // again is listed, a grown one with its new size.
+                                    if (!result && self && self->fileView_controller) {
                                         self->fileView_controller->reload_visible_sections_on_main();
+                                        self->remote_file_written(path, size);
+                                    }
                                     if (written) written(result);
                                 });
                             });

@@ -1,6 +1,5 @@
 // A file-viewer window's connection to one saved server: connecting with the password from the
 // keychain, dropping the connection, and the server's editing-sessions record.
-#include <QUrl>
 #include <utility>
 
 #include "platform/dispatch/Dispatch.h"
@@ -14,6 +13,7 @@
 #include "tandrel/foundation/VornServicesManager.h"
 #include "tandrel/foundation/VornSessionsManager.h"
 #include "tandrel/foundation/VornSceneLinksProtocol.h"
+#include "tandrel/foundation/VornServerAddress.h"
 #include "tandrel/servers/FileViewerScene.h"
 #include "tandrel/servers/VornFileViewController.h"
 #include "tandrel/foundation/VornProviderErrors.h"
@@ -41,12 +41,6 @@ std::shared_ptr<VornAppMultipleSessionsDataModel> sessions_record(const std::sha
     auto& all = app_sessions_manager().service_sessions;
     auto it = all.find(service->id);
     return it == all.end() ? nullptr : it->second;
-}
-
-// A server address the providers can use: a valid URL with a scheme and a host.
-bool usable_url(const std::string& text) {
-    const QUrl url(QString::fromStdString(text), QUrl::StrictMode);
-    return url.isValid() && !url.scheme().isEmpty() && !url.host().isEmpty();
 }
 
 // Runs the completion (when there is one) on the main queue.
@@ -159,11 +153,11 @@ void FileViewerSceneDelegate::connect_with_keychain_credentials(const std::strin
     auto server = found->clone();
     clear_header_on_main();
     // What can be told without the keychain is told first.
-    if (!usable_url(server->url)) {
-        dispatch::mainQueue().async([done] { done(nullptr, app_error(Err::invalid_service_url)); });
+    const auto type = server->connection_type;
+    if (auto address = server_address::from_typed(server->url, type); !address) {
+        dispatch::mainQueue().async([done, error = address.error()] { done(nullptr, error); });
         return;
     }
-    const auto type = server->connection_type;
     if (type != EnumManager::VornConnectionType::ftp && type != EnumManager::VornConnectionType::webDav &&
         type != EnumManager::VornConnectionType::sftp) {
         dispatch::mainQueue().async([done] { done(nullptr, app_error(Err::unsupported_connection_type)); });

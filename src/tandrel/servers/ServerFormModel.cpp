@@ -6,16 +6,20 @@
 #include <cctype>
 
 #include "platform/dispatch/Dispatch.h"
-#include "platform/net/PercentEncoding.h"
 #include "tandrel/foundation/AMZLogger.h"
+#include "tandrel/foundation/VornServerAddress.h"
 #include "tandrel/foundation/VornServicesManager.h"
 
 namespace {
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
 
-// A typed URL is read as a browser reads it: "http://host/web files/" is a URL.
-QUrl typed_url(const std::string& url) { return QUrl(q(net::escapeTypedUrl(url)), QUrl::StrictMode); }
+// A typed URL as the app connects to it ("http://host/web files/" is a URL); an invalid URL
+// when the address is refused.
+QUrl typed_url(const std::string& url) {
+    const auto address = server_address::from_typed(url, EnumManager::VornConnectionType::unKnown);
+    return address ? QUrl(q(*address), QUrl::StrictMode) : QUrl();
+}
 
 // Runs `done` with the value on the main queue (the store answers on its save queue).
 template <class T>
@@ -106,14 +110,27 @@ ServerFormModel::Checked ServerFormModel::check(const Fields& fields) {
     }
     ServiceInfo info;
     info.password = fields.password;
-    info.server_url = fields.server_url;
     info.username = fields.username;  // may be empty
     info.nickname = fields.nickname;
     info.port = port_value(fields.port);
-    if (info.password.empty() || info.server_url.empty() || !typed_url(info.server_url).isValid()) {
+    if (info.password.empty() || fields.server_url.empty()) {
         out.problem = Problem::missing_information;
         return out;
     }
+    // The address is stored, its password filed and the server connected as the app reads it:
+    // what passes here connects later too.
+    auto address = server_address::from_typed(fields.server_url, connection_type_for_segment(fields.type_segment));
+    if (!address) {
+        // Text that is no URL at all is missing information, as ever; an address that is only
+        // wrong in one way says which.
+        const auto problem = server_address::problem_of(address.error());
+        out.problem = problem == server_address::Problem::empty || problem == server_address::Problem::not_a_url
+                          ? Problem::missing_information
+                          : Problem::invalid_address;
+        out.address_error = address.error();
+        return out;
+    }
+    info.server_url = std::move(*address);
     // A port the URL does not name goes into the URL: the connection, the record and its id
     // all use it from here on.
     info.server_url = url_with_port(info.server_url, info.port, form_default_port(fields.type_segment));

@@ -42,10 +42,11 @@ public:
     };
 
     // Why a form was refused before any server was asked.
-    enum class Problem { invalid_port, missing_information };
+    enum class Problem { invalid_port, missing_information, invalid_address };
     struct Checked {
         std::optional<ServiceInfo> info;  // set when the form is usable
         std::optional<Problem> problem;   // set otherwise
+        std::optional<VornError> address_error;  // what is wrong with the typed address (invalid_address)
     };
 
     // ---- values ---------------------------------------------------------------------------------
@@ -72,8 +73,10 @@ public:
     static ConnectionType connection_type_for_segment(int type_segment);
 
     // ---- checking the form ----------------------------------------------------------------------
-    // The port first (invalid_port), then the required fields: a password, and a URL that parses
-    // (missing_information). An accepted form's URL carries the port when it named none.
+    // The port first (invalid_port), then the required fields: a password and a URL
+    // (missing_information), then the URL as server_address::from_typed reads it for the
+    // selected type (invalid_address, with the message that says what is wrong). An accepted
+    // form's URL is that address, with the port when it named none.
     static Checked check(const Fields& fields);
 
     // ---- the record -----------------------------------------------------------------------------

@@ -488,6 +488,12 @@ bool SingleServiceViewController::accept_form(bool needs_window_link) {
         show_invalid_port();
         return false;
     }
+    if (checked.problem == ServerFormModel::Problem::invalid_address && checked.address_error) {
+        // The message says what is wrong with the address, before any server is asked.
+        present_error(*checked.address_error);
+        end_authenticating_on_main();
+        return false;
+    }
     if (!checked.info || (needs_window_link && !scene_file_delegatex)) {
         show_missing_information();
         return false;

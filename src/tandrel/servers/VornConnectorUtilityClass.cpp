@@ -6,10 +6,10 @@
 #include <numeric>
 
 #include "platform/dispatch/Dispatch.h"
-#include "platform/net/PercentEncoding.h"
 #include "tandrel/foundation/AMZLogger.h"
 #include "tandrel/foundation/VornProviderErrors.h"
 #include "tandrel/servers/ServerTrust.h"
+#include "tandrel/foundation/VornServerAddress.h"
 
 namespace {
 
@@ -128,9 +128,16 @@ void VornConnectorBuilder::make_bucket_for_service(const std::string& url, const
     bucket->base->url = url;
     bucket->base->credential = credential;
     const files::Credential login = credential.value_or(files::Credential{});
-    // The server's URL as the user typed it ("http://host/web files/") goes out escaped as a
-    // browser escapes it; the record and the connectors keep the typed text.
-    const std::string address = net::escapeTypedUrl(url);
+    // The server's URL as the app reads typed text ("http://host/web files/" goes out escaped);
+    // the record and the connectors keep the text they were given. An address that cannot be
+    // read says what is wrong with it.
+    const auto readable = server_address::from_typed(url, type);
+    const bool connectable = type == Type::ftp || type == Type::webDav || type == Type::sftp;
+    if (connectable && !readable) {
+        if (completion) completion(nullptr, readable.error());
+        return;
+    }
+    const std::string address = readable ? *readable : url;
     switch (type) {
         case Type::ftp: {
             files::ProviderOptions options;

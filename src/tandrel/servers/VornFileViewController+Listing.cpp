@@ -5,11 +5,13 @@
 #include <QScrollArea>
 #include <algorithm>
 #include <iostream>
+#include <utility>
 
 #include <QLabel>
 
 #include "platform/dispatch/Dispatch.h"
 #include "platform/files/FileProvider.h"
+#include "platform/files/RemotePath.h"
 #include "platform/ui/View.h"
 #include "tandrel/foundation/AMZLogger.h"
 #include "tandrel/foundation/TandrelExtensions.h"
@@ -19,6 +21,7 @@
 #include "tandrel/servers/FileExplorerListingModel.h"
 #include "tandrel/servers/FileViewerScene.h"
 #include "tandrel/servers/ServerScreenWidgets.h"
+#include "tandrel/servers/VornConnectorUtilityClass.h"
 #include "tandrel/servers/VornFileViewController.h"
 
 namespace {
@@ -245,6 +248,7 @@ void VornFileViewController::finish_loading() {
     ++listings_shown_;
     spinner->stopAnimating();
     model_->setListing(current_settings.currentServerReturnInfo);
+    for (const auto& [path, size] : std::exchange(written_while_loading_, {})) file_written(path, size);
     if (refreshControl->isRefreshing()) refreshControl->endRefreshing();
 }
 
@@ -306,6 +310,7 @@ void VornFileViewController::listing_received(uint64_t request, const std::strin
 
 void VornFileViewController::listing_failed(const std::optional<VornError>& error, uint64_t request) {
     // The listing and the path bar stay as they were; the table stays empty.
+    written_while_loading_.clear();
     present_error(error);
     QPointer<VornFileViewController> self(this);
     dispatch::mainQueue().async([self, request] {
@@ -359,6 +364,45 @@ void VornFileViewController::reload_visible_sections_on_main() {
     dispatch::mainQueue().async([self] {
         if (self) self->reload_visible_sections();
     });
+}
+
+bool VornFileViewController::file_written(const std::string& path, int64_t size) {
+    if (loading_) {
+        written_while_loading_.emplace_back(path, size);
+        return true;
+    }
+    auto listing = current_settings.currentServerReturnInfo;
+    if (!listing || !listing->fileSections) return false;
+    namespace rp = files::path;
+    if (rp::normalize(rp::parent(path)) != rp::normalize(current_settings.current_dir)) return false;
+    auto& rows = *listing->fileSections;
+    const std::string wanted = rp::normalize(path);
+    for (const auto& row : rows) {
+        if (!row || !row->path || rp::normalize(*row->path) != wanted) continue;
+        row->size = size;
+        row->modifiedDate = Date::now();
+        reload_visible_sections();
+        return true;
+    }
+    files::FileObject written;
+    written.name = rp::forDisplay(rp::lastComponent(path));
+    written.path = path;
+    written.type = files::FileType::regular;
+    written.size = size;
+    written.modificationDate = std::chrono::system_clock::now();
+    written.isHidden = !written.name.empty() && written.name.front() == '.';
+    // The up-one-level entry stays first; the files take the listing's order.
+    auto up = std::stable_partition(rows.begin(), rows.end(), [](const auto& row) {
+        return row && row->special_assignment && *row->special_assignment == EnumManager::file_special_assignment::up_one_level;
+    });
+    std::vector<std::shared_ptr<VornServerFileDataModel>> files(up, rows.end());
+    files.push_back(VornConnectorUtilityClass::convert_entry(written));
+    VornConnectorUtilityClass::sort_files(files, EnumManager::read_file_explorer_sorting());
+    rows.erase(up, rows.end());
+    rows.insert(rows.end(), files.begin(), files.end());
+    if (listing->fileCount) ++*listing->fileCount;
+    model_->setListing(listing);
+    return true;
 }
 
 void VornFileViewController::reload_visible_sections() {

@@ -270,9 +270,12 @@ void VornFileViewController::rename_remote_item(const std::shared_ptr<VornServer
         files::path::renamedKeepingBytes(files::path::lastComponent(*entry->path), new_name);
     const std::string from = *entry->path;
     const std::string to = renamed_path(*entry->path, new_server_name);
-    provider->moveItem(from, to, [self, from, to](std::optional<files::FileError> error) {
-        dispatch::mainQueue().async([self, error, from, to] {
-            if (self) self->rename_finished(vorn_error_from(error), from, to);
+    // The open files of the server follow the new name even when this window has gone by then.
+    const std::string service_id = window->service ? window->service->id : std::string();
+    provider->moveItem(from, to, [self, from, to, service_id](std::optional<files::FileError> error) {
+        dispatch::mainQueue().async([self, error, from, to, service_id] {
+            if (self && self->file_window()) return self->rename_finished(vorn_error_from(error), from, to);
+            if (!error && !service_id.empty()) FileViewerSceneDelegate::item_moved_on_server(service_id, from, to);
         });
     });
 }
@@ -317,9 +320,12 @@ void VornFileViewController::delete_remote_item(const std::shared_ptr<VornServer
     if (!provider) return present_error(app_error(Err::guardReturnNoFileProvider));
     QPointer<VornFileViewController> self(this);
     const std::string path = *entry->path;
-    provider->removeItem(path, [self, path](std::optional<files::FileError> error) {
-        dispatch::mainQueue().async([self, error, path] {
-            if (self) self->delete_finished(vorn_error_from(error), path);
+    // The open files of the server keep the mark even when this window has gone by then.
+    const std::string service_id = window->service ? window->service->id : std::string();
+    provider->removeItem(path, [self, path, service_id](std::optional<files::FileError> error) {
+        dispatch::mainQueue().async([self, error, path, service_id] {
+            if (self && self->file_window()) return self->delete_finished(vorn_error_from(error), path);
+            if (!error && !service_id.empty()) FileViewerSceneDelegate::item_removed_on_server(service_id, path);
         });
     });
 }

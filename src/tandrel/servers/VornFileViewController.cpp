@@ -509,7 +509,8 @@ void VornFileViewController::rebuild_welcome_splash() {
     list->setup_close_button();
     list->setup_services_table();
     if (list->refreshControl) list->refreshControl->endRefreshing();
-    if (listView->parentWidget() != welcome_splash_view) {
+    const bool first_embedding = listView->parentWidget() != welcome_splash_view;
+    if (first_embedding) {
         listView->setParent(welcome_splash_view);
         util_align_top_anchorWithPixel(listView, 0, false);
         util_align_bottom_anchorWithPixel(listView, 0, false);
@@ -518,6 +519,10 @@ void VornFileViewController::rebuild_welcome_splash() {
     }
     listView->show();
     ui::layoutIfNeeded(welcome_splash_view);
+    // The window opens on its welcome screen: a user without saved servers lands in the add
+    // form. Only then: the later rebuilds (a refresh, a closed form) leave a closed form closed.
+    const bool connected = window->my_session_info && window->my_session_info->connected;
+    if (first_embedding && !connected) list->open_new_service_form_if_empty();
 }
 
 void VornFileViewController::show_welcome_splash_view() {

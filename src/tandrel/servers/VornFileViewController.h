@@ -89,6 +89,12 @@ public:
     // Later on the main queue: redraws the visible rows.
     void reload_visible_sections_on_main();
     void reload_visible_sections();
+    // The app wrote `size` bytes to the file at `path`: when the listing on screen is of its
+    // folder, the file's row takes the new size and the time now, or, for a file the listing
+    // does not hold (one a save made again), a row is added in the listing's order. Nothing is
+    // asked of the server. While a listing is on its way the file waits for it (the answer may
+    // have left the server before the write). False when the listing is of another folder.
+    bool file_written(const std::string& path, int64_t size);
     // The folder "../" stands for when the current folder is `current_dir`.
     static std::string parent_directory(const std::string& current_dir);
     // Whether a listing request is in flight, how many listings were shown so far, how many
@@ -217,6 +223,8 @@ private:
 
     FileExplorerListingModel* model_ = nullptr;
     bool loading_ = false;
+    // Files the app wrote while a listing was on its way (path, size): shown once it is.
+    std::vector<std::pair<std::string, int64_t>> written_while_loading_;
     int listings_shown_ = 0;
     int listing_answers_ = 0;
     int visible_reloads_ = 0;

@@ -32,6 +32,28 @@ protected:
         return doc;
     }
 
+    // A save of a file deleted on the server asks first: "Cancel" writes nothing, "Save" writes
+    // the document's text there again.
+    void saveAsksBeforeWritingAgain(DocumentSceneDelegate* doc, const std::string& name, const std::string& text) {
+        std::optional<bool> written;
+        managerOf(doc)->main_controller->request_save([&](bool w) { written = w; });
+        ASSERT_TRUE(waitFor([&] { return alertOf(doc) != nullptr || written.has_value(); }, 30000));
+        ASSERT_TRUE(alertOf(doc)) << "the save did not ask";
+        EXPECT_EQ(alertOf(doc)->alertTitle(), "File Deleted");
+        ASSERT_TRUE(choose(doc, "Cancel"));
+        ASSERT_TRUE(waitFor([&] { return written.has_value(); }, 10000));
+        EXPECT_FALSE(*written);
+        EXPECT_EQ(serverBytes(peer_, name), std::nullopt) << "the file came back unasked";
+
+        written.reset();
+        managerOf(doc)->main_controller->request_save([&](bool w) { written = w; });
+        ASSERT_TRUE(awaitAlert(doc));
+        ASSERT_TRUE(choose(doc, "Save"));
+        ASSERT_TRUE(waitFor([&] { return written.has_value(); }, 30000));
+        EXPECT_TRUE(*written);
+        EXPECT_EQ(serverBytes(peer_, name), text);
+    }
+
     QuickConnectView* header() const { return window->fileView_controller->quickConnectView; }
     // Runs the entry of the header's menu, as a click on it does.
     bool runMenuEntry(const std::function<bool(QAction*)>& which) {
@@ -185,23 +207,49 @@ TEST_P(ServerWindowDocuments, DeletingAnOpenFileTellsItsWindowAndASaveAsksBefore
     ASSERT_TRUE(choose(doc, "OK"));
     ASSERT_TRUE(waitFor([&] { return alertOf(doc) == nullptr; }, 5000));
     EXPECT_EQ(serverBytes(peer_, "gone.css"), std::nullopt);
+    saveAsksBeforeWritingAgain(doc, "gone.css", "/* edit */ a { }\n");
+}
 
-    std::optional<bool> written;
-    managerOf(doc)->main_controller->request_save([&](bool w) { written = w; });
-    ASSERT_TRUE(awaitAlert(doc)) << "the save did not ask";
-    EXPECT_EQ(alertOf(doc)->alertTitle(), "File Deleted");
-    ASSERT_TRUE(choose(doc, "Cancel"));
-    ASSERT_TRUE(waitFor([&] { return written.has_value(); }, 10000));
-    EXPECT_FALSE(*written);
-    EXPECT_EQ(serverBytes(peer_, "gone.css"), std::nullopt) << "the file came back unasked";
+// The deleted mark is kept with the file's session: after a restart (the sessions read again
+// from their files, the window's own state fresh) a save still asks before writing the file again.
+TEST_P(ServerWindowDocuments, TheDeletedMarkOutlivesARestartAndASaveStillAsks) {
+    CONNECT_OR_SKIP(GetParam());
+    QPointer<DocumentSceneDelegate> doc(openChanged("kept.css", "a { }\n", "/* edit */ "));
+    ASSERT_TRUE(doc);
+    auto entry = window->find_listed_file(file_bucket_id_for_path("/kept.css"));
+    ASSERT_TRUE(entry);
+    window->fileView_controller->delete_remote_item(entry);
+    ASSERT_TRUE(awaitAlert(doc)) << "the document window was not told";
+    ASSERT_TRUE(choose(doc, "OK"));
+    ASSERT_TRUE(waitFor([&] { return alertOf(doc) == nullptr; }, 5000));
 
-    written.reset();
-    managerOf(doc)->main_controller->request_save([&](bool w) { written = w; });
-    ASSERT_TRUE(awaitAlert(doc));
-    ASSERT_TRUE(choose(doc, "Save"));
-    ASSERT_TRUE(waitFor([&] { return written.has_value(); }, 30000));
-    EXPECT_TRUE(*written);
-    EXPECT_EQ(serverBytes(peer_, "gone.css"), "/* edit */ a { }\n");
+    // A restart: the sessions come back from their files; the window's state starts unmarked.
+    auto& store = app_sessions_manager();
+    auto markOnDisk = [&] {
+        store.save_queue.sync([] {});
+        std::error_code ec;
+        for (const auto& f : fs::recursive_directory_iterator(*store.url, ec)) {
+            if (f.is_regular_file() && filestest::readDiskFile(f.path()).find("\"removed_from_server\": true") != std::string::npos)
+                return true;
+        }
+        return false;
+    };
+    ASSERT_TRUE(waitFor(markOnDisk, 10000)) << "the mark never reached the sessions file";
+    store.save_queue.sync([] {});
+    store.service_sessions.clear();
+    store.load_sessions(store.url);
+    auto reread = record(doc, "/kept.css");
+    ASSERT_TRUE(reread);
+    EXPECT_TRUE(reread->removed_from_server) << "the mark was not kept with the session";
+    managerOf(doc)->my_current_editor_info.removed_from_server = false;
+
+    saveAsksBeforeWritingAgain(doc, "kept.css", "/* edit */ a { }\n");
+    if (HasFatalFailure()) return;
+    // Written again with consent: the mark goes.
+    EXPECT_TRUE(waitFor([&] {
+        auto r = record(doc, "/kept.css");
+        return r && !r->removed_from_server;
+    }, 10000));
 }
 
 INSTANTIATE_TEST_SUITE_P(Peers, ServerWindowDocuments, ::testing::ValuesIn(kPeers), peerName);

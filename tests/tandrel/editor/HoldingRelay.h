@@ -1,5 +1,6 @@
 #pragma once
-// A TCP relay on 127.0.0.1 between the app and a local server that can hold the first upload back:
+// A TCP relay on 127.0.0.1 between the app and a local server that can hold the first upload back
+// (or the first of other commands a test names, a rename's "MOVE " or "RNTO "):
 // the client's bytes from the first line that starts with an upload command ("PUT " of WebDAV,
 // "STOR " or "APPE " on an FTP control connection) wait in the relay until release(). Everything
 // else passes both ways as it comes. FTP data connections do not pass here: the client opens
@@ -22,7 +23,9 @@ namespace relaytest {
 
 class HoldingRelay : public QObject {
 public:
-    explicit HoldingRelay(int upstream_port) : upstream_port_(upstream_port) {
+    // `markers`: the commands that are held (the uploads unless told otherwise).
+    explicit HoldingRelay(int upstream_port, std::vector<QByteArray> markers = {"PUT ", "STOR ", "APPE "})
+        : upstream_port_(upstream_port), markers_(std::move(markers)) {
         server_.listen(QHostAddress::LocalHost, 0);
         QObject::connect(&server_, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket* client = server_.nextPendingConnection()) accept(client);
@@ -60,11 +63,6 @@ private:
         bool held = false;
         bool upstream_up = false;
     };
-
-    static const std::vector<QByteArray>& markers() {
-        static const std::vector<QByteArray> m{"PUT ", "STOR ", "APPE "};
-        return m;
-    }
 
     void accept(QTcpSocket* client) {
         auto link = std::make_unique<Link>();
@@ -108,7 +106,7 @@ private:
         qsizetype at = 0;      // a line start
         while (at < buffer.size()) {
             const QByteArray rest = buffer.mid(at);
-            for (const QByteArray& marker : markers()) {
+            for (const QByteArray& marker : markers_) {
                 if (rest.size() < marker.size() && marker.startsWith(rest)) {
                     // Maybe the start of a command: wait for the rest of it.
                     send(l, buffer.mid(passed, at - passed));
@@ -135,6 +133,7 @@ private:
 
     QTcpServer server_;
     int upstream_port_;
+    std::vector<QByteArray> markers_;
     std::vector<std::unique_ptr<Link>> links_;
     Link* held_ = nullptr;
     int uploads_ = 0;

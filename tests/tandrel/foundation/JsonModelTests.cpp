@@ -158,6 +158,28 @@ TEST(JsonModels, LeftoverCopiesOfASessionAreOptional) {
                     ->leftover_copies.empty());
 }
 
+TEST(JsonModels, TheDeletedMarkOfASessionIsWrittenOnlyWhenSetAndOptionalToRead) {
+    const char* older = R"({"session_id":"s","file_path":"/a.css","mime_type":"text/css","json":"{}",)"
+                        R"("ace_language":"css","undo_count":0,"opened":0})";
+    struct Row {
+        std::string text;
+        bool mark;
+    };
+    const Row rows[] = {
+        {older, false},  // a file written before the mark existed
+        {std::string(older).insert(1, R"("removed_from_server":true,)"), true},
+        {std::string(older).insert(1, R"("removed_from_server":false,)"), false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        auto session = VornACEFileSessionsDataModel::from_json(OrderedJson::parse(row.text));
+        EXPECT_EQ(session->removed_from_server, row.mark);
+        const auto written = parsed(*session);
+        EXPECT_EQ(written.contains("removed_from_server"), row.mark);
+        EXPECT_EQ(VornACEFileSessionsDataModel::from_json(written)->removed_from_server, row.mark);
+    }
+}
+
 TEST(JsonModels, WhatCannotBeEncodedIsAnErrorNotText) {
     VornServerFilesDataModel listing;
     listing.filePacketSize = std::nanf("");

@@ -10,6 +10,7 @@
 #include "platform/files/ProviderTestSupport.h"
 #include "support/TempHome.h"
 #include "platform/defaults/UserDefaults.h"
+#include "tandrel/foundation/VornServerAddress.h"
 #include "tandrel/foundation/UserPrefs.h"
 #include "platform/files/ListingParsers.h"
 #include "tandrel/servers/FileViewTableViewCell.h"
@@ -226,6 +227,8 @@ struct BuildCase {
     Type type;
     std::string url;
     bool built;
+    // An address of the type's connector that is wrong: the error says what is wrong with it.
+    std::optional<server_address::Problem> address_problem = std::nullopt;
 };
 
 class BuildBucketTest : public ::testing::TestWithParam<BuildCase> {};
@@ -243,6 +246,13 @@ TEST_P(BuildBucketTest, HoldsOneConnectorOrSaysThereIsNoProvider) {
                                                       error = std::move(e);
                                                   });
     ASSERT_EQ(calls, 1) << "the completion runs once, before the builder returns";
+    if (!c.built && c.address_problem) {
+        EXPECT_FALSE(bucket);
+        ASSERT_TRUE(error);
+        EXPECT_EQ(server_address::problem_of(*error), c.address_problem) << error->message;
+        EXPECT_EQ(error->message.find("could not be connected"), std::string::npos) << error->message;
+        return;
+    }
     if (!c.built) {
         EXPECT_FALSE(bucket);
         ASSERT_TRUE(error);
@@ -281,8 +291,9 @@ INSTANTIATE_TEST_SUITE_P(
                       BuildCase{Type::sftp, "ftp://127.0.0.1/", false},
                       BuildCase{Type::unKnown, "ftp://127.0.0.1/", false},
                       BuildCase{Type::notConnected, "ftp://127.0.0.1/", false},
-                      BuildCase{Type::ftp, "webdav://127.0.0.1/", false},
-                      BuildCase{Type::webDav, "not a url", false}),
+                      BuildCase{Type::ftp, "webdav://127.0.0.1/", false, server_address::Problem::scheme_of_other_type},
+                      BuildCase{Type::webDav, "not a url", false, server_address::Problem::no_scheme},
+                      BuildCase{Type::ftp, " ftp://127.0.0.1/", false, server_address::Problem::blanks_around}),
     [](const auto& info) { return std::to_string(info.index); });
 
 TEST(ProviderBucket, ANewBucketIsEmpty) {

@@ -11,6 +11,7 @@
 
 #include "platform/keychain/KeyringTestSupport.h"
 #include "support/TempHome.h"
+#include "tandrel/foundation/VornServerAddress.h"
 #include "tandrel/foundation/VornServicesManager.h"
 #include "tandrel/servers/ServerFormModel.h"
 
@@ -53,6 +54,9 @@ TEST(ServerFormModelCheck, PortFirstThenRequiredFieldsThenThePortGoesIntoTheURL)
         {"no password", fields("ftp://h", "", "21"), Problem::missing_information, "", 0},
         {"no URL", fields("", "pw", "21"), Problem::missing_information, "", 0},
         {"URL that does not parse", fields("ftp://[bad", "pw", "21"), Problem::missing_information, "", 0},
+        {"blanks around the URL", fields(" ftp://h/ ", "pw", "21"), Problem::invalid_address, "", 0},
+        {"no scheme", fields("h/www", "pw", "21"), Problem::invalid_address, "", 0},
+        {"WebDAV scheme on the FTP form", fields("http://h/", "pw", "21"), Problem::invalid_address, "", 0},
         {"blank port", fields("ftp://h", "pw", "  "), std::nullopt, "ftp://h", 0},
         {"FTP form default", fields("ftp://h", "pw", "21"), std::nullopt, "ftp://h", 21},
         {"other FTP port", fields("ftp://h/www", "pw", "2121"), std::nullopt, "ftp://h:2121/www", 2121},
@@ -60,10 +64,11 @@ TEST(ServerFormModelCheck, PortFirstThenRequiredFieldsThenThePortGoesIntoTheURL)
         {"WebDAV form default", fields("http://h/dav", "pw", "80", 1), std::nullopt, "http://h/dav", 80},
         {"other WebDAV port", fields("http://h/dav", "pw", "8080", 1), std::nullopt, "http://h:8080/dav", 8080},
         {"no user name", fields("ftp://h", "pw", "21", 0, ""), std::nullopt, "ftp://h", 21},
-        // A URL as a browser takes it, kept as typed.
-        {"blank in the path", fields("http://h/web files/", "pw", "80", 1), std::nullopt, "http://h/web files/", 80},
-        {"blank and a port", fields("ftp://h/web files", "pw", "2121"), std::nullopt, "ftp://h:2121/web files", 2121},
-        {"accented folder", fields("http://h/caf\xC3\xA9/", "pw", "80", 1), std::nullopt, "http://h/caf\xC3\xA9/", 80},
+        // A URL as a browser takes it, stored as the app connects to it.
+        {"blank in the path", fields("http://h/web files/", "pw", "80", 1), std::nullopt, "http://h/web%20files/", 80},
+        {"blank and a port", fields("ftp://h/web files", "pw", "2121"), std::nullopt, "ftp://h:2121/web%20files", 2121},
+        {"accented folder", fields("http://h/caf\xC3\xA9/", "pw", "80", 1), std::nullopt, "http://h/caf%C3%A9/", 80},
+        {"escaped already", fields("ftp://h/web%20files/", "pw", "21"), std::nullopt, "ftp://h/web%20files/", 21},
     };
     for (const Row& row : rows) {
         const auto checked = ServerFormModel::check(row.fields);
@@ -78,6 +83,53 @@ TEST(ServerFormModelCheck, PortFirstThenRequiredFieldsThenThePortGoesIntoTheURL)
     }
     // The port alert names the field.
     EXPECT_NE(std::string(ServerFormModel::kInvalidPortMessage).find("Port"), std::string::npos);
+}
+
+// Typed text to the address the app stores and connects to, for the type the form picked.
+TEST(ServerAddressFromTyped, EscapesWhatAUrlCannotHoldAndSaysWhatIsWrongOtherwise) {
+    using server_address::Problem;
+    struct Row {
+        const char* typed;
+        Type type;
+        std::optional<std::string> address;  // or the problem
+        std::optional<Problem> problem;
+        const char* message_part;
+    };
+    const Row rows[] = {
+        {"ftp://host/web files/", Type::ftp, "ftp://host/web%20files/", {}, ""},
+        {"http://host/web files/", Type::webDav, "http://host/web%20files/", {}, ""},
+        {"ftp://host/web%20files/", Type::ftp, "ftp://host/web%20files/", {}, ""},
+        {"ftp://host/100% sure/", Type::ftp, "ftp://host/100%25%20sure/", {}, ""},
+        {"FTPS://host:990/", Type::ftp, "FTPS://host:990/", {}, ""},
+        {"webdavs://me@host/dav/", Type::webDav, "webdavs://me@host/dav/", {}, ""},
+        {"sftp://host/", Type::sftp, "sftp://host/", {}, ""},  // no connector yet: the connect says so
+        {"", Type::ftp, {}, Problem::empty, "empty"},
+        {"   ", Type::ftp, {}, Problem::empty, "empty"},
+        {" ftp://host/", Type::ftp, {}, Problem::blanks_around, "spaces before or after"},
+        {"ftp://host/\t", Type::ftp, {}, Problem::blanks_around, "spaces before or after"},
+        {"host/www/", Type::ftp, {}, Problem::no_scheme, "ftp:// or ftps://"},
+        {"127.0.0.1:2121", Type::ftp, {}, Problem::no_scheme, "no scheme"},
+        {"host/dav/", Type::webDav, {}, Problem::no_scheme, "http://, https://, webdav:// or webdavs://"},
+        {"gopher://host/", Type::ftp, {}, Problem::unknown_scheme, "\u201Cgopher://\u201D"},
+        {"http://host/", Type::ftp, {}, Problem::scheme_of_other_type, "An FTP server's address starts with ftp://"},
+        {"ftp://host/", Type::webDav, {}, Problem::scheme_of_other_type, "A WebDAV server's address"},
+        {"ftp:///www/", Type::ftp, {}, Problem::no_host, "names no server"},
+        {"ftp://[bad/", Type::ftp, {}, Problem::not_a_url, "not a valid URL"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.typed);
+        const auto address = server_address::from_typed(row.typed, row.type);
+        ASSERT_EQ(address.ok(), row.address.has_value()) << (address ? *address : address.error().message);
+        if (address) {
+            EXPECT_EQ(*address, *row.address);
+            // Read again, an address gives itself.
+            EXPECT_EQ(*server_address::from_typed(*address, row.type), *address);
+            continue;
+        }
+        EXPECT_EQ(server_address::problem_of(address.error()), row.problem);
+        EXPECT_NE(address.error().message.find(row.message_part), std::string::npos) << address.error().message;
+        EXPECT_EQ(address.error().message.find("could not be connected"), std::string::npos);
+    }
 }
 
 TEST(ServerFormModelCheck, SegmentsGiveTheTypeAndTheFormDefault) {

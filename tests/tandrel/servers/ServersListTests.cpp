@@ -226,6 +226,33 @@ TEST_F(ListTest, AnEmptyListOnAShownWelcomeScreenOpensTheAddForm) {
     EXPECT_EQ(shownForm()->scene_file_delegatex.data(), window);
 }
 
+TEST_F(ListTest, AWindowThatOpensWithNoSavedServerLandsInTheAddFormAndOneWithAServerDoesNot) {
+    auto newWindow = [&]() -> FileViewerSceneDelegate* {
+        ui::Scene* scene = open(SceneKind::server_viewer);
+        return scene ? qobject_cast<FileViewerSceneDelegate*>(scene->delegate()) : nullptr;
+    };
+    auto formOf = [](FileViewerSceneDelegate* w) {
+        return dynamic_cast<SingleServiceViewController*>(w->welcome_manage_services_vc->presentedViewController());
+    };
+    // As at a first launch: nothing saved.
+    ASSERT_TRUE(app_services_manager().appServicesModel->saved_services.empty());
+    QPointer<FileViewerSceneDelegate> first = newWindow();
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(waitFor([&] { return first && formOf(first) != nullptr; }, 10000)) << "no add form";
+    EXPECT_FALSE(formOf(first)->is_editing_a_service);
+    EXPECT_EQ(formOf(first)->scene_file_delegatex.data(), first.data());
+    EXPECT_TRUE(formOf(first)->isViewInWindow());
+
+    // With a saved server the window shows its list.
+    app_services_manager().appServicesModel->saved_services.push_back(std::make_shared<VornSingleServiceDataModel>());
+    QPointer<FileViewerSceneDelegate> second = newWindow();
+    ASSERT_TRUE(second);
+    auto* list2 = second->welcome_manage_services_vc.get();
+    ASSERT_TRUE(waitFor([&] { return list2->isViewLoaded() && list2->isViewInWindow(); }, 10000));
+    settle();
+    EXPECT_FALSE(list2->presentedViewController());
+}
+
 // ---- the form ----------------------------------------------------------------------------------
 
 TEST_F(ListTest, AddFormHasItsRowsCaptionsDefaultsAndLayout) {
@@ -405,6 +432,47 @@ TEST_F(ListTest, MissingInformationStoresNothingAndLeavesTheFormIdle) {
         list->dismissViewControllerAnimated(false);
         settle();
     }
+}
+
+TEST_F(ListTest, AnAddressWithBlanksAroundOrWithoutItsSchemeIsRefusedSayingWhatIsWrong) {
+    struct Case {
+        const char* typed;
+        int segment;
+        const char* says;
+    };
+    const Case cases[] = {
+        {" ftp://127.0.0.1:1/", 0, "spaces before or after"},
+        {"ftp://127.0.0.1:1/ ", 0, "spaces before or after"},
+        {"127.0.0.1:1/www/", 0, "has no scheme. An FTP server's address starts with ftp:// or ftps://."},
+        {"127.0.0.1/dav/", 1, "has no scheme. A WebDAV server's address starts with http://"},
+        {"http://127.0.0.1:1/", 0, "An FTP server's address starts with ftp://"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        QPointer<SingleServiceViewController> form = openAddForm();
+        ASSERT_TRUE(form);
+        if (c.segment) pickSegment(form, c.segment);
+        fill(form, {"n", c.typed, "u", "secret", std::nullopt});
+        form->apply_btn->click();
+        ui::AlertController* alert = awaitAlert(form, 5000);
+        ASSERT_TRUE(alert);
+        EXPECT_NE(alert->message().toStdString().find(c.says), std::string::npos) << alert->message().toStdString();
+        answerAlertsOn(form);
+        EXPECT_TRUE(waitFor([&] { return idle(form); }));
+        EXPECT_TRUE(app_services_manager().appServicesModel->saved_services.empty());
+        list->dismissViewControllerAnimated(false);
+        settle();
+    }
+    // A saved address from before, with a blank in front: the connect says so too.
+    auto s = std::make_shared<VornSingleServiceDataModel>();
+    s->url = " ftp://127.0.0.1:1/";
+    s->username = "u";
+    s->connection_type = Type::ftp;
+    s->id = "blank-in-front";
+    app_services_manager().appServicesModel->saved_services.push_back(s);
+    const opstest::Connect c = connect(s->id);
+    ASSERT_TRUE(c.error);
+    EXPECT_NE(c.error->message.find("spaces before or after"), std::string::npos) << c.error->message;
 }
 
 TEST(ServersListValues, APortFieldTextIsBlankOrReadsAsAPortFromOneTo65535) {
@@ -739,6 +807,53 @@ TEST_P(ListPeerTest, AddingTheOldAddressOfAnEditedServerAddsAServerAndLeavesTheE
     EXPECT_EQ(window->my_session_info->service_id, added->id);
     EXPECT_TRUE(waitFor([&] { return servicesFileText().find("\"Added\"") != std::string::npos &&
                                      servicesFileText().find("\"Edited\"") != std::string::npos; }));
+}
+
+// The whole road of an address typed with a blank: the form, Apply, a new launch that reads the
+// stores again, the connect and the listing of the folder.
+TEST_P(ListPeerTest, AnAddressTypedWithABlankIsSavedConnectedAfterANewLaunchAndListed) {
+    SKIP_WITHOUT_KEYRING();
+    SKIP_WITHOUT_PEER(p);
+    filestest::makeDiskFolder(p.root / "web files");
+    testsupport::writeFile(p.root / "web files" / "inside.html", "<p>in</p>");
+    const std::string typed = typedUrl() + "web files/";
+    std::string escaped = typed;
+    escaped.replace(escaped.find("web files"), 9, "web%20files");
+    keys.add(escaped, idFor(escaped, p.user));
+    keys.add(typed, idFor(typed, p.user));
+
+    QPointer<SingleServiceViewController> form = openAddForm();
+    ASSERT_TRUE(form);
+    pickProtocol(form);
+    fill(form, {"Blank", typed, p.user, p.password, std::nullopt});
+    form->apply_btn->click();
+    ASSERT_TRUE(waitFor([&] { return window->my_session_info->connected || alertOn(window->fileView_controller.get()) ||
+                                     (form && alertOn(form)); }, 30000));
+    ASSERT_TRUE(window->my_session_info->connected)
+        << "the window did not connect: "
+        << (alertOn(window->fileView_controller.get()) ? alertOn(window->fileView_controller.get())->message().toStdString()
+            : form && alertOn(form)                    ? alertOn(form)->message().toStdString()
+                                                       : std::string("no alert"));
+    EXPECT_TRUE(waitFor([&] { return listed("inside.html"); }, 30000));
+    // Stored as the app connects to it.
+    ASSERT_EQ(app_services_manager().appServicesModel->saved_services.size(), 1u);
+    const auto saved = app_services_manager().appServicesModel->saved_services.front();
+    EXPECT_EQ(saved->url, escaped);
+    ASSERT_TRUE(waitFor([&] { return servicesFileText().find("web%20files") != std::string::npos; }));
+    const std::string id = saved->id;
+
+    // A new launch: the store read from its file, a new window, the saved server chosen.
+    app_services_manager().appServicesModel = std::make_shared<VornServicesDataModel>();
+    app_services_manager().load_services(servicesFile);
+    ASSERT_EQ(app_services_manager().appServicesModel->saved_services.size(), 1u);
+    ui::Scene* scene = open(SceneKind::server_viewer);
+    ASSERT_TRUE(scene);
+    window = qobject_cast<FileViewerSceneDelegate*>(scene->delegate());
+    ASSERT_TRUE(window);
+    const opstest::Connect c = connect(id);
+    ASSERT_FALSE(c.error) << c.error->message;
+    EXPECT_TRUE(window->my_session_info->connected);
+    EXPECT_TRUE(waitFor([&] { return listed("inside.html"); }, 30000)) << "the folder was not listed";
 }
 
 INSTANTIATE_TEST_SUITE_P(Peers, ListPeerTest, ::testing::Values("pyftpd", "vsftpd", "apache", "sshd"), peerName);

@@ -7,8 +7,10 @@
 #include <QUrl>
 
 #include "platform/files/FileProvider.h"
+#include "tandrel/foundation/VornServerAddress.h"
 #include "tandrel/foundation/VornServerFilesDataModel.h"
 #include "tandrel/foundation/VornSessionsDataModel.h"
+#include "HoldingRelay.h"
 #include "tandrel/servers/OpsTestSupport.h"
 #include "tandrel/servers/VornFileDragDrop.h"
 
@@ -120,8 +122,9 @@ TEST_F(OpsTest, ConnectFailuresAreErrorsNeverSilence) {
          [](auto& e) { return isAppError(e, Err::no_saved_service); }},
         {"address not a URL", "ftp://bad host name/", Type::ftp, "pw", true,
          [](auto& e) { return isAppError(e, Err::invalid_service_url); }},
+        // No scheme: the message says so (an address the form would refuse, saved by an older build).
         {"address without a host", "just-a-name", Type::ftp, "pw", true,
-         [](auto& e) { return isAppError(e, Err::invalid_service_url); }},
+         [](auto& e) { return e && server_address::problem_of(*e) == server_address::Problem::no_scheme; }},
         {"an SFTP server not listening", "sftp" + closed.substr(3), Type::sftp, "pw", true,
          [](auto& e) { return e && e->name == "cannotReachHost"; }},
         {"no connector for an unknown type", "ftp://127.0.0.1:21/", Type::unKnown, "pw", true,
@@ -462,3 +465,160 @@ TEST_P(OpsPeerTest, DraggingAFileOutHandsOverItsRawBytes) {
     // A dragged file dropped back onto the explorer uploads nothing.
     EXPECT_TRUE(VornDropItemProvider::items_of(*data).empty());
 }
+
+// ---- the listing after the app's own writes ----------------------------------------------------
+
+namespace {
+std::optional<int64_t> listedSize(const FileViewerSceneDelegate& w, const std::string& name) {
+    auto listing = w.explorer_listing();
+    if (!listing || !listing->fileSections) return std::nullopt;
+    for (const auto& e : *listing->fileSections)
+        if (e && e->name == name) return e->size;
+    return std::nullopt;
+}
+}  // namespace
+
+TEST_P(OpsPeerTest, ASaveShowsInTheListingAFileItMadeAgainAndTheNewSize) {
+    SKIP_WITHOUT_KEYRING();
+    SKIP_WITHOUT_PEER(p);
+    writeDiskFile(disk("grown.html"), "");
+    writeDiskFile(disk("gone.html"), "<p>first</p>");
+    ASSERT_TRUE(connectPeer());
+    ASSERT_TRUE(waitFor([&] { return listedSize(*window, "grown.html") == 0 && listed("gone.html"); }, 30000));
+
+    // Deleted behind the app's back, and seen so.
+    fs::remove(disk("gone.html"));
+    const int shown = window->fileView_controller->listing_count();
+    window->fileView_controller->refresh();
+    ASSERT_TRUE(waitFor([&] { return window->fileView_controller->listing_count() > shown; }, 30000));
+    ASSERT_FALSE(listed("gone.html"));
+
+    auto write = [&](const std::string& path, const std::string& text) {
+        return await([&](FileViewerSceneDelegate::ErrorCompletion done) { window->write_file_text(path, text, done); });
+    };
+    // A save makes it again: listed, with no F5.
+    ASSERT_FALSE(write("/gone.html", "<p>back</p>"));
+    EXPECT_TRUE(waitFor([&] { return listed("gone.html"); }, 30000)) << "the file the save made is not listed";
+    // A save that grows a file: its new size.
+    const std::string text(5000, 'x');
+    ASSERT_FALSE(write("/grown.html", text));
+    EXPECT_TRUE(waitFor([&] { return listedSize(*window, "grown.html") == 5000; }, 30000))
+        << "the listing still says " << listedSize(*window, "grown.html").value_or(-2);
+
+    // Made again while a listing (which may predate the write) is on its way: listed once it is.
+    fs::remove(disk("gone.html"));
+    const int before = window->fileView_controller->listing_count();
+    window->fileView_controller->refresh();
+    ASSERT_FALSE(write("/gone.html", "<p>again</p>"));
+    ASSERT_TRUE(waitFor([&] { return window->fileView_controller->listing_count() > before; }, 30000));
+    EXPECT_TRUE(waitFor([&] { return listedSize(*window, "gone.html") == 12; }, 30000));
+}
+
+// ---- a rename or delete that ends after its window has gone -----------------------------------
+
+// The second window connected to the same saved server as the fixture's window.
+class OpsTwoWindows : public OpsPeerTest {
+protected:
+    FileViewerSceneDelegate* secondWindow(const std::string& id) {
+        ui::Scene* scene = open(SceneKind::server_viewer);
+        auto* w = scene ? qobject_cast<FileViewerSceneDelegate*>(scene->delegate()) : nullptr;
+        if (!w) return nullptr;
+        other_scene_ = scene;
+        bool done = false;
+        w->reset_service_connection([w, id, &done](std::optional<VornError> error) {
+            w->connect_after_reset(error, [&done](std::shared_ptr<VornProviderBucket>, std::optional<VornError>) { done = true; }, id);
+        });
+        if (!waitFor([&] { return done; }, 30000) || !w->my_session_info->connected) return nullptr;
+        return w;
+    }
+    // The server's sessions with one file session for `path`.
+    std::shared_ptr<VornACEFileSessionsDataModel> openSession(const std::string& path) {
+        auto& sessions = app_sessions_manager().service_sessions[server->id];
+        if (!sessions) return nullptr;
+        auto session = std::make_shared<VornACEFileSessionsDataModel>();
+        session->session_id = file_bucket_id_for_path(path);
+        session->file_path = path;
+        session->json = "{}";
+        sessions->ace_file_sessions.push_back(session);
+        return session;
+    }
+    // The rename or delete is made in a second window, which goes while the server holds the answer.
+    template <class Start>
+    void inWindowThatGoes(const std::string& name, relaytest::HoldingRelay& relay, Start start) {
+        QPointer<FileViewerSceneDelegate> other = secondWindow(server->id);
+        ASSERT_TRUE(other);
+        const std::string id = file_bucket_id_for_path("/" + name);
+        ASSERT_TRUE(waitFor([&] { return other->find_listed_file(id) != nullptr; }, 30000));
+        // The request goes on after the window has gone (its connection is let go only after it).
+        keep_ = other->provider_as_read_write();
+        start(*other->fileView_controller, other->find_listed_file(id));
+        ASSERT_TRUE(waitFor([&] { return relay.holding(); }, 30000)) << "the request never reached the server";
+        ASSERT_TRUE(other_scene_ && other_scene_->session());
+        ui::Application::shared().requestSceneSessionDestruction(other_scene_->session(), {}, nullptr);
+        ASSERT_TRUE(waitFor([&] { return !other; }, 10000)) << "the window did not go";
+        relay.release();
+    }
+    void TearDown() override {
+        keep_.reset();  // after the relay of the case, which is gone by now
+        OpsPeerTest::TearDown();
+    }
+    // Connects the fixture's window to the peer through the relay.
+    void connectThrough(relaytest::HoldingRelay& relay) {
+        std::string url = p.url;
+        const std::string port = ":" + std::to_string(p.port);
+        url.replace(url.find(port), port.size(), ":" + std::to_string(relay.port()));
+        server = saveServer(url, p.user, typeOf(p), p.password);
+        auto c = connect(server->id);
+        ASSERT_TRUE(c.bucket) << text(c.error);
+    }
+    std::shared_ptr<files::FileProvider> keep_;
+    QPointer<ui::Scene> other_scene_;
+};
+
+TEST_P(OpsTwoWindows, ARenameOrDeleteThatEndsAfterItsWindowWentReachesTheSessionAndTheOtherWindows) {
+    SKIP_WITHOUT_KEYRING();
+    SKIP_WITHOUT_PEER(p);
+    struct Case {
+        const char* what;
+        std::vector<QByteArray> held;  // the request the server's answer is held for
+        std::function<void(VornFileViewController&, std::shared_ptr<VornServerFileDataModel>)> start;
+        const char* told;  // what the other window's documents hear
+        std::function<bool(const VornACEFileSessionsDataModel&)> session_follows;
+    };
+    const Case cases[] = {
+        {"rename", {"MOVE ", "RNTO "}, [](auto& explorer, auto entry) { explorer.rename_remote_item(entry, "renamed.html"); },
+         "moved /page.html /renamed.html", [](const auto& s) { return s.file_path == "/renamed.html"; }},
+        {"delete", {"DELETE ", "DELE "}, [](auto& explorer, auto entry) { explorer.delete_remote_item(entry); },
+         "removed /page.html", [](const auto& s) { return s.removed_from_server; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeDiskFile(disk("page.html"), "<p>x</p>");
+        auto relay = std::make_unique<relaytest::HoldingRelay>(p.port, c.held);
+        connectThrough(*relay);
+        auto session = openSession("/page.html");
+        ASSERT_TRUE(session);
+        std::vector<std::string> told;
+        QObject context;
+        QObject::connect(window.data(), &VornFileViewerSceneDelegateProtocol::remoteItemMoved, &context,
+                         [&](const QByteArray& from, const QByteArray& to) {
+                             told.push_back("moved " + from.toStdString() + " " + to.toStdString());
+                         });
+        QObject::connect(window.data(), &VornFileViewerSceneDelegateProtocol::remoteItemRemoved, &context,
+                         [&](const QByteArray& path) { told.push_back("removed " + path.toStdString()); });
+
+        inWindowThatGoes("page.html", *relay, c.start);
+        if (HasFatalFailure()) return;
+        ASSERT_TRUE(waitFor([&] { return !fs::exists(disk("page.html")); }, 30000));
+        EXPECT_TRUE(waitFor([&] { return c.session_follows(*session); }, 10000)) << "the session did not follow";
+        EXPECT_TRUE(waitFor([&] { return !told.empty(); }, 10000)) << "the other window's documents were not told";
+        if (!told.empty()) EXPECT_EQ(told.front(), c.told);
+        // The relay goes first: the connection kept open then ends at once, without waiting on
+        // the relay, which this thread runs.
+        relay.reset();
+        keep_.reset();
+        fs::remove(disk("renamed.html"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Peers, OpsTwoWindows, ::testing::Values("pyftpd", "vsftpd", "apache"), peerName);
