@@ -204,13 +204,22 @@ private:
         } else if (expected) {
             auto condition = checkUnchanged(s, op, url, *expected);
             if (condition.error) return *condition.error;
-            if (!condition.value.empty()) headers.push_back(condition.value);
+            headers.push_back(condition.value);
         } else if (auto e = learnAuthentication(s, op)) {
             return *e;
         }
         static const Bytes empty;
         const Bytes& body = data ? *data : empty;
         TransferResult r = request(s, op, "PUT", url, headers, &body);
+        if (expected && r.ok() && r.responseCode == 412 && startsWithNoCase(headers.back(), "If-Unmodified-Since:")) {
+            // Apache compares If-Unmodified-Since on a PUT with the time of the request, not the
+            // file's: a refusal is checked once more, and a file still unchanged is written
+            // with the one condition left, that it is there.
+            auto again = checkUnchanged(s, op, url, *expected);
+            if (again.error) return *again.error;
+            headers.back() = "If-Match: *";
+            r = request(s, op, "PUT", url, headers, &body);
+        }
         if (r.ok() && is2xx(r.responseCode)) return versioned ? writtenVersion(s, op, url, r, body) : FileVersion{};
         if (expected && r.ok() && r.responseCode == 412) {
             // The condition failed: the file changed between the look and the write, or went.

@@ -177,6 +177,25 @@ TEST_P(VersionTest, TheVersionASaveReturnsGuardsTheNextSave) {
     EXPECT_EQ(namesIn(disk_), std::set<std::string>{"site.css"});
 }
 
+TEST_P(VersionTest, AFileChangedJustBeforeItWasReadIsSavedWithoutAFalseAlarm) {
+    // The file's time lies half a second before the read, in the second before it: Apache then
+    // tells a weak ETag, and the save's If-Unmodified-Since falls in a later second than the
+    // file's time (which Apache compares with the time of the request).
+    const fs::path onDisk = disk_ / "fresh.html";
+    writeDiskFile(onDisk, "<p>just written</p>");
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    auto intoSecond = [] {
+        return std::chrono::system_clock::now().time_since_epoch() % std::chrono::seconds(1);
+    };
+    while (intoSecond() > 300ms && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
+    fs::last_write_time(onDisk, fs::file_time_type::clock::now() - 500ms);
+    auto [text, version] = read("fresh.html");
+    ASSERT_EQ(text, "<p>just written</p>");
+    auto [written, error] = write("fresh.html", "<p>saved</p>", version);
+    ASSERT_FALSE(error) << describe(error);
+    EXPECT_EQ(readDiskFile(onDisk), "<p>saved</p>");
+}
+
 TEST_P(VersionTest, ABigFileIsComparedByWhatTheServerTells) {
     // Above the size compared by content: the version keeps no hash, and a change of size is
     // still seen.
