@@ -212,9 +212,9 @@ private:
         const Bytes& body = data ? *data : empty;
         TransferResult r = request(s, op, "PUT", url, headers, &body);
         if (expected && r.ok() && r.responseCode == 412 && startsWithNoCase(headers.back(), "If-Unmodified-Since:")) {
-            // Apache compares If-Unmodified-Since on a PUT with the time of the request, not the
-            // file's: a refusal is checked once more, and a file still unchanged is written
-            // with the one condition left, that it is there.
+            // Some servers compare If-Unmodified-Since on a PUT with the time of the request, not
+            // the file's (Apache does): a refusal is checked once more, and a file still
+            // unchanged is written with the one condition left, that it is there.
             auto again = checkUnchanged(s, op, url, *expected);
             if (again.error) return *again.error;
             headers.back() = "If-Match: *";
@@ -239,8 +239,8 @@ private:
     // GET where only the bytes can tell (no strong ETag, a small file). changedOnServer or
     // notFound when it is not the expected version; otherwise the condition the PUT carries,
     // so that servers that heed it also refuse a change made in between: "If-Match" with a
-    // strong ETag, else "If-Unmodified-Since", else "If-Match: *" (the file must still be
-    // there). Servers that ignore them all (nginx) are covered by the request itself.
+    // strong ETag, "If-Unmodified-Since" without an ETag, else "If-Match: *" (the file must
+    // still be there). Servers that ignore them all (nginx) are covered by the request itself.
     Outcome<std::string> checkUnchanged(Session& s, Operation& op, const std::string& url, const FileVersion& expected) {
         FileVersion now;
         now.size = expected.size;
@@ -258,8 +258,10 @@ private:
         }
         if (!factsAgree(expected, now)) return withServerWords(FileError::make(ErrorKind::changedOnServer), r);
         if (isStrongTag(now.etag)) return "If-Match: " + now.etag;
-        if (!now.lastModified.empty()) return "If-Unmodified-Since: " + now.lastModified;
-        return std::string("If-Match: *");  // at least: only while the file is there
+        if (now.etag.empty() && !now.lastModified.empty()) return "If-Unmodified-Since: " + now.lastModified;
+        // A weak ETag (Apache's for a file changed within the last second) cannot be matched,
+        // and the date is no better there: at least, only while the file is there.
+        return std::string("If-Match: *");
     }
 
     // The version a successful PUT wrote: its own ETag when the answer has one, else what a

@@ -179,8 +179,8 @@ TEST_P(VersionTest, TheVersionASaveReturnsGuardsTheNextSave) {
 
 TEST_P(VersionTest, AFileChangedJustBeforeItWasReadIsSavedWithoutAFalseAlarm) {
     // The file's time lies half a second before the read, in the second before it: Apache then
-    // tells a weak ETag, and the save's If-Unmodified-Since falls in a later second than the
-    // file's time (which Apache compares with the time of the request).
+    // tells a weak ETag, which no If-Match can match, and a save's If-Unmodified-Since would
+    // fall in a later second than the file's time (Apache compares it with the request's).
     const fs::path onDisk = disk_ / "fresh.html";
     writeDiskFile(onDisk, "<p>just written</p>");
     const auto deadline = std::chrono::steady_clock::now() + 5s;
