@@ -31,7 +31,7 @@ namespace opstest {
 using filestest::Peer;
 using Type = EnumManager::VornConnectionType;
 
-inline Type typeOf(const Peer& peer) { return peer.kind == "apache" ? Type::webDav : Type::ftp; }
+inline Type typeOf(const Peer& peer) { return peer.url.rfind("http", 0) == 0 ? Type::webDav : Type::ftp; }
 
 // A port of 127.0.0.1 on which nothing listens.
 inline int closedPort() {
