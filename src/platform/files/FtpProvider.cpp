@@ -6,8 +6,9 @@
 // reply lines are captured for error texts. Nothing here overwrites unless asked to: create-new
 // writes, new folders, copies and moves check the target first (some servers answer 257 to MKD
 // of a folder that exists). Replacing a file goes through a temporary file beside it (see
-// replaceFile), so a cut upload leaves the old file whole. Listing lines that cannot be read
-// are logged, each once.
+// replaceFile), so a cut upload leaves the old file whole; a save that expects a version of
+// the file checks it right before the copy replaces the file (see checkUnchanged). Listing
+// lines that cannot be read are logged, each once.
 
 #include <atomic>
 #include <cstdio>
@@ -421,12 +422,18 @@ private:
     }
 
     // A RETR; with `version`, the file's modification time (MDTM) asked in the same exchange.
-    Outcome<Bytes> download(Session& s, Operation& op, const std::string& server, FileVersion* version = nullptr) const {
+    // With `maxSize`, a file the server says is bigger is not fetched (CURLE_FILESIZE_EXCEEDED).
+    Outcome<Bytes> download(Session& s, Operation& op, const std::string& server, FileVersion* version = nullptr,
+                            std::size_t maxSize = 0, TransferResult* failure = nullptr) const {
         prepare(s);
         curl_easy_setopt(s.easy(), CURLOPT_URL, fileUrl(server).c_str());
         if (version) curl_easy_setopt(s.easy(), CURLOPT_FILETIME, 1L);
+        if (maxSize) curl_easy_setopt(s.easy(), CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxSize));
         TransferResult r = perform(s, op);
-        if (!r.ok()) return ftpError(r, Context::read);
+        if (!r.ok()) {
+            if (failure) *failure = r;
+            return ftpError(r, Context::read);
+        }
         if (version) version->modificationDate = fileTime(s);
         return std::move(r.body);
     }
@@ -496,19 +503,26 @@ private:
     }
 
     // The step before a checked save touches the file: the server's copy must still be the
-    // version read. Its time and size go first; where they agree and cannot show a change made
-    // within the same second, a small file's bytes are fetched and compared. changedOnServer
-    // or notFound otherwise, the file untouched.
+    // version read, as one exchange tells: its time and size (MDTM, SIZE), and for a small
+    // file, whose time to the second cannot show a change made within that second, its bytes
+    // too (not fetched when the server says it has grown past that size). changedOnServer or
+    // notFound otherwise, the file untouched.
     std::optional<FileError> checkUnchanged(Session& s, Operation& op, const std::string& target,
                                             const FileVersion* expected) const {
         if (!expected) return std::nullopt;
-        auto now = statFile(s, op, target);
-        if (now.error) return now.error;
+        Outcome<FileVersion> now;
+        if (comparedByBytes(*expected)) {
+            TransferResult failure;
+            auto bytes = download(s, op, target, &now.value, kHashedSizeLimit, &failure);
+            if (failure.code == CURLE_FILESIZE_EXCEEDED) return FileError::make(ErrorKind::changedOnServer);
+            if (bytes.error) return bytes.error;
+            now.value.size = static_cast<std::int64_t>(bytes.value.size());
+            now.value.sha256 = sha256Hex(bytes.value);
+        } else {
+            now = statFile(s, op, target);
+            if (now.error) return now.error;
+        }
         if (!factsAgree(*expected, now.value)) return FileError::make(ErrorKind::changedOnServer);
-        if (!bytesMustDecide(*expected, now.value)) return std::nullopt;
-        auto bytes = download(s, op, target);
-        if (bytes.error) return bytes.error;
-        if (sha256Hex(bytes.value) != expected->sha256) return FileError::make(ErrorKind::changedOnServer);
         return std::nullopt;
     }
 

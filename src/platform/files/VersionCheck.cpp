@@ -40,9 +40,8 @@ bool factsAgree(const FileVersion& expected, const FileVersion& now) {
     return true;
 }
 
-bool bytesMustDecide(const FileVersion& expected, const FileVersion& now) {
-    if (expected.sha256.empty() || !now.sha256.empty()) return false;
-    return now.size < 0 || static_cast<std::uint64_t>(now.size) <= kHashedSizeLimit;
+bool comparedByBytes(const FileVersion& expected) {
+    return !expected.sha256.empty() && (expected.size < 0 || static_cast<std::uint64_t>(expected.size) <= kHashedSizeLimit);
 }
 
 }  // namespace files::detail

@@ -26,8 +26,9 @@ bool isStrongTag(std::string_view etag);
 // False when a fact both versions tell differs: the file has changed.
 bool factsAgree(const FileVersion& expected, const FileVersion& now);
 
-// True when agreeing facts must still be settled by the bytes: the read kept their hash (it
-// does where the facts could miss a change) and the file is small enough to fetch.
-bool bytesMustDecide(const FileVersion& expected, const FileVersion& now);
+// True when the server's facts alone cannot settle whether the file is still this version and
+// its bytes must be compared: the read kept their hash (it does where the facts could miss a
+// change) and the file is small enough to fetch.
+bool comparedByBytes(const FileVersion& expected);
 
 }  // namespace files::detail

@@ -13,7 +13,9 @@
 //     whatever the server would have said (403, 500);
 //   - a failed write or new folder whose answer may mean "no such parent" (404, 409, 500, and
 //     400 or 403 for a parent that is a file) is checked against the parent folder.
-// 207 answers to DELETE, COPY and MOVE are read for partial failures.
+// 207 answers to DELETE, COPY and MOVE are read for partial failures. A save that expects a
+// version of the file asks about it first (see checkUnchanged), as not every server heeds the
+// If-Match a PUT carries (nginx does not).
 
 #include <atomic>
 #include <cctype>
@@ -242,14 +244,12 @@ private:
     // strong ETag, "If-Unmodified-Since" without an ETag, else "If-Match: *" (the file must
     // still be there). Servers that ignore them all (nginx) are covered by the request itself.
     Outcome<std::string> checkUnchanged(Session& s, Operation& op, const std::string& url, const FileVersion& expected) {
-        FileVersion now;
-        now.size = expected.size;
-        const bool byBytes = bytesMustDecide(expected, now);
+        const bool byBytes = comparedByBytes(expected);
         TransferResult r = byBytes ? request(s, op, "GET", url, {}, nullptr) : head(s, op, url);
         if (!r.ok()) return transportError(r);
         if (r.responseCode == 404 || r.responseCode == 410) return FileError::make(ErrorKind::notFound);
         if (!is2xx(r.responseCode)) return httpError(r, Verb::get);
-        now = answerVersion(r);
+        FileVersion now = answerVersion(r);
         if (byBytes) {
             now.size = static_cast<std::int64_t>(r.body.size());
             now.sha256 = sha256Hex(r.body);
