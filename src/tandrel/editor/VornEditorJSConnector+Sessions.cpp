@@ -450,21 +450,22 @@ void VornEditorJSConnector::upload_page_text(const std::string& file_id, int64_t
         // marked changed. Nothing more is written. A copy changed or deleted on the server
         // meanwhile is the user's question.
         if (w) {
+            if (version) record->server_version = std::move(*version);
             if (checked && self && self->ask_about_server_copy(file_id, *w, done)) return;
             return done(false, w);
         }
         // Written: the page's count at the save is the saved state, and the version written
-        // the one the next save expects. Only a record that changed is written again (a save
-        // of text saved before changes nothing); the save is told first, as the server has the
+        // the one the next save expects. Only a mark that moved is written again (a save of
+        // text saved before changes nothing the user made; its version goes into the sessions
+        // file with the record's next write); the save is told first, as the server has the
         // text already, and the write snapshots the record as it is now.
         const bool marked = count > record->undo_count;
         if (marked) record->undo_count = count;
-        const bool versioned = version && *version != record->server_version;
-        if (versioned) record->server_version = std::move(*version);
+        if (version) record->server_version = std::move(*version);
         done(true, std::nullopt);
         // A record that the save's completion removed (Save in "Unsaved Changes") is gone from
         // the file already.
-        if (!(marked || versioned) || !weak_viewer || (self && self->find_file_session(file_id) != record)) return;
+        if (!marked || !weak_viewer || (self && self->find_file_session(file_id) != record)) return;
         weak_viewer->save_service_session();
     });
 }

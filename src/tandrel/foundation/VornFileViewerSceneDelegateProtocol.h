@@ -76,7 +76,8 @@ public:
     // write_file_text that, given the version of the file the text was edited from, writes only
     // while the server's copy is still that version (the provider checks): otherwise nothing is
     // written, and the error's code is files::ErrorKind::changedOnServer, or notFound for a file
-    // that is gone. `written` gets the version written, or the error.
+    // that is gone. `written` gets the version written, or the error (with an empty version
+    // when the failed write itself left the server's copy incomplete).
     using VersionedWriteCompletion =
         std::function<void(std::optional<files::FileVersion> written, std::optional<VornError> error)>;
     virtual void write_file_text_checked(const std::string& path, std::string text,

@@ -137,6 +137,9 @@ void FileViewerSceneDelegate::write_file_text_checked(const std::string& path, s
                                             std::optional<files::FileError> error) {
                                 auto result = vorn_error_from(error);
                                 if (result) result->message = not_saved_message(*error);
+                                // What a cut write left on the server is this save's own
+                                // fragment, no version anybody read: the next save need not ask.
+                                if (error && error->targetIncomplete) version = files::FileVersion{};
                                 dispatch::mainQueue().async([self, written, version = std::move(version), result] {
                                     if (!result && self && self->fileView_controller)
                                         self->fileView_controller->reload_visible_sections_on_main();
