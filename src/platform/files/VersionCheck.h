@@ -23,6 +23,11 @@ void addContentFacts(FileVersion& version, std::string_view bytes);
 std::string_view opaqueTag(std::string_view etag);
 bool isStrongTag(std::string_view etag);
 
+// The version a write must check, if any: a replace's, when it tells anything.
+inline const FileVersion* versionToCheck(const std::optional<FileVersion>& expected, WriteMode mode) {
+    return expected && !expected->empty() && mode == WriteMode::replace ? &*expected : nullptr;
+}
+
 // False when a fact both versions tell differs: the file has changed.
 bool factsAgree(const FileVersion& expected, const FileVersion& now);
 

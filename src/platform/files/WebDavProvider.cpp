@@ -111,8 +111,7 @@ public:
         return startValue<std::optional<FileVersion>>(
             [this, file, data = std::move(data), mode, expected = std::move(expected)](
                 Session& s, Operation& op) -> Outcome<std::optional<FileVersion>> {
-                const FileVersion* check = expected && !expected->empty() && mode == WriteMode::replace ? &*expected : nullptr;
-                auto written = writeFile(s, op, file, data, mode, check, true);
+                auto written = writeFile(s, op, file, data, mode, versionToCheck(expected, mode), true);
                 if (written.error) return *written.error;
                 return std::optional<FileVersion>(std::move(written.value));
             },

@@ -19,36 +19,11 @@ using files::WriteMode;
 
 namespace {
 
-class ProviderPeerTest : public ::testing::TestWithParam<std::string> {
+class ProviderPeerTest : public PeerFolderTest {
 protected:
-    void SetUp() override {
-        peer_ = loadPeer(GetParam());
-        if (!peer_.skipReason.empty()) GTEST_SKIP() << peer_.skipReason;
-        files::ProviderOptions options;
-        options.timeouts.connect = 10s;
-        options.timeouts.reply = 20s;
-        provider_ = files::makeProvider(peer_.url, {peer_.user, peer_.password}, options);
-        ASSERT_TRUE(provider_) << peer_.url;
-        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::replace(name.begin(), name.end(), '/', '_');
-        dir_ = "/t_" + name;
-        disk_ = peer_.root / dir_.substr(1);
-        fs::remove_all(disk_);
-        makeDiskFolder(disk_);
-    }
-    void TearDown() override {
-        provider_.reset();
-        if (!disk_.empty()) fs::remove_all(disk_);
-    }
-
     Sync sync() { return Sync{*provider_}; }
     std::string at(const std::string& name) const { return dir_ + "/" + name; }
     bool isWebDav() const { return provider_->kind() == files::ProviderKind::webDav; }
-
-    Peer peer_;
-    std::shared_ptr<files::FileProvider> provider_;
-    std::string dir_;
-    fs::path disk_;
 };
 
 // Names that break naive URL or listing handling: spaces, quotes, "#" and "?" (URL

@@ -5,9 +5,7 @@
 // and no temporary file left. The version a save returns serves the next save the same way.
 // lighttpd and davlax send no ETag (and no Last-Modified) with a file.
 
-#include <algorithm>
 #include <functional>
-#include <set>
 
 #include "ProviderTestSupport.h"
 #include "platform/files/FileProvider.h"
@@ -22,34 +20,8 @@ namespace {
 using VersionedRead = Capture<std::optional<files::Bytes>, FileVersion, std::optional<files::FileError>>;
 using VersionedWrite = Capture<std::optional<FileVersion>, std::optional<files::FileError>>;
 
-std::set<std::string> namesIn(const fs::path& folder) {
-    std::set<std::string> names;
-    for (const auto& e : fs::directory_iterator(folder)) names.insert(e.path().filename().string());
-    return names;
-}
-
-class VersionTest : public ::testing::TestWithParam<std::string> {
+class VersionTest : public PeerFolderTest {
 protected:
-    void SetUp() override {
-        peer_ = loadPeer(GetParam());
-        if (!peer_.skipReason.empty()) GTEST_SKIP() << peer_.skipReason;
-        files::ProviderOptions options;
-        options.timeouts.connect = 10s;
-        options.timeouts.reply = 20s;
-        provider_ = files::makeProvider(peer_.url, {peer_.user, peer_.password}, options);
-        ASSERT_TRUE(provider_);
-        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::replace(name.begin(), name.end(), '/', '_');
-        dir_ = "/version_" + name;
-        disk_ = peer_.root / dir_.substr(1);
-        fs::remove_all(disk_);
-        makeDiskFolder(disk_);
-    }
-    void TearDown() override {
-        provider_.reset();
-        if (!disk_.empty()) fs::remove_all(disk_);
-    }
-
     std::pair<std::string, FileVersion> read(const std::string& name) {
         VersionedRead c;
         provider_->contentsAndVersion(dir_ + "/" + name, c.callback());
@@ -80,10 +52,6 @@ protected:
         FAIL() << "the server never showed the change of " << name;
     }
 
-    Peer peer_;
-    std::shared_ptr<files::FileProvider> provider_;
-    std::string dir_;
-    fs::path disk_;
 };
 
 // What somebody else does to the file between the read and the save.
@@ -152,7 +120,7 @@ TEST_P(VersionTest, ASaveGoesAheadOnlyOverTheVersionRead) {
             EXPECT_TRUE(forced && !forced->empty());
             EXPECT_EQ(readDiskFile(onDisk), "<p>my edit</p>");
         }
-        EXPECT_EQ(namesIn(disk_), std::set<std::string>{file}) << "a temporary copy was left";
+        EXPECT_EQ(diskNames(), std::set<std::string>{file}) << "a temporary copy was left";
         fs::remove(onDisk);
     }
 }
@@ -181,7 +149,7 @@ TEST_P(VersionTest, TheVersionASaveReturnsGuardsTheNextSave) {
     ASSERT_TRUE(error);
     EXPECT_EQ(error->kind, ErrorKind::changedOnServer) << describe(error);
     EXPECT_EQ(readDiskFile(onDisk), "body{color:gray}");
-    EXPECT_EQ(namesIn(disk_), std::set<std::string>{"site.css"});
+    EXPECT_EQ(diskNames(), std::set<std::string>{"site.css"});
 }
 
 TEST_P(VersionTest, AFileChangedJustBeforeItWasReadIsSavedWithoutAFalseAlarm) {
@@ -218,7 +186,7 @@ TEST_P(VersionTest, ABigFileIsComparedByWhatTheServerTells) {
     ASSERT_TRUE(error);
     EXPECT_EQ(error->kind, ErrorKind::changedOnServer) << describe(error);
     EXPECT_EQ(readDiskFile(onDisk), big + "b");
-    EXPECT_EQ(namesIn(disk_), std::set<std::string>{"big.txt"});
+    EXPECT_EQ(diskNames(), std::set<std::string>{"big.txt"});
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, VersionTest,

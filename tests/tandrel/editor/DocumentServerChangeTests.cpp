@@ -27,14 +27,12 @@ protected:
     void awaitServerShows(const std::string& name, const std::optional<std::string>& text) {
         EXPECT_TRUE(waitFor([&] { return serverBytes(peer_, name) == text; }, 10000)) << "the server never showed it";
     }
+    // Starts a save: its answer when it came without a question, nothing while a question waits.
     std::optional<bool> save(DocumentSceneDelegate* doc) {
-        auto written = std::make_shared<std::optional<bool>>();
+        auto written = pending_ = std::make_shared<std::optional<bool>>();
         managerOf(doc)->main_controller->request_save([written](bool w) { *written = w; });
-        return waitForAnswerOrAlert(doc, written) ? *written : std::nullopt;
-    }
-    bool waitForAnswerOrAlert(DocumentSceneDelegate* doc, const std::shared_ptr<std::optional<bool>>& written) {
-        pending_ = written;
-        return waitFor([&] { return written->has_value() || alertOf(doc) != nullptr; }, 30000);
+        waitFor([&] { return written->has_value() || alertOf(doc) != nullptr; }, 30000);
+        return *written;
     }
     bool awaitSaveEnd() {
         return waitFor([&] { return pending_ && pending_->has_value(); }, 30000);
