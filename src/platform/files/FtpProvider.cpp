@@ -7,10 +7,11 @@
 // writes, new folders, copies and moves check the target first (some servers answer 257 to MKD
 // of a folder that exists). Replacing a file goes through a temporary file beside it (see
 // replaceFile), so a cut upload leaves the old file whole; a symbolic link is saved into the
-// file it points to. A temporary file that a broken connection kept from being removed is
-// remembered (ProviderOptions::leftovers) and removed after the next operation that goes
-// through. A kept connection that the server closed while it sat idle is opened again (see
-// perform). Listing lines that cannot be read are logged, each once.
+// file it points to; a save that expects a version of the file checks it right before the copy
+// replaces the file (see checkUnchanged). A temporary file that a broken connection kept from
+// being removed is remembered (ProviderOptions::leftovers) and removed after the next operation
+// that goes through. A kept connection that the server closed while it sat idle is opened again
+// (see perform). Listing lines that cannot be read are logged, each once.
 
 #include <atomic>
 #include <cctype>
@@ -21,6 +22,7 @@
 #include "platform/files/CurlProvider.h"
 #include "platform/files/FtpReplies.h"
 #include "platform/files/ListingParsers.h"
+#include "platform/files/VersionCheck.h"
 #include "platform/log/Log.h"
 
 namespace files::detail {
@@ -85,38 +87,51 @@ public:
     OperationHandle contents(std::string file, DataCompletion completion) override {
         return startValue<std::optional<Bytes>>(
             handingOver<std::optional<Bytes>>([this, file](Session& s, Operation& op) -> Outcome<std::optional<Bytes>> {
-                if (auto e = checkPaths({file})) return *e;
-                if (path::normalize(file) == "/") return FileError::make(ErrorKind::invalidPath, "the root is a folder");
-                auto root = rootFolder(s, op);
-                if (root.error) return *root.error;
-                auto data = download(s, op, onServer(root.value, file));
-                if (data.error) return *data.error;
-                return std::optional<Bytes>(std::move(data.value));
+                auto read = readFile(s, op, file, nullptr);
+                if (read.error) return *read.error;
+                return std::optional<Bytes>(std::move(read.value));
             }),
             std::move(completion));
+    }
+
+    OperationHandle contentsAndVersion(std::string file, VersionedDataCompletion completion) override {
+        using Read = std::pair<Bytes, FileVersion>;
+        return start<Read>(
+            handingOver<Read>([this, file](Session& s, Operation& op) -> Outcome<Read> {
+                FileVersion version;
+                auto read = readFile(s, op, file, &version);
+                if (read.error) return *read.error;
+                addContentFacts(version, read.value);
+                return Read(std::move(read.value), std::move(version));
+            }),
+            [completion = std::move(completion)](Outcome<Read> out) {
+                if (!completion) return;
+                if (out.error) return completion(std::nullopt, FileVersion{}, std::move(out.error));
+                completion(std::optional<Bytes>(std::move(out.value.first)), std::move(out.value.second), std::nullopt);
+            });
     }
 
     OperationHandle writeContents(std::string file, std::optional<Bytes> data, WriteMode mode,
                                   Completion completion) override {
         return startDone(
             handingOver<std::monostate>([this, file, data = std::move(data), mode](Session& s, Operation& op) -> Done {
-                if (auto e = checkPaths({file})) return *e;
-                if (path::normalize(file) == "/") return FileError::make(ErrorKind::invalidPath, "the root is a folder");
-                auto root = rootFolder(s, op);
-                if (root.error) return *root.error;
-                const std::string target = onServer(root.value, file);
-                if (mode == WriteMode::createNew) {
-                    auto presence = probe(s, op, target);
-                    if (presence.error) return *presence.error;
-                    if (presence.value == Presence::file || presence.value == Presence::folder)
-                        return FileError::make(ErrorKind::alreadyExists);
-                    if (presence.value == Presence::parentMissing) return FileError::make(ErrorKind::parentMissing);
-                }
-                static const Bytes empty;
-                tTrace.savedFile = path::normalize(file);
-                if (mode == WriteMode::replace) return replaceFile(s, op, target, data ? *data : empty);
-                return upload(s, op, target, data ? *data : empty);
+                auto written = writeFile(s, op, file, data, mode, nullptr, false);
+                if (written.error) return *written.error;
+                return {};
             }),
+            std::move(completion));
+    }
+
+    OperationHandle writeContents(std::string file, std::optional<Bytes> data, WriteMode mode,
+                                  std::optional<FileVersion> expected, WriteCompletion completion) override {
+        return startValue<std::optional<FileVersion>>(
+            handingOver<std::optional<FileVersion>>(
+                [this, file, data = std::move(data), mode, expected = std::move(expected)](
+                    Session& s, Operation& op) -> Outcome<std::optional<FileVersion>> {
+                    auto written = writeFile(s, op, file, data, mode, versionToCheck(expected, mode), true);
+                    if (written.error) return *written.error;
+                    return std::optional<FileVersion>(std::move(written.value));
+                }),
             std::move(completion));
     }
 
@@ -402,12 +417,110 @@ private:
         return std::move(listing.entries);
     }
 
-    Outcome<Bytes> download(Session& s, Operation& op, const std::string& server) const {
+    // A RETR; with `version`, the file's modification time (MDTM) asked in the same exchange.
+    // With `maxSize`, a file the server says is bigger is not fetched (CURLE_FILESIZE_EXCEEDED).
+    Outcome<Bytes> download(Session& s, Operation& op, const std::string& server, FileVersion* version = nullptr,
+                            std::size_t maxSize = 0, TransferResult* failure = nullptr) const {
         prepare(s);
         curl_easy_setopt(s.easy(), CURLOPT_URL, fileUrl(server).c_str());
+        if (version) curl_easy_setopt(s.easy(), CURLOPT_FILETIME, 1L);
+        if (maxSize) curl_easy_setopt(s.easy(), CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxSize));
         TransferResult r = perform(s, op);
-        if (!r.ok()) return ftpError(r, Context::read);
+        if (!r.ok()) {
+            if (failure) *failure = r;
+            return ftpError(r, Context::read);
+        }
+        if (version) version->modificationDate = fileTime(s);
         return std::move(r.body);
+    }
+
+    Outcome<Bytes> readFile(Session& s, Operation& op, const std::string& file, FileVersion* version) {
+        if (auto e = checkPaths({file})) return *e;
+        if (path::normalize(file) == "/") return FileError::make(ErrorKind::invalidPath, "the root is a folder");
+        auto root = rootFolder(s, op);
+        if (root.error) return *root.error;
+        return download(s, op, onServer(root.value, file), version);
+    }
+
+    // A write (see WriteMode); a replace with `expected` goes ahead only over that version of
+    // the file (see checkUnchanged). With `versioned`, the version written is returned: the
+    // modification time the server tells afterwards, and the bytes' size and hash.
+    Outcome<FileVersion> writeFile(Session& s, Operation& op, const std::string& file, const std::optional<Bytes>& data,
+                                   WriteMode mode, const FileVersion* expected, bool versioned) {
+        if (auto e = checkPaths({file})) return *e;
+        if (path::normalize(file) == "/") return FileError::make(ErrorKind::invalidPath, "the root is a folder");
+        auto root = rootFolder(s, op);
+        if (root.error) return *root.error;
+        const std::string target = onServer(root.value, file);
+        if (mode == WriteMode::createNew) {
+            auto presence = probe(s, op, target);
+            if (presence.error) return *presence.error;
+            if (presence.value == Presence::file || presence.value == Presence::folder)
+                return FileError::make(ErrorKind::alreadyExists);
+            if (presence.value == Presence::parentMissing) return FileError::make(ErrorKind::parentMissing);
+        }
+        static const Bytes empty;
+        const Bytes& bytes = data ? *data : empty;
+        tTrace.savedFile = path::normalize(file);
+        Done done = mode == WriteMode::replace ? replaceFile(s, op, target, bytes, expected) : upload(s, op, target, bytes);
+        if (done.error) return *done.error;
+        FileVersion version;
+        if (!versioned) return version;
+        // The write is done whatever this says; a file whose time cannot be told is compared by size and bytes.
+        if (auto now = statFile(s, op, target); !now.error) version.modificationDate = now.value.modificationDate;
+        addContentFacts(version, bytes);
+        return version;
+    }
+
+    // The modification time of the file the last transfer asked MDTM about, when the server told it.
+    static std::optional<std::chrono::system_clock::time_point> fileTime(Session& s) {
+        curl_off_t seconds = -1;
+        if (curl_easy_getinfo(s.easy(), CURLINFO_FILETIME_T, &seconds) != CURLE_OK || seconds < 0) return std::nullopt;
+        return std::chrono::system_clock::time_point(std::chrono::seconds(seconds));
+    }
+
+    // What the server says of a file now: its modification time (MDTM) and size (SIZE), without
+    // its bytes. notFound when it is not there.
+    Outcome<FileVersion> statFile(Session& s, Operation& op, const std::string& server) const {
+        prepare(s);
+        curl_easy_setopt(s.easy(), CURLOPT_URL, fileUrl(server).c_str());
+        curl_easy_setopt(s.easy(), CURLOPT_NOBODY, 1L);
+        curl_easy_setopt(s.easy(), CURLOPT_FILETIME, 1L);
+        TransferResult r = perform(s, op);
+        if (!r.ok()) {
+            if (r.code == CURLE_REMOTE_FILE_NOT_FOUND) return FileError::make(ErrorKind::notFound);
+            return ftpError(r, Context::read);
+        }
+        FileVersion version;
+        version.modificationDate = fileTime(s);
+        curl_off_t size = -1;
+        if (curl_easy_getinfo(s.easy(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &size) == CURLE_OK && size >= 0)
+            version.size = static_cast<std::int64_t>(size);
+        return version;
+    }
+
+    // The step before a checked save touches the file: the server's copy must still be the
+    // version read, as one exchange tells: its time and size (MDTM, SIZE), and for a small
+    // file, whose time to the second cannot show a change made within that second, its bytes
+    // too (not fetched when the server says it has grown past that size). changedOnServer or
+    // notFound otherwise, the file untouched.
+    std::optional<FileError> checkUnchanged(Session& s, Operation& op, const std::string& target,
+                                            const FileVersion* expected) const {
+        if (!expected) return std::nullopt;
+        Outcome<FileVersion> now;
+        if (comparedByBytes(*expected)) {
+            TransferResult failure;
+            auto bytes = download(s, op, target, &now.value, kHashedSizeLimit, &failure);
+            if (failure.code == CURLE_FILESIZE_EXCEEDED) return FileError::make(ErrorKind::changedOnServer);
+            if (bytes.error) return bytes.error;
+            now.value.size = static_cast<std::int64_t>(bytes.value.size());
+            now.value.sha256 = sha256Hex(bytes.value);
+        } else {
+            now = statFile(s, op, target);
+            if (now.error) return now.error;
+        }
+        if (!factsAgree(*expected, now.value)) return FileError::make(ErrorKind::changedOnServer);
+        return std::nullopt;
     }
 
     Done upload(Session& s, Operation& op, const std::string& server, std::string_view data) const {
@@ -429,7 +542,9 @@ private:
     // The plain write over the file itself, for a save that nothing else can make safe. Once
     // its bytes have begun to move, a failure leaves the server's file holding only part of
     // them, and the error says so.
-    Done writeInPlace(Session& s, Operation& op, const std::string& target, std::string_view data) const {
+    Done writeInPlace(Session& s, Operation& op, const std::string& target, std::string_view data,
+                      const FileVersion* expected) const {
+        if (auto changed = checkUnchanged(s, op, target, expected)) return keptOriginal(*changed);
         TransferResult r = store(s, op, target, data);
         if (r.ok()) return {};
         FileError error = ftpError(r, Context::write);
@@ -455,10 +570,11 @@ private:
     // those bits already will do), and a rename puts it over the old file. Only where nothing
     // else keeps both the bytes and the bits is the file written in place, and the log says
     // so. A failed transfer removes its temporary file when the server still answers.
-    Done replaceFile(Session& s, Operation& op, const std::string& target, std::string_view data, int hops = 0) {
+    Done replaceFile(Session& s, Operation& op, const std::string& target, std::string_view data,
+                     const FileVersion* expected, int hops = 0) {
         auto link = statLink(s, op, target);
         if (link.error) return *link.error;
-        if (link.value) return saveThroughLink(s, op, target, *link.value, data, hops);
+        if (link.value) return saveThroughLink(s, op, target, *link.value, data, expected, hops);
         const std::string folder = path::parent(target), name = path::lastComponent(target);
         const bool askMlst = mlsd_.load() != no;
         std::string temp = path::join(folder, temporaryName(name, true));
@@ -470,7 +586,7 @@ private:
             if (isNameRefused(r)) {
                 logPlainWrite(target, "the server refused the temporary files " + hidden + " (" + refusal + ") and " +
                                           temp + " (" + r.lastReply() + ")");
-                return writeInPlace(s, op, target, data);
+                return writeInPlace(s, op, target, data, expected);
             }
         }
         if (!r.ok()) {
@@ -496,12 +612,12 @@ private:
         }
         if (facts.known && facts.type == FileType::symbolicLink) {
             discard(s, temp, r);
-            return saveThroughLink(s, op, target, facts.linkTarget, data, hops);
+            return saveThroughLink(s, op, target, facts.linkTarget, data, expected, hops);
         }
         if (facts.known && facts.type != FileType::regular) {
             // A folder gets the server's own refusal.
             discard(s, temp, r);
-            return writeInPlace(s, op, target, data);
+            return writeInPlace(s, op, target, data, expected);
         }
         if (facts.fromList && !facts.absent && !facts.mode) {
             // The file may be there with permissions the rename would not keep (a private file
@@ -510,7 +626,7 @@ private:
             logPlainWrite(target, facts.known ? "the server's listing does not show the file's permissions"
                                               : "the server's listings did not tell whether the file exists and "
                                                 "with which permissions");
-            return writeInPlace(s, op, target, data);
+            return writeInPlace(s, op, target, data, expected);
         }
         if (facts.mode) {
             const std::string mode = modeText(*facts.mode);
@@ -535,9 +651,15 @@ private:
                     logPlainWrite(target, "the server refused mode " + mode + " for the temporary file (" +
                                               c.lastReply() + "), and the copy has " +
                                               (copied.value ? "mode " + modeText(*copied.value) : "a mode it did not tell"));
-                    return writeInPlace(s, op, target, data);
+                    return writeInPlace(s, op, target, data, expected);
                 }
             }
+        }
+        if (auto changed = checkUnchanged(s, op, target, expected)) {
+            TransferResult failed;
+            failed.silent = changed->kind == ErrorKind::timedOut;
+            discard(s, temp, failed);
+            return keptOriginal(*changed);
         }
         TransferResult m = command(s, op, {"RNFR " + temp, "RNTO " + target});
         if (m.ok()) return {};
@@ -546,7 +668,7 @@ private:
             return ftpError(m, Context::command);
         }
         logPlainWrite(target, "the server refused to rename the temporary file over it (" + m.lastReply() + ")");
-        Done plain = writeInPlace(s, op, target, data);
+        Done plain = writeInPlace(s, op, target, data, expected);
         discard(s, temp, m);
         return plain;
     }
@@ -561,7 +683,7 @@ private:
     // be a path outside what the login sees). Where the target cannot be known, the bytes go
     // through the link in place, and the log says so.
     Done saveThroughLink(Session& s, Operation& op, const std::string& link, const std::string& linkTarget,
-                         std::string_view data, int hops) {
+                         std::string_view data, const FileVersion* expected, int hops) {
         std::string why;
         const auto resolved = resolveLink(link, linkTarget);
         if (linkTarget.empty()) {
@@ -573,11 +695,11 @@ private:
         } else {
             auto same = sameFile(s, op, link, *resolved);
             if (same.error) return *same.error;
-            if (same.value) return replaceFile(s, op, *resolved, data, hops + 1);
+            if (same.value) return replaceFile(s, op, *resolved, data, expected, hops + 1);
             why = "its target " + linkTarget + " is not a file the server shows as " + *resolved;
         }
         logPlainWrite(link, "it is a symbolic link and " + why + "; the bytes are written through the link");
-        return writeInPlace(s, op, link, data);
+        return writeInPlace(s, op, link, data, expected);
     }
 
     // The server path a link's target names ("index.html", "../www/index.html", "/var/www/a"),

@@ -13,13 +13,16 @@
 //     whatever the server would have said (403, 500);
 //   - a failed write or new folder whose answer may mean "no such parent" (404, 409, 500, and
 //     400 or 403 for a parent that is a file) is checked against the parent folder.
-// 207 answers to DELETE, COPY and MOVE are read for partial failures.
+// 207 answers to DELETE, COPY and MOVE are read for partial failures. A save that expects a
+// version of the file asks about it first (see checkUnchanged), as not every server heeds the
+// If-Match a PUT carries (nginx does not).
 
 #include <atomic>
 #include <cctype>
 
 #include "platform/files/CurlProvider.h"
 #include "platform/files/ListingParsers.h"
+#include "platform/files/VersionCheck.h"
 
 namespace files::detail {
 
@@ -73,42 +76,44 @@ public:
     OperationHandle contents(std::string file, DataCompletion completion) override {
         return startValue<std::optional<Bytes>>(
             [this, file](Session& s, Operation& op) -> Outcome<std::optional<Bytes>> {
-                if (auto e = checkPaths({file})) return *e;
-                if (path::normalize(file) == "/") return FileError::make(ErrorKind::invalidPath, "the root is a folder");
-                TransferResult r = request(s, op, "GET", urlFor(serverPath(file), false), {}, nullptr);
-                if (!r.ok() || !is2xx(r.responseCode)) return httpError(r, Verb::get);
-                return std::optional<Bytes>(std::move(r.body));
+                auto read = readFile(s, op, file, false);
+                if (read.error) return *read.error;
+                return std::optional<Bytes>(std::move(read.value.first));
             },
             std::move(completion));
+    }
+
+    OperationHandle contentsAndVersion(std::string file, VersionedDataCompletion completion) override {
+        return start<std::pair<Bytes, FileVersion>>(
+            [this, file](Session& s, Operation& op) -> Outcome<std::pair<Bytes, FileVersion>> {
+                return readFile(s, op, file, true);
+            },
+            [completion = std::move(completion)](Outcome<std::pair<Bytes, FileVersion>> out) {
+                if (!completion) return;
+                if (out.error) return completion(std::nullopt, FileVersion{}, std::move(out.error));
+                completion(std::optional<Bytes>(std::move(out.value.first)), std::move(out.value.second), std::nullopt);
+            });
     }
 
     OperationHandle writeContents(std::string file, std::optional<Bytes> data, WriteMode mode,
                                   Completion completion) override {
         return startDone(
             [this, file, data = std::move(data), mode](Session& s, Operation& op) -> Done {
-                if (auto e = checkPaths({file})) return *e;
-                if (path::normalize(file) == "/") return FileError::make(ErrorKind::invalidPath, "the root is a folder");
-                const std::string url = urlFor(serverPath(file), false);
-                std::vector<std::string> headers{"Content-Type: application/octet-stream"};
-                if (mode == WriteMode::createNew) {
-                    // Servers that ignore If-None-Match would overwrite: look first.
-                    Outcome<Presence> there = look(s, op, file);
-                    if (there.error) return *there.error;
-                    if (there.value != Presence::missing) return FileError::make(ErrorKind::alreadyExists);
-                    headers.push_back("If-None-Match: *");
-                } else if (auto e = learnAuthentication(s, op)) {
-                    return *e;
-                }
-                static const Bytes empty;
-                const Bytes& body = data ? *data : empty;
-                TransferResult r = request(s, op, "PUT", url, headers, &body);
-                if (r.ok() && is2xx(r.responseCode)) return {};
-                FileError error = creationError(s, op, r, Verb::put, file);
-                // A PUT goes to the file itself, and many servers write what arrives as it
-                // arrives: a request cut once its body had begun to move, with no answer to say
-                // the server threw it away, may have left the file holding part of it.
-                error.targetIncomplete = mode == WriteMode::replace && !r.ok() && r.uploaded > 0 && r.responseCode < 200;
-                return error;
+                auto written = writeFile(s, op, file, data, mode, nullptr, false);
+                if (written.error) return *written.error;
+                return {};
+            },
+            std::move(completion));
+    }
+
+    OperationHandle writeContents(std::string file, std::optional<Bytes> data, WriteMode mode,
+                                  std::optional<FileVersion> expected, WriteCompletion completion) override {
+        return startValue<std::optional<FileVersion>>(
+            [this, file, data = std::move(data), mode, expected = std::move(expected)](
+                Session& s, Operation& op) -> Outcome<std::optional<FileVersion>> {
+                auto written = writeFile(s, op, file, data, mode, versionToCheck(expected, mode), true);
+                if (written.error) return *written.error;
+                return std::optional<FileVersion>(std::move(written.value));
             },
             std::move(completion));
     }
@@ -172,6 +177,156 @@ public:
     }
 
 private:
+    // GET of a file; with `versioned`, what the answer said of it (ETag, Last-Modified) and the
+    // bytes' own size and hash.
+    Outcome<std::pair<Bytes, FileVersion>> readFile(Session& s, Operation& op, const std::string& file, bool versioned) {
+        if (auto e = checkPaths({file})) return *e;
+        if (path::normalize(file) == "/") return FileError::make(ErrorKind::invalidPath, "the root is a folder");
+        TransferResult r = request(s, op, "GET", urlFor(serverPath(file), false), {}, nullptr);
+        if (!r.ok() || !is2xx(r.responseCode)) return httpError(r, Verb::get);
+        FileVersion version = versioned ? versionOf(r, r.body) : FileVersion{};
+        return std::pair<Bytes, FileVersion>(std::move(r.body), std::move(version));
+    }
+
+    // A PUT. With `expected`, only over that version of the file (see checkUnchanged); with
+    // `versioned`, the version written is returned (the PUT's ETag, or a HEAD's).
+    Outcome<FileVersion> writeFile(Session& s, Operation& op, const std::string& file, const std::optional<Bytes>& data,
+                                   WriteMode mode, const FileVersion* expected, bool versioned) {
+        if (auto e = checkPaths({file})) return *e;
+        if (path::normalize(file) == "/") return FileError::make(ErrorKind::invalidPath, "the root is a folder");
+        const std::string url = urlFor(serverPath(file), false);
+        std::vector<std::string> headers{"Content-Type: application/octet-stream"};
+        if (mode == WriteMode::createNew) {
+            // Servers that ignore If-None-Match would overwrite: look first.
+            Outcome<Presence> there = look(s, op, file);
+            if (there.error) return *there.error;
+            if (there.value != Presence::missing) return FileError::make(ErrorKind::alreadyExists);
+            headers.push_back("If-None-Match: *");
+        } else if (expected) {
+            auto condition = checkUnchanged(s, op, url, *expected);
+            if (condition.error) return *condition.error;
+            headers.push_back(condition.value);
+        } else if (auto e = learnAuthentication(s, op)) {
+            return *e;
+        }
+        static const Bytes empty;
+        const Bytes& body = data ? *data : empty;
+        TransferResult r = request(s, op, "PUT", url, headers, &body);
+        if (expected && r.ok() && r.responseCode == 412 && startsWithNoCase(headers.back(), "If-Unmodified-Since:")) {
+            // Some servers compare If-Unmodified-Since on a PUT with the time of the request, not
+            // the file's (Apache does): a refusal is checked once more, and a file still
+            // unchanged is written with the one condition left, that it is there.
+            auto again = checkUnchanged(s, op, url, *expected);
+            if (again.error) return *again.error;
+            headers.back() = "If-Match: *";
+            r = request(s, op, "PUT", url, headers, &body);
+        }
+        if (r.ok() && is2xx(r.responseCode)) return versioned ? writtenVersion(s, op, url, r, body) : FileVersion{};
+        if (expected && r.ok() && r.responseCode == 412) {
+            // The condition failed: the file changed between the look and the write, or went.
+            Outcome<Presence> there = look(s, op, file);
+            if (!there.error && there.value == Presence::missing) return FileError::make(ErrorKind::notFound);
+            return withServerWords(FileError::make(ErrorKind::changedOnServer), r);
+        }
+        FileError error = creationError(s, op, r, Verb::put, file);
+        // A PUT goes to the file itself, and many servers write what arrives as it
+        // arrives: a request cut once its body had begun to move, with no answer to say
+        // the server threw it away, may have left the file holding part of it.
+        error.targetIncomplete = mode == WriteMode::replace && !r.ok() && r.uploaded > 0 && r.responseCode < 200;
+        return error;
+    }
+
+    // Asks the server about the file a checked write replaces, in one request: a HEAD, or a
+    // GET where only the bytes can tell (no strong ETag, a small file). changedOnServer or
+    // notFound when it is not the expected version; otherwise the condition the PUT carries,
+    // so that servers that heed it also refuse a change made in between: "If-Match" with a
+    // strong ETag, "If-Unmodified-Since" without an ETag, else "If-Match: *" (the file must
+    // still be there). Servers that ignore them all (nginx) are covered by the request itself.
+    Outcome<std::string> checkUnchanged(Session& s, Operation& op, const std::string& url, const FileVersion& expected) {
+        const bool byBytes = comparedByBytes(expected);
+        TransferResult r = byBytes ? request(s, op, "GET", url, {}, nullptr) : head(s, op, url);
+        if (!r.ok()) return transportError(r);
+        if (r.responseCode == 404 || r.responseCode == 410) return FileError::make(ErrorKind::notFound);
+        if (!is2xx(r.responseCode)) return httpError(r, Verb::get);
+        FileVersion now = answerVersion(r);
+        if (byBytes) {
+            now.size = static_cast<std::int64_t>(r.body.size());
+            now.sha256 = sha256Hex(r.body);
+        } else {
+            now.size = contentLength(r);
+        }
+        if (!factsAgree(expected, now)) return withServerWords(FileError::make(ErrorKind::changedOnServer), r);
+        if (isStrongTag(now.etag)) return "If-Match: " + now.etag;
+        if (now.etag.empty() && !now.lastModified.empty()) return "If-Unmodified-Since: " + now.lastModified;
+        // A weak ETag (Apache's for a file changed within the last second) cannot be matched,
+        // and the date is no better there: at least, only while the file is there.
+        return std::string("If-Match: *");
+    }
+
+    // The version a successful PUT wrote: its own ETag when the answer has one, else what a
+    // HEAD says, trusted only when it shows the size just written.
+    FileVersion writtenVersion(Session& s, Operation& op, const std::string& url, const TransferResult& put,
+                               const Bytes& body) {
+        if (!put.headerValues("ETag").empty()) return versionOf(put, body);
+        TransferResult r = head(s, op, url);
+        if (r.ok() && is2xx(r.responseCode) && contentLength(r) == static_cast<std::int64_t>(body.size()))
+            return versionOf(r, body);
+        FileVersion version;
+        addContentFacts(version, body);
+        return version;
+    }
+
+    // The version of these bytes as an answer about them tells it. Their hash is kept (for a
+    // small file) where the answer's facts could miss a later change: without a Last-Modified,
+    // or with one in the second the answer was given (the ETags of some servers, nginx's among
+    // them, are made of that second and the size, so a change within it shows in neither).
+    static FileVersion versionOf(const TransferResult& r, std::string_view bytes) {
+        FileVersion version = answerVersion(r);
+        version.size = static_cast<std::int64_t>(bytes.size());
+        if (bytes.size() <= kHashedSizeLimit && mayMissChange(r)) version.sha256 = sha256Hex(bytes);
+        return version;
+    }
+
+    static bool mayMissChange(const TransferResult& r) {
+        auto modified = r.headerValues("Last-Modified");
+        auto date = r.headerValues("Date");
+        if (modified.empty() || date.empty()) return true;
+        const time_t changedAt = curl_getdate(modified.back().c_str(), nullptr);
+        const time_t answeredAt = curl_getdate(date.back().c_str(), nullptr);
+        if (changedAt < 0 || answeredAt < 0) return true;
+        return answeredAt - changedAt < 2;
+    }
+
+    TransferResult head(Session& s, Operation& op, const std::string& url) {
+        return request(s, op, "HEAD", url, {}, nullptr);
+    }
+
+    // The ETag and Last-Modified of an answer (the last given, as the answer to a request sent
+    // twice has them last).
+    static FileVersion answerVersion(const TransferResult& r) {
+        FileVersion version;
+        if (auto tags = r.headerValues("ETag"); !tags.empty()) version.etag = tags.back();
+        if (auto dates = r.headerValues("Last-Modified"); !dates.empty()) version.lastModified = dates.back();
+        return version;
+    }
+
+    // The length of the file an answer is about; not known when the answer is encoded (its
+    // length is then the encoded one).
+    static std::int64_t contentLength(const TransferResult& r) {
+        for (const std::string& coding : r.headerValues("Content-Encoding")) {
+            if (coding != "identity") return -1;
+        }
+        auto lengths = r.headerValues("Content-Length");
+        if (lengths.empty()) return -1;
+        try {
+            std::size_t used = 0;
+            const long long n = std::stoll(lengths.back(), &used);
+            return used == lengths.back().size() && n >= 0 ? n : -1;
+        } catch (...) {
+            return -1;
+        }
+    }
+
     // The URL of a server path; a folder's ends with "/".
     std::string urlFor(const std::string& server, bool folder) const {
         std::string p = path::normalize(server);
@@ -194,6 +349,8 @@ private:
         for (const auto& h : extraHeaders) headers.append(h);
         if (std::string_view(method) == "GET") {
             curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
+        } else if (std::string_view(method) == "HEAD") {
+            curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
         } else {
             curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, method);
         }

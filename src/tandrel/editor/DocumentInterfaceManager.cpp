@@ -248,14 +248,18 @@ void DocumentInterfaceManager::load_current_editor_file(bool is_compact) {
     QPointer<DocumentInterfaceManager> self(this);
     std::weak_ptr<VornEditorJSConnector> weak_connector = connector;
     const std::string file_path = *path;
-    provider->contents(file_path, [self, weak_connector, file_type, file_path](std::optional<files::Bytes> data,
-                                                                               std::optional<files::FileError> error) {
+    // The file's version goes with its text into the session record, for the saves' check.
+    provider->contentsAndVersion(file_path, [self, weak_connector, file_type, file_path](
+                                                std::optional<files::Bytes> data, files::FileVersion version,
+                                                std::optional<files::FileError> error) {
         auto read_error = vorn_error_from(error);
-        dispatch::mainQueue().async([self, weak_connector, file_type, file_path, data = std::move(data), read_error]() mutable {
+        dispatch::mainQueue().async([self, weak_connector, file_type, file_path, data = std::move(data),
+                                     version = std::move(version), read_error]() mutable {
             if (!self) return;
             build_file_content_model(std::move(data), read_error, file_type, file_path,
-                                     [self, weak_connector](std::shared_ptr<VornServerFileContentModel> content,
-                                                            std::optional<VornError> e) {
+                                     [self, weak_connector, version](std::shared_ptr<VornServerFileContentModel> content,
+                                                                     std::optional<VornError> e) {
+                                         if (content) content->server_version = version;
                                          if (self) self->file_loaded(content, e, weak_connector.lock());
                                      });
         });

@@ -22,6 +22,7 @@
 #include "tandrel/foundation/VORNPresenterUtility.h"
 #include "tandrel/foundation/VornCurrentEditorStateInfo.h"
 #include "tandrel/foundation/VornServerFilesDataModel.h"
+#include "tandrel/foundation/VornProviderErrors.h"
 #include "tandrel/foundation/VornSessionsManager.h"
 #include "tandrel/foundation/VornSceneLinksProtocol.h"
 #include "tandrel/foundation/VornUnsavedTextKeeper.h"
@@ -232,6 +233,7 @@ void VornEditorJSConnector::store_new_file_session(nlohmann::json result, std::o
     remember_reported_state(record->session_id, record->json);
     record->ace_language.clear();
     record->undo_count = 0;
+    record->server_version = content->server_version;
 
     // One record per id: a stale one of the same file goes.
     if (auto sessions = sessions_of(viewer)) {
@@ -442,23 +444,87 @@ void VornEditorJSConnector::upload_page_text(const std::string& file_id, int64_t
     }
     auto record = find_file_session(file_id);
     if (!record) return done(false, app_error(Err::cannot_save_ace_file_session));
+    // The text replaces the server's copy it was edited from, and no other: unless the user said
+    // to overwrite, or to write a deleted file again, the write takes the version the record
+    // keeps (none for a record of an older build: that write is not checked).
+    auto* h = hub();
+    const bool recreating = h && h->current_editor_info().removed_from_server;
+    std::optional<files::FileVersion> expected;
+    if (!overwrite_consented_ && !recreating && !record->server_version.empty()) expected = record->server_version;
+    const bool checked = expected.has_value();
     QPointer<VornEditorJSConnector> self(this);
     QPointer<VornFileViewerSceneDelegateProtocol> weak_viewer(viewer);
-    viewer->write_file_text(record->file_path, std::move(text), [self, file_id, record, count, weak_viewer, done](std::optional<VornError> w) {
+    viewer->write_file_text_checked(record->file_path, std::move(text), std::move(expected),
+                                    [self, file_id, record, count, checked, weak_viewer, done](
+                                        std::optional<files::FileVersion> version, std::optional<VornError> w) {
         // A failed write leaves the record as the sessions file has it: the page's text, still
-        // marked changed. Nothing more is written.
-        if (w) return done(false, w);
-        // Written: the page's count at the save is the saved state. Only a mark that moved is
-        // written again (a save of text saved before changes nothing); the save is told first,
-        // as the server has the text already, and the write snapshots the record as it is now.
+        // marked changed. Nothing more is written. A copy changed or deleted on the server
+        // meanwhile is the user's question.
+        if (w) {
+            if (version) record->server_version = std::move(*version);
+            if (checked && self && self->ask_about_server_copy(file_id, *w, done)) return;
+            return done(false, w);
+        }
+        // Written: the page's count at the save is the saved state, and the version written
+        // the one the next save expects. Only a mark that moved is written again (a save of
+        // text saved before changes nothing the user made; its version goes into the sessions
+        // file with the record's next write); the save is told first, as the server has the
+        // text already, and the write snapshots the record as it is now.
         const bool marked = count > record->undo_count;
         if (marked) record->undo_count = count;
+        if (version) record->server_version = std::move(*version);
         done(true, std::nullopt);
         // A record that the save's completion removed (Save in "Unsaved Changes") is gone from
         // the file already.
         if (!marked || !weak_viewer || (self && self->find_file_session(file_id) != record)) return;
         weak_viewer->save_service_session();
     });
+}
+
+bool VornEditorJSConnector::ask_about_server_copy(const std::string& file_id, const VornError& error,
+                                                  SaveCompletion completion) {
+    auto* h = hub();
+    if (!h) return false;
+    if (is_file_error(error, files::ErrorKind::notFound)) {
+        // Gone from the server: asked as for a file deleted in the server window.
+        h->current_editor_info().removed_from_server = true;
+        write_page_session(file_id, std::move(completion));
+        return true;
+    }
+    if (!is_file_error(error, files::ErrorKind::changedOnServer)) return false;
+    auto record = find_file_session(file_id);
+    const std::string name = record ? files::path::forDisplay(files::path::lastComponent(record->file_path))
+                                    : std::string("This file");
+    const std::string message = "\u201C" + name + "\u201D changed on the server since you opened it.";
+    QPointer<VornEditorJSConnector> self(this);
+    auto answer = [self, file_id, completion](bool overwrite) {
+        // "Cancel": nothing written, the edit stays in the window, unsaved.
+        if (!self || !overwrite) {
+            if (completion) completion(false, std::nullopt);
+            return;
+        }
+        // "Overwrite": the page's text is written over what the server has now.
+        self->overwrite_consented_ = true;
+        self->write_page_session(file_id, [self, completion](bool written, std::optional<VornError> e) {
+            if (self) self->overwrite_consented_ = false;
+            if (completion) completion(written, e);
+        });
+    };
+    auto* screen = h->editor_screen(is_compact);
+    QPointer<ui::ViewController> presenter = screen ? screen->editor_view_controller() : nullptr;
+    if (!presenter) {
+        // Nobody to ask: the other change is not overwritten unasked.
+        if (completion) completion(false, VornError::cocoa(4, message + " It was not saved.", "changed_on_server"));
+        return true;
+    }
+    VORNPresenterUtility::present_on_main(presenter, [presenter, message, answer](bool ready) {
+        if (!ready) return answer(false);
+        VORNPresenterUtility::present_actions_alert(
+            ready, kChangedTitle, message,
+            {{"Overwrite", ui::AlertActionStyle::destructive, true}, {"Cancel", ui::AlertActionStyle::cancel, false}},
+            answer, presenter);
+    });
+    return true;
 }
 
 bool VornEditorJSConnector::ask_before_recreating(const std::string& file_id, SaveCompletion& completion) {

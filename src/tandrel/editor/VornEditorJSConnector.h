@@ -185,6 +185,8 @@ public:
     static constexpr const char* kUnsavedMessage = "Do you want to save your changes?";
     // The title of the notices about a file deleted on the server while it is open.
     static constexpr const char* kRemovedTitle = "File Deleted";
+    // The title of the question asked when a save finds the server's copy changed by someone else.
+    static constexpr const char* kChangedTitle = "File Changed";
     // The question asked when a file opens over stored changes that never reached the server.
     // How long a decision waits for a save before "Save in Progress" shows.
     static constexpr std::chrono::milliseconds kSaveNoticeDelay{1000};
@@ -248,6 +250,12 @@ private:
     // "Cancel" is a save that wrote nothing, without error). `consented` is the answer given.
     bool ask_before_recreating(const std::string& file_id, SaveCompletion& completion);
     bool recreate_consented_ = false;
+    // A save whose check found the server's copy changed (or gone, the error of a checked
+    // write): the user is asked, "Overwrite" or "Cancel" (deleted: as ask_before_recreating).
+    // True when the save waits for that answer; the completion then runs once, after it.
+    bool ask_about_server_copy(const std::string& file_id, const VornError& error, SaveCompletion completion);
+    // "Overwrite" was the answer: the save it starts writes without the check.
+    bool overwrite_consented_ = false;
     // The file's server as this document knows it is still the file viewer's server.
     bool file_viewer_serves_document(const VornFileViewerSceneDelegateProtocol* viewer) const;
 

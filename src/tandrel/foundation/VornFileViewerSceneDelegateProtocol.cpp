@@ -62,4 +62,11 @@ void VornFileViewerSceneDelegateProtocol::write_file_text(const std::string&, st
     no_window(written);
 }
 
+void VornFileViewerSceneDelegateProtocol::write_file_text_checked(const std::string&, std::string,
+                                                                  std::optional<files::FileVersion>,
+                                                                  VersionedWriteCompletion written) {
+    if (!written) return;
+    no_window([written](std::optional<VornError> error) { written(std::nullopt, error); });
+}
+
 void VornFileViewerSceneDelegateProtocol::reload_visible_sections_on_main() {}

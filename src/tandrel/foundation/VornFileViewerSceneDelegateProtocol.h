@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/files/FileProvider.h"
 #include "platform/ui/scenes/Scene.h"
 #include "tandrel/foundation/VornCurrentServiceStateInfo.h"
 #include "tandrel/foundation/VornError.h"
@@ -22,9 +23,6 @@
 class VornACEFileSessionsDataModel;
 class VornProviderBucket;  // the live connection (tandrel/servers/VornProviderBucket.h); opaque here
 class VornServerFileDataModel;
-namespace files {
-class FileProvider;
-}
 namespace ui {
 class ViewController;
 }
@@ -75,6 +73,15 @@ public:
     // The editor's save road: the text, read out of the page's reply, replaces the remote file at
     // `path` byte for byte; `written` runs once on the main queue with nothing or the error.
     virtual void write_file_text(const std::string& path, std::string text, ErrorCompletion written);
+    // write_file_text that, given the version of the file the text was edited from, writes only
+    // while the server's copy is still that version (the provider checks): otherwise nothing is
+    // written, and the error's code is files::ErrorKind::changedOnServer, or notFound for a file
+    // that is gone. `written` gets the version written, or the error (with an empty version
+    // when the failed write itself left the server's copy incomplete).
+    using VersionedWriteCompletion =
+        std::function<void(std::optional<files::FileVersion> written, std::optional<VornError> error)>;
+    virtual void write_file_text_checked(const std::string& path, std::string text,
+                                         std::optional<files::FileVersion> expected, VersionedWriteCompletion written);
     // The explorer redraws the rows it shows (their open-file marks), on the main queue.
     virtual void reload_visible_sections_on_main();
 

@@ -16,3 +16,8 @@ inline std::optional<VornError> vorn_error_from(const std::optional<files::FileE
     if (!error) return std::nullopt;
     return vorn_error_from(*error);
 }
+
+// True for the app's form of a provider error of that kind.
+inline bool is_file_error(const VornError& error, files::ErrorKind kind) {
+    return error.is("FileProviderError", static_cast<int64_t>(kind));
+}

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files/FileProvider.h"
 #include "tandrel/foundation/EnumManager.h"
 #include "tandrel/foundation/Jsonable.h"
 
@@ -56,6 +57,8 @@ public:
     std::string path;
     std::string contents;
     EnumManager::editor_file_types file_type = EnumManager::editor_file_types::txt;
+    // What the server said of the file as it was read (see VornACEFileSessionsDataModel).
+    files::FileVersion server_version;
 };
 
 // The key of a remote file between the browser and the editor: Base64 of the path's UTF-8 bytes.

@@ -10,6 +10,36 @@
 VornACEFileSessionsDataModel::VornACEFileSessionsDataModel() : opened(Date::now()) {}
 
 namespace {
+// The "server_version" object: only the facts the server told.
+OrderedJson version_json(const files::FileVersion& v) {
+    OrderedJson j = OrderedJson::object();
+    if (!v.etag.empty()) j["etag"] = v.etag;
+    if (!v.lastModified.empty()) j["last_modified"] = v.lastModified;
+    if (v.modificationDate) {
+        j["modified_ms"] = std::chrono::duration_cast<std::chrono::milliseconds>(v.modificationDate->time_since_epoch()).count();
+    }
+    if (v.size >= 0) j["size"] = v.size;
+    if (!v.sha256.empty()) j["sha256"] = v.sha256;
+    return j;
+}
+
+files::FileVersion version_from_json(const OrderedJson& j) {
+    files::FileVersion v;
+    if (!j.is_object()) return v;
+    try {
+        v.etag = jsonable::optional_string(j, "etag").value_or("");
+        v.lastModified = jsonable::optional_string(j, "last_modified").value_or("");
+        if (auto ms = jsonable::optional_int(j, "modified_ms")) {
+            v.modificationDate = std::chrono::system_clock::time_point(std::chrono::milliseconds(*ms));
+        }
+        v.size = jsonable::optional_int(j, "size").value_or(-1);
+        v.sha256 = jsonable::optional_string(j, "sha256").value_or("");
+    } catch (const DecodingError&) {
+        return {};
+    }
+    return v;
+}
+
 // A session's JSON object: its texts copied from a session that stays, moved out of one that goes.
 template <class Session>
 OrderedJson session_json(Session&& s) {
@@ -24,6 +54,7 @@ OrderedJson session_json(Session&& s) {
     if (!s.leftover_copies.empty()) j["leftover_copies"] = s.leftover_copies;
     // Written only when set: the files of sessions of files that are there stay as they were.
     if (s.removed_from_server) j["removed_from_server"] = true;
+    if (!s.server_version.empty()) j["server_version"] = version_json(s.server_version);
     return j;
 }
 
@@ -63,6 +94,7 @@ std::shared_ptr<VornACEFileSessionsDataModel> VornACEFileSessionsDataModel::from
     }
     // Optional: files written before the mark existed have none.
     if (auto it = j.find("removed_from_server"); it != j.end() && it->is_boolean()) s->removed_from_server = it->get<bool>();
+    if (auto it = j.find("server_version"); it != j.end()) s->server_version = version_from_json(*it);
     return s;
 }
 

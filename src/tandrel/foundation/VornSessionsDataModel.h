@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files/FileProvider.h"
 #include "tandrel/foundation/Jsonable.h"
 
 // One file open in the editor.
@@ -28,10 +29,15 @@ public:
     // written only when set): a save asks before it writes the file there again, also after a
     // restart.
     bool removed_from_server = false;
+    // What the server said of the file when it was opened or last saved here; a save goes ahead
+    // only while the server's copy is still that one. Empty when not known (a record of an
+    // older build): such a save is not checked. Written as "server_version" only when known.
+    files::FileVersion server_version;
 
     OrderedJson to_json() const override;
-    // Every key required but "leftover_copies" (strings that are no text are skipped) and
-    // "removed_from_server". Throws DecodingError.
+    // Every key required but "leftover_copies" (strings that are no text are skipped),
+    // "removed_from_server" and "server_version" (which, unreadable, counts as not known).
+    // Throws DecodingError.
     static std::shared_ptr<VornACEFileSessionsDataModel> from_json(const OrderedJson& j);
     std::shared_ptr<VornACEFileSessionsDataModel> clone() const;
     // to_json() that moves the texts out instead of copying them (for a copy about to go).

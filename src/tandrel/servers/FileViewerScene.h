@@ -149,6 +149,8 @@ public:
     // (no connection: guardReturnNoFileProvider; a failed write: its error, saying whether the
     // server's copy is unchanged).
     void write_file_text(const std::string& path, std::string text, ErrorCompletion written) override;
+    void write_file_text_checked(const std::string& path, std::string text, std::optional<files::FileVersion> expected,
+                                 VersionedWriteCompletion written) override;
 
     // ---- the explorer, header and welcome list as this window drives them
     //      (FileViewerSceneDelegate+Explorer.cpp) ----------------------------------------------

@@ -125,3 +125,30 @@ void FileViewerSceneDelegate::write_file_text(const std::string& path, std::stri
                                 });
                             });
 }
+
+void FileViewerSceneDelegate::write_file_text_checked(const std::string& path, std::string text,
+                                                      std::optional<files::FileVersion> expected,
+                                                      VersionedWriteCompletion written) {
+    auto provider = provider_as_read_write();
+    if (!provider) {
+        if (written) {
+            dispatch::mainQueue().async([written] { written(std::nullopt, app_error(Err::guardReturnNoFileProvider)); });
+        }
+        return;
+    }
+    QPointer<FileViewerSceneDelegate> self(this);
+    provider->writeContents(path, std::move(text), files::WriteMode::replace, std::move(expected),
+                            [self, written](std::optional<files::FileVersion> version,
+                                            std::optional<files::FileError> error) {
+                                auto result = vorn_error_from(error);
+                                if (result) result->message = not_saved_message(*error);
+                                // What a cut write left on the server is this save's own
+                                // fragment, no version anybody read: the next save need not ask.
+                                if (error && error->targetIncomplete) version = files::FileVersion{};
+                                dispatch::mainQueue().async([self, written, version = std::move(version), result] {
+                                    if (!result && self && self->fileView_controller)
+                                        self->fileView_controller->reload_visible_sections_on_main();
+                                    if (written) written(version, result);
+                                });
+                            });
+}

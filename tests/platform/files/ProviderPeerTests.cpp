@@ -19,37 +19,11 @@ using files::WriteMode;
 
 namespace {
 
-class ProviderPeerTest : public ::testing::TestWithParam<std::string> {
+class ProviderPeerTest : public PeerFolderTest {
 protected:
-    void SetUp() override {
-        peer_ = loadPeer(GetParam());
-        if (!peer_.skipReason.empty()) GTEST_SKIP() << peer_.skipReason;
-        options_.timeouts.connect = 10s;
-        options_.timeouts.reply = 20s;
-        options_.trust = peerTrust(peer_);
-        provider_ = files::makeProvider(peer_.url, {peer_.user, peer_.password}, options_);
-        ASSERT_TRUE(provider_) << peer_.url;
-        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::replace(name.begin(), name.end(), '/', '_');
-        dir_ = "/t_" + name;
-        disk_ = peer_.root / dir_.substr(1);
-        fs::remove_all(disk_);
-        makeDiskFolder(disk_);
-    }
-    void TearDown() override {
-        provider_.reset();
-        if (!disk_.empty()) fs::remove_all(disk_);
-    }
-
     Sync sync() { return Sync{*provider_}; }
     std::string at(const std::string& name) const { return dir_ + "/" + name; }
     bool isWebDav() const { return provider_->kind() == files::ProviderKind::webDav; }
-
-    Peer peer_;
-    files::ProviderOptions options_;
-    std::shared_ptr<files::FileProvider> provider_;
-    std::string dir_;
-    fs::path disk_;
 };
 
 // Names that break naive URL or listing handling: spaces, quotes, "#" and "?" (URL
@@ -500,7 +474,9 @@ TEST_P(ProviderPeerTest, MissingFilesAndFoldersAreNotFound) {
 TEST_P(ProviderPeerTest, RightPasswordPassesTheLoginCheck) { EXPECT_FALSE(sync().login()); }
 
 TEST_P(ProviderPeerTest, WrongPasswordGivesExactlyOneLoginError) {
-    auto wrong = files::makeProvider(peer_.url, {peer_.user, peer_.password + "x"}, options_);
+    files::ProviderOptions options;
+    options.trust = peerTrust(peer_);
+    auto wrong = files::makeProvider(peer_.url, {peer_.user, peer_.password + "x"}, options);
     ASSERT_TRUE(wrong);
 
     DoneCapture check;

@@ -11,9 +11,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -274,6 +276,43 @@ protected:
 private:
     std::mutex mutex_;
     std::vector<std::string> lines_;
+};
+
+// A test against the server of its parameter's kind, in a folder of its own on the server's disk
+// (removed again afterwards), with a provider for it.
+class PeerFolderTest : public ::testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override {
+        peer_ = loadPeer(GetParam());
+        if (!peer_.skipReason.empty()) GTEST_SKIP() << peer_.skipReason;
+        files::ProviderOptions options;
+        options.timeouts.connect = 10s;
+        options.timeouts.reply = 20s;
+        options.trust = peerTrust(peer_);
+        provider_ = files::makeProvider(peer_.url, {peer_.user, peer_.password}, options);
+        ASSERT_TRUE(provider_) << peer_.url;
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '_');
+        dir_ = "/t_" + name;
+        disk_ = peer_.root / dir_.substr(1);
+        fs::remove_all(disk_);
+        makeDiskFolder(disk_);
+    }
+    void TearDown() override {
+        provider_.reset();
+        if (!disk_.empty()) fs::remove_all(disk_);
+    }
+    // The names in the test's folder on the server's disk.
+    std::set<std::string> diskNames() const {
+        std::set<std::string> names;
+        for (const auto& e : fs::directory_iterator(disk_)) names.insert(e.path().filename().string());
+        return names;
+    }
+
+    Peer peer_;
+    std::shared_ptr<files::FileProvider> provider_;
+    std::string dir_;  // the folder's provider path
+    fs::path disk_;    // the folder on the server's disk
 };
 
 inline const files::FileObject* findEntry(const std::vector<files::FileObject>& entries, const std::string& name) {

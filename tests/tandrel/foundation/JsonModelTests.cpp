@@ -419,3 +419,44 @@ TEST(RecordIds, AForkedChildMakesOtherIdsThanItsParent) {
     EXPECT_EQ(next->first[14], '4');
     EXPECT_NE(next->first, next->second);
 }
+
+namespace {
+TEST(JsonModels, AFileSessionKeepsTheServersVersionAsAnOptionalKey) {
+    const std::string base =
+        R"("session_id":"L2E=","file_path":"/a","mime_type":"text/plain","json":"{}","ace_language":"","undo_count":0,"opened":0)";
+    VornACEFileSessionsDataModel record;
+    record.session_id = "L2E=";
+    record.file_path = "/a";
+    EXPECT_FALSE(parsed(record).contains("server_version")) << "written when not known";
+
+    record.server_version.etag = "\"5-abc\"";
+    record.server_version.lastModified = "Tue, 08 Dec 2026 11:51:46 GMT";
+    record.server_version.modificationDate = std::chrono::system_clock::time_point(std::chrono::seconds(1700000000));
+    record.server_version.size = 5;
+    record.server_version.sha256 = std::string(64, 'f');
+    auto j = parsed(record);
+    EXPECT_EQ(keysOf(j["server_version"]), (Keys{"etag", "last_modified", "modified_ms", "size", "sha256"}));
+    EXPECT_EQ(j["server_version"]["modified_ms"], 1700000000000LL);
+    EXPECT_EQ(VornACEFileSessionsDataModel::from_json(j)->server_version, record.server_version);
+
+    struct Case {
+        const char* what;
+        std::string text;
+        bool known;
+    };
+    const std::vector<Case> cases = {
+        // What the records of older builds hold, and what they meet in a newer one's file: a
+        // key they do not know is passed over, as the decoders do with every key.
+        {"no version", "{" + base + "}", false},
+        {"a key the record does not know", "{" + base + R"(,"later":{"x":1}})", false},
+        {"a version", "{" + base + R"(,"server_version":{"size":3,"modified_ms":5}})", true},
+        {"a version that is no object", "{" + base + R"(,"server_version":7})", false},
+        {"a version with a wrong type", "{" + base + R"(,"server_version":{"size":"3"}})", false},
+    };
+    for (const auto& c : cases) {
+        std::shared_ptr<VornACEFileSessionsDataModel> decoded;
+        EXPECT_NO_THROW(decoded = VornACEFileSessionsDataModel::from_json(OrderedJson::parse(c.text))) << c.what;
+        if (decoded) EXPECT_EQ(!decoded->server_version.empty(), c.known) << c.what;
+    }
+}
+}  // namespace

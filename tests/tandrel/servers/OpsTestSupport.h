@@ -33,7 +33,7 @@ using filestest::Peer;
 using Type = EnumManager::VornConnectionType;
 
 inline Type typeOf(const Peer& peer) {
-    return peer.kind == "apache" ? Type::webDav : peer.kind == "sshd" ? Type::sftp : Type::ftp;
+    return peer.url.rfind("http", 0) == 0 ? Type::webDav : peer.kind == "sshd" ? Type::sftp : Type::ftp;
 }
 
 // A port of 127.0.0.1 on which nothing listens.
