@@ -306,7 +306,9 @@ std::optional<BaseUrl> parseBaseUrl(const std::string& url, const std::vector<st
 
 FileError transportError(const TransferResult& r) {
     FileError error;
-    if (r.cancelled) {
+    if (r.untrusted) {
+        error = *r.untrusted;
+    } else if (r.cancelled) {
         error = FileError::make(ErrorKind::cancelled);
     } else if (r.silent) {
         error = FileError::make(ErrorKind::timedOut);
