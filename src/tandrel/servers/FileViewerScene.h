@@ -169,7 +169,8 @@ public:
 private:
     // The bucket for a server (FileViewerSceneDelegate+Bucket.cpp); `built` may run on any thread.
     static void build_service_bucket(const std::string& url, const std::string& user, const std::string& password,
-                                     EnumManager::VornConnectionType type, ConnectCompletion built);
+                                     EnumManager::VornConnectionType type, ConnectCompletion built,
+                                     bool require_encryption = false);
     static std::shared_ptr<files::FileProvider> provider_of(const std::shared_ptr<VornProviderBucket>& bucket);
     // Drops a reference to a bucket off the GUI thread (the last one stops its provider's workers).
     static void release_in_background(std::shared_ptr<VornProviderBucket> bucket);

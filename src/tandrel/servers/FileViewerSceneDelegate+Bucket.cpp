@@ -7,8 +7,9 @@
 
 void FileViewerSceneDelegate::build_service_bucket(const std::string& url, const std::string& user,
                                                    const std::string& password, EnumManager::VornConnectionType type,
-                                                   ConnectCompletion built) {
-    VornConnectorBuilder::make_bucket_for_service(url, files::Credential{user, password}, type, built);
+                                                   ConnectCompletion built, bool require_encryption) {
+    VornConnectorBuilder::make_bucket_for_service(url, files::Credential{user, password}, type, built,
+                                                  require_encryption);
 }
 
 std::shared_ptr<files::FileProvider> FileViewerSceneDelegate::provider_of(const std::shared_ptr<VornProviderBucket>& bucket) {

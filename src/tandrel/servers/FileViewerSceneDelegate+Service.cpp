@@ -204,7 +204,8 @@ void FileViewerSceneDelegate::connect_with_keychain_credentials(const std::strin
                             self->store_connection(server, server->url, std::move(bucket), std::nullopt, done);
                         });
                     });
-                });
+                },
+                server->require_encryption);
         });
 }
 

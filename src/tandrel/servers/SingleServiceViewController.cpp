@@ -172,6 +172,7 @@ void SingleServiceViewController::buildServiceForm() {
     setup_title_label();
     setup_type_segments();
     setup_form_rows();
+    setup_encryption_box();
     setup_buttons();
     set_form_defaults();
     setup_spinner();
@@ -205,7 +206,8 @@ int SingleServiceViewController::form_content_height() const {
     const int segments = add_service_type->sizeHint().height();
     const int rows = static_cast<int>(ui_elements_all_cases().size());
     const int buttons = std::max(apply_btn->minimumHeight(), apply_btn->sizeHint().height());
-    return 10 + title + 20 + segments + 20 + rows * kRowHeight + (rows - 1) * kRowGap + 50 + buttons + 20 +
+    const int box = require_encryption_box ? kRowGap + require_encryption_box->sizeHint().height() : 0;
+    return 10 + title + 20 + segments + 20 + rows * kRowHeight + (rows - 1) * kRowGap + box + 50 + buttons + 20 +
            keyboard_inset_;
 }
 
@@ -294,9 +296,25 @@ void SingleServiceViewController::add_form_row(ui_elements element) {
     element_ui_dict[element] = row;
 }
 
+void SingleServiceViewController::setup_encryption_box() {
+    auto port_row = element_ui_dict.find(ui_elements::port);
+    if (port_row == element_ui_dict.end()) return;
+    require_encryption_box = new QCheckBox(QString::fromLatin1(ServerFormModel::kRequireEncryptionTitle));
+    require_encryption_box->setObjectName(QStringLiteral("require_encryption"));
+    require_encryption_box->setFont(servers_ui::text_style_font(TextStyle::subheadline));
+    require_encryption_box->setAccessibleDescription(
+        QStringLiteral("Never log in to this server without an encrypted connection (FTP over TLS)"));
+    require_encryption_box->setParent(contentViexw);
+    util_align_left_anchorWithPixel(require_encryption_box, 20, true);
+    util_align_right_anchorWithPixel(require_encryption_box, 20, true);
+    util_align_top_anchor_to_bottom_of_viewWithView(require_encryption_box, port_row->second, kRowGap);
+}
+
 void SingleServiceViewController::setup_buttons() {
     auto port_row = element_ui_dict.find(ui_elements::port);
-    QWidget* above = port_row != element_ui_dict.end() ? port_row->second : view();
+    QWidget* above = require_encryption_box ? static_cast<QWidget*>(require_encryption_box.data())
+                     : port_row != element_ui_dict.end() ? port_row->second
+                                                         : view();
 
     apply_btn->setText(QStringLiteral("Apply"));
     servers_ui::apply_button_configuration(apply_btn, servers_ui::ButtonConfiguration::filled());
@@ -377,6 +395,7 @@ void SingleServiceViewController::setup_tab_order() {
     QList<QWidget*> order;
     for (ui_elements element : ui_elements_all_cases())
         if (QLineEdit* field = element_ui_tf_dict[element]) order.push_back(field);
+    if (require_encryption_box) order.push_back(require_encryption_box);
     add_service_type->setFocusPolicy(Qt::StrongFocus);
     order.push_back(add_service_type);
     if (is_editing_a_service) order.push_back(delete_btn);
@@ -422,6 +441,10 @@ void SingleServiceViewController::fillServiceForm() {
     }
     // The stored port (a record without one keeps the default).
     if (record->port) element_ui_tf_dict[ui_elements::port]->setText(QString::number(*record->port));
+    if (require_encryption_box) {
+        require_encryption_box->setChecked(record->require_encryption);
+        require_encryption_box->setEnabled(ServerFormModel::require_encryption_applies(add_service_type->selectedSegmentIndex()));
+    }
 
     controller_title_lbl->setText(QStringLiteral("Update Service"));
     setTitle(QStringLiteral("Update Service"));
@@ -440,6 +463,7 @@ void SingleServiceViewController::segment_changed() {
     const int index = add_service_type->selectedSegmentIndex();
     if (index < 0 || index > 1) return;
     add_service_type_selection = types[index];
+    if (require_encryption_box) require_encryption_box->setEnabled(ServerFormModel::require_encryption_applies(index));
     if (QLineEdit* port = element_ui_tf_dict[ui_elements::port])
         port->setText(index == 0 ? QStringLiteral("21") : QStringLiteral("80"));
 }
@@ -475,6 +499,7 @@ ServerFormModel::Fields SingleServiceViewController::form_fields() const {
     fields.password = text(ui_elements::password);
     fields.port = text(ui_elements::port);
     fields.type_segment = add_service_type ? add_service_type->selectedSegmentIndex() : 0;
+    fields.require_encryption = require_encryption_box && require_encryption_box->isChecked();
     return fields;
 }
 
@@ -543,16 +568,20 @@ void SingleServiceViewController::start_login_check(bool edit_mode) {
         begin_authenticating_on_main();
     }
     const ConnectionType type = ServerFormModel::connection_type_for_segment(add_service_type->selectedSegmentIndex());
-    check_login(currentFormData.server_url, currentFormData.username, currentFormData.password, type,
-                [self, edit_mode](std::optional<VornError> error) { self->after_login_check(error, edit_mode); });
+    check_login(
+        currentFormData.server_url, currentFormData.username, currentFormData.password, type,
+        [self, edit_mode](std::optional<VornError> error) { self->after_login_check(error, edit_mode); },
+        currentFormData.require_encryption);
 }
 
 void SingleServiceViewController::check_login(const std::string& url, const std::string& username,
                                               const std::string& password, ConnectionType type,
-                                              std::function<void(std::optional<VornError>)> completion) {
+                                              std::function<void(std::optional<VornError>)> completion,
+                                              bool require_encryption) {
     // A connector for the typed URL and credential logs in and reads the root folder; its answer
     // comes once, on the main queue (a type or URL without a connector is an error too).
-    VornConnectorBuilder::make_bucket_for_form(url, files::Credential{username, password}, type, std::move(completion));
+    VornConnectorBuilder::make_bucket_for_form(url, files::Credential{username, password}, type, std::move(completion),
+                                               require_encryption);
 }
 
 void SingleServiceViewController::after_login_check(std::optional<VornError> error, bool edit_mode) {

@@ -9,6 +9,7 @@
 #include "platform/net/PercentEncoding.h"
 #include "tandrel/foundation/AMZLogger.h"
 #include "tandrel/foundation/VornProviderErrors.h"
+#include "tandrel/servers/VornTrust.h"
 
 namespace {
 
@@ -101,8 +102,16 @@ std::shared_ptr<files::FileProvider> VornProviderBucket::provider() const {
 
 // ---- building ------------------------------------------------------------------------------
 
+files::ProviderOptions VornConnectorBuilder::provider_options(bool require_encryption) {
+    files::ProviderOptions options;
+    options.trust = app_trust();
+    options.requireTls = require_encryption;
+    return options;
+}
+
 void VornConnectorBuilder::make_bucket_for_service(const std::string& url, const std::optional<files::Credential>& credential,
-                                                   EnumManager::VornConnectionType type, const BucketCompletion& completion) {
+                                                   EnumManager::VornConnectionType type, const BucketCompletion& completion,
+                                                   bool require_encryption) {
     auto bucket = std::make_shared<VornProviderBucket>();
     bucket->base = std::make_shared<VornConnectorBase>();
     bucket->base->url = url;
@@ -113,7 +122,7 @@ void VornConnectorBuilder::make_bucket_for_service(const std::string& url, const
     const std::string address = net::escapeTypedUrl(url);
     switch (type) {
         case Type::ftp: {
-            auto provider = files::makeFtpProvider(address, login);
+            auto provider = files::makeFtpProvider(address, login, provider_options(require_encryption));
             if (!provider) break;
             auto connector = std::make_shared<VornConnectorFtp>(std::move(provider), Type::ftp);
             connector->url = url;
@@ -123,7 +132,7 @@ void VornConnectorBuilder::make_bucket_for_service(const std::string& url, const
             break;
         }
         case Type::webDav: {
-            auto provider = files::makeWebDavProvider(address, login);
+            auto provider = files::makeWebDavProvider(address, login, provider_options(false));
             if (!provider) break;
             auto connector = std::make_shared<VornConnectorWebDav>(std::move(provider), Type::webDav);
             connector->url = url;
@@ -147,11 +156,14 @@ void VornConnectorBuilder::make_bucket_for_service(const std::string& url, const
 }
 
 void VornConnectorBuilder::make_bucket_for_form(const std::string& url, const std::optional<files::Credential>& credential,
-                                                EnumManager::VornConnectionType type, LoginCompletion completion) {
-    make_bucket_for_service(url, credential, type,
-                            [completion](std::shared_ptr<VornProviderBucket> bucket, std::optional<VornError> error) {
-                                VornConnectorUtilityClass::check_login(std::move(bucket), std::move(error), completion);
-                            });
+                                                EnumManager::VornConnectionType type, LoginCompletion completion,
+                                                bool require_encryption) {
+    make_bucket_for_service(
+        url, credential, type,
+        [completion](std::shared_ptr<VornProviderBucket> bucket, std::optional<VornError> error) {
+            VornConnectorUtilityClass::check_login(std::move(bucket), std::move(error), completion);
+        },
+        require_encryption);
 }
 
 // ---- login check ---------------------------------------------------------------------------
