@@ -14,6 +14,8 @@
 #include "support/AccessibleTree.h"
 #include "tandrel/foundation/VornServerFilesDataModel.h"
 #include "tandrel/servers/ManageServicesViewController.h"
+#include "tandrel/servers/QuickConnectView.h"
+#include "tandrel/servers/VornTrust.h"
 
 using namespace explorertest;
 using filestest::makeDiskFolder;
@@ -80,6 +82,31 @@ TEST_F(ServerWindowAccessTest, TabReachesEveryControlOnceAndEachHasAName) {
     auto at = [&](QWidget* w) { return std::find(cycle.begin(), cycle.end(), w) - cycle.begin(); };
     EXPECT_LT(at(explorer->refresh_button), at(explorer->new_drop_button));
     EXPECT_LT(at(explorer->new_drop_button), at(explorer->sortByButton));
+}
+
+TEST_F(ServerWindowAccessTest, TheHeaderSaysWhetherTheConnectionIsEncryptedAndIsNamedSo) {
+    connectToFtp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    QuickConnectView* header = explorer->quickConnectView;
+    auto name = [](QWidget* w) { return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name); };
+    ASSERT_TRUE(waitFor([&] { return name(header) == "Not encrypted"; }));
+    EXPECT_EQ(name(header->encryption_Lbl), "Not encrypted");
+    EXPECT_EQ(header->encryption_Lbl->text(), "Not encrypted");
+    EXPECT_TRUE(testsupport::accessibleNames(screen(), QAccessible::StaticText).contains("Not encrypted"));
+
+    // A server that speaks TLS, its certificate trusted beforehand: the lock.
+    Peer tls = peer("vsftpd-tls");
+    if (!tls.skipReason.empty()) GTEST_SKIP() << tls.skipReason;
+    files::Certificate certificate;
+    certificate.der = filestest::derOfPem(tls.values["CERT"]);
+    ASSERT_TRUE(app_trust()->addCertificate("127.0.0.1", tls.port, certificate));
+    connectTo(tls);
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(waitFor([&] { return name(header) == QuickConnectView::kEncryptedName; }));
+    EXPECT_EQ(name(header->encryption_Lbl), QuickConnectView::kEncryptedName);
+    EXPECT_TRUE(header->encryption_Lbl->text().isEmpty());
+    EXPECT_FALSE(header->encryption_Lbl->pixmap().isNull());
+    EXPECT_FALSE(testsupport::accessibleNames(screen(), QAccessible::StaticText).contains("Not encrypted"));
 }
 
 TEST_F(ServerWindowAccessTest, BackspaceAndAltUpGoUpOneLevel) {
