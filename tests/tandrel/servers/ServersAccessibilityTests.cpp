@@ -7,10 +7,13 @@
 #include <QMenu>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 #include <set>
 
 #include "ExplorerTestSupport.h"
 #include "platform/ui/Accessibility.h"
+#include "platform/ui/scenes/Application.h"
+#include "platform/ui/scenes/Window.h"
 #include "support/AccessibleTree.h"
 #include "tandrel/foundation/VornServerFilesDataModel.h"
 #include "tandrel/servers/ManageServicesViewController.h"
@@ -107,6 +110,74 @@ TEST_F(ServerWindowAccessTest, TheHeaderSaysWhetherTheConnectionIsEncryptedAndIs
     EXPECT_TRUE(header->encryption_Lbl->text().isEmpty());
     EXPECT_FALSE(header->encryption_Lbl->pixmap().isNull());
     EXPECT_FALSE(testsupport::accessibleNames(screen(), QAccessible::StaticText).contains("Not encrypted"));
+}
+
+// The alert in front of any window, if one shows.
+ui::AlertController* frontAlert() {
+    for (ui::Window* w : ui::Application::shared().windows()) {
+        ui::ViewController* screen = w ? w->rootViewController() : nullptr;
+        while (screen && screen->presentedViewController()) screen = screen->presentedViewController();
+        if (auto* alert = dynamic_cast<ui::AlertController*>(screen)) return alert;
+    }
+    return nullptr;
+}
+
+TEST_F(ServerWindowAccessTest, AnUntrustedCertificateIsAskedAboutInAWindowAndTrustingItConnects) {
+    Peer tls = peer("vsftpd-tls");
+    if (!tls.skipReason.empty()) GTEST_SKIP() << tls.skipReason;
+    app_trust()->setAsker(std::make_shared<VornTrustAsker>());
+    auto server = saveServer(tls);
+    const std::string fingerprint = [&] {
+        files::Certificate c;
+        c.der = filestest::derOfPem(tls.values["CERT"]);
+        return c.fingerprint();
+    }();
+
+    // The question comes while the window waits; its answer is chosen as a user would.
+    struct Seen {
+        QString title, message;
+        QStringList actions;
+    };
+    std::vector<Seen> seen;
+    QString choice;
+    QTimer answering;
+    QObject::connect(&answering, &QTimer::timeout, [&] {
+        ui::AlertController* alert = frontAlert();
+        if (!alert || !alert->message().contains("SHA-256")) return;
+        Seen s{alert->alertTitle(), alert->message(), {}};
+        int index = -1;
+        for (size_t i = 0; i < alert->actions().size(); ++i) {
+            s.actions << alert->actions()[i]->title();
+            if (alert->actions()[i]->title() == choice) index = static_cast<int>(i);
+        }
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(alert->view()->window())->text(QAccessible::Name), s.title);
+        seen.push_back(s);
+        alert->performAction(index);
+    });
+    answering.start(50);
+
+    choice = "Cancel";
+    auto refused = connect(server->id);
+    ASSERT_TRUE(refused.error);
+    EXPECT_NE(refused.error->text().find("notTrusted"), std::string::npos) << refused.error->text();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].title, "The server's certificate is not trusted");
+    EXPECT_EQ(seen[0].actions, (QStringList{"Trust", "Cancel"}));
+    EXPECT_TRUE(seen[0].message.contains(QString::fromStdString(fingerprint))) << seen[0].message.toStdString();
+    EXPECT_TRUE(seen[0].message.contains("unable to get local issuer certificate"));
+
+    choice = "Trust";
+    const int before = explorer->listing_count();
+    auto trusted = connect(server->id);
+    ASSERT_FALSE(trusted.error) << trusted.error->text();
+    ASSERT_TRUE(awaitListing(before, "/"));
+    EXPECT_EQ(seen.size(), 2u);
+    EXPECT_TRUE(waitFor([&] {
+        return QAccessible::queryAccessibleInterface(explorer->quickConnectView)->text(QAccessible::Name) ==
+               QuickConnectView::kEncryptedName;
+    }));
+    answering.stop();
+    app_trust()->setAsker(nullptr);
 }
 
 TEST_F(ServerWindowAccessTest, BackspaceAndAltUpGoUpOneLevel) {
