@@ -290,6 +290,9 @@ private:
         curl_easy_setopt(e, CURLOPT_USE_SSL,
                          static_cast<long>(requireTls_ || base_.scheme == "ftps" ? CURLUSESSL_ALL : CURLUSESSL_TRY));
         curl_easy_setopt(e, CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS));
+        // TLS 1.2: vsftpd 3.0, on many hosts, breaks off uploads over TLS 1.3 after some
+        // hundred kilobytes ("426 Failure reading network stream").
+        curl_easy_setopt(e, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2 | CURL_SSLVERSION_MAX_TLSv1_2));
         setCredentials(e);
         curl_easy_setopt(e, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
         curl_easy_setopt(e, CURLOPT_FTP_SKIP_PASV_IP, 1L);
