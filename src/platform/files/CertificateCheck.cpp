@@ -3,6 +3,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include <atomic>
 #include <ctime>
 
 namespace files::detail {
@@ -77,13 +78,17 @@ int verifyChain(X509_STORE_CTX* store, void* arg) {
 
 using NewSession = int (*)(SSL*, SSL_SESSION*);
 
+// libcurl's own callback for new sessions (one function for every connection), which ours wraps.
+std::atomic<NewSession> curlsNewSession{nullptr};
+
 // A session whose certificate was refused is not kept for resumption: a resumed session skips
-// the verification, and would carry the refusal (or let a later refusal go unseen).
+// the verification, and would carry the refusal (or let a later refusal go unseen). The
+// callback may come after the transfer that made the connection (a TLS 1.3 ticket read later),
+// so it looks at nothing of that transfer.
 int keepVerifiedSession(SSL* ssl, SSL_SESSION* session) {
-    SSL_CTX* ctx = SSL_get_SSL_CTX(ssl);
-    auto* check = static_cast<CertificateCheck*>(SSL_CTX_get_app_data(ctx));
-    if (!check || !check->curlNewSession || SSL_get_verify_result(ssl) != X509_V_OK) return 0;
-    return reinterpret_cast<NewSession>(check->curlNewSession)(ssl, session);
+    NewSession curls = curlsNewSession.load();
+    if (!curls || SSL_get_verify_result(ssl) != X509_V_OK) return 0;
+    return curls(ssl, session);
 }
 
 // The system's trust store (the bundle and folder libcurl was built to use), read once for the
@@ -115,10 +120,12 @@ CURLcode onContext(CURL*, void* sslContext, void* arg) {
     auto* ctx = static_cast<SSL_CTX*>(sslContext);
     ++check->handshakes;
     if (X509_STORE* store = systemStore()) SSL_CTX_set1_cert_store(ctx, store);
+    // The check lives for one transfer, the connection longer: no handshake after the first,
+    // which would verify through a check that is gone.
+    SSL_CTX_set_options(ctx, SSL_OP_NO_RENEGOTIATION);
     SSL_CTX_set_cert_verify_callback(ctx, verifyChain, check);
-    if (NewSession curls = SSL_CTX_sess_get_new_cb(ctx)) {
-        check->curlNewSession = reinterpret_cast<void*>(curls);
-        SSL_CTX_set_app_data(ctx, check);
+    if (NewSession curls = SSL_CTX_sess_get_new_cb(ctx); curls && curls != keepVerifiedSession) {
+        curlsNewSession.store(curls);
         SSL_CTX_sess_set_new_cb(ctx, keepVerifiedSession);
     }
     return CURLE_OK;

@@ -25,7 +25,6 @@ struct CertificateCheck {
     int handshakes = 0;                    // TLS connections begun
     std::optional<Certificate> refused;    // the certificate that was not trusted, with the reason
     TrustVerdict verdict = TrustVerdict::unknown;  // unknown or changed, for `refused`
-    void* curlNewSession = nullptr;        // libcurl's own session callback, which ours wraps
 };
 
 // Installs the check on the handle for its next transfer (the check must outlive it). With a
