@@ -128,6 +128,30 @@ std::optional<files::FileError> await(Start&& start) {
     return future.get();
 }
 
+// The rounds: each runs `raw` and `provider` (which return an error text, empty on success),
+// in alternating order; the medians go to the benchmark's counters and to a line about `what`.
+template <typename Raw, typename Provider>
+void runRounds(benchmark::State& state, const std::string& what, Raw raw, Provider provider) {
+    Rounds rounds;
+    int round = 0;
+    for (auto _ : state) {
+        ++round;
+        double rawMs = 0, providerMs = 0;
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool rawTurn = (turn == 0) == rounds.baselineFirst();
+            const auto start = std::chrono::steady_clock::now();
+            const std::string error = rawTurn ? raw(round) : provider(round);
+            if (!error.empty()) return state.SkipWithError(error.c_str());
+            (rawTurn ? rawMs : providerMs) = msSince(start);
+        }
+        rounds.add(rawMs, providerMs);
+    }
+    rounds.report(state, "raw_ms", "provider_ms");
+    rounds.print(std::cout, what, "raw", "provider");
+}
+
+std::string textOf(const std::optional<files::FileError>& error) { return error ? error->message : std::string(); }
+
 void listing(benchmark::State& state, const Server& server) {
     RawTls raw(server);
     auto provider = trustingProvider(server);
@@ -147,24 +171,10 @@ void listing(benchmark::State& state, const Server& server) {
     if (auto error = listOnce()) return state.SkipWithError(error->message.c_str());
     const std::string rawFolder = "big";  // from the login folder, as the provider's "/big"
     if (raw.list(rawFolder, body) != CURLE_OK) return state.SkipWithError("raw listing failed");
-    Rounds rounds;
-    for (auto _ : state) {
-        double rawMs = 0, providerMs = 0;
-        for (int turn = 0; turn < 2; ++turn) {
-            const auto start = std::chrono::steady_clock::now();
-            if ((turn == 0) == rounds.baselineFirst()) {
-                if (raw.list(rawFolder, body) != CURLE_OK) return state.SkipWithError("raw listing failed");
-                rawMs = msSince(start);
-            } else {
-                if (auto error = listOnce()) return state.SkipWithError(error->message.c_str());
-                providerMs = msSince(start);
-            }
-        }
-        rounds.add(rawMs, providerMs);
-    }
-    rounds.report(state, "raw_ms", "provider_ms");
-    rounds.print(std::cout, "listing of " + std::to_string(kEntries) + " entries over TLS, " + server.kind, "raw",
-                 "provider");
+    runRounds(
+        state, "listing of " + std::to_string(kEntries) + " entries over TLS, " + server.kind,
+        [&](int) { return raw.list(rawFolder, body) == CURLE_OK ? std::string() : std::string("raw listing failed"); },
+        [&](int) { return textOf(listOnce()); });
 }
 
 void saving(benchmark::State& state, const Server& server) {
@@ -177,25 +187,13 @@ void saving(benchmark::State& state, const Server& server) {
     const std::string rawPath = "raw.html";
     if (auto error = saveOnce(a)) return state.SkipWithError(error->message.c_str());
     if (raw.store(rawPath, a) != CURLE_OK) return state.SkipWithError("raw upload failed");
-    Rounds rounds;
-    int round = 0;
-    for (auto _ : state) {
-        const std::string& bytes = (++round % 2) ? b : a;
-        double rawMs = 0, providerMs = 0;
-        for (int turn = 0; turn < 2; ++turn) {
-            const auto start = std::chrono::steady_clock::now();
-            if ((turn == 0) == rounds.baselineFirst()) {
-                if (raw.store(rawPath, bytes) != CURLE_OK) return state.SkipWithError("raw upload failed");
-                rawMs = msSince(start);
-            } else {
-                if (auto error = saveOnce(bytes)) return state.SkipWithError(error->message.c_str());
-                providerMs = msSince(start);
-            }
-        }
-        rounds.add(rawMs, providerMs);
-    }
-    rounds.report(state, "raw_ms", "provider_ms");
-    rounds.print(std::cout, "saving 1 MB over TLS, " + server.kind, "raw", "provider");
+    auto bytesOf = [&](int round) -> const std::string& { return round % 2 ? b : a; };
+    runRounds(
+        state, "saving 1 MB over TLS, " + server.kind,
+        [&](int round) {
+            return raw.store(rawPath, bytesOf(round)) == CURLE_OK ? std::string() : std::string("raw upload failed");
+        },
+        [&](int round) { return textOf(saveOnce(bytesOf(round))); });
 }
 
 }  // namespace
