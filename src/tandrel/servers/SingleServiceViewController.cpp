@@ -36,6 +36,8 @@ constexpr int kCaptionHeight = 34;
 constexpr int kFieldHeight = 44;
 constexpr int kRowHeight = kCaptionHeight + kFieldHeight;
 constexpr int kRowGap = 10;
+// The "Require encryption" box, in the 50 between the port row and the buttons.
+constexpr int kEncryptionBoxHeight = 22;
 
 // The form's root view: the palette's background of the appearance it is drawn in.
 class FormRootView : public QWidget {
@@ -206,8 +208,7 @@ int SingleServiceViewController::form_content_height() const {
     const int segments = add_service_type->sizeHint().height();
     const int rows = static_cast<int>(ui_elements_all_cases().size());
     const int buttons = std::max(apply_btn->minimumHeight(), apply_btn->sizeHint().height());
-    const int box = require_encryption_box ? kRowGap + require_encryption_box->sizeHint().height() : 0;
-    return 10 + title + 20 + segments + 20 + rows * kRowHeight + (rows - 1) * kRowGap + box + 50 + buttons + 20 +
+    return 10 + title + 20 + segments + 20 + rows * kRowHeight + (rows - 1) * kRowGap + 50 + buttons + 20 +
            keyboard_inset_;
 }
 
@@ -305,16 +306,16 @@ void SingleServiceViewController::setup_encryption_box() {
     require_encryption_box->setAccessibleDescription(
         QStringLiteral("Never log in to this server without an encrypted connection (FTP over TLS)"));
     require_encryption_box->setParent(contentViexw);
+    // In the space between the port and the buttons, at its foot.
     util_align_left_anchorWithPixel(require_encryption_box, 20, true);
-    util_align_right_anchorWithPixel(require_encryption_box, 20, true);
-    util_align_top_anchor_to_bottom_of_viewWithView(require_encryption_box, port_row->second, kRowGap);
+    util_height_anchorWithPixel(require_encryption_box, kEncryptionBoxHeight);
+    util_align_top_anchor_to_bottom_of_viewWithView(require_encryption_box, port_row->second,
+                                                    50 - kEncryptionBoxHeight - 4);
 }
 
 void SingleServiceViewController::setup_buttons() {
     auto port_row = element_ui_dict.find(ui_elements::port);
-    QWidget* above = require_encryption_box ? static_cast<QWidget*>(require_encryption_box.data())
-                     : port_row != element_ui_dict.end() ? port_row->second
-                                                         : view();
+    QWidget* above = port_row != element_ui_dict.end() ? port_row->second : view();
 
     apply_btn->setText(QStringLiteral("Apply"));
     servers_ui::apply_button_configuration(apply_btn, servers_ui::ButtonConfiguration::filled());
