@@ -29,7 +29,8 @@ Kinds:
              issued by a test CA made at start (CERT, CA_CERT): no system trusts it
     apache   Apache httpd with mod_dav/mod_dav_fs and Basic authentication (htpasswd); the same
              folder under /digest with Digest authentication (DIGEST_URL)
-    apache-tls  the same over HTTPS only, with a self-signed certificate (CERT)
+    apache-tls  the same over HTTPS only, with a certificate that is self-signed, expired and
+             for another name (dravix.test) (CERT)
     nginx    nginx with its dav module and the dav-ext module (PROPFIND, OPTIONS), Basic
              authentication
     nginx-core  nginx with only its core dav module (PUT, DELETE, MKCOL, COPY, MOVE): PROPFIND is
@@ -707,6 +708,32 @@ def make_certificate(run, issued_by_test_ca=False):
     return cert, ca
 
 
+def make_faulty_certificate(run):
+    """cert.pem and key.pem in `run`: self-signed, expired a day ago, and for another name
+    (dravix.test) than the address the server is reached at: every fault at once."""
+    import datetime
+    from cryptography import x509
+    from cryptography.hazmat.primitives import hashes, serialization
+    from cryptography.hazmat.primitives.asymmetric import rsa
+    from cryptography.x509.oid import NameOID
+    key = rsa.generate_private_key(public_exponent=65537, key_size=2048)
+    name = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, "dravix.test")])
+    now = datetime.datetime.utcnow()
+    cert = (x509.CertificateBuilder().subject_name(name).issuer_name(name).public_key(key.public_key())
+            .serial_number(x509.random_serial_number())
+            .not_valid_before(now - datetime.timedelta(days=3)).not_valid_after(now - datetime.timedelta(days=1))
+            .add_extension(x509.SubjectAlternativeName([x509.DNSName("dravix.test")]), critical=False)
+            .sign(key, hashes.SHA256()))
+    cert_path, key_path = os.path.join(run, "cert.pem"), os.path.join(run, "key.pem")
+    with open(cert_path, "wb") as f:
+        f.write(cert.public_bytes(serialization.Encoding.PEM))
+    with open(key_path, "wb") as f:
+        f.write(key.private_bytes(serialization.Encoding.PEM, serialization.PrivateFormat.TraditionalOpenSSL,
+                                  serialization.NoEncryption()))
+    os.chmod(key_path, 0o600)
+    return cert_path
+
+
 PROFTPD_CONF = """\
 ServerType standalone
 ServerName "dravix test proftpd"
@@ -1015,7 +1042,7 @@ def start_apache(d, env_path, kind="apache"):
     fresh_dir(os.path.join(run, "locks"), 0o777)
     tls, scheme, values = "", "http", {}
     if kind == "apache-tls":
-        cert, _ = make_certificate(run)
+        cert = make_faulty_certificate(run)
         tls = APACHE_TLS.format(mods=APACHE_MODULES, cert=cert, key=os.path.join(run, "key.pem"))
         scheme, values = "https", {"CERT": cert}
     user, password = "dravix", "pw-" + secrets.token_hex(8)

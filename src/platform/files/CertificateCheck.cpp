@@ -3,8 +3,10 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include <algorithm>
 #include <atomic>
 #include <ctime>
+#include <vector>
 
 namespace files::detail {
 
@@ -50,18 +52,37 @@ bool namesHost(X509* leaf, const std::string& host) {
     return X509_check_host(leaf, host.data(), host.size(), 0, nullptr) == 1;
 }
 
+// The faults the verification of the chain on this thread meets (it runs within X509_verify_cert).
+thread_local std::vector<int>* tFaults = nullptr;
+
+// Notes each fault and lets the verification go on, so that the user is told all of them
+// (a self-signed certificate that has also expired); verifyChain decides.
+int noteFault(int ok, X509_STORE_CTX* store) {
+    if (!ok && tFaults) {
+        const int error = X509_STORE_CTX_get_error(store);
+        if (std::find(tFaults->begin(), tFaults->end(), error) == tFaults->end()) tFaults->push_back(error);
+    }
+    return 1;
+}
+
 // Replaces the chain verification of every connection of the transfer.
 int verifyChain(X509_STORE_CTX* store, void* arg) {
     auto* check = static_cast<CertificateCheck*>(arg);
+    std::vector<int> faults;
+    tFaults = &faults;
+    X509_STORE_CTX_set_verify_cb(store, noteFault);
     const int verified = X509_verify_cert(store);
+    tFaults = nullptr;
+    if (verified != 1 && faults.empty()) faults.push_back(X509_STORE_CTX_get_error(store));
     X509* leaf = X509_STORE_CTX_get0_cert(store);
-    if (!leaf) return verified;
-    std::string reason;
-    if (verified != 1) {
-        reason = X509_verify_cert_error_string(X509_STORE_CTX_get_error(store));
-    } else if (!namesHost(leaf, check->host)) {
-        reason = "the certificate is for another name than " + check->host;
+    if (!leaf) {
+        X509_STORE_CTX_set_error(store, faults.empty() ? X509_V_ERR_UNSPECIFIED : faults.front());
+        return 0;
     }
+    std::string reason;
+    for (int fault : faults) reason += (reason.empty() ? "" : "; ") + std::string(X509_verify_cert_error_string(fault));
+    const bool named = namesHost(leaf, check->host);
+    if (!named) reason += (reason.empty() ? "" : "; ") + ("the certificate is for another name than " + check->host);
     if (reason.empty()) return 1;
     Certificate certificate = describe(leaf, reason);
     TrustVerdict verdict = check->trust ? check->trust->checkCertificate(check->host, check->port, certificate)
@@ -72,7 +93,7 @@ int verifyChain(X509_STORE_CTX* store, void* arg) {
     }
     check->refused = std::move(certificate);
     check->verdict = verdict;
-    if (verified == 1) X509_STORE_CTX_set_error(store, X509_V_ERR_HOSTNAME_MISMATCH);
+    X509_STORE_CTX_set_error(store, faults.empty() ? X509_V_ERR_HOSTNAME_MISMATCH : faults.front());
     return 0;
 }
 

@@ -270,7 +270,7 @@ TEST_P(CertificateTest, AnUntrustedCertificateStopsTheConnectionBeforeTheLogin) 
     EXPECT_EQ(q.port, peer_.port);
     EXPECT_EQ(q.certificate.der, der_);
     EXPECT_NE(q.certificate.reason.find(GetParam().reason), std::string::npos) << q.certificate.reason;
-    EXPECT_NE(q.certificate.subject.find("CN=127.0.0.1"), std::string::npos) << q.certificate.subject;
+    EXPECT_NE(q.certificate.subject.find("CN="), std::string::npos) << q.certificate.subject;
     for (const std::string& shown : {q.certificate.subject, q.certificate.issuer, q.certificate.notBefore,
                                      q.certificate.notAfter, q.certificate.reason, certificateWith(der_).fingerprint()}) {
         EXPECT_FALSE(shown.empty());
@@ -331,7 +331,9 @@ INSTANTIATE_TEST_SUITE_P(Servers, CertificateTest,
                          ::testing::Values(TlsServer{"vsftpd-tls", "unable to get local issuer certificate"},
                                            TlsServer{"proftpd-tls", "self-signed certificate"},
                                            TlsServer{"pureftpd-tls", "self-signed certificate"},
-                                           TlsServer{"apache-tls", "self-signed certificate"}),
+                                           TlsServer{"apache-tls",
+                                                     "self-signed certificate; certificate has expired; the "
+                                                     "certificate is for another name than 127.0.0.1"}),
                          [](const auto& info) {
                              std::string name = info.param.kind;
                              std::replace(name.begin(), name.end(), '-', '_');
