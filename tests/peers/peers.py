@@ -23,6 +23,7 @@ Kinds:
     proftpd-tls  the same with "TLSRequired on": logins without TLS are refused; a self-signed
              certificate (CERT); every command it got in COMMAND_LOG ("<command> <argument>",
              a password shown as "(hidden)")
+    proftpd-ftps  the same speaking implicit TLS from the first byte (URL ftps://)
     pureftpd-tls  pure-ftpd offering TLS beside plain FTP ("-Y 1"), a self-signed certificate (CERT)
     vsftpd   vsftpd (LIST only), a virtual user checked by a per-run PAM service (needs root)
     vsftpd-tls  the same requiring TLS for logins and data, with a certificate for 127.0.0.1
@@ -791,7 +792,7 @@ def start_proftpd(d, env_path, kind="proftpd"):
     if os.geteuid() != 0:
         write_env(env_path, {"SKIP": "proftpd needs root here (it changes to the user's id)"})
         return 0
-    tls = kind == "proftpd-tls"
+    tls = kind in ("proftpd-tls", "proftpd-ftps")
     run = fresh_dir(os.path.join(d, kind))  # 0755: proftpd refuses files in a world-writable folder
     served = fresh_dir(os.path.join(run, "root"), 0o777)
     home = fresh_dir(os.path.join(served, "home", "dravix"), 0o777)
@@ -808,13 +809,16 @@ def start_proftpd(d, env_path, kind="proftpd"):
         port = free_port()
         conf = os.path.join(run, "proftpd.conf")
         with open(conf, "w") as f:
-            f.write(PROFTPD_CONF.format(port=port, run=run, base=base,
-                                        tls=PROFTPD_TLS.format(run=run) if tls else ""))
+            tls_conf = PROFTPD_TLS.format(run=run) if tls else ""
+            if kind == "proftpd-ftps":
+                tls_conf += "TLSOptions UseImplicitSSL\n"
+            f.write(PROFTPD_CONF.format(port=port, run=run, base=base, tls=tls_conf))
         proc = spawn([binary, "-n", "-c", conf], os.path.join(run, "server.log"))
         if wait_for_port(port, proc):
             record_pid(d, kind, proc.pid)
+            scheme = "ftps" if kind == "proftpd-ftps" else "ftp"
             values = {"PORT": port, "USER": user, "PASSWORD": password, "ROOT": home,
-                      "SERVED_ROOT": "/", "URL": f"ftp://127.0.0.1:{port}"}
+                      "SERVED_ROOT": "/", "URL": f"{scheme}://127.0.0.1:{port}"}
             if tls:
                 values.update({"CERT": os.path.join(run, "cert.pem"),
                                "COMMAND_LOG": os.path.join(run, "commands.log")})
@@ -827,6 +831,10 @@ def start_proftpd(d, env_path, kind="proftpd"):
 
 def start_proftpd_tls(d, env_path):
     return start_proftpd(d, env_path, "proftpd-tls")
+
+
+def start_proftpd_ftps(d, env_path):
+    return start_proftpd(d, env_path, "proftpd-ftps")
 
 
 def start_pureftpd_limit(d, env_path):
@@ -1293,7 +1301,8 @@ STARTERS = {"pyftpd": start_pyftpd, "pyftpdx": start_pyftpdx, "pyftpd-limit": st
             "proftpd": start_proftpd, "proftpd-tls": start_proftpd_tls,
             "vsftpd": start_vsftpd, "apache": start_apache, "silent": start_silent,
             "vsftpd-tls": lambda d, env_path: start_vsftpd(d, env_path, "vsftpd-tls"),
-            "pureftpd-tls": start_pureftpd_tls, "apache-tls": start_apache_tls}
+            "pureftpd-tls": start_pureftpd_tls, "apache-tls": start_apache_tls,
+            "proftpd-ftps": start_proftpd_ftps}
 STARTERS.update({"pyftpd-lax": start_pyftpd_lax, "nginx-core": start_nginx_core})
 STARTERS.update({"nginx": start_nginx, "lighttpd": start_lighttpd, "davlax": start_davlax,
                  "ingestion": start_ingestion})

@@ -1,7 +1,8 @@
 // Trust and TLS: the store of trusted certificates and the question to the user, FTP over TLS
 // by default with plain FTP only where the server offers no TLS, encryption required per
 // server, and the certificate rules against real servers (vsftpd with a certificate from a
-// test CA, proftpd and pure-ftpd with self-signed ones, Apache over HTTPS). For each rule the
+// test CA, proftpd (explicit and implicit TLS) and pure-ftpd with self-signed ones, Apache over
+// HTTPS with one that is also expired and for another name). For each rule the
 // servers' own logs show what reached them: no login before the certificate is trusted.
 
 #include <algorithm>
@@ -330,6 +331,7 @@ TEST_P(CertificateTest, ACertificateThatChangedIsAskedForAgainAndSaysSo) {
 INSTANTIATE_TEST_SUITE_P(Servers, CertificateTest,
                          ::testing::Values(TlsServer{"vsftpd-tls", "unable to get local issuer certificate"},
                                            TlsServer{"proftpd-tls", "self-signed certificate"},
+                                           TlsServer{"proftpd-ftps", "self-signed certificate"},
                                            TlsServer{"pureftpd-tls", "self-signed certificate"},
                                            TlsServer{"apache-tls",
                                                      "self-signed certificate; certificate has expired; the "
