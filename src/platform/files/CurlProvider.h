@@ -129,7 +129,8 @@ protected:
     // Runs the transfer set up on the session's handle with the certificate check armed. A
     // certificate that is not trusted stops it in the handshake; the user is then asked (from
     // this worker, which waits) and, when they trust it, the transfer runs once more. Only one
-    // question at a time per provider: a worker that waited finds the answer in the trust store.
+    // question at a time per provider: a worker that waited finds the answer in the trust store,
+    // or the certificate among the one the user refused.
     TransferResult performChecked(Session& s, Operation& op) const {
         for (int round = 0;; ++round) {
             CertificateCheck check;
@@ -145,8 +146,14 @@ protected:
             bool trusted = false;
             if (trust_ && round == 0) {
                 std::lock_guard lock(askMutex_);
-                trusted = trust_->checkCertificate(tlsHost_, tlsPort_, *check.refused) == TrustVerdict::trusted ||
-                          trust_->decide(question, &op);
+                const std::string fingerprint = check.refused->fingerprint();
+                trusted = trust_->checkCertificate(tlsHost_, tlsPort_, *check.refused) == TrustVerdict::trusted;
+                // Operations that met the certificate while the user was asked share the answer:
+                // one that the user turned down is not asked about again by this provider.
+                if (!trusted && fingerprint != refusedFingerprint_) {
+                    trusted = trust_->decide(question, &op);
+                    if (!trusted && !op.isCancelled()) refusedFingerprint_ = fingerprint;
+                }
             }
             if (op.isCancelled()) {
                 r.cancelled = true;
@@ -177,6 +184,7 @@ private:
     std::string tlsHost_;
     int tlsPort_ = 0;
     mutable std::mutex askMutex_;
+    mutable std::string refusedFingerprint_;  // the certificate the user would not trust (askMutex_)
     mutable std::atomic<int> encrypted_{-1};  // -1: no connection made yet
     mutable std::mutex mutex_;
     Timeouts timeouts_;

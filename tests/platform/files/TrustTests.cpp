@@ -218,6 +218,7 @@ struct TlsServer {
     std::string kind;
     std::string reason;  // part of what the system's trust store says of the certificate
 };
+void PrintTo(const TlsServer& server, std::ostream* out) { *out << server.kind; }
 
 class CertificateTest : public ::testing::TestWithParam<TlsServer> {
 protected:
@@ -305,6 +306,19 @@ TEST_P(CertificateTest, ATrustedCertificateConnectsAndIsNotAskedForAgain) {
     EXPECT_TRUE(asked->questions().empty());
     fs::remove(peer_.root / "trusted.txt");
     fs::remove(peer_.root / "written.txt");
+}
+
+TEST_P(CertificateTest, OperationsThatMeetTheCertificateTogetherAreAskedAboutOnce) {
+    auto no = std::make_shared<RecordingAsker>(false);
+    auto p = provider(newTrust(no));
+    std::vector<ListCapture> lists(3);
+    for (auto& list : lists) p->contentsOfDirectory("/", list.callback());
+    for (auto& list : lists) {
+        awaitOnce(list);
+        ASSERT_TRUE(list.get<1>());
+        EXPECT_EQ(list.get<1>()->kind, ErrorKind::notTrusted) << describe(list.get<1>());
+    }
+    EXPECT_EQ(no->questions().size(), 1u);
 }
 
 TEST_P(CertificateTest, ACertificateThatChangedIsAskedForAgainAndSaysSo) {
