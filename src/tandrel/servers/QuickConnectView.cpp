@@ -166,7 +166,7 @@ void QuickConnectView::setup_quick_connect_view() {
     QLabel* encryption = encryption_Lbl;
     encryption->setParent(body);
     encryption->setAttribute(Qt::WA_TransparentForMouseEvents);
-    encryption->setFont(explorer_style::headline_font());
+    encryption->setFont(explorer_style::caption1_font());
     encryption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     util_align_right_anchorWithPixel(encryption, 15 + kArrowSide, true);
     util_align_top_anchorWithPixel(encryption, 8, true);
