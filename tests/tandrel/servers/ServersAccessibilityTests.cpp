@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QTimer>
 #include <set>
+#include <thread>
 
 #include "ExplorerTestSupport.h"
 #include "platform/ui/Accessibility.h"
@@ -178,6 +179,31 @@ TEST_F(ServerWindowAccessTest, AnUntrustedCertificateIsAskedAboutInAWindowAndTru
     }));
     answering.stop();
     app_trust()->setAsker(nullptr);
+}
+
+TEST_F(ServerWindowAccessTest, AQuestionThatCannotBeAcceptedOnlyWarnsWithOk) {
+    files::TrustQuestion question;
+    question.subject = files::TrustQuestion::Subject::hostKey;
+    question.verdict = files::TrustVerdict::changed;
+    question.acceptable = false;
+    question.title = "The server's host key has changed";
+    question.message = "Remove the old key to connect again.";
+    std::optional<bool> answer;
+    std::thread::id answeredOn;
+    VornTrustAsker().ask(question, [&](bool trust) {
+        answer = trust;
+        answeredOn = std::this_thread::get_id();
+    });
+    ASSERT_TRUE(waitFor([&] { return frontAlert() != nullptr; }));
+    ui::AlertController* alert = frontAlert();
+    EXPECT_EQ(alert->alertTitle(), "The server's host key has changed");
+    ASSERT_EQ(alert->actions().size(), 1u);
+    EXPECT_EQ(alert->actions()[0]->title(), "OK");
+    EXPECT_FALSE(answer);
+    alert->performAction(0);
+    ASSERT_TRUE(waitFor([&] { return answer.has_value(); }));
+    EXPECT_FALSE(*answer);
+    EXPECT_EQ(answeredOn, std::this_thread::get_id());
 }
 
 TEST_F(ServerWindowAccessTest, BackspaceAndAltUpGoUpOneLevel) {
