@@ -11,6 +11,7 @@
 #include "tandrel/scenes/DocumentScene.h"
 #include "tandrel/scenes/SceneKind.h"
 #include "tandrel/scenes/SceneManager.h"
+#include "tandrel/servers/VornTrust.h"
 
 AppDelegate::AppDelegate(AppLaunchServices services) : services_(std::move(services)) {
     VornMainMenuController::install_menu_rebuilder();
@@ -57,6 +58,8 @@ bool AppDelegate::didFinishLaunching(const QVariantMap&) {
     app_editor_preferences_manager().load_editor_preferences(VornAppUrlUtility::editor_pref_file_url());
     // 13.
     if (services_.start_document_manager) services_.start_document_manager();
+    // Certificates and host keys the connections meet are asked about in a window.
+    app_trust()->setAsker(std::make_shared<VornTrustAsker>());
     return true;
 }
 

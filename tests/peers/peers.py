@@ -21,12 +21,20 @@ Kinds:
     pureftpd-limit  the same with at most 2 connections per address
     proftpd  proftpd without DefaultRoot (Debian's default): the user starts in its home (ROOT)
              and is not locked in; run from its unpacked Debian packages
-    proftpd-tls  the same with "TLSRequired on": logins without TLS are refused
+    proftpd-tls  the same with "TLSRequired on": logins without TLS are refused; a self-signed
+             certificate (CERT); every command it got in COMMAND_LOG ("<command> <argument>",
+             a password shown as "(hidden)")
+    proftpd-ftps  the same speaking implicit TLS from the first byte (URL ftps://)
+    pureftpd-tls  pure-ftpd offering TLS beside plain FTP ("-Y 1"), a self-signed certificate (CERT)
     vsftpd   vsftpd (LIST only), a virtual user checked by a per-run PAM service (needs root)
     vsftpd-idle  the same, closing a session that sits idle for two seconds ("421 Timeout.",
              idle_session_timeout=2)
+    vsftpd-tls  the same requiring TLS for logins and data, with a certificate for 127.0.0.1
+             issued by a test CA made at start (CERT, CA_CERT): no system trusts it
     apache   Apache httpd with mod_dav/mod_dav_fs and Basic authentication (htpasswd); the same
              folder under /digest with Digest authentication (DIGEST_URL)
+    apache-tls  the same over HTTPS only, with a certificate that is self-signed, expired and
+             for another name (dravix.test) (CERT)
     nginx    nginx with its dav module and the dav-ext module (PROPFIND, OPTIONS), Basic
              authentication
     nginx-core  nginx with only its core dav module (PUT, DELETE, MKCOL, COPY, MOVE): PROPFIND is
@@ -702,6 +710,16 @@ def start_pureftpd(d, env_path, kind="pureftpd", extra=()):
     served = fresh_dir(os.path.join(run, "root"), 0o777)
     home = fresh_dir(os.path.join(served, "home", "dravix"), 0o777)
     user, password = "dravix", "pw-" + secrets.token_hex(8)
+    values = {}
+    if kind == "pureftpd-tls":
+        cert, _ = make_certificate(run)
+        # pure-ftpd reads the key and the certificate from one file.
+        both = os.path.join(run, "pure-ftpd.pem")
+        with open(both, "w") as f:
+            f.write(open(os.path.join(run, "key.pem")).read() + open(cert).read())
+        os.chmod(both, 0o600)
+        extra = (*extra, "-Y", "1", "-2", both)
+        values["CERT"] = cert
     passwd, pdb = os.path.join(run, "passwd"), os.path.join(run, "passwd.pdb")
     # "-D home": a home the user is not locked into (-d would lock it in).
     # The password line written directly: pure-pw hashes with argon2 at a cost of seconds per
@@ -718,11 +736,64 @@ def start_pureftpd(d, env_path, kind="pureftpd", extra=()):
         if wait_for_port(port, proc):
             record_pid(d, kind, proc.pid)
             write_env(env_path, {"PORT": port, "USER": user, "PASSWORD": password, "ROOT": home,
-                                 "SERVED_ROOT": "/", "URL": f"ftp://127.0.0.1:{port}"})
+                                 "SERVED_ROOT": "/", "URL": f"ftp://127.0.0.1:{port}", **values})
             return 0
         stop_group(proc.pid)
     sys.stderr.write("pure-ftpd did not start:\n" + tail(os.path.join(run, "server.log")))
     return 1
+
+
+def make_certificate(run, issued_by_test_ca=False):
+    """cert.pem and key.pem in `run` for 127.0.0.1 (name and address): self-signed, or issued by
+    a test CA made here (ca.pem), which nothing trusts. Returns the certificate's and the CA's
+    paths (the CA's None when self-signed)."""
+    cert, key = os.path.join(run, "cert.pem"), os.path.join(run, "key.pem")
+    names = os.path.join(run, "names.ext")
+    with open(names, "w") as f:
+        f.write("subjectAltName=IP:127.0.0.1,DNS:localhost\n")
+    quiet = {"check": True, "stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
+    ca = None
+    if issued_by_test_ca:
+        ca, ca_key = os.path.join(run, "ca.pem"), os.path.join(run, "ca-key.pem")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                        "-subj", "/CN=Dravix Test CA", "-keyout", ca_key, "-out", ca], **quiet)
+        request = os.path.join(run, "cert.csr")
+        subprocess.run(["openssl", "req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1",
+                        "-keyout", key, "-out", request], **quiet)
+        subprocess.run(["openssl", "x509", "-req", "-in", request, "-CA", ca, "-CAkey", ca_key,
+                        "-CAcreateserial", "-days", "2", "-extfile", names, "-out", cert], **quiet)
+    else:
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                        "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost",
+                        "-keyout", key, "-out", cert], **quiet)
+    os.chmod(key, 0o600)
+    return cert, ca
+
+
+def make_faulty_certificate(run):
+    """cert.pem and key.pem in `run`: self-signed, expired a day ago, and for another name
+    (dravix.test) than the address the server is reached at: every fault at once."""
+    import datetime
+    from cryptography import x509
+    from cryptography.hazmat.primitives import hashes, serialization
+    from cryptography.hazmat.primitives.asymmetric import rsa
+    from cryptography.x509.oid import NameOID
+    key = rsa.generate_private_key(public_exponent=65537, key_size=2048)
+    name = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, "dravix.test")])
+    now = datetime.datetime.utcnow()
+    cert = (x509.CertificateBuilder().subject_name(name).issuer_name(name).public_key(key.public_key())
+            .serial_number(x509.random_serial_number())
+            .not_valid_before(now - datetime.timedelta(days=3)).not_valid_after(now - datetime.timedelta(days=1))
+            .add_extension(x509.SubjectAlternativeName([x509.DNSName("dravix.test")]), critical=False)
+            .sign(key, hashes.SHA256()))
+    cert_path, key_path = os.path.join(run, "cert.pem"), os.path.join(run, "key.pem")
+    with open(cert_path, "wb") as f:
+        f.write(cert.public_bytes(serialization.Encoding.PEM))
+    with open(key_path, "wb") as f:
+        f.write(key.private_bytes(serialization.Encoding.PEM, serialization.PrivateFormat.TraditionalOpenSSL,
+                                  serialization.NoEncryption()))
+    os.chmod(key_path, 0o600)
+    return cert_path
 
 
 PROFTPD_CONF = """\
@@ -760,6 +831,8 @@ TLSRequired on
 TLSRSACertificateFile {run}/cert.pem
 TLSRSACertificateKeyFile {run}/key.pem
 TLSLog {run}/tls.log
+LogFormat commands "%m %J"
+ExtendedLog {run}/commands.log ALL commands
 """
 
 
@@ -779,7 +852,7 @@ def start_proftpd(d, env_path, kind="proftpd"):
     if os.geteuid() != 0:
         write_env(env_path, {"SKIP": "proftpd needs root here (it changes to the user's id)"})
         return 0
-    tls = kind == "proftpd-tls"
+    tls = kind in ("proftpd-tls", "proftpd-ftps")
     run = fresh_dir(os.path.join(d, kind))  # 0755: proftpd refuses files in a world-writable folder
     served = fresh_dir(os.path.join(run, "root"), 0o777)
     home = fresh_dir(os.path.join(served, "home", "dravix"), 0o777)
@@ -791,22 +864,25 @@ def start_proftpd(d, env_path, kind="proftpd"):
     os.chmod(os.path.join(run, "passwd"), 0o600)
     os.chmod(os.path.join(run, "group"), 0o600)
     if tls:
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                        "-subj", "/CN=127.0.0.1", "-keyout", os.path.join(run, "key.pem"),
-                        "-out", os.path.join(run, "cert.pem")],
-                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.chmod(os.path.join(run, "key.pem"), 0o600)
+        make_certificate(run)
     for _ in range(5):
         port = free_port()
         conf = os.path.join(run, "proftpd.conf")
         with open(conf, "w") as f:
-            f.write(PROFTPD_CONF.format(port=port, run=run, base=base,
-                                        tls=PROFTPD_TLS.format(run=run) if tls else ""))
+            tls_conf = PROFTPD_TLS.format(run=run) if tls else ""
+            if kind == "proftpd-ftps":
+                tls_conf += "TLSOptions UseImplicitSSL\n"
+            f.write(PROFTPD_CONF.format(port=port, run=run, base=base, tls=tls_conf))
         proc = spawn([binary, "-n", "-c", conf], os.path.join(run, "server.log"))
         if wait_for_port(port, proc):
             record_pid(d, kind, proc.pid)
-            write_env(env_path, {"PORT": port, "USER": user, "PASSWORD": password, "ROOT": home,
-                                 "SERVED_ROOT": "/", "URL": f"ftp://127.0.0.1:{port}"})
+            scheme = "ftps" if kind == "proftpd-ftps" else "ftp"
+            values = {"PORT": port, "USER": user, "PASSWORD": password, "ROOT": home,
+                      "SERVED_ROOT": "/", "URL": f"{scheme}://127.0.0.1:{port}"}
+            if tls:
+                values.update({"CERT": os.path.join(run, "cert.pem"),
+                               "COMMAND_LOG": os.path.join(run, "commands.log")})
+            write_env(env_path, values)
             return 0
         stop_group(proc.pid)
     sys.stderr.write("proftpd did not start:\n" + tail(os.path.join(run, "server.log")))
@@ -821,8 +897,16 @@ def start_vsftpd_idle(d, env_path):
     return start_vsftpd(d, env_path, "vsftpd-idle", idle=2)
 
 
+def start_proftpd_ftps(d, env_path):
+    return start_proftpd(d, env_path, "proftpd-ftps")
+
+
 def start_pureftpd_limit(d, env_path):
     return start_pureftpd(d, env_path, "pureftpd-limit", ("-C", "2"))
+
+
+def start_pureftpd_tls(d, env_path):
+    return start_pureftpd(d, env_path, "pureftpd-tls")
 
 
 def start_silent(d, env_path):
@@ -986,6 +1070,19 @@ max_per_ip=0
 idle_session_timeout={idle}
 data_connection_timeout=120
 vsftpd_log_file={run}/vsftpd.log
+{tls}"""
+
+VSFTPD_TLS = """\
+ssl_enable=YES
+allow_anon_ssl=NO
+force_local_logins_ssl=YES
+force_local_data_ssl=YES
+ssl_tlsv1=YES
+ssl_sslv2=NO
+ssl_sslv3=NO
+ssl_ciphers=HIGH
+rsa_cert_file={cert}
+rsa_private_key_file={key}
 """
 
 def start_vsftpd(d, env_path, kind="vsftpd", idle=600):
@@ -997,6 +1094,11 @@ def start_vsftpd(d, env_path, kind="vsftpd", idle=600):
     run = fresh_dir(os.path.join(d, kind))
     root = fresh_dir(os.path.join(run, "root"), 0o777)
     os.makedirs("/var/run/vsftpd/empty", exist_ok=True)
+    tls, values = "", {}
+    if kind == "vsftpd-tls":
+        cert, ca = make_certificate(run, issued_by_test_ca=True)
+        tls = VSFTPD_TLS.format(cert=cert, key=os.path.join(run, "key.pem"))
+        values = {"CERT": cert, "CA_CERT": ca}
     user, password = "dravix", "pw-" + secrets.token_hex(8)
     # The virtual user lives in a Berkeley DB file read by pam_userdb (Python's ndbm writes it).
     import dbm.ndbm
@@ -1016,14 +1118,14 @@ def start_vsftpd(d, env_path, kind="vsftpd", idle=600):
         conf = os.path.join(run, "vsftpd.conf")
         with open(conf, "w") as f:
             f.write(VSFTPD_CONF.format(port=port, root=root, run=run, pam_service=pam_service,
-                                       pasv_min=pasv_min, pasv_max=pasv_min + 200, idle=idle))
+                                       pasv_min=pasv_min, pasv_max=pasv_min + 200, idle=idle, tls=tls))
         os.chmod(conf, 0o600)
         proc = spawn([VSFTPD, conf], os.path.join(run, "server.log"))
         if wait_for_port(port, proc):
             record_pid(d, kind, proc.pid, pam_file + "\nconf:" + conf)
             write_env(env_path, {"PORT": port, "USER": user, "PASSWORD": password, "ROOT": root,
                                  "URL": f"ftp://127.0.0.1:{port}",
-                                 "REQUEST_LOG": os.path.join(run, "vsftpd.log")})
+                                 "REQUEST_LOG": os.path.join(run, "vsftpd.log"), **values})
             return 0
         stop_group(proc.pid)
         os.unlink(pam_file)
@@ -1048,6 +1150,7 @@ LoadModule auth_digest_module {mods}/mod_auth_digest.so
 LoadModule alias_module {mods}/mod_alias.so
 LoadModule dav_module {mods}/mod_dav.so
 LoadModule dav_fs_module {mods}/mod_dav_fs.so
+{tls}
 {user_lines}
 ErrorLog "{run}/error.log"
 LogLevel warn
@@ -1087,7 +1190,19 @@ Alias /digest "{root}"
 """
 
 
-def start_apache(d, env_path):
+APACHE_TLS = """\
+LoadModule ssl_module {mods}/mod_ssl.so
+SSLEngine on
+SSLCertificateFile "{cert}"
+SSLCertificateKeyFile "{key}"
+"""
+
+
+def start_apache_tls(d, env_path):
+    return start_apache(d, env_path, "apache-tls")
+
+
+def start_apache(d, env_path, kind="apache"):
     if not os.path.exists(APACHE):
         return missing(f"Apache is not installed ({APACHE}, package apache2)")
     for mod in ("mod_dav.so", "mod_dav_fs.so", "mod_mpm_event.so", "mod_auth_basic.so"):
@@ -1096,9 +1211,14 @@ def start_apache(d, env_path):
     htpasswd = shutil.which("htpasswd") or "/usr/bin/htpasswd"
     if not os.path.exists(htpasswd):
         return missing("htpasswd is not installed (package apache2-utils)")
-    run = fresh_dir(os.path.join(d, "apache"), 0o755)
+    run = fresh_dir(os.path.join(d, kind), 0o755)
     root = fresh_dir(os.path.join(run, "root"), 0o777)
     fresh_dir(os.path.join(run, "locks"), 0o777)
+    tls, scheme, values = "", "http", {}
+    if kind == "apache-tls":
+        cert = make_faulty_certificate(run)
+        tls = APACHE_TLS.format(mods=APACHE_MODULES, cert=cert, key=os.path.join(run, "key.pem"))
+        scheme, values = "https", {"CERT": cert}
     user, password = "dravix", "pw-" + secrets.token_hex(8)
     subprocess.run([htpasswd, "-c", "-b", "-B", os.path.join(run, "htpasswd"), user, password],
                    check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -1115,13 +1235,14 @@ def start_apache(d, env_path):
         conf = os.path.join(run, "httpd.conf")
         with open(conf, "w") as f:
             f.write(APACHE_CONF.format(run=run, port=port, root=root, mods=APACHE_MODULES,
-                                       user_lines=user_lines))
+                                       user_lines=user_lines, tls=tls))
         proc = spawn([APACHE, "-f", conf, "-DFOREGROUND"], os.path.join(run, "server.log"))
         if wait_for_port(port, proc):
-            record_pid(d, "apache", proc.pid)
+            record_pid(d, kind, proc.pid)
             write_env(env_path, {"PORT": port, "USER": user, "PASSWORD": password, "ROOT": root,
-                                 "URL": f"http://127.0.0.1:{port}", "DIGEST_URL": f"http://127.0.0.1:{port}/digest",
-                                 "REQUEST_LOG": os.path.join(run, "requests.log")})
+                                 "URL": f"{scheme}://127.0.0.1:{port}",
+                                 "DIGEST_URL": f"{scheme}://127.0.0.1:{port}/digest",
+                                 "REQUEST_LOG": os.path.join(run, "requests.log"), **values})
             return 0
         stop_group(proc.pid)
     sys.stderr.write("Apache did not start:\n" + tail(os.path.join(run, "server.log"))
@@ -1336,7 +1457,10 @@ def start_ingestion(d, env_path):
 STARTERS = {"pyftpd": start_pyftpd, "pyftpdx": start_pyftpdx, "pyftpd-limit": start_pyftpd_limit,
             "pureftpd": start_pureftpd, "pureftpd-limit": start_pureftpd_limit,
             "proftpd": start_proftpd, "proftpd-tls": start_proftpd_tls,
-            "vsftpd": start_vsftpd, "apache": start_apache, "silent": start_silent}
+            "vsftpd": start_vsftpd, "apache": start_apache, "silent": start_silent,
+            "vsftpd-tls": lambda d, env_path: start_vsftpd(d, env_path, "vsftpd-tls"),
+            "pureftpd-tls": start_pureftpd_tls, "apache-tls": start_apache_tls,
+            "proftpd-ftps": start_proftpd_ftps}
 STARTERS.update({"pyftpd-lax": start_pyftpd_lax, "nginx-core": start_nginx_core, "vsftpd-idle": start_vsftpd_idle,
                  "pyftpd-away": start_pyftpd_away})
 STARTERS.update({"nginx": start_nginx, "lighttpd": start_lighttpd, "davlax": start_davlax,

@@ -1,11 +1,16 @@
 #pragma once
 // The part the FTP and WebDAV providers share: base URL and credential, timeouts, the worker
-// pool, and the wrapper that turns a job body into an operation that completes exactly once.
+// pool, the wrapper that turns a job body into an operation that completes exactly once, and
+// the transfer that checks the server's certificate (and asks the user about one the system
+// does not vouch for) before anything of the request goes out.
 
+#include <atomic>
 #include <exception>
 #include <mutex>
+#include <tuple>
 #include <variant>
 
+#include "platform/files/CertificateCheck.h"
 #include "platform/files/CurlSupport.h"
 #include "platform/files/RemotePath.h"
 
@@ -42,7 +47,8 @@ private:
 class CurlProvider : public FileProvider {
 public:
     CurlProvider(BaseUrl base, Credential credential, const ProviderOptions& options)
-        : base_(std::move(base)), credential_(std::move(credential)), timeouts_(options.timeouts) {
+        : base_(std::move(base)), credential_(std::move(credential)), trust_(options.trust), timeouts_(options.timeouts) {
+        std::tie(tlsHost_, tlsPort_) = hostAndPort(base_.authority, base_.scheme);
         pool_ = std::make_unique<WorkerPool>(options.workers);
     }
     ~CurlProvider() override { pool_.reset(); }
@@ -56,6 +62,12 @@ public:
     Timeouts timeouts() const override {
         std::lock_guard lock(mutex_);
         return timeouts_;
+    }
+
+    std::optional<bool> connectionEncrypted() const override {
+        const int state = encrypted_.load();
+        if (state < 0) return std::nullopt;
+        return state == 1;
     }
 
 protected:
@@ -114,6 +126,48 @@ protected:
             curl_easy_setopt(easy, CURLOPT_PASSWORD, password.c_str());
         }
     }
+    // Runs the transfer set up on the session's handle with the certificate check armed. A
+    // certificate that is not trusted stops it in the handshake; the user is then asked (from
+    // this worker, which waits) and, when they trust it, the transfer runs once more. Only one
+    // question at a time per provider: a worker that waited finds the answer in the trust store,
+    // or the certificate among the one the user refused.
+    TransferResult performChecked(Session& s, Operation& op) const {
+        for (int round = 0;; ++round) {
+            CertificateCheck check;
+            check.host = tlsHost_;
+            check.port = tlsPort_;
+            check.trust = trust_;
+            armCertificateCheck(s.easy(), check);
+            TransferResult r = s.perform(op);
+            if (check.handshakes > 0) encrypted_.store(1);
+            else if (r.ok() && r.newConnections > 0) encrypted_.store(0);
+            if (r.ok() || r.cancelled || !check.refused) return r;
+            const TrustQuestion question = certificateQuestion(check);
+            bool trusted = false;
+            if (trust_ && round == 0) {
+                std::lock_guard lock(askMutex_);
+                const std::string fingerprint = check.refused->fingerprint();
+                trusted = trust_->checkCertificate(tlsHost_, tlsPort_, *check.refused) == TrustVerdict::trusted;
+                // Operations that met the certificate while the user was asked share the answer:
+                // one that the user turned down is not asked about again by this provider.
+                if (!trusted && fingerprint != refusedFingerprint_) {
+                    trusted = trust_->decide(question, &op);
+                    if (!trusted && !op.isCancelled()) refusedFingerprint_ = fingerprint;
+                }
+            }
+            if (op.isCancelled()) {
+                r.cancelled = true;
+                r.code = CURLE_ABORTED_BY_CALLBACK;
+                return r;
+            }
+            if (!trusted) {
+                r.untrusted = FileError::make(ErrorKind::notTrusted, check.refused->reason);
+                r.untrusted->transportCode = static_cast<int>(r.code);
+                return r;
+            }
+        }
+    }
+
     bool hasCredentials() const { return !credential_.user.empty() || !base_.user.empty(); }
     // From a job body: when other workers remain, this worker stops and the operation runs
     // again on one of them (what the body returns then is dropped). False for the last worker.
@@ -126,6 +180,12 @@ protected:
 
 private:
     const Credential credential_;
+    const std::shared_ptr<Trust> trust_;
+    std::string tlsHost_;
+    int tlsPort_ = 0;
+    mutable std::mutex askMutex_;
+    mutable std::string refusedFingerprint_;  // the certificate the user would not trust (askMutex_)
+    mutable std::atomic<int> encrypted_{-1};  // -1: no connection made yet
     mutable std::mutex mutex_;
     Timeouts timeouts_;
     std::unique_ptr<WorkerPool> pool_;  // stopped first on destruction, before anything it uses

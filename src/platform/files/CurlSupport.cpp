@@ -140,7 +140,13 @@ TransferResult Session::perform(Operation& op) {
             break;
         }
         auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
-        multi_.poll(std::chrono::milliseconds(std::clamp<long long>(wait, 1, 250)));
+        // Until the transfer itself begins, a short look: libcurl begins the TLS handshake of
+        // an FTP data connection before it sends the command that makes the server take it,
+        // and then waits on that connection alone, so the server's reply on the control
+        // connection would be seen only when libcurl's own 200 ms timer runs out.
+        curl_off_t pretransfer = 0;
+        curl_easy_getinfo(easy_, CURLINFO_PRETRANSFER_TIME_T, &pretransfer);
+        multi_.poll(std::chrono::milliseconds(std::clamp<long long>(wait, 1, pretransfer > 0 ? 250 : 10)));
     }
     multi_.remove(easy_);
     OperationAccess::disarm(op);
@@ -315,7 +321,9 @@ std::optional<BaseUrl> parseBaseUrl(const std::string& url, const std::vector<st
 
 FileError transportError(const TransferResult& r) {
     FileError error;
-    if (r.cancelled) {
+    if (r.untrusted) {
+        error = *r.untrusted;
+    } else if (r.cancelled) {
         error = FileError::make(ErrorKind::cancelled);
     } else if (r.silent) {
         error = FileError::make(ErrorKind::timedOut);

@@ -38,6 +38,9 @@ struct TransferResult {
     std::vector<std::string> headers;  // header lines / FTP reply lines, without CRLF
     std::string body;
     std::string curlMessage;
+    // The server's certificate was not trusted (the user said no, or nobody could be asked):
+    // the connection was closed in the handshake, before anything of the request was sent.
+    std::optional<FileError> untrusted;
 
     bool ok() const { return code == CURLE_OK && !cancelled && !silent; }
     // The last FTP reply line ("550 Failed to open file."), or the HTTP status line.

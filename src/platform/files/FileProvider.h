@@ -162,6 +162,9 @@ public:
     // Logs in and reads the root folder; loginRejected for a wrong user name or password.
     virtual OperationHandle checkLogin(Completion completion) = 0;
 
+    // Whether the connections to the server are encrypted (TLS); nothing until one was made.
+    virtual std::optional<bool> connectionEncrypted() const { return std::nullopt; }
+
     // Applies to operations started afterwards.
     virtual void setTimeouts(const Timeouts& timeouts) = 0;
     virtual Timeouts timeouts() const = 0;

@@ -68,7 +68,8 @@ class FtpProvider final : public CurlProvider {
 public:
     FtpProvider(BaseUrl base, Credential credential, const ProviderOptions& options)
         : CurlProvider(std::move(base), std::move(credential), options),
-          leftovers_(options.leftovers ? options.leftovers : makeLeftoverCopies()) {}
+          leftovers_(options.leftovers ? options.leftovers : makeLeftoverCopies()),
+          requireTls_(options.requireTls) {}
     ~FtpProvider() override { stopWorkers(); }
 
     ProviderKind kind() const override { return ProviderKind::ftp; }
@@ -250,10 +251,10 @@ private:
     // failure is never taken for an idle close); never once any of its bytes or commands got
     // through.
     TransferResult perform(Session& s, Operation& op) const {
-        TransferResult r = s.perform(op);
+        TransferResult r = performChecked(s, op);
         if (closedWhileIdle(r)) {
             s.prepareRetry();
-            r = s.perform(op);
+            r = performChecked(s, op);
         }
         if (r.ok()) tTrace.anyDone = true;
         else if (refusedAtGreeting(r)) tTrace.refusedAtGreeting = true;
@@ -306,6 +307,16 @@ private:
         s.reset(t);
         CURL* e = s.easy();
         curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "ftp,ftps");
+        // TLS whenever the server offers it (AUTH TLS, then PBSZ 0 and PROT P for the data
+        // connections); plain FTP only when it refuses AUTH, and never when TLS is required.
+        // A server that accepted AUTH is never spoken to in plain text afterwards: a failed
+        // handshake ends the connection before USER.
+        curl_easy_setopt(e, CURLOPT_USE_SSL,
+                         static_cast<long>(requireTls_ || base_.scheme == "ftps" ? CURLUSESSL_ALL : CURLUSESSL_TRY));
+        curl_easy_setopt(e, CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS));
+        // TLS 1.2: vsftpd 3.0, on many hosts, breaks off uploads over TLS 1.3 after some
+        // hundred kilobytes ("426 Failure reading network stream").
+        curl_easy_setopt(e, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2 | CURL_SSLVERSION_MAX_TLSv1_2));
         setCredentials(e);
         curl_easy_setopt(e, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
         curl_easy_setopt(e, CURLOPT_FTP_SKIP_PASV_IP, 1L);
@@ -1105,6 +1116,11 @@ private:
         FileError error;
         if ((r.code == CURLE_LOGIN_DENIED || r.code == CURLE_OPERATION_TIMEDOUT) && asksForTls(code, text)) {
             error = FileError::make(ErrorKind::secureConnectionRequired, text);
+        } else if (r.code == CURLE_USE_SSL_FAILED && !r.untrusted) {
+            // AUTH TLS refused where encryption is required: nothing of the login was sent.
+            error = FileError::make(ErrorKind::secureConnectionRequired);
+            error.message = "The server offers no encrypted connection, and this server is set to require one. "
+                            "Nothing was sent to it.";
         } else if (r.code == CURLE_OPERATION_TIMEDOUT && code == 421) {
             // curl takes every 421 for a timeout; the server said why it closed the connection.
             error = FileError::fromServer(421, text);
@@ -1146,6 +1162,8 @@ private:
     static constexpr std::size_t kMaxLoggedLines = 1000;
 
     const std::shared_ptr<LeftoverCopies> leftovers_;
+    const bool requireTls_;
+
     std::atomic<int> mlsd_{unknown};
     std::mutex rootMutex_;
     std::optional<std::string> root_;

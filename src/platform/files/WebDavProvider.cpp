@@ -360,7 +360,7 @@ private:
             curl_easy_setopt(e, CURLOPT_POSTFIELDS, body->data());
         }
         curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers.get());
-        TransferResult r = s.perform(op);
+        TransferResult r = performChecked(s, op);
         remember(r);
         return r;
     }

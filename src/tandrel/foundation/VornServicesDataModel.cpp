@@ -15,6 +15,7 @@ OrderedJson VornSingleServiceDataModel::to_json() const {
     j["nickname"] = nickname;
     j["created_date"] = jsonable::date_json(created_date);
     j["last_connected"] = jsonable::date_json(last_connected);
+    if (require_encryption) j["require_encryption"] = true;
     return j;
 }
 
@@ -29,6 +30,10 @@ std::shared_ptr<VornSingleServiceDataModel> VornSingleServiceDataModel::from_jso
     s->nickname = jsonable::require_string(j, "nickname");
     s->created_date = jsonable::require_date(j, "created_date");
     s->last_connected = jsonable::require_date(j, "last_connected");
+    if (auto it = j.find("require_encryption"); it != j.end() && !it->is_null()) {
+        if (!it->is_boolean()) throw DecodingError("typeMismatch: expected a boolean for key \"require_encryption\"");
+        s->require_encryption = it->get<bool>();
+    }
     return s;
 }
 

@@ -22,9 +22,13 @@ public:
     std::string nickname;
     Date created_date;
     Date last_connected;
+    // FTP: never log in without TLS. Stored as "require_encryption" only when set, so a file
+    // without it reads as before (TLS whenever the server offers it).
+    bool require_encryption = false;
 
     OrderedJson to_json() const override;
-    // Strict: every key but "port" must be there with its type. Throws DecodingError.
+    // Strict: every key but "port" and "require_encryption" must be there with its type. Throws
+    // DecodingError.
     static std::shared_ptr<VornSingleServiceDataModel> from_json(const OrderedJson& j);
     std::shared_ptr<VornSingleServiceDataModel> clone() const;
 };

@@ -203,7 +203,7 @@ void FileViewerSceneDelegate::connect_with_keychain_credentials(const std::strin
                         });
                     });
                 },
-                leftovers);
+                leftovers, server->require_encryption);
         });
 }
 

@@ -7,6 +7,7 @@
 #include <QPainterPath>
 
 #include "platform/dispatch/Dispatch.h"
+#include "platform/files/FileProvider.h"
 #include "platform/ui/Accessibility.h"
 #include "platform/ui/Appearance.h"
 #include "platform/ui/Image.h"
@@ -123,7 +124,8 @@ QuickConnectView::QuickConnectView(QWidget* parent)
       serverConnectionStatus_Lbl(new TruncatingLabel),
       serverConnectionName_Lbl(new TruncatingLabel(true)),
       serverIconImageView(new QLabel(this)),
-      quickViewDownArrowImageView(new QLabel) {
+      quickViewDownArrowImageView(new QLabel),
+      encryption_Lbl(new QLabel) {
     connection_status_circle->hide();
     serverIconImageView->hide();
     setup_quick_connect_view();
@@ -160,7 +162,17 @@ void QuickConnectView::setup_quick_connect_view() {
     util_align_left_anchorWithPixel(status, 10, true);
     util_align_top_anchorWithPixel(status, 8, true);
     util_align_bottom_anchorWithPixel(status, 40, true);
-    util_align_right_anchorWithPixel(status, 15 + kArrowSide, true);
+
+    QLabel* encryption = encryption_Lbl;
+    encryption->setParent(body);
+    encryption->setAttribute(Qt::WA_TransparentForMouseEvents);
+    encryption->setFont(explorer_style::caption1_font());
+    encryption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    util_align_right_anchorWithPixel(encryption, 15 + kArrowSide, true);
+    util_align_top_anchorWithPixel(encryption, 8, true);
+    util_align_bottom_anchorWithPixel(encryption, 40, true);
+    util_align_right_anchor_to_left_of_viewWithView(status, encryption, 6);
+    show_encryption(std::nullopt);
 
     QLabel* url = serverConnectionName_Lbl;
     url->setParent(body);
@@ -246,16 +258,47 @@ void QuickConnectView::show_connected_service(const std::string& service_id) {
     serverConnectionStatus_Lbl->setText(found->nickname.empty() ? QStringLiteral("CONNECTED")
                                                                 : QString::fromStdString(found->nickname));
     serverConnectionName_Lbl->setText(QString::fromStdString(found->url));
+    std::optional<bool> encrypted;
+    if (auto* window = qobject_cast<FileViewerSceneDelegate*>(file_delegatex.data())) {
+        if (auto provider = window->provider_as_read_write()) encrypted = provider->connectionEncrypted();
+    }
+    show_encryption(encrypted);
     apply_colours();
     connection_status_circle->setStyleSheet(
         QStringLiteral("background: %1; border-radius: 5px;").arg(XCol::teal().resolved().name()));
     reveal_header();
 }
 
+void QuickConnectView::show_encryption(std::optional<bool> encrypted) {
+    QLabel* label = encryption_Lbl;
+    label->clear();
+    if (!encrypted) {
+        label->setAccessibleName(QString());
+        label->setToolTip(QString());
+        setAccessibleName(QString());
+        label->hide();
+        return;
+    }
+    if (*encrypted) {
+        const ui::Image lock = ui::Image::systemImage(QStringLiteral("lock.fill"));
+        const QColor colour = XCol::teal().resolved();
+        if (!lock.isNull()) label->setPixmap(lock.withTintColor(colour).pixmap(QSize(16, 16), devicePixelRatioF()));
+        label->setAccessibleName(QString::fromLatin1(kEncryptedName));
+        label->setToolTip(QStringLiteral("The connection is encrypted"));
+    } else {
+        label->setText(QString::fromLatin1(kNotEncryptedText));
+        set_label_colour(label, XCol::foreground().resolvedFor(this));
+        label->setAccessibleName(QString::fromLatin1(kNotEncryptedText));
+        label->setToolTip(QStringLiteral("The connection is not encrypted: what is sent can be read on the way"));
+    }
+    setAccessibleName(label->accessibleName());
+    label->show();
+}
+
 void QuickConnectView::reveal_header() {
     for (QWidget* w : std::initializer_list<QWidget*>{serverIconImageView, serverConnectionStatus_Lbl,
                                                       connection_status_circle, serverConnectionName_Lbl,
-                                                      quickViewDownArrowImageView}) {
+                                                      quickViewDownArrowImageView, encryption_Lbl}) {
         ui::animateAlpha(w, 1.0, 1.0);
     }
 }
@@ -269,6 +312,7 @@ void QuickConnectView::clear_header_on_main() {
 
 void QuickConnectView::clear_header() {
     for (QWidget* w : ui::subviews(view_wrapper_btn)) ui::animateAlpha(w, 0.0, 0.5);
+    show_encryption(std::nullopt);
 }
 
 // ---- menu -------------------------------------------------------------------------------------

@@ -66,6 +66,9 @@ public:
     QLabel* serverConnectionName_Lbl;
     QLabel* serverIconImageView;  // not placed in the header
     QLabel* quickViewDownArrowImageView;
+    // Whether the connection is encrypted: a lock, or "Not encrypted"; empty while no server
+    // is connected. The header's accessible name says the same.
+    QLabel* encryption_Lbl;
 
     // A text cut short to `width` as a label of the header draws it: the end replaced by "…",
     // except for an address, whose path gives way in its middle first so that the scheme, host
@@ -80,6 +83,10 @@ public:
     void clear_header();
     void reveal_header();
     void set_hover_highlight(bool on);
+    // Shows the lock (true), "Not encrypted" (false) or nothing (not known).
+    void show_encryption(std::optional<bool> encrypted);
+    static constexpr const char* kEncryptedName = "Encrypted connection";
+    static constexpr const char* kNotEncryptedText = "Not encrypted";
 
     // The quick-connect menu built from the saved servers and the window's state: "Disconnect"
     // (when connected), "Manage Services", then one entry per saved server (or the disabled

@@ -113,6 +113,7 @@ ServerFormModel::Checked ServerFormModel::check(const Fields& fields) {
     info.username = fields.username;  // may be empty
     info.nickname = fields.nickname;
     info.port = port_value(fields.port);
+    info.require_encryption = fields.require_encryption && require_encryption_applies(fields.type_segment);
     if (info.password.empty() || fields.server_url.empty()) {
         out.problem = Problem::missing_information;
         return out;
@@ -146,6 +147,7 @@ void ServerFormModel::copy_into(VornSingleServiceDataModel& record, const Servic
     record.username = info.username;
     record.nickname = info.nickname;
     record.port = info.port;
+    record.require_encryption = info.require_encryption;
 }
 
 std::shared_ptr<VornSingleServiceDataModel> ServerFormModel::make_new_record(const ServiceInfo& info,
@@ -244,6 +246,7 @@ void ServerFormModel::update_existing_login(const std::shared_ptr<VornSingleServ
     found->nickname = info.nickname;
     found->port = info.port;
     found->connection_type = type;
+    found->require_encryption = info.require_encryption;
     app_services_manager().request_save_services(on_main<bool>(std::move(saved)));
 }
 

@@ -30,6 +30,7 @@ public:
         std::string password;
         std::string port;
         int type_segment = 0;
+        bool require_encryption = false;  // the "Require encryption" box (FTP)
     };
 
     // The values of an accepted form (the form's `newServiceInfo`).
@@ -39,6 +40,7 @@ public:
         std::string username;
         std::string password;  // the password's UTF-8 bytes
         int64_t port = 0;
+        bool require_encryption = false;  // FTP only: never log in without TLS
     };
 
     // Why a form was refused before any server was asked.
@@ -71,6 +73,10 @@ public:
     static int64_t form_default_port(int type_segment);
     // The connection type of a segment: 0 FTP, 1 WebDAV, 2 SFTP, anything else unknown.
     static ConnectionType connection_type_for_segment(int type_segment);
+    // The "Require encryption" box: its text, and whether it applies to a segment (FTP only;
+    // WebDAV's encryption is its URL's scheme).
+    static constexpr const char* kRequireEncryptionTitle = "Require encryption";
+    static bool require_encryption_applies(int type_segment) { return type_segment == 0; }
 
     // ---- checking the form ----------------------------------------------------------------------
     // The port first (invalid_port), then the required fields: a password and a URL

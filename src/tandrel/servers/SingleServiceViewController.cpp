@@ -36,6 +36,8 @@ constexpr int kCaptionHeight = 34;
 constexpr int kFieldHeight = 44;
 constexpr int kRowHeight = kCaptionHeight + kFieldHeight;
 constexpr int kRowGap = 10;
+// The "Require encryption" box, in the 50 between the port row and the buttons.
+constexpr int kEncryptionBoxHeight = 22;
 
 // The form's root view: the palette's background of the appearance it is drawn in.
 class FormRootView : public QWidget {
@@ -172,6 +174,7 @@ void SingleServiceViewController::buildServiceForm() {
     setup_title_label();
     setup_type_segments();
     setup_form_rows();
+    setup_encryption_box();
     setup_buttons();
     set_form_defaults();
     setup_spinner();
@@ -295,6 +298,22 @@ void SingleServiceViewController::add_form_row(ui_elements element) {
     element_ui_dict[element] = row;
 }
 
+void SingleServiceViewController::setup_encryption_box() {
+    auto port_row = element_ui_dict.find(ui_elements::port);
+    if (port_row == element_ui_dict.end()) return;
+    require_encryption_box = new QCheckBox(QString::fromLatin1(ServerFormModel::kRequireEncryptionTitle));
+    require_encryption_box->setObjectName(QStringLiteral("require_encryption"));
+    require_encryption_box->setFont(servers_ui::text_style_font(TextStyle::subheadline));
+    require_encryption_box->setAccessibleDescription(
+        QStringLiteral("Never log in to this server without an encrypted connection (FTP over TLS)"));
+    require_encryption_box->setParent(contentViexw);
+    // In the space between the port and the buttons, at its foot.
+    util_align_left_anchorWithPixel(require_encryption_box, 20, true);
+    util_height_anchorWithPixel(require_encryption_box, kEncryptionBoxHeight);
+    util_align_top_anchor_to_bottom_of_viewWithView(require_encryption_box, port_row->second,
+                                                    50 - kEncryptionBoxHeight - 4);
+}
+
 void SingleServiceViewController::setup_buttons() {
     auto port_row = element_ui_dict.find(ui_elements::port);
     QWidget* above = port_row != element_ui_dict.end() ? port_row->second : view();
@@ -378,6 +397,7 @@ void SingleServiceViewController::setup_tab_order() {
     QList<QWidget*> order;
     for (ui_elements element : ui_elements_all_cases())
         if (QLineEdit* field = element_ui_tf_dict[element]) order.push_back(field);
+    if (require_encryption_box) order.push_back(require_encryption_box);
     add_service_type->setFocusPolicy(Qt::StrongFocus);
     order.push_back(add_service_type);
     if (is_editing_a_service) order.push_back(delete_btn);
@@ -426,6 +446,10 @@ void SingleServiceViewController::fillServiceForm() {
     }
     // The stored port (a record without one keeps the default).
     if (record->port) element_ui_tf_dict[ui_elements::port]->setText(QString::number(*record->port));
+    if (require_encryption_box) {
+        require_encryption_box->setChecked(record->require_encryption);
+        require_encryption_box->setEnabled(ServerFormModel::require_encryption_applies(add_service_type->selectedSegmentIndex()));
+    }
 
     controller_title_lbl->setText(QStringLiteral("Update Service"));
     setTitle(QStringLiteral("Update Service"));
@@ -444,6 +468,7 @@ void SingleServiceViewController::segment_changed() {
     const ConnectionType type = ServerFormModel::connection_type_for_segment(index);
     if (type == ConnectionType::unKnown) return;
     add_service_type_selection = type;
+    if (require_encryption_box) require_encryption_box->setEnabled(ServerFormModel::require_encryption_applies(index));
     if (QLineEdit* port = element_ui_tf_dict[ui_elements::port])
         port->setText(QString::number(ServerFormModel::form_default_port(index)));
 }
@@ -479,6 +504,7 @@ ServerFormModel::Fields SingleServiceViewController::form_fields() const {
     fields.password = text(ui_elements::password);
     fields.port = text(ui_elements::port);
     fields.type_segment = add_service_type ? add_service_type->selectedSegmentIndex() : 0;
+    fields.require_encryption = require_encryption_box && require_encryption_box->isChecked();
     return fields;
 }
 
@@ -553,16 +579,20 @@ void SingleServiceViewController::start_login_check(bool edit_mode) {
         begin_authenticating_on_main();
     }
     const ConnectionType type = ServerFormModel::connection_type_for_segment(add_service_type->selectedSegmentIndex());
-    check_login(currentFormData.server_url, currentFormData.username, currentFormData.password, type,
-                [self, edit_mode](std::optional<VornError> error) { self->after_login_check(error, edit_mode); });
+    check_login(
+        currentFormData.server_url, currentFormData.username, currentFormData.password, type,
+        [self, edit_mode](std::optional<VornError> error) { self->after_login_check(error, edit_mode); },
+        currentFormData.require_encryption);
 }
 
 void SingleServiceViewController::check_login(const std::string& url, const std::string& username,
                                               const std::string& password, ConnectionType type,
-                                              std::function<void(std::optional<VornError>)> completion) {
+                                              std::function<void(std::optional<VornError>)> completion,
+                                              bool require_encryption) {
     // A connector for the typed URL and credential logs in and reads the root folder; its answer
     // comes once, on the main queue (a type or URL without a connector is an error too).
-    VornConnectorBuilder::make_bucket_for_form(url, files::Credential{username, password}, type, std::move(completion));
+    VornConnectorBuilder::make_bucket_for_form(url, files::Credential{username, password}, type, std::move(completion),
+                                               require_encryption);
 }
 
 void SingleServiceViewController::after_login_check(std::optional<VornError> error, bool edit_mode) {

@@ -25,6 +25,7 @@
 #include "tandrel/servers/ManageServicesProtocols.h"
 #include "tandrel/servers/ServerFormModel.h"
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -69,6 +70,9 @@ public:
     QPointer<QPushButton> apply_btn;
     QPointer<QPushButton> cancel_btn;
     QPointer<QPushButton> delete_btn;
+    // "Require encryption" under the port: an FTP server that is never logged in to without TLS
+    // (enabled for FTP only).
+    QPointer<QCheckBox> require_encryption_box;
 
     // The form's values (ServerFormModel's): a server's id (and keychain account), the port
     // text's value and check, the port alert, and the URL with the port written in. A port text
@@ -132,11 +136,13 @@ public:
                                          const ui::TraitCollection& current) override;
 
     // ---- the login check ------------------------------------------------------------------------
-    // Logs in with the URL, user and password for the connection type; the completion runs once,
-    // on the main queue: no error when the server accepted the login.
+    // Logs in with the URL, user and password for the connection type (never without TLS with
+    // `require_encryption`); the completion runs once, on the main queue: no error when the
+    // server accepted the login.
     static void check_login(const std::string& url, const std::string& username, const std::string& password,
                             EnumManager::VornConnectionType type,
-                            std::function<void(std::optional<VornError>)> completion);
+                            std::function<void(std::optional<VornError>)> completion,
+                            bool require_encryption = false);
 
 protected:
     void loadView() override;
@@ -152,6 +158,7 @@ private:
     void setup_form_rows();
     void add_form_row(ui_elements element);
     QWidget* make_form_row(ui_elements element);
+    void setup_encryption_box();
     void setup_buttons();
     void set_form_defaults();
     void setup_spinner();

@@ -8,8 +8,8 @@
 #include "platform/dispatch/Dispatch.h"
 #include "tandrel/foundation/AMZLogger.h"
 #include "tandrel/foundation/VornProviderErrors.h"
-#include "tandrel/servers/ServerTrust.h"
 #include "tandrel/foundation/VornServerAddress.h"
+#include "tandrel/servers/VornTrust.h"
 
 namespace {
 
@@ -120,9 +120,17 @@ void add_connector(VornProviderBucket& bucket, std::shared_ptr<Connector> VornPr
 
 }  // namespace
 
+files::ProviderOptions VornConnectorBuilder::provider_options(bool require_encryption) {
+    files::ProviderOptions options;
+    options.trust = app_trust();
+    options.requireTls = require_encryption;
+    return options;
+}
+
 void VornConnectorBuilder::make_bucket_for_service(const std::string& url, const std::optional<files::Credential>& credential,
                                                    EnumManager::VornConnectionType type, const BucketCompletion& completion,
-                                                   std::shared_ptr<files::LeftoverCopies> leftovers) {
+                                                   std::shared_ptr<files::LeftoverCopies> leftovers,
+                                                   bool require_encryption) {
     auto bucket = std::make_shared<VornProviderBucket>();
     bucket->base = std::make_shared<VornConnectorBase>();
     bucket->base->url = url;
@@ -140,7 +148,7 @@ void VornConnectorBuilder::make_bucket_for_service(const std::string& url, const
     const std::string address = readable ? *readable : url;
     switch (type) {
         case Type::ftp: {
-            files::ProviderOptions options;
+            files::ProviderOptions options = provider_options(require_encryption);
             options.leftovers = std::move(leftovers);
             add_connector<VornConnectorFtp>(*bucket, &VornProviderBucket::ftp_provider, Type::ftp,
                                             files::makeFtpProvider(address, login, options), url, credential);
@@ -148,14 +156,14 @@ void VornConnectorBuilder::make_bucket_for_service(const std::string& url, const
         }
         case Type::webDav:
             add_connector<VornConnectorWebDav>(*bucket, &VornProviderBucket::webdav_provider, Type::webDav,
-                                               files::makeWebDavProvider(address, login), url, credential);
+                                               files::makeWebDavProvider(address, login, provider_options(false)), url,
+                                               credential);
             break;
         case Type::sftp: {
             // Host keys are checked (and asked about) before any password or key is offered.
-            files::ProviderOptions options;
-            options.trust = server_trust();
             add_connector<VornConnectorSftp>(*bucket, &VornProviderBucket::sftp_provider, Type::sftp,
-                                             files::makeSftpProvider(address, login, options), url, credential);
+                                             files::makeSftpProvider(address, login, provider_options(false)), url,
+                                             credential);
             break;
         }
         case Type::unKnown:
@@ -172,11 +180,14 @@ void VornConnectorBuilder::make_bucket_for_service(const std::string& url, const
 }
 
 void VornConnectorBuilder::make_bucket_for_form(const std::string& url, const std::optional<files::Credential>& credential,
-                                                EnumManager::VornConnectionType type, LoginCompletion completion) {
-    make_bucket_for_service(url, credential, type,
-                            [completion](std::shared_ptr<VornProviderBucket> bucket, std::optional<VornError> error) {
-                                VornConnectorUtilityClass::check_login(std::move(bucket), std::move(error), completion);
-                            });
+                                                EnumManager::VornConnectionType type, LoginCompletion completion,
+                                                bool require_encryption) {
+    make_bucket_for_service(
+        url, credential, type,
+        [completion](std::shared_ptr<VornProviderBucket> bucket, std::optional<VornError> error) {
+            VornConnectorUtilityClass::check_login(std::move(bucket), std::move(error), completion);
+        },
+        nullptr, require_encryption);
 }
 
 // ---- login check ---------------------------------------------------------------------------

@@ -20,15 +20,21 @@ public:
 
     // Builds the bucket for a file-viewer window and calls the completion before returning: the
     // bucket, or guardReturnNoFileProvider when the type has no connector (unKnown,
-    // notConnected) or the URL gives no provider for the type. An FTP provider keeps the
-    // temporary copies broken saves leave in `leftovers` (in memory only without it).
+    // notConnected) or the URL gives no provider for the type. Every provider trusts what
+    // app_trust() trusts; an FTP provider keeps the temporary copies broken saves leave in
+    // `leftovers` (in memory only without it), and with `require_encryption` never logs in
+    // without TLS.
     static void make_bucket_for_service(const std::string& url, const std::optional<files::Credential>& credential,
                                         EnumManager::VornConnectionType type, const BucketCompletion& completion,
-                                        std::shared_ptr<files::LeftoverCopies> leftovers = nullptr);
+                                        std::shared_ptr<files::LeftoverCopies> leftovers = nullptr,
+                                        bool require_encryption = false);
     // Builds the same bucket, then checks the login on it: the completion runs exactly once, on
     // the main queue, with the failure or none.
     static void make_bucket_for_form(const std::string& url, const std::optional<files::Credential>& credential,
-                                     EnumManager::VornConnectionType type, LoginCompletion completion);
+                                     EnumManager::VornConnectionType type, LoginCompletion completion,
+                                     bool require_encryption = false);
+    // The options every provider the app builds gets.
+    static files::ProviderOptions provider_options(bool require_encryption);
 };
 
 class VornConnectorUtilityClass {

@@ -15,6 +15,7 @@
 
 #include "ProviderTestSupport.h"
 #include "platform/files/FileProvider.h"
+#include "platform/files/Trust.h"
 
 using namespace filestest;
 using files::ErrorKind;
@@ -157,16 +158,36 @@ TEST(FtpSecureLogin, ARefusalThatAsksForTlsSaysTheServerRequiresASecureConnectio
     EXPECT_EQ(error->kind, ErrorKind::loginRejected) << describe(error);
 }
 
-TEST(FtpSecureLogin, ProftpdThatRequiresTlsIsReportedAsSuch) {
+TEST(FtpSecureLogin, ProftpdThatRequiresTlsIsLoggedInToOverTlsOnceItsCertificateIsTrusted) {
     Peer peer = loadPeer("proftpd-tls");
     if (!peer.skipReason.empty()) GTEST_SKIP() << peer.skipReason;
+    // Its certificate is self-signed: without the user's word, no login is sent.
     auto provider = files::makeFtpProvider(peer.url, {peer.user, peer.password});
     auto error = Sync{*provider}.login();
     ASSERT_TRUE(error);
-    EXPECT_EQ(error->kind, ErrorKind::secureConnectionRequired) << describe(error);
-    EXPECT_EQ(error->serverCode, 550);
-    EXPECT_NE(error->message.find("requires a secure connection"), std::string::npos) << error->message;
-    EXPECT_NE(error->message.find("SSL/TLS required"), std::string::npos) << error->message;
+    EXPECT_EQ(error->kind, ErrorKind::notTrusted) << describe(error);
+    EXPECT_NE(error->message.find("self-signed"), std::string::npos) << error->message;
+
+    // Trusted, it connects over TLS.
+    const fs::path folder = fs::temp_directory_path() / ("dravix-proftpd-tls-" + std::to_string(::getpid()));
+    fs::remove_all(folder);
+    auto trust = std::make_shared<files::Trust>(folder, folder / "known_hosts");
+    files::Certificate certificate;
+    certificate.der = derOfPem(peer.values["CERT"]);
+    ASSERT_FALSE(certificate.der.empty());
+    ASSERT_TRUE(trust->addCertificate("127.0.0.1", peer.port, certificate));
+    files::ProviderOptions options;
+    options.trust = trust;
+    auto trusted = files::makeFtpProvider(peer.url, {peer.user, peer.password}, options);
+    Sync sync{*trusted};
+    EXPECT_FALSE(sync.login()) << describe(sync.login());
+    EXPECT_EQ(trusted->connectionEncrypted(), std::optional<bool>(true));
+    writeDiskFile(peer.root / "tls.txt", "private");
+    auto [data, readError] = sync.read("/tls.txt");
+    EXPECT_FALSE(readError) << describe(readError);
+    EXPECT_EQ(data.value_or(""), "private");
+    fs::remove(peer.root / "tls.txt");
+    fs::remove_all(folder);
 }
 
 // ---- a limit of connections per address -----------------------------------------------------

@@ -3,6 +3,8 @@
 // fixtures of tests/peers), files on the servers' disks, and waiting for completions.
 
 #include <gtest/gtest.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
 
 #include <sys/stat.h>
 
@@ -94,6 +96,22 @@ inline void makeDiskFolder(const fs::path& p) {
 inline std::string readDiskFile(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The DER bytes of a PEM certificate file (a TLS peer's CERT); empty when it cannot be read.
+inline std::string derOfPem(const fs::path& pem) {
+    std::string der;
+    if (FILE* f = std::fopen(pem.c_str(), "r")) {
+        if (X509* x = PEM_read_X509(f, nullptr, nullptr, nullptr)) {
+            unsigned char* out = nullptr;
+            const int n = i2d_X509(x, &out);
+            if (n > 0) der.assign(reinterpret_cast<char*>(out), static_cast<std::size_t>(n));
+            OPENSSL_free(out);
+            X509_free(x);
+        }
+        std::fclose(f);
+    }
+    return der;
 }
 
 // Records the calls of one completion: how many, with what, on which thread.

@@ -180,6 +180,23 @@ TEST(JsonModels, TheDeletedMarkOfASessionIsWrittenOnlyWhenSetAndOptionalToRead) 
     }
 }
 
+TEST(JsonModels, RequiringEncryptionIsAnOptionalFieldWrittenOnlyWhenSet) {
+    VornSingleServiceDataModel server;
+    server.connection_type = EnumManager::VornConnectionType::ftp;
+    EXPECT_FALSE(parsed(server).contains("require_encryption")) << "a file without it reads as before";
+    server.require_encryption = true;
+    auto j = parsed(server);
+    EXPECT_EQ(j["require_encryption"], true);
+    EXPECT_TRUE(VornSingleServiceDataModel::from_json(j)->require_encryption);
+    // A record written before the field existed, and one that names it null.
+    j.erase("require_encryption");
+    EXPECT_FALSE(VornSingleServiceDataModel::from_json(j)->require_encryption);
+    j["require_encryption"] = nullptr;
+    EXPECT_FALSE(VornSingleServiceDataModel::from_json(j)->require_encryption);
+    j["require_encryption"] = "yes";
+    EXPECT_THROW(VornSingleServiceDataModel::from_json(j), DecodingError);
+}
+
 TEST(JsonModels, WhatCannotBeEncodedIsAnErrorNotText) {
     VornServerFilesDataModel listing;
     listing.filePacketSize = std::nanf("");

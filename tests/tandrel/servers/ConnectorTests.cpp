@@ -15,7 +15,7 @@
 #include "platform/files/ListingParsers.h"
 #include "tandrel/servers/FileViewTableViewCell.h"
 #include "tandrel/foundation/VornAppUrlUtility.h"
-#include "tandrel/servers/ServerTrust.h"
+#include "tandrel/servers/VornTrust.h"
 #include "tandrel/servers/VornConnectorUtilityClass.h"
 
 using namespace std::chrono_literals;
@@ -372,9 +372,9 @@ protected:
     void SetUp() override {
         peer_ = filestest::loadPeer(GetParam());
         if (!peer_.skipReason.empty()) GTEST_SKIP() << peer_.skipReason;
-        set_server_trust(filestest::peerTrust(peer_));  // sshd's host key
+        set_app_trust(filestest::peerTrust(peer_));  // sshd's host key
     }
-    void TearDown() override { set_server_trust(nullptr); }
+    void TearDown() override { set_app_trust(nullptr); }
     Type type() const {
         return GetParam() == "apache" ? Type::webDav : GetParam() == "sshd" ? Type::sftp : Type::ftp;
     }
@@ -488,14 +488,14 @@ TEST(SftpFormLogin, AnUnknownHostKeyWithNoWindowToAskInIsNotTrusted) {
     auto peer = filestest::loadPeer("sshd");
     ASSERT_TRUE(peer.skipReason.empty()) << peer.skipReason;
     SettingsHome home;
-    set_server_trust(nullptr);
+    set_app_trust(nullptr);
     auto error = awaitLogin([&](auto done) {
         VornConnectorBuilder::make_bucket_for_form(peer.url, files::Credential{peer.user, peer.password}, Type::sftp, done);
     });
     ASSERT_TRUE(error);
     EXPECT_EQ(error->name, "notTrusted") << error->text();
     EXPECT_FALSE(std::filesystem::exists(VornAppUrlUtility::application_folder() / "known_hosts"));
-    set_server_trust(nullptr);
+    set_app_trust(nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, FormLoginTest, ::testing::Values("pyftpd", "vsftpd", "apache", "sshd"),

@@ -24,7 +24,7 @@
 #include "tandrel/foundation/VornSessionsManager.h"
 #include "tandrel/scenes/SceneTestSupport.h"
 #include "tandrel/servers/FileViewerScene.h"
-#include "tandrel/servers/ServerTrust.h"
+#include "tandrel/servers/VornTrust.h"
 #include "tandrel/servers/VornFileViewController.h"
 
 namespace opstest {
@@ -75,7 +75,7 @@ protected:
     }
     void TearDown() override {
         dismissAlerts();
-        set_server_trust(nullptr);
+        set_app_trust(nullptr);
         keys_.reset();
         SceneTest::TearDown();
         app_sessions_manager().url.reset();
@@ -88,7 +88,7 @@ protected:
     static Peer peer(const std::string& kind) {
         Peer p = filestest::loadPeer(kind);
         if (!p.skipReason.empty()) return p;
-        if (auto trust = filestest::peerTrust(p)) set_server_trust(std::move(trust));  // sshd's host key
+        if (auto trust = filestest::peerTrust(p)) set_app_trust(std::move(trust));  // sshd's host key
         const std::string folder = keyringtest::unique("t");
         p.root = p.root / folder;
         filestest::makeDiskFolder(p.root);

@@ -132,6 +132,25 @@ TEST(ServerAddressFromTyped, EscapesWhatAUrlCannotHoldAndSaysWhatIsWrongOtherwis
     }
 }
 
+TEST(ServerFormModelCheck, RequiringEncryptionIsKeptForFtpOnlyAndGoesIntoTheRecord) {
+    struct Row {
+        int segment;
+        bool box;
+        bool required;
+    };
+    for (const Row& row : {Row{0, true, true}, Row{0, false, false}, Row{1, true, false}, Row{1, false, false}}) {
+        auto f = fields(row.segment == 0 ? "ftp://example.test" : "https://example.test", "pw", "", row.segment);
+        f.require_encryption = row.box;
+        const auto checked = ServerFormModel::check(f);
+        ASSERT_TRUE(checked.info) << row.segment;
+        EXPECT_EQ(checked.info->require_encryption, row.required) << row.segment << " " << row.box;
+        VornSingleServiceDataModel record;
+        record.require_encryption = !row.required;
+        ServerFormModel::copy_into(record, *checked.info, ServerFormModel::connection_type_for_segment(row.segment));
+        EXPECT_EQ(record.require_encryption, row.required);
+    }
+}
+
 TEST(ServerFormModelCheck, SegmentsGiveTheTypeAndTheFormDefault) {
     struct Row {
         int segment;

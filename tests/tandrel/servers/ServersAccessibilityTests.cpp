@@ -7,13 +7,19 @@
 #include <QMenu>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 #include <set>
+#include <thread>
 
 #include "ExplorerTestSupport.h"
 #include "platform/ui/Accessibility.h"
+#include "platform/ui/scenes/Application.h"
+#include "platform/ui/scenes/Window.h"
 #include "support/AccessibleTree.h"
 #include "tandrel/foundation/VornServerFilesDataModel.h"
 #include "tandrel/servers/ManageServicesViewController.h"
+#include "tandrel/servers/QuickConnectView.h"
+#include "tandrel/servers/VornTrust.h"
 
 using namespace explorertest;
 using filestest::makeDiskFolder;
@@ -80,6 +86,124 @@ TEST_F(ServerWindowAccessTest, TabReachesEveryControlOnceAndEachHasAName) {
     auto at = [&](QWidget* w) { return std::find(cycle.begin(), cycle.end(), w) - cycle.begin(); };
     EXPECT_LT(at(explorer->refresh_button), at(explorer->new_drop_button));
     EXPECT_LT(at(explorer->new_drop_button), at(explorer->sortByButton));
+}
+
+TEST_F(ServerWindowAccessTest, TheHeaderSaysWhetherTheConnectionIsEncryptedAndIsNamedSo) {
+    connectToFtp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    QuickConnectView* header = explorer->quickConnectView;
+    auto name = [](QWidget* w) { return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name); };
+    ASSERT_TRUE(waitFor([&] { return name(header) == "Not encrypted"; }));
+    EXPECT_EQ(name(header->encryption_Lbl), "Not encrypted");
+    EXPECT_EQ(header->encryption_Lbl->text(), "Not encrypted");
+    EXPECT_TRUE(testsupport::accessibleNames(screen(), QAccessible::StaticText).contains("Not encrypted"));
+
+    // A server that speaks TLS, its certificate trusted beforehand: the lock.
+    Peer tls = peer("vsftpd-tls");
+    if (!tls.skipReason.empty()) GTEST_SKIP() << tls.skipReason;
+    files::Certificate certificate;
+    certificate.der = filestest::derOfPem(tls.values["CERT"]);
+    ASSERT_TRUE(app_trust()->addCertificate("127.0.0.1", tls.port, certificate));
+    connectTo(tls);
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(waitFor([&] { return name(header) == QuickConnectView::kEncryptedName; }));
+    EXPECT_EQ(name(header->encryption_Lbl), QuickConnectView::kEncryptedName);
+    EXPECT_TRUE(header->encryption_Lbl->text().isEmpty());
+    EXPECT_FALSE(header->encryption_Lbl->pixmap().isNull());
+    EXPECT_FALSE(testsupport::accessibleNames(screen(), QAccessible::StaticText).contains("Not encrypted"));
+}
+
+// The alert in front of any window, if one shows.
+ui::AlertController* frontAlert() {
+    for (ui::Window* w : ui::Application::shared().windows()) {
+        ui::ViewController* screen = w ? w->rootViewController() : nullptr;
+        while (screen && screen->presentedViewController()) screen = screen->presentedViewController();
+        if (auto* alert = dynamic_cast<ui::AlertController*>(screen)) return alert;
+    }
+    return nullptr;
+}
+
+TEST_F(ServerWindowAccessTest, AnUntrustedCertificateIsAskedAboutInAWindowAndTrustingItConnects) {
+    Peer tls = peer("vsftpd-tls");
+    if (!tls.skipReason.empty()) GTEST_SKIP() << tls.skipReason;
+    app_trust()->setAsker(std::make_shared<VornTrustAsker>());
+    auto server = saveServer(tls);
+    const std::string fingerprint = [&] {
+        files::Certificate c;
+        c.der = filestest::derOfPem(tls.values["CERT"]);
+        return c.fingerprint();
+    }();
+
+    // The question comes while the window waits; its answer is chosen as a user would.
+    struct Seen {
+        QString title, message;
+        QStringList actions;
+    };
+    std::vector<Seen> seen;
+    QString choice;
+    QTimer answering;
+    QObject::connect(&answering, &QTimer::timeout, [&] {
+        ui::AlertController* alert = frontAlert();
+        if (!alert || !alert->message().contains("SHA-256")) return;
+        Seen s{alert->alertTitle(), alert->message(), {}};
+        int index = -1;
+        for (size_t i = 0; i < alert->actions().size(); ++i) {
+            s.actions << alert->actions()[i]->title();
+            if (alert->actions()[i]->title() == choice) index = static_cast<int>(i);
+        }
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(alert->view()->window())->text(QAccessible::Name), s.title);
+        seen.push_back(s);
+        alert->performAction(index);
+    });
+    answering.start(50);
+
+    choice = "Cancel";
+    auto refused = connect(server->id);
+    ASSERT_TRUE(refused.error);
+    EXPECT_NE(refused.error->text().find("notTrusted"), std::string::npos) << refused.error->text();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].title, "The server's certificate is not trusted");
+    EXPECT_EQ(seen[0].actions, (QStringList{"Trust", "Cancel"}));
+    EXPECT_TRUE(seen[0].message.contains(QString::fromStdString(fingerprint))) << seen[0].message.toStdString();
+    EXPECT_TRUE(seen[0].message.contains("unable to get local issuer certificate"));
+
+    choice = "Trust";
+    const int before = explorer->listing_count();
+    auto trusted = connect(server->id);
+    ASSERT_FALSE(trusted.error) << trusted.error->text();
+    ASSERT_TRUE(awaitListing(before, "/"));
+    EXPECT_EQ(seen.size(), 2u);
+    EXPECT_TRUE(waitFor([&] {
+        return QAccessible::queryAccessibleInterface(explorer->quickConnectView)->text(QAccessible::Name) ==
+               QuickConnectView::kEncryptedName;
+    }));
+    answering.stop();
+    app_trust()->setAsker(nullptr);
+}
+
+TEST_F(ServerWindowAccessTest, AQuestionThatCannotBeAcceptedOnlyWarnsWithOk) {
+    files::TrustQuestion question;
+    question.subject = files::TrustQuestion::Subject::hostKey;
+    question.verdict = files::TrustVerdict::changed;
+    question.acceptable = false;
+    question.title = "The server's host key has changed";
+    question.message = "Remove the old key to connect again.";
+    std::optional<bool> answer;
+    std::thread::id answeredOn;
+    VornTrustAsker().ask(question, [&](bool trust) {
+        answer = trust;
+        answeredOn = std::this_thread::get_id();
+    });
+    ASSERT_TRUE(waitFor([&] { return frontAlert() != nullptr; }));
+    ui::AlertController* alert = frontAlert();
+    EXPECT_EQ(alert->alertTitle(), "The server's host key has changed");
+    ASSERT_EQ(alert->actions().size(), 1u);
+    EXPECT_EQ(alert->actions()[0]->title(), "OK");
+    EXPECT_FALSE(answer);
+    alert->performAction(0);
+    ASSERT_TRUE(waitFor([&] { return answer.has_value(); }));
+    EXPECT_FALSE(*answer);
+    EXPECT_EQ(answeredOn, std::this_thread::get_id());
 }
 
 TEST_F(ServerWindowAccessTest, BackspaceAndAltUpGoUpOneLevel) {

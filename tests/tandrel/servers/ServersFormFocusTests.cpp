@@ -35,6 +35,7 @@ TEST_F(ListTest, FocusStartsInTheFirstFieldAndTabWalksTheForm) {
         ASSERT_TRUE(waitFor([&] { return first->hasFocus(); })) << "edit " << edit;
         std::vector<QWidget*> expected;
         for (Field f : SingleServiceViewController::ui_elements_all_cases()) expected.push_back(field(form, f));
+        expected.push_back(form->require_encryption_box);
         expected.push_back(form->add_service_type);
         if (edit) expected.push_back(form->delete_btn);
         expected.push_back(form->cancel_btn);

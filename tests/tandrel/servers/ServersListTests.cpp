@@ -400,6 +400,40 @@ TEST_F(ListTest, AnSftpServerEditsOnTheSftpChoiceWithItsPort) {
     EXPECT_EQ(field(form, Field::server_url)->text(), "sftp://127.0.0.1:2222/www/");
 }
 
+TEST_F(ListTest, RequireEncryptionIsACheckBoxForFtpAndAServerWithoutTlsIsRefusedBeforeTheLogin) {
+    QPointer<SingleServiceViewController> form = openAddForm();
+    ASSERT_TRUE(form);
+    auto* box = QAccessible::queryAccessibleInterface(form->require_encryption_box.data());
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->role(), QAccessible::CheckBox);
+    EXPECT_EQ(box->text(QAccessible::Name), "Require encryption");
+    EXPECT_FALSE(box->state().checked);
+    EXPECT_FALSE(box->state().disabled);
+    // WebDAV's encryption is its URL's scheme: the box is for FTP.
+    pickSegment(form, 1);
+    EXPECT_TRUE(box->state().disabled);
+    pickSegment(form, 0);
+    EXPECT_FALSE(box->state().disabled);
+    // Ticked as a screen reader does it.
+    auto* action = box->actionInterface();
+    ASSERT_TRUE(action);
+    action->doAction(QAccessibleActionInterface::toggleAction());
+    EXPECT_TRUE(box->state().checked);
+    EXPECT_TRUE(form->require_encryption_box->isChecked());
+
+    // A server that offers no TLS: refused, nothing stored.
+    Peer p = peer("pyftpd");
+    SKIP_WITHOUT_PEER(p);
+    fill(form, {"Plain", p.url, p.user, p.password, std::nullopt});
+    form->apply_btn->click();
+    ui::AlertController* alert = awaitAlert(form);
+    ASSERT_TRUE(alert) << "no error shown";
+    EXPECT_NE(alert->message().toStdString().find("require"), std::string::npos) << alert->message().toStdString();
+    ASSERT_TRUE(waitFor([&] { return idle(form); }));
+    ASSERT_TRUE(choose(form, "OK"));
+    EXPECT_TRUE(app_services_manager().appServicesModel->saved_services.empty());
+}
+
 TEST_F(ListTest, MissingInformationStoresNothingAndLeavesTheFormIdle) {
     struct Case {
         const char* name;

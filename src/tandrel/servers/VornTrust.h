@@ -1,0 +1,23 @@
+#pragma once
+// Whom the app's connections trust: one files::Trust for the process (the app's data folder,
+// the user's ~/.ssh/known_hosts), handed to every provider the app builds, and the asker that
+// puts a trust question to the user: an alert on the window in front, shown on the main queue
+// ("Trust" / "Cancel"; only "OK" for a question that cannot be accepted). The provider's worker
+// waits for the answer; the GUI thread never does.
+#include <functional>
+#include <memory>
+
+#include "platform/files/Trust.h"
+
+// The process's trust store (made on first use, from any thread).
+std::shared_ptr<files::Trust> app_trust();
+// Puts another trust store in its place (test programs give one that knows their servers' host
+// keys); null goes back to a store of the app's own, made afresh on next use.
+void set_app_trust(std::shared_ptr<files::Trust> trust);
+
+class VornTrustAsker : public files::TrustAsker {
+public:
+    // The answer is false when no window can show the question, or when the alert goes away
+    // without a choice.
+    void ask(files::TrustQuestion question, std::function<void(bool trust)> answer) override;
+};
