@@ -448,7 +448,8 @@ void VornEditorJSConnector::upload_page_text(const std::string& file_id, int64_t
     // to overwrite, or to write a deleted file again, the write takes the version the record
     // keeps (none for a record of an older build: that write is not checked).
     auto* h = hub();
-    const bool recreating = h && h->current_editor_info().removed_from_server;
+    // The mark of a deleted file lives with the window and with the session (over a restart).
+    const bool recreating = (h && h->current_editor_info().removed_from_server) || record->removed_from_server;
     std::optional<files::FileVersion> expected;
     if (!overwrite_consented_ && !recreating && !record->server_version.empty()) expected = record->server_version;
     const bool checked = expected.has_value();

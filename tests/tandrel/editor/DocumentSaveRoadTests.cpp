@@ -190,6 +190,7 @@ TEST_P(DocumentSaveRoad, ARefusedSaveKeepsTheServerCopyAndTheMarkWritesTheTextOn
 // is reached through a relay, which sees the upload's command arrive: at that moment the
 // sessions file must hold the text already.
 TEST_P(DocumentSaveRoad, TheUploadWaitsForTheSessionsWriteAndAFailedOneUploadsNothing) {
+    if (GetParam() == "sshd") GTEST_SKIP() << "the relay finds the upload in the protocol's commands, which SSH encrypts";
     relaytest::HoldingRelay relay(peer(GetParam()).port);
     ASSERT_GT(relay.port(), 0);
     if (auto why = connectPeer(GetParam(), relay.port())) GTEST_SKIP() << *why;

@@ -288,7 +288,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BuildCase{Type::webDav, "webdav://127.0.0.1:8080/dav/", true},
                       BuildCase{Type::webDav, "https://127.0.0.1/", true},
                       BuildCase{Type::sftp, "sftp://127.0.0.1/", true},
-                      BuildCase{Type::sftp, "ftp://127.0.0.1/", false},
+                      BuildCase{Type::sftp, "ftp://127.0.0.1/", false, server_address::Problem::scheme_of_other_type},
                       BuildCase{Type::unKnown, "ftp://127.0.0.1/", false},
                       BuildCase{Type::notConnected, "ftp://127.0.0.1/", false},
                       BuildCase{Type::ftp, "webdav://127.0.0.1/", false, server_address::Problem::scheme_of_other_type},
