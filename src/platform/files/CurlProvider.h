@@ -1,7 +1,8 @@
 #pragma once
 // The part the providers share (FTP and WebDAV over libcurl; SFTP takes the pool and the
-// operation wrapper only): base URL and credential, timeouts, the worker pool, the wrapper that turns a job body into an operation that completes exactly once, and
-// the transfer that checks the server's certificate (and asks the user about one the system
+// operation wrapper only): base URL and credential, timeouts, the worker pool, the wrapper
+// that turns a job body into an operation that completes exactly once, and the transfer that
+// checks the server's certificate (and asks the user about one the system
 // does not vouch for) before anything of the request goes out.
 
 #include <atomic>
