@@ -17,9 +17,7 @@ TEST_F(MainMenu, EscapeFromAMenuOverTheFocusedEditorPageKeepsTheEditorMenuEnable
     DocumentSceneDelegate* doc = openChanged("escape.css", "a { color: red; }\n", "");
     ASSERT_TRUE(doc);
     ui::Window* w = windowOf(doc);
-    w->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(w));
-    focusEditor(doc);
+    focusEditorForKeys(doc);
     auto enabledEditorEntries = [&] {
         aboutToShow(doc, {"Editor"});
         QStringList on;

@@ -278,7 +278,12 @@ TEST_P(WindowAccess, EveryControlHasANameNothingHiddenShowsAndTabReachesEachOnce
 
     if (!w->focusWidget()) controls.front()->setFocus(Qt::TabFocusReason);
     ASSERT_TRUE(waitFor([&] { return w->focusWidget() != nullptr; }));
-    const testsupport::TabWalk walk = testsupport::tabWalk(w, tabIndents);
+    // A key for a web page waits until the page holds the focus it was given.
+    auto ready = [](QWidget* control) {
+        auto* page = qobject_cast<web::WebView*>(control);
+        return !page || webtest::waitForPageFocus(*page);
+    };
+    const testsupport::TabWalk walk = testsupport::tabWalk(w, tabIndents, ready);
     std::vector<std::string> stops;
     for (QWidget* s : walk.stops) stops.push_back(testsupport::describe(s));
     EXPECT_TRUE(walk.faults.empty()) << ::testing::PrintToString(walk.faults)
@@ -298,7 +303,7 @@ TEST_P(WindowAccess, EveryControlHasANameNothingHiddenShowsAndTabReachesEachOnce
             return f && (f == page || page->isAncestorOf(f));
         };
         page->setFocus(Qt::TabFocusReason);
-        ASSERT_TRUE(waitFor(inPage));
+        ASSERT_TRUE(webtest::waitForPageFocus(*page)) << "the page never took the focus";
         const std::string before = text();
         QTest::keyClick(w->focusWidget(), Qt::Key_Tab);
         EXPECT_TRUE(waitFor([&] { return text() != before; }, 5000)) << "Tab did not indent";
