@@ -103,7 +103,8 @@ protected:
         ui::Window* w = windowOf(doc);
         w->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(w));
-        focusEditor(doc);
+        // Into the editor's text, as Tab or a click into the text puts it.
+        editorView(doc)->setFocus(Qt::TabFocusReason);
         ASSERT_TRUE(webtest::waitForPageFocus(*editorView(doc))) << "the page never took the focus";
     }
     nlohmann::json prefsOnDisk() const {
