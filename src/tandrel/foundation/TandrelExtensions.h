@@ -98,6 +98,14 @@ public:
     void setSelectAllSkipRole(int role) { selectAllSkipRole_ = role; }
     void selectAll() override;
 
+protected:
+    // Home and End go to the first and the last row (the table is read row by row).
+    QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
+    // Shift+F10 and the Menu key ask for the current row's menu, at that row.
+    void keyPressEvent(QKeyEvent* event) override;
+    bool event(QEvent* event) override;
+
 private:
+    void requestRowMenu();
     int selectAllSkipRole_ = -1;
 };
