@@ -182,6 +182,8 @@ public:
     // The titles of the unsaved-changes alert.
     static constexpr const char* kUnsavedTitle = "Unsaved Changes";
     static constexpr const char* kUnsavedMessage = "Do you want to save your changes?";
+    // The same for a file with a name: %1 is the file's name as listed.
+    static constexpr const char* kUnsavedFileMessage = "Do you want to save your changes to \u201C%1\u201D?";
     // The title of the notices about a file deleted on the server while it is open.
     static constexpr const char* kRemovedTitle = "File Deleted";
     // The question asked when a file opens over stored changes that never reached the server.
@@ -218,6 +220,8 @@ private:
     void store_new_file_session(nlohmann::json result, std::optional<VornError> error,
                                 std::shared_ptr<VornServerFileContentModel> content, ErrorCompletion completion);
     void show_unsaved_changes_alert(const std::string& session_id, CloseCompletion completion);
+    // The name of the window's file as the file list shows it (empty when there is none).
+    std::string shown_file_name() const;
     // Presents "Unsaved Changes" with its three actions; `not_shown` when it cannot be.
     void present_unsaved_changes_alert(std::function<void()> save, std::function<void()> discard,
                                        std::function<void()> cancel, std::function<void()> not_shown);

@@ -1,0 +1,72 @@
+// Document windows among the app's other windows: the "Unsaved Changes" question names its file
+// and stays above the window it asks about, whichever window comes to the front.
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QWindow>
+
+#include "DocumentTestSupport.h"
+#include "tandrel/editor/MainViewController.h"
+
+using namespace documenttest;
+
+namespace {
+
+// The display's top-level windows from the bottom up, as the X server stacks them.
+std::vector<WId> stackingOrder() {
+    QProcess tree;
+    tree.start(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-children")});
+    if (!tree.waitForFinished(10000)) return {};
+    std::vector<WId> topDown;
+    for (const QString& line : QString::fromLocal8Bit(tree.readAllStandardOutput()).split('\n')) {
+        const QString trimmed = line.trimmed();
+        if (!trimmed.startsWith(QStringLiteral("0x"))) continue;
+        bool ok = false;
+        const WId id = trimmed.section(' ', 0, 0).toULongLong(&ok, 16);
+        if (ok) topDown.push_back(id);
+    }
+    return {topDown.rbegin(), topDown.rend()};  // xwininfo lists the topmost first
+}
+
+bool stackedAbove(QWidget* upper, QWidget* lower) {
+    const auto order = stackingOrder();
+    const auto u = std::find(order.begin(), order.end(), upper->winId());
+    const auto l = std::find(order.begin(), order.end(), lower->winId());
+    return u != order.end() && l != order.end() && u > l;
+}
+
+TEST_F(DocumentTest, TheUnsavedChangesQuestionNamesItsFileAndStaysAboveItsWindow) {
+    CONNECT_OR_SKIP("pyftpd");
+    putFile("stay.html", "<p>stay</p>\n");
+    DocumentSceneDelegate* doc = openFromBrowser("stay.html");
+    ASSERT_TRUE(doc);
+    ASSERT_TRUE(waitForPageText(doc, "<p>stay</p>\n"));
+    type(doc, "<!-- changed -->");
+    managerOf(doc)->main_controller->close_session_main();
+    ui::AlertController* alert = awaitAlert(doc);
+    ASSERT_TRUE(alert);
+    ASSERT_TRUE(waitFor([&] { return alert->isViewInWindow() && alert->view()->window()->isVisible(); }));
+    EXPECT_EQ(alert->message(), QStringLiteral("Do you want to save your changes to \u201Cstay.html\u201D?"));
+
+    QWidget* question = alert->view()->window();
+    QWidget* document = doc->window();
+    ASSERT_NE(question, document);
+    // The window system keeps it above its window: its transient, modal for that window alone.
+    ASSERT_TRUE(question->windowHandle());
+    EXPECT_EQ(question->windowHandle()->transientParent(), document->windowHandle());
+    EXPECT_EQ(question->windowModality(), Qt::WindowModal);
+
+    // Another window comes to the front (a click on it), then the document's window: the question
+    // comes along with its window and has the keyboard.
+    for (QWidget* clicked : std::initializer_list<QWidget*>{window->window(), document}) {
+        clicked->raise();
+        clicked->activateWindow();
+        EXPECT_TRUE(waitFor([&] { return stackedAbove(clicked, document) || clicked == document; }, 5000));
+    }
+    EXPECT_TRUE(waitFor([&] { return stackedAbove(question, document); }, 5000))
+        << "the question went behind the window it asks about";
+    EXPECT_TRUE(waitFor([&] { return question->isActiveWindow(); }, 5000));
+    ASSERT_TRUE(choose(doc, QStringLiteral("Cancel")));
+}
+
+}  // namespace
