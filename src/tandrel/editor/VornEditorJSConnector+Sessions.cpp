@@ -442,6 +442,12 @@ void VornEditorJSConnector::upload_page_text(const std::string& file_id, int64_t
         // as the server has the text already, and the write snapshots the record as it is now.
         const bool marked = count > record->undo_count;
         if (marked) record->undo_count = count;
+        // Saved, unless the page changed again while the text travelled.
+        if (self) {
+            const auto latest = self->page_counts_.find(file_id);
+            if (auto* h = self->hub(); h && h->current_editor_info().file_bucket_id == file_id)
+                self->set_has_changes(latest != self->page_counts_.end() && latest->second > record->undo_count);
+        }
         done(true, std::nullopt);
         // A record that the save's completion removed (Save in "Unsaved Changes") is gone from
         // the file already.

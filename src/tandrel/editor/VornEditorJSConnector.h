@@ -241,6 +241,12 @@ private:
     // The file's server as this document knows it is still the file viewer's server.
     bool file_viewer_serves_document(const VornFileViewerSceneDelegateProtocol* viewer) const;
 
+    // The window's file has changes no save wrote (the page's count above the stored one):
+    // `has_changes` of the document, and the window's mark.
+    void set_has_changes(bool changed);
+    // The page's latest change count of each session, as the page reported it.
+    std::map<std::string, int64_t> page_counts_;
+
     // Sessions this page was given (made or selected) while the window lives.
     std::set<std::string> page_sessions_;
     // The state this page last reported for each session, as stored in its record: its

@@ -1,11 +1,15 @@
 // Document windows among the app's other windows: the "Unsaved Changes" question names its file
-// and stays above the window it asks about, whichever window comes to the front.
+// and stays above the window it asks about, whichever window comes to the front; the windows of
+// two files of one name read apart; a window with unsaved changes shows the desktop's mark.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QProcess>
 #include <QWindow>
 
 #include "DocumentTestSupport.h"
+#include "platform/ui/scenes/Application.h"
+#include "platform/ui/scenes/SceneSession.h"
 #include "tandrel/editor/MainViewController.h"
 
 using namespace documenttest;
@@ -67,6 +71,52 @@ TEST_F(DocumentTest, TheUnsavedChangesQuestionNamesItsFileAndStaysAboveItsWindow
         << "the question went behind the window it asks about";
     EXPECT_TRUE(waitFor([&] { return question->isActiveWindow(); }, 5000));
     ASSERT_TRUE(choose(doc, QStringLiteral("Cancel")));
+}
+
+// Two files named alike, in two folders: each window's title adds its folder; once one has gone,
+// the other reads as its file alone again.
+TEST_F(DocumentTest, WindowsOfTwoFilesOfOneNameAddTheirFolders) {
+    CONNECT_OR_SKIP("pyftpd");
+    filestest::makeDiskFolder(disk("one"));
+    filestest::makeDiskFolder(disk("two"));
+    putFile("one/index.html", "<p>one</p>\n");
+    putFile("two/index.html", "<p>two</p>\n");
+    DocumentSceneDelegate* first = openDocument("/one/index.html", true);
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(waitForPageText(first, "<p>one</p>\n"));
+    QPointer<DocumentSceneDelegate> second = openDocument("/two/index.html", true);
+    ASSERT_TRUE(second);
+    ASSERT_TRUE(waitForPageText(second, "<p>two</p>\n"));
+    const QString index = QString::fromUtf8("index \xC2\xB7 HTML");
+    auto shown = [](DocumentSceneDelegate* doc) {
+        QAccessibleInterface* i = QAccessible::queryAccessibleInterface(doc->window());
+        return i ? i->text(QAccessible::Name) : QString();
+    };
+    EXPECT_TRUE(waitFor([&] { return shown(first) == index + QStringLiteral(" \u2014 /one"); }, 20000))
+        << shown(first).toStdString() << " / " << first->window()->windowTitle().toStdString();
+    EXPECT_TRUE(waitFor([&] { return shown(second) == index + QStringLiteral(" \u2014 /two"); }, 20000)) << shown(second).toStdString();
+    ui::Application::shared().requestSceneSessionDestruction(second->window()->windowScene()->session(), {}, nullptr);
+    EXPECT_TRUE(waitFor([&] { return shown(first) == index; }, 20000)) << shown(first).toStdString();
+}
+
+// The title carries the desktop's mark while the file has changes no save wrote.
+TEST_F(DocumentTest, TheTitleShowsUnsavedChangesUntilTheSave) {
+    CONNECT_OR_SKIP("pyftpd");
+    putFile("mark.css", "a { color: red; }\n");
+    DocumentSceneDelegate* doc = openFromBrowser("mark.css");
+    ASSERT_TRUE(doc);
+    ASSERT_TRUE(waitForPageText(doc, "a { color: red; }\n"));
+    QWidget* w = doc->window();
+    ASSERT_TRUE(waitFor([&] { return w->windowTitle().contains(QStringLiteral("[*]")); }, 10000)) << w->windowTitle().toStdString();
+    EXPECT_FALSE(w->isWindowModified());
+    type(doc, "/* edit */ ");
+    EXPECT_TRUE(waitFor([&] { return w->isWindowModified(); }, 10000)) << "typing marks the window";
+    EXPECT_TRUE(managerOf(doc)->my_current_editor_info.has_changes);
+    bool written = false;
+    managerOf(doc)->main_controller->request_save([&](bool ok) { written = ok; });
+    ASSERT_TRUE(waitFor([&] { return written; }, 30000));
+    EXPECT_TRUE(waitFor([&] { return !w->isWindowModified(); }, 10000)) << "the save clears the mark";
+    EXPECT_FALSE(managerOf(doc)->my_current_editor_info.has_changes);
 }
 
 }  // namespace
