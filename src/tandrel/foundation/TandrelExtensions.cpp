@@ -1,6 +1,7 @@
 #include "tandrel/foundation/TandrelExtensions.h"
 
 #include <QContextMenuEvent>
+#include <QFocusEvent>
 #include <QKeyEvent>
 
 #include "tandrel/foundation/AppGlobals.h"
@@ -164,6 +165,20 @@ bool FileExplorerTableView::event(QEvent* event) {
         return true;
     }
     return QTableView::event(event);
+}
+
+void FileExplorerTableView::focusOutEvent(QFocusEvent* event) {
+    QTableView::focusOutEvent(event);
+    if (event->reason() == Qt::PopupFocusReason || !selectionModel() || !currentIndex().isValid()) return;
+    setAside_ = currentIndex();
+    selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+}
+
+void FileExplorerTableView::focusInEvent(QFocusEvent* event) {
+    if (selectionModel() && setAside_.isValid() && !currentIndex().isValid())
+        selectionModel()->setCurrentIndex(setAside_, QItemSelectionModel::NoUpdate);
+    setAside_ = QPersistentModelIndex();
+    QTableView::focusInEvent(event);
 }
 
 void FileExplorerTableView::requestRowMenu() {

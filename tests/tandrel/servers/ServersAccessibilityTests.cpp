@@ -137,6 +137,29 @@ TEST_F(ServerWindowAccessTest, HomeEndAndTheMenuKeysInTheFileList) {
     }
 }
 
+// The current cell is read as focused only while the table has the focus; the row is current
+// again when the focus comes back.
+TEST_F(ServerWindowAccessTest, ATableCellIsFocusedOnlyWhileTheTableHasTheFocus) {
+    connectToFtp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    go("/" + folder);  // the up row and "inner"
+    QTableView* table = explorer->fileExplorerTableView;
+    ASSERT_GE(model()->rowCount(), 2);
+    ASSERT_TRUE(focus(table));
+    table->setCurrentIndex(model()->index(1, 0));
+    auto cellFocused = [&] {
+        QAccessibleInterface* t = QAccessible::queryAccessibleInterface(table);
+        QAccessibleInterface* cell = t && t->tableInterface() ? t->tableInterface()->cellAt(1, 0) : nullptr;
+        return cell && cell->state().focused;
+    };
+    EXPECT_TRUE(cellFocused());
+    ASSERT_TRUE(focus(explorer->refresh_button));
+    EXPECT_FALSE(cellFocused()) << "the focus moved to the refresh button";
+    ASSERT_TRUE(focus(table));
+    EXPECT_EQ(table->currentIndex().row(), 1);
+    EXPECT_TRUE(cellFocused());
+}
+
 // Return presses the focused button of the window, as Space does.
 TEST_F(ServerWindowAccessTest, ReturnPressesTheFocusedButton) {
     connectToFtp();
