@@ -27,8 +27,8 @@ const char* kControllerProperty = "ui_view_controller";
 // The window-modal sheet a presented controller is shown in. It stays above its window: the
 // window system keeps it there as the window's transient, and when the window it blocks comes to
 // the front (a click on it, or the app bringing it forward to ask its question), the sheet comes
-// along and takes the keyboard, so the question is never hidden behind the window it blocks (a
-// sheet over a sheet follows the same way, one activation later).
+// along above it, so the question is never hidden behind the window it blocks (a sheet over a
+// sheet follows the same way). Which window is the active one stays the window system's choice.
 class PresentationHost : public QDialog {
 public:
     PresentationHost(QWidget* parentWindow, ViewController* presented)
@@ -58,7 +58,6 @@ protected:
             QTimer::singleShot(0, this, [self] {
                 if (!self || !self->isVisible() || self->finishing_) return;
                 self->raise();
-                self->activateWindow();
             });
         }
         return QDialog::eventFilter(watched, event);

@@ -61,7 +61,7 @@ TEST_F(DocumentTest, TheUnsavedChangesQuestionNamesItsFileAndStaysAboveItsWindow
     EXPECT_EQ(question->windowModality(), Qt::WindowModal);
 
     // Another window comes to the front (a click on it), then the document's window: the question
-    // comes along with its window and has the keyboard.
+    // comes along with its window.
     for (QWidget* clicked : std::initializer_list<QWidget*>{window->window(), document}) {
         clicked->raise();
         clicked->activateWindow();
@@ -69,7 +69,6 @@ TEST_F(DocumentTest, TheUnsavedChangesQuestionNamesItsFileAndStaysAboveItsWindow
     }
     EXPECT_TRUE(waitFor([&] { return stackedAbove(question, document); }, 5000))
         << "the question went behind the window it asks about";
-    EXPECT_TRUE(waitFor([&] { return question->isActiveWindow(); }, 5000));
     ASSERT_TRUE(choose(doc, QStringLiteral("Cancel")));
 }
 
