@@ -278,10 +278,11 @@ TEST_P(WindowAccess, EveryControlHasANameNothingHiddenShowsAndTabReachesEachOnce
 
     if (!w->focusWidget()) controls.front()->setFocus(Qt::TabFocusReason);
     ASSERT_TRUE(waitFor([&] { return w->focusWidget() != nullptr; }));
-    // A key for a web page waits until the page holds the focus it was given.
-    auto ready = [](QWidget* control) {
+    // A key for an editor page waits until the page holds the focus it was given: sent before,
+    // its Ctrl+Tab is not the editor's. (A page with nothing to edit hands Tab on either way.)
+    auto ready = [&tabIndents](QWidget* control) {
         auto* page = qobject_cast<web::WebView*>(control);
-        return !page || webtest::waitForPageFocus(*page);
+        return !page || !tabIndents.count(control) || webtest::waitForPageFocus(*page);
     };
     const testsupport::TabWalk walk = testsupport::tabWalk(w, tabIndents, ready);
     std::vector<std::string> stops;
