@@ -41,10 +41,8 @@ bool stackedAbove(QWidget* upper, QWidget* lower) {
 
 TEST_F(DocumentTest, TheUnsavedChangesQuestionNamesItsFileAndStaysAboveItsWindow) {
     CONNECT_OR_SKIP("pyftpd");
-    putFile("stay.html", "<p>stay</p>\n");
-    DocumentSceneDelegate* doc = openFromBrowser("stay.html");
+    DocumentSceneDelegate* doc = openWithText("stay.html", "<p>stay</p>\n");
     ASSERT_TRUE(doc);
-    ASSERT_TRUE(waitForPageText(doc, "<p>stay</p>\n"));
     type(doc, "<!-- changed -->");
     managerOf(doc)->main_controller->close_session_main();
     ui::AlertController* alert = awaitAlert(doc);
@@ -101,10 +99,8 @@ TEST_F(DocumentTest, WindowsOfTwoFilesOfOneNameAddTheirFolders) {
 // The title carries the desktop's mark while the file has changes no save wrote.
 TEST_F(DocumentTest, TheTitleShowsUnsavedChangesUntilTheSave) {
     CONNECT_OR_SKIP("pyftpd");
-    putFile("mark.css", "a { color: red; }\n");
-    DocumentSceneDelegate* doc = openFromBrowser("mark.css");
+    DocumentSceneDelegate* doc = openWithText("mark.css", "a { color: red; }\n");
     ASSERT_TRUE(doc);
-    ASSERT_TRUE(waitForPageText(doc, "a { color: red; }\n"));
     QWidget* w = doc->window();
     ASSERT_TRUE(waitFor([&] { return w->windowTitle().contains(QStringLiteral("[*]")); }, 10000)) << w->windowTitle().toStdString();
     EXPECT_FALSE(w->isWindowModified());
