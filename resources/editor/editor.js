@@ -225,20 +225,7 @@
       self.pristine = null;
       self.undo_count += 1;
       if (currentId === self.id) schedulePreview();
-      noticeChange(self);
-    });
-  }
-
-  // The app keeps the text of a changed document on disk and asks for it a moment after it hears
-  // of a change: it hears once per task of the page (a paste or a beautify of many changes is one
-  // notice), as { session_changed: { session_id } } on "msg".
-  var changeNoticeQueued = false;
-  function noticeChange(entry) {
-    if (changeNoticeQueued) return;
-    changeNoticeQueued = true;
-    Promise.resolve().then(function () {
-      changeNoticeQueued = false;
-      post("msg", { session_changed: { session_id: entry.id } });
+      reportChangeSoon(self);
     });
   }
 
@@ -358,6 +345,18 @@
     // Laid out and drawn on the editor's next frame: the call that shows a session returns at once
     // (a long document's first drawing then runs while the app takes the call's reply).
     theEditor.resize();
+  }
+
+  // The app marks a window whose file has changes it has not saved: it hears of a session's
+  // change count once the typing of the moment is done (changes a moment apart are told once).
+  var CHANGE_REPORT_MS = 150;
+  var changeReports = {};  // session id -> timer
+  function reportChangeSoon(entry) {
+    if (Object.prototype.hasOwnProperty.call(changeReports, entry.id)) return;
+    changeReports[entry.id] = setTimeout(function () {
+      delete changeReports[entry.id];
+      post("msg", { content_changed: { session_id: entry.id, undo_count: entry.undo_count } });
+    }, CHANGE_REPORT_MS);
   }
 
   function sessionInfo(entry) {

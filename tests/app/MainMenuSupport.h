@@ -97,6 +97,16 @@ protected:
                                                                            view->isAncestorOf(windowOf(doc)->focusWidget())); },
                             5000));
     }
+    // The same, before keys are sent: the window is the active one and the page itself holds the
+    // focus (it hears of the focus from its own process, after Qt moved it).
+    void focusEditorForKeys(DocumentSceneDelegate* doc) {
+        ui::Window* w = windowOf(doc);
+        w->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+        // Into the editor's text, as Tab or a click into the text puts it.
+        editorView(doc)->setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(webtest::waitForPageFocus(*editorView(doc))) << "the page never took the focus";
+    }
     nlohmann::json prefsOnDisk() const {
         std::ifstream in(prefsFile_);
         nlohmann::json j = nlohmann::json::parse(in, nullptr, false);

@@ -3,6 +3,8 @@
 // alone (tests running beside them would take the focus with their own windows).
 #include <gtest/gtest.h>
 
+#include <QApplication>
+
 #include "MainMenuSupport.h"
 
 using namespace menutest;
@@ -17,9 +19,7 @@ TEST_F(MainMenu, EscapeFromAMenuOverTheFocusedEditorPageKeepsTheEditorMenuEnable
     DocumentSceneDelegate* doc = openChanged("escape.css", "a { color: red; }\n", "");
     ASSERT_TRUE(doc);
     ui::Window* w = windowOf(doc);
-    w->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(w));
-    focusEditor(doc);
+    focusEditorForKeys(doc);
     auto enabledEditorEntries = [&] {
         aboutToShow(doc, {"Editor"});
         QStringList on;
@@ -42,6 +42,57 @@ TEST_F(MainMenu, EscapeFromAMenuOverTheFocusedEditorPageKeepsTheEditorMenuEnable
     EXPECT_EQ(enabledEditorEntries(), before) << "while the menu bar holds the keyboard";
     QTest::keyClick(barOf(doc), Qt::Key_Escape);  // the bar lets go of the keyboard
     EXPECT_EQ(enabledEditorEntries(), before) << "after the bar let go";
+}
+
+}  // namespace
+
+namespace {
+
+// Alt and a top menu's underlined letter, sent as the display sends keys: to the widget that has
+// the focus (in a document window, the editor page's own surface).
+void pressMnemonic(const QAction* top) {
+    const QKeySequence mnemonic = QKeySequence::mnemonic(top->text());
+    QTest::keyClick(QApplication::focusWidget(), mnemonic[0].key(), Qt::AltModifier);
+}
+
+// Every top menu opens by its underlined letter; nothing else happens (the letter goes nowhere).
+void expectEveryMnemonicOpensItsMenu(QMenuBar* bar) {
+    ASSERT_TRUE(bar);
+    int opened = 0;
+    for (QAction* top : bar->actions()) {
+        if (!top->menu() || !top->isVisible()) continue;
+        const std::string title = ui::MenuRenderer::titleOf(top).toStdString();
+        ASSERT_FALSE(QKeySequence::mnemonic(top->text()).isEmpty()) << title;
+        pressMnemonic(top);
+        EXPECT_TRUE(webtest::waitFor([&] { return top->menu()->isVisible(); }, 5000)) << "Alt opens " << title;
+        ++opened;
+        if (top->menu()->isVisible()) QTest::keyClick(top->menu(), Qt::Key_Escape);
+        ASSERT_TRUE(webtest::waitFor([&] { return !top->menu()->isVisible(); }, 5000)) << title;
+        QTest::keyClick(bar, Qt::Key_Escape);  // the bar lets go of the keyboard
+        ASSERT_TRUE(webtest::waitFor([&] { return QApplication::focusWidget() && !bar->isAncestorOf(QApplication::focusWidget()) &&
+                                         QApplication::focusWidget() != bar; }, 5000));
+    }
+    EXPECT_GE(opened, 4) << "File, Edit, Find and Editor at least";
+}
+
+TEST_F(MainMenu, EachTopMenuOpensByItsUnderlinedLetterFromTheEditorPage) {
+    CONNECT_OR_SKIP("pyftpd");
+    DocumentSceneDelegate* doc = openChanged("letters.html", "<p>letters</p>\n", "");
+    ASSERT_TRUE(doc);
+    focusEditorForKeys(doc);
+    expectEveryMnemonicOpensItsMenu(barOf(doc));
+    EXPECT_EQ(pageText(doc), "<p>letters</p>\n") << "a letter went into the file";
+    EXPECT_TRUE(webtest::waitForPageFocus(*editorView(doc))) << "the page has the focus again";
+}
+
+TEST_F(MainMenu, EachTopMenuOpensByItsUnderlinedLetterFromAFileViewerWindow) {
+    CONNECT_OR_SKIP("pyftpd");
+    ui::Window* w = windowOf(window);
+    ASSERT_TRUE(w);
+    w->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+    ASSERT_TRUE(waitFor([&] { return QApplication::focusWidget() != nullptr; }, 5000));
+    expectEveryMnemonicOpensItsMenu(barOf(window));
 }
 
 }  // namespace

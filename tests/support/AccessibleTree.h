@@ -153,14 +153,16 @@ inline std::vector<std::string> unnamedControls(QWidget* root) {
 // reach the screen) starts from the control the first Tab reaches. A control in `tabIndents`
 // keeps Tab for itself (a code editor indents with it) and is left with Ctrl+Tab instead. A stop
 // inside a control (a web view's page surface, a row's button in a list) counts as the innermost
-// control around it.
+// control around it. A key goes to a control only once `ready` says it can take it (a web page
+// hears of the focus from its own process, after Qt moved it there).
 struct TabWalk {
     std::vector<QWidget*> stops;      // the controls reached, the start last when the walk came round
     std::vector<std::string> faults;  // what is wrong: a control missed or reached twice, a stop that
                                       // is no reported control, a walk that stuck or never came back
 };
 
-inline TabWalk tabWalk(QWidget* window, const std::set<QWidget*>& tabIndents = {}, int maxStops = 60) {
+inline TabWalk tabWalk(QWidget* window, const std::set<QWidget*>& tabIndents = {},
+                       const std::function<bool(QWidget*)>& ready = {}, int maxStops = 60) {
     TabWalk walk;
     const std::vector<QWidget*> controls = focusableControls(window);
     auto isControl = [&](QWidget* w) { return std::find(controls.begin(), controls.end(), w) != controls.end(); };
@@ -175,6 +177,10 @@ inline TabWalk tabWalk(QWidget* window, const std::set<QWidget*>& tabIndents = {
     auto press = [&](QWidget* at) {
         QWidget* focused = window->focusWidget();
         if (!focused) return false;
+        if (ready && at && !ready(at)) {
+            walk.faults.push_back(describe(at) + " never took the focus it was given");
+            return false;
+        }
         QTest::keyClick(focused, Qt::Key_Tab, tabIndents.count(at) ? Qt::ControlModifier : Qt::NoModifier);
         auto moved = [&] { return controlOf(window->focusWidget()) != at; };
         return at && at->inherits("QWebEngineView") ? QTest::qWaitFor(moved, 5000) : moved();

@@ -395,8 +395,13 @@ void MenuRenderer::assignMnemonics(const QList<QAction*>& actions) {
 
 void MenuRenderer::validateMenuBar(QMenuBar* bar, QWidget* window) {
     if (!bar) return;
+    // The bar's own menus and their submenus only: the bar's overflow menu (of the menus that do
+    // not fit a narrow window) holds top menus too, and its letters are the bar's.
     const auto menus = bar->findChildren<QMenu*>();
-    for (QMenu* m : menus) validateMenu(m, window);
+    for (QMenu* m : menus) {
+        if (bar->actions().contains(m->menuAction()) || qobject_cast<QMenu*>(m->parentWidget()))
+            validateMenu(m, window);
+    }
 }
 
 void MenuRenderer::render(const Menu& root, QMenuBar* bar, QWidget* window) {

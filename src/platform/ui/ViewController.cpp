@@ -24,15 +24,21 @@ namespace {
 const char* kControllerProperty = "ui_view_controller";
 }
 
-// The window-modal sheet a presented controller is shown in.
+// The window-modal sheet a presented controller is shown in. It stays above its window: the
+// window system keeps it there as the window's transient, and when the window it blocks comes to
+// the front (a click on it, or the app bringing it forward to ask its question), the sheet comes
+// along above it, so the question is never hidden behind the window it blocks (a sheet over a
+// sheet follows the same way). Which window is the active one stays the window system's choice.
 class PresentationHost : public QDialog {
 public:
-    PresentationHost(QWidget* parentWindow, ViewController* presented) : QDialog(parentWindow), presented_(presented) {
+    PresentationHost(QWidget* parentWindow, ViewController* presented)
+        : QDialog(parentWindow), presented_(presented), blocked_(parentWindow) {
         setAttribute(Qt::WA_WindowPropagation);  // the sheet takes its window's appearance
         setWindowModality(Qt::WindowModal);
         auto* layout = new QVBoxLayout(this);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->setSpacing(0);
+        if (parentWindow) parentWindow->installEventFilter(this);
     }
 
     void place(QWidget* view) { static_cast<QVBoxLayout*>(layout())->addWidget(view); }
@@ -45,6 +51,17 @@ public:
     }
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == blocked_ && event->type() == QEvent::WindowActivate && isVisible() && !finishing_) {
+            QPointer<PresentationHost> self(this);
+            // After the window's own activation is done.
+            QTimer::singleShot(0, this, [self] {
+                if (!self || !self->isVisible() || self->finishing_) return;
+                self->raise();
+            });
+        }
+        return QDialog::eventFilter(watched, event);
+    }
     void reject() override { requestClose(); }
     void closeEvent(QCloseEvent* event) override {
         if (finishing_) {
@@ -66,6 +83,7 @@ private:
     }
 
     QPointer<ViewController> presented_;
+    QPointer<QWidget> blocked_;
     bool finishing_ = false;
 };
 

@@ -29,6 +29,8 @@ public:
     virtual void update_window_title(const std::string& path) = 0;
     // Switches the page to the content's editing session.
     virtual void open_file_content(std::shared_ptr<VornServerFileContentModel> content) = 0;
+    // Marks the window as holding changes that are not saved (the desktop's modified mark).
+    virtual void show_unsaved_changes(bool changed) { (void)changed; }
 };
 
 class DocumentInterfaceHub : public SceneDelegateProtocol {

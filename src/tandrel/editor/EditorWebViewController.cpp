@@ -33,6 +33,7 @@
 #include "tandrel/foundation/VORNPresenterUtility.h"
 #include "tandrel/foundation/VornAppUrlUtility.h"
 #include "tandrel/foundation/VornServerFilesDataModel.h"
+#include "tandrel/foundation/VornServicesManager.h"
 #include "tandrel/foundation/VornSessionsDataModel.h"
 #include "tandrel/foundation/XCol.h"
 
@@ -355,6 +356,31 @@ void EditorWebViewController::select_file_session(std::shared_ptr<VornServerFile
 
 // ---- title ----------------------------------------------------------------------------------------
 
+namespace {
+
+const char* const kRetitleHooked = "_document_retitle_hooked";
+
+// The editor screens that titled a window, in the order they did.
+std::vector<QPointer<EditorWebViewController>>& titled_screens() {
+    static std::vector<QPointer<EditorWebViewController>> screens;
+    return screens;
+}
+
+void retitle_document_windows_later() {
+    dispatch::mainQueue().async([] { EditorWebViewController::retitle_document_windows(); });
+}
+
+// A server as the user named it (its URL when it has no nickname).
+std::string server_name(const std::optional<std::string>& service_id) {
+    if (!service_id) return {};
+    for (const auto& service : app_services_manager().appServicesModel->saved_services) {
+        if (service && service->id == *service_id) return service->nickname.empty() ? service->url : service->nickname;
+    }
+    return *service_id;
+}
+
+}  // namespace
+
 std::optional<QString> EditorWebViewController::window_title_for_path(const std::string& path) {
     if (path.empty() || !QUrl(QString::fromStdString(path)).isValid()) return std::nullopt;
     std::string component = path;
@@ -378,11 +404,75 @@ void EditorWebViewController::update_window_title(const std::string& path) {
 }
 
 void EditorWebViewController::set_window_title(const std::string& path) {
-    const auto title = window_title_for_path(path);
-    if (!title) return;
-    setTitle(*title);
+    if (!window_title_for_path(path)) return;
+    title_path_ = path;
+    auto& screens = titled_screens();
+    if (std::find(screens.begin(), screens.end(), this) == screens.end()) screens.emplace_back(this);
+    auto* window = qobject_cast<ui::Window*>(hostWindow());
+    if (window && !window->property(kRetitleHooked).toBool()) {
+        // A window that goes leaves its title to the others: theirs may read alone again.
+        window->setProperty(kRetitleHooked, true);
+        QObject::connect(window, &QObject::destroyed, qApp, [] { retitle_document_windows_later(); });
+    }
+    retitle_document_windows();
+}
+
+std::vector<QString> EditorWebViewController::document_window_titles(const std::vector<TitleSubject>& subjects) {
+    std::vector<QString> titles;
+    for (const TitleSubject& s : subjects) titles.push_back(window_title_for_path(s.path).value_or(QString()));
+    std::vector<QString> out = titles;
+    for (size_t i = 0; i < subjects.size(); ++i) {
+        std::vector<size_t> alike;
+        for (size_t j = 0; j < subjects.size(); ++j)
+            if (!titles[i].isEmpty() && titles[j] == titles[i]) alike.push_back(j);
+        if (alike.size() < 2) continue;
+        const bool serversDiffer = std::any_of(alike.begin(), alike.end(),
+                                               [&](size_t j) { return subjects[j].server != subjects[i].server; });
+        std::string folder = files::path::parent(subjects[i].path);
+        if (folder.empty()) folder = "/";
+        out[i] = titles[i] + QStringLiteral(" \u2014 ") + QString::fromStdString(files::path::forDisplay(folder));
+        if (serversDiffer && !subjects[i].server.empty())
+            out[i] += QStringLiteral(" \u2014 ") + QString::fromStdString(subjects[i].server);
+    }
+    return out;
+}
+
+void EditorWebViewController::retitle_document_windows() {
+    struct Titled {
+        EditorWebViewController* screen;
+        ui::Window* window;
+    };
+    std::vector<Titled> windows;
+    std::vector<TitleSubject> subjects;
+    auto& screens = titled_screens();
+    screens.erase(std::remove(screens.begin(), screens.end(), nullptr), screens.end());
+    for (const QPointer<EditorWebViewController>& screen : screens) {
+        auto* window = qobject_cast<ui::Window*>(screen->hostWindow());
+        if (!window || !screen->title_path_) continue;
+        const bool seen = std::any_of(windows.begin(), windows.end(), [&](const Titled& t) { return t.window == window; });
+        if (seen) continue;  // the window's other editor (regular or compact) shows the same file
+        DocumentInterfaceManager* m = screen->manager();
+        windows.push_back({screen.data(), window});
+        subjects.push_back({*screen->title_path_, m ? server_name(m->my_current_editor_info.service_session_id) : ""});
+    }
+    const std::vector<QString> titles = document_window_titles(subjects);
+    for (size_t i = 0; i < windows.size(); ++i) {
+        const QString& title = titles[i];
+        windows[i].screen->setTitle(title);
+        if (ui::Scene* scene = windows[i].window->windowScene()) scene->setTitle(title);
+        // The desktop's mark for unsaved changes goes where "[*]" stands.
+        windows[i].window->setWindowTitle(title + QStringLiteral("[*]"));
+        DocumentInterfaceManager* m = windows[i].screen->manager();
+        windows[i].window->setWindowModified(m && m->my_current_editor_info.has_changes);
+    }
+}
+
+void EditorWebViewController::show_unsaved_changes(bool changed) {
     if (auto* window = qobject_cast<ui::Window*>(hostWindow())) {
-        if (ui::Scene* scene = window->windowScene()) scene->setTitle(*title);
+        // The title holds the mark's place once a file titled it.
+        if (!window->windowTitle().contains(QStringLiteral("[*]")))
+            window->setWindowTitle(window->windowTitle() + QStringLiteral("[*]"));
+        window->setWindowModified(changed);
     }
 }
 

@@ -89,6 +89,19 @@ public:
     void set_window_title(const std::string& path);
     // The title for a path, or nothing when the path cannot be read as a URL.
     static std::optional<QString> window_title_for_path(const std::string& path);
+    // The titles of document windows, one for each file (its path and its server's name), in
+    // order: each reads as its file does ("index · HTML"), but files whose titles would read
+    // alike add their folder, and their server too when their servers differ, so that no two
+    // windows read the same.
+    struct TitleSubject {
+        std::string path;
+        std::string server;
+    };
+    static std::vector<QString> document_window_titles(const std::vector<TitleSubject>& subjects);
+    // Titles every document window afresh from its file (after a title changed or a window went).
+    static void retitle_document_windows();
+    // The window's mark for changes no save wrote (its title shows it as the desktop does).
+    void show_unsaved_changes(bool changed) override;
 
     ui::ViewController* editor_view_controller() override { return this; }
     // The screen the single-window route presents.
@@ -160,6 +173,8 @@ protected:
 
 private:
     DocumentInterfaceManager* manager() const;
+    // The path the window's title was last made from (none before the first file).
+    std::optional<std::string> title_path_;
     VornEditorWKWebView* make_editor_web_view();
     QPointer<VornEditorWKWebView> editorWebView_;
 };

@@ -474,6 +474,12 @@ void VornEditorJSConnector::upload_page_text(const std::string& file_id, int64_t
         const bool marked = count > record->undo_count;
         if (marked) record->undo_count = count;
         if (version) record->server_version = std::move(*version);
+        // Saved, unless the page changed again while the text travelled.
+        if (self) {
+            const auto latest = self->page_counts_.find(file_id);
+            if (auto* h = self->hub(); h && h->current_editor_info().file_bucket_id == file_id)
+                self->set_has_changes(latest != self->page_counts_.end() && latest->second > record->undo_count);
+        }
         done(true, std::nullopt);
         // A record that the save's completion removed (Save in "Unsaved Changes") is gone from
         // the file already.
@@ -651,7 +657,11 @@ void VornEditorJSConnector::present_unsaved_changes_alert(std::function<void()> 
     }
 
     QPointer<VornEditorJSConnector> self(this);
-    auto alert = ui::AlertController::make(QString::fromUtf8(kUnsavedTitle), QString::fromUtf8(kUnsavedMessage));
+    // The question names its file: at a quit each changed window asks in turn.
+    const std::string file = shown_file_name();
+    const QString message = file.empty() ? QString::fromUtf8(kUnsavedMessage)
+                                         : QString::fromUtf8(kUnsavedFileMessage).arg(QString::fromStdString(file));
+    auto alert = ui::AlertController::make(QString::fromUtf8(kUnsavedTitle), message);
     alert->addAction(ui::AlertAction::make("Save", ui::AlertActionStyle::default_, std::move(save)));
     alert->addAction(ui::AlertAction::make("Discard", ui::AlertActionStyle::destructive, std::move(discard)));
     alert->addAction(ui::AlertAction::make("Cancel", ui::AlertActionStyle::cancel, std::move(cancel)));
@@ -662,6 +672,17 @@ void VornEditorJSConnector::present_unsaved_changes_alert(std::function<void()> 
         }
         if (not_shown) not_shown();
     });
+}
+
+std::string VornEditorJSConnector::shown_file_name() const {
+    auto* h = hub();
+    if (!h) return {};
+    const auto& info = h->current_editor_info();
+    std::string path = info.file_path.value_or(std::string());
+    if (info.file_bucket_id) {
+        if (auto record = find_file_session(*info.file_bucket_id)) path = record->file_path;
+    }
+    return files::path::forDisplay(files::path::lastComponent(path));
 }
 
 struct VornEditorJSConnector::SaveNotice {
@@ -738,13 +759,8 @@ void VornEditorJSConnector::present_save_notice(const std::shared_ptr<SaveNotice
     QPointer<ui::ViewController> presenter = screen ? screen->editor_view_controller() : nullptr;
     // Without the editor screen in a window there is nowhere to say it: the decision waits.
     if (!presenter) return;
-    std::string name = "The file";
-    if (h && h->current_editor_info().file_bucket_id) {
-        if (auto record = find_file_session(*h->current_editor_info().file_bucket_id)) {
-            const std::string file = files::path::forDisplay(files::path::lastComponent(record->file_path));
-            if (!file.empty()) name = "\"" + file + "\"";
-        }
-    }
+    const std::string file = shown_file_name();
+    const std::string name = file.empty() ? std::string("The file") : "\"" + file + "\"";
     auto alert = ui::AlertController::make(QString::fromUtf8(kSavingTitle),
                                            QString::fromUtf8(kSavingMessage).arg(QString::fromStdString(name)));
     alert->addAction(ui::AlertAction::make("Cancel", ui::AlertActionStyle::cancel, [notice, cancel] {

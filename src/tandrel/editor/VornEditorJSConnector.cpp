@@ -5,6 +5,7 @@
 #include "platform/dispatch/Dispatch.h"
 #include "platform/web/WebView.h"
 #include "tandrel/editor/DocumentInterfaceHub.h"
+#include "tandrel/foundation/VornCurrentEditorStateInfo.h"
 #include "tandrel/editor/EditorScripts.h"
 #include "tandrel/editor/VornEditorJSConnectorSupport.h"
 #include "tandrel/editor/VornPreviewContentBucket.h"
@@ -158,6 +159,13 @@ void VornEditorJSConnector::report_error(std::optional<VornError> error) {
 
 // ---- page messages ----------------------------------------------------------------------------------
 
+void VornEditorJSConnector::set_has_changes(bool changed) {
+    auto* h = hub();
+    if (!h) return;
+    h->current_editor_info().has_changes = changed;
+    if (auto* screen = h->editor_screen(is_compact)) screen->show_unsaved_changes(changed);
+}
+
 void VornEditorJSConnector::handle_script_message(const web::ScriptMessage& message) {
     const nlohmann::json& body = message.body;
     if (message.name == "msg" && body.is_object() && body.contains("doc_ready")) {
@@ -185,8 +193,19 @@ void VornEditorJSConnector::handle_script_message(const web::ScriptMessage& mess
         }
     }
 
-    // The page's text changed: it is kept on disk a moment later.
-    if (body.contains("session_changed")) note_page_change();
+    if (auto it = body.find("content_changed"); it != body.end() && it->is_object()) {
+        const auto id = it->find("session_id");
+        const auto count = it->find("undo_count");
+        auto* h = hub();
+        if (h && id != it->end() && id->is_string() && count != it->end() && count->is_number_integer() &&
+            h->current_editor_info().file_bucket_id == id->get<std::string>()) {
+            page_counts_[id->get<std::string>()] = count->get<int64_t>();
+            if (auto record = find_file_session(id->get<std::string>()))
+                set_has_changes(count->get<int64_t>() > record->undo_count);
+        }
+        // The page's text changed: it is kept on disk a moment later.
+        note_page_change();
+    }
 
     if (auto it = body.find("send_content_to_preview"); it != body.end() && editor_support::is_text_dictionary(*it)) {
         const nlohmann::json& content = *it;

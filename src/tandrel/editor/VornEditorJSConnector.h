@@ -183,6 +183,8 @@ public:
     // The titles of the unsaved-changes alert.
     static constexpr const char* kUnsavedTitle = "Unsaved Changes";
     static constexpr const char* kUnsavedMessage = "Do you want to save your changes?";
+    // The same for a file with a name: %1 is the file's name as listed.
+    static constexpr const char* kUnsavedFileMessage = "Do you want to save your changes to \u201C%1\u201D?";
     // The title of the notices about a file deleted on the server while it is open.
     static constexpr const char* kRemovedTitle = "File Deleted";
     // The title of the question asked when a save finds the server's copy changed by someone else.
@@ -234,6 +236,8 @@ private:
     void store_new_file_session(nlohmann::json result, std::optional<VornError> error,
                                 std::shared_ptr<VornServerFileContentModel> content, ErrorCompletion completion);
     void show_unsaved_changes_alert(const std::string& session_id, CloseCompletion completion);
+    // The name of the window's file as the file list shows it (empty when there is none).
+    std::string shown_file_name() const;
     // Presents "Unsaved Changes" with its three actions; `not_shown` when it cannot be.
     void present_unsaved_changes_alert(std::function<void()> save, std::function<void()> discard,
                                        std::function<void()> cancel, std::function<void()> not_shown);
@@ -258,6 +262,12 @@ private:
     bool overwrite_consented_ = false;
     // The file's server as this document knows it is still the file viewer's server.
     bool file_viewer_serves_document(const VornFileViewerSceneDelegateProtocol* viewer) const;
+
+    // The window's file has changes no save wrote (the page's count above the stored one):
+    // `has_changes` of the document, and the window's mark.
+    void set_has_changes(bool changed);
+    // The page's latest change count of each session, as the page reported it.
+    std::map<std::string, int64_t> page_counts_;
 
     // Sessions this page was given (made or selected) while the window lives.
     std::set<std::string> page_sessions_;

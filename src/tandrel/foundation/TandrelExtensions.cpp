@@ -1,5 +1,9 @@
 #include "tandrel/foundation/TandrelExtensions.h"
 
+#include <QContextMenuEvent>
+#include <QFocusEvent>
+#include <QKeyEvent>
+
 #include "tandrel/foundation/AppGlobals.h"
 
 #include <QEvent>
@@ -128,6 +132,61 @@ void VornLabel::fitFont() {
 }
 
 FileExplorerTableView::FileExplorerTableView(QWidget* parent) : QTableView(parent) {}
+
+QModelIndex FileExplorerTableView::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) {
+    QAbstractItemModel* items = model();
+    if (items && (cursorAction == MoveHome || cursorAction == MoveEnd) && items->rowCount(rootIndex()) > 0) {
+        const int column = currentIndex().isValid() ? currentIndex().column() : 0;
+        const int rows = items->rowCount(rootIndex());
+        for (int step = 0; step < rows; ++step) {
+            const int row = cursorAction == MoveHome ? step : rows - 1 - step;
+            if (!isRowHidden(row)) return items->index(row, column, rootIndex());
+        }
+    }
+    return QTableView::moveCursor(cursorAction, modifiers);
+}
+
+void FileExplorerTableView::keyPressEvent(QKeyEvent* event) {
+    const bool shiftF10 = event->key() == Qt::Key_F10 && (event->modifiers() & ~Qt::KeypadModifier) == Qt::ShiftModifier;
+    if (shiftF10 || event->key() == Qt::Key_Menu) {
+        requestRowMenu();
+        event->accept();
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+bool FileExplorerTableView::event(QEvent* event) {
+    // The menu a key asks for is the current row's, wherever the text cursor would be.
+    if (event->type() == QEvent::ContextMenu &&
+        static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard) {
+        requestRowMenu();
+        event->accept();
+        return true;
+    }
+    return QTableView::event(event);
+}
+
+void FileExplorerTableView::focusOutEvent(QFocusEvent* event) {
+    QTableView::focusOutEvent(event);
+    if (event->reason() == Qt::PopupFocusReason || !selectionModel() || !currentIndex().isValid()) return;
+    setAside_ = currentIndex();
+    selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+}
+
+void FileExplorerTableView::focusInEvent(QFocusEvent* event) {
+    if (selectionModel() && setAside_.isValid() && !currentIndex().isValid())
+        selectionModel()->setCurrentIndex(setAside_, QItemSelectionModel::NoUpdate);
+    setAside_ = QPersistentModelIndex();
+    QTableView::focusInEvent(event);
+}
+
+void FileExplorerTableView::requestRowMenu() {
+    const QModelIndex current = currentIndex();
+    if (!current.isValid() || contextMenuPolicy() != Qt::CustomContextMenu) return;
+    scrollTo(current);
+    emit customContextMenuRequested(visualRect(current).center());
+}
 
 void FileExplorerTableView::selectAll() {
     QAbstractItemModel* items = model();

@@ -98,6 +98,20 @@ public:
     void setSelectAllSkipRole(int role) { selectAllSkipRole_ = role; }
     void selectAll() override;
 
+protected:
+    // Home and End go to the first and the last row (the table is read row by row).
+    QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
+    // Shift+F10 and the Menu key ask for the current row's menu, at that row.
+    void keyPressEvent(QKeyEvent* event) override;
+    bool event(QEvent* event) override;
+    // The current row is the focused one only while the table has the focus: an assistive
+    // technology reads the current cell as focused, so it is put aside while the focus is
+    // elsewhere (a row menu keeps it) and comes back with the focus.
+    void focusOutEvent(QFocusEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+
 private:
+    void requestRowMenu();
+    QPersistentModelIndex setAside_;
     int selectAllSkipRole_ = -1;
 };

@@ -123,10 +123,19 @@ std::string SingleServiceViewController::caption_for(ui_elements element) {
     return {};
 }
 
+const std::vector<SingleServiceViewController::ConnectionChoice>& SingleServiceViewController::connection_choices() {
+    static const std::vector<ConnectionChoice> choices = {
+        {"FTP", "ftp://ftp.example.com"},
+        {"WebDav", "http://www.example.com/webdav/"},
+        {"SFTP", "sftp://sftp.example.com"},
+    };
+    return choices;
+}
+
 std::string SingleServiceViewController::placeholder_for(ui_elements element) {
     switch (element) {
         case ui_elements::nickname: return "Eg: My Website";
-        case ui_elements::server_url: return "ftp://ftp.example.com";
+        case ui_elements::server_url: return connection_choices().front().url_placeholder;
         case ui_elements::port: return "21";
         default: return {};
     }
@@ -226,8 +235,9 @@ void SingleServiceViewController::setup_title_label() {
 void SingleServiceViewController::setup_type_segments() {
     // The control made with the form is replaced by the one with the three protocols.
     delete add_service_type.data();
-    add_service_type =
-        new servers_ui::SegmentedControl({QStringLiteral("FTP"), QStringLiteral("WebDav"), QStringLiteral("SFTP")});
+    QStringList titles;
+    for (const ConnectionChoice& choice : connection_choices()) titles << QString::fromUtf8(choice.title);
+    add_service_type = new servers_ui::SegmentedControl(titles);
     connect(add_service_type, &servers_ui::SegmentedControl::valueChanged, this, [this] { selected_segment(); });
     add_service_type->setParent(contentViexw);
     util_align_top_anchor_to_bottom_of_viewWithView(add_service_type, controller_title_lbl, 20);
@@ -394,12 +404,13 @@ void SingleServiceViewController::return_pressed() {
 void SingleServiceViewController::setup_tab_order() {
     // Only the controls take the focus: not the scroll view around them.
     scrollview->setFocusPolicy(Qt::NoFocus);
+    // As the form reads, top to bottom: the connection type above the fields, then the buttons.
     QList<QWidget*> order;
-    for (ui_elements element : ui_elements_all_cases())
-        if (QLineEdit* field = element_ui_tf_dict[element]) order.push_back(field);
     if (require_encryption_box) order.push_back(require_encryption_box);
     add_service_type->setFocusPolicy(Qt::StrongFocus);
     order.push_back(add_service_type);
+    for (ui_elements element : ui_elements_all_cases())
+        if (QLineEdit* field = element_ui_tf_dict[element]) order.push_back(field);
     if (is_editing_a_service) order.push_back(delete_btn);
     order.push_back(cancel_btn);
     order.push_back(apply_btn);
@@ -434,15 +445,11 @@ void SingleServiceViewController::fillServiceForm() {
     element_ui_tf_dict[ui_elements::username]->setText(q(record->username));
     element_ui_tf_dict[ui_elements::password]->setText(QString());
 
-    if (record->connection_type == ConnectionType::ftp) {
-        add_service_type->setSelectedSegmentIndex(0);
-        add_service_type_selection = ConnectionType::ftp;
-    } else if (record->connection_type == ConnectionType::webDav) {
-        add_service_type->setSelectedSegmentIndex(1);
-        add_service_type_selection = ConnectionType::webDav;
-    } else if (record->connection_type == ConnectionType::sftp) {
-        add_service_type->setSelectedSegmentIndex(2);
-        add_service_type_selection = ConnectionType::sftp;
+    for (int index = 0; index < static_cast<int>(connection_choices().size()); ++index) {
+        if (ServerFormModel::connection_type_for_segment(index) != record->connection_type) continue;
+        add_service_type->setSelectedSegmentIndex(index);
+        add_service_type_selection = record->connection_type;
+        show_choice_placeholder(index);
     }
     // The stored port (a record without one keeps the default).
     if (record->port) element_ui_tf_dict[ui_elements::port]->setText(QString::number(*record->port));
@@ -465,12 +472,19 @@ void SingleServiceViewController::selected_segment() { segment_changed(); }
 
 void SingleServiceViewController::segment_changed() {
     const int index = add_service_type->selectedSegmentIndex();
-    const ConnectionType type = ServerFormModel::connection_type_for_segment(index);
-    if (type == ConnectionType::unKnown) return;
-    add_service_type_selection = type;
+    if (index < 0 || index >= static_cast<int>(connection_choices().size())) return;
+    add_service_type_selection = ServerFormModel::connection_type_for_segment(index);
     if (require_encryption_box) require_encryption_box->setEnabled(ServerFormModel::require_encryption_applies(index));
     if (QLineEdit* port = element_ui_tf_dict[ui_elements::port])
         port->setText(QString::number(ServerFormModel::form_default_port(index)));
+    show_choice_placeholder(index);
+}
+
+void SingleServiceViewController::show_choice_placeholder(int index) {
+    QLineEdit* url = element_ui_tf_dict[ui_elements::server_url];
+    if (!url || index < 0 || index >= static_cast<int>(connection_choices().size())) return;
+    url->setPlaceholderText(QString::fromUtf8(connection_choices()[static_cast<size_t>(index)].url_placeholder));
+    url->setAccessibleDescription(url->placeholderText());
 }
 
 void SingleServiceViewController::fit_content() {

@@ -90,6 +90,14 @@ public:
     }
     static std::string caption_for(ui_elements element);
     static std::string placeholder_for(ui_elements element);
+    // The connection-type switch, one choice a segment in its order: the segment's title and the
+    // example the URL field shows while the choice is made (its type and default port are
+    // ServerFormModel's for the segment).
+    struct ConnectionChoice {
+        const char* title;
+        const char* url_placeholder;
+    };
+    static const std::vector<ConnectionChoice>& connection_choices();
 
     // ---- actions --------------------------------------------------------------------------------
     Q_INVOKABLE void apply_button_pressed();   // add mode: validate_new_service
@@ -122,6 +130,8 @@ public:
     void close_form();
     void fillServiceForm();
     void segment_changed();
+    // The URL field's example for the switch's choice at that index.
+    void show_choice_placeholder(int index);
 
     // ---- the authenticating state ---------------------------------------------------------------
     void begin_authenticating_on_main();

@@ -1,5 +1,6 @@
 #include "WebTestSupport.h"
 
+#include <QApplication>
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -25,6 +26,29 @@ Outcome run(web::WebView& view, const std::string& script, int timeoutMs) {
     });
     (void)waitFor([&] { return outcome->done; }, timeoutMs);
     return *outcome;
+}
+
+bool waitForPageFocus(web::WebView& view, int timeoutMs) {
+    auto qtFocus = [&] {
+        QWidget* window = view.window();
+        // A window opened just before may take the activation back late: the keys need this one.
+        if (window && !window->isActiveWindow()) window->activateWindow();
+        QWidget* f = window ? window->focusWidget() : nullptr;
+        return f && (f == &view || view.isAncestorOf(f)) && QApplication::focusWidget() == f;
+    };
+    // A page with nothing to focus hands Tab on as soon as it has it; only a page with an element
+    // that takes the focus has to be waited for.
+    const std::string script =
+        "!document.querySelector('textarea, input, [tabindex]') || (document.hasFocus() && "
+        "document.activeElement !== null && document.activeElement !== document.body)";
+    const bool ok = waitFor(
+        [&] {
+            if (!qtFocus()) return false;
+            auto out = run(view, script, 2000);
+            return out.done && !out.error && out.result == json(true) && qtFocus();
+        },
+        timeoutMs);
+    return ok;
 }
 
 MessageLog::MessageLog(web::WebView& view, const std::vector<std::string>& names) {

@@ -39,6 +39,14 @@ struct Outcome {
 // Runs the script and waits for its completion (done stays false after the wait ran out).
 Outcome run(web::WebView& view, const std::string& script, int timeoutMs = kScriptMs);
 
+// Waits until the page itself holds the keyboard focus: the view (or its page surface) is the
+// focused widget and, in a page with an element that takes the focus (a code editor's text
+// input), the page says that element has it. Qt moves its focus at once; the page hears of it
+// later from its own process, and a key sent before that goes where the page's focus was, not
+// into the page. A page that is still loading (a busy machine loads a preview slowly) is waited
+// for as long as a page load.
+bool waitForPageFocus(web::WebView& view, int timeoutMs = kPageLoadMs);
+
 // Records every message posted under the given names.
 class MessageLog {
 public:

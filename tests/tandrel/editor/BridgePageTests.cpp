@@ -257,7 +257,7 @@ TEST_F(EditorBridgePage, AWriteTheServerRefusesLeavesTheFileChangedAndTheCloseSt
     connector->confirm_unsaved_changes(reply(), false, [&](bool) { ++calls; });
     ASSERT_TRUE(waitFor([&] { return alert() != nullptr; }, 10000));
     EXPECT_EQ(alert()->alertTitle(), "Unsaved Changes");
-    EXPECT_EQ(alert()->message(), "Do you want to save your changes?");
+    EXPECT_EQ(alert()->message(), "Do you want to save your changes to \u201Ctaken.html\u201D?");
     ASSERT_EQ(alert()->actions().size(), 3u);
     struct Action {
         const char* title;

@@ -144,7 +144,7 @@ TEST_P(DocumentCloseDecision, TheWindowsCloseButtonAsksAndEachAnswerDoesWhatItSa
     auto* alert = awaitAlert(doc);
     ASSERT_TRUE(alert) << "closing a changed file did not ask";
     EXPECT_EQ(alert->alertTitle(), "Unsaved Changes");
-    EXPECT_EQ(alert->message(), "Do you want to save your changes?");
+    EXPECT_EQ(alert->message(), "Do you want to save your changes to \u201Cstyle.css\u201D?");
     EXPECT_TRUE(isOpen(weak));
     ASSERT_TRUE(choose(doc, c.answer));
 

@@ -185,6 +185,14 @@ protected:
         return documentOf(app().connectedScenes().last());
     }
 
+    // Puts the file on the server, opens it from the file browser and waits until the page shows
+    // it; nullptr when it does not.
+    DocumentSceneDelegate* openWithText(const std::string& name, const std::string& text) {
+        putFile(name, text);
+        DocumentSceneDelegate* doc = openFromBrowser(name);
+        return doc && waitForPageText(doc, text) ? doc : nullptr;
+    }
+
     // The regular editor's web view of a document.
     static VornEditorWKWebView* editorView(DocumentSceneDelegate* doc) {
         auto* m = managerOf(doc);

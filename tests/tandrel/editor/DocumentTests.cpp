@@ -50,6 +50,30 @@ TEST(EditorWindowTitle, TitleIsTheNameAMiddleDotAndTheUpperCaseExtension) {
     for (const auto& row : rows) EXPECT_EQ(EditorWebViewController::window_title_for_path(row.path), row.title) << row.path;
 }
 
+// Titles that would read alike add the folder, and the server where the servers differ.
+TEST(EditorWindowTitle, TitlesThatWouldReadAlikeAddTheFolderAndTheServerWhereTheyDiffer) {
+    using Subject = EditorWebViewController::TitleSubject;
+    const QString dash = QStringLiteral(" \u2014 ");
+    const QString index = QString::fromUtf8("index \xC2\xB7 HTML");
+    struct Row {
+        const char* what;
+        std::vector<Subject> subjects;
+        std::vector<QString> titles;
+    };
+    const std::vector<Row> rows{
+        {"different names", {{"/a/index.html", "Site"}, {"/a/about.html", "Site"}},
+         {index, QString::fromUtf8("about \xC2\xB7 HTML")}},
+        {"two folders", {{"/a/index.html", "Site"}, {"/b/index.html", "Site"}}, {index + dash + "/a", index + dash + "/b"}},
+        {"two servers", {{"/www/index.html", "Live"}, {"/www/index.html", "Test"}},
+         {index + dash + "/www" + dash + "Live", index + dash + "/www" + dash + "Test"}},
+        {"the root folder", {{"/index.html", "Site"}, {"/b/index.html", "Site"}}, {index + dash + "/", index + dash + "/b"}},
+        {"a third alone", {{"/a/index.html", "S"}, {"/b/index.html", "S"}, {"/b/page.php", "S"}},
+         {index + dash + "/a", index + dash + "/b", QString::fromUtf8("page \xC2\xB7 PHP")}},
+        {"one alone", {{"/a/index.html", "Site"}}, {index}},
+    };
+    for (const Row& row : rows) EXPECT_EQ(EditorWebViewController::document_window_titles(row.subjects), row.titles) << row.what;
+}
+
 // ---- the window from its user info ----------------------------------------------------------------
 
 QVariantMap documentInfo() {

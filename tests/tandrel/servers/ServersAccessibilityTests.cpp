@@ -223,6 +223,82 @@ TEST_F(ServerWindowAccessTest, BackspaceAndAltUpGoUpOneLevel) {
     }
 }
 
+// Home and End go to the first and the last row; Shift+F10 and the Menu key open the row menu
+// of the current row, at that row.
+TEST_F(ServerWindowAccessTest, HomeEndAndTheMenuKeysInTheFileList) {
+    connectToFtp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    for (const char* name : {"a.html", "b.html", "c.html"})
+        filestest::writeDiskFile(peer_.root / folder / "inner" / name, "<p></p>\n");
+    go("/" + folder + "/inner");
+    QTableView* table = explorer->fileExplorerTableView;
+    const int rows = model()->rowCount();
+    ASSERT_GE(rows, 4);
+    ASSERT_TRUE(focus(table));
+    table->setCurrentIndex(model()->index(1, 0));
+    QTest::keyClick(table, Qt::Key_End);
+    EXPECT_EQ(table->currentIndex().row(), rows - 1) << "End";
+    QTest::keyClick(table, Qt::Key_Home);
+    EXPECT_EQ(table->currentIndex().row(), 0) << "Home";
+
+    struct Key {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+    };
+    for (const Key& k : {Key{Qt::Key_F10, Qt::ShiftModifier}, Key{Qt::Key_Menu, Qt::NoModifier}}) {
+        const int row = rowOf("b.html");
+        ASSERT_GE(row, 0);
+        table->setCurrentIndex(model()->index(row, 0));
+        QTest::keyClick(table, k.key, k.modifiers);
+        ASSERT_TRUE(waitFor([&] { return explorer->visible_context_menu() && explorer->visible_context_menu()->isVisible(); }))
+            << "key " << k.key;
+        QMenu* menu = explorer->visible_context_menu();
+        const QRect at(table->viewport()->mapToGlobal(table->visualRect(model()->index(row, 0)).topLeft()),
+                       table->visualRect(model()->index(row, 0)).size());
+        EXPECT_TRUE(at.contains(menu->pos())) << "the menu opens at the current row";
+        menu->close();
+        ASSERT_TRUE(waitFor([&] { return !explorer->visible_context_menu() || !explorer->visible_context_menu()->isVisible(); }));
+    }
+}
+
+// The current cell is read as focused only while the table has the focus; the row is current
+// again when the focus comes back.
+TEST_F(ServerWindowAccessTest, ATableCellIsFocusedOnlyWhileTheTableHasTheFocus) {
+    connectToFtp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    go("/" + folder);  // the up row and "inner"
+    QTableView* table = explorer->fileExplorerTableView;
+    ASSERT_GE(model()->rowCount(), 2);
+    ASSERT_TRUE(focus(table));
+    table->setCurrentIndex(model()->index(1, 0));
+    auto cellFocused = [&] {
+        QAccessibleInterface* t = QAccessible::queryAccessibleInterface(table);
+        QAccessibleInterface* cell = t && t->tableInterface() ? t->tableInterface()->cellAt(1, 0) : nullptr;
+        return cell && cell->state().focused;
+    };
+    EXPECT_TRUE(cellFocused());
+    ASSERT_TRUE(focus(explorer->refresh_button));
+    EXPECT_FALSE(cellFocused()) << "the focus moved to the refresh button";
+    ASSERT_TRUE(focus(table));
+    EXPECT_EQ(table->currentIndex().row(), 1);
+    EXPECT_TRUE(cellFocused());
+}
+
+// Return presses the focused button of the window, as Space does.
+TEST_F(ServerWindowAccessTest, ReturnPressesTheFocusedButton) {
+    connectToFtp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    ASSERT_TRUE(focus(explorer->refresh_button));
+    const int before = explorer->listing_count();
+    QTest::keyClick(explorer->refresh_button, Qt::Key_Return);
+    EXPECT_TRUE(awaitListing(before, explorer->current_settings.current_dir)) << "Return refreshes";
+    settle();
+    ASSERT_TRUE(focus(explorer->sortByButton));
+    QTest::keyClick(explorer->sortByButton, Qt::Key_Enter, Qt::KeypadModifier);
+    ASSERT_TRUE(waitFor([&] { return explorer->sort_menu() && explorer->sort_menu()->isVisible(); })) << "Enter opens";
+    explorer->sort_menu()->close();
+}
+
 TEST_F(ServerWindowAccessTest, TheTableTheSwitchersArrowAndTheDialogFieldsHaveNames) {
     connectToFtp();
     if (IsSkipped() || HasFatalFailure()) return;

@@ -24,8 +24,43 @@ TEST_F(ListTest, SegmentsSetThePort) {
     EXPECT_EQ(field(form, Field::port)->text(), "21");
 }
 
-// The focus starts in the nickname; Tab walks the fields, the protocol, then the buttons, and
-// comes back round; each stop is read by a name, and the form's sheet by its title.
+// Each protocol of the switch shows its own example URL and fills in its own port, in an add
+// form and in the edit form of a server of that protocol.
+TEST_F(ListTest, EachProtocolShowsItsOwnExampleUrl) {
+    struct Row {
+        int segment;
+        Type type;
+        const char* placeholder;
+        const char* port;
+    };
+    const Row rows[] = {
+        {1, Type::webDav, "http://www.example.com/webdav/", "80"},
+        {0, Type::ftp, "ftp://ftp.example.com", "21"},
+    };
+    QPointer<SingleServiceViewController> form = openAddForm();
+    ASSERT_TRUE(form);
+    EXPECT_EQ(field(form, Field::server_url)->placeholderText(), "ftp://ftp.example.com");
+    for (const Row& r : rows) {
+        pickSegment(form, r.segment);
+        EXPECT_EQ(form->add_service_type_selection, r.type);
+        EXPECT_EQ(field(form, Field::server_url)->placeholderText(), r.placeholder) << r.segment;
+        EXPECT_EQ(field(form, Field::port)->text(), r.port) << r.segment;
+        EXPECT_EQ(field(form, Field::server_url)->accessibleDescription(), r.placeholder) << r.segment;
+    }
+    list->dismissViewControllerAnimated(false);
+    settle();
+    storeServer("http://127.0.0.1:8080/", "user", Type::webDav, "secret", "dav");
+    reloadList();
+    form = openEditForm(0);
+    ASSERT_TRUE(form);
+    EXPECT_EQ(form->add_service_type->selectedSegmentIndex(), 1);
+    EXPECT_EQ(field(form, Field::server_url)->placeholderText(), "http://www.example.com/webdav/");
+    list->dismissViewControllerAnimated(false);
+    settle();
+}
+
+// The focus starts in the nickname; Tab walks the fields, the buttons, then the protocol above the
+// fields, and comes back round; each stop is read by a name, and the form's sheet by its title.
 TEST_F(ListTest, FocusStartsInTheFirstFieldAndTabWalksTheForm) {
     for (bool edit : {false, true}) {
         if (edit) storeServer("ftp://127.0.0.1:2121/", "user", Type::ftp, "secret", "site"), reloadList();
@@ -33,13 +68,14 @@ TEST_F(ListTest, FocusStartsInTheFirstFieldAndTabWalksTheForm) {
         ASSERT_TRUE(form);
         QLineEdit* first = field(form, Field::nickname);
         ASSERT_TRUE(waitFor([&] { return first->hasFocus(); })) << "edit " << edit;
+        // As the form reads: the protocol switch above the fields, the fields, the buttons.
         std::vector<QWidget*> expected;
         for (Field f : SingleServiceViewController::ui_elements_all_cases()) expected.push_back(field(form, f));
         expected.push_back(form->require_encryption_box);
-        expected.push_back(form->add_service_type);
         if (edit) expected.push_back(form->delete_btn);
         expected.push_back(form->cancel_btn);
         expected.push_back(form->apply_btn);
+        expected.push_back(form->add_service_type);
         expected.push_back(first);
         for (size_t i = 1; i < expected.size(); ++i) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);

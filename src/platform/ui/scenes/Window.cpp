@@ -2,6 +2,8 @@
 
 #include <QCloseEvent>
 #include <QEvent>
+#include <QKeyEvent>
+#include <QPushButton>
 
 #include "platform/ui/Responder.h"
 #include "platform/ui/ViewController.h"
@@ -67,6 +69,18 @@ void Window::closeEvent(QCloseEvent* event) {
     // is done (the request is answered on a later turn of the event loop).
     event->ignore();
     Application::shared().requestSceneSessionDestruction(scene_->session(), {}, nullptr);
+}
+
+void Window::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    auto* button = qobject_cast<QPushButton*>(focusWidget());
+    if (enter && plain && button && button->isEnabled() && button->isVisible() && !event->isAutoRepeat()) {
+        button->animateClick();
+        event->accept();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
 }
 
 void Window::changeEvent(QEvent* event) {

@@ -39,6 +39,9 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    // Return (or Enter) presses the focused push button, as Space does: a button in a window
+    // (not a dialog) leaves the key to its window.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     friend class Application;
