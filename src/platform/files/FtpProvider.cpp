@@ -290,8 +290,7 @@ private:
             if (root_) return *root_;
         }
         prepare(s);
-        curl_easy_setopt(s.easy(), CURLOPT_URL, (origin() + "/").c_str());
-        curl_easy_setopt(s.easy(), CURLOPT_NOBODY, 1L);
+        askFolder(s, origin() + "/");
         TransferResult r = perform(s, op);
         if (!r.ok()) return ftpError(r, Context::list);
         const char* entry = nullptr;
@@ -340,6 +339,20 @@ private:
         return origin() + "/%2F" + path::encodePath(p.substr(1)) + (p == "/" ? "" : "/");
     }
 
+    // A transfer that only goes into a folder (a CWD, no file, no commands of its own before).
+    // In the folder the kept connection is already in, libcurl sends nothing before it reads
+    // the control connection, and libcurl 7.88 reads a reply it did not ask for (the "421
+    // Timeout." of a server that closed the idle connection) from where the previous transfer's
+    // last reply ended, in a buffer it has freed since: a NOOP first makes every such transfer
+    // read only replies it asked for (and a connection closed while idle fails on it, to be
+    // tried once more).
+    static void askFolder(Session& s, const std::string& url) {
+        static const StringList noop{"NOOP"};
+        curl_easy_setopt(s.easy(), CURLOPT_URL, url.c_str());
+        curl_easy_setopt(s.easy(), CURLOPT_NOBODY, 1L);
+        curl_easy_setopt(s.easy(), CURLOPT_QUOTE, noop.get());
+    }
+
     // Commands on the control connection only ("MKD /a", "RNFR /a" + "RNTO /b").
     TransferResult command(Session& s, Operation& op, const std::vector<std::string>& commands) const {
         prepare(s);
@@ -356,8 +369,7 @@ private:
         if (path::normalize(server) == "/") return Presence::folder;
         {
             prepare(s);
-            curl_easy_setopt(s.easy(), CURLOPT_URL, folderUrl(server).c_str());
-            curl_easy_setopt(s.easy(), CURLOPT_NOBODY, 1L);
+            askFolder(s, folderUrl(server));
             TransferResult r = perform(s, op);
             if (r.ok()) return Presence::folder;
             if (r.code != CURLE_REMOTE_ACCESS_DENIED) return ftpError(r, Context::probe);
@@ -773,8 +785,7 @@ private:
         const std::string name = path::lastComponent(target);
         prepare(s);
         StringList after{"*STAT " + name};
-        curl_easy_setopt(s.easy(), CURLOPT_URL, folderUrl(path::parent(target)).c_str());
-        curl_easy_setopt(s.easy(), CURLOPT_NOBODY, 1L);
+        askFolder(s, folderUrl(path::parent(target)));
         curl_easy_setopt(s.easy(), CURLOPT_POSTQUOTE, after.get());
         TransferResult r = perform(s, op);
         if (r.cancelled || r.silent) return transportError(r);
