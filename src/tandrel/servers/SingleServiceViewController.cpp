@@ -406,11 +406,11 @@ void SingleServiceViewController::setup_tab_order() {
     scrollview->setFocusPolicy(Qt::NoFocus);
     // As the form reads, top to bottom: the connection type above the fields, then the buttons.
     QList<QWidget*> order;
-    if (require_encryption_box) order.push_back(require_encryption_box);
     add_service_type->setFocusPolicy(Qt::StrongFocus);
     order.push_back(add_service_type);
     for (ui_elements element : ui_elements_all_cases())
         if (QLineEdit* field = element_ui_tf_dict[element]) order.push_back(field);
+    if (require_encryption_box) order.push_back(require_encryption_box);
     if (is_editing_a_service) order.push_back(delete_btn);
     order.push_back(cancel_btn);
     order.push_back(apply_btn);
