@@ -110,7 +110,7 @@ void VornEditorJSConnector::open_editor_session(std::optional<VornError> error,
             if (!relaunched) return ask_restore_or_discard(content, std::move(completion));
             AMZLogger::shared().log_info("reopening the unsaved changes of " + content->path);
             page_sessions_.insert(content->id);
-            return open_session(std::move(record), std::move(content), std::move(completion));
+            return open_restored_session(std::move(record), std::move(content), std::move(completion));
         }
         // The server has that text already: nothing is unsaved.
         if (relaunched) forget_kept_text(content->id);
@@ -118,6 +118,34 @@ void VornEditorJSConnector::open_editor_session(std::optional<VornError> error,
         record = nullptr;
     }
     open_session(std::move(record), std::move(content), std::move(completion));
+}
+
+void VornEditorJSConnector::open_restored_session(std::shared_ptr<VornACEFileSessionsDataModel> record,
+                                                  std::shared_ptr<VornServerFileContentModel> content,
+                                                  ErrorCompletion completion) {
+    // The restored state carries its own change count, above the saved one: the window shows
+    // the file as changed from the start, not only after the next edit.
+    int64_t count = 0;
+    if (record) {
+        const auto counted = json_scan::object_strings(record->json, {"undo_count"});
+        if (counted.shape == json_scan::Shape::object && counted.raw[0]) {
+            const auto value = nlohmann::json::parse(*counted.raw[0], nullptr, false);
+            if (value.is_number_integer()) count = value.get<int64_t>();
+        }
+    }
+    const std::string id = content ? content->id : std::string();
+    QPointer<VornEditorJSConnector> self(this);
+    open_session(std::move(record), std::move(content), [self, id, count, completion](std::optional<VornError> e) {
+        if (!e && self) {
+            auto* h = self->hub();
+            auto stored = self->find_file_session(id);
+            if (h && stored && h->current_editor_info().file_bucket_id == id && count > stored->undo_count) {
+                self->page_counts_[id] = count;
+                self->set_has_changes(true);
+            }
+        }
+        if (completion) completion(e);
+    });
 }
 
 bool VornEditorJSConnector::stored_edit_missing_from(const VornACEFileSessionsDataModel& record,
@@ -143,7 +171,7 @@ void VornEditorJSConnector::ask_restore_or_discard(std::shared_ptr<VornServerFil
             // one: the file shows as changed until it is written.
             AMZLogger::shared().log_info("restoring the unsaved changes of " + content->path);
             self->page_sessions_.insert(content->id);
-            self->open_session(self->find_file_session(content->id), content, completion);
+            self->open_restored_session(self->find_file_session(content->id), content, completion);
         } else {
             AMZLogger::shared().log_info("discarding the unsaved changes of " + content->path);
             self->open_session(nullptr, content, completion);

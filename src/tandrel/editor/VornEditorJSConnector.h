@@ -232,6 +232,9 @@ private:
     // Opens the content in the page: from the record's stored state, or as a new session.
     void open_session(std::shared_ptr<VornACEFileSessionsDataModel> record,
                       std::shared_ptr<VornServerFileContentModel> content, ErrorCompletion completion);
+    // open_session for a record whose unsaved changes come back: the window is marked changed.
+    void open_restored_session(std::shared_ptr<VornACEFileSessionsDataModel> record,
+                               std::shared_ptr<VornServerFileContentModel> content, ErrorCompletion completion);
     void ask_restore_or_discard(std::shared_ptr<VornServerFileContentModel> content, ErrorCompletion completion);
     void store_new_file_session(nlohmann::json result, std::optional<VornError> error,
                                 std::shared_ptr<VornServerFileContentModel> content, ErrorCompletion completion);
