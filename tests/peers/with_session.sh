@@ -12,16 +12,17 @@ if command -v gnome-keyring-daemon >/dev/null 2>&1 && [ -n "${DBUS_SESSION_BUS_A
 fi
 xvfb_pid=""
 if [ -z "${DISPLAY:-}" ] && command -v Xvfb >/dev/null 2>&1; then
-  for n in $(seq 90 140); do
-    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-    # -noreset: by default the server resets whenever its last client leaves, and a test that
-    # connects during that reset finds no display; a suite of short test programs hits that.
-    Xvfb ":$n" -screen 0 1440x900x24 -nolisten tcp -noreset -maxclients 512 >/dev/null 2>&1 &
-    xvfb_pid=$!
-    export DISPLAY=":$n"
-    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
-    break
-  done
+  # Xvfb takes a free display itself and says which (-displayfd): two suites that start at the
+  # same moment never end up on one display, where each would take the other's input focus.
+  # -noreset: by default the server resets whenever its last client leaves, and a test that
+  # connects during that reset finds no display; a suite of short test programs hits that.
+  display_file=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1440x900x24 -nolisten tcp -noreset -maxclients 512 3>"$display_file" >/dev/null 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.1; done
+  n=$(head -n 1 "$display_file" | tr -dc '0-9')
+  rm -f "$display_file"
+  [ -n "$n" ] && export DISPLAY=":$n"
 fi
 "$@"
 rc=$?
