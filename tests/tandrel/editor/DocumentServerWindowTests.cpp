@@ -262,7 +262,6 @@ class OneSaveAtATime : public DocumentTest, public ::testing::WithParamInterface
 // server until the second save has been asked for, then lets it go: the server must end with the
 // newer text, and the editor must mark saved only what the server holds.
 TEST_P(OneSaveAtATime, ASaveAskedWhileOneRunsWaitsAndTheServerEndsWithTheNewestText) {
-    if (GetParam() == "sshd") GTEST_SKIP() << "the relay finds the upload in the protocol's commands, which SSH encrypts";
     relaytest::HoldingRelay relay(peer(GetParam()).port);
     ASSERT_GT(relay.port(), 0);
     if (auto why = connectPeer(GetParam(), relay.port())) GTEST_SKIP() << *why;
@@ -305,7 +304,9 @@ TEST_P(OneSaveAtATime, ASaveAskedWhileOneRunsWaitsAndTheServerEndsWithTheNewestT
     EXPECT_EQ(alertOf(doc), nullptr);
 }
 
-INSTANTIATE_TEST_SUITE_P(Peers, OneSaveAtATime, ::testing::ValuesIn(kPeers), peerName);
+// The relay finds the upload in the protocol's commands, which SSH encrypts: servers spoken to
+// in the clear only.
+INSTANTIATE_TEST_SUITE_P(Peers, OneSaveAtATime, ::testing::Values("pyftpd", "vsftpd", "apache"), peerName);
 
 // ---- a save without its server -------------------------------------------------------------------
 
