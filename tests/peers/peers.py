@@ -56,8 +56,9 @@ Kinds:
              DEBUG1, where every authentication attempt shows as "userauth-request for user
              <name> ... method <method>"; IDLE_URL: a second port of the same server, which
              closes connections idle for about two seconds; PLAIN_RENAME_URL: a third, whose
-             SFTP offers posix-rename@openssh.com and refuses it. Fails (no SKIP) when it
-             cannot start here.
+             SFTP offers posix-rename@openssh.com and refuses it; KBDINT_URL: a fourth, which
+             takes the password only as the answer to keyboard-interactive prompts (PAM).
+             Fails (no SKIP) when it cannot start here.
 
 The .env file holds KEY=VALUE lines: PORT, USER, PASSWORD, ROOT (the served folder on disk),
 URL, REQUEST_LOG (the server's log of requests, see below), and SKIP=<reason> instead when the
@@ -928,11 +929,13 @@ SSHD_CONF = """\
 ListenAddress 127.0.0.1:{port}
 ListenAddress 127.0.0.1:{idle_port}
 ListenAddress 127.0.0.1:{plain_port}
+ListenAddress 127.0.0.1:{kbd_port}
 AddressFamily inet
 HostKey {run}/ssh_host_ed25519_key
 PidFile {run}/sshd.pid
 LogLevel DEBUG1
-UsePAM no
+# PAM (the system's "other" service: pam_unix) answers keyboard-interactive logins.
+UsePAM yes
 UseDNS no
 PermitRootLogin no
 AllowUsers {user}
@@ -953,6 +956,11 @@ Match LocalPort {idle_port}
 # The third one offers posix-rename@openssh.com but refuses it, as some servers do.
 Match LocalPort {plain_port}
     ForceCommand internal-sftp -d {home} -u 022 -P posix-rename
+# The fourth one takes the password only through keyboard-interactive prompts.
+Match LocalPort {kbd_port}
+    PasswordAuthentication no
+    PubkeyAuthentication no
+    KbdInteractiveAuthentication yes
 """
 
 
@@ -1005,22 +1013,23 @@ def start_sshd(d, env_path):
     host_pub = open(host_key + ".pub").read().split()
     log = os.path.join(run, "sshd.log")
     for _ in range(5):
-        port, idle_port, plain_port = free_port(), free_port(), free_port()
+        port, idle_port, plain_port, kbd_port = free_port(), free_port(), free_port(), free_port()
         conf = os.path.join(run, "sshd_config")
         with open(conf, "w") as f:
-            f.write(SSHD_CONF.format(port=port, idle_port=idle_port, plain_port=plain_port, run=run, user=user,
+            f.write(SSHD_CONF.format(port=port, idle_port=idle_port, plain_port=plain_port, kbd_port=kbd_port, run=run, user=user,
                                      home=home))
         known = os.path.join(run, "known_hosts")
         with open(known, "w") as f:
             # Any port of 127.0.0.1: tests reach the server through relays on ports of their own.
             f.write(f"[127.0.0.1]:* {host_pub[0]} {host_pub[1]}\n")
         proc = spawn([binary, "-D", "-e", "-f", conf, "-E", log], os.path.join(run, "server.log"))
-        if wait_for_port(port, proc) and wait_for_port(idle_port, proc) and wait_for_port(plain_port, proc):
+        if all(wait_for_port(p, proc) for p in (port, idle_port, plain_port, kbd_port)):
             record_pid(d, "sshd", proc.pid, "user:" + user)
             write_env(env_path, {"PORT": port, "USER": user, "PASSWORD": password, "ROOT": home,
                                  "SERVED_ROOT": "/", "URL": f"sftp://127.0.0.1:{port}",
                                  "IDLE_URL": f"sftp://127.0.0.1:{idle_port}",
                                  "PLAIN_RENAME_URL": f"sftp://127.0.0.1:{plain_port}",
+                                 "KBDINT_URL": f"sftp://127.0.0.1:{kbd_port}",
                                  "HOST_KEY": host_key + ".pub", "KNOWN_HOSTS": known,
                                  "CLIENT_HOME": client_home, "LOG": log})
             return 0

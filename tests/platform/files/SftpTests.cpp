@@ -2,13 +2,15 @@
 // the file in one rename and keep its permission bits, links listed as links, "%2F" paths, key
 // logins, checked writes, a connection the server dropped while idle, and host keys: unknown,
 // accepted, refused, known, changed and revoked, each checked against sshd's own log for what
-// reached it (no login attempt before the key is trusted). Also the known_hosts reading and the
+// reached it (no login attempt before the key is trusted), and logins by keyboard-interactive
+// prompts and by ssh-agent. Also the known_hosts reading and the
 // fingerprints, against OpenSSH's ssh-keygen.
 
 #include <fcntl.h>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -334,6 +336,84 @@ TEST_F(SftpPeerTest, LogsInWithTheUsersKeyWithoutAPassword) {
     EXPECT_EQ(error->kind, ErrorKind::loginRejected) << describe(error);
 }
 
+// An ssh-agent of the test's own, on a socket in a folder of its own; ended with the test.
+class Agent {
+public:
+    explicit Agent(const fs::path& folder) : socket_(folder / "agent.sock") {
+        auto [status, out] = run("ssh-agent -s -a '" + socket_.string() + "'");
+        const auto at = out.find("SSH_AGENT_PID=");
+        if (status == 0 && at != std::string::npos) pid_ = std::atoi(out.c_str() + at + 14);
+    }
+    ~Agent() {
+        if (pid_ > 0) ::kill(pid_, SIGTERM);
+    }
+    bool running() const { return pid_ > 0; }
+    int add(const fs::path& key) const { return run("SSH_AUTH_SOCK='" + socket_.string() + "' ssh-add -q '" + key.string() + "' 2>&1").first; }
+    int removeAll() const { return run("SSH_AUTH_SOCK='" + socket_.string() + "' ssh-add -D 2>&1").first; }
+    const fs::path& socket() const { return socket_; }
+
+private:
+    fs::path socket_;
+    pid_t pid_ = -1;
+};
+
+// The other two ways in: the password as the answer to keyboard-interactive prompts (a port that
+// takes it no other way), and a key held by ssh-agent when there is no password and no key file.
+TEST_F(SftpPeerTest, LogsInThroughKeyboardInteractivePromptsAndWithTheAgentsKey) {
+    const std::string kbdUrl = peer_.values["KBDINT_URL"];
+    ASSERT_FALSE(kbdUrl.empty());
+    TempFolder keyless, agentFolder;
+    Agent agent(agentFolder.path);
+    ASSERT_TRUE(agent.running());
+    const fs::path clientKey = fs::path(peer_.values["CLIENT_HOME"]) / ".ssh/id_ed25519";
+
+    // Every case runs with a HOME that holds no key, so only the way under test can log in.
+    const char* home = std::getenv("HOME");
+    const std::string savedHome = home ? home : "";
+    const char* sock = std::getenv("SSH_AUTH_SOCK");
+    const std::string savedSock = sock ? sock : "";
+    ::setenv("HOME", keyless.path.c_str(), 1);
+
+    struct Case {
+        const char* what;
+        std::string url, password;
+        std::function<void()> prepare;
+        bool agent;
+        std::optional<std::string> accepted;  // sshd's "Accepted <method> for <user>", or refused
+    };
+    const Case cases[] = {
+        {"keyboard-interactive, right password", kbdUrl, peer_.password, [] {}, false,
+         "Accepted keyboard-interactive/pam for " + peer_.user},
+        {"keyboard-interactive, wrong password", kbdUrl, "not-" + peer_.password, [] {}, false, std::nullopt},
+        {"the agent's key", peer_.url, "", [&] { ASSERT_EQ(agent.add(clientKey), 0); }, true,
+         "Accepted publickey for " + peer_.user},
+        {"an agent without keys", peer_.url, "", [&] { ASSERT_EQ(agent.removeAll(), 0); }, true, std::nullopt},
+        {"no agent, no key file, no password", peer_.url, "", [] {}, false, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.prepare();
+        if (c.agent) ::setenv("SSH_AUTH_SOCK", agent.socket().c_str(), 1);
+        else ::unsetenv("SSH_AUTH_SOCK");
+        const std::size_t before = c.accepted ? logged(*c.accepted) : 0;
+        auto provider = providerWith(options_.trust, peer_.user, c.password, c.url);
+        Sync s{*provider};
+        auto error = s.login();
+        if (c.accepted) {
+            EXPECT_FALSE(error) << describe(error);
+            EXPECT_TRUE(waitLogged(*c.accepted, before + 1));
+        } else {
+            ASSERT_TRUE(error);
+            EXPECT_EQ(error->kind, ErrorKind::loginRejected) << describe(error);
+        }
+    }
+
+    if (home) ::setenv("HOME", savedHome.c_str(), 1);
+    else ::unsetenv("HOME");
+    if (sock) ::setenv("SSH_AUTH_SOCK", savedSock.c_str(), 1);
+    else ::unsetenv("SSH_AUTH_SOCK");
+}
+
 // ---- checked writes ------------------------------------------------------------------------
 
 TEST_F(SftpPeerTest, ACheckedSaveSeesChangesMadeOnTheServer) {
@@ -621,8 +701,8 @@ TEST_F(SftpPeerTest, KnownChangedAndRevokedHostKeys) {
         TempFolder app;
         const fs::path user = app.path / "user_known_hosts";
         writeDiskFile(user, row.userLines);
-        if (row.hashed) ASSERT_EQ(run("ssh-keygen -q -H -f '" + user.string() + "' 2>/dev/null").first, 0);
-        if (row.hashed) ASSERT_EQ(readDiskFile(user).rfind("|1|", 0), 0u) << readDiskFile(user);
+        if (row.hashed) { ASSERT_EQ(run("ssh-keygen -q -H -f '" + user.string() + "' 2>/dev/null").first, 0); }
+        if (row.hashed) { ASSERT_EQ(readDiskFile(user).rfind("|1|", 0), 0u) << readDiskFile(user); }
         if (!row.appLines.empty()) writeDiskFile(app.path / "known_hosts", row.appLines);
         auto trust = std::make_shared<files::Trust>(app.path, user);
         EXPECT_EQ(trust->checkHostKey("127.0.0.1", peer_.port, hostKey_), row.verdict);
