@@ -144,6 +144,11 @@ void registerWebSchemes() {
     // The web engine shares GL contexts with the widgets; Qt wants this set before the application.
     if (!QCoreApplication::instance()) QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     chooseQuickRenderer();
+    // On Linux the engine builds no accessibility tree for its pages unless told to, and a screen
+    // reader would find each page empty. Told so, it builds one only while an assistive technology
+    // listens (the cost is the engine's only then); a value the environment sets is kept.
+    if (!qEnvironmentVariableIsSet("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY"))
+        qputenv("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY", "1");
 }
 
 bool webSchemesRegistered() { return gRegistered.load(); }

@@ -18,8 +18,9 @@ inline constexpr const char* kPageScheme = "dravix-page";
 // WebView::offerDocument). Nothing else is ever served under it: no file, no other page's bytes.
 inline constexpr const char* kDocumentScheme = "dravix-doc";
 
-// Registers the page scheme with the web engine and prepares Qt for it, and sets the allocator's
-// bound for blocks that get pages of their own (MemoryRelease.h). Must run before the
+// Registers the page scheme with the web engine and prepares Qt for it, lets the engine build its
+// pages' accessibility trees for an assistive technology, and sets the allocator's bound for
+// blocks that get pages of their own (MemoryRelease.h). Must run before the
 // QApplication is created (the app's main and the tests' static set-up call it first); calling it
 // again does nothing.
 void registerWebSchemes();

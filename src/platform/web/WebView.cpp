@@ -22,6 +22,7 @@
 #include "platform/web/RequestPolicy.h"
 #include "platform/web/ScriptBridge.h"
 #include "platform/web/WebProfile.h"
+#include "platform/web/WebViewAccessible.h"
 
 Q_LOGGING_CATEGORY(lcWeb, "dravix.web")
 
@@ -295,6 +296,7 @@ WebView::WebView(QWidget* parent) : QWebEngineView(parent) {
     // view takes the focus as well, so that the assistive technologies read the page as a control
     // that does (the view is the page's element in the window's tree; the surface is not in it).
     setFocusPolicy(Qt::StrongFocus);
+    installDocumentAccessibility(this);
     loadWatch_ = new QTimer(this);
     loadWatch_->setSingleShot(true);
     loadWatch_->setInterval(kLoadWatchMs);

@@ -11,6 +11,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -74,7 +75,10 @@ struct TempFolder {
         char name[] = "/tmp/dravix-sftp-test.XXXXXX";
         path = ::mkdtemp(name);
     }
-    ~TempFolder() { fs::remove_all(path); }
+    ~TempFolder() {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+    }
 };
 
 // Records the questions and answers each with `answer`; checks at the moment of asking that the
@@ -336,19 +340,33 @@ TEST_F(SftpPeerTest, LogsInWithTheUsersKeyWithoutAPassword) {
     EXPECT_EQ(error->kind, ErrorKind::loginRejected) << describe(error);
 }
 
-// An ssh-agent of the test's own, on a socket in a folder of its own; ended with the test.
+// An ssh-agent of the test's own (in the foreground, a child of the test), on a socket in a
+// folder of its own; ended, and waited for, with the test.
 class Agent {
 public:
     explicit Agent(const fs::path& folder) : socket_(folder / "agent.sock") {
-        auto [status, out] = run("ssh-agent -s -a '" + socket_.string() + "'");
-        const auto at = out.find("SSH_AGENT_PID=");
-        if (status == 0 && at != std::string::npos) pid_ = std::atoi(out.c_str() + at + 14);
+        const std::string path = socket_.string();
+        char* argv[] = {const_cast<char*>("ssh-agent"), const_cast<char*>("-D"), const_cast<char*>("-a"),
+                        const_cast<char*>(path.c_str()), nullptr};
+        if (::posix_spawnp(&pid_, "ssh-agent", nullptr, nullptr, argv, environ) != 0) pid_ = -1;
+        // It listens once the socket is there.
+        for (auto until = std::chrono::steady_clock::now() + 10s; pid_ > 0 && !fs::exists(socket_);) {
+            if (std::chrono::steady_clock::now() > until || ::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+                pid_ = -1;
+                break;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
     }
     ~Agent() {
-        if (pid_ > 0) ::kill(pid_, SIGTERM);
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
     }
     bool running() const { return pid_ > 0; }
-    int add(const fs::path& key) const { return run("SSH_AUTH_SOCK='" + socket_.string() + "' ssh-add -q '" + key.string() + "' 2>&1").first; }
+    int add(const fs::path& key) const {
+        return run("SSH_AUTH_SOCK='" + socket_.string() + "' ssh-add -q '" + key.string() + "' 2>&1").first;
+    }
     int removeAll() const { return run("SSH_AUTH_SOCK='" + socket_.string() + "' ssh-add -D 2>&1").first; }
     const fs::path& socket() const { return socket_; }
 

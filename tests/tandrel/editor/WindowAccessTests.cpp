@@ -333,4 +333,84 @@ const WindowCase kWindows[] = {
 INSTANTIATE_TEST_SUITE_P(Windows, WindowAccess, ::testing::ValuesIn(kWindows),
                          [](const ::testing::TestParamInfo<WindowCase>& info) { return std::string(info.param.name); });
 
+// The windows with web views: what the pages' documents report. Each page shows as a document
+// with a name (the view's when the page has no title), only the document of the view that holds
+// the focus says it is focused (never both pages of a window at once), and a hidden view shows
+// no document.
+class WebDocumentAccess : public WindowAccess {};
+
+QAccessibleInterface* pageDocument(QWidget* view) {
+    QAccessibleInterface* i = QAccessible::queryAccessibleInterface(view);
+    for (int c = 0; i && c < i->childCount(); ++c) {
+        QAccessibleInterface* child = i->child(c);
+        if (child && child->role() == QAccessible::WebDocument) return child;
+    }
+    return nullptr;
+}
+
+TEST_P(WebDocumentAccess, EachPageIsANamedDocumentOnlyTheFocusedOneSaysSoAndAHiddenOneShowsNone) {
+    std::set<QWidget*> tabIndents;
+    QWidget* w = (this->*GetParam().open)(tabIndents);
+    if (!skip_.empty()) GTEST_SKIP() << skip_;
+    ASSERT_TRUE(w) << "the window did not show";
+    w->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+
+    std::vector<web::WebView*> shown;
+    for (web::WebView* view : w->findChildren<web::WebView*>()) {
+        SCOPED_TRACE(testsupport::describe(view));
+        QAccessibleInterface* document = pageDocument(view);
+        if (!view->isVisible()) {
+            EXPECT_TRUE(!document || document->state().invisible) << "a hidden page shows its document";
+            continue;
+        }
+        shown.push_back(view);
+        ASSERT_TRUE(document) << "a shown page has no document";
+        EXPECT_FALSE(document->text(QAccessible::Name).trimmed().isEmpty());
+        EXPECT_FALSE(document->state().invisible);
+        EXPECT_EQ(document->parent(), QAccessible::queryAccessibleInterface(view));
+    }
+    ASSERT_FALSE(shown.empty());
+
+    // The documents that say they hold the focus, or something in them does.
+    auto claimingFocus = [&] {
+        std::vector<QWidget*> out;
+        for (web::WebView* view : shown) {
+            QAccessibleInterface* document = pageDocument(view);
+            if (document && (document->state().focused || document->focusChild())) out.push_back(view);
+        }
+        return out;
+    };
+    QToolButton* button = nullptr;
+    for (QToolButton* b : w->findChildren<QToolButton*>())
+        if (b->isVisible() && b->isEnabled() && b->focusPolicy() != Qt::NoFocus) button = b;
+    ASSERT_TRUE(button);
+    std::vector<QWidget*> targets(shown.begin(), shown.end());
+    targets.push_back(button);
+    for (QWidget* target : targets) {
+        SCOPED_TRACE(testsupport::describe(target));
+        target->setFocus(Qt::TabFocusReason);
+        auto* page = qobject_cast<web::WebView*>(target);
+        if (page) {
+            ASSERT_TRUE(webtest::waitForPageFocus(*page));
+        } else {
+            ASSERT_TRUE(waitFor([&] { return target->hasFocus(); }));
+        }
+        const std::vector<QWidget*> expected = page ? std::vector<QWidget*>{page} : std::vector<QWidget*>{};
+        std::vector<std::string> claiming;
+        for (QWidget* v : claimingFocus()) claiming.push_back(testsupport::describe(v));
+        EXPECT_EQ(claimingFocus(), expected) << ::testing::PrintToString(claiming);
+    }
+}
+
+const WindowCase kWebWindows[] = {
+    {"DocumentWindow", "mac", &WindowAccess::document},
+    {"DocumentWindowPreviewHidden", "mac", &WindowAccess::documentPreviewHidden},
+    {"CompactDocumentWindowPreview", "pad", &WindowAccess::compactPreview},
+};
+
+INSTANTIATE_TEST_SUITE_P(Windows, WebDocumentAccess, ::testing::ValuesIn(kWebWindows),
+                         [](const ::testing::TestParamInfo<WindowCase>& info) { return std::string(info.param.name); });
+
 }  // namespace
+
