@@ -252,6 +252,15 @@ private:
     }
 
 public:
+    // Brings the case's window up and makes it the active one (or skips, or fails).
+    void openActive(std::set<QWidget*>& tabIndents, QWidget*& w) {
+        w = (this->*GetParam().open)(tabIndents);
+        if (!skip_.empty()) GTEST_SKIP() << skip_;
+        ASSERT_TRUE(w) << "the window did not show";
+        w->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+    }
+
     std::string skip_;
     DocumentSceneDelegate* doc_ = nullptr;
 
@@ -261,11 +270,9 @@ private:
 
 TEST_P(WindowAccess, EveryControlHasANameNothingHiddenShowsAndTabReachesEachOnce) {
     std::set<QWidget*> tabIndents;
-    QWidget* w = (this->*GetParam().open)(tabIndents);
-    if (!skip_.empty()) GTEST_SKIP() << skip_;
-    ASSERT_TRUE(w) << "the window did not show";
-    w->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+    QWidget* w = nullptr;
+    openActive(tabIndents, w);
+    if (IsSkipped() || HasFatalFailure()) return;
 
     const std::vector<QWidget*> controls = testsupport::focusableControls(w);
     ASSERT_FALSE(controls.empty());
@@ -350,11 +357,9 @@ QAccessibleInterface* pageDocument(QWidget* view) {
 
 TEST_P(WebDocumentAccess, EachPageIsANamedDocumentOnlyTheFocusedOneSaysSoAndAHiddenOneShowsNone) {
     std::set<QWidget*> tabIndents;
-    QWidget* w = (this->*GetParam().open)(tabIndents);
-    if (!skip_.empty()) GTEST_SKIP() << skip_;
-    ASSERT_TRUE(w) << "the window did not show";
-    w->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+    QWidget* w = nullptr;
+    openActive(tabIndents, w);
+    if (IsSkipped() || HasFatalFailure()) return;
 
     std::vector<web::WebView*> shown;
     for (web::WebView* view : w->findChildren<web::WebView*>()) {
