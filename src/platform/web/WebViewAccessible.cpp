@@ -31,11 +31,14 @@ bool holdsFocus(const QWidget* view) {
 // The page's document as the window reads it; everything else is the engine's document's.
 class DocumentAccessible final : public QAccessibleInterface {
 public:
-    DocumentAccessible(QWidget* view, QAccessibleInterface* engineView) : view_(view), engineView_(engineView) {}
+    DocumentAccessible(QWidget* view, QAccessibleInterface* engineView)
+        : view_(view), engineView_(engineView), engineViewId_(QAccessible::uniqueId(engineView)) {}
 
     // The engine's document of the page shown now (a page that loads another gets a new one).
     QAccessibleInterface* engine() const {
-        if (!view_ || !engineView_ || !engineView_->isValid()) return nullptr;
+        // The engine's interface for the view lives in Qt's cache, which may let it go first.
+        if (!view_ || !engineViewId_ || QAccessible::accessibleInterface(engineViewId_) != engineView_) return nullptr;
+        if (!engineView_->isValid()) return nullptr;
         QAccessibleInterface* document = engineView_->child(0);
         return document && document->isValid() ? document : nullptr;
     }
@@ -112,14 +115,15 @@ public:
 private:
     QPointer<QWidget> view_;
     QAccessibleInterface* engineView_;
+    QAccessible::Id engineViewId_;
 };
 
 // The view: Qt's interface for a widget, with the stand-in document as its only child.
 class ViewAccessible final : public QAccessibleWidget {
 public:
     ViewAccessible(QWidget* view, QAccessibleInterface* engineView)
-        : QAccessibleWidget(view, QAccessible::Client), engineView_(engineView) {
-        engineViewId_ = QAccessible::uniqueId(engineView);
+        : QAccessibleWidget(view, QAccessible::Client), engineView_(engineView),
+          engineViewId_(QAccessible::uniqueId(engineView)) {
         document_ = new DocumentAccessible(view, engineView);
         documentId_ = QAccessible::registerAccessibleInterface(document_);
         ours().insert(this);
@@ -144,7 +148,7 @@ public:
 
 private:
     QAccessibleInterface* engineView_;
-    QAccessible::Id engineViewId_ = 0;
+    QAccessible::Id engineViewId_;
     DocumentAccessible* document_ = nullptr;
     QAccessible::Id documentId_ = 0;
 };
