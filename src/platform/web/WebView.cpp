@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <set>
 
+#include <QApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -244,6 +245,14 @@ std::set<WebView*>& liveViews() {
     return views;
 }
 }  // namespace
+
+bool WebView::focusNextPrevChild(bool next) {
+    // The engine may hand the focus on twice for one Tab from a page that has nothing to focus:
+    // the second time the focus is already on the next control, which must keep it.
+    QWidget* focused = QApplication::focusWidget();
+    if (!focused || (focused != this && !isAncestorOf(focused))) return true;
+    return QWebEngineView::focusNextPrevChild(next);
+}
 
 void releaseAllViews() {
     // A view may own others (its children): each deletion is checked against the set as it is now.

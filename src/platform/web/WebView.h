@@ -105,6 +105,10 @@ public:
 
     void setConsoleHandler(ConsoleHandler handler);
 
+protected:
+    // The page hands the focus on (Tab past its last element): to the window's next control, once.
+    bool focusNextPrevChild(bool next) override;
+
 signals:
     // A request of the page was refused by its access rules.
     void requestRefused(const QUrl& url);

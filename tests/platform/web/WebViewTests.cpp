@@ -7,6 +7,8 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QProcess>
+#include <QPushButton>
+#include <QVBoxLayout>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 #include <QSignalSpy>
@@ -142,6 +144,46 @@ TEST_F(WebViewTest, TheViewIsReadAsAControlThatTakesTheFocus) {
     EXPECT_TRUE(view_->focusPolicy() & Qt::TabFocus);
     ASSERT_TRUE(view_->focusProxy());
     EXPECT_TRUE(view_->focusProxy()->focusPolicy() & Qt::TabFocus);
+}
+
+// A page that hands the focus on (Tab past its last element) moves it to the control after the
+// view. The engine may hand it on a second time for the same key, once the focus has left: the
+// control that has it then keeps it.
+TEST(WebViewFocus, APageHandsTheFocusOnOnlyWhileItHoldsIt) {
+    SKIP_WITHOUT_DISPLAY();
+    struct Exposed : web::WebView {
+        using web::WebView::focusNextPrevChild;
+    };
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* view = new Exposed;
+    auto* next = new QPushButton(QStringLiteral("Next"));
+    auto* last = new QPushButton(QStringLiteral("Last"));
+    for (QWidget* w : {static_cast<QWidget*>(view), static_cast<QWidget*>(next), static_cast<QWidget*>(last)})
+        layout->addWidget(w);
+    window.resize(300, 300);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    auto holds = [](QWidget* w) {
+        QWidget* f = QApplication::focusWidget();
+        return f && (f == w || w->isAncestorOf(f));
+    };
+    const struct {
+        const char* what;
+        QWidget* before;
+        QWidget* after;
+    } rows[] = {
+        {"handed on by the page that holds the focus", view, next},
+        {"handed on again, after the focus left", next, next},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        row.before->setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(webtest::waitFor([&] { return holds(row.before); }, 5000));
+        view->focusNextPrevChild(true);
+        EXPECT_TRUE(holds(row.after));
+    }
 }
 
 TEST_F(WebViewTest, ResultsComeBackAsJson) {
