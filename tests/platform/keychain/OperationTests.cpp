@@ -197,7 +197,9 @@ TEST(Operation, CancellingAReadyOperationCompletesNowAndFinishesWhenTheQueueStar
     EXPECT_EQ(op->state(), State::finished);
     EXPECT_EQ(completes.load(), 1);
     EXPECT_EQ(works.load(), 0);
-    // Through executing (the queue may see the finish before the last notice is out).
+    // Through executing. The queue sees the finish before the last notice ("did:isExecuting")
+    // is out: it is waited for, since the notices' recorder must not go before it has arrived.
+    ASSERT_TRUE(waitUntil([&] { return notices.count("did:isExecuting") == 2; }));
     EXPECT_EQ(notices.count("will:isExecuting"), 2u);
     EXPECT_EQ(notices.count("did:isFinished"), 1u);
 }
