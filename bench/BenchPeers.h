@@ -14,6 +14,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace benchpeers {
@@ -59,31 +60,42 @@ inline void stopServer(const std::filesystem::path& dir, const std::string& kind
 
 using Starter = std::function<std::optional<Server>(const std::filesystem::path&, const std::string&)>;
 
-// Starts a server of each kind in `dir` (with `start`), runs `bench` against each under
-// "<name>/<kind>" (real time, `iterations` a repetition, aggregates of `repetitions`), calls
-// `afterRuns`, then stops the servers and removes `dir`.
+using ServerBench = void (*)(benchmark::State&, const Server&);
+
+// Starts a server of each kind in `dir` (with `start`), runs each of `benches` against each under
+// "<name>/<kind>" (real time, `iterations` a repetition; of several repetitions only their
+// aggregates are reported), calls `afterRuns`, then stops the servers and removes `dir`.
 inline int runAgainstServers(const std::filesystem::path& dir, std::initializer_list<const char*> kinds,
-                             const std::string& name, void (*bench)(benchmark::State&, const Server&),
-                             int iterations, int repetitions, const Starter& start = startServer,
+                             const std::vector<std::pair<std::string, ServerBench>>& benches, int iterations,
+                             int repetitions, const Starter& start = startServer,
                              const std::function<void()>& afterRuns = {}) {
     std::vector<Server> servers;
     for (const char* kind : kinds) {
         if (auto s = start(dir, kind)) servers.push_back(*s);
     }
     for (const Server& s : servers) {
-        benchmark::RegisterBenchmark((name + "/" + s.kind).c_str(), bench, s)
-            ->Unit(benchmark::kMillisecond)
-            ->UseRealTime()
-            ->Iterations(iterations)
-            ->Repetitions(repetitions)
-            ->ReportAggregatesOnly(true);
+        for (const auto& [name, bench] : benches) {
+            benchmark::RegisterBenchmark((name + "/" + s.kind).c_str(), bench, s)
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime()
+                ->Iterations(iterations)
+                ->Repetitions(repetitions)
+                ->ReportAggregatesOnly(repetitions > 1);
+        }
     }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     if (afterRuns) afterRuns();
     for (const Server& s : servers) stopServer(dir, s.kind);
     std::filesystem::remove_all(dir);
-    return 0;
+    return servers.empty() ? 1 : 0;
+}
+
+// The same for one bench.
+inline int runAgainstServers(const std::filesystem::path& dir, std::initializer_list<const char*> kinds,
+                             const std::string& name, ServerBench bench, int iterations, int repetitions,
+                             const Starter& start = startServer, const std::function<void()>& afterRuns = {}) {
+    return runAgainstServers(dir, kinds, {{name, bench}}, iterations, repetitions, start, afterRuns);
 }
 
 // A big folder on the server's disk: `count` entries, one in ten a folder, names in no order.

@@ -212,24 +212,8 @@ int main(int argc, char** argv) {
         benchpeers::makeBigFolder(s->root / "big", kEntries);
         return s;
     };
-    const int rounds = benchpeers::roundCount(15);
     // Each server: its listing, then its saving.
-    std::vector<Server> servers;
-    for (const char* kind : {"vsftpd-tls", "pureftpd-tls"}) {
-        if (auto s = start(gDir, kind)) servers.push_back(*s);
-    }
-    for (const Server& s : servers) {
-        for (auto [name, fn] : {std::pair{"ftp_tls_listing", &listing}, std::pair{"ftp_tls_save_1mb", &saving}}) {
-            benchmark::RegisterBenchmark((std::string(name) + "/" + s.kind).c_str(), fn, s)
-                ->Unit(benchmark::kMillisecond)
-                ->UseRealTime()
-                ->Iterations(rounds)
-                ->Repetitions(1);
-        }
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    for (const Server& s : servers) benchpeers::stopServer(gDir, s.kind);
-    fs::remove_all(gDir);
-    return 0;
+    return benchpeers::runAgainstServers(gDir, {"vsftpd-tls", "pureftpd-tls"},
+                                         {{"ftp_tls_listing", &listing}, {"ftp_tls_save_1mb", &saving}},
+                                         benchpeers::roundCount(15), 1, start);
 }

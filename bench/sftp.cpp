@@ -178,20 +178,11 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     gDir = fs::temp_directory_path() / ("dravix-bench-sftp-" + std::to_string(std::random_device{}()));
     fs::create_directories(gDir);
-    auto server = benchpeers::startServerWithBigFolder(gDir, "sshd", kFolder, kEntries);
-    if (!server) return 1;
-    checkRename(*server);
-    const int rounds = benchpeers::roundCount(30);
-    for (auto [name, bench] : {std::pair{"sftp_listing", &listing}, std::pair{"sftp_save", &saving}}) {
-        benchmark::RegisterBenchmark(name, bench, *server)
-            ->Unit(benchmark::kMillisecond)
-            ->UseRealTime()
-            ->Iterations(rounds)
-            ->Repetitions(1);
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    benchpeers::stopServer(gDir, "sshd");
-    fs::remove_all(gDir);
-    return 0;
+    auto start = [](const fs::path& dir, const std::string& kind) {
+        auto server = benchpeers::startServerWithBigFolder(dir, kind, kFolder, kEntries);
+        if (server) checkRename(*server);
+        return server;
+    };
+    return benchpeers::runAgainstServers(gDir, {"sshd"}, {{"sftp_listing", &listing}, {"sftp_save", &saving}},
+                                         benchpeers::roundCount(30), 1, start);
 }

@@ -385,16 +385,23 @@ TEST(FtpTls, AServerSetToRequireEncryptionThatOffersNoneGetsNoLogin) {
     EXPECT_FALSE(loginReached(peer, before));
 }
 
+// An FTP provider for the TLS peer whose trust (kept in `dir`) has the peer's certificate pinned;
+// nullptr when the certificate cannot be pinned.
+std::shared_ptr<files::FileProvider> providerTrustingItsCertificate(Peer& peer, const fs::path& dir) {
+    auto trust = std::make_shared<Trust>(dir, dir / "none");
+    if (!trust->addCertificate("127.0.0.1", peer.port, certificateWith(derOfPem(peer.values["CERT"])))) return nullptr;
+    files::ProviderOptions options;
+    options.trust = trust;
+    return files::makeFtpProvider(peer.url, {peer.user, peer.password}, options);
+}
+
 TEST(FtpTls, AServerThatOffersTlsIsSpokenToOverTlsWithProtectedData) {
     Peer peer = loadPeer("vsftpd-tls");
     if (!peer.skipReason.empty()) GTEST_SKIP() << peer.skipReason;
     const fs::path dir = freshFolder("offers");
-    auto trust = std::make_shared<Trust>(dir, dir / "none");
-    ASSERT_TRUE(trust->addCertificate("127.0.0.1", peer.port, certificateWith(derOfPem(peer.values["CERT"]))));
     const std::size_t before = logLines(peer).size();
-    files::ProviderOptions options;
-    options.trust = trust;
-    auto p = files::makeFtpProvider(peer.url, {peer.user, peer.password}, options);
+    auto p = providerTrustingItsCertificate(peer, dir);
+    ASSERT_TRUE(p);
     auto [entries, error] = Sync{*p}.list("/");
     ASSERT_FALSE(error) << describe(error);
     EXPECT_EQ(p->connectionEncrypted(), std::optional<bool>(true));
@@ -416,11 +423,8 @@ TEST(FtpTls, ASaveOfAMegabyteOverTlsReachesVsftpdWhole) {
     Peer peer = loadPeer("vsftpd-tls");
     if (!peer.skipReason.empty()) GTEST_SKIP() << peer.skipReason;
     const fs::path dir = freshFolder("megabyte");
-    auto trust = std::make_shared<Trust>(dir, dir / "none");
-    ASSERT_TRUE(trust->addCertificate("127.0.0.1", peer.port, certificateWith(derOfPem(peer.values["CERT"]))));
-    files::ProviderOptions options;
-    options.trust = trust;
-    auto p = files::makeFtpProvider(peer.url, {peer.user, peer.password}, options);
+    auto p = providerTrustingItsCertificate(peer, dir);
+    ASSERT_TRUE(p);
     std::string bytes(1024 * 1024, '\0');
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 7919) % 251);
     Sync sync{*p};
