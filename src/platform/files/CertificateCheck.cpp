@@ -187,13 +187,18 @@ std::pair<std::string, int> hostAndPort(const std::string& authority, const std:
     }
     int number = 0;
     for (char c : port) {
-        if (c < '0' || c > '9' || number > 65535) {
+        if (c < '0' || c > '9') {
             number = 0;
             break;
         }
         number = number * 10 + (c - '0');
+        if (number > 65535) {
+            number = 0;
+            break;
+        }
     }
-    if (number <= 0) number = scheme == "ftps" ? 990 : scheme == "https" ? 443 : scheme == "http" ? 80 : 21;
+    if (number <= 0)
+        number = scheme == "ftps" ? 990 : scheme == "https" ? 443 : scheme == "http" ? 80 : scheme == "sftp" ? 22 : 21;
     return {host, number};
 }
 

@@ -32,7 +32,7 @@ struct CertificateCheck {
 void armCertificateCheck(CURL* easy, CertificateCheck& check);
 
 // The host and port a base URL's authority ("host", "host:21", "[::1]:990") names, with the
-// scheme's port when it gives none.
+// scheme's port (ftp, ftps, sftp, http, https) when it gives none or one out of range.
 std::pair<std::string, int> hostAndPort(const std::string& authority, const std::string& scheme);
 
 // The question to the user about a refused certificate.

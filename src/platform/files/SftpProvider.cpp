@@ -46,6 +46,7 @@
 #include <unordered_map>
 
 #include "platform/defaults/Base64.h"
+#include "platform/files/CertificateCheck.h"
 #include "platform/files/CurlProvider.h"
 #include "platform/files/ListingText.h"
 #include "platform/files/Trust.h"
@@ -203,20 +204,7 @@ public:
         }
         const char* home = std::getenv("HOME");
         if (home && *home) keyFolder_ = std::string(home) + "/.ssh";
-        // "host", "host:port", "[::1]:port"
-        const std::string& a = base_.authority;
-        std::string portText;
-        if (!a.empty() && a.front() == '[') {
-            const auto close = a.find(']');
-            host_ = a.substr(1, close - 1);
-            if (close + 1 < a.size() && a[close + 1] == ':') portText = a.substr(close + 2);
-        } else {
-            const auto colon = a.rfind(':');
-            host_ = a.substr(0, colon);
-            if (colon != std::string::npos) portText = a.substr(colon + 1);
-        }
-        if (!portText.empty()) port_ = std::atoi(portText.c_str());
-        if (port_ <= 0 || port_ > 65535) port_ = 22;
+        std::tie(host_, port_) = detail::hostAndPort(base_.authority, "sftp");
         watchdog_ = std::thread([this] { watch(); });
     }
     ~SftpProvider() override {

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "ProviderTestSupport.h"
+#include "platform/files/CertificateCheck.h"
 #include "platform/files/FileProvider.h"
 #include "platform/files/Trust.h"
 
@@ -83,6 +84,29 @@ Certificate certificateWith(const std::string& der) {
 }
 
 // ---- the store ------------------------------------------------------------------------------
+
+// The host and port that trust is kept for, from a URL's authority: the scheme's port when the
+// authority gives none or one that is no port.
+TEST(TrustCertificates, AnAuthorityNamesItsHostAndPortOrTheSchemesPort) {
+    const struct {
+        const char* authority;
+        const char* scheme;
+        const char* host;
+        int port;
+    } rows[] = {
+        {"example.com", "ftp", "example.com", 21},     {"example.com", "ftps", "example.com", 990},
+        {"example.com", "sftp", "example.com", 22},    {"example.com", "https", "example.com", 443},
+        {"example.com:2121", "ftp", "example.com", 2121}, {"[::1]:2222", "sftp", "::1", 2222},
+        {"[::1]", "sftp", "::1", 22},                  {"example.com:70000", "sftp", "example.com", 22},
+        {"example.com:65535", "sftp", "example.com", 65535}, {"example.com:x1", "ftp", "example.com", 21},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.scheme) + "://" + row.authority);
+        const auto [host, port] = files::detail::hostAndPort(row.authority, row.scheme);
+        EXPECT_EQ(host, row.host);
+        EXPECT_EQ(port, row.port);
+    }
+}
 
 TEST(TrustCertificates, AFingerprintIsTheSha256OfTheDerInUpperCaseHexPairs) {
     // SHA-256 of "abc".
