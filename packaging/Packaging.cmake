@@ -6,6 +6,7 @@
 #   share/icons/hicolor/      the app's icon: scalable, and PNG at 48, 128 and 256
 #   share/metainfo/           the AppStream metainfo (software centres), with this version's release
 #   share/doc/dravix/         copyright (with the bundled Ace's and Bootstrap Icons' licences), changelog
+#   share/lintian/overrides/  what lintian is told about the editor page
 # and the Debian package of all that (CPack, `cpack -G DEB`; scripts/package drives it).
 set(dravix_pkg_src ${CMAKE_CURRENT_LIST_DIR})
 set(dravix_pkg_out ${PROJECT_BINARY_DIR}/packaging)
@@ -62,7 +63,8 @@ endfunction()
 dravix_license_field(DRAVIX_ACE_LICENSE ${PROJECT_SOURCE_DIR}/resources/node_modules/ace-builds/LICENSE)
 dravix_license_field(DRAVIX_ICONS_LICENSE ${PROJECT_SOURCE_DIR}/resources/node_modules/bootstrap-icons/LICENSE)
 configure_file(${dravix_pkg_src}/copyright.in ${dravix_pkg_out}/copyright @ONLY)
-install(FILES ${dravix_pkg_out}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+set(dravix_docdir ${CMAKE_INSTALL_DATADIR}/doc/dravix)
+install(FILES ${dravix_pkg_out}/copyright DESTINATION ${dravix_docdir})
 
 # A Debian changelog for this version, compressed as Debian wants it (gzip -9n: no name, no time).
 execute_process(COMMAND date -u -R -d "${DRAVIX_RELEASE_DATE} 12:00"
@@ -74,10 +76,13 @@ add_custom_command(OUTPUT ${dravix_pkg_out}/changelog.gz
   COMMAND gzip -9nf -k ${dravix_pkg_out}/changelog
   DEPENDS ${dravix_pkg_out}/changelog VERBATIM)
 add_custom_target(dravix_changelog ALL DEPENDS ${dravix_pkg_out}/changelog.gz)
-install(FILES ${dravix_pkg_out}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${dravix_pkg_out}/changelog.gz DESTINATION ${dravix_docdir})
+# lintian's word on the editor's HTML snippets: their text names web addresses (a script of a CDN,
+# a plugin's download page) that a user may insert into a page of their own; the app loads none.
+install(FILES ${dravix_pkg_src}/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME dravix)
 
-# The Debian package. Its dependencies come from the program's linked libraries (dpkg-shlibdeps),
-# plus the web engine's helper process, which the program starts but does not link.
+# The Debian package. Its dependencies come from the program's linked libraries (dpkg-shlibdeps;
+# the web engine's library brings its helper process along).
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME dravix)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -95,7 +100,6 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION web)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6webenginecore6-bin")
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
 set(CPACK_OUTPUT_FILE_PREFIX ${PROJECT_BINARY_DIR}/package)
 include(CPack)
