@@ -11,11 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/files/ProviderTestSupport.h"
-#include "platform/keychain/KeyringTestSupport.h"
-#include "support/TempHome.h"
-#include "tandrel/foundation/VornKeyChainUtilityClass.h"
-#include "tandrel/foundation/VornServicesDataModel.h"
+#include "app/AppProcessSupport.h"
 #include <nlohmann/json.hpp>
 
 namespace fs = std::filesystem;
@@ -52,21 +48,7 @@ protected:
     }
 
     std::string command(const std::string& line, const std::string& expected, int ms = 60000) {
-        const size_t from = lines_.size();
-        app_.write((line + "\n").c_str());
-        std::string answer;
-        QTest::qWaitFor(
-            [&] {
-                for (size_t i = from; i < lines_.size(); ++i) {
-                    if (lines_[i].rfind(expected, 0) == 0 || lines_[i].rfind("failed", 0) == 0) {
-                        answer = lines_[i];
-                        return true;
-                    }
-                }
-                return app_.state() == QProcess::NotRunning;
-            },
-            ms);
-        return answer;
+        return apptest::command(app_, lines_, line, expected, ms);
     }
 
     testsupport::TempHome home_;
@@ -117,23 +99,10 @@ TEST_F(InstalledApp, StartsWithTheTreesHiddenAndLoadsTheInstalledEditorPage) {
     peer.url += "/" + folder + "/";
     filestest::makeDiskFolder(peer.root);
     filestest::writeDiskFile(peer.root / "page.html", "<p>from the server</p>\n");
-    const std::string id = VornKeyChainUtilityClass::keychain_account(peer.url, peer.user);
-    auto server = std::make_shared<VornSingleServiceDataModel>();
-    server->id = id;
-    server->url = peer.url;
-    server->username = peer.user;
-    server->nickname = "installed";
-    server->connection_type = EnumManager::VornConnectionType::ftp;
-    VornServicesDataModel services;
-    services.saved_services.push_back(server);
-    const auto text = services.toJsonString();
-    ASSERT_TRUE(text);
-    testsupport::writeFile(home_.data() / "DravixFTPClient" / "Services" / "app_services.json", *text);
     keyringtest::Cleanup keys;
-    keys.add(peer.url, id);
-    auto stored = keyringtest::runNow(
-        [&](keychain::Completion c) { keychain::writePassword(peer.url, id, peer.password, std::move(c)); });
-    ASSERT_FALSE(stored.failure);
+    std::string id;
+    apptest::save_ftp_server(home_, peer, "installed", keys, id);
+    if (HasFatalFailure()) return;
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("HOME", QString::fromStdString(home_.root().string()));
@@ -152,7 +121,7 @@ TEST_F(InstalledApp, StartsWithTheTreesHiddenAndLoadsTheInstalledEditorPage) {
 
     ASSERT_EQ(command("connect " + id, "connected"), "connected");
     ASSERT_EQ(command("open page.html", "opened"), "opened");
-    EXPECT_EQ(command("key", "key"), "key main_editor shown");
+    EXPECT_EQ(command("key", "key main_editor shown", 15000), "key main_editor shown");
     const fs::path copied = home_.data() / "DravixFTPClient" / "Editor" / "ace" / "index.html";
     EXPECT_NE(testsupport::readFile(copied).find(kMarker), std::string::npos) << "the page did not come from the install";
 }
