@@ -54,7 +54,9 @@ AppCommandLine AppCommandLine::parse(const QStringList& arguments) {
             options = false;
             continue;
         }
-        if (options && a.startsWith(QLatin1Char('-'))) return invalid(QStringLiteral("unknown option '%1'").arg(a));
+        // Other options are the web engine's (its switches, such as --disable-gpu, are read from
+        // the app's arguments): left to it.
+        if (options && a.startsWith(QLatin1Char('-'))) continue;
         const QUrl url(a, QUrl::StrictMode);
         if (!url.isValid() || !is_link_scheme(url.scheme()) || url.host().isEmpty())
             return invalid(QStringLiteral("cannot open '%1': give an sftp://, ftp:// or ftps:// link to a server")

@@ -1,8 +1,10 @@
 #pragma once
 // The program's command line: `dravix [--help | --version] [URL...]`. --help and --version are
-// answered before anything else is made (no display, no data folder is touched); what remains
-// once Qt has taken its own options (-platform, -style, ...) are the links to open (sftp://,
-// ftp://, ftps://). Pure functions, so that the table of cases is tested without a process.
+// answered before anything else is made (no display, no data folder is touched). Of what remains
+// once Qt has taken its own options (-platform, -style, ...), other options are left to the web
+// engine (which reads its switches from the app's arguments) and the rest must be links
+// (sftp://, ftp://, ftps://). Pure functions, so that the table of cases is tested without a
+// process.
 #include <QString>
 #include <QStringList>
 
@@ -21,7 +23,7 @@ struct AppCommandLine {
     // Before the application object: only --help and --version decide (anything else may be a
     // Qt option, which the application object takes).
     static AppCommandLine early(const QStringList& arguments);
-    // After the application object took its options: the rest are links, or a mistake.
+    // After the application object took its options: the links, or a mistake.
     static AppCommandLine parse(const QStringList& arguments);
 
     // The help text and the version line.
