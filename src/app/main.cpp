@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "app/AppCommandLine.h"
 #include "app/AppDelegate.h"
 #include "app/AppExit.h"
 #include "app/AppInstance.h"
@@ -20,8 +21,23 @@
 #include "platform/web/WebProfile.h"
 #endif
 
+namespace {
+int answer(const AppCommandLine& line) {
+    const QByteArray text = line.text.toLocal8Bit();
+    std::fputs(text.constData(), line.action == AppCommandLine::Action::invalid ? stderr : stdout);
+    return line.action == AppCommandLine::Action::invalid ? 2 : 0;
+}
+}  // namespace
+
 int main(int argc, char** argv) {
     const auto main_started = std::chrono::steady_clock::now();
+    // --help and --version answer here, before anything needs a display.
+    {
+        QStringList arguments;
+        for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+        const auto early = AppCommandLine::early(arguments);
+        if (early.action != AppCommandLine::Action::run) return answer(early);
+    }
     // The web views of the editor and the preview share their GL contexts, and the web engine
     // learns the app's page scheme; both must happen before the application object exists.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
@@ -30,6 +46,10 @@ int main(int argc, char** argv) {
 #endif
     QCoreApplication::setApplicationName(QStringLiteral("DravixFTPClient"));
     QApplication qapp(argc, argv);
+    // The desktop entry the windows belong to (its icon and name in the shell).
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.dravix.ftpclient"));
+    const auto command_line = AppCommandLine::parse(QCoreApplication::arguments());
+    if (command_line.action != AppCommandLine::Action::run) return answer(command_line);
 
     // One copy of the app per data folder: a later launch brings the running copy's server
     // window forward and ends here, before it has read or written anything of the stores.

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "HoldingRelay.h"
+#include "AppProcessSupport.h"
 #include "platform/dispatch/ExitDrain.h"
 #include "platform/files/ProviderTestSupport.h"
 #include "platform/keychain/KeyringTestSupport.h"
@@ -53,24 +54,7 @@ protected:
         }
 
         // The saved server, as the server form leaves it, and its password in the keyring.
-        id_ = VornKeyChainUtilityClass::keychain_account(peer_.url, peer_.user);
-        auto server = std::make_shared<VornSingleServiceDataModel>();
-        server->id = id_;
-        server->url = peer_.url;
-        server->username = peer_.user;
-        server->nickname = "quit test";
-        server->connection_type = EnumManager::VornConnectionType::ftp;
-        VornServicesDataModel services;
-        services.saved_services.push_back(server);
-        const auto text = services.toJsonString();
-        ASSERT_TRUE(text);
-        const fs::path services_folder = home_.data() / "DravixFTPClient" / "Services";
-        fs::create_directories(services_folder);
-        testsupport::writeFile(services_folder / "app_services.json", *text);
-        keys_.add(peer_.url, id_);
-        auto stored = keyringtest::runNow(
-            [&](keychain::Completion c) { keychain::writePassword(peer_.url, id_, peer_.password, std::move(c)); });
-        ASSERT_FALSE(stored.failure);
+        apptest::save_ftp_server(home_, peer_, "quit test", keys_, id_);
     }
 
     void TearDown() override {
@@ -112,21 +96,7 @@ protected:
 
     // Sends a command and waits for its answer (the expected line, or any "failed ..." line).
     std::string command(const std::string& line, const std::string& expected, int ms = 15000) {
-        const size_t from = lines_.size();
-        app_.write((line + "\n").c_str());
-        std::string answer;
-        QTest::qWaitFor(
-            [&] {
-                for (size_t i = from; i < lines_.size(); ++i) {
-                    if (lines_[i] == expected || lines_[i].rfind("failed", 0) == 0) {
-                        answer = lines_[i];
-                        return true;
-                    }
-                }
-                return app_.state() == QProcess::NotRunning;
-            },
-            ms);
-        return answer;
+        return apptest::command(app_, lines_, line, expected, ms);
     }
 
     bool awaitAlerts(size_t count, int ms = 15000) {

@@ -13,8 +13,10 @@ app_environment app_build_environment();
 // The name shown to the user: the bundle display name, else "DravixFTPClient".
 const std::string& app_display_name();
 
-// The app's read-only resources (the "main bundle"): $DRAVIX_RESOURCE_DIR when set, else the
-// folder the build prepared, else "resources" beside the executable.
+// The app's read-only resources (the "main bundle"), found from the running program:
+// $DRAVIX_RESOURCE_DIR when set; else, installed, share/dravix beside the program's bin folder;
+// else, for a program inside the build tree, the folder the build prepared; else "resources"
+// beside the program.
 std::filesystem::path app_resource_folder();
 // A resource by name, when it exists.
 std::optional<std::filesystem::path> app_resource(const std::string& name);
