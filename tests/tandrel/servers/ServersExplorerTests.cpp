@@ -859,9 +859,12 @@ TEST_P(ExplorerPeerTest, TheServersListInTheWindowNamesNoServerInTheTitle) {
     auto list = window->welcome_manage_services_vc;
     ASSERT_TRUE(list);
     int row = -1;
-    for (size_t i = 0; i < list->saved_services.size(); ++i)
-        if (list->saved_services[i] && list->saved_services[i]->id == id) row = static_cast<int>(i);
-    ASSERT_GE(row, 0);
+    list->reload_services_on_main();
+    ASSERT_TRUE(waitFor([&] {
+        for (size_t i = 0; i < list->saved_services.size(); ++i)
+            if (list->saved_services[i] && list->saved_services[i]->id == id) row = static_cast<int>(i);
+        return row >= 0;
+    })) << "the list does not show the server";
     list->open_selected_service(row);
     EXPECT_TRUE(waitFor([&] { return win->windowScene()->title().toStdString() == name; }, 30000))
         << win->windowScene()->title().toStdString();
