@@ -259,24 +259,17 @@ TEST_P(ServerWindowDocuments, ALinkToNothingLeavesNoEmptyEditorBehindItsError) {
     CONNECT_OR_SKIP(GetParam());
     fs::create_symlink("missing.html", disk("dangling.html"));
     ASSERT_TRUE(fs::is_symlink(disk("dangling.html")));
-    auto explorerAlert = [&] {
-        auto explorer = window->fileView_controller;
-        return explorer ? dynamic_cast<ui::AlertController*>(explorer->presentedViewController()) : nullptr;
-    };
-    bool errorOverEditor = false;
     const int before = connected;
     SceneManager::open_document_scene(server_->id, file_bucket_id_for_path("/dangling.html"), true,
                                       [](const VornError& e) { ADD_FAILURE() << e.text(); });
     ASSERT_TRUE(waitFor([&] { return connected > before; }, 10000)) << "no document window";
-    ASSERT_TRUE(waitFor([&] {
-        for (DocumentScene* s : SceneManager::document_scenes())
-            if (alertOf(documentOf(s))) errorOverEditor = true;
-        return explorerAlert() != nullptr;
-    }, 30000)) << "no error in the server window";
-    EXPECT_FALSE(errorOverEditor) << "the error showed over the empty editor";
+    bool overEditor = false;
+    ui::AlertController* alert = awaitServerWindowAlert(overEditor);
+    ASSERT_TRUE(alert) << "no error in the server window";
+    EXPECT_FALSE(overEditor) << "the error showed over the empty editor";
     EXPECT_TRUE(waitFor([&] { return SceneManager::document_scenes().empty(); }, 10000)) << "the empty editor stayed";
-    EXPECT_FALSE(explorerAlert()->message().isEmpty());
-    explorerAlert()->performAction(0);
+    EXPECT_FALSE(alert->message().isEmpty());
+    alert->performAction(0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Peers, ServerWindowDocuments, ::testing::ValuesIn(kPeers), peerName);
