@@ -597,6 +597,7 @@ TEST_F(EditorPageTest, EveryScriptTheAppSendsRunsAndDoesItsWork) {
     const char* scripts[] = {
         "session_manager.get_current_session()",
         "session_manager.restart_session()",
+        "session_manager.mark_saved('vocab', 0)",
         "session_manager.get_selected_content()",
         "main.send_content_to_preview()",
         "main.toggle_search(false);",
