@@ -16,6 +16,11 @@
  * "value" is the complete document text. "undo_count" counts every change made to the document
  * (typing, pasting, beautifying, undoing and redoing alike), so it only ever rises; it travels with
  * the state, so a session rebuilt in another page goes on counting from where it was.
+ *
+ * Whether a session's text is the saved one is Ace's own record: its undo manager's clean mark.
+ * A new session's text is the file's as read, so it starts clean; the app names the change count
+ * whose text a write saved (mark_saved), and undoing or redoing back to that text is clean again.
+ * Replies and change reports carry it as "clean".
  */
 (function () {
   "use strict";
@@ -219,6 +224,8 @@
     this.wrap = "off";  // the wrap applied so far (see applyWrap)
     this.reported = {};  // state_id -> undo_count of the states this entry reported (the latest few)
     this.reportedOrder = [];
+    this.revisions = {};  // undo_count -> Ace's undo revision of the text reported at that count
+    this.revisionOrder = [];
     this.lastReport = null;  // { mark, json } of the latest report, while kept
     var self = this;
     this.session.on("change", function () {
@@ -228,6 +235,38 @@
       reportChangeSoon(self);
     });
   }
+
+  Entry.prototype.undoManager = function () { return this.session.getUndoManager(); };
+
+  // The text is the one the editor marks saved.
+  Entry.prototype.isClean = function () {
+    try { return this.undoManager().isClean(); } catch (e) { return false; }
+  };
+
+  // No text of this session's undo history is known to be saved (a session rebuilt from a stored
+  // state: its text may hold changes no write saved).
+  Entry.prototype.forgetSaved = function () { this.undoManager().markClean(-1); };
+
+  // The undo revision that stands for the text as it is now. Edits after this start a revision of
+  // their own, never merge into this one, so the revision names this very text.
+  Entry.prototype.closeRevision = function () {
+    var rev = this.undoManager().startNewGroup();
+    if (!Object.prototype.hasOwnProperty.call(this.revisions, this.undo_count)) this.revisionOrder.push(this.undo_count);
+    this.revisions[this.undo_count] = rev;
+    while (this.revisionOrder.length > 8) delete this.revisions[this.revisionOrder.shift()];
+    return rev;
+  };
+
+  // The text this session had at change count `count` is the saved one. Returns whether the
+  // session's text now is the saved one; a count this session no longer knows changes nothing.
+  Entry.prototype.markSaved = function (count) {
+    var rev;
+    if (count === this.undo_count) rev = this.closeRevision();
+    else if (Object.prototype.hasOwnProperty.call(this.revisions, count)) rev = this.revisions[count];
+    else return this.isClean();
+    this.undoManager().markClean(rev);
+    return this.isClean();
+  };
 
   Entry.prototype.cursor = function () {
     try { return this.session.selection.getCursor(); } catch (e) { return { row: 0, column: 0 }; }
@@ -256,6 +295,8 @@
   // text is kept a few seconds only.
   var REPORT_KEPT_MS = 3000;
   Entry.prototype.report = function () {
+    // A reported text may become the saved one (a save writes it): its revision is kept.
+    this.closeRevision();
     var cursor = this.cursor();
     var mark = [this.undo_count, cursor.row, cursor.column, this.session.getScrollTop(),
                 this.session.getScrollLeft(), this.file_path, this.language].join("|");
@@ -293,6 +334,7 @@
     var count = typeof state.undo_count === "number" && isFinite(state.undo_count) && state.undo_count > 0
       ? Math.floor(state.undo_count) : 0;
     var entry = new Entry(String(state.session_id), String(state.file_path || ""), state.value, count, language);
+    entry.forgetSaved();
     entry.restoreView(state);
     return entry;
   }
@@ -355,7 +397,7 @@
     if (Object.prototype.hasOwnProperty.call(changeReports, entry.id)) return;
     changeReports[entry.id] = setTimeout(function () {
       delete changeReports[entry.id];
-      post("msg", { content_changed: { session_id: entry.id, undo_count: entry.undo_count } });
+      post("msg", { content_changed: { session_id: entry.id, undo_count: entry.undo_count, clean: entry.isClean() } });
     }, CHANGE_REPORT_MS);
   }
 
@@ -448,7 +490,8 @@
           session_id: entry.id,
           json: entry.report(),
           undo_count: entry.undo_count,
-          ace_language: entry.language
+          ace_language: entry.language,
+          clean: entry.isClean()
         };
         // A wrap still to come runs once this reply is on its way.
         if (wrapLater) wrapSoon(wrapLater.entry, 0);
@@ -466,6 +509,8 @@
         var entry = current();
         if (!entry) return false;
         var rebuilt = entryFromState(entry.state());
+        // A fresh history: a saved text stays saved, anything else is not known to be.
+        if (entry.isClean()) rebuilt.undoManager().markClean(0);
         sessions[rebuilt.id] = rebuilt;
         show(rebuilt);
         sessionInfo(rebuilt);
@@ -510,6 +555,22 @@
       } catch (e) {
         report("rename_session", e);
         return false;
+      }
+    },
+
+    // A write saved the text session `id` had at change count `count`: from now on the editor
+    // marks that text saved, and undoing or redoing back to it is unchanged. Returns whether the
+    // session's text is the saved one now (null when this page holds no such session).
+    mark_saved: function (id, count) {
+      try {
+        var sid = String(id);
+        if (!Object.prototype.hasOwnProperty.call(sessions, sid)) return null;
+        var n = Number(count);
+        if (!isFinite(n)) return null;
+        return sessions[sid].markSaved(Math.floor(n));
+      } catch (e) {
+        report("mark_saved", e);
+        return null;
       }
     },
 

@@ -275,13 +275,18 @@ void DocumentInterfaceManager::file_loaded(std::shared_ptr<VornServerFileContent
         error.reset();
     }
     if (error || !content) {
-        // A window that never showed its file has nothing to offer once the error is read:
-        // it goes with the alert (a window that holds the file already stays).
+        const VornError shown = error ? *error : VornError(Err(Err::no_data));
+        // A window that never showed its file has nothing to offer: it goes now, and the error
+        // is told where the file was opened (a window that holds the file already stays).
+        QPointer<VornFileViewerSceneDelegateProtocol> viewer(file_viewer());
+        if (viewer && close_window_without_file()) {
+            viewer->show_error(shown);
+            return;
+        }
         QPointer<DocumentInterfaceManager> self(this);
-        VORNPresenterUtility::present_error(main_screen, error ? *error : VornError(Err(Err::no_data)), "OK",
-                                            [self](bool) {
-                                                if (self) self->close_window_without_file();
-                                            });
+        VORNPresenterUtility::present_error(main_screen, shown, "OK", [self](bool) {
+            if (self) self->close_window_without_file();
+        });
         return;
     }
     gotFileBucket = content;
@@ -361,11 +366,12 @@ void DocumentInterfaceManager::file_removed_on_server(const QByteArray& path) {
 
 // ---- teardown -------------------------------------------------------------------------------------
 
-void DocumentInterfaceManager::close_window_without_file() {
-    if (ace_loaded) return;
+bool DocumentInterfaceManager::close_window_without_file() {
+    if (ace_loaded) return false;
     ui::Scene* scene = owning_scene.data();
-    if (!scene || !scene_links().is_document_scene(scene) || !scene->session()) return;
+    if (!scene || !scene_links().is_document_scene(scene) || !scene->session()) return false;
     ui::Application::shared().requestSceneSessionDestruction(scene->session(), {}, nullptr);
+    return true;
 }
 
 void DocumentInterfaceManager::teardown_document_interface() {

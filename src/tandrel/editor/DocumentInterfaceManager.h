@@ -84,12 +84,14 @@ public:
     void load_current_editor_file(bool is_compact) override;
     // The loaded file (or the error of its read), continued: store it and open it in the page of
     // `connector`.
-    // A failed read (or a file that is not text) shows its error; once the user has read it, a
-    // window that never showed its file closes (close_window_without_file).
+    // A failed read (or a file that is not text, or a link to nothing) shows its error. A window
+    // that never showed its file closes at once and the error shows in the file-viewer window
+    // that opened it, so no empty editor stands behind it; without that window the error shows
+    // over this one, which closes once the user has read it (close_window_without_file).
     void file_loaded(std::shared_ptr<VornServerFileContentModel> content, std::optional<VornError> error,
                      std::shared_ptr<VornEditorJSConnector> connector);
-    // Closes this document window when no file ever reached its page.
-    void close_window_without_file();
+    // Closes this document window when no file ever reached its page; true when it asked to.
+    bool close_window_without_file();
     void apply_editor_preferences() override;
     // Asks the visible page to send its content to the preview.
     void request_preview_content();

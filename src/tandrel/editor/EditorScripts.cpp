@@ -63,6 +63,9 @@ std::optional<std::string> reported_state_id(std::string_view session_json) {
 
 std::string get_current_session() { return "session_manager.get_current_session()"; }
 std::string restart_session() { return "session_manager.restart_session()"; }
+std::string mark_saved(std::string_view file_id, int64_t count) {
+    return "session_manager.mark_saved('" + escaped(file_id) + "', " + std::to_string(count) + ")";
+}
 
 std::string rename_session(std::string_view file_id, std::string_view new_file_id, std::string_view new_path) {
     return "session_manager.rename_session('" + escaped(file_id) + "', '" + escaped(new_file_id) + "', '" +

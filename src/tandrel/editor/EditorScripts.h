@@ -3,6 +3,7 @@
 // script string literal content (escaped), so a quote, a backslash or a line break in a file
 // name can neither break the call nor run code of its own; texts travel as Base64 of their UTF-8
 // bytes (standard alphabet, padded, no line breaks).
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,6 +35,9 @@ inline constexpr const char* kStateUnknown = "unknown_state";
 std::optional<std::string> reported_state_id(std::string_view session_json);
 std::string get_current_session();
 std::string restart_session();
+// A write saved the text the page session `file_id` had at change count `count`: the page marks
+// that text saved (its reply: whether the session's text is the saved one now).
+std::string mark_saved(std::string_view file_id, int64_t count);
 // The page session `file_id` goes on as `new_file_id` for the file now at `new_path`.
 std::string rename_session(std::string_view file_id, std::string_view new_file_id, std::string_view new_path);
 std::string get_selected_content();

@@ -42,7 +42,7 @@ void VornEditorJSConnector::keep_page_text() {
         const auto service_id = self->kept_service_id();
         if (!record || !service_id) return;
         auto& keeper = VornUnsavedTextKeeper::shared();
-        if (session->undo_count <= record->undo_count) {
+        if (!editor_support::holds_unsaved_changes(session->undo_count, session->clean, record->undo_count)) {
             self->kept_counts_.erase(session->session_id);
             keeper.forget(*service_id, session->session_id);
             return;

@@ -140,7 +140,7 @@ void VornEditorJSConnector::open_restored_session(std::shared_ptr<VornACEFileSes
             auto* h = self->hub();
             auto stored = self->find_file_session(id);
             if (h && stored && h->current_editor_info().file_bucket_id == id && count > stored->undo_count) {
-                self->page_counts_[id] = count;
+                self->page_counts_[id] = PageCount{count, false};
                 self->set_has_changes(true);
             }
         }
@@ -502,11 +502,11 @@ void VornEditorJSConnector::upload_page_text(const std::string& file_id, int64_t
         const bool marked = count > record->undo_count;
         if (marked) record->undo_count = count;
         if (version) record->server_version = std::move(*version);
-        // Saved, unless the page changed again while the text travelled.
+        // Saved, unless the page changed again while the text travelled; the page's editor marks
+        // the written text saved, so undoing back to it is unchanged.
         if (self) {
-            const auto latest = self->page_counts_.find(file_id);
-            if (auto* h = self->hub(); h && h->current_editor_info().file_bucket_id == file_id)
-                self->set_has_changes(latest != self->page_counts_.end() && latest->second > record->undo_count);
+            self->set_has_changes_of(file_id);
+            self->mark_saved_in_page(file_id, count);
         }
         done(true, std::nullopt);
         // A record that the save's completion removed (Save in "Unsaved Changes") is gone from
@@ -651,7 +651,8 @@ void VornEditorJSConnector::confirm_unsaved_changes(const nlohmann::json& reply,
         report_error(app_error(Err::cannot_close_session));
         return;
     }
-    if (record->undo_count < session->second && !force) {
+    if (editor_support::holds_unsaved_changes(session->second, editor_support::reply_says_clean(reply), record->undo_count) &&
+        !force) {
         show_unsaved_changes_alert(session->first, std::move(completion));
         return;
     }
@@ -750,7 +751,10 @@ void VornEditorJSConnector::decide_unsaved_changes(std::function<void(bool may_c
         // of the file; neither does a session without record: nothing could be saved from it.
         auto session = error ? std::nullopt : editor_support::read_session_count(reply);
         auto record = session ? self->find_file_session(session->first) : nullptr;
-        if (!record || record->undo_count >= session->second) return decide(true);
+        if (!record ||
+            !editor_support::holds_unsaved_changes(session->second, editor_support::reply_says_clean(reply), record->undo_count)) {
+            return decide(true);
+        }
         self->present_unsaved_changes_alert(
             [self, decide] {
                 if (!self) return decide(false);

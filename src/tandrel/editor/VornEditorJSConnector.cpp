@@ -120,7 +120,12 @@ void VornEditorJSConnector::select_page_session(const std::string& session_json)
 void VornEditorJSConnector::select_page_session(const std::shared_ptr<VornACEFileSessionsDataModel>& record) {
     if (!record) return;
     const auto state_id = reported_by_page(*record);
-    if (!state_id) return select_page_session(record->json);
+    if (!state_id) {
+        select_page_session(record->json);
+        // A session the page builds from the stored state has no saved text in its history: the
+        // record names the count its last write saved.
+        return mark_saved_in_page(record->session_id, record->undo_count);
+    }
     QPointer<VornEditorJSConnector> self(this);
     std::weak_ptr<VornACEFileSessionsDataModel> weak = record;
     run_editor_js(editor_script::set_current_session_reported(*state_id),
@@ -133,6 +138,7 @@ void VornEditorJSConnector::select_page_session(const std::shared_ptr<VornACEFil
                       if (!current) return;
                       self->reported_states_.clear();
                       self->select_page_session(current->json);
+                      self->mark_saved_in_page(current->session_id, current->undo_count);
                   });
 }
 
@@ -164,6 +170,29 @@ void VornEditorJSConnector::set_has_changes(bool changed) {
     if (!h) return;
     h->current_editor_info().has_changes = changed;
     if (auto* screen = h->editor_screen(is_compact)) screen->show_unsaved_changes(changed);
+}
+
+void VornEditorJSConnector::set_has_changes_of(const std::string& session_id) {
+    auto* h = hub();
+    if (!h || h->current_editor_info().file_bucket_id != session_id) return;
+    auto record = find_file_session(session_id);
+    const auto count = page_counts_.find(session_id);
+    if (!record || count == page_counts_.end()) return set_has_changes(false);
+    set_has_changes(editor_support::holds_unsaved_changes(count->second.count, count->second.clean, record->undo_count));
+}
+
+void VornEditorJSConnector::mark_saved_in_page(const std::string& session_id, int64_t count) {
+    QPointer<VornEditorJSConnector> self(this);
+    run_editor_js(editor_script::mark_saved(session_id, count),
+                  [self, session_id](nlohmann::json clean, std::optional<VornError> error) {
+                      if (!self || error || !clean.is_boolean()) return;
+                      // Only the page's answer moves the mark; a page that holds no such session
+                      // (or an older page) leaves the counts to decide.
+                      auto known = self->page_counts_.find(session_id);
+                      if (known == self->page_counts_.end()) return;
+                      known->second.clean = clean.get<bool>();
+                      self->set_has_changes_of(session_id);
+                  });
 }
 
 void VornEditorJSConnector::handle_script_message(const web::ScriptMessage& message) {
@@ -199,9 +228,8 @@ void VornEditorJSConnector::handle_script_message(const web::ScriptMessage& mess
         auto* h = hub();
         if (h && id != it->end() && id->is_string() && count != it->end() && count->is_number_integer() &&
             h->current_editor_info().file_bucket_id == id->get<std::string>()) {
-            page_counts_[id->get<std::string>()] = count->get<int64_t>();
-            if (auto record = find_file_session(id->get<std::string>()))
-                set_has_changes(count->get<int64_t>() > record->undo_count);
+            page_counts_[id->get<std::string>()] = PageCount{count->get<int64_t>(), editor_support::reply_says_clean(*it)};
+            if (find_file_session(id->get<std::string>())) set_has_changes_of(id->get<std::string>());
         }
         // The page's text changed: it is kept on disk a moment later.
         note_page_change();

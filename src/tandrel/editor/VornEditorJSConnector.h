@@ -10,8 +10,10 @@
 // evaluation there from any thread. Completions run on the main thread.
 //
 // A file counts as changed when the page's undo count for its session is above the count stored
-// in its record. The stored count moves only when the record is made and after a successful
-// write of the file, so a refresh or a failed upload never makes a changed file look saved.
+// in its record and the page's editor does not mark its text as the saved one. The stored count
+// moves only when the record is made and after a successful write of the file, so a refresh or a
+// failed upload never makes a changed file look saved; the page's mark (Ace's clean state) moves
+// with the write too, so undoing back to the saved text, and only that, clears the change.
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -266,11 +268,23 @@ private:
     // The file's server as this document knows it is still the file viewer's server.
     bool file_viewer_serves_document(const VornFileViewerSceneDelegateProtocol* viewer) const;
 
-    // The window's file has changes no save wrote (the page's count above the stored one):
-    // `has_changes` of the document, and the window's mark.
+    // The window's file has changes no save wrote (the page's count above the stored one, and
+    // its editor not back at the saved text): `has_changes` of the document, and the window's mark.
     void set_has_changes(bool changed);
-    // The page's latest change count of each session, as the page reported it.
-    std::map<std::string, int64_t> page_counts_;
+    // The same, decided for the session from its record and the page's latest report (nothing
+    // when it is not the window's file).
+    void set_has_changes_of(const std::string& session_id);
+    // Tells the page that a write saved the session's text of change count `count` (or, for a
+    // session rebuilt from its stored state, that the record's count is the saved one); the
+    // page's answer (whether its text is the saved one now) updates the window's mark.
+    void mark_saved_in_page(const std::string& session_id, int64_t count);
+    // The page's latest change count of each session, and whether its editor marked that text
+    // saved, as the page reported them.
+    struct PageCount {
+        int64_t count = 0;
+        bool clean = false;
+    };
+    std::map<std::string, PageCount> page_counts_;
 
     // Sessions this page was given (made or selected) while the window lives.
     std::set<std::string> page_sessions_;

@@ -44,14 +44,16 @@ bool read_session_reply_shape(const nlohmann::json& reply) {
 std::optional<SessionReply> read_session_reply(const nlohmann::json& reply) {
     if (!read_session_reply_shape(reply)) return std::nullopt;
     return SessionReply{reply["session_id"].get<std::string>(), reply["json"].get<std::string>(),
-                        reply["undo_count"].get<int64_t>(), reply["ace_language"].get<std::string>()};
+                        reply["undo_count"].get<int64_t>(), reply["ace_language"].get<std::string>(),
+                        reply_says_clean(reply)};
 }
 
 std::optional<SessionReply> take_session_reply(nlohmann::json&& reply) {
     if (!read_session_reply_shape(reply)) return std::nullopt;
+    const bool clean = reply_says_clean(reply);
     return SessionReply{std::move(reply["session_id"].get_ref<std::string&>()),
                         std::move(reply["json"].get_ref<std::string&>()), reply["undo_count"].get<int64_t>(),
-                        std::move(reply["ace_language"].get_ref<std::string&>())};
+                        std::move(reply["ace_language"].get_ref<std::string&>()), clean};
 }
 
 std::optional<std::pair<std::string, int64_t>> read_session_count(const nlohmann::json& reply) {
@@ -60,6 +62,12 @@ std::optional<std::pair<std::string, int64_t>> read_session_count(const nlohmann
     auto count = reply.find("undo_count");
     if (id == reply.end() || count == reply.end() || !id->is_string() || !is_integer(*count)) return std::nullopt;
     return std::make_pair(id->get<std::string>(), count->get<int64_t>());
+}
+
+bool reply_says_clean(const nlohmann::json& reply) {
+    if (!reply.is_object()) return false;
+    const auto clean = reply.find("clean");
+    return clean != reply.end() && clean->is_boolean() && clean->get<bool>();
 }
 
 std::optional<std::string> session_value(const std::string& session_json) {

@@ -32,6 +32,8 @@ struct SessionReply {
     std::string json;
     int64_t undo_count = 0;
     std::string ace_language;
+    // The page's text is the one its editor marks saved (reply_says_clean).
+    bool clean = false;
 };
 std::optional<SessionReply> read_session_reply(const nlohmann::json& reply);
 // The same reading of a reply that is not needed afterwards: its texts move out of it uncopied
@@ -40,6 +42,15 @@ std::optional<SessionReply> take_session_reply(nlohmann::json&& reply);
 
 // Only "session_id" (text) and "undo_count" (integer), as the close decision reads them.
 std::optional<std::pair<std::string, int64_t>> read_session_count(const nlohmann::json& reply);
+// The optional "clean" member of a page reply or change report: true only when it is there and
+// true (a page that does not say so has changes whenever its count is above the saved one).
+bool reply_says_clean(const nlohmann::json& reply);
+// Whether the page's text holds changes no write saved: its change count is above the count of
+// the last successful write and its editor does not mark the text as the saved one (an undo
+// back to the saved text counts up, but is clean).
+inline bool holds_unsaved_changes(int64_t page_count, bool page_clean, int64_t saved_count) {
+    return page_count > saved_count && !page_clean;
+}
 
 // The "value" text of a stored session state, when the state is an object that holds it.
 std::optional<std::string> session_value(const std::string& session_json);

@@ -35,8 +35,9 @@ const Scheme* find_scheme(std::string_view name) {
     return nullptr;
 }
 
-// "ftp:// or ftps://" for FTP; every scheme of the table for a type without schemes.
-std::string scheme_list(Type type) {
+}  // namespace
+
+std::string scheme_list(ConnectionType type) {
     std::vector<std::string> names;
     const bool all = !has_schemes(type);
     for (const Scheme& s : kSchemes)
@@ -48,6 +49,8 @@ std::string scheme_list(Type type) {
     }
     return out;
 }
+
+namespace {
 
 std::string type_label(Type type) {
     for (const Scheme& s : kSchemes)

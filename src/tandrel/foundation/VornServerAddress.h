@@ -28,6 +28,9 @@ struct Scheme {
 };
 // Every scheme the app connects with, in the order the messages list them.
 std::span<const Scheme> schemes();
+// The schemes a connection type accepts as a reader would list them: "ftp:// or ftps://" for
+// FTP; every scheme of the table for a type without schemes of its own.
+std::string scheme_list(ConnectionType type);
 
 // Why a typed address was refused (the codes of the errors of domain kDomain).
 enum class Problem { empty = 1, blanks_around, no_scheme, unknown_scheme, scheme_of_other_type, no_host, not_a_url };

@@ -27,7 +27,12 @@ void FileViewerSceneDelegate::show_disconnected_window() {
 }
 
 void FileViewerSceneDelegate::show_welcome_splash() {
-    if (fileView_controller) fileView_controller->show_welcome_splash_view();
+    // The window shows the list of saved servers now: it names no server until one connects
+    // (show_connected_window), though the last one may still be connected behind the list.
+    if (fileView_controller) {
+        fileView_controller->show_welcome_splash_view();
+        fileView_controller->update_window_title_on_main(nullptr);
+    }
     if (welcome_manage_services_vc) welcome_manage_services_vc->open_new_service_form_if_empty();
 }
 

@@ -20,6 +20,7 @@
 #include "tandrel/foundation/TandrelExtensions.h"
 #include "tandrel/foundation/UIViewTandrel.h"
 #include "tandrel/foundation/VORNPresenterUtility.h"
+#include "tandrel/foundation/VornServerAddress.h"
 #include "tandrel/foundation/VornServicesManager.h"
 #include "tandrel/foundation/XCol.h"
 #include "tandrel/servers/ServerScreenWidgets.h"
@@ -115,7 +116,7 @@ const std::vector<SingleServiceViewController::ui_elements>& SingleServiceViewCo
 std::string SingleServiceViewController::caption_for(ui_elements element) {
     switch (element) {
         case ui_elements::nickname: return "Service Nickname";
-        case ui_elements::server_url: return "Service URL - Including ftp:// or  webdav://";
+        case ui_elements::server_url: return url_caption_for(0);
         case ui_elements::username: return "Username";
         case ui_elements::password: return "Password";
         case ui_elements::port: return "Port";
@@ -130,6 +131,11 @@ const std::vector<SingleServiceViewController::ConnectionChoice>& SingleServiceV
         {"SFTP", "sftp://sftp.example.com"},
     };
     return choices;
+}
+
+std::string SingleServiceViewController::url_caption_for(int type_segment) {
+    return "Service URL - Including " +
+           server_address::scheme_list(ServerFormModel::connection_type_for_segment(type_segment));
 }
 
 std::string SingleServiceViewController::placeholder_for(ui_elements element) {
@@ -485,6 +491,15 @@ void SingleServiceViewController::show_choice_placeholder(int index) {
     if (!url || index < 0 || index >= static_cast<int>(connection_choices().size())) return;
     url->setPlaceholderText(QString::fromUtf8(connection_choices()[static_cast<size_t>(index)].url_placeholder));
     url->setAccessibleDescription(url->placeholderText());
+    // The caption names the schemes of the chosen protocol, and reads the field.
+    const QString caption = q(url_caption_for(index));
+    if (QLabel* label = element_ui_lbl_dict[ui_elements::server_url]) label->setText(caption);
+    url->setAccessibleName(caption);
+    // The port field's example and description: the chosen protocol's default port.
+    if (QLineEdit* port = element_ui_tf_dict[ui_elements::port]) {
+        port->setPlaceholderText(QString::number(ServerFormModel::form_default_port(index)));
+        port->setAccessibleDescription(port->placeholderText());
+    }
 }
 
 void SingleServiceViewController::fit_content() {

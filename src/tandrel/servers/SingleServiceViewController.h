@@ -89,6 +89,9 @@ public:
         return ServerFormModel::url_with_port(url, port, form_default);
     }
     static std::string caption_for(ui_elements element);
+    // The URL row's caption on a protocol's tab: "Service URL - Including " and the schemes that
+    // protocol accepts (the FTP tab's for the row as it is built).
+    static std::string url_caption_for(int type_segment);
     static std::string placeholder_for(ui_elements element);
     // The connection-type switch, one choice a segment in its order: the segment's title and the
     // example the URL field shows while the choice is made (its type and default port are

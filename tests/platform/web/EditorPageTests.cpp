@@ -2,6 +2,9 @@
 // page posts. One editor view is shared by the suite; the hand-over test adds a second one.
 #include <gtest/gtest.h>
 
+#include <QImage>
+
+#include <cstdlib>
 #include <filesystem>
 
 #include "WebTestSupport.h"
@@ -219,6 +222,136 @@ TEST_F(EditorPageTest, TheUndoCountRisesOnEditsAndOnUndo) {
     EXPECT_EQ(currentState()["undo_count"], reply["undo_count"]);
     ok("editor.redo(); 0");
     EXPECT_GT(currentSession()["undo_count"].get<int>(), reply["undo_count"].get<int>());
+}
+
+// Whether a session's text is the saved one is Ace's own record (its undo manager's clean mark):
+// a new session starts clean, undo and redo move to and from the saved text, a write's count
+// (mark_saved) moves the mark, also to a text reported before later edits, and a session rebuilt
+// from a stored state knows no saved text until it is told.
+TEST_F(EditorPageTest, TheCleanMarkFollowsUndoRedoAndTheSavedCount) {
+    ok(newSessionScript("clean", "start", "/c/clean.css"));
+    auto clean = [] { return currentSession()["clean"]; };
+    auto count = [] { return currentSession()["undo_count"].get<int64_t>(); };
+    struct Step {
+        const char* script;
+        bool clean;
+    };
+    const Step steps[] = {
+        {"0", true},
+        {"editor.navigateFileEnd(); editor.insert(' one'); 0", false},
+        {"editor.undo(); 0", true},
+        {"editor.redo(); 0", false},
+        {"editor.undo(); 0", true},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.script);
+        ok(step.script);
+        EXPECT_EQ(clean(), step.clean);
+    }
+
+    // A write saved the text of this count; edits made while it travelled are not saved.
+    ok("editor.redo(); 0");
+    const int64_t saved = count();
+    ok("editor.navigateFileEnd(); editor.insert(' two'); 0");
+    EXPECT_EQ(ok("session_manager.mark_saved('clean', " + std::to_string(saved) + ")"), false);
+    EXPECT_EQ(clean(), false);
+    ok("editor.undo(); 0");
+    EXPECT_EQ(clean(), true) << "back at the text the write saved";
+    EXPECT_EQ(currentState()["value"], "start one");
+    ok("editor.undo(); 0");
+    EXPECT_EQ(clean(), false) << "the text before the save is a change now";
+    ok("editor.redo(); 0");
+    EXPECT_EQ(ok("session_manager.mark_saved('clean', " + std::to_string(count()) + ")"), true);
+
+    // A rebuilt history keeps a saved text saved.
+    ok("session_manager.restart_session(); 0");
+    EXPECT_EQ(clean(), true);
+    ok("editor.navigateFileEnd(); editor.insert(' three'); 0");
+    ok("session_manager.restart_session(); 0");
+    EXPECT_EQ(clean(), false);
+
+    // A session built from a stored state is not known to be saved until the app says which count is.
+    const json state = currentState();
+    ok("session_manager.close_session('clean'); 0");
+    EXPECT_EQ(ok(setSessionScript(base64(state.dump()))), true);
+    EXPECT_EQ(clean(), false);
+    EXPECT_EQ(ok("session_manager.mark_saved('clean', " + std::to_string(state["undo_count"].get<int64_t>() - 1) + ")"),
+              false);
+    EXPECT_EQ(ok("session_manager.mark_saved('clean', " + std::to_string(state["undo_count"].get<int64_t>()) + ")"),
+              true);
+    EXPECT_EQ(clean(), true);
+    EXPECT_EQ(ok("session_manager.mark_saved('no such session', 1)"), nullptr);
+
+    // The change report carries the mark too.
+    log_->clear();
+    ok("editor.navigateFileEnd(); editor.insert('!'); 0");
+    ASSERT_TRUE(log_->waitFor("msg", "content_changed", webtest::kScriptMs));
+    EXPECT_EQ(log_->bodiesWith("msg", "content_changed").back()["content_changed"]["clean"], false);
+    log_->clear();
+    ok("editor.undo(); 0");
+    ASSERT_TRUE(log_->waitFor("msg", "content_changed", webtest::kScriptMs));
+    EXPECT_EQ(log_->bodiesWith("msg", "content_changed").back()["content_changed"]["clean"], true);
+    ok("session_manager.close_session('clean'); 0");
+}
+
+// The editor draws every character inside its line: an underscore, the lowest mark of a code font,
+// shows on the display within its line's box, with the fonts this system has.
+TEST_F(EditorPageTest, AnUnderscoreIsDrawnInsideItsLine) {
+    ok(newSessionScript("pixels", "\n$db_password = 1;\n\n", "/p/pixels.txt"));
+    // Nothing else in the picture but the text: no cursor, no active-line band.
+    ok("editor.setHighlightActiveLine(false); editor.renderer.$cursorLayer.element.style.visibility = 'hidden';"
+       "editor.renderer.updateFull(true); 0");
+    const json at = ok(
+        "(function () { var r = editor.renderer; var p = r.textToScreenCoordinates(1, 3);"
+        "  return { x: p.pageX, y: p.pageY, line: r.layerConfig.lineHeight, width: r.characterWidth,"
+        "           font: getComputedStyle(r.content).fontFamily, size: getComputedStyle(r.content).fontSize }; })()");
+    ASSERT_TRUE(at.is_object()) << at.dump();
+    const double line = at["line"].get<double>();
+    const double width = at["width"].get<double>();
+    ASSERT_GT(line, 0);
+    ASSERT_GT(width, 0);
+
+    // Ink: a pixel that differs clearly from the page's background (the blank first line).
+    QImage shot;
+    double scale = 1;
+    auto px = [&](double css) { return static_cast<int>(css * scale); };
+    auto inkRows = [&](double top, double bottom) {
+        std::vector<int> rows;
+        const QRgb back = shot.pixel(px(at["x"].get<double>() + width / 2), px(at["y"].get<double>() - line / 2));
+        for (int y = px(top); y < px(bottom); ++y) {
+            for (int x = px(at["x"].get<double>() + width * 0.25); x < px(at["x"].get<double>() + width * 0.75); ++x) {
+                const QRgb c = shot.pixel(x, y);
+                if (std::abs(qRed(c) - qRed(back)) + std::abs(qGreen(c) - qGreen(back)) + std::abs(qBlue(c) - qBlue(back)) > 90) {
+                    rows.push_back(y);
+                    break;
+                }
+            }
+        }
+        return rows;
+    };
+    const double top = at["y"].get<double>();
+    // The picture is taken once the line's text is on the display (its "$" shows).
+    const bool drawn = webtest::waitFor([&] {
+        shot = view_->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        scale = shot.devicePixelRatio();
+        if (shot.isNull()) return false;
+        const double dollar = at["x"].get<double>() - 3 * width;
+        for (int y = px(top); y < px(top + line); ++y)
+            for (int x = px(dollar); x < px(dollar + width); ++x)
+                if (qGray(shot.pixel(x, y)) < 128) return true;
+        return false;
+    }, webtest::kScriptMs);
+    ASSERT_TRUE(drawn) << "the line never showed";
+    const auto inside = inkRows(top, top + line);
+    const auto below = inkRows(top + line, top + line + line / 2);
+    const std::string where = "font " + at["font"].get<std::string>() + " " + at["size"].get<std::string>() +
+                              ", line box " + std::to_string(line) + " px";
+    EXPECT_FALSE(inside.empty()) << "no underscore inside its line; " << where;
+    EXPECT_TRUE(below.empty()) << "the underscore reaches " << below.size() << " rows below its line; " << where;
+    // It is the underscore: low in the line.
+    if (!inside.empty()) EXPECT_GT(inside.front(), px(top + line / 2)) << where;
+    ok("editor.setHighlightActiveLine(true); editor.renderer.$cursorLayer.element.style.visibility = '';"
+       "session_manager.close_session('pixels'); 0");
 }
 
 TEST_F(EditorPageTest, SetCurrentSessionToleratesEmptyAndGarbage) {
@@ -464,6 +597,7 @@ TEST_F(EditorPageTest, EveryScriptTheAppSendsRunsAndDoesItsWork) {
     const char* scripts[] = {
         "session_manager.get_current_session()",
         "session_manager.restart_session()",
+        "session_manager.mark_saved('vocab', 0)",
         "session_manager.get_selected_content()",
         "main.send_content_to_preview()",
         "main.toggle_search(false);",

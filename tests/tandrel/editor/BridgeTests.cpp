@@ -32,6 +32,7 @@ TEST(EditorScripts, EveryScriptIsTheExactText) {
         {editor_script::set_current_session(""), "session_manager.set_current_session('')"},
         {editor_script::get_current_session(), "session_manager.get_current_session()"},
         {editor_script::restart_session(), "session_manager.restart_session()"},
+        {editor_script::mark_saved("it's", 12), "session_manager.mark_saved('it\\'s', 12)"},
         {editor_script::get_selected_content(), "session_manager.get_selected_content()"},
         {editor_script::insert_content("it's \"x\"\r\n"), "main.insertContent('aXQncyAieCINCg==')"},
         {editor_script::send_content_to_preview(), "main.send_content_to_preview()"},

@@ -500,8 +500,9 @@ TEST_F(DocumentTest, OnATabletTheOpenFileMovesBetweenTheRegularAndTheCompactEdit
     EXPECT_TRUE(waitFor([&] { return diskText("notes.txt") == "first line\nsecond line\n"; }, 30000));
 }
 
-// A file that cannot be opened: the error shows over the window, and once it is read the window
-// that was made for the file goes (it would only say "Please open a document").
+// A file that cannot be opened: the window that was made for it goes at once (it would only say
+// "Please open a document"), and the error shows in the server window that opened the file, never
+// over an empty editor.
 struct FailedOpen {
     const char* name;
     std::string file;
@@ -513,7 +514,7 @@ void PrintTo(const FailedOpen& c, std::ostream* os) { *os << c.name; }
 
 class DocumentFailedOpen : public DocumentTest, public ::testing::WithParamInterface<FailedOpen> {};
 
-TEST_P(DocumentFailedOpen, TheErrorShowsAndTheEmptyWindowClosesWithIt) {
+TEST_P(DocumentFailedOpen, TheEmptyWindowGoesAndTheErrorShowsInTheServerWindow) {
     const FailedOpen& c = GetParam();
     CONNECT_OR_SKIP("pyftpd");
     putFile(c.file, c.bytes);
@@ -524,15 +525,16 @@ TEST_P(DocumentFailedOpen, TheErrorShowsAndTheEmptyWindowClosesWithIt) {
     ASSERT_TRUE(waitFor([&] { return window->find_listed_file(id) != nullptr; }, 15000));
     if (c.removed_before_open) fs::remove(disk(c.file));
 
-    DocumentSceneDelegate* doc = openFromBrowser(c.file);
-    ASSERT_TRUE(doc);
-    QPointer<DocumentSceneDelegate> weak(doc);
-    auto* alert = awaitAlert(doc);
+    const int before = connected;
+    explorer->open_file(window->find_listed_file(id));
+    ASSERT_TRUE(waitFor([&] { return connected > before; }, 10000)) << "no document window";
+    bool overEditor = false;
+    ui::AlertController* alert = awaitServerWindowAlert(overEditor);
     ASSERT_TRUE(alert) << "the failed open said nothing";
     EXPECT_EQ(alert->alertTitle(), "An Error Occurred");
-    EXPECT_TRUE(isOpen(weak)) << "the window went before its error was read";
-    ASSERT_TRUE(choose(doc, "OK"));
-    EXPECT_TRUE(waitFor([&] { return !isOpen(weak); }, 10000)) << "an empty document window stayed";
+    EXPECT_FALSE(overEditor) << "the error showed over the empty editor";
+    EXPECT_TRUE(waitFor([&] { return SceneManager::document_scenes().empty(); }, 10000)) << "an empty document window stayed";
+    ASSERT_TRUE(alert->performAction(0));
     // The server window stays, and its file is as it was.
     EXPECT_EQ(SceneManager::file_viewer_scenes().size(), 1u);
     if (!c.removed_before_open) {

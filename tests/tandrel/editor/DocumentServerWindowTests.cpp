@@ -2,7 +2,8 @@
 // WebDAV servers: closing the server window, switching it to another server and disconnecting it
 // first ask "Unsaved Changes" for each changed file while the connection is still up (so "Save"
 // reaches the server), and "Cancel" keeps every window; one save of a file runs at a time, so the
-// server ends with the newest text; and a save that cannot reach its server says so.
+// server ends with the newest text; a save that cannot reach its server says so; and a link to
+// nothing opens no empty editor.
 #include <gtest/gtest.h>
 
 #include <QMenu>
@@ -250,6 +251,25 @@ TEST_P(ServerWindowDocuments, TheDeletedMarkOutlivesARestartAndASaveStillAsks) {
         auto r = record(doc, "/kept.css");
         return r && !r->removed_from_server;
     }, 10000));
+}
+
+// A link whose target is gone cannot be read: its document window goes, and the error shows in
+// the server window that opened it, not over an empty editor.
+TEST_P(ServerWindowDocuments, ALinkToNothingLeavesNoEmptyEditorBehindItsError) {
+    CONNECT_OR_SKIP(GetParam());
+    fs::create_symlink("missing.html", disk("dangling.html"));
+    ASSERT_TRUE(fs::is_symlink(disk("dangling.html")));
+    const int before = connected;
+    SceneManager::open_document_scene(server_->id, file_bucket_id_for_path("/dangling.html"), true,
+                                      [](const VornError& e) { ADD_FAILURE() << e.text(); });
+    ASSERT_TRUE(waitFor([&] { return connected > before; }, 10000)) << "no document window";
+    bool overEditor = false;
+    ui::AlertController* alert = awaitServerWindowAlert(overEditor);
+    ASSERT_TRUE(alert) << "no error in the server window";
+    EXPECT_FALSE(overEditor) << "the error showed over the empty editor";
+    EXPECT_TRUE(waitFor([&] { return SceneManager::document_scenes().empty(); }, 10000)) << "the empty editor stayed";
+    EXPECT_FALSE(alert->message().isEmpty());
+    alert->performAction(0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Peers, ServerWindowDocuments, ::testing::ValuesIn(kPeers), peerName);

@@ -254,6 +254,21 @@ protected:
         waitFor([&] { return alertOf(doc) != nullptr; }, ms);
         return alertOf(doc);
     }
+    // The alert shown over the server window's file explorer, if any.
+    ui::AlertController* serverWindowAlert() const {
+        auto explorer = window ? window->fileView_controller : nullptr;
+        return explorer ? dynamic_cast<ui::AlertController*>(explorer->presentedViewController()) : nullptr;
+    }
+    // Waits for an alert in the server window; `over_editor` becomes true when an alert showed
+    // over a document window meanwhile.
+    ui::AlertController* awaitServerWindowAlert(bool& over_editor, int ms = 30000) {
+        waitFor([&] {
+            for (DocumentScene* s : SceneManager::document_scenes())
+                if (alertOf(documentOf(s))) over_editor = true;
+            return serverWindowAlert() != nullptr;
+        }, ms);
+        return serverWindowAlert();
+    }
     bool choose(DocumentSceneDelegate* doc, const QString& title) {
         auto* a = alertOf(doc);
         if (!a) return false;

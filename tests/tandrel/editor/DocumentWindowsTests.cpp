@@ -1,6 +1,7 @@
 // Document windows among the app's other windows: the "Unsaved Changes" question names its file
 // and stays above the window it asks about, whichever window comes to the front; the windows of
-// two files of one name read apart; a window with unsaved changes shows the desktop's mark.
+// two files of one name read apart; a window with unsaved changes shows the desktop's mark, and
+// only while its text is not the saved one.
 #include <gtest/gtest.h>
 
 #include <QAccessible>
@@ -112,6 +113,60 @@ TEST_F(DocumentTest, TheTitleShowsUnsavedChangesUntilTheSave) {
     ASSERT_TRUE(waitFor([&] { return written; }, 30000));
     EXPECT_TRUE(waitFor([&] { return !w->isWindowModified(); }, 10000)) << "the save clears the mark";
     EXPECT_FALSE(managerOf(doc)->my_current_editor_info.has_changes);
+}
+
+// The mark follows the editor's own record of the saved text: undoing back to it clears the mark
+// (and closing asks nothing), redoing away sets it again; after a save, the text it wrote is the
+// saved one, and the text before it is a change again.
+TEST_F(DocumentTest, TheMarkFollowsUndoAndRedoToAndFromTheSavedText) {
+    CONNECT_OR_SKIP("pyftpd");
+    DocumentSceneDelegate* doc = openWithText("undo.css", "a { color: red; }\n");
+    ASSERT_TRUE(doc);
+    QWidget* w = doc->window();
+    auto marked = [&](bool expected, const char* step) {
+        EXPECT_TRUE(waitFor([&] { return w->isWindowModified() == expected; }, 10000)) << step;
+        EXPECT_EQ(managerOf(doc)->my_current_editor_info.has_changes, expected) << step;
+    };
+    // Each step is a script in the page, then the mark it leaves; "save" writes the file.
+    struct Step {
+        const char* script;
+        bool marked;
+        const char* what;
+    };
+    const Step steps[] = {
+        {"editor.insert('/* one */ ')", true, "typing"},
+        {"editor.undo()", false, "undo back to the text as read"},
+        {"editor.redo()", true, "redo away from it"},
+        {"editor.undo()", false, "undo again"},
+        {"editor.redo()", true, "redo again"},
+        {"save", false, "saved"},
+        {"editor.insert('/* two */ ')", true, "typing after the save"},
+        {"editor.undo()", false, "undo back to the text the save wrote"},
+        {"editor.undo()", true, "undo past it, to the text as first read"},
+        {"editor.redo()", false, "redo to the saved text"},
+    };
+    for (const auto& step : steps) {
+        if (std::string(step.script) == "save") {
+            bool written = false;
+            managerOf(doc)->main_controller->request_save([&](bool ok) { written = ok; });
+            ASSERT_TRUE(waitFor([&] { return written; }, 30000));
+            ASSERT_EQ(diskText("undo.css"), "/* one */ a { color: red; }\n");
+        } else {
+            page(doc, step.script);
+        }
+        marked(step.marked, step.what);
+    }
+
+    // Back at the saved text, the window closes without asking.
+    page(doc, "editor.insert('x')");
+    marked(true, "typing once more");
+    page(doc, "editor.undo()");
+    marked(false, "and undoing it");
+    QPointer<DocumentSceneDelegate> closing(doc);
+    managerOf(doc)->main_controller->close_session_main();
+    EXPECT_TRUE(waitFor([&] { return !isOpen(closing); }, 15000)) << "the window stayed";
+    EXPECT_FALSE(closing && alertOf(closing)) << "closing an unchanged file asked about changes";
+    EXPECT_EQ(diskText("undo.css"), "/* one */ a { color: red; }\n");
 }
 
 }  // namespace

@@ -842,6 +842,35 @@ TEST_P(ExplorerPeerTest, DisconnectReturnsToTheWelcomeSplashAndClosesTheServersD
     EXPECT_FALSE(shownAlert());
 }
 
+// The header's "Manage Services" shows the saved servers' list in the window: the title names no
+// server while the list shows, and names the server again once one is chosen and connects.
+TEST_P(ExplorerPeerTest, TheServersListInTheWindowNamesNoServerInTheTitle) {
+    ui::Window* win = window->window();
+    ASSERT_TRUE(win);
+    const std::string name = window->service->nickname;
+    const std::string id = window->service->id;
+    ASSERT_TRUE(waitFor([&] { return win->windowScene()->title().toStdString() == name; }));
+
+    explorer->quickConnectView->manage_services();
+    ASSERT_TRUE(waitFor([&] { return ui::alpha(explorer->welcome_splash_view) == 1.0; }));
+    EXPECT_TRUE(waitFor([&] { return win->windowScene()->title().toStdString() == app_display_name(); }))
+        << win->windowScene()->title().toStdString();
+
+    auto list = window->welcome_manage_services_vc;
+    ASSERT_TRUE(list);
+    int row = -1;
+    list->reload_services_on_main();
+    ASSERT_TRUE(waitFor([&] {
+        for (size_t i = 0; i < list->saved_services.size(); ++i)
+            if (list->saved_services[i] && list->saved_services[i]->id == id) row = static_cast<int>(i);
+        return row >= 0;
+    })) << "the list does not show the server";
+    list->open_selected_service(row);
+    EXPECT_TRUE(waitFor([&] { return win->windowScene()->title().toStdString() == name; }, 30000))
+        << win->windowScene()->title().toStdString();
+    EXPECT_TRUE(waitFor([&] { return window->my_session_info->connected; }, 30000));
+}
+
 TEST_P(ExplorerPeerTest, QuickConnectSwitchesServersAndTellsAFailedConnect) {
     QuickConnectView* header = explorer->quickConnectView;
     const auto first = window->service;

@@ -280,7 +280,7 @@ TEST_F(ListTest, AddFormHasItsRowsCaptionsDefaultsAndLayout) {
     };
     const Row rows[] = {
         {Field::nickname, "Service Nickname", QLineEdit::Normal},
-        {Field::server_url, "Service URL - Including ftp:// or  webdav://", QLineEdit::Normal},
+        {Field::server_url, "Service URL - Including ftp:// or ftps://", QLineEdit::Normal},
         {Field::username, "Username", QLineEdit::Normal},
         {Field::password, "Password", QLineEdit::Password},
         {Field::port, "Port", QLineEdit::Normal},
@@ -386,6 +386,50 @@ TEST_F(ListTest, PictureButtonsHaveNamesAndTheProtocolSwitchIsATabListThatCanBeP
     const auto form_unnamed = testsupport::unnamedButtons(form->view()->window());
     EXPECT_TRUE(form_unnamed.empty()) << ::testing::PrintToString(form_unnamed);
     EXPECT_TRUE(testsupport::accessibleNames(form->view()->window(), QAccessible::PageTabList).size() >= 1);
+}
+
+// The URL row names the schemes of the protocol chosen, and the port field describes that
+// protocol's default port, on every tab and in the edit form of a server of each kind.
+TEST_F(ListTest, TheUrlCaptionAndThePortDescriptionFollowTheProtocol) {
+    struct Tab {
+        int segment;
+        const char* caption;
+        const char* port;
+    };
+    const Tab tabs[] = {
+        {1, "Service URL - Including http://, https://, webdav:// or webdavs://", "80"},
+        {2, "Service URL - Including sftp://", "22"},
+        {0, "Service URL - Including ftp:// or ftps://", "21"},
+    };
+    auto expectTab = [](SingleServiceViewController* form, const Tab& tab) {
+        SCOPED_TRACE(tab.caption);
+        EXPECT_EQ(text(form->element_ui_lbl_dict.at(Field::server_url)), tab.caption);
+        auto* url = QAccessible::queryAccessibleInterface(field(form, Field::server_url));
+        ASSERT_TRUE(url);
+        EXPECT_EQ(url->text(QAccessible::Name), tab.caption);
+        auto* port = QAccessible::queryAccessibleInterface(field(form, Field::port));
+        ASSERT_TRUE(port);
+        EXPECT_EQ(port->text(QAccessible::Description), tab.port);
+        EXPECT_EQ(field(form, Field::port)->placeholderText(), tab.port);
+    };
+    QPointer<SingleServiceViewController> form = openAddForm();
+    ASSERT_TRUE(form);
+    expectTab(form, tabs[2]);
+    for (const auto& tab : tabs) {
+        pickSegment(form, tab.segment);
+        ASSERT_EQ(form->add_service_type->selectedSegmentIndex(), tab.segment);
+        expectTab(form, tab);
+    }
+    form->close_controller();
+    ASSERT_TRUE(waitFor([&] { return !list->presentedViewController(); }, 10000));
+
+    listedServer("sftp://127.0.0.1:2222/www/", "dave", "Shell", Type::sftp, 2222);
+    reloadList();
+    ASSERT_TRUE(row(0));
+    QPointer<SingleServiceViewController> edit = openEditForm(0);
+    ASSERT_TRUE(edit);
+    expectTab(edit, tabs[1]);
+    EXPECT_EQ(field(edit, Field::port)->text(), "2222");
 }
 
 TEST_F(ListTest, AnSftpServerEditsOnTheSftpChoiceWithItsPort) {
