@@ -49,6 +49,7 @@
 #include "platform/files/CertificateCheck.h"
 #include "platform/files/CurlProvider.h"
 #include "platform/files/ListingText.h"
+#include "platform/files/SftpWire.h"
 #include "platform/files/Trust.h"
 #include "platform/files/TrustHostKeys.h"
 
@@ -764,29 +765,63 @@ private:
         if (!dir) return failure(link, op, server);
         std::vector<FileObject> entries;
         const std::string prefix = entriesFolder == "/" ? "/" : entriesFolder + "/";
-        std::optional<FileError> error;
-        for (;;) {
-            if (op.isCancelled()) {
-                error = FileError::make(ErrorKind::cancelled);
-                break;
-            }
-            Attributes a(call(link, [&] { return sftp_readdir(link.sftp, dir); }));
-            if (!a) {
-                if (!sftp_dir_eof(dir)) error = failure(link, op, server);
-                break;
-            }
-            const std::string_view name = a->name ? a->name : "";
-            if (name == "." || name == ".." || !parse::text::usableName(name)) continue;
-            FileObject entry = parse::text::entryFor(name, prefix);
-            entry.type = a.type();
-            entry.size = entry.type == FileType::directory ? -1 : a.size();
-            entry.modificationDate = a.modified();
-            entry.permissions = a.mode();
-            entries.push_back(std::move(entry));
-        }
-        sftp_closedir(dir);
+        const auto read = onWire(link, op, [&](sftpwire::Wire& wire) {
+            return wire.readDirectory(dir, [&](sftp_attributes found) {
+                Attributes a(found);
+                const std::string_view name = a->name ? a->name : "";
+                if (name == "." || name == ".." || !parse::text::usableName(name)) return;
+                FileObject entry = parse::text::entryFor(name, prefix);
+                entry.type = a.type();
+                entry.size = entry.type == FileType::directory ? -1 : a.size();
+                entry.modificationDate = a.modified();
+                entry.permissions = a.mode();
+                entries.push_back(std::move(entry));
+            });
+        });
+        std::optional<FileError> error = wireError(link, op, read, server);
+        if (!link.broken) sftp_closedir(dir);
+        else closeDetached(dir);
+        if (!error && op.isCancelled()) error = FileError::make(ErrorKind::cancelled);
         if (error) return *error;
         return entries;
+    }
+
+    // Runs requests of our own on the session's channel (see SftpWire.h), with the watchdog
+    // told each time the server answers.
+    template <typename F>
+    sftpwire::Result onWire(Link& link, Operation& op, F&& f) {
+        (void)op;
+        Busy busy(link);
+        link.callStart = Clock::now();
+        sftpwire::Wire wire(link.sftp, timeouts().reply, [&link] {
+            link.answered = true;
+            link.busySince = Clock::now().time_since_epoch().count();
+        });
+        sftpwire::Result result = f(wire);
+        if (result.kind == sftpwire::Result::Kind::connection) link.broken = true;
+        else if (result.kind == sftpwire::Result::Kind::status) link.sftp->errnum = result.status;
+        return result;
+    }
+
+    // What a wire result means for the operation on `path`.
+    std::optional<FileError> wireError(Link& link, Operation& op, const sftpwire::Result& result, const std::string& path,
+                                       bool writing = false) {
+        if (result) return std::nullopt;
+        if (result.kind == sftpwire::Result::Kind::connection) return connectionLost(link, op);
+        return failure(link, op, path, writing);
+    }
+
+    // A handle of a connection that is being dropped: freed without a word to the server.
+    static void closeDetached(sftp_dir dir) {
+        ssh_string_free(dir->handle);
+        ssh_buffer_free(dir->buffer);
+        std::free(dir->name);
+        std::free(dir);
+    }
+    static void closeDetached(sftp_file file) {
+        ssh_string_free(file->handle);
+        std::free(file->name);
+        std::free(file);
     }
 
     // The file's bytes and what its open handle said of it.
@@ -805,85 +840,32 @@ private:
         }
         Bytes data;
         if (a.size() > 0) data.reserve(static_cast<std::size_t>(std::min<std::int64_t>(a.size(), 1 << 30)));
-        auto out = readAll(link, op, file, data, server);
-        sftp_close(file);
+        auto out = readAll(link, op, file, data, server,
+                           a.size() >= 0 ? std::optional<std::uint64_t>(static_cast<std::uint64_t>(a.size())) : std::nullopt);
+        if (link.broken) closeDetached(file);
+        else sftp_close(file);
         if (out) return *out;
         return std::make_pair(std::move(data), a.version());
     }
 
-    // Reads to the end, several requests on their way at once.
-    std::optional<FileError> readAll(Link& link, Operation& op, sftp_file file, Bytes& data, const std::string& server) {
-        constexpr int kInFlight = 16;
-        std::deque<int> pending;
-        bool eof = false;
-        std::string chunk(kChunk, '\0');
-        auto drain = [&] {
-            while (!pending.empty()) {
-                sftp_async_read(file, chunk.data(), kChunk, static_cast<uint32_t>(pending.front()));
-                pending.pop_front();
-            }
-        };
-        while (!eof || !pending.empty()) {
-            if (op.isCancelled()) {
-                if (!link.broken) drain();
-                return FileError::make(ErrorKind::cancelled);
-            }
-            while (!eof && pending.size() < kInFlight) {
-                const int id = sftp_async_read_begin(file, kChunk);
-                if (id < 0) {
-                    link.broken = true;
-                    return connectionLost(link, op);
-                }
-                pending.push_back(id);
-            }
-            const int n = call(link, [&] { return sftp_async_read(file, chunk.data(), kChunk, static_cast<uint32_t>(pending.front())); });
-            pending.pop_front();
-            if (n < 0) {
-                if (link.broken) return connectionLost(link, op);
-                FileError e = failure(link, op, server);
-                drain();
-                return e;
-            }
-            if (n == 0) {
-                eof = true;  // the requests after it answer end of file as well
-                continue;
-            }
-            if (static_cast<std::size_t>(n) < kChunk && !eof) {
-                // A short answer before the end: the requests already made ask for what follows
-                // the full chunk, so read on one request at a time from here.
-                data.append(chunk.data(), static_cast<std::size_t>(n));
-                drain();
-                sftp_seek64(file, data.size());
-                return readRest(link, op, file, data, server);
-            }
-            if (!eof) data.append(chunk.data(), static_cast<std::size_t>(n));
-        }
+    // Reads to the end, many requests on their way at once (see SftpWire.h).
+    std::optional<FileError> readAll(Link& link, Operation& op, sftp_file file, Bytes& data, const std::string& server,
+                                     std::optional<std::uint64_t> size = std::nullopt) {
+        const auto read = onWire(link, op, [&](sftpwire::Wire& wire) { return wire.read(file, data.size(), data, size); });
+        if (auto e = wireError(link, op, read, server)) return e;
+        if (op.isCancelled()) return FileError::make(ErrorKind::cancelled);
         return std::nullopt;
     }
 
-    std::optional<FileError> readRest(Link& link, Operation& op, sftp_file file, Bytes& data, const std::string& server) {
-        std::string chunk(kChunk, '\0');
-        for (;;) {
-            if (op.isCancelled()) return FileError::make(ErrorKind::cancelled);
-            const ssize_t n = call(link, [&] { return sftp_read(file, chunk.data(), kChunk); });
-            if (n < 0) return failure(link, op, server);
-            if (n == 0) return std::nullopt;
-            data.append(chunk.data(), static_cast<std::size_t>(n));
-        }
-    }
-
-    // Writes the bytes into an open file; false when the connection or the server failed.
+    // Writes the bytes into an open file, many requests on their way at once; false when the
+    // connection or the server failed.
     bool writeAll(Link& link, Operation& op, sftp_file file, std::string_view data) {
-        std::size_t at = 0;
-        while (at < data.size()) {
-            if (op.isCancelled()) return false;
-            const std::size_t n = std::min(kChunk, data.size() - at);
-            link.dataSent = true;
-            const ssize_t written = call(link, [&] { return sftp_write(file, data.data() + at, n); });
-            if (written <= 0) return false;
-            at += static_cast<std::size_t>(written);
-        }
-        return true;
+        if (op.isCancelled()) return false;
+        if (data.empty()) return true;
+        const auto written = onWire(link, op, [&](sftpwire::Wire& wire) {
+            return wire.write(file, 0, data, kChunk, {}, [&link] { link.dataSent = true; });
+        });
+        return written && !op.isCancelled();
     }
 
     // A new file, never over anything: O_EXCL. A failed transfer removes what it began.
@@ -1004,56 +986,15 @@ private:
         return writtenVersion(link, op, target, data);
     }
 
-    // posix-rename@openssh.com (rename(2) on the server: the target replaced in one step), sent on
-    // the SFTP channel between libssh's own requests, none of which is outstanding then. The
-    // server's status code, or an error when the connection failed (the rename's fate unknown).
+    // posix-rename@openssh.com (rename(2) on the server: the target replaced in one step), which
+    // libssh has no call for. The server's status code, or an error when the connection failed
+    // (the rename's fate unknown).
     Outcome<int> posixRename(Link& link, Operation& op, const std::string& from, const std::string& to) {
-        std::string body;
-        auto u32 = [](std::string& out, std::uint32_t v) {
-            for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>((v >> shift) & 0xff));
-        };
-        auto text = [&](std::string_view s) {
-            u32(body, static_cast<std::uint32_t>(s.size()));
-            body.append(s);
-        };
-        const std::uint32_t id = ++link.sftp->id_counter;
-        body.push_back(static_cast<char>(SSH_FXP_EXTENDED));
-        u32(body, id);
-        text("posix-rename@openssh.com");
-        text(from);
-        text(to);
-        std::string packet;
-        u32(packet, static_cast<std::uint32_t>(body.size()));
-        packet += body;
-        link.callStart = Clock::now();
-        ssh_channel channel = link.sftp->channel;
-        if (ssh_channel_write(channel, packet.data(), static_cast<std::uint32_t>(packet.size())) !=
-            static_cast<int>(packet.size()))
-            return connectionLost(link, op);
-        const int timeout = static_cast<int>(std::min<long long>(timeouts().reply.count(), INT32_MAX));
-        auto readExactly = [&](std::string& out, std::size_t n) {
-            out.resize(n);
-            for (std::size_t got = 0; got < n;) {
-                const int r = ssh_channel_read_timeout(channel, out.data() + got, static_cast<std::uint32_t>(n - got), 0, timeout);
-                if (r <= 0) return false;
-                got += static_cast<std::size_t>(r);
-            }
-            return true;
-        };
-        auto number = [](const std::string& s, std::size_t at) {
-            std::uint32_t v = 0;
-            for (std::size_t i = 0; i < 4; ++i) v = (v << 8) | static_cast<unsigned char>(s[at + i]);
-            return v;
-        };
-        std::string head, reply;
-        if (!readExactly(head, 4)) return connectionLost(link, op);
-        const std::uint32_t length = number(head, 0);
-        if (length < 9 || length > 256 * 1024 || !readExactly(reply, length)) return connectionLost(link, op);
-        if (static_cast<unsigned char>(reply[0]) != SSH_FXP_STATUS || number(reply, 1) != id) return connectionLost(link, op);
-        link.answered = true;
-        const int status = static_cast<int>(number(reply, 5));
-        link.sftp->errnum = status;
-        return status;
+        const auto renamed = onWire(link, op, [&](sftpwire::Wire& wire) {
+            return wire.extended("posix-rename@openssh.com", {from, to});
+        });
+        if (renamed.kind == sftpwire::Result::Kind::connection) return connectionLost(link, op);
+        return renamed ? static_cast<int>(SSH_FX_OK) : renamed.status;
     }
 
     // Whether the server's file is still the version the caller read.

@@ -21,6 +21,7 @@
 #include <atomic>
 #include <cstdio>
 #include <random>
+#include <set>
 #include <sstream>
 
 #include "ProviderTestSupport.h"
@@ -254,6 +255,43 @@ TEST_F(SftpPeerTest, WithoutPosixRenameTheOldFileStepsAsideUntilTheNewOneIsIn) {
     // A file that is not there yet is simply renamed into place.
     ASSERT_FALSE(s.write(at("new.php"), std::string("fresh")));
     EXPECT_EQ(readDiskFile(disk_ / "new.php"), "fresh");
+}
+
+// Listings, reads and writes keep many requests on their way: every name and every byte still
+// arrives once and in place, at the sizes where a request's answer ends (OpenSSH sends a hundred
+// names an answer; a read or write request carries 64 KB).
+TEST_F(SftpPeerTest, ManyRequestsOnTheirWayLoseNoNameAndNoByte) {
+    for (int count : {0, 1, 99, 100, 101, 250, 3001}) {
+        SCOPED_TRACE("folder of " + std::to_string(count));
+        const std::string folder = "list" + std::to_string(count);
+        makeDiskFolder(disk_ / folder);
+        std::set<std::string> names;
+        for (int i = 0; i < count; ++i) {
+            const std::string name = "page " + std::to_string(i) + (i % 3 ? ".html" : ".php");
+            writeDiskFile(disk_ / folder / name, std::to_string(i));
+            names.insert(name);
+        }
+        auto [entries, error] = sync().list(at(folder));
+        ASSERT_FALSE(error) << describe(error);
+        std::multiset<std::string> listed;
+        for (const auto& e : entries) listed.insert(e.name);
+        EXPECT_EQ(listed, std::multiset<std::string>(names.begin(), names.end()));
+    }
+    std::mt19937 random(7);
+    for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{65535}, std::size_t{65536}, std::size_t{65537},
+                             std::size_t{20 * 1024}, std::size_t{1024 * 1024 + 3}, std::size_t{5 * 1024 * 1024}}) {
+        SCOPED_TRACE("file of " + std::to_string(size));
+        std::string bytes(size, '\0');
+        for (auto& c : bytes) c = static_cast<char>(random());
+        const std::string name = "file" + std::to_string(size);
+        ASSERT_FALSE(sync().write(at(name), bytes));
+        EXPECT_TRUE(readDiskFile(disk_ / name) == bytes) << "the server's copy differs";
+        writeDiskFile(disk_ / (name + ".disk"), bytes);
+        auto [read, error] = sync().read(at(name + ".disk"));
+        ASSERT_FALSE(error) << describe(error);
+        ASSERT_TRUE(read);
+        EXPECT_TRUE(*read == bytes) << "read " << read->size() << " bytes";
+    }
 }
 
 TEST_F(SftpPeerTest, ASaveThroughALinkWritesTheFileItPointsTo) {

@@ -1,0 +1,305 @@
+// The common operations against far servers, counted in round trips: each local server (vsftpd
+// for FTP, pure-ftpd offering TLS for FTP over TLS, OpenSSH's sshd for SFTP, Apache for WebDAV)
+// is reached through tests/peers/delay_proxy.py, which delays every byte by DRAVIX_BENCH_DELAY_MS
+// (default 25) each way, so a round trip costs 50 ms more. An operation's time divided by the
+// round trip is the number of round trips it took, near enough (the servers and the loopback
+// add a few milliseconds).
+//
+// Operations, each through the provider on a kept connection (its workers logged in before):
+// login (a new provider's checkLogin), list a folder of 200, open 20 kB with its version, save
+// 20 kB with the server-copy check, list 10,000, save 2 MB (checked), open 2 MB. Beside them the
+// same operations by OpenSSH's `sftp -b`, `lftp` and `curl` through the same proxy; a tool's
+// figure is its run with the operation less its run that only logs in (curl: the time after its
+// connection was made), and the ratio is the provider's over the tool's.
+//
+// Medians over DRAVIX_BENCH_ROUNDS rounds (default 5). Data connections of FTP over TLS cannot be
+// routed through the proxy (their port is in an encrypted reply), so that server's figures
+// count the control connection's round trips only.
+#include <benchmark/benchmark.h>
+
+#include <sys/wait.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <iomanip>
+#include <iostream>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "BenchPeers.h"
+#include "platform/files/FileProvider.h"
+#include "platform/files/ProviderTestSupport.h"
+#include "platform/files/Trust.h"
+
+namespace fs = std::filesystem;
+using benchpeers::Server;
+
+namespace {
+
+fs::path gDir;
+double gDelayMs = 25;
+std::map<std::string, pid_t> gProxies;
+std::map<std::string, std::map<std::string, std::string>> gEnv;
+
+double rtMs() { return 2 * gDelayMs; }
+
+double msSince(std::chrono::steady_clock::time_point t0) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+}
+
+// Starts a delaying relay in front of `port`; its own port.
+int startProxy(const std::string& kind, int port, bool ftp) {
+    const fs::path portFile = gDir / ("proxy-" + kind + ".port");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const std::string script = std::string(DRAVIX_SOURCE_DIR) + "/tests/peers/delay_proxy.py";
+        const std::string target = std::to_string(port), delay = std::to_string(gDelayMs);
+        std::vector<const char*> args{"/usr/bin/python3", script.c_str(), "--target-port", target.c_str(),
+                                      "--delay-ms", delay.c_str(), "--port-file", portFile.c_str()};
+        if (ftp) args.push_back("--ftp");
+        args.push_back(nullptr);
+        ::execv(args[0], const_cast<char* const*>(args.data()));
+        ::_exit(127);
+    }
+    gProxies[kind] = pid;
+    for (int i = 0; i < 200 && !fs::exists(portFile); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    std::ifstream in(portFile);
+    int mine = 0;
+    in >> mine;
+    return mine;
+}
+
+int portOf(const std::string& url) { return std::stoi(url.substr(url.rfind(':') + 1)); }
+
+std::string withPort(const std::string& url, int port) {
+    return url.substr(0, url.rfind(':') + 1) + std::to_string(port);
+}
+
+// What each server's operations need on its disk, below its login folder.
+void makeFiles(const fs::path& root) {
+    fs::create_directories(root / "far/list200");
+    for (int i = 0; i < 200; ++i) std::ofstream(root / "far/list200" / ("page-" + std::to_string(i) + ".html")) << i;
+    benchpeers::makeBigFolder(root / "far/big", 10000);
+    std::string small(20 * 1024, 'a'), big(2 * 1024 * 1024, 'b');
+    std::ofstream(root / "far/page20k.html") << small;
+    std::ofstream(root / "far/page2m.bin") << big;
+    // The servers' users write here (vsftpd's guest, pure-ftpd's and sshd's users).
+    for (auto& e : fs::recursive_directory_iterator(root / "far"))
+        fs::permissions(e.path(), fs::perms::all, fs::perm_options::add);
+    fs::permissions(root / "far", fs::perms::all, fs::perm_options::add);
+}
+
+std::shared_ptr<files::FileProvider> providerFor(const Server& s, int workers = 3) {
+    const fs::path folder = gDir / ("trust-" + s.kind);
+    const auto& env = gEnv[s.kind];
+    auto trust = std::make_shared<files::Trust>(folder, env.count("KNOWN_HOSTS") ? fs::path(env.at("KNOWN_HOSTS"))
+                                                                                  : folder / "none");
+    if (env.count("CERT")) {
+        files::Certificate certificate;
+        certificate.der = filestest::derOfPem(env.at("CERT"));
+        trust->addCertificate("127.0.0.1", portOf(s.url), certificate);
+    }
+    files::ProviderOptions options;
+    options.workers = workers;
+    options.trust = trust;
+    return files::makeProvider(s.url, {s.user, s.password}, options);
+}
+
+template <typename T>
+T wait(std::promise<T>& p) {
+    return p.get_future().get();
+}
+
+struct Ops {
+    std::shared_ptr<files::FileProvider> provider;
+    std::optional<files::FileVersion> small, big;
+    std::string smallBytes = std::string(20 * 1024, 'c'), bigBytes = std::string(2 * 1024 * 1024, 'd');
+
+    bool list(const std::string& folder, std::size_t expect) {
+        std::promise<bool> done;
+        provider->contentsOfDirectory(folder, [&](std::vector<files::FileObject> e, std::optional<files::FileError> err) {
+            if (err) std::cerr << "list " << folder << ": " << err->message << "\n";
+            done.set_value(!err && e.size() == expect);
+        });
+        return wait(done);
+    }
+    bool open(const std::string& file, std::optional<files::FileVersion>& version) {
+        std::promise<bool> done;
+        provider->contentsAndVersion(file, [&](std::optional<files::Bytes> d, files::FileVersion v,
+                                               std::optional<files::FileError> err) {
+            if (err) std::cerr << "open " << file << ": " << err->message << "\n";
+            version = v;
+            done.set_value(!err && d);
+        });
+        return wait(done);
+    }
+    bool save(const std::string& file, const std::string& bytes, std::optional<files::FileVersion>& version) {
+        std::promise<bool> done;
+        provider->writeContents(file, bytes, files::WriteMode::replace, version,
+                                [&](std::optional<files::FileVersion> v, std::optional<files::FileError> err) {
+                                    if (err) std::cerr << "save " << file << ": " << err->message << "\n";
+                                    if (v) version = v;
+                                    done.set_value(!err);
+                                });
+        return wait(done);
+    }
+};
+
+bool login(const Server& s) {
+    auto p = providerFor(s, 1);
+    std::promise<bool> done;
+    p->checkLogin([&](std::optional<files::FileError> err) {
+        if (err) std::cerr << "login: " << err->message << "\n";
+        done.set_value(!err);
+    });
+    return wait(done);
+}
+
+// ---- the tools ------------------------------------------------------------------------------
+
+double run(const std::string& command) {
+    const auto t0 = std::chrono::steady_clock::now();
+    if (std::system(command.c_str()) != 0) std::cerr << "failed: " << command << "\n";
+    return msSince(t0);
+}
+
+std::string quoted(const std::string& s) { return "'" + s + "'"; }
+
+// The tool's command that logs in and then does `op` (empty: only logs in).
+std::string toolCommand(const Server& s, const std::string& op) {
+    const auto& env = gEnv[s.kind];
+    const int port = portOf(s.url);
+    const fs::path batch = gDir / ("batch-" + s.kind);
+    if (s.kind == "sshd") {
+        std::ofstream(batch) << (op.empty() ? "pwd" : op) << "\n";
+        return "sftp -q -b " + quoted(batch) + " -P " + std::to_string(port) + " -i " +
+               quoted(env.at("CLIENT_HOME") + "/.ssh/id_ed25519") + " -o UserKnownHostsFile=" +
+               quoted(env.at("KNOWN_HOSTS")) + " -o StrictHostKeyChecking=yes -o BatchMode=yes " + s.user +
+               "@127.0.0.1 >/dev/null";
+    }
+    if (s.kind == "apache") {
+        return "curl -s -o /dev/null -u " + quoted(s.user + ":" + s.password) + " " + op + " -w '%{time_connect}\\n'";
+    }
+    const bool tls = env.count("CERT") > 0;
+    std::string settings = tls ? "set ftp:ssl-force true; set ftp:ssl-protect-data true; set ssl:verify-certificate no; "
+                               : "set ftp:ssl-allow no; ";
+    settings += "set ftp:passive-mode true; set net:max-retries 1; set cmd:fail-exit true; set xfer:clobber on; ";
+    return "lftp -u " + quoted(s.user + "," + s.password) + " -p " + std::to_string(port) + " -e " +
+           quoted(settings + (op.empty() ? "quote NOOP" : op) + "; bye") + " 127.0.0.1 >/dev/null";
+}
+
+// Milliseconds the tool took for `op` beyond logging in.
+double toolOp(const Server& s, const std::string& op) {
+    if (s.kind == "apache") {
+        const std::string out = gDir / "curl.out";
+        const auto t0 = std::chrono::steady_clock::now();
+        std::system((toolCommand(s, op) + " > " + quoted(out)).c_str());
+        const double total = msSince(t0);
+        std::ifstream in(out);
+        double connect = 0;
+        in >> connect;
+        return total - connect * 1000;
+    }
+    return run(toolCommand(s, op)) - run(toolCommand(s, ""));
+}
+
+std::map<std::string, std::string> toolOps(const Server& s) {
+    const std::string local = gDir / "local-copy";
+    const std::string small = gDir / "small.bin", big = gDir / "big.bin";
+    if (s.kind == "sshd")
+        return {{"login", ""}, {"list 200", "ls -l far/list200"}, {"open 20 kB", "get far/page20k.html " + local},
+                {"save 20 kB", "put " + small + " far/page20k.html"}, {"list 10,000", "ls -l far/big"},
+                {"save 2 MB", "put " + big + " far/page2m.bin"}, {"open 2 MB", "get far/page2m.bin " + local}};
+    if (s.kind == "apache") {
+        const std::string base = s.url + "/far/";
+        const std::string propfind = "-X PROPFIND -H 'Depth: 1' ";
+        return {{"login", propfind + quoted(s.url + "/")}, {"list 200", propfind + quoted(base + "list200/")},
+                {"open 20 kB", quoted(base + "page20k.html")}, {"save 20 kB", "-T " + small + " " + quoted(base + "page20k.html")},
+                {"list 10,000", propfind + quoted(base + "big/")}, {"save 2 MB", "-T " + big + " " + quoted(base + "page2m.bin")},
+                {"open 2 MB", quoted(base + "page2m.bin")}};
+    }
+    return {{"login", ""}, {"list 200", "ls far/list200"}, {"open 20 kB", "get far/page20k.html -o " + local},
+            {"save 20 kB", "put " + small + " -o far/page20k.html"}, {"list 10,000", "ls far/big"},
+            {"save 2 MB", "put " + big + " -o far/page2m.bin"}, {"open 2 MB", "get far/page2m.bin -o " + local}};
+}
+
+const std::vector<std::string> kOps = {"login", "list 200", "open 20 kB", "save 20 kB", "list 10,000", "save 2 MB",
+                                       "open 2 MB"};
+
+void rounds(benchmark::State& state, const Server& s) {
+    Ops ops;
+    ops.provider = providerFor(s);
+    // Every worker logged in, and the versions the checked saves expect.
+    {
+        std::vector<std::future<bool>> warm;
+        for (int i = 0; i < 3; ++i) warm.push_back(std::async(std::launch::async, [&] { return ops.list("/far/list200", 200); }));
+        for (auto& w : warm) w.get();
+    }
+    ops.open("/far/page20k.html", ops.small);
+    ops.open("/far/page2m.bin", ops.big);
+    const auto tools = toolOps(s);
+    std::map<std::string, std::vector<double>> mine, theirs;
+    for (auto _ : state) {
+        auto timeOf = [](auto&& f) {
+            const auto t0 = std::chrono::steady_clock::now();
+            f();
+            return msSince(t0);
+        };
+        std::optional<files::FileVersion> read;
+        mine["login"].push_back(timeOf([&] { login(s); }));
+        mine["list 200"].push_back(timeOf([&] { ops.list("/far/list200", 200); }));
+        mine["open 20 kB"].push_back(timeOf([&] { ops.open("/far/page20k.html", read); }));
+        mine["save 20 kB"].push_back(timeOf([&] { ops.save("/far/page20k.html", ops.smallBytes, ops.small); }));
+        mine["list 10,000"].push_back(timeOf([&] { ops.list("/far/big", 10000); }));
+        mine["save 2 MB"].push_back(timeOf([&] { ops.save("/far/page2m.bin", ops.bigBytes, ops.big); }));
+        mine["open 2 MB"].push_back(timeOf([&] { ops.open("/far/page2m.bin", read); }));
+        for (const auto& op : kOps) theirs[op].push_back(op == "login" ? run(toolCommand(s, tools.at("login")))
+                                                                       : toolOp(s, tools.at(op)));
+    }
+    std::ostringstream line;
+    line << std::fixed << std::setprecision(1) << s.kind << " (round trips at " << rtMs() << " ms; provider / tool):";
+    for (const auto& op : kOps) {
+        const double m = benchpeers::median(mine[op]) / rtMs(), t = benchpeers::median(theirs[op]) / rtMs();
+        state.counters[op + " rt"] = m;
+        state.counters[op + " tool rt"] = t;
+        line << "  " << op << " " << m << " / " << t;
+    }
+    std::cout << line.str() << "\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (const char* d = std::getenv("DRAVIX_BENCH_DELAY_MS")) gDelayMs = std::atof(d);
+    gDir = fs::temp_directory_path() / ("dravix-bench-far-" + std::to_string(std::random_device{}()));
+    fs::create_directories(gDir);
+    std::ofstream(gDir / "small.bin") << std::string(20 * 1024, 'e');
+    std::ofstream(gDir / "big.bin") << std::string(2 * 1024 * 1024, 'f');
+    auto start = [](const fs::path& dir, const std::string& kind) -> std::optional<Server> {
+        auto s = benchpeers::startServer(dir, kind);
+        if (!s) return s;
+        gEnv[kind] = benchpeers::readEnv(dir / (kind + ".env"));
+        makeFiles(s->root);
+        const bool ftp = kind != "sshd" && kind != "apache";
+        s->url = withPort(s->url, startProxy(kind, portOf(s->url), ftp));
+        return s;
+    };
+    const int rc = benchpeers::runAgainstServers(gDir, {"vsftpd", "pureftpd-tls", "sshd", "apache"}, "far", &rounds, benchpeers::roundCount(5),
+                                                 1, start, [] {
+                                                     for (auto& [kind, pid] : gProxies) {
+                                                         ::kill(pid, SIGTERM);
+                                                         ::waitpid(pid, nullptr, 0);
+                                                     }
+                                                 });
+    return rc;
+}

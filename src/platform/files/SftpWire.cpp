@@ -1,0 +1,352 @@
+#include "platform/files/SftpWire.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <map>
+
+namespace files::sftpwire {
+
+namespace {
+
+// The largest answer taken: OpenSSH sends at most 256 KB a packet; some servers more.
+constexpr std::uint32_t kLargestAnswer = 4 * 1024 * 1024;
+
+std::string handleOf(ssh_string handle) {
+    return std::string(static_cast<const char*>(ssh_string_data(handle)), ssh_string_len(handle));
+}
+
+char* copyOf(std::string_view s) {
+    char* out = static_cast<char*>(std::malloc(s.size() + 1));
+    if (!out) return nullptr;
+    std::memcpy(out, s.data(), s.size());
+    out[s.size()] = '\0';
+    return out;
+}
+
+}  // namespace
+
+void putU32(std::string& out, std::uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>((v >> shift) & 0xff));
+}
+
+void putU64(std::string& out, std::uint64_t v) {
+    putU32(out, static_cast<std::uint32_t>(v >> 32));
+    putU32(out, static_cast<std::uint32_t>(v & 0xffffffffu));
+}
+
+void putString(std::string& out, std::string_view s) {
+    putU32(out, static_cast<std::uint32_t>(s.size()));
+    out.append(s);
+}
+
+bool takeU32(std::string_view& in, std::uint32_t& v) {
+    if (in.size() < 4) return false;
+    v = 0;
+    for (int i = 0; i < 4; ++i) v = (v << 8) | static_cast<unsigned char>(in[static_cast<std::size_t>(i)]);
+    in.remove_prefix(4);
+    return true;
+}
+
+bool takeU64(std::string_view& in, std::uint64_t& v) {
+    std::uint32_t high = 0, low = 0;
+    if (!takeU32(in, high) || !takeU32(in, low)) return false;
+    v = (static_cast<std::uint64_t>(high) << 32) | low;
+    return true;
+}
+
+bool takeString(std::string_view& in, std::string_view& s) {
+    std::uint32_t n = 0;
+    if (!takeU32(in, n) || in.size() < n) return false;
+    s = in.substr(0, n);
+    in.remove_prefix(n);
+    return true;
+}
+
+Wire::Wire(sftp_session sftp, std::chrono::milliseconds timeout, std::function<void()> progress)
+    : sftp_(sftp),
+      timeoutMs_(static_cast<int>(std::clamp<long long>(timeout.count(), 1, INT_MAX))),
+      progress_(std::move(progress)) {}
+
+std::uint32_t Wire::send(std::uint8_t type, const std::string& afterId) {
+    const std::uint32_t id = ++sftp_->id_counter;
+    std::string packet;
+    packet.reserve(afterId.size() + 9);
+    putU32(packet, static_cast<std::uint32_t>(afterId.size() + 5));
+    packet.push_back(static_cast<char>(type));
+    putU32(packet, id);
+    packet += afterId;
+    const int n = ssh_channel_write(sftp_->channel, packet.data(), static_cast<std::uint32_t>(packet.size()));
+    return n == static_cast<int>(packet.size()) ? id : 0;
+}
+
+bool Wire::receive(Answer& answer) {
+    auto readExactly = [&](char* out, std::size_t n) {
+        for (std::size_t got = 0; got < n;) {
+            const int r = ssh_channel_read_timeout(sftp_->channel, out + got, static_cast<std::uint32_t>(n - got), 0, timeoutMs_);
+            if (r <= 0) return false;
+            got += static_cast<std::size_t>(r);
+        }
+        return true;
+    };
+    char head[4];
+    if (!readExactly(head, 4)) return false;
+    std::string_view h(head, 4);
+    std::uint32_t length = 0;
+    takeU32(h, length);
+    if (length < 5 || length > kLargestAnswer) return false;
+    std::string packet(length, '\0');
+    if (!readExactly(packet.data(), length)) return false;
+    std::string_view in(packet);
+    answer.type = static_cast<std::uint8_t>(in[0]);
+    in.remove_prefix(1);
+    takeU32(in, answer.id);
+    answer.body.assign(in);
+    if (progress_) progress_();
+    return true;
+}
+
+Result Wire::statusOf(const Answer& answer) {
+    if (answer.type != SSH_FXP_STATUS) return Result::refused(SSH_FX_BAD_MESSAGE);
+    std::string_view in(answer.body);
+    std::uint32_t code = SSH_FX_BAD_MESSAGE;
+    takeU32(in, code);
+    return code == SSH_FX_OK ? Result::ok() : Result::refused(static_cast<int>(code));
+}
+
+sftp_attributes Wire::parseAttributes(std::string_view& in) {
+    auto* a = static_cast<sftp_attributes>(std::calloc(1, sizeof(struct sftp_attributes_struct)));
+    if (!a) return nullptr;
+    bool ok = takeU32(in, a->flags);
+    if (ok && (a->flags & SSH_FILEXFER_ATTR_SIZE)) ok = takeU64(in, a->size);
+    if (ok && (a->flags & SSH_FILEXFER_ATTR_UIDGID)) ok = takeU32(in, a->uid) && takeU32(in, a->gid);
+    if (ok && (a->flags & SSH_FILEXFER_ATTR_PERMISSIONS)) ok = takeU32(in, a->permissions);
+    if (ok && (a->flags & SSH_FILEXFER_ATTR_ACMODTIME)) {
+        ok = takeU32(in, a->atime) && takeU32(in, a->mtime);
+        a->atime64 = a->atime;
+        a->mtime64 = a->mtime;
+    }
+    if (ok && (a->flags & SSH_FILEXFER_ATTR_EXTENDED)) {
+        std::uint32_t count = 0;
+        ok = takeU32(in, count);
+        for (std::uint32_t i = 0; ok && i < count; ++i) {
+            std::string_view type, data;
+            ok = takeString(in, type) && takeString(in, data);
+        }
+    }
+    if (!ok) {
+        sftp_attributes_free(a);
+        return nullptr;
+    }
+    a->type = SSH_FILEXFER_TYPE_UNKNOWN;
+    if (a->flags & SSH_FILEXFER_ATTR_PERMISSIONS) {
+        switch (a->permissions & S_IFMT) {
+            case S_IFREG: a->type = SSH_FILEXFER_TYPE_REGULAR; break;
+            case S_IFDIR: a->type = SSH_FILEXFER_TYPE_DIRECTORY; break;
+            case S_IFLNK: a->type = SSH_FILEXFER_TYPE_SYMLINK; break;
+            case S_IFSOCK:
+            case S_IFBLK:
+            case S_IFCHR:
+            case S_IFIFO: a->type = SSH_FILEXFER_TYPE_SPECIAL; break;
+            default: break;
+        }
+    }
+    return a;
+}
+
+Result Wire::readDirectory(sftp_dir dir, const std::function<void(sftp_attributes)>& entry, Window window) {
+    std::string request;
+    putString(request, handleOf(dir->handle));
+    std::deque<std::uint32_t> pending;  // in the order sent: the entries come in that order
+    std::map<std::uint32_t, Answer> early;  // answers that overtook an earlier request's
+    int limit = window.initial;
+    bool end = false;
+    Result outcome = Result::ok();
+    auto fill = [&] {
+        while (!end && outcome && static_cast<int>(pending.size()) < limit) {
+            const std::uint32_t id = send(SSH_FXP_READDIR, request);
+            if (!id) return false;
+            pending.push_back(id);
+        }
+        return true;
+    };
+    if (!fill()) return Result::lost();
+    while (!pending.empty()) {
+        Answer answer;
+        if (auto it = early.find(pending.front()); it != early.end()) {
+            answer = std::move(it->second);
+            early.erase(it);
+        } else {
+            if (!receive(answer)) return Result::lost();
+            if (answer.id != pending.front()) {
+                if (std::find(pending.begin(), pending.end(), answer.id) == pending.end()) return Result::lost();
+                early.emplace(answer.id, std::move(answer));
+                continue;
+            }
+        }
+        pending.pop_front();
+        if (answer.type == SSH_FXP_NAME) {
+            if (end || !outcome) continue;  // after the end or a failure, what is left is only read
+            std::string_view in(answer.body);
+            std::uint32_t count = 0;
+            if (!takeU32(in, count)) return Result::lost();
+            for (std::uint32_t i = 0; i < count; ++i) {
+                std::string_view name, longname;
+                if (!takeString(in, name) || !takeString(in, longname)) return Result::lost();
+                sftp_attributes a = parseAttributes(in);
+                if (!a) return Result::lost();
+                a->name = copyOf(name);
+                a->longname = copyOf(longname);
+                entry(a);
+            }
+            limit = std::min(limit + 1, window.most);
+        } else {
+            const Result status = statusOf(answer);
+            if (status.kind == Result::Kind::status && status.status == SSH_FX_EOF) end = true;
+            else if (!status && outcome) outcome = status;
+        }
+        if (!fill()) return Result::lost();
+    }
+    if (outcome) dir->eof = 1;
+    return outcome;
+}
+
+Result Wire::write(sftp_file file, std::uint64_t offset, std::string_view data, std::size_t chunk, Window window,
+                   const std::function<void()>& sent) {
+    const std::string handle = handleOf(file->handle);
+    std::size_t at = 0;
+    std::size_t pending = 0;
+    int limit = window.initial;
+    Result outcome = Result::ok();
+    bool first = true;
+    auto fill = [&] {
+        while (at < data.size() && outcome && static_cast<int>(pending) < limit) {
+            const std::size_t n = std::min(chunk, data.size() - at);
+            std::string request;
+            request.reserve(handle.size() + n + 20);
+            putString(request, handle);
+            putU64(request, offset + at);
+            putString(request, data.substr(at, n));
+            if (first && sent) sent();
+            first = false;
+            if (!send(SSH_FXP_WRITE, request)) return false;
+            at += n;
+            ++pending;
+        }
+        return true;
+    };
+    if (!fill()) return Result::lost();
+    while (pending > 0) {
+        Answer answer;
+        if (!receive(answer)) return Result::lost();
+        --pending;
+        const Result status = statusOf(answer);
+        if (!status && outcome) outcome = status;
+        limit = std::min(limit + 1, window.most);
+        if (!fill()) return Result::lost();
+    }
+    if (outcome) file->offset = offset + data.size();
+    return outcome;
+}
+
+Result Wire::read(sftp_file file, std::uint64_t offset, std::string& out, std::optional<std::uint64_t> sizeHint,
+                  std::size_t chunk, Window window) {
+    const std::string handle = handleOf(file->handle);
+    struct Ask {
+        std::uint64_t at;
+        std::uint32_t length;
+    };
+    std::map<std::uint32_t, Ask> pending;
+    std::deque<Ask> again;                     // parts a short answer left out, asked for first
+    std::map<std::uint64_t, std::string> got;  // by offset
+    std::uint64_t next = offset;
+    std::uint64_t end = UINT64_MAX;  // where the file ends, once an answer said so
+    int limit = window.initial;
+    Result outcome = Result::ok();
+    auto ask = [&](Ask a) {
+        std::string request;
+        putString(request, handle);
+        putU64(request, a.at);
+        putU32(request, a.length);
+        const std::uint32_t id = send(SSH_FXP_READ, request);
+        if (!id) return false;
+        pending.emplace(id, a);
+        return true;
+    };
+    auto fill = [&] {
+        while (outcome && static_cast<int>(pending.size()) < limit) {
+            if (!again.empty()) {
+                if (!ask(again.front())) return false;
+                again.pop_front();
+                continue;
+            }
+            // Past a known size, one request only, to see the end (the file may have grown).
+            if (next >= end || (sizeHint && next > offset + *sizeHint && !pending.empty())) break;
+            if (!ask({next, static_cast<std::uint32_t>(chunk)})) return false;
+            next += chunk;
+        }
+        return true;
+    };
+    if (!fill()) return Result::lost();
+    while (!pending.empty()) {
+        Answer answer;
+        if (!receive(answer)) return Result::lost();
+        auto it = pending.find(answer.id);
+        if (it == pending.end()) return Result::lost();
+        const Ask a = it->second;
+        pending.erase(it);
+        if (answer.type == SSH_FXP_DATA) {
+            std::string_view in(answer.body), bytes;
+            if (!takeString(in, bytes) || bytes.size() > a.length) return Result::lost();
+            const std::uint64_t stop = a.at + bytes.size();
+            if (!bytes.empty() && a.at < end) got[a.at].assign(bytes);
+            if (bytes.empty()) {
+                end = std::min(end, a.at);
+            } else if (bytes.size() < a.length) {
+                // Short of what was asked: the end when it reaches the size the file had when
+                // opened (asking again would only hear "end of file"), else the rest is asked for.
+                if (sizeHint && stop >= offset + *sizeHint) end = std::min(end, stop);
+                else if (stop < end) again.push_back({stop, a.length - static_cast<std::uint32_t>(bytes.size())});
+            }
+        } else {
+            const Result status = statusOf(answer);
+            if (status.kind == Result::Kind::status && status.status == SSH_FX_EOF) {
+                end = std::min(end, a.at);
+                // Parts asked for again past the end are not needed.
+                again.erase(std::remove_if(again.begin(), again.end(), [&](const Ask& x) { return x.at >= end; }), again.end());
+            } else if (!status && outcome) {
+                outcome = status;
+            }
+        }
+        limit = std::min(limit + 1, window.most);
+        if (!fill()) return Result::lost();
+    }
+    if (!outcome) return outcome;
+    // The parts in order, up to the end or the first gap (a part that said end of file).
+    std::uint64_t at = offset;
+    for (auto& [where, bytes] : got) {
+        if (where != at || where >= end) break;
+        const std::uint64_t n = std::min<std::uint64_t>(bytes.size(), end - where);
+        out.append(bytes, 0, static_cast<std::size_t>(n));
+        at += n;
+    }
+    file->offset = at;
+    return Result::ok();
+}
+
+Result Wire::extended(std::string_view name, const std::vector<std::string_view>& strings) {
+    std::string request;
+    putString(request, name);
+    for (auto s : strings) putString(request, s);
+    const std::uint32_t id = send(SSH_FXP_EXTENDED, request);
+    if (!id) return Result::lost();
+    Answer answer;
+    if (!receive(answer) || answer.id != id) return Result::lost();
+    return statusOf(answer);
+}
+
+}  // namespace files::sftpwire
