@@ -828,33 +828,22 @@ private:
     Outcome<std::pair<Bytes, FileVersion>> download(Link& link, Operation& op, const std::string& server) {
         sftp_file file = call(link, [&] { return sftp_open(link.sftp, server.c_str(), O_RDONLY, 0); });
         if (!file) return failure(link, op, server);
-        Attributes a(call(link, [&] { return sftp_fstat(file); }));
-        if (!a) {
-            auto e = failure(link, op, server);
-            sftp_close(file);
-            return e;
-        }
-        if (a.isFolder()) {
-            sftp_close(file);
-            return FileError::make(ErrorKind::invalidPath, "it is a folder");
-        }
+        // The attributes and the first reads in one flight.
         Bytes data;
-        if (a.size() > 0) data.reserve(static_cast<std::size_t>(std::min<std::int64_t>(a.size(), 1 << 30)));
-        auto out = readAll(link, op, file, data, server,
-                           a.size() >= 0 ? std::optional<std::uint64_t>(static_cast<std::uint64_t>(a.size())) : std::nullopt);
+        sftp_attributes found = nullptr;
+        const auto read = onWire(link, op, [&](sftpwire::Wire& wire) {
+            return wire.read(file, 0, data, std::nullopt, kChunk, {}, &found);
+        });
+        Attributes a(found);
+        std::optional<FileError> error;
+        if (a.isFolder()) error = FileError::make(ErrorKind::invalidPath, "it is a folder");
+        else if (auto e = wireError(link, op, read, server)) error = e;
+        else if (!a) error = failure(link, op, server);
+        else if (op.isCancelled()) error = FileError::make(ErrorKind::cancelled);
         if (link.broken) closeDetached(file);
         else sftp_close(file);
-        if (out) return *out;
+        if (error) return *error;
         return std::make_pair(std::move(data), a.version());
-    }
-
-    // Reads to the end, many requests on their way at once (see SftpWire.h).
-    std::optional<FileError> readAll(Link& link, Operation& op, sftp_file file, Bytes& data, const std::string& server,
-                                     std::optional<std::uint64_t> size = std::nullopt) {
-        const auto read = onWire(link, op, [&](sftpwire::Wire& wire) { return wire.read(file, data.size(), data, size); });
-        if (auto e = wireError(link, op, read, server)) return e;
-        if (op.isCancelled()) return FileError::make(ErrorKind::cancelled);
-        return std::nullopt;
     }
 
     // Writes the bytes into an open file, many requests on their way at once; false when the

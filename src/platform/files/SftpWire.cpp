@@ -254,8 +254,16 @@ Result Wire::write(sftp_file file, std::uint64_t offset, std::string_view data, 
 }
 
 Result Wire::read(sftp_file file, std::uint64_t offset, std::string& out, std::optional<std::uint64_t> sizeHint,
-                  std::size_t chunk, Window window) {
+                  std::size_t chunk, Window window, sftp_attributes* attributes) {
     const std::string handle = handleOf(file->handle);
+    std::uint32_t statId = 0;
+    if (attributes) {
+        *attributes = nullptr;
+        std::string request;
+        putString(request, handle);
+        statId = send(SSH_FXP_FSTAT, request);
+        if (!statId) return Result::lost();
+    }
     struct Ask {
         std::uint64_t at;
         std::uint32_t length;
@@ -292,9 +300,22 @@ Result Wire::read(sftp_file file, std::uint64_t offset, std::string& out, std::o
         return true;
     };
     if (!fill()) return Result::lost();
-    while (!pending.empty()) {
+    while (!pending.empty() || statId) {
         Answer answer;
         if (!receive(answer)) return Result::lost();
+        if (statId && answer.id == statId) {
+            statId = 0;
+            if (answer.type == SSH_FXP_ATTRS) {
+                std::string_view in(answer.body);
+                *attributes = parseAttributes(in);
+                if (!*attributes) return Result::lost();
+                if (((*attributes)->flags & SSH_FILEXFER_ATTR_SIZE) && !sizeHint) sizeHint = (*attributes)->size;
+            } else if (const Result status = statusOf(answer); !status && outcome) {
+                outcome = status;
+            }
+            if (!fill()) return Result::lost();
+            continue;
+        }
         auto it = pending.find(answer.id);
         if (it == pending.end()) return Result::lost();
         const Ask a = it->second;

@@ -65,8 +65,11 @@ public:
     // request. `sizeHint` (the file's size, when known) keeps the requests from running far past
     // the end. A server may answer a READ with fewer bytes than asked before the end: the
     // missing part is asked for again.
+    // With `attributes`, the file's attributes are asked for (FSTAT) in the same flight as the
+    // first reads, and put there (nothing when the server refused); the size they tell then
+    // serves as the size hint.
     Result read(sftp_file file, std::uint64_t offset, std::string& out, std::optional<std::uint64_t> sizeHint = std::nullopt,
-                std::size_t chunk = 64 * 1024, Window window = {});
+                std::size_t chunk = 64 * 1024, Window window = {}, sftp_attributes* attributes = nullptr);
 
     // An SSH_FXP_EXTENDED request whose answer is a status (posix-rename@openssh.com and the
     // like): `name`, then the strings given.
