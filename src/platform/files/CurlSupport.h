@@ -68,6 +68,11 @@ public:
     // Set by WorkerPool::retire: the job in progress goes back to the queue and this session's
     // worker stops.
     bool retiring() const { return retiring_; }
+    // Whether the connection this session's last transfer used is encrypted: 1 or 0, -1 before
+    // any (kept by the provider's transfer, which knows the handshakes).
+    int encrypted = -1;
+    // The TLS version of that connection as OpenSSL numbers it (0x0304: TLS 1.3), 0 when not known.
+    int tlsVersion = 0;
 
 private:
     friend class WorkerPool;

@@ -256,6 +256,20 @@ private:
             s.prepareRetry();
             r = performChecked(s, op);
         }
+        if (brokeTls13Upload(s, r)) {
+            // This server is spoken to in TLS 1.2 from now on; the upload runs once more, whole,
+            // on a new connection (the one it broke on is not taken again: its TLS differs).
+            tls12Only_.store(true);
+            curl_easy_setopt(s.easy(), CURLOPT_SSLVERSION, sslVersion());
+            s.prepareRetry();
+            TransferResult again = performChecked(s, op);
+            if (again.code == CURLE_SSL_CONNECT_ERROR) {
+                tls12Only_.store(false);  // it speaks no TLS 1.2: the fault was something else
+            } else {
+                logTlsFallback(r.lastReply());
+                r = std::move(again);
+            }
+        }
         if (r.ok()) tTrace.anyDone = true;
         else if (refusedAtGreeting(r)) tTrace.refusedAtGreeting = true;
         return r;
@@ -313,15 +327,38 @@ private:
         curl_easy_setopt(e, CURLOPT_USE_SSL,
                          static_cast<long>(requireTls_ || base_.scheme == "ftps" ? CURLUSESSL_ALL : CURLUSESSL_TRY));
         curl_easy_setopt(e, CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS));
-        // TLS 1.2: vsftpd 3.0, on many hosts, breaks off uploads over TLS 1.3 after some
-        // hundred kilobytes ("426 Failure reading network stream").
-        curl_easy_setopt(e, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2 | CURL_SSLVERSION_MAX_TLSv1_2));
+        curl_easy_setopt(e, CURLOPT_SSLVERSION, sslVersion());
+        // Never through a proxy: libcurl would hand an HTTP proxy the login in plain text.
+        net::setProxyUse(e, net::ProxyUse::none);
         setCredentials(e);
         curl_easy_setopt(e, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
         curl_easy_setopt(e, CURLOPT_FTP_SKIP_PASV_IP, 1L);
         curl_easy_setopt(e, CURLOPT_FTP_USE_EPSV, 1L);
         curl_easy_setopt(e, CURLOPT_SERVER_RESPONSE_TIMEOUT,
                          static_cast<long>(std::max<long long>(1, (t.reply.count() + 999) / 1000)));
+    }
+
+    // TLS 1.2 or newer; only 1.2 for a server seen breaking off uploads over TLS 1.3 (builds of
+    // vsftpd 3.0 on some hosts do, after some hundred kilobytes: "426 Failure reading network
+    // stream").
+    long sslVersion() const {
+        const long atLeast12 = static_cast<long>(CURL_SSLVERSION_TLSv1_2);
+        return tls12Only_.load() ? atLeast12 | static_cast<long>(CURL_SSLVERSION_MAX_TLSv1_2) : atLeast12;
+    }
+    static void logTlsFallback(const std::string& reply) {
+        if ((xlog::dynamicLogLevel() & xlog::FlagWarning) == 0) return;
+        xlog::Message m;
+        m.message = "FTP: the server broke off an upload over TLS 1.3 (" + reply + "); it is spoken to in TLS 1.2 from now on";
+        m.flag = xlog::FlagWarning;
+        m.file = __FILE__;
+        m.function = "perform";
+        m.line = __LINE__;
+        m.options = 3;
+        xlog::Log::sharedInstance().log(xlog::asyncLoggingEnabled(), std::move(m));
+    }
+    bool brokeTls13Upload(Session& s, const TransferResult& r) const {
+        return !r.ok() && !r.cancelled && !r.silent && !tls12Only_.load() && r.uploaded > 0 && r.responseCode == 426 &&
+               s.tlsVersion >= 0x0304;
     }
 
     // The server path of a provider path below the root folder, with a name's own bytes.
@@ -1174,6 +1211,7 @@ private:
 
     const std::shared_ptr<LeftoverCopies> leftovers_;
     const bool requireTls_;
+    mutable std::atomic<bool> tls12Only_{false};  // the server broke off an upload over TLS 1.3
 
     std::atomic<int> mlsd_{unknown};
     std::mutex rootMutex_;
