@@ -12,6 +12,7 @@
 #include "tandrel/foundation/VornSessionsDataModel.h"
 #include "HoldingRelay.h"
 #include "platform/files/LoopbackRelay.h"
+#include "support/MainQueueSettle.h"
 #include "platform/files/Trust.h"
 #include "tandrel/servers/OpsTestSupport.h"
 #include "tandrel/servers/VornFileDragDrop.h"
