@@ -68,8 +68,6 @@ int noteFault(int ok, X509_STORE_CTX* store) {
 // Replaces the chain verification of every connection of the transfer.
 int verifyChain(X509_STORE_CTX* store, void* arg) {
     auto* check = static_cast<CertificateCheck*>(arg);
-    if (auto* ssl = static_cast<SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx())))
-        check->tlsVersion = std::max(check->tlsVersion, SSL_version(ssl));
     std::vector<int> faults;
     tFaults = &faults;
     X509_STORE_CTX_set_verify_cb(store, noteFault);
@@ -158,7 +156,6 @@ CURLcode onContext(CURL*, void* sslContext, void* arg) {
 
 void armCertificateCheck(CURL* easy, CertificateCheck& check) {
     check.handshakes = 0;
-    check.tlsVersion = 0;
     check.refused.reset();
     check.verdict = TrustVerdict::unknown;
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);

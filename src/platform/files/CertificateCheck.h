@@ -23,7 +23,6 @@ struct CertificateCheck {
 
     // Filled in by the handshakes of one transfer.
     int handshakes = 0;                    // TLS connections begun
-    int tlsVersion = 0;                    // the highest version a verified handshake spoke (0x0304: TLS 1.3)
     std::optional<Certificate> refused;    // the certificate that was not trusted, with the reason
     TrustVerdict verdict = TrustVerdict::unknown;  // unknown or changed, for `refused`
 };

@@ -145,8 +145,6 @@ protected:
             // that hides it) is not encrypted, whatever the connection before was.
             if (check.handshakes > 0) s.encrypted = 1;
             else if (r.newConnections > 0) s.encrypted = 0;
-            if (check.tlsVersion > 0) s.tlsVersion = check.tlsVersion;
-            else if (r.newConnections > 0) s.tlsVersion = 0;
             if (s.encrypted >= 0) encrypted_.store(s.encrypted);
             if (r.ok() || r.cancelled || !check.refused) return r;
             const TrustQuestion question = certificateQuestion(check);

@@ -71,14 +71,18 @@ public:
     // Whether the connection this session's last transfer used is encrypted: 1 or 0, -1 before
     // any (kept by the provider's transfer, which knows the handshakes).
     int encrypted = -1;
-    // The TLS version of that connection as OpenSSL numbers it (0x0304: TLS 1.3), 0 when not known.
-    int tlsVersion = 0;
+    // Closes the connections kept for later transfers: the next transfer opens a new one, set
+    // up as its options say (libcurl reuses an FTP connection whatever TLS versions it allowed).
+    void dropConnections();
+    // What the provider last set this session's connections up with (FTP: the TLS versions it
+    // allows); the provider drops them when that changes.
+    int connectionSetup = 0;
 
 private:
     friend class WorkerPool;
     bool retiring_ = false;
     net::Transfer transfer_;
-    net::Multi multi_;
+    std::unique_ptr<net::Multi> multi_ = std::make_unique<net::Multi>();
     std::optional<std::string_view> upload_;
     Timeouts timeouts_;
 };

@@ -256,11 +256,12 @@ private:
             s.prepareRetry();
             r = performChecked(s, op);
         }
-        if (brokeTls13Upload(s, r)) {
+        if (brokeUploadOverTls13(s, r)) {
             // This server is spoken to in TLS 1.2 from now on; the upload runs once more, whole,
-            // on a new connection (the one it broke on is not taken again: its TLS differs).
+            // on a new connection (the connections made before are closed).
             tls12Only_.store(true);
             curl_easy_setopt(s.easy(), CURLOPT_SSLVERSION, sslVersion());
+            useTlsSetup(s);
             s.prepareRetry();
             TransferResult again = performChecked(s, op);
             if (again.code == CURLE_SSL_CONNECT_ERROR) {
@@ -328,6 +329,7 @@ private:
                          static_cast<long>(requireTls_ || base_.scheme == "ftps" ? CURLUSESSL_ALL : CURLUSESSL_TRY));
         curl_easy_setopt(e, CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS));
         curl_easy_setopt(e, CURLOPT_SSLVERSION, sslVersion());
+        useTlsSetup(s);
         // Never through a proxy: libcurl would hand an HTTP proxy the login in plain text.
         net::setProxyUse(e, net::ProxyUse::none);
         setCredentials(e);
@@ -356,9 +358,18 @@ private:
         m.options = 3;
         xlog::Log::sharedInstance().log(xlog::asyncLoggingEnabled(), std::move(m));
     }
-    bool brokeTls13Upload(Session& s, const TransferResult& r) const {
+    // libcurl takes a kept FTP connection whatever TLS versions it was made with: a session's
+    // connections made before the fall-back are closed.
+    void useTlsSetup(Session& s) const {
+        const int setup = tls12Only_.load() ? 2 : 1;
+        if (s.connectionSetup != 0 && s.connectionSetup != setup) s.dropConnections();
+        s.connectionSetup = setup;
+    }
+    // An upload broken off with "426" over TLS while TLS 1.3 was allowed (which version a
+    // connection speaks is not told: FTP's data connections resume their TLS sessions).
+    bool brokeUploadOverTls13(Session& s, const TransferResult& r) const {
         return !r.ok() && !r.cancelled && !r.silent && !tls12Only_.load() && r.uploaded > 0 && r.responseCode == 426 &&
-               s.tlsVersion >= 0x0304;
+               s.encrypted == 1;
     }
 
     // The server path of a provider path below the root folder, with a name's own bytes.
