@@ -16,6 +16,8 @@
 #include "support/MainQueueSettle.h"
 #include "support/Pictures.h"
 #include "ExplorerTestSupport.h"
+#include "platform/files/LoopbackRelay.h"
+#include "platform/files/Trust.h"
 #include "platform/defaults/Base64.h"
 #include "platform/ui/Menu.h"
 #include "platform/ui/NavigationController.h"
@@ -319,6 +321,43 @@ TEST_F(ExplorerTest, QuickConnectMenuListsTheSavedServersAndChecksTheConnectedOn
     window->my_session_info->connected = false;
     window->my_session_info->server_url.reset();
     window->my_session_info->service_id.reset();
+}
+
+// The header tells the connection in use, never an earlier one: a listing that comes over a new
+// connection without TLS (a machine in the middle hides the server's) takes the lock away.
+TEST_F(ExplorerTest, TheHeaderShowsTheStateOfTheConnectionTheListingCameOver) {
+    SKIP_WITHOUT_KEYRING();
+    Peer p = peer("pureftpd-tls");
+    SKIP_WITHOUT_PEER(p);
+    filestest::LoopbackRelay relay(filestest::LoopbackRelay::Mode::ftp, p.port);
+    const fs::path trustDir = fs::temp_directory_path() / keyringtest::unique("dravix-header-trust");
+    auto trust = std::make_shared<files::Trust>(trustDir, trustDir / "none");
+    files::Certificate certificate;
+    certificate.der = filestest::derOfPem(p.values["CERT"]);
+    ASSERT_TRUE(trust->addCertificate("127.0.0.1", relay.port(), certificate));
+    set_app_trust(trust);
+    const std::string path = p.url.substr(p.url.find('/', std::string("ftp://").size()));
+    auto server = saveServer(relay.url("ftp") + path, p.user, EnumManager::VornConnectionType::ftp, p.password);
+    server->tls_seen = true;  // its "Require encryption" was unticked by the user after its first TLS login
+    QuickConnectView* header = explorer->quickConnectView;
+    auto name = [](QWidget* w) { return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name); };
+
+    int before = explorer->listing_count();
+    auto c = connect(server->id);
+    ASSERT_TRUE(c.bucket) << (c.error ? c.error->text() : "");
+    ASSERT_TRUE(awaitListing(before, "/"));
+    ASSERT_TRUE(waitFor([&] { return name(header) == QuickConnectView::kEncryptedName; }));
+
+    relay.stripTls(true);
+    relay.closeAll();
+    before = explorer->listing_count();
+    explorer->refresh_directory_on_main(true);
+    ASSERT_TRUE(awaitListing(before, "/"));
+    EXPECT_EQ(name(header), QuickConnectView::kNotEncryptedText);
+    EXPECT_EQ(header->encryption_Lbl->text(), QuickConnectView::kNotEncryptedText);
+    set_app_trust(nullptr);
+    std::error_code ec;
+    fs::remove_all(trustDir, ec);
 }
 
 TEST_F(ExplorerTest, WithoutAWindowOrAConnectionTheUserIsTold) {
