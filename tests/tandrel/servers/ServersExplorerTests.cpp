@@ -17,7 +17,6 @@
 #include "support/Pictures.h"
 #include "ExplorerTestSupport.h"
 #include "platform/files/LoopbackRelay.h"
-#include "platform/files/Trust.h"
 #include "platform/defaults/Base64.h"
 #include "platform/ui/Menu.h"
 #include "platform/ui/NavigationController.h"
@@ -330,14 +329,7 @@ TEST_F(ExplorerTest, TheHeaderShowsTheStateOfTheConnectionTheListingCameOver) {
     Peer p = peer("pureftpd-tls");
     SKIP_WITHOUT_PEER(p);
     filestest::LoopbackRelay relay(filestest::LoopbackRelay::Mode::ftp, p.port);
-    const fs::path trustDir = fs::temp_directory_path() / keyringtest::unique("dravix-header-trust");
-    auto trust = std::make_shared<files::Trust>(trustDir, trustDir / "none");
-    files::Certificate certificate;
-    certificate.der = filestest::derOfPem(p.values["CERT"]);
-    ASSERT_TRUE(trust->addCertificate("127.0.0.1", relay.port(), certificate));
-    set_app_trust(trust);
-    const std::string path = p.url.substr(p.url.find('/', std::string("ftp://").size()));
-    auto server = saveServer(relay.url("ftp") + path, p.user, EnumManager::VornConnectionType::ftp, p.password);
+    auto server = saveServerBehindRelay(p, relay.port());
     server->tls_seen = true;  // its "Require encryption" was unticked by the user after its first TLS login
     QuickConnectView* header = explorer->quickConnectView;
     auto name = [](QWidget* w) { return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name); };
@@ -355,9 +347,6 @@ TEST_F(ExplorerTest, TheHeaderShowsTheStateOfTheConnectionTheListingCameOver) {
     ASSERT_TRUE(awaitListing(before, "/"));
     EXPECT_EQ(name(header), QuickConnectView::kNotEncryptedText);
     EXPECT_EQ(header->encryption_Lbl->text(), QuickConnectView::kNotEncryptedText);
-    set_app_trust(nullptr);
-    std::error_code ec;
-    fs::remove_all(trustDir, ec);
 }
 
 TEST_F(ExplorerTest, WithoutAWindowOrAConnectionTheUserIsTold) {

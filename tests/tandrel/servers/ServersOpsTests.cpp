@@ -13,7 +13,6 @@
 #include "HoldingRelay.h"
 #include "platform/files/LoopbackRelay.h"
 #include "support/MainQueueSettle.h"
-#include "platform/files/Trust.h"
 #include "tandrel/servers/OpsTestSupport.h"
 #include "tandrel/servers/VornFileDragDrop.h"
 
@@ -158,14 +157,7 @@ TEST_F(OpsTest, AServerThatSpokeTlsIsFromThenOnOnlyLoggedInToOverTls) {
     Peer p = peer("pureftpd-tls");
     SKIP_WITHOUT_PEER(p);
     filestest::LoopbackRelay relay(filestest::LoopbackRelay::Mode::ftp, p.port);
-    const fs::path trustDir = fs::temp_directory_path() / keyringtest::unique("dravix-strip-trust");
-    auto trust = std::make_shared<files::Trust>(trustDir, trustDir / "none");
-    files::Certificate certificate;
-    certificate.der = filestest::derOfPem(p.values["CERT"]);
-    ASSERT_TRUE(trust->addCertificate("127.0.0.1", relay.port(), certificate));
-    set_app_trust(trust);
-    const std::string path = p.url.substr(p.url.find('/', std::string("ftp://").size()));
-    auto server = saveServer(relay.url("ftp") + path, p.user, Type::ftp, p.password);
+    auto server = saveServerBehindRelay(p, relay.port());
     ASSERT_FALSE(server->require_encryption);
 
     auto first = connect(server->id);
@@ -193,9 +185,6 @@ TEST_F(OpsTest, AServerThatSpokeTlsIsFromThenOnOnlyLoggedInToOverTls) {
     EXPECT_EQ(window->provider_as_read_write()->connectionEncrypted(), std::optional<bool>(false));
     ASSERT_TRUE(testsupport::settleMainQueue(4));
     EXPECT_FALSE(server->require_encryption);
-    set_app_trust(nullptr);
-    std::error_code ec;
-    fs::remove_all(trustDir, ec);
 }
 
 TEST_F(OpsTest, ConnectingTwiceKeepsTheSessionsRecordAndItsFileSessions) {
