@@ -348,15 +348,8 @@ private:
         return tls12Only_.load() ? atLeast12 | static_cast<long>(CURL_SSLVERSION_MAX_TLSv1_2) : atLeast12;
     }
     static void logTlsFallback(const std::string& reply) {
-        if ((xlog::dynamicLogLevel() & xlog::FlagWarning) == 0) return;
-        xlog::Message m;
-        m.message = "FTP: the server broke off an upload over TLS 1.3 (" + reply + "); it is spoken to in TLS 1.2 from now on";
-        m.flag = xlog::FlagWarning;
-        m.file = __FILE__;
-        m.function = "perform";
-        m.line = __LINE__;
-        m.options = 3;
-        xlog::Log::sharedInstance().log(xlog::asyncLoggingEnabled(), std::move(m));
+        logWarning("FTP: the server broke off an upload over TLS 1.3 (" + reply + "); it is spoken to in TLS 1.2 from now on",
+                   "perform", __LINE__);
     }
     // libcurl takes a kept FTP connection whatever TLS versions it was made with: a session's
     // connections made before the fall-back are closed.
@@ -1069,13 +1062,18 @@ private:
     }
 
     static void logPlainWrite(const std::string& target, const std::string& why) {
+        logWarning("FTP save of " + target + " writes the file in place, without a temporary copy: " + why, "replaceFile",
+                   __LINE__);
+    }
+
+    static void logWarning(std::string text, const char* function, int line) {
         if ((xlog::dynamicLogLevel() & xlog::FlagWarning) == 0) return;
         xlog::Message m;
-        m.message = "FTP save of " + target + " writes the file in place, without a temporary copy: " + why;
+        m.message = std::move(text);
         m.flag = xlog::FlagWarning;
         m.file = __FILE__;
-        m.function = "replaceFile";
-        m.line = __LINE__;
+        m.function = function;
+        m.line = line;
         m.options = 3;
         xlog::Log::sharedInstance().log(xlog::asyncLoggingEnabled(), std::move(m));
     }
