@@ -25,6 +25,7 @@ Kinds:
              certificate (CERT); every command it got in COMMAND_LOG ("<command> <argument>",
              a password shown as "(hidden)")
     proftpd-ftps  the same speaking implicit TLS from the first byte (URL ftps://)
+    proftpd-tls13  proftpd-tls speaking TLS 1.3 only
     pureftpd-tls  pure-ftpd offering TLS beside plain FTP ("-Y 1"), a self-signed certificate (CERT)
     vsftpd   vsftpd (LIST only), a virtual user checked by a per-run PAM service (needs root)
     vsftpd-idle  the same, closing a session that sits idle for two seconds ("421 Timeout.",
@@ -34,7 +35,9 @@ Kinds:
     apache   Apache httpd with mod_dav/mod_dav_fs and Basic authentication (htpasswd); the same
              folder under /digest with Digest authentication (DIGEST_URL)
     apache-tls  the same over HTTPS only, with a certificate that is self-signed, expired and
-             for another name (dravix.test) (CERT)
+             for another name (dravix.test) (CERT), speaking HTTP/2 to clients that ask for it
+             (as Debian's servers do); PROTOCOL_LOG has a line per request, "<protocol> <method>
+             <path>" ("HTTP/1.1 PUT /a.txt", "HTTP/2.0 GET /")
     nginx    nginx with its dav module and the dav-ext module (PROPFIND, OPTIONS), Basic
              authentication
     nginx-core  nginx with only its core dav module (PUT, DELETE, MKCOL, COPY, MOVE): PROPFIND is
@@ -853,7 +856,7 @@ def start_proftpd(d, env_path, kind="proftpd"):
     if os.geteuid() != 0:
         write_env(env_path, {"SKIP": "proftpd needs root here (it changes to the user's id)"})
         return 0
-    tls = kind in ("proftpd-tls", "proftpd-ftps")
+    tls = kind in ("proftpd-tls", "proftpd-ftps", "proftpd-tls13")
     run = fresh_dir(os.path.join(d, kind))  # 0755: proftpd refuses files in a world-writable folder
     served = fresh_dir(os.path.join(run, "root"), 0o777)
     home = fresh_dir(os.path.join(served, "home", "dravix"), 0o777)
@@ -873,6 +876,8 @@ def start_proftpd(d, env_path, kind="proftpd"):
             tls_conf = PROFTPD_TLS.format(run=run) if tls else ""
             if kind == "proftpd-ftps":
                 tls_conf += "TLSOptions UseImplicitSSL\n"
+            if kind == "proftpd-tls13":
+                tls_conf += "TLSProtocol TLSv1.3\n"
             f.write(PROFTPD_CONF.format(port=port, run=run, base=base, tls=tls_conf))
         proc = spawn([binary, "-n", "-c", conf], os.path.join(run, "server.log"))
         if wait_for_port(port, proc):
@@ -892,6 +897,10 @@ def start_proftpd(d, env_path, kind="proftpd"):
 
 def start_proftpd_tls(d, env_path):
     return start_proftpd(d, env_path, "proftpd-tls")
+
+
+def start_proftpd_tls13(d, env_path):
+    return start_proftpd(d, env_path, "proftpd-tls13")
 
 
 def start_vsftpd_idle(d, env_path):
@@ -1201,9 +1210,13 @@ Alias /digest "{root}"
 
 APACHE_TLS = """\
 LoadModule ssl_module {mods}/mod_ssl.so
+LoadModule http2_module {mods}/mod_http2.so
+Protocols h2 http/1.1
 SSLEngine on
 SSLCertificateFile "{cert}"
 SSLCertificateKeyFile "{key}"
+LogFormat "%H %m %U" protocols
+CustomLog "{run}/protocols.log" protocols
 """
 
 
@@ -1226,8 +1239,8 @@ def start_apache(d, env_path, kind="apache"):
     tls, scheme, values = "", "http", {}
     if kind == "apache-tls":
         cert = make_faulty_certificate(run)
-        tls = APACHE_TLS.format(mods=APACHE_MODULES, cert=cert, key=os.path.join(run, "key.pem"))
-        scheme, values = "https", {"CERT": cert}
+        tls = APACHE_TLS.format(mods=APACHE_MODULES, cert=cert, key=os.path.join(run, "key.pem"), run=run)
+        scheme, values = "https", {"CERT": cert, "PROTOCOL_LOG": os.path.join(run, "protocols.log")}
     user, password = "dravix", "pw-" + secrets.token_hex(8)
     subprocess.run([htpasswd, "-c", "-b", "-B", os.path.join(run, "htpasswd"), user, password],
                    check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -1465,7 +1478,7 @@ def start_ingestion(d, env_path):
 
 STARTERS = {"pyftpd": start_pyftpd, "pyftpdx": start_pyftpdx, "pyftpd-limit": start_pyftpd_limit,
             "pureftpd": start_pureftpd, "pureftpd-limit": start_pureftpd_limit,
-            "proftpd": start_proftpd, "proftpd-tls": start_proftpd_tls,
+            "proftpd": start_proftpd, "proftpd-tls": start_proftpd_tls, "proftpd-tls13": start_proftpd_tls13,
             "vsftpd": start_vsftpd, "apache": start_apache, "silent": start_silent,
             "vsftpd-tls": lambda d, env_path: start_vsftpd(d, env_path, "vsftpd-tls"),
             "pureftpd-tls": start_pureftpd_tls, "apache-tls": start_apache_tls,

@@ -140,8 +140,12 @@ protected:
             check.trust = trust_;
             armCertificateCheck(s.easy(), check);
             TransferResult r = s.perform(op);
-            if (check.handshakes > 0) encrypted_.store(1);
-            else if (r.ok() && r.newConnections > 0) encrypted_.store(0);
+            // The state of the connection in use, never an earlier one's: a new connection
+            // without a handshake (a server that no longer offers TLS, or one in the middle
+            // that hides it) is not encrypted, whatever the connection before was.
+            if (check.handshakes > 0) s.encrypted = 1;
+            else if (r.newConnections > 0) s.encrypted = 0;
+            if (s.encrypted >= 0) encrypted_.store(s.encrypted);
             if (r.ok() || r.cancelled || !check.refused) return r;
             const TrustQuestion question = certificateQuestion(check);
             bool trusted = false;

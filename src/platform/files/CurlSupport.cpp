@@ -86,6 +86,8 @@ void Session::setUpload(std::string_view data) {
     transfer_.setUpload(data);
 }
 
+void Session::dropConnections() { multi_ = std::make_unique<net::Multi>(); }
+
 void Session::prepareRetry() {
     if (upload_) transfer_.setUpload(*upload_);
     curl_easy_setopt(easy(), CURLOPT_FRESH_CONNECT, 1L);
@@ -96,14 +98,14 @@ TransferResult Session::perform(Operation& op) {
     transfer_.clearReceived();
     CURL* const easy_ = transfer_.easy();
 
-    if (!OperationAccess::arm(op, [multi = &multi_] { multi->wakeup(); })) {
+    if (!OperationAccess::arm(op, [multi = multi_.get()] { multi->wakeup(); })) {
         result.cancelled = true;
         result.code = CURLE_ABORTED_BY_CALLBACK;
         return result;
     }
     const auto start = Clock::now();
     std::optional<Clock::time_point> connectedAt;
-    multi_.add(easy_);
+    multi_->add(easy_);
     CURLcode code = CURLE_OK;
     bool done = false;
     for (;;) {
@@ -112,11 +114,11 @@ TransferResult Session::perform(Operation& op) {
             break;
         }
         int running = 0;
-        if (!multi_.perform(running)) {
+        if (!multi_->perform(running)) {
             code = CURLE_FAILED_INIT;
             break;
         }
-        for (const auto& [easy, finished] : multi_.takeFinished()) {
+        for (const auto& [easy, finished] : multi_->takeFinished()) {
             if (easy == easy_) {
                 code = finished;
                 done = true;
@@ -146,9 +148,9 @@ TransferResult Session::perform(Operation& op) {
         // connection would be seen only when libcurl's own 200 ms timer runs out.
         curl_off_t pretransfer = 0;
         curl_easy_getinfo(easy_, CURLINFO_PRETRANSFER_TIME_T, &pretransfer);
-        multi_.poll(std::chrono::milliseconds(std::clamp<long long>(wait, 1, pretransfer > 0 ? 250 : 10)));
+        multi_->poll(std::chrono::milliseconds(std::clamp<long long>(wait, 1, pretransfer > 0 ? 250 : 10)));
     }
-    multi_.remove(easy_);
+    multi_->remove(easy_);
     OperationAccess::disarm(op);
     if (op.isCancelled() && !done) result.cancelled = true;
 

@@ -68,12 +68,21 @@ public:
     // Set by WorkerPool::retire: the job in progress goes back to the queue and this session's
     // worker stops.
     bool retiring() const { return retiring_; }
+    // Whether the connection this session's last transfer used is encrypted: 1 or 0, -1 before
+    // any (kept by the provider's transfer, which knows the handshakes).
+    int encrypted = -1;
+    // Closes the connections kept for later transfers: the next transfer opens a new one, set
+    // up as its options say (libcurl reuses an FTP connection whatever TLS versions it allowed).
+    void dropConnections();
+    // What the provider last set this session's connections up with (FTP: the TLS versions it
+    // allows); the provider drops them when that changes.
+    int connectionSetup = 0;
 
 private:
     friend class WorkerPool;
     bool retiring_ = false;
     net::Transfer transfer_;
-    net::Multi multi_;
+    std::unique_ptr<net::Multi> multi_ = std::make_unique<net::Multi>();
     std::optional<std::string_view> upload_;
     Timeouts timeouts_;
 };

@@ -162,7 +162,7 @@ public:
     // Logs in and reads the root folder; loginRejected for a wrong user name or password.
     virtual OperationHandle checkLogin(Completion completion) = 0;
 
-    // Whether the connections to the server are encrypted (TLS); nothing until one was made.
+    // Whether the connection the last operation used is encrypted (TLS); nothing until one was made.
     virtual std::optional<bool> connectionEncrypted() const { return std::nullopt; }
 
     // Applies to operations started afterwards.

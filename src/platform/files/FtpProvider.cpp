@@ -256,6 +256,21 @@ private:
             s.prepareRetry();
             r = performChecked(s, op);
         }
+        if (brokeUploadOverTls13(s, r)) {
+            // This server is spoken to in TLS 1.2 from now on; the upload runs once more, whole,
+            // on a new connection (the connections made before are closed).
+            tls12Only_.store(true);
+            curl_easy_setopt(s.easy(), CURLOPT_SSLVERSION, sslVersion());
+            useTlsSetup(s);
+            s.prepareRetry();
+            TransferResult again = performChecked(s, op);
+            if (again.code == CURLE_SSL_CONNECT_ERROR) {
+                tls12Only_.store(false);  // it speaks no TLS 1.2: the fault was something else
+            } else {
+                logTlsFallback(r.lastReply());
+                r = std::move(again);
+            }
+        }
         if (r.ok()) tTrace.anyDone = true;
         else if (refusedAtGreeting(r)) tTrace.refusedAtGreeting = true;
         return r;
@@ -313,15 +328,41 @@ private:
         curl_easy_setopt(e, CURLOPT_USE_SSL,
                          static_cast<long>(requireTls_ || base_.scheme == "ftps" ? CURLUSESSL_ALL : CURLUSESSL_TRY));
         curl_easy_setopt(e, CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS));
-        // TLS 1.2: vsftpd 3.0, on many hosts, breaks off uploads over TLS 1.3 after some
-        // hundred kilobytes ("426 Failure reading network stream").
-        curl_easy_setopt(e, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2 | CURL_SSLVERSION_MAX_TLSv1_2));
+        curl_easy_setopt(e, CURLOPT_SSLVERSION, sslVersion());
+        useTlsSetup(s);
+        // Never through a proxy: libcurl would hand an HTTP proxy the login in plain text.
+        net::setProxyUse(e, net::ProxyUse::none);
         setCredentials(e);
         curl_easy_setopt(e, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
         curl_easy_setopt(e, CURLOPT_FTP_SKIP_PASV_IP, 1L);
         curl_easy_setopt(e, CURLOPT_FTP_USE_EPSV, 1L);
         curl_easy_setopt(e, CURLOPT_SERVER_RESPONSE_TIMEOUT,
                          static_cast<long>(std::max<long long>(1, (t.reply.count() + 999) / 1000)));
+    }
+
+    // TLS 1.2 or newer; only 1.2 for a server seen breaking off uploads over TLS 1.3 (builds of
+    // vsftpd 3.0 on some hosts do, after some hundred kilobytes: "426 Failure reading network
+    // stream").
+    long sslVersion() const {
+        const long atLeast12 = static_cast<long>(CURL_SSLVERSION_TLSv1_2);
+        return tls12Only_.load() ? atLeast12 | static_cast<long>(CURL_SSLVERSION_MAX_TLSv1_2) : atLeast12;
+    }
+    static void logTlsFallback(const std::string& reply) {
+        logWarning("FTP: the server broke off an upload over TLS 1.3 (" + reply + "); it is spoken to in TLS 1.2 from now on",
+                   "perform", __LINE__);
+    }
+    // libcurl takes a kept FTP connection whatever TLS versions it was made with: a session's
+    // connections made before the fall-back are closed.
+    void useTlsSetup(Session& s) const {
+        const int setup = tls12Only_.load() ? 2 : 1;
+        if (s.connectionSetup != 0 && s.connectionSetup != setup) s.dropConnections();
+        s.connectionSetup = setup;
+    }
+    // An upload broken off with "426" over TLS while TLS 1.3 was allowed (which version a
+    // connection speaks is not told: FTP's data connections resume their TLS sessions).
+    bool brokeUploadOverTls13(Session& s, const TransferResult& r) const {
+        return !r.ok() && !r.cancelled && !r.silent && !tls12Only_.load() && r.uploaded > 0 && r.responseCode == 426 &&
+               s.encrypted == 1;
     }
 
     // The server path of a provider path below the root folder, with a name's own bytes.
@@ -1021,13 +1062,18 @@ private:
     }
 
     static void logPlainWrite(const std::string& target, const std::string& why) {
+        logWarning("FTP save of " + target + " writes the file in place, without a temporary copy: " + why, "replaceFile",
+                   __LINE__);
+    }
+
+    static void logWarning(std::string text, const char* function, int line) {
         if ((xlog::dynamicLogLevel() & xlog::FlagWarning) == 0) return;
         xlog::Message m;
-        m.message = "FTP save of " + target + " writes the file in place, without a temporary copy: " + why;
+        m.message = std::move(text);
         m.flag = xlog::FlagWarning;
         m.file = __FILE__;
-        m.function = "replaceFile";
-        m.line = __LINE__;
+        m.function = function;
+        m.line = line;
         m.options = 3;
         xlog::Log::sharedInstance().log(xlog::asyncLoggingEnabled(), std::move(m));
     }
@@ -1174,6 +1220,7 @@ private:
 
     const std::shared_ptr<LeftoverCopies> leftovers_;
     const bool requireTls_;
+    mutable std::atomic<bool> tls12Only_{false};  // the server broke off an upload over TLS 1.3
 
     std::atomic<int> mlsd_{unknown};
     std::mutex rootMutex_;

@@ -39,7 +39,6 @@ std::optional<FileObject> as400Line(const Tokens& t, std::string_view line, cons
         if (!toNumber(t[1].text, size) || !as400Date(t[2].text, date) || !parseClock(t[3].text, date.h, date.mi, date.s))
             return std::nullopt;
         dated = true;
-        if (!resolve(date, context)) return std::nullopt;
     } else if (t.size() >= 3 && t[1].text.size() > 1 && t[1].text.front() == '*') {
         typeIndex = 1;
     } else {

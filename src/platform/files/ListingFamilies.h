@@ -18,7 +18,8 @@ using text::Tokens;
 
 // "ls -l" and its kin: a mode field of letters ("-rw-r--r--") or digits ("644", "100644"),
 // links, owner, group, size and date in any of the forms text::lineDate reads, then the name.
-// Also: a long group name that runs into the size, no date column at all, device files (their
+// Also: dates as seconds since 1970, three date fields that cannot be read (the entry has no
+// date), a long group name that runs into the size, no date column at all (and no links), device files (their
 // "major, minor" is no size), sizes with a unit ("33.5k"), and VShell's "Apr 04, 2000" dates
 // and folders marked by a trailing "/".
 std::optional<FileObject> unixLine(const Tokens& t, std::string_view line, const ListContext& context, LineKind& kind);

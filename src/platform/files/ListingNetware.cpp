@@ -19,8 +19,7 @@ std::optional<FileObject> netwareLine(const Tokens& t, std::string_view line, co
         if (!toNumber(t[m - 1].text, size)) continue;
         auto date = lineDate(t, m);
         if (!date) continue;
-        const auto modified = resolve(*date, context);
-        if (!modified) return std::nullopt;
+        const auto modified = resolve(*date, context);  // none when it names no day or reads two ways
         auto entry = namedEntry(line.substr(skipBlanks(line, t[date->last].end)),
                                 type[0] == 'd' ? FileType::directory : FileType::regular, context, kind);
         if (!entry) return std::nullopt;

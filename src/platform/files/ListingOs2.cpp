@@ -31,8 +31,7 @@ std::optional<FileObject> os2Line(const Tokens& t, std::string_view line, const 
         !parseClock(t[i + 1].text, date.h, date.mi, date.s))
         return std::nullopt;
     date.hasYear = true;
-    const auto modified = resolve(date, context);
-    if (!modified) return std::nullopt;
+    const auto modified = resolve(date, context);  // none when it names no day
     auto entry = namedEntry(line.substr(skipBlanks(line, t[i + 1].end)), folder ? FileType::directory : FileType::regular,
                             context, kind);
     if (!entry) return std::nullopt;

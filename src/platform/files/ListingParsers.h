@@ -54,6 +54,9 @@ Listing readMlsd(std::string_view listing, std::string_view folder);
 // Names keep inner blanks (and leading ones where the form shows them); a link's " -> target"
 // is cut off; "total N", headings, "." and ".." give nothing. Dates without a year take the
 // year of `now`, or the year before when that would put them more than a day after `now`.
+// A line never goes missing for its date: a date that cannot be read, names no day, or reads
+// two ways leaves the entry without one (and a line read two ways without its size); only a
+// line whose name cannot be told gives no entry.
 // A listing also joins a VMS entry that wraps onto a second line; a single line cannot.
 std::optional<FileObject> listLine(std::string_view line, std::string_view folder, Date now);
 std::vector<FileObject> list(std::string_view listing, std::string_view folder, Date now);

@@ -712,12 +712,21 @@ std::optional<LineDate> lineDate(const Tokens& t, std::size_t m) {
         return date;
     }
     date = {};
-    // GNU "iso" for a recent file: "06-07 21:22".
+    // GNU "iso" for a recent file: "06-07 21:22"; with the year after it: "09-26 2000".
     if (first.size() == 5 && first[2] == '-' && m + 1 < t.size() && toNumber(first.substr(0, 2), date.mo) &&
-        toNumber(first.substr(3, 2), date.d) && parseClock(t[m + 1].text, date.h, date.mi, date.s)) {
-        date.last = m + 1;
-        return date;
+        toNumber(first.substr(3, 2), date.d)) {
+        const std::string_view when = t[m + 1].text;
+        if (parseClock(when, date.h, date.mi, date.s)) {
+            date.last = m + 1;
+            return date;
+        }
+        if (when.size() == 4 && toNumber(when, date.y) && date.y >= 1970 && date.y < 2100) {
+            date.hasYear = true;
+            date.last = m + 1;
+            return date;
+        }
     }
+    date = {};
     return cjkDate(t, m);
 }
 
@@ -757,8 +766,9 @@ std::optional<Date> resolve(const LineDate& read, const ListContext& context) {
         if (*context.numericOrder == NumericOrder::monthFirst) std::swap(date.mo, date.d);
     }
     if (date.hasYear) return dateAt(date, date.y);
+    // This year's date may be no day at all (Feb 29): then it is last year's, if that has it.
     auto when = dateAt(date, context.thisYear);
-    if (when && *when > context.now + hours{24}) when = dateAt(date, context.thisYear - 1);
+    if (!when || *when > context.now + hours{24}) when = dateAt(date, context.thisYear - 1);
     return when;
 }
 

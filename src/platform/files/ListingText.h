@@ -89,7 +89,7 @@ struct ListContext {
     Date now;
     int thisYear = 0;
     // The order the listing's numeric dates are known to be in; without it, a line whose date
-    // reads either way round gives no entry rather than a guessed or missing date.
+    // reads either way round gives its entry without a date rather than a guessed one.
     std::optional<NumericOrder> numericOrder;
     DateOrders* orders = nullptr;  // where resolve notes what it saw, if anywhere
 };
@@ -127,9 +127,10 @@ std::optional<LineDate> cjkDate(const Tokens& t, std::size_t m);
 bool datePiece(std::string_view token);
 
 // The date a LineDate stands for, in UTC: a date without a year takes the year of `now`, or
-// the year before when that would put it more than a day after `now`; "24:00" is the next
-// day's midnight. A date whose day and month could be either way round takes the context's
-// order, and is none without one. Notes what it saw in the context's DateOrders.
+// the year before when that would put it more than a day after `now` or when `now`'s year has
+// no such day (Feb 29); "24:00" is the next day's midnight. A date whose day and month could be
+// either way round takes the context's order, and is none without one; so is a date that names
+// no day. The readers then give the entry without a date. Notes what it saw in the context's DateOrders.
 std::optional<Date> resolve(const LineDate& date, const ListContext& context);
 std::optional<Date> makeDate(int y, int mo, int d, int h, int mi, int s,
                              std::chrono::milliseconds frac = std::chrono::milliseconds{0});

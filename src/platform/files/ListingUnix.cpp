@@ -1,6 +1,7 @@
 // "ls -l"-style LIST lines: the form most servers send, with the variations seen in the field
 // (see ListingFamilies.h), and VShell's lines without a permission field.
 
+#include <chrono>
 #include <cstring>
 
 #include "platform/files/ListingFamilies.h"
@@ -101,6 +102,35 @@ bool startsLikeADate(const Tokens& t, std::size_t k) {
     return false;
 }
 
+// Seconds since 1970 as some servers write a date ("1718000000"): nine or ten digits.
+std::optional<LineDate> unixTime(std::string_view s) {
+    using namespace std::chrono;
+    std::int64_t seconds;
+    if (s.size() < 9 || s.size() > 10 || !toNumber(s, seconds)) return std::nullopt;
+    const sys_seconds when{std::chrono::seconds{seconds}};
+    const auto day = floor<days>(when);
+    const year_month_day ymd{day};
+    const hh_mm_ss clock{when - day};
+    LineDate date;
+    date.y = static_cast<int>(ymd.year());
+    date.mo = static_cast<int>(static_cast<unsigned>(ymd.month()));
+    date.d = static_cast<int>(static_cast<unsigned>(ymd.day()));
+    date.h = static_cast<int>(clock.hours().count());
+    date.mi = static_cast<int>(clock.minutes().count());
+    date.s = static_cast<int>(clock.seconds().count());
+    date.hasYear = true;
+    return date;
+}
+
+// Three fields from k on that stand where "ls -l" puts its date, ending in a time or a year,
+// with a name after them that starts with no more of a date: "Foo 10 08:30 name".
+bool unreadDate(const Tokens& t, std::size_t k) {
+    int h, mi, s, y;
+    if (k + 3 >= t.size() || datePiece(t[k + 3].text)) return false;
+    const std::string_view last = t[k + 2].text;
+    return parseClock(last, h, mi, s) || (last.size() == 4 && toNumber(last, y) && y >= 1900 && y < 2100);
+}
+
 // Where the size can stand in a line of this form: after links, owner and group; after owner
 // and group, or links and owner; after the owner alone. Further along, the owner or group has
 // blanks in it ("Domain Users"): such a reading gives way to a usual one.
@@ -148,13 +178,15 @@ std::optional<FileObject> unixLine(const Tokens& t, std::string_view line, const
 
     // The entry once the date is found: the name starts one blank after it (after all blanks
     // when the date's column is padded). A name that starts with more of a date or time means
-    // the date was not read whole: such a line is not read at all.
-    auto dated = [&](const LineDate& date, std::int64_t size) -> std::optional<FileObject> {
+    // the date was not read whole: such a line is not read at all. A date that names no day
+    // (Feb 29 of a year without one) or reads two ways leaves the entry without a date; so does
+    // a line read two ways whose readings agree on where the name starts (`sure` false), which
+    // leaves it without a size too.
+    auto dated = [&](const LineDate& date, std::int64_t size, bool sure = true) -> std::optional<FileObject> {
         if (date.last + 1 < t.size() && datePiece(t[date.last + 1].text)) return std::nullopt;
-        const auto modified = resolve(date, context);
-        if (!modified) return std::nullopt;
+        const auto modified = sure ? resolve(date, context) : std::nullopt;
         const std::size_t nameStart = date.padded ? skipBlanks(line, t[date.last].end) : t[date.last].end + 1;
-        return finish(line, nameStart, link, type, size, modified, context, kind);
+        return finish(line, nameStart, link, type, sure ? size : -1, modified, context, kind);
     };
     auto sizeAt = [&](std::size_t i, std::int64_t& size) {
         const std::string_view s = t[i].text;
@@ -174,9 +206,14 @@ std::optional<FileObject> unixLine(const Tokens& t, std::string_view line, const
         // usual place of the size decides, and the line is not read when both places are usual.
         for (std::size_t other = m + 1; other <= date->last + 1 && other < t.size(); ++other) {
             std::int64_t otherSize;
-            if (!sizeAt(other - 1, otherSize) || !lineDate(t, other)) continue;
+            if (!sizeAt(other - 1, otherSize)) continue;
+            const auto otherDate = lineDate(t, other);
+            if (!otherDate) continue;
             if (usualSizeIndex(t, other - 1)) {
-                if (usualSizeIndex(t, m - 1)) return std::nullopt;
+                if (usualSizeIndex(t, m - 1)) {
+                    if (otherDate->last != date->last) return std::nullopt;
+                    return dated(*date, size, false);
+                }
                 date.reset();
             }
             break;
@@ -185,7 +222,12 @@ std::optional<FileObject> unixLine(const Tokens& t, std::string_view line, const
         // A group name with digits at its end before a number that starts a date as well
         // ("group1234 2019 12月 25日") reads as a size run into the group too.
         std::int64_t joined;
-        if (m >= 3 && joinedSize(t[m - 2].text, joined) && lineDate(t, m - 1)) return std::nullopt;
+        if (m >= 3 && joinedSize(t[m - 2].text, joined)) {
+            if (const auto otherDate = lineDate(t, m - 1)) {
+                if (otherDate->last != date->last) return std::nullopt;
+                return dated(*date, size, false);
+            }
+        }
         return dated(*date, size);
     }
     // A long group name runs into the size: "-rw-r--r--  1 owner  webdevelopers1234567 Jun 10 08:30 a",
@@ -197,13 +239,32 @@ std::optional<FileObject> unixLine(const Tokens& t, std::string_view line, const
         if (!date) continue;
         return dated(*date, size);
     }
-    // No date column: "mode links owner group size name", or without the group. A line whose
-    // date could not be read is not taken for one.
-    std::int64_t links, size;
-    if (t.size() < 5 || !toNumber(t[1].text, links)) return std::nullopt;
-    for (std::size_t s : {std::size_t{4}, std::size_t{3}}) {
+    // A date written as seconds since 1970 ("1718000000"), where the size usually stands before it.
+    for (std::size_t m = 3; m + 1 < t.size(); ++m) {
+        std::int64_t size;
+        if (!usualSizeIndex(t, m - 1) || !sizeAt(m - 1, size)) continue;
+        if (auto date = unixTime(t[m].text)) {
+            date->last = m;
+            return dated(*date, size);
+        }
+    }
+    // No date column: "mode links owner group size name", or without the group, or without the
+    // links (where the mode is surely one: letters, or digits with the file type's bits). A line
+    // whose date could not be read is not taken for one: when it holds the three fields of an
+    // "ls -l" date ("Foo 10 08:30", "Mar 10  2020") the name follows them and the entry has no
+    // date; otherwise where the name starts cannot be told.
+    std::int64_t size;
+    const bool links = allDigits(t[1].text);
+    if (!links && !letterMode(field) && field.size() < 5) return std::nullopt;
+    if (t.size() < (links ? 5u : 4u)) return std::nullopt;
+    for (std::size_t s : {links ? std::size_t{4} : std::size_t{3}, links ? std::size_t{3} : std::size_t{2}}) {
         if (s + 1 >= t.size() || !toNumber(t[s].text, size)) continue;
-        if (startsLikeADate(t, s + 1)) return std::nullopt;
+        int day;
+        const bool dateFields = unreadDate(t, s + 1) && isDay(t[s + 2].text, day);
+        if (dateFields || startsLikeADate(t, s + 1)) {
+            if (!unreadDate(t, s + 1)) return std::nullopt;
+            return finish(line, t[s + 3].end + 1, link, type, size, std::nullopt, context, kind);
+        }
         return finish(line, t[s].end + 1, link, type, size, std::nullopt, context, kind);
     }
     return std::nullopt;
@@ -226,9 +287,9 @@ std::optional<FileObject> vshellLine(const Tokens& t, std::string_view line, con
     if (t.size() < 4 || !toNumber(t[0].text, size)) return std::nullopt;
     auto date = lineDate(t, 1);
     if (!date || (date->last + 1 < t.size() && datePiece(t[date->last + 1].text))) return std::nullopt;
-    // A folder ends in "/"; a file's type is what is left.
+    // A folder ends in "/"; a file's type is what is left. A date that names no day leaves
+    // the entry without one.
     const auto modified = resolve(*date, context);
-    if (!modified) return std::nullopt;
     const std::size_t nameStart = date->padded ? skipBlanks(line, t[date->last].end) : t[date->last].end + 1;
     return finish(line, nameStart, false, FileType::regular, size, modified, context, kind);
 }

@@ -91,8 +91,7 @@ std::optional<FileObject> vmsLine(const Tokens& t, std::string_view line, const 
         if (const std::size_t dot = clock.find('.'); dot != std::string_view::npos) clock = clock.substr(0, dot);
         if (!parseClock(clock, date.h, date.mi, date.s)) date.h = date.mi = date.s = 0;
     }
-    const auto modified = resolve(date, context);
-    if (!modified) return std::nullopt;
+    const auto modified = resolve(date, context);  // none when it names no day
     std::string_view name = t[0].text.substr(0, semicolon);
     FileType type = FileType::regular;
     if (name.size() > 4 && iequals(name.substr(name.size() - 4), ".DIR")) {

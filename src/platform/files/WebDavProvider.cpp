@@ -231,8 +231,18 @@ private:
         FileError error = creationError(s, op, r, Verb::put, file);
         // A PUT goes to the file itself, and many servers write what arrives as it
         // arrives: a request cut once its body had begun to move, with no answer to say
-        // the server threw it away, may have left the file holding part of it.
-        error.targetIncomplete = mode == WriteMode::replace && !r.ok() && r.uploaded > 0 && r.responseCode < 200;
+        // the server threw it away, may have left the file holding part of it. Without an
+        // answer, what is there tells: no file (its folder missing, say) means nothing was
+        // written, and the copy is not said to be incomplete.
+        if (mode == WriteMode::replace && !r.ok() && r.uploaded > 0 && r.responseCode < 200) {
+            Outcome<Presence> there = r.cancelled ? Outcome<Presence>(error) : look(s, op, file);
+            if (there.error || there.value != Presence::missing) {
+                error.targetIncomplete = true;
+                return error;
+            }
+            Outcome<Presence> parent = look(s, op, path::parent(file));
+            if (!parent.error && parent.value != Presence::folder) return FileError::make(ErrorKind::parentMissing);
+        }
         return error;
     }
 
@@ -340,6 +350,13 @@ private:
         s.reset(timeouts());
         CURL* e = s.easy();
         curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+        // HTTP/1.1: over HTTP/2 libcurl 7.88 loses an answer that the server gives before it has
+        // read the whole body (a 409 to a PUT into a missing folder becomes a "Stream error in
+        // the HTTP/2 framing layer"), and some servers' first answers with it (lighttpd's).
+        curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+        // A proxy from the environment only as a tunnel for HTTPS; plain HTTP goes direct, so
+        // that no password reaches a proxy in the clear.
+        net::setProxyUse(e, base_.scheme == "https" ? net::ProxyUse::tunnel : net::ProxyUse::none);
         setCredentials(e);
         const long auth = auth_.load();
         curl_easy_setopt(e, CURLOPT_HTTPAUTH, auth ? auth : static_cast<long>(CURLAUTH_BASIC | CURLAUTH_DIGEST));

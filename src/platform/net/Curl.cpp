@@ -60,6 +60,20 @@ void Transfer::setTls(const Tls& tls) {
     curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, tls.verifyHost ? 2L : 0L);
 }
 
+void setProxyUse(CURL* easy, ProxyUse use) {
+    switch (use) {
+        case ProxyUse::environment:
+            break;
+        case ProxyUse::none:
+            // An empty proxy turns off the ones the environment names.
+            curl_easy_setopt(easy, CURLOPT_PROXY, "");
+            break;
+        case ProxyUse::tunnel:
+            curl_easy_setopt(easy, CURLOPT_HTTPPROXYTUNNEL, 1L);
+            break;
+    }
+}
+
 void Transfer::setHeaders(const std::vector<std::string>& lines) {
     curl_slist_free_all(requestHeaders_);
     requestHeaders_ = nullptr;

@@ -16,6 +16,7 @@ OrderedJson VornSingleServiceDataModel::to_json() const {
     j["created_date"] = jsonable::date_json(created_date);
     j["last_connected"] = jsonable::date_json(last_connected);
     if (require_encryption) j["require_encryption"] = true;
+    if (tls_seen) j["tls_seen"] = true;
     return j;
 }
 
@@ -33,6 +34,10 @@ std::shared_ptr<VornSingleServiceDataModel> VornSingleServiceDataModel::from_jso
     if (auto it = j.find("require_encryption"); it != j.end() && !it->is_null()) {
         if (!it->is_boolean()) throw DecodingError("typeMismatch: expected a boolean for key \"require_encryption\"");
         s->require_encryption = it->get<bool>();
+    }
+    if (auto it = j.find("tls_seen"); it != j.end() && !it->is_null()) {
+        if (!it->is_boolean()) throw DecodingError("typeMismatch: expected a boolean for key \"tls_seen\"");
+        s->tls_seen = it->get<bool>();
     }
     return s;
 }

@@ -25,9 +25,13 @@ public:
     // FTP: never log in without TLS. Stored as "require_encryption" only when set, so a file
     // without it reads as before (TLS whenever the server offers it).
     bool require_encryption = false;
+    // FTP: the server has spoken TLS (or offered it) to the app once. Its first TLS connection
+    // ticks `require_encryption`, once: a user who unticks it later is not overruled. Stored as
+    // "tls_seen" only when set.
+    bool tls_seen = false;
 
     OrderedJson to_json() const override;
-    // Strict: every key but "port" and "require_encryption" must be there with its type. Throws
+    // Strict: every key but "port", "require_encryption" and "tls_seen" must be there with its type. Throws
     // DecodingError.
     static std::shared_ptr<VornSingleServiceDataModel> from_json(const OrderedJson& j);
     std::shared_ptr<VornSingleServiceDataModel> clone() const;

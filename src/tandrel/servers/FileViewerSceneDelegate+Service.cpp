@@ -43,6 +43,20 @@ std::shared_ptr<VornAppMultipleSessionsDataModel> sessions_record(const std::sha
     return it == all.end() ? nullptr : it->second;
 }
 
+// An FTP server that has spoken TLS to the app (its connection began a TLS handshake, the
+// user's trust in its certificate included) is from then on only logged in to over TLS: a
+// machine in the middle that strips "AUTH TLS" later gets no login in plain text. Its record's
+// "Require encryption" is ticked, once; a user who unticks it is not overruled.
+void remember_tls(const std::string& service_id, EnumManager::VornConnectionType type,
+                  const std::shared_ptr<files::FileProvider>& provider) {
+    if (type != EnumManager::VornConnectionType::ftp || !provider || provider->connectionEncrypted() != true) return;
+    auto record = saved_service(service_id);
+    if (!record || record->tls_seen) return;
+    record->tls_seen = true;
+    record->require_encryption = true;
+    app_services_manager().request_save_services(nullptr);
+}
+
 // Runs the completion (when there is one) on the main queue.
 void deliver(const FileViewerSceneDelegate::ErrorCompletion& completion, std::optional<VornError> error) {
     if (!completion) return;
@@ -191,6 +205,7 @@ void FileViewerSceneDelegate::connect_with_keychain_credentials(const std::strin
                     // empty listing later.
                     provider->checkLogin([self, server, generation, done, bucket](std::optional<files::FileError> login) {
                         dispatch::mainQueue().async([self, server, generation, done, bucket, login]() mutable {
+                            remember_tls(server->id, server->connection_type, provider_of(bucket));
                             std::optional<VornError> failure;
                             if (!self) failure = app_error(Err::no_file_window);
                             else if (self->connection_generation_ != generation) failure = superseded_error();

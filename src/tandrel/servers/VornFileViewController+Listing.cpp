@@ -20,6 +20,7 @@
 #include "tandrel/servers/ExplorerStyle.h"
 #include "tandrel/servers/FileExplorerListingModel.h"
 #include "tandrel/servers/FileViewerScene.h"
+#include "tandrel/servers/QuickConnectView.h"
 #include "tandrel/servers/ServerScreenWidgets.h"
 #include "tandrel/servers/VornConnectorUtilityClass.h"
 #include "tandrel/servers/VornFileViewController.h"
@@ -298,6 +299,9 @@ void VornFileViewController::listing_received(uint64_t request, const std::strin
     // The connection it was asked on is gone (a disconnect came first): no one waits for it.
     FileViewerSceneDelegate* window = file_window();
     if (!window || !window->provider_bucket) return;
+    // The header tells the state of the connection in use: the one this answer came over.
+    if (auto provider = window->provider_as_read_write(); provider && quickConnectView)
+        quickConnectView->show_encryption(provider->connectionEncrypted());
     if (error) return listing_failed(error, request);
     if (!listing) return listing_failed(app_error(Err::no_permission_no_data), request);
     apply_listing(path, std::move(listing));

@@ -443,7 +443,8 @@ TEST(FtpTls, AServerThatOffersTlsIsSpokenToOverTlsWithProtectedData) {
 
 TEST(FtpTls, ASaveOfAMegabyteOverTlsReachesVsftpdWhole) {
     // vsftpd 3.0 breaks off uploads of more than about 100 KB over TLS 1.3 ("426 Failure
-    // reading network stream").
+    // reading network stream"): the first break makes the provider speak TLS 1.2 to it, and
+    // the broken upload runs once more.
     Peer peer = loadPeer("vsftpd-tls");
     if (!peer.skipReason.empty()) GTEST_SKIP() << peer.skipReason;
     const fs::path dir = freshFolder("megabyte");

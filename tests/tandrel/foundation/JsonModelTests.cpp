@@ -181,20 +181,28 @@ TEST(JsonModels, TheDeletedMarkOfASessionIsWrittenOnlyWhenSetAndOptionalToRead) 
 }
 
 TEST(JsonModels, RequiringEncryptionIsAnOptionalFieldWrittenOnlyWhenSet) {
-    VornSingleServiceDataModel server;
-    server.connection_type = EnumManager::VornConnectionType::ftp;
-    EXPECT_FALSE(parsed(server).contains("require_encryption")) << "a file without it reads as before";
-    server.require_encryption = true;
-    auto j = parsed(server);
-    EXPECT_EQ(j["require_encryption"], true);
-    EXPECT_TRUE(VornSingleServiceDataModel::from_json(j)->require_encryption);
-    // A record written before the field existed, and one that names it null.
-    j.erase("require_encryption");
-    EXPECT_FALSE(VornSingleServiceDataModel::from_json(j)->require_encryption);
-    j["require_encryption"] = nullptr;
-    EXPECT_FALSE(VornSingleServiceDataModel::from_json(j)->require_encryption);
-    j["require_encryption"] = "yes";
-    EXPECT_THROW(VornSingleServiceDataModel::from_json(j), DecodingError);
+    struct Field {
+        const char* key;
+        bool VornSingleServiceDataModel::*member;
+    };
+    for (const Field& field : {Field{"require_encryption", &VornSingleServiceDataModel::require_encryption},
+                               Field{"tls_seen", &VornSingleServiceDataModel::tls_seen}}) {
+        SCOPED_TRACE(field.key);
+        VornSingleServiceDataModel server;
+        server.connection_type = EnumManager::VornConnectionType::ftp;
+        EXPECT_FALSE(parsed(server).contains(field.key)) << "a file without it reads as before";
+        server.*field.member = true;
+        auto j = parsed(server);
+        EXPECT_EQ(j[field.key], true);
+        EXPECT_TRUE(VornSingleServiceDataModel::from_json(j).get()->*field.member);
+        // A record written before the field existed, and one that names it null.
+        j.erase(field.key);
+        EXPECT_FALSE(VornSingleServiceDataModel::from_json(j).get()->*field.member);
+        j[field.key] = nullptr;
+        EXPECT_FALSE(VornSingleServiceDataModel::from_json(j).get()->*field.member);
+        j[field.key] = "yes";
+        EXPECT_THROW(VornSingleServiceDataModel::from_json(j), DecodingError);
+    }
 }
 
 TEST(JsonModels, WhatCannotBeEncodedIsAnErrorNotText) {

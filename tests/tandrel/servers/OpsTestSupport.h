@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/files/ProviderTestSupport.h"
+#include "platform/files/Trust.h"
 #include "platform/keychain/KeyringTestSupport.h"
 #include "platform/ui/AlertController.h"
 #include "tandrel/foundation/EnumManager.h"
@@ -81,6 +82,7 @@ protected:
         app_sessions_manager().url.reset();
         std::error_code ec;
         std::filesystem::remove_all(sessions_, ec);
+        if (!trust_.empty()) std::filesystem::remove_all(trust_, ec);
     }
 
     // The peer's data (or a skip reason), narrowed to a folder of its own: tests run side by
@@ -116,6 +118,18 @@ protected:
     }
     std::shared_ptr<VornSingleServiceDataModel> saveServer(const Peer& p) {
         return saveServer(p.url, p.user, typeOf(p), p.password);
+    }
+    // The FTP-over-TLS peer's folder saved as reached through a relay on `relayPort` in front of
+    // it, whose certificate the app trusts there (in a trust store of the test's own).
+    std::shared_ptr<VornSingleServiceDataModel> saveServerBehindRelay(const Peer& p, int relayPort) {
+        trust_ = std::filesystem::temp_directory_path() / keyringtest::unique("dravix-relay-trust");
+        auto trust = std::make_shared<files::Trust>(trust_, trust_ / "none");
+        files::Certificate certificate;
+        certificate.der = filestest::derOfPem(p.values.at("CERT"));
+        EXPECT_TRUE(trust->addCertificate("127.0.0.1", relayPort, certificate));
+        set_app_trust(trust);
+        const std::string path = p.url.substr(p.url.find('/', std::string("ftp://").size()));
+        return saveServer("ftp://127.0.0.1:" + std::to_string(relayPort) + path, p.user, Type::ftp, p.password);
     }
 
     // Connects through the reset, as the screens do; waits for the completion and a little
@@ -175,6 +189,7 @@ protected:
 
 private:
     std::filesystem::path sessions_;
+    std::filesystem::path trust_;
     std::unique_ptr<keyringtest::Cleanup> keys_ = std::make_unique<keyringtest::Cleanup>();
 };
 

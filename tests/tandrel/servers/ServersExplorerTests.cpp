@@ -16,6 +16,7 @@
 #include "support/MainQueueSettle.h"
 #include "support/Pictures.h"
 #include "ExplorerTestSupport.h"
+#include "platform/files/LoopbackRelay.h"
 #include "platform/defaults/Base64.h"
 #include "platform/ui/Menu.h"
 #include "platform/ui/NavigationController.h"
@@ -319,6 +320,33 @@ TEST_F(ExplorerTest, QuickConnectMenuListsTheSavedServersAndChecksTheConnectedOn
     window->my_session_info->connected = false;
     window->my_session_info->server_url.reset();
     window->my_session_info->service_id.reset();
+}
+
+// The header tells the connection in use, never an earlier one: a listing that comes over a new
+// connection without TLS (a machine in the middle hides the server's) takes the lock away.
+TEST_F(ExplorerTest, TheHeaderShowsTheStateOfTheConnectionTheListingCameOver) {
+    SKIP_WITHOUT_KEYRING();
+    Peer p = peer("pureftpd-tls");
+    SKIP_WITHOUT_PEER(p);
+    filestest::LoopbackRelay relay(filestest::LoopbackRelay::Mode::ftp, p.port);
+    auto server = saveServerBehindRelay(p, relay.port());
+    server->tls_seen = true;  // its "Require encryption" was unticked by the user after its first TLS login
+    QuickConnectView* header = explorer->quickConnectView;
+    auto name = [](QWidget* w) { return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name); };
+
+    int before = explorer->listing_count();
+    auto c = connect(server->id);
+    ASSERT_TRUE(c.bucket) << (c.error ? c.error->text() : "");
+    ASSERT_TRUE(awaitListing(before, "/"));
+    ASSERT_TRUE(waitFor([&] { return name(header) == QuickConnectView::kEncryptedName; }));
+
+    relay.stripTls(true);
+    relay.closeAll();
+    before = explorer->listing_count();
+    explorer->refresh_directory_on_main(true);
+    ASSERT_TRUE(awaitListing(before, "/"));
+    EXPECT_EQ(name(header), QuickConnectView::kNotEncryptedText);
+    EXPECT_EQ(header->encryption_Lbl->text(), QuickConnectView::kNotEncryptedText);
 }
 
 TEST_F(ExplorerTest, WithoutAWindowOrAConnectionTheUserIsTold) {

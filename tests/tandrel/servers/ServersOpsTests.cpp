@@ -11,6 +11,8 @@
 #include "tandrel/foundation/VornServerFilesDataModel.h"
 #include "tandrel/foundation/VornSessionsDataModel.h"
 #include "HoldingRelay.h"
+#include "platform/files/LoopbackRelay.h"
+#include "support/MainQueueSettle.h"
 #include "tandrel/servers/OpsTestSupport.h"
 #include "tandrel/servers/VornFileDragDrop.h"
 
@@ -145,6 +147,44 @@ TEST_F(OpsTest, ConnectFailuresAreErrorsNeverSilence) {
         EXPECT_FALSE(window->my_session_info->connected);
         EXPECT_FALSE(window->provider_as_read_write());
     }
+}
+
+// A machine in the middle that hides the server's TLS after the app has once spoken TLS to it
+// gets no login: the saved server is from then on only logged in to over TLS, as if "Require
+// encryption" were ticked (and its record says so). A user who unticks it is not overruled.
+TEST_F(OpsTest, AServerThatSpokeTlsIsFromThenOnOnlyLoggedInToOverTls) {
+    SKIP_WITHOUT_KEYRING();
+    Peer p = peer("pureftpd-tls");
+    SKIP_WITHOUT_PEER(p);
+    filestest::LoopbackRelay relay(filestest::LoopbackRelay::Mode::ftp, p.port);
+    auto server = saveServerBehindRelay(p, relay.port());
+    ASSERT_FALSE(server->require_encryption);
+
+    auto first = connect(server->id);
+    ASSERT_TRUE(first.bucket) << text(first.error);
+    EXPECT_EQ(window->provider_as_read_write()->connectionEncrypted(), std::optional<bool>(true));
+    ASSERT_TRUE(waitFor([&] { return server->require_encryption; })) << "the record was not ticked";
+    EXPECT_TRUE(server->tls_seen);
+
+    relay.stripTls(true);
+    relay.closeAll();
+    const std::size_t before = relay.received().size();
+    auto stripped = connect(server->id);
+    EXPECT_FALSE(stripped.bucket);
+    ASSERT_TRUE(stripped.error);
+    EXPECT_EQ(stripped.error->name, "secureConnectionRequired") << text(stripped.error);
+    const std::string sent = relay.received().substr(before);
+    EXPECT_NE(sent.find("AUTH TLS"), std::string::npos) << sent;
+    EXPECT_EQ(sent.find("USER"), std::string::npos) << sent;
+    EXPECT_EQ(sent.find(p.password), std::string::npos) << sent;
+
+    // Unticked by the user: the plain login goes ahead, and the box stays as the user left it.
+    server->require_encryption = false;
+    auto plain = connect(server->id);
+    ASSERT_TRUE(plain.bucket) << text(plain.error);
+    EXPECT_EQ(window->provider_as_read_write()->connectionEncrypted(), std::optional<bool>(false));
+    ASSERT_TRUE(testsupport::settleMainQueue(4));
+    EXPECT_FALSE(server->require_encryption);
 }
 
 TEST_F(OpsTest, ConnectingTwiceKeepsTheSessionsRecordAndItsFileSessions) {
