@@ -43,12 +43,15 @@
 #include <deque>
 #include <mutex>
 #include <random>
+#include <set>
 #include <unordered_map>
 
 #include "platform/defaults/Base64.h"
 #include "platform/files/CertificateCheck.h"
 #include "platform/files/CurlProvider.h"
 #include "platform/files/ListingText.h"
+#include "platform/files/SshSetup.h"
+#include "platform/log/Log.h"
 #include "platform/files/Trust.h"
 #include "platform/files/TrustHostKeys.h"
 
@@ -124,6 +127,9 @@ struct Link {
     struct stat socketId {};  // what fd names, to tell it from a later file of the same number
     ssh_session ssh = nullptr;
     sftp_session sftp = nullptr;
+    // The server as the configuration names it for this connection (HostName, Port).
+    std::string host;
+    int port = 22;
     bool used = false;      // an earlier operation ran on it
     bool broken = false;    // the connection failed: it is dropped after the operation
     // For the operation running: whether the server answered anything yet, and whether file
@@ -197,11 +203,9 @@ class SftpProvider final : public CurlProvider {
 public:
     SftpProvider(BaseUrl base, Credential credential, const ProviderOptions& options)
         : CurlProvider(std::move(base), credential, options), trust_(options.trust) {
+        // An empty user is the configuration's, else the local user's (see SshSetup.h).
         user_ = credential.user.empty() ? base_.user : credential.user;
         password_ = credential.user.empty() ? base_.password : credential.password;
-        if (user_.empty()) {
-            if (const passwd* pw = ::getpwuid(::getuid())) user_ = pw->pw_name;
-        }
         const char* home = std::getenv("HOME");
         if (home && *home) keyFolder_ = std::string(home) + "/.ssh";
         std::tie(host_, port_) = detail::hostAndPort(base_.authority, "sftp");
@@ -220,6 +224,12 @@ public:
     }
 
     ProviderKind kind() const override { return ProviderKind::sftp; }
+
+    // SSH is always encrypted: known once a connection was made.
+    std::optional<bool> connectionEncrypted() const override {
+        if (!connected_.load()) return std::nullopt;
+        return true;
+    }
 
     OperationHandle contentsOfDirectory(std::string folder, ListCompletion completion) override {
         return startValue<std::vector<FileObject>>(
@@ -436,21 +446,47 @@ private:
 
     // ---- connecting -----------------------------------------------------------------------
 
+    // A connection, logged in, with its SFTP channel. While the user reads a host-key question
+    // the server's login grace time runs; a server that gave up meanwhile is connected to again
+    // (its key is trusted by then, so there is no second question).
     std::optional<FileError> connect(Link& link, Operation& op) {
+        bool asked = false;
+        auto error = connectOnce(link, op, asked);
+        if (error && asked && !op.isCancelled() && link.broken && error->kind != ErrorKind::loginRejected &&
+            error->kind != ErrorKind::notTrusted) {
+            OperationAccess::disarm(op);
+            link.close();
+            bool again = false;
+            error = connectOnce(link, op, again);
+        }
+        if (!error) connected_ = true;
+        return error;
+    }
+
+    std::optional<FileError> connectOnce(Link& link, Operation& op, bool& asked) {
         static std::once_flag once;
         std::call_once(once, [] { ssh_init(); });
         const Timeouts t = timeouts();
         const auto deadline = Clock::now() + t.connect;
         link.callStart = Clock::now();
-        if (auto e = openSocket(link, op, deadline)) return e;
 
         link.ssh = ssh_new();
         if (!link.ssh) return FileError::make(ErrorKind::other, "no SSH session could be made");
-        int noConfig = 0;
-        ssh_options_set(link.ssh, SSH_OPTIONS_PROCESS_CONFIG, &noConfig);  // no ~/.ssh/config
-        ssh_options_set(link.ssh, SSH_OPTIONS_HOST, host_.c_str());
-        ssh_options_set(link.ssh, SSH_OPTIONS_PORT, &port_);
-        if (!user_.empty()) ssh_options_set(link.ssh, SSH_OPTIONS_USER, user_.c_str());
+        const ssh::HostConfig config = ssh::configure(link.ssh, {host_, port_, user_, keyFolder_});
+        logUnsupported(config);
+        if (!config.proxyCommand.empty()) {
+            link.broken = true;
+            return FileError::make(ErrorKind::cannotReachHost,
+                                   "The SSH configuration reaches this host through a ProxyJump or ProxyCommand, "
+                                   "which the app cannot use; nothing was sent.");
+        }
+        link.host = config.host;
+        link.port = config.port;
+        if (trust_) {
+            const std::string algorithms = ssh::hostKeyAlgorithms(trust_->knownHostKeyTypes(link.host, link.port));
+            ssh_options_set(link.ssh, SSH_OPTIONS_HOSTKEYS, algorithms.c_str());
+        }
+        if (auto e = openSocket(link, op, deadline)) return e;
         ssh_options_set(link.ssh, SSH_OPTIONS_FD, &link.fd);
         setTimeout(link, std::max<std::chrono::milliseconds>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                                                  deadline - Clock::now()),
@@ -465,9 +501,9 @@ private:
             return FileError::make(ErrorKind::cannotReachHost, why);
         }
         setTimeout(link, t.reply);
-        if (auto e = checkHostKey(link, op)) return e;  // may wait for the user: not watched
+        if (auto e = checkHostKey(link, op, asked)) return e;  // may wait for the user: not watched
         Busy busy(link);
-        if (auto e = authenticate(link, op)) return e;
+        if (auto e = authenticate(link, op, config)) return e;
         link.sftp = sftp_new(link.ssh);
         if (!link.sftp || sftp_init(link.sftp) != SSH_OK) {
             if (link.silenced) return FileError::make(ErrorKind::timedOut);
@@ -476,6 +512,23 @@ private:
             return FileError::make(ErrorKind::other, std::string("the server offers no SFTP: ") + ssh_get_error(link.ssh));
         }
         return std::nullopt;
+    }
+
+    // Keywords of the SSH configuration that apply to this host and that the app does not honour
+    // are told in the log, once each for the provider.
+    void logUnsupported(const ssh::HostConfig& config) {
+        std::lock_guard lock(unsupportedMutex_);
+        for (const std::string& keyword : config.unsupported) {
+            if (!unsupportedLogged_.insert(keyword).second || (xlog::dynamicLogLevel() & xlog::FlagWarning) == 0) continue;
+            xlog::Message m;
+            m.message = "SSH configuration for " + host_ + ": the keyword " + keyword + " is not supported and has no effect";
+            m.flag = xlog::FlagWarning;
+            m.file = __FILE__;
+            m.function = "connect";
+            m.line = __LINE__;
+            m.options = 3;
+            xlog::Log::sharedInstance().log(xlog::asyncLoggingEnabled(), std::move(m));
+        }
     }
 
     static void setTimeout(Link& link, std::chrono::milliseconds timeout) {
@@ -490,8 +543,8 @@ private:
         addrinfo hints{};
         hints.ai_socktype = SOCK_STREAM;
         addrinfo* found = nullptr;
-        const std::string service = std::to_string(port_);
-        if (int rc = ::getaddrinfo(host_.c_str(), service.c_str(), &hints, &found); rc != 0 || !found)
+        const std::string service = std::to_string(link.port);
+        if (int rc = ::getaddrinfo(link.host.c_str(), service.c_str(), &hints, &found); rc != 0 || !found)
             return FileError::make(ErrorKind::cannotReachHost, std::string("the host name was not found: ") + gai_strerror(rc));
         std::string lastError = "no address";
         for (addrinfo* ai = found; ai; ai = ai->ai_next) {
@@ -547,7 +600,7 @@ private:
 
     // The server's host key against the known hosts; an unknown one goes to the user (one
     // question at a time for this provider), a changed one is refused. Before any login.
-    std::optional<FileError> checkHostKey(Link& link, Operation& op) {
+    std::optional<FileError> checkHostKey(Link& link, Operation& op, bool& asked) {
         ssh_key key = nullptr;
         if (ssh_get_server_publickey(link.ssh, &key) != SSH_OK || !key)
             return FileError::make(ErrorKind::notTrusted, "the server sent no host key");
@@ -563,10 +616,13 @@ private:
         hostKey.type = hostKeyType(hostKey.blob);
 
         std::lock_guard lock(trustMutex_);
-        const TrustVerdict verdict = trust_ ? trust_->checkHostKey(host_, port_, hostKey) : TrustVerdict::unknown;
+        const TrustVerdict verdict = trust_ ? trust_->checkHostKey(link.host, link.port, hostKey) : TrustVerdict::unknown;
         if (verdict == TrustVerdict::trusted) return std::nullopt;
-        TrustQuestion question = hostKeyQuestion(trust_.get(), host_, port_, hostKey, verdict);
-        if (trust_ && trust_->decide(question, &op)) return std::nullopt;
+        TrustQuestion question = hostKeyQuestion(trust_.get(), link.host, link.port, hostKey, verdict);
+        if (trust_ && trust_->decide(question, &op)) {
+            asked = true;
+            return std::nullopt;
+        }
         link.broken = true;
         if (op.isCancelled()) return FileError::make(ErrorKind::cancelled);
         FileError error = FileError::make(ErrorKind::notTrusted);
@@ -578,63 +634,16 @@ private:
         return error;
     }
 
-    // Password (also answered to keyboard-interactive prompts), or without one the keys: the
-    // agent's, then ~/.ssh/id_ed25519, id_ecdsa and id_rsa.
-    std::optional<FileError> authenticate(Link& link, Operation& op) {
-        ssh_session s = link.ssh;
-        int rc = ssh_userauth_none(s, nullptr);
-        if (rc == SSH_AUTH_SUCCESS) return std::nullopt;
-        if (rc == SSH_AUTH_ERROR) return connectionLost(link, op);
-        const int methods = ssh_userauth_list(s, nullptr);
-        if (!password_.empty()) {
-            if (methods & SSH_AUTH_METHOD_PASSWORD) {
-                rc = ssh_userauth_password(s, nullptr, password_.c_str());
-                if (rc == SSH_AUTH_SUCCESS) return std::nullopt;
-                if (rc == SSH_AUTH_ERROR) return connectionLost(link, op);
-            }
-            if (methods & SSH_AUTH_METHOD_INTERACTIVE) {
-                rc = keyboardInteractive(s);
-                if (rc == SSH_AUTH_SUCCESS) return std::nullopt;
-                if (rc == SSH_AUTH_ERROR) return connectionLost(link, op);
-            }
-            link.broken = true;
-            return FileError::make(ErrorKind::loginRejected);
-        }
-        if (methods & SSH_AUTH_METHOD_PUBLICKEY) {
-            if (const char* agent = std::getenv("SSH_AUTH_SOCK"); agent && *agent) {
-                rc = ssh_userauth_agent(s, nullptr);
-                if (rc == SSH_AUTH_SUCCESS) return std::nullopt;
-                if (rc == SSH_AUTH_ERROR && !ssh_is_connected(s)) return connectionLost(link, op);
-            }
-            for (const char* name : {"id_ed25519", "id_ecdsa", "id_rsa"}) {
-                if (keyFolder_.empty()) break;
-                const std::string file = keyFolder_ + "/" + name;
-                if (::access(file.c_str(), R_OK) != 0) continue;
-                ssh_key key = nullptr;
-                if (ssh_pki_import_privkey_file(file.c_str(), nullptr, nullptr, nullptr, &key) != SSH_OK || !key) continue;
-                rc = ssh_userauth_publickey(s, nullptr, key);
-                ssh_key_free(key);
-                if (rc == SSH_AUTH_SUCCESS) return std::nullopt;
-                if (rc == SSH_AUTH_ERROR) return connectionLost(link, op);
-            }
-        }
+    // Logs in (see ssh::Login): keys, keyboard-interactive prompts, the password; the user is
+    // asked for what is not saved.
+    std::optional<FileError> authenticate(Link& link, Operation& op, const ssh::HostConfig& config) {
+        ssh::Login login(link.ssh, trust_.get(), &op, config, password_, keyFolder_);
+        const ssh::Login::Result result = login.run();
+        if (result.rc == SSH_AUTH_SUCCESS) return std::nullopt;
+        if (op.isCancelled()) return connectionLost(link, op);
+        if (result.rc == SSH_AUTH_ERROR && !ssh_is_connected(link.ssh)) return connectionLost(link, op);
         link.broken = true;
-        return FileError::make(ErrorKind::loginRejected, password_.empty() ? "No password was given, and no key was accepted." : "");
-    }
-
-    int keyboardInteractive(ssh_session s) const {
-        int rc = ssh_userauth_kbdint(s, nullptr, nullptr);
-        for (int round = 0; rc == SSH_AUTH_INFO && round < 4; ++round) {
-            const int prompts = ssh_userauth_kbdint_getnprompts(s);
-            for (int i = 0; i < prompts; ++i) {
-                char echo = 0;
-                ssh_userauth_kbdint_getprompt(s, static_cast<unsigned>(i), &echo);
-                // A prompt shown as typed asks for something else than the password.
-                ssh_userauth_kbdint_setanswer(s, static_cast<unsigned>(i), echo ? user_.c_str() : password_.c_str());
-            }
-            rc = ssh_userauth_kbdint(s, nullptr, nullptr);
-        }
-        return rc;
+        return FileError::make(ErrorKind::loginRejected, result.refusal);
     }
 
     // "ssh-ed25519" from the key's wire form (a length and the type's name first).
@@ -1116,7 +1125,10 @@ private:
     std::string host_;
     int port_ = 22;
     std::string user_, password_;
-    std::string keyFolder_;  // ~/.ssh, where the login keys are looked for
+    std::string keyFolder_;  // ~/.ssh, where the configuration and the login keys are looked for
+    std::atomic<bool> connected_{false};
+    std::mutex unsupportedMutex_;
+    std::set<std::string> unsupportedLogged_;
     std::mutex trustMutex_;
     std::mutex rootMutex_;
     std::optional<std::string> root_;

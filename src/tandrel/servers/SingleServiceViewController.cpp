@@ -485,6 +485,12 @@ void SingleServiceViewController::show_choice_placeholder(int index) {
     if (!url || index < 0 || index >= static_cast<int>(connection_choices().size())) return;
     url->setPlaceholderText(QString::fromUtf8(connection_choices()[static_cast<size_t>(index)].url_placeholder));
     url->setAccessibleDescription(url->placeholderText());
+    if (QLineEdit* password = element_ui_tf_dict[ui_elements::password]) {
+        password->setPlaceholderText(ServerFormModel::password_optional(index)
+                                         ? QString::fromUtf8(ServerFormModel::kOptionalPasswordHint)
+                                         : QString());
+        password->setAccessibleDescription(password->placeholderText());
+    }
 }
 
 void SingleServiceViewController::fit_content() {

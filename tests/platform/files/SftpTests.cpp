@@ -24,26 +24,19 @@
 #include <sstream>
 
 #include "ProviderTestSupport.h"
+#include "SshTestSupport.h"
 #include "platform/defaults/Base64.h"
 #include "platform/files/RemotePath.h"
+#include "platform/files/SshSetup.h"
 #include "platform/files/TrustHostKeys.h"
 
 using namespace filestest;
+using namespace sshtest;
 using files::ErrorKind;
 using files::WriteMode;
 
 namespace {
 
-// Runs a command, returns its exit status and what it printed.
-std::pair<int, std::string> run(const std::string& command) {
-    std::string out;
-    FILE* p = ::popen(command.c_str(), "r");
-    if (!p) return {-1, out};
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;) out.append(buffer, n);
-    const int status = ::pclose(p);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
-}
 
 std::string randomTag() {
     std::random_device random;
@@ -69,17 +62,6 @@ std::string keygenFingerprint(const fs::path& file) {
     return status == 0 ? fingerprint : "ssh-keygen failed: " + out;
 }
 
-struct TempFolder {
-    fs::path path;
-    TempFolder() {
-        char name[] = "/tmp/dravix-sftp-test.XXXXXX";
-        path = ::mkdtemp(name);
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-};
 
 // Records the questions and answers each with `answer`; checks at the moment of asking that the
 // server has seen no login for `watchedUser` (when one is set).
@@ -432,6 +414,76 @@ TEST_F(SftpPeerTest, LogsInThroughKeyboardInteractivePromptsAndWithTheAgentsKey)
     else ::unsetenv("SSH_AUTH_SOCK");
 }
 
+// Hosts named in ~/.ssh/config: the name, port, user and key file come from the first block
+// that applies (Include, patterns with "?" and "!", "Host *" last); a user or port written in
+// the app wins; a host reached through a jump host is refused with a word, and never reached
+// directly.
+TEST_F(SftpPeerTest, HostsAreNamedAsInTheUsersSshConfig) {
+    TempFolder home;
+    const fs::path sshFolder = home.path / ".ssh";
+    makeDiskFolder(sshFolder / "conf.d");
+    fs::copy_file(fs::path(peer_.values["CLIENT_HOME"]) / ".ssh/id_ed25519", sshFolder / "site_key");
+    ::chmod((sshFolder / "site_key").c_str(), 0600);
+    const std::string nobody = "nobody" + randomTag();
+    writeDiskFile(sshFolder / "conf.d" / "sites",
+                  "Host web?  !web2\n"
+                  "    User " + peer_.user + "\n"
+                  "    IdentityFile %d/site_key\n");
+    writeDiskFile(sshFolder / "config",
+                  "Include conf.d/*\n"
+                  "Host web3\n"
+                  "    Port 1\n"
+                  "Host jumped\n"
+                  "    ProxyJump " + peer_.user + "@127.0.0.1:" + std::to_string(peer_.port) + "\n"
+                  "Host *\n"
+                  "    HostName 127.0.0.1\n"
+                  "    Port " + std::to_string(peer_.port) + "\n"
+                  "    User " + nobody + "\n");
+
+    const char* savedHome = std::getenv("HOME");
+    const std::string homeBefore = savedHome ? savedHome : "";
+    const char* sock = std::getenv("SSH_AUTH_SOCK");
+    const std::string sockBefore = sock ? sock : "";
+    ::setenv("HOME", home.path.c_str(), 1);
+    ::unsetenv("SSH_AUTH_SOCK");
+
+    const std::string probe = "probe" + randomTag();
+    struct Case {
+        std::string url, user;
+        std::string loggedUser;            // what sshd's log shows tried
+        std::optional<ErrorKind> refused;  // nothing: logged in
+    };
+    const Case cases[] = {
+        {"sftp://web1/", "", "Accepted publickey for " + peer_.user, std::nullopt},
+        {"sftp://web1/", probe, "user " + probe, ErrorKind::loginRejected},
+        {"sftp://web3:" + std::to_string(peer_.port) + "/", "", "Accepted publickey for " + peer_.user, std::nullopt},
+        {"sftp://web2/", "", "user " + nobody, ErrorKind::loginRejected},
+        {"sftp://jumped/", "", "", ErrorKind::cannotReachHost},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url + " as '" + c.user + "'");
+        const std::size_t before = c.loggedUser.empty() ? 0 : logged(c.loggedUser);
+        auto provider = providerWith(options_.trust, c.user, "", c.url);
+        ASSERT_TRUE(provider);
+        Sync s{*provider};
+        auto error = s.login();
+        if (!c.refused) {
+            EXPECT_FALSE(error) << describe(error);
+        } else {
+            ASSERT_TRUE(error);
+            EXPECT_EQ(error->kind, *c.refused) << describe(error);
+        }
+        if (!c.loggedUser.empty()) EXPECT_TRUE(waitLogged(c.loggedUser, before + 1));
+        if (c.refused == ErrorKind::cannotReachHost) {
+            EXPECT_NE(error->message.find("ProxyJump"), std::string::npos) << error->message;
+        }
+    }
+
+    if (savedHome) ::setenv("HOME", homeBefore.c_str(), 1);
+    else ::unsetenv("HOME");
+    if (sock) ::setenv("SSH_AUTH_SOCK", sockBefore.c_str(), 1);
+}
+
 // ---- checked writes ------------------------------------------------------------------------
 
 TEST_F(SftpPeerTest, ACheckedSaveSeesChangesMadeOnTheServer) {
@@ -692,14 +744,18 @@ TEST_F(SftpPeerTest, AnUnknownHostKeyTheUserRefusesSendsNoLogin) {
 TEST_F(SftpPeerTest, KnownChangedAndRevokedHostKeys) {
     TempFolder keys;
     ASSERT_EQ(run("ssh-keygen -q -N '' -t ed25519 -f '" + (keys.path / "other").string() + "'").first, 0);
+    ASSERT_EQ(run("ssh-keygen -q -N '' -t rsa -b 2048 -f '" + (keys.path / "rsa").string() + "'").first, 0);
     const files::HostKey other = publicKey(keys.path / "other.pub");
+    const files::HostKey rsa = publicKey(keys.path / "rsa.pub");
     const std::string real = hostKey_.type + " " + defaults::base64Encode(hostKey_.blob);
     const std::string changed = other.type + " " + defaults::base64Encode(other.blob);
+    const std::string otherType = rsa.type + " " + defaults::base64Encode(rsa.blob);
     struct Row {
         const char* what;
         std::string userLines, appLines;
         bool hashed;
         files::TrustVerdict verdict;
+        const char* knownType = nullptr;  // named in the warning: only a key of another type is known
     };
     const Row rows[] = {
         {"known to the user", knownName() + " " + real + "\n", "", false, files::TrustVerdict::trusted},
@@ -713,6 +769,11 @@ TEST_F(SftpPeerTest, KnownChangedAndRevokedHostKeys) {
         {"revoked", knownName() + " " + real + "\n@revoked * " + real + "\n", "", false, files::TrustVerdict::changed},
         {"another port's key", "127.0.0.1 " + changed + "\n[127.0.0.1]:1 " + changed + "\n", "", false,
          files::TrustVerdict::unknown},
+        // The server cannot show the RSA key known for it and shows its ed25519 one instead.
+        {"only a key of another type is known to the app", "", knownName() + " " + otherType + "\n", false,
+         files::TrustVerdict::changed, "RSA"},
+        {"only a key of another type is known to the user, hashed", knownName() + " " + otherType + "\n", "", true,
+         files::TrustVerdict::changed, "RSA"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -746,9 +807,244 @@ TEST_F(SftpPeerTest, KnownChangedAndRevokedHostKeys) {
         const std::string removal = "ssh-keygen -R \"" + knownName() + "\" -f \"" + (app.path / "known_hosts").string() + "\"";
         EXPECT_NE(questions[0].message.find(removal), std::string::npos) << questions[0].message;
         EXPECT_NE(error->message.find(removal), std::string::npos) << error->message;
+        if (row.knownType) {
+            EXPECT_NE(error->message.find("of another type (" + std::string(row.knownType) + ")"), std::string::npos)
+                << error->message;
+        }
         EXPECT_EQ(readDiskFile(app.path / "known_hosts"), appBefore) << "a changed key is never added";
         EXPECT_EQ(readDiskFile(user), row.hashed ? readDiskFile(user) : row.userLines);
         EXPECT_EQ(logged("user " + probe), 0u);
+    }
+}
+
+// A server with several host keys is asked first for the type that is known for it, in either
+// file: the known key is then shown and trusted, with nobody to ask.
+TEST_F(SftpPeerTest, TheKnownKeyTypeIsAskedForFirst) {
+    const files::HostKey ecdsa = publicKey(peer_.values["ECDSA_HOST_KEY"]);
+    ASSERT_EQ(ecdsa.type, "ecdsa-sha2-nistp256");
+    const std::string line = knownName() + " " + ecdsa.type + " " + defaults::base64Encode(ecdsa.blob) + "\n";
+    for (const bool inAppFile : {true, false}) {
+        SCOPED_TRACE(inAppFile ? "the app's known_hosts" : "the user's known_hosts");
+        TempFolder app;
+        const fs::path user = app.path / "user_known_hosts";
+        writeDiskFile(inAppFile ? app.path / "known_hosts" : user, line);
+        auto trust = std::make_shared<files::Trust>(app.path, user);  // no asker
+        auto provider = providerWith(trust, peer_.user, peer_.password);
+        Sync s{*provider};
+        EXPECT_FALSE(s.login()) << describe(s.login());
+    }
+}
+
+TEST_F(SftpPeerTest, AConnectionIsReportedEncryptedOnceMade) {
+    EXPECT_EQ(provider_->connectionEncrypted(), std::nullopt);
+    ASSERT_FALSE(sync().login());
+    EXPECT_EQ(provider_->connectionEncrypted(), std::optional<bool>(true));
+}
+
+// A relay on a port of its own to the server, passing every connection on, which can cut the
+// connections it carries (as a server does whose login grace time ran out).
+class CuttingRelay {
+public:
+    explicit CuttingRelay(int serverPort) : serverPort_(serverPort) {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(listener_, 8);
+        socklen_t len = sizeof a;
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        acceptor_ = std::thread([this] { acceptAll(); });
+    }
+    ~CuttingRelay() {
+        stop_ = true;
+        ::shutdown(listener_, SHUT_RDWR);
+        acceptor_.join();
+        cut();
+        for (std::thread& t : pipes_) t.join();
+        for (int fd : open_) ::close(fd);
+        ::close(listener_);
+    }
+    int port() const { return port_; }
+    int connections() const { return connections_; }
+    // Ends every connection carried so far, on both sides.
+    void cut() {
+        std::lock_guard lock(mutex_);
+        for (int fd : open_) ::shutdown(fd, SHUT_RDWR);
+    }
+
+private:
+    void acceptAll() {
+        for (;;) {
+            const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (client < 0 || stop_) {
+                if (client >= 0) ::close(client);
+                return;
+            }
+            const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            a.sin_port = htons(static_cast<uint16_t>(serverPort_));
+            ::connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a);
+            ++connections_;
+            std::lock_guard lock(mutex_);
+            open_.push_back(client);
+            open_.push_back(server);
+            pipes_.emplace_back([client, server] {
+                char buffer[65536];
+                for (;;) {
+                    pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+                    if (::poll(fds, 2, -1) < 0) break;
+                    bool ended = false;
+                    for (int i = 0; i < 2 && !ended; ++i) {
+                        if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+                        const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+                        ended = n <= 0 || ::write(fds[1 - i].fd, buffer, n) != n;
+                    }
+                    if (ended) break;
+                }
+                ::shutdown(client, SHUT_RDWR);
+                ::shutdown(server, SHUT_RDWR);
+            });
+        }
+    }
+    const int serverPort_;
+    int listener_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> connections_{0};
+    std::mutex mutex_;
+    std::vector<int> open_;  // closed with the relay
+    std::vector<std::thread> pipes_;
+    std::thread acceptor_;
+};
+
+// The user answers the host-key question after the server gave up waiting for a login: the
+// provider connects again (the key trusted now, so without a second question) and logs in.
+TEST_F(SftpPeerTest, AnAnswerThatComesAfterTheServerGaveUpConnectsAgain) {
+    struct CuttingAsker final : files::TrustAsker {
+        CuttingRelay* relay = nullptr;
+        std::atomic<int> asked{0};
+        void ask(files::TrustQuestion, std::function<void(bool)> answer) override {
+            ++asked;
+            relay->cut();
+            answer(true);
+        }
+    };
+    CuttingRelay relay(peer_.port);
+    TempFolder app;
+    auto trust = std::make_shared<files::Trust>(app.path, app.path / "none");
+    auto asker = std::make_shared<CuttingAsker>();
+    asker->relay = &relay;
+    trust->setAsker(asker);
+    {
+        auto provider = providerWith(trust, peer_.user, peer_.password, "sftp://127.0.0.1:" + std::to_string(relay.port()));
+        Sync s{*provider};
+        auto error = s.login();
+        EXPECT_FALSE(error) << describe(error);
+        EXPECT_EQ(asker->asked.load(), 1);
+        EXPECT_EQ(relay.connections(), 2);
+        EXPECT_EQ(provider->connectionEncrypted(), std::optional<bool>(true));
+    }
+}
+
+// ---- what the login asks ------------------------------------------------------------------
+
+
+
+// A key with a passphrase: asked for in a question that names the key file, asked again when
+// wrong; Cancel (or nobody to ask) goes on to the next way in, and the refusal says what was
+// tried, without the passphrase.
+TEST_F(SftpPeerTest, AKeysPassphraseIsAskedForAndAskedAgainWhenWrong) {
+    TempFolder home;
+    makeDiskFolder(home.path / ".ssh");
+    const fs::path key = home.path / ".ssh/id_ed25519";
+    fs::copy_file(fs::path(peer_.values["CLIENT_HOME"]) / ".ssh/id_ed25519", key);
+    fs::copy_file(fs::path(peer_.values["CLIENT_HOME"]) / ".ssh/id_ed25519.pub", key.string() + ".pub");
+    ::chmod(key.c_str(), 0600);
+    const std::string passphrase = "open sesame " + randomTag();
+    ASSERT_EQ(run("ssh-keygen -q -p -P '' -N '" + passphrase + "' -f '" + key.string() + "' >/dev/null 2>&1").first, 0);
+
+    const char* savedHome = std::getenv("HOME");
+    const std::string homeBefore = savedHome ? savedHome : "";
+    const char* sock = std::getenv("SSH_AUTH_SOCK");
+    const std::string sockBefore = sock ? sock : "";
+    ::setenv("HOME", home.path.c_str(), 1);
+    ::unsetenv("SSH_AUTH_SOCK");
+
+    using Script = std::vector<std::optional<std::vector<std::string>>>;
+    struct Case {
+        const char* what;
+        Script script;
+        bool asker;
+        bool loggedIn;
+        std::vector<bool> again;  // the questions put, and whether each said the last answer was wrong
+        const char* tried;        // in the refusal
+    };
+    const Case cases[] = {
+        {"right passphrase", {std::vector<std::string>{passphrase}}, true, true, {false}, nullptr},
+        {"wrong, then right", {std::vector<std::string>{"wrong"}, std::vector<std::string>{passphrase}}, true, true,
+         {false, true}, nullptr},
+        {"cancelled", {std::nullopt}, true, false, {false}, "~/.ssh/id_ed25519 (no passphrase given)"},
+        {"nobody to ask", {}, false, false, {}, "~/.ssh/id_ed25519"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder app;
+        auto trust = std::make_shared<files::Trust>(app.path, peer_.values["KNOWN_HOSTS"]);
+        auto asker = std::make_shared<ScriptedAsker>(c.script);
+        if (c.asker) trust->setAsker(asker);
+        const std::size_t before = logged("Accepted publickey for " + peer_.user);
+        auto provider = providerWith(trust, peer_.user, "");
+        Sync s{*provider};
+        auto error = s.login();
+        if (c.loggedIn) {
+            EXPECT_FALSE(error) << describe(error);
+            EXPECT_TRUE(waitLogged("Accepted publickey for " + peer_.user, before + 1));
+        } else {
+            ASSERT_TRUE(error);
+            EXPECT_EQ(error->kind, ErrorKind::loginRejected) << describe(error);
+            EXPECT_NE(error->message.find(std::string("tried ") + c.tried), std::string::npos) << error->message;
+            EXPECT_EQ(error->message.find(passphrase), std::string::npos);
+        }
+        // (A refused key is followed by the question for the password nobody saved.)
+        std::vector<files::LoginQuestion> questions;
+        for (const auto& q : asker->questions())
+            if (q.kind == files::LoginQuestion::Kind::passphrase) questions.push_back(q);
+        ASSERT_EQ(questions.size(), c.again.size());
+        for (std::size_t i = 0; i < questions.size(); ++i) {
+            EXPECT_EQ(questions[i].keyFile, "~/.ssh/id_ed25519");
+            EXPECT_NE(questions[i].title.find("~/.ssh/id_ed25519"), std::string::npos);
+            EXPECT_EQ(questions[i].again, c.again[i]);
+        }
+    }
+
+    if (savedHome) ::setenv("HOME", homeBefore.c_str(), 1);
+    else ::unsetenv("HOME");
+    if (sock) ::setenv("SSH_AUTH_SOCK", sockBefore.c_str(), 1);
+}
+
+TEST(SftpPrompts, OnlyAPromptForThePasswordGetsTheSavedPassword) {
+    const struct {
+        const char* prompt;
+        bool password;
+    } rows[] = {
+        {"Password: ", true},
+        {"user@example.com's password: ", true},
+        {"Passwort: ", true},
+        {"Verification code: ", false},
+        {"One-time password (OATH) for `user': ", false},
+        {"OTP: ", false},
+        {"New password: ", false},
+        {"Retype new password: ", false},
+        {"Token: ", false},
+        {"Username: ", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.prompt);
+        EXPECT_EQ(files::ssh::Login::asksForPassword(row.prompt), row.password);
     }
 }
 
