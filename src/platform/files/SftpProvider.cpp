@@ -130,6 +130,8 @@ struct Link {
     // The server as the configuration names it for this connection (HostName, Port).
     std::string host;
     int port = 22;
+    // The jump hosts passed through to reach it, first hop first; they go after the session.
+    std::vector<std::unique_ptr<ssh::Hop>> hops;
     bool used = false;      // an earlier operation ran on it
     bool broken = false;    // the connection failed: it is dropped after the operation
     // For the operation running: whether the server answered anything yet, and whether file
@@ -160,6 +162,7 @@ struct Link {
         struct stat now {};
         if (fd >= 0 && ::fstat(fd, &now) == 0 && now.st_dev == socketId.st_dev && now.st_ino == socketId.st_ino) ::close(fd);
         fd = -1;
+        while (!hops.empty()) hops.pop_back();
         used = false;
         broken = false;
     }
@@ -474,36 +477,60 @@ private:
         if (!link.ssh) return FileError::make(ErrorKind::other, "no SSH session could be made");
         const ssh::HostConfig config = ssh::configure(link.ssh, {host_, port_, user_, keyFolder_});
         logUnsupported(config);
-        if (!config.proxyCommand.empty()) {
-            link.broken = true;
-            return FileError::make(ErrorKind::cannotReachHost,
-                                   "The SSH configuration reaches this host through a ProxyJump or ProxyCommand, "
-                                   "which the app cannot use; nothing was sent.");
-        }
         link.host = config.host;
         link.port = config.port;
-        if (trust_) {
-            const std::string algorithms = ssh::hostKeyAlgorithms(trust_->knownHostKeyTypes(link.host, link.port));
-            ssh_options_set(link.ssh, SSH_OPTIONS_HOSTKEYS, algorithms.c_str());
+        std::vector<ssh::JumpHost> jumps;
+        if (!config.proxyCommand.empty()) {
+            jumps = ssh::jumpHosts(config.proxyCommand);
+            if (jumps.empty()) {
+                link.broken = true;
+                return FileError::make(ErrorKind::cannotReachHost,
+                                       "The SSH configuration reaches this host through a ProxyCommand, which the app "
+                                       "cannot run; nothing was sent.");
+            }
         }
-        if (auto e = openSocket(link, op, deadline)) return e;
-        ssh_options_set(link.ssh, SSH_OPTIONS_FD, &link.fd);
-        setTimeout(link, std::max<std::chrono::milliseconds>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                                 deadline - Clock::now()),
-                                                             std::chrono::milliseconds(1)));
-        if (ssh_connect(link.ssh) != SSH_OK) {
-            link.broken = true;
-            if (op.isCancelled()) return FileError::make(ErrorKind::cancelled);
-            const std::string why = ssh_get_error(link.ssh);
-            // libssh's own wait ends on its rounding of the limit, a little before ours.
-            if (Clock::now() + std::chrono::milliseconds(100) >= deadline || why.find("imeout") != std::string::npos)
-                return FileError::make(ErrorKind::timedOut);
-            return FileError::make(ErrorKind::cannotReachHost, why);
+        // Each jump host in turn: reached (over the previous one's channel), its key checked and
+        // logged in to, and asked to open a channel to the next; nothing goes to the next host
+        // before the one in front of it is trusted.
+        std::vector<ssh::HostConfig> hopConfigs;
+        for (const ssh::JumpHost& jump : jumps) {
+            auto hop = std::make_unique<ssh::Hop>();
+            hop->session = ssh_new();
+            if (!hop->session) return FileError::make(ErrorKind::other, "no SSH session could be made");
+            ssh::HostConfig hopConfig = ssh::configure(hop->session, {jump.host, jump.port, jump.user, keyFolder_});
+            link.hops.push_back(std::move(hop));
+            hopConfigs.push_back(std::move(hopConfig));
         }
-        setTimeout(link, t.reply);
-        if (auto e = checkHostKey(link, op, asked)) return e;  // may wait for the user: not watched
-        Busy busy(link);
-        if (auto e = authenticate(link, op, config)) return e;
+        for (std::size_t i = 0; i <= link.hops.size(); ++i) {
+            const bool target = i == link.hops.size();
+            const ssh::HostConfig& here = target ? config : hopConfigs[i];
+            ssh_session session = target ? link.ssh : link.hops[i]->session;
+            if (i == 0) {
+                if (auto e = openSocket(link, op, deadline, here.host, here.port)) return e;
+                if (!target) link.hops[0]->own(link.fd);
+            } else {
+                // The previous hop's channel to this host.
+                std::string why;
+                const int next = link.hops[i - 1]->forward(here.host, here.port, why);
+                if (next < 0) {
+                    link.broken = true;
+                    return FileError::make(ErrorKind::cannotReachHost, "The jump host " + hopConfigs[i - 1].host +
+                                                                           " could not reach " + here.host + ":" +
+                                                                           std::to_string(here.port) + ": " + why);
+                }
+                OperationAccess::disarm(op);
+                if (target) {
+                    link.fd = next;
+                    ::fstat(next, &link.socketId);
+                } else {
+                    link.hops[i]->own(next);
+                }
+                if (!OperationAccess::arm(op, waker(next))) return FileError::make(ErrorKind::cancelled);
+            }
+            const int fd = target ? link.fd : link.hops[i]->socket;
+            if (auto e = startSession(link, op, session, here, fd, target ? password_ : std::string(), asked, deadline))
+                return e;
+        }
         link.sftp = sftp_new(link.ssh);
         if (!link.sftp || sftp_init(link.sftp) != SSH_OK) {
             if (link.silenced) return FileError::make(ErrorKind::timedOut);
@@ -512,6 +539,41 @@ private:
             return FileError::make(ErrorKind::other, std::string("the server offers no SFTP: ") + ssh_get_error(link.ssh));
         }
         return std::nullopt;
+    }
+
+    // One SSH session over a connected socket: the key exchange (the known key types asked for
+    // first), the host key checked (the user asked when it is unknown), then the login.
+    std::optional<FileError> startSession(Link& link, Operation& op, ssh_session session, const ssh::HostConfig& config,
+                                          int fd, const std::string& password, bool& asked, Clock::time_point deadline) {
+        if (trust_) {
+            const std::string algorithms = ssh::hostKeyAlgorithms(trust_->knownHostKeyTypes(config.host, config.port));
+            ssh_options_set(session, SSH_OPTIONS_HOSTKEYS, algorithms.c_str());
+        }
+        ssh_options_set(session, SSH_OPTIONS_FD, &fd);
+        setTimeout(session, std::max<std::chrono::milliseconds>(
+                                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()),
+                                std::chrono::milliseconds(1)));
+        if (ssh_connect(session) != SSH_OK) {
+            link.broken = true;
+            if (op.isCancelled()) return FileError::make(ErrorKind::cancelled);
+            const std::string why = ssh_get_error(session);
+            // libssh's own wait ends on its rounding of the limit, a little before ours.
+            if (Clock::now() + std::chrono::milliseconds(100) >= deadline || why.find("imeout") != std::string::npos)
+                return FileError::make(ErrorKind::timedOut);
+            return FileError::make(ErrorKind::cannotReachHost, why);
+        }
+        setTimeout(session, timeouts().reply);
+        if (auto e = checkHostKey(link, op, session, config, asked)) return e;  // may wait for the user: not watched
+        Busy busy(link);
+        ssh::Login login(session, trust_.get(), &op, config, password, keyFolder_);
+        const ssh::Login::Result result = login.run();
+        if (result.rc == SSH_AUTH_SUCCESS) return std::nullopt;
+        if (op.isCancelled()) return connectionLost(link, op);
+        if (result.rc == SSH_AUTH_ERROR && !ssh_is_connected(session)) return connectionLost(link, op);
+        link.broken = true;
+        std::string refusal = result.refusal;
+        if (session != link.ssh) refusal = "The jump host " + config.host + " refused the login. " + refusal;
+        return FileError::make(ErrorKind::loginRejected, refusal);
     }
 
     // Keywords of the SSH configuration that apply to this host and that the app does not honour
@@ -531,20 +593,21 @@ private:
         }
     }
 
-    static void setTimeout(Link& link, std::chrono::milliseconds timeout) {
+    static void setTimeout(ssh_session session, std::chrono::milliseconds timeout) {
         long seconds = static_cast<long>(timeout.count() / 1000);
         long micros = static_cast<long>(timeout.count() % 1000) * 1000;
-        ssh_options_set(link.ssh, SSH_OPTIONS_TIMEOUT, &seconds);
-        ssh_options_set(link.ssh, SSH_OPTIONS_TIMEOUT_USEC, &micros);
+        ssh_options_set(session, SSH_OPTIONS_TIMEOUT, &seconds);
+        ssh_options_set(session, SSH_OPTIONS_TIMEOUT_USEC, &micros);
     }
 
     // A TCP connection of our own, made while watching for a cancel.
-    std::optional<FileError> openSocket(Link& link, Operation& op, Clock::time_point deadline) {
+    std::optional<FileError> openSocket(Link& link, Operation& op, Clock::time_point deadline, const std::string& host,
+                                        int port) {
         addrinfo hints{};
         hints.ai_socktype = SOCK_STREAM;
         addrinfo* found = nullptr;
-        const std::string service = std::to_string(link.port);
-        if (int rc = ::getaddrinfo(link.host.c_str(), service.c_str(), &hints, &found); rc != 0 || !found)
+        const std::string service = std::to_string(port);
+        if (int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found); rc != 0 || !found)
             return FileError::make(ErrorKind::cannotReachHost, std::string("the host name was not found: ") + gai_strerror(rc));
         std::string lastError = "no address";
         for (addrinfo* ai = found; ai; ai = ai->ai_next) {
@@ -600,9 +663,10 @@ private:
 
     // The server's host key against the known hosts; an unknown one goes to the user (one
     // question at a time for this provider), a changed one is refused. Before any login.
-    std::optional<FileError> checkHostKey(Link& link, Operation& op, bool& asked) {
+    std::optional<FileError> checkHostKey(Link& link, Operation& op, ssh_session session, const ssh::HostConfig& config,
+                                          bool& asked) {
         ssh_key key = nullptr;
-        if (ssh_get_server_publickey(link.ssh, &key) != SSH_OK || !key)
+        if (ssh_get_server_publickey(session, &key) != SSH_OK || !key)
             return FileError::make(ErrorKind::notTrusted, "the server sent no host key");
         char* base64 = nullptr;
         const int exported = ssh_pki_export_pubkey_base64(key, &base64);
@@ -616,9 +680,9 @@ private:
         hostKey.type = hostKeyType(hostKey.blob);
 
         std::lock_guard lock(trustMutex_);
-        const TrustVerdict verdict = trust_ ? trust_->checkHostKey(link.host, link.port, hostKey) : TrustVerdict::unknown;
+        const TrustVerdict verdict = trust_ ? trust_->checkHostKey(config.host, config.port, hostKey) : TrustVerdict::unknown;
         if (verdict == TrustVerdict::trusted) return std::nullopt;
-        TrustQuestion question = hostKeyQuestion(trust_.get(), link.host, link.port, hostKey, verdict);
+        TrustQuestion question = hostKeyQuestion(trust_.get(), config.host, config.port, hostKey, verdict);
         if (trust_ && trust_->decide(question, &op)) {
             asked = true;
             return std::nullopt;
@@ -632,18 +696,6 @@ private:
                             hostKey.fingerprint() + ") is not known" + (trust_ ? " and was not accepted." : ".");
         }
         return error;
-    }
-
-    // Logs in (see ssh::Login): keys, keyboard-interactive prompts, the password; the user is
-    // asked for what is not saved.
-    std::optional<FileError> authenticate(Link& link, Operation& op, const ssh::HostConfig& config) {
-        ssh::Login login(link.ssh, trust_.get(), &op, config, password_, keyFolder_);
-        const ssh::Login::Result result = login.run();
-        if (result.rc == SSH_AUTH_SUCCESS) return std::nullopt;
-        if (op.isCancelled()) return connectionLost(link, op);
-        if (result.rc == SSH_AUTH_ERROR && !ssh_is_connected(link.ssh)) return connectionLost(link, op);
-        link.broken = true;
-        return FileError::make(ErrorKind::loginRejected, result.refusal);
     }
 
     // "ssh-ed25519" from the key's wire form (a length and the type's name first).

@@ -3,12 +3,17 @@
 #include "platform/files/SshSetup.h"
 
 #include <glob.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <libssh/callbacks.h>
 #include <pwd.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -424,6 +429,123 @@ std::string Login::refusal(int methods) const {
                                           : "The server accepts " + join(ways);
     text += tried_.empty() ? "; nothing was tried (no key was found, and no password was given)." : "; tried " + join(tried_) + ".";
     return text;
+}
+
+}  // namespace files::ssh
+
+namespace files::ssh {
+
+// ---- jump hosts ----------------------------------------------------------------------------
+
+std::vector<JumpHost> jumpHosts(const std::string& proxyCommand) {
+    // "ssh [-l user] [-p port] [-J hop2,hop3] -W '[%h]:%p' hop1"
+    std::istringstream words(proxyCommand);
+    std::vector<std::string> w;
+    for (std::string word; words >> word;) w.push_back(word);
+    if (w.size() < 4 || w.front() != "ssh") return {};
+    JumpHost first;
+    std::string rest;
+    bool forward = false;
+    std::size_t i = 1;
+    for (; i + 1 < w.size(); ++i) {
+        if (w[i] == "-l") first.user = w[++i];
+        else if (w[i] == "-p") first.port = std::atoi(w[++i].c_str());
+        else if (w[i] == "-J") rest = w[++i];
+        else if (w[i] == "-W" && (w[i + 1] == "'[%h]:%p'" || w[i + 1] == "[%h]:%p" || w[i + 1] == "%h:%p")) {
+            forward = true;
+            ++i;
+        } else return {};
+    }
+    if (!forward || i != w.size() - 1) return {};
+    first.host = w.back();
+    std::vector<JumpHost> hops{first};
+    std::istringstream list(rest);
+    for (std::string item; std::getline(list, item, ',');) {
+        if (item.empty()) continue;
+        JumpHost hop;
+        if (const auto at = item.rfind('@'); at != std::string::npos) {
+            hop.user = item.substr(0, at);
+            item = item.substr(at + 1);
+        }
+        if (item.front() == '[') {
+            const auto close = item.find(']');
+            if (close == std::string::npos) return {};
+            if (close + 1 < item.size() && item[close + 1] == ':') hop.port = std::atoi(item.c_str() + close + 2);
+            item = item.substr(1, close - 1);
+        } else if (const auto colon = item.rfind(':'); colon != std::string::npos && item.find(':') == colon) {
+            hop.port = std::atoi(item.c_str() + colon + 1);
+            item = item.substr(0, colon);
+        }
+        hop.host = item;
+        if (hop.port <= 0 || hop.port > 65535) return {};
+        hops.push_back(hop);
+    }
+    if (first.port <= 0 || first.port > 65535) return {};
+    return hops;
+}
+
+Hop::~Hop() {
+    stop_ = true;
+    if (carried_ >= 0) ::shutdown(carried_, SHUT_RDWR);
+    if (carrier_.joinable()) carrier_.join();
+    if (channel_) ssh_channel_free(channel_);
+    if (session) {
+        if (ssh_is_connected(session)) ssh_disconnect(session);
+        ssh_free(session);
+    }
+    if (carried_ >= 0) ::close(carried_);
+    // libssh closes a socket it was given on some paths only: closed here while the number
+    // still names it.
+    struct stat now {};
+    if (socket >= 0 && ::fstat(socket, &now) == 0 && now.st_dev == socketId_.st_dev && now.st_ino == socketId_.st_ino)
+        ::close(socket);
+}
+
+void Hop::own(int fd) {
+    socket = fd;
+    ::fstat(fd, &socketId_);
+}
+
+int Hop::forward(const std::string& host, int port, std::string& error) {
+    channel_ = ssh_channel_new(session);
+    if (!channel_ || ssh_channel_open_forward(channel_, host.c_str(), port, "127.0.0.1", 22) != SSH_OK) {
+        error = ssh_get_error(session);
+        return -1;
+    }
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+        error = std::strerror(errno);
+        return -1;
+    }
+    carried_ = pair[1];
+    carrier_ = std::thread([this] {
+        // The one user of this session from here on.
+        char buffer[32 * 1024];
+        const int own = ssh_get_fd(session);
+        while (!stop_) {
+            pollfd fds[2] = {{own, POLLIN, 0}, {carried_, POLLIN, 0}};
+            if (::poll(fds, 2, 200) < 0 && errno != EINTR) break;
+            int n = 0;
+            while ((n = ssh_channel_read_nonblocking(channel_, buffer, sizeof buffer, 0)) > 0) {
+                for (int at = 0; at < n;) {
+                    const ssize_t w = ::send(carried_, buffer + at, static_cast<std::size_t>(n - at), MSG_NOSIGNAL);
+                    if (w <= 0) {
+                        n = -1;
+                        break;
+                    }
+                    at += static_cast<int>(w);
+                }
+                if (n < 0) break;
+            }
+            if (n < 0 || ssh_channel_is_eof(channel_) || ssh_channel_is_closed(channel_)) break;
+            if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
+                const ssize_t r = ::recv(carried_, buffer, sizeof buffer, 0);
+                if (r <= 0 || ssh_channel_write(channel_, buffer, static_cast<uint32_t>(r)) != r) break;
+            }
+        }
+        ::shutdown(carried_, SHUT_RDWR);
+    });
+    return pair[0];
 }
 
 }  // namespace files::ssh

@@ -17,8 +17,12 @@
 // nobody to answer, nothing is guessed.
 
 #include <libssh/libssh.h>
+#include <sys/stat.h>
 
+#include <atomic>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace files {
@@ -54,6 +58,42 @@ struct HostConfig {
 // to `session` as OpenSSH does: the files' values where the request leaves a field at its
 // default, the request's where it writes one. Nothing is connected.
 HostConfig configure(ssh_session session, const HostRequest& request);
+
+// The jump hosts of a ProxyJump, in the order they are passed through ("user@host:port" each;
+// libssh 0.10 hands ProxyJump over as the OpenSSH command line that would do it, which is read
+// back here). Empty for no ProxyJump, or for a ProxyCommand of another kind.
+struct JumpHost {
+    std::string user, host;
+    int port = 22;
+};
+std::vector<JumpHost> jumpHosts(const std::string& proxyCommand);
+
+// One jump host passed through: its session (logged in), the direct-tcpip channel it opened to
+// the next host, and the thread that carries the next session's bytes between that channel and
+// one end of a socket pair (the other end is the next session's socket). libssh 0.10's own
+// ProxyJump runs the `ssh` program, which checks the hop's key against OpenSSH's files and asks
+// on a terminal; this way each hop's key goes through the app's trust, as the target's does.
+class Hop {
+public:
+    Hop() = default;
+    ~Hop();  // stops the thread, then closes the channel, the session and the sockets
+    Hop(const Hop&) = delete;
+    Hop& operator=(const Hop&) = delete;
+
+    ssh_session session = nullptr;
+    int socket = -1;  // the session's own socket (closed here, if libssh has not)
+    void own(int fd);
+    // Opens the channel to host:port and starts carrying it; the next session's socket, or -1
+    // (with `error` saying why).
+    int forward(const std::string& host, int port, std::string& error);
+
+private:
+    ssh_channel channel_ = nullptr;
+    int carried_ = -1;  // this side of the socket pair
+    struct stat socketId_ {};  // what `socket` names, to tell it from a later file of that number
+    std::atomic<bool> stop_{false};
+    std::thread carrier_;
+};
 
 // Logs in on a connected session whose host key is trusted, in OpenSSH's order: the keys (the
 // agent's, the configuration's IdentityFiles, then ~/.ssh/id_ed25519, id_ecdsa, id_rsa; a key

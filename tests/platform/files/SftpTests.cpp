@@ -416,7 +416,7 @@ TEST_F(SftpPeerTest, LogsInThroughKeyboardInteractivePromptsAndWithTheAgentsKey)
 
 // Hosts named in ~/.ssh/config: the name, port, user and key file come from the first block
 // that applies (Include, patterns with "?" and "!", "Host *" last); a user or port written in
-// the app wins; a host reached through a jump host is refused with a word, and never reached
+// the app wins; a host reached through a ProxyCommand is refused with a word, and never reached
 // directly.
 TEST_F(SftpPeerTest, HostsAreNamedAsInTheUsersSshConfig) {
     TempFolder home;
@@ -434,7 +434,7 @@ TEST_F(SftpPeerTest, HostsAreNamedAsInTheUsersSshConfig) {
                   "Host web3\n"
                   "    Port 1\n"
                   "Host jumped\n"
-                  "    ProxyJump " + peer_.user + "@127.0.0.1:" + std::to_string(peer_.port) + "\n"
+                  "    ProxyCommand nc %h %p\n"
                   "Host *\n"
                   "    HostName 127.0.0.1\n"
                   "    Port " + std::to_string(peer_.port) + "\n"
@@ -475,7 +475,96 @@ TEST_F(SftpPeerTest, HostsAreNamedAsInTheUsersSshConfig) {
         }
         if (!c.loggedUser.empty()) EXPECT_TRUE(waitLogged(c.loggedUser, before + 1));
         if (c.refused == ErrorKind::cannotReachHost) {
-            EXPECT_NE(error->message.find("ProxyJump"), std::string::npos) << error->message;
+            EXPECT_NE(error->message.find("ProxyCommand"), std::string::npos) << error->message;
+        }
+    }
+
+    if (savedHome) ::setenv("HOME", homeBefore.c_str(), 1);
+    else ::unsetenv("HOME");
+    if (sock) ::setenv("SSH_AUTH_SOCK", sockBefore.c_str(), 1);
+}
+
+// Hosts behind jump hosts (ProxyJump, one hop or two): each hop's key is checked as the
+// target's is (unknown: asked, naming the hop; changed: refused), and nothing reaches a host
+// before the hops in front of it are trusted. The hops are the server's third port, the target
+// its first.
+TEST_F(SftpPeerTest, HostsBehindJumpHostsAreReachedHopByHop) {
+    const int hopPort = std::stoi(peer_.values["PLAIN_RENAME_URL"].substr(peer_.values["PLAIN_RENAME_URL"].rfind(':') + 1));
+    const std::string hopName = "[127.0.0.1]:" + std::to_string(hopPort);
+    TempFolder home, keys;
+    makeDiskFolder(home.path / ".ssh");
+    fs::copy_file(fs::path(peer_.values["CLIENT_HOME"]) / ".ssh/id_ed25519", home.path / ".ssh/id_ed25519");
+    ::chmod((home.path / ".ssh/id_ed25519").c_str(), 0600);
+    ASSERT_EQ(run("ssh-keygen -q -N '' -t ed25519 -f '" + (keys.path / "other").string() + "'").first, 0);
+    const files::HostKey other = publicKey(keys.path / "other.pub");
+    const std::string real = hostKey_.type + " " + defaults::base64Encode(hostKey_.blob);
+    const std::string probe = "probe" + randomTag();
+    auto block = [&](const std::string& name, const std::string& user, const std::string& jump) {
+        return "Host " + name + "\n    HostName 127.0.0.1\n    Port " + std::to_string(peer_.port) + "\n    User " + user +
+               "\n    ProxyJump " + jump + "\n";
+    };
+    const std::string hop = peer_.user + "@127.0.0.1:" + std::to_string(hopPort);
+    writeDiskFile(home.path / ".ssh/config", block("behind", peer_.user, hop) + block("twohops", peer_.user, hop + "," + hop) +
+                                                 block("probed", probe, probe + "@127.0.0.1:" + std::to_string(hopPort)));
+
+    const char* savedHome = std::getenv("HOME");
+    const std::string homeBefore = savedHome ? savedHome : "";
+    const char* sock = std::getenv("SSH_AUTH_SOCK");
+    const std::string sockBefore = sock ? sock : "";
+    ::setenv("HOME", home.path.c_str(), 1);
+    ::unsetenv("SSH_AUTH_SOCK");
+
+    struct Case {
+        const char* what;
+        std::string host;
+        std::string knownHosts;  // the user's known_hosts
+        bool answer;             // to a trust question
+        std::optional<ErrorKind> refused;
+        int questions;           // about the hop
+        int logins;              // accepted, hops and target together
+    };
+    const std::string targetOnly = knownName() + " " + real + "\n";
+    const Case cases[] = {
+        {"one hop, all known", "behind", "[127.0.0.1]:* " + real + "\n", true, std::nullopt, 0, 2},
+        {"two hops, all known", "twohops", "[127.0.0.1]:* " + real + "\n", true, std::nullopt, 0, 3},
+        {"unknown hop, accepted", "behind", targetOnly, true, std::nullopt, 1, 2},
+        {"unknown hop, refused", "probed", targetOnly, false, ErrorKind::notTrusted, 1, 0},
+        {"changed hop key", "probed", targetOnly + hopName + " " + other.type + " " + defaults::base64Encode(other.blob) + "\n",
+         true, ErrorKind::notTrusted, 1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder app;
+        writeDiskFile(app.path / "user_known_hosts", c.knownHosts);
+        auto trust = std::make_shared<files::Trust>(app.path, app.path / "user_known_hosts");
+        auto asker = std::make_shared<RecordingAsker>(c.answer, log_, probe);
+        trust->setAsker(asker);
+        const std::size_t before = logged("Accepted publickey for " + peer_.user);
+        auto provider = providerWith(trust, "", "", "sftp://" + c.host + "/");
+        Sync s{*provider};
+        auto error = s.login();
+        if (!c.refused) {
+            EXPECT_FALSE(error) << describe(error);
+        } else {
+            ASSERT_TRUE(error);
+            EXPECT_EQ(error->kind, *c.refused) << describe(error);
+        }
+        const auto questions = asker->questions();
+        ASSERT_EQ(static_cast<int>(questions.size()), c.questions);
+        for (const auto& q : questions) {
+            EXPECT_EQ(q.port, hopPort) << "the question names the hop";
+            if (c.refused && c.answer) {
+                EXPECT_FALSE(q.acceptable);
+                EXPECT_NE(q.message.find(hopName), std::string::npos) << q.message;
+            }
+        }
+        if (c.logins > 0) {
+            EXPECT_TRUE(waitLogged("Accepted publickey for " + peer_.user, before + static_cast<std::size_t>(c.logins)));
+        }
+        EXPECT_FALSE(asker->loginBeforeQuestion());
+        EXPECT_EQ(logged("user " + probe), 0u) << "a login reached a server before its hop was trusted";
+        if (c.answer && !c.refused && c.questions > 0) {
+            EXPECT_EQ(run("ssh-keygen -F '" + hopName + "' -f '" + (app.path / "known_hosts").string() + "' >/dev/null").first, 0);
         }
     }
 
