@@ -114,6 +114,30 @@ TEST_F(ServerWindowAccessTest, TheHeaderSaysWhetherTheConnectionIsEncryptedAndIs
     EXPECT_FALSE(testsupport::accessibleNames(screen(), QAccessible::StaticText).contains("Not encrypted"));
 }
 
+// An SFTP server saved without a password has no keyring item: its login uses the user's key
+// (not a keyring error), and the header shows the lock.
+TEST_F(ServerWindowAccessTest, AnSftpServerSavedWithoutAPasswordLogsInWithAKeyAndShowsTheLock) {
+    Peer ssh = peer("sshd");
+    ASSERT_TRUE(ssh.skipReason.empty()) << ssh.skipReason;
+    const char* home = std::getenv("HOME");
+    const std::string savedHome = home ? home : "";
+    const char* sock = std::getenv("SSH_AUTH_SOCK");
+    const std::string savedSock = sock ? sock : "";
+    ::setenv("HOME", ssh.values["CLIENT_HOME"].c_str(), 1);
+    ::unsetenv("SSH_AUTH_SOCK");
+    auto server = saveServer(ssh.url, ssh.user, EnumManager::VornConnectionType::sftp, "");
+    const int before = explorer->listing_count();
+    auto outcome = connect(server->id);
+    if (home) ::setenv("HOME", savedHome.c_str(), 1);
+    if (sock) ::setenv("SSH_AUTH_SOCK", savedSock.c_str(), 1);
+    ASSERT_FALSE(outcome.error) << outcome.error->text();
+    ASSERT_TRUE(awaitListing(before, "/"));
+    QuickConnectView* header = explorer->quickConnectView;
+    EXPECT_TRUE(waitFor([&] {
+        return QAccessible::queryAccessibleInterface(header)->text(QAccessible::Name) == QuickConnectView::kEncryptedName;
+    }));
+}
+
 // The alert in front of any window, if one shows.
 ui::AlertController* frontAlert() {
     for (ui::Window* w : ui::Application::shared().windows()) {
