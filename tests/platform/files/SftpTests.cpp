@@ -96,6 +96,16 @@ private:
     bool loginBeforeQuestion_ = false;
 };
 
+// Logged in (nothing), or refused with that kind of error.
+void expectOutcome(const std::optional<files::FileError>& error, std::optional<ErrorKind> refused) {
+    if (!refused) {
+        EXPECT_FALSE(error) << describe(error);
+        return;
+    }
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, *refused) << describe(error);
+}
+
 class SftpPeerTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -440,12 +450,7 @@ TEST_F(SftpPeerTest, HostsAreNamedAsInTheUsersSshConfig) {
                   "    Port " + std::to_string(peer_.port) + "\n"
                   "    User " + nobody + "\n");
 
-    const char* savedHome = std::getenv("HOME");
-    const std::string homeBefore = savedHome ? savedHome : "";
-    const char* sock = std::getenv("SSH_AUTH_SOCK");
-    const std::string sockBefore = sock ? sock : "";
-    ::setenv("HOME", home.path.c_str(), 1);
-    ::unsetenv("SSH_AUTH_SOCK");
+    ClientHome client(home.path);
 
     const std::string probe = "probe" + randomTag();
     struct Case {
@@ -467,21 +472,13 @@ TEST_F(SftpPeerTest, HostsAreNamedAsInTheUsersSshConfig) {
         ASSERT_TRUE(provider);
         Sync s{*provider};
         auto error = s.login();
-        if (!c.refused) {
-            EXPECT_FALSE(error) << describe(error);
-        } else {
-            ASSERT_TRUE(error);
-            EXPECT_EQ(error->kind, *c.refused) << describe(error);
-        }
+        expectOutcome(error, c.refused);
+        if (HasFatalFailure()) return;
         if (!c.loggedUser.empty()) EXPECT_TRUE(waitLogged(c.loggedUser, before + 1));
         if (c.refused == ErrorKind::cannotReachHost) {
             EXPECT_NE(error->message.find("ProxyCommand"), std::string::npos) << error->message;
         }
     }
-
-    if (savedHome) ::setenv("HOME", homeBefore.c_str(), 1);
-    else ::unsetenv("HOME");
-    if (sock) ::setenv("SSH_AUTH_SOCK", sockBefore.c_str(), 1);
 }
 
 // Hosts behind jump hosts (ProxyJump, one hop or two): each hop's key is checked as the
@@ -507,12 +504,7 @@ TEST_F(SftpPeerTest, HostsBehindJumpHostsAreReachedHopByHop) {
     writeDiskFile(home.path / ".ssh/config", block("behind", peer_.user, hop) + block("twohops", peer_.user, hop + "," + hop) +
                                                  block("probed", probe, probe + "@127.0.0.1:" + std::to_string(hopPort)));
 
-    const char* savedHome = std::getenv("HOME");
-    const std::string homeBefore = savedHome ? savedHome : "";
-    const char* sock = std::getenv("SSH_AUTH_SOCK");
-    const std::string sockBefore = sock ? sock : "";
-    ::setenv("HOME", home.path.c_str(), 1);
-    ::unsetenv("SSH_AUTH_SOCK");
+    ClientHome client(home.path);
 
     struct Case {
         const char* what;
@@ -543,12 +535,8 @@ TEST_F(SftpPeerTest, HostsBehindJumpHostsAreReachedHopByHop) {
         auto provider = providerWith(trust, "", "", "sftp://" + c.host + "/");
         Sync s{*provider};
         auto error = s.login();
-        if (!c.refused) {
-            EXPECT_FALSE(error) << describe(error);
-        } else {
-            ASSERT_TRUE(error);
-            EXPECT_EQ(error->kind, *c.refused) << describe(error);
-        }
+        expectOutcome(error, c.refused);
+        if (HasFatalFailure()) return;
         const auto questions = asker->questions();
         ASSERT_EQ(static_cast<int>(questions.size()), c.questions);
         for (const auto& q : questions) {
@@ -567,10 +555,6 @@ TEST_F(SftpPeerTest, HostsBehindJumpHostsAreReachedHopByHop) {
             EXPECT_EQ(run("ssh-keygen -F '" + hopName + "' -f '" + (app.path / "known_hosts").string() + "' >/dev/null").first, 0);
         }
     }
-
-    if (savedHome) ::setenv("HOME", homeBefore.c_str(), 1);
-    else ::unsetenv("HOME");
-    if (sock) ::setenv("SSH_AUTH_SOCK", sockBefore.c_str(), 1);
 }
 
 // ---- checked writes ------------------------------------------------------------------------
@@ -672,67 +656,91 @@ TEST_F(SftpPeerTest, AProviderLeavesNoConnectionOpenWhenItGoes) {
     EXPECT_EQ(openFiles(), before);
 }
 
-// A relay on a port of its own to the server, which can stop passing the server's bytes on:
-// a server that falls silent in the middle of a session.
-class FreezingRelay {
+// A relay on a port of its own to the server, passing every connection on, which can stop
+// passing the server's bytes on (a server that falls silent in the middle of a session) or cut
+// the connections it carries (as a server does whose login grace time ran out).
+class Relay {
 public:
-    explicit FreezingRelay(int serverPort) : serverPort_(serverPort) {
+    explicit Relay(int serverPort) : serverPort_(serverPort) {
         listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(listener_, 4);
+        ::listen(listener_, 8);
         socklen_t len = sizeof a;
         ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
         port_ = ntohs(a.sin_port);
-        thread_ = std::thread([this] { run(); });
+        acceptor_ = std::thread([this] { acceptAll(); });
     }
-    ~FreezingRelay() {
+    ~Relay() {
         stop_ = true;
         ::shutdown(listener_, SHUT_RDWR);
-        thread_.join();
+        acceptor_.join();
+        cut();
+        for (std::thread& t : pipes_) t.join();
+        for (int fd : open_) ::close(fd);
         ::close(listener_);
     }
     int port() const { return port_; }
+    int connections() const { return connections_; }
     void freeze() { frozen_ = true; }
+    // Ends every connection carried so far, on both sides.
+    void cut() {
+        std::lock_guard lock(mutex_);
+        for (int fd : open_) ::shutdown(fd, SHUT_RDWR);
+    }
 
 private:
-    void run() {
-        const int client = ::accept(listener_, nullptr, nullptr);
-        if (client < 0) return;
-        const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(static_cast<uint16_t>(serverPort_));
-        if (::connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-            char buffer[65536];
-            while (!stop_) {
-                pollfd fds[2] = {{client, POLLIN, 0}, {server, static_cast<short>(frozen_ ? 0 : POLLIN), 0}};
-                if (::poll(fds, 2, 50) < 0) break;
-                if (fds[0].revents & (POLLIN | POLLHUP)) {
-                    const ssize_t n = ::read(client, buffer, sizeof buffer);
-                    if (n <= 0 || ::write(server, buffer, n) != n) break;
-                }
-                if (!frozen_ && (fds[1].revents & (POLLIN | POLLHUP))) {
-                    const ssize_t n = ::read(server, buffer, sizeof buffer);
-                    if (n <= 0 || ::write(client, buffer, n) != n) break;
-                }
+    void acceptAll() {
+        for (;;) {
+            const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (client < 0 || stop_) {
+                if (client >= 0) ::close(client);
+                return;
             }
+            const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            a.sin_port = htons(static_cast<uint16_t>(serverPort_));
+            ::connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a);
+            ++connections_;
+            std::lock_guard lock(mutex_);
+            open_.push_back(client);
+            open_.push_back(server);
+            pipes_.emplace_back([this, client, server] {
+                char buffer[65536];
+                while (!stop_) {
+                    const bool frozen = frozen_;
+                    pollfd fds[2] = {{client, POLLIN, 0}, {server, static_cast<short>(frozen ? 0 : POLLIN), 0}};
+                    if (::poll(fds, 2, 50) < 0) break;
+                    bool ended = false;
+                    for (int i = 0; i < 2 && !ended; ++i) {
+                        if ((i == 1 && frozen) || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+                        const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+                        ended = n <= 0 || ::send(fds[1 - i].fd, buffer, static_cast<std::size_t>(n), MSG_NOSIGNAL) != n;
+                    }
+                    if (ended) break;
+                }
+                ::shutdown(client, SHUT_RDWR);
+                ::shutdown(server, SHUT_RDWR);
+            });
         }
-        ::close(server);
-        ::close(client);
     }
     const int serverPort_;
     int listener_ = -1;
     int port_ = 0;
-    std::atomic<bool> frozen_{false}, stop_{false};
-    std::thread thread_;
+    std::atomic<bool> stop_{false}, frozen_{false};
+    std::atomic<int> connections_{0};
+    std::mutex mutex_;
+    std::vector<int> open_;  // closed with the relay
+    std::vector<std::thread> pipes_;
+    std::thread acceptor_;
 };
 
 TEST_F(SftpPeerTest, AServerThatFallsSilentInASessionTimesOut) {
-    FreezingRelay relay(peer_.port);
+    Relay relay(peer_.port);
     files::ProviderOptions options = options_;
     options.workers = 1;
     options.timeouts.reply = 1500ms;
@@ -930,91 +938,12 @@ TEST_F(SftpPeerTest, AConnectionIsReportedEncryptedOnceMade) {
     EXPECT_EQ(provider_->connectionEncrypted(), std::optional<bool>(true));
 }
 
-// A relay on a port of its own to the server, passing every connection on, which can cut the
-// connections it carries (as a server does whose login grace time ran out).
-class CuttingRelay {
-public:
-    explicit CuttingRelay(int serverPort) : serverPort_(serverPort) {
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(listener_, 8);
-        socklen_t len = sizeof a;
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-        acceptor_ = std::thread([this] { acceptAll(); });
-    }
-    ~CuttingRelay() {
-        stop_ = true;
-        ::shutdown(listener_, SHUT_RDWR);
-        acceptor_.join();
-        cut();
-        for (std::thread& t : pipes_) t.join();
-        for (int fd : open_) ::close(fd);
-        ::close(listener_);
-    }
-    int port() const { return port_; }
-    int connections() const { return connections_; }
-    // Ends every connection carried so far, on both sides.
-    void cut() {
-        std::lock_guard lock(mutex_);
-        for (int fd : open_) ::shutdown(fd, SHUT_RDWR);
-    }
-
-private:
-    void acceptAll() {
-        for (;;) {
-            const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (client < 0 || stop_) {
-                if (client >= 0) ::close(client);
-                return;
-            }
-            const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            a.sin_port = htons(static_cast<uint16_t>(serverPort_));
-            ::connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a);
-            ++connections_;
-            std::lock_guard lock(mutex_);
-            open_.push_back(client);
-            open_.push_back(server);
-            pipes_.emplace_back([client, server] {
-                char buffer[65536];
-                for (;;) {
-                    pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
-                    if (::poll(fds, 2, -1) < 0) break;
-                    bool ended = false;
-                    for (int i = 0; i < 2 && !ended; ++i) {
-                        if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-                        const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-                        ended = n <= 0 || ::write(fds[1 - i].fd, buffer, n) != n;
-                    }
-                    if (ended) break;
-                }
-                ::shutdown(client, SHUT_RDWR);
-                ::shutdown(server, SHUT_RDWR);
-            });
-        }
-    }
-    const int serverPort_;
-    int listener_ = -1;
-    int port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::atomic<int> connections_{0};
-    std::mutex mutex_;
-    std::vector<int> open_;  // closed with the relay
-    std::vector<std::thread> pipes_;
-    std::thread acceptor_;
-};
 
 // The user answers the host-key question after the server gave up waiting for a login: the
 // provider connects again (the key trusted now, so without a second question) and logs in.
 TEST_F(SftpPeerTest, AnAnswerThatComesAfterTheServerGaveUpConnectsAgain) {
     struct CuttingAsker final : files::TrustAsker {
-        CuttingRelay* relay = nullptr;
+        Relay* relay = nullptr;
         std::atomic<int> asked{0};
         void ask(files::TrustQuestion, std::function<void(bool)> answer) override {
             ++asked;
@@ -1022,7 +951,7 @@ TEST_F(SftpPeerTest, AnAnswerThatComesAfterTheServerGaveUpConnectsAgain) {
             answer(true);
         }
     };
-    CuttingRelay relay(peer_.port);
+    Relay relay(peer_.port);
     TempFolder app;
     auto trust = std::make_shared<files::Trust>(app.path, app.path / "none");
     auto asker = std::make_shared<CuttingAsker>();
@@ -1056,12 +985,7 @@ TEST_F(SftpPeerTest, AKeysPassphraseIsAskedForAndAskedAgainWhenWrong) {
     const std::string passphrase = "open sesame " + randomTag();
     ASSERT_EQ(run("ssh-keygen -q -p -P '' -N '" + passphrase + "' -f '" + key.string() + "' >/dev/null 2>&1").first, 0);
 
-    const char* savedHome = std::getenv("HOME");
-    const std::string homeBefore = savedHome ? savedHome : "";
-    const char* sock = std::getenv("SSH_AUTH_SOCK");
-    const std::string sockBefore = sock ? sock : "";
-    ::setenv("HOME", home.path.c_str(), 1);
-    ::unsetenv("SSH_AUTH_SOCK");
+    ClientHome client(home.path);
 
     using Script = std::vector<std::optional<std::vector<std::string>>>;
     struct Case {
@@ -1109,10 +1033,6 @@ TEST_F(SftpPeerTest, AKeysPassphraseIsAskedForAndAskedAgainWhenWrong) {
             EXPECT_EQ(questions[i].again, c.again[i]);
         }
     }
-
-    if (savedHome) ::setenv("HOME", homeBefore.c_str(), 1);
-    else ::unsetenv("HOME");
-    if (sock) ::setenv("SSH_AUTH_SOCK", sockBefore.c_str(), 1);
 }
 
 TEST(SftpPrompts, OnlyAPromptForThePasswordGetsTheSavedPassword) {

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -29,6 +30,28 @@ inline std::pair<int, std::string> run(const std::string& command) {
     const int status = ::pclose(p);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
 }
+
+// The client's home for the test's life: HOME names it (so ~/.ssh is its .ssh), and no agent
+// is reachable; both as they were afterwards.
+class ClientHome {
+public:
+    explicit ClientHome(const fs::path& home) {
+        if (const char* h = std::getenv("HOME")) home_ = h;
+        if (const char* a = std::getenv("SSH_AUTH_SOCK")) agent_ = a;
+        ::setenv("HOME", home.c_str(), 1);
+        ::unsetenv("SSH_AUTH_SOCK");
+    }
+    ~ClientHome() {
+        if (home_) ::setenv("HOME", home_->c_str(), 1);
+        else ::unsetenv("HOME");
+        if (agent_) ::setenv("SSH_AUTH_SOCK", agent_->c_str(), 1);
+    }
+    ClientHome(const ClientHome&) = delete;
+    ClientHome& operator=(const ClientHome&) = delete;
+
+private:
+    std::optional<std::string> home_, agent_;
+};
 
 struct TempFolder {
     fs::path path;
