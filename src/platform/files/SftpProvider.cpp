@@ -132,6 +132,11 @@ struct Link {
     int port = 22;
     // The jump hosts passed through to reach it, first hop first; they go after the session.
     std::vector<std::unique_ptr<ssh::Hop>> hops;
+    // Keepalives: held by the worker while an operation uses the connection, and tried by the
+    // watchdog, which sends one on a connection idle for `aliveInterval` (see keepAlive).
+    std::mutex use;
+    std::atomic<Clock::rep> lastActive{0};
+    std::atomic<int> aliveSeconds{60};
     bool used = false;      // an earlier operation ran on it
     bool broken = false;    // the connection failed: it is dropped after the operation
     // For the operation running: whether the server answered anything yet, and whether file
@@ -370,6 +375,11 @@ private:
         return [this, body = std::move(body), refused = std::move(refused)](Session& s, Operation& op) -> Outcome<T> {
             if (refused) return *refused;
             Link& link = linkOf(s);
+            std::lock_guard inUse(link.use);
+            struct Active {
+                Link& link;
+                ~Active() { link.lastActive = Clock::now().time_since_epoch().count(); }
+            } active{link};
             for (int attempt = 0;; ++attempt) {
                 if (!link.open()) {
                     if (auto e = connect(link, op)) {
@@ -432,8 +442,25 @@ private:
                 const auto since = link->busySince.load();
                 if (since != 0 && now - since > limit && link->fd >= 0 && !link->silenced.exchange(true))
                     ::shutdown(link->fd, SHUT_RDWR);
+                keepAlive(*link, now);
             }
         }
+    }
+
+    // A kept connection idle for its interval (ServerAliveInterval, or a minute) sends the
+    // server an SSH_MSG_IGNORE, so that a NAT or firewall that forgets idle connections keeps
+    // it, and answers what the server sent meanwhile (its own keepalive requests). Only when no
+    // operation uses the connection; one that breaks anyway is opened again by the next
+    // operation, as before.
+    static void keepAlive(Link& link, Clock::rep now) {
+        const auto interval =
+            std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(link.aliveSeconds.load())).count();
+        if (!link.sftp || link.broken || interval <= 0 || now - link.lastActive.load() < interval) return;
+        std::unique_lock inUse(link.use, std::try_to_lock);
+        if (!inUse || !link.sftp || link.broken) return;
+        link.lastActive = now;
+        if (ssh_send_ignore(link.ssh, "") != SSH_OK || ssh_channel_poll_timeout(link.sftp->channel, 0, 0) == SSH_ERROR)
+            link.broken = !ssh_is_connected(link.ssh);
     }
 
     Link& linkOf(Session& s) {
@@ -479,6 +506,7 @@ private:
         logUnsupported(config);
         link.host = config.host;
         link.port = config.port;
+        if (config.serverAliveInterval > 0) link.aliveSeconds = config.serverAliveInterval;
         std::vector<ssh::JumpHost> jumps;
         if (!config.proxyCommand.empty()) {
             jumps = ssh::jumpHosts(config.proxyCommand);

@@ -20,6 +20,7 @@
 #include <sstream>
 
 #include "platform/files/Trust.h"
+#include "platform/files/TrustHostKeys.h"
 
 namespace files::ssh {
 
@@ -155,11 +156,41 @@ std::string configText(const std::string& file, const std::string& sshFolder, in
     return out;
 }
 
-// Parses the user's configuration file through a private copy of its mended text.
-void parseUserConfig(ssh_session session, const std::string& file, const std::string& sshFolder) {
+// The first ServerAliveInterval that applies to `alias` in the mended text (Host blocks only:
+// a Match block is not taken to apply).
+int serverAliveInterval(const std::string& text, const std::string& alias) {
+    std::istringstream lines(text);
+    bool applies = true;
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string keyword;
+        words >> keyword;
+        keyword = lower(keyword);
+        std::string value;
+        if (const auto eq = keyword.find('='); eq != std::string::npos) {
+            value = keyword.substr(eq + 1);
+            keyword = keyword.substr(0, eq);
+        }
+        if (keyword == "host") {
+            std::string patterns;
+            for (std::string pattern; words >> pattern;) patterns += (patterns.empty() ? "" : ",") + lower(pattern);
+            applies = knownhosts::matchesHost(patterns, lower(alias));
+        } else if (keyword == "match") {
+            applies = false;
+        } else if (applies && keyword == "serveraliveinterval") {
+            if (value.empty()) words >> value;
+            return std::max(0, std::atoi(value.c_str()));
+        }
+    }
+    return 0;
+}
+
+// Parses the user's configuration file through a private copy of its mended text; the
+// ServerAliveInterval that applies to `alias`.
+int parseUserConfig(ssh_session session, const std::string& file, const std::string& sshFolder, const std::string& alias) {
     const std::string text = configText(file, sshFolder, 0);
     char folder[] = "/tmp/dravix-ssh-config.XXXXXX";
-    if (!::mkdtemp(folder)) return;
+    if (!::mkdtemp(folder)) return 0;
     const std::string copy = std::string(folder) + "/config";
     {
         std::ofstream out(copy, std::ios::binary);
@@ -168,6 +199,7 @@ void parseUserConfig(ssh_session session, const std::string& file, const std::st
     ssh_options_parse_config(session, copy.c_str());
     ::unlink(copy.c_str());
     ::rmdir(folder);
+    return serverAliveInterval(text, alias);
 }
 
 }  // namespace
@@ -190,11 +222,12 @@ HostConfig configure(ssh_session session, const HostRequest& request) {
     if (!request.sshFolder.empty()) ssh_options_set(session, SSH_OPTIONS_SSH_DIR, request.sshFolder.c_str());
     // The files are read here, once, and not again by ssh_connect.
     LogWatch watch;
+    int aliveInterval = 0;
     int no = 0;
     ssh_options_set(session, SSH_OPTIONS_PROCESS_CONFIG, &no);
     if (!request.sshFolder.empty()) {
         const std::string file = request.sshFolder + "/config";
-        if (::access(file.c_str(), R_OK) == 0) parseUserConfig(session, file, request.sshFolder);
+        if (::access(file.c_str(), R_OK) == 0) aliveInterval = parseUserConfig(session, file, request.sshFolder, request.host);
     }
     if (::access("/etc/ssh/ssh_config", R_OK) == 0) ssh_options_parse_config(session, "/etc/ssh/ssh_config");
     // As on OpenSSH's command line, what the user wrote in the app wins over the files.
@@ -211,7 +244,10 @@ HostConfig configure(ssh_session session, const HostRequest& request) {
         if (const passwd* pw = ::getpwuid(::getuid())) out.user = pw->pw_name;
     }
     out.proxyCommand = optionText(session, SSH_OPTIONS_PROXYCOMMAND);
-    out.unsupported = watch.unsupported;
+    out.serverAliveInterval = aliveInterval;
+    // Read here, not by libssh: not among the keywords passed over.
+    for (const std::string& keyword : watch.unsupported)
+        if (lower(keyword) != "serveraliveinterval") out.unsupported.push_back(keyword);
     return out;
 }
 

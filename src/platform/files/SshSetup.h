@@ -52,6 +52,8 @@ struct HostConfig {
     std::string user;
     std::string proxyCommand;  // ProxyCommand, or libssh's form of ProxyJump; empty: direct
     std::vector<std::string> unsupported;  // keywords of the files that libssh passes over
+    // ServerAliveInterval (seconds; 0: not set), read beside libssh, which passes it over.
+    int serverAliveInterval = 0;
 };
 
 // Applies the request and the configuration files (sshFolder/config, then /etc/ssh/ssh_config)

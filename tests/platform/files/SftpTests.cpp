@@ -684,6 +684,7 @@ public:
     }
     int port() const { return port_; }
     int connections() const { return connections_; }
+    long fromClient() const { return fromClient_; }  // bytes passed on to the server
     void freeze() { frozen_ = true; }
     // Ends every connection carried so far, on both sides.
     void cut() {
@@ -720,6 +721,7 @@ private:
                         if ((i == 1 && frozen) || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
                         const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
                         ended = n <= 0 || ::send(fds[1 - i].fd, buffer, static_cast<std::size_t>(n), MSG_NOSIGNAL) != n;
+                        if (!ended && i == 0) fromClient_ += n;
                     }
                     if (ended) break;
                 }
@@ -733,11 +735,44 @@ private:
     int port_ = 0;
     std::atomic<bool> stop_{false}, frozen_{false};
     std::atomic<int> connections_{0};
+    std::atomic<long> fromClient_{0};
     std::mutex mutex_;
     std::vector<int> open_;  // closed with the relay
     std::vector<std::thread> pipes_;
     std::thread acceptor_;
 };
+
+// A kept connection sends keepalives while idle, every ServerAliveInterval of the user's
+// configuration: the server's second port, which drops a connection idle for about two
+// seconds, keeps it, and the next listing needs no new connection.
+TEST_F(SftpPeerTest, AnIdleConnectionSendsKeepalivesAndStaysOpen) {
+    const std::string idleUrl = peer_.values["IDLE_URL"];
+    Relay relay(std::stoi(idleUrl.substr(idleUrl.rfind(':') + 1)));
+    TempFolder home;
+    makeDiskFolder(home.path / ".ssh");
+    writeDiskFile(home.path / ".ssh/config", "Host alive\n    HostName 127.0.0.1\n    Port " + std::to_string(relay.port()) +
+                                                 "\n    ServerAliveInterval 1\n");
+    ClientHome client(home.path);
+    files::ProviderOptions options = options_;
+    options.workers = 1;
+    auto provider = files::makeProvider("sftp://alive/", {peer_.user, peer_.password}, options);
+    Sync s{*provider};
+    writeDiskFile(disk_ / "a.txt", "a");
+    ASSERT_FALSE(s.list(dir_).second);
+    // Three keepalives' worth of bytes while nothing else goes on (each is a packet of its own).
+    long seen = relay.fromClient();
+    for (int sent = 0; sent < 3; ++sent) {
+        const long before = seen;
+        const auto until = std::chrono::steady_clock::now() + 10s;
+        while ((seen = relay.fromClient()) == before && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(20ms);
+        ASSERT_GT(seen, before) << "no keepalive";
+    }
+    auto [entries, error] = s.list(dir_);
+    ASSERT_FALSE(error) << describe(error);
+    EXPECT_EQ(entries.size(), 1u);
+    EXPECT_EQ(relay.connections(), 1) << "the idle connection was dropped";
+}
 
 TEST_F(SftpPeerTest, AServerThatFallsSilentInASessionTimesOut) {
     Relay relay(peer_.port);
