@@ -723,6 +723,7 @@ private:
             error.message = std::string(standardMessage(ErrorKind::notTrusted)) + " Its host key (" + hostKey.type + " " +
                             hostKey.fingerprint() + ") is not known" + (trust_ ? " and was not accepted." : ".");
         }
+        if (session != link.ssh) error.message = "The jump host " + knownHostsName(config.host, config.port) + ": " + error.message;
         return error;
     }
 

@@ -539,6 +539,9 @@ TEST_F(SftpPeerTest, HostsBehindJumpHostsAreReachedHopByHop) {
         if (HasFatalFailure()) return;
         const auto questions = asker->questions();
         ASSERT_EQ(static_cast<int>(questions.size()), c.questions);
+        if (c.refused) {
+            EXPECT_NE(error->message.find("The jump host " + hopName), std::string::npos) << error->message;
+        }
         for (const auto& q : questions) {
             EXPECT_EQ(q.port, hopPort) << "the question names the hop";
             if (c.refused && c.answer) {
