@@ -52,7 +52,8 @@ Kinds:
              body arrives (see CUT_UPLOADS_MARKER)
     silent   a listener that accepts connections and never says a word (for timeouts)
     sshd     OpenSSH's sshd from its unpacked Debian package, with its own configuration and host
-             key (HOST_KEY: its public key file; KNOWN_HOSTS: a known_hosts file that has it),
+             key (HOST_KEY: its public key file; KNOWN_HOSTS: a known_hosts file that has it; it
+             also has an ECDSA host key, ECDSA_HOST_KEY, which clients that ask for it get),
              and a system user of its own made for the run (deleted on stop), who logs in with
              a password or with the key CLIENT_HOME/.ssh/id_ed25519; the SFTP session starts in
              ROOT (the "login folder"), SERVED_ROOT is "/"; LOG is sshd's log at LogLevel
@@ -62,6 +63,12 @@ Kinds:
              SFTP offers posix-rename@openssh.com and refuses it; KBDINT_URL: a fourth, which
              takes the password only as the answer to keyboard-interactive prompts (PAM).
              Fails (no SKIP) when it cannot start here.
+    sshd-otp a python3-asyncssh SSH server with SFTP (ROOT), that takes a login only through
+             keyboard-interactive prompts, in two rounds: "Password: " (hidden), then, named
+             "Two-step verification", the visible prompt "Verification code: " to be answered
+             with CODE. Its host key is HOST_KEY (KNOWN_HOSTS has it); LOG gets a line
+             "auth-begin <user>" when a login for a user begins (nothing before), then
+             "password ok|wrong <user>" and "code ok|wrong <user>" for each answer.
 
 The .env file holds KEY=VALUE lines: PORT, USER, PASSWORD, ROOT (the served folder on disk),
 URL, REQUEST_LOG (the server's log of requests, see below), and SKIP=<reason> instead when the
@@ -941,6 +948,7 @@ ListenAddress 127.0.0.1:{plain_port}
 ListenAddress 127.0.0.1:{kbd_port}
 AddressFamily inet
 HostKey {run}/ssh_host_ed25519_key
+HostKey {run}/ssh_host_ecdsa_key
 PidFile {run}/sshd.pid
 LogLevel DEBUG1
 # PAM (the system's "other" service: pam_unix) answers keyboard-interactive logins.
@@ -971,6 +979,93 @@ Match LocalPort {kbd_port}
     PubkeyAuthentication no
     KbdInteractiveAuthentication yes
 """
+
+
+def serve_sshd_otp(args):
+    import asyncio
+    import asyncssh
+
+    password = open(args.password_file).read().strip()
+    code = open(args.code_file).read().strip()
+    log = open(args.log, "a", buffering=1)
+
+    class Server(asyncssh.SSHServer):
+        def begin_auth(self, username):
+            log.write(f"auth-begin {username}\n")
+            self.stage = 0
+            return True
+
+        def password_auth_supported(self):
+            return False
+
+        def public_key_auth_supported(self):
+            return False
+
+        def kbdint_auth_supported(self):
+            return True
+
+        def get_kbdint_challenge(self, username, lang, submethods):
+            self.stage = 0
+            return "", "", "", [("Password: ", False)]
+
+        def validate_kbdint_response(self, username, responses):
+            if self.stage == 0:
+                ok = username == args.user and list(responses) == [password]
+                log.write(f"password {'ok' if ok else 'wrong'} {username}\n")
+                if not ok:
+                    return False
+                self.stage = 1
+                return ("Two-step verification", "Enter the code from your authenticator app.", "",
+                        [("Verification code: ", True)])
+            ok = list(responses) == [code]
+            log.write(f"code {'ok' if ok else 'wrong'} {username}\n")
+            return ok
+
+    async def main():
+        await asyncssh.create_server(Server, "127.0.0.1", args.port, server_host_keys=[args.host_key],
+                                     sftp_factory=lambda chan: asyncssh.SFTPServer(chan, chroot=args.root),
+                                     allow_scp=False)
+        await asyncio.Event().wait()
+
+    asyncio.run(main())
+
+
+def start_sshd_otp(d, env_path):
+    try:
+        import asyncssh
+    except ImportError:
+        sys.stderr.write("python3-asyncssh is not installed (scripts/setup installs it)\n")
+        return 1
+    run = fresh_dir(os.path.join(d, "sshd-otp"))
+    root = fresh_dir(os.path.join(run, "root"), 0o755)
+    user, password, code = "otp" + secrets.token_hex(4), "pw-" + secrets.token_hex(8), str(secrets.randbelow(900000) + 100000)
+    password_file, code_file = os.path.join(run, "password"), os.path.join(run, "code")
+    for path, value in ((password_file, password), (code_file, code)):
+        with open(path, "w") as f:
+            f.write(value)
+    host_key = os.path.join(run, "host_key")
+    subprocess.run(["ssh-keygen", "-q", "-N", "", "-t", "ed25519", "-f", host_key], check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    host_pub = open(host_key + ".pub").read().split()
+    log = os.path.join(run, "auth.log")
+    open(log, "w").close()
+    for _ in range(5):
+        port = free_port()
+        proc = spawn([PYTHON, os.path.abspath(__file__), "serve-sshd-otp", "--port", str(port), "--root", root,
+                      "--user", user, "--password-file", password_file, "--code-file", code_file,
+                      "--host-key", host_key, "--log", log], os.path.join(run, "server.log"))
+        if wait_for_port(port, proc):
+            record_pid(d, "sshd-otp", proc.pid)
+            known = os.path.join(run, "known_hosts")
+            with open(known, "w") as f:
+                f.write(f"[127.0.0.1]:{port} {host_pub[0]} {host_pub[1]}\n")
+            write_env(env_path, {"PORT": port, "USER": user, "PASSWORD": password, "CODE": code, "ROOT": root,
+                                 "URL": f"sftp://127.0.0.1:{port}", "HOST_KEY": host_key + ".pub",
+                                 "KNOWN_HOSTS": known, "LOG": log})
+            return 0
+        stop_group(proc.pid)
+    sys.stderr.write("the asyncssh server did not start:\n" + tail(os.path.join(run, "server.log")))
+    return 1
 
 
 def sshd_dir(d):
@@ -1014,6 +1109,9 @@ def start_sshd(d, env_path):
                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     host_key = os.path.join(run, "ssh_host_ed25519_key")
     keygen("-t", "ed25519", "-C", "dravix test host", "-f", host_key)
+    # A second host key of another type: clients that know only that one are shown it.
+    ecdsa_key = os.path.join(run, "ssh_host_ecdsa_key")
+    keygen("-t", "ecdsa", "-C", "dravix test host", "-f", ecdsa_key)
     client_home = fresh_dir(os.path.join(run, "client-home"), 0o755)
     client_key = os.path.join(fresh_dir(os.path.join(client_home, ".ssh"), 0o700), "id_ed25519")
     keygen("-t", "ed25519", "-C", "dravix test client", "-f", client_key)
@@ -1039,7 +1137,8 @@ def start_sshd(d, env_path):
                                  "IDLE_URL": f"sftp://127.0.0.1:{idle_port}",
                                  "PLAIN_RENAME_URL": f"sftp://127.0.0.1:{plain_port}",
                                  "KBDINT_URL": f"sftp://127.0.0.1:{kbd_port}",
-                                 "HOST_KEY": host_key + ".pub", "KNOWN_HOSTS": known,
+                                 "HOST_KEY": host_key + ".pub", "ECDSA_HOST_KEY": ecdsa_key + ".pub",
+                                 "KNOWN_HOSTS": known,
                                  "CLIENT_HOME": client_home, "LOG": log})
             return 0
         stop_group(proc.pid)
@@ -1486,7 +1585,7 @@ STARTERS = {"pyftpd": start_pyftpd, "pyftpdx": start_pyftpdx, "pyftpd-limit": st
 STARTERS.update({"pyftpd-lax": start_pyftpd_lax, "nginx-core": start_nginx_core, "vsftpd-idle": start_vsftpd_idle,
                  "pyftpd-away": start_pyftpd_away})
 STARTERS.update({"nginx": start_nginx, "lighttpd": start_lighttpd, "davlax": start_davlax,
-                 "ingestion": start_ingestion, "sshd": start_sshd})
+                 "ingestion": start_ingestion, "sshd": start_sshd, "sshd-otp": start_sshd_otp})
 
 
 def stop_group(pid):
@@ -1603,6 +1702,10 @@ def main():
     p.add_argument("--port", type=int, required=True)
     p = sub.add_parser("serve-silent")
     p.add_argument("--port", type=int, required=True)
+    p = sub.add_parser("serve-sshd-otp")
+    for name in ("--root", "--user", "--password-file", "--code-file", "--host-key", "--log"):
+        p.add_argument(name, required=True)
+    p.add_argument("--port", type=int, required=True)
     args = parser.parse_args()
 
     if args.cmd == "serve-ftp":
@@ -1613,6 +1716,9 @@ def main():
         return 0
     if args.cmd == "serve-silent":
         serve_silent(args)
+        return 0
+    if args.cmd == "serve-sshd-otp":
+        serve_sshd_otp(args)
         return 0
     d = os.path.abspath(args.dir)
     os.makedirs(d, exist_ok=True)

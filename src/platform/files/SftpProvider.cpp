@@ -43,6 +43,7 @@
 #include <deque>
 #include <mutex>
 #include <random>
+#include <set>
 #include <unordered_map>
 
 #include "platform/defaults/Base64.h"
@@ -50,6 +51,8 @@
 #include "platform/files/CurlProvider.h"
 #include "platform/files/ListingText.h"
 #include "platform/files/SftpWire.h"
+#include "platform/files/SshSetup.h"
+#include "platform/log/Log.h"
 #include "platform/files/Trust.h"
 #include "platform/files/TrustHostKeys.h"
 
@@ -125,6 +128,16 @@ struct Link {
     struct stat socketId {};  // what fd names, to tell it from a later file of the same number
     ssh_session ssh = nullptr;
     sftp_session sftp = nullptr;
+    // The server as the configuration names it for this connection (HostName, Port).
+    std::string host;
+    int port = 22;
+    // The jump hosts passed through to reach it, first hop first; they go after the session.
+    std::vector<std::unique_ptr<ssh::Hop>> hops;
+    // Keepalives: held by the worker while an operation uses the connection, and tried by the
+    // watchdog, which sends one on a connection idle for `aliveInterval` (see keepAlive).
+    std::mutex use;
+    std::atomic<Clock::rep> lastActive{0};
+    std::atomic<int> aliveSeconds{60};
     bool used = false;      // an earlier operation ran on it
     bool broken = false;    // the connection failed: it is dropped after the operation
     // For the operation running: whether the server answered anything yet, and whether file
@@ -155,6 +168,7 @@ struct Link {
         struct stat now {};
         if (fd >= 0 && ::fstat(fd, &now) == 0 && now.st_dev == socketId.st_dev && now.st_ino == socketId.st_ino) ::close(fd);
         fd = -1;
+        while (!hops.empty()) hops.pop_back();
         used = false;
         broken = false;
     }
@@ -198,11 +212,9 @@ class SftpProvider final : public CurlProvider {
 public:
     SftpProvider(BaseUrl base, Credential credential, const ProviderOptions& options)
         : CurlProvider(std::move(base), credential, options), trust_(options.trust) {
+        // An empty user is the configuration's, else the local user's (see SshSetup.h).
         user_ = credential.user.empty() ? base_.user : credential.user;
         password_ = credential.user.empty() ? base_.password : credential.password;
-        if (user_.empty()) {
-            if (const passwd* pw = ::getpwuid(::getuid())) user_ = pw->pw_name;
-        }
         const char* home = std::getenv("HOME");
         if (home && *home) keyFolder_ = std::string(home) + "/.ssh";
         std::tie(host_, port_) = detail::hostAndPort(base_.authority, "sftp");
@@ -221,6 +233,12 @@ public:
     }
 
     ProviderKind kind() const override { return ProviderKind::sftp; }
+
+    // SSH is always encrypted: known once a connection was made.
+    std::optional<bool> connectionEncrypted() const override {
+        if (!connected_.load()) return std::nullopt;
+        return true;
+    }
 
     OperationHandle contentsOfDirectory(std::string folder, ListCompletion completion) override {
         return startValue<std::vector<FileObject>>(
@@ -358,6 +376,11 @@ private:
         return [this, body = std::move(body), refused = std::move(refused)](Session& s, Operation& op) -> Outcome<T> {
             if (refused) return *refused;
             Link& link = linkOf(s);
+            std::lock_guard inUse(link.use);
+            struct Active {
+                Link& link;
+                ~Active() { link.lastActive = Clock::now().time_since_epoch().count(); }
+            } active{link};
             for (int attempt = 0;; ++attempt) {
                 if (!link.open()) {
                     if (auto e = connect(link, op)) {
@@ -420,8 +443,25 @@ private:
                 const auto since = link->busySince.load();
                 if (since != 0 && now - since > limit && link->fd >= 0 && !link->silenced.exchange(true))
                     ::shutdown(link->fd, SHUT_RDWR);
+                keepAlive(*link, now);
             }
         }
+    }
+
+    // A kept connection idle for its interval (ServerAliveInterval, or a minute) sends the
+    // server an SSH_MSG_IGNORE, so that a NAT or firewall that forgets idle connections keeps
+    // it, and answers what the server sent meanwhile (its own keepalive requests). Only when no
+    // operation uses the connection; one that breaks anyway is opened again by the next
+    // operation, as before.
+    static void keepAlive(Link& link, Clock::rep now) {
+        const auto interval =
+            std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(link.aliveSeconds.load())).count();
+        if (!link.sftp || link.broken || interval <= 0 || now - link.lastActive.load() < interval) return;
+        std::unique_lock inUse(link.use, std::try_to_lock);
+        if (!inUse || !link.sftp || link.broken) return;
+        link.lastActive = now;
+        if (ssh_send_ignore(link.ssh, "") != SSH_OK || ssh_channel_poll_timeout(link.sftp->channel, 0, 0) == SSH_ERROR)
+            link.broken = !ssh_is_connected(link.ssh);
     }
 
     Link& linkOf(Session& s) {
@@ -437,38 +477,89 @@ private:
 
     // ---- connecting -----------------------------------------------------------------------
 
+    // A connection, logged in, with its SFTP channel. While the user reads a host-key question
+    // the server's login grace time runs; a server that gave up meanwhile is connected to again
+    // (its key is trusted by then, so there is no second question).
     std::optional<FileError> connect(Link& link, Operation& op) {
+        bool asked = false;
+        auto error = connectOnce(link, op, asked);
+        if (error && asked && !op.isCancelled() && link.broken && error->kind != ErrorKind::loginRejected &&
+            error->kind != ErrorKind::notTrusted) {
+            OperationAccess::disarm(op);
+            link.close();
+            bool again = false;
+            error = connectOnce(link, op, again);
+        }
+        if (!error) connected_ = true;
+        return error;
+    }
+
+    std::optional<FileError> connectOnce(Link& link, Operation& op, bool& asked) {
         static std::once_flag once;
         std::call_once(once, [] { ssh_init(); });
         const Timeouts t = timeouts();
         const auto deadline = Clock::now() + t.connect;
         link.callStart = Clock::now();
-        if (auto e = openSocket(link, op, deadline)) return e;
 
         link.ssh = ssh_new();
         if (!link.ssh) return FileError::make(ErrorKind::other, "no SSH session could be made");
-        int noConfig = 0;
-        ssh_options_set(link.ssh, SSH_OPTIONS_PROCESS_CONFIG, &noConfig);  // no ~/.ssh/config
-        ssh_options_set(link.ssh, SSH_OPTIONS_HOST, host_.c_str());
-        ssh_options_set(link.ssh, SSH_OPTIONS_PORT, &port_);
-        if (!user_.empty()) ssh_options_set(link.ssh, SSH_OPTIONS_USER, user_.c_str());
-        ssh_options_set(link.ssh, SSH_OPTIONS_FD, &link.fd);
-        setTimeout(link, std::max<std::chrono::milliseconds>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                                 deadline - Clock::now()),
-                                                             std::chrono::milliseconds(1)));
-        if (ssh_connect(link.ssh) != SSH_OK) {
-            link.broken = true;
-            if (op.isCancelled()) return FileError::make(ErrorKind::cancelled);
-            const std::string why = ssh_get_error(link.ssh);
-            // libssh's own wait ends on its rounding of the limit, a little before ours.
-            if (Clock::now() + std::chrono::milliseconds(100) >= deadline || why.find("imeout") != std::string::npos)
-                return FileError::make(ErrorKind::timedOut);
-            return FileError::make(ErrorKind::cannotReachHost, why);
+        const ssh::HostConfig config = ssh::configure(link.ssh, {host_, port_, user_, keyFolder_});
+        logUnsupported(config);
+        link.host = config.host;
+        link.port = config.port;
+        if (config.serverAliveInterval > 0) link.aliveSeconds = config.serverAliveInterval;
+        std::vector<ssh::JumpHost> jumps;
+        if (!config.proxyCommand.empty()) {
+            jumps = ssh::jumpHosts(config.proxyCommand);
+            if (jumps.empty()) {
+                link.broken = true;
+                return FileError::make(ErrorKind::cannotReachHost,
+                                       "The SSH configuration reaches this host through a ProxyCommand, which the app "
+                                       "cannot run; nothing was sent.");
+            }
         }
-        setTimeout(link, t.reply);
-        if (auto e = checkHostKey(link, op)) return e;  // may wait for the user: not watched
-        Busy busy(link);
-        if (auto e = authenticate(link, op)) return e;
+        // Each jump host in turn: reached (over the previous one's channel), its key checked and
+        // logged in to, and asked to open a channel to the next; nothing goes to the next host
+        // before the one in front of it is trusted.
+        std::vector<ssh::HostConfig> hopConfigs;
+        for (const ssh::JumpHost& jump : jumps) {
+            auto hop = std::make_unique<ssh::Hop>();
+            hop->session = ssh_new();
+            if (!hop->session) return FileError::make(ErrorKind::other, "no SSH session could be made");
+            ssh::HostConfig hopConfig = ssh::configure(hop->session, {jump.host, jump.port, jump.user, keyFolder_});
+            link.hops.push_back(std::move(hop));
+            hopConfigs.push_back(std::move(hopConfig));
+        }
+        for (std::size_t i = 0; i <= link.hops.size(); ++i) {
+            const bool target = i == link.hops.size();
+            const ssh::HostConfig& here = target ? config : hopConfigs[i];
+            ssh_session session = target ? link.ssh : link.hops[i]->session;
+            if (i == 0) {
+                if (auto e = openSocket(link, op, deadline, here.host, here.port)) return e;
+                if (!target) link.hops[0]->own(link.fd);
+            } else {
+                // The previous hop's channel to this host.
+                std::string why;
+                const int next = link.hops[i - 1]->forward(here.host, here.port, why);
+                if (next < 0) {
+                    link.broken = true;
+                    return FileError::make(ErrorKind::cannotReachHost, "The jump host " + hopConfigs[i - 1].host +
+                                                                           " could not reach " + here.host + ":" +
+                                                                           std::to_string(here.port) + ": " + why);
+                }
+                OperationAccess::disarm(op);
+                if (target) {
+                    link.fd = next;
+                    ::fstat(next, &link.socketId);
+                } else {
+                    link.hops[i]->own(next);
+                }
+                if (!OperationAccess::arm(op, waker(next))) return FileError::make(ErrorKind::cancelled);
+            }
+            const int fd = target ? link.fd : link.hops[i]->socket;
+            if (auto e = startSession(link, op, session, here, fd, target ? password_ : std::string(), asked, deadline))
+                return e;
+        }
         link.sftp = sftp_new(link.ssh);
         if (!link.sftp || sftp_init(link.sftp) != SSH_OK) {
             if (link.silenced) return FileError::make(ErrorKind::timedOut);
@@ -479,20 +570,73 @@ private:
         return std::nullopt;
     }
 
-    static void setTimeout(Link& link, std::chrono::milliseconds timeout) {
+    // One SSH session over a connected socket: the key exchange (the known key types asked for
+    // first), the host key checked (the user asked when it is unknown), then the login.
+    std::optional<FileError> startSession(Link& link, Operation& op, ssh_session session, const ssh::HostConfig& config,
+                                          int fd, const std::string& password, bool& asked, Clock::time_point deadline) {
+        if (trust_) {
+            const std::string algorithms = ssh::hostKeyAlgorithms(trust_->knownHostKeyTypes(config.host, config.port));
+            ssh_options_set(session, SSH_OPTIONS_HOSTKEYS, algorithms.c_str());
+        }
+        ssh_options_set(session, SSH_OPTIONS_FD, &fd);
+        setTimeout(session, std::max<std::chrono::milliseconds>(
+                                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()),
+                                std::chrono::milliseconds(1)));
+        if (ssh_connect(session) != SSH_OK) {
+            link.broken = true;
+            if (op.isCancelled()) return FileError::make(ErrorKind::cancelled);
+            const std::string why = ssh_get_error(session);
+            // libssh's own wait ends on its rounding of the limit, a little before ours.
+            if (Clock::now() + std::chrono::milliseconds(100) >= deadline || why.find("imeout") != std::string::npos)
+                return FileError::make(ErrorKind::timedOut);
+            return FileError::make(ErrorKind::cannotReachHost, why);
+        }
+        setTimeout(session, timeouts().reply);
+        if (auto e = checkHostKey(link, op, session, config, asked)) return e;  // may wait for the user: not watched
+        Busy busy(link);
+        ssh::Login login(session, trust_.get(), &op, config, password, keyFolder_);
+        const ssh::Login::Result result = login.run();
+        if (result.rc == SSH_AUTH_SUCCESS) return std::nullopt;
+        if (op.isCancelled()) return connectionLost(link, op);
+        if (result.rc == SSH_AUTH_ERROR && !ssh_is_connected(session)) return connectionLost(link, op);
+        link.broken = true;
+        std::string refusal = result.refusal;
+        if (session != link.ssh) refusal = "The jump host " + config.host + " refused the login. " + refusal;
+        return FileError::make(ErrorKind::loginRejected, refusal);
+    }
+
+    // Keywords of the SSH configuration that apply to this host and that the app does not honour
+    // are told in the log, once each for the provider.
+    void logUnsupported(const ssh::HostConfig& config) {
+        std::lock_guard lock(unsupportedMutex_);
+        for (const std::string& keyword : config.unsupported) {
+            if (!unsupportedLogged_.insert(keyword).second || (xlog::dynamicLogLevel() & xlog::FlagWarning) == 0) continue;
+            xlog::Message m;
+            m.message = "SSH configuration for " + host_ + ": the keyword " + keyword + " is not supported and has no effect";
+            m.flag = xlog::FlagWarning;
+            m.file = __FILE__;
+            m.function = "connect";
+            m.line = __LINE__;
+            m.options = 3;
+            xlog::Log::sharedInstance().log(xlog::asyncLoggingEnabled(), std::move(m));
+        }
+    }
+
+    static void setTimeout(ssh_session session, std::chrono::milliseconds timeout) {
         long seconds = static_cast<long>(timeout.count() / 1000);
         long micros = static_cast<long>(timeout.count() % 1000) * 1000;
-        ssh_options_set(link.ssh, SSH_OPTIONS_TIMEOUT, &seconds);
-        ssh_options_set(link.ssh, SSH_OPTIONS_TIMEOUT_USEC, &micros);
+        ssh_options_set(session, SSH_OPTIONS_TIMEOUT, &seconds);
+        ssh_options_set(session, SSH_OPTIONS_TIMEOUT_USEC, &micros);
     }
 
     // A TCP connection of our own, made while watching for a cancel.
-    std::optional<FileError> openSocket(Link& link, Operation& op, Clock::time_point deadline) {
+    std::optional<FileError> openSocket(Link& link, Operation& op, Clock::time_point deadline, const std::string& host,
+                                        int port) {
         addrinfo hints{};
         hints.ai_socktype = SOCK_STREAM;
         addrinfo* found = nullptr;
-        const std::string service = std::to_string(port_);
-        if (int rc = ::getaddrinfo(host_.c_str(), service.c_str(), &hints, &found); rc != 0 || !found)
+        const std::string service = std::to_string(port);
+        if (int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found); rc != 0 || !found)
             return FileError::make(ErrorKind::cannotReachHost, std::string("the host name was not found: ") + gai_strerror(rc));
         std::string lastError = "no address";
         for (addrinfo* ai = found; ai; ai = ai->ai_next) {
@@ -548,9 +692,10 @@ private:
 
     // The server's host key against the known hosts; an unknown one goes to the user (one
     // question at a time for this provider), a changed one is refused. Before any login.
-    std::optional<FileError> checkHostKey(Link& link, Operation& op) {
+    std::optional<FileError> checkHostKey(Link& link, Operation& op, ssh_session session, const ssh::HostConfig& config,
+                                          bool& asked) {
         ssh_key key = nullptr;
-        if (ssh_get_server_publickey(link.ssh, &key) != SSH_OK || !key)
+        if (ssh_get_server_publickey(session, &key) != SSH_OK || !key)
             return FileError::make(ErrorKind::notTrusted, "the server sent no host key");
         char* base64 = nullptr;
         const int exported = ssh_pki_export_pubkey_base64(key, &base64);
@@ -564,10 +709,13 @@ private:
         hostKey.type = hostKeyType(hostKey.blob);
 
         std::lock_guard lock(trustMutex_);
-        const TrustVerdict verdict = trust_ ? trust_->checkHostKey(host_, port_, hostKey) : TrustVerdict::unknown;
+        const TrustVerdict verdict = trust_ ? trust_->checkHostKey(config.host, config.port, hostKey) : TrustVerdict::unknown;
         if (verdict == TrustVerdict::trusted) return std::nullopt;
-        TrustQuestion question = hostKeyQuestion(trust_.get(), host_, port_, hostKey, verdict);
-        if (trust_ && trust_->decide(question, &op)) return std::nullopt;
+        TrustQuestion question = hostKeyQuestion(trust_.get(), config.host, config.port, hostKey, verdict);
+        if (trust_ && trust_->decide(question, &op)) {
+            asked = true;
+            return std::nullopt;
+        }
         link.broken = true;
         if (op.isCancelled()) return FileError::make(ErrorKind::cancelled);
         FileError error = FileError::make(ErrorKind::notTrusted);
@@ -576,66 +724,8 @@ private:
             error.message = std::string(standardMessage(ErrorKind::notTrusted)) + " Its host key (" + hostKey.type + " " +
                             hostKey.fingerprint() + ") is not known" + (trust_ ? " and was not accepted." : ".");
         }
+        if (session != link.ssh) error.message = "The jump host " + knownHostsName(config.host, config.port) + ": " + error.message;
         return error;
-    }
-
-    // Password (also answered to keyboard-interactive prompts), or without one the keys: the
-    // agent's, then ~/.ssh/id_ed25519, id_ecdsa and id_rsa.
-    std::optional<FileError> authenticate(Link& link, Operation& op) {
-        ssh_session s = link.ssh;
-        int rc = ssh_userauth_none(s, nullptr);
-        if (rc == SSH_AUTH_SUCCESS) return std::nullopt;
-        if (rc == SSH_AUTH_ERROR) return connectionLost(link, op);
-        const int methods = ssh_userauth_list(s, nullptr);
-        if (!password_.empty()) {
-            if (methods & SSH_AUTH_METHOD_PASSWORD) {
-                rc = ssh_userauth_password(s, nullptr, password_.c_str());
-                if (rc == SSH_AUTH_SUCCESS) return std::nullopt;
-                if (rc == SSH_AUTH_ERROR) return connectionLost(link, op);
-            }
-            if (methods & SSH_AUTH_METHOD_INTERACTIVE) {
-                rc = keyboardInteractive(s);
-                if (rc == SSH_AUTH_SUCCESS) return std::nullopt;
-                if (rc == SSH_AUTH_ERROR) return connectionLost(link, op);
-            }
-            link.broken = true;
-            return FileError::make(ErrorKind::loginRejected);
-        }
-        if (methods & SSH_AUTH_METHOD_PUBLICKEY) {
-            if (const char* agent = std::getenv("SSH_AUTH_SOCK"); agent && *agent) {
-                rc = ssh_userauth_agent(s, nullptr);
-                if (rc == SSH_AUTH_SUCCESS) return std::nullopt;
-                if (rc == SSH_AUTH_ERROR && !ssh_is_connected(s)) return connectionLost(link, op);
-            }
-            for (const char* name : {"id_ed25519", "id_ecdsa", "id_rsa"}) {
-                if (keyFolder_.empty()) break;
-                const std::string file = keyFolder_ + "/" + name;
-                if (::access(file.c_str(), R_OK) != 0) continue;
-                ssh_key key = nullptr;
-                if (ssh_pki_import_privkey_file(file.c_str(), nullptr, nullptr, nullptr, &key) != SSH_OK || !key) continue;
-                rc = ssh_userauth_publickey(s, nullptr, key);
-                ssh_key_free(key);
-                if (rc == SSH_AUTH_SUCCESS) return std::nullopt;
-                if (rc == SSH_AUTH_ERROR) return connectionLost(link, op);
-            }
-        }
-        link.broken = true;
-        return FileError::make(ErrorKind::loginRejected, password_.empty() ? "No password was given, and no key was accepted." : "");
-    }
-
-    int keyboardInteractive(ssh_session s) const {
-        int rc = ssh_userauth_kbdint(s, nullptr, nullptr);
-        for (int round = 0; rc == SSH_AUTH_INFO && round < 4; ++round) {
-            const int prompts = ssh_userauth_kbdint_getnprompts(s);
-            for (int i = 0; i < prompts; ++i) {
-                char echo = 0;
-                ssh_userauth_kbdint_getprompt(s, static_cast<unsigned>(i), &echo);
-                // A prompt shown as typed asks for something else than the password.
-                ssh_userauth_kbdint_setanswer(s, static_cast<unsigned>(i), echo ? user_.c_str() : password_.c_str());
-            }
-            rc = ssh_userauth_kbdint(s, nullptr, nullptr);
-        }
-        return rc;
     }
 
     // "ssh-ed25519" from the key's wire form (a length and the type's name first).
@@ -1046,7 +1136,10 @@ private:
     std::string host_;
     int port_ = 22;
     std::string user_, password_;
-    std::string keyFolder_;  // ~/.ssh, where the login keys are looked for
+    std::string keyFolder_;  // ~/.ssh, where the configuration and the login keys are looked for
+    std::atomic<bool> connected_{false};
+    std::mutex unsupportedMutex_;
+    std::set<std::string> unsupportedLogged_;
     std::mutex trustMutex_;
     std::mutex rootMutex_;
     std::optional<std::string> root_;

@@ -14,7 +14,9 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace files {
 
@@ -59,11 +61,40 @@ struct TrustQuestion {
                           // changed host key, how to remove the old one
 };
 
+// A question an SSH login puts to the user: the prompts of one keyboard-interactive round, as
+// the server wrote them, or the passphrase of a key file.
+struct LoginQuestion {
+    enum class Kind { prompts, passphrase };
+    struct Prompt {
+        std::string text;   // "Password: ", "Verification code: "
+        bool echo = false;  // whether the answer may be shown as it is typed
+    };
+    Kind kind = Kind::prompts;
+    std::string host;
+    int port = 0;
+    std::string user;
+    std::string title;               // the window's title
+    std::string name, instruction;   // prompts: what the server calls the round and says of it
+    std::vector<Prompt> prompts;     // prompts: in the server's order (none for passphrase)
+    std::string keyFile;             // passphrase: the key file, as its path is written
+    bool again = false;              // passphrase: the last answer for this file was wrong
+};
+
+struct LoginAnswer {
+    std::vector<std::string> answers;  // one per prompt; the passphrase alone for a key file
+    bool remember = false;             // passphrase: the user asked to keep it (in the keyring)
+};
+
 // Puts a question to the user. `answer` is called exactly once, from any thread (true: trust).
 class TrustAsker {
 public:
     virtual ~TrustAsker() = default;
     virtual void ask(TrustQuestion question, std::function<void(bool trust)> answer) = 0;
+    // A login question; nothing (Cancel, or no window to ask in) goes on to the next way to log
+    // in. An asker that cannot show such questions answers nothing.
+    virtual void askLogin(LoginQuestion, std::function<void(std::optional<LoginAnswer> answer)> answer) {
+        answer(std::nullopt);
+    }
 };
 
 class Trust {
@@ -75,8 +106,13 @@ public:
     void setAsker(std::shared_ptr<TrustAsker> asker);
 
     // Host keys: trusted when either file has this key for the host (and port: "[host]:port"
-    // for a port other than 22), changed when they have another key of the same type for it.
+    // for a port other than 22), changed when they have another key of the same type for it, or
+    // keys of other types only (a server that suddenly shows a key of a type never seen from it
+    // is refused as a changed one, never asked about).
     TrustVerdict checkHostKey(const std::string& host, int port, const HostKey& key) const;
+    // The key types either file knows for the host and port ("ssh-ed25519", "ssh-rsa"), in the
+    // order of their lines, each once: the types to ask the server for first.
+    std::vector<std::string> knownHostKeyTypes(const std::string& host, int port) const;
     // Adds the key to the app's known_hosts (an atomic rewrite of the file).
     bool addHostKey(const std::string& host, int port, const HostKey& key);
 
@@ -88,6 +124,10 @@ public:
     // Asks the user (through the asker) and waits; on yes, records the key or certificate. False
     // without an asker, on no, for a question that is not acceptable, or once `op` is cancelled.
     bool decide(const TrustQuestion& question, const Operation* op = nullptr);
+
+    // Asks the user a login question (through the asker) and waits for the answer: nothing
+    // without an asker, on Cancel, or once `op` is cancelled. Never logged.
+    std::optional<LoginAnswer> askLogin(const LoginQuestion& question, const Operation* op = nullptr);
 
     // Where the app keeps what it trusts.
     std::filesystem::path knownHostsFile() const;

@@ -163,10 +163,14 @@ std::string hashedName(const std::string& name) {
 
 }  // namespace knownhosts
 
-TrustVerdict Trust::checkHostKey(const std::string& host, int port, const HostKey& key) const {
-    const std::string name = knownHostsName(host, port);
-    bool trusted = false, changed = false;
-    for (const std::filesystem::path& file : {userKnownHosts_, knownHostsFile()}) {
+namespace {
+
+// The known_hosts lines of both files that name the server (markers other than @revoked left
+// out), and whether a @revoked line has the key `revoked`.
+std::vector<knownhosts::Entry> knownEntries(const std::vector<std::filesystem::path>& files, const std::string& name,
+                                            const std::string* revoked, bool* isRevoked) {
+    std::vector<knownhosts::Entry> out;
+    for (const std::filesystem::path& file : files) {
         if (file.empty()) continue;
         bool unreadable = false;
         auto text = readFile(file, unreadable);
@@ -177,16 +181,35 @@ TrustVerdict Trust::checkHostKey(const std::string& host, int port, const HostKe
             if (!entry || entry->marker == knownhosts::Marker::certAuthority) continue;
             if (entry->marker == knownhosts::Marker::revoked) {
                 // A revoked key is refused whatever host it is listed with.
-                if (entry->blob == key.blob) return TrustVerdict::changed;
+                if (revoked && isRevoked && entry->blob == *revoked) *isRevoked = true;
                 continue;
             }
             if (entry->marker != knownhosts::Marker::none || !knownhosts::matchesHost(entry->hosts, name)) continue;
-            if (entry->type == key.type && entry->blob == key.blob) trusted = true;
-            else if (entry->type == key.type) changed = true;
+            out.push_back(std::move(*entry));
         }
     }
+    return out;
+}
+
+}  // namespace
+
+TrustVerdict Trust::checkHostKey(const std::string& host, int port, const HostKey& key) const {
+    bool revoked = false;
+    const auto entries = knownEntries({userKnownHosts_, knownHostsFile()}, knownHostsName(host, port), &key.blob, &revoked);
+    if (revoked) return TrustVerdict::changed;
+    bool trusted = false;
+    for (const knownhosts::Entry& entry : entries) trusted = trusted || (entry.type == key.type && entry.blob == key.blob);
     if (trusted) return TrustVerdict::trusted;
-    return changed ? TrustVerdict::changed : TrustVerdict::unknown;
+    // Any other key known for the server, of this type or another: not this server's known key.
+    return entries.empty() ? TrustVerdict::unknown : TrustVerdict::changed;
+}
+
+std::vector<std::string> Trust::knownHostKeyTypes(const std::string& host, int port) const {
+    std::vector<std::string> types;
+    for (const knownhosts::Entry& entry : knownEntries({userKnownHosts_, knownHostsFile()}, knownHostsName(host, port), nullptr, nullptr)) {
+        if (std::find(types.begin(), types.end(), entry.type) == types.end()) types.push_back(entry.type);
+    }
+    return types;
 }
 
 bool Trust::addHostKey(const std::string& host, int port, const HostKey& key) {
@@ -203,6 +226,8 @@ bool Trust::addHostKey(const std::string& host, int port, const HostKey& key) {
 
 TrustQuestion hostKeyQuestion(const Trust* trust, const std::string& host, int port, const HostKey& key,
                               TrustVerdict verdict) {
+    std::vector<std::string> known = trust ? trust->knownHostKeyTypes(host, port) : std::vector<std::string>{};
+    const bool otherTypeOnly = !known.empty() && std::find(known.begin(), known.end(), key.type) == known.end();
     TrustQuestion q;
     q.subject = TrustQuestion::Subject::hostKey;
     q.host = host;
@@ -215,9 +240,16 @@ TrustQuestion hostKeyQuestion(const Trust* trust, const std::string& host, int p
         q.acceptable = false;
         q.title = "The server's host key has changed";
         const std::string name = knownHostsName(host, port);
+        std::string knownText;
+        if (otherTypeOnly) {
+            std::string labels;
+            for (const std::string& type : known) labels += (labels.empty() ? "" : ", ") + typeLabel(type);
+            knownText = " The key known for it is of another type (" + labels + "), and the server did not show "
+                        "that one.";
+        }
         q.message = "WARNING: the host key of " + server + " is not the one known for it. Someone could be "
                     "intercepting the connection, or the server's key was replaced. The server's " + keyText +
-                    ". The connection was refused, and nothing was sent to the server.\n\nIf the server's "
+                    "." + knownText + " The connection was refused, and nothing was sent to the server.\n\nIf the server's "
                     "administrator confirms the new key, remove the old one, then connect again:\n"
                     "  ssh-keygen -R \"" + name + "\"" +
                     (trust ? " -f \"" + trust->knownHostsFile().string() + "\"" : std::string()) +

@@ -187,10 +187,13 @@ void FileViewerSceneDelegate::connect_with_keychain_credentials(const std::strin
     VornKeyChainUtilityClass::keychain_read_password(
         server->url, account, [self, server, type, generation, done, leftovers](Expected<std::string> password) {
             if (!self) return done(nullptr, app_error(Err::no_file_window));
-            if (!password) return done(nullptr, password.error());
+            // An SFTP server saved without a password has no keyring item: its login uses keys.
+            const bool keysOnly = !password && type == EnumManager::VornConnectionType::sftp &&
+                                  password.error().is("KeychainError", EnumManager::KeychainError::itemNotFound);
+            if (!password && !keysOnly) return done(nullptr, password.error());
             if (self->connection_generation_ != generation) return done(nullptr, superseded_error());
             // Stored bytes that are not UTF-8 still give a password (with U+FFFD), as typed.
-            const std::string secret = files::path::decodeLenient(*password);
+            const std::string secret = keysOnly ? std::string() : files::path::decodeLenient(*password);
             build_service_bucket(
                 server->url, server->username, secret, type,
                 [self, server, generation, done](std::shared_ptr<VornProviderBucket> bucket, std::optional<VornError> error) {

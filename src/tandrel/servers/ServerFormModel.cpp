@@ -114,7 +114,7 @@ ServerFormModel::Checked ServerFormModel::check(const Fields& fields) {
     info.nickname = fields.nickname;
     info.port = port_value(fields.port);
     info.require_encryption = fields.require_encryption && require_encryption_applies(fields.type_segment);
-    if (info.password.empty() || fields.server_url.empty()) {
+    if ((info.password.empty() && !password_optional(fields.type_segment)) || fields.server_url.empty()) {
         out.problem = Problem::missing_information;
         return out;
     }
@@ -185,6 +185,17 @@ std::string ServerFormModel::unused_service_id(const std::string& wanted) {
 
 void ServerFormModel::store_password(const ServiceInfo& info, bool edit_mode, VornKeyChainFormSteps steps,
                                      VornKeyChainUtilityClass::FailureHandler failure) {
+    if (info.password.empty()) {
+        // An SFTP server saved without a password: nothing goes into the keyring (a password kept
+        // there for this login stays), and the form goes on as after a stored password.
+        dispatch::mainQueue().async([steps = std::move(steps), edit_mode] {
+            if (steps.end_authenticating_on_main) steps.end_authenticating_on_main();
+            if (edit_mode && steps.update_editing_service) steps.update_editing_service();
+            if (!edit_mode && steps.add_new_service) steps.add_new_service();
+            if (steps.service_list_changed) steps.service_list_changed();
+        });
+        return;
+    }
     const std::string account = service_id_for(info.server_url, info.username);
     if (edit_mode) {
         VornKeyChainUtilityClass::keychain_add_password_for_edit(info.password, info.server_url, account,

@@ -77,10 +77,14 @@ public:
     // WebDAV's encryption is its URL's scheme).
     static constexpr const char* kRequireEncryptionTitle = "Require encryption";
     static bool require_encryption_applies(int type_segment) { return type_segment == 0; }
+    // Whether the password may be left empty: for SFTP (2), whose login then uses the user's SSH
+    // keys (the agent's, the configuration's, ~/.ssh's). What the password field says then.
+    static bool password_optional(int type_segment) { return type_segment == 2; }
+    static constexpr const char* kOptionalPasswordHint = "Optional: without one, your SSH keys are used";
 
     // ---- checking the form ----------------------------------------------------------------------
-    // The port first (invalid_port), then the required fields: a password and a URL
-    // (missing_information), then the URL as server_address::from_typed reads it for the
+    // The port first (invalid_port), then the required fields: a URL and, but for SFTP, a
+    // password (missing_information), then the URL as server_address::from_typed reads it for the
     // selected type (invalid_address, with the message that says what is wrong). An accepted
     // form's URL is that address, with the port when it named none.
     static Checked check(const Fields& fields);

@@ -500,6 +500,12 @@ void SingleServiceViewController::show_choice_placeholder(int index) {
         port->setPlaceholderText(QString::number(ServerFormModel::form_default_port(index)));
         port->setAccessibleDescription(port->placeholderText());
     }
+    if (QLineEdit* password = element_ui_tf_dict[ui_elements::password]) {
+        password->setPlaceholderText(ServerFormModel::password_optional(index)
+                                         ? QString::fromUtf8(ServerFormModel::kOptionalPasswordHint)
+                                         : QString());
+        password->setAccessibleDescription(password->placeholderText());
+    }
 }
 
 void SingleServiceViewController::fit_content() {

@@ -3,7 +3,11 @@
 #include <cstdlib>
 #include <mutex>
 
+#include <QLineEdit>
+
 #include "platform/dispatch/Dispatch.h"
+#include "platform/keychain/Keychain.h"
+#include "platform/ui/AlertController.h"
 #include "platform/ui/scenes/Application.h"
 #include "platform/ui/scenes/Window.h"
 #include "tandrel/foundation/VORNPresenterUtility.h"
@@ -103,5 +107,109 @@ void VornTrustAsker::ask(files::TrustQuestion question, std::function<void(bool 
                     true, question.title, question.message, actions, [once](bool trust) { once->give(trust); },
                     presenter);
             });
+    });
+}
+
+namespace {
+
+// Gives the login answer once; nothing when it is dropped unanswered.
+class OnceLoginAnswer {
+public:
+    explicit OnceLoginAnswer(std::function<void(std::optional<files::LoginAnswer>)> answer) : answer_(std::move(answer)) {}
+    ~OnceLoginAnswer() { give(std::nullopt); }
+    void give(std::optional<files::LoginAnswer> value) {
+        std::function<void(std::optional<files::LoginAnswer>)> answer;
+        {
+            std::lock_guard lock(mutex_);
+            answer = std::move(answer_);
+            answer_ = nullptr;
+        }
+        if (answer) answer(std::move(value));
+    }
+
+private:
+    std::mutex mutex_;
+    std::function<void(std::optional<files::LoginAnswer>)> answer_;
+};
+
+QString login_message(const files::LoginQuestion& question) {
+    const std::string server = question.user + "@" + question.host +
+                               (question.port == 22 || question.port <= 0 ? std::string() : ":" + std::to_string(question.port));
+    std::string text;
+    if (question.kind == files::LoginQuestion::Kind::passphrase) {
+        text = (question.again ? "The passphrase was wrong. " : "") + std::string("Enter the passphrase of the key ") +
+               question.keyFile + " to log in to " + server + ".";
+    } else {
+        if (!question.instruction.empty()) text = question.instruction + "\n";
+        text += "The server " + server + " asks:";
+        for (const auto& prompt : question.prompts) text += "\n" + prompt.text;
+    }
+    return QString::fromStdString(text);
+}
+
+void show_login_window(files::LoginQuestion question, std::shared_ptr<OnceLoginAnswer> once) {
+    QPointer<ui::ViewController> presenter = front_screen();
+    if (!presenter) return once->give(std::nullopt);
+    const bool passphrase = question.kind == files::LoginQuestion::Kind::passphrase;
+    auto alert = ui::AlertController::make(QString::fromStdString(question.title), login_message(question));
+    std::weak_ptr<ui::AlertController> weak = alert;
+    if (passphrase) {
+        alert->addTextField([](QLineEdit* field) {
+            field->setPlaceholderText(QStringLiteral("Passphrase"));
+            field->setEchoMode(QLineEdit::Password);
+        });
+    } else {
+        for (const auto& prompt : question.prompts) {
+            const QString text = QString::fromStdString(prompt.text).trimmed();
+            const bool echo = prompt.echo;
+            alert->addTextField([text, echo](QLineEdit* field) {
+                field->setPlaceholderText(text);
+                field->setEchoMode(echo ? QLineEdit::Normal : QLineEdit::Password);
+            });
+        }
+    }
+    const std::string keyFile = question.keyFile;
+    auto answer_with = [weak, once, keyFile](bool remember) {
+        return [weak, once, keyFile, remember] {
+            auto shown = weak.lock();
+            if (!shown) return once->give(std::nullopt);
+            files::LoginAnswer answer;
+            for (QLineEdit* field : shown->textFields()) answer.answers.push_back(field->text().toStdString());
+            answer.remember = remember;
+            if (remember && !answer.answers.empty())
+                keychain::writePassword(VornTrustAsker::kPassphraseService, keyFile, answer.answers.front(), nullptr);
+            once->give(std::move(answer));
+        };
+    };
+    auto primary = ui::AlertAction::make(passphrase ? QStringLiteral("Unlock") : QStringLiteral("Log In"),
+                                         ui::AlertActionStyle::default_, answer_with(false));
+    alert->addAction(primary);
+    if (passphrase)
+        alert->addAction(ui::AlertAction::make(QStringLiteral("Unlock and Remember"), ui::AlertActionStyle::default_, answer_with(true)));
+    alert->addAction(ui::AlertAction::make(QStringLiteral("Cancel"), ui::AlertActionStyle::cancel, [once] { once->give(std::nullopt); }));
+    alert->setPreferredAction(primary);
+    VORNPresenterUtility::present_on_main(presenter, [presenter, alert, once](bool ready) {
+        if (!ready || !presenter || !presenter->presentViewController(alert, true)) once->give(std::nullopt);
+    });
+}
+
+}  // namespace
+
+void VornTrustAsker::askLogin(files::LoginQuestion question,
+                              std::function<void(std::optional<files::LoginAnswer>)> answer) {
+    auto once = std::make_shared<OnceLoginAnswer>(std::move(answer));
+    dispatch::mainQueue().async([question = std::move(question), once]() mutable {
+        if (question.kind != files::LoginQuestion::Kind::passphrase) return show_login_window(std::move(question), once);
+        const std::string keyFile = question.keyFile;
+        if (question.again) {
+            // The remembered passphrase (if it was the one given) is wrong: it goes.
+            keychain::deletePassword(kPassphraseService, keyFile, nullptr);
+            return show_login_window(std::move(question), once);
+        }
+        keychain::readPassword(kPassphraseService, keyFile,
+                               [question, once](std::optional<std::string> secret, std::optional<keychain::Failure>) mutable {
+                                   if (secret) return once->give(files::LoginAnswer{{*secret}, false});
+                                   show_login_window(std::move(question), once);
+                               });
     });
 }

@@ -6,6 +6,7 @@
 // waits for the answer; the GUI thread never does.
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "platform/files/Trust.h"
 
@@ -20,4 +21,12 @@ public:
     // The answer is false when no window can show the question, or when the alert goes away
     // without a choice.
     void ask(files::TrustQuestion question, std::function<void(bool trust)> answer) override;
+    // An SSH login's question as an alert with one field per prompt (hidden as typed unless the
+    // server lets it show): "Log In" / "Cancel"; for a key's passphrase "Unlock", "Unlock and
+    // Remember" (kept in the keyring under kPassphraseService and the key file) and "Cancel". A
+    // remembered passphrase answers without a window, unless it was just found wrong (then it
+    // is removed). Nothing when no window can show it, or on Cancel.
+    void askLogin(files::LoginQuestion question, std::function<void(std::optional<files::LoginAnswer>)> answer) override;
+
+    static constexpr const char* kPassphraseService = "Dravix SSH key passphrase";
 };

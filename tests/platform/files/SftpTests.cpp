@@ -25,26 +25,19 @@
 #include <sstream>
 
 #include "ProviderTestSupport.h"
+#include "SshTestSupport.h"
 #include "platform/defaults/Base64.h"
 #include "platform/files/RemotePath.h"
+#include "platform/files/SshSetup.h"
 #include "platform/files/TrustHostKeys.h"
 
 using namespace filestest;
+using namespace sshtest;
 using files::ErrorKind;
 using files::WriteMode;
 
 namespace {
 
-// Runs a command, returns its exit status and what it printed.
-std::pair<int, std::string> run(const std::string& command) {
-    std::string out;
-    FILE* p = ::popen(command.c_str(), "r");
-    if (!p) return {-1, out};
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;) out.append(buffer, n);
-    const int status = ::pclose(p);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
-}
 
 std::string randomTag() {
     std::random_device random;
@@ -70,17 +63,6 @@ std::string keygenFingerprint(const fs::path& file) {
     return status == 0 ? fingerprint : "ssh-keygen failed: " + out;
 }
 
-struct TempFolder {
-    fs::path path;
-    TempFolder() {
-        char name[] = "/tmp/dravix-sftp-test.XXXXXX";
-        path = ::mkdtemp(name);
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-};
 
 // Records the questions and answers each with `answer`; checks at the moment of asking that the
 // server has seen no login for `watchedUser` (when one is set).
@@ -114,6 +96,16 @@ private:
     std::vector<files::TrustQuestion> questions_;
     bool loginBeforeQuestion_ = false;
 };
+
+// Logged in (nothing), or refused with that kind of error.
+void expectOutcome(const std::optional<files::FileError>& error, std::optional<ErrorKind> refused) {
+    if (!refused) {
+        EXPECT_FALSE(error) << describe(error);
+        return;
+    }
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, *refused) << describe(error);
+}
 
 class SftpPeerTest : public ::testing::Test {
 protected:
@@ -470,6 +462,142 @@ TEST_F(SftpPeerTest, LogsInThroughKeyboardInteractivePromptsAndWithTheAgentsKey)
     else ::unsetenv("SSH_AUTH_SOCK");
 }
 
+// Hosts named in ~/.ssh/config: the name, port, user and key file come from the first block
+// that applies (Include, patterns with "?" and "!", "Host *" last); a user or port written in
+// the app wins; a host reached through a ProxyCommand is refused with a word, and never reached
+// directly.
+TEST_F(SftpPeerTest, HostsAreNamedAsInTheUsersSshConfig) {
+    TempFolder home;
+    const fs::path sshFolder = home.path / ".ssh";
+    makeDiskFolder(sshFolder / "conf.d");
+    fs::copy_file(fs::path(peer_.values["CLIENT_HOME"]) / ".ssh/id_ed25519", sshFolder / "site_key");
+    ::chmod((sshFolder / "site_key").c_str(), 0600);
+    const std::string nobody = "nobody" + randomTag();
+    writeDiskFile(sshFolder / "conf.d" / "sites",
+                  "Host web?  !web2\n"
+                  "    User " + peer_.user + "\n"
+                  "    IdentityFile %d/site_key\n");
+    writeDiskFile(sshFolder / "config",
+                  "Include conf.d/*\n"
+                  "Host web3\n"
+                  "    Port 1\n"
+                  "Host jumped\n"
+                  "    ProxyCommand nc %h %p\n"
+                  "Host *\n"
+                  "    HostName 127.0.0.1\n"
+                  "    Port " + std::to_string(peer_.port) + "\n"
+                  "    User " + nobody + "\n");
+
+    ClientHome client(home.path);
+
+    const std::string probe = "probe" + randomTag();
+    struct Case {
+        std::string url, user;
+        std::string loggedUser;            // what sshd's log shows tried
+        std::optional<ErrorKind> refused;  // nothing: logged in
+    };
+    const Case cases[] = {
+        {"sftp://web1/", "", "Accepted publickey for " + peer_.user, std::nullopt},
+        {"sftp://web1/", probe, "user " + probe, ErrorKind::loginRejected},
+        {"sftp://web3:" + std::to_string(peer_.port) + "/", "", "Accepted publickey for " + peer_.user, std::nullopt},
+        {"sftp://web2/", "", "user " + nobody, ErrorKind::loginRejected},
+        {"sftp://jumped/", "", "", ErrorKind::cannotReachHost},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url + " as '" + c.user + "'");
+        const std::size_t before = c.loggedUser.empty() ? 0 : logged(c.loggedUser);
+        auto provider = providerWith(options_.trust, c.user, "", c.url);
+        ASSERT_TRUE(provider);
+        Sync s{*provider};
+        auto error = s.login();
+        expectOutcome(error, c.refused);
+        if (HasFatalFailure()) return;
+        if (!c.loggedUser.empty()) EXPECT_TRUE(waitLogged(c.loggedUser, before + 1));
+        if (c.refused == ErrorKind::cannotReachHost) {
+            EXPECT_NE(error->message.find("ProxyCommand"), std::string::npos) << error->message;
+        }
+    }
+}
+
+// Hosts behind jump hosts (ProxyJump, one hop or two): each hop's key is checked as the
+// target's is (unknown: asked, naming the hop; changed: refused), and nothing reaches a host
+// before the hops in front of it are trusted. The hops are the server's third port, the target
+// its first.
+TEST_F(SftpPeerTest, HostsBehindJumpHostsAreReachedHopByHop) {
+    const int hopPort = std::stoi(peer_.values["PLAIN_RENAME_URL"].substr(peer_.values["PLAIN_RENAME_URL"].rfind(':') + 1));
+    const std::string hopName = "[127.0.0.1]:" + std::to_string(hopPort);
+    TempFolder home, keys;
+    makeDiskFolder(home.path / ".ssh");
+    fs::copy_file(fs::path(peer_.values["CLIENT_HOME"]) / ".ssh/id_ed25519", home.path / ".ssh/id_ed25519");
+    ::chmod((home.path / ".ssh/id_ed25519").c_str(), 0600);
+    ASSERT_EQ(run("ssh-keygen -q -N '' -t ed25519 -f '" + (keys.path / "other").string() + "'").first, 0);
+    const files::HostKey other = publicKey(keys.path / "other.pub");
+    const std::string real = hostKey_.type + " " + defaults::base64Encode(hostKey_.blob);
+    const std::string probe = "probe" + randomTag();
+    auto block = [&](const std::string& name, const std::string& user, const std::string& jump) {
+        return "Host " + name + "\n    HostName 127.0.0.1\n    Port " + std::to_string(peer_.port) + "\n    User " + user +
+               "\n    ProxyJump " + jump + "\n";
+    };
+    const std::string hop = peer_.user + "@127.0.0.1:" + std::to_string(hopPort);
+    writeDiskFile(home.path / ".ssh/config", block("behind", peer_.user, hop) + block("twohops", peer_.user, hop + "," + hop) +
+                                                 block("probed", probe, probe + "@127.0.0.1:" + std::to_string(hopPort)));
+
+    ClientHome client(home.path);
+
+    struct Case {
+        const char* what;
+        std::string host;
+        std::string knownHosts;  // the user's known_hosts
+        bool answer;             // to a trust question
+        std::optional<ErrorKind> refused;
+        int questions;           // about the hop
+        int logins;              // accepted, hops and target together
+    };
+    const std::string targetOnly = knownName() + " " + real + "\n";
+    const Case cases[] = {
+        {"one hop, all known", "behind", "[127.0.0.1]:* " + real + "\n", true, std::nullopt, 0, 2},
+        {"two hops, all known", "twohops", "[127.0.0.1]:* " + real + "\n", true, std::nullopt, 0, 3},
+        {"unknown hop, accepted", "behind", targetOnly, true, std::nullopt, 1, 2},
+        {"unknown hop, refused", "probed", targetOnly, false, ErrorKind::notTrusted, 1, 0},
+        {"changed hop key", "probed", targetOnly + hopName + " " + other.type + " " + defaults::base64Encode(other.blob) + "\n",
+         true, ErrorKind::notTrusted, 1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder app;
+        writeDiskFile(app.path / "user_known_hosts", c.knownHosts);
+        auto trust = std::make_shared<files::Trust>(app.path, app.path / "user_known_hosts");
+        auto asker = std::make_shared<RecordingAsker>(c.answer, log_, probe);
+        trust->setAsker(asker);
+        const std::size_t before = logged("Accepted publickey for " + peer_.user);
+        auto provider = providerWith(trust, "", "", "sftp://" + c.host + "/");
+        Sync s{*provider};
+        auto error = s.login();
+        expectOutcome(error, c.refused);
+        if (HasFatalFailure()) return;
+        const auto questions = asker->questions();
+        ASSERT_EQ(static_cast<int>(questions.size()), c.questions);
+        if (c.refused) {
+            EXPECT_NE(error->message.find("The jump host " + hopName), std::string::npos) << error->message;
+        }
+        for (const auto& q : questions) {
+            EXPECT_EQ(q.port, hopPort) << "the question names the hop";
+            if (c.refused && c.answer) {
+                EXPECT_FALSE(q.acceptable);
+                EXPECT_NE(q.message.find(hopName), std::string::npos) << q.message;
+            }
+        }
+        if (c.logins > 0) {
+            EXPECT_TRUE(waitLogged("Accepted publickey for " + peer_.user, before + static_cast<std::size_t>(c.logins)));
+        }
+        EXPECT_FALSE(asker->loginBeforeQuestion());
+        EXPECT_EQ(logged("user " + probe), 0u) << "a login reached a server before its hop was trusted";
+        if (c.answer && !c.refused && c.questions > 0) {
+            EXPECT_EQ(run("ssh-keygen -F '" + hopName + "' -f '" + (app.path / "known_hosts").string() + "' >/dev/null").first, 0);
+        }
+    }
+}
+
 // ---- checked writes ------------------------------------------------------------------------
 
 TEST_F(SftpPeerTest, ACheckedSaveSeesChangesMadeOnTheServer) {
@@ -569,67 +697,126 @@ TEST_F(SftpPeerTest, AProviderLeavesNoConnectionOpenWhenItGoes) {
     EXPECT_EQ(openFiles(), before);
 }
 
-// A relay on a port of its own to the server, which can stop passing the server's bytes on:
-// a server that falls silent in the middle of a session.
-class FreezingRelay {
+// A relay on a port of its own to the server, passing every connection on, which can stop
+// passing the server's bytes on (a server that falls silent in the middle of a session) or cut
+// the connections it carries (as a server does whose login grace time ran out).
+class Relay {
 public:
-    explicit FreezingRelay(int serverPort) : serverPort_(serverPort) {
+    explicit Relay(int serverPort) : serverPort_(serverPort) {
         listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(listener_, 4);
+        ::listen(listener_, 8);
         socklen_t len = sizeof a;
         ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
         port_ = ntohs(a.sin_port);
-        thread_ = std::thread([this] { run(); });
+        acceptor_ = std::thread([this] { acceptAll(); });
     }
-    ~FreezingRelay() {
+    ~Relay() {
         stop_ = true;
         ::shutdown(listener_, SHUT_RDWR);
-        thread_.join();
+        acceptor_.join();
+        cut();
+        for (std::thread& t : pipes_) t.join();
+        for (int fd : open_) ::close(fd);
         ::close(listener_);
     }
     int port() const { return port_; }
+    int connections() const { return connections_; }
+    long fromClient() const { return fromClient_; }  // bytes passed on to the server
     void freeze() { frozen_ = true; }
+    // Ends every connection carried so far, on both sides.
+    void cut() {
+        std::lock_guard lock(mutex_);
+        for (int fd : open_) ::shutdown(fd, SHUT_RDWR);
+    }
 
 private:
-    void run() {
-        const int client = ::accept(listener_, nullptr, nullptr);
-        if (client < 0) return;
-        const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(static_cast<uint16_t>(serverPort_));
-        if (::connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-            char buffer[65536];
-            while (!stop_) {
-                pollfd fds[2] = {{client, POLLIN, 0}, {server, static_cast<short>(frozen_ ? 0 : POLLIN), 0}};
-                if (::poll(fds, 2, 50) < 0) break;
-                if (fds[0].revents & (POLLIN | POLLHUP)) {
-                    const ssize_t n = ::read(client, buffer, sizeof buffer);
-                    if (n <= 0 || ::write(server, buffer, n) != n) break;
-                }
-                if (!frozen_ && (fds[1].revents & (POLLIN | POLLHUP))) {
-                    const ssize_t n = ::read(server, buffer, sizeof buffer);
-                    if (n <= 0 || ::write(client, buffer, n) != n) break;
-                }
+    void acceptAll() {
+        for (;;) {
+            const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (client < 0 || stop_) {
+                if (client >= 0) ::close(client);
+                return;
             }
+            const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            a.sin_port = htons(static_cast<uint16_t>(serverPort_));
+            ::connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a);
+            ++connections_;
+            std::lock_guard lock(mutex_);
+            open_.push_back(client);
+            open_.push_back(server);
+            pipes_.emplace_back([this, client, server] {
+                char buffer[65536];
+                while (!stop_) {
+                    const bool frozen = frozen_;
+                    pollfd fds[2] = {{client, POLLIN, 0}, {server, static_cast<short>(frozen ? 0 : POLLIN), 0}};
+                    if (::poll(fds, 2, 50) < 0) break;
+                    bool ended = false;
+                    for (int i = 0; i < 2 && !ended; ++i) {
+                        if ((i == 1 && frozen) || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+                        const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+                        ended = n <= 0 || ::send(fds[1 - i].fd, buffer, static_cast<std::size_t>(n), MSG_NOSIGNAL) != n;
+                        if (!ended && i == 0) fromClient_ += n;
+                    }
+                    if (ended) break;
+                }
+                ::shutdown(client, SHUT_RDWR);
+                ::shutdown(server, SHUT_RDWR);
+            });
         }
-        ::close(server);
-        ::close(client);
     }
     const int serverPort_;
     int listener_ = -1;
     int port_ = 0;
-    std::atomic<bool> frozen_{false}, stop_{false};
-    std::thread thread_;
+    std::atomic<bool> stop_{false}, frozen_{false};
+    std::atomic<int> connections_{0};
+    std::atomic<long> fromClient_{0};
+    std::mutex mutex_;
+    std::vector<int> open_;  // closed with the relay
+    std::vector<std::thread> pipes_;
+    std::thread acceptor_;
 };
 
+// A kept connection sends keepalives while idle, every ServerAliveInterval of the user's
+// configuration: the server's second port, which drops a connection idle for about two
+// seconds, keeps it, and the next listing needs no new connection.
+TEST_F(SftpPeerTest, AnIdleConnectionSendsKeepalivesAndStaysOpen) {
+    const std::string idleUrl = peer_.values["IDLE_URL"];
+    Relay relay(std::stoi(idleUrl.substr(idleUrl.rfind(':') + 1)));
+    TempFolder home;
+    makeDiskFolder(home.path / ".ssh");
+    writeDiskFile(home.path / ".ssh/config", "Host alive\n    HostName 127.0.0.1\n    Port " + std::to_string(relay.port()) +
+                                                 "\n    ServerAliveInterval 1\n");
+    ClientHome client(home.path);
+    files::ProviderOptions options = options_;
+    options.workers = 1;
+    auto provider = files::makeProvider("sftp://alive/", {peer_.user, peer_.password}, options);
+    Sync s{*provider};
+    writeDiskFile(disk_ / "a.txt", "a");
+    ASSERT_FALSE(s.list(dir_).second);
+    // Three keepalives' worth of bytes while nothing else goes on (each is a packet of its own).
+    long seen = relay.fromClient();
+    for (int sent = 0; sent < 3; ++sent) {
+        const long before = seen;
+        const auto until = std::chrono::steady_clock::now() + 10s;
+        while ((seen = relay.fromClient()) == before && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(20ms);
+        ASSERT_GT(seen, before) << "no keepalive";
+    }
+    auto [entries, error] = s.list(dir_);
+    ASSERT_FALSE(error) << describe(error);
+    EXPECT_EQ(entries.size(), 1u);
+    EXPECT_EQ(relay.connections(), 1) << "the idle connection was dropped";
+}
+
 TEST_F(SftpPeerTest, AServerThatFallsSilentInASessionTimesOut) {
-    FreezingRelay relay(peer_.port);
+    Relay relay(peer_.port);
     files::ProviderOptions options = options_;
     options.workers = 1;
     options.timeouts.reply = 1500ms;
@@ -730,14 +917,18 @@ TEST_F(SftpPeerTest, AnUnknownHostKeyTheUserRefusesSendsNoLogin) {
 TEST_F(SftpPeerTest, KnownChangedAndRevokedHostKeys) {
     TempFolder keys;
     ASSERT_EQ(run("ssh-keygen -q -N '' -t ed25519 -f '" + (keys.path / "other").string() + "'").first, 0);
+    ASSERT_EQ(run("ssh-keygen -q -N '' -t rsa -b 2048 -f '" + (keys.path / "rsa").string() + "'").first, 0);
     const files::HostKey other = publicKey(keys.path / "other.pub");
+    const files::HostKey rsa = publicKey(keys.path / "rsa.pub");
     const std::string real = hostKey_.type + " " + defaults::base64Encode(hostKey_.blob);
     const std::string changed = other.type + " " + defaults::base64Encode(other.blob);
+    const std::string otherType = rsa.type + " " + defaults::base64Encode(rsa.blob);
     struct Row {
         const char* what;
         std::string userLines, appLines;
         bool hashed;
         files::TrustVerdict verdict;
+        const char* knownType = nullptr;  // named in the warning: only a key of another type is known
     };
     const Row rows[] = {
         {"known to the user", knownName() + " " + real + "\n", "", false, files::TrustVerdict::trusted},
@@ -751,6 +942,11 @@ TEST_F(SftpPeerTest, KnownChangedAndRevokedHostKeys) {
         {"revoked", knownName() + " " + real + "\n@revoked * " + real + "\n", "", false, files::TrustVerdict::changed},
         {"another port's key", "127.0.0.1 " + changed + "\n[127.0.0.1]:1 " + changed + "\n", "", false,
          files::TrustVerdict::unknown},
+        // The server cannot show the RSA key known for it and shows its ed25519 one instead.
+        {"only a key of another type is known to the app", "", knownName() + " " + otherType + "\n", false,
+         files::TrustVerdict::changed, "RSA"},
+        {"only a key of another type is known to the user, hashed", knownName() + " " + otherType + "\n", "", true,
+         files::TrustVerdict::changed, "RSA"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -784,9 +980,156 @@ TEST_F(SftpPeerTest, KnownChangedAndRevokedHostKeys) {
         const std::string removal = "ssh-keygen -R \"" + knownName() + "\" -f \"" + (app.path / "known_hosts").string() + "\"";
         EXPECT_NE(questions[0].message.find(removal), std::string::npos) << questions[0].message;
         EXPECT_NE(error->message.find(removal), std::string::npos) << error->message;
+        if (row.knownType) {
+            EXPECT_NE(error->message.find("of another type (" + std::string(row.knownType) + ")"), std::string::npos)
+                << error->message;
+        }
         EXPECT_EQ(readDiskFile(app.path / "known_hosts"), appBefore) << "a changed key is never added";
         EXPECT_EQ(readDiskFile(user), row.hashed ? readDiskFile(user) : row.userLines);
         EXPECT_EQ(logged("user " + probe), 0u);
+    }
+}
+
+// A server with several host keys is asked first for the type that is known for it, in either
+// file: the known key is then shown and trusted, with nobody to ask.
+TEST_F(SftpPeerTest, TheKnownKeyTypeIsAskedForFirst) {
+    const files::HostKey ecdsa = publicKey(peer_.values["ECDSA_HOST_KEY"]);
+    ASSERT_EQ(ecdsa.type, "ecdsa-sha2-nistp256");
+    const std::string line = knownName() + " " + ecdsa.type + " " + defaults::base64Encode(ecdsa.blob) + "\n";
+    for (const bool inAppFile : {true, false}) {
+        SCOPED_TRACE(inAppFile ? "the app's known_hosts" : "the user's known_hosts");
+        TempFolder app;
+        const fs::path user = app.path / "user_known_hosts";
+        writeDiskFile(inAppFile ? app.path / "known_hosts" : user, line);
+        auto trust = std::make_shared<files::Trust>(app.path, user);  // no asker
+        auto provider = providerWith(trust, peer_.user, peer_.password);
+        Sync s{*provider};
+        EXPECT_FALSE(s.login()) << describe(s.login());
+    }
+}
+
+TEST_F(SftpPeerTest, AConnectionIsReportedEncryptedOnceMade) {
+    EXPECT_EQ(provider_->connectionEncrypted(), std::nullopt);
+    ASSERT_FALSE(sync().login());
+    EXPECT_EQ(provider_->connectionEncrypted(), std::optional<bool>(true));
+}
+
+
+// The user answers the host-key question after the server gave up waiting for a login: the
+// provider connects again (the key trusted now, so without a second question) and logs in.
+TEST_F(SftpPeerTest, AnAnswerThatComesAfterTheServerGaveUpConnectsAgain) {
+    struct CuttingAsker final : files::TrustAsker {
+        Relay* relay = nullptr;
+        std::atomic<int> asked{0};
+        void ask(files::TrustQuestion, std::function<void(bool)> answer) override {
+            ++asked;
+            relay->cut();
+            answer(true);
+        }
+    };
+    Relay relay(peer_.port);
+    TempFolder app;
+    auto trust = std::make_shared<files::Trust>(app.path, app.path / "none");
+    auto asker = std::make_shared<CuttingAsker>();
+    asker->relay = &relay;
+    trust->setAsker(asker);
+    {
+        auto provider = providerWith(trust, peer_.user, peer_.password, "sftp://127.0.0.1:" + std::to_string(relay.port()));
+        Sync s{*provider};
+        auto error = s.login();
+        EXPECT_FALSE(error) << describe(error);
+        EXPECT_EQ(asker->asked.load(), 1);
+        EXPECT_EQ(relay.connections(), 2);
+        EXPECT_EQ(provider->connectionEncrypted(), std::optional<bool>(true));
+    }
+}
+
+// ---- what the login asks ------------------------------------------------------------------
+
+
+
+// A key with a passphrase: asked for in a question that names the key file, asked again when
+// wrong; Cancel (or nobody to ask) goes on to the next way in, and the refusal says what was
+// tried, without the passphrase.
+TEST_F(SftpPeerTest, AKeysPassphraseIsAskedForAndAskedAgainWhenWrong) {
+    TempFolder home;
+    makeDiskFolder(home.path / ".ssh");
+    const fs::path key = home.path / ".ssh/id_ed25519";
+    fs::copy_file(fs::path(peer_.values["CLIENT_HOME"]) / ".ssh/id_ed25519", key);
+    fs::copy_file(fs::path(peer_.values["CLIENT_HOME"]) / ".ssh/id_ed25519.pub", key.string() + ".pub");
+    ::chmod(key.c_str(), 0600);
+    const std::string passphrase = "open sesame " + randomTag();
+    ASSERT_EQ(run("ssh-keygen -q -p -P '' -N '" + passphrase + "' -f '" + key.string() + "' >/dev/null 2>&1").first, 0);
+
+    ClientHome client(home.path);
+
+    using Script = std::vector<std::optional<std::vector<std::string>>>;
+    struct Case {
+        const char* what;
+        Script script;
+        bool asker;
+        bool loggedIn;
+        std::vector<bool> again;  // the questions put, and whether each said the last answer was wrong
+        const char* tried;        // in the refusal
+    };
+    const Case cases[] = {
+        {"right passphrase", {std::vector<std::string>{passphrase}}, true, true, {false}, nullptr},
+        {"wrong, then right", {std::vector<std::string>{"wrong"}, std::vector<std::string>{passphrase}}, true, true,
+         {false, true}, nullptr},
+        {"cancelled", {std::nullopt}, true, false, {false}, "~/.ssh/id_ed25519 (no passphrase given)"},
+        {"nobody to ask", {}, false, false, {}, "~/.ssh/id_ed25519"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder app;
+        auto trust = std::make_shared<files::Trust>(app.path, peer_.values["KNOWN_HOSTS"]);
+        auto asker = std::make_shared<ScriptedAsker>(c.script);
+        if (c.asker) trust->setAsker(asker);
+        const std::size_t before = logged("Accepted publickey for " + peer_.user);
+        auto provider = providerWith(trust, peer_.user, "");
+        Sync s{*provider};
+        auto error = s.login();
+        if (c.loggedIn) {
+            EXPECT_FALSE(error) << describe(error);
+            EXPECT_TRUE(waitLogged("Accepted publickey for " + peer_.user, before + 1));
+        } else {
+            ASSERT_TRUE(error);
+            EXPECT_EQ(error->kind, ErrorKind::loginRejected) << describe(error);
+            EXPECT_NE(error->message.find(std::string("tried ") + c.tried), std::string::npos) << error->message;
+            EXPECT_EQ(error->message.find(passphrase), std::string::npos);
+        }
+        // (A refused key is followed by the question for the password nobody saved.)
+        std::vector<files::LoginQuestion> questions;
+        for (const auto& q : asker->questions())
+            if (q.kind == files::LoginQuestion::Kind::passphrase) questions.push_back(q);
+        ASSERT_EQ(questions.size(), c.again.size());
+        for (std::size_t i = 0; i < questions.size(); ++i) {
+            EXPECT_EQ(questions[i].keyFile, "~/.ssh/id_ed25519");
+            EXPECT_NE(questions[i].title.find("~/.ssh/id_ed25519"), std::string::npos);
+            EXPECT_EQ(questions[i].again, c.again[i]);
+        }
+    }
+}
+
+TEST(SftpPrompts, OnlyAPromptForThePasswordGetsTheSavedPassword) {
+    const struct {
+        const char* prompt;
+        bool password;
+    } rows[] = {
+        {"Password: ", true},
+        {"user@example.com's password: ", true},
+        {"Passwort: ", true},
+        {"Verification code: ", false},
+        {"One-time password (OATH) for `user': ", false},
+        {"OTP: ", false},
+        {"New password: ", false},
+        {"Retype new password: ", false},
+        {"Token: ", false},
+        {"Username: ", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.prompt);
+        EXPECT_EQ(files::ssh::Login::asksForPassword(row.prompt), row.password);
     }
 }
 

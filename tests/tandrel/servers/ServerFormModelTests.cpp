@@ -52,6 +52,10 @@ TEST(ServerFormModelCheck, PortFirstThenRequiredFieldsThenThePortGoesIntoTheURL)
         {"negative", fields("ftp://h", "pw", "-21"), Problem::invalid_port, "", 0},
         {"port before missing password", fields("ftp://h", "", "99999"), Problem::invalid_port, "", 0},
         {"no password", fields("ftp://h", "", "21"), Problem::missing_information, "", 0},
+        {"no WebDAV password", fields("http://h/dav", "", "80", 1), Problem::missing_information, "", 0},
+        // SFTP logs in with the user's keys without one; a name from ~/.ssh/config is a host.
+        {"no SFTP password", fields("sftp://h", "", "22", 2), std::nullopt, "sftp://h", 22},
+        {"SFTP config name, no user", fields("sftp://web1/", "", "22", 2, ""), std::nullopt, "sftp://web1/", 22},
         {"no URL", fields("", "pw", "21"), Problem::missing_information, "", 0},
         {"URL that does not parse", fields("ftp://[bad", "pw", "21"), Problem::missing_information, "", 0},
         {"blanks around the URL", fields(" ftp://h/ ", "pw", "21"), Problem::invalid_address, "", 0},

@@ -8,6 +8,7 @@
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
+#include <random>
 #include <set>
 #include <thread>
 
@@ -113,6 +114,30 @@ TEST_F(ServerWindowAccessTest, TheHeaderSaysWhetherTheConnectionIsEncryptedAndIs
     EXPECT_FALSE(testsupport::accessibleNames(screen(), QAccessible::StaticText).contains("Not encrypted"));
 }
 
+// An SFTP server saved without a password has no keyring item: its login uses the user's key
+// (not a keyring error), and the header shows the lock.
+TEST_F(ServerWindowAccessTest, AnSftpServerSavedWithoutAPasswordLogsInWithAKeyAndShowsTheLock) {
+    Peer ssh = peer("sshd");
+    ASSERT_TRUE(ssh.skipReason.empty()) << ssh.skipReason;
+    const char* home = std::getenv("HOME");
+    const std::string savedHome = home ? home : "";
+    const char* sock = std::getenv("SSH_AUTH_SOCK");
+    const std::string savedSock = sock ? sock : "";
+    ::setenv("HOME", ssh.values["CLIENT_HOME"].c_str(), 1);
+    ::unsetenv("SSH_AUTH_SOCK");
+    auto server = saveServer(ssh.url, ssh.user, EnumManager::VornConnectionType::sftp, "");
+    const int before = explorer->listing_count();
+    auto outcome = connect(server->id);
+    if (home) ::setenv("HOME", savedHome.c_str(), 1);
+    if (sock) ::setenv("SSH_AUTH_SOCK", savedSock.c_str(), 1);
+    ASSERT_FALSE(outcome.error) << outcome.error->text();
+    ASSERT_TRUE(awaitListing(before, "/"));
+    QuickConnectView* header = explorer->quickConnectView;
+    EXPECT_TRUE(waitFor([&] {
+        return QAccessible::queryAccessibleInterface(header)->text(QAccessible::Name) == QuickConnectView::kEncryptedName;
+    }));
+}
+
 // The alert in front of any window, if one shows.
 ui::AlertController* frontAlert() {
     for (ui::Window* w : ui::Application::shared().windows()) {
@@ -204,6 +229,89 @@ TEST_F(ServerWindowAccessTest, AQuestionThatCannotBeAcceptedOnlyWarnsWithOk) {
     ASSERT_TRUE(waitFor([&] { return answer.has_value(); }));
     EXPECT_FALSE(*answer);
     EXPECT_EQ(answeredOn, std::this_thread::get_id());
+}
+
+// An SSH login's questions in a window: one field per prompt, named by the prompt and hidden as
+// typed unless the server lets it show; a key's passphrase with "Unlock and Remember", which
+// answers the next question for that key from the keyring, until it is found wrong.
+TEST_F(ServerWindowAccessTest, LoginQuestionsAreAskedInAWindowWithAFieldPerPrompt) {
+    auto askAndWait = [&](files::LoginQuestion question, std::function<void(ui::AlertController*)> act) {
+        std::optional<std::optional<files::LoginAnswer>> answer;
+        VornTrustAsker().askLogin(std::move(question), [&](std::optional<files::LoginAnswer> a) { answer = std::move(a); });
+        if (act) {
+            EXPECT_TRUE(waitFor([&] { return frontAlert() != nullptr; }));
+            if (ui::AlertController* alert = frontAlert()) act(alert);
+        }
+        EXPECT_TRUE(waitFor([&] { return answer.has_value(); }));
+        EXPECT_TRUE(waitFor([] { return frontAlert() == nullptr; }));
+        return answer.value_or(std::nullopt);
+    };
+    auto titles = [](ui::AlertController* alert) {
+        QStringList out;
+        for (const auto& action : alert->actions()) out << action->title();
+        return out;
+    };
+
+    files::LoginQuestion prompts;
+    prompts.kind = files::LoginQuestion::Kind::prompts;
+    prompts.host = "sftp.example.com";
+    prompts.port = 22;
+    prompts.user = "ann";
+    prompts.title = "Two-step verification";
+    prompts.instruction = "Enter the code from your authenticator app.";
+    prompts.prompts = {{"Password: ", false}, {"Verification code: ", true}};
+    auto typed = askAndWait(prompts, [&](ui::AlertController* alert) {
+        EXPECT_EQ(alert->alertTitle(), "Two-step verification");
+        EXPECT_TRUE(alert->message().contains("Enter the code from your authenticator app.")) << alert->message().toStdString();
+        EXPECT_EQ(titles(alert), (QStringList{"Log In", "Cancel"}));
+        const auto fields = alert->textFields();
+        ASSERT_EQ(fields.size(), 2);
+        EXPECT_EQ(fields[0]->accessibleName(), "Two-step verification: Password:");
+        EXPECT_EQ(fields[1]->accessibleName(), "Two-step verification: Verification code:");
+        EXPECT_EQ(fields[0]->echoMode(), QLineEdit::Password);
+        EXPECT_EQ(fields[1]->echoMode(), QLineEdit::Normal);
+        QTest::keyClicks(fields[0], "secret");
+        QTest::keyClicks(fields[1], "123456");
+        alert->performAction(0);
+    });
+    ASSERT_TRUE(typed);
+    EXPECT_EQ(typed->answers, (std::vector<std::string>{"secret", "123456"}));
+    EXPECT_FALSE(askAndWait(prompts, [](ui::AlertController* alert) { alert->performAction(1); })) << "Cancel";
+
+    files::LoginQuestion passphrase;
+    passphrase.kind = files::LoginQuestion::Kind::passphrase;
+    passphrase.host = "sftp.example.com";
+    passphrase.port = 22;
+    passphrase.user = "ann";
+    passphrase.keyFile = "~/.ssh/key-" + std::to_string(std::random_device{}());
+    passphrase.title = "Passphrase for " + passphrase.keyFile;
+    auto remembered = askAndWait(passphrase, [&](ui::AlertController* alert) {
+        EXPECT_EQ(alert->alertTitle().toStdString(), passphrase.title);
+        EXPECT_TRUE(alert->message().contains(QString::fromStdString(passphrase.keyFile)));
+        EXPECT_EQ(titles(alert), (QStringList{"Unlock", "Unlock and Remember", "Cancel"}));
+        const auto fields = alert->textFields();
+        ASSERT_EQ(fields.size(), 1);
+        EXPECT_EQ(fields[0]->accessibleName().toStdString(), passphrase.title);
+        EXPECT_EQ(fields[0]->echoMode(), QLineEdit::Password);
+        QTest::keyClicks(fields[0], "open sesame");
+        alert->performAction(1);
+    });
+    ASSERT_TRUE(remembered);
+    EXPECT_EQ(remembered->answers, std::vector<std::string>{"open sesame"});
+    EXPECT_TRUE(remembered->remember);
+    // The next question for that key is answered from the keyring, without a window (the write
+    // went first on the keyring's own queue).
+    auto again = askAndWait(passphrase, nullptr);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->answers, std::vector<std::string>{"open sesame"});
+    // Found wrong: it goes, and the window asks.
+    passphrase.again = true;
+    EXPECT_FALSE(askAndWait(passphrase, [](ui::AlertController* alert) {
+        EXPECT_TRUE(alert->message().startsWith("The passphrase was wrong."));
+        alert->performAction(2);
+    }));
+    passphrase.again = false;
+    EXPECT_FALSE(askAndWait(passphrase, [](ui::AlertController* alert) { alert->performAction(2); })) << "forgotten";
 }
 
 TEST_F(ServerWindowAccessTest, BackspaceAndAltUpGoUpOneLevel) {

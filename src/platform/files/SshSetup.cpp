@@ -1,0 +1,587 @@
+// The SSH set-up of SshSetup.h, over libssh's options and configuration parser.
+
+#include "platform/files/SshSetup.h"
+
+#include <glob.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <libssh/callbacks.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "platform/files/Trust.h"
+#include "platform/files/TrustHostKeys.h"
+
+namespace files::ssh {
+
+namespace {
+
+// The algorithms that show a host key of a known_hosts type.
+std::vector<std::string> algorithmsOf(const std::string& type) {
+    if (type == "ssh-rsa") return {"rsa-sha2-512", "rsa-sha2-256", "ssh-rsa"};
+    return {type};
+}
+
+// libssh 0.10's own list, strongest first (those it cannot use are dropped when it is set).
+const char* const kUsual[] = {"ssh-ed25519",
+                              "ecdsa-sha2-nistp521",
+                              "ecdsa-sha2-nistp384",
+                              "ecdsa-sha2-nistp256",
+                              "sk-ssh-ed25519@openssh.com",
+                              "sk-ecdsa-sha2-nistp256@openssh.com",
+                              "rsa-sha2-512",
+                              "rsa-sha2-256"};
+
+// What libssh's log lines tell on this thread while a LogWatch is alive.
+struct LogWatch {
+    std::string keyFile;                   // the key file being tried
+    std::vector<std::string> keyFiles;     // every key file tried, in order
+    std::vector<std::string> unsupported;  // keywords passed over
+    int agentKeys = -1;                    // what the agent holds; -1: not asked
+
+    LogWatch() {
+        previous_ = current();
+        current() = this;
+        ssh_set_log_callback(&LogWatch::line);
+        ssh_set_log_level(SSH_LOG_DEBUG);
+    }
+    ~LogWatch() {
+        current() = previous_;
+        if (!previous_) ssh_set_log_level(SSH_LOG_NOLOG);
+    }
+    LogWatch(const LogWatch&) = delete;
+    LogWatch& operator=(const LogWatch&) = delete;
+
+    static LogWatch*& current() {
+        thread_local LogWatch* watch = nullptr;
+        return watch;
+    }
+    // Only the lines below are looked at; the others (and their contents) are dropped.
+    static void line(int, const char*, const char* text, void*) {
+        LogWatch* watch = current();
+        if (!watch || !text) return;
+        const std::string_view t(text);
+        auto after = [&](std::string_view marker) -> std::optional<std::string_view> {
+            const auto at = t.find(marker);
+            if (at == std::string_view::npos) return std::nullopt;
+            return t.substr(at + marker.size());
+        };
+        if (auto file = after("Trying to authenticate with ")) {
+            watch->keyFile = std::string(*file);
+            watch->keyFiles.push_back(watch->keyFile);
+        }
+        else if (auto count = after("Agent count: ")) watch->agentKeys = std::atoi(std::string(*count).c_str());
+        else if (auto option = after("Unsupported option: ")) {
+            std::string keyword(option->substr(0, option->find(',')));
+            if (std::find(watch->unsupported.begin(), watch->unsupported.end(), keyword) == watch->unsupported.end())
+                watch->unsupported.push_back(std::move(keyword));
+        }
+    }
+
+private:
+    LogWatch* previous_ = nullptr;
+};
+
+std::string lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+std::string optionText(ssh_session session, ssh_options_e option) {
+    char* value = nullptr;
+    if (ssh_options_get(session, option, &value) != SSH_OK || !value) return {};
+    std::string out = value;
+    ssh_string_free_char(value);
+    return out;
+}
+
+// The configuration as libssh is given it. libssh 0.10 reads a file as OpenSSH does but for two
+// things, mended here on the text before it parses it: a "!pattern" of a Host line counts only
+// where it comes before the pattern that matches (OpenSSH: wherever it stands), so negations are
+// put first; and a relative Include is taken from the working folder (OpenSSH: from ~/.ssh), so
+// Include lines are resolved here and the files they name written in their place, as parsing
+// them at that point does.
+std::string configText(const std::string& file, const std::string& sshFolder, int depth) {
+    std::ifstream in(file);
+    if (!in || depth > 16) return {};
+    std::string out;
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string keyword;
+        words >> keyword;
+        const std::string key = lower(keyword);
+        // "Host=a" and "Include=x" are written with a space here.
+        if (key.rfind("host=", 0) == 0 || key.rfind("include=", 0) == 0) {
+            const auto eq = line.find('=');
+            std::istringstream again(line.substr(eq + 1));
+            words.swap(again);
+            keyword = key.substr(0, key.find('='));
+        }
+        const std::string name = lower(keyword);
+        if (name == "host") {
+            std::vector<std::string> negated, plain;
+            for (std::string pattern; words >> pattern;) (pattern.front() == '!' ? negated : plain).push_back(pattern);
+            out += "Host";
+            for (const auto* list : {&negated, &plain})
+                for (const std::string& pattern : *list) out += " " + pattern;
+            out += "\n";
+        } else if (name == "include") {
+            for (std::string pattern; words >> pattern;) {
+                if (pattern.rfind("~/", 0) == 0) {
+                    const std::string home = sshFolder.substr(0, sshFolder.rfind('/'));
+                    pattern = home + pattern.substr(1);
+                } else if (pattern.front() != '/') {
+                    pattern = sshFolder + "/" + pattern;
+                }
+                glob_t found{};
+                if (::glob(pattern.c_str(), 0, nullptr, &found) == 0) {
+                    for (std::size_t i = 0; i < found.gl_pathc; ++i) out += configText(found.gl_pathv[i], sshFolder, depth + 1);
+                }
+                ::globfree(&found);
+            }
+        } else {
+            out += line + "\n";
+        }
+    }
+    return out;
+}
+
+// The first ServerAliveInterval that applies to `alias` in the mended text (Host blocks only:
+// a Match block is not taken to apply).
+int serverAliveInterval(const std::string& text, const std::string& alias) {
+    std::istringstream lines(text);
+    bool applies = true;
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string keyword;
+        words >> keyword;
+        keyword = lower(keyword);
+        std::string value;
+        if (const auto eq = keyword.find('='); eq != std::string::npos) {
+            value = keyword.substr(eq + 1);
+            keyword = keyword.substr(0, eq);
+        }
+        if (keyword == "host") {
+            std::string patterns;
+            for (std::string pattern; words >> pattern;) patterns += (patterns.empty() ? "" : ",") + lower(pattern);
+            applies = knownhosts::matchesHost(patterns, lower(alias));
+        } else if (keyword == "match") {
+            applies = false;
+        } else if (applies && keyword == "serveraliveinterval") {
+            if (value.empty()) words >> value;
+            return std::max(0, std::atoi(value.c_str()));
+        }
+    }
+    return 0;
+}
+
+// Parses the user's configuration file through a private copy of its mended text; the
+// ServerAliveInterval that applies to `alias`.
+int parseUserConfig(ssh_session session, const std::string& file, const std::string& sshFolder, const std::string& alias) {
+    const std::string text = configText(file, sshFolder, 0);
+    char folder[] = "/tmp/dravix-ssh-config.XXXXXX";
+    if (!::mkdtemp(folder)) return 0;
+    const std::string copy = std::string(folder) + "/config";
+    {
+        std::ofstream out(copy, std::ios::binary);
+        out << text;
+    }
+    ssh_options_parse_config(session, copy.c_str());
+    ::unlink(copy.c_str());
+    ::rmdir(folder);
+    return serverAliveInterval(text, alias);
+}
+
+}  // namespace
+
+std::string hostKeyAlgorithms(const std::vector<std::string>& knownTypes) {
+    std::vector<std::string> order;
+    auto add = [&](const std::string& algorithm) {
+        if (std::find(order.begin(), order.end(), algorithm) == order.end()) order.push_back(algorithm);
+    };
+    for (const std::string& type : knownTypes)
+        for (const std::string& algorithm : algorithmsOf(type)) add(algorithm);
+    for (const char* algorithm : kUsual) add(algorithm);
+    std::string out;
+    for (const std::string& algorithm : order) out += (out.empty() ? "" : ",") + algorithm;
+    return out;
+}
+
+HostConfig configure(ssh_session session, const HostRequest& request) {
+    ssh_options_set(session, SSH_OPTIONS_HOST, request.host.c_str());
+    if (!request.sshFolder.empty()) ssh_options_set(session, SSH_OPTIONS_SSH_DIR, request.sshFolder.c_str());
+    // The files are read here, once, and not again by ssh_connect.
+    LogWatch watch;
+    int aliveInterval = 0;
+    int no = 0;
+    ssh_options_set(session, SSH_OPTIONS_PROCESS_CONFIG, &no);
+    if (!request.sshFolder.empty()) {
+        const std::string file = request.sshFolder + "/config";
+        if (::access(file.c_str(), R_OK) == 0) aliveInterval = parseUserConfig(session, file, request.sshFolder, request.host);
+    }
+    if (::access("/etc/ssh/ssh_config", R_OK) == 0) ssh_options_parse_config(session, "/etc/ssh/ssh_config");
+    // As on OpenSSH's command line, what the user wrote in the app wins over the files.
+    if (request.port > 0 && request.port != 22) ssh_options_set(session, SSH_OPTIONS_PORT, &request.port);
+    if (!request.user.empty()) ssh_options_set(session, SSH_OPTIONS_USER, request.user.c_str());
+
+    HostConfig out;
+    out.host = optionText(session, SSH_OPTIONS_HOST);
+    if (out.host.empty()) out.host = request.host;
+    unsigned int port = 22;
+    if (ssh_options_get_port(session, &port) == SSH_OK && port > 0 && port < 65536) out.port = static_cast<int>(port);
+    out.user = optionText(session, SSH_OPTIONS_USER);
+    if (out.user.empty()) {
+        if (const passwd* pw = ::getpwuid(::getuid())) out.user = pw->pw_name;
+    }
+    out.proxyCommand = optionText(session, SSH_OPTIONS_PROXYCOMMAND);
+    out.serverAliveInterval = aliveInterval;
+    // Read here, not by libssh: not among the keywords passed over.
+    for (const std::string& keyword : watch.unsupported)
+        if (lower(keyword) != "serveraliveinterval") out.unsupported.push_back(keyword);
+    return out;
+}
+
+// ---- logging in ----------------------------------------------------------------------------
+
+namespace {
+
+// The log lines of the login, while it runs; the passphrase question finds the key file there.
+thread_local LogWatch* loginWatch = nullptr;
+
+}  // namespace
+
+Login::Login(ssh_session session, Trust* trust, const Operation* op, const HostConfig& host, std::string password,
+             std::string sshFolder)
+    : session_(session), trust_(trust), op_(op), host_(host), password_(std::move(password)), sshFolder_(std::move(sshFolder)) {}
+
+bool Login::asksForPassword(const std::string& prompt) {
+    const std::string text = lower(prompt);
+    if (text.find("password") == std::string::npos && text.find("passwort") == std::string::npos) return false;
+    for (const char* other : {"one-time", "one time", "otp", "token", "code", "new ", "again", "retype", "confirm", "verif"})
+        if (text.find(other) != std::string::npos) return false;
+    return true;
+}
+
+std::string Login::shown(const std::string& file) const {
+    const std::string home = sshFolder_.empty() ? std::string() : sshFolder_.substr(0, sshFolder_.rfind('/'));
+    if (!home.empty() && file.rfind(home + "/", 0) == 0) return "~" + file.substr(home.size());
+    return file;
+}
+
+Login::Result Login::run() {
+    LogWatch watch;
+    loginWatch = &watch;
+    struct Reset {
+        ~Reset() { loginWatch = nullptr; }
+    } reset;
+    Result result;
+    int rc = ssh_userauth_none(session_, nullptr);
+    // Each way once; a partial success (a server that wants two) opens them all again.
+    bool keysTried = false, promptsTried = false, passwordTried = false;
+    int methods = 0;
+    while (rc != SSH_AUTH_SUCCESS && rc != SSH_AUTH_ERROR) {
+        if (!ssh_is_connected(session_)) {
+            rc = SSH_AUTH_ERROR;
+            break;
+        }
+        if (rc == SSH_AUTH_PARTIAL) keysTried = promptsTried = passwordTried = false;
+        methods = ssh_userauth_list(session_, nullptr);
+        if ((methods & SSH_AUTH_METHOD_PUBLICKEY) && !keysTried) {
+            keysTried = true;
+            rc = keys();
+        } else if ((methods & SSH_AUTH_METHOD_INTERACTIVE) && !promptsTried) {
+            promptsTried = true;
+            rc = keyboardInteractive();
+        } else if ((methods & SSH_AUTH_METHOD_PASSWORD) && !passwordTried) {
+            passwordTried = true;
+            rc = password();
+        } else {
+            result.refusal = refusal(methods);
+            rc = SSH_AUTH_DENIED;
+            break;
+        }
+    }
+    result.rc = rc;
+    return result;
+}
+
+int Login::keys() {
+    ssh_callbacks_struct callbacks{};
+    callbacks.userdata = this;
+    callbacks.auth_function = &Login::onPassphrase;
+    ssh_callbacks_init(&callbacks);
+    ssh_set_callbacks(session_, &callbacks);
+    if (loginWatch) {
+        loginWatch->agentKeys = -1;
+        loginWatch->keyFiles.clear();
+    }
+    const int rc = ssh_userauth_publickey_auto(session_, nullptr, nullptr);
+    // libssh keeps the pointer: an empty set replaces this one, which goes with this frame.
+    static ssh_callbacks_struct none = [] {
+        ssh_callbacks_struct c{};
+        ssh_callbacks_init(&c);
+        return c;
+    }();
+    ssh_set_callbacks(session_, &none);
+    if (rc != SSH_AUTH_SUCCESS && loginWatch) {
+        std::vector<std::string> tried;
+        if (loginWatch->agentKeys > 0)
+            tried.push_back(loginWatch->agentKeys == 1 ? "the agent's key" : "the agent's " + std::to_string(loginWatch->agentKeys) + " keys");
+        for (const std::string& file : loginWatch->keyFiles) {
+            if (::access(file.c_str(), F_OK) != 0) continue;  // libssh names the default files that are not there too
+            const std::string name = shown(file);
+            // A key whose passphrase was not given is named once, with why.
+            if (std::none_of(tried_.begin(), tried_.end(), [&](const std::string& t) { return t.rfind(name + " (", 0) == 0; }))
+                tried.push_back(name);
+        }
+        tried_.insert(tried_.begin(), tried.begin(), tried.end());
+    }
+    return rc;
+}
+
+// libssh asks for the passphrase of the key file it is trying (named in its log line just
+// before). The answer is checked here on the file, so that a wrong one is asked again.
+int Login::onPassphrase(const char*, char* buffer, std::size_t length, int, int, void* userdata) {
+    auto* self = static_cast<Login*>(userdata);
+    const std::string file = loginWatch ? loginWatch->keyFile : std::string();
+    if (!self || !self->trust_ || file.empty()) return -1;
+    LoginQuestion question;
+    question.kind = LoginQuestion::Kind::passphrase;
+    question.host = self->host_.host;
+    question.port = self->host_.port;
+    question.user = self->host_.user;
+    question.keyFile = self->shown(file);
+    question.title = "Passphrase for " + question.keyFile;
+    for (int round = 0; round < 5; ++round) {
+        auto answer = self->trust_->askLogin(question, self->op_);
+        if (!answer || answer->answers.empty()) {
+            self->tried_.push_back(question.keyFile + " (no passphrase given)");
+            return -1;
+        }
+        const std::string& passphrase = answer->answers.front();
+        ssh_key key = nullptr;
+        const bool right = ssh_pki_import_privkey_file(file.c_str(), passphrase.c_str(), nullptr, nullptr, &key) == SSH_OK;
+        if (key) ssh_key_free(key);
+        if (right && passphrase.size() < length) {
+            std::memcpy(buffer, passphrase.c_str(), passphrase.size() + 1);
+            return 0;
+        }
+        question.again = true;
+    }
+    self->tried_.push_back(question.keyFile + " (wrong passphrase)");
+    return -1;
+}
+
+int Login::keyboardInteractive() {
+    int rc = ssh_userauth_kbdint(session_, nullptr, nullptr);
+    bool asked = false;
+    for (int round = 0; rc == SSH_AUTH_INFO && round < 16; ++round) {
+        const int count = ssh_userauth_kbdint_getnprompts(session_);
+        std::vector<std::string> answers(static_cast<std::size_t>(std::max(count, 0)));
+        LoginQuestion question;
+        question.kind = LoginQuestion::Kind::prompts;
+        question.host = host_.host;
+        question.port = host_.port;
+        question.user = host_.user;
+        const char* name = ssh_userauth_kbdint_getname(session_);
+        const char* instruction = ssh_userauth_kbdint_getinstruction(session_);
+        question.name = name ? name : "";
+        question.instruction = instruction ? instruction : "";
+        question.title = question.name.empty() ? "Log in to " + host_.host : question.name;
+        std::vector<int> asking;  // which prompts go to the user
+        for (int i = 0; i < count; ++i) {
+            char echo = 0;
+            const char* text = ssh_userauth_kbdint_getprompt(session_, static_cast<unsigned>(i), &echo);
+            const std::string prompt = text ? text : "";
+            if (!echo && !passwordUsed_ && !password_.empty() && asksForPassword(prompt)) {
+                answers[static_cast<std::size_t>(i)] = password_;
+                passwordUsed_ = true;
+                tried_.push_back("the password");
+                continue;
+            }
+            question.prompts.push_back({prompt, echo != 0});
+            asking.push_back(i);
+        }
+        if (!asking.empty()) {
+            std::optional<LoginAnswer> answer;
+            if (trust_) answer = trust_->askLogin(question, op_);
+            if (!answer || answer->answers.size() != asking.size()) return SSH_AUTH_DENIED;  // nothing is guessed
+            for (std::size_t k = 0; k < asking.size(); ++k) answers[static_cast<std::size_t>(asking[k])] = answer->answers[k];
+            if (!asked) tried_.push_back("answers to its prompts");
+            asked = true;
+        }
+        for (int i = 0; i < count; ++i)
+            ssh_userauth_kbdint_setanswer(session_, static_cast<unsigned>(i), answers[static_cast<std::size_t>(i)].c_str());
+        rc = ssh_userauth_kbdint(session_, nullptr, nullptr);
+    }
+    return rc == SSH_AUTH_INFO ? SSH_AUTH_DENIED : rc;
+}
+
+int Login::password() {
+    std::string secret = passwordUsed_ ? std::string() : password_;
+    if (secret.empty()) {
+        // Nobody saved one (or it was refused already): asked for, as OpenSSH does.
+        if (!trust_) return SSH_AUTH_DENIED;
+        LoginQuestion question;
+        question.kind = LoginQuestion::Kind::prompts;
+        question.host = host_.host;
+        question.port = host_.port;
+        question.user = host_.user;
+        question.title = "Log in to " + host_.host;
+        question.prompts.push_back({host_.user + "@" + host_.host + "'s password: ", false});
+        auto answer = trust_->askLogin(question, op_);
+        if (!answer || answer->answers.size() != 1) return SSH_AUTH_DENIED;
+        secret = answer->answers.front();
+    }
+    passwordUsed_ = true;
+    tried_.push_back("the password");
+    return ssh_userauth_password(session_, nullptr, secret.c_str());
+}
+
+std::string Login::refusal(int methods) const {
+    std::vector<std::string> ways;
+    if (methods & SSH_AUTH_METHOD_PUBLICKEY) ways.push_back("keys");
+    if (methods & SSH_AUTH_METHOD_INTERACTIVE) ways.push_back("answers to its prompts");
+    if (methods & SSH_AUTH_METHOD_PASSWORD) ways.push_back("a password");
+    if (methods & (SSH_AUTH_METHOD_GSSAPI_MIC | SSH_AUTH_METHOD_HOSTBASED)) ways.push_back("other ways the app has not");
+    auto join = [](const std::vector<std::string>& items) {
+        std::string out;
+        for (std::size_t i = 0; i < items.size(); ++i)
+            out += (i == 0 ? "" : i + 1 == items.size() ? " and " : ", ") + items[i];
+        return out;
+    };
+    std::string text = ways.empty() ? "The server accepts no way to log in that the app has"
+                       : ways.size() == 1 ? "The server accepts only " + ways.front()
+                                          : "The server accepts " + join(ways);
+    text += tried_.empty() ? "; nothing was tried (no key was found, and no password was given)." : "; tried " + join(tried_) + ".";
+    return text;
+}
+
+}  // namespace files::ssh
+
+namespace files::ssh {
+
+// ---- jump hosts ----------------------------------------------------------------------------
+
+std::vector<JumpHost> jumpHosts(const std::string& proxyCommand) {
+    // "ssh [-l user] [-p port] [-J hop2,hop3] -W '[%h]:%p' hop1"
+    std::istringstream words(proxyCommand);
+    std::vector<std::string> w;
+    for (std::string word; words >> word;) w.push_back(word);
+    if (w.size() < 4 || w.front() != "ssh") return {};
+    JumpHost first;
+    std::string rest;
+    bool forward = false;
+    std::size_t i = 1;
+    for (; i + 1 < w.size(); ++i) {
+        if (w[i] == "-l") first.user = w[++i];
+        else if (w[i] == "-p") first.port = std::atoi(w[++i].c_str());
+        else if (w[i] == "-J") rest = w[++i];
+        else if (w[i] == "-W" && (w[i + 1] == "'[%h]:%p'" || w[i + 1] == "[%h]:%p" || w[i + 1] == "%h:%p")) {
+            forward = true;
+            ++i;
+        } else return {};
+    }
+    if (!forward || i != w.size() - 1) return {};
+    first.host = w.back();
+    std::vector<JumpHost> hops{first};
+    std::istringstream list(rest);
+    for (std::string item; std::getline(list, item, ',');) {
+        if (item.empty()) continue;
+        JumpHost hop;
+        if (const auto at = item.rfind('@'); at != std::string::npos) {
+            hop.user = item.substr(0, at);
+            item = item.substr(at + 1);
+        }
+        if (item.front() == '[') {
+            const auto close = item.find(']');
+            if (close == std::string::npos) return {};
+            if (close + 1 < item.size() && item[close + 1] == ':') hop.port = std::atoi(item.c_str() + close + 2);
+            item = item.substr(1, close - 1);
+        } else if (const auto colon = item.rfind(':'); colon != std::string::npos && item.find(':') == colon) {
+            hop.port = std::atoi(item.c_str() + colon + 1);
+            item = item.substr(0, colon);
+        }
+        hop.host = item;
+        if (hop.port <= 0 || hop.port > 65535) return {};
+        hops.push_back(hop);
+    }
+    if (first.port <= 0 || first.port > 65535) return {};
+    return hops;
+}
+
+Hop::~Hop() {
+    stop_ = true;
+    if (carried_ >= 0) ::shutdown(carried_, SHUT_RDWR);
+    if (carrier_.joinable()) carrier_.join();
+    if (channel_) ssh_channel_free(channel_);
+    if (session) {
+        if (ssh_is_connected(session)) ssh_disconnect(session);
+        ssh_free(session);
+    }
+    if (carried_ >= 0) ::close(carried_);
+    // libssh closes a socket it was given on some paths only: closed here while the number
+    // still names it.
+    struct stat now {};
+    if (socket >= 0 && ::fstat(socket, &now) == 0 && now.st_dev == socketId_.st_dev && now.st_ino == socketId_.st_ino)
+        ::close(socket);
+}
+
+void Hop::own(int fd) {
+    socket = fd;
+    ::fstat(fd, &socketId_);
+}
+
+int Hop::forward(const std::string& host, int port, std::string& error) {
+    channel_ = ssh_channel_new(session);
+    if (!channel_ || ssh_channel_open_forward(channel_, host.c_str(), port, "127.0.0.1", 22) != SSH_OK) {
+        error = ssh_get_error(session);
+        return -1;
+    }
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+        error = std::strerror(errno);
+        return -1;
+    }
+    carried_ = pair[1];
+    carrier_ = std::thread([this] {
+        // The one user of this session from here on.
+        char buffer[32 * 1024];
+        const int own = ssh_get_fd(session);
+        while (!stop_) {
+            pollfd fds[2] = {{own, POLLIN, 0}, {carried_, POLLIN, 0}};
+            if (::poll(fds, 2, 200) < 0 && errno != EINTR) break;
+            int n = 0;
+            while ((n = ssh_channel_read_nonblocking(channel_, buffer, sizeof buffer, 0)) > 0) {
+                for (int at = 0; at < n;) {
+                    const ssize_t w = ::send(carried_, buffer + at, static_cast<std::size_t>(n - at), MSG_NOSIGNAL);
+                    if (w <= 0) {
+                        n = -1;
+                        break;
+                    }
+                    at += static_cast<int>(w);
+                }
+                if (n < 0) break;
+            }
+            if (n < 0 || ssh_channel_is_eof(channel_) || ssh_channel_is_closed(channel_)) break;
+            if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
+                const ssize_t r = ::recv(carried_, buffer, sizeof buffer, 0);
+                if (r <= 0 || ssh_channel_write(channel_, buffer, static_cast<uint32_t>(r)) != r) break;
+            }
+        }
+        ::shutdown(carried_, SHUT_RDWR);
+    });
+    return pair[0];
+}
+
+}  // namespace files::ssh

@@ -1,0 +1,138 @@
+#pragma once
+// How an SSH connection is set up before the SFTP provider uses it: what the user's OpenSSH
+// configuration says of the host (its real name, port and user, the key files, how it is
+// reached) and which host key types the server is asked for. Kept apart from the provider so
+// that the provider only carries files.
+//
+// The configuration is read with libssh's own parser (ssh_options_parse_config): Host patterns
+// with "*", "?" and "!", "first value wins", Include, HostName, Port, User, IdentityFile (with
+// "~" and "%" tokens), IdentityAgent, ConnectTimeout. It goes into the session, and the login
+// (ssh_userauth_publickey_auto) takes the agent and the key files from there. What libssh does
+// not tell through its interface (the keywords it passes over, the key file it is trying when it
+// needs a passphrase, how many keys the agent holds) is read from its log lines on the thread
+// that connects, and never written anywhere.
+//
+// The login's questions (a key's passphrase, keyboard-interactive prompts, a password nobody
+// saved) go to the user through Trust::askLogin, the road the host-key questions take; with
+// nobody to answer, nothing is guessed.
+
+#include <libssh/libssh.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace files {
+class Operation;
+class Trust;
+}  // namespace files
+
+namespace files::ssh {
+
+// The host key algorithms to ask the server for: those of the types already known for it
+// first (in their order), then libssh's usual ones. A server whose known key is RSA is then
+// asked for that key, not for a new ed25519 key nobody has seen.
+std::string hostKeyAlgorithms(const std::vector<std::string>& knownTypes);
+
+// What the user wrote for one connection.
+struct HostRequest {
+    std::string host;       // as written in the URL: a name, an address or a configuration alias
+    int port = 22;          // 22 (the default) leaves the configuration's Port in force
+    std::string user;       // empty: the configuration's User, else the local user
+    std::string sshFolder;  // where the configuration and the default keys are (normally ~/.ssh)
+};
+
+// What the session will connect to once configured.
+struct HostConfig {
+    std::string host;          // HostName, or the name as written
+    int port = 22;
+    std::string user;
+    std::string proxyCommand;  // ProxyCommand, or libssh's form of ProxyJump; empty: direct
+    std::vector<std::string> unsupported;  // keywords of the files that libssh passes over
+    // ServerAliveInterval (seconds; 0: not set), read beside libssh, which passes it over.
+    int serverAliveInterval = 0;
+};
+
+// Applies the request and the configuration files (sshFolder/config, then /etc/ssh/ssh_config)
+// to `session` as OpenSSH does: the files' values where the request leaves a field at its
+// default, the request's where it writes one. Nothing is connected.
+HostConfig configure(ssh_session session, const HostRequest& request);
+
+// The jump hosts of a ProxyJump, in the order they are passed through ("user@host:port" each;
+// libssh 0.10 hands ProxyJump over as the OpenSSH command line that would do it, which is read
+// back here). Empty for no ProxyJump, or for a ProxyCommand of another kind.
+struct JumpHost {
+    std::string user, host;
+    int port = 22;
+};
+std::vector<JumpHost> jumpHosts(const std::string& proxyCommand);
+
+// One jump host passed through: its session (logged in), the direct-tcpip channel it opened to
+// the next host, and the thread that carries the next session's bytes between that channel and
+// one end of a socket pair (the other end is the next session's socket). libssh 0.10's own
+// ProxyJump runs the `ssh` program, which checks the hop's key against OpenSSH's files and asks
+// on a terminal; this way each hop's key goes through the app's trust, as the target's does.
+class Hop {
+public:
+    Hop() = default;
+    ~Hop();  // stops the thread, then closes the channel, the session and the sockets
+    Hop(const Hop&) = delete;
+    Hop& operator=(const Hop&) = delete;
+
+    ssh_session session = nullptr;
+    int socket = -1;  // the session's own socket (closed here, if libssh has not)
+    void own(int fd);
+    // Opens the channel to host:port and starts carrying it; the next session's socket, or -1
+    // (with `error` saying why).
+    int forward(const std::string& host, int port, std::string& error);
+
+private:
+    ssh_channel channel_ = nullptr;
+    int carried_ = -1;  // this side of the socket pair
+    struct stat socketId_ {};  // what `socket` names, to tell it from a later file of that number
+    std::atomic<bool> stop_{false};
+    std::thread carrier_;
+};
+
+// Logs in on a connected session whose host key is trusted, in OpenSSH's order: the keys (the
+// agent's, the configuration's IdentityFiles, then ~/.ssh/id_ed25519, id_ecdsa, id_rsa; a key
+// with a passphrase is asked for, and asked again when the answer is wrong), then
+// keyboard-interactive (each round shown as the server writes it; the saved password answers
+// only a prompt that asks for the password, and only once), then the password (the saved one,
+// or asked for).
+class Login {
+public:
+    struct Result {
+        int rc = SSH_AUTH_DENIED;  // SSH_AUTH_SUCCESS, SSH_AUTH_DENIED, SSH_AUTH_ERROR (the connection)
+        std::string refusal;       // for a refusal: what the server accepts and what was tried
+    };
+    Login(ssh_session session, Trust* trust, const Operation* op, const HostConfig& host, std::string password,
+          std::string sshFolder);
+    Result run();
+
+    // Whether a keyboard-interactive prompt asks for the account's password (not a one-time
+    // code, a new password or a token).
+    static bool asksForPassword(const std::string& prompt);
+
+private:
+    int keys();
+    int keyboardInteractive();
+    int password();
+    std::string refusal(int methods) const;
+    std::string shown(const std::string& file) const;  // "~/.ssh/site_key"
+    static int onPassphrase(const char* prompt, char* buffer, std::size_t length, int echo, int verify, void* self);
+
+    ssh_session session_;
+    Trust* trust_;
+    const Operation* op_;
+    HostConfig host_;
+    std::string password_;
+    std::string sshFolder_;
+    bool passwordUsed_ = false;
+    std::vector<std::string> tried_;
+};
+
+}  // namespace files::ssh

@@ -1,0 +1,100 @@
+// Logins that ask: a server (python3-asyncssh, the peer "sshd-otp") that asks for the password
+// and then for a one-time code through keyboard-interactive prompts, checked against what its
+// log shows arrived.
+
+#include <map>
+#include <sstream>
+
+#include "ProviderTestSupport.h"
+#include "SshTestSupport.h"
+
+using namespace filestest;
+using namespace sshtest;
+using files::ErrorKind;
+
+namespace {
+
+// A server that asks for the password, then for a one-time code: the saved password answers
+// only the password prompt, the code round is shown as the server wrote it, and with nobody
+// to answer (or Cancel) nothing is sent for it.
+TEST(SftpPrompts, AOneTimeCodeIsAskedForAsTheServerWritesIt) {
+    Peer peer = loadPeer("sshd-otp");
+    if (!peer.skipReason.empty()) GTEST_FAIL() << peer.skipReason;
+    const std::string code = peer.values["CODE"];
+    const fs::path log = peer.values["LOG"];
+    auto count = [&](const std::string& text) {
+        std::istringstream lines(readDiskFile(log));
+        std::size_t n = 0;
+        for (std::string line; std::getline(lines, line);) n += line == text;
+        return n;
+    };
+    using Script = std::vector<std::optional<std::vector<std::string>>>;
+    struct Case {
+        const char* what;
+        std::string password;
+        Script script;
+        bool asker;
+        bool loggedIn;
+        std::vector<std::string> prompts;  // the prompts shown, round by round
+        std::vector<std::string> logged;   // lines the server wrote for this login
+    };
+    const std::string u = peer.user;
+    const Case cases[] = {
+        {"saved password, code typed", peer.password, {std::vector<std::string>{code}}, true, true,
+         {"Verification code: "}, {"password ok " + u, "code ok " + u}},
+        {"no saved password: both typed", "", {std::vector<std::string>{peer.password}, std::vector<std::string>{code}}, true, true,
+         {"Password: ", "Verification code: "}, {"password ok " + u, "code ok " + u}},
+        {"wrong code", peer.password, {std::vector<std::string>{"000000"}}, true, false, {"Verification code: "},
+         {"password ok " + u, "code wrong " + u}},
+        {"code cancelled", peer.password, {std::nullopt}, true, false, {"Verification code: "}, {"password ok " + u}},
+        {"nobody to ask", peer.password, {}, false, false, {}, {"password ok " + u}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder app;
+        auto trust = std::make_shared<files::Trust>(app.path, peer.values["KNOWN_HOSTS"]);
+        auto asker = std::make_shared<ScriptedAsker>(c.script, peer.password);
+        if (c.asker) trust->setAsker(asker);
+        files::ProviderOptions options;
+        options.trust = trust;
+        options.timeouts.connect = 10s;
+        options.timeouts.reply = 20s;
+        std::map<std::string, std::size_t> before;
+        for (const std::string& line : {"password ok " + u, "code ok " + u, "code wrong " + u}) before[line] = count(line);
+        auto provider = files::makeProvider(peer.url, {u, c.password}, options);
+        ASSERT_TRUE(provider);
+        Sync s{*provider};
+        auto error = s.login();
+        if (c.loggedIn) {
+            EXPECT_FALSE(error) << describe(error);
+        } else {
+            ASSERT_TRUE(error);
+            EXPECT_EQ(error->kind, ErrorKind::loginRejected) << describe(error);
+            EXPECT_NE(error->message.find("The server accepts only answers to its prompts"), std::string::npos) << error->message;
+            EXPECT_EQ(error->message.find(peer.password), std::string::npos) << "a secret in the message";
+        }
+        const auto questions = asker->questions();
+        ASSERT_EQ(questions.size(), c.prompts.size());
+        for (std::size_t i = 0; i < questions.size(); ++i) {
+            const files::LoginQuestion& q = questions[i];
+            EXPECT_EQ(q.kind, files::LoginQuestion::Kind::prompts);
+            ASSERT_EQ(q.prompts.size(), 1u);
+            EXPECT_EQ(q.prompts[0].text, c.prompts[i]);
+            const bool codeRound = c.prompts[i] == "Verification code: ";
+            EXPECT_EQ(q.prompts[0].echo, codeRound);
+            if (codeRound) {
+                EXPECT_EQ(q.name, "Two-step verification");
+                EXPECT_EQ(q.instruction, "Enter the code from your authenticator app.");
+            }
+            EXPECT_EQ(q.user, u);
+        }
+        EXPECT_FALSE(asker->leaked());
+        // What reached the server: exactly the lines of this case, each once.
+        for (const auto& [line, n] : before) {
+            const bool expected = std::find(c.logged.begin(), c.logged.end(), line) != c.logged.end();
+            EXPECT_EQ(count(line), n + (expected ? 1 : 0)) << line;
+        }
+    }
+}
+
+}  // namespace
