@@ -294,7 +294,7 @@ TEST_P(ServerWindowDocuments, AFileMadeAgainMeanwhileIsNotOverwrittenUnaskedAndI
         auto listing = window->explorer_listing();
         if (!listing || !listing->fileSections) return -2;
         for (const auto& e : *listing->fileSections)
-            if (e && e->name == "again.css") return e->size;
+            if (e && e->name == "again.css") return e->size.value_or(-1);
         return -1;
     };
     EXPECT_TRUE(waitFor([&] { return listedSize() == static_cast<int64_t>(text.size()); }, 30000))
