@@ -245,16 +245,28 @@ private:
 
     // The rename over the file broke off: a new connection tells whether it happened.
     SaveResult afterLostReplace(const std::string& copy, const std::string& target, FileError error) {
-        if (!steps_.cancelled() && steps_.reconnect()) {
-            auto there = steps_.exists(copy);
-            if (!there.error) {
-                if (!there.value) return saved(target);  // the copy took the file's name
-                discard(copy);
-                return fail(unchanged(std::move(error)));
-            }
+        if (auto there = isThereAfterLoss(copy, error); !there.error) {
+            if (!there.value) return saved(target);  // the copy took the file's name
+            discard(copy);
+            return fail(unchanged(std::move(error)));
         }
         leftovers_.remember(request_.file, copy);
         error.message += " Whether the file on the server is the old or the new one could not be told; save again.";
+        return fail(std::move(error));
+    }
+
+    // After a lost step: whether `path` is there, asked on a new connection (the step's error
+    // when none can be had).
+    Outcome<bool> isThereAfterLoss(const std::string& path, const FileError& lost) {
+        if (steps_.cancelled() || !steps_.reconnect()) return lost;
+        return steps_.exists(path);
+    }
+    // What became of the file cannot be told now: the old file and the copy wait for the next
+    // connection (see removeLeftovers), and the message says so.
+    SaveResult leftForLater(const std::string& old, const std::string& copy, FileError error, const std::string& words) {
+        leftovers_.remember(request_.file, old);
+        leftovers_.remember(request_.file, copy);
+        error.message += words;
         return fail(std::move(error));
     }
 
@@ -264,15 +276,12 @@ private:
         const std::string oldName = path::lastComponent(old);
         StepResult moved = step("asideOld", [&] { return steps_.rename(target, old); });
         if (moved.state == StepResult::State::lost) {
-            auto there = !steps_.cancelled() && steps_.reconnect() ? steps_.exists(target) : Outcome<bool>(*moved.error);
+            auto there = isThereAfterLoss(target, *moved.error);
             if (there.error) {
                 // The old file may be aside now: put back at the next connection, if its name is free.
-                leftovers_.remember(request_.file, old);
-                leftovers_.remember(request_.file, copy);
-                FileError error = *moved.error;
-                error.message += " The old file may have been moved aside as " + oldName +
-                                 "; it is put back under its name once the server answers again.";
-                return fail(std::move(error));
+                return leftForLater(old, copy, *moved.error,
+                                    " The old file may have been moved aside as " + oldName +
+                                        "; it is put back under its name once the server answers again.");
             }
             if (there.value) {  // it never moved
                 discard(copy);
@@ -285,14 +294,11 @@ private:
 
         StepResult put = step("putNew", [&] { return steps_.rename(copy, target); });
         if (put.state == StepResult::State::lost) {
-            auto there = !steps_.cancelled() && steps_.reconnect() ? steps_.exists(target) : Outcome<bool>(*put.error);
+            auto there = isThereAfterLoss(target, *put.error);
             if (there.error) {
-                leftovers_.remember(request_.file, old);
-                leftovers_.remember(request_.file, copy);
-                FileError error = *put.error;
-                error.message += " If the new file did not take its name, the old one, kept as " + oldName +
-                                 ", is put back under it once the server answers again.";
-                return fail(std::move(error));
+                return leftForLater(old, copy, *put.error,
+                                    " If the new file did not take its name, the old one, kept as " + oldName +
+                                        ", is put back under it once the server answers again.");
             }
             if (!there.value) return putBack(copy, old, target, *put.error);
         } else if (!put.ok()) {
@@ -307,8 +313,8 @@ private:
     // The new file could not take the name: the old one goes back under it.
     SaveResult putBack(const std::string& copy, const std::string& old, const std::string& target, FileError error) {
         StepResult back = step("putBack", [&] { return steps_.rename(old, target); });
-        if (back.state == StepResult::State::lost && !steps_.cancelled() && steps_.reconnect()) {
-            if (auto there = steps_.exists(target); !there.error && there.value) back = StepResult::done();
+        if (back.state == StepResult::State::lost) {
+            if (auto there = isThereAfterLoss(target, *back.error); !there.error && there.value) back = StepResult::done();
         }
         if (back.ok()) {
             discard(copy);

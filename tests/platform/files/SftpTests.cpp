@@ -546,7 +546,7 @@ TEST_F(SftpPeerTest, ASaveCutAtAnyStepLeavesTheOldOrTheNewFileUnderItsNameAndSay
                 makeDiskFolder(disk_);
                 const fs::path file = disk_ / "page.php";
                 writeDiskFile(file, old);
-                ::chmod(file.c_str(), 0640);
+                ::chmod(file.c_str(), 0604);  // readable by the server's user, and no default mode
                 VersionCapture read;
                 provider->contentsAndVersion(at("page.php"), read.callback());
                 awaitOnce(read);
@@ -572,7 +572,7 @@ TEST_F(SftpPeerTest, ASaveCutAtAnyStepLeavesTheOldOrTheNewFileUnderItsNameAndSay
                 }
                 struct stat st {};
                 ::stat(file.c_str(), &st);
-                EXPECT_EQ(st.st_mode & 07777, 0640u);
+                EXPECT_EQ(st.st_mode & 07777, 0604u);
 
                 // The next operation that reaches the server takes away what the cut left.
                 ASSERT_FALSE(Sync{*provider}.list(dir_).second);
