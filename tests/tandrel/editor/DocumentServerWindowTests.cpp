@@ -54,6 +54,16 @@ protected:
         EXPECT_EQ(serverBytes(peer_, name), text);
     }
 
+    // Deletes the file in the server window; its document window is told, and the user says OK.
+    void deleteInServerWindow(DocumentSceneDelegate* doc, const std::string& name) {
+        auto entry = window->find_listed_file(file_bucket_id_for_path("/" + name));
+        ASSERT_TRUE(entry);
+        window->fileView_controller->delete_remote_item(entry);
+        ASSERT_TRUE(awaitAlert(doc)) << "the document window was not told";
+        ASSERT_TRUE(choose(doc, "OK"));
+        ASSERT_TRUE(waitFor([&] { return alertOf(doc) == nullptr; }, 5000));
+    }
+
     QuickConnectView* header() const { return window->fileView_controller->quickConnectView; }
     // Runs the entry of the header's menu, as a click on it does.
     bool runMenuEntry(const std::function<bool(QAction*)>& which) {
@@ -216,12 +226,8 @@ TEST_P(ServerWindowDocuments, TheDeletedMarkOutlivesARestartAndASaveStillAsks) {
     CONNECT_OR_SKIP(GetParam());
     QPointer<DocumentSceneDelegate> doc(openChanged("kept.css", "a { }\n", "/* edit */ "));
     ASSERT_TRUE(doc);
-    auto entry = window->find_listed_file(file_bucket_id_for_path("/kept.css"));
-    ASSERT_TRUE(entry);
-    window->fileView_controller->delete_remote_item(entry);
-    ASSERT_TRUE(awaitAlert(doc)) << "the document window was not told";
-    ASSERT_TRUE(choose(doc, "OK"));
-    ASSERT_TRUE(waitFor([&] { return alertOf(doc) == nullptr; }, 5000));
+    deleteInServerWindow(doc, "kept.css");
+    if (HasFatalFailure()) return;
 
     // A restart: the sessions come back from their files; the window's state starts unmarked.
     auto& store = app_sessions_manager();
@@ -259,12 +265,8 @@ TEST_P(ServerWindowDocuments, AFileMadeAgainMeanwhileIsNotOverwrittenUnaskedAndI
     CONNECT_OR_SKIP(GetParam());
     QPointer<DocumentSceneDelegate> doc(openChanged("again.css", "a { }\n", "/* edit */ "));
     ASSERT_TRUE(doc);
-    auto entry = window->find_listed_file(file_bucket_id_for_path("/again.css"));
-    ASSERT_TRUE(entry);
-    window->fileView_controller->delete_remote_item(entry);
-    ASSERT_TRUE(awaitAlert(doc)) << "the document window was not told";
-    ASSERT_TRUE(choose(doc, "OK"));
-    ASSERT_TRUE(waitFor([&] { return alertOf(doc) == nullptr; }, 5000));
+    deleteInServerWindow(doc, "again.css");
+    if (HasFatalFailure()) return;
     const std::string theirs = "b { color: red; }\n";
     putFile("again.css", theirs);  // made again by somebody else
 
