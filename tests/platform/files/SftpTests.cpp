@@ -3,7 +3,9 @@
 // logins, checked writes, a connection the server dropped while idle, and host keys: unknown,
 // accepted, refused, known, changed and revoked, each checked against sshd's own log for what
 // reached it (no login attempt before the key is trusted), and logins by keyboard-interactive
-// prompts and by ssh-agent. Also the known_hosts reading and the
+// prompts and by ssh-agent. Saves cut at each of their steps (a hook of the save algorithm cuts
+// the connection there) leave the old or the new file under its name and say which; a folder
+// that takes no new file gets the file written in place. Also the known_hosts reading and the
 // fingerprints, against OpenSSH's ssh-keygen.
 
 #include <fcntl.h>
