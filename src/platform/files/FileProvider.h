@@ -46,9 +46,11 @@ struct Timeouts {
 class Trust;
 
 // Temporary copies that saves left on a server because the connection broke before they could
-// be removed. An FTP provider tells the set each copy it could not remove and each one it has
-// removed since, and removes those the set holds once it has a working connection again (at
-// its next operation that reaches the server, a save or any other). Kept with the edited
+// be removed (and old files a save had moved aside, see Save.h). An FTP or SFTP provider tells
+// the set each copy it could not remove and each one it has dealt with since, and deals with
+// those the set holds once it has a working connection again (at its next operation that
+// reaches the server, a save or any other): a copy is removed, an old file whose name is free
+// is put back under it. Kept with the edited
 // file's record, the set lets a provider made after a restart clear what an earlier one left.
 // Called on the providers' worker threads.
 class LeftoverCopies {

@@ -5,12 +5,12 @@
 // Raw commands (MKD, DELE, RMD, RNFR/RNTO) go through a transfer without body; the server's
 // reply lines are captured for error texts. Nothing here overwrites unless asked to: create-new
 // writes, new folders, copies and moves check the target first (some servers answer 257 to MKD
-// of a folder that exists). Replacing a file goes through a temporary file beside it (see
-// replaceFile), so a cut upload leaves the old file whole; a symbolic link is saved into the
-// file it points to; a save that expects a version of the file checks it right before the copy
-// replaces the file (see checkUnchanged). A temporary file that a broken connection kept from
-// being removed is remembered (ProviderOptions::leftovers) and removed after the next operation
-// that goes through. A kept connection that the server closed while it sat idle is opened again
+// of a folder that exists). Replacing a file is the one save algorithm of Save.h over this
+// protocol's steps (SaveOnSession): a temporary file beside it, so a cut upload leaves the old
+// file whole; a symbolic link is saved into the file it points to; a save that expects a
+// version of the file checks it right before the copy replaces the file. A temporary file that
+// a broken connection kept from being removed is remembered (ProviderOptions::leftovers) and
+// removed after the next operation that goes through. A kept connection that the server closed while it sat idle is opened again
 // (see perform). Listing lines that cannot be read are logged, each once.
 
 #include <atomic>
@@ -22,6 +22,7 @@
 #include "platform/files/CurlProvider.h"
 #include "platform/files/FtpReplies.h"
 #include "platform/files/ListingParsers.h"
+#include "platform/files/Save.h"
 #include "platform/files/VersionCheck.h"
 #include "platform/log/Log.h"
 
@@ -58,7 +59,6 @@ bool refusedAtGreeting(const TransferResult& r) {
 struct OperationTrace {
     bool refusedAtGreeting = false;
     bool anyDone = false;
-    std::string savedFile;     // the provider path of the file the operation writes, if any
 };
 thread_local OperationTrace tTrace;
 
@@ -129,8 +129,13 @@ public:
             handingOver<std::optional<FileVersion>>(
                 [this, file, data = std::move(data), mode, expected = std::move(expected)](
                     Session& s, Operation& op) -> Outcome<std::optional<FileVersion>> {
-                    auto written = writeFile(s, op, file, data, mode, versionToCheck(expected, mode), true);
-                    if (written.error) return *written.error;
+                    std::optional<FileVersion> fragment;
+                    auto written = writeFile(s, op, file, data, mode, versionToCheck(expected, mode), true, &fragment);
+                    if (written.error) {
+                        Outcome<std::optional<FileVersion>> failed(*written.error);
+                        failed.value = std::move(fragment);
+                        return failed;
+                    }
                     return std::optional<FileVersion>(std::move(written.value));
                 }),
             std::move(completion));
@@ -288,7 +293,10 @@ private:
             tTrace = {};
             Outcome<T> out = body(s, op);
             if (out.error && tTrace.refusedAtGreeting && !tTrace.anyDone) retireWorker(s);
-            if (!out.error && !op.isCancelled()) removeLeftovers(s);
+            if (!out.error && !op.isCancelled() && !leftovers_->copies().empty()) {
+                SaveOnSession steps(*this, s, op);
+                detail::removeLeftovers(steps, *leftovers_);
+            }
             tTrace = {};
             return out;
         };
@@ -506,11 +514,13 @@ private:
         return download(s, op, onServer(root.value, file), version);
     }
 
-    // A write (see WriteMode); a replace with `expected` goes ahead only over that version of
-    // the file (see checkUnchanged). With `versioned`, the version written is returned: the
-    // modification time the server tells afterwards, and the bytes' size and hash.
+    // A write (see WriteMode); a replace goes through the one save algorithm (Save.h), with
+    // `expected` only over that version of the file. With `versioned`, the version written is
+    // returned: the modification time the server tells afterwards, and the bytes' size and hash.
+    // `fragment`: what a write in place that broke off left, when the server could tell.
     Outcome<FileVersion> writeFile(Session& s, Operation& op, const std::string& file, const std::optional<Bytes>& data,
-                                   WriteMode mode, const FileVersion* expected, bool versioned) {
+                                   WriteMode mode, const FileVersion* expected, bool versioned,
+                                   std::optional<FileVersion>* fragment = nullptr) {
         if (auto e = checkPaths({file})) return *e;
         if (path::normalize(file) == "/") return FileError::make(ErrorKind::invalidPath, "the root is a folder");
         auto root = rootFolder(s, op);
@@ -525,9 +535,16 @@ private:
         }
         static const Bytes empty;
         const Bytes& bytes = data ? *data : empty;
-        tTrace.savedFile = path::normalize(file);
-        Done done = mode == WriteMode::replace ? replaceFile(s, op, target, bytes, expected) : upload(s, op, target, bytes);
-        if (done.error) return *done.error;
+        if (mode == WriteMode::replace) {
+            SaveOnSession steps(*this, s, op);
+            SaveResult saved = saveFile(steps, *leftovers_, SaveRequest{target, path::normalize(file), bytes, expected});
+            if (saved.error) {
+                if (fragment) *fragment = std::move(saved.fragment);
+                return *saved.error;
+            }
+        } else if (Done done = upload(s, op, target, bytes); done.error) {
+            return *done.error;
+        }
         FileVersion version;
         if (!versioned) return version;
         // The write is done whatever this says; a file whose time cannot be told is compared by size and bytes.
@@ -563,30 +580,6 @@ private:
         return version;
     }
 
-    // The step before a checked save touches the file: the server's copy must still be the
-    // version read, as one exchange tells: its time and size (MDTM, SIZE), and for a small
-    // file, whose time to the second cannot show a change made within that second, its bytes
-    // too (not fetched when the server says it has grown past that size). changedOnServer or
-    // notFound otherwise, the file untouched.
-    std::optional<FileError> checkUnchanged(Session& s, Operation& op, const std::string& target,
-                                            const FileVersion* expected) const {
-        if (!expected) return std::nullopt;
-        Outcome<FileVersion> now;
-        if (comparedByBytes(*expected)) {
-            TransferResult failure;
-            auto bytes = download(s, op, target, &now.value, kHashedSizeLimit, &failure);
-            if (failure.code == CURLE_FILESIZE_EXCEEDED) return FileError::make(ErrorKind::changedOnServer);
-            if (bytes.error) return bytes.error;
-            now.value.size = static_cast<std::int64_t>(bytes.value.size());
-            now.value.sha256 = sha256Hex(bytes.value);
-        } else {
-            now = statFile(s, op, target);
-            if (now.error) return now.error;
-        }
-        if (!factsAgree(*expected, now.value)) return FileError::make(ErrorKind::changedOnServer);
-        return std::nullopt;
-    }
-
     Done upload(Session& s, Operation& op, const std::string& server, std::string_view data) const {
         TransferResult r = store(s, op, server, data);
         if (!r.ok()) return ftpError(r, Context::write);
@@ -603,21 +596,8 @@ private:
         return perform(s, op);
     }
 
-    // The plain write over the file itself, for a save that nothing else can make safe. Once
-    // its bytes have begun to move, a failure leaves the server's file holding only part of
-    // them, and the error says so.
-    Done writeInPlace(Session& s, Operation& op, const std::string& target, std::string_view data,
-                      const FileVersion* expected) const {
-        if (auto changed = checkUnchanged(s, op, target, expected)) return keptOriginal(*changed);
-        TransferResult r = store(s, op, target, data);
-        if (r.ok()) return {};
-        FileError error = ftpError(r, Context::write);
-        error.targetIncomplete = transferStarted(r) || r.uploaded > 0;
-        return error;
-    }
-
-    // What the server says about the file a save replaces.
-    struct TargetFacts {
+    // What the server says about the file a save replaces, as MLST or LIST tells it.
+    struct ServerFacts {
         bool known = false;  // the server described it: it exists
         FileType type = FileType::unknown;
         std::optional<unsigned> mode;
@@ -626,145 +606,168 @@ private:
         std::string linkTarget;  // a symbolic link's target as the server shows it, when it does
     };
 
-    // Replaces a file so that a cut transfer cannot leave a fragment in its place: the bytes go
-    // to a temporary name in the same folder (a hidden one, or a plain one where the server
-    // refuses names that begin with "."), the size the server reports for it must match, it
-    // takes the old file's permission bits when the server tells them (MLST unix.mode or the
-    // LIST mode field, set with SITE CHMOD; where the server refuses that, a copy that has
-    // those bits already will do), and a rename puts it over the old file. Only where nothing
-    // else keeps both the bytes and the bits is the file written in place, and the log says
-    // so. A failed transfer removes its temporary file when the server still answers.
-    Done replaceFile(Session& s, Operation& op, const std::string& target, std::string_view data,
-                     const FileVersion* expected, int hops = 0) {
-        auto link = statLink(s, op, target);
-        if (link.error) return *link.error;
-        if (link.value) return saveThroughLink(s, op, target, *link.value, data, expected, hops);
-        const std::string folder = path::parent(target), name = path::lastComponent(target);
-        const bool askMlst = mlsd_.load() != no;
-        std::string temp = path::join(folder, temporaryName(name, true));
-        TransferResult r = storeTemporary(s, op, target, temp, data, askMlst);
-        if (isNameRefused(r)) {
-            const std::string hidden = temp, refusal = r.lastReply();
-            temp = path::join(folder, temporaryName(name, false));
-            r = storeTemporary(s, op, target, temp, data, askMlst);
+    // The steps of a save (Save.h) over this worker's connection. The copy goes up with an MLST
+    // of the file before it and a SIZE of the copy after it, in one exchange; a server without
+    // MLST tells the file's mode through its listings (see listFacts). The bits are set with
+    // SITE CHMOD; where the server refuses that, a copy that has the bits already will do.
+    class SaveOnSession final : public SaveSteps {
+    public:
+        SaveOnSession(FtpProvider& provider, Session& s, Operation& op) : p_(provider), s_(s), op_(op) {}
+
+        // STAT NAME shows a link (and its target); the rest comes with the upload.
+        Outcome<TargetFacts> look(const std::string& target) override {
+            auto link = p_.statLink(s_, op_, target);
+            if (link.error) return *link.error;
+            TargetFacts facts;
+            if (link.value) {
+                facts.kind = TargetFacts::Kind::link;
+                facts.linkTarget = *link.value;
+            }
+            return facts;
+        }
+
+        Outcome<TargetFacts> lookAgain(const std::string& target, const TargetFacts&) override {
+            ServerFacts facts = askedMlst_ ? mlstFacts(stored_) : ServerFacts{};
+            if (!facts.known && p_.mlsd_.load() != yes) {  // a server without MLST: its LIST tells
+                auto listed = p_.listFacts(s_, op_, target);
+                if (listed.error) return *listed.error;
+                facts = listed.value;
+            }
+            fromList_ = facts.fromList;
+            TargetFacts out;
+            out.mode = facts.mode;
+            out.linkTarget = facts.linkTarget;
+            if (facts.known) {
+                out.kind = facts.type == FileType::symbolicLink ? TargetFacts::Kind::link
+                           : facts.type == FileType::regular    ? TargetFacts::Kind::file
+                           : facts.type == FileType::directory  ? TargetFacts::Kind::folder
+                                                                : TargetFacts::Kind::other;
+            } else if (facts.absent) {
+                out.kind = TargetFacts::Kind::absent;
+            }
+            out.modeUntold = facts.fromList && !facts.absent && !facts.mode;
+            return out;
+        }
+
+        // The target as the server shows it counts from the link's folder, or from the server's
+        // root when it is absolute; it is taken only when the server tells the same size and
+        // modification time for it as for the link (an absolute target may be a path outside
+        // what the login sees).
+        Outcome<std::optional<std::string>> followLink(const std::string& link, const TargetFacts& facts,
+                                                        std::string& why) override {
+            const auto resolved = resolveLink(link, facts.linkTarget);
+            if (facts.linkTarget.empty()) {
+                why = "the server does not show its target";
+            } else if (!resolved) {
+                why = "its target " + facts.linkTarget + " lies above the server's root";
+            } else {
+                auto same = p_.sameFile(s_, op_, link, *resolved);
+                if (same.error) return *same.error;
+                if (same.value) return resolved;
+                why = "its target " + facts.linkTarget + " is not a file the server shows as " + *resolved;
+            }
+            return std::optional<std::string>();
+        }
+
+        StepResult writeCopy(const std::string& copy, const std::string& target, std::string_view data, bool) override {
+            askedMlst_ = p_.mlsd_.load() != no;
+            stored_ = p_.storeTemporary(s_, op_, target, copy, data, askedMlst_);
+            const TransferResult& r = stored_;
             if (isNameRefused(r)) {
-                logPlainWrite(target, "the server refused the temporary files " + hidden + " (" + refusal + ") and " +
-                                          temp + " (" + r.lastReply() + ")");
-                return writeInPlace(s, op, target, data, expected);
+                StepResult refused = StepResult::with(StepResult::State::refused, ftpError(r, Context::write), r.lastReply());
+                refused.nameRefused = true;
+                return refused;
             }
-        }
-        if (!r.ok()) {
-            if (r.code == CURLE_REMOTE_ACCESS_DENIED) return ftpError(r, Context::write);  // no such folder
-            discard(s, temp, r);
-            return keptOriginal(ftpError(r, Context::write));
-        }
-        if (auto stored = reportedSize(r); stored && *stored != static_cast<long long>(data.size())) {
-            discard(s, temp, r);
-            return keptOriginal(FileError::make(ErrorKind::other, "The server stored " + std::to_string(*stored) + " of " +
-                                                         std::to_string(data.size()) +
-                                                         " bytes; the file on the server was left as it was."));
+            if (!r.ok()) return StepResult::with(r.silent ? StepResult::State::lost : StepResult::State::failed,
+                                                 ftpError(r, Context::write));
+            if (auto stored = reportedSize(r); stored && *stored != static_cast<long long>(data.size())) {
+                return StepResult::with(StepResult::State::failed,
+                                        FileError::make(ErrorKind::other, "The server stored " + std::to_string(*stored) +
+                                                                              " of " + std::to_string(data.size()) +
+                                                                              " bytes; the file on the server was left as it was."));
+            }
+            return StepResult::done();
         }
 
-        TargetFacts facts = askMlst ? mlstFacts(r) : TargetFacts{};
-        if (!facts.known && mlsd_.load() != yes) {  // a server without MLST: its LIST tells
-            auto listed = listFacts(s, op, target);
-            if (listed.error) {
-                discard(s, temp, r);
-                return keptOriginal(*listed.error);
-            }
-            facts = listed.value;
+        StepResult setMode(const std::string& copy, unsigned mode) override {
+            const std::string bits = modeText(mode);
+            TransferResult c = p_.command(s_, op_, {"SITE CHMOD " + bits + " " + copy});
+            if (c.ok()) return StepResult::done();
+            if (c.cancelled || c.silent || c.code != CURLE_QUOTE_ERROR)
+                return StepResult::with(c.silent ? StepResult::State::lost : StepResult::State::failed,
+                                        ftpError(c, Context::command));
+            // The copy may have the file's bits already (they are the server's default for new files).
+            auto copied = p_.temporaryMode(s_, op_, copy, fromList_);
+            if (copied.error)
+                return StepResult::with(copied.error->kind == ErrorKind::timedOut ? StepResult::State::lost
+                                                                                  : StepResult::State::failed,
+                                        *copied.error);
+            if (copied.value == mode) return StepResult::done();
+            return StepResult::with(StepResult::State::refused, ftpError(c, Context::command),
+                                    "the server refused mode " + bits + " for the temporary file (" + c.lastReply() +
+                                        "), and the copy has " +
+                                        (copied.value ? "mode " + modeText(*copied.value) : "a mode it did not tell"));
         }
-        if (facts.known && facts.type == FileType::symbolicLink) {
-            discard(s, temp, r);
-            return saveThroughLink(s, op, target, facts.linkTarget, data, expected, hops);
-        }
-        if (facts.known && facts.type != FileType::regular) {
-            // A folder gets the server's own refusal.
-            discard(s, temp, r);
-            return writeInPlace(s, op, target, data, expected);
-        }
-        if (facts.fromList && !facts.absent && !facts.mode) {
-            // The file may be there with permissions the rename would not keep (a private file
-            // could become readable): write in place.
-            discard(s, temp, r);
-            logPlainWrite(target, facts.known ? "the server's listing does not show the file's permissions"
-                                              : "the server's listings did not tell whether the file exists and "
-                                                "with which permissions");
-            return writeInPlace(s, op, target, data, expected);
-        }
-        if (facts.mode) {
-            const std::string mode = modeText(*facts.mode);
-            TransferResult c = command(s, op, {"SITE CHMOD " + mode + " " + temp});
-            if (!c.ok()) {
-                if (c.cancelled || c.silent || c.code != CURLE_QUOTE_ERROR) {
-                    discard(s, temp, c);
-                    return keptOriginal(ftpError(c, Context::command));
-                }
-                // The copy may have the file's bits already (they are the server's default for
-                // new files); otherwise renaming would change them (a private file could become
-                // readable, a script stop running): keep them by writing in place.
-                auto copied = temporaryMode(s, op, temp, facts.fromList);
-                if (copied.error) {
-                    TransferResult failed;
-                    failed.silent = copied.error->kind == ErrorKind::timedOut;
-                    discard(s, temp, failed);
-                    return keptOriginal(*copied.error);
-                }
-                if (copied.value != facts.mode) {
-                    discard(s, temp, c);
-                    logPlainWrite(target, "the server refused mode " + mode + " for the temporary file (" +
-                                              c.lastReply() + "), and the copy has " +
-                                              (copied.value ? "mode " + modeText(*copied.value) : "a mode it did not tell"));
-                    return writeInPlace(s, op, target, data, expected);
-                }
-            }
-        }
-        if (auto changed = checkUnchanged(s, op, target, expected)) {
-            TransferResult failed;
-            failed.silent = changed->kind == ErrorKind::timedOut;
-            discard(s, temp, failed);
-            return keptOriginal(*changed);
-        }
-        TransferResult m = command(s, op, {"RNFR " + temp, "RNTO " + target});
-        if (m.ok()) return {};
-        if (m.cancelled || m.silent || m.code != CURLE_QUOTE_ERROR) {
-            discard(s, temp, m);
-            return ftpError(m, Context::command);
-        }
-        logPlainWrite(target, "the server refused to rename the temporary file over it (" + m.lastReply() + ")");
-        Done plain = writeInPlace(s, op, target, data, expected);
-        discard(s, temp, m);
-        return plain;
-    }
 
-    static constexpr int kMaxLinkHops = 8;
+        Outcome<FileVersion> versionNow(const std::string& target) override { return p_.statFile(s_, op_, target); }
 
-    // A save of a symbolic link writes the file the link points to, the safe way, and keeps the
-    // link: a rename over the link would put a plain file in its place and leave the page it
-    // points to with the old text. The target as the server shows it counts from the link's
-    // folder, or from the server's root when it is absolute; it is taken only when the server
-    // tells the same size and modification time for it as for the link (an absolute target may
-    // be a path outside what the login sees). Where the target cannot be known, the bytes go
-    // through the link in place, and the log says so.
-    Done saveThroughLink(Session& s, Operation& op, const std::string& link, const std::string& linkTarget,
-                         std::string_view data, const FileVersion* expected, int hops) {
-        std::string why;
-        const auto resolved = resolveLink(link, linkTarget);
-        if (linkTarget.empty()) {
-            why = "the server does not show its target";
-        } else if (!resolved) {
-            why = "its target " + linkTarget + " lies above the server's root";
-        } else if (hops >= kMaxLinkHops) {
-            why = "it is one of more than " + std::to_string(kMaxLinkHops) + " links in a row";
-        } else {
-            auto same = sameFile(s, op, link, *resolved);
-            if (same.error) return *same.error;
-            if (same.value) return replaceFile(s, op, *resolved, data, expected, hops + 1);
-            why = "its target " + linkTarget + " is not a file the server shows as " + *resolved;
+        // Not fetched when the server says the file has grown past the limit.
+        Outcome<std::optional<Bytes>> bytesUpTo(const std::string& target, std::size_t limit, FileVersion& version) override {
+            TransferResult failure;
+            auto bytes = p_.download(s_, op_, target, &version, limit, &failure);
+            if (failure.code == CURLE_FILESIZE_EXCEEDED) return std::optional<Bytes>();
+            if (bytes.error) return *bytes.error;
+            return std::optional<Bytes>(std::move(bytes.value));
         }
-        logPlainWrite(link, "it is a symbolic link and " + why + "; the bytes are written through the link");
-        return writeInPlace(s, op, link, data, expected);
-    }
+
+        StepResult replace(const std::string& copy, const std::string& target) override { return rename(copy, target); }
+
+        StepResult rename(const std::string& from, const std::string& to) override {
+            TransferResult m = p_.command(s_, op_, {"RNFR " + from, "RNTO " + to});
+            if (m.ok()) return StepResult::done();
+            if (m.cancelled || m.silent || m.code != CURLE_QUOTE_ERROR)
+                return StepResult::with(StepResult::State::lost, ftpError(m, Context::command));
+            return StepResult::with(StepResult::State::refused, ftpError(m, Context::command), m.lastReply());
+        }
+
+        // Once its bytes have begun to move, a failure leaves the server's file holding only part of them.
+        StepResult writeInPlace(const std::string& target, std::string_view data) override {
+            TransferResult r = p_.store(s_, op_, target, data);
+            if (r.ok()) return StepResult::done();
+            FileError error = ftpError(r, Context::write);
+            error.targetIncomplete = transferStarted(r) || r.uploaded > 0;
+            return StepResult::with(error.targetIncomplete ? StepResult::State::failed : StepResult::State::refused,
+                                    std::move(error));
+        }
+
+        StepResult remove(const std::string& path) override {
+            if (p_.removeQuietly(s_, path)) return StepResult::done();
+            return StepResult::with(StepResult::State::lost, FileError::make(ErrorKind::timedOut));
+        }
+
+        Outcome<bool> exists(const std::string& path) override {
+            auto presence = p_.probe(s_, op_, path);
+            if (presence.error) return *presence.error;
+            return presence.value == Presence::file || presence.value == Presence::folder;
+        }
+
+        bool reconnect() override { return !op_.isCancelled(); }  // the next transfer opens a new connection
+        bool cancelled() const override { return op_.isCancelled(); }
+        void cut() override {
+            curl_socket_t socket = CURL_SOCKET_BAD;
+            if (curl_easy_getinfo(s_.easy(), CURLINFO_ACTIVESOCKET, &socket) == CURLE_OK && socket != CURL_SOCKET_BAD)
+                ::shutdown(socket, SHUT_RDWR);
+        }
+        std::string_view protocol() const override { return "FTP"; }
+
+    private:
+        FtpProvider& p_;
+        Session& s_;
+        Operation& op_;
+        TransferResult stored_;  // the upload of the copy, with the server's replies about the file
+        bool askedMlst_ = false;
+        bool fromList_ = false;
+    };
 
     // The server path a link's target names ("index.html", "../www/index.html", "/var/www/a"),
     // or nothing when it climbs above the root.
@@ -892,43 +895,6 @@ private:
         return text;
     }
 
-    // A failure before the rename: only the temporary copy was written, the file is as it was.
-    // (A rename whose answer never came may have happened, so it is not one of them.)
-    static Done keptOriginal(Done done) {
-        if (done.error) done.error->targetUnchanged = true;
-        return done;
-    }
-    static Done keptOriginal(FileError error) { return keptOriginal(Done(std::move(error))); }
-
-    // ".config.dravix-1a2b3c4d.php" for "config.php": hidden, unlikely to meet a name in use,
-    // and ending in the file's own extension; without the leading "." for servers that refuse
-    // hidden names. A web server hands a file out by its last extension: a copy named
-    // "config.php.dravix-1a2b3c4d.tmp" would be sent as plain text, the PHP source with
-    // whatever passwords it holds, for as long as a broken save leaves it there. With ".php"
-    // last, the copy is run like the page itself (or refused, where the server keeps hidden
-    // names to itself), never shown as source.
-    static std::string temporaryName(const std::string& name, bool hidden) {
-        static std::mutex mutex;
-        static std::mt19937_64 random{std::random_device{}()};
-        char tag[9];
-        {
-            std::lock_guard lock(mutex);
-            std::snprintf(tag, sizeof tag, "%08x", static_cast<unsigned>(random() & 0xffffffffu));
-        }
-        // The extension: from the last "." that is not the name's first character.
-        const std::size_t dotAt = name.rfind('.');
-        const bool hasExtension = dotAt != std::string::npos && dotAt > 0;
-        const std::string stem = hasExtension ? name.substr(0, dotAt) : name;
-        std::string extension = hasExtension ? name.substr(dotAt) : std::string();
-        const std::string dot = hidden && name.front() != '.' ? "." : "";
-        std::string temp = dot + stem + ".dravix-" + tag + extension;
-        if (temp.size() > 255) {  // the usual name length limit
-            if (extension.size() > 32) extension.clear();
-            temp = dot + "dravix-" + tag + extension;
-        }
-        return temp;
-    }
-
     // STOR refused before any byte moved, for the name or the permission (not for space).
     static bool isNameRefusal(long code) { return code == 550 || code == 553 || code == 532; }
     static bool isNameRefused(const TransferResult& r) {
@@ -958,8 +924,8 @@ private:
         return std::nullopt;
     }
     // The fact line of an MLST reply ("250-Listing /a", " type=file;unix.mode=0640; /a", "250 End").
-    static TargetFacts mlstFacts(const TransferResult& r) {
-        TargetFacts facts;
+    static ServerFacts mlstFacts(const TransferResult& r) {
+        ServerFacts facts;
         for (std::size_t i = 0; i + 1 < r.headers.size(); ++i) {
             const std::string& next = r.headers[i + 1];
             if (r.headers[i].compare(0, 4, "250-") != 0 || next.empty() || next[0] != ' ') continue;
@@ -986,12 +952,12 @@ private:
     // or gives nothing readable, "LIST NAME"; then the folder's own listing ("LIST -a"). A
     // listing read whole that does not show the file says it is absent; when no listing could
     // be read, nothing is known. An error only when a transfer itself broke.
-    Outcome<TargetFacts> listFacts(Session& s, Operation& op, const std::string& target) const {
+    Outcome<ServerFacts> listFacts(Session& s, Operation& op, const std::string& target) const {
         const std::string name = path::lastComponent(target);
         const std::string folder = path::parent(target);
         const std::string wanted = "/" + name;
         const auto now = std::chrono::system_clock::now();
-        TargetFacts facts;
+        ServerFacts facts;
         facts.fromList = true;
         for (const std::string& request : {"LIST -a " + name, "LIST " + name, std::string("LIST -a")}) {
             prepare(s);
@@ -1027,15 +993,6 @@ private:
         return facts;
     }
 
-    // Removes a temporary file after a failure, also after a cancel, waiting a few seconds at
-    // most. Where the server had fallen silent, or the removal got no answer, the copy is
-    // remembered, to be removed once the server answers again. (A connection turned away at
-    // the greeting never got to make one.)
-    void discard(Session& s, const std::string& temp, const TransferResult& failure) const {
-        if (refusedAtGreeting(failure)) return;
-        if (failure.silent || !removeQuietly(s, temp)) leftovers_->remember(tTrace.savedFile, temp);
-    }
-
     // DELE outside any operation (a cancel does not stop it), waiting a few seconds at most.
     // True when the server answered it: removed, or refused (no such file, or not allowed).
     bool removeQuietly(Session& s, const std::string& server) const {
@@ -1051,19 +1008,6 @@ private:
         curl_easy_setopt(s.easy(), CURLOPT_QUOTE, quote.get());
         TransferResult r = perform(s, cleanup);
         return r.ok() || (r.code == CURLE_QUOTE_ERROR && !r.cancelled && !r.silent);
-    }
-
-    // The temporary copies that broken saves left, removed while the server answers.
-    void removeLeftovers(Session& s) const {
-        for (const std::string& copy : leftovers_->copies()) {
-            if (!removeQuietly(s, copy)) return;  // out of reach again: they wait for the next time
-            leftovers_->forget(copy);
-        }
-    }
-
-    static void logPlainWrite(const std::string& target, const std::string& why) {
-        logWarning("FTP save of " + target + " writes the file in place, without a temporary copy: " + why, "replaceFile",
-                   __LINE__);
     }
 
     static void logWarning(std::string text, const char* function, int line) {

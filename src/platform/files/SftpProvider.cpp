@@ -15,8 +15,10 @@
 //
 // A URL's path counts from the login folder (the SFTP session's starting folder, as
 // canonicalizing "." tells), or from the server root when it starts with "%2F", as for FTP.
-// Saves write a temporary copy in the file's folder, give it the file's permission bits and
-// rename it over the file (see replaceFile). Nothing else overwrites: moves, copies, new folders
+// Saves are the one save algorithm of Save.h over this protocol's steps (SaveOnLink): a
+// temporary copy in the file's folder, given the file's permission bits and renamed over the
+// file; copies a broken connection left are remembered (ProviderOptions::leftovers) and
+// removed after the next operation that goes through. Nothing else overwrites: moves, copies, new folders
 // and create-new writes look first, and create-new opens with O_EXCL.
 
 #include <arpa/inet.h>
@@ -32,7 +34,6 @@
 
 #include <libssh/libssh.h>
 #include <libssh/sftp.h>
-#include <openssl/evp.h>
 
 #include <atomic>
 #include <cerrno>
@@ -53,8 +54,10 @@
 #include "platform/files/SftpWire.h"
 #include "platform/files/SshSetup.h"
 #include "platform/log/Log.h"
+#include "platform/files/Save.h"
 #include "platform/files/Trust.h"
 #include "platform/files/TrustHostKeys.h"
+#include "platform/files/VersionCheck.h"
 
 namespace files::detail {
 
@@ -63,20 +66,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kChunk = 64 * 1024;               // bytes per SFTP read or write request
-constexpr std::int64_t kHashLimit = 4 * 1024 * 1024;    // files up to this size carry a SHA-256
-
-std::string sha256Hex(std::string_view bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
-    static const char* hex = "0123456789abcdef";
-    std::string out;
-    for (unsigned i = 0; i < length; ++i) {
-        out.push_back(hex[digest[i] >> 4]);
-        out.push_back(hex[digest[i] & 15]);
-    }
-    return out;
-}
 
 // Owns an sftp_attributes.
 struct Attributes {
@@ -211,7 +200,9 @@ auto call(Link& link, F&& f) {
 class SftpProvider final : public CurlProvider {
 public:
     SftpProvider(BaseUrl base, Credential credential, const ProviderOptions& options)
-        : CurlProvider(std::move(base), credential, options), trust_(options.trust) {
+        : CurlProvider(std::move(base), credential, options),
+          trust_(options.trust),
+          leftovers_(options.leftovers ? options.leftovers : makeLeftoverCopies()) {
         // An empty user is the configuration's, else the local user's (see SshSetup.h).
         user_ = credential.user.empty() ? base_.user : credential.user;
         password_ = credential.user.empty() ? base_.password : credential.password;
@@ -270,7 +261,7 @@ public:
                     auto read = download(l, op, onServer(root, file));
                     if (read.error) return *read.error;
                     FileVersion version = read.value.second;
-                    if (version.size >= 0 && version.size <= kHashLimit) version.sha256 = sha256Hex(read.value.first);
+                    addContentFacts(version, read.value.first);
                     return Result(std::move(read.value.first), std::move(version));
                 },
                 refusedFile(file)),
@@ -297,9 +288,15 @@ public:
                     static const Bytes empty;
                     const Bytes& bytes = data ? *data : empty;
                     const std::string target = onServer(root, file);
-                    Outcome<FileVersion> written = mode == WriteMode::createNew ? createFile(l, op, target, bytes)
-                                                                                 : replaceFile(l, op, target, bytes, expected);
-                    if (written.error) return *written.error;
+                    std::optional<FileVersion> fragment;
+                    Outcome<FileVersion> written = mode == WriteMode::createNew
+                                                       ? createFile(l, op, target, bytes)
+                                                       : replaceFile(l, op, target, file, bytes, expected, fragment);
+                    if (written.error) {
+                        Outcome<std::optional<FileVersion>> failed(*written.error);
+                        failed.value = std::move(fragment);
+                        return failed;
+                    }
                     return std::optional<FileVersion>(std::move(written.value));
                 },
                 refusedFile(file)),
@@ -398,6 +395,11 @@ private:
                 auto root = rootFolder(link, op);
                 if (root.error) out = Outcome<T>(*root.error);
                 else out = body(link, op, root.value);
+                // What earlier saves left goes once an operation went through.
+                if (!out.error && !op.isCancelled() && !link.broken && !leftovers_->copies().empty()) {
+                    SaveOnLink steps(*this, link, op);
+                    removeLeftovers(steps, *leftovers_);
+                }
                 link.used = true;
                 OperationAccess::disarm(op);
                 if (op.isCancelled() && out.error) out = Outcome<T>(FileError::make(ErrorKind::cancelled));
@@ -969,100 +971,186 @@ private:
         auto a = stat(link, op, target);
         FileVersion version;
         if (!a.error) version = a.value.version();
-        else version.size = static_cast<std::int64_t>(data.size());
-        if (version.size >= 0 && version.size <= kHashLimit) version.sha256 = sha256Hex(data);
+        addContentFacts(version, data);
         return version;
     }
 
-    static std::string temporaryName(const std::string& name) {
-        static std::mutex mutex;
-        static std::mt19937_64 random{std::random_device{}()};
-        char tag[9];
-        {
-            std::lock_guard lock(mutex);
-            std::snprintf(tag, sizeof tag, "%08x", static_cast<unsigned>(random() & 0xffffffffu));
-        }
-        std::string temp = "." + name + ".dravix-" + tag + ".tmp";
-        if (temp.size() > 255) temp = std::string(".dravix-") + tag + ".tmp";
-        return temp;
-    }
+    // The steps of a save (Save.h) on this worker's connection.
+    class SaveOnLink final : public SaveSteps {
+    public:
+        SaveOnLink(SftpProvider& provider, Link& link, Operation& op) : p_(provider), link_(link), op_(op) {}
 
-    // Replaces a file so that no moment leaves the server with only part of it: the bytes go
-    // to a temporary file beside it (private while it is written), which gets the file's
-    // permission bits and is renamed over it. With posix-rename (OpenSSH) that is one atomic
-    // step; a server whose rename does not replace gets the old file renamed aside first, put
-    // back when the new one cannot take its name, and removed once it has. A link is saved
-    // through: the file it points to is replaced. With `expected`, the server's copy is
-    // compared right before the rename (see FileProvider::writeContents).
-    Outcome<FileVersion> replaceFile(Link& link, Operation& op, std::string target, std::string_view data,
-                                     const std::optional<FileVersion>& expected) {
-        auto current = lstat(link, op, target);
-        if (current.error && current.error->kind != ErrorKind::notFound) return *current.error;
-        if (!current.error && current.value.isLink()) {
-            char* real = call(link, [&] { return sftp_canonicalize_path(link.sftp, target.c_str()); });
-            if (real) {
-                target = real;
-                ssh_string_free_char(real);
-                current = lstat(link, op, target);
-                if (current.error && current.error->kind != ErrorKind::notFound) return *current.error;
+        Outcome<TargetFacts> look(const std::string& target) override {
+            auto found = p_.lstat(link_, op_, target);
+            TargetFacts facts;
+            if (found.error) {
+                if (found.error->kind != ErrorKind::notFound) return *found.error;
+                facts.kind = TargetFacts::Kind::absent;
+                return facts;
             }
+            // A server that tells no type (SFTP 3 without permission bits) has a file there.
+            facts.kind = found.value.isFolder() ? TargetFacts::Kind::folder
+                         : found.value.isLink() ? TargetFacts::Kind::link
+                                                : TargetFacts::Kind::file;
+            facts.mode = found.value.mode();
+            return facts;
         }
-        const bool exists = !current.error;
-        if (exists && current.value.isFolder()) return FileError::make(ErrorKind::alreadyExists, "a folder has that name");
-        if (!exists && expected) return FileError::make(ErrorKind::notFound);
-        const std::optional<unsigned> mode = exists ? current.value.mode() : std::nullopt;
 
-        const std::string folder = path::parent(target);
-        const std::string temp = path::join(folder, temporaryName(path::lastComponent(target)));
-        sftp_file file = call(link, [&] {
-            return sftp_open(link.sftp, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, exists ? 0600 : 0666);
-        });
-        if (!file) return failure(link, op, temp, true);
-        auto keptOriginal = [&](FileError error) {
-            if (!link.broken) call(link, [&] { return sftp_unlink(link.sftp, temp.c_str()); });
-            error.targetUnchanged = true;
-            return error;
-        };
-        const bool written = writeAll(link, op, file, data);
-        if (!written) {
-            FileError error = failure(link, op, temp, true);
-            sftp_close(file);
-            return keptOriginal(error);
-        }
-        if (sftp_close(file) != SSH_NO_ERROR) return keptOriginal(failure(link, op, temp, true));
-        if (mode) {
-            if (call(link, [&] { return sftp_chmod(link.sftp, temp.c_str(), *mode); }) != 0)
-                return keptOriginal(failure(link, op, temp, true));
-        }
-        if (op.isCancelled()) return keptOriginal(FileError::make(ErrorKind::cancelled));
-        if (expected) {
-            if (auto e = checkUnchanged(link, op, target, *expected)) return keptOriginal(*e);
-        }
-        if (exists && sftp_extension_supported(link.sftp, "posix-rename@openssh.com", "1")) {
-            auto renamed = posixRename(link, op, temp, target);
-            if (renamed.error) return *renamed.error;  // the rename's fate is unknown
-            if (renamed.value == SSH_FX_OK) return writtenVersion(link, op, target, data);
-            // Refused (a server may offer it and still deny it): the plain way below.
-        }
-        if (call(link, [&] { return sftp_rename(link.sftp, temp.c_str(), target.c_str()); }) == 0)
-            return writtenVersion(link, op, target, data);
-        if (link.broken) return connectionLost(link, op);  // the rename's fate is unknown
-        if (!exists) return keptOriginal(failure(link, op, target, true));
-        // This server's rename does not replace: old file aside, new one in, old one gone.
-        const std::string aside = path::join(folder, temporaryName(path::lastComponent(target)));
-        if (call(link, [&] { return sftp_rename(link.sftp, target.c_str(), aside.c_str()); }) != 0)
-            return keptOriginal(failure(link, op, target, true));
-        if (call(link, [&] { return sftp_rename(link.sftp, temp.c_str(), target.c_str()); }) != 0) {
-            FileError error = failure(link, op, target, true);
-            if (link.broken) return error;
-            if (call(link, [&] { return sftp_rename(link.sftp, aside.c_str(), target.c_str()); }) != 0) {
-                error.message += " The old file is kept as " + path::lastComponent(aside) + ".";
-                return error;
+        // The server's own resolution of the link, taken only when it names a file that is no
+        // link itself (a target the server cannot resolve leaves the link to be written through).
+        Outcome<std::optional<std::string>> followLink(const std::string& link, const TargetFacts&,
+                                                        std::string& why) override {
+            char* real = call(link_, [&] { return sftp_canonicalize_path(link_.sftp, link.c_str()); });
+            if (!real) {
+                if (link_.broken || op_.isCancelled()) return p_.connectionLost(link_, op_);
+                why = "the server cannot tell what it points to";
+                return std::optional<std::string>();
             }
-            return keptOriginal(error);
+            const std::string target = real;
+            ssh_string_free_char(real);
+            auto found = p_.lstat(link_, op_, target);
+            if (found.error && found.error->kind != ErrorKind::notFound) return *found.error;
+            if (found.error || found.value.isLink() || found.value.isFolder() || target == link) {
+                why = "its target " + target + (found.error ? " does not exist" : " is not a file");
+                return std::optional<std::string>();
+            }
+            return std::optional<std::string>(target);
         }
-        call(link, [&] { return sftp_unlink(link.sftp, aside.c_str()); });
-        return writtenVersion(link, op, target, data);
+
+        StepResult writeCopy(const std::string& copy, const std::string&, std::string_view data, bool replacing) override {
+            sftp_file file = call(link_, [&] {
+                return sftp_open(link_.sftp, copy.c_str(), O_WRONLY | O_CREAT | O_EXCL, replacing ? 0600 : 0666);
+            });
+            if (!file) {
+                const int status = statusOf(link_);
+                FileError error = p_.failure(link_, op_, copy, true);
+                if (lost()) return StepResult::with(StepResult::State::lost, error);
+                if (status != SSH_FX_PERMISSION_DENIED) return StepResult::with(StepResult::State::failed, error);
+                // The folder takes no new file (the user may not write to it, or the server is read-only).
+                StepResult r = StepResult::with(StepResult::State::refused, error, error.serverText);
+                r.nameRefused = true;
+                return r;
+            }
+            std::optional<FileError> error;
+            if (!p_.writeAll(link_, op_, file, data)) error = p_.failure(link_, op_, copy, true);
+            if (sftp_close(file) != SSH_NO_ERROR && !error) error = p_.failure(link_, op_, copy, true);
+            if (!error) return StepResult::done();
+            return StepResult::with(lost() ? StepResult::State::lost : StepResult::State::failed, *error);
+        }
+
+        StepResult setMode(const std::string& copy, unsigned mode) override {
+            if (call(link_, [&] { return sftp_chmod(link_.sftp, copy.c_str(), mode); }) == 0) return StepResult::done();
+            FileError error = p_.failure(link_, op_, copy, true);
+            if (lost()) return StepResult::with(StepResult::State::lost, error);
+            char bits[8];
+            std::snprintf(bits, sizeof bits, "%04o", mode);
+            return StepResult::with(StepResult::State::refused, error,
+                                    std::string("the server refused mode ") + bits + " for the temporary file (" +
+                                        error.serverText + ")");
+        }
+
+        Outcome<FileVersion> versionNow(const std::string& target) override {
+            auto a = p_.stat(link_, op_, target);
+            if (a.error) return *a.error;
+            return a.value.version();
+        }
+
+        Outcome<std::optional<Bytes>> bytesUpTo(const std::string& target, std::size_t limit, FileVersion& version) override {
+            auto a = p_.stat(link_, op_, target);
+            if (a.error) return *a.error;
+            version = a.value.version();
+            if (version.size >= 0 && static_cast<std::uint64_t>(version.size) > limit) return std::optional<Bytes>();
+            auto read = p_.download(link_, op_, target);
+            if (read.error) return *read.error;
+            version = read.value.second;
+            if (read.value.first.size() > limit) return std::optional<Bytes>();
+            return std::optional<Bytes>(std::move(read.value.first));
+        }
+
+        // posix-rename where the server offers it (one atomic step over the file), else the plain rename.
+        StepResult replace(const std::string& copy, const std::string& target) override {
+            if (sftp_extension_supported(link_.sftp, "posix-rename@openssh.com", "1")) {
+                auto renamed = p_.posixRename(link_, op_, copy, target);
+                if (renamed.error) return StepResult::with(StepResult::State::lost, *renamed.error);
+                if (renamed.value == SSH_FX_OK) return StepResult::done();
+                // Refused (a server may offer it and still deny it): the plain rename.
+            }
+            return rename(copy, target);
+        }
+        bool renamesAside() const override { return true; }
+
+        StepResult rename(const std::string& from, const std::string& to) override {
+            if (call(link_, [&] { return sftp_rename(link_.sftp, from.c_str(), to.c_str()); }) == 0) return StepResult::done();
+            FileError error = p_.failure(link_, op_, to, true);
+            return StepResult::with(lost() ? StepResult::State::lost : StepResult::State::refused, error, error.serverText);
+        }
+
+        StepResult writeInPlace(const std::string& target, std::string_view data) override {
+            sftp_file file = call(link_, [&] { return sftp_open(link_.sftp, target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666); });
+            if (!file) {
+                FileError error = p_.failure(link_, op_, target, true);
+                return StepResult::with(lost() ? StepResult::State::lost : StepResult::State::refused, error);
+            }
+            std::optional<FileError> error;
+            if (!p_.writeAll(link_, op_, file, data)) error = p_.failure(link_, op_, target, true);
+            if (sftp_close(file) != SSH_NO_ERROR && !error) error = p_.failure(link_, op_, target, true);
+            if (!error) return StepResult::done();
+            error->targetIncomplete = true;  // opened, so emptied
+            return StepResult::with(lost() ? StepResult::State::lost : StepResult::State::failed, *error);
+        }
+
+        StepResult remove(const std::string& path) override {
+            if (link_.broken) return StepResult::with(StepResult::State::lost, p_.connectionLost(link_, op_));
+            if (call(link_, [&] { return sftp_unlink(link_.sftp, path.c_str()); }) == 0) return StepResult::done();
+            FileError error = p_.failure(link_, op_, path);
+            return StepResult::with(lost() ? StepResult::State::lost : StepResult::State::refused, error);
+        }
+
+        Outcome<bool> exists(const std::string& path) override {
+            auto found = p_.lstat(link_, op_, path);
+            if (!found.error) return true;
+            if (found.error->kind == ErrorKind::notFound) return false;
+            return *found.error;
+        }
+
+        bool reconnect() override {
+            if (op_.isCancelled()) return false;
+            if (link_.open() && !link_.broken) return true;
+            link_.close();
+            if (p_.connect(link_, op_)) {
+                link_.close();
+                return false;
+            }
+            return true;
+        }
+        bool cancelled() const override { return op_.isCancelled(); }
+        void cut() override {
+            if (link_.fd >= 0) ::shutdown(link_.fd, SHUT_RDWR);
+            link_.broken = true;
+        }
+        std::string_view protocol() const override { return "SFTP"; }
+
+    private:
+        bool lost() const { return link_.broken || op_.isCancelled(); }
+
+        SftpProvider& p_;
+        Link& link_;
+        Operation& op_;
+    };
+
+    // A replace through the one save algorithm (Save.h). `fragment`: what a write in place that
+    // broke off left, when the server could tell.
+    Outcome<FileVersion> replaceFile(Link& link, Operation& op, const std::string& target, const std::string& file,
+                                     std::string_view data, const std::optional<FileVersion>& expected,
+                                     std::optional<FileVersion>& fragment) {
+        SaveOnLink steps(*this, link, op);
+        const SaveRequest request{target, path::normalize(file), data, expected ? &*expected : nullptr};
+        SaveResult saved = saveFile(steps, *leftovers_, request);
+        if (saved.error) {
+            fragment = saved.fragment;
+            return *saved.error;
+        }
+        return writtenVersion(link, op, saved.savedTo, data);
     }
 
     // posix-rename@openssh.com (rename(2) on the server: the target replaced in one step), which
@@ -1074,22 +1162,6 @@ private:
         });
         if (renamed.kind == sftpwire::Result::Kind::connection) return connectionLost(link, op);
         return renamed ? static_cast<int>(SSH_FX_OK) : renamed.status;
-    }
-
-    // Whether the server's file is still the version the caller read.
-    std::optional<FileError> checkUnchanged(Link& link, Operation& op, const std::string& target, const FileVersion& expected) {
-        auto now = stat(link, op, target);
-        if (now.error) return now.error;
-        const FileVersion there = now.value.version();
-        const bool sameDate = !expected.modificationDate || there.modificationDate == expected.modificationDate;
-        const bool sameSize = expected.size < 0 || there.size == expected.size;
-        if (!sameDate || !sameSize) return FileError::make(ErrorKind::changedOnServer);
-        if (!expected.sha256.empty() && there.size >= 0 && there.size <= kHashLimit) {
-            auto bytes = download(link, op, target);
-            if (bytes.error) return bytes.error;
-            if (sha256Hex(bytes.value.first) != expected.sha256) return FileError::make(ErrorKind::changedOnServer);
-        }
-        return std::nullopt;
     }
 
     Done unlink(Link& link, Operation& op, const std::string& path) {
@@ -1133,6 +1205,7 @@ private:
     }
 
     const std::shared_ptr<Trust> trust_;
+    const std::shared_ptr<LeftoverCopies> leftovers_;
     std::string host_;
     int port_ = 22;
     std::string user_, password_;

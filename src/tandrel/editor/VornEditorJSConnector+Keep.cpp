@@ -55,6 +55,7 @@ void VornEditorJSConnector::keep_page_text() {
             document.server_name = viewer->service->nickname.empty() ? viewer->service->url : viewer->service->nickname;
         }
         document.saved_count = record->undo_count;
+        document.server_version = record->server_version;
         document.state = std::move(session->json);
         self->kept_counts_[session->session_id] = session->undo_count;
         keeper.keep(std::move(document));

@@ -473,17 +473,19 @@ void VornEditorJSConnector::upload_page_text(const std::string& file_id, int64_t
     auto record = find_file_session(file_id);
     if (!record) return done(false, app_error(Err::cannot_save_ace_file_session));
     // The text replaces the server's copy it was edited from, and no other: unless the user said
-    // to overwrite, or to write a deleted file again, the write takes the version the record
-    // keeps (none for a record of an older build: that write is not checked).
+    // to overwrite, the write takes the version the record keeps (none for a record of an older
+    // build: that write is not checked). A deleted file the user writes again is made anew, and
+    // refused where somebody has made one of that name meanwhile (then the user is asked).
     auto* h = hub();
     // The mark of a deleted file lives with the window and with the session (over a restart).
     const bool recreating = (h && h->current_editor_info().removed_from_server) || record->removed_from_server;
     std::optional<files::FileVersion> expected;
     if (!overwrite_consented_ && !recreating && !record->server_version.empty()) expected = record->server_version;
-    const bool checked = expected.has_value();
+    const auto mode = recreating && !overwrite_consented_ ? files::WriteMode::createNew : files::WriteMode::replace;
+    const bool checked = expected.has_value() || mode == files::WriteMode::createNew;
     QPointer<VornEditorJSConnector> self(this);
     QPointer<VornFileViewerSceneDelegateProtocol> weak_viewer(viewer);
-    viewer->write_file_text_checked(record->file_path, std::move(text), std::move(expected),
+    viewer->write_file_text_checked(record->file_path, std::move(text), mode, std::move(expected),
                                     [self, file_id, record, count, checked, weak_viewer, done](
                                         std::optional<files::FileVersion> version, std::optional<VornError> w) {
         // A failed write leaves the record as the sessions file has it: the page's text, still
@@ -526,11 +528,23 @@ bool VornEditorJSConnector::ask_about_server_copy(const std::string& file_id, co
         write_page_session(file_id, std::move(completion));
         return true;
     }
-    if (!is_file_error(error, files::ErrorKind::changedOnServer)) return false;
+    const bool made_again = is_file_error(error, files::ErrorKind::alreadyExists);
+    if (!made_again && !is_file_error(error, files::ErrorKind::changedOnServer)) return false;
     auto record = find_file_session(file_id);
+    if (made_again) {
+        // Somebody made the deleted file anew: it is no longer deleted, and theirs is not
+        // overwritten unasked.
+        h->current_editor_info().removed_from_server = false;
+        if (record && record->removed_from_server) {
+            record->removed_from_server = false;
+            if (auto* viewer = file_viewer()) viewer->save_service_session();
+        }
+    }
     const std::string name = record ? files::path::forDisplay(files::path::lastComponent(record->file_path))
                                     : std::string("This file");
-    const std::string message = "\u201C" + name + "\u201D changed on the server since you opened it.";
+    const std::string message =
+        "\u201C" + name + (made_again ? "\u201D was made again on the server since it was deleted there."
+                                      : "\u201D changed on the server since you opened it.");
     QPointer<VornEditorJSConnector> self(this);
     auto answer = [self, file_id, completion](bool overwrite) {
         // "Cancel": nothing written, the edit stays in the window, unsaved.

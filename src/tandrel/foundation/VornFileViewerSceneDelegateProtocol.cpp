@@ -58,11 +58,7 @@ void VornFileViewerSceneDelegateProtocol::create_remote_folder(const std::string
     no_window(completion);
 }
 
-void VornFileViewerSceneDelegateProtocol::write_file_text(const std::string&, std::string, ErrorCompletion written) {
-    no_window(written);
-}
-
-void VornFileViewerSceneDelegateProtocol::write_file_text_checked(const std::string&, std::string,
+void VornFileViewerSceneDelegateProtocol::write_file_text_checked(const std::string&, std::string, files::WriteMode,
                                                                   std::optional<files::FileVersion>,
                                                                   VersionedWriteCompletion written) {
     if (!written) return;

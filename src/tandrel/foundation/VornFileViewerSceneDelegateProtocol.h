@@ -70,17 +70,20 @@ public:
     // Creates an empty file or a folder named `name` in `directory` of the server.
     virtual void create_remote_file(const std::string& name, const std::string& directory, ErrorCompletion completion);
     virtual void create_remote_folder(const std::string& name, const std::string& directory, ErrorCompletion completion);
-    // The editor's save road: the text, read out of the page's reply, replaces the remote file at
-    // `path` byte for byte; `written` runs once on the main queue with nothing or the error.
-    virtual void write_file_text(const std::string& path, std::string text, ErrorCompletion written);
-    // write_file_text that, given the version of the file the text was edited from, writes only
-    // while the server's copy is still that version (the provider checks): otherwise nothing is
-    // written, and the error's code is files::ErrorKind::changedOnServer, or notFound for a file
-    // that is gone. `written` gets the version written, or the error (with an empty version
-    // when the failed write itself left the server's copy incomplete).
+    // The editor's save road: the text, read out of the page's reply, goes to the remote file at
+    // `path` byte for byte (see files::WriteMode: a replace, or a file made anew that is refused
+    // with alreadyExists when the name is taken). Given the version of the file the text was
+    // edited from, a replace writes only while the server's copy is still that version (the
+    // provider checks): otherwise nothing is written, and the error's code is
+    // files::ErrorKind::changedOnServer, or notFound for a file that is gone. `written` runs once
+    // on the main queue with the version written, or the error (with, when the failed write left
+    // part of the text in the server's copy, that copy's version as the server told it
+    // afterwards). A write that went through redraws the rows the server window shows, and the
+    // file's row shows what was written (a file the save made again is listed, a grown one with
+    // its new size).
     using VersionedWriteCompletion =
         std::function<void(std::optional<files::FileVersion> written, std::optional<VornError> error)>;
-    virtual void write_file_text_checked(const std::string& path, std::string text,
+    virtual void write_file_text_checked(const std::string& path, std::string text, files::WriteMode mode,
                                          std::optional<files::FileVersion> expected, VersionedWriteCompletion written);
     // The explorer redraws the rows it shows (their open-file marks), on the main queue.
     virtual void reload_visible_sections_on_main();

@@ -9,9 +9,7 @@
 
 VornACEFileSessionsDataModel::VornACEFileSessionsDataModel() : opened(Date::now()) {}
 
-namespace {
-// The "server_version" object: only the facts the server told.
-OrderedJson version_json(const files::FileVersion& v) {
+OrderedJson server_version_to_json(const files::FileVersion& v) {
     OrderedJson j = OrderedJson::object();
     if (!v.etag.empty()) j["etag"] = v.etag;
     if (!v.lastModified.empty()) j["last_modified"] = v.lastModified;
@@ -23,7 +21,7 @@ OrderedJson version_json(const files::FileVersion& v) {
     return j;
 }
 
-files::FileVersion version_from_json(const OrderedJson& j) {
+files::FileVersion server_version_from_json(const OrderedJson& j) {
     files::FileVersion v;
     if (!j.is_object()) return v;
     try {
@@ -40,6 +38,7 @@ files::FileVersion version_from_json(const OrderedJson& j) {
     return v;
 }
 
+namespace {
 // A session's JSON object: its texts copied from a session that stays, moved out of one that goes.
 template <class Session>
 OrderedJson session_json(Session&& s) {
@@ -54,7 +53,7 @@ OrderedJson session_json(Session&& s) {
     if (!s.leftover_copies.empty()) j["leftover_copies"] = s.leftover_copies;
     // Written only when set: the files of sessions of files that are there stay as they were.
     if (s.removed_from_server) j["removed_from_server"] = true;
-    if (!s.server_version.empty()) j["server_version"] = version_json(s.server_version);
+    if (!s.server_version.empty()) j["server_version"] = server_version_to_json(s.server_version);
     return j;
 }
 
@@ -94,7 +93,7 @@ std::shared_ptr<VornACEFileSessionsDataModel> VornACEFileSessionsDataModel::from
     }
     // Optional: files written before the mark existed have none.
     if (auto it = j.find("removed_from_server"); it != j.end() && it->is_boolean()) s->removed_from_server = it->get<bool>();
-    if (auto it = j.find("server_version"); it != j.end()) s->server_version = version_from_json(*it);
+    if (auto it = j.find("server_version"); it != j.end()) s->server_version = server_version_from_json(*it);
     return s;
 }
 

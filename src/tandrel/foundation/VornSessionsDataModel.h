@@ -10,6 +10,11 @@
 #include "tandrel/foundation/Jsonable.h"
 
 // One file open in the editor.
+// The "server_version" object of a stored record: only the facts the server told. Read back, an
+// unreadable one is an empty version (not known).
+OrderedJson server_version_to_json(const files::FileVersion& version);
+files::FileVersion server_version_from_json(const OrderedJson& j);
+
 class VornACEFileSessionsDataModel : public Jsonable {
 public:
     VornACEFileSessionsDataModel();  // empty texts, undo_count 0, opened now

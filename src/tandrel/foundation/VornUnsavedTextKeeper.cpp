@@ -11,6 +11,7 @@
 #include "tandrel/foundation/AMZLogger.h"
 #include "tandrel/foundation/JsonScan.h"
 #include "tandrel/foundation/VornAppUrlUtility.h"
+#include "tandrel/foundation/VornSessionsDataModel.h"
 
 namespace fs = std::filesystem;
 
@@ -75,11 +76,12 @@ std::string VornUnsavedTextKeeper::encode(VornKeptDocument&& document) {
     j["server_name"] = std::move(document.server_name);
     j["saved_count"] = document.saved_count;
     j["state"] = std::move(document.state);
+    if (!document.server_version.empty()) j["server_version"] = server_version_to_json(document.server_version);
     return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 std::optional<VornKeptDocument> VornUnsavedTextKeeper::decode(const std::string& text) {
-    auto j = nlohmann::json::parse(text, nullptr, false);
+    auto j = nlohmann::ordered_json::parse(text, nullptr, false);
     if (!j.is_object()) return std::nullopt;
     auto text_of = [&j](const char* key) -> std::optional<std::string> {
         auto it = j.find(key);
@@ -99,6 +101,7 @@ std::optional<VornKeptDocument> VornUnsavedTextKeeper::decode(const std::string&
     if (auto it = j.find("saved_count"); it != j.end() && it->is_number_integer()) {
         document.saved_count = it->get<int64_t>();
     }
+    if (auto it = j.find("server_version"); it != j.end()) document.server_version = server_version_from_json(*it);
     // The state must hold the text: a state without it restores nothing.
     if (!document.text()) return std::nullopt;
     return document;

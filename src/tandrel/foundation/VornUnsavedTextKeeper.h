@@ -8,8 +8,10 @@
 // session id is Base64 of a remote path and can be longer than a file name may be). It holds a
 // JSON object: "service_id", "session_id", "file_path", "server_name" (for telling the user
 // whose file it was), "saved_count" (the page's change count that the last successful write
-// saw) and "state" (the page's serialised session, as the sessions store keeps it, its text under
-// "value"). Readers take what they know and need only the ids and the state.
+// saw), "state" (the page's serialised session, as the sessions store keeps it, its text under
+// "value") and, when known, "server_version" (the server's copy the text was edited from, as the
+// sessions store writes it, so that the first save after a restart still checks it). Readers take
+// what they know and need only the ids and the state.
 //
 // Every write is atomic (temporary file + rename) and runs on the keeper's serial queue in the
 // order asked, so a removal asked after a write is never undone by it. A kept file that cannot be
@@ -26,6 +28,7 @@
 #include <vector>
 
 #include "platform/dispatch/Dispatch.h"
+#include "platform/files/FileProvider.h"
 #include "tandrel/foundation/VornError.h"
 
 // One document's kept text.
@@ -36,6 +39,7 @@ struct VornKeptDocument {
     std::string server_name;
     int64_t saved_count = 0;
     std::string state;
+    files::FileVersion server_version;  // empty when not known
     // Where it lies (set when read from the folder).
     std::filesystem::path file;
 

@@ -201,6 +201,7 @@ void reopen_on_server(const std::string& service_id, std::vector<VornKeptDocumen
 void put_in_sessions_record(VornKeptDocument& document) {
     if (auto record = sessions_record(document.service_id, document.session_id)) {
         record->json = std::move(document.state);
+        if (record->server_version.empty()) record->server_version = document.server_version;
         return;
     }
     auto& sessions = app_sessions_manager().service_sessions[document.service_id];
@@ -213,6 +214,8 @@ void put_in_sessions_record(VornKeptDocument& document) {
     record->file_path = document.file_path;
     record->mime_type = mime_type_for_url(document.file_path);
     record->undo_count = document.saved_count;
+    // The first save checks the server's copy the text was edited from.
+    record->server_version = document.server_version;
     record->json = std::move(document.state);
     sessions->ace_file_sessions.push_back(std::move(record));
 }

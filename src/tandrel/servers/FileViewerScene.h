@@ -143,14 +143,13 @@ public:
     // "<directory>/<name>" with exactly one "/" between them ("/" + name in the root).
     static std::string remote_item_path(const std::string& directory, const std::string& name);
 
-    // The editor's save road: the text, already read out of the page's reply, replaces the remote
-    // file at `path` as it stands, byte for byte. `written` runs once on the main queue: nothing
-    // on success (the explorer's visible rows are redrawn first), or why the file was not saved
-    // (no connection: guardReturnNoFileProvider; a failed write: its error, saying whether the
-    // server's copy is unchanged).
-    void write_file_text(const std::string& path, std::string text, ErrorCompletion written) override;
-    void write_file_text_checked(const std::string& path, std::string text, std::optional<files::FileVersion> expected,
-                                 VersionedWriteCompletion written) override;
+    // The editor's save road: the text, already read out of the page's reply, goes to the remote
+    // file at `path` as it stands, byte for byte. `written` runs once on the main queue: the
+    // version written (the explorer's visible rows are redrawn first, and the file's row shows
+    // the write), or why the file was not saved (no connection: guardReturnNoFileProvider; a
+    // failed write: its error, saying whether the server's copy is unchanged).
+    void write_file_text_checked(const std::string& path, std::string text, files::WriteMode mode,
+                                 std::optional<files::FileVersion> expected, VersionedWriteCompletion written) override;
 
     // ---- the explorer, header and welcome list as this window drives them
     //      (FileViewerSceneDelegate+Explorer.cpp) ----------------------------------------------

@@ -103,30 +103,7 @@ std::string FileViewerSceneDelegate::not_saved_message(const files::FileError& e
     return text + error.message;
 }
 
-void FileViewerSceneDelegate::write_file_text(const std::string& path, std::string text, ErrorCompletion written) {
-    auto provider = provider_as_read_write();
-    if (!provider) return deliver(written, app_error(Err::guardReturnNoFileProvider));
-    // An edited file replaces what the server holds; the text moves into the provider uncopied.
-    QPointer<FileViewerSceneDelegate> self(this);
-    const auto size = static_cast<int64_t>(text.size());
-    provider->writeContents(path, std::move(text), files::WriteMode::replace,
-                            [self, written, path, size](std::optional<files::FileError> error) {
-                                auto result = vorn_error_from(error);
-                                if (result) result->message = not_saved_message(*error);
-                                dispatch::mainQueue().async([self, written, result, path, size] {
-                                    // The rows on screen are redrawn (their open-file marks), and
-                                    // the file's row shows what was written: a file the save made
-                                    // again is listed, a grown one with its new size.
-                                    if (!result && self && self->fileView_controller) {
-                                        self->fileView_controller->reload_visible_sections_on_main();
-                                        self->remote_file_written(path, size);
-                                    }
-                                    if (written) written(result);
-                                });
-                            });
-}
-
-void FileViewerSceneDelegate::write_file_text_checked(const std::string& path, std::string text,
+void FileViewerSceneDelegate::write_file_text_checked(const std::string& path, std::string text, files::WriteMode mode,
                                                       std::optional<files::FileVersion> expected,
                                                       VersionedWriteCompletion written) {
     auto provider = provider_as_read_write();
@@ -136,18 +113,25 @@ void FileViewerSceneDelegate::write_file_text_checked(const std::string& path, s
         }
         return;
     }
+    // The text moves into the provider uncopied.
     QPointer<FileViewerSceneDelegate> self(this);
-    provider->writeContents(path, std::move(text), files::WriteMode::replace, std::move(expected),
-                            [self, written](std::optional<files::FileVersion> version,
-                                            std::optional<files::FileError> error) {
+    const auto size = static_cast<int64_t>(text.size());
+    provider->writeContents(path, std::move(text), mode, std::move(expected),
+                            [self, written, path, size](std::optional<files::FileVersion> version,
+                                                        std::optional<files::FileError> error) {
                                 auto result = vorn_error_from(error);
                                 if (result) result->message = not_saved_message(*error);
-                                // What a cut write left on the server is this save's own
-                                // fragment, no version anybody read: the next save need not ask.
-                                if (error && error->targetIncomplete) version = files::FileVersion{};
-                                dispatch::mainQueue().async([self, written, version = std::move(version), result] {
-                                    if (!result && self && self->fileView_controller)
+                                // A write cut while it went to the file itself comes with what the
+                                // server told of the part it holds, for the next save to check.
+                                dispatch::mainQueue().async([self, written, version = std::move(version), result, path,
+                                                             size] {
+                                    // The rows on screen are redrawn (their open-file marks), and
+                                    // the file's row shows what was written: a file the save made
+                                    // again is listed, a grown one with its new size.
+                                    if (!result && self && self->fileView_controller) {
                                         self->fileView_controller->reload_visible_sections_on_main();
+                                        self->remote_file_written(path, size);
+                                    }
                                     if (written) written(version, result);
                                 });
                             });

@@ -13,10 +13,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <set>
 
 #include "ProviderTestSupport.h"
 #include "platform/files/FileProvider.h"
+#include "platform/files/Save.h"
 #include "platform/log/Log.h"
 
 using namespace filestest;
@@ -482,6 +484,31 @@ TEST_P(FtpSaveOnServerThatGoesAway, ACopyLeftByASaveCutWhileTheServerWentAwayIsR
         }
         EXPECT_EQ(namesIn(disk_), names);
         EXPECT_TRUE(options.leftovers->copies().empty());
+    }
+}
+
+// A connection cut right before or right after the rename that puts the copy over the file: a
+// new connection tells whether the rename happened, so the file is the old or the new one and
+// the outcome says which; no copy is left once the next operation went through.
+TEST_P(FtpSaveOnEveryServer, ACutAroundTheRenameLeavesTheOldOrTheNewFileAndSaysWhich) {
+    for (auto moment : {files::detail::SaveMoment::before, files::detail::SaveMoment::after}) {
+        SCOPED_TRACE(moment == files::detail::SaveMoment::before ? "before" : "after");
+        freshFolder();
+        const std::string old = pageText(3000, 'o'), text = pageText(2000, 'n');
+        putFile("page.html", old, 0644);
+        std::atomic<bool> fired{false};
+        files::detail::setSaveCutHook([&](std::string_view step, files::detail::SaveMoment when) {
+            return step == "replace" && when == moment && !fired.exchange(true);
+        });
+        auto error = sync().write(at("page.html"), text);
+        files::detail::setSaveCutHook(nullptr);
+        ASSERT_TRUE(fired);
+        const std::string there = readDiskFile(disk_ / "page.html");
+        if (error) EXPECT_EQ(error->targetUnchanged, there == old) << describe(error);
+        else EXPECT_EQ(there, text);
+        EXPECT_TRUE(there == old || there == text);
+        ASSERT_FALSE(sync().list(dir_).second);
+        EXPECT_EQ(namesIn(disk_), std::set<std::string>{"page.html"});
     }
 }
 

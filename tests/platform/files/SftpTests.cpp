@@ -3,7 +3,9 @@
 // logins, checked writes, a connection the server dropped while idle, and host keys: unknown,
 // accepted, refused, known, changed and revoked, each checked against sshd's own log for what
 // reached it (no login attempt before the key is trusted), and logins by keyboard-interactive
-// prompts and by ssh-agent. Also the known_hosts reading and the
+// prompts and by ssh-agent. Saves cut at each of their steps (a hook of the save algorithm cuts
+// the connection there) leave the old or the new file under its name and say which; a folder
+// that takes no new file gets the file written in place. Also the known_hosts reading and the
 // fingerprints, against OpenSSH's ssh-keygen.
 
 #include <fcntl.h>
@@ -29,6 +31,7 @@
 #include "platform/defaults/Base64.h"
 #include "platform/files/RemotePath.h"
 #include "platform/files/SshSetup.h"
+#include "platform/files/Save.h"
 #include "platform/files/TrustHostKeys.h"
 
 using namespace filestest;
@@ -215,7 +218,8 @@ TEST_F(SftpPeerTest, ASaveReplacesTheFileInOneRenameAndKeepsItsMode) {
         EXPECT_EQ(std::distance(fs::directory_iterator(disk_), fs::directory_iterator()), 1) << "a temporary file was left";
         const auto seen = events.take();
         ASSERT_EQ(seen.size(), 3u) << ::testing::PrintToString(seen);
-        EXPECT_EQ(seen[0].rfind("create .page.php.dravix-", 0), 0u) << seen[0];
+        EXPECT_EQ(seen[0].rfind("create .page.dravix-", 0), 0u) << seen[0];
+        EXPECT_EQ(seen[0].substr(seen[0].size() - 4), ".php") << "the copy ends in the file's extension";
         EXPECT_EQ(seen[1], "moved_from " + seen[0].substr(7));
         EXPECT_EQ(seen[2], "moved_to page.php");
     }
@@ -661,6 +665,158 @@ TEST_F(SftpPeerTest, ACheckedSaveSeesChangesMadeOnTheServer) {
         EXPECT_EQ(fs::exists(file) ? readDiskFile(file) : "(none)", there) << "the check must come before the write";
         EXPECT_EQ(std::distance(fs::directory_iterator(disk_), fs::directory_iterator()), fs::exists(file) ? 1 : 0);
     }
+}
+
+// ---- saves that break off, and folders that take no new file ---------------------------------
+
+// Cuts the connection once, at one step of a save (see files::detail::setSaveCutHook).
+class CutOnce {
+public:
+    CutOnce(std::string step, files::detail::SaveMoment moment) {
+        files::detail::setSaveCutHook([this, step = std::move(step), moment](std::string_view at, files::detail::SaveMoment when) {
+            if (at != step || when != moment || fired_.exchange(true)) return false;
+            return true;
+        });
+    }
+    ~CutOnce() { files::detail::setSaveCutHook(nullptr); }
+    bool fired() const { return fired_; }
+
+private:
+    std::atomic<bool> fired_{false};
+};
+
+// Whatever step of a save the connection breaks at (before it, or after it with its answer
+// lost), the file is there under its name, whole, old or new, and the error says which; a copy
+// or an old file left aside goes with the next operation that reaches the server. On a server
+// whose rename does not replace, the old file steps aside and comes back where the new one
+// could not take its name.
+TEST_F(SftpPeerTest, ASaveCutAtAnyStepLeavesTheOldOrTheNewFileUnderItsNameAndSaysWhich) {
+    using VersionCapture = Capture<std::optional<files::Bytes>, files::FileVersion, std::optional<files::FileError>>;
+    using WrittenCapture = Capture<std::optional<files::FileVersion>, std::optional<files::FileError>>;
+    struct Server {
+        const char* name;
+        std::string url;
+        std::vector<const char*> steps;
+    };
+    const Server servers[] = {
+        {"posix-rename", peer_.url, {"writeCopy", "setMode", "replace"}},
+        // Its replace is refused: the old file goes aside instead.
+        {"plain rename", peer_.values["PLAIN_RENAME_URL"], {"writeCopy", "setMode", "asideOld", "putNew", "removeOld"}},
+    };
+    const std::string old = "the old text of the page", fresh = "the new text";
+    for (const Server& server : servers) {
+        auto provider = providerWith(options_.trust, peer_.user, peer_.password, server.url);
+        for (const char* step : server.steps) {
+            for (auto moment : {files::detail::SaveMoment::before, files::detail::SaveMoment::after}) {
+                SCOPED_TRACE(std::string(server.name) + ", cut " +
+                             (moment == files::detail::SaveMoment::before ? "before " : "after ") + step);
+                fs::remove_all(disk_);
+                makeDiskFolder(disk_);
+                const fs::path file = disk_ / "page.php";
+                writeDiskFile(file, old);
+                ::chmod(file.c_str(), 0604);  // readable by the server's user, and no default mode
+                VersionCapture read;
+                provider->contentsAndVersion(at("page.php"), read.callback());
+                awaitOnce(read);
+                ASSERT_FALSE(read.get<2>()) << describe(read.get<2>());
+
+                std::optional<files::FileError> error;
+                {
+                    CutOnce cut(step, moment);
+                    WrittenCapture written;
+                    provider->writeContents(at("page.php"), fresh, WriteMode::replace, read.get<1>(), written.callback());
+                    awaitOnce(written);
+                    error = written.get<1>();
+                    ASSERT_TRUE(cut.fired()) << "the save took no such step";
+                }
+                ASSERT_TRUE(fs::exists(file)) << "no file under its name; " << describe(error);
+                const std::string there = readDiskFile(file);
+                if (error) {
+                    EXPECT_FALSE(error->targetIncomplete) << describe(error);
+                    EXPECT_EQ(error->targetUnchanged, there == old) << describe(error) << " / " << there;
+                    EXPECT_TRUE(there == old || there == fresh) << there;
+                } else {
+                    EXPECT_EQ(there, fresh);
+                }
+                struct stat st {};
+                ::stat(file.c_str(), &st);
+                EXPECT_EQ(st.st_mode & 07777, 0604u);
+
+                // The next operation that reaches the server takes away what the cut left.
+                ASSERT_FALSE(Sync{*provider}.list(dir_).second);
+                std::vector<std::string> names;
+                for (const auto& e : fs::directory_iterator(disk_)) names.push_back(e.path().filename().string());
+                EXPECT_EQ(names, std::vector<std::string>{"page.php"});
+                EXPECT_EQ(readDiskFile(file), there);
+            }
+        }
+    }
+}
+
+// A folder the user may not write to takes no temporary copy: a file that is writable is written
+// in place; one that is not is refused, and the error says the server's copy is unchanged. A
+// write in place cut after it began says the copy is incomplete, and hands over what the server
+// tells of it, so that the next checked save goes ahead over that copy only.
+TEST_F(SftpPeerTest, AFolderThatTakesNoNewFileGetsTheFileWrittenInPlaceOrAClearRefusal) {
+    using WrittenCapture = Capture<std::optional<files::FileVersion>, std::optional<files::FileError>>;
+    const fs::path folder = disk_ / "locked";
+    makeDiskFolder(folder);
+    const fs::path file = folder / "page.html";
+    writeDiskFile(file, "old text");
+    ::chmod(file.c_str(), 0666);
+    ::chmod(folder.c_str(), 0555);
+    struct stat before {};
+    ::stat(file.c_str(), &before);
+    ASSERT_FALSE(sync().write(at("locked/page.html"), std::string("new text"))) << "the writable file was not saved";
+    EXPECT_EQ(readDiskFile(file), "new text");
+    struct stat after {};
+    ::stat(file.c_str(), &after);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+
+    // Cut once the bytes went in: incomplete, with the version of what is there.
+    files::FileVersion left;
+    {
+        CutOnce cut("inPlace", files::detail::SaveMoment::after);
+        WrittenCapture c;
+        provider_->writeContents(at("locked/page.html"), std::string("cut text"), WriteMode::replace, std::nullopt,
+                                 c.callback());
+        awaitOnce(c);
+        ASSERT_TRUE(cut.fired());
+        ASSERT_TRUE(c.get<1>());
+        EXPECT_TRUE(c.get<1>()->targetIncomplete) << describe(c.get<1>());
+        ASSERT_TRUE(c.get<0>()) << "no version of what the cut left";
+        left = *c.get<0>();
+    }
+    EXPECT_EQ(left.size, 8);
+    {
+        WrittenCapture c;
+        provider_->writeContents(at("locked/page.html"), std::string("whole text"), WriteMode::replace, left, c.callback());
+        awaitOnce(c);
+        EXPECT_FALSE(c.get<1>()) << describe(c.get<1>());
+        EXPECT_EQ(readDiskFile(file), "whole text");
+    }
+
+    ::chmod(file.c_str(), 0444);
+    auto refused = sync().write(at("locked/page.html"), std::string("more"));
+    ::chmod(folder.c_str(), 0777);
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->kind, ErrorKind::permissionDenied) << describe(refused);
+    EXPECT_TRUE(refused->targetUnchanged);
+    EXPECT_FALSE(refused->targetIncomplete);
+    EXPECT_EQ(readDiskFile(file), "whole text");
+}
+
+// A link whose target the server cannot resolve stays a link: the bytes go through it, never
+// over it as a plain file (with the link's own mode).
+TEST_F(SftpPeerTest, ALinkWhoseTargetIsMissingStaysALink) {
+    fs::create_symlink("missing.html", disk_ / "current.html");
+    ASSERT_FALSE(sync().write(at("current.html"), std::string("new")));
+    EXPECT_TRUE(fs::is_symlink(disk_ / "current.html"));
+    EXPECT_EQ(readDiskFile(disk_ / "missing.html"), "new");
+    struct stat st {};
+    ASSERT_EQ(::stat((disk_ / "missing.html").c_str(), &st), 0);
+    EXPECT_NE(st.st_mode & 0777, 0777u);
 }
 
 // ---- connections ---------------------------------------------------------------------------

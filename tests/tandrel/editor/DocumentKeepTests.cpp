@@ -11,6 +11,7 @@
 #include "DocumentTestSupport.h"
 #include "HoldingRelay.h"
 #include "platform/defaults/AtomicFile.h"
+#include "platform/files/VersionCheck.h"
 #include "support/MainQueueSettle.h"
 #include "tandrel/foundation/VornUnsavedTextKeeper.h"
 #include "tandrel/scenes/UnsavedRestore.h"
@@ -152,8 +153,9 @@ INSTANTIATE_TEST_SUITE_P(Answers, DocumentKeepClose,
 // write saw).
 class DocumentKeepReopen : public DocumentKeep {
 protected:
-    void leaveKept(const std::string& path, const std::string& text) {
+    void leaveKept(const std::string& path, const std::string& text, files::FileVersion version = {}) {
         VornKeptDocument kept;
+        kept.server_version = std::move(version);
         kept.service_id = server_->id;
         kept.session_id = file_bucket_id_for_path(path);
         kept.file_path = path;
@@ -180,6 +182,32 @@ TEST_F(DocumentKeepReopen, KeptTextTheServerHasAlreadyOpensAsSavedAndItsCopyGoes
     EXPECT_TRUE(keptGone("/page.html"));
     ASSERT_TRUE(waitFor([&] { return record(doc, "/page.html") != nullptr; }, 10000));
     EXPECT_GE(record(doc, "/page.html")->undo_count, pageCount(doc));
+}
+
+// The kept text keeps the server's copy it was edited from: a copy changed on the server after the
+// crash is not overwritten by the first save after the restart unasked.
+TEST_F(DocumentKeepReopen, KeptTextIsSavedOnlyOverTheServersCopyItWasEditedFrom) {
+    CONNECT_OR_SKIP("pyftpd");
+    const std::string read = "<p>as it was read</p>\n", kept = "<p>typed before the crash</p>\n";
+    files::FileVersion version;
+    files::detail::addContentFacts(version, read);
+    const std::string theirs = "<p>changed on the server after the crash</p>\n";
+    putFile("page.html", theirs);
+    leaveKept("/page.html", kept, version);
+    ASSERT_EQ(VornUnsavedTextKeeper::shared().kept_documents().at(0).server_version, version);
+    DocumentSceneDelegate* doc = openFromBrowser("page.html");
+    ASSERT_TRUE(doc);
+    ASSERT_TRUE(waitForPageText(doc, kept)) << "the page shows: " << pageText(doc).value_or("(nothing)");
+
+    std::optional<bool> written;
+    managerOf(doc)->main_controller->request_save([&](bool w) { written = w; });
+    ASSERT_TRUE(waitFor([&] { return alertOf(doc) != nullptr || written.has_value(); }, 30000));
+    ASSERT_TRUE(alertOf(doc)) << "the save wrote over the changed copy unasked";
+    EXPECT_EQ(alertOf(doc)->alertTitle(), VornEditorJSConnector::kChangedTitle);
+    ASSERT_TRUE(choose(doc, "Cancel"));
+    ASSERT_TRUE(waitFor([&] { return written.has_value(); }, 10000));
+    EXPECT_FALSE(*written);
+    EXPECT_EQ(diskText("page.html"), theirs);
 }
 
 TEST_F(DocumentKeepReopen, KeptTextOfAFileDeletedOnTheServerOpensAndASaveAsksFirst) {

@@ -55,6 +55,16 @@ protected:
         EXPECT_EQ(serverBytes(peer_, name), text);
     }
 
+    // Deletes the file in the server window; its document window is told, and the user says OK.
+    void deleteInServerWindow(DocumentSceneDelegate* doc, const std::string& name) {
+        auto entry = window->find_listed_file(file_bucket_id_for_path("/" + name));
+        ASSERT_TRUE(entry);
+        window->fileView_controller->delete_remote_item(entry);
+        ASSERT_TRUE(awaitAlert(doc)) << "the document window was not told";
+        ASSERT_TRUE(choose(doc, "OK"));
+        ASSERT_TRUE(waitFor([&] { return alertOf(doc) == nullptr; }, 5000));
+    }
+
     QuickConnectView* header() const { return window->fileView_controller->quickConnectView; }
     // Runs the entry of the header's menu, as a click on it does.
     bool runMenuEntry(const std::function<bool(QAction*)>& which) {
@@ -217,12 +227,8 @@ TEST_P(ServerWindowDocuments, TheDeletedMarkOutlivesARestartAndASaveStillAsks) {
     CONNECT_OR_SKIP(GetParam());
     QPointer<DocumentSceneDelegate> doc(openChanged("kept.css", "a { }\n", "/* edit */ "));
     ASSERT_TRUE(doc);
-    auto entry = window->find_listed_file(file_bucket_id_for_path("/kept.css"));
-    ASSERT_TRUE(entry);
-    window->fileView_controller->delete_remote_item(entry);
-    ASSERT_TRUE(awaitAlert(doc)) << "the document window was not told";
-    ASSERT_TRUE(choose(doc, "OK"));
-    ASSERT_TRUE(waitFor([&] { return alertOf(doc) == nullptr; }, 5000));
+    deleteInServerWindow(doc, "kept.css");
+    if (HasFatalFailure()) return;
 
     // A restart: the sessions come back from their files; the window's state starts unmarked.
     auto& store = app_sessions_manager();
@@ -270,6 +276,51 @@ TEST_P(ServerWindowDocuments, ALinkToNothingLeavesNoEmptyEditorBehindItsError) {
     EXPECT_TRUE(waitFor([&] { return SceneManager::document_scenes().empty(); }, 10000)) << "the empty editor stayed";
     EXPECT_FALSE(alert->message().isEmpty());
     alert->performAction(0);
+}
+
+// A deleted file the user writes again is made anew: where somebody has made one of that name
+// meanwhile, theirs is not overwritten unasked. Once written, the server window's row of the
+// file shows what the document window saved, with no listing asked for.
+TEST_P(ServerWindowDocuments, AFileMadeAgainMeanwhileIsNotOverwrittenUnaskedAndItsRowShowsTheSave) {
+    CONNECT_OR_SKIP(GetParam());
+    QPointer<DocumentSceneDelegate> doc(openChanged("again.css", "a { }\n", "/* edit */ "));
+    ASSERT_TRUE(doc);
+    deleteInServerWindow(doc, "again.css");
+    if (HasFatalFailure()) return;
+    const std::string theirs = "b { color: red; }\n";
+    putFile("again.css", theirs);  // made again by somebody else
+
+    auto titled = [&](const char* title) { return alertOf(doc) && alertOf(doc)->alertTitle() == title; };
+    std::optional<bool> written;
+    managerOf(doc)->main_controller->request_save([&](bool w) { written = w; });
+    ASSERT_TRUE(waitFor([&] { return titled("File Deleted") || written.has_value(); }, 30000));
+    ASSERT_TRUE(choose(doc, "Save"));
+    ASSERT_TRUE(waitFor([&] { return titled(VornEditorJSConnector::kChangedTitle) || written.has_value(); }, 30000));
+    ASSERT_FALSE(written.has_value()) << "the file made again was overwritten unasked";
+    EXPECT_NE(alertOf(doc)->message().toStdString().find("made again"), std::string::npos);
+    ASSERT_TRUE(choose(doc, "Cancel"));
+    ASSERT_TRUE(waitFor([&] { return written.has_value(); }, 10000));
+    EXPECT_FALSE(*written);
+    EXPECT_EQ(serverBytes(peer_, "again.css"), theirs);
+
+    written.reset();
+    managerOf(doc)->main_controller->request_save([&](bool w) { written = w; });
+    ASSERT_TRUE(waitFor([&] { return titled(VornEditorJSConnector::kChangedTitle) || written.has_value(); }, 30000));
+    ASSERT_FALSE(written.has_value()) << "the save did not ask";
+    ASSERT_TRUE(choose(doc, "Overwrite"));
+    ASSERT_TRUE(waitFor([&] { return written.has_value(); }, 30000));
+    EXPECT_TRUE(*written);
+    const std::string text = "/* edit */ a { }\n";
+    EXPECT_EQ(serverBytes(peer_, "again.css"), text);
+    auto listedSize = [&]() -> int64_t {
+        auto listing = window->explorer_listing();
+        if (!listing || !listing->fileSections) return -2;
+        for (const auto& e : *listing->fileSections)
+            if (e && e->name == "again.css") return e->size.value_or(-1);
+        return -1;
+    };
+    EXPECT_TRUE(waitFor([&] { return listedSize() == static_cast<int64_t>(text.size()); }, 30000))
+        << "the row says " << listedSize();
 }
 
 INSTANTIATE_TEST_SUITE_P(Peers, ServerWindowDocuments, ::testing::ValuesIn(kPeers), peerName);

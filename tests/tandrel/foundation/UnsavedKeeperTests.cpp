@@ -84,6 +84,28 @@ TEST_F(Keeper, KeepsTheStateInAPrivateFileAndReadsItBack) {
     EXPECT_EQ(kept[0].file, file());
 }
 
+// The server's copy the text was edited from is kept with it when known; a kept file without
+// one (and one of an older build) reads as not known.
+TEST_F(Keeper, KeepsTheServerVersionTheTextWasEditedFromWhenKnown) {
+    files::FileVersion version;
+    version.modificationDate = std::chrono::system_clock::time_point(std::chrono::seconds(1700000000));
+    version.size = 12;
+    version.sha256 = std::string(64, 'a');
+    version.etag = "\"abc\"";
+    for (const files::FileVersion& v : {version, files::FileVersion{}}) {
+        SCOPED_TRACE(v.empty() ? "not known" : "known");
+        VornKeptDocument d = document("text");
+        d.server_version = v;
+        ASSERT_FALSE(keepNow(d));
+        std::ifstream in(file(), std::ios::binary);
+        const std::string stored((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(stored.find("server_version") != std::string::npos, !v.empty()) << stored;
+        const auto kept = keeper_.kept_documents();
+        ASSERT_EQ(kept.size(), 1u);
+        EXPECT_EQ(kept[0].server_version, v);
+    }
+}
+
 TEST_F(Keeper, ANewerKeepReplacesTheFileWholeNeverInPlace) {
     ASSERT_FALSE(keepNow(document("first text")));
     // A reader holding the older copy open keeps reading it whole: the newer one is a new file

@@ -997,7 +997,8 @@ TEST_P(ExplorerListingLogTest, AnEditorSaveRedrawsTheRowsWithoutListingAgain) {
     const int redrawn = explorer->visible_reload_count();
 
     std::optional<std::optional<VornError>> saved;
-    window->write_file_text("/" + folder + "/page.html", "saved", [&](std::optional<VornError> e) { saved = e; });
+    window->write_file_text_checked("/" + folder + "/page.html", "saved", files::WriteMode::replace, std::nullopt,
+                                    [&](std::optional<files::FileVersion>, std::optional<VornError> e) { saved = e; });
     ASSERT_TRUE(waitFor([&] { return saved.has_value(); }, 30000));
     EXPECT_FALSE(*saved) << (*saved)->text();
     EXPECT_EQ(readDiskFile(disk / "page.html"), "saved");

@@ -371,7 +371,8 @@ TEST_P(OpsPeerTest, EditorTextIsWrittenAsItStandsAndItsOutcomeArrivesOnce) {
     // Not connected yet: nothing is written and the window says why.
     int calls = 0;
     std::optional<VornError> got;
-    window->write_file_text("/typed.html", "x", [&](std::optional<VornError> e) {
+    window->write_file_text_checked("/typed.html", "x", files::WriteMode::replace, std::nullopt,
+                                    [&](std::optional<files::FileVersion>, std::optional<VornError> e) {
         EXPECT_TRUE(dispatch::mainQueue().isCurrent());
         ++calls;
         got = e;
@@ -387,7 +388,8 @@ TEST_P(OpsPeerTest, EditorTextIsWrittenAsItStandsAndItsOutcomeArrivesOnce) {
     static const char raw[] = "\"q\" \\ \\u0041 \xE2\x80\xA8 \xF0\x9F\x98\x80\r\n\0after-nul\r\n";
     const std::string bytes(raw, sizeof raw - 1);
     calls = 0;
-    window->write_file_text("/typed.html", bytes, [&](std::optional<VornError> e) {
+    window->write_file_text_checked("/typed.html", bytes, files::WriteMode::replace, std::nullopt,
+                                    [&](std::optional<files::FileVersion>, std::optional<VornError> e) {
         EXPECT_TRUE(dispatch::mainQueue().isCurrent());
         ++calls;
         got = e;
@@ -534,7 +536,10 @@ TEST_P(OpsPeerTest, ASaveShowsInTheListingAFileItMadeAgainAndTheNewSize) {
     ASSERT_FALSE(listed("gone.html"));
 
     auto write = [&](const std::string& path, const std::string& text) {
-        return await([&](FileViewerSceneDelegate::ErrorCompletion done) { window->write_file_text(path, text, done); });
+        return await([&](FileViewerSceneDelegate::ErrorCompletion done) {
+            window->write_file_text_checked(path, text, files::WriteMode::replace, std::nullopt,
+                                            [done](std::optional<files::FileVersion>, std::optional<VornError> e) { done(e); });
+        });
     };
     // A save makes it again: listed, with no F5.
     ASSERT_FALSE(write("/gone.html", "<p>back</p>"));
