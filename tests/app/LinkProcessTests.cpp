@@ -162,6 +162,17 @@ TEST_F(LinkProcess, ALinkOnTheCommandLineOpensItsFileWithTheSavedServer) {
     expectPageOpened();
 }
 
+TEST_F(LinkProcess, ALinkToAFolderShowsItInTheFileWindow) {
+    filestest::makeDiskFolder(peer_.root / folder_ / "sub");
+    filestest::writeDiskFile(peer_.root / folder_ / "sub" / "inner.html", kPage);
+    saveServer();
+    start(app_, {QString::fromStdString(link(false, "/sub"))}, true);
+    // The explorer lists the folder: its file is there to open.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return apptest::command(app_, lines_, "open sub/inner.html", "opened", 5000) == "opened"; }, 60000));
+    expectPageOpened();
+}
+
 TEST_F(LinkProcess, ASecondLaunchHandsItsLinkToTheRunningCopy) {
     saveServer();
     start(app_, {}, true);
