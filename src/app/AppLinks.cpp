@@ -1,5 +1,7 @@
 #include "app/AppLinks.h"
 
+#include "app/AppScenes.h"
+
 #include <QPointer>
 #include <QUrl>
 #include <functional>
@@ -50,11 +52,7 @@ bool connected_to(FileViewerSceneDelegate* window, const std::string& service_id
 
 void bring_forward(FileViewerSceneDelegate* window) {
     for (FileViewerScene* scene : SceneManager::file_viewer_scenes()) {
-        if (viewer_of(scene) != window || !scene->session()) continue;
-        for (ui::Window* w : scene->windows()) {
-            if (w->isMinimized()) w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
-        }
-        ui::Application::shared().requestSceneSessionActivation(scene->session(), std::nullopt, {}, nullptr);
+        if (viewer_of(scene) == window) bring_file_viewer_forward(scene);
     }
 }
 
