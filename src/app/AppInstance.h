@@ -4,7 +4,8 @@
 // the same folder overwrite each other's changes (a server added in one is gone when the other
 // saves). The first copy locks a file in the data folder and listens on a local socket
 // named after that folder; a later launch on the same folder finds the lock held, asks the
-// running copy over the socket to bring its server window forward, and ends before it has
+// running copy over the socket to bring its server window forward (or to open the links it was
+// given, AppLinks.h), and ends before it has
 // touched any file; a running copy that is still starting is waited for, in a window that says
 // so (AppInstanceWait.h). A lock left by a copy that died is taken over (its process is gone), and so
 // is its socket. Copies on other data folders (another HOME or XDG_DATA_HOME) never meet.
