@@ -1,5 +1,9 @@
 #include "app/AppInstance.h"
 
+#include <cstring>
+#include <memory>
+#include <utility>
+
 #include <QCryptographicHash>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -16,7 +20,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // A request line longer than this is no request of ours.
-constexpr qint64 kMaxLine = 256;
+constexpr qint64 kMaxLine = 64 * 1024;
 
 // The lock: an exclusive flock on the lock file, held through an open descriptor for the rest
 // of the process. The kernel lets it go when the process ends however it ends, so a crash
@@ -98,7 +102,7 @@ AppInstance::Claim AppInstance::handOver(std::chrono::milliseconds wait) {
     if (!socket.waitForConnected(static_cast<int>(std::min<std::chrono::milliseconds>(wait, std::chrono::milliseconds(500)).count()))) {
         return Claim::unanswered;
     }
-    socket.write(QByteArray(kActivate) + '\n');
+    socket.write(request());
     if (!socket.waitForBytesWritten(static_cast<int>(wait.count()))) return Claim::unanswered;
     // The running copy answers from its event loop, which may still be busy with its launch.
     const auto deadline = Clock::now() + wait;
@@ -143,7 +147,7 @@ void AppInstance::askHolder() {
     // One request at a time; a socket that failed or was closed is asked again on the next tick.
     if (waiting_->findChild<QLocalSocket*>()) return;
     auto* socket = new QLocalSocket(waiting_);
-    connect(socket, &QLocalSocket::connected, socket, [socket] { socket->write(QByteArray(kActivate) + '\n'); });
+    connect(socket, &QLocalSocket::connected, socket, [socket, request = request()] { socket->write(request); });
     connect(socket, &QLocalSocket::readyRead, socket, [socket, settle] {
         if (!socket->canReadLine()) return;
         if (socket->readLine().trimmed() == kActivated) return settle(Claim::handedOver);
@@ -152,6 +156,12 @@ void AppInstance::askHolder() {
     });
     connect(socket, &QLocalSocket::errorOccurred, socket, [socket] { socket->deleteLater(); });
     socket->connectToServer(socketName(folder_));
+}
+
+QByteArray AppInstance::request() const {
+    QByteArray lines;
+    for (const QString& link : links_) lines += QByteArray(kOpen) + ' ' + link.toUtf8().toBase64() + '\n';
+    return lines + kActivate + '\n';
 }
 
 bool AppInstance::listen() {
@@ -178,11 +188,17 @@ void AppInstance::serve() {
     while (QLocalSocket* socket = server_->nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         QPointer<AppInstance> self(this);
-        connect(socket, &QLocalSocket::readyRead, socket, [self, socket] {
+        auto links = std::make_shared<QStringList>();
+        connect(socket, &QLocalSocket::readyRead, socket, [self, socket, links] {
             while (socket->canReadLine()) {
                 const QByteArray line = socket->readLine().trimmed();
+                if (line.startsWith(QByteArray(kOpen) + ' ')) {
+                    links->append(QString::fromUtf8(QByteArray::fromBase64(line.mid(int(std::strlen(kOpen)) + 1))));
+                    continue;
+                }
                 if (line != kActivate) continue;
-                if (self && self->activation_) self->activation_();
+                const QStringList given = std::exchange(*links, {});
+                if (self && self->activation_) self->activation_(given);
                 socket->write(QByteArray(kActivated) + '\n');
                 socket->flush();
             }

@@ -4,7 +4,8 @@
 // the same folder overwrite each other's changes (a server added in one is gone when the other
 // saves). The first copy locks a file in the data folder and listens on a local socket
 // named after that folder; a later launch on the same folder finds the lock held, asks the
-// running copy over the socket to bring its server window forward, and ends before it has
+// running copy over the socket to bring its server window forward (or to open the links it was
+// given, AppLinks.h), and ends before it has
 // touched any file; a running copy that is still starting is waited for, in a window that says
 // so (AppInstanceWait.h). A lock left by a copy that died is taken over (its process is gone), and so
 // is its socket. Copies on other data folders (another HOME or XDG_DATA_HOME) never meet.
@@ -13,6 +14,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -43,8 +45,11 @@ public:
     void waitForHolder(std::function<void(Claim)> settled);
     void stopWaiting();
 
-    // What a later launch asks of the first copy; runs on the main thread, once per launch.
-    void setActivationHandler(std::function<void()> handler) { activation_ = std::move(handler); }
+    // What a later launch asks of the first copy; runs on the main thread, once per launch, with
+    // the links that launch was given (none for a plain launch).
+    void setActivationHandler(std::function<void(const QStringList& links)> handler) { activation_ = std::move(handler); }
+    // The links this launch hands to the running copy, should there be one (before claim()).
+    void setLinks(QStringList links) { links_ = std::move(links); }
 
     // The event loop has ended: later launches stop being answered and wait for the lock,
     // which this process keeps until it ends.
@@ -58,7 +63,9 @@ public:
     static std::filesystem::path lockFilePath(const std::filesystem::path& data_folder);
     static QString socketName(const std::filesystem::path& data_folder);
 
-    // The line a later launch sends, and the running copy's answer.
+    // What a later launch sends: a line per link (kOpen, a blank, the link's UTF-8 in Base64),
+    // then kActivate; and the running copy's answer. A copy that knows no kOpen skips those lines.
+    static constexpr const char* kOpen = "open";
     static constexpr const char* kActivate = "activate";
     static constexpr const char* kActivated = "activated";
 
@@ -73,6 +80,8 @@ private:
     QPointer<QObject> waiting_;  // parent of the wait's timer and socket
     std::function<void(Claim)> settled_;
     QPointer<QLocalServer> server_;
-    std::function<void()> activation_;
+    std::function<void(const QStringList&)> activation_;
+    QStringList links_;
+    QByteArray request() const;
     qint64 holderPid_ = 0;
 };

@@ -83,8 +83,13 @@ void bring_server_window_forward() {
                                           nullptr);
         return;
     }
+    bring_file_viewer_forward(scene);
+}
+
+void bring_file_viewer_forward(FileViewerScene* scene) {
+    if (!scene || !scene->session()) return;
     for (ui::Window* window : scene->windows()) {
         if (window->isMinimized()) window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
     }
-    app.requestSceneSessionActivation(scene->session(), std::nullopt, {}, nullptr);
+    ui::Application::shared().requestSceneSessionActivation(scene->session(), std::nullopt, {}, nullptr);
 }

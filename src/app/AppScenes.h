@@ -21,3 +21,7 @@ void open_first_window();
 // no server window, a new one opens. A request that comes while the first window is still on its
 // way waits for it and brings it forward once it opens (no second window).
 void bring_server_window_forward();
+
+class FileViewerScene;
+// That window itself: restored if minimised, raised and made key.
+void bring_file_viewer_forward(FileViewerScene* scene);

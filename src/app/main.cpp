@@ -10,10 +10,12 @@
 #include "app/AppExit.h"
 #include "app/AppInstance.h"
 #include "app/AppInstanceWait.h"
+#include "app/AppLinks.h"
 #include "app/AppScenes.h"
 #include "app/AppTestControl.h"
 #include "app/LaunchReport.h"
 #include "platform/dispatch/ApplicationEnd.h"
+#include "platform/dispatch/Dispatch.h"
 #include "platform/ui/MainQueue.h"
 #include "tandrel/foundation/VornAppUrlUtility.h"
 #include "tandrel/scenes/UnsavedRestore.h"
@@ -55,6 +57,7 @@ int main(int argc, char** argv) {
     // window forward and ends here, before it has read or written anything of the stores.
     // A running copy that is still starting is waited for, in a window that says so.
     AppInstance instance(VornAppUrlUtility::application_folder());
+    instance.setLinks(command_line.urls);
     AppInstance::Claim claim = instance.claim(std::chrono::seconds(3));
     if (claim == AppInstance::Claim::unanswered) claim = wait_for_running_copy(instance);
     switch (claim) {
@@ -79,7 +82,13 @@ int main(int argc, char** argv) {
         // Documents whose unsaved text the last run left kept (it ended without a quit) open again.
         unsaved_restore::reopen_kept_documents();
         install_test_control_if_asked();
-        instance.setActivationHandler(bring_server_window_forward);
+        // The links of the command line open once the first window is there (its request's task
+        // runs first on the main queue); a later launch's links open the same way.
+        dispatch::mainQueue().async([links = command_line.urls] { open_app_links(links); });
+        instance.setActivationHandler([](const QStringList& links) {
+            if (links.isEmpty()) return bring_server_window_forward();
+            open_app_links(links);
+        });
         status = QApplication::exec();
         instance.stopListening();
         finish_application();

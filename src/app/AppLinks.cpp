@@ -1,0 +1,271 @@
+#include "app/AppLinks.h"
+
+#include "app/AppScenes.h"
+
+#include <QPointer>
+#include <QUrl>
+#include <functional>
+#include <utility>
+
+#include "platform/dispatch/Dispatch.h"
+#include "platform/files/FileProvider.h"
+#include "platform/keychain/Keychain.h"
+#include "platform/ui/AlertController.h"
+#include "platform/ui/scenes/Application.h"
+#include "platform/ui/scenes/UserActivity.h"
+#include "tandrel/foundation/AMZLogger.h"
+#include "tandrel/foundation/VornKeyChainUtilityClass.h"
+#include "tandrel/foundation/VornProviderErrors.h"
+#include "tandrel/foundation/VornServerFilesDataModel.h"
+#include "tandrel/foundation/VornServicesManager.h"
+#include "tandrel/scenes/SceneKind.h"
+#include "tandrel/scenes/SceneManager.h"
+#include "tandrel/servers/FileViewerScene.h"
+#include "tandrel/servers/VornFileViewController.h"
+
+namespace {
+
+using Type = EnumManager::VornConnectionType;
+
+struct LinkScheme {
+    const char* name;
+    Type type;
+    int port;
+};
+constexpr LinkScheme kSchemes[] = {{"sftp", Type::sftp, 22}, {"ftp", Type::ftp, 21}, {"ftps", Type::ftp, 990}};
+
+const LinkScheme* scheme_named(const QString& name) {
+    for (const auto& s : kSchemes) {
+        if (name.compare(QLatin1String(s.name), Qt::CaseInsensitive) == 0) return &s;
+    }
+    return nullptr;
+}
+
+FileViewerSceneDelegate* viewer_of(FileViewerScene* scene) {
+    return scene ? qobject_cast<FileViewerSceneDelegate*>(scene->delegate()) : nullptr;
+}
+
+bool connected_to(FileViewerSceneDelegate* window, const std::string& service_id) {
+    return window && window->provider_bucket && window->my_session_info &&
+           window->my_session_info->service_id == service_id;
+}
+
+void bring_forward(FileViewerSceneDelegate* window) {
+    for (FileViewerScene* scene : SceneManager::file_viewer_scenes()) {
+        if (viewer_of(scene) == window) bring_file_viewer_forward(scene);
+    }
+}
+
+// The window a link's server opens in: the one connected to it, else one connected to none,
+// else a new one.
+void with_window(const std::string& service_id, std::function<void(FileViewerSceneDelegate*)> then) {
+    const auto scenes = SceneManager::file_viewer_scenes();
+    for (FileViewerScene* scene : scenes) {
+        if (!service_id.empty() && connected_to(viewer_of(scene), service_id)) return then(viewer_of(scene));
+    }
+    for (FileViewerScene* scene : scenes) {
+        if (auto* viewer = viewer_of(scene); viewer && !viewer->provider_bucket) return then(viewer);
+    }
+    ui::Application::shared().requestSceneSessionActivation(
+        nullptr, ui::UserActivity(scene_kind_activity_type(SceneKind::server_viewer)), {}, nullptr);
+    // The window is made by the request's task on the main queue, which runs before this one.
+    dispatch::mainQueue().async([then = std::move(then)] {
+        const auto made = SceneManager::file_viewer_scenes();
+        then(made.empty() ? nullptr : viewer_of(made.back()));
+    });
+}
+
+std::string parent_of(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == 0 || slash == std::string::npos ? std::string("/") : path.substr(0, slash);
+}
+
+// The connected window shows the link's folder, or the file's folder and the file in a document window.
+void open_path(QPointer<FileViewerSceneDelegate> window, const std::string& service_id, const AppLink& link,
+               std::function<void()> done) {
+    auto provider = window ? window->provider_as_read_write() : nullptr;
+    if (!provider || !window->fileView_controller) return done();
+    std::string path = link.path;
+    const bool folder = path.back() == '/';
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    if (folder) {
+        window->fileView_controller->go_to_directory(path, true);
+        bring_forward(window);
+        return done();
+    }
+    const std::string parent = parent_of(path);
+    provider->contentsOfDirectory(parent, [window, service_id, path, parent, done](std::vector<files::FileObject> entries,
+                                                                                  std::optional<files::FileError> error) {
+        dispatch::mainQueue().async([window, service_id, path, parent, done, entries = std::move(entries), error] {
+            if (!window || !window->fileView_controller) return done();
+            if (error) {
+                window->show_error(vorn_error_from(*error));
+                return done();
+            }
+            const files::FileObject* found = nullptr;
+            for (const auto& entry : entries) {
+                if (entry.path == path) found = &entry;
+            }
+            if (!found) {
+                window->fileView_controller->go_to_directory(parent, true);
+                bring_forward(window);
+                const std::string name = path.substr(path.rfind('/') + 1);
+                window->show_error(VornError::cocoa(4, "The file \u201C" + name + "\u201D couldn\u2019t be opened because there is no such file.",
+                                                    "no_such_file"));
+                return done();
+            }
+            if (found->isDirectory()) {
+                window->fileView_controller->go_to_directory(path, true);
+                bring_forward(window);
+                return done();
+            }
+            window->fileView_controller->go_to_directory(parent, true);
+            QPointer<FileViewerSceneDelegate> weak = window;
+            SceneManager::open_document_scene(service_id, file_bucket_id_for_path(path),
+                                              VornFileViewController::preview_supported_for_path(path),
+                                              [weak](const VornError& e) {
+                                                  if (weak) weak->show_error(e);
+                                              });
+            done();
+        });
+    });
+}
+
+void connect_and_open(FileViewerSceneDelegate* window, const std::string& service_id, const AppLink& link,
+                      std::function<void()> done) {
+    QPointer<FileViewerSceneDelegate> weak(window);
+    auto connected = [weak, service_id, link, done](std::shared_ptr<VornProviderBucket> bucket,
+                                                    std::optional<VornError> error) {
+        if (!weak) return done();
+        if (!bucket) {
+            if (error) weak->show_error(*error);
+            bring_forward(weak);
+            return done();
+        }
+        open_path(weak, service_id, link, done);
+    };
+    if (connected_to(window, service_id)) return connected(window->provider_bucket, std::nullopt);
+    window->switch_to_service(service_id, connected);
+}
+
+// A new saved server for the link; its password (when the link has one) goes to the keychain.
+void save_link_server(const AppLink& link, std::function<void(std::string)> saved) {
+    auto server = std::make_shared<VornSingleServiceDataModel>();
+    server->url = link.server_url();
+    server->username = link.user;
+    server->connection_type = link.type;
+    server->nickname = (link.user.empty() ? std::string() : link.user + "@") + link.host;
+    server->id = VornKeyChainUtilityClass::keychain_account(server->url, server->username);
+    app_services_manager().appServicesModel->saved_services.push_back(server);
+    app_services_manager().request_save_services([](bool written) {
+        if (!written) AMZLogger::shared().log_error("the server of a link was not saved");
+    });
+    const std::string id = server->id;
+    if (!link.password) return saved(id);
+    keychain::writePassword(server->url, id, *link.password, [id, saved](std::optional<keychain::Failure> failure) {
+        dispatch::mainQueue().async([id, saved, failed = failure.has_value()] {
+            if (failed) AMZLogger::shared().log_error("the password of a link's server was not stored in the keychain");
+            saved(id);
+        });
+    });
+}
+
+void ask_to_save(FileViewerSceneDelegate* window, const AppLink& link, std::function<void()> done) {
+    if (!window->fileView_controller) return done();
+    bring_forward(window);
+    const QString where = QString::fromStdString(link.scheme + "://" + (link.user.empty() ? "" : link.user + "@") +
+                                                 link.host + ":" + std::to_string(link.port));
+    auto alert = ui::AlertController::make(
+        QStringLiteral("Connect to Server?"),
+        QStringLiteral("No saved server is %1. Save it and connect to open \u201C%2\u201D?")
+            .arg(where, QString::fromStdString(link.path)));
+    QPointer<FileViewerSceneDelegate> weak(window);
+    alert->addAction(ui::AlertAction::make(QStringLiteral("Save and Connect"), ui::AlertActionStyle::default_,
+                                           [weak, link, done] {
+                                               save_link_server(link, [weak, link, done](std::string id) {
+                                                   if (!weak) return done();
+                                                   connect_and_open(weak, id, link, done);
+                                               });
+                                           }));
+    alert->addAction(ui::AlertAction::make(QStringLiteral("Cancel"), ui::AlertActionStyle::cancel, [done] { done(); }));
+    if (!window->fileView_controller->presentViewController(alert, true)) {
+        AMZLogger::shared().log_error("the question about a link's server was not shown");
+        done();
+    }
+}
+
+void open_link(const QString& text, std::function<void()> done) {
+    const auto link = read_app_link(text);
+    if (!link) {
+        AMZLogger::shared().log_error("not a link the app opens: " + app_link_for_log(text).toStdString());
+        return done();
+    }
+    AMZLogger::shared().log_info("opening " + app_link_for_log(text).toStdString());
+    auto server = saved_server_for_link(*link, *app_services_manager().appServicesModel);
+    const std::string id = server ? server->id : std::string();
+    AppLink within = *link;
+    if (server) {
+        // The saved server's address may name a folder: the link's path is then taken from there.
+        std::string base = QUrl(QString::fromStdString(server->url)).path(QUrl::FullyDecoded).toStdString();
+        while (!base.empty() && base.back() == '/') base.pop_back();
+        if (!base.empty() && within.path.rfind(base + "/", 0) == 0) within.path = within.path.substr(base.size());
+        else if (!base.empty() && within.path == base) within.path = "/";
+    }
+    with_window(id, [link = std::move(within), id, done](FileViewerSceneDelegate* window) {
+        if (!window) return done();
+        if (!id.empty()) return connect_and_open(window, id, link, done);
+        ask_to_save(window, link, done);
+    });
+}
+
+void open_from(std::shared_ptr<QStringList> links, int at) {
+    if (at >= links->size()) return;
+    open_link(links->at(at), [links, at] { dispatch::mainQueue().async([links, at] { open_from(links, at + 1); }); });
+}
+
+}  // namespace
+
+std::string AppLink::server_url() const { return scheme + "://" + host + ":" + std::to_string(port); }
+
+std::optional<AppLink> read_app_link(const QString& text) {
+    const QUrl url(text.trimmed(), QUrl::StrictMode);
+    if (!url.isValid()) return std::nullopt;
+    const LinkScheme* scheme = scheme_named(url.scheme());
+    if (!scheme || url.host().isEmpty()) return std::nullopt;
+    AppLink link;
+    link.type = scheme->type;
+    link.scheme = scheme->name;
+    link.host = url.host().toLower().toStdString();
+    link.port = url.port(scheme->port);
+    link.user = url.userName(QUrl::FullyDecoded).toStdString();
+    if (!url.password().isEmpty()) link.password = url.password(QUrl::FullyDecoded).toStdString();
+    link.path = url.path(QUrl::FullyDecoded).toStdString();
+    if (link.path.empty() || link.path.front() != '/') link.path.insert(0, "/");
+    return link;
+}
+
+QString app_link_for_log(const QString& text) {
+    QUrl url(text.trimmed(), QUrl::TolerantMode);
+    if (!url.isValid()) return QStringLiteral("(not a link)");
+    url.setPassword(QString());
+    return url.toString(QUrl::FullyEncoded);
+}
+
+std::shared_ptr<VornSingleServiceDataModel> saved_server_for_link(const AppLink& link,
+                                                                  const VornServicesDataModel& services) {
+    for (const auto& server : services.saved_services) {
+        if (!server || server->connection_type != link.type || server->username != link.user) continue;
+        const QUrl url(QString::fromStdString(server->url));
+        const LinkScheme* scheme = scheme_named(url.scheme());
+        if (!scheme || link.scheme != scheme->name) continue;
+        if (url.host().toLower().toStdString() != link.host) continue;
+        const int port = url.port(server->port ? static_cast<int>(*server->port) : scheme->port);
+        if (port == link.port) return server;
+    }
+    return nullptr;
+}
+
+void open_app_links(const QStringList& links) {
+    if (links.isEmpty()) return;
+    open_from(std::make_shared<QStringList>(links), 0);
+}
