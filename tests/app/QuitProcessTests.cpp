@@ -48,7 +48,8 @@ protected:
         filestest::writeDiskFile(peer_.root / "page.html", kOriginal);
         if (hold_uploads_) {
             // The app reaches the server through a relay that can keep an upload waiting.
-            relay_ = std::make_unique<relaytest::HoldingRelay>(peer_.port);
+            relay_ = hold_markers_.empty() ? std::make_unique<relaytest::HoldingRelay>(peer_.port)
+                                           : std::make_unique<relaytest::HoldingRelay>(peer_.port, hold_markers_);
             const std::string port = ":" + std::to_string(peer_.port);
             peer_.url.replace(peer_.url.find(port), port.size(), ":" + std::to_string(relay_->port()));
         }
@@ -117,6 +118,7 @@ protected:
     std::string serverText() { return filestest::readDiskFile(peer_.root / "page.html"); }
 
     bool hold_uploads_ = false;
+    std::vector<QByteArray> hold_markers_;  // what the relay holds (the uploads when empty)
     bool reading_ = false;
     std::unique_ptr<relaytest::HoldingRelay> relay_;
     testsupport::TempHome home_;
@@ -230,6 +232,36 @@ TEST_F(QuitWithHeldSave, SaveChosenAtQuitSaysTheSaveIsUnderWayAndQuitsOnceItWrot
     expectEndedWell(app_, awaitExit());
     EXPECT_EQ(serverText(), std::string(kTyped) + kOriginal);
     EXPECT_EQ(alerts_, (std::vector<std::string>{"Unsaved Changes", "Save in Progress"}));
+}
+
+// The quit closes the server window, whose connection is then closed on a pool thread: FTP's
+// QUIT, whose answer the server here keeps back until the test lets it go on.
+class QuitWithHeldClose : public QuitProcess {
+protected:
+    QuitWithHeldClose() {
+        hold_uploads_ = true;
+        hold_markers_ = {"QUIT"};
+    }
+};
+
+TEST_F(QuitWithHeldClose, TheQuitWaitsForTheClosedWindowsConnectionToEnd) {
+    launchWithDocument();
+    if (HasFatalFailure()) return;
+    ASSERT_EQ(command("menu save_file", "chosen"), "chosen");
+    const std::string saved = std::string(kTyped) + kOriginal;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return serverText() == saved; }, 30000)) << serverText();
+    ASSERT_EQ(command("menu terminate", "chosen"), "chosen");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return relay_->holding() || app_.state() == QProcess::NotRunning; }, 30000) &&
+                relay_->holding())
+        << "the quit never closed the connection";
+    // Ending now would cut the close short (and, over TLS or SSH, close it after the crypto
+    // library's own clean-up): the app waits for it, well within the exit's bound.
+    EXPECT_FALSE(QTest::qWaitFor([&] { return app_.state() == QProcess::NotRunning; }, 3000))
+        << "the app ended while its connection was being closed";
+    relay_->release();
+    expectEndedWell(app_, awaitExit());
+    EXPECT_FALSE(relay_->client_left_while_held()) << "the connection was dropped before the server answered";
+    EXPECT_TRUE(alerts_.empty()) << alerts_.front();
 }
 
 // ---- unsaved text kept across a crash or a kill ----------------------------------------------------

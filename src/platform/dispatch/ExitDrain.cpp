@@ -67,6 +67,35 @@ void drainAtProcessExit() { waitForDrains(Clock::now() + kExitDrainBound); }
 
 }  // namespace
 
+std::vector<std::string> waitForExitDrains(Clock::time_point deadline) { return waitForDrains(deadline); }
+
+void asyncAwaitedAtExit(Queue& queue, std::string label, Task task) {
+    struct Progress {
+        std::mutex mutex;
+        std::condition_variable ended;
+        bool done = false;
+    };
+    auto progress = std::make_shared<Progress>();
+    auto drain = std::make_shared<ExitDrain>(std::move(label), [progress](Clock::time_point deadline) {
+        std::unique_lock lock(progress->mutex);
+        return progress->ended.wait_until(lock, deadline, [&] { return progress->done; });
+    });
+    queue.async([task = std::move(task), progress, drain = std::move(drain)]() mutable {
+        try {
+            task();
+        } catch (...) {
+            // The task's own failure stays with it; the wait for it ends all the same.
+        }
+        task = nullptr;  // what it holds goes before the wait ends
+        {
+            std::lock_guard lock(progress->mutex);
+            progress->done = true;
+        }
+        progress->ended.notify_all();
+        drain.reset();
+    });
+}
+
 ExitDrain::ExitDrain(std::string label, DrainFunction drain) {
     auto entry = std::make_shared<Entry>();
     entry->label = std::move(label);

@@ -51,6 +51,15 @@ DrainFunction queueDrain(Queue& queue);
 // event loop has ended. Returns the labels of the drains that did not finish in time.
 std::vector<std::string> drainBeforeExit(Clock::time_point deadline);
 
+// Waits once for every registered drain, without running the main queue (what the exit handler
+// does). Returns the labels of the drains that did not finish in time.
+std::vector<std::string> waitForExitDrains(Clock::time_point deadline);
+
+// Runs the task on the queue; the quit's drains and the process's exit wait for it (within their
+// bound) from this call on. For work that nothing else waits for: a closed window's connection
+// released off the GUI thread.
+void asyncAwaitedAtExit(Queue& queue, std::string label, Task task);
+
 // The labels of the drains registered now (tests look at them).
 std::vector<std::string> registeredExitDrains();
 

@@ -12,6 +12,7 @@
 #include <variant>
 
 #include "platform/files/CertificateCheck.h"
+#include "platform/files/ConnectionsAtExit.h"
 #include "platform/files/CurlSupport.h"
 #include "platform/files/RemotePath.h"
 
@@ -45,14 +46,27 @@ private:
     curl_slist* list_ = nullptr;
 };
 
-class CurlProvider : public FileProvider {
+class CurlProvider : public FileProvider, public ConnectionOwner {
 public:
     CurlProvider(BaseUrl base, Credential credential, const ProviderOptions& options)
         : base_(std::move(base)), credential_(std::move(credential)), trust_(options.trust), timeouts_(options.timeouts) {
+        setUpLibraries();
         std::tie(tlsHost_, tlsPort_) = hostAndPort(base_.authority, base_.scheme);
         pool_ = std::make_unique<WorkerPool>(options.workers);
     }
-    ~CurlProvider() override { pool_.reset(); }
+    ~CurlProvider() override { endConnections(); }
+
+    // A provider as its factory returns it: its connections are closed at the latest when the
+    // process ends, before the libraries' own clean-up (see ConnectionsAtExit.h).
+    template <typename P>
+    static std::shared_ptr<FileProvider> closedAtExit(std::shared_ptr<P> provider) {
+        provider->exitClosing_ = std::make_unique<ExitClosing>(std::weak_ptr<ConnectionOwner>(provider));
+        return provider;
+    }
+
+    // Stops the workers, whose sessions hold the connections. A provider with more connections
+    // of its own closes those too.
+    void closeConnections() override { stopWorkers(); }
 
     std::string baseUrl() const override { return base_.display(); }
 
@@ -177,9 +191,15 @@ protected:
     // From a job body: when other workers remain, this worker stops and the operation runs
     // again on one of them (what the body returns then is dropped). False for the last worker.
     bool retireWorker(Session& session) { return pool_->retire(session); }
-    // Cancels and waits for the workers; a derived provider calls it first in its destructor,
-    // so no job still runs while the derived part goes away.
-    void stopWorkers() { pool_.reset(); }
+    // Cancels and waits for the workers (once; later calls find them stopped).
+    void stopWorkers() { pool_->stop(); }
+    // Closes the connections unless the process's exit did (waiting while it does): a derived
+    // provider calls it first in its destructor, so no job still runs while the derived part
+    // goes away.
+    void endConnections() {
+        if (exitClosing_) exitClosing_->closeOnce(*this);
+        else closeConnections();
+    }
 
     const BaseUrl base_;
 
@@ -194,6 +214,7 @@ private:
     mutable std::mutex mutex_;
     Timeouts timeouts_;
     std::unique_ptr<WorkerPool> pool_;  // stopped first on destruction, before anything it uses
+    std::unique_ptr<ExitClosing> exitClosing_;
 };
 
 // Common checks of a path argument: invalidPath when it is refused.

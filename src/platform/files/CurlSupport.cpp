@@ -1,4 +1,5 @@
 #include "platform/files/CurlSupport.h"
+#include "platform/files/ConnectionsAtExit.h"
 
 #include <algorithm>
 #include <cctype>
@@ -13,7 +14,7 @@
 
 namespace files {
 
-void initializeNetworking() { net::initialize(); }
+void initializeNetworking() { detail::setUpLibraries(); }
 
 void Operation::cancel() {
     cancelled_.store(true);
@@ -240,18 +241,23 @@ WorkerPool::WorkerPool(int workers) : state_(std::make_shared<State>()) {
         "file provider workers", [s = state_](dispatch::Clock::time_point deadline) { return s->waitUntilIdle(deadline); });
 }
 
-WorkerPool::~WorkerPool() {
+WorkerPool::~WorkerPool() { stop(); }
+
+void WorkerPool::stop() {
+    std::lock_guard stopping(stopMutex_);
     exitDrain_.reset();
     std::vector<OperationHandle> toCancel;
+    std::vector<std::thread> threads;
     {
         std::lock_guard lock(state_->mutex);
         state_->stopping = true;
         for (auto& item : state_->queue) toCancel.push_back(item.first);
         toCancel.insert(toCancel.end(), state_->running.begin(), state_->running.end());
+        threads.swap(state_->threads);
     }
     for (auto& op : toCancel) op->cancel();
     state_->wake.notify_all();
-    for (auto& t : state_->threads) {
+    for (auto& t : threads) {
         // A completion may drop the last reference to the provider on a worker thread: that
         // worker cannot join itself, so it is let go and ends on its own once its job returns.
         if (t.get_id() == std::this_thread::get_id()) t.detach();

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -99,6 +100,10 @@ public:
     WorkerPool& operator=(const WorkerPool&) = delete;
 
     void submit(OperationHandle op, Job job);
+    // What destruction does, from any thread and more than once: cancels queued and running
+    // operations, lets every job run (so each completes, with "cancelled"), and joins the
+    // workers, whose sessions (and connections) end with them.
+    void stop();
     // From a job running on `session`: when other workers remain, this one stops after the job,
     // which must then return without completing; the pool puts it back at the head of the queue
     // for the others. False (and nothing changes) for the last worker.
@@ -107,6 +112,7 @@ public:
 private:
     struct State;
     std::shared_ptr<State> state_;
+    std::mutex stopMutex_;
     std::unique_ptr<dispatch::ExitDrain> exitDrain_;
 };
 

@@ -70,7 +70,7 @@ public:
         : CurlProvider(std::move(base), std::move(credential), options),
           leftovers_(options.leftovers ? options.leftovers : makeLeftoverCopies()),
           requireTls_(options.requireTls) {}
-    ~FtpProvider() override { stopWorkers(); }
+    ~FtpProvider() override { endConnections(); }
 
     ProviderKind kind() const override { return ProviderKind::ftp; }
 
@@ -1174,7 +1174,7 @@ private:
 };
 
 std::shared_ptr<FileProvider> makeFtp(BaseUrl base, const Credential& credential, const ProviderOptions& options) {
-    return std::make_shared<FtpProvider>(std::move(base), credential, options);
+    return CurlProvider::closedAtExit(std::make_shared<FtpProvider>(std::move(base), credential, options));
 }
 
 }  // namespace files::detail

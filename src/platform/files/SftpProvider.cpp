@@ -211,14 +211,18 @@ public:
         std::tie(host_, port_) = detail::hostAndPort(base_.authority, "sftp");
         watchdog_ = std::thread([this] { watch(); });
     }
-    ~SftpProvider() override {
+    ~SftpProvider() override { endConnections(); }
+
+    // The workers first (no call runs on a link then), the watchdog, then each link's SSH
+    // connection.
+    void closeConnections() override {
         stopWorkers();
         {
             std::lock_guard lock(watchMutex_);
             watchStop_ = true;
         }
         watchWake_.notify_all();
-        watchdog_.join();
+        if (watchdog_.joinable()) watchdog_.join();
         std::lock_guard lock(linksMutex_);
         links_.clear();
     }
@@ -497,8 +501,6 @@ private:
     }
 
     std::optional<FileError> connectOnce(Link& link, Operation& op, bool& asked) {
-        static std::once_flag once;
-        std::call_once(once, [] { ssh_init(); });
         const Timeouts t = timeouts();
         const auto deadline = Clock::now() + t.connect;
         link.callStart = Clock::now();
@@ -1225,7 +1227,7 @@ private:
 };
 
 std::shared_ptr<FileProvider> makeSftp(BaseUrl base, const Credential& credential, const ProviderOptions& options) {
-    return std::make_shared<SftpProvider>(std::move(base), credential, options);
+    return CurlProvider::closedAtExit(std::make_shared<SftpProvider>(std::move(base), credential, options));
 }
 
 }  // namespace files::detail

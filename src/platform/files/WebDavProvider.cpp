@@ -56,7 +56,7 @@ class WebDavProvider final : public CurlProvider {
 public:
     WebDavProvider(BaseUrl base, Credential credential, const ProviderOptions& options)
         : CurlProvider(std::move(base), std::move(credential), options) {}
-    ~WebDavProvider() override { stopWorkers(); }
+    ~WebDavProvider() override { endConnections(); }
 
     ProviderKind kind() const override { return ProviderKind::webDav; }
 
@@ -578,7 +578,7 @@ private:
 };
 
 std::shared_ptr<FileProvider> makeWebDav(BaseUrl base, const Credential& credential, const ProviderOptions& options) {
-    return std::make_shared<WebDavProvider>(std::move(base), credential, options);
+    return CurlProvider::closedAtExit(std::make_shared<WebDavProvider>(std::move(base), credential, options));
 }
 
 }  // namespace files::detail

@@ -5,11 +5,14 @@
 #include <set>
 
 #include <QApplication>
+#include <QChildEvent>
+#include <QKeyEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QPointer>
 #include <QTimer>
+#include <utility>
 #include <QVariantMap>
 #include <QWebChannel>
 #include <QWebEnginePage>
@@ -251,7 +254,39 @@ bool WebView::focusNextPrevChild(bool next) {
     // the second time the focus is already on the next control, which must keep it.
     QWidget* focused = QApplication::focusWidget();
     if (!focused || (focused != this && !isAncestorOf(focused))) return true;
+    // It also hands the focus on by itself when a page with nothing to focus loads while the view
+    // holds the focus (a preview whose content arrives after the user went into it): no Tab was
+    // given then, and the focus stays.
+    if (!std::exchange(tabGiven_, false)) return true;
     return QWebEngineView::focusNextPrevChild(next);
+}
+
+namespace {
+bool isTab(QEvent* event) {
+    if (event->type() != QEvent::KeyPress) return false;
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    return key == Qt::Key_Tab || key == Qt::Key_Backtab;
+}
+}  // namespace
+
+bool WebView::event(QEvent* event) {
+    if (isTab(event)) tabGiven_ = true;
+    return QWebEngineView::event(event);
+}
+
+bool WebView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == focusProxy() && isTab(event)) tabGiven_ = true;
+    return QWebEngineView::eventFilter(watched, event);
+}
+
+void WebView::childEvent(QChildEvent* event) {
+    QWebEngineView::childEvent(event);
+    // The page's surface arrives after construction, and again when a navigation or a renderer
+    // restart replaces it.
+    if (event->type() == QEvent::ChildPolished && focusProxy()) {
+        focusProxy()->removeEventFilter(this);
+        focusProxy()->installEventFilter(this);
+    }
 }
 
 void releaseAllViews() {

@@ -106,8 +106,13 @@ public:
     void setConsoleHandler(ConsoleHandler handler);
 
 protected:
-    // The page hands the focus on (Tab past its last element): to the window's next control, once.
+    // The page hands the focus on (Tab past its last element): to the window's next control, once,
+    // and only for a Tab the user gave it.
     bool focusNextPrevChild(bool next) override;
+    // Tab keys that reach the view or the page's surface (its focus proxy) are noted for that.
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void childEvent(QChildEvent* event) override;
 
 signals:
     // A request of the page was refused by its access rules.
@@ -131,6 +136,7 @@ private:
     std::size_t memoryPageBytes_ = 0;
     bool networkForHtml_ = false;
     bool loading_ = false;
+    bool tabGiven_ = false;  // a Tab reached the page and it has not handed the focus on for it yet
     std::optional<std::string> waitingHtml_;  // the newest HTML given while a page was loading
     QTimer* loadWatch_ = nullptr;             // lets waiting HTML go when a load never reports its end
     int userScriptCounter_ = 0;

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "platform/dispatch/Dispatch.h"
+#include "platform/dispatch/ExitDrain.h"
 #include "platform/files/FileProvider.h"
 #include "platform/files/RemotePath.h"
 #include "tandrel/foundation/AMZLogger.h"
@@ -227,7 +228,10 @@ void FileViewerSceneDelegate::connect_with_keychain_credentials(const std::strin
 
 void FileViewerSceneDelegate::release_in_background(std::shared_ptr<VornProviderBucket> bucket) {
     if (!bucket) return;
-    dispatch::globalQueue(dispatch::QoS::background).async([bucket = std::move(bucket)]() mutable { bucket.reset(); });
+    // The quit waits for it (within its bound): a connection closed after the process's exit
+    // began would find its libraries cleaned up.
+    dispatch::asyncAwaitedAtExit(dispatch::globalQueue(dispatch::QoS::background), "a closed window's connection",
+                                 [bucket = std::move(bucket)]() mutable { bucket.reset(); });
 }
 
 void FileViewerSceneDelegate::store_connection(std::shared_ptr<VornSingleServiceDataModel> server, std::string url,

@@ -46,6 +46,8 @@ public:
     int uploads() const { return uploads_; }
     // The first upload waits in the relay.
     bool holding() const { return held_ && held_->held; }
+    // The client closed the connection whose command was held, without waiting for its answer.
+    bool client_left_while_held() const { return client_left_while_held_; }
     // Lets the held upload go on.
     void release() {
         if (!held_ || !held_->held) return;
@@ -82,7 +84,8 @@ private:
             if (l->client) l->client->disconnectFromHost();
         });
         QObject::connect(client, &QTcpSocket::readyRead, this, [this, l] { from_client(*l, l->client->readAll()); });
-        QObject::connect(client, &QTcpSocket::disconnected, this, [l] {
+        QObject::connect(client, &QTcpSocket::disconnected, this, [this, l] {
+            if (l->held) client_left_while_held_ = true;
             if (l->upstream) l->upstream->disconnectFromHost();
         });
         l->upstream->connectToHost(QHostAddress::LocalHost, static_cast<quint16>(upstream_port_));
@@ -137,6 +140,7 @@ private:
     std::vector<std::unique_ptr<Link>> links_;
     Link* held_ = nullptr;
     int uploads_ = 0;
+    bool client_left_while_held_ = false;
 };
 
 }  // namespace relaytest
