@@ -18,6 +18,7 @@
 
 #include "platform/dispatch/ApplicationEnd.h"
 #include "platform/web/MemoryRelease.h"
+#include "platform/web/SiteResources.h"
 #include "platform/web/WebView.h"
 
 namespace web {
@@ -141,6 +142,7 @@ void registerWebSchemes() {
     document.setFlags(QWebEngineUrlScheme::LocalScheme | QWebEngineUrlScheme::LocalAccessAllowed |
                       QWebEngineUrlScheme::CorsEnabled);
     QWebEngineUrlScheme::registerScheme(document);
+    site::registerScheme();
     // The web engine shares GL contexts with the widgets; Qt wants this set before the application.
     if (!QCoreApplication::instance()) QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     chooseQuickRenderer();
@@ -173,6 +175,7 @@ QWebEngineProfile* sharedProfile() {
         p->setSpellCheckEnabled(false);
         p->installUrlSchemeHandler(QByteArray(kPageScheme), new PageSchemeHandler(p));
         p->installUrlSchemeHandler(QByteArray(kDocumentScheme), new DocumentSchemeHandler(p));
+        p->installUrlSchemeHandler(QByteArray(kSiteScheme), site::makeSchemeHandler(p));
         gProfile = p;
         dispatch::atApplicationEnd(releaseProfileAtEnd);
     }

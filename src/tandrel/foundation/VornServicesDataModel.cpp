@@ -16,6 +16,8 @@ OrderedJson VornSingleServiceDataModel::to_json() const {
     j["created_date"] = jsonable::date_json(created_date);
     j["last_connected"] = jsonable::date_json(last_connected);
     if (require_encryption) j["require_encryption"] = true;
+    if (web_root) j["web_root"] = *web_root;
+    if (site_url) j["site_url"] = *site_url;
     return j;
 }
 
@@ -34,6 +36,8 @@ std::shared_ptr<VornSingleServiceDataModel> VornSingleServiceDataModel::from_jso
         if (!it->is_boolean()) throw DecodingError("typeMismatch: expected a boolean for key \"require_encryption\"");
         s->require_encryption = it->get<bool>();
     }
+    s->web_root = jsonable::optional_string(j, "web_root");
+    s->site_url = jsonable::optional_string(j, "site_url");
     return s;
 }
 

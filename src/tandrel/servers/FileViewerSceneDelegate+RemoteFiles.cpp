@@ -121,6 +121,7 @@ void FileViewerSceneDelegate::write_file_text(const std::string& path, std::stri
                                         self->fileView_controller->reload_visible_sections_on_main();
                                         self->remote_file_written(path, size);
                                     }
+                                    if (!result && self) emit self->remoteFileWritten(QByteArray::fromStdString(path));
                                     if (written) written(result);
                                 });
                             });
@@ -138,16 +139,17 @@ void FileViewerSceneDelegate::write_file_text_checked(const std::string& path, s
     }
     QPointer<FileViewerSceneDelegate> self(this);
     provider->writeContents(path, std::move(text), files::WriteMode::replace, std::move(expected),
-                            [self, written](std::optional<files::FileVersion> version,
-                                            std::optional<files::FileError> error) {
+                            [self, written, path](std::optional<files::FileVersion> version,
+                                                  std::optional<files::FileError> error) {
                                 auto result = vorn_error_from(error);
                                 if (result) result->message = not_saved_message(*error);
                                 // What a cut write left on the server is this save's own
                                 // fragment, no version anybody read: the next save need not ask.
                                 if (error && error->targetIncomplete) version = files::FileVersion{};
-                                dispatch::mainQueue().async([self, written, version = std::move(version), result] {
+                                dispatch::mainQueue().async([self, written, version = std::move(version), result, path] {
                                     if (!result && self && self->fileView_controller)
                                         self->fileView_controller->reload_visible_sections_on_main();
+                                    if (!result && self) emit self->remoteFileWritten(QByteArray::fromStdString(path));
                                     if (written) written(version, result);
                                 });
                             });
