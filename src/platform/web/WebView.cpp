@@ -528,10 +528,7 @@ void WebView::startHtmlLoad(const std::string& html) {
     page_->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
     loading_ = true;
     loadWatch_->start();
-    // The same address again (a new text of the page, a file it uses changed): its files are all
-    // asked for again, none taken from the engine's memory of the last load.
-    if (page_->url() == url) page_->triggerAction(QWebEnginePage::ReloadAndBypassCache);
-    else page_->load(url);
+    page_->load(url);
 }
 
 void WebView::loadEnded() {

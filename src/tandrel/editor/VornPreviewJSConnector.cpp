@@ -135,9 +135,10 @@ void VornPreviewJSConnector::load_preview_html(const std::string& html) {
             return;
         }
         const std::pair<std::size_t, std::size_t> digest{html.size(), std::hash<std::string>{}(html)};
-        if (self->shown_in_ == self->web_view && self->shown_ == digest) return;
+        if (self->shown_in_ == self->web_view && self->shown_ == digest && !self->shown_site_path_) return;
         self->shown_ = digest;
         self->shown_in_ = self->web_view;
+        self->shown_site_path_.reset();
         ++self->preview_loads_;
         self->web_view->loadHtmlString(html);
     });
@@ -173,11 +174,9 @@ bool VornPreviewJSConnector::load_site_page(const std::string& html) {
                           });
     }
     site_->set_text(*path, html);
-    const auto address = site_->address_of(*path);
-    if (!address) return false;
+    if (!site_->address_of(*path)) return false;
     QPointer<VornPreviewJSConnector> self(this);
-    const QUrl url = *address;
-    dispatch::mainQueue().async([self, html, url] {
+    dispatch::mainQueue().async([self, html, path = *path] {
         if (!self) return;
         if (!self->web_view) {
             if (auto* display = self->error_delegatex.get()) {
@@ -185,22 +184,30 @@ bool VornPreviewJSConnector::load_site_page(const std::string& html) {
             }
             return;
         }
+        if (!self->site_) return;
         const std::pair<std::size_t, std::size_t> digest{html.size(), std::hash<std::string>{}(html)};
-        if (self->shown_in_ == self->web_view && self->shown_ == digest && self->web_view->url() == url) return;
+        if (self->shown_in_ == self->web_view && self->shown_ == digest && self->shown_site_path_ == path) return;
         self->shown_ = digest;
         self->shown_in_ = self->web_view;
-        ++self->preview_loads_;
-        if (self->site_) self->site_->clear_requested();
-        self->web_view->loadSitePage(url);
+        self->load_site_address(path);
     });
     return true;
 }
 
-void VornPreviewJSConnector::reload_site_page() {
-    if (!web_view || !site_ || web::site::keyOf(web_view->url()).isEmpty()) return;
+void VornPreviewJSConnector::load_site_address(const std::string& path) {
+    if (!web_view || !site_) return;
+    site_->renew_key();
+    const auto address = site_->address_of(path);
+    if (!address) return;
     ++preview_loads_;
+    shown_site_path_ = path;
     site_->clear_requested();
-    web_view->loadSitePage(web_view->url());
+    web_view->loadSitePage(*address);
+}
+
+void VornPreviewJSConnector::reload_site_page() {
+    if (!web_view || !site_) return;
+    if (const auto path = site_->path_of(web_view->url())) load_site_address(*path);
 }
 
 void VornPreviewJSConnector::open_text_changed(const files::FileProvider* provider, const std::string& path) {

@@ -76,6 +76,8 @@ private:
     void open_text_changed(const files::FileProvider* provider, const std::string& path);
     void server_file_written(const std::string& path);
     void reload_site_page();
+    // Loads the page at the provider path under a fresh key of the site.
+    void load_site_address(const std::string& path);
     std::shared_ptr<VornPreviewSite> site_;
     std::optional<std::string> recorded_path_;  // the path this connector's text is recorded under
     const files::FileProvider* recorded_provider_ = nullptr;
@@ -84,6 +86,7 @@ private:
     // The size and hash of the HTML last loaded, and the view it went to.
     std::optional<std::pair<std::size_t, std::size_t>> shown_;
     QPointer<web::WebView> shown_in_;
+    std::optional<std::string> shown_site_path_;  // the document path of the site page last loaded
     int preview_loads_ = 0;
     int contents_pushed_ = 0;
 };

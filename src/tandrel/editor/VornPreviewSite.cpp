@@ -36,6 +36,11 @@ VornPreviewSite::VornPreviewSite(std::shared_ptr<files::FileProvider> provider, 
 
 VornPreviewSite::~VornPreviewSite() { web::site::close(key_); }
 
+void VornPreviewSite::renew_key() {
+    web::site::close(key_);
+    key_ = web::site::open(weak_from_this());
+}
+
 std::optional<QUrl> VornPreviewSite::address_of(const std::string& provider_path) const {
     const std::string path = files::path::normalize(provider_path);
     if (!files::path::isSameOrInside(path, root_)) return std::nullopt;

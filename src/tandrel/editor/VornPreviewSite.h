@@ -37,6 +37,10 @@ public:
 
     const std::string& root() const { return root_; }
     const files::FileProvider* provider() const { return provider_key_; }
+    // A new key for the site, the old one closed: the next page load's addresses are all new, so
+    // the web engine takes none of the page's files from its memory of an earlier load (it
+    // keeps them by address, and would not ask again even for a reload).
+    void renew_key();
     // The site address of a provider path inside the root; nothing for a path outside it.
     std::optional<QUrl> address_of(const std::string& provider_path) const;
     // The provider path a site address names (its own key only).

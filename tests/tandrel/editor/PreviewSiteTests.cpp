@@ -245,6 +245,24 @@ TEST_P(PreviewSite, AnotherWindowsStyleSheetRestylesAndSavesAreReadAgain) {
     // The saved file is read again, and so is the missing image (a miss is not kept); the rest
     // comes from what the site keeps or from the open texts.
     EXPECT_EQ(preview->site()->server_reads(), reads + 2);
+
+    // A listing that shows a kept file with another size: it is read again at the next load; one
+    // that shows it unchanged reads nothing.
+    const std::string changed = "#rel { color: rgb(20, 30, 40); }\n";
+    put("site/css/a.css", changed);
+    auto listing = std::make_shared<VornServerFilesDataModel>();
+    auto entry = [](const std::string& path, std::int64_t size) {
+        auto e = std::make_shared<VornServerFileDataModel>();
+        e->path = path;
+        e->size = size;
+        return e;
+    };
+    listing->fileSections = {{entry("/site/img/dot.png", static_cast<std::int64_t>(png(3, 2).size())),
+                              entry("/site/css/a.css", static_cast<std::int64_t>(changed.size()))}};
+    emit window->remoteFolderListed(listing);
+    show("/site/pages/index.html", kPage);
+    EXPECT_EQ(color("rel"), "rgb(20, 30, 40)");
+    EXPECT_EQ(preview->site()->server_reads(), reads + 4) << "a.css and the missing image";
     EXPECT_TRUE(errors->errors.empty()) << errors->errors.front().text();
 }
 
