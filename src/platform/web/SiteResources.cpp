@@ -3,12 +3,12 @@
 #include <QBuffer>
 #include <QHash>
 #include <QPointer>
-#include <QRandomGenerator>
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
 #include <QWebEngineUrlSchemeHandler>
 
 #include "platform/dispatch/Dispatch.h"
+#include "platform/web/WebProfile.h"
 
 namespace web::site {
 
@@ -30,10 +30,7 @@ public:
     using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
 
     void requestStarted(QWebEngineUrlRequestJob* job) override {
-        if (job->requestMethod() != QByteArrayLiteral("GET")) {
-            job->fail(QWebEngineUrlRequestJob::RequestDenied);
-            return;
-        }
+        if (refuseAllButGet(job)) return;
         const QUrl url = job->requestUrl();
         const auto it = registry().constFind(keyOf(url));
         std::shared_ptr<Source> source = it == registry().constEnd() ? nullptr : it->lock();
@@ -66,9 +63,7 @@ public:
 }  // namespace
 
 QString open(std::weak_ptr<Source> source) {
-    quint64 words[2];
-    QRandomGenerator::system()->fillRange(words);
-    const QString key = QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(words), sizeof words).toHex());
+    const QString key = unguessableKey();
     registry().insert(key, std::move(source));
     return key;
 }
