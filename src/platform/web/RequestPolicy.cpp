@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include "platform/web/SiteResources.h"
 #include "platform/web/WebProfile.h"
 
 namespace web {
@@ -19,6 +20,14 @@ std::optional<RequestPolicy> RequestPolicy::folder(const std::filesystem::path& 
 RequestPolicy RequestPolicy::memoryPage(bool allowNetwork) {
     RequestPolicy p;
     p.kind_ = Kind::memory;
+    p.allowNetwork_ = allowNetwork;
+    return p;
+}
+
+RequestPolicy RequestPolicy::site(const QString& key, bool allowNetwork) {
+    RequestPolicy p;
+    p.kind_ = key.isEmpty() ? Kind::none : Kind::site;
+    p.folder_ = key;
     p.allowNetwork_ = allowNetwork;
     return p;
 }
@@ -48,6 +57,11 @@ bool RequestPolicy::allows(const QUrl& url) const {
         }
         case Kind::memory:
             if (scheme == QString::fromLatin1(kPageScheme)) return true;
+            if (allowNetwork_ && (scheme == QLatin1String("http") || scheme == QLatin1String("https")))
+                return true;
+            return false;
+        case Kind::site:
+            if (scheme == QLatin1String(kSiteScheme)) return site::keyOf(url) == folder_;
             if (allowNetwork_ && (scheme == QLatin1String("http") || scheme == QLatin1String("https")))
                 return true;
             return false;

@@ -3,7 +3,9 @@
 //  - a page loaded from a file, with read access to one folder: file URLs inside that folder (after
 //    resolving "..", symbolic links and the like) and nothing else; no network at all;
 //  - a page served from memory through the app's page scheme: that scheme and, only when allowed,
-//    http and https. Never a file.
+//    http and https. Never a file;
+//  - a page of a site (SiteResources.h): the site scheme under its own key only (never another
+//    site's) and, only when allowed, http and https. Never a file, never the page scheme.
 // data:, blob: and about: URLs stay inside the page and are always allowed.
 #include <QString>
 #include <QUrl>
@@ -24,15 +26,17 @@ public:
     static std::optional<RequestPolicy> folder(const std::filesystem::path& folder);
     // The page scheme; http and https too when `allowNetwork`.
     static RequestPolicy memoryPage(bool allowNetwork);
+    // The site scheme under `key`; http and https too when `allowNetwork`.
+    static RequestPolicy site(const QString& key, bool allowNetwork);
 
     bool allows(const QUrl& url) const;
     // The canonical folder a file page may read, if this is a file-page policy.
     std::optional<QString> readAccessFolder() const;
 
 private:
-    enum class Kind { none, folder, memory };
+    enum class Kind { none, folder, memory, site };
     Kind kind_ = Kind::none;
-    QString folder_;  // canonical, no trailing slash (except for "/")
+    QString folder_;  // canonical, no trailing slash (except for "/"); a site's key
     bool allowNetwork_ = false;
 };
 

@@ -18,6 +18,7 @@
 
 #include "platform/dispatch/ApplicationEnd.h"
 #include "platform/web/MemoryRelease.h"
+#include "platform/web/SiteResources.h"
 #include "platform/web/WebView.h"
 
 namespace web {
@@ -37,10 +38,7 @@ public:
 
     void requestStarted(QWebEngineUrlRequestJob* job) override {
         const QUrl url = job->requestUrl();
-        if (job->requestMethod() != QByteArrayLiteral("GET")) {
-            job->fail(QWebEngineUrlRequestJob::RequestDenied);
-            return;
-        }
+        if (refuseAllButGet(job)) return;
         const QString path = url.path();
         const auto it = pageStore().constFind(pages::keyOf(url));
         // Only the page itself lives here; relative links of the page find nothing.
@@ -77,10 +75,7 @@ public:
     using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
 
     void requestStarted(QWebEngineUrlRequestJob* job) override {
-        if (job->requestMethod() != QByteArrayLiteral("GET")) {
-            job->fail(QWebEngineUrlRequestJob::RequestDenied);
-            return;
-        }
+        if (refuseAllButGet(job)) return;
         const QString key = documentKeyOf(job->requestUrl());
         const auto it = key.isEmpty() ? documentStore().end() : documentStore().find(key);
         if (it == documentStore().end()) {
@@ -100,6 +95,18 @@ public:
 };
 
 }  // namespace
+
+QString unguessableKey() {
+    quint64 words[2];
+    QRandomGenerator::system()->fillRange(words);
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(words), sizeof words).toHex());
+}
+
+bool refuseAllButGet(QWebEngineUrlRequestJob* job) {
+    if (job->requestMethod() == QByteArrayLiteral("GET")) return false;
+    job->fail(QWebEngineUrlRequestJob::RequestDenied);
+    return true;
+}
 
 bool engineRunsWithoutGpu(const QByteArray& engineSwitches, const QStringList& arguments) {
     const QByteArray flag = QByteArrayLiteral("--disable-gpu");
@@ -141,6 +148,7 @@ void registerWebSchemes() {
     document.setFlags(QWebEngineUrlScheme::LocalScheme | QWebEngineUrlScheme::LocalAccessAllowed |
                       QWebEngineUrlScheme::CorsEnabled);
     QWebEngineUrlScheme::registerScheme(document);
+    site::registerScheme();
     // The web engine shares GL contexts with the widgets; Qt wants this set before the application.
     if (!QCoreApplication::instance()) QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     chooseQuickRenderer();
@@ -173,6 +181,7 @@ QWebEngineProfile* sharedProfile() {
         p->setSpellCheckEnabled(false);
         p->installUrlSchemeHandler(QByteArray(kPageScheme), new PageSchemeHandler(p));
         p->installUrlSchemeHandler(QByteArray(kDocumentScheme), new DocumentSchemeHandler(p));
+        p->installUrlSchemeHandler(QByteArray(kSiteScheme), site::makeSchemeHandler(p));
         gProfile = p;
         dispatch::atApplicationEnd(releaseProfileAtEnd);
     }
@@ -225,9 +234,7 @@ std::size_t count() { return static_cast<std::size_t>(pageStore().size()); }
 namespace documents {
 
 QUrl offer(QByteArray bytes) {
-    quint64 words[2];
-    QRandomGenerator::system()->fillRange(words);
-    const QString key = QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(words), sizeof words).toHex());
+    const QString key = unguessableKey();
     documentStore().insert(key, std::move(bytes));
     return keyedUrl(kDocumentScheme, key);
 }

@@ -7,6 +7,7 @@
 #include <QUrl>
 
 class QWebEngineProfile;
+class QWebEngineUrlRequestJob;
 
 namespace web {
 
@@ -44,6 +45,12 @@ QWebEngineProfile* sharedProfile();
 // Removes the profile's website data: HTTP cache, cookies and visited links. Returns at once; the
 // engine finishes the work in the background.
 void clearWebsiteData();
+
+// What the app's scheme handlers share: a fresh key no page can guess (32 hexadecimal digits),
+// and the refusal of every request but GET (true when the job was refused), so that no page can
+// make the app write anything.
+QString unguessableKey();
+bool refuseAllButGet(QWebEngineUrlRequestJob* job);
 
 // The pages served from memory. publish() keeps the bytes under a fresh key and returns the URL to
 // load; withdraw() drops a key. Main thread only.

@@ -25,6 +25,7 @@
 #include "platform/web/MemoryRelease.h"
 #include "platform/web/RequestPolicy.h"
 #include "platform/web/ScriptBridge.h"
+#include "platform/web/SiteResources.h"
 #include "platform/web/WebProfile.h"
 #include "platform/web/WebViewAccessible.h"
 
@@ -294,7 +295,7 @@ void releaseAllViews() {
     while (!liveViews().empty()) delete *liveViews().begin();
 }
 
-WebView::WebView(QWidget* parent) : QWebEngineView(parent) {
+WebView::WebView(QWidget* parent, Bridge bridge) : QWebEngineView(parent) {
     liveViews().insert(this);
     if (!webSchemesRegistered()) {
         qCWarning(lcWeb) << "registerWebSchemes() did not run before the application was made; "
@@ -305,18 +306,20 @@ WebView::WebView(QWidget* parent) : QWebEngineView(parent) {
     page_->setUrlRequestInterceptor(interceptor_);
     connect(interceptor_, &RequestInterceptor::refused, this, &WebView::requestRefused, Qt::QueuedConnection);
 
-    channel_ = new QWebChannel(page_);
-    bridge_ = new ScriptBridge(this, channel_);
-    channel_->registerObject(QString::fromLatin1(kBridgeObjectName), bridge_);
-    page_->setWebChannel(channel_, QWebEngineScript::MainWorld);
+    if (bridge == Bridge::page) {
+        channel_ = new QWebChannel(page_);
+        bridge_ = new ScriptBridge(this, channel_);
+        channel_->registerObject(QString::fromLatin1(kBridgeObjectName), bridge_);
+        page_->setWebChannel(channel_, QWebEngineScript::MainWorld);
 
-    QWebEngineScript shim;
-    shim.setName(QString::fromLatin1(kBridgeScriptName));
-    shim.setSourceCode(bridgeScriptSource());
-    shim.setInjectionPoint(QWebEngineScript::DocumentCreation);
-    shim.setWorldId(QWebEngineScript::MainWorld);
-    shim.setRunsOnSubFrames(false);
-    page_->scripts().insert(shim);
+        QWebEngineScript shim;
+        shim.setName(QString::fromLatin1(kBridgeScriptName));
+        shim.setSourceCode(bridgeScriptSource());
+        shim.setInjectionPoint(QWebEngineScript::DocumentCreation);
+        shim.setWorldId(QWebEngineScript::MainWorld);
+        shim.setRunsOnSubFrames(false);
+        page_->scripts().insert(shim);
+    }
 
     QWebEngineSettings* s = page_->settings();
     s->setAttribute(QWebEngineSettings::JavascriptEnabled, true);
@@ -513,7 +516,7 @@ bool WebView::loadFileUrl(const std::filesystem::path& file, const std::filesyst
     if (!policy->allows(url)) return false;
     pages::withdraw(memoryPageKey_);
     memoryPageKey_.clear();
-    waitingHtml_.reset();  // the file page replaces whatever waited
+    waiting_.reset();  // the file page replaces whatever waited
     interceptor_->setPolicy(*policy);
     page_->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
     loading_ = true;
@@ -526,10 +529,30 @@ void WebView::loadHtmlString(const std::string& html) {
     if (loading_) {
         // A navigation started over one still under way can lose to it (the older page then shows,
         // or a blank one): the newest page waits for the current load to end.
-        waitingHtml_ = html;
+        waiting_ = html;
         return;
     }
     startHtmlLoad(html);
+}
+
+bool WebView::loadSitePage(const QUrl& url) {
+    if (site::keyOf(url).isEmpty()) return false;
+    if (loading_) {
+        waiting_ = url;
+        return true;
+    }
+    startSiteLoad(url);
+    return true;
+}
+
+void WebView::startSiteLoad(const QUrl& url) {
+    pages::withdraw(memoryPageKey_);
+    memoryPageKey_.clear();
+    interceptor_->setPolicy(RequestPolicy::site(site::keyOf(url), networkForHtml_));
+    page_->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+    loading_ = true;
+    loadWatch_->start();
+    page_->load(url);
 }
 
 void WebView::startHtmlLoad(const std::string& html) {
@@ -546,15 +569,18 @@ void WebView::startHtmlLoad(const std::string& html) {
 void WebView::loadEnded() {
     loading_ = false;
     loadWatch_->stop();
-    if (!waitingHtml_) return;
-    std::string html = std::move(*waitingHtml_);
-    waitingHtml_.reset();
-    startHtmlLoad(html);
+    if (!waiting_) return;
+    auto next = std::move(*waiting_);
+    waiting_.reset();
+    if (auto* html = std::get_if<std::string>(&next)) startHtmlLoad(*html);
+    else startSiteLoad(std::get<QUrl>(next));
 }
 
 void WebView::setNetworkAllowedForHtml(bool allowed) {
     networkForHtml_ = allowed;
     if (!memoryPageKey_.isEmpty()) interceptor_->setPolicy(RequestPolicy::memoryPage(allowed));
+    const QString site = site::keyOf(page_->url());
+    if (!site.isEmpty()) interceptor_->setPolicy(RequestPolicy::site(site, allowed));
 }
 
 bool WebView::networkAllowedForHtml() const { return networkForHtml_; }

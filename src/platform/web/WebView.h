@@ -7,7 +7,11 @@
 //    arrives, converted to JSON, at the handler added for NAME, on the main queue. Posts made
 //    before the page's channel is up are kept and delivered in order once it is;
 //  - loadFileUrl loads a file with read access to one folder and nothing else (no network);
-//    loadHtmlString serves HTML from memory through the app's page scheme, without file access.
+//    loadHtmlString serves HTML from memory through the app's page scheme, without file access;
+//    loadSitePage loads a page of a site (SiteResources.h), which reaches its own site's files only.
+// A view made without the page bridge (Bridge::none, the preview's) gives its pages no web channel
+// and no message handlers: such a page cannot reach the app at all; scripts the app runs in it
+// (evaluateJavaScript) work as ever.
 // Every page uses the shared off-the-record profile (WebProfile.h); registerWebSchemes() must have
 // run before the QApplication was made.
 //
@@ -27,6 +31,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <variant>
 
 class QTimer;
 class QWebChannel;
@@ -58,10 +63,12 @@ using ConsoleHandler =
 // releases the shared profile.
 void releaseAllViews();
 
+enum class Bridge { page, none };
+
 class WebView : public QWebEngineView {
     Q_OBJECT
 public:
-    explicit WebView(QWidget* parent = nullptr);
+    explicit WebView(QWidget* parent = nullptr, Bridge bridge = Bridge::page);
     ~WebView() override;
 
     // Runs the script (a program, as for eval) in the page's main world. The completion, when given,
@@ -87,7 +94,13 @@ public:
     // One load runs at a time: HTML given while a page is loading waits for that load to end
     // (only the newest waits), so quick successive pages always end on the last one.
     void loadHtmlString(const std::string& html);
-    // Whether pages loaded with loadHtmlString may fetch http and https resources (default false).
+    // Loads a site page (a "dravix-site:" address, SiteResources.h): the page and the files it
+    // links come from the site's source; it may reach no other site and no file (and http and
+    // https as networkAllowedForHtml says). One load at a time, as for loadHtmlString. Returns
+    // false, loading nothing, for another kind of URL.
+    bool loadSitePage(const QUrl& url);
+    // Whether pages loaded with loadHtmlString or loadSitePage may fetch http and https resources
+    // (default false).
     void setNetworkAllowedForHtml(bool allowed);
     bool networkAllowedForHtml() const;
 
@@ -124,6 +137,7 @@ private:
     void deliverMessage(const QString& name, const QString& bodyJson, const QVariantList& large, const QString& marker);
     void deliverConsole(ConsoleLevel level, const QString& message, int line, const QString& source);
     void startHtmlLoad(const std::string& html);
+    void startSiteLoad(const QUrl& url);
     void loadEnded();
 
     WebPage* page_ = nullptr;
@@ -137,7 +151,8 @@ private:
     bool networkForHtml_ = false;
     bool loading_ = false;
     bool tabGiven_ = false;  // a Tab reached the page and it has not handed the focus on for it yet
-    std::optional<std::string> waitingHtml_;  // the newest HTML given while a page was loading
+    // The newest page (HTML, or a site page's address) given while a page was loading.
+    std::optional<std::variant<std::string, QUrl>> waiting_;
     QTimer* loadWatch_ = nullptr;             // lets waiting HTML go when a load never reports its end
     int userScriptCounter_ = 0;
     std::set<QString> offeredDocuments_;

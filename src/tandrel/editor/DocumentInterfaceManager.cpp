@@ -14,6 +14,7 @@
 #include "tandrel/editor/MainViewController.h"
 #include "tandrel/editor/VORNSplitViewController.h"
 #include "tandrel/editor/VornEditorJSConnector.h"
+#include "tandrel/editor/VornEditorJSConnectorSupport.h"
 #include "tandrel/editor/VornEditorWKWebView.h"
 #include "tandrel/editor/VornPreviewJSConnector.h"
 #include "tandrel/editor/WebViewController.h"
@@ -45,15 +46,6 @@ std::string file_display_name(const std::string& path) {
     return files::path::forDisplay(files::path::lastComponent(path));
 }
 
-// The path a file id was made from (the id is Base64 of the path's bytes).
-std::optional<std::string> path_of_file_id(const std::string& id) {
-    const auto decoded = QByteArray::fromBase64Encoding(QByteArray::fromStdString(id), QByteArray::AbortOnBase64DecodingErrors);
-    if (!decoded || decoded.decoded.isEmpty()) return std::nullopt;
-    std::string path = decoded.decoded.toStdString();
-    if (file_bucket_id_for_path(path) != id) return std::nullopt;
-    return path;
-}
-
 // A document the launch reopens from its kept unsaved text, whose file is gone from the server,
 // opens with that text all the same (the read found no file): the window knows the file was
 // deleted there, so a save asks before writing it there again.
@@ -61,7 +53,7 @@ std::shared_ptr<VornServerFileContentModel> kept_text_of_deleted_file(const std:
                                                                       VornCurrentEditorStateInfo& info) {
     if (!error || error->name != "notFound" || !info.service_session_id || !info.file_bucket_id) return nullptr;
     if (!VornUnsavedTextKeeper::shared().is_restoring(*info.service_session_id, *info.file_bucket_id)) return nullptr;
-    const auto path = path_of_file_id(*info.file_bucket_id);
+    const auto path = editor_support::path_of_file_id(*info.file_bucket_id);
     if (!path) return nullptr;
     auto content = std::make_shared<VornServerFileContentModel>();
     content->id = *info.file_bucket_id;
@@ -233,7 +225,7 @@ void DocumentInterfaceManager::load_current_editor_file(bool is_compact) {
     // another folder since the file was opened, the path the file's id carries (Base64 of it).
     std::optional<std::string> path;
     if (auto entry = viewer->find_listed_file(*info.file_bucket_id)) path = entry->path;
-    if (!path) path = path_of_file_id(*info.file_bucket_id);
+    if (!path) path = editor_support::path_of_file_id(*info.file_bucket_id);
     if (!path || path->empty()) return;
 
     auto connector = is_compact ? editor_compact_js_connector : editor_js_connector;
@@ -318,7 +310,7 @@ void DocumentInterfaceManager::file_loaded(std::shared_ptr<VornServerFileContent
 std::optional<std::string> DocumentInterfaceManager::current_file_path() const {
     const auto& info = my_current_editor_info;
     if (info.file_path && !info.file_path->empty()) return info.file_path;
-    return info.file_bucket_id ? path_of_file_id(*info.file_bucket_id) : std::nullopt;
+    return info.file_bucket_id ? editor_support::path_of_file_id(*info.file_bucket_id) : std::nullopt;
 }
 
 void DocumentInterfaceManager::follow_file_move(const QByteArray& from, const QByteArray& to) {

@@ -4,6 +4,9 @@
 #include "tandrel/editor/VornPreviewContentBucket.h"
 #include "tandrel/foundation/JsonScan.h"
 #include "tandrel/foundation/TandrelExtensions.h"
+#include "tandrel/foundation/VornServerFilesDataModel.h"
+
+#include <QByteArray>
 
 namespace editor_support {
 
@@ -82,6 +85,14 @@ std::shared_ptr<VornPreviewContentBucket> preview_bucket(const std::string& file
     bucket->file_mime = mime_type_for_url(file_path);
     bucket->file_type = path_extension(file_path);
     return bucket;
+}
+
+std::optional<std::string> path_of_file_id(const std::string& id) {
+    const auto decoded = QByteArray::fromBase64Encoding(QByteArray::fromStdString(id), QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded || decoded.decoded.isEmpty()) return std::nullopt;
+    std::string path = decoded.decoded.toStdString();
+    if (file_bucket_id_for_path(path) != id) return std::nullopt;
+    return path;
 }
 
 }  // namespace editor_support

@@ -59,4 +59,7 @@ std::optional<std::string> session_value(const std::string& session_json);
 // path.
 std::shared_ptr<VornPreviewContentBucket> preview_bucket(const std::string& file_path, std::string text);
 
+// The path a file id was made from (the id is Base64 of the path's bytes).
+std::optional<std::string> path_of_file_id(const std::string& id);
+
 }  // namespace editor_support

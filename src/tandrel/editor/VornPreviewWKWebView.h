@@ -1,7 +1,8 @@
 #pragma once
-// The live preview's web view: HTML from memory, never file access and no bridge to the app. The
-// page may load its http and https resources (style sheets, images, scripts of the site), as the
-// site itself would in a browser: without file access or a bridge that gives it nothing of ours.
+// The live preview's web view: a page at its site address (its files come through the server's
+// connection, VornPreviewSite) or HTML from memory; never file access, never another site's files,
+// and no bridge to the app (no web channel, no message handlers reach it). The page may load its
+// http and https resources, as the site itself would in a browser.
 #include "platform/web/WebView.h"
 #include "tandrel/editor/ProtocolLink.h"
 #include "tandrel/editor/VornPreviewWKWebViewProtocol.h"

@@ -23,6 +23,7 @@
 class VornACEFileSessionsDataModel;
 class VornProviderBucket;  // the live connection (tandrel/servers/VornProviderBucket.h); opaque here
 class VornServerFileDataModel;
+class VornServerFilesDataModel;
 namespace ui {
 class ViewController;
 }
@@ -94,4 +95,9 @@ signals:
     // a move already. Paths are the server's bytes. Document windows showing such a file follow.
     void remoteItemMoved(const QByteArray& from, const QByteArray& to);
     void remoteItemRemoved(const QByteArray& path);
+    // A save through write_file_text or write_file_text_checked has landed: the server's copy at
+    // `path` is the saved text (emitted on the main queue just before the save's completion).
+    void remoteFileWritten(const QByteArray& path);
+    // The explorer has shown a listing of the connected server (its entries' sizes and dates).
+    void remoteFolderListed(std::shared_ptr<VornServerFilesDataModel> listing);
 };

@@ -17,6 +17,8 @@ OrderedJson VornSingleServiceDataModel::to_json() const {
     j["last_connected"] = jsonable::date_json(last_connected);
     if (require_encryption) j["require_encryption"] = true;
     if (tls_seen) j["tls_seen"] = true;
+    if (web_root) j["web_root"] = *web_root;
+    if (site_url) j["site_url"] = *site_url;
     return j;
 }
 
@@ -39,6 +41,8 @@ std::shared_ptr<VornSingleServiceDataModel> VornSingleServiceDataModel::from_jso
         if (!it->is_boolean()) throw DecodingError("typeMismatch: expected a boolean for key \"tls_seen\"");
         s->tls_seen = it->get<bool>();
     }
+    s->web_root = jsonable::optional_string(j, "web_root");
+    s->site_url = jsonable::optional_string(j, "site_url");
     return s;
 }
 

@@ -30,9 +30,17 @@ public:
     // "tls_seen" only when set.
     bool tls_seen = false;
 
+    // The folder of the server (a path of its connection, from the login folder) that the site's
+    // root ("/") maps to: the live preview resolves a page's root-relative links ("/css/a.css")
+    // against it. Unset: the login folder. Stored as "web_root" only when set.
+    std::optional<std::string> web_root;
+    // The address at which the web server serves the web root ("https://example.com/"): the
+    // preview's "Site" mode shows a page from there. Stored as "site_url" only when set.
+    std::optional<std::string> site_url;
+
     OrderedJson to_json() const override;
-    // Strict: every key but "port", "require_encryption" and "tls_seen" must be there with its type. Throws
-    // DecodingError.
+    // Strict: every key but "port", "require_encryption", "tls_seen", "web_root" and "site_url"
+    // must be there with its type. Throws DecodingError.
     static std::shared_ptr<VornSingleServiceDataModel> from_json(const OrderedJson& j);
     std::shared_ptr<VornSingleServiceDataModel> clone() const;
 };

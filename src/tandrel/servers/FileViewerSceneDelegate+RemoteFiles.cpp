@@ -132,6 +132,7 @@ void FileViewerSceneDelegate::write_file_text_checked(const std::string& path, s
                                         self->fileView_controller->reload_visible_sections_on_main();
                                         self->remote_file_written(path, size);
                                     }
+                                    if (!result && self) emit self->remoteFileWritten(QByteArray::fromStdString(path));
                                     if (written) written(version, result);
                                 });
                             });

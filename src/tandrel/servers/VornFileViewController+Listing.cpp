@@ -304,7 +304,8 @@ void VornFileViewController::listing_received(uint64_t request, const std::strin
         quickConnectView->show_encryption(provider->connectionEncrypted());
     if (error) return listing_failed(error, request);
     if (!listing) return listing_failed(app_error(Err::no_permission_no_data), request);
-    apply_listing(path, std::move(listing));
+    apply_listing(path, listing);
+    emit window->remoteFolderListed(std::move(listing));
     // Shown on the next turn, unless another request has started meanwhile.
     QPointer<VornFileViewController> self(this);
     dispatch::mainQueue().async([self, request] {

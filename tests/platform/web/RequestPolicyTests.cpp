@@ -7,6 +7,7 @@
 #include <random>
 
 #include "platform/web/RequestPolicy.h"
+#include "platform/web/SiteResources.h"
 #include "platform/web/WebProfile.h"
 
 namespace fs = std::filesystem;
@@ -90,6 +91,30 @@ TEST_F(RequestPolicyTest, MemoryPagePolicyNeverAllowsFiles) {
         EXPECT_FALSE(policy.allows(QUrl("ws://127.0.0.1/")));
         EXPECT_FALSE(policy.readAccessFolder());
     }
+}
+
+TEST_F(RequestPolicyTest, SitePolicyAllowsItsOwnSiteOnly) {
+    const QString key = QStringLiteral("0a1b2c");
+    for (bool network : {false, true}) {
+        const auto policy = web::RequestPolicy::site(key, network);
+        struct Case {
+            QUrl url;
+            bool allowed;
+        } const cases[] = {
+            {web::site::address(key, "/index.html"), true},
+            {web::site::address(key, "/css/a b.css"), true},
+            {web::site::address(QStringLiteral("0a1b2d"), "/index.html"), false},
+            {QUrl(QStringLiteral("%1://p7/").arg(QLatin1String(web::kPageScheme))), false},
+            {file("page/index.html"), false},
+            {QUrl("file:///etc/hostname"), false},
+            {QUrl("http://127.0.0.1/style.css"), network},
+            {QUrl("https://127.0.0.1/style.css"), network},
+            {QUrl("ws://127.0.0.1/"), false},
+            {QUrl("data:text/css,p{}"), true},
+        };
+        for (const auto& c : cases) EXPECT_EQ(policy.allows(c.url), c.allowed) << c.url.toString().toStdString();
+    }
+    EXPECT_FALSE(web::RequestPolicy::site(QString(), true).allows(web::site::address(QString(), "/")));
 }
 
 TEST_F(RequestPolicyTest, DefaultPolicyRefusesEverythingButInPageUrls) {

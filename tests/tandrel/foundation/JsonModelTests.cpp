@@ -205,6 +205,25 @@ TEST(JsonModels, RequiringEncryptionIsAnOptionalFieldWrittenOnlyWhenSet) {
     }
 }
 
+TEST(JsonModels, TheWebRootAndSiteUrlAreOptionalFieldsWrittenOnlyWhenSet) {
+    for (const char* key : {"web_root", "site_url"}) {
+        VornSingleServiceDataModel server;
+        auto field = std::string(key) == "web_root" ? &VornSingleServiceDataModel::web_root
+                                                    : &VornSingleServiceDataModel::site_url;
+        EXPECT_FALSE(parsed(server).contains(key)) << "a file without it reads as before";
+        server.*field = "/var/www";
+        auto j = parsed(server);
+        EXPECT_EQ(j[key], "/var/www");
+        EXPECT_EQ(VornSingleServiceDataModel::from_json(j).get()->*field, "/var/www");
+        j.erase(key);
+        EXPECT_FALSE(VornSingleServiceDataModel::from_json(j).get()->*field);
+        j[key] = nullptr;
+        EXPECT_FALSE(VornSingleServiceDataModel::from_json(j).get()->*field);
+        j[key] = 3;
+        EXPECT_THROW(VornSingleServiceDataModel::from_json(j), DecodingError) << key;
+    }
+}
+
 TEST(JsonModels, WhatCannotBeEncodedIsAnErrorNotText) {
     VornServerFilesDataModel listing;
     listing.filePacketSize = std::nanf("");

@@ -1,0 +1,98 @@
+#pragma once
+// The site of a previewed page: the files its links name, read through the document's server
+// connection. The preview loads the page at its site address (web::site), so relative links
+// resolve against the page's folder and root-relative ones ("/css/a.css") against the site's
+// root: the server's "Web root" when the page lies inside it, else the connection's root.
+//
+// What a path serves, first found wins:
+//  1. a text the preview set (the page's own text as edited);
+//  2. the current text of a document window open on that file of the same connection, saved or
+//     not (VornPreviewOpenTexts);
+//  3. the server's copy, read once through the provider off the GUI thread and kept until the
+//     app saves that file or a listing shows it with another size or date.
+// A file the server does not have is a plain 404 for the page; nothing is shown to the user.
+// Main thread only (the provider's completions hop back to the main queue).
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/files/FileObject.h"
+#include "platform/files/FileProvider.h"
+#include "platform/web/SiteResources.h"
+
+class VornServerFilesDataModel;
+
+class VornPreviewSite final : public web::site::Source, public std::enable_shared_from_this<VornPreviewSite> {
+public:
+    // `root`: the provider path the site's "/" maps to.
+    static std::shared_ptr<VornPreviewSite> make(std::shared_ptr<files::FileProvider> provider, std::string root);
+    ~VornPreviewSite() override;
+
+    const std::string& root() const { return root_; }
+    const files::FileProvider* provider() const { return provider_key_; }
+    // A new key for the site, the old one closed: the next page load's addresses are all new, so
+    // the web engine takes none of the page's files from its memory of an earlier load (it
+    // keeps them by address, and would not ask again even for a reload).
+    void renew_key();
+    // The site address of a provider path inside the root; nothing for a path outside it.
+    std::optional<QUrl> address_of(const std::string& provider_path) const;
+    // The provider path a site address names (its own key only).
+    std::optional<std::string> path_of(const QUrl& address) const;
+
+    // The text served for a provider path instead of the server's file, until cleared.
+    void set_text(const std::string& provider_path, std::string text);
+    // The server's copy of a path changed (the app saved it): read it again when next asked.
+    void forget(const std::string& provider_path);
+    // A listing of the server: kept copies listed with another size or date are read again.
+    void listed(const VornServerFilesDataModel& listing);
+    // The provider paths the pages of this site asked for, since the last clear.
+    const std::set<std::string>& requested() const { return requested_; }
+    void clear_requested() { requested_.clear(); }
+    // How many files were read from the server (for observers such as tests).
+    int server_reads() const { return server_reads_; }
+
+    void fetch(const std::string& path, web::site::Answer answer) override;
+
+private:
+    VornPreviewSite(std::shared_ptr<files::FileProvider> provider, std::string root);
+    struct Kept {
+        std::string bytes;
+        std::optional<std::pair<std::int64_t, std::optional<double>>> listed;  // size and date as last listed
+    };
+    std::weak_ptr<files::FileProvider> provider_;
+    const files::FileProvider* provider_key_ = nullptr;
+    std::string root_;
+    QString key_;
+    std::map<std::string, std::string> texts_;
+    std::map<std::string, Kept> kept_;
+    std::map<std::string, std::vector<web::site::Answer>> reading_;  // reads under way, by path
+    std::map<std::string, int> generation_;                           // bumped by forget()
+    std::set<std::string> requested_;
+    int server_reads_ = 0;
+};
+
+// The current texts of the documents open in document windows, by connection and path: each
+// preview connector records its own document's text as the editor sends it, so that the pages of
+// other windows on the same connection use it. Main thread only.
+class VornPreviewOpenTexts final : public QObject {
+    Q_OBJECT
+public:
+    static VornPreviewOpenTexts& shared();
+    std::optional<std::string> text(const files::FileProvider* provider, const std::string& path) const;
+    void set(const files::FileProvider* provider, const std::string& path, std::string text);
+    void remove(const files::FileProvider* provider, const std::string& path);
+
+signals:
+    // The text of a document changed, or its window went (the server's copy counts again).
+    void textChanged(const files::FileProvider* provider, const std::string& path);
+
+private:
+    std::map<std::pair<const files::FileProvider*, std::string>, std::string> texts_;
+};

@@ -1,0 +1,276 @@
+// The live preview's page at its site address, against each protocol's local server: the page's
+// relative, "../", root-relative links, <base href>, CSS url() and @import, images and scripts
+// come through the window's own connection, a missing file is a plain 404, and what applied is
+// read back from the page. The page reaches nothing else: no other site, no file, no bridge to
+// the app, and it cannot write to the server. Other document windows' texts of the same
+// connection restyle the page without reloading it, and the app's own saves are read again.
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QImage>
+
+#include "BridgeTestSupport.h"
+#include "platform/files/RemotePath.h"
+#include "platform/ui/View.h"
+#include "platform/web/SiteResources.h"
+#include "platform/web/WebProfile.h"
+#include "support/MainQueueSettle.h"
+#include "tandrel/editor/VornEditorJSConnectorSupport.h"
+#include "tandrel/editor/VornPreviewSite.h"
+#include "tandrel/servers/VornTrust.h"
+
+using namespace bridgetest;
+
+namespace {
+
+// A PNG of w x h pixels.
+std::string png(int w, int h) {
+    QImage image(w, h, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes.toStdString();
+}
+
+// The page under test: in /site/pages of a server whose web root is /site.
+const char* const kPage = R"(<!doctype html><html><head><meta charset="utf-8">
+<link rel="stylesheet" href="../css/a.css">
+<link rel="stylesheet" href="local.css">
+<link rel="stylesheet" href="/root.css">
+<script src="js/m.js"></script>
+</head><body>
+<h1 id="rel">relative</h1><h2 id="imp">imported</h2><h3 id="root">root</h3><h4 id="local">local</h4>
+<div id="bg" style="width:10px;height:10px"></div>
+<img id="img" src="../img/dot.png"><img id="set" srcset="../img/wide.png 1x"><img id="missing" src="../img/none.png">
+<div style="height:4000px"></div>
+</body></html>)";
+
+class PreviewSite : public opstest::OpsTest, public ::testing::WithParamInterface<std::string> {
+protected:
+    void SetUp() override {
+        OpsTest::SetUp();
+        if (HasFatalFailure()) return;
+        if (!webtest::haveDisplay()) GTEST_SKIP() << "no display (DISPLAY is empty)";
+        if (auto why = keyringtest::keyringUnavailable()) GTEST_SKIP() << *why;
+        peer_ = peer(GetParam());
+        if (!peer_.skipReason.empty()) GTEST_SKIP() << peer_.skipReason;
+        if (peer_.values.count("CERT")) {
+            files::Certificate certificate;
+            certificate.der = filestest::derOfPem(peer_.values["CERT"]);
+            ASSERT_TRUE(app_trust()->addCertificate("127.0.0.1", peer_.port, certificate));
+        }
+        put("site/css/a.css", "@import \"b.css\";\n#rel { color: rgb(255, 0, 0); }\n"
+                              "#bg { background-image: url(../img/bg.png); }\n");
+        put("site/css/b.css", "#imp { color: rgb(0, 0, 255); }\n");
+        put("site/pages/local.css", "#local { color: rgb(1, 2, 3); }\n");
+        put("site/root.css", "#root { color: rgb(0, 128, 0); }\n");
+        put("root.css", "#root { color: rgb(9, 9, 9); }\n");  // above the web root: never used
+        put("site/pages/js/m.js", "window.fromScript = 6 * 7;\n");
+        put("site/img/dot.png", png(3, 2));
+        put("site/img/wide.png", png(7, 5));
+        put("site/img/bg.png", png(2, 2));
+        server_ = saveServer(peer_);
+        server_->web_root = "/site";
+        const auto connected = connect(server_->id);
+        ASSERT_TRUE(connected.bucket) << (connected.error ? connected.error->text() : "no error");
+
+        hub = std::make_unique<TestHub>();
+        errors = std::make_unique<TestErrors>();
+        preview = std::make_unique<VornPreviewJSConnector>();
+        preview->scene_delegatex = hub.get();
+        preview->file_delegatex = window;
+        preview->error_delegatex = errors.get();
+        hub->preview = preview.get();
+        hub->previewScreen = ui::make<WebViewController>();
+        hub->previewScreen->scene_delegatex = hub.get();
+        hub->previewScreen->view()->resize(640, 480);
+        hub->previewScreen->view()->show();
+        ASSERT_TRUE(waitFor([&] { return preview->web_view != nullptr; }, 10000));
+    }
+    void TearDown() override {
+        if (hub) hub->previewScreen.reset();
+        preview.reset();
+        hub.reset();
+        OpsTest::TearDown();
+    }
+
+    void put(const std::string& relative, const std::string& bytes) {
+        filestest::makeDiskFolder((peer_.root / relative).parent_path());
+        filestest::writeDiskFile(peer_.root / relative, bytes);
+    }
+    // Shows `html` as the document at `path` and waits for its site page to have loaded.
+    // (A comment after the page's end tells this page from the one shown before.)
+    void show(const std::string& path, const std::string& html) {
+        const std::string mark = "shown " + std::to_string(++shown_);
+        hub->info.file_path = path;
+        preview->push_preview_content(editor_support::preview_bucket(path, html + "<!--" + mark + "-->"));
+        ASSERT_TRUE(waitFor([&] {
+            return js("location.protocol + document.readyState + (document.lastChild && document.lastChild.data)") ==
+                   std::string(web::kSiteScheme) + ":complete" + mark;
+        }, webtest::kPageLoadMs)) << js("location.href").dump();
+    }
+    // What the page's XMLHttpRequest got: "<status> <text>", or "refused".
+    json xhr(const std::string& method, const std::string& url) {
+        js("window.__probe = undefined; (function(){ var x = new XMLHttpRequest();"
+           "x.onload = function(){ window.__probe = x.status + ' ' + x.responseText; };"
+           "x.onerror = function(){ window.__probe = 'refused'; };"
+           "try { x.open(" + json(method).dump() + ", " + json(url).dump() + "); x.send(" +
+           (method == "GET" ? "" : "'x'") + "); } catch (e) { window.__probe = 'refused'; } })(); true");
+        waitFor([&] { return js("window.__probe").is_string(); }, 10000);
+        return js("window.__probe");
+    }
+    int shown_ = 0;
+    json js(const std::string& script) {
+        if (!preview->web_view) return nullptr;
+        auto out = webtest::run(*preview->web_view, script, 5000);
+        return out.error ? json(out.error->message) : out.result;
+    }
+    std::string color(const std::string& id) {
+        return js("getComputedStyle(document.getElementById('" + id + "')).color").get<std::string>();
+    }
+
+    opstest::Peer peer_;
+    std::shared_ptr<VornSingleServiceDataModel> server_;
+    std::unique_ptr<TestHub> hub;
+    std::unique_ptr<TestErrors> errors;
+    std::unique_ptr<VornPreviewJSConnector> preview;
+};
+
+TEST_P(PreviewSite, ThePagesOwnFilesComeThroughTheConnection) {
+    show("/site/pages/index.html", kPage);
+    struct Case {
+        const char* id;
+        const char* color;
+    } const cases[] = {
+        {"rel", "rgb(255, 0, 0)"},   // ../css/a.css
+        {"imp", "rgb(0, 0, 255)"},   // @import "b.css" inside it
+        {"local", "rgb(1, 2, 3)"},   // local.css, beside the page
+        {"root", "rgb(0, 128, 0)"},  // /root.css: the web root's, not the connection's
+    };
+    for (const auto& c : cases) EXPECT_EQ(color(c.id), c.color) << c.id;
+    EXPECT_TRUE(waitFor([&] { return js("document.getElementById('img').naturalWidth") == 3; }, 10000));
+    EXPECT_TRUE(waitFor([&] { return js("document.getElementById('set').naturalWidth") == 7; }, 10000));
+    EXPECT_EQ(js("window.fromScript"), 42);
+    // CSS url() resolves against the style sheet and is asked of the server.
+    EXPECT_TRUE(waitFor([&] { return preview->site()->requested().count("/site/img/bg.png") == 1; }, 10000));
+    EXPECT_NE(js("getComputedStyle(document.getElementById('bg')).backgroundImage").get<std::string>().find("/img/bg.png"),
+              std::string::npos);
+    // The missing image failed as a missing file does, with no alert.
+    EXPECT_TRUE(waitFor([&] { return js("(function(){var i=document.getElementById('missing');"
+                                        "return i.complete && i.naturalWidth===0})()") == true; }, 10000));
+    EXPECT_TRUE(errors->errors.empty()) << errors->errors.front().text();
+
+    // <base href> moves every relative link; the page's own text is the editor's.
+    show("/site/pages/based.html", R"(<html><head><base href="/css/"><link rel="stylesheet" href="a.css"></head>
+<body><h1 id="rel">based</h1></body></html>)");
+    EXPECT_EQ(color("rel"), "rgb(255, 0, 0)");
+    EXPECT_EQ(js("document.getElementById('rel').textContent"), "based");
+
+    // A page outside the web root has the connection's root for "/".
+    show("/elsewhere.html", R"(<html><head><link rel="stylesheet" href="/root.css"></head>
+<body><h3 id="root">x</h3></body></html>)");
+    EXPECT_EQ(color("root"), "rgb(9, 9, 9)");
+    EXPECT_TRUE(errors->errors.empty()) << errors->errors.front().text();
+}
+
+TEST_P(PreviewSite, ThePageReachesNothingButItsOwnSite) {
+    // Another site of the same app, with a file the page must not read.
+    put("secret.txt", "secret");
+    auto other = VornPreviewSite::make(window->provider_as_read_write(), "/");
+    const QUrl otherFile = *other->address_of("/secret.txt");
+    show("/site/pages/index.html", kPage);
+    const std::string original = filestest::readDiskFile(peer_.root / "site/root.css");
+
+    // The page's own files are readable with a request of its own; nothing else is, and nothing
+    // but reading is answered.
+    EXPECT_EQ(xhr("GET", "/root.css"), "200 #root { color: rgb(0, 128, 0); }\n");
+    struct Probe {
+        const char* method;
+        std::string url;
+    } const probes[] = {
+        {"GET", otherFile.toString().toStdString()},
+        {"GET", "file:///etc/hostname"},
+        {"GET", std::string(web::kPageScheme) + "://p1/"},
+        {"PUT", "/root.css"},
+        {"POST", "/root.css"},
+        {"DELETE", "/root.css"},
+    };
+    for (const auto& probe : probes) EXPECT_EQ(xhr(probe.method, probe.url), "refused") << probe.method << " " << probe.url;
+    // No bridge: no web channel, no message handlers.
+    EXPECT_EQ(js("typeof qt + ' ' + typeof window.webkit"), "undefined undefined");
+    EXPECT_EQ(filestest::readDiskFile(peer_.root / "site/root.css"), original);
+    EXPECT_TRUE(errors->errors.empty()) << errors->errors.front().text();
+}
+
+TEST_P(PreviewSite, AnotherWindowsStyleSheetRestylesAndSavesAreReadAgain) {
+    show("/site/pages/index.html", kPage);
+    ASSERT_EQ(color("rel"), "rgb(255, 0, 0)");
+    js("window.scrollTo(0, 700); window.__same = 'same page'; true");
+    const int loads = preview->preview_loads();
+
+    // Another window of the same connection edits the imported and the linked style sheet: the
+    // page restyles in place, its scroll position kept.
+    VornPreviewJSConnector other;
+    TestHub otherHub;
+    other.scene_delegatex = &otherHub;
+    other.file_delegatex = window;
+    otherHub.info.file_path = "/site/css/b.css";
+    other.push_preview_content(editor_support::preview_bucket("/site/css/b.css", "#imp { color: rgb(0, 200, 0); }"));
+    EXPECT_TRUE(waitFor([&] { return color("imp") == "rgb(0, 200, 0)"; }, 10000));
+    otherHub.info.file_path = "/site/root.css";
+    other.push_preview_content(editor_support::preview_bucket("/site/root.css", "#root { color: rgb(5, 6, 7); }"));
+    EXPECT_TRUE(waitFor([&] { return color("root") == "rgb(5, 6, 7)"; }, 10000));
+    EXPECT_EQ(js("window.__same"), "same page");
+    EXPECT_EQ(js("Math.round(window.scrollY)"), 700);
+    EXPECT_EQ(preview->preview_loads(), loads);
+    EXPECT_GE(preview->restyles(), 2);
+
+    // A script edited in another window reloads the page.
+    otherHub.info.file_path = "/site/pages/js/m.js";
+    other.push_preview_content(editor_support::preview_bucket("/site/pages/js/m.js", "window.fromScript = 7;"));
+    EXPECT_TRUE(waitFor([&] { return js("window.fromScript") == 7; }, 15000));
+    EXPECT_GT(preview->preview_loads(), loads);
+
+    // The app's own save of a style sheet: the kept copy goes, the next load reads the new one.
+    const int reads = preview->site()->server_reads();
+    std::optional<std::optional<VornError>> saved;
+    window->write_file_text("/site/pages/local.css", "#local { color: rgb(4, 4, 4); }\n",
+                            [&](std::optional<VornError> e) { saved = e; });
+    ASSERT_TRUE(waitFor([&] { return saved.has_value(); }, 30000));
+    ASSERT_FALSE(*saved) << (*saved)->text();
+    show("/site/pages/index.html", std::string(kPage) + "<!-- again -->");
+    EXPECT_EQ(color("local"), "rgb(4, 4, 4)");
+    // The saved file is read again, and so is the missing image (a miss is not kept); the rest
+    // comes from what the site keeps or from the open texts.
+    EXPECT_EQ(preview->site()->server_reads(), reads + 2);
+
+    // A listing that shows a kept file with another size: it is read again at the next load; one
+    // that shows it unchanged reads nothing.
+    const std::string changed = "#rel { color: rgb(20, 30, 40); }\n";
+    put("site/css/a.css", changed);
+    auto listing = std::make_shared<VornServerFilesDataModel>();
+    auto entry = [](const std::string& path, std::int64_t size) {
+        auto e = std::make_shared<VornServerFileDataModel>();
+        e->path = path;
+        e->size = size;
+        return e;
+    };
+    listing->fileSections = {{entry("/site/img/dot.png", static_cast<std::int64_t>(png(3, 2).size())),
+                              entry("/site/css/a.css", static_cast<std::int64_t>(changed.size()))}};
+    emit window->remoteFolderListed(listing);
+    show("/site/pages/index.html", kPage);
+    EXPECT_EQ(color("rel"), "rgb(20, 30, 40)");
+    EXPECT_EQ(preview->site()->server_reads(), reads + 4) << "a.css and the missing image";
+    EXPECT_TRUE(errors->errors.empty()) << errors->errors.front().text();
+}
+
+INSTANTIATE_TEST_SUITE_P(Protocols, PreviewSite, ::testing::Values("pyftpd", "vsftpd-tls", "sshd", "apache", "nginx"),
+                         [](const auto& info) {
+                             std::string name = info.param;
+                             name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
+                             return name;
+                         });
+
+}  // namespace
