@@ -1086,11 +1086,12 @@ TEST(ExplorerTexts, ARowCutsItsNameOnlyWhenTheRowHasNoRoomForIt) {
 
 namespace {
 
-// The window's provider with every listing's completion held back until released, so that a
-// test can look at the explorer while the listing's parts have come and its end has not.
+// The window's provider with the completion of one folder's listings held back until released,
+// so that a test can look at the explorer while the listing's parts have come and its end has not.
 class HeldListingProvider final : public files::FileProvider {
 public:
-    explicit HeldListingProvider(std::shared_ptr<files::FileProvider> inner) : inner_(std::move(inner)) {}
+    HeldListingProvider(std::shared_ptr<files::FileProvider> inner, std::string held)
+        : inner_(std::move(inner)), held_(std::move(held)) {}
     ~HeldListingProvider() override { release(); }
     void release() {
         {
@@ -1131,6 +1132,7 @@ public:
 protected:
     files::OperationHandle listDirectory(std::string path, files::ListOptions options,
                                          files::ListCompletion completion) override {
+        if (path != held_) return inner_->contentsOfDirectory(std::move(path), std::move(options), std::move(completion));
         return inner_->contentsOfDirectory(
             std::move(path), std::move(options),
             [gate = gate_, completion = std::move(completion)](std::vector<files::FileObject> entries,
@@ -1150,6 +1152,7 @@ private:
         bool open = false;
     };
     std::shared_ptr<files::FileProvider> inner_;
+    std::string held_;
     std::shared_ptr<Gate> gate_ = std::make_shared<Gate>();
 };
 
@@ -1165,7 +1168,7 @@ protected:
             writeDiskFile(disk / name, std::string(static_cast<std::size_t>((i * 37) % 101), 'x'));
         }
         auto& provider = window->provider_bucket->sftp_provider->provider;
-        held = std::make_shared<HeldListingProvider>(provider);
+        held = std::make_shared<HeldListingProvider>(provider, "/" + folder);
         provider = held;
     }
     void TearDown() override {
