@@ -123,6 +123,14 @@ private:
 using OperationHandle = std::shared_ptr<Operation>;
 
 using ListCompletion = std::function<void(std::vector<FileObject> entries, std::optional<FileError> error)>;
+// Part of a folder's entries, handed over while the listing is still coming in.
+using ListBatch = std::function<void(std::vector<FileObject> entries)>;
+struct ListOptions {
+    // Called on the worker thread with each part of the listing as it arrives (in the server's
+    // order, none twice), before the completion, which still gets every entry once. A provider
+    // whose server answers in one piece calls it never.
+    ListBatch batch;
+};
 using DataCompletion = std::function<void(std::optional<Bytes> data, std::optional<FileError> error)>;
 using Completion = std::function<void(std::optional<FileError> error)>;
 using VersionedDataCompletion =
@@ -139,6 +147,10 @@ public:
 
     // The entries of a folder (without "." and ".."), in the server's order.
     virtual OperationHandle contentsOfDirectory(std::string path, ListCompletion completion) = 0;
+    // The same, with the entries also handed to `options.batch` part by part as they arrive.
+    OperationHandle contentsOfDirectory(std::string path, ListOptions options, ListCompletion completion) {
+        return listDirectory(std::move(path), std::move(options), std::move(completion));
+    }
     // The bytes of a file.
     virtual OperationHandle contents(std::string path, DataCompletion completion) = 0;
     // Writes the bytes (none: an empty file). See WriteMode.
@@ -170,6 +182,13 @@ public:
     // Applies to operations started afterwards.
     virtual void setTimeouts(const Timeouts& timeouts) = 0;
     virtual Timeouts timeouts() const = 0;
+
+protected:
+    // contentsOfDirectory with options; by default the listing comes whole, in the completion.
+    virtual OperationHandle listDirectory(std::string path, ListOptions options, ListCompletion completion) {
+        (void)options;
+        return contentsOfDirectory(std::move(path), std::move(completion));
+    }
 };
 
 // Builds the provider for a URL: ftp:// and ftps:// give FTP; sftp:// gives SFTP; http://, https://, webdav:// and

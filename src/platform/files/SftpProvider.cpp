@@ -236,10 +236,15 @@ public:
     }
 
     OperationHandle contentsOfDirectory(std::string folder, ListCompletion completion) override {
+        return listDirectory(std::move(folder), {}, std::move(completion));
+    }
+
+    OperationHandle listDirectory(std::string folder, ListOptions options, ListCompletion completion) override {
         return startValue<std::vector<FileObject>>(
             sftpJob<std::vector<FileObject>>(
-                [this, folder](Link& l, Operation& op, const std::string& root) -> Outcome<std::vector<FileObject>> {
-                    return listFolder(l, op, onServer(root, folder), path::normalize(folder));
+                [this, folder, batch = std::move(options.batch)](Link& l, Operation& op,
+                                                                 const std::string& root) -> Outcome<std::vector<FileObject>> {
+                    return listFolder(l, op, onServer(root, folder), path::normalize(folder), batch);
                 },
                 checkPaths({folder})),
             std::move(completion));
@@ -853,11 +858,19 @@ private:
         return std::nullopt;
     }
 
+    // With `batch`, the entries are also handed over kBatchEntries at a time as they arrive.
     Outcome<std::vector<FileObject>> listFolder(Link& link, Operation& op, const std::string& server,
-                                                const std::string& entriesFolder) {
+                                                const std::string& entriesFolder, const ListBatch& batch = {}) {
+        static constexpr std::size_t kBatchEntries = 100;  // about one READDIR answer
         sftp_dir dir = call(link, [&] { return sftp_opendir(link.sftp, server.c_str()); });
         if (!dir) return failure(link, op, server);
         std::vector<FileObject> entries;
+        std::size_t handedOver = 0;
+        const auto handOver = [&] {
+            if (!batch || handedOver == entries.size()) return;
+            batch(std::vector<FileObject>(entries.begin() + static_cast<std::ptrdiff_t>(handedOver), entries.end()));
+            handedOver = entries.size();
+        };
         const std::string prefix = entriesFolder == "/" ? "/" : entriesFolder + "/";
         const auto read = onWire(link, op, [&](sftpwire::Wire& wire) {
             return wire.readDirectory(dir, [&](sftp_attributes found) {
@@ -870,6 +883,7 @@ private:
                 entry.modificationDate = a.modified();
                 entry.permissions = a.mode();
                 entries.push_back(std::move(entry));
+                if (entries.size() - handedOver >= kBatchEntries) handOver();
             });
         });
         std::optional<FileError> error = wireError(link, op, read, server);

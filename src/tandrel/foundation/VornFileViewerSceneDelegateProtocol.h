@@ -95,7 +95,7 @@ signals:
     // a move already. Paths are the server's bytes. Document windows showing such a file follow.
     void remoteItemMoved(const QByteArray& from, const QByteArray& to);
     void remoteItemRemoved(const QByteArray& path);
-    // A save through write_file_text or write_file_text_checked has landed: the server's copy at
+    // A save through write_file_text_checked has landed: the server's copy at
     // `path` is the saved text (emitted on the main queue just before the save's completion).
     void remoteFileWritten(const QByteArray& path);
     // The explorer has shown a listing of the connected server (its entries' sizes and dates).

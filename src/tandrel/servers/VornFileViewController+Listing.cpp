@@ -1,6 +1,9 @@
 // The file explorer screen: the path bar, directory navigation with the listing request and its
 // answer, loading and refreshing.
 #include <QHBoxLayout>
+#include <QItemSelectionModel>
+#include <QScrollBar>
+#include <QSet>
 #include <QPushButton>
 #include <QScrollArea>
 #include <algorithm>
@@ -241,6 +244,7 @@ void VornFileViewController::begin_loading(bool show_spinner) {
     }
     auto& listing = current_settings.currentServerReturnInfo;
     if (listing && listing->fileSections) listing->fileSections = std::vector<std::shared_ptr<VornServerFileDataModel>>{};
+    partial_rows_.clear();
     model_->clearRows();
 }
 
@@ -248,7 +252,9 @@ void VornFileViewController::finish_loading() {
     loading_ = false;
     ++listings_shown_;
     spinner->stopAnimating();
-    model_->setListing(current_settings.currentServerReturnInfo);
+    if (!partial_rows_.empty()) show_listing_keeping_place(current_settings.currentServerReturnInfo);
+    else model_->setListing(current_settings.currentServerReturnInfo);
+    partial_rows_.clear();
     for (const auto& [path, size] : std::exchange(written_while_loading_, {})) file_written(path, size);
     if (refreshControl->isRefreshing()) refreshControl->endRefreshing();
 }
@@ -282,7 +288,12 @@ void VornFileViewController::load_directory(const FileViewerSceneDelegate& windo
         return;
     }
     QPointer<VornFileViewController> self(this);
+    partial_rows_.clear();
+    partial_path_ = path;
     explorer_list_directory(*provider, path,
+                            [self, request, path](std::vector<std::shared_ptr<VornServerFileDataModel>> entries) {
+                                if (self) self->listing_part_received(request, path, std::move(entries));
+                            },
                             [self, request, path](std::shared_ptr<VornServerFilesDataModel> listing,
                                                   std::optional<VornError> error) {
                                 dispatch::mainQueue().async([self, request, path, listing, error] {
@@ -304,6 +315,18 @@ void VornFileViewController::listing_received(uint64_t request, const std::strin
         quickConnectView->show_encryption(provider->connectionEncrypted());
     if (error) return listing_failed(error, request);
     if (!listing) return listing_failed(app_error(Err::no_permission_no_data), request);
+    if (!partial_rows_.empty() && listing->fileSections) {
+        // The order may have been changed while the folder was loading: the rows take it.
+        auto& rows = *listing->fileSections;
+        auto up = std::stable_partition(rows.begin(), rows.end(), [](const auto& row) {
+            return row && row->special_assignment &&
+                   *row->special_assignment == EnumManager::file_special_assignment::up_one_level;
+        });
+        std::vector<std::shared_ptr<VornServerFileDataModel>> files(up, rows.end());
+        VornConnectorUtilityClass::sort_files(files, EnumManager::read_file_explorer_sorting());
+        rows.erase(up, rows.end());
+        rows.insert(rows.end(), files.begin(), files.end());
+    }
     apply_listing(path, listing);
     emit window->remoteFolderListed(std::move(listing));
     // Shown on the next turn, unless another request has started meanwhile.
@@ -311,6 +334,57 @@ void VornFileViewController::listing_received(uint64_t request, const std::strin
     dispatch::mainQueue().async([self, request] {
         if (self && request == self->listing_request_) self->finish_loading();
     });
+}
+
+void VornFileViewController::listing_part_received(uint64_t request, const std::string& path,
+                                                   std::vector<std::shared_ptr<VornServerFileDataModel>> entries) {
+    // A part of a listing the user has left (or that was answered meanwhile) is dropped.
+    if (request != listing_request_ || !loading_ || path != partial_path_) return;
+    FileViewerSceneDelegate* window = file_window();
+    if (!window || !window->provider_bucket) return;
+    partial_rows_.insert(partial_rows_.end(), std::make_move_iterator(entries.begin()),
+                         std::make_move_iterator(entries.end()));
+    show_partial_listing();
+}
+
+void VornFileViewController::show_partial_listing() {
+    auto listing = std::make_shared<VornServerFilesDataModel>();
+    std::vector<std::shared_ptr<VornServerFileDataModel>> rows = partial_rows_;
+    VornConnectorUtilityClass::sort_files(rows, EnumManager::read_file_explorer_sorting());
+    if (partial_path_ != "/") rows.insert(rows.begin(), VornServerFileDataModel::up_one_level());
+    listing->fileCount = static_cast<int64_t>(partial_rows_.size());
+    listing->fileSections = std::move(rows);
+    ++partial_listings_shown_;
+    show_listing_keeping_place(std::move(listing));
+}
+
+void VornFileViewController::show_listing_keeping_place(std::shared_ptr<VornServerFilesDataModel> listing) {
+    auto path_at = [this](const QModelIndex& index) { return model_->data(index, FileExplorerListingModel::PathRole).toString(); };
+    QItemSelectionModel* selection = fileExplorerTableView->selectionModel();
+    QSet<QString> selected;
+    QString current;
+    if (selection) {
+        for (const QModelIndex& index : selection->selectedRows()) selected.insert(path_at(index));
+        if (selection->currentIndex().isValid()) current = path_at(selection->currentIndex());
+    }
+    QScrollBar* bar = fileExplorerTableView->verticalScrollBar();
+    const int scrolled = bar ? bar->value() : 0;
+    model_->setListing(std::move(listing));
+    if (selection && (!selected.isEmpty() || !current.isEmpty())) {
+        QItemSelection rows;
+        for (int row = 0; row < model_->rowCount(); ++row) {
+            const QModelIndex index = model_->index(row, 0);
+            const QString path = path_at(index);
+            if (path.isEmpty()) continue;
+            if (selected.contains(path)) rows.select(index, index);
+            if (path == current) selection->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+        }
+        if (!rows.isEmpty()) selection->select(rows, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+    if (bar) {
+        fileExplorerTableView->doItemsLayout();  // the scroll range of the new rows
+        bar->setValue(scrolled);
+    }
 }
 
 void VornFileViewController::listing_failed(const std::optional<VornError>& error, uint64_t request) {

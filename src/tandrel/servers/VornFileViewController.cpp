@@ -434,7 +434,10 @@ void VornFileViewController::build_sort_menu() {
 
 void VornFileViewController::select_sort_order(EnumManager::file_explorer_sorting order) {
     UserPrefs::setPreference("FILEEXPLORER_SORTING", defaults::Value(static_cast<int64_t>(order)));
-    go_to_directory(current_settings.current_dir, true);
+    // While a folder is loading, the rows shown so far take the order and the listing goes on
+    // (it is shown in that order when it is whole).
+    if (loading_ && !partial_rows_.empty()) show_partial_listing();
+    else go_to_directory(current_settings.current_dir, true);
     const ui::TraitCollection traits = isViewLoaded() ? traitCollection() : ui::currentTraitCollection();
     sortByButton->setIcon(sort_menu_image(order, traits).icon());
     build_sort_menu();

@@ -102,6 +102,8 @@ public:
     // visible rows were redrawn.
     bool is_loading() const { return loading_; }
     int listing_count() const { return listings_shown_; }
+    // How many times part of a folder still loading was shown (the rows so far, sorted).
+    int partial_listing_count() const { return partial_listings_shown_; }
     int listing_answer_count() const { return listing_answers_; }
     int visible_reload_count() const { return visible_reloads_; }
 
@@ -217,6 +219,13 @@ private:
     void listing_received(uint64_t request, const std::string& path, std::shared_ptr<VornServerFilesDataModel> listing,
                           std::optional<VornError> error);
     void apply_listing(const std::string& path, std::shared_ptr<VornServerFilesDataModel> listing);
+    // Entries of the folder being loaded: shown with those before, in the stored order.
+    void listing_part_received(uint64_t request, const std::string& path,
+                               std::vector<std::shared_ptr<VornServerFileDataModel>> entries);
+    void show_partial_listing();
+    // Shows a listing in the table; the selected and current rows (by path) and the scroll
+    // position stay where they were.
+    void show_listing_keeping_place(std::shared_ptr<VornServerFilesDataModel> listing);
     void listing_saved(const std::optional<VornError>& error);
     void listing_failed(const std::optional<VornError>& error, uint64_t request);
     void show_context_menu(const QPoint& position);
@@ -226,6 +235,10 @@ private:
     // Files the app wrote while a listing was on its way (path, size): shown once it is.
     std::vector<std::pair<std::string, int64_t>> written_while_loading_;
     int listings_shown_ = 0;
+    int partial_listings_shown_ = 0;
+    // The entries of the folder being loaded that came so far (unsorted), and its path.
+    std::vector<std::shared_ptr<VornServerFileDataModel>> partial_rows_;
+    std::string partial_path_;
     int listing_answers_ = 0;
     int visible_reloads_ = 0;
     uint64_t listing_request_ = 0;

@@ -290,6 +290,55 @@ TEST_F(SftpPeerTest, ManyRequestsOnTheirWayLoseNoNameAndNoByte) {
     }
 }
 
+// A listing asked with a batch callback hands its entries over part by part while they arrive:
+// every part before the completion, none twice, together the completion's whole list in order.
+TEST_F(SftpPeerTest, AListingHandsOverItsEntriesPartByPartBeforeItsCompletion) {
+    struct Case {
+        int count;
+        std::size_t fewestParts;
+    };
+    for (const Case& c : {Case{0, 0}, Case{99, 0}, Case{100, 1}, Case{250, 2}, Case{3001, 30}}) {
+        SCOPED_TRACE("folder of " + std::to_string(c.count));
+        const std::string folder = "parts" + std::to_string(c.count);
+        makeDiskFolder(disk_ / folder);
+        for (int i = 0; i < c.count; ++i) writeDiskFile(disk_ / folder / ("entry-" + std::to_string(i) + ".html"), "x");
+        std::mutex mutex;
+        std::vector<std::string> handed;
+        std::size_t parts = 0;
+        bool completed = false, partAfterCompletion = false;
+        files::ListOptions options;
+        options.batch = [&](std::vector<files::FileObject> entries) {
+            std::lock_guard lock(mutex);
+            ++parts;
+            partAfterCompletion = partAfterCompletion || completed || entries.empty();
+            for (const auto& e : entries) handed.push_back(e.path);
+        };
+        ListCapture list;
+        auto complete = list.callback();
+        provider_->contentsOfDirectory(at(folder), options, [&, complete](std::vector<files::FileObject> entries,
+                                                                          std::optional<files::FileError> error) {
+            {
+                std::lock_guard lock(mutex);
+                completed = true;
+            }
+            complete(std::move(entries), std::move(error));
+        });
+        ASSERT_TRUE(list.wait());
+        ASSERT_FALSE(list.get<1>()) << describe(list.get<1>());
+        std::vector<std::string> whole;
+        for (const auto& e : list.get<0>()) whole.push_back(e.path);
+        std::lock_guard lock(mutex);
+        EXPECT_FALSE(partAfterCompletion) << "a part came after the completion, or an empty one";
+        EXPECT_GE(parts, c.fewestParts);
+        EXPECT_EQ(whole.size(), static_cast<std::size_t>(c.count));
+        // The parts are what the completion has, in its order; the entries after the last part
+        // come only in the completion.
+        ASSERT_LE(handed.size(), whole.size());
+        EXPECT_TRUE(std::equal(handed.begin(), handed.end(), whole.begin()));
+        EXPECT_GE(handed.size() + 100, whole.size());
+    }
+}
+
 TEST_F(SftpPeerTest, ASaveThroughALinkWritesTheFileItPointsTo) {
     writeDiskFile(disk_ / "real.html", "old");
     fs::create_symlink("real.html", disk_ / "current.html");

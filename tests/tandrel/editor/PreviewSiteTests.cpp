@@ -236,8 +236,9 @@ TEST_P(PreviewSite, AnotherWindowsStyleSheetRestylesAndSavesAreReadAgain) {
     // The app's own save of a style sheet: the kept copy goes, the next load reads the new one.
     const int reads = preview->site()->server_reads();
     std::optional<std::optional<VornError>> saved;
-    window->write_file_text("/site/pages/local.css", "#local { color: rgb(4, 4, 4); }\n",
-                            [&](std::optional<VornError> e) { saved = e; });
+    window->write_file_text_checked("/site/pages/local.css", "#local { color: rgb(4, 4, 4); }\n",
+                                    files::WriteMode::replace, std::nullopt,
+                                    [&](std::optional<files::FileVersion>, std::optional<VornError> e) { saved = e; });
     ASSERT_TRUE(waitFor([&] { return saved.has_value(); }, 30000));
     ASSERT_FALSE(*saved) << (*saved)->text();
     show("/site/pages/index.html", std::string(kPage) + "<!-- again -->");

@@ -6,10 +6,14 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTableView>
 #include <algorithm>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
+#include <set>
 
 #include "platform/ui/Accessibility.h"
 #include "support/AccessibleTree.h"
@@ -18,6 +22,7 @@
 #include "ExplorerTestSupport.h"
 #include "platform/files/LoopbackRelay.h"
 #include "platform/defaults/Base64.h"
+#include "platform/files/FileProvider.h"
 #include "platform/ui/Menu.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Responder.h"
@@ -28,6 +33,7 @@
 #include "tandrel/servers/ExplorerStyle.h"
 #include "tandrel/foundation/CompactEditorRoute.h"
 #include "tandrel/servers/ManageServicesViewController.h"
+#include "tandrel/servers/VornProviderBucket.h"
 
 using namespace explorertest;
 using filestest::makeDiskFolder;
@@ -1104,3 +1110,180 @@ TEST(ExplorerTexts, ARowCutsItsNameOnlyWhenTheRowHasNoRoomForIt) {
         }
     }
 }
+
+// ---- a big folder shows while it loads ------------------------------------------------------------
+
+namespace {
+
+// The window's provider with the completion of one folder's listings held back until released,
+// so that a test can look at the explorer while the listing's parts have come and its end has not.
+class HeldListingProvider final : public files::FileProvider {
+public:
+    HeldListingProvider(std::shared_ptr<files::FileProvider> inner, std::string held)
+        : inner_(std::move(inner)), held_(std::move(held)) {}
+    ~HeldListingProvider() override { release(); }
+    void release() {
+        {
+            std::lock_guard lock(gate_->mutex);
+            gate_->open = true;
+        }
+        gate_->changed.notify_all();
+    }
+
+    files::ProviderKind kind() const override { return inner_->kind(); }
+    std::string baseUrl() const override { return inner_->baseUrl(); }
+    files::OperationHandle contentsOfDirectory(std::string path, files::ListCompletion completion) override {
+        return listDirectory(std::move(path), {}, std::move(completion));
+    }
+    files::OperationHandle contents(std::string path, files::DataCompletion completion) override {
+        return inner_->contents(std::move(path), std::move(completion));
+    }
+    files::OperationHandle writeContents(std::string path, std::optional<files::Bytes> data, files::WriteMode mode,
+                                         files::Completion completion) override {
+        return inner_->writeContents(std::move(path), std::move(data), mode, std::move(completion));
+    }
+    files::OperationHandle createFolder(std::string name, std::string parent, files::Completion completion) override {
+        return inner_->createFolder(std::move(name), std::move(parent), std::move(completion));
+    }
+    files::OperationHandle copyItem(std::string from, std::string to, files::Completion completion) override {
+        return inner_->copyItem(std::move(from), std::move(to), std::move(completion));
+    }
+    files::OperationHandle moveItem(std::string from, std::string to, files::Completion completion) override {
+        return inner_->moveItem(std::move(from), std::move(to), std::move(completion));
+    }
+    files::OperationHandle removeItem(std::string path, files::Completion completion) override {
+        return inner_->removeItem(std::move(path), std::move(completion));
+    }
+    files::OperationHandle checkLogin(files::Completion completion) override { return inner_->checkLogin(std::move(completion)); }
+    void setTimeouts(const files::Timeouts& timeouts) override { inner_->setTimeouts(timeouts); }
+    files::Timeouts timeouts() const override { return inner_->timeouts(); }
+
+protected:
+    files::OperationHandle listDirectory(std::string path, files::ListOptions options,
+                                         files::ListCompletion completion) override {
+        if (path != held_) return inner_->contentsOfDirectory(std::move(path), std::move(options), std::move(completion));
+        return inner_->contentsOfDirectory(
+            std::move(path), std::move(options),
+            [gate = gate_, completion = std::move(completion)](std::vector<files::FileObject> entries,
+                                                               std::optional<files::FileError> error) {
+                {
+                    std::unique_lock lock(gate->mutex);
+                    gate->changed.wait(lock, [&] { return gate->open; });
+                }
+                completion(std::move(entries), std::move(error));
+            });
+    }
+
+private:
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool open = false;
+    };
+    std::shared_ptr<files::FileProvider> inner_;
+    std::string held_;
+    std::shared_ptr<Gate> gate_ = std::make_shared<Gate>();
+};
+
+class ExplorerBigFolderTest : public ExplorerPeerTest {
+protected:
+    static constexpr int kEntries = 3050;  // the last part (under a hundred) comes with the end
+    void SetUp() override {
+        ExplorerPeerTest::SetUp();
+        if (HasFatalFailure() || IsSkipped()) return;
+        for (int i = 0; i < kEntries; ++i) {
+            char name[32];
+            std::snprintf(name, sizeof name, "file-%04d.txt", i);
+            writeDiskFile(disk / name, std::string(static_cast<std::size_t>((i * 37) % 101), 'x'));
+        }
+        auto& provider = window->provider_bucket->sftp_provider->provider;
+        held = std::make_shared<HeldListingProvider>(provider, "/" + folder);
+        provider = held;
+    }
+    void TearDown() override {
+        if (held) held->release();
+        ExplorerPeerTest::TearDown();
+    }
+    std::string titleOf(const QModelIndex& index) const { return model()->data(index, Qt::DisplayRole).toString().toStdString(); }
+    // Whether the rows after the up entry are in order of size, largest first.
+    bool bySizeLargestFirst() const {
+        for (int r = 2; r < model()->rowCount(); ++r)
+            if (model()->entryAt(r - 1)->size.value_or(0) < model()->entryAt(r)->size.value_or(0)) return false;
+        return true;
+    }
+    std::shared_ptr<HeldListingProvider> held;
+};
+
+}  // namespace
+
+TEST_P(ExplorerBigFolderTest, RowsShowBeforeTheEndAndSortingAndFindingWorkWhileItLoads) {
+    const int row = rowOf(folder);
+    ASSERT_GE(row, 0);
+    const int before = explorer->listing_count();
+    explorer->open_file_entry(row);
+    ASSERT_TRUE(waitFor([&] { return explorer->partial_listing_count() > 0; }));
+    const int firstShown = model()->rowCount();
+    EXPECT_TRUE(explorer->is_loading());
+    EXPECT_GT(firstShown, 1);
+    EXPECT_EQ(titleOf(model()->index(0, 0)), "[UP ONE LEVEL] ..");
+    // The parts keep coming: wait for all but the end (held back) to be shown.
+    ASSERT_TRUE(waitFor([&] { return model()->rowCount() == kEntries - kEntries % 100 + 1; }));
+    auto titles = rowTitles();
+    EXPECT_TRUE(std::is_sorted(titles.begin() + 1, titles.end())) << "the rows shown are in name order";
+
+    // Another order while loading: the rows shown take it, and the folder is not asked again.
+    const int answersBefore = explorer->listing_answer_count();
+    QAction* size = actionNamed(explorer->sort_menu(), "Size");
+    ASSERT_TRUE(size);
+    size->trigger();
+    EXPECT_TRUE(explorer->is_loading());
+    EXPECT_EQ(explorer->listing_answer_count(), answersBefore);
+    EXPECT_TRUE(bySizeLargestFirst());
+
+    // Typing to find goes to the row and it stays selected (and in sight) when the end comes.
+    explorer->fileExplorerTableView->setFocus();
+    explorer->fileExplorerTableView->keyboardSearch(QStringLiteral("file-0042"));
+    const QModelIndex found = explorer->fileExplorerTableView->currentIndex();
+    ASSERT_TRUE(found.isValid());
+    EXPECT_EQ(titleOf(found), "file-0042.txt");
+    explorer->fileExplorerTableView->scrollTo(found);
+    const int scrolled = explorer->fileExplorerTableView->verticalScrollBar()->value();
+
+    held->release();
+    ASSERT_TRUE(awaitListing(before, "/" + folder));
+    EXPECT_EQ(explorer->listing_answer_count(), answersBefore + 1) << "the listing was asked once";
+    EXPECT_LT(firstShown, model()->rowCount());
+    EXPECT_EQ(model()->rowCount(), kEntries + 1);
+    EXPECT_TRUE(bySizeLargestFirst());
+    std::set<std::string> names;
+    for (const auto& t : rowTitles()) names.insert(t);
+    EXPECT_EQ(names.size(), static_cast<std::size_t>(kEntries + 1)) << "no row twice";
+    const QModelIndexList selected = explorer->fileExplorerTableView->selectionModel()->selectedRows();
+    ASSERT_EQ(selected.size(), 1);
+    EXPECT_EQ(titleOf(selected.first()), "file-0042.txt");
+    EXPECT_EQ(titleOf(explorer->fileExplorerTableView->currentIndex()), "file-0042.txt");
+    EXPECT_EQ(explorer->fileExplorerTableView->verticalScrollBar()->value(), scrolled);
+}
+
+TEST_P(ExplorerBigFolderTest, APartOrAnEndAfterTheUserLeftTheFolderIsDropped) {
+    const int row = rowOf(folder);
+    ASSERT_GE(row, 0);
+    explorer->open_file_entry(row);
+    ASSERT_TRUE(waitFor([&] { return explorer->partial_listing_count() > 0; }));
+    // Back to the root before the big folder's end came: the root shows, and stays.
+    const int answers = explorer->listing_answer_count();
+    go("/");
+    const auto root = rowTitles();
+    EXPECT_GE(rowOf(folder), 0);
+    const int partsShown = explorer->partial_listing_count();
+    held->release();
+    ASSERT_TRUE(waitFor([&] { return explorer->listing_answer_count() >= answers + 2; }));
+    settle();
+    EXPECT_EQ(explorer->current_settings.current_dir, "/");
+    EXPECT_EQ(rowTitles(), root);
+    EXPECT_EQ(explorer->partial_listing_count(), partsShown);
+    EXPECT_FALSE(explorer->is_loading());
+}
+
+INSTANTIATE_TEST_SUITE_P(Peers, ExplorerBigFolderTest, ::testing::Values("sshd"),
+                         [](const auto& info) { return std::string(info.param); });
