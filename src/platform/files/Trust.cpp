@@ -27,7 +27,10 @@ std::filesystem::path Trust::knownHostsFile() const { return appFolder_ / "known
 
 std::filesystem::path Trust::certificatesFile() const { return appFolder_ / "trusted_certificates.json"; }
 
-bool Trust::decide(const TrustQuestion& question, const Operation* op) {
+bool Trust::decide(const TrustQuestion& question, const Operation* op, bool* answered) {
+    bool unused = false;
+    bool& told = answered ? *answered : unused;
+    told = false;
     std::shared_ptr<TrustAsker> asker;
     {
         std::lock_guard lock(mutex_);
@@ -52,14 +55,20 @@ bool Trust::decide(const TrustQuestion& question, const Operation* op) {
         return false;  // an asker that failed asked nobody
     }
     // A question that cannot be accepted is a warning: shown, not waited for.
-    if (!question.acceptable) return false;
+    if (!question.acceptable) {
+        told = true;
+        return false;
+    }
     {
         std::unique_lock lock(answer->mutex);
         // The cancel flag has no waker of its own here: it is looked at a few times a second.
         while (!answer->given.wait_for(lock, std::chrono::milliseconds(100), [&] { return answer->trust.has_value(); })) {
             if (op && op->isCancelled()) return false;
         }
-        if (!*answer->trust) return false;
+        if (!*answer->trust) {
+            told = !(op && op->isCancelled());
+            return false;
+        }
     }
     if (op && op->isCancelled()) return false;
     if (question.subject == TrustQuestion::Subject::certificate)

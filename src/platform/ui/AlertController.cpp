@@ -1,12 +1,16 @@
 #include "platform/ui/AlertController.h"
 
 #include <QBoxLayout>
+#include <QClipboard>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+
+#include "platform/ui/Menu.h"
 
 namespace ui {
 
@@ -71,6 +75,7 @@ void AlertController::addTextField(const std::function<void(QLineEdit*)>& config
     fieldBox_->layout()->addWidget(field);
     fieldBox_->setVisible(true);
     fields_.push_back(field);
+    field->installEventFilter(this);
     if (configure) configure(field);
     name_text_fields();
     if (fields_.size() == 1) field->setFocus();
@@ -119,7 +124,7 @@ void AlertController::loadView() {
     messageLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     // Selectable with the pointer only: the label would take the focus on a click and so be read
     // as a control that takes it, one that Tab never reaches. The alert is read by its title and
-    // message all the same.
+    // message all the same, and Ctrl+C on its controls copies what is selected (copyMessage).
     messageLabel_->setFocusPolicy(Qt::NoFocus);
     messageLabel_->setVisible(!message_.isEmpty());
     layout->addWidget(messageLabel_);
@@ -156,6 +161,11 @@ void AlertController::rebuildButtonRow() {
                              : static_cast<QBoxLayout*>(new QVBoxLayout(buttonBox_));
     layout->setContentsMargins(0, 6, 0, 0);
     layout->setSpacing(8);
+    // Mnemonics in the caller's order: the first action has the first pick of the letters.
+    QStringList titles;
+    for (const auto& action : actions_) titles << action->title();
+    const QStringList marked = withMnemonics(titles);
+    for (size_t i = 0; i < actions_.size(); ++i) actions_[i]->mnemonicTitle_ = marked[static_cast<qsizetype>(i)];
     std::vector<std::shared_ptr<AlertAction>> ordered = actions_;
     if (row) {
         std::stable_partition(ordered.begin(), ordered.end(),
@@ -170,7 +180,7 @@ void AlertController::rebuildButtonRow() {
 void AlertController::addButton(const std::shared_ptr<AlertAction>& action) {
     const auto it = std::find(actions_.begin(), actions_.end(), action);
     const int index = static_cast<int>(it - actions_.begin());
-    auto* button = new QPushButton(action->title(), buttonBox_);
+    auto* button = new QPushButton(action->mnemonicTitle_.isEmpty() ? action->title() : action->mnemonicTitle_, buttonBox_);
     button->setObjectName(QStringLiteral("alert_action_%1").arg(index));
     button->setEnabled(action->isEnabled() && !answered_);
     button->setAutoDefault(false);
@@ -200,9 +210,18 @@ void AlertController::addButton(const std::shared_ptr<AlertAction>& action) {
     buttonBox_->layout()->addWidget(button);
 }
 
+bool AlertController::copyMessage(QObject* from) {
+    if (!messageLabel_ || message_.isEmpty()) return false;
+    const bool selected = messageLabel_->hasSelectedText();
+    if (auto* field = qobject_cast<QLineEdit*>(from); field && (field->hasSelectedText() || !selected)) return false;
+    QGuiApplication::clipboard()->setText(selected ? messageLabel_->selectedText() : message_);
+    return true;
+}
+
 bool AlertController::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->matches(QKeySequence::Copy) && copyMessage(watched)) return true;
         const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
         const bool plain = (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
         auto* button = qobject_cast<QPushButton*>(watched);

@@ -317,6 +317,7 @@ void EditorWebViewController::select_file_session(std::shared_ptr<VornServerFile
     if (auto record = jsc->find_file_session(content->id)) {
         fade_out_empty_view();
         jsc->select_page_session(record);
+        focus_first_file();
         // The next editor screen gets a page ready in the background once this one shows its
         // file: a page loading earlier would take the engine's time from this window's own.
         dispatch::after(dispatch::mainQueue(), std::chrono::milliseconds(kWarmPageDelayMs), [] { prepare_warm_page(); });
@@ -352,6 +353,19 @@ void EditorWebViewController::select_file_session(std::shared_ptr<VornServerFile
                                if (auto c = weak.lock()) c->open_editor_session(e, content, present);
                            });
                        });
+}
+
+void EditorWebViewController::focus_first_file() {
+    if (first_file_focused_ || !jsc) return;
+    first_file_focused_ = true;
+    VornEditorWKWebView* web = editorWebView();
+    QWidget* window = web->window();
+    if (!window || !web->isVisibleTo(window)) return;  // the window shows its other editor
+    QWidget* focused = window->focusWidget();
+    const bool on_control = focused && focused != web && !web->isAncestorOf(focused) && (focused->focusPolicy() & Qt::TabFocus);
+    if (on_control) return;
+    web->setFocus(Qt::OtherFocusReason);
+    jsc->run_editor_js(editor_script::focus_text());
 }
 
 // ---- title ----------------------------------------------------------------------------------------

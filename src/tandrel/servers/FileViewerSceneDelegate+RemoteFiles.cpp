@@ -113,6 +113,9 @@ void FileViewerSceneDelegate::write_file_text(const std::string& path, std::stri
                             [self, written, path, size](std::optional<files::FileError> error) {
                                 auto result = vorn_error_from(error);
                                 if (result) result->message = not_saved_message(*error);
+                                // Told of a refused server or not, the user learns here that
+                                // the file was not saved.
+                                if (result) result->told = false;
                                 dispatch::mainQueue().async([self, written, result, path, size] {
                                     // The rows on screen are redrawn (their open-file marks), and
                                     // the file's row shows what was written: a file the save made
@@ -142,6 +145,9 @@ void FileViewerSceneDelegate::write_file_text_checked(const std::string& path, s
                                             std::optional<files::FileError> error) {
                                 auto result = vorn_error_from(error);
                                 if (result) result->message = not_saved_message(*error);
+                                // Told of a refused server or not, the user learns here that
+                                // the file was not saved.
+                                if (result) result->told = false;
                                 // What a cut write left on the server is this save's own
                                 // fragment, no version anybody read: the next save need not ask.
                                 if (error && error->targetIncomplete) version = files::FileVersion{};
