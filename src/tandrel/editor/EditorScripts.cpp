@@ -76,7 +76,6 @@ std::string beautify_code() { return "main.beautify_code()"; }
 std::string undo() { return "editor.undo();"; }
 std::string redo() { return "editor.redo();"; }
 std::string select_all() { return "editor.selectAll();"; }
-std::string focus_text() { return "editor.focus();"; }
 std::string remove_selection() {
     return "(function(){var r=editor.getSelectionRange();if(!r.isEmpty())editor.session.remove(r);"
            "editor.clearSelection();})();";

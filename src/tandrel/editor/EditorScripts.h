@@ -52,8 +52,6 @@ std::string undo();
 std::string redo();
 std::string select_all();
 std::string remove_selection();
-// The keyboard focus into the editor's text.
-std::string focus_text();
 
 // The page value of a soft-wrap mode: "off", "free", "-1", or the custom width in decimal.
 std::string soft_wrap_value(EnumManager::soft_wrap mode, int64_t custom_value);

@@ -364,8 +364,8 @@ void EditorWebViewController::focus_first_file() {
     QWidget* focused = window->focusWidget();
     const bool on_control = focused && focused != web && !web->isAncestorOf(focused) && (focused->focusPolicy() & Qt::TabFocus);
     if (on_control) return;
-    web->setFocus(Qt::OtherFocusReason);
-    jsc->run_editor_js(editor_script::focus_text());
+    // As Tab puts it: into the page's first control, the editor's text.
+    web->setFocus(Qt::TabFocusReason);
 }
 
 // ---- title ----------------------------------------------------------------------------------------
