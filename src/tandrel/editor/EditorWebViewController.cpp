@@ -358,6 +358,8 @@ void EditorWebViewController::select_file_session(std::shared_ptr<VornServerFile
 void EditorWebViewController::focus_first_file() {
     if (first_file_focused_ || !jsc) return;
     first_file_focused_ = true;
+    // The desktop's window, with its one editor; a tablet's window moves its file between two.
+    if (is_compact || ui::userInterfaceIdiom() != ui::Idiom::mac) return;
     VornEditorWKWebView* web = editorWebView();
     QWidget* window = web->window();
     if (!window || !web->isVisibleTo(window)) return;  // the window shows its other editor
