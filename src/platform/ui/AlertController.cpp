@@ -2,12 +2,14 @@
 
 #include <QBoxLayout>
 #include <QClipboard>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTimer>
 
 #include "platform/ui/Menu.h"
@@ -75,7 +77,6 @@ void AlertController::addTextField(const std::function<void(QLineEdit*)>& config
     fieldBox_->layout()->addWidget(field);
     fieldBox_->setVisible(true);
     fields_.push_back(field);
-    field->installEventFilter(this);
     if (configure) configure(field);
     name_text_fields();
     if (fields_.size() == 1) field->setFocus();
@@ -135,6 +136,11 @@ void AlertController::loadView() {
     fieldLayout->setSpacing(6);
     fieldBox_->setVisible(false);
     layout->addWidget(fieldBox_);
+
+    // Wherever the focus is in the alert: its buttons, nothing, or a text field with no selection.
+    auto* copy = new QShortcut(QKeySequence::Copy, root);
+    copy->setContext(Qt::WindowShortcut);
+    QObject::connect(copy, &QShortcut::activated, this, [this] { copyMessage(); });
 
     buttonBox_ = new QWidget(root);
     buttonBox_->setObjectName(QStringLiteral("alert_buttons"));
@@ -210,18 +216,18 @@ void AlertController::addButton(const std::shared_ptr<AlertAction>& action) {
     buttonBox_->layout()->addWidget(button);
 }
 
-bool AlertController::copyMessage(QObject* from) {
-    if (!messageLabel_ || message_.isEmpty()) return false;
+void AlertController::copyMessage() {
+    if (!messageLabel_ || message_.isEmpty()) return;
     const bool selected = messageLabel_->hasSelectedText();
-    if (auto* field = qobject_cast<QLineEdit*>(from); field && (field->hasSelectedText() || !selected)) return false;
+    // A text field with the focus copies its own selection (it takes the key before this).
+    if (auto* field = qobject_cast<QLineEdit*>(QApplication::focusWidget()); field && fields_.contains(field) && !selected)
+        return;
     QGuiApplication::clipboard()->setText(selected ? messageLabel_->selectedText() : message_);
-    return true;
 }
 
 bool AlertController::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
-        if (key->matches(QKeySequence::Copy) && copyMessage(watched)) return true;
         const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
         const bool plain = (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
         auto* button = qobject_cast<QPushButton*>(watched);

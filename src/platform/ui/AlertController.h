@@ -97,9 +97,8 @@ private:
     // described by its message: the alert has no label of its own beside them.
     void name_text_fields();
     std::shared_ptr<AlertAction> fallbackAction() const;
-    // Ctrl+C pressed on one of the alert's own controls: the message (or its selection) goes to
-    // the clipboard. False when the key is the control's own (a text field's selection).
-    bool copyMessage(QObject* from);
+    // Ctrl+C in the alert: the message (or its selection) goes to the clipboard.
+    void copyMessage();
     void addButton(const std::shared_ptr<AlertAction>& action);
     void rebuildButtonRow();
 
