@@ -3,9 +3,13 @@
 // alone (tests running beside them would take the focus with their own windows).
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
+#include <QPushButton>
+#include <QToolButton>
 
 #include "MainMenuSupport.h"
+#include "support/AccessibleTree.h"
 
 using namespace menutest;
 
@@ -93,6 +97,125 @@ TEST_F(MainMenu, EachTopMenuOpensByItsUnderlinedLetterFromAFileViewerWindow) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(w));
     ASSERT_TRUE(waitFor([&] { return QApplication::focusWidget() != nullptr; }, 5000));
     expectEveryMnemonicOpensItsMenu(barOf(window));
+}
+
+// ---- the document window by keyboard ----------------------------------------------------------
+
+// A new document window puts the focus in the editor's text: what is typed goes into the file.
+TEST_F(MainMenu, ANewDocumentWindowHasTheFocusInTheEditor) {
+    CONNECT_OR_SKIP("pyftpd");
+    putFile("focus.html", "<p>focus</p>\n");
+    DocumentSceneDelegate* doc = openFromBrowser("focus.html");
+    ASSERT_TRUE(doc && waitForPageText(doc, "<p>focus</p>\n"));
+    ui::Window* w = windowOf(doc);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+    ASSERT_TRUE(webtest::waitForPageFocus(*editorView(doc))) << "focus: " << testsupport::describe(QApplication::focusWidget());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_X);
+    EXPECT_TRUE(waitFor([&] {
+        auto text = pageText(doc);
+        return text && text->find('x') != std::string::npos;
+    }, 10000)) << pageText(doc).value_or("(none)");
+}
+
+// The bar's buttons beside the editor are in the Tab order: from the editor (which keeps Tab to
+// indent, and is left with Ctrl+Tab) the keys reach "Save" and "Hide Preview", Space presses
+// them, and a pressed button's replacement keeps the focus.
+TEST_F(MainMenu, SaveAndHidePreviewAreReachedByTheKeyboard) {
+    CONNECT_OR_SKIP("pyftpd");
+    DocumentSceneDelegate* doc = openChanged("tabs.html", "<p>tabs</p>\n", "<!-- typed -->");
+    ASSERT_TRUE(doc);
+    ui::Window* w = windowOf(doc);
+    focusEditorForKeys(doc);
+    auto* m = managerOf(doc);
+    ASSERT_TRUE(waitFor([&] { return !m->ext_editor_vc->empty_view->isVisible(); }, 5000));
+    auto named = [](QWidget* f) {
+        QAccessibleInterface* i = f ? QAccessible::queryAccessibleInterface(f) : nullptr;
+        return i ? i->text(QAccessible::Name) : QString();
+    };
+    // Around the window from the editor, once: the names of the controls the keys stop on.
+    QStringList stops;
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ControlModifier);
+    for (int i = 0; i < 30; ++i) {
+        QWidget* f = w->focusWidget();
+        if (!f || f == editorView(doc) || editorView(doc)->isAncestorOf(f)) break;
+        stops << named(f);
+        QWidget* was = f;
+        QTest::keyClick(f, Qt::Key_Tab);
+        if (!waitFor([&] { return w->focusWidget() != was; }, 5000)) break;
+    }
+    EXPECT_TRUE(stops.contains("Save")) << stops.join(", ").toStdString();
+    EXPECT_TRUE(stops.contains("Hide Preview")) << stops.join(", ").toStdString();
+
+    auto barButton = [&](const QString& name) -> QToolButton* {
+        for (QToolButton* b : w->findChildren<QToolButton*>())
+            if (b->isVisible() && named(b) == name) return b;
+        return nullptr;
+    };
+    // Space on "Hide Preview" hides it; the button that takes its place keeps the focus, and
+    // Space there shows the preview again.
+    QToolButton* hide = barButton("Hide Preview");
+    ASSERT_TRUE(hide);
+    hide->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(waitFor([&] { return hide->hasFocus(); }));
+    QTest::keyClick(hide, Qt::Key_Space);
+    ASSERT_TRUE(waitFor([&] { return named(QApplication::focusWidget()) == "Show Preview"; }, 5000))
+        << testsupport::describe(QApplication::focusWidget());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    ASSERT_TRUE(waitFor([&] { return named(QApplication::focusWidget()) == "Hide Preview"; }, 5000))
+        << testsupport::describe(QApplication::focusWidget());
+
+    // Space on "Save" saves.
+    ASSERT_TRUE(waitFor([&] { return barButton("Save") != nullptr; }));
+    QToolButton* save = barButton("Save");
+    save->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(waitFor([&] { return save->hasFocus(); }));
+    QTest::keyClick(save, Qt::Key_Space);
+    EXPECT_TRUE(waitFor([&] { return curlRead("tabs.html") == "<!-- typed --><p>tabs</p>\n"; }, 20000))
+        << curlRead("tabs.html");
+}
+
+// Ctrl+W closes the document window as its close button does: a changed file asks first
+// ("Cancel" by its mnemonic keeps the window, "Discard" closes it); an unchanged one just closes.
+TEST_F(MainMenu, CtrlWClosesTheDocumentWindowAskingAboutChanges) {
+    CONNECT_OR_SKIP("pyftpd");
+    QPointer<DocumentSceneDelegate> doc = openChanged("ctrlw.css", "a { color: red; }\n", "/* typed */");
+    ASSERT_TRUE(doc);
+    focusEditorForKeys(doc);
+    auto pressInAlert = [&](const QString& title) {
+        ui::AlertController* alert = awaitAlert(doc);
+        if (!alert) return false;
+        QWidget* sheet = alert->view()->window();
+        sheet->activateWindow();
+        if (!QTest::qWaitForWindowActive(sheet)) return false;
+        for (QPushButton* b : alert->view()->findChildren<QPushButton*>()) {
+            QAccessibleInterface* i = QAccessible::queryAccessibleInterface(b);
+            EXPECT_TRUE(i->actionInterface()->keyBindingsForAction(QAccessibleActionInterface::pressAction()).value(0).startsWith("Alt+"))
+                << i->text(QAccessible::Name).toStdString();
+            if (i->text(QAccessible::Name) != title) continue;
+            QTest::keyClick(sheet, QKeySequence::mnemonic(b->text())[0].key(), Qt::AltModifier);
+            return waitFor([&] { return alertOf(doc) == nullptr; }, 5000);
+        }
+        return false;
+    };
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_W, Qt::ControlModifier);
+    ASSERT_TRUE(awaitAlert(doc)) << "Ctrl+W did not ask about the changed file";
+    EXPECT_EQ(alertOf(doc)->alertTitle(), "Unsaved Changes");
+    ASSERT_TRUE(pressInAlert("Cancel"));
+    ASSERT_TRUE(testsupport::settleMainQueue(3));
+    EXPECT_TRUE(isOpen(doc)) << "Cancel keeps the window";
+
+    focusEditorForKeys(doc);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_W, Qt::ControlModifier);
+    ASSERT_TRUE(pressInAlert("Discard"));
+    EXPECT_TRUE(waitFor([&] { return !isOpen(doc); }, 10000)) << "Discard closes the window";
+
+    // Unchanged: no question.
+    QPointer<DocumentSceneDelegate> plain = openChanged("ctrlw-plain.css", "b { color: blue; }\n", "");
+    ASSERT_TRUE(plain);
+    focusEditorForKeys(plain);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_W, Qt::ControlModifier);
+    EXPECT_TRUE(waitFor([&] { return !isOpen(plain); }, 10000));
+    EXPECT_FALSE(alertOf(plain));
 }
 
 }  // namespace

@@ -163,6 +163,7 @@ protected:
             if (r.ok() || r.cancelled || !check.refused) return r;
             const TrustQuestion question = certificateQuestion(check);
             bool trusted = false;
+            bool told = false;  // the user turned this certificate down
             if (trust_ && round == 0) {
                 std::lock_guard lock(askMutex_);
                 const std::string fingerprint = check.refused->fingerprint();
@@ -170,8 +171,13 @@ protected:
                 // Operations that met the certificate while the user was asked share the answer:
                 // one that the user turned down is not asked about again by this provider.
                 if (!trusted && fingerprint != refusedFingerprint_) {
-                    trusted = trust_->decide(question, &op);
-                    if (!trusted && !op.isCancelled()) refusedFingerprint_ = fingerprint;
+                    trusted = trust_->decide(question, &op, &told);
+                    if (!trusted && !op.isCancelled()) {
+                        refusedFingerprint_ = fingerprint;
+                        refusedByUser_ = told;
+                    }
+                } else if (!trusted) {
+                    told = refusedByUser_;
                 }
             }
             if (op.isCancelled()) {
@@ -182,6 +188,7 @@ protected:
             if (!trusted) {
                 r.untrusted = FileError::make(ErrorKind::notTrusted, check.refused->reason);
                 r.untrusted->transportCode = static_cast<int>(r.code);
+                r.untrusted->userTold = told;
                 return r;
             }
         }
@@ -210,6 +217,7 @@ private:
     int tlsPort_ = 0;
     mutable std::mutex askMutex_;
     mutable std::string refusedFingerprint_;  // the certificate the user would not trust (askMutex_)
+    mutable bool refusedByUser_ = false;      // and whether the user said so, not a lack of anyone to ask
     mutable std::atomic<int> encrypted_{-1};  // -1: no connection made yet
     mutable std::mutex mutex_;
     Timeouts timeouts_;

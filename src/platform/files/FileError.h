@@ -35,6 +35,9 @@ struct FileError {
     // A failed write that went to the file itself once its bytes had begun to move: the server
     // may now hold only part of them, and the file must be written again.
     bool targetIncomplete = false;
+    // The user knows already: they turned down the trust question that led here (or read the
+    // warning that refused the server). Nothing more need be shown to them about it.
+    bool userTold = false;
 
     // An error with the kind's standard sentence, and `detail` appended when given.
     static FileError make(ErrorKind kind, std::string_view detail = {});

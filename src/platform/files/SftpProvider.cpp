@@ -721,13 +721,15 @@ private:
         const TrustVerdict verdict = trust_ ? trust_->checkHostKey(config.host, config.port, hostKey) : TrustVerdict::unknown;
         if (verdict == TrustVerdict::trusted) return std::nullopt;
         TrustQuestion question = hostKeyQuestion(trust_.get(), config.host, config.port, hostKey, verdict);
-        if (trust_ && trust_->decide(question, &op)) {
+        bool answered = false;
+        if (trust_ && trust_->decide(question, &op, &answered)) {
             asked = true;
             return std::nullopt;
         }
         link.broken = true;
         if (op.isCancelled()) return FileError::make(ErrorKind::cancelled);
         FileError error = FileError::make(ErrorKind::notTrusted);
+        error.userTold = answered;
         error.message = question.message;
         if (verdict == TrustVerdict::unknown) {
             error.message = std::string(standardMessage(ErrorKind::notTrusted)) + " Its host key (" + hostKey.type + " " +

@@ -62,17 +62,34 @@ std::optional<A> waitForAnswer(const Operation* op, bool wait, Put put) {
 
 }  // namespace
 
-bool Trust::decide(const TrustQuestion& question, const Operation* op) {
+bool Trust::decide(const TrustQuestion& question, const Operation* op, bool* answered) {
+    bool unused = false;
+    bool& told = answered ? *answered : unused;
+    told = false;
     std::shared_ptr<TrustAsker> asker;
     {
         std::lock_guard lock(mutex_);
         asker = asker_;
     }
     if (!asker || (op && op->isCancelled())) return false;
-    const auto trust = waitForAnswer<bool>(op, question.acceptable, [&](std::function<void(bool)> give) {
+    // A question that cannot be accepted is a warning: shown, not waited for.
+    if (!question.acceptable) {
+        try {
+            asker->ask(question, [](bool) {});
+        } catch (...) {
+            return false;  // an asker that failed asked nobody
+        }
+        told = true;
+        return false;
+    }
+    const auto trust = waitForAnswer<bool>(op, true, [&](std::function<void(bool)> give) {
         asker->ask(question, std::move(give));
     });
-    if (!trust || !*trust) return false;
+    if (!trust) return false;
+    if (!*trust) {
+        told = !(op && op->isCancelled());
+        return false;
+    }
     if (question.subject == TrustQuestion::Subject::certificate)
         return addCertificate(question.host, question.port, question.certificate);
     return addHostKey(question.host, question.port, question.hostKey);

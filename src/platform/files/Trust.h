@@ -123,7 +123,10 @@ public:
 
     // Asks the user (through the asker) and waits; on yes, records the key or certificate. False
     // without an asker, on no, for a question that is not acceptable, or once `op` is cancelled.
-    bool decide(const TrustQuestion& question, const Operation* op = nullptr);
+    // `answered`, when given, says whether a false came from the user: the asker answered no (or
+    // took the warning of a question that cannot be accepted), as opposed to nobody to ask or a
+    // cancelled operation.
+    bool decide(const TrustQuestion& question, const Operation* op = nullptr, bool* answered = nullptr);
 
     // Asks the user a login question (through the asker) and waits for the answer: nothing
     // without an asker, on Cancel, or once `op` is cancelled. Never logged.

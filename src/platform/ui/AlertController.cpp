@@ -1,12 +1,18 @@
 #include "platform/ui/AlertController.h"
 
 #include <QBoxLayout>
+#include <QClipboard>
+#include <QApplication>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTimer>
+
+#include "platform/ui/Menu.h"
 
 namespace ui {
 
@@ -119,7 +125,7 @@ void AlertController::loadView() {
     messageLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     // Selectable with the pointer only: the label would take the focus on a click and so be read
     // as a control that takes it, one that Tab never reaches. The alert is read by its title and
-    // message all the same.
+    // message all the same, and Ctrl+C on its controls copies what is selected (copyMessage).
     messageLabel_->setFocusPolicy(Qt::NoFocus);
     messageLabel_->setVisible(!message_.isEmpty());
     layout->addWidget(messageLabel_);
@@ -130,6 +136,11 @@ void AlertController::loadView() {
     fieldLayout->setSpacing(6);
     fieldBox_->setVisible(false);
     layout->addWidget(fieldBox_);
+
+    // Wherever the focus is in the alert: its buttons, nothing, or a text field with no selection.
+    auto* copy = new QShortcut(QKeySequence::Copy, root);
+    copy->setContext(Qt::WindowShortcut);
+    QObject::connect(copy, &QShortcut::activated, this, [this] { copyMessage(); });
 
     buttonBox_ = new QWidget(root);
     buttonBox_->setObjectName(QStringLiteral("alert_buttons"));
@@ -156,6 +167,11 @@ void AlertController::rebuildButtonRow() {
                              : static_cast<QBoxLayout*>(new QVBoxLayout(buttonBox_));
     layout->setContentsMargins(0, 6, 0, 0);
     layout->setSpacing(8);
+    // Mnemonics in the caller's order: the first action has the first pick of the letters.
+    QStringList titles;
+    for (const auto& action : actions_) titles << action->title();
+    const QStringList marked = withMnemonics(titles);
+    for (size_t i = 0; i < actions_.size(); ++i) actions_[i]->mnemonicTitle_ = marked[static_cast<qsizetype>(i)];
     std::vector<std::shared_ptr<AlertAction>> ordered = actions_;
     if (row) {
         std::stable_partition(ordered.begin(), ordered.end(),
@@ -170,7 +186,7 @@ void AlertController::rebuildButtonRow() {
 void AlertController::addButton(const std::shared_ptr<AlertAction>& action) {
     const auto it = std::find(actions_.begin(), actions_.end(), action);
     const int index = static_cast<int>(it - actions_.begin());
-    auto* button = new QPushButton(action->title(), buttonBox_);
+    auto* button = new QPushButton(action->mnemonicTitle_.isEmpty() ? action->title() : action->mnemonicTitle_, buttonBox_);
     button->setObjectName(QStringLiteral("alert_action_%1").arg(index));
     button->setEnabled(action->isEnabled() && !answered_);
     button->setAutoDefault(false);
@@ -198,6 +214,15 @@ void AlertController::addButton(const std::shared_ptr<AlertAction>& action) {
         if (auto a = weakAction.lock(); a && self) self->performAction(a);
     });
     buttonBox_->layout()->addWidget(button);
+}
+
+void AlertController::copyMessage() {
+    if (!messageLabel_ || message_.isEmpty()) return;
+    const bool selected = messageLabel_->hasSelectedText();
+    // A text field with the focus copies its own selection (it takes the key before this).
+    if (auto* field = qobject_cast<QLineEdit*>(QApplication::focusWidget()); field && fields_.contains(field) && !selected)
+        return;
+    QGuiApplication::clipboard()->setText(selected ? messageLabel_->selectedText() : message_);
 }
 
 bool AlertController::eventFilter(QObject* watched, QEvent* event) {

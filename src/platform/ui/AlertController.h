@@ -2,9 +2,12 @@
 // Alerts: a title, a message, text fields and actions with styles, shown as a centred sheet
 // over the presenter's window. Choosing an action closes the alert and then runs the action's
 // handler. Return presses the button that has the keyboard focus (with the focus elsewhere, the
-// default button); Escape or the sheet's close button chooses the cancel action (or the only action);
-// an alert that goes away unchosen (its window closed) runs that same action, so the handler of
-// a shown alert always runs when there is an obvious one.
+// default button); each button has a mnemonic (Alt+letter), as menu entries do; Escape or the
+// sheet's close button chooses the cancel action (or the only action); an alert that goes away
+// unchosen (its window closed) runs that same action, so the handler of a shown alert always
+// runs when there is an obvious one. The message can be selected with the pointer; Ctrl+C copies
+// the selection, or the whole message when nothing of it is selected (and no text field has the
+// focus), so a command it names is copied, not retyped.
 #include <QList>
 #include <QPointer>
 #include <QString>
@@ -41,6 +44,7 @@ private:
     friend class AlertController;
     AlertAction(QString title, AlertActionStyle style, Handler handler);
     QString title_;
+    QString mnemonicTitle_;  // the title as its button shows it, its mnemonic marked
     AlertActionStyle style_;
     Handler handler_;
     bool enabled_ = true;
@@ -93,6 +97,8 @@ private:
     // described by its message: the alert has no label of its own beside them.
     void name_text_fields();
     std::shared_ptr<AlertAction> fallbackAction() const;
+    // Ctrl+C in the alert: the message (or its selection) goes to the clipboard.
+    void copyMessage();
     void addButton(const std::shared_ptr<AlertAction>& action);
     void rebuildButtonRow();
 

@@ -363,11 +363,11 @@ QString MenuRenderer::titleOf(const QAction* action) {
     return plain;
 }
 
-void MenuRenderer::assignMnemonics(const QList<QAction*>& actions) {
+QStringList withMnemonics(const QStringList& titles) {
     QSet<QChar> used;
-    for (QAction* a : actions) {
-        if (a->isSeparator() || !a->isVisible()) continue;
-        const QString plain = titleOf(a);
+    QStringList out;
+    out.reserve(titles.size());
+    for (const QString& plain : titles) {
         auto isFree = [&](qsizetype i) { return plain[i].isLetterOrNumber() && !used.contains(plain[i].toUpper()); };
         auto wordStart = [&](qsizetype i) { return i == 0 || !plain[i - 1].isLetterOrNumber(); };
         // A capitalised word's initial first ("Find and &Replace..."), then any word's, then any.
@@ -389,8 +389,22 @@ void MenuRenderer::assignMnemonics(const QList<QAction*>& actions) {
             if (plain[i] == QLatin1Char('&')) text += QLatin1Char('&');
         }
         if (at >= 0) used.insert(plain[at].toUpper());
-        if (a->text() != text) a->setText(text);
+        out << text;
     }
+    return out;
+}
+
+void MenuRenderer::assignMnemonics(const QList<QAction*>& actions) {
+    QList<QAction*> shown;
+    QStringList titles;
+    for (QAction* a : actions) {
+        if (a->isSeparator() || !a->isVisible()) continue;
+        shown << a;
+        titles << titleOf(a);
+    }
+    const QStringList marked = withMnemonics(titles);
+    for (qsizetype i = 0; i < shown.size(); ++i)
+        if (shown[i]->text() != marked[i]) shown[i]->setText(marked[i]);
 }
 
 void MenuRenderer::validateMenuBar(QMenuBar* bar, QWidget* window) {

@@ -16,6 +16,7 @@
 #include <QList>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <memory>
 #include <optional>
@@ -116,6 +117,11 @@ MenuPtr standardMainMenu();
 
 // A translated title: Qt's translation lookup with the English title as the key.
 QString localizedTitle(const char* english);
+
+// The titles (plain text) of one menu's entries, or one dialog's buttons, each with a mnemonic
+// marked ('&' before it; a '&' of the title doubled): first a capitalised word's initial, then
+// any word's, then any letter or digit, none twice; a title with no free character gets none.
+QStringList withMnemonics(const QStringList& titles);
 
 enum class MenuSystem { main, context };
 

@@ -214,6 +214,12 @@ QToolButton* NavigationBar::makeButton(const BarButtonItemRef& item) {
 }
 
 void NavigationBar::rebuild() {
+    // A button that has the keyboard focus (the one just pressed by the keyboard, say) hands it
+    // to the button that takes its place, so the user stays where they were.
+    const QList<QToolButton*> before = buttons();
+    qsizetype focused = -1;
+    for (qsizetype i = 0; i < before.size(); ++i)
+        if (before[i]->hasFocus()) focused = i;
     for (QHBoxLayout* side : {left_, right_}) {
         while (QLayoutItem* it = side->takeAt(0)) {
             if (QWidget* w = it->widget()) {
@@ -258,6 +264,10 @@ void NavigationBar::rebuild() {
         if (!b) continue;
         right_->addWidget(makeButton(b));
         shown_.push_back(b);
+    }
+    if (const QList<QToolButton*> after = buttons(); focused >= 0 && focused < after.size()) {
+        after[focused]->show();
+        after[focused]->setFocus(Qt::OtherFocusReason);
     }
 }
 

@@ -317,6 +317,7 @@ void EditorWebViewController::select_file_session(std::shared_ptr<VornServerFile
     if (auto record = jsc->find_file_session(content->id)) {
         fade_out_empty_view();
         jsc->select_page_session(record);
+        focus_first_file();
         // The next editor screen gets a page ready in the background once this one shows its
         // file: a page loading earlier would take the engine's time from this window's own.
         dispatch::after(dispatch::mainQueue(), std::chrono::milliseconds(kWarmPageDelayMs), [] { prepare_warm_page(); });
@@ -352,6 +353,21 @@ void EditorWebViewController::select_file_session(std::shared_ptr<VornServerFile
                                if (auto c = weak.lock()) c->open_editor_session(e, content, present);
                            });
                        });
+}
+
+void EditorWebViewController::focus_first_file() {
+    if (first_file_focused_ || !jsc) return;
+    first_file_focused_ = true;
+    // The desktop's window, with its one editor; a tablet's window moves its file between two.
+    if (is_compact || ui::userInterfaceIdiom() != ui::Idiom::mac) return;
+    VornEditorWKWebView* web = editorWebView();
+    QWidget* window = web->window();
+    if (!window || !web->isVisibleTo(window)) return;  // the window shows its other editor
+    QWidget* focused = window->focusWidget();
+    const bool on_control = focused && focused != web && !web->isAncestorOf(focused) && (focused->focusPolicy() & Qt::TabFocus);
+    if (on_control) return;
+    // As Tab puts it: into the page's first control, the editor's text.
+    web->setFocus(Qt::TabFocusReason);
 }
 
 // ---- title ----------------------------------------------------------------------------------------

@@ -175,6 +175,10 @@ private:
     DocumentInterfaceManager* manager() const;
     // The path the window's title was last made from (none before the first file).
     std::optional<std::string> title_path_;
+    // The first file a desktop document window shows takes the keyboard focus into its text (a
+    // new document window is for typing), unless the user has put it on a control already.
+    void focus_first_file();
+    bool first_file_focused_ = false;
     VornEditorWKWebView* make_editor_web_view();
     QPointer<VornEditorWKWebView> editorWebView_;
 };

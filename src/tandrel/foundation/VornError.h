@@ -10,13 +10,16 @@ struct VornError {
     int64_t code = 0;
     std::string message;  // user-facing description
     std::string name;     // short form for log lines, e.g. "url_missing"
+    // The user knows already (they turned down the question that led to it, or read the warning
+    // it repeats): no alert shows it again.
+    bool told = false;
 
     // The text form used in log lines: the short name when there is one, else the message.
     std::string text() const { return name.empty() ? message : (message.empty() ? name : name + ": " + message); }
     const std::string& localizedDescription() const { return message; }
-    // A request that was cancelled, or that a newer one overtook: nothing went wrong that the
-    // user should read about.
-    bool is_silent() const { return name == "cancelled" || name == "connection_superseded"; }
+    // A request that was cancelled, or that a newer one overtook, or what the user was told
+    // already: nothing went wrong that the user should read about now.
+    bool is_silent() const { return told || name == "cancelled" || name == "connection_superseded"; }
     bool is(const std::string& d, int64_t c) const { return domain == d && code == c; }
 
     // Errors of the platform's own domain for data and files ("NSCocoaErrorDomain"), with the

@@ -9,7 +9,7 @@
 
 inline VornError vorn_error_from(const files::FileError& error) {
     return VornError{"FileProviderError", static_cast<int64_t>(error.kind), error.message,
-                     std::string(files::kindName(error.kind))};
+                     std::string(files::kindName(error.kind)), error.userTold};
 }
 
 inline std::optional<VornError> vorn_error_from(const std::optional<files::FileError>& error) {

@@ -1,5 +1,6 @@
 #include "tandrel/scenes/DocumentScene.h"
 
+#include <QAction>
 #include <QCloseEvent>
 
 #include <cstdio>
@@ -23,7 +24,14 @@ DocumentScene::~DocumentScene() { AMZLogger::shared().log_verbose("deinit Docume
 
 // ---- DocumentWindow ---------------------------------------------------------------------------
 
-DocumentWindow::DocumentWindow(ui::Scene* scene) : ui::Window(scene) {}
+DocumentWindow::DocumentWindow(ui::Scene* scene) : ui::Window(scene) {
+    auto* close_key = new QAction(this);
+    close_key->setObjectName(QStringLiteral("document_window_close_key"));
+    close_key->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
+    close_key->setShortcutContext(Qt::WindowShortcut);
+    connect(close_key, &QAction::triggered, this, [this] { close(); });
+    addAction(close_key);
+}
 
 DocumentWindow::~DocumentWindow() { AMZLogger::shared().log_verbose("deinit DocumentWindow"); }
 

@@ -44,9 +44,10 @@ public:
     virtual bool close_after_decision() { return false; }
 };
 
-// A document window. Its close button runs the document's close decision instead of closing at
-// once: an unchanged file closes, a changed one asks "Unsaved Changes" (save, discard, cancel),
-// and cancel keeps the window.
+// A document window. Its close button (and Ctrl+W, the desktop's key to close a document
+// window) runs the document's close decision instead of closing at once: an unchanged file
+// closes, a changed one asks "Unsaved Changes" (save, discard, cancel), and cancel keeps the
+// window.
 class DocumentWindow : public ui::Window {
     Q_OBJECT
 public:

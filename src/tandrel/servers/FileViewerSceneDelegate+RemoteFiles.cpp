@@ -121,6 +121,9 @@ void FileViewerSceneDelegate::write_file_text_checked(const std::string& path, s
                                                         std::optional<files::FileError> error) {
                                 auto result = vorn_error_from(error);
                                 if (result) result->message = not_saved_message(*error);
+                                // Told of a refused server or not, the user learns here that
+                                // the file was not saved.
+                                if (result) result->told = false;
                                 // A write cut while it went to the file itself comes with what the
                                 // server told of the part it holds, for the next save to check.
                                 dispatch::mainQueue().async([self, written, version = std::move(version), result, path,

@@ -48,7 +48,7 @@ TEST(Alert, ShowsTitleMessageAndButtonsAndRunsTheChosenHandlerAfterClosing) {
               QStringLiteral("It cannot be undone."));
     auto* deleteButton = view->findChild<QPushButton*>(QStringLiteral("alert_action_0"));
     ASSERT_NE(deleteButton, nullptr);
-    EXPECT_EQ(deleteButton->text(), QStringLiteral("Delete"));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(deleteButton)->text(QAccessible::Name), QStringLiteral("Delete"));
     QTest::mouseClick(deleteButton, Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !order.empty(); }, 2000));
     EXPECT_EQ(order, (std::vector<std::string>{"handler-after-close"}));
@@ -166,4 +166,44 @@ TEST(Alert, TheMessageIsSelectableButTakesNoFocus) {
     EXPECT_FALSE(i->state().focusable);
     ASSERT_TRUE(alert->performAction(0));
     EXPECT_TRUE(QTest::qWaitFor([&] { return answered; }, 2000));
+}
+
+// Each button has a mnemonic, as menu entries do: the first action has the first pick, a
+// capitalised word's initial before any other letter, and no two buttons of one alert share one.
+// The button is read by its plain title, with Alt and the letter as the key that presses it.
+TEST(Alert, EachButtonHasItsOwnMnemonic) {
+    struct Row {
+        QStringList titles;
+        QStringList keys;
+    };
+    const Row rows[] = {
+        {{"Trust", "Cancel"}, {"Alt+T", "Alt+C"}},
+        {{"Overwrite", "Cancel"}, {"Alt+O", "Alt+C"}},
+        {{"Save", "Discard", "Cancel"}, {"Alt+S", "Alt+D", "Alt+C"}},
+        {{"Save", "Save As", "Cancel"}, {"Alt+S", "Alt+A", "Alt+C"}},
+        {{"Copy & Paste", "Cancel"}, {"Alt+C", "Alt+A"}},
+        {{"OK"}, {"Alt+O"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.titles.join(", ").toStdString());
+        Host host;
+        auto alert = AlertController::make(QStringLiteral("Question"), QStringLiteral("Which?"));
+        for (const QString& title : row.titles) {
+            const auto style = title == QLatin1String("Cancel") ? AlertActionStyle::cancel : AlertActionStyle::default_;
+            alert->addAction(AlertAction::make(title, style));
+        }
+        ASSERT_TRUE(host.root->presentViewController(alert, false));
+        for (qsizetype i = 0; i < row.titles.size(); ++i) {
+            auto* button = alert->view()->findChild<QPushButton*>(QStringLiteral("alert_action_%1").arg(i));
+            ASSERT_TRUE(button);
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(button);
+            EXPECT_EQ(a->text(QAccessible::Name), row.titles[i]);
+            ASSERT_TRUE(a->actionInterface());
+            EXPECT_EQ(a->actionInterface()->keyBindingsForAction(QAccessibleActionInterface::pressAction()),
+                      QStringList{row.keys[i]})
+                << button->text().toStdString();
+            EXPECT_EQ(alert->actions()[static_cast<size_t>(i)]->title(), row.titles[i]) << "the action keeps its title";
+        }
+        alert->dismissViewControllerAnimated(false);
+    }
 }

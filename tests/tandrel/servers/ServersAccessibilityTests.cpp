@@ -3,7 +3,12 @@
 // controls and dialogs, what is reported as showing, and the popups the window opens. Its own
 // program, run alone, since the keys need the display's input focus.
 #include <QAccessible>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
 #include <QMenu>
 #include <QTableView>
 #include <QTest>
@@ -17,9 +22,11 @@
 #include "platform/ui/scenes/Application.h"
 #include "platform/ui/scenes/Window.h"
 #include "support/AccessibleTree.h"
+#include "support/MainQueueSettle.h"
 #include "tandrel/foundation/VornServerFilesDataModel.h"
 #include "tandrel/servers/ManageServicesViewController.h"
 #include "tandrel/servers/QuickConnectView.h"
+#include "tandrel/servers/ServerScreensWindowLink.h"
 #include "tandrel/servers/VornTrust.h"
 
 using namespace explorertest;
@@ -312,6 +319,138 @@ TEST_F(ServerWindowAccessTest, LoginQuestionsAreAskedInAWindowWithAFieldPerPromp
     }));
     passphrase.again = false;
     EXPECT_FALSE(askAndWait(passphrase, [](ui::AlertController* alert) { alert->performAction(2); })) << "forgotten";
+}
+
+// Selects the label's whole text with the pointer: a drag from before its first character to
+// after its last.
+void selectByDrag(QLabel* label) {
+    const QPoint from(1, 1), to(label->width() - 1, label->height() - 1);
+    QTest::mousePress(label, Qt::LeftButton, Qt::NoModifier, from);
+    QTest::mouseMove(label, QPoint(label->width() / 2, label->height() / 2));
+    QTest::mouseMove(label, to);
+    QTest::mouseRelease(label, Qt::LeftButton, Qt::NoModifier, to);
+}
+
+// A trust question is the user's answer, not an error: the warning of a changed host key shows
+// once (not again as "An Error Occurred"), its removal command is copied from it by selecting
+// the text, and "Cancel" on a certificate ends the connect with nothing more. The buttons are
+// chosen by their mnemonics. With nobody to ask, the refusal is told as an error.
+TEST_F(ServerWindowAccessTest, ATrustQuestionIsToldOnceAndItsAnswerIsNoError) {
+    struct Row {
+        const char* what;
+        const char* peer;
+        bool changedKey;    // the app knows another key for the SSH server
+        bool asker;         // a window asks
+        QString question;   // the alert the user answers, empty for none
+        QString choice;     // the button pressed by its mnemonic
+        QStringList shown;  // every alert that showed, in order
+    };
+    const Row rows[] = {
+        {"changed host key", "sshd", true, true, "The server's host key has changed", "OK",
+         {"The server's host key has changed"}},
+        {"certificate refused", "vsftpd-tls", false, true, "The server's certificate is not trusted", "Cancel",
+         {"The server's certificate is not trusted"}},
+        {"nobody to ask", "vsftpd-tls", false, false, "", "", {"An Error Occurred"}},
+    };
+    QStringList shown;
+    ui::AlertController::setAppearanceObserver([&shown](ui::AlertController* a) { shown << a->alertTitle(); });
+    struct Unobserve {
+        ~Unobserve() { ui::AlertController::setAppearanceObserver({}); }
+    } unobserve;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        shown.clear();
+        Peer p = peer(row.peer);
+        if (!p.skipReason.empty()) GTEST_SKIP() << p.skipReason;
+        const auto app = std::filesystem::temp_directory_path() / keyringtest::unique("dravix-trust");
+        std::filesystem::create_directories(app);
+        const std::string knownName = "[127.0.0.1]:" + std::to_string(p.port);
+        if (row.changedKey) {
+            const std::string key = (app / "other").string();
+            ASSERT_EQ(QProcess::execute("ssh-keygen", {"-q", "-N", "", "-t", "ed25519", "-f", QString::fromStdString(key)}), 0);
+            const QStringList pub = QString::fromStdString(filestest::readDiskFile(key + ".pub")).split(' ');
+            ASSERT_GE(pub.size(), 2);
+            filestest::writeDiskFile(app / "known_hosts", knownName + " " + pub[0].toStdString() + " " + pub[1].toStdString() + "\n");
+        }
+        auto trust = std::make_shared<files::Trust>(app, app / "no-user-known-hosts");
+        if (row.asker) trust->setAsker(std::make_shared<VornTrustAsker>());
+        set_app_trust(trust);
+        auto server = saveServer(p);
+
+        // Connected as the saved-servers list connects: the failure goes to the window's explorer.
+        struct Outcome {
+            bool done = false;
+            std::optional<VornError> failure;
+        };
+        auto outcome = std::make_shared<Outcome>();
+        QPointer<VornFileViewerSceneDelegateProtocol> link(window.data());
+        servers_link::reset_and_connect(link, server->id, [outcome, link](std::optional<VornError> error) {
+            outcome->failure = error;
+            if (error) servers_link::show_error_on_window(link, *error);
+            outcome->done = true;
+        });
+        if (!row.question.isEmpty()) {
+            ASSERT_TRUE(waitFor([&] {
+                ui::AlertController* a = frontAlert();
+                return a && a->isViewInWindow() && a->alertTitle() == row.question;
+            }, 30000));
+            ui::AlertController* alert = frontAlert();
+            QWidget* sheet = alert->view()->window();
+            sheet->activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(sheet));
+            if (row.changedKey) {
+                const QString removal = QString::fromStdString("ssh-keygen -R \"" + knownName + "\" -f \"" +
+                                                              trust->knownHostsFile().string() + "\"");
+                auto* message = alert->view()->findChild<QLabel*>(QStringLiteral("alert_message"));
+                ASSERT_TRUE(message);
+                QGuiApplication::clipboard()->clear();
+                selectByDrag(message);
+                ASSERT_TRUE(message->selectedText().contains(removal)) << message->selectedText().toStdString();
+                QTest::keyClick(sheet, Qt::Key_C, Qt::ControlModifier);
+                EXPECT_TRUE(waitFor([&] { return QGuiApplication::clipboard()->text().contains(removal); }))
+                    << QGuiApplication::clipboard()->text().toStdString();
+            } else {
+                // Nothing selected: Ctrl+C copies the whole message.
+                QGuiApplication::clipboard()->clear();
+                QTest::keyClick(sheet, Qt::Key_C, Qt::ControlModifier);
+                EXPECT_TRUE(waitFor([&] { return QGuiApplication::clipboard()->text() == alert->message(); }))
+                    << QGuiApplication::clipboard()->text().toStdString();
+            }
+            // Every button is read with its own mnemonic; the choice is pressed by it.
+            QSet<QString> keys;
+            QPushButton* chosen = nullptr;
+            for (QPushButton* b : alert->view()->findChildren<QPushButton*>()) {
+                QAccessibleInterface* i = QAccessible::queryAccessibleInterface(b);
+                const QStringList bindings = i->actionInterface()->keyBindingsForAction(QAccessibleActionInterface::pressAction());
+                const QString key = bindings.value(0);
+                EXPECT_TRUE(key.startsWith("Alt+")) << i->text(QAccessible::Name).toStdString() << " " << key.toStdString();
+                keys.insert(key);
+                if (i->text(QAccessible::Name) == row.choice) chosen = b;
+            }
+            EXPECT_EQ(keys.size(), static_cast<qsizetype>(alert->actions().size()));
+            ASSERT_TRUE(chosen) << row.choice.toStdString();
+            const QKeySequence mnemonic = QKeySequence::mnemonic(chosen->text());
+            ASSERT_FALSE(mnemonic.isEmpty());
+            QTest::keyClick(sheet, mnemonic[0].key(), Qt::AltModifier);
+            ASSERT_TRUE(waitFor([&] { return frontAlert() == nullptr || frontAlert()->alertTitle() != row.question; }))
+                << "the mnemonic did not answer";
+        }
+        ASSERT_TRUE(waitFor([&] { return outcome->done; }, 30000)) << "the connect never finished";
+        ASSERT_TRUE(outcome->failure);
+        EXPECT_EQ(outcome->failure->name, "notTrusted") << outcome->failure->text();
+        // An error alert is asked for through the main queue twice before it shows.
+        ASSERT_TRUE(waitFor([&] { return shown.size() >= row.shown.size(); }));
+        ASSERT_TRUE(testsupport::settleMainQueue(3));
+        EXPECT_EQ(shown, row.shown);
+        dismissAlerts();
+        for (int i = 0; i < 3 && frontAlert(); ++i) {
+            frontAlert()->performAction(0);
+            waitFor([&] { return frontAlert() == nullptr; });
+        }
+        set_app_trust(nullptr);
+        std::error_code ec;
+        std::filesystem::remove_all(app, ec);
+    }
 }
 
 TEST_F(ServerWindowAccessTest, BackspaceAndAltUpGoUpOneLevel) {
