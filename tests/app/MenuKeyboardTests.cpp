@@ -186,14 +186,14 @@ TEST_F(MainMenu, CtrlWClosesTheDocumentWindowAskingAboutChanges) {
         if (!alert) return false;
         QWidget* sheet = alert->view()->window();
         sheet->activateWindow();
-        if (!QTest::qWaitForWindowActive(sheet)) return false;
+        if (!QTest::qWaitForWindowActive(sheet, 15000)) return false;
         for (QPushButton* b : alert->view()->findChildren<QPushButton*>()) {
             QAccessibleInterface* i = QAccessible::queryAccessibleInterface(b);
             EXPECT_TRUE(i->actionInterface()->keyBindingsForAction(QAccessibleActionInterface::pressAction()).value(0).startsWith("Alt+"))
                 << i->text(QAccessible::Name).toStdString();
             if (i->text(QAccessible::Name) != title) continue;
             QTest::keyClick(sheet, QKeySequence::mnemonic(b->text())[0].key(), Qt::AltModifier);
-            return waitFor([&] { return alertOf(doc) == nullptr; }, 5000);
+            return waitFor([&] { return alertOf(doc) == nullptr; }, 15000);
         }
         return false;
     };

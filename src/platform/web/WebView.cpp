@@ -276,17 +276,19 @@ bool WebView::event(QEvent* event) {
 }
 
 bool WebView::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == focusProxy() && isTab(event)) tabGiven_ = true;
+    if (watched->isWidgetType() && isTab(event)) tabGiven_ = true;
     return QWebEngineView::eventFilter(watched, event);
 }
 
 void WebView::childEvent(QChildEvent* event) {
     QWebEngineView::childEvent(event);
-    // The page's surface arrives after construction, and again when a navigation or a renderer
-    // restart replaces it.
-    if (event->type() == QEvent::ChildPolished && focusProxy()) {
-        focusProxy()->removeEventFilter(this);
-        focusProxy()->installEventFilter(this);
+    // The page's surface arrives after construction, and again when a navigation to another
+    // site or a renderer restart replaces it; it becomes the focus proxy only after it was
+    // added, so every child widget is watched from the start.
+    if ((event->type() == QEvent::ChildAdded || event->type() == QEvent::ChildPolished) && event->child() &&
+        event->child()->isWidgetType()) {
+        event->child()->removeEventFilter(this);
+        event->child()->installEventFilter(this);
     }
 }
 
