@@ -17,6 +17,7 @@
 #include "tandrel/foundation/VornServerAddress.h"
 #include "tandrel/servers/FileViewerScene.h"
 #include "tandrel/servers/VornFileViewController.h"
+#include "tandrel/servers/VornTrust.h"
 #include "tandrel/foundation/VornProviderErrors.h"
 
 namespace {
@@ -185,44 +186,64 @@ void FileViewerSceneDelegate::connect_with_keychain_credentials(const std::strin
     // Temporary copies that broken saves left on this server, as its editing sessions keep them.
     auto leftovers = std::make_shared<VornLeftoverCopies>(server->id, app_sessions_manager());
     QPointer<FileViewerSceneDelegate> self(this);
+    // Connects with the password found (or typed); empty for an SFTP login by keys.
+    auto connect_with = [self, server, type, generation, done, leftovers](const std::string& secret) {
+        if (!self) return done(nullptr, app_error(Err::no_file_window));
+        if (self->connection_generation_ != generation) return done(nullptr, superseded_error());
+        build_service_bucket(
+            server->url, server->username, secret, type,
+            [self, server, generation, done](std::shared_ptr<VornProviderBucket> bucket, std::optional<VornError> error) {
+                auto provider = provider_of(bucket);
+                if (error || !provider) {
+                    release_in_background(std::move(bucket));
+                    auto failure = error ? *error : app_error(Err::guardReturnNoFileProvider);
+                    dispatch::mainQueue().async([done, failure] { done(nullptr, failure); });
+                    return;
+                }
+                // A wrong password or a server that does not answer is told now, not as an
+                // empty listing later.
+                provider->checkLogin([self, server, generation, done, bucket](std::optional<files::FileError> login) {
+                    dispatch::mainQueue().async([self, server, generation, done, bucket, login]() mutable {
+                        remember_tls(server->id, server->connection_type, provider_of(bucket));
+                        std::optional<VornError> failure;
+                        if (!self) failure = app_error(Err::no_file_window);
+                        else if (self->connection_generation_ != generation) failure = superseded_error();
+                        else if (login) failure = vorn_error_from(*login);
+                        if (failure) {
+                            release_in_background(std::move(bucket));
+                            return done(nullptr, failure);
+                        }
+                        self->store_connection(server, server->url, std::move(bucket), std::nullopt, done);
+                    });
+                });
+            },
+            leftovers, server->require_encryption);
+    };
     VornKeyChainUtilityClass::keychain_read_password(
-        server->url, account, [self, server, type, generation, done, leftovers](Expected<std::string> password) {
+        server->url, account, [self, server, type, generation, done, connect_with](Expected<std::string> password) {
             if (!self) return done(nullptr, app_error(Err::no_file_window));
-            // An SFTP server saved without a password has no keyring item: its login uses keys.
-            const bool keysOnly = !password && type == EnumManager::VornConnectionType::sftp &&
-                                  password.error().is("KeychainError", EnumManager::KeychainError::itemNotFound);
-            if (!password && !keysOnly) return done(nullptr, password.error());
             if (self->connection_generation_ != generation) return done(nullptr, superseded_error());
             // Stored bytes that are not UTF-8 still give a password (with U+FFFD), as typed.
-            const std::string secret = keysOnly ? std::string() : files::path::decodeLenient(*password);
-            build_service_bucket(
-                server->url, server->username, secret, type,
-                [self, server, generation, done](std::shared_ptr<VornProviderBucket> bucket, std::optional<VornError> error) {
-                    auto provider = provider_of(bucket);
-                    if (error || !provider) {
-                        release_in_background(std::move(bucket));
-                        auto failure = error ? *error : app_error(Err::guardReturnNoFileProvider);
-                        dispatch::mainQueue().async([done, failure] { done(nullptr, failure); });
-                        return;
-                    }
-                    // A wrong password or a server that does not answer is told now, not as an
-                    // empty listing later.
-                    provider->checkLogin([self, server, generation, done, bucket](std::optional<files::FileError> login) {
-                        dispatch::mainQueue().async([self, server, generation, done, bucket, login]() mutable {
-                            remember_tls(server->id, server->connection_type, provider_of(bucket));
-                            std::optional<VornError> failure;
-                            if (!self) failure = app_error(Err::no_file_window);
-                            else if (self->connection_generation_ != generation) failure = superseded_error();
-                            else if (login) failure = vorn_error_from(*login);
-                            if (failure) {
-                                release_in_background(std::move(bucket));
-                                return done(nullptr, failure);
-                            }
-                            self->store_connection(server, server->url, std::move(bucket), std::nullopt, done);
-                        });
-                    });
-                },
-                leftovers, server->require_encryption);
+            if (password) return connect_with(files::path::decodeLenient(*password));
+            if (!password.error().is("KeychainError", EnumManager::KeychainError::itemNotFound))
+                return done(nullptr, password.error());
+            // A server saved without a password has no keyring item. SFTP logs in with keys (and
+            // asks what the server asks); the others ask for the password, for this connection.
+            if (type == EnumManager::VornConnectionType::sftp) return connect_with(std::string());
+            files::LoginQuestion question;
+            question.kind = files::LoginQuestion::Kind::prompts;
+            question.user = server->username;
+            question.title = "Password for " + (server->username.empty() ? std::string() : server->username + " at ") +
+                             (server->nickname.empty() ? server->url : server->nickname);
+            question.instruction = "No password is saved for this server.";
+            question.prompts = {{"Password:", false}};
+            VornTrustAsker().askLogin(std::move(question), [done, connect_with](std::optional<files::LoginAnswer> typed) {
+                dispatch::mainQueue().async([done, connect_with, typed = std::move(typed)] {
+                    if (typed && !typed->answers.empty()) return connect_with(typed->answers.front());
+                    // The user's own Cancel: nothing to tell them.
+                    done(nullptr, VornError{"FileViewerSceneDelegate", 2, "No password was given.", "cancelled"});
+                });
+            });
         });
 }
 

@@ -123,6 +123,16 @@ TEST_F(ServerWindowAccessTest, TheHeaderSaysWhetherTheConnectionIsEncryptedAndIs
 
 // An SFTP server saved without a password has no keyring item: its login uses the user's key
 // (not a keyring error), and the header shows the lock.
+// The alert in front of any window, if one shows.
+ui::AlertController* frontAlert() {
+    for (ui::Window* w : ui::Application::shared().windows()) {
+        ui::ViewController* screen = w ? w->rootViewController() : nullptr;
+        while (screen && screen->presentedViewController()) screen = screen->presentedViewController();
+        if (auto* alert = dynamic_cast<ui::AlertController*>(screen)) return alert;
+    }
+    return nullptr;
+}
+
 TEST_F(ServerWindowAccessTest, AnSftpServerSavedWithoutAPasswordLogsInWithAKeyAndShowsTheLock) {
     Peer ssh = peer("sshd");
     ASSERT_TRUE(ssh.skipReason.empty()) << ssh.skipReason;
@@ -145,15 +155,44 @@ TEST_F(ServerWindowAccessTest, AnSftpServerSavedWithoutAPasswordLogsInWithAKeyAn
     }));
 }
 
-// The alert in front of any window, if one shows.
-ui::AlertController* frontAlert() {
-    for (ui::Window* w : ui::Application::shared().windows()) {
-        ui::ViewController* screen = w ? w->rootViewController() : nullptr;
-        while (screen && screen->presentedViewController()) screen = screen->presentedViewController();
-        if (auto* alert = dynamic_cast<ui::AlertController*>(screen)) return alert;
+// An FTP or WebDAV server saved without a keyring item asks for its password in a window (hidden
+// as typed) and connects with it; Cancel there ends the connect with nothing more to tell.
+TEST_F(ServerWindowAccessTest, AServerSavedWithoutAPasswordAsksForItInAWindow) {
+    for (const char* kind : {"pyftpd", "apache"}) {
+        SCOPED_TRACE(kind);
+        Peer p = peer(kind);
+        ASSERT_TRUE(p.skipReason.empty()) << p.skipReason;
+        const auto type = std::string(kind) == "apache" ? EnumManager::VornConnectionType::webDav
+                                                        : EnumManager::VornConnectionType::ftp;
+        auto server = saveServer(p.url, p.user, type, "");
+        for (bool typeIt : {false, true}) {
+            QString field;
+            QTimer answering;
+            QObject::connect(&answering, &QTimer::timeout, [&] {
+                ui::AlertController* alert = frontAlert();
+                if (!alert || !alert->alertTitle().startsWith("Password for") || alert->textFields().size() != 1) return;
+                QLineEdit* password = alert->textFields().front();
+                field = password->accessibleName() + (password->echoMode() == QLineEdit::Password ? " hidden" : " shown");
+                answering.stop();
+                if (typeIt) QTest::keyClicks(password, QString::fromStdString(p.password));
+                alert->performAction(typeIt ? 0 : 1);
+            });
+            answering.start(20);
+            const int before = explorer->listing_count();
+            auto outcome = connect(server->id);
+            answering.stop();
+            EXPECT_TRUE(field.endsWith(" hidden")) << field.toStdString();
+            if (!typeIt) {
+                ASSERT_TRUE(outcome.error);
+                EXPECT_TRUE(outcome.error->is_silent()) << outcome.error->text();
+                continue;
+            }
+            ASSERT_FALSE(outcome.error) << outcome.error->text();
+            ASSERT_TRUE(awaitListing(before, "/"));
+        }
     }
-    return nullptr;
 }
+
 
 TEST_F(ServerWindowAccessTest, AnUntrustedCertificateIsAskedAboutInAWindowAndTrustingItConnects) {
     Peer tls = peer("vsftpd-tls");
