@@ -1011,15 +1011,7 @@ private:
     }
 
     static void logWarning(std::string text, const char* function, int line) {
-        if ((xlog::dynamicLogLevel() & xlog::FlagWarning) == 0) return;
-        xlog::Message m;
-        m.message = std::move(text);
-        m.flag = xlog::FlagWarning;
-        m.file = __FILE__;
-        m.function = function;
-        m.line = line;
-        m.options = 3;
-        xlog::Log::sharedInstance().log(xlog::asyncLoggingEnabled(), std::move(m));
+        xlog::logWarning(std::move(text), __FILE__, function, line);
     }
 
     // Each line a listing could not read goes to the log once for the provider's life, as it
@@ -1034,16 +1026,8 @@ private:
                 if (loggedLines_.insert(line).second) fresh.push_back(line);
             }
         }
-        for (const std::string& line : fresh) {
-            xlog::Message m;
-            m.message = "FTP folder listing line that could not be read: " + printable(line);
-            m.flag = xlog::FlagWarning;
-            m.file = __FILE__;
-            m.function = "contentsOfDirectory";
-            m.line = __LINE__;
-            m.options = 3;
-            xlog::Log::sharedInstance().log(xlog::asyncLoggingEnabled(), std::move(m));
-        }
+        for (const std::string& line : fresh)
+            logWarning("FTP folder listing line that could not be read: " + printable(line), "contentsOfDirectory", __LINE__);
     }
 
     static std::string printable(std::string_view line) {

@@ -64,16 +64,9 @@ FileError unchanged(FileError error) {
 }
 
 void logPlainWrite(const SaveSteps& steps, const std::string& target, const std::string& why) {
-    if ((xlog::dynamicLogLevel() & xlog::FlagWarning) == 0) return;
-    xlog::Message m;
-    m.message = std::string(steps.protocol()) + " save of " + target +
-                " writes the file in place, without a temporary copy: " + why;
-    m.flag = xlog::FlagWarning;
-    m.file = __FILE__;
-    m.function = "saveFile";
-    m.line = __LINE__;
-    m.options = 3;
-    xlog::Log::sharedInstance().log(xlog::asyncLoggingEnabled(), std::move(m));
+    xlog::logWarning(std::string(steps.protocol()) + " save of " + target +
+                         " writes the file in place, without a temporary copy: " + why,
+                     __FILE__, "saveFile", __LINE__);
 }
 
 class Saver {

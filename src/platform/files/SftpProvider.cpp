@@ -620,14 +620,8 @@ private:
         std::lock_guard lock(unsupportedMutex_);
         for (const std::string& keyword : config.unsupported) {
             if (!unsupportedLogged_.insert(keyword).second || (xlog::dynamicLogLevel() & xlog::FlagWarning) == 0) continue;
-            xlog::Message m;
-            m.message = "SSH configuration for " + host_ + ": the keyword " + keyword + " is not supported and has no effect";
-            m.flag = xlog::FlagWarning;
-            m.file = __FILE__;
-            m.function = "connect";
-            m.line = __LINE__;
-            m.options = 3;
-            xlog::Log::sharedInstance().log(xlog::asyncLoggingEnabled(), std::move(m));
+            xlog::logWarning("SSH configuration for " + host_ + ": the keyword " + keyword + " is not supported and has no effect",
+                             __FILE__, "connect", __LINE__);
         }
     }
 

@@ -43,6 +43,18 @@ void setDynamicLogLevel(unsigned level) { g_level.store(level); }
 bool asyncLoggingEnabled() { return g_async.load(); }
 void setAsyncLoggingEnabled(bool enabled) { g_async.store(enabled); }
 
+void logWarning(std::string text, const char* file, const char* function, int line) {
+    if ((dynamicLogLevel() & FlagWarning) == 0) return;
+    Message m;
+    m.message = std::move(text);
+    m.flag = FlagWarning;
+    m.file = file;
+    m.function = function;
+    m.line = line;
+    m.options = 3;
+    Log::sharedInstance().log(asyncLoggingEnabled(), std::move(m));
+}
+
 std::string Message::fileName() const {
     return std::filesystem::path(file).stem().string();
 }

@@ -138,4 +138,8 @@ void setDynamicLogLevel(unsigned level);
 bool asyncLoggingEnabled();
 void setAsyncLoggingEnabled(bool enabled);
 
+// A warning of the platform layers, when warnings are logged: `file`, `function` and `line` say
+// where it comes from (pass __FILE__ and __LINE__).
+void logWarning(std::string text, const char* file, const char* function, int line);
+
 }  // namespace xlog
