@@ -392,7 +392,8 @@ TEST_F(KeptText, KeptTextOfADeletedServerIsSavedAsAFileOnceAndTheKeptCopyGoes) {
 }
 
 TEST_F(KeptText, KeptTextWhoseServerCannotBeReachedStaysForTheNextLaunch) {
-    // The server is saved, but its password has left the keyring: the launch cannot connect.
+    // The server is saved, but its password has left the keyring and the user does not give it:
+    // the launch cannot connect.
     auto removed = keyringtest::runNow(
         [&](keychain::Completion c) { keychain::deletePassword(peer_.url, id_, std::move(c)); });
     ASSERT_FALSE(removed.failure);
@@ -406,6 +407,13 @@ TEST_F(KeptText, KeptTextWhoseServerCannotBeReachedStaysForTheNextLaunch) {
 
     start();
     if (HasFatalFailure()) return;
+    // Without a password in the keyring the launch asks for one; the user cancels.
+    auto asked = [&] {
+        return std::any_of(alerts_.begin(), alerts_.end(), [](const std::string& a) { return a.rfind("Password for", 0) == 0; });
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return asked() || app_.state() == QProcess::NotRunning; }, 60000) && asked())
+        << "the password was not asked for";
+    ASSERT_EQ(command("answer Cancel", "answered"), "answered");
     auto told = [&] { return std::count(alerts_.begin(), alerts_.end(), "Unsaved Changes Restored") > 0; };
     ASSERT_TRUE(QTest::qWaitFor([&] { return told() || app_.state() == QProcess::NotRunning; }, 60000) && told())
         << "the launch said nothing of the kept text";
