@@ -12,6 +12,7 @@ function(dravix_library name)
   file(GLOB_RECURSE srcs CONFIGURE_DEPENDS
     ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
   add_library(${name} ${DRAVIX_LIBRARY_KIND} ${srcs})
+  set_property(GLOBAL APPEND PROPERTY DRAVIX_LIBRARIES ${name})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(${name} PUBLIC ${ARG_LIBS})
 endfunction()

@@ -14,6 +14,15 @@ set(DRAVIX_APP_ID com.dravix.ftpclient)
 set(DRAVIX_PACKAGE_CONTACT "Dravix Developers <packages@dravix.com>")
 
 install(TARGETS dravix RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The sanitizer build's libraries are shared (see cmake/Dravix.cmake): an install of that build
+# carries them in lib/dravix/, where the program finds them from its own path.
+if(DRAVIX_SHARED_LIBS)
+  get_property(dravix_libraries GLOBAL PROPERTY DRAVIX_LIBRARIES)
+  list(APPEND dravix_libraries dravix_app)
+  install(TARGETS ${dravix_libraries} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/dravix)
+  set_target_properties(dravix PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}/dravix")
+  set_target_properties(${dravix_libraries} PROPERTIES INSTALL_RPATH "$ORIGIN")
+endif()
 install(FILES ${PROJECT_BINARY_DIR}/resources/Info.json ${PROJECT_BINARY_DIR}/resources/AlertWindowAppIcon.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/dravix)
 if(DEFINED DRAVIX_EDITOR_PAGE_DIR AND TARGET editor_page)
