@@ -79,6 +79,19 @@ std::vector<std::string> fileLines(const std::string& path) {
     return lines;
 }
 
+// The server writes a request's log line after it answered, so a reader waits for the line it
+// needs. Returns the number of lines up to and including the first that holds `marker`, or 0.
+std::size_t waitForLogLine(const std::string& path, const std::string& marker) {
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    do {
+        const auto lines = fileLines(path);
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            if (holds(lines[i], marker)) return i + 1;
+        std::this_thread::sleep_for(20ms);
+    } while (std::chrono::steady_clock::now() < deadline);
+    return 0;
+}
+
 // ---- proxies --------------------------------------------------------------------------------
 
 TEST(Proxies, FtpGoesDirectWhateverProxyTheEnvironmentNames) {
@@ -188,9 +201,10 @@ TEST(WebDavHttp, ServersThatOfferHttp2AreSpokenToInHttp11) {
     const std::string log = peer.values["PROTOCOL_LOG"];
     ASSERT_FALSE(log.empty());
     // The server speaks HTTP/2 to a client that asks for it (libcurl's own choice over TLS).
+    const std::string probePath = "/h2-probe-" + std::to_string(::getpid());
     {
         net::Transfer probe;
-        probe.setUrl(peer.url + "/");
+        probe.setUrl(peer.url + probePath);
         probe.setTls(net::Tls{false, false});
         curl_easy_setopt(probe.easy(), CURLOPT_PROXY, "");
         ASSERT_EQ(probe.perform(), CURLE_OK);
@@ -198,7 +212,9 @@ TEST(WebDavHttp, ServersThatOfferHttp2AreSpokenToInHttp11) {
         curl_easy_getinfo(probe.easy(), CURLINFO_HTTP_VERSION, &version);
         ASSERT_EQ(version, static_cast<long>(CURL_HTTP_VERSION_2_0)) << "the peer offers no HTTP/2";
     }
-    const std::size_t before = fileLines(log).size();
+    // Only lines after the probe's own count; it is logged once the server answered it.
+    const std::size_t before = waitForLogLine(log, probePath);
+    ASSERT_GT(before, 0u) << "the probe's request never reached the log";
     const fs::path dir = freshFolder("http11");
     files::ProviderOptions options = pinnedOptions(peer, peer.port, dir);
     for (int login = 0; login < 10; ++login) {
@@ -213,8 +229,8 @@ TEST(WebDavHttp, ServersThatOfferHttp2AreSpokenToInHttp11) {
     ASSERT_TRUE(missing);
     EXPECT_EQ(missing->kind, ErrorKind::parentMissing) << describe(missing);
     EXPECT_FALSE(missing->targetIncomplete);
+    ASSERT_GT(waitForLogLine(log, "such folder/h1.txt"), before) << "the last request never reached the log";
     const auto lines = fileLines(log);
-    ASSERT_GT(lines.size(), before);
     for (std::size_t i = before; i < lines.size(); ++i) EXPECT_EQ(lines[i].rfind("HTTP/1.1 ", 0), 0u) << lines[i];
     fs::remove(peer.root / "h1.txt");
     fs::remove_all(dir);

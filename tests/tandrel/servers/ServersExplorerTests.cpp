@@ -997,8 +997,10 @@ TEST_P(ExplorerListingLogTest, AnEditorSaveRedrawsTheRowsWithoutListingAgain) {
     const auto titles = rowTitles();
     ASSERT_GE(rowOf("page.html"), 0);
     const std::string serverFolder = "/" + peer_.root.filename().string() + "/" + folder;
+    // A web server logs a request after it answered it: wait for the listing's line.
+    ASSERT_TRUE(waitFor([&] { return filestest::listingRequests(peer_, serverFolder) >= 1; }))
+        << "the peer's request log shows no listing of " << serverFolder;
     const int listed = filestest::listingRequests(peer_, serverFolder);
-    ASSERT_GE(listed, 1) << "the peer's request log shows no listing of " << serverFolder;
     const int shown = explorer->listing_count();
     const int redrawn = explorer->visible_reload_count();
 
