@@ -227,6 +227,7 @@
     this.revisions = {};  // undo_count -> Ace's undo revision of the text reported at that count
     this.revisionOrder = [];
     this.lastReport = null;  // { mark, json } of the latest report, while kept
+    this.changeReport = null;  // the timer of this entry's change report, while one is due
     var self = this;
     this.session.on("change", function () {
       self.pristine = null;
@@ -392,12 +393,17 @@
   // The app marks a window whose file has changes it has not saved: it hears of a session's
   // change count once the typing of the moment is done (changes a moment apart are told once).
   var CHANGE_REPORT_MS = 150;
-  var changeReports = {};  // session id -> timer
+  // The timer belongs to the entry that changed; what it tells is the state of the entry under
+  // that id when it fires: a session replaced (opened again, rebuilt, restored) or renamed in the
+  // meantime is told as it is now, never as the entry it replaced was, and a closed one not at all.
   function reportChangeSoon(entry) {
-    if (Object.prototype.hasOwnProperty.call(changeReports, entry.id)) return;
-    changeReports[entry.id] = setTimeout(function () {
-      delete changeReports[entry.id];
-      post("msg", { content_changed: { session_id: entry.id, undo_count: entry.undo_count, clean: entry.isClean() } });
+    if (entry.changeReport !== null) return;
+    entry.changeReport = setTimeout(function () {
+      entry.changeReport = null;
+      var now = Object.prototype.hasOwnProperty.call(sessions, entry.id) ? sessions[entry.id] : null;
+      if (!now) return;
+      if (now !== entry && now.changeReport !== null) return;  // the entry there tells its own soon
+      post("msg", { content_changed: { session_id: now.id, undo_count: now.undo_count, clean: now.isClean() } });
     }, CHANGE_REPORT_MS);
   }
 

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QTest>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
@@ -294,11 +295,73 @@ TEST_F(EditorPageTest, TheCleanMarkFollowsUndoRedoAndTheSavedCount) {
     };
     log_->clear();
     ok("editor.navigateFileEnd(); editor.insert('!'); 0");
-    EXPECT_TRUE(reported(false)) << "an edit reported the text clean";
+    auto reports = [&] {
+        std::string all;
+        for (const json& body : log_->bodiesWith("msg", "content_changed")) all += body.dump() + "\n";
+        return all;
+    };
+    EXPECT_TRUE(reported(false)) << "an edit reported the text clean:\n" << reports() << currentSession().dump();
     log_->clear();
     ok("editor.undo(); 0");
-    EXPECT_TRUE(reported(true)) << "the undo back to the saved text was not reported clean";
+    EXPECT_TRUE(reported(true)) << "the undo back to the saved text was not reported clean:\n" << reports();
     ok("session_manager.close_session('clean'); 0");
+}
+
+// The app hears of a change a moment after it: what it hears is the session under that id as it
+// is then. A session opened again, rebuilt, restored or renamed right after a change is told as it
+// is now (never as the entry it replaced, and its own changes are not swallowed), a closed one not
+// at all. Each case runs in one turn of the page, so no report can go out in between.
+TEST_F(EditorPageTest, AChangeReportTellsTheSessionAsItIsWhenItGoesOut) {
+    using Told = std::vector<std::pair<std::string, int64_t>>;
+    struct Case {
+        const char* what;
+        std::string then;  // run right after the change, in the same turn
+        bool toldNow;      // the current session's id and count are told
+        Told alsoTold;     // further reports, by id and count
+    };
+    auto b64State = [](const std::string& id, const std::string& value, int count) {
+        return base64(json{{"session_id", id}, {"file_path", "/r/" + id + ".txt"}, {"value", value}, {"undo_count", count}}
+                          .dump());
+    };
+    const Case cases[] = {
+        {"opened again", newSessionScript("r0", "fresh", "/r/r0.txt") + "; editor.insert('y')", true, {}},
+        {"rebuilt", "session_manager.restart_session(); editor.insert('y')", true, {}},
+        {"restored", setSessionScript(b64State("r2", "other", 7)) + "; editor.insert('y')", true, {}},
+        {"renamed, its old name opened again",
+         "session_manager.rename_session('r3', 'r3n', '/r/r3n.txt'); " + newSessionScript("r3", "new", "/r/r3.txt") +
+             "; editor.insert('y')",
+         true, {{"r3n", 1}}},
+        {"closed", "session_manager.close_session('r4')", false, {}},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.what);
+        const std::string id = "r" + std::to_string(i);
+        ok(newSessionScript(id, "abc", "/r/" + id + ".txt"));
+        log_->clear();
+        ok("editor.navigateFileEnd(); editor.insert('x'); " + c.then + "; 0");
+        Told expected = c.alsoTold;
+        if (c.toldNow) expected.emplace_back(currentSession()["session_id"], currentSession()["undo_count"].get<int64_t>());
+        // A change made later is told later: once its report is in, every report of the case is.
+        const std::string marker = "mark" + std::to_string(i);
+        ok(newSessionScript(marker, "", "/r/mark.txt"));
+        ok("editor.insert('m'); 0");
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            for (const json& body : log_->bodiesWith("msg", "content_changed"))
+                if (body["content_changed"]["session_id"] == marker) return true;
+            return false;
+        }, webtest::kScriptMs));
+        Told told;
+        for (const json& body : log_->bodiesWith("msg", "content_changed")) {
+            const json& r = body["content_changed"];
+            if (r["session_id"] != marker) told.emplace_back(r["session_id"], r["undo_count"].get<int64_t>());
+        }
+        std::sort(told.begin(), told.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(told, expected);
+    }
+    for (const char* id : {"r0", "r1", "r2", "r3", "r3n", "mark0", "mark1", "mark2", "mark3", "mark4"})
+        ok(std::string("session_manager.close_session('") + id + "'); 0");
 }
 
 // The editor draws every character inside its line: an underscore, the lowest mark of a code font,
