@@ -258,8 +258,30 @@ bool WebView::focusNextPrevChild(bool next) {
     // It also hands the focus on by itself when a page with nothing to focus loads while the view
     // holds the focus (a preview whose content arrives after the user went into it): no Tab was
     // given then, and the focus stays.
-    if (!std::exchange(tabGiven_, false)) return true;
+    // When the view itself is hidden, the focus moves on as from any control that goes.
+    if (!isVisible()) return QWebEngineView::focusNextPrevChild(next);
+    if (!std::exchange(tabGiven_, false)) {
+        // A load into another process replaces the page's surface; the old one hands the focus on
+        // as it hides. The view keeps it, and the new surface takes it once it is shown.
+        if (focused != this && !focused->isVisible()) surfaceFocusDue_ = true;
+        return true;
+    }
     return QWebEngineView::focusNextPrevChild(next);
+}
+
+void WebView::giveFocusToSurface() {
+    if (!surfaceFocusDue_) return;
+    // The window's own focus: it may be inactive (another window in front) and still hold it.
+    QWidget* focused = window()->focusWidget();
+    // Something else took the focus meanwhile (the user moved it): it stays there.
+    if (focused && focused != this && !(isAncestorOf(focused) && !focused->isVisible())) {
+        surfaceFocusDue_ = false;
+        return;
+    }
+    QWidget* surface = focusProxy();
+    if (!surface || !surface->isVisible()) return;  // the new surface is not shown yet: its Show comes
+    surfaceFocusDue_ = false;
+    surface->setFocus(Qt::OtherFocusReason);
 }
 
 namespace {
@@ -277,6 +299,15 @@ bool WebView::event(QEvent* event) {
 
 bool WebView::eventFilter(QObject* watched, QEvent* event) {
     if (watched->isWidgetType() && isTab(event)) tabGiven_ = true;
+    if (watched->isWidgetType() && event->type() == QEvent::Hide && isVisible()) {
+        // A surface that goes while the view stays was replaced (a load into another process).
+        // If it held the window's focus, active or not, its successor takes it.
+        auto* surface = static_cast<QWidget*>(watched);
+        QWidget* focused = window()->focusWidget();
+        if (focused && (focused == surface || surface->isAncestorOf(focused))) surfaceFocusDue_ = true;
+    }
+    if (surfaceFocusDue_ && (event->type() == QEvent::Show || event->type() == QEvent::Hide))
+        QTimer::singleShot(0, this, &WebView::giveFocusToSurface);
     return QWebEngineView::eventFilter(watched, event);
 }
 

@@ -151,6 +151,8 @@ private:
     bool networkForHtml_ = false;
     bool loading_ = false;
     bool tabGiven_ = false;  // a Tab reached the page and it has not handed the focus on for it yet
+    bool surfaceFocusDue_ = false;  // the focused surface was replaced: its successor takes the focus
+    void giveFocusToSurface();
     // The newest page (HTML, or a site page's address) given while a page was loading.
     std::optional<std::variant<std::string, QUrl>> waiting_;
     QTimer* loadWatch_ = nullptr;             // lets waiting HTML go when a load never reports its end

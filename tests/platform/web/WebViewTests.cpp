@@ -196,6 +196,48 @@ TEST(WebViewFocus, APageHandsTheFocusOnOnlyForATabWhileItHoldsIt) {
     }
 }
 
+// A load that puts the page in another process replaces the page's surface inside the view; a
+// view that held the focus keeps it, on the new surface, and keys reach the new page.
+TEST(WebViewFocus, AViewThatHoldsTheFocusKeepsItWhenALoadReplacesThePagesSurface) {
+    SKIP_WITHOUT_DISPLAY();
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* view = new web::WebView;
+    auto* next = new QPushButton(QStringLiteral("Next"));
+    layout->addWidget(view);
+    layout->addWidget(next);
+    window.resize(300, 300);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    // The window's own focus: other tests' windows on the same display may take the activation.
+    auto holds = [&](QWidget* w) {
+        QWidget* f = window.focusWidget();
+        return f && f->isVisible() && (f == w || w->isAncestorOf(f));
+    };
+    const std::string html = "<html><body><p>nothing to focus</p></body></html>";
+    const fs::path dir = fs::temp_directory_path() / ("dravix-surface-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    std::ofstream(dir / "page.html") << html;
+    QSignalSpy loads(view, &QWebEngineView::loadFinished);
+    int swaps = 0;
+    for (int round = 0; round < 4; ++round) {
+        SCOPED_TRACE(round);
+        QWidget* before = view->focusProxy();
+        view->setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(webtest::waitFor([&] { return holds(view); }, 5000));
+        const int loaded = loads.size();
+        if (round % 2 == 0) ASSERT_TRUE(view->loadFileUrl(dir / "page.html", dir));
+        else view->loadHtmlString(html);
+        ASSERT_TRUE(webtest::waitFor([&] { return loads.size() > loaded; }, webtest::kPageLoadMs));
+        swaps += view->focusProxy() != before;
+        EXPECT_TRUE(webtest::waitFor([&] { return holds(view); }, 5000))
+            << "the focus went to " << (window.focusWidget() ? window.focusWidget()->metaObject()->className() : "nothing");
+    }
+    EXPECT_GT(swaps, 0) << "no load replaced the surface: the case is not tested";
+    fs::remove_all(dir);
+}
+
 TEST_F(WebViewTest, ResultsComeBackAsJson) {
     struct Case {
         const char* script;
