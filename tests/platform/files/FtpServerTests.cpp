@@ -23,10 +23,12 @@ using files::WriteMode;
 
 namespace {
 
-std::shared_ptr<files::FileProvider> ftpAt(const Peer& peer, const std::string& url, int workers = 3) {
+std::shared_ptr<files::FileProvider> ftpAt(const Peer& peer, const std::string& url, int workers = 3,
+                                           std::chrono::milliseconds keepAlive = 60s) {
     files::ProviderOptions options;
     options.timeouts.connect = 10s;
     options.timeouts.reply = 20s;
+    options.timeouts.keepAlive = keepAlive;
     options.workers = workers;
     return files::makeFtpProvider(url, {peer.user, peer.password}, options);
 }
@@ -604,3 +606,33 @@ TEST(FtpIdleServer, EveryKindOfOperationWorksAfterTheServerClosedTheIdleConnecti
 }
 
 }  // namespace
+
+// An idle kept connection sends a NOOP each keep-alive time: vsftpd, which closes a session idle
+// for two seconds, keeps it, and the next listing goes over it without a new login.
+TEST(FtpIdleServer, AnIdleKeptConnectionSendsNoopsAndStaysOpen) {
+    Peer peer = loadPeer("vsftpd-idle");
+    ASSERT_TRUE(peer.skipReason.empty()) << peer.skipReason;
+    const fs::path disk = peer.root / "kept";
+    fs::remove_all(disk);
+    makeDiskFolder(disk);
+    auto provider = ftpAt(peer, peer.url, 1, 300ms);  // one worker: one kept connection
+    Sync sync{*provider};
+    // Lines of the server's log: its commands ("FTP command: ... \"NOOP\"") and its closes.
+    auto count = [&](const std::string& text) {
+        std::ifstream in(peer.values["REQUEST_LOG"]);
+        int n = 0;
+        for (std::string line; std::getline(in, line);) n += line.find(text) != std::string::npos;
+        return n;
+    };
+    ASSERT_FALSE(sync.list("/kept").second);
+    const int closes = count("\"421 Timeout.\"");
+    const int logins = count("\"USER ");
+    // Eight NOOPs take longer than the two idle seconds after which the server closes.
+    const int noops = count("\"NOOP\"");
+    const auto until = std::chrono::steady_clock::now() + 20s;
+    while (count("\"NOOP\"") < noops + 8 && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(50ms);
+    ASSERT_GE(count("\"NOOP\""), noops + 8) << "no NOOP while idle";
+    EXPECT_EQ(count("\"421 Timeout.\""), closes) << "the server closed the idle connection";
+    ASSERT_FALSE(sync.list("/kept").second);
+    EXPECT_EQ(count("\"USER "), logins) << "the listing needed a new login";
+}
