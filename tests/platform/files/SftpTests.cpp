@@ -160,6 +160,18 @@ protected:
         return files::makeProvider(url.empty() ? peer_.url : url, {user, password}, options);
     }
 
+    // A provider of one connection to `alias`, which the user's configuration in `home` sends to
+    // 127.0.0.1:port with these lines more (the home already taken as the client's).
+    std::shared_ptr<files::FileProvider> configuredProvider(const fs::path& home, const std::string& alias, int port,
+                                                            const std::string& lines) {
+        makeDiskFolder(home / ".ssh");
+        writeDiskFile(home / ".ssh/config",
+                      "Host " + alias + "\n    HostName 127.0.0.1\n    Port " + std::to_string(port) + "\n" + lines);
+        files::ProviderOptions options = options_;
+        options.workers = 1;
+        return files::makeProvider("sftp://" + alias + "/", {peer_.user, peer_.password}, options);
+    }
+
     Peer peer_;
     files::ProviderOptions options_;
     std::shared_ptr<files::FileProvider> provider_;
@@ -1148,13 +1160,8 @@ TEST_F(SftpPeerTest, AnIdleConnectionSendsKeepalivesAndStaysOpen) {
     const std::string idleUrl = peer_.values["IDLE_URL"];
     Relay relay(std::stoi(idleUrl.substr(idleUrl.rfind(':') + 1)));
     TempFolder home;
-    makeDiskFolder(home.path / ".ssh");
-    writeDiskFile(home.path / ".ssh/config", "Host alive\n    HostName 127.0.0.1\n    Port " + std::to_string(relay.port()) +
-                                                 "\n    ServerAliveInterval 1\n");
     ClientHome client(home.path);
-    files::ProviderOptions options = options_;
-    options.workers = 1;
-    auto provider = files::makeProvider("sftp://alive/", {peer_.user, peer_.password}, options);
+    auto provider = configuredProvider(home.path, "alive", relay.port(), "    ServerAliveInterval 1\n");
     Sync s{*provider};
     writeDiskFile(disk_ / "a.txt", "a");
     ASSERT_FALSE(s.list(dir_).second);
@@ -1179,13 +1186,9 @@ TEST_F(SftpPeerTest, AnIdleConnectionSendsKeepalivesAndStaysOpen) {
 TEST_F(SftpPeerTest, AConnectionWhoseKeepalivesGoUnansweredIsDroppedAndOpenedAgain) {
     Relay relay(peer_.port);
     TempFolder home;
-    makeDiskFolder(home.path / ".ssh");
-    writeDiskFile(home.path / ".ssh/config", "Host silent\n    HostName 127.0.0.1\n    Port " + std::to_string(relay.port()) +
-                                                 "\n    ServerAliveInterval 1\n    ServerAliveCountMax 2\n");
     ClientHome client(home.path);
-    files::ProviderOptions options = options_;
-    options.workers = 1;
-    auto provider = files::makeProvider("sftp://silent/", {peer_.user, peer_.password}, options);
+    auto provider =
+        configuredProvider(home.path, "silent", relay.port(), "    ServerAliveInterval 1\n    ServerAliveCountMax 2\n");
     Sync s{*provider};
     ASSERT_FALSE(s.list(dir_).second);
     relay.freeze();
