@@ -812,6 +812,28 @@ TEST_F(SftpPeerTest, KeysAreOfferedInOpenSshsOrderAndIdentitiesOnlyHoldsBackTheA
     ::unsetenv("SSH_AUTH_SOCK");
 }
 
+// A keyword of the configuration the app does not honour is logged, once; those it reads beside
+// libssh are not among them.
+TEST_F(SftpPeerTest, AnUnsupportedKeywordIsLoggedOnce) {
+    auto log = std::make_shared<LogCollector>();
+    xlog::setAsyncLoggingEnabled(false);
+    xlog::setDynamicLogLevel(xlog::FlagError | xlog::FlagWarning);
+    xlog::Log::addLogger(log);
+    {
+        TempFolder home;
+        ClientHome client(home.path);
+        auto provider = configuredProvider(home.path, "plain", peer_.port,
+                                           "    VisualHostKey yes\n    IdentitiesOnly no\n    ServerAliveCountMax 5\n");
+        Sync sync{*provider};
+        auto error = sync.login();
+        EXPECT_FALSE(error) << describe(error);
+    }
+    xlog::Log::removeAllLoggers();
+    EXPECT_EQ(log->count("VisualHostKey is not supported"), 1u) << ::testing::PrintToString(log->lines());
+    EXPECT_EQ(log->count("IdentitiesOnly"), 0u) << ::testing::PrintToString(log->lines());
+    EXPECT_EQ(log->count("ServerAliveCountMax"), 0u) << ::testing::PrintToString(log->lines());
+}
+
 // ---- checked writes ------------------------------------------------------------------------
 
 TEST_F(SftpPeerTest, ACheckedSaveSeesChangesMadeOnTheServer) {
