@@ -198,6 +198,8 @@ protected:
     // From a job body: when other workers remain, this worker stops and the operation runs
     // again on one of them (what the body returns then is dropped). False for the last worker.
     bool retireWorker(Session& session) { return pool_->retire(session); }
+    // Each worker that sat idle for the keep-alive time runs `hook` on its session.
+    void keepIdleConnections(WorkerPool::IdleHook hook) { pool_->setIdleHook(timeouts_.keepAlive, std::move(hook)); }
     // Cancels and waits for the workers (once; later calls find them stopped).
     void stopWorkers() { pool_->stop(); }
     // Closes the connections unless the process's exit did (waiting while it does): a derived

@@ -181,6 +181,31 @@ struct WorkerPool::State {
     int active = 0;  // workers that have not retired
     std::condition_variable idle;  // nothing queued and nothing running
     bool stopping = false;
+    std::chrono::milliseconds idleEvery{0};
+    IdleHook idleHook;
+    std::vector<OperationHandle> keeping;  // the idle hooks' operations in progress
+
+    // Waits for a job; an idle worker runs the idle hook each idleEvery meanwhile. False when
+    // the pool stops.
+    bool waitForJob(std::unique_lock<std::mutex>& lock, Session& session) {
+        auto ready = [&] { return stopping || !queue.empty(); };
+        while (idleHook && idleEvery.count() > 0) {
+            if (wake.wait_for(lock, idleEvery, ready)) break;
+            // Not among `running`: a change on its way is what an exit waits for, not this.
+            auto op = std::make_shared<Operation>();
+            keeping.push_back(op);
+            const IdleHook hook = idleHook;
+            lock.unlock();
+            try {
+                hook(session, *op);
+            } catch (...) {
+            }
+            lock.lock();
+            keeping.erase(std::find(keeping.begin(), keeping.end(), op));
+        }
+        wake.wait(lock, ready);
+        return !queue.empty();
+    }
 
     void run() {
         Session session;
@@ -188,8 +213,7 @@ struct WorkerPool::State {
             std::pair<OperationHandle, Job> item;
             {
                 std::unique_lock lock(mutex);
-                wake.wait(lock, [&] { return stopping || !queue.empty(); });
-                if (queue.empty()) return;
+                if (!waitForJob(lock, session)) return;
                 item = std::move(queue.front());
                 queue.pop_front();
                 running.push_back(item.first);
@@ -253,6 +277,7 @@ void WorkerPool::stop() {
         state_->stopping = true;
         for (auto& item : state_->queue) toCancel.push_back(item.first);
         toCancel.insert(toCancel.end(), state_->running.begin(), state_->running.end());
+        toCancel.insert(toCancel.end(), state_->keeping.begin(), state_->keeping.end());
         threads.swap(state_->threads);
     }
     for (auto& op : toCancel) op->cancel();
@@ -271,6 +296,15 @@ bool WorkerPool::retire(Session& session) {
     --state_->active;
     session.retiring_ = true;
     return true;
+}
+
+void WorkerPool::setIdleHook(std::chrono::milliseconds every, IdleHook hook) {
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->idleEvery = every;
+        state_->idleHook = std::move(hook);
+    }
+    state_->wake.notify_all();
 }
 
 void WorkerPool::submit(OperationHandle op, Job job) {

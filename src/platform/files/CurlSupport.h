@@ -108,6 +108,10 @@ public:
     // which must then return without completing; the pool puts it back at the head of the queue
     // for the others. False (and nothing changes) for the last worker.
     bool retire(Session& session);
+    // A worker that had no job for `every` runs `hook` on its session (then waits as long
+    // again), under an operation the pool's stop cancels. Set before the first job.
+    using IdleHook = std::function<void(Session&, Operation&)>;
+    void setIdleHook(std::chrono::milliseconds every, IdleHook hook);
 
 private:
     struct State;

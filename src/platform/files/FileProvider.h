@@ -41,6 +41,9 @@ struct Timeouts {
     std::chrono::milliseconds reply{60000};    // the longest silence while waiting for the server
     std::chrono::milliseconds stall{60000};    // a transfer slower than stallBytesPerSecond this long
     long stallBytesPerSecond = 1;
+    // An idle kept connection says something this often, so that a NAT or firewall that forgets
+    // idle connections keeps it (FTP: a NOOP); 0: never.
+    std::chrono::milliseconds keepAlive{60000};
 };
 
 class Trust;

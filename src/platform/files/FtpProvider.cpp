@@ -62,6 +62,12 @@ struct OperationTrace {
 };
 thread_local OperationTrace tTrace;
 
+// Whether this worker's last transfer left a connection that idle NOOPs keep (see keepAlive).
+thread_local bool tConnectionKept = false;
+
+// For a transfer that may only use a connection kept open: a new one is never opened.
+curl_socket_t noNewConnection(void*, curlsocktype, curl_sockaddr*) { return CURL_SOCKET_BAD; }
+
 }  // namespace
 
 class FtpProvider final : public CurlProvider {
@@ -69,7 +75,9 @@ public:
     FtpProvider(BaseUrl base, Credential credential, const ProviderOptions& options)
         : CurlProvider(std::move(base), std::move(credential), options),
           leftovers_(options.leftovers ? options.leftovers : makeLeftoverCopies()),
-          requireTls_(options.requireTls) {}
+          requireTls_(options.requireTls) {
+        keepIdleConnections([this](Session& s, Operation& op) { keepAlive(s, op); });
+    }
     ~FtpProvider() override { endConnections(); }
 
     ProviderKind kind() const override { return ProviderKind::ftp; }
@@ -276,8 +284,10 @@ private:
                 r = std::move(again);
             }
         }
-        if (r.ok()) tTrace.anyDone = true;
-        else if (refusedAtGreeting(r)) tTrace.refusedAtGreeting = true;
+        if (r.ok()) {
+            tTrace.anyDone = true;
+            tConnectionKept = true;
+        } else if (refusedAtGreeting(r)) tTrace.refusedAtGreeting = true;
         return r;
     }
 
@@ -400,6 +410,23 @@ private:
         curl_easy_setopt(s.easy(), CURLOPT_URL, url.c_str());
         curl_easy_setopt(s.easy(), CURLOPT_NOBODY, 1L);
         curl_easy_setopt(s.easy(), CURLOPT_QUOTE, noop.get());
+    }
+
+    // A worker's kept connection that sat idle for the keep-alive time sends a NOOP (no CWD, no
+    // other command), so that a NAT or firewall that forgets idle connections keeps it. Never a
+    // new connection for it: one the server closed meanwhile is opened again by the next
+    // operation, as before, and gets no NOOPs until then.
+    void keepAlive(Session& s, Operation& op) const {
+        if (!tConnectionKept) return;
+        static const StringList noop{"NOOP"};
+        prepare(s);
+        curl_easy_setopt(s.easy(), CURLOPT_URL, (origin() + "/").c_str());
+        curl_easy_setopt(s.easy(), CURLOPT_NOBODY, 1L);
+        curl_easy_setopt(s.easy(), CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
+        curl_easy_setopt(s.easy(), CURLOPT_QUOTE, noop.get());
+        curl_easy_setopt(s.easy(), CURLOPT_OPENSOCKETFUNCTION, &noNewConnection);
+        const TransferResult r = s.perform(op);
+        if (!r.ok()) tConnectionKept = false;
     }
 
     // Commands on the control connection only ("MKD /a", "RNFR /a" + "RNTO /b").

@@ -33,6 +33,7 @@
 #include <unistd.h>
 
 #include <libssh/libssh.h>
+#include <libssh/server.h>  // ssh_send_keepalive, declared there though clients send it too
 #include <libssh/sftp.h>
 
 #include <atomic>
@@ -127,6 +128,12 @@ struct Link {
     std::mutex use;
     std::atomic<Clock::rep> lastActive{0};
     std::atomic<int> aliveSeconds{60};
+    std::atomic<int> aliveCountMax{3};
+    // The keepalive watch (under `use`): bytes received when the last one went, whether it
+    // went, and how many in a row had nothing come back.
+    std::uint64_t receivedAtAlive = 0;
+    bool aliveSent = false;
+    int unanswered = 0;
     bool used = false;      // an earlier operation ran on it
     bool broken = false;    // the connection failed: it is dropped after the operation
     // For the operation running: whether the server answered anything yet, and whether file
@@ -158,6 +165,8 @@ struct Link {
         if (fd >= 0 && ::fstat(fd, &now) == 0 && now.st_dev == socketId.st_dev && now.st_ino == socketId.st_ino) ::close(fd);
         fd = -1;
         while (!hops.empty()) hops.pop_back();
+        aliveSent = false;
+        unanswered = 0;
         used = false;
         broken = false;
     }
@@ -206,8 +215,8 @@ public:
         // An empty user is the configuration's, else the local user's (see SshSetup.h).
         user_ = credential.user.empty() ? base_.user : credential.user;
         password_ = credential.user.empty() ? base_.password : credential.password;
-        const char* home = std::getenv("HOME");
-        if (home && *home) keyFolder_ = std::string(home) + "/.ssh";
+        // ~/.ssh as OpenSSH finds it (the user database's home, see SshSetup.h).
+        if (const std::string home = ssh::userHome(); !home.empty()) keyFolder_ = home + "/.ssh";
         std::tie(host_, port_) = detail::hostAndPort(base_.authority, "sftp");
         watchdog_ = std::thread([this] { watch(); });
     }
@@ -388,6 +397,7 @@ private:
                 ~Active() { link.lastActive = Clock::now().time_since_epoch().count(); }
             } active{link};
             for (int attempt = 0;; ++attempt) {
+                if (link.open() && link.broken) link.close();  // dropped while idle (see keepAlive)
                 if (!link.open()) {
                     if (auto e = connect(link, op)) {
                         OperationAccess::disarm(op);
@@ -460,10 +470,11 @@ private:
     }
 
     // A kept connection idle for its interval (ServerAliveInterval, or a minute) sends the
-    // server an SSH_MSG_IGNORE, so that a NAT or firewall that forgets idle connections keeps
-    // it, and answers what the server sent meanwhile (its own keepalive requests). Only when no
-    // operation uses the connection; one that breaks anyway is opened again by the next
-    // operation, as before.
+    // server a keepalive it answers (keepalive@openssh.com), so that a NAT or firewall that
+    // forgets idle connections keeps it, and answers what the server sent meanwhile (its own
+    // keepalive requests). Only when no operation uses the connection. Once ServerAliveCountMax
+    // keepalives in a row had nothing at all come back, the connection counts as dropped: it is
+    // cut, and the next operation opens a new one (as for one that breaks anyway).
     static void keepAlive(Link& link, Clock::rep now) {
         const auto interval =
             std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(link.aliveSeconds.load())).count();
@@ -471,8 +482,29 @@ private:
         std::unique_lock inUse(link.use, std::try_to_lock);
         if (!inUse || !link.sftp || link.broken) return;
         link.lastActive = now;
-        if (ssh_send_ignore(link.ssh, "") != SSH_OK || ssh_channel_poll_timeout(link.sftp->channel, 0, 0) == SSH_ERROR)
-            link.broken = !ssh_is_connected(link.ssh);
+        // What came in on the connection the app holds (the first hop's, behind jump hosts),
+        // counted by the system whoever read it.
+        const int outer = link.hops.empty() ? link.fd : link.hops.front()->socket;
+        const std::optional<std::uint64_t> received = ssh::bytesReceived(outer);
+        if (!received || *received != link.receivedAtAlive) link.unanswered = 0;
+        else if (link.aliveSent) ++link.unanswered;
+        if (received) link.receivedAtAlive = *received;
+        const int countMax = link.aliveCountMax.load();
+        if (received && countMax > 0 && link.unanswered >= countMax) {
+            link.broken = true;
+            if (outer >= 0) ::shutdown(outer, SHUT_RDWR);
+            return;
+        }
+        // Without waiting for the answer (libssh would wait for ever): the first call takes in
+        // the answer to the last keepalive if it came, and sends nothing then; with none on its
+        // way, it sends one. After both calls one is on its way.
+        const int blocking = ssh_is_blocking(link.ssh);
+        ssh_set_blocking(link.ssh, 0);
+        ssh_send_keepalive(link.ssh);
+        ssh_send_keepalive(link.ssh);
+        ssh_set_blocking(link.ssh, blocking);
+        link.aliveSent = true;
+        if (ssh_channel_poll_timeout(link.sftp->channel, 0, 0) == SSH_ERROR) link.broken = !ssh_is_connected(link.ssh);
     }
 
     Link& linkOf(Session& s) {
@@ -517,6 +549,7 @@ private:
         link.host = config.host;
         link.port = config.port;
         if (config.serverAliveInterval > 0) link.aliveSeconds = config.serverAliveInterval;
+        link.aliveCountMax = config.serverAliveCountMax;
         std::vector<ssh::JumpHost> jumps;
         if (!config.proxyCommand.empty()) {
             jumps = ssh::jumpHosts(config.proxyCommand);
@@ -530,14 +563,34 @@ private:
         // Each jump host in turn: reached (over the previous one's channel), its key checked and
         // logged in to, and asked to open a channel to the next; nothing goes to the next host
         // before the one in front of it is trusted.
+        // Each hop is a host of the configuration too (its HostName, Port, User, IdentityFile).
+        // As with OpenSSH, the first hop's own ProxyJump is followed (its hops go in front); the
+        // later hops are reached through the ones before them whatever their own blocks say.
         std::vector<ssh::HostConfig> hopConfigs;
-        for (const ssh::JumpHost& jump : jumps) {
-            auto hop = std::make_unique<ssh::Hop>();
-            hop->session = ssh_new();
-            if (!hop->session) return FileError::make(ErrorKind::other, "no SSH session could be made");
-            ssh::HostConfig hopConfig = ssh::configure(hop->session, {jump.host, jump.port, jump.user, keyFolder_});
-            link.hops.push_back(std::move(hop));
-            hopConfigs.push_back(std::move(hopConfig));
+        for (std::size_t depth = 0; !jumps.empty(); ++depth) {
+            std::vector<std::unique_ptr<ssh::Hop>> hops;
+            std::vector<ssh::HostConfig> configs;
+            for (const ssh::JumpHost& jump : jumps) {
+                auto hop = std::make_unique<ssh::Hop>();
+                hop->session = ssh_new();
+                if (!hop->session) return FileError::make(ErrorKind::other, "no SSH session could be made");
+                ssh::HostConfig hopConfig = ssh::configure(hop->session, {jump.host, jump.port, jump.user, keyFolder_});
+                logUnsupported(hopConfig);
+                hops.push_back(std::move(hop));
+                configs.push_back(std::move(hopConfig));
+            }
+            link.hops.insert(link.hops.begin(), std::make_move_iterator(hops.begin()), std::make_move_iterator(hops.end()));
+            hopConfigs.insert(hopConfigs.begin(), configs.begin(), configs.end());
+            const std::string& further = hopConfigs.front().proxyCommand;
+            jumps = further.empty() ? std::vector<ssh::JumpHost>{} : ssh::jumpHosts(further);
+            if (!further.empty() && (jumps.empty() || depth >= 8)) {
+                link.broken = true;
+                return FileError::make(ErrorKind::cannotReachHost,
+                                       "The SSH configuration reaches the jump host " + hopConfigs.front().host +
+                                           (jumps.empty() ? " through a ProxyCommand, which the app cannot run"
+                                                          : " through too many jump hosts") +
+                                           "; nothing was sent.");
+            }
         }
         for (std::size_t i = 0; i <= link.hops.size(); ++i) {
             const bool target = i == link.hops.size();

@@ -5,6 +5,9 @@
 #include <glob.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
+#include <linux/tcp.h>
+#include <netinet/in.h>
 #include <libssh/callbacks.h>
 #include <pwd.h>
 #include <unistd.h>
@@ -14,11 +17,15 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
+#include <optional>
 #include <sstream>
 
+#include "platform/defaults/Base64.h"
 #include "platform/files/Trust.h"
 #include "platform/files/TrustHostKeys.h"
 
@@ -105,29 +112,66 @@ std::string optionText(ssh_session session, ssh_options_e option) {
     return out;
 }
 
-// The configuration as libssh is given it. libssh 0.10 reads a file as OpenSSH does but for two
-// things, mended here on the text before it parses it: a "!pattern" of a Host line counts only
+// A configuration line's keyword (lower case) and value ("Key value", "Key=value", "Key = value";
+// quotes around the value dropped).
+std::pair<std::string, std::string> keywordAndValue(const std::string& line) {
+    std::size_t at = line.find_first_not_of(" \t");
+    if (at == std::string::npos || line[at] == '#') return {};
+    const std::size_t end = line.find_first_of(" \t=", at);
+    std::string keyword = lower(line.substr(at, end == std::string::npos ? std::string::npos : end - at));
+    std::string value;
+    if (end != std::string::npos) {
+        at = line.find_first_not_of(" \t", end);
+        if (at != std::string::npos && line[at] == '=') at = line.find_first_not_of(" \t", at + 1);
+        if (at != std::string::npos) value = line.substr(at);
+    }
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t' || value.back() == '\r')) value.pop_back();
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+    return {keyword, value};
+}
+
+// A path as OpenSSH writes it with the home put in: "~" or "~/..." at the start and every "%d"
+// ("%%" stays, for libssh's own tokens). libssh 0.10 takes "%d" for the .ssh folder, and "~" for
+// the user's home without a way to name another.
+std::string withHome(const std::string& path, const std::string& home) {
+    std::string out;
+    std::size_t i = 0;
+    if (path == "~" || path.rfind("~/", 0) == 0) {
+        out = home;
+        i = 1;
+    }
+    for (; i < path.size(); ++i) {
+        if (path[i] == '%' && i + 1 < path.size()) {
+            if (path[i + 1] == 'd') out += home;
+            else out += path.substr(i, 2);
+            ++i;
+        } else {
+            out += path[i];
+        }
+    }
+    return out;
+}
+
+// Keywords whose value is a path of the user's: "~" and "%d" are the home (see withHome).
+bool takesPath(const std::string& keyword) {
+    return keyword == "identityfile" || keyword == "identityagent" || keyword == "userknownhostsfile" ||
+           keyword == "certificatefile" || keyword == "controlpath";
+}
+
+// The configuration as libssh is given it. libssh 0.10 reads a file as OpenSSH does but for
+// these, mended here on the text before it parses it: a "!pattern" of a Host line counts only
 // where it comes before the pattern that matches (OpenSSH: wherever it stands), so negations are
-// put first; and a relative Include is taken from the working folder (OpenSSH: from ~/.ssh), so
-// Include lines are resolved here and the files they name written in their place, as parsing
-// them at that point does.
-std::string configText(const std::string& file, const std::string& sshFolder, int depth) {
+// put first; a relative Include is taken from the working folder (OpenSSH: from ~/.ssh, or
+// /etc/ssh for the system's file), so Include lines are resolved here and the files they name
+// written in their place, as parsing them at that point does; and "~" and "%d" in paths are the
+// user's home (see withHome).
+std::string configText(const std::string& file, const std::string& includeFolder, const std::string& home, int depth) {
     std::ifstream in(file);
     if (!in || depth > 16) return {};
     std::string out;
     for (std::string line; std::getline(in, line);) {
-        std::istringstream words(line);
-        std::string keyword;
-        words >> keyword;
-        const std::string key = lower(keyword);
-        // "Host=a" and "Include=x" are written with a space here.
-        if (key.rfind("host=", 0) == 0 || key.rfind("include=", 0) == 0) {
-            const auto eq = line.find('=');
-            std::istringstream again(line.substr(eq + 1));
-            words.swap(again);
-            keyword = key.substr(0, key.find('='));
-        }
-        const std::string name = lower(keyword);
+        const auto [name, value] = keywordAndValue(line);
+        std::istringstream words(value);
         if (name == "host") {
             std::vector<std::string> negated, plain;
             for (std::string pattern; words >> pattern;) (pattern.front() == '!' ? negated : plain).push_back(pattern);
@@ -137,18 +181,17 @@ std::string configText(const std::string& file, const std::string& sshFolder, in
             out += "\n";
         } else if (name == "include") {
             for (std::string pattern; words >> pattern;) {
-                if (pattern.rfind("~/", 0) == 0) {
-                    const std::string home = sshFolder.substr(0, sshFolder.rfind('/'));
-                    pattern = home + pattern.substr(1);
-                } else if (pattern.front() != '/') {
-                    pattern = sshFolder + "/" + pattern;
-                }
+                if (pattern == "~" || pattern.rfind("~/", 0) == 0) pattern = withHome(pattern, home);
+                else if (pattern.front() != '/') pattern = includeFolder + "/" + pattern;
                 glob_t found{};
                 if (::glob(pattern.c_str(), 0, nullptr, &found) == 0) {
-                    for (std::size_t i = 0; i < found.gl_pathc; ++i) out += configText(found.gl_pathv[i], sshFolder, depth + 1);
+                    for (std::size_t i = 0; i < found.gl_pathc; ++i)
+                        out += configText(found.gl_pathv[i], includeFolder, home, depth + 1);
                 }
                 ::globfree(&found);
             }
+        } else if (takesPath(name)) {
+            out += name + " \"" + withHome(value, home) + "\"\n";
         } else {
             out += line + "\n";
         }
@@ -156,41 +199,57 @@ std::string configText(const std::string& file, const std::string& sshFolder, in
     return out;
 }
 
-// The first ServerAliveInterval that applies to `alias` in the mended text (Host blocks only:
-// a Match block is not taken to apply).
-int serverAliveInterval(const std::string& text, const std::string& alias) {
+// What the mended text says for one host beside what libssh reads: the first value of each
+// keyword libssh passes over, and the IdentityFiles in the order written. libssh 0.10 puts each
+// IdentityFile it reads in front of those before it (the last written is tried first), so the
+// IdentityFile lines of Host blocks are taken out of the text it parses and handed to it here in
+// OpenSSH's order; those of Match blocks, which are not read here, are left to it.
+struct HostValues {
+    std::vector<std::pair<std::string, std::string>> first;  // keyword, value
+    std::vector<std::string> identityFiles;
+    std::string forLibssh;
+
+    std::optional<std::string> value(const std::string& keyword) const {
+        for (const auto& [k, v] : first)
+            if (k == keyword) return v;
+        return std::nullopt;
+    }
+};
+
+HostValues hostValues(const std::string& text, const std::string& alias) {
+    static const char* const kRead[] = {"serveraliveinterval", "serveralivecountmax", "identitiesonly", "identityagent"};
+    HostValues out;
     std::istringstream lines(text);
-    bool applies = true;
+    bool applies = true, inMatch = false;
     for (std::string line; std::getline(lines, line);) {
-        std::istringstream words(line);
-        std::string keyword;
-        words >> keyword;
-        keyword = lower(keyword);
-        std::string value;
-        if (const auto eq = keyword.find('='); eq != std::string::npos) {
-            value = keyword.substr(eq + 1);
-            keyword = keyword.substr(0, eq);
-        }
+        const auto [keyword, value] = keywordAndValue(line);
         if (keyword == "host") {
+            std::istringstream words(value);
             std::string patterns;
             for (std::string pattern; words >> pattern;) patterns += (patterns.empty() ? "" : ",") + lower(pattern);
             applies = knownhosts::matchesHost(patterns, lower(alias));
+            inMatch = false;
         } else if (keyword == "match") {
-            applies = false;
-        } else if (applies && keyword == "serveraliveinterval") {
-            if (value.empty()) words >> value;
-            return std::max(0, std::atoi(value.c_str()));
+            applies = false;  // not taken to apply
+            inMatch = true;
+        } else if (keyword == "identityfile" && !inMatch) {
+            if (applies && !value.empty() &&
+                std::find(out.identityFiles.begin(), out.identityFiles.end(), value) == out.identityFiles.end())
+                out.identityFiles.push_back(value);
+            continue;
+        } else if (applies && !out.value(keyword)) {
+            for (const char* read : kRead)
+                if (keyword == read) out.first.emplace_back(keyword, value);
         }
+        out.forLibssh += line + "\n";
     }
-    return 0;
+    return out;
 }
 
-// Parses the user's configuration file through a private copy of its mended text; the
-// ServerAliveInterval that applies to `alias`.
-int parseUserConfig(ssh_session session, const std::string& file, const std::string& sshFolder, const std::string& alias) {
-    const std::string text = configText(file, sshFolder, 0);
+// Has libssh parse the text through a private copy of it.
+void parseText(ssh_session session, const std::string& text) {
     char folder[] = "/tmp/dravix-ssh-config.XXXXXX";
-    if (!::mkdtemp(folder)) return 0;
+    if (!::mkdtemp(folder)) return;
     const std::string copy = std::string(folder) + "/config";
     {
         std::ofstream out(copy, std::ios::binary);
@@ -199,10 +258,44 @@ int parseUserConfig(ssh_session session, const std::string& file, const std::str
     ssh_options_parse_config(session, copy.c_str());
     ::unlink(copy.c_str());
     ::rmdir(folder);
-    return serverAliveInterval(text, alias);
 }
 
+std::mutex homeMutex;
+std::optional<std::string> homeForTests;
+
 }  // namespace
+
+std::string userHome() {
+    {
+        std::lock_guard lock(homeMutex);
+        if (homeForTests) return *homeForTests;
+    }
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(static_cast<std::size_t>(size > 0 ? size : 16384));
+    passwd entry{};
+    passwd* found = nullptr;
+    while (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE && buffer.size() < (1u << 20))
+        buffer.resize(buffer.size() * 2);
+    if (found && found->pw_dir && *found->pw_dir) return found->pw_dir;
+    // No entry for this user (a container run under a bare user id): the environment's.
+    const char* home = std::getenv("HOME");
+    return home ? home : "";
+}
+
+std::optional<std::uint64_t> bytesReceived(int fd) {
+    if (fd < 0) return std::nullopt;
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    if (::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0 ||
+        length < offsetof(tcp_info, tcpi_bytes_received) + sizeof info.tcpi_bytes_received)
+        return std::nullopt;
+    return info.tcpi_bytes_received;
+}
+
+void setUserHomeForTests(std::optional<std::string> home) {
+    std::lock_guard lock(homeMutex);
+    homeForTests = std::move(home);
+}
 
 std::string hostKeyAlgorithms(const std::vector<std::string>& knownTypes) {
     std::vector<std::string> order;
@@ -220,16 +313,29 @@ std::string hostKeyAlgorithms(const std::vector<std::string>& knownTypes) {
 HostConfig configure(ssh_session session, const HostRequest& request) {
     ssh_options_set(session, SSH_OPTIONS_HOST, request.host.c_str());
     if (!request.sshFolder.empty()) ssh_options_set(session, SSH_OPTIONS_SSH_DIR, request.sshFolder.c_str());
-    // The files are read here, once, and not again by ssh_connect.
+    const std::string home = request.sshFolder.substr(0, request.sshFolder.rfind('/'));
+    // The files are read here, once, and not again by ssh_connect: the user's, then the
+    // system's (the first value that applies wins, across both).
     LogWatch watch;
-    int aliveInterval = 0;
     int no = 0;
     ssh_options_set(session, SSH_OPTIONS_PROCESS_CONFIG, &no);
-    if (!request.sshFolder.empty()) {
-        const std::string file = request.sshFolder + "/config";
-        if (::access(file.c_str(), R_OK) == 0) aliveInterval = parseUserConfig(session, file, request.sshFolder, request.host);
-    }
-    if (::access("/etc/ssh/ssh_config", R_OK) == 0) ssh_options_parse_config(session, "/etc/ssh/ssh_config");
+    HostValues values;
+    auto read = [&](const std::string& file, const std::string& includeFolder) {
+        if (::access(file.c_str(), R_OK) != 0) return;
+        HostValues more = hostValues(configText(file, includeFolder, home, 0), request.host);
+        parseText(session, more.forLibssh);
+        for (auto& entry : more.first)
+            if (!values.value(entry.first)) values.first.push_back(std::move(entry));
+        for (std::string& file : more.identityFiles)
+            if (std::find(values.identityFiles.begin(), values.identityFiles.end(), file) == values.identityFiles.end())
+                values.identityFiles.push_back(std::move(file));
+    };
+    if (!request.sshFolder.empty()) read(request.sshFolder + "/config", request.sshFolder);
+    read("/etc/ssh/ssh_config", "/etc/ssh");
+    // libssh puts each one it is given in front: handed over last first, they are tried in the
+    // order written, after the agent and before the default key files.
+    for (auto file = values.identityFiles.rbegin(); file != values.identityFiles.rend(); ++file)
+        ssh_options_set(session, SSH_OPTIONS_ADD_IDENTITY, file->c_str());
     // As on OpenSSH's command line, what the user wrote in the app wins over the files.
     if (request.port > 0 && request.port != 22) ssh_options_set(session, SSH_OPTIONS_PORT, &request.port);
     if (!request.user.empty()) ssh_options_set(session, SSH_OPTIONS_USER, request.user.c_str());
@@ -244,10 +350,17 @@ HostConfig configure(ssh_session session, const HostRequest& request) {
         if (const passwd* pw = ::getpwuid(::getuid())) out.user = pw->pw_name;
     }
     out.proxyCommand = optionText(session, SSH_OPTIONS_PROXYCOMMAND);
-    out.serverAliveInterval = aliveInterval;
+    out.identityFiles = values.identityFiles;
+    if (auto v = values.value("identityagent")) out.identityAgent = *v;
+    if (auto v = values.value("serveraliveinterval")) out.serverAliveInterval = std::max(0, std::atoi(v->c_str()));
+    if (auto v = values.value("serveralivecountmax")) out.serverAliveCountMax = std::max(0, std::atoi(v->c_str()));
+    if (auto v = values.value("identitiesonly")) out.identitiesOnly = lower(*v) == "yes";
     // Read here, not by libssh: not among the keywords passed over.
-    for (const std::string& keyword : watch.unsupported)
-        if (lower(keyword) != "serveraliveinterval") out.unsupported.push_back(keyword);
+    for (const std::string& keyword : watch.unsupported) {
+        const std::string name = lower(keyword);
+        if (name != "serveraliveinterval" && name != "serveralivecountmax" && name != "identitiesonly")
+            out.unsupported.push_back(keyword);
+    }
     return out;
 }
 
@@ -259,6 +372,149 @@ namespace {
 thread_local LogWatch* loginWatch = nullptr;
 
 }  // namespace
+
+// The agent as IdentitiesOnly lets the login see it: a relay between libssh and the user's agent
+// that takes out of the agent's list of keys (SSH2_AGENT_IDENTITIES_ANSWER) those no
+// IdentityFile names; everything else passes unchanged. libssh 0.10 has no IdentitiesOnly and
+// no way to choose among the agent's keys, but takes an agent connection from the caller.
+class AgentFilter {
+public:
+    AgentFilter(const std::string& agentPath, std::vector<std::string> allowed) : allowed_(std::move(allowed)) {
+        if (!agentPath.empty()) {
+            agent_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            if (agent_ >= 0 && agentPath.size() < sizeof address.sun_path) {
+                std::memcpy(address.sun_path, agentPath.c_str(), agentPath.size() + 1);
+                if (::connect(agent_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+                    ::close(agent_);
+                    agent_ = -1;
+                }
+            }
+        }
+        int pair[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return;
+        client_ = pair[0];
+        own_ = pair[1];
+        relay_ = std::thread([this] { relay(); });
+    }
+    ~AgentFilter() {
+        if (own_ >= 0) ::shutdown(own_, SHUT_RDWR);
+        if (relay_.joinable()) relay_.join();
+        if (own_ >= 0) ::close(own_);
+        if (agent_ >= 0) ::close(agent_);
+    }
+    AgentFilter(const AgentFilter&) = delete;
+    AgentFilter& operator=(const AgentFilter&) = delete;
+    int client() const { return client_; }  // for libssh, which closes it with the session
+
+private:
+    static bool readAll(int fd, char* to, std::size_t n) {
+        while (n > 0) {
+            const ssize_t r = ::recv(fd, to, n, 0);
+            if (r <= 0) return false;
+            to += r;
+            n -= static_cast<std::size_t>(r);
+        }
+        return true;
+    }
+    static bool writeAll(int fd, const std::string& data) {
+        for (std::size_t at = 0; at < data.size();) {
+            const ssize_t w = ::send(fd, data.data() + at, data.size() - at, MSG_NOSIGNAL);
+            if (w <= 0) return false;
+            at += static_cast<std::size_t>(w);
+        }
+        return true;
+    }
+    static std::uint32_t number(const std::string& data, std::size_t at) {
+        const auto* b = reinterpret_cast<const unsigned char*>(data.data() + at);
+        return (std::uint32_t{b[0]} << 24) | (std::uint32_t{b[1]} << 16) | (std::uint32_t{b[2]} << 8) | b[3];
+    }
+    static std::string packed(std::uint32_t n) {
+        return {static_cast<char>(n >> 24), static_cast<char>(n >> 16), static_cast<char>(n >> 8), static_cast<char>(n)};
+    }
+    // One message, its length first.
+    static std::optional<std::string> message(int fd) {
+        char length[4];
+        if (!readAll(fd, length, 4)) return std::nullopt;
+        const std::uint32_t n = number(std::string(length, 4), 0);
+        if (n == 0 || n > 256 * 1024) return std::nullopt;
+        std::string body(n, '\0');
+        if (!readAll(fd, body.data(), n)) return std::nullopt;
+        return body;
+    }
+    // The list of keys without those not allowed; nothing when it cannot be read.
+    std::optional<std::string> filtered(const std::string& answer) const {
+        if (answer.size() < 5) return std::nullopt;
+        const std::uint32_t count = number(answer, 1);
+        std::size_t at = 5;
+        std::string kept;
+        std::uint32_t keptCount = 0;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const std::size_t start = at;
+            std::string blob;
+            for (int field = 0; field < 2; ++field) {  // the key, then its comment
+                if (at + 4 > answer.size()) return std::nullopt;
+                const std::uint32_t n = number(answer, at);
+                if (n > answer.size() - at - 4) return std::nullopt;
+                if (field == 0) blob = answer.substr(at + 4, n);
+                at += 4 + n;
+            }
+            if (std::find(allowed_.begin(), allowed_.end(), blob) != allowed_.end()) {
+                kept += answer.substr(start, at - start);
+                ++keptCount;
+            }
+        }
+        return std::string(1, answer[0]) + packed(keptCount) + kept;
+    }
+    void relay() {
+        constexpr char kRequestIdentities = 11, kIdentitiesAnswer = 12, kFailure = 5;
+        while (auto request = message(own_)) {
+            std::optional<std::string> answer;
+            if (agent_ >= 0 && writeAll(agent_, packed(static_cast<std::uint32_t>(request->size())) + *request))
+                answer = message(agent_);
+            if (answer && request->front() == kRequestIdentities && answer->front() == kIdentitiesAnswer)
+                answer = filtered(*answer);
+            if (!answer) {
+                // No agent (or it broke off): no keys, and nothing signed.
+                answer = request->front() == kRequestIdentities ? std::string(1, kIdentitiesAnswer) + packed(0)
+                                                                  : std::string(1, kFailure);
+            }
+            if (!writeAll(own_, packed(static_cast<std::uint32_t>(answer->size())) + *answer)) break;
+        }
+    }
+
+    std::vector<std::string> allowed_;  // the keys' wire forms
+    int agent_ = -1, client_ = -1, own_ = -1;
+    std::thread relay_;
+};
+
+namespace {
+
+// The agent the configuration names (IdentityAgent: a path, "SSH_AUTH_SOCK", "$VARIABLE" or
+// "none"), else SSH_AUTH_SOCK's; empty: none.
+std::string agentPath(const std::string& identityAgent) {
+    std::string name = identityAgent;
+    if (name.empty() || name == "SSH_AUTH_SOCK") name = "$SSH_AUTH_SOCK";
+    if (name == "none") return {};
+    if (name.front() == '$') {
+        const char* value = std::getenv(name.c_str() + 1);
+        return value ? value : "";
+    }
+    return name;
+}
+
+// The wire form of the public key beside a key file (its ".pub"); empty when there is none.
+std::string publicBlob(const std::string& keyFile) {
+    std::ifstream in(keyFile + ".pub");
+    std::string type, base64;
+    if (!(in >> type >> base64)) return {};
+    return defaults::base64Decode(base64).value_or(std::string());
+}
+
+}  // namespace
+
+Login::~Login() = default;
 
 Login::Login(ssh_session session, Trust* trust, const Operation* op, const HostConfig& host, std::string password,
              std::string sshFolder)
@@ -321,6 +577,14 @@ int Login::keys() {
     callbacks.auth_function = &Login::onPassphrase;
     ssh_callbacks_init(&callbacks);
     ssh_set_callbacks(session_, &callbacks);
+    if (host_.identitiesOnly && !agentFilter_) {
+        // Only the agent's keys that an IdentityFile names are offered.
+        std::vector<std::string> allowed;
+        for (const std::string& file : host_.identityFiles)
+            if (std::string blob = publicBlob(file); !blob.empty()) allowed.push_back(std::move(blob));
+        agentFilter_ = std::make_unique<AgentFilter>(agentPath(host_.identityAgent), std::move(allowed));
+        if (agentFilter_->client() >= 0) ssh_set_agent_socket(session_, agentFilter_->client());
+    }
     if (loginWatch) {
         loginWatch->agentKeys = -1;
         loginWatch->keyFiles.clear();

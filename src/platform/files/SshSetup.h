@@ -7,7 +7,10 @@
 // The configuration is read with libssh's own parser (ssh_options_parse_config): Host patterns
 // with "*", "?" and "!", "first value wins", Include, HostName, Port, User, IdentityFile (with
 // "~" and "%" tokens), IdentityAgent, ConnectTimeout. It goes into the session, and the login
-// (ssh_userauth_publickey_auto) takes the agent and the key files from there. What libssh does
+// (ssh_userauth_publickey_auto) takes the agent and the key files from there. Where libssh 0.10
+// reads the files otherwise than OpenSSH (a relative Include, "!" patterns, "~" and "%d", the
+// order of IdentityFiles) the text is mended before it parses it; IdentitiesOnly and
+// ServerAlive* it passes over are read beside it. What libssh does
 // not tell through its interface (the keywords it passes over, the key file it is trying when it
 // needs a passphrase, how many keys the agent holds) is read from its log lines on the thread
 // that connects, and never written anywhere.
@@ -20,7 +23,9 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,9 +57,27 @@ struct HostConfig {
     std::string user;
     std::string proxyCommand;  // ProxyCommand, or libssh's form of ProxyJump; empty: direct
     std::vector<std::string> unsupported;  // keywords of the files that libssh passes over
-    // ServerAliveInterval (seconds; 0: not set), read beside libssh, which passes it over.
+    // Read beside libssh, which passes them over: ServerAliveInterval (seconds; 0: not set),
+    // ServerAliveCountMax (keepalives left unanswered before the connection counts as dropped),
+    // IdentitiesOnly (only the agent's keys that an IdentityFile names are offered).
     int serverAliveInterval = 0;
+    int serverAliveCountMax = 3;
+    bool identitiesOnly = false;
+    std::vector<std::string> identityFiles;  // the configuration's, in the order written
+    std::string identityAgent;               // IdentityAgent as written ("~" put in); empty: not set
 };
+
+// The user's home as OpenSSH takes it: the user database's entry for the real user id, not
+// $HOME, so that the app, `ssh` and `sftp` read the same files ($HOME only when the database has
+// no entry). "~" and "%d" of the configuration are this folder.
+std::string userHome();
+// What the system has received on a TCP connection so far (all of it, whoever read it);
+// nothing for a socket of another kind.
+std::optional<std::uint64_t> bytesReceived(int fd);
+
+// For tests, which cannot change the user database for the process: the home userHome() gives
+// (nothing: the user database's again).
+void setUserHomeForTests(std::optional<std::string> home);
 
 // Applies the request and the configuration files (sshFolder/config, then /etc/ssh/ssh_config)
 // to `session` as OpenSSH does: the files' values where the request leaves a field at its
@@ -103,6 +126,8 @@ private:
 // keyboard-interactive (each round shown as the server writes it; the saved password answers
 // only a prompt that asks for the password, and only once), then the password (the saved one,
 // or asked for).
+class AgentFilter;
+
 class Login {
 public:
     struct Result {
@@ -111,6 +136,7 @@ public:
     };
     Login(ssh_session session, Trust* trust, const Operation* op, const HostConfig& host, std::string password,
           std::string sshFolder);
+    ~Login();
     Result run();
 
     // Whether a keyboard-interactive prompt asks for the account's password (not a one-time
@@ -133,6 +159,7 @@ private:
     std::string sshFolder_;
     bool passwordUsed_ = false;
     std::vector<std::string> tried_;
+    std::unique_ptr<AgentFilter> agentFilter_;  // IdentitiesOnly: the agent as it may be seen
 };
 
 }  // namespace files::ssh

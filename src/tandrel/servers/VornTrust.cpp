@@ -7,6 +7,7 @@
 
 #include "platform/dispatch/Dispatch.h"
 #include "platform/keychain/Keychain.h"
+#include "platform/files/SshSetup.h"
 #include "platform/ui/AlertController.h"
 #include "platform/ui/scenes/Application.h"
 #include "platform/ui/scenes/Window.h"
@@ -15,9 +16,10 @@
 
 namespace {
 
+// ~/.ssh/known_hosts, with the home OpenSSH takes (the user database's).
 std::filesystem::path user_known_hosts() {
-    const char* home = std::getenv("HOME");
-    if (!home || !*home) return {};
+    const std::string home = files::ssh::userHome();
+    if (home.empty()) return {};
     return std::filesystem::path(home) / ".ssh" / "known_hosts";
 }
 

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <random>
 
 #include "ProviderTestSupport.h"
 #include "platform/files/FileProvider.h"
@@ -23,10 +24,12 @@ using files::WriteMode;
 
 namespace {
 
-std::shared_ptr<files::FileProvider> ftpAt(const Peer& peer, const std::string& url, int workers = 3) {
+std::shared_ptr<files::FileProvider> ftpAt(const Peer& peer, const std::string& url, int workers = 3,
+                                           std::chrono::milliseconds keepAlive = 60s) {
     files::ProviderOptions options;
     options.timeouts.connect = 10s;
     options.timeouts.reply = 20s;
+    options.timeouts.keepAlive = keepAlive;
     options.workers = workers;
     return files::makeFtpProvider(url, {peer.user, peer.password}, options);
 }
@@ -604,3 +607,50 @@ TEST(FtpIdleServer, EveryKindOfOperationWorksAfterTheServerClosedTheIdleConnecti
 }
 
 }  // namespace
+
+// An idle kept connection sends a NOOP each keep-alive time: vsftpd, which closes a session idle
+// for two seconds, keeps it, and the next listing goes over the same session. The server's log
+// has a line per command and reply, with its session's process id ("[pid 123]").
+TEST(FtpIdleServer, AnIdleKeptConnectionSendsNoopsAndStaysOpen) {
+    Peer peer = loadPeer("vsftpd-idle");
+    ASSERT_TRUE(peer.skipReason.empty()) << peer.skipReason;
+    const std::string folder = "kept-" + std::to_string(std::random_device{}());
+    const fs::path disk = peer.root / folder;
+    fs::remove_all(disk);
+    makeDiskFolder(disk);
+    auto provider = ftpAt(peer, peer.url, 1, 300ms);  // one worker: one kept connection
+    Sync sync{*provider};
+    auto lines = [&] {
+        std::ifstream in(peer.values["REQUEST_LOG"]);
+        std::vector<std::string> out;
+        for (std::string line; std::getline(in, line);) out.push_back(line);
+        return out;
+    };
+    // The session that last sent a command naming the folder (other tests use this server too).
+    auto session = [&] {
+        std::string pid;
+        for (const std::string& line : lines()) {
+            const auto at = line.find("[pid ");
+            if (at != std::string::npos && line.find("FTP command") != std::string::npos && line.find(folder) != std::string::npos)
+                pid = line.substr(at, line.find(']', at) - at + 1);
+        }
+        return pid;
+    };
+    auto count = [&](const std::string& pid, const std::string& text) {
+        int n = 0;
+        for (const std::string& line : lines()) n += line.find(pid) != std::string::npos && line.find(text) != std::string::npos;
+        return n;
+    };
+    ASSERT_FALSE(sync.list("/" + folder).second);
+    const std::string pid = session();
+    ASSERT_FALSE(pid.empty());
+    // Eight NOOPs take longer than the two idle seconds after which the server closes.
+    const int noops = count(pid, "\"NOOP\"");
+    const auto until = std::chrono::steady_clock::now() + 20s;
+    while (count(pid, "\"NOOP\"") < noops + 8 && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(50ms);
+    ASSERT_GE(count(pid, "\"NOOP\""), noops + 8) << "no NOOP while idle";
+    EXPECT_EQ(count(pid, "421 Timeout."), 0) << "the server closed the idle connection";
+    ASSERT_FALSE(sync.list("/" + folder).second);
+    EXPECT_EQ(session(), pid) << "the listing needed a new connection";
+    fs::remove_all(disk);
+}

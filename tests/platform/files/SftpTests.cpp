@@ -11,7 +11,9 @@
 #include <fcntl.h>
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/inotify.h>
@@ -156,6 +158,18 @@ protected:
         files::ProviderOptions options = options_;
         options.trust = std::move(trust);
         return files::makeProvider(url.empty() ? peer_.url : url, {user, password}, options);
+    }
+
+    // A provider of one connection to `alias`, which the user's configuration in `home` sends to
+    // 127.0.0.1:port with these lines more (the home already taken as the client's).
+    std::shared_ptr<files::FileProvider> configuredProvider(const fs::path& home, const std::string& alias, int port,
+                                                            const std::string& lines) {
+        makeDiskFolder(home / ".ssh");
+        writeDiskFile(home / ".ssh/config",
+                      "Host " + alias + "\n    HostName 127.0.0.1\n    Port " + std::to_string(port) + "\n" + lines);
+        files::ProviderOptions options = options_;
+        options.workers = 1;
+        return files::makeProvider("sftp://" + alias + "/", {peer_.user, peer_.password}, options);
     }
 
     Peer peer_;
@@ -406,8 +420,10 @@ TEST_F(SftpPeerTest, LogsInWithTheUsersKeyWithoutAPassword) {
     const char* home = std::getenv("HOME");
     const std::string saved = home ? home : "";
     ::setenv("HOME", peer_.values["CLIENT_HOME"].c_str(), 1);
+    files::ssh::setUserHomeForTests(peer_.values["CLIENT_HOME"]);
     ::unsetenv("SSH_AUTH_SOCK");
     auto provider = providerWith(options_.trust, peer_.user, "");
+    files::ssh::setUserHomeForTests(std::nullopt);
     if (home) ::setenv("HOME", saved.c_str(), 1);
     else ::unsetenv("HOME");
     const std::size_t before = logged("Accepted publickey for " + peer_.user);
@@ -474,6 +490,7 @@ TEST_F(SftpPeerTest, LogsInThroughKeyboardInteractivePromptsAndWithTheAgentsKey)
     const char* sock = std::getenv("SSH_AUTH_SOCK");
     const std::string savedSock = sock ? sock : "";
     ::setenv("HOME", keyless.path.c_str(), 1);
+    files::ssh::setUserHomeForTests(keyless.path.string());
 
     struct Case {
         const char* what;
@@ -509,6 +526,7 @@ TEST_F(SftpPeerTest, LogsInThroughKeyboardInteractivePromptsAndWithTheAgentsKey)
         }
     }
 
+    files::ssh::setUserHomeForTests(std::nullopt);
     if (home) ::setenv("HOME", savedHome.c_str(), 1);
     else ::unsetenv("HOME");
     if (sock) ::setenv("SSH_AUTH_SOCK", savedSock.c_str(), 1);
@@ -529,7 +547,7 @@ TEST_F(SftpPeerTest, HostsAreNamedAsInTheUsersSshConfig) {
     writeDiskFile(sshFolder / "conf.d" / "sites",
                   "Host web?  !web2\n"
                   "    User " + peer_.user + "\n"
-                  "    IdentityFile %d/site_key\n");
+                  "    IdentityFile %d/.ssh/site_key\n");
     writeDiskFile(sshFolder / "config",
                   "Include conf.d/*\n"
                   "Host web3\n"
@@ -592,8 +610,16 @@ TEST_F(SftpPeerTest, HostsBehindJumpHostsAreReachedHopByHop) {
                "\n    ProxyJump " + jump + "\n";
     };
     const std::string hop = peer_.user + "@127.0.0.1:" + std::to_string(hopPort);
+    // Hops named by blocks of their own: one with its HostName, Port and User, one that is
+    // itself reached through the first (its own ProxyJump, followed as OpenSSH follows it).
+    const std::string bastion = "Host bastion\n    HostName 127.0.0.1\n    Port " + std::to_string(hopPort) + "\n    User " +
+                                peer_.user + "\n";
+    const std::string inner = "Host innerbastion\n    HostName 127.0.0.1\n    Port " + std::to_string(hopPort) +
+                              "\n    User " + peer_.user + "\n    ProxyJump bastion\n";
     writeDiskFile(home.path / ".ssh/config", block("behind", peer_.user, hop) + block("twohops", peer_.user, hop + "," + hop) +
-                                                 block("probed", probe, probe + "@127.0.0.1:" + std::to_string(hopPort)));
+                                                 block("probed", probe, probe + "@127.0.0.1:" + std::to_string(hopPort)) +
+                                                 block("viabastion", peer_.user, "bastion") +
+                                                 block("viainner", peer_.user, "innerbastion") + bastion + inner);
 
     ClientHome client(home.path);
 
@@ -610,6 +636,8 @@ TEST_F(SftpPeerTest, HostsBehindJumpHostsAreReachedHopByHop) {
     const Case cases[] = {
         {"one hop, all known", "behind", "[127.0.0.1]:* " + real + "\n", true, std::nullopt, 0, 2},
         {"two hops, all known", "twohops", "[127.0.0.1]:* " + real + "\n", true, std::nullopt, 0, 3},
+        {"a hop named by its block", "viabastion", "[127.0.0.1]:* " + real + "\n", true, std::nullopt, 0, 2},
+        {"a hop with a jump host of its own", "viainner", "[127.0.0.1]:* " + real + "\n", true, std::nullopt, 0, 3},
         {"unknown hop, accepted", "behind", targetOnly, true, std::nullopt, 1, 2},
         {"unknown hop, refused", "probed", targetOnly, false, ErrorKind::notTrusted, 1, 0},
         {"changed hop key", "probed", targetOnly + hopName + " " + other.type + " " + defaults::base64Encode(other.blob) + "\n",
@@ -649,6 +677,161 @@ TEST_F(SftpPeerTest, HostsBehindJumpHostsAreReachedHopByHop) {
             EXPECT_EQ(run("ssh-keygen -F '" + hopName + "' -f '" + (app.path / "known_hosts").string() + "' >/dev/null").first, 0);
         }
     }
+}
+
+// "~" and "%d" are the home the user database gives (as for ssh and sftp), not HOME: the probe
+// logs in as a user of the test's own, whose home's configuration names the server and the key,
+// with HOME naming a folder whose configuration sends the same names nowhere.
+TEST_F(SftpPeerTest, TheConfigurationAndKeysAreFoundInTheUserDatabasesHomeNotInHome) {
+    TempFolder home, elsewhere;
+    ::chmod(home.path.c_str(), 0755);
+    const std::string name = "dvxh" + randomTag().substr(0, 8);
+    ASSERT_EQ(run("useradd --system --no-create-home --home-dir '" + home.path.string() +
+                  "' --shell /usr/sbin/nologin --gid nogroup " + name + " 2>&1").first, 0);
+    struct Gone {
+        std::string name;
+        ~Gone() { run("userdel " + name + " 2>&1"); }
+    } gone{name};
+    const passwd* user = ::getpwnam(name.c_str());
+    ASSERT_TRUE(user);
+    const uid_t uid = user->pw_uid;
+    const gid_t gid = user->pw_gid;
+
+    const fs::path ssh = home.path / ".ssh";
+    makeDiskFolder(ssh);
+    fs::copy_file(fs::path(peer_.values["CLIENT_HOME"]) / ".ssh/id_ed25519", ssh / "site_key");
+    fs::copy_file(peer_.values["KNOWN_HOSTS"], home.path / "known_hosts");
+    auto block = [&](const std::string& alias, const std::string& port, const std::string& key) {
+        return "Host " + alias + "\n    HostName 127.0.0.1\n    Port " + port + "\n    User " + peer_.user +
+               (key.empty() ? "" : "\n    IdentityFile " + key) + "\n";
+    };
+    writeDiskFile(ssh / "config", block("bypercent", std::to_string(peer_.port), "%d/.ssh/site_key") +
+                                      block("bytilde", std::to_string(peer_.port), "~/.ssh/site_key"));
+    makeDiskFolder(elsewhere.path / ".ssh");
+    writeDiskFile(elsewhere.path / ".ssh/config", block("bypercent", "1", "") + block("bytilde", "1", ""));
+    for (const fs::path& p : {home.path / "known_hosts", ssh, ssh / "site_key", ssh / "config"})
+        ASSERT_EQ(::chown(p.c_str(), uid, gid), 0) << p;
+    ::chmod(ssh.c_str(), 0700);
+    ::chmod((ssh / "site_key").c_str(), 0600);
+    ::chmod((ssh / "config").c_str(), 0600);
+
+    for (const char* alias : {"bypercent", "bytilde"}) {
+        SCOPED_TRACE(alias);
+        const std::size_t before = logged("Accepted publickey for " + peer_.user);
+        int out[2];
+        ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+        const std::string url = std::string("sftp://") + alias + "/";
+        const std::string known = (home.path / "known_hosts").string();
+        const std::string elsewhereHome = elsewhere.path.string();
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // Only async-signal-safe calls until exec.
+            ::dup2(out[1], 1);
+            ::dup2(out[1], 2);
+            if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) ::_exit(5);
+            const std::string homeVariable = "HOME=" + elsewhereHome;
+            char* env[] = {const_cast<char*>(homeVariable.c_str()), nullptr};
+            ::execle(DRAVIX_SSH_HOME_PROBE, DRAVIX_SSH_HOME_PROBE, url.c_str(), known.c_str(), nullptr, env);
+            ::_exit(6);
+        }
+        ::close(out[1]);
+        std::string said;
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) said.append(buffer, static_cast<std::size_t>(n));
+        ::close(out[0]);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << said;
+        EXPECT_TRUE(waitLogged("Accepted publickey for " + peer_.user, before + 1));
+    }
+}
+
+// The keys in OpenSSH's order: the agent's, the configuration's IdentityFiles as written, then
+// the default key files; with IdentitiesOnly, only the agent's keys an IdentityFile names.
+TEST_F(SftpPeerTest, KeysAreOfferedInOpenSshsOrderAndIdentitiesOnlyHoldsBackTheAgentsOthers) {
+    TempFolder home, agentFolder;
+    Agent agent(agentFolder.path);
+    ASSERT_TRUE(agent.running());
+    const fs::path clientKey = fs::path(peer_.values["CLIENT_HOME"]) / ".ssh/id_ed25519";
+    const fs::path ssh = home.path / ".ssh";
+    makeDiskFolder(ssh);
+    // Keys the server does not know; the agent's key has only its public half here.
+    for (const char* key : {"first", "second", "id_ed25519"})
+        ASSERT_EQ(run("ssh-keygen -q -N '' -t ed25519 -f '" + (ssh / key).string() + "'").first, 0);
+    fs::copy_file(clientKey.string() + ".pub", ssh / "agents.pub");
+    ASSERT_EQ(agent.add(clientKey), 0);
+    auto block = [&](const std::string& alias, const std::string& lines) {
+        return "Host " + alias + "\n    HostName 127.0.0.1\n    Port " + std::to_string(peer_.port) + "\n    User " +
+               peer_.user + "\n" + lines;
+    };
+    writeDiskFile(ssh / "config",
+                  block("ordered", "    IdentityFile ~/.ssh/first\n    IdentityFile %d/.ssh/second\n") +
+                      block("only", "    IdentitiesOnly yes\n    IdentityFile ~/.ssh/first\n") +
+                      block("named", "    IdentitiesOnly yes\n    IdentityFile ~/.ssh/agents\n") +
+                      block("notonly", "    IdentityFile ~/.ssh/first\n"));
+    ClientHome client(home.path);
+
+    struct Case {
+        const char* host;
+        bool agent;
+        bool accepted;
+        std::vector<std::string> tried;  // in this order, in the refusal
+    };
+    const Case cases[] = {
+        {"ordered", false, false, {"~/.ssh/first", "~/.ssh/second", "~/.ssh/id_ed25519"}},
+        {"only", true, false, {"~/.ssh/first"}},
+        {"named", true, true, {}},
+        {"notonly", true, true, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.host);
+        if (c.agent) ::setenv("SSH_AUTH_SOCK", agent.socket().c_str(), 1);
+        else ::unsetenv("SSH_AUTH_SOCK");
+        const std::size_t before = logged("Accepted publickey for " + peer_.user);
+        auto provider = providerWith(options_.trust, "", "", std::string("sftp://") + c.host + "/");
+        Sync s{*provider};
+        auto error = s.login();
+        if (c.accepted) {
+            EXPECT_FALSE(error) << describe(error);
+            EXPECT_TRUE(waitLogged("Accepted publickey for " + peer_.user, before + 1));
+            continue;
+        }
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->kind, ErrorKind::loginRejected) << describe(error);
+        // The agent's key would have let the login through: it was not offered.
+        EXPECT_EQ(error->message.find("agent"), std::string::npos) << error->message;
+        std::size_t at = 0;
+        for (const std::string& key : c.tried) {
+            const std::size_t found = error->message.find(key, at);
+            ASSERT_NE(found, std::string::npos) << key << " in order in: " << error->message;
+            at = found + key.size();
+        }
+    }
+    ::unsetenv("SSH_AUTH_SOCK");
+}
+
+// A keyword of the configuration the app does not honour is logged, once; those it reads beside
+// libssh are not among them.
+TEST_F(SftpPeerTest, AnUnsupportedKeywordIsLoggedOnce) {
+    auto log = std::make_shared<LogCollector>();
+    xlog::setAsyncLoggingEnabled(false);
+    xlog::setDynamicLogLevel(xlog::FlagError | xlog::FlagWarning);
+    xlog::Log::addLogger(log);
+    {
+        TempFolder home;
+        ClientHome client(home.path);
+        auto provider = configuredProvider(home.path, "plain", peer_.port,
+                                           "    VisualHostKey yes\n    IdentitiesOnly no\n    ServerAliveCountMax 5\n");
+        Sync sync{*provider};
+        auto error = sync.login();
+        EXPECT_FALSE(error) << describe(error);
+    }
+    xlog::Log::removeAllLoggers();
+    EXPECT_EQ(log->count("VisualHostKey is not supported"), 1u) << ::testing::PrintToString(log->lines());
+    EXPECT_EQ(log->count("IdentitiesOnly"), 0u) << ::testing::PrintToString(log->lines());
+    EXPECT_EQ(log->count("ServerAliveCountMax"), 0u) << ::testing::PrintToString(log->lines());
 }
 
 // ---- checked writes ------------------------------------------------------------------------
@@ -932,6 +1115,8 @@ public:
     int connections() const { return connections_; }
     long fromClient() const { return fromClient_; }  // bytes passed on to the server
     void freeze() { frozen_ = true; }
+    void thaw() { frozen_ = false; }
+    int ended() const { return ended_; }  // connections either side closed
     // Ends every connection carried so far, on both sides.
     void cut() {
         std::lock_guard lock(mutex_);
@@ -973,6 +1158,7 @@ private:
                 }
                 ::shutdown(client, SHUT_RDWR);
                 ::shutdown(server, SHUT_RDWR);
+                ++ended_;
             });
         }
     }
@@ -981,6 +1167,7 @@ private:
     int port_ = 0;
     std::atomic<bool> stop_{false}, frozen_{false};
     std::atomic<int> connections_{0};
+    std::atomic<int> ended_{0};
     std::atomic<long> fromClient_{0};
     std::mutex mutex_;
     std::vector<int> open_;  // closed with the relay
@@ -995,13 +1182,8 @@ TEST_F(SftpPeerTest, AnIdleConnectionSendsKeepalivesAndStaysOpen) {
     const std::string idleUrl = peer_.values["IDLE_URL"];
     Relay relay(std::stoi(idleUrl.substr(idleUrl.rfind(':') + 1)));
     TempFolder home;
-    makeDiskFolder(home.path / ".ssh");
-    writeDiskFile(home.path / ".ssh/config", "Host alive\n    HostName 127.0.0.1\n    Port " + std::to_string(relay.port()) +
-                                                 "\n    ServerAliveInterval 1\n");
     ClientHome client(home.path);
-    files::ProviderOptions options = options_;
-    options.workers = 1;
-    auto provider = files::makeProvider("sftp://alive/", {peer_.user, peer_.password}, options);
+    auto provider = configuredProvider(home.path, "alive", relay.port(), "    ServerAliveInterval 1\n");
     Sync s{*provider};
     writeDiskFile(disk_ / "a.txt", "a");
     ASSERT_FALSE(s.list(dir_).second);
@@ -1018,6 +1200,27 @@ TEST_F(SftpPeerTest, AnIdleConnectionSendsKeepalivesAndStaysOpen) {
     ASSERT_FALSE(error) << describe(error);
     EXPECT_EQ(entries.size(), 1u);
     EXPECT_EQ(relay.connections(), 1) << "the idle connection was dropped";
+}
+
+// Once ServerAliveCountMax keepalives in a row got nothing back (the relay holds the server's
+// bytes), the connection counts as dropped: the app cuts it, and the next listing opens a new
+// one and goes through.
+TEST_F(SftpPeerTest, AConnectionWhoseKeepalivesGoUnansweredIsDroppedAndOpenedAgain) {
+    Relay relay(peer_.port);
+    TempFolder home;
+    ClientHome client(home.path);
+    auto provider =
+        configuredProvider(home.path, "silent", relay.port(), "    ServerAliveInterval 1\n    ServerAliveCountMax 2\n");
+    Sync s{*provider};
+    ASSERT_FALSE(s.list(dir_).second);
+    relay.freeze();
+    const auto until = std::chrono::steady_clock::now() + 20s;
+    while (relay.ended() == 0 && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(20ms);
+    ASSERT_EQ(relay.ended(), 1) << "the connection was not dropped";
+    relay.thaw();
+    auto [entries, error] = s.list(dir_);
+    EXPECT_FALSE(error) << describe(error);
+    EXPECT_EQ(relay.connections(), 2);
 }
 
 TEST_F(SftpPeerTest, AServerThatFallsSilentInASessionTimesOut) {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files/SshSetup.h"
 #include "platform/files/Trust.h"
 
 namespace sshtest {
@@ -31,8 +32,8 @@ inline std::pair<int, std::string> run(const std::string& command) {
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
 }
 
-// The client's home for the test's life: HOME names it (so ~/.ssh is its .ssh), and no agent
-// is reachable; both as they were afterwards.
+// The client's home for the test's life: the app takes it for the user database's (so ~/.ssh is
+// its .ssh), HOME names it too, and no agent is reachable; all as they were afterwards.
 class ClientHome {
 public:
     explicit ClientHome(const fs::path& home) {
@@ -40,8 +41,10 @@ public:
         if (const char* a = std::getenv("SSH_AUTH_SOCK")) agent_ = a;
         ::setenv("HOME", home.c_str(), 1);
         ::unsetenv("SSH_AUTH_SOCK");
+        files::ssh::setUserHomeForTests(home.string());
     }
     ~ClientHome() {
+        files::ssh::setUserHomeForTests(std::nullopt);
         if (home_) ::setenv("HOME", home_->c_str(), 1);
         else ::unsetenv("HOME");
         if (agent_) ::setenv("SSH_AUTH_SOCK", agent_->c_str(), 1);

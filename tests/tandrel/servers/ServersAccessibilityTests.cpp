@@ -17,6 +17,7 @@
 #include <set>
 #include <thread>
 
+#include "platform/files/SshSetup.h"
 #include "ExplorerTestSupport.h"
 #include "platform/ui/Accessibility.h"
 #include "platform/ui/scenes/Application.h"
@@ -141,10 +142,12 @@ TEST_F(ServerWindowAccessTest, AnSftpServerSavedWithoutAPasswordLogsInWithAKeyAn
     const char* sock = std::getenv("SSH_AUTH_SOCK");
     const std::string savedSock = sock ? sock : "";
     ::setenv("HOME", ssh.values["CLIENT_HOME"].c_str(), 1);
+    files::ssh::setUserHomeForTests(ssh.values["CLIENT_HOME"]);
     ::unsetenv("SSH_AUTH_SOCK");
     auto server = saveServer(ssh.url, ssh.user, EnumManager::VornConnectionType::sftp, "");
     const int before = explorer->listing_count();
     auto outcome = connect(server->id);
+    files::ssh::setUserHomeForTests(std::nullopt);
     if (home) ::setenv("HOME", savedHome.c_str(), 1);
     if (sock) ::setenv("SSH_AUTH_SOCK", savedSock.c_str(), 1);
     ASSERT_FALSE(outcome.error) << outcome.error->text();
@@ -316,6 +319,18 @@ TEST_F(ServerWindowAccessTest, LoginQuestionsAreAskedInAWindowWithAFieldPerPromp
         EXPECT_EQ(fields[1]->accessibleName(), "Two-step verification: Verification code:");
         EXPECT_EQ(fields[0]->echoMode(), QLineEdit::Password);
         EXPECT_EQ(fields[1]->echoMode(), QLineEdit::Normal);
+        // As a screen reader finds them: the window by its title, each field by its prompt,
+        // the hidden one as a password field.
+        QAccessibleInterface* window = QAccessible::queryAccessibleInterface(alert->view());
+        ASSERT_TRUE(window);
+        EXPECT_TRUE(testsupport::accessibleNames(alert->view(), QAccessible::EditableText)
+                        .contains("Two-step verification: Verification code:"));
+        for (int i = 0; i < 2; ++i) {
+            QAccessibleInterface* edit = QAccessible::queryAccessibleInterface(fields[i]);
+            ASSERT_TRUE(edit);
+            EXPECT_EQ(edit->text(QAccessible::Name), fields[i]->accessibleName());
+            EXPECT_EQ(edit->state().passwordEdit, i == 0);
+        }
         QTest::keyClicks(fields[0], "secret");
         QTest::keyClicks(fields[1], "123456");
         alert->performAction(0);
@@ -339,6 +354,10 @@ TEST_F(ServerWindowAccessTest, LoginQuestionsAreAskedInAWindowWithAFieldPerPromp
         ASSERT_EQ(fields.size(), 1);
         EXPECT_EQ(fields[0]->accessibleName().toStdString(), passphrase.title);
         EXPECT_EQ(fields[0]->echoMode(), QLineEdit::Password);
+        QAccessibleInterface* edit = QAccessible::queryAccessibleInterface(fields[0]);
+        ASSERT_TRUE(edit);
+        EXPECT_EQ(edit->text(QAccessible::Name).toStdString(), passphrase.title);
+        EXPECT_TRUE(edit->state().passwordEdit);
         QTest::keyClicks(fields[0], "open sesame");
         alert->performAction(1);
     });

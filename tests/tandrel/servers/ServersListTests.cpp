@@ -390,16 +390,18 @@ TEST_F(ListTest, PictureButtonsHaveNamesAndTheProtocolSwitchIsATabListThatCanBeP
 
 // The URL row names the schemes of the protocol chosen, and the port field describes that
 // protocol's default port, on every tab and in the edit form of a server of each kind.
+// The password's description says, for SFTP only, that it may stay empty.
 TEST_F(ListTest, TheUrlCaptionAndThePortDescriptionFollowTheProtocol) {
     struct Tab {
         int segment;
         const char* caption;
         const char* port;
+        const char* password;
     };
     const Tab tabs[] = {
-        {1, "Service URL - Including http://, https://, webdav:// or webdavs://", "80"},
-        {2, "Service URL - Including sftp://", "22"},
-        {0, "Service URL - Including ftp:// or ftps://", "21"},
+        {1, "Service URL - Including http://, https://, webdav:// or webdavs://", "80", ""},
+        {2, "Service URL - Including sftp://", "22", "Optional: without one, your SSH keys are used"},
+        {0, "Service URL - Including ftp:// or ftps://", "21", ""},
     };
     auto expectTab = [](SingleServiceViewController* form, const Tab& tab) {
         SCOPED_TRACE(tab.caption);
@@ -411,6 +413,10 @@ TEST_F(ListTest, TheUrlCaptionAndThePortDescriptionFollowTheProtocol) {
         ASSERT_TRUE(port);
         EXPECT_EQ(port->text(QAccessible::Description), tab.port);
         EXPECT_EQ(field(form, Field::port)->placeholderText(), tab.port);
+        auto* password = QAccessible::queryAccessibleInterface(field(form, Field::password));
+        ASSERT_TRUE(password);
+        EXPECT_EQ(password->text(QAccessible::Description), tab.password);
+        EXPECT_TRUE(password->state().passwordEdit);
     };
     QPointer<SingleServiceViewController> form = openAddForm();
     ASSERT_TRUE(form);
