@@ -168,6 +168,12 @@ struct Link {
     }
 };
 
+// Whether the connection or the SFTP channel on it is gone (the server closed it, or it broke).
+bool gone(Link& link) {
+    return !ssh_is_connected(link.ssh) ||
+           (link.sftp && (ssh_channel_is_closed(link.sftp->channel) || ssh_channel_is_eof(link.sftp->channel)));
+}
+
 // Reads the answers to the CLOSE requests sent without waiting, before anything else uses the
 // channel: a handle only read from is closed in the background of what follows, a round trip
 // saved on each listing and download. A connection that failed meanwhile is given up.
@@ -178,7 +184,9 @@ void settle(Link& link) {
         return;
     }
     sftpwire::Wire wire(link.sftp, link.reply);
-    if (!wire.settle(link.owed)) {
+    if (!wire.settle(link.owed) || gone(link)) {
+        // Still connected: the server said nothing for the reply timeout, as the watchdog would have cut it for.
+        if (!gone(link)) link.silenced = true;
         link.owed.clear();
         link.broken = true;
         if (link.fd >= 0) ::shutdown(link.fd, SHUT_RDWR);
@@ -200,9 +208,9 @@ void noteAnswer(Link& link, const R& rc) {
     bool ok;
     if constexpr (std::is_pointer_v<R>) ok = rc != nullptr;
     else ok = rc >= 0;
-    if (ok || statusOf(link) != SSH_FX_OK) link.answered = true;
-    else link.broken = link.broken || !ssh_is_connected(link.ssh) || ssh_get_error_code(link.ssh) == SSH_FATAL ||
-                       (link.sftp && ssh_channel_is_closed(link.sftp->channel));
+    // A failure on a connection that is gone is no answer, whatever status libssh left.
+    if (ok || (statusOf(link) != SSH_FX_OK && !gone(link))) link.answered = true;
+    else link.broken = link.broken || gone(link) || ssh_get_error_code(link.ssh) == SSH_FATAL;
 }
 
 // Runs one libssh call, noting whether the server answered it.
