@@ -6,14 +6,18 @@
 // server 50 ms away, seconds. Here the requests go out back to back, up to a window of them on
 // their way, and the answers are matched by their ids, as OpenSSH's own sftp client and sshfs
 // keep a link busy: a listing's READDIR requests on one handle (the server answers each with the
-// next entries, in order), a file's WRITE requests, a file's READ requests, and single requests
-// libssh has no call for (posix-rename@openssh.com).
+// next entries, in order), a file's WRITE requests, a file's READ requests, single requests
+// libssh has no call for (posix-rename@openssh.com), and the requests of one step posted
+// together (a save's copy: its OPEN beside the OPEN of the file the version check reads, then
+// its WRITEs, FSETSTAT, CLOSE and the check's FSTAT and READs in one flight).
 //
 // The wire is used on the worker that owns the session, only between libssh's own calls (none
 // of which is outstanding then): libssh reads a packet whole, so nothing of ours is ever left in
 // its buffers, nor anything of its in ours. A request's answer is always read before the wire
 // returns, even after a failure, so the channel is left in step for the next call; only a
-// connection failure leaves answers unread, and the connection is then dropped.
+// connection failure leaves answers unread, and the connection is then dropped. The one
+// exception: a CLOSE sent by closeLater, whose answer the caller reads with settle before
+// anything else uses the channel (libssh's calls included).
 
 #include <libssh/libssh.h>
 #include <libssh/sftp.h>
