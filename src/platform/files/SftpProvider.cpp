@@ -141,6 +141,10 @@ struct Link {
     bool answered = false;
     bool dataSent = false;
     Clock::time_point callStart{};
+    // CLOSE requests of handles only read from, whose answers are read before the channel's next
+    // use (see settle), and how long the server may take with them.
+    std::vector<std::uint32_t> owed;
+    std::chrono::milliseconds reply{20000};
     // For the watchdog: when the blocking call in progress began (0: none), and whether the
     // watchdog cut the connection because the server stayed silent longer than the reply timeout.
     std::atomic<Clock::rep> busySince{0};
@@ -167,10 +171,43 @@ struct Link {
         while (!hops.empty()) hops.pop_back();
         aliveSent = false;
         unanswered = 0;
+        owed.clear();
         used = false;
         broken = false;
     }
 };
+
+// Whether the connection or the SFTP channel on it is gone (the server closed it, or it broke).
+bool gone(Link& link) {
+    return !ssh_is_connected(link.ssh) ||
+           (link.sftp && (ssh_channel_is_closed(link.sftp->channel) || ssh_channel_is_eof(link.sftp->channel)));
+}
+
+// Reads the answers to the CLOSE requests sent without waiting, before anything else uses the
+// channel: a handle only read from is closed in the background of what follows, a round trip
+// saved on each listing and download. A connection that failed meanwhile is given up.
+void settle(Link& link) {
+    if (link.owed.empty()) return;
+    if (!link.sftp || link.broken) {
+        link.owed.clear();
+        return;
+    }
+    sftpwire::Wire wire(link.sftp, link.reply);
+    if (!wire.settle(link.owed) || gone(link)) {
+        // Still connected: the server said nothing for the reply timeout, as the watchdog would have cut it for.
+        if (!gone(link)) link.silenced = true;
+        link.owed.clear();
+        link.broken = true;
+        if (link.fd >= 0) ::shutdown(link.fd, SHUT_RDWR);
+    }
+}
+
+// Closes a handle only read from without waiting for the answer (see settle).
+void closeLater(Link& link, ssh_string handle) {
+    sftpwire::Wire wire(link.sftp, link.reply);
+    const std::string_view h(static_cast<const char*>(ssh_string_data(handle)), ssh_string_len(handle));
+    if (!wire.closeLater(h, link.owed)) link.broken = true;
+}
 
 // The SFTP status of the last failed request, or 0 when the failure was the connection's.
 int statusOf(Link& link) { return link.sftp ? sftp_get_error(link.sftp) : 0; }
@@ -180,9 +217,9 @@ void noteAnswer(Link& link, const R& rc) {
     bool ok;
     if constexpr (std::is_pointer_v<R>) ok = rc != nullptr;
     else ok = rc >= 0;
-    if (ok || statusOf(link) != SSH_FX_OK) link.answered = true;
-    else link.broken = link.broken || !ssh_is_connected(link.ssh) || ssh_get_error_code(link.ssh) == SSH_FATAL ||
-                       (link.sftp && ssh_channel_is_closed(link.sftp->channel));
+    // A failure on a connection that is gone is no answer, whatever status libssh left.
+    if (ok || (statusOf(link) != SSH_FX_OK && !gone(link))) link.answered = true;
+    else link.broken = link.broken || gone(link) || ssh_get_error_code(link.ssh) == SSH_FATAL;
 }
 
 // Runs one libssh call, noting whether the server answered it.
@@ -197,8 +234,14 @@ struct Busy {
 template <typename F>
 auto call(Link& link, F&& f) {
     Busy busy(link);
+    settle(link);
     link.callStart = Clock::now();
     if (link.sftp) link.sftp->errnum = SSH_FX_OK;  // what a failure leaves is this call's
+    using R = decltype(f());
+    if (link.broken) {  // the connection failed while settling: nothing is sent
+        if constexpr (std::is_pointer_v<R>) return R(nullptr);
+        else return R(-1);
+    }
     auto rc = f();
     noteAnswer(link, rc);
     return rc;
@@ -410,6 +453,7 @@ private:
                 const bool reused = link.used;
                 link.answered = false;
                 link.dataSent = false;
+                link.reply = timeouts().reply;
                 Outcome<T> out;
                 auto root = rootFolder(link, op);
                 if (root.error) out = Outcome<T>(*root.error);
@@ -936,8 +980,8 @@ private:
             });
         });
         std::optional<FileError> error = wireError(link, op, read, server);
-        if (!link.broken) sftp_closedir(dir);
-        else closeDetached(dir);
+        if (!link.broken) closeLater(link, dir->handle);
+        closeDetached(dir);
         if (!error && op.isCancelled()) error = FileError::make(ErrorKind::cancelled);
         if (error) return *error;
         return entries;
@@ -949,6 +993,8 @@ private:
     sftpwire::Result onWire(Link& link, Operation& op, F&& f) {
         (void)op;
         Busy busy(link);
+        settle(link);
+        if (link.broken) return sftpwire::Result::lost();
         link.callStart = Clock::now();
         sftpwire::Wire wire(link.sftp, timeouts().reply, [&link] {
             link.answered = true;
@@ -997,8 +1043,8 @@ private:
         else if (auto e = wireError(link, op, read, server)) error = e;
         else if (!a) error = failure(link, op, server);
         else if (op.isCancelled()) error = FileError::make(ErrorKind::cancelled);
-        if (link.broken) closeDetached(file);
-        else sftp_close(file);
+        if (!link.broken) closeLater(link, file->handle);
+        closeDetached(file);
         if (error) return *error;
         return std::make_pair(std::move(data), a.version());
     }
@@ -1043,9 +1089,12 @@ private:
     // The steps of a save (Save.h) on this worker's connection.
     class SaveOnLink final : public SaveSteps {
     public:
-        SaveOnLink(SftpProvider& provider, Link& link, Operation& op) : p_(provider), link_(link), op_(op) {}
+        // `expected`: the version the save checks, if any (its requests go out with the copy's).
+        SaveOnLink(SftpProvider& provider, Link& link, Operation& op, const FileVersion* expected = nullptr)
+            : p_(provider), link_(link), op_(op), expected_(expected) {}
 
         Outcome<TargetFacts> look(const std::string& target) override {
+            forgetAhead();
             auto found = p_.lstat(link_, op_, target);
             TargetFacts facts;
             if (found.error) {
@@ -1058,6 +1107,8 @@ private:
                          : found.value.isLink() ? TargetFacts::Kind::link
                                                 : TargetFacts::Kind::file;
             facts.mode = found.value.mode();
+            looked_ = target;
+            lookedMode_ = facts.mode;
             return facts;
         }
 
@@ -1082,28 +1133,100 @@ private:
             return std::optional<std::string>(target);
         }
 
-        StepResult writeCopy(const std::string& copy, const std::string&, std::string_view data, bool replacing) override {
-            sftp_file file = call(link_, [&] {
-                return sftp_open(link_.sftp, copy.c_str(), O_WRONLY | O_CREAT | O_EXCL, replacing ? 0600 : 0666);
+        // The copy in two flights: its OPEN (with the OPEN of the file the version check reads),
+        // then its WRITEs, the permission bits the file has, its CLOSE, and the check's requests
+        // (the file's attributes and bytes). The steps that follow take what came back.
+        StepResult writeCopy(const std::string& copy, const std::string& target, std::string_view data,
+                             bool replacing) override {
+            forgetAhead();
+            if (op_.isCancelled()) return StepResult::with(StepResult::State::lost, FileError::make(ErrorKind::cancelled));
+            const bool byBytes = expected_ && comparedByBytes(*expected_) && expected_->size >= 0;
+            const bool byFacts = expected_ && !comparedByBytes(*expected_);
+            const std::optional<unsigned> mode = replacing && target == looked_ ? lookedMode_ : std::nullopt;
+            bool opened = false;
+            const auto written = p_.onWire(link_, op_, [&](sftpwire::Wire& wire) -> sftpwire::Result {
+                using sftpwire::Wire;
+                const std::uint32_t openId = wire.post(
+                    SSH_FXP_OPEN, sftpwire::openRequest(copy, SSH_FXF_WRITE | SSH_FXF_CREAT | SSH_FXF_EXCL, replacing ? 0600 : 0666));
+                const std::uint32_t readOpenId = byBytes ? wire.post(SSH_FXP_OPEN, sftpwire::openRequest(target, SSH_FXF_READ, 0)) : 0;
+                if (!openId || (byBytes && !readOpenId)) return sftpwire::Result::lost();
+                Wire::Answer answer;
+                std::string handle, readHandle;
+                if (!wire.await(openId, answer)) return sftpwire::Result::lost();
+                const sftpwire::Result open = Wire::handleIn(answer, handle);
+                if (readOpenId) {
+                    if (!wire.await(readOpenId, answer)) return sftpwire::Result::lost();
+                    if (!Wire::handleIn(answer, readHandle)) readHandle.clear();  // the check asks again itself
+                }
+                if (!open) {
+                    if (!readHandle.empty() && !wire.awaitStatus(wire.post(SSH_FXP_CLOSE, sftpwire::handleRequest(readHandle))))
+                        return sftpwire::Result::lost();
+                    return open;
+                }
+                opened = true;
+                std::uint32_t modeId = 0, closeId = 0, attrsId = 0, readCloseId = 0;
+                std::vector<std::pair<std::uint32_t, std::uint64_t>> reads;  // id, offset
+                bool posted = false, lostWhilePosting = false;
+                const auto then = [&] {
+                    posted = true;
+                    if (mode) modeId = wire.post(SSH_FXP_FSETSTAT, sftpwire::setModeRequest(handle, *mode));
+                    closeId = wire.post(SSH_FXP_CLOSE, sftpwire::handleRequest(handle));
+                    lostWhilePosting = !closeId || (mode && !modeId);
+                    if (!readHandle.empty()) {
+                        // The expected size and one byte more: enough to tell the file changed.
+                        attrsId = wire.post(SSH_FXP_FSTAT, sftpwire::handleRequest(readHandle));
+                        lostWhilePosting = lostWhilePosting || !attrsId;
+                        for (std::uint64_t at = 0; at <= static_cast<std::uint64_t>(expected_->size) && !lostWhilePosting; at += kChunk) {
+                            const std::uint32_t id = wire.post(SSH_FXP_READ, sftpwire::readRequest(readHandle, at, kChunk));
+                            lostWhilePosting = !id;
+                            reads.emplace_back(id, at);
+                        }
+                        readCloseId = wire.post(SSH_FXP_CLOSE, sftpwire::handleRequest(readHandle));
+                        lostWhilePosting = lostWhilePosting || !readCloseId;
+                    } else if (byFacts) {
+                        attrsId = wire.post(SSH_FXP_STAT, sftpwire::pathRequest(target));
+                        lostWhilePosting = lostWhilePosting || !attrsId;
+                    }
+                };
+                sftpwire::Result outcome = wire.writeHandle(handle, 0, data, kChunk, {}, [this] { link_.dataSent = true; }, then);
+                if (outcome.kind == sftpwire::Result::Kind::connection || lostWhilePosting) return sftpwire::Result::lost();
+                if (!posted) {  // the write failed before its end: the handles are closed all the same
+                    for (const std::string& h : {handle, readHandle}) {
+                        if (!h.empty() && wire.awaitStatus(wire.post(SSH_FXP_CLOSE, sftpwire::handleRequest(h))).kind ==
+                                              sftpwire::Result::Kind::connection)
+                            return sftpwire::Result::lost();
+                    }
+                    return outcome;
+                }
+                if (modeId) {
+                    const sftpwire::Result set = wire.awaitStatus(modeId);
+                    if (set.kind == sftpwire::Result::Kind::connection) return set;
+                    if (set) modeSet_ = {copy, *mode};  // refused: setMode asks by path, as a server may take that only
+                }
+                const sftpwire::Result closed = wire.awaitStatus(closeId);
+                if (closed.kind == sftpwire::Result::Kind::connection) return closed;
+                if (outcome && !closed) outcome = closed;
+                if (attrsId && !takeCheck(wire, target, attrsId, reads, readCloseId)) return sftpwire::Result::lost();
+                if (!outcome) forgetAhead();
+                return outcome;
             });
-            if (!file) {
-                const int status = statusOf(link_);
-                FileError error = p_.failure(link_, op_, copy, true);
-                if (lost()) return StepResult::with(StepResult::State::lost, error);
-                if (status != SSH_FX_PERMISSION_DENIED) return StepResult::with(StepResult::State::failed, error);
+            if (written) return StepResult::done();
+            forgetAhead();
+            const int status = written.kind == sftpwire::Result::Kind::status ? written.status : 0;
+            FileError error = p_.failure(link_, op_, copy, true);
+            if (lost()) return StepResult::with(StepResult::State::lost, error);
+            if (!opened && status == SSH_FX_PERMISSION_DENIED) {
                 // The folder takes no new file (the user may not write to it, or the server is read-only).
                 StepResult r = StepResult::with(StepResult::State::refused, error, error.serverText);
                 r.nameRefused = true;
                 return r;
             }
-            std::optional<FileError> error;
-            if (!p_.writeAll(link_, op_, file, data)) error = p_.failure(link_, op_, copy, true);
-            if (sftp_close(file) != SSH_NO_ERROR && !error) error = p_.failure(link_, op_, copy, true);
-            if (!error) return StepResult::done();
-            return StepResult::with(lost() ? StepResult::State::lost : StepResult::State::failed, *error);
+            return StepResult::with(StepResult::State::failed, error);
         }
 
         StepResult setMode(const std::string& copy, unsigned mode) override {
+            if (modeSet_ && modeSet_->first == copy && modeSet_->second == mode && !link_.broken) return StepResult::done();
+            checkAhead_.reset();  // a check after a refusal asks the server again
             if (call(link_, [&] { return sftp_chmod(link_.sftp, copy.c_str(), mode); }) == 0) return StepResult::done();
             FileError error = p_.failure(link_, op_, copy, true);
             if (lost()) return StepResult::with(StepResult::State::lost, error);
@@ -1115,12 +1238,18 @@ private:
         }
 
         Outcome<FileVersion> versionNow(const std::string& target) override {
+            if (auto ahead = takeAhead(target); ahead && !ahead->byBytes) return ahead->version;
             auto a = p_.stat(link_, op_, target);
             if (a.error) return *a.error;
             return a.value.version();
         }
 
         Outcome<std::optional<Bytes>> bytesUpTo(const std::string& target, std::size_t limit, FileVersion& version) override {
+            if (auto ahead = takeAhead(target); ahead && ahead->byBytes) {
+                version = ahead->version;
+                if (!ahead->bytes || ahead->bytes->size() > limit) return std::optional<Bytes>();
+                return std::optional<Bytes>(std::move(*ahead->bytes));
+            }
             auto a = p_.stat(link_, op_, target);
             if (a.error) return *a.error;
             version = a.value.version();
@@ -1133,11 +1262,17 @@ private:
         }
 
         // posix-rename where the server offers it (one atomic step over the file), else the plain rename.
+        // With posix-rename, the file's new attributes are asked for in the same flight.
         StepResult replace(const std::string& copy, const std::string& target) override {
+            forgetAhead();
             if (sftp_extension_supported(link_.sftp, "posix-rename@openssh.com", "1")) {
-                auto renamed = p_.posixRename(link_, op_, copy, target);
+                sftp_attributes after = nullptr;
+                auto renamed = p_.posixRename(link_, op_, copy, target, &after);
                 if (renamed.error) return StepResult::with(StepResult::State::lost, *renamed.error);
-                if (renamed.value == SSH_FX_OK) return StepResult::done();
+                if (renamed.value == SSH_FX_OK) {
+                    replaced_ = {target, Attributes(after)};
+                    return StepResult::done();
+                }
                 // Refused (a server may offer it and still deny it): the plain rename.
             }
             return rename(copy, target);
@@ -1165,6 +1300,7 @@ private:
         }
 
         StepResult remove(const std::string& path) override {
+            forgetAhead();
             if (link_.broken) return StepResult::with(StepResult::State::lost, p_.connectionLost(link_, op_));
             if (call(link_, [&] { return sftp_unlink(link_.sftp, path.c_str()); }) == 0) return StepResult::done();
             FileError error = p_.failure(link_, op_, path);
@@ -1195,12 +1331,85 @@ private:
         }
         std::string_view protocol() const override { return "SFTP"; }
 
+        // The file's attributes right after a replace, asked for in its flight (nothing when not).
+        Attributes takeReplaced(const std::string& target) {
+            if (!replaced_ || replaced_->first != target) return {};
+            Attributes a = std::move(replaced_->second);
+            replaced_.reset();
+            return a;
+        }
+
     private:
         bool lost() const { return link_.broken || op_.isCancelled(); }
+
+        // What the version check's requests in the copy's flight told: the file's version and,
+        // for a check by bytes, its bytes (nothing when it holds more than the expected size).
+        struct CheckAhead {
+            std::string target;
+            bool byBytes = false;
+            FileVersion version;
+            std::optional<Bytes> bytes;
+        };
+        void forgetAhead() {
+            checkAhead_.reset();
+            modeSet_.reset();
+        }
+        // Taken once, and only while the connection that read it is up.
+        std::optional<CheckAhead> takeAhead(const std::string& target) {
+            std::optional<CheckAhead> ahead;
+            if (checkAhead_ && checkAhead_->target == target && !link_.broken) ahead = std::move(checkAhead_);
+            checkAhead_.reset();
+            return ahead;
+        }
+        // Reads the answers to the check's requests; false when the connection failed. Anything
+        // unusual (a refusal, a short read) leaves nothing, and the check asks the usual way.
+        bool takeCheck(sftpwire::Wire& wire, const std::string& target, std::uint32_t attrsId,
+                       const std::vector<std::pair<std::uint32_t, std::uint64_t>>& reads, std::uint32_t closeId) {
+            using sftpwire::Wire;
+            Wire::Answer answer;
+            if (!wire.await(attrsId, answer)) return false;
+            sftp_attributes found = nullptr;
+            bool usable = static_cast<bool>(Wire::attributesIn(answer, found));
+            CheckAhead ahead{target, closeId != 0, Attributes(found).version(), std::nullopt};
+            Bytes bytes;
+            bool ended = false, more = false;
+            for (const auto& [id, at] : reads) {
+                if (!wire.await(id, answer)) return false;
+                if (!usable || ended) continue;
+                std::string_view in(answer.body), data;
+                if (answer.type == SSH_FXP_DATA && sftpwire::takeString(in, data) && data.size() <= kChunk && at == bytes.size()) {
+                    bytes.append(data);
+                    if (data.size() < kChunk) ended = true;  // the end, or a short read: told below
+                    else if (bytes.size() > static_cast<std::uint64_t>(expected_->size)) more = true;
+                } else {
+                    const sftpwire::Result status = Wire::statusOf(answer);
+                    if (status.kind == sftpwire::Result::Kind::status && status.status == SSH_FX_EOF) ended = true;
+                    else usable = false;
+                }
+            }
+            if (closeId && wire.awaitStatus(closeId).kind == sftpwire::Result::Kind::connection) return false;
+            // A part short of a whole request before the end the attributes tell is a short read
+            // (without a size told, a short read could not be told from the end).
+            if (ahead.byBytes && ahead.version.size < 0) usable = false;
+            if (ahead.byBytes && ahead.version.size >= 0 && !more &&
+                bytes.size() < static_cast<std::uint64_t>(ahead.version.size) &&
+                bytes.size() <= static_cast<std::uint64_t>(expected_->size))
+                usable = false;
+            if (!usable) return true;
+            if (ahead.byBytes && !more && bytes.size() <= static_cast<std::uint64_t>(expected_->size)) ahead.bytes = std::move(bytes);
+            checkAhead_ = std::move(ahead);
+            return true;
+        }
 
         SftpProvider& p_;
         Link& link_;
         Operation& op_;
+        const FileVersion* expected_;
+        std::string looked_;  // the target of the last look, and the mode it had
+        std::optional<unsigned> lookedMode_;
+        std::optional<std::pair<std::string, unsigned>> modeSet_;  // the copy that got the mode in its flight
+        std::optional<CheckAhead> checkAhead_;
+        std::optional<std::pair<std::string, Attributes>> replaced_;
     };
 
     // A replace through the one save algorithm (Save.h). `fragment`: what a write in place that
@@ -1208,12 +1417,17 @@ private:
     Outcome<FileVersion> replaceFile(Link& link, Operation& op, const std::string& target, const std::string& file,
                                      std::string_view data, const std::optional<FileVersion>& expected,
                                      std::optional<FileVersion>& fragment) {
-        SaveOnLink steps(*this, link, op);
+        SaveOnLink steps(*this, link, op, expected ? &*expected : nullptr);
         const SaveRequest request{target, path::normalize(file), data, expected ? &*expected : nullptr};
         SaveResult saved = saveFile(steps, *leftovers_, request);
         if (saved.error) {
             fragment = saved.fragment;
             return *saved.error;
+        }
+        if (Attributes after = steps.takeReplaced(saved.savedTo)) {
+            FileVersion version = after.version();
+            addContentFacts(version, data);
+            return version;
         }
         return writtenVersion(link, op, saved.savedTo, data);
     }
@@ -1221,9 +1435,27 @@ private:
     // posix-rename@openssh.com (rename(2) on the server: the target replaced in one step), which
     // libssh has no call for. The server's status code, or an error when the connection failed
     // (the rename's fate unknown).
-    Outcome<int> posixRename(Link& link, Operation& op, const std::string& from, const std::string& to) {
+    // With `after`, the attributes of `to` are asked for in the same flight, and put there when
+    // the rename went through and the server told them.
+    Outcome<int> posixRename(Link& link, Operation& op, const std::string& from, const std::string& to,
+                             sftp_attributes* after = nullptr) {
         const auto renamed = onWire(link, op, [&](sftpwire::Wire& wire) {
-            return wire.extended("posix-rename@openssh.com", {from, to});
+            if (!after) return wire.extended("posix-rename@openssh.com", {from, to});
+            std::string request;
+            sftpwire::putString(request, "posix-rename@openssh.com");
+            sftpwire::putString(request, from);
+            sftpwire::putString(request, to);
+            const std::uint32_t id = wire.post(SSH_FXP_EXTENDED, request);
+            const std::uint32_t statId = id ? wire.post(SSH_FXP_STAT, sftpwire::pathRequest(to)) : 0;
+            if (!statId) return sftpwire::Result::lost();
+            const sftpwire::Result result = wire.awaitStatus(id);
+            sftpwire::Wire::Answer answer;
+            if (!wire.await(statId, answer)) return sftpwire::Result::lost();
+            if (result && !sftpwire::Wire::attributesIn(answer, *after) && *after) {
+                sftp_attributes_free(*after);
+                *after = nullptr;
+            }
+            return result;
         });
         if (renamed.kind == sftpwire::Result::Kind::connection) return connectionLost(link, op);
         return renamed ? static_cast<int>(SSH_FX_OK) : renamed.status;

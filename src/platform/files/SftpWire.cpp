@@ -67,6 +67,43 @@ bool takeString(std::string_view& in, std::string_view& s) {
     return true;
 }
 
+std::string openRequest(std::string_view path, std::uint32_t flags, unsigned mode) {
+    std::string out;
+    putString(out, path);
+    putU32(out, flags);
+    if (flags & SSH_FXF_CREAT) {
+        putU32(out, SSH_FILEXFER_ATTR_PERMISSIONS);
+        putU32(out, mode);
+    } else {
+        putU32(out, 0);
+    }
+    return out;
+}
+
+std::string pathRequest(std::string_view path) {
+    std::string out;
+    putString(out, path);
+    return out;
+}
+
+std::string handleRequest(std::string_view handle) { return pathRequest(handle); }
+
+std::string readRequest(std::string_view handle, std::uint64_t offset, std::uint32_t length) {
+    std::string out;
+    putString(out, handle);
+    putU64(out, offset);
+    putU32(out, length);
+    return out;
+}
+
+std::string setModeRequest(std::string_view handle, unsigned mode) {
+    std::string out;
+    putString(out, handle);
+    putU32(out, SSH_FILEXFER_ATTR_PERMISSIONS);
+    putU32(out, mode);
+    return out;
+}
+
 Wire::Wire(sftp_session sftp, std::chrono::milliseconds timeout, std::function<void()> progress)
     : sftp_(sftp),
       timeoutMs_(static_cast<int>(std::clamp<long long>(timeout.count(), 1, INT_MAX))),
@@ -84,7 +121,7 @@ std::uint32_t Wire::send(std::uint8_t type, const std::string& afterId) {
     return n == static_cast<int>(packet.size()) ? id : 0;
 }
 
-bool Wire::receive(Answer& answer) {
+bool Wire::receiveAny(Answer& answer) {
     auto readExactly = [&](char* out, std::size_t n) {
         for (std::size_t got = 0; got < n;) {
             const int r = ssh_channel_read_timeout(sftp_->channel, out + got, static_cast<std::uint32_t>(n - got), 0, timeoutMs_);
@@ -108,6 +145,74 @@ bool Wire::receive(Answer& answer) {
     answer.body.assign(in);
     if (progress_) progress_();
     return true;
+}
+
+bool Wire::receive(Answer& answer, const std::function<bool(std::uint32_t)>& mine) {
+    for (auto it = kept_.begin(); it != kept_.end(); ++it) {
+        if (!mine(it->first)) continue;
+        answer = std::move(it->second);
+        kept_.erase(it);
+        return true;
+    }
+    for (;;) {
+        if (!receiveAny(answer)) return false;
+        if (mine(answer.id)) return true;
+        // An answer to nothing asked: the channel is out of step.
+        if (!posted_.count(answer.id) || kept_.count(answer.id)) return false;
+        kept_.emplace(answer.id, std::move(answer));
+    }
+}
+
+std::uint32_t Wire::post(std::uint8_t type, const std::string& afterId) {
+    const std::uint32_t id = send(type, afterId);
+    if (id) posted_.insert(id);
+    return id;
+}
+
+std::uint32_t Wire::closeLater(std::string_view handle, std::vector<std::uint32_t>& owed) {
+    const std::uint32_t id = send(SSH_FXP_CLOSE, handleRequest(handle));
+    if (id) owed.push_back(id);
+    return id;
+}
+
+bool Wire::settle(std::vector<std::uint32_t>& owed) {
+    while (!owed.empty()) {
+        Answer answer;
+        if (!receiveAny(answer)) return false;
+        const auto it = std::find(owed.begin(), owed.end(), answer.id);
+        if (it == owed.end()) return false;
+        owed.erase(it);
+    }
+    return true;
+}
+
+bool Wire::await(std::uint32_t id, Answer& answer) {
+    if (!posted_.count(id)) return false;
+    const bool got = receive(answer, [id](std::uint32_t x) { return x == id; });
+    posted_.erase(id);
+    return got;
+}
+
+Result Wire::awaitStatus(std::uint32_t id) {
+    Answer answer;
+    if (!await(id, answer)) return Result::lost();
+    return statusOf(answer);
+}
+
+Result Wire::handleIn(const Answer& answer, std::string& handle) {
+    if (answer.type != SSH_FXP_HANDLE) return statusOf(answer);
+    std::string_view in(answer.body), h;
+    if (!takeString(in, h)) return Result::lost();
+    handle.assign(h);
+    return Result::ok();
+}
+
+Result Wire::attributesIn(const Answer& answer, sftp_attributes& attributes) {
+    attributes = nullptr;
+    if (answer.type != SSH_FXP_ATTRS) return statusOf(answer);
+    std::string_view in(answer.body);
+    attributes = parseAttributes(in);
+    return attributes ? Result::ok() : Result::lost();
 }
 
 Result Wire::statusOf(const Answer& answer) {
@@ -181,9 +286,11 @@ Result Wire::readDirectory(sftp_dir dir, const std::function<void(sftp_attribute
             answer = std::move(it->second);
             early.erase(it);
         } else {
-            if (!receive(answer)) return Result::lost();
+            if (!receive(answer, [&](std::uint32_t id) {
+                    return std::find(pending.begin(), pending.end(), id) != pending.end();
+                }))
+                return Result::lost();
             if (answer.id != pending.front()) {
-                if (std::find(pending.begin(), pending.end(), answer.id) == pending.end()) return Result::lost();
                 early.emplace(answer.id, std::move(answer));
                 continue;
             }
@@ -216,15 +323,21 @@ Result Wire::readDirectory(sftp_dir dir, const std::function<void(sftp_attribute
 }
 
 Result Wire::write(sftp_file file, std::uint64_t offset, std::string_view data, std::size_t chunk, Window window,
-                   const std::function<void()>& sent) {
-    const std::string handle = handleOf(file->handle);
+                   const std::function<void()>& sent, const std::function<void()>& then) {
+    const Result outcome = writeHandle(handleOf(file->handle), offset, data, chunk, window, sent, then);
+    if (outcome) file->offset = offset + data.size();
+    return outcome;
+}
+
+Result Wire::writeHandle(std::string_view handle, std::uint64_t offset, std::string_view data, std::size_t chunk,
+                         Window window, const std::function<void()>& sent, const std::function<void()>& then) {
     std::size_t at = 0;
-    std::size_t pending = 0;
+    std::set<std::uint32_t> pending;
     int limit = window.initial;
     Result outcome = Result::ok();
     bool first = true;
     auto fill = [&] {
-        while (at < data.size() && outcome && static_cast<int>(pending) < limit) {
+        while (at < data.size() && outcome && static_cast<int>(pending.size()) < limit) {
             const std::size_t n = std::min(chunk, data.size() - at);
             std::string request;
             request.reserve(handle.size() + n + 20);
@@ -233,23 +346,25 @@ Result Wire::write(sftp_file file, std::uint64_t offset, std::string_view data, 
             putString(request, data.substr(at, n));
             if (first && sent) sent();
             first = false;
-            if (!send(SSH_FXP_WRITE, request)) return false;
+            const std::uint32_t id = send(SSH_FXP_WRITE, request);
+            if (!id) return false;
+            pending.insert(id);
             at += n;
-            ++pending;
+            if (at == data.size() && then) then();
         }
         return true;
     };
+    if (data.empty() && then) then();
     if (!fill()) return Result::lost();
-    while (pending > 0) {
+    while (!pending.empty()) {
         Answer answer;
-        if (!receive(answer)) return Result::lost();
-        --pending;
+        if (!receive(answer, [&](std::uint32_t id) { return pending.count(id) > 0; })) return Result::lost();
+        pending.erase(answer.id);
         const Result status = statusOf(answer);
         if (!status && outcome) outcome = status;
         limit = std::min(limit + 1, window.most);
         if (!fill()) return Result::lost();
     }
-    if (outcome) file->offset = offset + data.size();
     return outcome;
 }
 
@@ -302,7 +417,8 @@ Result Wire::read(sftp_file file, std::uint64_t offset, std::string& out, std::o
     if (!fill()) return Result::lost();
     while (!pending.empty() || statId) {
         Answer answer;
-        if (!receive(answer)) return Result::lost();
+        if (!receive(answer, [&](std::uint32_t id) { return (statId && id == statId) || pending.count(id) > 0; }))
+            return Result::lost();
         if (statId && answer.id == statId) {
             statId = 0;
             if (answer.type == SSH_FXP_ATTRS) {
@@ -366,7 +482,7 @@ Result Wire::extended(std::string_view name, const std::vector<std::string_view>
     const std::uint32_t id = send(SSH_FXP_EXTENDED, request);
     if (!id) return Result::lost();
     Answer answer;
-    if (!receive(answer) || answer.id != id) return Result::lost();
+    if (!receive(answer, [id](std::uint32_t x) { return x == id; })) return Result::lost();
     return statusOf(answer);
 }
 

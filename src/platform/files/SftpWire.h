@@ -6,14 +6,18 @@
 // server 50 ms away, seconds. Here the requests go out back to back, up to a window of them on
 // their way, and the answers are matched by their ids, as OpenSSH's own sftp client and sshfs
 // keep a link busy: a listing's READDIR requests on one handle (the server answers each with the
-// next entries, in order), a file's WRITE requests, a file's READ requests, and single requests
-// libssh has no call for (posix-rename@openssh.com).
+// next entries, in order), a file's WRITE requests, a file's READ requests, single requests
+// libssh has no call for (posix-rename@openssh.com), and the requests of one step posted
+// together (a save's copy: its OPEN beside the OPEN of the file the version check reads, then
+// its WRITEs, FSETSTAT, CLOSE and the check's FSTAT and READs in one flight).
 //
 // The wire is used on the worker that owns the session, only between libssh's own calls (none
 // of which is outstanding then): libssh reads a packet whole, so nothing of ours is ever left in
 // its buffers, nor anything of its in ours. A request's answer is always read before the wire
 // returns, even after a failure, so the channel is left in step for the next call; only a
-// connection failure leaves answers unread, and the connection is then dropped.
+// connection failure leaves answers unread, and the connection is then dropped. The one
+// exception: a CLOSE sent by closeLater, whose answer the caller reads with settle before
+// anything else uses the channel (libssh's calls included).
 
 #include <libssh/libssh.h>
 #include <libssh/sftp.h>
@@ -21,6 +25,8 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <set>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -57,9 +63,10 @@ public:
     Result readDirectory(sftp_dir dir, const std::function<void(sftp_attributes)>& entry, Window window = {8, 16});
 
     // Writes `data` at `offset` of the open file, `chunk` bytes a WRITE request.
-    // `sent` is called before the first byte goes out.
+    // `sent` is called before the first byte goes out; `then`, right after the last WRITE went
+    // out (before its answer came), to post what follows the write in the same flight.
     Result write(sftp_file file, std::uint64_t offset, std::string_view data, std::size_t chunk = 64 * 1024,
-                 Window window = {}, const std::function<void()>& sent = {});
+                 Window window = {}, const std::function<void()>& sent = {}, const std::function<void()>& then = {});
 
     // Reads the open file from `offset` to its end into `out` (appended), `chunk` bytes a READ
     // request. `sizeHint` (the file's size, when known) keeps the requests from running far past
@@ -75,24 +82,61 @@ public:
     // like): `name`, then the strings given.
     Result extended(std::string_view name, const std::vector<std::string_view>& strings);
 
-    // Decodes SFTP version 3 attributes (as sent in NAME and ATTRS answers) into a libssh
-    // attribute record (sftp_attributes_free frees it); nothing when they are cut short.
-    static sftp_attributes parseAttributes(std::string_view& in);
-
-private:
+    // Single requests posted back to back and their answers awaited afterwards, in any order:
+    // what a step sends in one flight with others. `post` gives the request's id (0: the
+    // connection failed). Answers that arrive for other requests meanwhile are kept until
+    // awaited. Every posted request must be awaited before the wire goes (the channel stays in
+    // step for libssh's calls).
     struct Answer {
         std::uint8_t type = 0;
         std::uint32_t id = 0;
         std::string body;  // what follows the id
     };
-    std::uint32_t send(std::uint8_t type, const std::string& afterId);
-    bool receive(Answer& answer);
+    std::uint32_t post(std::uint8_t type, const std::string& afterId);
+    // A CLOSE of a handle only read from, whose answer is not waited for: its id goes to
+    // `owed`, and settle reads the answer before the channel's next use (0: the connection failed).
+    std::uint32_t closeLater(std::string_view handle, std::vector<std::uint32_t>& owed);
+    // Reads the answers `owed` names (they come before any other), and empties it; false when
+    // the connection failed or something else came.
+    bool settle(std::vector<std::uint32_t>& owed);
+    bool await(std::uint32_t id, Answer& answer);
+    // The answer of a request whose answer is a status.
+    Result awaitStatus(std::uint32_t id);
+    // The handle an OPEN or OPENDIR answer gives (nothing with the status when refused).
+    static Result handleIn(const Answer& answer, std::string& handle);
+    // Attributes in an ATTRS answer (sftp_attributes_free frees them); nothing when refused.
+    static Result attributesIn(const Answer& answer, sftp_attributes& attributes);
     static Result statusOf(const Answer& answer);
+    // The same as write, on a handle an OPEN answer gave.
+    Result writeHandle(std::string_view handle, std::uint64_t offset, std::string_view data, std::size_t chunk = 64 * 1024,
+                       Window window = {}, const std::function<void()>& sent = {}, const std::function<void()>& then = {});
+
+    // Decodes SFTP version 3 attributes (as sent in NAME and ATTRS answers) into a libssh
+    // attribute record (sftp_attributes_free frees it); nothing when they are cut short.
+    static sftp_attributes parseAttributes(std::string_view& in);
+
+private:
+    std::uint32_t send(std::uint8_t type, const std::string& afterId);
+    // The next answer to one of ours (`mine`): one kept earlier, else from the channel, keeping
+    // the answers to others that come first.
+    bool receive(Answer& answer, const std::function<bool(std::uint32_t)>& mine);
+    bool receiveAny(Answer& answer);
 
     sftp_session sftp_;
     int timeoutMs_;
     std::function<void()> progress_;
+    std::set<std::uint32_t> posted_;        // posted requests not awaited yet
+    std::map<std::uint32_t, Answer> kept_;  // their answers that came already
 };
+
+// What follows the id in requests posted by hand: OPEN (SSH_FXF_* flags; the mode for a new
+// file), a request naming a path only (STAT, LSTAT, REMOVE), one naming a handle only (CLOSE,
+// FSTAT), READ, and FSETSTAT of the permission bits.
+std::string openRequest(std::string_view path, std::uint32_t flags, unsigned mode);
+std::string pathRequest(std::string_view path);
+std::string handleRequest(std::string_view handle);
+std::string readRequest(std::string_view handle, std::uint64_t offset, std::uint32_t length);
+std::string setModeRequest(std::string_view handle, unsigned mode);
 
 // Big-endian SFTP encoding, for the requests built here and in tests.
 void putU32(std::string& out, std::uint32_t v);
