@@ -1,7 +1,10 @@
 // FTP on libcurl. A URL's path counts from the login folder (where the server puts the user, as
 // PWD says after login), or from the server root when it starts with "%2F"; the provider learns
-// the login folder once and then sends every path absolute ("ftp://host/%2F<path>" with one CWD
-// per request). Passive mode (EPSV, then PASV), MLSD with a remembered fallback to "LIST -a".
+// the login folder once and then sends every path absolute ("ftp://host/%2F<path>"): downloads,
+// MDTM, SIZE and MLSD name the full path; LIST and STOR go into the folder (one CWD, none where
+// the connection is there already: a missing folder is told apart that way). A far server
+// costs a round trip per command, so each operation sends only those it needs (OPTS UTF8 ON
+// once per connection). Passive mode (EPSV, then PASV), MLSD with a remembered fallback to "LIST -a".
 // Raw commands (MKD, DELE, RMD, RNFR/RNTO) go through a transfer without body; the server's
 // reply lines are captured for error texts. Nothing here overwrites unless asked to: create-new
 // writes, new folders, copies and moves check the target first (some servers answer 257 to MKD
