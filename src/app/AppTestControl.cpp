@@ -213,6 +213,12 @@ void tell_document() {
         });
 }
 
+void tell_folder() {
+    FileViewerSceneDelegate* window = server_window();
+    const bool known = window && window->my_session_info && window->my_session_info->current_dir;
+    say("folder " + (known ? *window->my_session_info->current_dir : std::string()));
+}
+
 void count_windows() {
     say("windows " + std::to_string(SceneManager::file_viewer_scenes().size()) + " server " +
         std::to_string(SceneManager::document_scenes().size()) + " document");
@@ -231,6 +237,7 @@ void run_command(const std::string& line) {
     if (verb == "key") return tell_key_window();
     if (verb == "document") return tell_document();
     if (verb == "windows") return count_windows();
+    if (verb == "folder") return tell_folder();
     say("failed unknown command");
 }
 

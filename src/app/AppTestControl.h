@@ -19,6 +19,8 @@
 //                                  -> "document unsaved|saved modified|unmodified <Base64>" | "failed ..."
 //   windows                    how many server and document windows are open
 //                                  -> "windows <count> server <count> document"
+//   folder                     the folder the first server window's explorer lists
+//                                  -> "folder <path>" ("folder " before any listing)
 //
 // Unasked, "alert <title>" and then "alert-message <its text on one line>" for every alert as it
 // appears. The app's own menu items and alerts

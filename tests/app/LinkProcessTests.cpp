@@ -204,6 +204,11 @@ protected:
         EXPECT_EQ(apptest::command(app_, lines_, "key", "key main_editor shown", 15000), "key main_editor shown");
     }
     void expectPageOpened() { expectOpened(kPage); }
+    // Waits until the server window's explorer lists that folder; then its files can be opened.
+    bool awaitFolder(const std::string& path) {
+        const std::string want = "folder " + path;
+        return QTest::qWaitFor([&] { return apptest::command(app_, lines_, "folder", want, 2000) == want; }, 60000);
+    }
     // How many server and document windows are open; -1 each when the app did not tell.
     std::pair<int, int> windows() {
         const size_t from = lines_.size();
@@ -265,8 +270,8 @@ TEST_F(LinkProcess, ALinkToAFolderShowsItInTheFileWindow) {
     saveServer();
     start(app_, {QString::fromStdString(link(false, "/sub"))}, true);
     // The explorer lists the folder: its file is there to open.
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return apptest::command(app_, lines_, "open sub/inner.html", "opened", 5000) == "opened"; }, 60000));
+    ASSERT_TRUE(awaitFolder("/sub"));
+    ASSERT_EQ(apptest::command(app_, lines_, "open sub/inner.html", "opened", 60000), "opened");
     expectPageOpened();
 }
 
@@ -381,8 +386,8 @@ TEST_F(LinkProcessSftp, AFileAndAFolderOpenWithTheSavedServer) {
     trustServer(from);
     expectPageOpened();
     handOver({QString::fromStdString(link(false, "/sub/"))});
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return apptest::command(app_, lines_, "open sub/inner.html", "opened", 5000) == "opened"; }, 60000));
+    ASSERT_TRUE(awaitFolder("/sub"));
+    ASSERT_EQ(apptest::command(app_, lines_, "open sub/inner.html", "opened", 60000), "opened");
     EXPECT_EQ(serverWindowsOnceDocuments(2), 1);
 }
 
@@ -401,9 +406,8 @@ TEST_F(LinkProcessFtps, AFileAndAFolderOpenWithAServerConnectedWithoutSaving) {
     expectPageOpened();
     handOver({QString::fromStdString(link(false, "/sub/"))});
     // The window lists the folder (named from the login folder: no saved server's folder here).
-    const std::string inner = folder_ + "/sub/inner.html";
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return apptest::command(app_, lines_, "open " + inner, "opened", 5000) == "opened"; }, 60000));
+    ASSERT_TRUE(awaitFolder("/" + folder_ + "/sub"));
+    ASSERT_EQ(apptest::command(app_, lines_, "open " + folder_ + "/sub/inner.html", "opened", 60000), "opened");
     EXPECT_EQ(serverWindowsOnceDocuments(2), 1);
     expectPasswordNowhere();
 }

@@ -1,5 +1,6 @@
 // A file-viewer window's connection to one saved server: connecting with the password from the
-// keychain (or to a link's server the user did not save, with the window's own password for it), dropping the connection, and the server's editing-sessions record.
+// keychain (or to a link's server the user did not save, with the window's own password for it),
+// dropping the connection, and the server's editing-sessions record.
 #include <utility>
 
 #include "platform/dispatch/Dispatch.h"
@@ -280,7 +281,17 @@ void FileViewerSceneDelegate::connect_unsaved_service(std::shared_ptr<VornSingle
     unsaved_service_ = server;
     unsaved_password_ = std::move(password);
     app_services_manager().add_unsaved_service(server);
-    switch_to_service(server->id, std::move(completion));
+    QPointer<FileViewerSceneDelegate> self(this);
+    const std::string id = server->id;
+    switch_to_service(id, [self, id, completion](std::shared_ptr<VornProviderBucket> bucket, std::optional<VornError> error) {
+        // Not connected after all (a Cancel, a refused login): the window lets go of the server.
+        const bool connected = self && self->provider_bucket && self->my_session_info->service_id == id;
+        if (!bucket && self && !connected && self->unsaved_service_ && self->unsaved_service_->id == id) {
+            self->unsaved_service_.reset();
+            self->unsaved_password_.reset();
+        }
+        if (completion) completion(std::move(bucket), std::move(error));
+    });
 }
 
 void FileViewerSceneDelegate::release_in_background(std::shared_ptr<VornProviderBucket> bucket) {
