@@ -6,6 +6,7 @@
 #   share/icons/hicolor/      the app's icon: scalable, and PNG at 48, 128 and 256
 #   share/metainfo/           the AppStream metainfo (software centres), with this version's release
 #   share/doc/dravix/         copyright (with the bundled Ace's and Bootstrap Icons' licences), changelog
+#   share/man/man1/           the manual page (dravix.1)
 #   share/lintian/overrides/  what lintian is told about the editor page
 # and the Debian package of all that (CPack, `cpack -G DEB`; scripts/package drives it).
 set(dravix_pkg_src ${CMAKE_CURRENT_LIST_DIR})
@@ -86,6 +87,13 @@ add_custom_command(OUTPUT ${dravix_pkg_out}/changelog.gz
   DEPENDS ${dravix_pkg_out}/changelog VERBATIM)
 add_custom_target(dravix_changelog ALL DEPENDS ${dravix_pkg_out}/changelog.gz)
 install(FILES ${dravix_pkg_out}/changelog.gz DESTINATION ${dravix_docdir})
+# The manual page, compressed the same way.
+configure_file(${dravix_pkg_src}/dravix.1.in ${dravix_pkg_out}/dravix.1 @ONLY)
+add_custom_command(OUTPUT ${dravix_pkg_out}/dravix.1.gz
+  COMMAND gzip -9nf -k ${dravix_pkg_out}/dravix.1
+  DEPENDS ${dravix_pkg_out}/dravix.1 VERBATIM)
+add_custom_target(dravix_manual_page ALL DEPENDS ${dravix_pkg_out}/dravix.1.gz)
+install(FILES ${dravix_pkg_out}/dravix.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 # lintian's word on the editor's HTML snippets: their text names web addresses (a script of a CDN,
 # a plugin's download page) that a user may insert into a page of their own; the app loads none.
 install(FILES ${dravix_pkg_src}/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME dravix)

@@ -4,6 +4,7 @@
 
 #include <QPointer>
 #include <utility>
+#include <vector>
 
 #include "platform/dispatch/Dispatch.h"
 #include "platform/ui/scenes/UserActivity.h"
@@ -49,6 +50,23 @@ namespace {
 // that comes in between waits for that window instead of opening another one.
 QPointer<QObject> first_window_pending;
 bool forward_when_first_window_opens = false;
+// What waits for the first window (when_first_window_opens).
+std::vector<std::function<void(FileViewerScene*)>>& first_window_waiters() {
+    static std::vector<std::function<void(FileViewerScene*)>> waiters;
+    return waiters;
+}
+
+// The first window opened (or could not be made): those who waited for it go on.
+void first_window_settled(FileViewerScene* scene) {
+    if (first_window_pending) first_window_pending->deleteLater();
+    first_window_pending = nullptr;
+    // Once it shows (its window is made key as its scene connects, on this same turn).
+    if (std::exchange(forward_when_first_window_opens, false))
+        dispatch::mainQueue().async([] { bring_server_window_forward(); });
+    QPointer<FileViewerScene> opened(scene);
+    for (auto& waiter : std::exchange(first_window_waiters(), {}))
+        dispatch::mainQueue().async([opened, waiter = std::move(waiter)] { waiter(opened.data()); });
+}
 }  // namespace
 
 void open_first_window() {
@@ -57,14 +75,32 @@ void open_first_window() {
     forward_when_first_window_opens = false;
     first_window_pending = new QObject(&app);
     QObject::connect(&app, &ui::Application::sceneConnected, first_window_pending, [](ui::Scene* scene) {
-        if (!qobject_cast<FileViewerScene*>(scene)) return;
-        first_window_pending->deleteLater();
-        first_window_pending = nullptr;
-        // Once it shows (its window is made key as its scene connects, on this same turn).
-        if (std::exchange(forward_when_first_window_opens, false))
-            dispatch::mainQueue().async([] { bring_server_window_forward(); });
+        if (auto* viewer = qobject_cast<FileViewerScene*>(scene)) first_window_settled(viewer);
     });
-    app.requestSceneSessionActivation(nullptr, std::nullopt, {}, nullptr);
+    app.requestSceneSessionActivation(nullptr, std::nullopt, {}, [](const ui::SceneError&) { first_window_settled(nullptr); });
+}
+
+bool when_first_window_opens(std::function<void(FileViewerScene*)> opened) {
+    if (!first_window_pending) return false;
+    first_window_waiters().push_back(std::move(opened));
+    return true;
+}
+
+void open_server_window(std::function<void(FileViewerScene*)> opened) {
+    ui::Application& app = ui::Application::shared();
+    auto made = std::make_shared<QPointer<FileViewerScene>>();
+    auto watch = std::make_shared<QMetaObject::Connection>(
+        QObject::connect(&app, &ui::Application::sceneConnected, &app, [made](ui::Scene* scene) {
+            if (auto* viewer = qobject_cast<FileViewerScene*>(scene); viewer && !*made) *made = viewer;
+        }));
+    app.requestSceneSessionActivation(nullptr, ui::UserActivity(scene_kind_activity_type(SceneKind::server_viewer)), {},
+                                      nullptr);
+    // The request's task runs on the main queue before this one: the window is open by now, or
+    // it will not be.
+    dispatch::mainQueue().async([made, watch, opened = std::move(opened)] {
+        QObject::disconnect(*watch);
+        opened(made->data());
+    });
 }
 
 void bring_server_window_forward() {

@@ -1,6 +1,8 @@
 #pragma once
 // The app's scene manifest (configuration name -> scene and delegate classes) and the start-up
 // of the application object.
+#include <functional>
+
 #include "platform/ui/scenes/Application.h"
 
 class AppDelegate;
@@ -25,3 +27,11 @@ void bring_server_window_forward();
 class FileViewerScene;
 // That window itself: restored if minimised, raised and made key.
 void bring_file_viewer_forward(FileViewerScene* scene);
+
+// While the first window is still on its way (asked for, no server window open yet): `opened`
+// runs once it opened, on the main queue, with it (nullptr when it could not be made); true.
+// Otherwise false, and `opened` never runs.
+bool when_first_window_opens(std::function<void(FileViewerScene*)> opened);
+// Opens a new server window; `opened` runs once, on the main queue, with it (nullptr when none
+// could be made).
+void open_server_window(std::function<void(FileViewerScene*)> opened);

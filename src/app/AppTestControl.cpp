@@ -213,6 +213,17 @@ void tell_document() {
         });
 }
 
+void tell_folder() {
+    FileViewerSceneDelegate* window = server_window();
+    const bool known = window && window->my_session_info && window->my_session_info->current_dir;
+    say("folder " + (known ? *window->my_session_info->current_dir : std::string()));
+}
+
+void count_windows() {
+    say("windows " + std::to_string(SceneManager::file_viewer_scenes().size()) + " server " +
+        std::to_string(SceneManager::document_scenes().size()) + " document");
+}
+
 void run_command(const std::string& line) {
     const auto space = line.find(' ');
     const std::string verb = line.substr(0, space);
@@ -225,6 +236,8 @@ void run_command(const std::string& line) {
     if (verb == "minimize") return minimize_key_window();
     if (verb == "key") return tell_key_window();
     if (verb == "document") return tell_document();
+    if (verb == "windows") return count_windows();
+    if (verb == "folder") return tell_folder();
     say("failed unknown command");
 }
 
@@ -235,6 +248,7 @@ void install_test_control_if_asked() {
     ui::AlertController::setAppearanceObserver([](ui::AlertController* alert) {
         shown_alert() = alert;
         say("alert " + alert->alertTitle().toStdString());
+        say("alert-message " + alert->message().simplified().toStdString());
     });
     auto* notifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, QCoreApplication::instance());
     auto buffer = std::make_shared<std::string>();

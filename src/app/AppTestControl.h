@@ -17,7 +17,12 @@
 //                              (the page counts more changes than the last write saw), whether its
 //                              window shows it as modified, and the page's text in Base64
 //                                  -> "document unsaved|saved modified|unmodified <Base64>" | "failed ..."
+//   windows                    how many server and document windows are open
+//                                  -> "windows <count> server <count> document"
+//   folder                     the folder the first server window's explorer lists
+//                                  -> "folder <path>" ("folder " before any listing)
 //
-// Unasked, "alert <title>" for every alert as it appears. The app's own menu items and alerts
+// Unasked, "alert <title>" and then "alert-message <its text on one line>" for every alert as it
+// appears. The app's own menu items and alerts
 // do the work: the channel only reaches them as a user would.
 void install_test_control_if_asked();

@@ -1,5 +1,5 @@
 #pragma once
-// For tests that run the real app as a child process: a saved FTP server in the test's home, as
+// For tests that run the real app as a child process: a saved FTP (or SFTP) server in the test's home, as
 // the server form leaves it, with its password in the session's keyring; and a command through
 // the app's test control channel (AppTestControl.h).
 #include <gtest/gtest.h>
@@ -21,14 +21,15 @@ namespace apptest {
 
 // Saves the server (its id into `id`); fails the test when it cannot.
 inline void save_ftp_server(const testsupport::TempHome& home, const filestest::Peer& peer, const std::string& nickname,
-                            keyringtest::Cleanup& keys, std::string& id) {
+                            keyringtest::Cleanup& keys, std::string& id,
+                            EnumManager::VornConnectionType type = EnumManager::VornConnectionType::ftp) {
     id = VornKeyChainUtilityClass::keychain_account(peer.url, peer.user);
     auto server = std::make_shared<VornSingleServiceDataModel>();
     server->id = id;
     server->url = peer.url;
     server->username = peer.user;
     server->nickname = nickname;
-    server->connection_type = EnumManager::VornConnectionType::ftp;
+    server->connection_type = type;
     VornServicesDataModel services;
     services.saved_services.push_back(server);
     const auto text = services.toJsonString();

@@ -1,12 +1,16 @@
 // Links the app opens (sftp://, ftp://, ftps://): how a link is read, told in a log line without
 // its password and matched with a saved server (a table); and, with the real `dravix` program
-// against the local FTP server, a link on the command line opening its file in a document
-// window, a link handed by a second launch to the running copy, and a link with a password to
-// a server that is not saved, whose password reaches the keychain but no file and no output.
+// against the local FTP, SFTP and FTP-over-TLS servers: a link on the command line opening its
+// file in a document window or its folder in the file window, a link handed by a second launch
+// to the running copy, a link with a password to a server that is not saved (saved, its
+// password reaching the keychain but no file and no output; or connected to without saving,
+// nothing written at all), links going on after a Cancel, and links that race the first window.
 #include <gtest/gtest.h>
 
 #include <QProcess>
 #include <QTest>
+#include <cstdio>
+#include <utility>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -88,28 +92,49 @@ TEST(AppLinkReading, LinksServersAndLogLines) {
 }
 
 constexpr const char* kPage = "<p>the page a link names</p>\n";
+constexpr const char* kOther = "<p>another page of the same server</p>\n";
 
 class LinkProcess : public ::testing::Test {
 protected:
+    // The local server the links name.
+    virtual const char* peerKind() const { return "pyftpd"; }
+
     void SetUp() override {
         if (qEnvironmentVariableIsEmpty("DISPLAY")) GTEST_SKIP() << "no display (DISPLAY is empty)";
-        peer_ = filestest::loadPeer("pyftpd");
+        peer_ = filestest::loadPeer(peerKind());
         ASSERT_TRUE(peer_.skipReason.empty()) << peer_.skipReason;
         if (auto why = keyringtest::keyringUnavailable()) GTEST_SKIP() << *why;
         folder_ = "links-" + std::to_string(::getpid()) + "-" +
                   ::testing::UnitTest::GetInstance()->current_test_info()->name();
         filestest::makeDiskFolder(peer_.root / folder_);
         filestest::writeDiskFile(peer_.root / folder_ / "page.html", kPage);
+        filestest::writeDiskFile(peer_.root / folder_ / "other.html", kOther);
+        filestest::makeDiskFolder(peer_.root / folder_ / "sub");
+        filestest::writeDiskFile(peer_.root / folder_ / "sub" / "inner.html", kPage);
         QUrl url(QString::fromStdString(peer_.url));
+        scheme_ = url.scheme().toStdString();
         port_ = url.port();
     }
     // A saved server whose address names the test's folder (its keyring entry is the test's own).
     void saveServer() {
         filestest::Peer at = peer_;
         at.url += "/" + folder_ + "/";
-        apptest::save_ftp_server(home_, at, "links", keys_, id_);
+        apptest::save_ftp_server(home_, at, "links", keys_, id_,
+                                 scheme_ == "sftp" ? EnumManager::VornConnectionType::sftp
+                                                   : EnumManager::VornConnectionType::ftp);
     }
     void TearDown() override {
+        // What the app said, to tell why.
+        if (HasFailure()) {
+            app_.terminate();  // its log is written out as it ends
+            app_.waitForFinished(15000);
+            for (const auto& l : lines_) std::fprintf(stderr, "app: %s\n", l.c_str());
+            std::fprintf(stderr, "%s\n", app_.readAllStandardError().constData());
+            for (const auto& entry : fs::recursive_directory_iterator(home_.root())) {
+                if (entry.is_regular_file() && entry.path().parent_path().filename() == "logs")
+                    std::fprintf(stderr, "%s:\n%s\n", entry.path().c_str(), filestest::readDiskFile(entry.path()).c_str());
+            }
+        }
         for (auto* p : {&app_, &second_}) {
             if (p->state() == QProcess::NotRunning) continue;
             p->kill();
@@ -117,10 +142,15 @@ protected:
         }
     }
 
-    std::string link(bool with_password, const std::string& path) const {
-        return "ftp://" + peer_.user + (with_password ? ":" + peer_.password : std::string()) + "@127.0.0.1:" +
-               std::to_string(port_) + "/" + folder_ + path;
+    // Link paths count from the login folder (the peer's ROOT), as a saved server's address does.
+    std::string link(bool with_password, const std::string& path, const std::string& user = std::string()) const {
+        return scheme_ + "://" + (user.empty() ? peer_.user : user) +
+               (with_password ? ":" + peer_.password : std::string()) + "@127.0.0.1:" + std::to_string(port_) + "/" +
+               folder_ + path;
     }
+    // The address of the server a link names, and its keychain account, as the app makes them.
+    std::string serverUrl() const { return scheme_ + "://127.0.0.1:" + std::to_string(port_); }
+    std::string account() const { return VornKeyChainUtilityClass::keychain_account(serverUrl(), peer_.user); }
 
     void start(QProcess& process, const QStringList& arguments, bool control) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -137,18 +167,92 @@ protected:
         process.start(QStringLiteral(DRAVIX_APP), arguments);
         ASSERT_TRUE(process.waitForStarted(10000));
     }
+    // A later launch with these links, which hands them to the running copy and ends.
+    void handOver(const QStringList& links) {
+        start(second_, links, false);
+        ASSERT_TRUE(second_.waitForFinished(30000));
+        EXPECT_EQ(second_.exitCode(), 0);
+    }
 
-    // The document window shows the page, as the server has it.
-    void expectPageOpened() {
-        const std::string answer = apptest::command(app_, lines_, "document", "document saved unmodified " +
-                                                    QByteArray(kPage).toBase64().toStdString(), 90000);
-        EXPECT_EQ(answer, "document saved unmodified " + QByteArray(kPage).toBase64().toStdString());
+    // The next alert from line `from` on: its title; empty when none came in time.
+    std::string awaitAlert(size_t& from, int ms = 60000) {
+        std::string title;
+        QTest::qWaitFor(
+            [&] {
+                for (; from < lines_.size(); ++from) {
+                    if (lines_[from].rfind("alert ", 0) == 0) {
+                        title = lines_[from++].substr(6);
+                        return true;
+                    }
+                }
+                return app_.state() == QProcess::NotRunning;
+            },
+            ms);
+        return title;
+    }
+    // The server's certificate or host key, asked about as the connection starts, is trusted.
+    void trustServer(size_t& from) {
+        const std::string title = awaitAlert(from);
+        ASSERT_FALSE(title.empty()) << "no question about the server's identity";
+        ASSERT_EQ(apptest::command(app_, lines_, "answer Trust", "answered", 15000), "answered") << title;
+    }
+
+    // The document window shows the text, as the server has it.
+    void expectOpened(const char* text) {
+        const std::string want = "document saved unmodified " + QByteArray(text).toBase64().toStdString();
+        EXPECT_EQ(apptest::command(app_, lines_, "document", want, 90000), want);
         EXPECT_EQ(apptest::command(app_, lines_, "key", "key main_editor shown", 15000), "key main_editor shown");
+    }
+    void expectPageOpened() { expectOpened(kPage); }
+    // Waits until the server window's explorer lists that folder; then its files can be opened.
+    bool awaitFolder(const std::string& path) {
+        const std::string want = "folder " + path;
+        return QTest::qWaitFor([&] { return apptest::command(app_, lines_, "folder", want, 2000) == want; }, 60000);
+    }
+    // How many server and document windows are open; -1 each when the app did not tell.
+    std::pair<int, int> windows() {
+        const size_t from = lines_.size();
+        app_.write("windows\n");
+        std::pair<int, int> counts{-1, -1};
+        QTest::qWaitFor(
+            [&] {
+                for (size_t i = from; i < lines_.size(); ++i) {
+                    if (std::sscanf(lines_[i].c_str(), "windows %d server %d document", &counts.first, &counts.second) == 2)
+                        return true;
+                }
+                return app_.state() == QProcess::NotRunning;
+            },
+            15000);
+        return counts;
+    }
+    // Waits until that many document windows are open: how many server windows are open then
+    // (-1 when they never were).
+    int serverWindowsOnceDocuments(int documents) {
+        std::pair<int, int> counts;
+        QTest::qWaitFor(
+            [&] {
+                counts = windows();
+                return counts.second >= documents || counts.first < 0;
+            },
+            90000);
+        return counts.second == documents ? counts.first : -1;
+    }
+    // Nothing the app wrote holds the peer's password.
+    void expectPasswordNowhere() {
+        app_.kill();
+        app_.waitForFinished(5000);
+        const std::string output = app_.readAllStandardError().toStdString();
+        EXPECT_EQ(output.find(peer_.password), std::string::npos);
+        for (const auto& l : lines_) EXPECT_EQ(l.find(peer_.password), std::string::npos) << l;
+        for (const auto& entry : fs::recursive_directory_iterator(home_.root())) {
+            if (!entry.is_regular_file()) continue;
+            EXPECT_EQ(filestest::readDiskFile(entry.path()).find(peer_.password), std::string::npos) << entry.path();
+        }
     }
 
     testsupport::TempHome home_;
     filestest::Peer peer_;
-    std::string folder_;
+    std::string folder_, scheme_;
     int port_ = 0;
     keyringtest::Cleanup keys_;
     std::string id_;
@@ -163,13 +267,11 @@ TEST_F(LinkProcess, ALinkOnTheCommandLineOpensItsFileWithTheSavedServer) {
 }
 
 TEST_F(LinkProcess, ALinkToAFolderShowsItInTheFileWindow) {
-    filestest::makeDiskFolder(peer_.root / folder_ / "sub");
-    filestest::writeDiskFile(peer_.root / folder_ / "sub" / "inner.html", kPage);
     saveServer();
     start(app_, {QString::fromStdString(link(false, "/sub"))}, true);
     // The explorer lists the folder: its file is there to open.
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return apptest::command(app_, lines_, "open sub/inner.html", "opened", 5000) == "opened"; }, 60000));
+    ASSERT_TRUE(awaitFolder("/sub"));
+    ASSERT_EQ(apptest::command(app_, lines_, "open sub/inner.html", "opened", 60000), "opened");
     expectPageOpened();
 }
 
@@ -211,6 +313,103 @@ TEST_F(LinkProcess, ALinkWithAPasswordToANewServerAsksSavesWithoutThePasswordAnd
     const std::string output = app_.readAllStandardError().toStdString();
     EXPECT_EQ(output.find(peer_.password), std::string::npos);
     for (const auto& l : lines_) EXPECT_EQ(l.find(peer_.password), std::string::npos) << l;
+}
+
+// "Connect" instead of "Save and Connect": the window connects with the link's password, and
+// nothing is written (no saved server, no keychain item, the password in no file and no output);
+// a later link to the same server uses that window without asking again.
+TEST_F(LinkProcess, ConnectWithoutSavingOpensTheFileAndWritesNothing) {
+    keys_.add(serverUrl(), account());  // should the app store it after all
+    start(app_, {QString::fromStdString(link(true, "/page.html"))}, true);
+    size_t from = 0;
+    ASSERT_EQ(awaitAlert(from), "Connect to Server?");
+    ASSERT_EQ(apptest::command(app_, lines_, "answer Connect", "answered", 15000), "answered");
+    expectPageOpened();
+    handOver({QString::fromStdString(link(false, "/other.html"))});
+    EXPECT_EQ(serverWindowsOnceDocuments(2), 1);
+    expectOpened(kOther);
+    EXPECT_EQ(awaitAlert(from, 0), "") << "asked again for a server the window is connected to";
+
+    const fs::path saved = home_.data() / "DravixFTPClient" / "Services" / "app_services.json";
+    if (fs::exists(saved)) EXPECT_EQ(filestest::readDiskFile(saved).find(serverUrl()), std::string::npos);
+    const auto read = keyringtest::readNow(serverUrl(), account());
+    EXPECT_FALSE(read.secret.has_value());
+    expectPasswordNowhere();
+}
+
+// A link whose server switch is stopped by the user's Cancel on the unsaved-changes question
+// ends there; the links after it still open.
+TEST_F(LinkProcess, CancelOnUnsavedChangesLetsTheNextLinksOpen) {
+    saveServer();
+    start(app_, {QString::fromStdString(link(false, "/page.html"))}, true);
+    expectPageOpened();
+    ASSERT_EQ(apptest::command(app_, lines_, "type changed ", "typed", 15000), "typed");
+    // The window lets go of its connection, keeping the document window and its changes.
+    const std::string dropped = apptest::command(app_, lines_, "connect no-such-server", "connected", 30000);
+    ASSERT_EQ(dropped.rfind("failed", 0), 0u) << dropped;
+    size_t from = lines_.size();
+    handOver({QString::fromStdString(link(false, "/", "nobody-" + std::to_string(::getpid()))),
+              QString::fromStdString(link(false, "/other.html"))});
+    ASSERT_EQ(awaitAlert(from), "Connect to Server?");
+    ASSERT_EQ(apptest::command(app_, lines_, "answer Connect", "answered", 15000), "answered");
+    ASSERT_EQ(awaitAlert(from), "Unsaved Changes");
+    ASSERT_EQ(apptest::command(app_, lines_, "answer Cancel", "answered", 15000), "answered");
+    EXPECT_EQ(serverWindowsOnceDocuments(2), 1);
+    expectOpened(kOther);
+}
+
+// A later launch's link that comes while the app's own first window, and its link, are still on
+// their way: both files open, over one server window.
+TEST_F(LinkProcess, LinksHandedOverWhileTheFirstWindowOpensShareOneServerWindow) {
+    saveServer();
+    start(app_, {QString::fromStdString(link(false, "/page.html"))}, true);
+    // The later launch starts once the app holds its data folder, and so before its first window
+    // (or the web engine under it) is ready.
+    const fs::path lock = home_.data() / "DravixFTPClient" / ".running";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fs::exists(lock) && fs::file_size(lock) > 0; }, 30000));
+    handOver({QString::fromStdString(link(false, "/other.html"))});
+    EXPECT_EQ(serverWindowsOnceDocuments(2), 1);
+}
+
+// The same links against an SFTP server (its host key trusted when asked) and an FTP server
+// speaking implicit TLS (ftps://, its self-signed certificate trusted when asked): a file opens
+// in a document window, a folder in the server's file window.
+class LinkProcessSftp : public LinkProcess {
+protected:
+    const char* peerKind() const override { return "sshd"; }
+};
+
+TEST_F(LinkProcessSftp, AFileAndAFolderOpenWithTheSavedServer) {
+    saveServer();
+    start(app_, {QString::fromStdString(link(false, "/page.html"))}, true);
+    size_t from = 0;
+    trustServer(from);
+    expectPageOpened();
+    handOver({QString::fromStdString(link(false, "/sub/"))});
+    ASSERT_TRUE(awaitFolder("/sub"));
+    ASSERT_EQ(apptest::command(app_, lines_, "open sub/inner.html", "opened", 60000), "opened");
+    EXPECT_EQ(serverWindowsOnceDocuments(2), 1);
+}
+
+class LinkProcessFtps : public LinkProcess {
+protected:
+    const char* peerKind() const override { return "proftpd-ftps"; }
+};
+
+TEST_F(LinkProcessFtps, AFileAndAFolderOpenWithAServerConnectedWithoutSaving) {
+    keys_.add(serverUrl(), account());
+    start(app_, {QString::fromStdString(link(true, "/page.html"))}, true);
+    size_t from = 0;
+    ASSERT_EQ(awaitAlert(from), "Connect to Server?");
+    ASSERT_EQ(apptest::command(app_, lines_, "answer Connect", "answered", 15000), "answered");
+    trustServer(from);
+    expectPageOpened();
+    handOver({QString::fromStdString(link(false, "/sub/"))});
+    // The window lists the folder (named from the login folder: no saved server's folder here).
+    ASSERT_TRUE(awaitFolder("/" + folder_ + "/sub"));
+    ASSERT_EQ(apptest::command(app_, lines_, "open " + folder_ + "/sub/inner.html", "opened", 60000), "opened");
+    EXPECT_EQ(serverWindowsOnceDocuments(2), 1);
+    expectPasswordNowhere();
 }
 
 }  // namespace

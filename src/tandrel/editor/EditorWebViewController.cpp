@@ -389,9 +389,8 @@ void retitle_document_windows_later() {
 // A server as the user named it (its URL when it has no nickname).
 std::string server_name(const std::optional<std::string>& service_id) {
     if (!service_id) return {};
-    for (const auto& service : app_services_manager().appServicesModel->saved_services) {
-        if (service && service->id == *service_id) return service->nickname.empty() ? service->url : service->nickname;
-    }
+    if (auto service = app_services_manager().find_service(*service_id))
+        return service->nickname.empty() ? service->url : service->nickname;
     return *service_id;
 }
 

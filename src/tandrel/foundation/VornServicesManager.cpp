@@ -31,6 +31,21 @@ void VornServicesManager::set_menu_rebuilder(std::function<void()> rebuild) {
     g_rebuild = std::move(rebuild);
 }
 
+std::shared_ptr<VornSingleServiceDataModel> VornServicesManager::find_service(const std::string& id) const {
+    for (const auto& s : appServicesModel->saved_services) {
+        if (s && s->id == id) return s;
+    }
+    for (const auto& weak : unsaved_services_) {
+        if (auto s = weak.lock(); s && s->id == id) return s;
+    }
+    return nullptr;
+}
+
+void VornServicesManager::add_unsaved_service(const std::shared_ptr<VornSingleServiceDataModel>& server) {
+    std::erase_if(unsaved_services_, [](const auto& weak) { return weak.expired(); });
+    if (server) unsaved_services_.insert(unsaved_services_.begin(), server);
+}
+
 void VornServicesManager::load_services(std::optional<std::filesystem::path> file_url) {
     url = std::move(file_url);
     AMZLogger::shared().log_verbose("New Services JSON File: " + json_store::url_text(url));

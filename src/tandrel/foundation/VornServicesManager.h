@@ -1,10 +1,14 @@
 #pragma once
 // The saved-servers store: loads "app_services.json" at launch and writes it back, one save at a
-// time in request order, on its own queue.
+// time in request order, on its own queue. It also finds, by id, the servers that windows are
+// connected to without their being saved (a link's server the user chose to connect to only):
+// those are never written, and are known only while a window holds them.
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "platform/dispatch/Dispatch.h"
 #include "tandrel/foundation/VornServicesDataModel.h"
@@ -29,10 +33,17 @@ public:
     // Writes the current model; runs on the save queue.
     void save_services(std::function<void(bool)> completion);
 
+    // The saved server with that id, else a window's unsaved one (main thread).
+    std::shared_ptr<VornSingleServiceDataModel> find_service(const std::string& id) const;
+    // A server a window connects to without saving it: found by find_service while the window
+    // (or anything else) holds the record, forgotten after.
+    void add_unsaved_service(const std::shared_ptr<VornSingleServiceDataModel>& server);
+
     // Called after every successful save (the app rebuilds its main menu there).
     static void set_menu_rebuilder(std::function<void()> rebuild);
 
 private:
+    std::vector<std::weak_ptr<VornSingleServiceDataModel>> unsaved_services_;
     void save_snapshot(const std::shared_ptr<VornServicesDataModel>& model,
                        const std::optional<std::filesystem::path>& file, const std::function<void(bool)>& completion);
 };

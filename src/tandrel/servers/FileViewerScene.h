@@ -99,14 +99,22 @@ public:
     void disconnect_service(ErrorCompletion completion) override;
     // Connects the saved server through a reset. Switching to another server than the window's
     // current one is a disconnect of that one first (its document windows decide and close);
-    // when a window is kept, the connection stays and the completion does not run.
+    // when a window is kept, the connection stays and the completion gets a silent "cancelled".
     void switch_to_service(const std::string& service_id, ConnectCompletion completion) override;
+    // Connects a server that is not saved (a link's, when the user chose to connect only), as
+    // switch_to_service does: the window holds the record, and the link's password when it had
+    // one, until it connects to another server or closes; the keychain is never asked, and
+    // nothing is written to the saved-servers file. Other screens find the record by id through
+    // VornServicesManager::find_service meanwhile.
+    void connect_unsaved_service(std::shared_ptr<VornSingleServiceDataModel> server, std::optional<std::string> password,
+                                 ConnectCompletion completion);
     // The window's close button: its document windows decide first, then the window closes.
     void request_window_close();
     // The continuation of a reset that connects next: an error goes to the connect completion,
     // otherwise connect_with_keychain_credentials runs for the server id.
     void connect_after_reset(std::optional<VornError> error, ConnectCompletion completion, const std::string& service_id);
-    // Connects the saved server with that id, its password read from the keychain. The completion
+    // Connects the saved server with that id, its password read from the keychain (or the
+    // window's unsaved server of that id, with the window's password for it). The completion
     // runs once: with the bucket on success, with an error otherwise (server not saved, password
     // missing, address not a URL, connection type without a connector, sessions not saved).
     void connect_with_keychain_credentials(const std::string& service_id, ConnectCompletion completion);
@@ -199,6 +207,9 @@ private:
     void save_session_if_present(ErrorCompletion completion);
     static std::string not_saved_message(const files::FileError& error);
     void refresh_after_create(std::optional<VornError> error, ErrorCompletion completion);
+    // The unsaved server this window connects to (connect_unsaved_service) and its password.
+    std::shared_ptr<VornSingleServiceDataModel> unsaved_service_;
+    std::optional<std::string> unsaved_password_;
     // Raised by every reset: a connect that started before the latest reset stores nothing.
     uint64_t connection_generation_ = 0;
     // The document windows are deciding (close_document_windows runs).

@@ -1,5 +1,6 @@
 // A file-viewer window's connection to one saved server: connecting with the password from the
-// keychain, dropping the connection, and the server's editing-sessions record.
+// keychain (or to a link's server the user did not save, with the window's own password for it),
+// dropping the connection, and the server's editing-sessions record.
 #include <utility>
 
 #include "platform/dispatch/Dispatch.h"
@@ -137,8 +138,13 @@ void FileViewerSceneDelegate::switch_to_service(const std::string& service_id, C
     // The same server again keeps its document windows: their records stay with it.
     const auto& current = my_session_info->service_id;
     if (current && *current == service_id) return reconnect();
-    close_document_windows([reconnect](bool closed) {
-        if (closed) reconnect();
+    close_document_windows([reconnect, completion](bool closed) {
+        if (closed) return reconnect();
+        // A document window kept (the user's Cancel, or a save that failed and was told): the
+        // connection stays as it is, and the caller hears so, to go on with what it does next.
+        if (completion)
+            completion(nullptr, VornError{"FileViewerSceneDelegate", 3, "The server's document windows stay open.",
+                                          "cancelled"});
     });
 }
 
@@ -162,6 +168,14 @@ void FileViewerSceneDelegate::connect_with_keychain_credentials(const std::strin
     };
 
     auto found = saved_service(service_id);
+    // A server this window connects to without its being saved (a saved one of the same id wins).
+    const bool window_only = !found && unsaved_service_ && unsaved_service_->id == service_id;
+    if (window_only) {
+        found = unsaved_service_;
+    } else {
+        unsaved_service_.reset();
+        unsaved_password_.reset();
+    }
     if (!found) {
         dispatch::mainQueue().async([done] { done(nullptr, app_error(Err::no_saved_service)); });
         return;
@@ -219,32 +233,65 @@ void FileViewerSceneDelegate::connect_with_keychain_credentials(const std::strin
             },
             leftovers, server->require_encryption);
     };
+    // No password at hand (none saved, or an unsaved server's link had none): SFTP logs in with
+    // keys (and asks what the server asks); the others ask for the password, for this connection.
+    auto without_password = [server, type, done, connect_with] {
+        if (type == EnumManager::VornConnectionType::sftp) return connect_with(std::string());
+        files::LoginQuestion question;
+        question.kind = files::LoginQuestion::Kind::prompts;
+        question.user = server->username;
+        question.title = "Password for " + (server->username.empty() ? std::string() : server->username + " at ") +
+                         (server->nickname.empty() ? server->url : server->nickname);
+        question.instruction = "No password is saved for this server.";
+        question.prompts = {{"Password:", false}};
+        VornTrustAsker().askLogin(std::move(question), [done, connect_with](std::optional<files::LoginAnswer> typed) {
+            dispatch::mainQueue().async([done, connect_with, typed = std::move(typed)] {
+                if (typed && !typed->answers.empty()) return connect_with(typed->answers.front());
+                // The user's own Cancel: nothing to tell them.
+                done(nullptr, VornError{"FileViewerSceneDelegate", 2, "No password was given.", "cancelled"});
+            });
+        });
+    };
+    // An unsaved server's password is the window's own: the keychain has none for it.
+    if (window_only) {
+        if (!unsaved_password_) return dispatch::mainQueue().async(without_password);
+        return dispatch::mainQueue().async([connect_with, password = *unsaved_password_] { connect_with(password); });
+    }
     VornKeyChainUtilityClass::keychain_read_password(
-        server->url, account, [self, server, type, generation, done, connect_with](Expected<std::string> password) {
+        server->url, account, [self, generation, done, connect_with, without_password](Expected<std::string> password) {
             if (!self) return done(nullptr, app_error(Err::no_file_window));
             if (self->connection_generation_ != generation) return done(nullptr, superseded_error());
             // Stored bytes that are not UTF-8 still give a password (with U+FFFD), as typed.
             if (password) return connect_with(files::path::decodeLenient(*password));
             if (!password.error().is("KeychainError", EnumManager::KeychainError::itemNotFound))
                 return done(nullptr, password.error());
-            // A server saved without a password has no keyring item. SFTP logs in with keys (and
-            // asks what the server asks); the others ask for the password, for this connection.
-            if (type == EnumManager::VornConnectionType::sftp) return connect_with(std::string());
-            files::LoginQuestion question;
-            question.kind = files::LoginQuestion::Kind::prompts;
-            question.user = server->username;
-            question.title = "Password for " + (server->username.empty() ? std::string() : server->username + " at ") +
-                             (server->nickname.empty() ? server->url : server->nickname);
-            question.instruction = "No password is saved for this server.";
-            question.prompts = {{"Password:", false}};
-            VornTrustAsker().askLogin(std::move(question), [done, connect_with](std::optional<files::LoginAnswer> typed) {
-                dispatch::mainQueue().async([done, connect_with, typed = std::move(typed)] {
-                    if (typed && !typed->answers.empty()) return connect_with(typed->answers.front());
-                    // The user's own Cancel: nothing to tell them.
-                    done(nullptr, VornError{"FileViewerSceneDelegate", 2, "No password was given.", "cancelled"});
-                });
-            });
+            // A server saved without a password has no keyring item.
+            without_password();
         });
+}
+
+void FileViewerSceneDelegate::connect_unsaved_service(std::shared_ptr<VornSingleServiceDataModel> server,
+                                                      std::optional<std::string> password, ConnectCompletion completion) {
+    if (!server) {
+        if (completion) dispatch::mainQueue().async([completion] { completion(nullptr, app_error(Err::no_saved_service)); });
+        return;
+    }
+    // The window holds the record and the password (the keychain is never asked for it) until it
+    // connects to another server or closes.
+    unsaved_service_ = server;
+    unsaved_password_ = std::move(password);
+    app_services_manager().add_unsaved_service(server);
+    QPointer<FileViewerSceneDelegate> self(this);
+    const std::string id = server->id;
+    switch_to_service(id, [self, id, completion](std::shared_ptr<VornProviderBucket> bucket, std::optional<VornError> error) {
+        // Not connected after all (a Cancel, a refused login): the window lets go of the server.
+        const bool connected = self && self->provider_bucket && self->my_session_info->service_id == id;
+        if (!bucket && self && !connected && self->unsaved_service_ && self->unsaved_service_->id == id) {
+            self->unsaved_service_.reset();
+            self->unsaved_password_.reset();
+        }
+        if (completion) completion(std::move(bucket), std::move(error));
+    });
 }
 
 void FileViewerSceneDelegate::release_in_background(std::shared_ptr<VornProviderBucket> bucket) {

@@ -244,13 +244,8 @@ void QuickConnectView::hovering(bool inside) {
 void QuickConnectView::set_hover_highlight(bool on) { view_wrapper_btn->setHighlighted(on); }
 
 void QuickConnectView::show_connected_service(const std::string& service_id) {
-    std::shared_ptr<VornSingleServiceDataModel> found;
-    for (const auto& s : app_services_manager().appServicesModel->saved_services) {
-        if (s && s->id == service_id) {
-            found = s;
-            break;
-        }
-    }
+    // A saved server, or one the window connected to without saving it.
+    std::shared_ptr<VornSingleServiceDataModel> found = app_services_manager().find_service(service_id);
     if (!found) return;
     if (auto* window = qobject_cast<FileViewerSceneDelegate*>(file_delegatex.data())) {
         if (window->fileView_controller) window->fileView_controller->hide_welcome_splash_view();
