@@ -50,9 +50,9 @@ Kinds:
              addressed without its "/" (and 301 to the "/" for PROPFIND), writes "#" and "?" of
              names raw in PROPFIND hrefs and gives folders a length; a PUT writes the file as its
              body arrives (see CUT_UPLOADS_MARKER)
-    pyftpd-php  pyftpd whose ROOT holds the folder "www" (WEB_ROOT, "/www" from the login folder),
-             served by lighttpd with PHP (php-cgi over mod_cgi) at SITE_URL; SITE_LOG is lighttpd's
-             access log, a line per request written after its answer ("... \"GET /a.php HTTP/1.1\" ...")
+    pyftpd-php  pyftpd whose ROOT lighttpd serves with PHP (php-cgi over mod_cgi) at SITE_URL
+             (ROOT/a/b.php is SITE_URL + "a/b.php"); SITE_LOG is lighttpd's access log, a line per
+             request written after its answer ("... \"GET /a/b.php HTTP/1.1\" ...")
     silent   a listener that accepts connections and never says a word (for timeouts)
     sshd     OpenSSH's sshd from its unpacked Debian package, with its own configuration and host
              key (HOST_KEY: its public key file; KNOWN_HOSTS: a known_hosts file that has it; it
@@ -1528,7 +1528,7 @@ def start_lighttpd(d, env_path):
 
 
 PHP_SITE_CONF = """\
-server.document-root = "{www}"
+server.document-root = "{root}"
 server.bind = "127.0.0.1"
 server.port = {port}
 server.errorlog = "{run}/logs/error.log"
@@ -1554,7 +1554,6 @@ def start_pyftpd_php(d, env_path):
         for line in f:
             key, _, value = line.rstrip("\n").partition("=")
             values[key] = value
-    www = fresh_dir(os.path.join(values["ROOT"], "www"), 0o777)
     run = fresh_dir(os.path.join(d, "pyftpd-php", "web"), 0o755)
     fresh_dir(os.path.join(run, "logs"), 0o777)
     user_lines = 'server.username = "nobody"\nserver.groupname = "nogroup"' if os.geteuid() == 0 else ""
@@ -1562,13 +1561,13 @@ def start_pyftpd_php(d, env_path):
         port = free_port()
         conf = os.path.join(run, "lighttpd.conf")
         with open(conf, "w") as f:
-            f.write(PHP_SITE_CONF.format(run=run, port=port, www=www, php=php, user_lines=user_lines))
+            f.write(PHP_SITE_CONF.format(run=run, port=port, root=values["ROOT"], php=php, user_lines=user_lines))
         proc = spawn([LIGHTTPD, "-D", "-f", conf, "-m", LIGHTTPD_MODULES], os.path.join(run, "server.log"))
         if wait_for_port(port, proc) and answers_http(port, proc):
             # Stopped with the FTP server (stop() reads the extra line).
             with open(os.path.join(d, "pyftpd-php.pid"), "a") as f:
                 f.write(f"web:{proc.pid}\n")
-            values.update({"WEB_ROOT": "/www", "SITE_URL": f"http://127.0.0.1:{port}/",
+            values.update({"SITE_URL": f"http://127.0.0.1:{port}/",
                            "SITE_LOG": os.path.join(run, "logs", "access.log")})
             write_env(env_path, values)
             return 0

@@ -1,5 +1,7 @@
 #include "tandrel/editor/VornPreviewJSConnector.h"
 
+#include <QWebEnginePage>
+
 #include "platform/dispatch/Dispatch.h"
 #include "platform/files/CertificateCheck.h"
 #include "platform/files/RemotePath.h"
@@ -168,7 +170,8 @@ bool VornPreviewJSConnector::push_first_content_from_state(const std::string& se
 void VornPreviewJSConnector::load_preview_html(const std::string& html) {
     QPointer<VornPreviewJSConnector> self(this);
     dispatch::mainQueue().async([self, html] {
-        if (!self) return;
+        // "Site" took the view over meanwhile: the editor's text waits for "Live".
+        if (!self || self->site_shown_) return;
         if (!self->web_view) {
             if (auto* display = self->error_delegatex.get()) {
                 display->present_error(editor_support::app_error(Err::no_webview));
@@ -218,7 +221,7 @@ bool VornPreviewJSConnector::load_site_page(const std::string& html) {
     if (!site_->address_of(*path)) return false;
     QPointer<VornPreviewJSConnector> self(this);
     dispatch::mainQueue().async([self, html, path = *path] {
-        if (!self) return;
+        if (!self || self->site_shown_) return;
         if (!self->web_view) {
             if (auto* display = self->error_delegatex.get()) {
                 display->present_error(editor_support::app_error(Err::no_webview));

@@ -288,9 +288,12 @@ TEST_P(PreviewSiteMode, SiteShowsTheServedPageAndReloadsOnlyOnceTheSaveHasLanded
                              "<p id=\"v\">one</p><div style=\"height:6000px\"></div></body></html>";
     put("www/page.php", page);
     put("notes/x.html", "<p>not on the site</p>");
-    ASSERT_EQ(window->service, server_);
-    server_->web_root = "/www";
-    server_->site_url = peer_.values.at("SITE_URL");
+    // The connected window's record of the server, as the form would have saved it.
+    ASSERT_TRUE(window->service);
+    window->service->web_root = "/www";
+    // The web server serves the peer's folder; this test's files are in a folder of their own.
+    const std::string site = peer_.values.at("SITE_URL") + peer_.root.filename().string() + "/www/";
+    window->service->site_url = site;
     // What the preview had shown when each save landed on the server.
     std::vector<int> loads_when_written;
     QObject::connect(window, &VornFileViewerSceneDelegateProtocol::remoteFileWritten, preview.get(),
@@ -308,9 +311,11 @@ TEST_P(PreviewSiteMode, SiteShowsTheServedPageAndReloadsOnlyOnceTheSaveHasLanded
     EXPECT_EQ(preview->preview_mode(), VornPreviewJSConnector::PreviewMode::site);
     EXPECT_FALSE(hub->previewScreen->site_bar_item->isEnabled());
     EXPECT_TRUE(hub->previewScreen->live_bar_item->isEnabled());
-    ASSERT_TRUE(waitFor([&] { return text_of("out") == "php says 42"; }, webtest::kPageLoadMs)) << js("location.href");
-    EXPECT_EQ(js("location.href"), peer_.values.at("SITE_URL") + "page.php");
-    ASSERT_TRUE(waitFor([&] { return gets("/page.php") == 1; }, 10000));
+    ASSERT_TRUE(waitFor([&] { return text_of("out") == "php says 42"; }, webtest::kPageLoadMs))
+        << js("location.href + ' ' + document.documentElement.outerHTML");
+    EXPECT_EQ(js("location.href"), site + "page.php");
+    const std::string served = "/" + peer_.root.filename().string() + "/www/page.php";
+    ASSERT_TRUE(waitFor([&] { return gets(served) == 1; }, 10000));
     // The page has no bridge, and no file.
     EXPECT_EQ(js("typeof qt + ' ' + typeof window.webkit"), "undefined undefined");
     EXPECT_EQ(xhr("GET", "file:///etc/hostname"), "refused");
@@ -335,7 +340,7 @@ TEST_P(PreviewSiteMode, SiteShowsTheServedPageAndReloadsOnlyOnceTheSaveHasLanded
     ASSERT_TRUE(waitFor([&] { return text_of("v") == "two"; }, webtest::kPageLoadMs));
     EXPECT_EQ(text_of("out"), "php says 42");
     EXPECT_TRUE(waitFor([&] { return js("Math.round(window.scrollY)") == 900; }, 5000)) << js("window.scrollY");
-    ASSERT_TRUE(waitFor([&] { return gets("/page.php") == 2; }, 10000));
+    ASSERT_TRUE(waitFor([&] { return gets(served) == 2; }, 10000));
 
     // A file outside the web root has no address on the site; its own choice starts at "Live".
     hub->info.file_path = "/notes/x.html";
