@@ -1,6 +1,7 @@
 #include "tandrel/editor/VornPreviewJSConnector.h"
 
 #include <QWebEnginePage>
+#include <cmath>
 
 #include "platform/dispatch/Dispatch.h"
 #include "platform/files/CertificateCheck.h"
@@ -110,7 +111,8 @@ void VornPreviewJSConnector::attach_web_view(web::WebView* view) {
         if (!self || self->web_view != view || !self->restore_scroll_) return;
         const QPointF at = *self->restore_scroll_;
         self->restore_scroll_.reset();
-        view->evaluateJavaScript("window.scrollTo(" + std::to_string(at.x()) + "," + std::to_string(at.y()) + ")");
+        view->evaluateJavaScript("window.scrollTo(" + std::to_string(std::lround(at.x())) + "," +
+                                 std::to_string(std::lround(at.y())) + ")");
     });
     view->setCertificateHandler([self](const QString& host, int port, const QList<QByteArray>& chain,
                                        const QString& description, std::function<void(bool)> answer) {
