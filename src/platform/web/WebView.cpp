@@ -563,39 +563,31 @@ void WebView::loadHtmlString(const std::string& html) {
 
 bool WebView::loadSitePage(const QUrl& url) {
     if (site::keyOf(url).isEmpty()) return false;
-    if (loading_) {
-        waiting_ = url;
-        return true;
-    }
-    startSiteLoad(url);
+    loadAddress(url);
     return true;
-}
-
-void WebView::startSiteLoad(const QUrl& url) {
-    pages::withdraw(memoryPageKey_);
-    memoryPageKey_.clear();
-    interceptor_->setPolicy(RequestPolicy::site(site::keyOf(url), networkForHtml_));
-    page_->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
-    loading_ = true;
-    loadWatch_->start();
-    page_->load(url);
 }
 
 bool WebView::loadWebPage(const QUrl& url) {
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) return false;
-    if (loading_) {
-        waiting_ = url;
-        return true;
-    }
-    startWebLoad(url);
+    loadAddress(url);
     return true;
 }
 
-void WebView::startWebLoad(const QUrl& url) {
+void WebView::loadAddress(const QUrl& url) {
+    if (loading_) {
+        waiting_ = url;
+        return;
+    }
+    startAddressLoad(url);
+}
+
+void WebView::startAddressLoad(const QUrl& url) {
     pages::withdraw(memoryPageKey_);
     memoryPageKey_.clear();
-    interceptor_->setPolicy(RequestPolicy::web());
+    // A site's page reaches its own site (and the web as allowed); a web server's page the web only.
+    const QString key = site::keyOf(url);
+    interceptor_->setPolicy(key.isEmpty() ? RequestPolicy::web() : RequestPolicy::site(key, networkForHtml_));
     page_->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
     loading_ = true;
     loadWatch_->start();
@@ -622,8 +614,7 @@ void WebView::loadEnded() {
     auto next = std::move(*waiting_);
     waiting_.reset();
     if (auto* html = std::get_if<std::string>(&next)) startHtmlLoad(*html);
-    else if (site::keyOf(std::get<QUrl>(next)).isEmpty()) startWebLoad(std::get<QUrl>(next));
-    else startSiteLoad(std::get<QUrl>(next));
+    else startAddressLoad(std::get<QUrl>(next));
 }
 
 void WebView::setNetworkAllowedForHtml(bool allowed) {

@@ -147,8 +147,9 @@ private:
     void deliverMessage(const QString& name, const QString& bodyJson, const QVariantList& large, const QString& marker);
     void deliverConsole(ConsoleLevel level, const QString& message, int line, const QString& source);
     void startHtmlLoad(const std::string& html);
-    void startSiteLoad(const QUrl& url);
-    void startWebLoad(const QUrl& url);
+    // A site page's or web page's address: now, or once the load under way has ended.
+    void loadAddress(const QUrl& url);
+    void startAddressLoad(const QUrl& url);
     void loadEnded();
 
     WebPage* page_ = nullptr;
