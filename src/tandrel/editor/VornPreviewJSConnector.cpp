@@ -111,8 +111,10 @@ void VornPreviewJSConnector::attach_web_view(web::WebView* view) {
         if (!self || self->web_view != view || !self->restore_scroll_) return;
         const QPointF at = *self->restore_scroll_;
         self->restore_scroll_.reset();
-        view->evaluateJavaScript("window.scrollTo(" + std::to_string(std::lround(at.x())) + "," +
-                                 std::to_string(std::lround(at.y())) + ")");
+        // Once now and once more after the next frame, over any scrolling of the engine's own.
+        const std::string to = std::to_string(std::lround(at.x())) + "," + std::to_string(std::lround(at.y()));
+        view->evaluateJavaScript("window.scrollTo(" + to + "); requestAnimationFrame(function () { window.scrollTo(" + to +
+                                 "); }); true");
     });
     view->setCertificateHandler([self](const QString& host, int port, const QList<QByteArray>& chain,
                                        const QString& description, std::function<void(bool)> answer) {
@@ -370,9 +372,22 @@ void VornPreviewJSConnector::show_site_page(bool keep_scroll) {
         web_view->loadHtmlString(no_site_address_html(root));
         return;
     }
-    if (keep_scroll && web_view->url() == *address) restore_scroll_ = web_view->page()->scrollPosition();
-    else restore_scroll_.reset();
-    web_view->loadWebPage(*address);
+    restore_scroll_.reset();
+    if (!keep_scroll || web_view->url() != *address) {
+        web_view->loadWebPage(*address);
+        return;
+    }
+    // The page's own word on where it is (the view's copy may lag behind), then the reload.
+    QPointer<VornPreviewJSConnector> self(this);
+    QPointer<web::WebView> view = web_view;
+    const QUrl url = *address;
+    web_view->evaluateJavaScript("[window.scrollX, window.scrollY]", [self, view, url](nlohmann::json at,
+                                                                                       std::optional<web::ScriptError>) {
+        if (!self || !view || self->web_view != view || !self->site_shown_) return;
+        if (at.is_array() && at.size() == 2 && at[0].is_number() && at[1].is_number())
+            self->restore_scroll_ = QPointF(at[0].get<double>(), at[1].get<double>());
+        view->loadWebPage(url);
+    });
 }
 
 void VornPreviewJSConnector::follow_saves() {
