@@ -50,6 +50,9 @@ Kinds:
              addressed without its "/" (and 301 to the "/" for PROPFIND), writes "#" and "?" of
              names raw in PROPFIND hrefs and gives folders a length; a PUT writes the file as its
              body arrives (see CUT_UPLOADS_MARKER)
+    pyftpd-php  pyftpd whose ROOT lighttpd serves with PHP (php-cgi over mod_cgi) at SITE_URL
+             (ROOT/a/b.php is SITE_URL + "a/b.php"); SITE_LOG is lighttpd's access log, a line per
+             request written after its answer ("... \"GET /a/b.php HTTP/1.1\" ...")
     silent   a listener that accepts connections and never says a word (for timeouts)
     sshd     OpenSSH's sshd from its unpacked Debian package, with its own configuration and host
              key (HOST_KEY: its public key file; KNOWN_HOSTS: a known_hosts file that has it; it
@@ -1535,6 +1538,56 @@ def start_lighttpd(d, env_path):
     return 1
 
 
+PHP_SITE_CONF = """\
+server.document-root = "{root}"
+server.bind = "127.0.0.1"
+server.port = {port}
+server.errorlog = "{run}/logs/error.log"
+server.modules = ( "mod_accesslog", "mod_cgi" )
+accesslog.filename = "{run}/logs/access.log"
+index-file.names = ( "index.php", "index.html" )
+cgi.assign = ( ".php" => "{php}" )
+mimetype.assign = ( ".html" => "text/html", ".css" => "text/css", ".js" => "text/javascript" )
+{user_lines}
+"""
+
+
+def start_pyftpd_php(d, env_path):
+    php = shutil.which("php-cgi") or "/usr/bin/php-cgi"
+    if not os.path.exists(php):
+        return missing("php-cgi is not installed (package php-cgi)")
+    if not os.path.exists(LIGHTTPD):
+        return missing(f"lighttpd is not installed ({LIGHTTPD}, package lighttpd)")
+    if start_pyftpd(d, env_path, "pyftpd-php") != 0:
+        return 1
+    values = {}
+    with open(env_path) as f:
+        for line in f:
+            key, _, value = line.rstrip("\n").partition("=")
+            values[key] = value
+    run = fresh_dir(os.path.join(d, "pyftpd-php", "web"), 0o755)
+    fresh_dir(os.path.join(run, "logs"), 0o777)
+    user_lines = 'server.username = "nobody"\nserver.groupname = "nogroup"' if os.geteuid() == 0 else ""
+    for _ in range(5):
+        port = free_port()
+        conf = os.path.join(run, "lighttpd.conf")
+        with open(conf, "w") as f:
+            f.write(PHP_SITE_CONF.format(run=run, port=port, root=values["ROOT"], php=php, user_lines=user_lines))
+        proc = spawn([LIGHTTPD, "-D", "-f", conf, "-m", LIGHTTPD_MODULES], os.path.join(run, "server.log"))
+        if wait_for_port(port, proc) and answers_http(port, proc):
+            # Stopped with the FTP server (stop() reads the extra line).
+            with open(os.path.join(d, "pyftpd-php.pid"), "a") as f:
+                f.write(f"web:{proc.pid}\n")
+            values.update({"SITE_URL": f"http://127.0.0.1:{port}/",
+                           "SITE_LOG": os.path.join(run, "logs", "access.log")})
+            write_env(env_path, values)
+            return 0
+        stop_group(proc.pid)
+    sys.stderr.write("lighttpd with PHP did not start:\n" + tail(os.path.join(run, "server.log"))
+                     + tail(os.path.join(run, "logs", "error.log")))
+    return 1
+
+
 def start_davlax(d, env_path):
     run = fresh_dir(os.path.join(d, "davlax"))
     root = fresh_dir(os.path.join(run, "root"), 0o777)
@@ -1597,6 +1650,7 @@ STARTERS.update({"pyftpd-lax": start_pyftpd_lax, "nginx-core": start_nginx_core,
                  "pyftpd-away": start_pyftpd_away})
 STARTERS.update({"nginx": start_nginx, "lighttpd": start_lighttpd, "davlax": start_davlax,
                  "ingestion": start_ingestion, "sshd": start_sshd, "sshd-otp": start_sshd_otp})
+STARTERS.update({"pyftpd-php": start_pyftpd_php})
 
 
 def stop_group(pid):
@@ -1668,6 +1722,8 @@ def stop(d, kind):
     pid = int(lines[0])
     stop_group(pid)
     for extra in lines[1:]:
+        if extra.startswith("web:"):
+            stop_group(int(extra[len("web:"):]))
         if extra.startswith("conf:"):
             # vsftpd runs each session in a session of its own, out of the listener's process
             # group: end those still running with this run's own configuration file.

@@ -202,6 +202,15 @@ std::pair<std::string, int> hostAndPort(const std::string& authority, const std:
     return {host, number};
 }
 
+std::optional<Certificate> describeCertificate(const std::string& der, std::string reason) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(der.data());
+    X509* leaf = d2i_X509(nullptr, &bytes, static_cast<long>(der.size()));
+    if (!leaf) return std::nullopt;
+    Certificate c = describe(leaf, std::move(reason));
+    X509_free(leaf);
+    return c;
+}
+
 TrustQuestion certificateQuestion(const CertificateCheck& check) {
     TrustQuestion q;
     q.subject = TrustQuestion::Subject::certificate;

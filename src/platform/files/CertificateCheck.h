@@ -35,6 +35,10 @@ void armCertificateCheck(CURL* easy, CertificateCheck& check);
 // scheme's port (ftp, ftps, sftp, http, https) when it gives none or one out of range.
 std::pair<std::string, int> hostAndPort(const std::string& authority, const std::string& scheme);
 
+// A certificate (DER) as the user is shown it, with the reason it was refused; nothing when the
+// bytes are no certificate. For certificates met outside libcurl (a web page's).
+std::optional<Certificate> describeCertificate(const std::string& der, std::string reason);
+
 // The question to the user about a refused certificate.
 TrustQuestion certificateQuestion(const CertificateCheck& check);
 

@@ -32,6 +32,12 @@ RequestPolicy RequestPolicy::site(const QString& key, bool allowNetwork) {
     return p;
 }
 
+RequestPolicy RequestPolicy::web() {
+    RequestPolicy p;
+    p.kind_ = Kind::web;
+    return p;
+}
+
 std::optional<QString> RequestPolicy::readAccessFolder() const {
     if (kind_ != Kind::folder) return std::nullopt;
     return folder_;
@@ -60,6 +66,8 @@ bool RequestPolicy::allows(const QUrl& url) const {
             if (allowNetwork_ && (scheme == QLatin1String("http") || scheme == QLatin1String("https")))
                 return true;
             return false;
+        case Kind::web:
+            return scheme == QLatin1String("http") || scheme == QLatin1String("https");
         case Kind::site:
             if (scheme == QLatin1String(kSiteScheme)) return site::keyOf(url) == folder_;
             if (allowNetwork_ && (scheme == QLatin1String("http") || scheme == QLatin1String("https")))

@@ -5,7 +5,9 @@
 //  - a page served from memory through the app's page scheme: that scheme and, only when allowed,
 //    http and https. Never a file;
 //  - a page of a site (SiteResources.h): the site scheme under its own key only (never another
-//    site's) and, only when allowed, http and https. Never a file, never the page scheme.
+//    site's) and, only when allowed, http and https. Never a file, never the page scheme;
+//  - a page of the web (a web server's page at its own http or https address): http and https
+//    only. Never a file, never one of the app's schemes.
 // data:, blob: and about: URLs stay inside the page and are always allowed.
 #include <QString>
 #include <QUrl>
@@ -28,13 +30,15 @@ public:
     static RequestPolicy memoryPage(bool allowNetwork);
     // The site scheme under `key`; http and https too when `allowNetwork`.
     static RequestPolicy site(const QString& key, bool allowNetwork);
+    // http and https only.
+    static RequestPolicy web();
 
     bool allows(const QUrl& url) const;
     // The canonical folder a file page may read, if this is a file-page policy.
     std::optional<QString> readAccessFolder() const;
 
 private:
-    enum class Kind { none, folder, memory, site };
+    enum class Kind { none, folder, memory, site, web };
     Kind kind_ = Kind::none;
     QString folder_;  // canonical, no trailing slash (except for "/"); a site's key
     bool allowNetwork_ = false;

@@ -1,5 +1,8 @@
 #include "platform/web/WebView.h"
 
+#include <QSslCertificate>
+#include <QWebEngineCertificateError>
+
 #include <cctype>
 #include <cstdlib>
 #include <set>
@@ -382,6 +385,27 @@ WebView::WebView(QWidget* parent, Bridge bridge) : QWebEngineView(parent) {
     loadWatch_->setInterval(kLoadWatchMs);
     connect(loadWatch_, &QTimer::timeout, this, [this] { loadEnded(); });
     connect(page_, &QWebEnginePage::loadStarted, this, [this] { loading_ = true; });
+    // A certificate the system does not trust: the page waits for the handler's answer (the
+    // engine's own question, never a nested loop); without a handler, or for a fault that cannot
+    // be let through, it is refused.
+    connect(page_, &QWebEnginePage::certificateError, this, [this](QWebEngineCertificateError error) {
+        if (!certificates_ || !error.isOverridable()) {
+            error.rejectCertificate();
+            return;
+        }
+        error.defer();
+        QList<QByteArray> chain;
+        for (const QSslCertificate& c : error.certificateChain()) chain.push_back(c.toDer());
+        const QUrl url = error.url();
+        auto once = std::make_shared<bool>(false);
+        certificates_(url.host(), url.port(url.scheme() == QLatin1String("https") ? 443 : 80), chain,
+                      error.description(), [error, once](bool trust) mutable {
+                          if (*once) return;
+                          *once = true;
+                          if (trust) error.acceptCertificate();
+                          else error.rejectCertificate();
+                      });
+    });
     connect(page_, &QWebEnginePage::loadFinished, this, [this](bool ok) {
         // A page from memory that has loaded needs its bytes no more: the page holds them now.
         if (ok && !memoryPageKey_.isEmpty() && pages::keyOf(page_->url()) == memoryPageKey_) {
@@ -570,23 +594,38 @@ void WebView::loadHtmlString(const std::string& html) {
 
 bool WebView::loadSitePage(const QUrl& url) {
     if (site::keyOf(url).isEmpty()) return false;
-    if (loading_) {
-        waiting_ = url;
-        return true;
-    }
-    startSiteLoad(url);
+    loadAddress(url);
     return true;
 }
 
-void WebView::startSiteLoad(const QUrl& url) {
+bool WebView::loadWebPage(const QUrl& url) {
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) return false;
+    loadAddress(url);
+    return true;
+}
+
+void WebView::loadAddress(const QUrl& url) {
+    if (loading_) {
+        waiting_ = url;
+        return;
+    }
+    startAddressLoad(url);
+}
+
+void WebView::startAddressLoad(const QUrl& url) {
     pages::withdraw(memoryPageKey_);
     memoryPageKey_.clear();
-    interceptor_->setPolicy(RequestPolicy::site(site::keyOf(url), networkForHtml_));
+    // A site's page reaches its own site (and the web as allowed); a web server's page the web only.
+    const QString key = site::keyOf(url);
+    interceptor_->setPolicy(key.isEmpty() ? RequestPolicy::web() : RequestPolicy::site(key, networkForHtml_));
     page_->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
     loading_ = true;
     loadWatch_->start();
     page_->load(url);
 }
+
+void WebView::setCertificateHandler(CertificateHandler handler) { certificates_ = std::move(handler); }
 
 void WebView::startHtmlLoad(const std::string& html) {
     const QUrl url = pages::publish(QByteArray::fromStdString(html), memoryPageKey_);
@@ -606,7 +645,7 @@ void WebView::loadEnded() {
     auto next = std::move(*waiting_);
     waiting_.reset();
     if (auto* html = std::get_if<std::string>(&next)) startHtmlLoad(*html);
-    else startSiteLoad(std::get<QUrl>(next));
+    else startAddressLoad(std::get<QUrl>(next));
 }
 
 void WebView::setNetworkAllowedForHtml(bool allowed) {

@@ -99,6 +99,16 @@ public:
     // https as networkAllowedForHtml says). One load at a time, as for loadHtmlString. Returns
     // false, loading nothing, for another kind of URL.
     bool loadSitePage(const QUrl& url);
+    // Loads a web server's page at its own http or https address: it and what it links may reach
+    // http and https only (no file, none of the app's schemes). One load at a time, as for
+    // loadHtmlString. Returns false, loading nothing, for another kind of URL.
+    bool loadWebPage(const QUrl& url);
+    // A page's TLS certificate that the system does not trust: the handler gets the host, port,
+    // the certificate chain (leaf first, DER), the engine's description of the fault and an
+    // answer to call once, on the main thread (true: go on). Without a handler it is refused.
+    using CertificateHandler = std::function<void(const QString& host, int port, const QList<QByteArray>& chain,
+                                                  const QString& description, std::function<void(bool)> answer)>;
+    void setCertificateHandler(CertificateHandler handler);
     // Whether pages loaded with loadHtmlString or loadSitePage may fetch http and https resources
     // (default false).
     void setNetworkAllowedForHtml(bool allowed);
@@ -137,7 +147,9 @@ private:
     void deliverMessage(const QString& name, const QString& bodyJson, const QVariantList& large, const QString& marker);
     void deliverConsole(ConsoleLevel level, const QString& message, int line, const QString& source);
     void startHtmlLoad(const std::string& html);
-    void startSiteLoad(const QUrl& url);
+    // A site page's or web page's address: now, or once the load under way has ended.
+    void loadAddress(const QUrl& url);
+    void startAddressLoad(const QUrl& url);
     void loadEnded();
 
     WebPage* page_ = nullptr;
@@ -146,6 +158,7 @@ private:
     RequestInterceptor* interceptor_ = nullptr;
     std::map<std::string, MessageHandler> handlers_;
     ConsoleHandler console_;
+    CertificateHandler certificates_;
     QString memoryPageKey_;
     std::size_t memoryPageBytes_ = 0;
     bool networkForHtml_ = false;

@@ -1,6 +1,10 @@
 #include "tandrel/editor/VornPreviewJSConnector.h"
 
+#include <QWebEnginePage>
+#include <cmath>
+
 #include "platform/dispatch/Dispatch.h"
+#include "platform/files/CertificateCheck.h"
 #include "platform/files/RemotePath.h"
 #include "platform/web/WebView.h"
 #include "tandrel/editor/DocumentInterfaceHub.h"
@@ -67,6 +71,26 @@ std::string restyle_script(const std::string& site_path) {
 
 bool is_style_sheet(const std::string& path) { return mime_type_for_url(path) == "text/css"; }
 
+// A page a web server makes: HTML, or PHP (which only "Site" can show as a page).
+bool is_server_page(const std::string& path) {
+    const std::string mime = mime_type_for_url(path);
+    return mime == "text/html" || mime.find("php") != std::string::npos;
+}
+
+std::string html_escaped(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 VornPreviewJSConnector::VornPreviewJSConnector(QObject* parent) : QObject(parent) {
@@ -82,6 +106,21 @@ void VornPreviewJSConnector::attach_web_view(web::WebView* view) {
     if (!view) return;
     web_view = view;
     QPointer<VornPreviewJSConnector> self(this);
+    // "Site": the scroll position of the page before a reload comes back once it has loaded.
+    connect(view, &QWebEngineView::loadFinished, this, [self, view](bool) {
+        if (!self || self->web_view != view || !self->restore_scroll_) return;
+        const QPointF at = *self->restore_scroll_;
+        self->restore_scroll_.reset();
+        // Once now and once more after the next frame, over any scrolling of the engine's own.
+        const std::string to = std::to_string(std::lround(at.x())) + "," + std::to_string(std::lround(at.y()));
+        view->evaluateJavaScript("window.scrollTo(" + to + "); requestAnimationFrame(function () { window.scrollTo(" + to +
+                                 "); }); true");
+    });
+    view->setCertificateHandler([self](const QString& host, int port, const QList<QByteArray>& chain,
+                                       const QString& description, std::function<void(bool)> answer) {
+        if (!self) return answer(false);
+        self->answer_certificate(host, port, chain, description, std::move(answer));
+    });
     for (const auto& name : VornEditorJSConnector::message_handler_names()) {
         view->addMessageHandler(name, [self](const web::ScriptMessage& message) {
             if (self) self->handle_script_message(message);
@@ -107,13 +146,21 @@ void VornPreviewJSConnector::push_preview_content(std::shared_ptr<VornPreviewCon
         recorded_provider_ = provider.get();
         VornPreviewOpenTexts::shared().set(recorded_provider_, *recorded_path_, *bucket->content);
     }
-    if (*bucket->file_mime == "text/html") {
+    if (path && is_server_page(*path)) last_html_ = *bucket->content;
+    if (site_mode_available() && preview_mode() == PreviewMode::site) {
+        // The page as the server serves it: edits change nothing until they are saved.
+        if (screen) screen->show_preview();
+        if (!site_shown_) show_site_page(false);
+    } else if (*bucket->file_mime == "text/html") {
+        site_shown_ = false;
         if (screen) screen->show_preview();
         if (!load_site_page(*bucket->content)) load_preview_html(*bucket->content);
     } else {
+        site_shown_ = false;
         if (screen) screen->show_no_preview(QString::fromStdString(*bucket->file_mime));
         load_preview_html(std::string());
     }
+    emit previewModeChanged();
 }
 
 bool VornPreviewJSConnector::push_first_content_from_state(const std::string& session_json) {
@@ -127,7 +174,8 @@ bool VornPreviewJSConnector::push_first_content_from_state(const std::string& se
 void VornPreviewJSConnector::load_preview_html(const std::string& html) {
     QPointer<VornPreviewJSConnector> self(this);
     dispatch::mainQueue().async([self, html] {
-        if (!self) return;
+        // "Site" took the view over meanwhile: the editor's text waits for "Live".
+        if (!self || self->site_shown_) return;
         if (!self->web_view) {
             if (auto* display = self->error_delegatex.get()) {
                 display->present_error(editor_support::app_error(Err::no_webview));
@@ -177,7 +225,7 @@ bool VornPreviewJSConnector::load_site_page(const std::string& html) {
     if (!site_->address_of(*path)) return false;
     QPointer<VornPreviewJSConnector> self(this);
     dispatch::mainQueue().async([self, html, path = *path] {
-        if (!self) return;
+        if (!self || self->site_shown_) return;
         if (!self->web_view) {
             if (auto* display = self->error_delegatex.get()) {
                 display->present_error(editor_support::app_error(Err::no_webview));
@@ -241,4 +289,143 @@ void VornPreviewJSConnector::handle_script_message(const web::ScriptMessage& mes
     }
     if (body.is_object()) return;
     AMZLogger::shared().log_verbose("JS PreviewWK: Non Dict Message: " + body.dump());
+}
+
+// ---- "Live" and "Site" --------------------------------------------------------------------------
+
+bool VornPreviewJSConnector::site_mode_available() const {
+    if (!file_delegatex || !file_delegatex->service || !file_delegatex->service->site_url) return false;
+    const auto path = document_path();
+    return path && is_server_page(*path);
+}
+
+VornPreviewJSConnector::PreviewMode VornPreviewJSConnector::preview_mode() const {
+    const auto path = document_path();
+    if (!path) return PreviewMode::live;
+    const auto it = modes_.find(files::path::normalize(*path));
+    return it == modes_.end() ? PreviewMode::live : it->second;
+}
+
+void VornPreviewJSConnector::set_preview_mode(PreviewMode mode) {
+    const auto path = document_path();
+    if (!path) return;
+    modes_[files::path::normalize(*path)] = mode;
+    if (mode == PreviewMode::site) {
+        if (site_mode_available()) show_site_page(false);
+    } else if (site_shown_) {
+        site_shown_ = false;
+        restore_scroll_.reset();
+        shown_.reset();
+        auto* hub = document_hub(scene_delegatex.data());
+        WebViewController* screen = hub ? hub->preview_screen() : nullptr;
+        if (mime_type_for_url(*path) == "text/html") {
+            if (!load_site_page(last_html_)) load_preview_html(last_html_);
+        } else {
+            if (screen) screen->show_no_preview(QString::fromStdString(mime_type_for_url(*path)));
+            load_preview_html(std::string());
+        }
+    }
+    emit previewModeChanged();
+}
+
+std::optional<QUrl> VornPreviewJSConnector::site_address_for(const std::string& site_url,
+                                                             const std::optional<std::string>& web_root,
+                                                             const std::string& provider_path) {
+    QUrl base(QString::fromStdString(site_url), QUrl::StrictMode);
+    const QString scheme = base.scheme().toLower();
+    if (!base.isValid() || base.host().isEmpty() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+        return std::nullopt;
+    const std::string root = web_root && !web_root->empty() ? files::path::normalize(*web_root) : std::string("/");
+    const std::string path = files::path::normalize(provider_path);
+    if (!files::path::isSameOrInside(path, root) || path == root) return std::nullopt;
+    const std::string below = root == "/" ? path.substr(1) : path.substr(root.size() + 1);
+    QString folder = base.path(QUrl::FullyDecoded);
+    if (!folder.endsWith(QLatin1Char('/'))) folder += QLatin1Char('/');
+    base.setPath(folder + QString::fromStdString(below), QUrl::DecodedMode);
+    base.setQuery(QString());
+    base.setFragment(QString());
+    return base;
+}
+
+std::string VornPreviewJSConnector::no_site_address_html(const std::string& web_root) {
+    return "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>No address on the site</title></head>"
+           "<body style=\"font-family:sans-serif;color:#666;text-align:center;margin-top:3em\">"
+           "<p id=\"no-site-address\">This file has no address on the site: it is outside the web root (" +
+           html_escaped(web_root) + ").</p></body></html>";
+}
+
+void VornPreviewJSConnector::show_site_page(bool keep_scroll) {
+    const auto path = document_path();
+    if (!web_view || !path || !file_delegatex || !file_delegatex->service || !file_delegatex->service->site_url) return;
+    follow_saves();
+    auto* hub = document_hub(scene_delegatex.data());
+    if (WebViewController* screen = hub ? hub->preview_screen() : nullptr) screen->show_preview();
+    const auto& service = *file_delegatex->service;
+    ++site_loads_;
+    site_shown_ = true;
+    shown_.reset();
+    shown_site_path_.reset();
+    const auto address = site_address_for(*service.site_url, service.web_root, *path);
+    if (!address) {
+        restore_scroll_.reset();
+        const std::string root = service.web_root && !service.web_root->empty() ? *service.web_root : std::string("/");
+        web_view->loadHtmlString(no_site_address_html(root));
+        return;
+    }
+    restore_scroll_.reset();
+    if (!keep_scroll || web_view->url() != *address) {
+        web_view->loadWebPage(*address);
+        return;
+    }
+    // The page's own word on where it is (the view's copy may lag behind), then the reload.
+    QPointer<VornPreviewJSConnector> self(this);
+    QPointer<web::WebView> view = web_view;
+    const QUrl url = *address;
+    web_view->evaluateJavaScript("[window.scrollX, window.scrollY]", [self, view, url](nlohmann::json at,
+                                                                                       std::optional<web::ScriptError>) {
+        if (!self || !view || self->web_view != view || !self->site_shown_) return;
+        if (at.is_array() && at.size() == 2 && at[0].is_number() && at[1].is_number())
+            self->restore_scroll_ = QPointF(at[0].get<double>(), at[1].get<double>());
+        view->loadWebPage(url);
+    });
+}
+
+void VornPreviewJSConnector::follow_saves() {
+    if (saves_from_ == file_delegatex.data() && saves_from_) return;
+    QObject::disconnect(site_written_);
+    saves_from_ = file_delegatex.data();
+    if (!file_delegatex) return;
+    site_written_ = connect(file_delegatex.data(), &VornFileViewerSceneDelegateProtocol::remoteFileWritten, this,
+                            [this](const QByteArray& written) { site_file_written(written.toStdString()); });
+}
+
+void VornPreviewJSConnector::site_file_written(const std::string& written) {
+    // The save has landed (its replace is done): the server now serves what was saved.
+    if (!site_shown_ || preview_mode() != PreviewMode::site || !file_delegatex || !file_delegatex->service) return;
+    const auto& root = file_delegatex->service->web_root;
+    const auto path = document_path();
+    const bool in_site = files::path::isSameOrInside(written, root && !root->empty() ? *root : std::string("/"));
+    if (in_site || (path && files::path::normalize(*path) == files::path::normalize(written))) show_site_page(true);
+}
+
+void VornPreviewJSConnector::answer_certificate(const QString& host, int port, const QList<QByteArray>& chain,
+                                                const QString& description, std::function<void(bool)> answer) {
+    // The app's own trust question, as for its connections: a certificate the user trusted for
+    // this host and port goes on; another is asked about (off the GUI thread, which never waits).
+    auto trust = file_delegatex ? file_delegatex->trust_store() : nullptr;
+    if (!trust || chain.isEmpty()) return answer(false);
+    auto certificate = files::detail::describeCertificate(chain.front().toStdString(), description.toStdString());
+    if (!certificate) return answer(false);
+    const std::string h = host.toStdString();
+    files::detail::CertificateCheck check;
+    check.host = h;
+    check.port = port;
+    check.verdict = trust->checkCertificate(h, port, *certificate);
+    if (check.verdict == files::TrustVerdict::trusted) return answer(true);
+    check.refused = *certificate;
+    const files::TrustQuestion question = files::detail::certificateQuestion(check);
+    dispatch::globalQueue(dispatch::QoS::userInitiated).async([trust, question, answer = std::move(answer)]() mutable {
+        const bool yes = trust->decide(question);
+        dispatch::mainQueue().async([answer = std::move(answer), yes] { answer(yes); });
+    });
 }

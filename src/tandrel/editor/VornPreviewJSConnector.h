@@ -7,8 +7,20 @@
 // with no base URL. The connector also records its document's text for the pages of other
 // windows on the same connection, and follows the texts of theirs that its page uses: a style
 // sheet restyles the page in place (no reload, the scroll position stays), anything else reloads.
+//
+// A server with a Site URL offers a second way to see an HTML document, kept per document:
+// "Site", the page as the web server serves it (PHP and includes run) at the Site URL plus the
+// file's path under the web root. It loads when chosen and again each time a save of a file in
+// the web root has landed on the server (after the save's replace, never before), keeping the
+// scroll position; edits in between change nothing. A file outside the web root says it has no
+// address on the site, loading nothing. The page may reach http and https only, has no bridge,
+// and a certificate the system does not trust is put to the user as the app's trust question.
 #include <QObject>
+#include <QPointF>
+#include <QUrl>
 #include <QPointer>
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -68,7 +80,44 @@ public:
     // How many times a used style sheet restyled the page in place (for observers such as tests).
     int restyles() const { return restyles_; }
 
+    // ---- "Live" and "Site" ----------------------------------------------------------------------
+    enum class PreviewMode { live, site };
+    static constexpr const char* kLiveTitle = "Live";
+    static constexpr const char* kSiteTitle = "Site";
+    // Whether the document's server has a Site URL (the preview's bar offers the choice then).
+    bool site_mode_available() const;
+    // The current document's choice ("Live" until the user picks "Site").
+    PreviewMode preview_mode() const;
+    void set_preview_mode(PreviewMode mode);
+    // The address of the provider path on the web server: the Site URL plus the path under the
+    // web root (unset: "/"); nothing for a path outside the web root or a Site URL that is no
+    // http(s) address.
+    static std::optional<QUrl> site_address_for(const std::string& site_url, const std::optional<std::string>& web_root,
+                                                const std::string& provider_path);
+    // What the preview says of a file outside the web root in "Site".
+    static std::string no_site_address_html(const std::string& web_root);
+    // How many times "Site" loaded the page, or said it has no address (for observers).
+    int site_loads() const { return site_loads_; }
+
+signals:
+    // The choice, or whether there is one, may have changed: the preview's bar shows it anew.
+    void previewModeChanged();
+
 private:
+    // "Site": loads the document's page from the web server (or says it has none), keeping the
+    // scroll position when `keep_scroll` and the same page shows.
+    void show_site_page(bool keep_scroll);
+    void follow_saves();
+    void site_file_written(const std::string& path);
+    void answer_certificate(const QString& host, int port, const QList<QByteArray>& chain, const QString& description,
+                            std::function<void(bool)> answer);
+    std::map<std::string, PreviewMode> modes_;  // by document path
+    std::string last_html_;                     // the document's text, as last pushed
+    bool site_shown_ = false;                   // the view shows "Site" for the document
+    std::optional<QPointF> restore_scroll_;     // for the site page being loaded
+    QPointer<QObject> saves_from_;
+    QMetaObject::Connection site_written_;
+    int site_loads_ = 0;
     // Loads the HTML at its site address; false when there is no connection or document path.
     bool load_site_page(const std::string& html);
     // The document's path on its server, when known.

@@ -73,7 +73,42 @@ void WebViewController::setup_preview_view() {
         noPreviewNeededView->hide();
     }
 
-    if (hub && hub->preview_connector()) hub->preview_connector()->attach_web_view(web);
+    if (hub && hub->preview_connector()) {
+        hub->preview_connector()->attach_web_view(web);
+        connect(hub->preview_connector(), &VornPreviewJSConnector::previewModeChanged, this,
+                &WebViewController::update_mode_items);
+    }
+    live_bar_item = ui::BarButtonItem::withTitle(QString::fromLatin1(VornPreviewJSConnector::kLiveTitle),
+                                                 ui::BarButtonItemStyle::plain, this, QStringLiteral("show_live"));
+    site_bar_item = ui::BarButtonItem::withTitle(QString::fromLatin1(VornPreviewJSConnector::kSiteTitle),
+                                                 ui::BarButtonItemStyle::plain, this, QStringLiteral("show_site"));
+    update_mode_items();
+}
+
+void WebViewController::show_live() {
+    auto* hub = document_hub(scene_delegatex.data());
+    if (hub && hub->preview_connector()) hub->preview_connector()->set_preview_mode(VornPreviewJSConnector::PreviewMode::live);
+}
+
+void WebViewController::show_site() {
+    auto* hub = document_hub(scene_delegatex.data());
+    if (hub && hub->preview_connector()) hub->preview_connector()->set_preview_mode(VornPreviewJSConnector::PreviewMode::site);
+}
+
+void WebViewController::update_mode_items() {
+    if (!live_bar_item || !site_bar_item) return;
+    auto* hub = document_hub(scene_delegatex.data());
+    VornPreviewJSConnector* connector = hub ? hub->preview_connector() : nullptr;
+    if (!connector || !connector->site_mode_available()) {
+        if (!navigationItem()->rightBarButtonItems().empty()) navigationItem()->setRightBarButtonItems({});
+        return;
+    }
+    const bool site = connector->preview_mode() == VornPreviewJSConnector::PreviewMode::site;
+    live_bar_item->setEnabled(site);
+    site_bar_item->setEnabled(!site);
+    live_bar_item->setTintColor(site ? std::nullopt : std::optional<ui::DynamicColor>(XCol::accent_teal()));
+    site_bar_item->setTintColor(site ? std::optional<ui::DynamicColor>(XCol::accent_teal()) : std::nullopt);
+    if (navigationItem()->rightBarButtonItems().empty()) navigationItem()->setRightBarButtonItems({site_bar_item, live_bar_item});
 }
 
 void WebViewController::viewWillAppear(bool animated) {

@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QString>
 
+#include "platform/ui/NavigationController.h"
 #include "tandrel/editor/ProtocolLink.h"
 #include "tandrel/editor/VornNoPreviewNeededViewController.h"
 #include "tandrel/editor/VornPreviewWKWebView.h"
@@ -27,6 +28,14 @@ public:
     void show_preview();
     void present_no_preview_panel(const QString& text);
     void present_preview_view();
+
+    // "Live" and "Site" in the bar, for a document whose server has a Site URL: the one shown is
+    // marked (tinted, and not pressable); the other switches to it (VornPreviewJSConnector).
+    ui::BarButtonItemRef live_bar_item;
+    ui::BarButtonItemRef site_bar_item;
+    Q_INVOKABLE void show_live();
+    Q_INVOKABLE void show_site();
+    void update_mode_items();
 
     static void clear_website_data();
     bool canBecomeFirstResponder() const { return true; }

@@ -66,6 +66,9 @@ public:
 
     // The connection's provider, or nothing when the window is not connected.
     virtual std::shared_ptr<files::FileProvider> provider_as_read_write() const;
+    // Whom the window's connections trust (the app's trust store, and its question to the user);
+    // nothing in a window without one.
+    virtual std::shared_ptr<files::Trust> trust_store() const { return nullptr; }
     // The entry of the explorer's listing whose path, as Base64 of its UTF-8 bytes, is the key.
     virtual std::shared_ptr<VornServerFileDataModel> find_listed_file(const std::string& file_id) const;
     // Creates an empty file or a folder named `name` in `directory` of the server.

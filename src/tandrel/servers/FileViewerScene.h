@@ -132,6 +132,7 @@ public:
 
     // The connection's provider, or nothing when the window is not connected.
     std::shared_ptr<files::FileProvider> provider_as_read_write() const override;
+    std::shared_ptr<files::Trust> trust_store() const override;
     // The entry of the explorer's listing whose path, as Base64 of its UTF-8 bytes, is the key.
     std::shared_ptr<VornServerFileDataModel> find_listed_file(const std::string& file_id) const override;
     // The listing the explorer shows now (nothing before the first one).

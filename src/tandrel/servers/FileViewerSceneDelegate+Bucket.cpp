@@ -4,6 +4,7 @@
 #include "tandrel/servers/FileViewerScene.h"
 #include "tandrel/servers/VornConnectorUtilityClass.h"
 #include "tandrel/servers/VornProviderBucket.h"
+#include "tandrel/servers/VornTrust.h"
 
 void FileViewerSceneDelegate::build_service_bucket(const std::string& url, const std::string& user,
                                                    const std::string& password, EnumManager::VornConnectionType type,
@@ -20,3 +21,5 @@ std::shared_ptr<files::FileProvider> FileViewerSceneDelegate::provider_of(const 
 std::shared_ptr<files::FileProvider> FileViewerSceneDelegate::provider_as_read_write() const {
     return provider_of(provider_bucket);
 }
+
+std::shared_ptr<files::Trust> FileViewerSceneDelegate::trust_store() const { return app_trust(); }

@@ -6,6 +6,7 @@
 #include <cctype>
 
 #include "platform/dispatch/Dispatch.h"
+#include "platform/files/RemotePath.h"
 #include "tandrel/foundation/AMZLogger.h"
 #include "tandrel/foundation/VornServerAddress.h"
 #include "tandrel/foundation/VornServicesManager.h"
@@ -100,6 +101,42 @@ ServerFormModel::ConnectionType ServerFormModel::connection_type_for_segment(int
     }
 }
 
+// ---- the preview's site -------------------------------------------------------------------
+
+namespace {
+
+std::string trimmed(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return {};
+    const auto last = text.find_last_not_of(" \t\r\n");
+    return text.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+std::optional<std::string> ServerFormModel::web_root_value(const std::string& text) {
+    const std::string typed = trimmed(text);
+    if (typed.empty()) return std::nullopt;
+    const std::string path = files::path::normalize(typed.front() == '/' ? typed : "/" + typed);
+    if (path == "/") return std::nullopt;
+    return path;
+}
+
+std::optional<std::string> ServerFormModel::site_url_value(const std::string& text) {
+    const std::string typed = trimmed(text);
+    if (typed.empty()) return std::nullopt;
+    return typed;
+}
+
+bool ServerFormModel::site_url_acceptable(const std::string& text) {
+    const auto value = site_url_value(text);
+    if (!value) return true;
+    const QUrl url(q(*value), QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https")) &&
+           !url.host().isEmpty() && url.userInfo().isEmpty();
+}
+
 // ---- checking the form ---------------------------------------------------------------------
 
 ServerFormModel::Checked ServerFormModel::check(const Fields& fields) {
@@ -135,6 +172,13 @@ ServerFormModel::Checked ServerFormModel::check(const Fields& fields) {
     // A port the URL does not name goes into the URL: the connection, the record and its id
     // all use it from here on.
     info.server_url = url_with_port(info.server_url, info.port, form_default_port(fields.type_segment));
+    if (!site_url_acceptable(fields.site_url)) {
+        out.problem = Problem::invalid_address;
+        out.address_error = VornError{"ServerFormModel", 1, kInvalidSiteUrlMessage, "invalid_site_url"};
+        return out;
+    }
+    info.web_root = web_root_value(fields.web_root);
+    info.site_url = site_url_value(fields.site_url);
     out.info = std::move(info);
     return out;
 }
@@ -148,6 +192,8 @@ void ServerFormModel::copy_into(VornSingleServiceDataModel& record, const Servic
     record.nickname = info.nickname;
     record.port = info.port;
     record.require_encryption = info.require_encryption;
+    record.web_root = info.web_root;
+    record.site_url = info.site_url;
 }
 
 std::shared_ptr<VornSingleServiceDataModel> ServerFormModel::make_new_record(const ServiceInfo& info,
@@ -258,6 +304,8 @@ void ServerFormModel::update_existing_login(const std::shared_ptr<VornSingleServ
     found->port = info.port;
     found->connection_type = type;
     found->require_encryption = info.require_encryption;
+    found->web_root = info.web_root;
+    found->site_url = info.site_url;
     app_services_manager().request_save_services(on_main<bool>(std::move(saved)));
 }
 

@@ -31,6 +31,8 @@ public:
         std::string port;
         int type_segment = 0;
         bool require_encryption = false;  // the "Require encryption" box (FTP)
+        std::string web_root;  // "Web root": the folder the site's "/" is (blank: the login folder)
+        std::string site_url;  // "Site URL": where the web server serves the web root (blank: none)
     };
 
     // The values of an accepted form (the form's `newServiceInfo`).
@@ -41,6 +43,9 @@ public:
         std::string password;  // the password's UTF-8 bytes
         int64_t port = 0;
         bool require_encryption = false;  // FTP only: never log in without TLS
+        // The preview's site: the record's optional fields, unset when the field was left blank.
+        std::optional<std::string> web_root;
+        std::optional<std::string> site_url;
     };
 
     // Why a form was refused before any server was asked.
@@ -82,10 +87,20 @@ public:
     static bool password_optional(int type_segment) { return type_segment == 2; }
     static constexpr const char* kOptionalPasswordHint = "Optional: without one, your SSH keys are used";
 
+    // The "Site URL" must be an http:// or https:// address with a host; what the alert says
+    // otherwise.
+    static constexpr const char* kInvalidSiteUrlMessage =
+        "The Site URL needs a web address starting with http:// or https://, such as https://example.com/.";
+    // The "Web root" as stored: a folder path with one "/" in front and none behind ("" and "/"
+    // alike mean the login folder: nothing is stored).
+    static std::optional<std::string> web_root_value(const std::string& text);
+    static std::optional<std::string> site_url_value(const std::string& text);
+    static bool site_url_acceptable(const std::string& text);
+
     // ---- checking the form ----------------------------------------------------------------------
     // The port first (invalid_port), then the required fields: a URL and, but for SFTP, a
     // password (missing_information), then the URL as server_address::from_typed reads it for the
-    // selected type (invalid_address, with the message that says what is wrong). An accepted
+    // selected type, then the Site URL (invalid_address, with the message that says what is wrong). An accepted
     // form's URL is that address, with the port when it named none.
     static Checked check(const Fields& fields);
 

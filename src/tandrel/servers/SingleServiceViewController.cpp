@@ -109,7 +109,9 @@ QString q(const std::string& s) { return QString::fromStdString(s); }
 
 const std::vector<SingleServiceViewController::ui_elements>& SingleServiceViewController::ui_elements_all_cases() {
     static const std::vector<ui_elements> all = {ui_elements::nickname, ui_elements::server_url,
-                                                 ui_elements::username, ui_elements::password, ui_elements::port};
+                                                 ui_elements::username, ui_elements::password,
+                                                 ui_elements::port,     ui_elements::web_root,
+                                                 ui_elements::site_url};
     return all;
 }
 
@@ -120,6 +122,8 @@ std::string SingleServiceViewController::caption_for(ui_elements element) {
         case ui_elements::username: return "Username";
         case ui_elements::password: return "Password";
         case ui_elements::port: return "Port";
+        case ui_elements::web_root: return "Web root";
+        case ui_elements::site_url: return "Site URL";
     }
     return {};
 }
@@ -143,6 +147,8 @@ std::string SingleServiceViewController::placeholder_for(ui_elements element) {
         case ui_elements::nickname: return "Eg: My Website";
         case ui_elements::server_url: return connection_choices().front().url_placeholder;
         case ui_elements::port: return "21";
+        case ui_elements::web_root: return "Eg: /public_html (blank: the login folder)";
+        case ui_elements::site_url: return "Eg: https://example.com/";
         default: return {};
     }
 }
@@ -223,7 +229,9 @@ int SingleServiceViewController::form_content_height() const {
     const int segments = add_service_type->sizeHint().height();
     const int rows = static_cast<int>(ui_elements_all_cases().size());
     const int buttons = std::max(apply_btn->minimumHeight(), apply_btn->sizeHint().height());
-    return 10 + title + 20 + segments + 20 + rows * kRowHeight + (rows - 1) * kRowGap + 50 + buttons + 20 +
+    // The encryption box takes a 50 between the port and the site's rows, as between the last row
+    // and the buttons.
+    return 10 + title + 20 + segments + 20 + rows * kRowHeight + (rows - 2) * kRowGap + 50 + 50 + buttons + 20 +
            keyboard_inset_;
 }
 
@@ -273,7 +281,8 @@ QWidget* SingleServiceViewController::make_form_row(ui_elements element) {
     field->setFont(servers_ui::text_style_font(TextStyle::caption1));
     Qt::InputMethodHints hints = Qt::ImhNoAutoUppercase | Qt::ImhNoPredictiveText;
     switch (element) {
-        case ui_elements::server_url: hints |= Qt::ImhUrlCharactersOnly; break;
+        case ui_elements::server_url:
+        case ui_elements::site_url: hints |= Qt::ImhUrlCharactersOnly; break;
         case ui_elements::password:
             field->setEchoMode(QLineEdit::Password);
             hints |= Qt::ImhHiddenText | Qt::ImhSensitiveData;
@@ -309,7 +318,8 @@ void SingleServiceViewController::add_form_row(ui_elements element) {
         auto found = element_ui_dict.find(*(at - 1));
         if (found != element_ui_dict.end()) previous = found->second;
     }
-    if (previous) util_align_top_anchor_to_bottom_of_viewWithView(row, previous, kRowGap);
+    // The site's rows start under the "Require encryption" box, which sits under the port.
+    if (previous) util_align_top_anchor_to_bottom_of_viewWithView(row, previous, element == ui_elements::web_root ? 50 : kRowGap);
     else util_align_top_anchor_to_bottom_of_viewWithView(row, add_service_type, 20);
     element_ui_dict[element] = row;
 }
@@ -331,8 +341,8 @@ void SingleServiceViewController::setup_encryption_box() {
 }
 
 void SingleServiceViewController::setup_buttons() {
-    auto port_row = element_ui_dict.find(ui_elements::port);
-    QWidget* above = port_row != element_ui_dict.end() ? port_row->second : view();
+    auto last_row = element_ui_dict.find(ui_elements_all_cases().back());
+    QWidget* above = last_row != element_ui_dict.end() ? last_row->second : view();
 
     apply_btn->setText(QStringLiteral("Apply"));
     servers_ui::apply_button_configuration(apply_btn, servers_ui::ButtonConfiguration::filled());
@@ -414,9 +424,11 @@ void SingleServiceViewController::setup_tab_order() {
     QList<QWidget*> order;
     add_service_type->setFocusPolicy(Qt::StrongFocus);
     order.push_back(add_service_type);
-    for (ui_elements element : ui_elements_all_cases())
+    for (ui_elements element : ui_elements_all_cases()) {
         if (QLineEdit* field = element_ui_tf_dict[element]) order.push_back(field);
-    if (require_encryption_box) order.push_back(require_encryption_box);
+        // The box under the port comes before the site's rows below it.
+        if (element == ui_elements::port && require_encryption_box) order.push_back(require_encryption_box);
+    }
     if (is_editing_a_service) order.push_back(delete_btn);
     order.push_back(cancel_btn);
     order.push_back(apply_btn);
@@ -459,6 +471,8 @@ void SingleServiceViewController::fillServiceForm() {
     }
     // The stored port (a record without one keeps the default).
     if (record->port) element_ui_tf_dict[ui_elements::port]->setText(QString::number(*record->port));
+    element_ui_tf_dict[ui_elements::web_root]->setText(q(record->web_root.value_or(std::string())));
+    element_ui_tf_dict[ui_elements::site_url]->setText(q(record->site_url.value_or(std::string())));
     if (require_encryption_box) {
         require_encryption_box->setChecked(record->require_encryption);
         require_encryption_box->setEnabled(ServerFormModel::require_encryption_applies(add_service_type->selectedSegmentIndex()));
@@ -540,6 +554,8 @@ ServerFormModel::Fields SingleServiceViewController::form_fields() const {
     fields.port = text(ui_elements::port);
     fields.type_segment = add_service_type ? add_service_type->selectedSegmentIndex() : 0;
     fields.require_encryption = require_encryption_box && require_encryption_box->isChecked();
+    fields.web_root = text(ui_elements::web_root);
+    fields.site_url = text(ui_elements::site_url);
     return fields;
 }
 

@@ -36,8 +36,9 @@
 class SingleServiceViewController : public VornFileServerViewController {
     Q_OBJECT
 public:
-    // The form's rows, in display order.
-    enum class ui_elements { nickname, server_url, username, password, port };
+    // The form's rows, in display order: the login's, then (under the "Require encryption" box)
+    // the preview's site: the "Web root" folder and the "Site URL" that serves it.
+    enum class ui_elements { nickname, server_url, username, password, port, web_root, site_url };
     static const std::vector<ui_elements>& ui_elements_all_cases();
 
     // The values taken from the fields at the last accepted Apply or Update.

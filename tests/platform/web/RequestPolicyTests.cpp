@@ -117,6 +117,25 @@ TEST_F(RequestPolicyTest, SitePolicyAllowsItsOwnSiteOnly) {
     EXPECT_FALSE(web::RequestPolicy::site(QString(), true).allows(web::site::address(QString(), "/")));
 }
 
+TEST_F(RequestPolicyTest, WebPolicyAllowsTheWebOnly) {
+    const auto policy = web::RequestPolicy::web();
+    struct Case {
+        QUrl url;
+        bool allowed;
+    } const cases[] = {
+        {QUrl("http://127.0.0.1:8080/page.php"), true},
+        {QUrl("https://example.com/css/a.css"), true},
+        {web::site::address(QStringLiteral("0a1b2c"), "/index.html"), false},
+        {QUrl(QStringLiteral("%1://p7/").arg(QLatin1String(web::kPageScheme))), false},
+        {file("page/index.html"), false},
+        {QUrl("file:///etc/hostname"), false},
+        {QUrl("ws://127.0.0.1/"), false},
+        {QUrl("data:text/css,p{}"), true},
+    };
+    for (const auto& c : cases) EXPECT_EQ(policy.allows(c.url), c.allowed) << c.url.toString().toStdString();
+    EXPECT_FALSE(policy.readAccessFolder());
+}
+
 TEST_F(RequestPolicyTest, DefaultPolicyRefusesEverythingButInPageUrls) {
     const web::RequestPolicy policy;
     EXPECT_FALSE(policy.allows(file("page/index.html")));

@@ -267,6 +267,129 @@ TEST_P(PreviewSite, AnotherWindowsStyleSheetRestylesAndSavesAreReadAgain) {
     EXPECT_TRUE(errors->errors.empty()) << errors->errors.front().text();
 }
 
+// "Site": the page as a web server running PHP serves it over the FTP server's files.
+class PreviewSiteMode : public PreviewSite {
+protected:
+    // The web server's log lines of GET requests for `path` (each written after its answer).
+    int gets(const std::string& path) {
+        const std::string log = filestest::readDiskFile(peer_.values.at("SITE_LOG"));
+        const std::string needle = "\"GET " + path + " ";
+        int n = 0;
+        for (auto at = log.find(needle); at != std::string::npos; at = log.find(needle, at + 1)) ++n;
+        return n;
+    }
+    json text_of(const std::string& id) {
+        return js("(function(){var e=document.getElementById('" + id + "');return e?e.textContent:null})()");
+    }
+};
+
+TEST_P(PreviewSiteMode, SiteShowsTheServedPageAndReloadsOnlyOnceTheSaveHasLanded) {
+    const std::string page = "<?php $n = 6 * 7; ?><!doctype html><html><body><h1 id=\"out\">php says <?php echo $n; ?></h1>"
+                             "<p id=\"v\">one</p><div style=\"height:6000px\"></div></body></html>";
+    put("www/page.php", page);
+    put("notes/x.html", "<p>not on the site</p>");
+    // The connected window's record of the server, as the form would have saved it.
+    ASSERT_TRUE(window->service);
+    window->service->web_root = "/www";
+    // The web server serves the peer's folder; this test's files are in a folder of their own.
+    const std::string site = peer_.values.at("SITE_URL") + peer_.root.filename().string() + "/www/";
+    window->service->site_url = site;
+    // What the preview had shown when each save landed on the server.
+    std::vector<int> loads_when_written;
+    QObject::connect(window, &VornFileViewerSceneDelegateProtocol::remoteFileWritten, preview.get(),
+                     [&](const QByteArray&) { loads_when_written.push_back(preview->site_loads()); });
+
+    // A PHP document: "Live" cannot run it; the bar offers "Site".
+    hub->info.file_path = "/www/page.php";
+    preview->push_preview_content(editor_support::preview_bucket("/www/page.php", page));
+    ASSERT_TRUE(waitFor([&] { return hub->previewScreen->navigationItem()->rightBarButtonItems().size() == 2; }, 5000));
+    EXPECT_EQ(preview->preview_mode(), VornPreviewJSConnector::PreviewMode::live);
+    EXPECT_FALSE(hub->previewScreen->live_bar_item->isEnabled());
+    EXPECT_EQ(hub->previewScreen->live_bar_item->title(), "Live");
+    EXPECT_EQ(hub->previewScreen->site_bar_item->title(), "Site");
+    ASSERT_TRUE(hub->previewScreen->site_bar_item->trigger());
+    EXPECT_EQ(preview->preview_mode(), VornPreviewJSConnector::PreviewMode::site);
+    EXPECT_FALSE(hub->previewScreen->site_bar_item->isEnabled());
+    EXPECT_TRUE(hub->previewScreen->live_bar_item->isEnabled());
+    ASSERT_TRUE(waitFor([&] { return text_of("out") == "php says 42"; }, webtest::kPageLoadMs))
+        << js("location.href + ' ' + document.documentElement.outerHTML");
+    EXPECT_EQ(js("location.href"), site + "page.php");
+    const std::string served = "/" + peer_.root.filename().string() + "/www/page.php";
+    ASSERT_TRUE(waitFor([&] { return gets(served) == 1; }, 10000));
+    // The page has no bridge, and no file.
+    EXPECT_EQ(js("typeof qt + ' ' + typeof window.webkit"), "undefined undefined");
+    EXPECT_EQ(xhr("GET", "file:///etc/hostname"), "refused");
+    js("window.scrollTo(0, 900); true");
+    ASSERT_TRUE(waitFor([&] { return js("Math.round(window.scrollY)") == 900; }, 5000));
+
+    // Edits are not on the server: nothing loads.
+    const int loads = preview->site_loads();
+    const std::string edited = "<?php $n = 6 * 7; ?><!doctype html><html><body><h1 id=\"out\">php says <?php echo $n; ?></h1>"
+                               "<p id=\"v\">two</p><div style=\"height:6000px\"></div></body></html>";
+    preview->push_preview_content(editor_support::preview_bucket("/www/page.php", edited));
+    EXPECT_EQ(preview->site_loads(), loads);
+
+    // The save: the page loads once, after the save's replace (the server then serves the new file).
+    std::optional<std::optional<VornError>> saved;
+    window->write_file_text_checked("/www/page.php", edited, files::WriteMode::replace, std::nullopt,
+                                    [&](std::optional<files::FileVersion>, std::optional<VornError> e) { saved = e; });
+    ASSERT_TRUE(waitFor([&] { return saved.has_value(); }, 30000));
+    ASSERT_FALSE(*saved) << (*saved)->text();
+    ASSERT_EQ(loads_when_written, std::vector<int>{loads}) << "the page loaded before the save had landed";
+    EXPECT_EQ(preview->site_loads(), loads + 1);
+    ASSERT_TRUE(waitFor([&] { return text_of("v") == "two"; }, webtest::kPageLoadMs));
+    EXPECT_EQ(text_of("out"), "php says 42");
+    // Where the page was (the engine keeps it to a fraction of a pixel).
+    EXPECT_TRUE(waitFor([&] { return js("Math.abs(window.scrollY - 900) <= 1") == true; }, 5000)) << js("window.scrollY");
+    ASSERT_TRUE(waitFor([&] { return gets(served) == 2; }, 10000));
+
+    // A file outside the web root has no address on the site; its own choice starts at "Live".
+    hub->info.file_path = "/notes/x.html";
+    preview->push_preview_content(editor_support::preview_bucket("/notes/x.html", "<p id=\"x\">live text</p>"));
+    EXPECT_EQ(preview->preview_mode(), VornPreviewJSConnector::PreviewMode::live);
+    ASSERT_TRUE(waitFor([&] { return text_of("x") == "live text"; }, webtest::kPageLoadMs));
+    preview->set_preview_mode(VornPreviewJSConnector::PreviewMode::site);
+    ASSERT_TRUE(waitFor([&] { return text_of("no-site-address").is_string(); }, webtest::kPageLoadMs));
+    EXPECT_NE(text_of("no-site-address").get<std::string>().find("no address on the site"), std::string::npos);
+    EXPECT_NE(js("location.protocol"), "http:");
+    // Back to "Live" for it: the editor's text again.
+    preview->set_preview_mode(VornPreviewJSConnector::PreviewMode::live);
+    ASSERT_TRUE(waitFor([&] { return text_of("x") == "live text"; }, webtest::kPageLoadMs));
+    // The PHP page kept its choice.
+    hub->info.file_path = "/www/page.php";
+    EXPECT_EQ(preview->preview_mode(), VornPreviewJSConnector::PreviewMode::site);
+    EXPECT_TRUE(errors->errors.empty()) << errors->errors.front().text();
+}
+
+INSTANTIATE_TEST_SUITE_P(Php, PreviewSiteMode, ::testing::Values("pyftpd-php"));
+
+// Where "Site" finds a file: the Site URL plus its path under the web root.
+TEST(PreviewSiteAddress, TheSiteUrlPlusThePathUnderTheWebRoot) {
+    struct Case {
+        const char* site_url;
+        std::optional<std::string> web_root;
+        const char* path;
+        std::optional<std::string> address;
+    } const cases[] = {
+        {"https://example.com/", "/www", "/www/index.php", "https://example.com/index.php"},
+        {"https://example.com", "/www/", "/www/a/b.html", "https://example.com/a/b.html"},
+        {"https://example.com/blog/", "/www", "/www/a b.html", "https://example.com/blog/a%20b.html"},
+        {"http://127.0.0.1:8080/x", std::nullopt, "/p.php", "http://127.0.0.1:8080/x/p.php"},
+        {"https://example.com/?q=1#f", "/www", "/www/p.php", "https://example.com/p.php"},
+        {"https://example.com/", "/www", "/notes/x.html", std::nullopt},
+        {"https://example.com/", "/www", "/wwwx/x.html", std::nullopt},
+        {"https://example.com/", "/www", "/www", std::nullopt},
+        {"ftp://example.com/", "/www", "/www/p.php", std::nullopt},
+        {"file:///var/www/", std::nullopt, "/p.php", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const auto got = VornPreviewJSConnector::site_address_for(c.site_url, c.web_root, c.path);
+        EXPECT_EQ(got ? std::optional<std::string>(got->toString(QUrl::FullyEncoded).toStdString()) : std::nullopt,
+                  c.address)
+            << c.site_url << " " << c.path;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Protocols, PreviewSite, ::testing::Values("pyftpd", "vsftpd-tls", "sshd", "apache", "nginx"),
                          [](const auto& info) {
                              std::string name = info.param;

@@ -37,6 +37,52 @@ ServerFormModel::Fields fields(const std::string& url, const std::string& passwo
     return f;
 }
 
+// The preview's site fields: blank is unset (older builds' records stay as they were); the web
+// root is stored as a folder path; a Site URL that is no web address is refused, saying so.
+TEST(ServerFormModelCheck, TheWebRootAndSiteUrlAreStoredOnlyWhenSetAndTheSiteUrlIsAWebAddress) {
+    struct Row {
+        const char* web_root;
+        const char* site_url;
+        std::optional<Problem> problem;
+        std::optional<std::string> stored_root;
+        std::optional<std::string> stored_url;
+    };
+    const Row rows[] = {
+        {"", "", std::nullopt, std::nullopt, std::nullopt},
+        {"  ", " ", std::nullopt, std::nullopt, std::nullopt},
+        {"/", "", std::nullopt, std::nullopt, std::nullopt},
+        {"www", "", std::nullopt, "/www", std::nullopt},
+        {" /public_html/ ", "https://example.com/", std::nullopt, "/public_html", "https://example.com/"},
+        {"/a//b/", " http://127.0.0.1:8080/site/ ", std::nullopt, "/a/b", "http://127.0.0.1:8080/site/"},
+        {"", "example.com", Problem::invalid_address, std::nullopt, std::nullopt},
+        {"", "ftp://example.com/", Problem::invalid_address, std::nullopt, std::nullopt},
+        {"", "file:///var/www/", Problem::invalid_address, std::nullopt, std::nullopt},
+        {"", "https://", Problem::invalid_address, std::nullopt, std::nullopt},
+        {"", "https://user:pw@example.com/", Problem::invalid_address, std::nullopt, std::nullopt},
+    };
+    for (const Row& row : rows) {
+        auto f = fields("ftp://h", "pw", "21");
+        f.web_root = row.web_root;
+        f.site_url = row.site_url;
+        const auto checked = ServerFormModel::check(f);
+        EXPECT_EQ(checked.problem, row.problem) << row.web_root << " " << row.site_url;
+        if (row.problem) {
+            ASSERT_TRUE(checked.address_error);
+            EXPECT_EQ(checked.address_error->message, ServerFormModel::kInvalidSiteUrlMessage);
+            continue;
+        }
+        ASSERT_TRUE(checked.info) << row.site_url;
+        EXPECT_EQ(checked.info->web_root, row.stored_root) << row.web_root;
+        EXPECT_EQ(checked.info->site_url, row.stored_url) << row.site_url;
+        VornSingleServiceDataModel record;
+        record.web_root = "/old";
+        record.site_url = "https://old.example/";
+        ServerFormModel::copy_into(record, *checked.info, Type::ftp);
+        EXPECT_EQ(record.web_root, row.stored_root);
+        EXPECT_EQ(record.site_url, row.stored_url);
+    }
+}
+
 TEST(ServerFormModelCheck, PortFirstThenRequiredFieldsThenThePortGoesIntoTheURL) {
     struct Row {
         const char* what;

@@ -70,8 +70,10 @@ TEST_F(ListTest, FocusStartsInTheFirstFieldAndTabWalksTheForm) {
         ASSERT_TRUE(waitFor([&] { return first->hasFocus(); })) << "edit " << edit;
         // As the form reads: the protocol switch above the fields, the fields, the buttons.
         std::vector<QWidget*> expected;
-        for (Field f : SingleServiceViewController::ui_elements_all_cases()) expected.push_back(field(form, f));
-        expected.push_back(form->require_encryption_box);
+        for (Field f : SingleServiceViewController::ui_elements_all_cases()) {
+            expected.push_back(field(form, f));
+            if (f == Field::port) expected.push_back(form->require_encryption_box);  // the box under the port
+        }
         if (edit) expected.push_back(form->delete_btn);
         expected.push_back(form->cancel_btn);
         expected.push_back(form->apply_btn);

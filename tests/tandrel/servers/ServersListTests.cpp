@@ -194,8 +194,8 @@ TEST_F(ListTest, GearOpensTheEditFormOnlyForAListThatServesAWindow) {
     EXPECT_EQ(form->delete_btn->geometry().left(), 10);
     // "Update" stands where "Apply" does, with "Cancel" beside it and "Delete" across.
     settle();
-    const QRect port = form->element_ui_dict.at(Field::port)->geometry();
-    EXPECT_EQ(form->apply_btn->geometry().top(), port.bottom() + 1 + 50);
+    const QRect last = form->element_ui_dict.at(Field::site_url)->geometry();
+    EXPECT_EQ(form->apply_btn->geometry().top(), last.bottom() + 1 + 50);
     EXPECT_EQ(form->apply_btn->geometry().right() + 1, form->contentViexw->width() - 20);
     EXPECT_EQ(form->cancel_btn->geometry().right() + 1, form->apply_btn->geometry().left() - 10);
     EXPECT_EQ(form->delete_btn->geometry().top(), form->apply_btn->geometry().top());
@@ -284,6 +284,8 @@ TEST_F(ListTest, AddFormHasItsRowsCaptionsDefaultsAndLayout) {
         {Field::username, "Username", QLineEdit::Normal},
         {Field::password, "Password", QLineEdit::Password},
         {Field::port, "Port", QLineEdit::Normal},
+        {Field::web_root, "Web root", QLineEdit::Normal},
+        {Field::site_url, "Site URL", QLineEdit::Normal},
     };
     QWidget* previous = nullptr;
     for (const auto& r : rows) {
@@ -300,7 +302,8 @@ TEST_F(ListTest, AddFormHasItsRowsCaptionsDefaultsAndLayout) {
         EXPECT_EQ(f->geometry(), QRect(0, 34, rowView->width(), 44));
         EXPECT_EQ(rowView->geometry().left(), 20);
         EXPECT_EQ(rowView->geometry().right() + 1, form->contentViexw->width() - 20);
-        if (previous) EXPECT_EQ(rowView->geometry().top(), previous->geometry().bottom() + 1 + 10);
+        // The site's rows start 50 under the port, below the "Require encryption" box.
+        if (previous) EXPECT_EQ(rowView->geometry().top(), previous->geometry().bottom() + 1 + (r.field == Field::web_root ? 50 : 10));
         else EXPECT_EQ(rowView->geometry().top(), form->add_service_type->geometry().bottom() + 1 + 20);
         previous = rowView;
     }
@@ -311,9 +314,17 @@ TEST_F(ListTest, AddFormHasItsRowsCaptionsDefaultsAndLayout) {
     EXPECT_TRUE(field(form, Field::port)->inputMethodHints() & Qt::ImhDigitsOnly);
     EXPECT_TRUE(field(form, Field::server_url)->inputMethodHints() & Qt::ImhUrlCharactersOnly);
 
-    // Buttons 50 below the port row: Apply 20 from the right, Cancel 10 left of it.
+    EXPECT_TRUE(field(form, Field::site_url)->inputMethodHints() & Qt::ImhUrlCharactersOnly);
+    EXPECT_TRUE(field(form, Field::web_root)->text().isEmpty());
+    EXPECT_TRUE(field(form, Field::site_url)->text().isEmpty());
+
+    // Buttons 50 below the last row: Apply 20 from the right, Cancel 10 left of it.
     const QRect port = form->element_ui_dict.at(Field::port)->geometry();
-    EXPECT_EQ(form->apply_btn->geometry().top(), port.bottom() + 1 + 50);
+    const QRect last = form->element_ui_dict.at(Field::site_url)->geometry();
+    EXPECT_EQ(form->apply_btn->geometry().top(), last.bottom() + 1 + 50);
+    const QRect box = form->require_encryption_box->geometry();
+    EXPECT_GT(box.top(), port.bottom());
+    EXPECT_LT(box.bottom(), form->element_ui_dict.at(Field::web_root)->geometry().top());
     EXPECT_EQ(form->apply_btn->geometry().right() + 1, form->contentViexw->width() - 20);
     EXPECT_EQ(form->cancel_btn->geometry().right() + 1, form->apply_btn->geometry().left() - 10);
     EXPECT_EQ(form->contentViexw->height(), form->apply_btn->geometry().bottom() + 1 + 20);
@@ -482,6 +493,54 @@ TEST_F(ListTest, RequireEncryptionIsACheckBoxForFtpAndAServerWithoutTlsIsRefused
     ASSERT_TRUE(waitFor([&] { return idle(form); }));
     ASSERT_TRUE(choose(form, "OK"));
     EXPECT_TRUE(app_services_manager().appServicesModel->saved_services.empty());
+}
+
+// The preview's site fields, typed as a screen reader does: named by their captions, stored in
+// the record's optional fields (the saved file keeps both names), shown again when editing; a Site
+// URL that is no web address is refused saying so, before any server is asked.
+TEST_F(ListTest, TheWebRootAndSiteUrlFieldsAreStoredInTheRecordAndShownWhenEditing) {
+    SKIP_WITHOUT_KEYRING();
+    Peer p = peer("pyftpd");
+    SKIP_WITHOUT_PEER(p);
+    keys.add(p.url, idFor(p.url, p.user));
+    QPointer<SingleServiceViewController> form = openAddForm();
+    ASSERT_TRUE(form);
+    fill(form, {"Site fields", p.url, p.user, p.password, std::nullopt});
+    auto type = [&](Field f, const QString& value) {
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(field(form, f));
+        ASSERT_TRUE(a && a->editableTextInterface());
+        EXPECT_EQ(a->role(), QAccessible::EditableText);
+        EXPECT_EQ(a->text(QAccessible::Name).toStdString(), SingleServiceViewController::caption_for(f));
+        EXPECT_FALSE(a->text(QAccessible::Description).isEmpty());
+        const int length = a->textInterface()->characterCount();
+        if (length > 0) a->editableTextInterface()->deleteText(0, length);
+        a->editableTextInterface()->insertText(0, value);
+    };
+    type(Field::web_root, "www/");
+    type(Field::site_url, "example.com");
+    form->apply_btn->click();
+    ui::AlertController* alert = awaitAlert(form);
+    ASSERT_TRUE(alert) << "no error shown";
+    EXPECT_EQ(alert->message(), QString::fromLatin1(ServerFormModel::kInvalidSiteUrlMessage));
+    answerAlertsOn(form);
+    ASSERT_TRUE(waitFor([&] { return idle(form); }));
+    EXPECT_TRUE(app_services_manager().appServicesModel->saved_services.empty());
+
+    type(Field::site_url, "http://127.0.0.1:8080/");
+    form->apply_btn->click();
+    const std::string id = idFor(p.url, p.user);
+    ASSERT_TRUE(waitFor([&] { return !recordsWithId(id).empty(); }, 30000));
+    auto record = recordsWithId(id).front();
+    EXPECT_EQ(record->web_root, std::optional<std::string>("/www"));
+    EXPECT_EQ(record->site_url, std::optional<std::string>("http://127.0.0.1:8080/"));
+    ASSERT_TRUE(waitFor([&] { return servicesFileText().find("\"site_url\"") != std::string::npos; }));
+    EXPECT_NE(servicesFileText().find("\"web_root\""), std::string::npos);
+    ASSERT_TRUE(waitFor([&] { return list->presentedViewController() == nullptr; }));
+    reloadList();
+    QPointer<SingleServiceViewController> edit = openEditForm(0);
+    ASSERT_TRUE(edit);
+    EXPECT_EQ(field(edit, Field::web_root)->text(), "/www");
+    EXPECT_EQ(field(edit, Field::site_url)->text(), "http://127.0.0.1:8080/");
 }
 
 TEST_F(ListTest, MissingInformationStoresNothingAndLeavesTheFormIdle) {
