@@ -39,8 +39,10 @@ protected:
         return {c.get<0>(), c.get<1>()};
     }
 
-    // lighttpd answers from its cache of file facts for up to a second after a change on its
-    // disk: a save begins once the server shows the change (these bytes, that size, or no file).
+    // lighttpd answers from its cache of file facts (and open files) for up to a second after a
+    // change on its disk, also for a file removed and made again at the same path (a repeated
+    // test makes its folder anew): a read or a save begins once the server shows the change
+    // (these bytes, that size, or no file).
     void waitUntilServerShows(const std::string& name, const std::function<bool(const std::optional<files::Bytes>&)>& shown) {
         const auto deadline = std::chrono::steady_clock::now() + 10s;
         while (std::chrono::steady_clock::now() < deadline) {
@@ -50,6 +52,11 @@ protected:
             if (shown(c.get<0>())) return;
         }
         FAIL() << "the server never showed the change of " << name;
+    }
+    // Puts the file on the server's disk, as somebody else would, and waits until the server shows it.
+    void writeOnServer(const fs::path& onDisk, const std::string& bytes) {
+        writeDiskFile(onDisk, bytes);
+        waitUntilServerShows(onDisk.filename().string(), [&](const auto& shown) { return shown == bytes; });
     }
 
 };
@@ -74,7 +81,7 @@ TEST_P(VersionTest, ASaveGoesAheadOnlyOverTheVersionRead) {
         SCOPED_TRACE(c.name);
         const std::string file = "page.html";
         const fs::path onDisk = disk_ / file;
-        writeDiskFile(onDisk, "<p>the text as read</p>");
+        writeOnServer(onDisk, "<p>the text as read</p>");
         auto [text, version] = read(file);
         ASSERT_EQ(text, "<p>the text as read</p>");
         EXPECT_FALSE(version.empty());
@@ -127,7 +134,7 @@ TEST_P(VersionTest, ASaveGoesAheadOnlyOverTheVersionRead) {
 
 TEST_P(VersionTest, TheVersionASaveReturnsGuardsTheNextSave) {
     const fs::path onDisk = disk_ / "site.css";
-    writeDiskFile(onDisk, "body{}");
+    writeOnServer(onDisk, "body{}");
     auto [text, version] = read("site.css");
     ASSERT_EQ(text, "body{}");
 
@@ -157,7 +164,7 @@ TEST_P(VersionTest, AFileChangedJustBeforeItWasReadIsSavedWithoutAFalseAlarm) {
     // tells a weak ETag, which no If-Match can match, and a save's If-Unmodified-Since would
     // fall in a later second than the file's time (Apache compares it with the request's).
     const fs::path onDisk = disk_ / "fresh.html";
-    writeDiskFile(onDisk, "<p>just written</p>");
+    writeOnServer(onDisk, "<p>just written</p>");
     const auto deadline = std::chrono::steady_clock::now() + 5s;
     auto intoSecond = [] {
         return std::chrono::system_clock::now().time_since_epoch() % std::chrono::seconds(1);
@@ -176,7 +183,7 @@ TEST_P(VersionTest, ABigFileIsComparedByWhatTheServerTells) {
     // still seen.
     const std::string big(5 * 1024 * 1024, 'a');
     const fs::path onDisk = disk_ / "big.txt";
-    writeDiskFile(onDisk, big);
+    writeOnServer(onDisk, big);
     auto [text, version] = read("big.txt");
     ASSERT_EQ(text.size(), big.size());
     EXPECT_TRUE(version.sha256.empty());

@@ -22,8 +22,9 @@ protected:
         if (sameTime) fs::last_write_time(disk(name), time);
         awaitServerShows(name, text);
     }
-    // lighttpd answers from its cache of file facts for up to a second after a change on its
-    // disk: the save begins once the server shows the change.
+    // lighttpd answers from its cache of file facts (and open files) for up to a second after a
+    // change on its disk, also for a file removed and made again at the same path: the open or
+    // the save begins once the server shows the change.
     void awaitServerShows(const std::string& name, const std::optional<std::string>& text) {
         EXPECT_TRUE(waitFor([&] { return serverBytes(peer_, name) == text; }, 10000)) << "the server never showed it";
     }
@@ -43,6 +44,7 @@ protected:
 TEST_P(ServerChangedDocument, ASaveOverAnotherChangeAsksAndWritesOnlyWhenTold) {
     CONNECT_OR_SKIP(GetParam());
     putFile("page.css", "a { color: red }\n");
+    awaitServerShows("page.css", "a { color: red }\n");
     DocumentSceneDelegate* doc = openFromBrowser("page.css");
     ASSERT_TRUE(doc);
     ASSERT_TRUE(waitForPageText(doc, "a { color: red }\n"));
