@@ -123,6 +123,9 @@ struct Link {
     int port = 22;
     // The jump hosts passed through to reach it, first hop first; they go after the session.
     std::vector<std::unique_ptr<ssh::Hop>> hops;
+    // The ProxyCommand that carries the first connection (the target's, or the first hop's);
+    // it is ended after the sessions that use it.
+    std::unique_ptr<ssh::ProxyCommand> proxy;
     // Keepalives: held by the worker while an operation uses the connection, and tried by the
     // watchdog, which sends one on a connection idle for `aliveInterval` (see keepAlive).
     std::mutex use;
@@ -169,6 +172,7 @@ struct Link {
         if (fd >= 0 && ::fstat(fd, &now) == 0 && now.st_dev == socketId.st_dev && now.st_ino == socketId.st_ino) ::close(fd);
         fd = -1;
         while (!hops.empty()) hops.pop_back();
+        proxy.reset();
         aliveSent = false;
         unanswered = 0;
         owed.clear();
@@ -594,16 +598,10 @@ private:
         link.port = config.port;
         if (config.serverAliveInterval > 0) link.aliveSeconds = config.serverAliveInterval;
         link.aliveCountMax = config.serverAliveCountMax;
+        // A ProxyJump comes as libssh's ProxyCommand for it, and is passed through hop by hop
+        // below; any other ProxyCommand carries the first connection.
         std::vector<ssh::JumpHost> jumps;
-        if (!config.proxyCommand.empty()) {
-            jumps = ssh::jumpHosts(config.proxyCommand);
-            if (jumps.empty()) {
-                link.broken = true;
-                return FileError::make(ErrorKind::cannotReachHost,
-                                       "The SSH configuration reaches this host through a ProxyCommand, which the app "
-                                       "cannot run; nothing was sent.");
-            }
-        }
+        if (!config.proxyCommand.empty()) jumps = ssh::jumpHosts(config.proxyCommand);
         // Each jump host in turn: reached (over the previous one's channel), its key checked and
         // logged in to, and asked to open a channel to the next; nothing goes to the next host
         // before the one in front of it is trusted.
@@ -627,13 +625,11 @@ private:
             hopConfigs.insert(hopConfigs.begin(), configs.begin(), configs.end());
             const std::string& further = hopConfigs.front().proxyCommand;
             jumps = further.empty() ? std::vector<ssh::JumpHost>{} : ssh::jumpHosts(further);
-            if (!further.empty() && (jumps.empty() || depth >= 8)) {
+            if (!jumps.empty() && depth >= 8) {
                 link.broken = true;
-                return FileError::make(ErrorKind::cannotReachHost,
-                                       "The SSH configuration reaches the jump host " + hopConfigs.front().host +
-                                           (jumps.empty() ? " through a ProxyCommand, which the app cannot run"
-                                                          : " through too many jump hosts") +
-                                           "; nothing was sent.");
+                return FileError::make(ErrorKind::cannotReachHost, "The SSH configuration reaches the jump host " +
+                                                                       hopConfigs.front().host +
+                                                                       " through too many jump hosts; nothing was sent.");
             }
         }
         for (std::size_t i = 0; i <= link.hops.size(); ++i) {
@@ -641,7 +637,11 @@ private:
             const ssh::HostConfig& here = target ? config : hopConfigs[i];
             ssh_session session = target ? link.ssh : link.hops[i]->session;
             if (i == 0) {
-                if (auto e = openSocket(link, op, deadline, here.host, here.port)) return e;
+                if (!here.proxyCommand.empty()) {
+                    if (auto e = startProxyCommand(link, op, here)) return e;
+                } else if (auto e = openSocket(link, op, deadline, here.host, here.port)) {
+                    return e;
+                }
                 if (!target) link.hops[0]->own(link.fd);
             } else {
                 // The previous hop's channel to this host.
@@ -663,8 +663,16 @@ private:
                 if (!OperationAccess::arm(op, waker(next))) return FileError::make(ErrorKind::cancelled);
             }
             const int fd = target ? link.fd : link.hops[i]->socket;
-            if (auto e = startSession(link, op, session, here, fd, target ? password_ : std::string(), asked, deadline))
+            if (auto e = startSession(link, op, session, here, fd, target ? password_ : std::string(), asked, deadline)) {
+                // A connection the command carried that failed before the login: the command's
+                // own words say more than libssh's "connection closed".
+                if (i == 0 && link.proxy && e->kind == ErrorKind::cannotReachHost) {
+                    const auto ending = link.proxy->ending();
+                    e->message = "The SSH configuration's ProxyCommand for " + here.alias + " " +
+                                 (ending ? *ending : "carried a connection that failed: " + e->message) + ".";
+                }
                 return e;
+            }
         }
         link.sftp = sftp_new(link.ssh);
         if (!link.sftp || sftp_init(link.sftp) != SSH_OK) {
@@ -727,6 +735,26 @@ private:
         long micros = static_cast<long>(timeout.count() % 1000) * 1000;
         ssh_options_set(session, SSH_OPTIONS_TIMEOUT, &seconds);
         ssh_options_set(session, SSH_OPTIONS_TIMEOUT_USEC, &micros);
+    }
+
+    // The first connection through the host's ProxyCommand; a cancel shuts its socket.
+    std::optional<FileError> startProxyCommand(Link& link, Operation& op, const ssh::HostConfig& config) {
+        std::string why;
+        const auto command = ssh::ProxyCommand::expand(config.proxyCommand, config, why);
+        int fd = -1;
+        if (command) {
+            link.proxy = std::make_unique<ssh::ProxyCommand>();
+            fd = link.proxy->start(*command, why);
+        }
+        if (fd < 0) {
+            link.broken = true;
+            return FileError::make(ErrorKind::cannotReachHost,
+                                   "The SSH configuration's ProxyCommand for " + config.alias + " cannot run: " + why + ".");
+        }
+        link.fd = fd;
+        ::fstat(fd, &link.socketId);
+        if (!OperationAccess::arm(op, waker(fd))) return FileError::make(ErrorKind::cancelled);
+        return std::nullopt;
     }
 
     // A TCP connection of our own, made while watching for a cancel.

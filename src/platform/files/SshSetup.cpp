@@ -4,7 +4,9 @@
 
 #include <glob.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <sys/un.h>
 #include <linux/tcp.h>
 #include <netinet/in.h>
@@ -13,12 +15,15 @@
 #include <unistd.h>
 
 #include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstddef>
 #include <cstdlib>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <mutex>
@@ -341,6 +346,7 @@ HostConfig configure(ssh_session session, const HostRequest& request) {
     if (!request.user.empty()) ssh_options_set(session, SSH_OPTIONS_USER, request.user.c_str());
 
     HostConfig out;
+    out.alias = request.host;
     out.host = optionText(session, SSH_OPTIONS_HOST);
     if (out.host.empty()) out.host = request.host;
     unsigned int port = 22;
@@ -350,6 +356,10 @@ HostConfig configure(ssh_session session, const HostRequest& request) {
         if (const passwd* pw = ::getpwuid(::getuid())) out.user = pw->pw_name;
     }
     out.proxyCommand = optionText(session, SSH_OPTIONS_PROXYCOMMAND);
+    if (lower(out.proxyCommand) == "none") out.proxyCommand.clear();
+    // The provider reaches the host itself (through the jump hosts or by running the command)
+    // and hands libssh the socket; libssh would only stumble on tokens it does not know.
+    ssh_options_set(session, SSH_OPTIONS_PROXYCOMMAND, "none");
     out.identityFiles = values.identityFiles;
     if (auto v = values.value("identityagent")) out.identityAgent = *v;
     if (auto v = values.value("serveraliveinterval")) out.serverAliveInterval = std::max(0, std::atoi(v->c_str()));
@@ -731,6 +741,7 @@ std::string Login::refusal(int methods) const {
     return text;
 }
 
+
 }  // namespace files::ssh
 
 namespace files::ssh {
@@ -846,6 +857,123 @@ int Hop::forward(const std::string& host, int port, std::string& error) {
         ::shutdown(carried_, SHUT_RDWR);
     });
     return pair[0];
+}
+
+// ---- ProxyCommand ----------------------------------------------------------------------------
+
+std::optional<std::string> ProxyCommand::expand(const std::string& command, const HostConfig& host,
+                                                std::string& error) {
+    std::string out;
+    for (std::size_t i = 0; i < command.size(); ++i) {
+        if (command[i] != '%') {
+            out += command[i];
+            continue;
+        }
+        const char token = i + 1 < command.size() ? command[++i] : '\0';
+        switch (token) {
+        case '%': out += '%'; break;
+        case 'h': out += host.host; break;
+        case 'p': out += std::to_string(host.port); break;
+        case 'r': out += host.user; break;
+        case 'n': out += host.alias; break;
+        default:
+            error = token ? std::string("the ProxyCommand has the token %") + token + ", which it cannot take"
+                          : "the ProxyCommand ends in a lone %";
+            return std::nullopt;
+        }
+    }
+    return out;
+}
+
+int ProxyCommand::start(const std::string& command, std::string& error) {
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+        error = std::strerror(errno);
+        return -1;
+    }
+    errors_ = ::memfd_create("proxy-command-stderr", MFD_CLOEXEC);
+    const char* shellVar = std::getenv("SHELL");
+    const std::string shell = shellVar && *shellVar ? shellVar : "/bin/sh";
+    const std::string line = "exec " + command;
+    char* argv[] = {const_cast<char*>(shell.c_str()), const_cast<char*>("-c"), const_cast<char*>(line.c_str()), nullptr};
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pair[1], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, pair[1], STDOUT_FILENO);
+    if (errors_ >= 0) posix_spawn_file_actions_adddup2(&actions, errors_, STDERR_FILENO);
+    else posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    // Its own process group, so that ending it ends what it started; the signals the app
+    // ignores or blocks are the command's defaults again.
+    sigset_t defaults, none;
+    sigemptyset(&defaults);
+    for (int sig : {SIGPIPE, SIGHUP, SIGINT, SIGTERM, SIGCHLD}) sigaddset(&defaults, sig);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    const int rc = ::posix_spawn(&pid_, shell.c_str(), &actions, &attributes, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    ::close(pair[1]);
+    if (rc != 0) {
+        pid_ = -1;
+        ::close(pair[0]);
+        error = "the ProxyCommand could not be started (" + shell + "): " + std::strerror(rc);
+        return -1;
+    }
+    return pair[0];
+}
+
+bool ProxyCommand::reap(bool wait) {
+    if (pid_ <= 0) return true;
+    int status = 0;
+    pid_t r;
+    do r = ::waitpid(pid_, &status, wait ? 0 : WNOHANG);
+    while (r < 0 && errno == EINTR);
+    if (r == 0) return false;
+    if (r == pid_) status_ = status;
+    pid_ = -1;
+    return true;
+}
+
+std::optional<std::string> ProxyCommand::ending() {
+    // The command's end of the socket closed: most often because it ended, which takes it a
+    // moment more to be told.
+    for (int i = 0; i < 40 && !reap(false); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    std::string said;
+    if (errors_ >= 0) {
+        const off_t size = ::lseek(errors_, 0, SEEK_END);
+        const off_t from = std::max<off_t>(0, size - 2048);
+        said.resize(static_cast<std::size_t>(size - from));
+        const ssize_t n = size > 0 ? ::pread(errors_, said.data(), said.size(), from) : 0;
+        said.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+        while (!said.empty() && std::isspace(static_cast<unsigned char>(said.back()))) said.pop_back();
+        if (const auto nl = said.rfind('\n'); nl != std::string::npos) said.erase(0, nl + 1);
+    }
+    std::string text;
+    if (status_ >= 0 && WIFEXITED(status_)) text = "ended with status " + std::to_string(WEXITSTATUS(status_));
+    else if (status_ >= 0 && WIFSIGNALED(status_)) text = "was ended by signal " + std::to_string(WTERMSIG(status_));
+    else if (said.empty()) return std::nullopt;
+    else text = "closed the connection";
+    if (!said.empty()) text += ": " + said;
+    return text;
+}
+
+ProxyCommand::~ProxyCommand() {
+    if (pid_ > 0) {
+        ::kill(-pid_, SIGHUP);
+        // A command that does not end on the hangup within a second is killed.
+        for (int i = 0; i < 40 && !reap(false); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        if (pid_ > 0) {
+            ::kill(-pid_, SIGKILL);
+            reap(true);
+        }
+    }
+    if (errors_ >= 0) ::close(errors_);
 }
 
 }  // namespace files::ssh

@@ -21,6 +21,7 @@
 
 #include <libssh/libssh.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 
 #include <atomic>
 #include <cstdint>
@@ -52,10 +53,11 @@ struct HostRequest {
 
 // What the session will connect to once configured.
 struct HostConfig {
+    std::string alias;         // the name as written
     std::string host;          // HostName, or the name as written
     int port = 22;
     std::string user;
-    std::string proxyCommand;  // ProxyCommand, or libssh's form of ProxyJump; empty: direct
+    std::string proxyCommand;  // ProxyCommand, or libssh's form of ProxyJump; empty: direct (also for "none")
     std::vector<std::string> unsupported;  // keywords of the files that libssh passes over
     // Read beside libssh, which passes them over: ServerAliveInterval (seconds; 0: not set),
     // ServerAliveCountMax (keepalives left unanswered before the connection counts as dropped),
@@ -118,6 +120,36 @@ private:
     struct stat socketId_ {};  // what `socket` names, to tell it from a later file of that number
     std::atomic<bool> stop_{false};
     std::thread carrier_;
+};
+
+// A ProxyCommand of the configuration, run as OpenSSH runs it: "exec COMMAND" through the
+// user's shell, with its tokens put in (%h the host's name to connect to, %p its port, %r the
+// user, %n the name as the user wrote it, %% a "%"), its standard input and output one end of a
+// socket pair whose other end is the session's socket, in a process group of its own. What it
+// writes on its standard error is kept (in memory) to tell why it ended. Destroying it ends the
+// command (SIGHUP, as OpenSSH does, then SIGKILL if it lingers) and waits for it.
+class ProxyCommand {
+public:
+    ProxyCommand() = default;
+    ~ProxyCommand();
+    ProxyCommand(const ProxyCommand&) = delete;
+    ProxyCommand& operator=(const ProxyCommand&) = delete;
+
+    // The command with its tokens put in; nothing (and `error` says which) for a token OpenSSH
+    // does not take in a ProxyCommand.
+    static std::optional<std::string> expand(const std::string& command, const HostConfig& host, std::string& error);
+    // Starts the command; the session's socket, or -1 with `error` saying why.
+    int start(const std::string& command, std::string& error);
+    // How the command's side of the connection ended, as far as it tells: its exit status (once
+    // it has ended) and the last line it wrote on its standard error; nothing when it is still
+    // running and said nothing.
+    std::optional<std::string> ending();
+
+private:
+    pid_t pid_ = -1;
+    int status_ = -1;  // waitpid's status once it is known
+    int errors_ = -1;  // its standard error
+    bool reap(bool wait);
 };
 
 // Logs in on a connected session whose host key is trusted, in OpenSSH's order: the keys (the

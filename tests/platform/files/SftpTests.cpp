@@ -23,7 +23,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <fstream>
 #include <random>
 #include <set>
 #include <sstream>
@@ -534,10 +536,48 @@ TEST_F(SftpPeerTest, LogsInThroughKeyboardInteractivePromptsAndWithTheAgentsKey)
     else ::unsetenv("SSH_AUTH_SOCK");
 }
 
+// A relay for ProxyCommand tests: connects to its first two arguments (host, port) and carries
+// its standard input and output there; it writes its process id and all its arguments, one
+// line, to `log` first.
+void writeRelay(const fs::path& script, const fs::path& log) {
+    writeDiskFile(script,
+                  "import os, socket, sys, threading\n"
+                  "with open('" + log.string() + "', 'a') as f:\n"
+                  "    f.write(str(os.getpid()) + ' ' + ' '.join(sys.argv[1:]) + '\\n')\n"
+                  "s = socket.create_connection((sys.argv[1], int(sys.argv[2])))\n"
+                  "def up():\n"
+                  "    while True:\n"
+                  "        data = os.read(0, 65536)\n"
+                  "        if not data:\n"
+                  "            s.shutdown(socket.SHUT_WR)\n"
+                  "            return\n"
+                  "        s.sendall(data)\n"
+                  "threading.Thread(target=up, daemon=True).start()\n"
+                  "while True:\n"
+                  "    data = s.recv(65536)\n"
+                  "    if not data:\n"
+                  "        break\n"
+                  "    while data:\n"
+                  "        data = data[os.write(1, data):]\n");
+}
+
+// The relay runs the test has seen ended: each line's process id, and that process is gone.
+std::vector<std::string> relayRuns(const fs::path& log) {
+    std::vector<std::string> lines;
+    std::ifstream in(log);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+bool processGone(const std::string& relayLine) {
+    const pid_t pid = static_cast<pid_t>(std::atoi(relayLine.c_str()));
+    return pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH;
+}
+
 // Hosts named in ~/.ssh/config: the name, port, user and key file come from the first block
 // that applies (Include, patterns with "?" and "!", "Host *" last); a user or port written in
-// the app wins; a host reached through a ProxyCommand is refused with a word, and never reached
-// directly.
+// the app wins; a host with a ProxyCommand is reached through it (its tokens put in), and a
+// command that fails says so in its own words; the command is ended with the connection.
 TEST_F(SftpPeerTest, HostsAreNamedAsInTheUsersSshConfig) {
     TempFolder home;
     const fs::path sshFolder = home.path / ".ssh";
@@ -554,39 +594,75 @@ TEST_F(SftpPeerTest, HostsAreNamedAsInTheUsersSshConfig) {
                   "Host web3\n"
                   "    Port 1\n"
                   "Host jumped\n"
-                  "    ProxyCommand nc %h %p\n"
+                  "    ProxyCommand python3 '" + (home.path / "relay.py").string() + "' %h %p %r %n %%\n"
+                  "    IdentityFile %d/.ssh/site_key\n"
+                  "Host failing\n"
+                  "    ProxyCommand sh -c 'echo relay: no route to the site >&2; exit 3'\n"
+                  "Host badtoken\n"
+                  "    ProxyCommand nc %x %p\n"
+                  "Host direct\n"
+                  "    ProxyCommand none\n"
+                  "    IdentityFile %d/.ssh/site_key\n"
                   "Host *\n"
                   "    HostName 127.0.0.1\n"
                   "    Port " + std::to_string(peer_.port) + "\n"
                   "    User " + nobody + "\n");
 
+    const fs::path relayLog = home.path / "relay.log";
+    writeRelay(home.path / "relay.py", relayLog);
+
     ClientHome client(home.path);
 
     const std::string probe = "probe" + randomTag();
+    const std::string port = std::to_string(peer_.port);
     struct Case {
         std::string url, user;
         std::string loggedUser;            // what sshd's log shows tried
         std::optional<ErrorKind> refused;  // nothing: logged in
+        std::string says;                  // in the error's message
+        std::string relayed;               // the relay's arguments, when it carried the connection
     };
     const Case cases[] = {
-        {"sftp://web1/", "", "Accepted publickey for " + peer_.user, std::nullopt},
-        {"sftp://web1/", probe, "user " + probe, ErrorKind::loginRejected},
-        {"sftp://web3:" + std::to_string(peer_.port) + "/", "", "Accepted publickey for " + peer_.user, std::nullopt},
-        {"sftp://web2/", "", "user " + nobody, ErrorKind::loginRejected},
-        {"sftp://jumped/", "", "", ErrorKind::cannotReachHost},
+        {"sftp://web1/", "", "Accepted publickey for " + peer_.user, std::nullopt, "", ""},
+        {"sftp://web1/", probe, "user " + probe, ErrorKind::loginRejected, "", ""},
+        {"sftp://web3:" + port + "/", "", "Accepted publickey for " + peer_.user, std::nullopt, "", ""},
+        {"sftp://web2/", "", "user " + nobody, ErrorKind::loginRejected, "", ""},
+        {"sftp://jumped/", peer_.user, "Accepted publickey for " + peer_.user, std::nullopt, "",
+         "127.0.0.1 " + port + " " + peer_.user + " jumped %"},
+        {"sftp://jumped/", probe, "user " + probe, ErrorKind::loginRejected, "", "127.0.0.1 " + port + " " + probe + " jumped %"},
+        {"sftp://failing/", "", "", ErrorKind::cannotReachHost, "ended with status 3: relay: no route to the site", ""},
+        {"sftp://badtoken/", "", "", ErrorKind::cannotReachHost, "%x", ""},
+        {"sftp://direct/", peer_.user, "Accepted publickey for " + peer_.user, std::nullopt, "", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.url + " as '" + c.user + "'");
         const std::size_t before = c.loggedUser.empty() ? 0 : logged(c.loggedUser);
-        auto provider = providerWith(options_.trust, c.user, "", c.url);
-        ASSERT_TRUE(provider);
-        Sync s{*provider};
-        auto error = s.login();
-        expectOutcome(error, c.refused);
-        if (HasFatalFailure()) return;
-        if (!c.loggedUser.empty()) EXPECT_TRUE(waitLogged(c.loggedUser, before + 1));
-        if (c.refused == ErrorKind::cannotReachHost) {
-            EXPECT_NE(error->message.find("ProxyCommand"), std::string::npos) << error->message;
+        const std::size_t relays = relayRuns(relayLog).size();
+        {
+            auto provider = providerWith(options_.trust, c.user, "", c.url);
+            ASSERT_TRUE(provider);
+            Sync s{*provider};
+            auto error = s.login();
+            expectOutcome(error, c.refused);
+            if (HasFatalFailure()) return;
+            if (!c.loggedUser.empty()) {
+                EXPECT_TRUE(waitLogged(c.loggedUser, before + 1));
+            }
+            if (!c.says.empty()) {
+                EXPECT_NE(error->message.find("ProxyCommand"), std::string::npos) << error->message;
+                EXPECT_NE(error->message.find(c.says), std::string::npos) << error->message;
+            }
+        }
+        // The provider is gone, and with it the command that carried its connection.
+        const auto runs = relayRuns(relayLog);
+        if (c.relayed.empty()) {
+            EXPECT_EQ(runs.size(), relays);
+            continue;
+        }
+        ASSERT_GT(runs.size(), relays);
+        for (std::size_t i = relays; i < runs.size(); ++i) {
+            EXPECT_NE(runs[i].find(" " + c.relayed), std::string::npos) << runs[i];
+            EXPECT_TRUE(processGone(runs[i])) << runs[i];
         }
     }
 }
@@ -617,10 +693,17 @@ TEST_F(SftpPeerTest, HostsBehindJumpHostsAreReachedHopByHop) {
                                 peer_.user + "\n";
     const std::string inner = "Host innerbastion\n    HostName 127.0.0.1\n    Port " + std::to_string(hopPort) +
                               "\n    User " + peer_.user + "\n    ProxyJump bastion\n";
+    // And a hop that is itself reached through a ProxyCommand.
+    const fs::path relayLog = home.path / "relay.log";
+    writeRelay(home.path / "relay.py", relayLog);
+    const std::string commanded = "Host cmdbastion\n    HostName 127.0.0.1\n    Port " + std::to_string(hopPort) +
+                                  "\n    User " + peer_.user + "\n    ProxyCommand python3 '" +
+                                  (home.path / "relay.py").string() + "' %h %p\n";
     writeDiskFile(home.path / ".ssh/config", block("behind", peer_.user, hop) + block("twohops", peer_.user, hop + "," + hop) +
                                                  block("probed", probe, probe + "@127.0.0.1:" + std::to_string(hopPort)) +
                                                  block("viabastion", peer_.user, "bastion") +
-                                                 block("viainner", peer_.user, "innerbastion") + bastion + inner);
+                                                 block("viainner", peer_.user, "innerbastion") +
+                                                 block("viacmd", peer_.user, "cmdbastion") + bastion + inner + commanded);
 
     ClientHome client(home.path);
 
@@ -639,6 +722,7 @@ TEST_F(SftpPeerTest, HostsBehindJumpHostsAreReachedHopByHop) {
         {"two hops, all known", "twohops", "[127.0.0.1]:* " + real + "\n", true, std::nullopt, 0, 3},
         {"a hop named by its block", "viabastion", "[127.0.0.1]:* " + real + "\n", true, std::nullopt, 0, 2},
         {"a hop with a jump host of its own", "viainner", "[127.0.0.1]:* " + real + "\n", true, std::nullopt, 0, 3},
+        {"a hop reached through its ProxyCommand", "viacmd", "[127.0.0.1]:* " + real + "\n", true, std::nullopt, 0, 2},
         {"unknown hop, accepted", "behind", targetOnly, true, std::nullopt, 1, 2},
         {"unknown hop, refused", "probed", targetOnly, false, ErrorKind::notTrusted, 1, 0},
         {"changed hop key", "probed", targetOnly + hopName + " " + other.type + " " + defaults::base64Encode(other.blob) + "\n",
@@ -674,6 +758,11 @@ TEST_F(SftpPeerTest, HostsBehindJumpHostsAreReachedHopByHop) {
         }
         EXPECT_FALSE(asker->loginBeforeQuestion());
         EXPECT_EQ(logged("user " + probe), 0u) << "a login reached a server before its hop was trusted";
+        if (c.host == "viacmd") {
+            const auto runs = relayRuns(relayLog);
+            ASSERT_EQ(runs.size(), 1u);
+            EXPECT_NE(runs[0].find(" 127.0.0.1 " + std::to_string(hopPort)), std::string::npos) << runs[0];
+        }
         if (c.answer && !c.refused && c.questions > 0) {
             EXPECT_EQ(run("ssh-keygen -F '" + hopName + "' -f '" + (app.path / "known_hosts").string() + "' >/dev/null").first, 0);
         }
@@ -900,96 +989,7 @@ TEST_F(SftpPeerTest, ACheckedSaveSeesChangesMadeOnTheServer) {
     }
 }
 
-// Checked saves against `disk` (the server's disk) through `folder` (the provider's path): at the
-// sizes where a read or write request ends, and past the size whose bytes are compared, a file
-// that is as it was read is replaced, and one whose last byte changed (same size and date), that
-// got a byte more, or lost one is refused, and stays as it was (past the compared size, only a
-// change of size or date is seen).
-void checkedSavesAtRequestEdges(files::FileProvider& provider, const fs::path& disk, const std::string& folder) {
-    using VersionCapture = Capture<std::optional<files::Bytes>, files::FileVersion, std::optional<files::FileError>>;
-    using WrittenCapture = Capture<std::optional<files::FileVersion>, std::optional<files::FileError>>;
-    enum class Change { none, lastByte, byteMore, byteLess };
-    std::mt19937 random(11);
-    auto bytesOf = [&](std::size_t n) {
-        std::string b(n, '\0');
-        for (auto& c : b) c = static_cast<char>(random());
-        return b;
-    };
-    const fs::path file = disk / "edge.bin";
-    const std::string path = folder + "/edge.bin";
-    for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{65535}, std::size_t{65536}, std::size_t{65537},
-                             std::size_t{131072}, std::size_t{2 * 1024 * 1024 + 5}, std::size_t{4 * 1024 * 1024 + 1}}) {
-        for (Change change : {Change::none, Change::lastByte, Change::byteMore, Change::byteLess}) {
-            if (size == 0 && (change == Change::lastByte || change == Change::byteLess)) continue;
-            // Past the compared size, the size and date decide: a changed byte alone is not seen.
-            if (size > files::detail::kHashedSizeLimit && change == Change::lastByte) continue;
-            SCOPED_TRACE("file of " + std::to_string(size) + ", change " + std::to_string(static_cast<int>(change)));
-            const std::string old = bytesOf(size);
-            writeDiskFile(file, old);
-            ::chmod(file.c_str(), 0604);  // readable by the server's user
-            VersionCapture read;
-            provider.contentsAndVersion(path, read.callback());
-            awaitOnce(read);
-            ASSERT_FALSE(read.get<2>()) << describe(read.get<2>());
-            std::string there = old;
-            if (change == Change::lastByte) there.back() = static_cast<char>(there.back() ^ 0x5a);
-            if (change == Change::byteMore) there.push_back('x');
-            if (change == Change::byteLess) there.pop_back();
-            if (change != Change::none) {
-                struct stat st {};
-                ::stat(file.c_str(), &st);
-                writeDiskFile(file, there);
-                const timespec times[2] = {st.st_atim, st.st_mtim};
-                ::utimensat(AT_FDCWD, file.c_str(), times, 0);
-            }
-            const std::string fresh = bytesOf(size / 2 + 3);
-            WrittenCapture written;
-            provider.writeContents(path, fresh, WriteMode::replace, read.get<1>(), written.callback());
-            awaitOnce(written);
-            const auto& error = written.get<1>();
-            struct stat after {};
-            ASSERT_EQ(::stat(file.c_str(), &after), 0);
-            if (change == Change::none) {
-                ASSERT_FALSE(error) << describe(error);
-                ASSERT_TRUE(written.get<0>());
-                EXPECT_EQ(written.get<0>()->size, static_cast<std::int64_t>(fresh.size()));
-                EXPECT_TRUE(readDiskFile(file) == fresh) << "the server's copy differs";
-                EXPECT_EQ(after.st_mode & 07777, 0604u);
-            } else {
-                ASSERT_TRUE(error);
-                EXPECT_EQ(error->kind, ErrorKind::changedOnServer) << describe(error);
-                EXPECT_TRUE(error->targetUnchanged);
-                EXPECT_TRUE(readDiskFile(file) == there) << "the check must come before the replace";
-            }
-            EXPECT_EQ(std::distance(fs::directory_iterator(disk), fs::directory_iterator()), 1) << "a temporary file was left";
-        }
-    }
-}
-
 TEST_F(SftpPeerTest, CheckedSavesCompareTheWholeFileAtEverySize) { checkedSavesAtRequestEdges(*provider_, disk_, dir_); }
-
-// The same on python3-asyncssh's SFTP server, which answers in its own way.
-TEST(SftpOtherServer, CheckedSavesCompareTheWholeFileAtEverySize) {
-    Peer peer = loadPeer("sshd-otp");
-    if (!peer.skipReason.empty()) GTEST_FAIL() << peer.skipReason;
-    TempFolder app;
-    auto trust = std::make_shared<files::Trust>(app.path, peer.values["KNOWN_HOSTS"]);
-    trust->setAsker(std::make_shared<ScriptedAsker>(
-        std::vector<std::optional<std::vector<std::string>>>{std::vector<std::string>{peer.values["CODE"]}}, peer.password));
-    files::ProviderOptions options;
-    options.trust = trust;
-    options.workers = 1;  // one login, one code
-    options.timeouts.connect = 10s;
-    options.timeouts.reply = 20s;
-    auto provider = files::makeProvider(peer.url, {peer.user, peer.password}, options);
-    ASSERT_TRUE(provider);
-    const fs::path disk = peer.root / "t_sftp_checked_edges";
-    fs::remove_all(disk);
-    makeDiskFolder(disk);
-    checkedSavesAtRequestEdges(*provider, disk, "/t_sftp_checked_edges");
-    provider.reset();
-    fs::remove_all(disk);
-}
 
 // ---- saves that break off, and folders that take no new file ---------------------------------
 

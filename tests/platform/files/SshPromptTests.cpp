@@ -98,3 +98,30 @@ TEST(SftpPrompts, AOneTimeCodeIsAskedForAsTheServerWritesIt) {
 }
 
 }  // namespace
+
+namespace {
+
+// The same on python3-asyncssh's SFTP server, which answers in its own way.
+TEST(SftpOtherServer, CheckedSavesCompareTheWholeFileAtEverySize) {
+    Peer peer = loadPeer("sshd-otp");
+    if (!peer.skipReason.empty()) GTEST_FAIL() << peer.skipReason;
+    TempFolder app;
+    auto trust = std::make_shared<files::Trust>(app.path, peer.values["KNOWN_HOSTS"]);
+    trust->setAsker(std::make_shared<ScriptedAsker>(
+        std::vector<std::optional<std::vector<std::string>>>{std::vector<std::string>{peer.values["CODE"]}}, peer.password));
+    files::ProviderOptions options;
+    options.trust = trust;
+    options.workers = 1;  // one login, one code
+    options.timeouts.connect = 10s;
+    options.timeouts.reply = 20s;
+    auto provider = files::makeProvider(peer.url, {peer.user, peer.password}, options);
+    ASSERT_TRUE(provider);
+    const fs::path disk = peer.root / "t_sftp_checked_edges";
+    fs::remove_all(disk);
+    makeDiskFolder(disk);
+    checkedSavesAtRequestEdges(*provider, disk, "/t_sftp_checked_edges");
+    provider.reset();
+    fs::remove_all(disk);
+}
+
+}  // namespace

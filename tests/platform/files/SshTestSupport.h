@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files/FileProvider.h"
 #include "platform/files/SshSetup.h"
 #include "platform/files/Trust.h"
 
@@ -106,5 +107,9 @@ private:
     std::vector<files::LoginQuestion> questions_;
     bool leaked_ = false;
 };
+
+// Checked saves against `disk` (the server's disk) through `folder` (the provider's path) at the
+// sizes where a read or write request ends (SftpCheckedSaves.cpp).
+void checkedSavesAtRequestEdges(files::FileProvider& provider, const fs::path& disk, const std::string& folder);
 
 }  // namespace sshtest
