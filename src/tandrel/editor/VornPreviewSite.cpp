@@ -179,7 +179,14 @@ void VornPreviewSite::fetch(const std::string& url_path, web::site::Answer answe
 
 void VornPreviewSite::read(const std::string& path) {
     auto provider = provider_.lock();
-    if (!provider) return;
+    if (!provider) {  // the connection went: what waits fails, as when it goes during a read
+        auto answers = std::move(reading_[path]);
+        reading_.erase(path);
+        web::site::Outcome failed;
+        failed.failure = web::site::Failure::failed;
+        for (auto& a : answers) a(failed);
+        return;
+    }
     reading_[path];
     ++server_reads_;
     std::weak_ptr<VornPreviewSite> weak = weak_from_this();
