@@ -237,6 +237,8 @@ bool VornPreviewJSConnector::load_site_page(const std::string& html) {
         if (self->shown_in_ == self->web_view && self->shown_ == digest && self->shown_site_path_ == path) return;
         self->shown_ = digest;
         self->shown_in_ = self->web_view;
+        // The page's files are on their way while the engine sets the page up.
+        self->site_->read_ahead(path, html);
         self->load_site_address(path);
     });
     return true;

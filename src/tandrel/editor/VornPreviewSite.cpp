@@ -1,5 +1,7 @@
 #include "tandrel/editor/VornPreviewSite.h"
 
+#include <QRegularExpression>
+
 #include "platform/dispatch/Dispatch.h"
 #include "platform/files/RemotePath.h"
 #include "tandrel/foundation/AMZLogger.h"
@@ -60,6 +62,7 @@ void VornPreviewSite::set_text(const std::string& provider_path, std::string tex
 void VornPreviewSite::forget(const std::string& provider_path) {
     const std::string path = files::path::normalize(provider_path);
     kept_.erase(path);
+    missing_ahead_.erase(path);
     ++generation_[path];  // a read under way brings the older copy: it is served, never kept
 }
 
@@ -80,6 +83,80 @@ void VornPreviewSite::listed(const VornServerFilesDataModel& listing) {
     }
 }
 
+std::vector<std::string> VornPreviewSite::linked_paths(const std::string& from, const std::string& text, bool style_sheet) {
+    // Only what loads for certain: <link> with rel stylesheet, icon or preload, <script src>,
+    // <img src>, <iframe src>; in a sheet, @import. Never srcset (the engine picks one).
+    static const QRegularExpression tag(QStringLiteral(R"re(<(link|script|img|iframe|base)\b([^>]*)>)re"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression attribute(QStringLiteral(R"re((?:^|\s)(href|src|rel)\s*=\s*(?:"([^"]*)"|'([^']*)'|([^\s"'>]+)))re"),
+                                              QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression import(QStringLiteral(R"re(@import\s+(?:url\(\s*)?(?:"([^"]*)"|'([^']*)'|([^\s"')]+)))re"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    const QString source = QString::fromStdString(text);
+    std::vector<QString> links;
+    if (style_sheet) {
+        for (auto it = import.globalMatch(source); it.hasNext();) {
+            const auto m = it.next();
+            links.push_back(m.captured(1) + m.captured(2) + m.captured(3));
+        }
+    } else {
+        for (auto it = tag.globalMatch(source); it.hasNext();) {
+            const auto m = it.next();
+            const QString name = m.captured(1).toLower();
+            if (name == QLatin1String("base")) return {};  // links resolve against another address
+            QString href, src, rel;
+            for (auto a = attribute.globalMatch(m.captured(2)); a.hasNext();) {
+                const auto v = a.next();
+                const QString value = v.captured(2) + v.captured(3) + v.captured(4);
+                const QString key = v.captured(1).toLower();
+                if (key == QLatin1String("href")) href = value;
+                else if (key == QLatin1String("src")) src = value;
+                else rel = value.toLower();
+            }
+            if (name == QLatin1String("link")) {
+                const QStringList rels = rel.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+                const bool loads = rels.contains(QLatin1String("stylesheet")) || rels.contains(QLatin1String("icon")) ||
+                                   rels.contains(QLatin1String("preload"));
+                if (loads && !rels.contains(QLatin1String("alternate"))) links.push_back(href);
+            } else {
+                links.push_back(src);
+            }
+        }
+    }
+    // Resolved as the engine resolves them, against the file's address on a site of its own.
+    const QUrl base = web::site::address(QStringLiteral("read-ahead"), files::path::normalize(from));
+    std::vector<std::string> out;
+    std::set<std::string> seen;
+    for (const QString& link : links) {
+        const QString trimmed = link.trimmed();
+        if (trimmed.isEmpty() || trimmed.startsWith(QLatin1Char('#'))) continue;
+        const QUrl url = base.resolved(QUrl(trimmed));
+        if (!url.isValid() || url.scheme() != base.scheme() || url.host() != base.host()) continue;
+        std::string path = files::path::normalize(url.path(QUrl::FullyDecoded).toStdString());
+        if (seen.insert(path).second) out.push_back(std::move(path));
+    }
+    return out;
+}
+
+bool VornPreviewSite::at_hand(const std::string& path) const {
+    return texts_.count(path) || kept_.count(path) || reading_.count(path) || missing_ahead_.count(path) ||
+           VornPreviewOpenTexts::shared().text(provider_key_, path);
+}
+
+void VornPreviewSite::read_ahead(const std::string& page_path, const std::string& html) {
+    missing_ahead_.clear();  // what an earlier page's reads ahead did not find is looked for again
+    read_linked(page_path, html, false);
+}
+
+void VornPreviewSite::read_linked(const std::string& from, const std::string& text, bool style_sheet) {
+    const auto address = address_of(from);
+    if (!address) return;
+    for (const auto& linked : linked_paths(address->path(QUrl::FullyDecoded).toStdString(), text, style_sheet)) {
+        const std::string path = files::path::join(root_, linked);
+        if (!files::path::check(path) && !at_hand(path)) read(path);
+    }
+}
+
 void VornPreviewSite::fetch(const std::string& url_path, web::site::Answer answer) {
     const std::string path = files::path::join(root_, url_path);
     requested_.insert(path);
@@ -88,15 +165,29 @@ void VornPreviewSite::fetch(const std::string& url_path, web::site::Answer answe
         return answer(resource(std::move(*open), path, true));
     }
     if (const auto it = kept_.find(path); it != kept_.end()) return answer(resource(it->second.bytes, path, false));
+    if (missing_ahead_.erase(path)) return answer(web::site::Outcome{});  // a read ahead found nothing there
     auto provider = provider_.lock();
     if (!provider || files::path::check(path)) {
         web::site::Outcome missing;
         missing.failure = provider ? web::site::Failure::notFound : web::site::Failure::failed;
         return answer(std::move(missing));
     }
-    auto& waiting = reading_[path];
-    waiting.push_back(std::move(answer));
-    if (waiting.size() > 1) return;  // the read under way answers this request too
+    const bool under_way = reading_.count(path) > 0;  // a read (ahead, or for another request) answers this one too
+    reading_[path].push_back(std::move(answer));
+    if (!under_way) read(path);
+}
+
+void VornPreviewSite::read(const std::string& path) {
+    auto provider = provider_.lock();
+    if (!provider) {  // the connection went: what waits fails, as when it goes during a read
+        auto answers = std::move(reading_[path]);
+        reading_.erase(path);
+        web::site::Outcome failed;
+        failed.failure = web::site::Failure::failed;
+        for (auto& a : answers) a(failed);
+        return;
+    }
+    reading_[path];
     ++server_reads_;
     std::weak_ptr<VornPreviewSite> weak = weak_from_this();
     const int generation = generation_[path];
@@ -110,8 +201,14 @@ void VornPreviewSite::fetch(const std::string& url_path, web::site::Answer answe
             web::site::Outcome outcome;
             if (data && !error) {
                 if (self->generation_[path] == generation) self->kept_[path] = Kept{*data, std::nullopt};
+                // A style sheet's imports are read while the engine parses it.
+                if (mime_type_for_url(path) == "text/css") self->read_linked(path, *data, true);
                 outcome = resource(std::move(*data), path, false);
             } else {
+                // A miss is not kept; one that no request waited for answers the page's request, once.
+                if (answers.empty() && error && error->kind == files::ErrorKind::notFound &&
+                    self->generation_[path] == generation)
+                    self->missing_ahead_.insert(path);
                 if (error && error->kind != files::ErrorKind::notFound) {
                     AMZLogger::shared().log_info("the preview could not read " + path + ": " + error->message);
                     outcome.failure = web::site::Failure::failed;

@@ -11,6 +11,12 @@
 //  3. the server's copy, read once through the provider off the GUI thread and kept until the
 //     app saves that file or a listing shows it with another size or date.
 // A file the server does not have is a plain 404 for the page; nothing is shown to the user.
+//
+// Reads ahead: the files a page's own tags load (style sheets, scripts, images, icons, frames)
+// and those a style sheet @imports are read from the server as soon as the page's text, or the
+// sheet, is there, not only once the web engine asks for them: the provider's workers start
+// while the engine still sets the page up, and a sheet's imports while it still parses the
+// sheet. A request for a file being read waits for that read.
 // Main thread only (the provider's completions hop back to the main queue).
 #include <QObject>
 #include <QString>
@@ -52,6 +58,14 @@ public:
     void forget(const std::string& provider_path);
     // A listing of the server: kept copies listed with another size or date are read again.
     void listed(const VornServerFilesDataModel& listing);
+    // Reads ahead the files the tags of `html`, the text of the page at `page_path`, load (see
+    // above); a page with a <base> element is left to the engine.
+    void read_ahead(const std::string& page_path, const std::string& html);
+    // The site paths a page (or a style sheet) at the site path `from` loads by its text
+    // (addresses on other sites, and data: ones, left out), in their order, each once.
+    static std::vector<std::string> linked_paths(const std::string& from, const std::string& text, bool style_sheet);
+    // How many reads from the server are under way (for observers such as tests).
+    std::size_t reads_under_way() const { return reading_.size(); }
     // The provider paths the pages of this site asked for, since the last clear.
     const std::set<std::string>& requested() const { return requested_; }
     void clear_requested() { requested_.clear(); }
@@ -62,6 +76,12 @@ public:
 
 private:
     VornPreviewSite(std::shared_ptr<files::FileProvider> provider, std::string root);
+    // Whether the path has a text of the app, a kept copy or a read under way.
+    bool at_hand(const std::string& path) const;
+    // Reads the server's copy; the answers waiting for it (reading_) get it.
+    void read(const std::string& path);
+    // Reads the files the text of the page or style sheet at provider path `from` loads.
+    void read_linked(const std::string& from, const std::string& text, bool style_sheet);
     struct Kept {
         std::string bytes;
         std::optional<std::pair<std::int64_t, std::optional<double>>> listed;  // size and date as last listed
@@ -75,6 +95,7 @@ private:
     std::map<std::string, std::vector<web::site::Answer>> reading_;  // reads under way, by path
     std::map<std::string, int> generation_;                           // bumped by forget()
     std::set<std::string> requested_;
+    std::set<std::string> missing_ahead_;  // read ahead and not found, until the page asks
     int server_reads_ = 0;
 };
 

@@ -175,6 +175,38 @@ TEST_P(PreviewSite, ThePagesOwnFilesComeThroughTheConnection) {
     EXPECT_TRUE(errors->errors.empty()) << errors->errors.front().text();
 }
 
+// The page's files are read from the server as soon as its text is there, a style sheet's
+// imports as soon as the sheet is; the page's requests then take what was read, and a file the
+// server lacks is asked for once per page load.
+TEST_P(PreviewSite, ThePagesFilesAreReadBeforeThePageAsks) {
+    auto site = VornPreviewSite::make(window->provider_as_read_write(), "/site");
+    site->read_ahead("/site/pages/index.html", kPage);
+    ASSERT_TRUE(waitFor([&] { return site->reads_under_way() == 0; }, 30000));
+    // a.css, b.css (its import), local.css, root.css, m.js, dot.png and none.png (missing); not
+    // the srcset's image nor a.css's url().
+    const int reads = site->server_reads();
+    EXPECT_EQ(reads, 7);
+    struct Case {
+        const char* path;  // as the page asks
+        bool found;
+        int reads;  // the server reads after the request
+    } const cases[] = {
+        {"/css/a.css", true, 7},        {"/css/b.css", true, 7},  {"/pages/local.css", true, 7},
+        {"/root.css", true, 7},         {"/pages/js/m.js", true, 7}, {"/img/dot.png", true, 7},
+        {"/img/none.png", false, 7},    // the read ahead's miss answers the page once...
+        {"/img/none.png", false, 8},    // ...then the server is asked again
+        {"/img/wide.png", true, 9},     // never read ahead
+    };
+    for (const auto& c : cases) {
+        std::optional<web::site::Outcome> got;
+        site->fetch(c.path, [&](web::site::Outcome o) { got = std::move(o); });
+        ASSERT_TRUE(waitFor([&] { return got.has_value(); }, 30000)) << c.path;
+        EXPECT_EQ(got->resource.has_value(), c.found) << c.path;
+        EXPECT_EQ(site->server_reads(), c.reads) << c.path;
+    }
+    EXPECT_TRUE(errors->errors.empty()) << errors->errors.front().text();
+}
+
 TEST_P(PreviewSite, ThePageReachesNothingButItsOwnSite) {
     // Another site of the same app, with a file the page must not read.
     put("secret.txt", "secret");
@@ -362,6 +394,32 @@ TEST_P(PreviewSiteMode, SiteShowsTheServedPageAndReloadsOnlyOnceTheSaveHasLanded
 }
 
 INSTANTIATE_TEST_SUITE_P(Php, PreviewSiteMode, ::testing::Values("pyftpd-php"));
+
+// What a page's text, or a style sheet's, loads for certain: the files read ahead.
+TEST(PreviewSiteReadAhead, TheFilesAPageOrAStyleSheetLoads) {
+    struct Case {
+        const char* from;  // the site path of the page or sheet
+        const char* text;
+        bool style_sheet;
+        std::vector<std::string> paths;
+    } const cases[] = {
+        {"/pages/index.html",
+         R"(<LINK rel="stylesheet" href="../css/a.css"><link rel=icon href=/fav.ico><link href='p.css' rel='preload'>
+<link rel="alternate stylesheet" href="alt.css"><link rel="canonical" href="c.html"><script src="js/m.js?v=2#x"></script>
+<script>var inline = 1;</script><img src="img/a%20b.png"><img srcset="b.png 1x"><img data-src="lazy.png">
+<a href="other.html">x</a><iframe src="frame.html"></iframe><img src="../css/a.css">)",
+         false,
+         {"/css/a.css", "/fav.ico", "/pages/p.css", "/pages/js/m.js", "/pages/img/a b.png", "/pages/frame.html"}},
+        {"/index.html",
+         R"(<script src="https://cdn.example/x.js"></script><img src="data:image/png;base64,AAAA"><img src="//host/y.png">
+<img src="../../up.png"><img src="#top">)",
+         false, {"/up.png"}},
+        {"/index.html", R"(<base href="/x/"><img src="a.png">)", false, {}},
+        {"/css/a.css", R"(@import "b.css"; @import url(../c.css) screen; @import url( 'd.css' );
+#x { background: url(e.png); } @IMPORT 'f.css';)", true, {"/css/b.css", "/c.css", "/css/d.css", "/css/f.css"}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(VornPreviewSite::linked_paths(c.from, c.text, c.style_sheet), c.paths) << c.text;
+}
 
 // Where "Site" finds a file: the Site URL plus its path under the web root.
 TEST(PreviewSiteAddress, TheSiteUrlPlusThePathUnderTheWebRoot) {
