@@ -9,6 +9,7 @@
 #include <exception>
 #include <mutex>
 #include <tuple>
+#include <utility>
 #include <variant>
 
 #include "platform/files/CertificateCheck.h"
@@ -39,6 +40,11 @@ public:
     ~StringList() { curl_slist_free_all(list_); }
     StringList(const StringList&) = delete;
     StringList& operator=(const StringList&) = delete;
+    StringList(StringList&& other) noexcept : list_(std::exchange(other.list_, nullptr)) {}
+    StringList& operator=(StringList&& other) noexcept {
+        std::swap(list_, other.list_);
+        return *this;
+    }
     void append(const std::string& item) { list_ = curl_slist_append(list_, item.c_str()); }
     curl_slist* get() const { return list_; }
 
