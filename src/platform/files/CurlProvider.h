@@ -158,6 +158,7 @@ protected:
             check.host = tlsHost_;
             check.port = tlsPort_;
             check.trust = trust_;
+            check.sessionStaysResumable = tlsSessionStaysResumable_;
             armCertificateCheck(s.easy(), check);
             TransferResult r = s.perform(op);
             // The state of the connection in use, never an earlier one's: a new connection
@@ -217,6 +218,9 @@ protected:
     }
 
     const BaseUrl base_;
+    // Set by a provider whose connections must all resume one TLS session (FTP's data
+    // connections that of their control connection): see CertificateCheck.
+    bool tlsSessionStaysResumable_ = false;
 
 private:
     const Credential credential_;

@@ -84,6 +84,7 @@ public:
         : CurlProvider(std::move(base), std::move(credential), options),
           leftovers_(options.leftovers ? options.leftovers : makeLeftoverCopies()),
           requireTls_(options.requireTls) {
+        tlsSessionStaysResumable_ = true;
         keepIdleConnections([this](Session& s, Operation& op) { keepAlive(s, op); });
     }
     ~FtpProvider() override { endConnections(); }
