@@ -110,10 +110,10 @@ Misbehaving FTP servers, armed per folder by a marker file the test puts on pyft
     NO_RENAME_OVER_MARKER (".dravix-no-rename-over"): a rename onto a name that exists is
         refused with "550 Cannot rename over an existing file".
     NO_CHMOD_MARKER (".dravix-no-chmod"): SITE CHMOD is refused with "550 Permission denied".
-    NO_LIST_NAME_MARKER (".dravix-no-list-name"): LIST of a file in the folder is refused with
-        "550 No such file or directory." (a listing of the folder itself still works).
-    NO_LIST_MARKER (".dravix-no-list"): every LIST of the folder or of a file in it is refused
-        with "550 Listing not allowed.".
+    NO_LIST_NAME_MARKER (".dravix-no-list-name"): LIST (and STAT) of a file in the folder is
+        refused with "550 No such file or directory." (a listing of the folder itself still works).
+    NO_LIST_MARKER (".dravix-no-list"): every LIST of the folder or of a file in it (and STAT of
+        such a file) is refused with "550 Listing not allowed.".
     CANNED_LIST_MARKER (".dravix-canned-list"): LIST of the folder sends the marker file's bytes
         as they are, a listing in whatever form the test wrote (pyftpd-lax lists with LIST only,
         so its listings of such a folder are these bytes).
@@ -369,6 +369,17 @@ def serve_ftp(args):
                     self.push_dtp_data(f.read(), isproducer=False, cmd="LIST")
                 return path
             return super().ftp_LIST(path)
+
+        def ftp_STAT(self, path):
+            # A server that will not list a name does not show it through STAT either.
+            if path and not self.fs.isdir(path):
+                if os.path.exists(os.path.join(os.path.dirname(path), NO_LIST_MARKER)):
+                    self.respond("550 Listing not allowed.")
+                    return None
+                if marked(path, NO_LIST_NAME_MARKER):
+                    self.respond("550 No such file or directory.")
+                    return None
+            return super().ftp_STAT(path)
 
         def ftp_MKD(self, path):
             if args.lax and self.fs.isdir(path):

@@ -112,6 +112,29 @@ int keepVerifiedSession(SSL* ssl, SSL_SESSION* session) {
     return curls(ssl, session);
 }
 
+// FTP servers take a data connection only when it resumes the TLS session of its control
+// connection (vsftpd's require_ssl_reuse, on by default; proftpd alike), and answer any other
+// with "522 SSL connection failed: session reuse required". Under TLS 1.3, OpenSSL's client
+// uses a cached session once: the handshake that resumes it marks it used up, and only the
+// ticket the server sends after that handshake is good for the next connection. libcurl reads
+// that ticket (and puts it in its cache in place of the used one) only when it reads from the
+// connection: a data connection that only sends, an upload, is closed before the ticket comes,
+// and the session libcurl then keeps is one OpenSSL no longer offers, so the next data
+// connection of that control connection makes a new session and is refused. A connection
+// resumes a copy instead, leaving the kept session resumable until a newer ticket replaces it
+// (the servers' tickets are good for more than one connection). Installed at the start of each
+// handshake, after libcurl has set the session to resume.
+void resumeACopy(const SSL* ssl, int where, int) {
+    if ((where & SSL_CB_HANDSHAKE_START) == 0) return;
+    SSL* s = const_cast<SSL*>(ssl);
+    SSL_SESSION* kept = SSL_get_session(s);
+    if (!kept || SSL_SESSION_get_protocol_version(kept) != TLS1_3_VERSION || !SSL_SESSION_is_resumable(kept)) return;
+    if (SSL_SESSION* copy = SSL_SESSION_dup(kept)) {
+        SSL_set_session(s, copy);
+        SSL_SESSION_free(copy);
+    }
+}
+
 // The system's trust store (the bundle and folder libcurl was built to use), read once for the
 // process: reading the bundle costs tens of milliseconds, and FTP opens a TLS connection for
 // every listing and transfer.
@@ -149,6 +172,7 @@ CURLcode onContext(CURL*, void* sslContext, void* arg) {
         curlsNewSession.store(curls);
         SSL_CTX_sess_set_new_cb(ctx, keepVerifiedSession);
     }
+    if (check->sessionStaysResumable && !SSL_CTX_get_info_callback(ctx)) SSL_CTX_set_info_callback(ctx, resumeACopy);
     return CURLE_OK;
 }
 

@@ -20,6 +20,10 @@ struct CertificateCheck {
     std::string host;  // as the certificate must name it (an IPv6 address without brackets)
     int port = 0;
     std::shared_ptr<Trust> trust;  // none: only the system's trust store counts
+    // FTP: the session libcurl keeps for the server stays resumable when a connection resumes
+    // it (see resumeACopy in the .cpp): every data connection must resume the control
+    // connection's session, also after one that never read the ticket it was sent.
+    bool sessionStaysResumable = false;
 
     // Filled in by the handshakes of one transfer.
     int handshakes = 0;                    // TLS connections begun

@@ -9,6 +9,7 @@
 #include <exception>
 #include <mutex>
 #include <tuple>
+#include <utility>
 #include <variant>
 
 #include "platform/files/CertificateCheck.h"
@@ -39,6 +40,11 @@ public:
     ~StringList() { curl_slist_free_all(list_); }
     StringList(const StringList&) = delete;
     StringList& operator=(const StringList&) = delete;
+    StringList(StringList&& other) noexcept : list_(std::exchange(other.list_, nullptr)) {}
+    StringList& operator=(StringList&& other) noexcept {
+        std::swap(list_, other.list_);
+        return *this;
+    }
     void append(const std::string& item) { list_ = curl_slist_append(list_, item.c_str()); }
     curl_slist* get() const { return list_; }
 
@@ -152,6 +158,7 @@ protected:
             check.host = tlsHost_;
             check.port = tlsPort_;
             check.trust = trust_;
+            check.sessionStaysResumable = tlsSessionStaysResumable_;
             armCertificateCheck(s.easy(), check);
             TransferResult r = s.perform(op);
             // The state of the connection in use, never an earlier one's: a new connection
@@ -211,6 +218,9 @@ protected:
     }
 
     const BaseUrl base_;
+    // Set by a provider whose connections must all resume one TLS session (FTP's data
+    // connections that of their control connection): see CertificateCheck.
+    bool tlsSessionStaysResumable_ = false;
 
 private:
     const Credential credential_;

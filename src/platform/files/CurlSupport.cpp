@@ -87,7 +87,10 @@ void Session::setUpload(std::string_view data) {
     transfer_.setUpload(data);
 }
 
-void Session::dropConnections() { multi_ = std::make_unique<net::Multi>(); }
+void Session::dropConnections() {
+    multi_ = std::make_unique<net::Multi>();
+    connectionSaid = 0;
+}
 
 void Session::prepareRetry() {
     if (upload_) transfer_.setUpload(*upload_);

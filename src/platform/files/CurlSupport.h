@@ -78,6 +78,9 @@ public:
     // What the provider last set this session's connections up with (FTP: the TLS versions it
     // allows); the provider drops them when that changes.
     int connectionSetup = 0;
+    // The provider's once-per-connection commands (bits of its own) that went over the
+    // connection in use; cleared with the connections.
+    unsigned connectionSaid = 0;
 
 private:
     friend class WorkerPool;

@@ -1,7 +1,10 @@
 // FTP on libcurl. A URL's path counts from the login folder (where the server puts the user, as
 // PWD says after login), or from the server root when it starts with "%2F"; the provider learns
-// the login folder once and then sends every path absolute ("ftp://host/%2F<path>" with one CWD
-// per request). Passive mode (EPSV, then PASV), MLSD with a remembered fallback to "LIST -a".
+// the login folder once and then sends every path absolute ("ftp://host/%2F<path>"): downloads,
+// MDTM, SIZE and MLSD name the full path; LIST and STOR go into the folder (one CWD, none where
+// the connection is there already: a missing folder is told apart that way). A far server
+// costs a round trip per command, so each operation sends only those it needs (OPTS UTF8 ON
+// once per connection). Passive mode (EPSV, then PASV), MLSD with a remembered fallback to "LIST -a".
 // Raw commands (MKD, DELE, RMD, RNFR/RNTO) go through a transfer without body; the server's
 // reply lines are captured for error texts. Nothing here overwrites unless asked to: create-new
 // writes, new folders, copies and moves check the target first (some servers answer 257 to MKD
@@ -13,11 +16,13 @@
 // removed after the next operation that goes through. A kept connection that the server closed while it sat idle is opened again
 // (see perform). Listing lines that cannot be read are logged, each once.
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <random>
 #include <unordered_set>
+#include <utility>
 
 #include "platform/files/CurlProvider.h"
 #include "platform/files/FtpReplies.h"
@@ -68,6 +73,9 @@ thread_local bool tConnectionKept = false;
 // For a transfer that may only use a connection kept open: a new one is never opened.
 curl_socket_t noNewConnection(void*, curlsocktype, curl_sockaddr*) { return CURL_SOCKET_BAD; }
 
+// The once-per-connection commands that the transfer being set up on this thread carries.
+thread_local unsigned tCarried = 0;
+
 }  // namespace
 
 class FtpProvider final : public CurlProvider {
@@ -76,6 +84,7 @@ public:
         : CurlProvider(std::move(base), std::move(credential), options),
           leftovers_(options.leftovers ? options.leftovers : makeLeftoverCopies()),
           requireTls_(options.requireTls) {
+        tlsSessionStaysResumable_ = true;
         keepIdleConnections([this](Session& s, Operation& op) { keepAlive(s, op); });
     }
     ~FtpProvider() override { endConnections(); }
@@ -239,10 +248,13 @@ public:
     OperationHandle checkLogin(Completion completion) override {
         return startDone(
             handingOver<std::monostate>([this](Session& s, Operation& op) -> Done {
-                auto root = rootFolder(s, op);
+                bool learnt = false;
+                auto root = rootFolder(s, op, &learnt);
                 if (root.error) return *root.error;
+                // The login that just told the login folder proved it: nothing more to ask.
+                if (learnt && path::normalize(base_.path) == "/") return {};
                 prepare(s);
-                StringList quote{"*OPTS UTF8 ON"};
+                StringList quote = opening(s, {root.value});
                 curl_easy_setopt(s.easy(), CURLOPT_URL, folderUrl(root.value).c_str());
                 curl_easy_setopt(s.easy(), CURLOPT_NOBODY, 1L);
                 curl_easy_setopt(s.easy(), CURLOPT_QUOTE, quote.get());
@@ -258,12 +270,46 @@ private:
     // Asks MLST for unix.mode (not every server shows it by default) beside what listings read.
     static constexpr const char* kMlstFacts = "*OPTS MLST type;size;sizd;modify;create;perm;unix.mode;";
 
+    // Commands a connection needs once, before the first transfer that depends on them.
+    enum ConnectionSaid : unsigned { kUtf8Said = 1, kMlstFactsSaid = 2 };
+    // The quote list of a transfer about to run on the session's connection: OPTS UTF8 ON (and,
+    // with `mlst`, the facts MLST is to show) unless they went over that connection already. A
+    // path with bytes outside ASCII always has OPTS UTF8 ON in front of it: a connection that
+    // the server closed while it sat idle is opened again inside the transfer, without them.
+    // Call after prepare().
+    static StringList opening(Session& s, std::initializer_list<std::string_view> paths, bool mlst = false) {
+        StringList quote;
+        const bool wide = std::any_of(paths.begin(), paths.end(), [](std::string_view p) {
+            return std::any_of(p.begin(), p.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+        });
+        if ((s.connectionSaid & kUtf8Said) == 0 || wide) {
+            quote.append("*OPTS UTF8 ON");
+            tCarried |= kUtf8Said;
+        }
+        if (mlst && (s.connectionSaid & kMlstFactsSaid) == 0) {
+            quote.append(kMlstFacts);
+            tCarried |= kMlstFactsSaid;
+        }
+        return quote;
+    }
+    // After a transfer: what the connection in use has been told. A connection that may be gone
+    // has been told nothing; a new one only what this transfer carried.
+    static void noteSaid(Session& s, const TransferResult& r, unsigned carried) {
+        if (r.cancelled || r.silent || (!r.ok() && greeted(r))) s.connectionSaid = 0;
+        else if (greeted(r)) s.connectionSaid = carried;
+        else if (r.ok()) s.connectionSaid |= carried;
+    }
+    // Whether the transfer logged in on a new control connection: its first reply is the
+    // server's greeting (libcurl's count of new connections counts data connections too).
+    static bool greeted(const TransferResult& r) { return !r.headers.empty() && r.headers.front().rfind("220", 0) == 0; }
+
     // Every transfer goes through here, so an operation knows what its transfers met. A kept
     // connection that the server closed while it sat idle ("421 Timeout.") is no failure: the
     // transfer, of which nothing reached the server, runs once more on a new connection (whose
     // failure is never taken for an idle close); never once any of its bytes or commands got
     // through.
     TransferResult perform(Session& s, Operation& op) const {
+        const unsigned carried = std::exchange(tCarried, 0u);
         TransferResult r = performChecked(s, op);
         if (closedWhileIdle(r)) {
             s.prepareRetry();
@@ -288,6 +334,7 @@ private:
             tTrace.anyDone = true;
             tConnectionKept = true;
         } else if (refusedAtGreeting(r)) tTrace.refusedAtGreeting = true;
+        noteSaid(s, r, carried);
         return r;
     }
 
@@ -316,14 +363,18 @@ private:
     // from the first login (every login of a user starts in the same folder); a URL path that
     // starts with "%2F" counts from the server root. A server whose login folder is not a
     // "/" path is treated as rooted at "/".
-    Outcome<std::string> rootFolder(Session& s, Operation& op) {
+    // `learnt`: set when this call's login told it.
+    Outcome<std::string> rootFolder(Session& s, Operation& op, bool* learnt = nullptr) {
         if (base_.fromServerRoot) return base_.path;
         {
             std::lock_guard lock(rootMutex_);
             if (root_) return *root_;
         }
         prepare(s);
-        askFolder(s, origin() + "/");
+        // A session that never had a connection logs in now, and that is all this asks; a kept
+        // connection is asked a command (see askFolder).
+        StringList quote = s.encrypted < 0 ? StringList{} : opening(s, {});
+        askFolder(s, origin() + "/", quote, s.encrypted < 0);
         TransferResult r = perform(s, op);
         if (!r.ok()) return ftpError(r, Context::list);
         const char* entry = nullptr;
@@ -331,11 +382,13 @@ private:
         const std::string login = entry && entry[0] == '/' ? path::normalize(entry) : std::string("/");
         std::lock_guard lock(rootMutex_);
         root_ = path::join(login, base_.path);
+        if (learnt) *learnt = true;
         return *root_;
     }
 
     void prepare(Session& s) const { prepare(s, timeouts()); }
     void prepare(Session& s, const Timeouts& t) const {
+        tCarried = 0;
         s.reset(t);
         CURL* e = s.easy();
         curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "ftp,ftps");
@@ -404,12 +457,13 @@ private:
     // Timeout." of a server that closed the idle connection) from where the previous transfer's
     // last reply ended, in a buffer it has freed since: a NOOP first makes every such transfer
     // read only replies it asked for (and a connection closed while idle fails on it, to be
-    // tried once more).
-    static void askFolder(Session& s, const std::string& url) {
+    // tried once more). Commands of the transfer's own (`quote`, kept until it ran) do the same.
+    // `loginOnly`: the transfer opens a new connection, whose login is all it asks.
+    static void askFolder(Session& s, const std::string& url, const StringList& quote = {}, bool loginOnly = false) {
         static const StringList noop{"NOOP"};
         curl_easy_setopt(s.easy(), CURLOPT_URL, url.c_str());
         curl_easy_setopt(s.easy(), CURLOPT_NOBODY, 1L);
-        curl_easy_setopt(s.easy(), CURLOPT_QUOTE, noop.get());
+        if (!loginOnly) curl_easy_setopt(s.easy(), CURLOPT_QUOTE, quote.get() ? quote.get() : noop.get());
     }
 
     // A worker's kept connection that sat idle for the keep-alive time sends a NOOP (no CWD, no
@@ -429,15 +483,30 @@ private:
         if (!r.ok()) tConnectionKept = false;
     }
 
-    // Commands on the control connection only ("MKD /a", "RNFR /a" + "RNTO /b").
-    TransferResult command(Session& s, Operation& op, const std::vector<std::string>& commands) const {
+    // Commands on the control connection only ("MKD /a", "RNFR /a" + "RNTO /b"), where the
+    // connection is (its folder stays what libcurl knows it to be); with `mlst`, MLST is told
+    // the facts to show first.
+    TransferResult command(Session& s, Operation& op, const std::vector<std::string>& commands, bool mlst = false) const {
         prepare(s);
-        StringList quote{"*OPTS UTF8 ON"};
-        for (const auto& c : commands) quote.append(c);
-        curl_easy_setopt(s.easy(), CURLOPT_URL, (origin() + "/").c_str());
+        StringList quote = opening(s, {}, mlst);
+        for (const auto& c : commands) {
+            // A command naming a path outside ASCII goes with OPTS UTF8 ON in front of it.
+            if (!quote.get() && std::any_of(c.begin(), c.end(), [](char ch) { return static_cast<unsigned char>(ch) >= 0x80; }))
+                quote = opening(s, {c}, mlst);
+            quote.append(c);
+        }
+        stayInFolder(s);
         curl_easy_setopt(s.easy(), CURLOPT_NOBODY, 1L);
         curl_easy_setopt(s.easy(), CURLOPT_QUOTE, quote.get());
         return perform(s, op);
+    }
+
+    // A transfer of commands only, in whatever folder the connection is: libcurl keeps knowing
+    // that folder, so the next transfer into it needs no CWD.
+    void stayInFolder(Session& s) const {
+        curl_easy_setopt(s.easy(), CURLOPT_URL, (origin() + "/%2F").c_str());
+        curl_easy_setopt(s.easy(), CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
+        curl_easy_setopt(s.easy(), CURLOPT_NOBODY, 1L);
     }
 
     // Folder first (a CWD into it), then file (SIZE): some servers answer SIZE for a folder too.
@@ -473,9 +542,29 @@ private:
     Outcome<std::vector<FileObject>> listFolder(Session& s, Operation& op, const std::string& server,
                                                 const std::string& entriesFolder) {
         const std::string url = folderUrl(server);
+        if (mlsd_.load() == yes) {
+            // MLSD takes the folder's path (RFC 3659): no CWD. A refusal is asked again the way
+            // below, whose CWD tells a missing folder or a file apart from other refusals.
+            for (int round = 0; round < 2; ++round) {
+                prepare(s);
+                StringList quote = opening(s, {server});
+                const bool saidUtf8 = quote.get() != nullptr;
+                curl_easy_setopt(s.easy(), CURLOPT_URL, url.c_str());
+                curl_easy_setopt(s.easy(), CURLOPT_CUSTOMREQUEST, "MLSD");
+                curl_easy_setopt(s.easy(), CURLOPT_QUOTE, quote.get());
+                curl_easy_setopt(s.easy(), CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
+                TransferResult r = perform(s, op);
+                if (r.cancelled || r.silent) return transportError(r);
+                if (!r.ok()) break;
+                // Names come as the server sends them once told OPTS UTF8 ON: a listing over a
+                // connection opened again without it is asked again.
+                if (greeted(r) && !saidUtf8 && round == 0) continue;
+                return readable(parse::readMlsd(r.body, entriesFolder));
+            }
+        }
         if (mlsd_.load() != no) {
             prepare(s);
-            StringList quote{"*OPTS UTF8 ON"};
+            StringList quote = opening(s, {server});
             curl_easy_setopt(s.easy(), CURLOPT_URL, url.c_str());
             curl_easy_setopt(s.easy(), CURLOPT_CUSTOMREQUEST, "MLSD");
             curl_easy_setopt(s.easy(), CURLOPT_QUOTE, quote.get());
@@ -489,7 +578,7 @@ private:
             mlsd_.store(no);  // this server has no MLSD: LIST from now on
         }
         prepare(s);
-        StringList quote{"*OPTS UTF8 ON"};
+        StringList quote = opening(s, {server});
         curl_easy_setopt(s.easy(), CURLOPT_URL, url.c_str());
         // "-a": plain LIST hides dot-files on some servers; "." and ".." are dropped by the parser.
         curl_easy_setopt(s.easy(), CURLOPT_CUSTOMREQUEST, "LIST -a");
@@ -516,21 +605,52 @@ private:
         return std::move(listing.entries);
     }
 
-    // A RETR; with `version`, the file's modification time (MDTM) asked in the same exchange.
-    // With `maxSize`, a file the server says is bigger is not fetched (CURLE_FILESIZE_EXCEEDED).
+    // A RETR of the file's full path (no CWD); with `version`, the file's modification time
+    // (MDTM) asked in the same exchange. With `maxSize`, a file the server says is bigger
+    // (SIZE) is not fetched (CURLE_FILESIZE_EXCEEDED); without, no SIZE is asked, and the size
+    // the server announces with the transfer ("150 ... (20480 bytes)") is checked instead.
     Outcome<Bytes> download(Session& s, Operation& op, const std::string& server, FileVersion* version = nullptr,
                             std::size_t maxSize = 0, TransferResult* failure = nullptr) const {
         prepare(s);
+        StringList quote = opening(s, {server});
         curl_easy_setopt(s.easy(), CURLOPT_URL, fileUrl(server).c_str());
+        curl_easy_setopt(s.easy(), CURLOPT_QUOTE, quote.get());
+        curl_easy_setopt(s.easy(), CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
         if (version) curl_easy_setopt(s.easy(), CURLOPT_FILETIME, 1L);
         if (maxSize) curl_easy_setopt(s.easy(), CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxSize));
+        else curl_easy_setopt(s.easy(), CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
         TransferResult r = perform(s, op);
+        if (r.ok() && !maxSize) {
+            if (auto announced = announcedSize(r); announced && *announced != static_cast<long long>(r.body.size())) {
+                r.code = CURLE_PARTIAL_FILE;
+                r.curlMessage = "The server announced " + std::to_string(*announced) + " bytes and sent " +
+                                std::to_string(r.body.size()) + ".";
+            }
+        }
         if (!r.ok()) {
             if (failure) *failure = r;
             return ftpError(r, Context::read);
         }
         if (version) version->modificationDate = fileTime(s);
         return std::move(r.body);
+    }
+
+    // The size a server announces when a download begins: "150 Opening BINARY mode data
+    // connection for a.html (20480 bytes)." (as libcurl reads it where it asks no SIZE).
+    static std::optional<long long> announcedSize(const TransferResult& r) {
+        for (const std::string& line : r.headers) {
+            if (line.size() < 4 || (line.compare(0, 3, "150") != 0 && line.compare(0, 3, "125") != 0)) continue;
+            const std::size_t close = line.rfind(" bytes)");
+            const std::size_t open = close == std::string::npos ? close : line.rfind('(', close);
+            if (open == std::string::npos) return std::nullopt;
+            const std::string digits = line.substr(open + 1, close - open - 1);
+            if (digits.empty() || digits.size() > 18 || !std::all_of(digits.begin(), digits.end(), [](char c) {
+                    return std::isdigit(static_cast<unsigned char>(c));
+                }))
+                return std::nullopt;
+            return std::stoll(digits);
+        }
+        return std::nullopt;
     }
 
     Outcome<Bytes> readFile(Session& s, Operation& op, const std::string& file, FileVersion* version) {
@@ -574,9 +694,13 @@ private:
         }
         FileVersion version;
         if (!versioned) return version;
-        // The write is done whatever this says; a file whose time cannot be told is compared by size and bytes.
-        if (auto now = statFile(s, op, target); !now.error) version.modificationDate = now.value.modificationDate;
         addContentFacts(version, bytes);
+        // A version that keeps the bytes' hash is checked by them (VersionCheck.h): the
+        // modification time is asked only for a file too big for that. The write is done
+        // whatever this says; a file whose time cannot be told is compared by its size.
+        if (!comparedByBytes(version)) {
+            if (auto now = statFile(s, op, target, false); !now.error) version.modificationDate = now.value.modificationDate;
+        }
         return version;
     }
 
@@ -587,9 +711,41 @@ private:
         return std::chrono::system_clock::time_point(std::chrono::seconds(seconds));
     }
 
-    // What the server says of a file now: its modification time (MDTM) and size (SIZE), without
-    // its bytes. notFound when it is not there.
-    Outcome<FileVersion> statFile(Session& s, Operation& op, const std::string& server) const {
+    // What the server says of a file now: its modification time (MDTM) and, with `withSize`,
+    // its size (SIZE), without its bytes; only these commands, with the full path. notFound
+    // when it is not there (MDTM says 550). Servers that answer SIZE only in binary mode refuse
+    // it after a listing: then it is asked the way libcurl does, in binary mode.
+    Outcome<FileVersion> statFile(Session& s, Operation& op, const std::string& server, bool withSize = true) const {
+        prepare(s);
+        StringList quote = opening(s, {server});
+        quote.append("*MDTM " + server);
+        if (withSize) quote.append("*SIZE " + server);
+        stayInFolder(s);
+        curl_easy_setopt(s.easy(), CURLOPT_NOBODY, 1L);
+        curl_easy_setopt(s.easy(), CURLOPT_QUOTE, quote.get());
+        TransferResult r = perform(s, op);
+        if (!r.ok()) return ftpError(r, Context::read);
+        // The last replies answer MDTM and SIZE, in that order.
+        std::vector<const std::string*> finals;
+        for (const std::string& line : r.headers) {
+            if (line.size() >= 4 && std::isdigit(static_cast<unsigned char>(line[0])) && line[3] == ' ')
+                finals.push_back(&line);
+        }
+        const std::size_t asked = withSize ? 2 : 1;
+        if (finals.size() < asked) return FileError::make(ErrorKind::other, "The server did not answer MDTM.");
+        const std::string& mdtm = *finals[finals.size() - asked];
+        FileVersion version;
+        if (mdtm.compare(0, 4, "550 ") == 0) return FileError::make(ErrorKind::notFound);
+        if (mdtm.compare(0, 4, "213 ") == 0) version.modificationDate = parse::mlsdTime(trimmed(mdtm.substr(4)));
+        if (withSize) {
+            TransferResult sizeReply;
+            sizeReply.headers = {*finals.back()};
+            if (auto size = reportedSize(sizeReply)) version.size = static_cast<std::int64_t>(*size);
+            else return statInBinaryMode(s, op, server);
+        }
+        return version;
+    }
+    Outcome<FileVersion> statInBinaryMode(Session& s, Operation& op, const std::string& server) const {
         prepare(s);
         curl_easy_setopt(s.easy(), CURLOPT_URL, fileUrl(server).c_str());
         curl_easy_setopt(s.easy(), CURLOPT_NOBODY, 1L);
@@ -606,6 +762,10 @@ private:
             version.size = static_cast<std::int64_t>(size);
         return version;
     }
+    static std::string trimmed(std::string text) {
+        while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+        return text;
+    }
 
     Done upload(Session& s, Operation& op, const std::string& server, std::string_view data) const {
         TransferResult r = store(s, op, server, data);
@@ -615,7 +775,7 @@ private:
 
     TransferResult store(Session& s, Operation& op, const std::string& server, std::string_view data) const {
         prepare(s);
-        StringList quote{"*OPTS UTF8 ON"};
+        StringList quote = opening(s, {server});
         curl_easy_setopt(s.easy(), CURLOPT_URL, fileUrl(server).c_str());
         curl_easy_setopt(s.easy(), CURLOPT_QUOTE, quote.get());
         curl_easy_setopt(s.easy(), CURLOPT_UPLOAD, 1L);
@@ -633,28 +793,26 @@ private:
         std::string linkTarget;  // a symbolic link's target as the server shows it, when it does
     };
 
-    // The steps of a save (Save.h) over this worker's connection. The copy goes up with an MLST
-    // of the file before it and a SIZE of the copy after it, in one exchange; a server without
-    // MLST tells the file's mode through its listings (see listFacts). The bits are set with
-    // SITE CHMOD; where the server refuses that, a copy that has the bits already will do.
+    // The steps of a save (Save.h) over this worker's connection. The copy goes up with a STAT
+    // of the file before it (its long listing line: a link and its target, the file's mode) and
+    // a SIZE of the copy after it, in one exchange; where STAT shows no such line, MLST tells,
+    // and on a server without MLST its listings do (see listFacts). A link found then sends the
+    // save to its target (the copy goes). The bits are set with SITE CHMOD; where the server
+    // refuses that, a copy that has the bits already will do.
     class SaveOnSession final : public SaveSteps {
     public:
         SaveOnSession(FtpProvider& provider, Session& s, Operation& op) : p_(provider), s_(s), op_(op) {}
 
-        // STAT NAME shows a link (and its target); the rest comes with the upload.
-        Outcome<TargetFacts> look(const std::string& target) override {
-            auto link = p_.statLink(s_, op_, target);
-            if (link.error) return *link.error;
-            TargetFacts facts;
-            if (link.value) {
-                facts.kind = TargetFacts::Kind::link;
-                facts.linkTarget = *link.value;
-            }
-            return facts;
-        }
+        // Everything comes with the upload of the copy (lookAgain).
+        Outcome<TargetFacts> look(const std::string&) override { return TargetFacts{}; }
 
         Outcome<TargetFacts> lookAgain(const std::string& target, const TargetFacts&) override {
-            ServerFacts facts = askedMlst_ ? mlstFacts(stored_) : ServerFacts{};
+            ServerFacts facts = statFacts(stored_, target);
+            if (!facts.known && p_.mlsd_.load() != no) {
+                TransferResult r = p_.command(s_, op_, {"*MLST " + target}, true);
+                if (r.cancelled || r.silent) return transportError(r);
+                facts = mlstFacts(r);
+            }
             if (!facts.known && p_.mlsd_.load() != yes) {  // a server without MLST: its LIST tells
                 auto listed = p_.listFacts(s_, op_, target);
                 if (listed.error) return *listed.error;
@@ -697,8 +855,7 @@ private:
         }
 
         StepResult writeCopy(const std::string& copy, const std::string& target, std::string_view data, bool) override {
-            askedMlst_ = p_.mlsd_.load() != no;
-            stored_ = p_.storeTemporary(s_, op_, target, copy, data, askedMlst_);
+            stored_ = p_.storeTemporary(s_, op_, target, copy, data);
             const TransferResult& r = stored_;
             if (isNameRefused(r)) {
                 StepResult refused = StepResult::with(StepResult::State::refused, ftpError(r, Context::write), r.lastReply());
@@ -740,8 +897,10 @@ private:
 
         // Not fetched when the server says the file has grown past the limit.
         Outcome<std::optional<Bytes>> bytesUpTo(const std::string& target, std::size_t limit, FileVersion& version) override {
+            // The bytes tell the version; no modification time is asked.
+            (void)version;
             TransferResult failure;
-            auto bytes = p_.download(s_, op_, target, &version, limit, &failure);
+            auto bytes = p_.download(s_, op_, target, nullptr, limit, &failure);
             if (failure.code == CURLE_FILESIZE_EXCEEDED) return std::optional<Bytes>();
             if (bytes.error) return *bytes.error;
             return std::optional<Bytes>(std::move(bytes.value));
@@ -792,7 +951,6 @@ private:
         Session& s_;
         Operation& op_;
         TransferResult stored_;  // the upload of the copy, with the server's replies about the file
-        bool askedMlst_ = false;
         bool fromList_ = false;
     };
 
@@ -846,21 +1004,15 @@ private:
         return std::optional(std::make_pair(size, time));
     }
 
-    // What STAT NAME shows of a file that is a symbolic link: its target, as the server's long
-    // listing line has it after " -> " (empty when it shows none). Nothing when the entry is no
-    // link, or the server does not show it this way (not every server has STAT with a name,
-    // vsftpd leaves out a link whose target is relative): the save's other questions follow.
-    Outcome<std::optional<std::string>> statLink(Session& s, Operation& op, const std::string& target) const {
-        // Asked in the file's folder (servers show an absolute name as they got it), once the
-        // transfer's own CWD has taken it there.
+    // What STAT NAME (asked in the file's folder: servers show an absolute name as they got it)
+    // showed of the file in the replies of `r`: its type, mode and a link's target (empty when
+    // the line shows none), from its long listing line. Nothing known when no line names it
+    // (not every server has STAT with a name, vsftpd leaves out a link whose target is
+    // relative): the save's other questions follow.
+    static ServerFacts statFacts(const TransferResult& r, const std::string& target) {
         const std::string name = path::lastComponent(target);
-        prepare(s);
-        StringList after{"*STAT " + name};
-        askFolder(s, folderUrl(path::parent(target)));
-        curl_easy_setopt(s.easy(), CURLOPT_POSTQUOTE, after.get());
-        TransferResult r = perform(s, op);
-        if (r.cancelled || r.silent) return transportError(r);
         const auto now = std::chrono::system_clock::now();
+        ServerFacts facts;
         for (const std::string& reply : r.headers) {
             // The listing lines of "213-Status of ...:" ... "213 End of status.", some indented.
             if (reply.size() >= 4 && std::isdigit(static_cast<unsigned char>(reply[0])) &&
@@ -871,10 +1023,14 @@ private:
             while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
             auto entry = parse::listLine(line, "/", now);
             if (!entry || path::toServer(entry->path) != "/" + name) continue;
-            if (entry->type != FileType::symbolicLink) return std::optional<std::string>();
-            return std::optional(linkTargetIn(line, name));
+            facts.known = true;
+            facts.fromList = true;
+            facts.type = entry->type;
+            facts.mode = parse::listMode(line);
+            if (entry->type == FileType::symbolicLink) facts.linkTarget = linkTargetIn(line, name);
+            return facts;
         }
-        return std::optional<std::string>();
+        return facts;
     }
 
     // The target of a link in its long listing line ("... link.html -> index.html").
@@ -885,19 +1041,17 @@ private:
         return std::string(line.substr(at + marker.size()));
     }
 
-    // Sends the bytes to the temporary name; asks first what the server says about the file
-    // (MLST) and afterwards what it stored (SIZE).
+    // Sends the bytes to the temporary name; asks first, in the file's folder, what the server
+    // says about the file (STAT NAME) and afterwards what it stored (SIZE).
     TransferResult storeTemporary(Session& s, Operation& op, const std::string& target, const std::string& temp,
-                                  std::string_view data, bool askMlst) const {
+                                  std::string_view data) const {
         prepare(s);
-        StringList quote{"*OPTS UTF8 ON"};
-        if (askMlst) {
-            quote.append(kMlstFacts);
-            quote.append("*MLST " + target);
-        }
+        StringList quote = opening(s, {temp});
+        StringList before{"*STAT " + path::lastComponent(target)};
         StringList after{"*SIZE " + temp};
         curl_easy_setopt(s.easy(), CURLOPT_URL, fileUrl(temp).c_str());
         curl_easy_setopt(s.easy(), CURLOPT_QUOTE, quote.get());
+        curl_easy_setopt(s.easy(), CURLOPT_PREQUOTE, before.get());
         curl_easy_setopt(s.easy(), CURLOPT_POSTQUOTE, after.get());
         curl_easy_setopt(s.easy(), CURLOPT_UPLOAD, 1L);
         s.setUpload(data);
@@ -907,7 +1061,7 @@ private:
     // The permission bits the server gave the temporary copy, as MLST or LIST tells them.
     Outcome<std::optional<unsigned>> temporaryMode(Session& s, Operation& op, const std::string& temp, bool fromList) {
         if (!fromList) {
-            TransferResult r = command(s, op, {kMlstFacts, "*MLST " + temp});
+            TransferResult r = command(s, op, {"*MLST " + temp}, true);
             if (r.cancelled || r.silent) return transportError(r);
             return mlstFacts(r).mode;
         }
@@ -988,7 +1142,7 @@ private:
         facts.fromList = true;
         for (const std::string& request : {"LIST -a " + name, "LIST " + name, std::string("LIST -a")}) {
             prepare(s);
-            StringList quote{"*OPTS UTF8 ON"};
+            StringList quote = opening(s, {folder});
             curl_easy_setopt(s.easy(), CURLOPT_URL, folderUrl(folder).c_str());
             curl_easy_setopt(s.easy(), CURLOPT_CUSTOMREQUEST, request.c_str());
             curl_easy_setopt(s.easy(), CURLOPT_QUOTE, quote.get());

@@ -158,6 +158,8 @@ public:
 using DoneCapture = Capture<std::optional<files::FileError>>;
 using ListCapture = Capture<std::vector<files::FileObject>, std::optional<files::FileError>>;
 using DataCapture = Capture<std::optional<files::Bytes>, std::optional<files::FileError>>;
+using VersionedRead = Capture<std::optional<files::Bytes>, files::FileVersion, std::optional<files::FileError>>;
+using VersionedWrite = Capture<std::optional<files::FileVersion>, std::optional<files::FileError>>;
 
 inline std::string describe(const std::optional<files::FileError>& e) {
     if (!e) return "no error";

@@ -6,6 +6,7 @@
 // servers' own logs show what reached them: no login before the certificate is trusted.
 
 #include <algorithm>
+#include <functional>
 
 #include "ProviderTestSupport.h"
 #include "platform/files/CertificateCheck.h"
@@ -466,5 +467,76 @@ TEST(FtpTls, ASaveOfAMegabyteOverTlsReachesVsftpdWhole) {
     fs::remove(peer.root / "megabyte.bin");
     fs::remove_all(dir);
 }
+
+
+// vsftpd and proftpd take a data connection only when it resumes the TLS session of its control
+// connection (vsftpd's require_ssl_reuse and proftpd's default): what follows a save, on the
+// connection that made it, is taken every time, the reads at once from every worker too. A case
+// runs a few rounds, on a provider whose workers all logged in first.
+class FtpTlsSessionReuse : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(FtpTlsSessionReuse, WhatFollowsASaveIsTaken) {
+    Peer peer = loadPeer(GetParam());
+    if (!peer.skipReason.empty()) GTEST_SKIP() << peer.skipReason;
+    constexpr int kWorkers = 3;
+    auto readsAtOnce = [&](files::FileProvider& p, int round) {
+        std::vector<DataCapture> reads(2 * kWorkers);
+        for (auto& read : reads) p.contents("/after/saved.txt", read.callback());
+        for (auto& read : reads) {
+            awaitOnce(read);
+            EXPECT_FALSE(read.get<1>()) << describe(read.get<1>());
+            EXPECT_EQ(read.get<0>().value_or(""), "saved " + std::to_string(round));
+        }
+    };
+    const struct {
+        const char* name;
+        std::function<void(files::FileProvider&, int round)> next;
+    } rows[] = {
+        {"reads at once", readsAtOnce},
+        {"a save", [](files::FileProvider& p, int round) {
+             EXPECT_FALSE(Sync{p}.write("/after/other.txt", "other " + std::to_string(round)));
+         }},
+        {"a listing", [](files::FileProvider& p, int) {
+             auto [entries, error] = Sync{p}.list("/after");
+             EXPECT_FALSE(error) << describe(error);
+             EXPECT_TRUE(std::any_of(entries.begin(), entries.end(),
+                                     [](const files::FileObject& e) { return e.path == "/after/saved.txt"; }));
+         }},
+        {"a save, then reads at once", [&](files::FileProvider& p, int round) {
+             EXPECT_FALSE(Sync{p}.write("/after/saved.txt", "saved " + std::to_string(round)));
+             readsAtOnce(p, round);
+         }},
+    };
+    fs::create_directories(peer.root / "after");
+    fs::permissions(peer.root / "after", fs::perms::all);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const fs::path dir = freshFolder("after-save");
+        auto trust = std::make_shared<Trust>(dir, dir / "none");
+        ASSERT_TRUE(trust->addCertificate("127.0.0.1", peer.port, certificateWith(derOfPem(peer.values["CERT"]))));
+        files::ProviderOptions options;
+        options.trust = trust;
+        options.workers = kWorkers;
+        auto p = files::makeFtpProvider(peer.url, {peer.user, peer.password}, options);
+        // Every worker logs in (and reads once) before the saves.
+        writeDiskFile(peer.root / "after/saved.txt", "saved 0");
+        readsAtOnce(*p, 0);
+        for (int round = 1; round <= 3 && !HasFailure(); ++round) {
+            SCOPED_TRACE("round " + std::to_string(round));
+            ASSERT_FALSE(Sync{*p}.write("/after/saved.txt", "saved " + std::to_string(round)));
+            row.next(*p, round);
+        }
+        p.reset();
+        fs::remove_all(dir);
+    }
+    fs::remove_all(peer.root / "after");
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, FtpTlsSessionReuse, ::testing::Values("vsftpd-tls", "proftpd-tls13"),
+                         [](const auto& info) {
+                             std::string name = info.param;
+                             name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
+                             return name;
+                         });
 
 }  // namespace

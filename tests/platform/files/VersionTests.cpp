@@ -17,8 +17,6 @@ using files::WriteMode;
 
 namespace {
 
-using VersionedRead = Capture<std::optional<files::Bytes>, FileVersion, std::optional<files::FileError>>;
-using VersionedWrite = Capture<std::optional<FileVersion>, std::optional<files::FileError>>;
 
 class VersionTest : public PeerFolderTest {
 protected:
