@@ -36,6 +36,7 @@
 #include <libssh/server.h>  // ssh_send_keepalive, declared there though clients send it too
 #include <libssh/sftp.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -118,6 +119,8 @@ struct Link {
     struct stat socketId {};  // what fd names, to tell it from a later file of the same number
     ssh_session ssh = nullptr;
     sftp_session sftp = nullptr;
+    // What the server's SFTP offers beyond version 3 (its VERSION's extensions, read here).
+    sftpwire::Wire::Extensions extensions;
     // The server as the configuration names it for this connection (HostName, Port).
     std::string host;
     int port = 22;
@@ -158,6 +161,7 @@ struct Link {
         silenced = false;
         if (sftp) sftp_free(sftp);
         sftp = nullptr;
+        extensions.clear();
         if (ssh) {
             if (!broken && ssh_is_connected(ssh)) ssh_disconnect(ssh);
             ssh_free(ssh);
@@ -666,8 +670,7 @@ private:
             if (auto e = startSession(link, op, session, here, fd, target ? password_ : std::string(), asked, deadline))
                 return e;
         }
-        link.sftp = sftp_new(link.ssh);
-        if (!link.sftp || sftp_init(link.sftp) != SSH_OK) {
+        if (!startSftp(link)) {
             if (link.silenced) return FileError::make(ErrorKind::timedOut);
             link.broken = true;
             if (op.isCancelled()) return FileError::make(ErrorKind::cancelled);
@@ -709,6 +712,18 @@ private:
         std::string refusal = result.refusal;
         if (session != link.ssh) refusal = "The jump host " + config.host + " refused the login. " + refusal;
         return FileError::make(ErrorKind::loginRejected, refusal);
+    }
+
+    // The SFTP channel, its subsystem request and INIT in one flight (see sftpwire::start).
+    bool startSftp(Link& link) {
+        Busy busy(link);  // a server silent for the reply timeout is cut by the watchdog
+        link.sftp = sftpwire::start(link.ssh, timeouts().reply, link.extensions, "sftp");
+        return link.sftp != nullptr;
+    }
+
+    static bool offers(const Link& link, std::string_view name, std::string_view data) {
+        return std::any_of(link.extensions.begin(), link.extensions.end(),
+                           [&](const auto& e) { return e.first == name && e.second == data; });
     }
 
     // Keywords of the SSH configuration that apply to this host and that the app does not honour
@@ -1265,7 +1280,7 @@ private:
         // With posix-rename, the file's new attributes are asked for in the same flight.
         StepResult replace(const std::string& copy, const std::string& target) override {
             forgetAhead();
-            if (sftp_extension_supported(link_.sftp, "posix-rename@openssh.com", "1")) {
+            if (offers(link_, "posix-rename@openssh.com", "1")) {
                 sftp_attributes after = nullptr;
                 auto renamed = p_.posixRename(link_, op_, copy, target, &after);
                 if (renamed.error) return StepResult::with(StepResult::State::lost, *renamed.error);

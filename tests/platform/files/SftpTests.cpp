@@ -32,6 +32,7 @@
 #include "SshTestSupport.h"
 #include "platform/defaults/Base64.h"
 #include "platform/files/RemotePath.h"
+#include "platform/files/SftpWire.h"
 #include "platform/files/SshSetup.h"
 #include "platform/files/Save.h"
 #include "platform/files/TrustHostKeys.h"
@@ -351,6 +352,54 @@ TEST_F(SftpPeerTest, AListingHandsOverItsEntriesPartByPartBeforeItsCompletion) {
         ASSERT_LE(handed.size(), whole.size());
         EXPECT_TRUE(std::equal(handed.begin(), handed.end(), whole.begin()));
         EXPECT_GE(handed.size() + 100, whole.size());
+    }
+}
+
+// SFTP starts with the subsystem request and INIT sent together: with the subsystem there, the
+// server's VERSION and its extensions come back; a subsystem the server refuses is told as such
+// at once, not waited for until the reply timeout (an hour here). sshd's log shows each request.
+TEST_F(SftpPeerTest, SftpStartsWithTheSubsystemRequestAndInitTogether) {
+    ssh_session ssh = ssh_new();
+    ASSERT_TRUE(ssh);
+    struct Free {
+        ssh_session s;
+        ~Free() {
+            ssh_disconnect(s);
+            ssh_free(s);
+        }
+    } free{ssh};
+    const unsigned port = static_cast<unsigned>(peer_.port);
+    ssh_options_set(ssh, SSH_OPTIONS_HOST, "127.0.0.1");
+    ssh_options_set(ssh, SSH_OPTIONS_PORT, &port);
+    ssh_options_set(ssh, SSH_OPTIONS_USER, peer_.user.c_str());
+    ASSERT_EQ(ssh_connect(ssh), SSH_OK) << ssh_get_error(ssh);
+    ASSERT_EQ(ssh_userauth_password(ssh, nullptr, peer_.password.c_str()), SSH_AUTH_SUCCESS) << ssh_get_error(ssh);
+    struct Case {
+        const char* subsystem;
+        bool starts;
+        const char* logLine;
+    };
+    for (const Case& c : {Case{"no-such-subsystem", false, "subsystem request for no-such-subsystem by user"},
+                          Case{"sftp", true, "subsystem: internal-sftp"}}) {
+        SCOPED_TRACE(c.subsystem);
+        const std::size_t before = logged(c.logLine);
+        files::sftpwire::Wire::Extensions extensions;
+        sftp_session sftp = files::sftpwire::start(ssh, std::chrono::hours(1), extensions, c.subsystem);
+        EXPECT_EQ(sftp != nullptr, c.starts) << ssh_get_error(ssh);
+        EXPECT_TRUE(waitLogged(c.logLine, before + 1));
+        if (!sftp) {
+            EXPECT_TRUE(extensions.empty());
+            continue;
+        }
+        EXPECT_EQ(sftp->version, 3);
+        EXPECT_NE(std::find(extensions.begin(), extensions.end(), std::pair<std::string, std::string>("posix-rename@openssh.com", "1")),
+                  extensions.end());
+        // The channel is in step: libssh's own calls work on it.
+        writeDiskFile(disk_ / "started.html", "x");
+        sftp_attributes a = sftp_stat(sftp, (dir_.substr(1) + "/started.html").c_str());
+        EXPECT_TRUE(a) << ssh_get_error(ssh);
+        if (a) sftp_attributes_free(a);
+        sftp_free(sftp);
     }
 }
 
