@@ -466,6 +466,36 @@ TEST_F(SftpPeerTest, PathsCountFromTheLoginFolderOrFromTheRootAfter2F) {
     }
 }
 
+// A new provider's login check opens its root folder in the same flight as it asks for the login
+// folder, naming it relative to the login folder: the root is the same as when it is asked for
+// first, and a root that is not there is refused as before.
+TEST_F(SftpPeerTest, ALoginCheckOpensTheRootBesideAskingForTheLoginFolder) {
+    writeDiskFile(disk_ / "here.txt", "here");
+    struct Case {
+        std::string url;
+        std::optional<ErrorKind> refused;
+        fs::path disk;  // where the root is on the server's disk
+    };
+    const std::string rooted = peer_.url + "/%2F" + files::path::encodePath((disk_.string()).substr(1));
+    for (const Case& c : {Case{peer_.url, std::nullopt, peer_.root}, Case{peer_.url + dir_, std::nullopt, disk_},
+                          Case{rooted, std::nullopt, disk_}, Case{peer_.url + dir_ + "/missing", ErrorKind::notFound, {}}}) {
+        SCOPED_TRACE(c.url);
+        auto provider = providerWith(options_.trust, peer_.user, peer_.password, c.url);
+        Sync s{*provider};
+        const auto error = s.login();
+        expectOutcome(error, c.refused);
+        if (c.refused) continue;
+        // A name of this test's own: the login folder is shared with other tests.
+        const std::string made = dir_ + "-made.txt";
+        ASSERT_FALSE(s.write(made, std::string("made"), WriteMode::createNew));
+        EXPECT_EQ(readDiskFile(c.disk / made.substr(1)), "made");
+        auto [entries, listed] = s.list("/");
+        ASSERT_FALSE(listed) << describe(listed);
+        EXPECT_TRUE(std::any_of(entries.begin(), entries.end(), [&](const files::FileObject& e) { return e.path == made; }));
+        ASSERT_FALSE(s.remove(made));
+    }
+}
+
 TEST_F(SftpPeerTest, LogsInWithTheUsersKeyWithoutAPassword) {
     const char* home = std::getenv("HOME");
     const std::string saved = home ? home : "";
