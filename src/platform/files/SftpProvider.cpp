@@ -719,7 +719,8 @@ private:
         return FileError::make(ErrorKind::loginRejected, refusal);
     }
 
-    // The SFTP channel, its subsystem request and INIT in one flight (see sftpwire::start).
+    // The SFTP channel, its subsystem request and INIT (in one flight where the server lets it,
+    // see sftpwire::start).
     bool startSftp(Link& link) {
         Busy busy(link);  // a server silent for the reply timeout is cut by the watchdog
         link.sftp = sftpwire::start(link.ssh, timeouts().reply, link.extensions, "sftp");

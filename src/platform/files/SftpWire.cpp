@@ -168,13 +168,19 @@ sftp_session start(ssh_session ssh, std::chrono::milliseconds timeout, Wire::Ext
     putU32(init, 5);
     init.push_back(static_cast<char>(SSH_FXP_INIT));
     putU32(init, 3);
+    // INIT goes at once where the server gave the channel room for it. OpenSSH's sshd gives a
+    // session channel none until its subsystem runs (the room comes with the request's answer):
+    // there INIT follows the answer, or a refusal would leave it waiting for room that never
+    // comes.
+    const auto sendInit = [&] {
+        return ssh_channel_write(channel, init.data(), static_cast<std::uint32_t>(init.size())) == static_cast<int>(init.size());
+    };
+    const bool early = ssh_channel_window_size(channel) >= init.size();
     Wire wire(sftp, timeout);
     Wire::Answer version;  // VERSION: the version where other answers have their id
-    const bool started =
-        (rc == SSH_OK || rc == SSH_AGAIN) &&
-        ssh_channel_write(channel, init.data(), static_cast<std::uint32_t>(init.size())) == static_cast<int>(init.size()) &&
-        (rc == SSH_OK || ssh_channel_request_subsystem(channel, subsystem) == SSH_OK) &&  // waits up to the timeout
-        wire.receiveAny(version) && version.type == SSH_FXP_VERSION;
+    const bool started = (rc == SSH_OK || rc == SSH_AGAIN) && (!early || sendInit()) &&
+                         (rc == SSH_OK || ssh_channel_request_subsystem(channel, subsystem) == SSH_OK) &&  // waits up to the timeout
+                         (early || sendInit()) && wire.receiveAny(version) && version.type == SSH_FXP_VERSION;
     if (!started) {
         sftp_free(sftp);
         return nullptr;

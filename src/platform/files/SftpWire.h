@@ -139,12 +139,14 @@ private:
 };
 
 // SFTP started on a logged-in session: a session channel opened (its confirmation awaited: what
-// is sent on the channel names the server's number for it), then the subsystem request and
-// SFTP's INIT in one flight, as OpenSSH's own client sends them; the request's answer is read
-// before the VERSION behind it, so a server that refuses the subsystem is told as such (libssh's
-// error) rather than waited for. libssh's sftp_new and sftp_init wait for each in turn, a round
-// trip more. The server's extensions (name, data, in its order) go to `extensions`: libssh's own
-// list stays empty, its sftp_extension_supported is not asked. Nothing on failure.
+// is sent on the channel names the server's number for it), then the subsystem request sent
+// without waiting for its answer, and SFTP's INIT beside it where the server's window for the
+// channel lets it go before the answer (OpenSSH's sshd opens that window only once the
+// subsystem runs: INIT then follows the answer, as with libssh's sftp_new and sftp_init). The
+// request's answer is read before the VERSION, so a server that refuses the subsystem is told
+// as such (libssh's error) rather than waited for. The server's extensions (name, data, in its
+// order) go to `extensions`: libssh's own list stays empty, its sftp_extension_supported is not
+// asked. Nothing on failure.
 sftp_session start(ssh_session ssh, std::chrono::milliseconds timeout, Wire::Extensions& extensions,
                    const char* subsystem);
 
