@@ -36,6 +36,7 @@
 #include <libssh/server.h>  // ssh_send_keepalive, declared there though clients send it too
 #include <libssh/sftp.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -118,6 +119,8 @@ struct Link {
     struct stat socketId {};  // what fd names, to tell it from a later file of the same number
     ssh_session ssh = nullptr;
     sftp_session sftp = nullptr;
+    // What the server's SFTP offers beyond version 3 (its VERSION's extensions, read here).
+    sftpwire::Wire::Extensions extensions;
     // The server as the configuration names it for this connection (HostName, Port).
     std::string host;
     int port = 22;
@@ -161,6 +164,7 @@ struct Link {
         silenced = false;
         if (sftp) sftp_free(sftp);
         sftp = nullptr;
+        extensions.clear();
         if (ssh) {
             if (!broken && ssh_is_connected(ssh)) ssh_disconnect(ssh);
             ssh_free(ssh);
@@ -418,24 +422,29 @@ public:
 
     OperationHandle checkLogin(Completion completion) override {
         return startDone(sftpJob<std::monostate>(
-                             [this](Link& l, Operation& op, const std::string& root) -> Done {
-                                 auto listed = listFolder(l, op, root, "/");
+                             [this](Link& l, Operation& op, const std::string&) -> Done {
+                                 // The root folder opened beside the question for it (see rootFolder).
+                                 sftp_dir opened = nullptr;
+                                 auto root = rootFolder(l, op, &opened);
+                                 if (root.error) return *root.error;
+                                 auto listed = listFolder(l, op, root.value, "/", {}, opened);
                                  if (listed.error) return *listed.error;
                                  return {};
                              },
-                             std::nullopt),
+                             std::nullopt, false),
                          std::move(completion));
     }
 
 private:
 
-    // A job body on this worker's connection, with the provider's root folder on the server; a
-    // job whose paths were refused completes with that error before any server is contacted.
-    // See the file comment for when it runs a second time.
+    // A job body on this worker's connection, with the provider's root folder on the server
+    // (without `rootFirst`, an empty string: the body asks for it itself); a job whose paths were
+    // refused completes with that error before any server is contacted. See the file comment for
+    // when it runs a second time.
     template <typename T>
     std::function<Outcome<T>(Session&, Operation&)> sftpJob(std::function<Outcome<T>(Link&, Operation&, const std::string&)> body,
-                                                           std::optional<FileError> refused) {
-        return [this, body = std::move(body), refused = std::move(refused)](Session& s, Operation& op) -> Outcome<T> {
+                                                           std::optional<FileError> refused, bool rootFirst = true) {
+        return [this, body = std::move(body), refused = std::move(refused), rootFirst](Session& s, Operation& op) -> Outcome<T> {
             if (refused) return *refused;
             Link& link = linkOf(s);
             std::lock_guard inUse(link.use);
@@ -459,7 +468,7 @@ private:
                 link.dataSent = false;
                 link.reply = timeouts().reply;
                 Outcome<T> out;
-                auto root = rootFolder(link, op);
+                auto root = rootFirst ? rootFolder(link, op) : Outcome<std::string>(std::string());
                 if (root.error) out = Outcome<T>(*root.error);
                 else out = body(link, op, root.value);
                 // What earlier saves left goes once an operation went through.
@@ -674,8 +683,7 @@ private:
                 return e;
             }
         }
-        link.sftp = sftp_new(link.ssh);
-        if (!link.sftp || sftp_init(link.sftp) != SSH_OK) {
+        if (!startSftp(link)) {
             if (link.silenced) return FileError::make(ErrorKind::timedOut);
             link.broken = true;
             if (op.isCancelled()) return FileError::make(ErrorKind::cancelled);
@@ -717,6 +725,19 @@ private:
         std::string refusal = result.refusal;
         if (session != link.ssh) refusal = "The jump host " + config.host + " refused the login. " + refusal;
         return FileError::make(ErrorKind::loginRejected, refusal);
+    }
+
+    // The SFTP channel, its subsystem request and INIT (in one flight where the server lets it,
+    // see sftpwire::start).
+    bool startSftp(Link& link) {
+        Busy busy(link);  // a server silent for the reply timeout is cut by the watchdog
+        link.sftp = sftpwire::start(link.ssh, timeouts().reply, link.extensions, "sftp");
+        return link.sftp != nullptr;
+    }
+
+    static bool offers(const Link& link, std::string_view name, std::string_view data) {
+        return std::any_of(link.extensions.begin(), link.extensions.end(),
+                           [&](const auto& e) { return e.first == name && e.second == data; });
     }
 
     // Keywords of the SSH configuration that apply to this host and that the app does not honour
@@ -944,19 +965,69 @@ private:
         return std::nullopt;
     }
 
-    Outcome<std::string> rootFolder(Link& link, Operation& op) {
+    // The provider's root on the server, asked for once: the login folder (canonicalizing "."
+    // tells it) with the URL's path. With `opened`, while the root is not known yet, the root
+    // folder is opened in the same flight, named relative to the login folder (which relative
+    // paths count from), and its handle put there: the first listing of a new provider costs a
+    // round trip less. Nothing is put there when the server refused to open it: the caller opens
+    // it as usual and tells why.
+    Outcome<std::string> rootFolder(Link& link, Operation& op, sftp_dir* opened = nullptr) {
         if (base_.fromServerRoot) return base_.path;
         {
             std::lock_guard lock(rootMutex_);
             if (root_) return *root_;
         }
-        char* login = call(link, [&] { return sftp_canonicalize_path(link.sftp, "."); });
-        if (!login) return failure(link, op, ".");
-        std::string folder = login[0] == '/' ? path::normalize(login) : std::string("/");
-        ssh_string_free_char(login);
+        std::string login;
+        if (!opened) {
+            char* folder = call(link, [&] { return sftp_canonicalize_path(link.sftp, "."); });
+            if (!folder) return failure(link, op, ".");
+            login = folder;
+            ssh_string_free_char(folder);
+        } else {
+            const std::string relative = base_.path == "/" ? std::string(".") : "." + base_.path;
+            std::string handle;
+            const auto asked = onWire(link, op, [&](sftpwire::Wire& wire) -> sftpwire::Result {
+                using sftpwire::Wire;
+                const std::uint32_t realId = wire.post(SSH_FXP_REALPATH, sftpwire::pathRequest("."));
+                const std::uint32_t openId = realId ? wire.post(SSH_FXP_OPENDIR, sftpwire::pathRequest(relative)) : 0;
+                Wire::Answer real, open;
+                if (!openId || !wire.await(realId, real) || !wire.await(openId, open)) return sftpwire::Result::lost();
+                if (Wire::handleIn(open, handle).kind == sftpwire::Result::Kind::connection) return sftpwire::Result::lost();
+                if (real.type != SSH_FXP_NAME) return Wire::statusOf(real);
+                std::string_view in(real.body), name;
+                std::uint32_t count = 0;
+                if (!sftpwire::takeU32(in, count) || count == 0 || !sftpwire::takeString(in, name)) return sftpwire::Result::lost();
+                login.assign(name);
+                return sftpwire::Result::ok();
+            });
+            if (!handle.empty()) *opened = detachedDir(link, relative, handle);
+            if (auto e = wireError(link, op, asked, ".")) {
+                if (*opened) {
+                    if (!link.broken) closeLater(link, (*opened)->handle);
+                    closeDetached(*opened);
+                    *opened = nullptr;
+                }
+                return *e;
+            }
+        }
+        const std::string folder = !login.empty() && login[0] == '/' ? path::normalize(login) : std::string("/");
         std::lock_guard lock(rootMutex_);
         root_ = path::join(folder, base_.path);
         return *root_;
+    }
+
+    // A folder handle that an OPENDIR posted by hand gave, as libssh's calls take it.
+    static sftp_dir detachedDir(Link& link, const std::string& name, const std::string& handle) {
+        auto* dir = static_cast<sftp_dir>(std::calloc(1, sizeof(sftp_dir_struct)));
+        if (!dir) return nullptr;
+        dir->sftp = link.sftp;
+        dir->name = ::strdup(name.c_str());
+        dir->handle = ssh_string_new(handle.size());
+        if (!dir->name || !dir->handle || ssh_string_fill(dir->handle, handle.data(), handle.size()) != 0) {
+            closeDetached(dir);
+            return nullptr;
+        }
+        return dir;
     }
 
     static std::string onServer(const std::string& root, const std::string& providerPath) {
@@ -980,10 +1051,12 @@ private:
     }
 
     // With `batch`, the entries are also handed over kBatchEntries at a time as they arrive.
+    // `opened`: the folder's handle when it was opened already (see rootFolder).
     Outcome<std::vector<FileObject>> listFolder(Link& link, Operation& op, const std::string& server,
-                                                const std::string& entriesFolder, const ListBatch& batch = {}) {
+                                                const std::string& entriesFolder, const ListBatch& batch = {},
+                                                sftp_dir opened = nullptr) {
         static constexpr std::size_t kBatchEntries = 100;  // about one READDIR answer
-        sftp_dir dir = call(link, [&] { return sftp_opendir(link.sftp, server.c_str()); });
+        sftp_dir dir = opened ? opened : call(link, [&] { return sftp_opendir(link.sftp, server.c_str()); });
         if (!dir) return failure(link, op, server);
         std::vector<FileObject> entries;
         std::size_t handedOver = 0;
@@ -1293,7 +1366,7 @@ private:
         // With posix-rename, the file's new attributes are asked for in the same flight.
         StepResult replace(const std::string& copy, const std::string& target) override {
             forgetAhead();
-            if (sftp_extension_supported(link_.sftp, "posix-rename@openssh.com", "1")) {
+            if (offers(link_, "posix-rename@openssh.com", "1")) {
                 sftp_attributes after = nullptr;
                 auto renamed = p_.posixRename(link_, op_, copy, target, &after);
                 if (renamed.error) return StepResult::with(StepResult::State::lost, *renamed.error);

@@ -147,6 +147,52 @@ bool Wire::receiveAny(Answer& answer) {
     return true;
 }
 
+sftp_session start(ssh_session ssh, std::chrono::milliseconds timeout, Wire::Extensions& extensions, const char* subsystem) {
+    ssh_channel channel = ssh_channel_new(ssh);
+    if (!channel) return nullptr;
+    if (ssh_channel_open_session(channel) != SSH_OK) {
+        ssh_channel_free(channel);
+        return nullptr;
+    }
+    sftp_session sftp = sftp_new_channel(ssh, channel);  // which owns the channel from here
+    if (!sftp) {
+        ssh_channel_free(channel);
+        return nullptr;
+    }
+    // The request goes without waiting: asked again, libssh takes in its answer.
+    const int blocking = ssh_is_blocking(ssh);
+    ssh_set_blocking(ssh, 0);
+    int rc = ssh_channel_request_subsystem(channel, subsystem);
+    ssh_set_blocking(ssh, blocking);
+    std::string init;
+    putU32(init, 5);
+    init.push_back(static_cast<char>(SSH_FXP_INIT));
+    putU32(init, 3);
+    // INIT goes at once where the server gave the channel room for it. OpenSSH's sshd gives a
+    // session channel none until its subsystem runs (the room comes with the request's answer):
+    // there INIT follows the answer, or a refusal would leave it waiting for room that never
+    // comes.
+    const auto sendInit = [&] {
+        return ssh_channel_write(channel, init.data(), static_cast<std::uint32_t>(init.size())) == static_cast<int>(init.size());
+    };
+    const bool early = ssh_channel_window_size(channel) >= init.size();
+    Wire wire(sftp, timeout);
+    Wire::Answer version;  // VERSION: the version where other answers have their id
+    const bool started = (rc == SSH_OK || rc == SSH_AGAIN) && (!early || sendInit()) &&
+                         (rc == SSH_OK || ssh_channel_request_subsystem(channel, subsystem) == SSH_OK) &&  // waits up to the timeout
+                         (early || sendInit()) && wire.receiveAny(version) && version.type == SSH_FXP_VERSION;
+    if (!started) {
+        sftp_free(sftp);
+        return nullptr;
+    }
+    sftp->version = sftp->server_version = static_cast<int>(version.id);
+    std::string_view in(version.body);
+    extensions.clear();
+    for (std::string_view name, data; takeString(in, name) && takeString(in, data);)
+        extensions.emplace_back(std::string(name), std::string(data));
+    return sftp;
+}
+
 bool Wire::receive(Answer& answer, const std::function<bool(std::uint32_t)>& mine) {
     for (auto it = kept_.begin(); it != kept_.end(); ++it) {
         if (!mine(it->first)) continue;
@@ -263,6 +309,11 @@ sftp_attributes Wire::parseAttributes(std::string_view& in) {
     return a;
 }
 
+bool Wire::answerWaiting(const std::map<std::uint32_t, Answer>& early, std::uint32_t next) const {
+    if (early.count(next) || kept_.count(next)) return true;
+    return ssh_channel_poll(sftp_->channel, 0) > 0;
+}
+
 Result Wire::readDirectory(sftp_dir dir, const std::function<void(sftp_attributes)>& entry, Window window) {
     std::string request;
     putString(request, handleOf(dir->handle));
@@ -316,7 +367,10 @@ Result Wire::readDirectory(sftp_dir dir, const std::function<void(sftp_attribute
             if (status.kind == Result::Kind::status && status.status == SSH_FX_EOF) end = true;
             else if (!status && outcome) outcome = status;
         }
-        if (!fill()) return Result::lost();
+        // The answers that are here already are read before more requests go: a small folder's
+        // end (its second answer) comes in the same flight as its entries, and requests sent
+        // before it was read would cost a round trip more for nothing.
+        if ((pending.empty() || !answerWaiting(early, pending.front())) && !fill()) return Result::lost();
     }
     if (outcome) dir->eof = 1;
     return outcome;

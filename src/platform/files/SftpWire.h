@@ -17,7 +17,8 @@
 // returns, even after a failure, so the channel is left in step for the next call; only a
 // connection failure leaves answers unread, and the connection is then dropped. The one
 // exception: a CLOSE sent by closeLater, whose answer the caller reads with settle before
-// anything else uses the channel (libssh's calls included).
+// anything else uses the channel (libssh's calls included). SFTP's own start (INIT and VERSION)
+// is done here too, beside the subsystem request (see start).
 
 #include <libssh/libssh.h>
 #include <libssh/sftp.h>
@@ -30,6 +31,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace files::sftpwire {
@@ -111,16 +113,23 @@ public:
     Result writeHandle(std::string_view handle, std::uint64_t offset, std::string_view data, std::size_t chunk = 64 * 1024,
                        Window window = {}, const std::function<void()>& sent = {}, const std::function<void()>& then = {});
 
+    // A server's SFTP extensions, as its VERSION names them: (name, data), in its order.
+    using Extensions = std::vector<std::pair<std::string, std::string>>;
+
     // Decodes SFTP version 3 attributes (as sent in NAME and ATTRS answers) into a libssh
     // attribute record (sftp_attributes_free frees it); nothing when they are cut short.
     static sftp_attributes parseAttributes(std::string_view& in);
 
 private:
     std::uint32_t send(std::uint8_t type, const std::string& afterId);
+    friend sftp_session start(ssh_session, std::chrono::milliseconds, Extensions&, const char*);
     // The next answer to one of ours (`mine`): one kept earlier, else from the channel, keeping
     // the answers to others that come first.
     bool receive(Answer& answer, const std::function<bool(std::uint32_t)>& mine);
     bool receiveAny(Answer& answer);
+    // Whether the answer to `next` (or part of some answer) has arrived and can be read
+    // without waiting for the server.
+    bool answerWaiting(const std::map<std::uint32_t, Answer>& early, std::uint32_t next) const;
 
     sftp_session sftp_;
     int timeoutMs_;
@@ -128,6 +137,18 @@ private:
     std::set<std::uint32_t> posted_;        // posted requests not awaited yet
     std::map<std::uint32_t, Answer> kept_;  // their answers that came already
 };
+
+// SFTP started on a logged-in session: a session channel opened (its confirmation awaited: what
+// is sent on the channel names the server's number for it), then the subsystem request sent
+// without waiting for its answer, and SFTP's INIT beside it where the server's window for the
+// channel lets it go before the answer (OpenSSH's sshd opens that window only once the
+// subsystem runs: INIT then follows the answer, as with libssh's sftp_new and sftp_init). The
+// request's answer is read before the VERSION, so a server that refuses the subsystem is told
+// as such (libssh's error) rather than waited for. The server's extensions (name, data, in its
+// order) go to `extensions`: libssh's own list stays empty, its sftp_extension_supported is not
+// asked. Nothing on failure.
+sftp_session start(ssh_session ssh, std::chrono::milliseconds timeout, Wire::Extensions& extensions,
+                   const char* subsystem);
 
 // What follows the id in requests posted by hand: OPEN (SSH_FXF_* flags; the mode for a new
 // file), a request naming a path only (STAT, LSTAT, REMOVE), one naming a handle only (CLOSE,

@@ -34,6 +34,7 @@
 #include "SshTestSupport.h"
 #include "platform/defaults/Base64.h"
 #include "platform/files/RemotePath.h"
+#include "platform/files/SftpWire.h"
 #include "platform/files/SshSetup.h"
 #include "platform/files/Save.h"
 #include "platform/files/TrustHostKeys.h"
@@ -356,6 +357,57 @@ TEST_F(SftpPeerTest, AListingHandsOverItsEntriesPartByPartBeforeItsCompletion) {
     }
 }
 
+// SFTP starts with the subsystem request sent without waiting for its answer: with the subsystem
+// there, the server's VERSION and its extensions come back; a subsystem the server refuses is
+// told as such at once, not waited for until the reply timeout (an hour here, for the session's
+// calls too). sshd's log shows each request.
+TEST_F(SftpPeerTest, SftpStartsWithTheSubsystemRequestAndInitTogether) {
+    ssh_session ssh = ssh_new();
+    ASSERT_TRUE(ssh);
+    struct Free {
+        ssh_session s;
+        ~Free() {
+            ssh_disconnect(s);
+            ssh_free(s);
+        }
+    } free{ssh};
+    const unsigned port = static_cast<unsigned>(peer_.port);
+    ssh_options_set(ssh, SSH_OPTIONS_HOST, "127.0.0.1");
+    ssh_options_set(ssh, SSH_OPTIONS_PORT, &port);
+    ssh_options_set(ssh, SSH_OPTIONS_USER, peer_.user.c_str());
+    const long hour = 3600;
+    ssh_options_set(ssh, SSH_OPTIONS_TIMEOUT, &hour);
+    ASSERT_EQ(ssh_connect(ssh), SSH_OK) << ssh_get_error(ssh);
+    ASSERT_EQ(ssh_userauth_password(ssh, nullptr, peer_.password.c_str()), SSH_AUTH_SUCCESS) << ssh_get_error(ssh);
+    struct Case {
+        const char* subsystem;
+        bool starts;
+        const char* logLine;
+    };
+    for (const Case& c : {Case{"no-such-subsystem", false, "subsystem request for no-such-subsystem by user"},
+                          Case{"sftp", true, "subsystem: internal-sftp"}}) {
+        SCOPED_TRACE(c.subsystem);
+        const std::size_t before = logged(c.logLine);
+        files::sftpwire::Wire::Extensions extensions;
+        sftp_session sftp = files::sftpwire::start(ssh, std::chrono::hours(1), extensions, c.subsystem);
+        EXPECT_EQ(sftp != nullptr, c.starts) << ssh_get_error(ssh);
+        EXPECT_TRUE(waitLogged(c.logLine, before + 1));
+        if (!sftp) {
+            EXPECT_TRUE(extensions.empty());
+            continue;
+        }
+        EXPECT_EQ(sftp->version, 3);
+        EXPECT_NE(std::find(extensions.begin(), extensions.end(), std::pair<std::string, std::string>("posix-rename@openssh.com", "1")),
+                  extensions.end());
+        // The channel is in step: libssh's own calls work on it.
+        writeDiskFile(disk_ / "started.html", "x");
+        sftp_attributes a = sftp_stat(sftp, (dir_.substr(1) + "/started.html").c_str());
+        EXPECT_TRUE(a) << ssh_get_error(ssh);
+        if (a) sftp_attributes_free(a);
+        sftp_free(sftp);
+    }
+}
+
 TEST_F(SftpPeerTest, ASaveThroughALinkWritesTheFileItPointsTo) {
     writeDiskFile(disk_ / "real.html", "old");
     fs::create_symlink("real.html", disk_ / "current.html");
@@ -416,6 +468,36 @@ TEST_F(SftpPeerTest, PathsCountFromTheLoginFolderOrFromTheRootAfter2F) {
         ASSERT_FALSE(s.write("/made.txt", std::string("made"), WriteMode::createNew));
         EXPECT_EQ(readDiskFile(disk_ / "made.txt"), "made");
         ASSERT_FALSE(s.remove("/made.txt"));
+    }
+}
+
+// A new provider's login check opens its root folder in the same flight as it asks for the login
+// folder, naming it relative to the login folder: the root is the same as when it is asked for
+// first, and a root that is not there is refused as before.
+TEST_F(SftpPeerTest, ALoginCheckOpensTheRootBesideAskingForTheLoginFolder) {
+    writeDiskFile(disk_ / "here.txt", "here");
+    struct Case {
+        std::string url;
+        std::optional<ErrorKind> refused;
+        fs::path disk;  // where the root is on the server's disk
+    };
+    const std::string rooted = peer_.url + "/%2F" + files::path::encodePath((disk_.string()).substr(1));
+    for (const Case& c : {Case{peer_.url, std::nullopt, peer_.root}, Case{peer_.url + dir_, std::nullopt, disk_},
+                          Case{rooted, std::nullopt, disk_}, Case{peer_.url + dir_ + "/missing", ErrorKind::notFound, {}}}) {
+        SCOPED_TRACE(c.url);
+        auto provider = providerWith(options_.trust, peer_.user, peer_.password, c.url);
+        Sync s{*provider};
+        const auto error = s.login();
+        expectOutcome(error, c.refused);
+        if (c.refused) continue;
+        // A name of this test's own: the login folder is shared with other tests.
+        const std::string made = dir_ + "-made.txt";
+        ASSERT_FALSE(s.write(made, std::string("made"), WriteMode::createNew));
+        EXPECT_EQ(readDiskFile(c.disk / made.substr(1)), "made");
+        auto [entries, listed] = s.list("/");
+        ASSERT_FALSE(listed) << describe(listed);
+        EXPECT_TRUE(std::any_of(entries.begin(), entries.end(), [&](const files::FileObject& e) { return e.path == made; }));
+        ASSERT_FALSE(s.remove(made));
     }
 }
 
