@@ -361,7 +361,7 @@ TEST_F(SftpPeerTest, AListingHandsOverItsEntriesPartByPartBeforeItsCompletion) {
 // there, the server's VERSION and its extensions come back; a subsystem the server refuses is
 // told as such at once, not waited for until the reply timeout (an hour here, for the session's
 // calls too). sshd's log shows each request.
-TEST_F(SftpPeerTest, SftpStartsWithTheSubsystemRequestAndInitTogether) {
+TEST_F(SftpPeerTest, SftpStartsWithoutWaitingForTheSubsystemsAnswerAndTellsARefusalAtOnce) {
     ssh_session ssh = ssh_new();
     ASSERT_TRUE(ssh);
     struct Free {
