@@ -2,8 +2,11 @@
 // The local test servers for benchmarks: started and stopped with tests/peers/peers.py, on free
 // loopback ports, like the test fixtures do; and the small pieces the benchmarks against them share.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
+
 
 #include <algorithm>
+#include <chrono>
 #include <initializer_list>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +17,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -177,6 +181,37 @@ inline int roundCount(int fallback) {
 inline size_t collect(char* data, size_t size, size_t count, void* out) {
     static_cast<std::string*>(out)->append(data, size * count);
     return size * count;
+}
+
+// Starts tests/peers/delay_proxy.py in front of loopback `port`, delaying every byte by `delayMs`
+// each way (`ftp`: it also rewrites the passive-mode replies, so data connections go through it);
+// its own port (0 when it did not start), and its process id in `pid`.
+inline int startDelayProxy(const std::filesystem::path& dir, const std::string& kind, int port, bool ftp, double delayMs,
+                           pid_t& pid) {
+    const std::filesystem::path portFile = dir / ("proxy-" + kind + ".port");
+    pid = ::fork();
+    if (pid == 0) {
+        const std::string script = std::string(DRAVIX_SOURCE_DIR) + "/tests/peers/delay_proxy.py";
+        const std::string target = std::to_string(port), delay = std::to_string(delayMs);
+        std::vector<const char*> args{"/usr/bin/python3", script.c_str(), "--target-port", target.c_str(),
+                                      "--delay-ms", delay.c_str(), "--port-file", portFile.c_str()};
+        if (ftp) args.push_back("--ftp");
+        args.push_back(nullptr);
+        ::execv(args[0], const_cast<char* const*>(args.data()));
+        ::_exit(127);
+    }
+    for (int i = 0; i < 200 && !std::filesystem::exists(portFile); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    std::ifstream in(portFile);
+    int mine = 0;
+    in >> mine;
+    return mine;
+}
+
+inline int portOf(const std::string& url) { return std::stoi(url.substr(url.rfind(':') + 1)); }
+
+inline std::string withPort(const std::string& url, int port) {
+    return url.substr(0, url.rfind(':') + 1) + std::to_string(port);
 }
 
 }  // namespace benchpeers

@@ -56,33 +56,11 @@ double msSince(std::chrono::steady_clock::time_point t0) {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
 }
 
-// Starts a delaying relay in front of `port`; its own port.
 int startProxy(const std::string& kind, int port, bool ftp) {
-    const fs::path portFile = gDir / ("proxy-" + kind + ".port");
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const std::string script = std::string(DRAVIX_SOURCE_DIR) + "/tests/peers/delay_proxy.py";
-        const std::string target = std::to_string(port), delay = std::to_string(gDelayMs);
-        std::vector<const char*> args{"/usr/bin/python3", script.c_str(), "--target-port", target.c_str(),
-                                      "--delay-ms", delay.c_str(), "--port-file", portFile.c_str()};
-        if (ftp) args.push_back("--ftp");
-        args.push_back(nullptr);
-        ::execv(args[0], const_cast<char* const*>(args.data()));
-        ::_exit(127);
-    }
-    gProxies[kind] = pid;
-    for (int i = 0; i < 200 && !fs::exists(portFile); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    std::ifstream in(portFile);
-    int mine = 0;
-    in >> mine;
-    return mine;
+    return benchpeers::startDelayProxy(gDir, kind, port, ftp, gDelayMs, gProxies[kind]);
 }
-
-int portOf(const std::string& url) { return std::stoi(url.substr(url.rfind(':') + 1)); }
-
-std::string withPort(const std::string& url, int port) {
-    return url.substr(0, url.rfind(':') + 1) + std::to_string(port);
-}
+using benchpeers::portOf;
+using benchpeers::withPort;
 
 // What each server's operations need on its disk, below its login folder.
 void makeFiles(const fs::path& root) {

@@ -100,37 +100,10 @@ bool spinUntil(const std::function<bool()>& done, int ms = 30000) {
 }
 
 int startProxy(const std::string& kind, int port, bool ftp) {
-    const fs::path portFile = gDir / ("proxy-" + kind + ".port");
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const std::string script = std::string(DRAVIX_SOURCE_DIR) + "/tests/peers/delay_proxy.py";
-        const std::string target = std::to_string(port), delay = std::to_string(gDelayMs);
-        std::vector<const char*> args{"/usr/bin/python3", script.c_str(), "--target-port", target.c_str(),
-                                      "--delay-ms", delay.c_str(), "--port-file", portFile.c_str()};
-        if (ftp) args.push_back("--ftp");
-        args.push_back(nullptr);
-        ::execv(args[0], const_cast<char* const*>(args.data()));
-        ::_exit(127);
-    }
-    gProxies[kind] = pid;
-    for (int i = 0; i < 200 && !fs::exists(portFile); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    std::ifstream in(portFile);
-    int mine = 0;
-    in >> mine;
-    return mine;
+    return benchpeers::startDelayProxy(gDir, kind, port, ftp, gDelayMs, gProxies[kind]);
 }
-
-int portOf(const std::string& url) {
-    const auto colon = url.rfind(':');
-    return std::stoi(url.substr(colon + 1));
-}
-
-std::string withPort(const std::string& url, int port) {
-    const auto colon = url.rfind(':');
-    std::size_t end = colon + 1;
-    while (end < url.size() && std::isdigit(static_cast<unsigned char>(url[end]))) ++end;
-    return url.substr(0, colon + 1) + std::to_string(port) + url.substr(end);
-}
+using benchpeers::portOf;
+using benchpeers::withPort;
 
 std::string png(int i) {
     QImage image(160, 120, QImage::Format_RGB32);
