@@ -20,8 +20,10 @@ endfunction()
 # dravix_test(NAME LABELS l1 [l2] SOURCES ... LIBS ... [QT_MAIN] [RUN_SERIAL] [PROPERTIES ...]):
 # a GoogleTest program whose cases ctest runs one by one, labelled by folder. RUN_SERIAL keeps
 # other tests from running beside its cases (for cases that need the display's input focus).
+# RESOURCE_LOCK name keeps its cases from running beside each other (and beside other programs'
+# cases that name the same lock), for cases that count what one server logs.
 function(dravix_test name)
-  cmake_parse_arguments(ARG "QT_MAIN;RUN_SERIAL" "" "LABELS;SOURCES;LIBS;FIXTURES;ENVIRONMENT;TIMEOUT" ${ARGN})
+  cmake_parse_arguments(ARG "QT_MAIN;RUN_SERIAL" "RESOURCE_LOCK" "LABELS;SOURCES;LIBS;FIXTURES;ENVIRONMENT;TIMEOUT" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
   if(ARG_QT_MAIN)
@@ -44,6 +46,9 @@ function(dravix_test name)
   endif()
   if(ARG_RUN_SERIAL)
     list(APPEND props RUN_SERIAL TRUE)
+  endif()
+  if(ARG_RESOURCE_LOCK)
+    list(APPEND props RESOURCE_LOCK "${ARG_RESOURCE_LOCK}")
   endif()
   if(ARG_ENVIRONMENT)
     # Set by the program itself before main (ctest's property lists cannot carry several entries
