@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QWindow>
 
+#include "support/KeyWindow.h"
 #include "app/AppDelegate.h"
 #include "app/AppScenes.h"
 #include "platform/defaults/UserDefaults.h"
@@ -107,7 +108,7 @@ protected:
         for (int attempt = 0; attempt < 3; ++attempt) {
             mains_.clear();
             w->makeKeyAndVisible();
-            if (!QTest::qWaitForWindowActive(w, 5000)) continue;
+            if (!testsupport::waitForKeyboard(w, 5000)) continue;
             QWindow* handle = w->windowHandle();
             if (!QTest::qWaitFor([&] { return mains_.contains(handle); }, 5000)) continue;
             if (!testsupport::settleMainQueue()) return false;
@@ -207,7 +208,7 @@ TEST_F(DocumentTrackerTest, OnTouchDevicesNothingIsRegisteredAndNothingRecorded)
     DocumentScene* doc = openDocument("/third.js");
     ASSERT_TRUE(doc);
     doc->windows().first()->makeKeyAndVisible();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(doc->windows().first(), 5000));
+    ASSERT_TRUE(testsupport::waitForKeyboard(doc->windows().first(), 5000));
     tracker().find_current_scene_delegate();
     EXPECT_TRUE(tracker().current_scene_delegate.isNull());
 }

@@ -15,6 +15,7 @@
 #include <functional>
 #include <fstream>
 
+#include "support/KeyWindow.h"
 #include "DocumentTestSupport.h"
 #include "app/AppDelegate.h"
 #include "platform/ui/Menu.h"
@@ -102,7 +103,7 @@ protected:
     void focusEditorForKeys(DocumentSceneDelegate* doc) {
         ui::Window* w = windowOf(doc);
         w->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+        ASSERT_TRUE(testsupport::waitForKeyboard(w));
         // Into the editor's text, as Tab or a click into the text puts it.
         editorView(doc)->setFocus(Qt::TabFocusReason);
         ASSERT_TRUE(webtest::waitForPageFocus(*editorView(doc))) << "the page never took the focus";

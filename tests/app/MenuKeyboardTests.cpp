@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QToolButton>
 
+#include "support/KeyWindow.h"
 #include "MainMenuSupport.h"
 #include "support/AccessibleTree.h"
 
@@ -94,7 +95,7 @@ TEST_F(MainMenu, EachTopMenuOpensByItsUnderlinedLetterFromAFileViewerWindow) {
     ui::Window* w = windowOf(window);
     ASSERT_TRUE(w);
     w->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+    ASSERT_TRUE(testsupport::waitForKeyboard(w));
     ASSERT_TRUE(waitFor([&] { return QApplication::focusWidget() != nullptr; }, 5000));
     expectEveryMnemonicOpensItsMenu(barOf(window));
 }
@@ -108,7 +109,7 @@ TEST_F(MainMenu, ANewDocumentWindowHasTheFocusInTheEditor) {
     DocumentSceneDelegate* doc = openFromBrowser("focus.html");
     ASSERT_TRUE(doc && waitForPageText(doc, "<p>focus</p>\n"));
     ui::Window* w = windowOf(doc);
-    ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+    ASSERT_TRUE(testsupport::waitForKeyboard(w));
     ASSERT_TRUE(webtest::waitForPageFocus(*editorView(doc))) << "focus: " << testsupport::describe(QApplication::focusWidget());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_X);
     EXPECT_TRUE(waitFor([&] {
@@ -186,7 +187,7 @@ TEST_F(MainMenu, CtrlWClosesTheDocumentWindowAskingAboutChanges) {
         if (!alert) return false;
         QWidget* sheet = alert->view()->window();
         sheet->activateWindow();
-        if (!QTest::qWaitForWindowActive(sheet, 15000)) return false;
+        if (!testsupport::waitForKeyboard(sheet, 15000)) return false;
         for (QPushButton* b : alert->view()->findChildren<QPushButton*>()) {
             QAccessibleInterface* i = QAccessible::queryAccessibleInterface(b);
             EXPECT_TRUE(i->actionInterface()->keyBindingsForAction(QAccessibleActionInterface::pressAction()).value(0).startsWith("Alt+"))

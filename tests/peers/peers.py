@@ -312,6 +312,22 @@ def serve_ftp(args):
 
         handle_read_event = handle_read  # the base class binds its own handle_read here
 
+        def readable(self):
+            # pyftpdlib closes a data connection that reads as ready before its transfer began,
+            # taking it for one the client has closed. But its event loop hands out a batch of
+            # events at once: one for a connection closed earlier in the batch can reach a
+            # connection accepted meanwhile onto the same descriptor, which would then be closed
+            # under the client's upload. Only a connection that really ended is closed.
+            if not self.receive and not self._initialized:
+                try:
+                    if self.socket.recv(1, socket.MSG_PEEK | socket.MSG_DONTWAIT):
+                        return False  # bytes ahead of the transfer wait for it
+                except (BlockingIOError, InterruptedError):
+                    return False  # nothing there: the event was not this connection's
+                except OSError:
+                    pass
+            return super().readable()
+
     def down():
         return os.path.exists(os.path.join(args.root, DOWN_MARKER))
 

@@ -127,7 +127,7 @@ TEST_P(FtpSaveOnEveryServer, ReplacesByRenameAndKeepsThePermissionBits) {
         putFile(c.name, pageText(3000, 'o'), c.mode);
         const DiskStat before = statOf(disk_ / c.name);
         const std::string text = pageText(700000, 'n');
-        ASSERT_FALSE(sync().write(at(c.name), text));
+        ASSERT_EQ(sync().write(at(c.name), text), std::nullopt);
         EXPECT_EQ(readDiskFile(disk_ / c.name), text);
         const DiskStat after = statOf(disk_ / c.name);
         EXPECT_NE(after.inode, before.inode) << "not put in place by a rename";
@@ -137,7 +137,7 @@ TEST_P(FtpSaveOnEveryServer, ReplacesByRenameAndKeepsThePermissionBits) {
     EXPECT_TRUE(log_->lines().empty());
 
     // A name that is new goes through the same steps.
-    ASSERT_FALSE(sync().write(at("new.html"), std::string("fresh")));
+    ASSERT_EQ(sync().write(at("new.html"), std::string("fresh")), std::nullopt);
     EXPECT_EQ(readDiskFile(disk_ / "new.html"), "fresh");
     EXPECT_EQ(namesIn(disk_).size(), 4u);
 }
@@ -156,7 +156,7 @@ TEST_P(FtpSaveOnMisbehavingServer, ACutUploadLeavesTheOldFileWholeAndNoTemporary
     EXPECT_EQ(namesIn(disk_), (std::set<std::string>{".dravix-cut-uploads", "site.html"}));
 
     fs::remove(disk_ / ".dravix-cut-uploads");
-    ASSERT_FALSE(sync().write(at("site.html"), text));
+    ASSERT_EQ(sync().write(at("site.html"), text), std::nullopt);
     EXPECT_EQ(readDiskFile(disk_ / "site.html"), text);
     EXPECT_EQ(namesIn(disk_), std::set<std::string>{"site.html"});
 }
@@ -189,7 +189,7 @@ TEST_P(FtpSaveOnMisbehavingServer, RefusedTemporaryNamesRenameOrModeFallBackToAP
         putFile("page.html", pageText(2000, 'o'), mode);
         const DiskStat before = statOf(disk_ / "page.html");
         const std::string text = pageText(300000, 'n');
-        ASSERT_FALSE(sync().write(at("page.html"), text));
+        ASSERT_EQ(sync().write(at("page.html"), text), std::nullopt);
         EXPECT_EQ(readDiskFile(disk_ / "page.html"), text);
         const DiskStat after = statOf(disk_ / "page.html");
         EXPECT_EQ(after.inode, before.inode) << "written in place";
@@ -309,7 +309,7 @@ TEST_P(FtpSaveOnServerThatAnswersLess, KeepsThePermissionBitsOfEveryFileItReplac
         putFile(c.name, pageText(2000, 'o'), c.mode);
         const DiskStat before = statOf(disk_ / c.name);
         const std::string text = pageText(300000, 'n');
-        ASSERT_FALSE(sync().write(at(c.name), text));
+        ASSERT_EQ(sync().write(at(c.name), text), std::nullopt);
         EXPECT_EQ(readDiskFile(disk_ / c.name), text);
         const DiskStat after = statOf(disk_ / c.name);
         EXPECT_EQ(after.mode, c.mode) << std::oct << after.mode;
@@ -326,7 +326,7 @@ TEST_P(FtpSaveOnServerThatAnswersLess, ReplacesByRenameWhenTheCopyHasTheFilesBit
     putFile("page.html", pageText(2000, 'o'), fresh);
     const DiskStat before = statOf(disk_ / "page.html");
     const std::string text = pageText(300000, 'n');
-    ASSERT_FALSE(sync().write(at("page.html"), text));
+    ASSERT_EQ(sync().write(at("page.html"), text), std::nullopt);
     EXPECT_EQ(readDiskFile(disk_ / "page.html"), text);
     const DiskStat after = statOf(disk_ / "page.html");
     EXPECT_NE(after.inode, before.inode) << "not put in place by a rename";
@@ -341,7 +341,7 @@ TEST_P(FtpSaveOnServerThatAnswersLess, AsksTheFoldersListingWhenTheServerWillNot
     const int listed = listingRequests(peer_, dir_);
     ASSERT_GE(listed, 0);
     const std::string text = pageText(100000, 'n');
-    ASSERT_FALSE(sync().write(at("page.html"), text));
+    ASSERT_EQ(sync().write(at("page.html"), text), std::nullopt);
     EXPECT_EQ(readDiskFile(disk_ / "page.html"), text);
     EXPECT_EQ(statOf(disk_ / "page.html").mode, 0640u) << std::oct << statOf(disk_ / "page.html").mode;
     EXPECT_EQ(listingRequests(peer_, dir_), listed + 2) << "the folder's own listing was asked for the file and its copy";
@@ -353,7 +353,7 @@ TEST_P(FtpSaveOnServerThatAnswersLess, WritesInPlaceWhenNoListingTellsTheMode) {
     putFile("secret.php", pageText(2000, 'o'), 0600);
     const DiskStat before = statOf(disk_ / "secret.php");
     const std::string text = pageText(100000, 'n');
-    ASSERT_FALSE(sync().write(at("secret.php"), text));
+    ASSERT_EQ(sync().write(at("secret.php"), text), std::nullopt);
     EXPECT_EQ(readDiskFile(disk_ / "secret.php"), text);
     const DiskStat after = statOf(disk_ / "secret.php");
     EXPECT_EQ(after.mode, 0600u) << std::oct << after.mode;
@@ -363,7 +363,7 @@ TEST_P(FtpSaveOnServerThatAnswersLess, WritesInPlaceWhenNoListingTellsTheMode) {
 }
 
 TEST_P(FtpSaveOnServerThatAnswersLess, ANewFileIsWrittenWhole) {
-    ASSERT_FALSE(sync().write(at("new page.html"), std::string("fresh")));
+    ASSERT_EQ(sync().write(at("new page.html"), std::string("fresh")), std::nullopt);
     EXPECT_EQ(readDiskFile(disk_ / "new page.html"), "fresh");
     EXPECT_EQ(namesIn(disk_), std::set<std::string>{"new page.html"});
     EXPECT_TRUE(log_->lines().empty()) << ::testing::PrintToString(log_->lines());
@@ -479,7 +479,7 @@ TEST_P(FtpSaveOnServerThatGoesAway, ACopyLeftByASaveCutWhileTheServerWentAwayIsR
             ASSERT_FALSE(sync().list(dir_).second);
             EXPECT_EQ(readDiskFile(disk_ / "page.php"), old);
         } else {
-            ASSERT_FALSE(sync().write(at("page.php"), text));
+            ASSERT_EQ(sync().write(at("page.php"), text), std::nullopt);
             EXPECT_EQ(readDiskFile(disk_ / "page.php"), text);
         }
         EXPECT_EQ(namesIn(disk_), names);

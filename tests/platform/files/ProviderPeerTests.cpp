@@ -46,13 +46,13 @@ TEST_P(ProviderPeerTest, EditsFilesAndFoldersWithAwkwardNames) {
 
         // create, read back, replace
         const std::string first = "<first version of " + name + std::string(">\r\n\0\xFF", 5);
-        ASSERT_FALSE(sync().write(file, first, WriteMode::createNew));
+        ASSERT_EQ(sync().write(file, first, WriteMode::createNew), std::nullopt);
         EXPECT_EQ(readDiskFile(disk_ / folderName / name), first);
         auto [read, readError] = sync().read(file);
         ASSERT_FALSE(readError) << describe(readError);
         EXPECT_EQ(read.value_or(""), first);
         const std::string second = "second, longer version of " + name + std::string(300, '+');
-        ASSERT_FALSE(sync().write(file, second));
+        ASSERT_EQ(sync().write(file, second), std::nullopt);
         std::tie(read, readError) = sync().read(file);
         ASSERT_FALSE(readError) << describe(readError);
         EXPECT_EQ(read.value_or(""), second);
@@ -69,7 +69,7 @@ TEST_P(ProviderPeerTest, EditsFilesAndFoldersWithAwkwardNames) {
         EXPECT_EQ(entries[0].size, static_cast<std::int64_t>(second.size()));
 
         // a copy onto an existing name is refused and leaves both alone
-        ASSERT_FALSE(sync().write(file, std::string("other"), WriteMode::createNew));
+        ASSERT_EQ(sync().write(file, std::string("other"), WriteMode::createNew), std::nullopt);
         auto copyError = sync().copy(renamed, file);
         ASSERT_TRUE(copyError);
         EXPECT_EQ(copyError->kind, ErrorKind::alreadyExists) << describe(copyError);
@@ -175,7 +175,7 @@ TEST_P(ProviderPeerTest, NamesThatAreNotUtf8ListOpenSaveRenameAndDelete) {
     auto [data, readError] = sync().read(file->path);
     ASSERT_FALSE(readError) << describe(readError);
     EXPECT_EQ(data.value_or(""), "latin-1 name");
-    ASSERT_FALSE(sync().write(file->path, std::string("saved"))) << "save";
+    ASSERT_EQ(sync().write(file->path, std::string("saved")), std::nullopt) << "save";
     EXPECT_EQ(readDiskFile(disk_ / "caf\xE9.txt"), "saved");
 
     // A rename as the explorer does it: a copy under the new name, then the old one removed.
@@ -214,11 +214,11 @@ TEST_P(ProviderPeerTest, ReplaceRoundTripWithSpacesAndNonAsciiInNames) {
     const std::string name = "f\xC3\xB6lder  x/r\xC3\xA9sum\xC3\xA9 %20 #1.php";
     const fs::path onDisk = disk_ / "f\xC3\xB6lder  x" / "r\xC3\xA9sum\xC3\xA9 %20 #1.php";
 
-    ASSERT_FALSE(sync().write(at(name), std::string("<?php echo 1;")));
+    ASSERT_EQ(sync().write(at(name), std::string("<?php echo 1;")), std::nullopt);
     EXPECT_EQ(readDiskFile(onDisk), "<?php echo 1;");
-    ASSERT_FALSE(sync().write(at(name), std::string("<?php echo 'a longer second version';")));
+    ASSERT_EQ(sync().write(at(name), std::string("<?php echo 'a longer second version';")), std::nullopt);
     EXPECT_EQ(readDiskFile(onDisk), "<?php echo 'a longer second version';");
-    ASSERT_FALSE(sync().write(at(name), std::string("x")));
+    ASSERT_EQ(sync().write(at(name), std::string("x")), std::nullopt);
     EXPECT_EQ(readDiskFile(onDisk), "x");
 
     auto [data, error] = sync().read(at(name));
@@ -241,10 +241,10 @@ TEST_P(ProviderPeerTest, CreateNewOnAnExistingNameIsRefusedAndTheBytesStay) {
 }
 
 TEST_P(ProviderPeerTest, CreateNewWithoutDataGivesAnEmptyFile) {
-    ASSERT_FALSE(sync().write(at("new.css"), std::nullopt, WriteMode::createNew));
+    ASSERT_EQ(sync().write(at("new.css"), std::nullopt, WriteMode::createNew), std::nullopt);
     ASSERT_TRUE(fs::is_regular_file(disk_ / "new.css"));
     EXPECT_EQ(fs::file_size(disk_ / "new.css"), 0u);
-    ASSERT_FALSE(sync().write(at("dropped.js"), std::string("let a = 1;"), WriteMode::createNew));
+    ASSERT_EQ(sync().write(at("dropped.js"), std::string("let a = 1;"), WriteMode::createNew), std::nullopt);
     EXPECT_EQ(readDiskFile(disk_ / "dropped.js"), "let a = 1;");
 }
 
@@ -359,18 +359,18 @@ TEST_P(ProviderPeerTest, EveryChangeWorksOnNamesWithSpacesQuotesHashesEscapesAnd
 
     ASSERT_FALSE(sync().mkdir(folder, dir_));
     ASSERT_TRUE(fs::is_directory(disk_ / folder));
-    ASSERT_FALSE(sync().write(in, std::string("<p>one</p>"), WriteMode::createNew));
+    ASSERT_EQ(sync().write(in, std::string("<p>one</p>"), WriteMode::createNew), std::nullopt);
     EXPECT_EQ(readDiskFile(disk_ / folder / file), "<p>one</p>");
     auto [first, firstError] = sync().read(in);
     ASSERT_FALSE(firstError) << describe(firstError);
     EXPECT_EQ(first.value_or(""), "<p>one</p>");
 
-    ASSERT_FALSE(sync().write(in, std::string("<p>the second, longer</p>")));
+    ASSERT_EQ(sync().write(in, std::string("<p>the second, longer</p>")), std::nullopt);
     auto [second, secondError] = sync().read(in);
     ASSERT_FALSE(secondError) << describe(secondError);
     EXPECT_EQ(second.value_or(""), "<p>the second, longer</p>");
 
-    ASSERT_FALSE(sync().write(at(folder + "/" + other), std::string("other"), WriteMode::createNew));
+    ASSERT_EQ(sync().write(at(folder + "/" + other), std::string("other"), WriteMode::createNew), std::nullopt);
     auto error = sync().copy(in, at(folder + "/" + other));
     ASSERT_TRUE(error);
     EXPECT_EQ(error->kind, ErrorKind::alreadyExists) << describe(error);
@@ -549,7 +549,7 @@ TEST_P(ProviderPeerTest, CancellingAReadGivesCancelledOnce) {
 
 TEST_P(ProviderPeerTest, ConnectionsAreReusedAcrossManyOperations) {
     for (int i = 0; i < 20; ++i) {
-        ASSERT_FALSE(sync().write(at("f" + std::to_string(i) + ".txt"), std::to_string(i), WriteMode::createNew));
+        ASSERT_EQ(sync().write(at("f" + std::to_string(i) + ".txt"), std::to_string(i), WriteMode::createNew), std::nullopt);
     }
     auto [entries, error] = sync().list(dir_);
     ASSERT_FALSE(error) << describe(error);

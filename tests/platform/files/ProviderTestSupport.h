@@ -27,6 +27,11 @@
 #include "platform/files/Trust.h"
 #include "platform/log/Log.h"
 
+namespace files {
+// So that a failed expectation on a provider's answer says which error it was.
+inline void PrintTo(const FileError& e, std::ostream* os) { *os << kindName(e.kind) << ": " << e.message; }
+}  // namespace files
+
 namespace filestest {
 
 using namespace std::chrono_literals;

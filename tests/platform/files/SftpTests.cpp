@@ -227,7 +227,7 @@ TEST_F(SftpPeerTest, ASaveReplacesTheFileInOneRenameAndKeepsItsMode) {
         ASSERT_EQ(::stat(file.c_str(), &before), 0);
 
         FolderEvents events(disk_);
-        ASSERT_FALSE(sync().write(at("page.php"), std::string("new")));
+        ASSERT_EQ(sync().write(at("page.php"), std::string("new")), std::nullopt);
         struct stat after {};
         ASSERT_EQ(::stat(file.c_str(), &after), 0);
         EXPECT_EQ(readDiskFile(file), "new");
@@ -298,7 +298,7 @@ TEST_F(SftpPeerTest, ManyRequestsOnTheirWayLoseNoNameAndNoByte) {
         std::string bytes(size, '\0');
         for (auto& c : bytes) c = static_cast<char>(random());
         const std::string name = "file" + std::to_string(size);
-        ASSERT_FALSE(sync().write(at(name), bytes));
+        ASSERT_EQ(sync().write(at(name), bytes), std::nullopt);
         EXPECT_TRUE(readDiskFile(disk_ / name) == bytes) << "the server's copy differs";
         writeDiskFile(disk_ / (name + ".disk"), bytes);
         auto [read, error] = sync().read(at(name + ".disk"));
@@ -411,7 +411,7 @@ TEST_F(SftpPeerTest, SftpStartsWithoutWaitingForTheSubsystemsAnswerAndTellsARefu
 TEST_F(SftpPeerTest, ASaveThroughALinkWritesTheFileItPointsTo) {
     writeDiskFile(disk_ / "real.html", "old");
     fs::create_symlink("real.html", disk_ / "current.html");
-    ASSERT_FALSE(sync().write(at("current.html"), std::string("new")));
+    ASSERT_EQ(sync().write(at("current.html"), std::string("new")), std::nullopt);
     EXPECT_TRUE(fs::is_symlink(disk_ / "current.html"));
     EXPECT_EQ(readDiskFile(disk_ / "real.html"), "new");
 }
@@ -1173,7 +1173,7 @@ TEST_F(SftpPeerTest, AFolderThatTakesNoNewFileGetsTheFileWrittenInPlaceOrAClearR
     ::chmod(folder.c_str(), 0555);
     struct stat before {};
     ::stat(file.c_str(), &before);
-    ASSERT_FALSE(sync().write(at("locked/page.html"), std::string("new text"))) << "the writable file was not saved";
+    ASSERT_EQ(sync().write(at("locked/page.html"), std::string("new text")), std::nullopt) << "the writable file was not saved";
     EXPECT_EQ(readDiskFile(file), "new text");
     struct stat after {};
     ::stat(file.c_str(), &after);
@@ -1217,7 +1217,7 @@ TEST_F(SftpPeerTest, AFolderThatTakesNoNewFileGetsTheFileWrittenInPlaceOrAClearR
 // over it as a plain file (with the link's own mode).
 TEST_F(SftpPeerTest, ALinkWhoseTargetIsMissingStaysALink) {
     fs::create_symlink("missing.html", disk_ / "current.html");
-    ASSERT_FALSE(sync().write(at("current.html"), std::string("new")));
+    ASSERT_EQ(sync().write(at("current.html"), std::string("new")), std::nullopt);
     EXPECT_TRUE(fs::is_symlink(disk_ / "current.html"));
     EXPECT_EQ(readDiskFile(disk_ / "missing.html"), "new");
     struct stat st {};

@@ -13,6 +13,7 @@
 #include <QTest>
 #include <QVBoxLayout>
 
+#include "support/KeyWindow.h"
 #include "platform/ui/Menu.h"
 #include "platform/ui/Responder.h"
 
@@ -255,7 +256,7 @@ TEST(MenuMnemonics, NoTwoEntriesOfAListShareOneAndTitlesReadTheSame) {
 
 TEST_F(MenuBarTest, F10OpensTheFirstMenuAndEscapeLeavesTheScreenInTheChain) {
     window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    ASSERT_TRUE(testsupport::waitForKeyboard(window.get()));
     field->setFocus();
     ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == field; }));
     QMenu* top = window->menuBar()->actions().first()->menu();

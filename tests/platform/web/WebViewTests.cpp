@@ -21,6 +21,7 @@
 #include <random>
 #include <thread>
 
+#include "support/KeyWindow.h"
 #include "WebTestSupport.h"
 #include "platform/web/JsString.h"
 #include "platform/web/MemoryRelease.h"
@@ -165,7 +166,7 @@ TEST(WebViewFocus, APageHandsTheFocusOnOnlyForATabWhileItHoldsIt) {
     window.resize(300, 300);
     window.show();
     window.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    ASSERT_TRUE(testsupport::waitForKeyboard(&window));
     auto holds = [](QWidget* w) {
         QWidget* f = QApplication::focusWidget();
         return f && (f == w || w->isAncestorOf(f));
@@ -209,7 +210,7 @@ TEST(WebViewFocus, AViewThatHoldsTheFocusKeepsItWhenALoadReplacesThePagesSurface
     window.resize(300, 300);
     window.show();
     window.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    ASSERT_TRUE(testsupport::waitForKeyboard(&window));
     // The window's own focus: other tests' windows on the same display may take the activation.
     auto holds = [&](QWidget* w) {
         QWidget* f = window.focusWidget();

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QTest>
 
+#include "support/KeyWindow.h"
 #include "DocumentTestSupport.h"
 #include "platform/ui/NavigationController.h"
 
@@ -67,7 +68,7 @@ TEST_F(DocumentBars, CtrlTabLeavesTheEditor) {
     ASSERT_TRUE(waitForPageText(doc, "<html><body><h1>Leave</h1></body></html>\n"));
     QWidget* window = doc->window();
     window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    ASSERT_TRUE(testsupport::waitForKeyboard(window));
     QWidget* editor = editorView(doc);
     ASSERT_TRUE(editor);
     auto inEditor = [&] {

@@ -16,6 +16,7 @@
 #include <optional>
 #include <set>
 
+#include "support/KeyWindow.h"
 #include "DocumentTestSupport.h"
 #include "support/AccessibleTree.h"
 #include "tandrel/editor/MainViewController.h"
@@ -258,7 +259,7 @@ public:
         if (!skip_.empty()) GTEST_SKIP() << skip_;
         ASSERT_TRUE(w) << "the window did not show";
         w->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+        ASSERT_TRUE(testsupport::waitForKeyboard(w));
     }
 
     std::string skip_;

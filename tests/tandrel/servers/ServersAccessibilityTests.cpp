@@ -17,6 +17,7 @@
 #include <set>
 #include <thread>
 
+#include "support/KeyWindow.h"
 #include "platform/files/SshSetup.h"
 #include "ExplorerTestSupport.h"
 #include "platform/ui/Accessibility.h"
@@ -455,7 +456,7 @@ TEST_F(ServerWindowAccessTest, ATrustQuestionIsToldOnceAndItsAnswerIsNoError) {
             ui::AlertController* alert = frontAlert();
             QWidget* sheet = alert->view()->window();
             sheet->activateWindow();
-            ASSERT_TRUE(QTest::qWaitForWindowActive(sheet));
+            ASSERT_TRUE(testsupport::waitForKeyboard(sheet));
             if (row.changedKey) {
                 const QString removal = QString::fromStdString("ssh-keygen -R \"" + knownName + "\" -f \"" +
                                                               trust->knownHostsFile().string() + "\"");

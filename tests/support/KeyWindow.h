@@ -1,0 +1,25 @@
+#pragma once
+// Keys a test sends reach a window's shortcuts (and its buttons' mnemonics) only while that
+// window itself has the keyboard. QTest::qWaitForWindowActive is no proof of that: Qt counts a
+// sheet as active while the window it belongs to has the focus, which is so from the moment the
+// sheet shows until the window system has moved the focus onto it (longer on a busy machine).
+#include <QApplication>
+#include <QPointer>
+#include <QTest>
+#include <QWidget>
+#include <QWindow>
+
+namespace testsupport {
+
+// Waits until the widget's window is the one that receives the keyboard.
+inline bool waitForKeyboard(QWidget* widget, int timeoutMs = 15000) {
+    QPointer<QWidget> window(widget->window());
+    return QTest::qWaitFor(
+        [window] {
+            return window && QApplication::activeWindow() == window && window->windowHandle() &&
+                   QGuiApplication::focusWindow() == window->windowHandle();
+        },
+        timeoutMs);
+}
+
+}  // namespace testsupport
