@@ -23,6 +23,7 @@
 #include "tandrel/foundation/VornKeyChainUtilityClass.h"
 #include "tandrel/foundation/VornServicesManager.h"
 #include "tandrel/foundation/VornSessionsManager.h"
+#include "support/MainQueueSettle.h"
 #include "tandrel/scenes/SceneTestSupport.h"
 #include "tandrel/servers/FileViewerScene.h"
 #include "tandrel/servers/VornTrust.h"
@@ -144,7 +145,7 @@ protected:
             }, id);
         });
         EXPECT_TRUE(waitFor([&] { return out->calls > 0; }, 30000)) << "the connect never completed";
-        QTest::qWait(300);
+        EXPECT_TRUE(testsupport::settleMainQueue(3));  // a second call would have come by now
         return *out;
     }
 

@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QPixmap>
 
+#include "support/MainQueueSettle.h"
 #include "support/AccessibleTree.h"
 #include "support/Pictures.h"
 #include "platform/ui/ImageView.h"
@@ -775,7 +776,7 @@ TEST_P(ListPeerTest, AWrongPasswordStoresNothing) {
     ASSERT_TRUE(waitFor([&] { return idle(form); }));
     ASSERT_TRUE(choose(form, "OK"));
 
-    QTest::qWait(300);
+    ASSERT_TRUE(testsupport::settleMainQueue(3));
     EXPECT_TRUE(app_services_manager().appServicesModel->saved_services.empty());
     EXPECT_EQ(keychainPassword(url, p.user), std::nullopt);
     EXPECT_EQ(servicesFileText().find(idFor(url, p.user)), std::string::npos);
@@ -1026,7 +1027,7 @@ TEST_F(ListTest, DeleteAsksFirstThenRemovesEveryRecordOfTheServerAndItsPassword)
     EXPECT_EQ(ask->actions()[1]->title(), "Cancel");
     EXPECT_EQ(ask->actions()[1]->style(), ui::AlertActionStyle::cancel);
     ASSERT_TRUE(choose(form, "Cancel"));
-    QTest::qWait(200);
+    ASSERT_TRUE(testsupport::settleMainQueue(3));
     EXPECT_EQ(recordsWithId(id).size(), 2u);
 
     // "Delete": both records, the file's entry and the password go; the other server stays.
