@@ -208,7 +208,7 @@ TEST_F(DocumentTrackerTest, OnTouchDevicesNothingIsRegisteredAndNothingRecorded)
     DocumentScene* doc = openDocument("/third.js");
     ASSERT_TRUE(doc);
     doc->windows().first()->makeKeyAndVisible();
-    ASSERT_TRUE(testsupport::waitForKeyboard(doc->windows().first(), 5000));
+    ASSERT_TRUE(testsupport::waitForKeyboard(doc->windows().first()));
     tracker().find_current_scene_delegate();
     EXPECT_TRUE(tracker().current_scene_delegate.isNull());
 }
