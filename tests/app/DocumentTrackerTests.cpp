@@ -9,13 +9,13 @@
 #include <QTest>
 #include <QWindow>
 
-#include "support/KeyWindow.h"
 #include "app/AppDelegate.h"
 #include "app/AppScenes.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/ui/DesktopBridge.h"
 #include "platform/ui/NotificationCenter.h"
 #include "platform/ui/Responder.h"
+#include "support/KeyWindow.h"
 #include "support/MainQueueSettle.h"
 #include "support/TempHome.h"
 #include "tandrel/foundation/VornServicesManager.h"

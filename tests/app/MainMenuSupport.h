@@ -15,10 +15,10 @@
 #include <functional>
 #include <fstream>
 
-#include "support/KeyWindow.h"
 #include "DocumentTestSupport.h"
 #include "app/AppDelegate.h"
 #include "platform/ui/Menu.h"
+#include "support/KeyWindow.h"
 #include "support/MainQueueSettle.h"
 #include "tandrel/foundation/VornEditorPreferencesManager.h"
 #include "tandrel/foundation/VornServicesManager.h"

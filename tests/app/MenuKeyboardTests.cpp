@@ -8,9 +8,9 @@
 #include <QPushButton>
 #include <QToolButton>
 
-#include "support/KeyWindow.h"
 #include "MainMenuSupport.h"
 #include "support/AccessibleTree.h"
+#include "support/KeyWindow.h"
 
 using namespace menutest;
 

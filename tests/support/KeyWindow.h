@@ -7,19 +7,14 @@
 #include <QPointer>
 #include <QTest>
 #include <QWidget>
-#include <QWindow>
 
 namespace testsupport {
 
-// Waits until the widget's window is the one that receives the keyboard.
+// Waits until the widget's window is the one that receives the keyboard (the one Qt matches
+// window shortcuts against).
 inline bool waitForKeyboard(QWidget* widget, int timeoutMs = 15000) {
     QPointer<QWidget> window(widget->window());
-    return QTest::qWaitFor(
-        [window] {
-            return window && QApplication::activeWindow() == window && window->windowHandle() &&
-                   QGuiApplication::focusWindow() == window->windowHandle();
-        },
-        timeoutMs);
+    return QTest::qWaitFor([window] { return window && QApplication::activeWindow() == window; }, timeoutMs);
 }
 
 }  // namespace testsupport

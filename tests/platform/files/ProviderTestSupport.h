@@ -27,11 +27,6 @@
 #include "platform/files/Trust.h"
 #include "platform/log/Log.h"
 
-namespace files {
-// So that a failed expectation on a provider's answer says which error it was.
-inline void PrintTo(const FileError& e, std::ostream* os) { *os << kindName(e.kind) << ": " << e.message; }
-}  // namespace files
-
 namespace filestest {
 
 using namespace std::chrono_literals;
@@ -170,6 +165,14 @@ inline std::string describe(const std::optional<files::FileError>& e) {
     if (!e) return "no error";
     return std::string(files::kindName(e->kind)) + ": " + e->message;
 }
+}  // namespace filestest
+
+namespace files {
+// So that a failed expectation on a provider's answer says which error it was.
+inline void PrintTo(const FileError& e, std::ostream* os) { *os << filestest::describe(e); }
+}  // namespace files
+
+namespace filestest {
 
 // Waits for one completion; fails the test when none comes, or it runs on the caller's thread.
 template <typename C>

@@ -13,9 +13,9 @@
 #include <QTest>
 #include <QVBoxLayout>
 
-#include "support/KeyWindow.h"
 #include "platform/ui/Menu.h"
 #include "platform/ui/Responder.h"
+#include "support/KeyWindow.h"
 
 namespace {
 

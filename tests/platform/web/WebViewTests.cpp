@@ -21,11 +21,11 @@
 #include <random>
 #include <thread>
 
-#include "support/KeyWindow.h"
 #include "WebTestSupport.h"
 #include "platform/web/JsString.h"
 #include "platform/web/MemoryRelease.h"
 #include "platform/web/WebProfile.h"
+#include "support/KeyWindow.h"
 
 namespace fs = std::filesystem;
 using webtest::json;

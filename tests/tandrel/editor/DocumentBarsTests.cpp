@@ -5,9 +5,9 @@
 #include <QApplication>
 #include <QTest>
 
-#include "support/KeyWindow.h"
 #include "DocumentTestSupport.h"
 #include "platform/ui/NavigationController.h"
+#include "support/KeyWindow.h"
 
 using namespace documenttest;
 

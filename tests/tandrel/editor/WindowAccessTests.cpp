@@ -16,9 +16,9 @@
 #include <optional>
 #include <set>
 
-#include "support/KeyWindow.h"
 #include "DocumentTestSupport.h"
 #include "support/AccessibleTree.h"
+#include "support/KeyWindow.h"
 #include "tandrel/editor/MainViewController.h"
 #include "tandrel/scenes/AlertScene.h"
 #include "tandrel/servers/ManageServicesViewController.h"

@@ -23,11 +23,11 @@
 #include "tandrel/foundation/VornKeyChainUtilityClass.h"
 #include "tandrel/foundation/VornServicesManager.h"
 #include "tandrel/foundation/VornSessionsManager.h"
-#include "support/MainQueueSettle.h"
 #include "tandrel/scenes/SceneTestSupport.h"
 #include "tandrel/servers/FileViewerScene.h"
 #include "tandrel/servers/VornTrust.h"
 #include "tandrel/servers/VornFileViewController.h"
+#include "support/MainQueueSettle.h"
 
 namespace opstest {
 

@@ -17,13 +17,13 @@
 #include <set>
 #include <thread>
 
-#include "support/KeyWindow.h"
 #include "platform/files/SshSetup.h"
 #include "ExplorerTestSupport.h"
 #include "platform/ui/Accessibility.h"
 #include "platform/ui/scenes/Application.h"
 #include "platform/ui/scenes/Window.h"
 #include "support/AccessibleTree.h"
+#include "support/KeyWindow.h"
 #include "support/MainQueueSettle.h"
 #include "tandrel/foundation/VornServerFilesDataModel.h"
 #include "tandrel/servers/ManageServicesViewController.h"

@@ -7,8 +7,8 @@
 #include <QImage>
 #include <QPixmap>
 
-#include "support/MainQueueSettle.h"
 #include "support/AccessibleTree.h"
+#include "support/MainQueueSettle.h"
 #include "support/Pictures.h"
 #include "platform/ui/ImageView.h"
 #include "platform/ui/Layout.h"
