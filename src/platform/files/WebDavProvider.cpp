@@ -274,14 +274,19 @@ private:
     }
 
     // The version a successful PUT wrote: its own ETag when the answer has one, else what a
-    // HEAD says, trusted only when it shows the size just written.
+    // HEAD says, trusted only when it shows the size just written. It always keeps the hash of
+    // the bytes (a small file's): a HEAD sent after the PUT may tell the facts of a write made in
+    // between, in the same second and of the same size, and only the bytes tell the two apart.
     FileVersion writtenVersion(Session& s, Operation& op, const std::string& url, const TransferResult& put,
                                const Bytes& body) {
-        if (!put.headerValues("ETag").empty()) return versionOf(put, body);
-        TransferResult r = head(s, op, url);
-        if (r.ok() && is2xx(r.responseCode) && contentLength(r) == static_cast<std::int64_t>(body.size()))
-            return versionOf(r, body);
         FileVersion version;
+        if (!put.headerValues("ETag").empty()) {
+            version = answerVersion(put);
+        } else {
+            TransferResult r = head(s, op, url);
+            if (r.ok() && is2xx(r.responseCode) && contentLength(r) == static_cast<std::int64_t>(body.size()))
+                version = answerVersion(r);
+        }
         addContentFacts(version, body);
         return version;
     }

@@ -4,7 +4,8 @@
 // of 127.0.0.1 (any other request gets "502 Bad Gateway" once it was recorded). In front of an
 // FTP server it carries the control connection both ways, and, once told to, hides the server's
 // TLS as a machine in the middle would: it answers "AUTH TLS" itself with a refusal, so the
-// client goes on in plain text if it lets itself.
+// client goes on in plain text if it lets itself. Carrying plain HTTP, it can hold a request
+// back, so a test can act on the server between two requests of one operation.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -13,6 +14,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -22,9 +25,9 @@ namespace filestest {
 
 class LoopbackRelay {
 public:
-    enum class Mode { httpProxy, ftp };
+    enum class Mode { httpProxy, ftp, http };
 
-    // For an FTP relay, `targetPort` is the server's port on 127.0.0.1.
+    // For an FTP or HTTP relay, `targetPort` is the server's port on 127.0.0.1.
     explicit LoopbackRelay(Mode mode, int targetPort = 0) : mode_(mode), targetPort_(targetPort) {
         listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
         int yes = 1;
@@ -39,6 +42,7 @@ public:
     }
     ~LoopbackRelay() {
         stopping_ = true;
+        release();
         ::shutdown(listener_, SHUT_RDWR);
         acceptor_.join();
         closeAll();
@@ -63,6 +67,23 @@ public:
     int connections() const { return connections_.load(); }
     // FTP: from now on "AUTH" is refused by the relay and never reaches the server.
     void stripTls(bool strip) { strip_ = strip; }
+    // HTTP: the next request that begins with `held` and comes after one that begins with
+    // `after` is kept from the server until release(); waitHeld() tells when it arrived.
+    void holdNext(std::string after, std::string held) {
+        std::lock_guard lock(mutex_);
+        holdAfter_ = std::move(after);
+        holdWhat_ = std::move(held);
+        sawAfter_ = holding_ = released_ = false;
+    }
+    bool waitHeld(std::chrono::milliseconds limit) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, limit, [this] { return holding_; });
+    }
+    void release() {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
     // Closes the connections open now (the client then has to make new ones).
     void closeAll() {
         std::lock_guard lock(mutex_);
@@ -142,7 +163,7 @@ private:
             if ((server = connectTo(targetPort_)) < 0) return finish(client, server);
             track(server);
         }
-        bool raw = mode_ == Mode::httpProxy;  // FTP: command lines until the client's TLS begins
+        bool raw = mode_ != Mode::ftp;  // FTP: command lines until the client's TLS begins
         pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
         char buffer[16384];
         while (!stopping_) {
@@ -157,6 +178,7 @@ private:
                 if (n <= 0) break;
                 record(buffer, static_cast<std::size_t>(n));
                 if (raw) {
+                    if (mode_ == Mode::http) awaitTurn(std::string_view(buffer, static_cast<std::size_t>(n)));
                     sendAll(server, std::string(buffer, static_cast<std::size_t>(n)));
                     continue;
                 }
@@ -183,6 +205,20 @@ private:
         finish(client, server);
     }
 
+    // A request (curl sends its head in one piece) that holdNext() names waits for release().
+    void awaitTurn(std::string_view chunk) {
+        std::unique_lock lock(mutex_);
+        if (holdWhat_.empty()) return;
+        if (!sawAfter_) {
+            sawAfter_ = chunk.starts_with(holdAfter_);
+            return;
+        }
+        if (holding_ || !chunk.starts_with(holdWhat_)) return;
+        holding_ = true;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return released_; });
+    }
+
     void finish(int client, int server) {
         std::lock_guard lock(mutex_);
         for (int fd : {client, server}) {
@@ -200,6 +236,9 @@ private:
     std::atomic<bool> strip_{false};
     std::atomic<int> connections_{0};
     mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::string holdAfter_, holdWhat_;
+    bool sawAfter_ = false, holding_ = false, released_ = false;
     std::string received_;
     std::vector<int> sockets_;
     std::vector<std::thread> pumps_;
