@@ -101,7 +101,9 @@ TEST(Timers, FireAfterTheirDelayAndNotWhenCancelled) {
         cancelled.cancel();
     }
     { dispatch::Timer dropped(queue, 20ms, [&] { fired += 1000; }); }  // destroyed before firing
-    std::this_thread::sleep_for(150ms);
+    // The 50 ms timer runs after any 20 ms one would have: once it ran, the others had their turn.
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (fired == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
     queue.sync([] {});
     EXPECT_EQ(fired, 1);
     EXPECT_GE(firedAfterMs.load(), 50);

@@ -822,7 +822,7 @@ TEST_P(ListPeerTest, DuplicateInAddModeCancelKeepsAllAndUpdateStoresOneRecordWit
     ASSERT_TRUE(choose(form, "Update"));
     ASSERT_TRUE(waitFor([&] { return keychainPassword(url, p.user) == p.password; }, 30000));
     ASSERT_TRUE(waitFor([&] { return window->my_session_info->connected; }, 30000)) << "the window did not connect";
-    QTest::qWait(300);
+    ASSERT_TRUE(testsupport::settleMainQueue(3));  // a second record would have come by now
     EXPECT_EQ(app_services_manager().appServicesModel->saved_services.size(), 1u);
     ASSERT_EQ(recordsWithId(id).size(), 1u);
     EXPECT_EQ(recordsWithId(id).front()->nickname, "New name");
