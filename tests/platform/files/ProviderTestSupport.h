@@ -313,12 +313,8 @@ protected:
     void SetUp() override {
         peer_ = loadPeer(GetParam());
         if (!peer_.skipReason.empty()) GTEST_SKIP() << peer_.skipReason;
-        files::ProviderOptions options;
-        options.timeouts.connect = 10s;
-        options.timeouts.reply = 20s;
-        options.trust = peerTrust(peer_);
-        provider_ = files::makeProvider(peer_.url, {peer_.user, peer_.password}, options);
-        ASSERT_TRUE(provider_) << peer_.url;
+        connectTo(peer_.url);
+        if (HasFatalFailure()) return;
         std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         std::replace(name.begin(), name.end(), '/', '_');
         dir_ = "/t_" + name;
@@ -329,6 +325,15 @@ protected:
     void TearDown() override {
         provider_.reset();
         if (!disk_.empty()) fs::remove_all(disk_);
+    }
+    // Makes the test's provider for the peer at url (the peer's own, or a relay's in front of it).
+    void connectTo(const std::string& url) {
+        files::ProviderOptions options;
+        options.timeouts.connect = 10s;
+        options.timeouts.reply = 20s;
+        options.trust = peerTrust(peer_);
+        provider_ = files::makeProvider(url, {peer_.user, peer_.password}, options);
+        ASSERT_TRUE(provider_) << url;
     }
     // The names in the test's folder on the server's disk.
     std::set<std::string> diskNames() const {

@@ -215,13 +215,8 @@ TEST_P(WebDavWrittenVersionTest, AWriteBetweenASaveAndItsLookIsNotTakenForTheSav
     ASSERT_NE(at, std::string::npos) << peer_.url;
     LoopbackRelay relay(LoopbackRelay::Mode::http, std::stoi(peer_.url.substr(at + 10)));
     const std::size_t pathAt = peer_.url.find('/', at);
-    const std::string url = peer_.url.substr(0, at) + "127.0.0.1:" + std::to_string(relay.port()) +
-                            (pathAt == std::string::npos ? "" : peer_.url.substr(pathAt));
-    files::ProviderOptions options;
-    options.timeouts.connect = 10s;
-    options.timeouts.reply = 20s;
-    provider_ = files::makeProvider(url, {peer_.user, peer_.password}, options);
-    ASSERT_TRUE(provider_) << url;
+    connectTo(relay.url("http") + (pathAt == std::string::npos ? "" : peer_.url.substr(pathAt)));
+    if (HasFatalFailure()) return;
 
     const fs::path onDisk = disk_ / "site.css";
     writeOnServer(onDisk, "body{}");
