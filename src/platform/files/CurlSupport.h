@@ -61,6 +61,9 @@ public:
     void reset(const Timeouts& timeouts);
     // Sends these bytes as the upload body (FTP STOR); they must outlive perform().
     void setUpload(std::string_view data);
+    // Ends the transfer once its body grows past `max` bytes (bodyCut() then tells it).
+    void limitBody(std::size_t max) { transfer_.setMaxBody(max); }
+    bool bodyCut() const { return transfer_.bodyCut(); }
     // Runs the transfer set up on easy() until it ends, is cancelled or the server falls silent.
     TransferResult perform(Operation& op);
     // Sets the transfer that just failed up to run once more on a new connection (its upload

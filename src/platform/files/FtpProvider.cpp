@@ -20,6 +20,7 @@
 #include <atomic>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <unordered_set>
 #include <utility>
@@ -606,9 +607,9 @@ private:
     }
 
     // A RETR of the file's full path (no CWD); with `version`, the file's modification time
-    // (MDTM) asked in the same exchange. With `maxSize`, a file the server says is bigger
-    // (SIZE) is not fetched (CURLE_FILESIZE_EXCEEDED); without, no SIZE is asked, and the size
-    // the server announces with the transfer ("150 ... (20480 bytes)") is checked instead.
+    // (MDTM) asked in the same exchange. No SIZE is asked (a round trip): the size the server
+    // announces with the transfer ("150 ... (20480 bytes)") is checked instead, and with
+    // `maxSize`, a file that turns out bigger is broken off there (CURLE_FILESIZE_EXCEEDED).
     Outcome<Bytes> download(Session& s, Operation& op, const std::string& server, FileVersion* version = nullptr,
                             std::size_t maxSize = 0, TransferResult* failure = nullptr) const {
         prepare(s);
@@ -617,10 +618,14 @@ private:
         curl_easy_setopt(s.easy(), CURLOPT_QUOTE, quote.get());
         curl_easy_setopt(s.easy(), CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
         if (version) curl_easy_setopt(s.easy(), CURLOPT_FILETIME, 1L);
-        if (maxSize) curl_easy_setopt(s.easy(), CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxSize));
-        else curl_easy_setopt(s.easy(), CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
+        curl_easy_setopt(s.easy(), CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
+        if (maxSize) s.limitBody(maxSize);
         TransferResult r = perform(s, op);
-        if (r.ok() && !maxSize) {
+        if (maxSize && s.bodyCut() && !r.cancelled && !r.silent) {
+            r.code = CURLE_FILESIZE_EXCEEDED;
+            r.body.clear();
+        }
+        if (r.ok()) {
             if (auto announced = announcedSize(r); announced && *announced != static_cast<long long>(r.body.size())) {
                 r.code = CURLE_PARTIAL_FILE;
                 r.curlMessage = "The server announced " + std::to_string(*announced) + " bytes and sent " +
@@ -858,6 +863,11 @@ private:
             stored_ = p_.storeTemporary(s_, op_, target, copy, data);
             const TransferResult& r = stored_;
             if (isNameRefused(r)) {
+                // The copy goes up by its full path: a folder that is not there is told apart here.
+                auto folder = p_.probe(s_, op_, path::parent(copy));
+                if (folder.error) return StepResult::with(StepResult::State::failed, *folder.error);
+                if (folder.value == Presence::absent || folder.value == Presence::parentMissing)
+                    return StepResult::with(StepResult::State::failed, FileError::make(ErrorKind::parentMissing));
                 StepResult refused = StepResult::with(StepResult::State::refused, ftpError(r, Context::write), r.lastReply());
                 refused.nameRefused = true;
                 return refused;
@@ -1004,11 +1014,11 @@ private:
         return std::optional(std::make_pair(size, time));
     }
 
-    // What STAT NAME (asked in the file's folder: servers show an absolute name as they got it)
-    // showed of the file in the replies of `r`: its type, mode and a link's target (empty when
-    // the line shows none), from its long listing line. Nothing known when no line names it
-    // (not every server has STAT with a name, vsftpd leaves out a link whose target is
-    // relative): the save's other questions follow.
+    // What STAT PATH showed of the file in the replies of `r`: its type, mode and a link's
+    // target (empty when the line shows none), from its long listing line, which names the file
+    // by its name (vsftpd, pyftpdlib) or by the path as asked (pure-ftpd, ProFTPD). Nothing
+    // known when no line names it (not every server has STAT with a name, vsftpd leaves out a
+    // link whose target is relative): the save's other questions follow.
     static ServerFacts statFacts(const TransferResult& r, const std::string& target) {
         const std::string name = path::lastComponent(target);
         const auto now = std::chrono::system_clock::now();
@@ -1021,6 +1031,13 @@ private:
             std::string_view line = reply;
             while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
             while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
+            // A line naming the path as asked names the file (a listing's names have no "/").
+            std::string text(line);
+            if (const std::size_t at = text.find(" " + target);
+                at != std::string::npos && (at + 1 + target.size() == text.size() ||
+                                            text.compare(at + 1 + target.size(), 4, " -> ") == 0))
+                text.replace(at + 1, target.size(), name);
+            line = text;
             auto entry = parse::listLine(line, "/", now);
             if (!entry || path::toServer(entry->path) != "/" + name) continue;
             facts.known = true;
@@ -1041,21 +1058,38 @@ private:
         return std::string(line.substr(at + marker.size()));
     }
 
-    // Sends the bytes to the temporary name; asks first, in the file's folder, what the server
-    // says about the file (STAT NAME) and afterwards what it stored (SIZE).
+    // Sends the bytes to the temporary name; asks first what the server says about the file
+    // (STAT) and afterwards what it stored (SIZE). STAT names the file by its full path, with no
+    // CWD (a round trip), where the path is plain; else by its name, in its folder: servers split
+    // STAT's argument at spaces and take it as a pattern, and pure-ftpd, which goes into the
+    // folder of a path it is given, closes the connection when that fails.
     TransferResult storeTemporary(Session& s, Operation& op, const std::string& target, const std::string& temp,
                                   std::string_view data) const {
         prepare(s);
         StringList quote = opening(s, {temp});
-        StringList before{"*STAT " + path::lastComponent(target)};
+        const bool byPath = plainPath(target);
+        StringList before{"*STAT " + (byPath ? target : path::lastComponent(target))};
         StringList after{"*SIZE " + temp};
         curl_easy_setopt(s.easy(), CURLOPT_URL, fileUrl(temp).c_str());
+        if (byPath) curl_easy_setopt(s.easy(), CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
         curl_easy_setopt(s.easy(), CURLOPT_QUOTE, quote.get());
         curl_easy_setopt(s.easy(), CURLOPT_PREQUOTE, before.get());
         curl_easy_setopt(s.easy(), CURLOPT_POSTQUOTE, after.get());
         curl_easy_setopt(s.easy(), CURLOPT_UPLOAD, 1L);
         s.setUpload(data);
         return perform(s, op);
+    }
+
+    // A path of printable ASCII with nothing a server's listing commands read as a separator,
+    // an option or a pattern.
+    static bool plainPath(const std::string& server) {
+        if (server.empty() || server.front() != '/') return false;
+        for (std::size_t i = 0; i < server.size(); ++i) {
+            const unsigned char c = static_cast<unsigned char>(server[i]);
+            if (c <= 0x20 || c >= 0x7f || std::strchr("*?[]{}~\\\"'", c)) return false;
+            if (c == '-' && server[i - 1] == '/') return false;
+        }
+        return true;
     }
 
     // The permission bits the server gave the temporary copy, as MLST or LIST tells them.

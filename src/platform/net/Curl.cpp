@@ -30,6 +30,7 @@ void Transfer::reset() {
     requestHeaders_ = nullptr;
     upload_ = {};
     uploadPos_ = 0;
+    maxBody_ = static_cast<std::size_t>(-1);
     curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, errorBuffer_);
     curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &Transfer::onWrite);
@@ -114,6 +115,7 @@ CURLcode Transfer::perform() { return curl_easy_perform(easy_); }
 void Transfer::clearReceived() {
     body_.clear();
     headerLines_.clear();
+    bodyCut_ = false;
     errorBuffer_[0] = '\0';
     sawActivity_ = false;
 }
@@ -136,6 +138,10 @@ void Transfer::touch() {
 size_t Transfer::onWrite(char* data, size_t size, size_t count, void* self) {
     auto* t = static_cast<Transfer*>(self);
     t->touch();
+    if (size * count > t->maxBody_ - t->body_.size()) {
+        t->bodyCut_ = true;
+        return 0;
+    }
     t->body_.append(data, size * count);
     return size * count;
 }

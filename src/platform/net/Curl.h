@@ -78,6 +78,10 @@ public:
     void setCancelFlag(const std::atomic<bool>* flag);
     // At most this many header lines are kept (a flood of them is not stored).
     void setMaxHeaderLines(std::size_t max) { maxHeaderLines_ = max; }
+    // A body that grows past `max` bytes ends the transfer (CURLE_WRITE_ERROR, and bodyCut()
+    // tells it): for a download whose size nobody asked beforehand. Until reset().
+    void setMaxBody(std::size_t max) { maxBody_ = max; }
+    bool bodyCut() const { return bodyCut_; }
 
     // Runs the transfer on the calling thread.
     CURLcode perform();
@@ -105,6 +109,8 @@ private:
     std::string body_;
     std::vector<std::string> headerLines_;
     std::size_t maxHeaderLines_ = static_cast<std::size_t>(-1);
+    std::size_t maxBody_ = static_cast<std::size_t>(-1);
+    bool bodyCut_ = false;
     std::string_view upload_;
     std::size_t uploadPos_ = 0;
     std::chrono::steady_clock::time_point activity_{};

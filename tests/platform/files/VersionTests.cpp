@@ -9,6 +9,7 @@
 
 #include "LoopbackRelay.h"
 #include "ProviderTestSupport.h"
+#include "platform/files/VersionCheck.h"
 #include "platform/files/FileProvider.h"
 
 using namespace filestest;
@@ -193,6 +194,28 @@ TEST_P(VersionTest, ABigFileIsComparedByWhatTheServerTells) {
     EXPECT_EQ(error->kind, ErrorKind::changedOnServer) << describe(error);
     EXPECT_EQ(readDiskFile(onDisk), big + "b");
     EXPECT_EQ(diskNames(), std::set<std::string>{"big.txt"});
+}
+
+TEST_P(VersionTest, AFileThatGrewPastTheComparedSizeIsNotTakenForTheOneRead) {
+    // Read small (its bytes are compared), then somebody else's file past the compared size,
+    // with the same date: the check stops reading at the limit, and the connection serves on.
+    const fs::path onDisk = disk_ / "grown.txt";
+    writeOnServer(onDisk, "small");
+    auto [text, version] = read("grown.txt");
+    ASSERT_EQ(text, "small");
+    const auto time = fs::last_write_time(onDisk);
+    const std::string theirs(files::detail::kHashedSizeLimit + 1, 't');
+    writeDiskFile(onDisk, theirs);
+    fs::last_write_time(onDisk, time);
+    auto [written, error] = write("grown.txt", "mine", version);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, ErrorKind::changedOnServer) << describe(error);
+    EXPECT_TRUE(readDiskFile(onDisk) == theirs) << "the check must come before the replace";
+    EXPECT_EQ(diskNames(), std::set<std::string>{"grown.txt"});
+
+    auto [forced, forcedError] = write("grown.txt", "mine", std::nullopt);
+    ASSERT_FALSE(forcedError) << describe(forcedError);
+    EXPECT_EQ(readDiskFile(onDisk), "mine");
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, VersionTest,
