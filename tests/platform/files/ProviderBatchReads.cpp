@@ -1,0 +1,93 @@
+// Several files read in one call (FileProvider::contentsOfFiles), for each kind of server the
+// tests run: every path answered once, with the bytes or the error a read of that file alone gives.
+#include <map>
+#include <random>
+
+#include "ProviderTestSupport.h"
+
+namespace filestest {
+
+void readsSeveralFilesInOneCall(std::shared_ptr<files::FileProvider>& provider, const fs::path& disk,
+                                const std::string& folder) {
+    std::mt19937 random(7);
+    auto bytesOf = [&](std::size_t n) {
+        std::string b(n, '\0');
+        for (auto& c : b) c = static_cast<char>(random());
+        return b;
+    };
+    struct Case {
+        std::string name;
+        std::optional<std::string> bytes;        // a file with these bytes; nothing: no file
+        std::optional<files::ErrorKind> error;  // what reading it gives (a folder: as contents says)
+    };
+    const std::vector<Case> cases = {
+        {"empty.txt", std::string(), std::nullopt},
+        {"ten.txt", std::string("0123456789"), std::nullopt},
+        {"hundred.bin", bytesOf(100 * 1024), std::nullopt},
+        {"big.bin", bytesOf(1536 * 1024), std::nullopt},
+        {"missing.css", std::nullopt, files::ErrorKind::notFound},
+        {"folder.js", std::nullopt, std::nullopt},
+        {"../escape.txt", std::nullopt, files::ErrorKind::invalidPath},
+    };
+    for (const Case& c : cases) {
+        if (c.bytes) writeDiskFile(disk / c.name, *c.bytes);
+    }
+    makeDiskFolder(disk / "folder.js");
+    // A folder named as a file: whatever this server's read of it alone says, but an error.
+    auto [folderData, folderError] = Sync{*provider}.read(folder + "/folder.js");
+    ASSERT_TRUE(folderError) << "a folder read as a file";
+
+    struct Got {
+        int calls = 0;
+        std::optional<files::Bytes> data;
+        std::optional<files::FileError> error;
+        std::thread::id thread;
+    };
+    struct State {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::map<std::string, Got> got;
+        int calls = 0;
+    };
+    auto state = std::make_shared<State>();
+    std::vector<std::string> paths;
+    for (const Case& c : cases) paths.push_back(folder + "/" + c.name);
+    auto op = provider->contentsOfFiles(paths, [state](std::string path, std::optional<files::Bytes> data,
+                                                       std::optional<files::FileError> error) {
+        std::lock_guard lock(state->mutex);
+        Got& got = state->got[path];
+        ++got.calls;
+        got.data = std::move(data);
+        got.error = std::move(error);
+        got.thread = std::this_thread::get_id();
+        ++state->calls;
+        state->changed.notify_all();
+    });
+    {
+        std::unique_lock lock(state->mutex);
+        ASSERT_TRUE(state->changed.wait_for(lock, 60s, [&] { return state->calls >= static_cast<int>(cases.size()); }))
+            << state->calls << " of " << cases.size() << " files answered";
+    }
+    provider.reset();  // its workers are joined: no completion can come after this
+    EXPECT_TRUE(op->isFinished());
+    std::lock_guard lock(state->mutex);
+    EXPECT_EQ(state->calls, static_cast<int>(cases.size()));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Got& got = state->got[folder + "/" + c.name];
+        EXPECT_EQ(got.calls, 1);
+        EXPECT_NE(got.thread, std::this_thread::get_id()) << "completion ran on the calling thread";
+        if (c.bytes) {
+            ASSERT_FALSE(got.error) << describe(got.error);
+            ASSERT_TRUE(got.data);
+            EXPECT_EQ(got.data->size(), c.bytes->size());
+            EXPECT_TRUE(*got.data == *c.bytes) << "the bytes differ";
+        } else {
+            ASSERT_TRUE(got.error);
+            EXPECT_FALSE(got.data);
+            EXPECT_EQ(got.error->kind, c.error ? *c.error : folderError->kind) << describe(got.error);
+        }
+    }
+}
+
+}  // namespace filestest
