@@ -159,8 +159,9 @@ public:
     // The bytes of a file.
     virtual OperationHandle contents(std::string path, DataCompletion completion) = 0;
     // The bytes of several files: `each` runs once for every path given (twice for a path given
-    // twice), with what `contents` would have given for it, on the rules of any completion. The
-    // handle cancels them all; it is finished once every `each` ran. By default a `contents`
+    // twice), with what `contents` would have given for it, on the rules of any completion (on
+    // several workers at once, maybe). The handle cancels them all; it is finished once every
+    // `each` ran or runs. By default a `contents`
     // for each path (the workers read them side by side); a provider whose protocol can ask for
     // many files at once on one connection does that instead.
     virtual OperationHandle contentsOfFiles(std::vector<std::string> paths, FileCompletion each);

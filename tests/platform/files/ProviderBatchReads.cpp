@@ -1,5 +1,6 @@
 // Several files read in one call (FileProvider::contentsOfFiles), for each kind of server the
 // tests run: every path answered once, with the bytes or the error a read of that file alone gives.
+#include <fstream>
 #include <map>
 #include <random>
 
@@ -49,27 +50,50 @@ void readsSeveralFilesInOneCall(std::shared_ptr<files::FileProvider>& provider, 
         std::map<std::string, Got> got;
         int calls = 0;
     };
+    auto record = [](std::shared_ptr<State> state) {
+        return [state](std::string path, std::optional<files::Bytes> data, std::optional<files::FileError> error) {
+            std::lock_guard lock(state->mutex);
+            Got& got = state->got[path];
+            ++got.calls;
+            got.data = std::move(data);
+            got.error = std::move(error);
+            got.thread = std::this_thread::get_id();
+            ++state->calls;
+            state->changed.notify_all();
+        };
+    };
+    auto awaitCalls = [](State& state, int n) {
+        std::unique_lock lock(state.mutex);
+        return state.changed.wait_for(lock, 60s, [&] { return state.calls >= n; });
+    };
+
+    // Cancelled while a large (sparse) file is read: every path still answered once, that one cancelled.
+    auto cancelled = std::make_shared<State>();
+    {
+        const fs::path huge = disk / "huge.bin";
+        std::ofstream(huge, std::ios::binary).close();
+        fs::resize_file(huge, 2ULL << 30);
+        ::chmod(huge.c_str(), 0666);
+        auto op = provider->contentsOfFiles({folder + "/huge.bin", folder + "/ten.txt"}, record(cancelled));
+        std::this_thread::sleep_for(100ms);
+        op->cancel();
+        ASSERT_TRUE(awaitCalls(*cancelled, 2)) << cancelled->calls << " of 2 files answered";
+        std::lock_guard lock(cancelled->mutex);
+        const Got& got = cancelled->got[folder + "/huge.bin"];
+        ASSERT_TRUE(got.error);
+        EXPECT_EQ(got.error->kind, files::ErrorKind::cancelled) << describe(got.error);
+        EXPECT_EQ(cancelled->got[folder + "/ten.txt"].calls, 1);  // read or cancelled, as it went
+        fs::remove(huge);
+    }
+
     auto state = std::make_shared<State>();
     std::vector<std::string> paths;
     for (const Case& c : cases) paths.push_back(folder + "/" + c.name);
-    auto op = provider->contentsOfFiles(paths, [state](std::string path, std::optional<files::Bytes> data,
-                                                       std::optional<files::FileError> error) {
-        std::lock_guard lock(state->mutex);
-        Got& got = state->got[path];
-        ++got.calls;
-        got.data = std::move(data);
-        got.error = std::move(error);
-        got.thread = std::this_thread::get_id();
-        ++state->calls;
-        state->changed.notify_all();
-    });
-    {
-        std::unique_lock lock(state->mutex);
-        ASSERT_TRUE(state->changed.wait_for(lock, 60s, [&] { return state->calls >= static_cast<int>(cases.size()); }))
-            << state->calls << " of " << cases.size() << " files answered";
-    }
+    auto op = provider->contentsOfFiles(paths, record(state));
+    ASSERT_TRUE(awaitCalls(*state, static_cast<int>(cases.size()))) << state->calls << " of " << cases.size() << " files answered";
     provider.reset();  // its workers are joined: no completion can come after this
     EXPECT_TRUE(op->isFinished());
+    EXPECT_EQ(cancelled->calls, 2);
     std::lock_guard lock(state->mutex);
     EXPECT_EQ(state->calls, static_cast<int>(cases.size()));
     for (const Case& c : cases) {

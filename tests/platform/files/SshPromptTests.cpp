@@ -129,8 +129,10 @@ TEST(SftpOtherServer, ReadsSeveralFilesInOneCall) {
     if (!peer.skipReason.empty()) GTEST_FAIL() << peer.skipReason;
     TempFolder app;
     auto trust = std::make_shared<files::Trust>(app.path, peer.values["KNOWN_HOSTS"]);
-    trust->setAsker(std::make_shared<ScriptedAsker>(
-        std::vector<std::optional<std::vector<std::string>>>{std::vector<std::string>{peer.values["CODE"]}}, peer.password));
+    // The code a second time: the cancelled read drops the connection, and the next one logs in again.
+    const std::vector<std::string> code{peer.values["CODE"]};
+    trust->setAsker(std::make_shared<ScriptedAsker>(std::vector<std::optional<std::vector<std::string>>>{code, code},
+                                                    peer.password));
     files::ProviderOptions options;
     options.trust = trust;
     options.workers = 1;  // one login, one code
