@@ -21,7 +21,7 @@ void readsSeveralFilesInOneCall(std::shared_ptr<files::FileProvider>& provider, 
         std::optional<std::string> bytes;        // a file with these bytes; nothing: no file
         std::optional<files::ErrorKind> error;  // what reading it gives (a folder: as contents says)
     };
-    const std::vector<Case> cases = {
+    std::vector<Case> cases = {
         {"empty.txt", std::string(), std::nullopt},
         {"ten.txt", std::string("0123456789"), std::nullopt},
         {"hundred.bin", bytesOf(100 * 1024), std::nullopt},
@@ -30,6 +30,8 @@ void readsSeveralFilesInOneCall(std::shared_ptr<files::FileProvider>& provider, 
         {"folder.js", std::nullopt, std::nullopt},
         {"../escape.txt", std::nullopt, files::ErrorKind::invalidPath},
     };
+    // More files than go in one flight of requests: the others go in the next.
+    for (int i = 0; i < 40; ++i) cases.push_back({"more" + std::to_string(i) + ".css", "p" + std::to_string(i), std::nullopt});
     for (const Case& c : cases) {
         if (c.bytes) writeDiskFile(disk / c.name, *c.bytes);
     }

@@ -348,9 +348,11 @@ protected:
     fs::path disk_;    // the folder on the server's disk
 };
 
-// Files of 0 B, 10 B, 100 KB and 1.5 MB, a missing one, a folder and a refused path, read with
-// one contentsOfFiles call through `folder` (`disk` on the server's disk): each answered once,
-// as a read of it alone would be. Drops the provider (to see that nothing comes after).
+// Files of 0 B, 10 B, 100 KB and 1.5 MB, a missing one, a folder, a refused path and forty
+// small ones (more than one flight of SFTP requests), read with one contentsOfFiles call through
+// `folder` (`disk` on the server's disk): each answered once, as a read of it alone would be;
+// and a cancelled call that still answers each file once. Drops the provider (to see that
+// nothing comes after).
 void readsSeveralFilesInOneCall(std::shared_ptr<files::FileProvider>& provider, const fs::path& disk,
                                 const std::string& folder);
 
