@@ -139,6 +139,8 @@ using Completion = std::function<void(std::optional<FileError> error)>;
 using VersionedDataCompletion =
     std::function<void(std::optional<Bytes> data, FileVersion version, std::optional<FileError> error)>;
 using WriteCompletion = std::function<void(std::optional<FileVersion> written, std::optional<FileError> error)>;
+// One file's bytes among several read in one call (see contentsOfFiles).
+using FileCompletion = std::function<void(std::string path, std::optional<Bytes> data, std::optional<FileError> error)>;
 
 class FileProvider {
 public:
@@ -156,6 +158,13 @@ public:
     }
     // The bytes of a file.
     virtual OperationHandle contents(std::string path, DataCompletion completion) = 0;
+    // The bytes of several files: `each` runs once for every path given (twice for a path given
+    // twice), with what `contents` would have given for it, on the rules of any completion (on
+    // several workers at once, maybe). The handle cancels them all; it is finished once every
+    // `each` ran or runs. By default a `contents`
+    // for each path (the workers read them side by side); a provider whose protocol can ask for
+    // many files at once on one connection does that instead.
+    virtual OperationHandle contentsOfFiles(std::vector<std::string> paths, FileCompletion each);
     // Writes the bytes (none: an empty file). See WriteMode.
     virtual OperationHandle writeContents(std::string path, std::optional<Bytes> data, WriteMode mode,
                                           Completion completion) = 0;

@@ -203,6 +203,12 @@ bool Wire::receive(Answer& answer, const std::function<bool(std::uint32_t)>& min
     for (;;) {
         if (!receiveAny(answer)) return false;
         if (mine(answer.id)) return true;
+        if (owed_) {
+            if (const auto it = std::find(owed_->begin(), owed_->end(), answer.id); it != owed_->end()) {
+                owed_->erase(it);
+                continue;
+            }
+        }
         // An answer to nothing asked: the channel is out of step.
         if (!posted_.count(answer.id) || kept_.count(answer.id)) return false;
         kept_.emplace(answer.id, std::move(answer));
@@ -218,6 +224,7 @@ std::uint32_t Wire::post(std::uint8_t type, const std::string& afterId) {
 std::uint32_t Wire::closeLater(std::string_view handle, std::vector<std::uint32_t>& owed) {
     const std::uint32_t id = send(SSH_FXP_CLOSE, handleRequest(handle));
     if (id) owed.push_back(id);
+    owed_ = &owed;
     return id;
 }
 
@@ -424,7 +431,14 @@ Result Wire::writeHandle(std::string_view handle, std::uint64_t offset, std::str
 
 Result Wire::read(sftp_file file, std::uint64_t offset, std::string& out, std::optional<std::uint64_t> sizeHint,
                   std::size_t chunk, Window window, sftp_attributes* attributes) {
-    const std::string handle = handleOf(file->handle);
+    const std::size_t before = out.size();
+    const Result outcome = readHandle(handleOf(file->handle), offset, out, sizeHint, chunk, window, attributes);
+    if (outcome) file->offset = offset + (out.size() - before);
+    return outcome;
+}
+
+Result Wire::readHandle(std::string_view handle, std::uint64_t offset, std::string& out, std::optional<std::uint64_t> sizeHint,
+                        std::size_t chunk, Window window, sftp_attributes* attributes) {
     std::uint32_t statId = 0;
     if (attributes) {
         *attributes = nullptr;
@@ -525,7 +539,6 @@ Result Wire::read(sftp_file file, std::uint64_t offset, std::string& out, std::o
         out.append(bytes, 0, static_cast<std::size_t>(n));
         at += n;
     }
-    file->offset = at;
     return Result::ok();
 }
 

@@ -9,7 +9,8 @@
 // next entries, in order), a file's WRITE requests, a file's READ requests, single requests
 // libssh has no call for (posix-rename@openssh.com), and the requests of one step posted
 // together (a save's copy: its OPEN beside the OPEN of the file the version check reads, then
-// its WRITEs, FSETSTAT, CLOSE and the check's FSTAT and READs in one flight).
+// its WRITEs, FSETSTAT, CLOSE and the check's FSTAT and READs in one flight; the files a page
+// links: all their OPENs, then each one's FSTAT and first READ).
 //
 // The wire is used on the worker that owns the session, only between libssh's own calls (none
 // of which is outstanding then): libssh reads a packet whole, so nothing of ours is ever left in
@@ -79,6 +80,10 @@ public:
     // serves as the size hint.
     Result read(sftp_file file, std::uint64_t offset, std::string& out, std::optional<std::uint64_t> sizeHint = std::nullopt,
                 std::size_t chunk = 64 * 1024, Window window = {}, sftp_attributes* attributes = nullptr);
+    // The same, on a handle an OPEN answer gave.
+    Result readHandle(std::string_view handle, std::uint64_t offset, std::string& out,
+                      std::optional<std::uint64_t> sizeHint = std::nullopt, std::size_t chunk = 64 * 1024,
+                      Window window = {}, sftp_attributes* attributes = nullptr);
 
     // An SSH_FXP_EXTENDED request whose answer is a status (posix-rename@openssh.com and the
     // like): `name`, then the strings given.
@@ -97,6 +102,8 @@ public:
     std::uint32_t post(std::uint8_t type, const std::string& afterId);
     // A CLOSE of a handle only read from, whose answer is not waited for: its id goes to
     // `owed`, and settle reads the answer before the channel's next use (0: the connection failed).
+    // Answers to those CLOSEs that arrive while this wire waits for others are taken in on the
+    // way (and their ids taken out of `owed`): requests may follow them in the same flight.
     std::uint32_t closeLater(std::string_view handle, std::vector<std::uint32_t>& owed);
     // Reads the answers `owed` names (they come before any other), and empties it; false when
     // the connection failed or something else came.
@@ -136,6 +143,7 @@ private:
     std::function<void()> progress_;
     std::set<std::uint32_t> posted_;        // posted requests not awaited yet
     std::map<std::uint32_t, Answer> kept_;  // their answers that came already
+    std::vector<std::uint32_t>* owed_ = nullptr;  // where closeLater put the CLOSEs not awaited
 };
 
 // SFTP started on a logged-in session: a session channel opened (its confirmation awaited: what

@@ -151,10 +151,13 @@ void VornPreviewSite::read_ahead(const std::string& page_path, const std::string
 void VornPreviewSite::read_linked(const std::string& from, const std::string& text, bool style_sheet) {
     const auto address = address_of(from);
     if (!address) return;
+    std::vector<std::string> paths;
     for (const auto& linked : linked_paths(address->path(QUrl::FullyDecoded).toStdString(), text, style_sheet)) {
-        const std::string path = files::path::join(root_, linked);
-        if (!files::path::check(path) && !at_hand(path)) read(path);
+        std::string path = files::path::join(root_, linked);
+        if (!files::path::check(path) && !at_hand(path)) paths.push_back(std::move(path));
     }
+    // All in one call: a provider that can ask for many files at once on one connection does.
+    if (!paths.empty()) read(std::move(paths));
 }
 
 void VornPreviewSite::fetch(const std::string& url_path, web::site::Answer answer) {
@@ -174,49 +177,59 @@ void VornPreviewSite::fetch(const std::string& url_path, web::site::Answer answe
     }
     const bool under_way = reading_.count(path) > 0;  // a read (ahead, or for another request) answers this one too
     reading_[path].push_back(std::move(answer));
-    if (!under_way) read(path);
+    if (!under_way) read({path});
 }
 
-void VornPreviewSite::read(const std::string& path) {
+void VornPreviewSite::read(std::vector<std::string> paths) {
     auto provider = provider_.lock();
     if (!provider) {  // the connection went: what waits fails, as when it goes during a read
-        auto answers = std::move(reading_[path]);
-        reading_.erase(path);
-        web::site::Outcome failed;
-        failed.failure = web::site::Failure::failed;
-        for (auto& a : answers) a(failed);
+        for (const auto& path : paths) {
+            auto answers = std::move(reading_[path]);
+            reading_.erase(path);
+            web::site::Outcome failed;
+            failed.failure = web::site::Failure::failed;
+            for (auto& a : answers) a(failed);
+        }
         return;
     }
-    reading_[path];
-    ++server_reads_;
+    std::map<std::string, int> generations;
+    for (const auto& path : paths) {
+        reading_[path];
+        ++server_reads_;
+        generations[path] = generation_[path];
+    }
     std::weak_ptr<VornPreviewSite> weak = weak_from_this();
-    const int generation = generation_[path];
-    provider->contents(path, [weak, path, generation](std::optional<files::Bytes> data,
-                                                       std::optional<files::FileError> error) {
-        dispatch::mainQueue().async([weak, path, generation, data = std::move(data), error]() mutable {
-            auto self = weak.lock();
-            if (!self) return;  // the answers went with the site; their requests fail as dropped
-            auto answers = std::move(self->reading_[path]);
-            self->reading_.erase(path);
-            web::site::Outcome outcome;
-            if (data && !error) {
-                if (self->generation_[path] == generation) self->kept_[path] = Kept{*data, std::nullopt};
-                // A style sheet's imports are read while the engine parses it.
-                if (mime_type_for_url(path) == "text/css") self->read_linked(path, *data, true);
-                outcome = resource(std::move(*data), path, false);
-            } else {
-                // A miss is not kept; one that no request waited for answers the page's request, once.
-                if (answers.empty() && error && error->kind == files::ErrorKind::notFound &&
-                    self->generation_[path] == generation)
-                    self->missing_ahead_.insert(path);
-                if (error && error->kind != files::ErrorKind::notFound) {
-                    AMZLogger::shared().log_info("the preview could not read " + path + ": " + error->message);
-                    outcome.failure = web::site::Failure::failed;
-                }
-            }
-            for (auto& a : answers) a(outcome);
+    provider->contentsOfFiles(std::move(paths), [weak, generations](std::string path, std::optional<files::Bytes> data,
+                                                                     std::optional<files::FileError> error) {
+        const auto known = generations.find(path);
+        const int generation = known != generations.end() ? known->second : -1;
+        dispatch::mainQueue().async([weak, path = std::move(path), generation, data = std::move(data), error]() mutable {
+            if (auto self = weak.lock()) self->received(path, generation, std::move(data), std::move(error));
+            // Without the site, the answers went with it; their requests fail as dropped.
         });
     });
+}
+
+void VornPreviewSite::received(const std::string& path, int generation, std::optional<files::Bytes> data,
+                               std::optional<files::FileError> error) {
+    auto answers = std::move(reading_[path]);
+    reading_.erase(path);
+    web::site::Outcome outcome;
+    if (data && !error) {
+        if (generation_[path] == generation) kept_[path] = Kept{*data, std::nullopt};
+        // A style sheet's imports are read while the engine parses it.
+        if (mime_type_for_url(path) == "text/css") read_linked(path, *data, true);
+        outcome = resource(std::move(*data), path, false);
+    } else {
+        // A miss is not kept; one that no request waited for answers the page's request, once.
+        if (answers.empty() && error && error->kind == files::ErrorKind::notFound && generation_[path] == generation)
+            missing_ahead_.insert(path);
+        if (error && error->kind != files::ErrorKind::notFound) {
+            AMZLogger::shared().log_info("the preview could not read " + path + ": " + error->message);
+            outcome.failure = web::site::Failure::failed;
+        }
+    }
+    for (auto& a : answers) a(outcome);
 }
 
 VornPreviewOpenTexts& VornPreviewOpenTexts::shared() {

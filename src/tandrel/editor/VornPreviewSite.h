@@ -78,8 +78,12 @@ private:
     VornPreviewSite(std::shared_ptr<files::FileProvider> provider, std::string root);
     // Whether the path has a text of the app, a kept copy or a read under way.
     bool at_hand(const std::string& path) const;
-    // Reads the server's copy; the answers waiting for it (reading_) get it.
-    void read(const std::string& path);
+    // Reads the server's copies, all in one provider call; the answers waiting for each
+    // (reading_) get it.
+    void read(std::vector<std::string> paths);
+    // What the read of `path` begun at its `generation` brought, on the main queue.
+    void received(const std::string& path, int generation, std::optional<files::Bytes> data,
+                  std::optional<files::FileError> error);
     // Reads the files the text of the page or style sheet at provider path `from` loads.
     void read_linked(const std::string& from, const std::string& text, bool style_sheet);
     struct Kept {

@@ -547,6 +547,8 @@ TEST_P(ProviderPeerTest, CancellingAReadGivesCancelledOnce) {
     EXPECT_EQ(read.calls(), 1);
 }
 
+TEST_P(ProviderPeerTest, ReadsSeveralFilesInOneCall) { readsSeveralFilesInOneCall(provider_, disk_, dir_); }
+
 TEST_P(ProviderPeerTest, ConnectionsAreReusedAcrossManyOperations) {
     for (int i = 0; i < 20; ++i) {
         ASSERT_EQ(sync().write(at("f" + std::to_string(i) + ".txt"), std::to_string(i), WriteMode::createNew), std::nullopt);

@@ -348,6 +348,14 @@ protected:
     fs::path disk_;    // the folder on the server's disk
 };
 
+// Files of 0 B, 10 B, 100 KB and 1.5 MB, a missing one, a folder, a refused path and forty
+// small ones (more than one flight of SFTP requests), read with one contentsOfFiles call through
+// `folder` (`disk` on the server's disk): each answered once, as a read of it alone would be;
+// and a cancelled call that still answers each file once. Drops the provider (to see that
+// nothing comes after).
+void readsSeveralFilesInOneCall(std::shared_ptr<files::FileProvider>& provider, const fs::path& disk,
+                                const std::string& folder);
+
 inline const files::FileObject* findEntry(const std::vector<files::FileObject>& entries, const std::string& name) {
     for (const auto& e : entries) {
         if (e.name == name) return &e;

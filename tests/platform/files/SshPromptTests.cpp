@@ -124,4 +124,27 @@ TEST(SftpOtherServer, CheckedSavesCompareTheWholeFileAtEverySize) {
     fs::remove_all(disk);
 }
 
+TEST(SftpOtherServer, ReadsSeveralFilesInOneCall) {
+    Peer peer = loadPeer("sshd-otp");
+    if (!peer.skipReason.empty()) GTEST_FAIL() << peer.skipReason;
+    TempFolder app;
+    auto trust = std::make_shared<files::Trust>(app.path, peer.values["KNOWN_HOSTS"]);
+    // The code a second time: the cancelled read drops the connection, and the next one logs in again.
+    const std::vector<std::string> code{peer.values["CODE"]};
+    trust->setAsker(std::make_shared<ScriptedAsker>(std::vector<std::optional<std::vector<std::string>>>{code, code},
+                                                    peer.password));
+    files::ProviderOptions options;
+    options.trust = trust;
+    options.workers = 1;  // one login, one code
+    options.timeouts.connect = 10s;
+    options.timeouts.reply = 20s;
+    auto provider = files::makeProvider(peer.url, {peer.user, peer.password}, options);
+    ASSERT_TRUE(provider);
+    const fs::path disk = peer.root / "t_sftp_batch_reads";
+    fs::remove_all(disk);
+    makeDiskFolder(disk);
+    readsSeveralFilesInOneCall(provider, disk, "/t_sftp_batch_reads");
+    fs::remove_all(disk);
+}
+
 }  // namespace
