@@ -101,50 +101,49 @@ TEST(SftpPrompts, AOneTimeCodeIsAskedForAsTheServerWritesIt) {
 
 namespace {
 
-// The same on python3-asyncssh's SFTP server, which answers in its own way.
-TEST(SftpOtherServer, CheckedSavesCompareTheWholeFileAtEverySize) {
-    Peer peer = loadPeer("sshd-otp");
-    if (!peer.skipReason.empty()) GTEST_FAIL() << peer.skipReason;
-    TempFolder app;
-    auto trust = std::make_shared<files::Trust>(app.path, peer.values["KNOWN_HOSTS"]);
+// A provider for python3-asyncssh's SFTP server, which answers in its own way: one worker (one
+// login), its one-time code given `logins` times.
+std::shared_ptr<files::FileProvider> otherServer(const Peer& peer, const fs::path& app, int logins) {
+    auto trust = std::make_shared<files::Trust>(app, peer.values.at("KNOWN_HOSTS"));
+    const std::vector<std::string> code{peer.values.at("CODE")};
     trust->setAsker(std::make_shared<ScriptedAsker>(
-        std::vector<std::optional<std::vector<std::string>>>{std::vector<std::string>{peer.values["CODE"]}}, peer.password));
+        std::vector<std::optional<std::vector<std::string>>>(static_cast<std::size_t>(logins), code), peer.password));
     files::ProviderOptions options;
     options.trust = trust;
-    options.workers = 1;  // one login, one code
+    options.workers = 1;
     options.timeouts.connect = 10s;
     options.timeouts.reply = 20s;
-    auto provider = files::makeProvider(peer.url, {peer.user, peer.password}, options);
-    ASSERT_TRUE(provider);
-    const fs::path disk = peer.root / "t_sftp_checked_edges";
-    fs::remove_all(disk);
-    makeDiskFolder(disk);
-    checkedSavesAtRequestEdges(*provider, disk, "/t_sftp_checked_edges");
-    provider.reset();
-    fs::remove_all(disk);
+    return files::makeProvider(peer.url, {peer.user, peer.password}, options);
 }
 
-TEST(SftpOtherServer, ReadsSeveralFilesInOneCall) {
+// The shared provider checks, run against python3-asyncssh's server as they run against sshd.
+TEST(SftpOtherServer, PassesTheProviderChecks) {
     Peer peer = loadPeer("sshd-otp");
     if (!peer.skipReason.empty()) GTEST_FAIL() << peer.skipReason;
-    TempFolder app;
-    auto trust = std::make_shared<files::Trust>(app.path, peer.values["KNOWN_HOSTS"]);
-    // The code a second time: the cancelled read drops the connection, and the next one logs in again.
-    const std::vector<std::string> code{peer.values["CODE"]};
-    trust->setAsker(std::make_shared<ScriptedAsker>(std::vector<std::optional<std::vector<std::string>>>{code, code},
-                                                    peer.password));
-    files::ProviderOptions options;
-    options.trust = trust;
-    options.workers = 1;  // one login, one code
-    options.timeouts.connect = 10s;
-    options.timeouts.reply = 20s;
-    auto provider = files::makeProvider(peer.url, {peer.user, peer.password}, options);
-    ASSERT_TRUE(provider);
-    const fs::path disk = peer.root / "t_sftp_batch_reads";
-    fs::remove_all(disk);
-    makeDiskFolder(disk);
-    readsSeveralFilesInOneCall(provider, disk, "/t_sftp_batch_reads");
-    fs::remove_all(disk);
+    struct Case {
+        const char* folder;
+        int logins;  // a cancelled read drops the connection, and the next one logs in again
+        std::function<void(std::shared_ptr<files::FileProvider>&, const fs::path&, const std::string&)> check;
+    };
+    const Case cases[] = {
+        {"t_sftp_checked_edges", 1,
+         [](auto& provider, const fs::path& disk, const std::string& folder) {
+             checkedSavesAtRequestEdges(*provider, disk, folder);
+         }},
+        {"t_sftp_batch_reads", 2, &readsSeveralFilesInOneCall},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder);
+        TempFolder app;
+        auto provider = otherServer(peer, app.path, c.logins);
+        ASSERT_TRUE(provider);
+        const fs::path disk = peer.root / c.folder;
+        fs::remove_all(disk);
+        makeDiskFolder(disk);
+        c.check(provider, disk, std::string("/") + c.folder);
+        provider.reset();
+        fs::remove_all(disk);
+    }
 }
 
 }  // namespace
