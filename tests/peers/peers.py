@@ -571,13 +571,23 @@ def serve_davlax(args):
         def do_get_(self, path, disk, data):
             if not os.path.isfile(disk):
                 return self.answer(404)
-            self.send_response(200)
-            self.send_header("Content-Type", "application/octet-stream")
-            self.send_header("Content-Length", str(os.path.getsize(disk)))
-            self.end_headers()
-            if self.command != "HEAD":
-                with open(disk, "rb") as f:
-                    shutil.copyfileobj(f, self.wfile, 1 << 16)
+            # The length and the bytes of one and the same file: a test that puts another file
+            # in its place meanwhile must not make the answer longer than it says.
+            with open(disk, "rb") as f:
+                size = os.fstat(f.fileno()).st_size
+                self.send_response(200)
+                self.send_header("Content-Type", "application/octet-stream")
+                self.send_header("Content-Length", str(size))
+                self.end_headers()
+                if self.command != "HEAD":
+                    left = size
+                    while left > 0:
+                        chunk = f.read(min(left, 1 << 16))
+                        if not chunk:
+                            self.close_connection = True  # cut short: the client sees it end
+                            break
+                        self.wfile.write(chunk)
+                        left -= len(chunk)
 
         def do_put_(self, path, disk, data):
             if not os.path.isdir(os.path.dirname(disk)):
