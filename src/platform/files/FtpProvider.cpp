@@ -862,12 +862,15 @@ private:
         StepResult writeCopy(const std::string& copy, const std::string& target, std::string_view data, bool) override {
             stored_ = p_.storeTemporary(s_, op_, target, copy, data);
             const TransferResult& r = stored_;
-            if (isNameRefused(r)) {
-                // The copy goes up by its full path: a folder that is not there is told apart here.
+            if (isNameRefused(r) && plainPath(target)) {
+                // The copy went up by its full path, with no CWD to fail first: a folder that is
+                // not there is told apart here.
                 auto folder = p_.probe(s_, op_, path::parent(copy));
                 if (folder.error) return StepResult::with(StepResult::State::failed, *folder.error);
                 if (folder.value == Presence::absent || folder.value == Presence::parentMissing)
                     return StepResult::with(StepResult::State::failed, FileError::make(ErrorKind::parentMissing));
+            }
+            if (isNameRefused(r)) {
                 StepResult refused = StepResult::with(StepResult::State::refused, ftpError(r, Context::write), r.lastReply());
                 refused.nameRefused = true;
                 return refused;
