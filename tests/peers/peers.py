@@ -89,10 +89,10 @@ command, "<command> <listed folder>"; vsftpd logs every FTP command with its ses
 Each start gives a fresh, empty root folder.
 
 Read-only folders: vsftpd, Apache, nginx and lighttpd run as an unprivileged user, so a chmod of a folder makes
-their writes fail. pyftpdlib runs as the test's own user, root included, so a folder that holds
+their writes fail. pyftpdlib and davlax run as the test's own user, root included, so a folder that holds
 a file named READ_ONLY_MARKER (".dravix-read-only") is read-only to its user instead: writing,
 appending, deleting, renaming and making folders in it are refused with "550 Not enough
-privileges".
+privileges" (davlax: "403 Forbidden", with a line saying why).
 
 Misbehaving FTP servers, armed per folder by a marker file the test puts on pyftpdlib's disk:
     CUT_UPLOADS_MARKER (".dravix-cut-uploads", holding a number of KB, 64 when empty): every
@@ -524,7 +524,20 @@ def serve_davlax(args):
             target = self.disk(path)
             if target is None:
                 return self.answer(403)
+            if self.command in ("PUT", "DELETE", "MKCOL", "MOVE", "COPY", "PROPPATCH"):
+                changed = [target] if self.command != "COPY" else []
+                dest = self.headers.get("Destination")
+                if dest and self.command in ("MOVE", "COPY"):
+                    changed.append(self.disk(self.url_path(dest)) or target)
+                if any(self.read_only(c) for c in changed):
+                    return self.answer(403, b"Not enough privileges: the folder is read-only\n",
+                                       [("Content-Type", "text/plain")])
             getattr(self, "do_" + self.command.lower() + "_")(path, target, data)
+
+        def read_only(self, disk):
+            # A folder that holds READ_ONLY_MARKER takes no changes, of itself or of what it holds.
+            folders = [os.path.dirname(disk)] + ([disk] if os.path.isdir(disk) else [])
+            return any(os.path.exists(os.path.join(f, READ_ONLY_MARKER)) for f in folders)
 
         def cut_put(self):
             # A PUT into a folder marked CUT_UPLOADS_MARKER: what arrives goes straight into the

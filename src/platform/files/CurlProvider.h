@@ -202,6 +202,8 @@ protected:
     }
 
     bool hasCredentials() const { return !credential_.user.empty() || !base_.user.empty(); }
+    // The port the provider's URL reaches the server on (the scheme's own when it names none).
+    int serverPort() const { return tlsPort_; }
     // From a job body: when other workers remain, this worker stops and the operation runs
     // again on one of them (what the body returns then is dropped). False for the last worker.
     bool retireWorker(Session& session) { return pool_->retire(session); }

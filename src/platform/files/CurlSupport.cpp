@@ -92,8 +92,12 @@ void Session::dropConnections() {
     connectionSaid = 0;
 }
 
-void Session::prepareRetry() {
+void Session::rewindUpload() {
     if (upload_) transfer_.setUpload(*upload_);
+}
+
+void Session::prepareRetry() {
+    rewindUpload();
     curl_easy_setopt(easy(), CURLOPT_FRESH_CONNECT, 1L);
 }
 

@@ -69,6 +69,8 @@ public:
     // Sets the transfer that just failed up to run once more on a new connection (its upload
     // body from its first byte).
     void prepareRetry();
+    // The upload set up with setUpload starts again from its first byte (same connection rules).
+    void rewindUpload();
     // Set by WorkerPool::retire: the job in progress goes back to the queue and this session's
     // worker stops.
     bool retiring() const { return retiring_; }

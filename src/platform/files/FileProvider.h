@@ -76,6 +76,10 @@ struct ProviderOptions {
     // FTP: never log in without TLS (the server must accept AUTH TLS); plain FTP otherwise is
     // used only when the server offers no TLS.
     bool requireTls = false;
+    // FTP: a provider that has spoken TLS opens its later connections only with TLS, so that a
+    // machine in the middle that hides it gets no login; with this set (a user who unticked
+    // "Require encryption" for a server that had spoken TLS), they may go without it.
+    bool plainAfterTls = false;
     // Where temporary copies left by broken saves are remembered; none: in memory, for the
     // provider's life.
     std::shared_ptr<LeftoverCopies> leftovers;

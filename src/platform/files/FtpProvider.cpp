@@ -16,6 +16,10 @@
 // removed after the next operation that goes through. A kept connection that the server closed while it sat idle is opened again
 // (see perform). Listing lines that cannot be read are logged, each once.
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -77,6 +81,38 @@ curl_socket_t noNewConnection(void*, curlsocktype, curl_sockaddr*) { return CURL
 // The once-per-connection commands that the transfer being set up on this thread carries.
 thread_local unsigned tCarried = 0;
 
+// A provider that has spoken TLS to its server opens control connections only over TLS from
+// then on: one that opens now while TLS is merely tried (so that a kept connection made that
+// way is still reused) is held back before its socket exists, and the transfer runs again with
+// TLS required. A machine in the middle that hides AUTH TLS after the first login gets no USER
+// or PASS from any connection of the provider.
+struct TlsGate {
+    int controlPort = -1;  // the port of the server's control connection; -1: no gate
+    bool held = false;     // a control connection was held back
+};
+thread_local TlsGate tTlsGate;
+// The server spoke TLS before and refused it to this worker's last new connection (until a
+// transfer goes through again): what its error says.
+thread_local bool tTlsWithdrawn = false;
+// Whether this worker's connection was opened with TLS required (libcurl reuses an FTP
+// connection only for transfers that ask TLS the same way).
+thread_local bool tConnectionTlsRequired = false;
+
+int portOf(const curl_sockaddr* address) {
+    if (address->family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in*>(&address->addr)->sin_port);
+    if (address->family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6*>(&address->addr)->sin6_port);
+    return -1;
+}
+
+// Data connections (to the port the server names) open as usual; a control connection does not.
+curl_socket_t openUnlessControl(void*, curlsocktype purpose, curl_sockaddr* address) {
+    if (purpose == CURLSOCKTYPE_IPCXN && portOf(address) == tTlsGate.controlPort) {
+        tTlsGate.held = true;
+        return CURL_SOCKET_BAD;
+    }
+    return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+}
+
 }  // namespace
 
 class FtpProvider final : public CurlProvider {
@@ -84,7 +120,8 @@ public:
     FtpProvider(BaseUrl base, Credential credential, const ProviderOptions& options)
         : CurlProvider(std::move(base), std::move(credential), options),
           leftovers_(options.leftovers ? options.leftovers : makeLeftoverCopies()),
-          requireTls_(options.requireTls) {
+          requireTls_(options.requireTls),
+          plainAfterTls_(options.plainAfterTls) {
         tlsSessionStaysResumable_ = true;
         keepIdleConnections([this](Session& s, Operation& op) { keepAlive(s, op); });
     }
@@ -311,10 +348,10 @@ private:
     // through.
     TransferResult perform(Session& s, Operation& op) const {
         const unsigned carried = std::exchange(tCarried, 0u);
-        TransferResult r = performChecked(s, op);
+        TransferResult r = performGated(s, op);
         if (closedWhileIdle(r)) {
             s.prepareRetry();
-            r = performChecked(s, op);
+            r = performGated(s, op);
         }
         if (brokeUploadOverTls13(s, r)) {
             // This server is spoken to in TLS 1.2 from now on; the upload runs once more, whole,
@@ -323,7 +360,7 @@ private:
             curl_easy_setopt(s.easy(), CURLOPT_SSLVERSION, sslVersion());
             useTlsSetup(s);
             s.prepareRetry();
-            TransferResult again = performChecked(s, op);
+            TransferResult again = performGated(s, op);
             if (again.code == CURLE_SSL_CONNECT_ERROR) {
                 tls12Only_.store(false);  // it speaks no TLS 1.2: the fault was something else
             } else {
@@ -336,6 +373,24 @@ private:
             tConnectionKept = true;
         } else if (refusedAtGreeting(r)) tTrace.refusedAtGreeting = true;
         noteSaid(s, r, carried);
+        return r;
+    }
+
+    // performChecked(), and once more with TLS required when the TLS gate held back a new
+    // control connection (nothing of that attempt reached the network).
+    TransferResult performGated(Session& s, Operation& op) const {
+        TransferResult r = performChecked(s, op);
+        if (std::exchange(tTlsGate.held, false)) {
+            curl_easy_setopt(s.easy(), CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+            curl_easy_setopt(s.easy(), CURLOPT_OPENSOCKETFUNCTION, nullptr);
+            tTlsGate.controlPort = -1;
+            tConnectionTlsRequired = true;
+            s.rewindUpload();
+            r = performChecked(s, op);
+            if (r.code == CURLE_USE_SSL_FAILED) tTlsWithdrawn = true;
+        }
+        if (r.ok()) tTlsWithdrawn = false;
+        if (s.encrypted == 1) spokeTls_.store(true);
         return r;
     }
 
@@ -397,8 +452,14 @@ private:
         // connections); plain FTP only when it refuses AUTH, and never when TLS is required.
         // A server that accepted AUTH is never spoken to in plain text afterwards: a failed
         // handshake ends the connection before USER.
-        curl_easy_setopt(e, CURLOPT_USE_SSL,
-                         static_cast<long>(requireTls_ || base_.scheme == "ftps" ? CURLUSESSL_ALL : CURLUSESSL_TRY));
+        // After the provider spoke TLS, a new control connection requires it (see TlsGate).
+        const bool required = requireTls_ || base_.scheme == "ftps" || tConnectionTlsRequired;
+        curl_easy_setopt(e, CURLOPT_USE_SSL, static_cast<long>(required ? CURLUSESSL_ALL : CURLUSESSL_TRY));
+        tTlsGate = {};
+        if (!required && !plainAfterTls_ && spokeTls_.load()) {
+            tTlsGate.controlPort = serverPort();
+            curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &openUnlessControl);
+        }
         curl_easy_setopt(e, CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS));
         curl_easy_setopt(e, CURLOPT_SSLVERSION, sslVersion());
         useTlsSetup(s);
@@ -793,6 +854,7 @@ private:
         bool known = false;  // the server described it: it exists
         FileType type = FileType::unknown;
         std::optional<unsigned> mode;
+        std::int64_t size = -1;  // bytes, where the line shows them
         bool fromList = false;  // asked with LIST (the server has no MLST)
         bool absent = false;    // a listing that was read whole does not have it
         std::string linkTarget;  // a symbolic link's target as the server shows it, when it does
@@ -800,10 +862,11 @@ private:
 
     // The steps of a save (Save.h) over this worker's connection. The copy goes up with a STAT
     // of the file before it (its long listing line: a link and its target, the file's mode) and
-    // a SIZE of the copy after it, in one exchange; where STAT shows no such line, MLST tells,
-    // and on a server without MLST its listings do (see listFacts). A link found then sends the
-    // save to its target (the copy goes). The bits are set with SITE CHMOD; where the server
-    // refuses that, a copy that has the bits already will do.
+    // a STAT of the copy after it (the size and bits it got), in one exchange; where STAT shows
+    // no such line, MLST tells, and on a server without MLST its listings do (see listFacts),
+    // and SIZE tells the copy's size. A link found then sends the save to its target (the copy
+    // goes). The bits are set with SITE CHMOD unless the copy has them already; where the
+    // server refuses that, a copy that has the bits already will do.
     class SaveOnSession final : public SaveSteps {
     public:
         SaveOnSession(FtpProvider& provider, Session& s, Operation& op) : p_(provider), s_(s), op_(op) {}
@@ -877,7 +940,20 @@ private:
             }
             if (!r.ok()) return StepResult::with(r.silent ? StepResult::State::lost : StepResult::State::failed,
                                                  ftpError(r, Context::write));
-            if (auto stored = reportedSize(r); stored && *stored != static_cast<long long>(data.size())) {
+            // What the server stored, as its STAT of the copy shows; SIZE where that shows nothing.
+            const ServerFacts copied = statFacts(r, copy);
+            copyMode_ = copied.known ? copied.mode : std::nullopt;
+            std::optional<long long> stored;
+            if (copied.known && copied.size >= 0) {
+                stored = copied.size;
+            } else {
+                TransferResult sized = p_.command(s_, op_, {"*SIZE " + copy});
+                if (sized.cancelled || sized.silent)
+                    return StepResult::with(sized.silent ? StepResult::State::lost : StepResult::State::failed,
+                                            transportError(sized));
+                stored = reportedSize(sized);
+            }
+            if (stored && *stored != static_cast<long long>(data.size())) {
                 return StepResult::with(StepResult::State::failed,
                                         FileError::make(ErrorKind::other, "The server stored " + std::to_string(*stored) +
                                                                               " of " + std::to_string(data.size()) +
@@ -887,6 +963,7 @@ private:
         }
 
         StepResult setMode(const std::string& copy, unsigned mode) override {
+            if (copyMode_ == mode) return StepResult::done();  // the copy has the bits already
             const std::string bits = modeText(mode);
             TransferResult c = p_.command(s_, op_, {"SITE CHMOD " + bits + " " + copy});
             if (c.ok()) return StepResult::done();
@@ -965,6 +1042,7 @@ private:
         Operation& op_;
         TransferResult stored_;  // the upload of the copy, with the server's replies about the file
         bool fromList_ = false;
+        std::optional<unsigned> copyMode_;  // the copy's bits as the server showed them after its upload
     };
 
     // The server path a link's target names ("index.html", "../www/index.html", "/var/www/a"),
@@ -1046,6 +1124,7 @@ private:
             facts.known = true;
             facts.fromList = true;
             facts.type = entry->type;
+            facts.size = entry->size;
             facts.mode = parse::listMode(line);
             if (entry->type == FileType::symbolicLink) facts.linkTarget = linkTargetIn(line, name);
             return facts;
@@ -1062,17 +1141,18 @@ private:
     }
 
     // Sends the bytes to the temporary name; asks first what the server says about the file
-    // (STAT) and afterwards what it stored (SIZE). STAT names the file by its full path, with no
-    // CWD (a round trip), where the path is plain; else by its name, in its folder: servers split
-    // STAT's argument at spaces and take it as a pattern, and pure-ftpd, which goes into the
-    // folder of a path it is given, closes the connection when that fails.
+    // (STAT) and afterwards what it stored (STAT of the copy: its size and the bits it got, in
+    // one reply). STAT names the file by its full path, with no CWD (a round trip), where the
+    // path is plain; else by its name, in its folder: servers split STAT's argument at spaces and
+    // take it as a pattern, and pure-ftpd, which goes into the folder of a path it is given,
+    // closes the connection when that fails.
     TransferResult storeTemporary(Session& s, Operation& op, const std::string& target, const std::string& temp,
                                   std::string_view data) const {
         prepare(s);
         StringList quote = opening(s, {temp});
         const bool byPath = plainPath(target);
         StringList before{"*STAT " + (byPath ? target : path::lastComponent(target))};
-        StringList after{"*SIZE " + temp};
+        StringList after{"*STAT " + (byPath ? temp : path::lastComponent(temp))};
         curl_easy_setopt(s.easy(), CURLOPT_URL, fileUrl(temp).c_str());
         if (byPath) curl_easy_setopt(s.easy(), CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
         curl_easy_setopt(s.easy(), CURLOPT_QUOTE, quote.get());
@@ -1322,8 +1402,11 @@ private:
         } else if (r.code == CURLE_USE_SSL_FAILED && !r.untrusted) {
             // AUTH TLS refused where encryption is required: nothing of the login was sent.
             error = FileError::make(ErrorKind::secureConnectionRequired);
-            error.message = "The server offers no encrypted connection, and this server is set to require one. "
-                            "Nothing was sent to it.";
+            error.message = tTlsWithdrawn
+                                ? "The server no longer offers an encrypted connection, though it did when this "
+                                  "connection began; something between you and it may be hiding it. Nothing was sent to it."
+                                : "The server offers no encrypted connection, and this server is set to require one. "
+                                  "Nothing was sent to it.";
         } else if (r.code == CURLE_OPERATION_TIMEDOUT && code == 421) {
             // curl takes every 421 for a timeout; the server said why it closed the connection.
             error = FileError::fromServer(421, text);
@@ -1366,7 +1449,9 @@ private:
 
     const std::shared_ptr<LeftoverCopies> leftovers_;
     const bool requireTls_;
+    const bool plainAfterTls_;  // see ProviderOptions
     mutable std::atomic<bool> tls12Only_{false};  // the server broke off an upload over TLS 1.3
+    mutable std::atomic<bool> spokeTls_{false};   // a connection of this provider spoke TLS (see TlsGate)
 
     std::atomic<int> mlsd_{unknown};
     std::mutex rootMutex_;

@@ -194,7 +194,7 @@ private:
     static void build_service_bucket(const std::string& url, const std::string& user, const std::string& password,
                                      EnumManager::VornConnectionType type, ConnectCompletion built,
                                      std::shared_ptr<files::LeftoverCopies> leftovers = nullptr,
-                                     bool require_encryption = false);
+                                     bool require_encryption = false, bool plain_allowed = false);
     static std::shared_ptr<files::FileProvider> provider_of(const std::shared_ptr<VornProviderBucket>& bucket);
     // Drops a reference to a bucket off the GUI thread (the last one stops its provider's workers).
     static void release_in_background(std::shared_ptr<VornProviderBucket> bucket);

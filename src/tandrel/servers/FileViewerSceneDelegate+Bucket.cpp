@@ -9,9 +9,9 @@
 void FileViewerSceneDelegate::build_service_bucket(const std::string& url, const std::string& user,
                                                    const std::string& password, EnumManager::VornConnectionType type,
                                                    ConnectCompletion built, std::shared_ptr<files::LeftoverCopies> leftovers,
-                                                   bool require_encryption) {
+                                                   bool require_encryption, bool plain_allowed) {
     VornConnectorBuilder::make_bucket_for_service(url, files::Credential{user, password}, type, built, std::move(leftovers),
-                                                  require_encryption);
+                                                  require_encryption, plain_allowed);
 }
 
 std::shared_ptr<files::FileProvider> FileViewerSceneDelegate::provider_of(const std::shared_ptr<VornProviderBucket>& bucket) {

@@ -231,7 +231,8 @@ void FileViewerSceneDelegate::connect_with_keychain_credentials(const std::strin
                     });
                 });
             },
-            leftovers, server->require_encryption);
+            // A user who unticked the box that the first TLS login ticked allows plain FTP.
+            leftovers, server->require_encryption, server->tls_seen && !server->require_encryption);
     };
     // No password at hand (none saved, or an unsaved server's link had none): SFTP logs in with
     // keys (and asks what the server asks); the others ask for the password, for this connection.

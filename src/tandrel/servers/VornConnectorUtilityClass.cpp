@@ -120,17 +120,18 @@ void add_connector(VornProviderBucket& bucket, std::shared_ptr<Connector> VornPr
 
 }  // namespace
 
-files::ProviderOptions VornConnectorBuilder::provider_options(bool require_encryption) {
+files::ProviderOptions VornConnectorBuilder::provider_options(bool require_encryption, bool plain_allowed) {
     files::ProviderOptions options;
     options.trust = app_trust();
     options.requireTls = require_encryption;
+    options.plainAfterTls = plain_allowed;
     return options;
 }
 
 void VornConnectorBuilder::make_bucket_for_service(const std::string& url, const std::optional<files::Credential>& credential,
                                                    EnumManager::VornConnectionType type, const BucketCompletion& completion,
                                                    std::shared_ptr<files::LeftoverCopies> leftovers,
-                                                   bool require_encryption) {
+                                                   bool require_encryption, bool plain_allowed) {
     auto bucket = std::make_shared<VornProviderBucket>();
     bucket->base = std::make_shared<VornConnectorBase>();
     bucket->base->url = url;
@@ -148,7 +149,7 @@ void VornConnectorBuilder::make_bucket_for_service(const std::string& url, const
     const std::string address = readable ? *readable : url;
     switch (type) {
         case Type::ftp: {
-            files::ProviderOptions options = provider_options(require_encryption);
+            files::ProviderOptions options = provider_options(require_encryption, plain_allowed);
             options.leftovers = std::move(leftovers);
             add_connector<VornConnectorFtp>(*bucket, &VornProviderBucket::ftp_provider, Type::ftp,
                                             files::makeFtpProvider(address, login, options), url, credential);

@@ -23,18 +23,19 @@ public:
     // notConnected) or the URL gives no provider for the type. Every provider trusts what
     // app_trust() trusts; an FTP provider keeps the temporary copies broken saves leave in
     // `leftovers` (in memory only without it), and with `require_encryption` never logs in
-    // without TLS.
+    // without TLS; once it has spoken TLS, only with `plain_allowed` (the user unticked
+    // "Require encryption" for a server that had) does it log in without TLS again.
     static void make_bucket_for_service(const std::string& url, const std::optional<files::Credential>& credential,
                                         EnumManager::VornConnectionType type, const BucketCompletion& completion,
                                         std::shared_ptr<files::LeftoverCopies> leftovers = nullptr,
-                                        bool require_encryption = false);
+                                        bool require_encryption = false, bool plain_allowed = false);
     // Builds the same bucket, then checks the login on it: the completion runs exactly once, on
     // the main queue, with the failure or none.
     static void make_bucket_for_form(const std::string& url, const std::optional<files::Credential>& credential,
                                      EnumManager::VornConnectionType type, LoginCompletion completion,
                                      bool require_encryption = false);
     // The options every provider the app builds gets.
-    static files::ProviderOptions provider_options(bool require_encryption);
+    static files::ProviderOptions provider_options(bool require_encryption, bool plain_allowed = false);
 };
 
 class VornConnectorUtilityClass {

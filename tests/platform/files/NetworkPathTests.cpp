@@ -160,7 +160,7 @@ TEST(Proxies, WebDavOverPlainHttpGoesDirect) {
 
 // ---- a machine in the middle that hides TLS --------------------------------------------------
 
-TEST(TlsStripping, TheConnectionInUseIsToldAndARequiredTlsSendsNoLogin) {
+TEST(TlsStripping, AProviderThatSpokeTlsOrRequiresItSendsNoLoginWithoutIt) {
     Peer peer = loadPeer("pureftpd-tls");
     if (!peer.skipReason.empty()) GTEST_SKIP() << peer.skipReason;
     LoopbackRelay relay(LoopbackRelay::Mode::ftp, peer.port);
@@ -172,12 +172,32 @@ TEST(TlsStripping, TheConnectionInUseIsToldAndARequiredTlsSendsNoLogin) {
     ASSERT_FALSE(error) << describe(error);
     EXPECT_EQ(p->connectionEncrypted(), std::optional<bool>(true));
 
-    // From now on the relay hides the server's TLS; the connection open now goes.
+    // From now on the relay hides the server's TLS; the connection open now goes. The provider
+    // that spoke TLS asks for it again on every new connection, and sends no login without it,
+    // for a listing and for a save alike.
     relay.stripTls(true);
     relay.closeAll();
-    std::tie(entries, error) = sync.list("/");
+    const std::size_t first = relay.received().size();
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        std::optional<files::FileError> refused;
+        if (round == 0) refused = sync.list("/").second;
+        else refused = sync.write("/stripped.txt", std::string("not in plain text"));
+        ASSERT_TRUE(refused);
+        EXPECT_EQ(refused->kind, ErrorKind::secureConnectionRequired) << describe(refused);
+        EXPECT_NE(refused->message.find("no longer offers"), std::string::npos) << refused->message;
+    }
+    std::string sent = relay.received().substr(first);
+    EXPECT_TRUE(holds(sent, "AUTH TLS")) << sent;
+    EXPECT_FALSE(holds(sent, "USER")) << sent;
+    EXPECT_FALSE(holds(sent, peer.password)) << sent;
+    EXPECT_FALSE(fs::exists(peer.root / "stripped.txt"));
+
+    // A provider that never spoke TLS to it logs in in plain text, and says that it did.
+    auto fresh = files::makeFtpProvider(relay.url("ftp"), {peer.user, peer.password}, options);
+    std::tie(entries, error) = Sync{*fresh}.list("/");
     ASSERT_FALSE(error) << describe(error);
-    EXPECT_EQ(p->connectionEncrypted(), std::optional<bool>(false)) << "the state of an earlier connection";
+    EXPECT_EQ(fresh->connectionEncrypted(), std::optional<bool>(false));
 
     // A provider that requires TLS says so, and nothing of the login went out.
     const std::size_t before = relay.received().size();
@@ -187,7 +207,7 @@ TEST(TlsStripping, TheConnectionInUseIsToldAndARequiredTlsSendsNoLogin) {
     auto refused = Sync{*strict}.login();
     ASSERT_TRUE(refused);
     EXPECT_EQ(refused->kind, ErrorKind::secureConnectionRequired) << describe(refused);
-    const std::string sent = relay.received().substr(before);
+    sent = relay.received().substr(before);
     EXPECT_TRUE(holds(sent, "AUTH TLS")) << sent;
     EXPECT_FALSE(holds(sent, "USER")) << sent;
     EXPECT_FALSE(holds(sent, peer.password)) << sent;
