@@ -70,9 +70,13 @@ void makeFiles(const fs::path& root) {
     std::string small(20 * 1024, 'a'), big(2 * 1024 * 1024, 'b');
     std::ofstream(root / "far/page20k.html") << small;
     std::ofstream(root / "far/page2m.bin") << big;
-    // The servers' users write here (vsftpd's guest, pure-ftpd's and sshd's users).
+    // The servers' users write here (vsftpd's guest, pure-ftpd's and sshd's users). The files
+    // are read and written by all, as the peers make new files (their umask is 0), not
+    // executable: a page's usual bits, which a save's copy has from its upload.
+    const auto rw = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::group_write |
+                    fs::perms::others_read | fs::perms::others_write;
     for (auto& e : fs::recursive_directory_iterator(root / "far"))
-        fs::permissions(e.path(), fs::perms::all, fs::perm_options::add);
+        fs::permissions(e.path(), e.is_directory() ? fs::perms::all : rw, fs::perm_options::replace);
     fs::permissions(root / "far", fs::perms::all, fs::perm_options::add);
 }
 
