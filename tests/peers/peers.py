@@ -26,6 +26,8 @@ Kinds:
              a password shown as "(hidden)")
     proftpd-ftps  the same speaking implicit TLS from the first byte (URL ftps://)
     proftpd-tls13  proftpd-tls speaking TLS 1.3 only
+    proftpd-limit  proftpd taking at most 2 sessions of the user: a third one's login is refused with
+             "530 Sorry, the maximum number of clients (2) for this user are already connected."
     pureftpd-tls  pure-ftpd offering TLS beside plain FTP ("-Y 1"), a self-signed certificate (CERT)
     vsftpd   vsftpd (LIST only), a virtual user checked by a per-run PAM service (needs root)
     vsftpd-idle  the same, closing a session that sits idle for two seconds ("421 Timeout.",
@@ -938,6 +940,8 @@ def start_proftpd(d, env_path, kind="proftpd"):
                 tls_conf += "TLSOptions UseImplicitSSL\n"
             if kind == "proftpd-tls13":
                 tls_conf += "TLSProtocol TLSv1.3\n"
+            if kind == "proftpd-limit":
+                tls_conf += "MaxClientsPerUser 2\n"
             f.write(PROFTPD_CONF.format(port=port, run=run, base=base, tls=tls_conf))
         proc = spawn([binary, "-n", "-c", conf], os.path.join(run, "server.log"))
         if wait_for_port(port, proc):
@@ -957,6 +961,10 @@ def start_proftpd(d, env_path, kind="proftpd"):
 
 def start_proftpd_tls(d, env_path):
     return start_proftpd(d, env_path, "proftpd-tls")
+
+
+def start_proftpd_limit(d, env_path):
+    return start_proftpd(d, env_path, "proftpd-limit")
 
 
 def start_proftpd_tls13(d, env_path):
@@ -1681,6 +1689,7 @@ def start_ingestion(d, env_path):
 STARTERS = {"pyftpd": start_pyftpd, "pyftpdx": start_pyftpdx, "pyftpd-limit": start_pyftpd_limit,
             "pureftpd": start_pureftpd, "pureftpd-limit": start_pureftpd_limit,
             "proftpd": start_proftpd, "proftpd-tls": start_proftpd_tls, "proftpd-tls13": start_proftpd_tls13,
+            "proftpd-limit": start_proftpd_limit,
             "vsftpd": start_vsftpd, "apache": start_apache, "silent": start_silent,
             "vsftpd-tls": lambda d, env_path: start_vsftpd(d, env_path, "vsftpd-tls"),
             "pureftpd-tls": start_pureftpd_tls, "apache-tls": start_apache_tls,

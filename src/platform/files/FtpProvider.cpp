@@ -64,10 +64,25 @@ bool refusedAtGreeting(const TransferResult& r) {
            r.newConnections > 0 && !r.headers.empty() && r.headers.front().rfind("421", 0) == 0;
 }
 
-// What the transfers of the operation running on this thread met: a greeting that refused the
-// connection, and whether any transfer went through before it.
+// A login that the server refused for the number of sessions, not for the password: a limit
+// per user is told only after USER, as ProFTPD's "530 Sorry, the maximum number of clients (2)
+// for this user are already connected."
+bool refusedForSessions(const TransferResult& r) {
+    if (r.code != CURLE_LOGIN_DENIED || r.silent || r.cancelled || r.responseCode != 530) return false;
+    const std::string text = r.lastReply();
+    if (replyHas(text, "fail") || replyHas(text, "incorrect") || replyHas(text, "password")) return false;
+    const bool limit = replyHas(text, "maximum number") || replyHas(text, "too many");
+    return limit && (replyHas(text, "client") || replyHas(text, "connection") || replyHas(text, "session") ||
+                     replyHas(text, "user") || replyHas(text, "login"));
+}
+
+// A new connection that the server turned away for its limit of connections or sessions.
+bool turnedAway(const TransferResult& r) { return refusedAtGreeting(r) || refusedForSessions(r); }
+
+// What the transfers of the operation running on this thread met: a server that turned the
+// connection away for its limit (see turnedAway), and whether any transfer went through before it.
 struct OperationTrace {
-    bool refusedAtGreeting = false;
+    bool turnedAway = false;
     bool anyDone = false;
 };
 thread_local OperationTrace tTrace;
@@ -371,7 +386,7 @@ private:
         if (r.ok()) {
             tTrace.anyDone = true;
             tConnectionKept = true;
-        } else if (refusedAtGreeting(r)) tTrace.refusedAtGreeting = true;
+        } else if (turnedAway(r)) tTrace.turnedAway = true;
         noteSaid(s, r, carried);
         return r;
     }
@@ -394,8 +409,9 @@ private:
         return r;
     }
 
-    // An operation whose connection the server turned away at the greeting (a limit of
-    // connections per address) runs again on a connection that is open, and this worker stops:
+    // An operation whose connection the server turned away for its limit (at the greeting, a
+    // limit of connections per address; at the login, of sessions per user) runs again on a
+    // connection that is open, and this worker stops:
     // the provider keeps as many workers as the server accepts. Only when no other worker is
     // left does the server's refusal reach the completion. An operation that already changed
     // something on the server is not run again. After an operation that went through, the
@@ -405,7 +421,7 @@ private:
         return [this, body = std::move(body)](Session& s, Operation& op) -> Outcome<T> {
             tTrace = {};
             Outcome<T> out = body(s, op);
-            if (out.error && tTrace.refusedAtGreeting && !tTrace.anyDone) retireWorker(s);
+            if (out.error && tTrace.turnedAway && !tTrace.anyDone) retireWorker(s);
             if (!out.error && !op.isCancelled() && !leftovers_->copies().empty()) {
                 SaveOnSession steps(*this, s, op);
                 detail::removeLeftovers(steps, *leftovers_);
@@ -1412,6 +1428,11 @@ private:
             error = FileError::fromServer(421, text);
             error.message = (refusedAtGreeting(r) ? "The server did not accept the connection: "
                                                   : "The server closed the connection: ") + reply;
+            if (error.message.back() != '.') error.message += ".";
+        } else if (refusedForSessions(r)) {
+            // Not the password: the server takes no more sessions of this user now.
+            error = FileError::fromServer(530, text);
+            error.message = "The server did not accept another session: " + reply;
             if (error.message.back() != '.') error.message += ".";
         } else {
             switch (r.code) {

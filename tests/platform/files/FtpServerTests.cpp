@@ -195,7 +195,7 @@ TEST(FtpSecureLogin, ProftpdThatRequiresTlsIsLoggedInToOverTlsOnceItsCertificate
 
 // ---- a limit of connections per address -----------------------------------------------------
 
-// Holds one FTP control connection open (greeted, not logged in).
+// Holds one FTP control connection open (greeted; logged in when asked).
 class HeldConnection {
 public:
     explicit HeldConnection(int port) {
@@ -208,41 +208,60 @@ public:
         // The whole greeting: up to the line that starts with the code and a blank.
         timeval timeout{10, 0};
         ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        char buffer[512];
-        for (;;) {
-            ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-            if (n <= 0) break;
-            greeting_.append(buffer, static_cast<std::size_t>(n));
-            auto last = greeting_.rfind('\n', greeting_.size() - 2);
-            std::string_view line = last == std::string::npos ? greeting_ : std::string_view(greeting_).substr(last + 1);
-            if (greeting_.back() == '\n' && line.size() > 3 && line[3] == ' ') break;
-        }
+        greeting_ = reply();
     }
     ~HeldConnection() {
         if (fd_ >= 0) ::close(fd_);
     }
     bool greeted() const { return greeting_.rfind("220", 0) == 0; }
+    // USER and PASS; true when the server took them ("230").
+    bool logIn(const std::string& user, const std::string& password) {
+        if (!send("USER " + user) || reply().rfind("331", 0) != 0) return false;
+        return send("PASS " + password) && reply().rfind("230", 0) == 0;
+    }
 
 private:
+    bool send(const std::string& command) {
+        const std::string line = command + "\r\n";
+        return ::send(fd_, line.data(), line.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(line.size());
+    }
+    // One whole reply: up to the line that starts with the code and a blank.
+    std::string reply() {
+        std::string text;
+        char buffer[512];
+        for (;;) {
+            ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+            if (n <= 0) break;
+            text.append(buffer, static_cast<std::size_t>(n));
+            auto last = text.rfind('\n', text.size() - 2);
+            std::string_view line = last == std::string::npos ? text : std::string_view(text).substr(last + 1);
+            if (text.back() == '\n' && line.size() > 3 && line[3] == ' ') break;
+        }
+        return text;
+    }
+
     int fd_ = -1;
     std::string greeting_;
 };
 
-// Holds `count` connections as soon as the server takes them all (the sessions of earlier
-// clients may still be closing).
-std::vector<std::unique_ptr<HeldConnection>> holdConnections(int port, int count) {
+// Holds `count` connections (logged in as the peer's user with `login`) as soon as the server
+// takes them all (the sessions of earlier clients may still be closing).
+std::vector<std::unique_ptr<HeldConnection>> holdConnections(const Peer& peer, int count, bool login) {
     const auto deadline = std::chrono::steady_clock::now() + 15s;
     for (;;) {
         std::vector<std::unique_ptr<HeldConnection>> held;
-        for (int i = 0; i < count; ++i) held.push_back(std::make_unique<HeldConnection>(port));
-        bool all = std::all_of(held.begin(), held.end(), [](const auto& h) { return h->greeted(); });
+        for (int i = 0; i < count; ++i) held.push_back(std::make_unique<HeldConnection>(peer.port));
+        bool all = std::all_of(held.begin(), held.end(), [&](const auto& h) {
+            return h->greeted() && (!login || h->logIn(peer.user, peer.password));
+        });
         if (all || std::chrono::steady_clock::now() > deadline) return all ? std::move(held) : decltype(held){};
         held.clear();
         std::this_thread::sleep_for(50ms);
     }
 }
 
-// The peers take at most 2 connections per address and are used by this test alone.
+// The peers take at most 2 connections per address (proftpd-limit: 2 sessions of the user, a
+// third refused at its login) and are used by this test alone.
 class ConnectionLimitTest : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(ConnectionLimitTest, WorkSharesTheConnectionsTheServerTakesAndItsWordsShowWhenItTakesNone) {
@@ -281,7 +300,8 @@ TEST_P(ConnectionLimitTest, WorkSharesTheConnectionsTheServerTakesAndItsWordsSho
     }
 
     // Someone else holds both connections: nothing opens, and the server's reply is shown.
-    auto held = holdConnections(peer.port, 2);
+    const bool perUser = GetParam() == "proftpd-limit";
+    auto held = holdConnections(peer, 2, perUser);
     ASSERT_EQ(held.size(), 2u) << "the server did not take two connections";
     auto provider = ftpAt(peer, peer.url);
     std::vector<ListCapture> lists(3);
@@ -291,14 +311,14 @@ TEST_P(ConnectionLimitTest, WorkSharesTheConnectionsTheServerTakesAndItsWordsSho
         auto error = list.get<1>();
         ASSERT_TRUE(error);
         EXPECT_EQ(error->kind, ErrorKind::server) << describe(error);
-        EXPECT_EQ(error->serverCode, 421);
+        EXPECT_EQ(error->serverCode, perUser ? 530 : 421);
         EXPECT_FALSE(error->serverText.empty());
         EXPECT_NE(error->message.find(error->serverText), std::string::npos) << error->message;
         EXPECT_EQ(error->message.find("did not answer in time"), std::string::npos) << error->message;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, ConnectionLimitTest, ::testing::Values("pyftpd-limit", "pureftpd-limit"),
+INSTANTIATE_TEST_SUITE_P(Servers, ConnectionLimitTest, ::testing::Values("pyftpd-limit", "pureftpd-limit", "proftpd-limit"),
                          [](const auto& info) {
                              std::string name = info.param;
                              name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
