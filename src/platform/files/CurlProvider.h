@@ -207,6 +207,9 @@ protected:
     // From a job body: when other workers remain, this worker stops and the operation runs
     // again on one of them (what the body returns then is dropped). False for the last worker.
     bool retireWorker(Session& session) { return pool_->retire(session); }
+    // More workers for the jobs queued now, up to `upTo` in all; those added close their
+    // connections after a minute without work (see WorkerPool::grow).
+    void growWorkers(int upTo) { pool_->grow(upTo, std::chrono::minutes(1)); }
     // Each worker that sat idle for the keep-alive time runs `hook` on its session.
     void keepIdleConnections(WorkerPool::IdleHook hook) { pool_->setIdleHook(timeouts_.keepAlive, std::move(hook)); }
     // Cancels and waits for the workers (once; later calls find them stopped).

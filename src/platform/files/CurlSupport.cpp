@@ -185,7 +185,11 @@ struct WorkerPool::State {
     std::deque<std::pair<OperationHandle, Job>> queue;
     std::vector<OperationHandle> running;
     std::vector<std::thread> threads;
-    int active = 0;  // workers that have not retired
+    int active = 0;  // workers that have not retired or ended
+    int kept = 0;      // the workers the pool was made with
+    int ceiling = 16;  // the most workers the server took (lowered when one retires)
+    int busy = 0;      // workers running a job
+    std::vector<std::thread::id> ended;  // added workers that ended, to be joined
     std::condition_variable idle;  // nothing queued and nothing running
     bool stopping = false;
     std::chrono::milliseconds idleEvery{0};
@@ -214,16 +218,44 @@ struct WorkerPool::State {
         return !queue.empty();
     }
 
-    void run() {
-        Session session;
+    // An added worker's wait: false once it had no job for `linger` (it then counts no more).
+    // Where it would leave the pool with fewer workers than it keeps (one that lasts retired
+    // meanwhile), it stays, as one that lasts.
+    bool waitForJobAWhile(std::unique_lock<std::mutex>& lock, Session& session, std::chrono::milliseconds linger,
+                          bool& lasting) {
+        const bool woken = wake.wait_for(lock, linger, [&] { return stopping || !queue.empty(); });
+        if (woken) return !queue.empty();
+        if (active > std::min(kept, ceiling)) {
+            --active;
+            return false;
+        }
+        lasting = true;
+        return waitForJob(lock, session);
+    }
+
+    // A worker's life; `linger` is zero for one that lasts as long as the pool.
+    void run(std::chrono::milliseconds linger) {
+        {
+            Session session;
+            work(session, linger);
+        }
+        if (linger.count() > 0) {  // its connection is closed: what joins it waits for nothing more
+            std::lock_guard lock(mutex);
+            ended.push_back(std::this_thread::get_id());
+        }
+    }
+
+    void work(Session& session, std::chrono::milliseconds linger) {
+        bool lasting = linger.count() == 0;
         for (;;) {
             std::pair<OperationHandle, Job> item;
             {
                 std::unique_lock lock(mutex);
-                if (!waitForJob(lock, session)) return;
+                if (!(lasting ? waitForJob(lock, session) : waitForJobAWhile(lock, session, linger, lasting))) return;
                 item = std::move(queue.front());
                 queue.pop_front();
                 running.push_back(item.first);
+                ++busy;
             }
             try {
                 item.second(session);
@@ -232,6 +264,7 @@ struct WorkerPool::State {
             }
             std::unique_lock lock(mutex);
             running.erase(std::find(running.begin(), running.end(), item.first));
+            --busy;
             if (session.retiring_) {
                 // The job did not complete: it goes to a worker that stays. While the pool
                 // stops, the workers may already be gone, so it runs here once more (its
@@ -265,8 +298,8 @@ struct WorkerPool::State {
 WorkerPool::WorkerPool(int workers) : state_(std::make_shared<State>()) {
     initializeNetworking();
     workers = std::clamp(workers, 1, 16);
-    state_->active = workers;
-    for (int i = 0; i < workers; ++i) state_->threads.emplace_back([s = state_] { s->run(); });
+    state_->active = state_->kept = workers;
+    for (int i = 0; i < workers; ++i) state_->threads.emplace_back([s = state_] { s->run(std::chrono::milliseconds(0)); });
     // An upload or any other change still on its way to the server is let finish at exit.
     exitDrain_ = std::make_unique<dispatch::ExitDrain>(
         "file provider workers", [s = state_](dispatch::Clock::time_point deadline) { return s->waitUntilIdle(deadline); });
@@ -301,6 +334,7 @@ bool WorkerPool::retire(Session& session) {
     std::lock_guard lock(state_->mutex);
     if (state_->active <= 1 || state_->stopping) return false;
     --state_->active;
+    state_->ceiling = std::min(state_->ceiling, state_->active);
     session.retiring_ = true;
     return true;
 }
@@ -312,6 +346,37 @@ void WorkerPool::setIdleHook(std::chrono::milliseconds every, IdleHook hook) {
         state_->idleHook = std::move(hook);
     }
     state_->wake.notify_all();
+}
+
+void WorkerPool::grow(int upTo, std::chrono::milliseconds linger) {
+    std::vector<std::thread> ended;
+    {
+        std::lock_guard lock(state_->mutex);
+        if (state_->stopping) return;
+        auto& threads = state_->threads;
+        for (auto it = threads.begin(); it != threads.end();) {
+            auto gone = std::find(state_->ended.begin(), state_->ended.end(), it->get_id());
+            if (gone == state_->ended.end()) {
+                ++it;
+                continue;
+            }
+            state_->ended.erase(gone);
+            ended.push_back(std::move(*it));
+            it = threads.erase(it);
+        }
+        const int wanted = static_cast<int>(state_->queue.size()) - (state_->active - state_->busy);
+        const int room = std::min({upTo, state_->ceiling, 16}) - state_->active;
+        for (int i = 0; i < std::min(wanted, room); ++i) {
+            threads.emplace_back([s = state_, linger] { s->run(linger); });
+            ++state_->active;
+        }
+    }
+    for (auto& t : ended) t.join();
+}
+
+int WorkerPool::workers() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->active;
 }
 
 void WorkerPool::submit(OperationHandle op, Job job) {

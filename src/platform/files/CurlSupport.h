@@ -97,8 +97,10 @@ private:
 };
 
 // A set of worker threads, each with its own Session. Jobs run in submission order as workers
-// free up; a worker may retire (a server that takes fewer connections than there are workers). Destroying the pool cancels queued and running operations, lets every job
-// run (so each completes, with "cancelled"), and joins the workers.
+// free up; a worker may retire (a server that takes fewer connections than there are workers).
+// For a burst of work the pool may grow for a while (grow). Destroying the pool cancels queued
+// and running operations, lets every job run (so each completes, with "cancelled"), and joins
+// the workers.
 class WorkerPool {
 public:
     using Job = std::function<void(Session&)>;
@@ -120,6 +122,14 @@ public:
     // again), under an operation the pool's stop cancels. Set before the first job.
     using IdleHook = std::function<void(Session&, Operation&)>;
     void setIdleHook(std::chrono::milliseconds every, IdleHook hook);
+    // Adds workers, up to `upTo` in all, while more jobs wait than workers are free: for many
+    // files asked for at once, where each costs round trips on its own connection. An added
+    // worker ends once it had no job for `linger` (its connection closes with it), and runs no
+    // idle hook. Once a worker retired, the pool never grows past the workers that remained:
+    // the server takes no more connections than that.
+    void grow(int upTo, std::chrono::milliseconds linger);
+    // The workers that have not retired or ended (for tests).
+    int workers() const;
 
 private:
     struct State;

@@ -13,8 +13,11 @@
 // file whole; a symbolic link is saved into the file it points to; a save that expects a
 // version of the file checks it right before the copy replaces the file. A temporary file that
 // a broken connection kept from being removed is remembered (ProviderOptions::leftovers) and
-// removed after the next operation that goes through. A kept connection that the server closed while it sat idle is opened again
-// (see perform). Listing lines that cannot be read are logged, each once.
+// removed after the next operation that goes through. A kept connection that the server closed
+// while it sat idle is opened again (see perform). Many files asked for at once are read on up
+// to kBatchWorkers connections; those opened for them close after a minute without work, and
+// where the server turns one away (a limit of sessions), no more are asked for. Listing lines
+// that cannot be read are logged, each once.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -130,6 +133,11 @@ curl_socket_t openUnlessControl(void*, curlsocktype purpose, curl_sockaddr* addr
 
 }  // namespace
 
+// The connections that read many files at once (contentsOfFiles), the kept ones among them. A
+// file costs a data connection and about two round trips, twice a browser's request to a web
+// server, which opens six connections: with ten, a page's files come about as fast.
+constexpr int kBatchWorkers = 10;
+
 class FtpProvider final : public CurlProvider {
 public:
     FtpProvider(BaseUrl base, Credential credential, const ProviderOptions& options)
@@ -163,6 +171,15 @@ public:
                 return std::optional<Bytes>(std::move(read.value));
             }),
             std::move(completion));
+    }
+
+    // Many files at once (the style sheets, scripts and images of a previewed page): each costs
+    // its own data connection and round trips, so more connections read them side by side, as
+    // a browser opens several to a web server.
+    OperationHandle contentsOfFiles(std::vector<std::string> files, FileCompletion each) override {
+        OperationHandle lot = FileProvider::contentsOfFiles(std::move(files), std::move(each));
+        growWorkers(kBatchWorkers);
+        return lot;
     }
 
     OperationHandle contentsAndVersion(std::string file, VersionedDataCompletion completion) override {

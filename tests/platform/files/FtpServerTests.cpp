@@ -12,6 +12,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <random>
 
 #include "ProviderTestSupport.h"
@@ -297,6 +301,33 @@ TEST_P(ConnectionLimitTest, WorkSharesTheConnectionsTheServerTakesAndItsWordsSho
         }
         provider.reset();  // its workers are joined: no completion can come after this
         for (int i = 0; i < 6; ++i) EXPECT_EQ(lists[i].calls(), 1);
+    }
+    {
+        // Many files at once, twice: the provider asks for more connections than the server
+        // takes, and reads every file on those it gets.
+        auto provider = ftpAt(peer, peer.url, 1);
+        for (int round = 0; round < 2; ++round) {
+            struct Got {
+                std::mutex mutex;
+                std::condition_variable changed;
+                std::map<std::string, std::vector<std::string>> files;
+            };
+            auto got = std::make_shared<Got>();
+            std::vector<std::string> paths;
+            for (int i = 0; i < 6; ++i) paths.push_back("/folder " + std::to_string(i) + "/file " + std::to_string(i) + ".txt");
+            provider->contentsOfFiles(paths, [got](std::string path, std::optional<files::Bytes> data,
+                                                   std::optional<files::FileError> error) {
+                std::lock_guard lock(got->mutex);
+                got->files[path].push_back(error ? "error: " + describe(error) : std::string(data.value_or("")));
+                got->changed.notify_all();
+            });
+            std::unique_lock lock(got->mutex);
+            ASSERT_TRUE(got->changed.wait_for(lock, 60s, [&] { return got->files.size() == paths.size(); }))
+                << got->files.size() << " files answered";
+            for (int i = 0; i < 6; ++i) {
+                EXPECT_EQ(got->files[paths[i]], std::vector<std::string>{std::to_string(i)}) << "round " << round << ", " << paths[i];
+            }
+        }
     }
 
     // Someone else holds both connections: nothing opens, and the server's reply is shown.
