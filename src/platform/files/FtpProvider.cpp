@@ -131,12 +131,12 @@ curl_socket_t openUnlessControl(void*, curlsocktype purpose, curl_sockaddr* addr
     return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
 }
 
-}  // namespace
-
-// The connections that read many files at once (contentsOfFiles), the kept ones among them. A
+// The connections, the kept ones included, that read many files at once (contentsOfFiles). A
 // file costs a data connection and about two round trips, twice a browser's request to a web
 // server, which opens six connections: with ten, a page's files come about as fast.
 constexpr int kBatchWorkers = 10;
+
+}  // namespace
 
 class FtpProvider final : public CurlProvider {
 public:
