@@ -26,6 +26,7 @@
 #include <benchmark/benchmark.h>
 
 #include <atomic>
+#include <memory>
 
 #include <sys/wait.h>
 #include <signal.h>
@@ -309,10 +310,10 @@ void rounds(benchmark::State& state, const Server& s) {
     // in (as the server window's browsing left them) and then, for the page's files, FTP opens
     // more connections. The first load of each is told apart.
     {
-        std::atomic<int> listed{0};
+        auto listed = std::make_shared<std::atomic<int>>(0);
         for (int i = 0; i < 3; ++i)
-            window.provider->contentsOfDirectory("/bench", [&](std::vector<files::FileObject>, std::optional<files::FileError>) { ++listed; });
-        spinUntil([&] { return listed == 3; });
+            window.provider->contentsOfDirectory("/bench", [listed](std::vector<files::FileObject>, std::optional<files::FileError>) { ++*listed; });
+        spinUntil([&] { return *listed == 3; });
     }
     const double firstPreview = previewLoad();
     previewLoad();

@@ -365,7 +365,7 @@ void WorkerPool::grow(int upTo, std::chrono::milliseconds linger) {
             it = threads.erase(it);
         }
         const int wanted = static_cast<int>(state_->queue.size()) - (state_->active - state_->busy);
-        const int room = std::min({upTo, state_->ceiling, 16}) - state_->active;
+        const int room = std::min(upTo, state_->ceiling) - state_->active;
         for (int i = 0; i < std::min(wanted, room); ++i) {
             threads.emplace_back([s = state_, linger] { s->run(linger); });
             ++state_->active;

@@ -415,7 +415,6 @@ private:
         if (std::exchange(tTlsGate.held, false)) {
             curl_easy_setopt(s.easy(), CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
             curl_easy_setopt(s.easy(), CURLOPT_OPENSOCKETFUNCTION, nullptr);
-            tTlsGate.controlPort = -1;
             tConnectionTlsRequired = true;
             s.rewindUpload();
             r = performChecked(s, op);
