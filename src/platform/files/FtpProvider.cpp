@@ -429,7 +429,7 @@ private:
     // limit of connections per address; at the login, of sessions per user) runs again on a
     // connection that is open, and this worker stops:
     // the provider keeps as many workers as the server accepts. Only when no other worker is
-    // left does the server's refusal reach the completion. An operation that already changed
+    // left, and asking once more is refused too, does the server's refusal reach the completion. An operation that already changed
     // something on the server is not run again. After an operation that went through, the
     // temporary copies that earlier saves could not remove are removed.
     template <typename T>
@@ -437,7 +437,13 @@ private:
         return [this, body = std::move(body)](Session& s, Operation& op) -> Outcome<T> {
             tTrace = {};
             Outcome<T> out = body(s, op);
-            if (out.error && tTrace.turnedAway && !tTrace.anyDone) retireWorker(s);
+            if (out.error && tTrace.turnedAway && !tTrace.anyDone && !retireWorker(s) && !op.isCancelled()) {
+                // The last worker: the server may have counted the provider's own connections
+                // that were logging in beside this one (ProFTPD counts sessions still logging
+                // in), which it has closed by now. It asks once more before giving up.
+                tTrace = {};
+                out = body(s, op);
+            }
             if (!out.error && !op.isCancelled() && !leftovers_->copies().empty()) {
                 SaveOnSession steps(*this, s, op);
                 detail::removeLeftovers(steps, *leftovers_);
