@@ -92,11 +92,9 @@ public:
     }
 
 protected:
-    // Runs `body` on a worker (one it suits best, with a `fit`: see WorkerPool::submit); the
-    // completion gets its outcome exactly once.
+    // Runs `body` on a worker; the completion gets its outcome exactly once.
     template <typename T, typename Deliver>
-    OperationHandle start(std::function<Outcome<T>(Session&, Operation&)> body, Deliver deliver,
-                          WorkerPool::Fit fit = {}) {
+    OperationHandle start(std::function<Outcome<T>(Session&, Operation&)> body, Deliver deliver) {
         auto op = std::make_shared<Operation>();
         pool_->submit(op, [op, body = std::move(body), deliver = std::move(deliver)](Session& session) mutable {
             Outcome<T> out;
@@ -113,38 +111,27 @@ protected:
             }
             if (session.retiring()) return;  // handed over: another worker runs it again
             if (!OperationAccess::finish(*op)) return;
-            // Once the worker counts as free: an operation started from the completion may go to it.
-            session.thenAsFree([deliver = std::move(deliver), out = std::move(out)]() mutable {
-                try {
-                    deliver(std::move(out));
-                } catch (...) {
-                    // A completion's own failure stays with it.
-                }
-            });
-        }, std::move(fit));
+            try {
+                deliver(std::move(out));
+            } catch (...) {
+                // A completion's own failure stays with it.
+            }
+        });
         return op;
     }
 
     // start() for a completion that takes the value and the error.
     template <typename T, typename ValueCompletion>
-    OperationHandle startValue(std::function<Outcome<T>(Session&, Operation&)> body, ValueCompletion completion,
-                               WorkerPool::Fit fit = {}) {
-        return start<T>(
-            std::move(body),
-            [completion = std::move(completion)](Outcome<T> out) {
-                if (completion) completion(std::move(out.value), std::move(out.error));
-            },
-            std::move(fit));
+    OperationHandle startValue(std::function<Outcome<T>(Session&, Operation&)> body, ValueCompletion completion) {
+        return start<T>(std::move(body), [completion = std::move(completion)](Outcome<T> out) {
+            if (completion) completion(std::move(out.value), std::move(out.error));
+        });
     }
 
-    OperationHandle startDone(std::function<Done(Session&, Operation&)> body, Completion completion,
-                              WorkerPool::Fit fit = {}) {
-        return start<std::monostate>(
-            std::move(body),
-            [completion = std::move(completion)](Done out) {
-                if (completion) completion(std::move(out.error));
-            },
-            std::move(fit));
+    OperationHandle startDone(std::function<Done(Session&, Operation&)> body, Completion completion) {
+        return start<std::monostate>(std::move(body), [completion = std::move(completion)](Done out) {
+            if (completion) completion(std::move(out.error));
+        });
     }
 
     // The server-side path of a provider path.

@@ -90,7 +90,6 @@ void Session::setUpload(std::string_view data) {
 void Session::dropConnections() {
     multi_ = std::make_unique<net::Multi>();
     connectionSaid = 0;
-    folder.clear();
 }
 
 void Session::rewindUpload() {
@@ -183,13 +182,7 @@ TransferResult Session::perform(Operation& op) {
 struct WorkerPool::State {
     std::mutex mutex;
     std::condition_variable wake;
-    struct Item {
-        OperationHandle op;
-        Job job;
-        Fit fit;
-    };
-    std::deque<Item> queue;
-    std::vector<const Session*> free;  // the sessions of the workers waiting for a job
+    std::deque<std::pair<OperationHandle, Job>> queue;
     std::vector<OperationHandle> running;
     std::vector<std::thread> threads;
     int active = 0;  // workers that have not retired or ended
@@ -203,35 +196,12 @@ struct WorkerPool::State {
     IdleHook idleHook;
     std::vector<OperationHandle> keeping;  // the idle hooks' operations in progress
 
-    // The first queued job for the worker of `session`: one that no other free worker suits
-    // better. While the pool stops, any.
-    std::deque<Item>::iterator next(const Session& session) {
-        if (stopping) return queue.begin();
-        return std::find_if(queue.begin(), queue.end(), [&](const Item& item) {
-            if (!item.fit) return true;
-            const int mine = item.fit(session);
-            return std::none_of(free.begin(), free.end(), [&](const Session* other) { return item.fit(*other) > mine; });
-        });
-    }
-
-    // Waits among the free workers, at most `limit` (forever without), until there is a job for
-    // this one or the pool stops; false when the time ran out.
-    bool waitAsFree(std::unique_lock<std::mutex>& lock, const Session& session,
-                    std::optional<std::chrono::milliseconds> limit) {
-        if (std::find(free.begin(), free.end(), &session) == free.end()) free.push_back(&session);
-        auto ready = [&] { return stopping || next(session) != queue.end(); };
-        bool woken = true;
-        if (limit) woken = wake.wait_for(lock, *limit, ready);
-        else wake.wait(lock, ready);
-        free.erase(std::find(free.begin(), free.end(), &session));
-        return woken;
-    }
-
     // Waits for a job; an idle worker runs the idle hook each idleEvery meanwhile. False when
     // the pool stops.
     bool waitForJob(std::unique_lock<std::mutex>& lock, Session& session) {
+        auto ready = [&] { return stopping || !queue.empty(); };
         while (idleHook && idleEvery.count() > 0) {
-            if (waitAsFree(lock, session, idleEvery)) break;
+            if (wake.wait_for(lock, idleEvery, ready)) break;
             // Not among `running`: a change on its way is what an exit waits for, not this.
             auto op = std::make_shared<Operation>();
             keeping.push_back(op);
@@ -244,8 +214,8 @@ struct WorkerPool::State {
             lock.lock();
             keeping.erase(std::find(keeping.begin(), keeping.end(), op));
         }
-        waitAsFree(lock, session, std::nullopt);
-        return next(session) != queue.end();
+        wake.wait(lock, ready);
+        return !queue.empty();
     }
 
     // An added worker's wait: false once it had no job for `linger` (it then counts no more).
@@ -253,29 +223,14 @@ struct WorkerPool::State {
     // meanwhile), it stays, as one that lasts.
     bool waitForJobAWhile(std::unique_lock<std::mutex>& lock, Session& session, std::chrono::milliseconds linger,
                           bool& lasting) {
-        if (waitAsFree(lock, session, linger)) return next(session) != queue.end();
+        const bool woken = wake.wait_for(lock, linger, [&] { return stopping || !queue.empty(); });
+        if (woken) return !queue.empty();
         if (active > std::min(kept, ceiling)) {
             --active;
             return false;
         }
         lasting = true;
         return waitForJob(lock, session);
-    }
-
-    // After a job the worker counts among the free at once (unless it retires), also while it
-    // runs what the job left for after it (Session::thenAsFree) and until it waits again: a job
-    // submitted meanwhile that suits it is left for it.
-    void nowFree(Session& session) {
-        std::function<void()> then = std::exchange(session.then_, {});
-        {
-            std::lock_guard lock(mutex);
-            if (!session.retiring_) free.push_back(&session);
-        }
-        if (!then) return;
-        try {
-            then();
-        } catch (...) {
-        }
     }
 
     // A worker's life; `linger` is zero for one that lasts as long as the pool.
@@ -293,26 +248,22 @@ struct WorkerPool::State {
     void work(Session& session, std::chrono::milliseconds linger) {
         bool lasting = linger.count() == 0;
         for (;;) {
-            Item item;
+            std::pair<OperationHandle, Job> item;
             {
                 std::unique_lock lock(mutex);
                 if (!(lasting ? waitForJob(lock, session) : waitForJobAWhile(lock, session, linger, lasting))) return;
-                const auto at = next(session);
-                item = std::move(*at);
-                queue.erase(at);
-                running.push_back(item.op);
+                item = std::move(queue.front());
+                queue.pop_front();
+                running.push_back(item.first);
                 ++busy;
-                // A job left for this worker, now busy, may go to another.
-                if (!queue.empty()) wake.notify_all();
             }
             try {
-                item.job(session);
+                item.second(session);
             } catch (...) {
                 // A job reports its own failures; nothing may take the worker down.
             }
-            nowFree(session);
             std::unique_lock lock(mutex);
-            running.erase(std::find(running.begin(), running.end(), item.op));
+            running.erase(std::find(running.begin(), running.end(), item.first));
             --busy;
             if (session.retiring_) {
                 // The job did not complete: it goes to a worker that stays. While the pool
@@ -321,19 +272,18 @@ struct WorkerPool::State {
                 if (!stopping) {
                     queue.push_front(std::move(item));
                     lock.unlock();
-                    wake.notify_all();
+                    wake.notify_one();
                     return;
                 }
                 session.retiring_ = false;
-                running.push_back(item.op);
+                running.push_back(item.first);
                 lock.unlock();
                 try {
-                    item.job(session);
+                    item.second(session);
                 } catch (...) {
                 }
-                nowFree(session);
                 lock.lock();
-                running.erase(std::find(running.begin(), running.end(), item.op));
+                running.erase(std::find(running.begin(), running.end(), item.first));
             }
             if (running.empty() && queue.empty()) idle.notify_all();
         }
@@ -365,7 +315,7 @@ void WorkerPool::stop() {
     {
         std::lock_guard lock(state_->mutex);
         state_->stopping = true;
-        for (auto& item : state_->queue) toCancel.push_back(item.op);
+        for (auto& item : state_->queue) toCancel.push_back(item.first);
         toCancel.insert(toCancel.end(), state_->running.begin(), state_->running.end());
         toCancel.insert(toCancel.end(), state_->keeping.begin(), state_->keeping.end());
         threads.swap(state_->threads);
@@ -429,21 +379,13 @@ int WorkerPool::workers() const {
     return state_->active;
 }
 
-int WorkerPool::freeWorkers() const {
-    std::lock_guard lock(state_->mutex);
-    return static_cast<int>(state_->free.size());
-}
-
-void WorkerPool::submit(OperationHandle op, Job job, Fit fit) {
-    const bool anyWorker = !fit;
+void WorkerPool::submit(OperationHandle op, Job job) {
     {
         std::lock_guard lock(state_->mutex);
         if (state_->stopping) op->cancel();
-        state_->queue.push_back({std::move(op), std::move(job), std::move(fit)});
+        state_->queue.emplace_back(std::move(op), std::move(job));
     }
-    // Which free worker a job with a fit goes to is for them all to tell.
-    if (anyWorker) state_->wake.notify_one();
-    else state_->wake.notify_all();
+    state_->wake.notify_one();
 }
 
 // ---- URLs and errors -----------------------------------------------------------------------

@@ -74,10 +74,6 @@ public:
     // Set by WorkerPool::retire: the job in progress goes back to the queue and this session's
     // worker stops.
     bool retiring() const { return retiring_; }
-    // From a job: what its worker runs once the job returned, counted among the free workers
-    // meanwhile (a job's completion: the next job that suits this worker, submitted from it,
-    // waits for it instead of going to a worker that would first have to log in).
-    void thenAsFree(std::function<void()> then) { then_ = std::move(then); }
     // Whether the connection this session's last transfer used is encrypted: 1 or 0, -1 before
     // any (kept by the provider's transfer, which knows the handshakes).
     int encrypted = -1;
@@ -90,14 +86,10 @@ public:
     // The provider's once-per-connection commands (bits of its own) that went over the
     // connection in use; cleared with the connections.
     unsigned connectionSaid = 0;
-    // The folder URL the connection's last listing went into, where it still is as far as the
-    // provider can tell (FTP); cleared with the connections.
-    std::string folder;
 
 private:
     friend class WorkerPool;
     bool retiring_ = false;
-    std::function<void()> then_;
     net::Transfer transfer_;
     std::unique_ptr<net::Multi> multi_ = std::make_unique<net::Multi>();
     std::optional<std::string_view> upload_;
@@ -112,17 +104,12 @@ private:
 class WorkerPool {
 public:
     using Job = std::function<void(Session&)>;
-    // How well a worker's session suits a job, higher being better (a connection that is open
-    // already, in the state the job needs); read under the pool's lock, so it must only look.
-    using Fit = std::function<int(const Session&)>;
     explicit WorkerPool(int workers);
     ~WorkerPool();
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
 
-    // A job with a `fit` goes to one of the free workers it suits best (to any when none is
-    // free); one without, to any free worker.
-    void submit(OperationHandle op, Job job, Fit fit = {});
+    void submit(OperationHandle op, Job job);
     // What destruction does, from any thread and more than once: cancels queued and running
     // operations, lets every job run (so each completes, with "cancelled"), and joins the
     // workers, whose sessions (and connections) end with them.
@@ -141,9 +128,8 @@ public:
     // idle hook. Once a worker retired, the pool never grows past the workers that remained:
     // the server takes no more connections than that.
     void grow(int upTo, std::chrono::milliseconds linger);
-    // The workers that have not retired or ended, and of them those waiting for a job (for tests).
+    // The workers that have not retired or ended (for tests).
     int workers() const;
-    int freeWorkers() const;
 
 private:
     struct State;

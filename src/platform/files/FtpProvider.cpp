@@ -160,7 +160,7 @@ public:
                 if (root.error) return *root.error;
                 return listFolder(s, op, onServer(root.value, folder), path::normalize(folder));
             }),
-            std::move(completion), forListing(folder));
+            std::move(completion));
     }
 
     OperationHandle contents(std::string file, DataCompletion completion) override {
@@ -170,7 +170,7 @@ public:
                 if (read.error) return *read.error;
                 return std::optional<Bytes>(std::move(read.value));
             }),
-            std::move(completion), forFile);
+            std::move(completion));
     }
 
     // Many files at once (the style sheets, scripts and images of a previewed page): each costs
@@ -196,8 +196,7 @@ public:
                 if (!completion) return;
                 if (out.error) return completion(std::nullopt, FileVersion{}, std::move(out.error));
                 completion(std::optional<Bytes>(std::move(out.value.first)), std::move(out.value.second), std::nullopt);
-            },
-            forFile);
+            });
     }
 
     OperationHandle writeContents(std::string file, std::optional<Bytes> data, WriteMode mode,
@@ -208,7 +207,7 @@ public:
                 if (written.error) return *written.error;
                 return {};
             }),
-            std::move(completion), forFile);
+            std::move(completion));
     }
 
     OperationHandle writeContents(std::string file, std::optional<Bytes> data, WriteMode mode,
@@ -226,7 +225,7 @@ public:
                     }
                     return std::optional<FileVersion>(std::move(written.value));
                 }),
-            std::move(completion), forFile);
+            std::move(completion));
     }
 
     OperationHandle createFolder(std::string name, std::string parent, Completion completion) override {
@@ -249,7 +248,7 @@ public:
                 if (presence.value == Presence::parentMissing) return FileError::make(ErrorKind::parentMissing);
                 return ftpError(r, Context::command);
             }),
-            std::move(completion), forCommands);
+            std::move(completion));
     }
 
     OperationHandle copyItem(std::string from, std::string to, Completion completion) override {
@@ -269,7 +268,7 @@ public:
                 if (data.error) return *data.error;
                 return upload(s, op, target, data.value);
             }),
-            std::move(completion), forFile);
+            std::move(completion));
     }
 
     OperationHandle moveItem(std::string from, std::string to, Completion completion) override {
@@ -290,7 +289,7 @@ public:
                     return FileError::make(ErrorKind::notFound);
                 return ftpError(r, Context::command);
             }),
-            std::move(completion), forCommands);
+            std::move(completion));
     }
 
     OperationHandle removeItem(std::string item, Completion completion) override {
@@ -313,7 +312,7 @@ public:
                 if (presence.value == Presence::file) return ftpError(r, Context::command);
                 return removeTree(s, op, target);
             }),
-            std::move(completion), forCommands);
+            std::move(completion));
     }
 
     OperationHandle checkLogin(Completion completion) override {
@@ -333,7 +332,7 @@ public:
                 if (r.ok()) return {};
                 return ftpError(r, Context::list);
             }),
-            std::move(completion), forCommands);
+            std::move(completion));
     }
 
 private:
@@ -342,25 +341,7 @@ private:
     static constexpr const char* kMlstFacts = "*OPTS MLST type;size;sizd;modify;create;perm;unix.mode;";
 
     // Commands a connection needs once, before the first transfer that depends on them.
-    // kOpen and kBinary: what the last transfer left the connection as (see noteState).
-    enum ConnectionSaid : unsigned { kUtf8Said = 1, kMlstFactsSaid = 2, kOpen = 4, kBinary = 8 };
-    // Which free worker an operation goes to (see WorkerPool::Fit): one whose connection is
-    // open saves a login; one whose connection is in the type the operation's transfers need
-    // (ASCII for a listing, binary for a file's bytes) saves a TYPE.
-    static int opened(const Session& s) { return (s.connectionSaid & kOpen) != 0 ? 2 : 0; }
-    // A listing, also one in the folder it is of (no CWD): `folder` is a provider path.
-    WorkerPool::Fit forListing(const std::string& folder) {
-        std::string url;
-        {
-            std::lock_guard lock(rootMutex_);
-            if (root_) url = folderUrl(onServer(*root_, folder));
-        }
-        return [url = std::move(url)](const Session& s) {
-            return 2 * opened(s) + ((s.connectionSaid & kBinary) == 0 ? 1 : 0) + (s.folder == url ? 1 : 0);
-        };
-    }
-    static int forFile(const Session& s) { return opened(s) + ((s.connectionSaid & kBinary) != 0 ? 1 : 0); }
-    static int forCommands(const Session& s) { return opened(s); }
+    enum ConnectionSaid : unsigned { kUtf8Said = 1, kMlstFactsSaid = 2 };
     // The quote list of a transfer about to run on the session's connection: OPTS UTF8 ON (and,
     // with `mlst`, the facts MLST is to show) unless they went over that connection already. A
     // path with bytes outside ASCII always has OPTS UTF8 ON in front of it: a connection that
@@ -387,35 +368,6 @@ private:
         if (r.cancelled || r.silent || (!r.ok() && greeted(r))) s.connectionSaid = 0;
         else if (greeted(r)) s.connectionSaid = carried;
         else if (r.ok()) s.connectionSaid |= carried;
-    }
-    // What a transfer left the connection as, for the choice of a worker (see forListing):
-    // open (kOpen) after one went through on it; binary (kBinary) after a file's transfer,
-    // ASCII after a listing (libcurl sends TYPE only where the type must change: I before a
-    // file's bytes or SIZE, A before a listing; commands alone leave it); and in the folder a
-    // listing went into (s.folder). That folder is a guess the next listing's CWD mends where
-    // it is wrong (a transfer that went into another folder without listing it): it costs a
-    // round trip, never a wrong result.
-    static void noteState(Session& s, const TransferResult& r) {
-        if (!r.ok()) {  // noteSaid told whether the connection is still open
-            s.connectionSaid &= ~kBinary;
-            s.folder.clear();
-            return;
-        }
-        if (greeted(r)) s.folder.clear();
-        s.connectionSaid |= kOpen;
-        char* url = nullptr;
-        curl_easy_getinfo(s.easy(), CURLINFO_EFFECTIVE_URL, &url);
-        const std::string_view u = url ? url : "";
-        const bool folder = u.ends_with('/') || u.ends_with("%2F");
-        const bool listed = std::any_of(r.headers.begin(), r.headers.end(), [](const std::string& line) {
-            return line.rfind("150", 0) == 0 || line.rfind("125", 0) == 0;
-        });
-        if (!folder) {
-            s.connectionSaid |= kBinary;
-        } else if (listed) {
-            s.connectionSaid &= ~kBinary;
-            s.folder = u;
-        }
     }
     // Whether the transfer logged in on a new control connection: its first reply is the
     // server's greeting (libcurl's count of new connections counts data connections too).
@@ -453,7 +405,6 @@ private:
             tConnectionKept = true;
         } else if (turnedAway(r)) tTrace.turnedAway = true;
         noteSaid(s, r, carried);
-        noteState(s, r);
         return r;
     }
 

@@ -167,30 +167,6 @@ TEST_P(FtpCommandsTest, EachOperationSendsOnlyTheCommandsItNeeds) {
     }
 }
 
-// Operations one after another go over the connection that is open, whichever worker is free:
-// a worker without one would first log in (a handful of round trips), where the open one at
-// most changes its transfer type or folder (one).
-TEST_P(FtpCommandsTest, OperationsOneAfterAnotherGoOverTheOpenConnection) {
-    makeDiskFolder(disk_ / "list");
-    writeDiskFile(disk_ / "list" / "a.html", "<p>a</p>");
-    writeDiskFile(disk_ / "page.html", "<p>as read</p>");
-    provider_ = connect(3);
-    Sync sync{*provider_};
-    const std::size_t from = relay_->received().size();
-    for (int round = 0; round < 3; ++round) {
-        SCOPED_TRACE(round);
-        auto [entries, error] = sync.list(dir_ + "/list");
-        ASSERT_FALSE(error) << describe(error);
-        EXPECT_EQ(entries.size(), 1u);
-        auto [text, version] = read(dir_ + "/page.html");
-        EXPECT_FALSE(text.empty());
-        EXPECT_TRUE(save(dir_ + "/page.html", "<p>saved " + std::to_string(round) + "</p>", version));
-        ASSERT_FALSE(sync.list(dir_).second);
-    }
-    const std::vector<std::string> sent = commandsSince(from);
-    EXPECT_EQ(std::count_if(sent.begin(), sent.end(), [](const auto& l) { return verb(l) == "USER"; }), 1) << joined(sent);
-}
-
 INSTANTIATE_TEST_SUITE_P(Servers, FtpCommandsTest, ::testing::Values("pyftpd", "vsftpd", "proftpd", "pureftpd"),
                          [](const auto& info) { return info.param; });
 
