@@ -92,9 +92,11 @@ public:
     }
 
 protected:
-    // Runs `body` on a worker; the completion gets its outcome exactly once.
+    // Runs `body` on a worker (one it suits best, with a `fit`: see WorkerPool::submit); the
+    // completion gets its outcome exactly once.
     template <typename T, typename Deliver>
-    OperationHandle start(std::function<Outcome<T>(Session&, Operation&)> body, Deliver deliver) {
+    OperationHandle start(std::function<Outcome<T>(Session&, Operation&)> body, Deliver deliver,
+                          WorkerPool::Fit fit = {}) {
         auto op = std::make_shared<Operation>();
         pool_->submit(op, [op, body = std::move(body), deliver = std::move(deliver)](Session& session) mutable {
             Outcome<T> out;
@@ -116,22 +118,30 @@ protected:
             } catch (...) {
                 // A completion's own failure stays with it.
             }
-        });
+        }, std::move(fit));
         return op;
     }
 
     // start() for a completion that takes the value and the error.
     template <typename T, typename ValueCompletion>
-    OperationHandle startValue(std::function<Outcome<T>(Session&, Operation&)> body, ValueCompletion completion) {
-        return start<T>(std::move(body), [completion = std::move(completion)](Outcome<T> out) {
-            if (completion) completion(std::move(out.value), std::move(out.error));
-        });
+    OperationHandle startValue(std::function<Outcome<T>(Session&, Operation&)> body, ValueCompletion completion,
+                               WorkerPool::Fit fit = {}) {
+        return start<T>(
+            std::move(body),
+            [completion = std::move(completion)](Outcome<T> out) {
+                if (completion) completion(std::move(out.value), std::move(out.error));
+            },
+            std::move(fit));
     }
 
-    OperationHandle startDone(std::function<Done(Session&, Operation&)> body, Completion completion) {
-        return start<std::monostate>(std::move(body), [completion = std::move(completion)](Done out) {
-            if (completion) completion(std::move(out.error));
-        });
+    OperationHandle startDone(std::function<Done(Session&, Operation&)> body, Completion completion,
+                              WorkerPool::Fit fit = {}) {
+        return start<std::monostate>(
+            std::move(body),
+            [completion = std::move(completion)](Done out) {
+                if (completion) completion(std::move(out.error));
+            },
+            std::move(fit));
     }
 
     // The server-side path of a provider path.
@@ -207,6 +217,10 @@ protected:
     // From a job body: when other workers remain, this worker stops and the operation runs
     // again on one of them (what the body returns then is dropped). False for the last worker.
     bool retireWorker(Session& session) { return pool_->retire(session); }
+    // Runs `job` at once on a free worker whose session `suits` (see WorkerPool::lend).
+    bool lendWorker(const std::function<bool(const Session&)>& suits, WorkerPool::Job job) {
+        return pool_->lend(suits, std::move(job));
+    }
     // More workers for the jobs queued now, up to `upTo` in all; those added close their
     // connections after a minute without work (see WorkerPool::grow).
     void growWorkers(int upTo) { pool_->grow(upTo, std::chrono::minutes(1)); }

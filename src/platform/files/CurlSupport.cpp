@@ -90,6 +90,7 @@ void Session::setUpload(std::string_view data) {
 void Session::dropConnections() {
     multi_ = std::make_unique<net::Multi>();
     connectionSaid = 0;
+    folder.clear();
 }
 
 void Session::rewindUpload() {
@@ -182,7 +183,12 @@ TransferResult Session::perform(Operation& op) {
 struct WorkerPool::State {
     std::mutex mutex;
     std::condition_variable wake;
-    std::deque<std::pair<OperationHandle, Job>> queue;
+    struct Item {
+        OperationHandle op;
+        Job job;
+        Fit fit;
+    };
+    std::deque<Item> queue;
     std::vector<OperationHandle> running;
     std::vector<std::thread> threads;
     int active = 0;  // workers that have not retired or ended
@@ -195,13 +201,25 @@ struct WorkerPool::State {
     std::chrono::milliseconds idleEvery{0};
     IdleHook idleHook;
     std::vector<OperationHandle> keeping;  // the idle hooks' operations in progress
+    std::vector<Session*> free;  // the sessions of the workers waiting for a job
+
+    // The first queued job for the worker of `session`: one that no other free worker suits
+    // better. While the pool stops, any.
+    std::deque<Item>::iterator next(const Session& session) {
+        if (stopping) return queue.begin();
+        return std::find_if(queue.begin(), queue.end(), [&](const Item& item) {
+            if (!item.fit) return true;
+            const int mine = item.fit(session);
+            return std::none_of(free.begin(), free.end(), [&](const Session* other) { return item.fit(*other) > mine; });
+        });
+    }
 
     // Waits for a job; an idle worker runs the idle hook each idleEvery meanwhile. False when
     // the pool stops.
     bool waitForJob(std::unique_lock<std::mutex>& lock, Session& session) {
-        auto ready = [&] { return stopping || !queue.empty(); };
+        auto ready = [&] { return stopping || session.lent_ || next(session) != queue.end(); };
         while (idleHook && idleEvery.count() > 0) {
-            if (wake.wait_for(lock, idleEvery, ready)) break;
+            if (waitIdle(lock, session, idleEvery, ready)) break;
             // Not among `running`: a change on its way is what an exit waits for, not this.
             auto op = std::make_shared<Operation>();
             keeping.push_back(op);
@@ -214,8 +232,20 @@ struct WorkerPool::State {
             lock.lock();
             keeping.erase(std::find(keeping.begin(), keeping.end(), op));
         }
-        wake.wait(lock, ready);
-        return !queue.empty();
+        waitIdle(lock, session, std::chrono::milliseconds::max(), ready);
+        return session.lent_ || next(session) != queue.end();
+    }
+
+    // Waits as a free worker, whose session may be lent meanwhile (see lend).
+    template <typename Ready>
+    bool waitIdle(std::unique_lock<std::mutex>& lock, Session& session, std::chrono::milliseconds most, Ready ready) {
+        free.push_back(&session);
+        const bool woken = most == std::chrono::milliseconds::max() ? (wake.wait(lock, ready), true)
+                                                                    : wake.wait_for(lock, most, ready);
+        if (auto at = std::find(free.begin(), free.end(), &session); at != free.end()) free.erase(at);
+        // A job left for this worker, which takes another now or goes, may suit another.
+        if (!queue.empty()) wake.notify_all();
+        return woken;
     }
 
     // An added worker's wait: false once it had no job for `linger` (it then counts no more).
@@ -223,8 +253,9 @@ struct WorkerPool::State {
     // meanwhile), it stays, as one that lasts.
     bool waitForJobAWhile(std::unique_lock<std::mutex>& lock, Session& session, std::chrono::milliseconds linger,
                           bool& lasting) {
-        const bool woken = wake.wait_for(lock, linger, [&] { return stopping || !queue.empty(); });
-        if (woken) return !queue.empty();
+        const bool woken =
+            waitIdle(lock, session, linger, [&] { return stopping || session.lent_ || next(session) != queue.end(); });
+        if (woken) return session.lent_ || next(session) != queue.end();
         if (active > std::min(kept, ceiling)) {
             --active;
             return false;
@@ -248,22 +279,36 @@ struct WorkerPool::State {
     void work(Session& session, std::chrono::milliseconds linger) {
         bool lasting = linger.count() == 0;
         for (;;) {
-            std::pair<OperationHandle, Job> item;
+            Item item;
             {
                 std::unique_lock lock(mutex);
                 if (!(lasting ? waitForJob(lock, session) : waitForJobAWhile(lock, session, linger, lasting))) return;
-                item = std::move(queue.front());
-                queue.pop_front();
-                running.push_back(item.first);
+                if (session.lent_) {  // counted busy by lend
+                    const Job lent = std::move(session.lent_);
+                    session.lent_ = nullptr;
+                    lock.unlock();
+                    try {
+                        lent(session);
+                    } catch (...) {
+                    }
+                    lock.lock();
+                    --busy;
+                    if (running.empty() && queue.empty()) idle.notify_all();
+                    continue;
+                }
+                const auto at = next(session);
+                item = std::move(*at);
+                queue.erase(at);
+                running.push_back(item.op);
                 ++busy;
             }
             try {
-                item.second(session);
+                item.job(session);
             } catch (...) {
                 // A job reports its own failures; nothing may take the worker down.
             }
             std::unique_lock lock(mutex);
-            running.erase(std::find(running.begin(), running.end(), item.first));
+            running.erase(std::find(running.begin(), running.end(), item.op));
             --busy;
             if (session.retiring_) {
                 // The job did not complete: it goes to a worker that stays. While the pool
@@ -272,18 +317,18 @@ struct WorkerPool::State {
                 if (!stopping) {
                     queue.push_front(std::move(item));
                     lock.unlock();
-                    wake.notify_one();
+                    wake.notify_all();
                     return;
                 }
                 session.retiring_ = false;
-                running.push_back(item.first);
+                running.push_back(item.op);
                 lock.unlock();
                 try {
-                    item.second(session);
+                    item.job(session);
                 } catch (...) {
                 }
                 lock.lock();
-                running.erase(std::find(running.begin(), running.end(), item.first));
+                running.erase(std::find(running.begin(), running.end(), item.op));
             }
             if (running.empty() && queue.empty()) idle.notify_all();
         }
@@ -315,7 +360,7 @@ void WorkerPool::stop() {
     {
         std::lock_guard lock(state_->mutex);
         state_->stopping = true;
-        for (auto& item : state_->queue) toCancel.push_back(item.first);
+        for (auto& item : state_->queue) toCancel.push_back(item.op);
         toCancel.insert(toCancel.end(), state_->running.begin(), state_->running.end());
         toCancel.insert(toCancel.end(), state_->keeping.begin(), state_->keeping.end());
         threads.swap(state_->threads);
@@ -336,6 +381,21 @@ bool WorkerPool::retire(Session& session) {
     --state_->active;
     state_->ceiling = std::min(state_->ceiling, state_->active);
     session.retiring_ = true;
+    return true;
+}
+
+bool WorkerPool::lend(const std::function<bool(const Session&)>& suits, Job job) {
+    {
+        std::lock_guard lock(state_->mutex);
+        if (state_->stopping) return false;
+        auto at = std::find_if(state_->free.begin(), state_->free.end(),
+                               [&](Session* s) { return !s->lent_ && suits(*s); });
+        if (at == state_->free.end()) return false;
+        (*at)->lent_ = std::move(job);
+        state_->free.erase(at);
+        ++state_->busy;
+    }
+    state_->wake.notify_all();
     return true;
 }
 
@@ -379,13 +439,21 @@ int WorkerPool::workers() const {
     return state_->active;
 }
 
-void WorkerPool::submit(OperationHandle op, Job job) {
+int WorkerPool::freeWorkers() const {
+    std::lock_guard lock(state_->mutex);
+    return static_cast<int>(state_->free.size());
+}
+
+void WorkerPool::submit(OperationHandle op, Job job, Fit fit) {
+    const bool anyWorker = !fit;
     {
         std::lock_guard lock(state_->mutex);
         if (state_->stopping) op->cancel();
-        state_->queue.emplace_back(std::move(op), std::move(job));
+        state_->queue.push_back({std::move(op), std::move(job), std::move(fit)});
     }
-    state_->wake.notify_one();
+    // Which free worker a job with a fit goes to is for them all to tell.
+    if (anyWorker) state_->wake.notify_one();
+    else state_->wake.notify_all();
 }
 
 // ---- URLs and errors -----------------------------------------------------------------------

@@ -86,10 +86,18 @@ public:
     // The provider's once-per-connection commands (bits of its own) that went over the
     // connection in use; cleared with the connections.
     unsigned connectionSaid = 0;
+    // The folder URL the connection's last listing went into, where it still is as far as the
+    // provider can tell (FTP); cleared with the connections.
+    std::string folder;
+
+    // Calls `f` once, on this session's thread, when the upload set up with setUpload has
+    // handed libcurl its last byte (its reply still to come). Until the next reset().
+    void whenUploadEnds(std::function<void()> f) { transfer_.setUploadEnd(std::move(f)); }
 
 private:
     friend class WorkerPool;
     bool retiring_ = false;
+    std::function<void(Session&)> lent_;  // a job lent to this idle session's worker (WorkerPool::lend)
     net::Transfer transfer_;
     std::unique_ptr<net::Multi> multi_ = std::make_unique<net::Multi>();
     std::optional<std::string_view> upload_;
@@ -104,12 +112,17 @@ private:
 class WorkerPool {
 public:
     using Job = std::function<void(Session&)>;
+    // How well a worker's session suits a job, higher being better (a connection that is open
+    // already, in the state the job needs); read under the pool's lock, so it must only look.
+    using Fit = std::function<int(const Session&)>;
     explicit WorkerPool(int workers);
     ~WorkerPool();
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
 
-    void submit(OperationHandle op, Job job);
+    // A job with a `fit` goes to one of the free workers it suits best (to any when none is
+    // free); one without, to any free worker.
+    void submit(OperationHandle op, Job job, Fit fit = {});
     // What destruction does, from any thread and more than once: cancels queued and running
     // operations, lets every job run (so each completes, with "cancelled"), and joins the
     // workers, whose sessions (and connections) end with them.
@@ -118,6 +131,12 @@ public:
     // which must then return without completing; the pool puts it back at the head of the queue
     // for the others. False (and nothing changes) for the last worker.
     bool retire(Session& session);
+    // Runs `job` at once on a free worker whose session `suits` (asked under the pool's lock:
+    // it must only read the session's own fields), beside the jobs that are running; false
+    // (and the job never runs) when no free worker suits. A job lent is always run, also while
+    // the pool stops; it must not retire its worker. For a job that wants a second connection
+    // for a moment, in the state another job left it in.
+    bool lend(const std::function<bool(const Session&)>& suits, Job job);
     // A worker that had no job for `every` runs `hook` on its session (then waits as long
     // again), under an operation the pool's stop cancels. Set before the first job.
     using IdleHook = std::function<void(Session&, Operation&)>;
@@ -128,8 +147,9 @@ public:
     // idle hook. Once a worker retired, the pool never grows past the workers that remained:
     // the server takes no more connections than that.
     void grow(int upTo, std::chrono::milliseconds linger);
-    // The workers that have not retired or ended (for tests).
+    // The workers that have not retired or ended, and of them those waiting for a job (for tests).
     int workers() const;
+    int freeWorkers() const;
 
 private:
     struct State;

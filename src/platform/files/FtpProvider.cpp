@@ -26,8 +26,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <random>
 #include <unordered_set>
 #include <utility>
@@ -160,7 +162,7 @@ public:
                 if (root.error) return *root.error;
                 return listFolder(s, op, onServer(root.value, folder), path::normalize(folder));
             }),
-            std::move(completion));
+            std::move(completion), forListing(folder));
     }
 
     OperationHandle contents(std::string file, DataCompletion completion) override {
@@ -170,7 +172,7 @@ public:
                 if (read.error) return *read.error;
                 return std::optional<Bytes>(std::move(read.value));
             }),
-            std::move(completion));
+            std::move(completion), forFile);
     }
 
     // Many files at once (the style sheets, scripts and images of a previewed page): each costs
@@ -196,7 +198,8 @@ public:
                 if (!completion) return;
                 if (out.error) return completion(std::nullopt, FileVersion{}, std::move(out.error));
                 completion(std::optional<Bytes>(std::move(out.value.first)), std::move(out.value.second), std::nullopt);
-            });
+            },
+            forFile);
     }
 
     OperationHandle writeContents(std::string file, std::optional<Bytes> data, WriteMode mode,
@@ -207,7 +210,7 @@ public:
                 if (written.error) return *written.error;
                 return {};
             }),
-            std::move(completion));
+            std::move(completion), forFile);
     }
 
     OperationHandle writeContents(std::string file, std::optional<Bytes> data, WriteMode mode,
@@ -225,7 +228,7 @@ public:
                     }
                     return std::optional<FileVersion>(std::move(written.value));
                 }),
-            std::move(completion));
+            std::move(completion), forFile);
     }
 
     OperationHandle createFolder(std::string name, std::string parent, Completion completion) override {
@@ -248,7 +251,7 @@ public:
                 if (presence.value == Presence::parentMissing) return FileError::make(ErrorKind::parentMissing);
                 return ftpError(r, Context::command);
             }),
-            std::move(completion));
+            std::move(completion), forCommands);
     }
 
     OperationHandle copyItem(std::string from, std::string to, Completion completion) override {
@@ -268,7 +271,7 @@ public:
                 if (data.error) return *data.error;
                 return upload(s, op, target, data.value);
             }),
-            std::move(completion));
+            std::move(completion), forFile);
     }
 
     OperationHandle moveItem(std::string from, std::string to, Completion completion) override {
@@ -289,7 +292,7 @@ public:
                     return FileError::make(ErrorKind::notFound);
                 return ftpError(r, Context::command);
             }),
-            std::move(completion));
+            std::move(completion), forCommands);
     }
 
     OperationHandle removeItem(std::string item, Completion completion) override {
@@ -312,7 +315,7 @@ public:
                 if (presence.value == Presence::file) return ftpError(r, Context::command);
                 return removeTree(s, op, target);
             }),
-            std::move(completion));
+            std::move(completion), forCommands);
     }
 
     OperationHandle checkLogin(Completion completion) override {
@@ -332,7 +335,7 @@ public:
                 if (r.ok()) return {};
                 return ftpError(r, Context::list);
             }),
-            std::move(completion));
+            std::move(completion), forCommands);
     }
 
 private:
@@ -341,7 +344,25 @@ private:
     static constexpr const char* kMlstFacts = "*OPTS MLST type;size;sizd;modify;create;perm;unix.mode;";
 
     // Commands a connection needs once, before the first transfer that depends on them.
-    enum ConnectionSaid : unsigned { kUtf8Said = 1, kMlstFactsSaid = 2 };
+    // kOpen and kBinary: what the last transfer left the connection as (see noteState).
+    enum ConnectionSaid : unsigned { kUtf8Said = 1, kMlstFactsSaid = 2, kOpen = 4, kBinary = 8 };
+    // Which free worker an operation goes to (see WorkerPool::Fit): one whose connection is
+    // open saves a login; one whose connection is in the type the operation's transfers need
+    // (ASCII for a listing, binary for a file's bytes) saves a TYPE.
+    static int opened(const Session& s) { return (s.connectionSaid & kOpen) != 0 ? 2 : 0; }
+    // A listing, also one in the folder it is of (no CWD): `folder` is a provider path.
+    WorkerPool::Fit forListing(const std::string& folder) {
+        std::string url;
+        {
+            std::lock_guard lock(rootMutex_);
+            if (root_) url = folderUrl(onServer(*root_, folder));
+        }
+        return [url = std::move(url)](const Session& s) {
+            return 2 * opened(s) + ((s.connectionSaid & kBinary) == 0 ? 1 : 0) + (s.folder == url ? 1 : 0);
+        };
+    }
+    static int forFile(const Session& s) { return opened(s) + ((s.connectionSaid & kBinary) != 0 ? 1 : 0); }
+    static int forCommands(const Session& s) { return opened(s); }
     // The quote list of a transfer about to run on the session's connection: OPTS UTF8 ON (and,
     // with `mlst`, the facts MLST is to show) unless they went over that connection already. A
     // path with bytes outside ASCII always has OPTS UTF8 ON in front of it: a connection that
@@ -368,6 +389,35 @@ private:
         if (r.cancelled || r.silent || (!r.ok() && greeted(r))) s.connectionSaid = 0;
         else if (greeted(r)) s.connectionSaid = carried;
         else if (r.ok()) s.connectionSaid |= carried;
+    }
+    // What a transfer left the connection as, for the choice of a worker (see forListing):
+    // open (kOpen) after one went through on it; binary (kBinary) after a file's transfer,
+    // ASCII after a listing (libcurl sends TYPE only where the type must change: I before a
+    // file's bytes or SIZE, A before a listing; commands alone leave it); and in the folder a
+    // listing went into (s.folder). That folder is a guess the next listing's CWD mends where
+    // it is wrong (a transfer that went into another folder without listing it): it costs a
+    // round trip, never a wrong result.
+    static void noteState(Session& s, const TransferResult& r) {
+        if (!r.ok()) {  // noteSaid told whether the connection is still open
+            s.connectionSaid &= ~kBinary;
+            s.folder.clear();
+            return;
+        }
+        if (greeted(r)) s.folder.clear();
+        s.connectionSaid |= kOpen;
+        char* url = nullptr;
+        curl_easy_getinfo(s.easy(), CURLINFO_EFFECTIVE_URL, &url);
+        const std::string_view u = url ? url : "";
+        const bool folder = u.ends_with('/') || u.ends_with("%2F");
+        const bool listed = std::any_of(r.headers.begin(), r.headers.end(), [](const std::string& line) {
+            return line.rfind("150", 0) == 0 || line.rfind("125", 0) == 0;
+        });
+        if (!folder) {
+            s.connectionSaid |= kBinary;
+        } else if (listed) {
+            s.connectionSaid &= ~kBinary;
+            s.folder = u;
+        }
     }
     // Whether the transfer logged in on a new control connection: its first reply is the
     // server's greeting (libcurl's count of new connections counts data connections too).
@@ -405,6 +455,7 @@ private:
             tConnectionKept = true;
         } else if (turnedAway(r)) tTrace.turnedAway = true;
         noteSaid(s, r, carried);
+        noteState(s, r);
         return r;
     }
 
@@ -787,7 +838,7 @@ private:
         static const Bytes empty;
         const Bytes& bytes = data ? *data : empty;
         if (mode == WriteMode::replace) {
-            SaveOnSession steps(*this, s, op);
+            SaveOnSession steps(*this, s, op, expected);
             SaveResult saved = saveFile(steps, *leftovers_, SaveRequest{target, path::normalize(file), bytes, expected});
             if (saved.error) {
                 if (fragment) *fragment = std::move(saved.fragment);
@@ -905,15 +956,28 @@ private:
     // and SIZE tells the copy's size. A link found then sends the save to its target (the copy
     // goes). The bits are set with SITE CHMOD unless the copy has them already; where the
     // server refuses that, a copy that has the bits already will do.
+    // A check of the file's version by its bytes (`expected`) is three round trips of its own
+    // (EPSV, RETR, its end): it goes to a second connection the moment the copy's last byte is
+    // on its way (CheckBeside), where one sits free in binary mode, so that it no longer follows
+    // the copy's replies but runs beside them. It reads the file no earlier than the check
+    // after them would: the server has the copy's bytes before it has the RETR, and the save
+    // still waits for the check's answer before the rename. Its answer counts only when the
+    // copy's replies were all the save asked in the meantime; otherwise, and when it brought
+    // no answer (an error of any kind), the file is read again over the save's own connection.
     class SaveOnSession final : public SaveSteps {
     public:
-        SaveOnSession(FtpProvider& provider, Session& s, Operation& op) : p_(provider), s_(s), op_(op) {}
+        SaveOnSession(FtpProvider& provider, Session& s, Operation& op, const FileVersion* expected = nullptr)
+            : p_(provider), s_(s), op_(op), expected_(expected) {}
+        ~SaveOnSession() override { endCheckBeside(); }
+        SaveOnSession(const SaveOnSession&) = delete;
+        SaveOnSession& operator=(const SaveOnSession&) = delete;
 
         // Everything comes with the upload of the copy (lookAgain).
         Outcome<TargetFacts> look(const std::string&) override { return TargetFacts{}; }
 
         Outcome<TargetFacts> lookAgain(const std::string& target, const TargetFacts&) override {
             ServerFacts facts = statFacts(stored_, target);
+            if (!facts.known) besideFresh_ = false;
             if (!facts.known && p_.mlsd_.load() != no) {
                 TransferResult r = p_.command(s_, op_, {"*MLST " + target}, true);
                 if (r.cancelled || r.silent) return transportError(r);
@@ -961,7 +1025,13 @@ private:
         }
 
         StepResult writeCopy(const std::string& copy, const std::string& target, std::string_view data, bool) override {
-            stored_ = p_.storeTemporary(s_, op_, target, copy, data);
+            endCheckBeside();
+            std::function<void()> uploaded;
+            if (expected_ && comparedByBytes(*expected_)) uploaded = [this, target] { startCheckBeside(target); };
+            stored_ = p_.storeTemporary(s_, op_, target, copy, data, std::move(uploaded));
+            // A transfer that had to log in again (its first connection broke) may have sent the
+            // copy twice: the check beside may have read the file before the copy that counts.
+            besideFresh_ = !greeted(stored_);
             const TransferResult& r = stored_;
             if (isNameRefused(r) && plainPath(target)) {
                 // The copy went up by its full path, with no CWD to fail first: a folder that is
@@ -985,6 +1055,7 @@ private:
             if (copied.known && copied.size >= 0) {
                 stored = copied.size;
             } else {
+                besideFresh_ = false;
                 TransferResult sized = p_.command(s_, op_, {"*SIZE " + copy});
                 if (sized.cancelled || sized.silent)
                     return StepResult::with(sized.silent ? StepResult::State::lost : StepResult::State::failed,
@@ -1003,6 +1074,7 @@ private:
         StepResult setMode(const std::string& copy, unsigned mode) override {
             if (copyMode_ == mode) return StepResult::done();  // the copy has the bits already
             const std::string bits = modeText(mode);
+            besideFresh_ = false;
             TransferResult c = p_.command(s_, op_, {"SITE CHMOD " + bits + " " + copy});
             if (c.ok()) return StepResult::done();
             if (c.cancelled || c.silent || c.code != CURLE_QUOTE_ERROR)
@@ -1027,6 +1099,7 @@ private:
         Outcome<std::optional<Bytes>> bytesUpTo(const std::string& target, std::size_t limit, FileVersion& version) override {
             // The bytes tell the version; no modification time is asked.
             (void)version;
+            if (auto answer = answerBeside(target, limit)) return std::move(*answer);
             TransferResult failure;
             auto bytes = p_.download(s_, op_, target, nullptr, limit, &failure);
             if (failure.code == CURLE_FILESIZE_EXCEEDED) return std::optional<Bytes>();
@@ -1075,9 +1148,82 @@ private:
         std::string_view protocol() const override { return "FTP"; }
 
     private:
+        // The version check on a second connection, and its answer.
+        struct CheckBeside {
+            std::string target;
+            Operation op;  // its own: a cancel of the save reaches it while the save waits for it
+            std::mutex mutex;
+            std::condition_variable answered;
+            bool done = false;
+            bool verdict = false;  // the file's bytes came, or the server said it has grown past the limit
+            std::optional<Bytes> bytes;
+        };
+
+        // From the copy's upload, on the save's thread: lends the check to a free worker whose
+        // connection is open in binary mode (one that would log in or change mode first would
+        // gain nothing). Nothing happens when none is free.
+        void startCheckBeside(const std::string& target) {
+            auto beside = std::make_shared<CheckBeside>();
+            beside->target = target;
+            const bool lent = p_.lendWorker(
+                [](const Session& s) { return (s.connectionSaid & (kOpen | kBinary)) == (kOpen | kBinary); },
+                [provider = &p_, beside](Session& s) {
+                    bool verdict = false;
+                    std::optional<Bytes> bytes;
+                    try {
+                        TransferResult failure;
+                        auto read = provider->download(s, beside->op, beside->target, nullptr, kHashedSizeLimit, &failure);
+                        if (!read.error) {
+                            bytes = std::move(read.value);
+                            verdict = true;
+                        } else {
+                            verdict = failure.code == CURLE_FILESIZE_EXCEEDED;
+                        }
+                    } catch (...) {
+                    }
+                    {
+                        std::lock_guard lock(beside->mutex);
+                        beside->verdict = verdict;
+                        beside->bytes = std::move(bytes);
+                        beside->done = true;
+                    }
+                    beside->answered.notify_all();
+                });
+            if (lent) beside_ = std::move(beside);
+        }
+
+        // Waits for the check beside to end (a cancel of the save cancels it) and lets it go.
+        std::shared_ptr<CheckBeside> endCheckBeside() {
+            std::shared_ptr<CheckBeside> beside = std::move(beside_);
+            beside_.reset();
+            if (!beside) return nullptr;
+            const bool armed = OperationAccess::arm(op_, [beside] { beside->op.cancel(); });
+            if (!armed) beside->op.cancel();
+            {
+                std::unique_lock lock(beside->mutex);
+                beside->answered.wait(lock, [&] { return beside->done; });
+            }
+            if (armed) OperationAccess::disarm(op_);
+            return beside;
+        }
+
+        // The answer of the check beside, when it is one for this read that still counts.
+        std::optional<std::optional<Bytes>> answerBeside(const std::string& target, std::size_t limit) {
+            const bool fresh = besideFresh_;
+            besideFresh_ = false;
+            std::shared_ptr<CheckBeside> beside = endCheckBeside();
+            if (!beside || !fresh || op_.isCancelled() || beside->target != target || limit != kHashedSizeLimit ||
+                !beside->verdict)
+                return std::nullopt;
+            return std::move(beside->bytes);
+        }
+
         FtpProvider& p_;
         Session& s_;
         Operation& op_;
+        const FileVersion* expected_;
+        std::shared_ptr<CheckBeside> beside_;
+        bool besideFresh_ = false;
         TransferResult stored_;  // the upload of the copy, with the server's replies about the file
         bool fromList_ = false;
         std::optional<unsigned> copyMode_;  // the copy's bits as the server showed them after its upload
@@ -1184,8 +1330,9 @@ private:
     // path is plain; else by its name, in its folder: servers split STAT's argument at spaces and
     // take it as a pattern, and pure-ftpd, which goes into the folder of a path it is given,
     // closes the connection when that fails.
+    // `uploaded`: called once the copy's last byte is handed over, before the server's reply.
     TransferResult storeTemporary(Session& s, Operation& op, const std::string& target, const std::string& temp,
-                                  std::string_view data) const {
+                                  std::string_view data, std::function<void()> uploaded = {}) const {
         prepare(s);
         StringList quote = opening(s, {temp});
         const bool byPath = plainPath(target);
@@ -1198,6 +1345,7 @@ private:
         curl_easy_setopt(s.easy(), CURLOPT_POSTQUOTE, after.get());
         curl_easy_setopt(s.easy(), CURLOPT_UPLOAD, 1L);
         s.setUpload(data);
+        if (uploaded) s.whenUploadEnds(std::move(uploaded));
         return perform(s, op);
     }
 

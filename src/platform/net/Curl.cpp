@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 namespace net {
 
@@ -30,6 +31,7 @@ void Transfer::reset() {
     requestHeaders_ = nullptr;
     upload_ = {};
     uploadPos_ = 0;
+    uploadEnd_ = nullptr;
     maxBody_ = static_cast<std::size_t>(-1);
     curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, errorBuffer_);
@@ -161,6 +163,13 @@ size_t Transfer::onRead(char* data, size_t size, size_t count, void* self) {
     const std::size_t n = std::min(size * count, t->upload_.size() - t->uploadPos_);
     std::memcpy(data, t->upload_.data() + t->uploadPos_, n);
     t->uploadPos_ += n;
+    if (t->uploadPos_ == t->upload_.size() && t->uploadEnd_) {
+        const std::function<void()> ended = std::exchange(t->uploadEnd_, nullptr);
+        try {
+            ended();
+        } catch (...) {
+        }
+    }
     return n;
 }
 

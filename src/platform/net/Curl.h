@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -73,6 +74,9 @@ public:
     void setNoBody();
     // Sends these bytes as the upload (FTP STOR, WebDAV PUT); they must outlive the transfer.
     void setUpload(std::string_view data);
+    // Called once, from the transfer, when the upload has handed over its last byte (libcurl may
+    // not ask for more, knowing the size). Until reset().
+    void setUploadEnd(std::function<void()> f) { uploadEnd_ = std::move(f); }
     // Gives up the transfer (CURLE_ABORTED_BY_CALLBACK) once the flag is set: for transfers run
     // by curl_easy_perform (checked at least once a second).
     void setCancelFlag(const std::atomic<bool>* flag);
@@ -113,6 +117,7 @@ private:
     bool bodyCut_ = false;
     std::string_view upload_;
     std::size_t uploadPos_ = 0;
+    std::function<void()> uploadEnd_;
     std::chrono::steady_clock::time_point activity_{};
     bool sawActivity_ = false;
     char errorBuffer_[CURL_ERROR_SIZE] = {};

@@ -512,6 +512,70 @@ TEST_P(FtpSaveOnEveryServer, ACutAroundTheRenameLeavesTheOldOrTheNewFileAndSaysW
     }
 }
 
+// A checked save while another connection sits free, open and in binary mode (two files were
+// just read at once): the check of the file's version goes over that connection once the copy
+// is up, beside the copy's replies; with one connection it follows them. Either way a change
+// made to the file before the copy went up is found: the file stays as the other writer left
+// it, and nothing of the save stays beside it; without one the file is saved.
+TEST_P(FtpSaveOnEveryServer, ACheckedSaveFindsAChangeMadeMeanwhileOverASecondConnectionOrItsOwn) {
+    struct Case {
+        const char* name;
+        int workers;
+        bool changed;
+    };
+    const Case cases[] = {
+        {"one connection, unchanged", 1, false},
+        {"one connection, changed", 1, true},
+        {"a second connection free, unchanged", 3, false},
+        {"a second connection free, changed", 3, true},
+    };
+    // The bits the server gives a new file: the copy has them, so the save sends nothing between
+    // the copy's replies and its check.
+    const unsigned mode = newFileMode();
+    ASSERT_NE(mode, 0u);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        files::ProviderOptions options;
+        options.timeouts.connect = 10s;
+        options.timeouts.reply = 20s;
+        options.workers = c.workers;
+        provider_ = files::makeProvider(peer_.url, {peer_.user, peer_.password}, options);
+        freshFolder();
+        // Of one size, so that only their bytes tell them apart.
+        const std::string old = pageText(3000, 'o'), theirs = pageText(3000, 't'), mine = pageText(3000, 'm');
+        putFile("page.html", old, mode);
+        putFile("other.html", "<p>other</p>", mode);
+        VersionedRead page, other;
+        provider_->contentsAndVersion(at("page.html"), page.callback());
+        provider_->contentsAndVersion(at("other.html"), other.callback());
+        awaitOnce(page);
+        awaitOnce(other);
+        ASSERT_FALSE(page.get<2>()) << describe(page.get<2>());
+        ASSERT_EQ(page.get<0>().value_or(""), old);
+
+        std::atomic<bool> fired{false};
+        files::detail::setSaveCutHook([&](std::string_view step, files::detail::SaveMoment when) {
+            if (c.changed && step == "writeCopy" && when == files::detail::SaveMoment::before && !fired.exchange(true))
+                putFile("page.html", theirs, mode);
+            return false;
+        });
+        VersionedWrite saved;
+        provider_->writeContents(at("page.html"), mine, WriteMode::replace, page.get<1>(), saved.callback());
+        awaitOnce(saved);
+        files::detail::setSaveCutHook(nullptr);
+        if (c.changed) {
+            ASSERT_TRUE(saved.get<1>());
+            EXPECT_EQ(saved.get<1>()->kind, ErrorKind::changedOnServer) << describe(saved.get<1>());
+            EXPECT_TRUE(saved.get<1>()->targetUnchanged);
+            EXPECT_EQ(readDiskFile(disk_ / "page.html"), theirs);
+        } else {
+            EXPECT_FALSE(saved.get<1>()) << describe(saved.get<1>());
+            EXPECT_EQ(readDiskFile(disk_ / "page.html"), mine);
+        }
+        EXPECT_EQ(namesIn(disk_), (std::set<std::string>{"page.html", "other.html"}));
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, FtpSaveOnEveryServer, ::testing::Values("pyftpd", "pyftpdx", "pureftpd", "vsftpd"),
                          [](const auto& info) { return info.param; });
 INSTANTIATE_TEST_SUITE_P(Servers, FtpSaveOfALink, ::testing::Values("pyftpd", "vsftpd", "proftpd", "pureftpd"),

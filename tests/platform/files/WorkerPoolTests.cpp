@@ -1,10 +1,13 @@
 // The provider's worker pool growing for a burst of work: as many more workers as jobs wait, up
 // to its bound; none past the workers that remained once one retired (the server turned a
-// connection away); and those it added going once they sat without work.
+// connection away); and those it added going once they sat without work. And the free worker a
+// job goes to: the one whose session suits it best; and a job lent to a free worker beside the
+// running ones, which runs at once or not at all, and also while the pool stops.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -57,9 +60,9 @@ struct Gate {
     }
 };
 
-bool awaitWorkers(const WorkerPool& pool, int count) {
+bool awaitWorkers(const WorkerPool& pool, int count, bool free = false) {
     const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (pool.workers() != count) {
+    while ((free ? pool.freeWorkers() : pool.workers()) != count) {
         if (std::chrono::steady_clock::now() > deadline) return false;
         std::this_thread::sleep_for(10ms);
     }
@@ -98,6 +101,125 @@ TEST(WorkerPool, GrowsForWaitingJobsToItsBoundNeverPastAServerLimitAndLetsAddedW
         EXPECT_EQ(static_cast<int>(gate.sessions.size()), r.expectRunning);
         EXPECT_TRUE(awaitWorkers(pool, r.expectAfter)) << pool.workers() << " workers";
     }
+}
+
+TEST(WorkerPool, AJobGoesToTheFreeWorkerThatSuitsItBestOrToAnyWhenThatOneIsBusy) {
+    WorkerPool pool(3);
+    // Each worker's session marked 1, 2 or 3 (as a provider marks what its connection is):
+    // three jobs that wait for each other run on three workers.
+    {
+        std::mutex mutex;
+        std::condition_variable changed;
+        int started = 0;
+        std::vector<std::future<void>> marked;
+        for (unsigned mark = 1; mark <= 3; ++mark) {
+            auto done = std::make_shared<std::promise<void>>();
+            marked.push_back(done->get_future());
+            pool.submit(std::make_shared<files::Operation>(), [&, mark, done](Session& session) {
+                session.connectionSaid = mark;
+                std::unique_lock lock(mutex);
+                ++started;
+                changed.notify_all();
+                changed.wait(lock, [&] { return started == 3; });
+                done->set_value();
+            });
+        }
+        for (auto& m : marked) ASSERT_EQ(m.wait_for(20s), std::future_status::ready);
+    }
+    auto suits = [](unsigned mark) { return [mark](const Session& s) { return s.connectionSaid == mark ? 1 : 0; }; };
+    // Where a job ran: the mark of its worker's session.
+    auto runOn = [&](WorkerPool::Fit fit) {
+        auto ran = std::make_shared<std::promise<unsigned>>();
+        auto where = ran->get_future();
+        pool.submit(std::make_shared<files::Operation>(), [ran](Session& s) { ran->set_value(s.connectionSaid); }, std::move(fit));
+        return where;
+    };
+
+    struct Case {
+        const char* name;
+        unsigned wanted;  // the mark the job's fit prefers
+        unsigned busy;    // a worker held by another job meanwhile (0: none)
+    };
+    const Case cases[] = {
+        {"the first", 1, 0}, {"the second", 2, 0}, {"the third", 3, 0}, {"the second again", 2, 0},
+        {"the one it suits is busy: another", 2, 2}, {"busy, another one", 3, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(awaitWorkers(pool, 3, true)) << pool.freeWorkers() << " free";
+        std::promise<void> letGo;
+        std::future<void> held;
+        if (c.busy) {
+            auto running = std::make_shared<std::promise<void>>();
+            auto gate = letGo.get_future().share();
+            pool.submit(std::make_shared<files::Operation>(), [running, gate](Session&) {
+                running->set_value();
+                gate.wait();
+            }, suits(c.busy));
+            held = running->get_future();
+            ASSERT_EQ(held.wait_for(20s), std::future_status::ready);
+        }
+        auto where = runOn(suits(c.wanted));
+        ASSERT_EQ(where.wait_for(20s), std::future_status::ready) << "the job waited for a busy worker";
+        const unsigned ran = where.get();
+        if (c.busy == c.wanted) EXPECT_NE(ran, c.wanted);
+        else EXPECT_EQ(ran, c.wanted);
+        letGo.set_value();
+    }
+    // Without a fit, any free worker.
+    ASSERT_TRUE(awaitWorkers(pool, 3, true));
+    auto anywhere = runOn({});
+    ASSERT_EQ(anywhere.wait_for(20s), std::future_status::ready);
+    EXPECT_GE(anywhere.get(), 1u);
+}
+
+TEST(WorkerPool, AJobIsLentAtOnceToAFreeWorkerThatSuitsItOrToNone) {
+    WorkerPool pool(2);
+    // One worker's session marked 7 by a job that then holds it; the other stays free, unmarked.
+    std::promise<void> letGo;
+    auto gate = letGo.get_future().share();
+    auto holding = std::make_shared<std::promise<void>>();
+    pool.submit(std::make_shared<files::Operation>(), [holding, gate](Session& session) {
+        session.connectionSaid = 7;
+        holding->set_value();
+        gate.wait();
+    });
+    ASSERT_EQ(holding->get_future().wait_for(20s), std::future_status::ready);
+    ASSERT_TRUE(awaitWorkers(pool, 1, true));
+
+    struct Case {
+        const char* name;
+        unsigned wanted;  // the mark a lent job asks for
+        bool lent;
+    };
+    const Case cases[] = {
+        {"the free worker suits", 0, true},
+        {"only the busy one suits: none", 7, false},
+        {"none suits", 3, false},
+        {"the free worker again", 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(awaitWorkers(pool, 1, true));
+        auto ran = std::make_shared<std::promise<unsigned>>();
+        auto where = ran->get_future();
+        const bool lent = pool.lend([&](const Session& s) { return s.connectionSaid == c.wanted; },
+                                    [ran](Session& s) { ran->set_value(s.connectionSaid); });
+        EXPECT_EQ(lent, c.lent);
+        if (!lent) continue;  // a job not lent never runs: its promise is dropped unset
+        ASSERT_EQ(where.wait_for(20s), std::future_status::ready) << "a lent job waited";
+        EXPECT_EQ(where.get(), c.wanted);
+    }
+    letGo.set_value();
+
+    // Lent while the pool is about to stop: it still runs, once.
+    ASSERT_TRUE(awaitWorkers(pool, 2, true));
+    auto ran = std::make_shared<std::promise<void>>();
+    auto done = ran->get_future();
+    ASSERT_TRUE(pool.lend([](const Session&) { return true; }, [ran](Session&) { ran->set_value(); }));
+    pool.stop();
+    EXPECT_EQ(done.wait_for(0s), std::future_status::ready);
+    EXPECT_FALSE(pool.lend([](const Session&) { return true; }, [](Session&) {})) << "lent after the stop";
 }
 
 }  // namespace
