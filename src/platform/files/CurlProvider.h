@@ -217,10 +217,14 @@ protected:
     // From a job body: when other workers remain, this worker stops and the operation runs
     // again on one of them (what the body returns then is dropped). False for the last worker.
     bool retireWorker(Session& session) { return pool_->retire(session); }
-    // Runs `job` at once on a free worker whose session `suits` (see WorkerPool::lend).
-    bool lendWorker(const std::function<bool(const Session&)>& suits, WorkerPool::Job job) {
-        return pool_->lend(suits, std::move(job));
+    // Runs `job` at once on a free worker whose session `suits`, else on the spare worker,
+    // which ends after the keep-alive time without work (see WorkerPool::lend).
+    WorkerPool::Lent lendWorker(const std::function<bool(const Session&)>& suits, OperationHandle op,
+                                WorkerPool::Job job) {
+        return pool_->lend(suits, std::move(op), std::move(job), timeouts_.keepAlive);
     }
+    // The server turned the spare worker away: none is made again.
+    void noSpareWorker() { pool_->noSpare(); }
     // More workers for the jobs queued now, up to `upTo` in all; those added close their
     // connections after a minute without work (see WorkerPool::grow).
     void growWorkers(int upTo) { pool_->grow(upTo, std::chrono::minutes(1)); }

@@ -202,6 +202,10 @@ struct WorkerPool::State {
     IdleHook idleHook;
     std::vector<OperationHandle> keeping;  // the idle hooks' operations in progress
     std::vector<Session*> free;  // the sessions of the workers waiting for a job
+    Session* spareFree = nullptr;  // the spare worker's session while it waits (see lend)
+    std::condition_variable spareWake;  // its own: a job queued never wakes it
+    bool spareRuns = false;        // there is a spare worker
+    bool spareRefused = false;     // the server turned one away
 
     // The first queued job for the worker of `session`: one that no other free worker suits
     // better. While the pool stops, any.
@@ -262,6 +266,36 @@ struct WorkerPool::State {
         }
         lasting = true;
         return waitForJob(lock, session);
+    }
+
+    // The spare worker's life: lent jobs, the first one `first`, until it had none for `linger`
+    // or the pool stops.
+    void runSpare(Job first, std::chrono::milliseconds linger) {
+        {
+            Session session;
+            session.spare_ = true;
+            Job job = std::move(first);
+            for (;;) {
+                try {
+                    job(session);
+                } catch (...) {
+                }
+                std::unique_lock lock(mutex);
+                --busy;
+                spareFree = &session;
+                const bool lent = spareWake.wait_for(lock, linger, [&] { return stopping || session.lent_; });
+                spareFree = nullptr;
+                if (!lent || !session.lent_) {
+                    spareRuns = false;
+                    --active;
+                    break;
+                }
+                job = std::move(session.lent_);
+                session.lent_ = nullptr;
+            }
+        }
+        std::lock_guard lock(mutex);
+        ended.push_back(std::this_thread::get_id());
     }
 
     // A worker's life; `linger` is zero for one that lasts as long as the pool.
@@ -367,6 +401,7 @@ void WorkerPool::stop() {
     }
     for (auto& op : toCancel) op->cancel();
     state_->wake.notify_all();
+    state_->spareWake.notify_all();
     for (auto& t : threads) {
         // A completion may drop the last reference to the provider on a worker thread: that
         // worker cannot join itself, so it is let go and ends on its own once its job returns.
@@ -384,19 +419,60 @@ bool WorkerPool::retire(Session& session) {
     return true;
 }
 
-bool WorkerPool::lend(const std::function<bool(const Session&)>& suits, Job job) {
+WorkerPool::Lent WorkerPool::lend(const std::function<bool(const Session&)>& suits, OperationHandle op, Job job,
+                                  std::chrono::milliseconds spare) {
+    auto& st = *state_;
+    // Runs the job under `op`, which stop() cancels meanwhile.
+    Job tracked = [s = state_, op, job = std::move(job)](Session& session) {
+        try {
+            job(session);
+        } catch (...) {
+        }
+        std::lock_guard lock(s->mutex);
+        s->keeping.erase(std::find(s->keeping.begin(), s->keeping.end(), op));
+    };
+    Lent how = Lent::no;
     {
-        std::lock_guard lock(state_->mutex);
-        if (state_->stopping) return false;
-        auto at = std::find_if(state_->free.begin(), state_->free.end(),
-                               [&](Session* s) { return !s->lent_ && suits(*s); });
-        if (at == state_->free.end()) return false;
-        (*at)->lent_ = std::move(job);
-        state_->free.erase(at);
-        ++state_->busy;
+        std::lock_guard lock(st.mutex);
+        if (st.stopping) return Lent::no;
+        // The spare first where it suits: it leaves the others to the queue.
+        Session* to = st.spareFree && !st.spareFree->lent_ && suits(*st.spareFree) ? st.spareFree : nullptr;
+        if (!to) {
+            auto at = std::find_if(st.free.begin(), st.free.end(), [&](Session* s) { return !s->lent_ && suits(*s); });
+            if (at != st.free.end()) {
+                to = *at;
+                st.free.erase(at);
+            }
+        }
+        if (to) {
+            how = Lent::suited;
+        } else if (spare.count() > 0 && st.spareFree && !st.spareFree->lent_) {
+            to = st.spareFree;
+            how = Lent::spare;
+        } else if (spare.count() > 0 && !st.spareRuns && !st.spareRefused && st.active < st.ceiling) {
+            st.keeping.push_back(op);
+            st.spareRuns = true;
+            ++st.active;
+            ++st.busy;
+            st.threads.emplace_back([s = state_, tracked = std::move(tracked), spare]() mutable {
+                s->runSpare(std::move(tracked), spare);
+            });
+            return Lent::spare;
+        }
+        if (!to) return Lent::no;
+        if (to == st.spareFree) st.spareFree = nullptr;
+        to->lent_ = std::move(tracked);
+        st.keeping.push_back(op);
+        ++st.busy;
     }
-    state_->wake.notify_all();
-    return true;
+    st.wake.notify_all();
+    st.spareWake.notify_all();
+    return how;
+}
+
+void WorkerPool::noSpare() {
+    std::lock_guard lock(state_->mutex);
+    state_->spareRefused = true;
 }
 
 void WorkerPool::setIdleHook(std::chrono::milliseconds every, IdleHook hook) {
@@ -441,7 +517,7 @@ int WorkerPool::workers() const {
 
 int WorkerPool::freeWorkers() const {
     std::lock_guard lock(state_->mutex);
-    return static_cast<int>(state_->free.size());
+    return static_cast<int>(state_->free.size()) + (state_->spareFree ? 1 : 0);
 }
 
 void WorkerPool::submit(OperationHandle op, Job job, Fit fit) {

@@ -98,6 +98,7 @@ private:
     friend class WorkerPool;
     bool retiring_ = false;
     std::function<void(Session&)> lent_;  // a job lent to this idle session's worker (WorkerPool::lend)
+    bool spare_ = false;                   // the session of the pool's spare worker
     net::Transfer transfer_;
     std::unique_ptr<net::Multi> multi_ = std::make_unique<net::Multi>();
     std::optional<std::string_view> upload_;
@@ -132,11 +133,18 @@ public:
     // for the others. False (and nothing changes) for the last worker.
     bool retire(Session& session);
     // Runs `job` at once on a free worker whose session `suits` (asked under the pool's lock:
-    // it must only read the session's own fields), beside the jobs that are running; false
-    // (and the job never runs) when no free worker suits. A job lent is always run, also while
-    // the pool stops; it must not retire its worker. For a job that wants a second connection
-    // for a moment, in the state another job left it in.
-    bool lend(const std::function<bool(const Session&)>& suits, Job job);
+    // it must only read the session's own fields), beside the jobs that are running: for a job
+    // that wants a second connection for a moment, in the state another job left it in. Where
+    // none suits, with a `spare` time, it goes to the pool's spare worker: one more, that runs
+    // lent jobs only (never a queued one), made for it when there is none (and the server's
+    // limit leaves room), and ending once it had no job for that time. `no` (and the job never
+    // runs) when neither. A job lent is always run, also while the pool stops, under `op`,
+    // which the stop cancels; it must not retire its worker.
+    enum class Lent { no, suited, spare };
+    Lent lend(const std::function<bool(const Session&)>& suits, OperationHandle op, Job job,
+              std::chrono::milliseconds spare = std::chrono::milliseconds(0));
+    // The server turned the spare worker's connection away: the pool makes none again.
+    void noSpare();
     // A worker that had no job for `every` runs `hook` on its session (then waits as long
     // again), under an operation the pool's stop cancels. Set before the first job.
     using IdleHook = std::function<void(Session&, Operation&)>;
@@ -147,7 +155,8 @@ public:
     // idle hook. Once a worker retired, the pool never grows past the workers that remained:
     // the server takes no more connections than that.
     void grow(int upTo, std::chrono::milliseconds linger);
-    // The workers that have not retired or ended, and of them those waiting for a job (for tests).
+    // The workers that have not retired or ended, and of them those waiting for a job, the
+    // spare included (for tests).
     int workers() const;
     int freeWorkers() const;
 

@@ -1151,7 +1151,9 @@ private:
         // The version check on a second connection, and its answer.
         struct CheckBeside {
             std::string target;
-            Operation op;  // its own: a cancel of the save reaches it while the save waits for it
+            // Its own: a cancel of the save reaches it while the save waits for it, and the
+            // pool's stop while nobody does.
+            OperationHandle op = std::make_shared<Operation>();
             std::mutex mutex;
             std::condition_variable answered;
             bool done = false;
@@ -1161,24 +1163,30 @@ private:
 
         // From the copy's upload, on the save's thread: lends the check to a free worker whose
         // connection is open in binary mode (one that would log in or change mode first would
-        // gain nothing). Nothing happens when none is free.
+        // gain nothing); where none is, to the provider's spare worker. A spare that has to log
+        // in first (or mend its connection) is not waited for: its answer counts only when it
+        // came in time, and its connection is then ready for the next save's check.
         void startCheckBeside(const std::string& target) {
             auto beside = std::make_shared<CheckBeside>();
             beside->target = target;
-            const bool lent = p_.lendWorker(
-                [](const Session& s) { return (s.connectionSaid & (kOpen | kBinary)) == (kOpen | kBinary); },
+            const WorkerPool::Lent lent = p_.lendWorker(
+                [](const Session& s) { return (s.connectionSaid & (kOpen | kBinary)) == (kOpen | kBinary); }, beside->op,
                 [provider = &p_, beside](Session& s) {
                     bool verdict = false;
                     std::optional<Bytes> bytes;
                     try {
+                        tTrace = {};
                         TransferResult failure;
-                        auto read = provider->download(s, beside->op, beside->target, nullptr, kHashedSizeLimit, &failure);
+                        auto read = provider->download(s, *beside->op, beside->target, nullptr, kHashedSizeLimit, &failure);
                         if (!read.error) {
                             bytes = std::move(read.value);
                             verdict = true;
                         } else {
                             verdict = failure.code == CURLE_FILESIZE_EXCEEDED;
                         }
+                        // A server that keeps to a number of connections gets no more from the spare.
+                        if (tTrace.turnedAway) provider->noSpareWorker();
+                        tTrace = {};
                     } catch (...) {
                     }
                     {
@@ -1189,16 +1197,20 @@ private:
                     }
                     beside->answered.notify_all();
                 });
-            if (lent) beside_ = std::move(beside);
+            if (lent == WorkerPool::Lent::no) return;
+            beside_ = std::move(beside);
+            besideWaited_ = lent == WorkerPool::Lent::suited;
         }
 
-        // Waits for the check beside to end (a cancel of the save cancels it) and lets it go.
+        // Ends the save's part in the check beside: waits for it where it is waited for (a
+        // cancel of the save cancels it), and lets it go.
         std::shared_ptr<CheckBeside> endCheckBeside() {
             std::shared_ptr<CheckBeside> beside = std::move(beside_);
             beside_.reset();
             if (!beside) return nullptr;
-            const bool armed = OperationAccess::arm(op_, [beside] { beside->op.cancel(); });
-            if (!armed) beside->op.cancel();
+            if (!besideWaited_) return beside;
+            const bool armed = OperationAccess::arm(op_, [beside] { beside->op->cancel(); });
+            if (!armed) beside->op->cancel();
             {
                 std::unique_lock lock(beside->mutex);
                 beside->answered.wait(lock, [&] { return beside->done; });
@@ -1212,9 +1224,10 @@ private:
             const bool fresh = besideFresh_;
             besideFresh_ = false;
             std::shared_ptr<CheckBeside> beside = endCheckBeside();
-            if (!beside || !fresh || op_.isCancelled() || beside->target != target || limit != kHashedSizeLimit ||
-                !beside->verdict)
+            if (!beside || !fresh || op_.isCancelled() || beside->target != target || limit != kHashedSizeLimit)
                 return std::nullopt;
+            std::lock_guard lock(beside->mutex);
+            if (!beside->done || !beside->verdict) return std::nullopt;
             return std::move(beside->bytes);
         }
 
@@ -1223,6 +1236,7 @@ private:
         Operation& op_;
         const FileVersion* expected_;
         std::shared_ptr<CheckBeside> beside_;
+        bool besideWaited_ = false;  // it went to a connection ready for it
         bool besideFresh_ = false;
         TransferResult stored_;  // the upload of the copy, with the server's replies about the file
         bool fromList_ = false;

@@ -512,22 +512,28 @@ TEST_P(FtpSaveOnEveryServer, ACutAroundTheRenameLeavesTheOldOrTheNewFileAndSaysW
     }
 }
 
-// A checked save while another connection sits free, open and in binary mode (two files were
-// just read at once): the check of the file's version goes over that connection once the copy
-// is up, beside the copy's replies; with one connection it follows them. Either way a change
-// made to the file before the copy went up is found: the file stays as the other writer left
-// it, and nothing of the save stays beside it; without one the file is saved.
+// A checked save reads the file's bytes for its check over a second connection once its copy
+// is up, beside the copy's replies: a free one in binary mode (two files were just read at
+// once), or the provider's spare (made by the save before, which checked over its own
+// connection meanwhile); with one connection and no spare it reads them after the replies.
+// Every way, a change made to the file before the copy went up is found: the file stays as the
+// other writer left it, and nothing of the save stays beside it; without one the file is saved.
 TEST_P(FtpSaveOnEveryServer, ACheckedSaveFindsAChangeMadeMeanwhileOverASecondConnectionOrItsOwn) {
     struct Case {
         const char* name;
         int workers;
+        bool spare;     // one may be made (it ends after the keep-alive time without work)
+        bool twoReads;  // two files are read at once first
+        bool savedBefore;
         bool changed;
     };
     const Case cases[] = {
-        {"one connection, unchanged", 1, false},
-        {"one connection, changed", 1, true},
-        {"a second connection free, unchanged", 3, false},
-        {"a second connection free, changed", 3, true},
+        {"one connection, unchanged", 1, false, false, false, false},
+        {"one connection, changed", 1, false, false, false, true},
+        {"a second connection free, unchanged", 3, false, true, false, false},
+        {"a second connection free, changed", 3, false, true, false, true},
+        {"the spare, unchanged", 1, true, false, true, false},
+        {"the spare, changed", 1, true, false, true, true},
     };
     // The bits the server gives a new file: the copy has them, so the save sends nothing between
     // the copy's replies and its check.
@@ -538,6 +544,7 @@ TEST_P(FtpSaveOnEveryServer, ACheckedSaveFindsAChangeMadeMeanwhileOverASecondCon
         files::ProviderOptions options;
         options.timeouts.connect = 10s;
         options.timeouts.reply = 20s;
+        options.timeouts.keepAlive = c.spare ? 60s : 0s;
         options.workers = c.workers;
         provider_ = files::makeProvider(peer_.url, {peer_.user, peer_.password}, options);
         freshFolder();
@@ -547,11 +554,19 @@ TEST_P(FtpSaveOnEveryServer, ACheckedSaveFindsAChangeMadeMeanwhileOverASecondCon
         putFile("other.html", "<p>other</p>", mode);
         VersionedRead page, other;
         provider_->contentsAndVersion(at("page.html"), page.callback());
-        provider_->contentsAndVersion(at("other.html"), other.callback());
+        if (c.twoReads) provider_->contentsAndVersion(at("other.html"), other.callback());
         awaitOnce(page);
-        awaitOnce(other);
+        if (c.twoReads) awaitOnce(other);
         ASSERT_FALSE(page.get<2>()) << describe(page.get<2>());
         ASSERT_EQ(page.get<0>().value_or(""), old);
+        std::optional<files::FileVersion> version = page.get<1>();
+        if (c.savedBefore) {
+            VersionedWrite before;
+            provider_->writeContents(at("page.html"), old, WriteMode::replace, version, before.callback());
+            awaitOnce(before);
+            ASSERT_FALSE(before.get<1>()) << describe(before.get<1>());
+            version = before.get<0>();
+        }
 
         std::atomic<bool> fired{false};
         files::detail::setSaveCutHook([&](std::string_view step, files::detail::SaveMoment when) {
@@ -560,7 +575,7 @@ TEST_P(FtpSaveOnEveryServer, ACheckedSaveFindsAChangeMadeMeanwhileOverASecondCon
             return false;
         });
         VersionedWrite saved;
-        provider_->writeContents(at("page.html"), mine, WriteMode::replace, page.get<1>(), saved.callback());
+        provider_->writeContents(at("page.html"), mine, WriteMode::replace, version, saved.callback());
         awaitOnce(saved);
         files::detail::setSaveCutHook(nullptr);
         if (c.changed) {

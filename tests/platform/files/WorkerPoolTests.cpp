@@ -173,53 +173,111 @@ TEST(WorkerPool, AJobGoesToTheFreeWorkerThatSuitsItBestOrToAnyWhenThatOneIsBusy)
     EXPECT_GE(anywhere.get(), 1u);
 }
 
-TEST(WorkerPool, AJobIsLentAtOnceToAFreeWorkerThatSuitsItOrToNone) {
-    WorkerPool pool(2);
-    // One worker's session marked 7 by a job that then holds it; the other stays free, unmarked.
-    std::promise<void> letGo;
-    auto gate = letGo.get_future().share();
-    auto holding = std::make_shared<std::promise<void>>();
-    pool.submit(std::make_shared<files::Operation>(), [holding, gate](Session& session) {
-        session.connectionSaid = 7;
-        holding->set_value();
-        gate.wait();
-    });
-    ASSERT_EQ(holding->get_future().wait_for(20s), std::future_status::ready);
-    ASSERT_TRUE(awaitWorkers(pool, 1, true));
-
-    struct Case {
-        const char* name;
-        unsigned wanted;  // the mark a lent job asks for
-        bool lent;
+TEST(WorkerPool, AJobIsLentAtOnceToAFreeWorkerThatSuitsItOrToTheSpareOrToNone) {
+    using Lent = WorkerPool::Lent;
+    auto anOp = [] { return std::make_shared<files::Operation>(); };
+    // Holds a worker with a job that marks its session; let go by the returned promise.
+    auto hold = [&](WorkerPool& pool, unsigned mark) {
+        auto letGo = std::make_shared<std::promise<void>>();
+        auto holding = std::make_shared<std::promise<void>>();
+        auto started = holding->get_future();
+        pool.submit(anOp(), [holding, mark, gate = letGo->get_future().share()](Session& session) {
+            session.connectionSaid = mark;
+            holding->set_value();
+            gate.wait();
+        });
+        EXPECT_EQ(started.wait_for(20s), std::future_status::ready);
+        return letGo;
     };
-    const Case cases[] = {
-        {"the free worker suits", 0, true},
-        {"only the busy one suits: none", 7, false},
-        {"none suits", 3, false},
-        {"the free worker again", 0, true},
+    // Lends a job that marks its session `marks` (when not 0) and tells the mark it found.
+    struct Lending {
+        Lent how;
+        std::future<unsigned> found;
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        ASSERT_TRUE(awaitWorkers(pool, 1, true));
+    auto lend = [&](WorkerPool& pool, unsigned wanted, std::chrono::milliseconds spare, unsigned marks = 0) {
         auto ran = std::make_shared<std::promise<unsigned>>();
-        auto where = ran->get_future();
-        const bool lent = pool.lend([&](const Session& s) { return s.connectionSaid == c.wanted; },
-                                    [ran](Session& s) { ran->set_value(s.connectionSaid); });
-        EXPECT_EQ(lent, c.lent);
-        if (!lent) continue;  // a job not lent never runs: its promise is dropped unset
-        ASSERT_EQ(where.wait_for(20s), std::future_status::ready) << "a lent job waited";
-        EXPECT_EQ(where.get(), c.wanted);
-    }
-    letGo.set_value();
+        Lending l{Lent::no, ran->get_future()};
+        l.how = pool.lend([wanted](const Session& s) { return s.connectionSaid == wanted; }, anOp(),
+                          [ran, marks](Session& s) {
+                              ran->set_value(s.connectionSaid);
+                              if (marks) s.connectionSaid = marks;
+                          },
+                          spare);
+        return l;
+    };
 
-    // Lent while the pool is about to stop: it still runs, once.
-    ASSERT_TRUE(awaitWorkers(pool, 2, true));
-    auto ran = std::make_shared<std::promise<void>>();
-    auto done = ran->get_future();
-    ASSERT_TRUE(pool.lend([](const Session&) { return true; }, [ran](Session&) { ran->set_value(); }));
-    pool.stop();
-    EXPECT_EQ(done.wait_for(0s), std::future_status::ready);
-    EXPECT_FALSE(pool.lend([](const Session&) { return true; }, [](Session&) {})) << "lent after the stop";
+    {
+        SCOPED_TRACE("two workers, one held (marked 7)");
+        WorkerPool pool(2);
+        auto letGo = hold(pool, 7);
+        struct Case {
+            const char* name;
+            unsigned wanted;
+            Lent how;
+        };
+        const Case cases[] = {
+            {"the free worker suits", 0, Lent::suited},
+            {"only the busy one suits: none", 7, Lent::no},
+            {"none suits", 3, Lent::no},
+            {"the free worker again", 0, Lent::suited},
+        };
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.name);
+            ASSERT_TRUE(awaitWorkers(pool, 1, true));
+            Lending l = lend(pool, c.wanted, 0ms);
+            EXPECT_EQ(l.how, c.how);
+            if (l.how == Lent::no) continue;  // a job not lent never runs: its promise is dropped unset
+            ASSERT_EQ(l.found.wait_for(20s), std::future_status::ready) << "a lent job waited";
+            EXPECT_EQ(l.found.get(), c.wanted);
+        }
+        letGo->set_value();
+        // Lent while the pool is about to stop: it still runs, once.
+        ASSERT_TRUE(awaitWorkers(pool, 2, true));
+        Lending last = lend(pool, 0, 0ms);
+        ASSERT_EQ(last.how, Lent::suited);
+        pool.stop();
+        EXPECT_EQ(last.found.wait_for(0s), std::future_status::ready);
+        EXPECT_EQ(lend(pool, 0, 0ms).how, Lent::no) << "lent after the stop";
+    }
+    {
+        SCOPED_TRACE("one worker, held (marked 7), and a spare");
+        WorkerPool pool(1);
+        auto letGo = hold(pool, 7);
+        // The spare is made for a job none suits; it marks its session 5.
+        Lending first = lend(pool, 5, 20s, 5);
+        ASSERT_EQ(first.how, Lent::spare);
+        ASSERT_EQ(first.found.wait_for(20s), std::future_status::ready);
+        EXPECT_EQ(first.found.get(), 0u) << "a new session";
+        EXPECT_EQ(pool.workers(), 2);
+        // A job queued meanwhile waits for the held worker: never the spare's.
+        auto queued = std::make_shared<std::promise<unsigned>>();
+        auto queuedFound = queued->get_future();
+        pool.submit(anOp(), [queued](Session& s) { queued->set_value(s.connectionSaid); });
+        // Now the spare suits, and it is lent again once it waits.
+        ASSERT_TRUE(awaitWorkers(pool, 1, true));
+        Lending again = lend(pool, 5, 20s);
+        EXPECT_EQ(again.how, Lent::suited);
+        ASSERT_EQ(again.found.wait_for(20s), std::future_status::ready);
+        EXPECT_EQ(again.found.get(), 5u);
+        letGo->set_value();
+        ASSERT_EQ(queuedFound.wait_for(20s), std::future_status::ready);
+        EXPECT_EQ(queuedFound.get(), 7u) << "the queued job ran on the spare";
+    }
+    {
+        SCOPED_TRACE("a spare that had no job for its time");
+        WorkerPool pool(1);
+        for (int round = 0; round < 2; ++round) {
+            Lending l = lend(pool, 5, 50ms);
+            if (round == 0) {  // the free worker does not suit: a spare is made
+                ASSERT_EQ(l.how, Lent::spare);
+                ASSERT_EQ(l.found.wait_for(20s), std::future_status::ready);
+                ASSERT_TRUE(awaitWorkers(pool, 1)) << "the spare stayed";
+                pool.noSpare();  // as after the server turned it away
+            } else {
+                EXPECT_EQ(l.how, Lent::no) << "a spare after the server turned one away";
+            }
+        }
+    }
 }
 
 }  // namespace
