@@ -962,7 +962,8 @@ private:
     // the copy's replies but runs beside them. It reads the file no earlier than the check
     // after them would: the server has the copy's bytes before it has the RETR, and the save
     // still waits for the check's answer before the rename. Its answer counts only when the
-    // copy's replies were all the save asked in the meantime; otherwise, and when it brought
+    // save asked no more meanwhile than the copy's replies and a SITE CHMOD (an exchange fewer
+    // than the check's own, so that the check still ends last); otherwise, and when it brought
     // no answer (an error of any kind), the file is read again over the save's own connection.
     class SaveOnSession final : public SaveSteps {
     public:
@@ -1074,9 +1075,10 @@ private:
         StepResult setMode(const std::string& copy, unsigned mode) override {
             if (copyMode_ == mode) return StepResult::done();  // the copy has the bits already
             const std::string bits = modeText(mode);
-            besideFresh_ = false;
+            // One exchange, while the check beside (three) still runs: its answer still counts.
             TransferResult c = p_.command(s_, op_, {"SITE CHMOD " + bits + " " + copy});
             if (c.ok()) return StepResult::done();
+            besideFresh_ = false;
             if (c.cancelled || c.silent || c.code != CURLE_QUOTE_ERROR)
                 return StepResult::with(c.silent ? StepResult::State::lost : StepResult::State::failed,
                                         ftpError(c, Context::command));

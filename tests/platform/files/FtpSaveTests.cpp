@@ -526,21 +526,26 @@ TEST_P(FtpSaveOnEveryServer, ACheckedSaveFindsAChangeMadeMeanwhileOverASecondCon
         bool twoReads;  // two files are read at once first
         bool savedBefore;
         bool changed;
+        bool otherBits = false;  // the file's bits are not a new file's: the copy gets them set
     };
     const Case cases[] = {
         {"one connection, unchanged", 1, false, false, false, false},
         {"one connection, changed", 1, false, false, false, true},
         {"a second connection free, unchanged", 3, false, true, false, false},
         {"a second connection free, changed", 3, false, true, false, true},
+        {"a second connection free, the copy's bits set, unchanged", 3, false, true, false, false, true},
+        {"a second connection free, the copy's bits set, changed", 3, false, true, false, true, true},
         {"the spare, unchanged", 1, true, false, true, false},
         {"the spare, changed", 1, true, false, true, true},
     };
     // The bits the server gives a new file: the copy has them, so the save sends nothing between
-    // the copy's replies and its check.
-    const unsigned mode = newFileMode();
-    ASSERT_NE(mode, 0u);
+    // the copy's replies and its check; or others, which it sets with SITE CHMOD.
+    const unsigned newMode = newFileMode();
+    ASSERT_NE(newMode, 0u);
+    const unsigned otherMode = newMode == 0664 ? 0644 : 0664;  // readable by the server's user too
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        const unsigned mode = c.otherBits ? otherMode : newMode;
         files::ProviderOptions options;
         options.timeouts.connect = 10s;
         options.timeouts.reply = 20s;
@@ -586,6 +591,7 @@ TEST_P(FtpSaveOnEveryServer, ACheckedSaveFindsAChangeMadeMeanwhileOverASecondCon
         } else {
             EXPECT_FALSE(saved.get<1>()) << describe(saved.get<1>());
             EXPECT_EQ(readDiskFile(disk_ / "page.html"), mine);
+            EXPECT_EQ(statOf(disk_ / "page.html").mode, mode);
         }
         EXPECT_EQ(namesIn(disk_), (std::set<std::string>{"page.html", "other.html"}));
     }
