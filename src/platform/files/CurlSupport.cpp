@@ -273,7 +273,6 @@ struct WorkerPool::State {
     void runSpare(Job first, std::chrono::milliseconds linger) {
         {
             Session session;
-            session.spare_ = true;
             Job job = std::move(first);
             for (;;) {
                 try {

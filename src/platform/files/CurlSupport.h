@@ -98,7 +98,6 @@ private:
     friend class WorkerPool;
     bool retiring_ = false;
     std::function<void(Session&)> lent_;  // a job lent to this idle session's worker (WorkerPool::lend)
-    bool spare_ = false;                   // the session of the pool's spare worker
     net::Transfer transfer_;
     std::unique_ptr<net::Multi> multi_ = std::make_unique<net::Multi>();
     std::optional<std::string_view> upload_;
