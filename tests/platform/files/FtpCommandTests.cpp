@@ -41,6 +41,10 @@ protected:
         options.timeouts.connect = 10s;
         options.timeouts.reply = 20s;
         options.workers = workers;
+        // No keep-alive time, so no spare connection for a save's check either: a spare made by
+        // one save logs in beside it and may still be sending when the next operation begins,
+        // its commands then counted as that operation's. The spare has tests of its own.
+        options.timeouts.keepAlive = 0s;
         return files::makeFtpProvider(url_, {peer_.user, peer_.password}, options);
     }
 
