@@ -186,7 +186,9 @@ TEST_F(QuitProcess, QuitRightAfterSaveEndsTheAppWithTheSavedText) {
     ASSERT_EQ(command("menu terminate", "chosen"), "chosen");
     expectEndedWell(app_, awaitExit());
     EXPECT_EQ(serverText(), std::string(kTyped) + kOriginal);
-    EXPECT_TRUE(alerts_.empty()) << alerts_.front();
+    // Nothing asks. A save that takes over a moment (on a loaded machine) says meanwhile that it
+    // is on its way, which is all it may show.
+    for (const auto& alert : alerts_) EXPECT_EQ(alert, "Save in Progress");
 }
 
 // The server takes the first upload and says nothing until the test lets it go on, as a server
