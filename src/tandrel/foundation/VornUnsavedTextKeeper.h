@@ -57,8 +57,9 @@ public:
     static VornUnsavedTextKeeper& shared();
 
     // How long after the first change not yet kept the page is asked for its text: the text is
-    // on disk well within two seconds of any change.
-    static constexpr std::chrono::milliseconds kKeepDelay{1000};
+    // on disk within two seconds of any change, with the rest of them left for the page's answer
+    // and the write on a busy machine (they took over a second there).
+    static constexpr std::chrono::milliseconds kKeepDelay{500};
     // The folder's name under the app's data folder.
     static constexpr const char* kFolderName = "Unsaved";
 
