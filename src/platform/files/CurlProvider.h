@@ -218,7 +218,8 @@ protected:
     // again on one of them (what the body returns then is dropped). False for the last worker.
     bool retireWorker(Session& session) { return pool_->retire(session); }
     // Runs `job` at once on a free worker whose session `suits`, else on the spare worker,
-    // which ends after the keep-alive time without work (see WorkerPool::lend).
+    // which ends after the keep-alive time without work; none with a keep-alive time of 0 (see
+    // WorkerPool::lend).
     WorkerPool::Lent lendWorker(const std::function<bool(const Session&)>& suits, OperationHandle op,
                                 WorkerPool::Job job) {
         return pool_->lend(suits, std::move(op), std::move(job), timeouts_.keepAlive);

@@ -42,7 +42,8 @@ struct Timeouts {
     std::chrono::milliseconds stall{60000};    // a transfer slower than stallBytesPerSecond this long
     long stallBytesPerSecond = 1;
     // An idle kept connection says something this often, so that a NAT or firewall that forgets
-    // idle connections keeps it (FTP: a NOOP); 0: never.
+    // idle connections keeps it (FTP: a NOOP). FTP's spare connection for a save's check also
+    // ends after this long without work. 0: no keep-alive and no spare.
     std::chrono::milliseconds keepAlive{60000};
 };
 

@@ -44,9 +44,10 @@ protected:
 TEST_P(ServerChangedDocument, ASaveOverAnotherChangeAsksAndWritesOnlyWhenTold) {
     CONNECT_OR_SKIP(GetParam());
     putFile("page.css", "a { color: red }\n");
-    // Changed, as the server sees it, in the second it answers about the file, however long the
-    // open takes on a loaded machine: its dates cannot show a change made in that second, and
-    // the window's version has to hold what can (an older file's strong ETag is trusted).
+    // Dated ten minutes ahead: to the server the file then changed in the second it answers the
+    // open, however long the open takes, so the version has to keep the bytes' hash. For an older
+    // file the server's strong ETag is trusted, and Apache's is made of the size and the time,
+    // which the change below keeps.
     fs::last_write_time(disk("page.css"), fs::file_time_type::clock::now() + std::chrono::minutes(10));
     awaitServerShows("page.css", "a { color: red }\n");
     DocumentSceneDelegate* doc = openFromBrowser("page.css");
