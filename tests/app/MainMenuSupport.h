@@ -102,8 +102,7 @@ protected:
     // focus (it hears of the focus from its own process, after Qt moved it).
     void focusEditorForKeys(DocumentSceneDelegate* doc) {
         ui::Window* w = windowOf(doc);
-        w->activateWindow();
-        ASSERT_TRUE(testsupport::waitForKeyboard(w));
+        ASSERT_TRUE(testsupport::activateForKeyboard(w));
         // Into the editor's text, as Tab or a click into the text puts it.
         editorView(doc)->setFocus(Qt::TabFocusReason);
         ASSERT_TRUE(webtest::waitForPageFocus(*editorView(doc))) << "the page never took the focus";

@@ -94,8 +94,7 @@ TEST_F(MainMenu, EachTopMenuOpensByItsUnderlinedLetterFromAFileViewerWindow) {
     CONNECT_OR_SKIP("pyftpd");
     ui::Window* w = windowOf(window);
     ASSERT_TRUE(w);
-    w->activateWindow();
-    ASSERT_TRUE(testsupport::waitForKeyboard(w));
+    ASSERT_TRUE(testsupport::activateForKeyboard(w));
     ASSERT_TRUE(waitFor([&] { return QApplication::focusWidget() != nullptr; }, 5000));
     expectEveryMnemonicOpensItsMenu(barOf(window));
 }

@@ -17,4 +17,15 @@ inline bool waitForKeyboard(QWidget* widget, int timeoutMs = 15000) {
     return QTest::qWaitFor([window] { return window && QApplication::activeWindow() == window; }, timeoutMs);
 }
 
+// Makes the widget's window the one that receives the keyboard and waits for it. Other test
+// programs' windows on the same display may take the activation after this one asked for it,
+// and nothing gives it back: it is asked for again then.
+inline bool activateForKeyboard(QWidget* widget, int attempts = 3, int timeoutMs = 5000) {
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        if (QApplication::activeWindow() != widget->window()) widget->window()->activateWindow();
+        if (waitForKeyboard(widget, timeoutMs)) return true;
+    }
+    return false;
+}
+
 }  // namespace testsupport

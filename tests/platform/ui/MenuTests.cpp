@@ -255,8 +255,7 @@ TEST(MenuMnemonics, NoTwoEntriesOfAListShareOneAndTitlesReadTheSame) {
 }
 
 TEST_F(MenuBarTest, F10OpensTheFirstMenuAndEscapeLeavesTheScreenInTheChain) {
-    window->activateWindow();
-    ASSERT_TRUE(testsupport::waitForKeyboard(window.get()));
+    ASSERT_TRUE(testsupport::activateForKeyboard(window.get()));
     field->setFocus();
     ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == field; }));
     QMenu* top = window->menuBar()->actions().first()->menu();

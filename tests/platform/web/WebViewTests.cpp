@@ -165,8 +165,7 @@ TEST(WebViewFocus, APageHandsTheFocusOnOnlyForATabWhileItHoldsIt) {
         layout->addWidget(w);
     window.resize(300, 300);
     window.show();
-    window.activateWindow();
-    ASSERT_TRUE(testsupport::waitForKeyboard(&window));
+    ASSERT_TRUE(testsupport::activateForKeyboard(&window));
     auto holds = [](QWidget* w) {
         QWidget* f = QApplication::focusWidget();
         return f && (f == w || w->isAncestorOf(f));
@@ -183,6 +182,8 @@ TEST(WebViewFocus, APageHandsTheFocusOnOnlyForATabWhileItHoldsIt) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
+        // Asked again for each row: another test's window may have taken the activation meanwhile.
+        ASSERT_TRUE(testsupport::activateForKeyboard(&window));
         row.before->setFocus(Qt::TabFocusReason);
         ASSERT_TRUE(webtest::waitFor([&] { return holds(row.before); }, 5000));
         if (row.tab) {
@@ -209,14 +210,8 @@ TEST(WebViewFocus, AViewThatHoldsTheFocusKeepsItWhenALoadReplacesThePagesSurface
     layout->addWidget(next);
     window.resize(300, 300);
     window.show();
-    // Other tests' windows on the same display may take the activation back: asked again then.
-    bool active = false;
-    for (int attempt = 0; attempt < 3 && !active; ++attempt) {
-        window.activateWindow();
-        active = testsupport::waitForKeyboard(&window, 5000);
-    }
-    ASSERT_TRUE(active);
-    // The window's own focus, for the same reason.
+    ASSERT_TRUE(testsupport::activateForKeyboard(&window));
+    // The window's own focus: other tests' windows on the same display may take the activation.
     auto holds = [&](QWidget* w) {
         QWidget* f = window.focusWidget();
         return f && f->isVisible() && (f == w || w->isAncestorOf(f));

@@ -67,8 +67,7 @@ TEST_F(DocumentBars, CtrlTabLeavesTheEditor) {
     ASSERT_TRUE(doc);
     ASSERT_TRUE(waitForPageText(doc, "<html><body><h1>Leave</h1></body></html>\n"));
     QWidget* window = doc->window();
-    window->activateWindow();
-    ASSERT_TRUE(testsupport::waitForKeyboard(window));
+    ASSERT_TRUE(testsupport::activateForKeyboard(window));
     QWidget* editor = editorView(doc);
     ASSERT_TRUE(editor);
     auto inEditor = [&] {

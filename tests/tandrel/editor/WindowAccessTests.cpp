@@ -258,8 +258,7 @@ public:
         w = (this->*GetParam().open)(tabIndents);
         if (!skip_.empty()) GTEST_SKIP() << skip_;
         ASSERT_TRUE(w) << "the window did not show";
-        w->activateWindow();
-        ASSERT_TRUE(testsupport::waitForKeyboard(w));
+        ASSERT_TRUE(testsupport::activateForKeyboard(w));
     }
 
     std::string skip_;

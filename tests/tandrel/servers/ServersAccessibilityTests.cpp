@@ -455,8 +455,7 @@ TEST_F(ServerWindowAccessTest, ATrustQuestionIsToldOnceAndItsAnswerIsNoError) {
             }, 30000));
             ui::AlertController* alert = frontAlert();
             QWidget* sheet = alert->view()->window();
-            sheet->activateWindow();
-            ASSERT_TRUE(testsupport::waitForKeyboard(sheet));
+            ASSERT_TRUE(testsupport::activateForKeyboard(sheet));
             if (row.changedKey) {
                 const QString removal = QString::fromStdString("ssh-keygen -R \"" + knownName + "\" -f \"" +
                                                               trust->knownHostsFile().string() + "\"");
