@@ -7,7 +7,7 @@
 
 #include "platform/text/TextEncoding.h"
 
-namespace text {
+namespace textcodec {
 
 namespace {
 
@@ -235,4 +235,4 @@ std::string withDeclaration(std::string_view utf8, std::string_view fileName, st
     return out;
 }
 
-}  // namespace text
+}  // namespace textcodec

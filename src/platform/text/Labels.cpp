@@ -6,13 +6,13 @@
 
 #include "platform/text/TextEncoding.h"
 
-namespace text {
+namespace textcodec {
 
 namespace {
 
 struct Labelled {
     const char* name;
-    std::initializer_list<const char*> labels;
+    std::vector<const char*> labels;
 };
 
 // The standard's table (encodings.json), encoding by encoding.
@@ -141,4 +141,4 @@ const char* lineEndingName(TextFormat::LineEnding ending) {
     return "LF";
 }
 
-}  // namespace text
+}  // namespace textcodec

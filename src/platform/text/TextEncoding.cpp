@@ -14,7 +14,7 @@
 
 #include "platform/defaults/Utf8.h"
 
-namespace text {
+namespace textcodec {
 
 namespace {
 
@@ -374,12 +374,17 @@ DecodedText decodeText(std::string_view bytes, std::string_view fileName, std::o
     }
 
     format.source = TextFormat::Source::detected;
-    if (auto guess = guessEncoding(bytes); guess && icuName(*guess) && *guess != "UTF-8") {
-        DecodedText read = decodeIn(bytes, *guess, format, 0);
-        if (read.lossless) return read;
+    DecodedText western = decodeIn(bytes, "windows-1252", format, 0);
+    if (auto guess = guessEncoding(bytes); guess && icuName(*guess) && *guess != "UTF-8" && *guess != "windows-1252") {
+        DecodedText read = decodeIn(bytes, *guess, std::move(format), 0);
+        // A guess that reads the text as windows-1252 does (a few accented letters, which the
+        // detector cannot tell among the Latin encodings) is windows-1252, the standard's
+        // default for such pages.
+        if (read.lossless && read.utf8 != western.utf8) return read;
     }
-    // No guess, or one that does not hold every byte: windows-1252, which holds them all.
-    return decodeIn(bytes, "windows-1252", std::move(format), 0);
+    // No guess, one that does not hold every byte, or one that reads as it: windows-1252, which
+    // holds them all.
+    return western;
 }
 
 std::variant<std::string, Unencodable> encodeText(std::string_view utf8, const TextFormat& format) {
@@ -411,4 +416,4 @@ std::variant<std::string, Unencodable> encodeText(std::string_view utf8, const T
     return out;
 }
 
-}  // namespace text
+}  // namespace textcodec

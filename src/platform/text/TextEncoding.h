@@ -11,7 +11,9 @@
 //      in any file an XML declaration's encoding="...";
 //   3. UTF-8, when every byte is valid UTF-8;
 //   4. uchardet's guess (fed the parts of the file that hold bytes above ASCII); a guess that
-//      does not hold every byte, or none, is windows-1252, which holds them all.
+//      does not hold every byte, or none, is windows-1252, which holds them all, and so is one
+//      that reads the text as windows-1252 does (the detector cannot tell the Latin encodings
+//      apart by a few accented letters).
 // A chosen encoding (the user's "Reopen with Encoding") goes before all of these. Labels are
 // read as the WHATWG Encoding Standard reads them ("iso-8859-1", "latin1" and "us-ascii" are
 // windows-1252; "sjis" is Shift_JIS; "gb2312" is GBK), and names are that standard's.
@@ -44,7 +46,7 @@
 #include <variant>
 #include <vector>
 
-namespace text {
+namespace textcodec {
 
 struct TextFormat {
     // The WHATWG name: "UTF-8", "UTF-16LE", "UTF-16BE", "windows-1252", "ISO-8859-2",
@@ -113,4 +115,4 @@ std::optional<Declaration> findDeclaration(std::string_view text, std::string_vi
 // The text with its declaration naming `encoding` instead (the same text when it has none).
 std::string withDeclaration(std::string_view utf8, std::string_view fileName, std::string_view encoding);
 
-}  // namespace text
+}  // namespace textcodec

@@ -9,7 +9,7 @@
 
 #include "platform/text/TextEncoding.h"
 
-using text::TextFormat;
+using textcodec::TextFormat;
 
 namespace {
 
@@ -30,9 +30,9 @@ std::string iconvBytes(const std::string& utf8, const char* encoding) {
 }
 
 std::string encoded(const std::string& utf8, const TextFormat& format) {
-    auto out = text::encodeText(utf8, format);
+    auto out = textcodec::encodeText(utf8, format);
     if (auto* bytes = std::get_if<std::string>(&out)) return *bytes;
-    const auto& refused = std::get<text::Unencodable>(out);
+    const auto& refused = std::get<textcodec::Unencodable>(out);
     return "<refused U+" + std::to_string(static_cast<unsigned>(refused.character)) + ">";
 }
 
@@ -84,7 +84,7 @@ TEST(TextEncoding, EveryOfferedEncodingReadsItsFileAndWritesBackTheSameBytes) {
         SCOPED_TRACE(s.encoding);
         const std::string bytes = iconvBytes(s.text, s.iconv);
         ASSERT_FALSE(bytes.empty()) << "iconv has no " << s.iconv;
-        const auto read = text::decodeText(bytes, "page.txt", std::string(s.encoding));
+        const auto read = textcodec::decodeText(bytes, "page.txt", std::string(s.encoding));
         EXPECT_EQ(read.format.encoding, s.encoding);
         EXPECT_EQ(read.format.source, TextFormat::Source::chosen);
         EXPECT_EQ(read.utf8, s.text);
@@ -95,25 +95,25 @@ TEST(TextEncoding, EveryOfferedEncodingReadsItsFileAndWritesBackTheSameBytes) {
         EXPECT_EQ(encoded(edited, read.format), iconvBytes("<b>", s.iconv) + bytes);
         covered.push_back(s.encoding);
     }
-    for (const auto& [name, shown] : text::offeredEncodings()) {
+    for (const auto& [name, shown] : textcodec::offeredEncodings()) {
         EXPECT_NE(std::find(covered.begin(), covered.end(), name), covered.end()) << name << " has no sample";
-        EXPECT_EQ(text::canonicalEncoding(name), name);
-        EXPECT_EQ(text::displayName(name), shown);
+        EXPECT_EQ(textcodec::canonicalEncoding(name), name);
+        EXPECT_EQ(textcodec::displayName(name), shown);
     }
 }
 
 TEST(TextEncoding, EveryByteOfASingleByteEncodingRoundTripsOrTheFileReadsAsLossy) {
     std::string all;
     for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
-    for (const auto& [name, shown] : text::offeredEncodings()) {
+    for (const auto& [name, shown] : textcodec::offeredEncodings()) {
         SCOPED_TRACE(name);
-        const auto read = text::decodeText(all, "bytes.bin", name);
+        const auto read = textcodec::decodeText(all, "bytes.bin", name);
         if (read.lossless) {
             EXPECT_EQ(encoded(read.utf8, read.format), all);
         } else {
             ASSERT_TRUE(read.firstBadOffset);
             // The bytes up to the first bad one still read and write back as they were.
-            const auto head = text::decodeText(all.substr(0, *read.firstBadOffset), "bytes.bin", name);
+            const auto head = textcodec::decodeText(all.substr(0, *read.firstBadOffset), "bytes.bin", name);
             EXPECT_TRUE(head.lossless);
             EXPECT_EQ(encoded(head.utf8, head.format), all.substr(0, *read.firstBadOffset));
         }
@@ -122,7 +122,7 @@ TEST(TextEncoding, EveryByteOfASingleByteEncodingRoundTripsOrTheFileReadsAsLossy
 
 TEST(TextEncoding, Windows1252UnassignedBytesSurviveAsTheirC1Characters) {
     const std::string bytes = "<meta charset=\"iso-8859-1\">\x81\x8D\x8F\x90\x9D caf\xE9";
-    const auto read = text::decodeText(bytes, "old.php");
+    const auto read = textcodec::decodeText(bytes, "old.php");
     EXPECT_EQ(read.format.encoding, "windows-1252");
     EXPECT_EQ(read.format.declared, "iso-8859-1");
     EXPECT_EQ(read.format.source, TextFormat::Source::declaration);
@@ -148,7 +148,7 @@ TEST(TextEncoding, BytesThatDoNotReadAsTheEncodingMakeTheTextLossyAtTheirOffset)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const auto read = text::decodeText(c.bytes, "f.txt", std::string(c.encoding));
+        const auto read = textcodec::decodeText(c.bytes, "f.txt", std::string(c.encoding));
         EXPECT_FALSE(read.lossless);
         EXPECT_EQ(read.firstBadOffset, c.firstBad);
         EXPECT_EQ(read.utf8.find("\uFFFD") != std::string::npos, c.replaced) << read.utf8;
@@ -206,7 +206,7 @@ TEST(TextEncoding, TheEncodingComesFromTheBomThenTheDeclarationThenUtf8ThenTheGu
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const auto read = text::decodeText(c.bytes, c.file);
+        const auto read = textcodec::decodeText(c.bytes, c.file);
         EXPECT_EQ(read.format.encoding, c.encoding);
         EXPECT_EQ(read.format.source, c.source);
         EXPECT_EQ(read.format.declared, c.declared);
@@ -218,18 +218,18 @@ TEST(TextEncoding, TheEncodingComesFromTheBomThenTheDeclarationThenUtf8ThenTheGu
 
 TEST(TextEncoding, AChosenEncodingGoesBeforeEverythingAndKeepsItsOwnBom) {
     const std::string bytes = "\xEF\xBB\xBF<meta charset=\"utf-8\">caf\xC3\xA9";
-    const auto asLatin = text::decodeText(bytes, "a.html", std::string("latin1"));
+    const auto asLatin = textcodec::decodeText(bytes, "a.html", std::string("latin1"));
     EXPECT_EQ(asLatin.format.encoding, "windows-1252");
     EXPECT_FALSE(asLatin.format.bom);
     EXPECT_EQ(asLatin.format.declared, "utf-8");
     EXPECT_EQ(asLatin.utf8.substr(0, 6), "\u00ef\u00bb\u00bf");
     EXPECT_EQ(encoded(asLatin.utf8, asLatin.format), bytes);
-    const auto asUtf8 = text::decodeText(bytes, "a.html", std::string("UTF-8"));
+    const auto asUtf8 = textcodec::decodeText(bytes, "a.html", std::string("UTF-8"));
     EXPECT_TRUE(asUtf8.format.bom);
     EXPECT_EQ(asUtf8.format.source, TextFormat::Source::chosen);
     EXPECT_EQ(encoded(asUtf8.utf8, asUtf8.format), bytes);
     // A label nobody knows chooses nothing.
-    EXPECT_EQ(text::decodeText(bytes, "a.html", std::string("klingon")).format.source, TextFormat::Source::bom);
+    EXPECT_EQ(textcodec::decodeText(bytes, "a.html", std::string("klingon")).format.source, TextFormat::Source::bom);
 }
 
 TEST(TextEncoding, TheLineEndingsAreTold) {
@@ -240,17 +240,17 @@ TEST(TextEncoding, TheLineEndingsAreTold) {
     using E = TextFormat::LineEnding;
     for (const Case& c : {Case{"a\nb\n", E::lf}, Case{"a\r\nb\r\n", E::crlf}, Case{"a\rb\r", E::cr}, Case{"a\r\nb\n", E::mixed},
                           Case{"a\nb\r", E::mixed}, Case{"no break", E::lf}, Case{"a\n\r\n", E::mixed}}) {
-        EXPECT_EQ(text::decodeText(c.text, "a.txt").format.lineEnding, c.ending) << c.text;
-        EXPECT_EQ(text::decodeText(c.text, "a.txt", std::string("KOI8-R")).format.lineEnding, c.ending) << c.text;
+        EXPECT_EQ(textcodec::decodeText(c.text, "a.txt").format.lineEnding, c.ending) << c.text;
+        EXPECT_EQ(textcodec::decodeText(c.text, "a.txt", std::string("KOI8-R")).format.lineEnding, c.ending) << c.text;
     }
 }
 
 TEST(TextEncoding, ACharacterTheEncodingCannotHoldIsNamedWithItsPlace) {
     TextFormat latin;
     latin.encoding = "windows-1252";
-    const auto refused = text::encodeText("one\r\ntwo\rthree \u00e9\u8a9e\n", latin);
-    ASSERT_TRUE(std::holds_alternative<text::Unencodable>(refused));
-    const auto& at = std::get<text::Unencodable>(refused);
+    const auto refused = textcodec::encodeText("one\r\ntwo\rthree \u00e9\u8a9e\n", latin);
+    ASSERT_TRUE(std::holds_alternative<textcodec::Unencodable>(refused));
+    const auto& at = std::get<textcodec::Unencodable>(refused);
     EXPECT_EQ(at.character, U'\u8a9e');
     EXPECT_EQ(at.line, 3u);
     EXPECT_EQ(at.column, 8u);
@@ -259,27 +259,27 @@ TEST(TextEncoding, ACharacterTheEncodingCannotHoldIsNamedWithItsPlace) {
     EXPECT_EQ(encoded("\u20ac", iso15), "\xA4");
     TextFormat unknown;
     unknown.encoding = "x-none";
-    EXPECT_TRUE(std::holds_alternative<text::Unencodable>(text::encodeText("a", unknown)));
+    EXPECT_TRUE(std::holds_alternative<textcodec::Unencodable>(textcodec::encodeText("a", unknown)));
 }
 
 TEST(TextEncoding, LabelsAreReadAsTheEncodingStandardReadsThem) {
-    EXPECT_EQ(text::canonicalEncoding(" ISO-8859-1 "), "windows-1252");
-    EXPECT_EQ(text::canonicalEncoding("US-ASCII"), "windows-1252");
-    EXPECT_EQ(text::canonicalEncoding("x-sjis"), "Shift_JIS");
-    EXPECT_EQ(text::canonicalEncoding("GB2312"), "GBK");
-    EXPECT_EQ(text::canonicalEncoding("utf-16"), "UTF-16LE");
-    EXPECT_EQ(text::canonicalEncoding("ks_c_5601-1987"), "EUC-KR");
-    EXPECT_EQ(text::canonicalEncoding("iso-8859-16"), std::nullopt);  // no converter for it
-    EXPECT_EQ(text::canonicalEncoding("utf-7"), std::nullopt);
+    EXPECT_EQ(textcodec::canonicalEncoding(" ISO-8859-1 "), "windows-1252");
+    EXPECT_EQ(textcodec::canonicalEncoding("US-ASCII"), "windows-1252");
+    EXPECT_EQ(textcodec::canonicalEncoding("x-sjis"), "Shift_JIS");
+    EXPECT_EQ(textcodec::canonicalEncoding("GB2312"), "GBK");
+    EXPECT_EQ(textcodec::canonicalEncoding("utf-16"), "UTF-16LE");
+    EXPECT_EQ(textcodec::canonicalEncoding("ks_c_5601-1987"), "EUC-KR");
+    EXPECT_EQ(textcodec::canonicalEncoding("iso-8859-16"), std::nullopt);  // no converter for it
+    EXPECT_EQ(textcodec::canonicalEncoding("utf-7"), std::nullopt);
 }
 
 TEST(TextEncoding, TheDeclarationIsFoundWhereItStandsAndCanBeChanged) {
     const std::string page = "<html><head><meta http-equiv=\"content-type\" content=\"text/html;charset=Shift_JIS\">";
-    const auto found = text::findDeclaration(page, "/site/index.html");
+    const auto found = textcodec::findDeclaration(page, "/site/index.html");
     ASSERT_TRUE(found);
     EXPECT_EQ(page.substr(found->offset, found->length), "Shift_JIS");
-    EXPECT_EQ(text::withDeclaration(page, "/site/index.html", "UTF-8"),
+    EXPECT_EQ(textcodec::withDeclaration(page, "/site/index.html", "UTF-8"),
               "<html><head><meta http-equiv=\"content-type\" content=\"text/html;charset=UTF-8\">");
-    EXPECT_EQ(text::withDeclaration("@charset \"koi8-r\";", "a.scss", "UTF-8"), "@charset \"UTF-8\";");
-    EXPECT_EQ(text::withDeclaration("plain", "a.html", "UTF-8"), "plain");
+    EXPECT_EQ(textcodec::withDeclaration("@charset \"koi8-r\";", "a.scss", "UTF-8"), "@charset \"UTF-8\";");
+    EXPECT_EQ(textcodec::withDeclaration("plain", "a.html", "UTF-8"), "plain");
 }
