@@ -31,6 +31,8 @@ public:
     virtual void open_file_content(std::shared_ptr<VornServerFileContentModel> content) = 0;
     // Marks the window as holding changes that are not saved (the desktop's modified mark).
     virtual void show_unsaved_changes(bool changed) { (void)changed; }
+    // Shows the document's encoding and line endings (current_editor_info's text_format) in the bar.
+    virtual void show_text_format() {}
 };
 
 class DocumentInterfaceHub : public SceneDelegateProtocol {
@@ -52,6 +54,9 @@ public:
     virtual WebViewController* preview_screen() const = 0;
     // The compact (`ext_compact_editor_vc`) or regular (`ext_editor_vc`) editor screen, if any.
     virtual VornEditorScreenProtocol* editor_screen(bool is_compact) const = 0;
+    // The document's encoding, line endings or readability changed (current_editor_info's
+    // text_format and text_lossy): the bars show it, the preview serves the text in it.
+    virtual void text_format_changed() {}
 };
 
 // The hub behind a `scene_delegatex` link, or nullptr.
