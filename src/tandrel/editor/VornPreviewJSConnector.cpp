@@ -136,15 +136,17 @@ void VornPreviewJSConnector::push_preview_content(std::shared_ptr<VornPreviewCon
     }
     auto* hub = document_hub(scene_delegatex.data());
     WebViewController* screen = hub ? hub->preview_screen() : nullptr;
-    // The document's text, for the pages of other windows on the same connection.
+    // The document's text, for the pages of other windows on the same connection, in its
+    // file's encoding.
     const auto path = document_path();
+    const std::string encoding = document_encoding();
     const auto provider = file_delegatex ? file_delegatex->provider_as_read_write() : nullptr;
     if (path && provider) {
         if (recorded_path_ && (*recorded_path_ != *path || recorded_provider_ != provider.get()))
             VornPreviewOpenTexts::shared().remove(recorded_provider_, *recorded_path_);
         recorded_path_ = files::path::normalize(*path);
         recorded_provider_ = provider.get();
-        VornPreviewOpenTexts::shared().set(recorded_provider_, *recorded_path_, *bucket->content);
+        VornPreviewOpenTexts::shared().set(recorded_provider_, *recorded_path_, *bucket->content, encoding);
     }
     if (path && is_server_page(*path)) last_html_ = *bucket->content;
     if (site_mode_available() && preview_mode() == PreviewMode::site) {
@@ -200,6 +202,12 @@ std::optional<std::string> VornPreviewJSConnector::document_path() const {
     return info.file_bucket_id ? editor_support::path_of_file_id(*info.file_bucket_id) : std::nullopt;
 }
 
+std::string VornPreviewJSConnector::document_encoding() const {
+    auto* hub = document_hub(scene_delegatex.data());
+    const auto& format = hub ? hub->current_editor_info().text_format : std::nullopt;
+    return format ? format->encoding : std::string("UTF-8");
+}
+
 bool VornPreviewJSConnector::load_site_page(const std::string& html) {
     const auto path = document_path();
     auto provider = file_delegatex ? file_delegatex->provider_as_read_write() : nullptr;
@@ -221,7 +229,7 @@ bool VornPreviewJSConnector::load_site_page(const std::string& html) {
                               if (site_ && listing) site_->listed(*listing);
                           });
     }
-    site_->set_text(*path, html);
+    site_->set_text(*path, html, document_encoding());
     if (!site_->address_of(*path)) return false;
     QPointer<VornPreviewJSConnector> self(this);
     dispatch::mainQueue().async([self, html, path = *path] {

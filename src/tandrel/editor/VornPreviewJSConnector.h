@@ -118,8 +118,11 @@ private:
     QPointer<QObject> saves_from_;
     QMetaObject::Connection site_written_;
     int site_loads_ = 0;
-    // Loads the HTML at its site address; false when there is no connection or document path.
+    // Loads the HTML at its site address (served in its file's encoding); false when there is no
+    // connection or document path.
     bool load_site_page(const std::string& html);
+    // The encoding of the document's file (UTF-8 while none is known).
+    std::string document_encoding() const;
     // The document's path on its server, when known.
     std::optional<std::string> document_path() const;
     void open_text_changed(const files::FileProvider* provider, const std::string& path);
