@@ -275,12 +275,14 @@ std::optional<std::string> guessEncoding(std::string_view bytes) {
     return canonicalEncoding(name);
 }
 
-// The decode of `bytes` (a BOM already taken off) in `encoding`.
-DecodedText decodeIn(std::string_view bytes, const std::string& encoding, TextFormat format, std::size_t skipped) {
+// The decode of `bytes` (a BOM already taken off) in `encoding`; `validUtf8`: the bytes are
+// known to be valid UTF-8 already.
+DecodedText decodeIn(std::string_view bytes, const std::string& encoding, TextFormat format, std::size_t skipped,
+                     bool validUtf8 = false) {
     DecodedText result;
     result.format = std::move(format);
     result.format.encoding = encoding;
-    if (encoding == "UTF-8" && defaults::isValidUtf8(bytes)) {
+    if (encoding == "UTF-8" && (validUtf8 || defaults::isValidUtf8(bytes))) {
         result.utf8.assign(bytes);
     } else {
         const char* name = icuName(encoding);
@@ -370,7 +372,7 @@ DecodedText decodeText(std::string_view bytes, std::string_view fileName, std::o
 
     if (defaults::isValidUtf8(bytes)) {
         format.source = TextFormat::Source::utf8Valid;
-        return decodeIn(bytes, "UTF-8", std::move(format), 0);
+        return decodeIn(bytes, "UTF-8", std::move(format), 0, true);
     }
 
     format.source = TextFormat::Source::detected;

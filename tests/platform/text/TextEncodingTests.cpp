@@ -2,32 +2,17 @@
 // bytes. The files of the round-trip table are made by glibc's iconv from a sample text, a
 // converter other than the one under test.
 #include <gtest/gtest.h>
-#include <iconv.h>
 
 #include <string>
 #include <vector>
 
+#include "IconvBytes.h"
 #include "platform/text/TextEncoding.h"
 
 using textcodec::TextFormat;
+using texttest::iconvBytes;
 
 namespace {
-
-// The sample in `encoding` as iconv writes it.
-std::string iconvBytes(const std::string& utf8, const char* encoding) {
-    iconv_t cd = iconv_open(encoding, "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1)) return {};
-    std::string out(utf8.size() * 4 + 8, '\0');
-    char* in = const_cast<char*>(utf8.data());
-    size_t inLeft = utf8.size();
-    char* to = out.data();
-    size_t outLeft = out.size();
-    const size_t done = iconv(cd, &in, &inLeft, &to, &outLeft);
-    iconv_close(cd);
-    if (done == static_cast<size_t>(-1)) return {};
-    out.resize(out.size() - outLeft);
-    return out;
-}
 
 std::string encoded(const std::string& utf8, const TextFormat& format) {
     auto out = textcodec::encodeText(utf8, format);
