@@ -795,6 +795,27 @@ std::vector<JumpHost> jumpHosts(const std::string& proxyCommand) {
     return hops;
 }
 
+FileError atJumpHost(FileError error, const HostConfig& hop, const std::string& server) {
+    std::string name = knownHostsName(hop.host, hop.port);
+    if (hop.alias != hop.host) name += " (" + hop.alias + ")";
+    const std::string who = "the jump host " + name + ", in front of the server " + server + ",";
+    std::string sentence;
+    switch (error.kind) {
+        case ErrorKind::cannotReachHost: sentence = "The " + who.substr(4) + " could not be reached."; break;
+        case ErrorKind::timedOut: sentence = "The " + who.substr(4) + " did not answer in time."; break;
+        case ErrorKind::loginRejected: sentence = "The " + who.substr(4) + " rejected the login."; break;
+        case ErrorKind::notTrusted:
+            sentence = "The identity of " + who + " was not trusted, so nothing was sent to it.";
+            break;
+        case ErrorKind::cancelled: return error;
+        default: sentence = "The connection through " + who + " failed."; break;
+    }
+    const std::string_view standard = standardMessage(error.kind);
+    if (error.message.rfind(standard, 0) == 0) error.message = sentence + error.message.substr(standard.size());
+    else error.message = sentence + " " + error.message;
+    return error;
+}
+
 Hop::~Hop() {
     stop_ = true;
     if (carried_ >= 0) ::shutdown(carried_, SHUT_RDWR);

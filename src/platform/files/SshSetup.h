@@ -31,6 +31,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/files/FileError.h"
+
 namespace files {
 class Operation;
 class Trust;
@@ -83,8 +85,13 @@ void setUserHomeForTests(std::optional<std::string> home);
 
 // Applies the request and the configuration files (sshFolder/config, then /etc/ssh/ssh_config)
 // to `session` as OpenSSH does: the files' values where the request leaves a field at its
-// default, the request's where it writes one. Nothing is connected.
+// default, the request's where it writes one. Nothing is connected, and no file is written.
 HostConfig configure(ssh_session session, const HostRequest& request);
+
+// An error met on the way through a jump host, told as that host's: "The jump host
+// [bastion]:2222, in front of the server web1, could not be reached. (Connection refused)".
+// `server` is the server as the user named it.
+FileError atJumpHost(FileError error, const HostConfig& hop, const std::string& server);
 
 // The jump hosts of a ProxyJump, in the order they are passed through ("user@host:port" each;
 // libssh 0.10 hands ProxyJump over as the OpenSSH command line that would do it, which is read

@@ -750,9 +750,10 @@ TEST_F(SftpPeerTest, HostsAreNamedAsInTheUsersSshConfig) {
 }
 
 // Hosts behind jump hosts (ProxyJump, one hop or two): each hop's key is checked as the
-// target's is (unknown: asked, naming the hop; changed: refused), and nothing reaches a host
-// before the hops in front of it are trusted. The hops are the server's third port, the target
-// its first.
+// target's is (unknown: asked, naming the hop as the jump host in front of the server; changed:
+// refused), and nothing reaches a host before the hops in front of it are trusted. What fails at
+// a hop (its key, its login, reaching it) is told as the jump host's. The hops are the server's
+// third port, the target its first.
 TEST_F(SftpPeerTest, HostsBehindJumpHostsAreReachedHopByHop) {
     const int hopPort = std::stoi(peer_.values["PLAIN_RENAME_URL"].substr(peer_.values["PLAIN_RENAME_URL"].rfind(':') + 1));
     const std::string hopName = "[127.0.0.1]:" + std::to_string(hopPort);
@@ -785,7 +786,9 @@ TEST_F(SftpPeerTest, HostsBehindJumpHostsAreReachedHopByHop) {
                                                  block("probed", probe, probe + "@127.0.0.1:" + std::to_string(hopPort)) +
                                                  block("viabastion", peer_.user, "bastion") +
                                                  block("viainner", peer_.user, "innerbastion") +
-                                                 block("viacmd", peer_.user, "cmdbastion") + bastion + inner + commanded);
+                                                 block("viacmd", peer_.user, "cmdbastion") +
+                                                 block("deadhop", peer_.user, peer_.user + "@127.0.0.1:1") +
+                                                 bastion + inner + commanded);
 
     ClientHome client(home.path);
 
@@ -797,18 +800,23 @@ TEST_F(SftpPeerTest, HostsBehindJumpHostsAreReachedHopByHop) {
         std::optional<ErrorKind> refused;
         int questions;           // about the hop
         int logins;              // accepted, hops and target together
+        std::string says;        // in the error, for a refusal
     };
+    const std::string hopOf = ", in front of the server ";
     const std::string targetOnly = knownName() + " " + real + "\n";
     const Case cases[] = {
-        {"one hop, all known", "behind", "[127.0.0.1]:* " + real + "\n", true, std::nullopt, 0, 2},
-        {"two hops, all known", "twohops", "[127.0.0.1]:* " + real + "\n", true, std::nullopt, 0, 3},
-        {"a hop named by its block", "viabastion", "[127.0.0.1]:* " + real + "\n", true, std::nullopt, 0, 2},
-        {"a hop with a jump host of its own", "viainner", "[127.0.0.1]:* " + real + "\n", true, std::nullopt, 0, 3},
-        {"a hop reached through its ProxyCommand", "viacmd", "[127.0.0.1]:* " + real + "\n", true, std::nullopt, 0, 2},
-        {"unknown hop, accepted", "behind", targetOnly, true, std::nullopt, 1, 2},
-        {"unknown hop, refused", "probed", targetOnly, false, ErrorKind::notTrusted, 1, 0},
+        {"one hop, all known", "behind", "[127.0.0.1]:* " + real + "\n", true, std::nullopt, 0, 2, {}},
+        {"two hops, all known", "twohops", "[127.0.0.1]:* " + real + "\n", true, std::nullopt, 0, 3, {}},
+        {"a hop named by its block", "viabastion", "[127.0.0.1]:* " + real + "\n", true, std::nullopt, 0, 2, {}},
+        {"a hop with a jump host of its own", "viainner", "[127.0.0.1]:* " + real + "\n", true, std::nullopt, 0, 3, {}},
+        {"a hop reached through its ProxyCommand", "viacmd", "[127.0.0.1]:* " + real + "\n", true, std::nullopt, 0, 2, {}},
+        {"unknown hop, accepted", "behind", targetOnly, true, std::nullopt, 1, 2, {}},
+        {"unknown hop, refused", "probed", targetOnly, false, ErrorKind::notTrusted, 1, 0,
+         "The identity of the jump host " + hopName + hopOf + "probed, was not trusted, so nothing was sent to it. Its host key"},
         {"changed hop key", "probed", targetOnly + hopName + " " + other.type + " " + defaults::base64Encode(other.blob) + "\n",
-         true, ErrorKind::notTrusted, 1, 0},
+         true, ErrorKind::notTrusted, 1, 0, "The identity of the jump host " + hopName + hopOf + "probed, was not trusted"},
+        {"a hop that cannot be reached", "deadhop", "[127.0.0.1]:* " + real + "\n", true, ErrorKind::cannotReachHost, 0, 0,
+         "The jump host [127.0.0.1]:1" + hopOf + "deadhop, could not be reached. (Connection refused)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -826,13 +834,20 @@ TEST_F(SftpPeerTest, HostsBehindJumpHostsAreReachedHopByHop) {
         const auto questions = asker->questions();
         ASSERT_EQ(static_cast<int>(questions.size()), c.questions);
         if (c.refused) {
-            EXPECT_NE(error->message.find("The jump host " + hopName), std::string::npos) << error->message;
+            EXPECT_EQ(error->message.rfind(c.says, 0), 0u) << error->message;
         }
         for (const auto& q : questions) {
             EXPECT_EQ(q.port, hopPort) << "the question names the hop";
+            EXPECT_NE(q.message.find("the jump host \"127.0.0.1\" (port " + std::to_string(hopPort) + ")" + hopOf + "\"" +
+                                     c.host + "\","),
+                      std::string::npos)
+                << q.message;
             if (c.refused && c.answer) {
                 EXPECT_FALSE(q.acceptable);
+                EXPECT_EQ(q.title, "The jump host's host key has changed");
                 EXPECT_NE(q.message.find(hopName), std::string::npos) << q.message;
+            } else {
+                EXPECT_EQ(q.title, "Unknown jump host");
             }
         }
         if (c.logins > 0) {
@@ -848,6 +863,40 @@ TEST_F(SftpPeerTest, HostsBehindJumpHostsAreReachedHopByHop) {
         if (c.answer && !c.refused && c.questions > 0) {
             EXPECT_EQ(run("ssh-keygen -F '" + hopName + "' -f '" + (app.path / "known_hosts").string() + "' >/dev/null").first, 0);
         }
+    }
+}
+
+// Each kind of failure at a jump host is told as that host's, in front of the server the user
+// named; the hop's own words stay.
+TEST(SftpJumpHosts, AFailureAtAJumpHostIsToldAsThatHosts) {
+    files::ssh::HostConfig hop;
+    hop.alias = "bastion";
+    hop.host = "10.0.0.5";
+    hop.port = 2222;
+    const std::string who = "the jump host [10.0.0.5]:2222 (bastion), in front of the server web1,";
+    struct Case {
+        files::FileError error;
+        std::string told;
+    };
+    files::FileError custom;
+    custom.kind = ErrorKind::cannotReachHost;
+    custom.message = "The SSH configuration's ProxyCommand for bastion ended with status 1.";
+    const Case cases[] = {
+        {files::FileError::make(ErrorKind::cannotReachHost, "Connection refused"),
+         "The " + who.substr(4) + " could not be reached. (Connection refused)"},
+        {files::FileError::make(ErrorKind::timedOut), "The " + who.substr(4) + " did not answer in time."},
+        {files::FileError::make(ErrorKind::loginRejected, "The server accepts only keys; tried ~/.ssh/id_ed25519."),
+         "The " + who.substr(4) + " rejected the login. (The server accepts only keys; tried ~/.ssh/id_ed25519.)"},
+        {files::FileError::make(ErrorKind::notTrusted), "The identity of " + who + " was not trusted, so nothing was sent to it."},
+        {files::FileError::make(ErrorKind::other, "the connection broke off"),
+         "The connection through " + who + " failed. (the connection broke off)"},
+        {custom, "The " + who.substr(4) + " could not be reached. " + custom.message},
+        {files::FileError::make(ErrorKind::cancelled), std::string(files::standardMessage(ErrorKind::cancelled))},
+    };
+    for (const Case& c : cases) {
+        const files::FileError told = files::ssh::atJumpHost(c.error, hop, "web1");
+        EXPECT_EQ(told.kind, c.error.kind);
+        EXPECT_EQ(told.message, c.told);
     }
 }
 
