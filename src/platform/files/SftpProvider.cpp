@@ -44,6 +44,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <condition_variable>
 #include <thread>
@@ -776,11 +777,15 @@ private:
     }
 
     // Keywords of the SSH configuration that apply to this host and that the app does not honour
-    // are told in the log, once each for the provider.
+    // are told in the log, once each for the process (each connection reads the files again).
     void logUnsupported(const ssh::HostConfig& config) {
-        std::lock_guard lock(unsupportedMutex_);
+        static std::mutex mutex;
+        static std::set<std::string> logged;
+        std::lock_guard lock(mutex);
         for (const std::string& keyword : config.unsupported) {
-            if (!unsupportedLogged_.insert(keyword).second || (xlog::dynamicLogLevel() & xlog::FlagWarning) == 0) continue;
+            std::string name = keyword;  // HashKnownHosts and hashknownhosts are one keyword
+            std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+            if ((xlog::dynamicLogLevel() & xlog::FlagWarning) == 0 || !logged.insert(name).second) continue;
             xlog::logWarning("SSH configuration for " + host_ + ": the keyword " + keyword + " is not supported and has no effect",
                              __FILE__, "connect", __LINE__);
         }
@@ -1772,8 +1777,6 @@ private:
     std::string user_, password_;
     std::string keyFolder_;  // ~/.ssh, where the configuration and the login keys are looked for
     std::atomic<bool> connected_{false};
-    std::mutex unsupportedMutex_;
-    std::set<std::string> unsupportedLogged_;
     std::mutex trustMutex_;
     std::mutex rootMutex_;
     std::optional<std::string> root_;

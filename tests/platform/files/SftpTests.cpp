@@ -1048,6 +1048,11 @@ TEST_F(SftpPeerTest, AnUnsupportedKeywordIsLoggedOnce) {
         Sync sync{*provider};
         auto error = sync.login();
         EXPECT_FALSE(error) << describe(error);
+        auto another = providerWith(options_.trust, peer_.user, peer_.password, "sftp://plain/");
+        Sync again{*another};
+        error = again.login();
+        EXPECT_FALSE(error) << describe(error);
+        EXPECT_FALSE(again.list("/").second);
     }
     xlog::Log::removeAllLoggers();
     EXPECT_EQ(log->count("VisualHostKey is not supported"), 1u) << ::testing::PrintToString(log->lines());
