@@ -109,6 +109,36 @@ std::string lower(std::string text) {
     return text;
 }
 
+// The characters of a name that a shell would read as more than the name: quoting, expansions
+// ("$", "`", "~", globs, braces), command separators and redirections, comments, history,
+// blanks and control characters. Empty: none.
+std::string shellCharacters(const std::string& name) {
+    std::string found;
+    auto note = [&](char c) {
+        if (found.find(c) == std::string::npos) found += c;
+    };
+    if (!name.empty() && name.front() == '-') note('-');  // read as an option
+    for (const char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7f || c == ' ' || std::strchr("'\"`$\\;&|<>(){}[]*?~#!", c)) note(c);
+    }
+    return found;
+}
+
+// The characters as a message shows them: "$", "(" and a blank.
+std::string shownCharacters(const std::string& characters) {
+    std::string out;
+    for (std::size_t i = 0; i < characters.size(); ++i) {
+        const auto u = static_cast<unsigned char>(characters[i]);
+        const std::string one = characters[i] == ' '  ? "a blank"
+                                : u < 0x20 || u == 0x7f ? "a control character"
+                                                        : "\"" + std::string(1, characters[i]) + "\"";
+        if (out.find(one) != std::string::npos) continue;
+        out += (out.empty() ? "" : i + 1 == characters.size() ? " and " : ", ") + one;
+    }
+    return out;
+}
+
 std::string optionText(ssh_session session, ssh_options_e option) {
     char* value = nullptr;
     if (ssh_options_get(session, option, &value) != SSH_OK || !value) return {};
@@ -884,6 +914,15 @@ int Hop::forward(const std::string& host, int port, std::string& error) {
 
 std::optional<std::string> ProxyCommand::expand(const std::string& command, const HostConfig& host,
                                                 std::string& error) {
+    // A name goes into the line only when the shell would see it as one plain word.
+    auto name = [&](const std::string& value, const char* field, char token) -> std::optional<std::string> {
+        const std::string characters = shellCharacters(value);
+        if (characters.empty()) return value;
+        error = std::string("the ") + field + " \"" + value + "\" has " + shownCharacters(characters) +
+                ", which the shell running the ProxyCommand (where it stands for %" + token +
+                ") would read as more than a name; it was not run";
+        return std::nullopt;
+    };
     std::string out;
     for (std::size_t i = 0; i < command.size(); ++i) {
         if (command[i] != '%') {
@@ -891,17 +930,20 @@ std::optional<std::string> ProxyCommand::expand(const std::string& command, cons
             continue;
         }
         const char token = i + 1 < command.size() ? command[++i] : '\0';
+        std::optional<std::string> value;
         switch (token) {
-        case '%': out += '%'; break;
-        case 'h': out += host.host; break;
-        case 'p': out += std::to_string(host.port); break;
-        case 'r': out += host.user; break;
-        case 'n': out += host.alias; break;
+        case '%': value = "%"; break;
+        case 'h': value = name(host.host, "host name", token); break;
+        case 'p': value = std::to_string(host.port); break;
+        case 'r': value = name(host.user, "user name", token); break;
+        case 'n': value = name(host.alias, "server name", token); break;
         default:
             error = token ? std::string("the ProxyCommand has the token %") + token + ", which it cannot take"
                           : "the ProxyCommand ends in a lone %";
             return std::nullopt;
         }
+        if (!value) return std::nullopt;
+        out += *value;
     }
     return out;
 }

@@ -131,7 +131,11 @@ private:
 
 // A ProxyCommand of the configuration, run as OpenSSH runs it: "exec COMMAND" through the
 // user's shell, with its tokens put in (%h the host's name to connect to, %p its port, %r the
-// user, %n the name as the user wrote it, %% a "%"), its standard input and output one end of a
+// user, %n the name as the user wrote it, %% a "%"). A user or host name put in must hold no
+// character the shell reads as syntax or expands (quotes, "$", "`", ";", "&", "|", "<", ">",
+// brackets and braces, globs, "~", "#", "!", blanks and control characters) nor start with "-":
+// such a name, which may come from a link, is refused before anything runs, as OpenSSH (9.6 on)
+// refuses it. Its standard input and output are one end of a
 // socket pair whose other end is the session's socket, in a process group of its own. What it
 // writes on its standard error is kept (in memory) to tell why it ended. Destroying it ends the
 // command (SIGHUP, as OpenSSH does, then SIGKILL if it lingers) and waits for it.
@@ -143,7 +147,7 @@ public:
     ProxyCommand& operator=(const ProxyCommand&) = delete;
 
     // The command with its tokens put in; nothing (and `error` says which) for a token OpenSSH
-    // does not take in a ProxyCommand.
+    // does not take in a ProxyCommand, or for a name the shell would read as more than a name.
     static std::optional<std::string> expand(const std::string& command, const HostConfig& host, std::string& error);
     // Starts the command; the session's socket, or -1 with `error` saying why.
     int start(const std::string& command, std::string& error);

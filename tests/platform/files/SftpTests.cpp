@@ -697,6 +697,9 @@ TEST_F(SftpPeerTest, HostsAreNamedAsInTheUsersSshConfig) {
 
     const std::string probe = "probe" + randomTag();
     const std::string port = std::to_string(peer_.port);
+    // A user name that, put into the command's shell line as it is, would run a command there.
+    const fs::path ran = home.path / "ran";
+    const std::string injected = "x$(touch " + ran.string() + ")y";
     struct Case {
         std::string url, user;
         std::string loggedUser;            // what sshd's log shows tried
@@ -712,6 +715,7 @@ TEST_F(SftpPeerTest, HostsAreNamedAsInTheUsersSshConfig) {
         {"sftp://jumped/", peer_.user, "Accepted publickey for " + peer_.user, std::nullopt, "",
          "127.0.0.1 " + port + " " + peer_.user + " jumped %"},
         {"sftp://jumped/", probe, "user " + probe, ErrorKind::loginRejected, "", "127.0.0.1 " + port + " " + probe + " jumped %"},
+        {"sftp://jumped/", injected, "", ErrorKind::cannotReachHost, "the user name \"" + injected + "\" has \"$\"", ""},
         {"sftp://failing/", "", "", ErrorKind::cannotReachHost, "ended with status 3: relay: no route to the site", ""},
         {"sftp://badtoken/", "", "", ErrorKind::cannotReachHost, "%x", ""},
         {"sftp://direct/", peer_.user, "Accepted publickey for " + peer_.user, std::nullopt, "", ""},
@@ -746,6 +750,55 @@ TEST_F(SftpPeerTest, HostsAreNamedAsInTheUsersSshConfig) {
             EXPECT_NE(runs[i].find(" " + c.relayed), std::string::npos) << runs[i];
             EXPECT_TRUE(processGone(runs[i])) << runs[i];
         }
+    }
+    EXPECT_FALSE(fs::exists(ran)) << "a user name ran a command through the ProxyCommand's shell";
+}
+
+// Names go into a ProxyCommand's shell line only as plain words: one the shell would read as
+// more (an expansion, a separator, a redirection, a glob, quoting, a blank, a leading "-") is
+// refused, naming the field, and nothing is run; a name the command does not take is not looked
+// at, and plain names (dots, "@", "+", letters beyond ASCII) go in as they are.
+TEST(SftpProxyCommand, ANameTheShellWouldReadAsMoreThanANameIsRefused) {
+    struct Case {
+        const char* command;
+        std::string user, host, alias;
+        std::string expanded;  // empty: refused
+        std::string says;      // in the refusal
+    };
+    const Case cases[] = {
+        {"nc %h %p", "x$(id)y", "127.0.0.1", "web1", "nc 127.0.0.1 22", ""},
+        {"ssh -W %h:%p %r@jump", "x$(id)y", "127.0.0.1", "web1", "", "the user name \"x$(id)y\" has \"$\", \"(\" and \")\""},
+        {"ssh -W %h:%p %r@jump", "a`id`", "h", "web1", "", "user name"},
+        {"ssh -W %h:%p %r@jump", "a;reboot", "h", "web1", "", "\";\""},
+        {"ssh -W %h:%p %r@jump", "a b", "h", "web1", "", "a blank"},
+        {"ssh -W %h:%p %r@jump", "-oProxyCommand=id", "h", "web1", "", "\"-\""},
+        {"ssh -W %h:%p %r@jump", "a|b", "h", "web1", "", "user name"},
+        {"ssh -W %h:%p %r@jump", "a>b", "h", "web1", "", "user name"},
+        {"ssh -W %h:%p %r@jump", "a*", "h", "web1", "", "user name"},
+        {"ssh -W %h:%p %r@jump", "'a'", "h", "web1", "", "user name"},
+        {"ssh -W %h:%p %r@jump", "a\nid", "h", "web1", "", "a control character"},
+        {"ssh -W %h:%p %r@jump", "~root", "h", "web1", "", "user name"},
+        {"nc %h %p", "ann", "h$(id)", "web1", "", "the host name"},
+        {"relay %n", "ann", "h", "web&1", "", "the server name"},
+        {"ssh -W %h:%p %r@jump # %%", "first.last+dev@example.com", "ex-1.example.org", "web1",
+         "ssh -W ex-1.example.org:22 first.last+dev@example.com@jump # %", ""},
+        {"relay %r %n", "jörg", "h", "web_1", "relay jörg web_1", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.command) + " / " + c.user + " / " + c.host + " / " + c.alias);
+        files::ssh::HostConfig host;
+        host.user = c.user;
+        host.host = c.host;
+        host.alias = c.alias;
+        std::string error;
+        const auto line = files::ssh::ProxyCommand::expand(c.command, host, error);
+        if (!c.expanded.empty()) {
+            EXPECT_EQ(line.value_or("(refused: " + error + ")"), c.expanded);
+            continue;
+        }
+        EXPECT_FALSE(line) << *line;
+        EXPECT_NE(error.find(c.says), std::string::npos) << error;
+        EXPECT_NE(error.find("it was not run"), std::string::npos) << error;
     }
 }
 
