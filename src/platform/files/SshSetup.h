@@ -5,15 +5,18 @@
 // that the provider only carries files.
 //
 // The configuration is read with libssh's own parser (ssh_options_parse_config): Host patterns
-// with "*", "?" and "!", "first value wins", Include, HostName, Port, User, IdentityFile (with
-// "~" and "%" tokens), IdentityAgent, ConnectTimeout. It goes into the session, and the login
-// (ssh_userauth_publickey_auto) takes the agent and the key files from there. Where libssh 0.10
-// reads the files otherwise than OpenSSH (a relative Include, "!" patterns, "~" and "%d", the
-// order of IdentityFiles) the text is mended before it parses it; IdentitiesOnly and
-// ServerAlive* it passes over are read beside it. What libssh does
-// not tell through its interface (the keywords it passes over, the key file it is trying when it
-// needs a passphrase, how many keys the agent holds) is read from its log lines on the thread
-// that connects, and never written anywhere.
+// with "*", "?" and "!", "first value wins", Include, HostName, Port, User, IdentityAgent,
+// ConnectTimeout. Where libssh 0.10 reads the files otherwise than OpenSSH (a relative Include,
+// "!" patterns, "~" and "%d") the text is mended before it parses it; the mended text goes to
+// libssh as an in-memory file (memfd), never onto a disk. IdentityFile, IdentitiesOnly and
+// ServerAlive* are read beside it (Host blocks, and Match blocks whose criteria are all, host,
+// originalhost, user, localuser or final). What libssh does not tell through its interface (the
+// keywords it passes over) is read from its log lines on the thread that configures, and never
+// written anywhere.
+//
+// The keys are offered as OpenSSH offers them (see Login): libssh 0.10's own key login would
+// add its default key files to every host, read the files in another order, and write a missing
+// ".pub" file into the user's folder.
 //
 // The login's questions (a key's passphrase, keyboard-interactive prompts, a password nobody
 // saved) go to the user through Trust::askLogin, the road the host-key questions take; with
@@ -67,7 +70,7 @@ struct HostConfig {
     int serverAliveInterval = 0;
     int serverAliveCountMax = 3;
     bool identitiesOnly = false;
-    std::vector<std::string> identityFiles;  // the configuration's, in the order written
+    std::vector<std::string> identityFiles;  // the configuration's, in the order written, their tokens put in
     std::string identityAgent;               // IdentityAgent as written ("~" put in); empty: not set
 };
 
@@ -163,12 +166,14 @@ private:
     bool reap(bool wait);
 };
 
-// Logs in on a connected session whose host key is trusted, in OpenSSH's order: the keys (the
-// agent's, the configuration's IdentityFiles, then ~/.ssh/id_ed25519, id_ecdsa, id_rsa; a key
-// with a passphrase is asked for, and asked again when the answer is wrong), then
-// keyboard-interactive (each round shown as the server writes it; the saved password answers
-// only a prompt that asks for the password, and only once), then the password (the saved one,
-// or asked for).
+// Logs in on a connected session whose host key is trusted, in OpenSSH's order: first the keys
+// (the agent's that match a key file, then the agent's others unless IdentitiesOnly, then the
+// key files the agent does not hold; the key files are the configuration's IdentityFiles, or
+// only when it names none ~/.ssh/id_rsa, id_ecdsa, id_ed25519; a key file is offered by its
+// public half, and its passphrase asked for only once the server would take it, and asked again
+// when the answer is wrong), then keyboard-interactive (each round shown as the server writes
+// it; the saved password answers only a prompt that asks for the password, and only once), then
+// the password (the saved one, or asked for).
 class AgentFilter;
 
 class Login {
@@ -192,7 +197,7 @@ private:
     int password();
     std::string refusal(int methods) const;
     std::string shown(const std::string& file) const;  // "~/.ssh/site_key"
-    static int onPassphrase(const char* prompt, char* buffer, std::size_t length, int echo, int verify, void* self);
+    ssh_key unlock(const std::string& file);  // the private key; nothing when not given (tried_ says why)
 
     ssh_session session_;
     Trust* trust_;
@@ -202,7 +207,7 @@ private:
     std::string sshFolder_;
     bool passwordUsed_ = false;
     std::vector<std::string> tried_;
-    std::unique_ptr<AgentFilter> agentFilter_;  // IdentitiesOnly: the agent as it may be seen
+    std::unique_ptr<AgentFilter> agentFilter_;  // the agent as the login may see it
 };
 
 }  // namespace files::ssh

@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <arpa/inet.h>
+#include <linux/landlock.h>
 #include <netinet/in.h>
 #include <grp.h>
 #include <poll.h>
@@ -17,8 +18,10 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/inotify.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -1022,8 +1025,11 @@ TEST_F(SftpPeerTest, TheConfigurationAndKeysAreFoundInTheUserDatabasesHomeNotInH
     }
 }
 
-// The keys in OpenSSH's order: the agent's, the configuration's IdentityFiles as written, then
-// the default key files; with IdentitiesOnly, only the agent's keys an IdentityFile names.
+// The keys in OpenSSH's order: the agent's, then the configuration's IdentityFiles as written,
+// or, only when it names none, the default key files (id_rsa, id_ecdsa, id_ed25519); with
+// IdentitiesOnly, only the agent's keys of those files. A key held back is never offered: the
+// server's own key here has a passphrase, and is not asked for where it is held back. A key file
+// is offered by its public half, and nothing is written beside it.
 TEST_F(SftpPeerTest, KeysAreOfferedInOpenSshsOrderAndIdentitiesOnlyHoldsBackTheAgentsOthers) {
     TempFolder home, agentFolder;
     Agent agent(agentFolder.path);
@@ -1031,9 +1037,17 @@ TEST_F(SftpPeerTest, KeysAreOfferedInOpenSshsOrderAndIdentitiesOnlyHoldsBackTheA
     const fs::path clientKey = fs::path(peer_.values["CLIENT_HOME"]) / ".ssh/id_ed25519";
     const fs::path ssh = home.path / ".ssh";
     makeDiskFolder(ssh);
-    // Keys the server does not know; the agent's key has only its public half here.
-    for (const char* key : {"first", "second", "id_ed25519"})
-        ASSERT_EQ(run("ssh-keygen -q -N '' -t ed25519 -f '" + (ssh / key).string() + "'").first, 0);
+    // Keys the server does not know; id_ecdsa without its ".pub".
+    for (const auto& [key, type] : {std::pair{"first", "ed25519"}, {"second", "ed25519"}, {"id_ecdsa", "ecdsa"}, {"id_rsa", "rsa"}})
+        ASSERT_EQ(run("ssh-keygen -q -N '' -t " + std::string(type) + " -f '" + (ssh / key).string() + "'").first, 0);
+    fs::remove(ssh / "id_ecdsa.pub");
+    // The server's key as the default file, with a passphrase; the agent holds it too, and its
+    // public half is named by a file of its own.
+    fs::copy_file(clientKey, ssh / "id_ed25519");
+    fs::copy_file(clientKey.string() + ".pub", ssh / "id_ed25519.pub");
+    ::chmod((ssh / "id_ed25519").c_str(), 0600);
+    const std::string passphrase = "open sesame " + randomTag();
+    ASSERT_EQ(run("ssh-keygen -q -p -P '' -N '" + passphrase + "' -f '" + (ssh / "id_ed25519").string() + "' >/dev/null 2>&1").first, 0);
     fs::copy_file(clientKey.string() + ".pub", ssh / "agents.pub");
     ASSERT_EQ(agent.add(clientKey), 0);
     auto block = [&](const std::string& alias, const std::string& lines) {
@@ -1042,52 +1056,186 @@ TEST_F(SftpPeerTest, KeysAreOfferedInOpenSshsOrderAndIdentitiesOnlyHoldsBackTheA
     };
     writeDiskFile(ssh / "config",
                   block("ordered", "    IdentityFile ~/.ssh/first\n    IdentityFile %d/.ssh/second\n") +
+                      block("defaults", "") +
                       block("only", "    IdentitiesOnly yes\n    IdentityFile ~/.ssh/first\n") +
                       block("named", "    IdentitiesOnly yes\n    IdentityFile ~/.ssh/agents\n") +
+                      block("onlydefaults", "    IdentitiesOnly yes\n") +
                       block("notonly", "    IdentityFile ~/.ssh/first\n"));
     ClientHome client(home.path);
+    const std::string rsa = keygenFingerprint(ssh / "id_rsa"), ecdsa = keygenFingerprint(ssh / "id_ecdsa");
 
+    using Script = std::vector<std::optional<std::vector<std::string>>>;
     struct Case {
         const char* host;
         bool agent;
         bool accepted;
         std::vector<std::string> tried;  // in this order, in the refusal
+        Script passphrases;              // the answers; as many questions as answers
     };
     const Case cases[] = {
-        {"ordered", false, false, {"~/.ssh/first", "~/.ssh/second", "~/.ssh/id_ed25519"}},
-        {"only", true, false, {"~/.ssh/first"}},
-        {"named", true, true, {}},
-        {"notonly", true, true, {}},
+        {"ordered", false, false, {"~/.ssh/first", "~/.ssh/second"}, {}},
+        {"defaults", false, true, {}, {std::vector<std::string>{passphrase}}},
+        {"only", true, false, {"~/.ssh/first"}, {}},
+        {"named", true, true, {}, {}},
+        {"onlydefaults", true, true, {}, {}},
+        {"notonly", true, true, {}, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.host);
         if (c.agent) ::setenv("SSH_AUTH_SOCK", agent.socket().c_str(), 1);
         else ::unsetenv("SSH_AUTH_SOCK");
+        TempFolder app;
+        auto trust = std::make_shared<files::Trust>(app.path, peer_.values["KNOWN_HOSTS"]);
+        auto asker = std::make_shared<ScriptedAsker>(c.passphrases);
+        trust->setAsker(asker);
         const std::size_t before = logged("Accepted publickey for " + peer_.user);
-        auto provider = providerWith(options_.trust, "", "", std::string("sftp://") + c.host + "/");
+        const std::size_t lines = logged("");
+        auto provider = providerWith(trust, "", "", std::string("sftp://") + c.host + "/");
         Sync s{*provider};
         auto error = s.login();
+        std::vector<std::string> asked;
+        for (const auto& q : asker->questions())  // (a refusal goes on to ask for the password nobody saved)
+            if (q.kind == files::LoginQuestion::Kind::passphrase) asked.push_back(q.keyFile);
+        EXPECT_EQ(asked.size(), c.passphrases.size()) << ::testing::PrintToString(asked);
         if (c.accepted) {
             EXPECT_FALSE(error) << describe(error);
             EXPECT_TRUE(waitLogged("Accepted publickey for " + peer_.user, before + 1));
-            continue;
+        } else {
+            ASSERT_TRUE(error);
+            EXPECT_EQ(error->kind, ErrorKind::loginRejected) << describe(error);
+            // The agent's key would have let the login through: it was not offered, and neither
+            // was the default file.
+            EXPECT_EQ(error->message.find("agent"), std::string::npos) << error->message;
+            EXPECT_EQ(error->message.find("id_"), std::string::npos) << error->message;
+            std::size_t at = 0;
+            for (const std::string& key : c.tried) {
+                const std::size_t found = error->message.find(key, at);
+                ASSERT_NE(found, std::string::npos) << key << " in order in: " << error->message;
+                at = found + key.size();
+            }
         }
-        ASSERT_TRUE(error);
-        EXPECT_EQ(error->kind, ErrorKind::loginRejected) << describe(error);
-        // The agent's key would have let the login through: it was not offered.
-        EXPECT_EQ(error->message.find("agent"), std::string::npos) << error->message;
-        std::size_t at = 0;
-        for (const std::string& key : c.tried) {
-            const std::size_t found = error->message.find(key, at);
-            ASSERT_NE(found, std::string::npos) << key << " in order in: " << error->message;
-            at = found + key.size();
+        if (std::string(c.host) == "defaults") {
+            // id_rsa, then id_ecdsa, offered before the server's key was asked for.
+            ASSERT_EQ(asked, std::vector<std::string>{"~/.ssh/id_ed25519"});
+            std::istringstream log(readDiskFile(log_));
+            std::size_t line = 0, rsaAt = 0, ecdsaAt = 0;
+            for (std::string text; std::getline(log, text); ++line) {
+                if (line < lines) continue;
+                if (!rsaAt && text.find(rsa) != std::string::npos) rsaAt = line;
+                if (!ecdsaAt && text.find(ecdsa) != std::string::npos) ecdsaAt = line;
+            }
+            EXPECT_GT(rsaAt, 0u) << "id_rsa was not offered";
+            EXPECT_GT(ecdsaAt, rsaAt) << "id_ecdsa was not offered after id_rsa";
         }
     }
     ::unsetenv("SSH_AUTH_SOCK");
+    EXPECT_FALSE(fs::exists(ssh / "id_ecdsa.pub")) << "a file was written in ~/.ssh";
 }
 
-// A keyword of the configuration the app does not honour is logged, once; those it reads beside
-// libssh are not among them.
+// Forbids the calling thread (only it, for the rest of its life) to make, write, remove or rename
+// any file or folder anywhere; false where the kernel has no Landlock.
+bool forbidWritingFiles() {
+    const long abi = ::syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
+    if (abi < 1) return false;
+    landlock_ruleset_attr rules{};
+    rules.handled_access_fs = LANDLOCK_ACCESS_FS_WRITE_FILE | LANDLOCK_ACCESS_FS_REMOVE_DIR | LANDLOCK_ACCESS_FS_REMOVE_FILE |
+                              LANDLOCK_ACCESS_FS_MAKE_CHAR | LANDLOCK_ACCESS_FS_MAKE_DIR | LANDLOCK_ACCESS_FS_MAKE_REG |
+                              LANDLOCK_ACCESS_FS_MAKE_SOCK | LANDLOCK_ACCESS_FS_MAKE_FIFO | LANDLOCK_ACCESS_FS_MAKE_BLOCK |
+                              LANDLOCK_ACCESS_FS_MAKE_SYM;
+    if (abi >= 2) rules.handled_access_fs |= LANDLOCK_ACCESS_FS_REFER;
+    const int ruleset = static_cast<int>(::syscall(SYS_landlock_create_ruleset, &rules, sizeof rules, 0));
+    if (ruleset < 0) return false;
+    const bool confined = ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && ::syscall(SYS_landlock_restrict_self, ruleset, 0) == 0;
+    ::close(ruleset);
+    return confined;
+}
+
+// The configuration is read (and mended for libssh) without a file written anywhere: on a thread
+// that may write none, the host's values, an Include and the key file still come through.
+TEST(SftpConfiguration, IsReadWithoutWritingAFileAnywhere) {
+    TempFolder home;
+    const fs::path ssh = home.path / ".ssh";
+    makeDiskFolder(ssh / "conf.d");
+    writeDiskFile(ssh / "conf.d" / "site", "Host site\n    HostName 127.0.0.9\n    Port 2201\n    User ann\n");
+    writeDiskFile(ssh / "config", "Include conf.d/*\nHost !other site\n    IdentityFile ~/.ssh/site_key\n");
+    std::optional<files::ssh::HostConfig> config;
+    bool confined = false;
+    std::thread([&] {
+        confined = forbidWritingFiles();
+        if (!confined) return;
+        ssh_session session = ssh_new();
+        config = files::ssh::configure(session, {"site", 22, "", ssh.string()});
+        ssh_free(session);
+    }).join();
+    if (!confined) GTEST_SKIP() << "the kernel has no Landlock to forbid writing files";
+    ASSERT_TRUE(config);
+    EXPECT_EQ(config->host, "127.0.0.9");
+    EXPECT_EQ(config->port, 2201);
+    EXPECT_EQ(config->user, "ann");
+    EXPECT_EQ(config->identityFiles, std::vector<std::string>{(ssh / "site_key").string()});
+}
+
+// IdentityFiles come in the order written, their tokens put in, from the Host blocks and the
+// Match blocks whose criteria hold (host: the HostName so far; user: the user the app was given,
+// else the configuration's); a Match whose criterion the app does not run (exec) does not hold.
+TEST(SftpConfiguration, KeyFilesComeFromTheBlocksThatApplyInTheOrderWritten) {
+    TempFolder home;
+    const fs::path ssh = home.path / ".ssh";
+    makeDiskFolder(ssh);
+    writeDiskFile(ssh / "config",
+                  "Host site\n    HostName 127.0.0.9\n    User ann\n    IdentityFile ~/.ssh/first\n"
+                  "Match host 127.0.0.9 user ann\n    IdentityFile ~/.ssh/matched_%r_%h_%p_%n\n"
+                  "Match exec true\n    IdentityFile ~/.ssh/never\n"
+                  "Match originalhost other\n    IdentityFile ~/.ssh/other\n"
+                  "Match !user bob localuser *\n    IdentityFile %d/.ssh/last\n"
+                  "Host *\n    IdentityFile ~/.ssh/first\n");
+    struct Case {
+        std::string user;  // as the app was given it
+        std::vector<std::string> files;
+    };
+    const Case cases[] = {
+        {"", {"first", "matched_ann_127.0.0.9_22_site", "last"}},
+        {"bob", {"first"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.user);
+        ssh_session session = ssh_new();
+        const auto config = files::ssh::configure(session, {"site", 22, c.user, ssh.string()});
+        ssh_free(session);
+        std::vector<std::string> expected;
+        for (const std::string& name : c.files) expected.push_back((ssh / name).string());
+        EXPECT_EQ(config.identityFiles, expected);
+    }
+}
+
+// libssh runs a Match line's exec command through the shell with the host's name in it: a name
+// as written that the shell would read as more than a name never gets there, while a plain one
+// does.
+TEST(SftpConfiguration, AMatchExecNeverRunsWithANameTheShellWouldReadAsMore) {
+    TempFolder home;
+    const fs::path ssh = home.path / ".ssh";
+    makeDiskFolder(ssh);
+    const fs::path ran = home.path / "ran";
+    writeDiskFile(ssh / "config", "Match exec \"echo %h >> '" + (home.path / "names").string() + "'\"\n    Port 2202\n");
+    struct Case {
+        std::string host;
+        int port;  // the Match applied: 2202
+    };
+    const Case cases[] = {{"x$(touch " + ran.string() + ")y", 22}, {"plain.example", 2202}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.host);
+        ssh_session session = ssh_new();
+        const auto config = files::ssh::configure(session, {c.host, 22, "", ssh.string()});
+        ssh_free(session);
+        EXPECT_EQ(config.port, c.port);
+    }
+    EXPECT_FALSE(fs::exists(ran));
+    EXPECT_EQ(readDiskFile(home.path / "names"), "plain.example\n");
+}
+
+// A keyword of the configuration the app does not honour is logged, once for the process,
+// however many connections and providers read it; those it reads beside libssh are not among
+// them.
 TEST_F(SftpPeerTest, AnUnsupportedKeywordIsLoggedOnce) {
     auto log = std::make_shared<LogCollector>();
     xlog::setAsyncLoggingEnabled(false);
