@@ -237,18 +237,22 @@ std::string configText(const std::string& file, const std::string& includeFolder
     return out;
 }
 
-// The local user's name, from the user database (%u, and Match localuser).
-std::string localUser() {
+// A field of the user database's entry for the real user id; the environment's `variable` when
+// there is no entry (a container run under a bare user id).
+std::string fromUserDatabase(char* passwd::*field, const char* variable) {
     long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
     std::vector<char> buffer(static_cast<std::size_t>(size > 0 ? size : 16384));
     passwd entry{};
     passwd* found = nullptr;
     while (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE && buffer.size() < (1u << 20))
         buffer.resize(buffer.size() * 2);
-    if (found && found->pw_name) return found->pw_name;
-    const char* user = std::getenv("USER");
-    return user ? user : "";
+    if (found && found->*field && *(found->*field)) return found->*field;
+    const char* value = std::getenv(variable);
+    return value ? value : "";
 }
+
+// The local user's name (%u, and Match localuser).
+std::string localUser() { return fromUserDatabase(&passwd::pw_name, "USER"); }
 
 // What the configuration says for one host beside what libssh reads: the first value of each
 // keyword libssh passes over (and of HostName and User, which Match criteria look at), and the
@@ -424,16 +428,7 @@ std::string userHome() {
         std::lock_guard lock(homeMutex);
         if (homeForTests) return *homeForTests;
     }
-    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buffer(static_cast<std::size_t>(size > 0 ? size : 16384));
-    passwd entry{};
-    passwd* found = nullptr;
-    while (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE && buffer.size() < (1u << 20))
-        buffer.resize(buffer.size() * 2);
-    if (found && found->pw_dir && *found->pw_dir) return found->pw_dir;
-    // No entry for this user (a container run under a bare user id): the environment's.
-    const char* home = std::getenv("HOME");
-    return home ? home : "";
+    return fromUserDatabase(&passwd::pw_dir, "HOME");
 }
 
 std::optional<std::uint64_t> bytesReceived(int fd) {

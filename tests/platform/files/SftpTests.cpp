@@ -1117,6 +1117,7 @@ TEST_F(SftpPeerTest, KeysAreOfferedInOpenSshsOrderAndIdentitiesOnlyHoldsBackTheA
         if (std::string(c.host) == "defaults") {
             // id_rsa, then id_ecdsa, offered before the server's key was asked for.
             ASSERT_EQ(asked, std::vector<std::string>{"~/.ssh/id_ed25519"});
+            EXPECT_TRUE(waitLogged(ecdsa));  // sshd's monitor writes what its session process tells it
             std::istringstream log(readDiskFile(log_));
             std::size_t line = 0, rsaAt = 0, ecdsaAt = 0;
             for (std::string text; std::getline(log, text); ++line) {
