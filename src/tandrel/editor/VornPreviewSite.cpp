@@ -153,6 +153,7 @@ void VornPreviewSite::read_linked(const std::string& from, const std::string& te
     if (!address) return;
     std::vector<std::string> paths;
     for (const auto& linked : linked_paths(address->path(QUrl::FullyDecoded).toStdString(), text, style_sheet)) {
+        if (!web::site::servedAsStatic(linked)) continue;
         std::string path = files::path::join(root_, linked);
         if (!files::path::check(path) && !at_hand(path)) paths.push_back(std::move(path));
     }
@@ -164,6 +165,9 @@ void VornPreviewSite::fetch(const std::string& url_path, web::site::Answer answe
     const std::string path = files::path::join(root_, url_path);
     requested_.insert(path);
     if (const auto it = texts_.find(path); it != texts_.end()) return answer(resource(it->second, path, true));
+    // Past the page itself, only what a static web server hands out: never the source of the
+    // server's code, its dot-files or backups, whoever asks (the page's own scripts included).
+    if (!web::site::servedAsStatic(url_path)) return answer(web::site::Outcome{});
     if (auto open = VornPreviewOpenTexts::shared().text(provider_key_, path)) {
         return answer(resource(std::move(*open), path, true));
     }
