@@ -2045,6 +2045,7 @@ TEST(SftpKnownHosts, LinesAndHostPatterns) {
         {"[127.0.0.1]:2222 " + key, true, Marker::none, "127.0.0.1", false},
         {"127.0.0.1 " + key, true, Marker::none, "[127.0.0.1]:2222", false},
         {"*.example.com " + key, true, Marker::none, "www.example.com", true},
+        {"web* " + key, true, Marker::none, "web*1", true},
         {"*.example.com " + key, true, Marker::none, "example.com", false},
         {"web?.example.com " + key, true, Marker::none, "web1.example.com", true},
         {"!bad.example.com,*.example.com " + key, true, Marker::none, "bad.example.com", false},
