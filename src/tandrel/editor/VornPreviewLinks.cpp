@@ -57,8 +57,8 @@ std::vector<std::string> VornPreviewSite::linked_paths(const std::string& from, 
         if (trimmed.isEmpty() || trimmed.startsWith(QLatin1Char('#'))) continue;
         const QUrl url = base.resolved(QUrl(trimmed));
         if (!url.isValid() || url.scheme() != base.scheme() || url.host() != base.host()) continue;
-        // Decoded, "%2e%2e" is a ".." the address kept (and "%0a" a control character): such a
-        // path is not a file of the site, and not asked for.
+        // Decoded, the path may hold what no file of the site has ("%0a", a control character,
+        // or a dot segment the address kept): such a path is not asked for.
         std::string path = files::path::normalize(url.path(QUrl::FullyDecoded).toStdString());
         if (files::path::check(path)) continue;
         if (seen.insert(path).second) out.push_back(std::move(path));
