@@ -196,17 +196,12 @@ bool takesPath(const std::string& keyword) {
            keyword == "certificatefile" || keyword == "controlpath";
 }
 
-// The configuration as libssh is given it. libssh 0.10 reads a file as OpenSSH does but for
-// these, mended here on the text before it parses it: a "!pattern" of a Host line counts only
-// where it comes before the pattern that matches (OpenSSH: wherever it stands), so negations are
-// put first; a relative Include is taken from the working folder (OpenSSH: from ~/.ssh, or
-// /etc/ssh for the system's file), so Include lines are resolved here and the files they name
-// written in their place, as parsing them at that point does; and "~" and "%d" in paths are the
-// user's home (see withHome).
-std::string configText(const std::string& file, const std::string& includeFolder, const std::string& home, int depth) {
-    std::ifstream in(file);
-    if (!in || depth > 16) return {};
+std::string configText(const std::string& file, const std::string& includeFolder, const std::string& home, int depth);
+
+// The mending of one file's text (see mendedConfig), `depth` files deep in Includes.
+std::string mendedText(const std::string& text, const std::string& includeFolder, const std::string& home, int depth) {
     std::string out;
+    std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
         const auto [name, value] = keywordAndValue(line);
         std::istringstream words(value);
@@ -237,6 +232,16 @@ std::string configText(const std::string& file, const std::string& includeFolder
     return out;
 }
 
+// One file's mended text (see mendedConfig); nothing for a file that cannot be read, or past
+// 16 Includes deep (a file that includes itself).
+std::string configText(const std::string& file, const std::string& includeFolder, const std::string& home, int depth) {
+    std::ifstream in(file);
+    if (!in || depth > 16) return {};
+    std::ostringstream text;
+    text << in.rdbuf();
+    return mendedText(text.str(), includeFolder, home, depth);
+}
+
 // A field of the user database's entry for the real user id; the environment's `variable` when
 // there is no entry (a container run under a bare user id).
 std::string fromUserDatabase(char* passwd::*field, const char* variable) {
@@ -253,20 +258,6 @@ std::string fromUserDatabase(char* passwd::*field, const char* variable) {
 
 // The local user's name (%u, and Match localuser).
 std::string localUser() { return fromUserDatabase(&passwd::pw_name, "USER"); }
-
-// What the configuration says for one host beside what libssh reads: the first value of each
-// keyword libssh passes over (and of HostName and User, which Match criteria look at), and the
-// IdentityFiles in the order written.
-struct HostValues {
-    std::vector<std::pair<std::string, std::string>> first;  // keyword, value
-    std::vector<std::string> identityFiles;
-
-    std::optional<std::string> value(const std::string& keyword) const {
-        for (const auto& [k, v] : first)
-            if (k == keyword) return v;
-        return std::nullopt;
-    }
-};
 
 // Whether every criterion of a Match line holds for the host, as OpenSSH reads them: "all";
 // "host" (the HostName so far, else the name as written), "originalhost" (the name as written),
@@ -308,50 +299,6 @@ bool matchHolds(const std::string& criteria, const std::string& alias, const std
         if (holds == negated) return false;
     }
     return true;
-}
-
-// Reads one file's mended text for the host into `into` (the first value wins, across files),
-// and gives the text libssh is to parse: all of it but the IdentityFile lines, which the login
-// takes from here (libssh 0.10 tries the last one written first, and stumbles on tokens it does
-// not know). libssh runs a Match line's "exec" command through the shell with the host's name
-// put in (%h, %n): for a name the shell would read as more than a name (see shellCharacters),
-// which may come from a link, such a Match is handed over as one that holds for no host, and
-// nothing is run.
-std::string readHostValues(const std::string& text, const std::string& alias, const std::string& requestUser,
-                           HostValues& into) {
-    static const char* const kRead[] = {"serveraliveinterval", "serveralivecountmax", "identitiesonly",
-                                        "identityagent",       "hostname",            "user"};
-    std::string forLibssh;
-    std::istringstream lines(text);
-    bool applies = true;
-    for (std::string line; std::getline(lines, line);) {
-        const auto [keyword, value] = keywordAndValue(line);
-        if (keyword == "host") {
-            std::istringstream words(value);
-            std::string patterns;
-            for (std::string pattern; words >> pattern;) patterns += (patterns.empty() ? "" : ",") + lower(pattern);
-            applies = knownhosts::matchesHost(patterns, lower(alias));
-        } else if (keyword == "match") {
-            applies = matchHolds(value, alias, requestUser, into);
-            std::istringstream words(lower(value));
-            bool runs = false;
-            for (std::string word; words >> word;) runs = runs || word == "exec" || word == "!exec";
-            if (runs && !shellCharacters(alias).empty()) {
-                forLibssh += "Match originalhost !*\n";
-                continue;
-            }
-        } else if (keyword == "identityfile") {
-            if (applies && !value.empty() &&
-                std::find(into.identityFiles.begin(), into.identityFiles.end(), value) == into.identityFiles.end())
-                into.identityFiles.push_back(value);
-            continue;
-        } else if (applies && !into.value(keyword)) {
-            for (const char* read : kRead)
-                if (keyword == read) into.first.emplace_back(keyword, value);
-        }
-        forLibssh += line + "\n";
-    }
-    return forLibssh;
 }
 
 // Has libssh parse the text. libssh 0.10 parses configuration only from a file it opens by name:
@@ -422,6 +369,52 @@ std::mutex homeMutex;
 std::optional<std::string> homeForTests;
 
 }  // namespace
+
+std::string mendedConfig(const std::string& text, const std::string& includeFolder, const std::string& home) {
+    return mendedText(text, includeFolder, home, 0);
+}
+
+std::string readHostValues(const std::string& text, const std::string& alias, const std::string& requestUser,
+                           HostValues& into) {
+    static const char* const kRead[] = {"serveraliveinterval", "serveralivecountmax", "identitiesonly",
+                                        "identityagent",       "hostname",            "user"};
+    std::string forLibssh;
+    std::istringstream lines(text);
+    bool applies = true;
+    const bool unsafeName = !shellCharacters(alias).empty();
+    for (std::string line; std::getline(lines, line);) {
+        // libssh reads a line's words otherwise than keywordAndValue (a quoted keyword or
+        // criterion is one word, "=" ends a word anywhere, a line is cut every 1023 bytes), so
+        // for such a name any line that could reach libssh as a Match exec is replaced whole.
+        if (unsafeName) {
+            const std::string folded = lower(line);
+            if (folded.find("match") != std::string::npos && folded.find("exec") != std::string::npos) {
+                forLibssh += "Match originalhost !*\n";
+                applies = false;
+                continue;
+            }
+        }
+        const auto [keyword, value] = keywordAndValue(line);
+        if (keyword == "host") {
+            std::istringstream words(value);
+            std::string patterns;
+            for (std::string pattern; words >> pattern;) patterns += (patterns.empty() ? "" : ",") + lower(pattern);
+            applies = knownhosts::matchesHost(patterns, lower(alias));
+        } else if (keyword == "match") {
+            applies = matchHolds(value, alias, requestUser, into);
+        } else if (keyword == "identityfile") {
+            if (applies && !value.empty() &&
+                std::find(into.identityFiles.begin(), into.identityFiles.end(), value) == into.identityFiles.end())
+                into.identityFiles.push_back(value);
+            continue;
+        } else if (applies && !into.value(keyword)) {
+            for (const char* read : kRead)
+                if (keyword == read) into.first.emplace_back(keyword, value);
+        }
+        forLibssh += line + "\n";
+    }
+    return forLibssh;
+}
 
 std::string userHome() {
     {

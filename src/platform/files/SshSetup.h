@@ -32,6 +32,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/files/FileError.h"
@@ -42,6 +43,39 @@ class Trust;
 }  // namespace files
 
 namespace files::ssh {
+
+// The configuration as libssh is given it. libssh 0.10 reads a file as OpenSSH does but for
+// these, mended here on the text before it parses it: a "!pattern" of a Host line counts only
+// where it comes before the pattern that matches (OpenSSH: wherever it stands), so negations are
+// put first; a relative Include is taken from the working folder (OpenSSH: from ~/.ssh, or
+// /etc/ssh for the system's file), so Include lines are resolved here (relative patterns from
+// `includeFolder`, "~" the `home`) and the files they name written in their place, as parsing
+// them at that point does; and "~" and "%d" in paths are the user's home. Every other line is
+// kept as written; a file that cannot be read adds nothing.
+std::string mendedConfig(const std::string& text, const std::string& includeFolder, const std::string& home);
+
+// What the configuration says for one host beside what libssh reads: the first value of each
+// keyword libssh passes over (and of HostName and User, which Match criteria look at), and the
+// IdentityFiles in the order written.
+struct HostValues {
+    std::vector<std::pair<std::string, std::string>> first;  // keyword, value
+    std::vector<std::string> identityFiles;
+
+    std::optional<std::string> value(const std::string& keyword) const {
+        for (const auto& [k, v] : first)
+            if (k == keyword) return v;
+        return std::nullopt;
+    }
+};
+
+// Reads one file's mended text for the host into `into` (the first value wins, across files),
+// and gives the text libssh is to parse: all of it but the IdentityFile lines, which the login
+// takes from here (libssh 0.10 tries the last one written first, and stumbles on tokens it does
+// not know). libssh runs a Match line's "exec" command through the shell with the host's name
+// put in (%h, %n): for a name the shell would read as more than a name, which may come from a
+// link, such a Match is handed over as one that holds for no host, and nothing is run.
+std::string readHostValues(const std::string& text, const std::string& alias, const std::string& requestUser,
+                           HostValues& into);
 
 // The host key algorithms to ask the server for: those of the types already known for it
 // first (in their order), then libssh's usual ones. A server whose known key is RSA is then

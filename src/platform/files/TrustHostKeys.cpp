@@ -34,12 +34,13 @@ std::string lower(std::string_view text) {
 bool glob(std::string_view pattern, std::string_view text) {
     std::size_t p = 0, t = 0, star = std::string_view::npos, mark = 0;
     while (t < text.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == text[t])) {
-            ++p;
-            ++t;
-        } else if (p < pattern.size() && pattern[p] == '*') {
+        // "*" is a wildcard before it is a character: a name holding one is still matched.
+        if (p < pattern.size() && pattern[p] == '*') {
             star = p++;
             mark = t;
+        } else if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == text[t])) {
+            ++p;
+            ++t;
         } else if (star != std::string_view::npos) {
             p = star + 1;
             t = ++mark;

@@ -1973,6 +1973,49 @@ TEST(SftpPrompts, OnlyAPromptForThePasswordGetsTheSavedPassword) {
 
 // ---- known_hosts and fingerprints, without a server ----------------------------------------
 
+// An answer other than the one a request is answered with is a refusal, a status "OK" too: an
+// OPEN or FSTAT never comes to a success without its handle or attributes.
+TEST(SftpWire, OnlyTheAnswerAskedForIsASuccess) {
+    using files::sftpwire::Result;
+    using files::sftpwire::Wire;
+    std::string ok, eof, handleBody, attrsBody;
+    files::sftpwire::putU32(ok, SSH_FX_OK);
+    files::sftpwire::putU32(eof, SSH_FX_EOF);
+    files::sftpwire::putString(handleBody, "h1");
+    files::sftpwire::putU32(attrsBody, 0);
+    struct Row {
+        std::uint8_t type;
+        std::string body;
+        Result::Kind kind;
+        int status;
+    } const handleRows[] = {
+        {SSH_FXP_HANDLE, handleBody, Result::Kind::ok, 0},
+        {SSH_FXP_STATUS, ok, Result::Kind::status, SSH_FX_BAD_MESSAGE},
+        {SSH_FXP_STATUS, eof, Result::Kind::status, SSH_FX_EOF},
+        {SSH_FXP_HANDLE, "", Result::Kind::connection, 0},
+    };
+    for (const Row& row : handleRows) {
+        std::string handle;
+        const Result r = Wire::handleIn({row.type, 1, row.body}, handle);
+        EXPECT_EQ(r.kind, row.kind);
+        EXPECT_EQ(r.status, row.status);
+        EXPECT_EQ(handle, r ? "h1" : "");
+    }
+    const Row attrsRows[] = {
+        {SSH_FXP_ATTRS, attrsBody, Result::Kind::ok, 0},
+        {SSH_FXP_STATUS, ok, Result::Kind::status, SSH_FX_BAD_MESSAGE},
+        {SSH_FXP_ATTRS, "", Result::Kind::connection, 0},
+    };
+    for (const Row& row : attrsRows) {
+        sftp_attributes a = nullptr;
+        const Result r = Wire::attributesIn({row.type, 1, row.body}, a);
+        EXPECT_EQ(r.kind, row.kind);
+        EXPECT_EQ(r.status, row.status);
+        EXPECT_EQ(a != nullptr, bool(r));
+        if (a) sftp_attributes_free(a);
+    }
+}
+
 TEST(SftpKnownHosts, FingerprintsAreWrittenAsSshKeygenWritesThem) {
     TempFolder keys;
     for (const char* type : {"ed25519", "ecdsa", "rsa"}) {
@@ -2002,6 +2045,7 @@ TEST(SftpKnownHosts, LinesAndHostPatterns) {
         {"[127.0.0.1]:2222 " + key, true, Marker::none, "127.0.0.1", false},
         {"127.0.0.1 " + key, true, Marker::none, "[127.0.0.1]:2222", false},
         {"*.example.com " + key, true, Marker::none, "www.example.com", true},
+        {"web* " + key, true, Marker::none, "web*1", true},
         {"*.example.com " + key, true, Marker::none, "example.com", false},
         {"web?.example.com " + key, true, Marker::none, "web1.example.com", true},
         {"!bad.example.com,*.example.com " + key, true, Marker::none, "bad.example.com", false},

@@ -444,6 +444,9 @@ TEST(PreviewSiteReadAhead, TheFilesAPageOrAStyleSheetLoads) {
 <img src="../../up.png"><img src="#top">)",
          false, {"/up.png"}},
         {"/index.html", R"(<base href="/x/"><img src="a.png">)", false, {}},
+        // Encoded dot segments resolve as the engine resolves them; a control character names no file.
+        {"/index.html", R"(<img src="%2e%2e/secret.png"><img src="x/%2E/y.png"><img src="a%0Ab.png"><img src="ok.png">)",
+         false, {"/secret.png", "/x/y.png", "/ok.png"}},
         {"/css/a.css", R"(@import "b.css"; @import url(../c.css) screen; @import url( 'd.css' );
 #x { background: url(e.png); } @IMPORT 'f.css';)", true, {"/css/b.css", "/c.css", "/css/d.css", "/css/f.css"}},
     };
