@@ -33,14 +33,6 @@ AppCommandLine invalid(const QString& why) {
             QStringLiteral("dravix: %1\nTry 'dravix --help' for more information.\n").arg(why), {}};
 }
 
-// A link as the user may see it again (in a message): without its password, also where QUrl
-// cannot read the text ("sftp://user:secret@[host/").
-QString shown(const QString& argument) {
-    const QUrl url(argument);
-    if (url.isValid() && !url.password().isEmpty()) return without_password(url.toString(QUrl::RemovePassword));
-    return without_password(argument);
-}
-
 }  // namespace
 
 AppCommandLine AppCommandLine::early(const QStringList& arguments) { return answered(arguments); }
@@ -61,7 +53,7 @@ AppCommandLine AppCommandLine::parse(const QStringList& arguments) {
         const QUrl url(a, QUrl::StrictMode);
         if (!url.isValid() || !is_link_scheme(url.scheme()) || url.host().isEmpty())
             return invalid(QStringLiteral("cannot open '%1': give an sftp://, ftp:// or ftps:// link to a server")
-                               .arg(shown(a)));
+                               .arg(without_password(a)));
         line.urls << a;
     }
     return line;
