@@ -313,8 +313,11 @@ void EditorWebViewController::load_url(const std::optional<std::filesystem::path
 void EditorWebViewController::open_file_content(std::shared_ptr<VornServerFileContentModel> content) {
     if (!jsc || !content) return;
     QPointer<EditorWebViewController> self(this);
-    dispatch::after(dispatch::mainQueue(), std::chrono::milliseconds(kOpenFileDelayMs), [self, content] {
-        if (self) self->select_file_session(content);
+    // A reopen in another encoding while the selection waits replaces the record: selecting the
+    // record as it was would put the old text back over the new.
+    const uint64_t reopens = jsc->reopen_count(content->id);
+    dispatch::after(dispatch::mainQueue(), std::chrono::milliseconds(kOpenFileDelayMs), [self, content, reopens] {
+        if (self && self->jsc && self->jsc->reopen_count(content->id) == reopens) self->select_file_session(content);
     });
 }
 

@@ -127,6 +127,7 @@ void VornEditorJSConnector::reopen_session(std::shared_ptr<VornServerFileContent
     forget_kept_text(content->id);
     reported_states_.erase(content->id);
     page_counts_[content->id] = PageCount{0, true};
+    ++reopen_counts_[content->id];
     QPointer<VornEditorJSConnector> self(this);
     open_session(nullptr, content, [self, completion](std::optional<VornError> e) {
         if (!e && self) self->set_has_changes(false);

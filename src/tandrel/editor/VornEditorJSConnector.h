@@ -230,6 +230,12 @@ public:
     // The page shows `content` in place of its session of that file (the file reopened in another
     // encoding): the session, its record and its kept text start anew, with no changes.
     void reopen_session(std::shared_ptr<VornServerFileContentModel> content, ErrorCompletion completion);
+    // How many times the file's session was replaced by a reopen: a selection of the file's record
+    // asked for before a reopen is stale once this has moved (it would put the old text back).
+    uint64_t reopen_count(const std::string& session_id) const {
+        const auto it = reopen_counts_.find(session_id);
+        return it == reopen_counts_.end() ? 0 : it->second;
+    }
     // Saves the window's file in `encoding` (a WHATWG name) from now on: the file's declaration,
     // when it has one, is changed to name it in the page (an edit the user sees), then the save
     // runs as the save command's does. A character the encoding cannot hold is asked about as in
@@ -320,6 +326,7 @@ private:
         bool clean = false;
     };
     std::map<std::string, PageCount> page_counts_;
+    std::map<std::string, uint64_t> reopen_counts_;
 
     // Sessions this page was given (made or selected) while the window lives.
     std::set<std::string> page_sessions_;

@@ -4,6 +4,8 @@
 // character the encoding cannot hold; the live preview's page read in its encoding.
 #include <gtest/gtest.h>
 
+#include <QMenu>
+
 #include <string>
 #include <vector>
 
@@ -200,6 +202,43 @@ TEST_F(DocumentEncoding, ACharacterTheEncodingCannotHoldIsNamedAndTheFileCanBeSa
     EXPECT_EQ(pageText(doc), utf8);
     EXPECT_TRUE(waitForBar(doc, "UTF-8 \u00B7 LF"));
     EXPECT_EQ(record(doc, "/w.html")->text_format->encoding, "UTF-8");
+}
+
+// The bar's encoding menu: "Save with Encoding" writes the file in another encoding, its
+// declaration changed to name it; "Reopen with Encoding" reads the server's bytes again in the
+// one chosen.
+TEST_F(DocumentEncoding, TheBarsMenuSavesAndReopensInAnotherEncoding) {
+    CONNECT_OR_SKIP("pyftpd");
+    DocumentSceneDelegate* doc = openBytes("menu.html", "<meta charset=\"utf-8\">\n<p>\u00e9</p>\n",
+                                           "<meta charset=\"utf-8\">\n<p>\u00e9</p>\n");
+    ASSERT_TRUE(doc);
+    EXPECT_TRUE(waitForBar(doc, "UTF-8 \u00B7 LF"));
+    auto choose_entry = [&](const char* list, const char* entry) {
+        auto menu = managerOf(doc)->ext_editor_vc->build_encoding_menu();
+        for (QAction* submenu : menu->actions()) {
+            if (submenu->text() != QString::fromLatin1(list)) continue;
+            for (QAction* action : submenu->menu()->actions()) {
+                if (action->text() == QString::fromUtf8(entry)) {
+                    action->trigger();
+                    return true;
+                }
+            }
+        }
+        return false;
+    };
+    ASSERT_TRUE(choose_entry(EditorWebViewController::kSaveWithEncoding, "Western (Windows-1252)"));
+    EXPECT_TRUE(waitFor([&] { return diskText("menu.html") == "<meta charset=\"windows-1252\">\n<p>\xE9</p>\n"; }, 30000))
+        << diskText("menu.html");
+    EXPECT_EQ(pageText(doc), "<meta charset=\"windows-1252\">\n<p>\u00e9</p>\n");
+    EXPECT_TRUE(waitForBar(doc, "windows-1252 \u00B7 LF"));
+
+    ASSERT_TRUE(choose_entry(EditorWebViewController::kReopenWithEncoding, "Unicode (UTF-8)"));
+    auto* alert = awaitAlert(doc);
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->alertTitle(), VornEditorJSConnector::kLossyTitle);
+    alert->performAction(0);
+    EXPECT_TRUE(waitForPageText(doc, "<meta charset=\"windows-1252\">\n<p>\uFFFD</p>\n")) << pageText(doc).value_or("(none)");
+    EXPECT_TRUE(waitForBar(doc, "UTF-8 \u00B7 LF \u00B7 Read-Only"));
 }
 
 // The preview renders the page in its encoding (the page reads it so), its style sheets each in
