@@ -21,6 +21,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -437,17 +438,14 @@ private:
         }
         if (brokeUploadOverTls13(s, r)) {
             // This server is spoken to in TLS 1.2 from now on; the upload runs once more, whole,
-            // on a new connection (the connections made before are closed).
+            // on a new connection (the connections made before are closed). A server that
+            // speaks no TLS 1.2 keeps TLS 1.3, and the upload runs once more there.
+            logTlsFallback(r.lastReply());
             tls12Only_.store(true);
-            curl_easy_setopt(s.easy(), CURLOPT_SSLVERSION, sslVersion());
-            useTlsSetup(s);
-            s.prepareRetry();
-            TransferResult again = performGated(s, op);
-            if (again.code == CURLE_SSL_CONNECT_ERROR) {
-                tls12Only_.store(false);  // it speaks no TLS 1.2: the fault was something else
-            } else {
-                logTlsFallback(r.lastReply());
-                r = std::move(again);
+            r = performAgainWithTlsSetup(s, op);
+            if (r.code == CURLE_SSL_CONNECT_ERROR) {
+                tls12Only_.store(false);
+                r = performAgainWithTlsSetup(s, op);
             }
         }
         if (r.ok()) {
@@ -457,6 +455,15 @@ private:
         noteSaid(s, r, carried);
         noteState(s, r);
         return r;
+    }
+
+    // The transfer set up on the session once more, whole, on a new connection made with the TLS
+    // versions sslVersion() allows now.
+    TransferResult performAgainWithTlsSetup(Session& s, Operation& op) const {
+        curl_easy_setopt(s.easy(), CURLOPT_SSLVERSION, sslVersion());
+        useTlsSetup(s);
+        s.prepareRetry();
+        return performGated(s, op);
     }
 
     // performChecked(), and once more with TLS required when the TLS gate held back a new
@@ -552,6 +559,8 @@ private:
         curl_easy_setopt(e, CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS));
         curl_easy_setopt(e, CURLOPT_SSLVERSION, sslVersion());
         useTlsSetup(s);
+        // A data connection is closed once what the server sent on it is read: see net/Curl.h.
+        net::closeAfterReading(e, serverPort());
         // Never through a proxy: libcurl would hand an HTTP proxy the login in plain text.
         net::setProxyUse(e, net::ProxyUse::none);
         setCredentials(e);
@@ -562,15 +571,15 @@ private:
                          static_cast<long>(std::max<long long>(1, (t.reply.count() + 999) / 1000)));
     }
 
-    // TLS 1.2 or newer; only 1.2 for a server seen breaking off uploads over TLS 1.3 (builds of
-    // vsftpd 3.0 on some hosts do, after some hundred kilobytes: "426 Failure reading network
-    // stream").
+    // TLS 1.2 or newer; only 1.2 for a server seen breaking off an upload over TLS 1.3 (see
+    // brokeUploadOverTls13).
     long sslVersion() const {
         const long atLeast12 = static_cast<long>(CURL_SSLVERSION_TLSv1_2);
         return tls12Only_.load() ? atLeast12 | static_cast<long>(CURL_SSLVERSION_MAX_TLSv1_2) : atLeast12;
     }
     static void logTlsFallback(const std::string& reply) {
-        logWarning("FTP: the server broke off an upload over TLS 1.3 (" + reply + "); it is spoken to in TLS 1.2 from now on",
+        logWarning("FTP: the server broke off an upload over TLS 1.3 (" + reply +
+                       "); it is spoken to in TLS 1.2 from now on, where it speaks that",
                    "perform", __LINE__);
     }
     // libcurl takes a kept FTP connection whatever TLS versions it was made with: a session's
@@ -580,11 +589,21 @@ private:
         if (s.connectionSetup != 0 && s.connectionSetup != setup) s.dropConnections();
         s.connectionSetup = setup;
     }
-    // An upload broken off with "426" over TLS while TLS 1.3 was allowed (which version a
-    // connection speaks is not told: FTP's data connections resume their TLS sessions).
+    // vsftpd's answer when a read of an upload's data connection failed over TLS 1.3 ("426
+    // Failure reading network stream."), as it did when a client closed that connection with the
+    // server's session tickets unread (the reset threw away the upload's tail); a client that
+    // reads them first (net::closeAfterReading) no longer meets it. Only that evidence counts:
+    // an upload the server broke off with these words over a connection that speaks TLS 1.3
+    // (the data connections resume the control connection's session, so they speak its version).
     bool brokeUploadOverTls13(Session& s, const TransferResult& r) const {
-        return !r.ok() && !r.cancelled && !r.silent && !tls12Only_.load() && r.uploaded > 0 && r.responseCode == 426 &&
-               s.encrypted == 1;
+        if (r.ok() || r.cancelled || r.silent || tls12Only_.load() || r.uploaded == 0 || r.responseCode != 426 ||
+            s.encrypted != 1 || !replyHas(r.lastReply(), "failure reading network stream"))
+            return false;
+        const curl_tlssessioninfo* tls = nullptr;
+        if (curl_easy_getinfo(s.easy(), CURLINFO_TLS_SSL_PTR, &tls) != CURLE_OK || !tls ||
+            tls->backend != CURLSSLBACKEND_OPENSSL || !tls->internals)
+            return false;
+        return SSL_version(static_cast<const SSL*>(tls->internals)) == TLS1_3_VERSION;
     }
 
     // The server path of a provider path below the root folder, with a name's own bytes.
