@@ -114,6 +114,7 @@ Misbehaving FTP servers, armed per folder by a marker file the test puts on pyft
     NO_RENAME_OVER_MARKER (".dravix-no-rename-over"): a rename onto a name that exists is
         refused with "550 Cannot rename over an existing file".
     NO_CHMOD_MARKER (".dravix-no-chmod"): SITE CHMOD is refused with "550 Permission denied".
+    NO_DELETE_MARKER (".dravix-no-delete"): DELE is refused with "550 Permission denied".
     NO_LIST_NAME_MARKER (".dravix-no-list-name"): LIST (and STAT) of a file in the folder is
         refused with "550 No such file or directory." (a listing of the folder itself still works).
     NO_LIST_MARKER (".dravix-no-list"): every LIST of the folder or of a file in it (and STAT of
@@ -148,6 +149,7 @@ NO_DOT_UPLOADS_MARKER = ".dravix-no-dot-uploads"
 NO_NEW_UPLOADS_MARKER = ".dravix-no-new-uploads"
 NO_RENAME_OVER_MARKER = ".dravix-no-rename-over"
 NO_CHMOD_MARKER = ".dravix-no-chmod"
+NO_DELETE_MARKER = ".dravix-no-delete"
 NO_LIST_NAME_MARKER = ".dravix-no-list-name"
 NO_LIST_MARKER = ".dravix-no-list"
 CANNED_LIST_MARKER = ".dravix-canned-list"
@@ -440,6 +442,12 @@ def serve_ftp(args):
                 self.respond("550 Cannot rename over an existing file.")
                 return None
             return super().ftp_RNTO(path)
+
+        def ftp_DELE(self, path):
+            if marked(path, NO_DELETE_MARKER):
+                self.respond("550 Permission denied.")
+                return None
+            return super().ftp_DELE(path)
 
         def ftp_SITE_CHMOD(self, path, mode):
             if marked(path, NO_CHMOD_MARKER):

@@ -209,16 +209,18 @@ private:
     void discard(const std::string& copy, StepResult::State why = StepResult::State::failed) {
         if (why != StepResult::State::lost && !steps_.cancelled()) {
             StepResult removed = steps_.remove(copy);
-            if (removed.state == StepResult::State::refused) {
-                xlog::logWarning(std::string(steps_.protocol()) + ": the server refused to remove the temporary file " + copy +
-                                     ", which stays (" + (removed.said.empty() ? removed.error->message : removed.said) + ")",
-                                 __FILE__, "saveFile", __LINE__);
-            }
+            if (removed.state == StepResult::State::refused) logKept("temporary file", copy, removed);
             if (removed.state != StepResult::State::lost) return;
         }
         leftovers_.remember(request_.file, copy);
     }
     void discard(const std::string& copy, const StepResult& failed) { discard(copy, failed.state); }
+    // A removal the server refused: what stays, and the server's words, go to the log.
+    void logKept(std::string_view what, const std::string& path, const StepResult& refused) const {
+        xlog::logWarning(std::string(steps_.protocol()) + ": the server refused to remove the " + std::string(what) + " " +
+                             path + ", which stays (" + (refused.said.empty() ? refused.error->message : refused.said) + ")",
+                         __FILE__, "saveFile", __LINE__);
+    }
 
     SaveResult throughLink(const std::string& link, const TargetFacts& facts, int hops) {
         std::string why;
@@ -350,7 +352,9 @@ private:
         }
 
         StepResult gone = step("removeOld", [&] { return steps_.remove(old); });
-        if (!gone.ok()) leftovers_.remember(request_.file, old);  // the file has its name: the copy just goes
+        // The file has its name: the old one only goes (once more with the next operation).
+        if (gone.state == StepResult::State::refused) logKept("old file", old, gone);
+        if (!gone.ok()) leftovers_.remember(request_.file, old);
         return saved(target);
     }
 

@@ -206,6 +206,34 @@ TEST_P(FtpSaveOnMisbehavingServer, RefusedTemporaryNamesRenameOrModeFallBackToAP
     }
 }
 
+// A removal the server refuses is taken as refused: the save still goes through, the file that
+// could not go (the copy that could not get the bits, or the old file moved aside) stays beside
+// the page, and the log names it with the server's words.
+TEST_P(FtpSaveOnMisbehavingServer, AFileTheServerWillNotRemoveStaysAndTheLogNamesIt) {
+    const unsigned mode = otherMode();
+    struct Case {
+        std::string marker;
+        std::string what;  // in the log line
+    };
+    for (const Case& c : {Case{".dravix-no-chmod", "temporary file"}, Case{".dravix-no-rename-over", "old file"}}) {
+        SCOPED_TRACE(c.marker);
+        freshFolder();
+        mark(c.marker);
+        mark(".dravix-no-delete");
+        putFile("page.html", pageText(2000, 'o'), mode);
+        const std::string text = pageText(300000, 'n');
+        ASSERT_EQ(sync().write(at("page.html"), text), std::nullopt);
+        EXPECT_EQ(readDiskFile(disk_ / "page.html"), text);
+        std::vector<std::string> kept;
+        for (const std::string& name : namesIn(disk_)) {
+            if (name.rfind(".page.dravix-", 0) == 0) kept.push_back(name);
+        }
+        ASSERT_EQ(kept.size(), 1u) << ::testing::PrintToString(namesIn(disk_));
+        EXPECT_TRUE(logged("refused to remove the " + c.what) && logged(kept[0]) && logged("550 Permission denied"))
+            << ::testing::PrintToString(log_->lines());
+    }
+}
+
 // A new file, or a copy, that the server cuts off while it goes up leaves nothing under its
 // name (nor a temporary file), says the name is as it was, and goes up whole when tried again.
 TEST_P(FtpSaveOnMisbehavingServer, ANewFileOrACopyCutOffLeavesNothingUnderItsName) {
