@@ -209,7 +209,11 @@ private:
     void discard(const std::string& copy, StepResult::State why = StepResult::State::failed) {
         if (why != StepResult::State::lost && !steps_.cancelled()) {
             StepResult removed = steps_.remove(copy);
-            if (removed.state == StepResult::State::refused) logKept("temporary file", copy, removed);
+            // Refused also where no copy was made (an upload the server refused at once): only
+            // one that is there stays.
+            if (removed.state == StepResult::State::refused) {
+                if (auto there = steps_.exists(copy); there.error || there.value) logKept("temporary file", copy, removed);
+            }
             if (removed.state != StepResult::State::lost) return;
         }
         leftovers_.remember(request_.file, copy);
