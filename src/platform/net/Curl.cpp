@@ -1,11 +1,57 @@
 #include "platform/net/Curl.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <utility>
 
 namespace net {
+
+namespace {
+
+int peerPort(curl_socket_t socket) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (::getpeername(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) return -1;
+    if (address.ss_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
+    if (address.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
+    return -1;
+}
+
+// The close callback of closeAfterReading; the port it closes at once travels as its pointer.
+int closeReading(void* abruptPort, curl_socket_t socket) {
+    const int abrupt = static_cast<int>(reinterpret_cast<std::intptr_t>(abruptPort));
+    const int port = peerPort(socket);
+    if (port >= 0 && port != abrupt && ::shutdown(socket, SHUT_WR) == 0) {
+        const auto end = std::chrono::steady_clock::now() + kDrainTime;
+        char buffer[16 * 1024];
+        std::size_t read = 0;
+        while (read < kDrainBytes) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            if (left.count() <= 0) break;
+            pollfd p{socket, POLLIN, 0};
+            if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+            const ssize_t got = ::recv(socket, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (got <= 0) break;  // the peer's end, or an error: nothing more will come
+            read += static_cast<std::size_t>(got);
+        }
+    }
+    return ::close(socket);
+}
+
+}  // namespace
+
+void closeAfterReading(CURL* easy, int abruptPort) {
+    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &closeReading);
+    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, reinterpret_cast<void*>(static_cast<std::intptr_t>(abruptPort)));
+}
 
 void initialize() {
     static std::once_flag once;

@@ -46,6 +46,20 @@ enum class ProxyUse {
 // Sets it on a handle (after each curl_easy_reset).
 void setProxyUse(CURL* easy, ProxyUse use);
 
+// Makes libcurl close the connections this handle opens from now on (it binds the close to a
+// connection when it opens it) after reading what their peer sent, except those to the port
+// `abruptPort` (FTP's control connection; -1: none): the writing side is shut first (the peer
+// reads all that was sent, then the end), and what the peer sends until it closes is read
+// and thrown away, for at most kDrainTime and kDrainBytes. A socket closed while bytes it
+// received lie unread makes the kernel answer with a reset, which throws away what the peer
+// had received and not read yet: over TLS 1.3 the server's session tickets come unasked on an
+// FTP data connection that only sends, and vsftpd then loses the tail of an upload ("426
+// Failure reading network stream"). After the bounds (a peer that keeps sending, a download
+// given up) the socket is closed as it is.
+inline constexpr std::chrono::milliseconds kDrainTime{2000};
+inline constexpr std::size_t kDrainBytes = 256 * 1024;
+void closeAfterReading(CURL* easy, int abruptPort);
+
 // One easy handle and what its transfer received. The body and the header lines (without their
 // line ends; empty lines dropped) are collected; each byte that moves stamps lastActivity().
 class Transfer {
