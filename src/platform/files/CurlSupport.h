@@ -64,6 +64,8 @@ public:
     // Ends the transfer once its body grows past `max` bytes (bodyCut() then tells it).
     void limitBody(std::size_t max) { transfer_.setMaxBody(max); }
     bool bodyCut() const { return transfer_.bodyCut(); }
+    // Where the reply lines tell the body's size before it comes (see net::Transfer::setSizeInHeaders).
+    void sizeInHeaders(net::Transfer::SizeInHeaders read) { transfer_.setSizeInHeaders(std::move(read)); }
     // Runs the transfer set up on easy() until it ends, is cancelled or the server falls silent.
     TransferResult perform(Operation& op);
     // Sets the transfer that just failed up to run once more on a new connection (its upload

@@ -770,13 +770,17 @@ private:
         if (version) curl_easy_setopt(s.easy(), CURLOPT_FILETIME, 1L);
         curl_easy_setopt(s.easy(), CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
         if (maxSize) s.limitBody(maxSize);
+        s.sizeInHeaders([](const std::vector<std::string>& lines) -> std::optional<std::uint64_t> {
+            if (auto size = announcedSize(lines)) return static_cast<std::uint64_t>(*size);
+            return std::nullopt;
+        });
         TransferResult r = perform(s, op);
         if (maxSize && s.bodyCut() && !r.cancelled && !r.silent) {
             r.code = CURLE_FILESIZE_EXCEEDED;
             r.body.clear();
         }
         if (r.ok()) {
-            if (auto announced = announcedSize(r); announced && *announced != static_cast<long long>(r.body.size())) {
+            if (auto announced = announcedSize(r.headers); announced && *announced != static_cast<long long>(r.body.size())) {
                 r.code = CURLE_PARTIAL_FILE;
                 r.curlMessage = "The server announced " + std::to_string(*announced) + " bytes and sent " +
                                 std::to_string(r.body.size()) + ".";
@@ -792,8 +796,8 @@ private:
 
     // The size a server announces when a download begins: "150 Opening BINARY mode data
     // connection for a.html (20480 bytes)." (as libcurl reads it where it asks no SIZE).
-    static std::optional<long long> announcedSize(const TransferResult& r) {
-        for (const std::string& line : r.headers) {
+    static std::optional<long long> announcedSize(const std::vector<std::string>& replies) {
+        for (const std::string& line : replies) {
             if (line.size() < 4 || (line.compare(0, 3, "150") != 0 && line.compare(0, 3, "125") != 0)) continue;
             const std::size_t close = line.rfind(" bytes)");
             const std::size_t open = close == std::string::npos ? close : line.rfind('(', close);
