@@ -92,6 +92,11 @@ public:
     // provider can tell (FTP); cleared with the connections.
     std::string folder;
 
+    // The completion of the operation the job running on this session carries out: the worker
+    // runs it once it counts as free again (see WorkerPool), so that an operation the completion
+    // starts at once may go to this worker, whose connection is the one that suits it best.
+    void completeAfterJob(std::function<void()> completion) { completion_ = std::move(completion); }
+
     // Calls `f` once, on this session's thread, when the upload set up with setUpload has
     // handed libcurl its last byte (its reply still to come). Until the next reset().
     void whenUploadEnds(std::function<void()> f) { transfer_.setUploadEnd(std::move(f)); }
@@ -100,6 +105,7 @@ private:
     friend class WorkerPool;
     bool retiring_ = false;
     std::function<void(Session&)> lent_;  // a job lent to this idle session's worker (WorkerPool::lend)
+    std::function<void()> completion_;    // see completeAfterJob
     net::Transfer transfer_;
     std::unique_ptr<net::Multi> multi_ = std::make_unique<net::Multi>();
     std::optional<std::string_view> upload_;
