@@ -88,10 +88,12 @@ bool refusedForSessions(const TransferResult& r) {
 bool turnedAway(const TransferResult& r) { return refusedAtGreeting(r) || refusedForSessions(r); }
 
 // What the transfers of the operation running on this thread met: a server that turned the
-// connection away for its limit (see turnedAway), and whether any transfer went through before it.
+// connection away for its limit (see turnedAway), whether any transfer went through before it,
+// and whether one had to change its connection's type (ASCII to binary or back).
 struct OperationTrace {
     bool turnedAway = false;
     bool anyDone = false;
+    bool changedType = false;
 };
 thread_local OperationTrace tTrace;
 
@@ -163,7 +165,9 @@ public:
                 if (auto e = checkPaths({folder})) return *e;
                 auto root = rootFolder(s, op);
                 if (root.error) return *root.error;
-                return listFolder(s, op, onServer(root.value, folder), path::normalize(folder));
+                auto listed = listFolder(s, op, onServer(root.value, folder), path::normalize(folder));
+                readyAnotherConnection();
+                return listed;
             }),
             std::move(completion), forListing(folder));
     }
@@ -347,12 +351,21 @@ private:
     static constexpr const char* kMlstFacts = "*OPTS MLST type;size;sizd;modify;create;perm;unix.mode;";
 
     // Commands a connection needs once, before the first transfer that depends on them.
-    // kOpen and kBinary: what the last transfer left the connection as (see noteState).
-    enum ConnectionSaid : unsigned { kUtf8Said = 1, kMlstFactsSaid = 2, kOpen = 4, kBinary = 8 };
+    // kOpen, kAscii and kBinary: what the last transfer left the connection as (see noteState;
+    // neither type: not known, a first transfer of either kind sends TYPE).
+    enum ConnectionSaid : unsigned { kUtf8Said = 1, kMlstFactsSaid = 2, kOpen = 4, kBinary = 8, kAscii = 16 };
+    static constexpr unsigned kTypes = kAscii | kBinary;
     // Which free worker an operation goes to (see WorkerPool::Fit): one whose connection is
-    // open saves a login; one whose connection is in the type the operation's transfers need
-    // (ASCII for a listing, binary for a file's bytes) saves a TYPE.
-    static int opened(const Session& s) { return (s.connectionSaid & kOpen) != 0 ? 2 : 0; }
+    // open saves a login, which weighs most; then one whose connection is in the type the
+    // operation's transfers need (ASCII for a listing, binary for a file's bytes) saves a TYPE,
+    // and one whose type is not known yet is taken before one in the other type, which stays
+    // ready for its own kind of work: where listings and files alternate, each kind keeps to a
+    // connection of its own (see readyAnotherConnection).
+    static int opened(const Session& s) { return (s.connectionSaid & kOpen) != 0 ? 8 : 0; }
+    static int typed(const Session& s, unsigned wanted) {
+        if ((s.connectionSaid & wanted) != 0) return 4;
+        return (s.connectionSaid & kTypes) == 0 ? 2 : 0;
+    }
     // A listing, also one in the folder it is of (no CWD): `folder` is a provider path.
     WorkerPool::Fit forListing(const std::string& folder) {
         std::string url;
@@ -361,10 +374,10 @@ private:
             if (root_) url = folderUrl(onServer(*root_, folder));
         }
         return [url = std::move(url)](const Session& s) {
-            return 2 * opened(s) + ((s.connectionSaid & kBinary) == 0 ? 1 : 0) + (s.folder == url ? 1 : 0);
+            return opened(s) + typed(s, kAscii) + (s.folder == url ? 1 : 0);
         };
     }
-    static int forFile(const Session& s) { return opened(s) + ((s.connectionSaid & kBinary) != 0 ? 1 : 0); }
+    static int forFile(const Session& s) { return opened(s) + typed(s, kBinary); }
     static int forCommands(const Session& s) { return opened(s); }
     // The quote list of a transfer about to run on the session's connection: OPTS UTF8 ON (and,
     // with `mlst`, the facts MLST is to show) unless they went over that connection already. A
@@ -387,22 +400,41 @@ private:
         return quote;
     }
     // After a transfer: what the connection in use has been told. A connection that may be gone
-    // has been told nothing; a new one only what this transfer carried.
+    // has been told nothing; a new one only what this transfer carried. A transfer the server
+    // refused once its own commands went (see refusedOnKeptConnection) told them all the same:
+    // the first listing on a server without MLSD says OPTS UTF8 ON before MLSD, and the LIST
+    // that follows needs it no more.
     static void noteSaid(Session& s, const TransferResult& r, unsigned carried) {
-        if (r.cancelled || r.silent || (!r.ok() && greeted(r))) s.connectionSaid = 0;
-        else if (greeted(r)) s.connectionSaid = carried;
-        else if (r.ok()) s.connectionSaid |= carried;
+        if (r.cancelled || r.silent) s.connectionSaid = 0;
+        else if (r.ok() || refusedOnKeptConnection(r)) s.connectionSaid = (greeted(r) ? 0u : s.connectionSaid) | carried;
+        else if (greeted(r)) s.connectionSaid = 0;
+    }
+    // A transfer the server refused after the commands before it went through (the listing
+    // command, a file or folder that is not there, an upload refused), on a connection libcurl
+    // keeps open for the next transfer.
+    static bool refusedOnKeptConnection(const TransferResult& r) {
+        if (r.cancelled || r.silent || r.responseCode < 400) return false;
+        switch (r.code) {
+            case CURLE_FTP_COULDNT_RETR_FILE:
+            case CURLE_REMOTE_FILE_NOT_FOUND:
+            case CURLE_REMOTE_ACCESS_DENIED:
+            case CURLE_UPLOAD_FAILED:
+                return true;
+            default:
+                return false;
+        }
     }
     // What a transfer left the connection as, for the choice of a worker (see forListing):
     // open (kOpen) after one went through on it; binary (kBinary) after a file's transfer,
-    // ASCII after a listing (libcurl sends TYPE only where the type must change: I before a
-    // file's bytes or SIZE, A before a listing; commands alone leave it); and in the folder a
-    // listing went into (s.folder). That folder is a guess the next listing's CWD mends where
-    // it is wrong (a transfer that went into another folder without listing it): it costs a
-    // round trip, never a wrong result.
+    // ASCII (kAscii) after a listing (libcurl sends TYPE only where the type must change: I
+    // before a file's bytes or SIZE, A before a listing; commands alone leave it); and in the
+    // folder a listing went into (s.folder). That folder is a guess the next listing's CWD
+    // mends where it is wrong (a transfer that went into another folder without listing it):
+    // it costs a round trip, never a wrong result. After a refusal the type is not known.
     static void noteState(Session& s, const TransferResult& r) {
         if (!r.ok()) {  // noteSaid told whether the connection is still open
-            s.connectionSaid &= ~kBinary;
+            s.connectionSaid &= ~kTypes;
+            if (refusedOnKeptConnection(r)) s.connectionSaid |= kOpen;
             s.folder.clear();
             return;
         }
@@ -415,12 +447,32 @@ private:
         const bool listed = std::any_of(r.headers.begin(), r.headers.end(), [](const std::string& line) {
             return line.rfind("150", 0) == 0 || line.rfind("125", 0) == 0;
         });
+        const unsigned before = s.connectionSaid & kTypes;
         if (!folder) {
-            s.connectionSaid |= kBinary;
+            s.connectionSaid = (s.connectionSaid & ~kTypes) | kBinary;
         } else if (listed) {
-            s.connectionSaid &= ~kBinary;
+            s.connectionSaid = (s.connectionSaid & ~kTypes) | kAscii;
             s.folder = u;
         }
+        const unsigned after = s.connectionSaid & kTypes;
+        if (before != 0 && after != before) tTrace.changedType = true;
+    }
+
+    // A listing or an open that had to change its connection's type, where listings and files
+    // alternate on one connection: a free worker that has none logs in now, beside the work,
+    // so that the next of the other kind finds a connection of its own (see typed) and neither
+    // pays a TYPE again. Never more than that one: a server that turns it away, or a login that
+    // fails, is not asked again.
+    void readyAnotherConnection() {
+        if (!std::exchange(tTrace.changedType, false) || readyRefused_.load()) return;
+        auto op = std::make_shared<Operation>();
+        lendWorker([](const Session& s) { return (s.connectionSaid & kOpen) == 0; }, op,
+                   [this, op](Session& s) {
+                       prepare(s);
+                       askFolder(s, origin() + "/", {}, true);
+                       if (!perform(s, *op).ok() && !op->isCancelled()) readyRefused_.store(true);
+                   },
+                   false);
     }
     // Whether the transfer logged in on a new control connection: its first reply is the
     // server's greeting (libcurl's count of new connections counts data connections too).
@@ -791,13 +843,17 @@ private:
         if (version) curl_easy_setopt(s.easy(), CURLOPT_FILETIME, 1L);
         curl_easy_setopt(s.easy(), CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
         if (maxSize) s.limitBody(maxSize);
+        s.sizeInHeaders([](const std::vector<std::string>& lines) -> std::optional<std::uint64_t> {
+            if (auto size = announcedSize(lines)) return static_cast<std::uint64_t>(*size);
+            return std::nullopt;
+        });
         TransferResult r = perform(s, op);
         if (maxSize && s.bodyCut() && !r.cancelled && !r.silent) {
             r.code = CURLE_FILESIZE_EXCEEDED;
             r.body.clear();
         }
         if (r.ok()) {
-            if (auto announced = announcedSize(r); announced && *announced != static_cast<long long>(r.body.size())) {
+            if (auto announced = announcedSize(r.headers); announced && *announced != static_cast<long long>(r.body.size())) {
                 r.code = CURLE_PARTIAL_FILE;
                 r.curlMessage = "The server announced " + std::to_string(*announced) + " bytes and sent " +
                                 std::to_string(r.body.size()) + ".";
@@ -813,8 +869,8 @@ private:
 
     // The size a server announces when a download begins: "150 Opening BINARY mode data
     // connection for a.html (20480 bytes)." (as libcurl reads it where it asks no SIZE).
-    static std::optional<long long> announcedSize(const TransferResult& r) {
-        for (const std::string& line : r.headers) {
+    static std::optional<long long> announcedSize(const std::vector<std::string>& replies) {
+        for (const std::string& line : replies) {
             if (line.size() < 4 || (line.compare(0, 3, "150") != 0 && line.compare(0, 3, "125") != 0)) continue;
             const std::size_t close = line.rfind(" bytes)");
             const std::size_t open = close == std::string::npos ? close : line.rfind('(', close);
@@ -834,7 +890,9 @@ private:
         if (path::normalize(file) == "/") return FileError::make(ErrorKind::invalidPath, "the root is a folder");
         auto root = rootFolder(s, op);
         if (root.error) return *root.error;
-        return download(s, op, onServer(root.value, file), version);
+        auto read = download(s, op, onServer(root.value, file), version);
+        readyAnotherConnection();
+        return read;
     }
 
     // A write (see WriteMode) through the one save algorithm (Save.h), a replace with
@@ -1718,6 +1776,7 @@ private:
     mutable std::atomic<bool> spokeTls_{false};   // a connection of this provider spoke TLS (see TlsGate)
 
     std::atomic<int> mlsd_{unknown};
+    std::atomic<bool> readyRefused_{false};  // a connection readied beside the work did not log in
     std::mutex rootMutex_;
     std::optional<std::string> root_;
     std::mutex loggedMutex_;

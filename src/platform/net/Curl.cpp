@@ -79,6 +79,7 @@ void Transfer::reset() {
     uploadPos_ = 0;
     uploadEnd_ = nullptr;
     maxBody_ = static_cast<std::size_t>(-1);
+    sizeInHeaders_ = nullptr;
     curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, errorBuffer_);
     curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &Transfer::onWrite);
@@ -164,6 +165,7 @@ void Transfer::clearReceived() {
     body_.clear();
     headerLines_.clear();
     bodyCut_ = false;
+    bodyStarted_ = false;
     errorBuffer_[0] = '\0';
     sawActivity_ = false;
 }
@@ -183,9 +185,27 @@ void Transfer::touch() {
     sawActivity_ = true;
 }
 
+// A body grown by its chunks moves all it holds each time its room runs out; with room for
+// the size told beforehand it is written once.
+void Transfer::makeRoomForBody() {
+    std::optional<std::uint64_t> told;
+    if (sizeInHeaders_) told = sizeInHeaders_(headerLines_);
+    curl_off_t length = -1;
+    if (!told && curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK && length > 0)
+        told = static_cast<std::uint64_t>(length);
+    if (!told) return;
+    const std::size_t room = static_cast<std::size_t>(std::min<std::uint64_t>({*told, maxBody_, kMostRoomAtOnce}));
+    try {
+        body_.reserve(room);
+    } catch (...) {
+        // Without the room, the body grows as its bytes come.
+    }
+}
+
 size_t Transfer::onWrite(char* data, size_t size, size_t count, void* self) {
     auto* t = static_cast<Transfer*>(self);
     t->touch();
+    if (!std::exchange(t->bodyStarted_, true)) t->makeRoomForBody();
     if (size * count > t->maxBody_ - t->body_.size()) {
         t->bodyCut_ = true;
         return 0;

@@ -10,7 +10,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -100,6 +102,14 @@ public:
     // tells it): for a download whose size nobody asked beforehand. Until reset().
     void setMaxBody(std::size_t max) { maxBody_ = max; }
     bool bodyCut() const { return bodyCut_; }
+    // Where a protocol tells the body's size in its header lines ("150 ... (20480 bytes)" of
+    // an FTP download): read once, at the body's first bytes, from the lines so far. The body
+    // gets room for that many bytes at once, as it does for the size libcurl knows (an HTTP
+    // Content-Length), rather than growing as its bytes come; never more than setMaxBody's
+    // limit or kMostRoomAtOnce (a size a server merely claims). Until reset().
+    using SizeInHeaders = std::function<std::optional<std::uint64_t>(const std::vector<std::string>& headerLines)>;
+    void setSizeInHeaders(SizeInHeaders read) { sizeInHeaders_ = std::move(read); }
+    static constexpr std::size_t kMostRoomAtOnce = 256 * 1024 * 1024;
 
     // Runs the transfer on the calling thread.
     CURLcode perform();
@@ -121,6 +131,7 @@ private:
     static int onSeek(void* self, curl_off_t offset, int origin);
     static int onProgress(void* flag, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
     void touch();
+    void makeRoomForBody();
 
     CURL* easy_ = nullptr;
     curl_slist* requestHeaders_ = nullptr;
@@ -129,6 +140,8 @@ private:
     std::size_t maxHeaderLines_ = static_cast<std::size_t>(-1);
     std::size_t maxBody_ = static_cast<std::size_t>(-1);
     bool bodyCut_ = false;
+    bool bodyStarted_ = false;
+    SizeInHeaders sizeInHeaders_;
     std::string_view upload_;
     std::size_t uploadPos_ = 0;
     std::function<void()> uploadEnd_;
