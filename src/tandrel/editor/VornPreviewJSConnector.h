@@ -15,6 +15,11 @@
 // scroll position; edits in between change nothing. A file outside the web root says it has no
 // address on the site, loading nothing. The page may reach http and https only, has no bridge,
 // and a certificate the system does not trust is put to the user as the app's trust question.
+// Until the site's page has come, the preview says it is on its way (never the editor's text);
+// a page that does not come (no answer, a refused certificate) is said so, with the reason, in its
+// place; an error status leaves the server's own page (the heading names the status). Either way
+// "Try Again" (the preview's bar) asks the site again. A page the server makes
+// (PHP, server-side includes) starts in "Site" where the server has a Site URL.
 #include <QObject>
 #include <QPointF>
 #include <QUrl>
@@ -96,6 +101,21 @@ public:
                                                 const std::string& provider_path);
     // What the preview says of a file outside the web root in "Site".
     static std::string no_site_address_html(const std::string& web_root);
+    // What it says while the site's page is on its way, and when it did not come.
+    static std::string site_loading_html(const QUrl& address);
+    static std::string site_failure_html(const QUrl& address, const std::string& reason);
+    // The reason, from the engine's report of the load (its error domain and code, and text).
+    static std::string site_failure_reason(int domain, int code, const std::string& engine_text);
+    static constexpr const char* kSiteFailureTitle = "The site did not answer";
+    static constexpr const char* kTryAgainTitle = "Try Again";
+    // Why the site's page did not come, while the preview says so; the HTTP status when the web
+    // server answered with an error (its own page then shows).
+    const std::optional<std::string>& site_failure() const { return site_failure_; }
+    std::optional<int> site_status() const { return site_status_; }
+    // Whether the preview shows (or loads) "Site" for the document.
+    bool site_shown() const { return site_shown_; }
+    // "Try Again": asks the site for the page once more.
+    void try_site_again();
     // How many times "Site" loaded the page, or said it has no address (for observers).
     int site_loads() const { return site_loads_; }
 
@@ -108,12 +128,16 @@ private:
     // scroll position when `keep_scroll` and the same page shows.
     void show_site_page(bool keep_scroll);
     void follow_saves();
+    void site_failed(const QUrl& address, const std::string& reason, std::optional<int> status);
     void site_file_written(const std::string& path);
     void answer_certificate(const QString& host, int port, const QList<QByteArray>& chain, const QString& description,
                             std::function<void(bool)> answer);
     std::map<std::string, PreviewMode> modes_;  // by document path
     std::string last_html_;                     // the document's text, as last pushed
     bool site_shown_ = false;                   // the view shows "Site" for the document
+    std::string site_document_;                 // the document path "Site" shows the page of
+    std::optional<std::string> site_failure_;   // why the page did not come, while that shows
+    std::optional<int> site_status_;            // the error status the web server answered with
     std::optional<QPointF> restore_scroll_;     // for the site page being loaded
     QPointer<QObject> saves_from_;
     QMetaObject::Connection site_written_;

@@ -10,17 +10,20 @@ namespace {
 
 // Texts the app holds (an edited page, an open document) are UTF-8: said so for the types whose
 // charset a browser would otherwise guess.
-QByteArray content_type(const std::string& path, bool text_of_the_app) {
-    QByteArray type = QByteArray::fromStdString(mime_type_for_url(path));
+QByteArray with_charset(QByteArray type, bool text_of_the_app) {
     if (text_of_the_app && (type.startsWith("text/") || type.endsWith("javascript") || type.endsWith("json")))
         type += ";charset=utf-8";
     return type;
 }
 
-web::site::Outcome resource(std::string bytes, const std::string& path, bool text_of_the_app) {
+web::site::Outcome resource(std::string bytes, QByteArray type, bool text_of_the_app) {
     web::site::Outcome outcome;
-    outcome.resource = web::site::Resource{QByteArray::fromStdString(bytes), content_type(path, text_of_the_app)};
+    outcome.resource = web::site::Resource{QByteArray::fromStdString(bytes), with_charset(std::move(type), text_of_the_app)};
     return outcome;
+}
+
+web::site::Outcome resource(std::string bytes, const std::string& path, bool text_of_the_app) {
+    return resource(std::move(bytes), QByteArray::fromStdString(mime_type_for_url(path)), text_of_the_app);
 }
 
 }  // namespace
@@ -53,8 +56,8 @@ std::optional<std::string> VornPreviewSite::path_of(const QUrl& address) const {
     return files::path::join(root_, address.path(QUrl::FullyDecoded).toStdString());
 }
 
-void VornPreviewSite::set_text(const std::string& provider_path, std::string text) {
-    texts_[files::path::normalize(provider_path)] = std::move(text);
+void VornPreviewSite::set_page(const std::string& provider_path, std::string text) {
+    page_.emplace(files::path::normalize(provider_path), std::move(text));
 }
 
 void VornPreviewSite::forget(const std::string& provider_path) {
@@ -82,7 +85,7 @@ void VornPreviewSite::listed(const VornServerFilesDataModel& listing) {
 }
 
 bool VornPreviewSite::at_hand(const std::string& path) const {
-    return texts_.count(path) || kept_.count(path) || reading_.count(path) || missing_ahead_.count(path) ||
+    return (page_ && page_->first == path) || kept_.count(path) || reading_.count(path) || missing_ahead_.count(path) ||
            VornPreviewOpenTexts::shared().text(provider_key_, path);
 }
 
@@ -107,7 +110,8 @@ void VornPreviewSite::read_linked(const std::string& from, const std::string& te
 void VornPreviewSite::fetch(const std::string& url_path, web::site::Answer answer) {
     const std::string path = files::path::join(root_, url_path);
     requested_.insert(path);
-    if (const auto it = texts_.find(path); it != texts_.end()) return answer(resource(it->second, path, true));
+    // The page itself, as HTML whatever its name: "Live" shows a PHP page's text taken for HTML.
+    if (page_ && page_->first == path) return answer(resource(page_->second, QByteArrayLiteral("text/html"), true));
     // Past the page itself, only what a static web server hands out: never the source of the
     // server's code, its dot-files or backups, whoever asks (the page's own scripts included).
     if (!web::site::servedAsStatic(url_path)) return answer(web::site::Outcome{});
