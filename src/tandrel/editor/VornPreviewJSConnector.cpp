@@ -152,6 +152,7 @@ void VornPreviewJSConnector::push_preview_content(std::shared_ptr<VornPreviewCon
     }
     auto* hub = document_hub(scene_delegatex.data());
     WebViewController* screen = hub ? hub->preview_screen() : nullptr;
+    follow_window();
     // The document's text, for the pages of other windows on the same connection.
     const auto path = document_path();
     const auto provider = file_delegatex ? file_delegatex->provider_as_read_write() : nullptr;
@@ -424,7 +425,7 @@ std::string VornPreviewJSConnector::site_failure_reason(int domain, int code, co
 void VornPreviewJSConnector::show_site_page(bool keep_scroll) {
     const auto path = document_path();
     if (!web_view || !path || !file_delegatex || !file_delegatex->service || !file_delegatex->service->site_url) return;
-    follow_saves();
+    follow_window();
     auto* hub = document_hub(scene_delegatex.data());
     if (WebViewController* screen = hub ? hub->preview_screen() : nullptr) screen->show_preview();
     const auto& service = *file_delegatex->service;
@@ -480,13 +481,36 @@ void VornPreviewJSConnector::try_site_again() {
     if (site_shown_ && preview_mode() == PreviewMode::site) show_site_page(false);
 }
 
-void VornPreviewJSConnector::follow_saves() {
-    if (saves_from_ == file_delegatex.data() && saves_from_) return;
+void VornPreviewJSConnector::follow_window() {
+    if (followed_ == file_delegatex.data() && followed_) return;
     QObject::disconnect(site_written_);
-    saves_from_ = file_delegatex.data();
+    QObject::disconnect(settings_changed_);
+    followed_ = file_delegatex.data();
     if (!file_delegatex) return;
     site_written_ = connect(file_delegatex.data(), &VornFileViewerSceneDelegateProtocol::remoteFileWritten, this,
                             [this](const QByteArray& written) { site_file_written(written.toStdString()); });
+    settings_changed_ = connect(file_delegatex.data(), &VornFileViewerSceneDelegateProtocol::serviceSettingsChanged,
+                                this, [this] { service_settings_changed(); });
+}
+
+void VornPreviewJSConnector::service_settings_changed() {
+    // The server's "Web root" or "Site URL" was edited: the page shows anew under them, "Site" at
+    // its new address (or "Live", when the server has no Site URL any more), "Live" with its
+    // links resolved against the new web root.
+    const auto path = document_path();
+    if (path && web_view) {
+        if (site_mode_available() && preview_mode() == PreviewMode::site) {
+            show_site_page(false);
+        } else if (site_shown_ || is_page(*path)) {
+            site_shown_ = false;
+            site_failure_.reset();
+            site_status_.reset();
+            restore_scroll_.reset();
+            shown_.reset();
+            if (is_page(*path) && !load_site_page(last_html_)) load_preview_html(last_html_);
+        }
+    }
+    emit previewModeChanged();
 }
 
 void VornPreviewJSConnector::site_file_written(const std::string& written) {

@@ -20,6 +20,8 @@
 // place; an error status leaves the server's own page (the heading names the status). Either way
 // "Try Again" (the preview's bar) asks the site again. A page the server makes
 // (PHP, server-side includes) starts in "Site" where the server has a Site URL.
+// The server's "Web root" and "Site URL", edited while the window is open, apply at once: the
+// page shows anew under them.
 #include <QObject>
 #include <QPointF>
 #include <QUrl>
@@ -127,7 +129,10 @@ private:
     // "Site": loads the document's page from the web server (or says it has none), keeping the
     // scroll position when `keep_scroll` and the same page shows.
     void show_site_page(bool keep_scroll);
-    void follow_saves();
+    // Follows the window's saves ("Site" reloads once one landed) and its server's edited
+    // settings (service_settings_changed).
+    void follow_window();
+    void service_settings_changed();
     void site_failed(const QUrl& address, const std::string& reason, std::optional<int> status);
     void site_file_written(const std::string& path);
     void answer_certificate(const QString& host, int port, const QList<QByteArray>& chain, const QString& description,
@@ -139,8 +144,8 @@ private:
     std::optional<std::string> site_failure_;   // why the page did not come, while that shows
     std::optional<int> site_status_;            // the error status the web server answered with
     std::optional<QPointF> restore_scroll_;     // for the site page being loaded
-    QPointer<QObject> saves_from_;
-    QMetaObject::Connection site_written_;
+    QPointer<QObject> followed_;
+    QMetaObject::Connection site_written_, settings_changed_;
     int site_loads_ = 0;
     // Loads the HTML at its site address; false when there is no connection or document path.
     bool load_site_page(const std::string& html);

@@ -18,6 +18,8 @@
 #include "support/MainQueueSettle.h"
 #include "tandrel/editor/VornEditorJSConnectorSupport.h"
 #include "tandrel/editor/VornPreviewSite.h"
+#include "tandrel/foundation/VornServicesManager.h"
+#include "tandrel/servers/ServerFormModel.h"
 #include "tandrel/servers/VornTrust.h"
 
 using namespace bridgetest;
@@ -497,6 +499,79 @@ TEST_P(PreviewSiteMode, ASiteThatDoesNotAnswerSaysWhyAndOffersToTryAgain) {
     EXPECT_EQ(js("location.href"), site + "gone.php");
     EXPECT_EQ(preview->site_status(), 404);
     EXPECT_EQ(items().front(), screen->try_again_bar_item);
+    EXPECT_TRUE(errors->errors.empty()) << errors->errors.front().text();
+}
+
+// The server's "Web root" and "Site URL" edited through the form while its window is open: the
+// window's record (a copy made at connect, which new document windows take too) follows once
+// the edit is saved, and the open preview shows its page anew under them, with no new push.
+TEST_P(PreviewSiteMode, AServersEditedWebRootAndSiteUrlApplyToItsOpenWindowAtOnce) {
+    const std::string page = "<!doctype html><link rel=\"stylesheet\" href=\"/s.css\">"
+                             "<h1 id=\"out\">page <?php echo 6 * 7; ?></h1><p id=\"c\">c</p>";
+    put("www/page.php", page);
+    put("www/s.css", "#c { color: rgb(1, 1, 1); }\n");
+    put("s.css", "#c { color: rgb(2, 2, 2); }\n");
+    // The store writes to a file of this test's own.
+    const auto store = app_services_manager().url;
+    app_services_manager().url = std::filesystem::temp_directory_path() / keyringtest::unique("dravix-services.json");
+    struct Restore {
+        std::optional<std::filesystem::path> url;
+        ~Restore() {
+            if (app_services_manager().url) std::filesystem::remove(*app_services_manager().url);
+            app_services_manager().url = url;
+        }
+    } restore{store};
+    const std::string served = peer_.values.at("SITE_URL") + peer_.root.filename().string() + "/";
+    auto edit = [&](std::optional<std::string> web_root, std::optional<std::string> site_url) {
+        ServerFormModel::ServiceInfo info;
+        info.nickname = server_->nickname;
+        info.server_url = server_->url;
+        info.username = server_->username;
+        info.port = server_->port.value_or(0);
+        info.web_root = std::move(web_root);
+        info.site_url = std::move(site_url);
+        std::optional<bool> saved;
+        ServerFormModel::update_service(server_, info, server_->connection_type, [&](bool ok) { saved = ok; });
+        ASSERT_TRUE(waitFor([&] { return saved.has_value(); }, 10000));
+        ASSERT_TRUE(*saved);
+    };
+    auto* screen = hub->previewScreen.get();
+    auto items = [&] { return screen->navigationItem()->rightBarButtonItems().size(); };
+    ASSERT_NE(window->service, server_) << "the window holds a copy of the saved record";
+
+    // No web root: "/s.css" is the connection root's.
+    hub->info.file_path = "/www/page.php";
+    preview->push_preview_content(editor_support::preview_bucket("/www/page.php", page));
+    ASSERT_TRUE(waitFor([&] { return text_of("c").is_string() && color("c") == "rgb(2, 2, 2)"; }, webtest::kPageLoadMs));
+    const int pushed = preview->contents_pushed();
+
+    struct Step {
+        std::optional<std::string> web_root, site_url;
+        const char* out;         // the page's heading: "page 42" when the web server ran it
+        std::string href;        // where "Site" shows it ("" for "Live")
+        const char* c_color;     // "Live": its root-relative style sheet's colour
+        const char* title;
+        std::size_t bar_items;   // "Live" and "Site", or none
+    } const steps[] = {
+        {"/www", std::nullopt, "page ", "", "rgb(1, 1, 1)", "Live Preview", 0},
+        {"/www", served + "www/", "page 42", served + "www/page.php", nullptr, "Site Preview", 2},
+        {"/", served, "page 42", served + "www/page.php", nullptr, "Site Preview", 2},
+        {"/", std::nullopt, "page ", "", "rgb(2, 2, 2)", "Live Preview", 0},
+    };
+    for (const auto& step : steps) {
+        const std::string what = step.web_root.value_or("-") + " " + step.site_url.value_or("-");
+        edit(step.web_root, step.site_url);
+        EXPECT_EQ(window->service->web_root, step.web_root) << what;
+        EXPECT_EQ(window->service->site_url, step.site_url) << what;
+        ASSERT_TRUE(waitFor([&] {
+            if (text_of("out") != step.out) return false;
+            if (!step.href.empty()) return js("location.href") == step.href;
+            return js("location.protocol") == std::string(web::kSiteScheme) + ":" && color("c") == step.c_color;
+        }, webtest::kPageLoadMs)) << what << ": " << js("location.href + ' ' + document.documentElement.outerHTML");
+        EXPECT_EQ(screen->title(), step.title) << what;
+        EXPECT_TRUE(waitFor([&] { return items() == step.bar_items; }, 5000)) << what;
+    }
+    EXPECT_EQ(preview->contents_pushed(), pushed) << "the editor sent nothing anew";
     EXPECT_TRUE(errors->errors.empty()) << errors->errors.front().text();
 }
 
