@@ -2,13 +2,14 @@
 // The preview page's connector: takes content from the editor, shows the preview or the
 // no-preview panel, and loads HTML into the preview web view. All links are weak. Main thread.
 //
-// With a connected server window and a document path, an HTML page loads at its site address
+// With a connected server window and a document path, a page loads at its site address
 // (VornPreviewSite): its links reach the files of its server; without them it loads from memory,
 // with no base URL. The connector also records its document's text for the pages of other
 // windows on the same connection, and follows the texts of theirs that its page uses: a style
 // sheet restyles the page in place (no reload, the scroll position stays), anything else reloads.
 //
-// A server with a Site URL offers a second way to see an HTML document, kept per document:
+// A server with a Site URL offers a second way to see a page (HTML, or a page the server makes:
+// preview_page_kind), kept per document:
 // "Site", the page as the web server serves it (PHP and includes run) at the Site URL plus the
 // file's path under the web root. It loads when chosen and again each time a save of a file in
 // the web root has landed on the server (after the save's replace, never before), keeping the
@@ -65,8 +66,9 @@ public:
 
     // Keeps the view and registers the four message handlers ("scriptlog", "log", "msg", "err").
     void attach_web_view(web::WebView* view);
-    // HTML ("text/html") shows the preview and loads the content; any other type shows the
-    // no-preview panel and empties the page. No content or no type: `no_data`.
+    // A page (HTML, or one a server makes, by the document's name; without a path, "text/html")
+    // shows the preview and loads the content; any other type shows the no-preview panel and
+    // empties the page. No content or no type: `no_data`.
     void push_preview_content(std::shared_ptr<VornPreviewContentBucket> bucket) override;
     // The first content of the preview from a session's stored state (its "value" and
     // "file_path"), as just read back from the editor page: the page then need not send its whole
