@@ -15,28 +15,31 @@ bool is_text_type(const QByteArray& type) {
 
 // The file's type, with the charset its text is in for the types whose charset a browser would
 // otherwise guess (none given: none said).
-QByteArray content_type(const std::string& path, const std::string& charset) {
-    QByteArray type = QByteArray::fromStdString(mime_type_for_url(path));
+web::site::Outcome resource(std::string bytes, QByteArray type, const std::string& charset) {
     if (!charset.empty() && is_text_type(type)) type += ";charset=" + QByteArray::fromStdString(charset);
-    return type;
+    web::site::Outcome outcome;
+    outcome.resource = web::site::Resource{QByteArray::fromStdString(bytes), std::move(type)};
+    return outcome;
 }
 
 web::site::Outcome resource(std::string bytes, const std::string& path, const std::string& charset) {
-    web::site::Outcome outcome;
-    outcome.resource = web::site::Resource{QByteArray::fromStdString(bytes), content_type(path, charset)};
-    return outcome;
+    return resource(std::move(bytes), QByteArray::fromStdString(mime_type_for_url(path)), charset);
 }
 
 // A text of the app (UTF-8) as its file's bytes: in the document's encoding, or as UTF-8 while
 // it holds a character that encoding cannot (an edit not saved yet).
-web::site::Outcome app_text(const std::string& text, const std::string& encoding, const std::string& path) {
+web::site::Outcome app_text(const std::string& text, const std::string& encoding, const QByteArray& type) {
     if (encoding != "UTF-8") {
         textcodec::TextFormat format;
         format.encoding = encoding;
         auto bytes = textcodec::encodeText(text, format);
-        if (auto* encoded = std::get_if<std::string>(&bytes)) return resource(std::move(*encoded), path, encoding);
+        if (auto* encoded = std::get_if<std::string>(&bytes)) return resource(std::move(*encoded), type, encoding);
     }
-    return resource(text, path, "utf-8");
+    return resource(text, type, "utf-8");
+}
+
+web::site::Outcome app_text(const std::string& text, const std::string& encoding, const std::string& path) {
+    return app_text(text, encoding, QByteArray::fromStdString(mime_type_for_url(path)));
 }
 
 // The charset the text road reads a server's text file in (nothing for other files).
@@ -75,9 +78,8 @@ std::optional<std::string> VornPreviewSite::path_of(const QUrl& address) const {
     return files::path::join(root_, address.path(QUrl::FullyDecoded).toStdString());
 }
 
-void VornPreviewSite::set_text(const std::string& provider_path, std::string text, std::string encoding) {
-    texts_[files::path::normalize(provider_path)] = std::move(text);
-    text_encodings_[files::path::normalize(provider_path)] = std::move(encoding);
+void VornPreviewSite::set_page(const std::string& provider_path, std::string text, std::string encoding) {
+    page_ = Page{files::path::normalize(provider_path), std::move(text), std::move(encoding)};
 }
 
 void VornPreviewSite::forget(const std::string& provider_path) {
@@ -105,7 +107,7 @@ void VornPreviewSite::listed(const VornServerFilesDataModel& listing) {
 }
 
 bool VornPreviewSite::at_hand(const std::string& path) const {
-    return texts_.count(path) || kept_.count(path) || reading_.count(path) || missing_ahead_.count(path) ||
+    return (page_ && page_->path == path) || kept_.count(path) || reading_.count(path) || missing_ahead_.count(path) ||
            VornPreviewOpenTexts::shared().text(provider_key_, path);
 }
 
@@ -130,7 +132,8 @@ void VornPreviewSite::read_linked(const std::string& from, const std::string& te
 void VornPreviewSite::fetch(const std::string& url_path, web::site::Answer answer) {
     const std::string path = files::path::join(root_, url_path);
     requested_.insert(path);
-    if (const auto it = texts_.find(path); it != texts_.end()) return answer(app_text(it->second, text_encodings_[path], path));
+    // The page itself, as HTML whatever its name: "Live" shows a PHP page's text taken for HTML.
+    if (page_ && page_->path == path) return answer(app_text(page_->text, page_->encoding, QByteArrayLiteral("text/html")));
     // Past the page itself, only what a static web server hands out: never the source of the
     // server's code, its dot-files or backups, whoever asks (the page's own scripts included).
     if (!web::site::servedAsStatic(url_path)) return answer(web::site::Outcome{});

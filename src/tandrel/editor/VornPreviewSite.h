@@ -5,7 +5,8 @@
 // root: the server's "Web root" when the page lies inside it, else the connection's root.
 //
 // What a path serves, first found wins:
-//  1. a text the preview set (the page's own text as edited);
+//  1. the page's own text as edited (set_page), as HTML whatever the page's name (a PHP page's
+//     "Live" rendering is its text shown as HTML);
 //  2. the current text of a document window open on that file of the same connection, saved or
 //     not (VornPreviewOpenTexts);
 //  3. the server's copy, read once through the provider off the GUI thread and kept until the
@@ -16,6 +17,8 @@
 // encoding cannot), the server's copy of a text file as it is, with the charset the text road
 // reads it in (platform/text). A page so renders as its file does (document.characterSet, forms,
 // the URLs it builds).
+// Past the page, what no static web server would give out (web::site::servedAsStatic: PHP
+// source, dot-files, backups) is answered as missing, and never read ahead.
 //
 // Reads ahead: the files a page's own tags load (style sheets, scripts, images, icons, frames)
 // and those a style sheet @imports are read from the server as soon as the page's text, or the
@@ -57,9 +60,10 @@ public:
     // The provider path a site address names (its own key only).
     std::optional<std::string> path_of(const QUrl& address) const;
 
-    // The text (UTF-8) served for a provider path instead of the server's file, in `encoding`
-    // (a WHATWG name), until cleared.
-    void set_text(const std::string& provider_path, std::string text, std::string encoding = "UTF-8");
+    // The page the site shows: its text (UTF-8) is served for its provider path instead of the
+    // server's file, as HTML whatever its name, in `encoding` (a WHATWG name), until another page
+    // is set.
+    void set_page(const std::string& provider_path, std::string text, std::string encoding = "UTF-8");
     // The server's copy of a path changed (the app saved it): read it again when next asked.
     void forget(const std::string& provider_path);
     // A listing of the server: kept copies listed with another size or date are read again.
@@ -101,8 +105,10 @@ private:
     const files::FileProvider* provider_key_ = nullptr;
     std::string root_;
     QString key_;
-    std::map<std::string, std::string> texts_;
-    std::map<std::string, std::string> text_encodings_;
+    struct Page {
+        std::string path, text, encoding;
+    };
+    std::optional<Page> page_;
     std::map<std::string, Kept> kept_;
     std::map<std::string, std::vector<web::site::Answer>> reading_;  // reads under way, by path
     std::map<std::string, int> generation_;                           // bumped by forget()
