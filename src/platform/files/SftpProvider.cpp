@@ -163,13 +163,19 @@ struct Link {
     // watchdog cut the connection because the server stayed silent longer than the reply timeout.
     std::atomic<Clock::rep> busySince{0};
     std::atomic<bool> silenced{false};
-    std::mutex guard;  // held by the watchdog while it looks at fd, and by close()
+    std::mutex guard;  // held while fd is shut down (the watchdog, a cut) and while it is closed
+
+    // Shuts the socket down, from any thread: what waits on it fails at once.
+    void cut() {
+        std::lock_guard lock(guard);
+        if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
+    }
 
     ~Link() { close(); }
     bool open() const { return sftp != nullptr; }
+    // The guard is held only while the socket goes, so that a cut (see cut) never waits for a
+    // close that waits for the server.
     void close() {
-        std::lock_guard lock(guard);
-        silenced = false;
         if (sftp) sftp_free(sftp);
         sftp = nullptr;
         extensions.clear();
@@ -178,11 +184,15 @@ struct Link {
             ssh_free(ssh);
         }
         ssh = nullptr;
-        // libssh closes a socket it was given on some paths only: the socket is closed here
-        // when the number still names it.
-        struct stat now {};
-        if (fd >= 0 && ::fstat(fd, &now) == 0 && now.st_dev == socketId.st_dev && now.st_ino == socketId.st_ino) ::close(fd);
-        fd = -1;
+        {
+            std::lock_guard lock(guard);
+            silenced = false;
+            // libssh closes a socket it was given on some paths only: the socket is closed here
+            // when the number still names it.
+            struct stat now {};
+            if (fd >= 0 && ::fstat(fd, &now) == 0 && now.st_dev == socketId.st_dev && now.st_ino == socketId.st_ino) ::close(fd);
+            fd = -1;
+        }
         while (!hops.empty()) hops.pop_back();
         proxy.reset();
         aliveSent = false;
@@ -271,9 +281,10 @@ public:
         : CurlProvider(std::move(base), credential, options),
           trust_(options.trust),
           leftovers_(options.leftovers ? options.leftovers : makeLeftoverCopies()) {
-        // An empty user is the configuration's, else the local user's (see SshSetup.h).
+        // An empty user is the configuration's, else the local user's (see SshSetup.h). The
+        // password goes with the credential whatever its user (the URL's when it has neither).
         user_ = credential.user.empty() ? base_.user : credential.user;
-        password_ = credential.user.empty() ? base_.password : credential.password;
+        password_ = credential.user.empty() && credential.password.empty() ? base_.password : credential.password;
         // ~/.ssh as OpenSSH finds it (the user database's home, see SshSetup.h).
         if (const std::string home = ssh::userHome(); !home.empty()) keyFolder_ = home + "/.ssh";
         std::tie(host_, port_) = detail::hostAndPort(base_.authority, "sftp");
@@ -291,6 +302,13 @@ public:
         }
         watchWake_.notify_all();
         if (watchdog_.joinable()) watchdog_.join();
+        // Closed while they are still listed, so that a cut (see cutConnections) reaches them.
+        std::vector<Link*> all;
+        {
+            std::lock_guard lock(linksMutex_);
+            for (auto& [session, link] : links_) all.push_back(link.get());
+        }
+        for (Link* link : all) link->close();
         std::lock_guard lock(linksMutex_);
         links_.clear();
     }
@@ -754,12 +772,15 @@ private:
         setTimeout(session, timeouts().reply);
         if (auto e = checkHostKey(link, op, session, config, asked)) return e;  // may wait for the user: not watched
         Busy busy(link);
-        ssh::Login login(session, trust_.get(), &op, config, password, keyFolder_);
+        ssh::Login login(session, trust_.get(), &op, config, password, keyFolder_, &loginMemory_);
+        // While the user is asked, the wait is the user's, not the server's silence.
+        login.whileAsking([&link](bool asking) { link.busySince = asking ? 0 : Clock::now().time_since_epoch().count(); });
         const ssh::Login::Result result = login.run();
         if (result.rc == SSH_AUTH_SUCCESS) return std::nullopt;
         if (op.isCancelled()) return connectionLost(link, op);
         if (result.rc == SSH_AUTH_ERROR && !ssh_is_connected(session)) return connectionLost(link, op);
         link.broken = true;
+        if (result.cancelled) return FileError::make(ErrorKind::cancelled);  // the user's own answer
         return FileError::make(ErrorKind::loginRejected, result.refusal);
     }
 
@@ -866,8 +887,11 @@ private:
                 return std::nullopt;
             }
             OperationAccess::disarm(op);
+            {
+                std::lock_guard guard(link.guard);
+                link.fd = -1;
+            }
             ::close(fd);
-            link.fd = -1;
             if (op.isCancelled()) break;
             if (Clock::now() >= deadline) {
                 ::freeaddrinfo(found);
@@ -1775,6 +1799,7 @@ private:
     std::string host_;
     int port_ = 22;
     std::string user_, password_;
+    ssh::LoginMemory loginMemory_;  // what the user answered right, for the provider's next logins
     std::string keyFolder_;  // ~/.ssh, where the configuration and the login keys are looked for
     std::atomic<bool> connected_{false};
     std::mutex trustMutex_;
