@@ -313,6 +313,12 @@ public:
         links_.clear();
     }
 
+    // Every link's socket shut down: a close or an operation waiting for the server ends.
+    void cutConnections() override {
+        std::lock_guard lock(linksMutex_);
+        for (auto& [session, link] : links_) link->cut();
+    }
+
     ProviderKind kind() const override { return ProviderKind::sftp; }
 
     // SSH is always encrypted: known once a connection was made.
