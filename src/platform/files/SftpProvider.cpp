@@ -13,6 +13,14 @@
 // connection is then dropped. A connection the server closed while it lay idle is opened again
 // once, as long as the operation had no answer from the server yet and sent no file bytes.
 //
+// Whatever a login asks is asked once for the provider. A worker that has to connect while
+// another one connects waits for it (one that could not be made is the waiting workers' answer
+// too, a Cancel included). What the user answered right (a key's passphrase, a password) is kept
+// in memory (ssh::LoginMemory), so the other workers' logins and a new login after a drop ask it
+// no more. A login that asked what cannot be given again (a one-time code) makes its connection
+// the provider's only one: every worker's operations then go over it, one at a time; after a drop
+// the next operation logs in again, asking the code once more.
+//
 // A URL's path counts from the login folder (the SFTP session's starting folder, as
 // canonicalizing "." tells), or from the server root when it starts with "%2F", as for FTP.
 // Saves are the one save algorithm of Save.h over this protocol's steps (SaveOnLink): a
@@ -149,6 +157,7 @@ struct Link {
     bool aliveSent = false;
     int unanswered = 0;
     bool used = false;      // an earlier operation ran on it
+    bool askedOnce = false;  // a login of this connection asked what cannot be given again
     bool broken = false;    // the connection failed: it is dropped after the operation
     // For the operation running: whether the server answered anything yet, and whether file
     // bytes went out (then nothing is sent again on a new connection).
@@ -199,6 +208,7 @@ struct Link {
         unanswered = 0;
         owed.clear();
         used = false;
+        askedOnce = false;
         broken = false;
     }
 };
@@ -309,6 +319,10 @@ public:
             for (auto& [session, link] : links_) all.push_back(link.get());
         }
         for (Link* link : all) link->close();
+        {
+            std::lock_guard turn(connectMutex_);
+            shared_ = nullptr;
+        }
         std::lock_guard lock(linksMutex_);
         links_.clear();
     }
@@ -504,9 +518,14 @@ private:
     template <typename T>
     std::function<Outcome<T>(Session&, Operation&)> sftpJob(std::function<Outcome<T>(Link&, Operation&, const std::string&)> body,
                                                            std::optional<FileError> refused, bool rootFirst = true) {
-        return [this, body = std::move(body), refused = std::move(refused), rootFirst](Session& s, Operation& op) -> Outcome<T> {
+        const Clock::time_point asked = Clock::now();
+        return [this, body = std::move(body), refused = std::move(refused), rootFirst, asked](Session& s,
+                                                                                           Operation& op) -> Outcome<T> {
             if (refused) return *refused;
-            Link& link = linkOf(s);
+            Turn turn(*this);
+            Link* picked = pickLink(s, op, turn, asked);
+            if (!picked) return *turn.error;
+            Link& link = *picked;
             std::lock_guard inUse(link.use);
             struct Active {
                 Link& link;
@@ -515,7 +534,9 @@ private:
             for (int attempt = 0;; ++attempt) {
                 if (link.open() && link.broken) link.close();  // dropped while idle (see keepAlive)
                 if (!link.open()) {
-                    if (auto e = connect(link, op)) {
+                    auto e = connect(link, op);
+                    turn.end(link, e);
+                    if (e) {
                         OperationAccess::disarm(op);
                         link.close();
                         return *e;
@@ -622,6 +643,54 @@ private:
         ssh_set_blocking(link.ssh, blocking);
         link.aliveSent = true;
         if (ssh_channel_poll_timeout(link.sftp->channel, 0, 0) == SSH_ERROR) link.broken = !ssh_is_connected(link.ssh);
+    }
+
+    // A worker's turn to connect (see pickLink); ended once the connection is made or failed,
+    // or when the operation ends first.
+    struct Turn {
+        SftpProvider& provider;
+        bool held = false;
+        std::optional<FileError> error;  // pickLink's, when it gives no link
+        explicit Turn(SftpProvider& p) : provider(p) {}
+        ~Turn() {
+            if (held) end(nullptr, std::nullopt);
+        }
+        void end(Link* link, const std::optional<FileError>& failure) {
+            if (!held) return;
+            held = false;
+            std::lock_guard lock(provider.connectMutex_);
+            provider.connecting_ = false;
+            provider.connectFailure_ = failure;
+            provider.failedAt_ = Clock::now();
+            if (!failure && link && link->askedOnce) provider.shared_ = link;
+            provider.connectTurn_.notify_all();
+        }
+        void end(Link& link, const std::optional<FileError>& failure) { end(&link, failure); }
+    };
+
+    // The link an operation runs on: the one every worker shares once a login asked what cannot
+    // be given again, else the worker's own. A worker whose own link has to connect while another
+    // worker connects waits for that first. When the last connection could not be made after the
+    // operation was asked for (`asked`), its error is this operation's too: the user is not asked
+    // again at once. Nothing (and turn.error) then, or when the operation is cancelled while it
+    // waits.
+    Link* pickLink(Session& s, Operation& op, Turn& turn, Clock::time_point asked) {
+        Link& own = linkOf(s);
+        std::unique_lock lock(connectMutex_);
+        while (!shared_ && !own.open() && connecting_) {
+            connectTurn_.wait_for(lock, std::chrono::milliseconds(100));
+            if (op.isCancelled()) {
+                turn.error = FileError::make(ErrorKind::cancelled);
+                return nullptr;
+            }
+        }
+        if (shared_) return shared_;
+        if (!shared_ && !own.open() && connectFailure_ && failedAt_ >= asked) {
+            turn.error = connectFailure_;
+            return nullptr;
+        }
+        if (!own.open()) connecting_ = turn.held = true;
+        return &own;
     }
 
     Link& linkOf(Session& s) {
@@ -782,6 +851,7 @@ private:
         // While the user is asked, the wait is the user's, not the server's silence.
         login.whileAsking([&link](bool asking) { link.busySince = asking ? 0 : Clock::now().time_since_epoch().count(); });
         const ssh::Login::Result result = login.run();
+        link.askedOnce = link.askedOnce || result.askedOnce;
         if (result.rc == SSH_AUTH_SUCCESS) return std::nullopt;
         if (op.isCancelled()) return connectionLost(link, op);
         if (result.rc == SSH_AUTH_ERROR && !ssh_is_connected(session)) return connectionLost(link, op);
@@ -1812,6 +1882,14 @@ private:
     std::mutex rootMutex_;
     std::optional<std::string> root_;
     std::mutex linksMutex_;
+    // Whose turn it is to connect (see pickLink), and the link every worker shares once a login
+    // asked what cannot be given again.
+    std::mutex connectMutex_;
+    std::condition_variable connectTurn_;
+    bool connecting_ = false;
+    std::optional<FileError> connectFailure_;  // the last connection's, when it failed
+    Clock::time_point failedAt_{};
+    Link* shared_ = nullptr;
     std::unordered_map<const Session*, std::unique_ptr<Link>> links_;  // one per worker
     std::mutex watchMutex_;
     std::condition_variable watchWake_;

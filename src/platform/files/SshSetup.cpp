@@ -818,6 +818,7 @@ Login::Result Login::run() {
     if (rc == SSH_AUTH_SUCCESS && typedPassword_ && memory_) memory_->keepPassword(account(), *typedPassword_);
     result.rc = rc;
     result.cancelled = rc != SSH_AUTH_SUCCESS && rc != SSH_AUTH_ERROR && declined_;
+    result.askedOnce = askedOnce_;
     return result;
 }
 
@@ -964,6 +965,7 @@ int Login::keyboardInteractive(bool again) {
             for (std::size_t k = 0; k < asking.size(); ++k) {
                 answers[static_cast<std::size_t>(asking[k])] = answer->answers[k];
                 if (forPassword[k]) typed = answer->answers[k];
+                else askedOnce_ = true;
             }
             triedOnce("answers to its prompts");
         }

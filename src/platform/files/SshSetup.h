@@ -244,6 +244,9 @@ public:
         int rc = SSH_AUTH_DENIED;  // SSH_AUTH_SUCCESS, SSH_AUTH_DENIED, SSH_AUTH_ERROR (the connection)
         std::string refusal;       // for a refusal: what the server accepts and what was tried
         bool cancelled = false;    // not through, and the user chose Cancel on one of its questions
+        // The user answered a prompt that is not the password (a one-time code): what cannot be
+        // given again, so another connection would have to ask it again.
+        bool askedOnce = false;
     };
     // How many times keyboard-interactive and the password are tried each (OpenSSH's default
     // NumberOfPasswordPrompts).
@@ -291,6 +294,7 @@ private:
     // The user chose Cancel on a question (a passphrase's included), and the server refused
     // nothing given after it: a login that ends so is the user's own doing.
     bool declined_ = false;
+    bool askedOnce_ = false;  // see Result::askedOnce
     // "Remember" asked for the passphrase of the key being tried: handed on once the server takes it.
     std::optional<std::pair<LoginQuestion, std::string>> remember_;
     std::vector<std::string> tried_;

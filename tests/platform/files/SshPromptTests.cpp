@@ -110,6 +110,65 @@ TEST(SftpPrompts, AOneTimeCodeIsAskedForAsTheServerWritesIt) {
     }
 }
 
+// What a login asked is asked once for the provider: operations on several workers at once
+// wait for the one that connects, and once its login asked for a one-time code they all go over
+// its connection (the server saw one login). A login that failed is the waiting operations'
+// answer too: the user's Cancel is asked once.
+TEST(SftpPrompts, ALoginIsAskedOnceForTheWorkersOfAProvider) {
+    Peer peer = loadPeer("sshd-otp");
+    if (!peer.skipReason.empty()) GTEST_FAIL() << peer.skipReason;
+    const fs::path log = peer.values["LOG"];
+    const std::string u = peer.user;
+    auto count = [&](const std::string& text) {
+        std::istringstream lines(readDiskFile(log));
+        std::size_t n = 0;
+        for (std::string line; std::getline(lines, line);) n += line == text;
+        return n;
+    };
+    using Script = std::vector<std::optional<std::vector<std::string>>>;
+    const struct {
+        const char* what;
+        Script script;
+        bool loggedIn;
+    } cases[] = {
+        {"code given", {std::vector<std::string>{peer.values["CODE"]}}, true},
+        {"code cancelled", {std::nullopt}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder app;
+        auto trust = std::make_shared<files::Trust>(app.path, peer.values["KNOWN_HOSTS"]);
+        auto asker = std::make_shared<ScriptedAsker>(c.script, peer.password);
+        trust->setAsker(asker);
+        files::ProviderOptions options;
+        options.trust = trust;
+        options.workers = 3;
+        options.timeouts.connect = 10s;
+        options.timeouts.reply = 20s;
+        const std::size_t passwords = count("password ok " + u), codes = count("code ok " + u);
+        auto provider = files::makeProvider(peer.url, {u, peer.password}, options);
+        ASSERT_TRUE(provider);
+        std::vector<std::unique_ptr<ListCapture>> lists;
+        for (int i = 0; i < 6; ++i) {
+            lists.push_back(std::make_unique<ListCapture>());
+            provider->contentsOfDirectory("/", lists.back()->callback());
+        }
+        for (auto& list : lists) {
+            awaitOnce(*list, 60s);
+            const auto& error = list->get<1>();
+            if (c.loggedIn) {
+                EXPECT_FALSE(error) << describe(error);
+            } else {
+                ASSERT_TRUE(error);
+                EXPECT_EQ(error->kind, ErrorKind::cancelled) << describe(error);
+            }
+        }
+        EXPECT_EQ(asker->questions().size(), 1u);
+        EXPECT_EQ(count("password ok " + u), passwords + 1);
+        EXPECT_EQ(count("code ok " + u), codes + (c.loggedIn ? 1 : 0));
+    }
+}
+
 }  // namespace
 
 namespace {
