@@ -146,8 +146,9 @@ struct Link {
     // it is ended after the sessions that use it.
     std::unique_ptr<ssh::ProxyCommand> proxy;
     // Keepalives: held by the worker while an operation uses the connection, and tried by the
-    // watchdog, which sends one on a connection idle for `aliveInterval` (see keepAlive).
-    std::mutex use;
+    // watchdog, which sends one on a connection idle for `aliveInterval` (see keepAlive). Timed,
+    // so that an operation waiting for a link the workers share can still be cancelled.
+    std::timed_mutex use;
     std::atomic<Clock::rep> lastActive{0};
     std::atomic<int> aliveSeconds{60};
     std::atomic<int> aliveCountMax{3};
@@ -526,7 +527,9 @@ private:
             Link* picked = pickLink(s, op, turn, asked);
             if (!picked) return *turn.error;
             Link& link = *picked;
-            std::lock_guard inUse(link.use);
+            std::unique_lock inUse(link.use, std::defer_lock);
+            while (!inUse.try_lock_for(std::chrono::milliseconds(100)))
+                if (op.isCancelled()) return FileError::make(ErrorKind::cancelled);
             struct Active {
                 Link& link;
                 ~Active() { link.lastActive = Clock::now().time_since_epoch().count(); }

@@ -705,24 +705,21 @@ int noPassphrase(const char*, char*, std::size_t, int, int, void* encrypted) {
 
 }  // namespace
 
-std::optional<std::string> LoginMemory::passphrase(const std::string& keyFile) const {
+std::optional<std::string> LoginMemory::find(const std::map<std::string, std::string>& kept, const std::string& key) const {
     std::lock_guard lock(mutex_);
-    const auto it = passphrases_.find(keyFile);
-    if (it == passphrases_.end()) return std::nullopt;
+    const auto it = kept.find(key);
+    if (it == kept.end()) return std::nullopt;
     return it->second;
 }
+
+std::optional<std::string> LoginMemory::passphrase(const std::string& keyFile) const { return find(passphrases_, keyFile); }
 
 void LoginMemory::keepPassphrase(const std::string& keyFile, const std::string& passphrase) {
     std::lock_guard lock(mutex_);
     passphrases_[keyFile] = passphrase;
 }
 
-std::optional<std::string> LoginMemory::password(const std::string& account) const {
-    std::lock_guard lock(mutex_);
-    const auto it = passwords_.find(account);
-    if (it == passwords_.end()) return std::nullopt;
-    return it->second;
-}
+std::optional<std::string> LoginMemory::password(const std::string& account) const { return find(passwords_, account); }
 
 void LoginMemory::keepPassword(const std::string& account, const std::string& password) {
     std::lock_guard lock(mutex_);

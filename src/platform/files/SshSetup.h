@@ -215,6 +215,8 @@ public:
     void forgetPassword(const std::string& account);
 
 private:
+    std::optional<std::string> find(const std::map<std::string, std::string>& kept, const std::string& key) const;
+
     mutable std::mutex mutex_;
     std::map<std::string, std::string> passphrases_;
     std::map<std::string, std::string> passwords_;

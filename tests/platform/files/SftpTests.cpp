@@ -168,6 +168,16 @@ protected:
         return files::makeProvider(url.empty() ? peer_.url : url, {user, password}, options);
     }
 
+    // The client's key put in home/.ssh/id_ed25519 (with its .pub), under `passphrase`.
+    bool keyWithPassphrase(const fs::path& home, const std::string& passphrase) {
+        makeDiskFolder(home / ".ssh");
+        const fs::path key = home / ".ssh/id_ed25519";
+        fs::copy_file(fs::path(peer_.values["CLIENT_HOME"]) / ".ssh/id_ed25519", key);
+        fs::copy_file(fs::path(peer_.values["CLIENT_HOME"]) / ".ssh/id_ed25519.pub", key.string() + ".pub");
+        ::chmod(key.c_str(), 0600);
+        return run("ssh-keygen -q -p -P '' -N '" + passphrase + "' -f '" + key.string() + "' >/dev/null 2>&1").first == 0;
+    }
+
     // A provider of one connection to `alias`, which the user's configuration in `home` sends to
     // 127.0.0.1:port with these lines more (the home already taken as the client's).
     std::shared_ptr<files::FileProvider> configuredProvider(const fs::path& home, const std::string& alias, int port,
@@ -1624,13 +1634,8 @@ TEST_F(SftpPeerTest, TheSavedPasswordGoesWithABlankUserName) {
 // only once it proved right and the server took the key; a wrong one never.
 TEST_F(SftpPeerTest, APassphraseIsAskedOnceAndKeptOnlyOnceTheKeyWasTaken) {
     TempFolder home;
-    makeDiskFolder(home.path / ".ssh");
-    const fs::path key = home.path / ".ssh/id_ed25519";
-    fs::copy_file(fs::path(peer_.values["CLIENT_HOME"]) / ".ssh/id_ed25519", key);
-    fs::copy_file(fs::path(peer_.values["CLIENT_HOME"]) / ".ssh/id_ed25519.pub", key.string() + ".pub");
-    ::chmod(key.c_str(), 0600);
     const std::string passphrase = "open sesame " + randomTag();
-    ASSERT_EQ(run("ssh-keygen -q -p -P '' -N '" + passphrase + "' -f '" + key.string() + "' >/dev/null 2>&1").first, 0);
+    ASSERT_TRUE(keyWithPassphrase(home.path, passphrase));
     ClientHome client(home.path);
 
     // Answers every passphrase question from its list with "remember", and records what it was
@@ -1907,13 +1912,8 @@ TEST_F(SftpPeerTest, AnAnswerThatComesAfterTheServerGaveUpConnectsAgain) {
 // the user's own doing; a refusal says what was tried, without the passphrase.
 TEST_F(SftpPeerTest, AKeysPassphraseIsAskedForAndAskedAgainWhenWrong) {
     TempFolder home;
-    makeDiskFolder(home.path / ".ssh");
-    const fs::path key = home.path / ".ssh/id_ed25519";
-    fs::copy_file(fs::path(peer_.values["CLIENT_HOME"]) / ".ssh/id_ed25519", key);
-    fs::copy_file(fs::path(peer_.values["CLIENT_HOME"]) / ".ssh/id_ed25519.pub", key.string() + ".pub");
-    ::chmod(key.c_str(), 0600);
     const std::string passphrase = "open sesame " + randomTag();
-    ASSERT_EQ(run("ssh-keygen -q -p -P '' -N '" + passphrase + "' -f '" + key.string() + "' >/dev/null 2>&1").first, 0);
+    ASSERT_TRUE(keyWithPassphrase(home.path, passphrase));
 
     ClientHome client(home.path);
 

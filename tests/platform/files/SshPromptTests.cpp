@@ -14,6 +14,14 @@ using files::ErrorKind;
 
 namespace {
 
+// How many lines of the server's log are `text`.
+std::size_t linesOf(const fs::path& log, const std::string& text) {
+    std::istringstream lines(readDiskFile(log));
+    std::size_t n = 0;
+    for (std::string line; std::getline(lines, line);) n += line == text;
+    return n;
+}
+
 // A server that asks for the password, then for a one-time code: the saved password answers
 // only the password prompt, the code round is shown as the server wrote it, and with nobody
 // to answer (or Cancel) nothing is sent for it. A wrong answer is asked again, as the server
@@ -24,12 +32,7 @@ TEST(SftpPrompts, AOneTimeCodeIsAskedForAsTheServerWritesIt) {
     if (!peer.skipReason.empty()) GTEST_FAIL() << peer.skipReason;
     const std::string code = peer.values["CODE"];
     const fs::path log = peer.values["LOG"];
-    auto count = [&](const std::string& text) {
-        std::istringstream lines(readDiskFile(log));
-        std::size_t n = 0;
-        for (std::string line; std::getline(lines, line);) n += line == text;
-        return n;
-    };
+    auto count = [&](const std::string& text) { return linesOf(log, text); };
     using Script = std::vector<std::optional<std::vector<std::string>>>;
     struct Case {
         const char* what;
@@ -119,12 +122,7 @@ TEST(SftpPrompts, ALoginIsAskedOnceForTheWorkersOfAProvider) {
     if (!peer.skipReason.empty()) GTEST_FAIL() << peer.skipReason;
     const fs::path log = peer.values["LOG"];
     const std::string u = peer.user;
-    auto count = [&](const std::string& text) {
-        std::istringstream lines(readDiskFile(log));
-        std::size_t n = 0;
-        for (std::string line; std::getline(lines, line);) n += line == text;
-        return n;
-    };
+    auto count = [&](const std::string& text) { return linesOf(log, text); };
     using Script = std::vector<std::optional<std::vector<std::string>>>;
     const struct {
         const char* what;
