@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <thread>
+#include <vector>
 
 #include "platform/dispatch/ExitDrain.h"
 #include "platform/net/Curl.h"
@@ -52,16 +54,9 @@ Registry& registry() {
     return *r;
 }
 
-void closeEveryOwnerAtExit() {
-    const auto deadline = dispatch::Clock::now() + dispatch::kExitDrainBound;
-    // Work still on its way to a server ends first, as the drains' own exit handler would let it.
-    dispatch::waitForExitDrains(deadline);
-    std::vector<std::shared_ptr<ExitClosing::State>> states;
-    {
-        auto& r = registry();
-        std::lock_guard lock(r.mutex);
-        for (const auto& [key, state] : r.owners) states.push_back(state);
-    }
+// Closes (or waits for the close of) every registered owner in turn, until `deadline` for those
+// closed elsewhere.
+void closeEvery(const std::vector<std::shared_ptr<ExitClosing::State>>& states, dispatch::Clock::time_point deadline) {
     for (const auto& state : states) {
         if (auto owner = state->owner.lock()) {
             state->close(*owner);
@@ -72,6 +67,51 @@ void closeEveryOwnerAtExit() {
         state->changed.wait_until(lock, deadline,
                                   [&] { return state->step == ExitClosing::State::Step::closed || state->unregistered; });
     }
+}
+
+void closeEveryOwnerAtExit() {
+    const auto deadline = dispatch::Clock::now() + dispatch::kExitDrainBound;
+    // Work still on its way to a server ends first, as the drains' own exit handler would let it.
+    dispatch::waitForExitDrains(deadline);
+    std::vector<std::shared_ptr<ExitClosing::State>> states;
+    {
+        auto& r = registry();
+        std::lock_guard lock(r.mutex);
+        for (const auto& [key, state] : r.owners) states.push_back(state);
+    }
+    if (states.empty()) return;
+    // On a thread of its own, so that the wait for it has a bound.
+    struct Closing {
+        std::mutex mutex;
+        std::condition_variable ended;
+        bool done = false;
+    };
+    auto closing = std::make_shared<Closing>();
+    std::thread closer;
+    try {
+        closer = std::thread([states, closing, deadline] {
+            closeEvery(states, deadline);
+            std::lock_guard lock(closing->mutex);
+            closing->done = true;
+            closing->ended.notify_all();
+        });
+    } catch (...) {
+        closeEvery(states, deadline);  // no thread to be had: closed here, as it comes
+        return;
+    }
+    std::unique_lock lock(closing->mutex);
+    if (!closing->ended.wait_until(lock, deadline, [&] { return closing->done; })) {
+        lock.unlock();
+        for (const auto& state : states) {
+            if (auto owner = state->owner.lock()) owner->cutConnections();
+        }
+        lock.lock();
+        closing->ended.wait_for(lock, kExitCutGrace, [&] { return closing->done; });
+    }
+    const bool done = closing->done;
+    lock.unlock();
+    if (done) closer.join();
+    else closer.detach();  // ends with the process
 }
 
 }  // namespace

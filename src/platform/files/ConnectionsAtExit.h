@@ -17,9 +17,20 @@
 // alive, and waits for those whose destruction is under way on another thread, all within the
 // exit's bound (dispatch::kExitDrainBound). What destroys a provider later finds its workers
 // stopped and its connections closed, and calls no library.
+//
+// A server that stops answering must not hold the exit: the closes run on a thread of their own,
+// which the handler waits for only until the bound. Past it, every owner still there has its
+// connections cut (their sockets shut down, so what still waits on them fails at once), and the
+// handler waits a moment more (kExitCutGrace); a close still running after that is left to end
+// with the process.
+#include <chrono>
 #include <memory>
 
 namespace files::detail {
+
+// How long the exit waits, once the bound passed and the connections were cut, for the closes to
+// end before it goes on without them.
+inline constexpr std::chrono::seconds kExitCutGrace{2};
 
 // Sets up OpenSSL, libcurl and libssh for the process, and installs the exit handler above.
 // Once, from any thread; the providers call it as they are made.
@@ -32,6 +43,11 @@ public:
     // Stops the workers (their operations complete, cancelled) and closes every connection.
     // Runs once for an owner registered with ExitClosing, from its destructor or at exit.
     virtual void closeConnections() = 0;
+    // Shuts the sockets of its connections down at once, from any thread and without waiting,
+    // so that what waits on them (a close waiting for a server that stopped answering) fails at
+    // once. At exit, when closing has taken longer than the bound. An owner that cannot reach its
+    // sockets does nothing.
+    virtual void cutConnections() {}
 };
 
 // An owner's registration for the close at exit, made right after the owner (a weak link: the

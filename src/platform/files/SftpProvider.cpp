@@ -13,6 +13,14 @@
 // connection is then dropped. A connection the server closed while it lay idle is opened again
 // once, as long as the operation had no answer from the server yet and sent no file bytes.
 //
+// Whatever a login asks is asked once for the provider. A worker that has to connect while
+// another one connects waits for it (one that could not be made is the waiting workers' answer
+// too, a Cancel included). What the user answered right (a key's passphrase, a password) is kept
+// in memory (ssh::LoginMemory), so the other workers' logins and a new login after a drop ask it
+// no more. A login that asked what cannot be given again (a one-time code) makes its connection
+// the provider's only one: every worker's operations then go over it, one at a time; after a drop
+// the next operation logs in again, asking the code once more.
+//
 // A URL's path counts from the login folder (the SFTP session's starting folder, as
 // canonicalizing "." tells), or from the server root when it starts with "%2F", as for FTP.
 // Saves are the one save algorithm of Save.h over this protocol's steps (SaveOnLink): a
@@ -139,8 +147,9 @@ struct Link {
     // it is ended after the sessions that use it.
     std::unique_ptr<ssh::ProxyCommand> proxy;
     // Keepalives: held by the worker while an operation uses the connection, and tried by the
-    // watchdog, which sends one on a connection idle for `aliveInterval` (see keepAlive).
-    std::mutex use;
+    // watchdog, which sends one on a connection idle for `aliveInterval` (see keepAlive). Timed,
+    // so that an operation waiting for a link the workers share can still be cancelled.
+    std::timed_mutex use;
     std::atomic<Clock::rep> lastActive{0};
     std::atomic<int> aliveSeconds{60};
     std::atomic<int> aliveCountMax{3};
@@ -150,6 +159,7 @@ struct Link {
     bool aliveSent = false;
     int unanswered = 0;
     bool used = false;      // an earlier operation ran on it
+    bool askedOnce = false;  // a login of this connection asked what cannot be given again
     bool broken = false;    // the connection failed: it is dropped after the operation
     // For the operation running: whether the server answered anything yet, and whether file
     // bytes went out (then nothing is sent again on a new connection).
@@ -164,13 +174,19 @@ struct Link {
     // watchdog cut the connection because the server stayed silent longer than the reply timeout.
     std::atomic<Clock::rep> busySince{0};
     std::atomic<bool> silenced{false};
-    std::mutex guard;  // held by the watchdog while it looks at fd, and by close()
+    std::mutex guard;  // held while fd is shut down (the watchdog, a cut) and while it is closed
+
+    // Shuts the socket down, from any thread: what waits on it fails at once.
+    void cut() {
+        std::lock_guard lock(guard);
+        if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
+    }
 
     ~Link() { close(); }
     bool open() const { return sftp != nullptr; }
+    // The guard is held only while the socket goes, so that a cut (see cut) never waits for a
+    // close that waits for the server.
     void close() {
-        std::lock_guard lock(guard);
-        silenced = false;
         if (sftp) sftp_free(sftp);
         sftp = nullptr;
         extensions.clear();
@@ -179,17 +195,22 @@ struct Link {
             ssh_free(ssh);
         }
         ssh = nullptr;
-        // libssh closes a socket it was given on some paths only: the socket is closed here
-        // when the number still names it.
-        struct stat now {};
-        if (fd >= 0 && ::fstat(fd, &now) == 0 && now.st_dev == socketId.st_dev && now.st_ino == socketId.st_ino) ::close(fd);
-        fd = -1;
+        {
+            std::lock_guard lock(guard);
+            silenced = false;
+            // libssh closes a socket it was given on some paths only: the socket is closed here
+            // when the number still names it.
+            struct stat now {};
+            if (fd >= 0 && ::fstat(fd, &now) == 0 && now.st_dev == socketId.st_dev && now.st_ino == socketId.st_ino) ::close(fd);
+            fd = -1;
+        }
         while (!hops.empty()) hops.pop_back();
         proxy.reset();
         aliveSent = false;
         unanswered = 0;
         owed.clear();
         used = false;
+        askedOnce = false;
         broken = false;
     }
 };
@@ -272,9 +293,10 @@ public:
         : CurlProvider(std::move(base), credential, options),
           trust_(options.trust),
           leftovers_(options.leftovers ? options.leftovers : makeLeftoverCopies()) {
-        // An empty user is the configuration's, else the local user's (see SshSetup.h).
+        // An empty user is the configuration's, else the local user's (see SshSetup.h). The
+        // password goes with the credential whatever its user (the URL's when it has neither).
         user_ = credential.user.empty() ? base_.user : credential.user;
-        password_ = credential.user.empty() ? base_.password : credential.password;
+        password_ = credential.user.empty() && credential.password.empty() ? base_.password : credential.password;
         // ~/.ssh as OpenSSH finds it (the user database's home, see SshSetup.h).
         if (const std::string home = ssh::userHome(); !home.empty()) keyFolder_ = home + "/.ssh";
         std::tie(host_, port_) = detail::hostAndPort(base_.authority, "sftp");
@@ -292,8 +314,25 @@ public:
         }
         watchWake_.notify_all();
         if (watchdog_.joinable()) watchdog_.join();
+        // Closed while they are still listed, so that a cut (see cutConnections) reaches them.
+        std::vector<Link*> all;
+        {
+            std::lock_guard lock(linksMutex_);
+            for (auto& [session, link] : links_) all.push_back(link.get());
+        }
+        for (Link* link : all) link->close();
+        {
+            std::lock_guard turn(connectMutex_);
+            shared_ = nullptr;
+        }
         std::lock_guard lock(linksMutex_);
         links_.clear();
+    }
+
+    // Every link's socket shut down: a close or an operation waiting for the server ends.
+    void cutConnections() override {
+        std::lock_guard lock(linksMutex_);
+        for (auto& [session, link] : links_) link->cut();
     }
 
     ProviderKind kind() const override { return ProviderKind::sftp; }
@@ -482,10 +521,17 @@ private:
     template <typename T>
     std::function<Outcome<T>(Session&, Operation&)> sftpJob(std::function<Outcome<T>(Link&, Operation&, const std::string&)> body,
                                                            std::optional<FileError> refused, bool rootFirst = true) {
-        return [this, body = std::move(body), refused = std::move(refused), rootFirst](Session& s, Operation& op) -> Outcome<T> {
+        const Clock::time_point asked = Clock::now();
+        return [this, body = std::move(body), refused = std::move(refused), rootFirst, asked](Session& s,
+                                                                                           Operation& op) -> Outcome<T> {
             if (refused) return *refused;
-            Link& link = linkOf(s);
-            std::lock_guard inUse(link.use);
+            Turn turn(*this);
+            Link* picked = pickLink(s, op, turn, asked);
+            if (!picked) return *turn.error;
+            Link& link = *picked;
+            std::unique_lock inUse(link.use, std::defer_lock);
+            while (!inUse.try_lock_for(std::chrono::milliseconds(100)))
+                if (op.isCancelled()) return FileError::make(ErrorKind::cancelled);
             struct Active {
                 Link& link;
                 ~Active() { link.lastActive = Clock::now().time_since_epoch().count(); }
@@ -493,7 +539,9 @@ private:
             for (int attempt = 0;; ++attempt) {
                 if (link.open() && link.broken) link.close();  // dropped while idle (see keepAlive)
                 if (!link.open()) {
-                    if (auto e = connect(link, op)) {
+                    auto e = connect(link, op);
+                    turn.end(link, e);
+                    if (e) {
                         OperationAccess::disarm(op);
                         link.close();
                         return *e;
@@ -600,6 +648,54 @@ private:
         ssh_set_blocking(link.ssh, blocking);
         link.aliveSent = true;
         if (ssh_channel_poll_timeout(link.sftp->channel, 0, 0) == SSH_ERROR) link.broken = !ssh_is_connected(link.ssh);
+    }
+
+    // A worker's turn to connect (see pickLink); ended once the connection is made or failed,
+    // or when the operation ends first.
+    struct Turn {
+        SftpProvider& provider;
+        bool held = false;
+        std::optional<FileError> error;  // pickLink's, when it gives no link
+        explicit Turn(SftpProvider& p) : provider(p) {}
+        ~Turn() {
+            if (held) end(nullptr, std::nullopt);
+        }
+        void end(Link* link, const std::optional<FileError>& failure) {
+            if (!held) return;
+            held = false;
+            std::lock_guard lock(provider.connectMutex_);
+            provider.connecting_ = false;
+            provider.connectFailure_ = failure;
+            provider.failedAt_ = Clock::now();
+            if (!failure && link && link->askedOnce) provider.shared_ = link;
+            provider.connectTurn_.notify_all();
+        }
+        void end(Link& link, const std::optional<FileError>& failure) { end(&link, failure); }
+    };
+
+    // The link an operation runs on: the one every worker shares once a login asked what cannot
+    // be given again, else the worker's own. A worker whose own link has to connect while another
+    // worker connects waits for that first. When the last connection could not be made after the
+    // operation was asked for (`asked`), its error is this operation's too: the user is not asked
+    // again at once. Nothing (and turn.error) then, or when the operation is cancelled while it
+    // waits.
+    Link* pickLink(Session& s, Operation& op, Turn& turn, Clock::time_point asked) {
+        Link& own = linkOf(s);
+        std::unique_lock lock(connectMutex_);
+        while (!shared_ && !own.open() && connecting_) {
+            connectTurn_.wait_for(lock, std::chrono::milliseconds(100));
+            if (op.isCancelled()) {
+                turn.error = FileError::make(ErrorKind::cancelled);
+                return nullptr;
+            }
+        }
+        if (shared_) return shared_;
+        if (!shared_ && !own.open() && connectFailure_ && failedAt_ >= asked) {
+            turn.error = connectFailure_;
+            return nullptr;
+        }
+        if (!own.open()) connecting_ = turn.held = true;
+        return &own;
     }
 
     Link& linkOf(Session& s) {
@@ -756,12 +852,16 @@ private:
         setTimeout(session, timeouts().reply);
         if (auto e = checkHostKey(link, op, session, config, asked)) return e;  // may wait for the user: not watched
         Busy busy(link);
-        ssh::Login login(session, trust_.get(), &op, config, password, keyFolder_);
+        ssh::Login login(session, trust_.get(), &op, config, password, keyFolder_, &loginMemory_);
+        // While the user is asked, the wait is the user's, not the server's silence.
+        login.whileAsking([&link](bool asking) { link.busySince = asking ? 0 : Clock::now().time_since_epoch().count(); });
         const ssh::Login::Result result = login.run();
+        link.askedOnce = link.askedOnce || result.askedOnce;
         if (result.rc == SSH_AUTH_SUCCESS) return std::nullopt;
         if (op.isCancelled()) return connectionLost(link, op);
         if (result.rc == SSH_AUTH_ERROR && !ssh_is_connected(session)) return connectionLost(link, op);
         link.broken = true;
+        if (result.cancelled) return FileError::make(ErrorKind::cancelled);  // the user's own answer
         return FileError::make(ErrorKind::loginRejected, result.refusal);
     }
 
@@ -868,8 +968,11 @@ private:
                 return std::nullopt;
             }
             OperationAccess::disarm(op);
+            {
+                std::lock_guard guard(link.guard);
+                link.fd = -1;
+            }
             ::close(fd);
-            link.fd = -1;
             if (op.isCancelled()) break;
             if (Clock::now() >= deadline) {
                 ::freeaddrinfo(found);
@@ -1791,12 +1894,21 @@ private:
     std::string host_;
     int port_ = 22;
     std::string user_, password_;
+    ssh::LoginMemory loginMemory_;  // what the user answered right, for the provider's next logins
     std::string keyFolder_;  // ~/.ssh, where the configuration and the login keys are looked for
     std::atomic<bool> connected_{false};
     std::mutex trustMutex_;
     std::mutex rootMutex_;
     std::optional<std::string> root_;
     std::mutex linksMutex_;
+    // Whose turn it is to connect (see pickLink), and the link every worker shares once a login
+    // asked what cannot be given again.
+    std::mutex connectMutex_;
+    std::condition_variable connectTurn_;
+    bool connecting_ = false;
+    std::optional<FileError> connectFailure_;  // the last connection's, when it failed
+    Clock::time_point failedAt_{};
+    Link* shared_ = nullptr;
     std::unordered_map<const Session*, std::unique_ptr<Link>> links_;  // one per worker
     std::mutex watchMutex_;
     std::condition_variable watchWake_;

@@ -705,11 +705,62 @@ int noPassphrase(const char*, char*, std::size_t, int, int, void* encrypted) {
 
 }  // namespace
 
+std::optional<std::string> LoginMemory::find(const std::map<std::string, std::string>& kept, const std::string& key) const {
+    std::lock_guard lock(mutex_);
+    const auto it = kept.find(key);
+    if (it == kept.end()) return std::nullopt;
+    return it->second;
+}
+
+std::optional<std::string> LoginMemory::passphrase(const std::string& keyFile) const { return find(passphrases_, keyFile); }
+
+void LoginMemory::keepPassphrase(const std::string& keyFile, const std::string& passphrase) {
+    std::lock_guard lock(mutex_);
+    passphrases_[keyFile] = passphrase;
+}
+
+std::optional<std::string> LoginMemory::password(const std::string& account) const { return find(passwords_, account); }
+
+void LoginMemory::keepPassword(const std::string& account, const std::string& password) {
+    std::lock_guard lock(mutex_);
+    passwords_[account] = password;
+}
+
+void LoginMemory::forgetPassword(const std::string& account) {
+    std::lock_guard lock(mutex_);
+    passwords_.erase(account);
+}
+
 Login::~Login() = default;
 
 Login::Login(ssh_session session, Trust* trust, const Operation* op, const HostConfig& host, std::string password,
-             std::string sshFolder)
-    : session_(session), trust_(trust), op_(op), host_(host), password_(std::move(password)), sshFolder_(std::move(sshFolder)) {}
+             std::string sshFolder, LoginMemory* memory)
+    : session_(session), trust_(trust), op_(op), host_(host), password_(std::move(password)), sshFolder_(std::move(sshFolder)),
+      memory_(memory) {}
+
+std::string Login::account() const { return host_.user + "@" + knownHostsName(host_.host, host_.port); }
+
+std::optional<std::string> Login::knownPassword() const {
+    if (knownRefused_) return std::nullopt;
+    if (!password_.empty()) return password_;
+    return memory_ ? memory_->password(account()) : std::nullopt;
+}
+
+void Login::knownRefused() {
+    if (password_.empty() && memory_) memory_->forgetPassword(account());
+    knownRefused_ = true;
+}
+
+std::optional<LoginAnswer> Login::ask(const LoginQuestion& question) {
+    if (whileAsking_) whileAsking_(true);
+    auto answer = trust_->askLogin(question, op_);
+    if (whileAsking_) whileAsking_(false);
+    return answer;
+}
+
+void Login::triedOnce(const std::string& what) {
+    if (std::find(tried_.begin(), tried_.end(), what) == tried_.end()) tried_.push_back(what);
+}
 
 bool Login::asksForPassword(const std::string& prompt) {
     const std::string text = lower(prompt);
@@ -728,32 +779,43 @@ std::string Login::shown(const std::string& file) const {
 Login::Result Login::run() {
     Result result;
     int rc = ssh_userauth_none(session_, nullptr);
-    // Each way once; a partial success (a server that wants two) opens them all again.
-    bool keysTried = false, promptsTried = false, passwordTried = false;
+    // The keys once, the prompts and the password kTries times each; a partial success (a server
+    // that wants two) opens them all again.
+    bool keysTried = false;
+    int promptTries = 0, passwordTries = 0;
     int methods = 0;
     while (rc != SSH_AUTH_SUCCESS && rc != SSH_AUTH_ERROR) {
         if (!ssh_is_connected(session_)) {
             rc = SSH_AUTH_ERROR;
             break;
         }
-        if (rc == SSH_AUTH_PARTIAL) keysTried = promptsTried = passwordTried = false;
+        if (rc == SSH_AUTH_PARTIAL) {
+            keysTried = false;
+            promptTries = passwordTries = 0;
+        }
+        if (cancelled_) break;  // the user ended it
         methods = ssh_userauth_list(session_, nullptr);
         if ((methods & SSH_AUTH_METHOD_PUBLICKEY) && !keysTried) {
             keysTried = true;
             rc = keys();
-        } else if ((methods & SSH_AUTH_METHOD_INTERACTIVE) && !promptsTried) {
-            promptsTried = true;
-            rc = keyboardInteractive();
-        } else if ((methods & SSH_AUTH_METHOD_PASSWORD) && !passwordTried) {
-            passwordTried = true;
-            rc = password();
+        } else if ((methods & SSH_AUTH_METHOD_INTERACTIVE) && promptTries < kTries) {
+            unanswered_ = false;
+            rc = keyboardInteractive(promptTries++ > 0);
+            if (unanswered_) promptTries = kTries;  // nobody to ask: no use trying again
+        } else if ((methods & SSH_AUTH_METHOD_PASSWORD) && passwordTries < kTries) {
+            unanswered_ = false;
+            rc = password(passwordTries++ > 0);
+            if (unanswered_) passwordTries = kTries;
         } else {
             result.refusal = refusal(methods);
             rc = SSH_AUTH_DENIED;
             break;
         }
     }
+    if (rc == SSH_AUTH_SUCCESS && typedPassword_ && memory_) memory_->keepPassword(account(), *typedPassword_);
     result.rc = rc;
+    result.cancelled = rc != SSH_AUTH_SUCCESS && rc != SSH_AUTH_ERROR && declined_;
+    result.askedOnce = askedOnce_;
     return result;
 }
 
@@ -789,21 +851,32 @@ int Login::keys() {
                 continue;
             }
         }
+        remember_.reset();
         Key key(unlock(file.path));
         if (!key) continue;
         const int rc = ssh_userauth_publickey(session_, nullptr, key.get());
+        // A passphrase to keep is known right only now that the server took its key.
+        if ((rc == SSH_AUTH_SUCCESS || rc == SSH_AUTH_PARTIAL) && remember_ && trust_)
+            trust_->rememberPassphrase(remember_->first, remember_->second);
+        remember_.reset();
         if (done(rc)) return rc;
         tried_.push_back(shown(file.path));
     }
     return SSH_AUTH_DENIED;
 }
 
-// The key file's private key: read at once when it has no passphrase, else with the one the
-// user gives (asked for again when it is wrong).
+// The key file's private key: read at once when it has no passphrase, else with the one an
+// earlier login of the provider found right, else with the one the user gives (asked for again
+// when it is wrong).
 ssh_key Login::unlock(const std::string& file) {
     ssh_key key = nullptr;
     bool encrypted = false;
     if (ssh_pki_import_privkey_file(file.c_str(), nullptr, &noPassphrase, &encrypted, &key) == SSH_OK) return key;
+    if (encrypted && memory_) {
+        if (const auto known = memory_->passphrase(file);
+            known && ssh_pki_import_privkey_file(file.c_str(), known->c_str(), nullptr, nullptr, &key) == SSH_OK)
+            return key;
+    }
     if (!encrypted || !trust_) {
         tried_.push_back(shown(file) + (encrypted ? " (no passphrase given)" : " (not readable as a key)"));
         return nullptr;
@@ -816,23 +889,35 @@ ssh_key Login::unlock(const std::string& file) {
     question.keyFile = shown(file);
     question.title = "Passphrase for " + question.keyFile;
     for (int round = 0; round < 5; ++round) {
-        auto answer = trust_->askLogin(question, op_);
-        if (!answer || answer->answers.empty()) {
+        auto answer = ask(question);
+        if (!answer || answer->cancelled || answer->answers.empty()) {
+            if (answer && answer->cancelled) declined_ = true;
             tried_.push_back(question.keyFile + " (no passphrase given)");
             return nullptr;
         }
         const std::string& passphrase = answer->answers.front();
-        if (ssh_pki_import_privkey_file(file.c_str(), passphrase.c_str(), nullptr, nullptr, &key) == SSH_OK) return key;
+        if (ssh_pki_import_privkey_file(file.c_str(), passphrase.c_str(), nullptr, nullptr, &key) == SSH_OK) {
+            if (memory_) memory_->keepPassphrase(file, passphrase);
+            if (answer->remember) remember_.emplace(question, passphrase);
+            return key;
+        }
         question.again = true;
     }
     tried_.push_back(question.keyFile + " (wrong passphrase)");
     return nullptr;
 }
 
-int Login::keyboardInteractive() {
+int Login::keyboardInteractive(bool again) {
     int rc = ssh_userauth_kbdint(session_, nullptr, nullptr);
-    bool asked = false;
+    // Whether the last round's answers held the known password, and what the user typed for a
+    // prompt that asks for the password: a round that follows took them.
+    bool gaveKnown = false;
+    std::optional<std::string> typed;
+    bool tellAgain = again;  // the first question the user sees says the last answers were refused
     for (int round = 0; rc == SSH_AUTH_INFO && round < 16; ++round) {
+        if (typed) typedPassword_ = typed;
+        gaveKnown = false;
+        typed.reset();
         const int count = ssh_userauth_kbdint_getnprompts(session_);
         std::vector<std::string> answers(static_cast<std::size_t>(std::max(count, 0)));
         LoginQuestion question;
@@ -846,53 +931,88 @@ int Login::keyboardInteractive() {
         question.instruction = instruction ? instruction : "";
         question.title = question.name.empty() ? "Log in to " + host_.host : question.name;
         std::vector<int> asking;  // which prompts go to the user
+        std::vector<bool> forPassword;
         for (int i = 0; i < count; ++i) {
             char echo = 0;
             const char* text = ssh_userauth_kbdint_getprompt(session_, static_cast<unsigned>(i), &echo);
             const std::string prompt = text ? text : "";
-            if (!echo && !passwordUsed_ && !password_.empty() && asksForPassword(prompt)) {
-                answers[static_cast<std::size_t>(i)] = password_;
-                passwordUsed_ = true;
-                tried_.push_back("the password");
+            const bool password = !echo && asksForPassword(prompt);
+            if (const auto known = knownPassword(); password && known && !gaveKnown) {
+                answers[static_cast<std::size_t>(i)] = *known;
+                gaveKnown = true;
+                triedOnce("the password");
                 continue;
             }
             question.prompts.push_back({prompt, echo != 0});
             asking.push_back(i);
+            forPassword.push_back(password);
         }
         if (!asking.empty()) {
             std::optional<LoginAnswer> answer;
-            if (trust_) answer = trust_->askLogin(question, op_);
-            if (!answer || answer->answers.size() != asking.size()) return SSH_AUTH_DENIED;  // nothing is guessed
-            for (std::size_t k = 0; k < asking.size(); ++k) answers[static_cast<std::size_t>(asking[k])] = answer->answers[k];
-            if (!asked) tried_.push_back("answers to its prompts");
-            asked = true;
+            question.again = std::exchange(tellAgain, false);
+            if (trust_) answer = ask(question);
+            if (answer && answer->cancelled) {
+                cancelled_ = declined_ = true;
+                return SSH_AUTH_DENIED;
+            }
+            if (!answer || answer->answers.size() != asking.size()) {
+                unanswered_ = true;
+                return SSH_AUTH_DENIED;  // nothing is guessed
+            }
+            for (std::size_t k = 0; k < asking.size(); ++k) {
+                answers[static_cast<std::size_t>(asking[k])] = answer->answers[k];
+                if (forPassword[k]) typed = answer->answers[k];
+                else askedOnce_ = true;
+            }
+            triedOnce("answers to its prompts");
         }
         for (int i = 0; i < count; ++i)
             ssh_userauth_kbdint_setanswer(session_, static_cast<unsigned>(i), answers[static_cast<std::size_t>(i)].c_str());
         rc = ssh_userauth_kbdint(session_, nullptr, nullptr);
     }
+    if (rc == SSH_AUTH_SUCCESS || rc == SSH_AUTH_PARTIAL) {
+        if (typed) typedPassword_ = typed;
+    } else if (rc == SSH_AUTH_DENIED) {
+        declined_ = false;  // the server refused what was given: a refusal, whatever was cancelled before
+        if (gaveKnown) knownRefused();  // refused right after the known password went: it is wrong here
+    }
     return rc == SSH_AUTH_INFO ? SSH_AUTH_DENIED : rc;
 }
 
-int Login::password() {
-    std::string secret = passwordUsed_ ? std::string() : password_;
-    if (secret.empty()) {
+int Login::password(bool again) {
+    std::optional<std::string> secret = knownPassword();
+    const bool known = secret.has_value();
+    if (!secret) {
         // Nobody saved one (or it was refused already): asked for, as OpenSSH does.
-        if (!trust_) return SSH_AUTH_DENIED;
+        if (!trust_) {
+            unanswered_ = true;
+            return SSH_AUTH_DENIED;
+        }
         LoginQuestion question;
         question.kind = LoginQuestion::Kind::prompts;
         question.host = host_.host;
         question.port = host_.port;
         question.user = host_.user;
         question.title = "Log in to " + host_.host;
+        question.again = again;
         question.prompts.push_back({host_.user + "@" + host_.host + "'s password: ", false});
-        auto answer = trust_->askLogin(question, op_);
-        if (!answer || answer->answers.size() != 1) return SSH_AUTH_DENIED;
+        auto answer = ask(question);
+        if (answer && answer->cancelled) {
+            cancelled_ = declined_ = true;
+            return SSH_AUTH_DENIED;
+        }
+        if (!answer || answer->answers.size() != 1) {
+            unanswered_ = true;
+            return SSH_AUTH_DENIED;
+        }
         secret = answer->answers.front();
     }
-    passwordUsed_ = true;
-    tried_.push_back("the password");
-    return ssh_userauth_password(session_, nullptr, secret.c_str());
+    triedOnce("the password");
+    const int rc = ssh_userauth_password(session_, nullptr, secret->c_str());
+    if (rc == SSH_AUTH_DENIED) declined_ = false;
+    if (rc == SSH_AUTH_DENIED && known) knownRefused();
+    if ((rc == SSH_AUTH_SUCCESS || rc == SSH_AUTH_PARTIAL) && !known) typedPassword_ = secret;
+    return rc;
 }
 
 std::string Login::refusal(int methods) const {

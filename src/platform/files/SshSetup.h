@@ -20,7 +20,9 @@
 //
 // The login's questions (a key's passphrase, keyboard-interactive prompts, a password nobody
 // saved) go to the user through Trust::askLogin, the road the host-key questions take; with
-// nobody to answer, nothing is guessed.
+// nobody to answer, nothing is guessed. What the user answered right is kept in memory for the
+// provider's life (LoginMemory), so that a new connection asks only what must be asked again (a
+// one-time code).
 
 #include <libssh/libssh.h>
 #include <sys/stat.h>
@@ -28,7 +30,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -36,11 +41,7 @@
 #include <vector>
 
 #include "platform/files/FileError.h"
-
-namespace files {
-class Operation;
-class Trust;
-}  // namespace files
+#include "platform/files/Trust.h"
 
 namespace files::ssh {
 
@@ -200,14 +201,43 @@ private:
     bool reap(bool wait);
 };
 
+// What a provider's logins learnt that may answer its next login without asking: the
+// passphrases that opened key files, and the passwords the user typed that a server took (each
+// for its account, "user@[host]:port", so a jump host is never given the server's). In memory
+// only, for the provider's life; never logged. A one-time code is never kept: it cannot be given
+// twice.
+class LoginMemory {
+public:
+    std::optional<std::string> passphrase(const std::string& keyFile) const;
+    void keepPassphrase(const std::string& keyFile, const std::string& passphrase);
+    std::optional<std::string> password(const std::string& account) const;
+    void keepPassword(const std::string& account, const std::string& password);
+    void forgetPassword(const std::string& account);
+
+private:
+    std::optional<std::string> find(const std::map<std::string, std::string>& kept, const std::string& key) const;
+
+    mutable std::mutex mutex_;
+    std::map<std::string, std::string> passphrases_;
+    std::map<std::string, std::string> passwords_;
+};
+
 // Logs in on a connected session whose host key is trusted, in OpenSSH's order: first the keys
 // (the agent's that match a key file, then the agent's others unless IdentitiesOnly, then the
 // key files the agent does not hold; the key files are the configuration's IdentityFiles, or
 // only when it names none ~/.ssh/id_rsa, id_ecdsa, id_ed25519; a key file is offered by its
 // public half, and its passphrase asked for only once the server would take it, and asked again
 // when the answer is wrong), then keyboard-interactive (each round shown as the server writes
-// it; the saved password answers only a prompt that asks for the password, and only once), then
-// the password (the saved one, or asked for).
+// it; the known password answers only a prompt that asks for the password), then the password
+// (the known one, or asked for). The known password is the saved one, else one the user typed
+// that a server of the provider took (LoginMemory); once refused it is not given again.
+// As OpenSSH does (NumberOfPasswordPrompts), keyboard-interactive and the password are tried up
+// to kTries times each while the server still offers them, the user asked again after a refusal.
+// The user's Cancel on a prompt or the password ends the login; on a passphrase it passes that key
+// over. A login that goes no further after a Cancel, the server having refused nothing given
+// since, is the user's own doing (Result::cancelled), not a refusal.
+// A passphrase the user asked to keep ("remember") is handed to Trust::rememberPassphrase only
+// once it opened the key and the server took that key.
 class AgentFilter;
 
 class Login {
@@ -215,11 +245,23 @@ public:
     struct Result {
         int rc = SSH_AUTH_DENIED;  // SSH_AUTH_SUCCESS, SSH_AUTH_DENIED, SSH_AUTH_ERROR (the connection)
         std::string refusal;       // for a refusal: what the server accepts and what was tried
+        bool cancelled = false;    // not through, and the user chose Cancel on one of its questions
+        // The user answered a prompt that is not the password (a one-time code): what cannot be
+        // given again, so another connection would have to ask it again.
+        bool askedOnce = false;
     };
+    // How many times keyboard-interactive and the password are tried each (OpenSSH's default
+    // NumberOfPasswordPrompts).
+    static constexpr int kTries = 3;
+    // `memory` (may be null): what earlier logins of the provider learnt; what this one learns
+    // goes there.
     Login(ssh_session session, Trust* trust, const Operation* op, const HostConfig& host, std::string password,
-          std::string sshFolder);
+          std::string sshFolder, LoginMemory* memory = nullptr);
     ~Login();
     Result run();
+    // Called with true before each question to the user and with false once it is answered
+    // (the wait for the user is not the server's silence).
+    void whileAsking(std::function<void(bool asking)> hook) { whileAsking_ = std::move(hook); }
 
     // Whether a keyboard-interactive prompt asks for the account's password (not a one-time
     // code, a new password or a token).
@@ -227,11 +269,18 @@ public:
 
 private:
     int keys();
-    int keyboardInteractive();
-    int password();
+    int keyboardInteractive(bool again);
+    int password(bool again);
     std::string refusal(int methods) const;
     std::string shown(const std::string& file) const;  // "~/.ssh/site_key"
     ssh_key unlock(const std::string& file);  // the private key; nothing when not given (tried_ says why)
+    // The password known without asking, unless the server refused it in this login.
+    std::optional<std::string> knownPassword() const;
+    // The known password was refused: it is not given again (and forgotten when it was typed).
+    void knownRefused();
+    void triedOnce(const std::string& what);  // noted in tried_ unless it is there already
+    std::optional<LoginAnswer> ask(const LoginQuestion& question);  // through the trust (set)
+    std::string account() const;  // "user@[host]:port", as LoginMemory keeps passwords
 
     ssh_session session_;
     Trust* trust_;
@@ -239,9 +288,20 @@ private:
     HostConfig host_;
     std::string password_;
     std::string sshFolder_;
-    bool passwordUsed_ = false;
+    LoginMemory* memory_;
+    bool knownRefused_ = false;
+    std::optional<std::string> typedPassword_;  // typed by the user in this login: kept once it went through
+    bool cancelled_ = false;   // the user chose Cancel on a prompt or the password: the login ends
+    bool unanswered_ = false;  // a prompt or the password had nobody to answer it
+    // The user chose Cancel on a question (a passphrase's included), and the server refused
+    // nothing given after it: a login that ends so is the user's own doing.
+    bool declined_ = false;
+    bool askedOnce_ = false;  // see Result::askedOnce
+    // "Remember" asked for the passphrase of the key being tried: handed on once the server takes it.
+    std::optional<std::pair<LoginQuestion, std::string>> remember_;
     std::vector<std::string> tried_;
     std::unique_ptr<AgentFilter> agentFilter_;  // the agent as the login may see it
+    std::function<void(bool)> whileAsking_;
 };
 
 }  // namespace files::ssh

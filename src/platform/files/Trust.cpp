@@ -109,4 +109,13 @@ std::optional<LoginAnswer> Trust::askLogin(const LoginQuestion& question, const 
     return std::move(*answer);
 }
 
+void Trust::rememberPassphrase(const LoginQuestion& question, const std::string& passphrase) {
+    std::shared_ptr<TrustAsker> asker;
+    {
+        std::lock_guard lock(mutex_);
+        asker = asker_;
+    }
+    if (asker) asker->rememberPassphrase(question, passphrase);
+}
+
 }  // namespace files

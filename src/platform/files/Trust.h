@@ -77,12 +77,15 @@ struct LoginQuestion {
     std::string name, instruction;   // prompts: what the server calls the round and says of it
     std::vector<Prompt> prompts;     // prompts: in the server's order (none for passphrase)
     std::string keyFile;             // passphrase: the key file, as its path is written
-    bool again = false;              // passphrase: the last answer for this file was wrong
+    // The server did not take the last answers to these prompts (or the passphrase given for this
+    // file was wrong): the user is asked again.
+    bool again = false;
 };
 
 struct LoginAnswer {
     std::vector<std::string> answers;  // one per prompt; the passphrase alone for a key file
     bool remember = false;             // passphrase: the user asked to keep it (in the keyring)
+    bool cancelled = false;            // the user chose Cancel (no answers then)
 };
 
 // Puts a question to the user. `answer` is called exactly once, from any thread (true: trust).
@@ -90,10 +93,17 @@ class TrustAsker {
 public:
     virtual ~TrustAsker() = default;
     virtual void ask(TrustQuestion question, std::function<void(bool trust)> answer) = 0;
-    // A login question; nothing (Cancel, or no window to ask in) goes on to the next way to log
-    // in. An asker that cannot show such questions answers nothing.
+    // A login question: the answers, the user's Cancel (an answer with `cancelled`), or nothing
+    // when nobody could be asked (no window to ask in). An asker that cannot show such questions
+    // answers nothing.
     virtual void askLogin(LoginQuestion, std::function<void(std::optional<LoginAnswer> answer)> answer) {
         answer(std::nullopt);
+    }
+    // The passphrase the user asked to keep for question.keyFile opened the key and the server
+    // took it: it may be stored now (never before it is known to be right). From a worker thread.
+    virtual void rememberPassphrase(const LoginQuestion& question, const std::string& passphrase) {
+        (void)question;
+        (void)passphrase;
     }
 };
 
@@ -128,9 +138,12 @@ public:
     // cancelled operation.
     bool decide(const TrustQuestion& question, const Operation* op = nullptr, bool* answered = nullptr);
 
-    // Asks the user a login question (through the asker) and waits for the answer: nothing
-    // without an asker, on Cancel, or once `op` is cancelled. Never logged.
+    // Asks the user a login question (through the asker) and waits for the answer: the user's
+    // answers or Cancel (see TrustAsker::askLogin); nothing without an asker, when nobody could be
+    // asked, or once `op` is cancelled. Never logged.
     std::optional<LoginAnswer> askLogin(const LoginQuestion& question, const Operation* op = nullptr);
+    // Hands a passphrase known to be right to the asker to keep (see TrustAsker).
+    void rememberPassphrase(const LoginQuestion& question, const std::string& passphrase);
 
     // Where the app keeps what it trusts.
     std::filesystem::path knownHostsFile() const;

@@ -3,9 +3,12 @@
 #include <QString>
 
 #include <algorithm>
+#include <chrono>
+#include <mutex>
 #include <numeric>
 
 #include "platform/dispatch/Dispatch.h"
+#include "platform/dispatch/ExitDrain.h"
 #include "tandrel/foundation/AMZLogger.h"
 #include "tandrel/foundation/VornProviderErrors.h"
 #include "tandrel/foundation/VornServerAddress.h"
@@ -105,6 +108,65 @@ std::shared_ptr<files::FileProvider> VornProviderBucket::provider() const {
 
 namespace {
 
+// The SFTP bucket whose login the server form just checked, kept a short while so that the
+// window that connects to the server right after it was saved takes it over: its connection is
+// logged in already, and whatever the login asked (a passphrase, a one-time code) is not asked a
+// second time. Taken once, by a bucket for the same URL and credential; let go (off the GUI
+// thread) when a newer check replaces it or its time is up. Never destroyed with the process's
+// globals: a provider still kept at exit is closed by the exit's own close, within its bound.
+struct CheckedLogin {
+    std::mutex mutex;
+    std::string url;
+    files::Credential credential;
+    std::shared_ptr<VornProviderBucket> bucket;
+    uint64_t serial = 0;
+};
+constexpr std::chrono::minutes kCheckedLoginKept{2};
+
+CheckedLogin& checked_login() {
+    static auto* kept = new CheckedLogin;
+    return *kept;
+}
+
+void release_off_main(std::shared_ptr<VornProviderBucket> bucket) {
+    if (!bucket) return;
+    dispatch::asyncAwaitedAtExit(dispatch::globalQueue(dispatch::QoS::background), "a checked server's connection",
+                                 [bucket = std::move(bucket)]() mutable { bucket.reset(); });
+}
+
+void keep_checked_login(const std::string& url, const files::Credential& credential,
+                        std::shared_ptr<VornProviderBucket> bucket) {
+    auto& kept = checked_login();
+    std::shared_ptr<VornProviderBucket> replaced;
+    uint64_t serial = 0;
+    {
+        std::lock_guard lock(kept.mutex);
+        replaced = std::exchange(kept.bucket, std::move(bucket));
+        kept.url = url;
+        kept.credential = credential;
+        serial = ++kept.serial;
+    }
+    release_off_main(std::move(replaced));
+    dispatch::after(dispatch::mainQueue(), kCheckedLoginKept, [serial] {
+        auto& k = checked_login();
+        std::shared_ptr<VornProviderBucket> expired;
+        {
+            std::lock_guard lock(k.mutex);
+            if (k.serial == serial) expired = std::move(k.bucket);
+        }
+        release_off_main(std::move(expired));
+    });
+}
+
+std::shared_ptr<VornProviderBucket> take_checked_login(const std::string& url, const files::Credential& credential) {
+    auto& kept = checked_login();
+    std::lock_guard lock(kept.mutex);
+    if (!kept.bucket || kept.url != url || kept.credential.user != credential.user ||
+        kept.credential.password != credential.password)
+        return nullptr;
+    return std::move(kept.bucket);
+}
+
 // Puts the connector of a provider into the bucket; nothing without a provider.
 template <typename Connector>
 void add_connector(VornProviderBucket& bucket, std::shared_ptr<Connector> VornProviderBucket::*slot, Type type,
@@ -132,6 +194,19 @@ void VornConnectorBuilder::make_bucket_for_service(const std::string& url, const
                                                    EnumManager::VornConnectionType type, const BucketCompletion& completion,
                                                    std::shared_ptr<files::LeftoverCopies> leftovers,
                                                    bool require_encryption, bool plain_allowed) {
+    if (type == Type::sftp) {
+        if (auto checked = take_checked_login(url, credential.value_or(files::Credential{}))) {
+            if (completion) completion(std::move(checked), std::nullopt);
+            return;
+        }
+    }
+    build_bucket(url, credential, type, completion, std::move(leftovers), require_encryption, plain_allowed);
+}
+
+void VornConnectorBuilder::build_bucket(const std::string& url, const std::optional<files::Credential>& credential,
+                                        EnumManager::VornConnectionType type, const BucketCompletion& completion,
+                                        std::shared_ptr<files::LeftoverCopies> leftovers, bool require_encryption,
+                                        bool plain_allowed) {
     auto bucket = std::make_shared<VornProviderBucket>();
     bucket->base = std::make_shared<VornConnectorBase>();
     bucket->base->url = url;
@@ -183,12 +258,22 @@ void VornConnectorBuilder::make_bucket_for_service(const std::string& url, const
 void VornConnectorBuilder::make_bucket_for_form(const std::string& url, const std::optional<files::Credential>& credential,
                                                 EnumManager::VornConnectionType type, LoginCompletion completion,
                                                 bool require_encryption) {
-    make_bucket_for_service(
+    build_bucket(
         url, credential, type,
-        [completion](std::shared_ptr<VornProviderBucket> bucket, std::optional<VornError> error) {
-            VornConnectorUtilityClass::check_login(std::move(bucket), std::move(error), completion);
+        [url, credential, type, completion](std::shared_ptr<VornProviderBucket> bucket, std::optional<VornError> error) {
+            // An SFTP login that went through is kept for the window that connects next (see
+            // keep_checked_login). One holder for all the copies of the completion: the bucket
+            // is let go where this says, not wherever the last copy goes.
+            auto kept = std::make_shared<std::shared_ptr<VornProviderBucket>>(type == Type::sftp && !error ? bucket : nullptr);
+            VornConnectorUtilityClass::check_login(
+                std::move(bucket), std::move(error), [url, credential, kept, completion](std::optional<VornError> failure) {
+                    auto checked = std::move(*kept);
+                    if (!failure && checked) keep_checked_login(url, credential.value_or(files::Credential{}), std::move(checked));
+                    else release_off_main(std::move(checked));
+                    if (completion) completion(failure);
+                });
         },
-        nullptr, require_encryption);
+        nullptr, require_encryption, false);
 }
 
 // ---- login check ---------------------------------------------------------------------------

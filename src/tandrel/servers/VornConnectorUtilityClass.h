@@ -24,18 +24,28 @@ public:
     // app_trust() trusts; an FTP provider keeps the temporary copies broken saves leave in
     // `leftovers` (in memory only without it), and with `require_encryption` never logs in
     // without TLS; once it has spoken TLS, only with `plain_allowed` (the user unticked
-    // "Require encryption" for a server that had) does it log in without TLS again.
+    // "Require encryption" for a server that had) does it log in without TLS again. An SFTP bucket
+    // whose login the server form checked a moment ago for the same URL and credential is handed
+    // over instead of a new one (one login, asked once: see make_bucket_for_form).
     static void make_bucket_for_service(const std::string& url, const std::optional<files::Credential>& credential,
                                         EnumManager::VornConnectionType type, const BucketCompletion& completion,
                                         std::shared_ptr<files::LeftoverCopies> leftovers = nullptr,
                                         bool require_encryption = false, bool plain_allowed = false);
     // Builds the same bucket, then checks the login on it: the completion runs exactly once, on
-    // the main queue, with the failure or none.
+    // the main queue, with the failure or none. An SFTP bucket whose login went through is kept
+    // for two minutes, for the window that connects to the server next (make_bucket_for_service
+    // takes it once).
     static void make_bucket_for_form(const std::string& url, const std::optional<files::Credential>& credential,
                                      EnumManager::VornConnectionType type, LoginCompletion completion,
                                      bool require_encryption = false);
     // The options every provider the app builds gets.
     static files::ProviderOptions provider_options(bool require_encryption, bool plain_allowed = false);
+
+private:
+    // make_bucket_for_service without the bucket a form check kept.
+    static void build_bucket(const std::string& url, const std::optional<files::Credential>& credential,
+                             EnumManager::VornConnectionType type, const BucketCompletion& completion,
+                             std::shared_ptr<files::LeftoverCopies> leftovers, bool require_encryption, bool plain_allowed);
 };
 
 class VornConnectorUtilityClass {

@@ -142,7 +142,9 @@ QString login_message(const files::LoginQuestion& question) {
         text = (question.again ? "The passphrase was wrong. " : "") + std::string("Enter the passphrase of the key ") +
                question.keyFile + " to log in to " + server + ".";
     } else {
-        if (!question.instruction.empty()) text = question.instruction + "\n";
+        // As OpenSSH says it when the server did not take the answers and asks again.
+        if (question.again) text = "Permission denied, please try again.\n";
+        if (!question.instruction.empty()) text += question.instruction + "\n";
         text += "The server " + server + " asks:";
         for (const auto& prompt : question.prompts) text += "\n" + prompt.text;
     }
@@ -170,16 +172,15 @@ void show_login_window(files::LoginQuestion question, std::shared_ptr<OnceLoginA
             });
         }
     }
-    const std::string keyFile = question.keyFile;
-    auto answer_with = [weak, once, keyFile](bool remember) {
-        return [weak, once, keyFile, remember] {
+    // "Remember" is only passed on: the passphrase is stored once it proved right (see
+    // VornTrustAsker::rememberPassphrase).
+    auto answer_with = [weak, once](bool remember) {
+        return [weak, once, remember] {
             auto shown = weak.lock();
             if (!shown) return once->give(std::nullopt);
             files::LoginAnswer answer;
             for (QLineEdit* field : shown->textFields()) answer.answers.push_back(field->text().toStdString());
             answer.remember = remember;
-            if (remember && !answer.answers.empty())
-                keychain::writePassword(VornTrustAsker::kPassphraseService, keyFile, answer.answers.front(), nullptr);
             once->give(std::move(answer));
         };
     };
@@ -188,7 +189,11 @@ void show_login_window(files::LoginQuestion question, std::shared_ptr<OnceLoginA
     alert->addAction(primary);
     if (passphrase)
         alert->addAction(ui::AlertAction::make(QStringLiteral("Unlock and Remember"), ui::AlertActionStyle::default_, answer_with(true)));
-    alert->addAction(ui::AlertAction::make(QStringLiteral("Cancel"), ui::AlertActionStyle::cancel, [once] { once->give(std::nullopt); }));
+    alert->addAction(ui::AlertAction::make(QStringLiteral("Cancel"), ui::AlertActionStyle::cancel, [once] {
+        files::LoginAnswer cancelled;
+        cancelled.cancelled = true;
+        once->give(std::move(cancelled));
+    }));
     alert->setPreferredAction(primary);
     VORNPresenterUtility::present_on_main(presenter, [presenter, alert, once](bool ready) {
         if (!ready || !presenter || !presenter->presentViewController(alert, true)) once->give(std::nullopt);
@@ -214,4 +219,9 @@ void VornTrustAsker::askLogin(files::LoginQuestion question,
                                    show_login_window(std::move(question), once);
                                });
     });
+}
+
+void VornTrustAsker::rememberPassphrase(const files::LoginQuestion& question, const std::string& passphrase) {
+    if (question.keyFile.empty()) return;
+    keychain::writePassword(kPassphraseService, question.keyFile, passphrase, nullptr);
 }

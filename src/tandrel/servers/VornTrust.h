@@ -23,10 +23,13 @@ public:
     void ask(files::TrustQuestion question, std::function<void(bool trust)> answer) override;
     // An SSH login's question as an alert with one field per prompt (hidden as typed unless the
     // server lets it show): "Log In" / "Cancel"; for a key's passphrase "Unlock", "Unlock and
-    // Remember" (kept in the keyring under kPassphraseService and the key file) and "Cancel". A
-    // remembered passphrase answers without a window, unless it was just found wrong (then it
-    // is removed). Nothing when no window can show it, or on Cancel.
+    // Remember" (the answer asks for it to be kept) and "Cancel". A remembered passphrase answers
+    // without a window, unless it was just found wrong (then it is removed). Cancel answers as
+    // the user's Cancel; nothing when no window can show it.
     void askLogin(files::LoginQuestion question, std::function<void(std::optional<files::LoginAnswer>)> answer) override;
+    // Keeps a passphrase that proved right in the keyring, under kPassphraseService and the key
+    // file.
+    void rememberPassphrase(const files::LoginQuestion& question, const std::string& passphrase) override;
 
     static constexpr const char* kPassphraseService = "Dravix SSH key passphrase";
 };

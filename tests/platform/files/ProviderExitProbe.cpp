@@ -7,11 +7,16 @@
 //   provider_exit_probe <peer kind>   the local server of that kind (tests/peers), with its
 //                                     certificate or host key trusted; status 0 when the listing
 //                                     worked and the program ended well, 3 when it did not list
+//   provider_exit_probe sshd silent   the SSH server through a relay that, once the first listing
+//                                     went through, stops passing the server's bytes on; a second
+//                                     listing is on its way (waiting for an answer as long as an
+//                                     hour) when main returns
 //
 // The peers' .env files are read from DRAVIX_PEERS_DIR, as the tests read them.
 #include <iostream>
 
 #include "platform/files/ProviderTestSupport.h"
+#include "platform/files/SshRelay.h"
 
 namespace {
 
@@ -22,8 +27,9 @@ std::shared_ptr<files::FileProvider> g_provider;
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::cerr << "usage: provider_exit_probe <peer kind>\n";
+    const bool silent = argc == 3 && std::string(argv[2]) == "silent";
+    if (argc != 2 && !silent) {
+        std::cerr << "usage: provider_exit_probe <peer kind> [silent]\n";
         return 2;
     }
     filestest::Peer peer = filestest::loadPeer(argv[1]);
@@ -45,7 +51,15 @@ int main(int argc, char** argv) {
             return 3;
         }
     }
-    g_provider = files::makeProvider(peer.url, {peer.user, peer.password}, options);
+    std::string url = peer.url;
+    // Never destroyed: it carries the connection until the process ends.
+    sshtest::Relay* relay = silent ? new sshtest::Relay(peer.port) : nullptr;
+    if (relay) {
+        url = "sftp://127.0.0.1:" + std::to_string(relay->port());
+        options.workers = 1;
+        options.timeouts.reply = std::chrono::hours(1);
+    }
+    g_provider = files::makeProvider(url, {peer.user, peer.password}, options);
     if (!g_provider) {
         std::cerr << "no provider for " << peer.url << "\n";
         return 3;
@@ -54,6 +68,10 @@ int main(int argc, char** argv) {
     if (error) {
         std::cerr << "the listing failed: " << filestest::describe(error) << "\n";
         return 3;
+    }
+    if (relay) {
+        relay->freeze();
+        g_provider->contentsOfDirectory("/", [](auto&&...) {});
     }
     std::cout << "listed " << entries.size() << " entries, encrypted: "
               << (g_provider->connectionEncrypted().value_or(false) ? "yes" : "no") << std::endl;

@@ -17,9 +17,10 @@ struct Ending {
     std::string output;
 };
 
-Ending runProbe(const std::string& kind) {
+Ending runProbe(const std::string& kind, const std::string& mode = {}) {
     Ending ending;
-    const std::string command = std::string("'") + DRAVIX_PROVIDER_EXIT_PROBE + "' '" + kind + "' 2>&1";
+    // A probe that has not ended after a minute never will (status 124).
+    const std::string command = std::string("timeout 60 '") + DRAVIX_PROVIDER_EXIT_PROBE + "' '" + kind + "' " + mode + " 2>&1";
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return ending;
     char buffer[4096];
@@ -57,5 +58,15 @@ INSTANTIATE_TEST_SUITE_P(Servers, ProviderHeldUntilExit,
                              }
                              return name;
                          });
+
+// A server that stops answering does not hold the exit: an SFTP listing still waits for its answer
+// (for as long as an hour) when the program ends, and the program ends all the same, well.
+TEST(ProviderExit, AServerThatFellSilentDoesNotHoldTheExit) {
+    const filestest::Peer peer = filestest::loadPeer("sshd");
+    if (!peer.skipReason.empty()) GTEST_SKIP() << peer.skipReason;
+    const Ending ending = runProbe("sshd", "silent");
+    EXPECT_TRUE(WIFEXITED(ending.status) && WEXITSTATUS(ending.status) == 0)
+        << describeStatus(ending.status) << "\n" << ending.output;
+}
 
 }  // namespace

@@ -34,6 +34,7 @@
 #include <sstream>
 
 #include "ProviderTestSupport.h"
+#include "SshRelay.h"
 #include "SshTestSupport.h"
 #include "platform/defaults/Base64.h"
 #include "platform/files/RemotePath.h"
@@ -165,6 +166,16 @@ protected:
         files::ProviderOptions options = options_;
         options.trust = std::move(trust);
         return files::makeProvider(url.empty() ? peer_.url : url, {user, password}, options);
+    }
+
+    // The client's key put in home/.ssh/id_ed25519 (with its .pub), under `passphrase`.
+    bool keyWithPassphrase(const fs::path& home, const std::string& passphrase) {
+        makeDiskFolder(home / ".ssh");
+        const fs::path key = home / ".ssh/id_ed25519";
+        fs::copy_file(fs::path(peer_.values["CLIENT_HOME"]) / ".ssh/id_ed25519", key);
+        fs::copy_file(fs::path(peer_.values["CLIENT_HOME"]) / ".ssh/id_ed25519.pub", key.string() + ".pub");
+        ::chmod(key.c_str(), 0600);
+        return run("ssh-keygen -q -p -P '' -N '" + passphrase + "' -f '" + key.string() + "' >/dev/null 2>&1").first == 0;
     }
 
     // A provider of one connection to `alias`, which the user's configuration in `home` sends to
@@ -1568,96 +1579,6 @@ TEST_F(SftpPeerTest, AProviderLeavesNoConnectionOpenWhenItGoes) {
     EXPECT_EQ(openFiles(), before);
 }
 
-// A relay on a port of its own to the server, passing every connection on, which can stop
-// passing the server's bytes on (a server that falls silent in the middle of a session) or cut
-// the connections it carries (as a server does whose login grace time ran out).
-class Relay {
-public:
-    explicit Relay(int serverPort) : serverPort_(serverPort) {
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(listener_, 8);
-        socklen_t len = sizeof a;
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-        acceptor_ = std::thread([this] { acceptAll(); });
-    }
-    ~Relay() {
-        stop_ = true;
-        ::shutdown(listener_, SHUT_RDWR);
-        acceptor_.join();
-        cut();
-        for (std::thread& t : pipes_) t.join();
-        for (int fd : open_) ::close(fd);
-        ::close(listener_);
-    }
-    int port() const { return port_; }
-    int connections() const { return connections_; }
-    long fromClient() const { return fromClient_; }  // bytes passed on to the server
-    void freeze() { frozen_ = true; }
-    void thaw() { frozen_ = false; }
-    int ended() const { return ended_; }  // connections either side closed
-    // Ends every connection carried so far, on both sides.
-    void cut() {
-        std::lock_guard lock(mutex_);
-        for (int fd : open_) ::shutdown(fd, SHUT_RDWR);
-    }
-
-private:
-    void acceptAll() {
-        for (;;) {
-            const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (client < 0 || stop_) {
-                if (client >= 0) ::close(client);
-                return;
-            }
-            const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            a.sin_port = htons(static_cast<uint16_t>(serverPort_));
-            ::connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a);
-            ++connections_;
-            std::lock_guard lock(mutex_);
-            open_.push_back(client);
-            open_.push_back(server);
-            pipes_.emplace_back([this, client, server] {
-                char buffer[65536];
-                while (!stop_) {
-                    const bool frozen = frozen_;
-                    pollfd fds[2] = {{client, POLLIN, 0}, {server, static_cast<short>(frozen ? 0 : POLLIN), 0}};
-                    if (::poll(fds, 2, 50) < 0) break;
-                    bool ended = false;
-                    for (int i = 0; i < 2 && !ended; ++i) {
-                        if ((i == 1 && frozen) || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-                        const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-                        ended = n <= 0 || ::send(fds[1 - i].fd, buffer, static_cast<std::size_t>(n), MSG_NOSIGNAL) != n;
-                        if (!ended && i == 0) fromClient_ += n;
-                    }
-                    if (ended) break;
-                }
-                ::shutdown(client, SHUT_RDWR);
-                ::shutdown(server, SHUT_RDWR);
-                ++ended_;
-            });
-        }
-    }
-    const int serverPort_;
-    int listener_ = -1;
-    int port_ = 0;
-    std::atomic<bool> stop_{false}, frozen_{false};
-    std::atomic<int> connections_{0};
-    std::atomic<int> ended_{0};
-    std::atomic<long> fromClient_{0};
-    std::mutex mutex_;
-    std::vector<int> open_;  // closed with the relay
-    std::vector<std::thread> pipes_;
-    std::thread acceptor_;
-};
-
 // A kept connection sends keepalives while idle, every ServerAliveInterval of the user's
 // configuration: the server's second port, which drops a connection idle for about two
 // seconds, keeps it, and the next listing needs no new connection.
@@ -1723,6 +1644,106 @@ TEST_F(SftpPeerTest, AServerThatFallsSilentInASessionTimesOut) {
     ASSERT_TRUE(list.get<1>());
     EXPECT_EQ(list.get<1>()->kind, ErrorKind::timedOut) << describe(list.get<1>());
     EXPECT_LT(std::chrono::steady_clock::now() - started, 6s);
+}
+
+// ---- what the login keeps ------------------------------------------------------------------
+
+// The saved password goes with a blank user name (the user then comes from ~/.ssh/config): it
+// answers the password and the keyboard-interactive servers alike, and nothing is asked.
+TEST_F(SftpPeerTest, TheSavedPasswordGoesWithABlankUserName) {
+    const std::string kbdUrl = peer_.values["KBDINT_URL"];
+    ASSERT_FALSE(kbdUrl.empty());
+    const struct {
+        const char* what;
+        int port;
+        std::string accepted;
+    } rows[] = {
+        {"password", peer_.port, "Accepted password for " + peer_.user},
+        {"keyboard-interactive", std::stoi(kbdUrl.substr(kbdUrl.rfind(':') + 1)),
+         "Accepted keyboard-interactive/pam for " + peer_.user},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        TempFolder home;  // no key: only the password can log in
+        ClientHome client(home.path);
+        makeDiskFolder(home.path / ".ssh");
+        writeDiskFile(home.path / ".ssh/config", "Host blank\n    HostName 127.0.0.1\n    Port " + std::to_string(row.port) +
+                                                     "\n    User " + peer_.user + "\n");
+        TempFolder app;
+        auto trust = std::make_shared<files::Trust>(app.path, peer_.values["KNOWN_HOSTS"]);
+        auto asker = std::make_shared<ScriptedAsker>(std::vector<std::optional<std::vector<std::string>>>{}, peer_.password);
+        trust->setAsker(asker);
+        const std::size_t before = logged(row.accepted);
+        auto provider = providerWith(trust, "", peer_.password, "sftp://blank/");
+        const auto error = Sync{*provider}.login();
+        EXPECT_FALSE(error) << describe(error);
+        EXPECT_TRUE(waitLogged(row.accepted, before + 1));
+        EXPECT_TRUE(asker->questions().empty()) << asker->questions().front().title;
+    }
+}
+
+// A key's passphrase the user typed is asked once for the provider: a new connection (the first
+// one dropped) opens the key with it. One the user asked to keep goes to the asker to be stored
+// only once it proved right and the server took the key; a wrong one never.
+TEST_F(SftpPeerTest, APassphraseIsAskedOnceAndKeptOnlyOnceTheKeyWasTaken) {
+    TempFolder home;
+    const std::string passphrase = "open sesame " + randomTag();
+    ASSERT_TRUE(keyWithPassphrase(home.path, passphrase));
+    ClientHome client(home.path);
+
+    // Answers every passphrase question from its list with "remember", and records what it was
+    // handed to keep.
+    class Remembering final : public files::TrustAsker {
+    public:
+        explicit Remembering(std::vector<std::string> answers) : answers_(std::move(answers)) {}
+        void ask(files::TrustQuestion question, std::function<void(bool)> answer) override { answer(question.acceptable); }
+        void askLogin(files::LoginQuestion question, std::function<void(std::optional<files::LoginAnswer>)> answer) override {
+            std::lock_guard lock(mutex_);
+            if (question.kind != files::LoginQuestion::Kind::passphrase || asked_ == answers_.size()) return answer(std::nullopt);
+            answer(files::LoginAnswer{{answers_[asked_++]}, true, false});
+        }
+        void rememberPassphrase(const files::LoginQuestion& question, const std::string& given) override {
+            std::lock_guard lock(mutex_);
+            kept_.push_back(question.keyFile + " " + given);
+        }
+        std::size_t asked() {
+            std::lock_guard lock(mutex_);
+            return asked_;
+        }
+        std::vector<std::string> kept() {
+            std::lock_guard lock(mutex_);
+            return kept_;
+        }
+
+    private:
+        std::mutex mutex_;
+        std::vector<std::string> answers_;
+        std::size_t asked_ = 0;
+        std::vector<std::string> kept_;
+    };
+
+    Relay relay(peer_.port);
+    TempFolder app;
+    auto trust = std::make_shared<files::Trust>(app.path, peer_.values["KNOWN_HOSTS"]);
+    auto asker = std::make_shared<Remembering>(std::vector<std::string>{"wrong", passphrase});
+    trust->setAsker(asker);
+    const std::string accepted = "Accepted publickey for " + peer_.user;
+    const std::size_t before = logged(accepted);
+    auto provider = providerWith(trust, peer_.user, "", "sftp://127.0.0.1:" + std::to_string(relay.port()));
+    Sync s{*provider};
+    ASSERT_FALSE(s.list(dir_).second);
+    EXPECT_EQ(asker->asked(), 2u);
+    EXPECT_EQ(asker->kept(), std::vector<std::string>{"~/.ssh/id_ed25519 " + passphrase});
+    // The connection drops; the next listing logs in again without a question.
+    relay.cut();
+    const auto until = std::chrono::steady_clock::now() + 20s;
+    while (relay.ended() == 0 && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(20ms);
+    auto [entries, error] = s.list(dir_);
+    EXPECT_FALSE(error) << describe(error);
+    EXPECT_EQ(relay.connections(), 2);
+    EXPECT_TRUE(waitLogged(accepted, before + 2));
+    EXPECT_EQ(asker->asked(), 2u) << "asked again";
+    EXPECT_EQ(asker->kept().size(), 1u);
 }
 
 // ---- host keys -----------------------------------------------------------------------------
@@ -1940,17 +1961,12 @@ TEST_F(SftpPeerTest, AnAnswerThatComesAfterTheServerGaveUpConnectsAgain) {
 
 
 // A key with a passphrase: asked for in a question that names the key file, asked again when
-// wrong; Cancel (or nobody to ask) goes on to the next way in, and the refusal says what was
-// tried, without the passphrase.
+// wrong; Cancel (or nobody to ask) goes on to the next way in. A login that ends on the Cancel is
+// the user's own doing; a refusal says what was tried, without the passphrase.
 TEST_F(SftpPeerTest, AKeysPassphraseIsAskedForAndAskedAgainWhenWrong) {
     TempFolder home;
-    makeDiskFolder(home.path / ".ssh");
-    const fs::path key = home.path / ".ssh/id_ed25519";
-    fs::copy_file(fs::path(peer_.values["CLIENT_HOME"]) / ".ssh/id_ed25519", key);
-    fs::copy_file(fs::path(peer_.values["CLIENT_HOME"]) / ".ssh/id_ed25519.pub", key.string() + ".pub");
-    ::chmod(key.c_str(), 0600);
     const std::string passphrase = "open sesame " + randomTag();
-    ASSERT_EQ(run("ssh-keygen -q -p -P '' -N '" + passphrase + "' -f '" + key.string() + "' >/dev/null 2>&1").first, 0);
+    ASSERT_TRUE(keyWithPassphrase(home.path, passphrase));
 
     ClientHome client(home.path);
 
@@ -1959,16 +1975,16 @@ TEST_F(SftpPeerTest, AKeysPassphraseIsAskedForAndAskedAgainWhenWrong) {
         const char* what;
         Script script;
         bool asker;
-        bool loggedIn;
+        std::optional<ErrorKind> failure;  // none: logged in
         std::vector<bool> again;  // the questions put, and whether each said the last answer was wrong
         const char* tried;        // in the refusal
     };
     const Case cases[] = {
-        {"right passphrase", {std::vector<std::string>{passphrase}}, true, true, {false}, nullptr},
-        {"wrong, then right", {std::vector<std::string>{"wrong"}, std::vector<std::string>{passphrase}}, true, true,
+        {"right passphrase", {std::vector<std::string>{passphrase}}, true, std::nullopt, {false}, nullptr},
+        {"wrong, then right", {std::vector<std::string>{"wrong"}, std::vector<std::string>{passphrase}}, true, std::nullopt,
          {false, true}, nullptr},
-        {"cancelled", {std::nullopt}, true, false, {false}, "~/.ssh/id_ed25519 (no passphrase given)"},
-        {"nobody to ask", {}, false, false, {}, "~/.ssh/id_ed25519"},
+        {"cancelled", {std::nullopt}, true, ErrorKind::cancelled, {false}, nullptr},
+        {"nobody to ask", {}, false, ErrorKind::loginRejected, {}, "~/.ssh/id_ed25519"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -1980,13 +1996,15 @@ TEST_F(SftpPeerTest, AKeysPassphraseIsAskedForAndAskedAgainWhenWrong) {
         auto provider = providerWith(trust, peer_.user, "");
         Sync s{*provider};
         auto error = s.login();
-        if (c.loggedIn) {
+        if (!c.failure) {
             EXPECT_FALSE(error) << describe(error);
             EXPECT_TRUE(waitLogged("Accepted publickey for " + peer_.user, before + 1));
         } else {
             ASSERT_TRUE(error);
-            EXPECT_EQ(error->kind, ErrorKind::loginRejected) << describe(error);
-            EXPECT_NE(error->message.find(std::string("tried ") + c.tried), std::string::npos) << error->message;
+            EXPECT_EQ(error->kind, *c.failure) << describe(error);
+            if (c.tried) {
+                EXPECT_NE(error->message.find(std::string("tried ") + c.tried), std::string::npos) << error->message;
+            }
             EXPECT_EQ(error->message.find(passphrase), std::string::npos);
         }
         // (A refused key is followed by the question for the password nobody saved.)

@@ -14,40 +14,53 @@ using files::ErrorKind;
 
 namespace {
 
+// How many lines of the server's log are `text`.
+std::size_t linesOf(const fs::path& log, const std::string& text) {
+    std::istringstream lines(readDiskFile(log));
+    std::size_t n = 0;
+    for (std::string line; std::getline(lines, line);) n += line == text;
+    return n;
+}
+
 // A server that asks for the password, then for a one-time code: the saved password answers
 // only the password prompt, the code round is shown as the server wrote it, and with nobody
-// to answer (or Cancel) nothing is sent for it.
+// to answer (or Cancel) nothing is sent for it. A wrong answer is asked again, as the server
+// lets it (the saved password given again, the user asked for the code); the user's Cancel is
+// no refusal.
 TEST(SftpPrompts, AOneTimeCodeIsAskedForAsTheServerWritesIt) {
     Peer peer = loadPeer("sshd-otp");
     if (!peer.skipReason.empty()) GTEST_FAIL() << peer.skipReason;
     const std::string code = peer.values["CODE"];
     const fs::path log = peer.values["LOG"];
-    auto count = [&](const std::string& text) {
-        std::istringstream lines(readDiskFile(log));
-        std::size_t n = 0;
-        for (std::string line; std::getline(lines, line);) n += line == text;
-        return n;
-    };
+    auto count = [&](const std::string& text) { return linesOf(log, text); };
     using Script = std::vector<std::optional<std::vector<std::string>>>;
     struct Case {
         const char* what;
         std::string password;
         Script script;
         bool asker;
-        bool loggedIn;
+        std::optional<ErrorKind> failure;  // none: logged in
         std::vector<std::string> prompts;  // the prompts shown, round by round
-        std::vector<std::string> logged;   // lines the server wrote for this login
+        std::vector<std::string> logged;   // lines the server wrote for this login (a line twice: written twice)
     };
     const std::string u = peer.user;
     const Case cases[] = {
-        {"saved password, code typed", peer.password, {std::vector<std::string>{code}}, true, true,
+        {"saved password, code typed", peer.password, {std::vector<std::string>{code}}, true, std::nullopt,
          {"Verification code: "}, {"password ok " + u, "code ok " + u}},
-        {"no saved password: both typed", "", {std::vector<std::string>{peer.password}, std::vector<std::string>{code}}, true, true,
-         {"Password: ", "Verification code: "}, {"password ok " + u, "code ok " + u}},
-        {"wrong code", peer.password, {std::vector<std::string>{"000000"}}, true, false, {"Verification code: "},
-         {"password ok " + u, "code wrong " + u}},
-        {"code cancelled", peer.password, {std::nullopt}, true, false, {"Verification code: "}, {"password ok " + u}},
-        {"nobody to ask", peer.password, {}, false, false, {}, {"password ok " + u}},
+        {"no saved password: both typed", "", {std::vector<std::string>{peer.password}, std::vector<std::string>{code}}, true,
+         std::nullopt, {"Password: ", "Verification code: "}, {"password ok " + u, "code ok " + u}},
+        {"wrong code, then nobody to ask", peer.password, {std::vector<std::string>{"000000"}}, true, ErrorKind::loginRejected,
+         {"Verification code: ", "Verification code: "}, {"password ok " + u, "code wrong " + u, "password ok " + u}},
+        {"wrong code, then the right one", peer.password, {std::vector<std::string>{"000000"}, std::vector<std::string>{code}},
+         true, std::nullopt, {"Verification code: ", "Verification code: "},
+         {"password ok " + u, "code wrong " + u, "password ok " + u, "code ok " + u}},
+        {"wrong typed password, then the right one", "",
+         {std::vector<std::string>{"wrong"}, std::vector<std::string>{peer.password}, std::vector<std::string>{code}}, true,
+         std::nullopt, {"Password: ", "Password: ", "Verification code: "},
+         {"password wrong " + u, "password ok " + u, "code ok " + u}},
+        {"code cancelled", peer.password, {std::nullopt}, true, ErrorKind::cancelled, {"Verification code: "},
+         {"password ok " + u}},
+        {"nobody to ask", peer.password, {}, false, ErrorKind::loginRejected, {}, {"password ok " + u}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -60,17 +73,20 @@ TEST(SftpPrompts, AOneTimeCodeIsAskedForAsTheServerWritesIt) {
         options.timeouts.connect = 10s;
         options.timeouts.reply = 20s;
         std::map<std::string, std::size_t> before;
-        for (const std::string& line : {"password ok " + u, "code ok " + u, "code wrong " + u}) before[line] = count(line);
+        for (const std::string& line : {"password ok " + u, "password wrong " + u, "code ok " + u, "code wrong " + u})
+            before[line] = count(line);
         auto provider = files::makeProvider(peer.url, {u, c.password}, options);
         ASSERT_TRUE(provider);
         Sync s{*provider};
         auto error = s.login();
-        if (c.loggedIn) {
+        if (!c.failure) {
             EXPECT_FALSE(error) << describe(error);
         } else {
             ASSERT_TRUE(error);
-            EXPECT_EQ(error->kind, ErrorKind::loginRejected) << describe(error);
-            EXPECT_NE(error->message.find("The server accepts only answers to its prompts"), std::string::npos) << error->message;
+            EXPECT_EQ(error->kind, *c.failure) << describe(error);
+            if (c.failure == ErrorKind::loginRejected) {
+                EXPECT_NE(error->message.find("The server accepts only answers to its prompts"), std::string::npos) << error->message;
+            }
             EXPECT_EQ(error->message.find(peer.password), std::string::npos) << "a secret in the message";
         }
         const auto questions = asker->questions();
@@ -87,13 +103,67 @@ TEST(SftpPrompts, AOneTimeCodeIsAskedForAsTheServerWritesIt) {
                 EXPECT_EQ(q.instruction, "Enter the code from your authenticator app.");
             }
             EXPECT_EQ(q.user, u);
+            // Asked again after the server refused the answers before.
+            EXPECT_EQ(q.again, i > 0 && c.prompts[i - 1] == c.prompts[i]) << i;
         }
         EXPECT_FALSE(asker->leaked());
         // What reached the server: exactly the lines of this case, each once.
-        for (const auto& [line, n] : before) {
-            const bool expected = std::find(c.logged.begin(), c.logged.end(), line) != c.logged.end();
-            EXPECT_EQ(count(line), n + (expected ? 1 : 0)) << line;
+        for (const auto& [line, n] : before)
+            EXPECT_EQ(count(line), n + static_cast<std::size_t>(std::count(c.logged.begin(), c.logged.end(), line))) << line;
+    }
+}
+
+// What a login asked is asked once for the provider: operations on several workers at once
+// wait for the one that connects, and once its login asked for a one-time code they all go over
+// its connection (the server saw one login). A login that failed is the waiting operations'
+// answer too: the user's Cancel is asked once.
+TEST(SftpPrompts, ALoginIsAskedOnceForTheWorkersOfAProvider) {
+    Peer peer = loadPeer("sshd-otp");
+    if (!peer.skipReason.empty()) GTEST_FAIL() << peer.skipReason;
+    const fs::path log = peer.values["LOG"];
+    const std::string u = peer.user;
+    auto count = [&](const std::string& text) { return linesOf(log, text); };
+    using Script = std::vector<std::optional<std::vector<std::string>>>;
+    const struct {
+        const char* what;
+        Script script;
+        bool loggedIn;
+    } cases[] = {
+        {"code given", {std::vector<std::string>{peer.values["CODE"]}}, true},
+        {"code cancelled", {std::nullopt}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder app;
+        auto trust = std::make_shared<files::Trust>(app.path, peer.values["KNOWN_HOSTS"]);
+        auto asker = std::make_shared<ScriptedAsker>(c.script, peer.password);
+        trust->setAsker(asker);
+        files::ProviderOptions options;
+        options.trust = trust;
+        options.workers = 3;
+        options.timeouts.connect = 10s;
+        options.timeouts.reply = 20s;
+        const std::size_t passwords = count("password ok " + u), codes = count("code ok " + u);
+        auto provider = files::makeProvider(peer.url, {u, peer.password}, options);
+        ASSERT_TRUE(provider);
+        std::vector<std::unique_ptr<ListCapture>> lists;
+        for (int i = 0; i < 6; ++i) {
+            lists.push_back(std::make_unique<ListCapture>());
+            provider->contentsOfDirectory("/", lists.back()->callback());
         }
+        for (auto& list : lists) {
+            awaitOnce(*list, 60s);
+            const auto& error = list->get<1>();
+            if (c.loggedIn) {
+                EXPECT_FALSE(error) << describe(error);
+            } else {
+                ASSERT_TRUE(error);
+                EXPECT_EQ(error->kind, ErrorKind::cancelled) << describe(error);
+            }
+        }
+        EXPECT_EQ(asker->questions().size(), 1u);
+        EXPECT_EQ(count("password ok " + u), passwords + 1);
+        EXPECT_EQ(count("code ok " + u), codes + (c.loggedIn ? 1 : 0));
     }
 }
 

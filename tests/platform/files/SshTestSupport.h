@@ -69,15 +69,16 @@ struct TempFolder {
     }
 };
 
-// Answers login questions from a script, one entry per question (nothing: Cancel), and records
-// them; trust questions are answered yes. Checks that no question ever carries the saved password.
+// Answers login questions from a script, one entry per question (nothing: the user's Cancel), and
+// records them; once the script ran out, nobody answers. Trust questions are answered yes.
+// Checks that no question ever carries the saved password.
 class ScriptedAsker final : public files::TrustAsker {
 public:
     explicit ScriptedAsker(std::vector<std::optional<std::vector<std::string>>> script, std::string secret = {})
         : script_(std::move(script)), secret_(std::move(secret)) {}
     void ask(files::TrustQuestion question, std::function<void(bool)> answer) override { answer(question.acceptable); }
     void askLogin(files::LoginQuestion question, std::function<void(std::optional<files::LoginAnswer>)> answer) override {
-        std::optional<std::vector<std::string>> next;
+        std::optional<std::optional<std::vector<std::string>>> next;
         {
             std::lock_guard lock(mutex_);
             for (const auto& prompt : question.prompts)
@@ -89,7 +90,10 @@ public:
             }
         }
         if (!next) return answer(std::nullopt);
-        answer(files::LoginAnswer{*next, false});
+        files::LoginAnswer given;
+        if (*next) given.answers = **next;
+        else given.cancelled = true;
+        answer(std::move(given));
     }
     std::vector<files::LoginQuestion> questions() {
         std::lock_guard lock(mutex_);

@@ -482,6 +482,35 @@ TEST_P(FormLoginTest, AUrlTypedWithABlankReachesItsFolder) {
     releaseOffMain(std::move(bucket));
 }
 
+// The window that connects to a server right after the form checked its login takes over the
+// form's connection (a login asks once): its provider is connected before it did anything. Taken
+// once, and only for the same credential: another bucket for the server starts unconnected.
+TEST(SftpFormLogin, TheNextBucketForTheServerTakesOverTheCheckedLogin) {
+    auto peer = filestest::loadPeer("sshd");
+    ASSERT_TRUE(peer.skipReason.empty()) << peer.skipReason;
+    set_app_trust(filestest::peerTrust(peer));
+    const files::Credential credential{peer.user, peer.password};
+    const struct {
+        const char* what;
+        files::Credential credential;
+        bool connected;
+    } rows[] = {
+        {"another password", {peer.user, "other"}, false},
+        {"the checked credential", credential, true},
+        {"taken already", credential, false},
+    };
+    EXPECT_FALSE(awaitLogin([&](auto done) { VornConnectorBuilder::make_bucket_for_form(peer.url, credential, Type::sftp, done); }));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::shared_ptr<VornProviderBucket> bucket;
+        VornConnectorBuilder::make_bucket_for_service(peer.url, row.credential, Type::sftp, [&](auto b, auto) { bucket = b; });
+        ASSERT_TRUE(bucket);
+        EXPECT_EQ(bucket->provider()->connectionEncrypted().has_value(), row.connected);
+        releaseOffMain(std::move(bucket));
+    }
+    set_app_trust(nullptr);
+}
+
 // An SFTP server's host key that nothing trusts yet: the app's own trust has no window to ask
 // in here, so the login is refused before any password goes out.
 TEST(SftpFormLogin, AnUnknownHostKeyWithNoWindowToAskInIsNotTrusted) {

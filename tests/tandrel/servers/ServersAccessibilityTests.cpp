@@ -282,8 +282,10 @@ TEST_F(ServerWindowAccessTest, AQuestionThatCannotBeAcceptedOnlyWarnsWithOk) {
 }
 
 // An SSH login's questions in a window: one field per prompt, named by the prompt and hidden as
-// typed unless the server lets it show; a key's passphrase with "Unlock and Remember", which
-// answers the next question for that key from the keyring, until it is found wrong.
+// typed unless the server lets it show, Cancel answered as the user's Cancel; a key's passphrase
+// with "Unlock and Remember", which only asks for it to be kept: once the login found it right
+// (rememberPassphrase), it answers the next question for that key from the keyring, until it is
+// found wrong.
 TEST_F(ServerWindowAccessTest, LoginQuestionsAreAskedInAWindowWithAFieldPerPrompt) {
     auto askAndWait = [&](files::LoginQuestion question, std::function<void(ui::AlertController*)> act) {
         std::optional<std::optional<files::LoginAnswer>> answer;
@@ -338,7 +340,15 @@ TEST_F(ServerWindowAccessTest, LoginQuestionsAreAskedInAWindowWithAFieldPerPromp
     });
     ASSERT_TRUE(typed);
     EXPECT_EQ(typed->answers, (std::vector<std::string>{"secret", "123456"}));
-    EXPECT_FALSE(askAndWait(prompts, [](ui::AlertController* alert) { alert->performAction(1); })) << "Cancel";
+    const auto cancelled = askAndWait(prompts, [](ui::AlertController* alert) { alert->performAction(1); });
+    ASSERT_TRUE(cancelled) << "Cancel is an answer";
+    EXPECT_TRUE(cancelled->cancelled);
+    EXPECT_TRUE(cancelled->answers.empty());
+    prompts.again = true;
+    askAndWait(prompts, [](ui::AlertController* alert) {
+        EXPECT_TRUE(alert->message().startsWith("Permission denied, please try again.")) << alert->message().toStdString();
+        alert->performAction(1);
+    });
 
     files::LoginQuestion passphrase;
     passphrase.kind = files::LoginQuestion::Kind::passphrase;
@@ -365,19 +375,25 @@ TEST_F(ServerWindowAccessTest, LoginQuestionsAreAskedInAWindowWithAFieldPerPromp
     ASSERT_TRUE(remembered);
     EXPECT_EQ(remembered->answers, std::vector<std::string>{"open sesame"});
     EXPECT_TRUE(remembered->remember);
-    // The next question for that key is answered from the keyring, without a window (the write
-    // went first on the keyring's own queue).
+    // Not kept before the login found it right: the next question shows the window.
+    const auto unkept = askAndWait(passphrase, [](ui::AlertController* alert) { alert->performAction(2); });
+    ASSERT_TRUE(unkept);
+    EXPECT_TRUE(unkept->cancelled);
+    // Found right: the next question for that key is answered from the keyring, without a window
+    // (the write went first on the keyring's own queue).
+    VornTrustAsker().rememberPassphrase(passphrase, "open sesame");
     auto again = askAndWait(passphrase, nullptr);
     ASSERT_TRUE(again);
     EXPECT_EQ(again->answers, std::vector<std::string>{"open sesame"});
     // Found wrong: it goes, and the window asks.
     passphrase.again = true;
-    EXPECT_FALSE(askAndWait(passphrase, [](ui::AlertController* alert) {
+    askAndWait(passphrase, [](ui::AlertController* alert) {
         EXPECT_TRUE(alert->message().startsWith("The passphrase was wrong."));
         alert->performAction(2);
-    }));
+    });
     passphrase.again = false;
-    EXPECT_FALSE(askAndWait(passphrase, [](ui::AlertController* alert) { alert->performAction(2); })) << "forgotten";
+    const auto forgotten = askAndWait(passphrase, [](ui::AlertController* alert) { alert->performAction(2); });
+    EXPECT_TRUE(forgotten && forgotten->cancelled) << "forgotten: the window asks";
 }
 
 // Selects the label's whole text with the pointer: a drag from before its first character to
