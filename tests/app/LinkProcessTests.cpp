@@ -231,15 +231,14 @@ protected:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("HOME", QString::fromStdString(home_.root().string()));
         env.insert("DRAVIX_SKIP_TELEMETRY", "1");
-        if (control) env.insert("DRAVIX_TEST_CONTROL", "1");
-        else env.remove("DRAVIX_TEST_CONTROL");
         process.setProcessEnvironment(env);
         if (&process == &app_) {
             QObject::connect(&app_, &QProcess::readyReadStandardOutput, [this] {
                 while (app_.canReadLine()) lines_.push_back(app_.readLine().trimmed().toStdString());
             });
         }
-        process.start(QStringLiteral(DRAVIX_APP), arguments);
+        // The copy the test asks things of is the program's test build, with its control channel.
+        process.start(QString::fromUtf8(control ? DRAVIX_TESTABLE_APP : DRAVIX_APP), arguments);
         ASSERT_TRUE(process.waitForStarted(10000));
     }
     // A later launch with these links, which hands them to the running copy and ends.
