@@ -20,6 +20,7 @@
 
 #include "app/AppLinks.h"
 #include "AppProcessSupport.h"
+#include "platform/files/CurlSupport.h"
 #include "platform/files/ProviderTestSupport.h"
 #include "platform/files/SshTestSupport.h"
 #include "platform/keychain/KeyringTestSupport.h"
@@ -74,9 +75,26 @@ TEST(AppLinkReading, LinksServersAndLogLines) {
         EXPECT_EQ(link->password.value_or(""), c.password);
         EXPECT_EQ(link->path, c.path);
     }
-    // The address of a link's server, as a saved server's address is written.
-    EXPECT_EQ(read_app_link("sftp://h/x")->server_url(), "sftp://h:22");
-    EXPECT_EQ(read_app_link("sftp://[::1]:2200/x")->server_url(), "sftp://[::1]:2200");
+    // The address of a link's server, as a saved server's address is written: the connection's
+    // parser reads the link's host and port from it.
+    const struct {
+        const char* link;
+        const char* address;
+        const char* authority;
+    } addresses[] = {
+        {"sftp://h/x", "sftp://h:22", "h:22"},
+        {"ftps://Host:2121/", "ftps://host:2121", "host:2121"},
+        {"sftp://[::1]:2200/x", "sftp://[::1]:2200", "[::1]:2200"},
+    };
+    for (const auto& a : addresses) {
+        SCOPED_TRACE(a.link);
+        const auto link = read_app_link(QString::fromUtf8(a.link));
+        ASSERT_TRUE(link);
+        EXPECT_EQ(link->server_url(), a.address);
+        const auto read = files::detail::parseBaseUrl(link->server_url(), {link->scheme});
+        ASSERT_TRUE(read);
+        EXPECT_EQ(read->authority, a.authority);
+    }
 
     VornServicesDataModel services;
     auto add = [&](EnumManager::VornConnectionType type, const char* url, const char* user) {
