@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QTest>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -195,20 +196,42 @@ TEST_F(InstalledApp, AnswersNothingOnItsStandardInput) {
         env.remove("DRAVIX_RESOURCE_DIR");
         QProcess app;
         app.setProcessEnvironment(env);
+        app.setStandardErrorFile(QProcess::nullDevice());
         app.start(QString::fromStdString(c.program.string()), {});
         ASSERT_TRUE(app.waitForStarted(10000));
         app.write("windows\nkey\n");
         ASSERT_TRUE(app.waitForBytesWritten(10000));
+        // The second launch starts once this copy holds the data folder (its lock names it):
+        // started sooner, it could take the folder first and run on as the copy itself.
+        const fs::path lock = home.root() / "data" / "DravixFTPClient" / ".running";
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                std::ifstream in(lock);
+                qint64 pid = 0;
+                return in >> pid && pid == app.processId();
+            },
+            60000))
+            << "the copy never took the data folder";
 
         QProcess second;
         second.setProcessEnvironment(env);
         second.start(QString::fromStdString(installed.string()), {});
-        ASSERT_TRUE(second.waitForFinished(120000)) << "the second launch did not end";
+        // Waited for with the event loop running, which keeps reading what the running copy
+        // writes: blocked in waitForFinished, the test would leave the copy's output pipe full
+        // and the copy stuck in a write, never answering the second launch.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return second.state() == QProcess::NotRunning; }, 120000))
+            << "the second launch did not end: " << second.readAllStandardError().toStdString()
+            << "\nthe running copy wrote: " << app.readAllStandardOutput().toStdString();
         EXPECT_EQ(second.exitCode(), 0) << "the second launch was not handed over: "
                                         << second.readAllStandardError().toStdString();
         if (c.answers) {
-            // The channel's answers, once they are all there.
-            EXPECT_TRUE(QTest::qWaitFor([&] { return app.peek(1 << 16).count('\n') >= 2; }, 60000));
+            // The channel's answers, once they are both there.
+            EXPECT_TRUE(QTest::qWaitFor(
+                [&] {
+                    const QByteArray out = app.peek(1 << 20);
+                    return out.contains("windows ") && out.contains("key ");
+                },
+                60000));
         }
         app.kill();
         ASSERT_TRUE(app.waitForFinished(10000));
