@@ -1,6 +1,6 @@
 #include "app/AppCommandLine.h"
 
-#include <QUrl>
+#include "app/AppLinks.h"
 
 #ifndef DRAVIX_VERSION
 #define DRAVIX_VERSION "0"
@@ -10,10 +10,6 @@ namespace {
 
 bool is_help(const QString& a) { return a == QLatin1String("--help") || a == QLatin1String("-h"); }
 bool is_version(const QString& a) { return a == QLatin1String("--version") || a == QLatin1String("-v"); }
-
-bool is_link_scheme(const QString& scheme) {
-    return scheme == QLatin1String("sftp") || scheme == QLatin1String("ftp") || scheme == QLatin1String("ftps");
-}
 
 // --help and --version before the first "--"; help wins.
 AppCommandLine answered(const QStringList& arguments) {
@@ -50,10 +46,10 @@ AppCommandLine AppCommandLine::parse(const QStringList& arguments) {
         // Other options are the web engine's (its switches, such as --disable-gpu, are read from
         // the app's arguments): left to it.
         if (options && a.startsWith(QLatin1Char('-'))) continue;
-        const QUrl url(a, QUrl::StrictMode);
-        if (!url.isValid() || !is_link_scheme(url.scheme()) || url.host().isEmpty())
-            return invalid(QStringLiteral("cannot open '%1': give an sftp://, ftp:// or ftps:// link to a server")
-                               .arg(without_password(a)));
+        // A link as the app reads it when it opens it; the message shows it without its password.
+        if (!read_app_link(a))
+            return invalid(QStringLiteral("cannot open '%1': give an %2 link to a server")
+                               .arg(without_password(a), app_link_schemes()));
         line.urls << a;
     }
     return line;
@@ -64,12 +60,13 @@ QString AppCommandLine::help_text() {
         "Usage: dravix [OPTION] [URL...]\n"
         "An editor for web files on your own FTP, SFTP and WebDAV servers.\n"
         "\n"
-        "URL: an sftp://, ftp:// or ftps:// link to a server (what the desktop hands over when such\n"
+        "URL: an %1 link to a server (what the desktop hands over when such\n"
         "a link is clicked): the app starts, or the copy already running comes forward.\n"
         "\n"
         "Options:\n"
         "  -h, --help     show this help and end\n"
-        "  -v, --version  show the version and end\n");
+        "  -v, --version  show the version and end\n")
+        .arg(app_link_schemes());
 }
 
 QString AppCommandLine::version_text() { return QStringLiteral("dravix " DRAVIX_VERSION "\n"); }

@@ -3,8 +3,8 @@
 // answered before anything else is made (no display, no data folder is touched). Of what remains
 // once Qt has taken its own options (-platform, -style, ...), other options are left to the web
 // engine (which reads its switches from the app's arguments) and the rest must be links
-// (sftp://, ftp://, ftps://). Pure functions, so that the table of cases is tested without a
-// process.
+// (sftp://, ftp://, ftps://), read as the app reads them when it opens them (AppLinks.h). Pure
+// functions, so that the table of cases is tested without a process.
 #include <QString>
 #include <QStringList>
 

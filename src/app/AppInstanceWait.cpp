@@ -4,11 +4,10 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
-#include <cstdio>
 
 #include "tandrel/foundation/AppGlobals.h"
 
-AppInstance::Claim wait_for_running_copy(AppInstance& instance) {
+AppInstance::Claim wait_for_running_copy(AppInstance& instance, const std::function<void(qint64)>& shown) {
     const QString name = QString::fromStdString(app_display_name());
     QMessageBox box(QMessageBox::Information, name, name + QStringLiteral(" is already running and is still starting."));
     box.setInformativeText(QStringLiteral("Its window comes forward as soon as it is ready (process %1).")
@@ -28,10 +27,7 @@ AppInstance::Claim wait_for_running_copy(AppInstance& instance) {
     const bool quitOnLast = QGuiApplication::quitOnLastWindowClosed();
     QGuiApplication::setQuitOnLastWindowClosed(false);
     box.show();
-    if (qgetenv("DRAVIX_TEST_CONTROL") == "1") {
-        std::printf("waiting %lld\n", static_cast<long long>(instance.holderPid()));
-        std::fflush(stdout);
-    }
+    if (shown) shown(instance.holderPid());
     loop.exec();
     instance.stopWaiting();
     box.hide();

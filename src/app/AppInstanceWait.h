@@ -4,10 +4,11 @@
 // terminal that a user who launched from the desktop never sees. The window goes when the
 // running copy answers (it has brought its window forward), or when the running copy ended and
 // this launch holds the data folder now; "Quit" ends the launch.
-//
-// With DRAVIX_TEST_CONTROL=1 the window's showing is written to standard output as
-// "waiting <process id>".
+#include <QtGlobal>
+#include <functional>
+
 #include "app/AppInstance.h"
 
 // Runs the event loop until the wait is settled: handedOver, first, or unanswered after "Quit".
-AppInstance::Claim wait_for_running_copy(AppInstance& instance);
+// `shown` (if any) is told the running copy's process id once the window shows.
+AppInstance::Claim wait_for_running_copy(AppInstance& instance, const std::function<void(qint64)>& shown = {});

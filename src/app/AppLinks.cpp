@@ -3,7 +3,6 @@
 #include "app/AppScenes.h"
 
 #include <QPointer>
-#include <QUrl>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -218,13 +217,8 @@ void open_link(const QString& text, std::function<void()> done) {
         if (window_connected_to(unsaved)) id = unsaved;
     }
     AppLink within = *link;
-    if (server) {
-        // The saved server's address may name a folder: the link's path is then taken from there.
-        std::string base = QUrl(QString::fromStdString(server->url)).path(QUrl::FullyDecoded).toStdString();
-        while (!base.empty() && base.back() == '/') base.pop_back();
-        if (!base.empty() && within.path.rfind(base + "/", 0) == 0) within.path = within.path.substr(base.size());
-        else if (!base.empty() && within.path == base) within.path = "/";
-    }
+    // The saved server's address may name a folder: the link's path is then taken from there.
+    if (server) within.path = link_path_within(*link, *server);
     with_window(id, [link = std::move(within), id, done](FileViewerSceneDelegate* window) {
         if (!window) return done();
         if (!id.empty()) return connect_and_open(window, id, link, done);

@@ -1,7 +1,7 @@
 #pragma once
 // For tests that run the real app as a child process: a saved FTP (or SFTP) server in the test's home, as
 // the server form leaves it, with its password in the session's keyring; and a command through
-// the app's test control channel (AppTestControl.h).
+// the control channel of the program's test build (AppTestControl.h).
 #include <gtest/gtest.h>
 
 #include <QProcess>

@@ -1,8 +1,9 @@
-// One app per data folder, with the real `dravix` program as child processes: a second launch on
-// a folder that a running copy holds brings that copy's server window forward and ends without
-// having written anything; copies on folders of their own run side by side; a copy that was
-// killed leaves nothing that keeps the next launch from running. The running copies are reached
-// through their test control channel (DRAVIX_TEST_CONTROL=1, see AppTestControl.h).
+// One app per data folder, with the real program as child processes: a second launch on a folder
+// that a running copy holds brings that copy's server window forward and ends without having
+// written anything; copies on folders of their own run side by side; a copy that was killed
+// leaves nothing that keeps the next launch from running. The copies the test asks things of are
+// the program's test build (`dravix-testable`), reached through its control channel
+// (AppTestControl.h); the others are `dravix` itself.
 #include <gtest/gtest.h>
 
 #include <QProcess>
@@ -37,13 +38,11 @@ public:
         env.insert("XDG_STATE_HOME", QString::fromStdString((home / "state").string()));
         env.insert("XDG_CACHE_HOME", QString::fromStdString((home / "cache").string()));
         env.insert("DRAVIX_SKIP_TELEMETRY", "1");
-        if (control) env.insert("DRAVIX_TEST_CONTROL", "1");
-        else env.remove("DRAVIX_TEST_CONTROL");
         process_.setProcessEnvironment(env);
         QObject::connect(&process_, &QProcess::readyReadStandardOutput, [this] {
             while (process_.canReadLine()) lines_.push_back(process_.readLine().trimmed().toStdString());
         });
-        process_.start(QStringLiteral(DRAVIX_APP), {});
+        process_.start(QString::fromUtf8(control ? DRAVIX_TESTABLE_APP : DRAVIX_APP), {});
     }
     ~AppRun() {
         if (process_.state() == QProcess::NotRunning) return;

@@ -1,7 +1,7 @@
-// Quit in the real app: the `dravix` program runs as a child process with a home of its own, a
-// saved FTP server (the local pyftpdlib peer) and its password in the session's keyring. The
-// test reaches the app's own menu items and alert buttons through its test control channel
-// (DRAVIX_TEST_CONTROL=1, see AppTestControl.h), and checks what a user would see: whether the
+// Quit in the real app: the program (its test build, `dravix-testable`) runs as a child process
+// with a home of its own, a saved FTP server (the local pyftpdlib peer) and its password in the
+// session's keyring. The test reaches the app's own menu items and alert buttons through the test
+// build's control channel (AppTestControl.h), and checks what a user would see: whether the
 // app ends and how, how long it takes, the file on the server, and each alert shown once.
 #include <gtest/gtest.h>
 
@@ -69,7 +69,6 @@ protected:
     void start() {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("HOME", QString::fromStdString(home_.root().string()));
-        env.insert("DRAVIX_TEST_CONTROL", "1");
         app_.setProcessEnvironment(env);
         app_.setProcessChannelMode(QProcess::SeparateChannels);
         if (!reading_) {
@@ -82,7 +81,7 @@ protected:
                 }
             });
         }
-        app_.start(QStringLiteral(DRAVIX_APP), {});
+        app_.start(QStringLiteral(DRAVIX_TESTABLE_APP), {});
         ASSERT_TRUE(app_.waitForStarted(10000)) << "the app did not start";
     }
 

@@ -36,6 +36,12 @@ const Case kCases[] = {
      "me@example.com", "s3cret"},
     {"an unreadable link with a password", {"sftp://me:s3cret@[bad/"}, Action::run, Action::invalid, {},
      "sftp://me@[bad/", "s3cret"},
+    // Read as the app reads a link when it opens it.
+    {"a scheme in capitals", {"FTPS://h/"}, Action::run, Action::run, {"FTPS://h/"}},
+    {"an IPv6 host", {"sftp://[::1]:2200/x"}, Action::run, Action::run, {"sftp://[::1]:2200/x"}},
+    {"a port out of range", {"ftp://h:70000/"}, Action::run, Action::invalid, {}, "ftp://h:70000/"},
+    {"a mistyped link with a password", {"sftp:/ftp://me:s3cret@h/"}, Action::run, Action::invalid, {},
+     "sftp:/ftp://me@h/", "s3cret"},
 };
 
 TEST(CommandLine, AnswersTakesAndRefuses) {

@@ -10,6 +10,8 @@
 
 namespace files::detail {
 
+std::atomic<SaveCutPoint> saveCutPoint{nullptr};
+
 namespace {
 
 constexpr std::string_view kMark = ".dravix-";
@@ -42,16 +44,9 @@ std::string markedName(const std::string& name, bool hidden, std::string_view ma
     return temp;
 }
 
-std::mutex hookMutex;
-std::function<bool(std::string_view, SaveMoment)> cutHook;
-
 bool cutAt(SaveSteps& steps, std::string_view step, SaveMoment moment) {
-    std::function<bool(std::string_view, SaveMoment)> hook;
-    {
-        std::lock_guard lock(hookMutex);
-        hook = cutHook;
-    }
-    if (!hook || !hook(step, moment)) return false;
+    const SaveCutPoint point = saveCutPoint.load();
+    if (!point || !point(step, moment)) return false;
     steps.cut();
     return true;
 }
@@ -461,11 +456,6 @@ void removeLeftovers(SaveSteps& steps, LeftoverCopies& leftovers) {
         if (steps.remove(copy).state == StepResult::State::lost) return;
         leftovers.forget(copy);
     }
-}
-
-void setSaveCutHook(std::function<bool(std::string_view step, SaveMoment moment)> hook) {
-    std::lock_guard lock(hookMutex);
-    cutHook = std::move(hook);
 }
 
 }  // namespace files::detail

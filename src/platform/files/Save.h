@@ -28,6 +28,7 @@
 //     names it.
 // The steps run on one provider worker, on its connection; none of them blocks another's.
 
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <string>
@@ -134,7 +135,7 @@ public:
     // After a lost step: a working connection for what follows, if one can be had.
     virtual bool reconnect() = 0;
     virtual bool cancelled() const = 0;
-    // Breaks the connection as a dropped link would (see setSaveCutHook).
+    // Breaks the connection as a dropped link would (see saveCutPoint).
     virtual void cut() = 0;
     // The protocol's name for the log ("FTP", "SFTP").
     virtual std::string_view protocol() const = 0;
@@ -167,12 +168,14 @@ std::optional<FileError> checkUnchanged(SaveSteps& steps, const std::string& tar
 // removed, an old file whose name is free again is put back under it.
 void removeLeftovers(SaveSteps& steps, LeftoverCopies& leftovers);
 
-// For tests: called before and after each step of a save that touches the server's files
-// ("writeCopy", "setMode", "replace", "placeNew", "asideOld", "putNew", "removeOld", "putBack",
-// "inPlace", "removeFragment");
-// returning true cuts the connection there (before: the step meets a dead connection; after:
-// the step happened, its answer is lost). Nothing to clear it.
+// Where a save's connection can be broken on purpose: when set, called before and after each
+// step of a save that touches the server's files ("writeCopy", "setMode", "replace", "placeNew",
+// "asideOld", "putNew", "removeOld", "putBack", "inPlace", "removeFragment"); true cuts the
+// connection there (before: the step meets a dead connection; after: the step happened, its
+// answer is lost). The app never sets it: only the test programs do
+// (tests/platform/files/FileSeams.h), to drop the link at each step.
 enum class SaveMoment { before, after };
-void setSaveCutHook(std::function<bool(std::string_view step, SaveMoment moment)> hook);
+using SaveCutPoint = bool (*)(std::string_view step, SaveMoment moment);
+extern std::atomic<SaveCutPoint> saveCutPoint;
 
 }  // namespace files::detail

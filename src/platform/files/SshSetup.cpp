@@ -365,10 +365,9 @@ std::string withTokens(const std::string& path, const HostConfig& host) {
     return out;
 }
 
-std::mutex homeMutex;
-std::optional<std::string> homeForTests;
-
 }  // namespace
+
+std::atomic<UserHomeSource> userHomeSource{nullptr};
 
 std::string mendedConfig(const std::string& text, const std::string& includeFolder, const std::string& home) {
     return mendedText(text, includeFolder, home, 0);
@@ -417,9 +416,8 @@ std::string readHostValues(const std::string& text, const std::string& alias, co
 }
 
 std::string userHome() {
-    {
-        std::lock_guard lock(homeMutex);
-        if (homeForTests) return *homeForTests;
+    if (const UserHomeSource source = userHomeSource.load()) {
+        if (auto home = source()) return *home;
     }
     return fromUserDatabase(&passwd::pw_dir, "HOME");
 }
@@ -432,11 +430,6 @@ std::optional<std::uint64_t> bytesReceived(int fd) {
         length < offsetof(tcp_info, tcpi_bytes_received) + sizeof info.tcpi_bytes_received)
         return std::nullopt;
     return info.tcpi_bytes_received;
-}
-
-void setUserHomeForTests(std::optional<std::string> home) {
-    std::lock_guard lock(homeMutex);
-    homeForTests = std::move(home);
 }
 
 std::string hostKeyAlgorithms(const std::vector<std::string>& knownTypes) {

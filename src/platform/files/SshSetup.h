@@ -117,9 +117,11 @@ std::string userHome();
 // nothing for a socket of another kind.
 std::optional<std::uint64_t> bytesReceived(int fd);
 
-// For tests, which cannot change the user database for the process: the home userHome() gives
-// (nothing: the user database's again).
-void setUserHomeForTests(std::optional<std::string> home);
+// Where set, the home userHome() gives when it gives one (nothing: the user database's). The app
+// never sets it: only the test programs do, which cannot change the user database for the
+// process (tests/platform/files/FileSeams.h).
+using UserHomeSource = std::optional<std::string> (*)();
+extern std::atomic<UserHomeSource> userHomeSource;
 
 // Applies the request and the configuration files (sshFolder/config, then /etc/ssh/ssh_config)
 // to `session` as OpenSSH does: the files' values where the request leaves a field at its

@@ -19,6 +19,7 @@
 #include <set>
 
 #include "ProviderTestSupport.h"
+#include "FileSeams.h"
 #include "platform/files/FileProvider.h"
 #include "platform/files/Save.h"
 #include "platform/log/Log.h"

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <functional>
 
+#include "FileSeams.h"
 #include "ProviderTestSupport.h"
 #include "platform/files/Save.h"
 

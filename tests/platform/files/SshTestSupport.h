@@ -17,6 +17,7 @@
 #include "platform/files/FileProvider.h"
 #include "platform/files/SshSetup.h"
 #include "platform/files/Trust.h"
+#include "FileSeams.h"
 
 namespace sshtest {
 

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "platform/files/SshSetup.h"
+#include "platform/files/FileSeams.h"
 #include "ExplorerTestSupport.h"
 #include "platform/ui/Accessibility.h"
 #include "platform/ui/scenes/Application.h"

@@ -1,4 +1,4 @@
-#include "app/AppTestControl.h"
+#include "AppTestControl.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -241,10 +241,7 @@ void run_command(const std::string& line) {
     say("failed unknown command");
 }
 
-}  // namespace
-
-void install_test_control_if_asked() {
-    if (qgetenv("DRAVIX_TEST_CONTROL") != "1") return;
+void install_test_control() {
     ui::AlertController::setAppearanceObserver([](ui::AlertController* alert) {
         shown_alert() = alert;
         say("alert " + alert->alertTitle().toStdString());
@@ -266,4 +263,13 @@ void install_test_control_if_asked() {
             if (!line.empty()) run_command(line);
         }
     });
+}
+
+}  // namespace
+
+AppRunAdditions test_control() {
+    AppRunAdditions additions;
+    additions.launched = install_test_control;
+    additions.waiting = [](qint64 pid) { say("waiting " + std::to_string(pid)); };
+    return additions;
 }

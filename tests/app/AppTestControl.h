@@ -1,7 +1,8 @@
 #pragma once
-// A line-based control channel for tests that run the real app as a child process: off unless
-// the environment variable DRAVIX_TEST_CONTROL is set to 1. It then reads commands from standard
-// input, one per line, and writes what happened to standard output, one line each:
+// A line-based control channel for tests that run the app as a child process: the test build of
+// the program (`dravix-testable`, TestableMain.cpp) reads commands from standard input, one per
+// line, and writes what happened to standard output, one line each. `dravix` itself has no such
+// channel: this file is built into the test program only.
 //
 //   connect <saved server id>  the first server window connects   -> "connected" | "failed <text>"
 //   open <file name>           the server window opens the file in its current folder, and the
@@ -23,6 +24,10 @@
 //                                  -> "folder <path>" ("folder " before any listing)
 //
 // Unasked, "alert <title>" and then "alert-message <its text on one line>" for every alert as it
-// appears. The app's own menu items and alerts
-// do the work: the channel only reaches them as a user would.
-void install_test_control_if_asked();
+// appears, and "waiting <process id>" when the launch waits in a window for a running copy that is
+// still starting. The app's own menu items and alerts do the work: the channel only reaches them
+// as a user would.
+#include "app/AppMain.h"
+
+// What the channel adds to the app's run.
+AppRunAdditions test_control();
