@@ -2,10 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <QAccessible>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTest>
 
 #include "support/MainQueueSettle.h"
@@ -206,4 +209,55 @@ TEST(Alert, EachButtonHasItsOwnMnemonic) {
         }
         alert->dismissViewControllerAnimated(false);
     }
+}
+
+// A message with a word wider than any screen (a link of 10,000 characters): the sheet keeps its
+// width bound, its button stays inside it, the word shows broken and shortened around "…", and
+// Ctrl+C with nothing selected still copies the message whole.
+TEST(Alert, AVeryLongWordKeepsTheSheetWithinItsWidthAndIsCopiedWhole) {
+    Host host;
+    const QString link = QStringLiteral("sftp://example.com/") + QString(10000, QLatin1Char('x'));
+    const QString text = QStringLiteral("The link ") + link + QStringLiteral(" cannot be opened.");
+    auto alert = AlertController::make(QStringLiteral("Cannot Open Link"), text);
+    alert->addAction(AlertAction::make(QStringLiteral("OK"), AlertActionStyle::default_));
+    ASSERT_TRUE(host.root->presentViewController(alert, false));
+    QWidget* sheet = alert->view()->window();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(sheet));
+    EXPECT_LE(sheet->width(), AlertController::kMaxWidth);
+    auto* ok = alert->view()->findChild<QPushButton*>(QStringLiteral("alert_action_0"));
+    ASSERT_TRUE(ok);
+    EXPECT_TRUE(sheet->rect().contains(QRect(ok->mapTo(sheet, QPoint(0, 0)), ok->size())));
+    auto* message = alert->view()->findChild<QLabel*>(QStringLiteral("alert_message"));
+    ASSERT_TRUE(message);
+    EXPECT_LE(message->minimumSizeHint().width(), sheet->width());
+    EXPECT_TRUE(message->text().contains(QChar(0x2026)));
+    EXPECT_LT(message->text().size(), AlertController::kLongestWord + 100);
+    EXPECT_EQ(alert->message(), text);
+
+    QGuiApplication::clipboard()->clear();
+    auto* copy = alert->view()->findChild<QShortcut*>();
+    ASSERT_TRUE(copy);
+    emit copy->activated();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), text);
+}
+
+// A message selected whole and copied has its line breaks, not the paragraph separators the
+// label's selection holds, and nothing of the breaks shown in a long word.
+TEST(Alert, ASelectionOfTheMessageIsCopiedWithItsLineBreaks) {
+    Host host;
+    const QString path = QStringLiteral("/home/user/") + QString(200, QLatin1Char('k')) + QStringLiteral("/known_hosts");
+    const QString text = QStringLiteral("The key changed.\nTo remove the old key:\nssh-keygen -R \"[h]:22\" -f ") + path;
+    auto alert = AlertController::make(QStringLiteral("Key Changed"), text);
+    alert->addAction(AlertAction::make(QStringLiteral("OK"), AlertActionStyle::default_));
+    ASSERT_TRUE(host.root->presentViewController(alert, false));
+    auto* message = alert->view()->findChild<QLabel*>(QStringLiteral("alert_message"));
+    ASSERT_TRUE(message);
+    EXPECT_NE(message->text(), text);  // the path is broken where the sheet's lines end
+    message->setSelection(0, static_cast<int>(message->text().size()));
+    ASSERT_TRUE(message->hasSelectedText());
+    QGuiApplication::clipboard()->clear();
+    auto* copy = alert->view()->findChild<QShortcut*>();
+    ASSERT_TRUE(copy);
+    emit copy->activated();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), text);
 }
