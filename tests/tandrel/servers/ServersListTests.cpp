@@ -30,10 +30,10 @@ std::string text(const QLabel* label) { return label ? label->text().toStdString
 
 TEST(ServersListValues, HeaderSummaryCountsTheServers) {
     const std::pair<size_t, const char*> rows[] = {
-        {0, "You currently have no connected services."},
-        {1, "You currently have 1 connected service."},
-        {2, "You currently have 2 connected services."},
-        {13, "You currently have 13 connected services."},
+        {0, "You currently have no saved services."},
+        {1, "You currently have 1 saved service."},
+        {2, "You currently have 2 saved services."},
+        {13, "You currently have 13 saved services."},
     };
     for (const auto& [count, expected] : rows)
         EXPECT_EQ(ManageServicesViewController::connectedServicesSummary(count), expected) << count;
@@ -84,7 +84,7 @@ TEST(ServersListValues, APortTheUrlDoesNotNameGoesIntoTheUrl) {
 TEST_F(ListTest, RowsShowNicknameAndUrlOddRowsAreTintedAndTheHeaderCounts) {
     // An empty list first.
     reloadList();
-    ASSERT_TRUE(waitFor([&] { return list->header_lbl->text() == "You currently have no connected services."; }));
+    ASSERT_TRUE(waitFor([&] { return list->header_lbl->text() == "You currently have no saved services."; }));
     EXPECT_EQ(list->services_tableView->numberOfRows(), 0);
 
     const char* nicknames[] = {"First", "", "Third", "Fourth"};
@@ -97,7 +97,7 @@ TEST_F(ListTest, RowsShowNicknameAndUrlOddRowsAreTintedAndTheHeaderCounts) {
         app_services_manager().appServicesModel->saved_services.push_back(s);
     }
     reloadList();
-    ASSERT_TRUE(waitFor([&] { return list->header_lbl->text() == "You currently have 4 connected services."; }));
+    ASSERT_TRUE(waitFor([&] { return list->header_lbl->text() == "You currently have 4 saved services."; }));
     ASSERT_EQ(list->services_tableView->numberOfRows(), 4);
     for (int i = 0; i < 4; ++i) {
         SCOPED_TRACE(i);
