@@ -154,6 +154,12 @@ public:
 
     ProviderKind kind() const override { return ProviderKind::ftp; }
 
+    std::optional<std::string> rootOnServer() const override {
+        if (base_.fromServerRoot) return base_.path;
+        std::lock_guard lock(rootMutex_);
+        return root_;
+    }
+
     OperationHandle contentsOfDirectory(std::string folder, ListCompletion completion) override {
         return startValue<std::vector<FileObject>>(
             handingOver<std::vector<FileObject>>([this, folder](Session& s, Operation& op) -> Outcome<std::vector<FileObject>> {
@@ -1661,7 +1667,7 @@ private:
     mutable std::atomic<bool> spokeTls_{false};   // a connection of this provider spoke TLS (see TlsGate)
 
     std::atomic<int> mlsd_{unknown};
-    std::mutex rootMutex_;
+    mutable std::mutex rootMutex_;
     std::optional<std::string> root_;
     std::mutex loggedMutex_;
     std::unordered_set<std::string> loggedLines_;  // unreadable listing lines already logged

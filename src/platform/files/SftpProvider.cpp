@@ -296,6 +296,12 @@ public:
 
     ProviderKind kind() const override { return ProviderKind::sftp; }
 
+    std::optional<std::string> rootOnServer() const override {
+        if (base_.fromServerRoot) return base_.path;
+        std::lock_guard lock(rootMutex_);
+        return root_;
+    }
+
     // SSH is always encrypted: known once a connection was made.
     std::optional<bool> connectionEncrypted() const override {
         if (!connected_.load()) return std::nullopt;
@@ -1775,7 +1781,7 @@ private:
     std::mutex unsupportedMutex_;
     std::set<std::string> unsupportedLogged_;
     std::mutex trustMutex_;
-    std::mutex rootMutex_;
+    mutable std::mutex rootMutex_;
     std::optional<std::string> root_;
     std::mutex linksMutex_;
     std::unordered_map<const Session*, std::unique_ptr<Link>> links_;  // one per worker
