@@ -93,6 +93,10 @@ void DocumentInterfaceManager::setup_document_controllers() {
             &DocumentInterfaceManager::follow_file_move);
     connect(viewer, &VornFileViewerSceneDelegateProtocol::remoteItemRemoved, this,
             &DocumentInterfaceManager::file_removed_on_server);
+    // An edited web root or Site URL shows in the preview at once.
+    connect(viewer, &VornFileViewerSceneDelegateProtocol::serviceSettingsChanged, this, [this] {
+        if (preview_js_connector) preview_js_connector->server_settings_changed();
+    });
     main_controller->scene_delegatex = this;
     main_controller->scene_file_delegatex = viewer;
 

@@ -163,6 +163,15 @@ void VornPreviewJSConnector::push_preview_content(std::shared_ptr<VornPreviewCon
     emit previewModeChanged();
 }
 
+void VornPreviewJSConnector::server_settings_changed() {
+    const auto path = document_path();
+    if (!path || contents_pushed_ == 0 || !is_server_page(*path)) return;
+    // Loaded again even where the text is the same: its site and address may not be.
+    site_shown_ = false;
+    shown_.reset();
+    push_preview_content(editor_support::preview_bucket(*path, last_html_));
+}
+
 bool VornPreviewJSConnector::push_first_content_from_state(const std::string& session_json) {
     if (contents_pushed_ > 0 || session_json.empty()) return false;
     auto state = json_scan::object_strings(session_json, {"value", "file_path"});

@@ -98,6 +98,9 @@ public:
     static std::string no_site_address_html(const std::string& web_root);
     // How many times "Site" loaded the page, or said it has no address (for observers).
     int site_loads() const { return site_loads_; }
+    // The server's record was edited (its web root or Site URL may differ): a page's preview
+    // shows anew under them, as when its text has just come.
+    void server_settings_changed();
 
 signals:
     // The choice, or whether there is one, may have changed: the preview's bar shows it anew.

@@ -103,4 +103,7 @@ signals:
     void remoteFileWritten(const QByteArray& path);
     // The explorer has shown a listing of the connected server (its entries' sizes and dates).
     void remoteFolderListed(std::shared_ptr<VornServerFilesDataModel> listing);
+    // The server's saved record was edited: `service` now has its nickname, web root and Site
+    // URL (what applies without a new connection). Document windows show their preview anew.
+    void serviceSettingsChanged();
 };

@@ -7,6 +7,7 @@
 #include "platform/ui/scenes/Application.h"
 #include "tandrel/foundation/AMZLogger.h"
 #include "tandrel/foundation/VornSessionsDataModel.h"
+#include "tandrel/foundation/VornServicesManager.h"
 #include "tandrel/foundation/VornSessionsManager.h"
 #include "tandrel/foundation/VornServerFilesDataModel.h"
 #include "tandrel/servers/FileViewerScene.h"
@@ -142,6 +143,31 @@ void FileViewerSceneDelegate::item_removed_on_server(const std::string& service_
     for (const auto& window : windows_to_tell(service_id, also)) {
         if (window) emit window->remoteItemRemoved(QByteArray::fromStdString(path));
     }
+}
+
+void FileViewerSceneDelegate::saved_service_edited(const std::string& service_id) {
+    std::shared_ptr<VornSingleServiceDataModel> saved;
+    for (const auto& s : app_services_manager().appServicesModel->saved_services)
+        if (s && s->id == service_id) saved = s;
+    if (!saved) return;
+    for (const auto& window : windows_of_server(service_id)) {
+        if (window) window->take_edited_settings(*saved);
+    }
+}
+
+void FileViewerSceneDelegate::take_edited_settings(const VornSingleServiceDataModel& saved) {
+    if (!service || service->id != saved.id) return;
+    // A new record: whoever holds the old one keeps what it read.
+    auto record = service->clone();
+    record->nickname = saved.nickname;
+    record->web_root = saved.web_root;
+    record->site_url = saved.site_url;
+    service = record;
+    if (my_session_info->connected && fileView_controller) {
+        fileView_controller->update_window_title_on_main(record);
+        if (QuickConnectView* header = fileView_controller->quickConnectView) header->show_service_name(*record);
+    }
+    emit serviceSettingsChanged();
 }
 
 void FileViewerSceneDelegate::remote_file_written(const std::string& path, int64_t size) {

@@ -393,6 +393,40 @@ TEST_P(PreviewSiteMode, SiteShowsTheServedPageAndReloadsOnlyOnceTheSaveHasLanded
     EXPECT_TRUE(errors->errors.empty()) << errors->errors.front().text();
 }
 
+// An edit of the saved server reaches the open document at once (as the document window wires
+// its preview to the server window): "/" of the page resolves against the new web root, and
+// "Site" loads from the new Site URL.
+TEST_P(PreviewSiteMode, AnEditedWebRootAndSiteUrlShowAtOnce) {
+    QObject::connect(window, &VornFileViewerSceneDelegateProtocol::serviceSettingsChanged, preview.get(),
+                     &VornPreviewJSConnector::server_settings_changed);
+    const auto root_color = [&] {
+        return js("(function(){var e=document.getElementById('root');return e?getComputedStyle(e).color:null})()");
+    };
+    show("/site/pages/index.html", kPage);
+    EXPECT_EQ(root_color(), "rgb(0, 128, 0)");  // the web root's /root.css
+
+    // The web root becomes the login folder: the connection's own /root.css.
+    server_->web_root.reset();
+    FileViewerSceneDelegate::saved_service_edited(server_->id);
+    EXPECT_FALSE(window->service->web_root);
+    ASSERT_TRUE(waitFor([&] { return root_color() == "rgb(9, 9, 9)"; }, webtest::kPageLoadMs));
+
+    // "Site" at one address, then at the edited one.
+    const std::string served = peer_.values.at("SITE_URL") + peer_.root.filename().string();
+    server_->site_url = served + "/";
+    FileViewerSceneDelegate::saved_service_edited(server_->id);
+    preview->set_preview_mode(VornPreviewJSConnector::PreviewMode::site);
+    ASSERT_TRUE(waitFor([&] { return js("location.href") == served + "/site/pages/index.html"; }, webtest::kPageLoadMs))
+        << js("location.href");
+    server_->web_root = "/site";
+    server_->site_url = served + "/elsewhere/";
+    FileViewerSceneDelegate::saved_service_edited(server_->id);
+    ASSERT_TRUE(waitFor([&] { return js("location.href") == served + "/elsewhere/pages/index.html"; },
+                        webtest::kPageLoadMs))
+        << js("location.href");
+    EXPECT_EQ(window->service->site_url, server_->site_url);
+}
+
 INSTANTIATE_TEST_SUITE_P(Php, PreviewSiteMode, ::testing::Values("pyftpd-php"));
 
 // What a page's text, or a style sheet's, loads for certain: the files read ahead.
