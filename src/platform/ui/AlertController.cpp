@@ -186,6 +186,8 @@ void AlertController::loadView() {
     titleLabel_->setFont(bold);
     titleLabel_->setAlignment(Qt::AlignCenter);
     titleLabel_->setWordWrap(true);
+    // Titles and messages carry names from servers and links: shown as text, never as markup.
+    titleLabel_->setTextFormat(Qt::PlainText);
     titleLabel_->setVisible(!alertTitle_.isEmpty());
     layout->addWidget(titleLabel_);
 

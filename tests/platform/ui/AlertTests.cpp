@@ -261,3 +261,21 @@ TEST(Alert, ASelectionOfTheMessageIsCopiedWithItsLineBreaks) {
     emit copy->activated();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), text);
 }
+
+// A title or message holding markup (a file or server name a server or link chose) is shown, and
+// read, as the text it is: never laid out as rich text.
+TEST(Alert, MarkupInTheTitleOrMessageIsShownAsText) {
+    Host host;
+    const QString title = QStringLiteral("<b>page</b>.html");
+    const QString message = QStringLiteral("Cannot open <img src=\"file:///etc/hostname\"> on <i>host</i>");
+    auto alert = AlertController::make(title, message);
+    alert->addAction(AlertAction::make(QStringLiteral("OK"), AlertActionStyle::default_));
+    ASSERT_TRUE(host.root->presentViewController(alert, false));
+    for (const auto& [name, text] : {std::pair{"alert_title", title}, std::pair{"alert_message", message}}) {
+        auto* label = alert->view()->findChild<QLabel*>(QString::fromLatin1(name));
+        ASSERT_TRUE(label) << name;
+        QAccessibleInterface* i = QAccessible::queryAccessibleInterface(label);
+        ASSERT_TRUE(i);
+        EXPECT_EQ(i->text(QAccessible::Name), text) << name;
+    }
+}
