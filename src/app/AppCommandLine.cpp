@@ -33,13 +33,6 @@ AppCommandLine invalid(const QString& why) {
             QStringLiteral("dravix: %1\nTry 'dravix --help' for more information.\n").arg(why), {}};
 }
 
-// A link as the user may see it again (in a message): without its password.
-QString shown(const QString& argument) {
-    const QUrl url(argument);
-    if (!url.isValid() || url.password().isEmpty()) return argument;
-    return url.toString(QUrl::RemovePassword);
-}
-
 }  // namespace
 
 AppCommandLine AppCommandLine::early(const QStringList& arguments) { return answered(arguments); }
@@ -60,7 +53,7 @@ AppCommandLine AppCommandLine::parse(const QStringList& arguments) {
         const QUrl url(a, QUrl::StrictMode);
         if (!url.isValid() || !is_link_scheme(url.scheme()) || url.host().isEmpty())
             return invalid(QStringLiteral("cannot open '%1': give an sftp://, ftp:// or ftps:// link to a server")
-                               .arg(shown(a)));
+                               .arg(without_password(a)));
         line.urls << a;
     }
     return line;
@@ -80,3 +73,19 @@ QString AppCommandLine::help_text() {
 }
 
 QString AppCommandLine::version_text() { return QStringLiteral("dravix " DRAVIX_VERSION "\n"); }
+
+QString without_password(const QString& text) {
+    QString out = text;
+    for (qsizetype start = out.indexOf(QLatin1String("://")); start >= 0;
+         start = out.indexOf(QLatin1String("://"), start + 3)) {
+        qsizetype end = out.size();
+        for (const QChar c : {QLatin1Char('/'), QLatin1Char('?'), QLatin1Char('#')}) {
+            const qsizetype at = out.indexOf(c, start + 3);
+            if (at >= 0 && at < end) end = at;
+        }
+        const qsizetype at = out.lastIndexOf(QLatin1Char('@'), end - 1);
+        const qsizetype colon = out.indexOf(QLatin1Char(':'), start + 3);
+        if (at >= start + 3 && colon >= 0 && colon < at) out.remove(colon, at - colon);
+    }
+    return out;
+}

@@ -20,9 +20,12 @@
 #include "app/AppLinks.h"
 #include "AppProcessSupport.h"
 #include "platform/files/ProviderTestSupport.h"
+#include "platform/files/SshTestSupport.h"
 #include "platform/keychain/KeyringTestSupport.h"
 #include "support/TempHome.h"
 #include "tandrel/foundation/VornServicesDataModel.h"
+#include "tandrel/servers/VornConnectorUtilityClass.h"
+#include "tandrel/servers/VornProviderBucket.h"
 
 namespace fs = std::filesystem;
 
@@ -93,6 +96,50 @@ TEST(AppLinkReading, LinksServersAndLogLines) {
 
 constexpr const char* kPage = "<p>the page a link names</p>\n";
 constexpr const char* kOther = "<p>another page of the same server</p>\n";
+
+// A link's user name reaches the SSH configuration's ProxyCommand only as a plain word: the
+// server of a link whose user name (percent-encoded in the link) would have the command's shell
+// run a command of its own is not connected to, the refusal names the user name, and nothing
+// runs; the same link with a plain user name runs the command. The link goes the way a window
+// connects for it: its server's address and user name to the provider builder.
+TEST(AppLinkReading, AUserNameTheShellWouldRunNeverReachesTheProxyCommand) {
+    sshtest::TempFolder home;
+    testsupport::TempHome data;
+    filestest::makeDiskFolder(home.path / ".ssh");
+    const fs::path ran = home.path / "ran", names = home.path / "names";
+    filestest::writeDiskFile(home.path / ".ssh/config",
+                             "Host proxied\n    ProxyCommand sh -c 'echo \"$1\" >> " + names.string() + "' sh %r\n");
+    sshtest::ClientHome client(home.path);
+    struct Case {
+        std::string link;
+        std::string user;  // as read from the link
+        std::string says;  // in the error
+    };
+    std::string encoded = QString::fromStdString(ran.string()).toUtf8().toPercentEncoding().toStdString();
+    const Case cases[] = {
+        {"sftp://x%24(touch%20" + encoded + ")y@proxied/page.html", "x$(touch " + ran.string() + ")y",
+         "the user name \"x$(touch " + ran.string() + ")y\" has \"$\""},
+        {"sftp://ann@proxied/page.html", "ann", "ProxyCommand for proxied ended"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.link);
+        const auto link = read_app_link(QString::fromStdString(c.link));
+        ASSERT_TRUE(link);
+        EXPECT_EQ(link->user, c.user);
+        std::shared_ptr<VornProviderBucket> bucket;
+        VornConnectorBuilder::make_bucket_for_service(link->server_url(), files::Credential{link->user, ""}, link->type,
+                                                      [&](std::shared_ptr<VornProviderBucket> made, std::optional<VornError>) {
+                                                          bucket = std::move(made);
+                                                      });
+        ASSERT_TRUE(bucket && bucket->provider());
+        filestest::Sync s{*bucket->provider()};
+        const auto error = s.login();
+        ASSERT_TRUE(error);
+        EXPECT_NE(error->message.find(c.says), std::string::npos) << error->message;
+    }
+    EXPECT_FALSE(fs::exists(ran)) << "the link's user name ran a command";
+    EXPECT_EQ(filestest::readDiskFile(names), "ann\n");
+}
 
 class LinkProcess : public ::testing::Test {
 protected:

@@ -44,6 +44,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <condition_variable>
 #include <thread>
@@ -686,11 +687,13 @@ private:
             const bool target = i == link.hops.size();
             const ssh::HostConfig& here = target ? config : hopConfigs[i];
             ssh_session session = target ? link.ssh : link.hops[i]->session;
+            // What goes wrong on the way to a jump host is told as that host's.
+            auto told = [&](FileError e) { return target ? e : ssh::atJumpHost(std::move(e), here, host_); };
             if (i == 0) {
                 if (!here.proxyCommand.empty()) {
-                    if (auto e = startProxyCommand(link, op, here)) return e;
+                    if (auto e = startProxyCommand(link, op, here)) return told(*e);
                 } else if (auto e = openSocket(link, op, deadline, here.host, here.port)) {
-                    return e;
+                    return told(*e);
                 }
                 if (!target) link.hops[0]->own(link.fd);
             } else {
@@ -699,9 +702,9 @@ private:
                 const int next = link.hops[i - 1]->forward(here.host, here.port, why);
                 if (next < 0) {
                     link.broken = true;
-                    return FileError::make(ErrorKind::cannotReachHost, "The jump host " + hopConfigs[i - 1].host +
-                                                                           " could not reach " + here.host + ":" +
-                                                                           std::to_string(here.port) + ": " + why);
+                    return told(FileError::make(ErrorKind::cannotReachHost,
+                                                "the jump host " + knownHostsName(hopConfigs[i - 1].host, hopConfigs[i - 1].port) +
+                                                    " could not reach " + knownHostsName(here.host, here.port) + ": " + why));
                 }
                 OperationAccess::disarm(op);
                 if (target) {
@@ -721,7 +724,7 @@ private:
                     e->message = "The SSH configuration's ProxyCommand for " + here.alias + " " +
                                  (ending ? *ending : "carried a connection that failed: " + e->message) + ".";
                 }
-                return e;
+                return told(*e);
             }
         }
         if (!startSftp(link)) {
@@ -763,9 +766,7 @@ private:
         if (op.isCancelled()) return connectionLost(link, op);
         if (result.rc == SSH_AUTH_ERROR && !ssh_is_connected(session)) return connectionLost(link, op);
         link.broken = true;
-        std::string refusal = result.refusal;
-        if (session != link.ssh) refusal = "The jump host " + config.host + " refused the login. " + refusal;
-        return FileError::make(ErrorKind::loginRejected, refusal);
+        return FileError::make(ErrorKind::loginRejected, result.refusal);
     }
 
     // The SFTP channel, its subsystem request and INIT (in one flight where the server lets it,
@@ -782,11 +783,15 @@ private:
     }
 
     // Keywords of the SSH configuration that apply to this host and that the app does not honour
-    // are told in the log, once each for the provider.
+    // are told in the log, once each for the process (each connection reads the files again).
     void logUnsupported(const ssh::HostConfig& config) {
-        std::lock_guard lock(unsupportedMutex_);
+        static std::mutex mutex;
+        static std::set<std::string> logged;
+        std::lock_guard lock(mutex);
         for (const std::string& keyword : config.unsupported) {
-            if (!unsupportedLogged_.insert(keyword).second || (xlog::dynamicLogLevel() & xlog::FlagWarning) == 0) continue;
+            std::string name = keyword;  // HashKnownHosts and hashknownhosts are one keyword
+            std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+            if ((xlog::dynamicLogLevel() & xlog::FlagWarning) == 0 || !logged.insert(name).second) continue;
             xlog::logWarning("SSH configuration for " + host_ + ": the keyword " + keyword + " is not supported and has no effect",
                              __FILE__, "connect", __LINE__);
         }
@@ -901,7 +906,8 @@ private:
         std::lock_guard lock(trustMutex_);
         const TrustVerdict verdict = trust_ ? trust_->checkHostKey(config.host, config.port, hostKey) : TrustVerdict::unknown;
         if (verdict == TrustVerdict::trusted) return std::nullopt;
-        TrustQuestion question = hostKeyQuestion(trust_.get(), config.host, config.port, hostKey, verdict);
+        TrustQuestion question =
+            hostKeyQuestion(trust_.get(), config.host, config.port, hostKey, verdict, session != link.ssh ? host_ : std::string());
         bool answered = false;
         if (trust_ && trust_->decide(question, &op, &answered)) {
             asked = true;
@@ -916,7 +922,6 @@ private:
             error.message = std::string(standardMessage(ErrorKind::notTrusted)) + " Its host key (" + hostKey.type + " " +
                             hostKey.fingerprint() + ") is not known" + (trust_ ? " and was not accepted." : ".");
         }
-        if (session != link.ssh) error.message = "The jump host " + knownHostsName(config.host, config.port) + ": " + error.message;
         return error;
     }
 
@@ -1778,8 +1783,6 @@ private:
     std::string user_, password_;
     std::string keyFolder_;  // ~/.ssh, where the configuration and the login keys are looked for
     std::atomic<bool> connected_{false};
-    std::mutex unsupportedMutex_;
-    std::set<std::string> unsupportedLogged_;
     std::mutex trustMutex_;
     mutable std::mutex rootMutex_;
     std::optional<std::string> root_;

@@ -252,8 +252,19 @@ Result Wire::awaitStatus(std::uint32_t id) {
     return statusOf(answer);
 }
 
+namespace {
+
+// The refusal an answer that is not the one asked for tells: its status, and a status "OK" (no
+// handle, no attributes where they were due) as a message not understood.
+Result refusalOf(const Wire::Answer& answer) {
+    const Result status = Wire::statusOf(answer);
+    return status ? Result::refused(SSH_FX_BAD_MESSAGE) : status;
+}
+
+}  // namespace
+
 Result Wire::handleIn(const Answer& answer, std::string& handle) {
-    if (answer.type != SSH_FXP_HANDLE) return statusOf(answer);
+    if (answer.type != SSH_FXP_HANDLE) return refusalOf(answer);
     std::string_view in(answer.body), h;
     if (!takeString(in, h)) return Result::lost();
     handle.assign(h);
@@ -262,7 +273,7 @@ Result Wire::handleIn(const Answer& answer, std::string& handle) {
 
 Result Wire::attributesIn(const Answer& answer, sftp_attributes& attributes) {
     attributes = nullptr;
-    if (answer.type != SSH_FXP_ATTRS) return statusOf(answer);
+    if (answer.type != SSH_FXP_ATTRS) return refusalOf(answer);
     std::string_view in(answer.body);
     attributes = parseAttributes(in);
     return attributes ? Result::ok() : Result::lost();
@@ -316,6 +327,21 @@ sftp_attributes Wire::parseAttributes(std::string_view& in) {
     return a;
 }
 
+bool Wire::namesIn(std::string_view body, const std::function<void(sftp_attributes)>& entry) {
+    std::uint32_t count = 0;
+    if (!takeU32(body, count)) return false;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::string_view name, longname;
+        if (!takeString(body, name) || !takeString(body, longname)) return false;
+        sftp_attributes a = parseAttributes(body);
+        if (!a) return false;
+        a->name = copyOf(name);
+        a->longname = copyOf(longname);
+        entry(a);
+    }
+    return true;
+}
+
 bool Wire::answerWaiting(const std::map<std::uint32_t, Answer>& early, std::uint32_t next) const {
     if (early.count(next) || kept_.count(next)) return true;
     return ssh_channel_poll(sftp_->channel, 0) > 0;
@@ -356,18 +382,7 @@ Result Wire::readDirectory(sftp_dir dir, const std::function<void(sftp_attribute
         pending.pop_front();
         if (answer.type == SSH_FXP_NAME) {
             if (end || !outcome) continue;  // after the end or a failure, what is left is only read
-            std::string_view in(answer.body);
-            std::uint32_t count = 0;
-            if (!takeU32(in, count)) return Result::lost();
-            for (std::uint32_t i = 0; i < count; ++i) {
-                std::string_view name, longname;
-                if (!takeString(in, name) || !takeString(in, longname)) return Result::lost();
-                sftp_attributes a = parseAttributes(in);
-                if (!a) return Result::lost();
-                a->name = copyOf(name);
-                a->longname = copyOf(longname);
-                entry(a);
-            }
+            if (!namesIn(answer.body, entry)) return Result::lost();
             limit = std::min(limit + 1, window.most);
         } else {
             const Result status = statusOf(answer);

@@ -111,9 +111,11 @@ public:
     bool await(std::uint32_t id, Answer& answer);
     // The answer of a request whose answer is a status.
     Result awaitStatus(std::uint32_t id);
-    // The handle an OPEN or OPENDIR answer gives (nothing with the status when refused).
+    // The handle an OPEN or OPENDIR answer gives (nothing with the status when refused; a
+    // status "OK" instead of the handle is a refusal with SSH_FX_BAD_MESSAGE).
     static Result handleIn(const Answer& answer, std::string& handle);
-    // Attributes in an ATTRS answer (sftp_attributes_free frees them); nothing when refused.
+    // Attributes in an ATTRS answer (sftp_attributes_free frees them); nothing when refused (as
+    // handleIn: a status "OK" instead of them too).
     static Result attributesIn(const Answer& answer, sftp_attributes& attributes);
     static Result statusOf(const Answer& answer);
     // The same as write, on a handle an OPEN answer gave.
@@ -126,6 +128,10 @@ public:
     // Decodes SFTP version 3 attributes (as sent in NAME and ATTRS answers) into a libssh
     // attribute record (sftp_attributes_free frees it); nothing when they are cut short.
     static sftp_attributes parseAttributes(std::string_view& in);
+    // The entries of a NAME answer's body (what follows the id): each (name, attributes) to
+    // `entry`, which takes ownership; false when the body is cut short (the entries before the
+    // break were given).
+    static bool namesIn(std::string_view body, const std::function<void(sftp_attributes)>& entry);
 
 private:
     std::uint32_t send(std::uint8_t type, const std::string& afterId);

@@ -11,6 +11,7 @@
 #include <linux/tcp.h>
 #include <netinet/in.h>
 #include <libssh/callbacks.h>
+#include <openssl/evp.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -54,22 +55,24 @@ const char* const kUsual[] = {"ssh-ed25519",
                               "rsa-sha2-512",
                               "rsa-sha2-256"};
 
-// What libssh's log lines tell on this thread while a LogWatch is alive.
+// The keywords libssh's parser passes over, as its log lines on this thread tell them while a
+// LogWatch is alive. libssh's log level is the process's: it is raised while any thread watches.
 struct LogWatch {
-    std::string keyFile;                   // the key file being tried
-    std::vector<std::string> keyFiles;     // every key file tried, in order
     std::vector<std::string> unsupported;  // keywords passed over
-    int agentKeys = -1;                    // what the agent holds; -1: not asked
 
     LogWatch() {
         previous_ = current();
         current() = this;
-        ssh_set_log_callback(&LogWatch::line);
-        ssh_set_log_level(SSH_LOG_DEBUG);
+        std::lock_guard lock(levelMutex());
+        if (watching()++ == 0) {
+            ssh_set_log_callback(&LogWatch::line);
+            ssh_set_log_level(SSH_LOG_DEBUG);
+        }
     }
     ~LogWatch() {
         current() = previous_;
-        if (!previous_) ssh_set_log_level(SSH_LOG_NOLOG);
+        std::lock_guard lock(levelMutex());
+        if (--watching() == 0) ssh_set_log_level(SSH_LOG_NOLOG);
     }
     LogWatch(const LogWatch&) = delete;
     LogWatch& operator=(const LogWatch&) = delete;
@@ -83,30 +86,60 @@ struct LogWatch {
         LogWatch* watch = current();
         if (!watch || !text) return;
         const std::string_view t(text);
-        auto after = [&](std::string_view marker) -> std::optional<std::string_view> {
-            const auto at = t.find(marker);
-            if (at == std::string_view::npos) return std::nullopt;
-            return t.substr(at + marker.size());
-        };
-        if (auto file = after("Trying to authenticate with ")) {
-            watch->keyFile = std::string(*file);
-            watch->keyFiles.push_back(watch->keyFile);
-        }
-        else if (auto count = after("Agent count: ")) watch->agentKeys = std::atoi(std::string(*count).c_str());
-        else if (auto option = after("Unsupported option: ")) {
-            std::string keyword(option->substr(0, option->find(',')));
-            if (std::find(watch->unsupported.begin(), watch->unsupported.end(), keyword) == watch->unsupported.end())
-                watch->unsupported.push_back(std::move(keyword));
-        }
+        const std::string_view marker = "Unsupported option: ";
+        const auto at = t.find(marker);
+        if (at == std::string_view::npos) return;
+        const std::string_view option = t.substr(at + marker.size());
+        std::string keyword(option.substr(0, option.find(',')));
+        if (std::find(watch->unsupported.begin(), watch->unsupported.end(), keyword) == watch->unsupported.end())
+            watch->unsupported.push_back(std::move(keyword));
     }
 
 private:
+    static std::mutex& levelMutex() {
+        static std::mutex m;
+        return m;
+    }
+    static int& watching() {
+        static int n = 0;
+        return n;
+    }
     LogWatch* previous_ = nullptr;
 };
 
 std::string lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;
+}
+
+// The characters of a name that a shell would read as more than the name: quoting, expansions
+// ("$", "`", "~", globs, braces), command separators and redirections, comments, history,
+// blanks and control characters. Empty: none.
+std::string shellCharacters(const std::string& name) {
+    std::string found;
+    auto note = [&](char c) {
+        if (found.find(c) == std::string::npos) found += c;
+    };
+    if (!name.empty() && name.front() == '-') note('-');  // read as an option
+    for (const char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7f || c == ' ' || std::strchr("'\"`$\\;&|<>(){}[]*?~#!", c)) note(c);
+    }
+    return found;
+}
+
+// The characters as a message shows them: "$", "(" and a blank.
+std::string shownCharacters(const std::string& characters) {
+    std::string out;
+    for (std::size_t i = 0; i < characters.size(); ++i) {
+        const auto u = static_cast<unsigned char>(characters[i]);
+        const std::string one = characters[i] == ' '  ? "a blank"
+                                : u < 0x20 || u == 0x7f ? "a control character"
+                                                        : "\"" + std::string(1, characters[i]) + "\"";
+        if (out.find(one) != std::string::npos) continue;
+        out += (out.empty() ? "" : i + 1 == characters.size() ? " and " : ", ") + one;
+    }
+    return out;
 }
 
 std::string optionText(ssh_session session, ssh_options_e option) {
@@ -163,17 +196,12 @@ bool takesPath(const std::string& keyword) {
            keyword == "certificatefile" || keyword == "controlpath";
 }
 
-// The configuration as libssh is given it. libssh 0.10 reads a file as OpenSSH does but for
-// these, mended here on the text before it parses it: a "!pattern" of a Host line counts only
-// where it comes before the pattern that matches (OpenSSH: wherever it stands), so negations are
-// put first; a relative Include is taken from the working folder (OpenSSH: from ~/.ssh, or
-// /etc/ssh for the system's file), so Include lines are resolved here and the files they name
-// written in their place, as parsing them at that point does; and "~" and "%d" in paths are the
-// user's home (see withHome).
-std::string configText(const std::string& file, const std::string& includeFolder, const std::string& home, int depth) {
-    std::ifstream in(file);
-    if (!in || depth > 16) return {};
+std::string configText(const std::string& file, const std::string& includeFolder, const std::string& home, int depth);
+
+// The mending of one file's text (see mendedConfig), `depth` files deep in Includes.
+std::string mendedText(const std::string& text, const std::string& includeFolder, const std::string& home, int depth) {
     std::string out;
+    std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
         const auto [name, value] = keywordAndValue(line);
         std::istringstream words(value);
@@ -204,65 +232,137 @@ std::string configText(const std::string& file, const std::string& includeFolder
     return out;
 }
 
-// What the mended text says for one host beside what libssh reads: the first value of each
-// keyword libssh passes over, and the IdentityFiles in the order written. libssh 0.10 puts each
-// IdentityFile it reads in front of those before it (the last written is tried first), so the
-// IdentityFile lines of Host blocks are taken out of the text it parses and handed to it here in
-// OpenSSH's order; those of Match blocks, which are not read here, are left to it.
-struct HostValues {
-    std::vector<std::pair<std::string, std::string>> first;  // keyword, value
-    std::vector<std::string> identityFiles;
-    std::string forLibssh;
+// One file's mended text (see mendedConfig); nothing for a file that cannot be read, or past
+// 16 Includes deep (a file that includes itself).
+std::string configText(const std::string& file, const std::string& includeFolder, const std::string& home, int depth) {
+    std::ifstream in(file);
+    if (!in || depth > 16) return {};
+    std::ostringstream text;
+    text << in.rdbuf();
+    return mendedText(text.str(), includeFolder, home, depth);
+}
 
-    std::optional<std::string> value(const std::string& keyword) const {
-        for (const auto& [k, v] : first)
-            if (k == keyword) return v;
-        return std::nullopt;
-    }
-};
+// A field of the user database's entry for the real user id; the environment's `variable` when
+// there is no entry (a container run under a bare user id).
+std::string fromUserDatabase(char* passwd::*field, const char* variable) {
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(static_cast<std::size_t>(size > 0 ? size : 16384));
+    passwd entry{};
+    passwd* found = nullptr;
+    while (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE && buffer.size() < (1u << 20))
+        buffer.resize(buffer.size() * 2);
+    if (found && found->*field && *(found->*field)) return found->*field;
+    const char* value = std::getenv(variable);
+    return value ? value : "";
+}
 
-HostValues hostValues(const std::string& text, const std::string& alias) {
-    static const char* const kRead[] = {"serveraliveinterval", "serveralivecountmax", "identitiesonly", "identityagent"};
-    HostValues out;
-    std::istringstream lines(text);
-    bool applies = true, inMatch = false;
-    for (std::string line; std::getline(lines, line);) {
-        const auto [keyword, value] = keywordAndValue(line);
-        if (keyword == "host") {
-            std::istringstream words(value);
-            std::string patterns;
-            for (std::string pattern; words >> pattern;) patterns += (patterns.empty() ? "" : ",") + lower(pattern);
-            applies = knownhosts::matchesHost(patterns, lower(alias));
-            inMatch = false;
-        } else if (keyword == "match") {
-            applies = false;  // not taken to apply
-            inMatch = true;
-        } else if (keyword == "identityfile" && !inMatch) {
-            if (applies && !value.empty() &&
-                std::find(out.identityFiles.begin(), out.identityFiles.end(), value) == out.identityFiles.end())
-                out.identityFiles.push_back(value);
-            continue;
-        } else if (applies && !out.value(keyword)) {
-            for (const char* read : kRead)
-                if (keyword == read) out.first.emplace_back(keyword, value);
+// The local user's name (%u, and Match localuser).
+std::string localUser() { return fromUserDatabase(&passwd::pw_name, "USER"); }
+
+// Whether every criterion of a Match line holds for the host, as OpenSSH reads them: "all";
+// "host" (the HostName so far, else the name as written), "originalhost" (the name as written),
+// "user" (the user the app was given, else the User so far, else the local user), "localuser",
+// each of these with a pattern list and each may be negated with "!"; "final" holds (OpenSSH's
+// last pass). "canonical" does not (no name is canonicalised here), nor "exec" (its command is
+// not run here) nor any other.
+bool matchHolds(const std::string& criteria, const std::string& alias, const std::string& requestUser,
+                const HostValues& soFar) {
+    std::istringstream read(criteria);
+    std::vector<std::string> words;
+    for (std::string word; read >> word;) words.push_back(word);
+    if (words.empty()) return false;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        std::string name = lower(words[i]);
+        const bool negated = name.front() == '!';
+        if (negated) name.erase(0, 1);
+        bool holds = false;
+        if (name == "all" || name == "final") {
+            holds = true;
+        } else if (name != "canonical") {
+            if (i + 1 >= words.size()) return false;
+            const std::string patterns = lower(words[++i]);
+            std::string subject;
+            if (name == "host") {
+                subject = soFar.value("hostname").value_or(alias);
+                if (const auto token = subject.find("%h"); token != std::string::npos) subject.replace(token, 2, alias);
+            } else if (name == "originalhost") {
+                subject = alias;
+            } else if (name == "user") {
+                subject = !requestUser.empty() ? requestUser : soFar.value("user").value_or(localUser());
+            } else if (name == "localuser") {
+                subject = localUser();
+            } else {
+                return false;
+            }
+            holds = knownhosts::matchesHost(patterns, lower(subject));
         }
-        out.forLibssh += line + "\n";
+        if (holds == negated) return false;
+    }
+    return true;
+}
+
+// Has libssh parse the text. libssh 0.10 parses configuration only from a file it opens by name:
+// the text goes into an anonymous in-memory file of this process (memfd), which libssh opens by
+// its /proc/self/fd path. It is never on a disk, no other user may open it, and it goes when it
+// is closed, whatever becomes of the process.
+void parseText(ssh_session session, const std::string& text) {
+    const int fd = ::memfd_create("ssh_config", MFD_CLOEXEC);
+    if (fd < 0) return;
+    bool written = true;
+    for (std::size_t at = 0; written && at < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + at, text.size() - at);
+        if (n < 0 && errno == EINTR) continue;
+        written = n > 0;
+        if (written) at += static_cast<std::size_t>(n);
+    }
+    if (written) ssh_options_parse_config(session, ("/proc/self/fd/" + std::to_string(fd)).c_str());
+    ::close(fd);
+}
+
+// The SHA-1 of the text in hexadecimal (OpenSSH's %C).
+std::string sha1Hex(const std::string& text) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_Digest(text.data(), text.size(), digest, &length, EVP_sha1(), nullptr) != 1) return {};
+    static const char* const kHex = "0123456789abcdef";
+    std::string out;
+    for (unsigned int i = 0; i < length; ++i) {
+        out += kHex[digest[i] >> 4];
+        out += kHex[digest[i] & 15];
     }
     return out;
 }
 
-// Has libssh parse the text through a private copy of it.
-void parseText(ssh_session session, const std::string& text) {
-    char folder[] = "/tmp/dravix-ssh-config.XXXXXX";
-    if (!::mkdtemp(folder)) return;
-    const std::string copy = std::string(folder) + "/config";
-    {
-        std::ofstream out(copy, std::ios::binary);
-        out << text;
+// An IdentityFile or IdentityAgent path with OpenSSH's tokens put in: %%, %C, %h, %i, %k, %L,
+// %l, %n, %p, %r, %u ("~" and %d are in already, see withHome). With a token OpenSSH does not
+// take there, the path stays as written (and names no file).
+std::string withTokens(const std::string& path, const HostConfig& host) {
+    if (path.find('%') == std::string::npos) return path;
+    char name[256] = {};
+    ::gethostname(name, sizeof name - 1);
+    const std::string local = name;
+    std::string out;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        if (path[i] != '%' || i + 1 == path.size()) {
+            out += path[i];
+            continue;
+        }
+        switch (path[++i]) {
+            case '%': out += '%'; break;
+            case 'C': out += sha1Hex(local + host.host + std::to_string(host.port) + host.user); break;
+            case 'h': out += host.host; break;
+            case 'i': out += std::to_string(::getuid()); break;
+            case 'k':
+            case 'n': out += host.alias; break;
+            case 'L': out += local.substr(0, local.find('.')); break;
+            case 'l': out += local; break;
+            case 'p': out += std::to_string(host.port); break;
+            case 'r': out += host.user; break;
+            case 'u': out += localUser(); break;
+            default: return path;
+        }
     }
-    ssh_options_parse_config(session, copy.c_str());
-    ::unlink(copy.c_str());
-    ::rmdir(folder);
+    return out;
 }
 
 std::mutex homeMutex;
@@ -270,21 +370,58 @@ std::optional<std::string> homeForTests;
 
 }  // namespace
 
+std::string mendedConfig(const std::string& text, const std::string& includeFolder, const std::string& home) {
+    return mendedText(text, includeFolder, home, 0);
+}
+
+std::string readHostValues(const std::string& text, const std::string& alias, const std::string& requestUser,
+                           HostValues& into) {
+    static const char* const kRead[] = {"serveraliveinterval", "serveralivecountmax", "identitiesonly",
+                                        "identityagent",       "hostname",            "user"};
+    std::string forLibssh;
+    std::istringstream lines(text);
+    bool applies = true;
+    const bool unsafeName = !shellCharacters(alias).empty();
+    for (std::string line; std::getline(lines, line);) {
+        // libssh reads a line's words otherwise than keywordAndValue (a quoted keyword or
+        // criterion is one word, "=" ends a word anywhere, a line is cut every 1023 bytes), so
+        // for such a name any line that could reach libssh as a Match exec is replaced whole.
+        if (unsafeName) {
+            const std::string folded = lower(line);
+            if (folded.find("match") != std::string::npos && folded.find("exec") != std::string::npos) {
+                forLibssh += "Match originalhost !*\n";
+                applies = false;
+                continue;
+            }
+        }
+        const auto [keyword, value] = keywordAndValue(line);
+        if (keyword == "host") {
+            std::istringstream words(value);
+            std::string patterns;
+            for (std::string pattern; words >> pattern;) patterns += (patterns.empty() ? "" : ",") + lower(pattern);
+            applies = knownhosts::matchesHost(patterns, lower(alias));
+        } else if (keyword == "match") {
+            applies = matchHolds(value, alias, requestUser, into);
+        } else if (keyword == "identityfile") {
+            if (applies && !value.empty() &&
+                std::find(into.identityFiles.begin(), into.identityFiles.end(), value) == into.identityFiles.end())
+                into.identityFiles.push_back(value);
+            continue;
+        } else if (applies && !into.value(keyword)) {
+            for (const char* read : kRead)
+                if (keyword == read) into.first.emplace_back(keyword, value);
+        }
+        forLibssh += line + "\n";
+    }
+    return forLibssh;
+}
+
 std::string userHome() {
     {
         std::lock_guard lock(homeMutex);
         if (homeForTests) return *homeForTests;
     }
-    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buffer(static_cast<std::size_t>(size > 0 ? size : 16384));
-    passwd entry{};
-    passwd* found = nullptr;
-    while (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE && buffer.size() < (1u << 20))
-        buffer.resize(buffer.size() * 2);
-    if (found && found->pw_dir && *found->pw_dir) return found->pw_dir;
-    // No entry for this user (a container run under a bare user id): the environment's.
-    const char* home = std::getenv("HOME");
-    return home ? home : "";
+    return fromUserDatabase(&passwd::pw_dir, "HOME");
 }
 
 std::optional<std::uint64_t> bytesReceived(int fd) {
@@ -327,20 +464,10 @@ HostConfig configure(ssh_session session, const HostRequest& request) {
     HostValues values;
     auto read = [&](const std::string& file, const std::string& includeFolder) {
         if (::access(file.c_str(), R_OK) != 0) return;
-        HostValues more = hostValues(configText(file, includeFolder, home, 0), request.host);
-        parseText(session, more.forLibssh);
-        for (auto& entry : more.first)
-            if (!values.value(entry.first)) values.first.push_back(std::move(entry));
-        for (std::string& file : more.identityFiles)
-            if (std::find(values.identityFiles.begin(), values.identityFiles.end(), file) == values.identityFiles.end())
-                values.identityFiles.push_back(std::move(file));
+        parseText(session, readHostValues(configText(file, includeFolder, home, 0), request.host, request.user, values));
     };
     if (!request.sshFolder.empty()) read(request.sshFolder + "/config", request.sshFolder);
     read("/etc/ssh/ssh_config", "/etc/ssh");
-    // libssh puts each one it is given in front: handed over last first, they are tried in the
-    // order written, after the agent and before the default key files.
-    for (auto file = values.identityFiles.rbegin(); file != values.identityFiles.rend(); ++file)
-        ssh_options_set(session, SSH_OPTIONS_ADD_IDENTITY, file->c_str());
     // As on OpenSSH's command line, what the user wrote in the app wins over the files.
     if (request.port > 0 && request.port != 22) ssh_options_set(session, SSH_OPTIONS_PORT, &request.port);
     if (!request.user.empty()) ssh_options_set(session, SSH_OPTIONS_USER, request.user.c_str());
@@ -352,16 +479,14 @@ HostConfig configure(ssh_session session, const HostRequest& request) {
     unsigned int port = 22;
     if (ssh_options_get_port(session, &port) == SSH_OK && port > 0 && port < 65536) out.port = static_cast<int>(port);
     out.user = optionText(session, SSH_OPTIONS_USER);
-    if (out.user.empty()) {
-        if (const passwd* pw = ::getpwuid(::getuid())) out.user = pw->pw_name;
-    }
+    if (out.user.empty()) out.user = localUser();
     out.proxyCommand = optionText(session, SSH_OPTIONS_PROXYCOMMAND);
     if (lower(out.proxyCommand) == "none") out.proxyCommand.clear();
     // The provider reaches the host itself (through the jump hosts or by running the command)
     // and hands libssh the socket; libssh would only stumble on tokens it does not know.
     ssh_options_set(session, SSH_OPTIONS_PROXYCOMMAND, "none");
-    out.identityFiles = values.identityFiles;
-    if (auto v = values.value("identityagent")) out.identityAgent = *v;
+    for (const std::string& file : values.identityFiles) out.identityFiles.push_back(withTokens(file, out));
+    if (auto v = values.value("identityagent")) out.identityAgent = withTokens(*v, out);
     if (auto v = values.value("serveraliveinterval")) out.serverAliveInterval = std::max(0, std::atoi(v->c_str()));
     if (auto v = values.value("serveralivecountmax")) out.serverAliveCountMax = std::max(0, std::atoi(v->c_str()));
     if (auto v = values.value("identitiesonly")) out.identitiesOnly = lower(*v) == "yes";
@@ -376,34 +501,21 @@ HostConfig configure(ssh_session session, const HostRequest& request) {
 
 // ---- logging in ----------------------------------------------------------------------------
 
-namespace {
-
-// The log lines of the login, while it runs; the passphrase question finds the key file there.
-thread_local LogWatch* loginWatch = nullptr;
-
-}  // namespace
-
-// The agent as IdentitiesOnly lets the login see it: a relay between libssh and the user's agent
-// that takes out of the agent's list of keys (SSH2_AGENT_IDENTITIES_ANSWER) those no
-// IdentityFile names; everything else passes unchanged. libssh 0.10 has no IdentitiesOnly and
-// no way to choose among the agent's keys, but takes an agent connection from the caller.
+// The agent as the login may see it, the keys in OpenSSH's order: a relay between libssh and the
+// user's agent that puts first, in the agent's list of keys (SSH2_AGENT_IDENTITIES_ANSWER), the
+// keys of the host's key files, then the others, or, with IdentitiesOnly, leaves the others out;
+// everything else passes unchanged. libssh 0.10 has no IdentitiesOnly and no way to choose among
+// the agent's keys, but takes an agent connection from the caller.
 class AgentFilter {
 public:
-    AgentFilter(const std::string& agentPath, std::vector<std::string> allowed) : allowed_(std::move(allowed)) {
-        if (!agentPath.empty()) {
-            agent_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_un address{};
-            address.sun_family = AF_UNIX;
-            if (agent_ >= 0 && agentPath.size() < sizeof address.sun_path) {
-                std::memcpy(address.sun_path, agentPath.c_str(), agentPath.size() + 1);
-                if (::connect(agent_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-                    ::close(agent_);
-                    agent_ = -1;
-                }
-            }
-        }
+    AgentFilter(const std::string& agentPath, std::vector<std::string> preferred, bool othersToo)
+        : preferred_(std::move(preferred)), othersToo_(othersToo) {
+        agent_ = connected(agentPath);
         int pair[2];
-        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return;
+        if (agent_ < 0 || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+            close(agent_);
+            return;
+        }
         client_ = pair[0];
         own_ = pair[1];
         relay_ = std::thread([this] { relay(); });
@@ -411,14 +523,35 @@ public:
     ~AgentFilter() {
         if (own_ >= 0) ::shutdown(own_, SHUT_RDWR);
         if (relay_.joinable()) relay_.join();
-        if (own_ >= 0) ::close(own_);
-        if (agent_ >= 0) ::close(agent_);
+        close(own_);
+        close(agent_);
     }
     AgentFilter(const AgentFilter&) = delete;
     AgentFilter& operator=(const AgentFilter&) = delete;
-    int client() const { return client_; }  // for libssh, which closes it with the session
+    // For libssh, which closes it with the session; -1: no agent is reachable.
+    int client() const { return client_; }
+    // The keys (wire forms) handed to libssh the last time it asked for them, in that order.
+    std::vector<std::string> offered() const {
+        std::lock_guard lock(mutex_);
+        return offered_;
+    }
 
 private:
+    // A connection to the agent's socket; -1 for none.
+    static int connected(const std::string& path) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        if (path.empty() || path.size() >= sizeof address.sun_path) return -1;
+        std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+        if (fd >= 0) ::close(fd);
+        return -1;
+    }
+    static void close(int& fd) {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+    }
     static bool readAll(int fd, char* to, std::size_t n) {
         while (n > 0) {
             const ssize_t r = ::recv(fd, to, n, 0);
@@ -453,13 +586,13 @@ private:
         if (!readAll(fd, body.data(), n)) return std::nullopt;
         return body;
     }
-    // The list of keys without those not allowed; nothing when it cannot be read.
-    std::optional<std::string> filtered(const std::string& answer) const {
+    // The list of keys in the login's order; nothing when it cannot be read.
+    std::optional<std::string> ordered(const std::string& answer) {
         if (answer.size() < 5) return std::nullopt;
         const std::uint32_t count = number(answer, 1);
         std::size_t at = 5;
-        std::string kept;
-        std::uint32_t keptCount = 0;
+        std::string first, others;
+        std::vector<std::string> firstKeys, otherKeys;
         for (std::uint32_t i = 0; i < count; ++i) {
             const std::size_t start = at;
             std::string blob;
@@ -470,23 +603,25 @@ private:
                 if (field == 0) blob = answer.substr(at + 4, n);
                 at += 4 + n;
             }
-            if (std::find(allowed_.begin(), allowed_.end(), blob) != allowed_.end()) {
-                kept += answer.substr(start, at - start);
-                ++keptCount;
-            }
+            const bool preferred = std::find(preferred_.begin(), preferred_.end(), blob) != preferred_.end();
+            if (!preferred && !othersToo_) continue;
+            (preferred ? first : others) += answer.substr(start, at - start);
+            (preferred ? firstKeys : otherKeys).push_back(std::move(blob));
         }
-        return std::string(1, answer[0]) + packed(keptCount) + kept;
+        std::lock_guard lock(mutex_);
+        offered_ = firstKeys;
+        offered_.insert(offered_.end(), otherKeys.begin(), otherKeys.end());
+        return std::string(1, answer[0]) + packed(static_cast<std::uint32_t>(offered_.size())) + first + others;
     }
     void relay() {
         constexpr char kRequestIdentities = 11, kIdentitiesAnswer = 12, kFailure = 5;
         while (auto request = message(own_)) {
             std::optional<std::string> answer;
-            if (agent_ >= 0 && writeAll(agent_, packed(static_cast<std::uint32_t>(request->size())) + *request))
-                answer = message(agent_);
+            if (writeAll(agent_, packed(static_cast<std::uint32_t>(request->size())) + *request)) answer = message(agent_);
             if (answer && request->front() == kRequestIdentities && answer->front() == kIdentitiesAnswer)
-                answer = filtered(*answer);
+                answer = ordered(*answer);
             if (!answer) {
-                // No agent (or it broke off): no keys, and nothing signed.
+                // The agent broke off: no keys, and nothing signed.
                 answer = request->front() == kRequestIdentities ? std::string(1, kIdentitiesAnswer) + packed(0)
                                                                   : std::string(1, kFailure);
             }
@@ -494,8 +629,11 @@ private:
         }
     }
 
-    std::vector<std::string> allowed_;  // the keys' wire forms
+    const std::vector<std::string> preferred_;  // the keys' wire forms
+    const bool othersToo_;
     int agent_ = -1, client_ = -1, own_ = -1;
+    mutable std::mutex mutex_;
+    std::vector<std::string> offered_;
     std::thread relay_;
 };
 
@@ -514,12 +652,55 @@ std::string agentPath(const std::string& identityAgent) {
     return name;
 }
 
-// The wire form of the public key beside a key file (its ".pub"); empty when there is none.
-std::string publicBlob(const std::string& keyFile) {
-    std::ifstream in(keyFile + ".pub");
-    std::string type, base64;
-    if (!(in >> type >> base64)) return {};
-    return defaults::base64Decode(base64).value_or(std::string());
+struct KeyFree {
+    void operator()(ssh_key key) const { ssh_key_free(key); }
+};
+using Key = std::unique_ptr<std::remove_pointer_t<ssh_key>, KeyFree>;
+
+// A key's wire form; empty when it cannot be told.
+std::string blobOf(ssh_key key) {
+    char* base64 = nullptr;
+    std::string out;
+    if (key && ssh_pki_export_pubkey_base64(key, &base64) == SSH_OK && base64)
+        out = defaults::base64Decode(base64).value_or(std::string());
+    ssh_string_free_char(base64);
+    return out;
+}
+
+// One key file of the host: its path and, where it can be read without the passphrase, its
+// public half (from the ".pub" beside it, or from an OpenSSH private key file, which holds it
+// in clear).
+struct KeyFile {
+    std::string path;
+    Key publicKey;
+    std::string blob;
+};
+
+// The key files OpenSSH offers the host: those the configuration names, or, only when it names
+// none, the default ones in OpenSSH's order (of the types libssh signs with).
+std::vector<KeyFile> keyFiles(const HostConfig& host, const std::string& sshFolder) {
+    std::vector<std::string> paths = host.identityFiles;
+    if (paths.empty() && !sshFolder.empty())
+        for (const char* name : {"id_rsa", "id_ecdsa", "id_ed25519"}) paths.push_back(sshFolder + "/" + name);
+    std::vector<KeyFile> out;
+    for (const std::string& path : paths) {
+        KeyFile file{path, nullptr, {}};
+        ssh_key key = nullptr;
+        if (ssh_pki_import_pubkey_file((path + ".pub").c_str(), &key) == SSH_OK ||
+            ssh_pki_import_pubkey_file(path.c_str(), &key) == SSH_OK)
+            file.publicKey.reset(key);
+        file.blob = blobOf(file.publicKey.get());
+        out.push_back(std::move(file));
+    }
+    return out;
+}
+
+// The passphrase callback of a key read without one: libssh (and OpenSSL, for PEM files) calls
+// it only for an encrypted key, which it then marks; nothing is given, so nothing is asked on a
+// terminal.
+int noPassphrase(const char*, char*, std::size_t, int, int, void* encrypted) {
+    *static_cast<bool*>(encrypted) = true;
+    return -1;
 }
 
 }  // namespace
@@ -545,11 +726,6 @@ std::string Login::shown(const std::string& file) const {
 }
 
 Login::Result Login::run() {
-    LogWatch watch;
-    loginWatch = &watch;
-    struct Reset {
-        ~Reset() { loginWatch = nullptr; }
-    } reset;
     Result result;
     int rc = ssh_userauth_none(session_, nullptr);
     // Each way once; a partial success (a server that wants two) opens them all again.
@@ -582,78 +758,75 @@ Login::Result Login::run() {
 }
 
 int Login::keys() {
-    ssh_callbacks_struct callbacks{};
-    callbacks.userdata = this;
-    callbacks.auth_function = &Login::onPassphrase;
-    ssh_callbacks_init(&callbacks);
-    ssh_set_callbacks(session_, &callbacks);
-    if (host_.identitiesOnly && !agentFilter_) {
-        // Only the agent's keys that an IdentityFile names are offered.
-        std::vector<std::string> allowed;
-        for (const std::string& file : host_.identityFiles)
-            if (std::string blob = publicBlob(file); !blob.empty()) allowed.push_back(std::move(blob));
-        agentFilter_ = std::make_unique<AgentFilter>(agentPath(host_.identityAgent), std::move(allowed));
+    auto done = [](int rc) { return rc == SSH_AUTH_SUCCESS || rc == SSH_AUTH_PARTIAL || rc == SSH_AUTH_ERROR; };
+    std::vector<KeyFile> files = keyFiles(host_, sshFolder_);
+    // The agent's keys first: those of the key files, then (without IdentitiesOnly) the others.
+    if (!agentFilter_) {
+        std::vector<std::string> preferred;
+        for (const KeyFile& file : files)
+            if (!file.blob.empty()) preferred.push_back(file.blob);
+        agentFilter_ = std::make_unique<AgentFilter>(agentPath(host_.identityAgent), std::move(preferred), !host_.identitiesOnly);
         if (agentFilter_->client() >= 0) ssh_set_agent_socket(session_, agentFilter_->client());
     }
-    if (loginWatch) {
-        loginWatch->agentKeys = -1;
-        loginWatch->keyFiles.clear();
+    std::vector<std::string> offered;
+    if (agentFilter_->client() >= 0) {
+        const int rc = ssh_userauth_agent(session_, nullptr);
+        offered = agentFilter_->offered();
+        if (!offered.empty())
+            tried_.push_back(offered.size() == 1 ? "the agent's key" : "the agent's " + std::to_string(offered.size()) + " keys");
+        if (done(rc)) return rc;
     }
-    const int rc = ssh_userauth_publickey_auto(session_, nullptr, nullptr);
-    // libssh keeps the pointer: an empty set replaces this one, which goes with this frame.
-    static ssh_callbacks_struct none = [] {
-        ssh_callbacks_struct c{};
-        ssh_callbacks_init(&c);
-        return c;
-    }();
-    ssh_set_callbacks(session_, &none);
-    if (rc != SSH_AUTH_SUCCESS && loginWatch) {
-        std::vector<std::string> tried;
-        if (loginWatch->agentKeys > 0)
-            tried.push_back(loginWatch->agentKeys == 1 ? "the agent's key" : "the agent's " + std::to_string(loginWatch->agentKeys) + " keys");
-        for (const std::string& file : loginWatch->keyFiles) {
-            if (::access(file.c_str(), F_OK) != 0) continue;  // libssh names the default files that are not there too
-            const std::string name = shown(file);
-            // A key whose passphrase was not given is named once, with why.
-            if (std::none_of(tried_.begin(), tried_.end(), [&](const std::string& t) { return t.rfind(name + " (", 0) == 0; }))
-                tried.push_back(name);
+    // Then the key files the agent did not offer: the public half first, the private key (and
+    // its passphrase) only for a key the server would take.
+    for (KeyFile& file : files) {
+        if (!file.blob.empty() && std::find(offered.begin(), offered.end(), file.blob) != offered.end()) continue;
+        if (::access(file.path.c_str(), R_OK) != 0) continue;  // no such file, or only its public half
+        if (file.publicKey) {
+            const int rc = ssh_userauth_try_publickey(session_, nullptr, file.publicKey.get());
+            if (rc == SSH_AUTH_ERROR) return rc;
+            if (rc != SSH_AUTH_SUCCESS) {
+                tried_.push_back(shown(file.path));
+                continue;
+            }
         }
-        tried_.insert(tried_.begin(), tried.begin(), tried.end());
+        Key key(unlock(file.path));
+        if (!key) continue;
+        const int rc = ssh_userauth_publickey(session_, nullptr, key.get());
+        if (done(rc)) return rc;
+        tried_.push_back(shown(file.path));
     }
-    return rc;
+    return SSH_AUTH_DENIED;
 }
 
-// libssh asks for the passphrase of the key file it is trying (named in its log line just
-// before). The answer is checked here on the file, so that a wrong one is asked again.
-int Login::onPassphrase(const char*, char* buffer, std::size_t length, int, int, void* userdata) {
-    auto* self = static_cast<Login*>(userdata);
-    const std::string file = loginWatch ? loginWatch->keyFile : std::string();
-    if (!self || !self->trust_ || file.empty()) return -1;
+// The key file's private key: read at once when it has no passphrase, else with the one the
+// user gives (asked for again when it is wrong).
+ssh_key Login::unlock(const std::string& file) {
+    ssh_key key = nullptr;
+    bool encrypted = false;
+    if (ssh_pki_import_privkey_file(file.c_str(), nullptr, &noPassphrase, &encrypted, &key) == SSH_OK) return key;
+    if (!encrypted || !trust_) {
+        tried_.push_back(shown(file) + (encrypted ? " (no passphrase given)" : " (not readable as a key)"));
+        return nullptr;
+    }
     LoginQuestion question;
     question.kind = LoginQuestion::Kind::passphrase;
-    question.host = self->host_.host;
-    question.port = self->host_.port;
-    question.user = self->host_.user;
-    question.keyFile = self->shown(file);
+    question.host = host_.host;
+    question.port = host_.port;
+    question.user = host_.user;
+    question.keyFile = shown(file);
     question.title = "Passphrase for " + question.keyFile;
     for (int round = 0; round < 5; ++round) {
-        auto answer = self->trust_->askLogin(question, self->op_);
+        auto answer = trust_->askLogin(question, op_);
         if (!answer || answer->answers.empty()) {
-            self->tried_.push_back(question.keyFile + " (no passphrase given)");
-            return -1;
+            tried_.push_back(question.keyFile + " (no passphrase given)");
+            return nullptr;
         }
         const std::string& passphrase = answer->answers.front();
-        ssh_key key = nullptr;
-        const bool right = ssh_pki_import_privkey_file(file.c_str(), passphrase.c_str(), nullptr, nullptr, &key) == SSH_OK;
-        if (key) ssh_key_free(key);
-        if (right && passphrase.size() < length) {
-            std::memcpy(buffer, passphrase.c_str(), passphrase.size() + 1);
-            return 0;
-        }
+        if (ssh_pki_import_privkey_file(file.c_str(), passphrase.c_str(), nullptr, nullptr, &key) == SSH_OK) return key;
         question.again = true;
     }
-    self->tried_.push_back(question.keyFile + " (wrong passphrase)");
-    return -1;
+    tried_.push_back(question.keyFile + " (wrong passphrase)");
+    return nullptr;
 }
 
 int Login::keyboardInteractive() {
@@ -795,6 +968,27 @@ std::vector<JumpHost> jumpHosts(const std::string& proxyCommand) {
     return hops;
 }
 
+FileError atJumpHost(FileError error, const HostConfig& hop, const std::string& server) {
+    std::string name = knownHostsName(hop.host, hop.port);
+    if (hop.alias != hop.host) name += " (" + hop.alias + ")";
+    const std::string who = "the jump host " + name + ", in front of the server " + server + ",";
+    std::string sentence;
+    switch (error.kind) {
+        case ErrorKind::cannotReachHost: sentence = "The " + who.substr(4) + " could not be reached."; break;
+        case ErrorKind::timedOut: sentence = "The " + who.substr(4) + " did not answer in time."; break;
+        case ErrorKind::loginRejected: sentence = "The " + who.substr(4) + " rejected the login."; break;
+        case ErrorKind::notTrusted:
+            sentence = "The identity of " + who + " was not trusted, so nothing was sent to it.";
+            break;
+        case ErrorKind::cancelled: return error;
+        default: sentence = "The connection through " + who + " failed."; break;
+    }
+    const std::string_view standard = standardMessage(error.kind);
+    if (error.message.rfind(standard, 0) == 0) error.message = sentence + error.message.substr(standard.size());
+    else error.message = sentence + " " + error.message;
+    return error;
+}
+
 Hop::~Hop() {
     stop_ = true;
     if (carried_ >= 0) ::shutdown(carried_, SHUT_RDWR);
@@ -863,6 +1057,15 @@ int Hop::forward(const std::string& host, int port, std::string& error) {
 
 std::optional<std::string> ProxyCommand::expand(const std::string& command, const HostConfig& host,
                                                 std::string& error) {
+    // A name goes into the line only when the shell would see it as one plain word.
+    auto name = [&](const std::string& value, const char* field, char token) -> std::optional<std::string> {
+        const std::string characters = shellCharacters(value);
+        if (characters.empty()) return value;
+        error = std::string("the ") + field + " \"" + value + "\" has " + shownCharacters(characters) +
+                ", which the shell running the ProxyCommand (where it stands for %" + token +
+                ") would read as more than a name; it was not run";
+        return std::nullopt;
+    };
     std::string out;
     for (std::size_t i = 0; i < command.size(); ++i) {
         if (command[i] != '%') {
@@ -870,17 +1073,20 @@ std::optional<std::string> ProxyCommand::expand(const std::string& command, cons
             continue;
         }
         const char token = i + 1 < command.size() ? command[++i] : '\0';
+        std::optional<std::string> value;
         switch (token) {
-        case '%': out += '%'; break;
-        case 'h': out += host.host; break;
-        case 'p': out += std::to_string(host.port); break;
-        case 'r': out += host.user; break;
-        case 'n': out += host.alias; break;
+        case '%': value = "%"; break;
+        case 'h': value = name(host.host, "host name", token); break;
+        case 'p': value = std::to_string(host.port); break;
+        case 'r': value = name(host.user, "user name", token); break;
+        case 'n': value = name(host.alias, "server name", token); break;
         default:
             error = token ? std::string("the ProxyCommand has the token %") + token + ", which it cannot take"
                           : "the ProxyCommand ends in a lone %";
             return std::nullopt;
         }
+        if (!value) return std::nullopt;
+        out += *value;
     }
     return out;
 }

@@ -5,15 +5,18 @@
 // that the provider only carries files.
 //
 // The configuration is read with libssh's own parser (ssh_options_parse_config): Host patterns
-// with "*", "?" and "!", "first value wins", Include, HostName, Port, User, IdentityFile (with
-// "~" and "%" tokens), IdentityAgent, ConnectTimeout. It goes into the session, and the login
-// (ssh_userauth_publickey_auto) takes the agent and the key files from there. Where libssh 0.10
-// reads the files otherwise than OpenSSH (a relative Include, "!" patterns, "~" and "%d", the
-// order of IdentityFiles) the text is mended before it parses it; IdentitiesOnly and
-// ServerAlive* it passes over are read beside it. What libssh does
-// not tell through its interface (the keywords it passes over, the key file it is trying when it
-// needs a passphrase, how many keys the agent holds) is read from its log lines on the thread
-// that connects, and never written anywhere.
+// with "*", "?" and "!", "first value wins", Include, HostName, Port, User, IdentityAgent,
+// ConnectTimeout. Where libssh 0.10 reads the files otherwise than OpenSSH (a relative Include,
+// "!" patterns, "~" and "%d") the text is mended before it parses it; the mended text goes to
+// libssh as an in-memory file (memfd), never onto a disk. IdentityFile, IdentitiesOnly and
+// ServerAlive* are read beside it (Host blocks, and Match blocks whose criteria are all, host,
+// originalhost, user, localuser or final). What libssh does not tell through its interface (the
+// keywords it passes over) is read from its log lines on the thread that configures, and never
+// written anywhere.
+//
+// The keys are offered as OpenSSH offers them (see Login): libssh 0.10's own key login would
+// add its default key files to every host, read the files in another order, and write a missing
+// ".pub" file into the user's folder.
 //
 // The login's questions (a key's passphrase, keyboard-interactive prompts, a password nobody
 // saved) go to the user through Trust::askLogin, the road the host-key questions take; with
@@ -29,7 +32,10 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
+
+#include "platform/files/FileError.h"
 
 namespace files {
 class Operation;
@@ -37,6 +43,39 @@ class Trust;
 }  // namespace files
 
 namespace files::ssh {
+
+// The configuration as libssh is given it. libssh 0.10 reads a file as OpenSSH does but for
+// these, mended here on the text before it parses it: a "!pattern" of a Host line counts only
+// where it comes before the pattern that matches (OpenSSH: wherever it stands), so negations are
+// put first; a relative Include is taken from the working folder (OpenSSH: from ~/.ssh, or
+// /etc/ssh for the system's file), so Include lines are resolved here (relative patterns from
+// `includeFolder`, "~" the `home`) and the files they name written in their place, as parsing
+// them at that point does; and "~" and "%d" in paths are the user's home. Every other line is
+// kept as written; a file that cannot be read adds nothing.
+std::string mendedConfig(const std::string& text, const std::string& includeFolder, const std::string& home);
+
+// What the configuration says for one host beside what libssh reads: the first value of each
+// keyword libssh passes over (and of HostName and User, which Match criteria look at), and the
+// IdentityFiles in the order written.
+struct HostValues {
+    std::vector<std::pair<std::string, std::string>> first;  // keyword, value
+    std::vector<std::string> identityFiles;
+
+    std::optional<std::string> value(const std::string& keyword) const {
+        for (const auto& [k, v] : first)
+            if (k == keyword) return v;
+        return std::nullopt;
+    }
+};
+
+// Reads one file's mended text for the host into `into` (the first value wins, across files),
+// and gives the text libssh is to parse: all of it but the IdentityFile lines, which the login
+// takes from here (libssh 0.10 tries the last one written first, and stumbles on tokens it does
+// not know). libssh runs a Match line's "exec" command through the shell with the host's name
+// put in (%h, %n): for a name the shell would read as more than a name, which may come from a
+// link, such a Match is handed over as one that holds for no host, and nothing is run.
+std::string readHostValues(const std::string& text, const std::string& alias, const std::string& requestUser,
+                           HostValues& into);
 
 // The host key algorithms to ask the server for: those of the types already known for it
 // first (in their order), then libssh's usual ones. A server whose known key is RSA is then
@@ -65,7 +104,7 @@ struct HostConfig {
     int serverAliveInterval = 0;
     int serverAliveCountMax = 3;
     bool identitiesOnly = false;
-    std::vector<std::string> identityFiles;  // the configuration's, in the order written
+    std::vector<std::string> identityFiles;  // the configuration's, in the order written, their tokens put in
     std::string identityAgent;               // IdentityAgent as written ("~" put in); empty: not set
 };
 
@@ -83,8 +122,13 @@ void setUserHomeForTests(std::optional<std::string> home);
 
 // Applies the request and the configuration files (sshFolder/config, then /etc/ssh/ssh_config)
 // to `session` as OpenSSH does: the files' values where the request leaves a field at its
-// default, the request's where it writes one. Nothing is connected.
+// default, the request's where it writes one. Nothing is connected, and no file is written.
 HostConfig configure(ssh_session session, const HostRequest& request);
+
+// An error met on the way through a jump host, told as that host's: "The jump host
+// [bastion]:2222, in front of the server web1, could not be reached. (Connection refused)".
+// `server` is the server as the user named it.
+FileError atJumpHost(FileError error, const HostConfig& hop, const std::string& server);
 
 // The jump hosts of a ProxyJump, in the order they are passed through ("user@host:port" each;
 // libssh 0.10 hands ProxyJump over as the OpenSSH command line that would do it, which is read
@@ -124,7 +168,11 @@ private:
 
 // A ProxyCommand of the configuration, run as OpenSSH runs it: "exec COMMAND" through the
 // user's shell, with its tokens put in (%h the host's name to connect to, %p its port, %r the
-// user, %n the name as the user wrote it, %% a "%"), its standard input and output one end of a
+// user, %n the name as the user wrote it, %% a "%"). A user or host name put in must hold no
+// character the shell reads as syntax or expands (quotes, "$", "`", ";", "&", "|", "<", ">",
+// brackets and braces, globs, "~", "#", "!", blanks and control characters) nor start with "-":
+// such a name, which may come from a link, is refused before anything runs, as OpenSSH (9.6 on)
+// refuses it. Its standard input and output are one end of a
 // socket pair whose other end is the session's socket, in a process group of its own. What it
 // writes on its standard error is kept (in memory) to tell why it ended. Destroying it ends the
 // command (SIGHUP, as OpenSSH does, then SIGKILL if it lingers) and waits for it.
@@ -136,7 +184,7 @@ public:
     ProxyCommand& operator=(const ProxyCommand&) = delete;
 
     // The command with its tokens put in; nothing (and `error` says which) for a token OpenSSH
-    // does not take in a ProxyCommand.
+    // does not take in a ProxyCommand, or for a name the shell would read as more than a name.
     static std::optional<std::string> expand(const std::string& command, const HostConfig& host, std::string& error);
     // Starts the command; the session's socket, or -1 with `error` saying why.
     int start(const std::string& command, std::string& error);
@@ -152,12 +200,14 @@ private:
     bool reap(bool wait);
 };
 
-// Logs in on a connected session whose host key is trusted, in OpenSSH's order: the keys (the
-// agent's, the configuration's IdentityFiles, then ~/.ssh/id_ed25519, id_ecdsa, id_rsa; a key
-// with a passphrase is asked for, and asked again when the answer is wrong), then
-// keyboard-interactive (each round shown as the server writes it; the saved password answers
-// only a prompt that asks for the password, and only once), then the password (the saved one,
-// or asked for).
+// Logs in on a connected session whose host key is trusted, in OpenSSH's order: first the keys
+// (the agent's that match a key file, then the agent's others unless IdentitiesOnly, then the
+// key files the agent does not hold; the key files are the configuration's IdentityFiles, or
+// only when it names none ~/.ssh/id_rsa, id_ecdsa, id_ed25519; a key file is offered by its
+// public half, and its passphrase asked for only once the server would take it, and asked again
+// when the answer is wrong), then keyboard-interactive (each round shown as the server writes
+// it; the saved password answers only a prompt that asks for the password, and only once), then
+// the password (the saved one, or asked for).
 class AgentFilter;
 
 class Login {
@@ -181,7 +231,7 @@ private:
     int password();
     std::string refusal(int methods) const;
     std::string shown(const std::string& file) const;  // "~/.ssh/site_key"
-    static int onPassphrase(const char* prompt, char* buffer, std::size_t length, int echo, int verify, void* self);
+    ssh_key unlock(const std::string& file);  // the private key; nothing when not given (tried_ says why)
 
     ssh_session session_;
     Trust* trust_;
@@ -191,7 +241,7 @@ private:
     std::string sshFolder_;
     bool passwordUsed_ = false;
     std::vector<std::string> tried_;
-    std::unique_ptr<AgentFilter> agentFilter_;  // IdentitiesOnly: the agent as it may be seen
+    std::unique_ptr<AgentFilter> agentFilter_;  // the agent as the login may see it
 };
 
 }  // namespace files::ssh

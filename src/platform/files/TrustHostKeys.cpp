@@ -34,12 +34,13 @@ std::string lower(std::string_view text) {
 bool glob(std::string_view pattern, std::string_view text) {
     std::size_t p = 0, t = 0, star = std::string_view::npos, mark = 0;
     while (t < text.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == text[t])) {
-            ++p;
-            ++t;
-        } else if (p < pattern.size() && pattern[p] == '*') {
+        // "*" is a wildcard before it is a character: a name holding one is still matched.
+        if (p < pattern.size() && pattern[p] == '*') {
             star = p++;
             mark = t;
+        } else if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == text[t])) {
+            ++p;
+            ++t;
         } else if (star != std::string_view::npos) {
             p = star + 1;
             t = ++mark;
@@ -225,7 +226,7 @@ bool Trust::addHostKey(const std::string& host, int port, const HostKey& key) {
 }
 
 TrustQuestion hostKeyQuestion(const Trust* trust, const std::string& host, int port, const HostKey& key,
-                              TrustVerdict verdict) {
+                              TrustVerdict verdict, const std::string& jumpFor) {
     std::vector<std::string> known = trust ? trust->knownHostKeyTypes(host, port) : std::vector<std::string>{};
     const bool otherTypeOnly = !known.empty() && std::find(known.begin(), known.end(), key.type) == known.end();
     TrustQuestion q;
@@ -234,31 +235,35 @@ TrustQuestion hostKeyQuestion(const Trust* trust, const std::string& host, int p
     q.port = port;
     q.verdict = verdict;
     q.hostKey = key;
-    const std::string server = "\"" + host + "\"" + (port == 22 ? std::string() : " (port " + std::to_string(port) + ")");
+    const bool jump = !jumpFor.empty();
+    const std::string whose = jump ? "jump host's" : "server's";
+    const std::string server = std::string(jump ? "the jump host " : "") + "\"" + host + "\"" +
+                               (port == 22 ? std::string() : " (port " + std::to_string(port) + ")") +
+                               (jump ? ", in front of the server \"" + jumpFor + "\"," : "");
     const std::string keyText = typeLabel(key.type) + " key fingerprint is " + key.fingerprint();
     if (verdict == TrustVerdict::changed) {
         q.acceptable = false;
-        q.title = "The server's host key has changed";
+        q.title = jump ? "The jump host's host key has changed" : "The server's host key has changed";
         const std::string name = knownHostsName(host, port);
         std::string knownText;
         if (otherTypeOnly) {
             std::string labels;
             for (const std::string& type : known) labels += (labels.empty() ? "" : ", ") + typeLabel(type);
-            knownText = " The key known for it is of another type (" + labels + "), and the server did not show "
-                        "that one.";
+            knownText = " The key known for it is of another type (" + labels + "), and the " +
+                        (jump ? "jump host" : "server") + " did not show that one.";
         }
         q.message = "WARNING: the host key of " + server + " is not the one known for it. Someone could be "
-                    "intercepting the connection, or the server's key was replaced. The server's " + keyText +
-                    "." + knownText + " The connection was refused, and nothing was sent to the server.\n\nIf the server's "
-                    "administrator confirms the new key, remove the old one, then connect again:\n"
+                    "intercepting the connection, or the " + whose + " key was replaced. The " + whose + " " +
+                    keyText + "." + knownText + " The connection was refused, and nothing was sent to " +
+                    (jump ? "it" : "the server") + ".\n\nIf the " + whose + " administrator confirms the new key, remove the old one, then connect again:\n"
                     "  ssh-keygen -R \"" + name + "\"" +
                     (trust ? " -f \"" + trust->knownHostsFile().string() + "\"" : std::string()) +
                     "\n(and where it is in your own ~/.ssh/known_hosts: ssh-keygen -R \"" + name + "\")";
     } else {
         q.acceptable = true;
-        q.title = "Unknown server";
+        q.title = jump ? "Unknown jump host" : "Unknown server";
         q.message = "The authenticity of " + server + " cannot be established: its host key is not known. The " +
-                    keyText + ".\n\nTrust it only if it is the server's key, as its administrator can tell you. "
+                    keyText + ".\n\nTrust it only if it is the " + whose + " key, as its administrator can tell you. "
                     "Trusted keys are kept in " +
                     (trust ? trust->knownHostsFile().string() : std::string("the app's known_hosts")) + ".";
     }

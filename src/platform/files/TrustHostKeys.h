@@ -16,8 +16,10 @@ std::string knownHostsName(const std::string& host, int port);
 
 // The question for a host key that is unknown (acceptable) or changed (a warning that says how
 // to remove the old key; not acceptable). `trust` may be null: the file names are then left out.
+// `jumpFor`: the server (as the user named it) that this host is the jump host in front of,
+// which the question then names; empty for the server itself.
 TrustQuestion hostKeyQuestion(const Trust* trust, const std::string& host, int port, const HostKey& key,
-                              TrustVerdict verdict);
+                              TrustVerdict verdict, const std::string& jumpFor = {});
 
 namespace knownhosts {
 

@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 class QObject;
 class QWebEngineUrlSchemeHandler;
@@ -60,6 +61,14 @@ void close(const QString& key);
 QUrl address(const QString& key, const std::string& path);
 // The key of a site address, empty for other URLs.
 QString keyOf(const QUrl& url);
+// Whether a static web server would hand out the file at site path `path` ("/css/a.css") as it
+// is. The files of a previewed site sit on the server beside what the web server never gives out:
+// the source of code it runs (PHP and its kin, .inc, CGI and other scripts: passwords and keys
+// live there), dot-files and dot-folders (.env, .git/, .htaccess, .htpasswd) and editors' backups
+// ("page.html~", ".bak", ".swp"). Any script the page loads can ask its own site for such a file
+// and send it anywhere, so a source answers none of them: only the page being previewed is
+// served whatever its name. "/.well-known/" is served as web servers do.
+bool servedAsStatic(std::string_view path);
 // How many requests the sources answered with a resource (for observers such as tests).
 std::size_t served();
 

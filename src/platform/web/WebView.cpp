@@ -331,6 +331,52 @@ void releaseAllViews() {
     while (!liveViews().empty()) delete *liveViews().begin();
 }
 
+namespace {
+
+QString siteFetchScriptSource() {
+    return QStringLiteral(R"js((function () {
+  var scheme = '%1:';
+  if (location.protocol !== scheme || typeof window.fetch !== 'function') return;
+  var engineFetch = window.fetch;
+  window.fetch = function (input, init) {
+    var isRequest = typeof Request !== 'undefined' && input instanceof Request;
+    var target;
+    try { target = new URL(isRequest ? input.url : String(input), document.baseURI); }
+    catch (e) { return engineFetch.apply(this, arguments); }
+    if (target.protocol !== scheme) return engineFetch.apply(this, arguments);
+    var method = String((init && init.method) || (isRequest ? input.method : 'GET')).toUpperCase();
+    var signal = (init && init.signal) || (isRequest ? input.signal : null);
+    return new Promise(function (resolve, reject) {
+      if (method !== 'GET' && method !== 'HEAD') {
+        reject(new TypeError('Failed to fetch: this site answers only GET'));
+        return;
+      }
+      if (signal && signal.aborted) { reject(new DOMException('The user aborted a request.', 'AbortError')); return; }
+      var xhr = new XMLHttpRequest();
+      xhr.open('GET', target.href);
+      xhr.responseType = 'arraybuffer';
+      var answered = function (status, statusText, body, type) {
+        var headers = type ? { 'Content-Type': type } : {};
+        var response = new Response(method === 'HEAD' || status === 404 ? null : body,
+                                    { status: status, statusText: statusText, headers: headers });
+        Object.defineProperty(response, 'url', { value: target.href });
+        resolve(response);
+      };
+      xhr.onload = function () {
+        answered(xhr.status || 200, xhr.statusText || 'OK', xhr.response, xhr.getResponseHeader('Content-Type'));
+      };
+      // The site fails a request for a file it does not give: a web server's 404.
+      xhr.onerror = function () { answered(404, 'Not Found', null, null); };
+      xhr.onabort = function () { reject(new DOMException('The user aborted a request.', 'AbortError')); };
+      if (signal) signal.addEventListener('abort', function () { xhr.abort(); });
+      xhr.send();
+    });
+  };
+})();)js").arg(QString::fromLatin1(kSiteScheme));
+}
+
+}  // namespace
+
 WebView::WebView(QWidget* parent, Bridge bridge) : QWebEngineView(parent) {
     liveViews().insert(this);
     if (!webSchemesRegistered()) {
@@ -356,6 +402,17 @@ WebView::WebView(QWidget* parent, Bridge bridge) : QWebEngineView(parent) {
         shim.setRunsOnSubFrames(false);
         page_->scripts().insert(shim);
     }
+
+    // fetch() of a site page's own files: the web engine of Qt 6.4 lets fetch reach only the
+    // schemes it knows (http, https, data, blob), so on a site page a fetch of the site's own
+    // address goes by XMLHttpRequest instead, as GET or HEAD only (the site answers nothing else).
+    QWebEngineScript siteFetch;
+    siteFetch.setName(QStringLiteral("dravix-site-fetch"));
+    siteFetch.setSourceCode(siteFetchScriptSource());
+    siteFetch.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    siteFetch.setWorldId(QWebEngineScript::MainWorld);
+    siteFetch.setRunsOnSubFrames(true);
+    page_->scripts().insert(siteFetch);
 
     QWebEngineSettings* s = page_->settings();
     s->setAttribute(QWebEngineSettings::JavascriptEnabled, true);

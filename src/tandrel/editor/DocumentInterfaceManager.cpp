@@ -288,6 +288,7 @@ void DocumentInterfaceManager::file_loaded(std::shared_ptr<VornServerFileContent
     gotFileBucket = content;
     ace_loaded = true;
     if (!connector) return;
+    file_in_compact_editor = connector->is_compact;
 
     QPointer<DocumentInterfaceManager> self(this);
     std::weak_ptr<VornEditorJSConnector> weak = connector;

@@ -47,6 +47,9 @@ public:
     bool full_screen_iphone = false;  // not consulted
     // Set when file content first arrived for an editor page; never cleared.
     bool ace_loaded = false;
+    // Which of a tablet's two editor pages holds the file's latest text: the one it was loaded
+    // into, then the one it was last handed over to. Only a change of the visible editor moves it.
+    bool file_in_compact_editor = false;
     bool has_preview_support = true;  // not consulted (the split view reads my_current_editor_info)
     // The file-viewer window that owns the connection of this document.
     QPointer<VornFileViewerSceneDelegateProtocol> file_server_delegatex;

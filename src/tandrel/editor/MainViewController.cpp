@@ -392,12 +392,16 @@ void MainViewController::handover_editor_session() {
     DocumentInterfaceManager* m = manager();
     if (!m || !m->ace_loaded) return;
     const bool compact = m->uses_compact_editor();
+    // Only a change of editor moves the text: a handover asked again (the window shown again, a
+    // second layout pass) would copy the hidden page's older text over what was typed since.
+    if (compact == m->file_in_compact_editor) return;
     auto target_screen = compact ? m->ext_compact_editor_vc : m->ext_editor_vc;
     auto source_screen = compact ? m->ext_editor_vc : m->ext_compact_editor_vc;
     auto target = compact ? m->editor_compact_js_connector : m->editor_js_connector;
     auto source = compact ? m->editor_js_connector : m->editor_compact_js_connector;
     if (!target_screen || !source_screen || !target || !source) return;
 
+    m->file_in_compact_editor = compact;
     QPointer<MainViewController> self(this);
     QPointer<VornEditorJSConnector> weak_source(source.get());
     QPointer<VornEditorJSConnector> weak_target(target.get());
@@ -407,6 +411,8 @@ void MainViewController::handover_editor_session() {
         weak_source->update_file_session(reply, error, [=](std::optional<VornError> e) {
             if (!self) return;
             if (e) {
+                // The text stayed where it was.
+                if (DocumentInterfaceManager* mm = self->manager()) mm->file_in_compact_editor = !compact;
                 VORNPresenterUtility::present_error(self.data(), e, "OK");
                 return;
             }

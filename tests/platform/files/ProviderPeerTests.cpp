@@ -429,14 +429,15 @@ TEST_P(ProviderPeerTest, RefusalsByTheServerSayPermissionDeniedWithTheServersWor
 }
 
 TEST_P(ProviderPeerTest, RemovingAFolderLeavesWhatItsLinksPointToAlone) {
-    if (peer_.kind == "nginx")
-        GTEST_SKIP() << "nginx's DELETE follows a link to a folder and empties that folder; WebDAV shows no "
-                        "links, so no client can keep it from doing so";
+    // nginx's DELETE follows a link to a folder and empties that folder (its PROPFIND shows such
+    // a link as a folder like any other, so no WebDAV client can tell it or keep nginx from it):
+    // there the folder holds a link to a file only, which nginx removes as a link.
+    const bool folderLink = peer_.kind != "nginx";
     makeDiskFolder(disk_ / "outside");
     writeDiskFile(disk_ / "outside" / "precious.html", "keep me");
     makeDiskFolder(disk_ / "tree");
     writeDiskFile(disk_ / "tree" / "own.txt", "x");
-    fs::create_directory_symlink("../outside", disk_ / "tree" / "link to outside");
+    if (folderLink) fs::create_directory_symlink("../outside", disk_ / "tree" / "link to outside");
     fs::create_symlink("../outside/precious.html", disk_ / "tree" / "link to file");
 
     auto error = sync().remove(at("tree"));

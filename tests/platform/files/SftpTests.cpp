@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <arpa/inet.h>
+#include <linux/landlock.h>
 #include <netinet/in.h>
 #include <grp.h>
 #include <poll.h>
@@ -17,8 +18,10 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/inotify.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -697,6 +700,9 @@ TEST_F(SftpPeerTest, HostsAreNamedAsInTheUsersSshConfig) {
 
     const std::string probe = "probe" + randomTag();
     const std::string port = std::to_string(peer_.port);
+    // A user name that, put into the command's shell line as it is, would run a command there.
+    const fs::path ran = home.path / "ran";
+    const std::string injected = "x$(touch " + ran.string() + ")y";
     struct Case {
         std::string url, user;
         std::string loggedUser;            // what sshd's log shows tried
@@ -712,6 +718,7 @@ TEST_F(SftpPeerTest, HostsAreNamedAsInTheUsersSshConfig) {
         {"sftp://jumped/", peer_.user, "Accepted publickey for " + peer_.user, std::nullopt, "",
          "127.0.0.1 " + port + " " + peer_.user + " jumped %"},
         {"sftp://jumped/", probe, "user " + probe, ErrorKind::loginRejected, "", "127.0.0.1 " + port + " " + probe + " jumped %"},
+        {"sftp://jumped/", injected, "", ErrorKind::cannotReachHost, "the user name \"" + injected + "\" has \"$\"", ""},
         {"sftp://failing/", "", "", ErrorKind::cannotReachHost, "ended with status 3: relay: no route to the site", ""},
         {"sftp://badtoken/", "", "", ErrorKind::cannotReachHost, "%x", ""},
         {"sftp://direct/", peer_.user, "Accepted publickey for " + peer_.user, std::nullopt, "", ""},
@@ -747,12 +754,62 @@ TEST_F(SftpPeerTest, HostsAreNamedAsInTheUsersSshConfig) {
             EXPECT_TRUE(processGone(runs[i])) << runs[i];
         }
     }
+    EXPECT_FALSE(fs::exists(ran)) << "a user name ran a command through the ProxyCommand's shell";
+}
+
+// Names go into a ProxyCommand's shell line only as plain words: one the shell would read as
+// more (an expansion, a separator, a redirection, a glob, quoting, a blank, a leading "-") is
+// refused, naming the field, and nothing is run; a name the command does not take is not looked
+// at, and plain names (dots, "@", "+", letters beyond ASCII) go in as they are.
+TEST(SftpProxyCommand, ANameTheShellWouldReadAsMoreThanANameIsRefused) {
+    struct Case {
+        const char* command;
+        std::string user, host, alias;
+        std::string expanded;  // empty: refused
+        std::string says;      // in the refusal
+    };
+    const Case cases[] = {
+        {"nc %h %p", "x$(id)y", "127.0.0.1", "web1", "nc 127.0.0.1 22", ""},
+        {"ssh -W %h:%p %r@jump", "x$(id)y", "127.0.0.1", "web1", "", "the user name \"x$(id)y\" has \"$\", \"(\" and \")\""},
+        {"ssh -W %h:%p %r@jump", "a`id`", "h", "web1", "", "user name"},
+        {"ssh -W %h:%p %r@jump", "a;reboot", "h", "web1", "", "\";\""},
+        {"ssh -W %h:%p %r@jump", "a b", "h", "web1", "", "a blank"},
+        {"ssh -W %h:%p %r@jump", "-oProxyCommand=id", "h", "web1", "", "\"-\""},
+        {"ssh -W %h:%p %r@jump", "a|b", "h", "web1", "", "user name"},
+        {"ssh -W %h:%p %r@jump", "a>b", "h", "web1", "", "user name"},
+        {"ssh -W %h:%p %r@jump", "a*", "h", "web1", "", "user name"},
+        {"ssh -W %h:%p %r@jump", "'a'", "h", "web1", "", "user name"},
+        {"ssh -W %h:%p %r@jump", "a\nid", "h", "web1", "", "a control character"},
+        {"ssh -W %h:%p %r@jump", "~root", "h", "web1", "", "user name"},
+        {"nc %h %p", "ann", "h$(id)", "web1", "", "the host name"},
+        {"relay %n", "ann", "h", "web&1", "", "the server name"},
+        {"ssh -W %h:%p %r@jump # %%", "first.last+dev@example.com", "ex-1.example.org", "web1",
+         "ssh -W ex-1.example.org:22 first.last+dev@example.com@jump # %", ""},
+        {"relay %r %n", "jörg", "h", "web_1", "relay jörg web_1", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.command) + " / " + c.user + " / " + c.host + " / " + c.alias);
+        files::ssh::HostConfig host;
+        host.user = c.user;
+        host.host = c.host;
+        host.alias = c.alias;
+        std::string error;
+        const auto line = files::ssh::ProxyCommand::expand(c.command, host, error);
+        if (!c.expanded.empty()) {
+            EXPECT_EQ(line.value_or("(refused: " + error + ")"), c.expanded);
+            continue;
+        }
+        EXPECT_FALSE(line) << *line;
+        EXPECT_NE(error.find(c.says), std::string::npos) << error;
+        EXPECT_NE(error.find("it was not run"), std::string::npos) << error;
+    }
 }
 
 // Hosts behind jump hosts (ProxyJump, one hop or two): each hop's key is checked as the
-// target's is (unknown: asked, naming the hop; changed: refused), and nothing reaches a host
-// before the hops in front of it are trusted. The hops are the server's third port, the target
-// its first.
+// target's is (unknown: asked, naming the hop as the jump host in front of the server; changed:
+// refused), and nothing reaches a host before the hops in front of it are trusted. What fails at
+// a hop (its key, its login, reaching it) is told as the jump host's. The hops are the server's
+// third port, the target its first.
 TEST_F(SftpPeerTest, HostsBehindJumpHostsAreReachedHopByHop) {
     const int hopPort = std::stoi(peer_.values["PLAIN_RENAME_URL"].substr(peer_.values["PLAIN_RENAME_URL"].rfind(':') + 1));
     const std::string hopName = "[127.0.0.1]:" + std::to_string(hopPort);
@@ -785,7 +842,9 @@ TEST_F(SftpPeerTest, HostsBehindJumpHostsAreReachedHopByHop) {
                                                  block("probed", probe, probe + "@127.0.0.1:" + std::to_string(hopPort)) +
                                                  block("viabastion", peer_.user, "bastion") +
                                                  block("viainner", peer_.user, "innerbastion") +
-                                                 block("viacmd", peer_.user, "cmdbastion") + bastion + inner + commanded);
+                                                 block("viacmd", peer_.user, "cmdbastion") +
+                                                 block("deadhop", peer_.user, peer_.user + "@127.0.0.1:1") +
+                                                 bastion + inner + commanded);
 
     ClientHome client(home.path);
 
@@ -797,18 +856,23 @@ TEST_F(SftpPeerTest, HostsBehindJumpHostsAreReachedHopByHop) {
         std::optional<ErrorKind> refused;
         int questions;           // about the hop
         int logins;              // accepted, hops and target together
+        std::string says;        // in the error, for a refusal
     };
+    const std::string hopOf = ", in front of the server ";
     const std::string targetOnly = knownName() + " " + real + "\n";
     const Case cases[] = {
-        {"one hop, all known", "behind", "[127.0.0.1]:* " + real + "\n", true, std::nullopt, 0, 2},
-        {"two hops, all known", "twohops", "[127.0.0.1]:* " + real + "\n", true, std::nullopt, 0, 3},
-        {"a hop named by its block", "viabastion", "[127.0.0.1]:* " + real + "\n", true, std::nullopt, 0, 2},
-        {"a hop with a jump host of its own", "viainner", "[127.0.0.1]:* " + real + "\n", true, std::nullopt, 0, 3},
-        {"a hop reached through its ProxyCommand", "viacmd", "[127.0.0.1]:* " + real + "\n", true, std::nullopt, 0, 2},
-        {"unknown hop, accepted", "behind", targetOnly, true, std::nullopt, 1, 2},
-        {"unknown hop, refused", "probed", targetOnly, false, ErrorKind::notTrusted, 1, 0},
+        {"one hop, all known", "behind", "[127.0.0.1]:* " + real + "\n", true, std::nullopt, 0, 2, {}},
+        {"two hops, all known", "twohops", "[127.0.0.1]:* " + real + "\n", true, std::nullopt, 0, 3, {}},
+        {"a hop named by its block", "viabastion", "[127.0.0.1]:* " + real + "\n", true, std::nullopt, 0, 2, {}},
+        {"a hop with a jump host of its own", "viainner", "[127.0.0.1]:* " + real + "\n", true, std::nullopt, 0, 3, {}},
+        {"a hop reached through its ProxyCommand", "viacmd", "[127.0.0.1]:* " + real + "\n", true, std::nullopt, 0, 2, {}},
+        {"unknown hop, accepted", "behind", targetOnly, true, std::nullopt, 1, 2, {}},
+        {"unknown hop, refused", "probed", targetOnly, false, ErrorKind::notTrusted, 1, 0,
+         "The identity of the jump host " + hopName + hopOf + "probed, was not trusted, so nothing was sent to it. Its host key"},
         {"changed hop key", "probed", targetOnly + hopName + " " + other.type + " " + defaults::base64Encode(other.blob) + "\n",
-         true, ErrorKind::notTrusted, 1, 0},
+         true, ErrorKind::notTrusted, 1, 0, "The identity of the jump host " + hopName + hopOf + "probed, was not trusted"},
+        {"a hop that cannot be reached", "deadhop", "[127.0.0.1]:* " + real + "\n", true, ErrorKind::cannotReachHost, 0, 0,
+         "The jump host [127.0.0.1]:1" + hopOf + "deadhop, could not be reached. (Connection refused)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -826,13 +890,20 @@ TEST_F(SftpPeerTest, HostsBehindJumpHostsAreReachedHopByHop) {
         const auto questions = asker->questions();
         ASSERT_EQ(static_cast<int>(questions.size()), c.questions);
         if (c.refused) {
-            EXPECT_NE(error->message.find("The jump host " + hopName), std::string::npos) << error->message;
+            EXPECT_EQ(error->message.rfind(c.says, 0), 0u) << error->message;
         }
         for (const auto& q : questions) {
             EXPECT_EQ(q.port, hopPort) << "the question names the hop";
+            EXPECT_NE(q.message.find("the jump host \"127.0.0.1\" (port " + std::to_string(hopPort) + ")" + hopOf + "\"" +
+                                     c.host + "\","),
+                      std::string::npos)
+                << q.message;
             if (c.refused && c.answer) {
                 EXPECT_FALSE(q.acceptable);
+                EXPECT_EQ(q.title, "The jump host's host key has changed");
                 EXPECT_NE(q.message.find(hopName), std::string::npos) << q.message;
+            } else {
+                EXPECT_EQ(q.title, "Unknown jump host");
             }
         }
         if (c.logins > 0) {
@@ -848,6 +919,40 @@ TEST_F(SftpPeerTest, HostsBehindJumpHostsAreReachedHopByHop) {
         if (c.answer && !c.refused && c.questions > 0) {
             EXPECT_EQ(run("ssh-keygen -F '" + hopName + "' -f '" + (app.path / "known_hosts").string() + "' >/dev/null").first, 0);
         }
+    }
+}
+
+// Each kind of failure at a jump host is told as that host's, in front of the server the user
+// named; the hop's own words stay.
+TEST(SftpJumpHosts, AFailureAtAJumpHostIsToldAsThatHosts) {
+    files::ssh::HostConfig hop;
+    hop.alias = "bastion";
+    hop.host = "10.0.0.5";
+    hop.port = 2222;
+    const std::string who = "the jump host [10.0.0.5]:2222 (bastion), in front of the server web1,";
+    struct Case {
+        files::FileError error;
+        std::string told;
+    };
+    files::FileError custom;
+    custom.kind = ErrorKind::cannotReachHost;
+    custom.message = "The SSH configuration's ProxyCommand for bastion ended with status 1.";
+    const Case cases[] = {
+        {files::FileError::make(ErrorKind::cannotReachHost, "Connection refused"),
+         "The " + who.substr(4) + " could not be reached. (Connection refused)"},
+        {files::FileError::make(ErrorKind::timedOut), "The " + who.substr(4) + " did not answer in time."},
+        {files::FileError::make(ErrorKind::loginRejected, "The server accepts only keys; tried ~/.ssh/id_ed25519."),
+         "The " + who.substr(4) + " rejected the login. (The server accepts only keys; tried ~/.ssh/id_ed25519.)"},
+        {files::FileError::make(ErrorKind::notTrusted), "The identity of " + who + " was not trusted, so nothing was sent to it."},
+        {files::FileError::make(ErrorKind::other, "the connection broke off"),
+         "The connection through " + who + " failed. (the connection broke off)"},
+        {custom, "The " + who.substr(4) + " could not be reached. " + custom.message},
+        {files::FileError::make(ErrorKind::cancelled), std::string(files::standardMessage(ErrorKind::cancelled))},
+    };
+    for (const Case& c : cases) {
+        const files::FileError told = files::ssh::atJumpHost(c.error, hop, "web1");
+        EXPECT_EQ(told.kind, c.error.kind);
+        EXPECT_EQ(told.message, c.told);
     }
 }
 
@@ -920,8 +1025,11 @@ TEST_F(SftpPeerTest, TheConfigurationAndKeysAreFoundInTheUserDatabasesHomeNotInH
     }
 }
 
-// The keys in OpenSSH's order: the agent's, the configuration's IdentityFiles as written, then
-// the default key files; with IdentitiesOnly, only the agent's keys an IdentityFile names.
+// The keys in OpenSSH's order: the agent's, then the configuration's IdentityFiles as written,
+// or, only when it names none, the default key files (id_rsa, id_ecdsa, id_ed25519); with
+// IdentitiesOnly, only the agent's keys of those files. A key held back is never offered: the
+// server's own key here has a passphrase, and is not asked for where it is held back. A key file
+// is offered by its public half, and nothing is written beside it.
 TEST_F(SftpPeerTest, KeysAreOfferedInOpenSshsOrderAndIdentitiesOnlyHoldsBackTheAgentsOthers) {
     TempFolder home, agentFolder;
     Agent agent(agentFolder.path);
@@ -929,9 +1037,17 @@ TEST_F(SftpPeerTest, KeysAreOfferedInOpenSshsOrderAndIdentitiesOnlyHoldsBackTheA
     const fs::path clientKey = fs::path(peer_.values["CLIENT_HOME"]) / ".ssh/id_ed25519";
     const fs::path ssh = home.path / ".ssh";
     makeDiskFolder(ssh);
-    // Keys the server does not know; the agent's key has only its public half here.
-    for (const char* key : {"first", "second", "id_ed25519"})
-        ASSERT_EQ(run("ssh-keygen -q -N '' -t ed25519 -f '" + (ssh / key).string() + "'").first, 0);
+    // Keys the server does not know; id_ecdsa without its ".pub".
+    for (const auto& [key, type] : {std::pair{"first", "ed25519"}, {"second", "ed25519"}, {"id_ecdsa", "ecdsa"}, {"id_rsa", "rsa"}})
+        ASSERT_EQ(run("ssh-keygen -q -N '' -t " + std::string(type) + " -f '" + (ssh / key).string() + "'").first, 0);
+    fs::remove(ssh / "id_ecdsa.pub");
+    // The server's key as the default file, with a passphrase; the agent holds it too, and its
+    // public half is named by a file of its own.
+    fs::copy_file(clientKey, ssh / "id_ed25519");
+    fs::copy_file(clientKey.string() + ".pub", ssh / "id_ed25519.pub");
+    ::chmod((ssh / "id_ed25519").c_str(), 0600);
+    const std::string passphrase = "open sesame " + randomTag();
+    ASSERT_EQ(run("ssh-keygen -q -p -P '' -N '" + passphrase + "' -f '" + (ssh / "id_ed25519").string() + "' >/dev/null 2>&1").first, 0);
     fs::copy_file(clientKey.string() + ".pub", ssh / "agents.pub");
     ASSERT_EQ(agent.add(clientKey), 0);
     auto block = [&](const std::string& alias, const std::string& lines) {
@@ -940,52 +1056,187 @@ TEST_F(SftpPeerTest, KeysAreOfferedInOpenSshsOrderAndIdentitiesOnlyHoldsBackTheA
     };
     writeDiskFile(ssh / "config",
                   block("ordered", "    IdentityFile ~/.ssh/first\n    IdentityFile %d/.ssh/second\n") +
+                      block("defaults", "") +
                       block("only", "    IdentitiesOnly yes\n    IdentityFile ~/.ssh/first\n") +
                       block("named", "    IdentitiesOnly yes\n    IdentityFile ~/.ssh/agents\n") +
+                      block("onlydefaults", "    IdentitiesOnly yes\n") +
                       block("notonly", "    IdentityFile ~/.ssh/first\n"));
     ClientHome client(home.path);
+    const std::string rsa = keygenFingerprint(ssh / "id_rsa"), ecdsa = keygenFingerprint(ssh / "id_ecdsa");
 
+    using Script = std::vector<std::optional<std::vector<std::string>>>;
     struct Case {
         const char* host;
         bool agent;
         bool accepted;
         std::vector<std::string> tried;  // in this order, in the refusal
+        Script passphrases;              // the answers; as many questions as answers
     };
     const Case cases[] = {
-        {"ordered", false, false, {"~/.ssh/first", "~/.ssh/second", "~/.ssh/id_ed25519"}},
-        {"only", true, false, {"~/.ssh/first"}},
-        {"named", true, true, {}},
-        {"notonly", true, true, {}},
+        {"ordered", false, false, {"~/.ssh/first", "~/.ssh/second"}, {}},
+        {"defaults", false, true, {}, {std::vector<std::string>{passphrase}}},
+        {"only", true, false, {"~/.ssh/first"}, {}},
+        {"named", true, true, {}, {}},
+        {"onlydefaults", true, true, {}, {}},
+        {"notonly", true, true, {}, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.host);
         if (c.agent) ::setenv("SSH_AUTH_SOCK", agent.socket().c_str(), 1);
         else ::unsetenv("SSH_AUTH_SOCK");
+        TempFolder app;
+        auto trust = std::make_shared<files::Trust>(app.path, peer_.values["KNOWN_HOSTS"]);
+        auto asker = std::make_shared<ScriptedAsker>(c.passphrases);
+        trust->setAsker(asker);
         const std::size_t before = logged("Accepted publickey for " + peer_.user);
-        auto provider = providerWith(options_.trust, "", "", std::string("sftp://") + c.host + "/");
+        const std::size_t lines = logged("");
+        auto provider = providerWith(trust, "", "", std::string("sftp://") + c.host + "/");
         Sync s{*provider};
         auto error = s.login();
+        std::vector<std::string> asked;
+        for (const auto& q : asker->questions())  // (a refusal goes on to ask for the password nobody saved)
+            if (q.kind == files::LoginQuestion::Kind::passphrase) asked.push_back(q.keyFile);
+        EXPECT_EQ(asked.size(), c.passphrases.size()) << ::testing::PrintToString(asked);
         if (c.accepted) {
             EXPECT_FALSE(error) << describe(error);
             EXPECT_TRUE(waitLogged("Accepted publickey for " + peer_.user, before + 1));
-            continue;
+        } else {
+            ASSERT_TRUE(error);
+            EXPECT_EQ(error->kind, ErrorKind::loginRejected) << describe(error);
+            // The agent's key would have let the login through: it was not offered, and neither
+            // was the default file.
+            EXPECT_EQ(error->message.find("agent"), std::string::npos) << error->message;
+            EXPECT_EQ(error->message.find("id_"), std::string::npos) << error->message;
+            std::size_t at = 0;
+            for (const std::string& key : c.tried) {
+                const std::size_t found = error->message.find(key, at);
+                ASSERT_NE(found, std::string::npos) << key << " in order in: " << error->message;
+                at = found + key.size();
+            }
         }
-        ASSERT_TRUE(error);
-        EXPECT_EQ(error->kind, ErrorKind::loginRejected) << describe(error);
-        // The agent's key would have let the login through: it was not offered.
-        EXPECT_EQ(error->message.find("agent"), std::string::npos) << error->message;
-        std::size_t at = 0;
-        for (const std::string& key : c.tried) {
-            const std::size_t found = error->message.find(key, at);
-            ASSERT_NE(found, std::string::npos) << key << " in order in: " << error->message;
-            at = found + key.size();
+        if (std::string(c.host) == "defaults") {
+            // id_rsa, then id_ecdsa, offered before the server's key was asked for.
+            ASSERT_EQ(asked, std::vector<std::string>{"~/.ssh/id_ed25519"});
+            EXPECT_TRUE(waitLogged(ecdsa));  // sshd's monitor writes what its session process tells it
+            std::istringstream log(readDiskFile(log_));
+            std::size_t line = 0, rsaAt = 0, ecdsaAt = 0;
+            for (std::string text; std::getline(log, text); ++line) {
+                if (line < lines) continue;
+                if (!rsaAt && text.find(rsa) != std::string::npos) rsaAt = line;
+                if (!ecdsaAt && text.find(ecdsa) != std::string::npos) ecdsaAt = line;
+            }
+            EXPECT_GT(rsaAt, 0u) << "id_rsa was not offered";
+            EXPECT_GT(ecdsaAt, rsaAt) << "id_ecdsa was not offered after id_rsa";
         }
     }
     ::unsetenv("SSH_AUTH_SOCK");
+    EXPECT_FALSE(fs::exists(ssh / "id_ecdsa.pub")) << "a file was written in ~/.ssh";
 }
 
-// A keyword of the configuration the app does not honour is logged, once; those it reads beside
-// libssh are not among them.
+// Forbids the calling thread (only it, for the rest of its life) to make, write, remove or rename
+// any file or folder anywhere; false where the kernel has no Landlock.
+bool forbidWritingFiles() {
+    const long abi = ::syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
+    if (abi < 1) return false;
+    landlock_ruleset_attr rules{};
+    rules.handled_access_fs = LANDLOCK_ACCESS_FS_WRITE_FILE | LANDLOCK_ACCESS_FS_REMOVE_DIR | LANDLOCK_ACCESS_FS_REMOVE_FILE |
+                              LANDLOCK_ACCESS_FS_MAKE_CHAR | LANDLOCK_ACCESS_FS_MAKE_DIR | LANDLOCK_ACCESS_FS_MAKE_REG |
+                              LANDLOCK_ACCESS_FS_MAKE_SOCK | LANDLOCK_ACCESS_FS_MAKE_FIFO | LANDLOCK_ACCESS_FS_MAKE_BLOCK |
+                              LANDLOCK_ACCESS_FS_MAKE_SYM;
+    if (abi >= 2) rules.handled_access_fs |= LANDLOCK_ACCESS_FS_REFER;
+    const int ruleset = static_cast<int>(::syscall(SYS_landlock_create_ruleset, &rules, sizeof rules, 0));
+    if (ruleset < 0) return false;
+    const bool confined = ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && ::syscall(SYS_landlock_restrict_self, ruleset, 0) == 0;
+    ::close(ruleset);
+    return confined;
+}
+
+// The configuration is read (and mended for libssh) without a file written anywhere: on a thread
+// that may write none, the host's values, an Include and the key file still come through.
+TEST(SftpConfiguration, IsReadWithoutWritingAFileAnywhere) {
+    TempFolder home;
+    const fs::path ssh = home.path / ".ssh";
+    makeDiskFolder(ssh / "conf.d");
+    writeDiskFile(ssh / "conf.d" / "site", "Host site\n    HostName 127.0.0.9\n    Port 2201\n    User ann\n");
+    writeDiskFile(ssh / "config", "Include conf.d/*\nHost !other site\n    IdentityFile ~/.ssh/site_key\n");
+    std::optional<files::ssh::HostConfig> config;
+    bool confined = false;
+    std::thread([&] {
+        confined = forbidWritingFiles();
+        if (!confined) return;
+        ssh_session session = ssh_new();
+        config = files::ssh::configure(session, {"site", 22, "", ssh.string()});
+        ssh_free(session);
+    }).join();
+    if (!confined) GTEST_SKIP() << "the kernel has no Landlock to forbid writing files";
+    ASSERT_TRUE(config);
+    EXPECT_EQ(config->host, "127.0.0.9");
+    EXPECT_EQ(config->port, 2201);
+    EXPECT_EQ(config->user, "ann");
+    EXPECT_EQ(config->identityFiles, std::vector<std::string>{(ssh / "site_key").string()});
+}
+
+// IdentityFiles come in the order written, their tokens put in, from the Host blocks and the
+// Match blocks whose criteria hold (host: the HostName so far; user: the user the app was given,
+// else the configuration's); a Match whose criterion the app does not run (exec) does not hold.
+TEST(SftpConfiguration, KeyFilesComeFromTheBlocksThatApplyInTheOrderWritten) {
+    TempFolder home;
+    const fs::path ssh = home.path / ".ssh";
+    makeDiskFolder(ssh);
+    writeDiskFile(ssh / "config",
+                  "Host site\n    HostName 127.0.0.9\n    User ann\n    IdentityFile ~/.ssh/first\n"
+                  "Match host 127.0.0.9 user ann\n    IdentityFile ~/.ssh/matched_%r_%h_%p_%n\n"
+                  "Match exec true\n    IdentityFile ~/.ssh/never\n"
+                  "Match originalhost other\n    IdentityFile ~/.ssh/other\n"
+                  "Match !user bob localuser *\n    IdentityFile %d/.ssh/last\n"
+                  "Host *\n    IdentityFile ~/.ssh/first\n");
+    struct Case {
+        std::string user;  // as the app was given it
+        std::vector<std::string> files;
+    };
+    const Case cases[] = {
+        {"", {"first", "matched_ann_127.0.0.9_22_site", "last"}},
+        {"bob", {"first"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.user);
+        ssh_session session = ssh_new();
+        const auto config = files::ssh::configure(session, {"site", 22, c.user, ssh.string()});
+        ssh_free(session);
+        std::vector<std::string> expected;
+        for (const std::string& name : c.files) expected.push_back((ssh / name).string());
+        EXPECT_EQ(config.identityFiles, expected);
+    }
+}
+
+// libssh runs a Match line's exec command through the shell with the host's name in it: a name
+// as written that the shell would read as more than a name never gets there, while a plain one
+// does.
+TEST(SftpConfiguration, AMatchExecNeverRunsWithANameTheShellWouldReadAsMore) {
+    TempFolder home;
+    const fs::path ssh = home.path / ".ssh";
+    makeDiskFolder(ssh);
+    const fs::path ran = home.path / "ran";
+    writeDiskFile(ssh / "config", "Match exec \"echo %h >> '" + (home.path / "names").string() + "'\"\n    Port 2202\n");
+    struct Case {
+        std::string host;
+        int port;  // the Match applied: 2202
+    };
+    const Case cases[] = {{"x$(touch " + ran.string() + ")y", 22}, {"plain.example", 2202}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.host);
+        ssh_session session = ssh_new();
+        const auto config = files::ssh::configure(session, {c.host, 22, "", ssh.string()});
+        ssh_free(session);
+        EXPECT_EQ(config.port, c.port);
+    }
+    EXPECT_FALSE(fs::exists(ran));
+    EXPECT_EQ(readDiskFile(home.path / "names"), "plain.example\n");
+}
+
+// A keyword of the configuration the app does not honour is logged, once for the process,
+// however many connections and providers read it; those it reads beside libssh are not among
+// them.
 TEST_F(SftpPeerTest, AnUnsupportedKeywordIsLoggedOnce) {
     auto log = std::make_shared<LogCollector>();
     xlog::setAsyncLoggingEnabled(false);
@@ -999,6 +1250,11 @@ TEST_F(SftpPeerTest, AnUnsupportedKeywordIsLoggedOnce) {
         Sync sync{*provider};
         auto error = sync.login();
         EXPECT_FALSE(error) << describe(error);
+        auto another = providerWith(options_.trust, peer_.user, peer_.password, "sftp://plain/");
+        Sync again{*another};
+        error = again.login();
+        EXPECT_FALSE(error) << describe(error);
+        EXPECT_FALSE(again.list("/").second);
     }
     xlog::Log::removeAllLoggers();
     EXPECT_EQ(log->count("VisualHostKey is not supported"), 1u) << ::testing::PrintToString(log->lines());
@@ -1717,6 +1973,49 @@ TEST(SftpPrompts, OnlyAPromptForThePasswordGetsTheSavedPassword) {
 
 // ---- known_hosts and fingerprints, without a server ----------------------------------------
 
+// An answer other than the one a request is answered with is a refusal, a status "OK" too: an
+// OPEN or FSTAT never comes to a success without its handle or attributes.
+TEST(SftpWire, OnlyTheAnswerAskedForIsASuccess) {
+    using files::sftpwire::Result;
+    using files::sftpwire::Wire;
+    std::string ok, eof, handleBody, attrsBody;
+    files::sftpwire::putU32(ok, SSH_FX_OK);
+    files::sftpwire::putU32(eof, SSH_FX_EOF);
+    files::sftpwire::putString(handleBody, "h1");
+    files::sftpwire::putU32(attrsBody, 0);
+    struct Row {
+        std::uint8_t type;
+        std::string body;
+        Result::Kind kind;
+        int status;
+    } const handleRows[] = {
+        {SSH_FXP_HANDLE, handleBody, Result::Kind::ok, 0},
+        {SSH_FXP_STATUS, ok, Result::Kind::status, SSH_FX_BAD_MESSAGE},
+        {SSH_FXP_STATUS, eof, Result::Kind::status, SSH_FX_EOF},
+        {SSH_FXP_HANDLE, "", Result::Kind::connection, 0},
+    };
+    for (const Row& row : handleRows) {
+        std::string handle;
+        const Result r = Wire::handleIn({row.type, 1, row.body}, handle);
+        EXPECT_EQ(r.kind, row.kind);
+        EXPECT_EQ(r.status, row.status);
+        EXPECT_EQ(handle, r ? "h1" : "");
+    }
+    const Row attrsRows[] = {
+        {SSH_FXP_ATTRS, attrsBody, Result::Kind::ok, 0},
+        {SSH_FXP_STATUS, ok, Result::Kind::status, SSH_FX_BAD_MESSAGE},
+        {SSH_FXP_ATTRS, "", Result::Kind::connection, 0},
+    };
+    for (const Row& row : attrsRows) {
+        sftp_attributes a = nullptr;
+        const Result r = Wire::attributesIn({row.type, 1, row.body}, a);
+        EXPECT_EQ(r.kind, row.kind);
+        EXPECT_EQ(r.status, row.status);
+        EXPECT_EQ(a != nullptr, bool(r));
+        if (a) sftp_attributes_free(a);
+    }
+}
+
 TEST(SftpKnownHosts, FingerprintsAreWrittenAsSshKeygenWritesThem) {
     TempFolder keys;
     for (const char* type : {"ed25519", "ecdsa", "rsa"}) {
@@ -1746,6 +2045,7 @@ TEST(SftpKnownHosts, LinesAndHostPatterns) {
         {"[127.0.0.1]:2222 " + key, true, Marker::none, "127.0.0.1", false},
         {"127.0.0.1 " + key, true, Marker::none, "[127.0.0.1]:2222", false},
         {"*.example.com " + key, true, Marker::none, "www.example.com", true},
+        {"web* " + key, true, Marker::none, "web*1", true},
         {"*.example.com " + key, true, Marker::none, "example.com", false},
         {"web?.example.com " + key, true, Marker::none, "web1.example.com", true},
         {"!bad.example.com,*.example.com " + key, true, Marker::none, "bad.example.com", false},

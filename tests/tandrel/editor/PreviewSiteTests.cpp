@@ -121,6 +121,14 @@ protected:
         waitFor([&] { return js("window.__probe").is_string(); }, 10000);
         return js("window.__probe");
     }
+    // What the page's fetch() got: "<status> <text>", or "refused".
+    json fetched(const std::string& url, const std::string& method = "GET") {
+        js("window.__probe = undefined; fetch(" + json(url).dump() + ", {method: " + json(method).dump() +
+           "}).then(function (r) { return r.text().then(function (t) { window.__probe = r.status + ' ' + t; }); },"
+           " function () { window.__probe = 'refused'; }); true");
+        waitFor([&] { return js("window.__probe").is_string(); }, 10000);
+        return js("window.__probe");
+    }
     int shown_ = 0;
     json js(const std::string& script) {
         if (!preview->web_view) return nullptr;
@@ -233,6 +241,27 @@ TEST_P(PreviewSite, ThePageReachesNothingButItsOwnSite) {
     // No bridge: no web channel, no message handlers.
     EXPECT_EQ(js("typeof qt + ' ' + typeof window.webkit"), "undefined undefined");
     EXPECT_EQ(filestest::readDiskFile(peer_.root / "site/root.css"), original);
+    EXPECT_TRUE(errors->errors.empty()) << errors->errors.front().text();
+}
+
+TEST_P(PreviewSite, ThePagesScriptsGetWhatAStaticServerGivesAndNothingElse) {
+    put("site/data.json", "{\"a\":1}");
+    // What a web server runs or keeps to itself: its code's source, dot-files, backups.
+    const char* const kept[] = {"secret.php",      "inc/db.inc",     ".env",           ".git/config",
+                                ".htaccess",       ".htpasswd",      "cgi-bin/run.cgi", "app.py",
+                                "index.html~",     "index.html.bak", ".index.html.swp", "config.php.bak",
+                                "lib/PAGE.PHP",    "x.php.en",       "pages/.hidden/a.css"};
+    for (const char* file : kept) put(std::string("site/") + file, "<?php $password = 'hunter2'; ?>");
+    show("/site/pages/index.html", kPage);
+
+    EXPECT_EQ(fetched("/data.json"), "200 {\"a\":1}");
+    EXPECT_EQ(fetched("../css/b.css"), "200 #imp { color: rgb(0, 0, 255); }\n");
+    EXPECT_EQ(fetched("/no-such.json"), "404 ");
+    EXPECT_EQ(fetched("/data.json", "POST"), "refused");
+    for (const char* file : kept) {
+        EXPECT_EQ(xhr("GET", std::string("/") + file), "refused") << file;
+        EXPECT_EQ(fetched(std::string("/") + file), "404 ") << file;
+    }
     EXPECT_TRUE(errors->errors.empty()) << errors->errors.front().text();
 }
 
@@ -449,6 +478,9 @@ TEST(PreviewSiteReadAhead, TheFilesAPageOrAStyleSheetLoads) {
 <img src="../../up.png"><img src="#top">)",
          false, {"/up.png"}},
         {"/index.html", R"(<base href="/x/"><img src="a.png">)", false, {}},
+        // Encoded dot segments resolve as the engine resolves them; a control character names no file.
+        {"/index.html", R"(<img src="%2e%2e/secret.png"><img src="x/%2E/y.png"><img src="a%0Ab.png"><img src="ok.png">)",
+         false, {"/secret.png", "/x/y.png", "/ok.png"}},
         {"/css/a.css", R"(@import "b.css"; @import url(../c.css) screen; @import url( 'd.css' );
 #x { background: url(e.png); } @IMPORT 'f.css';)", true, {"/css/b.css", "/c.css", "/css/d.css", "/css/f.css"}},
     };
