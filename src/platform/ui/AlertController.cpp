@@ -1,5 +1,6 @@
 #include "platform/ui/AlertController.h"
 
+#include <QAction>
 #include <QBoxLayout>
 #include <QClipboard>
 #include <QApplication>
@@ -201,6 +202,18 @@ void AlertController::loadView() {
     // as a control that takes it, one that Tab never reaches. The alert is read by its title and
     // message all the same, and Ctrl+C on its controls copies what is selected (copyMessage).
     messageLabel_->setFocusPolicy(Qt::NoFocus);
+    // The label's own menu would copy its selection as laid out (paragraph separators, and the
+    // breaks shown in a long word): its Copy is the alert's, as Ctrl+C is.
+    messageLabel_->setContextMenuPolicy(Qt::ActionsContextMenu);
+    auto* copyItem = new QAction(QStringLiteral("Copy"), messageLabel_);
+    copyItem->setObjectName(QStringLiteral("alert_message_copy"));
+    QObject::connect(copyItem, &QAction::triggered, this, [this] { copyMessage(); });
+    auto* selectAllItem = new QAction(QStringLiteral("Select All"), messageLabel_);
+    selectAllItem->setObjectName(QStringLiteral("alert_message_select_all"));
+    QObject::connect(selectAllItem, &QAction::triggered, this, [this] {
+        if (messageLabel_) messageLabel_->setSelection(0, static_cast<int>(messageLabel_->text().size()));
+    });
+    messageLabel_->addActions({copyItem, selectAllItem});
     showMessage();
     layout->addWidget(messageLabel_);
 

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <QAccessible>
+#include <QAction>
+#include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLabel>
@@ -11,6 +13,7 @@
 #include <QShortcut>
 #include <QTest>
 
+#include "support/KeyWindow.h"
 #include "support/MainQueueSettle.h"
 #include "platform/ui/AlertController.h"
 
@@ -241,26 +244,61 @@ TEST(Alert, AVeryLongWordKeepsTheSheetWithinItsWidthAndIsCopiedWhole) {
     EXPECT_EQ(QGuiApplication::clipboard()->text(), text);
 }
 
-// A message selected whole and copied has its line breaks, not the paragraph separators the
-// label's selection holds, and nothing of the breaks shown in a long word.
-TEST(Alert, ASelectionOfTheMessageIsCopiedWithItsLineBreaks) {
+// However the message is copied (Ctrl+C pressed in the alert, or the Copy of the message's own
+// menu; with nothing selected, or all of it selected by the pointer or by that menu's Select All)
+// the copy has its line breaks, not the paragraph separators the label's selection holds, and
+// nothing of the breaks shown in a long word.
+struct CopyRoute {
+    const char* name;
+    bool select_first;      // the whole message selected as the pointer does
+    bool menu_select_all;   // the message menu's Select All first
+    bool menu_copy;         // the message menu's Copy (else Ctrl+C pressed in the alert)
+};
+void PrintTo(const CopyRoute& r, std::ostream* os) { *os << r.name; }
+class AlertCopy : public ::testing::TestWithParam<CopyRoute> {};
+
+TEST_P(AlertCopy, TheMessageIsCopiedWithItsLineBreaks) {
+    const CopyRoute route = GetParam();
     Host host;
     const QString path = QStringLiteral("/home/user/") + QString(200, QLatin1Char('k')) + QStringLiteral("/known_hosts");
     const QString text = QStringLiteral("The key changed.\nTo remove the old key:\nssh-keygen -R \"[h]:22\" -f ") + path;
     auto alert = AlertController::make(QStringLiteral("Key Changed"), text);
     alert->addAction(AlertAction::make(QStringLiteral("OK"), AlertActionStyle::default_));
     ASSERT_TRUE(host.root->presentViewController(alert, false));
+    QWidget* sheet = alert->view()->window();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(sheet));
     auto* message = alert->view()->findChild<QLabel*>(QStringLiteral("alert_message"));
     ASSERT_TRUE(message);
     EXPECT_NE(message->text(), text);  // the path is broken where the sheet's lines end
-    message->setSelection(0, static_cast<int>(message->text().size()));
-    ASSERT_TRUE(message->hasSelectedText());
+    auto menuItem = [&](const char* name) { return message->findChild<QAction*>(QString::fromLatin1(name)); };
+    if (route.select_first) message->setSelection(0, static_cast<int>(message->text().size()));
+    if (route.menu_select_all) {
+        ASSERT_TRUE(menuItem("alert_message_select_all"));
+        EXPECT_TRUE(message->actions().contains(menuItem("alert_message_select_all")));
+        menuItem("alert_message_select_all")->trigger();
+    }
+    EXPECT_EQ(message->hasSelectedText(), route.select_first || route.menu_select_all);
     QGuiApplication::clipboard()->clear();
-    auto* copy = alert->view()->findChild<QShortcut*>();
-    ASSERT_TRUE(copy);
-    emit copy->activated();
+    if (route.menu_copy) {
+        ASSERT_EQ(message->contextMenuPolicy(), Qt::ActionsContextMenu) << "the label's own menu copies its layout";
+        ASSERT_TRUE(menuItem("alert_message_copy"));
+        menuItem("alert_message_copy")->trigger();
+    } else {
+        ASSERT_TRUE(testsupport::activateForKeyboard(sheet));
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : sheet, Qt::Key_C,
+                        Qt::ControlModifier);
+    }
     EXPECT_EQ(QGuiApplication::clipboard()->text(), text);
 }
+
+INSTANTIATE_TEST_SUITE_P(Routes, AlertCopy,
+                         ::testing::Values(CopyRoute{"KeyNothingSelected", false, false, false},
+                                           CopyRoute{"KeyAllSelected", true, false, false},
+                                           CopyRoute{"MenuNothingSelected", false, false, true},
+                                           CopyRoute{"MenuAllSelected", true, false, true},
+                                           CopyRoute{"MenuSelectAllThenCopy", false, true, true},
+                                           CopyRoute{"MenuSelectAllThenKey", false, true, false}),
+                         [](const ::testing::TestParamInfo<CopyRoute>& info) { return std::string(info.param.name); });
 
 // A title or message holding markup (a file or server name a server or link chose) is shown, and
 // read, as the text it is: never laid out as rich text.
