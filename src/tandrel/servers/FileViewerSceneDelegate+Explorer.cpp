@@ -7,7 +7,6 @@
 #include "platform/ui/scenes/Application.h"
 #include "tandrel/foundation/AMZLogger.h"
 #include "tandrel/foundation/VornSessionsDataModel.h"
-#include "tandrel/foundation/VornServicesManager.h"
 #include "tandrel/foundation/VornSessionsManager.h"
 #include "tandrel/foundation/VornServerFilesDataModel.h"
 #include "tandrel/servers/FileViewerScene.h"
@@ -145,13 +144,9 @@ void FileViewerSceneDelegate::item_removed_on_server(const std::string& service_
     }
 }
 
-void FileViewerSceneDelegate::saved_service_edited(const std::string& service_id) {
-    std::shared_ptr<VornSingleServiceDataModel> saved;
-    for (const auto& s : app_services_manager().appServicesModel->saved_services)
-        if (s && s->id == service_id) saved = s;
-    if (!saved) return;
-    for (const auto& window : windows_of_server(service_id)) {
-        if (window) window->take_edited_settings(*saved);
+void FileViewerSceneDelegate::saved_service_edited(const VornSingleServiceDataModel& saved) {
+    for (const auto& window : windows_of_server(saved.id)) {
+        if (window) window->take_edited_settings(saved);
     }
 }
 

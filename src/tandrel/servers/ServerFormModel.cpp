@@ -309,7 +309,7 @@ void ServerFormModel::update_service(std::shared_ptr<VornSingleServiceDataModel>
         record->id, record, on_main<bool>([old_url, old_username, record, saved](bool ok) {
             // A server that moved to another URL or user name leaves no password behind.
             if (ok && (old_url != record->url || old_username != record->username)) forget_password(old_url, old_username);
-            if (ok) FileViewerSceneDelegate::saved_service_edited(record->id);
+            if (ok) FileViewerSceneDelegate::saved_service_edited(*record);
             if (saved) saved(ok);
         }));
 }
@@ -328,9 +328,8 @@ void ServerFormModel::update_existing_login(const std::shared_ptr<VornSingleServ
     found->require_encryption = info.require_encryption;
     found->web_root = info.web_root;
     found->site_url = info.site_url;
-    const std::string id = found->id;
-    app_services_manager().request_save_services(on_main<bool>([id, saved](bool ok) {
-        if (ok) FileViewerSceneDelegate::saved_service_edited(id);
+    app_services_manager().request_save_services(on_main<bool>([found, saved](bool ok) {
+        if (ok) FileViewerSceneDelegate::saved_service_edited(*found);
         if (saved) saved(ok);
     }));
 }

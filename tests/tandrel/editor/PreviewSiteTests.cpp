@@ -436,20 +436,20 @@ TEST_P(PreviewSiteMode, AnEditedWebRootAndSiteUrlShowAtOnce) {
 
     // The web root becomes the login folder: the connection's own /root.css.
     server_->web_root.reset();
-    FileViewerSceneDelegate::saved_service_edited(server_->id);
+    FileViewerSceneDelegate::saved_service_edited(*server_);
     EXPECT_FALSE(window->service->web_root);
     ASSERT_TRUE(waitFor([&] { return root_color() == "rgb(9, 9, 9)"; }, webtest::kPageLoadMs));
 
     // "Site" at one address, then at the edited one.
     const std::string served = peer_.values.at("SITE_URL") + peer_.root.filename().string();
     server_->site_url = served + "/";
-    FileViewerSceneDelegate::saved_service_edited(server_->id);
+    FileViewerSceneDelegate::saved_service_edited(*server_);
     preview->set_preview_mode(VornPreviewJSConnector::PreviewMode::site);
     ASSERT_TRUE(waitFor([&] { return js("location.href") == served + "/site/pages/index.html"; }, webtest::kPageLoadMs))
         << js("location.href");
     server_->web_root = "/site";
     server_->site_url = served + "/elsewhere/";
-    FileViewerSceneDelegate::saved_service_edited(server_->id);
+    FileViewerSceneDelegate::saved_service_edited(*server_);
     ASSERT_TRUE(waitFor([&] { return js("location.href") == served + "/elsewhere/pages/index.html"; },
                         webtest::kPageLoadMs))
         << js("location.href");
