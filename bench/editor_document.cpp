@@ -23,6 +23,11 @@
 //         typed session) and one write of the server's sessions file holding that session
 //         (readback_ms, sessions_write_ms; save_over_parts_ms is what the save takes beyond the
 //         upload and these two). Targets at 5 MB: PSS at most 1.3 times the bare view's.
+//   encoding (5 MB): the same open, one edit and the save command, of a page in windows-1252
+//         without a declaration (read through the text road's guess) beside the same text in
+//         UTF-8, in the same round (in alternating order); target: the windows-1252 file's
+//         open and save at most 1.1 times the UTF-8 file's (open_save_ratio). Also the text
+//         road's own decode and encode of each file (decode_1252_ms, decode_utf8_ms, ...).
 //   repeat (5 MB): ten opens and closes of the document in one window's life; the tree's PSS after
 //         the tenth close within 10% of that after the first.
 //   cycles (1 MB): thirty opens and closes of a document window (DRAVIX_BENCH_CYCLES sets how
@@ -104,6 +109,7 @@
 #include "tandrel/servers/VornConnectorUtilityClass.h"
 #include "platform/ui/MainQueue.h"
 #include "tandrel/editor/EditorScripts.h"
+#include "platform/text/TextEncoding.h"
 
 #include "BenchPeers.h"
 
@@ -662,6 +668,126 @@ void openAndSave(benchmark::State& state, const Server& server, size_t bytes) {
     state.counters["rounds"] = static_cast<double>(openRounds.count());
 }
 
+// Text of about `bytes` bytes in Western European words (one accented letter in four words or
+// so), as UTF-8.
+std::string makeWesternText(size_t bytes) {
+    std::string out;
+    out.reserve(bytes + 128);
+    std::mt19937 rng(11);
+    const char* words[] = {"caf\u00e9", "cr\u00e8me", "na\u00efve", "fa\u00e7ade", "lorem", "ipsum", "dolor", "sit",
+                           "amet", "server", "editor", "preview", "window", "save", "page", "text"};
+    int line = 0;
+    while (out.size() < bytes) {
+        out += "<p class=\"l" + std::to_string(line++ % 97) + "\">";
+        for (int w = 0; w < 10; ++w) {
+            out += words[rng() % 16];
+            out += ' ';
+        }
+        out += "</p>\n";
+    }
+    return out;
+}
+
+// The characters of UTF-8 text (the page's length of it: every one is in the BMP here).
+size_t characters(const std::string& utf8) {
+    size_t n = 0;
+    for (unsigned char c : utf8) n += (c & 0xC0) != 0x80;
+    return n;
+}
+
+// The open and the save of one file: its open until the page shows its text, then one edit and
+// the save command until the server took the file (checked by its size). Nothing when it failed.
+std::optional<std::pair<double, double>> openEditSave(FileViewerSceneDelegate* window, const Server& server,
+                                                       const std::string& name, const std::string& bytes, size_t length) {
+    placeFile(server, name, bytes);
+    EditorWebViewController::discard_warm_page();
+    settle(500);
+    auto t0 = Clock::now();
+    DocumentSceneDelegate* doc = openDocument(*window->my_session_info->service_id, name);
+    if (!doc || !pageShows(doc, length, 120000)) return std::nullopt;
+    const double open = ms(t0, Clock::now());
+    auto* m = doc->doc_int_man.get();
+    bool typed = false;
+    m->ext_editor_vc->editorWebView()->evaluateJavaScript("editor.navigateFileStart(); editor.insert('x')",
+                                                          [&](nlohmann::json, std::optional<web::ScriptError>) { typed = true; });
+    spinUntil([&] { return typed; }, 10000);
+    settle(1000);
+    bool finished = false, written = false;
+    t0 = Clock::now();
+    m->main_controller->request_save([&](bool w) {
+        written = w;
+        finished = true;
+    });
+    if (!spinUntil([&] { return finished; }, 120000) || !written) return std::nullopt;
+    const double save = ms(t0, Clock::now());
+    if (fs::file_size(server.root / name.substr(1)) != bytes.size() + 1) return std::nullopt;
+    if (!closeDocument(doc)) return std::nullopt;
+    return std::make_pair(open, save);
+}
+
+// A 5 MB page in windows-1252 beside the same text in UTF-8, opened, edited and saved in one round.
+void encodingOpenAndSave(benchmark::State& state, const Server& server, size_t bytes) {
+    FileViewerSceneDelegate* window = connectedWindowOrSkip(state, server);
+    if (!window) return;
+    const std::string utf8 = makeWesternText(bytes);
+    textcodec::TextFormat western;
+    western.encoding = "windows-1252";
+    const std::string latin = std::get<std::string>(textcodec::encodeText(utf8, western));
+    const size_t length = characters(utf8);
+    // The text road alone: each file's read and write.
+    std::vector<double> decodeLatin, decodeUtf8, encodeLatin, encodeUtf8;
+    for (int i = 0; i < 7; ++i) {
+        auto t0 = Clock::now();
+        const auto readLatin = textcodec::decodeText(latin, "page.html");
+        auto t1 = Clock::now();
+        const auto readUtf8 = textcodec::decodeText(utf8, "page.html");
+        auto t2 = Clock::now();
+        const auto backLatin = textcodec::encodeText(readLatin.utf8, readLatin.format);
+        auto t3 = Clock::now();
+        const auto backUtf8 = textcodec::encodeText(readUtf8.utf8, readUtf8.format);
+        auto t4 = Clock::now();
+        if (readLatin.format.encoding != "windows-1252" || std::get<std::string>(backLatin) != latin ||
+            std::get<std::string>(backUtf8) != utf8) {
+            state.SkipWithError("the text road did not read the files back as they were");
+            return;
+        }
+        decodeLatin.push_back(ms(t0, t1));
+        decodeUtf8.push_back(ms(t1, t2));
+        encodeLatin.push_back(ms(t2, t3));
+        encodeUtf8.push_back(ms(t3, t4));
+    }
+    std::vector<double> openLatin, saveLatin, openUtf8, saveUtf8;
+    benchpeers::Rounds rounds;
+    for (auto _ : state) {
+        std::optional<std::pair<double, double>> a, b;
+        if (rounds.baselineFirst()) {
+            a = openEditSave(window, server, "/bench-utf8.html", utf8, length);
+            b = openEditSave(window, server, "/bench-1252.html", latin, length);
+        } else {
+            b = openEditSave(window, server, "/bench-1252.html", latin, length);
+            a = openEditSave(window, server, "/bench-utf8.html", utf8, length);
+        }
+        if (!a || !b) {
+            state.SkipWithError("a document never showed its file or was not saved");
+            break;
+        }
+        openUtf8.push_back(a->first);
+        saveUtf8.push_back(a->second);
+        openLatin.push_back(b->first);
+        saveLatin.push_back(b->second);
+        rounds.add(a->first + a->second, b->first + b->second);
+    }
+    rounds.report(state, "utf8_open_save_ms", "w1252_open_save_ms", "open_save_ratio");
+    state.counters["utf8_open_ms"] = median(openUtf8);
+    state.counters["utf8_save_ms"] = median(saveUtf8);
+    state.counters["w1252_open_ms"] = median(openLatin);
+    state.counters["w1252_save_ms"] = median(saveLatin);
+    state.counters["decode_1252_ms"] = median(decodeLatin);
+    state.counters["decode_utf8_ms"] = median(decodeUtf8);
+    state.counters["encode_1252_ms"] = median(encodeLatin);
+    state.counters["encode_utf8_ms"] = median(encodeUtf8);
+}
+
 // A new document window for a 1 KB file, beside the download and the bare page of the same round.
 void newWindow(benchmark::State& state, const Server& server) {
     FileViewerSceneDelegate* window = connectedWindowOrSkip(state, server);
@@ -1099,6 +1225,11 @@ int main(int argc, char** argv) {
                 ->Iterations(mb >= 20 ? 3 : 5)
                 ->Repetitions(1);
         }
+        benchmark::RegisterBenchmark(("encoding/" + s.kind + "/5MB").c_str(), encodingOpenAndSave, s, size_t{5} << 20)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
+            ->Iterations(7)
+            ->Repetitions(1);
         benchmark::RegisterBenchmark(("cycles/" + s.kind + "/1MB").c_str(), documentCycles, s, size_t{1} << 20)
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime()

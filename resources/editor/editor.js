@@ -207,6 +207,18 @@
   var wrapSetting = "off"; // Ace's "wrap" option value, applied to each session as it is shown
   var emptySession = theEditor.getSession();
 
+  // The line breaks of a text with more than one kind (CR LF, CR, LF), each line's own; null for
+  // a text with one kind or none, which Ace's own line break gives back.
+  var LINE_BREAK = /\r\n|\r|\n/g;
+  function mixedLineBreaks(value) {
+    var breaks = value.match(LINE_BREAK);
+    if (!breaks) return null;
+    for (var i = 1; i < breaks.length; i++) {
+      if (breaks[i] !== breaks[0]) return breaks;
+    }
+    return null;
+  }
+
   function Entry(id, filePath, value, count, language) {
     this.id = id;
     this.file_path = filePath;
@@ -218,6 +230,9 @@
     this.session = new EditSession(value);
     // A text Ace gives back as it came needs no copy of its own beside Ace's lines.
     if (this.session.getValue() === value) this.pristine = null;
+    // A text of mixed line breaks keeps each line's own through edits (see lineBreaksFollow): a
+    // line break typed takes the document's first kind, as Ace's do.
+    this.lineBreaks = mixedLineBreaks(value);
     this.session.setUndoManager(new UndoManager());
     this.session.setOption("useWorker", false);
     this.session.setMode("ace/mode/" + language);
@@ -229,7 +244,8 @@
     this.lastReport = null;  // { mark, json } of the latest report, while kept
     this.changeReport = null;  // the timer of this entry's change report, while one is due
     var self = this;
-    this.session.on("change", function () {
+    this.session.on("change", function (delta) {
+      if (self.lineBreaks) self.lineBreaksFollow(delta);
       self.pristine = null;
       self.undo_count += 1;
       if (currentId === self.id) schedulePreview();
@@ -238,6 +254,22 @@
   }
 
   Entry.prototype.undoManager = function () { return this.session.getUndoManager(); };
+
+  // An edit's line breaks: the k breaks an insert at row r makes come after rows r..r+k-1 (the
+  // break row r had now follows row r+k); a removal from row r to row r+k takes the breaks after
+  // rows r..r+k-1 (the break row r+k had now follows row r).
+  Entry.prototype.lineBreaksFollow = function (delta) {
+    var k = delta.lines.length - 1;
+    if (k <= 0) return;
+    if (delta.action === "insert") {
+      var kind = this.session.getDocument().getNewLineCharacter();
+      var made = [];
+      for (var i = 0; i < k; i++) made.push(kind);
+      Array.prototype.splice.apply(this.lineBreaks, [delta.start.row, 0].concat(made));
+    } else {
+      this.lineBreaks.splice(delta.start.row, k);
+    }
+  };
 
   // The text is the one the editor marks saved.
   Entry.prototype.isClean = function () {
@@ -315,7 +347,15 @@
   };
 
   Entry.prototype.text = function () {
-    return this.pristine !== null ? this.pristine : this.session.getValue();
+    if (this.pristine !== null) return this.pristine;
+    if (!this.lineBreaks) return this.session.getValue();
+    var lines = this.session.getDocument().getAllLines();
+    var parts = new Array(lines.length * 2 - 1);
+    for (var i = 0; i < lines.length; i++) {
+      parts[2 * i] = lines[i];
+      if (i + 1 < lines.length) parts[2 * i + 1] = this.lineBreaks[i] || "\n";
+    }
+    return parts.join("");
   };
 
   Entry.prototype.restoreView = function (state) {
@@ -577,6 +617,22 @@
       } catch (e) {
         report("mark_saved", e);
         return null;
+      }
+    },
+
+    // Replaces `length` UTF-16 units at `row`, `column` of session `id` (within one line) with the
+    // Base64 text, as an edit the user sees and can undo. Returns whether it did.
+    replace_text: function (id, row, column, length, b64text) {
+      try {
+        var sid = String(id);
+        if (!Object.prototype.hasOwnProperty.call(sessions, sid)) return false;
+        var Range = ace.require("ace/range").Range;
+        var session = sessions[sid].session;
+        session.replace(new Range(row, column, row, column + length), fromBase64(b64text));
+        return true;
+      } catch (e) {
+        report("replace_text", e);
+        return false;
       }
     },
 

@@ -34,6 +34,8 @@ Kinds:
              idle_session_timeout=2)
     vsftpd-tls  the same requiring TLS for logins and data, with a certificate for 127.0.0.1
              issued by a test CA made at start (CERT, CA_CERT): no system trusts it
+    vsftpd-tls13  vsftpd-tls speaking TLS 1.3 only (Debian's vsftpd has no setting for it: its
+             OpenSSL is given a configuration whose MinProtocol is TLSv1.3, by OPENSSL_CONF)
     apache   Apache httpd with mod_dav/mod_dav_fs and Basic authentication (htpasswd); the same
              folder under /digest with Digest authentication (DIGEST_URL)
     apache-tls  the same over HTTPS only, with a certificate that is self-signed, expired and
@@ -112,6 +114,7 @@ Misbehaving FTP servers, armed per folder by a marker file the test puts on pyft
     NO_RENAME_OVER_MARKER (".dravix-no-rename-over"): a rename onto a name that exists is
         refused with "550 Cannot rename over an existing file".
     NO_CHMOD_MARKER (".dravix-no-chmod"): SITE CHMOD is refused with "550 Permission denied".
+    NO_DELETE_MARKER (".dravix-no-delete"): DELE is refused with "550 Permission denied".
     NO_LIST_NAME_MARKER (".dravix-no-list-name"): LIST (and STAT) of a file in the folder is
         refused with "550 No such file or directory." (a listing of the folder itself still works).
     NO_LIST_MARKER (".dravix-no-list"): every LIST of the folder or of a file in it (and STAT of
@@ -146,6 +149,7 @@ NO_DOT_UPLOADS_MARKER = ".dravix-no-dot-uploads"
 NO_NEW_UPLOADS_MARKER = ".dravix-no-new-uploads"
 NO_RENAME_OVER_MARKER = ".dravix-no-rename-over"
 NO_CHMOD_MARKER = ".dravix-no-chmod"
+NO_DELETE_MARKER = ".dravix-no-delete"
 NO_LIST_NAME_MARKER = ".dravix-no-list-name"
 NO_LIST_MARKER = ".dravix-no-list"
 CANNED_LIST_MARKER = ".dravix-canned-list"
@@ -438,6 +442,12 @@ def serve_ftp(args):
                 self.respond("550 Cannot rename over an existing file.")
                 return None
             return super().ftp_RNTO(path)
+
+        def ftp_DELE(self, path):
+            if marked(path, NO_DELETE_MARKER):
+                self.respond("550 Permission denied.")
+                return None
+            return super().ftp_DELE(path)
 
         def ftp_SITE_CHMOD(self, path, mode):
             if marked(path, NO_CHMOD_MARKER):
@@ -1263,6 +1273,22 @@ rsa_cert_file={cert}
 rsa_private_key_file={key}
 """
 
+# The OpenSSL configuration of vsftpd-tls13: the system's default section with TLS 1.3 as the
+# least version.
+VSFTPD_TLS13_OPENSSL = """\
+openssl_conf = dravix_init
+
+[dravix_init]
+ssl_conf = dravix_ssl
+
+[dravix_ssl]
+system_default = dravix_tls13
+
+[dravix_tls13]
+MinProtocol = TLSv1.3
+"""
+
+
 def start_vsftpd(d, env_path, kind="vsftpd", idle=600):
     if not os.path.exists(VSFTPD):
         return missing(f"vsftpd is not installed ({VSFTPD}, package vsftpd)")
@@ -1272,11 +1298,16 @@ def start_vsftpd(d, env_path, kind="vsftpd", idle=600):
     run = fresh_dir(os.path.join(d, kind))
     root = fresh_dir(os.path.join(run, "root"), 0o777)
     os.makedirs("/var/run/vsftpd/empty", exist_ok=True)
-    tls, values = "", {}
-    if kind == "vsftpd-tls":
+    tls, values, env = "", {}, None
+    if kind in ("vsftpd-tls", "vsftpd-tls13"):
         cert, ca = make_certificate(run, issued_by_test_ca=True)
         tls = VSFTPD_TLS.format(cert=cert, key=os.path.join(run, "key.pem"))
         values = {"CERT": cert, "CA_CERT": ca}
+    if kind == "vsftpd-tls13":
+        openssl_conf = os.path.join(run, "openssl.cnf")
+        with open(openssl_conf, "w") as f:
+            f.write(VSFTPD_TLS13_OPENSSL)
+        env = dict(os.environ, OPENSSL_CONF=openssl_conf)
     user, password = "dravix", "pw-" + secrets.token_hex(8)
     # The virtual user lives in a Berkeley DB file read by pam_userdb (Python's ndbm writes it).
     import dbm.ndbm
@@ -1298,7 +1329,7 @@ def start_vsftpd(d, env_path, kind="vsftpd", idle=600):
             f.write(VSFTPD_CONF.format(port=port, root=root, run=run, pam_service=pam_service,
                                        pasv_min=pasv_min, pasv_max=pasv_min + 200, idle=idle, tls=tls))
         os.chmod(conf, 0o600)
-        proc = spawn([VSFTPD, conf], os.path.join(run, "server.log"))
+        proc = spawn([VSFTPD, conf], os.path.join(run, "server.log"), env=env)
         if wait_for_port(port, proc):
             record_pid(d, kind, proc.pid, pam_file + "\nconf:" + conf)
             write_env(env_path, {"PORT": port, "USER": user, "PASSWORD": password, "ROOT": root,
@@ -1692,6 +1723,7 @@ STARTERS = {"pyftpd": start_pyftpd, "pyftpdx": start_pyftpdx, "pyftpd-limit": st
             "proftpd-limit": start_proftpd_limit,
             "vsftpd": start_vsftpd, "apache": start_apache, "silent": start_silent,
             "vsftpd-tls": lambda d, env_path: start_vsftpd(d, env_path, "vsftpd-tls"),
+            "vsftpd-tls13": lambda d, env_path: start_vsftpd(d, env_path, "vsftpd-tls13"),
             "pureftpd-tls": start_pureftpd_tls, "apache-tls": start_apache_tls,
             "proftpd-ftps": start_proftpd_ftps}
 STARTERS.update({"pyftpd-lax": start_pyftpd_lax, "nginx-core": start_nginx_core, "vsftpd-idle": start_vsftpd_idle,

@@ -93,7 +93,8 @@ public:
 
 protected:
     // Runs `body` on a worker (one it suits best, with a `fit`: see WorkerPool::submit); the
-    // completion gets its outcome exactly once.
+    // completion gets its outcome exactly once, once the worker is free again (see
+    // Session::completeAfterJob).
     template <typename T, typename Deliver>
     OperationHandle start(std::function<Outcome<T>(Session&, Operation&)> body, Deliver deliver,
                           WorkerPool::Fit fit = {}) {
@@ -113,11 +114,13 @@ protected:
             }
             if (session.retiring()) return;  // handed over: another worker runs it again
             if (!OperationAccess::finish(*op)) return;
-            try {
-                deliver(std::move(out));
-            } catch (...) {
-                // A completion's own failure stays with it.
-            }
+            session.completeAfterJob([deliver, out = std::move(out)]() mutable {
+                try {
+                    deliver(std::move(out));
+                } catch (...) {
+                    // A completion's own failure stays with it.
+                }
+            });
         }, std::move(fit));
         return op;
     }
@@ -217,12 +220,12 @@ protected:
     // From a job body: when other workers remain, this worker stops and the operation runs
     // again on one of them (what the body returns then is dropped). False for the last worker.
     bool retireWorker(Session& session) { return pool_->retire(session); }
-    // Runs `job` at once on a free worker whose session `suits`, else on the spare worker,
-    // which ends after the keep-alive time without work; none with a keep-alive time of 0 (see
-    // WorkerPool::lend).
+    // Runs `job` at once on a free worker whose session `suits`, else (with `spare`) on the
+    // spare worker, which ends after the keep-alive time without work; none with a keep-alive
+    // time of 0 (see WorkerPool::lend).
     WorkerPool::Lent lendWorker(const std::function<bool(const Session&)>& suits, OperationHandle op,
-                                WorkerPool::Job job) {
-        return pool_->lend(suits, std::move(op), std::move(job), timeouts_.keepAlive);
+                                WorkerPool::Job job, bool spare = true) {
+        return pool_->lend(suits, std::move(op), std::move(job), spare ? timeouts_.keepAlive : std::chrono::milliseconds(0));
     }
     // The server turned the spare worker away: none is made again.
     void noSpareWorker() { pool_->noSpare(); }

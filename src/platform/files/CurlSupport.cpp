@@ -195,6 +195,7 @@ struct WorkerPool::State {
     int kept = 0;      // the workers the pool was made with
     int ceiling = 16;  // the most workers the server took (lowered when one retires)
     int busy = 0;      // workers running a job
+    int completing = 0;  // jobs done whose completions have not run yet (see Session::completeAfterJob)
     std::vector<std::thread::id> ended;  // added workers that ended, to be joined
     std::condition_variable idle;  // nothing queued and nothing running
     bool stopping = false;
@@ -244,6 +245,16 @@ struct WorkerPool::State {
     template <typename Ready>
     bool waitIdle(std::unique_lock<std::mutex>& lock, Session& session, std::chrono::milliseconds most, Ready ready) {
         free.push_back(&session);
+        if (session.completion_) {
+            const std::function<void()> completion = std::exchange(session.completion_, nullptr);
+            lock.unlock();
+            try {
+                completion();
+            } catch (...) {
+            }
+            lock.lock();
+            if (--completing == 0 && running.empty() && queue.empty()) idle.notify_all();
+        }
         const bool woken = most == std::chrono::milliseconds::max() ? (wake.wait(lock, ready), true)
                                                                     : wake.wait_for(lock, most, ready);
         if (auto at = std::find(free.begin(), free.end(), &session); at != free.end()) free.erase(at);
@@ -326,7 +337,7 @@ struct WorkerPool::State {
                     }
                     lock.lock();
                     --busy;
-                    if (running.empty() && queue.empty()) idle.notify_all();
+                    if (running.empty() && queue.empty() && completing == 0) idle.notify_all();
                     continue;
                 }
                 const auto at = next(session);
@@ -343,6 +354,7 @@ struct WorkerPool::State {
             std::unique_lock lock(mutex);
             running.erase(std::find(running.begin(), running.end(), item.op));
             --busy;
+            if (session.completion_) ++completing;
             if (session.retiring_) {
                 // The job did not complete: it goes to a worker that stays. While the pool
                 // stops, the workers may already be gone, so it runs here once more (its
@@ -362,14 +374,15 @@ struct WorkerPool::State {
                 }
                 lock.lock();
                 running.erase(std::find(running.begin(), running.end(), item.op));
+                if (session.completion_) ++completing;
             }
-            if (running.empty() && queue.empty()) idle.notify_all();
+            if (running.empty() && queue.empty() && completing == 0) idle.notify_all();
         }
     }
 
     bool waitUntilIdle(std::chrono::steady_clock::time_point deadline) {
         std::unique_lock lock(mutex);
-        return idle.wait_until(lock, deadline, [&] { return running.empty() && queue.empty(); });
+        return idle.wait_until(lock, deadline, [&] { return running.empty() && queue.empty() && completing == 0; });
     }
 };
 

@@ -64,6 +64,8 @@ public:
     // Ends the transfer once its body grows past `max` bytes (bodyCut() then tells it).
     void limitBody(std::size_t max) { transfer_.setMaxBody(max); }
     bool bodyCut() const { return transfer_.bodyCut(); }
+    // Where the reply lines tell the body's size before it comes (see net::Transfer::setSizeInHeaders).
+    void sizeInHeaders(net::Transfer::SizeInHeaders read) { transfer_.setSizeInHeaders(std::move(read)); }
     // Runs the transfer set up on easy() until it ends, is cancelled or the server falls silent.
     TransferResult perform(Operation& op);
     // Sets the transfer that just failed up to run once more on a new connection (its upload
@@ -90,6 +92,11 @@ public:
     // provider can tell (FTP); cleared with the connections.
     std::string folder;
 
+    // The completion of the operation the job running on this session carries out: the worker
+    // runs it once it counts as free again (see WorkerPool), so that an operation the completion
+    // starts at once may go to this worker, whose connection is the one that suits it best.
+    void completeAfterJob(std::function<void()> completion) { completion_ = std::move(completion); }
+
     // Calls `f` once, on this session's thread, when the upload set up with setUpload has
     // handed libcurl its last byte (its reply still to come). Until the next reset().
     void whenUploadEnds(std::function<void()> f) { transfer_.setUploadEnd(std::move(f)); }
@@ -98,6 +105,7 @@ private:
     friend class WorkerPool;
     bool retiring_ = false;
     std::function<void(Session&)> lent_;  // a job lent to this idle session's worker (WorkerPool::lend)
+    std::function<void()> completion_;    // see completeAfterJob
     net::Transfer transfer_;
     std::unique_ptr<net::Multi> multi_ = std::make_unique<net::Multi>();
     std::optional<std::string_view> upload_;

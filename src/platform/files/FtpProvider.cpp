@@ -6,12 +6,14 @@
 // costs a round trip per command, so each operation sends only those it needs (OPTS UTF8 ON
 // once per connection). Passive mode (EPSV, then PASV), MLSD with a remembered fallback to "LIST -a".
 // Raw commands (MKD, DELE, RMD, RNFR/RNTO) go through a transfer without body; the server's
-// reply lines are captured for error texts. Nothing here overwrites unless asked to: create-new
-// writes, new folders, copies and moves check the target first (some servers answer 257 to MKD
-// of a folder that exists). Replacing a file is the one save algorithm of Save.h over this
+// reply lines are captured for error texts. Nothing here overwrites unless asked to: new
+// folders, copies and moves check the target first (some servers answer 257 to MKD of a folder
+// that exists). Every write of a file's bytes is the one save algorithm of Save.h over this
 // protocol's steps (SaveOnSession): a temporary file beside it, so a cut upload leaves the old
-// file whole; a symbolic link is saved into the file it points to; a save that expects a
-// version of the file checks it right before the copy replaces the file. A temporary file that
+// file whole, or a new file absent; a symbolic link is saved into the file it points to; a save
+// that expects a version of the file checks it right before the copy replaces the file; a new
+// file (create-new, a copy's) takes its name only where the name is free right before the
+// rename (see SaveOnSession::placeNew). A temporary file that
 // a broken connection kept from being removed is remembered (ProviderOptions::leftovers) and
 // removed after the next operation that goes through. A kept connection that the server closed
 // while it sat idle is opened again (see perform). Many files asked for at once are read on up
@@ -21,6 +23,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -85,10 +88,12 @@ bool refusedForSessions(const TransferResult& r) {
 bool turnedAway(const TransferResult& r) { return refusedAtGreeting(r) || refusedForSessions(r); }
 
 // What the transfers of the operation running on this thread met: a server that turned the
-// connection away for its limit (see turnedAway), and whether any transfer went through before it.
+// connection away for its limit (see turnedAway), whether any transfer went through before it,
+// and whether one had to change its connection's type (ASCII to binary or back).
 struct OperationTrace {
     bool turnedAway = false;
     bool anyDone = false;
+    bool changedType = false;
 };
 thread_local OperationTrace tTrace;
 
@@ -166,7 +171,9 @@ public:
                 if (auto e = checkPaths({folder})) return *e;
                 auto root = rootFolder(s, op);
                 if (root.error) return *root.error;
-                return listFolder(s, op, onServer(root.value, folder), path::normalize(folder));
+                auto listed = listFolder(s, op, onServer(root.value, folder), path::normalize(folder));
+                readyAnotherConnection();
+                return listed;
             }),
             std::move(completion), forListing(folder));
     }
@@ -272,10 +279,10 @@ public:
                 if (presence.error) return *presence.error;
                 if (presence.value == Presence::absent || presence.value == Presence::parentMissing)
                     return FileError::make(ErrorKind::notFound);
-                if (presence.value == Presence::folder) return copyTree(s, op, source, target);
+                if (presence.value == Presence::folder) return copyTree(s, op, source, target, to);
                 auto data = download(s, op, source);
                 if (data.error) return *data.error;
-                return upload(s, op, target, data.value);
+                return createFile(s, op, target, to, data.value);
             }),
             std::move(completion), forFile);
     }
@@ -350,12 +357,21 @@ private:
     static constexpr const char* kMlstFacts = "*OPTS MLST type;size;sizd;modify;create;perm;unix.mode;";
 
     // Commands a connection needs once, before the first transfer that depends on them.
-    // kOpen and kBinary: what the last transfer left the connection as (see noteState).
-    enum ConnectionSaid : unsigned { kUtf8Said = 1, kMlstFactsSaid = 2, kOpen = 4, kBinary = 8 };
+    // kOpen, kAscii and kBinary: what the last transfer left the connection as (see noteState;
+    // neither type: not known, a first transfer of either kind sends TYPE).
+    enum ConnectionSaid : unsigned { kUtf8Said = 1, kMlstFactsSaid = 2, kOpen = 4, kBinary = 8, kAscii = 16 };
+    static constexpr unsigned kTypes = kAscii | kBinary;
     // Which free worker an operation goes to (see WorkerPool::Fit): one whose connection is
-    // open saves a login; one whose connection is in the type the operation's transfers need
-    // (ASCII for a listing, binary for a file's bytes) saves a TYPE.
-    static int opened(const Session& s) { return (s.connectionSaid & kOpen) != 0 ? 2 : 0; }
+    // open saves a login, which weighs most; then one whose connection is in the type the
+    // operation's transfers need (ASCII for a listing, binary for a file's bytes) saves a TYPE,
+    // and one whose type is not known yet is taken before one in the other type, which stays
+    // ready for its own kind of work: where listings and files alternate, each kind keeps to a
+    // connection of its own (see readyAnotherConnection).
+    static int opened(const Session& s) { return (s.connectionSaid & kOpen) != 0 ? 8 : 0; }
+    static int typed(const Session& s, unsigned wanted) {
+        if ((s.connectionSaid & wanted) != 0) return 4;
+        return (s.connectionSaid & kTypes) == 0 ? 2 : 0;
+    }
     // A listing, also one in the folder it is of (no CWD): `folder` is a provider path.
     WorkerPool::Fit forListing(const std::string& folder) {
         std::string url;
@@ -364,10 +380,10 @@ private:
             if (root_) url = folderUrl(onServer(*root_, folder));
         }
         return [url = std::move(url)](const Session& s) {
-            return 2 * opened(s) + ((s.connectionSaid & kBinary) == 0 ? 1 : 0) + (s.folder == url ? 1 : 0);
+            return opened(s) + typed(s, kAscii) + (s.folder == url ? 1 : 0);
         };
     }
-    static int forFile(const Session& s) { return opened(s) + ((s.connectionSaid & kBinary) != 0 ? 1 : 0); }
+    static int forFile(const Session& s) { return opened(s) + typed(s, kBinary); }
     static int forCommands(const Session& s) { return opened(s); }
     // The quote list of a transfer about to run on the session's connection: OPTS UTF8 ON (and,
     // with `mlst`, the facts MLST is to show) unless they went over that connection already. A
@@ -390,22 +406,41 @@ private:
         return quote;
     }
     // After a transfer: what the connection in use has been told. A connection that may be gone
-    // has been told nothing; a new one only what this transfer carried.
+    // has been told nothing; a new one only what this transfer carried. A transfer the server
+    // refused once its own commands went (see refusedOnKeptConnection) told them all the same:
+    // the first listing on a server without MLSD says OPTS UTF8 ON before MLSD, and the LIST
+    // that follows needs it no more.
     static void noteSaid(Session& s, const TransferResult& r, unsigned carried) {
-        if (r.cancelled || r.silent || (!r.ok() && greeted(r))) s.connectionSaid = 0;
-        else if (greeted(r)) s.connectionSaid = carried;
-        else if (r.ok()) s.connectionSaid |= carried;
+        if (r.cancelled || r.silent) s.connectionSaid = 0;
+        else if (r.ok() || refusedOnKeptConnection(r)) s.connectionSaid = (greeted(r) ? 0u : s.connectionSaid) | carried;
+        else if (greeted(r)) s.connectionSaid = 0;
+    }
+    // A transfer the server refused after the commands before it went through (the listing
+    // command, a file or folder that is not there, an upload refused), on a connection libcurl
+    // keeps open for the next transfer.
+    static bool refusedOnKeptConnection(const TransferResult& r) {
+        if (r.cancelled || r.silent || r.responseCode < 400) return false;
+        switch (r.code) {
+            case CURLE_FTP_COULDNT_RETR_FILE:
+            case CURLE_REMOTE_FILE_NOT_FOUND:
+            case CURLE_REMOTE_ACCESS_DENIED:
+            case CURLE_UPLOAD_FAILED:
+                return true;
+            default:
+                return false;
+        }
     }
     // What a transfer left the connection as, for the choice of a worker (see forListing):
     // open (kOpen) after one went through on it; binary (kBinary) after a file's transfer,
-    // ASCII after a listing (libcurl sends TYPE only where the type must change: I before a
-    // file's bytes or SIZE, A before a listing; commands alone leave it); and in the folder a
-    // listing went into (s.folder). That folder is a guess the next listing's CWD mends where
-    // it is wrong (a transfer that went into another folder without listing it): it costs a
-    // round trip, never a wrong result.
+    // ASCII (kAscii) after a listing (libcurl sends TYPE only where the type must change: I
+    // before a file's bytes or SIZE, A before a listing; commands alone leave it); and in the
+    // folder a listing went into (s.folder). That folder is a guess the next listing's CWD
+    // mends where it is wrong (a transfer that went into another folder without listing it):
+    // it costs a round trip, never a wrong result. After a refusal the type is not known.
     static void noteState(Session& s, const TransferResult& r) {
         if (!r.ok()) {  // noteSaid told whether the connection is still open
-            s.connectionSaid &= ~kBinary;
+            s.connectionSaid &= ~kTypes;
+            if (refusedOnKeptConnection(r)) s.connectionSaid |= kOpen;
             s.folder.clear();
             return;
         }
@@ -418,12 +453,32 @@ private:
         const bool listed = std::any_of(r.headers.begin(), r.headers.end(), [](const std::string& line) {
             return line.rfind("150", 0) == 0 || line.rfind("125", 0) == 0;
         });
+        const unsigned before = s.connectionSaid & kTypes;
         if (!folder) {
-            s.connectionSaid |= kBinary;
+            s.connectionSaid = (s.connectionSaid & ~kTypes) | kBinary;
         } else if (listed) {
-            s.connectionSaid &= ~kBinary;
+            s.connectionSaid = (s.connectionSaid & ~kTypes) | kAscii;
             s.folder = u;
         }
+        const unsigned after = s.connectionSaid & kTypes;
+        if (before != 0 && after != before) tTrace.changedType = true;
+    }
+
+    // A listing or an open that had to change its connection's type, where listings and files
+    // alternate on one connection: a free worker that has none logs in now, beside the work,
+    // so that the next of the other kind finds a connection of its own (see typed) and neither
+    // pays a TYPE again. Never more than that one: a server that turns it away, or a login that
+    // fails, is not asked again.
+    void readyAnotherConnection() {
+        if (!std::exchange(tTrace.changedType, false) || readyRefused_.load()) return;
+        auto op = std::make_shared<Operation>();
+        lendWorker([](const Session& s) { return (s.connectionSaid & kOpen) == 0; }, op,
+                   [this, op](Session& s) {
+                       prepare(s);
+                       askFolder(s, origin() + "/", {}, true);
+                       if (!perform(s, *op).ok() && !op->isCancelled()) readyRefused_.store(true);
+                   },
+                   false);
     }
     // Whether the transfer logged in on a new control connection: its first reply is the
     // server's greeting (libcurl's count of new connections counts data connections too).
@@ -443,17 +498,14 @@ private:
         }
         if (brokeUploadOverTls13(s, r)) {
             // This server is spoken to in TLS 1.2 from now on; the upload runs once more, whole,
-            // on a new connection (the connections made before are closed).
+            // on a new connection (the connections made before are closed). A server that
+            // speaks no TLS 1.2 keeps TLS 1.3, and the upload runs once more there.
+            logTlsFallback(r.lastReply());
             tls12Only_.store(true);
-            curl_easy_setopt(s.easy(), CURLOPT_SSLVERSION, sslVersion());
-            useTlsSetup(s);
-            s.prepareRetry();
-            TransferResult again = performGated(s, op);
-            if (again.code == CURLE_SSL_CONNECT_ERROR) {
-                tls12Only_.store(false);  // it speaks no TLS 1.2: the fault was something else
-            } else {
-                logTlsFallback(r.lastReply());
-                r = std::move(again);
+            r = performAgainWithTlsSetup(s, op);
+            if (r.code == CURLE_SSL_CONNECT_ERROR) {
+                tls12Only_.store(false);
+                r = performAgainWithTlsSetup(s, op);
             }
         }
         if (r.ok()) {
@@ -463,6 +515,15 @@ private:
         noteSaid(s, r, carried);
         noteState(s, r);
         return r;
+    }
+
+    // The transfer set up on the session once more, whole, on a new connection made with the TLS
+    // versions sslVersion() allows now.
+    TransferResult performAgainWithTlsSetup(Session& s, Operation& op) const {
+        curl_easy_setopt(s.easy(), CURLOPT_SSLVERSION, sslVersion());
+        useTlsSetup(s);
+        s.prepareRetry();
+        return performGated(s, op);
     }
 
     // performChecked(), and once more with TLS required when the TLS gate held back a new
@@ -558,6 +619,8 @@ private:
         curl_easy_setopt(e, CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS));
         curl_easy_setopt(e, CURLOPT_SSLVERSION, sslVersion());
         useTlsSetup(s);
+        // A data connection is closed once what the server sent on it is read: see net/Curl.h.
+        net::closeAfterReading(e, serverPort());
         // Never through a proxy: libcurl would hand an HTTP proxy the login in plain text.
         net::setProxyUse(e, net::ProxyUse::none);
         setCredentials(e);
@@ -568,15 +631,15 @@ private:
                          static_cast<long>(std::max<long long>(1, (t.reply.count() + 999) / 1000)));
     }
 
-    // TLS 1.2 or newer; only 1.2 for a server seen breaking off uploads over TLS 1.3 (builds of
-    // vsftpd 3.0 on some hosts do, after some hundred kilobytes: "426 Failure reading network
-    // stream").
+    // TLS 1.2 or newer; only 1.2 for a server seen breaking off an upload over TLS 1.3 (see
+    // brokeUploadOverTls13).
     long sslVersion() const {
         const long atLeast12 = static_cast<long>(CURL_SSLVERSION_TLSv1_2);
         return tls12Only_.load() ? atLeast12 | static_cast<long>(CURL_SSLVERSION_MAX_TLSv1_2) : atLeast12;
     }
     static void logTlsFallback(const std::string& reply) {
-        logWarning("FTP: the server broke off an upload over TLS 1.3 (" + reply + "); it is spoken to in TLS 1.2 from now on",
+        logWarning("FTP: the server broke off an upload over TLS 1.3 (" + reply +
+                       "); it is spoken to in TLS 1.2 from now on, where it speaks that",
                    "perform", __LINE__);
     }
     // libcurl takes a kept FTP connection whatever TLS versions it was made with: a session's
@@ -586,11 +649,21 @@ private:
         if (s.connectionSetup != 0 && s.connectionSetup != setup) s.dropConnections();
         s.connectionSetup = setup;
     }
-    // An upload broken off with "426" over TLS while TLS 1.3 was allowed (which version a
-    // connection speaks is not told: FTP's data connections resume their TLS sessions).
+    // vsftpd's answer when a read of an upload's data connection failed over TLS 1.3 ("426
+    // Failure reading network stream."), as it did when a client closed that connection with the
+    // server's session tickets unread (the reset threw away the upload's tail); a client that
+    // reads them first (net::closeAfterReading) no longer meets it. Only that evidence counts:
+    // an upload the server broke off with these words over a connection that speaks TLS 1.3
+    // (the data connections resume the control connection's session, so they speak its version).
     bool brokeUploadOverTls13(Session& s, const TransferResult& r) const {
-        return !r.ok() && !r.cancelled && !r.silent && !tls12Only_.load() && r.uploaded > 0 && r.responseCode == 426 &&
-               s.encrypted == 1;
+        if (r.ok() || r.cancelled || r.silent || tls12Only_.load() || r.uploaded == 0 || r.responseCode != 426 ||
+            s.encrypted != 1 || !replyHas(r.lastReply(), "failure reading network stream"))
+            return false;
+        const curl_tlssessioninfo* tls = nullptr;
+        if (curl_easy_getinfo(s.easy(), CURLINFO_TLS_SSL_PTR, &tls) != CURLE_OK || !tls ||
+            tls->backend != CURLSSLBACKEND_OPENSSL || !tls->internals)
+            return false;
+        return SSL_version(static_cast<const SSL*>(tls->internals)) == TLS1_3_VERSION;
     }
 
     // The server path of a provider path below the root folder, with a name's own bytes.
@@ -776,13 +849,17 @@ private:
         if (version) curl_easy_setopt(s.easy(), CURLOPT_FILETIME, 1L);
         curl_easy_setopt(s.easy(), CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
         if (maxSize) s.limitBody(maxSize);
+        s.sizeInHeaders([](const std::vector<std::string>& lines) -> std::optional<std::uint64_t> {
+            if (auto size = announcedSize(lines)) return static_cast<std::uint64_t>(*size);
+            return std::nullopt;
+        });
         TransferResult r = perform(s, op);
         if (maxSize && s.bodyCut() && !r.cancelled && !r.silent) {
             r.code = CURLE_FILESIZE_EXCEEDED;
             r.body.clear();
         }
         if (r.ok()) {
-            if (auto announced = announcedSize(r); announced && *announced != static_cast<long long>(r.body.size())) {
+            if (auto announced = announcedSize(r.headers); announced && *announced != static_cast<long long>(r.body.size())) {
                 r.code = CURLE_PARTIAL_FILE;
                 r.curlMessage = "The server announced " + std::to_string(*announced) + " bytes and sent " +
                                 std::to_string(r.body.size()) + ".";
@@ -798,8 +875,8 @@ private:
 
     // The size a server announces when a download begins: "150 Opening BINARY mode data
     // connection for a.html (20480 bytes)." (as libcurl reads it where it asks no SIZE).
-    static std::optional<long long> announcedSize(const TransferResult& r) {
-        for (const std::string& line : r.headers) {
+    static std::optional<long long> announcedSize(const std::vector<std::string>& replies) {
+        for (const std::string& line : replies) {
             if (line.size() < 4 || (line.compare(0, 3, "150") != 0 && line.compare(0, 3, "125") != 0)) continue;
             const std::size_t close = line.rfind(" bytes)");
             const std::size_t open = close == std::string::npos ? close : line.rfind('(', close);
@@ -819,11 +896,13 @@ private:
         if (path::normalize(file) == "/") return FileError::make(ErrorKind::invalidPath, "the root is a folder");
         auto root = rootFolder(s, op);
         if (root.error) return *root.error;
-        return download(s, op, onServer(root.value, file), version);
+        auto read = download(s, op, onServer(root.value, file), version);
+        readyAnotherConnection();
+        return read;
     }
 
-    // A write (see WriteMode); a replace goes through the one save algorithm (Save.h), with
-    // `expected` only over that version of the file. With `versioned`, the version written is
+    // A write (see WriteMode) through the one save algorithm (Save.h), a replace with
+    // `expected` only over that version of the file, a new file never over anything. With `versioned`, the version written is
     // returned: the modification time the server tells afterwards, and the bytes' size and hash.
     // `fragment`: what a write in place that broke off left, when the server could tell.
     Outcome<FileVersion> writeFile(Session& s, Operation& op, const std::string& file, const std::optional<Bytes>& data,
@@ -834,24 +913,14 @@ private:
         auto root = rootFolder(s, op);
         if (root.error) return *root.error;
         const std::string target = onServer(root.value, file);
-        if (mode == WriteMode::createNew) {
-            auto presence = probe(s, op, target);
-            if (presence.error) return *presence.error;
-            if (presence.value == Presence::file || presence.value == Presence::folder)
-                return FileError::make(ErrorKind::alreadyExists);
-            if (presence.value == Presence::parentMissing) return FileError::make(ErrorKind::parentMissing);
-        }
         static const Bytes empty;
         const Bytes& bytes = data ? *data : empty;
-        if (mode == WriteMode::replace) {
-            SaveOnSession steps(*this, s, op, expected);
-            SaveResult saved = saveFile(steps, *leftovers_, SaveRequest{target, path::normalize(file), bytes, expected});
-            if (saved.error) {
-                if (fragment) *fragment = std::move(saved.fragment);
-                return *saved.error;
-            }
-        } else if (Done done = upload(s, op, target, bytes); done.error) {
-            return *done.error;
+        const bool fresh = mode == WriteMode::createNew;
+        SaveOnSession steps(*this, s, op, expected, fresh);
+        SaveResult saved = saveFile(steps, *leftovers_, SaveRequest{target, path::normalize(file), bytes, expected, fresh});
+        if (saved.error) {
+            if (fragment) *fragment = std::move(saved.fragment);
+            return *saved.error;
         }
         FileVersion version;
         if (!versioned) return version;
@@ -928,9 +997,12 @@ private:
         return text;
     }
 
-    Done upload(Session& s, Operation& op, const std::string& server, std::string_view data) const {
-        TransferResult r = store(s, op, server, data);
-        if (!r.ok()) return ftpError(r, Context::write);
+    // A new file (a copy's) through the one save algorithm: never over anything, and never part
+    // of the bytes under its name. `file`: its provider path (see LeftoverCopies).
+    Done createFile(Session& s, Operation& op, const std::string& target, const std::string& file, std::string_view data) {
+        SaveOnSession steps(*this, s, op, nullptr, true);
+        SaveResult saved = saveFile(steps, *leftovers_, SaveRequest{target, path::normalize(file), data, nullptr, true});
+        if (saved.error) return *saved.error;
         return {};
     }
 
@@ -973,14 +1045,29 @@ private:
     // no answer (an error of any kind), the file is read again over the save's own connection.
     class SaveOnSession final : public SaveSteps {
     public:
-        SaveOnSession(FtpProvider& provider, Session& s, Operation& op, const FileVersion* expected = nullptr)
-            : p_(provider), s_(s), op_(op), expected_(expected) {}
+        // `fresh`: the save of a new file (SaveRequest::fresh).
+        SaveOnSession(FtpProvider& provider, Session& s, Operation& op, const FileVersion* expected = nullptr,
+                      bool fresh = false)
+            : p_(provider), s_(s), op_(op), expected_(expected), fresh_(fresh) {}
         ~SaveOnSession() override { endCheckBeside(); }
         SaveOnSession(const SaveOnSession&) = delete;
         SaveOnSession& operator=(const SaveOnSession&) = delete;
 
-        // Everything comes with the upload of the copy (lookAgain).
-        Outcome<TargetFacts> look(const std::string&) override { return TargetFacts{}; }
+        // Everything comes with the upload of the copy (lookAgain); a new file's name is looked
+        // at first, so that a name taken already costs no upload.
+        Outcome<TargetFacts> look(const std::string& target) override {
+            TargetFacts facts;
+            if (!fresh_) return facts;
+            auto presence = p_.probe(s_, op_, target);
+            if (presence.error) return *presence.error;
+            switch (presence.value) {
+                case Presence::file: facts.kind = TargetFacts::Kind::file; break;
+                case Presence::folder: facts.kind = TargetFacts::Kind::folder; break;
+                case Presence::absent: facts.kind = TargetFacts::Kind::absent; break;
+                case Presence::parentMissing: return FileError::make(ErrorKind::parentMissing);
+            }
+            return facts;
+        }
 
         Outcome<TargetFacts> lookAgain(const std::string& target, const TargetFacts&) override {
             ServerFacts facts = statFacts(stored_, target);
@@ -1117,6 +1204,14 @@ private:
 
         StepResult replace(const std::string& copy, const std::string& target) override { return rename(copy, target); }
 
+        // RNTO replaces an existing file on most servers, and FTP has no rename that refuses: the
+        // name is looked at right before the rename. A file somebody makes in the moment between
+        // that look and the RNTO (a few round trips) is replaced; one made earlier is not.
+        StepResult placeNew(const std::string& copy, const std::string& target) override {
+            if (auto taken = nameTaken(target)) return *taken;
+            return rename(copy, target);
+        }
+
         StepResult rename(const std::string& from, const std::string& to) override {
             TransferResult m = p_.command(s_, op_, {"RNFR " + from, "RNTO " + to});
             if (m.ok()) return StepResult::done();
@@ -1125,8 +1220,12 @@ private:
             return StepResult::with(StepResult::State::refused, ftpError(m, Context::command), m.lastReply());
         }
 
-        // Once its bytes have begun to move, a failure leaves the server's file holding only part of them.
-        StepResult writeInPlace(const std::string& target, std::string_view data) override {
+        // Once its bytes have begun to move, a failure leaves the server's file holding only part
+        // of them. A new file is looked for first, as placeNew does.
+        StepResult writeInPlace(const std::string& target, std::string_view data, bool fresh) override {
+            if (fresh) {
+                if (auto taken = nameTaken(target)) return *taken;
+            }
             TransferResult r = p_.store(s_, op_, target, data);
             if (r.ok()) return StepResult::done();
             FileError error = ftpError(r, Context::write);
@@ -1136,7 +1235,10 @@ private:
         }
 
         StepResult remove(const std::string& path) override {
-            if (p_.removeQuietly(s_, path)) return StepResult::done();
+            const TransferResult r = p_.removeQuietly(s_, path);
+            if (r.ok()) return StepResult::done();
+            if (r.code == CURLE_QUOTE_ERROR && !r.cancelled && !r.silent)
+                return StepResult::with(StepResult::State::refused, ftpError(r, Context::command), r.lastReply());
             return StepResult::with(StepResult::State::lost, FileError::make(ErrorKind::timedOut));
         }
 
@@ -1156,6 +1258,18 @@ private:
         std::string_view protocol() const override { return "FTP"; }
 
     private:
+        // alreadyExists (refused) where something has the name; an error when that could not be told.
+        std::optional<StepResult> nameTaken(const std::string& target) {
+            auto there = exists(target);
+            if (there.error) {
+                return StepResult::with(there.error->kind == ErrorKind::timedOut ? StepResult::State::lost
+                                                                                 : StepResult::State::failed,
+                                        *there.error);
+            }
+            if (!there.value) return std::nullopt;
+            return StepResult::with(StepResult::State::refused, FileError::make(ErrorKind::alreadyExists), "the name is taken");
+        }
+
         // The version check on a second connection, and its answer.
         struct CheckBeside {
             std::string target;
@@ -1243,6 +1357,7 @@ private:
         Session& s_;
         Operation& op_;
         const FileVersion* expected_;
+        const bool fresh_;
         std::shared_ptr<CheckBeside> beside_;
         bool besideWaited_ = false;  // it went to a connection ready for it
         bool besideFresh_ = false;
@@ -1500,8 +1615,8 @@ private:
     }
 
     // DELE outside any operation (a cancel does not stop it), waiting a few seconds at most.
-    // True when the server answered it: removed, or refused (no such file, or not allowed).
-    bool removeQuietly(Session& s, const std::string& server) const {
+    // Its transfer: CURLE_QUOTE_ERROR where the server refused it (no such file, or not allowed).
+    TransferResult removeQuietly(Session& s, const std::string& server) const {
         Timeouts t = timeouts();
         t.connect = std::min(t.connect, std::chrono::milliseconds(5000));
         t.reply = std::min(t.reply, std::chrono::milliseconds(5000));
@@ -1512,8 +1627,7 @@ private:
         curl_easy_setopt(s.easy(), CURLOPT_URL, (origin() + "/").c_str());
         curl_easy_setopt(s.easy(), CURLOPT_NOBODY, 1L);
         curl_easy_setopt(s.easy(), CURLOPT_QUOTE, quote.get());
-        TransferResult r = perform(s, cleanup);
-        return r.ok() || (r.code == CURLE_QUOTE_ERROR && !r.cancelled && !r.silent);
+        return perform(s, cleanup);
     }
 
     static void logWarning(std::string text, const char* function, int line) {
@@ -1562,7 +1676,8 @@ private:
         return std::nullopt;
     }
 
-    Done copyTree(Session& s, Operation& op, const std::string& source, const std::string& target) {
+    // `file`: the provider path of the copy (see LeftoverCopies).
+    Done copyTree(Session& s, Operation& op, const std::string& source, const std::string& target, const std::string& file) {
         auto entries = listFolder(s, op, source, source);
         if (entries.error) return *entries.error;
         if (auto e = checkListedNames(entries.value)) return *e;
@@ -1572,11 +1687,11 @@ private:
             const std::string name = path::toServer(path::lastComponent(entry.path));
             const std::string from = path::join(source, name), to = path::join(target, name);
             if (entry.isDirectory()) {
-                if (auto done = copyTree(s, op, from, to); done.error) return done;
+                if (auto done = copyTree(s, op, from, to, file); done.error) return done;
             } else {
                 auto data = download(s, op, from);
                 if (data.error) return *data.error;
-                if (auto done = upload(s, op, to, data.value); done.error) return done;
+                if (auto done = createFile(s, op, to, file, data.value); done.error) return done;
             }
         }
         return {};
@@ -1667,6 +1782,7 @@ private:
     mutable std::atomic<bool> spokeTls_{false};   // a connection of this provider spoke TLS (see TlsGate)
 
     std::atomic<int> mlsd_{unknown};
+    std::atomic<bool> readyRefused_{false};  // a connection readied beside the work did not log in
     mutable std::mutex rootMutex_;
     std::optional<std::string> root_;
     std::mutex loggedMutex_;

@@ -244,7 +244,9 @@ std::optional<FileObject> unixLine(const Tokens& t, std::string_view line, const
         std::int64_t size;
         if (!usualSizeIndex(t, m - 1) || !sizeAt(m - 1, size)) continue;
         if (auto date = unixTime(t[m].text)) {
+            // Servers that write the date this way pad its column: the name follows all blanks.
             date->last = m;
+            date->padded = true;
             return dated(*date, size);
         }
     }

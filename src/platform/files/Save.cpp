@@ -75,15 +75,17 @@ public:
         : steps_(steps), leftovers_(leftovers), request_(request) {}
 
     SaveResult save(const std::string& target, int hops) {
+        const bool fresh = request_.fresh;
         auto looked = steps_.look(target);
         if (looked.error) return fail(*looked.error);
         TargetFacts facts = looked.value;
+        if (fresh && taken(facts)) return fail(nameTaken(facts));
         if (facts.kind == TargetFacts::Kind::link) return throughLink(target, facts, hops);
         if (facts.kind == TargetFacts::Kind::folder || facts.kind == TargetFacts::Kind::other) return fail(notAFile(facts));
         if (facts.kind == TargetFacts::Kind::absent && request_.expected) return fail(FileError::make(ErrorKind::notFound));
 
         const std::string folder = path::parent(target), name = path::lastComponent(target);
-        const bool replacing = facts.kind != TargetFacts::Kind::absent;
+        const bool replacing = !fresh && facts.kind != TargetFacts::Kind::absent;
         bool hidden = true;
         std::string copy = path::join(folder, temporaryName(name, true));
         StepResult w = step("writeCopy", [&] { return steps_.writeCopy(copy, target, request_.data, replacing); });
@@ -110,6 +112,10 @@ public:
             return fail(unchanged(*again.error));
         }
         facts = again.value;
+        if (fresh && taken(facts)) {  // somebody took the name while the copy went up
+            discard(copy);
+            return fail(nameTaken(facts));
+        }
         if (facts.kind == TargetFacts::Kind::link) {
             discard(copy);
             return throughLink(target, facts, hops);
@@ -118,7 +124,7 @@ public:
             discard(copy);
             return fail(notAFile(facts));
         }
-        if (facts.modeUntold && facts.kind != TargetFacts::Kind::absent) {
+        if (!fresh && facts.modeUntold && facts.kind != TargetFacts::Kind::absent) {
             // A copy might not keep bits that nobody can tell: a private file could become readable.
             discard(copy);
             logPlainWrite(steps_, target,
@@ -150,18 +156,17 @@ public:
             }
         }
 
+        if (fresh) return place(copy, target, facts);
         StepResult r = step("replace", [&] { return steps_.replace(copy, target); });
         if (r.ok()) return saved(target);
         if (r.state == StepResult::State::lost) return afterLostReplace(copy, target, *r.error);
-        if (!replacing || r.state == StepResult::State::failed) {
+        if (r.state == StepResult::State::failed) {
             discard(copy);
             return fail(unchanged(*r.error));
         }
-        if (steps_.renamesAside()) return aside(copy, target, hidden);
-        logPlainWrite(steps_, target, "the server refused to rename the temporary file over it (" + r.said + ")");
-        SaveResult plain = inPlace(target, facts);
-        discard(copy);
-        return plain;
+        const std::string refused = "the server refused to rename the temporary file over it (" + r.said + ")";
+        if (replacing) return aside(copy, target, hidden, facts, refused);
+        return renamedNothing(copy, target, facts, refused);
     }
 
 private:
@@ -179,6 +184,15 @@ private:
         result.savedTo = target;
         return result;
     }
+    // Something has the name a new file is to take.
+    static bool taken(const TargetFacts& facts) {
+        return facts.kind != TargetFacts::Kind::absent && facts.kind != TargetFacts::Kind::unknown;
+    }
+    static FileError nameTaken(const TargetFacts& facts) {
+        if (facts.kind == TargetFacts::Kind::file || facts.kind == TargetFacts::Kind::link)
+            return unchanged(FileError::make(ErrorKind::alreadyExists));
+        return notAFile(facts);
+    }
     static FileError notAFile(const TargetFacts& facts) {
         return unchanged(FileError::make(ErrorKind::alreadyExists, facts.kind == TargetFacts::Kind::folder
                                                                        ? "a folder has that name"
@@ -195,11 +209,22 @@ private:
     void discard(const std::string& copy, StepResult::State why = StepResult::State::failed) {
         if (why != StepResult::State::lost && !steps_.cancelled()) {
             StepResult removed = steps_.remove(copy);
+            // Refused also where no copy was made (an upload the server refused at once): only
+            // one that is there stays.
+            if (removed.state == StepResult::State::refused) {
+                if (auto there = steps_.exists(copy); there.error || there.value) logKept("temporary file", copy, removed);
+            }
             if (removed.state != StepResult::State::lost) return;
         }
         leftovers_.remember(request_.file, copy);
     }
     void discard(const std::string& copy, const StepResult& failed) { discard(copy, failed.state); }
+    // A removal the server refused: what stays, and the server's words, go to the log.
+    void logKept(std::string_view what, const std::string& path, const StepResult& refused) const {
+        xlog::logWarning(std::string(steps_.protocol()) + ": the server refused to remove the " + std::string(what) + " " +
+                             path + ", which stays (" + (refused.said.empty() ? refused.error->message : refused.said) + ")",
+                         __FILE__, "saveFile", __LINE__);
+    }
 
     SaveResult throughLink(const std::string& link, const TargetFacts& facts, int hops) {
         std::string why;
@@ -214,13 +239,36 @@ private:
         return inPlace(link, facts);
     }
 
-    // The plain write over the file itself, for a save that nothing else can make safe.
+    // A new file's copy takes the name, never over anything.
+    SaveResult place(const std::string& copy, const std::string& target, const TargetFacts& facts) {
+        StepResult p = step("placeNew", [&] { return steps_.placeNew(copy, target); });
+        if (p.ok()) return saved(target);
+        if (p.state == StepResult::State::lost) return afterLostReplace(copy, target, *p.error);
+        if (p.state == StepResult::State::failed || p.error->kind == ErrorKind::alreadyExists) {
+            discard(copy);
+            return fail(unchanged(*p.error));
+        }
+        return renamedNothing(copy, target, facts,
+                              "the server refused to rename the temporary file onto the free name (" + p.said + ")");
+    }
+
+    // A server that renames nothing here: the bytes go into the file itself.
+    SaveResult renamedNothing(const std::string& copy, const std::string& target, const TargetFacts& facts,
+                              const std::string& why) {
+        discard(copy);
+        logPlainWrite(steps_, target, why);
+        return inPlace(target, facts);
+    }
+
+    // The plain write over the file itself, for a save that nothing else can make safe. A new
+    // file that broke off while written is this save's own: it is removed where the server
+    // answers, so that its name is free again.
     SaveResult inPlace(const std::string& target, const TargetFacts& facts) {
         if (facts.kind == TargetFacts::Kind::absent && request_.expected) return fail(FileError::make(ErrorKind::notFound));
         if (request_.expected) {
             if (auto changed = checkUnchanged(steps_, target, *request_.expected)) return fail(unchanged(*changed));
         }
-        StepResult w = step("inPlace", [&] { return steps_.writeInPlace(target, request_.data); });
+        StepResult w = step("inPlace", [&] { return steps_.writeInPlace(target, request_.data, request_.fresh); });
         if (w.ok()) return saved(target);
         FileError error = *w.error;
         if (!error.targetIncomplete) {
@@ -231,6 +279,11 @@ private:
         }
         SaveResult result = fail(std::move(error));
         if (result.error->targetIncomplete && !steps_.cancelled() && steps_.reconnect()) {
+            if (request_.fresh && step("removeFragment", [&] { return steps_.remove(target); }).ok()) {
+                result.error->targetIncomplete = false;
+                result.error->targetUnchanged = true;
+                return result;
+            }
             if (auto now = steps_.versionNow(target); !now.error) result.fragment = now.value;
         }
         return result;
@@ -263,8 +316,10 @@ private:
         return fail(std::move(error));
     }
 
-    // A server whose rename does not replace: the old file aside, the new one in, the old one gone.
-    SaveResult aside(const std::string& copy, const std::string& target, bool hidden) {
+    // A server whose rename does not replace: the old file aside, the new one in, the old one
+    // gone. One that will not move the file aside either gets the write in place.
+    SaveResult aside(const std::string& copy, const std::string& target, bool hidden, const TargetFacts& facts,
+                     const std::string& refused) {
         const std::string old = path::join(path::parent(target), asideName(path::lastComponent(target), hidden));
         const std::string oldName = path::lastComponent(old);
         StepResult moved = step("asideOld", [&] { return steps_.rename(target, old); });
@@ -280,6 +335,8 @@ private:
                 discard(copy);
                 return fail(unchanged(*moved.error));
             }
+        } else if (moved.state == StepResult::State::refused) {
+            return renamedNothing(copy, target, facts, refused + ", and to move it aside (" + moved.said + ")");
         } else if (!moved.ok()) {
             discard(copy);
             return fail(unchanged(*moved.error));
@@ -299,7 +356,9 @@ private:
         }
 
         StepResult gone = step("removeOld", [&] { return steps_.remove(old); });
-        if (!gone.ok()) leftovers_.remember(request_.file, old);  // the file has its name: the copy just goes
+        // The file has its name: the old one only goes (once more with the next operation).
+        if (gone.state == StepResult::State::refused) logKept("old file", old, gone);
+        if (!gone.ok()) leftovers_.remember(request_.file, old);
         return saved(target);
     }
 
@@ -359,19 +418,20 @@ std::optional<std::string> asideOriginal(std::string_view copyName) {
 }
 
 std::optional<FileError> checkUnchanged(SaveSteps& steps, const std::string& target, const FileVersion& expected) {
-    FileVersion now;
-    if (comparedByBytes(expected)) {
-        auto bytes = steps.bytesUpTo(target, kHashedSizeLimit, now);
-        if (bytes.error) return bytes.error;
-        if (!bytes.value) return FileError::make(ErrorKind::changedOnServer);
-        addContentFacts(now, *bytes.value);
-    } else {
-        auto told = steps.versionNow(target);
-        if (told.error) return told.error;
-        now = told.value;
-    }
-    if (!factsAgree(expected, now)) return FileError::make(ErrorKind::changedOnServer);
-    return std::nullopt;
+    return checkUnchanged(
+        expected,
+        [&](FileVersion& now) -> std::optional<FileError> {
+            auto told = steps.versionNow(target);
+            if (told.error) return told.error;
+            now = std::move(told.value);
+            return std::nullopt;
+        },
+        [&](std::size_t limit, FileVersion& now, std::optional<Bytes>& bytes) -> std::optional<FileError> {
+            auto read = steps.bytesUpTo(target, limit, now);
+            if (read.error) return read.error;
+            bytes = std::move(read.value);
+            return std::nullopt;
+        });
 }
 
 SaveResult saveFile(SaveSteps& steps, LeftoverCopies& leftovers, const SaveRequest& request) {

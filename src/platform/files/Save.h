@@ -2,24 +2,30 @@
 // The one way a file is saved over FTP and SFTP (saveFile), over small steps each protocol
 // gives (SaveSteps). What the steps cannot tell apart is decided here, once:
 //   - the version check: a save that expects a version goes ahead only while the server's copy
-//     is still that version (checkUnchanged, with VersionCheck.h's rule);
+//     is still that version (checkUnchanged, with VersionCheck.h's one check);
 //   - the temporary copy: written beside the file under temporaryName (hidden where the server
 //     takes names that begin with "."; the file's extension last, so a web server never hands a
 //     copy of a page out as plain text), given the file's permission bits, and put over the file
-//     by a rename: one step where the server's rename replaces, otherwise the old file is moved
-//     aside (asideName) until the new one has its name;
+//     by a rename: one step where the server's rename replaces; where it refuses to rename over
+//     the file, the old file is moved aside (asideName) until the new one has its name;
+//   - new files (a file made anew, a copy): the same copy, put under the name by a rename that
+//     never replaces anything (placeNew), so a name that somebody took meanwhile is refused
+//     (alreadyExists) and a broken write never leaves part of the bytes under the name;
 //   - links: a link is saved into the file it points to, and kept; where the target cannot be
 //     told, the bytes go through the link in place;
 //   - the fallback: where the server takes no copy beside the file (a folder the user may not
-//     write to, names it refuses), keeps no permission bits on one, or renames nothing over the
-//     file, the file is written in place, and the log says so;
+//     write to, names it refuses), keeps no permission bits on one, or renames nothing (neither
+//     over the file, nor the file aside, nor onto a free name), the file is written in place,
+//     and the log says so; a new file then is made only where the name is free;
 //   - failures: whatever breaks, and at whatever step, the file is either the old one or the new
-//     one under its own name, and the error says which (targetUnchanged; targetIncomplete only
-//     for a write in place). A step whose answer never came (the connection broke) is looked at
-//     again on a new connection where the steps can make one; copies that cannot be removed (or
-//     an old file that cannot be put back) then are remembered in the provider's LeftoverCopies
-//     and dealt with by removeLeftovers once the server answers again: a copy goes, an old file
-//     whose name is empty is put back under it.
+//     one under its own name (a new file: absent or whole), and the error says which
+//     (targetUnchanged; targetIncomplete only for a write in place). A step whose answer never
+//     came (the connection broke) is looked at again on a new connection where the steps can
+//     make one; copies that cannot be removed (or an old file that cannot be put back) then are
+//     remembered in the provider's LeftoverCopies and dealt with by removeLeftovers once the
+//     server answers again: a copy goes, an old file whose name is empty is put back under it.
+//     A removal the server refuses is refused, on every protocol: the copy stays, and the log
+//     names it.
 // The steps run on one provider worker, on its connection; none of them blocks another's.
 
 #include <functional>
@@ -113,14 +119,16 @@ public:
                                                     FileVersion& version) = 0;
     // Renames the copy over the target in one step; refused where the server does not.
     virtual StepResult replace(const std::string& copy, const std::string& target) = 0;
-    // Whether a refused replace moves the old file aside (rename) instead of writing in place.
-    virtual bool renamesAside() const { return false; }
+    // Renames the copy onto the target, never over anything: refused with alreadyExists where
+    // something has the name.
+    virtual StepResult placeNew(const std::string& copy, const std::string& target) = 0;
     // A plain rename onto a free name.
     virtual StepResult rename(const std::string& from, const std::string& to) = 0;
     // The bytes into the target itself (truncated first). An error once the target was touched
-    // carries targetIncomplete.
-    virtual StepResult writeInPlace(const std::string& target, std::string_view data) = 0;
-    // Removes a file; refused when the server would not (or it is not there).
+    // carries targetIncomplete. `fresh`: a new file, never over anything (alreadyExists where
+    // something has the name).
+    virtual StepResult writeInPlace(const std::string& target, std::string_view data, bool fresh) = 0;
+    // Removes a file; refused when the server says no (or it is not there), lost when no answer came.
     virtual StepResult remove(const std::string& path) = 0;
     virtual Outcome<bool> exists(const std::string& path) = 0;
     // After a lost step: a working connection for what follows, if one can be had.
@@ -137,6 +145,9 @@ struct SaveRequest {
     std::string file;    // the provider path, with which leftovers are remembered
     std::string_view data;
     const FileVersion* expected = nullptr;  // a replace's version to check, if any
+    // A new file (WriteMode::createNew, a copy): refused with alreadyExists where anything has
+    // the name, before or while it is written.
+    bool fresh = false;
 };
 
 struct SaveResult {
@@ -157,7 +168,8 @@ std::optional<FileError> checkUnchanged(SaveSteps& steps, const std::string& tar
 void removeLeftovers(SaveSteps& steps, LeftoverCopies& leftovers);
 
 // For tests: called before and after each step of a save that touches the server's files
-// ("writeCopy", "setMode", "replace", "asideOld", "putNew", "removeOld", "putBack", "inPlace");
+// ("writeCopy", "setMode", "replace", "placeNew", "asideOld", "putNew", "removeOld", "putBack",
+// "inPlace", "removeFragment");
 // returning true cuts the connection there (before: the step meets a dead connection; after:
 // the step happened, its answer is lost). Nothing to clear it.
 enum class SaveMoment { before, after };

@@ -18,8 +18,9 @@
 // Saves are the one save algorithm of Save.h over this protocol's steps (SaveOnLink): a
 // temporary copy in the file's folder, given the file's permission bits and renamed over the
 // file; copies a broken connection left are remembered (ProviderOptions::leftovers) and
-// removed after the next operation that goes through. Nothing else overwrites: moves, copies, new folders
-// and create-new writes look first, and create-new opens with O_EXCL.
+// removed after the next operation that goes through. A new file (create-new, a copy's) is the
+// same copy, put under its name by the plain rename, which never replaces anything. Nothing else
+// overwrites: moves, copies and new folders look first.
 //
 // Several files asked for at once (contentsOfFiles: the files a previewed page links) are read
 // by one job on one connection rather than a read each on the workers: SFTP answers requests by
@@ -401,7 +402,7 @@ public:
                     const std::string target = onServer(root, file);
                     std::optional<FileVersion> fragment;
                     Outcome<FileVersion> written = mode == WriteMode::createNew
-                                                       ? createFile(l, op, target, bytes)
+                                                       ? createFile(l, op, target, file, bytes)
                                                        : replaceFile(l, op, target, file, bytes, expected, fragment);
                     if (written.error) {
                         Outcome<std::optional<FileVersion>> failed(*written.error);
@@ -428,11 +429,12 @@ public:
     }
 
     OperationHandle copyItem(std::string from, std::string to, Completion completion) override {
+        const std::string copy = to;
         return transfer(std::move(from), std::move(to), std::move(completion),
-                        [this](Link& l, Operation& op, const std::string& source, const std::string& target,
-                               const Attributes& item) -> Done {
-                            if (item.isFolder()) return copyTree(l, op, source, target);
-                            return copyFile(l, op, source, target, item.mode());
+                        [this, copy](Link& l, Operation& op, const std::string& source, const std::string& target,
+                                     const Attributes& item) -> Done {
+                            if (item.isFolder()) return copyTree(l, op, source, target, copy);
+                            return copyFile(l, op, source, target, copy, item.mode());
                         });
     }
 
@@ -1335,21 +1337,14 @@ private:
         return written && !op.isCancelled();
     }
 
-    // A new file, never over anything: O_EXCL. A failed transfer removes what it began.
-    Outcome<FileVersion> createFile(Link& link, Operation& op, const std::string& target, std::string_view data,
-                                    unsigned mode = 0666) {
-        if (auto e = requireAbsent(link, op, target)) return *e;
-        sftp_file file = call(link, [&] { return sftp_open(link.sftp, target.c_str(), O_WRONLY | O_CREAT | O_EXCL, mode); });
-        if (!file) return failure(link, op, target, true);
-        std::optional<FileError> error;
-        if (!writeAll(link, op, file, data)) error = failure(link, op, target, true);
-        if (sftp_close(file) != SSH_NO_ERROR && !error) error = failure(link, op, target, true);
-        if (error) {
-            // What was begun goes again; where it cannot, the new file may hold part of the bytes.
-            const bool removed = !link.broken && call(link, [&] { return sftp_unlink(link.sftp, target.c_str()); }) == 0;
-            error->targetIncomplete = !removed && link.dataSent;
-            return *error;
-        }
+    // A new file through the one save algorithm (Save.h): a copy beside it, put under the name by
+    // the plain rename, which never replaces anything; made with `mode` (the umask applies).
+    Outcome<FileVersion> createFile(Link& link, Operation& op, const std::string& target, const std::string& file,
+                                    std::string_view data, unsigned mode = 0666) {
+        SaveOnLink steps(*this, link, op, nullptr, mode);
+        SaveRequest request{target, path::normalize(file), data, nullptr, true};
+        SaveResult saved = saveFile(steps, *leftovers_, request);
+        if (saved.error) return *saved.error;
         return writtenVersion(link, op, target, data);
     }
 
@@ -1365,8 +1360,10 @@ private:
     class SaveOnLink final : public SaveSteps {
     public:
         // `expected`: the version the save checks, if any (its requests go out with the copy's).
-        SaveOnLink(SftpProvider& provider, Link& link, Operation& op, const FileVersion* expected = nullptr)
-            : p_(provider), link_(link), op_(op), expected_(expected) {}
+        // `createMode`: the bits a new file is made with (the server's umask applies).
+        SaveOnLink(SftpProvider& provider, Link& link, Operation& op, const FileVersion* expected = nullptr,
+                   unsigned createMode = 0666)
+            : p_(provider), link_(link), op_(op), expected_(expected), createMode_(createMode) {}
 
         Outcome<TargetFacts> look(const std::string& target) override {
             forgetAhead();
@@ -1422,7 +1419,7 @@ private:
             const auto written = p_.onWire(link_, op_, [&](sftpwire::Wire& wire) -> sftpwire::Result {
                 using sftpwire::Wire;
                 const std::uint32_t openId = wire.post(
-                    SSH_FXP_OPEN, sftpwire::openRequest(copy, SSH_FXF_WRITE | SSH_FXF_CREAT | SSH_FXF_EXCL, replacing ? 0600 : 0666));
+                    SSH_FXP_OPEN, sftpwire::openRequest(copy, SSH_FXF_WRITE | SSH_FXF_CREAT | SSH_FXF_EXCL, replacing ? 0600 : createMode_));
                 const std::uint32_t readOpenId = byBytes ? wire.post(SSH_FXP_OPEN, sftpwire::openRequest(target, SSH_FXF_READ, 0)) : 0;
                 if (!openId || (byBytes && !readOpenId)) return sftpwire::Result::lost();
                 Wire::Answer answer;
@@ -1552,7 +1549,22 @@ private:
             }
             return rename(copy, target);
         }
-        bool renamesAside() const override { return true; }
+
+        // The plain SSH_FXP_RENAME, which refuses a name that is taken (SFTP version 3 has no
+        // flag that lets it replace; libssh's sftp_rename asks for replacing on later versions).
+        // What was refused is told by looking at the name.
+        StepResult placeNew(const std::string& copy, const std::string& target) override {
+            forgetAhead();
+            const auto renamed = p_.onWire(link_, op_, [&](sftpwire::Wire& wire) {
+                return wire.awaitStatus(wire.post(SSH_FXP_RENAME, sftpwire::pathRequest(copy) + sftpwire::pathRequest(target)));
+            });
+            if (renamed) return StepResult::done();
+            FileError error = *p_.wireError(link_, op_, renamed, target, true);
+            if (lost()) return StepResult::with(StepResult::State::lost, error);
+            auto there = exists(target);
+            if (!there.error && there.value) error = FileError::make(ErrorKind::alreadyExists);
+            return StepResult::with(StepResult::State::refused, error, error.serverText);
+        }
 
         StepResult rename(const std::string& from, const std::string& to) override {
             if (call(link_, [&] { return sftp_rename(link_.sftp, from.c_str(), to.c_str()); }) == 0) return StepResult::done();
@@ -1560,8 +1572,9 @@ private:
             return StepResult::with(lost() ? StepResult::State::lost : StepResult::State::refused, error, error.serverText);
         }
 
-        StepResult writeInPlace(const std::string& target, std::string_view data) override {
-            sftp_file file = call(link_, [&] { return sftp_open(link_.sftp, target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666); });
+        StepResult writeInPlace(const std::string& target, std::string_view data, bool fresh) override {
+            const int flags = O_WRONLY | O_CREAT | (fresh ? O_EXCL : O_TRUNC);
+            sftp_file file = call(link_, [&] { return sftp_open(link_.sftp, target.c_str(), flags, fresh ? createMode_ : 0666); });
             if (!file) {
                 FileError error = p_.failure(link_, op_, target, true);
                 return StepResult::with(lost() ? StepResult::State::lost : StepResult::State::refused, error);
@@ -1680,6 +1693,7 @@ private:
         Link& link_;
         Operation& op_;
         const FileVersion* expected_;
+        const unsigned createMode_;
         std::string looked_;  // the target of the last look, and the mode it had
         std::optional<unsigned> lookedMode_;
         std::optional<std::pair<std::string, unsigned>> modeSet_;  // the copy that got the mode in its flight
@@ -1741,16 +1755,17 @@ private:
         return failure(link, op, path);
     }
 
-    Done copyFile(Link& link, Operation& op, const std::string& source, const std::string& target,
+    // `file`: the provider path of the copy (see LeftoverCopies).
+    Done copyFile(Link& link, Operation& op, const std::string& source, const std::string& target, const std::string& file,
                   std::optional<unsigned> mode) {
         auto data = download(link, op, source);
         if (data.error) return *data.error;
-        auto made = createFile(link, op, target, data.value.first, mode.value_or(0666) & 0777);
+        auto made = createFile(link, op, target, file, data.value.first, mode.value_or(0666) & 0777);
         if (made.error) return *made.error;
         return {};
     }
 
-    Done copyTree(Link& link, Operation& op, const std::string& source, const std::string& target) {
+    Done copyTree(Link& link, Operation& op, const std::string& source, const std::string& target, const std::string& file) {
         auto entries = listFolder(link, op, source, "/");
         if (entries.error) return *entries.error;
         if (call(link, [&] { return sftp_mkdir(link.sftp, target.c_str(), 0777); }) != 0)
@@ -1758,7 +1773,8 @@ private:
         for (const FileObject& entry : entries.value) {
             const std::string name = path::toServer(path::lastComponent(entry.path));
             const std::string from = path::join(source, name), to = path::join(target, name);
-            Done done = entry.isDirectory() ? copyTree(link, op, from, to) : copyFile(link, op, from, to, entry.permissions);
+            Done done = entry.isDirectory() ? copyTree(link, op, from, to, file)
+                                            : copyFile(link, op, from, to, file, entry.permissions);
             if (done.error) return done;
         }
         return {};

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <memory>
 
 namespace files::sftpwire {
 
@@ -121,7 +122,27 @@ std::uint32_t Wire::send(std::uint8_t type, const std::string& afterId) {
     return n == static_cast<int>(packet.size()) ? id : 0;
 }
 
+// libssh 0.10 has no call that sets a channel's window; a read that asks for more than the
+// window and what is buffered hold tops the window up to what it asks. The read asked here is of
+// the channel's extended data, which an SFTP server does not send, so no byte of an answer is
+// taken; the session is non-blocking for it, so it does not wait, and what it might find (a
+// server's error text) is dropped.
+void widenReceiveWindow(ssh_channel channel) {
+    ssh_session session = ssh_channel_get_session(channel);
+    const int blocking = ssh_is_blocking(session);
+    const std::unique_ptr<char[]> sink(new char[kReceiveWindow]);  // never written unless such text came
+    ssh_set_blocking(session, 0);
+    ssh_channel_read_timeout(channel, sink.get(), kReceiveWindow, 1, 0);
+    ssh_set_blocking(session, blocking);
+}
+
 bool Wire::receiveAny(Answer& answer) {
+    // The window is topped up once half of it went (libssh's own would only below 640 KB).
+    if (!widened_ || sinceWidened_ >= kReceiveWindow / 2) {
+        widenReceiveWindow(sftp_->channel);
+        widened_ = true;
+        sinceWidened_ = 0;
+    }
     auto readExactly = [&](char* out, std::size_t n) {
         for (std::size_t got = 0; got < n;) {
             const int r = ssh_channel_read_timeout(sftp_->channel, out + got, static_cast<std::uint32_t>(n - got), 0, timeoutMs_);
@@ -138,6 +159,7 @@ bool Wire::receiveAny(Answer& answer) {
     if (length < 5 || length > kLargestAnswer) return false;
     std::string packet(length, '\0');
     if (!readExactly(packet.data(), length)) return false;
+    sinceWidened_ += 4 + length;
     std::string_view in(packet);
     answer.type = static_cast<std::uint8_t>(in[0]);
     in.remove_prefix(1);
@@ -547,6 +569,9 @@ Result Wire::readHandle(std::string_view handle, std::uint64_t offset, std::stri
     }
     if (!outcome) return outcome;
     // The parts in order, up to the end or the first gap (a part that said end of file).
+    std::size_t total = 0;
+    for (const auto& part : got) total += part.second.size();
+    out.reserve(out.size() + total);
     std::uint64_t at = offset;
     for (auto& [where, bytes] : got) {
         if (where != at || where >= end) break;

@@ -150,7 +150,19 @@ private:
     std::set<std::uint32_t> posted_;        // posted requests not awaited yet
     std::map<std::uint32_t, Answer> kept_;  // their answers that came already
     std::vector<std::uint32_t>* owed_ = nullptr;  // where closeLater put the CLOSEs not awaited
+    bool widened_ = false;            // see widenReceiveWindow
+    std::uint64_t sinceWidened_ = 0;  // bytes read since
 };
+
+// How much the server may send on the channel before we read it (its SSH window). libssh opens a
+// channel with 64,000 bytes and tops it up to 1,280,000 only once less than half is left, so a
+// file read from a far server came at about half a megabyte a round trip however many READs
+// were on their way; OpenSSH's client allows 2 MB. With this the READs a transfer keeps on their
+// way (up to 64 of 64 KB) are what sets the pace. A wire tops the window up to this at its first
+// answer and again each time half of it has been read.
+constexpr std::uint32_t kReceiveWindow = 4 * 1024 * 1024;
+// Tops the channel's window up to kReceiveWindow (libssh's own top-ups never lower it again).
+void widenReceiveWindow(ssh_channel channel);
 
 // SFTP started on a logged-in session: a session channel opened (its confirmation awaited: what
 // is sent on the channel names the server's number for it), then the subsystem request sent

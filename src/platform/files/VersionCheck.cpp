@@ -44,4 +44,20 @@ bool comparedByBytes(const FileVersion& expected) {
     return !expected.sha256.empty() && (expected.size < 0 || static_cast<std::uint64_t>(expected.size) <= kHashedSizeLimit);
 }
 
+std::optional<FileError> checkUnchanged(const FileVersion& expected, const AskFacts& facts, const AskBytes& bytes,
+                                        FileVersion* told) {
+    FileVersion now;
+    if (comparedByBytes(expected)) {
+        std::optional<Bytes> read;
+        if (auto error = bytes(kHashedSizeLimit, now, read)) return error;
+        if (!read || read->size() > kHashedSizeLimit) return FileError::make(ErrorKind::changedOnServer);
+        addContentFacts(now, *read);
+    } else if (auto error = facts(now)) {
+        return error;
+    }
+    if (told) *told = now;
+    if (!factsAgree(expected, now)) return FileError::make(ErrorKind::changedOnServer);
+    return std::nullopt;
+}
+
 }  // namespace files::detail

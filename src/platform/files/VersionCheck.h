@@ -4,6 +4,8 @@
 // size); where they may not show a change (dates to the second, and ETags made of them) a small
 // file is compared by its bytes, so two writes within one second are never taken for one.
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -32,8 +34,20 @@ inline const FileVersion* versionToCheck(const std::optional<FileVersion>& expec
 bool factsAgree(const FileVersion& expected, const FileVersion& now);
 
 // True when the server's facts alone cannot settle whether the file is still this version and
-// its bytes must be compared: the read kept their hash (it does where the facts could miss a
-// change) and the file is small enough to fetch.
+// its bytes must be compared: the read kept their hash (every read and write of a file up to
+// kHashedSizeLimit does, on every protocol) and the file is small enough to fetch.
 bool comparedByBytes(const FileVersion& expected);
+
+// The one check of a file against the version a write expects, over what a protocol can ask
+// of the server: the file's bytes (with the facts told beside them) where comparedByBytes says
+// so, else its facts alone. `facts` puts what the server tells now into `now`; `bytes` also
+// puts the bytes there when the file holds at most `limit` of them (nothing when it holds
+// more). Either gives an error when the asking failed (notFound: the file is gone). The result:
+// that error, changedOnServer, or nothing while the file is still that version; `told` gets
+// what the server told.
+using AskFacts = std::function<std::optional<FileError>(FileVersion& now)>;
+using AskBytes = std::function<std::optional<FileError>(std::size_t limit, FileVersion& now, std::optional<Bytes>& bytes)>;
+std::optional<FileError> checkUnchanged(const FileVersion& expected, const AskFacts& facts, const AskBytes& bytes,
+                                        FileVersion* told = nullptr);
 
 }  // namespace files::detail

@@ -248,26 +248,41 @@ private:
         return error;
     }
 
-    // Asks the server about the file a checked write replaces, in one request: a HEAD, or a
-    // GET where only the bytes can tell (no strong ETag, a small file). changedOnServer or
-    // notFound when it is not the expected version; otherwise the condition the PUT carries,
+    // Asks the server about the file a checked write replaces, in one request, with the one
+    // check of VersionCheck.h: a GET where only the bytes can tell, else a HEAD. changedOnServer
+    // or notFound when it is not the expected version; otherwise the condition the PUT carries,
     // so that servers that heed it also refuse a change made in between: "If-Match" with a
     // strong ETag, "If-Unmodified-Since" without an ETag, else "If-Match: *" (the file must
     // still be there). Servers that ignore them all (nginx) are covered by the request itself.
     Outcome<std::string> checkUnchanged(Session& s, Operation& op, const std::string& url, const FileVersion& expected) {
-        const bool byBytes = comparedByBytes(expected);
-        TransferResult r = byBytes ? request(s, op, "GET", url, {}, nullptr) : head(s, op, url);
-        if (!r.ok()) return transportError(r);
-        if (r.responseCode == 404 || r.responseCode == 410) return FileError::make(ErrorKind::notFound);
-        if (!is2xx(r.responseCode)) return httpError(r, Verb::get);
-        FileVersion now = answerVersion(r);
-        if (byBytes) {
-            now.size = static_cast<std::int64_t>(r.body.size());
-            now.sha256 = sha256Hex(r.body);
-        } else {
-            now.size = contentLength(r);
+        TransferResult r;
+        const auto answered = [&](FileVersion& now) -> std::optional<FileError> {
+            if (!r.ok()) return transportError(r);
+            if (r.responseCode == 404 || r.responseCode == 410) return FileError::make(ErrorKind::notFound);
+            if (!is2xx(r.responseCode)) return httpError(r, Verb::get);
+            now = answerVersion(r);
+            return std::nullopt;
+        };
+        FileVersion now;
+        auto changed = detail::checkUnchanged(
+            expected,
+            [&](FileVersion& told) {
+                r = head(s, op, url);
+                auto error = answered(told);
+                told.size = contentLength(r);
+                return error;
+            },
+            [&](std::size_t limit, FileVersion& told, std::optional<Bytes>& bytes) {
+                r = request(s, op, "GET", url, {}, nullptr);
+                auto error = answered(told);
+                if (!error && r.body.size() <= limit) bytes = std::move(r.body);
+                return error;
+            },
+            &now);
+        if (changed) {
+            if (changed->kind == ErrorKind::changedOnServer) return withServerWords(std::move(*changed), r);
+            return *changed;
         }
-        if (!factsAgree(expected, now)) return withServerWords(FileError::make(ErrorKind::changedOnServer), r);
         if (isStrongTag(now.etag)) return "If-Match: " + now.etag;
         if (now.etag.empty() && !now.lastModified.empty()) return "If-Unmodified-Since: " + now.lastModified;
         // A weak ETag (Apache's for a file changed within the last second) cannot be matched,
@@ -293,25 +308,14 @@ private:
         return version;
     }
 
-    // The version of these bytes as an answer about them tells it. Their hash is kept (for a
-    // small file) where the answer's facts could miss a later change: without a Last-Modified,
-    // or with one in the second the answer was given (the ETags of some servers, nginx's among
-    // them, are made of that second and the size, so a change within it shows in neither).
+    // The version of these bytes as an answer about them tells it, with their size and (for a
+    // small file) their hash, as every protocol's read keeps it: the answer's facts could miss
+    // a later change (the ETags of some servers, nginx's among them, are made of the second and
+    // the size, so a change within that second shows in neither).
     static FileVersion versionOf(const TransferResult& r, std::string_view bytes) {
         FileVersion version = answerVersion(r);
-        version.size = static_cast<std::int64_t>(bytes.size());
-        if (bytes.size() <= kHashedSizeLimit && mayMissChange(r)) version.sha256 = sha256Hex(bytes);
+        addContentFacts(version, bytes);
         return version;
-    }
-
-    static bool mayMissChange(const TransferResult& r) {
-        auto modified = r.headerValues("Last-Modified");
-        auto date = r.headerValues("Date");
-        if (modified.empty() || date.empty()) return true;
-        const time_t changedAt = curl_getdate(modified.back().c_str(), nullptr);
-        const time_t answeredAt = curl_getdate(date.back().c_str(), nullptr);
-        if (changedAt < 0 || answeredAt < 0) return true;
-        return answeredAt - changedAt < 2;
     }
 
     TransferResult head(Session& s, Operation& op, const std::string& url) {

@@ -1,11 +1,57 @@
 #include "platform/net/Curl.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <utility>
 
 namespace net {
+
+namespace {
+
+int peerPort(curl_socket_t socket) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (::getpeername(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) return -1;
+    if (address.ss_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
+    if (address.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
+    return -1;
+}
+
+// The close callback of closeAfterReading; the port it closes at once travels as its pointer.
+int closeReading(void* abruptPort, curl_socket_t socket) {
+    const int abrupt = static_cast<int>(reinterpret_cast<std::intptr_t>(abruptPort));
+    const int port = peerPort(socket);
+    if (port >= 0 && port != abrupt && ::shutdown(socket, SHUT_WR) == 0) {
+        const auto end = std::chrono::steady_clock::now() + kDrainTime;
+        char buffer[16 * 1024];
+        std::size_t read = 0;
+        while (read < kDrainBytes) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            if (left.count() <= 0) break;
+            pollfd p{socket, POLLIN, 0};
+            if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+            const ssize_t got = ::recv(socket, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (got <= 0) break;  // the peer's end, or an error: nothing more will come
+            read += static_cast<std::size_t>(got);
+        }
+    }
+    return ::close(socket);
+}
+
+}  // namespace
+
+void closeAfterReading(CURL* easy, int abruptPort) {
+    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &closeReading);
+    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, reinterpret_cast<void*>(static_cast<std::intptr_t>(abruptPort)));
+}
 
 void initialize() {
     static std::once_flag once;
@@ -33,6 +79,7 @@ void Transfer::reset() {
     uploadPos_ = 0;
     uploadEnd_ = nullptr;
     maxBody_ = static_cast<std::size_t>(-1);
+    sizeInHeaders_ = nullptr;
     curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, errorBuffer_);
     curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &Transfer::onWrite);
@@ -118,6 +165,7 @@ void Transfer::clearReceived() {
     body_.clear();
     headerLines_.clear();
     bodyCut_ = false;
+    bodyStarted_ = false;
     errorBuffer_[0] = '\0';
     sawActivity_ = false;
 }
@@ -137,9 +185,27 @@ void Transfer::touch() {
     sawActivity_ = true;
 }
 
+// A body grown by its chunks moves all it holds each time its room runs out; with room for
+// the size told beforehand it is written once.
+void Transfer::makeRoomForBody() {
+    std::optional<std::uint64_t> told;
+    if (sizeInHeaders_) told = sizeInHeaders_(headerLines_);
+    curl_off_t length = -1;
+    if (!told && curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK && length > 0)
+        told = static_cast<std::uint64_t>(length);
+    if (!told) return;
+    const std::size_t room = static_cast<std::size_t>(std::min<std::uint64_t>({*told, maxBody_, kMostRoomAtOnce}));
+    try {
+        body_.reserve(room);
+    } catch (...) {
+        // Without the room, the body grows as its bytes come.
+    }
+}
+
 size_t Transfer::onWrite(char* data, size_t size, size_t count, void* self) {
     auto* t = static_cast<Transfer*>(self);
     t->touch();
+    if (!std::exchange(t->bodyStarted_, true)) t->makeRoomForBody();
     if (size * count > t->maxBody_ - t->body_.size()) {
         t->bodyCut_ = true;
         return 0;

@@ -10,7 +10,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -45,6 +47,20 @@ enum class ProxyUse {
 };
 // Sets it on a handle (after each curl_easy_reset).
 void setProxyUse(CURL* easy, ProxyUse use);
+
+// Makes libcurl close the connections this handle opens from now on (it binds the close to a
+// connection when it opens it) after reading what their peer sent, except those to the port
+// `abruptPort` (FTP's control connection; -1: none): the writing side is shut first (the peer
+// reads all that was sent, then the end), and what the peer sends until it closes is read
+// and thrown away, for at most kDrainTime and kDrainBytes. A socket closed while bytes it
+// received lie unread makes the kernel answer with a reset, which throws away what the peer
+// had received and not read yet: over TLS 1.3 the server's session tickets come unasked on an
+// FTP data connection that only sends, and vsftpd then loses the tail of an upload ("426
+// Failure reading network stream"). After the bounds (a peer that keeps sending, a download
+// given up) the socket is closed as it is.
+inline constexpr std::chrono::milliseconds kDrainTime{2000};
+inline constexpr std::size_t kDrainBytes = 256 * 1024;
+void closeAfterReading(CURL* easy, int abruptPort);
 
 // One easy handle and what its transfer received. The body and the header lines (without their
 // line ends; empty lines dropped) are collected; each byte that moves stamps lastActivity().
@@ -86,6 +102,14 @@ public:
     // tells it): for a download whose size nobody asked beforehand. Until reset().
     void setMaxBody(std::size_t max) { maxBody_ = max; }
     bool bodyCut() const { return bodyCut_; }
+    // Where a protocol tells the body's size in its header lines ("150 ... (20480 bytes)" of
+    // an FTP download): read once, at the body's first bytes, from the lines so far. The body
+    // gets room for that many bytes at once, as it does for the size libcurl knows (an HTTP
+    // Content-Length), rather than growing as its bytes come; never more than setMaxBody's
+    // limit or kMostRoomAtOnce (a size a server merely claims). Until reset().
+    using SizeInHeaders = std::function<std::optional<std::uint64_t>(const std::vector<std::string>& headerLines)>;
+    void setSizeInHeaders(SizeInHeaders read) { sizeInHeaders_ = std::move(read); }
+    static constexpr std::size_t kMostRoomAtOnce = 256 * 1024 * 1024;
 
     // Runs the transfer on the calling thread.
     CURLcode perform();
@@ -107,6 +131,7 @@ private:
     static int onSeek(void* self, curl_off_t offset, int origin);
     static int onProgress(void* flag, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
     void touch();
+    void makeRoomForBody();
 
     CURL* easy_ = nullptr;
     curl_slist* requestHeaders_ = nullptr;
@@ -115,6 +140,8 @@ private:
     std::size_t maxHeaderLines_ = static_cast<std::size_t>(-1);
     std::size_t maxBody_ = static_cast<std::size_t>(-1);
     bool bodyCut_ = false;
+    bool bodyStarted_ = false;
+    SizeInHeaders sizeInHeaders_;
     std::string_view upload_;
     std::size_t uploadPos_ = 0;
     std::function<void()> uploadEnd_;

@@ -34,6 +34,8 @@ public:
     // While the window's file is on its way (a big file takes a while), the empty state names
     // it as loading; an empty name brings back the invitation to open a document.
     virtual void show_file_loading(const std::string& file_name) { (void)file_name; }
+    // Shows the document's encoding and line endings (current_editor_info's text_format) in the bar.
+    virtual void show_text_format() {}
 };
 
 class DocumentInterfaceHub : public SceneDelegateProtocol {
@@ -55,6 +57,9 @@ public:
     virtual WebViewController* preview_screen() const = 0;
     // The compact (`ext_compact_editor_vc`) or regular (`ext_editor_vc`) editor screen, if any.
     virtual VornEditorScreenProtocol* editor_screen(bool is_compact) const = 0;
+    // The document's encoding, line endings or readability changed (current_editor_info's
+    // text_format and text_lossy): the bars show it, the preview serves the text in it.
+    virtual void text_format_changed() {}
 };
 
 // The hub behind a `scene_delegatex` link, or nullptr.

@@ -93,10 +93,6 @@ void DocumentInterfaceManager::setup_document_controllers() {
             &DocumentInterfaceManager::follow_file_move);
     connect(viewer, &VornFileViewerSceneDelegateProtocol::remoteItemRemoved, this,
             &DocumentInterfaceManager::file_removed_on_server);
-    // An edited web root or Site URL shows in the preview at once.
-    connect(viewer, &VornFileViewerSceneDelegateProtocol::serviceSettingsChanged, this, [this] {
-        if (preview_js_connector) preview_js_connector->server_settings_changed();
-    });
     main_controller->scene_delegatex = this;
     main_controller->scene_file_delegatex = viewer;
 
@@ -256,22 +252,36 @@ void DocumentInterfaceManager::load_current_editor_file(bool is_compact) {
     QPointer<DocumentInterfaceManager> self(this);
     std::weak_ptr<VornEditorJSConnector> weak_connector = connector;
     const std::string file_path = *path;
+    const auto encoding = encoding_for_read(*info.file_bucket_id);
     // The file's version goes with its text into the session record, for the saves' check.
-    provider->contentsAndVersion(file_path, [self, weak_connector, file_type, file_path](
+    provider->contentsAndVersion(file_path, [self, weak_connector, file_type, file_path, encoding](
                                                 std::optional<files::Bytes> data, files::FileVersion version,
                                                 std::optional<files::FileError> error) {
         auto read_error = vorn_error_from(error);
-        dispatch::mainQueue().async([self, weak_connector, file_type, file_path, data = std::move(data),
+        dispatch::mainQueue().async([self, weak_connector, file_type, file_path, encoding, data = std::move(data),
                                      version = std::move(version), read_error]() mutable {
             if (!self) return;
-            build_file_content_model(std::move(data), read_error, file_type, file_path,
-                                     [self, weak_connector, version](std::shared_ptr<VornServerFileContentModel> content,
-                                                                     std::optional<VornError> e) {
-                                         if (content) content->server_version = version;
-                                         if (self) self->file_loaded(content, e, weak_connector.lock());
-                                     });
+            build_file_content_model(
+                std::move(data), read_error, file_type, file_path,
+                [self, weak_connector, version](std::shared_ptr<VornServerFileContentModel> content, std::optional<VornError> e) {
+                    if (content) content->server_version = version;
+                    if (self) self->file_loaded(content, e, weak_connector.lock());
+                },
+                encoding);
         });
     });
+}
+
+std::optional<std::string> DocumentInterfaceManager::encoding_for_read(const std::string& file_id) const {
+    if (reopen_encoding_) return reopen_encoding_;
+    const auto& info = my_current_editor_info;
+    auto record = editor_js_connector ? editor_js_connector->find_file_session(file_id) : nullptr;
+    if (!record || !record->text_format) return std::nullopt;
+    // A kept text reopened after a crash is compared with the server's in the encoding it was
+    // read in, and saved in it.
+    const bool restoring = info.service_session_id && VornUnsavedTextKeeper::shared().is_restoring(*info.service_session_id, file_id);
+    if (restoring || record->text_format->source == textcodec::TextFormat::Source::chosen) return record->text_format->encoding;
+    return std::nullopt;
 }
 
 void DocumentInterfaceManager::file_loaded(std::shared_ptr<VornServerFileContentModel> content,
@@ -311,6 +321,12 @@ void DocumentInterfaceManager::file_loaded(std::shared_ptr<VornServerFileContent
         if (!screen) return;
         VORNPresenterUtility::present_error(QPointer<ui::ViewController>(screen), e, "OK");
     };
+    // A reopen in another encoding: the text read replaces the page's.
+    if (std::exchange(reopening_, false)) {
+        reopen_encoding_.reset();
+        connector->reopen_session(content, present_on_visible_editor);
+        return;
+    }
     connector->run_editor_js(editor_script::get_current_session(),
                              [weak, content, present_on_visible_editor](nlohmann::json reply, std::optional<VornError> e) {
                                  auto c = weak.lock();
@@ -321,6 +337,60 @@ void DocumentInterfaceManager::file_loaded(std::shared_ptr<VornServerFileContent
                                      c2->open_editor_session(stored, content, present_on_visible_editor);
                                  });
                              });
+}
+
+// ---- the file's encoding --------------------------------------------------------------------------
+
+void DocumentInterfaceManager::reopen_with_encoding(const std::string& encoding) {
+    const auto name = textcodec::canonicalEncoding(encoding);
+    if (!name || !ace_loaded) return;
+    QPointer<DocumentInterfaceManager> self(this);
+    auto reopen = [self, name] {
+        if (!self) return;
+        self->reopen_encoding_ = *name;
+        self->reopening_ = true;
+        AMZLogger::shared().log_info("reopening " + self->current_file_path().value_or("the file") + " in " + *name);
+        self->load_current_editor_file(self->uses_compact_editor());
+    };
+    if (!my_current_editor_info.has_changes) return reopen();
+    EditorWebViewController* screen = visible_editor_screen();
+    QPointer<ui::ViewController> presenter =
+        screen ? QPointer<ui::ViewController>(screen) : QPointer<ui::ViewController>(main_controller.get());
+    const std::string file = file_display_name(current_file_path().value_or(std::string()));
+    const std::string message = "\u201C" + file + "\u201D has changes that are not saved. Reopening it in " +
+                                textcodec::displayName(*name) + " discards them.";
+    VORNPresenterUtility::present_on_main(presenter, [presenter, message, reopen](bool ready) {
+        VORNPresenterUtility::present_actions_alert(
+            ready, kReopenTitle, message,
+            {{"Reopen", ui::AlertActionStyle::destructive, true}, {"Cancel", ui::AlertActionStyle::cancel, false}},
+            [reopen](bool chosen) {
+                if (chosen) reopen();
+            },
+            presenter);
+    });
+}
+
+void DocumentInterfaceManager::save_with_encoding(const std::string& encoding, std::function<void(bool written)> completion) {
+    VornEditorJSConnector* connector = visible_editor_connector();
+    if (!connector || !ace_loaded) {
+        if (completion) completion(false);
+        return;
+    }
+    QPointer<MainViewController> screen = main_controller.get();
+    connector->save_in_encoding(encoding, [screen, completion](bool written, std::optional<VornError> error) {
+        if (error && screen) screen->save_completion(error);
+        if (completion) completion(written);
+    });
+}
+
+void DocumentInterfaceManager::text_format_changed() {
+    for (EditorWebViewController* screen : {ext_editor_vc.get(), ext_compact_editor_vc.get()}) {
+        if (screen) screen->show_text_format();
+    }
+    // The preview serves the page's text in the document's encoding.
+    if (my_current_editor_info.preview_supported && preview_js_connector && preview_js_connector->contents_pushed() > 0) {
+        request_preview_content();
+    }
 }
 
 // ---- the file renamed or deleted on the server ----------------------------------------------------

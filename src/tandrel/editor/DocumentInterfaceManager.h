@@ -107,6 +107,16 @@ public:
     // The window's file (or a folder above it) was deleted on the server: the window says so, and
     // a later save asks before it writes the file there again.
     void file_removed_on_server(const QByteArray& path);
+    // ---- the file's encoding ---------------------------------------------------------------------
+    // Reads the window's file from the server again in `encoding` (a WHATWG name) and shows it in
+    // place of the page's text; a file with unsaved changes asks first ("Discard Changes?"): they go.
+    void reopen_with_encoding(const std::string& encoding);
+    // Saves the window's file in `encoding` from now on (VornEditorJSConnector::save_in_encoding).
+    void save_with_encoding(const std::string& encoding, std::function<void(bool written)> completion = nullptr);
+    // The bars and the preview follow the document's format.
+    void text_format_changed() override;
+    static constexpr const char* kReopenTitle = "Discard Changes?";
+
     // The remote path of the window's file (from its id when no page has reported it yet).
     std::optional<std::string> current_file_path() const;
     // The window goes: detaches the visible editor's web view from its connector (once).
@@ -132,4 +142,11 @@ public:
 
 private:
     bool controllers_set_up_ = false;
+    // The encoding the next read of the window's file is in, and that read replaces the page's
+    // text (a reopen).
+    std::optional<std::string> reopen_encoding_;
+    bool reopening_ = false;
+    // The encoding the file's read is in: a reopen's, the one the user chose before (kept in the
+    // file's session record), or the kept text's on a restore after a crash.
+    std::optional<std::string> encoding_for_read(const std::string& file_id) const;
 };

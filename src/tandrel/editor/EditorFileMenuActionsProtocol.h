@@ -15,4 +15,8 @@ public:
     // The commands' selectors, as the menus name them.
     static constexpr const char* kSaveFile = "save_file";
     static constexpr const char* kCloseSessionMain = "close_session_main";
+    // "Reopen with Encoding" and "Save with Encoding": their entries name the encoding (a WHATWG
+    // name) under "encoding" in their property list.
+    static constexpr const char* kReopenWithEncoding = "reopen_with_encoding";
+    static constexpr const char* kSaveWithEncoding = "save_with_encoding";
 };

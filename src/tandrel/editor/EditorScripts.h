@@ -40,6 +40,12 @@ std::string restart_session();
 std::string mark_saved(std::string_view file_id, int64_t count);
 // The page session `file_id` goes on as `new_file_id` for the file now at `new_path`.
 std::string rename_session(std::string_view file_id, std::string_view new_file_id, std::string_view new_path);
+// Replaces `length` UTF-16 units at `row`, `column` (from 0) of the page session `file_id` with
+// `text`, within one line, as an edit the user sees (and can undo).
+std::string replace_text(std::string_view file_id, std::size_t row, std::size_t column, std::size_t length,
+                         std::string_view text);
+// The editor takes no typing (a file whose bytes do not all read as its encoding), or takes it again.
+std::string set_read_only(bool read_only);
 std::string get_selected_content();
 std::string insert_content(std::string_view text);
 std::string send_content_to_preview();

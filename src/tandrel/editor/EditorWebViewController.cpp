@@ -1,6 +1,9 @@
 #include "tandrel/editor/EditorWebViewController.h"
 
 #include <QApplication>
+#include <QCursor>
+#include <QMenu>
+#include <QToolButton>
 #include <QLabel>
 #include <QPainter>
 #include <QPointer>
@@ -10,7 +13,9 @@
 
 #include "platform/dispatch/Dispatch.h"
 #include "platform/files/RemotePath.h"
+#include "platform/text/TextEncoding.h"
 #include "platform/ui/Idiom.h"
+#include "platform/ui/NavigationController.h"
 #include "platform/ui/ImageView.h"
 #include "platform/ui/SplitViewController.h"
 #include "platform/ui/View.h"
@@ -35,6 +40,7 @@
 #include "tandrel/foundation/VornServerFilesDataModel.h"
 #include "tandrel/foundation/VornServicesManager.h"
 #include "tandrel/foundation/VornSessionsDataModel.h"
+#include "tandrel/foundation/VornCurrentEditorStateInfo.h"
 #include "tandrel/foundation/XCol.h"
 
 namespace {
@@ -307,8 +313,11 @@ void EditorWebViewController::load_url(const std::optional<std::filesystem::path
 void EditorWebViewController::open_file_content(std::shared_ptr<VornServerFileContentModel> content) {
     if (!jsc || !content) return;
     QPointer<EditorWebViewController> self(this);
-    dispatch::after(dispatch::mainQueue(), std::chrono::milliseconds(kOpenFileDelayMs), [self, content] {
-        if (self) self->select_file_session(content);
+    // A reopen in another encoding while the selection waits replaces the record: selecting the
+    // record as it was would put the old text back over the new.
+    const uint64_t reopens = jsc->reopen_count(content->id);
+    dispatch::after(dispatch::mainQueue(), std::chrono::milliseconds(kOpenFileDelayMs), [self, content, reopens] {
+        if (self && self->jsc && self->jsc->reopen_count(content->id) == reopens) self->select_file_session(content);
     });
 }
 
@@ -523,14 +532,88 @@ void EditorWebViewController::update_bar_buttons() {
 
 void EditorWebViewController::place_bar_buttons_regular() {
     navigationItem()->setLeftBarButtonItems({save_bar_button});
-    if (ui::userInterfaceIdiom() == ui::Idiom::mac && has_preview_support) {
-        navigationItem()->setRightBarButtonItem(toggle_preview_button);
-    }
+    std::vector<ui::BarButtonItemRef> right;
+    if (encoding_bar_item) right.push_back(encoding_bar_item);
+    if (ui::userInterfaceIdiom() == ui::Idiom::mac && has_preview_support) right.push_back(toggle_preview_button);
+    if (!right.empty()) navigationItem()->setRightBarButtonItems(std::move(right));
 }
 
 void EditorWebViewController::place_bar_buttons_compact() {
     navigationItem()->setLeftBarButtonItems({close_bar_item, save_bar_button});
-    navigationItem()->setRightBarButtonItem(preview_bar_item);
+    std::vector<ui::BarButtonItemRef> right;
+    if (encoding_bar_item) right.push_back(encoding_bar_item);
+    right.push_back(preview_bar_item);
+    navigationItem()->setRightBarButtonItems(std::move(right));
+}
+
+// ---- the document's encoding ----------------------------------------------------------------------
+
+QString EditorWebViewController::text_format_title(const VornCurrentEditorStateInfo& info) {
+    if (!info.text_format) return {};
+    const auto& format = *info.text_format;
+    QString title = QString::fromStdString(format.encoding);
+    if (format.bom && format.encoding == "UTF-8") title += QStringLiteral(" BOM");
+    title += QStringLiteral(" \u00B7 ") + QString::fromLatin1(textcodec::lineEndingName(format.lineEnding));
+    if (info.text_lossy) title += QStringLiteral(" \u00B7 Read-Only");
+    return title;
+}
+
+void EditorWebViewController::show_text_format() {
+    DocumentInterfaceManager* m = manager();
+    const QString title = m ? text_format_title(m->my_current_editor_info) : QString();
+    if (title.isEmpty()) {
+        encoding_bar_item.reset();
+    } else {
+        encoding_bar_item = ui::BarButtonItem::withTitle(title, ui::BarButtonItemStyle::plain, this,
+                                                         QStringLiteral("show_encoding_menu"));
+        encoding_bar_item->setTintColor(XCol::accent_teal());
+    }
+    update_bar_buttons();
+}
+
+std::unique_ptr<QMenu> EditorWebViewController::build_encoding_menu() {
+    auto menu = std::make_unique<QMenu>();
+    DocumentInterfaceManager* m = manager();
+    const std::string current = m && m->my_current_editor_info.text_format ? m->my_current_editor_info.text_format->encoding
+                                                                            : std::string();
+    QPointer<EditorWebViewController> self(this);
+    for (const bool reopen : {true, false}) {
+        QMenu* list = menu->addMenu(QString::fromLatin1(reopen ? kReopenWithEncoding : kSaveWithEncoding));
+        for (const auto& [name, shown] : textcodec::offeredEncodings()) {
+            QAction* action = list->addAction(QString::fromStdString(shown));
+            action->setCheckable(true);
+            action->setChecked(name == current);
+            connect(action, &QAction::triggered, this, [self, reopen, name = name] {
+                DocumentInterfaceManager* manager = self ? self->manager() : nullptr;
+                if (!manager) return;
+                if (reopen) {
+                    manager->reopen_with_encoding(name);
+                } else {
+                    manager->save_with_encoding(name, [self](bool written) {
+                        if (written && self) self->show_save_feedback();
+                    });
+                }
+            });
+        }
+    }
+    return menu;
+}
+
+void EditorWebViewController::show_encoding_menu() {
+    std::unique_ptr<QMenu> built = build_encoding_menu();
+    QMenu* menu = built.release();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    // Below the item's button, where the bar shows it.
+    QPoint at = QCursor::pos();
+    if (ui::NavigationController* nav = navigationController()) {
+        for (QToolButton* button : nav->navigationBar()->buttons()) {
+            if (encoding_bar_item && button->text() == encoding_bar_item->title()) {
+                at = button->mapToGlobal(QPoint(0, button->height()));
+                break;
+            }
+        }
+    }
+    menu->popup(at);
 }
 
 void EditorWebViewController::close_editor() {

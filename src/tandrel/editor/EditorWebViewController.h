@@ -22,6 +22,8 @@
 
 class DocumentInterfaceManager;
 class QLabel;
+class QMenu;
+class VornCurrentEditorStateInfo;
 class VornEditorJSConnector;
 class VornEditorWKWebView;
 class VornServerFileContentModel;
@@ -50,6 +52,9 @@ public:
     ui::BarButtonItemRef save_bar_button;
     // Replaced on every toggle.
     ui::BarButtonItemRef toggle_preview_button;
+    // The document's encoding and line endings ("Shift_JIS · CRLF"); pressed, the encoding menu.
+    // None until a file is open.
+    ui::BarButtonItemRef encoding_bar_item;
     // The container of the empty state.
     QPointer<QWidget> empty_view;
     // The web view has been detached from its connector (that happens once). Named apart from
@@ -102,6 +107,17 @@ public:
     static void retitle_document_windows();
     // The window's mark for changes no save wrote (its title shows it as the desktop does).
     void show_unsaved_changes(bool changed) override;
+    // The bar's encoding item from the document's format.
+    void show_text_format() override;
+    // What the encoding item says of a document: its encoding ("UTF-8 BOM" with a BOM), its line
+    // endings, and "Read-Only" when its bytes do not all read; empty before a file is open.
+    static QString text_format_title(const VornCurrentEditorStateInfo& info);
+    // The encoding item's menu: "Reopen with Encoding" and "Save with Encoding", each listing
+    // the offered encodings by name, the document's own checked.
+    std::unique_ptr<QMenu> build_encoding_menu();
+    Q_INVOKABLE void show_encoding_menu();
+    static constexpr const char* kReopenWithEncoding = "Reopen with Encoding";
+    static constexpr const char* kSaveWithEncoding = "Save with Encoding";
 
     ui::ViewController* editor_view_controller() override { return this; }
     // The screen the single-window route presents.

@@ -48,6 +48,13 @@ std::optional<QString> connection_id(const ui::Command& command) {
     if (!ui::UserActivity::allValuesAreStrings(map)) return std::nullopt;
     return ui::UserActivity::stringValue(map, QStringLiteral("ConnectionID"));
 }
+// The encoding an encoding command's entry names.
+std::optional<std::string> command_encoding(const ui::Command& command) {
+    if (command.propertyList.typeId() != QMetaType::QVariantMap) return std::nullopt;
+    const QVariant value = command.propertyList.toMap().value(QStringLiteral("encoding"));
+    if (value.typeId() != QMetaType::QString) return std::nullopt;
+    return value.toString().toStdString();
+}
 }  // namespace
 
 MainViewController::MainViewController()
@@ -241,6 +248,18 @@ void MainViewController::save_completion(std::optional<VornError> error) {
     if (error) VORNPresenterUtility::present_error(this, error, "OK");
 }
 
+void MainViewController::reopen_with_encoding(const ui::Command& sender) {
+    const auto encoding = command_encoding(sender);
+    DocumentInterfaceManager* m = manager();
+    if (encoding && m) m->reopen_with_encoding(*encoding);
+}
+
+void MainViewController::save_with_encoding(const ui::Command& sender) {
+    const auto encoding = command_encoding(sender);
+    DocumentInterfaceManager* m = manager();
+    if (encoding && m) m->save_with_encoding(*encoding);
+}
+
 void MainViewController::close_session_main() {
     close_session(false, [](bool) {});
 }
@@ -366,6 +385,13 @@ DocumentCommandValidation MainViewController::validate_service_command(const ui:
         out.handled = true;
         const bool connected = viewer && viewer->my_session_info && viewer->my_session_info->connected;
         out.attributes = connected ? 0 : (DocumentCommandValidation::kDisabled | DocumentCommandValidation::kHidden);
+    } else if (command.action == QLatin1String(kReopenWithEncoding) || command.action == QLatin1String(kSaveWithEncoding)) {
+        // The document's own encoding is checked; without a file both are off.
+        out.handled = true;
+        const DocumentInterfaceManager* m = manager();
+        const auto& format = m ? m->my_current_editor_info.text_format : std::nullopt;
+        out.attributes = format ? 0 : DocumentCommandValidation::kDisabled;
+        out.state_on = format && command_encoding(command) == format->encoding;
     } else if (command.action == QLatin1String(kConnectService) && viewer) {
         out.handled = true;
         const auto id = connection_id(command);

@@ -65,6 +65,10 @@ public:
     // The write's outcome: an error is shown on this screen with "OK".
     void save_completion(std::optional<VornError> error);
     void close_current_session(bool force, std::function<void(bool)> block);
+    // The File menu's encoding commands (the entry's "encoding"): see
+    // DocumentInterfaceManager::reopen_with_encoding and save_with_encoding.
+    Q_INVOKABLE void reopen_with_encoding(const ui::Command& sender);
+    Q_INVOKABLE void save_with_encoding(const ui::Command& sender);
     // The window's close button: a window whose page holds no file of the server (none loaded,
     // no current session, a page that cannot answer) runs `close_now`; otherwise the close
     // decision runs ("Unsaved Changes" for a changed file, which closes the window itself) and

@@ -233,8 +233,12 @@ void VornEditorJSConnector::open_session(std::shared_ptr<VornACEFileSessionsData
         return complete(app_error(Err::no_data));
     }
     auto& info = h->current_editor_info();
+    // The stored text is written as it was read (a record of an older build: UTF-8); a file this
+    // window shows read-only stays so.
+    const bool lossy = info.file_bucket_id == content->id && info.text_lossy;
     info.file_bucket_id = content->id;
     info.file_path = content->path;
+    apply_text_format(content->id, record->text_format.value_or(textcodec::TextFormat{}), lossy, info.first_bad_offset);
     auto bucket = editor_support::preview_bucket(*state.strings[1], std::move(*state.strings[0]));
     if (auto* preview = editorwk_to_previewwk_delegate.get()) preview->push_preview_content(bucket);
     schedule_session_refresh(content, presenter);
@@ -262,6 +266,7 @@ void VornEditorJSConnector::store_new_file_session(nlohmann::json result, std::o
     record->ace_language.clear();
     record->undo_count = 0;
     record->server_version = content->server_version;
+    record->text_format = content->text_format;
 
     // One record per id: a stale one of the same file goes.
     if (auto sessions = sessions_of(viewer)) {
@@ -280,6 +285,8 @@ void VornEditorJSConnector::store_new_file_session(nlohmann::json result, std::o
                 info.file_bucket_id = content->id;
                 info.file_path = content->path;
             }
+            self->apply_text_format(content->id, content->text_format, !content->lossless, content->first_bad_offset);
+            if (!content->lossless) self->tell_lossy(content->path, content->text_format, content->first_bad_offset);
             self->schedule_session_refresh(content, [self](std::optional<VornError> refresh_error) {
                 if (self) self->report_error(refresh_error);
             });
@@ -424,6 +431,17 @@ void VornEditorJSConnector::write_page_session(const std::string& file_id, SaveC
     if (!viewer) return done(false, app_error(Err::no_file_window));
     if (!file_viewer_serves_document(viewer)) return done(false, app_error(Err::guardReturnNoFileProvider));
     if (!web_view) return done(false, app_error(Err::no_webview));
+    // A file whose bytes do not all read as its encoding is never written from its text: the
+    // bytes that did not read would be lost.
+    if (auto* h = hub(); h && h->current_editor_info().text_lossy && h->current_editor_info().file_bucket_id == file_id) {
+        const auto& info = h->current_editor_info();
+        const std::string name = info.file_path ? files::path::forDisplay(files::path::lastComponent(*info.file_path))
+                                                : std::string("This file");
+        const std::string encoding = info.text_format ? textcodec::displayName(info.text_format->encoding) : std::string("UTF-8");
+        return done(false, VornError::cocoa(4, "\u201C" + name + "\u201D was not saved: some of its bytes do not read as " +
+                                                   encoding + ". Reopen it with an encoding that holds every byte.",
+                                            "lossy_text"));
+    }
 
     QPointer<VornEditorJSConnector> self(this);
     run_editor_js(editor_script::get_current_session(),
@@ -472,6 +490,27 @@ void VornEditorJSConnector::upload_page_text(const std::string& file_id, int64_t
     }
     auto record = find_file_session(file_id);
     if (!record) return done(false, app_error(Err::cannot_save_ace_file_session));
+    // A save in another encoding (save_in_encoding) changes the file's format first.
+    if (auto wanted = std::exchange(save_encoding_, std::nullopt)) {
+        const textcodec::TextFormat format = record->text_format.value_or(textcodec::TextFormat{});
+        if (*wanted != format.encoding) {
+            textcodec::TextFormat other = format;
+            other.encoding = *wanted;
+            other.bom = *wanted == "UTF-16LE" || *wanted == "UTF-16BE";
+            other.source = textcodec::TextFormat::Source::chosen;
+            return switch_format_and_write(file_id, std::move(other), std::move(completion));
+        }
+    }
+    // The text becomes the file's bytes before anything is sent: a character its encoding cannot
+    // hold stops the save here, and the server's file stays as it was.
+    SaveCompletion on_refusal = completion;
+    bool asked = false;
+    auto bytes = bytes_to_write(file_id, std::move(text), on_refusal, asked);
+    if (!bytes) {
+        if (!asked) done(false, app_error(Err::no_data));
+        return;
+    }
+    text = std::move(*bytes);
     // The text replaces the server's copy it was edited from, and no other: unless the user said
     // to overwrite, the write takes the version the record keeps (none for a record of an older
     // build: that write is not checked). A deleted file the user writes again is made anew, and

@@ -28,6 +28,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/text/TextEncoding.h"
 #include "tandrel/editor/EditorJStoPreviewJSControllerProtocol.h"
 #include "tandrel/editor/ProtocolLink.h"
 #include "tandrel/editor/VornEditorWKWebViewProtocol.h"
@@ -219,6 +220,33 @@ public:
     // A write of the file succeeded: its record's count is the saved one now.
     void kept_text_saved(const std::string& session_id);
 
+    // ---- the text's encoding (VornEditorJSConnector+Encoding.cpp) -------------------------------
+    // The file's text is read and written in `format` (its session record keeps it for the
+    // saves, the window for its bar and preview). `lossy`: some of the file's bytes (the first at
+    // `first_bad`) do not read as that encoding; the page takes no typing and saves are refused
+    // until the file is reopened in an encoding that holds them all.
+    void apply_text_format(const std::string& session_id, const textcodec::TextFormat& format, bool lossy,
+                           std::optional<std::size_t> first_bad = std::nullopt);
+    // The page shows `content` in place of its session of that file (the file reopened in another
+    // encoding): the session, its record and its kept text start anew, with no changes.
+    void reopen_session(std::shared_ptr<VornServerFileContentModel> content, ErrorCompletion completion);
+    // How many times the file's session was replaced by a reopen: a selection of the file's record
+    // asked for before a reopen is stale once this has moved (it would put the old text back).
+    uint64_t reopen_count(const std::string& session_id) const {
+        const auto it = reopen_counts_.find(session_id);
+        return it == reopen_counts_.end() ? 0 : it->second;
+    }
+    // Saves the window's file in `encoding` (a WHATWG name) from now on: the file's declaration,
+    // when it has one, is changed to name it in the page (an edit the user sees), then the save
+    // runs as the save command's does. A character the encoding cannot hold is asked about as in
+    // any save.
+    void save_in_encoding(const std::string& encoding, SaveCompletion completion);
+    // The alert of a save refused for a character the file's encoding cannot hold; its actions.
+    static constexpr const char* kUnencodableTitle = "Cannot Save in This Encoding";
+    static constexpr const char* kSaveAsUtf8 = "Save as UTF-8";
+    // The alert that tells a file opened read-only because its bytes do not all read.
+    static constexpr const char* kLossyTitle = "Opened Read-Only";
+
 signals:
     // The unsaved-changes alert was presented (for observers such as tests).
     void unsavedChangesAlertShown();
@@ -268,6 +296,19 @@ private:
     // The file's server as this document knows it is still the file viewer's server.
     bool file_viewer_serves_document(const VornFileViewerSceneDelegateProtocol* viewer) const;
 
+    // The text to write for the record's file, in its format; a character the format cannot
+    // hold is the user's question (true: the save waits for the answer, and `completion` runs
+    // once after it) or, with nobody to ask, the save's error.
+    std::optional<std::string> bytes_to_write(const std::string& file_id, std::string text, SaveCompletion& completion,
+                                              bool& asked);
+    // The record's file is written in `format` from now on: its declaration changed in the page
+    // to name the new encoding (when it names another), then the page's text is written again.
+    void switch_format_and_write(const std::string& file_id, textcodec::TextFormat format, SaveCompletion completion);
+    // The encoding the next save writes in (save_in_encoding), taken by that save.
+    std::optional<std::string> save_encoding_;
+    // Tells the user once that the window's file opened read-only.
+    void tell_lossy(const std::string& path, const textcodec::TextFormat& format, std::optional<std::size_t> first_bad);
+
     // The window's file has changes no save wrote (the page's count above the stored one, and
     // its editor not back at the saved text): `has_changes` of the document, and the window's mark.
     void set_has_changes(bool changed);
@@ -285,6 +326,7 @@ private:
         bool clean = false;
     };
     std::map<std::string, PageCount> page_counts_;
+    std::map<std::string, uint64_t> reopen_counts_;
 
     // Sessions this page was given (made or selected) while the window lives.
     std::set<std::string> page_sessions_;

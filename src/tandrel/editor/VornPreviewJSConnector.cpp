@@ -1,5 +1,6 @@
 #include "tandrel/editor/VornPreviewJSConnector.h"
 
+#include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 #include <cmath>
 
@@ -22,6 +23,9 @@
 using Err = EnumManager::vorn_error_throws;
 
 namespace {
+
+// The engine's code for a load that a newer one replaced (net::ERR_ABORTED): no failure of the site.
+constexpr int kAbortedByNextLoad = -3;
 
 // Restyles the page with the current text of one style sheet (its site path, decoded): each
 // <link> to it is replaced once the new one has loaded, and each @import of it is imported
@@ -71,11 +75,7 @@ std::string restyle_script(const std::string& site_path) {
 
 bool is_style_sheet(const std::string& path) { return mime_type_for_url(path) == "text/css"; }
 
-// A page a web server makes: HTML, or PHP (which only "Site" can show as a page).
-bool is_server_page(const std::string& path) {
-    const std::string mime = mime_type_for_url(path);
-    return mime == "text/html" || mime.find("php") != std::string::npos;
-}
+bool is_page(const std::string& path) { return preview_page_kind(path) != PreviewPage::none; }
 
 std::string html_escaped(const std::string& text) {
     std::string out;
@@ -116,6 +116,22 @@ void VornPreviewJSConnector::attach_web_view(web::WebView* view) {
         view->evaluateJavaScript("window.scrollTo(" + to + "); requestAnimationFrame(function () { window.scrollTo(" + to +
                                  "); }); true");
     });
+    // "Site": a page of the site that did not come (no answer, or an error status) is said so,
+    // in place of whatever showed before.
+    connect(view->page(), &QWebEnginePage::loadingChanged, this, [self, view](const QWebEngineLoadingInfo& info) {
+        if (!self || self->web_view != view || !self->site_shown_) return;
+        const QString scheme = info.url().scheme();
+        if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) return;
+        if (info.status() != QWebEngineLoadingInfo::LoadFailedStatus) return;
+        if (info.errorDomain() == QWebEngineLoadingInfo::InternalErrorDomain && info.errorCode() == kAbortedByNextLoad)
+            return;
+        // An error status comes with the server's own page (a framework's or PHP's account of the
+        // error, often), which stays; an address that gave no answer leaves nothing to show.
+        const bool answered = info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain;
+        self->site_failed(info.url(),
+                          site_failure_reason(info.errorDomain(), info.errorCode(), info.errorString().toStdString()),
+                          answered ? std::optional<int>(info.errorCode()) : std::nullopt);
+    });
     view->setCertificateHandler([self](const QString& host, int port, const QList<QByteArray>& chain,
                                        const QString& description, std::function<void(bool)> answer) {
         if (!self) return answer(false);
@@ -136,40 +152,40 @@ void VornPreviewJSConnector::push_preview_content(std::shared_ptr<VornPreviewCon
     }
     auto* hub = document_hub(scene_delegatex.data());
     WebViewController* screen = hub ? hub->preview_screen() : nullptr;
-    // The document's text, for the pages of other windows on the same connection.
+    follow_window();
+    // The document's text, for the pages of other windows on the same connection, in its
+    // file's encoding.
     const auto path = document_path();
+    const std::string encoding = document_encoding();
     const auto provider = file_delegatex ? file_delegatex->provider_as_read_write() : nullptr;
     if (path && provider) {
         if (recorded_path_ && (*recorded_path_ != *path || recorded_provider_ != provider.get()))
             VornPreviewOpenTexts::shared().remove(recorded_provider_, *recorded_path_);
         recorded_path_ = files::path::normalize(*path);
         recorded_provider_ = provider.get();
-        VornPreviewOpenTexts::shared().set(recorded_provider_, *recorded_path_, *bucket->content);
+        VornPreviewOpenTexts::shared().set(recorded_provider_, *recorded_path_, *bucket->content, encoding);
     }
-    if (path && is_server_page(*path)) last_html_ = *bucket->content;
+    const bool page = path ? is_page(*path) : *bucket->file_mime == "text/html";
+    if (page) last_html_ = *bucket->content;
     if (site_mode_available() && preview_mode() == PreviewMode::site) {
         // The page as the server serves it: edits change nothing until they are saved.
         if (screen) screen->show_preview();
-        if (!site_shown_) show_site_page(false);
-    } else if (*bucket->file_mime == "text/html") {
+        // Loaded when chosen, and for a document that has moved to another path since.
+        if (!site_shown_ || (path && site_document_ != files::path::normalize(*path))) show_site_page(false);
+    } else if (page || *bucket->file_mime == "text/html") {
         site_shown_ = false;
+        site_failure_.reset();
+        site_status_.reset();
         if (screen) screen->show_preview();
         if (!load_site_page(*bucket->content)) load_preview_html(*bucket->content);
     } else {
         site_shown_ = false;
+        site_failure_.reset();
+        site_status_.reset();
         if (screen) screen->show_no_preview(QString::fromStdString(*bucket->file_mime));
         load_preview_html(std::string());
     }
     emit previewModeChanged();
-}
-
-void VornPreviewJSConnector::server_settings_changed() {
-    const auto path = document_path();
-    if (!path || contents_pushed_ == 0 || !is_server_page(*path)) return;
-    // Loaded again even where the text is the same: its site and address may not be.
-    site_shown_ = false;
-    shown_.reset();
-    push_preview_content(editor_support::preview_bucket(*path, last_html_));
 }
 
 bool VornPreviewJSConnector::push_first_content_from_state(const std::string& session_json) {
@@ -209,6 +225,12 @@ std::optional<std::string> VornPreviewJSConnector::document_path() const {
     return info.file_bucket_id ? editor_support::path_of_file_id(*info.file_bucket_id) : std::nullopt;
 }
 
+std::string VornPreviewJSConnector::document_encoding() const {
+    auto* hub = document_hub(scene_delegatex.data());
+    const auto& format = hub ? hub->current_editor_info().text_format : std::nullopt;
+    return format ? format->encoding : std::string("UTF-8");
+}
+
 bool VornPreviewJSConnector::load_site_page(const std::string& html) {
     const auto path = document_path();
     auto provider = file_delegatex ? file_delegatex->provider_as_read_write() : nullptr;
@@ -230,7 +252,7 @@ bool VornPreviewJSConnector::load_site_page(const std::string& html) {
                               if (site_ && listing) site_->listed(*listing);
                           });
     }
-    site_->set_text(*path, html);
+    site_->set_page(*path, html, document_encoding());
     if (!site_->address_of(*path)) return false;
     QPointer<VornPreviewJSConnector> self(this);
     dispatch::mainQueue().async([self, html, path = *path] {
@@ -307,14 +329,17 @@ void VornPreviewJSConnector::handle_script_message(const web::ScriptMessage& mes
 bool VornPreviewJSConnector::site_mode_available() const {
     if (!file_delegatex || !file_delegatex->service || !file_delegatex->service->site_url) return false;
     const auto path = document_path();
-    return path && is_server_page(*path);
+    return path && is_page(*path);
 }
 
 VornPreviewJSConnector::PreviewMode VornPreviewJSConnector::preview_mode() const {
     const auto path = document_path();
     if (!path) return PreviewMode::live;
     const auto it = modes_.find(files::path::normalize(*path));
-    return it == modes_.end() ? PreviewMode::live : it->second;
+    if (it != modes_.end()) return it->second;
+    // A page the server makes shows as served, where the server has an address for it.
+    return preview_page_kind(*path) == PreviewPage::server && site_mode_available() ? PreviewMode::site
+                                                                                      : PreviewMode::live;
 }
 
 void VornPreviewJSConnector::set_preview_mode(PreviewMode mode) {
@@ -325,11 +350,13 @@ void VornPreviewJSConnector::set_preview_mode(PreviewMode mode) {
         if (site_mode_available()) show_site_page(false);
     } else if (site_shown_) {
         site_shown_ = false;
+        site_failure_.reset();
+        site_status_.reset();
         restore_scroll_.reset();
         shown_.reset();
         auto* hub = document_hub(scene_delegatex.data());
         WebViewController* screen = hub ? hub->preview_screen() : nullptr;
-        if (mime_type_for_url(*path) == "text/html") {
+        if (is_page(*path)) {
             if (!load_site_page(last_html_)) load_preview_html(last_html_);
         } else {
             if (screen) screen->show_no_preview(QString::fromStdString(mime_type_for_url(*path)));
@@ -358,25 +385,68 @@ std::optional<QUrl> VornPreviewJSConnector::site_address_for(const std::string& 
     return base;
 }
 
+namespace {
+
+// A page of the preview's own that says something about "Site": a heading and lines, each with its
+// element id.
+std::string notice_html(const std::string& title, const std::vector<std::pair<std::string, std::string>>& lines) {
+    std::string html = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>" + html_escaped(title) +
+                       "</title></head><body style=\"font-family:sans-serif;color:#666;text-align:center;"
+                       "margin:3em 1em;overflow-wrap:anywhere\">";
+    for (const auto& [id, text] : lines) html += "<p id=\"" + id + "\">" + html_escaped(text) + "</p>";
+    return html + "</body></html>";
+}
+
+}  // namespace
+
 std::string VornPreviewJSConnector::no_site_address_html(const std::string& web_root) {
-    return "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>No address on the site</title></head>"
-           "<body style=\"font-family:sans-serif;color:#666;text-align:center;margin-top:3em\">"
-           "<p id=\"no-site-address\">This file has no address on the site: it is outside the web root (" +
-           html_escaped(web_root) + ").</p></body></html>";
+    return notice_html("No address on the site",
+                       {{"no-site-address", "This file has no address on the site: it is outside the web root (" + web_root + ")."}});
+}
+
+std::string VornPreviewJSConnector::site_loading_html(const QUrl& address) {
+    return notice_html("Loading", {{"site-loading", "Loading the page from the site\u2026"},
+                                   {"site-address", address.toDisplayString().toStdString()}});
+}
+
+std::string VornPreviewJSConnector::site_failure_html(const QUrl& address, const std::string& reason) {
+    return notice_html(kSiteFailureTitle, {{"site-failure", kSiteFailureTitle},
+                                           {"site-failure-reason", reason},
+                                           {"site-address", address.toDisplayString().toStdString()},
+                                           {"site-try-again", std::string("Choose \u201C") + kTryAgainTitle +
+                                                                  "\u201D to ask the site again."}});
+}
+
+std::string VornPreviewJSConnector::site_failure_reason(int domain, int code, const std::string& engine_text) {
+    using Info = QWebEngineLoadingInfo;
+    if (domain == Info::HttpStatusCodeDomain) return "The web server answered with HTTP status " + std::to_string(code) + ".";
+    std::string what = "The connection failed";
+    if (domain == Info::DnsErrorDomain) what = "The site's host name was not found";
+    else if (domain == Info::CertificateErrorDomain) what = "The site's certificate was not accepted";
+    else if (code == -102) what = "The connection was refused";
+    else if (code == -7 || code == -118) what = "The connection timed out";
+    else if (code == -109) what = "The site's address cannot be reached";
+    else if (code == -100 || code == -101 || code == -324) what = "The connection closed without an answer";
+    return what + " (" + engine_text + ").";
 }
 
 void VornPreviewJSConnector::show_site_page(bool keep_scroll) {
     const auto path = document_path();
     if (!web_view || !path || !file_delegatex || !file_delegatex->service || !file_delegatex->service->site_url) return;
-    follow_saves();
+    follow_window();
     auto* hub = document_hub(scene_delegatex.data());
     if (WebViewController* screen = hub ? hub->preview_screen() : nullptr) screen->show_preview();
     const auto& service = *file_delegatex->service;
     ++site_loads_;
     site_shown_ = true;
+    site_document_ = files::path::normalize(*path);
     shown_.reset();
     shown_site_path_.reset();
+    const bool failed_before = site_failure_.has_value();
+    site_failure_.reset();
+    site_status_.reset();
     const auto address = site_address_for(*service.site_url, service.web_root, *path);
+    if (failed_before) emit previewModeChanged();
     if (!address) {
         restore_scroll_.reset();
         const std::string root = service.web_root && !service.web_root->empty() ? *service.web_root : std::string("/");
@@ -385,6 +455,11 @@ void VornPreviewJSConnector::show_site_page(bool keep_scroll) {
     }
     restore_scroll_.reset();
     if (!keep_scroll || web_view->url() != *address) {
+        // The editor's text (or an older notice) never stands for the site's page: until the
+        // page has come, the preview says that it is on its way.
+        const QString scheme = web_view->url().scheme();
+        if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
+            web_view->loadHtmlString(site_loading_html(*address));
         web_view->loadWebPage(*address);
         return;
     }
@@ -401,13 +476,49 @@ void VornPreviewJSConnector::show_site_page(bool keep_scroll) {
     });
 }
 
-void VornPreviewJSConnector::follow_saves() {
-    if (saves_from_ == file_delegatex.data() && saves_from_) return;
+void VornPreviewJSConnector::site_failed(const QUrl& address, const std::string& reason, std::optional<int> status) {
+    AMZLogger::shared().log_info("the site's page " + address.toDisplayString().toStdString() + " did not come: " + reason);
+    site_failure_ = reason;
+    site_status_ = status;
+    restore_scroll_.reset();
+    if (web_view && !status) web_view->loadHtmlString(site_failure_html(address, reason));
+    emit previewModeChanged();
+}
+
+void VornPreviewJSConnector::try_site_again() {
+    if (site_shown_ && preview_mode() == PreviewMode::site) show_site_page(false);
+}
+
+void VornPreviewJSConnector::follow_window() {
+    if (followed_ == file_delegatex.data() && followed_) return;
     QObject::disconnect(site_written_);
-    saves_from_ = file_delegatex.data();
+    QObject::disconnect(settings_changed_);
+    followed_ = file_delegatex.data();
     if (!file_delegatex) return;
     site_written_ = connect(file_delegatex.data(), &VornFileViewerSceneDelegateProtocol::remoteFileWritten, this,
                             [this](const QByteArray& written) { site_file_written(written.toStdString()); });
+    settings_changed_ = connect(file_delegatex.data(), &VornFileViewerSceneDelegateProtocol::serviceSettingsChanged,
+                                this, [this] { service_settings_changed(); });
+}
+
+void VornPreviewJSConnector::service_settings_changed() {
+    // The server's "Web root" or "Site URL" was edited: the page shows anew under them, "Site" at
+    // its new address (or "Live", when the server has no Site URL any more), "Live" with its
+    // links resolved against the new web root.
+    const auto path = document_path();
+    if (path && web_view) {
+        if (site_mode_available() && preview_mode() == PreviewMode::site) {
+            show_site_page(false);
+        } else if (site_shown_ || is_page(*path)) {
+            site_shown_ = false;
+            site_failure_.reset();
+            site_status_.reset();
+            restore_scroll_.reset();
+            shown_.reset();
+            if (is_page(*path) && !load_site_page(last_html_)) load_preview_html(last_html_);
+        }
+    }
+    emit previewModeChanged();
 }
 
 void VornPreviewJSConnector::site_file_written(const std::string& written) {

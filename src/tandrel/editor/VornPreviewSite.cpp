@@ -2,25 +2,50 @@
 
 #include "platform/dispatch/Dispatch.h"
 #include "platform/files/RemotePath.h"
+#include "platform/text/TextEncoding.h"
 #include "tandrel/foundation/AMZLogger.h"
 #include "tandrel/foundation/TandrelExtensions.h"
 #include "tandrel/foundation/VornServerFilesDataModel.h"
 
 namespace {
 
-// Texts the app holds (an edited page, an open document) are UTF-8: said so for the types whose
-// charset a browser would otherwise guess.
-QByteArray content_type(const std::string& path, bool text_of_the_app) {
-    QByteArray type = QByteArray::fromStdString(mime_type_for_url(path));
-    if (text_of_the_app && (type.startsWith("text/") || type.endsWith("javascript") || type.endsWith("json")))
-        type += ";charset=utf-8";
-    return type;
+bool is_text_type(const QByteArray& type) {
+    return type.startsWith("text/") || type.endsWith("javascript") || type.endsWith("json") || type.endsWith("xml");
 }
 
-web::site::Outcome resource(std::string bytes, const std::string& path, bool text_of_the_app) {
+// The file's type, with the charset its text is in for the types whose charset a browser would
+// otherwise guess (none given: none said).
+web::site::Outcome resource(std::string bytes, QByteArray type, const std::string& charset) {
+    if (!charset.empty() && is_text_type(type)) type += ";charset=" + QByteArray::fromStdString(charset);
     web::site::Outcome outcome;
-    outcome.resource = web::site::Resource{QByteArray::fromStdString(bytes), content_type(path, text_of_the_app)};
+    outcome.resource = web::site::Resource{QByteArray::fromStdString(bytes), std::move(type)};
     return outcome;
+}
+
+web::site::Outcome resource(std::string bytes, const std::string& path, const std::string& charset) {
+    return resource(std::move(bytes), QByteArray::fromStdString(mime_type_for_url(path)), charset);
+}
+
+// A text of the app (UTF-8) as its file's bytes: in the document's encoding, or as UTF-8 while
+// it holds a character that encoding cannot (an edit not saved yet).
+web::site::Outcome app_text(const std::string& text, const std::string& encoding, const QByteArray& type) {
+    if (encoding != "UTF-8") {
+        textcodec::TextFormat format;
+        format.encoding = encoding;
+        auto bytes = textcodec::encodeText(text, format);
+        if (auto* encoded = std::get_if<std::string>(&bytes)) return resource(std::move(*encoded), type, encoding);
+    }
+    return resource(text, type, "utf-8");
+}
+
+web::site::Outcome app_text(const std::string& text, const std::string& encoding, const std::string& path) {
+    return app_text(text, encoding, QByteArray::fromStdString(mime_type_for_url(path)));
+}
+
+// The charset the text road reads a server's text file in (nothing for other files).
+std::string charset_of(const std::string& bytes, const std::string& path) {
+    if (!is_text_type(QByteArray::fromStdString(mime_type_for_url(path)))) return {};
+    return textcodec::decodeText(bytes, path).format.encoding;
 }
 
 }  // namespace
@@ -53,8 +78,8 @@ std::optional<std::string> VornPreviewSite::path_of(const QUrl& address) const {
     return files::path::join(root_, address.path(QUrl::FullyDecoded).toStdString());
 }
 
-void VornPreviewSite::set_text(const std::string& provider_path, std::string text) {
-    texts_[files::path::normalize(provider_path)] = std::move(text);
+void VornPreviewSite::set_page(const std::string& provider_path, std::string text, std::string encoding) {
+    page_ = Page{files::path::normalize(provider_path), std::move(text), std::move(encoding)};
 }
 
 void VornPreviewSite::forget(const std::string& provider_path) {
@@ -82,7 +107,7 @@ void VornPreviewSite::listed(const VornServerFilesDataModel& listing) {
 }
 
 bool VornPreviewSite::at_hand(const std::string& path) const {
-    return texts_.count(path) || kept_.count(path) || reading_.count(path) || missing_ahead_.count(path) ||
+    return (page_ && page_->path == path) || kept_.count(path) || reading_.count(path) || missing_ahead_.count(path) ||
            VornPreviewOpenTexts::shared().text(provider_key_, path);
 }
 
@@ -107,14 +132,15 @@ void VornPreviewSite::read_linked(const std::string& from, const std::string& te
 void VornPreviewSite::fetch(const std::string& url_path, web::site::Answer answer) {
     const std::string path = files::path::join(root_, url_path);
     requested_.insert(path);
-    if (const auto it = texts_.find(path); it != texts_.end()) return answer(resource(it->second, path, true));
+    // The page itself, as HTML whatever its name: "Live" shows a PHP page's text taken for HTML.
+    if (page_ && page_->path == path) return answer(app_text(page_->text, page_->encoding, QByteArrayLiteral("text/html")));
     // Past the page itself, only what a static web server hands out: never the source of the
     // server's code, its dot-files or backups, whoever asks (the page's own scripts included).
     if (!web::site::servedAsStatic(url_path)) return answer(web::site::Outcome{});
     if (auto open = VornPreviewOpenTexts::shared().text(provider_key_, path)) {
-        return answer(resource(std::move(*open), path, true));
+        return answer(app_text(*open, VornPreviewOpenTexts::shared().encoding(provider_key_, path), path));
     }
-    if (const auto it = kept_.find(path); it != kept_.end()) return answer(resource(it->second.bytes, path, false));
+    if (const auto it = kept_.find(path); it != kept_.end()) return answer(resource(it->second.bytes, path, it->second.charset));
     if (missing_ahead_.erase(path)) return answer(web::site::Outcome{});  // a read ahead found nothing there
     auto provider = provider_.lock();
     if (!provider || files::path::check(path)) {
@@ -163,10 +189,11 @@ void VornPreviewSite::received(const std::string& path, int generation, std::opt
     reading_.erase(path);
     web::site::Outcome outcome;
     if (data && !error) {
-        if (generation_[path] == generation) kept_[path] = Kept{*data, std::nullopt};
+        std::string charset = charset_of(*data, path);
+        if (generation_[path] == generation) kept_[path] = Kept{*data, charset, std::nullopt};
         // A style sheet's imports are read while the engine parses it.
         if (mime_type_for_url(path) == "text/css") read_linked(path, *data, true);
-        outcome = resource(std::move(*data), path, false);
+        outcome = resource(std::move(*data), path, charset);
     } else {
         // A miss is not kept; one that no request waited for answers the page's request, once.
         if (answers.empty() && error && error->kind == files::ErrorKind::notFound && generation_[path] == generation)
@@ -190,16 +217,25 @@ std::optional<std::string> VornPreviewOpenTexts::text(const files::FileProvider*
     return it->second;
 }
 
-void VornPreviewOpenTexts::set(const files::FileProvider* provider, const std::string& path, std::string text) {
+std::string VornPreviewOpenTexts::encoding(const files::FileProvider* provider, const std::string& path) const {
+    const auto it = encodings_.find({provider, files::path::normalize(path)});
+    return it == encodings_.end() ? std::string("UTF-8") : it->second;
+}
+
+void VornPreviewOpenTexts::set(const files::FileProvider* provider, const std::string& path, std::string text,
+                               std::string encoding) {
     if (!provider) return;
     const std::string p = files::path::normalize(path);
     auto& held = texts_[{provider, p}];
-    if (held == text && !held.empty()) return;
+    auto& held_encoding = encodings_[{provider, p}];
+    if (held == text && !held.empty() && held_encoding == encoding) return;
     held = std::move(text);
+    held_encoding = std::move(encoding);
     emit textChanged(provider, p);
 }
 
 void VornPreviewOpenTexts::remove(const files::FileProvider* provider, const std::string& path) {
     const std::string p = files::path::normalize(path);
+    encodings_.erase({provider, p});
     if (texts_.erase({provider, p})) emit textChanged(provider, p);
 }

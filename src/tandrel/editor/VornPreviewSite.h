@@ -5,12 +5,20 @@
 // root: the server's "Web root" when the page lies inside it, else the connection's root.
 //
 // What a path serves, first found wins:
-//  1. a text the preview set (the page's own text as edited);
+//  1. the page's own text as edited (set_page), as HTML whatever the page's name (a PHP page's
+//     "Live" rendering is its text shown as HTML);
 //  2. the current text of a document window open on that file of the same connection, saved or
 //     not (VornPreviewOpenTexts);
 //  3. the server's copy, read once through the provider off the GUI thread and kept until the
 //     app saves that file or a listing shows it with another size or date.
 // A file the server does not have is a plain 404 for the page; nothing is shown to the user.
+// Texts are served as their files' bytes, in the encoding each file is in, with that charset: a
+// text of the app (1, 2) in its document's encoding (as UTF-8 while it holds a character that
+// encoding cannot), the server's copy of a text file as it is, with the charset the text road
+// reads it in (platform/text). A page so renders as its file does (document.characterSet, forms,
+// the URLs it builds).
+// Past the page, what no static web server would give out (web::site::servedAsStatic: PHP
+// source, dot-files, backups) is answered as missing, and never read ahead.
 //
 // Reads ahead: the files a page's own tags load (style sheets, scripts, images, icons, frames)
 // and those a style sheet @imports are read from the server as soon as the page's text, or the
@@ -52,8 +60,10 @@ public:
     // The provider path a site address names (its own key only).
     std::optional<std::string> path_of(const QUrl& address) const;
 
-    // The text served for a provider path instead of the server's file, until cleared.
-    void set_text(const std::string& provider_path, std::string text);
+    // The page the site shows: its text (UTF-8) is served for its provider path instead of the
+    // server's file, as HTML whatever its name, in `encoding` (a WHATWG name), until another page
+    // is set.
+    void set_page(const std::string& provider_path, std::string text, std::string encoding = "UTF-8");
     // The server's copy of a path changed (the app saved it): read it again when next asked.
     void forget(const std::string& provider_path);
     // A listing of the server: kept copies listed with another size or date are read again.
@@ -88,13 +98,17 @@ private:
     void read_linked(const std::string& from, const std::string& text, bool style_sheet);
     struct Kept {
         std::string bytes;
+        std::string charset;  // of a text file, as the text road reads it
         std::optional<std::pair<std::int64_t, std::optional<double>>> listed;  // size and date as last listed
     };
     std::weak_ptr<files::FileProvider> provider_;
     const files::FileProvider* provider_key_ = nullptr;
     std::string root_;
     QString key_;
-    std::map<std::string, std::string> texts_;
+    struct Page {
+        std::string path, text, encoding;
+    };
+    std::optional<Page> page_;
     std::map<std::string, Kept> kept_;
     std::map<std::string, std::vector<web::site::Answer>> reading_;  // reads under way, by path
     std::map<std::string, int> generation_;                           // bumped by forget()
@@ -111,7 +125,9 @@ class VornPreviewOpenTexts final : public QObject {
 public:
     static VornPreviewOpenTexts& shared();
     std::optional<std::string> text(const files::FileProvider* provider, const std::string& path) const;
-    void set(const files::FileProvider* provider, const std::string& path, std::string text);
+    // The encoding the document's file is in (UTF-8 when none was set).
+    std::string encoding(const files::FileProvider* provider, const std::string& path) const;
+    void set(const files::FileProvider* provider, const std::string& path, std::string text, std::string encoding = "UTF-8");
     void remove(const files::FileProvider* provider, const std::string& path);
 
 signals:
@@ -120,4 +136,5 @@ signals:
 
 private:
     std::map<std::pair<const files::FileProvider*, std::string>, std::string> texts_;
+    std::map<std::pair<const files::FileProvider*, std::string>, std::string> encodings_;
 };

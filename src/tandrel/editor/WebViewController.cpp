@@ -43,7 +43,7 @@ void WebViewController::setup_preview_view() {
     QWidget* root = view();
     root->setAutoFillBackground(true);
     root->setBackgroundRole(QPalette::Window);
-    setTitle(QStringLiteral("Live Preview"));
+    setTitle(QString::fromLatin1(kLiveTitle));
 
     apply_bar_appearance();
 
@@ -51,7 +51,7 @@ void WebViewController::setup_preview_view() {
 
     auto* web = previewWebView();
     web->page()->setBackgroundColor(Qt::white);
-    web->setAccessibleName(QStringLiteral("Live Preview"));
+    web->setAccessibleName(QString::fromLatin1(kLiveTitle));
     web->setParent(root);
     auto* hub = document_hub(scene_delegatex.data());
     if (hub && hub->preview_connector()) web->preview_wv_delegatex = hub->preview_connector();
@@ -82,7 +82,15 @@ void WebViewController::setup_preview_view() {
                                                  ui::BarButtonItemStyle::plain, this, QStringLiteral("show_live"));
     site_bar_item = ui::BarButtonItem::withTitle(QString::fromLatin1(VornPreviewJSConnector::kSiteTitle),
                                                  ui::BarButtonItemStyle::plain, this, QStringLiteral("show_site"));
+    try_again_bar_item = ui::BarButtonItem::withTitle(QString::fromLatin1(VornPreviewJSConnector::kTryAgainTitle),
+                                                      ui::BarButtonItemStyle::plain, this, QStringLiteral("try_site_again"));
+    try_again_bar_item->setTintColor(XCol::accent_teal());
     update_mode_items();
+}
+
+void WebViewController::try_site_again() {
+    auto* hub = document_hub(scene_delegatex.data());
+    if (hub && hub->preview_connector()) hub->preview_connector()->try_site_again();
 }
 
 void WebViewController::show_live() {
@@ -96,9 +104,15 @@ void WebViewController::show_site() {
 }
 
 void WebViewController::update_mode_items() {
-    if (!live_bar_item || !site_bar_item) return;
+    if (!live_bar_item || !site_bar_item || !try_again_bar_item) return;
     auto* hub = document_hub(scene_delegatex.data());
     VornPreviewJSConnector* connector = hub ? hub->preview_connector() : nullptr;
+    // The heading says what shows: the editor's text, or the page the web server serves.
+    const bool site_shown = connector && connector->site_shown();
+    QString title = QString::fromLatin1(site_shown ? kSiteTitle : kLiveTitle);
+    if (site_shown && connector->site_status()) title += QStringLiteral(" \u2014 HTTP %1").arg(*connector->site_status());
+    if (this->title() != title) setTitle(title);
+    previewWebView()->setAccessibleName(title);
     if (!connector || !connector->site_mode_available()) {
         if (!navigationItem()->rightBarButtonItems().empty()) navigationItem()->setRightBarButtonItems({});
         return;
@@ -108,7 +122,9 @@ void WebViewController::update_mode_items() {
     site_bar_item->setEnabled(!site);
     live_bar_item->setTintColor(site ? std::nullopt : std::optional<ui::DynamicColor>(XCol::accent_teal()));
     site_bar_item->setTintColor(site ? std::optional<ui::DynamicColor>(XCol::accent_teal()) : std::nullopt);
-    if (navigationItem()->rightBarButtonItems().empty()) navigationItem()->setRightBarButtonItems({site_bar_item, live_bar_item});
+    std::vector<ui::BarButtonItemRef> items{site_bar_item, live_bar_item};
+    if (site_shown && connector->site_failure()) items.insert(items.begin(), try_again_bar_item);
+    if (navigationItem()->rightBarButtonItems() != items) navigationItem()->setRightBarButtonItems(items);
 }
 
 void WebViewController::viewWillAppear(bool animated) {

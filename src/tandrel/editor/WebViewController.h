@@ -31,11 +31,18 @@ public:
 
     // "Live" and "Site" in the bar, for a document whose server has a Site URL: the one shown is
     // marked (tinted, and not pressable); the other switches to it (VornPreviewJSConnector).
+    // While "Site" says the site did not answer, "Try Again" stands before them. The heading (and
+    // the web view's name) says what shows: "Live Preview", or "Site Preview" in "Site" (with the
+    // HTTP status of an error page the web server answered with).
     ui::BarButtonItemRef live_bar_item;
     ui::BarButtonItemRef site_bar_item;
+    ui::BarButtonItemRef try_again_bar_item;
     Q_INVOKABLE void show_live();
     Q_INVOKABLE void show_site();
+    Q_INVOKABLE void try_site_again();
     void update_mode_items();
+    static constexpr const char* kLiveTitle = "Live Preview";
+    static constexpr const char* kSiteTitle = "Site Preview";
 
     static void clear_website_data();
     bool canBecomeFirstResponder() const { return true; }

@@ -218,12 +218,12 @@ EnumManager::KeychainError::operator VornError() const {
 }
 
 std::string EnumManager::vorn_error_throws::name() const {
-    static constexpr std::array<const char*, 22> names = {
+    static constexpr std::array<const char*, 23> names = {
         "invalidCharacterFound", "undeterminedError", "noName", "guardReturnNoFileProvider", "no_data", "no_url",
         "load_url_fail", "cannot_close_session", "cannot_save_ace_file_session", "no_multiple_session",
         "no_webview", "no_file_window", "no_editor_window", "no_doc_int_manager", "update_service_failed",
         "no_permission_no_data", "no_compact_editor", "not_utf8_text", "no_saved_service", "invalid_service_url",
-        "unsupported_connection_type", "invalid_item_name"};
+        "unsupported_connection_type", "invalid_item_name", "not_text"};
     return names[static_cast<int>(value)];
 }
 
@@ -252,6 +252,7 @@ std::string EnumManager::vorn_error_throws::errorDescription() const {
         case unsupported_connection_type: return "This kind of connection is not supported. Please use FTP or WebDAV.";
         case invalid_item_name:
             return "That name cannot be used. A name cannot be empty, \".\" or \"..\", and cannot contain \"/\" or control characters.";
+        case not_text: return "This file is not text.";
     }
     return "Sorry. Something went wrong. Please try again";
 }

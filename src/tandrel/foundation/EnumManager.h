@@ -84,6 +84,9 @@ struct EnumManager {
             // Added: connecting a saved server that is no longer saved, or whose address is not a
             // URL, or whose connection type has no connector; a new item name that cannot be used.
             no_saved_service, invalid_service_url, unsupported_connection_type, invalid_item_name,
+            // Added: a downloaded file that no BOM, declaration or UTF-8 names as text and that
+            // holds zero bytes (an image, an archive): it is not opened as text.
+            not_text,
         };
         Case value;
         std::string character;  // for invalidCharacterFound

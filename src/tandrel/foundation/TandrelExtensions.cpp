@@ -73,6 +73,13 @@ std::string mime_type_for_url(const std::string& path) {
 
 std::string mime_type_for_url(const QUrl& url) { return mime_type_for_url(path_of(url)); }
 
+PreviewPage preview_page_kind(const std::string& path) {
+    const std::string extension = path_extension(path);
+    if (extension == "html" || extension == "htm") return PreviewPage::html;
+    if (extension == "php" || extension == "phtml" || extension == "shtml") return PreviewPage::server;
+    return PreviewPage::none;
+}
+
 std::optional<std::string> bundle_display_name() {
     const auto& info = app_bundle_info();
     auto it = info.find("CFBundleDisplayName");

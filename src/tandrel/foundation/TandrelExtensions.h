@@ -49,6 +49,12 @@ std::optional<UTType> ut_type_for_url(const QUrl& url);
 std::string mime_type_for_url(const std::string& path);
 std::string mime_type_for_url(const QUrl& url);
 
+// The pages the live preview shows, by the name's extension as written ("INDEX.HTML" is none):
+// HTML ("html", "htm"), and the pages a web server makes from their text ("php", "phtml",
+// "shtml"), which "Site" shows as served and "Live" as their text taken for HTML.
+enum class PreviewPage { none, html, server };
+PreviewPage preview_page_kind(const std::string& path);
+
 // The app information's "CFBundleDisplayName" when it is text, or nothing.
 std::optional<std::string> bundle_display_name();
 

@@ -66,3 +66,12 @@ void VornFileViewerSceneDelegateProtocol::write_file_text_checked(const std::str
 }
 
 void VornFileViewerSceneDelegateProtocol::reload_visible_sections_on_main() {}
+
+bool VornFileViewerSceneDelegateProtocol::apply_saved_settings(const VornSingleServiceDataModel& saved) {
+    if (!service || service->id != saved.id) return false;
+    if (service->web_root == saved.web_root && service->site_url == saved.site_url) return false;
+    service->web_root = saved.web_root;
+    service->site_url = saved.site_url;
+    emit serviceSettingsChanged();
+    return true;
+}

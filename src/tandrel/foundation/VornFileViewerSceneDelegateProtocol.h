@@ -92,6 +92,12 @@ public:
     // The explorer redraws the rows it shows (their open-file marks), on the main queue.
     virtual void reload_visible_sections_on_main();
 
+    // The saved server was edited: when it is the connected one, what takes effect without a new
+    // connection (its "Web root" and "Site URL") is taken into the window's record now, and
+    // serviceSettingsChanged says so. The connection itself keeps the address, user, port and
+    // type it was made with until the window connects again. Returns whether anything changed.
+    bool apply_saved_settings(const VornSingleServiceDataModel& saved);
+
 signals:
     // A file or folder of the connected server was renamed (moved from `from` to `to`) or
     // deleted through a server window; the editing sessions of the files it held have followed
@@ -103,7 +109,7 @@ signals:
     void remoteFileWritten(const QByteArray& path);
     // The explorer has shown a listing of the connected server (its entries' sizes and dates).
     void remoteFolderListed(std::shared_ptr<VornServerFilesDataModel> listing);
-    // The server's saved record was edited: `service` now has its nickname, web root and Site
-    // URL (what applies without a new connection). Document windows show their preview anew.
+    // The connected server's "Web root" or "Site URL" changed (apply_saved_settings): the
+    // previews of its document windows show their pages anew.
     void serviceSettingsChanged();
 };

@@ -97,7 +97,8 @@ std::string file_bucket_id_for_path(const std::string& path) {
 
 void build_file_content_model(std::optional<std::string> data, const std::optional<VornError>& error,
                               const std::string& file_type, const std::string& path,
-                              const std::function<void(std::shared_ptr<VornServerFileContentModel>, std::optional<VornError>)>& completion) {
+                              const std::function<void(std::shared_ptr<VornServerFileContentModel>, std::optional<VornError>)>& completion,
+                              const std::optional<std::string>& chosen_encoding) {
     if (error) {
         completion(nullptr, error);
         return;
@@ -106,14 +107,19 @@ void build_file_content_model(std::optional<std::string> data, const std::option
         completion(nullptr, VornError(EnumManager::vorn_error_throws(EnumManager::vorn_error_throws::no_data)));
         return;
     }
-    if (!is_valid_utf8(*data)) {
-        completion(nullptr, VornError(EnumManager::vorn_error_throws(EnumManager::vorn_error_throws::not_utf8_text)));
+    textcodec::DecodedText read = textcodec::decodeText(*data, path, chosen_encoding);
+    if (read.format.source == textcodec::TextFormat::Source::detected && data->find('\0') != std::string::npos) {
+        completion(nullptr, VornError(EnumManager::vorn_error_throws(EnumManager::vorn_error_throws::not_text)));
         return;
     }
+    std::string().swap(*data);
     auto record = std::make_shared<VornServerFileContentModel>();
     record->id = file_bucket_id_for_path(path);
     record->path = path;
-    record->contents = std::move(*data);
+    record->contents = std::move(read.utf8);
+    record->text_format = std::move(read.format);
+    record->lossless = read.lossless;
+    record->first_bad_offset = read.firstBadOffset;
     record->file_type = EnumManager::editor_file_types_from_raw(file_type).value_or(EnumManager::editor_file_types::txt);
     completion(record, std::nullopt);
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/files/FileProvider.h"
+#include "platform/text/TextEncoding.h"
 #include "tandrel/foundation/EnumManager.h"
 #include "tandrel/foundation/Jsonable.h"
 
@@ -59,15 +60,22 @@ public:
     EnumManager::editor_file_types file_type = EnumManager::editor_file_types::txt;
     // What the server said of the file as it was read (see VornACEFileSessionsDataModel).
     files::FileVersion server_version;
+    // How the file's bytes became `contents` (its encoding, BOM, line endings, declaration), and
+    // whether every byte read as that encoding: a file that does not stays read-only.
+    textcodec::TextFormat text_format;
+    bool lossless = true;
+    std::optional<std::size_t> first_bad_offset;
 };
 
 // The key of a remote file between the browser and the editor: Base64 of the path's UTF-8 bytes.
 std::string file_bucket_id_for_path(const std::string& path);
 
 // Builds the content record of a downloaded file: the read's error is passed on; no data gives
-// no_data; bytes that are not UTF-8 give not_utf8_text (opening them as empty text would let a
-// save wipe the remote file); otherwise the record with id = Base64 of the path, holding the
-// bytes themselves (moved in, not copied).
+// no_data; otherwise the bytes are read as text on the text road (textcodec::decodeText, in
+// `chosen_encoding` when given), and the record with id = Base64 of the path holds that text
+// and its format. Bytes that no BOM, declaration or UTF-8 names as text and that hold a zero
+// byte are not text (not_text): opening an image as text, and saving it, would spoil it.
 void build_file_content_model(std::optional<std::string> data, const std::optional<VornError>& error,
                               const std::string& file_type, const std::string& path,
-                              const std::function<void(std::shared_ptr<VornServerFileContentModel>, std::optional<VornError>)>& completion);
+                              const std::function<void(std::shared_ptr<VornServerFileContentModel>, std::optional<VornError>)>& completion,
+                              const std::optional<std::string>& chosen_encoding = std::nullopt);

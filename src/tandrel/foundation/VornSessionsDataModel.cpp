@@ -39,6 +39,52 @@ files::FileVersion server_version_from_json(const OrderedJson& j) {
 }
 
 namespace {
+using LineEnding = textcodec::TextFormat::LineEnding;
+using Source = textcodec::TextFormat::Source;
+constexpr std::pair<LineEnding, const char*> kLineEndings[] = {
+    {LineEnding::lf, "lf"}, {LineEnding::crlf, "crlf"}, {LineEnding::cr, "cr"}, {LineEnding::mixed, "mixed"}};
+constexpr std::pair<Source, const char*> kSources[] = {{Source::bom, "bom"},
+                                                       {Source::declaration, "declaration"},
+                                                       {Source::utf8Valid, "utf8_valid"},
+                                                       {Source::detected, "detected"},
+                                                       {Source::chosen, "chosen"}};
+}  // namespace
+
+OrderedJson text_format_to_json(const textcodec::TextFormat& format) {
+    OrderedJson j = OrderedJson::object();
+    j["encoding"] = format.encoding;
+    j["bom"] = format.bom;
+    for (const auto& [ending, name] : kLineEndings)
+        if (ending == format.lineEnding) j["line_ending"] = name;
+    if (!format.declared.empty()) j["declared"] = format.declared;
+    for (const auto& [source, name] : kSources)
+        if (source == format.source) j["source"] = name;
+    return j;
+}
+
+std::optional<textcodec::TextFormat> text_format_from_json(const OrderedJson& j) {
+    if (!j.is_object()) return std::nullopt;
+    auto string_of = [&j](const char* key) -> std::string {
+        const auto it = j.find(key);
+        return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
+    };
+    textcodec::TextFormat format;
+    // A name another build wrote as a label still reads; one this build cannot write counts as none.
+    const auto encoding = textcodec::canonicalEncoding(string_of("encoding"));
+    if (!encoding) return std::nullopt;
+    format.encoding = *encoding;
+    if (const auto it = j.find("bom"); it != j.end() && it->is_boolean()) format.bom = it->get<bool>();
+    const std::string ending = string_of("line_ending");
+    for (const auto& [value, name] : kLineEndings)
+        if (ending == name) format.lineEnding = value;
+    format.declared = string_of("declared");
+    const std::string source = string_of("source");
+    for (const auto& [value, name] : kSources)
+        if (source == name) format.source = value;
+    return format;
+}
+
+namespace {
 // A session's JSON object: its texts copied from a session that stays, moved out of one that goes.
 template <class Session>
 OrderedJson session_json(Session&& s) {
@@ -54,6 +100,7 @@ OrderedJson session_json(Session&& s) {
     // Written only when set: the files of sessions of files that are there stay as they were.
     if (s.removed_from_server) j["removed_from_server"] = true;
     if (!s.server_version.empty()) j["server_version"] = server_version_to_json(s.server_version);
+    if (s.text_format) j["text_format"] = text_format_to_json(*s.text_format);
     return j;
 }
 
@@ -94,6 +141,7 @@ std::shared_ptr<VornACEFileSessionsDataModel> VornACEFileSessionsDataModel::from
     // Optional: files written before the mark existed have none.
     if (auto it = j.find("removed_from_server"); it != j.end() && it->is_boolean()) s->removed_from_server = it->get<bool>();
     if (auto it = j.find("server_version"); it != j.end()) s->server_version = server_version_from_json(*it);
+    if (auto it = j.find("text_format"); it != j.end()) s->text_format = text_format_from_json(*it);
     return s;
 }
 

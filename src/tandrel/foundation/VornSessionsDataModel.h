@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/files/FileProvider.h"
+#include "platform/text/TextEncoding.h"
 #include "tandrel/foundation/Jsonable.h"
 
 // One file open in the editor.
@@ -14,6 +15,12 @@
 // unreadable one is an empty version (not known).
 OrderedJson server_version_to_json(const files::FileVersion& version);
 files::FileVersion server_version_from_json(const OrderedJson& j);
+// The "text_format" object of a stored record or kept text: {"encoding", "bom", "line_ending",
+// "declared", "source"}. Read back, one without a known encoding is none (the text is then
+// written as UTF-8, as builds before it wrote every file); other unreadable members take their
+// defaults.
+OrderedJson text_format_to_json(const textcodec::TextFormat& format);
+std::optional<textcodec::TextFormat> text_format_from_json(const OrderedJson& j);
 
 class VornACEFileSessionsDataModel : public Jsonable {
 public:
@@ -38,10 +45,15 @@ public:
     // only while the server's copy is still that one. Empty when not known (a record of an
     // older build): such a save is not checked. Written as "server_version" only when known.
     files::FileVersion server_version;
+    // The file's encoding, BOM, line endings and declaration as the text was read (or as the
+    // user chose to save it): every save writes the text so. Written as "text_format" when set;
+    // none (a record of an older build) is UTF-8 without BOM, all such a build could open.
+    std::optional<textcodec::TextFormat> text_format;
 
     OrderedJson to_json() const override;
     // Every key required but "leftover_copies" (strings that are no text are skipped),
-    // "removed_from_server" and "server_version" (which, unreadable, counts as not known).
+    // "removed_from_server", "server_version" (which, unreadable, counts as not known) and
+    // "text_format" (unreadable: none).
     // Throws DecodingError.
     static std::shared_ptr<VornACEFileSessionsDataModel> from_json(const OrderedJson& j);
     std::shared_ptr<VornACEFileSessionsDataModel> clone() const;

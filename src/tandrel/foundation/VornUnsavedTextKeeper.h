@@ -10,7 +10,9 @@
 // whose file it was), "saved_count" (the page's change count that the last successful write
 // saw), "state" (the page's serialised session, as the sessions store keeps it, its text under
 // "value") and, when known, "server_version" (the server's copy the text was edited from, as the
-// sessions store writes it, so that the first save after a restart still checks it). Readers take
+// sessions store writes it, so that the first save after a restart still checks it) and, when
+// known, "text_format" (the file's encoding, BOM and line endings, as the sessions store writes
+// it, so that a restored file is saved as it was read: a Shift_JIS file as Shift_JIS). Readers take
 // what they know and need only the ids and the state.
 //
 // Every write is atomic (temporary file + rename) and runs on the keeper's serial queue in the
@@ -29,6 +31,7 @@
 
 #include "platform/dispatch/Dispatch.h"
 #include "platform/files/FileProvider.h"
+#include "platform/text/TextEncoding.h"
 #include "tandrel/foundation/VornError.h"
 
 // One document's kept text.
@@ -40,6 +43,7 @@ struct VornKeptDocument {
     int64_t saved_count = 0;
     std::string state;
     files::FileVersion server_version;  // empty when not known
+    std::optional<textcodec::TextFormat> text_format;  // none when not known (UTF-8)
     // Where it lies (set when read from the folder).
     std::filesystem::path file;
 

@@ -8,6 +8,7 @@
 #include "platform/defaults/AtomicFile.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/files/RemotePath.h"
+#include "platform/text/TextEncoding.h"
 #include "platform/ui/scenes/Application.h"
 #include "platform/ui/scenes/UserActivity.h"
 #include "tandrel/editor/DocumentInterfaceManager.h"
@@ -67,14 +68,19 @@ std::shared_ptr<VornACEFileSessionsDataModel> sessions_record(const std::string&
 // A deleted server's kept text, offered as a plain file; the kept copy goes once it is written.
 void recover(VornKeptDocument& document, Run& run) {
     auto folder = recovered_folder();
-    auto text = document.text();
-    if (!folder || !text) return;
+    auto kept = document.text();
+    if (!folder || !kept) return;
     if (auto failed = defaults::createPrivateDirectories(*folder)) {
         AMZLogger::shared().log_error("cannot recover kept text: " + *failed);
         return;
     }
     const auto file = unused_file_name(*folder, files::path::lastComponent(document.file_path));
-    if (auto failed = defaults::writeFileAtomically(file, *text)) {
+    // In the file's own encoding, as the server had it (as UTF-8 where that cannot hold the text).
+    if (document.text_format) {
+        auto bytes = textcodec::encodeText(*kept, *document.text_format);
+        if (auto* encoded = std::get_if<std::string>(&bytes)) *kept = std::move(*encoded);
+    }
+    if (auto failed = defaults::writeFileAtomically(file, *kept)) {
         AMZLogger::shared().log_error("cannot recover kept text: " + *failed);
         return;
     }
@@ -202,6 +208,8 @@ void put_in_sessions_record(VornKeptDocument& document) {
     if (auto record = sessions_record(document.service_id, document.session_id)) {
         record->json = std::move(document.state);
         if (record->server_version.empty()) record->server_version = document.server_version;
+        // The kept text is written as it was read.
+        if (document.text_format) record->text_format = document.text_format;
         return;
     }
     auto& sessions = app_sessions_manager().service_sessions[document.service_id];
@@ -216,6 +224,7 @@ void put_in_sessions_record(VornKeptDocument& document) {
     record->undo_count = document.saved_count;
     // The first save checks the server's copy the text was edited from.
     record->server_version = document.server_version;
+    record->text_format = document.text_format;
     record->json = std::move(document.state);
     sessions->ace_file_sessions.push_back(std::move(record));
 }

@@ -1,6 +1,7 @@
 #include "tandrel/scenes/VornMainMenuController.h"
 
 #include "platform/dispatch/Dispatch.h"
+#include "platform/text/TextEncoding.h"
 #include "platform/ui/scenes/Application.h"
 #include "tandrel/foundation/EnumManager.h"
 #include "tandrel/foundation/VornEditorPreferencesManager.h"
@@ -78,9 +79,22 @@ ui::MenuPtr VornMainMenuController::build_new_menu() {
 }
 
 ui::MenuPtr VornMainMenuController::build_file_menu() {
+    // The offered encodings by name, each entry naming its encoding.
+    auto encodings = [](const char* title, const char* identifier, const char* action) {
+        QList<ui::MenuElement> entries;
+        for (const auto& [name, shown] : textcodec::offeredEncodings()) {
+            entries.append(plain_command(QString::fromStdString(shown), action,
+                                         QVariantMap{{QStringLiteral("encoding"), QString::fromStdString(name)}}));
+        }
+        return ui::Menu::make(QString::fromLatin1(title), QString::fromLatin1(identifier), 0, std::move(entries));
+    };
     return ui::Menu::make({}, "file_sec2_items", ui::MenuOptions::displayInline,
                           {key_command(ui::localizedTitle("Save File"), "s", kCommand, EditorFileMenuActionsProtocol::kSaveFile),
-                           key_command(ui::localizedTitle("Close File"), {}, 0, EditorFileMenuActionsProtocol::kCloseSessionMain)});
+                           key_command(ui::localizedTitle("Close File"), {}, 0, EditorFileMenuActionsProtocol::kCloseSessionMain),
+                           encodings("Reopen with Encoding", "DravixFTPClient.reopenEncodingMenu",
+                                     EditorFileMenuActionsProtocol::kReopenWithEncoding),
+                           encodings("Save with Encoding", "DravixFTPClient.saveEncodingMenu",
+                                     EditorFileMenuActionsProtocol::kSaveWithEncoding)});
 }
 
 ui::MenuPtr VornMainMenuController::build_find_menu() {

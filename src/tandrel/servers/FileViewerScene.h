@@ -185,12 +185,6 @@ public:
     // same server whose listing shows the file's folder shows the file with that size
     // (VornFileViewController::file_written), without listing the folder again.
     void remote_file_written(const std::string& path, int64_t size);
-    // The saved server was edited and stored: every window connected to it (by its id) takes its
-    // nickname, web root and Site URL into `service` at once (the window's title and header
-    // name it anew, and serviceSettingsChanged tells its document windows). Its address, user
-    // name, password, port, type and encryption stay those of the live connection: they are used
-    // from the next one.
-    static void saved_service_edited(const VornSingleServiceDataModel& saved);
     // Observers of the reloads above (tests, and screens that follow the window's changes).
     std::function<void(bool show_spinner)> explorer_reload_hook;
 
@@ -214,7 +208,6 @@ private:
     void save_session_if_present(ErrorCompletion completion);
     static std::string not_saved_message(const files::FileError& error);
     void refresh_after_create(std::optional<VornError> error, ErrorCompletion completion);
-    void take_edited_settings(const VornSingleServiceDataModel& saved);
     // The unsaved server this window connects to (connect_unsaved_service) and its password.
     std::shared_ptr<VornSingleServiceDataModel> unsaved_service_;
     std::optional<std::string> unsaved_password_;

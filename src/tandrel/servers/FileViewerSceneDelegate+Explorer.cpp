@@ -144,27 +144,6 @@ void FileViewerSceneDelegate::item_removed_on_server(const std::string& service_
     }
 }
 
-void FileViewerSceneDelegate::saved_service_edited(const VornSingleServiceDataModel& saved) {
-    for (const auto& window : windows_of_server(saved.id)) {
-        if (window) window->take_edited_settings(saved);
-    }
-}
-
-void FileViewerSceneDelegate::take_edited_settings(const VornSingleServiceDataModel& saved) {
-    if (!service || service->id != saved.id) return;
-    // A new record: whoever holds the old one keeps what it read.
-    auto record = service->clone();
-    record->nickname = saved.nickname;
-    record->web_root = saved.web_root;
-    record->site_url = saved.site_url;
-    service = record;
-    if (my_session_info->connected && fileView_controller) {
-        fileView_controller->update_window_title_on_main(record);
-        if (QuickConnectView* header = fileView_controller->quickConnectView) header->show_service_name(*record);
-    }
-    emit serviceSettingsChanged();
-}
-
 void FileViewerSceneDelegate::remote_file_written(const std::string& path, int64_t size) {
     if (!service) return;
     for (const auto& window : windows_of_server(service->id)) {

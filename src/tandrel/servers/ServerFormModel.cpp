@@ -7,10 +7,11 @@
 
 #include "platform/dispatch/Dispatch.h"
 #include "platform/files/RemotePath.h"
+#include "platform/ui/scenes/Application.h"
 #include "tandrel/foundation/AMZLogger.h"
+#include "tandrel/foundation/VornFileViewerSceneDelegateProtocol.h"
 #include "tandrel/foundation/VornServerAddress.h"
 #include "tandrel/foundation/VornServicesManager.h"
-#include "tandrel/servers/FileViewerScene.h"
 
 namespace {
 
@@ -309,7 +310,7 @@ void ServerFormModel::update_service(std::shared_ptr<VornSingleServiceDataModel>
         record->id, record, on_main<bool>([old_url, old_username, record, saved](bool ok) {
             // A server that moved to another URL or user name leaves no password behind.
             if (ok && (old_url != record->url || old_username != record->username)) forget_password(old_url, old_username);
-            if (ok) FileViewerSceneDelegate::saved_service_edited(*record);
+            if (ok) apply_to_connected_windows(*record);
             if (saved) saved(ok);
         }));
 }
@@ -329,9 +330,16 @@ void ServerFormModel::update_existing_login(const std::shared_ptr<VornSingleServ
     found->web_root = info.web_root;
     found->site_url = info.site_url;
     app_services_manager().request_save_services(on_main<bool>([found, saved](bool ok) {
-        if (ok) FileViewerSceneDelegate::saved_service_edited(*found);
+        if (ok) apply_to_connected_windows(*found);
         if (saved) saved(ok);
     }));
+}
+
+void ServerFormModel::apply_to_connected_windows(const VornSingleServiceDataModel& saved) {
+    for (ui::Scene* scene : ui::Application::shared().connectedScenes()) {
+        if (auto* window = qobject_cast<VornFileViewerSceneDelegateProtocol*>(scene ? scene->delegate() : nullptr))
+            window->apply_saved_settings(saved);
+    }
 }
 
 void ServerFormModel::delete_service(const std::shared_ptr<VornSingleServiceDataModel>& record,

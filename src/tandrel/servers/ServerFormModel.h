@@ -162,16 +162,19 @@ public:
                             std::function<void(std::optional<std::string> saved_id)> saved);
     // Writes the accepted values into the edited record and saves; a server that moved to
     // another URL or user name leaves no password behind. Once saved, the windows connected to
-    // the server take what applies at once (FileViewerSceneDelegate::saved_service_edited); the
-    // same after update_existing_login.
+    // the server take its new "Web root" and "Site URL" at once (apply_to_connected_windows).
     static void update_service(std::shared_ptr<VornSingleServiceDataModel> record, const ServiceInfo& info,
                                ConnectionType type, std::function<void(bool saved)> saved);
     // The saved server of the same login gets the typed user, nickname, port and type and the
-    // store is saved (it is stored once, never added a second time).
+    // store is saved (it is stored once, never added a second time); its connected windows
+    // follow as for update_service.
     static void update_existing_login(const std::shared_ptr<VornSingleServiceDataModel>& found, const ServiceInfo& info,
                                       ConnectionType type, std::function<void(bool saved)> saved);
     // Removes the record from the store and saves; once saved its password goes too (unless
     // another saved server uses it).
     static void delete_service(const std::shared_ptr<VornSingleServiceDataModel>& record,
                                std::function<void(bool saved)> saved);
+    // The file-viewer windows connected to the saved server take what of it applies without a
+    // new connection (VornFileViewerSceneDelegateProtocol::apply_saved_settings); main thread.
+    static void apply_to_connected_windows(const VornSingleServiceDataModel& saved);
 };

@@ -60,8 +60,7 @@ void VornFileViewController::open_file_entry(int row) {
 }
 
 bool VornFileViewController::preview_supported_for_path(const std::string& path) {
-    const std::string extension = path_extension(path);
-    return extension == "html" || extension == "htm";
+    return preview_page_kind(path) != PreviewPage::none;
 }
 
 void VornFileViewController::open_file(const std::shared_ptr<VornServerFileDataModel>& entry) {

@@ -168,7 +168,7 @@ public:
     // compact editor where there is one window).
     void open_file_entry(int row);
     void open_file(const std::shared_ptr<VornServerFileDataModel>& entry);
-    // Whether a file opens with the preview: its extension is exactly "html" or "htm".
+    // Whether a file opens with the preview: a page the preview shows (preview_page_kind).
     static bool preview_supported_for_path(const std::string& path);
     // The context menu of a row: "Rename …" and "Delete …"; nothing for the "[UP ONE LEVEL] .."
     // row or a row without an entry.

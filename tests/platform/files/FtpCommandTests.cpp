@@ -171,6 +171,41 @@ TEST_P(FtpCommandsTest, EachOperationSendsOnlyTheCommandsItNeeds) {
     }
 }
 
+// In the order users work (a listing, an open of a file in it, its save, the listing again),
+// on the provider's usual three connections: the first listing of a new provider says OPTS UTF8
+// ON once, and once each connection did its first work, a listing or an open sends no TYPE:
+// each goes to a connection already in the type it needs.
+TEST_P(FtpCommandsTest, InTheOrderUsersWorkListingsAndOpensSendNoType) {
+    makeDiskFolder(disk_ / "list");
+    for (int i = 0; i < 20; ++i) writeDiskFile(disk_ / "list" / ("page-" + std::to_string(i) + ".html"), "<p>x</p>");
+    writeDiskFile(disk_ / "page.html", "<p>as read</p>");
+    const std::string folder = dir_ + "/list", file = dir_ + "/page.html";
+    provider_ = connect(3);
+    Sync sync{*provider_};
+    auto count = [](const std::vector<std::string>& sent, const std::string& v) {
+        return std::count_if(sent.begin(), sent.end(), [&](const auto& l) { return verb(l) == v; });
+    };
+
+    std::size_t from = relay_->received().size();
+    ASSERT_FALSE(sync.list(folder).second);
+    EXPECT_EQ(count(commandsSince(from), "OPTS"), 1) << joined(commandsSince(from));
+    auto version = read(file).second;
+    for (int round = 0; round < 4; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        auto saved = save(file, "<p>saved " + std::to_string(round) + "</p>", version);
+        ASSERT_TRUE(saved);
+        from = relay_->received().size();
+        ASSERT_FALSE(sync.list(folder).second);
+        const auto listed = commandsSince(from);
+        from = relay_->received().size();
+        version = read(file).second;
+        const auto opened = commandsSince(from);
+        if (round < 2) continue;  // the first rounds ready the connections
+        EXPECT_EQ(count(listed, "TYPE"), 0) << joined(listed);
+        EXPECT_EQ(count(opened, "TYPE"), 0) << joined(opened);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, FtpCommandsTest, ::testing::Values("pyftpd", "vsftpd", "proftpd", "pureftpd"),
                          [](const auto& info) { return info.param; });
 

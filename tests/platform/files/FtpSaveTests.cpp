@@ -1,9 +1,10 @@
 // Saving over FTP against the real servers, some of them made to misbehave by marker files
 // (tests/peers/peers.py): a replaced file changes only once a complete copy stands beside it,
 // keeps its permission bits, and a server that refuses hidden names or the permission change
-// still gets the copy and the rename where that keeps the bits. Servers that refuse every
-// temporary name, the rename, or the bits the file has get a plain write that the log reports,
-// and a cut plain write says the file is now incomplete. A server without MLST that refuses
+// still gets the copy and the rename where that keeps the bits; one that refuses the rename over
+// the file gets the old file moved aside. Servers that refuse every temporary name, or the bits
+// the file has, get a plain write that the log reports, and a cut plain write says the file is
+// now incomplete. A new file or a copy cut off leaves nothing under its name. A server without MLST that refuses
 // "LIST -a NAME" tells the mode through "LIST NAME" or its folder's listing; when nothing tells
 // it, the file is written in place. A page that is a symbolic link is saved into the file the
 // link points to, and the link stays. A temporary copy that a broken save could not remove ends
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <set>
 
 #include "ProviderTestSupport.h"
@@ -174,28 +176,89 @@ TEST_P(FtpSaveOnMisbehavingServer, AServerThatKeepsLessThanItWasSentLeavesTheOld
     EXPECT_EQ(namesIn(disk_), (std::set<std::string>{".dravix-short-uploads", "site.html"}));
 }
 
+// A server that takes no temporary name, or not the file's bits, gets a plain write that the log
+// reports. One that will not rename over the file gets the rule every protocol follows there:
+// the old file moves aside while the copy takes its name, and goes; nothing is written in place.
 TEST_P(FtpSaveOnMisbehavingServer, RefusedTemporaryNamesRenameOrModeFallBackToAPlainWriteAndLogIt) {
     const unsigned mode = otherMode();
     struct Case {
         std::string marker;
-        std::string because;  // in the log line
+        std::string because;  // in the log line of a write in place; none: renamed, nothing logged
     };
     for (const Case& c : {Case{".dravix-no-new-uploads", "553 Prohibited file name"},
-                          Case{".dravix-no-rename-over", "550 Cannot rename over an existing file"},
+                          Case{".dravix-no-rename-over", ""},
                           Case{".dravix-no-chmod", "550 Permission denied"}}) {
         SCOPED_TRACE(c.marker);
         freshFolder();
         mark(c.marker);
         putFile("page.html", pageText(2000, 'o'), mode);
         const DiskStat before = statOf(disk_ / "page.html");
+        const std::size_t logBefore = log_->lines().size();
         const std::string text = pageText(300000, 'n');
         ASSERT_EQ(sync().write(at("page.html"), text), std::nullopt);
         EXPECT_EQ(readDiskFile(disk_ / "page.html"), text);
         const DiskStat after = statOf(disk_ / "page.html");
-        EXPECT_EQ(after.inode, before.inode) << "written in place";
+        EXPECT_EQ(after.inode == before.inode, !c.because.empty()) << "written in place, or renamed";
         EXPECT_EQ(after.mode, mode) << std::oct << after.mode;
         EXPECT_EQ(namesIn(disk_), (std::set<std::string>{c.marker, "page.html"}));
-        EXPECT_TRUE(logged(at("page.html")) && logged(c.because)) << ::testing::PrintToString(log_->lines());
+        if (c.because.empty()) EXPECT_EQ(log_->lines().size(), logBefore) << ::testing::PrintToString(log_->lines());
+        else EXPECT_TRUE(logged(at("page.html")) && logged(c.because)) << ::testing::PrintToString(log_->lines());
+    }
+}
+
+// A removal the server refuses is taken as refused: the save still goes through, the file that
+// could not go (the copy that could not get the bits, or the old file moved aside) stays beside
+// the page, and the log names it with the server's words.
+TEST_P(FtpSaveOnMisbehavingServer, AFileTheServerWillNotRemoveStaysAndTheLogNamesIt) {
+    const unsigned mode = otherMode();
+    struct Case {
+        std::string marker;
+        std::string what;  // in the log line
+    };
+    for (const Case& c : {Case{".dravix-no-chmod", "temporary file"}, Case{".dravix-no-rename-over", "old file"}}) {
+        SCOPED_TRACE(c.marker);
+        freshFolder();
+        mark(c.marker);
+        mark(".dravix-no-delete");
+        putFile("page.html", pageText(2000, 'o'), mode);
+        const std::string text = pageText(300000, 'n');
+        ASSERT_EQ(sync().write(at("page.html"), text), std::nullopt);
+        EXPECT_EQ(readDiskFile(disk_ / "page.html"), text);
+        std::vector<std::string> kept;
+        for (const std::string& name : namesIn(disk_)) {
+            if (name.rfind(".page.dravix-", 0) == 0) kept.push_back(name);
+        }
+        ASSERT_EQ(kept.size(), 1u) << ::testing::PrintToString(namesIn(disk_));
+        EXPECT_TRUE(logged("refused to remove the " + c.what) && logged(kept[0]) && logged("550 Permission denied"))
+            << ::testing::PrintToString(log_->lines());
+    }
+}
+
+// A new file, or a copy, that the server cuts off while it goes up leaves nothing under its
+// name (nor a temporary file), says the name is as it was, and goes up whole when tried again.
+TEST_P(FtpSaveOnMisbehavingServer, ANewFileOrACopyCutOffLeavesNothingUnderItsName) {
+    const std::string text = pageText(900000, 'n');
+    makeDiskFolder(disk_ / "from");
+    writeDiskFile(disk_ / "from" / "page.html", text);
+    const std::function<std::optional<files::FileError>()> ways[] = {
+        [&] { return sync().write(at("page.html"), text, WriteMode::createNew); },
+        [&] { return sync().copy(at("from/page.html"), at("page.html")); },
+    };
+    for (const auto& way : ways) {
+        SCOPED_TRACE(&way == &ways[0] ? "a new file" : "a copy");
+        fs::remove(disk_ / "page.html");
+        mark(".dravix-cut-uploads", "3");
+        auto error = way();
+        ASSERT_TRUE(error) << "the server cut the upload";
+        EXPECT_TRUE(error->targetUnchanged) << describe(error);
+        EXPECT_FALSE(error->targetIncomplete);
+        EXPECT_EQ(namesIn(disk_), (std::set<std::string>{".dravix-cut-uploads", "from"}));
+
+        fs::remove(disk_ / ".dravix-cut-uploads");
+        error = way();
+        ASSERT_FALSE(error) << describe(error);
+        EXPECT_EQ(readDiskFile(disk_ / "page.html"), text);
+        EXPECT_EQ(namesIn(disk_), (std::set<std::string>{"from", "page.html"}));
     }
 }
 

@@ -317,6 +317,8 @@ INSTANTIATE_TEST_SUITE_P(
         // Seconds since 1970.
         ListCase{"100644 1 owner group 1234 1718000000 epoch.txt", Expected{"epoch.txt", FileType::regular, 1234, at(2024, 6, 10, 6, 13, 20)}},
         ListCase{"-rw-r--r-- 1 owner group 1234 1718000000 epoch two.txt", Expected{"epoch two.txt", FileType::regular, 1234, at(2024, 6, 10, 6, 13, 20)}},
+        ListCase{"0100644   500  101   12345    123456789       20-unix-numerical file",
+                 Expected{"20-unix-numerical file", FileType::regular, 12345, at(1973, 11, 29, 21, 33, 9)}},
         // No date, and no link count either.
         ListCase{"100644 owner group 1234 undated.txt", Expected{"undated.txt", FileType::regular, 1234, std::nullopt}},
         ListCase{"-rw-r--r-- owner group 1234 undated two.txt", Expected{"undated two.txt", FileType::regular, 1234, std::nullopt}},

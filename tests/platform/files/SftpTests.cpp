@@ -364,24 +364,31 @@ TEST_F(SftpPeerTest, AListingHandsOverItsEntriesPartByPartBeforeItsCompletion) {
 // there, the server's VERSION and its extensions come back; a subsystem the server refuses is
 // told as such at once, not waited for until the reply timeout (an hour here, for the session's
 // calls too). sshd's log shows each request.
-TEST_F(SftpPeerTest, SftpStartsWithoutWaitingForTheSubsystemsAnswerAndTellsARefusalAtOnce) {
+// A libssh session logged in to the peer with its password, without the provider.
+struct RawSession {
     ssh_session ssh = ssh_new();
+    ~RawSession() {
+        ssh_disconnect(ssh);
+        ssh_free(ssh);
+    }
+};
+void logIn(RawSession& raw, const Peer& peer) {
+    ssh_session ssh = raw.ssh;
     ASSERT_TRUE(ssh);
-    struct Free {
-        ssh_session s;
-        ~Free() {
-            ssh_disconnect(s);
-            ssh_free(s);
-        }
-    } free{ssh};
-    const unsigned port = static_cast<unsigned>(peer_.port);
+    const unsigned port = static_cast<unsigned>(peer.port);
     ssh_options_set(ssh, SSH_OPTIONS_HOST, "127.0.0.1");
     ssh_options_set(ssh, SSH_OPTIONS_PORT, &port);
-    ssh_options_set(ssh, SSH_OPTIONS_USER, peer_.user.c_str());
+    ssh_options_set(ssh, SSH_OPTIONS_USER, peer.user.c_str());
     const long hour = 3600;
     ssh_options_set(ssh, SSH_OPTIONS_TIMEOUT, &hour);
     ASSERT_EQ(ssh_connect(ssh), SSH_OK) << ssh_get_error(ssh);
-    ASSERT_EQ(ssh_userauth_password(ssh, nullptr, peer_.password.c_str()), SSH_AUTH_SUCCESS) << ssh_get_error(ssh);
+    ASSERT_EQ(ssh_userauth_password(ssh, nullptr, peer.password.c_str()), SSH_AUTH_SUCCESS) << ssh_get_error(ssh);
+}
+
+TEST_F(SftpPeerTest, SftpStartsWithoutWaitingForTheSubsystemsAnswerAndTellsARefusalAtOnce) {
+    RawSession raw;
+    ASSERT_NO_FATAL_FAILURE(logIn(raw, peer_));
+    ssh_session ssh = raw.ssh;
     struct Case {
         const char* subsystem;
         bool starts;
@@ -409,6 +416,52 @@ TEST_F(SftpPeerTest, SftpStartsWithoutWaitingForTheSubsystemsAnswerAndTellsARefu
         if (a) sftp_attributes_free(a);
         sftp_free(sftp);
     }
+}
+
+// The server may send megabytes that nobody has read yet (libssh alone lets it send 64,000
+// bytes, later 1,280,000), so READs on their way are answered at the link's pace: here the
+// answers to 3 MB of READs all arrive while nothing is read.
+TEST_F(SftpPeerTest, AnswersToMegabytesOfReadsComeBeforeAnyIsRead) {
+    RawSession raw;
+    ASSERT_NO_FATAL_FAILURE(logIn(raw, peer_));
+    files::sftpwire::Wire::Extensions extensions;
+    sftp_session sftp = files::sftpwire::start(raw.ssh, std::chrono::hours(1), extensions, "sftp");
+    ASSERT_TRUE(sftp) << ssh_get_error(raw.ssh);
+    struct FreeSftp {
+        sftp_session s;
+        ~FreeSftp() { sftp_free(s); }
+    } freeSftp{sftp};
+    constexpr std::uint32_t kRead = 64 * 1024, kReads = 48;
+    std::string bytes(kRead * kReads, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 / 5);
+    writeDiskFile(disk_ / "big.bin", bytes);
+    sftp_file file = sftp_open(sftp, (dir_.substr(1) + "/big.bin").c_str(), O_RDONLY, 0);
+    ASSERT_TRUE(file) << ssh_get_error(raw.ssh);
+    const std::string handle(static_cast<const char*>(ssh_string_data(file->handle)), ssh_string_len(file->handle));
+
+    files::sftpwire::Wire wire(sftp, std::chrono::hours(1));
+    std::vector<std::uint32_t> ids;
+    for (std::uint32_t k = 0; k < kReads; ++k)
+        ids.push_back(wire.post(SSH_FXP_READ, files::sftpwire::readRequest(handle, std::uint64_t{k} * kRead, kRead)));
+    ASSERT_EQ(std::count(ids.begin(), ids.end(), 0u), 0);
+    // Each answer: length, type, id, the data's length, the data.
+    const int all = static_cast<int>(kReads * (kRead + 13));
+    for (auto until = std::chrono::steady_clock::now() + 60s;
+         ssh_channel_poll(sftp->channel, 0) < all && std::chrono::steady_clock::now() < until;)
+        ssh_channel_poll_timeout(sftp->channel, 100, 1);  // takes in what comes (nothing on its stream)
+    EXPECT_EQ(ssh_channel_poll(sftp->channel, 0), all);
+
+    std::string read;
+    for (std::uint32_t id : ids) {
+        files::sftpwire::Wire::Answer answer;
+        ASSERT_TRUE(wire.await(id, answer));
+        std::string_view in(answer.body), data;
+        ASSERT_EQ(answer.type, SSH_FXP_DATA);
+        ASSERT_TRUE(files::sftpwire::takeString(in, data));
+        read += data;
+    }
+    EXPECT_TRUE(read == bytes);
+    sftp_close(file);
 }
 
 TEST_F(SftpPeerTest, ASaveThroughALinkWritesTheFileItPointsTo) {

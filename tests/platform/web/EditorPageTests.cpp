@@ -183,8 +183,8 @@ TEST_F(EditorPageTest, MixedLineBreaksStayUntilTheTextIsEdited) {
     EXPECT_EQ(ok(setSessionScript(base64(unchanged["json"].get<std::string>()))), true);
     EXPECT_EQ(currentState()["value"], text);
     ok("editor.navigateFileEnd(); editor.insert('four'); 0");
-    // Once edited, the text takes the document's one kind of line break (the first one found).
-    EXPECT_EQ(currentState()["value"], "one\r\ntwo\r\nthree\r\nfour");
+    // Once edited, each line keeps its own break: an edit changes only what was edited.
+    EXPECT_EQ(currentState()["value"], "one\r\ntwo\nthree\r\nfour");
 }
 
 TEST_F(EditorPageTest, UncaughtPageErrorsArriveOnErr) {

@@ -153,9 +153,11 @@ INSTANTIATE_TEST_SUITE_P(Answers, DocumentKeepClose,
 // write saw).
 class DocumentKeepReopen : public DocumentKeep {
 protected:
-    void leaveKept(const std::string& path, const std::string& text, files::FileVersion version = {}) {
+    void leaveKept(const std::string& path, const std::string& text, files::FileVersion version = {},
+                   std::optional<textcodec::TextFormat> format = std::nullopt) {
         VornKeptDocument kept;
         kept.server_version = std::move(version);
+        kept.text_format = std::move(format);
         kept.service_id = server_->id;
         kept.session_id = file_bucket_id_for_path(path);
         kept.file_path = path;
@@ -230,6 +232,33 @@ TEST_F(DocumentKeepReopen, KeptTextOfAFileDeletedOnTheServerOpensAndASaveAsksFir
     ASSERT_TRUE(waitFor([&] { return written; }, 30000));
     EXPECT_EQ(diskText("gone.html"), kept);
     EXPECT_TRUE(keptGone("/gone.html"));
+}
+
+// A file read in Shift_JIS comes back after a crash in Shift_JIS: the kept text opens, compared
+// with the server's read in that encoding (a file without a declaration, which a guess could read
+// otherwise), and its save writes Shift_JIS.
+TEST_F(DocumentKeepReopen, KeptTextIsSavedInTheEncodingItWasReadIn) {
+    CONNECT_OR_SKIP("pyftpd");
+    const std::string read = "\x93\xfa\x96\x7b\x8c\xea\r\n";  // "日本語" and CR LF in Shift_JIS
+    putFile("notes.txt", read);
+    textcodec::TextFormat sjis;
+    sjis.encoding = "Shift_JIS";
+    sjis.lineEnding = textcodec::TextFormat::LineEnding::crlf;
+    sjis.source = textcodec::TextFormat::Source::detected;
+    const std::string kept = "\u65e5\u672c\u8a9e\r\n\u8ffd\u8a18";  // and "追記" typed before the crash
+    leaveKept("/notes.txt", kept, {}, sjis);
+    DocumentSceneDelegate* doc = openFromBrowser("notes.txt");
+    ASSERT_TRUE(doc);
+    ASSERT_TRUE(waitForPageText(doc, kept)) << "the page shows: " << pageText(doc).value_or("(nothing)");
+    EXPECT_EQ(alertOf(doc), nullptr);
+    ASSERT_TRUE(waitFor([&] { return managerOf(doc)->my_current_editor_info.text_format.has_value(); }, 10000));
+    EXPECT_EQ(managerOf(doc)->my_current_editor_info.text_format->encoding, "Shift_JIS");
+
+    bool written = false;
+    managerOf(doc)->main_controller->request_save([&](bool w) { written = w; });
+    ASSERT_TRUE(waitFor([&] { return written; }, 30000));
+    EXPECT_EQ(diskText("notes.txt"), read + "\x92\xc7\x8b\x4c");
+    EXPECT_TRUE(keptGone("/notes.txt"));
 }
 
 }  // namespace

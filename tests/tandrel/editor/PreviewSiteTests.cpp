@@ -8,6 +8,7 @@
 
 #include <QBuffer>
 #include <QImage>
+#include <QTcpServer>
 
 #include "BridgeTestSupport.h"
 #include "platform/files/RemotePath.h"
@@ -17,6 +18,8 @@
 #include "support/MainQueueSettle.h"
 #include "tandrel/editor/VornEditorJSConnectorSupport.h"
 #include "tandrel/editor/VornPreviewSite.h"
+#include "tandrel/foundation/VornServicesManager.h"
+#include "tandrel/servers/ServerFormModel.h"
 #include "tandrel/servers/VornTrust.h"
 
 using namespace bridgetest;
@@ -360,23 +363,34 @@ TEST_P(PreviewSiteMode, SiteShowsTheServedPageAndReloadsOnlyOnceTheSaveHasLanded
     QObject::connect(window, &VornFileViewerSceneDelegateProtocol::remoteFileWritten, preview.get(),
                      [&](const QByteArray&) { loads_when_written.push_back(preview->site_loads()); });
 
-    // A PHP document: "Live" cannot run it; the bar offers "Site".
+    // A PHP document starts in "Site": "Live" cannot run it. The bar offers both; the heading
+    // says which shows.
+    auto* screen = hub->previewScreen.get();
     hub->info.file_path = "/www/page.php";
     preview->push_preview_content(editor_support::preview_bucket("/www/page.php", page));
-    ASSERT_TRUE(waitFor([&] { return hub->previewScreen->navigationItem()->rightBarButtonItems().size() == 2; }, 5000));
-    EXPECT_EQ(preview->preview_mode(), VornPreviewJSConnector::PreviewMode::live);
-    EXPECT_FALSE(hub->previewScreen->live_bar_item->isEnabled());
-    EXPECT_EQ(hub->previewScreen->live_bar_item->title(), "Live");
-    EXPECT_EQ(hub->previewScreen->site_bar_item->title(), "Site");
-    ASSERT_TRUE(hub->previewScreen->site_bar_item->trigger());
+    ASSERT_TRUE(waitFor([&] { return screen->navigationItem()->rightBarButtonItems().size() == 2; }, 5000));
     EXPECT_EQ(preview->preview_mode(), VornPreviewJSConnector::PreviewMode::site);
-    EXPECT_FALSE(hub->previewScreen->site_bar_item->isEnabled());
-    EXPECT_TRUE(hub->previewScreen->live_bar_item->isEnabled());
+    EXPECT_EQ(screen->live_bar_item->title(), "Live");
+    EXPECT_EQ(screen->site_bar_item->title(), "Site");
+    EXPECT_FALSE(screen->site_bar_item->isEnabled());
+    EXPECT_TRUE(screen->live_bar_item->isEnabled());
+    EXPECT_EQ(screen->title(), "Site Preview");
     ASSERT_TRUE(waitFor([&] { return text_of("out") == "php says 42"; }, webtest::kPageLoadMs))
         << js("location.href + ' ' + document.documentElement.outerHTML");
     EXPECT_EQ(js("location.href"), site + "page.php");
     const std::string served = "/" + peer_.root.filename().string() + "/www/page.php";
     ASSERT_TRUE(waitFor([&] { return gets(served) == 1; }, 10000));
+    // "Live": the editor's text taken for HTML (PHP's tags are no HTML), under its own heading.
+    ASSERT_TRUE(screen->live_bar_item->trigger());
+    EXPECT_EQ(preview->preview_mode(), VornPreviewJSConnector::PreviewMode::live);
+    ASSERT_TRUE(waitFor([&] { return text_of("out") == "php says " && js("location.protocol") != "http:"; },
+                        webtest::kPageLoadMs));
+    EXPECT_EQ(screen->title(), "Live Preview");
+    EXPECT_FALSE(screen->live_bar_item->isEnabled());
+    ASSERT_TRUE(screen->site_bar_item->trigger());
+    ASSERT_TRUE(waitFor([&] { return text_of("out") == "php says 42"; }, webtest::kPageLoadMs));
+    EXPECT_EQ(screen->title(), "Site Preview");
+    ASSERT_TRUE(waitFor([&] { return gets(served) == 2; }, 10000));
     // The page has no bridge, and no file.
     EXPECT_EQ(js("typeof qt + ' ' + typeof window.webkit"), "undefined undefined");
     EXPECT_EQ(xhr("GET", "file:///etc/hostname"), "refused");
@@ -402,7 +416,7 @@ TEST_P(PreviewSiteMode, SiteShowsTheServedPageAndReloadsOnlyOnceTheSaveHasLanded
     EXPECT_EQ(text_of("out"), "php says 42");
     // Where the page was (the engine keeps it to a fraction of a pixel).
     EXPECT_TRUE(waitFor([&] { return js("Math.abs(window.scrollY - 900) <= 1") == true; }, 5000)) << js("window.scrollY");
-    ASSERT_TRUE(waitFor([&] { return gets(served) == 2; }, 10000));
+    ASSERT_TRUE(waitFor([&] { return gets(served) == 3; }, 10000));
 
     // A file outside the web root has no address on the site; its own choice starts at "Live".
     hub->info.file_path = "/notes/x.html";
@@ -422,38 +436,143 @@ TEST_P(PreviewSiteMode, SiteShowsTheServedPageAndReloadsOnlyOnceTheSaveHasLanded
     EXPECT_TRUE(errors->errors.empty()) << errors->errors.front().text();
 }
 
-// An edit of the saved server reaches the open document at once (as the document window wires
-// its preview to the server window): "/" of the page resolves against the new web root, and
-// "Site" loads from the new Site URL.
-TEST_P(PreviewSiteMode, AnEditedWebRootAndSiteUrlShowAtOnce) {
-    QObject::connect(window, &VornFileViewerSceneDelegateProtocol::serviceSettingsChanged, preview.get(),
-                     &VornPreviewJSConnector::server_settings_changed);
-    const auto root_color = [&] {
-        return js("(function(){var e=document.getElementById('root');return e?getComputedStyle(e).color:null})()");
+// A Site URL that does not answer: the preview says so and why, in place of whatever showed (never
+// the editor's text under "Site"), and "Try Again" asks once more; a save that lands while the
+// site is away says so too. An error status keeps the web server's own page and names it.
+TEST_P(PreviewSiteMode, ASiteThatDoesNotAnswerSaysWhyAndOffersToTryAgain) {
+    const std::string page = "<!doctype html><h1 id=\"out\">page <?php echo 6 * 7; ?></h1>";
+    put("www/page.php", page);
+    ASSERT_TRUE(window->service);
+    window->service->web_root = "/www";
+    const std::string site = peer_.values.at("SITE_URL") + peer_.root.filename().string() + "/www/";
+    QTcpServer closed;  // a port of 127.0.0.1 that nothing listens on
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+    const std::string away = "http://127.0.0.1:" + std::to_string(closed.serverPort()) + "/";
+    closed.close();
+    window->service->site_url = away;
+    auto* screen = hub->previewScreen.get();
+    auto items = [&] { return screen->navigationItem()->rightBarButtonItems(); };
+
+    hub->info.file_path = "/www/page.php";
+    preview->set_preview_mode(VornPreviewJSConnector::PreviewMode::live);
+    preview->push_preview_content(editor_support::preview_bucket("/www/page.php", page));
+    ASSERT_TRUE(waitFor([&] { return text_of("out") == "page "; }, webtest::kPageLoadMs));
+    // Every page the preview shows from the switch on.
+    std::vector<QUrl> shown;
+    QObject::connect(preview->web_view.data(), &QWebEngineView::urlChanged, preview.get(),
+                     [&](const QUrl& url) { shown.push_back(url); });
+    ASSERT_TRUE(screen->site_bar_item->trigger());
+    ASSERT_TRUE(waitFor([&] { return text_of("site-failure").is_string(); }, webtest::kPageLoadMs))
+        << js("document.documentElement.outerHTML");
+    EXPECT_EQ(text_of("site-failure"), "The site did not answer");
+    EXPECT_EQ(text_of("site-failure-reason"), "The connection was refused (net::ERR_CONNECTION_REFUSED).");
+    EXPECT_EQ(text_of("site-address"), away + "page.php");
+    EXPECT_EQ(screen->title(), "Site Preview");
+    ASSERT_TRUE(waitFor([&] { return items().size() == 3; }, 5000));
+    EXPECT_EQ(items().front(), screen->try_again_bar_item);
+    EXPECT_EQ(screen->try_again_bar_item->title(), "Try Again");
+    for (const QUrl& url : shown) EXPECT_NE(url.scheme(), QString::fromLatin1(web::kSiteScheme)) << "the editor's text showed";
+
+    // The site is back (here: the right address): "Try Again" shows its page.
+    window->service->site_url = site;
+    ASSERT_TRUE(screen->try_again_bar_item->trigger());
+    ASSERT_TRUE(waitFor([&] { return text_of("out") == "page 42"; }, webtest::kPageLoadMs));
+    EXPECT_FALSE(preview->site_failure());
+    EXPECT_TRUE(waitFor([&] { return items().size() == 2; }, 5000));
+
+    // The site goes away; a save lands: the preview says the site did not answer, never the old page.
+    window->service->site_url = away;
+    std::optional<std::optional<VornError>> saved;
+    window->write_file_text_checked("/www/page.php", page + "<p>saved</p>", files::WriteMode::replace, std::nullopt,
+                                    [&](std::optional<files::FileVersion>, std::optional<VornError> e) { saved = e; });
+    ASSERT_TRUE(waitFor([&] { return saved.has_value(); }, 30000));
+    ASSERT_FALSE(*saved) << (*saved)->text();
+    ASSERT_TRUE(waitFor([&] { return text_of("site-failure").is_string(); }, webtest::kPageLoadMs));
+    EXPECT_TRUE(text_of("out").is_null());
+
+    // An error status: the web server's own page stays, and the heading names the status.
+    window->service->site_url = site;
+    hub->info.file_path = "/www/gone.php";
+    preview->push_preview_content(editor_support::preview_bucket("/www/gone.php", "<p>not on the server</p>"));
+    ASSERT_TRUE(waitFor([&] { return screen->title() == "Site Preview \u2014 HTTP 404"; }, webtest::kPageLoadMs))
+        << screen->title().toStdString();
+    EXPECT_EQ(js("location.href"), site + "gone.php");
+    EXPECT_EQ(preview->site_status(), 404);
+    EXPECT_EQ(items().front(), screen->try_again_bar_item);
+    EXPECT_TRUE(errors->errors.empty()) << errors->errors.front().text();
+}
+
+// The server's "Web root" and "Site URL" edited through the form while its window is open: the
+// window's record (a copy made at connect, which new document windows take too) follows once
+// the edit is saved, and the open preview shows its page anew under them, with no new push.
+TEST_P(PreviewSiteMode, AServersEditedWebRootAndSiteUrlApplyToItsOpenWindowAtOnce) {
+    const std::string page = "<!doctype html><link rel=\"stylesheet\" href=\"/s.css\">"
+                             "<h1 id=\"out\">page <?php echo 6 * 7; ?></h1><p id=\"c\">c</p>";
+    put("www/page.php", page);
+    put("www/s.css", "#c { color: rgb(1, 1, 1); }\n");
+    put("s.css", "#c { color: rgb(2, 2, 2); }\n");
+    // The store writes to a file of this test's own.
+    const auto store = app_services_manager().url;
+    app_services_manager().url = std::filesystem::temp_directory_path() / keyringtest::unique("dravix-services.json");
+    struct Restore {
+        std::optional<std::filesystem::path> url;
+        ~Restore() {
+            if (app_services_manager().url) std::filesystem::remove(*app_services_manager().url);
+            app_services_manager().url = url;
+        }
+    } restore{store};
+    const std::string served = peer_.values.at("SITE_URL") + peer_.root.filename().string() + "/";
+    auto edit = [&](std::optional<std::string> web_root, std::optional<std::string> site_url) {
+        ServerFormModel::ServiceInfo info;
+        info.nickname = server_->nickname;
+        info.server_url = server_->url;
+        info.username = server_->username;
+        info.port = server_->port.value_or(0);
+        info.web_root = std::move(web_root);
+        info.site_url = std::move(site_url);
+        std::optional<bool> saved;
+        ServerFormModel::update_service(server_, info, server_->connection_type, [&](bool ok) { saved = ok; });
+        ASSERT_TRUE(waitFor([&] { return saved.has_value(); }, 10000));
+        ASSERT_TRUE(*saved);
     };
-    show("/site/pages/index.html", kPage);
-    EXPECT_EQ(root_color(), "rgb(0, 128, 0)");  // the web root's /root.css
+    auto* screen = hub->previewScreen.get();
+    auto items = [&] { return screen->navigationItem()->rightBarButtonItems().size(); };
+    ASSERT_NE(window->service, server_) << "the window holds a copy of the saved record";
 
-    // The web root becomes the login folder: the connection's own /root.css.
-    server_->web_root.reset();
-    FileViewerSceneDelegate::saved_service_edited(*server_);
-    EXPECT_FALSE(window->service->web_root);
-    ASSERT_TRUE(waitFor([&] { return root_color() == "rgb(9, 9, 9)"; }, webtest::kPageLoadMs));
+    // No web root: "/s.css" is the connection root's.
+    hub->info.file_path = "/www/page.php";
+    preview->push_preview_content(editor_support::preview_bucket("/www/page.php", page));
+    ASSERT_TRUE(waitFor([&] { return text_of("c").is_string() && color("c") == "rgb(2, 2, 2)"; }, webtest::kPageLoadMs));
+    const int pushed = preview->contents_pushed();
 
-    // "Site" at one address, then at the edited one.
-    const std::string served = peer_.values.at("SITE_URL") + peer_.root.filename().string();
-    server_->site_url = served + "/";
-    FileViewerSceneDelegate::saved_service_edited(*server_);
-    preview->set_preview_mode(VornPreviewJSConnector::PreviewMode::site);
-    ASSERT_TRUE(waitFor([&] { return js("location.href") == served + "/site/pages/index.html"; }, webtest::kPageLoadMs))
-        << js("location.href");
-    server_->web_root = "/site";
-    server_->site_url = served + "/elsewhere/";
-    FileViewerSceneDelegate::saved_service_edited(*server_);
-    ASSERT_TRUE(waitFor([&] { return js("location.href") == served + "/elsewhere/pages/index.html"; },
-                        webtest::kPageLoadMs))
-        << js("location.href");
-    EXPECT_EQ(window->service->site_url, server_->site_url);
+    struct Step {
+        std::optional<std::string> web_root, site_url;
+        const char* out;         // the page's heading: "page 42" when the web server ran it
+        std::string href;        // where "Site" shows it ("" for "Live")
+        const char* c_color;     // "Live": its root-relative style sheet's colour
+        const char* title;
+        std::size_t bar_items;   // "Live" and "Site", or none
+    } const steps[] = {
+        {"/www", std::nullopt, "page ", "", "rgb(1, 1, 1)", "Live Preview", 0},
+        {"/www", served + "www/", "page 42", served + "www/page.php", nullptr, "Site Preview", 2},
+        {"/", served, "page 42", served + "www/page.php", nullptr, "Site Preview", 2},
+        {"/", std::nullopt, "page ", "", "rgb(2, 2, 2)", "Live Preview", 0},
+    };
+    for (const auto& step : steps) {
+        const std::string what = step.web_root.value_or("-") + " " + step.site_url.value_or("-");
+        edit(step.web_root, step.site_url);
+        EXPECT_EQ(window->service->web_root, step.web_root) << what;
+        EXPECT_EQ(window->service->site_url, step.site_url) << what;
+        ASSERT_TRUE(waitFor([&] {
+            if (text_of("out") != step.out) return false;
+            if (!step.href.empty()) return js("location.href") == step.href;
+            return js("location.protocol") == std::string(web::kSiteScheme) + ":" && color("c") == step.c_color;
+        }, webtest::kPageLoadMs)) << what << ": " << js("location.href + ' ' + document.documentElement.outerHTML");
+        EXPECT_EQ(screen->title(), step.title) << what;
+        EXPECT_TRUE(waitFor([&] { return items() == step.bar_items; }, 5000)) << what;
+    }
+    EXPECT_EQ(preview->contents_pushed(), pushed) << "the editor sent nothing anew";
+    EXPECT_TRUE(errors->errors.empty()) << errors->errors.front().text();
 }
 
 INSTANTIATE_TEST_SUITE_P(Php, PreviewSiteMode, ::testing::Values("pyftpd-php"));

@@ -354,9 +354,17 @@ TEST(ServerFileRecords, ContentRecordsFromDownloads) {
 
     auto none = build(std::nullopt, std::nullopt, "html", "/a");
     EXPECT_TRUE(EnumManager::is_error(*none.error, EnumManager::vorn_error_throws::no_data));
-    auto binary = build(std::string("\x89PNG\r\n\x1a\n\xff", 9), std::nullopt, "txt", "/a.png");
+    auto binary = build(std::string("\x89PNG\r\n\x1a\n\0\xff", 10), std::nullopt, "txt", "/a.png");
     EXPECT_FALSE(binary.record);
-    EXPECT_TRUE(EnumManager::is_error(*binary.error, EnumManager::vorn_error_throws::not_utf8_text));
+    EXPECT_TRUE(EnumManager::is_error(*binary.error, EnumManager::vorn_error_throws::not_text));
+    EXPECT_EQ(binary.error->message, "This file is not text.");
+    // Text in another encoding is read as such, with its format.
+    auto latin = build(std::string("caf\xe9\r\n"), std::nullopt, "txt", "/cafe.txt");
+    ASSERT_TRUE(latin.record);
+    EXPECT_EQ(latin.record->contents, "caf\u00e9\r\n");
+    EXPECT_EQ(latin.record->text_format.encoding, "windows-1252");
+    EXPECT_EQ(latin.record->text_format.lineEnding, textcodec::TextFormat::LineEnding::crlf);
+    EXPECT_TRUE(latin.record->lossless);
     auto passed = build(std::string("x"), VornError{"Provider", 5, "gone", "notFound"}, "txt", "/a");
     EXPECT_EQ(passed.error->domain, "Provider");
 }
@@ -501,6 +509,44 @@ TEST(JsonModels, AFileSessionKeepsTheServersVersionAsAnOptionalKey) {
         std::shared_ptr<VornACEFileSessionsDataModel> decoded;
         EXPECT_NO_THROW(decoded = VornACEFileSessionsDataModel::from_json(OrderedJson::parse(c.text))) << c.what;
         if (decoded) EXPECT_EQ(!decoded->server_version.empty(), c.known) << c.what;
+    }
+}
+
+// The file's encoding is an optional key: written when known, read back as it was; an older
+// build's record (none) and one naming an encoding this build cannot write read as none.
+TEST(JsonModels, AFileSessionKeepsItsTextFormatAsAnOptionalKey) {
+    const std::string base =
+        R"("session_id":"L2E=","file_path":"/a","mime_type":"text/plain","json":"{}","ace_language":"","undo_count":0,"opened":0)";
+    VornACEFileSessionsDataModel record;
+    EXPECT_FALSE(parsed(record).contains("text_format")) << "written when not known";
+    textcodec::TextFormat format;
+    format.encoding = "Shift_JIS";
+    format.lineEnding = textcodec::TextFormat::LineEnding::crlf;
+    format.declared = "sjis";
+    format.source = textcodec::TextFormat::Source::declaration;
+    record.text_format = format;
+    auto j = parsed(record);
+    EXPECT_EQ(j["text_format"].dump(),
+              R"({"encoding":"Shift_JIS","bom":false,"line_ending":"crlf","declared":"sjis","source":"declaration"})");
+    EXPECT_EQ(VornACEFileSessionsDataModel::from_json(j)->text_format, format);
+
+    struct Case {
+        const char* what;
+        std::string text;
+        std::optional<std::string> encoding;
+    };
+    const std::vector<Case> cases = {
+        {"none", "{" + base + "}", std::nullopt},
+        {"a label", "{" + base + R"(,"text_format":{"encoding":"latin1","bom":true}})", "windows-1252"},
+        {"an encoding unknown here", "{" + base + R"(,"text_format":{"encoding":"x-other"}})", std::nullopt},
+        {"no object", "{" + base + R"(,"text_format":"UTF-8"})", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        std::shared_ptr<VornACEFileSessionsDataModel> decoded;
+        EXPECT_NO_THROW(decoded = VornACEFileSessionsDataModel::from_json(OrderedJson::parse(c.text))) << c.what;
+        if (!decoded) continue;
+        EXPECT_EQ(decoded->text_format ? std::optional<std::string>(decoded->text_format->encoding) : std::nullopt, c.encoding)
+            << c.what;
     }
 }
 }  // namespace

@@ -106,6 +106,23 @@ TEST_F(Keeper, KeepsTheServerVersionTheTextWasEditedFromWhenKnown) {
     }
 }
 
+// The file's encoding is kept with the text when known (a restored Shift_JIS file is saved as
+// Shift_JIS); a kept file without it (an older build's) reads as not known.
+TEST_F(Keeper, KeepsTheTextFormatTheTextWasReadInWhenKnown) {
+    textcodec::TextFormat sjis;
+    sjis.encoding = "Shift_JIS";
+    sjis.lineEnding = textcodec::TextFormat::LineEnding::crlf;
+    for (const std::optional<textcodec::TextFormat>& f : {std::optional<textcodec::TextFormat>(sjis), std::optional<textcodec::TextFormat>()}) {
+        SCOPED_TRACE(f ? "known" : "not known");
+        VornKeptDocument d = document("text");
+        d.text_format = f;
+        ASSERT_FALSE(keepNow(d));
+        const auto kept = keeper_.kept_documents();
+        ASSERT_EQ(kept.size(), 1u);
+        EXPECT_EQ(kept[0].text_format, f);
+    }
+}
+
 TEST_F(Keeper, ANewerKeepReplacesTheFileWholeNeverInPlace) {
     ASSERT_FALSE(keepNow(document("first text")));
     // A reader holding the older copy open keeps reading it whole: the newer one is a new file

@@ -186,7 +186,9 @@ TEST(ExplorerNavigation, ParentFolderPreviewFlagAndRenamedPaths) {
 
     const std::pair<const char*, bool> previews[] = {{"/a/index.html", true}, {"/b.htm", true},
                                                      {"/INDEX.HTML", false}, {"/my page.html", true},
-                                                     {"/style.css", false},   {"/html", false}};
+                                                     {"/style.css", false},   {"/html", false},
+                                                     {"/www/page.php", true}, {"/t.phtml", true},
+                                                     {"/ssi.shtml", true},    {"/config.inc", false}};
     for (auto [path, flag] : previews) EXPECT_EQ(VornFileViewController::preview_supported_for_path(path), flag) << path;
 
     EXPECT_EQ(VornFileViewController::renamed_path("/a/b.txt", "c.txt"), "/a/c.txt");
