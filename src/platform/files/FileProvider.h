@@ -195,6 +195,11 @@ public:
 
     // Whether the connection the last operation used is encrypted (TLS); nothing until one was made.
     virtual std::optional<bool> connectionEncrypted() const { return std::nullopt; }
+    // The server's own path of the provider's root ("/"): the login folder as the server named it
+    // (FTP: PWD after the login; SFTP: the session's starting folder) with the URL's path, or the
+    // URL's path where it counts from the server's root ("%2F", and WebDAV's). Nothing until an
+    // operation has learnt it.
+    virtual std::optional<std::string> rootOnServer() const { return std::nullopt; }
 
     // Applies to operations started afterwards.
     virtual void setTimeouts(const Timeouts& timeouts) = 0;

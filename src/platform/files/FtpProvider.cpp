@@ -159,6 +159,12 @@ public:
 
     ProviderKind kind() const override { return ProviderKind::ftp; }
 
+    std::optional<std::string> rootOnServer() const override {
+        if (base_.fromServerRoot) return base_.path;
+        std::lock_guard lock(rootMutex_);
+        return root_;
+    }
+
     OperationHandle contentsOfDirectory(std::string folder, ListCompletion completion) override {
         return startValue<std::vector<FileObject>>(
             handingOver<std::vector<FileObject>>([this, folder](Session& s, Operation& op) -> Outcome<std::vector<FileObject>> {
@@ -1777,7 +1783,7 @@ private:
 
     std::atomic<int> mlsd_{unknown};
     std::atomic<bool> readyRefused_{false};  // a connection readied beside the work did not log in
-    std::mutex rootMutex_;
+    mutable std::mutex rootMutex_;
     std::optional<std::string> root_;
     std::mutex loggedMutex_;
     std::unordered_set<std::string> loggedLines_;  // unreadable listing lines already logged

@@ -337,6 +337,12 @@ public:
 
     ProviderKind kind() const override { return ProviderKind::sftp; }
 
+    std::optional<std::string> rootOnServer() const override {
+        if (base_.fromServerRoot) return base_.path;
+        std::lock_guard lock(rootMutex_);
+        return root_;
+    }
+
     // SSH is always encrypted: known once a connection was made.
     std::optional<bool> connectionEncrypted() const override {
         if (!connected_.load()) return std::nullopt;
@@ -1898,7 +1904,7 @@ private:
     std::string keyFolder_;  // ~/.ssh, where the configuration and the login keys are looked for
     std::atomic<bool> connected_{false};
     std::mutex trustMutex_;
-    std::mutex rootMutex_;
+    mutable std::mutex rootMutex_;
     std::optional<std::string> root_;
     std::mutex linksMutex_;
     // Whose turn it is to connect (see pickLink), and the link every worker shares once a login

@@ -59,6 +59,8 @@ public:
     ~WebDavProvider() override { endConnections(); }
 
     ProviderKind kind() const override { return ProviderKind::webDav; }
+    // The URL's path is the server's own.
+    std::optional<std::string> rootOnServer() const override { return base_.path; }
 
     OperationHandle contentsOfDirectory(std::string folder, ListCompletion completion) override {
         return startValue<std::vector<FileObject>>(

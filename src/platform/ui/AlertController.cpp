@@ -1,5 +1,6 @@
 #include "platform/ui/AlertController.h"
 
+#include <QAction>
 #include <QBoxLayout>
 #include <QClipboard>
 #include <QApplication>
@@ -9,12 +10,86 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QTimer>
+
+#include <algorithm>
 
 #include "platform/ui/Menu.h"
 
 namespace ui {
+
+namespace {
+
+// Where a word too wide for the sheet may break (shown, never copied).
+constexpr char16_t kBreak = 0x200B;
+// The side margins of the sheet's content.
+constexpr int kSideMargin = 20;
+
+// The first `count` UTF-16 units of `word`, or one fewer where that would split a pair.
+qsizetype headLength(const QString& word, qsizetype count) {
+    return count > 0 && word[count - 1].isHighSurrogate() ? count - 1 : count;
+}
+
+}  // namespace
+
+QString AlertController::shownText(const QString& message, const QFontMetrics& metrics, int width) {
+    // A line holds a little less than `width` by the sum of its characters' advances: kerning
+    // and shaping may make the laid-out line a bit wider.
+    const int budget = std::max(1, width - metrics.averageCharWidth());
+    QString out;
+    out.reserve(message.size());
+    for (qsizetype i = 0; i < message.size();) {
+        if (message[i].isSpace()) {
+            out += message[i++];
+            continue;
+        }
+        qsizetype end = i;
+        while (end < message.size() && !message[end].isSpace()) ++end;
+        QString word = message.mid(i, end - i);
+        i = end;
+        if (word.size() > kLongestWord) {
+            const qsizetype keep = kLongestWord / 2 - 1;
+            const qsizetype head = headLength(word, keep);
+            qsizetype tail = keep;
+            if (word[word.size() - tail].isLowSurrogate()) --tail;
+            word = word.left(head) + QChar(0x2026) + word.right(tail);
+        }
+        if (width <= 0 || metrics.horizontalAdvance(word) <= budget) {
+            out += word;
+            continue;
+        }
+        int line = 0;
+        for (qsizetype k = 0; k < word.size();) {
+            const qsizetype length = word[k].isHighSurrogate() && k + 1 < word.size() ? 2 : 1;
+            const QString piece = word.mid(k, length);
+            const int advance = metrics.horizontalAdvance(piece);
+            if (line > 0 && line + advance > budget) {
+                out += QChar(kBreak);
+                line = 0;
+            }
+            out += piece;
+            line += advance;
+            k += length;
+        }
+    }
+    return out;
+}
+
+int AlertController::textWidth() const {
+    int sheet = kMaxWidth;
+    const QWidget* view = viewIfLoaded();
+    const QScreen* screen = view ? view->screen() : QGuiApplication::primaryScreen();
+    if (screen) sheet = std::min(sheet, screen->availableGeometry().width() - 2 * kSideMargin);
+    return std::max(160, sheet) - 2 * kSideMargin;
+}
+
+void AlertController::showMessage() {
+    if (!messageLabel_) return;
+    messageLabel_->setText(shownText(message_, messageLabel_->fontMetrics(), textWidth()));
+    messageLabel_->setVisible(!message_.isEmpty());
+}
 
 std::shared_ptr<AlertAction> AlertAction::make(const QString& title, AlertActionStyle style, Handler handler) {
     return std::shared_ptr<AlertAction>(new AlertAction(title, style, std::move(handler)));
@@ -50,10 +125,7 @@ void AlertController::setAlertTitle(const QString& title) {
 void AlertController::setMessage(const QString& message) {
     message_ = message;
     name_text_fields();
-    if (messageLabel_) {
-        messageLabel_->setText(message);
-        messageLabel_->setVisible(!message.isEmpty());
-    }
+    showMessage();
 }
 
 void AlertController::addAction(const std::shared_ptr<AlertAction>& action) {
@@ -104,7 +176,7 @@ void AlertController::loadView() {
     root->setObjectName(QStringLiteral("alert_view"));
     root->setMinimumWidth(300);
     auto* layout = new QVBoxLayout(root);
-    layout->setContentsMargins(20, 18, 20, 16);
+    layout->setContentsMargins(kSideMargin, 18, kSideMargin, 16);
     layout->setSpacing(10);
 
     titleLabel_ = new QLabel(alertTitle_, root);
@@ -115,19 +187,34 @@ void AlertController::loadView() {
     titleLabel_->setFont(bold);
     titleLabel_->setAlignment(Qt::AlignCenter);
     titleLabel_->setWordWrap(true);
+    // Titles and messages carry names from servers and links: shown as text, never as markup.
+    titleLabel_->setTextFormat(Qt::PlainText);
     titleLabel_->setVisible(!alertTitle_.isEmpty());
     layout->addWidget(titleLabel_);
 
-    messageLabel_ = new QLabel(message_, root);
+    messageLabel_ = new QLabel(root);
     messageLabel_->setObjectName(QStringLiteral("alert_message"));
     messageLabel_->setAlignment(Qt::AlignCenter);
     messageLabel_->setWordWrap(true);
+    messageLabel_->setTextFormat(Qt::PlainText);
     messageLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     // Selectable with the pointer only: the label would take the focus on a click and so be read
     // as a control that takes it, one that Tab never reaches. The alert is read by its title and
     // message all the same, and Ctrl+C on its controls copies what is selected (copyMessage).
     messageLabel_->setFocusPolicy(Qt::NoFocus);
-    messageLabel_->setVisible(!message_.isEmpty());
+    // The label's own menu would copy its selection as laid out (paragraph separators, and the
+    // breaks shown in a long word): its Copy is the alert's, as Ctrl+C is.
+    messageLabel_->setContextMenuPolicy(Qt::ActionsContextMenu);
+    auto* copyItem = new QAction(QStringLiteral("Copy"), messageLabel_);
+    copyItem->setObjectName(QStringLiteral("alert_message_copy"));
+    QObject::connect(copyItem, &QAction::triggered, this, [this] { copyMessage(); });
+    auto* selectAllItem = new QAction(QStringLiteral("Select All"), messageLabel_);
+    selectAllItem->setObjectName(QStringLiteral("alert_message_select_all"));
+    QObject::connect(selectAllItem, &QAction::triggered, this, [this] {
+        if (messageLabel_) messageLabel_->setSelection(0, static_cast<int>(messageLabel_->text().size()));
+    });
+    messageLabel_->addActions({copyItem, selectAllItem});
+    showMessage();
     layout->addWidget(messageLabel_);
 
     fieldBox_ = new QWidget(root);
@@ -151,7 +238,10 @@ void AlertController::loadView() {
     pendingFields_.clear();
     for (const auto& configure : pending) addTextField(configure);
     rebuildButtonRow();
-    setPreferredContentSize(QSize(std::max(340, root->sizeHint().width()), root->sizeHint().height()));
+    // As wide as the content asks, within the sheet's bound, and as tall as that width needs.
+    const int width = std::clamp(root->sizeHint().width(), 340, std::max(340, textWidth() + 2 * kSideMargin));
+    const int height = root->hasHeightForWidth() ? root->heightForWidth(width) : root->sizeHint().height();
+    setPreferredContentSize(QSize(width, height));
 }
 
 void AlertController::rebuildButtonRow() {
@@ -222,7 +312,16 @@ void AlertController::copyMessage() {
     // A text field with the focus copies its own selection (it takes the key before this).
     if (auto* field = qobject_cast<QLineEdit*>(QApplication::focusWidget()); field && fields_.contains(field) && !selected)
         return;
-    QGuiApplication::clipboard()->setText(selected ? messageLabel_->selectedText() : message_);
+    if (!selected) {
+        QGuiApplication::clipboard()->setText(message_);
+        return;
+    }
+    // A selection reads line breaks as paragraph separators, and holds the shown break
+    // opportunities of long words: the copy has plain line breaks and neither.
+    QString text = messageLabel_->selectedText();
+    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n')).replace(QChar::LineSeparator, QLatin1Char('\n'));
+    text.remove(QChar(kBreak));
+    QGuiApplication::clipboard()->setText(text);
 }
 
 bool AlertController::eventFilter(QObject* watched, QEvent* event) {

@@ -7,7 +7,12 @@
 // unchosen (its window closed) runs that same action, so the handler of a shown alert always
 // runs when there is an obvious one. The message can be selected with the pointer; Ctrl+C copies
 // the selection, or the whole message when nothing of it is selected (and no text field has the
-// focus), so a command it names is copied, not retyped.
+// focus), so a command it names is copied, not retyped; its line breaks are copied as line breaks.
+//
+// The sheet is at most kMaxWidth wide (less on a narrower screen): a word of the message too wide
+// for it (a long link or path) is broken across lines where it has to be, and one of more than
+// kLongestWord characters shows only its start and end around a "…"; the copy is the message as
+// given, whole.
 #include <QList>
 #include <QPointer>
 #include <QString>
@@ -17,6 +22,7 @@
 
 #include "platform/ui/ViewController.h"
 
+class QFontMetrics;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -64,6 +70,13 @@ public:
     QString sheetTitle() const override { return title().isEmpty() ? alertTitle_ : title(); }
     QString message() const { return message_; }
     void setMessage(const QString& message);
+    // The widest the sheet gets, and the longest word of the message that is shown whole.
+    static constexpr int kMaxWidth = 560;
+    static constexpr int kLongestWord = 600;
+    // The message as the sheet shows it, for text `width` pixels wide in `metrics`' font: each word
+    // wider than that gets a break opportunity (U+200B) where a line is full, and each word over
+    // kLongestWord characters keeps its first and last kLongestWord / 2 - 1 characters around "…".
+    static QString shownText(const QString& message, const QFontMetrics& metrics, int width);
     AlertControllerStyle preferredStyle() const { return style_; }
 
     void addAction(const std::shared_ptr<AlertAction>& action);
@@ -99,6 +112,9 @@ private:
     std::shared_ptr<AlertAction> fallbackAction() const;
     // Ctrl+C in the alert: the message (or its selection) goes to the clipboard.
     void copyMessage();
+    // The message into its label, as shownText makes it for the sheet's width.
+    void showMessage();
+    int textWidth() const;
     void addButton(const std::shared_ptr<AlertAction>& action);
     void rebuildButtonRow();
 

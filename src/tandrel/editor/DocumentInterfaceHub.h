@@ -31,6 +31,9 @@ public:
     virtual void open_file_content(std::shared_ptr<VornServerFileContentModel> content) = 0;
     // Marks the window as holding changes that are not saved (the desktop's modified mark).
     virtual void show_unsaved_changes(bool changed) { (void)changed; }
+    // While the window's file is on its way (a big file takes a while), the empty state names
+    // it as loading; an empty name brings back the invitation to open a document.
+    virtual void show_file_loading(const std::string& file_name) { (void)file_name; }
     // Shows the document's encoding and line endings (current_editor_info's text_format) in the bar.
     virtual void show_text_format() {}
 };

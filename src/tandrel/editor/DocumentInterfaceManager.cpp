@@ -132,6 +132,18 @@ void DocumentInterfaceManager::setup_document_controllers() {
     } else {
         ext_editor_vc.reset();
     }
+    // The page and the file take a while (a big file longer): meanwhile the window says so.
+    show_file_loading(true);
+}
+
+void DocumentInterfaceManager::show_file_loading(bool loading) {
+    std::string name;
+    if (loading) {
+        if (auto path = current_file_path()) name = file_display_name(*path);
+    }
+    for (EditorWebViewController* screen : {ext_editor_vc.get(), ext_compact_editor_vc.get()}) {
+        if (screen) screen->show_file_loading(name);
+    }
 }
 
 std::shared_ptr<VORNSplitViewController> DocumentInterfaceManager::build_split_view(bool has_preview_support,
@@ -281,6 +293,7 @@ void DocumentInterfaceManager::file_loaded(std::shared_ptr<VornServerFileContent
         error.reset();
     }
     if (error || !content) {
+        show_file_loading(false);
         const VornError shown = error ? *error : VornError(Err(Err::no_data));
         // A window that never showed its file has nothing to offer: it goes now, and the error
         // is told where the file was opened (a window that holds the file already stays).

@@ -95,6 +95,9 @@ public:
                      std::shared_ptr<VornEditorJSConnector> connector);
     // Closes this document window when no file ever reached its page; true when it asked to.
     bool close_window_without_file();
+    // The editor screens' empty state names the window's file as loading (loading false: it
+    // invites to open a document again, after a read that failed).
+    void show_file_loading(bool loading);
     void apply_editor_preferences() override;
     // Asks the visible page to send its content to the preview.
     void request_preview_content();

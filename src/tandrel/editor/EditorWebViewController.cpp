@@ -718,12 +718,26 @@ void EditorWebViewController::show_empty_state() {
     add_symbol("doc.fill", 0.4);
     add_symbol("slash.circle", 1.0);
 
-    empty_label = new QLabel(QString::fromUtf8(kEmptyStateText), empty_view);
+    empty_label = new QLabel(empty_state_text(loading_file_name_), empty_view);
+    // A file's name is shown as it is, whatever characters the server allows in it.
+    empty_label->setTextFormat(Qt::PlainText);
     empty_label->setWordWrap(true);
     empty_label->setAlignment(Qt::AlignCenter);
     util_align_center_x_anchorWithPixel(empty_label, 0.0);
     util_align_center_y_anchorWithPixel(empty_label, 30.0);
     empty_label->show();
+}
+
+QString EditorWebViewController::empty_state_text(const std::string& loading_file_name) {
+    if (loading_file_name.empty()) return QString::fromUtf8(kEmptyStateText);
+    return QStringLiteral("Loading %1\nfrom the server...").arg(QString::fromStdString(loading_file_name));
+}
+
+void EditorWebViewController::show_file_loading(const std::string& file_name) {
+    loading_file_name_ = file_name;
+    if (!empty_label) return;  // the empty state takes the name when it is built
+    empty_label->setText(empty_state_text(file_name));
+    ui::setNeedsLayout(empty_view);  // centred again at its new size
 }
 
 void EditorWebViewController::fade_in_empty_view() {

@@ -171,6 +171,9 @@ public:
     void fade_out_empty_view();
     static constexpr const char* kEmptyStateText = "Please open a document from\nthe server to begin editing";
     QPointer<QLabel> empty_label;
+    // The empty state's text while the window's file loads, or the invitation when no name.
+    void show_file_loading(const std::string& file_name) override;
+    static QString empty_state_text(const std::string& loading_file_name);
 
     // The delay before a file opens in the page.
     static constexpr int kOpenFileDelayMs = 250;
@@ -189,6 +192,8 @@ protected:
 
 private:
     DocumentInterfaceManager* manager() const;
+    // The file the empty state names as loading (none: the invitation).
+    std::string loading_file_name_;
     // The path the window's title was last made from (none before the first file).
     std::optional<std::string> title_path_;
     // The first file a desktop document window shows takes the keyboard focus into its text (a

@@ -69,9 +69,12 @@ void VornFileViewerSceneDelegateProtocol::reload_visible_sections_on_main() {}
 
 bool VornFileViewerSceneDelegateProtocol::apply_saved_settings(const VornSingleServiceDataModel& saved) {
     if (!service || service->id != saved.id) return false;
-    if (service->web_root == saved.web_root && service->site_url == saved.site_url) return false;
+    const bool named = service->nickname != saved.nickname;
+    const bool site = service->web_root != saved.web_root || service->site_url != saved.site_url;
+    if (!named && !site) return false;
+    service->nickname = saved.nickname;
     service->web_root = saved.web_root;
     service->site_url = saved.site_url;
-    emit serviceSettingsChanged();
+    if (site) emit serviceSettingsChanged();
     return true;
 }

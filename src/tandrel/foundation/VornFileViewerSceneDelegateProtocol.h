@@ -93,10 +93,11 @@ public:
     virtual void reload_visible_sections_on_main();
 
     // The saved server was edited: when it is the connected one, what takes effect without a new
-    // connection (its "Web root" and "Site URL") is taken into the window's record now, and
-    // serviceSettingsChanged says so. The connection itself keeps the address, user, port and
-    // type it was made with until the window connects again. Returns whether anything changed.
-    bool apply_saved_settings(const VornSingleServiceDataModel& saved);
+    // connection (its nickname, "Web root" and "Site URL") is taken into the window's record now,
+    // and serviceSettingsChanged says when the web root or Site URL changed. The connection itself
+    // keeps the address, user, port and type it was made with until the window connects again.
+    // Returns whether anything changed.
+    virtual bool apply_saved_settings(const VornSingleServiceDataModel& saved);
 
 signals:
     // A file or folder of the connected server was renamed (moved from `from` to `to`) or

@@ -17,6 +17,31 @@ void log_unexpected(const char* what, const keychain::Failure& failure) {
     AMZLogger::shared().log_error(std::string("keychain ") + what + " " + failure.text());
 }
 
+using StoreCall = void (*)(const std::string& service, const std::string& account, const std::string& secret,
+                           keychain::Completion completion);
+
+// Stores the password with `call` (an add or a write); then, on success, the form's end of
+// waiting, the continuation and the list's change notice; on failure only `failure`.
+void store_then_steps(StoreCall call, const std::string& password, const std::string& service,
+                      const std::string& account, VornKeyChainFormSteps form,
+                      VornKeyChainUtilityClass::AddContinuation continuation,
+                      VornKeyChainUtilityClass::FailureHandler failure) {
+    // The keyring keeps no comment of ours (the backend has no such attribute); the text is made
+    // for callers that show it.
+    call(service, account, password,
+         [form = std::move(form), continuation = std::move(continuation),
+          failure = std::move(failure)](std::optional<keychain::Failure> error) {
+             if (error) {
+                 log_unexpected("store", *error);
+                 if (failure) failure(VornError(VornKeyChainUtilityClass::keychain_error(*error)));
+                 return;
+             }
+             if (form.end_authenticating_on_main) form.end_authenticating_on_main();
+             if (continuation) continuation(form);
+             if (form.service_list_changed) form.service_list_changed();
+         });
+}
+
 }  // namespace
 
 std::string VornKeyChainUtilityClass::keychain_account(const std::string& url, const std::string& username) {
@@ -57,31 +82,18 @@ void VornKeyChainUtilityClass::keychain_read_password(const std::string& service
 void VornKeyChainUtilityClass::keychain_add_password(const std::string& password, const std::string& service,
                                                      const std::string& account, VornKeyChainFormSteps form,
                                                      AddContinuation continuation, FailureHandler failure) {
-    // The keyring keeps no comment of ours (the backend has no such attribute); the text is made
-    // for callers that show it.
-    keychain::addPassword(
-        service, account, password,
-        [form = std::move(form), continuation = std::move(continuation),
-         failure = std::move(failure)](std::optional<keychain::Failure> error) {
-            if (error) {
-                log_unexpected("add", *error);
-                if (failure) failure(VornError(keychain_error(*error)));
-                return;
-            }
-            if (form.end_authenticating_on_main) form.end_authenticating_on_main();
-            if (continuation) continuation(form);
-            if (form.service_list_changed) form.service_list_changed();
-        });
+    store_then_steps(keychain::addPassword, password, service, account, std::move(form), std::move(continuation),
+                     std::move(failure));
 }
 
 void VornKeyChainUtilityClass::keychain_add_password_for_edit(const std::string& password, const std::string& service,
                                                               const std::string& account, VornKeyChainFormSteps form,
                                                               FailureHandler failure) {
-    keychain_add_password(password, service, account, std::move(form),
-                          [](const VornKeyChainFormSteps& f) {
-                              if (f.update_editing_service) f.update_editing_service();
-                          },
-                          std::move(failure));
+    store_then_steps(keychain::writePassword, password, service, account, std::move(form),
+                     [](const VornKeyChainFormSteps& f) {
+                         if (f.update_editing_service) f.update_editing_service();
+                     },
+                     std::move(failure));
 }
 
 void VornKeyChainUtilityClass::keychain_add_password_for_new(const std::string& password, const std::string& service,

@@ -56,11 +56,14 @@ public:
     static void keychain_add_password(const std::string& password, const std::string& service,
                                       const std::string& account, VornKeyChainFormSteps form,
                                       AddContinuation continuation, FailureHandler failure);
-    // The same with the continuation fixed to the form's update_editing_service ...
+    // For an edited server: the same steps with the continuation fixed to the form's
+    // update_editing_service, the password stored replacing the one the keyring keeps for the
+    // account (the server's own, or one an earlier server of the same login left), so an edit
+    // never meets duplicateItem.
     static void keychain_add_password_for_edit(const std::string& password, const std::string& service,
                                                const std::string& account, VornKeyChainFormSteps form,
                                                FailureHandler failure);
-    // ... or to its add_new_service.
+    // For a new server: keychain_add_password with the continuation fixed to add_new_service.
     static void keychain_add_password_for_new(const std::string& password, const std::string& service,
                                               const std::string& account, VornKeyChainFormSteps form,
                                               FailureHandler failure);

@@ -185,6 +185,8 @@ public:
     // same server whose listing shows the file's folder shows the file with that size
     // (VornFileViewController::file_written), without listing the folder again.
     void remote_file_written(const std::string& path, int64_t size);
+    // As the base's, and the window's title and header show an edited nickname at once.
+    bool apply_saved_settings(const VornSingleServiceDataModel& saved) override;
     // Observers of the reloads above (tests, and screens that follow the window's changes).
     std::function<void(bool show_spinner)> explorer_reload_hook;
 

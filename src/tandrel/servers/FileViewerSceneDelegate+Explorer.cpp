@@ -144,6 +144,15 @@ void FileViewerSceneDelegate::item_removed_on_server(const std::string& service_
     }
 }
 
+bool FileViewerSceneDelegate::apply_saved_settings(const VornSingleServiceDataModel& saved) {
+    if (!VornFileViewerSceneDelegateProtocol::apply_saved_settings(saved)) return false;
+    if (my_session_info->connected && fileView_controller) {
+        fileView_controller->update_window_title_on_main(service);
+        if (QuickConnectView* header = fileView_controller->quickConnectView) header->show_service_name(*service);
+    }
+    return true;
+}
+
 void FileViewerSceneDelegate::remote_file_written(const std::string& path, int64_t size) {
     if (!service) return;
     for (const auto& window : windows_of_server(service->id)) {

@@ -81,9 +81,10 @@ ManageServicesViewController::~ManageServicesViewController() {
 
 std::string ManageServicesViewController::connectedServicesSummary(size_t count) {
     std::string phrase;
-    if (count == 0) phrase = "no connected services";
-    else if (count == 1) phrase = "1 connected service";
-    else phrase = std::to_string(count) + " connected services";
+    // The list counts the servers saved, connected or not.
+    if (count == 0) phrase = "no saved services";
+    else if (count == 1) phrase = "1 saved service";
+    else phrase = std::to_string(count) + " saved services";
     return "You currently have " + phrase + ".";
 }
 

@@ -47,7 +47,7 @@ public:
     QPointer<QPushButton> close_btn;
     QPointer<QPushButton> new_btn;
 
-    // "You currently have no connected services." and so on.
+    // "You currently have no saved services." and so on: the count of saved servers.
     static std::string connectedServicesSummary(size_t count);
 
     // ---- actions -------------------------------------------------------------------------------

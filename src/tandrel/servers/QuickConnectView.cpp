@@ -250,8 +250,7 @@ void QuickConnectView::show_connected_service(const std::string& service_id) {
     if (auto* window = qobject_cast<FileViewerSceneDelegate*>(file_delegatex.data())) {
         if (window->fileView_controller) window->fileView_controller->hide_welcome_splash_view();
     }
-    serverConnectionStatus_Lbl->setText(found->nickname.empty() ? QStringLiteral("CONNECTED")
-                                                                : QString::fromStdString(found->nickname));
+    show_service_name(*found);
     serverConnectionName_Lbl->setText(QString::fromStdString(found->url));
     std::optional<bool> encrypted;
     if (auto* window = qobject_cast<FileViewerSceneDelegate*>(file_delegatex.data())) {
@@ -262,6 +261,11 @@ void QuickConnectView::show_connected_service(const std::string& service_id) {
     connection_status_circle->setStyleSheet(
         QStringLiteral("background: %1; border-radius: 5px;").arg(XCol::teal().resolved().name()));
     reveal_header();
+}
+
+void QuickConnectView::show_service_name(const VornSingleServiceDataModel& server) {
+    serverConnectionStatus_Lbl->setText(server.nickname.empty() ? QStringLiteral("CONNECTED")
+                                                                : QString::fromStdString(server.nickname));
 }
 
 void QuickConnectView::show_encryption(std::optional<bool> encrypted) {

@@ -14,6 +14,7 @@
 
 #include "tandrel/foundation/VornError.h"
 #include "tandrel/foundation/VornErrorProtocol.h"
+#include "tandrel/foundation/VornServicesDataModel.h"
 #include "tandrel/foundation/VornFileViewerSceneDelegateProtocol.h"
 
 class QLabel;
@@ -78,6 +79,8 @@ public:
     // Shows the saved server with that id as connected (nothing when it is not saved) and hides
     // the explorer's welcome splash.
     void show_connected_service(const std::string& service_id) override;
+    // The header's name line: the server's nickname, or "CONNECTED" when it has none.
+    void show_service_name(const VornSingleServiceDataModel& server);
     // Later on the main queue: fades the header's contents out (the texts stay).
     void clear_header_on_main() override;
     void clear_header();

@@ -141,6 +141,11 @@ bool ServerFormModel::site_url_acceptable(const std::string& text) {
 
 // ---- checking the form ---------------------------------------------------------------------
 
+std::string ServerFormModel::missing_information_message(const std::string& missing_field) {
+    if (missing_field.empty()) return kMissingInformationMessage;
+    return missing_field + " " + kMissingInformationMessage;
+}
+
 ServerFormModel::Checked ServerFormModel::check(const Fields& fields) {
     Checked out;
     if (!port_text_acceptable(fields.port)) {
@@ -153,8 +158,9 @@ ServerFormModel::Checked ServerFormModel::check(const Fields& fields) {
     info.nickname = fields.nickname;
     info.port = port_value(fields.port);
     info.require_encryption = fields.require_encryption && require_encryption_applies(fields.type_segment);
-    if ((info.password.empty() && !password_optional(fields.type_segment)) || fields.server_url.empty()) {
+    if (fields.server_url.empty() || (info.password.empty() && !password_optional(fields.type_segment))) {
         out.problem = Problem::missing_information;
+        out.missing_field = fields.server_url.empty() ? "The Service URL field is empty." : "The Password field is empty.";
         return out;
     }
     // The address is stored, its password filed and the server connected as the app reads it:
@@ -167,6 +173,7 @@ ServerFormModel::Checked ServerFormModel::check(const Fields& fields) {
         out.problem = problem == server_address::Problem::empty || problem == server_address::Problem::not_a_url
                           ? Problem::missing_information
                           : Problem::invalid_address;
+        if (out.problem == Problem::missing_information) out.missing_field = "The Service URL field holds no server address.";
         out.address_error = address.error();
         return out;
     }
@@ -231,11 +238,24 @@ std::string ServerFormModel::unused_service_id(const std::string& wanted) {
 
 // ---- the keychain --------------------------------------------------------------------------
 
+void ServerFormModel::saved_password(const std::string& url, const std::string& username,
+                                     std::function<void(Expected<std::optional<std::string>> password)> completion) {
+    VornKeyChainUtilityClass::keychain_read_password(
+        url, service_id_for(url, username), [completion = std::move(completion)](Expected<std::string> read) {
+            if (!completion) return;
+            if (read) return completion(std::optional<std::string>(std::move(*read)));
+            if (read.error().is("KeychainError", EnumManager::KeychainError::itemNotFound))
+                return completion(std::optional<std::string>());
+            completion(read.error());
+        });
+}
+
 void ServerFormModel::store_password(const ServiceInfo& info, bool edit_mode, VornKeyChainFormSteps steps,
                                      VornKeyChainUtilityClass::FailureHandler failure) {
-    if (info.password.empty()) {
-        // An SFTP server saved without a password: nothing goes into the keyring (a password kept
-        // there for this login stays), and the form goes on as after a stored password.
+    if (info.password.empty() || (edit_mode && info.password_kept)) {
+        // An SFTP server saved without a password, or an edit that keeps the saved one: nothing
+        // goes into the keyring (a password kept there for this login stays), and the form goes
+        // on as after a stored password.
         dispatch::mainQueue().async([steps = std::move(steps), edit_mode] {
             if (steps.end_authenticating_on_main) steps.end_authenticating_on_main();
             if (edit_mode && steps.update_editing_service) steps.update_editing_service();

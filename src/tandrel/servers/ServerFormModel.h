@@ -41,6 +41,9 @@ public:
         std::string server_url;  // with the port written in when the URL names none
         std::string username;
         std::string password;  // the password's UTF-8 bytes
+        // The password is the one the keyring holds for this server's login already (the edit
+        // form's field was left blank and the address and user name stayed): nothing to write.
+        bool password_kept = false;
         int64_t port = 0;
         bool require_encryption = false;  // FTP only: never log in without TLS
         // The preview's site: the record's optional fields, unset when the field was left blank.
@@ -54,7 +57,23 @@ public:
         std::optional<ServiceInfo> info;  // set when the form is usable
         std::optional<Problem> problem;   // set otherwise
         std::optional<VornError> address_error;  // what is wrong with the typed address (invalid_address)
+        // missing_information: which field, in a sentence ("The Password field is empty.").
+        std::string missing_field;
     };
+
+    // The alert for a required field left empty or unusable: its title, and its message, which
+    // names the field first when one is known.
+    static constexpr const char* kMissingInformationTitle = "Missing Information...";
+    static constexpr const char* kMissingInformationMessage =
+        "Please check you have supplied the required information, and try again";
+    static std::string missing_information_message(const std::string& missing_field);
+    // The password field of a server whose password the keyring keeps (edit form): left blank,
+    // it keeps that password.
+    static constexpr const char* kSavedPasswordHint = "Saved in the desktop keyring: leave blank to keep it";
+    // The add form's question when the keyring has a password for the login already.
+    static constexpr const char* kDuplicateTitle = "Duplicate Found...";
+    static constexpr const char* kDuplicateMessage =
+        "Duplicate found: Your desktop keyring already has that account saved. Would you like us to update it?";
 
     // ---- values ---------------------------------------------------------------------------------
     // A server's id as the form makes it (and its keychain account): Base64 of the UTF-8 bytes
@@ -99,7 +118,7 @@ public:
 
     // ---- checking the form ----------------------------------------------------------------------
     // The port first (invalid_port), then the required fields: a URL and, but for SFTP, a
-    // password (missing_information), then the URL as server_address::from_typed reads it for the
+    // password (missing_information, naming the field), then the URL as server_address::from_typed reads it for the
     // selected type, then the Site URL (invalid_address, with the message that says what is wrong). An accepted
     // form's URL is that address, with the port when it named none.
     static Checked check(const Fields& fields);
@@ -119,9 +138,16 @@ public:
     static std::string unused_service_id(const std::string& wanted);
 
     // ---- the keychain ---------------------------------------------------------------------------
+    // The password the keyring keeps for a login, nothing when it keeps none (itemNotFound), or
+    // the keyring's error; on the main queue, once.
+    static void saved_password(const std::string& url, const std::string& username,
+                               std::function<void(Expected<std::optional<std::string>> password)> completion);
     // Stores the password of the accepted values under the server's URL and account; on success
-    // the form's steps run (VornKeyChainUtilityClass::keychain_add_password_for_edit or
-    // _for_new), on failure (duplicateItem when one is stored already) only `failure`.
+    // the form's steps run, on failure only `failure`. A new server's password is added
+    // (keychain_add_password_for_new: duplicateItem when the keyring has one for the login); an
+    // edited server's replaces what the keyring holds for its login (keychain_add_password_for_edit).
+    // Nothing is written (the steps run as after a write) for an empty password (an SFTP server
+    // without one) or a kept one (`password_kept`).
     static void store_password(const ServiceInfo& info, bool edit_mode, VornKeyChainFormSteps steps,
                                VornKeyChainUtilityClass::FailureHandler failure);
     // Replaces the stored password, then the form's save_updated_service step.

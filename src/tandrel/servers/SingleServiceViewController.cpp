@@ -196,6 +196,7 @@ void SingleServiceViewController::buildServiceForm() {
     setup_type_segments();
     setup_form_rows();
     setup_encryption_box();
+    setup_edit_note();
     setup_buttons();
     set_form_defaults();
     setup_spinner();
@@ -231,8 +232,18 @@ int SingleServiceViewController::form_content_height() const {
     const int buttons = std::max(apply_btn->minimumHeight(), apply_btn->sizeHint().height());
     // The encryption box takes a 50 between the port and the site's rows, as between the last row
     // and the buttons.
-    return 10 + title + 20 + segments + 20 + rows * kRowHeight + (rows - 2) * kRowGap + 50 + 50 + buttons + 20 +
-           keyboard_inset_;
+    // Edit mode's note stands between the last row and the buttons (10 above it, 20 below).
+    const int above_buttons = edit_note_lbl ? 10 + edit_note_height() + 20 : 50;
+    return 10 + title + 20 + segments + 20 + rows * kRowHeight + (rows - 2) * kRowGap + 50 + above_buttons + buttons +
+           20 + keyboard_inset_;
+}
+
+int SingleServiceViewController::edit_note_height() const {
+    if (!edit_note_lbl) return 0;
+    // The note's width: the scroll view's, less the rows' margins (the sheet's width before the
+    // view has one).
+    const int view_width = scrollview ? scrollview->viewport()->width() : 0;
+    return edit_note_lbl->heightForWidth(view_width > 100 ? view_width - 40 : 320);
 }
 
 void SingleServiceViewController::setup_title_label() {
@@ -340,9 +351,27 @@ void SingleServiceViewController::setup_encryption_box() {
                                                     50 - kEncryptionBoxHeight - 4);
 }
 
+void SingleServiceViewController::setup_edit_note() {
+    if (!is_editing_a_service) return;
+    auto last_row = element_ui_dict.find(ui_elements_all_cases().back());
+    if (last_row == element_ui_dict.end()) return;
+    edit_note_lbl = new QLabel(QString::fromLatin1(kEditNote));
+    edit_note_lbl->setObjectName(QStringLiteral("edit_note"));
+    edit_note_lbl->setWordWrap(true);
+    edit_note_lbl->setFont(servers_ui::text_style_font(TextStyle::caption1));
+    servers_ui::bind_text_color(edit_note_lbl, XCol::foreground());
+    edit_note_lbl->setParent(contentViexw);
+    util_align_left_anchorWithPixel(edit_note_lbl, 20, true);
+    util_align_right_anchorWithPixel(edit_note_lbl, 20, true);
+    util_align_top_anchor_to_bottom_of_viewWithView(edit_note_lbl, last_row->second, 10);
+}
+
 void SingleServiceViewController::setup_buttons() {
     auto last_row = element_ui_dict.find(ui_elements_all_cases().back());
     QWidget* above = last_row != element_ui_dict.end() ? last_row->second : view();
+    // 50 below the last row, or 20 below edit mode's note under it.
+    const int gap = edit_note_lbl ? 20 : 50;
+    if (edit_note_lbl) above = edit_note_lbl;
 
     apply_btn->setText(QStringLiteral("Apply"));
     servers_ui::apply_button_configuration(apply_btn, servers_ui::ButtonConfiguration::filled());
@@ -351,7 +380,7 @@ void SingleServiceViewController::setup_buttons() {
     apply_btn->setParent(contentViexw);
     util_align_bottom_anchorWithPixel(apply_btn, 20, true);
     util_align_right_anchorWithPixel(apply_btn, 20, true);
-    util_align_top_anchor_to_bottom_of_viewWithView(apply_btn, above, 50);
+    util_align_top_anchor_to_bottom_of_viewWithView(apply_btn, above, gap);
 
     cancel_btn->setText(QStringLiteral("Cancel"));
     servers_ui::apply_button_configuration(cancel_btn, servers_ui::ButtonConfiguration::gray());
@@ -359,7 +388,7 @@ void SingleServiceViewController::setup_buttons() {
     cancel_btn->setParent(contentViexw);
     util_align_bottom_anchorWithPixel(cancel_btn, 20, true);
     util_align_right_anchor_to_left_of_viewWithView(cancel_btn, apply_btn, 10);
-    util_align_top_anchor_to_bottom_of_viewWithView(cancel_btn, above, 50);
+    util_align_top_anchor_to_bottom_of_viewWithView(cancel_btn, above, gap);
 
     if (!is_editing_a_service) return;
     delete_btn->setText(QStringLiteral("Delete"));
@@ -371,7 +400,7 @@ void SingleServiceViewController::setup_buttons() {
     delete_btn->setParent(contentViexw);
     util_align_bottom_anchorWithPixel(delete_btn, 20, true);
     util_align_left_anchorWithPixel(delete_btn, 10, true);
-    util_align_top_anchor_to_bottom_of_viewWithView(delete_btn, above, 50);
+    util_align_top_anchor_to_bottom_of_viewWithView(delete_btn, above, gap);
 }
 
 void SingleServiceViewController::set_form_defaults() {
@@ -461,7 +490,9 @@ void SingleServiceViewController::fillServiceForm() {
     element_ui_tf_dict[ui_elements::nickname]->setText(q(record->nickname));
     element_ui_tf_dict[ui_elements::server_url]->setText(q(record->url));
     element_ui_tf_dict[ui_elements::username]->setText(q(record->username));
+    // Never filled: left blank, the saved password stays (its hint says so once the keyring told).
     element_ui_tf_dict[ui_elements::password]->setText(QString());
+    look_up_saved_password();
 
     for (int index = 0; index < static_cast<int>(connection_choices().size()); ++index) {
         if (ServerFormModel::connection_type_for_segment(index) != record->connection_type) continue;
@@ -514,12 +545,29 @@ void SingleServiceViewController::show_choice_placeholder(int index) {
         port->setPlaceholderText(QString::number(ServerFormModel::form_default_port(index)));
         port->setAccessibleDescription(port->placeholderText());
     }
-    if (QLineEdit* password = element_ui_tf_dict[ui_elements::password]) {
-        password->setPlaceholderText(ServerFormModel::password_optional(index)
-                                         ? QString::fromUtf8(ServerFormModel::kOptionalPasswordHint)
-                                         : QString());
-        password->setAccessibleDescription(password->placeholderText());
-    }
+    show_password_hint(index);
+}
+
+void SingleServiceViewController::show_password_hint(int type_segment) {
+    QLineEdit* password = element_ui_tf_dict[ui_elements::password];
+    if (!password) return;
+    const char* hint = password_saved_                                    ? ServerFormModel::kSavedPasswordHint
+                       : ServerFormModel::password_optional(type_segment) ? ServerFormModel::kOptionalPasswordHint
+                                                                          : "";
+    password->setPlaceholderText(QString::fromUtf8(hint));
+    password->setAccessibleDescription(password->placeholderText());
+}
+
+void SingleServiceViewController::look_up_saved_password() {
+    if (!editing_service_model) return;
+    QPointer<SingleServiceViewController> weak(this);
+    // Only whether there is one: the secret is not kept, nor shown.
+    ServerFormModel::saved_password(editing_service_model->url, editing_service_model->username,
+                                    [weak](Expected<std::optional<std::string>> saved) {
+                                        if (!weak) return;
+                                        weak->password_saved_ = saved && saved->has_value();
+                                        weak->show_password_hint(weak->add_service_type->selectedSegmentIndex());
+                                    });
 }
 
 void SingleServiceViewController::fit_content() {
@@ -559,8 +607,11 @@ ServerFormModel::Fields SingleServiceViewController::form_fields() const {
     return fields;
 }
 
-bool SingleServiceViewController::accept_form(bool needs_window_link) {
-    const auto checked = ServerFormModel::check(form_fields());
+bool SingleServiceViewController::accept_form(ServerFormModel::Fields fields, bool needs_window_link,
+                                              const std::optional<std::string>& kept_password) {
+    const bool kept = fields.password.empty() && kept_password;
+    if (kept) fields.password = *kept_password;
+    const auto checked = ServerFormModel::check(fields);
     if (checked.problem == ServerFormModel::Problem::invalid_port) {
         show_invalid_port();
         return false;
@@ -571,11 +622,20 @@ bool SingleServiceViewController::accept_form(bool needs_window_link) {
         end_authenticating_on_main();
         return false;
     }
-    if (!checked.info || (needs_window_link && !scene_file_delegatex)) {
+    if (!checked.info) {
+        show_missing_information(checked.missing_field);
+        return false;
+    }
+    if (needs_window_link && !scene_file_delegatex) {
         show_missing_information();
         return false;
     }
     currentFormData = *checked.info;
+    // The saved password stays as it is, unless the server moved to another login (then it is
+    // stored under the new one, and the old one goes with the record's update).
+    currentFormData.password_kept = kept && editing_service_model &&
+                                    editing_service_model->url == currentFormData.server_url &&
+                                    editing_service_model->username == currentFormData.username;
     return true;
 }
 
@@ -588,12 +648,12 @@ void SingleServiceViewController::show_invalid_port() {
     end_authenticating_on_main();
 }
 
-void SingleServiceViewController::show_missing_information() {
+void SingleServiceViewController::show_missing_information(const std::string& missing_field) {
     QPointer<ui::ViewController> presenter(this);
-    VORNPresenterUtility::present_on_main(presenter, [presenter](bool ready) {
-        VORNPresenterUtility::present_action_alert(
-            ready, "Missing Information...", "Please check you have supplied the required information, and try again",
-            "Try again...", nullptr, presenter);
+    const std::string message = ServerFormModel::missing_information_message(missing_field);
+    VORNPresenterUtility::present_on_main(presenter, [presenter, message](bool ready) {
+        VORNPresenterUtility::present_action_alert(ready, ServerFormModel::kMissingInformationTitle, message,
+                                                   "Try again...", nullptr, presenter);
     });
     end_authenticating_on_main();
 }
@@ -605,7 +665,7 @@ void SingleServiceViewController::update_button_pressed() { validate_update(); }
 
 void SingleServiceViewController::validate_new_service() {
     if (busy_) return;
-    if (!accept_form(true)) return;
+    if (!accept_form(form_fields(), true)) return;
     start_login_check(false);
 }
 
@@ -613,13 +673,32 @@ void SingleServiceViewController::validate_update() {
     if (busy_) return;
     busy_ = true;
     begin_authenticating_on_main();
-    if (service_id.empty() || !ServerFormModel::saved_service_with_id(service_id)) {
+    auto record = service_id.empty() ? nullptr : ServerFormModel::saved_service_with_id(service_id);
+    if (!record) {
         end_authenticating_on_main();
         return;
     }
-    // Every update needs the password typed again: the edit form starts without it.
-    if (!accept_form(false)) return;
-    start_login_check(true);
+    ServerFormModel::Fields fields = form_fields();
+    if (!fields.password.empty()) {
+        if (accept_form(std::move(fields), false)) start_login_check(true);
+        return;
+    }
+    // A blank password keeps the one the keyring holds for the server: the login is checked
+    // with it (none saved: the field is missing, but for SFTP).
+    auto self = strong_self();
+    ServerFormModel::saved_password(record->url, record->username,
+                                    [self, fields](Expected<std::optional<std::string>> saved) {
+                                        if (self->closed_) {
+                                            self->busy_ = false;
+                                            return;
+                                        }
+                                        if (!saved) {
+                                            self->present_error(saved.error());
+                                            self->end_authenticating_on_main();
+                                            return;
+                                        }
+                                        if (self->accept_form(fields, false, *saved)) self->start_login_check(true);
+                                    });
 }
 
 void SingleServiceViewController::start_login_check(bool edit_mode) {
@@ -659,26 +738,19 @@ void SingleServiceViewController::after_login_check(std::optional<VornError> err
     }
     auto self = strong_self();
     auto failure = [self, edit_mode](const VornError& e) { self->handleKeychainDuplicate(e, edit_mode); };
-    ServerFormModel::store_password(currentFormData, edit_mode, form_steps(edit_mode), failure);
+    ServerFormModel::store_password(currentFormData, edit_mode, form_steps(), failure);
 }
 
-VornKeyChainFormSteps SingleServiceViewController::form_steps(bool edit_mode) {
+VornKeyChainFormSteps SingleServiceViewController::form_steps() {
     auto self = strong_self();
     VornKeyChainFormSteps steps;
     steps.end_authenticating_on_main = [self] { self->end_authenticating_on_main(); };
     steps.update_editing_service = [self] { self->update_editing_service(); };
     steps.add_new_service = [self] { self->add_new_service(); };
-    if (edit_mode) {
-        // The password typed in the edit form replaced the stored one: store the record.
-        steps.save_updated_service = [self](std::function<void()> completion) {
-            self->finish_edit_after_password_update();
-            if (completion) completion();
-        };
-    } else {
-        steps.save_updated_service = [self](std::function<void()> completion) {
-            self->save_updated_service(std::move(completion));
-        };
-    }
+    // After the add form's duplicate prompt replaced the password.
+    steps.save_updated_service = [self](std::function<void()> completion) {
+        self->save_updated_service(std::move(completion));
+    };
     steps.present_error = [self](const VornError& e) { self->present_error(e); };
     steps.service_list_changed = [self] { self->notify_list(); };
     return steps;
@@ -689,13 +761,13 @@ void SingleServiceViewController::notify_list() {
 }
 
 void SingleServiceViewController::handleKeychainDuplicate(const VornError& error, bool edit_mode) {
-    if (!error.is("KeychainError", EnumManager::KeychainError::duplicateItem)) {
+    if (edit_mode || !error.is("KeychainError", EnumManager::KeychainError::duplicateItem)) {
         present_error(error);
         end_authenticating_on_main();
         return;
     }
     QPointer<SingleServiceViewController> weak(this);
-    VORNPresenterUtility::present_on_main(weak.data(), [weak, edit_mode](bool ready) {
+    VORNPresenterUtility::present_on_main(weak.data(), [weak](bool ready) {
         if (!weak) return;
         if (!ready) {
             // No prompt, no answer: the wait ends and nothing is stored.
@@ -703,34 +775,22 @@ void SingleServiceViewController::handleKeychainDuplicate(const VornError& error
             return;
         }
         VORNPresenterUtility::present_actions_alert(
-            true, "Duplicate Found...",
-            "Duplicate found: Your iCloud KeyChain already has that account saved. Would you like us to update it?",
+            true, ServerFormModel::kDuplicateTitle, ServerFormModel::kDuplicateMessage,
             {{"Update", ui::AlertActionStyle::default_, true}, {"Cancel", ui::AlertActionStyle::destructive, false}},
-            [weak, edit_mode](bool update) {
+            [weak](bool update) {
                 if (!weak) return;
                 if (!update) {
                     weak->end_authenticating_on_main();
                     return;
                 }
-                if (edit_mode) {
-                    // The edited server's new password goes into the keychain, then the record.
-                    ServerFormModel::replace_password(weak->currentFormData, weak->form_steps(true));
-                } else {
-                    weak->update_duplicate_keychain_item();
-                }
+                weak->update_duplicate_keychain_item();
             },
             weak.data());
     });
 }
 
-void SingleServiceViewController::finish_edit_after_password_update() {
-    end_authenticating_on_main();
-    update_editing_service();
-    notify_list();
-}
-
 void SingleServiceViewController::update_duplicate_keychain_item() {
-    ServerFormModel::replace_password(currentFormData, form_steps(false));
+    ServerFormModel::replace_password(currentFormData, form_steps());
 }
 
 void SingleServiceViewController::save_updated_service(std::function<void()> completion) {

@@ -6,6 +6,11 @@
 // While the login is tested the form is "authenticating" (spinner, Apply disabled, the other
 // views faded, "Authenticating Login..."); every way out of the wait ends that state.
 //
+// Editing: the password field starts empty, saying when the keyring keeps the server's password;
+// left blank, Update checks the login with that saved password and keeps it. The nickname, web
+// root and Site URL reach the server's open windows at once; the form says that the connection's
+// settings are used from the server's next connection.
+//
 // This class keeps the layout and the wiring of the fields and buttons; the checks of what was
 // typed, the record, the keychain and the store writes are ServerFormModel's.
 #include <QMetaObject>
@@ -74,6 +79,13 @@ public:
     // "Require encryption" under the port: an FTP server that is never logged in to without TLS
     // (enabled for FTP only).
     QPointer<QCheckBox> require_encryption_box;
+    // Edit mode: the line under the fields that says when the edited settings apply.
+    QPointer<QLabel> edit_note_lbl;
+    static constexpr const char* kEditNote =
+        "The address, user name, password, port and encryption are used from the server's next connection; "
+        "the nickname, Web root and Site URL apply at once.";
+    // Edit mode: the keyring keeps a password for the edited server (known once it answered).
+    bool password_saved() const { return password_saved_; }
 
     // The form's values (ServerFormModel's): a server's id (and keychain account), the port
     // text's value and check, the port alert, and the URL with the port written in. A port text
@@ -120,6 +132,8 @@ public:
     void validate_new_service();
     void validate_update();
     void after_login_check(std::optional<VornError> error, bool edit_mode);
+    // Add mode's duplicate prompt; any other keyring failure (and any in edit mode, whose store
+    // replaces the login's password) is shown as an error.
     void handleKeychainDuplicate(const VornError& error, bool edit_mode);
     void update_duplicate_keychain_item();
     // The step after the keychain update of the duplicate prompt in add mode.
@@ -173,6 +187,7 @@ private:
     void add_form_row(ui_elements element);
     QWidget* make_form_row(ui_elements element);
     void setup_encryption_box();
+    void setup_edit_note();
     void setup_buttons();
     void set_form_defaults();
     void setup_spinner();
@@ -186,15 +201,20 @@ private:
     ServerFormModel::Fields form_fields() const;
     // The checked fields into currentFormData; false (and the alert of the problem shown, the
     // wait ended) when the port names no port or a required field is unusable, or when the form
-    // needs its file-viewer window and has none.
-    bool accept_form(bool needs_window_link);
-    void show_missing_information();
+    // needs its file-viewer window and has none. `kept_password`: the edited server's saved
+    // password, used when the password field is blank.
+    bool accept_form(ServerFormModel::Fields fields, bool needs_window_link,
+                     const std::optional<std::string>& kept_password = std::nullopt);
+    void show_missing_information(const std::string& missing_field = {});
+    // Edit mode: asks the keyring whether it keeps the server's password, for the field's hint.
+    void look_up_saved_password();
+    void show_password_hint(int type_segment);
+    int edit_note_height() const;
     void show_invalid_port();
     void start_login_check(bool edit_mode);
-    VornKeyChainFormSteps form_steps(bool edit_mode);
+    VornKeyChainFormSteps form_steps();
     std::shared_ptr<SingleServiceViewController> strong_self();
     void notify_list();
-    void finish_edit_after_password_update();
     void reconnect_updated_service(const std::string& id);
     void present_on_form_or_window(const VornError& error);
     // The faded views of the authenticating state.
@@ -206,5 +226,6 @@ private:
     bool busy_ = false;
     bool closed_ = false;
     bool focused_once_ = false;
+    bool password_saved_ = false;
     int keyboard_inset_ = 0;
 };

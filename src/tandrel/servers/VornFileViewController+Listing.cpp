@@ -35,7 +35,8 @@ VornError app_error(Err::Case c) { return Err(c); }
 
 // ---- path bar ---------------------------------------------------------------------------------
 
-std::vector<VornFileViewController::PathSegment> VornFileViewController::path_segments(const std::string& current_dir) {
+std::vector<VornFileViewController::PathSegment> VornFileViewController::path_segments(const std::string& current_dir,
+                                                                                      const std::string& root_on_server) {
     std::vector<std::string> components{"ROOT"};
     size_t start = 0;
     while (start <= current_dir.size()) {
@@ -53,8 +54,9 @@ std::vector<VornFileViewController::PathSegment> VornFileViewController::path_se
         segment.component = component;
         segment.targetDIR = accumulated;
         segment.house = component == "ROOT";
-        std::string lowered = QString::fromStdString(accumulated).toLower().toStdString();
-        segment.tooltip = "Click to go to '" + lowered + "'";
+        // The folder's path as the server names it (its case kept): "ROOT" stands for the
+        // connection's root, the server's own folder.
+        segment.tooltip = "Click to go to '" + files::path::join(root_on_server, path_bar_target(accumulated)) + "'";
         out.push_back(std::move(segment));
     }
     return out;
@@ -91,8 +93,11 @@ void VornFileViewController::build_path_bar() {
     if (!window || !window->my_session_info || !window->my_session_info->connected || !row) return;
 
     const QColor accent = XCol::teal().resolved();
+    // Known once the connection listed its root (before that: its path from there).
+    const auto provider = window->provider_as_read_write();
+    const std::string root = provider ? provider->rootOnServer().value_or("/") : std::string("/");
     bool first = true;
-    for (const PathSegment& segment : path_segments(current_settings.current_dir)) {
+    for (const PathSegment& segment : path_segments(current_settings.current_dir, root)) {
         if (!first) {
             auto* separator = new QPushButton(QStringLiteral(">"), currentDIR_view);
             separator->setFont(explorer_style::system_font(17));

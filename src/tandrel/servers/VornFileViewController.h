@@ -112,9 +112,13 @@ public:
         std::string component;  // the folder name, or "ROOT"
         std::string targetDIR;  // "/ROOT", "/ROOT/www", ...
         bool house = false;     // drawn as the house symbol (the component is "ROOT")
-        std::string tooltip;    // "Click to go to '/root/www'"
+        std::string tooltip;    // "Click to go to '/home/ann/www'": the folder as the server names it
     };
-    static std::vector<PathSegment> path_segments(const std::string& current_dir);
+    // The segments of a folder of the connection; `root_on_server` is the server's path of the
+    // connection's root (FileProvider::rootOnServer: the login folder, for an address without a
+    // path), which the house's tooltip names and the others' start from.
+    static std::vector<PathSegment> path_segments(const std::string& current_dir,
+                                                  const std::string& root_on_server = "/");
     // The folder a segment opens: its target without the leading "/ROOT" (only that one).
     static std::string path_bar_target(const std::string& targetDIR);
     void build_path_bar();

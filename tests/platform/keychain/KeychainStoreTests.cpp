@@ -193,6 +193,19 @@ TEST_F(KeychainStore, AddingForAServerThatHasAPasswordIsDuplicateAndRunsNoStep) 
     EXPECT_EQ(*read(url, account), "first");
 }
 
+// An edited server's password replaces the one saved for the account: an edit is never a duplicate.
+TEST_F(KeychainStore, AnEditedServersPasswordReplacesTheSavedOne) {
+    addNew("first");
+    FormLog form;
+    std::atomic<bool> failed{false};
+    KC::keychain_add_password_for_edit("second", url, account, form.steps_for_form(), [&](const VornError&) { failed = true; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.done.load() || failed.load(); }, 20000));
+    EXPECT_FALSE(failed.load());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.list().size() == 3; }, 5000));
+    EXPECT_EQ(form.list(), (std::vector<std::string>{"end_authenticating", "update_editing_service", "service_list_changed"}));
+    EXPECT_EQ(*read(url, account), "second");
+}
+
 TEST_F(KeychainStore, UpdateReplacesThePasswordThenSavesTheRecord) {
     addNew("first");
     FormLog form;

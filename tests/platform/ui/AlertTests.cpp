@@ -2,12 +2,18 @@
 #include <gtest/gtest.h>
 
 #include <QAccessible>
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTest>
 
+#include "support/KeyWindow.h"
 #include "support/MainQueueSettle.h"
 #include "platform/ui/AlertController.h"
 
@@ -205,5 +211,109 @@ TEST(Alert, EachButtonHasItsOwnMnemonic) {
             EXPECT_EQ(alert->actions()[static_cast<size_t>(i)]->title(), row.titles[i]) << "the action keeps its title";
         }
         alert->dismissViewControllerAnimated(false);
+    }
+}
+
+// A message with a word wider than any screen (a link of 10,000 characters): the sheet keeps its
+// width bound, its button stays inside it, the word shows broken and shortened around "…", and
+// Ctrl+C with nothing selected still copies the message whole.
+TEST(Alert, AVeryLongWordKeepsTheSheetWithinItsWidthAndIsCopiedWhole) {
+    Host host;
+    const QString link = QStringLiteral("sftp://example.com/") + QString(10000, QLatin1Char('x'));
+    const QString text = QStringLiteral("The link ") + link + QStringLiteral(" cannot be opened.");
+    auto alert = AlertController::make(QStringLiteral("Cannot Open Link"), text);
+    alert->addAction(AlertAction::make(QStringLiteral("OK"), AlertActionStyle::default_));
+    ASSERT_TRUE(host.root->presentViewController(alert, false));
+    QWidget* sheet = alert->view()->window();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(sheet));
+    EXPECT_LE(sheet->width(), AlertController::kMaxWidth);
+    auto* ok = alert->view()->findChild<QPushButton*>(QStringLiteral("alert_action_0"));
+    ASSERT_TRUE(ok);
+    EXPECT_TRUE(sheet->rect().contains(QRect(ok->mapTo(sheet, QPoint(0, 0)), ok->size())));
+    auto* message = alert->view()->findChild<QLabel*>(QStringLiteral("alert_message"));
+    ASSERT_TRUE(message);
+    EXPECT_LE(message->minimumSizeHint().width(), sheet->width());
+    EXPECT_TRUE(message->text().contains(QChar(0x2026)));
+    EXPECT_LT(message->text().size(), AlertController::kLongestWord + 100);
+    EXPECT_EQ(alert->message(), text);
+
+    QGuiApplication::clipboard()->clear();
+    auto* copy = alert->view()->findChild<QShortcut*>();
+    ASSERT_TRUE(copy);
+    emit copy->activated();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), text);
+}
+
+// However the message is copied (Ctrl+C pressed in the alert, or the Copy of the message's own
+// menu; with nothing selected, or all of it selected by the pointer or by that menu's Select All)
+// the copy has its line breaks, not the paragraph separators the label's selection holds, and
+// nothing of the breaks shown in a long word.
+struct CopyRoute {
+    const char* name;
+    bool select_first;      // the whole message selected as the pointer does
+    bool menu_select_all;   // the message menu's Select All first
+    bool menu_copy;         // the message menu's Copy (else Ctrl+C pressed in the alert)
+};
+void PrintTo(const CopyRoute& r, std::ostream* os) { *os << r.name; }
+class AlertCopy : public ::testing::TestWithParam<CopyRoute> {};
+
+TEST_P(AlertCopy, TheMessageIsCopiedWithItsLineBreaks) {
+    const CopyRoute route = GetParam();
+    Host host;
+    const QString path = QStringLiteral("/home/user/") + QString(200, QLatin1Char('k')) + QStringLiteral("/known_hosts");
+    const QString text = QStringLiteral("The key changed.\nTo remove the old key:\nssh-keygen -R \"[h]:22\" -f ") + path;
+    auto alert = AlertController::make(QStringLiteral("Key Changed"), text);
+    alert->addAction(AlertAction::make(QStringLiteral("OK"), AlertActionStyle::default_));
+    ASSERT_TRUE(host.root->presentViewController(alert, false));
+    QWidget* sheet = alert->view()->window();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(sheet));
+    auto* message = alert->view()->findChild<QLabel*>(QStringLiteral("alert_message"));
+    ASSERT_TRUE(message);
+    EXPECT_NE(message->text(), text);  // the path is broken where the sheet's lines end
+    auto menuItem = [&](const char* name) { return message->findChild<QAction*>(QString::fromLatin1(name)); };
+    if (route.select_first) message->setSelection(0, static_cast<int>(message->text().size()));
+    if (route.menu_select_all) {
+        ASSERT_TRUE(menuItem("alert_message_select_all"));
+        EXPECT_TRUE(message->actions().contains(menuItem("alert_message_select_all")));
+        menuItem("alert_message_select_all")->trigger();
+    }
+    EXPECT_EQ(message->hasSelectedText(), route.select_first || route.menu_select_all);
+    QGuiApplication::clipboard()->clear();
+    if (route.menu_copy) {
+        ASSERT_EQ(message->contextMenuPolicy(), Qt::ActionsContextMenu) << "the label's own menu copies its layout";
+        ASSERT_TRUE(menuItem("alert_message_copy"));
+        menuItem("alert_message_copy")->trigger();
+    } else {
+        ASSERT_TRUE(testsupport::activateForKeyboard(sheet));
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : sheet, Qt::Key_C,
+                        Qt::ControlModifier);
+    }
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), text);
+}
+
+INSTANTIATE_TEST_SUITE_P(Routes, AlertCopy,
+                         ::testing::Values(CopyRoute{"KeyNothingSelected", false, false, false},
+                                           CopyRoute{"KeyAllSelected", true, false, false},
+                                           CopyRoute{"MenuNothingSelected", false, false, true},
+                                           CopyRoute{"MenuAllSelected", true, false, true},
+                                           CopyRoute{"MenuSelectAllThenCopy", false, true, true},
+                                           CopyRoute{"MenuSelectAllThenKey", false, true, false}),
+                         [](const ::testing::TestParamInfo<CopyRoute>& info) { return std::string(info.param.name); });
+
+// A title or message holding markup (a file or server name a server or link chose) is shown, and
+// read, as the text it is: never laid out as rich text.
+TEST(Alert, MarkupInTheTitleOrMessageIsShownAsText) {
+    Host host;
+    const QString title = QStringLiteral("<b>page</b>.html");
+    const QString message = QStringLiteral("Cannot open <img src=\"file:///etc/hostname\"> on <i>host</i>");
+    auto alert = AlertController::make(title, message);
+    alert->addAction(AlertAction::make(QStringLiteral("OK"), AlertActionStyle::default_));
+    ASSERT_TRUE(host.root->presentViewController(alert, false));
+    for (const auto& [name, text] : {std::pair{"alert_title", title}, std::pair{"alert_message", message}}) {
+        auto* label = alert->view()->findChild<QLabel*>(QString::fromLatin1(name));
+        ASSERT_TRUE(label) << name;
+        QAccessibleInterface* i = QAccessible::queryAccessibleInterface(label);
+        ASSERT_TRUE(i);
+        EXPECT_EQ(i->text(QAccessible::Name), text) << name;
     }
 }

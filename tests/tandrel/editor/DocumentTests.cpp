@@ -12,6 +12,7 @@
 #include "support/MainQueueSettle.h"
 #include "support/Pictures.h"
 #include "DocumentTestSupport.h"
+#include "HoldingRelay.h"
 #include "platform/ui/Menu.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/ui/NavigationController.h"
@@ -405,6 +406,29 @@ TEST_F(DocumentTest, TheEmptyStateCoversTheEditorUntilAFileOpens) {
     ASSERT_TRUE(testsupport::settleMainQueue(3));
     EXPECT_GT(ui::alpha(screen->empty_view), 0.99);
     nav->view()->hide();
+}
+
+// While the file is on its way the window names it as loading, not as a window with nothing to
+// edit; the relay holds the download's command until the test has looked.
+TEST_F(DocumentTest, AWindowWhoseFileIsLoadingSaysSo) {
+    opstest::Peer real = peer("pyftpd");
+    if (!real.skipReason.empty()) GTEST_SKIP() << real.skipReason;
+    relaytest::HoldingRelay relay(real.port, {"RETR "});
+    if (auto why = connectPeer("pyftpd", relay.port())) GTEST_SKIP() << *why;
+    const std::string text = std::string(200000, 'x') + "\n";
+    putFile("big notes.txt", text);
+    DocumentSceneDelegate* doc = openFromBrowser("big notes.txt");
+    ASSERT_TRUE(doc);
+    ASSERT_TRUE(waitFor([&] { return relay.holding(); }, 30000)) << "the file was never asked for";
+    auto* m = managerOf(doc);
+    ASSERT_TRUE(m && m->ext_editor_vc);
+    EditorWebViewController* screen = m->ext_editor_vc.get();
+    ASSERT_TRUE(screen->empty_label);
+    EXPECT_EQ(screen->empty_label->text(), "Loading big notes.txt\nfrom the server...");
+    EXPECT_TRUE(screen->empty_label->isVisible());
+    relay.release();
+    ASSERT_TRUE(waitForPageText(doc, text));
+    EXPECT_TRUE(waitFor([&] { return !screen->empty_view->isVisible(); }, 5000));
 }
 
 // ---- the main screen's commands -------------------------------------------------------------------

@@ -135,6 +135,25 @@ TEST(ServerFormModelCheck, PortFirstThenRequiredFieldsThenThePortGoesIntoTheURL)
     EXPECT_NE(std::string(ServerFormModel::kInvalidPortMessage).find("Port"), std::string::npos);
 }
 
+// The alert of missing information says which field, before the general request.
+TEST(ServerFormModelCheck, MissingInformationNamesTheField) {
+    const std::pair<ServerFormModel::Fields, const char*> rows[] = {
+        {fields("ftp://h", "", "21"), "The Password field is empty."},
+        {fields("", "pw", "21"), "The Service URL field is empty."},
+        {fields("", "", "21"), "The Service URL field is empty."},
+        {fields("ftp://[bad", "pw", "21"), "The Service URL field holds no server address."},
+    };
+    for (const auto& [f, named] : rows) {
+        const auto checked = ServerFormModel::check(f);
+        EXPECT_EQ(checked.problem, Problem::missing_information) << named;
+        EXPECT_EQ(checked.missing_field, named);
+        EXPECT_EQ(ServerFormModel::missing_information_message(checked.missing_field),
+                  std::string(named) + " Please check you have supplied the required information, and try again");
+    }
+    EXPECT_EQ(ServerFormModel::missing_information_message(""),
+              "Please check you have supplied the required information, and try again");
+}
+
 // Typed text to the address the app stores and connects to, for the type the form picked.
 TEST(ServerAddressFromTyped, EscapesWhatAUrlCannotHoldAndSaysWhatIsWrongOtherwise) {
     using server_address::Problem;
@@ -394,14 +413,14 @@ TEST_F(ServerFormModelStore, PasswordsGoToTheKeyringUnderTheServersAccount) {
     EXPECT_FALSE(s.failure);
     EXPECT_EQ(password(url, "ann"), "first secret");
 
-    // Again, from the edit form: a duplicate, nothing written, no step.
+    // Again, from the add form: a duplicate, nothing written, no step.
     Steps again;
     auto second = info;
     second.password = "second secret";
-    ServerFormModel::store_password(second, true, stepsFor(again), [&](const VornError& e) { again.failure = e; });
+    ServerFormModel::store_password(second, false, stepsFor(again), [&](const VornError& e) { again.failure = e; });
     ASSERT_TRUE(QTest::qWaitFor([&] { return again.failure.has_value(); }, 15000));
     EXPECT_TRUE(again.failure->is("KeychainError", EnumManager::KeychainError::duplicateItem)) << again.failure->text();
-    EXPECT_EQ(again.edited, 0);
+    EXPECT_EQ(again.added, 0);
     EXPECT_EQ(password(url, "ann"), "first secret");
 
     // The duplicate prompt's "Update": replaced, then the save step.
@@ -409,10 +428,42 @@ TEST_F(ServerFormModelStore, PasswordsGoToTheKeyringUnderTheServersAccount) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return again.replaced == 1; }, 15000));
     EXPECT_EQ(password(url, "ann"), "second secret");
 
+    // From the edit form: the server's own entry is replaced (no duplicate), then the edit step;
+    // a kept password (the field left blank) writes nothing.
+    struct EditRow {
+        const char* secret;
+        bool kept;
+        const char* stored;
+    };
+    for (const EditRow& row : {EditRow{"third secret", false, "third secret"}, EditRow{"", true, "third secret"},
+                               EditRow{"ignored", true, "third secret"}}) {
+        SCOPED_TRACE(row.secret);
+        Steps edit;
+        auto edited = info;
+        edited.password = row.secret;
+        edited.password_kept = row.kept;
+        ServerFormModel::store_password(edited, true, stepsFor(edit), [&](const VornError& e) { edit.failure = e; });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return edit.edited == 1 || edit.failure; }, 15000));
+        EXPECT_FALSE(edit.failure);
+        EXPECT_EQ(password(url, "ann"), row.stored);
+    }
+
+    // What the keyring keeps for a login, and nothing for one it does not know.
+    std::optional<Expected<std::optional<std::string>>> kept;
+    ServerFormModel::saved_password(url, "ann", [&](Expected<std::optional<std::string>> p) { kept = std::move(p); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return kept.has_value(); }, 15000));
+    ASSERT_TRUE(*kept);
+    EXPECT_EQ(**kept, std::optional<std::string>("third secret"));
+    kept.reset();
+    ServerFormModel::saved_password(url, "nobody", [&](Expected<std::optional<std::string>> p) { kept = std::move(p); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return kept.has_value(); }, 15000));
+    ASSERT_TRUE(*kept);
+    EXPECT_EQ(**kept, std::nullopt);
+
     // Forgotten only when no saved server uses it.
     saved(url, "ann");
     ServerFormModel::forget_password(url, "ann");  // decides at once: nothing is asked of the keyring
-    EXPECT_EQ(password(url, "ann"), "second secret");
+    EXPECT_EQ(password(url, "ann"), "third secret");
     app_services_manager().appServicesModel->saved_services.clear();
     ServerFormModel::forget_password(url, "ann");
     EXPECT_TRUE(QTest::qWaitFor([&] { return !password(url, "ann"); }, 10000));

@@ -23,6 +23,7 @@
 #include "platform/files/LoopbackRelay.h"
 #include "platform/defaults/Base64.h"
 #include "platform/files/FileProvider.h"
+#include "platform/files/RemotePath.h"
 #include "platform/ui/Menu.h"
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Responder.h"
@@ -137,27 +138,34 @@ TEST(ExplorerRows, ABigListingIsOneResetAndRowsAreMadeWhenDrawn) {
 
 // ---- path bar, navigation, opening --------------------------------------------------------------
 
+// The tooltips name the folders as the server does: from the server's path of the connection's
+// root (the login folder), never the placeholder "ROOT", their case kept.
 TEST(ExplorerPathBar, SegmentsTargetsAndTooltips) {
     struct Case {
         std::string dir;
+        std::string root_on_server;
         std::vector<std::string> targets;
         std::vector<std::string> folders;  // what the segments open
         std::vector<std::string> tooltips;
     };
     const Case cases[] = {
-        {"/", {"/ROOT"}, {""}, {"Click to go to '/root'"}},
-        {"", {"/ROOT"}, {""}, {"Click to go to '/root'"}},
+        {"/", "/", {"/ROOT"}, {""}, {"Click to go to '/'"}},
+        {"", "/home/ann", {"/ROOT"}, {""}, {"Click to go to '/home/ann'"}},
         {"/www/css/",
+         "/home/ann",
          {"/ROOT", "/ROOT/www", "/ROOT/www/css"},
          {"", "/www", "/www/css"},
-         {"Click to go to '/root'", "Click to go to '/root/www'", "Click to go to '/root/www/css'"}},
+         {"Click to go to '/home/ann'", "Click to go to '/home/ann/www'", "Click to go to '/home/ann/www/css'"}},
+        {"/Site/CSS", "/", {"/ROOT", "/ROOT/Site", "/ROOT/Site/CSS"}, {"", "/Site", "/Site/CSS"},
+         {"Click to go to '/'", "Click to go to '/Site'", "Click to go to '/Site/CSS'"}},
         // A folder whose name begins with ROOT keeps its name; one named ROOT too.
-        {"/www/ROOTS", {"/ROOT", "/ROOT/www", "/ROOT/www/ROOTS"}, {"", "/www", "/www/ROOTS"}, {}},
-        {"/ROOT/x", {"/ROOT", "/ROOT/ROOT", "/ROOT/ROOT/x"}, {"", "/ROOT", "/ROOT/x"}, {}},
+        {"/www/ROOTS", "/", {"/ROOT", "/ROOT/www", "/ROOT/www/ROOTS"}, {"", "/www", "/www/ROOTS"}, {}},
+        {"/ROOT/x", "/srv", {"/ROOT", "/ROOT/ROOT", "/ROOT/ROOT/x"}, {"", "/ROOT", "/ROOT/x"},
+         {"Click to go to '/srv'", "Click to go to '/srv/ROOT'", "Click to go to '/srv/ROOT/x'"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.dir);
-        const auto segments = VornFileViewController::path_segments(c.dir);
+        const auto segments = VornFileViewController::path_segments(c.dir, c.root_on_server);
         ASSERT_EQ(segments.size(), c.targets.size());
         for (size_t i = 0; i < segments.size(); ++i) {
             EXPECT_EQ(segments[i].targetDIR, c.targets[i]);
@@ -626,7 +634,9 @@ TEST_P(ExplorerPeerTest, ListsWithTheUpEntryFirstAndNavigatesByRowsAndPathBar) {
     EXPECT_FALSE(buttons[0]->icon().isNull());
     EXPECT_EQ(buttons[1]->targetDIR, "/ROOT/" + folder);
     EXPECT_EQ(buttons[1]->text().toStdString(), folder);
-    EXPECT_EQ(buttons[2]->toolTip().toStdString(), "Click to go to '/root/" + folder + "/www'");
+    const auto root = window->provider_as_read_write()->rootOnServer();
+    ASSERT_TRUE(root);
+    EXPECT_EQ(buttons[2]->toolTip().toStdString(), "Click to go to '" + files::path::join(*root, folder + "/www") + "'");
     // In the window's opening width the house stays whole at the left of the bar and the current
     // folder stays in sight, here and one folder deeper.
     const auto expectEndsInBar = [&](const char* where) {
@@ -1063,6 +1073,25 @@ INSTANTIATE_TEST_SUITE_P(Peers, ExplorerPeerTest, ::testing::Values("pyftpd", "v
                          [](const auto& info) { return std::string(info.param); });
 INSTANTIATE_TEST_SUITE_P(Peers, ExplorerListingLogTest, ::testing::Values("pyftpd", "vsftpd", "apache"),
                          [](const auto& info) { return std::string(info.param); });
+
+// The house names the folder the server put the user in at login, as the server said it (here
+// one below the server's root, as on many real servers), and the folders below it keep their case.
+TEST_F(ExplorerTest, ThePathBarNamesTheFoldersAsTheServerDoes) {
+    const Peer p = peer("pyftpdx");
+    if (!p.skipReason.empty()) GTEST_SKIP() << p.skipReason;
+    const std::string folder = unique_name("Path");
+    makeDiskFolder(p.root / folder / "WWW");
+    connectTo(p);
+    // The connection's root: the test's own folder in the login folder, /home/<user>.
+    const std::string home = "/home/" + p.user + "/" + p.root.filename().string();
+    auto buttons = explorer->path_bar_buttons();
+    ASSERT_EQ(buttons.size(), 1u);
+    EXPECT_EQ(buttons[0]->toolTip().toStdString(), "Click to go to '" + home + "'");
+    go("/" + folder + "/WWW");
+    buttons = explorer->path_bar_buttons();
+    ASSERT_EQ(buttons.size(), 3u);
+    EXPECT_EQ(buttons[2]->toolTip().toStdString(), "Click to go to '" + home + "/" + folder + "/WWW'");
+}
 
 // ---- texts as the 300-point window draws them -----------------------------------------------------
 

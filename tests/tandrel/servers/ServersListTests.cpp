@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QImage>
 #include <QPixmap>
+#include <QSignalSpy>
 
 #include "support/AccessibleTree.h"
 #include "support/MainQueueSettle.h"
@@ -17,6 +18,8 @@
 #include "tandrel/foundation/TandrelExtensions.h"
 #include "tandrel/foundation/XCol.h"
 #include "tandrel/scenes/ServerWindowScenes.h"
+#include "tandrel/servers/QuickConnectView.h"
+#include "tandrel/servers/VornFileViewController.h"
 #include "tandrel/servers/ListTestSupport.h"
 
 using namespace listtest;
@@ -30,10 +33,10 @@ std::string text(const QLabel* label) { return label ? label->text().toStdString
 
 TEST(ServersListValues, HeaderSummaryCountsTheServers) {
     const std::pair<size_t, const char*> rows[] = {
-        {0, "You currently have no connected services."},
-        {1, "You currently have 1 connected service."},
-        {2, "You currently have 2 connected services."},
-        {13, "You currently have 13 connected services."},
+        {0, "You currently have no saved services."},
+        {1, "You currently have 1 saved service."},
+        {2, "You currently have 2 saved services."},
+        {13, "You currently have 13 saved services."},
     };
     for (const auto& [count, expected] : rows)
         EXPECT_EQ(ManageServicesViewController::connectedServicesSummary(count), expected) << count;
@@ -84,7 +87,7 @@ TEST(ServersListValues, APortTheUrlDoesNotNameGoesIntoTheUrl) {
 TEST_F(ListTest, RowsShowNicknameAndUrlOddRowsAreTintedAndTheHeaderCounts) {
     // An empty list first.
     reloadList();
-    ASSERT_TRUE(waitFor([&] { return list->header_lbl->text() == "You currently have no connected services."; }));
+    ASSERT_TRUE(waitFor([&] { return list->header_lbl->text() == "You currently have no saved services."; }));
     EXPECT_EQ(list->services_tableView->numberOfRows(), 0);
 
     const char* nicknames[] = {"First", "", "Third", "Fourth"};
@@ -97,7 +100,7 @@ TEST_F(ListTest, RowsShowNicknameAndUrlOddRowsAreTintedAndTheHeaderCounts) {
         app_services_manager().appServicesModel->saved_services.push_back(s);
     }
     reloadList();
-    ASSERT_TRUE(waitFor([&] { return list->header_lbl->text() == "You currently have 4 connected services."; }));
+    ASSERT_TRUE(waitFor([&] { return list->header_lbl->text() == "You currently have 4 saved services."; }));
     ASSERT_EQ(list->services_tableView->numberOfRows(), 4);
     for (int i = 0; i < 4; ++i) {
         SCOPED_TRACE(i);
@@ -180,7 +183,7 @@ TEST_F(ListTest, GearOpensTheEditFormOnlyForAListThatServesAWindow) {
     EXPECT_EQ(form->scene_file_delegatex.data(), window);
     EXPECT_EQ(form->single_vc_to_manage_vc_delegate.get(), static_cast<single_vc_to_manage_vc_protocol*>(list));
     ASSERT_EQ(form->editing_service_model, s);
-    // The record fills the form, except the password (typed again).
+    // The record fills the form, except the password (none is saved for this server).
     EXPECT_EQ(field(form, Field::nickname)->text(), "Docs");
     EXPECT_EQ(field(form, Field::server_url)->text(), "webdav://127.0.0.1:1/dav/");
     EXPECT_EQ(field(form, Field::username)->text(), "carol");
@@ -193,19 +196,32 @@ TEST_F(ListTest, GearOpensTheEditFormOnlyForAListThatServesAWindow) {
     EXPECT_TRUE(form->delete_btn->isVisible());
     EXPECT_EQ(form->delete_btn->text(), "Delete");
     EXPECT_EQ(form->delete_btn->geometry().left(), 10);
-    // "Update" stands where "Apply" does, with "Cancel" beside it and "Delete" across.
+    // Under the fields the form says when the edited settings apply; "Update" stands where
+    // "Apply" does, under that line, with "Cancel" beside it and "Delete" across.
     settle();
     const QRect last = form->element_ui_dict.at(Field::site_url)->geometry();
-    EXPECT_EQ(form->apply_btn->geometry().top(), last.bottom() + 1 + 50);
+    ASSERT_TRUE(form->edit_note_lbl);
+    EXPECT_EQ(form->edit_note_lbl->text().toStdString(), SingleServiceViewController::kEditNote);
+    EXPECT_TRUE(form->edit_note_lbl->isVisible());
+    const QRect note = form->edit_note_lbl->geometry();
+    EXPECT_EQ(note.top(), last.bottom() + 1 + 10);
+    EXPECT_GE(note.height(), form->edit_note_lbl->heightForWidth(note.width()));
+    EXPECT_EQ(form->apply_btn->geometry().top(), note.bottom() + 1 + 20);
+    EXPECT_LE(form->apply_btn->geometry().bottom() + 1 + 20, form->contentViexw->height());
     EXPECT_EQ(form->apply_btn->geometry().right() + 1, form->contentViexw->width() - 20);
     EXPECT_EQ(form->cancel_btn->geometry().right() + 1, form->apply_btn->geometry().left() - 10);
     EXPECT_EQ(form->delete_btn->geometry().top(), form->apply_btn->geometry().top());
 
-    // Update without the password typed again: missing information, nothing changes.
+    // Update with the field blank and no password saved: missing information naming the field,
+    // nothing changes.
     form->apply_btn->click();
     ui::AlertController* alert = awaitAlert(form);
     ASSERT_TRUE(alert);
     EXPECT_EQ(alert->alertTitle(), "Missing Information...");
+    EXPECT_EQ(alert->message(),
+              "The Password field is empty. Please check you have supplied the required information, and try again");
+    EXPECT_FALSE(form->password_saved());
+    EXPECT_TRUE(field(form, Field::password)->placeholderText().isEmpty());
     ASSERT_TRUE(choose(form, "Try again..."));
     ASSERT_TRUE(waitFor([&] { return idle(form); }));
     EXPECT_EQ(s->nickname, "Docs");
@@ -548,13 +564,15 @@ TEST_F(ListTest, MissingInformationStoresNothingAndLeavesTheFormIdle) {
     struct Case {
         const char* name;
         FormValues values;
+        const char* named;  // what the message says first: the field that is missing
         bool unlink_window = false;
     };
     const Case cases[] = {
-        {"no password", {"n", "ftp://127.0.0.1:1", "u", "", std::nullopt}},
-        {"no URL", {"n", "", "u", "secret", std::nullopt}},
-        {"not a URL", {"n", "ftp://exa mple.com:x", "u", "secret", std::nullopt}},
-        {"no window to connect", {"n", "ftp://127.0.0.1:1", "u", "secret", std::nullopt}, true},
+        {"no password", {"n", "ftp://127.0.0.1:1", "u", "", std::nullopt}, "The Password field is empty. "},
+        {"no URL", {"n", "", "u", "secret", std::nullopt}, "The Service URL field is empty. "},
+        {"not a URL", {"n", "ftp://exa mple.com:x", "u", "secret", std::nullopt},
+         "The Service URL field holds no server address. "},
+        {"no window to connect", {"n", "ftp://127.0.0.1:1", "u", "secret", std::nullopt}, "", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -566,7 +584,8 @@ TEST_F(ListTest, MissingInformationStoresNothingAndLeavesTheFormIdle) {
         ui::AlertController* alert = awaitAlert(form, 5000);
         ASSERT_TRUE(alert);
         EXPECT_EQ(alert->alertTitle(), "Missing Information...");
-        EXPECT_EQ(alert->message(), "Please check you have supplied the required information, and try again");
+        EXPECT_EQ(alert->message().toStdString(),
+                  std::string(c.named) + "Please check you have supplied the required information, and try again");
         ASSERT_EQ(alert->actions().size(), 1u);
         EXPECT_EQ(alert->actions()[0]->title(), "Try again...");
         EXPECT_EQ(alert->actions()[0]->style(), ui::AlertActionStyle::default_);
@@ -804,7 +823,7 @@ TEST_P(ListPeerTest, DuplicateInAddModeCancelKeepsAllAndUpdateStoresOneRecordWit
     ASSERT_TRUE(prompt);
     EXPECT_EQ(prompt->alertTitle(), "Duplicate Found...");
     EXPECT_EQ(prompt->message(),
-              "Duplicate found: Your iCloud KeyChain already has that account saved. Would you like us to update it?");
+              "Duplicate found: Your desktop keyring already has that account saved. Would you like us to update it?");
     ASSERT_EQ(prompt->actions().size(), 2u);
     EXPECT_EQ(prompt->actions()[0]->title(), "Update");
     EXPECT_EQ(prompt->actions()[0]->style(), ui::AlertActionStyle::default_);
@@ -831,7 +850,9 @@ TEST_P(ListPeerTest, DuplicateInAddModeCancelKeepsAllAndUpdateStoresOneRecordWit
     EXPECT_TRUE(waitFor([&] { return servicesFileText().find("New name") != std::string::npos; }));
 }
 
-TEST_P(ListPeerTest, EditWithUpdateAtThePromptStoresTheNewPasswordAndTheEditedRecord) {
+// A password typed in the edit form replaces the saved one: the server's own keyring entry is
+// updated, never put to the user as a duplicate.
+TEST_P(ListPeerTest, EditWithANewPasswordReplacesTheSavedOneAndStoresTheEditedRecord) {
     SKIP_WITHOUT_KEYRING();
     SKIP_WITHOUT_PEER(p);
     const std::string url = typedUrl();
@@ -847,18 +868,72 @@ TEST_P(ListPeerTest, EditWithUpdateAtThePromptStoresTheNewPasswordAndTheEditedRe
     field(form, Field::password)->setText(QString::fromStdString(p.password));
     form->apply_btn->click();
 
-    ui::AlertController* prompt = awaitAlert(form);
-    ASSERT_TRUE(prompt);
-    EXPECT_EQ(prompt->alertTitle(), "Duplicate Found...");
-    ASSERT_TRUE(choose(form, "Update"));
-
     // The keychain holds what was typed; the record is edited (id and dates kept) and moves last.
-    ASSERT_TRUE(waitFor([&] { return keychainPassword(url, p.user) == p.password; }, 30000));
+    ASSERT_TRUE(waitFor([&] { return keychainPassword(url, p.user) == p.password || alertOn(form); }, 30000));
+    ASSERT_FALSE(alertOn(form)) << alertOn(form)->message().toStdString();
     ASSERT_TRUE(waitFor([&] { return servicesFileText().find("After") != std::string::npos; }, 10000));
     ASSERT_EQ(recordsWithId(id).size(), 1u);
     EXPECT_EQ(recordsWithId(id).front()->nickname, "After");
     EXPECT_EQ(app_services_manager().appServicesModel->saved_services.back()->id, id);
     EXPECT_EQ(app_services_manager().appServicesModel->saved_services.size(), 2u);
+    ASSERT_TRUE(waitFor([&] { return list->presentedViewController() == nullptr; }));
+}
+
+// Left blank, the edit form's password field keeps the saved password: its hint says one is
+// saved, the login is checked with it and the keyring is not written. The window connected to
+// the server takes the edited nickname, web root and Site URL at once, and keeps its connection.
+// Moved to another address with the field blank, the server takes its saved password along.
+TEST_F(ListTest, EditingWithTheSavedPasswordKeepsItAndTheConnectedWindowTakesTheNewSettings) {
+    SKIP_WITHOUT_KEYRING();
+    Peer p = peer("pyftpd");
+    SKIP_WITHOUT_PEER(p);
+    const std::string url = p.url;
+    const std::string id = idFor(url, p.user);
+    auto record = storeServer(url, p.user, Type::ftp, p.password, "Before");
+    record->web_root = "/old";
+    reloadList();
+    ASSERT_TRUE(row(0));
+    QTest::mouseClick(row(0)->server_name_lbl, Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return window->my_session_info->connected; }, 30000)) << "the window did not connect";
+    ASSERT_TRUE(window->service);
+    EXPECT_EQ(window->service->web_root, std::optional<std::string>("/old"));
+    QSignalSpy changed(window, &VornFileViewerSceneDelegateProtocol::serviceSettingsChanged);
+
+    QPointer<SingleServiceViewController> form = openEditForm(0);
+    ASSERT_TRUE(form);
+    ASSERT_TRUE(waitFor([&] { return form->password_saved(); }));
+    EXPECT_TRUE(field(form, Field::password)->text().isEmpty());
+    EXPECT_EQ(field(form, Field::password)->placeholderText().toStdString(), ServerFormModel::kSavedPasswordHint);
+    field(form, Field::nickname)->setText("After");
+    field(form, Field::web_root)->setText("/www");
+    field(form, Field::site_url)->setText("http://127.0.0.1:1/");
+    form->apply_btn->click();
+    ASSERT_TRUE(waitFor([&] { return changed.count() == 1 || (form && alertOn(form)); }, 30000));
+    ASSERT_FALSE(form && alertOn(form)) << alertOn(form)->message().toStdString();
+    EXPECT_EQ(record->nickname, "After");
+    EXPECT_EQ(keychainPassword(url, p.user), p.password);
+    EXPECT_EQ(window->service->nickname, "After");
+    EXPECT_EQ(window->service->web_root, std::optional<std::string>("/www"));
+    EXPECT_EQ(window->service->site_url, std::optional<std::string>("http://127.0.0.1:1/"));
+    EXPECT_NE(window->service, record);  // the window's own record, not the store's
+    EXPECT_TRUE(window->my_session_info->connected);
+    EXPECT_EQ(window->fileView_controller->quickConnectView->serverConnectionStatus_Lbl->text(), "After");
+    ASSERT_TRUE(waitFor([&] { return list->presentedViewController() == nullptr; }));
+
+    // Another address text for the same server (a trailing "/"), the password left blank.
+    const std::string moved = url + "/";
+    keys.add(moved, idFor(moved, p.user));
+    reloadList();
+    form = openEditForm(0);
+    ASSERT_TRUE(form);
+    field(form, Field::server_url)->setText(QString::fromStdString(moved));
+    form->apply_btn->click();
+    ASSERT_TRUE(waitFor([&] { return record->url == moved || (form && alertOn(form)); }, 30000));
+    ASSERT_FALSE(form && alertOn(form)) << alertOn(form)->message().toStdString();
+    ASSERT_TRUE(waitFor([&] { return keychainPassword(moved, p.user) == p.password; }, 20000));
+    ASSERT_TRUE(waitFor([&] { return !keychainPassword(url, p.user); }, 20000)) << "the old password was left behind";
+    // The live connection keeps the address it has: the new one is used from the next one.
+    EXPECT_EQ(window->service->url, url);
     ASSERT_TRUE(waitFor([&] { return list->presentedViewController() == nullptr; }));
 }
 
