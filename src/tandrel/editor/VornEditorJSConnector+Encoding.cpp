@@ -2,6 +2,8 @@
 // (platform/text), a file that opened read-only because its bytes do not all read, a save refused
 // for a character the encoding cannot hold (with the offer to save as UTF-8), and a save in
 // another encoding, whose declaration the page then shows changed.
+#include <QString>
+
 #include <utility>
 
 #include "platform/defaults/Utf8.h"
@@ -29,25 +31,7 @@ std::string quoted(const std::string& text) { return "\u201C" + text + "\u201D";
 std::string shown_name(const std::string& path) { return files::path::forDisplay(files::path::lastComponent(path)); }
 
 // A character as UTF-8, and as U+XXXX.
-std::string utf8_of(char32_t c) {
-    std::string out;
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-    return out;
-}
+std::string utf8_of(char32_t c) { return QString::fromUcs4(&c, 1).toStdString(); }
 
 std::string code_point(char32_t c) {
     char buffer[16];
