@@ -78,17 +78,7 @@ bool is_style_sheet(const std::string& path) { return mime_type_for_url(path) ==
 bool is_page(const std::string& path) { return preview_page_kind(path) != PreviewPage::none; }
 
 std::string html_escaped(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
-        }
-    }
-    return out;
+    return QString::fromStdString(text).toHtmlEscaped().toStdString();
 }
 
 }  // namespace

@@ -21,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/Loopback.h"
+
 namespace filestest {
 
 class LoopbackRelay {
@@ -29,15 +31,7 @@ public:
 
     // For an FTP or HTTP relay, `targetPort` is the server's port on 127.0.0.1.
     explicit LoopbackRelay(Mode mode, int targetPort = 0) : mode_(mode), targetPort_(targetPort) {
-        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        int yes = 1;
-        ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        sockaddr_in address = loopback(0);
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(listener_, 16);
-        socklen_t length = sizeof address;
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+        listener_ = testsupport::listenOnLoopback(port_);
         acceptor_ = std::thread([this] { acceptLoop(); });
     }
     ~LoopbackRelay() {
@@ -91,22 +85,6 @@ public:
     }
 
 private:
-    static sockaddr_in loopback(int port) {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<uint16_t>(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        return a;
-    }
-    static int connectTo(int port) {
-        int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a = loopback(port);
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-            ::close(fd);
-            return -1;
-        }
-        return fd;
-    }
     static void sendAll(int fd, const std::string& bytes) {
         std::size_t sent = 0;
         while (sent < bytes.size()) {
@@ -150,7 +128,7 @@ private:
             const std::size_t head = pending.find("\r\n\r\n") + 4;
             int port = 0;
             if (pending.rfind("CONNECT 127.0.0.1:", 0) == 0) port = std::atoi(pending.c_str() + 18);
-            if (port <= 0 || (server = connectTo(port)) < 0) {
+            if (port <= 0 || (server = testsupport::connectToLoopback(port)) < 0) {
                 sendAll(client, "HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
                 return finish(client, server);
             }
@@ -160,7 +138,7 @@ private:
             sendAll(server, pending);
             pending.clear();
         } else {
-            if ((server = connectTo(targetPort_)) < 0) return finish(client, server);
+            if ((server = testsupport::connectToLoopback(targetPort_)) < 0) return finish(client, server);
             track(server);
         }
         bool raw = mode_ != Mode::ftp;  // FTP: command lines until the client's TLS begins

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "ProviderTestSupport.h"
+#include "support/Loopback.h"
 #include "platform/files/FileProvider.h"
 
 using namespace filestest;
@@ -225,15 +226,7 @@ public:
     using Script = std::function<std::string(const std::string& method, const std::string& path)>;
 
     explicit ScriptedHttp(Script script) : script_(std::move(script)) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        ::listen(fd_, 8);
-        socklen_t len = sizeof addr;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-        port_ = ntohs(addr.sin_port);
+        fd_ = testsupport::listenOnLoopback(port_, 8);
         thread_ = std::thread([this] { run(); });
     }
     ~ScriptedHttp() {

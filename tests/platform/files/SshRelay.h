@@ -2,8 +2,6 @@
 // A relay on 127.0.0.1 in front of an SSH server, for the tests that need the server to fall
 // silent or the connection to drop under a session.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -13,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/Loopback.h"
+
 namespace sshtest {
 
 // A relay on a port of its own to the server, passing every connection on, which can stop
@@ -21,15 +21,7 @@ namespace sshtest {
 class Relay {
 public:
     explicit Relay(int serverPort) : serverPort_(serverPort) {
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(listener_, 8);
-        socklen_t len = sizeof a;
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
+        listener_ = testsupport::listenOnLoopback(port_, 8);
         acceptor_ = std::thread([this] { acceptAll(); });
     }
     ~Relay() {
@@ -61,12 +53,11 @@ private:
                 if (client >= 0) ::close(client);
                 return;
             }
-            const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            a.sin_port = htons(static_cast<uint16_t>(serverPort_));
-            ::connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a);
+            const int server = testsupport::connectToLoopback(serverPort_);
+            if (server < 0) {
+                ::close(client);
+                continue;
+            }
             ++connections_;
             std::lock_guard lock(mutex_);
             open_.push_back(client);

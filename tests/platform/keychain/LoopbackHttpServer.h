@@ -20,6 +20,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/Loopback.h"
+
 namespace testhttp {
 
 struct Request {
@@ -49,18 +51,7 @@ struct Reply {
 class LoopbackHttpServer {
 public:
     LoopbackHttpServer() {
-        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        int one = 1;
-        ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        addr.sin_port = 0;
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        ::listen(listener_, 16);
-        socklen_t len = sizeof addr;
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
-        port_ = ntohs(addr.sin_port);
+        listener_ = testsupport::listenOnLoopback(port_);
         thread_ = std::thread([this] { run(); });
     }
     ~LoopbackHttpServer() { stop(); }
