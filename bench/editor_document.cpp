@@ -145,22 +145,27 @@ bool spinUntil(const std::function<bool()>& done, int timeoutMs) {
 
 double ms(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double, std::milli>(b - a).count(); }
 
-// Text of about `bytes` bytes: lines of markup and words, ASCII only.
-std::string makeText(size_t bytes) {
+// Text of about `bytes` bytes: lines of markup, each of ten of `words` picked by a generator
+// seeded with `seed`.
+std::string makeTextOf(size_t bytes, const std::vector<const char*>& words, unsigned seed) {
     std::string out;
     out.reserve(bytes + 128);
-    std::mt19937 rng(7);
-    const char* words[] = {"lorem", "ipsum", "dolor", "sit", "amet", "server", "editor", "preview", "window", "save"};
+    std::mt19937 rng(seed);
     int line = 0;
     while (out.size() < bytes) {
         out += "<p class=\"l" + std::to_string(line++ % 97) + "\">";
         for (int w = 0; w < 10; ++w) {
-            out += words[rng() % 10];
+            out += words[rng() % words.size()];
             out += ' ';
         }
         out += "</p>\n";
     }
     return out;
+}
+
+// Text of about `bytes` bytes: lines of markup and words, ASCII only.
+std::string makeText(size_t bytes) {
+    return makeTextOf(bytes, {"lorem", "ipsum", "dolor", "sit", "amet", "server", "editor", "preview", "window", "save"}, 7);
 }
 
 // ---- memory: PSS of this process and the web engine's processes under it ----------------------
@@ -671,21 +676,10 @@ void openAndSave(benchmark::State& state, const Server& server, size_t bytes) {
 // Text of about `bytes` bytes in Western European words (one accented letter in four words or
 // so), as UTF-8.
 std::string makeWesternText(size_t bytes) {
-    std::string out;
-    out.reserve(bytes + 128);
-    std::mt19937 rng(11);
-    const char* words[] = {"caf\u00e9", "cr\u00e8me", "na\u00efve", "fa\u00e7ade", "lorem", "ipsum", "dolor", "sit",
-                           "amet", "server", "editor", "preview", "window", "save", "page", "text"};
-    int line = 0;
-    while (out.size() < bytes) {
-        out += "<p class=\"l" + std::to_string(line++ % 97) + "\">";
-        for (int w = 0; w < 10; ++w) {
-            out += words[rng() % 16];
-            out += ' ';
-        }
-        out += "</p>\n";
-    }
-    return out;
+    return makeTextOf(bytes,
+                      {"caf\u00e9", "cr\u00e8me", "na\u00efve", "fa\u00e7ade", "lorem", "ipsum", "dolor", "sit", "amet",
+                       "server", "editor", "preview", "window", "save", "page", "text"},
+                      11);
 }
 
 // The characters of UTF-8 text (the page's length of it: every one is in the BMP here).
