@@ -13,6 +13,7 @@
 #include <QShortcut>
 #include <QTest>
 
+#include "support/ClipboardLock.h"
 #include "support/KeyWindow.h"
 #include "support/MainQueueSettle.h"
 #include "platform/ui/AlertController.h"
@@ -218,6 +219,8 @@ TEST(Alert, EachButtonHasItsOwnMnemonic) {
 // width bound, its button stays inside it, the word shows broken and shortened around "…", and
 // Ctrl+C with nothing selected still copies the message whole.
 TEST(Alert, AVeryLongWordKeepsTheSheetWithinItsWidthAndIsCopiedWhole) {
+    testsupport::ClipboardLock clipboard;
+    ASSERT_TRUE(clipboard.held());
     Host host;
     const QString link = QStringLiteral("sftp://example.com/") + QString(10000, QLatin1Char('x'));
     const QString text = QStringLiteral("The link ") + link + QStringLiteral(" cannot be opened.");
@@ -259,6 +262,8 @@ class AlertCopy : public ::testing::TestWithParam<CopyRoute> {};
 
 TEST_P(AlertCopy, TheMessageIsCopiedWithItsLineBreaks) {
     const CopyRoute route = GetParam();
+    testsupport::ClipboardLock clipboard;
+    ASSERT_TRUE(clipboard.held());
     Host host;
     const QString path = QStringLiteral("/home/user/") + QString(200, QLatin1Char('k')) + QStringLiteral("/known_hosts");
     const QString text = QStringLiteral("The key changed.\nTo remove the old key:\nssh-keygen -R \"[h]:22\" -f ") + path;

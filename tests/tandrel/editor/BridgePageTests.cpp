@@ -7,6 +7,7 @@
 #include <QClipboard>
 #include <QGuiApplication>
 
+#include "support/ClipboardLock.h"
 #include "support/MainQueueSettle.h"
 #include "BridgeTestSupport.h"
 #include "platform/web/WebProfile.h"
@@ -364,6 +365,8 @@ TEST_F(EditorBridgePage, QuotesInAPathSurviveOpeningAndSaving) {
 }
 
 TEST_F(EditorBridgePage, CopyAndPasteGoThroughThePage) {
+    testsupport::ClipboardLock clipboard;
+    ASSERT_TRUE(clipboard.held());
     content = fileContent("/a.txt", "copy me");
     ASSERT_TRUE(loadEditor());
     page("editor.selectAll(); true");
