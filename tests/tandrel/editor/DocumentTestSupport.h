@@ -2,6 +2,8 @@
 // Document windows as the app makes them: a file-viewer window (connected to a local server when a
 // test needs one), document windows opened through the scene layer with the user info the file
 // browser gives, the real editor page copied into the app's folder, and waits on the event loop.
+#include <iostream>
+
 #include <gtest/gtest.h>
 
 #include <QImage>
@@ -228,8 +230,17 @@ protected:
         return reply.is_object() && reply["undo_count"].is_number_integer() ? reply["undo_count"].get<int64_t>() : -1;
     }
     // Waits until the page shows the file with this text.
+    // On a timeout it says what the window shows instead (the page's text, an alert, unsaved
+    // changes), so that a failure on a busy machine can be told from its log.
     bool waitForPageText(DocumentSceneDelegate* doc, const std::string& text, int ms = webtest::kPageLoadMs) {
-        return waitFor([&] { return pageText(doc) == text; }, ms);
+        if (waitFor([&] { return pageText(doc) == text; }, ms)) return true;
+        auto* m = managerOf(doc);
+        auto* alert = alertOf(doc);
+        std::cerr << "the page shows " << json(pageText(doc).value_or("(no session)")).dump() << ", not "
+                  << json(text).dump() << "; alert: "
+                  << (alert ? (alert->alertTitle() + QStringLiteral(": ") + alert->message()).toStdString() : "none")
+                  << "; unsaved changes: " << (m && m->my_current_editor_info.has_changes) << std::endl;
+        return false;
     }
     // Types into the page as a user would (one change).
     void type(DocumentSceneDelegate* doc, const std::string& text) { page(doc, "editor.insert(" + json(text).dump() + ")"); }
