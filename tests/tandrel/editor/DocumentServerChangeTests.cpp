@@ -3,11 +3,14 @@
 // and Overwrite writes it. The version a save wrote guards the next save, and a file deleted
 // from the server's disk is asked about as one deleted in the server window. The other change
 // is made on the server's disk with the same size and modification time where the dates cannot
-// show it, against FTP, WebDAV with ETags, and WebDAV without (lighttpd).
+// show it, against FTP, WebDAV with ETags, and WebDAV without (lighttpd). Changes apart are
+// offered "Merge", which saves the merge checked against the copy it merged. Each copy a save
+// replaced is in the server's history.
 #include <gtest/gtest.h>
 
 #include "DocumentTestSupport.h"
 #include "ServerBytes.h"
+#include "tandrel/foundation/VornFileHistory.h"
 
 using namespace documenttest;
 
@@ -39,6 +42,22 @@ protected:
         return waitFor([&] { return pending_ && pending_->has_value(); }, 30000);
     }
     std::shared_ptr<std::optional<bool>> pending_;
+    // The copies of a file the server's history keeps, newest first.
+    std::vector<std::string> historyOf(const std::string& path) {
+        std::vector<std::string> out;
+        for (const auto& v : VornFileHistory::shared().versions(server_->id, path)) {
+            out.push_back(VornFileHistory::read(v).value_or("(unreadable)"));
+        }
+        return out;
+    }
+    // The answers the question offers, in order.
+    std::vector<std::string> answers(DocumentSceneDelegate* doc) {
+        std::vector<std::string> titles;
+        if (auto* a = alertOf(doc)) {
+            for (const auto& action : a->actions()) titles.push_back(action->title().toStdString());
+        }
+        return titles;
+    }
 };
 
 TEST_P(ServerChangedDocument, ASaveOverAnotherChangeAsksAndWritesOnlyWhenTold) {
@@ -61,6 +80,8 @@ TEST_P(ServerChangedDocument, ASaveOverAnotherChangeAsksAndWritesOnlyWhenTold) {
     EXPECT_EQ(save(doc), std::nullopt) << "saved without asking";
     ASSERT_TRUE(alertOf(doc)) << "the save did not ask";
     EXPECT_EQ(alertOf(doc)->message().toStdString(), "\u201Cpage.css\u201D changed on the server since you opened it.");
+    // Both changed the same line: nothing to merge.
+    EXPECT_EQ(answers(doc), (std::vector<std::string>{"Overwrite", "Cancel"}));
     EXPECT_EQ(diskText("page.css"), "a { color: RED }\n") << "written before the answer";
 
     // Cancel: nothing written, the edit stays in the window, unsaved.
@@ -78,6 +99,8 @@ TEST_P(ServerChangedDocument, ASaveOverAnotherChangeAsksAndWritesOnlyWhenTold) {
     ASSERT_TRUE(awaitSaveEnd());
     EXPECT_TRUE(pending_->value());
     EXPECT_EQ(serverBytes(peer_, "page.css"), "/* mine */ a { color: red }\n");
+    // The copy it overwrote is in the history.
+    EXPECT_EQ(historyOf("/page.css"), (std::vector<std::string>{"a { color: RED }\n"}));
 
     // The version that save wrote guards the next one.
     type(doc, "/* more */ ");
@@ -109,6 +132,93 @@ TEST_P(ServerChangedDocument, ASaveOverAnotherChangeAsksAndWritesOnlyWhenTold) {
     type(doc, "/* last */ ");
     EXPECT_EQ(save(doc), std::optional<bool>(true));
     EXPECT_EQ(serverBytes(peer_, "page.css"), "/* mine */ /* more */ /* last */ a { color: red }\n");
+}
+
+// Changes apart merge: "Merge" puts both into the window and saves the merge at once, checked
+// against the server's copy that was merged, so a change made while the question waits asks
+// again. The file is a windows-1252 style sheet with CR LF line breaks and stays one. Cancel
+// writes nothing.
+TEST_P(ServerChangedDocument, ChangesApartMergeAndTheMergeIsSavedChecked) {
+    CONNECT_OR_SKIP(GetParam());
+    // Lines as the server's bytes (windows-1252, CR LF) and as the editor's text.
+    auto file = [](const std::vector<std::string>& lines, bool utf8) {
+        std::string out;
+        for (const auto& line : lines) out += line + "\r\n";
+        if (utf8) {
+            std::string text;
+            for (char c : out) text += c == '\xe9' ? std::string("\u00e9") : std::string(1, c);
+            return text;
+        }
+        return out;
+    };
+    std::vector<std::string> lines{"@charset \"windows-1252\";", "/* caf\xe9 */", "a {}", "b {}", "c {}",
+                                   "d {}", "e {}", "f {}", "g {}"};
+    putFile("page.css", file(lines, false));
+    fs::last_write_time(disk("page.css"), fs::file_time_type::clock::now() + std::chrono::minutes(10));
+    awaitServerShows("page.css", file(lines, false));
+    DocumentSceneDelegate* doc = openFromBrowser("page.css");
+    ASSERT_TRUE(doc);
+    ASSERT_TRUE(waitForPageText(doc, file(lines, true))) << pageText(doc).value_or("(nothing)");
+
+    // Mine on the second line, theirs on the last.
+    page(doc, "editor.gotoLine(2, 0)");
+    type(doc, "/* mine */ ");
+    auto mine = lines;
+    mine[1] = "/* mine */ /* caf\xe9 */";
+    auto theirs = lines;
+    theirs[8] = "g { color: red }";
+    changeOnDisk("page.css", file(theirs, false), false);
+    EXPECT_EQ(save(doc), std::nullopt) << "saved without asking";
+    ASSERT_TRUE(alertOf(doc)) << "the save did not ask";
+    EXPECT_EQ(alertOf(doc)->message().toStdString(), "\u201Cpage.css\u201D changed on the server since you opened it.");
+    EXPECT_EQ(answers(doc), (std::vector<std::string>{"Merge", "Overwrite", "Cancel"}));
+    EXPECT_EQ(diskText("page.css"), file(theirs, false)) << "written before the answer";
+
+    // Cancel: nothing written, the window keeps its own text, unsaved.
+    ASSERT_TRUE(choose(doc, "Cancel"));
+    ASSERT_TRUE(awaitSaveEnd());
+    EXPECT_FALSE(pending_->value());
+    EXPECT_EQ(diskText("page.css"), file(theirs, false));
+    EXPECT_EQ(pageText(doc), file(mine, true));
+
+    // Asked again; a third change comes while the question waits, apart from both.
+    EXPECT_EQ(save(doc), std::nullopt);
+    ASSERT_EQ(answers(doc), (std::vector<std::string>{"Merge", "Overwrite", "Cancel"}));
+    auto third = theirs;
+    third[5] = "d { margin: 0 }";
+    changeOnDisk("page.css", file(third, false), false);
+    ASSERT_TRUE(choose(doc, "Merge"));
+    // The merge was of the copy before the third change: its save is refused and asks again
+    // (once the question answered has gone: the save reads and merges anew before it asks).
+    ASSERT_TRUE(waitFor([&] { return alertOf(doc) == nullptr || pending_->has_value(); }, 30000));
+    ASSERT_TRUE(waitFor([&] { return alertOf(doc) != nullptr || pending_->has_value(); }, 30000));
+    ASSERT_TRUE(alertOf(doc)) << "the merge was saved over a third change unasked";
+    EXPECT_FALSE(pending_->has_value());
+    EXPECT_EQ(diskText("page.css"), file(third, false));
+    auto merged = theirs;
+    merged[1] = mine[1];
+    EXPECT_EQ(pageText(doc), file(merged, true)) << "the merge is not in the window";
+    EXPECT_EQ(answers(doc), (std::vector<std::string>{"Merge", "Overwrite", "Cancel"}));
+
+    ASSERT_TRUE(choose(doc, "Merge"));
+    ASSERT_TRUE(awaitSaveEnd());
+    EXPECT_TRUE(pending_->value());
+    merged[5] = third[5];
+    EXPECT_EQ(serverBytes(peer_, "page.css"), file(merged, false));
+    EXPECT_EQ(pageText(doc), file(merged, true));
+    EXPECT_LE(pageCount(doc), record(doc, "/page.css")->undo_count) << "not marked saved";
+    // The copy the merge replaced is in the history, byte for byte; the copies the refused saves
+    // did not replace are not.
+    EXPECT_EQ(historyOf("/page.css"), (std::vector<std::string>{file(third, false)}));
+
+    // The merged copy is the base now: the next save goes through unasked, and keeps it first.
+    page(doc, "editor.gotoLine(3, 0)");
+    type(doc, "/* last */ ");
+    const auto before = merged;
+    merged[2] = "/* last */ a {}";
+    EXPECT_EQ(save(doc), std::optional<bool>(true));
+    EXPECT_EQ(serverBytes(peer_, "page.css"), file(merged, false));
+    EXPECT_EQ(historyOf("/page.css"), (std::vector<std::string>{file(before, false), file(third, false)}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Peers, ServerChangedDocument, ::testing::Values("pyftpd", "vsftpd", "apache", "lighttpd"),
