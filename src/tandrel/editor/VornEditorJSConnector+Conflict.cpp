@@ -18,6 +18,7 @@
 #include "platform/ui/AlertController.h"
 #include "tandrel/editor/DocumentInterfaceHub.h"
 #include "tandrel/editor/EditorScripts.h"
+#include "tandrel/editor/VornCompareViewController.h"
 #include "tandrel/editor/VornEditorJSConnector.h"
 #include "tandrel/editor/VornEditorJSConnectorSupport.h"
 #include "tandrel/foundation/AMZLogger.h"
@@ -106,6 +107,7 @@ void VornEditorJSConnector::merge_with_server_copy(const std::string& file_id, s
             .async([base, path, editor_text, done, data = std::move(data), version = std::move(version)]() mutable {
                 ServerCopyMerge merged;
                 merged.version = version;
+                merged.editor_text = editor_text;
                 if (base) {
                     // The server's copy is read in the base's format: the format both sides began from.
                     auto read = textcodec::decodeText(*data, path, base->format.encoding);
@@ -161,11 +163,23 @@ void VornEditorJSConnector::ask_changed_on_server(const std::string& file_id, co
     auto alert = ui::AlertController::make(QString::fromUtf8(kChangedTitle), QString::fromStdString(message));
     if (merged && merged->copy && merged->merge.clean) {
         auto copy = merged->copy;
-        auto text = std::make_shared<std::string>(std::move(merged->merge.text));
+        auto text = std::make_shared<std::string>(merged->merge.text);
         alert->addAction(ui::AlertAction::make(QStringLiteral("Merge"), ui::AlertActionStyle::default_,
                                                [self, file_id, copy, text, once] {
                                                    if (!self) return once(false, std::nullopt);
                                                    self->save_merged_text(file_id, copy, std::move(*text), once);
+                                               }));
+    }
+    if (merged && merged->copy) {
+        // "Compare…": the server's text beside the merge, to take from either side and decide the
+        // conflicts; its Save goes the way of Merge.
+        auto copy = merged->copy;
+        auto start = std::make_shared<std::string>(
+            merged->merge.text.empty() && merged->editor_text ? *merged->editor_text : merged->merge.text);
+        alert->addAction(ui::AlertAction::make(QString::fromUtf8(kCompareAnswer), ui::AlertActionStyle::default_,
+                                               [self, file_id, copy, start, once] {
+                                                   if (!self) return once(false, std::nullopt);
+                                                   self->compare_with_server_copy(file_id, copy, std::move(*start), once);
                                                }));
     }
     alert->addAction(ui::AlertAction::make(QStringLiteral("Overwrite"), ui::AlertActionStyle::destructive, overwrite));
@@ -210,5 +224,33 @@ void VornEditorJSConnector::restore_text(const std::string& file_id, std::string
         if (!self) return;
         if (!e && !(reply.is_boolean() && reply.get<bool>())) e = app_error(Err::no_data);
         self->report_error(e);
+    });
+}
+
+void VornEditorJSConnector::compare_with_server_copy(const std::string& file_id,
+                                                     std::shared_ptr<const VornDocumentBase> server_copy, std::string start,
+                                                     SaveCompletion completion) {
+    auto* h = hub();
+    auto* screen = h ? h->editor_screen(is_compact) : nullptr;
+    QPointer<ui::ViewController> presenter = screen ? screen->editor_view_controller() : nullptr;
+    auto record = find_file_session(file_id);
+    if (!presenter || !record || !server_copy) {
+        if (completion) completion(false, std::nullopt);
+        return;
+    }
+    QPointer<VornEditorJSConnector> self(this);
+    auto sheet = ui::make<VornCompareViewController>(
+        files::path::forDisplay(files::path::lastComponent(record->file_path)), server_copy->text, std::move(start),
+        record->ace_language, [self, file_id, server_copy, completion](std::optional<std::string> result) {
+            // "Cancel" (or a sheet that went): nothing written, the edit stays in the window.
+            if (!self || !result) {
+                if (completion) completion(false, std::nullopt);
+                return;
+            }
+            self->save_merged_text(file_id, server_copy, std::move(*result), completion);
+        });
+    // The sheet waits for the question to go: one sheet at a time over a screen.
+    VORNPresenterUtility::present_on_main(presenter, [presenter, sheet](bool ready) {
+        if (!ready || !presenter || !presenter->presentViewController(sheet, true)) sheet->cancel();
     });
 }

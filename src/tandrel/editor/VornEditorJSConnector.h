@@ -308,7 +308,13 @@ private:
         files::FileVersion version;
         std::shared_ptr<const VornDocumentBase> copy;  // none: not text in the base's format
         textmerge::ThreeWayMerge merge;                // run when there is a base and a copy
+        std::shared_ptr<const std::string> editor_text;
     };
+    // "Compare…": the server's copy beside `start` (the merge) in the comparison sheet; its Save
+    // goes the way of save_merged_text, its Cancel writes nothing.
+    void compare_with_server_copy(const std::string& file_id, std::shared_ptr<const VornDocumentBase> server_copy,
+                                  std::string start, SaveCompletion completion);
+    static constexpr const char* kCompareAnswer = "Compare\u2026";
     // Reads the server's copy of the record's file and merges with it when the document has a
     // base; `done` runs once on the main thread (nothing: not read; `gone`: the file is gone from
     // the server).
