@@ -1,7 +1,8 @@
 #pragma once
 // The history of server copies: every copy of a file that the app replaces on a server (a save,
 // a Merge, a Replace All: whatever goes through the checked save road with the bytes it knows
-// the server holds) is kept here first, so a save that overwrote the wrong thing can be undone.
+// the server holds) or deletes (the server window reads the file first) is kept here first, so a
+// save that overwrote the wrong thing, or a delete, can be undone.
 //
 // Where: "History" in the app's data folder, a folder per server (named by a digest of its id),
 // in it a folder per remote path (a digest of the path; its "path" file holds the path itself),
