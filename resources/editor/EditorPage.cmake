@@ -1,16 +1,21 @@
 # The editor page: our page files plus the Ace modules it uses, laid out in
 # ${PROJECT_BINARY_DIR}/resources/ace/ (index.html at the top, Ace under lib/), which the app copies
 # into its "Editor" folder at launch. Ace comes from resources/node_modules/ace-builds (pinned in
-# resources/package-lock.json; scripts/setup runs `npm ci`).
+# resources/package-lock.json; scripts/setup runs `npm ci`). The comparison page (compare.html) adds
+# ace-diff and the diff-match-patch it runs on (pinned there too), under lib/ace-diff/.
 #
 # Included from src/platform/web/CMakeLists.txt. Defines the target `editor_page` (built with ALL)
 # and the variable DRAVIX_EDITOR_PAGE_DIR.
 
 set(dravix_page_src ${CMAKE_CURRENT_LIST_DIR})
 set(dravix_ace_dir ${PROJECT_SOURCE_DIR}/resources/node_modules/ace-builds/src-min-noconflict)
+set(dravix_acediff_dir ${PROJECT_SOURCE_DIR}/resources/node_modules/ace-diff/dist)
+set(dravix_dmp_file ${PROJECT_SOURCE_DIR}/resources/node_modules/@sanity/diff-match-patch/dist/index.cjs)
+set(dravix_acediff_inputs ${dravix_acediff_dir}/ace-diff.min.js ${dravix_acediff_dir}/ace-diff.min.css)
 set(DRAVIX_EDITOR_PAGE_DIR ${PROJECT_BINARY_DIR}/resources/ace CACHE INTERNAL "Where the build lays out the editor page")
 
-if(NOT EXISTS ${dravix_ace_dir}/ace.js AND EXISTS ${PROJECT_SOURCE_DIR}/resources/package-lock.json)
+if((NOT EXISTS ${dravix_ace_dir}/ace.js OR NOT EXISTS ${dravix_acediff_dir}/ace-diff.min.js)
+   AND EXISTS ${PROJECT_SOURCE_DIR}/resources/package-lock.json)
   find_program(DRAVIX_NPM npm)
   if(DRAVIX_NPM)
     message(STATUS "editor page: installing resources/node_modules (npm ci)")
@@ -26,7 +31,13 @@ if(NOT EXISTS ${dravix_ace_dir}/ace.js)
   return()
 endif()
 
-set(dravix_page_files index.html editor.js editor.css)
+if(NOT EXISTS ${dravix_acediff_dir}/ace-diff.min.js OR NOT EXISTS ${dravix_dmp_file})
+  message(WARNING "editor page: ace-diff is missing from resources/node_modules; the editor page is not built "
+                  "(run scripts/setup or `npm ci` in resources/)")
+  return()
+endif()
+
+set(dravix_page_files index.html editor.js editor.css compare.html compare.js compare.css)
 
 # Ace: the core, the extensions the page loads up front, the modes of the editable file types,
 # every theme the app offers, and the snippets the language tools look up for those modes.
@@ -66,8 +77,11 @@ add_custom_command(
   COMMAND ${CMAKE_COMMAND} -E copy ${dravix_page_inputs} ${DRAVIX_EDITOR_PAGE_DIR}/
   COMMAND ${CMAKE_COMMAND} -E copy ${dravix_ace_inputs} ${DRAVIX_EDITOR_PAGE_DIR}/lib/
   COMMAND ${CMAKE_COMMAND} -E copy ${dravix_snippet_inputs} ${DRAVIX_EDITOR_PAGE_DIR}/lib/snippets/
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${DRAVIX_EDITOR_PAGE_DIR}/lib/ace-diff
+  COMMAND ${CMAKE_COMMAND} -E copy ${dravix_acediff_inputs} ${DRAVIX_EDITOR_PAGE_DIR}/lib/ace-diff/
+  COMMAND ${CMAKE_COMMAND} -E copy ${dravix_dmp_file} ${DRAVIX_EDITOR_PAGE_DIR}/lib/ace-diff/diff-match-patch.js
   COMMAND ${CMAKE_COMMAND} -E touch ${dravix_page_stamp}
-  DEPENDS ${dravix_page_inputs} ${dravix_ace_inputs} ${dravix_snippet_inputs}
+  DEPENDS ${dravix_page_inputs} ${dravix_ace_inputs} ${dravix_snippet_inputs} ${dravix_acediff_inputs} ${dravix_dmp_file}
           ${CMAKE_CURRENT_LIST_FILE}
   COMMENT "Laying out the editor page in ${DRAVIX_EDITOR_PAGE_DIR}"
   VERBATIM)

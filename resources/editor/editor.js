@@ -636,6 +636,32 @@
       }
     },
 
+    // Replaces the whole text of session `id` with the Base64 text, as one edit the user sees and
+    // can undo; each line keeps its own line break, and the cursor stays where it was (as far as
+    // the new text reaches). Returns whether the session's text is now exactly that text.
+    set_text: function (id, b64text) {
+      try {
+        var sid = String(id);
+        if (!Object.prototype.hasOwnProperty.call(sessions, sid)) return false;
+        var entry = sessions[sid];
+        var value = fromBase64(b64text);
+        if (entry.text() === value) return true;
+        var Range = ace.require("ace/range").Range;
+        var session = entry.session;
+        var doc = session.getDocument();
+        var cursor = entry.cursor();
+        var last = doc.getLength() - 1;
+        // Ace takes the line break of a document emptied by the replace from the text put in it.
+        session.replace(new Range(0, 0, last, doc.getLine(last).length), value);
+        entry.lineBreaks = mixedLineBreaks(value);
+        session.selection.moveTo(cursor.row, cursor.column);
+        return entry.text() === value;
+      } catch (e) {
+        report("set_text", e);
+        return false;
+      }
+    },
+
     // Not part of the app's vocabulary; handy when looking at the page by hand.
     session_ids: function () { return Object.keys(sessions); },
 

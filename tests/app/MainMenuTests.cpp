@@ -97,7 +97,7 @@ TEST_F(MainMenu, TheDocumentWindowsMenuBarHasTheFileFindAndEditorMenusInOrder) {
     EXPECT_EQ(titles(bar->actions()), (QStringList{"File", "Edit", "Find", "Editor"}))
         << "Format is gone; menus without entries are not shown";
     EXPECT_EQ(titles(entry(doc, {"File"})->menu()->actions()),
-              (QStringList{"New", "-", "Save File", "Close File", "Reopen with Encoding", "Save with Encoding", "-", "Quit"}));
+              (QStringList{"New", "-", "Save File", "Close File", "Reopen with Encoding", "Save with Encoding", "History\u2026", "-", "Quit"}));
     EXPECT_EQ(titles(entry(doc, {"File", "New"})->menu()->actions()), (QStringList{"Window", "File", "Folder"}));
     struct Key {
         QStringList path;

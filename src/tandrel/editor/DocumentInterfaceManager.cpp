@@ -16,6 +16,7 @@
 #include "tandrel/editor/VornEditorJSConnector.h"
 #include "tandrel/editor/VornEditorJSConnectorSupport.h"
 #include "tandrel/editor/VornEditorWKWebView.h"
+#include "tandrel/editor/VornHistoryViewController.h"
 #include "tandrel/editor/VornPreviewJSConnector.h"
 #include "tandrel/editor/WebViewController.h"
 #include "tandrel/foundation/AMZLogger.h"
@@ -26,6 +27,7 @@
 #include "tandrel/foundation/VornSessionsDataModel.h"
 #include "tandrel/foundation/VornProviderErrors.h"
 #include "tandrel/foundation/VornSceneLinksProtocol.h"
+#include "tandrel/foundation/VornFileHistory.h"
 #include "tandrel/foundation/VornUnsavedTextKeeper.h"
 
 namespace {
@@ -367,6 +369,39 @@ void DocumentInterfaceManager::reopen_with_encoding(const std::string& encoding)
                 if (chosen) reopen();
             },
             presenter);
+    });
+}
+
+// ---- the history of the file's server copies -------------------------------------------------------
+
+void DocumentInterfaceManager::show_history() {
+    VornEditorJSConnector* connector = visible_editor_connector();
+    VornFileViewerSceneDelegateProtocol* viewer = file_viewer();
+    const auto path = current_file_path();
+    const auto& file_id = my_current_editor_info.file_bucket_id;
+    if (!connector || !ace_loaded || !viewer || !viewer->service || !path || !file_id) return;
+    auto versions = VornFileHistory::shared().versions(viewer->service->id, *path);
+    const textcodec::TextFormat format = my_current_editor_info.text_format.value_or(textcodec::TextFormat{});
+    QPointer<DocumentInterfaceManager> self(this);
+    QPointer<VornEditorJSConnector> weak_connector(connector);
+    const std::string id = *file_id;
+    const std::string name = file_display_name(*path);
+    // The copies are shown against the editor's text as it is now.
+    connector->run_editor_js(editor_script::get_current_session(), [self, weak_connector, id, name, format,
+                                                                     versions = std::move(versions)](
+                                                                        nlohmann::json reply, std::optional<VornError> e) mutable {
+        if (!self || e) return;
+        auto session = editor_support::take_session_reply(std::move(reply));
+        if (!session || session->session_id != id) return;
+        std::string text = editor_support::session_value(session->json).value_or(std::string());
+        auto sheet = ui::make<VornHistoryViewController>(name, std::move(versions), format, std::move(text),
+                                                         [weak_connector, id](std::string restored) {
+                                                             if (weak_connector) weak_connector->restore_text(id, std::move(restored));
+                                                         });
+        EditorWebViewController* screen = self->visible_editor_screen();
+        QPointer<ui::ViewController> presenter =
+            screen ? QPointer<ui::ViewController>(screen) : QPointer<ui::ViewController>(self->main_controller.get());
+        if (presenter) presenter->presentViewController(sheet, true);
     });
 }
 

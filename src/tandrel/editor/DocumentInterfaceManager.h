@@ -113,6 +113,9 @@ public:
     void reopen_with_encoding(const std::string& encoding);
     // Saves the window's file in `encoding` from now on (VornEditorJSConnector::save_in_encoding).
     void save_with_encoding(const std::string& encoding, std::function<void(bool written)> completion = nullptr);
+    // "History": the copies of the window's file that saves replaced on its server
+    // (VornFileHistory), shown against the editor's text; "Restore" puts one into the editor.
+    void show_history();
     // The bars and the preview follow the document's format.
     void text_format_changed() override;
     static constexpr const char* kReopenTitle = "Discard Changes?";

@@ -19,4 +19,6 @@ public:
     // name) under "encoding" in their property list.
     static constexpr const char* kReopenWithEncoding = "reopen_with_encoding";
     static constexpr const char* kSaveWithEncoding = "save_with_encoding";
+    // "History…": the copies of the window's file that the server's history keeps.
+    static constexpr const char* kShowHistory = "show_history";
 };

@@ -76,6 +76,9 @@ std::string replace_text(std::string_view file_id, std::size_t row, std::size_t 
     return "session_manager.replace_text('" + escaped(file_id) + "', " + std::to_string(row) + ", " + std::to_string(column) +
            ", " + std::to_string(length) + ", '" + base64(text) + "')";
 }
+std::string set_text(std::string_view file_id, std::string_view text) {
+    return "session_manager.set_text('" + escaped(file_id) + "', '" + base64(text) + "')";
+}
 std::string set_read_only(bool read_only) { return std::string("editor.setReadOnly(") + word(read_only) + ");"; }
 std::string get_selected_content() { return "session_manager.get_selected_content()"; }
 std::string insert_content(std::string_view text) { return "main.insertContent('" + base64(text) + "')"; }

@@ -44,6 +44,10 @@ std::string rename_session(std::string_view file_id, std::string_view new_file_i
 // `text`, within one line, as an edit the user sees (and can undo).
 std::string replace_text(std::string_view file_id, std::size_t row, std::size_t column, std::size_t length,
                          std::string_view text);
+// Replaces the whole text of the page session `file_id` with `text`, as one edit the user sees
+// (and can undo), each line keeping its own line break; its reply: whether the session's text is
+// now exactly `text`.
+std::string set_text(std::string_view file_id, std::string_view text);
 // The editor takes no typing (a file whose bytes do not all read as its encoding), or takes it again.
 std::string set_read_only(bool read_only);
 std::string get_selected_content();

@@ -370,6 +370,10 @@ void MainViewController::show_alert() {
     scene_links().open_alert_scene("Test Alert", "This is the message", nullptr);
 }
 
+void MainViewController::show_history() {
+    if (DocumentInterfaceManager* m = manager()) m->show_history();
+}
+
 void MainViewController::validateCommand(ui::Command* command) {
     if (!command) return;
     const DocumentCommandValidation v = validate_service_command(*command);
@@ -392,6 +396,11 @@ DocumentCommandValidation MainViewController::validate_service_command(const ui:
         const auto& format = m ? m->my_current_editor_info.text_format : std::nullopt;
         out.attributes = format ? 0 : DocumentCommandValidation::kDisabled;
         out.state_on = format && command_encoding(command) == format->encoding;
+    } else if (command.action == QLatin1String(kShowHistory)) {
+        // A window without a file has no history to show.
+        out.handled = true;
+        const DocumentInterfaceManager* m = manager();
+        out.attributes = m && m->ace_loaded && m->current_file_path() ? 0 : DocumentCommandValidation::kDisabled;
     } else if (command.action == QLatin1String(kConnectService) && viewer) {
         out.handled = true;
         const auto id = connection_id(command);

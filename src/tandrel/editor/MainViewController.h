@@ -69,6 +69,8 @@ public:
     // DocumentInterfaceManager::reopen_with_encoding and save_with_encoding.
     Q_INVOKABLE void reopen_with_encoding(const ui::Command& sender);
     Q_INVOKABLE void save_with_encoding(const ui::Command& sender);
+    // DocumentInterfaceManager::show_history.
+    Q_INVOKABLE void show_history();
     // The window's close button: a window whose page holds no file of the server (none loaded,
     // no current session, a page that cannot answer) runs `close_now`; otherwise the close
     // decision runs ("Unsaved Changes" for a changed file, which closes the window itself) and

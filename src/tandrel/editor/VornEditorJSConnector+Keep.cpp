@@ -57,6 +57,7 @@ void VornEditorJSConnector::keep_page_text() {
         document.saved_count = record->undo_count;
         document.server_version = record->server_version;
         document.text_format = record->text_format;
+        document.base = record->base;
         document.state = std::move(session->json);
         self->kept_counts_[session->session_id] = session->undo_count;
         keeper.keep(std::move(document));

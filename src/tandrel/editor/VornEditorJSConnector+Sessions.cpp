@@ -21,6 +21,7 @@
 #include "tandrel/foundation/TandrelExtensions.h"
 #include "tandrel/foundation/VORNPresenterUtility.h"
 #include "tandrel/foundation/VornCurrentEditorStateInfo.h"
+#include "tandrel/foundation/VornDocumentBase.h"
 #include "tandrel/foundation/VornServerFilesDataModel.h"
 #include "tandrel/foundation/VornProviderErrors.h"
 #include "tandrel/foundation/VornSessionsManager.h"
@@ -126,6 +127,14 @@ void VornEditorJSConnector::open_restored_session(std::shared_ptr<VornACEFileSes
     // The restored state carries its own change count, above the saved one: the window shows
     // the file as changed from the start, not only after the next edit.
     int64_t count = 0;
+    // The restored text was edited from the server's copy the record names; when that is still
+    // the copy just read, the copy is the base a later merge starts from (a crash-kept text
+    // brings its own).
+    if (record && !record->base && content && content->lossless && !content->server_version.empty() &&
+        content->server_version == record->server_version) {
+        record->base = std::make_shared<const VornDocumentBase>(
+            VornDocumentBase{content->contents, content->text_format, content->server_version});
+    }
     if (record) {
         const auto counted = json_scan::object_strings(record->json, {"undo_count"});
         if (counted.shape == json_scan::Shape::object && counted.raw[0]) {
@@ -254,9 +263,6 @@ void VornEditorJSConnector::store_new_file_session(nlohmann::json result, std::o
     if (error) return complete(error);
     auto* viewer = file_viewer();
     if (!viewer) return complete(app_error(Err::no_data));
-    // The page holds the text now (and the record its state): the downloaded copy goes.
-    std::string().swap(content->contents);
-
     auto record = std::make_shared<VornACEFileSessionsDataModel>();
     record->session_id = content->id;
     record->file_path = content->path;
@@ -267,6 +273,13 @@ void VornEditorJSConnector::store_new_file_session(nlohmann::json result, std::o
     record->undo_count = 0;
     record->server_version = content->server_version;
     record->text_format = content->text_format;
+    // The page holds the text now: the downloaded copy becomes the document's base (a text whose
+    // bytes did not all read is never written, and needs none).
+    if (content->lossless) {
+        record->base = std::make_shared<const VornDocumentBase>(
+            VornDocumentBase{std::move(content->contents), content->text_format, content->server_version});
+    }
+    std::string().swap(content->contents);
 
     // One record per id: a stale one of the same file goes.
     if (auto sessions = sessions_of(viewer)) {
@@ -505,6 +518,10 @@ void VornEditorJSConnector::upload_page_text(const std::string& file_id, int64_t
     // hold stops the save here, and the server's file stays as it was.
     SaveCompletion on_refusal = completion;
     bool asked = false;
+    // The text written becomes the document's base once the server has it, and is what a merge
+    // starts from when the server's copy changed meanwhile.
+    auto written_text = std::make_shared<const std::string>(text);
+    const textcodec::TextFormat written_format = record->text_format.value_or(textcodec::TextFormat{});
     auto bytes = bytes_to_write(file_id, std::move(text), on_refusal, asked);
     if (!bytes) {
         if (!asked) done(false, app_error(Err::no_data));
@@ -518,23 +535,40 @@ void VornEditorJSConnector::upload_page_text(const std::string& file_id, int64_t
     auto* h = hub();
     // The mark of a deleted file lives with the window and with the session (over a restart).
     const bool recreating = (h && h->current_editor_info().removed_from_server) || record->removed_from_server;
+    // The server's copy this write replaces, as far as it is known, goes to the history before
+    // the write: the copy the user chose to overwrite, or the base's bytes; the version check
+    // proves the server still holds them.
     std::optional<files::FileVersion> expected;
-    if (!overwrite_consented_ && !recreating && !record->server_version.empty()) expected = record->server_version;
+    std::optional<std::string> replaced;
+    if (overwrite_consented_ && overwrite_over_) {
+        expected = std::move(overwrite_over_->version);
+        replaced = std::move(overwrite_over_->bytes);
+    } else if (!overwrite_consented_ && !recreating && !record->server_version.empty()) {
+        expected = record->server_version;
+    }
+    overwrite_over_.reset();
     const auto mode = recreating && !overwrite_consented_ ? files::WriteMode::createNew : files::WriteMode::replace;
     const bool checked = expected.has_value() || mode == files::WriteMode::createNew;
+    if (!replaced && expected && record->base && record->base->version == *expected) replaced = record->base->bytes();
     QPointer<VornEditorJSConnector> self(this);
     QPointer<VornFileViewerSceneDelegateProtocol> weak_viewer(viewer);
     viewer->write_file_text_checked(record->file_path, std::move(text), mode, std::move(expected),
-                                    [self, file_id, record, count, checked, weak_viewer, done](
-                                        std::optional<files::FileVersion> version, std::optional<VornError> w) {
+                                    [self, file_id, record, count, checked, weak_viewer, done, written_text,
+                                     written_format](std::optional<files::FileVersion> version, std::optional<VornError> w) {
         // A failed write leaves the record as the sessions file has it: the page's text, still
         // marked changed. Nothing more is written. A copy changed or deleted on the server
         // meanwhile is the user's question.
         if (w) {
-            if (version) record->server_version = std::move(*version);
-            if (checked && self && self->ask_about_server_copy(file_id, *w, done)) return;
+            if (version) {
+                // A write cut half-way left another copy on the server: no longer the base.
+                record->server_version = std::move(*version);
+                record->base = nullptr;
+            }
+            if (checked && self && self->ask_about_server_copy(file_id, *w, done, written_text)) return;
             return done(false, w);
         }
+        record->base = std::make_shared<const VornDocumentBase>(
+            VornDocumentBase{*written_text, written_format, version.value_or(files::FileVersion{})});
         // Written: the page's count at the save is the saved state, and the version written
         // the one the next save expects. Only a mark that moved is written again (a save of
         // text saved before changes nothing the user made; its version goes into the sessions
@@ -554,65 +588,7 @@ void VornEditorJSConnector::upload_page_text(const std::string& file_id, int64_t
         // the file already.
         if (!marked || !weak_viewer || (self && self->find_file_session(file_id) != record)) return;
         weak_viewer->save_service_session();
-    });
-}
-
-bool VornEditorJSConnector::ask_about_server_copy(const std::string& file_id, const VornError& error,
-                                                  SaveCompletion completion) {
-    auto* h = hub();
-    if (!h) return false;
-    if (is_file_error(error, files::ErrorKind::notFound)) {
-        // Gone from the server: asked as for a file deleted in the server window.
-        h->current_editor_info().removed_from_server = true;
-        write_page_session(file_id, std::move(completion));
-        return true;
-    }
-    const bool made_again = is_file_error(error, files::ErrorKind::alreadyExists);
-    if (!made_again && !is_file_error(error, files::ErrorKind::changedOnServer)) return false;
-    auto record = find_file_session(file_id);
-    if (made_again) {
-        // Somebody made the deleted file anew: it is no longer deleted, and theirs is not
-        // overwritten unasked.
-        h->current_editor_info().removed_from_server = false;
-        if (record && record->removed_from_server) {
-            record->removed_from_server = false;
-            if (auto* viewer = file_viewer()) viewer->save_service_session();
-        }
-    }
-    const std::string name = record ? files::path::forDisplay(files::path::lastComponent(record->file_path))
-                                    : std::string("This file");
-    const std::string message =
-        "\u201C" + name + (made_again ? "\u201D was made again on the server since it was deleted there."
-                                      : "\u201D changed on the server since you opened it.");
-    QPointer<VornEditorJSConnector> self(this);
-    auto answer = [self, file_id, completion](bool overwrite) {
-        // "Cancel": nothing written, the edit stays in the window, unsaved.
-        if (!self || !overwrite) {
-            if (completion) completion(false, std::nullopt);
-            return;
-        }
-        // "Overwrite": the page's text is written over what the server has now.
-        self->overwrite_consented_ = true;
-        self->write_page_session(file_id, [self, completion](bool written, std::optional<VornError> e) {
-            if (self) self->overwrite_consented_ = false;
-            if (completion) completion(written, e);
-        });
-    };
-    auto* screen = h->editor_screen(is_compact);
-    QPointer<ui::ViewController> presenter = screen ? screen->editor_view_controller() : nullptr;
-    if (!presenter) {
-        // Nobody to ask: the other change is not overwritten unasked.
-        if (completion) completion(false, VornError::cocoa(4, message + " It was not saved.", "changed_on_server"));
-        return true;
-    }
-    VORNPresenterUtility::present_on_main(presenter, [presenter, message, answer](bool ready) {
-        if (!ready) return answer(false);
-        VORNPresenterUtility::present_actions_alert(
-            ready, kChangedTitle, message,
-            {{"Overwrite", ui::AlertActionStyle::destructive, true}, {"Cancel", ui::AlertActionStyle::cancel, false}},
-            answer, presenter);
-    });
-    return true;
+    }, std::move(replaced));
 }
 
 bool VornEditorJSConnector::ask_before_recreating(const std::string& file_id, SaveCompletion& completion) {

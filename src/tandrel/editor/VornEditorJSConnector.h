@@ -29,6 +29,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/text/TextEncoding.h"
+#include "platform/text/ThreeWayMerge.h"
 #include "tandrel/editor/EditorJStoPreviewJSControllerProtocol.h"
 #include "tandrel/editor/ProtocolLink.h"
 #include "tandrel/editor/VornEditorWKWebViewProtocol.h"
@@ -40,6 +41,7 @@
 class DocumentInterfaceHub;
 class VornKeepDebounce;
 class VornACEFileSessionsDataModel;
+struct VornDocumentBase;
 class VornServerFileContentModel;
 namespace ui {
 class Scene;
@@ -241,6 +243,9 @@ public:
     // runs as the save command's does. A character the encoding cannot hold is asked about as in
     // any save.
     void save_in_encoding(const std::string& encoding, SaveCompletion completion);
+    // A copy from the file's history goes into the page as one edit (which saves like any other);
+    // a failure is told on the editor screen.
+    void restore_text(const std::string& file_id, std::string text);
     // The alert of a save refused for a character the file's encoding cannot hold; its actions.
     static constexpr const char* kUnencodableTitle = "Cannot Save in This Encoding";
     static constexpr const char* kSaveAsUtf8 = "Save as UTF-8";
@@ -289,10 +294,48 @@ private:
     bool recreate_consented_ = false;
     // A save whose check found the server's copy changed (or gone, the error of a checked
     // write): the user is asked, "Overwrite" or "Cancel" (deleted: as ask_before_recreating).
-    // True when the save waits for that answer; the completion then runs once, after it.
-    bool ask_about_server_copy(const std::string& file_id, const VornError& error, SaveCompletion completion);
-    // "Overwrite" was the answer: the save it starts writes without the check.
+    // Changed, with the document's base known and `editor_text` the text the save wrote, the
+    // server's copy is read and merged three ways first (see +Conflict): the question then also
+    // offers "Merge" when the merge is clean. Nothing is written before the answer. True when the
+    // save waits for that answer; the completion then runs once, after it.
+    bool ask_about_server_copy(const std::string& file_id, const VornError& error, SaveCompletion completion,
+                               std::shared_ptr<const std::string> editor_text = nullptr);
+    // The server's copy read after a save met another change (its text read in the base's format,
+    // its version), and the merge of the editor's text with it from the base; no copy when it
+    // could not be read as text.
+    struct ServerCopyMerge {
+        files::Bytes bytes;
+        files::FileVersion version;
+        std::shared_ptr<const VornDocumentBase> copy;  // none: not text in the base's format
+        textmerge::ThreeWayMerge merge;                // run when there is a base and a copy
+        std::shared_ptr<const std::string> editor_text;
+    };
+    // "Compare…": the server's copy beside `start` (the merge) in the comparison sheet; its Save
+    // goes the way of save_merged_text, its Cancel writes nothing.
+    void compare_with_server_copy(const std::string& file_id, std::shared_ptr<const VornDocumentBase> server_copy,
+                                  std::string start, SaveCompletion completion);
+    static constexpr const char* kCompareAnswer = "Compare\u2026";
+    // Reads the server's copy of the record's file and merges with it when the document has a
+    // base; `done` runs once on the main thread (nothing: not read; `gone`: the file is gone from
+    // the server).
+    void merge_with_server_copy(const std::string& file_id, std::shared_ptr<const std::string> editor_text,
+                                std::function<void(std::optional<ServerCopyMerge>, bool gone)> done);
+    // "File Changed": Cancel, Overwrite, and Merge when `merged` is clean.
+    void ask_changed_on_server(const std::string& file_id, const std::string& message,
+                               std::optional<ServerCopyMerge> merged, SaveCompletion completion);
+    // "Merge": the merged text goes into the page as an edit, and the page's text is saved at
+    // once, checked against the server's copy that was merged (which is the base from now on).
+    void save_merged_text(const std::string& file_id, std::shared_ptr<const VornDocumentBase> server_copy,
+                          std::string merged, SaveCompletion completion);
+    // "Overwrite" was the answer: the save it starts writes over the server's copy the user was
+    // asked about (checked against it, and that copy kept in the history first), or, when that
+    // copy could not be read, without the check.
     bool overwrite_consented_ = false;
+    struct ReadServerCopy {
+        files::FileVersion version;
+        files::Bytes bytes;
+    };
+    std::optional<ReadServerCopy> overwrite_over_;
     // The file's server as this document knows it is still the file viewer's server.
     bool file_viewer_serves_document(const VornFileViewerSceneDelegateProtocol* viewer) const;
 

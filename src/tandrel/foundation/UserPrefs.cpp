@@ -10,13 +10,17 @@ void UserPrefs::setPreference(const std::string& key, std::optional<defaults::Va
 }
 
 void UserPrefs::registerDefaultPreferences() {
-    static const std::array<std::pair<const char*, int64_t>, 6> kDefaults = {{
+    static const std::array<std::pair<const char*, int64_t>, 8> kDefaults = {{
         {"PREVIEWWINDOW", 1},
         {"UPDATEDELAY", 0},
         {"MODE_APPEARANCE", 0},
         {"COLOR_THEME", 0},
         {"EDITOR_FONT_SIZE", 14},
         {"FILEEXPLORER_SORTING", 0},
+        // The history of replaced server copies (VornFileHistory): copies per file, megabytes
+        // per server.
+        {"HISTORY_MAX_VERSIONS", 20},
+        {"HISTORY_MAX_MEGABYTES", 50},
     }};
     for (const auto& [key, value] : kDefaults) {
         if (!user_defaults().stringForKey(key)) setPreference(key, defaults::Value(value));

@@ -60,7 +60,8 @@ void VornFileViewerSceneDelegateProtocol::create_remote_folder(const std::string
 
 void VornFileViewerSceneDelegateProtocol::write_file_text_checked(const std::string&, std::string, files::WriteMode,
                                                                   std::optional<files::FileVersion>,
-                                                                  VersionedWriteCompletion written) {
+                                                                  VersionedWriteCompletion written,
+                                                                  std::optional<std::string>) {
     if (!written) return;
     no_window([written](std::optional<VornError> error) { written(std::nullopt, error); });
 }

@@ -85,10 +85,17 @@ public:
     // afterwards). A write that went through redraws the rows the server window shows, and the
     // file's row shows what was written (a file the save made again is listed, a grown one with
     // its new size).
+    // Every save, merge or replace of a file goes this one road, and so does the history of the
+    // copies it replaces: `replaced` is the bytes of the server's copy at `expected` (what the
+    // caller read, or the text it was opened as, written back in its format: the version check
+    // proves the server still holds them). Given both, those bytes are kept in the server's file
+    // history (VornFileHistory) before the write starts; a write without a check, or without
+    // them, keeps nothing (there is nothing proven to keep).
     using VersionedWriteCompletion =
         std::function<void(std::optional<files::FileVersion> written, std::optional<VornError> error)>;
     virtual void write_file_text_checked(const std::string& path, std::string text, files::WriteMode mode,
-                                         std::optional<files::FileVersion> expected, VersionedWriteCompletion written);
+                                         std::optional<files::FileVersion> expected, VersionedWriteCompletion written,
+                                         std::optional<std::string> replaced = std::nullopt);
     // The explorer redraws the rows it shows (their open-file marks), on the main queue.
     virtual void reload_visible_sections_on_main();
 

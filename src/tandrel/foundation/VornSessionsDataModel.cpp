@@ -5,6 +5,7 @@
 
 #include "platform/files/RemotePath.h"
 #include "tandrel/foundation/TandrelExtensions.h"
+#include "tandrel/foundation/VornDocumentBase.h"
 #include "tandrel/foundation/VornServerFilesDataModel.h"
 
 VornACEFileSessionsDataModel::VornACEFileSessionsDataModel() : opened(Date::now()) {}

@@ -10,6 +10,8 @@
 #include "platform/text/TextEncoding.h"
 #include "tandrel/foundation/Jsonable.h"
 
+struct VornDocumentBase;
+
 // One file open in the editor.
 // The "server_version" object of a stored record: only the facts the server told. Read back, an
 // unreadable one is an empty version (not known).
@@ -49,6 +51,10 @@ public:
     // user chose to save it): every save writes the text so. Written as "text_format" when set;
     // none (a record of an older build) is UTF-8 without BOM, all such a build could open.
     std::optional<textcodec::TextFormat> text_format;
+    // The server's copy the editor's text was edited from, as text (see VornDocumentBase), for
+    // the merge of a save that meets another change. Held in memory and in the crash-kept text,
+    // never written to the sessions file; none when not known.
+    std::shared_ptr<const VornDocumentBase> base;
 
     OrderedJson to_json() const override;
     // Every key required but "leftover_copies" (strings that are no text are skipped),

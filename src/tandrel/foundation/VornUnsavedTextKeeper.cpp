@@ -78,6 +78,7 @@ std::string VornUnsavedTextKeeper::encode(VornKeptDocument&& document) {
     j["state"] = std::move(document.state);
     if (!document.server_version.empty()) j["server_version"] = server_version_to_json(document.server_version);
     if (document.text_format) j["text_format"] = text_format_to_json(*document.text_format);
+    if (document.base) j["base"] = document.base->to_json();
     return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
@@ -104,6 +105,7 @@ std::optional<VornKeptDocument> VornUnsavedTextKeeper::decode(const std::string&
     }
     if (auto it = j.find("server_version"); it != j.end()) document.server_version = server_version_from_json(*it);
     if (auto it = j.find("text_format"); it != j.end()) document.text_format = text_format_from_json(*it);
+    if (auto it = j.find("base"); it != j.end()) document.base = VornDocumentBase::from_json(*it);
     // The state must hold the text: a state without it restores nothing.
     if (!document.text()) return std::nullopt;
     return document;

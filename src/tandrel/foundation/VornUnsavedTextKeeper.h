@@ -12,7 +12,9 @@
 // "value") and, when known, "server_version" (the server's copy the text was edited from, as the
 // sessions store writes it, so that the first save after a restart still checks it) and, when
 // known, "text_format" (the file's encoding, BOM and line endings, as the sessions store writes
-// it, so that a restored file is saved as it was read: a Shift_JIS file as Shift_JIS). Readers take
+// it, so that a restored file is saved as it was read: a Shift_JIS file as Shift_JIS) and, when
+// known, "base" (the server's copy the text was edited from, as text: VornDocumentBase, so that a
+// save after a restart can still merge with a change made on the server meanwhile). Readers take
 // what they know and need only the ids and the state.
 //
 // Every write is atomic (temporary file + rename) and runs on the keeper's serial queue in the
@@ -32,6 +34,7 @@
 #include "platform/dispatch/Dispatch.h"
 #include "platform/files/FileProvider.h"
 #include "platform/text/TextEncoding.h"
+#include "tandrel/foundation/VornDocumentBase.h"
 #include "tandrel/foundation/VornError.h"
 
 // One document's kept text.
@@ -44,6 +47,7 @@ struct VornKeptDocument {
     std::string state;
     files::FileVersion server_version;  // empty when not known
     std::optional<textcodec::TextFormat> text_format;  // none when not known (UTF-8)
+    std::shared_ptr<const VornDocumentBase> base;       // none when not known
     // Where it lies (set when read from the folder).
     std::filesystem::path file;
 

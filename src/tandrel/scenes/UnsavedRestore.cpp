@@ -210,6 +210,8 @@ void put_in_sessions_record(VornKeptDocument& document) {
         if (record->server_version.empty()) record->server_version = document.server_version;
         // The kept text is written as it was read.
         if (document.text_format) record->text_format = document.text_format;
+        // The copy the kept text was edited from, when it is the one the record's save checks.
+        if (document.base && document.base->version == record->server_version) record->base = document.base;
         return;
     }
     auto& sessions = app_sessions_manager().service_sessions[document.service_id];
@@ -225,6 +227,7 @@ void put_in_sessions_record(VornKeptDocument& document) {
     // The first save checks the server's copy the text was edited from.
     record->server_version = document.server_version;
     record->text_format = document.text_format;
+    record->base = document.base;
     record->json = std::move(document.state);
     sessions->ace_file_sessions.push_back(std::move(record));
 }

@@ -94,7 +94,8 @@ ui::MenuPtr VornMainMenuController::build_file_menu() {
                            encodings("Reopen with Encoding", "DravixFTPClient.reopenEncodingMenu",
                                      EditorFileMenuActionsProtocol::kReopenWithEncoding),
                            encodings("Save with Encoding", "DravixFTPClient.saveEncodingMenu",
-                                     EditorFileMenuActionsProtocol::kSaveWithEncoding)});
+                                     EditorFileMenuActionsProtocol::kSaveWithEncoding),
+                           key_command(QStringLiteral("History\u2026"), {}, 0, EditorFileMenuActionsProtocol::kShowHistory)});
 }
 
 ui::MenuPtr VornMainMenuController::build_find_menu() {

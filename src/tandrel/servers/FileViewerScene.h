@@ -156,9 +156,11 @@ public:
     // file at `path` as it stands, byte for byte. `written` runs once on the main queue: the
     // version written (the explorer's visible rows are redrawn first, and the file's row shows
     // the write), or why the file was not saved (no connection: guardReturnNoFileProvider; a
-    // failed write: its error, saying whether the server's copy is unchanged).
+    // failed write: its error, saying whether the server's copy is unchanged). The copy it
+    // replaces (`replaced`, see the protocol) goes into the server's history first.
     void write_file_text_checked(const std::string& path, std::string text, files::WriteMode mode,
-                                 std::optional<files::FileVersion> expected, VersionedWriteCompletion written) override;
+                                 std::optional<files::FileVersion> expected, VersionedWriteCompletion written,
+                                 std::optional<std::string> replaced = std::nullopt) override;
 
     // ---- the explorer, header and welcome list as this window drives them
     //      (FileViewerSceneDelegate+Explorer.cpp) ----------------------------------------------

@@ -11,6 +11,7 @@
 #include "tandrel/foundation/VornSessionsDataModel.h"
 #include "tandrel/servers/FileViewerScene.h"
 #include "tandrel/servers/VornFileViewController.h"
+#include "tandrel/foundation/VornFileHistory.h"
 #include "tandrel/foundation/VornProviderErrors.h"
 
 namespace {
@@ -105,7 +106,8 @@ std::string FileViewerSceneDelegate::not_saved_message(const files::FileError& e
 
 void FileViewerSceneDelegate::write_file_text_checked(const std::string& path, std::string text, files::WriteMode mode,
                                                       std::optional<files::FileVersion> expected,
-                                                      VersionedWriteCompletion written) {
+                                                      VersionedWriteCompletion written,
+                                                      std::optional<std::string> replaced) {
     auto provider = provider_as_read_write();
     if (!provider) {
         if (written) {
@@ -115,28 +117,52 @@ void FileViewerSceneDelegate::write_file_text_checked(const std::string& path, s
     }
     // The text moves into the provider uncopied.
     QPointer<FileViewerSceneDelegate> self(this);
-    const auto size = static_cast<int64_t>(text.size());
-    provider->writeContents(path, std::move(text), mode, std::move(expected),
-                            [self, written, path, size](std::optional<files::FileVersion> version,
-                                                        std::optional<files::FileError> error) {
-                                auto result = vorn_error_from(error);
-                                if (result) result->message = not_saved_message(*error);
-                                // Told of a refused server or not, the user learns here that
-                                // the file was not saved.
-                                if (result) result->told = false;
-                                // A write cut while it went to the file itself comes with what the
-                                // server told of the part it holds, for the next save to check.
-                                dispatch::mainQueue().async([self, written, version = std::move(version), result, path,
-                                                             size] {
-                                    // The rows on screen are redrawn (their open-file marks), and
-                                    // the file's row shows what was written: a file the save made
-                                    // again is listed, a grown one with its new size.
-                                    if (!result && self && self->fileView_controller) {
-                                        self->fileView_controller->reload_visible_sections_on_main();
-                                        self->remote_file_written(path, size);
+    auto pending = std::make_shared<std::string>(std::move(text));
+    auto write = [self, provider, path, mode, expected = std::move(expected), written, pending](
+                     std::filesystem::path kept) mutable {
+        const auto size = static_cast<int64_t>(pending->size());
+        provider->writeContents(path, std::move(*pending), mode, std::move(expected),
+                                [self, written, path, size, kept](std::optional<files::FileVersion> version,
+                                                                  std::optional<files::FileError> error) {
+                                    // A write that left the server's copy as it was replaced
+                                    // nothing: the copy kept for it leaves the history again.
+                                    if (error && !error->targetIncomplete &&
+                                        (error->targetUnchanged || error->kind == files::ErrorKind::changedOnServer ||
+                                         error->kind == files::ErrorKind::notFound)) {
+                                        VornFileHistory::shared().forget(kept);
                                     }
-                                    if (!result && self) emit self->remoteFileWritten(QByteArray::fromStdString(path));
-                                    if (written) written(version, result);
+                                    auto result = vorn_error_from(error);
+                                    if (result) result->message = not_saved_message(*error);
+                                    // Told of a refused server or not, the user learns here that
+                                    // the file was not saved.
+                                    if (result) result->told = false;
+                                    // A write cut while it went to the file itself comes with what
+                                    // the server told of the part it holds, for the next save to
+                                    // check.
+                                    dispatch::mainQueue().async([self, written, version = std::move(version), result,
+                                                                 path, size] {
+                                        // The rows on screen are redrawn (their open-file marks),
+                                        // and the file's row shows what was written: a file the
+                                        // save made again is listed, a grown one with its new size.
+                                        if (!result && self && self->fileView_controller) {
+                                            self->fileView_controller->reload_visible_sections_on_main();
+                                            self->remote_file_written(path, size);
+                                        }
+                                        if (!result && self) emit self->remoteFileWritten(QByteArray::fromStdString(path));
+                                        if (written) written(version, result);
+                                    });
                                 });
-                            });
+    };
+    // The server's copy this write replaces goes into the history first: a checked replace
+    // whose caller knows that copy's bytes. The write starts once the copy is on disk (or could
+    // not be kept: the history is no reason to refuse a save; its log says so).
+    if (replaced && expected && mode == files::WriteMode::replace && service) {
+        VornFileHistory::shared().keep(service->id, path, std::move(*replaced),
+                                       [write = std::move(write)](std::optional<VornError>, std::filesystem::path kept) mutable {
+                                           dispatch::mainQueue().async(
+                                               [write = std::move(write), kept = std::move(kept)]() mutable { write(kept); });
+                                       });
+        return;
+    }
+    write({});
 }

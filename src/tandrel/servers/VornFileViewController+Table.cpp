@@ -17,6 +17,7 @@
 #include "tandrel/foundation/TandrelExtensions.h"
 #include "tandrel/foundation/VORNPresenterUtility.h"
 #include "tandrel/foundation/VornAppUrlUtility.h"
+#include "tandrel/foundation/VornFileHistory.h"
 #include "tandrel/foundation/VornSessionsManager.h"
 #include "tandrel/foundation/XCol.h"
 #include "tandrel/foundation/VornSceneLinksProtocol.h"
@@ -321,10 +322,29 @@ void VornFileViewController::delete_remote_item(const std::shared_ptr<VornServer
     const std::string path = *entry->path;
     // The open files of the server keep the mark even when this window has gone by then.
     const std::string service_id = window->service ? window->service->id : std::string();
-    provider->removeItem(path, [self, path, service_id](std::optional<files::FileError> error) {
-        dispatch::mainQueue().async([self, error, path, service_id] {
-            if (self && self->file_window()) return self->delete_finished(vorn_error_from(error), path);
-            if (!error && !service_id.empty()) FileViewerSceneDelegate::item_removed_on_server(service_id, path);
+    auto remove = [self, provider, path, service_id] {
+        provider->removeItem(path, [self, path, service_id](std::optional<files::FileError> error) {
+            dispatch::mainQueue().async([self, error, path, service_id] {
+                if (self && self->file_window()) return self->delete_finished(vorn_error_from(error), path);
+                if (!error && !service_id.empty()) FileViewerSceneDelegate::item_removed_on_server(service_id, path);
+            });
+        });
+    };
+    // A file's copy goes into the server's history first, so a deleted file can be got back
+    // (a folder's files are not kept, nor a file larger than the server's whole allowance). A
+    // copy that cannot be read or kept is no reason to refuse the delete; the log says so.
+    const bool regular = entry->kind == URLFileResourceType::regular;
+    const auto limits = VornFileHistory::Limits::from_settings();
+    if (!regular || service_id.empty() || entry->size.value_or(0) > limits.max_bytes) return remove();
+    provider->contentsAndVersion(path, [remove, service_id, path](std::optional<files::Bytes> data, files::FileVersion,
+                                                                 std::optional<files::FileError> error) {
+        if (!data) {
+            AMZLogger::shared().log_info("history: " + path + " could not be read before its delete" +
+                                         (error ? ": " + error->message : std::string()));
+            return dispatch::mainQueue().async(remove);
+        }
+        VornFileHistory::shared().keep(service_id, path, std::move(*data), [remove](std::optional<VornError>, std::filesystem::path) {
+            dispatch::mainQueue().async(remove);
         });
     });
 }

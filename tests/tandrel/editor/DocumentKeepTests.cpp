@@ -1,7 +1,8 @@
 // Unsaved text kept on disk, through document windows against the local FTP server: a change is
 // kept within two seconds, only while the file is unsaved; a save, a discard or a close removes
 // it; and a document the launch reopens from its kept text opens with it, without a question,
-// marked unsaved, even when its file is gone from the server.
+// marked unsaved, even when its file is gone from the server, and merges with a change made on the
+// server after the crash.
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
@@ -154,8 +155,10 @@ INSTANTIATE_TEST_SUITE_P(Answers, DocumentKeepClose,
 class DocumentKeepReopen : public DocumentKeep {
 protected:
     void leaveKept(const std::string& path, const std::string& text, files::FileVersion version = {},
-                   std::optional<textcodec::TextFormat> format = std::nullopt) {
+                   std::optional<textcodec::TextFormat> format = std::nullopt,
+                   std::shared_ptr<const VornDocumentBase> base = nullptr) {
         VornKeptDocument kept;
+        kept.base = std::move(base);
         kept.server_version = std::move(version);
         kept.text_format = std::move(format);
         kept.service_id = server_->id;
@@ -210,6 +213,36 @@ TEST_F(DocumentKeepReopen, KeptTextIsSavedOnlyOverTheServersCopyItWasEditedFrom)
     ASSERT_TRUE(waitFor([&] { return written.has_value(); }, 10000));
     EXPECT_FALSE(*written);
     EXPECT_EQ(diskText("page.html"), theirs);
+}
+
+// The kept text carries the server's copy it was edited from: a change made on the server after
+// the crash, apart from the kept edit, merges at the first save after the restart.
+TEST_F(DocumentKeepReopen, KeptTextMergesWithAChangeMadeOnTheServerAfterTheCrash) {
+    CONNECT_OR_SKIP("pyftpd");
+    const std::string read = "<p>one</p>\n<p>two</p>\n<p>three</p>\n<p>four</p>\n<p>five</p>\n";
+    const std::string kept = "<p>one, typed before the crash</p>\n<p>two</p>\n<p>three</p>\n<p>four</p>\n<p>five</p>\n";
+    const std::string theirs = "<p>one</p>\n<p>two</p>\n<p>three</p>\n<p>four</p>\n<p>five, theirs</p>\n";
+    files::FileVersion version;
+    files::detail::addContentFacts(version, read);
+    putFile("page.html", theirs);
+    leaveKept("/page.html", kept, version, std::nullopt,
+              std::make_shared<const VornDocumentBase>(VornDocumentBase{read, textcodec::TextFormat{}, version}));
+    DocumentSceneDelegate* doc = openFromBrowser("page.html");
+    ASSERT_TRUE(doc);
+    ASSERT_TRUE(waitForPageText(doc, kept)) << "the page shows: " << pageText(doc).value_or("(nothing)");
+
+    std::optional<bool> written;
+    managerOf(doc)->main_controller->request_save([&](bool w) { written = w; });
+    ASSERT_TRUE(waitFor([&] { return alertOf(doc) != nullptr || written.has_value(); }, 30000));
+    ASSERT_TRUE(alertOf(doc)) << "the save wrote over the changed copy unasked";
+    EXPECT_EQ(diskText("page.html"), theirs);
+    ASSERT_TRUE(choose(doc, "Merge")) << "no Merge offered";
+    ASSERT_TRUE(waitFor([&] { return written.has_value(); }, 30000));
+    EXPECT_TRUE(*written);
+    const std::string merged = "<p>one, typed before the crash</p>\n<p>two</p>\n<p>three</p>\n<p>four</p>\n<p>five, theirs</p>\n";
+    EXPECT_EQ(diskText("page.html"), merged);
+    EXPECT_EQ(pageText(doc), merged);
+    EXPECT_TRUE(keptGone("/page.html"));
 }
 
 TEST_F(DocumentKeepReopen, KeptTextOfAFileDeletedOnTheServerOpensAndASaveAsksFirst) {

@@ -123,6 +123,38 @@ TEST_F(Keeper, KeepsTheTextFormatTheTextWasReadInWhenKnown) {
     }
 }
 
+// The server's copy the text was edited from is kept with it, as text with its format and
+// version, so that a save after a restart can merge; a kept file without one (an older build's,
+// or one whose base has no text) reads as none.
+TEST_F(Keeper, KeepsTheBaseTheTextWasEditedFromWhenKnown) {
+    VornDocumentBase base;
+    base.text = "\u65e5\u672c\r\nline\r\n";
+    base.format.encoding = "Shift_JIS";
+    base.format.lineEnding = textcodec::TextFormat::LineEnding::crlf;
+    base.version.size = 12;
+    base.version.sha256 = std::string(64, 'b');
+    for (bool known : {true, false}) {
+        SCOPED_TRACE(known ? "known" : "not known");
+        VornKeptDocument d = document("text");
+        if (known) d.base = std::make_shared<const VornDocumentBase>(base);
+        ASSERT_FALSE(keepNow(d));
+        const auto kept = keeper_.kept_documents();
+        ASSERT_EQ(kept.size(), 1u);
+        ASSERT_EQ(kept[0].base != nullptr, known);
+        if (!known) continue;
+        EXPECT_EQ(kept[0].base->text, base.text);
+        EXPECT_EQ(kept[0].base->format, base.format);
+        EXPECT_EQ(kept[0].base->version, base.version);
+        // Its bytes are the server's: the text in its format.
+        EXPECT_EQ(kept[0].base->bytes(), std::optional<std::string>("\x93\xfa\x96\x7b\r\nline\r\n"));
+    }
+    const std::string state = state_with("text", 2);
+    auto without_text = VornUnsavedTextKeeper::decode(
+        json{{"service_id", "s"}, {"session_id", "i"}, {"state", state}, {"base", {{"text_format", {{"encoding", "UTF-8"}}}}}}.dump());
+    ASSERT_TRUE(without_text);
+    EXPECT_EQ(without_text->base, nullptr);
+}
+
 TEST_F(Keeper, ANewerKeepReplacesTheFileWholeNeverInPlace) {
     ASSERT_FALSE(keepNow(document("first text")));
     // A reader holding the older copy open keeps reading it whole: the newer one is a new file

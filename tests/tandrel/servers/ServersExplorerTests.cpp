@@ -28,6 +28,8 @@
 #include "platform/ui/NavigationController.h"
 #include "platform/ui/Responder.h"
 #include "platform/ui/scenes/Scene.h"
+#include "tandrel/foundation/VornAppUrlUtility.h"
+#include "tandrel/foundation/VornFileHistory.h"
 #include "tandrel/foundation/AppGlobals.h"
 #include "tandrel/foundation/UserPrefs.h"
 #include "tandrel/foundation/VornSessionsDataModel.h"
@@ -810,6 +812,29 @@ TEST_P(ExplorerPeerTest, DeletesAFolderWithEverythingInItAfterAsking) {
     ASSERT_TRUE(awaitListing(before, "/" + folder));
     EXPECT_LT(rowOf("full"), 0);
     EXPECT_FALSE(fs::exists(disk / "full"));
+}
+
+// A deleted file can be got back: its copy is in the server's history first.
+TEST_P(ExplorerPeerTest, DeletingAFileKeepsItsCopyInTheHistory) {
+    // The history lives in the app's data folder, which the launch makes.
+    VornAppUrlUtility::reset_for_testing();
+    ASSERT_FALSE(VornAppUrlUtility::create_urls());
+    writeDiskFile(disk / "gone.txt", "the bytes it had");
+    openOwnFolder();
+    const int before = explorer->listing_count();
+    auto menu = menuOf("gone.txt");
+    ASSERT_TRUE(menu);
+    actionNamed(menu.get(), "Delete File")->trigger();
+    ui::AlertController* alert = awaitAlert();
+    ASSERT_TRUE(alert);
+    alert->performAction(0);
+    ASSERT_TRUE(awaitListing(before, "/" + folder));
+    EXPECT_LT(rowOf("gone.txt"), 0);
+    EXPECT_FALSE(fs::exists(disk / "gone.txt"));
+    const auto kept = VornFileHistory::shared().versions(window->service->id, "/" + folder + "/gone.txt");
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(VornFileHistory::read(kept[0]), std::optional<std::string>("the bytes it had"));
+    VornAppUrlUtility::reset_for_testing();
 }
 
 TEST_P(ExplorerPeerTest, OpeningAFileAsksForADocumentWindow) {
