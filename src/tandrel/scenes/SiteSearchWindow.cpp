@@ -217,6 +217,8 @@ void SiteSearchWindow::start_search() {
     query.includes = include_field->text().toStdString();
     query.excludes = exclude_field->text().toStdString();
     last_query_ = query;
+    searched_service_ = service_id();
+    if (file_viewer_ && file_viewer_->service) setWindowTitle(title_for(file_viewer_->service->nickname));
 
     // The texts of open documents with unsaved changes come from their editors first.
     std::vector<std::pair<std::string, DocumentInterfaceManager*>> changed;
@@ -393,6 +395,16 @@ void SiteSearchWindow::replace_all() {
 
 void SiteSearchWindow::replace_confirmed() {
     if (running() || replacing_editors_ || hits_.empty()) return;
+    if (service_id() != searched_service_ || !file_viewer_) {
+        // The results are another server's: nothing of them is written here.
+        summary_label->setText(QStringLiteral("The server window is connected to another server now; nothing was "
+                                              "replaced. Search again."));
+        hits_.clear();
+        results_tree->clear();
+        update_buttons();
+        emit replaceFinished();
+        return;
+    }
     stop_asked_ = false;
     const auto documents = open_documents();
     std::vector<sitesearch::FileHits> in_editors, on_server;

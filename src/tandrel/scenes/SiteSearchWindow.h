@@ -110,6 +110,7 @@ private:
     bool stop_asked_ = false;
     std::uint64_t generation_ = 0;  // raised by every search: reports of an older one are dropped
     sitesearch::SearchQuery last_query_;
+    std::string searched_service_;  // the server the results are of
     std::vector<sitesearch::FileHits> hits_;
     // The latest progress, shown once per turn of the main queue.
     std::optional<sitesearch::SearchProgress> progress_due_;
