@@ -146,14 +146,20 @@ void SiteSearch::pump() {
     std::unique_lock lock(mutex_);
     auto self = shared_from_this();
     while (!stopping_ && !folders_.empty() && listings_ < kListingsInFlight) {
-        std::string folder = std::move(folders_.front());
-        folders_.pop_front();
-        ++pending_;
+        // The folders known by now go together (one flight on SFTP).
+        std::vector<std::string> folders;
+        while (!folders_.empty() && folders.size() < kFoldersPerListing) {
+            folders.push_back(std::move(folders_.front()));
+            folders_.pop_front();
+        }
+        pending_ += static_cast<int>(folders.size());
         ++listings_;
         lock.unlock();
-        auto operation = provider_->contentsOfDirectory(
-            folder, [self, folder](std::vector<files::FileObject> entries, std::optional<files::FileError> error) {
-                {
+        auto left = std::make_shared<std::atomic<std::size_t>>(folders.size());
+        auto operation = provider_->contentsOfDirectories(
+            std::move(folders),
+            [self, left](std::string folder, std::vector<files::FileObject> entries, std::optional<files::FileError> error) {
+                if (--*left == 0) {
                     std::lock_guard lock(self->mutex_);
                     --self->listings_;
                 }

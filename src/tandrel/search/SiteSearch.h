@@ -1,7 +1,8 @@
 #pragma once
 // A search of every text file in a folder of a server, and of the open documents' texts.
 //
-// How it runs: the folders are listed a few at a time (kListingsInFlight), breadth first; the
+// How it runs: the folders are listed breadth first, those known at a time together
+// (FileProvider::contentsOfDirectories: one flight on SFTP), a few such listings at once; the
 // files each listing names that SiteFileFilter lets through are taken from the server's cache
 // (SiteSearchCache) when the listing shows them unchanged, and otherwise read together
 // (FileProvider::contentsOfFiles: many requests in flight on SFTP, the provider's several
@@ -52,7 +53,9 @@ struct SearchHandlers {
 
 class SiteSearch : public std::enable_shared_from_this<SiteSearch> {
 public:
+    // Listings on their way at once, each of up to kFoldersPerListing folders.
     static constexpr int kListingsInFlight = 4;
+    static constexpr std::size_t kFoldersPerListing = 64;
     // How many files one contentsOfFiles call asks for at most.
     static constexpr std::size_t kReadBatch = 64;
 
@@ -92,7 +95,7 @@ private:
     std::mutex mutex_;
     std::deque<std::string> folders_;
     int pending_ = 0;  // listings and file reads on their way
-    int listings_ = 0;  // listings on their way
+    int listings_ = 0;  // contentsOfDirectories calls on their way
     std::map<std::string, std::string> editorTexts_;
     std::vector<files::OperationHandle> operations_;
     SearchSummary summary_;
