@@ -148,7 +148,7 @@ void rounds(benchmark::State& state, const Server& s) {
     }
     first.report(state, "sftp_download_ms", "first_search_ms", "first_over_sftp");
     state.counters["second_search_ms"] = second.subject();
-    std::cout << std::fixed << std::setprecision(0);
+    std::cout << std::fixed << std::setprecision(2);
     first.print(std::cout, "1,000 files, 20 MB over SFTP at a " + std::to_string(static_cast<int>(2 * gDelayMs)) +
                                " ms round trip", "sftp -b get -r", "first search");
     std::cout << std::setprecision(2) << "first search / sftp download: " << first.ratio()
