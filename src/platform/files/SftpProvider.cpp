@@ -1344,7 +1344,7 @@ private:
     Outcome<FolderLists> listFolders(Link& link, Operation& op, const std::string& root,
                                      const std::vector<std::string>& folders,
                                      const std::vector<std::optional<FileError>>& refused) {
-        static constexpr std::size_t kFoldersInFlight = 32;
+        static constexpr std::size_t kFoldersInFlight = 64;
         struct Item {
             std::size_t index = 0;
             std::string server;

@@ -159,11 +159,14 @@ void SiteSearch::pump() {
         auto operation = provider_->contentsOfDirectories(
             std::move(folders),
             [self, left](std::string folder, std::vector<files::FileObject> entries, std::optional<files::FileError> error) {
-                if (--*left == 0) {
+                // The next listing starts once this one handed over all its folders, so that it
+                // takes every folder they hold (the next level of the tree in one flight).
+                const bool last = --*left == 0;
+                if (last) {
                     std::lock_guard lock(self->mutex_);
                     --self->listings_;
                 }
-                self->listed(folder, std::move(entries), std::move(error));
+                self->listed(folder, std::move(entries), std::move(error), last);
             });
         lock.lock();
         operations_.push_back(std::move(operation));
@@ -172,7 +175,7 @@ void SiteSearch::pump() {
 }
 
 void SiteSearch::listed(const std::string& folder, std::vector<files::FileObject> entries,
-                        std::optional<files::FileError> error) {
+                        std::optional<files::FileError> error, bool pumpAfter) {
     if (error) {
         std::unique_lock lock(mutex_);
         if (!cancelled(error)) {
@@ -183,7 +186,7 @@ void SiteSearch::listed(const std::string& folder, std::vector<files::FileObject
             }
         }
         lock.unlock();
-        return settleOne();
+        return settleOne(pumpAfter);
     }
     std::vector<files::FileObject> toRead;
     std::vector<std::shared_ptr<const SiteFileText>> cached;
@@ -256,7 +259,7 @@ void SiteSearch::listed(const std::string& folder, std::vector<files::FileObject
         if (batch.size() == kReadBatch) flush();
     }
     flush();
-    settleOne();
+    settleOne(pumpAfter);
 }
 
 void SiteSearch::readArrived(const files::FileObject& entry, std::optional<files::Bytes> data,
@@ -318,12 +321,12 @@ void SiteSearch::searchFile(std::shared_ptr<const SiteFileText> file) {
     if (handlers_.progress) handlers_.progress(progress);
 }
 
-void SiteSearch::settleOne() {
+void SiteSearch::settleOne(bool pumpAfter) {
     {
         std::lock_guard lock(mutex_);
         --pending_;
     }
-    pump();
+    if (pumpAfter) pump();
 }
 
 void SiteSearch::finishIfDone(std::unique_lock<std::mutex>& lock) {

@@ -78,11 +78,13 @@ public:
 private:
     void begin(std::map<std::string, std::string> editorTexts);
     void pump();  // starts listings while there is room; finishes when nothing is left
-    void listed(const std::string& folder, std::vector<files::FileObject> entries, std::optional<files::FileError> error);
+    // One folder of a listing; `pumpAfter`: the listing's last, after which the next starts.
+    void listed(const std::string& folder, std::vector<files::FileObject> entries, std::optional<files::FileError> error,
+                bool pumpAfter);
     void readArrived(const files::FileObject& entry, std::optional<files::Bytes> data, files::FileVersion version,
                      bool withVersion, std::optional<files::FileError> error);
     void searchFile(std::shared_ptr<const SiteFileText> file);  // reports it; counts it as searched
-    void settleOne();  // one listing or read is done
+    void settleOne(bool pumpAfter = true);  // one folder's listing or one file's read is done
     void finishIfDone(std::unique_lock<std::mutex>& lock);
 
     std::shared_ptr<files::FileProvider> provider_;

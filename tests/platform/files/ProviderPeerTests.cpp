@@ -556,7 +556,7 @@ TEST_P(ProviderPeerTest, ReadsSeveralFilesInOneCall) { readsSeveralFilesInOneCal
 // missing one, a file, a refused path, one path twice).
 TEST_P(ProviderPeerTest, ListsSeveralFoldersInOneCall) {
     std::vector<std::string> paths;
-    for (int i = 0; i < 40; ++i) {
+    for (int i = 0; i < 70; ++i) {
         const std::string name = "f" + std::to_string(i);
         makeDiskFolder(disk_ / name);
         for (int k = 0; k < i % 3; ++k) writeDiskFile(disk_ / name / ("p" + std::to_string(k) + ".html"), "x");
