@@ -162,11 +162,13 @@ void SiteSearch::pump() {
                 // The next listing starts once this one handed over all its folders, so that it
                 // takes every folder they hold (the next level of the tree in one flight).
                 const bool last = --*left == 0;
-                if (last) {
+                self->listed(folder, std::move(entries), std::move(error), false);
+                if (!last) return;
+                {
                     std::lock_guard lock(self->mutex_);
                     --self->listings_;
                 }
-                self->listed(folder, std::move(entries), std::move(error), last);
+                self->pump();
             });
         lock.lock();
         operations_.push_back(std::move(operation));

@@ -78,7 +78,7 @@ public:
 private:
     void begin(std::map<std::string, std::string> editorTexts);
     void pump();  // starts listings while there is room; finishes when nothing is left
-    // One folder of a listing; `pumpAfter`: the listing's last, after which the next starts.
+    // One folder of a listing; `pumpAfter`: whether the next listing may start now.
     void listed(const std::string& folder, std::vector<files::FileObject> entries, std::optional<files::FileError> error,
                 bool pumpAfter);
     void readArrived(const files::FileObject& entry, std::optional<files::Bytes> data, files::FileVersion version,
