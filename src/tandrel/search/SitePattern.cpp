@@ -37,7 +37,12 @@ SitePattern::SitePattern(std::string text, PatternOptions options) : text_(std::
     re2Options.set_max_mem(64 << 20);
     const std::string body = options_.regularExpression ? text_ : RE2::QuoteMeta(text_);
     re_ = std::make_unique<RE2>("(?m)" + body, re2Options);
-    if (!re_->ok()) error_ = re_->error();
+    if (!re_->ok()) {
+        // RE2 quotes the pattern it was given: the user's, without the line-anchor flag put before it.
+        std::string said = re_->error();
+        if (const auto at = said.find("(?m)" + body); at != std::string::npos) said.erase(at, 4);
+        error_ = std::move(said);
+    }
 }
 
 SitePattern::~SitePattern() = default;
