@@ -69,7 +69,8 @@ TEST(MainMenuSelectors, EveryCommandReachesAMethodOfAResponder) {
         &EditorWebViewController::staticMetaObject, &MainViewController::staticMetaObject,
         &VornEditorWKWebView::staticMetaObject,     &VornFileServerViewController::staticMetaObject,
         &AppDelegate::staticMetaObject,             &ui::Application::staticMetaObject,
-        &QLineEdit::staticMetaObject};
+        &QLineEdit::staticMetaObject,               &FileViewerSceneDelegate::staticMetaObject,
+        &DocumentSceneDelegate::staticMetaObject};
     int commands = 0;
     std::function<void(const ui::MenuPtr&)> walk = [&](const ui::MenuPtr& menu) {
         for (const ui::MenuElement& element : menu->children) {
