@@ -23,6 +23,7 @@
 #include "support/MainQueueSettle.h"
 #include "tandrel/foundation/VornEditorPreferencesManager.h"
 #include "tandrel/foundation/VornServicesManager.h"
+#include "tandrel/scenes/SiteSearchWindow.h"
 #include "tandrel/scenes/VornMainMenuController.h"
 #include "tandrel/editor/EditorWebViewController.h"
 #include "tandrel/editor/MainViewController.h"
@@ -68,7 +69,8 @@ TEST(MainMenuSelectors, EveryCommandReachesAMethodOfAResponder) {
         &EditorWebViewController::staticMetaObject, &MainViewController::staticMetaObject,
         &VornEditorWKWebView::staticMetaObject,     &VornFileServerViewController::staticMetaObject,
         &AppDelegate::staticMetaObject,             &ui::Application::staticMetaObject,
-        &QLineEdit::staticMetaObject};
+        &QLineEdit::staticMetaObject,               &FileViewerSceneDelegate::staticMetaObject,
+        &DocumentSceneDelegate::staticMetaObject};
     int commands = 0;
     std::function<void(const ui::MenuPtr&)> walk = [&](const ui::MenuPtr& menu) {
         for (const ui::MenuElement& element : menu->children) {
@@ -107,11 +109,13 @@ TEST_F(MainMenu, TheDocumentWindowsMenuBarHasTheFileFindAndEditorMenusInOrder) {
                           Key{{"File", "New", "File"}, QKeySequence("Ctrl+N")},
                           Key{{"File", "New", "Folder"}, QKeySequence("Ctrl+Shift+N")},
                           Key{{"File", "Save File"}, QKeySequence("Ctrl+S")}, Key{{"File", "Close File"}, QKeySequence()},
-                          Key{{"File", "Quit"}, QKeySequence("Ctrl+Q")}, Key{{"Find", "Find..."}, QKeySequence()}}) {
+                          Key{{"File", "Quit"}, QKeySequence("Ctrl+Q")}, Key{{"Find", "Find..."}, QKeySequence()},
+                          Key{{"Find", "Find in Site\u2026"}, QKeySequence("Ctrl+Shift+F")}}) {
         ASSERT_TRUE(entry(doc, k.path)) << k.path.join(" > ").toStdString();
         EXPECT_EQ(entry(doc, k.path)->shortcut(), k.keys) << k.path.join(" > ").toStdString();
     }
-    EXPECT_EQ(titles(entry(doc, {"Find"})->menu()->actions()), (QStringList{"Find...", "Find and Replace..."}));
+    EXPECT_EQ(titles(entry(doc, {"Find"})->menu()->actions()),
+              (QStringList{"Find...", "Find and Replace...", "Find in Site\u2026"}));
     // The toggles read the stored settings (invisibles are off by default).
     EXPECT_EQ(titles(entry(doc, {"Editor"})->menu()->actions()),
               (QStringList{"Disable Gutter", "Disable Auto Suggest", "Enable Invisibles", "Beautify Code", "-",
@@ -202,6 +206,24 @@ TEST_F(MainMenu, FindAndFindAndReplaceOpenThePagesSearch) {
     EXPECT_TRUE(waitFor([&] { return pageQuiet(doc, "!!(editor.searchBox && editor.searchBox.active && "
                                                     "editor.searchBox.replaceOption.checked)") == true; },
                         10000));
+}
+
+// "Find in Site…" opens the site search of the server, from its server window and from a document
+// window of it alike: one window per server window.
+TEST_F(MainMenu, FindInSiteOpensTheServersSiteSearchFromEitherWindow) {
+    CONNECT_OR_SKIP("pyftpd");
+    aboutToShow(window, {"Find"});
+    ASSERT_TRUE(entry(window, {"Find", "Find in Site\u2026"})->isEnabled());
+    ASSERT_TRUE(chooseEntry(window, {"Find", "Find in Site\u2026"}));
+    SiteSearchWindow* search = nullptr;
+    ASSERT_TRUE(waitFor([&] { return (search = SiteSearchWindow::window_for(window)) != nullptr; }, 10000));
+    EXPECT_EQ(search->windowTitle(), QString::fromStdString("Find in Site \u2014 " + server_->nickname));
+    DocumentSceneDelegate* doc = openChanged("site.txt", "needle\n", "");
+    ASSERT_TRUE(doc);
+    ASSERT_TRUE(chooseEntry(doc, {"Find", "Find in Site\u2026"}));
+    ASSERT_TRUE(testsupport::settleMainQueue(3));
+    EXPECT_EQ(SiteSearchWindow::window_for(window), search);
+    search->close();
 }
 
 TEST_F(MainMenu, NewFileAndNewFolderInAFileViewerWindowCreateThemOnTheServer) {

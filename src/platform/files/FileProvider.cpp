@@ -46,6 +46,49 @@ OperationHandle FileProvider::contentsAndVersion(std::string path, VersionedData
     });
 }
 
+OperationHandle FileProvider::contentsOfDirectories(std::vector<std::string> paths, FolderCompletion each) {
+    using detail::OperationAccess;
+    auto all = std::make_shared<Operation>();
+    // The listings under way; the lot is finished once the last one handed its folder over.
+    struct Lot {
+        std::mutex mutex;
+        std::vector<OperationHandle> listings;
+        std::atomic<std::size_t> left{0};
+    };
+    auto lot = std::make_shared<Lot>();
+    lot->left = paths.size();
+    if (paths.empty()) {
+        OperationAccess::finish(*all);
+        return all;
+    }
+    auto shared = std::make_shared<FolderCompletion>(std::move(each));
+    for (std::string& path : paths) {
+        OperationHandle listing = contentsOfDirectory(
+            path, [all, lot, shared, path](std::vector<FileObject> entries, std::optional<FileError> error) {
+                try {
+                    if (*shared) (*shared)(path, std::move(entries), std::move(error));
+                } catch (...) {
+                    // A completion's own failure stays with it; the others still run.
+                }
+                if (--lot->left == 0) OperationAccess::finish(*all);
+            });
+        std::lock_guard lock(lot->mutex);
+        lot->listings.push_back(std::move(listing));
+    }
+    auto cancelAll = [weak = std::weak_ptr<Lot>(lot)] {
+        auto held = weak.lock();
+        if (!held) return;
+        std::vector<OperationHandle> listings;
+        {
+            std::lock_guard lock(held->mutex);
+            listings = held->listings;
+        }
+        for (const auto& listing : listings) listing->cancel();
+    };
+    if (!OperationAccess::arm(*all, cancelAll)) cancelAll();  // cancelled while the listings were handed out
+    return all;
+}
+
 OperationHandle FileProvider::contentsOfFiles(std::vector<std::string> paths, FileCompletion each) {
     using detail::OperationAccess;
     auto all = std::make_shared<Operation>();

@@ -144,6 +144,9 @@ using Completion = std::function<void(std::optional<FileError> error)>;
 using VersionedDataCompletion =
     std::function<void(std::optional<Bytes> data, FileVersion version, std::optional<FileError> error)>;
 using WriteCompletion = std::function<void(std::optional<FileVersion> written, std::optional<FileError> error)>;
+// One folder's entries among several listed in one call (see contentsOfDirectories).
+using FolderCompletion =
+    std::function<void(std::string path, std::vector<FileObject> entries, std::optional<FileError> error)>;
 // One file's bytes among several read in one call (see contentsOfFiles).
 using FileCompletion = std::function<void(std::string path, std::optional<Bytes> data, std::optional<FileError> error)>;
 
@@ -161,6 +164,13 @@ public:
     OperationHandle contentsOfDirectory(std::string path, ListOptions options, ListCompletion completion) {
         return listDirectory(std::move(path), std::move(options), std::move(completion));
     }
+    // The entries of several folders: `each` runs once for every path given, with what
+    // contentsOfDirectory would have given for it, on the rules of any completion (on several
+    // workers at once, maybe). The handle cancels them all; it is finished once every `each` ran
+    // or runs. By default a contentsOfDirectory for each path (the workers list them side by
+    // side); a provider whose protocol can ask for many folders at once on one connection does
+    // that instead.
+    virtual OperationHandle contentsOfDirectories(std::vector<std::string> paths, FolderCompletion each);
     // The bytes of a file.
     virtual OperationHandle contents(std::string path, DataCompletion completion) = 0;
     // The bytes of several files: `each` runs once for every path given (twice for a path given

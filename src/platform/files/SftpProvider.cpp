@@ -364,6 +364,33 @@ public:
             std::move(completion));
     }
 
+    // One job on one connection for them all (see listFolders): a tree's folders of one level
+    // cost two or three round trips together rather than as many each on the three workers.
+    OperationHandle contentsOfDirectories(std::vector<std::string> folders, FolderCompletion each) override {
+        std::vector<std::optional<FileError>> refused;
+        for (const std::string& folder : folders) refused.push_back(checkPaths({folder}));
+        const bool none = std::all_of(refused.begin(), refused.end(), [](const auto& e) { return e.has_value(); });
+        return start<FolderLists>(
+            sftpJob<FolderLists>(
+                [this, folders, refused](Link& l, Operation& op, const std::string& root) -> Outcome<FolderLists> {
+                    return listFolders(l, op, root, folders, refused);
+                },
+                none ? std::optional<FileError>(FileError::make(ErrorKind::invalidPath)) : std::nullopt),
+            [folders, refused, each = std::move(each)](Outcome<FolderLists> out) {
+                for (std::size_t i = 0; i < folders.size(); ++i) {
+                    FolderList list;
+                    if (refused[i]) list.error = refused[i];
+                    else if (i < out.value.size() && out.value[i]) list = std::move(*out.value[i]);
+                    else list.error = out.error ? *out.error : FileError::make(ErrorKind::cancelled);
+                    try {
+                        if (each) each(folders[i], std::move(list.entries), std::move(list.error));
+                    } catch (...) {
+                        // A completion's own failure stays with it; the other folders still go.
+                    }
+                }
+            });
+    }
+
     OperationHandle contents(std::string file, DataCompletion completion) override {
         return startValue<std::optional<Bytes>>(
             sftpJob<std::optional<Bytes>>(
@@ -1299,6 +1326,127 @@ private:
         closeDetached(file);
         if (error) return *error;
         return std::make_pair(std::move(data), a.version());
+    }
+
+    // One folder of several listed at once: its entries or why not, as listFolder would tell.
+    struct FolderList {
+        std::vector<FileObject> entries;
+        std::optional<FileError> error;
+    };
+    using FolderLists = std::vector<std::optional<FolderList>>;  // by the index of the path; nothing: not listed
+
+    // Several folders listed as listFolder lists one, kFoldersInFlight at a time, each step for
+    // all of them in one flight: their OPENDIRs; then two READDIRs on each open folder, again
+    // for those that did not reach their end, until every one did (a small folder's entries
+    // and its end come in the first step); every handle closed without waiting. A folder the
+    // server refuses has its own error, and the others are listed all the same; a failed
+    // connection ends the lot (what was listed before stays in the outcome's value).
+    Outcome<FolderLists> listFolders(Link& link, Operation& op, const std::string& root,
+                                     const std::vector<std::string>& folders,
+                                     const std::vector<std::optional<FileError>>& refused) {
+        static constexpr std::size_t kFoldersInFlight = 64;
+        struct Item {
+            std::size_t index = 0;
+            std::string server;
+            std::string prefix;  // of the entries' provider paths
+            std::string handle;  // empty: not opened
+            sftpwire::Result result;
+            bool atEnd = false;
+            std::vector<FileObject> entries;
+        };
+        std::vector<Item> items;
+        for (std::size_t i = 0; i < folders.size(); ++i) {
+            if (refused[i]) continue;
+            Item item;
+            item.index = i;
+            item.server = onServer(root, folders[i]);
+            const std::string normal = path::normalize(folders[i]);
+            item.prefix = normal == "/" ? "/" : normal + "/";
+            items.push_back(std::move(item));
+        }
+        std::size_t done = 0;
+        const auto listed = onWire(link, op, [&](sftpwire::Wire& wire) -> sftpwire::Result {
+            using sftpwire::Wire;
+            const auto lost = sftpwire::Result::lost();
+            while (done < items.size()) {
+                if (op.isCancelled()) return lost;
+                const std::span<Item> flight(items.data() + done, std::min(kFoldersInFlight, items.size() - done));
+                std::vector<std::uint32_t> ids;
+                for (const Item& item : flight) {
+                    ids.push_back(wire.post(SSH_FXP_OPENDIR, sftpwire::pathRequest(item.server)));
+                    if (!ids.back()) return lost;
+                }
+                for (std::size_t k = 0; k < flight.size(); ++k) {
+                    Wire::Answer answer;
+                    if (!wire.await(ids[k], answer)) return lost;
+                    flight[k].result = Wire::handleIn(answer, flight[k].handle);
+                    if (flight[k].result.kind == sftpwire::Result::Kind::connection) return lost;
+                    if (flight[k].handle.empty()) flight[k].atEnd = true;
+                }
+                for (;;) {
+                    std::vector<std::pair<std::size_t, std::uint32_t>> asked;  // (item, READDIR)
+                    for (std::size_t k = 0; k < flight.size(); ++k) {
+                        if (flight[k].atEnd) continue;
+                        for (int twice = 0; twice < 2; ++twice) {
+                            const std::uint32_t id = wire.post(SSH_FXP_READDIR, sftpwire::handleRequest(flight[k].handle));
+                            if (!id) return lost;
+                            asked.emplace_back(k, id);
+                        }
+                    }
+                    if (asked.empty()) break;
+                    for (const auto& [k, id] : asked) {
+                        Wire::Answer answer;
+                        if (!wire.await(id, answer)) return lost;
+                        Item& item = flight[k];
+                        if (item.atEnd) continue;  // the answer after the end (or a refusal)
+                        if (answer.type == SSH_FXP_NAME) {
+                            const bool whole = Wire::namesIn(answer.body, [&](sftp_attributes found) {
+                                Attributes a(found);
+                                const std::string_view name = a->name ? a->name : "";
+                                if (name == "." || name == ".." || !parse::text::usableName(name)) return;
+                                FileObject entry = parse::text::entryFor(name, item.prefix);
+                                entry.type = a.type();
+                                entry.size = entry.type == FileType::directory ? -1 : a.size();
+                                entry.modificationDate = a.modified();
+                                entry.permissions = a.mode();
+                                item.entries.push_back(std::move(entry));
+                            });
+                            if (!whole) return lost;
+                            continue;
+                        }
+                        const sftpwire::Result status = Wire::statusOf(answer);
+                        if (status.kind == sftpwire::Result::Kind::connection) return lost;
+                        if (!(status.kind == sftpwire::Result::Kind::status && status.status == SSH_FX_EOF)) item.result = status;
+                        item.atEnd = true;
+                    }
+                }
+                for (const Item& item : flight) {
+                    if (!item.handle.empty() && !wire.closeLater(item.handle, link.owed)) return lost;
+                }
+                done += flight.size();
+            }
+            return sftpwire::Result::ok();
+        });
+        FolderLists lists(folders.size());
+        for (std::size_t k = 0; k < done; ++k) {
+            Item& item = items[k];
+            FolderList list;
+            if (!item.result) {
+                link.sftp->errnum = item.result.status;  // what failure reads
+                list.error = failure(link, op, item.server);
+            } else if (op.isCancelled()) {
+                list.error = FileError::make(ErrorKind::cancelled);
+            } else {
+                list.entries = std::move(item.entries);
+            }
+            lists[item.index] = std::move(list);
+        }
+        if (!listed) {
+            Outcome<FolderLists> failed(*wireError(link, op, listed, items[done].server));
+            failed.value = std::move(lists);
+            return failed;
+        }
+        return lists;
     }
 
     // One file of several read at once: its bytes or why not, as download would tell.

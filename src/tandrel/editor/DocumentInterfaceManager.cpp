@@ -318,6 +318,7 @@ void DocumentInterfaceManager::file_loaded(std::shared_ptr<VornServerFileContent
     QPointer<DocumentInterfaceManager> self(this);
     std::weak_ptr<VornEditorJSConnector> weak = connector;
     auto present_on_visible_editor = [self](std::optional<VornError> e) {
+        if (!e && self) self->file_shown();
         if (!e || !self) return;
         EditorWebViewController* screen = self->visible_editor_screen();
         if (!screen) return;

@@ -14,8 +14,11 @@
 // as a tablet does, and no compact editor.
 #include <QPointer>
 #include <memory>
+#include <functional>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "tandrel/editor/DocumentInterfaceHub.h"
 #include "tandrel/foundation/VornCurrentEditorStateInfo.h"
@@ -134,6 +137,25 @@ public:
     EditorWebViewController* visible_editor_screen() const;
     VornEditorJSConnector* visible_editor_connector() const;
 
+    // ---- the site search (DocumentInterfaceManager+Find.cpp) ---------------------------------
+    // A place in the text: a row and a column from 0, and a length, in UTF-16 units (as the
+    // editor counts), within one line.
+    struct TextSpot {
+        std::size_t row = 0;
+        std::size_t column = 0;
+        std::size_t length = 0;
+    };
+    // Selects the spot in the editor and scrolls to it: now when the page shows the window's
+    // file, else once it does (the latest spot asked for wins).
+    void reveal_text(TextSpot spot);
+    // The editor's text of the window's file, as UTF-8; nothing when no page shows it. `done`
+    // runs once, on the main queue.
+    void current_text(std::function<void(std::optional<std::string>)> done);
+    // Replaces each spot with its text in the editor, as edits the user sees and can undo (the
+    // document then holds unsaved changes). Spots are taken last first, so the earlier ones stay
+    // where they are. `done` runs once on the main queue: true when every edit went in.
+    void replace_spots(std::vector<std::pair<TextSpot, std::string>> edits, std::function<void(bool)> done);
+
     // ---- DocumentInterfaceHub ------------------------------------------------------------------
     VornCurrentEditorStateInfo& current_editor_info() override { return my_current_editor_info; }
     VornPreviewJSConnector* preview_connector() const override { return preview_js_connector.get(); }
@@ -144,6 +166,9 @@ public:
     VornFileViewerSceneDelegateProtocol* file_viewer() const;
 
 private:
+    // The page now shows the window's file: a spot asked for meanwhile is selected.
+    void file_shown();
+    std::optional<TextSpot> pending_reveal_;
     bool controllers_set_up_ = false;
     // The encoding the next read of the window's file is in, and that read replaces the page's
     // text (a reopen).

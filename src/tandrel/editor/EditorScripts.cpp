@@ -79,6 +79,12 @@ std::string replace_text(std::string_view file_id, std::size_t row, std::size_t 
 std::string set_text(std::string_view file_id, std::string_view text) {
     return "session_manager.set_text('" + escaped(file_id) + "', '" + base64(text) + "')";
 }
+std::string select_text(std::size_t row, std::size_t column, std::size_t length) {
+    const std::string r = std::to_string(row), c = std::to_string(column), e = std::to_string(column + length);
+    return "(function(){var R=ace.require('ace/range').Range;editor.gotoLine(" + std::to_string(row + 1) + "," + c +
+           ",false);editor.selection.setSelectionRange(new R(" + r + "," + c + "," + r + "," + e +
+           "));editor.centerSelection();editor.focus();return true;})()";
+}
 std::string set_read_only(bool read_only) { return std::string("editor.setReadOnly(") + word(read_only) + ");"; }
 std::string get_selected_content() { return "session_manager.get_selected_content()"; }
 std::string insert_content(std::string_view text) { return "main.insertContent('" + base64(text) + "')"; }

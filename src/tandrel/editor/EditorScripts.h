@@ -48,6 +48,9 @@ std::string replace_text(std::string_view file_id, std::size_t row, std::size_t 
 // (and can undo), each line keeping its own line break; its reply: whether the session's text is
 // now exactly `text`.
 std::string set_text(std::string_view file_id, std::string_view text);
+// Selects `length` UTF-16 units at `row`, `column` (from 0) of the editor's current session,
+// scrolls them to the middle of the view and gives the editor the focus.
+std::string select_text(std::size_t row, std::size_t column, std::size_t length);
 // The editor takes no typing (a file whose bytes do not all read as its encoding), or takes it again.
 std::string set_read_only(bool read_only);
 std::string get_selected_content();

@@ -11,4 +11,6 @@ public:
     // The commands' selectors, as the menus name them.
     static constexpr const char* kFind = "fim_find";
     static constexpr const char* kFindReplace = "fim_find_replace";
+    // "Find in Site…": answered by the window's scene delegate (a server or document window).
+    static constexpr const char* kFindInSite = "find_in_site";
 };

@@ -24,5 +24,6 @@ void VornSceneLinksProtocol::close_document_scenes_of(const QObject*, const std:
 
 VornFileViewerSceneDelegateProtocol* VornSceneLinksProtocol::find_file_viewer(const std::string&) { return nullptr; }
 bool VornSceneLinksProtocol::is_document_scene(const ui::Scene*) const { return false; }
+void VornSceneLinksProtocol::open_site_search(VornFileViewerSceneDelegateProtocol*) {}
 void VornSceneLinksProtocol::rebuild_menus() {}
 bool VornSceneLinksProtocol::validate_editor_toggle(ui::Command*) { return false; }

@@ -1,6 +1,6 @@
 #pragma once
 // What the server screens and the document screens ask of the other kinds of window: open a
-// document, alert or server-form window, find the file-viewer window of a server, tell a document
+// document, alert, server-form or site-search window, find the file-viewer window of a server, tell a document
 // window apart, let the document windows a file viewer serves decide and close, and rebuild or
 // validate the main menu. Declared here so that tandrel/servers and tandrel/editor need only the
 // foundation; the scene layer (tandrel/scenes, which knows every window kind) implements it and
@@ -41,6 +41,8 @@ public:
     virtual VornFileViewerSceneDelegateProtocol* find_file_viewer(const std::string& service_id);
     // Whether the scene is a document window's.
     virtual bool is_document_scene(const ui::Scene* scene) const;
+    // The "Find in Site" window of a file-viewer window: opened, or brought forward.
+    virtual void open_site_search(VornFileViewerSceneDelegateProtocol* file_viewer);
     // Queues a rebuild of the main menus.
     virtual void rebuild_menus();
     // The Editor menu's toggles' titles and check marks; true when the command is one of them.

@@ -1,4 +1,5 @@
 #include "tandrel/scenes/DocumentScene.h"
+#include "tandrel/scenes/SiteSearchWindow.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -176,4 +177,8 @@ bool DocumentSceneDelegate::close_after_decision() {
         doc_int_man->main_controller->close_after_decision(close_now);
     }
     return true;
+}
+
+void DocumentSceneDelegate::find_in_site() {
+    if (doc_int_man && doc_int_man->file_server_delegatex) SiteSearchWindow::open_for(doc_int_man->file_server_delegatex);
 }

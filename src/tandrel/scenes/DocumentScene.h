@@ -88,6 +88,9 @@ public:
     void decide_close_with_server(std::function<void(bool may_close)> decided) override;
     bool close_after_decision() override;
 
+    // Find > "Find in Site…": the site search of the server window that serves the document.
+    Q_INVOKABLE void find_in_site();
+
     // The default size of a new document window on the desktop.
     static constexpr QSize kDefaultSize{1200, 800};
 

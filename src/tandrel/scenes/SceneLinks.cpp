@@ -5,6 +5,7 @@
 #include "tandrel/foundation/VornSceneLinksProtocol.h"
 #include "tandrel/scenes/DocumentScene.h"
 #include "tandrel/scenes/SceneManager.h"
+#include "tandrel/scenes/SiteSearchWindow.h"
 #include "tandrel/scenes/VornMainMenuController.h"
 #include "tandrel/servers/FileViewerScene.h"
 
@@ -33,6 +34,9 @@ public:
     }
     bool is_document_scene(const ui::Scene* scene) const override {
         return qobject_cast<const DocumentScene*>(scene) != nullptr;
+    }
+    void open_site_search(VornFileViewerSceneDelegateProtocol* file_viewer) override {
+        SiteSearchWindow::open_for(file_viewer);
     }
     void rebuild_menus() override { VornMainMenuController::rebuild_menus(); }
     bool validate_editor_toggle(ui::Command* command) override {

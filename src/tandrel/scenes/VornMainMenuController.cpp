@@ -100,7 +100,8 @@ ui::MenuPtr VornMainMenuController::build_file_menu() {
 
 ui::MenuPtr VornMainMenuController::build_find_menu() {
     return ui::Menu::make({}, "DravixFTPClient.findMenuItems_group_1", ui::MenuOptions::displayInline,
-                          {plain_command("Find...", FindMenuActionsProtocol::kFind), plain_command("Find and Replace...", FindMenuActionsProtocol::kFindReplace)});
+                          {plain_command("Find...", FindMenuActionsProtocol::kFind), plain_command("Find and Replace...", FindMenuActionsProtocol::kFindReplace),
+                           key_command(QStringLiteral("Find in Site\u2026"), "f", kCommand | kShift, FindMenuActionsProtocol::kFindInSite)});
 }
 
 ui::MenuPtr VornMainMenuController::build_editor_menu_items() {

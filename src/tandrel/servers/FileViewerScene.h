@@ -189,6 +189,10 @@ public:
     void remote_file_written(const std::string& path, int64_t size);
     // As the base's, and the window's title and header show an edited nickname at once.
     bool apply_saved_settings(const VornSingleServiceDataModel& saved) override;
+    // Find > "Find in Site…": the window that searches this window's server (scene links).
+    Q_INVOKABLE void find_in_site();
+    static constexpr const char* kFindInSite = "find_in_site";
+
     // Observers of the reloads above (tests, and screens that follow the window's changes).
     std::function<void(bool show_spinner)> explorer_reload_hook;
 

@@ -10,6 +10,7 @@
 #include "tandrel/foundation/VornSessionsManager.h"
 #include "tandrel/foundation/VornServerFilesDataModel.h"
 #include "tandrel/servers/FileViewerScene.h"
+#include "tandrel/foundation/VornSceneLinksProtocol.h"
 #include "tandrel/servers/ManageServicesViewController.h"
 #include "tandrel/servers/QuickConnectView.h"
 #include "tandrel/servers/VornFileViewController.h"
@@ -159,3 +160,5 @@ void FileViewerSceneDelegate::remote_file_written(const std::string& path, int64
         if (window && window->fileView_controller) window->fileView_controller->file_written(path, size);
     }
 }
+
+void FileViewerSceneDelegate::find_in_site() { scene_links().open_site_search(this); }

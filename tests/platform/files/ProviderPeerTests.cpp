@@ -551,6 +551,79 @@ TEST_P(ProviderPeerTest, CancellingAReadGivesCancelledOnce) {
 
 TEST_P(ProviderPeerTest, ReadsSeveralFilesInOneCall) { readsSeveralFilesInOneCall(provider_, disk_, dir_); }
 
+// Several folders listed in one call: each path answered once, with what listing it alone gives
+// (more folders than one flight holds, one with more entries than one answer, an empty one, a
+// missing one, a file, a refused path, one path twice).
+TEST_P(ProviderPeerTest, ListsSeveralFoldersInOneCall) {
+    std::vector<std::string> paths;
+    for (int i = 0; i < 70; ++i) {
+        const std::string name = "f" + std::to_string(i);
+        makeDiskFolder(disk_ / name);
+        for (int k = 0; k < i % 3; ++k) writeDiskFile(disk_ / name / ("p" + std::to_string(k) + ".html"), "x");
+        paths.push_back(at(name));
+    }
+    makeDiskFolder(disk_ / "many");
+    for (int k = 0; k < 250; ++k) writeDiskFile(disk_ / "many" / ("entry-" + std::to_string(k) + ".css"), "y");
+    makeDiskFolder(disk_ / "many" / "inner");
+    writeDiskFile(disk_ / "file.txt", "z");
+    for (const std::string name : {"many", "missing", "file.txt", "../escape", "f1"}) paths.push_back(at(name));
+
+    struct Got {
+        int calls = 0;
+        std::vector<files::FileObject> entries;
+        std::optional<files::FileError> error;
+    };
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::map<std::string, Got> got;
+    int calls = 0;
+    auto op = provider_->contentsOfDirectories(
+        paths, [&](std::string path, std::vector<files::FileObject> entries, std::optional<files::FileError> error) {
+            std::lock_guard lock(mutex);
+            Got& g = got[path];
+            ++g.calls;
+            g.entries = std::move(entries);
+            g.error = std::move(error);
+            ++calls;
+            changed.notify_all();
+        });
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, 60s, [&] { return calls >= static_cast<int>(paths.size()); }))
+            << calls << " of " << paths.size() << " folders answered";
+    }
+    // Finished right after the last folder was handed over.
+    for (int i = 0; i < 10000 && !op->isFinished(); ++i) std::this_thread::sleep_for(1ms);
+    EXPECT_TRUE(op->isFinished());
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(calls, static_cast<int>(paths.size()));
+    auto names = [](const std::vector<files::FileObject>& entries) {
+        std::map<std::string, std::pair<files::FileType, std::int64_t>> out;
+        for (const auto& e : entries) out[e.path] = {e.type, e.size};
+        return out;
+    };
+    for (const std::string& path : paths) {
+        SCOPED_TRACE(path);
+        const Got& g = got[path];
+        EXPECT_EQ(g.calls, path == at("f1") ? 2 : 1);
+        if (path == at("../escape")) {
+            ASSERT_TRUE(g.error);
+            EXPECT_EQ(g.error->kind, ErrorKind::invalidPath);
+            continue;
+        }
+        auto [entries, error] = sync().list(path);
+        if (error) {
+            ASSERT_TRUE(g.error) << "listed alone: " << describe(error);
+            EXPECT_EQ(g.error->kind, error->kind) << describe(g.error);
+            continue;
+        }
+        ASSERT_FALSE(g.error) << describe(g.error);
+        EXPECT_EQ(names(g.entries), names(entries));
+    }
+    EXPECT_EQ(got[at("many")].entries.size(), 251u);
+    EXPECT_TRUE(got[at("missing")].error);
+}
+
 TEST_P(ProviderPeerTest, ConnectionsAreReusedAcrossManyOperations) {
     for (int i = 0; i < 20; ++i) {
         ASSERT_EQ(sync().write(at("f" + std::to_string(i) + ".txt"), std::to_string(i), WriteMode::createNew), std::nullopt);
