@@ -46,56 +46,18 @@ OperationHandle FileProvider::contentsAndVersion(std::string path, VersionedData
     });
 }
 
-OperationHandle FileProvider::contentsOfDirectories(std::vector<std::string> paths, FolderCompletion each) {
-    using detail::OperationAccess;
-    auto all = std::make_shared<Operation>();
-    // The listings under way; the lot is finished once the last one handed its folder over.
-    struct Lot {
-        std::mutex mutex;
-        std::vector<OperationHandle> listings;
-        std::atomic<std::size_t> left{0};
-    };
-    auto lot = std::make_shared<Lot>();
-    lot->left = paths.size();
-    if (paths.empty()) {
-        OperationAccess::finish(*all);
-        return all;
-    }
-    auto shared = std::make_shared<FolderCompletion>(std::move(each));
-    for (std::string& path : paths) {
-        OperationHandle listing = contentsOfDirectory(
-            path, [all, lot, shared, path](std::vector<FileObject> entries, std::optional<FileError> error) {
-                try {
-                    if (*shared) (*shared)(path, std::move(entries), std::move(error));
-                } catch (...) {
-                    // A completion's own failure stays with it; the others still run.
-                }
-                if (--lot->left == 0) OperationAccess::finish(*all);
-            });
-        std::lock_guard lock(lot->mutex);
-        lot->listings.push_back(std::move(listing));
-    }
-    auto cancelAll = [weak = std::weak_ptr<Lot>(lot)] {
-        auto held = weak.lock();
-        if (!held) return;
-        std::vector<OperationHandle> listings;
-        {
-            std::lock_guard lock(held->mutex);
-            listings = held->listings;
-        }
-        for (const auto& listing : listings) listing->cancel();
-    };
-    if (!OperationAccess::arm(*all, cancelAll)) cancelAll();  // cancelled while the listings were handed out
-    return all;
-}
+namespace {
 
-OperationHandle FileProvider::contentsOfFiles(std::vector<std::string> paths, FileCompletion each) {
+// One operation for each path, side by side on the workers: `start(path, finished)` begins the
+// path's own and returns its handle, its completion calling `finished()` once it ran. The handle
+// returned cancels them all, and is finished once the last one's completion ran.
+template <typename Start>
+OperationHandle sideBySide(const std::vector<std::string>& paths, Start start) {
     using detail::OperationAccess;
     auto all = std::make_shared<Operation>();
-    // The reads under way; the lot is finished once the last one handed its file over.
     struct Lot {
         std::mutex mutex;
-        std::vector<OperationHandle> reads;
+        std::vector<OperationHandle> ops;
         std::atomic<std::size_t> left{0};
     };
     auto lot = std::make_shared<Lot>();
@@ -104,31 +66,57 @@ OperationHandle FileProvider::contentsOfFiles(std::vector<std::string> paths, Fi
         OperationAccess::finish(*all);
         return all;
     }
-    auto shared = std::make_shared<FileCompletion>(std::move(each));
-    for (std::string& path : paths) {
-        OperationHandle read = contents(path, [all, lot, shared, path](std::optional<Bytes> data, std::optional<FileError> error) {
-            try {
-                if (*shared) (*shared)(path, std::move(data), std::move(error));
-            } catch (...) {
-                // A completion's own failure stays with it; the others still run.
-            }
+    for (const std::string& path : paths) {
+        OperationHandle op = start(path, [all, lot] {
             if (--lot->left == 0) OperationAccess::finish(*all);
         });
         std::lock_guard lock(lot->mutex);
-        lot->reads.push_back(std::move(read));
+        lot->ops.push_back(std::move(op));
     }
     auto cancelAll = [weak = std::weak_ptr<Lot>(lot)] {
         auto held = weak.lock();
         if (!held) return;
-        std::vector<OperationHandle> reads;
+        std::vector<OperationHandle> ops;
         {
             std::lock_guard lock(held->mutex);
-            reads = held->reads;
+            ops = held->ops;
         }
-        for (const auto& read : reads) read->cancel();
+        for (const auto& op : ops) op->cancel();
     };
-    if (!OperationAccess::arm(*all, cancelAll)) cancelAll();  // cancelled while the reads were handed out
+    if (!OperationAccess::arm(*all, cancelAll)) cancelAll();  // cancelled while they were handed out
     return all;
+}
+
+// Runs a caller's completion for one path of several; its own failure stays with it, and the
+// others still run.
+template <typename Each, typename... Args>
+void handOver(const Each& each, Args&&... args) {
+    try {
+        if (each) each(std::forward<Args>(args)...);
+    } catch (...) {
+    }
+}
+
+}  // namespace
+
+OperationHandle FileProvider::contentsOfDirectories(std::vector<std::string> paths, FolderCompletion each) {
+    auto shared = std::make_shared<FolderCompletion>(std::move(each));
+    return sideBySide(paths, [this, shared](const std::string& path, std::function<void()> finished) {
+        return contentsOfDirectory(path, [shared, path, finished](std::vector<FileObject> entries, std::optional<FileError> error) {
+            handOver(*shared, path, std::move(entries), std::move(error));
+            finished();
+        });
+    });
+}
+
+OperationHandle FileProvider::contentsOfFiles(std::vector<std::string> paths, FileCompletion each) {
+    auto shared = std::make_shared<FileCompletion>(std::move(each));
+    return sideBySide(paths, [this, shared](const std::string& path, std::function<void()> finished) {
+        return contents(path, [shared, path, finished](std::optional<Bytes> data, std::optional<FileError> error) {
+            handOver(*shared, path, std::move(data), std::move(error));
+            finished();
+        });
+    });
 }
 
 OperationHandle FileProvider::writeContents(std::string path, std::optional<Bytes> data, WriteMode mode,

@@ -369,25 +369,13 @@ public:
     OperationHandle contentsOfDirectories(std::vector<std::string> folders, FolderCompletion each) override {
         std::vector<std::optional<FileError>> refused;
         for (const std::string& folder : folders) refused.push_back(checkPaths({folder}));
-        const bool none = std::all_of(refused.begin(), refused.end(), [](const auto& e) { return e.has_value(); });
-        return start<FolderLists>(
-            sftpJob<FolderLists>(
-                [this, folders, refused](Link& l, Operation& op, const std::string& root) -> Outcome<FolderLists> {
-                    return listFolders(l, op, root, folders, refused);
-                },
-                none ? std::optional<FileError>(FileError::make(ErrorKind::invalidPath)) : std::nullopt),
-            [folders, refused, each = std::move(each)](Outcome<FolderLists> out) {
-                for (std::size_t i = 0; i < folders.size(); ++i) {
-                    FolderList list;
-                    if (refused[i]) list.error = refused[i];
-                    else if (i < out.value.size() && out.value[i]) list = std::move(*out.value[i]);
-                    else list.error = out.error ? *out.error : FileError::make(ErrorKind::cancelled);
-                    try {
-                        if (each) each(folders[i], std::move(list.entries), std::move(list.error));
-                    } catch (...) {
-                        // A completion's own failure stays with it; the other folders still go.
-                    }
-                }
+        return inOneJob<FolderList>(
+            folders, std::move(refused),
+            [this, folders](Link& l, Operation& op, const std::string& root, const std::vector<std::optional<FileError>>& no) {
+                return listFolders(l, op, root, folders, no);
+            },
+            [each = std::move(each)](const std::string& folder, FolderList list) {
+                if (each) each(folder, std::move(list.entries), std::move(list.error));
             });
     }
 
@@ -408,24 +396,40 @@ public:
     OperationHandle contentsOfFiles(std::vector<std::string> files, FileCompletion each) override {
         std::vector<std::optional<FileError>> refused;
         for (const std::string& file : files) refused.push_back(refusedFile(file));
-        // Nothing to ask the server: no connection is made.
+        return inOneJob<FileRead>(
+            files, std::move(refused),
+            [this, files](Link& l, Operation& op, const std::string& root, const std::vector<std::optional<FileError>>& no) {
+                return readFiles(l, op, root, files, no);
+            },
+            [each = std::move(each)](const std::string& file, FileRead read) {
+                if (each) each(file, std::move(read.data), std::move(read.error));
+            });
+    }
+
+    // Several paths in one job on one connection: `work(link, op, root, refused)` does them all
+    // (an Item for each path, by its index; nothing for one it did not reach), and `handOut(path,
+    // item)` runs for every path in order, with the path's refusal (its own, found before any
+    // server was asked), its item, or the job's error. With every path refused no connection is
+    // made. A hand-out's own failure stays with it; the other paths still go.
+    template <typename Item, typename Work, typename HandOut>
+    OperationHandle inOneJob(const std::vector<std::string>& paths, std::vector<std::optional<FileError>> refused, Work work,
+                             HandOut handOut) {
+        using Items = std::vector<std::optional<Item>>;
         const bool none = std::all_of(refused.begin(), refused.end(), [](const auto& e) { return e.has_value(); });
-        return start<FileReads>(
-            sftpJob<FileReads>(
-                [this, files, refused](Link& l, Operation& op, const std::string& root) -> Outcome<FileReads> {
-                    return readFiles(l, op, root, files, refused);
-                },
-                none ? std::optional<FileError>(FileError::make(ErrorKind::invalidPath)) : std::nullopt),
-            [files, refused, each = std::move(each)](Outcome<FileReads> out) {
-                for (std::size_t i = 0; i < files.size(); ++i) {
-                    FileRead read;
-                    if (refused[i]) read.error = refused[i];
-                    else if (i < out.value.size() && out.value[i]) read = std::move(*out.value[i]);
-                    else read.error = out.error ? *out.error : FileError::make(ErrorKind::cancelled);
+        return start<Items>(
+            sftpJob<Items>([work, refused](Link& l, Operation& op, const std::string& root) -> Outcome<Items> {
+                return work(l, op, root, refused);
+            },
+                           none ? std::optional<FileError>(FileError::make(ErrorKind::invalidPath)) : std::nullopt),
+            [paths, refused, handOut = std::move(handOut)](Outcome<Items> out) {
+                for (std::size_t i = 0; i < paths.size(); ++i) {
+                    Item item;
+                    if (refused[i]) item.error = refused[i];
+                    else if (i < out.value.size() && out.value[i]) item = std::move(*out.value[i]);
+                    else item.error = out.error ? *out.error : FileError::make(ErrorKind::cancelled);
                     try {
-                        if (each) each(files[i], std::move(read.data), std::move(read.error));
+                        handOut(paths[i], std::move(item));
                     } catch (...) {
-                        // A completion's own failure stays with it; the other files still go.
                     }
                 }
             });
