@@ -188,6 +188,15 @@ void FileExplorerTableView::focusInEvent(QFocusEvent* event) {
     QTableView::focusInEvent(event);
 }
 
+void FileExplorerTableView::setKeyboardRow(const QModelIndex& index) {
+    if (!selectionModel()) return;
+    if (hasFocus() || currentIndex().isValid()) {
+        selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    } else {
+        setAside_ = index;
+    }
+}
+
 void FileExplorerTableView::requestRowMenu() {
     const QModelIndex current = currentIndex();
     if (!current.isValid() || contextMenuPolicy() != Qt::CustomContextMenu) return;

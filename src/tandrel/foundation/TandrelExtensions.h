@@ -103,6 +103,12 @@ public:
     // row whose first cell is not true for this role, e.g. the up-one-level row; -1 selects all.
     void setSelectAllSkipRole(int role) { selectAllSkipRole_ = role; }
     void selectAll() override;
+    // The row the keyboard is on: the current one, or, while the table is without the focus, the
+    // one put aside for its return (see focusOutEvent).
+    QModelIndex keyboardRow() const { return currentIndex().isValid() ? currentIndex() : QModelIndex(setAside_); }
+    // Puts the keyboard on `index` the same way: the current row, or the one put aside. A new
+    // listing (which makes every row anew) keeps the keyboard's row so, focused or not.
+    void setKeyboardRow(const QModelIndex& index);
 
 protected:
     // Home and End go to the first and the last row (the table is read row by row).

@@ -370,7 +370,8 @@ void VornFileViewController::show_listing_keeping_place(std::shared_ptr<VornServ
     QString current;
     if (selection) {
         for (const QModelIndex& index : selection->selectedRows()) selected.insert(path_at(index));
-        if (selection->currentIndex().isValid()) current = path_at(selection->currentIndex());
+        // The keyboard's row, also while the table is without the focus (then put aside).
+        if (const QModelIndex row = fileExplorerTableView->keyboardRow(); row.isValid()) current = path_at(row);
     }
     QScrollBar* bar = fileExplorerTableView->verticalScrollBar();
     const int scrolled = bar ? bar->value() : 0;
@@ -382,7 +383,7 @@ void VornFileViewController::show_listing_keeping_place(std::shared_ptr<VornServ
             const QString path = path_at(index);
             if (path.isEmpty()) continue;
             if (selected.contains(path)) rows.select(index, index);
-            if (path == current) selection->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+            if (path == current) fileExplorerTableView->setKeyboardRow(index);
         }
         if (!rows.isEmpty()) selection->select(rows, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
