@@ -39,8 +39,9 @@ protected:
         waitFor([&] { return written->has_value() || alertOf(doc) != nullptr; }, 30000);
         return *written;
     }
+    // As long as a save may take on a busy machine (as save() waits), not how long it should.
     bool awaitSaveEnd() {
-        return waitFor([&] { return pending_ && pending_->has_value(); }, 30000);
+        return waitFor([&] { return pending_ && pending_->has_value(); }, 60000);
     }
     std::shared_ptr<std::optional<bool>> pending_;
     // The copies of a file the server's history keeps, newest first.
