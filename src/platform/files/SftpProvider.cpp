@@ -1234,6 +1234,20 @@ private:
 
     // With `batch`, the entries are also handed over kBatchEntries at a time as they arrive.
     // `opened`: the folder's handle when it was opened already (see rootFolder).
+    // A folder's entry as the server names it in a listing (`found` is taken over), its path
+    // under `prefix`; nothing for "." and "..", and for a name no path can hold.
+    static std::optional<FileObject> entryOf(sftp_attributes found, const std::string& prefix) {
+        Attributes a(found);
+        const std::string_view name = a->name ? a->name : "";
+        if (name == "." || name == ".." || !parse::text::usableName(name)) return std::nullopt;
+        FileObject entry = parse::text::entryFor(name, prefix);
+        entry.type = a.type();
+        entry.size = entry.type == FileType::directory ? -1 : a.size();
+        entry.modificationDate = a.modified();
+        entry.permissions = a.mode();
+        return entry;
+    }
+
     Outcome<std::vector<FileObject>> listFolder(Link& link, Operation& op, const std::string& server,
                                                 const std::string& entriesFolder, const ListBatch& batch = {},
                                                 sftp_dir opened = nullptr) {
@@ -1250,15 +1264,9 @@ private:
         const std::string prefix = entriesFolder == "/" ? "/" : entriesFolder + "/";
         const auto read = onWire(link, op, [&](sftpwire::Wire& wire) {
             return wire.readDirectory(dir, [&](sftp_attributes found) {
-                Attributes a(found);
-                const std::string_view name = a->name ? a->name : "";
-                if (name == "." || name == ".." || !parse::text::usableName(name)) return;
-                FileObject entry = parse::text::entryFor(name, prefix);
-                entry.type = a.type();
-                entry.size = entry.type == FileType::directory ? -1 : a.size();
-                entry.modificationDate = a.modified();
-                entry.permissions = a.mode();
-                entries.push_back(std::move(entry));
+                auto entry = entryOf(found, prefix);
+                if (!entry) return;
+                entries.push_back(std::move(*entry));
                 if (entries.size() - handedOver >= kBatchEntries) handOver();
             });
         });
@@ -1332,6 +1340,78 @@ private:
         return std::make_pair(std::move(data), a.version());
     }
 
+    // What listFolders and readFiles share: several paths' work on one connection, `perFlight`
+    // paths at a time, each step for all of a flight in one go. An item (with `index`, `server`,
+    // `handle` and `result`) is made for every path not refused before, `prepare` adding its own;
+    // a flight's opens (`openType`, the body `openBody(item)` gives) go out together and their
+    // handles are taken in; `step(wire, flight)` does what follows on the open handles (false: the
+    // connection is lost); then every handle is closed without waiting (closeLater: the answers
+    // are taken in while the next flight's are awaited). `finish(item, why)` makes each reached
+    // path's result, `why()` telling the server's refusal of it (as the one-path call maps it) or
+    // the cancellation, or nothing. A failed connection ends the lot: what was done before stays in the outcome's
+    // value, the paths not reached have nothing.
+    template <typename Item, typename Done, typename Prepare, typename OpenBody, typename Step, typename Finish>
+    Outcome<std::vector<std::optional<Done>>> inFlights(Link& link, Operation& op, const std::string& root,
+                                                        const std::vector<std::string>& paths,
+                                                        const std::vector<std::optional<FileError>>& refused,
+                                                        std::size_t perFlight, std::uint8_t openType, Prepare prepare,
+                                                        OpenBody openBody, Step step, Finish finish) {
+        std::vector<Item> items;
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            if (refused[i]) continue;
+            Item item;
+            item.index = i;
+            item.server = onServer(root, paths[i]);
+            prepare(item, paths[i]);
+            items.push_back(std::move(item));
+        }
+        std::size_t done = 0;  // the items whose flights went through
+        const auto went = onWire(link, op, [&](sftpwire::Wire& wire) -> sftpwire::Result {
+            using sftpwire::Wire;
+            const auto lost = sftpwire::Result::lost();
+            while (done < items.size()) {
+                if (op.isCancelled()) return lost;
+                const std::span<Item> flight(items.data() + done, std::min(perFlight, items.size() - done));
+                std::vector<std::uint32_t> ids;
+                for (const Item& item : flight) {
+                    ids.push_back(wire.post(openType, openBody(item)));
+                    if (!ids.back()) return lost;
+                }
+                for (std::size_t k = 0; k < flight.size(); ++k) {
+                    Wire::Answer answer;
+                    if (!wire.await(ids[k], answer)) return lost;
+                    flight[k].result = Wire::handleIn(answer, flight[k].handle);
+                    if (flight[k].result.kind == sftpwire::Result::Kind::connection) return lost;
+                }
+                if (!step(wire, flight)) return lost;
+                for (const Item& item : flight) {
+                    if (!item.handle.empty() && !wire.closeLater(item.handle, link.owed)) return lost;
+                }
+                done += flight.size();
+            }
+            return sftpwire::Result::ok();
+        });
+        std::vector<std::optional<Done>> results(paths.size());
+        for (std::size_t k = 0; k < done; ++k) {
+            Item& item = items[k];
+            const auto why = [&]() -> std::optional<FileError> {
+                if (!item.result) {
+                    link.sftp->errnum = item.result.status;  // what failure reads
+                    return failure(link, op, item.server);
+                }
+                if (op.isCancelled()) return FileError::make(ErrorKind::cancelled);
+                return std::nullopt;
+            };
+            results[item.index] = finish(item, why);
+        }
+        if (!went) {
+            Outcome<std::vector<std::optional<Done>>> failed(*wireError(link, op, went, items[done].server));
+            failed.value = std::move(results);
+            return failed;
+        }
+        return results;
+    }
+
     // One folder of several listed at once: its entries or why not, as listFolder would tell.
     struct FolderList {
         std::vector<FileObject> entries;
@@ -1339,12 +1419,11 @@ private:
     };
     using FolderLists = std::vector<std::optional<FolderList>>;  // by the index of the path; nothing: not listed
 
-    // Several folders listed as listFolder lists one, kFoldersInFlight at a time, each step for
-    // all of them in one flight: their OPENDIRs; then two READDIRs on each open folder, again
-    // for those that did not reach their end, until every one did (a small folder's entries
-    // and its end come in the first step); every handle closed without waiting. A folder the
-    // server refuses has its own error, and the others are listed all the same; a failed
-    // connection ends the lot (what was listed before stays in the outcome's value).
+    // Several folders listed as listFolder lists one, kFoldersInFlight at a time (see inFlights):
+    // their OPENDIRs; then two READDIRs on each open folder, again for those that did not reach
+    // their end, until every one did (a small folder's entries and its end come in the first
+    // step). A folder the server refuses has its own error, and the others are listed all the
+    // same.
     Outcome<FolderLists> listFolders(Link& link, Operation& op, const std::string& root,
                                      const std::vector<std::string>& folders,
                                      const std::vector<std::optional<FileError>>& refused) {
@@ -1358,99 +1437,52 @@ private:
             bool atEnd = false;
             std::vector<FileObject> entries;
         };
-        std::vector<Item> items;
-        for (std::size_t i = 0; i < folders.size(); ++i) {
-            if (refused[i]) continue;
-            Item item;
-            item.index = i;
-            item.server = onServer(root, folders[i]);
-            const std::string normal = path::normalize(folders[i]);
-            item.prefix = normal == "/" ? "/" : normal + "/";
-            items.push_back(std::move(item));
-        }
-        std::size_t done = 0;
-        const auto listed = onWire(link, op, [&](sftpwire::Wire& wire) -> sftpwire::Result {
-            using sftpwire::Wire;
-            const auto lost = sftpwire::Result::lost();
-            while (done < items.size()) {
-                if (op.isCancelled()) return lost;
-                const std::span<Item> flight(items.data() + done, std::min(kFoldersInFlight, items.size() - done));
-                std::vector<std::uint32_t> ids;
-                for (const Item& item : flight) {
-                    ids.push_back(wire.post(SSH_FXP_OPENDIR, sftpwire::pathRequest(item.server)));
-                    if (!ids.back()) return lost;
-                }
-                for (std::size_t k = 0; k < flight.size(); ++k) {
-                    Wire::Answer answer;
-                    if (!wire.await(ids[k], answer)) return lost;
-                    flight[k].result = Wire::handleIn(answer, flight[k].handle);
-                    if (flight[k].result.kind == sftpwire::Result::Kind::connection) return lost;
-                    if (flight[k].handle.empty()) flight[k].atEnd = true;
-                }
+        return inFlights<Item, FolderList>(
+            link, op, root, folders, refused, kFoldersInFlight, SSH_FXP_OPENDIR,
+            [](Item& item, const std::string& folder) {
+                const std::string normal = path::normalize(folder);
+                item.prefix = normal == "/" ? "/" : normal + "/";
+            },
+            [](const Item& item) { return sftpwire::pathRequest(item.server); },
+            [](sftpwire::Wire& wire, std::span<Item> flight) {
+                using sftpwire::Wire;
+                for (Item& item : flight) item.atEnd = item.handle.empty();
                 for (;;) {
                     std::vector<std::pair<std::size_t, std::uint32_t>> asked;  // (item, READDIR)
                     for (std::size_t k = 0; k < flight.size(); ++k) {
                         if (flight[k].atEnd) continue;
                         for (int twice = 0; twice < 2; ++twice) {
                             const std::uint32_t id = wire.post(SSH_FXP_READDIR, sftpwire::handleRequest(flight[k].handle));
-                            if (!id) return lost;
+                            if (!id) return false;
                             asked.emplace_back(k, id);
                         }
                     }
-                    if (asked.empty()) break;
+                    if (asked.empty()) return true;
                     for (const auto& [k, id] : asked) {
                         Wire::Answer answer;
-                        if (!wire.await(id, answer)) return lost;
+                        if (!wire.await(id, answer)) return false;
                         Item& item = flight[k];
                         if (item.atEnd) continue;  // the answer after the end (or a refusal)
                         if (answer.type == SSH_FXP_NAME) {
                             const bool whole = Wire::namesIn(answer.body, [&](sftp_attributes found) {
-                                Attributes a(found);
-                                const std::string_view name = a->name ? a->name : "";
-                                if (name == "." || name == ".." || !parse::text::usableName(name)) return;
-                                FileObject entry = parse::text::entryFor(name, item.prefix);
-                                entry.type = a.type();
-                                entry.size = entry.type == FileType::directory ? -1 : a.size();
-                                entry.modificationDate = a.modified();
-                                entry.permissions = a.mode();
-                                item.entries.push_back(std::move(entry));
+                                if (auto entry = entryOf(found, item.prefix)) item.entries.push_back(std::move(*entry));
                             });
-                            if (!whole) return lost;
+                            if (!whole) return false;
                             continue;
                         }
                         const sftpwire::Result status = Wire::statusOf(answer);
-                        if (status.kind == sftpwire::Result::Kind::connection) return lost;
+                        if (status.kind == sftpwire::Result::Kind::connection) return false;
                         if (!(status.kind == sftpwire::Result::Kind::status && status.status == SSH_FX_EOF)) item.result = status;
                         item.atEnd = true;
                     }
                 }
-                for (const Item& item : flight) {
-                    if (!item.handle.empty() && !wire.closeLater(item.handle, link.owed)) return lost;
-                }
-                done += flight.size();
-            }
-            return sftpwire::Result::ok();
-        });
-        FolderLists lists(folders.size());
-        for (std::size_t k = 0; k < done; ++k) {
-            Item& item = items[k];
-            FolderList list;
-            if (!item.result) {
-                link.sftp->errnum = item.result.status;  // what failure reads
-                list.error = failure(link, op, item.server);
-            } else if (op.isCancelled()) {
-                list.error = FileError::make(ErrorKind::cancelled);
-            } else {
-                list.entries = std::move(item.entries);
-            }
-            lists[item.index] = std::move(list);
-        }
-        if (!listed) {
-            Outcome<FolderLists> failed(*wireError(link, op, listed, items[done].server));
-            failed.value = std::move(lists);
-            return failed;
-        }
-        return lists;
+            },
+            [](Item& item, const auto& why) {
+                FolderList list;
+                list.error = why();
+                if (!list.error) list.entries = std::move(item.entries);
+                return list;
+            });
     }
 
     // One file of several read at once: its bytes or why not, as download would tell.
@@ -1460,13 +1492,10 @@ private:
     };
     using FileReads = std::vector<std::optional<FileRead>>;  // by the index of the path; nothing: not read
 
-    // Several files read as download reads one, kFilesInFlight at a time, each step for all of
-    // them in one flight: their OPENs (read only); then, for each that opened, its attributes
-    // (FSTAT) and its first READ; then the rest of each file the first READ did not end. Every
-    // handle is closed without waiting (closeLater; the answers are taken in while the next
-    // files' requests are awaited). A file the server refuses has its own error, as download
-    // maps it, and the others are read all the same; a failed connection ends the lot (what was
-    // read before stays in the outcome's value).
+    // Several files read as download reads one, kFilesInFlight at a time (see inFlights): their
+    // OPENs (read only); then, for each that opened, its attributes (FSTAT) and its first READ;
+    // then the rest of each file the first READ did not end. A file the server refuses has its
+    // own error, as download maps it, and the others are read all the same.
     Outcome<FileReads> readFiles(Link& link, Operation& op, const std::string& root, const std::vector<std::string>& files,
                                  const std::vector<std::optional<FileError>>& refused) {
         static constexpr std::size_t kFilesInFlight = 32;
@@ -1478,32 +1507,11 @@ private:
             Attributes attributes;
             Bytes data;
         };
-        std::vector<Item> items;
-        for (std::size_t i = 0; i < files.size(); ++i) {
-            if (refused[i]) continue;
-            Item item;
-            item.index = i;
-            item.server = onServer(root, files[i]);
-            items.push_back(std::move(item));
-        }
-        std::size_t done = 0;  // the items whose flights went through
-        const auto read = onWire(link, op, [&](sftpwire::Wire& wire) -> sftpwire::Result {
-            using sftpwire::Wire;
-            const auto lost = sftpwire::Result::lost();
-            while (done < items.size()) {
-                if (op.isCancelled()) return lost;
-                const std::span<Item> flight(items.data() + done, std::min(kFilesInFlight, items.size() - done));
-                std::vector<std::uint32_t> ids;
-                for (const Item& item : flight) {
-                    ids.push_back(wire.post(SSH_FXP_OPEN, sftpwire::openRequest(item.server, SSH_FXF_READ, 0)));
-                    if (!ids.back()) return lost;
-                }
-                for (std::size_t k = 0; k < flight.size(); ++k) {
-                    Wire::Answer answer;
-                    if (!wire.await(ids[k], answer)) return lost;
-                    flight[k].result = Wire::handleIn(answer, flight[k].handle);
-                    if (flight[k].result.kind == sftpwire::Result::Kind::connection) return lost;
-                }
+        return inFlights<Item, FileRead>(
+            link, op, root, files, refused, kFilesInFlight, SSH_FXP_OPEN, [](Item&, const std::string&) {},
+            [](const Item& item) { return sftpwire::openRequest(item.server, SSH_FXF_READ, 0); },
+            [](sftpwire::Wire& wire, std::span<Item> flight) {
+                using sftpwire::Wire;
                 // The attributes and the first bytes of every file that opened.
                 std::vector<std::pair<std::uint32_t, std::uint32_t>> asked;  // FSTAT, READ
                 for (const Item& item : flight) {
@@ -1513,7 +1521,7 @@ private:
                     }
                     const std::uint32_t statId = wire.post(SSH_FXP_FSTAT, sftpwire::handleRequest(item.handle));
                     const std::uint32_t readId = statId ? wire.post(SSH_FXP_READ, sftpwire::readRequest(item.handle, 0, kChunk)) : 0;
-                    if (!readId) return lost;
+                    if (!readId) return false;
                     asked.emplace_back(statId, readId);
                 }
                 std::vector<bool> more(flight.size(), false);
@@ -1521,14 +1529,14 @@ private:
                     Item& item = flight[k];
                     if (item.handle.empty()) continue;
                     Wire::Answer stat, first;
-                    if (!wire.await(asked[k].first, stat) || !wire.await(asked[k].second, first)) return lost;
+                    if (!wire.await(asked[k].first, stat) || !wire.await(asked[k].second, first)) return false;
                     sftp_attributes found = nullptr;
                     const sftpwire::Result told = Wire::attributesIn(stat, found);
-                    if (told.kind == sftpwire::Result::Kind::connection) return lost;
+                    if (told.kind == sftpwire::Result::Kind::connection) return false;
                     item.attributes = Attributes(found);
                     if (first.type == SSH_FXP_DATA) {
                         std::string_view in(first.body), bytes;
-                        if (!sftpwire::takeString(in, bytes) || bytes.size() > kChunk) return lost;
+                        if (!sftpwire::takeString(in, bytes) || bytes.size() > kChunk) return false;
                         item.data.assign(bytes);
                         const std::int64_t size = item.attributes.size();
                         // Done when it holds the size the file had and came short of what was
@@ -1547,38 +1555,17 @@ private:
                     std::optional<std::uint64_t> rest;
                     if (size >= 0) rest = static_cast<std::uint64_t>(size) > item.data.size() ? size - item.data.size() : 0;
                     item.result = wire.readHandle(item.handle, item.data.size(), item.data, rest, kChunk);
-                    if (item.result.kind == sftpwire::Result::Kind::connection) return lost;
+                    if (item.result.kind == sftpwire::Result::Kind::connection) return false;
                 }
-                for (const Item& item : flight) {
-                    if (!item.handle.empty() && !wire.closeLater(item.handle, link.owed)) return lost;
-                }
-                done += flight.size();
-            }
-            return sftpwire::Result::ok();
-        });
-        FileReads reads(files.size());
-        for (std::size_t k = 0; k < done; ++k) {
-            Item& item = items[k];
-            FileRead file;
-            if (item.attributes.isFolder()) {
-                file.error = FileError::make(ErrorKind::invalidPath, "it is a folder");
-            } else if (!item.result) {
-                link.sftp->errnum = item.result.status;  // what failure reads
-                file.error = failure(link, op, item.server);
-            } else if (op.isCancelled()) {
-                file.error = FileError::make(ErrorKind::cancelled);
-            } else {
-                file.data = std::move(item.data);
-            }
-            reads[item.index] = std::move(file);
-        }
-        if (!read) {
-            // The files not read yet get the connection's failure.
-            Outcome<FileReads> failed(*wireError(link, op, read, items[done].server));
-            failed.value = std::move(reads);
-            return failed;
-        }
-        return reads;
+                return true;
+            },
+            [](Item& item, const auto& why) {
+                FileRead file;
+                if (item.attributes.isFolder()) file.error = FileError::make(ErrorKind::invalidPath, "it is a folder");
+                else if (auto error = why()) file.error = std::move(error);
+                else file.data = std::move(item.data);
+                return file;
+            });
     }
 
     // Writes the bytes into an open file, many requests on their way at once; false when the

@@ -2,10 +2,12 @@
 
 #include <git2.h>
 
+#include "platform/text/ThreeWayMerge.h"
+
 namespace textmerge {
 
 std::string unifiedDiff(std::string_view before, std::string_view after, unsigned contextLines) {
-    [[maybe_unused]] static const int initialised = git_libgit2_init();
+    detail::initialiseLibgit2();
     if (before == after) return {};
     git_diff_options options = GIT_DIFF_OPTIONS_INIT;
     options.context_lines = contextLines;

@@ -6,13 +6,9 @@
 
 namespace textmerge {
 
-namespace {
+void detail::initialiseLibgit2() { [[maybe_unused]] static const int initialised = git_libgit2_init(); }
 
-// libgit2 keeps process-wide state that must be set up once before the first call; it is never
-// torn down (the process ends with it).
-void initialiseOnce() {
-    [[maybe_unused]] static const int initialised = git_libgit2_init();
-}
+namespace {
 
 git_merge_file_input inputOf(std::string_view text, const char* label) {
     git_merge_file_input input = GIT_MERGE_FILE_INPUT_INIT;
@@ -31,7 +27,7 @@ std::string lastError(const char* what) {
 }  // namespace
 
 ThreeWayMerge mergeThreeWay(std::string_view base, std::string_view ours, std::string_view theirs) {
-    initialiseOnce();
+    detail::initialiseLibgit2();
     ThreeWayMerge outcome;
     // Nothing changed on one side: the other side's text is the merge, as it is.
     if (ours == base || ours == theirs) {

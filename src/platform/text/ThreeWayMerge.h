@@ -29,4 +29,10 @@ struct ThreeWayMerge {
 
 ThreeWayMerge mergeThreeWay(std::string_view base, std::string_view ours, std::string_view theirs);
 
+namespace detail {
+// libgit2's process-wide state, set up once before the first call of the merge or the diff; it
+// is never torn down (the process ends with it).
+void initialiseLibgit2();
+}  // namespace detail
+
 }  // namespace textmerge

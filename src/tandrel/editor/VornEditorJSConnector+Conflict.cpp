@@ -197,33 +197,34 @@ void VornEditorJSConnector::save_merged_text(const std::string& file_id, std::sh
         if (completion) completion(false, app_error(Err::cannot_save_ace_file_session));
         return;
     }
-    // The editor's text holds the server's changes now: the copy merged with is the one the text
-    // was edited from, and the one the save checks (a change made since asks again).
-    record->server_version = server_copy->version;
-    record->base = server_copy;
-    AMZLogger::shared().log_info("merged the server's changes into " + record->file_path);
     QPointer<VornEditorJSConnector> self(this);
-    run_editor_js(editor_script::set_text(file_id, merged),
-                  [self, file_id, completion](nlohmann::json reply, std::optional<VornError> e) {
-                      if (!self) {
-                          if (completion) completion(false, std::nullopt);
-                          return;
-                      }
-                      if (!e && !(reply.is_boolean() && reply.get<bool>())) e = app_error(Err::no_data);
-                      if (e) {
-                          if (completion) completion(false, e);
-                          return;
-                      }
-                      self->write_page_session(file_id, completion);
-                  });
+    put_text_in_page(file_id, std::move(merged), [self, file_id, record, server_copy, completion](std::optional<VornError> e) {
+        if (!self || e) {
+            if (completion) completion(false, e);
+            return;
+        }
+        // The editor's text holds the server's changes now: the copy merged with is the one the
+        // text was edited from, and the one the save checks (a change made since asks again).
+        // Not before: a page that did not take the text would be saved over that copy unasked.
+        record->server_version = server_copy->version;
+        record->base = server_copy;
+        AMZLogger::shared().log_info("merged the server's changes into " + record->file_path);
+        self->write_page_session(file_id, completion);
+    });
 }
 
 void VornEditorJSConnector::restore_text(const std::string& file_id, std::string text) {
     QPointer<VornEditorJSConnector> self(this);
-    run_editor_js(editor_script::set_text(file_id, text), [self](nlohmann::json reply, std::optional<VornError> e) {
-        if (!self) return;
+    put_text_in_page(file_id, std::move(text), [self](std::optional<VornError> e) {
+        if (self) self->report_error(e);
+    });
+}
+
+void VornEditorJSConnector::put_text_in_page(const std::string& file_id, std::string text,
+                                             std::function<void(std::optional<VornError>)> done) {
+    run_editor_js(editor_script::set_text(file_id, text), [done](nlohmann::json reply, std::optional<VornError> e) {
         if (!e && !(reply.is_boolean() && reply.get<bool>())) e = app_error(Err::no_data);
-        self->report_error(e);
+        done(e);
     });
 }
 

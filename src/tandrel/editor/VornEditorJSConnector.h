@@ -327,6 +327,9 @@ private:
     // once, checked against the server's copy that was merged (which is the base from now on).
     void save_merged_text(const std::string& file_id, std::shared_ptr<const VornDocumentBase> server_copy,
                           std::string merged, SaveCompletion completion);
+    // The page session's whole text replaced by `text`, as one edit the user can undo; `done`
+    // runs once, with an error when the page did not take it.
+    void put_text_in_page(const std::string& file_id, std::string text, std::function<void(std::optional<VornError>)> done);
     // "Overwrite" was the answer: the save it starts writes over the server's copy the user was
     // asked about (checked against it, and that copy kept in the history first), or, when that
     // copy could not be read, without the check.
