@@ -1,9 +1,7 @@
 #include "tandrel/editor/VornHistoryViewController.h"
 
-#include <QDateTime>
 #include <QFontDatabase>
 #include <QHBoxLayout>
-#include <QLocale>
 #include <QVBoxLayout>
 
 #include "platform/text/TextDiff.h"
@@ -25,11 +23,7 @@ VornHistoryViewController::VornHistoryViewController(std::string file_name, std:
 }
 
 QString VornHistoryViewController::row_text(const VornFileHistory::Version& version) {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(version.kept.time_since_epoch()).count();
-    const QDateTime when = QDateTime::fromMSecsSinceEpoch(ms).toLocalTime();
-    const QLocale c = QLocale::c();
-    return when.toString(QStringLiteral("d MMM yyyy HH:mm:ss")) + QStringLiteral(" \u00B7 ") +
-           c.formattedDataSize(version.size, 1, QLocale::DataSizeSIFormat);
+    return QString::fromStdString(VornFileHistory::describe(version));
 }
 
 void VornHistoryViewController::loadView() {

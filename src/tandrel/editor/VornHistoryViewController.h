@@ -33,7 +33,7 @@ public:
     static constexpr const char* kRestore = "Restore";
     static constexpr const char* kNoVersions = "No earlier copies of this file are kept.";
 
-    // A row's text: "11 Dec 2026 08:12:03 · 1.2 kB" (the local time the copy was kept).
+    // A row's text: VornFileHistory::describe ("11 Dec 2026 08:12:03 · 1.2 kB").
     static QString row_text(const VornFileHistory::Version& version);
 
     // The sheet's parts, for its owner and the tests.

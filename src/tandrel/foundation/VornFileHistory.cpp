@@ -1,6 +1,8 @@
 #include "tandrel/foundation/VornFileHistory.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
+#include <QLocale>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -8,6 +10,7 @@
 
 #include "platform/defaults/AtomicFile.h"
 #include "platform/dispatch/ExitDrain.h"
+#include "platform/files/RemotePath.h"
 #include "tandrel/foundation/AMZLogger.h"
 #include "tandrel/foundation/UserPrefs.h"
 #include "tandrel/foundation/VornAppUrlUtility.h"
@@ -188,3 +191,56 @@ std::vector<VornFileHistory::Version> VornFileHistory::versions(const std::strin
 }
 
 std::optional<std::string> VornFileHistory::read(const Version& version) { return defaults::readWholeFile(version.file); }
+
+void VornFileHistory::read_later(Version version, std::function<void(std::optional<std::string> bytes)> done) {
+    queue.async([version = std::move(version), done = std::move(done)] {
+        auto bytes = read(version);
+        if (done) done(std::move(bytes));
+    });
+}
+
+void VornFileHistory::files_in(const std::string& service_id, const std::string& folder,
+                               std::function<void(std::vector<KeptFile> files)> done) {
+    auto where = current_folder();
+    std::optional<fs::path> server_folder;
+    if (where) server_folder = *where / digest(service_id);
+    queue.async([server_folder, folder, done = std::move(done)] {
+        auto found = server_folder ? files_in_now(*server_folder, folder) : std::vector<KeptFile>{};
+        if (done) done(std::move(found));
+    });
+}
+
+std::vector<VornFileHistory::KeptFile> VornFileHistory::files_in_now(const fs::path& server_folder,
+                                                                      const std::string& folder) {
+    namespace rp = files::path;
+    const std::string wanted = rp::normalize(folder);
+    std::vector<KeptFile> found;
+    std::error_code ec;
+    for (fs::directory_iterator it(server_folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code kind;
+        if (!it->is_directory(kind)) continue;
+        auto path = defaults::readWholeFile(it->path() / kPathFile);
+        if (!path || path->empty()) continue;
+        const std::string normalized = rp::normalize(*path);
+        // The folder itself (a file once kept under the folder's name) is not in it.
+        if (normalized == wanted || rp::normalize(rp::parent(*path)) != wanted) continue;
+        auto copies = copies_in(it->path());
+        if (copies.empty()) continue;
+        std::reverse(copies.begin(), copies.end());
+        found.push_back({std::move(*path), std::move(copies)});
+    }
+    // Copy names sort as the copies were kept.
+    std::sort(found.begin(), found.end(), [](const KeptFile& a, const KeptFile& b) {
+        return a.versions.front().file.filename() > b.versions.front().file.filename();
+    });
+    return found;
+}
+
+std::string VornFileHistory::describe(const Version& version) {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(version.kept.time_since_epoch()).count();
+    const QDateTime when = QDateTime::fromMSecsSinceEpoch(ms).toLocalTime();
+    const QLocale c = QLocale::c();
+    return (when.toString(QStringLiteral("d MMM yyyy HH:mm:ss")) + QStringLiteral(" \u00B7 ") +
+            c.formattedDataSize(version.size, 1, QLocale::DataSizeSIFormat))
+        .toStdString();
+}

@@ -20,7 +20,9 @@
 // (0600), every folder is 0700, and neither the bytes nor anything read from them go into a log.
 //
 // Writes and prunes run on the history's serial queue in the order asked; listings and reads run
-// on the calling thread once the writes asked before them have run. Failures are values.
+// on the calling thread once the writes asked before them have run, or, asked with a completion
+// (a screen's, which must not wait on the disk), on the queue after those writes, the completion
+// there too. Failures are values.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -82,6 +84,24 @@ public:
     std::vector<Version> versions(const std::string& service_id, const std::string& path);
     // A kept copy's bytes (nothing when it cannot be read).
     static std::optional<std::string> read(const Version& version);
+    // The same on the queue: `done` runs there with the bytes.
+    void read_later(Version version, std::function<void(std::optional<std::string> bytes)> done);
+
+    // A file with kept copies: its path as it was kept, and its copies, newest first.
+    struct KeptFile {
+        std::string path;
+        std::vector<Version> versions;
+    };
+    // The files of the server with kept copies whose path lies directly in `folder` (not deeper;
+    // paths compared as the server window compares them, normalized: "/www/" and "/www" are one
+    // folder), the file with the newest copy first; whether they are on the server now is not
+    // asked. Runs on the queue; `done` runs there. A file whose path file cannot be read is left
+    // out (its copies are still reached by its path).
+    void files_in(const std::string& service_id, const std::string& folder,
+                  std::function<void(std::vector<KeptFile> files)> done);
+
+    // A copy as lists show it: "11 Dec 2026 08:12:03 · 1.2 kB" (the local time it was kept).
+    static std::string describe(const Version& version);
 
     std::optional<std::filesystem::path> current_folder() const;
     // The folder of one server's copies, and of one file's.
@@ -96,4 +116,5 @@ private:
                                              std::filesystem::path& kept);
     static void prune(const std::filesystem::path& server_folder, const std::filesystem::path& file_folder,
                       const Limits& limits);
+    static std::vector<KeptFile> files_in_now(const std::filesystem::path& server_folder, const std::string& folder);
 };

@@ -91,6 +91,10 @@ std::shared_ptr<VornServerFilesDataModel> VornServerFilesDataModel::from_json(co
 
 VornServerFileContentModel::VornServerFileContentModel() : id(new_uuid_string()) {}
 
+bool reads_as_text(const textcodec::DecodedText& read, std::string_view bytes) {
+    return read.format.source != textcodec::TextFormat::Source::detected || bytes.find('\0') == std::string_view::npos;
+}
+
 std::string file_bucket_id_for_path(const std::string& path) {
     return QByteArray(path.data(), static_cast<qsizetype>(path.size())).toBase64().toStdString();
 }
@@ -108,7 +112,7 @@ void build_file_content_model(std::optional<std::string> data, const std::option
         return;
     }
     textcodec::DecodedText read = textcodec::decodeText(*data, path, chosen_encoding);
-    if (read.format.source == textcodec::TextFormat::Source::detected && data->find('\0') != std::string::npos) {
+    if (!reads_as_text(read, *data)) {
         completion(nullptr, VornError(EnumManager::vorn_error_throws(EnumManager::vorn_error_throws::not_text)));
         return;
     }

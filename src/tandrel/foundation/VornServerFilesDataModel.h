@@ -67,14 +67,18 @@ public:
     std::optional<std::size_t> first_bad_offset;
 };
 
+// Whether a file's bytes, as the text road read them, are text: bytes that no BOM, declaration
+// or UTF-8 names as text and that hold a zero byte are not (an image, an archive).
+bool reads_as_text(const textcodec::DecodedText& read, std::string_view bytes);
+
 // The key of a remote file between the browser and the editor: Base64 of the path's UTF-8 bytes.
 std::string file_bucket_id_for_path(const std::string& path);
 
 // Builds the content record of a downloaded file: the read's error is passed on; no data gives
 // no_data; otherwise the bytes are read as text on the text road (textcodec::decodeText, in
 // `chosen_encoding` when given), and the record with id = Base64 of the path holds that text
-// and its format. Bytes that no BOM, declaration or UTF-8 names as text and that hold a zero
-// byte are not text (not_text): opening an image as text, and saving it, would spoil it.
+// and its format. Bytes that are not text (reads_as_text) give not_text: opening an image as
+// text, and saving it, would spoil it.
 void build_file_content_model(std::optional<std::string> data, const std::optional<VornError>& error,
                               const std::string& file_type, const std::string& path,
                               const std::function<void(std::shared_ptr<VornServerFileContentModel>, std::optional<VornError>)>& completion,

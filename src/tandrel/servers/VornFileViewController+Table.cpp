@@ -1,6 +1,6 @@
 // The file explorer's table: selecting and opening rows (a folder is listed, a file opens in a
-// document window or, where there is one window, in the compact editor), and the row context
-// menu that renames and deletes remote files and folders.
+// document window or, where there is one window, in the compact editor), the row context menu
+// that renames and deletes remote files and folders, and the way to a folder's deleted files.
 #include <QAction>
 #include <QItemSelectionModel>
 #include <QLineEdit>
@@ -24,6 +24,7 @@
 #include "tandrel/foundation/CompactEditorRoute.h"
 #include "tandrel/servers/FileExplorerListingModel.h"
 #include "tandrel/servers/FileViewerScene.h"
+#include "tandrel/servers/VornDeletedFilesViewController.h"
 #include "tandrel/servers/VornFileViewController.h"
 #include "tandrel/foundation/VornProviderErrors.h"
 
@@ -159,8 +160,8 @@ std::string VornFileViewController::kind_word(const VornServerFileDataModel& ent
 
 void VornFileViewController::show_context_menu(const QPoint& position) {
     const QModelIndex index = fileExplorerTableView->indexAt(position);
-    if (!index.isValid()) return;
-    auto menu = build_context_menu(index.row());
+    // Below the rows: the folder shown.
+    auto menu = index.isValid() ? build_context_menu(index.row()) : build_folder_menu();
     if (!menu) return;
     if (context_menu_) context_menu_->deleteLater();
     context_menu_ = menu.release();
@@ -201,7 +202,42 @@ std::unique_ptr<QMenu> VornFileViewController::build_context_menu(int row) {
     connect(remove, &QAction::triggered, this, [self, entry] {
         if (self) self->confirm_delete(entry);
     });
+
+    if (FileViewTableViewCell::is_directory(*entry)) {
+        const std::string folder = *entry->path;
+        QAction* deleted = menu->addAction(QString::fromUtf8(kDeletedFiles));
+        connect(deleted, &QAction::triggered, this, [self, folder] {
+            if (self) self->show_deleted_files(folder);
+        });
+    }
     return menu;
+}
+
+std::unique_ptr<QMenu> VornFileViewController::build_folder_menu() {
+    FileViewerSceneDelegate* window = file_window();
+    if (!window || !window->provider_as_read_write()) return nullptr;
+    auto menu = std::make_unique<QMenu>(QStringLiteral("Folder"));
+    QPointer<VornFileViewController> self(this);
+    const std::string folder = current_settings.current_dir.empty() ? std::string("/") : current_settings.current_dir;
+    QAction* deleted = menu->addAction(QString::fromUtf8(kDeletedFiles));
+    connect(deleted, &QAction::triggered, this, [self, folder] {
+        if (self) self->show_deleted_files(folder);
+    });
+    return menu;
+}
+
+std::shared_ptr<VornDeletedFilesViewController> VornFileViewController::show_deleted_files(const std::string& folder) {
+    FileViewerSceneDelegate* window = file_window();
+    if (!window || !window->provider_as_read_write()) {
+        present_error(app_error(Err::guardReturnNoFileProvider));
+        return nullptr;
+    }
+    auto sheet = ui::make<VornDeletedFilesViewController>(QPointer<FileViewerSceneDelegate>(window), folder);
+    if (!presentViewController(sheet, true)) {
+        AMZLogger::shared().log_error("Deleted Files not shown");
+        return nullptr;
+    }
+    return sheet;
 }
 
 // ---- rename -----------------------------------------------------------------------------------

@@ -36,6 +36,7 @@ class VornProviderBucket;
 class VornTargetedButton;
 class CompactDocumentInterface;
 class VornACEFileSessionsDataModel;
+class VornDeletedFilesViewController;
 namespace ui {
 class AlertController;
 }
@@ -170,9 +171,16 @@ public:
     void open_file(const std::shared_ptr<VornServerFileDataModel>& entry);
     // Whether a file opens with the preview: a page the preview shows (preview_page_kind).
     static bool preview_supported_for_path(const std::string& path);
-    // The context menu of a row: "Rename …" and "Delete …"; nothing for the "[UP ONE LEVEL] .."
-    // row or a row without an entry.
+    // The context menu of a row: "Rename …" and "Delete …", and for a folder "Deleted Files…";
+    // nothing for the "[UP ONE LEVEL] .." row or a row without an entry.
     std::unique_ptr<QMenu> build_context_menu(int row);
+    // The context menu of the table where it has no row: "Deleted Files…" of the folder shown;
+    // nothing while not connected.
+    std::unique_ptr<QMenu> build_folder_menu();
+    static constexpr const char* kDeletedFiles = "Deleted Files\u2026";
+    // The sheet of the folder's files that the server's history keeps copies of but that are
+    // not on the server now (VornDeletedFilesViewController); nothing when it cannot be shown.
+    std::shared_ptr<VornDeletedFilesViewController> show_deleted_files(const std::string& folder);
     QMenu* visible_context_menu() const { return context_menu_; }
 
     // Rename: the name is checked (not empty, ".", "..", no "/" or control character) and must

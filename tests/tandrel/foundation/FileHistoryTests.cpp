@@ -1,5 +1,5 @@
 // The history of replaced server copies: copies kept per server and path, listed newest first
-// with their sizes, the limits (copies per file, bytes per server, oldest out first, both from
+// with their sizes, a folder's files with kept copies, the limits (copies per file, bytes per server, oldest out first, both from
 // the settings), private files and folders, and nothing of a copy in the log.
 #include <gtest/gtest.h>
 
@@ -26,6 +26,20 @@ protected:
         auto f = done.get_future();
         history_.keep(server, path, bytes, [&](std::optional<VornError> e, fs::path) { done.set_value(e); });
         return f.get();
+    }
+    // The files of a folder with kept copies: each path with its copies' bytes, newest first.
+    using Listed = std::vector<std::pair<std::string, std::vector<std::string>>>;
+    Listed filesIn(const std::string& folder, const std::string& server = kServer) {
+        std::promise<std::vector<VornFileHistory::KeptFile>> done;
+        auto f = done.get_future();
+        history_.files_in(server, folder, [&](std::vector<VornFileHistory::KeptFile> files) { done.set_value(std::move(files)); });
+        Listed out;
+        for (const auto& file : f.get()) {
+            std::vector<std::string> copies;
+            for (const auto& v : file.versions) copies.push_back(VornFileHistory::read(v).value_or("(unreadable)"));
+            out.emplace_back(file.path, std::move(copies));
+        }
+        return out;
     }
     std::vector<std::string> texts(const std::string& path, const std::string& server = kServer) {
         std::vector<std::string> out;
@@ -64,6 +78,29 @@ TEST_F(FileHistory, KeepsEachCopyPerServerAndPathNewestFirst) {
     // A copy kept for a write the server then refused goes again.
     history_.forget(versions[0].file);
     EXPECT_EQ(texts("/www/index.html"), (std::vector<std::string>{"one"}));
+}
+
+// A folder's files: those directly in it, not deeper ones, not the folder itself (a file once
+// kept under its name), not another server's; the file with the newest copy first.
+TEST_F(FileHistory, ListsTheFilesKeptOfAFolder) {
+    ASSERT_FALSE(keepNow("/www/a.html", "a1"));
+    ASSERT_FALSE(keepNow("/www/b.html", "b1"));
+    ASSERT_FALSE(keepNow("/www/sub/c.html", "deeper"));
+    ASSERT_FALSE(keepNow("/www", "the folder's name"));
+    ASSERT_FALSE(keepNow("/top.html", "top"));
+    ASSERT_FALSE(keepNow("/www/d.html", "another server's", "ftp://another.test"));
+    ASSERT_FALSE(keepNow("/www/a.html", "a2"));
+    const Listed www{{"/www/a.html", {"a2", "a1"}}, {"/www/b.html", {"b1"}}};
+    const std::pair<const char*, Listed> cases[] = {
+        {"/www", www},
+        {"/www/", www},  // one folder however it is written
+        {"www", www},
+        {"/www/sub", {{"/www/sub/c.html", {"deeper"}}}},
+        {"/", {{"/top.html", {"top"}}, {"/www", {"the folder's name"}}}},
+        {"/nothing", {}},
+    };
+    for (const auto& [folder, expected] : cases) EXPECT_EQ(filesIn(folder), expected) << folder;
+    EXPECT_EQ(filesIn("/www", "ftp://another.test"), (Listed{{"/www/d.html", {"another server's"}}}));
 }
 
 // Every file is the owner's only and every folder 0700; no temporary file is left; the log never

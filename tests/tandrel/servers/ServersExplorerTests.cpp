@@ -36,6 +36,7 @@
 #include "tandrel/servers/ExplorerStyle.h"
 #include "tandrel/foundation/CompactEditorRoute.h"
 #include "tandrel/servers/ManageServicesViewController.h"
+#include "tandrel/servers/VornDeletedFilesViewController.h"
 #include "tandrel/servers/VornProviderBucket.h"
 
 using namespace explorertest;
@@ -565,6 +566,24 @@ protected:
         ASSERT_TRUE(waitFor([&] { return shownAlert() == nullptr; }));
     }
 
+    // The Deleted Files sheet a menu's "Deleted Files…" opens, once its list is read.
+    VornDeletedFilesViewController* openDeletedFiles(QMenu* menu) {
+        QAction* action = actionNamed(menu, QString::fromUtf8(VornFileViewController::kDeletedFiles));
+        EXPECT_TRUE(action);
+        if (!action) return nullptr;
+        action->trigger();
+        auto sheet = [&] { return dynamic_cast<VornDeletedFilesViewController*>(explorer->presentedViewController()); };
+        waitFor([&] { return sheet() && sheet()->is_listed(); }, 30000);
+        return sheet();
+    }
+    static ui::AlertController* alertOver(ui::ViewController* sheet) {
+        return sheet ? dynamic_cast<ui::AlertController*>(sheet->presentedViewController()) : nullptr;
+    }
+    void closeSheet(VornDeletedFilesViewController* sheet) {
+        sheet->done_button()->click();
+        EXPECT_TRUE(waitFor([&] { return explorer->presentedViewController() == nullptr; }, 10000));
+    }
+
     Peer peer_;
     std::string folder;
     fs::path disk;
@@ -834,6 +853,83 @@ TEST_P(ExplorerPeerTest, DeletingAFileKeepsItsCopyInTheHistory) {
     const auto kept = VornFileHistory::shared().versions(window->service->id, "/" + folder + "/gone.txt");
     ASSERT_EQ(kept.size(), 1u);
     EXPECT_EQ(VornFileHistory::read(kept[0]), std::optional<std::string>("the bytes it had"));
+    VornAppUrlUtility::reset_for_testing();
+}
+
+// A deleted file is reached from its folder: "Deleted Files…" lists the folder's files that the
+// history keeps and the server no longer has, with their copies; "Restore" puts a copy's very
+// bytes back as a new file, so over a file that is there it is refused.
+TEST_P(ExplorerPeerTest, ADeletedFileIsRestoredFromItsFolder) {
+    VornAppUrlUtility::reset_for_testing();
+    ASSERT_FALSE(VornAppUrlUtility::create_urls());
+    const std::string bytes = "<p>kept</p>\n<p>\xC3\xA9t\xC3\xA9</p>\n";
+    writeDiskFile(disk / "gone.html", bytes);
+    writeDiskFile(disk / "stays.html", "now");
+    makeDiskFolder(disk / "sub");
+    // A copy of a file that is still there (a save replaced it) is not a deleted file.
+    VornFileHistory::shared().keep(window->service->id, "/" + folder + "/stays.html", "before");
+    openOwnFolder();
+
+    // A folder's menu reaches its deleted files: none are kept of this one.
+    auto menu = menuOf("sub");
+    ASSERT_TRUE(menu);
+    VornDeletedFilesViewController* sheet = openDeletedFiles(menu.get());
+    ASSERT_TRUE(sheet);
+    EXPECT_EQ(sheet->folder(), "/" + folder + "/sub");
+    EXPECT_EQ(sheet->files_list()->count(), 0);
+    EXPECT_EQ(sheet->note()->text(), QString::fromLatin1(VornDeletedFilesViewController::kNoFiles));
+    EXPECT_FALSE(sheet->restore_button()->isEnabled());
+    closeSheet(sheet);
+
+    int before = explorer->listing_count();
+    menu = menuOf("gone.html");
+    ASSERT_TRUE(menu);
+    actionNamed(menu.get(), "Delete File")->trigger();
+    ui::AlertController* alert = awaitAlert();
+    ASSERT_TRUE(alert);
+    alert->performAction(0);
+    ASSERT_TRUE(awaitListing(before, "/" + folder));
+    ASSERT_LT(rowOf("gone.html"), 0);
+
+    // The folder shown (the menu below the rows): the deleted file, its copy, the copy's text.
+    menu = explorer->build_folder_menu();
+    ASSERT_TRUE(menu);
+    sheet = openDeletedFiles(menu.get());
+    ASSERT_TRUE(sheet);
+    EXPECT_EQ(sheet->title(), QStringLiteral("Deleted Files"));
+    EXPECT_EQ(sheet->listed_paths(), std::vector<std::string>{"/" + folder + "/gone.html"});
+    EXPECT_EQ(sheet->files_list()->item(0)->text(), QStringLiteral("gone.html"));
+    const auto kept = VornFileHistory::shared().versions(window->service->id, "/" + folder + "/gone.html");
+    ASSERT_EQ(kept.size(), 1u);
+    ASSERT_EQ(sheet->copies_list()->count(), 1);
+    EXPECT_EQ(sheet->copies_list()->item(0)->text().toStdString(), VornFileHistory::describe(kept[0]));
+    ASSERT_TRUE(waitFor([&] { return sheet->is_copy_shown(); }, 10000));
+    EXPECT_EQ(sheet->copy_view()->toPlainText(), QString::fromStdString(bytes));
+    EXPECT_TRUE(sheet->copy_view()->isReadOnly());
+
+    // Restore: the very bytes on the server, and the file listed again.
+    before = explorer->listing_count();
+    ASSERT_TRUE(sheet->restore_button()->isEnabled());
+    sheet->restore_button()->click();
+    ASSERT_TRUE(waitFor([&] { return sheet->restores_finished() == 1; }, 30000));
+    EXPECT_NE(sheet->note()->text().indexOf(QStringLiteral("on the server again")), -1) << sheet->note()->text().toStdString();
+    EXPECT_EQ(readDiskFile(disk / "gone.html"), bytes);
+    ASSERT_TRUE(awaitListing(before, "/" + folder));
+    EXPECT_GE(rowOf("gone.html"), 0);
+
+    // Again while the file is there: refused, with the server's reason, and its bytes stay.
+    before = explorer->listing_count();
+    ASSERT_TRUE(sheet->restore_button()->isEnabled());
+    sheet->restore_button()->click();
+    ASSERT_TRUE(waitFor([&] { return alertOver(sheet) != nullptr; }, 30000));
+    EXPECT_EQ(sheet->restores_finished(), 2);
+    alert = alertOver(sheet);
+    EXPECT_NE(alert->message().indexOf(QStringLiteral("already exists")), -1) << alert->message().toStdString();
+    alert->performAction(0);
+    ASSERT_TRUE(waitFor([&] { return alertOver(sheet) == nullptr; }, 10000));
+    ASSERT_TRUE(awaitListing(before, "/" + folder));
+    EXPECT_EQ(readDiskFile(disk / "gone.html"), bytes);
+    closeSheet(sheet);
     VornAppUrlUtility::reset_for_testing();
 }
 
