@@ -381,28 +381,36 @@ void DocumentInterfaceManager::show_history() {
     const auto path = current_file_path();
     const auto& file_id = my_current_editor_info.file_bucket_id;
     if (!connector || !ace_loaded || !viewer || !viewer->service || !path || !file_id) return;
-    auto versions = VornFileHistory::shared().versions(viewer->service->id, *path);
     const textcodec::TextFormat format = my_current_editor_info.text_format.value_or(textcodec::TextFormat{});
     QPointer<DocumentInterfaceManager> self(this);
     QPointer<VornEditorJSConnector> weak_connector(connector);
     const std::string id = *file_id;
     const std::string name = file_display_name(*path);
-    // The copies are shown against the editor's text as it is now.
-    connector->run_editor_js(editor_script::get_current_session(), [self, weak_connector, id, name, format,
-                                                                     versions = std::move(versions)](
-                                                                        nlohmann::json reply, std::optional<VornError> e) mutable {
-        if (!self || e) return;
-        auto session = editor_support::take_session_reply(std::move(reply));
-        if (!session || session->session_id != id) return;
-        std::string text = editor_support::session_value(session->json).value_or(std::string());
-        auto sheet = ui::make<VornHistoryViewController>(name, std::move(versions), format, std::move(text),
-                                                         [weak_connector, id](std::string restored) {
-                                                             if (weak_connector) weak_connector->restore_text(id, std::move(restored));
-                                                         });
-        EditorWebViewController* screen = self->visible_editor_screen();
-        QPointer<ui::ViewController> presenter =
-            screen ? QPointer<ui::ViewController>(screen) : QPointer<ui::ViewController>(self->main_controller.get());
-        if (presenter) presenter->presentViewController(sheet, true);
+    // The copies are read on the history's queue; the main thread shows them once they are read.
+    VornFileHistory::shared().versions_later(viewer->service->id, *path, [self, weak_connector, id, name, format](
+                                                                              std::vector<VornFileHistory::Version> versions) {
+        auto copies = VornHistoryViewController::read_copies(std::move(versions), name, format);
+        dispatch::mainQueue().async([self, weak_connector, id, name, copies = std::move(copies)]() mutable {
+            if (!self || !weak_connector) return;
+            // The copies are shown against the editor's text as it is now.
+            weak_connector->run_editor_js(
+                editor_script::get_current_session(),
+                [self, weak_connector, id, name, copies = std::move(copies)](nlohmann::json reply,
+                                                                             std::optional<VornError> e) mutable {
+                    if (!self || e) return;
+                    auto session = editor_support::take_session_reply(std::move(reply));
+                    if (!session || session->session_id != id) return;
+                    std::string text = editor_support::session_value(session->json).value_or(std::string());
+                    auto sheet = ui::make<VornHistoryViewController>(
+                        name, std::move(copies), std::move(text), [weak_connector, id](std::string restored) {
+                            if (weak_connector) weak_connector->restore_text(id, std::move(restored));
+                        });
+                    EditorWebViewController* screen = self->visible_editor_screen();
+                    QPointer<ui::ViewController> presenter = screen ? QPointer<ui::ViewController>(screen)
+                                                                    : QPointer<ui::ViewController>(self->main_controller.get());
+                    if (presenter) presenter->presentViewController(sheet, true);
+                });
+        });
     });
 }
 

@@ -6,20 +6,26 @@
 
 #include "platform/text/TextDiff.h"
 
-VornHistoryViewController::VornHistoryViewController(std::string file_name, std::vector<VornFileHistory::Version> versions,
-                                                     const textcodec::TextFormat& format, std::string editor_text,
-                                                     Restore restore)
-    : file_name_(std::move(file_name)), editor_text_(std::move(editor_text)), restore_(std::move(restore)) {
+std::vector<VornHistoryViewController::Copy> VornHistoryViewController::read_copies(
+    std::vector<VornFileHistory::Version> versions, const std::string& file_name, const textcodec::TextFormat& format) {
+    std::vector<Copy> copies;
+    for (auto& version : versions) {
+        Copy copy{std::move(version), std::nullopt};
+        if (auto bytes = VornFileHistory::read(copy.version)) {
+            auto read = textcodec::decodeText(*bytes, file_name, format.encoding);
+            if (read.lossless) copy.text = std::move(read.utf8);
+        }
+        copies.push_back(std::move(copy));
+    }
+    return copies;
+}
+
+VornHistoryViewController::VornHistoryViewController(std::string file_name, std::vector<Copy> copies,
+                                                     std::string editor_text, Restore restore)
+    : file_name_(std::move(file_name)), shown_(std::move(copies)), editor_text_(std::move(editor_text)),
+      restore_(std::move(restore)) {
     setTitle(QStringLiteral("%1 \u2014 %2").arg(QString::fromLatin1(kTitle), QString::fromStdString(file_name_)));
     setPreferredContentSize(QSize(760, 520));
-    for (auto& version : versions) {
-        Shown shown{std::move(version), std::nullopt};
-        if (auto bytes = VornFileHistory::read(shown.version)) {
-            auto read = textcodec::decodeText(*bytes, file_name_, format.encoding);
-            if (read.lossless) shown.text = std::move(read.utf8);
-        }
-        shown_.push_back(std::move(shown));
-    }
 }
 
 QString VornHistoryViewController::row_text(const VornFileHistory::Version& version) {

@@ -8,7 +8,7 @@
 //
 // The copies are read as text in the document's format; a copy that does not read in it (its
 // bytes do not all read as that encoding) is shown as such and cannot be restored. Main thread
-// only; the copies are read when the sheet is made (they are at most the history's allowance).
+// only, but for read_copies, which reads the copies before the sheet is made, off that thread.
 #include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -26,8 +26,16 @@ class VornHistoryViewController : public ui::ViewController {
     Q_OBJECT
 public:
     using Restore = std::function<void(std::string text)>;
-    VornHistoryViewController(std::string file_name, std::vector<VornFileHistory::Version> versions,
-                              const textcodec::TextFormat& format, std::string editor_text, Restore restore);
+    // A kept copy and its text (none: the copy does not read in the document's format).
+    struct Copy {
+        VornFileHistory::Version version;
+        std::optional<std::string> text;
+    };
+    // The copies read from the disk and decoded: off the main thread (the history's queue), as
+    // they are up to the history's whole allowance.
+    static std::vector<Copy> read_copies(std::vector<VornFileHistory::Version> versions, const std::string& file_name,
+                                         const textcodec::TextFormat& format);
+    VornHistoryViewController(std::string file_name, std::vector<Copy> copies, std::string editor_text, Restore restore);
 
     static constexpr const char* kTitle = "History";
     static constexpr const char* kRestore = "Restore";
@@ -49,14 +57,10 @@ protected:
     void loadView() override;
 
 private:
-    struct Shown {
-        VornFileHistory::Version version;
-        std::optional<std::string> text;  // none: the copy does not read in the document's format
-    };
     void show_selected();
 
     std::string file_name_;
-    std::vector<Shown> shown_;
+    std::vector<Copy> shown_;
     std::string editor_text_;
     Restore restore_;
     QPointer<QListWidget> list_;

@@ -181,13 +181,25 @@ void VornFileHistory::prune(const fs::path& server_folder, const fs::path& file_
     }
 }
 
-std::vector<VornFileHistory::Version> VornFileHistory::versions(const std::string& service_id, const std::string& path) {
-    queue.sync([] {});
-    auto file_folder = folder_of(service_id, path);
+namespace {
+std::vector<VornFileHistory::Version> newest_first(const std::optional<fs::path>& file_folder) {
     if (!file_folder) return {};
     auto found = copies_in(*file_folder);
     std::reverse(found.begin(), found.end());
     return found;
+}
+}  // namespace
+
+std::vector<VornFileHistory::Version> VornFileHistory::versions(const std::string& service_id, const std::string& path) {
+    queue.sync([] {});
+    return newest_first(folder_of(service_id, path));
+}
+
+void VornFileHistory::versions_later(const std::string& service_id, const std::string& path,
+                                     std::function<void(std::vector<Version> versions)> done) {
+    queue.async([file_folder = folder_of(service_id, path), done = std::move(done)] {
+        if (done) done(newest_first(file_folder));
+    });
 }
 
 std::optional<std::string> VornFileHistory::read(const Version& version) { return defaults::readWholeFile(version.file); }

@@ -82,6 +82,10 @@ public:
     void forget(std::filesystem::path kept);
     // The kept copies of a file, newest first.
     std::vector<Version> versions(const std::string& service_id, const std::string& path);
+    // The same on the queue, for the main thread, which never waits for the disk: `done` runs
+    // there with the copies (and may read them there).
+    void versions_later(const std::string& service_id, const std::string& path,
+                        std::function<void(std::vector<Version> versions)> done);
     // A kept copy's bytes (nothing when it cannot be read).
     static std::optional<std::string> read(const Version& version);
     // The same on the queue: `done` runs there with the bytes.
