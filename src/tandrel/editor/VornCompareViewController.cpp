@@ -11,9 +11,11 @@
 #include "tandrel/foundation/VornAppUrlUtility.h"
 
 VornCompareViewController::VornCompareViewController(std::string file_name, std::string server_text,
-                                                     std::string result_text, std::string ace_mode, Finished finished)
+                                                     std::string editor_text, std::string result_text,
+                                                     std::string ace_mode, Finished finished)
     : file_name_(std::move(file_name)),
       server_text_(std::move(server_text)),
+      editor_text_(std::move(editor_text)),
       result_text_(std::move(result_text)),
       ace_mode_(ace_mode.empty() ? std::string("text") : std::move(ace_mode)),
       finished_(std::move(finished)) {
@@ -34,7 +36,10 @@ void VornCompareViewController::loadView() {
     note_ = new QLabel(root);
     note_->setWordWrap(true);
     note_->setText(QStringLiteral("Left: \u201C%1\u201D on the server now. Right: what Save writes, "
-                                  "starting as the merge of both changes. An arrow takes the server's side.")
+                                  "starting as the merge of both changes. An arrow takes the server's side of a "
+                                  "difference, \u201CKeep Mine\u201D the editor's; a conflict (red) is decided with "
+                                  "its buttons. Blue: lines not as in the editor, such as the server's changes the "
+                                  "merge took in.")
                        .arg(QString::fromStdString(file_name_)));
     layout->addWidget(note_);
     auto* buttons = new QHBoxLayout;
@@ -62,7 +67,8 @@ void VornCompareViewController::loadView() {
             return;
         }
         const std::string script = "compare.load('" + editor_script::base64(self->server_text_) + "', '" +
-                                   editor_script::base64(self->result_text_) + "', '" + self->ace_mode_ + "')";
+                                   editor_script::base64(self->result_text_) + "', '" +
+                                   editor_script::base64(self->editor_text_) + "', '" + self->ace_mode_ + "')";
         self->page_->evaluateJavaScript(script, [self](nlohmann::json result, std::optional<web::ScriptError> error) {
             if (!self) return;
             if (error || result != true) {

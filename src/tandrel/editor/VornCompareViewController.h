@@ -2,11 +2,16 @@
 // "Compare": the server's copy of a file beside the result a save would write, in the editor
 // folder's comparison page (resources/editor/compare.html: ace-diff on the app's Ace), for a save
 // that met another change on the server. The lines and the words within them that differ are
-// marked; each difference can be copied from the server's side into the result, or left as the
-// result has it, and the result can be edited. The result starts as the three-way merge of the
-// base, the editor's text and the server's; where the two changes overlapped it holds both
-// between git's conflict markers, which must be decided (one side kept, or the lines edited, and
-// the markers removed) before "Save" takes it: until then Save says so and takes nothing.
+// marked; each difference can be copied from the server's side into the result with its arrow,
+// or left as the result has it, and the result can be edited. The result starts as the three-way
+// merge of the base, the editor's text and the server's; where the two changes overlapped it
+// holds both between git's conflict markers, which must be decided before "Save" takes it: each
+// conflict's "Keep Mine", "Keep Server's" or "Keep Both" puts the editor's lines, the server's or
+// both in place of the whole block, or the lines are edited and the markers removed by hand;
+// until then Save says so and takes nothing. The server's changes the merge took in without a
+// conflict (where the result differs from the editor's text outside the conflicts) are marked
+// too, each with a "Keep Mine" that puts the editor's lines back, so every difference can be
+// taken from either side. Each button's change is one edit in the result, which Undo takes back.
 //
 // `finished` runs exactly once, on the main thread: with the result for "Save", with nothing for
 // "Cancel", a closed sheet, or a page that could not be shown. Main thread only.
@@ -27,8 +32,9 @@ class VornCompareViewController : public ui::ViewController {
     Q_OBJECT
 public:
     using Finished = std::function<void(std::optional<std::string> result)>;
-    VornCompareViewController(std::string file_name, std::string server_text, std::string result_text,
-                              std::string ace_mode, Finished finished);
+    // `editor_text`: the editor's own text, which the server's merged changes are found against.
+    VornCompareViewController(std::string file_name, std::string server_text, std::string editor_text,
+                              std::string result_text, std::string ace_mode, Finished finished);
     ~VornCompareViewController() override;
 
     static constexpr const char* kTitle = "Compare";
@@ -57,6 +63,7 @@ private:
 
     std::string file_name_;
     std::string server_text_;
+    std::string editor_text_;
     std::string result_text_;
     std::string ace_mode_;
     Finished finished_;

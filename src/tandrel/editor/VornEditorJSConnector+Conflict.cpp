@@ -174,12 +174,15 @@ void VornEditorJSConnector::ask_changed_on_server(const std::string& file_id, co
         // "Compare…": the server's text beside the merge, to take from either side and decide the
         // conflicts; its Save goes the way of Merge.
         auto copy = merged->copy;
-        auto start = std::make_shared<std::string>(
-            merged->merge.text.empty() && merged->editor_text ? *merged->editor_text : merged->merge.text);
+        auto mine = merged->editor_text;
+        auto start = std::make_shared<std::string>(merged->merge.text.empty() && mine ? *mine : merged->merge.text);
         alert->addAction(ui::AlertAction::make(QString::fromUtf8(kCompareAnswer), ui::AlertActionStyle::default_,
-                                               [self, file_id, copy, start, once] {
+                                               [self, file_id, copy, mine, start, once] {
                                                    if (!self) return once(false, std::nullopt);
-                                                   self->compare_with_server_copy(file_id, copy, std::move(*start), once);
+                                                   // Without the editor's text, the start stands for it.
+                                                   std::string editor_text = mine ? *mine : *start;
+                                                   self->compare_with_server_copy(file_id, copy, std::move(editor_text),
+                                                                                  std::move(*start), once);
                                                }));
     }
     alert->addAction(ui::AlertAction::make(QStringLiteral("Overwrite"), ui::AlertActionStyle::destructive, overwrite));
@@ -229,7 +232,8 @@ void VornEditorJSConnector::put_text_in_page(const std::string& file_id, std::st
 }
 
 void VornEditorJSConnector::compare_with_server_copy(const std::string& file_id,
-                                                     std::shared_ptr<const VornDocumentBase> server_copy, std::string start,
+                                                     std::shared_ptr<const VornDocumentBase> server_copy,
+                                                     std::string editor_text, std::string start,
                                                      SaveCompletion completion) {
     auto* h = hub();
     auto* screen = h ? h->editor_screen(is_compact) : nullptr;
@@ -241,8 +245,9 @@ void VornEditorJSConnector::compare_with_server_copy(const std::string& file_id,
     }
     QPointer<VornEditorJSConnector> self(this);
     auto sheet = ui::make<VornCompareViewController>(
-        files::path::forDisplay(files::path::lastComponent(record->file_path)), server_copy->text, std::move(start),
-        record->ace_language, [self, file_id, server_copy, completion](std::optional<std::string> result) {
+        files::path::forDisplay(files::path::lastComponent(record->file_path)), server_copy->text,
+        std::move(editor_text), std::move(start), record->ace_language,
+        [self, file_id, server_copy, completion](std::optional<std::string> result) {
             // "Cancel" (or a sheet that went): nothing written, the edit stays in the window.
             if (!self || !result) {
                 if (completion) completion(false, std::nullopt);

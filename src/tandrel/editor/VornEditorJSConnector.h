@@ -310,10 +310,11 @@ private:
         textmerge::ThreeWayMerge merge;                // run when there is a base and a copy
         std::shared_ptr<const std::string> editor_text;
     };
-    // "Compare…": the server's copy beside `start` (the merge) in the comparison sheet; its Save
-    // goes the way of save_merged_text, its Cancel writes nothing.
+    // "Compare…": the server's copy beside `start` (the merge) in the comparison sheet, whose
+    // server's changes are found against `editor_text`; its Save goes the way of
+    // save_merged_text, its Cancel writes nothing.
     void compare_with_server_copy(const std::string& file_id, std::shared_ptr<const VornDocumentBase> server_copy,
-                                  std::string start, SaveCompletion completion);
+                                  std::string editor_text, std::string start, SaveCompletion completion);
     static constexpr const char* kCompareAnswer = "Compare\u2026";
     // Reads the server's copy of the record's file and merges with it when the document has a
     // base; `done` runs once on the main thread (nothing: not read; `gone`: the file is gone from

@@ -5,7 +5,7 @@
 // is made on the server's disk with the same size and modification time where the dates cannot
 // show it, against FTP, WebDAV with ETags, and WebDAV without (lighttpd). Changes apart are
 // offered "Merge", which saves the merge checked against the copy it merged. Each copy a save
-// replaced is in the server's history.
+// replaced is in the server's history. The comparison page's buttons are tried on its sheet alone.
 #include <gtest/gtest.h>
 
 #include "DocumentTestSupport.h"
@@ -318,6 +318,54 @@ TEST_P(ServerChangedDocument, CompareSavesTheDecidedResultChecked) {
     saved[5] = third[5];
     EXPECT_EQ(serverBytes(peer_, "page.css"), file(saved));
     EXPECT_EQ(pageText(doc), file(saved));
+}
+
+// The comparison page, through its sheet: a conflict decided with each of its sides, and the
+// server's change the merge took in apart from the conflict put back to the editor's lines. Each
+// is one edit of the result, which Undo takes back.
+class ComparePage : public DocumentTest {};
+
+TEST_F(ComparePage, EachDifferenceIsTakenFromEitherSideAsOneEdit) {
+    const std::string mine = "a {}\n/* mine */ b {}\nc {}\nd {}\ne {}\nh {}\n";
+    const std::string server = "a {}\nb { color: red }\nc {}\nd {}\ne {}\nh { margin: 0 }\n";
+    const std::string merged =
+        "a {}\n<<<<<<< editor\n/* mine */ b {}\n=======\nb { color: red }\n>>>>>>> server\n"
+        "c {}\nd {}\ne {}\nh { margin: 0 }\n";
+    auto sheet = ui::make<VornCompareViewController>("page.css", server, mine, merged, "css", [](auto) {});
+    sheet->view()->resize(980, 620);
+    sheet->view()->show();
+    ASSERT_TRUE(waitFor([&] { return sheet->page_ready(); }, webtest::kPageLoadMs)) << "no comparison";
+    auto run = [&](const std::string& script) {
+        auto out = webtest::run(*sheet->page(), script);
+        EXPECT_FALSE(out.error) << script << ": " << (out.error ? out.error->message : "");
+        return out.result;
+    };
+    ASSERT_EQ(run("compare.conflicts()"), 1);
+    ASSERT_EQ(run("compare.serverChanges()"), 1);
+
+    struct Case {
+        const char* action;
+        std::string result;
+        int conflicts;
+        int serverChanges;  // the result's differences from the editor's text outside conflicts
+    };
+    const std::vector<Case> cases{
+        {"compare.keep(0, 'mine')", "a {}\n/* mine */ b {}\nc {}\nd {}\ne {}\nh { margin: 0 }\n", 0, 1},
+        {"compare.keep(0, 'server')", "a {}\nb { color: red }\nc {}\nd {}\ne {}\nh { margin: 0 }\n", 0, 2},
+        {"compare.keep(0, 'both')", "a {}\n/* mine */ b {}\nb { color: red }\nc {}\nd {}\ne {}\nh { margin: 0 }\n", 0, 2},
+        {"compare.keepMine(0)",
+         "a {}\n<<<<<<< editor\n/* mine */ b {}\n=======\nb { color: red }\n>>>>>>> server\nc {}\nd {}\ne {}\nh {}\n", 1,
+         0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.action);
+        EXPECT_EQ(run(c.action), true);
+        EXPECT_EQ(run("compare.result()"), c.result);
+        EXPECT_EQ(run("compare.conflicts()"), c.conflicts);
+        EXPECT_EQ(run("compare.serverChanges()"), c.serverChanges);
+        run("ace.edit('compare-result').undo()");
+        EXPECT_EQ(run("compare.result()"), merged) << "not one edit";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Peers, ServerChangedDocument, ::testing::Values("pyftpd", "vsftpd", "apache", "lighttpd"),
