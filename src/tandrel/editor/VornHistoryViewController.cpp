@@ -1,10 +1,8 @@
 #include "tandrel/editor/VornHistoryViewController.h"
 
-#include <QFontDatabase>
-#include <QHBoxLayout>
-#include <QVBoxLayout>
 
 #include "platform/text/TextDiff.h"
+#include "tandrel/foundation/KeptCopiesSheet.h"
 
 std::vector<VornHistoryViewController::Copy> VornHistoryViewController::read_copies(
     std::vector<VornFileHistory::Version> versions, const std::string& file_name, const textcodec::TextFormat& format) {
@@ -33,33 +31,15 @@ QString VornHistoryViewController::row_text(const VornFileHistory::Version& vers
 }
 
 void VornHistoryViewController::loadView() {
-    auto* root = new QWidget;
-    auto* layout = new QVBoxLayout(root);
-    note_ = new QLabel(root);
-    note_->setWordWrap(true);
-    layout->addWidget(note_);
-    auto* panes = new QHBoxLayout;
-    list_ = new QListWidget(root);
-    list_->setAccessibleName(QStringLiteral("Kept copies"));
-    list_->setMaximumWidth(240);
+    auto sheet = KeptCopiesSheet::make({{QStringLiteral("Kept copies"), 240}}, QStringLiteral("Differences from the editor"),
+                                       QString::fromLatin1(kRestore));
+    note_ = sheet.note;
+    list_ = sheet.lists[0];
     for (const auto& shown : shown_) list_->addItem(row_text(shown.version));
-    panes->addWidget(list_);
-    diff_ = new QPlainTextEdit(root);
-    diff_->setReadOnly(true);
-    diff_->setLineWrapMode(QPlainTextEdit::NoWrap);
-    diff_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    diff_->setAccessibleName(QStringLiteral("Differences from the editor"));
-    panes->addWidget(diff_, 1);
-    layout->addLayout(panes, 1);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    auto* done = new QPushButton(QStringLiteral("Done"), root);
-    restore_button_ = new QPushButton(QString::fromLatin1(kRestore), root);
-    restore_button_->setDefault(true);
-    buttons->addWidget(done);
-    buttons->addWidget(restore_button_);
-    layout->addLayout(buttons);
-    setView(root);
+    diff_ = sheet.text;
+    restore_button_ = sheet.restore;
+    QPushButton* done = sheet.done;
+    setView(sheet.root);
 
     QPointer<VornHistoryViewController> self(this);
     connect(list_, &QListWidget::currentRowChanged, this, [self](int) {

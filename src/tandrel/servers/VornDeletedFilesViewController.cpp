@@ -1,15 +1,13 @@
 #include "tandrel/servers/VornDeletedFilesViewController.h"
 
-#include <QFontDatabase>
-#include <QHBoxLayout>
 #include <QLocale>
-#include <QVBoxLayout>
 #include <algorithm>
 
 #include "platform/dispatch/Dispatch.h"
 #include "platform/files/RemotePath.h"
 #include "platform/text/TextEncoding.h"
 #include "tandrel/foundation/EnumManager.h"
+#include "tandrel/foundation/KeptCopiesSheet.h"
 #include "tandrel/foundation/VORNPresenterUtility.h"
 #include "tandrel/foundation/VornServerFilesDataModel.h"
 #include "tandrel/servers/ExplorerListingSource.h"
@@ -41,37 +39,16 @@ std::vector<std::string> VornDeletedFilesViewController::listed_paths() const {
 }
 
 void VornDeletedFilesViewController::loadView() {
-    auto* root = new QWidget;
-    auto* layout = new QVBoxLayout(root);
-    note_ = new QLabel(root);
-    note_->setWordWrap(true);
-    layout->addWidget(note_);
-    auto* panes = new QHBoxLayout;
-    files_ = new QListWidget(root);
-    files_->setAccessibleName(QStringLiteral("Deleted files"));
-    files_->setMaximumWidth(220);
-    panes->addWidget(files_);
-    copies_ = new QListWidget(root);
-    copies_->setAccessibleName(QStringLiteral("Kept copies"));
-    copies_->setMaximumWidth(220);
-    panes->addWidget(copies_);
-    copy_view_ = new QPlainTextEdit(root);
-    copy_view_->setReadOnly(true);
-    copy_view_->setLineWrapMode(QPlainTextEdit::NoWrap);
-    copy_view_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    copy_view_->setAccessibleName(QStringLiteral("Kept copy"));
-    panes->addWidget(copy_view_, 1);
-    layout->addLayout(panes, 1);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    done_button_ = new QPushButton(QStringLiteral("Done"), root);
-    restore_button_ = new QPushButton(QString::fromLatin1(kRestore), root);
-    restore_button_->setDefault(true);
+    auto sheet = KeptCopiesSheet::make({{QStringLiteral("Deleted files"), 220}, {QStringLiteral("Kept copies"), 220}},
+                                       QStringLiteral("Kept copy"), QString::fromLatin1(kRestore));
+    note_ = sheet.note;
+    files_ = sheet.lists[0];
+    copies_ = sheet.lists[1];
+    copy_view_ = sheet.text;
+    done_button_ = sheet.done;
+    restore_button_ = sheet.restore;
     restore_button_->setEnabled(false);
-    buttons->addWidget(done_button_);
-    buttons->addWidget(restore_button_);
-    layout->addLayout(buttons);
-    setView(root);
+    setView(sheet.root);
 }
 
 void VornDeletedFilesViewController::viewDidLoad() {

@@ -550,6 +550,19 @@ protected:
         EXPECT_GE(row, 0) << title;
         return explorer->build_context_menu(row);
     }
+    // Deletes a file of the folder shown through its menu, as confirmed, until the folder is
+    // listed again without it.
+    void deleteThroughMenu(const std::string& title) {
+        const int before = explorer->listing_count();
+        auto menu = menuOf(title);
+        ASSERT_TRUE(menu);
+        actionNamed(menu.get(), "Delete File")->trigger();
+        ui::AlertController* alert = awaitAlert();
+        ASSERT_TRUE(alert);
+        alert->performAction(0);
+        ASSERT_TRUE(awaitListing(before, "/" + folder));
+        ASSERT_LT(rowOf(title), 0);
+    }
     // Answers the rename alert with the name.
     void renameTo(const std::string& title, const std::string& name, const QString& action) {
         auto menu = menuOf(title);
@@ -840,15 +853,7 @@ TEST_P(ExplorerPeerTest, DeletingAFileKeepsItsCopyInTheHistory) {
     ASSERT_FALSE(VornAppUrlUtility::create_urls());
     writeDiskFile(disk / "gone.txt", "the bytes it had");
     openOwnFolder();
-    const int before = explorer->listing_count();
-    auto menu = menuOf("gone.txt");
-    ASSERT_TRUE(menu);
-    actionNamed(menu.get(), "Delete File")->trigger();
-    ui::AlertController* alert = awaitAlert();
-    ASSERT_TRUE(alert);
-    alert->performAction(0);
-    ASSERT_TRUE(awaitListing(before, "/" + folder));
-    EXPECT_LT(rowOf("gone.txt"), 0);
+    ASSERT_NO_FATAL_FAILURE(deleteThroughMenu("gone.txt"));
     EXPECT_FALSE(fs::exists(disk / "gone.txt"));
     const auto kept = VornFileHistory::shared().versions(window->service->id, "/" + folder + "/gone.txt");
     ASSERT_EQ(kept.size(), 1u);
@@ -881,15 +886,7 @@ TEST_P(ExplorerPeerTest, ADeletedFileIsRestoredFromItsFolder) {
     EXPECT_FALSE(sheet->restore_button()->isEnabled());
     closeSheet(sheet);
 
-    int before = explorer->listing_count();
-    menu = menuOf("gone.html");
-    ASSERT_TRUE(menu);
-    actionNamed(menu.get(), "Delete File")->trigger();
-    ui::AlertController* alert = awaitAlert();
-    ASSERT_TRUE(alert);
-    alert->performAction(0);
-    ASSERT_TRUE(awaitListing(before, "/" + folder));
-    ASSERT_LT(rowOf("gone.html"), 0);
+    ASSERT_NO_FATAL_FAILURE(deleteThroughMenu("gone.html"));
 
     // The folder shown (the menu below the rows): the deleted file, its copy, the copy's text.
     menu = explorer->build_folder_menu();
@@ -908,7 +905,7 @@ TEST_P(ExplorerPeerTest, ADeletedFileIsRestoredFromItsFolder) {
     EXPECT_TRUE(sheet->copy_view()->isReadOnly());
 
     // Restore: the very bytes on the server, and the file listed again.
-    before = explorer->listing_count();
+    int before = explorer->listing_count();
     ASSERT_TRUE(sheet->restore_button()->isEnabled());
     sheet->restore_button()->click();
     ASSERT_TRUE(waitFor([&] { return sheet->restores_finished() == 1; }, 30000));
@@ -923,7 +920,7 @@ TEST_P(ExplorerPeerTest, ADeletedFileIsRestoredFromItsFolder) {
     sheet->restore_button()->click();
     ASSERT_TRUE(waitFor([&] { return alertOver(sheet) != nullptr; }, 30000));
     EXPECT_EQ(sheet->restores_finished(), 2);
-    alert = alertOver(sheet);
+    ui::AlertController* alert = alertOver(sheet);
     EXPECT_NE(alert->message().indexOf(QStringLiteral("already exists")), -1) << alert->message().toStdString();
     alert->performAction(0);
     ASSERT_TRUE(waitFor([&] { return alertOver(sheet) == nullptr; }, 10000));
