@@ -160,10 +160,12 @@ void SiteSearch::pump() {
             std::move(folders),
             [self, left](std::string folder, std::vector<files::FileObject> entries, std::optional<files::FileError> error) {
                 // The next listing starts once this one handed over all its folders, so that it
-                // takes every folder they hold (the next level of the tree in one flight).
-                const bool last = --*left == 0;
+                // takes every folder they hold (the next level of the tree in one flight). The
+                // folders may be handed over side by side: the one whose hand-over ends last goes
+                // on (one counted as last before another's had settled could find the search
+                // unfinished, and the other then settled without looking: the search never ended).
                 self->listed(folder, std::move(entries), std::move(error), false);
-                if (!last) return;
+                if (--*left != 0) return;
                 {
                     std::lock_guard lock(self->mutex_);
                     --self->listings_;

@@ -363,4 +363,46 @@ inline const files::FileObject* findEntry(const std::vector<files::FileObject>& 
     return nullptr;
 }
 
+// A provider that hands every call to another: tests derive from it to step into one call (hold
+// it, reorder its answers) and leave the rest as the server answers them.
+class ForwardingProvider : public files::FileProvider {
+public:
+    explicit ForwardingProvider(std::shared_ptr<files::FileProvider> inner) : inner_(std::move(inner)) {}
+
+    files::ProviderKind kind() const override { return inner_->kind(); }
+    std::string baseUrl() const override { return inner_->baseUrl(); }
+    files::OperationHandle contentsOfDirectory(std::string path, files::ListCompletion completion) override {
+        return listDirectory(std::move(path), {}, std::move(completion));
+    }
+    files::OperationHandle contents(std::string path, files::DataCompletion completion) override {
+        return inner_->contents(std::move(path), std::move(completion));
+    }
+    files::OperationHandle writeContents(std::string path, std::optional<files::Bytes> data, files::WriteMode mode,
+                                         files::Completion completion) override {
+        return inner_->writeContents(std::move(path), std::move(data), mode, std::move(completion));
+    }
+    files::OperationHandle createFolder(std::string name, std::string parent, files::Completion completion) override {
+        return inner_->createFolder(std::move(name), std::move(parent), std::move(completion));
+    }
+    files::OperationHandle copyItem(std::string from, std::string to, files::Completion completion) override {
+        return inner_->copyItem(std::move(from), std::move(to), std::move(completion));
+    }
+    files::OperationHandle moveItem(std::string from, std::string to, files::Completion completion) override {
+        return inner_->moveItem(std::move(from), std::move(to), std::move(completion));
+    }
+    files::OperationHandle removeItem(std::string path, files::Completion completion) override {
+        return inner_->removeItem(std::move(path), std::move(completion));
+    }
+    files::OperationHandle checkLogin(files::Completion completion) override { return inner_->checkLogin(std::move(completion)); }
+    void setTimeouts(const files::Timeouts& timeouts) override { inner_->setTimeouts(timeouts); }
+    files::Timeouts timeouts() const override { return inner_->timeouts(); }
+
+protected:
+    files::OperationHandle listDirectory(std::string path, files::ListOptions options,
+                                         files::ListCompletion completion) override {
+        return inner_->contentsOfDirectory(std::move(path), std::move(options), std::move(completion));
+    }
+    std::shared_ptr<files::FileProvider> inner_;
+};
+
 }  // namespace filestest

@@ -35,15 +35,23 @@ protected:
     // Starts a save: its answer when it came without a question, nothing while a question waits.
     std::optional<bool> save(DocumentSceneDelegate* doc) {
         auto written = pending_ = std::make_shared<std::optional<bool>>();
+        saving_ = doc;
         managerOf(doc)->main_controller->request_save([written](bool w) { *written = w; });
         waitFor([&] { return written->has_value() || alertOf(doc) != nullptr; }, 30000);
         return *written;
     }
     // As long as a save may take on a busy machine (as save() waits), not how long it should.
-    bool awaitSaveEnd() {
-        return waitFor([&] { return pending_ && pending_->has_value(); }, 60000);
+    // A save that never ended says what the window shows instead (a question asked again).
+    ::testing::AssertionResult awaitSaveEnd() {
+        if (waitFor([&] { return pending_ && pending_->has_value(); }, 60000)) return ::testing::AssertionSuccess();
+        auto failure = ::testing::AssertionFailure() << "the save never ended";
+        if (auto* a = saving_ ? alertOf(saving_) : nullptr) {
+            failure << "; the window asks \"" << a->alertTitle().toStdString() << "\": " << a->message().toStdString();
+        }
+        return failure;
     }
     std::shared_ptr<std::optional<bool>> pending_;
+    DocumentSceneDelegate* saving_ = nullptr;
     // The copies of a file the server's history keeps, newest first.
     std::vector<std::string> historyOf(const std::string& path) {
         std::vector<std::string> out;

@@ -2,8 +2,10 @@
 // folders, excludes, binary files, sizes, encodings), what is found (literal, case, whole word,
 // regular expression), open documents' texts, the cache, and Stop.
 #include <atomic>
+#include <thread>
 
 #include "SearchTestSupport.h"
+#include "platform/files/RemotePath.h"
 
 using namespace searchtest;
 using sitesearch::PatternOptions;
@@ -184,6 +186,98 @@ TEST_P(SiteSearchPeerTest, StopEndsTheSearchOnceAndReportsNothingMore) {
     EXPECT_EQ(outcome.foundAfterFinished, 0);
     running->stop();  // a stop after the end changes nothing
     EXPECT_EQ(recorder.wait().finishedCalls, 1);
+}
+
+// Folders listed together may be handed over side by side (each on its own thread): the search
+// ends however their hand-overs interleave. Here the first folder's hand-over is inside it (reading
+// its file, the read answered before it returns) while the other folder's whole hand-over runs.
+class SideBySideListings final : public ForwardingProvider {
+public:
+    using ForwardingProvider::ForwardingProvider;
+    ~SideBySideListings() override {
+        std::vector<std::thread> threads;
+        {
+            std::lock_guard lock(mutex_);
+            threads.swap(threads_);
+        }
+        for (auto& t : threads) t.join();
+    }
+    files::OperationHandle contentsOfDirectories(std::vector<std::string> paths, files::FolderCompletion each) override {
+        if (paths.size() < 2) return ForwardingProvider::contentsOfDirectories(std::move(paths), std::move(each));
+        // Listed one by one; once all are in, handed over on two threads of the test's own.
+        struct Listed {
+            std::string folder;
+            std::vector<files::FileObject> entries;
+            std::optional<files::FileError> error;
+        };
+        auto listed = std::make_shared<std::vector<Listed>>(paths.size());
+        auto left = std::make_shared<std::atomic<std::size_t>>(paths.size());
+        {
+            std::lock_guard lock(mutex_);
+            first_ = paths.front();
+        }
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            (*listed)[i].folder = paths[i];
+            inner_->contentsOfDirectory(paths[i], [this, listed, left, each, i](std::vector<files::FileObject> entries,
+                                                                                std::optional<files::FileError> error) {
+                (*listed)[i].entries = std::move(entries);
+                (*listed)[i].error = std::move(error);
+                if (--*left != 0) return;
+                std::lock_guard lock(mutex_);
+                threads_.emplace_back([listed, each] { each(listed->front().folder, listed->front().entries, listed->front().error); });
+                threads_.emplace_back([this, listed, each] {
+                    awaitFlag(insideFirst_);
+                    for (std::size_t k = 1; k < listed->size(); ++k) each((*listed)[k].folder, (*listed)[k].entries, (*listed)[k].error);
+                    setFlag(othersDone_);
+                });
+            });
+        }
+        return std::make_shared<files::Operation>();
+    }
+    files::OperationHandle contentsOfFiles(std::vector<std::string> paths, files::FileCompletion each) override {
+        if (paths.empty() || files::path::normalize(files::path::parent(paths.front())) != files::path::normalize(firstFolder())) {
+            return ForwardingProvider::contentsOfFiles(std::move(paths), std::move(each));
+        }
+        setFlag(insideFirst_);
+        awaitFlag(othersDone_);
+        auto left = std::make_shared<std::atomic<std::size_t>>(paths.size());
+        auto op = inner_->contentsOfFiles(std::move(paths), [this, left, each](std::string path, std::optional<files::Bytes> data,
+                                                                               std::optional<files::FileError> error) {
+            each(std::move(path), std::move(data), std::move(error));
+            if (--*left == 0) setFlag(readsAnswered_);
+        });
+        awaitFlag(readsAnswered_);
+        return op;
+    }
+
+private:
+    std::string firstFolder() {
+        std::lock_guard lock(mutex_);
+        return first_;
+    }
+    void setFlag(bool& flag) {
+        std::lock_guard lock(mutex_);
+        flag = true;
+        changed_.notify_all();
+    }
+    void awaitFlag(bool& flag) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return flag; });
+    }
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool insideFirst_ = false, othersDone_ = false, readsAnswered_ = false;
+    std::string first_;
+    std::vector<std::thread> threads_;
+};
+
+TEST_P(SiteSearchPeerTest, FoldersHandedOverSideBySideEndTheSearch) {
+    put("a/one.html", "Hello\n");
+    put("b/two.html", "Hello\n");
+    auto provider = std::make_shared<SideBySideListings>(provider_);
+    Outcome outcome = search(provider, nullptr, query("hello"));
+    ASSERT_TRUE(outcome.summary) << "the search never ended";
+    EXPECT_EQ(outcome.counts(), (std::map<std::string, std::size_t>{{"a/one.html", 1}, {"b/two.html", 1}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, SiteSearchPeerTest, ::testing::Values("pyftpd", "apache", "sshd"),

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <set>
 
+#include "platform/files/ProviderTestSupport.h"
 #include "platform/ui/Accessibility.h"
 #include "support/AccessibleTree.h"
 #include "support/MainQueueSettle.h"
@@ -1268,10 +1269,10 @@ namespace {
 
 // The window's provider with the completion of one folder's listings held back until released,
 // so that a test can look at the explorer while the listing's parts have come and its end has not.
-class HeldListingProvider final : public files::FileProvider {
+class HeldListingProvider final : public filestest::ForwardingProvider {
 public:
     HeldListingProvider(std::shared_ptr<files::FileProvider> inner, std::string held)
-        : inner_(std::move(inner)), held_(std::move(held)) {}
+        : ForwardingProvider(std::move(inner)), held_(std::move(held)) {}
     ~HeldListingProvider() override { release(); }
     void release() {
         {
@@ -1280,34 +1281,6 @@ public:
         }
         gate_->changed.notify_all();
     }
-
-    files::ProviderKind kind() const override { return inner_->kind(); }
-    std::string baseUrl() const override { return inner_->baseUrl(); }
-    files::OperationHandle contentsOfDirectory(std::string path, files::ListCompletion completion) override {
-        return listDirectory(std::move(path), {}, std::move(completion));
-    }
-    files::OperationHandle contents(std::string path, files::DataCompletion completion) override {
-        return inner_->contents(std::move(path), std::move(completion));
-    }
-    files::OperationHandle writeContents(std::string path, std::optional<files::Bytes> data, files::WriteMode mode,
-                                         files::Completion completion) override {
-        return inner_->writeContents(std::move(path), std::move(data), mode, std::move(completion));
-    }
-    files::OperationHandle createFolder(std::string name, std::string parent, files::Completion completion) override {
-        return inner_->createFolder(std::move(name), std::move(parent), std::move(completion));
-    }
-    files::OperationHandle copyItem(std::string from, std::string to, files::Completion completion) override {
-        return inner_->copyItem(std::move(from), std::move(to), std::move(completion));
-    }
-    files::OperationHandle moveItem(std::string from, std::string to, files::Completion completion) override {
-        return inner_->moveItem(std::move(from), std::move(to), std::move(completion));
-    }
-    files::OperationHandle removeItem(std::string path, files::Completion completion) override {
-        return inner_->removeItem(std::move(path), std::move(completion));
-    }
-    files::OperationHandle checkLogin(files::Completion completion) override { return inner_->checkLogin(std::move(completion)); }
-    void setTimeouts(const files::Timeouts& timeouts) override { inner_->setTimeouts(timeouts); }
-    files::Timeouts timeouts() const override { return inner_->timeouts(); }
 
 protected:
     files::OperationHandle listDirectory(std::string path, files::ListOptions options,
@@ -1331,7 +1304,6 @@ private:
         std::condition_variable changed;
         bool open = false;
     };
-    std::shared_ptr<files::FileProvider> inner_;
     std::string held_;
     std::shared_ptr<Gate> gate_ = std::make_shared<Gate>();
 };
