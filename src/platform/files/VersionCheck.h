@@ -39,8 +39,8 @@ bool factsAgree(const FileVersion& expected, const FileVersion& now);
 bool comparedByBytes(const FileVersion& expected);
 
 // The one check of a file against the version a write expects, over what a protocol can ask
-// of the server: the file's bytes (with the facts told beside them) where comparedByBytes says
-// so, else its facts alone. `facts` puts what the server tells now into `now`; `bytes` also
+// of the server: the file's bytes where comparedByBytes says so (they alone decide: the facts a
+// server tells of the same bytes can move), else its facts alone. `facts` puts what the server tells now into `now`; `bytes` also
 // puts the bytes there when the file holds at most `limit` of them (nothing when it holds
 // more). Either gives an error when the asking failed (notFound: the file is gone). The result:
 // that error, changedOnServer, or nothing while the file is still that version; `told` gets

@@ -43,6 +43,49 @@ TEST(VersionCheck, FactsAgreeOnlyWhereBothTellTheSame) {
     for (const Case& c : cases) EXPECT_EQ(factsAgree(c.expected, c.now), c.agree) << c.what;
 }
 
+// A small file read with its hash is settled by its bytes, whatever facts the server tells of
+// them now; a file checked by its facts alone is changed by any of them.
+TEST(VersionCheck, TheCheckOfASmallFileGoesByItsBytes) {
+    FileVersion read;
+    read.etag = "W/\"1-a\"";
+    read.lastModified = "Mon, 01 Jan 2024 00:00:00 GMT";
+    addContentFacts(read, "abc");
+    FileVersion big = version("\"1-a\"", "Mon, 01 Jan 2024 00:00:00 GMT", static_cast<std::int64_t>(kHashedSizeLimit) + 1);
+    struct Case {
+        const char* what;
+        FileVersion expected;
+        std::string bytes;           // what the server holds now
+        std::string etag, lastModified;  // and tells of it
+        bool unchanged;
+    };
+    const Case cases[] = {
+        {"same bytes, same facts", read, "abc", read.etag, read.lastModified, true},
+        {"same bytes, dated by the answer", read, "abc", "W/\"1-b\"", "Mon, 01 Jan 2024 00:00:07 GMT", true},
+        {"other bytes, same facts", read, "abd", read.etag, read.lastModified, false},
+        {"no hash: another date", big, "", big.etag, "Mon, 01 Jan 2024 00:00:07 GMT", false},
+        {"no hash: same facts", big, "", big.etag, big.lastModified, true},
+    };
+    for (const Case& c : cases) {
+        auto tell = [&](FileVersion& now) {
+            now.etag = c.etag;
+            now.lastModified = c.lastModified;
+        };
+        auto facts = [&](FileVersion& now) -> std::optional<files::FileError> {
+            tell(now);
+            now.size = c.expected.size;
+            return std::nullopt;
+        };
+        auto bytes = [&](std::size_t, FileVersion& now, std::optional<files::Bytes>& out) -> std::optional<files::FileError> {
+            tell(now);
+            out = c.bytes;
+            return std::nullopt;
+        };
+        auto result = checkUnchanged(c.expected, facts, bytes);
+        EXPECT_EQ(!result, c.unchanged) << c.what;
+        if (result) EXPECT_EQ(result->kind, files::ErrorKind::changedOnServer) << c.what;
+    }
+}
+
 TEST(VersionCheck, SmallFilesWithAHashAreComparedByTheirBytes) {
     EXPECT_TRUE(comparedByBytes(version("", "", 10, "aa")));
     EXPECT_TRUE(comparedByBytes(version("", "", -1, "aa")));

@@ -8,9 +8,14 @@
 // replaced is in the server's history. The comparison page's buttons are tried on its sheet alone.
 #include <gtest/gtest.h>
 
+#include <deque>
+#include <fstream>
+#include <unistd.h>
+
 #include "DocumentTestSupport.h"
 #include "ServerBytes.h"
 #include "tandrel/editor/VornCompareViewController.h"
+#include "platform/log/Log.h"
 #include "tandrel/foundation/VornFileHistory.h"
 
 using namespace documenttest;
@@ -48,10 +53,38 @@ protected:
         if (auto* a = saving_ ? alertOf(saving_) : nullptr) {
             failure << "; the window asks \"" << a->alertTitle().toStdString() << "\": " << a->message().toStdString();
         }
+        // The log of the save (its checks and what the server answered).
+        if (auto& logger = testLog(); logger) {
+            xlog::Log::sharedInstance().flush();
+            if (auto file = logger->currentLogFile()) {
+                std::ifstream in(*file);
+                std::deque<std::string> last;
+                for (std::string line; std::getline(in, line);) {
+                    last.push_back(line);
+                    if (last.size() > 40) last.pop_front();
+                }
+                failure << "\nthe log's last lines:";
+                for (const auto& line : last) failure << "\n  " << line;
+            }
+        }
         return failure;
     }
     std::shared_ptr<std::optional<bool>> pending_;
     DocumentSceneDelegate* saving_ = nullptr;
+    // The log lines of this program's run, in a folder of its own.
+    static std::shared_ptr<xlog::FileLogger>& testLog() {
+        static std::shared_ptr<xlog::FileLogger> logger = [] {
+            auto made = std::make_shared<xlog::FileLogger>(std::filesystem::temp_directory_path() /
+                                                           ("dravix-server-change-log-" + std::to_string(::getpid())));
+            xlog::Log::addLogger(made);
+            return made;
+        }();
+        return logger;
+    }
+    void SetUp() override {
+        testLog();
+        DocumentTest::SetUp();
+    }
     // The copies of a file the server's history keeps, newest first.
     std::vector<std::string> historyOf(const std::string& path) {
         std::vector<std::string> out;
